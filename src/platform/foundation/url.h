@@ -1,0 +1,62 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct URLQueryItem {
+  std::string name;
+  std::optional<std::string> value;
+  bool operator==(const URLQueryItem&) const = default;
+};
+
+// A URL parsed per RFC 3986. Components are kept percent-encoded as written, except where an
+// accessor says it decodes.
+class URL {
+ public:
+  // Nothing for text that is not a valid absolute or relative URL reference (spaces, bad
+  // percent escapes, bad port, control characters...).
+  static std::optional<URL> URLWithString(std::string_view text);
+  // Resolves `text` against `base` (RFC 3986 section 5).
+  static std::optional<URL> URLWithString(std::string_view text, const URL& base);
+  static URL fileURLWithPath(std::string_view path);
+
+  const std::string& absoluteString() const { return text_; }
+  std::optional<std::string> scheme() const { return scheme_; }  // lower-cased
+  std::optional<std::string> user() const { return user_; }
+  std::optional<std::string> password() const { return password_; }
+  std::optional<std::string> host() const { return host_; }  // IPv6 without brackets
+  std::optional<int> port() const { return port_; }
+  std::string path() const;  // percent-decoded; "" when empty
+  std::string percentEncodedPath() const { return path_; }
+  std::optional<std::string> query() const { return query_; }
+  std::optional<std::string> fragment() const { return fragment_; }
+  std::vector<std::string> pathComponents() const;
+  std::string lastPathComponent() const;
+  std::string pathExtension() const;
+  // Query split at "&" and "=", names and values percent-decoded ("+" stays "+").
+  std::vector<URLQueryItem> queryItems() const;
+  bool isFileURL() const;
+  // The URL with one more path component (a "/" is added when needed).
+  URL URLByAppendingPathComponent(std::string_view component) const;
+
+  bool operator==(const URL& o) const { return text_ == o.text_; }
+
+ private:
+  std::string text_;
+  std::optional<std::string> scheme_, user_, password_, host_;
+  std::optional<int> port_;
+  std::string path_;
+  std::optional<std::string> query_, fragment_;
+};
+
+// Character sets of the platform for percent-encoding.
+enum class URLCharacterSet { QueryAllowed, PathAllowed, FragmentAllowed, HostAllowed, UserAllowed, PasswordAllowed };
+
+// Percent-encodes every byte outside `allowed` as %XX (upper-case). Nothing for invalid UTF-8.
+std::optional<std::string> stringByAddingPercentEncoding(std::string_view text, URLCharacterSet allowed);
+// Decodes %XX escapes; nothing for a malformed escape or a result that is not UTF-8.
+std::optional<std::string> stringByRemovingPercentEncoding(std::string_view text);
+// Builds "name=value&..." with names and values encoded for a query component.
+std::string percentEncodedQuery(const std::vector<URLQueryItem>& items);

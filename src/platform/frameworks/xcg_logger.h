@@ -1,0 +1,55 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The console logging framework: one shared logger with a level filter and a configurable line
+// prefix. Output goes to stderr, or to a sink that tests install.
+class XCGLogger {
+ public:
+  enum class LogLevel { Verbose = 0, Debug, Info, Warning, Error, Severe, None };
+
+  static XCGLogger& defaultInstance();
+
+  void setup(LogLevel level = LogLevel::Debug, bool showLogIdentifier = false, bool showFunctionName = true,
+             bool showThreadName = false, bool showLogLevel = true, bool showFileNames = true,
+             bool showLineNumbers = true, bool showDate = true, std::optional<std::string> writeToFile = std::nullopt,
+             LogLevel fileLogLevel = LogLevel::Debug);
+
+  LogLevel outputLogLevel() const;
+  bool isEnabledFor(LogLevel level) const;
+
+  // Builds the text only when `level` is enabled, synchronously inside the call.
+  void log(LogLevel level, const std::function<std::string()>& text, std::string_view functionName,
+           std::string_view fileName, int lineNumber);
+
+  // Class-level shorthands on the default instance.
+  static void verbose(const std::function<std::string()>& text, std::string_view functionName = "",
+                      std::string_view fileName = "", int lineNumber = 0);
+  static void debug(const std::function<std::string()>& text, std::string_view functionName = "",
+                    std::string_view fileName = "", int lineNumber = 0);
+  static void info(const std::function<std::string()>& text, std::string_view functionName = "",
+                   std::string_view fileName = "", int lineNumber = 0);
+  static void warning(const std::function<std::string()>& text, std::string_view functionName = "",
+                      std::string_view fileName = "", int lineNumber = 0);
+  static void error(const std::function<std::string()>& text, std::string_view functionName = "",
+                    std::string_view fileName = "", int lineNumber = 0);
+  static void severe(const std::function<std::string()>& text, std::string_view functionName = "",
+                     std::string_view fileName = "", int lineNumber = 0);
+
+  // Tests: every formatted line (prefix + text) goes to `sink` instead of stderr; nullptr restores.
+  using Sink = std::function<void(LogLevel level, const std::string& line, const std::string& text)>;
+  void setSink(Sink sink);
+
+ private:
+  XCGLogger() = default;
+  struct Config;
+  mutable std::mutex mutex_;
+  std::shared_ptr<Config> config_;
+  Sink sink_;
+};

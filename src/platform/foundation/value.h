@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -69,6 +70,10 @@ class Value {
 
   // A short human-readable form (for descriptions and logs).
   std::string description() const;
+
+  // JSON text as a value: objects, arrays, strings, booleans, numbers (integers stay integers)
+  // and null. Nothing for text that is not JSON.
+  static std::optional<Value> fromJSON(std::string_view text);
 
  private:
   Storage v_;

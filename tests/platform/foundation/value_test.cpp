@@ -1,0 +1,43 @@
+#include "platform/foundation/value.h"
+
+#include <gtest/gtest.h>
+
+TEST(ValueTest, TypedReadsDoNotConvertBetweenKinds) {
+  Value i(3);
+  EXPECT_EQ(i.asInteger(), 3);
+  EXPECT_EQ(i.asReal(), 3.0);  // an integer reads as a real
+  EXPECT_FALSE(i.asBool());
+  EXPECT_FALSE(Value(2.5).asInteger());
+  EXPECT_FALSE(Value(true).asInteger());
+  EXPECT_EQ(Value(true).asBool(), true);
+  EXPECT_EQ(Value("x").asString() ? *Value("x").asString() : "", "x");
+  EXPECT_EQ(Value(5).asString(), nullptr);
+  EXPECT_TRUE(Value().isNull());
+  EXPECT_NE(Value(1), Value(1.0));
+  EXPECT_NE(Value(true), Value(1));
+}
+
+TEST(ValueTest, FindAndDescription) {
+  Value v(Value::Dictionary{{"b", Value(Value::Array{Value(1), Value("two"), Value(false)})},
+                            {"a", Value(Data::fromString("hi"))},
+                            {"d", Value(Date{0})}});
+  ASSERT_NE(v.find("b"), nullptr);
+  EXPECT_EQ(v.find("b")->asArray()->size(), 3u);
+  EXPECT_EQ(v.find("missing"), nullptr);
+  EXPECT_EQ(Value(1).find("a"), nullptr);
+  EXPECT_EQ(v.description(),
+            "{a={length = 2, bytes = 0x6869}, b=(1, two, 0), d=2001-01-01 00:00:00 +0000}");
+  EXPECT_EQ(Value(0.1).description(), "0.1");
+}
+
+TEST(ValueTest, FromJSONKeepsKinds) {
+  auto v = Value::fromJSON(R"({"i": 1, "r": 1.0, "big": 18446744073709551615, "s": "x", "n": null, "a": [true]})");
+  ASSERT_TRUE(v);
+  EXPECT_TRUE(v->find("i")->isInteger());
+  EXPECT_TRUE(v->find("r")->isReal());
+  EXPECT_TRUE(v->find("big")->isReal());  // no silent wrap to a negative integer
+  EXPECT_TRUE(v->find("n")->isNull());
+  EXPECT_EQ(*v->find("a"), Value(Value::Array{Value(true)}));
+  EXPECT_FALSE(Value::fromJSON("{"));
+  EXPECT_FALSE(Value::fromJSON(std::string(100000, '[') + std::string(100000, ']')));
+}

@@ -31,8 +31,9 @@ class Timer : public std::enable_shared_from_this<Timer> {
   bool repeats_;
 };
 
-// The main thread's loop of posted tasks and timers. post() is safe from any thread; everything
-// else is called on the loop's own thread.
+// The main thread's loop of posted tasks and timers. post(), scheduledTimer(), stop() and the
+// Timer methods are safe from any thread; everything else is called on the loop's own thread.
+// A task or callback that throws is reported on stderr; the exception never leaves the loop.
 //
 // With the system clock run() sleeps until the next timer or post. With a virtual clock installed
 // (tests) time stands still until advance() moves it; runUntil() still waits in real time for tasks
@@ -44,10 +45,13 @@ class RunLoop {
   // Thread-safe; tasks run in the order posted, each on a later turn of the loop.
   void post(std::function<void()> task);
 
-  // interval 0 fires on the next turn. The loop keeps the timer alive until it is invalid.
+  // interval 0 fires on the next turn. The loop keeps the timer alive until it is invalid. A
+  // repeating timer keeps its cadence from its due times: after a stall it fires once, then
+  // skips the missed intervals; its interval is at least 0.1 ms.
   std::shared_ptr<Timer> scheduledTimer(TimeInterval interval, bool repeats, Timer::Callback callback);
 
-  // Runs until stop() is called (the application's main loop).
+  // Runs until stop() is called (the application's main loop). A stop() that came before run()
+  // makes it return at once.
   void run();
   void stop();
 
@@ -63,11 +67,12 @@ class RunLoop {
   // waiting for other threads.
   void runUntilIdle();
 
-  // Virtual clock only: moves time forward by `seconds`, firing each timer at its due time in
-  // order and running posted tasks in between.
+  // Virtual clock only (a programming error otherwise): moves time forward by `seconds`, firing
+  // each timer at its due time in order and running posted tasks in between.
   void advance(TimeInterval seconds);
 
-  // True on the thread that runs this loop (the thread that first called main()).
+  // True on the thread that runs this loop: the process's main thread (main() is first called
+  // while static objects are initialised).
   bool isCurrentThread() const;
   static bool isMainThread() { return main().isCurrentThread(); }
 
@@ -80,3 +85,8 @@ class RunLoop {
   RunLoop();
   std::unique_ptr<Impl> impl_;
 };
+
+namespace detail {
+// Runs `work`, reporting on stderr instead of letting an exception escape; `where` names the caller.
+void invokeSafely(const std::function<void()>& work, const char* where) noexcept;
+}  // namespace detail

@@ -28,10 +28,12 @@ class URL {
   std::optional<std::string> password() const { return password_; }
   std::optional<std::string> host() const { return host_; }  // IPv6 without brackets
   std::optional<int> port() const { return port_; }
-  std::string path() const;  // percent-decoded; "" when empty
+  // Percent-decoded, without a trailing "/" (except the root "/"); "" when empty.
+  std::string path() const;
   std::string percentEncodedPath() const { return path_; }
   std::optional<std::string> query() const { return query_; }
   std::optional<std::string> fragment() const { return fragment_; }
+  // Decoded segments; an absolute path starts with "/", empty segments are skipped.
   std::vector<std::string> pathComponents() const;
   std::string lastPathComponent() const;
   std::string pathExtension() const;
@@ -44,7 +46,13 @@ class URL {
   bool operator==(const URL& o) const { return text_ == o.text_; }
 
  private:
+  static std::optional<URL> fromParts(const std::string& scheme, const std::optional<std::string>& authority,
+                                      std::string path, std::optional<std::string> query,
+                                      std::optional<std::string> fragment, bool hasScheme);
+
   std::string text_;
+  std::string rawScheme_;
+  std::optional<std::string> authority_;
   std::optional<std::string> scheme_, user_, password_, host_;
   std::optional<int> port_;
   std::string path_;

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/ui/geometry.h"
+
+class UIView;
+
+enum class NSLayoutAttribute {
+  NotAnAttribute = 0,
+  Left = 1,
+  Right,
+  Top,
+  Bottom,
+  Leading,
+  Trailing,
+  Width,
+  Height,
+  CenterX,
+  CenterY,
+  LastBaseline,
+  FirstBaseline,
+};
+
+enum class NSLayoutRelation { LessThanOrEqual = -1, Equal = 0, GreaterThanOrEqual = 1 };
+
+// A layout relation between two views, kept as values: there is no solver, so the constraint
+// only records what the screens set and read (mostly `constant`).
+class NSLayoutConstraint {
+ public:
+  static std::shared_ptr<NSLayoutConstraint> make();
+  static std::shared_ptr<NSLayoutConstraint> constraintWithItem(const std::shared_ptr<UIView>& item,
+                                                                NSLayoutAttribute attribute,
+                                                                NSLayoutRelation relatedBy,
+                                                                const std::shared_ptr<UIView>& toItem,
+                                                                NSLayoutAttribute toAttribute, CGFloat multiplier,
+                                                                CGFloat constant);
+  static void activateConstraints(const std::vector<std::shared_ptr<NSLayoutConstraint>>& constraints);
+  static void deactivateConstraints(const std::vector<std::shared_ptr<NSLayoutConstraint>>& constraints);
+
+  std::shared_ptr<UIView> firstItem() const { return firstItem_.lock(); }
+  std::shared_ptr<UIView> secondItem() const { return secondItem_.lock(); }
+  NSLayoutAttribute firstAttribute() const { return firstAttribute_; }
+  NSLayoutAttribute secondAttribute() const { return secondAttribute_; }
+  NSLayoutRelation relation() const { return relation_; }
+  CGFloat multiplier() const { return multiplier_; }
+  CGFloat constant() const { return constant_; }
+  void setConstant(CGFloat c) { constant_ = c; }
+  bool isActive() const { return active_; }
+  void setActive(bool a) { active_ = a; }
+  float priority() const { return priority_; }
+  void setPriority(float p) { priority_ = p; }
+  const std::string& identifier() const { return identifier_; }
+  void setIdentifier(std::string id) { identifier_ = std::move(id); }
+
+ private:
+  std::weak_ptr<UIView> firstItem_;
+  std::weak_ptr<UIView> secondItem_;
+  NSLayoutAttribute firstAttribute_ = NSLayoutAttribute::NotAnAttribute;
+  NSLayoutAttribute secondAttribute_ = NSLayoutAttribute::NotAnAttribute;
+  NSLayoutRelation relation_ = NSLayoutRelation::Equal;
+  CGFloat multiplier_ = 1;
+  CGFloat constant_ = 0;
+  bool active_ = false;
+  float priority_ = 1000;
+  std::string identifier_;
+};

@@ -1,0 +1,339 @@
+#include "platform/ui/ui_view.h"
+
+#include <algorithm>
+
+#include "platform/ui/ns_layout_constraint.h"
+#include "platform/ui/render.h"
+#include "platform/ui/ui_gesture_recognizer.h"
+
+namespace {
+
+struct AnimationState {
+  bool enabled = true;
+  double lastDuration = 0;
+};
+
+AnimationState& animationState() {
+  static AnimationState state;
+  return state;
+}
+
+// Views this transparent are neither drawn nor touched, as on the platform.
+constexpr CGFloat kInvisibleAlpha = 0.01;
+
+bool subtreeBlocksTouches(const UIView& v) {
+  if (v.isHidden() || v.alpha() < kInvisibleAlpha) return false;
+  if (v.blocksTouchesBeneath()) return true;
+  return std::any_of(v.subviews().begin(), v.subviews().end(),
+                     [](const auto& s) { return subtreeBlocksTouches(*s); });
+}
+
+}  // namespace
+
+std::shared_ptr<UIView> UIView::make(CGRect frame) { return std::make_shared<UIView>(frame); }
+
+UIView::UIView(CGRect frame) : frame_(frame), bounds_{{0, 0}, frame.size} {}
+
+UIView::~UIView() = default;
+
+UIView* UIView::rootView() const {
+  const UIView* v = this;
+  while (auto s = v->superview_.lock()) v = s.get();
+  return const_cast<UIView*>(v);
+}
+
+void UIView::addSubview(const std::shared_ptr<UIView>& view) {
+  if (!view) return;
+  attach(view, subviews_.size() + (view->superview_.lock().get() == this ? 0 : 1) - 1);
+}
+
+void UIView::insertSubview(const std::shared_ptr<UIView>& view, std::size_t index) {
+  if (!view) return;
+  attach(view, index);
+}
+
+void UIView::bringSubviewToFront(const std::shared_ptr<UIView>& view) {
+  if (view && view->superview_.lock().get() == this) attach(view, subviews_.size() - 1);
+}
+
+std::shared_ptr<UIView> UIView::firstResponderInSubtree() const {
+  auto fr = std::dynamic_pointer_cast<UIView>(rootView()->firstResponder_.lock());
+  if (fr && (fr.get() == this || fr->isDescendantOfView(*this))) return fr;
+  return nullptr;
+}
+
+void UIView::attach(const std::shared_ptr<UIView>& view, std::size_t index) {
+  if (view.get() == this || isDescendantOfView(*view)) return;  // would make a cycle
+  auto oldSuper = view->superview_.lock();
+  if (oldSuper.get() == this) {
+    // Reordering among siblings only.
+    auto it = std::find(subviews_.begin(), subviews_.end(), view);
+    subviews_.erase(it);
+    subviews_.insert(subviews_.begin() + static_cast<std::ptrdiff_t>(std::min(index, subviews_.size())), view);
+    return;
+  }
+  UIView* oldRoot = view->rootView();
+  UIView* newRoot = rootView();
+  UIWindow* oldWindow = oldRoot->asWindow();
+  if (auto fr = view->firstResponderInSubtree()) {
+    // A first responder moves with its tree only into a tree that has none.
+    auto current = newRoot->firstResponder_.lock();
+    if (current && current != fr) {
+      fr->forceResignFirstResponder();
+    } else {
+      newRoot->firstResponder_ = fr;
+    }
+    oldRoot->firstResponder_.reset();
+  }
+  if (oldSuper) {
+    auto& siblings = oldSuper->subviews_;
+    siblings.erase(std::find(siblings.begin(), siblings.end(), view));
+  }
+  view->superview_ = weak_from_this().expired() ? std::weak_ptr<UIView>() : sharedAs<UIView>();
+  subviews_.insert(subviews_.begin() + static_cast<std::ptrdiff_t>(std::min(index, subviews_.size())), view);
+  view->didMoveToSuperview();
+  if (newRoot->asWindow() != oldWindow) view->notifyWindowChange();
+}
+
+void UIView::removeFromSuperview() {
+  auto sup = superview_.lock();
+  if (!sup) return;
+  auto self = sharedAs<UIView>();  // keeps this alive while its superview lets go
+  UIWindow* oldWindow = rootView()->asWindow();
+  if (auto fr = firstResponderInSubtree()) {
+    fr->forceResignFirstResponder();
+    auto root = rootView();
+    if (root->firstResponder_.lock() == fr) root->firstResponder_.reset();
+  }
+  auto& siblings = sup->subviews_;
+  siblings.erase(std::find(siblings.begin(), siblings.end(), self));
+  superview_.reset();
+  didMoveToSuperview();
+  if (oldWindow) notifyWindowChange();
+}
+
+void UIView::notifyWindowChange() {
+  auto keep = subviews_;
+  didMoveToWindow();
+  for (const auto& s : keep) s->notifyWindowChange();
+}
+
+std::shared_ptr<UIWindow> UIView::window() const {
+  UIView* root = rootView();
+  UIWindow* w = root->asWindow();
+  if (!w) return nullptr;
+  auto owner = root->weak_from_this().lock();
+  if (!owner) return nullptr;
+  return std::shared_ptr<UIWindow>(owner, w);
+}
+
+bool UIView::isDescendantOfView(const UIView& ancestor) const {
+  for (auto v = superview_.lock(); v; v = v->superview_.lock()) {
+    if (v.get() == &ancestor) return true;
+  }
+  return false;
+}
+
+std::shared_ptr<UIView> UIView::viewWithTag(int tag) {
+  if (tag_ == tag) return sharedAs<UIView>();
+  for (const auto& s : subviews_) {
+    if (auto found = s->viewWithTag(tag)) return found;
+  }
+  return nullptr;
+}
+
+std::shared_ptr<UIView> UIView::viewWithAccessibilityIdentifier(const std::string& name) {
+  if (hidden_ || alpha_ < kInvisibleAlpha) return nullptr;
+  if (!name.empty() && (accessibilityIdentifier_ == name || accessibilityLabel_ == name)) return sharedAs<UIView>();
+  for (const auto& s : subviews_) {
+    if (auto found = s->viewWithAccessibilityIdentifier(name)) return found;
+  }
+  return nullptr;
+}
+
+void UIView::setFrame(CGRect frame) {
+  frame_ = frame;
+  bounds_.size = frame.size;
+}
+
+void UIView::setBounds(CGRect bounds) {
+  CGPoint c = center();
+  bounds_ = bounds;
+  frame_.size = bounds.size;
+  setCenter(c);
+}
+
+void UIView::setCenter(CGPoint center) {
+  frame_.origin = {center.x - frame_.size.width / 2, center.y - frame_.size.height / 2};
+}
+
+UIColor UIView::tintColor() const {
+  for (const UIView* v = this; v; v = v->superview_.lock().get()) {
+    if (v->tintColor_) return *v->tintColor_;
+  }
+  return UIColor::systemTintColor();
+}
+
+void UIView::setTintColor(std::optional<UIColor> color) {
+  tintColor_ = std::move(color);
+  // Descendants that inherit see the change too.
+  std::vector<UIView*> pending{this};
+  while (!pending.empty()) {
+    UIView* v = pending.back();
+    pending.pop_back();
+    v->tintColorDidChange();
+    for (const auto& s : v->subviews_) {
+      if (!s->tintColor_) pending.push_back(s.get());
+    }
+  }
+}
+
+bool UIView::isVisibleInTree() const {
+  for (const UIView* v = this; v; v = v->superview_.lock().get()) {
+    if (v->hidden_ || v->alpha_ < kInvisibleAlpha) return false;
+  }
+  return true;
+}
+
+bool UIView::canReceiveTouches() const {
+  for (const UIView* v = this; v; v = v->superview_.lock().get()) {
+    if (v->hidden_ || v->alpha_ < kInvisibleAlpha || !v->userInteractionEnabled_) return false;
+  }
+  // An overlay added later to any ancestor covers this branch.
+  const UIView* child = this;
+  for (auto parent = superview_.lock(); parent; parent = parent->superview_.lock()) {
+    const auto& siblings = parent->subviews_;
+    auto it = std::find_if(siblings.begin(), siblings.end(), [&](const auto& s) { return s.get() == child; });
+    for (++it; it < siblings.end(); ++it) {
+      if (subtreeBlocksTouches(**it)) return false;
+    }
+    child = parent.get();
+  }
+  return true;
+}
+
+void UIView::addConstraint(const std::shared_ptr<NSLayoutConstraint>& constraint) {
+  if (constraint && std::find(constraints_.begin(), constraints_.end(), constraint) == constraints_.end()) {
+    constraints_.push_back(constraint);
+  }
+}
+
+void UIView::addConstraints(const std::vector<std::shared_ptr<NSLayoutConstraint>>& constraints) {
+  for (const auto& c : constraints) addConstraint(c);
+}
+
+void UIView::removeConstraint(const std::shared_ptr<NSLayoutConstraint>& constraint) {
+  constraints_.erase(std::remove(constraints_.begin(), constraints_.end(), constraint), constraints_.end());
+}
+
+void UIView::addGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& recognizer) {
+  if (!recognizer) return;
+  if (auto previous = recognizer->view(); previous && previous.get() != this) {
+    previous->removeGestureRecognizer(recognizer);
+  }
+  if (std::find(gestureRecognizers_.begin(), gestureRecognizers_.end(), recognizer) == gestureRecognizers_.end()) {
+    gestureRecognizers_.push_back(recognizer);
+  }
+  recognizer->setView(sharedAs<UIView>());
+}
+
+void UIView::removeGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& recognizer) {
+  auto it = std::find(gestureRecognizers_.begin(), gestureRecognizers_.end(), recognizer);
+  if (it == gestureRecognizers_.end()) return;
+  gestureRecognizers_.erase(it);
+  recognizer->setView(nullptr);
+}
+
+void UIView::setNeedsLayout() {
+  needsLayout_ = true;
+  ++setNeedsLayoutCount_;
+}
+
+void UIView::layoutIfNeeded() {
+  if (needsLayout_) {
+    needsLayout_ = false;
+    layoutSubviews();
+  }
+  auto keep = subviews_;
+  for (const auto& s : keep) s->layoutIfNeeded();
+}
+
+CGSize UIView::sizeThatFits(CGSize) const { return bounds_.size; }
+
+void UIView::sizeToFit() {
+  CGSize s = sizeThatFits(bounds_.size);
+  setFrame(CGRect{frame_.origin, s});
+}
+
+void UIView::animateWithDuration(double duration, const std::function<void()>& animations,
+                                 const std::function<void(bool)>& completion) {
+  animationState().lastDuration = duration;
+  if (animations) animations();
+  if (completion) completion(true);
+}
+
+void UIView::performWithoutAnimation(const std::function<void()>& actions) {
+  auto& st = animationState();
+  bool was = st.enabled;
+  st.enabled = false;
+  if (actions) actions();
+  st.enabled = was;
+}
+
+bool UIView::areAnimationsEnabled() { return animationState().enabled; }
+
+double UIView::lastAnimationDuration() { return animationState().lastDuration; }
+
+bool UIView::claimFirstResponder() {
+  UIView* root = rootView();
+  auto current = root->firstResponder_.lock();
+  if (current.get() == this) return true;
+  if (current && !current->resignFirstResponder()) return false;
+  root = rootView();  // the resignation may have moved things
+  root->firstResponder_ = weak_from_this();
+  return true;
+}
+
+void UIView::releaseFirstResponder() {
+  UIView* root = rootView();
+  if (root->firstResponder_.lock().get() == this) root->firstResponder_.reset();
+}
+
+bool UIView::becomeFirstResponder() { return canBecomeFirstResponder() && claimFirstResponder(); }
+
+bool UIView::resignFirstResponder() {
+  releaseFirstResponder();
+  return true;
+}
+
+bool UIView::isFirstResponder() const { return rootView()->firstResponder_.lock().get() == this; }
+
+std::shared_ptr<UIResponder> UIView::currentFirstResponder() const { return rootView()->firstResponder_.lock(); }
+
+bool UIView::endEditing(bool force) {
+  auto fr = firstResponderInSubtree();
+  if (!fr) return true;
+  if (force) {
+    fr->forceResignFirstResponder();
+    fr->releaseFirstResponder();
+    return true;
+  }
+  return fr->resignFirstResponder() && !fr->isFirstResponder();
+}
+
+std::shared_ptr<UIResponder> UIView::nextResponder() const {
+  if (auto owner = owner_.lock()) return owner;
+  return superview_.lock();
+}
+
+void UIView::render(TextCanvas& canvas) const {
+  if (hidden_ || alpha_ < kInvisibleAlpha) return;
+  renderSelf(canvas);
+  renderSubviews(canvas);
+}
+
+void UIView::renderSelf(TextCanvas&) const {}
+
+void UIView::renderSubviews(TextCanvas& canvas) const {
+  for (const auto& s : subviews_) s->render(canvas);
+}

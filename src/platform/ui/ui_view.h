@@ -1,0 +1,226 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/ui/geometry.h"
+#include "platform/ui/ui_color.h"
+#include "platform/ui/ui_responder.h"
+
+class NSLayoutConstraint;
+class TextCanvas;
+class UIGestureRecognizer;
+class UIWindow;
+
+// The drawing layer's appearance values.
+struct CALayer {
+  CGFloat cornerRadius = 0;
+  CGFloat borderWidth = 0;
+  std::optional<UIColor> borderColor;
+  bool masksToBounds = false;
+  std::optional<UIColor> shadowColor;
+  CGSize shadowOffset{0, -3};
+  float shadowOpacity = 0;
+  CGFloat shadowRadius = 3;
+};
+
+enum class UIViewContentMode {
+  ScaleToFill,
+  ScaleAspectFit,
+  ScaleAspectFill,
+  Redraw,
+  Center,
+  Top,
+  Bottom,
+  Left,
+  Right,
+  TopLeft,
+  TopRight,
+  BottomLeft,
+  BottomRight
+};
+
+// A rectangle in a tree of views. Geometry and looks are stored values (there is no layout
+// engine and no drawing); the tree, visibility, touchability, first responder and the text
+// rendering are behaviour.
+class UIView : public UIResponder {
+ public:
+  static std::shared_ptr<UIView> make(CGRect frame = {});
+  explicit UIView(CGRect frame = {});
+  ~UIView() override;
+  UIView(const UIView&) = delete;
+  UIView& operator=(const UIView&) = delete;
+
+  // Tree. Adding a view that already has a superview moves it; adding a view to itself or to one
+  // of its own descendants is refused (it would make a cycle).
+  void addSubview(const std::shared_ptr<UIView>& view);
+  void insertSubview(const std::shared_ptr<UIView>& view, std::size_t index);
+  void removeFromSuperview();
+  void bringSubviewToFront(const std::shared_ptr<UIView>& view);
+  const std::vector<std::shared_ptr<UIView>>& subviews() const { return subviews_; }
+  std::shared_ptr<UIView> superview() const { return superview_.lock(); }
+  // The window at the root of the tree, if the tree is in one.
+  std::shared_ptr<UIWindow> window() const;
+  bool isDescendantOfView(const UIView& ancestor) const;
+  // Depth-first, this view included.
+  std::shared_ptr<UIView> viewWithTag(int tag);
+  // The first visible view (depth-first, this view included) whose accessibility identifier or
+  // label is `name`. The console driver addresses views this way.
+  std::shared_ptr<UIView> viewWithAccessibilityIdentifier(const std::string& name);
+
+  // Called on every view of a subtree after its window changed (added to or removed from a
+  // window's tree).
+  virtual void didMoveToWindow() {}
+  virtual void didMoveToSuperview() {}
+  // The platform's storyboard hook; scene builders call it once after making the view.
+  virtual void awakeFromNib() {}
+
+  // Geometry (stored values; bounds follows the frame's size).
+  CGRect frame() const { return frame_; }
+  void setFrame(CGRect frame);
+  CGRect bounds() const { return bounds_; }
+  void setBounds(CGRect bounds);
+  CGPoint center() const { return {frame_.midX(), frame_.midY()}; }
+  void setCenter(CGPoint center);
+
+  // Looks.
+  const std::optional<UIColor>& backgroundColor() const { return backgroundColor_; }
+  void setBackgroundColor(std::optional<UIColor> color) { backgroundColor_ = std::move(color); }
+  // Own tint, else the nearest ancestor's, else the system tint: never empty.
+  UIColor tintColor() const;
+  void setTintColor(std::optional<UIColor> color);
+  const std::optional<UIColor>& ownTintColor() const { return tintColor_; }
+  virtual void tintColorDidChange() {}
+  CGFloat alpha() const { return alpha_; }
+  void setAlpha(CGFloat alpha) { alpha_ = alpha; }
+  bool isOpaque() const { return opaque_; }
+  void setOpaque(bool v) { opaque_ = v; }
+  bool clipsToBounds() const { return layer_.masksToBounds; }
+  void setClipsToBounds(bool v) { layer_.masksToBounds = v; }
+  UIViewContentMode contentMode() const { return contentMode_; }
+  void setContentMode(UIViewContentMode m) { contentMode_ = m; }
+  CALayer& layer() { return layer_; }
+  const CALayer& layer() const { return layer_; }
+
+  // Visibility and interaction.
+  bool isHidden() const { return hidden_; }
+  bool hidden() const { return hidden_; }
+  void setHidden(bool hidden) { hidden_ = hidden; }
+  bool isUserInteractionEnabled() const { return userInteractionEnabled_; }
+  void setUserInteractionEnabled(bool v) { userInteractionEnabled_ = v; }
+  // Not hidden (nor transparent) itself or through an ancestor.
+  bool isVisibleInTree() const;
+  // Visible, interaction enabled along the whole chain, and not beneath an overlay that blocks
+  // touches. A tap on a view that answers false reaches nothing.
+  bool canReceiveTouches() const;
+  // Overlays (the progress HUD) answer true while they keep touches from the views beneath:
+  // views of the same window in branches added before the overlay's.
+  virtual bool blocksTouchesBeneath() const { return false; }
+
+  // Identification.
+  int tag() const { return tag_; }
+  void setTag(int tag) { tag_ = tag; }
+  const std::string& accessibilityIdentifier() const { return accessibilityIdentifier_; }
+  void setAccessibilityIdentifier(std::string id) { accessibilityIdentifier_ = std::move(id); }
+  const std::string& accessibilityLabel() const { return accessibilityLabel_; }
+  void setAccessibilityLabel(std::string label) { accessibilityLabel_ = std::move(label); }
+
+  // Constraints (recorded; there is no solver).
+  bool translatesAutoresizingMaskIntoConstraints() const { return translatesAutoresizing_; }
+  void setTranslatesAutoresizingMaskIntoConstraints(bool v) { translatesAutoresizing_ = v; }
+  void addConstraint(const std::shared_ptr<NSLayoutConstraint>& constraint);
+  void addConstraints(const std::vector<std::shared_ptr<NSLayoutConstraint>>& constraints);
+  void removeConstraint(const std::shared_ptr<NSLayoutConstraint>& constraint);
+  const std::vector<std::shared_ptr<NSLayoutConstraint>>& constraints() const { return constraints_; }
+
+  // Gesture recognisers (the view keeps them; they point back weakly).
+  void addGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& recognizer);
+  void removeGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& recognizer);
+  const std::vector<std::shared_ptr<UIGestureRecognizer>>& gestureRecognizers() const { return gestureRecognizers_; }
+
+  // Layout. setNeedsLayout marks the view; layoutIfNeeded runs layoutSubviews on every marked
+  // view of the subtree, top-down, and clears the marks.
+  void setNeedsLayout();
+  bool needsLayout() const { return needsLayout_; }
+  int setNeedsLayoutCount() const { return setNeedsLayoutCount_; }
+  void layoutIfNeeded();
+  virtual void layoutSubviews() {}
+  virtual CGSize sizeThatFits(CGSize size) const;
+  virtual CGSize systemLayoutSizeFittingSize(CGSize targetSize) const { return sizeThatFits(targetSize); }
+  void sizeToFit();
+
+  // Animations run at once; the duration is only recorded.
+  static void animateWithDuration(double duration, const std::function<void()>& animations,
+                                  const std::function<void(bool finished)>& completion = {});
+  static void performWithoutAnimation(const std::function<void()>& actions);
+  static bool areAnimationsEnabled();
+  static double lastAnimationDuration();
+
+  // First responder of this view's tree (window or detached tree).
+  bool canBecomeFirstResponder() const override { return false; }
+  bool becomeFirstResponder() override;
+  bool resignFirstResponder() override;
+  bool isFirstResponder() const override;
+  std::shared_ptr<UIResponder> currentFirstResponder() const;
+  // Resigns the first responder if it is in this subtree. With force the resignation cannot be
+  // refused. Returns whether the subtree holds no first responder afterwards.
+  bool endEditing(bool force);
+
+  // The controller whose root view this is answers as the next responder; else the superview.
+  std::shared_ptr<UIResponder> nextResponder() const override;
+  void setOwningResponder(std::weak_ptr<UIResponder> owner) { owner_ = std::move(owner); }
+
+  // Writes the view and its subtree; hidden (or fully transparent) views write nothing.
+  virtual void render(TextCanvas& canvas) const;
+
+ protected:
+  // The view's own lines (none for a plain view).
+  virtual void renderSelf(TextCanvas& canvas) const;
+  // The subviews' lines, in order.
+  virtual void renderSubviews(TextCanvas& canvas) const;
+  // Non-null on the window class only (lets window() work without knowing that class).
+  virtual UIWindow* asWindow() { return nullptr; }
+  // Takes the first responder of this view's tree; the previous one (if any and other than this)
+  // must agree to resign first.
+  bool claimFirstResponder();
+  // Lets go of the first responder of this view's tree if it is this view.
+  void releaseFirstResponder();
+  // Resignation that cannot be refused (endEditing(true), leaving the tree). Subclasses that end
+  // editing override it to send their end-of-editing events without asking their delegate.
+  virtual void forceResignFirstResponder() { releaseFirstResponder(); }
+
+ private:
+  UIView* rootView() const;
+  void attach(const std::shared_ptr<UIView>& view, std::size_t index);
+  void notifyWindowChange();
+  // The first responder of this view's tree when it is this view or one of its descendants.
+  std::shared_ptr<UIView> firstResponderInSubtree() const;
+
+  std::weak_ptr<UIView> superview_;
+  std::vector<std::shared_ptr<UIView>> subviews_;
+  std::weak_ptr<UIResponder> owner_;
+  // Meaningful on the root of a tree only.
+  std::weak_ptr<UIResponder> firstResponder_;
+
+  CGRect frame_;
+  CGRect bounds_;
+  std::optional<UIColor> backgroundColor_;
+  std::optional<UIColor> tintColor_;
+  CGFloat alpha_ = 1;
+  bool opaque_ = true;
+  UIViewContentMode contentMode_ = UIViewContentMode::ScaleToFill;
+  CALayer layer_;
+  bool hidden_ = false;
+  bool userInteractionEnabled_ = true;
+  int tag_ = 0;
+  std::string accessibilityIdentifier_;
+  std::string accessibilityLabel_;
+  bool translatesAutoresizing_ = true;
+  std::vector<std::shared_ptr<NSLayoutConstraint>> constraints_;
+  std::vector<std::shared_ptr<UIGestureRecognizer>> gestureRecognizers_;
+  bool needsLayout_ = false;
+  int setNeedsLayoutCount_ = 0;
+};

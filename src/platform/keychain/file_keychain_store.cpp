@@ -1,0 +1,215 @@
+#include "platform/keychain/file_keychain_store.h"
+
+#include <fcntl.h>
+#include <openssl/evp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <nlohmann/json.hpp>
+
+namespace {
+
+constexpr int kFormatVersion = 1;
+// Items are small; anything larger is not ours.
+constexpr off_t kMaxItemFileSize = 1 << 20;
+
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+std::string toHex(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (unsigned char c : bytes) {
+    out.push_back(kHexDigits[c >> 4]);
+    out.push_back(kHexDigits[c & 0xF]);
+  }
+  return out;
+}
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+std::optional<std::string> fromHex(std::string_view hex) {
+  if (hex.size() % 2 != 0) return std::nullopt;
+  std::string out;
+  out.reserve(hex.size() / 2);
+  for (std::size_t i = 0; i < hex.size(); i += 2) {
+    int hi = hexValue(hex[i]), lo = hexValue(hex[i + 1]);
+    if (hi < 0 || lo < 0) return std::nullopt;
+    out.push_back(static_cast<char>(hi << 4 | lo));
+  }
+  return out;
+}
+
+// Every text is stored hex-encoded: services, accounts and labels are arbitrary bytes and JSON
+// only carries UTF-8.
+std::optional<std::string> hexField(const nlohmann::json& j, const char* key) {
+  auto it = j.find(key);
+  if (it == j.end() || !it->is_string()) return std::nullopt;
+  return fromHex(it->get_ref<const std::string&>());
+}
+
+// Absent is fine for optional fields; present but malformed makes the whole file unreadable.
+bool optionalHexField(const nlohmann::json& j, const char* key, std::optional<std::string>& out) {
+  if (!j.contains(key)) return true;
+  out = hexField(j, key);
+  return out.has_value();
+}
+
+std::string encodeItem(const KeychainItem& item) {
+  nlohmann::json j = nlohmann::json::object();
+  j["version"] = kFormatVersion;
+  j["service"] = toHex(item.service);
+  j["account"] = toHex(item.account);
+  j["data"] = toHex(item.data.view());
+  j["accessibility"] = toHex(item.accessibility);
+  if (item.label) j["label"] = toHex(*item.label);
+  if (item.accessGroup) j["accessGroup"] = toHex(*item.accessGroup);
+  if (item.generic) j["generic"] = toHex(*item.generic);
+  return j.dump();
+}
+
+std::optional<KeychainItem> decodeItem(const std::string& text) {
+  auto j = nlohmann::json::parse(text, nullptr, false);
+  if (!j.is_object()) return std::nullopt;
+  auto version = j.find("version");
+  if (version == j.end() || !version->is_number_integer() || version->get<int>() != kFormatVersion)
+    return std::nullopt;
+  auto service = hexField(j, "service");
+  auto account = hexField(j, "account");
+  auto data = hexField(j, "data");
+  auto accessibility = hexField(j, "accessibility");
+  if (!service || !account || !data || !accessibility) return std::nullopt;
+  KeychainItem item;
+  item.service = std::move(*service);
+  item.account = std::move(*account);
+  item.data = Data::fromString(*data);
+  item.accessibility = std::move(*accessibility);
+  if (!optionalHexField(j, "label", item.label) || !optionalHexField(j, "accessGroup", item.accessGroup) ||
+      !optionalHexField(j, "generic", item.generic))
+    return std::nullopt;
+  return item;
+}
+
+std::string sha256Hex(std::string_view bytes) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr);
+  return toHex(std::string_view(reinterpret_cast<const char*>(digest), length));
+}
+
+bool writeAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+std::optional<std::string> readSmallFile(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return std::nullopt;
+  std::optional<std::string> out;
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxItemFileSize) {
+    std::string text(static_cast<std::size_t>(st.st_size), '\0');
+    std::size_t got = 0;
+    while (got < text.size()) {
+      ssize_t n = ::read(fd, text.data() + got, text.size() - got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+    if (got == text.size()) out = std::move(text);
+  }
+  ::close(fd);
+  return out;
+}
+
+void syncDirectory(const std::string& dir) {
+  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+std::string homeDirectory() {
+  if (const char* home = std::getenv("HOME"); home && *home) return home;
+  if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) return pw->pw_dir;
+  return ".";
+}
+
+}  // namespace
+
+FileKeychainStore::FileKeychainStore(std::string directory) : directory_(std::move(directory)) {}
+
+std::string FileKeychainStore::defaultDirectory() {
+  std::string base;
+  if (const char* dir = std::getenv("DORVALE_DATA_DIR"); dir && *dir) {
+    base = dir;
+  } else if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/') {
+    // Relative XDG paths are invalid and ignored.
+    base = std::string(xdg) + "/dorvale";
+  } else {
+    base = homeDirectory() + "/.local/share/dorvale";
+  }
+  return base + "/keychain";
+}
+
+std::string FileKeychainStore::pathForItem(const std::string& service, const std::string& account) const {
+  // The length prefix keeps ("ab", "c") and ("a", "bc") apart.
+  return directory_ + "/" + sha256Hex(std::to_string(service.size()) + ":" + service + account);
+}
+
+bool FileKeychainStore::ensureDirectory() const {
+  // Missing parents are created private too; existing ones are left alone.
+  for (std::size_t pos = directory_.find('/', 1); pos != std::string::npos; pos = directory_.find('/', pos + 1)) {
+    std::string parent = directory_.substr(0, pos);
+    if (::mkdir(parent.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  }
+  if (::mkdir(directory_.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  struct stat st {};
+  if (::stat(directory_.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  // The umask must not widen or narrow what we asked for.
+  return (st.st_mode & 07777) == 0700 || ::chmod(directory_.c_str(), 0700) == 0;
+}
+
+std::optional<KeychainItem> FileKeychainStore::load(const std::string& service, const std::string& account) {
+  auto text = readSmallFile(pathForItem(service, account));
+  if (!text) return std::nullopt;
+  auto item = decodeItem(*text);
+  // A hash collision or a file copied under another name is not this item.
+  if (!item || item->service != service || item->account != account) return std::nullopt;
+  return item;
+}
+
+OSStatus FileKeychainStore::save(const KeychainItem& item) {
+  if (!ensureDirectory()) return errSecIO;
+  const std::string path = pathForItem(item.service, item.account);
+  std::string temp = path + ".tmp-XXXXXX";
+  int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+  if (fd < 0) return errSecIO;
+  bool ok = ::fchmod(fd, 0600) == 0 && writeAll(fd, encodeItem(item)) && ::fsync(fd) == 0;
+  ok = ::close(fd) == 0 && ok;
+  if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
+    ::unlink(temp.c_str());
+    return errSecIO;
+  }
+  syncDirectory(directory_);
+  return errSecSuccess;
+}
+
+OSStatus FileKeychainStore::erase(const std::string& service, const std::string& account) {
+  if (::unlink(pathForItem(service, account).c_str()) != 0) return errno == ENOENT ? errSecItemNotFound : errSecIO;
+  syncDirectory(directory_);
+  return errSecSuccess;
+}

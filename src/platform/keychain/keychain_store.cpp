@@ -1,0 +1,60 @@
+#include "platform/keychain/keychain_store.h"
+
+#include <utility>
+
+#include "platform/keychain/file_keychain_store.h"
+
+namespace {
+
+std::mutex currentMutex;
+std::shared_ptr<KeychainStore> currentStore;
+
+}  // namespace
+
+std::optional<KeychainItem> KeychainStore::find(const KeychainQuery& query) {
+  auto item = load(query.service, query.account);
+  if (item && !query.matches(*item)) return std::nullopt;
+  return item;
+}
+
+OSStatus KeychainStore::add(const KeychainItem& item) {
+  std::lock_guard lock(mutex_);
+  // Service and account alone make the key: an item that differs only in other attributes is
+  // still a duplicate.
+  if (load(item.service, item.account)) return errSecDuplicateItem;
+  return save(item);
+}
+
+OSStatus KeychainStore::copyMatching(const KeychainQuery& query, KeychainItem* result) {
+  std::lock_guard lock(mutex_);
+  auto item = find(query);
+  if (!item) return errSecItemNotFound;
+  if (result) *result = std::move(*item);
+  return errSecSuccess;
+}
+
+OSStatus KeychainStore::update(const KeychainQuery& query, const KeychainAttributes& attributes) {
+  if (attributes.empty()) return errSecParam;
+  std::lock_guard lock(mutex_);
+  auto item = find(query);
+  if (!item) return errSecItemNotFound;
+  attributes.applyTo(*item);
+  return save(*item);
+}
+
+OSStatus KeychainStore::remove(const KeychainQuery& query) {
+  std::lock_guard lock(mutex_);
+  if (!find(query)) return errSecItemNotFound;
+  return erase(query.service, query.account);
+}
+
+std::shared_ptr<KeychainStore> KeychainStore::current() {
+  std::lock_guard lock(currentMutex);
+  if (!currentStore) currentStore = std::make_shared<FileKeychainStore>(FileKeychainStore::defaultDirectory());
+  return currentStore;
+}
+
+void KeychainStore::setCurrent(std::shared_ptr<KeychainStore> store) {
+  std::lock_guard lock(currentMutex);
+  currentStore = std::move(store);
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <map>
+#include <utility>
+
+#include "platform/keychain/keychain_store.h"
+
+// Keeps items in memory only; for tests.
+class MemoryKeychainStore final : public KeychainStore {
+ public:
+  std::size_t count();
+
+ protected:
+  std::optional<KeychainItem> load(const std::string& service, const std::string& account) override;
+  OSStatus save(const KeychainItem& item) override;
+  OSStatus erase(const std::string& service, const std::string& account) override;
+
+ private:
+  std::mutex itemsMutex_;
+  std::map<std::pair<std::string, std::string>, KeychainItem> items_;
+};

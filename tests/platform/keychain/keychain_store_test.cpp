@@ -1,0 +1,310 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/keychain/file_keychain_store.h"
+#include "platform/keychain/keychain_wrapper.h"
+#include "platform/keychain/memory_keychain_store.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "keychain-test-XXXXXX").string();
+    path_ = ::mkdtemp(pattern.data());
+  }
+  ~TempDir() { fs::remove_all(path_); }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+class UmaskGuard {
+ public:
+  explicit UmaskGuard(mode_t mask) : old_(::umask(mask)) {}
+  ~UmaskGuard() { ::umask(old_); }
+
+ private:
+  mode_t old_;
+};
+
+class EnvGuard {
+ public:
+  explicit EnvGuard(const char* name) : name_(name) {
+    if (const char* v = std::getenv(name)) old_ = v;
+  }
+  ~EnvGuard() { old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_); }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+mode_t modeOf(const std::string& path) {
+  struct stat st {};
+  EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+  return st.st_mode & 07777;
+}
+
+std::set<std::string> entries(const std::string& dir) {
+  std::set<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename().string());
+  return names;
+}
+
+void writeFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+KeychainItem item(std::string service, std::string account, std::string data) {
+  KeychainItem i;
+  i.service = std::move(service);
+  i.account = std::move(account);
+  i.data = Data::fromString(data);
+  return i;
+}
+
+KeychainQuery query(std::string service, std::string account) {
+  KeychainQuery q;
+  q.service = std::move(service);
+  q.account = std::move(account);
+  return q;
+}
+
+KeychainAttributes newData(std::string data) {
+  KeychainAttributes a;
+  a.data = Data::fromString(data);
+  return a;
+}
+
+// The item rules hold for every store.
+class KeychainStoreRules : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    if (GetParam() == "file")
+      store_ = std::make_shared<FileKeychainStore>(dir_.path() + "/keychain");
+    else
+      store_ = std::make_shared<MemoryKeychainStore>();
+  }
+  TempDir dir_;
+  std::shared_ptr<KeychainStore> store_;
+};
+
+TEST_P(KeychainStoreRules, StatusCodesAndMatching) {
+  KeychainItem out;
+  EXPECT_EQ(store_->copyMatching(query("svc", "acct"), &out), errSecItemNotFound);
+  EXPECT_EQ(store_->update(query("svc", "acct"), newData("x")), errSecItemNotFound);
+  EXPECT_EQ(store_->remove(query("svc", "acct")), errSecItemNotFound);
+
+  KeychainItem first = item("svc", "acct", "secret");
+  first.generic = "OAuth";
+  first.label = "Label";
+  first.accessibility = kSecAttrAccessibleAfterFirstUnlockThisDeviceOnly;
+  ASSERT_EQ(store_->add(first), errSecSuccess);
+  // Differing only in other attributes still collides, and the first item is kept.
+  EXPECT_EQ(store_->add(item("svc", "acct", "other")), errSecDuplicateItem);
+  ASSERT_EQ(store_->copyMatching(query("svc", "acct"), &out), errSecSuccess);
+  EXPECT_EQ(out.data.toString(), "secret");
+  EXPECT_EQ(out.generic, "OAuth");
+  EXPECT_EQ(out.label, "Label");
+  EXPECT_EQ(out.accessibility, kSecAttrAccessibleAfterFirstUnlockThisDeviceOnly);
+  EXPECT_EQ(store_->copyMatching(query("svc", "acct"), nullptr), errSecSuccess);
+
+  // Keys that would run together when concatenated stay apart.
+  EXPECT_EQ(store_->copyMatching(query("svca", "cct"), nullptr), errSecItemNotFound);
+  EXPECT_EQ(store_->add(item("svca", "cct", "neighbour")), errSecSuccess);
+
+  // An optional attribute in the query must match.
+  auto withGeneric = query("svc", "acct");
+  withGeneric.generic = "Other";
+  EXPECT_EQ(store_->copyMatching(withGeneric, nullptr), errSecItemNotFound);
+  EXPECT_EQ(store_->remove(withGeneric), errSecItemNotFound);
+  withGeneric.generic = "OAuth";
+  EXPECT_EQ(store_->copyMatching(withGeneric, nullptr), errSecSuccess);
+
+  EXPECT_EQ(store_->update(query("svc", "acct"), KeychainAttributes{}), errSecParam);
+  ASSERT_EQ(store_->update(query("svc", "acct"), newData("changed")), errSecSuccess);
+  ASSERT_EQ(store_->copyMatching(query("svc", "acct"), &out), errSecSuccess);
+  EXPECT_EQ(out.data.toString(), "changed");
+  EXPECT_EQ(out.label, "Label");  // untouched by the update
+
+  EXPECT_EQ(store_->remove(query("svc", "acct")), errSecSuccess);
+  EXPECT_EQ(store_->copyMatching(query("svc", "acct"), nullptr), errSecItemNotFound);
+  EXPECT_EQ(store_->copyMatching(query("svca", "cct"), &out), errSecSuccess);
+  EXPECT_EQ(out.data.toString(), "neighbour");
+}
+
+TEST_P(KeychainStoreRules, BinaryDataAndOddNamesRoundTrip) {
+  std::string bytes("\0\xff\x80 \"\\\n", 7);
+  KeychainItem odd = item(std::string("s\xc3\x28/..", 6), std::string("a\0b", 3), bytes);
+  odd.label = std::string("\xfe", 1);
+  ASSERT_EQ(store_->add(odd), errSecSuccess);
+  KeychainItem out;
+  ASSERT_EQ(store_->copyMatching(query(odd.service, odd.account), &out), errSecSuccess);
+  EXPECT_EQ(out.data.toString(), bytes);
+  EXPECT_EQ(out.label, odd.label);
+}
+
+INSTANTIATE_TEST_SUITE_P(Stores, KeychainStoreRules, ::testing::Values("file", "memory"),
+                         [](const auto& info) { return info.param; });
+
+TEST(FileKeychainStore, SetsModesExplicitly) {
+  UmaskGuard open(0);
+  TempDir tmp;
+  // A pre-existing directory that is too open is tightened.
+  std::string loose = tmp.path() + "/loose";
+  ASSERT_EQ(::mkdir(loose.c_str(), 0777), 0);
+  for (const std::string& dir : {tmp.path() + "/data/keychain", loose}) {
+    FileKeychainStore store(dir);
+    ASSERT_EQ(store.add(item("svc", "acct", "secret")), errSecSuccess);
+    EXPECT_EQ(modeOf(dir), 0700u) << dir;
+    EXPECT_EQ(modeOf(store.pathForItem("svc", "acct")), 0600u);
+    ASSERT_EQ(store.update(query("svc", "acct"), newData("again")), errSecSuccess);
+    EXPECT_EQ(modeOf(store.pathForItem("svc", "acct")), 0600u);
+  }
+  EXPECT_EQ(modeOf(tmp.path() + "/data"), 0700u);
+}
+
+TEST(FileKeychainStore, ReplacesAtomicallyAndPersists) {
+  TempDir tmp;
+  std::string dir = tmp.path() + "/keychain";
+  {
+    FileKeychainStore store(dir);
+    ASSERT_EQ(store.add(item("svc", "acct", "one")), errSecSuccess);
+    ASSERT_EQ(store.update(query("svc", "acct"), newData("two")), errSecSuccess);
+    // Only the item file: no temporary left behind, and no secret in the file name.
+    auto names = entries(dir);
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_EQ(dir + "/" + *names.begin(), store.pathForItem("svc", "acct"));
+    EXPECT_EQ(names.begin()->find("acct"), std::string::npos);
+  }
+  FileKeychainStore reopened(dir);
+  KeychainItem out;
+  ASSERT_EQ(reopened.copyMatching(query("svc", "acct"), &out), errSecSuccess);
+  EXPECT_EQ(out.data.toString(), "two");
+  ASSERT_EQ(reopened.remove(query("svc", "acct")), errSecSuccess);
+  EXPECT_TRUE(entries(dir).empty());
+}
+
+TEST(FileKeychainStore, CorruptFileReadsAsNotFound) {
+  TempDir tmp;
+  FileKeychainStore store(tmp.path() + "/keychain");
+  ASSERT_EQ(store.add(item("svc", "acct", "secret")), errSecSuccess);
+  ASSERT_EQ(store.add(item("svc", "other", "secret")), errSecSuccess);
+  const std::string path = store.pathForItem("svc", "acct");
+  std::ifstream in(store.pathForItem("svc", "other"));
+  const std::string otherItemText((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+
+  for (const std::string& garbage :
+       {std::string(), std::string("{\"version\":1,\"service\":"), std::string("[1,2]"),
+        std::string("{\"version\":1,\"service\":\"zz\",\"account\":\"00\",\"data\":\"00\",\"accessibility\":\"\"}"),
+        std::string("{\"version\":1,\"service\":7,\"account\":\"00\",\"data\":\"00\",\"accessibility\":\"\"}"),
+        std::string(2 << 20, ' '),
+        otherItemText /* a valid item, but not the one this name belongs to */}) {
+    writeFile(path, garbage);
+    EXPECT_EQ(store.copyMatching(query("svc", "acct"), nullptr), errSecItemNotFound);
+    EXPECT_EQ(store.update(query("svc", "acct"), newData("x")), errSecItemNotFound);
+  }
+  // Adding over the wreck replaces it.
+  ASSERT_EQ(store.add(item("svc", "acct", "fresh")), errSecSuccess);
+  KeychainItem out;
+  ASSERT_EQ(store.copyMatching(query("svc", "acct"), &out), errSecSuccess);
+  EXPECT_EQ(out.data.toString(), "fresh");
+}
+
+TEST(FileKeychainStore, ReportsWriteFailures) {
+  TempDir tmp;
+  writeFile(tmp.path() + "/file", "not a directory");
+  FileKeychainStore store(tmp.path() + "/file/keychain");
+  EXPECT_EQ(store.add(item("svc", "acct", "secret")), errSecIO);
+  EXPECT_EQ(store.copyMatching(query("svc", "acct"), nullptr), errSecItemNotFound);
+}
+
+TEST(FileKeychainStore, DefaultDirectoryFollowsEnvironment) {
+  EnvGuard data("DORVALE_DATA_DIR"), xdg("XDG_DATA_HOME"), home("HOME");
+  ::setenv("HOME", "/home/u", 1);
+  ::setenv("XDG_DATA_HOME", "/xdg", 1);
+  ::setenv("DORVALE_DATA_DIR", "/data", 1);
+  EXPECT_EQ(FileKeychainStore::defaultDirectory(), "/data/keychain");
+  ::unsetenv("DORVALE_DATA_DIR");
+  EXPECT_EQ(FileKeychainStore::defaultDirectory(), "/xdg/dorvale/keychain");
+  ::setenv("XDG_DATA_HOME", "relative", 1);
+  EXPECT_EQ(FileKeychainStore::defaultDirectory(), "/home/u/.local/share/dorvale/keychain");
+  ::unsetenv("XDG_DATA_HOME");
+  EXPECT_EQ(FileKeychainStore::defaultDirectory(), "/home/u/.local/share/dorvale/keychain");
+}
+
+class KeychainWrapperTest : public ::testing::Test {
+ protected:
+  void SetUp() override { KeychainStore::setCurrent(store_); }
+  void TearDown() override { KeychainStore::setCurrent(nullptr); }
+  std::shared_ptr<MemoryKeychainStore> store_ = std::make_shared<MemoryKeychainStore>();
+};
+
+TEST_F(KeychainWrapperTest, RoundTripAndRemoval) {
+  auto& wrapper = KeychainWrapper::standard();
+  EXPECT_EQ(wrapper.stringForKey("accessToken"), std::nullopt);
+  EXPECT_FALSE(wrapper.removeObjectForKey("accessToken"));
+
+  EXPECT_TRUE(wrapper.setString("t1", "accessToken"));
+  EXPECT_TRUE(wrapper.setString("t2", "accessToken"));
+  EXPECT_TRUE(wrapper.setString("", "fbToken"));
+  EXPECT_EQ(wrapper.stringForKey("accessToken"), "t2");
+  EXPECT_EQ(wrapper.stringForKey("fbToken"), "");
+  EXPECT_EQ(store_->count(), 2u);
+
+  // Another service under the same key is another entry.
+  KeychainWrapper other("com.example.other");
+  EXPECT_EQ(other.stringForKey("accessToken"), std::nullopt);
+
+  EXPECT_TRUE(wrapper.removeObjectForKey("accessToken"));
+  EXPECT_EQ(wrapper.stringForKey("accessToken"), std::nullopt);
+  EXPECT_FALSE(wrapper.removeObjectForKey("accessToken"));
+  EXPECT_EQ(wrapper.stringForKey("fbToken"), "");
+
+  // Bytes that are not UTF-8 text are not a string.
+  for (const char* bad : {"\xff", "\xc0\xaf", "\xed\xa0\x80", "abc\xe2\x82"}) {
+    ASSERT_EQ(SecItemAdd(item(KeychainWrapper::kStandardServiceName, "raw", bad)), errSecSuccess);
+    EXPECT_EQ(wrapper.stringForKey("raw"), std::nullopt) << bad;
+    ASSERT_EQ(SecItemDelete(query(KeychainWrapper::kStandardServiceName, "raw")), errSecSuccess);
+  }
+  EXPECT_TRUE(wrapper.setString("gr\xc3\xbc\xc3\x9f \xf0\x9f\x94\x91", "zedodoToken"));
+  EXPECT_EQ(wrapper.stringForKey("zedodoToken"), "gr\xc3\xbc\xc3\x9f \xf0\x9f\x94\x91");
+}
+
+TEST_F(KeychainWrapperTest, ConcurrentWritersOnTheFileStore) {
+  TempDir tmp;
+  KeychainStore::setCurrent(std::make_shared<FileKeychainStore>(tmp.path() + "/keychain"));
+  KeychainWrapper wrapper("svc");
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&wrapper, t] {
+      for (int i = 0; i < 25; ++i) {
+        EXPECT_TRUE(wrapper.setString("value-" + std::to_string(t), "key"));
+        wrapper.removeObjectForKey("key");
+      }
+      EXPECT_TRUE(wrapper.setString("value-" + std::to_string(t), "key"));
+    });
+  }
+  for (auto& th : threads) th.join();
+  auto value = wrapper.stringForKey("key");
+  ASSERT_TRUE(value.has_value());
+  EXPECT_EQ(value->rfind("value-", 0), 0u);
+  EXPECT_EQ(entries(tmp.path() + "/keychain").size(), 1u);
+}
+
+}  // namespace

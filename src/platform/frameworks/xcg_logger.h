@@ -43,11 +43,12 @@ class XCGLogger {
                      std::string_view fileName = "", int lineNumber = 0);
 
   // Tests: every formatted line (prefix + text) goes to `sink` instead of stderr; nullptr restores.
+  // The sink is called without any lock held, so it may log itself.
   using Sink = std::function<void(LogLevel level, const std::string& line, const std::string& text)>;
   void setSink(Sink sink);
 
  private:
-  XCGLogger() = default;
+  XCGLogger();
   struct Config;
   mutable std::mutex mutex_;
   std::shared_ptr<Config> config_;

@@ -1,0 +1,206 @@
+#include "platform/frameworks/xcg_logger.h"
+
+#include <pthread.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "platform/foundation/date.h"
+
+struct XCGLogger::Config {
+  LogLevel outputLevel = LogLevel::Debug;
+  bool showLogIdentifier = false;
+  bool showFunctionName = true;
+  bool showThreadName = false;
+  bool showLogLevel = true;
+  bool showFileNames = true;
+  bool showLineNumbers = true;
+  bool showDate = true;
+  std::shared_ptr<std::FILE> file;
+  LogLevel fileLevel = LogLevel::Debug;
+};
+
+namespace {
+
+constexpr const char* kIdentifier = "dorvale";
+
+bool passes(XCGLogger::LogLevel level, XCGLogger::LogLevel threshold) {
+  return level != XCGLogger::LogLevel::None && threshold != XCGLogger::LogLevel::None && level >= threshold;
+}
+
+const char* levelName(XCGLogger::LogLevel level) {
+  switch (level) {
+    case XCGLogger::LogLevel::Verbose: return "Verbose";
+    case XCGLogger::LogLevel::Debug: return "Debug";
+    case XCGLogger::LogLevel::Info: return "Info";
+    case XCGLogger::LogLevel::Warning: return "Warning";
+    case XCGLogger::LogLevel::Error: return "Error";
+    case XCGLogger::LogLevel::Severe: return "Severe";
+    case XCGLogger::LogLevel::None: break;
+  }
+  return "None";
+}
+
+std::string dateText() {
+  double seconds = Date::now().timeIntervalSince1970();
+  double whole = std::floor(seconds);
+  auto millis = static_cast<int>((seconds - whole) * 1000.0);
+  auto t = static_cast<std::time_t>(whole);
+  std::tm local{};
+  ::localtime_r(&t, &local);
+  char buf[64];
+  std::size_t n = std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &local);
+  std::snprintf(buf + n, sizeof buf - n, ".%03d", millis);
+  return buf;
+}
+
+std::string threadName() {
+  auto tid = static_cast<long>(::syscall(SYS_gettid));
+  if (tid == static_cast<long>(::getpid())) return "main";
+  char name[16] = {};
+  // Unnamed threads carry the program's name; those are told apart by their id.
+  if (::pthread_getname_np(::pthread_self(), name, sizeof name) == 0 && name[0] != '\0' &&
+      std::string_view(name) != std::string_view(program_invocation_short_name).substr(0, 15))
+    return name;
+  return "thread-" + std::to_string(tid);
+}
+
+std::string_view lastPathComponent(std::string_view path) {
+  auto slash = path.find_last_of('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+XCGLogger::XCGLogger() : config_(std::make_shared<Config>()) {}
+
+XCGLogger& XCGLogger::defaultInstance() {
+  // Never destroyed: threads may still log while the process exits.
+  static auto* instance = new XCGLogger();
+  return *instance;
+}
+
+void XCGLogger::setup(LogLevel level, bool showLogIdentifier, bool showFunctionName, bool showThreadName,
+                      bool showLogLevel, bool showFileNames, bool showLineNumbers, bool showDate,
+                      std::optional<std::string> writeToFile, LogLevel fileLogLevel) {
+  auto config = std::make_shared<Config>();
+  config->outputLevel = level;
+  config->showLogIdentifier = showLogIdentifier;
+  config->showFunctionName = showFunctionName;
+  config->showThreadName = showThreadName;
+  config->showLogLevel = showLogLevel;
+  config->showFileNames = showFileNames;
+  config->showLineNumbers = showLineNumbers;
+  config->showDate = showDate;
+  config->fileLevel = fileLogLevel;
+  if (writeToFile) {
+    if (std::FILE* f = std::fopen(writeToFile->c_str(), "ae")) {
+      config->file.reset(f, [](std::FILE* file) { std::fclose(file); });
+    } else {
+      std::fprintf(stderr, "XCGLogger: cannot open log file %s: %s\n", writeToFile->c_str(), std::strerror(errno));
+    }
+  }
+  std::lock_guard lock(mutex_);
+  config_ = std::move(config);
+}
+
+XCGLogger::LogLevel XCGLogger::outputLogLevel() const {
+  std::lock_guard lock(mutex_);
+  return config_->outputLevel;
+}
+
+bool XCGLogger::isEnabledFor(LogLevel level) const {
+  std::lock_guard lock(mutex_);
+  return passes(level, config_->outputLevel) || (config_->file && passes(level, config_->fileLevel));
+}
+
+void XCGLogger::log(LogLevel level, const std::function<std::string()>& text, std::string_view functionName,
+                    std::string_view fileName, int lineNumber) {
+  std::shared_ptr<Config> config;
+  Sink sink;
+  {
+    std::lock_guard lock(mutex_);
+    config = config_;
+    sink = sink_;
+  }
+  const bool toOutput = passes(level, config->outputLevel);
+  const bool toFile = config->file && passes(level, config->fileLevel);
+  if (!toOutput && !toFile) return;
+
+  // Built with no lock held: the builder may log or reconfigure the logger itself.
+  const std::string message = text ? text() : std::string();
+
+  std::string prefix;
+  auto field = [&prefix](std::string_view part) {
+    if (!prefix.empty()) prefix += ' ';
+    prefix += part;
+  };
+  if (config->showDate) field(dateText());
+  if (config->showLogIdentifier) field(std::string("[") + kIdentifier + "]");
+  if (config->showLogLevel) field(std::string("[") + levelName(level) + "]");
+  if (config->showThreadName) field("[" + threadName() + "]");
+  std::string location;
+  if (config->showFileNames && !fileName.empty()) location = lastPathComponent(fileName);
+  if (config->showLineNumbers && lineNumber > 0) {
+    if (!location.empty()) location += ':';
+    location += std::to_string(lineNumber);
+  }
+  if (!location.empty()) field("[" + location + "]");
+  if (config->showFunctionName && !functionName.empty()) field(functionName);
+  const std::string line = prefix.empty() ? message : prefix + " > " + message;
+
+  if (toOutput) {
+    if (sink) {
+      sink(level, line, message);
+    } else {
+      // One write per line keeps lines from different threads whole.
+      std::string out = line + '\n';
+      std::fwrite(out.data(), 1, out.size(), stderr);
+    }
+  }
+  if (toFile) {
+    std::string out = line + '\n';
+    std::fwrite(out.data(), 1, out.size(), config->file.get());
+    std::fflush(config->file.get());
+  }
+}
+
+void XCGLogger::setSink(Sink sink) {
+  std::lock_guard lock(mutex_);
+  sink_ = std::move(sink);
+}
+
+void XCGLogger::verbose(const std::function<std::string()>& text, std::string_view functionName,
+                        std::string_view fileName, int lineNumber) {
+  defaultInstance().log(LogLevel::Verbose, text, functionName, fileName, lineNumber);
+}
+
+void XCGLogger::debug(const std::function<std::string()>& text, std::string_view functionName,
+                      std::string_view fileName, int lineNumber) {
+  defaultInstance().log(LogLevel::Debug, text, functionName, fileName, lineNumber);
+}
+
+void XCGLogger::info(const std::function<std::string()>& text, std::string_view functionName,
+                     std::string_view fileName, int lineNumber) {
+  defaultInstance().log(LogLevel::Info, text, functionName, fileName, lineNumber);
+}
+
+void XCGLogger::warning(const std::function<std::string()>& text, std::string_view functionName,
+                        std::string_view fileName, int lineNumber) {
+  defaultInstance().log(LogLevel::Warning, text, functionName, fileName, lineNumber);
+}
+
+void XCGLogger::error(const std::function<std::string()>& text, std::string_view functionName,
+                      std::string_view fileName, int lineNumber) {
+  defaultInstance().log(LogLevel::Error, text, functionName, fileName, lineNumber);
+}
+
+void XCGLogger::severe(const std::function<std::string()>& text, std::string_view functionName,
+                       std::string_view fileName, int lineNumber) {
+  defaultInstance().log(LogLevel::Severe, text, functionName, fileName, lineNumber);
+}

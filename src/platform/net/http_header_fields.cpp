@@ -1,0 +1,46 @@
+#include "platform/net/http_header_fields.h"
+
+#include <algorithm>
+#include <cctype>
+
+HTTPHeaderFields::HTTPHeaderFields(std::initializer_list<Field> fields) {
+  for (const auto& f : fields) setValue(f.second, f.first);
+}
+
+bool HTTPHeaderFields::namesEqual(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+std::optional<std::string> HTTPHeaderFields::valueForHTTPHeaderField(std::string_view name) const {
+  for (const auto& f : fields_)
+    if (namesEqual(f.first, name)) return f.second;
+  return std::nullopt;
+}
+
+void HTTPHeaderFields::setValue(std::optional<std::string> value, std::string_view name) {
+  auto it = std::find_if(fields_.begin(), fields_.end(), [&](const Field& f) { return namesEqual(f.first, name); });
+  if (it == fields_.end()) {
+    if (value) fields_.emplace_back(std::string(name), std::move(*value));
+    return;
+  }
+  if (value) {
+    it->second = std::move(*value);
+    ++it;
+  }
+  fields_.erase(std::remove_if(it, fields_.end(), [&](const Field& f) { return namesEqual(f.first, name); }),
+                fields_.end());
+}
+
+void HTTPHeaderFields::addValue(std::string_view value, std::string_view name) {
+  for (auto& f : fields_) {
+    if (namesEqual(f.first, name)) {
+      f.second.append(", ").append(value);
+      return;
+    }
+  }
+  fields_.emplace_back(std::string(name), std::string(value));
+}
+
+bool HTTPHeaderFields::contains(std::string_view name) const { return valueForHTTPHeaderField(name).has_value(); }

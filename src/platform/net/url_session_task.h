@@ -1,0 +1,93 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "platform/foundation/data.h"
+#include "platform/foundation/ns_error.h"
+#include "platform/net/url_request.h"
+#include "platform/net/url_response.h"
+
+class URLSession;
+namespace detail {
+class Transfer;
+}
+
+enum class URLSessionTaskState { Running = 0, Suspended = 1, Canceling = 2, Completed = 3 };
+
+// One load in a URL session. Created suspended; resume() starts it. Thread-safe.
+class URLSessionTask : public std::enable_shared_from_this<URLSessionTask> {
+ public:
+  virtual ~URLSessionTask();
+
+  unsigned long taskIdentifier() const { return taskIdentifier_; }
+  std::optional<std::string> taskDescription() const;
+  void setTaskDescription(std::optional<std::string> description);
+
+  std::optional<URLRequest> originalRequest() const { return originalRequest_; }
+  // The request of the current hop (after redirects).
+  std::optional<URLRequest> currentRequest() const;
+  std::shared_ptr<const URLResponse> response() const;
+  // Set once the task completed with an error.
+  std::optional<NSError> error() const;
+
+  // Completed is set before the completion is delivered.
+  URLSessionTaskState state() const { return state_.load(); }
+
+  std::int64_t countOfBytesSent() const { return bytesSent_.load(); }
+  std::int64_t countOfBytesReceived() const { return bytesReceived_.load(); }
+  std::int64_t countOfBytesExpectedToSend() const { return bytesExpectedToSend_.load(); }
+  std::int64_t countOfBytesExpectedToReceive() const { return bytesExpectedToReceive_.load(); }
+
+  void resume();
+  void suspend();
+  // Ends the task with NSURLErrorCancelled (-999), delivered once; later calls do nothing.
+  void cancel();
+
+ protected:
+  URLSessionTask(std::shared_ptr<URLSession> session, std::optional<URLRequest> request);
+
+ private:
+  friend class URLSession;
+  friend class detail::Transfer;
+
+  std::weak_ptr<URLSession> session_;
+  const unsigned long taskIdentifier_;
+  const std::optional<URLRequest> originalRequest_;
+  std::shared_ptr<detail::Transfer> transfer_;  // set once by the session
+
+  mutable std::mutex mutex_;
+  std::optional<std::string> taskDescription_;
+  std::optional<URLRequest> currentRequest_;
+  std::shared_ptr<const URLResponse> response_;
+  std::optional<NSError> error_;
+
+  std::atomic<URLSessionTaskState> state_{URLSessionTaskState::Suspended};
+  std::atomic<std::int64_t> bytesSent_{0}, bytesReceived_{0}, bytesExpectedToSend_{0},
+      bytesExpectedToReceive_{NSURLSessionTransferSizeUnknown};
+};
+
+class URLSessionDataTask : public URLSessionTask {
+ public:
+  URLSessionDataTask(std::shared_ptr<URLSession> session, std::optional<URLRequest> request)
+      : URLSessionTask(std::move(session), std::move(request)) {}
+};
+
+class URLSessionUploadTask : public URLSessionDataTask {
+ public:
+  using URLSessionDataTask::URLSessionDataTask;
+};
+
+class URLSessionDownloadTask : public URLSessionTask {
+ public:
+  URLSessionDownloadTask(std::shared_ptr<URLSession> session, std::optional<URLRequest> request)
+      : URLSessionTask(std::move(session), std::move(request)) {}
+  // Cancels the task. Downloads cannot be resumed yet, so the handler gets nothing (on the
+  // session's delegate queue).
+  void cancelByProducingResumeData(std::function<void(std::optional<Data> resumeData)> completionHandler);
+};

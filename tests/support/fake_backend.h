@@ -1,0 +1,97 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+// A scripted HTTP server on 127.0.0.1 (an ephemeral port) for network tests. It records every
+// request and answers each with the reply scripted for its method and path, else the default
+// reply (200, empty body). Thread-safe.
+//
+//   FakeBackend server;
+//   server.reply("POST", "/login", {.status = 401, .body = "{}"});
+//   ... request server.url("login") ...
+//   ASSERT_TRUE(server.waitForRequestCount(1));
+//   EXPECT_EQ(server.requests()[0].body, "...");
+
+struct RecordedPart {
+  std::string name;
+  std::string filename;
+  std::string contentType;
+  std::string content;
+};
+
+struct RecordedRequest {
+  std::string method;
+  std::string path;   // percent-decoded, without the query
+  std::string query;  // the raw query text, without "?"
+  std::vector<std::pair<std::string, std::string>> headers;
+  // The bytes received. multipart/form-data bodies are taken apart into `parts` instead (in
+  // order) and leave this empty.
+  std::string body;
+  std::vector<RecordedPart> parts;
+  int remotePort = 0;  // the client's port: equal ports mean the same connection
+
+  std::optional<std::string> header(std::string_view name) const;  // first match, any case
+  bool hasHeader(std::string_view name) const { return header(name).has_value(); }
+  std::size_t headerCount(std::string_view name) const;
+};
+
+struct ScriptedReply {
+  int status = 200;
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::string body;
+  std::string contentType = "text/plain";
+  // Real seconds to wait before answering (cut short when the server stops).
+  double delay = 0;
+  // Written raw instead of an HTTP answer, then the connection is closed.
+  std::optional<std::string> garbage;
+  // Close the connection without answering.
+  bool closeConnection = false;
+};
+
+class FakeBackend {
+ public:
+  struct TLS {
+    std::string certificatePath;
+    std::string privateKeyPath;
+  };
+
+  // Plain HTTP.
+  FakeBackend();
+  // HTTPS with the given certificate; baseUrl() then starts with "https://".
+  explicit FakeBackend(const TLS& tls);
+  ~FakeBackend();
+  FakeBackend(const FakeBackend&) = delete;
+  FakeBackend& operator=(const FakeBackend&) = delete;
+
+  int port() const;
+  // "http://127.0.0.1:PORT/"
+  std::string baseUrl() const;
+  // baseUrl() + path (a leading "/" of path is dropped).
+  std::string url(std::string_view path) const;
+
+  // Answers method + path (exact path, without query; method "*" = any) with `reply`, every time.
+  void reply(std::string method, std::string path, ScriptedReply reply);
+  // Answers successive requests with the replies in order; the last one repeats.
+  void replies(std::string method, std::string path, std::vector<ScriptedReply> replies);
+  void setDefaultReply(ScriptedReply reply);
+
+  std::vector<RecordedRequest> requests() const;
+  std::size_t requestCount() const;
+  std::optional<RecordedRequest> lastRequest() const;
+  // TCP connections accepted so far.
+  std::size_t connectionCount() const;
+  // Waits (real time, bounded) until at least `count` requests were recorded.
+  bool waitForRequestCount(std::size_t count, double timeoutSeconds = 5.0) const;
+  void clearRequests();
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};

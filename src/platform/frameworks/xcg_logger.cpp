@@ -47,10 +47,10 @@ const char* levelName(XCGLogger::LogLevel level) {
 }
 
 std::string dateText() {
-  double seconds = Date::now().timeIntervalSince1970();
-  double whole = std::floor(seconds);
-  auto millis = static_cast<int>((seconds - whole) * 1000.0);
-  auto t = static_cast<std::time_t>(whole);
+  // Whole milliseconds first, so .123 is not written as .122.
+  auto totalMillis = static_cast<long long>(std::floor(Date::now().timeIntervalSince1970() * 1000.0 + 0.5));
+  auto t = static_cast<std::time_t>(totalMillis >= 0 ? totalMillis / 1000 : (totalMillis - 999) / 1000);
+  auto millis = static_cast<int>(totalMillis - static_cast<long long>(t) * 1000);
   std::tm local{};
   ::localtime_r(&t, &local);
   char buf[64];

@@ -83,7 +83,7 @@ TEST_F(XCGLoggerTest, BuildsTextOnlyWhenEnabled) {
 
 TEST_F(XCGLoggerTest, PrefixFollowsSwitches) {
   auto oldClock = currentClock();
-  auto clock = std::make_shared<VirtualClock>(Date{1.5});
+  auto clock = std::make_shared<VirtualClock>(Date{1.123});
   setCurrentClock(clock);
   const char* oldTz = std::getenv("TZ");
   std::string savedTz = oldTz ? oldTz : "";
@@ -106,7 +106,7 @@ TEST_F(XCGLoggerTest, PrefixFollowsSwitches) {
   XCGLogger::info([] { return "l"; }, "fn", "dir/name.cpp", 7);
   XCGLogger::info([] { return "no line"; }, "fn", "dir/name.cpp", 0);
 
-  EXPECT_THAT(lines(), ElementsAre("2001-01-01 00:00:01.500 [dorvale] [Verbose] [TransferCoordinator:42] "
+  EXPECT_THAT(lines(), ElementsAre("2001-01-01 00:00:01.123 [dorvale] [Verbose] [TransferCoordinator:42] "
                                    "processRequest(_:request:completion:) > hello",
                                    "[main] > t", "[worker] > w", "[name.cpp] > f", "[7] > l", "no line"));
   EXPECT_EQ(captured_[0].text, "hello");

@@ -1,0 +1,108 @@
+#include "platform/json/bind.h"
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+constexpr double kTwoToThe63 = 9223372036854775808.0;
+
+std::optional<double> doubleFromJSON(const JsonValue& value) {
+  if (!value.is_number()) return std::nullopt;
+  return value.get<double>();
+}
+
+std::optional<bool> boolFromJSON(const JsonValue& value) {
+  if (value.is_boolean()) return value.get<bool>();
+  if (value.is_number_integer()) {
+    const std::optional<std::int64_t> number = detail::int64FromJSON(value);
+    if (number == 0 || number == 1) return *number == 1;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::vector<std::int64_t>> int64ArrayFromJSON(const JsonValue& value) {
+  if (!value.is_array()) return std::nullopt;
+  const auto& elements = value.get_ref<const JsonValue::array_t&>();
+  std::vector<std::int64_t> numbers;
+  numbers.reserve(elements.size());
+  for (const JsonValue& element : elements) {
+    const std::optional<std::int64_t> number = detail::int64FromJSON(element);
+    if (!number) return std::nullopt;
+    numbers.push_back(*number);
+  }
+  return numbers;
+}
+
+// Shared by every plain binding: reads with `fromJSON`, writes with `toJSON` (which may decline).
+template <class T, class FromJSON, class ToJSON>
+void bindPlain(std::optional<T>& field, MapEntry entry, FromJSON fromJSON, ToJSON toJSON) {
+  if (entry.isReading()) {
+    const JsonValue* value = entry.currentValue();
+    if (value != nullptr)
+      field = fromJSON(*value);
+    else
+      field.reset();
+  } else if (field) {
+    if (std::optional<JsonValue> json = toJSON(*field)) entry.setValue(std::move(*json));
+  }
+}
+
+template <class T>
+std::optional<JsonValue> asJSON(const T& value) {
+  return JsonValue(value);
+}
+
+}  // namespace
+
+namespace detail {
+
+std::optional<std::int64_t> int64FromJSON(const JsonValue& value) {
+  if (value.is_number_unsigned()) {
+    const auto number = value.get<std::uint64_t>();
+    if (number > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return std::nullopt;
+    return static_cast<std::int64_t>(number);
+  }
+  if (value.is_number_integer()) return value.get<std::int64_t>();
+  if (value.is_number_float()) {
+    const double number = value.get<double>();
+    // Both bounds are exact doubles; a truncating cast outside them would be undefined.
+    if (!std::isfinite(number) || number != std::trunc(number) || number < -kTwoToThe63 ||
+        number >= kTwoToThe63)
+      return std::nullopt;
+    return static_cast<std::int64_t>(number);
+  }
+  return std::nullopt;
+}
+
+}  // namespace detail
+
+void bindField(std::optional<std::string>& field, MapEntry entry) {
+  bindPlain(
+      field, entry,
+      [](const JsonValue& value) -> std::optional<std::string> {
+        if (!value.is_string()) return std::nullopt;
+        return value.get_ref<const std::string&>();
+      },
+      asJSON<std::string>);
+}
+
+void bindField(std::optional<std::int64_t>& field, MapEntry entry) {
+  bindPlain(field, entry, detail::int64FromJSON, asJSON<std::int64_t>);
+}
+
+void bindField(std::optional<double>& field, MapEntry entry) {
+  bindPlain(field, entry, doubleFromJSON, [](double value) -> std::optional<JsonValue> {
+    // JSON has no NaN or infinity; leaving the key out keeps the body valid JSON.
+    if (!std::isfinite(value)) return std::nullopt;
+    return JsonValue(value);
+  });
+}
+
+void bindField(std::optional<bool>& field, MapEntry entry) {
+  bindPlain(field, entry, boolFromJSON, asJSON<bool>);
+}
+
+void bindField(std::optional<std::vector<std::int64_t>>& field, MapEntry entry) {
+  bindPlain(field, entry, int64ArrayFromJSON, asJSON<std::vector<std::int64_t>>);
+}

@@ -1,0 +1,61 @@
+#include "platform/json/mapper.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace {
+
+struct Item {
+  std::optional<std::int64_t> id;
+  std::optional<std::string> name;
+
+  void mapping(Map& map) {
+    bindField(id, map["id"]);
+    bindField(name, map["name"]);
+  }
+};
+
+TEST(MapperTest, MapGivesARecordOnlyForAnObject) {
+  const std::optional<Item> item = Mapper<Item>().map("\xEF\xBB\xBF {\"name\":\"a\",\"id\":2}\n");
+  ASSERT_TRUE(item);
+  EXPECT_EQ(item->id, 2);
+  EXPECT_EQ(item->name, "a");
+  EXPECT_TRUE(Mapper<Item>().map("{}"));
+
+  for (const char* text : {"", " ", "null", "7", "\"{}\"", "[]", "[{\"id\":1}]", "{\"id\":1", "{\"id\":1} x",
+                           "{\"id\":1}{}", "<html><body>502</body></html>", "{\"id\":1e400}", "{'id':1}"})
+    EXPECT_FALSE(Mapper<Item>().map(text)) << text;
+}
+
+TEST(MapperTest, MapArrayKeepsOrderAndNeverFails) {
+  const auto items = Mapper<Item>().mapArray(R"([{"id":1},{"id":2,"name":"b"},{}])");
+  ASSERT_EQ(items.size(), 3u);
+  EXPECT_EQ(items[0].id, 1);
+  EXPECT_EQ(items[1].name, "b");
+  EXPECT_FALSE(items[2].id);
+
+  EXPECT_EQ(Mapper<Item>().mapArray(R"([1,"x",null,[{"id":4}],{"id":5}])").size(), 1u);
+  for (const char* text : {"", "[]", "{\"id\":1}", "null", "3", "[{\"id\":1},", "[{}] ]", "\xff\xfe"})
+    EXPECT_TRUE(Mapper<Item>().mapArray(text).empty()) << text;
+}
+
+TEST(MapperTest, DeepNestingIsRejectedWithoutCrashing) {
+  const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+  EXPECT_TRUE(Mapper<Item>().mapArray(deep).empty());
+  EXPECT_FALSE(Mapper<Item>().map("{\"id\":" + deep + "}")->id);
+}
+
+TEST(MapperTest, OutputIsCompactUnlessPrettyPrinted) {
+  Item item;
+  item.id = 1;
+  item.name = "a b";
+  EXPECT_EQ(Mapper<Item>().toJSONString(item), R"({"id":1,"name":"a b"})");
+  const std::string pretty = Mapper<Item>().toJSONString(item, true);
+  EXPECT_NE(pretty.find('\n'), std::string::npos);
+  EXPECT_EQ(Mapper<Item>().map(pretty)->name, "a b");
+}
+
+}  // namespace

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "model/transfer_encodable.h"
+#include "platform/json/map.h"
+
+// Which documents to list.
+struct DocumentRequest : EncodableRecord<DocumentRequest> {
+  std::optional<std::string> name;           // not always sent
+  std::optional<std::int64_t> pageNumber;    // not always sent
+  std::optional<std::int64_t> pageSize;      // not always sent
+  std::optional<std::int64_t> curriculumId;  // not always sent
+
+  void mapping(Map& map);
+};

@@ -1,0 +1,187 @@
+#include "platform/http/manager.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <mutex>
+#include <unordered_map>
+
+#include "platform/foundation/run_loop.h"
+#include "platform/net/url_error.h"
+
+namespace {
+
+// A request that cannot be sent still answers, on a later turn of the main loop.
+void failLater(const std::shared_ptr<Request>& request, NSError error) {
+  RunLoop::main().post([request, error = std::move(error)]() mutable {
+    request->didComplete(nullptr, std::nullopt, std::move(error));
+  });
+}
+
+URLRequest makeURLRequest(Method method, std::string_view urlString, const HTTPHeaderFields& headers) {
+  URLRequest urlRequest;
+  urlRequest.url = URL::URLWithString(urlString);
+  urlRequest.httpMethod = rawValue(method);
+  for (const auto& [name, value] : headers) urlRequest.setValue(value, name);
+  return urlRequest;
+}
+
+}  // namespace
+
+// Collects each task's response and body and hands them to its Request on completion. Callbacks
+// come on the main queue; registration may come from any thread.
+class Manager::SessionDelegate final : public URLSessionDelegate {
+ public:
+  void add(unsigned long taskIdentifier, std::shared_ptr<Request> request, std::optional<std::string> bodyFile) {
+    Entry entry{std::move(request), {}, nullptr, std::move(bodyFile)};
+    std::lock_guard lock(mutex_);
+    if (detached_) {
+      removeBodyFile(entry);
+      return;
+    }
+    entries_[taskIdentifier] = std::move(entry);
+  }
+
+  // The manager is gone: nothing more is delivered.
+  void detach() {
+    std::unordered_map<unsigned long, Entry> dropped;
+    {
+      std::lock_guard lock(mutex_);
+      detached_ = true;
+      dropped.swap(entries_);
+    }
+    for (auto& [id, entry] : dropped) removeBodyFile(entry);
+  }
+
+  void didReceiveResponse(const std::shared_ptr<URLSession>&, const std::shared_ptr<URLSessionDataTask>& dataTask,
+                          const std::shared_ptr<const URLResponse>& response,
+                          ResponseCompletion completionHandler) override {
+    {
+      std::lock_guard lock(mutex_);
+      if (auto it = entries_.find(dataTask->taskIdentifier()); it != entries_.end()) {
+        it->second.response = std::dynamic_pointer_cast<const HTTPURLResponse>(response);
+      }
+    }
+    completionHandler(URLSessionResponseDisposition::Allow);
+  }
+
+  void didReceiveData(const std::shared_ptr<URLSession>&, const std::shared_ptr<URLSessionDataTask>& dataTask,
+                      const Data& data) override {
+    std::lock_guard lock(mutex_);
+    if (auto it = entries_.find(dataTask->taskIdentifier()); it != entries_.end()) it->second.body.append(data);
+  }
+
+  void didCompleteWithError(const std::shared_ptr<URLSession>&, const std::shared_ptr<URLSessionTask>& task,
+                            const std::optional<NSError>& error) override {
+    Entry entry;
+    {
+      std::lock_guard lock(mutex_);
+      auto it = entries_.find(task->taskIdentifier());
+      if (it == entries_.end()) return;
+      entry = std::move(it->second);
+      entries_.erase(it);
+    }
+    removeBodyFile(entry);
+    if (error) {
+      // A transfer that failed part-way has no answer worth reading.
+      entry.request->didComplete(nullptr, std::nullopt, error);
+      return;
+    }
+    auto response = entry.response ? entry.response : std::dynamic_pointer_cast<const HTTPURLResponse>(task->response());
+    entry.request->didComplete(std::move(response), std::move(entry.body), std::nullopt);
+  }
+
+ private:
+  struct Entry {
+    std::shared_ptr<Request> request;
+    Data body;
+    std::shared_ptr<const HTTPURLResponse> response;
+    std::optional<std::string> bodyFile;
+  };
+
+  static void removeBodyFile(const Entry& entry) {
+    if (entry.bodyFile) std::remove(entry.bodyFile->c_str());
+  }
+
+  std::mutex mutex_;
+  bool detached_ = false;
+  std::unordered_map<unsigned long, Entry> entries_;
+};
+
+std::shared_ptr<Manager> Manager::sharedInstance() {
+  // Never destroyed: answers may still arrive while the process exits.
+  static auto* instance = new std::shared_ptr<Manager>(make(URLSessionConfiguration::defaultSessionConfiguration()));
+  return *instance;
+}
+
+std::shared_ptr<HTTPClient> HTTPClient::defaultClient() { return Manager::sharedInstance(); }
+
+std::shared_ptr<Manager> Manager::make(const URLSessionConfiguration& configuration) {
+  return std::shared_ptr<Manager>(new Manager(configuration));
+}
+
+Manager::Manager(const URLSessionConfiguration& configuration)
+    : delegate_(std::make_shared<SessionDelegate>()),
+      session_(URLSession::sessionWithConfiguration(configuration, delegate_, DispatchQueue::main())) {}
+
+Manager::~Manager() {
+  delegate_->detach();
+  session_->invalidateAndCancel();
+}
+
+void Manager::start(const std::shared_ptr<URLSessionTask>& task, const std::shared_ptr<Request>& request,
+                    std::optional<std::string> bodyFile) {
+  delegate_->add(task->taskIdentifier(), request, std::move(bodyFile));
+  task->resume();
+}
+
+std::shared_ptr<Request> Manager::request(const URLRequest& urlRequest) {
+  auto request = Request::make(urlRequest);
+  if (!urlRequest.url) {
+    failLater(request, URLError(NSURLErrorBadURL));
+  } else {
+    start(session_->dataTaskWithRequest(urlRequest), request);
+  }
+  return request;
+}
+
+std::shared_ptr<Request> Manager::request(Method method, std::string_view urlString, const HTTPHeaderFields& headers) {
+  return request(makeURLRequest(method, urlString, headers));
+}
+
+void Manager::upload(Method method, std::string_view urlString, const HTTPHeaderFields& headers,
+                     MultipartFormDataBuilder multipartFormData, std::uint64_t encodingMemoryThreshold,
+                     EncodingCompletion encodingCompletion) {
+  MultipartFormData form;
+  if (multipartFormData) multipartFormData(form);
+  URLRequest urlRequest = makeURLRequest(method, urlString, headers);
+  urlRequest.setValue(form.contentType(), "Content-Type");
+
+  // The body travels as the task's upload data, not in the URL request.
+  auto request = Request::make(urlRequest);
+  std::shared_ptr<URLSessionTask> task;
+  std::optional<std::string> bodyFile;
+  MultipartFormDataEncodingResult result;
+  if (!urlRequest.url) {
+    failLater(request, URLError(NSURLErrorBadURL));
+    result = MultipartFormDataEncodingResult::success(request, false, std::nullopt);
+  } else if (form.contentLength() < encodingMemoryThreshold) {
+    task = session_->uploadTaskWithRequest(urlRequest, form.encode());
+    result = MultipartFormDataEncodingResult::success(request, false, std::nullopt);
+  } else {
+    std::error_code ec;
+    const auto directory = std::filesystem::temp_directory_path(ec);
+    const std::string path = (ec ? std::filesystem::path("/tmp") : directory) / ("dorvale.multipart." + form.boundary());
+    if (auto error = form.writeEncodedDataToFile(path)) {
+      result = MultipartFormDataEncodingResult::failure(std::move(*error));
+    } else {
+      const URL fileURL = URL::fileURLWithPath(path);
+      task = session_->uploadTaskWithRequest(urlRequest, fileURL);
+      bodyFile = path;
+      result = MultipartFormDataEncodingResult::success(request, true, fileURL);
+    }
+  }
+  if (encodingCompletion) {
+    RunLoop::main().post([encodingCompletion = std::move(encodingCompletion), result] { encodingCompletion(result); });
+  }
+  if (task) start(task, request, std::move(bodyFile));
+}

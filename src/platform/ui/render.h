@@ -3,17 +3,24 @@
 #include <string>
 #include <vector>
 
+class UIView;
+
 // The text picture of a view tree. Views write lines; nesting indents by two spaces.
 //
 // Line conventions (one line per thing the user can see or address):
 //   label            text
-//   button           [Title] name        with " (disabled)" / " (selected)" appended
-//   text field       name: text | name: (placeholder) | name: •••• for secure entry
-//   search bar       name: search: text | name: search: (placeholder)
-//   image view       <image description>   only when it has an image
-//   table / collection   one line "N. ..." per row or item, the cell's lines nested under it
-//   switch           name: on|off
-// Names are the views' accessibility identifiers, which the console driver addresses.
+//   button           [Title] #name     with " (disabled)" / " (selected)" appended
+//   text field       {text} #name | {(placeholder)} #name | {••••} #name (secure entry); a "|"
+//                    after the text while editing
+//   search bar       search {text} #name, same rules as a text field
+//   image view       (image: name)
+//   scroll view      (page 2/5) when it pages horizontally
+//   refresh control  (refreshing) while it refreshes
+//   table            "== title ==" per section header, then one line per row: "R. cell" (one
+//                    section) or "S.R. cell", the cell's lines joined by " | ", then
+//                    " (selected)" and, on a swiped row, " <Action|Action>"
+//   collection       one line per item, as table rows
+// Names (#name) are the views' accessibility identifiers, which the console driver addresses.
 class TextCanvas {
  public:
   void line(const std::string& text);
@@ -37,8 +44,13 @@ class TextCanvas {
   bool empty() const { return lines_.empty(); }
   // All lines, each ended by "\n".
   std::string text() const;
+  // All lines without their indentation, joined by `separator`.
+  std::string joined(const std::string& separator) const;
 
  private:
   std::vector<std::string> lines_;
   int depth_ = 0;
 };
+
+// The view's rendering on one line (its lines joined by " | ").
+std::string renderOnOneLine(const UIView& view);

@@ -7,6 +7,10 @@
 
 class UIView;
 
+// Stands for the storyboard archive a view or controller is made from: the second constructor
+// of the platform's classes ("initWithCoder"), which scene builders use.
+struct NSCoder {};
+
 // One finger on the screen, as far as handlers look at it.
 struct UITouch {
   enum class Phase { Began, Moved, Stationary, Ended, Cancelled };

@@ -260,6 +260,18 @@ void UIView::layoutIfNeeded() {
 
 CGSize UIView::sizeThatFits(CGSize) const { return bounds_.size; }
 
+CGSize UIView::systemLayoutSizeFittingSize(CGSize targetSize) const {
+  CGFloat width = targetSize.width > 0 ? targetSize.width : bounds_.size.width;
+  bool any = false;
+  CGFloat height = 0;
+  for (const auto& s : subviews_) {
+    if (s->hidden_) continue;
+    any = true;
+    height += s->systemLayoutSizeFittingSize(CGSize{width, 0}).height;
+  }
+  return any ? CGSize{width, height} : bounds_.size;
+}
+
 void UIView::sizeToFit() {
   CGSize s = sizeThatFits(bounds_.size);
   setFrame(CGRect{frame_.origin, s});

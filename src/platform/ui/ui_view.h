@@ -50,6 +50,7 @@ class UIView : public UIResponder {
  public:
   static std::shared_ptr<UIView> make(CGRect frame = {});
   explicit UIView(CGRect frame = {});
+  explicit UIView(const NSCoder&) : UIView(CGRect{}) {}
   ~UIView() override;
   UIView(const UIView&) = delete;
   UIView& operator=(const UIView&) = delete;
@@ -149,7 +150,10 @@ class UIView : public UIResponder {
   void layoutIfNeeded();
   virtual void layoutSubviews() {}
   virtual CGSize sizeThatFits(CGSize size) const;
-  virtual CGSize systemLayoutSizeFittingSize(CGSize targetSize) const { return sizeThatFits(targetSize); }
+  // There is no constraint solver: a view with visible subviews stacks them vertically (the
+  // target width, or the view's own, and the sum of their fitting heights); a view without
+  // answers its own size. Labels measure their text.
+  virtual CGSize systemLayoutSizeFittingSize(CGSize targetSize) const;
   void sizeToFit();
 
   // Animations run at once; the duration is only recorded.

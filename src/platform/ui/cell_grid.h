@@ -1,0 +1,297 @@
+#pragma once
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/fatal_error.h"
+#include "platform/ui/geometry.h"
+#include "platform/ui/ui_view.h"
+
+namespace detail {
+
+// What tables and collections share: prototype cells by reuse identifier with a reuse pool, the
+// cached section and item counts, the cells shown for every index path, and the selection.
+// Every item is shown (there is no scrolling window), so every item has a cell.
+template <class Cell>
+class CellGrid {
+ public:
+  using Factory = std::function<std::shared_ptr<Cell>()>;
+  struct Source {
+    std::function<int()> sectionCount;
+    std::function<int(int section)> itemCount;
+    std::function<std::shared_ptr<Cell>(const NSIndexPath&)> cell;
+  };
+
+  explicit CellGrid(UIView& host) : host_(host) {}
+
+  void registerFactory(const std::string& id, Factory factory) { factories_[id] = std::move(factory); }
+  bool hasFactory(const std::string& id) const { return factories_.count(id) > 0; }
+
+  // A pooled cell (after prepareForReuse) or a new one from the prototype (awakeFromNib called
+  // once, here: factories must not call it); nullptr when neither exists. Every cell with a reuse
+  // identifier goes back to the pool when it stops being shown.
+  std::shared_ptr<Cell> dequeue(const std::string& id) {
+    if (auto it = pool_.find(id); it != pool_.end() && !it->second.empty()) {
+      auto cell = it->second.back();
+      it->second.pop_back();
+      ++reusedCount_;
+      cell->prepareForReuse();
+      return cell;
+    }
+    auto it = factories_.find(id);
+    if (it == factories_.end()) return nullptr;
+    auto cell = it->second();
+    if (!cell) return nullptr;
+    cell->setReuseIdentifier(id);
+    ++createdCount_;
+    cell->awakeFromNib();
+    return cell;
+  }
+
+  bool isLoaded() const { return loaded_; }
+  void invalidate() { loaded_ = false; }
+  void ensureLoaded(const Source& source) {
+    if (!loaded_) reloadAll(source);
+  }
+
+  // Asks again for the counts and every cell; the selection is cleared.
+  void reloadAll(const Source& source) {
+    loaded_ = true;
+    ++reloadCount_;
+    auto shown = std::move(visible_);
+    visible_.clear();
+    for (auto& [ip, cell] : shown) hide(cell);
+    selected_.clear();
+    recount(source);
+    fill(source, {});
+  }
+
+  // Asks again for the counts and for the cells at `paths`; other cells stay.
+  void reload(const Source& source, const std::vector<NSIndexPath>& paths) {
+    loaded_ = true;
+    recount(source);
+    fill(source, std::set<NSIndexPath>(paths.begin(), paths.end()));
+  }
+
+  void reloadSections(const Source& source, const NSIndexSet& sections) {
+    loaded_ = true;
+    recount(source);
+    std::set<NSIndexPath> paths;
+    for (int s : sections) {
+      for (int r = 0; r < numberOfItems(s); ++r) paths.insert(NSIndexPath{s, r});
+    }
+    fill(source, paths);
+  }
+
+  // Structural changes: the cells and the selection move with their items, then the counts and
+  // the new items are asked for.
+  void insertItems(const Source& source, const std::vector<NSIndexPath>& paths) {
+    remap([&](NSIndexPath ip) -> std::optional<NSIndexPath> {
+      std::vector<int> rows;
+      for (const auto& p : paths) {
+        if (p.section == ip.section) rows.push_back(p.row);
+      }
+      ip.row = shiftForInsert(ip.row, rows);
+      return ip;
+    });
+    refill(source);
+  }
+
+  void deleteItems(const Source& source, const std::vector<NSIndexPath>& paths) {
+    remap([&](NSIndexPath ip) -> std::optional<NSIndexPath> {
+      std::vector<int> rows;
+      for (const auto& p : paths) {
+        if (p.section == ip.section) rows.push_back(p.row);
+      }
+      auto r = shiftForDelete(ip.row, rows);
+      if (!r) return std::nullopt;
+      ip.row = *r;
+      return ip;
+    });
+    refill(source);
+  }
+
+  void insertSections(const Source& source, const NSIndexSet& sections) {
+    std::vector<int> list(sections.begin(), sections.end());
+    remap([&](NSIndexPath ip) -> std::optional<NSIndexPath> {
+      ip.section = shiftForInsert(ip.section, list);
+      return ip;
+    });
+    refill(source);
+  }
+
+  void deleteSections(const Source& source, const NSIndexSet& sections) {
+    std::vector<int> list(sections.begin(), sections.end());
+    remap([&](NSIndexPath ip) -> std::optional<NSIndexPath> {
+      auto s = shiftForDelete(ip.section, list);
+      if (!s) return std::nullopt;
+      ip.section = *s;
+      return ip;
+    });
+    refill(source);
+  }
+
+  int numberOfSections() const { return static_cast<int>(counts_.size()); }
+  int numberOfItems(int section) const {
+    return section >= 0 && section < numberOfSections() ? counts_[static_cast<std::size_t>(section)] : 0;
+  }
+  bool isValid(const NSIndexPath& ip) const { return ip.row >= 0 && ip.row < numberOfItems(ip.section); }
+
+  std::shared_ptr<Cell> cellAt(const NSIndexPath& ip) const {
+    auto it = visible_.find(ip);
+    return it == visible_.end() ? nullptr : it->second;
+  }
+  std::optional<NSIndexPath> indexPathForCell(const UIView& cell) const {
+    for (const auto& [ip, c] : visible_) {
+      if (c.get() == &cell) return ip;
+    }
+    return std::nullopt;
+  }
+  std::vector<NSIndexPath> visiblePaths() const {
+    std::vector<NSIndexPath> out;
+    for (const auto& [ip, c] : visible_) out.push_back(ip);
+    return out;
+  }
+  std::vector<std::shared_ptr<Cell>> visibleCells() const {
+    std::vector<std::shared_ptr<Cell>> out;
+    for (const auto& [ip, c] : visible_) out.push_back(c);
+    return out;
+  }
+
+  bool isSelected(const NSIndexPath& ip) const { return selected_.count(ip) > 0; }
+  const std::set<NSIndexPath>& selected() const { return selected_; }
+  void select(const NSIndexPath& ip) {
+    if (!isValid(ip)) return;
+    selected_.insert(ip);
+    if (auto c = cellAt(ip)) c->setSelected(true);
+  }
+  void deselect(const NSIndexPath& ip) {
+    selected_.erase(ip);
+    if (auto c = cellAt(ip)) c->setSelected(false);
+  }
+
+  int reloadCount() const { return reloadCount_; }
+  int createdCount() const { return createdCount_; }
+  int reusedCount() const { return reusedCount_; }
+
+ private:
+  // Final position of an old index when `inserted` (final positions) are added.
+  static int shiftForInsert(int index, std::vector<int> inserted) {
+    std::sort(inserted.begin(), inserted.end());
+    for (int k : inserted) {
+      if (k <= index) ++index;
+    }
+    return index;
+  }
+  // New position of an old index when `deleted` (old positions) go; nothing if it is one of them.
+  static std::optional<int> shiftForDelete(int index, const std::vector<int>& deleted) {
+    int before = 0;
+    for (int k : deleted) {
+      if (k == index) return std::nullopt;
+      if (k < index) ++before;
+    }
+    return index - before;
+  }
+
+  template <class F>
+  void remap(F&& to) {
+    std::map<NSIndexPath, std::shared_ptr<Cell>> moved;
+    std::vector<std::shared_ptr<Cell>> gone;
+    for (auto& [ip, cell] : visible_) {
+      if (auto n = to(ip)) {
+        moved[*n] = cell;
+      } else {
+        gone.push_back(cell);
+      }
+    }
+    visible_ = std::move(moved);
+    for (const auto& cell : gone) hide(cell);
+    std::set<NSIndexPath> sel;
+    for (const auto& ip : selected_) {
+      if (auto n = to(ip)) sel.insert(*n);
+    }
+    selected_ = std::move(sel);
+  }
+
+  void refill(const Source& source) {
+    loaded_ = true;
+    recount(source);
+    fill(source, {});
+  }
+
+  void recount(const Source& source) {
+    int sections = source.sectionCount ? std::max(0, source.sectionCount()) : 0;
+    counts_.assign(static_cast<std::size_t>(sections), 0);
+    for (int s = 0; s < sections; ++s) {
+      counts_[static_cast<std::size_t>(s)] = source.itemCount ? std::max(0, source.itemCount(s)) : 0;
+    }
+  }
+
+  // Drops what no longer exists, then asks for every item without a cell and for `force`.
+  void fill(const Source& source, const std::set<NSIndexPath>& force) {
+    for (auto it = visible_.begin(); it != visible_.end();) {
+      if (isValid(it->first)) {
+        ++it;
+      } else {
+        hide(it->second);
+        it = visible_.erase(it);
+      }
+    }
+    for (auto it = selected_.begin(); it != selected_.end();) {
+      it = isValid(*it) ? std::next(it) : selected_.erase(it);
+    }
+    for (int s = 0; s < numberOfSections(); ++s) {
+      for (int r = 0; r < numberOfItems(s); ++r) {
+        NSIndexPath ip{s, r};
+        auto current = visible_.find(ip);
+        if (current != visible_.end() && !force.count(ip)) continue;
+        if (current != visible_.end()) {
+          auto old = current->second;
+          visible_.erase(current);
+          hide(old);
+        }
+        auto cell = source.cell ? source.cell(ip) : nullptr;
+        if (!cell) fatalError("the data source returned no cell");
+        show(ip, cell);
+      }
+    }
+  }
+
+  void show(const NSIndexPath& ip, const std::shared_ptr<Cell>& cell) {
+    visible_[ip] = cell;
+    if (cell->superview().get() != &host_) host_.addSubview(cell);
+    cell->setSelected(isSelected(ip));
+  }
+
+  void hide(const std::shared_ptr<Cell>& cell) {
+    if (cell->superview().get() == &host_) cell->removeFromSuperview();
+    // A cell shown at another index path too stays out of the pool.
+    for (const auto& [ip, c] : visible_) {
+      if (c == cell) return;
+    }
+    const auto& id = cell->reuseIdentifier();
+    if (id) {
+      auto& pool = pool_[*id];
+      if (std::find(pool.begin(), pool.end(), cell) == pool.end()) pool.push_back(cell);
+    }
+  }
+
+  UIView& host_;
+  std::map<std::string, Factory> factories_;
+  std::map<std::string, std::vector<std::shared_ptr<Cell>>> pool_;
+  std::vector<int> counts_;
+  std::map<NSIndexPath, std::shared_ptr<Cell>> visible_;
+  std::set<NSIndexPath> selected_;
+  bool loaded_ = false;
+  int reloadCount_ = 0;
+  int createdCount_ = 0;
+  int reusedCount_ = 0;
+};
+
+}  // namespace detail

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "platform/ui/ui_color.h"
+#include "platform/ui/ui_font.h"
+
+// Key of the text colour in text-attribute dictionaries.
+inline constexpr const char* NSForegroundColorAttributeName = "NSColor";
+
+// Text with the few attributes the screens set.
+struct NSAttributedString {
+  std::string string;
+  std::optional<UIColor> foregroundColor;
+  std::optional<UIFont> font;
+};

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/ui/ui_view.h"
+
+// Base of the views a collection view hands out again by reuse identifier.
+class UICollectionReusableView : public UIView {
+ public:
+  explicit UICollectionReusableView(CGRect frame = {}) : UIView(frame) {}
+  explicit UICollectionReusableView(const NSCoder&) : UICollectionReusableView(CGRect{}) {}
+
+  const std::optional<std::string>& reuseIdentifier() const { return reuseIdentifier_; }
+  void setReuseIdentifier(std::optional<std::string> id) { reuseIdentifier_ = std::move(id); }
+  // Called by the collection view before it hands the view out again.
+  virtual void prepareForReuse() {}
+
+ private:
+  std::optional<std::string> reuseIdentifier_;
+};
+
+// An item of a collection. Its content lives in contentView, made on first use.
+class UICollectionViewCell : public UICollectionReusableView {
+ public:
+  static std::shared_ptr<UICollectionViewCell> make(CGRect frame = {});
+  explicit UICollectionViewCell(CGRect frame = {}) : UICollectionReusableView(frame) {}
+  explicit UICollectionViewCell(const NSCoder&) : UICollectionViewCell(CGRect{}) {}
+
+  std::shared_ptr<UIView> contentView() const;
+  const std::shared_ptr<UIView>& backgroundView() const { return backgroundView_; }
+  void setBackgroundView(std::shared_ptr<UIView> v) { backgroundView_ = std::move(v); }
+  const std::shared_ptr<UIView>& selectedBackgroundView() const { return selectedBackgroundView_; }
+  void setSelectedBackgroundView(std::shared_ptr<UIView> v) { selectedBackgroundView_ = std::move(v); }
+
+  bool isSelected() const { return selected_; }
+  virtual void setSelected(bool selected) { selected_ = selected; }
+  bool isHighlighted() const { return highlighted_; }
+  virtual void setHighlighted(bool highlighted) { highlighted_ = highlighted; }
+
+  CGSize systemLayoutSizeFittingSize(CGSize targetSize) const override;
+
+ private:
+  mutable std::shared_ptr<UIView> contentView_;
+  std::shared_ptr<UIView> backgroundView_;
+  std::shared_ptr<UIView> selectedBackgroundView_;
+  bool selected_ = false;
+  bool highlighted_ = false;
+};

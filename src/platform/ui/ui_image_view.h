@@ -1,0 +1,32 @@
+#pragma once
+
+#include <memory>
+
+#include "platform/ui/ui_image.h"
+#include "platform/ui/ui_view.h"
+
+// Shows an image. Like on the platform it does not take touches unless told to.
+class UIImageView : public UIView {
+ public:
+  static std::shared_ptr<UIImageView> make(std::shared_ptr<UIImage> image = nullptr);
+  explicit UIImageView(CGRect frame = {});
+  explicit UIImageView(std::shared_ptr<UIImage> image);
+  explicit UIImageView(const NSCoder&) : UIImageView(CGRect{}) {}
+
+  const std::shared_ptr<UIImage>& image() const { return image_; }
+  void setImage(std::shared_ptr<UIImage> image) { image_ = std::move(image); }
+  const std::shared_ptr<UIImage>& highlightedImage() const { return highlightedImage_; }
+  void setHighlightedImage(std::shared_ptr<UIImage> image) { highlightedImage_ = std::move(image); }
+  bool isHighlighted() const { return highlighted_; }
+  void setHighlighted(bool h) { highlighted_ = h; }
+
+  CGSize sizeThatFits(CGSize size) const override;
+
+ protected:
+  void renderSelf(TextCanvas& canvas) const override;
+
+ private:
+  std::shared_ptr<UIImage> image_;
+  std::shared_ptr<UIImage> highlightedImage_;
+  bool highlighted_ = false;
+};

@@ -34,20 +34,6 @@ std::optional<std::vector<std::int64_t>> int64ArrayFromJSON(const JsonValue& val
   return numbers;
 }
 
-// Shared by every plain binding: reads with `fromJSON`, writes with `toJSON` (which may decline).
-template <class T, class FromJSON, class ToJSON>
-void bindPlain(std::optional<T>& field, MapEntry entry, FromJSON fromJSON, ToJSON toJSON) {
-  if (entry.isReading()) {
-    const JsonValue* value = entry.currentValue();
-    if (value != nullptr)
-      field = fromJSON(*value);
-    else
-      field.reset();
-  } else if (field) {
-    if (std::optional<JsonValue> json = toJSON(*field)) entry.setValue(std::move(*json));
-  }
-}
-
 template <class T>
 std::optional<JsonValue> asJSON(const T& value) {
   return JsonValue(value);
@@ -78,7 +64,7 @@ std::optional<std::int64_t> int64FromJSON(const JsonValue& value) {
 }  // namespace detail
 
 void bindField(std::optional<std::string>& field, MapEntry entry) {
-  bindPlain(
+  detail::bindWith(
       field, entry,
       [](const JsonValue& value) -> std::optional<std::string> {
         if (!value.is_string()) return std::nullopt;
@@ -88,11 +74,11 @@ void bindField(std::optional<std::string>& field, MapEntry entry) {
 }
 
 void bindField(std::optional<std::int64_t>& field, MapEntry entry) {
-  bindPlain(field, entry, detail::int64FromJSON, asJSON<std::int64_t>);
+  detail::bindWith(field, entry, detail::int64FromJSON, asJSON<std::int64_t>);
 }
 
 void bindField(std::optional<double>& field, MapEntry entry) {
-  bindPlain(field, entry, doubleFromJSON, [](double value) -> std::optional<JsonValue> {
+  detail::bindWith(field, entry, doubleFromJSON, [](double value) -> std::optional<JsonValue> {
     // JSON has no NaN or infinity; leaving the key out keeps the body valid JSON.
     if (!std::isfinite(value)) return std::nullopt;
     return JsonValue(value);
@@ -100,9 +86,9 @@ void bindField(std::optional<double>& field, MapEntry entry) {
 }
 
 void bindField(std::optional<bool>& field, MapEntry entry) {
-  bindPlain(field, entry, boolFromJSON, asJSON<bool>);
+  detail::bindWith(field, entry, boolFromJSON, asJSON<bool>);
 }
 
 void bindField(std::optional<std::vector<std::int64_t>>& field, MapEntry entry) {
-  bindPlain(field, entry, int64ArrayFromJSON, asJSON<std::vector<std::int64_t>>);
+  detail::bindWith(field, entry, int64ArrayFromJSON, asJSON<std::vector<std::int64_t>>);
 }

@@ -33,6 +33,21 @@ namespace detail {
 
 std::optional<std::int64_t> int64FromJSON(const JsonValue& value);
 
+// Every binding: reading sets the field to what `fromJSON` makes of the value under the key (absent
+// when the key is missing); writing a present field puts what `toJSON` gives, if anything.
+template <class T, class FromJSON, class ToJSON>
+void bindWith(std::optional<T>& field, MapEntry entry, FromJSON&& fromJSON, ToJSON&& toJSON) {
+  if (entry.isReading()) {
+    const JsonValue* value = entry.currentValue();
+    if (value != nullptr)
+      field = fromJSON(*value);
+    else
+      field.reset();
+  } else if (field) {
+    if (std::optional<JsonValue> json = toJSON(*field)) entry.setValue(std::move(*json));
+  }
+}
+
 template <Mappable T>
 T mapObject(const JsonValue& object) {
   T record;
@@ -67,58 +82,51 @@ JsonValue objectFromRecord(T& record) {
 // Record form: a JSON object, mapped by the record's own mapping.
 template <Mappable T>
 void bindField(std::optional<T>& field, MapEntry entry) {
-  if (entry.isReading()) {
-    const JsonValue* value = entry.currentValue();
-    if (value != nullptr && value->is_object())
-      field = detail::mapObject<T>(*value);
-    else
-      field.reset();
-  } else if (field) {
-    entry.setValue(detail::objectFromRecord(*field));
-  }
+  detail::bindWith(
+      field, entry,
+      [](const JsonValue& value) -> std::optional<T> {
+        if (!value.is_object()) return std::nullopt;
+        return detail::mapObject<T>(value);
+      },
+      [](T& record) -> std::optional<JsonValue> { return detail::objectFromRecord(record); });
 }
 
 // Record array form: a JSON array; `[]` gives a present, empty list.
 template <Mappable T>
 void bindField(std::optional<std::vector<T>>& field, MapEntry entry) {
-  if (entry.isReading()) {
-    const JsonValue* value = entry.currentValue();
-    if (value != nullptr && value->is_array())
-      field = detail::mapObjects<T>(*value);
-    else
-      field.reset();
-  } else if (field) {
-    JsonValue array = JsonValue::array();
-    for (T& record : *field) array.push_back(detail::objectFromRecord(record));
-    entry.setValue(std::move(array));
-  }
+  detail::bindWith(
+      field, entry,
+      [](const JsonValue& value) -> std::optional<std::vector<T>> {
+        if (!value.is_array()) return std::nullopt;
+        return detail::mapObjects<T>(value);
+      },
+      [](std::vector<T>& records) -> std::optional<JsonValue> {
+        JsonValue array = JsonValue::array();
+        for (T& record : records) array.push_back(detail::objectFromRecord(record));
+        return array;
+      });
 }
 
 // Enumeration form: the case's raw value as a JSON string.
 template <RawRepresentable E>
 void bindField(std::optional<E>& field, MapEntry entry) {
-  if (entry.isReading()) {
-    const JsonValue* value = entry.currentValue();
-    if (value != nullptr && value->is_string())
-      field = enumFromRawValue<E>(value->get_ref<const std::string&>());
-    else
-      field.reset();
-  } else if (field) {
-    entry.setValue(JsonValue(std::string(rawValue(*field))));
-  }
+  detail::bindWith(
+      field, entry,
+      [](const JsonValue& value) -> std::optional<E> {
+        if (!value.is_string()) return std::nullopt;
+        return enumFromRawValue<E>(value.get_ref<const std::string&>());
+      },
+      [](E value) -> std::optional<JsonValue> { return JsonValue(std::string(rawValue(value))); });
 }
 
-// Transformed form: whatever the transform reads and writes.
+// Transformed form: whatever the transform reads, and writes for a present field.
 template <class Object, class Transform>
 requires std::derived_from<Transform, TransformType<Object, typename Transform::JSON>>
 void bindField(std::optional<Object>& field, MapEntry entry, const Transform& transform) {
-  if (entry.isReading()) {
-    const JsonValue* value = entry.currentValue();
-    if (value != nullptr)
-      field = transform.transformFromJSON(*value);
-    else
-      field.reset();
-  } else if (std::optional<typename Transform::JSON> json = transform.transformToJSON(field)) {
-    entry.setValue(JsonValue(std::move(*json)));
-  }
+  detail::bindWith(
+      field, entry, [&](const JsonValue& value) { return transform.transformFromJSON(value); },
+      [&](const Object& value) -> std::optional<JsonValue> {
+        if (auto json = transform.transformToJSON(value)) return JsonValue(std::move(*json));
+        return std::nullopt;
+      });
 }

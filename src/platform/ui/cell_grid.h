@@ -26,6 +26,8 @@ class CellGrid {
     std::function<int()> sectionCount;
     std::function<int(int section)> itemCount;
     std::function<std::shared_ptr<Cell>(const NSIndexPath&)> cell;
+    // Called once the counts are known, before any cell is asked for.
+    std::function<void()> counted;
   };
 
   explicit CellGrid(UIView& host) : host_(host) {}
@@ -231,6 +233,7 @@ class CellGrid {
     for (int s = 0; s < sections; ++s) {
       counts_[static_cast<std::size_t>(s)] = source.itemCount ? std::max(0, source.itemCount(s)) : 0;
     }
+    if (source.counted) source.counted();
   }
 
   // Drops what no longer exists, then asks for every item without a cell and for `force`.

@@ -1,0 +1,157 @@
+#include "platform/http/request.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/run_loop.h"
+#include "platform/http/http_error.h"
+#include "platform/http/multipart_form_data.h"
+#include "support/virtual_time.h"
+
+namespace {
+
+std::shared_ptr<const HTTPURLResponse> httpResponse(int status, HTTPHeaderFields fields = {}) {
+  return std::make_shared<HTTPURLResponse>(*URL::URLWithString("http://127.0.0.1/x"), status, "HTTP/1.1",
+                                           std::move(fields));
+}
+
+Data bytes(std::vector<std::uint8_t> b) { return Data(std::move(b)); }
+
+// The string result a fresh request gives for this answer.
+Result<std::string> stringResult(std::shared_ptr<const HTTPURLResponse> response, std::optional<Data> data,
+                                 bool validate, std::optional<StringEncoding> encoding = StringEncoding::UTF8) {
+  auto request = Request::make(std::nullopt);
+  if (validate) request->validate();
+  std::optional<Result<std::string>> out;
+  request->responseString(encoding, [&](auto&, auto&, const Result<std::string>& r) { out = r; });
+  request->didComplete(std::move(response), std::move(data), std::nullopt);
+  EXPECT_TRUE(out.has_value());
+  return out.value_or(Result<std::string>::failure(std::nullopt, NSError()));
+}
+
+TEST(RequestTest, HandlersRunOnceInOrderOnTheMainLoopNeverInsideRegistration) {
+  VirtualTime time;
+  auto request = Request::make(URLRequest(*URL::URLWithString("http://127.0.0.1/x")));
+  std::vector<std::string> calls;
+  request->response(nullptr, [&](auto&, auto&, auto&, auto&) { calls.push_back("data"); });
+  request->responseString(StringEncoding::UTF8, [&](auto&, auto&, auto&) { calls.push_back("string"); });
+  EXPECT_TRUE(calls.empty());
+
+  request->didComplete(httpResponse(200), Data::fromString("x"), std::nullopt);
+  request->didComplete(httpResponse(500), Data(), std::nullopt);  // a second answer is ignored
+  EXPECT_EQ(calls, (std::vector<std::string>{"data", "string"}));
+
+  // Registered after the answer: still delivered, but on a later turn of the loop.
+  int late = 0;
+  request->responseString(std::nullopt, [&](auto& sent, auto& response, auto& result) {
+    ++late;
+    EXPECT_TRUE(RunLoop::isMainThread());
+    EXPECT_TRUE(sent.has_value());
+    EXPECT_EQ(response->statusCode(), 200);
+    EXPECT_EQ(result.value(), "x");
+  });
+  EXPECT_EQ(late, 0);
+  time.runUntilIdle();
+  time.runUntilIdle();
+  EXPECT_EQ(late, 1);
+  EXPECT_EQ(calls.size(), 2u);
+
+  // From another thread: posted to the main loop.
+  std::atomic<int> fromThread{0};
+  std::thread([&] { request->response(nullptr, [&](auto&, auto&, auto&, auto&) {
+    EXPECT_TRUE(RunLoop::isMainThread());
+    ++fromThread;
+  }); }).join();
+  EXPECT_TRUE(time.runUntil([&] { return fromThread == 1; }));
+  time.runUntilIdle();
+  EXPECT_EQ(fromThread, 1);
+}
+
+TEST(RequestTest, ValidateFailsOutside2xxAndKeepsBodyAndResponse) {
+  VirtualTime time;
+  for (int status : {200, 204, 299}) {
+    EXPECT_TRUE(stringResult(httpResponse(status), Data::fromString("ok"), true).isSuccess()) << status;
+  }
+  for (int status : {199, 301, 401, 404, 500, 503}) {
+    auto result = stringResult(httpResponse(status), Data::fromString("{\"errorCode\":1}"), true);
+    ASSERT_TRUE(result.isFailure()) << status;
+    EXPECT_EQ(result.data(), Data::fromString("{\"errorCode\":1}"));
+    EXPECT_EQ(result.error()->code, static_cast<long>(HTTPErrorCode::StatusCodeValidationFailed));
+    EXPECT_EQ(result.error()->localizedDescription(),
+              "Response status code was unacceptable: " + std::to_string(status));
+  }
+  // Without validate() any status is a success.
+  EXPECT_EQ(stringResult(httpResponse(500), Data::fromString("boom"), false).value(), "boom");
+
+  // validate() applies to the handlers registered after it, and the data handler sees the error too.
+  auto request = Request::make(std::nullopt);
+  std::optional<NSError> before, after;
+  std::shared_ptr<const HTTPURLResponse> seen;
+  std::optional<Data> seenData;
+  request->response(nullptr, [&](auto&, auto&, auto&, auto& e) { before = e; });
+  request->validate()->response(nullptr, [&](auto&, auto& r, auto& d, auto& e) {
+    after = e;
+    seen = r;
+    seenData = d;
+  });
+  request->didComplete(httpResponse(401), Data(), std::nullopt);
+  EXPECT_FALSE(before.has_value());
+  ASSERT_TRUE(after.has_value());
+  EXPECT_EQ(seen->statusCode(), 401);
+  EXPECT_EQ(seenData, Data());
+}
+
+TEST(RequestTest, TextDecoding) {
+  VirtualTime time;
+  // Not UTF-8: a failure that keeps the bytes.
+  const Data invalid = bytes({'a', 0xc3, 0x28});
+  auto bad = stringResult(httpResponse(200), invalid, true);
+  ASSERT_TRUE(bad.isFailure());
+  EXPECT_EQ(bad.data(), invalid);
+  EXPECT_EQ(bad.error()->code, static_cast<long>(HTTPErrorCode::StringSerializationFailed));
+  for (auto b : {bytes({0xed, 0xa0, 0x80}), bytes({0xc0, 0xaf}), bytes({0xf4, 0x90, 0x80, 0x80}), bytes({0xe2, 0x82})}) {
+    EXPECT_TRUE(stringResult(httpResponse(200), b, false).isFailure());
+  }
+  EXPECT_EQ(stringResult(httpResponse(200), Data::fromString("h\xc3\xa9 \xf0\x9f\x98\x80"), false).value(),
+            "h\xc3\xa9 \xf0\x9f\x98\x80");
+
+  // An empty 2xx body is the empty text.
+  EXPECT_EQ(stringResult(httpResponse(200), Data(), true).value(), "");
+
+  // No encoding: the charset of the response, else Latin-1 (which reads any bytes).
+  EXPECT_EQ(stringResult(httpResponse(200, {{"Content-Type", "text/plain; charset=utf-8"}}), bytes({0xc3, 0xa9}),
+                         false, std::nullopt)
+                .value(),
+            "\xc3\xa9");
+  EXPECT_EQ(stringResult(httpResponse(200), bytes({0xe9}), false, std::nullopt).value(), "\xc3\xa9");
+
+  // No answer: the error alone.
+  auto request = Request::make(std::nullopt);
+  std::optional<Result<std::string>> out;
+  request->validate()->responseString(StringEncoding::UTF8, [&](auto&, auto& r, auto& result) {
+    EXPECT_EQ(r, nullptr);
+    out = result;
+  });
+  request->didComplete(httpResponse(200), Data::fromString("ignored"), NSError("NSURLErrorDomain", -1004));
+  ASSERT_TRUE(out && out->isFailure());
+  EXPECT_FALSE(out->data().has_value());
+  EXPECT_EQ(out->error()->code, -1004);
+}
+
+TEST(MultipartFormDataTest, QuotesAndLineBreaksCannotEscapeTheirParameter) {
+  MultipartFormData form;
+  form.append(Data::fromString("img"), "fi\"le", "a\r\nX-Evil: 1.png", "image/png\r\nX-Evil: 2");
+  const std::string body = form.encode().toString();
+  EXPECT_EQ(body, "--" + form.boundary() +
+                      "\r\nContent-Disposition: form-data; name=\"fi%22le\"; filename=\"a%0D%0AX-Evil: 1.png\"\r\n"
+                      "Content-Type: image/pngX-Evil: 2\r\n\r\nimg\r\n--" +
+                      form.boundary() + "--\r\n");
+  EXPECT_EQ(form.contentLength(), body.size());
+  EXPECT_EQ(form.contentType(), "multipart/form-data; boundary=" + form.boundary());
+  EXPECT_NE(MultipartFormData().boundary(), form.boundary());
+}
+
+}  // namespace

@@ -3,6 +3,56 @@
 #include <gtest/gtest.h>
 
 #include "platform/ui/render.h"
+#include "platform/ui/ui_button.h"
+#include "platform/ui/ui_image_view.h"
+#include "platform/ui/ui_label.h"
+#include "platform/ui/ui_text_field.h"
+
+namespace {
+
+// Stands in for the progress overlay: covers what was added to the window before it.
+class Overlay : public UIView {
+ public:
+  bool blocksTouchesBeneath() const override { return blocking; }
+  bool blocking = true;
+};
+
+}  // namespace
+
+TEST(UIViewTest, TreeMovesViewsAndRefusesCycles) {
+  auto a = UIView::make();
+  auto b = UIView::make();
+  auto child = UIView::make();
+  a->addSubview(child);
+  b->addSubview(child);  // moves
+  EXPECT_TRUE(a->subviews().empty());
+  ASSERT_EQ(b->subviews().size(), 1u);
+  EXPECT_EQ(child->superview(), b);
+
+  b->addSubview(child);  // again: stays once
+  EXPECT_EQ(b->subviews().size(), 1u);
+
+  child->addSubview(b);  // b is child's ancestor: refused
+  EXPECT_EQ(b->superview(), nullptr);
+  EXPECT_TRUE(child->subviews().empty());
+
+  auto second = UIView::make();
+  b->insertSubview(second, 0);
+  EXPECT_EQ(b->subviews().front(), second);
+  b->bringSubviewToFront(second);
+  EXPECT_EQ(b->subviews().back(), second);
+
+  child->setTag(7);
+  child->setAccessibilityIdentifier("target");
+  EXPECT_EQ(b->viewWithTag(7), child);
+  EXPECT_EQ(b->viewWithAccessibilityIdentifier("target"), child);
+  child->setHidden(true);
+  EXPECT_EQ(b->viewWithAccessibilityIdentifier("target"), nullptr);
+
+  child->removeFromSuperview();
+  EXPECT_EQ(child->superview(), nullptr);
+  EXPECT_EQ(b->subviews().size(), 1u);
+}
 
 TEST(UIViewTest, TintColorComesFromTheNearestAncestorThatHasOne) {
   auto root = UIView::make();
@@ -19,4 +69,142 @@ TEST(UIViewTest, TintColorComesFromTheNearestAncestorThatHasOne) {
   EXPECT_EQ(leaf->tintColor(), UIColor::redColor());
   leaf->removeFromSuperview();
   EXPECT_EQ(leaf->tintColor(), UIColor::systemTintColor());
+}
+
+TEST(UIViewTest, TouchesNeedAVisibleInteractiveChainAndNoOverlayOnTop) {
+  auto root = UIView::make();
+  auto container = UIView::make();
+  auto target = UIView::make();
+  root->addSubview(container);
+  container->addSubview(target);
+  EXPECT_TRUE(target->canReceiveTouches());
+
+  container->setHidden(true);
+  EXPECT_FALSE(target->canReceiveTouches());
+  EXPECT_FALSE(target->isVisibleInTree());
+  container->setHidden(false);
+  container->setUserInteractionEnabled(false);
+  EXPECT_FALSE(target->canReceiveTouches());
+  EXPECT_TRUE(target->isVisibleInTree());
+  container->setUserInteractionEnabled(true);
+  container->setAlpha(0);
+  EXPECT_FALSE(target->canReceiveTouches());
+  container->setAlpha(1);
+
+  auto overlay = std::make_shared<Overlay>();
+  root->addSubview(overlay);
+  EXPECT_FALSE(target->canReceiveTouches());
+  auto onOverlay = UIView::make();
+  overlay->addSubview(onOverlay);
+  EXPECT_TRUE(onOverlay->canReceiveTouches());  // the overlay's own content stays usable
+  overlay->setHidden(true);
+  EXPECT_TRUE(target->canReceiveTouches());
+  overlay->setHidden(false);
+  overlay->blocking = false;
+  EXPECT_TRUE(target->canReceiveTouches());
+  overlay->blocking = true;
+  root->bringSubviewToFront(container);  // the branch now lies above the overlay
+  EXPECT_TRUE(target->canReceiveTouches());
+}
+
+TEST(UIViewTest, OneFirstResponderPerTreeAndLeavingTheTreeResigns) {
+  auto window = UIView::make();
+  auto first = UITextField::make();
+  auto second = UITextField::make();
+  window->addSubview(first);
+  window->addSubview(second);
+
+  EXPECT_TRUE(first->becomeFirstResponder());
+  EXPECT_TRUE(first->isFirstResponder());
+  EXPECT_TRUE(second->becomeFirstResponder());
+  EXPECT_FALSE(first->isFirstResponder());
+  EXPECT_FALSE(first->isEditing());
+  EXPECT_EQ(window->currentFirstResponder(), second);
+
+  // Another tree has its own first responder.
+  auto other = UIView::make();
+  auto elsewhere = UITextField::make();
+  other->addSubview(elsewhere);
+  EXPECT_TRUE(elsewhere->becomeFirstResponder());
+  EXPECT_TRUE(second->isFirstResponder());
+
+  // Moving a tree with a first responder into one that has its own: the newcomer resigns.
+  window->addSubview(other);
+  EXPECT_TRUE(second->isFirstResponder());
+  EXPECT_FALSE(elsewhere->isFirstResponder());
+  EXPECT_FALSE(elsewhere->isEditing());
+
+  second->removeFromSuperview();
+  EXPECT_FALSE(second->isFirstResponder());
+  EXPECT_FALSE(second->isEditing());
+  EXPECT_EQ(window->currentFirstResponder(), nullptr);
+
+  // A plain view never becomes first responder.
+  EXPECT_FALSE(window->becomeFirstResponder());
+
+  EXPECT_TRUE(first->becomeFirstResponder());
+  EXPECT_TRUE(window->endEditing(false));
+  EXPECT_FALSE(first->isFirstResponder());
+}
+
+TEST(UIViewTest, LayoutRunsOnMarkedViewsOnly) {
+  struct Counting : UIView {
+    void layoutSubviews() override { ++passes; }
+    int passes = 0;
+  };
+  auto root = std::make_shared<Counting>();
+  auto child = std::make_shared<Counting>();
+  root->addSubview(child);
+  root->layoutIfNeeded();
+  EXPECT_EQ(root->passes + child->passes, 0);
+  child->setNeedsLayout();
+  child->setNeedsLayout();
+  root->layoutIfNeeded();
+  EXPECT_EQ(child->passes, 1);
+  EXPECT_EQ(root->passes, 0);
+  root->layoutIfNeeded();
+  EXPECT_EQ(child->passes, 1);
+  EXPECT_EQ(child->setNeedsLayoutCount(), 2);
+
+  bool ranInside = true;
+  UIView::performWithoutAnimation([&] { ranInside = UIView::areAnimationsEnabled(); });
+  EXPECT_FALSE(ranInside);
+  EXPECT_TRUE(UIView::areAnimationsEnabled());
+}
+
+TEST(UIViewTest, RenderingWritesVisibleViewsInTreeOrder) {
+  auto root = UIView::make();
+  auto title = UILabel::make();
+  title->setText("Welcome\nback");
+  auto hiddenBox = UIView::make();
+  auto hiddenLabel = UILabel::make();
+  hiddenLabel->setText("secret");
+  hiddenBox->addSubview(hiddenLabel);
+  hiddenBox->setHidden(true);
+  auto email = UITextField::make();
+  email->setAccessibilityIdentifier("email");
+  email->setPlaceholder("E-mail");
+  auto password = UITextField::make();
+  password->setAccessibilityIdentifier("password");
+  password->setSecureTextEntry(true);
+  password->setText("p\u00e4ss");
+  auto login = UIButton::make();
+  login->setAccessibilityIdentifier("login");
+  login->setTitle("Sign in", UIControlState::Normal);
+  login->setEnabled(false);
+  auto logo = UIImageView::make(UIImage::make({10, 10}));
+  for (const auto& v : std::vector<std::shared_ptr<UIView>>{title, hiddenBox, email, password, login, logo}) {
+    root->addSubview(v);
+  }
+  password->becomeFirstResponder();
+
+  TextCanvas canvas;
+  root->render(canvas);
+  EXPECT_EQ(canvas.text(),
+            "Welcome\n"
+            "back\n"
+            "{(E-mail)} #email\n"
+            "{\u2022\u2022\u2022\u2022|} #password\n"
+            "[Sign in] #login (disabled)\n"
+            "(image: image 10x10)\n");
 }

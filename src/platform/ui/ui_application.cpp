@@ -1,0 +1,99 @@
+#include "platform/ui/ui_application.h"
+
+namespace {
+std::shared_ptr<UIApplication>& sharedSlot() {
+  static auto application = std::make_shared<UIApplication>();
+  return application;
+}
+}  // namespace
+
+std::shared_ptr<UIApplication> UIApplication::sharedApplication() { return sharedSlot(); }
+
+void UIApplication::setSharedApplication(std::shared_ptr<UIApplication> application) {
+  sharedSlot() = application ? std::move(application) : std::make_shared<UIApplication>();
+}
+
+void UIApplication::resetSharedApplication() { sharedSlot() = std::make_shared<UIApplication>(); }
+
+bool UIApplication::canOpenURL(const URL& url) {
+  canOpenQueries_.push_back(url);
+  auto scheme = url.scheme();
+  return scheme && handledSchemes_.count(*scheme) > 0;
+}
+
+bool UIApplication::openURL(const URL& url) {
+  auto scheme = url.scheme();
+  if (!scheme || handledSchemes_.count(*scheme) == 0) return false;
+  openedURLs_.push_back(url);
+  return true;
+}
+
+bool UIApplication::deliverOpenURL(const URL& url, const std::optional<std::string>& sourceApplication,
+                                   const Value& annotation) {
+  auto d = delegate_;
+  return d && d->applicationOpenURL(*this, url, sourceApplication, annotation);
+}
+
+void UIApplication::resignActive() {
+  if (state_ != UIApplicationState::Active) return;
+  if (auto d = delegate_) d->applicationWillResignActive(*this);
+  state_ = UIApplicationState::Inactive;
+}
+
+void UIApplication::enterBackground() {
+  resignActive();
+  if (state_ == UIApplicationState::Background) return;
+  state_ = UIApplicationState::Background;
+  if (auto d = delegate_) d->applicationDidEnterBackground(*this);
+}
+
+void UIApplication::enterForeground() {
+  if (state_ != UIApplicationState::Background) return;
+  if (auto d = delegate_) d->applicationWillEnterForeground(*this);
+  state_ = UIApplicationState::Inactive;
+}
+
+void UIApplication::becomeActive() {
+  enterForeground();
+  if (state_ == UIApplicationState::Active) return;
+  state_ = UIApplicationState::Active;
+  if (auto d = delegate_) d->applicationDidBecomeActive(*this);
+}
+
+void UIApplication::terminate() {
+  if (auto d = delegate_) d->applicationWillTerminate(*this);
+}
+
+void UIApplication::deliverBackgroundURLSessionEvents(const std::string& identifier,
+                                                      std::function<void()> completionHandler) {
+  if (auto d = delegate_) d->applicationHandleEventsForBackgroundURLSession(*this, identifier, std::move(completionHandler));
+}
+
+UIBackgroundTaskIdentifier UIApplication::beginBackgroundTaskWithExpirationHandler(std::function<void()> handler) {
+  std::lock_guard lock(tasksMutex_);
+  auto id = nextTask_++;
+  tasks_[id] = std::move(handler);
+  return id;
+}
+
+void UIApplication::endBackgroundTask(UIBackgroundTaskIdentifier identifier) {
+  std::lock_guard lock(tasksMutex_);
+  tasks_.erase(identifier);
+}
+
+std::size_t UIApplication::openBackgroundTaskCount() const {
+  std::lock_guard lock(tasksMutex_);
+  return tasks_.size();
+}
+
+void UIApplication::expireBackgroundTasks() {
+  std::vector<std::function<void()>> handlers;
+  {
+    std::lock_guard lock(tasksMutex_);
+    for (auto& [id, handler] : tasks_) handlers.push_back(handler);
+  }
+  // Outside the lock: handlers end their tasks.
+  for (auto& handler : handlers) {
+    if (handler) handler();
+  }
+}

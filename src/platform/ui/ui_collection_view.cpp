@@ -68,6 +68,7 @@ void UICollectionView::ensureLoaded() {
 void UICollectionView::prepareLayoutIfNeeded() {
   if (!layout_->isInvalid()) return;
   layout_->invalid_ = false;  // an invalidation while preparing asks for the next pass
+  ++layoutPasses_;
   layout_->prepareLayout();
   setContentSize(layout_->collectionViewContentSize());
 }
@@ -209,8 +210,10 @@ void UICollectionView::layoutSubviews() {
   UIScrollView::layoutSubviews();
   auto keep = weak_from_this().lock();
   source();  // binds the layout
+  int prepared = layoutPasses_;
   ensureLoaded();
-  prepareLayoutIfNeeded();
+  // One preparation per pass: an invalidation while sizing waits for the next pass.
+  if (layoutPasses_ == prepared) prepareLayoutIfNeeded();
   placeCells();
 }
 

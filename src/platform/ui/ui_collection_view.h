@@ -136,4 +136,5 @@ class UICollectionView : public UIScrollView {
   Grid grid_;
   bool allowsSelection_ = true;
   bool allowsMultipleSelection_ = false;
+  int layoutPasses_ = 0;
 };

@@ -1,0 +1,133 @@
+#include "platform/ui/ui_collection_view.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/ui/render.h"
+#include "platform/ui/ui_label.h"
+
+namespace {
+
+class Tile : public UICollectionViewCell {
+ public:
+  explicit Tile(const NSCoder& c) : UICollectionViewCell(c) {}
+  void awakeFromNib() override {
+    label = UILabel::make();
+    contentView()->addSubview(label);
+  }
+  void prepareForReuse() override { ++reused; }
+  std::shared_ptr<UILabel> label;
+  int reused = 0;
+};
+
+// A grid whose tiles are as tall as their text is long, recording the questions it gets.
+class Grid : public UICollectionViewDataSource, public UICollectionViewDelegateFlowLayout {
+ public:
+  int numberOfItemsInSection(UICollectionView&, int) override { return static_cast<int>(names.size()); }
+  std::shared_ptr<UICollectionViewCell> cellForItemAtIndexPath(UICollectionView& cv, const NSIndexPath& ip) override {
+    auto tile = std::static_pointer_cast<Tile>(cv.dequeueReusableCellWithReuseIdentifier("tile", ip));
+    tile->label->setText(names.at(static_cast<std::size_t>(ip.row)));
+    heightsSeen.push_back(tile->bounds().size.height);
+    return tile;
+  }
+  std::optional<CGSize> sizeForItemAtIndexPath(UICollectionView&, UICollectionViewLayout& layout,
+                                               const NSIndexPath& ip) override {
+    ++sizeQueries;
+    if (invalidateOnce) {
+      invalidateOnce = false;
+      layout.invalidateLayout();
+    }
+    if (!sized) return std::nullopt;
+    return CGSize{40, 10.0 * static_cast<double>(names.at(static_cast<std::size_t>(ip.row)).size())};
+  }
+  void didSelectItemAtIndexPath(UICollectionView&, const NSIndexPath& ip) override { selected.push_back(ip.row); }
+
+  std::vector<std::string> names{"ab", "abcd", "a"};
+  bool sized = true;
+  bool invalidateOnce = false;
+  int sizeQueries = 0;
+  std::vector<double> heightsSeen;
+  std::vector<int> selected;
+};
+
+struct Fixture {
+  Fixture() {
+    cv->registerClass<Tile>("tile");
+    cv->setDataSource(grid);
+    cv->setDelegate(grid);
+    layout()->setSectionInset(UIEdgeInsetsMake(5, 5, 5, 5));
+  }
+  std::shared_ptr<UICollectionViewFlowLayout> layout() const {
+    return std::static_pointer_cast<UICollectionViewFlowLayout>(cv->collectionViewLayout());
+  }
+  std::shared_ptr<Grid> grid = std::make_shared<Grid>();
+  std::shared_ptr<UICollectionView> cv = UICollectionView::make(CGRectMake(0, 0, 100, 300));
+};
+
+}  // namespace
+
+TEST(UICollectionViewTest, FlowLayoutSizesItemsBeforeCellsAreAsked) {
+  Fixture f;
+  f.cv->layoutIfNeeded();
+  // Cells come sized by the delegate.
+  EXPECT_EQ(f.grid->heightsSeen, (std::vector<double>{20, 40, 10}));
+  EXPECT_EQ(f.grid->sizeQueries, 3);
+  // Two 40-point tiles fit in a line of 90 (100 minus the insets) with the 10-point gap.
+  EXPECT_EQ(f.layout()->frameForItemAtIndexPath({0, 0}), CGRectMake(5, 5, 40, 20));
+  EXPECT_EQ(f.layout()->frameForItemAtIndexPath({0, 1}), CGRectMake(55, 5, 40, 40));
+  EXPECT_EQ(f.layout()->frameForItemAtIndexPath({0, 2}), CGRectMake(5, 55, 40, 10));
+  EXPECT_EQ(f.cv->contentSize(), (CGSize{100, 70}));
+  EXPECT_EQ(f.cv->cellForItemAtIndexPath({0, 1})->frame(), CGRectMake(55, 5, 40, 40));
+
+  // Without delegate sizes the layout's item size holds.
+  f.grid->sized = false;
+  f.layout()->setItemSize({30, 30});
+  f.layout()->invalidateLayout();
+  EXPECT_EQ(f.layout()->invalidateLayoutCount(), 1);
+  f.cv->layoutIfNeeded();
+  EXPECT_EQ(f.cv->cellForItemAtIndexPath({0, 2})->frame(), CGRectMake(5, 5 + 30 + 10, 30, 30));
+  EXPECT_EQ(f.cv->reloadDataCount(), 1);  // a new layout does not ask for cells again
+}
+
+TEST(UICollectionViewTest, InvalidatingWhileSizingAsksAgainInTheNextPassOnly) {
+  Fixture f;
+  f.grid->invalidateOnce = true;
+  f.cv->layoutIfNeeded();
+  EXPECT_EQ(f.grid->sizeQueries, 3);
+  EXPECT_TRUE(f.layout()->isInvalid());
+  f.cv->layoutIfNeeded();
+  EXPECT_EQ(f.grid->sizeQueries, 6);
+  f.cv->layoutIfNeeded();
+  EXPECT_EQ(f.grid->sizeQueries, 6);
+}
+
+TEST(UICollectionViewTest, ReloadingItemsReusesTheirCells) {
+  Fixture f;
+  f.cv->reloadData();
+  auto first = std::static_pointer_cast<Tile>(f.cv->cellForItemAtIndexPath({0, 0}));
+  auto second = f.cv->cellForItemAtIndexPath({0, 1});
+  f.grid->names[0] = "new";
+  f.grid->heightsSeen.clear();
+  f.cv->reloadItemsAtIndexPaths({NSIndexPath{0, 0}});
+  EXPECT_EQ(f.grid->heightsSeen.size(), 1u);
+  EXPECT_EQ(f.cv->cellForItemAtIndexPath({0, 0}), first);  // the same cell, handed out again
+  EXPECT_EQ(first->reused, 1);
+  EXPECT_EQ(first->label->text(), "new");
+  EXPECT_EQ(f.cv->cellForItemAtIndexPath({0, 1}), second);
+  EXPECT_EQ(f.cv->cellsCreated(), 3);
+
+  f.grid->names.push_back("z");
+  f.cv->insertItemsAtIndexPaths({NSIndexPath{0, 3}});
+  EXPECT_EQ(f.cv->indexPathsForVisibleItems().size(), 4u);
+  EXPECT_EQ(f.cv->cellsCreated(), 4);
+}
+
+TEST(UICollectionViewTest, TapsSelectAndRender) {
+  Fixture f;
+  EXPECT_TRUE(f.cv->tapItemAtIndexPath({0, 2}));
+  EXPECT_FALSE(f.cv->tapItemAtIndexPath({0, 3}));
+  EXPECT_EQ(f.grid->selected, std::vector<int>{2});
+  EXPECT_TRUE(f.cv->cellForItemAtIndexPath({0, 2})->isSelected());
+  TextCanvas canvas;
+  f.cv->render(canvas);
+  EXPECT_EQ(canvas.text(), "0. ab\n1. abcd\n2. a (selected)\n");
+}

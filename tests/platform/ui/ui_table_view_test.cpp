@@ -1,0 +1,219 @@
+#include "platform/ui/ui_table_view.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/ui/render.h"
+#include "platform/ui/ui_gesture_recognizer.h"
+#include "platform/ui/ui_label.h"
+
+namespace {
+
+class CountingCell : public UITableViewCell {
+ public:
+  explicit CountingCell(const NSCoder& c) : UITableViewCell(c) {}
+  void awakeFromNib() override { ++awakened; }
+  void prepareForReuse() override { ++reused; }
+  int awakened = 0;
+  int reused = 0;
+};
+
+// A table of named rows in sections, recording what the table asks.
+class Rows : public UITableViewDataSource, public UITableViewDelegate {
+ public:
+  int numberOfSectionsInTableView(UITableView&) override { return static_cast<int>(sections.size()); }
+  int numberOfRowsInSection(UITableView&, int section) override {
+    return static_cast<int>(sections.at(static_cast<std::size_t>(section)).size());
+  }
+  std::shared_ptr<UITableViewCell> cellForRowAtIndexPath(UITableView& tv, const NSIndexPath& ip) override {
+    asked.push_back(ip);
+    auto cell = tv.dequeueReusableCellWithIdentifier("row", ip);
+    cell->textLabel()->setText(sections.at(static_cast<std::size_t>(ip.section)).at(static_cast<std::size_t>(ip.row)));
+    return cell;
+  }
+  std::optional<std::string> titleForHeaderInSection(UITableView&, int section) override {
+    return "Section " + std::to_string(section);
+  }
+  bool canEditRowAtIndexPath(UITableView&, const NSIndexPath& ip) override { return ip.section != 0; }
+  std::optional<std::vector<std::shared_ptr<UITableViewRowAction>>> editActionsForRowAtIndexPath(
+      UITableView&, const NSIndexPath&) override {
+    auto quiz = UITableViewRowAction::rowActionWithStyle(
+        UITableViewRowActionStyle::Normal, "Quiz",
+        [this](UITableViewRowAction&, const NSIndexPath& ip) { actions.push_back("Quiz " + std::to_string(ip.row)); });
+    auto docs = UITableViewRowAction::rowActionWithStyle(UITableViewRowActionStyle::Normal, "Docs", nullptr);
+    docs->setBackgroundColor(UIColor::darkGrayColor());
+    return std::vector{quiz, docs};
+  }
+  std::optional<NSIndexPath> willSelectRowAtIndexPath(UITableView&, const NSIndexPath& ip) override {
+    if (ip == NSIndexPath{1, 2}) return std::nullopt;  // not selectable
+    return ip;
+  }
+  void didSelectRowAtIndexPath(UITableView&, const NSIndexPath& ip) override { log.push_back("select " + name(ip)); }
+  void didDeselectRowAtIndexPath(UITableView&, const NSIndexPath& ip) override { log.push_back("deselect " + name(ip)); }
+
+  static std::string name(const NSIndexPath& ip) { return std::to_string(ip.section) + "." + std::to_string(ip.row); }
+
+  std::vector<std::vector<std::string>> sections{{"Intro"}, {"Algebra", "Geometry", "Locked"}};
+  std::vector<NSIndexPath> asked;
+  std::vector<std::string> log;
+  std::vector<std::string> actions;
+};
+
+struct Fixture {
+  Fixture() {
+    table->registerClass<CountingCell>("row");
+    table->setDataSource(rows);
+    table->setDelegate(rows);
+  }
+  std::shared_ptr<Rows> rows = std::make_shared<Rows>();
+  std::shared_ptr<UITableView> table = UITableView::make();
+};
+
+std::string label(const std::shared_ptr<UITableViewCell>& cell) { return cell->textLabel()->text().value_or(""); }
+
+}  // namespace
+
+TEST(UITableViewTest, LoadsOnFirstNeedAndReusesCellsOnReload) {
+  Fixture f;
+  EXPECT_TRUE(f.rows->asked.empty());  // nothing asked before it is needed
+  EXPECT_EQ(f.table->numberOfRowsInSection(1), 3);
+  EXPECT_EQ(f.rows->asked.size(), 4u);
+  EXPECT_EQ(f.table->cellsCreated(), 4);
+  auto geometry = std::static_pointer_cast<CountingCell>(f.table->cellForRowAtIndexPath({1, 1}));
+  EXPECT_EQ(label(geometry), "Geometry");
+  EXPECT_EQ(geometry->awakened, 1);
+  EXPECT_EQ(geometry->superview(), f.table);
+
+  f.rows->sections[1].pop_back();
+  f.table->reloadData();
+  EXPECT_EQ(f.table->numberOfRowsInSection(1), 2);
+  EXPECT_EQ(f.table->cellsCreated(), 4);  // no new cell: all three come from the pool
+  EXPECT_EQ(f.table->cellsReused(), 3);
+  EXPECT_EQ(f.table->visibleCells().size(), 3u);
+  int prepared = 0;
+  for (const auto& c : f.table->visibleCells()) prepared += std::static_pointer_cast<CountingCell>(c)->reused;
+  EXPECT_EQ(prepared, 3);
+  EXPECT_EQ(f.table->reloadDataCount(), 2);
+
+  // Reloading one row asks for that row only; the others keep their cells.
+  auto intro = f.table->cellForRowAtIndexPath({0, 0});
+  f.rows->asked.clear();
+  f.rows->sections[1][0] = "Calculus";
+  f.table->reloadRowsAtIndexPaths({NSIndexPath{1, 0}}, UITableViewRowAnimation::None);
+  EXPECT_EQ(f.rows->asked, std::vector<NSIndexPath>{NSIndexPath(1, 0)});
+  EXPECT_EQ(label(f.table->cellForRowAtIndexPath({1, 0})), "Calculus");
+  EXPECT_EQ(f.table->cellForRowAtIndexPath({0, 0}), intro);
+
+  EXPECT_EQ(f.table->dequeueReusableCellWithIdentifier("unknown"), nullptr);
+  EXPECT_DEATH(f.table->dequeueReusableCellWithIdentifier("unknown", NSIndexPath{0, 0}), "unknown");
+}
+
+TEST(UITableViewTest, InsertAndDeleteMoveCellsAndSelection) {
+  Fixture f;
+  f.table->reloadData();
+  auto algebra = f.table->cellForRowAtIndexPath({1, 0});
+  auto geometry = f.table->cellForRowAtIndexPath({1, 1});
+  f.table->selectRowAtIndexPath(NSIndexPath{1, 1}, false, UITableViewScrollPosition::None);
+
+  f.rows->sections[1].insert(f.rows->sections[1].begin(), "Arithmetic");
+  f.rows->asked.clear();
+  f.table->insertRowsAtIndexPaths({NSIndexPath{1, 0}}, UITableViewRowAnimation::Automatic);
+  EXPECT_EQ(f.rows->asked, std::vector<NSIndexPath>{NSIndexPath(1, 0)});
+  EXPECT_EQ(f.table->cellForRowAtIndexPath({1, 1}), algebra);
+  EXPECT_EQ(f.table->cellForRowAtIndexPath({1, 2}), geometry);
+  EXPECT_EQ(f.table->indexPathForSelectedRow(), NSIndexPath(1, 2));
+  EXPECT_TRUE(geometry->isSelected());
+
+  f.rows->sections[1].erase(f.rows->sections[1].begin() + 1);
+  f.table->deleteRowsAtIndexPaths({NSIndexPath{1, 1}}, UITableViewRowAnimation::Automatic);
+  EXPECT_EQ(f.table->cellForRowAtIndexPath({1, 1}), geometry);
+  EXPECT_EQ(f.table->indexPathForCell(*algebra), std::nullopt);
+  EXPECT_EQ(algebra->superview(), nullptr);
+
+  f.rows->sections.erase(f.rows->sections.begin());
+  f.table->deleteSections({0}, UITableViewRowAnimation::Automatic);
+  EXPECT_EQ(f.table->numberOfSections(), 1);
+  EXPECT_EQ(f.table->cellForRowAtIndexPath({0, 1}), geometry);
+  EXPECT_EQ(f.table->indexPathForSelectedRow(), NSIndexPath(0, 1));
+}
+
+TEST(UITableViewTest, UserSelectionCallsTheDelegate) {
+  Fixture f;
+  auto root = UIView::make();
+  root->addSubview(f.table);
+  int keyboardHides = 0;
+  auto hide = UITapGestureRecognizer::make([&](UIGestureRecognizer&) { ++keyboardHides; });
+  hide->setCancelsTouchesInView(false);
+  root->addGestureRecognizer(hide);
+
+  EXPECT_TRUE(f.table->tapRowAtIndexPath({1, 0}));
+  EXPECT_TRUE(f.table->tapRowAtIndexPath({1, 1}));
+  EXPECT_TRUE(f.table->tapRowAtIndexPath({1, 1}));  // again: selected again, nothing deselected
+  EXPECT_TRUE(f.table->tapRowAtIndexPath({1, 2}));  // the delegate refuses the row
+  EXPECT_FALSE(f.table->tapRowAtIndexPath({1, 3}));  // no such row
+  EXPECT_EQ(f.rows->log, (std::vector<std::string>{"select 1.0", "deselect 1.0", "select 1.1", "select 1.1"}));
+  EXPECT_EQ(keyboardHides, 4);
+  EXPECT_TRUE(f.table->cellForRowAtIndexPath({1, 1})->isSelected());
+  EXPECT_FALSE(f.table->cellForRowAtIndexPath({1, 0})->isSelected());
+
+  f.rows->log.clear();
+  f.table->setAllowsMultipleSelection(true);
+  f.table->tapRowAtIndexPath({1, 0});
+  f.table->tapRowAtIndexPath({1, 1});  // already selected: a second tap deselects
+  EXPECT_EQ(f.rows->log, (std::vector<std::string>{"select 1.0", "deselect 1.1"}));
+
+  f.rows->log.clear();
+  f.table->setHidden(true);
+  EXPECT_FALSE(f.table->tapRowAtIndexPath({1, 1}));
+  f.table->setHidden(false);
+  f.table->setAllowsSelection(false);
+  f.table->tapRowAtIndexPath({1, 1});
+  EXPECT_TRUE(f.rows->log.empty());
+
+  f.table->reloadData();  // a reload forgets the selection
+  EXPECT_TRUE(f.table->indexPathsForSelectedRows().empty());
+}
+
+TEST(UITableViewTest, SwipedRowsOfferTheDelegatesActions) {
+  Fixture f;
+  EXPECT_TRUE(f.table->swipeRowAtIndexPath({0, 0}).empty());  // not editable
+  auto actions = f.table->swipeRowAtIndexPath({1, 1});
+  ASSERT_EQ(actions.size(), 2u);
+  EXPECT_EQ(actions[0]->title(), "Quiz");
+  EXPECT_EQ(actions[0]->backgroundColor(), UIColor::lightGrayColor());
+  EXPECT_EQ(actions[1]->backgroundColor(), UIColor::darkGrayColor());
+  EXPECT_EQ(f.table->swipedIndexPath(), NSIndexPath(1, 1));
+
+  // A tap on a row while one is open only closes it.
+  f.table->tapRowAtIndexPath({1, 0});
+  EXPECT_TRUE(f.rows->log.empty());
+  EXPECT_EQ(f.table->swipedIndexPath(), std::nullopt);
+
+  EXPECT_TRUE(f.table->performRowAction({1, 2}, "Quiz"));
+  EXPECT_EQ(f.rows->actions, std::vector<std::string>{"Quiz 2"});
+  EXPECT_TRUE(f.table->performRowAction({1, 2}, "Docs"));  // no handler: nothing happens, no crash
+  EXPECT_FALSE(f.table->performRowAction({1, 2}, "Delete"));
+  EXPECT_FALSE(f.table->performRowAction({0, 0}, "Quiz"));
+}
+
+TEST(UITableViewTest, RendersHeadersRowsAndStates) {
+  Fixture f;
+  f.table->setAccessibilityIdentifier("lessons");
+  f.table->reloadData();
+  f.table->cellForRowAtIndexPath({1, 0})->setAccessoryType(UITableViewCellAccessoryType::Checkmark);
+  f.table->tapRowAtIndexPath({1, 1});
+  f.table->swipeRowAtIndexPath({1, 0});
+  auto footer = UILabel::make();
+  footer->setText("2 lessons");
+  f.table->setTableFooterView(footer);
+
+  TextCanvas canvas;
+  f.table->render(canvas);
+  EXPECT_EQ(canvas.text(),
+            "== Section 0 ==\n"
+            "0.0. Intro\n"
+            "== Section 1 ==\n"
+            "1.0. Algebra | \u2713 <Quiz|Docs>\n"
+            "1.1. Geometry (selected)\n"
+            "1.2. Locked\n"
+            "2 lessons\n");
+}

@@ -36,6 +36,9 @@ using SteadyClock = std::chrono::steady_clock;
 constexpr TimeInterval kMinimumRepeatInterval = 0.0001;
 // Longer waits are treated as "forever"; keeps the time arithmetic far from overflow.
 constexpr TimeInterval kLongestWait = 365.0 * 24 * 3600;
+// runUntil() also looks at its predicate this often, for state that other threads change
+// without posting.
+constexpr auto kPredicatePollInterval = std::chrono::milliseconds(5);
 
 SteadyClock::time_point deadlineAfter(TimeInterval seconds) {
   const TimeInterval clamped = std::clamp(std::isnan(seconds) ? 0.0 : seconds, 0.0, kLongestWait);
@@ -295,7 +298,7 @@ bool RunLoop::runUntil(const std::function<bool()>& predicate, TimeInterval time
     if (predicate()) return true;
     const bool ran = impl_->turn();
     if (SteadyClock::now() >= deadline) return predicate();
-    if (!ran) impl_->waitForWork(deadline, false);
+    if (!ran) impl_->waitForWork(std::min(deadline, SteadyClock::now() + kPredicatePollInterval), false);
   }
 }
 

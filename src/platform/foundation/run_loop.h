@@ -60,7 +60,8 @@ class RunLoop {
   bool runOnce(TimeInterval maxWait = 0);
 
   // Turns the loop until predicate() holds or `timeout` seconds of real time passed (virtual
-  // clock: the virtual time does not move). Returns predicate().
+  // clock: the virtual time does not move). Returns predicate(). The predicate is looked at
+  // after every turn and every few milliseconds, so it may watch state set by other threads.
   bool runUntil(const std::function<bool()>& predicate, TimeInterval timeout = 5.0);
 
   // Runs everything already due (posted tasks and timers due now, and what they post) without

@@ -1,0 +1,206 @@
+#include "platform/foundation/run_loop.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/virtual_time.h"
+
+namespace {
+
+TimeInterval elapsed(const VirtualTime& vt, Date start) { return vt.now().timeIntervalSinceDate(start); }
+
+TEST(RunLoopTest, TurnsRunTimersThenTasksAndDeferWhatATurnPosts) {
+  VirtualTime vt;
+  auto& loop = RunLoop::main();
+  std::vector<std::string> log;
+  loop.post([&] {
+    log.push_back("task1");
+    loop.post([&] { log.push_back("posted by task1"); });
+    loop.scheduledTimer(0, false, [&](Timer&) { log.push_back("timer from task1"); });
+  });
+  loop.post([&] { log.push_back("task2"); });
+  loop.scheduledTimer(0, false, [&](Timer&) { log.push_back("zero timer"); });
+
+  EXPECT_TRUE(loop.runOnce());
+  EXPECT_EQ(log, (std::vector<std::string>{"zero timer", "task1", "task2"}));
+  EXPECT_TRUE(loop.runOnce());
+  EXPECT_EQ(log, (std::vector<std::string>{"zero timer", "task1", "task2", "timer from task1", "posted by task1"}));
+  EXPECT_FALSE(loop.runOnce());
+  EXPECT_TRUE(RunLoop::isMainThread());
+}
+
+TEST(RunLoopTest, NestedLoopInsideATaskKeepsPostOrderAndExceptionsStayInside) {
+  VirtualTime vt;
+  auto& loop = RunLoop::main();
+  std::vector<int> order;
+  loop.post([&] {
+    order.push_back(1);
+    loop.runUntil([&] { return order.size() == 3; }, 1.0);
+  });
+  loop.post([&] { order.push_back(2); });
+  loop.post([] { throw std::runtime_error("task failure"); });
+  loop.post([&] { order.push_back(3); });
+  loop.runUntilIdle();
+  EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+}
+
+TEST(RunLoopTest, PostFromAnotherThreadWakesRunUntilOnVirtualClock) {
+  VirtualTime vt;
+  const Date start = vt.now();
+  std::atomic<bool> delivered{false};
+  std::thread completion([&] {
+    RunLoop::main().post([&] { delivered = RunLoop::isMainThread(); });
+  });
+  EXPECT_TRUE(vt.runUntil([&] { return delivered.load(); }, 10.0));
+  completion.join();
+  EXPECT_EQ(vt.now(), start);  // waiting in real time leaves virtual time alone
+
+  bool never = false;
+  EXPECT_FALSE(vt.runUntil([&] { return never; }, 0.0));
+}
+
+TEST(RunLoopTest, VirtualTimersFireAtTheirDueTimesInScheduleOrder) {
+  VirtualTime vt;
+  const Date start = vt.now();
+  auto& loop = RunLoop::main();
+  std::vector<std::pair<std::string, TimeInterval>> fired;
+  auto record = [&](std::string name) {
+    return [&, name](Timer&) { fired.emplace_back(name, elapsed(vt, start)); };
+  };
+  auto late = loop.scheduledTimer(2.0, false, record("late"));
+  auto first = loop.scheduledTimer(1.0, false, record("first"));
+  auto second = loop.scheduledTimer(1.0, false, record("second"));
+  loop.runUntilIdle();
+  EXPECT_TRUE(fired.empty());
+
+  vt.advance(0.999);
+  EXPECT_TRUE(fired.empty());
+  vt.advance(0.001);
+  EXPECT_EQ(fired, (decltype(fired){{"first", 1.0}, {"second", 1.0}}));
+  EXPECT_FALSE(first->isValid());
+  EXPECT_TRUE(late->isValid());
+  EXPECT_EQ(late->fireDate(), start.dateByAddingTimeInterval(2.0));
+
+  vt.advance(5.0);
+  EXPECT_EQ(fired.back(), (std::pair<std::string, TimeInterval>{"late", 2.0}));
+  EXPECT_EQ(elapsed(vt, start), 6.0);
+  EXPECT_EQ(fired.size(), 3u);
+}
+
+TEST(RunLoopTest, InvalidationFromCallbacksStopsFiring) {
+  VirtualTime vt;
+  auto& loop = RunLoop::main();
+  int repeatingFires = 0;
+  loop.scheduledTimer(1.0, true, [&](Timer& t) {
+    if (++repeatingFires == 2) t.invalidate();
+  });
+
+  // Two timers due at the same instant: the first cancels the second.
+  std::shared_ptr<Timer> victim;
+  bool victimFired = false;
+  loop.scheduledTimer(3.0, false, [&](Timer&) { victim->invalidate(); });
+  victim = loop.scheduledTimer(3.0, false, [&](Timer&) { victimFired = true; });
+
+  vt.advance(10.0);
+  EXPECT_EQ(repeatingFires, 2);
+  EXPECT_FALSE(victimFired);
+  EXPECT_FALSE(victim->isValid());
+
+  // Invalidating drops the callback, so what it captured is released.
+  auto captured = std::make_shared<int>(0);
+  auto holder = loop.scheduledTimer(1.0, true, [captured](Timer&) {});
+  EXPECT_EQ(captured.use_count(), 2);
+  holder->invalidate();
+  EXPECT_EQ(captured.use_count(), 1);
+
+  // fire() runs a one-shot early and retires it.
+  int early = 0;
+  auto oneShot = loop.scheduledTimer(5.0, false, [&](Timer&) { ++early; });
+  oneShot->fire();
+  vt.advance(10.0);
+  EXPECT_EQ(early, 1);
+  EXPECT_FALSE(oneShot->isValid());
+}
+
+TEST(RunLoopTest, RepeatingTimerKeepsItsCadenceAndSkipsMissedIntervals) {
+  VirtualTime vt;
+  const Date start = vt.now();
+  std::vector<TimeInterval> at;
+  auto timer = RunLoop::main().scheduledTimer(0.25, true, [&](Timer&) { at.push_back(elapsed(vt, start)); });
+  vt.advance(1.0);
+  EXPECT_EQ(at, (std::vector<TimeInterval>{0.25, 0.5, 0.75, 1.0}));
+
+  // A long stall: one fire, then the schedule continues on the original grid.
+  at.clear();
+  vt.clock()->advance(5.6);
+  vt.runUntilIdle();
+  EXPECT_EQ(at.size(), 1u);
+  EXPECT_EQ(timer->fireDate().timeIntervalSinceDate(start), 6.75);
+  vt.advance(0.15);
+  EXPECT_EQ(at.size(), 2u);
+  timer->invalidate();
+}
+
+TEST(RunLoopTest, ResetDropsTasksAndTimers) {
+  VirtualTime vt;
+  auto& loop = RunLoop::main();
+  bool ran = false;
+  loop.post([&] { ran = true; });
+  auto timer = loop.scheduledTimer(1.0, false, [&](Timer&) { ran = true; });
+  loop.reset();
+  vt.advance(2.0);
+  EXPECT_FALSE(ran);
+  EXPECT_FALSE(timer->isValid());
+}
+
+TEST(RunLoopTest, VirtualClockDrivesDateNowAndIsRemovedAfterwards) {
+  const Date before = Date::now();
+  {
+    VirtualTime vt(Date{100.0});
+    EXPECT_EQ(Date::now(), Date{100.0});
+    vt.advance(2.5);
+    EXPECT_EQ(Date::now().timeIntervalSinceReferenceDate, 102.5);
+    EXPECT_EQ(Date{110.0}.timeIntervalSinceNow(), 7.5);
+  }
+  EXPECT_FALSE(currentClock()->isVirtual());
+  EXPECT_GE(Date::now(), before);
+}
+
+// Real time, kept short: nothing here waits longer than it takes the work to arrive.
+TEST(RunLoopRealTimeTest, TimersAndPostsFromOtherThreadsWakeTheLoop) {
+  auto& loop = RunLoop::main();
+  loop.reset();
+  ASSERT_FALSE(currentClock()->isVirtual());
+  bool guardFired = false;
+  auto guard = loop.scheduledTimer(2.0, false, [&](Timer&) {
+    guardFired = true;
+    loop.stop();
+  });
+
+  loop.scheduledTimer(0, false, [&](Timer&) { loop.stop(); });
+  loop.run();
+  EXPECT_FALSE(guardFired);
+
+  std::thread poster([&] { loop.post([&] { loop.stop(); }); });
+  loop.run();
+  poster.join();
+  EXPECT_FALSE(guardFired);
+
+  bool shortTimerFired = false;
+  loop.scheduledTimer(0.02, false, [&](Timer&) { shortTimerFired = true; });
+  EXPECT_TRUE(loop.runUntil([&] { return shortTimerFired; }, 1.0));
+  EXPECT_FALSE(guardFired);
+  guard->invalidate();
+  loop.reset();
+}
+
+TEST(RunLoopDeathTest, AdvanceNeedsAVirtualClock) {
+  EXPECT_DEATH(RunLoop::main().advance(1.0), "virtual clock");
+}
+
+}  // namespace

@@ -6,9 +6,6 @@
 #include "platform/ui/ui_color.h"
 #include "platform/ui/ui_font.h"
 
-// Key of the text colour in text-attribute dictionaries.
-inline constexpr const char* NSForegroundColorAttributeName = "NSColor";
-
 // Text with the few attributes the screens set.
 struct NSAttributedString {
   std::string string;

@@ -11,6 +11,7 @@
 
 #include "platform/foundation/fatal_error.h"
 #include "platform/ui/geometry.h"
+#include "platform/ui/render.h"
 #include "platform/ui/ui_view.h"
 
 namespace detail {
@@ -176,6 +177,47 @@ class CellGrid {
   void deselect(const NSIndexPath& ip) {
     selected_.erase(ip);
     if (auto c = cellAt(ip)) c->setSelected(false);
+  }
+
+  // Selection in code: without multiple selection (or with no index path) the others go first.
+  void selectInCode(const std::optional<NSIndexPath>& ip, bool multiple) {
+    if (!multiple || !ip) {
+      for (auto other : std::set<NSIndexPath>(selected_)) deselect(other);
+    }
+    if (ip) select(*ip);
+  }
+
+  // The user's choice of `ip`, reported through the two callbacks: with multiple selection a
+  // selected item is deselected; otherwise the other items are deselected first.
+  void choose(const NSIndexPath& ip, bool multiple, const std::function<void(const NSIndexPath&)>& didSelect,
+              const std::function<void(const NSIndexPath&)>& didDeselect) {
+    if (multiple && isSelected(ip)) {
+      deselect(ip);
+      didDeselect(ip);
+      return;
+    }
+    if (!multiple) {
+      for (auto other : std::set<NSIndexPath>(selected_)) {
+        if (other == ip) continue;
+        deselect(other);
+        didDeselect(other);
+      }
+    }
+    select(ip);
+    didSelect(ip);
+  }
+
+  // The rendering of the item's line: "R." (one section) or "S.R.", the cell on one line, and
+  // " (selected)". Empty for an item without a visible cell.
+  std::string renderLine(const NSIndexPath& ip) const {
+    auto cell = cellAt(ip);
+    if (!cell || cell->isHidden()) return {};
+    std::string text = numberOfSections() > 1 ? std::to_string(ip.section) + "." + std::to_string(ip.row) + "."
+                                              : std::to_string(ip.row) + ".";
+    std::string content = renderOnOneLine(*cell);
+    if (!content.empty()) text += " " + content;
+    if (isSelected(ip)) text += " (selected)";
+    return text;
   }
 
   int reloadCount() const { return reloadCount_; }

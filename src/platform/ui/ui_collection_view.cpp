@@ -169,10 +169,7 @@ std::optional<NSIndexPath> UICollectionView::indexPathForCell(const UICollection
 
 void UICollectionView::selectItemAtIndexPath(std::optional<NSIndexPath> indexPath, bool) {
   ensureLoaded();
-  if (!allowsMultipleSelection_ || !indexPath) {
-    for (auto ip : std::set<NSIndexPath>(grid_.selected())) grid_.deselect(ip);
-  }
-  if (indexPath) grid_.select(*indexPath);
+  grid_.selectInCode(indexPath, allowsMultipleSelection_);
 }
 
 void UICollectionView::deselectItemAtIndexPath(const NSIndexPath& indexPath, bool) { grid_.deselect(indexPath); }
@@ -189,20 +186,14 @@ bool UICollectionView::tapItemAtIndexPath(const NSIndexPath& indexPath) {
   if (!UIGestureRecognizer::deliverTap(cell ? static_cast<const UIView&>(*cell) : *this)) return true;
   if (!allowsSelection_) return true;
   if (auto d = delegate(); d && !d->shouldSelectItemAtIndexPath(*this, indexPath)) return true;
-  if (allowsMultipleSelection_ && grid_.isSelected(indexPath)) {
-    grid_.deselect(indexPath);
-    if (auto d = delegate()) d->didDeselectItemAtIndexPath(*this, indexPath);
-    return true;
-  }
-  if (!allowsMultipleSelection_) {
-    for (auto ip : std::set<NSIndexPath>(grid_.selected())) {
-      if (ip == indexPath) continue;
-      grid_.deselect(ip);
-      if (auto d = delegate()) d->didDeselectItemAtIndexPath(*this, ip);
-    }
-  }
-  grid_.select(indexPath);
-  if (auto d = delegate()) d->didSelectItemAtIndexPath(*this, indexPath);
+  grid_.choose(
+      indexPath, allowsMultipleSelection_,
+      [this](const NSIndexPath& ip) {
+        if (auto d = delegate()) d->didSelectItemAtIndexPath(*this, ip);
+      },
+      [this](const NSIndexPath& ip) {
+        if (auto d = delegate()) d->didDeselectItemAtIndexPath(*this, ip);
+      });
   return true;
 }
 
@@ -226,14 +217,7 @@ void UICollectionView::renderSubviews(TextCanvas& canvas) const {
   for (const auto& v : subviews()) {
     if (!grid_.indexPathForCell(*v)) v->render(canvas);
   }
-  bool several = grid_.numberOfSections() > 1;
   for (const auto& ip : grid_.visiblePaths()) {
-    auto cell = grid_.cellAt(ip);
-    if (cell->isHidden()) continue;
-    std::string text = several ? fmt::format("{}.{}.", ip.section, ip.row) : fmt::format("{}.", ip.row);
-    std::string content = renderOnOneLine(*cell);
-    if (!content.empty()) text += " " + content;
-    if (grid_.isSelected(ip)) text += " (selected)";
-    canvas.line(text);
+    if (auto text = grid_.renderLine(ip); !text.empty()) canvas.line(text);
   }
 }

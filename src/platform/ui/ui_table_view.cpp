@@ -194,10 +194,7 @@ std::shared_ptr<UIView> UITableView::footerViewForSection(int section) {
 
 void UITableView::selectRowAtIndexPath(std::optional<NSIndexPath> indexPath, bool, UITableViewScrollPosition) {
   ensureLoaded();
-  if (!allowsMultipleSelection_ || !indexPath) {
-    for (auto ip : std::set<NSIndexPath>(grid_.selected())) grid_.deselect(ip);
-  }
-  if (indexPath) grid_.select(*indexPath);
+  grid_.selectInCode(indexPath, allowsMultipleSelection_);
 }
 
 void UITableView::deselectRowAtIndexPath(const NSIndexPath& indexPath, bool) { grid_.deselect(indexPath); }
@@ -245,20 +242,14 @@ bool UITableView::tapRowAtIndexPath(const NSIndexPath& indexPath) {
   std::optional<NSIndexPath> target = indexPath;
   if (auto d = delegate()) target = d->willSelectRowAtIndexPath(*this, indexPath);
   if (!target || !grid_.isValid(*target)) return true;
-  if (allowsMultipleSelection_ && grid_.isSelected(*target)) {
-    grid_.deselect(*target);
-    if (auto d = delegate()) d->didDeselectRowAtIndexPath(*this, *target);
-    return true;
-  }
-  if (!allowsMultipleSelection_) {
-    for (auto ip : std::set<NSIndexPath>(grid_.selected())) {
-      if (ip == *target) continue;
-      grid_.deselect(ip);
-      if (auto d = delegate()) d->didDeselectRowAtIndexPath(*this, ip);
-    }
-  }
-  grid_.select(*target);
-  if (auto d = delegate()) d->didSelectRowAtIndexPath(*this, *target);
+  grid_.choose(
+      *target, allowsMultipleSelection_,
+      [this](const NSIndexPath& ip) {
+        if (auto d = delegate()) d->didSelectRowAtIndexPath(*this, ip);
+      },
+      [this](const NSIndexPath& ip) {
+        if (auto d = delegate()) d->didDeselectRowAtIndexPath(*this, ip);
+      });
   return true;
 }
 
@@ -313,7 +304,6 @@ void UITableView::renderSubviews(TextCanvas& canvas) const {
   if (tableHeaderView_) tableHeaderView_->render(canvas);
   auto ds = dataSource_.lock();
   auto* self = const_cast<UITableView*>(this);
-  bool several = grid_.numberOfSections() > 1;
   for (int s = 0; s < grid_.numberOfSections(); ++s) {
     auto index = static_cast<std::size_t>(s);
     std::string header;
@@ -325,12 +315,8 @@ void UITableView::renderSubviews(TextCanvas& canvas) const {
     if (!header.empty()) canvas.line("== " + header + " ==");
     for (int r = 0; r < grid_.numberOfItems(s); ++r) {
       NSIndexPath ip{s, r};
-      auto cell = grid_.cellAt(ip);
-      if (!cell || cell->isHidden()) continue;
-      std::string text = several ? fmt::format("{}.{}.", s, r) : fmt::format("{}.", r);
-      std::string content = renderOnOneLine(*cell);
-      if (!content.empty()) text += " " + content;
-      if (grid_.isSelected(ip)) text += " (selected)";
+      std::string text = grid_.renderLine(ip);
+      if (text.empty()) continue;
       if (swiped_ == ip) {
         std::string titles;
         for (const auto& a : swipedActions_) titles += (titles.empty() ? "" : "|") + a->title().value_or("");

@@ -1,4 +1,264 @@
 #include "support/fake_backend.h"
 
-// Placeholder until the server lands.
-struct FakeBackend::Impl {};
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <httplib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <thread>
+
+std::optional<std::string> RecordedRequest::header(std::string_view name) const {
+  for (const auto& [n, v] : headers)
+    if (n.size() == name.size() && strncasecmp(n.data(), name.data(), n.size()) == 0) return v;
+  return std::nullopt;
+}
+
+std::size_t RecordedRequest::headerCount(std::string_view name) const {
+  return static_cast<std::size_t>(std::count_if(headers.begin(), headers.end(), [&](const auto& h) {
+    return h.first.size() == name.size() && strncasecmp(h.first.data(), name.data(), name.size()) == 0;
+  }));
+}
+
+namespace {
+
+// Counts accepted connections: the server hands each accepted socket to its task queue once.
+class CountingTaskQueue final : public httplib::TaskQueue {
+ public:
+  CountingTaskQueue(std::size_t threads, std::atomic<std::size_t>& counter) : pool_(threads), counter_(counter) {}
+  void enqueue(std::function<void()> fn) override {
+    ++counter_;
+    pool_.enqueue(std::move(fn));
+  }
+  void shutdown() override { pool_.shutdown(); }
+
+ private:
+  httplib::ThreadPool pool_;
+  std::atomic<std::size_t>& counter_;
+};
+
+int portOf(const sockaddr_storage& addr) {
+  if (addr.ss_family == AF_INET) return ntohs(reinterpret_cast<const sockaddr_in&>(addr).sin_port);
+  if (addr.ss_family == AF_INET6) return ntohs(reinterpret_cast<const sockaddr_in6&>(addr).sin6_port);
+  return -1;
+}
+
+// httplib does not hand the connection's socket to handlers; find the server side of the
+// connections by their ports (remotePort 0 = every connection of the server).
+std::vector<int> findConnectionSockets(int localPort, int remotePort) {
+  std::vector<int> found;
+  DIR* dir = opendir("/proc/self/fd");
+  if (!dir) return found;
+  while (dirent* entry = readdir(dir)) {
+    char* end = nullptr;
+    long fd = std::strtol(entry->d_name, &end, 10);
+    if (end == entry->d_name || *end != '\0' || fd == dirfd(dir)) continue;
+    sockaddr_storage local{}, peer{};
+    socklen_t localLen = sizeof local, peerLen = sizeof peer;
+    if (getsockname(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&local), &localLen) != 0) continue;
+    if (getpeername(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&peer), &peerLen) != 0) continue;
+    if (portOf(local) == localPort && (remotePort == 0 || portOf(peer) == remotePort))
+      found.push_back(static_cast<int>(fd));
+  }
+  closedir(dir);
+  return found;
+}
+
+struct Script {
+  std::vector<ScriptedReply> replies;
+  std::size_t next = 0;
+};
+
+}  // namespace
+
+struct FakeBackend::Impl {
+  std::unique_ptr<httplib::Server> server;
+  std::thread thread;
+  int port = 0;
+  bool tls = false;
+  std::atomic<std::size_t> connections{0};
+
+  mutable std::mutex mutex;
+  mutable std::condition_variable changed;
+  bool stopping = false;
+  std::vector<RecordedRequest> requests;
+  std::map<std::pair<std::string, std::string>, Script> scripts;
+  ScriptedReply defaultReply;
+
+  void start(std::unique_ptr<httplib::Server> s, bool secure) {
+    server = std::move(s);
+    tls = secure;
+    server->set_tcp_nodelay(true);
+    server->set_keep_alive_max_count(100000);
+    server->set_keep_alive_timeout(5);
+    server->new_task_queue = [this] { return new CountingTaskQueue(32, connections); };
+    const std::string any = "(.*)";
+    server->Get(any, [this](const httplib::Request& req, httplib::Response& res) { handle(req, res, {}, {}); });
+    server->Options(any, [this](const httplib::Request& req, httplib::Response& res) { handle(req, res, {}, {}); });
+    auto withBody = [this](const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& read) {
+      std::string body;
+      std::vector<RecordedPart> parts;
+      // Without a length or chunked coding there is no body; reading would wait for the close.
+      bool hasBody = req.has_header("Content-Length") || req.has_header("Transfer-Encoding");
+      if (!hasBody) {
+      } else if (req.is_multipart_form_data()) {
+        read(
+            [&](const httplib::MultipartFormData& file) {
+              parts.push_back({file.name, file.filename, file.content_type, {}});
+              return true;
+            },
+            [&](const char* data, std::size_t n) {
+              if (!parts.empty()) parts.back().content.append(data, n);
+              return true;
+            });
+      } else {
+        read([&](const char* data, std::size_t n) {
+          body.append(data, n);
+          return true;
+        });
+      }
+      handle(req, res, std::move(body), std::move(parts));
+    };
+    server->Post(any, withBody);
+    server->Put(any, withBody);
+    server->Patch(any, withBody);
+    server->Delete(any, withBody);
+    port = server->bind_to_any_port("127.0.0.1");
+    if (port <= 0) std::abort();
+    thread = std::thread([this] { server->listen_after_bind(); });
+    while (!server->is_running()) std::this_thread::yield();
+  }
+
+  void stop() {
+    {
+      std::lock_guard lock(mutex);
+      stopping = true;
+    }
+    changed.notify_all();
+    // Idle keep-alive connections would hold the stop until they time out.
+    for (int fd : findConnectionSockets(port, 0)) ::shutdown(fd, SHUT_RDWR);
+    server->stop();
+    if (thread.joinable()) thread.join();
+  }
+
+  ScriptedReply nextReply(const std::string& method, const std::string& path) {
+    for (const auto& key : {std::make_pair(method, path), std::make_pair(std::string("*"), path)}) {
+      auto it = scripts.find(key);
+      if (it == scripts.end() || it->second.replies.empty()) continue;
+      Script& s = it->second;
+      ScriptedReply r = s.replies[std::min(s.next, s.replies.size() - 1)];
+      if (s.next < s.replies.size()) ++s.next;
+      return r;
+    }
+    return defaultReply;
+  }
+
+  void handle(const httplib::Request& req, httplib::Response& res, std::string body, std::vector<RecordedPart> parts) {
+    RecordedRequest rec;
+    rec.method = req.method;
+    rec.path = req.path;
+    auto q = req.target.find('?');
+    if (q != std::string::npos) rec.query = req.target.substr(q + 1);
+    for (const auto& [name, value] : req.headers) {
+      if (name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" || name == "LOCAL_PORT") continue;
+      rec.headers.emplace_back(name, value);
+    }
+    rec.body = req.body.empty() ? std::move(body) : req.body;
+    rec.parts = std::move(parts);
+    rec.remotePort = req.remote_port;
+
+    ScriptedReply reply;
+    {
+      std::unique_lock lock(mutex);
+      requests.push_back(rec);
+      reply = nextReply(req.method, req.path);
+      changed.notify_all();
+      if (reply.delay > 0)
+        changed.wait_for(lock, std::chrono::duration<double>(reply.delay), [this] { return stopping; });
+    }
+
+    if (reply.garbage || reply.closeConnection) {
+      for (int fd : findConnectionSockets(port, req.remote_port)) {
+        if (reply.garbage) (void)::send(fd, reply.garbage->data(), reply.garbage->size(), MSG_NOSIGNAL);
+        ::shutdown(fd, SHUT_RDWR);
+      }
+      return;
+    }
+    res.status = reply.status;
+    for (const auto& [name, value] : reply.headers) res.headers.emplace(name, value);
+    res.set_content(reply.body, reply.contentType.c_str());
+  }
+};
+
+FakeBackend::FakeBackend() : impl_(std::make_unique<Impl>()) { impl_->start(std::make_unique<httplib::Server>(), false); }
+
+FakeBackend::FakeBackend(const TLS& tls) : impl_(std::make_unique<Impl>()) {
+  auto server = std::make_unique<httplib::SSLServer>(tls.certificatePath.c_str(), tls.privateKeyPath.c_str());
+  if (!server->is_valid()) std::abort();
+  impl_->start(std::move(server), true);
+}
+
+FakeBackend::~FakeBackend() { impl_->stop(); }
+
+int FakeBackend::port() const { return impl_->port; }
+
+std::string FakeBackend::baseUrl() const {
+  return std::string(impl_->tls ? "https" : "http") + "://127.0.0.1:" + std::to_string(impl_->port) + "/";
+}
+
+std::string FakeBackend::url(std::string_view path) const {
+  if (!path.empty() && path.front() == '/') path.remove_prefix(1);
+  return baseUrl() + std::string(path);
+}
+
+void FakeBackend::reply(std::string method, std::string path, ScriptedReply reply) {
+  replies(std::move(method), std::move(path), {std::move(reply)});
+}
+
+void FakeBackend::replies(std::string method, std::string path, std::vector<ScriptedReply> replies) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->scripts[{std::move(method), std::move(path)}] = Script{std::move(replies), 0};
+}
+
+void FakeBackend::setDefaultReply(ScriptedReply reply) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->defaultReply = std::move(reply);
+}
+
+std::vector<RecordedRequest> FakeBackend::requests() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->requests;
+}
+
+std::size_t FakeBackend::requestCount() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->requests.size();
+}
+
+std::optional<RecordedRequest> FakeBackend::lastRequest() const {
+  std::lock_guard lock(impl_->mutex);
+  if (impl_->requests.empty()) return std::nullopt;
+  return impl_->requests.back();
+}
+
+std::size_t FakeBackend::connectionCount() const { return impl_->connections.load(); }
+
+bool FakeBackend::waitForRequestCount(std::size_t count, double timeoutSeconds) const {
+  std::unique_lock lock(impl_->mutex);
+  return impl_->changed.wait_for(lock, std::chrono::duration<double>(timeoutSeconds),
+                                 [&] { return impl_->requests.size() >= count; });
+}
+
+void FakeBackend::clearRequests() {
+  std::lock_guard lock(impl_->mutex);
+  impl_->requests.clear();
+}

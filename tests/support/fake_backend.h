@@ -43,13 +43,13 @@ struct RecordedRequest {
 
 struct ScriptedReply {
   int status = 200;
-  std::vector<std::pair<std::string, std::string>> headers;
-  std::string body;
+  std::vector<std::pair<std::string, std::string>> headers{};
+  std::string body{};
   std::string contentType = "text/plain";
   // Real seconds to wait before answering (cut short when the server stops).
   double delay = 0;
   // Written raw instead of an HTTP answer, then the connection is closed.
-  std::optional<std::string> garbage;
+  std::optional<std::string> garbage{};
   // Close the connection without answering.
   bool closeConnection = false;
 };

@@ -1,77 +1,232 @@
 #include "platform/net/url_session.h"
 
+#include <algorithm>
+
+#include "platform/net/transfer.h"
+#include "platform/net/url_error.h"
+
+using detail::Transfer;
+
 struct URLSession::Private {
   std::mutex mutex;
   std::shared_ptr<URLSessionDelegate> delegate;
   std::optional<std::string> description;
+  bool invalidated = false;
+  bool invalidationQueued = false;
+  std::vector<std::weak_ptr<URLSessionTask>> tasks;  // not yet ended
+
+  // Caller holds the mutex. True when didBecomeInvalidWithError is now due.
+  bool invalidationDue() {
+    tasks.erase(std::remove_if(tasks.begin(), tasks.end(),
+                               [](const auto& t) {
+                                 auto task = t.lock();
+                                 return !task || task->state() == URLSessionTaskState::Completed;
+                               }),
+                tasks.end());
+    if (!invalidated || invalidationQueued || !tasks.empty()) return false;
+    invalidationQueued = true;
+    return true;
+  }
 };
+
+namespace {
+
+void queueInvalidation(const std::shared_ptr<URLSession>& session, URLSession::Private& p) {
+  session->delegateQueue()->async([session, &p] {
+    if (auto delegate = session->delegate()) delegate->didBecomeInvalidWithError(session, std::nullopt);
+    std::lock_guard lock(p.mutex);
+    p.delegate.reset();
+  });
+}
+
+Transfer::Setup setupFor(Transfer::Kind kind, const URLRequest& request) {
+  Transfer::Setup setup;
+  setup.kind = kind;
+  if (request.httpBody) {
+    setup.bodySource = Transfer::BodySource::Data;
+    setup.bodyData = *request.httpBody;
+  } else if (request.httpBodyStream) {
+    setup.bodySource = Transfer::BodySource::Stream;
+  }
+  return setup;
+}
+
+}  // namespace
 
 URLSession::URLSession(const URLSessionConfiguration& configuration, std::shared_ptr<URLSessionDelegate> delegate,
                        std::shared_ptr<DispatchQueue> delegateQueue)
-    : configuration_(configuration), delegateQueue_(std::move(delegateQueue)), p_(std::make_unique<Private>()) {
+    : configuration_(configuration),
+      delegateQueue_(delegateQueue ? std::move(delegateQueue) : DispatchQueue::make("URLSession delegate queue")),
+      p_(std::make_unique<Private>()) {
   p_->delegate = std::move(delegate);
 }
+
 URLSession::~URLSession() = default;
 
 std::shared_ptr<URLSession> URLSession::sharedSession() {
-  static auto shared = sessionWithConfiguration(URLSessionConfiguration::defaultSessionConfiguration());
+  static const auto shared = sessionWithConfiguration(URLSessionConfiguration::defaultSessionConfiguration());
   return shared;
 }
+
 std::shared_ptr<URLSession> URLSession::sessionWithConfiguration(const URLSessionConfiguration& configuration) {
   return sessionWithConfiguration(configuration, nullptr, nullptr);
 }
+
 std::shared_ptr<URLSession> URLSession::sessionWithConfiguration(const URLSessionConfiguration& configuration,
                                                                  std::shared_ptr<URLSessionDelegate> delegate,
                                                                  std::shared_ptr<DispatchQueue> delegateQueue) {
   return std::shared_ptr<URLSession>(new URLSession(configuration, std::move(delegate), std::move(delegateQueue)));
 }
+
 std::shared_ptr<URLSessionDelegate> URLSession::delegate() const {
   std::lock_guard lock(p_->mutex);
   return p_->delegate;
 }
+
 std::optional<std::string> URLSession::sessionDescription() const {
   std::lock_guard lock(p_->mutex);
   return p_->description;
 }
+
 void URLSession::setSessionDescription(std::optional<std::string> description) {
   std::lock_guard lock(p_->mutex);
   p_->description = std::move(description);
 }
-std::shared_ptr<URLSessionDataTask> URLSession::dataTaskWithRequest(const URLRequest& request) {
-  return std::make_shared<URLSessionDataTask>(shared_from_this(), request);
+
+template <class T>
+std::shared_ptr<T> URLSession::makeTask(const std::optional<URLRequest>& request,
+                                        std::shared_ptr<detail::Transfer> transfer) {
+  auto task = std::make_shared<T>(shared_from_this(), request);
+  task->transfer_ = transfer;
+  std::lock_guard lock(p_->mutex);
+  if (p_->invalidated) {
+    transfer->failOnStart(NSURLErrorCancelled);
+  } else {
+    p_->tasks.push_back(task);
+  }
+  return task;
 }
+
+void URLSession::taskEnded(const URLSessionTask*) {
+  bool due;
+  {
+    std::lock_guard lock(p_->mutex);
+    due = p_->invalidationDue();
+  }
+  if (due) queueInvalidation(shared_from_this(), *p_);
+}
+
+std::shared_ptr<URLSessionDataTask> URLSession::dataTaskWithRequest(const URLRequest& request) {
+  return makeTask<URLSessionDataTask>(request, std::make_shared<Transfer>(setupFor(Transfer::Kind::Data, request)));
+}
+
 std::shared_ptr<URLSessionDataTask> URLSession::dataTaskWithURL(const URL& url) {
   return dataTaskWithRequest(URLRequest(url));
 }
-std::shared_ptr<URLSessionDataTask> URLSession::dataTaskWithRequest(const URLRequest& request, DataTaskCompletion) {
-  return dataTaskWithRequest(request);
+
+std::shared_ptr<URLSessionDataTask> URLSession::dataTaskWithRequest(const URLRequest& request,
+                                                                    DataTaskCompletion completionHandler) {
+  auto setup = setupFor(Transfer::Kind::Data, request);
+  setup.dataCompletion = std::move(completionHandler);
+  return makeTask<URLSessionDataTask>(request, std::make_shared<Transfer>(std::move(setup)));
 }
-std::shared_ptr<URLSessionUploadTask> URLSession::uploadTaskWithRequest(const URLRequest& request, const Data&) {
-  return std::make_shared<URLSessionUploadTask>(shared_from_this(), request);
+
+std::shared_ptr<URLSessionUploadTask> URLSession::uploadTaskWithRequest(const URLRequest& request,
+                                                                        const Data& bodyData) {
+  return uploadTaskWithRequest(request, bodyData, nullptr);
 }
-std::shared_ptr<URLSessionUploadTask> URLSession::uploadTaskWithRequest(const URLRequest& request, const URL&) {
-  return std::make_shared<URLSessionUploadTask>(shared_from_this(), request);
+
+std::shared_ptr<URLSessionUploadTask> URLSession::uploadTaskWithRequest(const URLRequest& request,
+                                                                        const Data& bodyData,
+                                                                        DataTaskCompletion completionHandler) {
+  Transfer::Setup setup;
+  setup.kind = Transfer::Kind::Upload;
+  setup.bodySource = Transfer::BodySource::Data;
+  setup.bodyData = bodyData;
+  setup.dataCompletion = std::move(completionHandler);
+  return makeTask<URLSessionUploadTask>(request, std::make_shared<Transfer>(std::move(setup)));
 }
-std::shared_ptr<URLSessionUploadTask> URLSession::uploadTaskWithRequest(const URLRequest& request, const Data&,
-                                                                        DataTaskCompletion) {
-  return std::make_shared<URLSessionUploadTask>(shared_from_this(), request);
+
+std::shared_ptr<URLSessionUploadTask> URLSession::uploadTaskWithRequest(const URLRequest& request,
+                                                                        const URL& fileURL) {
+  Transfer::Setup setup;
+  setup.kind = Transfer::Kind::Upload;
+  setup.bodySource = Transfer::BodySource::File;
+  setup.bodyFilePath = fileURL.path();
+  return makeTask<URLSessionUploadTask>(request, std::make_shared<Transfer>(std::move(setup)));
 }
+
 std::shared_ptr<URLSessionUploadTask> URLSession::uploadTaskWithStreamedRequest(const URLRequest& request) {
-  return std::make_shared<URLSessionUploadTask>(shared_from_this(), request);
+  Transfer::Setup setup;
+  setup.kind = Transfer::Kind::Upload;
+  setup.bodySource = Transfer::BodySource::Stream;
+  return makeTask<URLSessionUploadTask>(request, std::make_shared<Transfer>(std::move(setup)));
 }
+
 std::shared_ptr<URLSessionDownloadTask> URLSession::downloadTaskWithRequest(const URLRequest& request) {
-  return std::make_shared<URLSessionDownloadTask>(shared_from_this(), request);
+  return makeTask<URLSessionDownloadTask>(request,
+                                          std::make_shared<Transfer>(setupFor(Transfer::Kind::Download, request)));
 }
+
 std::shared_ptr<URLSessionDownloadTask> URLSession::downloadTaskWithURL(const URL& url) {
   return downloadTaskWithRequest(URLRequest(url));
 }
+
 std::shared_ptr<URLSessionDownloadTask> URLSession::downloadTaskWithRequest(const URLRequest& request,
-                                                                            DownloadTaskCompletion) {
-  return downloadTaskWithRequest(request);
+                                                                            DownloadTaskCompletion completionHandler) {
+  auto setup = setupFor(Transfer::Kind::Download, request);
+  setup.downloadCompletion = std::move(completionHandler);
+  return makeTask<URLSessionDownloadTask>(request, std::make_shared<Transfer>(std::move(setup)));
 }
+
 std::shared_ptr<URLSessionDownloadTask> URLSession::downloadTaskWithResumeData(const Data&) {
-  return std::make_shared<URLSessionDownloadTask>(shared_from_this(), std::nullopt);
+  Transfer::Setup setup;
+  setup.kind = Transfer::Kind::Download;
+  setup.failOnStart = NSURLErrorCannotOpenFile;
+  return makeTask<URLSessionDownloadTask>(std::nullopt, std::make_shared<Transfer>(std::move(setup)));
 }
-void URLSession::getTasksWithCompletionHandler(TasksCompletion) {}
-void URLSession::finishTasksAndInvalidate() {}
-void URLSession::invalidateAndCancel() {}
+
+void URLSession::getTasksWithCompletionHandler(TasksCompletion completionHandler) {
+  std::vector<std::shared_ptr<URLSessionDataTask>> data;
+  std::vector<std::shared_ptr<URLSessionUploadTask>> uploads;
+  std::vector<std::shared_ptr<URLSessionDownloadTask>> downloads;
+  {
+    std::lock_guard lock(p_->mutex);
+    for (const auto& weak : p_->tasks) {
+      auto task = weak.lock();
+      if (!task || task->state() == URLSessionTaskState::Completed) continue;
+      if (auto upload = std::dynamic_pointer_cast<URLSessionUploadTask>(task)) {
+        uploads.push_back(upload);
+      } else if (auto dataTask = std::dynamic_pointer_cast<URLSessionDataTask>(task)) {
+        data.push_back(dataTask);
+      } else if (auto download = std::dynamic_pointer_cast<URLSessionDownloadTask>(task)) {
+        downloads.push_back(download);
+      }
+    }
+  }
+  delegateQueue_->async([completionHandler = std::move(completionHandler), data, uploads, downloads] {
+    completionHandler(data, uploads, downloads);
+  });
+}
+
+void URLSession::finishTasksAndInvalidate() {
+  bool due;
+  {
+    std::lock_guard lock(p_->mutex);
+    p_->invalidated = true;
+    due = p_->invalidationDue();
+  }
+  if (due) queueInvalidation(shared_from_this(), *p_);
+}
+
+void URLSession::invalidateAndCancel() {
+  std::vector<std::shared_ptr<URLSessionTask>> tasks;
+  {
+    std::lock_guard lock(p_->mutex);
+    p_->invalidated = true;
+    for (const auto& weak : p_->tasks)
+      if (auto task = weak.lock()) tasks.push_back(task);
+  }
+  for (const auto& task : tasks) task->cancel();
+  finishTasksAndInvalidate();
+}

@@ -18,6 +18,10 @@
 #include "platform/net/url_session_delegate.h"
 #include "platform/net/url_session_task.h"
 
+namespace detail {
+class Transfer;
+}
+
 // A URL-loading session over libcurl. All sessions share one engine thread that owns every
 // connection, so requests to the same host reuse connections. Callbacks and completion handlers
 // run in order on the delegate queue (a new serial queue when none is given; pass
@@ -84,6 +88,14 @@ class URLSession : public std::enable_shared_from_this<URLSession> {
   struct Private;
 
  private:
+  friend class URLSessionTask;
+  friend class detail::Transfer;
+
+  template <class T>
+  std::shared_ptr<T> makeTask(const std::optional<URLRequest>& request, std::shared_ptr<detail::Transfer> transfer);
+  // A task completed or was dropped unstarted: invalidates the session after the last one.
+  void taskEnded(const URLSessionTask* task);
+
   URLSession(const URLSessionConfiguration& configuration, std::shared_ptr<URLSessionDelegate> delegate,
              std::shared_ptr<DispatchQueue> delegateQueue);
 

@@ -1,35 +1,70 @@
 #include "platform/net/url_session_task.h"
 
+#include "platform/net/curl_engine.h"
+#include "platform/net/transfer.h"
+#include "platform/net/url_session.h"
+
 namespace {
 std::atomic<unsigned long> nextTaskIdentifier{1};
 }
 
 URLSessionTask::URLSessionTask(std::shared_ptr<URLSession> session, std::optional<URLRequest> request)
-    : session_(session), taskIdentifier_(nextTaskIdentifier++), originalRequest_(request), currentRequest_(request) {}
+    : session_(std::move(session)),
+      taskIdentifier_(nextTaskIdentifier++),
+      originalRequest_(request),
+      currentRequest_(std::move(request)) {}
 
-URLSessionTask::~URLSessionTask() = default;
+URLSessionTask::~URLSessionTask() {
+  if (state_.load() != URLSessionTaskState::Completed && session_) session_->taskEnded(this);
+}
 
 std::optional<std::string> URLSessionTask::taskDescription() const {
   std::lock_guard lock(mutex_);
   return taskDescription_;
 }
+
 void URLSessionTask::setTaskDescription(std::optional<std::string> description) {
   std::lock_guard lock(mutex_);
   taskDescription_ = std::move(description);
 }
+
 std::optional<URLRequest> URLSessionTask::currentRequest() const {
   std::lock_guard lock(mutex_);
   return currentRequest_;
 }
+
 std::shared_ptr<const URLResponse> URLSessionTask::response() const {
   std::lock_guard lock(mutex_);
   return response_;
 }
+
 std::optional<NSError> URLSessionTask::error() const {
   std::lock_guard lock(mutex_);
   return error_;
 }
-void URLSessionTask::resume() {}
-void URLSessionTask::suspend() {}
-void URLSessionTask::cancel() {}
-void URLSessionDownloadTask::cancelByProducingResumeData(std::function<void(std::optional<Data>)>) { cancel(); }
+
+void URLSessionTask::resume() {
+  auto expected = URLSessionTaskState::Suspended;
+  if (!state_.compare_exchange_strong(expected, URLSessionTaskState::Running)) return;
+  detail::CurlEngine::shared().post([transfer = transfer_, self = shared_from_this()] { transfer->resume(self); });
+}
+
+void URLSessionTask::suspend() {
+  auto expected = URLSessionTaskState::Running;
+  if (!state_.compare_exchange_strong(expected, URLSessionTaskState::Suspended)) return;
+  detail::CurlEngine::shared().post([transfer = transfer_] { transfer->suspend(); });
+}
+
+void URLSessionTask::cancel() {
+  auto state = state_.load();
+  do {
+    if (state == URLSessionTaskState::Completed || state == URLSessionTaskState::Canceling) return;
+  } while (!state_.compare_exchange_weak(state, URLSessionTaskState::Canceling));
+  detail::CurlEngine::shared().post([transfer = transfer_, self = shared_from_this()] { transfer->cancel(self); });
+}
+
+void URLSessionDownloadTask::cancelByProducingResumeData(
+    std::function<void(std::optional<Data>)> completionHandler) {
+  cancel();
+  if (completionHandler) session()->delegateQueue()->async([completionHandler] { completionHandler(std::nullopt); });
+}

@@ -36,6 +36,8 @@ class URLSessionTask : public std::enable_shared_from_this<URLSessionTask> {
   // Set once the task completed with an error.
   std::optional<NSError> error() const;
 
+  std::shared_ptr<URLSession> session() const { return session_; }
+
   // Completed is set before the completion is delivered.
   URLSessionTaskState state() const { return state_.load(); }
 
@@ -56,7 +58,7 @@ class URLSessionTask : public std::enable_shared_from_this<URLSessionTask> {
   friend class URLSession;
   friend class detail::Transfer;
 
-  std::weak_ptr<URLSession> session_;
+  const std::shared_ptr<URLSession> session_;  // a task keeps its session alive
   const unsigned long taskIdentifier_;
   const std::optional<URLRequest> originalRequest_;
   std::shared_ptr<detail::Transfer> transfer_;  // set once by the session

@@ -1,0 +1,119 @@
+#include "platform/net/curl_engine.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "platform/net/transfer.h"
+
+namespace detail {
+
+namespace {
+CurlEngine* sharedEngine = nullptr;
+}
+
+CurlEngine& CurlEngine::shared() {
+  // Never destroyed: transfers may still hold delegate queues of other static objects at exit.
+  // The thread is stopped and joined at exit instead.
+  static std::once_flag once;
+  std::call_once(once, [] {
+    sharedEngine = new CurlEngine();
+    std::atexit([] { sharedEngine->stop(); });
+  });
+  return *sharedEngine;
+}
+
+CurlEngine::CurlEngine() {
+  curl_global_init(CURL_GLOBAL_ALL);
+  multi_ = curl_multi_init();
+  thread_ = std::thread([this] { run(); });
+}
+
+void CurlEngine::post(std::function<void()> command) {
+  {
+    std::lock_guard lock(mutex_);
+    if (stopping_) return;
+    commands_.push_back(std::move(command));
+  }
+  curl_multi_wakeup(multi_);
+}
+
+void CurlEngine::stop() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  curl_multi_wakeup(multi_);
+  if (thread_.joinable()) thread_.join();
+}
+
+CURL* CurlEngine::acquireEasy() {
+  if (idle_.empty()) return curl_easy_init();
+  CURL* easy = idle_.back();
+  idle_.pop_back();
+  return easy;
+}
+
+void CurlEngine::releaseEasy(CURL* easy) {
+  curl_easy_reset(easy);
+  if (idle_.size() < 16) {
+    idle_.push_back(easy);
+  } else {
+    curl_easy_cleanup(easy);
+  }
+}
+
+bool CurlEngine::add(CURL* easy, std::shared_ptr<Transfer> transfer) {
+  if (curl_multi_add_handle(multi_, easy) != CURLM_OK) return false;
+  active_[easy] = std::move(transfer);
+  return true;
+}
+
+void CurlEngine::remove(CURL* easy) {
+  if (active_.erase(easy) > 0) curl_multi_remove_handle(multi_, easy);
+}
+
+void CurlEngine::run() {
+  for (;;) {
+    std::deque<std::function<void()>> commands;
+    {
+      std::lock_guard lock(mutex_);
+      if (stopping_) return;
+      commands.swap(commands_);
+    }
+    for (auto& command : commands) command();
+    commands.clear();
+
+    int running = 0;
+    curl_multi_perform(multi_, &running);
+    int queued = 0;
+    while (CURLMsg* msg = curl_multi_info_read(multi_, &queued)) {
+      if (msg->msg != CURLMSG_DONE) continue;
+      auto it = active_.find(msg->easy_handle);
+      if (it == active_.end()) continue;
+      auto transfer = it->second;
+      CURLcode result = msg->data.result;
+      transfer->hopFinished(result);
+    }
+
+    auto now = Clock::now();
+    long waitMs = 1000;
+    std::vector<std::shared_ptr<Transfer>> transfers;
+    transfers.reserve(active_.size());
+    for (auto& [easy, transfer] : active_) transfers.push_back(transfer);
+    for (auto& transfer : transfers) {
+      if (transfer->checkTimeout(now)) continue;
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(transfer->deadline() - now).count();
+      waitMs = std::min<long>(waitMs, std::max<long>(left + 1, 1));
+    }
+    long curlWait = -1;
+    curl_multi_timeout(multi_, &curlWait);
+    if (curlWait >= 0) waitMs = std::min(waitMs, curlWait);
+    {
+      std::lock_guard lock(mutex_);
+      if (!commands_.empty()) waitMs = 0;
+    }
+    if (waitMs > 0) curl_multi_poll(multi_, nullptr, 0, static_cast<int>(waitMs), nullptr);
+  }
+}
+
+}  // namespace detail

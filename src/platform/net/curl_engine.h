@@ -1,0 +1,83 @@
+#pragma once
+
+#include <curl/curl.h>
+
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <type_traits>
+#include <vector>
+
+namespace detail {
+
+class Transfer;
+
+// The one thread that owns libcurl's multi handle and every easy handle. Other threads only
+// post() commands; everything else is called on the engine thread.
+class CurlEngine {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  static CurlEngine& shared();
+
+  // Runs `command` on the engine thread, in posting order. Dropped once the process is exiting.
+  void post(std::function<void()> command);
+  bool isEngineThread() const { return std::this_thread::get_id() == thread_.get_id(); }
+
+  // Engine thread only. Easy handles are reused so their connections and caches stay warm.
+  CURL* acquireEasy();
+  void releaseEasy(CURL* easy);
+  // Starts the easy handle; the engine tells the transfer when it is done.
+  bool add(CURL* easy, std::shared_ptr<Transfer> transfer);
+  void remove(CURL* easy);
+
+ private:
+  CurlEngine();
+  void run();
+  void stop();
+
+  std::mutex mutex_;
+  std::deque<std::function<void()>> commands_;
+  bool stopping_ = false;
+
+  CURLM* multi_ = nullptr;
+  std::vector<CURL*> idle_;
+  std::map<CURL*, std::shared_ptr<Transfer>> active_;
+  std::thread thread_;
+};
+
+// A completion that runs at most once; when every copy is dropped uncalled, `fallback` runs
+// instead (on the thread that dropped the last copy).
+template <class... Args>
+std::function<void(Args...)> makeOnce(std::type_identity_t<std::function<void(Args...)>> action,
+                                      std::function<void()> fallback) {
+  struct State {
+    std::mutex mutex;
+    bool done = false;
+    std::function<void(Args...)> action;
+    std::function<void()> fallback;
+    ~State() {
+      if (!done && fallback) fallback();
+    }
+  };
+  auto state = std::make_shared<State>();
+  state->action = std::move(action);
+  state->fallback = std::move(fallback);
+  return [state](Args... args) {
+    std::function<void(Args...)> run;
+    {
+      std::lock_guard lock(state->mutex);
+      if (state->done) return;
+      state->done = true;
+      run = std::move(state->action);
+      state->fallback = nullptr;
+    }
+    run(std::forward<Args>(args)...);
+  };
+}
+
+}  // namespace detail

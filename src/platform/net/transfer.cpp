@@ -1,0 +1,1008 @@
+#include "platform/net/transfer.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <filesystem>
+
+#include "platform/net/curl_engine.h"
+#include "platform/net/http_cookie.h"
+#include "platform/net/url_error.h"
+
+namespace detail {
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// Body bytes held while the delegate decides on the response; beyond this the socket waits.
+constexpr std::size_t kMaxPending = 4u << 20;
+// A redirect or challenge answer's body is kept in case it becomes the final response.
+constexpr std::size_t kMaxCollected = 1u << 20;
+constexpr int kMaxRedirects = 16;
+
+CurlEngine& engine() { return CurlEngine::shared(); }
+
+std::string lower(std::string_view s) {
+  std::string out(s);
+  for (auto& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::string_view trim(std::string_view s) {
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+  return s;
+}
+
+bool isHTTPScheme(const URL& url) {
+  auto scheme = url.scheme();
+  return scheme == "http" || scheme == "https";
+}
+
+int effectivePort(const URL& url) {
+  if (auto port = url.port()) return *port;
+  return url.scheme() == "https" ? 443 : 80;
+}
+
+std::string hostKey(const URL& url) { return lower(url.host().value_or("")) + ":" + std::to_string(effectivePort(url)); }
+
+// The strongest scheme curl can answer in a WWW-Authenticate value, with its realm.
+std::optional<std::pair<std::string, std::optional<std::string>>> parseAuthenticate(std::string_view value) {
+  std::optional<std::pair<std::string, std::optional<std::string>>> best;
+  std::size_t pos = 0;
+  while (pos < value.size()) {
+    while (pos < value.size() && (value[pos] == ' ' || value[pos] == ',')) ++pos;
+    std::size_t end = pos;
+    while (end < value.size() && value[end] != ' ' && value[end] != ',') ++end;
+    std::string token = lower(value.substr(pos, end - pos));
+    bool isScheme = token == "basic" || token == "digest";
+    if (isScheme && token.find('=') == std::string::npos) {
+      std::optional<std::string> realm;
+      auto r = lower(value.substr(end)).find("realm=");
+      if (r != std::string::npos) {
+        std::string_view rest = value.substr(end + r + 6);
+        if (!rest.empty() && rest.front() == '"') {
+          rest.remove_prefix(1);
+          realm = std::string(rest.substr(0, rest.find('"')));
+        } else {
+          realm = std::string(trim(rest.substr(0, rest.find(','))));
+        }
+      }
+      std::string method =
+          token == "digest" ? NSURLAuthenticationMethodHTTPDigest : NSURLAuthenticationMethodHTTPBasic;
+      if (!best || method == NSURLAuthenticationMethodHTTPDigest) best = std::make_pair(method, realm);
+    }
+    pos = end;
+  }
+  return best;
+}
+
+long urlErrorCode(CURLcode result) {
+  switch (result) {
+    case CURLE_OPERATION_TIMEDOUT: return NSURLErrorTimedOut;
+    case CURLE_URL_MALFORMAT: return NSURLErrorBadURL;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY: return NSURLErrorCannotFindHost;
+    case CURLE_COULDNT_CONNECT: return NSURLErrorCannotConnectToHost;
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM: return NSURLErrorNetworkConnectionLost;
+    // Schemes are checked before sending, so this is a reply curl could not read as HTTP.
+    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_RANGE_ERROR: return NSURLErrorBadServerResponse;
+    case CURLE_BAD_CONTENT_ENCODING: return NSURLErrorCannotDecodeContentData;
+    case CURLE_FILESIZE_EXCEEDED: return NSURLErrorDataLengthExceedsMaximum;
+    case CURLE_SEND_FAIL_REWIND: return NSURLErrorRequestBodyStreamExhausted;
+    case CURLE_LOGIN_DENIED: return NSURLErrorUserAuthenticationRequired;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ENGINE_NOTFOUND:
+    case CURLE_SSL_ENGINE_SETFAILED:
+    case CURLE_SSL_ENGINE_INITFAILED:
+    case CURLE_SSL_SHUTDOWN_FAILED:
+    case CURLE_SSL_CRL_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_USE_SSL_FAILED: return NSURLErrorSecureConnectionFailed;
+    case CURLE_SSL_CERTPROBLEM: return NSURLErrorClientCertificateRejected;
+    case CURLE_PEER_FAILED_VERIFICATION: return NSURLErrorServerCertificateUntrusted;
+    case CURLE_ABORTED_BY_CALLBACK: return NSURLErrorCancelled;
+    default: return NSURLErrorUnknown;
+  }
+}
+
+// OpenSSL's verify results (X509_V_ERR_*) that the platform reports with codes of their own.
+long certificateErrorCode(long verifyResult) {
+  switch (verifyResult) {
+    case 9: return NSURLErrorServerCertificateNotYetValid;    // certificate not yet valid
+    case 10: return NSURLErrorServerCertificateHasBadDate;    // certificate has expired
+    case 2:                                                    // unable to get issuer certificate
+    case 20: return NSURLErrorServerCertificateHasUnknownRoot;  // unable to get local issuer
+    default: return NSURLErrorServerCertificateUntrusted;
+  }
+}
+
+}  // namespace
+
+Transfer::Transfer(Setup setup) : setup_(std::move(setup)) {}
+
+Transfer::~Transfer() {
+  if (bodyFd_ >= 0) ::close(bodyFd_);
+  if (downloadFd_ >= 0) ::close(downloadFd_);
+  if (!downloadPath_.empty()) ::unlink(downloadPath_.c_str());
+  if (headerList_) curl_slist_free_all(headerList_);
+}
+
+template <class F>
+void Transfer::deliver(F&& f) {
+  if (!session_) return;
+  auto session = session_;
+  session->delegateQueue()->async([session, f = std::forward<F>(f)]() mutable {
+    if (auto delegate = session->delegate()) f(*delegate, session);
+  });
+}
+
+template <class F>
+void Transfer::deliverAlways(F&& f) {
+  if (!session_) return;
+  session_->delegateQueue()->async(std::forward<F>(f));
+}
+
+bool Transfer::hasDelegate() const { return session_ && session_->delegate() != nullptr; }
+
+std::shared_ptr<URLSessionDataTask> Transfer::dataTask() const {
+  return std::dynamic_pointer_cast<URLSessionDataTask>(task_);
+}
+
+std::shared_ptr<URLSessionDownloadTask> Transfer::downloadTask() const {
+  return std::dynamic_pointer_cast<URLSessionDownloadTask>(task_);
+}
+
+double Transfer::idleTimeout() const {
+  double t = request_.timeoutInterval > 0 ? request_.timeoutInterval : 60.0;
+  double c = session_ ? session_->configuration().timeoutIntervalForRequest : 0;
+  if (c > 0) t = std::min(t, c);
+  return t;
+}
+
+void Transfer::touch() { lastActivity_ = SteadyClock::now(); }
+
+// ---- commands ----
+
+void Transfer::resume(std::shared_ptr<URLSessionTask> task) {
+  if (!started_) {
+    start(std::move(task));
+    return;
+  }
+  if (!suspended_ || finished_) return;
+  suspended_ = false;
+  touch();
+  if (beginPending_) {
+    beginPending_ = false;
+    beginHop();
+    return;
+  }
+  updatePause();
+}
+
+void Transfer::suspend() {
+  if (!started_ || finished_) return;
+  suspended_ = true;
+  updatePause();
+}
+
+void Transfer::cancel(std::shared_ptr<URLSessionTask> task) {
+  if (finished_) return;
+  if (!started_) {
+    started_ = true;
+    task_ = std::move(task);
+    session_ = task_->session_;
+    if (task_->originalRequest_) request_ = *task_->originalRequest_;
+  }
+  fail(NSURLErrorCancelled);
+}
+
+void Transfer::start(std::shared_ptr<URLSessionTask> task) {
+  started_ = true;
+  task_ = std::move(task);
+  session_ = task_->session_;
+  if (task_->originalRequest_) request_ = *task_->originalRequest_;
+  auto resource = session_->configuration().timeoutIntervalForResource;
+  resourceDeadline_ = SteadyClock::now() + std::chrono::duration_cast<SteadyClock::duration>(
+                                               std::chrono::duration<double>(resource > 0 ? resource : 604800.0));
+  if (setup_.failOnStart) return fail(*setup_.failOnStart);
+  if (!request_.url || !isHTTPScheme(*request_.url)) return fail(NSURLErrorUnsupportedURL);
+  if (!request_.url->host() || request_.url->host()->empty()) return fail(NSURLErrorBadURL);
+
+  std::int64_t expectedToSend = 0;
+  switch (setup_.bodySource) {
+    case BodySource::None: break;
+    case BodySource::Data: expectedToSend = static_cast<std::int64_t>(setup_.bodyData.size()); break;
+    case BodySource::File: {
+      struct stat st {};
+      if (::stat(setup_.bodyFilePath.c_str(), &st) != 0)
+        return fail(errno == ENOENT ? NSURLErrorFileDoesNotExist : NSURLErrorNoPermissionsToReadFile);
+      if (S_ISDIR(st.st_mode)) return fail(NSURLErrorFileIsDirectory);
+      expectedToSend = static_cast<std::int64_t>(st.st_size);
+      break;
+    }
+    case BodySource::Stream:
+      stream_ = request_.httpBodyStream;
+      expectedToSend = NSURLSessionTransferSizeUnknown;
+      break;
+  }
+  if (!sendsBody()) expectedToSend = 0;
+  task_->bytesExpectedToSend_ = expectedToSend;
+  beginHop();
+}
+
+// ---- hops ----
+
+bool Transfer::sendsBody() const {
+  return setup_.bodySource != BodySource::None && request_.httpMethod != "GET" && request_.httpMethod != "HEAD";
+}
+
+void Transfer::beginHop() {
+  if (finished_) return;
+  if (suspended_) {
+    beginPending_ = true;
+    return;
+  }
+  const URL url = *request_.url;
+  hopURL_ = url;
+  status_ = 0;
+  httpVersion_.clear();
+  headers_ = {};
+  setCookieLines_.clear();
+  lastHeaderName_.clear();
+  headersDone_ = false;
+  hopKind_ = HopKind::Normal;
+  collected_ = {};
+  hopResponse_.reset();
+  lastUploaded_ = 0;
+  writeFailed_ = false;
+  streamFailed_ = false;
+  {
+    std::lock_guard lock(task_->mutex_);
+    task_->currentRequest_ = request_;
+  }
+
+  bool https = url.scheme() == "https";
+  std::string key = hostKey(url);
+  if (https && hasDelegate() && !trustDecisions_.count(key)) {
+    askServerTrust(url);
+    return;
+  }
+  bool verify = !https || !trustDecisions_.count(key) || trustDecisions_[key];
+  if (!prepareBody()) return;
+
+  CURL* easy = engine().acquireEasy();
+  if (!easy) return fail(NSURLErrorUnknown);
+  easy_ = easy;
+  configureEasy(easy, url, verify);
+  touch();
+  if (!engine().add(easy, shared_from_this())) {
+    endHop();
+    fail(NSURLErrorUnknown);
+  }
+}
+
+bool Transfer::prepareBody() {
+  bodyOffset_ = 0;
+  if (!sendsBody()) return true;
+  switch (setup_.bodySource) {
+    case BodySource::None:
+    case BodySource::Data: return true;
+    case BodySource::File:
+      if (bodyFd_ >= 0) ::close(bodyFd_);
+      bodyFd_ = ::open(setup_.bodyFilePath.c_str(), O_RDONLY | O_CLOEXEC);
+      if (bodyFd_ < 0) {
+        fail(errno == ENOENT ? NSURLErrorFileDoesNotExist : NSURLErrorNoPermissionsToReadFile);
+        return false;
+      }
+      return true;
+    case BodySource::Stream:
+      if (stream_ && !streamUsed_) {
+        streamUsed_ = true;
+        if (stream_->streamStatus() == StreamStatus::NotOpen) stream_->open();
+        return true;
+      }
+      // A stream is read once; a resent body needs a fresh one.
+      if (!hasDelegate()) {
+        fail(NSURLErrorRequestBodyStreamExhausted);
+        return false;
+      }
+      {
+        auto self = shared_from_this();
+        auto completion = makeOnce<std::shared_ptr<InputStream>>(
+            [self](std::shared_ptr<InputStream> stream) {
+              engine().post([self, stream] { self->onBodyStream(stream); });
+            },
+            [self] { engine().post([self] { self->onBodyStream(nullptr); }); });
+        deliver([task = task_, completion](URLSessionDelegate& d, const std::shared_ptr<URLSession>& s) {
+          d.needNewBodyStream(s, task, completion);
+        });
+      }
+      return false;
+  }
+  return true;
+}
+
+void Transfer::onBodyStream(std::shared_ptr<InputStream> stream) {
+  if (finished_) return;
+  if (!stream) return fail(NSURLErrorRequestBodyStreamExhausted);
+  stream_ = std::move(stream);
+  streamUsed_ = false;
+  beginHop();
+}
+
+void Transfer::configureEasy(CURL* easy, const URL& url, bool verifyPeer) {
+  const auto& configuration = session_->configuration();
+  curl_easy_setopt(easy, CURLOPT_PRIVATE, this);
+  curl_easy_setopt(easy, CURLOPT_URL, url.absoluteString().c_str());
+  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+  curl_easy_setopt(easy, CURLOPT_PROXY, "");  // no proxies from the environment
+  curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+  curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
+  curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, verifyPeer ? 1L : 0L);
+  curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, verifyPeer ? 2L : 0L);
+  long tls = CURL_SSLVERSION_TLSv1_0;
+  switch (configuration.tlsMinimumSupportedProtocol) {
+    case SSLProtocol::kTLSProtocol1: tls = CURL_SSLVERSION_TLSv1_0; break;
+    case SSLProtocol::kTLSProtocol11: tls = CURL_SSLVERSION_TLSv1_1; break;
+    case SSLProtocol::kTLSProtocol12: tls = CURL_SSLVERSION_TLSv1_2; break;
+    case SSLProtocol::kTLSProtocol13: tls = CURL_SSLVERSION_TLSv1_3; break;
+  }
+  curl_easy_setopt(easy, CURLOPT_SSLVERSION, tls);
+  auto idleMs = static_cast<long>(idleTimeout() * 1000.0);
+  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, std::max(idleMs, 1L));
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(resourceDeadline_ - SteadyClock::now()).count();
+  curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(std::max<long long>(left, 1)));
+
+  curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::headerCallback);
+  curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::writeCallback);
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+  curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Transfer::progressCallback);
+  curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
+  curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+
+  const std::string& method = request_.httpMethod;
+  bool body = sendsBody();
+  if (method == "GET") {
+    curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+  } else if (method == "HEAD") {
+    curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+  } else {
+    if (body) {
+      curl_easy_setopt(easy, CURLOPT_POST, 1L);
+      curl_easy_setopt(easy, CURLOPT_READFUNCTION, &Transfer::readCallback);
+      curl_easy_setopt(easy, CURLOPT_READDATA, this);
+      curl_easy_setopt(easy, CURLOPT_SEEKFUNCTION, &Transfer::seekCallback);
+      curl_easy_setopt(easy, CURLOPT_SEEKDATA, this);
+      curl_off_t size = -1;  // chunked
+      if (setup_.bodySource == BodySource::Data) size = static_cast<curl_off_t>(setup_.bodyData.size());
+      if (setup_.bodySource == BodySource::File) size = static_cast<curl_off_t>(task_->bytesExpectedToSend_.load());
+      curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, size);
+    }
+    curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
+  }
+
+  HTTPHeaderFields fields = request_.allHTTPHeaderFields;
+  for (const auto& [name, value] : configuration.httpAdditionalHeaders)
+    if (!fields.contains(name)) fields.setValue(value, name);
+  // curl computes the length from the body it sends.
+  fields.removeValue("Content-Length");
+  bool cookies = configuration.httpShouldSetCookies && request_.httpShouldHandleCookies && configuration.httpCookieStorage;
+  if (cookies && !fields.contains("Cookie")) {
+    if (auto stored = configuration.httpCookieStorage->cookiesForURL(url)) {
+      for (const auto& [name, value] : HTTPCookie::requestHeaderFieldsWithCookies(*stored)) fields.setValue(value, name);
+    }
+  }
+  curl_slist* list = nullptr;
+  for (const auto& [name, value] : fields) {
+    std::string line = value.empty() ? name + ";" : name + ": " + value;
+    list = curl_slist_append(list, line.c_str());
+  }
+  // Send exactly what the request says: no 100-continue round trip, no form content type.
+  if (!fields.contains("Expect")) list = curl_slist_append(list, "Expect:");
+  if (body && !fields.contains("Content-Type")) list = curl_slist_append(list, "Content-Type:");
+  headerList_ = list;
+  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, list);
+
+  if (hopCredential_ && credentialHost_ == hostKey(url)) {
+    curl_easy_setopt(easy, CURLOPT_USERNAME, hopCredential_->user.value_or("").c_str());
+    curl_easy_setopt(easy, CURLOPT_PASSWORD, hopCredential_->password.value_or("").c_str());
+    curl_easy_setopt(easy, CURLOPT_HTTPAUTH,
+                     hopAuthMethod_ == NSURLAuthenticationMethodHTTPDigest ? CURLAUTH_DIGEST : CURLAUTH_BASIC);
+  }
+}
+
+void Transfer::endHop() {
+  if (easy_) {
+    curl_off_t uploaded = 0;
+    if (curl_easy_getinfo(easy_, CURLINFO_SIZE_UPLOAD_T, &uploaded) == CURLE_OK && task_ && uploaded > 0)
+      task_->bytesSent_ = uploaded;
+    engine().remove(easy_);
+    engine().releaseEasy(easy_);
+    easy_ = nullptr;
+  }
+  if (headerList_) {
+    curl_slist_free_all(headerList_);
+    headerList_ = nullptr;
+  }
+  backpressurePaused_ = false;
+  if (bodyFd_ >= 0) {
+    ::close(bodyFd_);
+    bodyFd_ = -1;
+  }
+  if (stream_ && streamUsed_ && stream_->streamStatus() != StreamStatus::Closed) stream_->close();
+}
+
+void Transfer::updatePause() {
+  if (!easy_) return;
+  curl_easy_pause(easy_, suspended_ || backpressurePaused_ ? CURLPAUSE_ALL : CURLPAUSE_CONT);
+}
+
+// ---- curl callbacks ----
+
+size_t Transfer::headerCallback(char* buffer, size_t size, size_t nitems, void* userdata) {
+  auto* self = static_cast<Transfer*>(userdata);
+  self->onHeader(std::string_view(buffer, size * nitems));
+  return size * nitems;
+}
+
+size_t Transfer::writeCallback(char* ptr, size_t size, size_t nmemb, void* userdata) {
+  return static_cast<Transfer*>(userdata)->onWrite(ptr, size * nmemb);
+}
+
+size_t Transfer::readCallback(char* buffer, size_t size, size_t nitems, void* userdata) {
+  return static_cast<Transfer*>(userdata)->onRead(buffer, size * nitems);
+}
+
+int Transfer::seekCallback(void* userdata, curl_off_t offset, int origin) {
+  auto* self = static_cast<Transfer*>(userdata);
+  if (origin != SEEK_SET || offset < 0) return CURL_SEEKFUNC_CANTSEEK;
+  switch (self->setup_.bodySource) {
+    case BodySource::None: return CURL_SEEKFUNC_CANTSEEK;
+    case BodySource::Data:
+      if (static_cast<std::size_t>(offset) > self->setup_.bodyData.size()) return CURL_SEEKFUNC_FAIL;
+      self->bodyOffset_ = static_cast<std::size_t>(offset);
+      return CURL_SEEKFUNC_OK;
+    case BodySource::File:
+      return ::lseek(self->bodyFd_, static_cast<off_t>(offset), SEEK_SET) < 0 ? CURL_SEEKFUNC_FAIL : CURL_SEEKFUNC_OK;
+    case BodySource::Stream:
+      if (self->stream_ && self->stream_->setProperty(Value(static_cast<long long>(offset)), NSStreamFileCurrentOffsetKey))
+        return CURL_SEEKFUNC_OK;
+      return CURL_SEEKFUNC_CANTSEEK;
+  }
+  return CURL_SEEKFUNC_CANTSEEK;
+}
+
+int Transfer::progressCallback(void* clientp, curl_off_t, curl_off_t, curl_off_t, curl_off_t ulnow) {
+  auto* self = static_cast<Transfer*>(clientp);
+  if (ulnow > self->lastUploaded_ && self->task_) {
+    self->touch();
+    auto delta = static_cast<std::int64_t>(ulnow - self->lastUploaded_);
+    self->lastUploaded_ = ulnow;
+    self->task_->bytesSent_ = ulnow;
+    if (self->hasDelegate()) {
+      auto expected = self->task_->bytesExpectedToSend_.load();
+      self->deliver([task = self->task_, delta, total = static_cast<std::int64_t>(ulnow), expected](
+                        URLSessionDelegate& d, const std::shared_ptr<URLSession>& s) {
+        d.didSendBodyData(s, task, delta, total, expected);
+      });
+    }
+  }
+  return 0;
+}
+
+void Transfer::onHeader(std::string_view line) {
+  touch();
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+  if (line.substr(0, 5) == "HTTP/") {
+    // A new answer (after 1xx, or curl's own authentication round trip) replaces the last one.
+    auto space = line.find(' ');
+    httpVersion_ = std::string(line.substr(0, space));
+    status_ = 0;
+    if (space != std::string_view::npos) {
+      auto code = trim(line.substr(space + 1)).substr(0, 3);
+      std::from_chars(code.data(), code.data() + code.size(), status_);
+    }
+    headers_ = {};
+    setCookieLines_.clear();
+    lastHeaderName_.clear();
+    headersDone_ = false;
+    hopKind_ = HopKind::Normal;
+    collected_ = {};
+    return;
+  }
+  if (line.empty()) {
+    if (status_ < 200 || headersDone_) return;
+    headersDone_ = true;
+    onHeadersComplete();
+    return;
+  }
+  if ((line.front() == ' ' || line.front() == '\t') && !lastHeaderName_.empty()) {
+    auto previous = headers_.valueForHTTPHeaderField(lastHeaderName_).value_or("");
+    headers_.setValue(previous + " " + std::string(trim(line)), lastHeaderName_);
+    return;
+  }
+  auto colon = line.find(':');
+  if (colon == std::string_view::npos) return;
+  std::string name(trim(line.substr(0, colon)));
+  std::string value(trim(line.substr(colon + 1)));
+  if (HTTPHeaderFields::namesEqual(name, "Set-Cookie")) setCookieLines_.push_back(value);
+  headers_.addValue(value, name);
+  lastHeaderName_ = name;
+}
+
+void Transfer::onHeadersComplete() {
+  hopResponse_ = std::make_shared<HTTPURLResponse>(hopURL_, status_, httpVersion_, headers_);
+  const auto& configuration = session_->configuration();
+  if (configuration.httpShouldSetCookies && request_.httpShouldHandleCookies && configuration.httpCookieStorage &&
+      configuration.httpCookieAcceptPolicy != HTTPCookieAcceptPolicy::Never && !setCookieLines_.empty()) {
+    std::vector<HTTPCookie> cookies;
+    for (const auto& line : setCookieLines_)
+      if (auto cookie = HTTPCookie::cookieFromSetCookieHeader(line, hopURL_)) cookies.push_back(std::move(*cookie));
+    if (!cookies.empty()) configuration.httpCookieStorage->setCookies(cookies, hopURL_, request_.mainDocumentURL);
+  }
+  bool redirect = (status_ == 301 || status_ == 302 || status_ == 303 || status_ == 307 || status_ == 308) &&
+                  headers_.contains("Location");
+  auto authenticate = headers_.valueForHTTPHeaderField("WWW-Authenticate");
+  bool challenge = status_ == 401 && authenticate && parseAuthenticate(*authenticate);
+  // Redirects and challenges are decided once the answer is complete (curl may still retry
+  // an authentication by itself); anything else is the final response.
+  hopKind_ = redirect ? HopKind::Redirect : challenge ? HopKind::Challenge : HopKind::Normal;
+  if (hopKind_ == HopKind::Normal) acceptResponse({});
+}
+
+size_t Transfer::onWrite(const char* data, size_t size) {
+  touch();
+  if (hopKind_ != HopKind::Normal || !responseAccepted_) {
+    if (collected_.size() < kMaxCollected) collected_.append(std::string_view(data, size));
+    return size;
+  }
+  if (awaitingDisposition_) {
+    if (pending_.size() + size > kMaxPending) {
+      backpressurePaused_ = true;
+      return CURL_WRITEFUNC_PAUSE;
+    }
+    pending_.append(std::string_view(data, size));
+    return size;
+  }
+  return deliverBody(data, size) ? size : 0;
+}
+
+size_t Transfer::onRead(char* buffer, size_t size) {
+  touch();
+  switch (setup_.bodySource) {
+    case BodySource::None: return 0;
+    case BodySource::Data: {
+      std::size_t n = std::min(size, setup_.bodyData.size() - bodyOffset_);
+      if (n) std::memcpy(buffer, setup_.bodyData.data() + bodyOffset_, n);
+      bodyOffset_ += n;
+      return n;
+    }
+    case BodySource::File: {
+      ssize_t n;
+      do {
+        n = ::read(bodyFd_, buffer, size);
+      } while (n < 0 && errno == EINTR);
+      if (n < 0) {
+        streamFailed_ = true;
+        return CURL_READFUNC_ABORT;
+      }
+      return static_cast<size_t>(n);
+    }
+    case BodySource::Stream: {
+      long n = stream_ ? stream_->read(reinterpret_cast<std::uint8_t*>(buffer), size) : -1;
+      if (n < 0) {
+        streamFailed_ = true;
+        return CURL_READFUNC_ABORT;
+      }
+      return static_cast<size_t>(n);
+    }
+  }
+  return 0;
+}
+
+// ---- responses ----
+
+void Transfer::acceptResponse(const Data& bodySoFar) {
+  responseAccepted_ = true;
+  {
+    std::lock_guard lock(task_->mutex_);
+    task_->response_ = hopResponse_;
+  }
+  expectedToReceive_ = hopResponse_->expectedContentLength();
+  // Bytes are counted after decoding, so an encoded length says nothing about them.
+  auto encoding = hopResponse_->valueForHTTPHeaderField("Content-Encoding");
+  if (encoding && lower(trim(*encoding)) != "identity") expectedToReceive_ = NSURLSessionTransferSizeUnknown;
+  task_->bytesExpectedToReceive_ = expectedToReceive_;
+
+  if (setup_.kind == Kind::Download) {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "URLSessionDownload_XXXXXX.tmp").string();
+    int fd = ::mkstemps(pattern.data(), 4);
+    if (fd >= 0) {
+      downloadFd_ = fd;
+      downloadPath_ = pattern;
+    } else {
+      writeFailed_ = true;
+    }
+    if (!bodySoFar.empty()) deliverBody(reinterpret_cast<const char*>(bodySoFar.data()), bodySoFar.size());
+    return;
+  }
+  if (usesCompletionHandler() || !hasDelegate()) {
+    if (!bodySoFar.empty()) deliverBody(reinterpret_cast<const char*>(bodySoFar.data()), bodySoFar.size());
+    return;
+  }
+  awaitingDisposition_ = true;
+  pending_ = bodySoFar;
+  auto self = shared_from_this();
+  auto completion = makeOnce<URLSessionResponseDisposition>(
+      [self](URLSessionResponseDisposition d) { engine().post([self, d] { self->onDisposition(d); }); },
+      [self] { engine().post([self] { self->onDisposition(URLSessionResponseDisposition::Allow); }); });
+  deliver([task = dataTask(), response = std::shared_ptr<const URLResponse>(hopResponse_), completion](
+              URLSessionDelegate& d, const std::shared_ptr<URLSession>& s) {
+    d.didReceiveResponse(s, task, response, completion);
+  });
+}
+
+void Transfer::onDisposition(URLSessionResponseDisposition disposition) {
+  if (finished_ || !awaitingDisposition_) return;
+  awaitingDisposition_ = false;
+  if (disposition != URLSessionResponseDisposition::Allow) return fail(NSURLErrorCancelled);
+  Data pending = std::move(pending_);
+  pending_ = {};
+  if (!pending.empty()) deliverBody(reinterpret_cast<const char*>(pending.data()), pending.size());
+  if (backpressurePaused_) {
+    backpressurePaused_ = false;
+    updatePause();
+  }
+  if (doneWhileWaiting_) finishSuccess();
+}
+
+bool Transfer::deliverBody(const char* data, size_t size) {
+  if (size == 0) return true;
+  received_ += static_cast<std::int64_t>(size);
+  task_->bytesReceived_ = received_;
+  if (setup_.kind == Kind::Download) {
+    if (downloadFd_ < 0) return false;
+    std::size_t written = 0;
+    while (written < size) {
+      ssize_t n = ::write(downloadFd_, data + written, size - written);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        writeFailed_ = true;
+        return false;
+      }
+      written += static_cast<std::size_t>(n);
+    }
+    if (!setup_.downloadCompletion) {
+      deliver([task = downloadTask(), n = static_cast<std::int64_t>(size), total = received_,
+               expected = expectedToReceive_](URLSessionDelegate& d, const std::shared_ptr<URLSession>& s) {
+        d.didWriteData(s, task, n, total, expected);
+      });
+    }
+    return true;
+  }
+  if (usesCompletionHandler()) {
+    accumulated_.append(std::string_view(data, size));
+  } else {
+    deliver([task = dataTask(), chunk = Data(std::vector<std::uint8_t>(data, data + size))](
+                URLSessionDelegate& d, const std::shared_ptr<URLSession>& s) { d.didReceiveData(s, task, chunk); });
+  }
+  return true;
+}
+
+void Transfer::acceptFinalHop() {
+  acceptResponse(collected_);
+  collected_ = {};
+  if (awaitingDisposition_) {
+    doneWhileWaiting_ = CURLE_OK;
+  } else {
+    finishSuccess();
+  }
+}
+
+void Transfer::hopFinished(CURLcode result) {
+  auto self = shared_from_this();
+  NSError error = errorForResult(result);
+  endHop();
+  if (finished_) return;
+  if (result != CURLE_OK) return complete(error);
+  if (!headersDone_) return fail(NSURLErrorBadServerResponse);
+  switch (hopKind_) {
+    case HopKind::Redirect: return handleRedirect();
+    case HopKind::Challenge: return handleChallenge();
+    case HopKind::Normal:
+      if (awaitingDisposition_) {
+        doneWhileWaiting_ = CURLE_OK;
+      } else {
+        finishSuccess();
+      }
+      return;
+  }
+}
+
+bool Transfer::checkTimeout(std::chrono::steady_clock::time_point now) {
+  if (!easy_ || suspended_ || backpressurePaused_) return false;
+  auto idle = std::chrono::duration_cast<SteadyClock::duration>(std::chrono::duration<double>(idleTimeout()));
+  if (now < resourceDeadline_ && now - lastActivity_ < idle) return false;
+  auto self = shared_from_this();
+  endHop();
+  fail(NSURLErrorTimedOut);
+  return true;
+}
+
+std::chrono::steady_clock::time_point Transfer::deadline() const {
+  if (!easy_ || suspended_ || backpressurePaused_) return SteadyClock::time_point::max();
+  auto idle = std::chrono::duration_cast<SteadyClock::duration>(std::chrono::duration<double>(idleTimeout()));
+  return std::min(lastActivity_ + idle, resourceDeadline_);
+}
+
+// ---- redirects, challenges, trust ----
+
+void Transfer::handleRedirect() {
+  if (++redirects_ > kMaxRedirects) return fail(NSURLErrorHTTPTooManyRedirects);
+  auto location = headers_.valueForHTTPHeaderField("Location");
+  auto target = URL::URLWithString(trim(*location), hopURL_);
+  if (!target || !isHTTPScheme(*target) || !target->host() || target->host()->empty()) return acceptFinalHop();
+
+  URLRequest next = request_;
+  next.url = *target;
+  bool toGet = (status_ == 303 && next.httpMethod != "HEAD") ||
+               ((status_ == 301 || status_ == 302) && next.httpMethod == "POST");
+  if (toGet) {
+    next.httpMethod = "GET";
+    next.httpBody.reset();
+    next.httpBodyStream.reset();
+    next.allHTTPHeaderFields.removeValue("Content-Type");
+    next.allHTTPHeaderFields.removeValue("Content-Length");
+  }
+  // Credentials stay with the host they were meant for.
+  if (hostKey(*target) != hostKey(hopURL_)) next.allHTTPHeaderFields.removeValue("Authorization");
+
+  if (!hasDelegate()) return onRedirectDecision(next);
+  auto self = shared_from_this();
+  auto completion = makeOnce<std::optional<URLRequest>>(
+      [self](std::optional<URLRequest> request) {
+        engine().post([self, request] { self->onRedirectDecision(request); });
+      },
+      [self, next] { engine().post([self, next] { self->onRedirectDecision(next); }); });
+  deliver([task = task_, response = hopResponse_, next, completion](URLSessionDelegate& d,
+                                                                     const std::shared_ptr<URLSession>& s) {
+    d.willPerformHTTPRedirection(s, task, response, next, completion);
+  });
+}
+
+void Transfer::onRedirectDecision(std::optional<URLRequest> request) {
+  if (finished_) return;
+  if (!request) return acceptFinalHop();
+  if (!request->url || !isHTTPScheme(*request->url)) return fail(NSURLErrorUnsupportedURL);
+  if (!request->url->host() || request->url->host()->empty()) return fail(NSURLErrorBadURL);
+  request_ = std::move(*request);
+  if (setup_.kind == Kind::Data) {
+    if (request_.httpBody) {
+      setup_.bodySource = BodySource::Data;
+      setup_.bodyData = *request_.httpBody;
+    } else if (request_.httpBodyStream) {
+      setup_.bodySource = BodySource::Stream;
+    } else {
+      setup_.bodySource = BodySource::None;
+    }
+  }
+  beginHop();
+}
+
+void Transfer::handleChallenge() {
+  auto parsed = parseAuthenticate(headers_.valueForHTTPHeaderField("WWW-Authenticate").value_or(""));
+  URLAuthenticationChallenge challenge;
+  auto& space = challenge.protectionSpace;
+  space.host = lower(hopURL_.host().value_or(""));
+  space.port = effectivePort(hopURL_);
+  space.protocol = hopURL_.scheme().value_or("http");
+  space.realm = parsed->second;
+  space.authenticationMethod = parsed->first;
+  std::string key = hostKey(hopURL_) + "|" + space.realm.value_or("") + "|" + space.authenticationMethod;
+  challenge.previousFailureCount = failureCounts_[key];
+  if (hopCredential_ && credentialHost_ == hostKey(hopURL_)) {
+    challenge.proposedCredential = hopCredential_;
+  } else if (auto user = hopURL_.user()) {
+    auto decodedUser = stringByRemovingPercentEncoding(*user).value_or(*user);
+    auto password = hopURL_.password().value_or("");
+    challenge.proposedCredential =
+        URLCredential::credentialWithUser(decodedUser, stringByRemovingPercentEncoding(password).value_or(password));
+  }
+  challenge.failureResponse = hopResponse_;
+
+  if (!hasDelegate())
+    return onChallengeDecision(URLSessionAuthChallengeDisposition::PerformDefaultHandling, std::nullopt, key, challenge);
+  auto self = shared_from_this();
+  auto completion = makeOnce<URLSessionAuthChallengeDisposition, std::optional<URLCredential>>(
+      [self, key, challenge](URLSessionAuthChallengeDisposition d, std::optional<URLCredential> c) {
+        engine().post([self, key, challenge, d, c] { self->onChallengeDecision(d, c, key, challenge); });
+      },
+      [self, key, challenge] {
+        engine().post([self, key, challenge] {
+          self->onChallengeDecision(URLSessionAuthChallengeDisposition::PerformDefaultHandling, std::nullopt, key,
+                                    challenge);
+        });
+      });
+  deliver([task = task_, challenge, completion](URLSessionDelegate& d, const std::shared_ptr<URLSession>& s) {
+    d.didReceiveChallenge(s, task, challenge, completion);
+  });
+}
+
+void Transfer::onChallengeDecision(URLSessionAuthChallengeDisposition disposition,
+                                   std::optional<URLCredential> credential, const std::string& spaceKey,
+                                   const URLAuthenticationChallenge& challenge) {
+  if (finished_) return;
+  const std::string& method = challenge.protectionSpace.authenticationMethod;
+  switch (disposition) {
+    case URLSessionAuthChallengeDisposition::UseCredential:
+      if (credential && credential->user) return useCredential(*credential, spaceKey, method);
+      return acceptFinalHop();
+    case URLSessionAuthChallengeDisposition::PerformDefaultHandling:
+      // Only a credential written in the URL, and only once.
+      if (challenge.previousFailureCount == 0 && challenge.proposedCredential && !hopCredential_)
+        return useCredential(*challenge.proposedCredential, spaceKey, method);
+      return acceptFinalHop();
+    case URLSessionAuthChallengeDisposition::CancelAuthenticationChallenge: return fail(NSURLErrorCancelled);
+    case URLSessionAuthChallengeDisposition::RejectProtectionSpace: return acceptFinalHop();
+  }
+}
+
+void Transfer::useCredential(const URLCredential& credential, const std::string& spaceKey, const std::string& method) {
+  ++failureCounts_[spaceKey];
+  hopCredential_ = credential;
+  hopAuthMethod_ = method;
+  credentialHost_ = hostKey(hopURL_);
+  beginHop();
+}
+
+void Transfer::askServerTrust(const URL& url) {
+  std::string key = hostKey(url);
+  URLAuthenticationChallenge challenge;
+  auto& space = challenge.protectionSpace;
+  space.host = lower(url.host().value_or(""));
+  space.port = effectivePort(url);
+  space.protocol = "https";
+  space.authenticationMethod = NSURLAuthenticationMethodServerTrust;
+  space.serverTrust = std::make_shared<SecTrust>(space.host, space.port);
+  auto self = shared_from_this();
+  auto completion = makeOnce<URLSessionAuthChallengeDisposition, std::optional<URLCredential>>(
+      [self, key](URLSessionAuthChallengeDisposition d, std::optional<URLCredential> c) {
+        engine().post([self, key, d, c] { self->onServerTrustDecision(key, d, c); });
+      },
+      [self, key] {
+        engine().post([self, key] {
+          self->onServerTrustDecision(key, URLSessionAuthChallengeDisposition::PerformDefaultHandling, std::nullopt);
+        });
+      });
+  deliver([task = task_, challenge, completion](URLSessionDelegate& d, const std::shared_ptr<URLSession>& s) {
+    d.didReceiveChallenge(s, task, challenge, completion);
+  });
+}
+
+void Transfer::onServerTrustDecision(const std::string& hostKey, URLSessionAuthChallengeDisposition disposition,
+                                     std::optional<URLCredential> credential) {
+  if (finished_) return;
+  if (disposition == URLSessionAuthChallengeDisposition::CancelAuthenticationChallenge)
+    return fail(NSURLErrorCancelled);
+  // Only a trust accepted without evaluation turns certificate checks off.
+  bool acceptedUnevaluated = disposition == URLSessionAuthChallengeDisposition::UseCredential && credential &&
+                             credential->trust && !credential->trust->wasEvaluated();
+  trustDecisions_[hostKey] = !acceptedUnevaluated;
+  beginHop();
+}
+
+// ---- completion ----
+
+void Transfer::finishSuccess() {
+  if (!responseAccepted_) return fail(NSURLErrorBadServerResponse);
+  if (setup_.kind == Kind::Download) {
+    if (downloadFd_ < 0) return fail(NSURLErrorCannotCreateFile);
+    ::close(downloadFd_);
+    downloadFd_ = -1;
+    std::string path = std::move(downloadPath_);
+    downloadPath_.clear();
+    URL location = URL::fileURLWithPath(path);
+    downloadDelivered_ = true;
+    if (setup_.downloadCompletion) {
+      deliverAlways([handler = setup_.downloadCompletion, location, path, response = task_->response()] {
+        handler(location, response, std::nullopt);
+        ::unlink(path.c_str());
+      });
+    } else {
+      auto session = session_;
+      deliverAlways([session, task = downloadTask(), location, path] {
+        if (auto delegate = session->delegate()) delegate->didFinishDownloadingToURL(session, task, location);
+        ::unlink(path.c_str());
+      });
+    }
+  }
+  complete(std::nullopt);
+}
+
+void Transfer::fail(long code) {
+  std::optional<URL> url = easy_ || hopResponse_ ? std::optional<URL>(hopURL_) : request_.url;
+  complete(URLError(code, url));
+}
+
+NSError Transfer::errorForResult(CURLcode result) const {
+  long code = urlErrorCode(result);
+  if (streamFailed_ && (result == CURLE_ABORTED_BY_CALLBACK || result == CURLE_READ_ERROR))
+    code = NSURLErrorRequestBodyStreamExhausted;
+  if (result == CURLE_WRITE_ERROR && writeFailed_)
+    code = downloadFd_ < 0 ? NSURLErrorCannotCreateFile : NSURLErrorCannotWriteToFile;
+  if (result == CURLE_PEER_FAILED_VERIFICATION && easy_) {
+    long verify = 0;
+    curl_easy_getinfo(easy_, CURLINFO_SSL_VERIFYRESULT, &verify);
+    code = certificateErrorCode(verify);
+  }
+  return URLError(code, hopURL_);
+}
+
+void Transfer::complete(std::optional<NSError> error) {
+  if (finished_) return;
+  finished_ = true;
+  auto self = shared_from_this();
+  endHop();
+  if (stream_ && stream_->streamStatus() != StreamStatus::Closed && stream_->streamStatus() != StreamStatus::NotOpen)
+    stream_->close();
+  if (downloadFd_ >= 0) {
+    ::close(downloadFd_);
+    downloadFd_ = -1;
+  }
+  if (!downloadPath_.empty()) {
+    ::unlink(downloadPath_.c_str());
+    downloadPath_.clear();
+  }
+  pending_ = {};
+  if (!task_) return;
+  {
+    std::lock_guard lock(task_->mutex_);
+    task_->error_ = error;
+  }
+  task_->state_ = URLSessionTaskState::Completed;
+
+  if (setup_.dataCompletion) {
+    std::optional<Data> data;
+    if (!error) data = std::move(accumulated_);
+    deliverAlways([handler = setup_.dataCompletion, data, response = task_->response(), error] {
+      handler(data, response, error);
+    });
+  } else if (setup_.downloadCompletion) {
+    if (!downloadDelivered_) {
+      deliverAlways([handler = setup_.downloadCompletion, response = task_->response(), error] {
+        handler(std::nullopt, response, error);
+      });
+    }
+  } else {
+    deliver([task = task_, error](URLSessionDelegate& d, const std::shared_ptr<URLSession>& s) {
+      d.didCompleteWithError(s, task, error);
+    });
+  }
+  auto session = std::move(session_);
+  auto task = std::move(task_);
+  session->taskEnded(task.get());
+  setup_.dataCompletion = nullptr;
+  setup_.downloadCompletion = nullptr;
+}
+
+}  // namespace detail

@@ -1,0 +1,175 @@
+#pragma once
+
+#include <curl/curl.h>
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/data.h"
+#include "platform/foundation/ns_error.h"
+#include "platform/net/input_stream.h"
+#include "platform/net/url_authentication.h"
+#include "platform/net/url_request.h"
+#include "platform/net/url_response.h"
+#include "platform/net/url_session.h"
+#include "platform/net/url_session_delegate.h"
+
+namespace detail {
+
+// The engine-side state of one task: its hops (one easy handle per request sent: redirects and
+// credential retries are new hops), the delegate round trips between them, and delivery of the
+// task's callbacks. Every member is used on the engine thread only; the task object reaches it
+// through posted commands.
+class Transfer : public std::enable_shared_from_this<Transfer> {
+ public:
+  enum class Kind { Data, Upload, Download };
+  enum class BodySource { None, Data, File, Stream };
+
+  struct Setup {
+    Kind kind = Kind::Data;
+    BodySource bodySource = BodySource::None;
+    Data bodyData;
+    std::string bodyFilePath;
+    URLSession::DataTaskCompletion dataCompletion;
+    URLSession::DownloadTaskCompletion downloadCompletion;
+    // The task fails with this as soon as it is resumed.
+    std::optional<long> failOnStart;
+  };
+
+  explicit Transfer(Setup setup);
+  ~Transfer();
+
+  // Before the task is handed out: the task fails with `code` once resumed.
+  void failOnStart(long code) { setup_.failOnStart = code; }
+
+  // Commands (engine thread).
+  void resume(std::shared_ptr<URLSessionTask> task);
+  void suspend();
+  void cancel(std::shared_ptr<URLSessionTask> task);
+
+  // Engine callbacks (engine thread).
+  void hopFinished(CURLcode result);
+  bool checkTimeout(std::chrono::steady_clock::time_point now);
+  std::chrono::steady_clock::time_point deadline() const;
+
+  bool isFinished() const { return finished_; }
+
+ private:
+  enum class HopKind { Normal, Redirect, Challenge };
+
+  static size_t headerCallback(char* buffer, size_t size, size_t nitems, void* userdata);
+  static size_t writeCallback(char* ptr, size_t size, size_t nmemb, void* userdata);
+  static size_t readCallback(char* buffer, size_t size, size_t nitems, void* userdata);
+  static int seekCallback(void* userdata, curl_off_t offset, int origin);
+  static int progressCallback(void* clientp, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal,
+                              curl_off_t ulnow);
+
+  void start(std::shared_ptr<URLSessionTask> task);
+  void beginHop();
+  bool sendsBody() const;
+  void acceptFinalHop();
+  void useCredential(const URLCredential& credential, const std::string& spaceKey, const std::string& method);
+  bool prepareBody();
+  void configureEasy(CURL* easy, const URL& url, bool verifyPeer);
+  void endHop();
+  void onHeader(std::string_view line);
+  void onHeadersComplete();
+  size_t onWrite(const char* data, size_t size);
+  size_t onRead(char* buffer, size_t size);
+  void touch();
+
+  void handleRedirect();
+  void onRedirectDecision(std::optional<URLRequest> request);
+  void handleChallenge();
+  void onChallengeDecision(URLSessionAuthChallengeDisposition disposition, std::optional<URLCredential> credential,
+                           const std::string& spaceKey, const URLAuthenticationChallenge& challenge);
+  void askServerTrust(const URL& url);
+  void onServerTrustDecision(const std::string& hostKey, URLSessionAuthChallengeDisposition disposition,
+                             std::optional<URLCredential> credential);
+  void onBodyStream(std::shared_ptr<InputStream> stream);
+
+  // The current hop's response becomes the task's final response.
+  void acceptResponse(const Data& bodySoFar);
+  void onDisposition(URLSessionResponseDisposition disposition);
+  bool deliverBody(const char* data, size_t size);
+  void finishSuccess();
+  void complete(std::optional<NSError> error);
+  void fail(long code);
+  NSError errorForResult(CURLcode result) const;
+  void updatePause();
+
+  // Runs f(delegate, session) on the delegate queue, if the session still has a delegate.
+  template <class F>
+  void deliver(F&& f);
+  template <class F>
+  void deliverAlways(F&& f);
+  bool hasDelegate() const;
+  bool usesCompletionHandler() const { return bool(setup_.dataCompletion) || bool(setup_.downloadCompletion); }
+  std::shared_ptr<URLSessionDataTask> dataTask() const;
+  std::shared_ptr<URLSessionDownloadTask> downloadTask() const;
+  double idleTimeout() const;
+
+  Setup setup_;
+  std::shared_ptr<URLSessionTask> task_;
+  std::shared_ptr<URLSession> session_;
+  bool started_ = false;
+  bool finished_ = false;
+  bool suspended_ = false;
+  bool beginPending_ = false;  // a hop waits for resume()
+
+  URLRequest request_;
+  int redirects_ = 0;
+  std::map<std::string, long> failureCounts_;
+  std::optional<URLCredential> hopCredential_;
+  std::string hopAuthMethod_;
+  std::string credentialHost_;  // the credential goes to this "host:port" only
+  std::map<std::string, bool> trustDecisions_;  // "host:port" -> verify the certificate
+  std::set<std::string> trustAsked_;
+
+  // Request body.
+  std::size_t bodyOffset_ = 0;
+  int bodyFd_ = -1;
+  std::shared_ptr<InputStream> stream_;
+  bool streamUsed_ = false;
+  bool streamFailed_ = false;
+
+  // Current hop.
+  CURL* easy_ = nullptr;
+  curl_slist* headerList_ = nullptr;
+  URL hopURL_;
+  int status_ = 0;
+  std::string httpVersion_;
+  HTTPHeaderFields headers_;
+  std::vector<std::string> setCookieLines_;
+  std::string lastHeaderName_;
+  bool headersDone_ = false;
+  HopKind hopKind_ = HopKind::Normal;
+  Data collected_;  // body of a redirect or challenge answer
+  std::shared_ptr<const HTTPURLResponse> hopResponse_;
+  std::chrono::steady_clock::time_point lastActivity_;
+  std::chrono::steady_clock::time_point resourceDeadline_;
+  curl_off_t lastUploaded_ = 0;
+  bool writeFailed_ = false;
+
+  // Final response.
+  bool responseAccepted_ = false;
+  bool awaitingDisposition_ = false;
+  bool backpressurePaused_ = false;
+  Data pending_;  // body held until the disposition arrives
+  std::optional<CURLcode> doneWhileWaiting_;
+  Data accumulated_;  // body for a completion handler
+  std::int64_t received_ = 0;
+  std::int64_t expectedToReceive_ = -1;
+  bool downloadDelivered_ = false;
+
+  // Download file.
+  int downloadFd_ = -1;
+  std::string downloadPath_;
+};
+
+}  // namespace detail

@@ -1,0 +1,469 @@
+#include "platform/net/url_session.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/foundation/run_loop.h"
+#include "platform/net/url_error.h"
+#include "support/fake_backend.h"
+#include "support/tls_cert.h"
+#include "support/virtual_time.h"
+
+namespace {
+
+URLRequest requestFor(const std::string& url) { return URLRequest(*URL::URLWithString(url)); }
+
+// Records every callback as one line, checking each arrives on the main run loop.
+class RecordingDelegate : public URLSessionDelegate {
+ public:
+  std::vector<std::string> events;
+  Data body;
+  std::shared_ptr<const URLResponse> response;
+  std::optional<NSError> error;
+  int completions = 0;
+  bool offMainThread = false;
+  bool stateCompletedAtCompletion = false;
+  bool invalidated = false;
+
+  std::function<void(const URLRequest&, RedirectCompletion)> onRedirect;
+  std::function<void(const URLAuthenticationChallenge&, ChallengeCompletion)> onChallenge;
+  std::function<void(ResponseCompletion)> onResponse;
+  std::function<void(BodyStreamCompletion)> onNeedStream;
+
+  void note(std::string event) {
+    if (!RunLoop::isMainThread()) offMainThread = true;
+    events.push_back(std::move(event));
+  }
+
+  void didBecomeInvalidWithError(const std::shared_ptr<URLSession>&, const std::optional<NSError>&) override {
+    note("invalid");
+    invalidated = true;
+  }
+  void willPerformHTTPRedirection(const std::shared_ptr<URLSession>&, const std::shared_ptr<URLSessionTask>&,
+                                  const std::shared_ptr<const HTTPURLResponse>& r, const URLRequest& newRequest,
+                                  RedirectCompletion completion) override {
+    note("redirect " + std::to_string(r->statusCode()));
+    if (onRedirect) return onRedirect(newRequest, completion);
+    completion(newRequest);
+  }
+  void didReceiveChallenge(const std::shared_ptr<URLSession>&, const std::shared_ptr<URLSessionTask>&,
+                           const URLAuthenticationChallenge& challenge, ChallengeCompletion completion) override {
+    note("challenge " + challenge.protectionSpace.authenticationMethod + " " +
+         std::to_string(challenge.previousFailureCount));
+    if (onChallenge) return onChallenge(challenge, completion);
+    completion(URLSessionAuthChallengeDisposition::PerformDefaultHandling, std::nullopt);
+  }
+  void needNewBodyStream(const std::shared_ptr<URLSession>&, const std::shared_ptr<URLSessionTask>&,
+                         BodyStreamCompletion completion) override {
+    note("stream");
+    if (onNeedStream) return onNeedStream(completion);
+    completion(nullptr);
+  }
+  void didSendBodyData(const std::shared_ptr<URLSession>&, const std::shared_ptr<URLSessionTask>&, std::int64_t,
+                       std::int64_t total, std::int64_t expected) override {
+    if (total == expected || expected < 0) note("sent " + std::to_string(total));
+  }
+  void didCompleteWithError(const std::shared_ptr<URLSession>&, const std::shared_ptr<URLSessionTask>& task,
+                            const std::optional<NSError>& e) override {
+    note(e ? "complete " + std::to_string(e->code) : "complete");
+    stateCompletedAtCompletion = task->state() == URLSessionTaskState::Completed;
+    error = e;
+    ++completions;
+  }
+  void didReceiveResponse(const std::shared_ptr<URLSession>&, const std::shared_ptr<URLSessionDataTask>&,
+                          const std::shared_ptr<const URLResponse>& r, ResponseCompletion completion) override {
+    auto http = std::dynamic_pointer_cast<const HTTPURLResponse>(r);
+    note("response " + std::to_string(http ? http->statusCode() : 0));
+    response = r;
+    if (onResponse) return onResponse(completion);
+    completion(URLSessionResponseDisposition::Allow);
+  }
+  void didReceiveData(const std::shared_ptr<URLSession>&, const std::shared_ptr<URLSessionDataTask>&,
+                      const Data& data) override {
+    if (events.empty() || events.back() != "data") note("data");
+    body.append(data);
+  }
+  void didFinishDownloadingToURL(const std::shared_ptr<URLSession>&, const std::shared_ptr<URLSessionDownloadTask>&,
+                                 const URL& location) override {
+    note("downloaded");
+    std::ifstream in(location.path(), std::ios::binary);
+    body = Data::fromString(std::string(std::istreambuf_iterator<char>(in), {}));
+    downloadedPath = location.path();
+  }
+  void didWriteData(const std::shared_ptr<URLSession>&, const std::shared_ptr<URLSessionDownloadTask>&, std::int64_t,
+                    std::int64_t total, std::int64_t expected) override {
+    if (total == expected) note("written " + std::to_string(total));
+  }
+  std::string downloadedPath;
+};
+
+class URLSessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    delegate = std::make_shared<RecordingDelegate>();
+    storage = HTTPCookieStorage::make();
+    auto configuration = URLSessionConfiguration::ephemeralSessionConfiguration();
+    configuration.httpCookieStorage = storage;
+    configuration.httpCookieAcceptPolicy = HTTPCookieAcceptPolicy::Always;
+    session = URLSession::sessionWithConfiguration(configuration, delegate, DispatchQueue::main());
+  }
+  void TearDown() override {
+    session->invalidateAndCancel();
+    time.runUntil([&] { return delegate->invalidated; });
+  }
+
+  // Runs one task to completion on the main run loop.
+  void run(const std::shared_ptr<URLSessionTask>& task) {
+    int before = delegate->completions;
+    task->resume();
+    ASSERT_TRUE(time.runUntil([&] { return delegate->completions > before; }));
+  }
+
+  struct Answer {
+    std::optional<Data> data;
+    std::shared_ptr<const HTTPURLResponse> response;
+    std::optional<NSError> error;
+  };
+  Answer fetch(const URLRequest& request) {
+    auto answer = std::make_shared<std::optional<Answer>>();
+    session->dataTaskWithRequest(request, [answer](std::optional<Data> d, std::shared_ptr<const URLResponse> r,
+                                                   std::optional<NSError> e) {
+      EXPECT_TRUE(RunLoop::isMainThread());
+      *answer = Answer{std::move(d), std::dynamic_pointer_cast<const HTTPURLResponse>(r), std::move(e)};
+    })->resume();
+    EXPECT_TRUE(time.runUntil([&] { return answer->has_value(); }));
+    return answer->value_or(Answer{std::nullopt, nullptr, URLError(NSURLErrorUnknown)});
+  }
+
+  VirtualTime time;
+  FakeBackend server;
+  std::shared_ptr<RecordingDelegate> delegate;
+  std::shared_ptr<HTTPCookieStorage> storage;
+  std::shared_ptr<URLSession> session;
+};
+
+TEST_F(URLSessionTest, SendsMethodHeadersAndBodyExactlyAsTheRequestSays) {
+  server.reply("POST", "/items", {.status = 201, .headers = {{"X-Reply", "yes"}}, .body = "{\"id\":7}",
+                                  .contentType = "application/json; charset=utf-8"});
+  auto request = requestFor(server.url("items?a=1&b=two"));
+  request.httpMethod = "POST";
+  request.setValue("application/json", "Content-Type");
+  request.setValue("999", "Content-Length");  // wrong on purpose: the real length is sent
+  request.setValue("first", "X-Custom");
+  request.httpBody = Data::fromString("{\"name\":\"\xC3\xA9\"}");
+  auto answer = fetch(request);
+
+  ASSERT_FALSE(answer.error);
+  ASSERT_TRUE(answer.response);
+  EXPECT_EQ(answer.response->statusCode(), 201);
+  EXPECT_EQ(answer.response->valueForHTTPHeaderField("x-reply"), "yes");
+  EXPECT_EQ(answer.response->mimeType(), "application/json");
+  EXPECT_EQ(answer.response->textEncodingName(), "utf-8");
+  EXPECT_EQ(answer.data->toString(), "{\"id\":7}");
+  auto sent = server.lastRequest();
+  ASSERT_TRUE(sent);
+  EXPECT_EQ(sent->method, "POST");
+  EXPECT_EQ(sent->path, "/items");
+  EXPECT_EQ(sent->query, "a=1&b=two");
+  EXPECT_EQ(sent->body, "{\"name\":\"\xC3\xA9\"}");
+  EXPECT_EQ(sent->header("Content-Type"), "application/json");
+  EXPECT_EQ(sent->header("Content-Length"), std::to_string(sent->body.size()));
+  EXPECT_EQ(sent->header("X-Custom"), "first");
+  EXPECT_FALSE(sent->hasHeader("Expect"));
+
+  // Absent and empty bodies differ; curl adds no form content type of its own.
+  auto put = requestFor(server.url("items"));
+  put.httpMethod = "PUT";
+  fetch(put);
+  EXPECT_EQ(server.lastRequest()->method, "PUT");
+  EXPECT_FALSE(server.lastRequest()->hasHeader("Content-Length"));
+  put.httpBody = Data();
+  fetch(put);
+  EXPECT_EQ(server.lastRequest()->header("Content-Length"), "0");
+  EXPECT_FALSE(server.lastRequest()->hasHeader("Content-Type"));
+
+  // HEAD: a response and no body; a GET with an empty answer is an empty body, not nothing.
+  auto head = requestFor(server.url("items"));
+  head.httpMethod = "HEAD";
+  auto headAnswer = fetch(head);
+  EXPECT_EQ(server.lastRequest()->method, "HEAD");
+  ASSERT_TRUE(headAnswer.data);
+  EXPECT_TRUE(headAnswer.data->empty());
+  auto empty = fetch(requestFor(server.url("nothing")));
+  ASSERT_TRUE(empty.data);
+  EXPECT_TRUE(empty.data->empty());
+}
+
+TEST_F(URLSessionTest, DelegateCallbacksArriveInOrderOnTheDelegateQueue) {
+  server.reply("GET", "/big", {.body = std::string(300000, 'x'), .contentType = "application/octet-stream"});
+  auto task = session->dataTaskWithRequest(requestFor(server.url("big")));
+  EXPECT_EQ(task->state(), URLSessionTaskState::Suspended);
+  run(task);
+  EXPECT_EQ(delegate->events, (std::vector<std::string>{"response 200", "data", "complete"}));
+  EXPECT_FALSE(delegate->offMainThread);
+  EXPECT_TRUE(delegate->stateCompletedAtCompletion);
+  EXPECT_EQ(delegate->body.size(), 300000u);
+  EXPECT_EQ(task->countOfBytesReceived(), 300000);
+  EXPECT_EQ(task->countOfBytesExpectedToReceive(), 300000);
+  EXPECT_EQ(task->response(), delegate->response);
+
+  // Cancel from the response disposition: no data, one -999.
+  delegate->events.clear();
+  delegate->onResponse = [](URLSessionDelegate::ResponseCompletion c) { c(URLSessionResponseDisposition::Cancel); };
+  run(session->dataTaskWithRequest(requestFor(server.url("big"))));
+  EXPECT_EQ(delegate->events, (std::vector<std::string>{"response 200", "complete -999"}));
+
+  // A dropped disposition handler acts as Allow instead of stalling the task.
+  delegate->events.clear();
+  delegate->onResponse = [](URLSessionDelegate::ResponseCompletion) {};
+  run(session->dataTaskWithRequest(requestFor(server.url("big"))));
+  EXPECT_EQ(delegate->events, (std::vector<std::string>{"response 200", "data", "complete"}));
+}
+
+TEST_F(URLSessionTest, SequentialRequestsShareOneConnection) {
+  server.reply("POST", "/echo", {.body = "{}"});
+  for (int i = 0; i < 50; ++i) {
+    auto request = requestFor(server.url("echo"));
+    request.httpMethod = "POST";
+    request.httpBody = Data::fromString("{\"i\":" + std::to_string(i) + "}");
+    ASSERT_FALSE(fetch(request).error);
+  }
+  EXPECT_EQ(server.requestCount(), 50u);
+  EXPECT_EQ(server.connectionCount(), 1u);
+}
+
+TEST_F(URLSessionTest, TransportFailuresMapToThePlatformCodes) {
+  int closedPort;
+  {
+    FakeBackend gone;
+    closedPort = gone.port();
+  }
+  auto refused = fetch(requestFor("http://127.0.0.1:" + std::to_string(closedPort) + "/x"));
+  ASSERT_TRUE(refused.error);
+  EXPECT_EQ(refused.error->domain, NSURLErrorDomain);
+  EXPECT_EQ(refused.error->code, NSURLErrorCannotConnectToHost);
+  EXPECT_FALSE(refused.data);
+  EXPECT_FALSE(refused.response);
+  auto failing = "http://127.0.0.1:" + std::to_string(closedPort) + "/x";
+  EXPECT_EQ(*refused.error->userInfo.at(NSURLErrorFailingURLStringErrorKey).asString(), failing);
+  EXPECT_EQ(refused.error->localizedDescription(), "Could not connect to the server.");
+
+  server.reply("GET", "/drop", {.closeConnection = true});
+  EXPECT_EQ(fetch(requestFor(server.url("drop"))).error->code, NSURLErrorNetworkConnectionLost);
+  server.reply("GET", "/garbage", {.garbage = "\x01\x02 not http at all\r\n\r\n"});
+  EXPECT_EQ(fetch(requestFor(server.url("garbage"))).error->code, NSURLErrorBadServerResponse);
+  EXPECT_EQ(fetch(requestFor("ftp://127.0.0.1/file")).error->code, NSURLErrorUnsupportedURL);
+
+  server.reply("GET", "/slow", {.body = "late", .delay = 5});
+  auto slow = requestFor(server.url("slow"));
+  slow.timeoutInterval = 0.2;
+  auto timedOut = fetch(slow);
+  ASSERT_TRUE(timedOut.error);
+  EXPECT_EQ(timedOut.error->code, NSURLErrorTimedOut);
+  EXPECT_EQ(timedOut.error->localizedDescription(), "The request timed out.");
+}
+
+TEST_F(URLSessionTest, CancelDeliversCancelledOnce) {
+  server.reply("GET", "/slow", {.body = "late", .delay = 5});
+  auto task = session->dataTaskWithRequest(requestFor(server.url("slow")));
+  task->resume();
+  ASSERT_TRUE(server.waitForRequestCount(1));
+  task->cancel();
+  task->cancel();
+  EXPECT_TRUE(time.runUntil([&] { return delegate->completions == 1; }));
+  time.runUntilIdle();
+  EXPECT_EQ(delegate->events, (std::vector<std::string>{"complete -999"}));
+  EXPECT_EQ(task->state(), URLSessionTaskState::Completed);
+  EXPECT_EQ(task->error()->code, NSURLErrorCancelled);
+
+  // A task cancelled before it ever ran completes the same way.
+  auto idle = session->dataTaskWithRequest(requestFor(server.url("slow")));
+  idle->cancel();
+  EXPECT_TRUE(time.runUntil([&] { return delegate->completions == 2; }));
+  EXPECT_EQ(server.requestCount(), 1u);
+}
+
+TEST_F(URLSessionTest, RedirectsAreDecidedByTheDelegate) {
+  FakeBackend other;
+  other.reply("GET", "/landing", {.body = "landed"});
+  server.reply("POST", "/moved", {.status = 303, .headers = {{"Location", "/see"}}});
+  server.reply("GET", "/see", {.status = 302, .headers = {{"Location", other.url("landing")}}, .body = "moved"});
+
+  auto request = requestFor(server.url("moved"));
+  request.httpMethod = "POST";
+  request.setValue("Bearer secret", "Authorization");
+  request.httpBody = Data::fromString("form");
+  auto task = session->dataTaskWithRequest(request);
+  run(task);
+  EXPECT_EQ(delegate->events,
+            (std::vector<std::string>{"sent 4", "redirect 303", "redirect 302", "response 200", "data", "complete"}));
+  auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  // 303 turns the POST into a GET without body; the same host keeps the credentials.
+  EXPECT_EQ(requests[1].method, "GET");
+  EXPECT_EQ(requests[1].body, "");
+  EXPECT_EQ(requests[1].header("Authorization"), "Bearer secret");
+  // Another port is another origin: "Authorization" stays behind.
+  ASSERT_TRUE(other.lastRequest());
+  EXPECT_FALSE(other.lastRequest()->hasHeader("Authorization"));
+  EXPECT_EQ(delegate->body.toString(), "landed");
+  EXPECT_EQ(task->currentRequest()->url->absoluteString(), other.url("landing"));
+
+  // Refusing delivers the 3xx itself, with its body.
+  delegate->events.clear();
+  delegate->body = {};
+  delegate->onRedirect = [](const URLRequest&, URLSessionDelegate::RedirectCompletion c) { c(std::nullopt); };
+  run(session->dataTaskWithRequest(requestFor(server.url("see"))));
+  EXPECT_EQ(delegate->events, (std::vector<std::string>{"redirect 302", "response 302", "data", "complete"}));
+  EXPECT_EQ(delegate->body.toString(), "moved");
+
+  // A loop ends with too many redirects.
+  delegate->onRedirect = nullptr;
+  server.reply("GET", "/loop", {.status = 302, .headers = {{"Location", "/loop"}}});
+  run(session->dataTaskWithRequest(requestFor(server.url("loop"))));
+  EXPECT_EQ(delegate->error->code, NSURLErrorHTTPTooManyRedirects);
+}
+
+TEST_F(URLSessionTest, CookiesAreStoredAndSentBack) {
+  server.reply("GET", "/login",
+               {.headers = {{"Set-Cookie", "session=abc; Path=/; HttpOnly"},
+                            {"Set-Cookie", "evil=1; Domain=example.com"},
+                            {"Set-Cookie", "theme=dark; Max-Age=3600"}}});
+  fetch(requestFor(server.url("login")));
+  auto cookies = storage->cookies();
+  ASSERT_EQ(cookies.size(), 2u);
+  EXPECT_EQ(cookies[0].name, "session");
+  EXPECT_TRUE(cookies[0].isHTTPOnly);
+  EXPECT_EQ(cookies[0].domain, "127.0.0.1");
+
+  fetch(requestFor(server.url("profile")));
+  EXPECT_EQ(server.lastRequest()->header("Cookie"), "session=abc; theme=dark");
+
+  auto noCookies = requestFor(server.url("profile"));
+  noCookies.httpShouldHandleCookies = false;
+  fetch(noCookies);
+  EXPECT_FALSE(server.lastRequest()->hasHeader("Cookie"));
+}
+
+TEST_F(URLSessionTest, BasicChallengeIsAnsweredByTheDelegate) {
+  ScriptedReply denied{.status = 401, .headers = {{"WWW-Authenticate", "Basic realm=\"quiz\""}}, .body = "denied"};
+  server.replies("GET", "/private", {denied, denied, {.body = "secret"}});
+  std::vector<long> failureCounts;
+  delegate->onChallenge = [&](const URLAuthenticationChallenge& c, URLSessionDelegate::ChallengeCompletion done) {
+    EXPECT_EQ(c.protectionSpace.realm, "quiz");
+    EXPECT_EQ(c.protectionSpace.port, server.port());
+    failureCounts.push_back(c.previousFailureCount);
+    done(URLSessionAuthChallengeDisposition::UseCredential, URLCredential::credentialWithUser("ann", "pw"));
+  };
+  run(session->dataTaskWithRequest(requestFor(server.url("private"))));
+  EXPECT_EQ(failureCounts, (std::vector<long>{0, 1}));
+  EXPECT_EQ(delegate->body.toString(), "secret");
+  EXPECT_EQ(server.lastRequest()->header("Authorization"), "Basic YW5uOnB3");  // ann:pw
+
+  // Default handling without a credential hands over the 401 as the answer.
+  delegate->onChallenge = nullptr;
+  delegate->body = {};
+  server.reply("GET", "/private", denied);
+  run(session->dataTaskWithRequest(requestFor(server.url("private"))));
+  EXPECT_EQ(std::dynamic_pointer_cast<const HTTPURLResponse>(delegate->response)->statusCode(), 401);
+  EXPECT_EQ(delegate->body.toString(), "denied");
+  EXPECT_FALSE(delegate->error);
+}
+
+TEST_F(URLSessionTest, SelfSignedServerIsRefusedUnlessTrustIsAcceptedUnevaluated) {
+  auto certificate = SelfSignedCertificate::make();
+  if (!certificate) GTEST_SKIP() << "openssl is not available";
+  FakeBackend tls(FakeBackend::TLS{certificate->certificatePath(), certificate->privateKeyPath()});
+  tls.reply("GET", "/hello", {.body = "over tls"});
+
+  run(session->dataTaskWithRequest(requestFor(tls.url("hello"))));
+  ASSERT_TRUE(delegate->error);
+  EXPECT_EQ(delegate->error->code, NSURLErrorServerCertificateUntrusted);
+  EXPECT_EQ(delegate->events.front(), "challenge NSURLAuthenticationMethodServerTrust 0");
+
+  // Evaluating the trust keeps verification on.
+  delegate->onChallenge = [](const URLAuthenticationChallenge& c, URLSessionDelegate::ChallengeCompletion done) {
+    c.protectionSpace.serverTrust->evaluate();
+    done(URLSessionAuthChallengeDisposition::UseCredential, URLCredential::credentialForTrust(c.protectionSpace.serverTrust));
+  };
+  run(session->dataTaskWithRequest(requestFor(tls.url("hello"))));
+  EXPECT_EQ(delegate->error->code, NSURLErrorServerCertificateUntrusted);
+
+  delegate->onChallenge = [](const URLAuthenticationChallenge& c, URLSessionDelegate::ChallengeCompletion done) {
+    done(URLSessionAuthChallengeDisposition::UseCredential, URLCredential::credentialForTrust(c.protectionSpace.serverTrust));
+  };
+  delegate->body = {};
+  run(session->dataTaskWithRequest(requestFor(tls.url("hello"))));
+  EXPECT_FALSE(delegate->error);
+  EXPECT_EQ(delegate->body.toString(), "over tls");
+}
+
+TEST_F(URLSessionTest, UploadsAndDownloads) {
+  server.reply("PUT", "/file", {.status = 307, .headers = {{"Location", "/file2"}}});
+  server.reply("PUT", "/file2", {.body = "stored"});
+  auto request = requestFor(server.url("file"));
+  request.httpMethod = "PUT";
+  int streamsGiven = 0;
+  delegate->onNeedStream = [&](URLSessionDelegate::BodyStreamCompletion done) {
+    ++streamsGiven;
+    done(InputStream::inputStreamWithData(Data::fromString("streamed body")));
+  };
+  run(session->uploadTaskWithStreamedRequest(request));
+  // The 307 resends the body, from a fresh stream.
+  EXPECT_EQ(streamsGiven, 2);
+  ASSERT_EQ(server.requestCount(), 2u);
+  EXPECT_EQ(server.requests()[1].body, "streamed body");
+  EXPECT_EQ(server.requests()[1].header("Transfer-Encoding"), "chunked");
+  EXPECT_EQ(delegate->body.toString(), "stored");
+
+  auto path = std::filesystem::temp_directory_path() / ("net_upload_" + std::to_string(::getpid()));
+  std::ofstream(path) << "file body";
+  delegate->events.clear();
+  auto post = requestFor(server.url("upload"));
+  post.httpMethod = "POST";
+  auto upload = session->uploadTaskWithRequest(post, URL::fileURLWithPath(path.string()));
+  run(upload);
+  std::filesystem::remove(path);
+  EXPECT_EQ(server.lastRequest()->body, "file body");
+  EXPECT_EQ(upload->countOfBytesSent(), 9);
+  EXPECT_EQ(delegate->events.front(), "sent 9");
+
+  server.reply("GET", "/download", {.body = std::string(100000, 'd'), .contentType = "application/octet-stream"});
+  delegate->events.clear();
+  run(session->downloadTaskWithRequest(requestFor(server.url("download"))));
+  EXPECT_EQ(delegate->events, (std::vector<std::string>{"written 100000", "downloaded", "complete"}));
+  EXPECT_EQ(delegate->body.size(), 100000u);
+  EXPECT_FALSE(std::filesystem::exists(delegate->downloadedPath));
+}
+
+TEST_F(URLSessionTest, InvalidationWaitsForTasksThenReleasesTheDelegate) {
+  server.reply("GET", "/slow", {.body = "done", .delay = 0.1});
+  auto task = session->dataTaskWithRequest(requestFor(server.url("slow")));
+  task->resume();
+  session->finishTasksAndInvalidate();
+  std::weak_ptr<RecordingDelegate> weak = delegate;
+  auto recorder = delegate;
+  delegate.reset();
+  ASSERT_TRUE(time.runUntil([&] { return recorder->invalidated; }));
+  EXPECT_EQ(recorder->events, (std::vector<std::string>{"response 200", "data", "complete", "invalid"}));
+  EXPECT_FALSE(session->delegate());
+
+  // No new work after invalidation: a new task is born cancelled.
+  bool done = false;
+  std::optional<NSError> error;
+  session->dataTaskWithRequest(requestFor(server.url("slow")), [&](auto, auto, std::optional<NSError> e) {
+    error = e;
+    done = true;
+  })->resume();
+  ASSERT_TRUE(time.runUntil([&] { return done; }));
+  EXPECT_EQ(error->code, NSURLErrorCancelled);
+  recorder.reset();
+  EXPECT_TRUE(weak.expired());
+  delegate = std::make_shared<RecordingDelegate>();
+  delegate->invalidated = true;
+}
+
+}  // namespace

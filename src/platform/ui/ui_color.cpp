@@ -6,7 +6,7 @@
 #include <fmt/format.h>
 
 namespace {
-double clamp01(double v) { return std::clamp(v, 0.0, 1.0); }
+double clamp01(double v) { return std::isnan(v) ? 0.0 : std::clamp(v, 0.0, 1.0); }
 }  // namespace
 
 UIColor UIColor::colorWithRed(double red, double green, double blue, double alpha) {
@@ -18,7 +18,7 @@ UIColor UIColor::colorWithWhite(double white, double alpha) {
 }
 
 UIColor UIColor::colorWithHue(double hue, double saturation, double brightness, double alpha) {
-  double h = hue - std::floor(hue);
+  double h = std::isfinite(hue) ? hue - std::floor(hue) : 0;
   double s = clamp01(saturation);
   double v = clamp01(brightness);
   if (s == 0) return colorWithRed(v, v, v, alpha);

@@ -108,7 +108,7 @@ std::optional<Data> blankPng(std::uint32_t width, std::uint32_t height) {
 }
 
 // Pictures larger than this are not synthesised (the blank PNG is kept in memory).
-constexpr double kMaxBlankPixels = 16.0 * 1024 * 1024;
+constexpr double kMaxBlankPixels = 4.0 * 1024 * 1024;
 
 }  // namespace
 

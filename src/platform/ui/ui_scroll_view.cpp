@@ -56,8 +56,15 @@ bool UIScrollView::isHorizontalPaging() const { return contentSize_.width > boun
 
 int UIScrollView::currentPage() const {
   CGSize b = bounds().size;
-  if (isHorizontalPaging()) return b.width > 0 ? static_cast<int>(contentOffset_.x / b.width) : 0;
-  return b.height > 0 ? static_cast<int>(contentOffset_.y / b.height) : 0;
+  double page = 0;
+  if (isHorizontalPaging()) {
+    page = b.width > 0 ? contentOffset_.x / b.width : 0;
+  } else {
+    page = b.height > 0 ? contentOffset_.y / b.height : 0;
+  }
+  // Offsets are set freely in code: keep absurd ones from overflowing the page number.
+  if (std::isnan(page)) return 0;
+  return static_cast<int>(std::clamp(page, -1e9, 1e9));
 }
 
 bool UIScrollView::dragToContentOffset(CGPoint target) {
@@ -132,6 +139,6 @@ bool UIScrollView::pullToRefresh() {
 void UIScrollView::renderSelf(TextCanvas& canvas) const {
   CGSize b = bounds().size;
   if (!pagingEnabled_ || !isHorizontalPaging() || b.width <= 0) return;
-  int pages = static_cast<int>(std::ceil(contentSize_.width / b.width));
+  int pages = static_cast<int>(std::min(std::ceil(contentSize_.width / b.width), 1e9));
   canvas.line(fmt::format("(page {}/{})", currentPage() + 1, pages));
 }

@@ -44,9 +44,12 @@ std::shared_ptr<UITextField> UISearchBar::searchTextField() const {
     field_->setPlaceholder(placeholder_);
     fieldDelegate_ = std::make_shared<FieldDelegate>(*self);
     field_->setDelegate(fieldDelegate_);
+    std::weak_ptr<UIResponder> weakBar = self->weak_from_this();
     field_->addTarget(
-        [self](UIControl& sender, const UIEvent*) {
-          if (auto d = self->delegate()) d->textDidChange(*self, static_cast<UITextField&>(sender).text().value_or(""));
+        [weakBar](UIControl& sender, const UIEvent*) {
+          auto bar = std::static_pointer_cast<UISearchBar>(weakBar.lock());
+          if (!bar) return;  // the field outlived its bar
+          if (auto d = bar->delegate()) d->textDidChange(*bar, static_cast<UITextField&>(sender).text().value_or(""));
         },
         UIControlEvents::EditingChanged);
     self->addSubview(field_);

@@ -134,4 +134,11 @@ TEST(UISearchBarTest, UserEditsReachTheDelegateButCodeChangesDoNot) {
   EXPECT_FALSE(bar->isFirstResponder());
   EXPECT_EQ(delegate->ends, 1);
   EXPECT_EQ(bar->text(), "ab");
+
+  // The field may outlive its bar: edits then reach nobody.
+  auto field = bar->searchTextField();
+  root.reset();
+  bar.reset();
+  EXPECT_TRUE(field->typeText("x"));
+  EXPECT_EQ(delegate->texts.size(), 3u);
 }

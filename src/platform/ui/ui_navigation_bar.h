@@ -6,12 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/ui/ns_attributed_string.h"
 #include "platform/ui/ui_image.h"
 #include "platform/ui/ui_navigation_item.h"
 #include "platform/ui/ui_view.h"
-
-// Keys of text attribute dictionaries.
-inline constexpr const char* NSForegroundColorAttributeName = "NSColor";
 
 enum class UIBarMetrics { Default = 0, Compact = 1, DefaultPrompt = 101, CompactPrompt = 102 };
 enum class UIBarStyle { Default = 0, Black = 1 };

@@ -1,0 +1,409 @@
+#include "platform/ui/console_driver.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <deque>
+#include <fstream>
+#include <istream>
+#include <mutex>
+#include <optional>
+#include <ostream>
+#include <sstream>
+#include <thread>
+
+#include "platform/foundation/date.h"
+#include "platform/foundation/run_loop.h"
+#include "platform/foundation/url.h"
+#include "platform/ui/render.h"
+#include "platform/ui/screen_renderer.h"
+#include "platform/ui/ui_alert_controller.h"
+#include "platform/ui/ui_application.h"
+#include "platform/ui/ui_collection_view.h"
+#include "platform/ui/ui_control.h"
+#include "platform/ui/ui_gesture_recognizer.h"
+#include "platform/ui/ui_navigation_controller.h"
+#include "platform/ui/ui_search_bar.h"
+#include "platform/ui/ui_tab_bar_controller.h"
+#include "platform/ui/ui_table_view.h"
+#include "platform/ui/ui_text_field.h"
+#include "platform/ui/ui_window.h"
+
+namespace {
+
+std::string trim(const std::string& s) {
+  auto begin = s.find_first_not_of(" \t\r\n");
+  if (begin == std::string::npos) return "";
+  auto end = s.find_last_not_of(" \t\r\n");
+  return s.substr(begin, end - begin + 1);
+}
+
+// First word, and the rest of the text without its leading blanks.
+std::pair<std::string, std::string> splitFirst(const std::string& text) {
+  auto t = trim(text);
+  auto space = t.find_first_of(" \t");
+  if (space == std::string::npos) return {t, ""};
+  return {t.substr(0, space), trim(t.substr(space))};
+}
+
+std::vector<std::string> words(const std::string& text) {
+  std::istringstream in(text);
+  std::vector<std::string> out;
+  for (std::string w; in >> w;) out.push_back(w);
+  return out;
+}
+
+std::optional<int> parseIndex(const std::string& text) {
+  if (text.empty() || text.size() > 9) return std::nullopt;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+  }
+  return std::stoi(text);
+}
+
+// The controllers the user sees, from the top of the presented chain down through the shown child
+// of each container.
+std::vector<std::shared_ptr<UIViewController>> visiblePath(const UIWindow& window) {
+  std::vector<std::shared_ptr<UIViewController>> path;
+  auto c = window.topPresentedViewController();
+  while (c) {
+    path.push_back(c);
+    std::shared_ptr<UIViewController> shown;
+    if (auto* nav = dynamic_cast<UINavigationController*>(c.get())) {
+      shown = nav->topViewController();
+    } else if (auto* tabs = dynamic_cast<UITabBarController*>(c.get())) {
+      shown = tabs->selectedViewController();
+    }
+    c = shown;
+  }
+  return path;
+}
+
+void collectOnScreen(const std::shared_ptr<UIViewController>& c, std::vector<std::shared_ptr<UIViewController>>& out) {
+  out.push_back(c);
+  for (const auto& child : c->childViewControllersOnScreen()) collectOnScreen(child, out);
+}
+
+// Depth-first, the first visible view of type T.
+template <class T>
+std::shared_ptr<T> findFirst(const std::shared_ptr<UIView>& root) {
+  if (!root || root->isHidden()) return nullptr;
+  if (auto typed = std::dynamic_pointer_cast<T>(root)) return typed;
+  for (const auto& sub : root->subviews()) {
+    if (auto found = findFirst<T>(sub)) return found;
+  }
+  return nullptr;
+}
+
+std::shared_ptr<UIAlertController> openAlert(const UIWindow& window) {
+  return std::dynamic_pointer_cast<UIAlertController>(window.topPresentedViewController());
+}
+
+// Where names are looked up: the view of the top of the presented chain.
+std::shared_ptr<UIView> searchRoot(const UIWindow& window) {
+  auto top = window.topPresentedViewController();
+  if (top && top->viewIfLoaded() && top->viewIfLoaded()->window()) return top->viewIfLoaded();
+  return nullptr;
+}
+
+std::shared_ptr<UIView> findView(const UIWindow& window, const std::string& name) {
+  auto top = window.topPresentedViewController();
+  auto root = searchRoot(window);
+  if (!top || !root) return nullptr;
+  std::vector<std::shared_ptr<UIViewController>> onScreen;
+  collectOnScreen(top, onScreen);
+  for (const auto& c : onScreen) {
+    auto v = c->outlet(name);
+    if (v && v->window() && v->isVisibleInTree()) return v;
+  }
+  return root->viewWithAccessibilityIdentifier(name);
+}
+
+std::shared_ptr<UINavigationController> visibleNavigationController(const UIWindow& window) {
+  auto path = visiblePath(window);
+  for (auto it = path.rbegin(); it != path.rend(); ++it) {
+    if (auto nav = std::dynamic_pointer_cast<UINavigationController>(*it)) return nav;
+  }
+  return nullptr;
+}
+
+std::shared_ptr<UIBarButtonItem> findBarButtonItem(const UIWindow& window, const std::string& name) {
+  auto nav = visibleNavigationController(window);
+  if (!nav || !nav->isViewLoaded() || nav->navigationBar()->isHidden()) return nullptr;
+  for (const auto& item : nav->navigationBar()->visibleBarButtonItems()) {
+    if (item->displayTitle() == name || item->accessibilityIdentifier() == name) return item;
+  }
+  return nullptr;
+}
+
+constexpr const char* kAlertOpen = "An alert is open: answer it with 'alert BUTTON'";
+
+}  // namespace
+
+ConsoleDriver::ConsoleDriver(std::ostream& out, std::shared_ptr<UIWindow> window)
+    : out_(out), window_(std::move(window)), settle_([] { RunLoop::main().runUntilIdle(); }) {}
+
+ConsoleDriver::~ConsoleDriver() = default;
+
+std::shared_ptr<UIWindow> ConsoleDriver::window() const {
+  return window_ ? window_ : UIApplication::sharedApplication()->keyWindow();
+}
+
+std::string ConsoleDriver::screen() const {
+  auto w = window();
+  if (!w) return "(no window)\n";
+  return ScreenRenderer::render(*w);
+}
+
+void ConsoleDriver::message(const std::string& text) { out_ << "! " << text << "\n"; }
+
+void ConsoleDriver::printScreen() {
+  out_ << screen();
+  out_.flush();
+}
+
+bool ConsoleDriver::execute(const std::string& line) {
+  if (quit_) return false;
+  auto text = trim(line);
+  if (text.empty() || text[0] == '#') return true;
+  if (echo_) out_ << "> " << text << "\n";
+  auto [command, arguments] = splitFirst(text);
+  runCommand(command, arguments);
+  if (quit_) {
+    out_.flush();
+    return false;
+  }
+  if (settle_) settle_();
+  printScreen();
+  return true;
+}
+
+void ConsoleDriver::runCommand(const std::string& command, const std::string& arguments) {
+  if (!window() && command != "quit" && command != "wait" && command != "show" && command != "open") {
+    message("There is no window to drive");
+    return;
+  }
+  if (command == "tap") {
+    tap(arguments);
+  } else if (command == "type") {
+    type(arguments);
+  } else if (command == "select") {
+    select(words(arguments));
+  } else if (command == "swipe") {
+    swipe(arguments);
+  } else if (command == "tab") {
+    tab(arguments);
+  } else if (command == "back") {
+    back();
+  } else if (command == "alert") {
+    alert(arguments);
+  } else if (command == "open") {
+    open(arguments);
+  } else if (command == "wait") {
+    wait(arguments);
+  } else if (command == "show") {
+  } else if (command == "quit") {
+    quit_ = true;
+  } else {
+    message("Unknown command '" + command +
+            "'. Commands: tap NAME, type NAME TEXT, select [SECTION] ROW, swipe ROW ACTION, tab N, back, "
+            "alert BUTTON, open URL, wait SECONDS, show, quit");
+  }
+}
+
+bool ConsoleDriver::touchesBlocked() {
+  if (ScreenRenderer::overlayBlocksTouches()) {
+    message("The screen does not take touches now");
+    return true;
+  }
+  return false;
+}
+
+void ConsoleDriver::tap(const std::string& name) {
+  if (name.empty()) return message("Usage: tap NAME");
+  auto w = window();
+  if (touchesBlocked()) return;
+  if (auto view = findView(*w, name)) {
+    if (auto control = std::dynamic_pointer_cast<UIControl>(view)) {
+      if (!control->tap()) message("'" + name + "' cannot be tapped now");
+      return;
+    }
+    if (!view->canReceiveTouches()) return message("'" + name + "' cannot be tapped now");
+    UIGestureRecognizer::deliverTap(*view);
+    return;
+  }
+  if (openAlert(*w)) return message(kAlertOpen);
+  if (auto item = findBarButtonItem(*w, name)) {
+    auto nav = visibleNavigationController(*w);
+    if (!nav->navigationBar()->canReceiveTouches() || !item->tap()) message("'" + name + "' cannot be tapped now");
+    return;
+  }
+  message("Nothing named '" + name + "' on screen");
+}
+
+void ConsoleDriver::type(const std::string& arguments) {
+  auto [name, text] = splitFirst(arguments);
+  if (name.empty()) return message("Usage: type NAME TEXT");
+  auto w = window();
+  if (touchesBlocked()) return;
+  auto view = findView(*w, name);
+  if (!view) return message(openAlert(*w) ? kAlertOpen : "Nothing named '" + name + "' on screen");
+  bool typed = false;
+  if (auto field = std::dynamic_pointer_cast<UITextField>(view)) {
+    typed = field->typeText(text);
+  } else if (auto bar = std::dynamic_pointer_cast<UISearchBar>(view)) {
+    typed = bar->typeText(text);
+  } else {
+    return message("'" + name + "' is not a text field");
+  }
+  if (!typed) message("'" + name + "' does not take text now");
+}
+
+void ConsoleDriver::select(const std::vector<std::string>& args) {
+  std::optional<int> section = 0;
+  std::optional<int> row;
+  if (args.size() == 1) {
+    row = parseIndex(args[0]);
+  } else if (args.size() == 2) {
+    section = parseIndex(args[0]);
+    row = parseIndex(args[1]);
+  }
+  if (!section || !row) return message("Usage: select ROW, or select SECTION ROW");
+  auto w = window();
+  if (openAlert(*w)) return message(kAlertOpen);
+  if (touchesBlocked()) return;
+  auto root = searchRoot(*w);
+  NSIndexPath indexPath{*section, *row};
+  if (auto table = findFirst<UITableView>(root)) {
+    if (!table->tapRowAtIndexPath(indexPath)) message("Row " + std::to_string(*row) + " cannot be selected");
+    return;
+  }
+  if (auto collection = findFirst<UICollectionView>(root)) {
+    if (!collection->tapItemAtIndexPath(indexPath)) message("Item " + std::to_string(*row) + " cannot be selected");
+    return;
+  }
+  message("There is no table on screen");
+}
+
+void ConsoleDriver::swipe(const std::string& arguments) {
+  auto [rowText, action] = splitFirst(arguments);
+  auto row = parseIndex(rowText);
+  if (!row || action.empty()) return message("Usage: swipe ROW ACTION");
+  auto w = window();
+  if (openAlert(*w)) return message(kAlertOpen);
+  if (touchesBlocked()) return;
+  auto table = findFirst<UITableView>(searchRoot(*w));
+  if (!table) return message("There is no table on screen");
+  if (!table->performRowAction(NSIndexPath{0, *row}, action)) {
+    message("Row " + rowText + " has no action '" + action + "'");
+  }
+}
+
+void ConsoleDriver::tab(const std::string& argument) {
+  auto index = parseIndex(argument);
+  if (!index) return message("Usage: tab N");
+  auto w = window();
+  if (openAlert(*w)) return message(kAlertOpen);
+  if (touchesBlocked()) return;
+  std::shared_ptr<UITabBarController> tabs;
+  for (const auto& c : visiblePath(*w)) {
+    if ((tabs = std::dynamic_pointer_cast<UITabBarController>(c))) break;
+  }
+  if (!tabs) return message("There is no tab bar on screen");
+  if (!tabs->tapTabAtIndex(static_cast<std::size_t>(*index))) message("Tab " + argument + " cannot be selected");
+}
+
+void ConsoleDriver::back() {
+  auto w = window();
+  if (openAlert(*w)) return message(kAlertOpen);
+  if (touchesBlocked()) return;
+  auto nav = visibleNavigationController(*w);
+  if (!nav || !nav->tapBackButton()) message("There is no back button");
+}
+
+void ConsoleDriver::alert(const std::string& title) {
+  auto w = window();
+  auto alertController = openAlert(*w);
+  if (!alertController) return message("No alert is open");
+  if (touchesBlocked()) return;
+  if (!alertController->tapActionWithTitle(title)) message("The alert has no button '" + title + "'");
+}
+
+void ConsoleDriver::open(const std::string& text) {
+  auto url = URL::URLWithString(text);
+  if (text.empty() || !url || !url->scheme()) return message("Not a URL: '" + text + "'");
+  bool handled = UIApplication::sharedApplication()->deliverOpenURL(*url);
+  message(handled ? "The application opened the URL" : "The application did not open the URL");
+}
+
+void ConsoleDriver::wait(const std::string& argument) {
+  char* end = nullptr;
+  double seconds = std::strtod(argument.c_str(), &end);
+  if (argument.empty() || end == argument.c_str() || *end != '\0' || !std::isfinite(seconds) || seconds < 0) {
+    return message("Usage: wait SECONDS");
+  }
+  if (currentClock()->isVirtual()) {
+    RunLoop::main().advance(seconds);
+    return;
+  }
+  auto deadline = Date::now().dateByAddingTimeInterval(seconds);
+  for (double left = seconds; left > 0; left = deadline.timeIntervalSinceNow()) RunLoop::main().runOnce(left);
+}
+
+void ConsoleDriver::run(std::istream& in) {
+  if (settle_) settle_();
+  printScreen();
+  for (std::string line; !quit_ && std::getline(in, line);) execute(line);
+}
+
+bool ConsoleDriver::runScriptFile(const std::string& path) {
+  std::ifstream in(path);
+  if (!in) return false;
+  run(in);
+  return true;
+}
+
+void ConsoleDriver::runInteractive(std::istream& in) {
+  struct Input {
+    std::mutex mutex;
+    std::deque<std::string> lines;
+    bool ended = false;
+  };
+  auto input = std::make_shared<Input>();
+  // The reader may stay blocked on the stream after quit; it owns nothing of the driver.
+  std::thread([input, &in] {
+    for (std::string line; std::getline(in, line);) {
+      {
+        std::lock_guard lock(input->mutex);
+        input->lines.push_back(line);
+      }
+      RunLoop::main().post([] {});
+    }
+    {
+      std::lock_guard lock(input->mutex);
+      input->ended = true;
+    }
+    RunLoop::main().post([] {});
+  }).detach();
+
+  if (settle_) settle_();
+  printScreen();
+  while (!quit_) {
+    std::optional<std::string> line;
+    bool ended = false;
+    {
+      std::lock_guard lock(input->mutex);
+      if (!input->lines.empty()) {
+        line = std::move(input->lines.front());
+        input->lines.pop_front();
+      }
+      ended = input->ended;
+    }
+    if (line) {
+      execute(*line);
+    } else if (ended) {
+      break;
+    } else {
+      RunLoop::main().runOnce(0.25);
+    }
+  }
+}

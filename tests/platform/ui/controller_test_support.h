@@ -1,0 +1,62 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/ui/ui_application.h"
+#include "platform/ui/ui_device.h"
+#include "platform/ui/ui_screen.h"
+#include "platform/ui/ui_storyboard_segue.h"
+#include "platform/ui/ui_view_controller.h"
+#include "support/virtual_time.h"
+
+using EventLog = std::shared_ptr<std::vector<std::string>>;
+
+// A controller that writes every life-cycle call into a shared log as "<name>.<call>".
+class Recorder : public UIViewController {
+ public:
+  Recorder() : Recorder("vc", std::make_shared<std::vector<std::string>>()) {}
+  Recorder(std::string name, EventLog log) : name_(std::move(name)), log_(std::move(log)) {}
+
+  void viewDidLoad() override { note("viewDidLoad"); }
+  void viewWillAppear(bool) override { note("viewWillAppear"); }
+  void viewDidAppear(bool) override { note("viewDidAppear"); }
+  void viewWillDisappear(bool) override { note("viewWillDisappear"); }
+  void viewDidDisappear(bool) override { note("viewDidDisappear"); }
+  void prepareForSegue(const UIStoryboardSegue& segue, const std::shared_ptr<void>&) override {
+    note("prepareForSegue " + segue.identifier().value_or("") +
+         (segue.destinationViewController()->isViewLoaded() ? " (loaded)" : ""));
+  }
+
+  void note(const std::string& what) { log_->push_back(name_ + "." + what); }
+  const EventLog& log() const { return log_; }
+
+ private:
+  std::string name_;
+  EventLog log_;
+};
+
+// Fresh toolkit globals and a virtual clock for every test.
+class ControllerTest : public ::testing::Test {
+ protected:
+  ControllerTest() {
+    UIApplication::resetSharedApplication();
+    UIScreen::resetMainScreen();
+    UIDevice::resetCurrentDevice();
+    UIViewController::clearPresentationRefusals();
+  }
+
+  std::shared_ptr<Recorder> recorder(const std::string& name) { return std::make_shared<Recorder>(name, log); }
+  // The log so far, emptied.
+  std::vector<std::string> take() {
+    auto out = *log;
+    log->clear();
+    return out;
+  }
+
+  VirtualTime time;
+  EventLog log = std::make_shared<std::vector<std::string>>();
+};

@@ -1,5 +1,7 @@
 #include "platform/ui/ui_collection_view.h"
 
+#include <set>
+
 #include <fmt/format.h>
 
 #include "platform/foundation/fatal_error.h"
@@ -214,8 +216,10 @@ void UICollectionView::render(TextCanvas& canvas) const {
 }
 
 void UICollectionView::renderSubviews(TextCanvas& canvas) const {
+  std::set<const UIView*> cells;
+  for (const auto& c : grid_.visibleCells()) cells.insert(c.get());
   for (const auto& v : subviews()) {
-    if (!grid_.indexPathForCell(*v)) v->render(canvas);
+    if (!cells.count(v.get())) v->render(canvas);
   }
   for (const auto& ip : grid_.visiblePaths()) {
     if (auto text = grid_.renderLine(ip); !text.empty()) canvas.line(text);

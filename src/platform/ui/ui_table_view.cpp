@@ -1,6 +1,7 @@
 #include "platform/ui/ui_table_view.h"
 
 #include <algorithm>
+#include <set>
 
 #include <fmt/format.h>
 
@@ -293,13 +294,13 @@ void UITableView::render(TextCanvas& canvas) const {
 }
 
 void UITableView::renderSubviews(TextCanvas& canvas) const {
-  auto isSectionView = [&](const std::shared_ptr<UIView>& v) {
-    return v == tableHeaderView_ || v == tableFooterView_ || grid_.indexPathForCell(*v) ||
-           std::find(headerViews_.begin(), headerViews_.end(), v) != headerViews_.end() ||
-           std::find(footerViews_.begin(), footerViews_.end(), v) != footerViews_.end();
-  };
+  // Other subviews (a refresh control) first; the table's own parts follow in table order.
+  std::set<const UIView*> parts{tableHeaderView_.get(), tableFooterView_.get()};
+  for (const auto& c : grid_.visibleCells()) parts.insert(c.get());
+  for (const auto& v : headerViews_) parts.insert(v.get());
+  for (const auto& v : footerViews_) parts.insert(v.get());
   for (const auto& v : subviews()) {
-    if (!isSectionView(v)) v->render(canvas);
+    if (!parts.count(v.get())) v->render(canvas);
   }
   if (tableHeaderView_) tableHeaderView_->render(canvas);
   auto ds = dataSource_.lock();

@@ -189,13 +189,4 @@ TEST(DispatchGroupDeathTest, LeaveWithoutEnterStops) {
   EXPECT_DEATH(group.leave(), "without a matching enter");
 }
 
-TEST(DispatchOnceTest, RunsExactlyOnceAcrossThreads) {
-  static DispatchOnce once;
-  std::atomic<int> calls{0};
-  std::vector<std::thread> threads;
-  for (int i = 0; i < 8; ++i) threads.emplace_back([&] { dispatchOnce(once, [&] { ++calls; }); });
-  for (auto& t : threads) t.join();
-  EXPECT_EQ(calls, 1);
-}
-
 }  // namespace

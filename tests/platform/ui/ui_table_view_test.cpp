@@ -5,6 +5,7 @@
 #include "platform/ui/render.h"
 #include "platform/ui/ui_gesture_recognizer.h"
 #include "platform/ui/ui_label.h"
+#include "platform/ui/ui_refresh_control.h"
 
 namespace {
 
@@ -193,6 +194,43 @@ TEST(UITableViewTest, SwipedRowsOfferTheDelegatesActions) {
   EXPECT_TRUE(f.table->performRowAction({1, 2}, "Docs"));  // no handler: nothing happens, no crash
   EXPECT_FALSE(f.table->performRowAction({1, 2}, "Delete"));
   EXPECT_FALSE(f.table->performRowAction({0, 0}, "Quiz"));
+}
+
+TEST(UITableViewTest, SectionHeaderViewsFollowTheSectionsAndRefreshHooksUp) {
+  struct Headers : Rows {
+    std::shared_ptr<UIView> viewForHeaderInSection(UITableView&, int section) override {
+      ++asked;
+      if (section == 0) return nullptr;
+      auto title = UILabel::make();
+      title->setText("Curricula");
+      return title;
+    }
+    int asked = 0;
+  };
+  auto rows = std::make_shared<Headers>();
+  auto table = UITableView::make();
+  table->registerClass<CountingCell>("row");
+  table->setDataSource(rows);
+  table->setDelegate(rows);
+  EXPECT_EQ(table->headerViewForSection(0), nullptr);
+  auto header = table->headerViewForSection(1);
+  ASSERT_NE(header, nullptr);
+  EXPECT_EQ(header->superview(), table);
+  table->reloadRowsAtIndexPaths({NSIndexPath{1, 0}}, UITableViewRowAnimation::None);
+  EXPECT_EQ(table->headerViewForSection(1), header);  // rows alone do not ask again
+  rows->sections.pop_back();
+  table->reloadData();
+  EXPECT_EQ(rows->asked, 3);
+  EXPECT_EQ(header->superview(), nullptr);
+  EXPECT_EQ(table->headerViewForSection(1), nullptr);
+
+  auto refresh = UIRefreshControl::make();
+  table->setRefreshControl(refresh);
+  EXPECT_EQ(table->refreshControl(), refresh);
+  EXPECT_TRUE(table->pullToRefresh());
+  TextCanvas canvas;
+  table->render(canvas);
+  EXPECT_EQ(canvas.text(), "(refreshing)\n== Section 0 ==\n0. Intro\n");  // no view: the title
 }
 
 TEST(UITableViewTest, RendersHeadersRowsAndStates) {

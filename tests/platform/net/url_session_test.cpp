@@ -233,6 +233,14 @@ TEST_F(URLSessionTest, SequentialRequestsShareOneConnection) {
   }
   EXPECT_EQ(server.requestCount(), 50u);
   EXPECT_EQ(server.connectionCount(), 1u);
+
+  // Many at once: each gets its own answer.
+  server.reply("GET", "/slow", {.body = "s", .delay = 0.05});
+  std::vector<std::shared_ptr<URLSessionTask>> tasks;
+  for (int i = 0; i < 8; ++i) tasks.push_back(session->dataTaskWithRequest(requestFor(server.url(i % 2 ? "slow" : "x"))));
+  for (auto& t : tasks) t->resume();
+  EXPECT_TRUE(time.runUntil([&] { return delegate->completions == 8; }));
+  for (auto& t : tasks) EXPECT_FALSE(t->error());
 }
 
 TEST_F(URLSessionTest, TransportFailuresMapToThePlatformCodes) {
@@ -362,6 +370,17 @@ TEST_F(URLSessionTest, BasicChallengeIsAnsweredByTheDelegate) {
   EXPECT_EQ(failureCounts, (std::vector<long>{0, 1}));
   EXPECT_EQ(delegate->body.toString(), "secret");
   EXPECT_EQ(server.lastRequest()->header("Authorization"), "Basic YW5uOnB3");  // ann:pw
+
+  // Digest: curl answers the nonce itself, inside one hop.
+  ScriptedReply digest{.status = 401,
+                       .headers = {{"WWW-Authenticate", "Digest realm=\"quiz\", nonce=\"abc\", qop=\"auth\""}}};
+  server.replies("GET", "/digest", {digest, digest, {.body = "digested"}});
+  failureCounts.clear();
+  delegate->body = {};
+  run(session->dataTaskWithRequest(requestFor(server.url("digest"))));
+  EXPECT_EQ(failureCounts, (std::vector<long>{0}));
+  EXPECT_EQ(delegate->body.toString(), "digested");
+  EXPECT_EQ(server.lastRequest()->header("Authorization").value_or("").rfind("Digest username=\"ann\"", 0), 0u);
 
   // Default handling without a credential hands over the 401 as the answer.
   delegate->onChallenge = nullptr;

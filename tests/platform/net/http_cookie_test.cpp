@@ -1,0 +1,85 @@
+#include "platform/net/http_cookie.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/net/http_cookie_storage.h"
+#include "support/virtual_time.h"
+
+namespace {
+
+URL url(const char* text) { return *URL::URLWithString(text); }
+
+TEST(HTTPCookieTest, SetCookieLinesFollowTheDomainAndPathRules) {
+  VirtualTime time;
+  auto page = url("http://www.example.com/account/login");
+
+  auto hostOnly = HTTPCookie::cookieFromSetCookieHeader("sid = a b ; HttpOnly; Secure", page);
+  ASSERT_TRUE(hostOnly);
+  EXPECT_EQ(hostOnly->name, "sid");
+  EXPECT_EQ(hostOnly->value, "a b");
+  EXPECT_EQ(hostOnly->domain, "www.example.com");
+  EXPECT_EQ(hostOnly->path, "/account");  // the directory of the request path
+  EXPECT_TRUE(hostOnly->isSecure && hostOnly->isHTTPOnly && hostOnly->isSessionOnly());
+  EXPECT_FALSE(hostOnly->matchesURL(url("http://www.example.com/account")));  // secure: https only
+  EXPECT_TRUE(hostOnly->matchesURL(url("https://www.example.com/account/x")));
+  EXPECT_FALSE(hostOnly->matchesURL(url("https://www.example.com/accounts")));
+  EXPECT_FALSE(hostOnly->matchesURL(url("https://sub.www.example.com/account")));
+
+  auto parent = HTTPCookie::cookieFromSetCookieHeader("p=1; Domain=.Example.com; Path=/", page);
+  ASSERT_TRUE(parent);
+  EXPECT_EQ(parent->domain, ".example.com");
+  EXPECT_TRUE(parent->matchesURL(url("http://example.com/")));
+  EXPECT_TRUE(parent->matchesURL(url("http://a.b.example.com/x")));
+  EXPECT_FALSE(parent->matchesURL(url("http://badexample.com/")));
+
+  // A domain that does not cover the host, a bare top-level name, an IP's parent, no "=".
+  EXPECT_FALSE(HTTPCookie::cookieFromSetCookieHeader("x=1; Domain=other.com", page));
+  EXPECT_FALSE(HTTPCookie::cookieFromSetCookieHeader("x=1; Domain=com", page));
+  EXPECT_FALSE(HTTPCookie::cookieFromSetCookieHeader("x=1; Domain=0.0.1", url("http://127.0.0.1/")));
+  EXPECT_FALSE(HTTPCookie::cookieFromSetCookieHeader("novalue", page));
+
+  // Max-Age wins over Expires; both are read against the current clock.
+  auto aged = HTTPCookie::cookieFromSetCookieHeader("a=1; Expires=Wed, 21 Oct 2037 07:28:00 GMT; Max-Age=60", page);
+  EXPECT_EQ(aged->expiresDate, time.now().dateByAddingTimeInterval(60));
+  auto dated = HTTPCookie::cookieFromSetCookieHeader("a=1; expires=Wednesday, 21-Oct-37 07:28:00 GMT", page);
+  EXPECT_EQ(dated->expiresDate, Date::dateWithTimeIntervalSince1970(2139722880));
+  EXPECT_TRUE(HTTPCookie::cookieFromSetCookieHeader("a=1; Max-Age=0", page)->hasExpired(time.now()));
+
+  // A joined header keeps the comma inside an Expires date.
+  HTTPHeaderFields fields{{"Set-Cookie", "a=1; Expires=Wed, 21 Oct 2037 07:28:00 GMT, b=2"}};
+  auto joined = HTTPCookie::cookiesWithResponseHeaderFields(fields, page);
+  ASSERT_EQ(joined.size(), 2u);
+  EXPECT_EQ(joined[1].name, "b");
+  EXPECT_EQ(HTTPCookie::requestHeaderFieldsWithCookies(joined).valueForHTTPHeaderField("cookie"), "a=1; b=2");
+}
+
+TEST(HTTPCookieTest, StorageReplacesExpiresAndAppliesThePolicy) {
+  VirtualTime time;
+  auto storage = HTTPCookieStorage::make();
+  auto site = url("http://example.com/");
+  auto cookie = [&](const char* line) { return *HTTPCookie::cookieFromSetCookieHeader(line, site); };
+
+  storage->setCookies({cookie("a=1"), cookie("b=2; Max-Age=10"), cookie("a=3")}, site, std::nullopt);
+  auto stored = storage->cookies();
+  ASSERT_EQ(stored.size(), 2u);
+  EXPECT_EQ(stored[0].name, "b");
+  EXPECT_EQ(stored[1].value, "3");
+
+  time.advance(11);
+  EXPECT_EQ(storage->cookiesForURL(site)->size(), 1u);
+  storage->setCookie(cookie("a=gone; Max-Age=0"));  // an expired replacement only deletes
+  EXPECT_FALSE(storage->cookiesForURL(site));
+
+  storage->setCookies({cookie("c=1")}, site, url("http://elsewhere.org/"));  // Always: still stored
+  EXPECT_EQ(storage->cookies().size(), 1u);
+  storage->setCookieAcceptPolicy(HTTPCookieAcceptPolicy::OnlyFromMainDocumentDomain);
+  storage->setCookies({cookie("d=1")}, site, url("http://elsewhere.org/"));
+  storage->setCookies({cookie("e=1")}, site, url("http://example.com/page"));
+  storage->setCookieAcceptPolicy(HTTPCookieAcceptPolicy::Never);
+  storage->setCookie(cookie("f=1"));
+  std::vector<std::string> names;
+  for (const auto& c : storage->cookies()) names.push_back(c.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"c", "e"}));
+}
+
+}  // namespace

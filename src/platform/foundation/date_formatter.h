@@ -19,7 +19,8 @@ class DateFormatter {
 
   const std::string& dateFormat() const { return dateFormat_; }
   void setDateFormat(std::string f) { dateFormat_ = std::move(f); }
-  // IANA or POSIX zone name; empty means the device's local zone.
+  // ICU zone id (IANA name, "UTC", or an offset like "GMT+01:00"); empty means the device's
+  // local zone, as TZ describes it (POSIX rules included).
   void setTimeZone(std::string tz) { timeZone_ = std::move(tz); }
   void setLocale(std::string locale) { locale_ = std::move(locale); }
 

@@ -1,0 +1,96 @@
+#include "platform/foundation/date_formatter.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <limits>
+
+namespace {
+
+// Pins the device zone to Central European time and restores the previous TZ afterwards.
+class DateFormatterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* old = std::getenv("TZ");
+    if (old) savedTz_ = old;
+    setTz("CET-1CEST,M3.5.0,M10.5.0/3");
+  }
+  void TearDown() override {
+    if (savedTz_) setenv("TZ", savedTz_->c_str(), 1);
+    else unsetenv("TZ");
+    tzset();
+  }
+  static void setTz(const char* tz) {
+    setenv("TZ", tz, 1);
+    tzset();
+  }
+  static double unix(const std::optional<Date>& d) { return d ? d->timeIntervalSince1970() : -1.0; }
+
+  std::optional<std::string> savedTz_;
+  DateFormatter fixed{"yyyy-MM-dd HH:mm:ss"};
+};
+
+}  // namespace
+
+TEST_F(DateFormatterTest, FixedPatternReadsLocalTimeAndWritesItBack) {
+  // 2015-10-21 14:05:00 CEST (+2) is 12:05:00 UTC; 2015-01-02 03:04:05 CET (+1) is 02:04:05 UTC.
+  EXPECT_EQ(unix(fixed.dateFromString("2015-10-21 14:05:00")), 1445429100.0);
+  EXPECT_EQ(unix(fixed.dateFromString("2015-01-02 03:04:05")), 1420164245.0);
+  EXPECT_EQ(fixed.stringFromDate(Date::dateWithTimeIntervalSince1970(1445429100.9)), "2015-10-21 14:05:00");
+  EXPECT_EQ(fixed.stringFromDate(Date::dateWithTimeIntervalSince1970(1420164245)), "2015-01-02 03:04:05");
+  EXPECT_EQ(fixed.stringFromDate(Date::dateWithTimeIntervalSince1970(-1)), "1970-01-01 00:59:59");
+  ASSERT_TRUE(fixed.dateFromString("1970-01-01 00:59:59"));  // -1 is a valid time, not mktime's error
+  EXPECT_EQ(fixed.dateFromString("1970-01-01 00:59:59")->timeIntervalSince1970(), -1.0);
+  EXPECT_EQ(unix(fixed.dateFromString("2016-02-29 00:00:00")), 1456700400.0);
+  EXPECT_TRUE(fixed.dateFromString("2000-02-29 12:00:00"));
+
+  // A change of TZ is seen by the next call.
+  setTz("UTC0");
+  EXPECT_EQ(fixed.stringFromDate(Date::dateWithTimeIntervalSince1970(1445429100)), "2015-10-21 12:05:00");
+  EXPECT_EQ(unix(fixed.dateFromString("2015-10-21 12:05:00")), 1445429100.0);
+
+  // Fixed-field patterns other than the wire one take the same strict road.
+  setTz("CET-1CEST,M3.5.0,M10.5.0/3");
+  DateFormatter dotted("dd.MM.yyyy 'at' HH''mm");
+  EXPECT_EQ(unix(dotted.dateFromString("21.10.2015 at 14'05")), 1445429100.0);
+  EXPECT_EQ(dotted.stringFromDate(Date::dateWithTimeIntervalSince1970(1445429100)), "21.10.2015 at 14'05");
+  EXPECT_FALSE(dotted.dateFromString("21.10.2015 at 14'5"));
+}
+
+TEST_F(DateFormatterTest, FixedPatternRefusesAnythingLoose) {
+  for (const char* bad : {"2015-1-2 3:4:5", "2015-01-02 3:04:05", " 2015-01-02 03:04:05", "2015-01-02 03:04:05 ",
+                          "2015-01-02 03:04:05Z", "2015-01-02  03:04:05", "2015-01-02T03:04:05", "2015-01-02",
+                          "2015-02-30 00:00:00", "2015-02-29 00:00:00", "1900-02-29 00:00:00", "2015-04-31 00:00:00",
+                          "2015-13-01 00:00:00", "2015-00-10 00:00:00", "2015-01-00 00:00:00", "2015-01-01 24:00:00",
+                          "2015-01-01 23:60:00", "2015-01-01 23:59:60", "0000-01-01 00:00:00", "+015-01-01 00:00:00",
+                          "20150-01-01 00:00:00", "2015-01-01 00:00:0\xff", "", "\xd9\xa2\xd9\xa0\xd9\xa1\xd9\xa5-01-01 00:00:00"}) {
+    EXPECT_FALSE(fixed.dateFromString(bad)) << bad;
+  }
+  EXPECT_FALSE(fixed.dateFromString(std::string_view("2015-01-01 00:00:00\0", 20)));
+}
+
+TEST_F(DateFormatterTest, NamedZonesAndIcuPatterns) {
+  DateFormatter utc("yyyy-MM-dd HH:mm:ss");
+  utc.setTimeZone("UTC");
+  EXPECT_EQ(unix(utc.dateFromString("2015-10-21 12:05:00")), 1445429100.0);
+  DateFormatter tokyo("yyyy-MM-dd HH:mm:ss");
+  tokyo.setTimeZone("Asia/Tokyo");
+  EXPECT_EQ(tokyo.stringFromDate(Date::dateWithTimeIntervalSince1970(1445429100)), "2015-10-21 21:05:00");
+
+  // User-visible patterns go through ICU with the locale and, by default, the device zone.
+  DateFormatter visible("d MMM yyyy HH:mm");
+  visible.setLocale("en_US");
+  EXPECT_EQ(visible.stringFromDate(Date::dateWithTimeIntervalSince1970(1445429100)), "21 Oct 2015 14:05");
+  EXPECT_EQ(unix(visible.dateFromString("21 Oct 2015 14:05")), 1445429100.0);
+  EXPECT_FALSE(visible.dateFromString("21 Oct 2015 14:05 and more"));
+  EXPECT_FALSE(visible.dateFromString("\xff\xfe"));
+  visible.setLocale("de_DE");
+  visible.setDateFormat("EEEE, d. MMMM yyyy");
+  EXPECT_EQ(visible.stringFromDate(Date::dateWithTimeIntervalSince1970(1445429100)), "Mittwoch, 21. Oktober 2015");
+
+  // An unusable pattern gives nothing rather than a crash.
+  DateFormatter broken("yyyy-MM-dd 'unterminated");
+  EXPECT_FALSE(broken.dateFromString("2015-10-21 x"));
+  EXPECT_TRUE(fixed.stringFromDate(Date{std::numeric_limits<double>::quiet_NaN()}).empty());
+}

@@ -332,7 +332,7 @@ void ConsoleDriver::open(const std::string& text) {
   auto url = URL::URLWithString(text);
   if (text.empty() || !url || !url->scheme()) return message("Not a URL: '" + text + "'");
   bool handled = UIApplication::sharedApplication()->deliverOpenURL(*url);
-  message(handled ? "The application opened the URL" : "The application did not open the URL");
+  out_ << (handled ? "The application opened " : "The application did not open ") << text << "\n";
 }
 
 void ConsoleDriver::wait(const std::string& argument) {

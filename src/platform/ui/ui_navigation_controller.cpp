@@ -66,8 +66,8 @@ void UINavigationController::installTopView() {
   }
   if (topView && topView->superview() != container) {
     topView->setFrame(container->bounds());
-    // Beneath the bar, which draws over the content.
-    container->insertSubview(topView, 0);
+    // After the bar, so the screen reads from the top.
+    container->addSubview(topView);
   }
 }
 

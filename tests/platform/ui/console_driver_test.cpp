@@ -1,0 +1,346 @@
+#include "platform/ui/console_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "controller_test_support.h"
+#include "platform/foundation/run_loop.h"
+#include "platform/ui/screen_renderer.h"
+#include "platform/ui/render.h"
+#include "platform/ui/ui_alert_controller.h"
+#include "platform/ui/ui_button.h"
+#include "platform/ui/ui_label.h"
+#include "platform/ui/ui_navigation_controller.h"
+#include "platform/ui/ui_storyboard.h"
+#include "platform/ui/ui_table_view.h"
+#include "platform/ui/ui_table_view_cell.h"
+#include "platform/ui/ui_table_view_row_action.h"
+#include "platform/ui/ui_text_field.h"
+#include "platform/ui/ui_window.h"
+
+namespace {
+
+void showAlert(UIViewController& on, const std::string& title, std::optional<std::string> message,
+               UIAlertAction::Handler ok = {}) {
+  auto alert = UIAlertController::alertControllerWithTitle(title, std::move(message), UIAlertControllerStyle::Alert);
+  alert->addAction(UIAlertAction::actionWithTitle("OK", UIAlertActionStyle::Default, std::move(ok)));
+  on.presentViewController(alert, true);
+}
+
+// A login-like form: signs in after a second, then shows the subjects.
+class DemoLogin : public UIViewController {
+ public:
+  explicit DemoLogin(const NSCoder&) {}
+
+  void viewDidLoad() override {
+    navigationItem()->setTitle("Sign in");
+    statusLabel.lock()->setText("Please sign in");
+    auto self = sharedAs<DemoLogin>();
+    navigationItem()->setRightBarButtonItem(std::make_shared<UIBarButtonItem>(
+        "Help", UIBarButtonItemStyle::Plain, self, "helpTap:",
+        [weak = std::weak_ptr<DemoLogin>(self)](UIBarButtonItem&) {
+          if (auto vc = weak.lock()) showAlert(*vc, "Help", "Type an e-mail and a password.");
+        }));
+  }
+
+  void loginTap(UIControl&) {
+    if (emailField.lock()->text().value_or("").empty()) return showAlert(*this, "Missing e-mail", std::nullopt);
+    statusLabel.lock()->setText("Signing in...");
+    auto self = sharedAs<DemoLogin>();
+    RunLoop::main().scheduledTimer(1.0, false, [self](Timer&) {
+      self->statusLabel.lock()->setText("Signed in");
+      self->performSegueWithIdentifier("showList", nullptr);
+    });
+  }
+
+  void prepareForSegue(const UIStoryboardSegue& segue, const std::shared_ptr<void>&) override;
+
+  std::weak_ptr<UITextField> emailField;
+  std::weak_ptr<UITextField> passwordField;
+  std::weak_ptr<UILabel> statusLabel;
+};
+
+class DemoList : public UIViewController, public UITableViewDataSource, public UITableViewDelegate {
+ public:
+  explicit DemoList(const NSCoder&) {}
+
+  void viewDidLoad() override {
+    navigationItem()->setTitle("Subjects");
+    greetingLabel.lock()->setText("Hello, " + user);
+  }
+
+  int numberOfRowsInSection(UITableView&, int) override { return static_cast<int>(subjects.size()); }
+  std::shared_ptr<UITableViewCell> cellForRowAtIndexPath(UITableView& table, const NSIndexPath& ip) override {
+    auto cell = table.dequeueReusableCellWithIdentifier("subject", ip);
+    cell->textLabel()->setText(subjects.at(static_cast<std::size_t>(ip.row)));
+    return cell;
+  }
+  void didSelectRowAtIndexPath(UITableView&, const NSIndexPath& ip) override {
+    auto subject = subjects.at(static_cast<std::size_t>(ip.row));
+    showAlert(*this, "Open " + subject + "?", std::nullopt, [this, subject](UIAlertAction&) {
+      greetingLabel.lock()->setText("Opened " + subject);
+    });
+  }
+  bool canEditRowAtIndexPath(UITableView&, const NSIndexPath&) override { return true; }
+  std::optional<std::vector<std::shared_ptr<UITableViewRowAction>>> editActionsForRowAtIndexPath(
+      UITableView&, const NSIndexPath&) override {
+    return std::vector{UITableViewRowAction::rowActionWithStyle(
+        UITableViewRowActionStyle::Default, "Delete", [this](UITableViewRowAction&, const NSIndexPath& ip) {
+          subjects.erase(subjects.begin() + ip.row);
+          tableView.lock()->reloadData();
+        })};
+  }
+
+  std::string user;
+  std::vector<std::string> subjects{"Algebra", "Geometry", "Physics"};
+  std::weak_ptr<UILabel> greetingLabel;
+  std::weak_ptr<UITableView> tableView;
+};
+
+void DemoLogin::prepareForSegue(const UIStoryboardSegue& segue, const std::shared_ptr<void>&) {
+  if (segue.identifier() == "showList") {
+    std::dynamic_pointer_cast<DemoList>(segue.destinationViewController())->user = *emailField.lock()->text();
+  }
+}
+
+void registerDemoStoryboard() {
+  registerViewControllerClass<DemoLogin>("DemoLogin");
+  registerViewControllerClass<DemoList>("DemoList");
+  UIStoryboardScene root{"root", "UINavigationController", {"login"}, {}, {}};
+  UIStoryboardScene login{"login", "DemoLogin", {}, {{"showList", "list", UIStoryboardSegueKind::Show}},
+                          [](UIStoryboardSceneBuilder& b) {
+                            auto& vc = b.controllerAs<DemoLogin>();
+                            vc.statusLabel = b.add<UILabel>(b.view(), "statusLabel");
+                            auto email = b.add<UITextField>(b.view(), "emailField");
+                            email->setPlaceholder("E-mail");
+                            vc.emailField = email;
+                            auto password = b.add<UITextField>(b.view(), "passwordField");
+                            password->setPlaceholder("Password");
+                            password->setSecureTextEntry(true);
+                            vc.passwordField = password;
+                            auto login = b.add<UIButton>(b.view(), "loginButton");
+                            login->setTitle("Log in", UIControlState::Normal);
+                            b.action<DemoLogin>(login, "loginTap:", UIControlEvents::TouchUpInside,
+                                                [](DemoLogin& c, UIControl& s) { c.loginTap(s); });
+                          }};
+  UIStoryboardScene list{"list", "DemoList", {}, {}, [](UIStoryboardSceneBuilder& b) {
+                           auto vc = b.controllerAs<DemoList>().sharedAs<DemoList>();
+                           vc->greetingLabel = b.add<UILabel>(b.view(), "greetingLabel");
+                           auto table = b.add<UITableView>(b.view(), "tableView");
+                           table->registerClass<UITableViewCell>("subject");
+                           table->setDataSource(std::static_pointer_cast<UITableViewDataSource>(vc));
+                           table->setDelegate(std::static_pointer_cast<UITableViewDelegate>(vc));
+                           vc->tableView = table;
+                         }};
+  UIStoryboard::registerStoryboard("Demo", "root", {root, login, list});
+}
+
+class OpensDemoLinks : public UIApplicationDelegate {
+ public:
+  bool applicationOpenURL(UIApplication&, const URL& url, const std::optional<std::string>&, const Value&) override {
+    return url.scheme() == "demo";
+  }
+};
+
+class ConsoleDriverTest : public ControllerTest {
+ protected:
+  ConsoleDriverTest() {
+    registerDemoStoryboard();
+    UIApplication::sharedApplication()->setDelegate(std::make_shared<OpensDemoLinks>());
+    window->setRootViewController(UIStoryboard::storyboardWithName("Demo")->instantiateInitialViewController());
+    window->makeKeyAndVisible();
+  }
+  ~ConsoleDriverTest() override { UIStoryboard::unregisterStoryboard("Demo"); }
+
+  std::string run(const std::string& script) {
+    std::ostringstream out;
+    ConsoleDriver driver(out);
+    std::istringstream in(script);
+    driver.run(in);
+    return out.str();
+  }
+
+  std::shared_ptr<UIWindow> window = UIWindow::make();
+};
+
+TEST_F(ConsoleDriverTest, ADemoSceneIsDrivenEntirelyByAScript) {
+  const std::string script = R"(# a whole visit
+tap loginButton
+alert OK
+type emailField ada@example.com
+type passwordField secret
+tap Help
+alert OK
+tap loginButton
+wait 1
+select 1
+alert OK
+swipe 0 Delete
+back
+quit
+show
+)";
+  const std::string login = R"(=== Sign in === [Help]
+Please sign in
+{(E-mail)} #emailField
+{(Password)} #passwordField
+[Log in] #loginButton
+)";
+  const std::string typed = R"(=== Sign in === [Help]
+Please sign in
+{ada@example.com} #emailField
+{••••••|} #passwordField
+[Log in] #loginButton
+)";
+  EXPECT_EQ(run(script), login +                                          //
+                             "> tap loginButton\n" + login +              //
+                             "+++ alert: Missing e-mail\n"                //
+                             "  [OK]\n"                                   //
+                             "> alert OK\n" + login +                     //
+                             "> type emailField ada@example.com\n"        //
+                             "=== Sign in === [Help]\n"                   //
+                             "Please sign in\n"                           //
+                             "{ada@example.com|} #emailField\n"           //
+                             "{(Password)} #passwordField\n"              //
+                             "[Log in] #loginButton\n"                    //
+                             "> type passwordField secret\n" + typed +    //
+                             "> tap Help\n" + typed +                     //
+                             "+++ alert: Help\n"                          //
+                             "  Type an e-mail and a password.\n"         //
+                             "  [OK]\n"                                   //
+                             "> alert OK\n" + typed +                     //
+                             "> tap loginButton\n"                        //
+                             "=== Sign in === [Help]\n"                   //
+                             "Signing in...\n"                            //
+                             "{ada@example.com} #emailField\n"            //
+                             "{••••••|} #passwordField\n"                 //
+                             "[Log in] #loginButton\n"                    //
+                             "> wait 1\n"                                 //
+                             "[< Sign in] === Subjects ===\n"             //
+                             "Hello, ada@example.com\n"                   //
+                             "0. Algebra\n"                               //
+                             "1. Geometry\n"                              //
+                             "2. Physics\n"                               //
+                             "> select 1\n"                               //
+                             "[< Sign in] === Subjects ===\n"             //
+                             "Hello, ada@example.com\n"                   //
+                             "0. Algebra\n"                               //
+                             "1. Geometry (selected)\n"                   //
+                             "2. Physics\n"                               //
+                             "+++ alert: Open Geometry?\n"                //
+                             "  [OK]\n"                                   //
+                             "> alert OK\n"                               //
+                             "[< Sign in] === Subjects ===\n"             //
+                             "Opened Geometry\n"                          //
+                             "0. Algebra\n"                               //
+                             "1. Geometry (selected)\n"                   //
+                             "2. Physics\n"                               //
+                             "> swipe 0 Delete\n"                         //
+                             "[< Sign in] === Subjects ===\n"             //
+                             "Opened Geometry\n"                          //
+                             "0. Geometry\n"                              //
+                             "1. Physics\n"                               //
+                             "> back\n"                                   //
+                             "=== Sign in === [Help]\n"                   //
+                             "Signed in\n"                                //
+                             "{ada@example.com} #emailField\n"            //
+                             "{••••••} #passwordField\n"                  //
+                             "[Log in] #loginButton\n"                    //
+                             "> quit\n");
+}
+
+// The lines the driver printed that start with `prefix`.
+std::vector<std::string> linesStartingWith(const std::string& text, const std::string& prefix) {
+  std::istringstream in(text);
+  std::vector<std::string> out;
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind(prefix, 0) == 0) out.push_back(line);
+  }
+  return out;
+}
+
+TEST_F(ConsoleDriverTest, CommandsThatCannotRunSayWhyAndTheDriverGoesOn) {
+  auto output = run(R"(tap Help
+tap loginButton
+select 0
+back
+alert Cancel
+alert OK
+alert OK
+swipe 0 Delete
+select 0 x
+tab 0
+type statusLabel hi
+tap nothingHere
+fly away
+back
+open demo://hello
+open https://example.com
+open not a url
+wait soon
+wait -1
+type emailField still here
+)");
+  EXPECT_EQ(linesStartingWith(output, "!"),
+            (std::vector<std::string>{
+                "! An alert is open: answer it with 'alert BUTTON'",
+                "! An alert is open: answer it with 'alert BUTTON'",
+                "! An alert is open: answer it with 'alert BUTTON'",
+                "! The alert has no button 'Cancel'",
+                "! No alert is open",
+                "! There is no table on screen",
+                "! Usage: select ROW, or select SECTION ROW",
+                "! There is no tab bar on screen",
+                "! 'statusLabel' is not a text field",
+                "! Nothing named 'nothingHere' on screen",
+                "! Unknown command 'fly'. Commands: tap NAME, type NAME TEXT, select [SECTION] ROW, swipe ROW "
+                "ACTION, tab N, back, alert BUTTON, open URL, wait SECONDS, show, quit",
+                "! There is no back button",
+                "! Not a URL: 'not a url'",
+                "! Usage: wait SECONDS",
+                "! Usage: wait SECONDS",
+            }));
+  EXPECT_EQ(linesStartingWith(output, "The application"),
+            (std::vector<std::string>{"The application opened demo://hello",
+                                      "The application did not open https://example.com"}));
+  EXPECT_NE(output.find("{still here|} #emailField"), std::string::npos);
+}
+
+TEST_F(ConsoleDriverTest, OverlaysDrawOnTopAndMayBlockTouches) {
+  bool shown = false;
+  ScreenRenderer::registerOverlay("hud", {[&](TextCanvas& c) {
+                                            if (shown) c.line("(( progress ))");
+                                          },
+                                          [&] { return shown; }});
+  std::ostringstream out;
+  ConsoleDriver driver(out, window);
+  driver.setEchoCommands(false);
+  EXPECT_TRUE(driver.execute("type emailField ada@example.com"));
+  shown = true;
+  EXPECT_TRUE(driver.execute("tap loginButton"));
+  EXPECT_TRUE(driver.execute("type passwordField secret"));
+  shown = false;
+  EXPECT_TRUE(driver.execute("tap loginButton"));
+  EXPECT_FALSE(driver.execute("quit"));
+  EXPECT_FALSE(driver.execute("show"));
+  ScreenRenderer::unregisterOverlay("hud");
+
+  EXPECT_EQ(linesStartingWith(out.str(), "!"),
+            (std::vector<std::string>{"! The screen does not take touches now",
+                                      "! The screen does not take touches now"}));
+  EXPECT_EQ(linesStartingWith(out.str(), "(("), (std::vector<std::string>{"(( progress ))", "(( progress ))"}));
+  EXPECT_NE(out.str().find("Signing in..."), std::string::npos);
+  EXPECT_EQ(driver.screen().find("(("), std::string::npos);
+}
+
+TEST_F(ConsoleDriverTest, WaitMovesVirtualTimeAndScriptFilesRun) {
+  std::ostringstream out;
+  ConsoleDriver driver(out);
+  auto start = time.now();
+  driver.execute("wait 2.5");
+  EXPECT_DOUBLE_EQ(time.now().timeIntervalSinceDate(start), 2.5);
+  EXPECT_FALSE(driver.runScriptFile("/nonexistent/script.txt"));
+}
+
+}  // namespace

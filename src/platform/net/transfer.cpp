@@ -634,15 +634,7 @@ void Transfer::acceptResponse(const Data& bodySoFar) {
   task_->bytesExpectedToReceive_ = expectedToReceive_;
 
   if (setup_.kind == Kind::Download) {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "URLSessionDownload_XXXXXX.tmp").string();
-    int fd = ::mkstemps(pattern.data(), 4);
-    if (fd >= 0) {
-      downloadFd_ = fd;
-      downloadPath_ = pattern;
-    } else {
-      writeFailed_ = true;
-    }
+    openDownloadFile();
     if (!bodySoFar.empty()) deliverBody(reinterpret_cast<const char*>(bodySoFar.data()), bodySoFar.size());
     return;
   }
@@ -662,13 +654,58 @@ void Transfer::acceptResponse(const Data& bodySoFar) {
   });
 }
 
+void Transfer::openDownloadFile() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "URLSessionDownload_XXXXXX.tmp").string();
+  int fd = ::mkstemps(pattern.data(), 4);
+  if (fd >= 0) {
+    downloadFd_ = fd;
+    downloadPath_ = pattern;
+  } else {
+    writeFailed_ = true;
+  }
+}
+
 void Transfer::onDisposition(URLSessionResponseDisposition disposition) {
   if (finished_ || !awaitingDisposition_) return;
   awaitingDisposition_ = false;
+  if (disposition == URLSessionResponseDisposition::BecomeDownload) return becomeDownload();
   if (disposition != URLSessionResponseDisposition::Allow) return fail(NSURLErrorCancelled);
   Data pending = std::move(pending_);
   pending_ = {};
   if (!pending.empty()) deliverBody(reinterpret_cast<const char*>(pending.data()), pending.size());
+  if (backpressurePaused_) {
+    backpressurePaused_ = false;
+    updatePause();
+  }
+  if (doneWhileWaiting_) finishSuccess();
+}
+
+// The rest of the body goes to a file, reported through a new download task; the data task
+// ends without a completion of its own.
+void Transfer::becomeDownload() {
+  auto dataTask = this->dataTask();
+  auto download = session_->adoptDownloadTask(task_->originalRequest_, shared_from_this());
+  {
+    std::scoped_lock lock(task_->mutex_, download->mutex_);
+    download->currentRequest_ = task_->currentRequest_;
+    download->response_ = task_->response_;
+    download->taskDescription_ = task_->taskDescription_;
+  }
+  download->bytesSent_ = task_->bytesSent_.load();
+  download->bytesExpectedToSend_ = task_->bytesExpectedToSend_.load();
+  download->bytesExpectedToReceive_ = expectedToReceive_;
+  task_->state_ = URLSessionTaskState::Completed;
+  session_->taskEnded(task_.get());
+  task_ = download;
+  setup_.kind = Kind::Download;
+  deliver([dataTask, download](URLSessionDelegate& d, const std::shared_ptr<URLSession>& s) {
+    d.didBecomeDownloadTask(s, dataTask, download);
+  });
+  openDownloadFile();
+  Data pending = std::move(pending_);
+  pending_ = {};
+  if (!pending.empty() && !deliverBody(reinterpret_cast<const char*>(pending.data()), pending.size()))
+    return fail(downloadFd_ < 0 ? NSURLErrorCannotCreateFile : NSURLErrorCannotWriteToFile);
   if (backpressurePaused_) {
     backpressurePaused_ = false;
     updatePause();

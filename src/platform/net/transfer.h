@@ -96,6 +96,8 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   // The current hop's response becomes the task's final response.
   void acceptResponse(const Data& bodySoFar);
   void onDisposition(URLSessionResponseDisposition disposition);
+  void becomeDownload();
+  void openDownloadFile();
   bool deliverBody(const char* data, size_t size);
   void finishSuccess();
   void complete(std::optional<NSError> error);

@@ -107,6 +107,16 @@ std::shared_ptr<T> URLSession::makeTask(const std::optional<URLRequest>& request
   return task;
 }
 
+std::shared_ptr<URLSessionDownloadTask> URLSession::adoptDownloadTask(const std::optional<URLRequest>& request,
+                                                                      std::shared_ptr<detail::Transfer> transfer) {
+  auto task = std::make_shared<URLSessionDownloadTask>(shared_from_this(), request);
+  task->transfer_ = std::move(transfer);
+  task->state_ = URLSessionTaskState::Running;
+  std::lock_guard lock(p_->mutex);
+  p_->tasks.push_back(task);
+  return task;
+}
+
 void URLSession::taskEnded(const URLSessionTask*) {
   bool due;
   {

@@ -93,6 +93,9 @@ class URLSession : public std::enable_shared_from_this<URLSession> {
 
   template <class T>
   std::shared_ptr<T> makeTask(const std::optional<URLRequest>& request, std::shared_ptr<detail::Transfer> transfer);
+  // The download task a data task's transfer continues as.
+  std::shared_ptr<URLSessionDownloadTask> adoptDownloadTask(const std::optional<URLRequest>& request,
+                                                            std::shared_ptr<detail::Transfer> transfer);
   // A task completed or was dropped unstarted: invalidates the session after the last one.
   void taskEnded(const URLSessionTask* task);
 

@@ -81,6 +81,10 @@ class RecordingDelegate : public URLSessionDelegate {
     if (onResponse) return onResponse(completion);
     completion(URLSessionResponseDisposition::Allow);
   }
+  void didBecomeDownloadTask(const std::shared_ptr<URLSession>&, const std::shared_ptr<URLSessionDataTask>&,
+                             const std::shared_ptr<URLSessionDownloadTask>&) override {
+    note("became download");
+  }
   void didReceiveData(const std::shared_ptr<URLSession>&, const std::shared_ptr<URLSessionDataTask>&,
                       const Data& data) override {
     if (events.empty() || events.back() != "data") note("data");
@@ -215,6 +219,18 @@ TEST_F(URLSessionTest, DelegateCallbacksArriveInOrderOnTheDelegateQueue) {
   delegate->onResponse = [](URLSessionDelegate::ResponseCompletion c) { c(URLSessionResponseDisposition::Cancel); };
   run(session->dataTaskWithRequest(requestFor(server.url("big"))));
   EXPECT_EQ(delegate->events, (std::vector<std::string>{"response 200", "complete -999"}));
+
+  // The rest of the answer can go to a file instead.
+  delegate->events.clear();
+  delegate->onResponse = [](URLSessionDelegate::ResponseCompletion c) {
+    c(URLSessionResponseDisposition::BecomeDownload);
+  };
+  auto converted = session->dataTaskWithRequest(requestFor(server.url("big")));
+  run(converted);
+  EXPECT_EQ(delegate->events,
+            (std::vector<std::string>{"response 200", "became download", "written 300000", "downloaded", "complete"}));
+  EXPECT_EQ(delegate->body.size(), 300000u);
+  EXPECT_EQ(converted->state(), URLSessionTaskState::Completed);
 
   // A dropped disposition handler acts as Allow instead of stalling the task.
   delegate->events.clear();

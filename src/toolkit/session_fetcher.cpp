@@ -25,7 +25,6 @@ namespace {
 struct ClassState {
   std::mutex mutex;
   ZSDK_ZTKSessionFetcher::TestBlock globalTestBlock;
-  std::shared_ptr<ZTKBackgroundTaskProvider> backgroundTasks;
   std::shared_ptr<ZTKSessionFetcherLogging> logging;
   std::function<std::uint32_t()> randomSource;
   std::mt19937 engine{std::random_device{}()};
@@ -464,20 +463,12 @@ void ZSDK_ZTKSessionFetcher::beginFetchMayDelay(bool mayDelay, bool mayAuthorize
   }
 
   if (backgroundTaskWanted) {
-    std::shared_ptr<ZTKBackgroundTaskProvider> provider;
-    {
-      auto& state = classState();
-      std::lock_guard classLock(state.mutex);
-      provider = state.backgroundTasks;
-    }
-    if (provider) {
-      std::weak_ptr<ZSDK_ZTKSessionFetcher> weakSelf = self;
-      const auto identifier = provider->beginBackgroundTaskWithExpirationHandler([weakSelf] {
-        if (auto fetcher = weakSelf.lock()) fetcher->backgroundFetchExpired();
-      });
-      Lock lock(mutex_);
-      backgroundTaskIdentifier_ = identifier;
-    }
+    std::weak_ptr<ZSDK_ZTKSessionFetcher> weakSelf = self;
+    const auto identifier = UIApplication::sharedApplication()->beginBackgroundTaskWithExpirationHandler([weakSelf] {
+      if (auto fetcher = weakSelf.lock()) fetcher->backgroundFetchExpired();
+    });
+    Lock lock(mutex_);
+    backgroundTaskIdentifier_ = identifier;
   }
 
   sendStopNotificationIfNeeded();
@@ -1075,14 +1066,7 @@ void ZSDK_ZTKSessionFetcher::endBackgroundTask() {
     Lock lock(mutex_);
     identifier = std::exchange(backgroundTaskIdentifier_, UIBackgroundTaskInvalid);
   }
-  if (identifier == UIBackgroundTaskInvalid) return;
-  std::shared_ptr<ZTKBackgroundTaskProvider> provider;
-  {
-    auto& state = classState();
-    std::lock_guard lock(state.mutex);
-    provider = state.backgroundTasks;
-  }
-  if (provider) provider->endBackgroundTask(identifier);
+  if (identifier != UIBackgroundTaskInvalid) UIApplication::sharedApplication()->endBackgroundTask(identifier);
 }
 
 bool ZSDK_ZTKSessionFetcher::waitForCompletionWithTimeout(TimeInterval timeoutInSeconds) {
@@ -1716,12 +1700,6 @@ void ZSDK_ZTKSessionFetcher::setGlobalTestBlock(TestBlock block) {
   auto& state = classState();
   std::lock_guard lock(state.mutex);
   state.globalTestBlock = std::move(block);
-}
-
-void ZSDK_ZTKSessionFetcher::setBackgroundTaskProvider(std::shared_ptr<ZTKBackgroundTaskProvider> provider) {
-  auto& state = classState();
-  std::lock_guard lock(state.mutex);
-  state.backgroundTasks = std::move(provider);
 }
 
 void ZSDK_ZTKSessionFetcher::setLogging(std::shared_ptr<ZTKSessionFetcherLogging> logging) {

@@ -30,6 +30,7 @@
 #include "platform/net/url_session_configuration.h"
 #include "platform/net/url_session_delegate.h"
 #include "platform/net/url_session_task.h"
+#include "platform/ui/ui_application.h"
 #include "toolkit/fetcher_authorization_protocol.h"
 #include "toolkit/session_fetcher_constants.h"
 #include "toolkit/session_fetcher_service_protocol.h"
@@ -39,18 +40,6 @@ class ZSDK_ZTKSessionFetcher;
 
 using ZTKSessionFetcherBodyStreamProviderResponse = std::function<void(std::shared_ptr<InputStream> bodyStream)>;
 using ZTKSessionFetcherBodyStreamProvider = std::function<void(ZTKSessionFetcherBodyStreamProviderResponse response)>;
-
-using UIBackgroundTaskIdentifier = std::uint64_t;
-inline constexpr UIBackgroundTaskIdentifier UIBackgroundTaskInvalid = 0;
-
-// The application's background-task service: keeps the process running while a fetch finishes.
-// Installed by the application layer; without one fetches run without a background task.
-class ZTKBackgroundTaskProvider {
- public:
-  virtual ~ZTKBackgroundTaskProvider() = default;
-  virtual UIBackgroundTaskIdentifier beginBackgroundTaskWithExpirationHandler(std::function<void()> handler) = 0;
-  virtual void endBackgroundTask(UIBackgroundTaskIdentifier identifier) = 0;
-};
 
 // The optional fetch log. The fetcher works without it; when installed it is told of every fetch
 // worth recording and may wrap uploaded body streams to see their bytes.
@@ -309,7 +298,6 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
   void setDeferResponseBodyLogging(bool flag);
 
   // Process-wide collaborators.
-  static void setBackgroundTaskProvider(std::shared_ptr<ZTKBackgroundTaskProvider> provider);
   static void setLogging(std::shared_ptr<ZTKSessionFetcherLogging> logging);
   static std::shared_ptr<ZTKSessionFetcherLogging> logging();
 

@@ -1,0 +1,352 @@
+#include <gtest/gtest.h>
+
+#include "fetcher_test_support.h"
+#include "platform/foundation/date_formatter.h"
+
+namespace {
+
+using SessionFetcherRetryTest = FetcherTest;
+
+// Signs with "Bearer t<N>"; priming for a refresh moves on to the next token.
+class CountingAuthorizer : public ZTKFetcherAuthorizationProtocol {
+ public:
+  void authorizeRequest(std::shared_ptr<URLRequest> request, std::shared_ptr<void> delegate,
+                        DidFinishSelector didFinishSelector) override {
+    ++authorizations;
+    request->setValue("Bearer t" + std::to_string(token), "Authorization");
+    DispatchQueue::main()->async([request, delegate, didFinishSelector] { didFinishSelector(nullptr, request, std::nullopt); });
+  }
+  void stopAuthorization() override {}
+  void stopAuthorizationForRequest(const std::shared_ptr<URLRequest>&) override {}
+  bool isAuthorizingRequest(const std::shared_ptr<URLRequest>&) override { return false; }
+  bool isAuthorizedRequest(const std::shared_ptr<URLRequest>& request) override {
+    return request->valueForHTTPHeaderField("Authorization").has_value();
+  }
+  std::optional<std::string> userEmail() override { return std::nullopt; }
+  bool primeForRefresh() override {
+    ++primes;
+    ++token;
+    return true;
+  }
+
+  int token = 1;
+  int primes = 0;
+  int authorizations = 0;
+};
+
+ScriptedReply status(int code, std::vector<std::pair<std::string, std::string>> headers = {}) {
+  return {.status = code, .headers = std::move(headers), .body = "status " + std::to_string(code)};
+}
+
+TEST_F(SessionFetcherRetryTest, MinimumIntervalComesFromTheRandomSource) {
+  std::uint32_t next = 0;
+  ZSDK_ZTKSessionFetcher::setRetryRandomSource([&] { return next; });
+  auto fetcher = ZSDK_ZTKSessionFetcher::fetcherWithURLString("https://example.invalid/");
+  EXPECT_DOUBLE_EQ(fetcher->minRetryInterval(), 1.0);
+  EXPECT_EQ(fetcher->maxRetryInterval(), -1.0);
+  EXPECT_EQ(fetcher->retryFactor(), 0.0);
+
+  next = 65534;
+  fetcher->setRetryEnabled(true);
+  EXPECT_DOUBLE_EQ(fetcher->minRetryInterval(), 1.0 + 65534.0 / 65535.0);
+  EXPECT_EQ(fetcher->retryFactor(), 2.0);
+
+  next = 65535 + 10;  // out of range: reduced
+  fetcher->setMinRetryInterval(-1);
+  EXPECT_DOUBLE_EQ(fetcher->minRetryInterval(), 1.0 + 10.0 / 65535.0);
+  fetcher->setMaxRetryInterval(0);
+  EXPECT_EQ(fetcher->maxRetryInterval(), -1.0);
+
+  // Turning retry off and on again keeps nothing of the first setup.
+  fetcher->setMinRetryInterval(0.25);
+  fetcher->setRetryFactor(3);
+  fetcher->setRetryEnabled(false);
+  EXPECT_EQ(fetcher->retryFactor(), 3.0);
+  next = 0;
+  fetcher->setRetryEnabled(true);
+  EXPECT_DOUBLE_EQ(fetcher->minRetryInterval(), 1.0);
+  EXPECT_EQ(fetcher->retryFactor(), 2.0);
+}
+
+TEST_F(SessionFetcherRetryTest, BackOffDoublesUntilTheCap) {
+  server.reply("GET", "/busy", status(503));
+  auto fetcher = fetcherFor("busy");
+  fetcher->setRetryEnabled(true);
+  fetcher->setMinRetryInterval(1.0);
+  fetcher->setMaxRetryInterval(10.0);
+  auto result = std::make_shared<FetchResult>();
+  const auto waits = fetch(fetcher, result);
+
+  // 16 would reach the cap of 10: the series ends after 8.
+  EXPECT_EQ(waits, (std::vector<TimeInterval>{1, 2, 4, 8}));
+  EXPECT_EQ(server.requestCount(), 5u);
+  EXPECT_EQ(fetcher->retryCount(), 4u);
+  ASSERT_TRUE(result->error);
+  EXPECT_EQ(result->error->code, 503);
+  EXPECT_EQ(result->calls, 1);
+  EXPECT_EQ(count(kZTKSessionFetcherRetryDelayStartedNotification), 4u);
+  EXPECT_EQ(count(kZTKSessionFetcherRetryDelayStoppedNotification), 4u);
+  EXPECT_EQ(count(kZTKSessionFetcherStartedNotification), 5u);
+  EXPECT_EQ(count(kZTKSessionFetcherStoppedNotification), 5u);
+  expectReleased(fetcher);
+}
+
+TEST_F(SessionFetcherRetryTest, RetryableFailuresAndWhatStopsThem) {
+  // Success after two retries.
+  server.replies("GET", "/flaky", {status(502), status(504), {.body = "finally"}});
+  auto flaky = fetcherFor("flaky");
+  flaky->setRetryEnabled(true);
+  flaky->setMinRetryInterval(0.5);
+  auto result = std::make_shared<FetchResult>();
+  EXPECT_EQ(fetch(flaky, result), (std::vector<TimeInterval>{0.5, 1.0}));
+  EXPECT_EQ(result->data, Data::fromString("finally"));
+
+  // 404 and 500 are final, also with retry on.
+  for (int code : {404, 500}) {
+    server.reply("GET", "/final", status(code));
+    auto final = fetcherFor("final");
+    final->setRetryEnabled(true);
+    result = std::make_shared<FetchResult>();
+    EXPECT_TRUE(fetch(final, result).empty());
+    EXPECT_EQ(result->error->code, code);
+    expectReleased(final);
+  }
+
+  // Retry off: a 503 is final.
+  server.reply("GET", "/off", status(503));
+  auto off = fetcherFor("off");
+  result = std::make_shared<FetchResult>();
+  EXPECT_TRUE(fetch(off, result).empty());
+
+  // The elapsed time of the whole series ends it: three caps after the first begin.
+  server.reply("GET", "/slowly", status(408));
+  auto slowly = fetcherFor("slowly");
+  slowly->setRetryEnabled(true);
+  slowly->setMinRetryInterval(1.0);
+  slowly->setMaxRetryInterval(100.0);
+  result = std::make_shared<FetchResult>();
+  slowly->beginFetchWithCompletionHandler(recordInto(result));
+  ASSERT_TRUE(time.runUntil([&] { return slowly->retryTimer() != nullptr; }));
+  time.advance(301);  // long past 3 x 100 s when the retry's answer arrives
+  ASSERT_TRUE(time.runUntil([&] { return result->calls > 0 || slowly->retryTimer() != nullptr; }));
+  EXPECT_EQ(result->calls, 1);
+  EXPECT_EQ(result->error->code, 408);
+  EXPECT_EQ(server.requestCount(), 8u);  // flaky 3, final 1 + 1, off 1, slowly 2
+
+  expectReleased(flaky);
+  expectReleased(off);
+  expectReleased(slowly);
+}
+
+TEST_F(SessionFetcherRetryTest, RetryAfterIsHonouredButBounded) {
+  // 503 + Retry-After waits the server's time, capped, even beyond the next-interval stop.
+  server.reply("GET", "/later", status(503, {{"Retry-After", "120"}}));
+  auto later = fetcherFor("later");
+  later->setRetryEnabled(true);
+  auto result = std::make_shared<FetchResult>();
+  later->beginFetchWithCompletionHandler(recordInto(result));
+  ASSERT_TRUE(time.runUntil([&] { return later->retryTimer() != nullptr || result->calls > 0; }));
+  ASSERT_NE(later->retryTimer(), nullptr);
+  EXPECT_EQ(later->retryTimer()->timeInterval(), 60.0);
+  EXPECT_EQ(later->retryAfterInterval(), 120.0);
+  later->stopFetching();
+  EXPECT_EQ(count(kZTKSessionFetcherRetryDelayStoppedNotification), 1u);
+  EXPECT_EQ(result->calls, 0);
+
+  // Any other status with Retry-After keeps the exponential wait; the header lifts the
+  // next-interval stop (min 1 >= cap 1 would end the series at once).
+  server.replies("GET", "/gateway", {status(502, {{"Retry-After", "30"}}), {.body = "up"}});
+  auto gateway = fetcherFor("gateway");
+  gateway->setRetryEnabled(true);
+  gateway->setMinRetryInterval(1.0);
+  gateway->setMaxRetryInterval(1.0);
+  result = std::make_shared<FetchResult>();
+  EXPECT_EQ(fetch(gateway, result), (std::vector<TimeInterval>{1.0}));
+  EXPECT_EQ(result->data, Data::fromString("up"));
+
+  // "Retry-After: 0" forever: every wait is at least the minimum and the series still ends.
+  server.reply("GET", "/zero", status(503, {{"Retry-After", "0"}}));
+  auto zero = fetcherFor("zero");
+  zero->setRetryEnabled(true);
+  zero->setMinRetryInterval(0.5);
+  zero->setMaxRetryInterval(2.0);
+  result = std::make_shared<FetchResult>();
+  const auto waits = fetch(zero, result, 100);
+  EXPECT_EQ(result->calls, 1);
+  EXPECT_EQ(result->error->code, 503);
+  EXPECT_EQ(waits.size(), 13u);  // 13 x 0.5 s passes 3 x 2 s
+  for (auto wait : waits) EXPECT_EQ(wait, 0.5);
+
+  // An HTTP date in the header counts from now.
+  DateFormatter httpDate("EEE',' dd MMM yyyy HH':'mm':'ss z");
+  httpDate.setLocale("en_US");
+  httpDate.setTimeZone("GMT");
+  const std::string in30s = httpDate.stringFromDate(time.now().dateByAddingTimeInterval(30));
+  server.reply("GET", "/dated", status(503, {{"Retry-After", in30s}}));
+  auto dated = fetcherFor("dated");
+  dated->setRetryEnabled(true);
+  result = std::make_shared<FetchResult>();
+  dated->beginFetchWithCompletionHandler(recordInto(result));
+  ASSERT_TRUE(time.runUntil([&] { return dated->retryTimer() != nullptr; }));
+  EXPECT_NEAR(dated->retryAfterInterval(), 30.0, 1.0);  // the header has whole seconds
+  EXPECT_EQ(dated->retryTimer()->timeInterval(), dated->retryAfterInterval());
+  dated->stopFetching();
+
+  expectReleased(later);
+  expectReleased(gateway);
+  expectReleased(zero);
+  expectReleased(dated);
+}
+
+TEST_F(SessionFetcherRetryTest, RetryBlockDecidesOnceTheLimitsAllow) {
+  server.replies("GET", "/decide", {status(500), {.body = "second"}});
+  auto fetcher = fetcherFor("decide");
+  fetcher->setRetryEnabled(true);
+  std::vector<std::pair<bool, long>> asked;
+  fetcher->setRetryBlock([&](bool suggested, std::optional<NSError> error, auto respond) {
+    asked.emplace_back(suggested, error ? error->code : 0);
+    respond(asked.size() == 1);
+  });
+  auto result = std::make_shared<FetchResult>();
+  EXPECT_EQ(fetch(fetcher, result).size(), 1u);
+  EXPECT_EQ(result->data, Data::fromString("second"));
+  ASSERT_EQ(asked.size(), 1u);
+  EXPECT_EQ(asked[0], std::make_pair(false, 500L));
+
+  // With retry off the block is never asked.
+  server.reply("GET", "/never", status(503));
+  auto off = fetcherFor("never");
+  int calls = 0;
+  off->setRetryBlock([&](bool, auto, auto respond) {
+    ++calls;
+    respond(true);
+  });
+  result = std::make_shared<FetchResult>();
+  EXPECT_TRUE(fetch(off, result).empty());
+  EXPECT_EQ(calls, 0);
+  expectReleased(fetcher);
+  expectReleased(off);
+}
+
+TEST_F(SessionFetcherRetryTest, OneAuthorizationRefreshAfter401) {
+  server.replies("GET", "/auth", {status(401), {.body = "welcome"}});
+  auto authorizer = std::make_shared<CountingAuthorizer>();
+  auto fetcher = fetcherFor("auth");
+  fetcher->setAuthorizer(authorizer);
+  auto result = std::make_shared<FetchResult>();
+  EXPECT_EQ(fetch(fetcher, result).size(), 1u);  // retry is off, the refresh retries anyway
+  EXPECT_EQ(result->data, Data::fromString("welcome"));
+  ASSERT_EQ(server.requestCount(), 2u);
+  EXPECT_EQ(server.requests()[0].header("Authorization"), "Bearer t1");
+  EXPECT_EQ(server.requests()[1].header("Authorization"), "Bearer t2");
+  EXPECT_EQ(authorizer->primes, 1);
+
+  // A second 401 is final.
+  server.reply("GET", "/denied", status(401));
+  auto denied = fetcherFor("denied");
+  denied->setAuthorizer(authorizer);
+  denied->setRetryEnabled(true);
+  result = std::make_shared<FetchResult>();
+  EXPECT_EQ(fetch(denied, result).size(), 1u);
+  EXPECT_EQ(result->error->code, 401);
+  EXPECT_EQ(server.requestCount(), 4u);
+  EXPECT_EQ(authorizer->primes, 2);
+  EXPECT_EQ(denied->authorizer(), nullptr);  // released with the callbacks
+  expectReleased(fetcher);
+  expectReleased(denied);
+}
+
+TEST_F(SessionFetcherRetryTest, RedirectsNeverDowngradeTheScheme) {
+  auto session = URLSession::sessionWithConfiguration(URLSessionConfiguration::ephemeralSessionConfiguration());
+  auto redirect = [&](const char* from, const char* to, ZSDK_ZTKSessionFetcher::WillRedirectBlock block = {}) {
+    auto fetcher = ZSDK_ZTKSessionFetcher::fetcherWithURLString(from);
+    fetcher->mutableRequest()->setValue("yes", "X-Original");
+    if (block) fetcher->setWillRedirectBlock(block);
+    auto task = session->dataTaskWithRequest(*fetcher->mutableRequest());
+    URLRequest proposed(*URL::URLWithString(to));
+    proposed.setValue("added", "X-Proposed");
+    std::optional<std::optional<URLRequest>> answer;
+    fetcher->willPerformHTTPRedirection(session, task, httpResponse(from, 302), proposed,
+                                        [&](std::optional<URLRequest> r) { answer = r; });
+    time.runUntilIdle();
+    EXPECT_TRUE(answer.has_value());
+    return std::make_pair(fetcher, answer.value_or(std::nullopt));
+  };
+
+  auto [down, downRequest] = redirect("https://a.test/x", "http://b.test/y?q=1");
+  ASSERT_TRUE(downRequest);
+  EXPECT_EQ(downRequest->url->absoluteString(), "https://b.test/y?q=1");
+  EXPECT_EQ(downRequest->valueForHTTPHeaderField("X-Original"), "yes");
+  EXPECT_EQ(downRequest->valueForHTTPHeaderField("X-Proposed"), "added");
+  EXPECT_EQ(down->mutableRequest()->url->absoluteString(), "https://b.test/y?q=1");
+  EXPECT_EQ(down->response()->url().absoluteString(), "https://a.test/x");
+
+  EXPECT_EQ(redirect("http://a.test/x", "HTTPS://b.test/y").second->url->absoluteString(), "https://b.test/y");
+  EXPECT_EQ(redirect("http://a.test/x", "http://b.test/y").second->url->absoluteString(), "http://b.test/y");
+
+  // The caller's block picks the request that is followed.
+  auto [custom, customRequest] =
+      redirect("https://a.test/x", "https://b.test/y", [](auto, URLRequest request, auto respond) {
+        request.setValue("chosen", "X-Caller");
+        respond(request);
+      });
+  ASSERT_TRUE(customRequest);
+  EXPECT_EQ(customRequest->valueForHTTPHeaderField("X-Caller"), "chosen");
+  EXPECT_EQ(custom->mutableRequest()->valueForHTTPHeaderField("X-Caller"), "chosen");
+
+  // After a stop the redirect is refused.
+  auto stopped = ZSDK_ZTKSessionFetcher::fetcherWithURLString("https://a.test/x");
+  stopped->stopFetching();
+  std::optional<std::optional<URLRequest>> answer;
+  stopped->willPerformHTTPRedirection(session, session->dataTaskWithRequest(*stopped->mutableRequest()),
+                                      httpResponse("https://a.test/x", 302),
+                                      URLRequest(*URL::URLWithString("https://b.test/")),
+                                      [&](std::optional<URLRequest> r) { answer = r; });
+  ASSERT_TRUE(answer.has_value());
+  EXPECT_FALSE(answer->has_value());
+}
+
+TEST_F(SessionFetcherRetryTest, ChallengeAnswers) {
+  using Disposition = URLSessionAuthChallengeDisposition;
+  auto session = URLSession::sessionWithConfiguration(URLSessionConfiguration::ephemeralSessionConfiguration());
+  auto fetcher = ZSDK_ZTKSessionFetcher::fetcherWithURLString("https://a.test/x");
+  auto task = session->dataTaskWithRequest(*fetcher->mutableRequest());
+  auto answer = [&](URLAuthenticationChallenge challenge) {
+    std::pair<Disposition, std::optional<URLCredential>> result{Disposition::RejectProtectionSpace, std::nullopt};
+    fetcher->didReceiveChallenge(session, task, challenge, [&](Disposition d, std::optional<URLCredential> c) {
+      result = {d, c};
+    });
+    return result;
+  };
+  URLAuthenticationChallenge basic;
+  basic.protectionSpace.authenticationMethod = NSURLAuthenticationMethodHTTPBasic;
+
+  EXPECT_EQ(answer(basic).first, Disposition::PerformDefaultHandling);
+  fetcher->setCredential(URLCredential::credentialWithUser("user", "pw"));
+  fetcher->setProxyCredential(URLCredential::credentialWithUser("proxy", "pw"));
+  basic.previousFailureCount = 2;
+  auto [disposition, credential] = answer(basic);
+  EXPECT_EQ(disposition, Disposition::UseCredential);
+  EXPECT_EQ(credential->user, "user");
+  basic.protectionSpace.proxyType = "http";
+  EXPECT_EQ(answer(basic).second->user, "proxy");
+  basic.previousFailureCount = 3;
+  EXPECT_EQ(answer(basic).first, Disposition::CancelAuthenticationChallenge);
+
+  // Server trust: evaluated unless invalid certificates are allowed.
+  URLAuthenticationChallenge trust;
+  trust.protectionSpace.authenticationMethod = NSURLAuthenticationMethodServerTrust;
+  EXPECT_EQ(answer(trust).first, Disposition::PerformDefaultHandling);
+  trust.protectionSpace.serverTrust = std::make_shared<SecTrust>("a.test", 443);
+  auto checked = answer(trust);
+  EXPECT_EQ(checked.first, Disposition::UseCredential);
+  EXPECT_TRUE(trust.protectionSpace.serverTrust->wasEvaluated());
+  fetcher->setAllowInvalidServerCertificates(true);
+  trust.protectionSpace.serverTrust = std::make_shared<SecTrust>("a.test", 443);
+  auto accepted = answer(trust);
+  EXPECT_EQ(accepted.first, Disposition::UseCredential);
+  EXPECT_EQ(accepted.second->trust, trust.protectionSpace.serverTrust);
+  EXPECT_FALSE(trust.protectionSpace.serverTrust->wasEvaluated());
+}
+
+}  // namespace

@@ -1,0 +1,373 @@
+#include <gtest/gtest.h>
+
+#include "fetcher_test_support.h"
+#include "platform/ui/ui_application.h"
+
+namespace {
+
+// Answers every fetch with 200 and `body`, without the network.
+ZSDK_ZTKSessionFetcher::TestBlock answerWith(std::string body, std::shared_ptr<int> calls) {
+  return [body, calls](const std::shared_ptr<ZSDK_ZTKSessionFetcher>& fetcher, auto respond) {
+    ++*calls;
+    respond(std::make_shared<HTTPURLResponse>(*fetcher->mutableRequest()->url, 200, "HTTP/1.1", HTTPHeaderFields{}),
+            Data::fromString(body), std::nullopt);
+  };
+}
+
+using SessionFetcherTest = FetcherTest;
+
+TEST_F(SessionFetcherTest, MethodAndRetryCapFollowTheBody) {
+  server.reply("*", "/m", {.body = "ok"});
+
+  // A GET with a body goes out as a POST and may retry for ten minutes.
+  auto withBody = fetcherFor("m");
+  withBody->setRetryEnabled(true);
+  withBody->setBodyData(Data::fromString("payload"));
+  auto result = std::make_shared<FetchResult>();
+  fetch(withBody, result);
+  ASSERT_EQ(result->calls, 1);
+  EXPECT_FALSE(result->error);
+  EXPECT_EQ(withBody->maxRetryInterval(), 600.0);
+  ASSERT_EQ(server.requestCount(), 1u);
+  EXPECT_EQ(server.requests()[0].method, "POST");
+  EXPECT_EQ(server.requests()[0].body, "payload");
+
+  auto plain = fetcherFor("m");
+  plain->setRetryEnabled(true);
+  result = std::make_shared<FetchResult>();
+  fetch(plain, result);
+  EXPECT_EQ(plain->maxRetryInterval(), 60.0);
+  EXPECT_EQ(server.requests()[1].method, "GET");
+
+  // The override names the method the server acts on.
+  URLRequest request(*URL::URLWithString(server.url("m")));
+  request.httpMethod = "POST";
+  request.setValue("HEAD", "X-HTTP-Method-Override");
+  auto overridden = ZSDK_ZTKSessionFetcher::fetcherWithRequest(request);
+  overridden->setAllowLocalhostRequest(true);
+  overridden->setRetryEnabled(true);
+  overridden->setBodyData(Data::fromString("x"));
+  result = std::make_shared<FetchResult>();
+  fetch(overridden, result);
+  EXPECT_EQ(overridden->maxRetryInterval(), 60.0);
+
+  // A cap the caller set stays.
+  auto capped = fetcherFor("m");
+  capped->setRetryEnabled(true);
+  capped->setMaxRetryInterval(15);
+  result = std::make_shared<FetchResult>();
+  fetch(capped, result);
+  EXPECT_EQ(capped->maxRetryInterval(), 15.0);
+
+  expectReleased(withBody);
+  expectReleased(plain);
+  expectReleased(overridden);
+  expectReleased(capped);
+}
+
+TEST_F(SessionFetcherTest, InsecureSchemesAndLocalhostAreRefused) {
+  auto simulated = std::make_shared<int>(0);
+  auto refused = [&](std::shared_ptr<ZSDK_ZTKSessionFetcher> fetcher) {
+    fetcher->setTestBlock(answerWith("simulated", simulated));
+    auto result = std::make_shared<FetchResult>();
+    fetch(fetcher, result);
+    EXPECT_EQ(result->calls, 1);
+    return result;
+  };
+
+  auto result = refused(ZSDK_ZTKSessionFetcher::fetcherWithURLString("http://example.invalid/x"));
+  ASSERT_TRUE(result->error);
+  EXPECT_EQ(result->error->domain, kZTKSessionFetcherErrorDomain);
+  EXPECT_EQ(result->error->code, -5);
+  EXPECT_EQ(result->error->userInfo.at(NSURLErrorFailingURLStringErrorKey), Value("http://example.invalid/x"));
+  EXPECT_FALSE(result->data);
+
+  // Schemes compare without regard to case; https and data always pass.
+  auto upper = ZSDK_ZTKSessionFetcher::fetcherWithURLString("http://example.invalid/x");
+  upper->setAllowedInsecureSchemes({"HTTP"});
+  EXPECT_FALSE(refused(upper)->error);
+  EXPECT_FALSE(refused(ZSDK_ZTKSessionFetcher::fetcherWithURLString("HTTPS://example.invalid/x"))->error);
+  EXPECT_FALSE(refused(ZSDK_ZTKSessionFetcher::fetcherWithURLString("data:,hello"))->error);
+  EXPECT_EQ(*simulated, 3);
+
+  // Loopback needs its own permission, whatever schemes are allowed.
+  for (const std::string& url : {server.url("x"), std::string("http://localhost/x"), std::string("http://[::1]/x")}) {
+    auto local = ZSDK_ZTKSessionFetcher::fetcherWithURLString(url);
+    local->setAllowedInsecureSchemes({"http"});
+    result = refused(local);
+    ASSERT_TRUE(result->error) << url;
+    EXPECT_EQ(result->error->code, -5) << url;
+  }
+  EXPECT_EQ(*simulated, 3);
+  EXPECT_EQ(server.requestCount(), 0u);
+  EXPECT_EQ(count(kZTKSessionFetcherStartedNotification), 3u);
+
+  // No URL at all.
+  result = refused(ZSDK_ZTKSessionFetcher::fetcherWithRequest(URLRequest()));
+  EXPECT_EQ(result->error->code, -1);
+  EXPECT_EQ(result->error->userInfo.at(NSURLErrorFailingURLStringErrorKey), Value("(missing URL)"));
+}
+
+TEST_F(SessionFetcherTest, StatusBoundaries) {
+  server.reply("GET", "/299", {.status = 299, .body = "fine"});
+  server.reply("GET", "/300", {.status = 300, .body = "choices"});
+  server.reply("GET", "/304", {.status = 304});
+
+  auto ok = fetcherFor("299");
+  auto result = std::make_shared<FetchResult>();
+  fetch(ok, result);
+  EXPECT_FALSE(result->error);
+  EXPECT_EQ(result->data, Data::fromString("fine"));
+  EXPECT_EQ(ok->statusCode(), 299);
+
+  auto multiple = fetcherFor("300");
+  result = std::make_shared<FetchResult>();
+  fetch(multiple, result);
+  ASSERT_TRUE(result->error);
+  EXPECT_EQ(result->error->domain, kZTKSessionFetcherStatusDomain);
+  EXPECT_EQ(result->error->code, 300);
+  EXPECT_EQ(result->error->userInfo.at("data"), Value(Data::fromString("choices")));
+  EXPECT_EQ(result->data, Data::fromString("choices"));
+
+  // No body: neither data nor user info.
+  auto notModified = fetcherFor("304");
+  result = std::make_shared<FetchResult>();
+  fetch(notModified, result);
+  ASSERT_TRUE(result->error);
+  EXPECT_EQ(result->error->code, 304);
+  EXPECT_TRUE(result->error->userInfo.empty());
+  EXPECT_FALSE(result->data);
+
+  EXPECT_EQ(count(kZTKSessionFetcherStartedNotification), 3u);
+  EXPECT_EQ(count(kZTKSessionFetcherStoppedNotification), 3u);
+  expectReleased(ok);
+  expectReleased(multiple);
+  expectReleased(notModified);
+}
+
+TEST_F(SessionFetcherTest, StopBeforeTheResponseSuppressesEveryCallback) {
+  server.reply("GET", "/slow", {.body = "late", .delay = 0.3});
+  auto fetcher = fetcherFor("slow");
+  int callbacks = 0;
+  fetcher->setReceivedProgressBlock([&](std::int64_t, std::int64_t) { ++callbacks; });
+  fetcher->setSendProgressBlock([&](std::int64_t, std::int64_t, std::int64_t) { ++callbacks; });
+  fetcher->setRetryEnabled(true);
+  fetcher->setRetryBlock([&](bool, std::optional<NSError>, auto respond) {
+    ++callbacks;
+    respond(true);
+  });
+  auto result = std::make_shared<FetchResult>();
+  fetcher->beginFetchWithCompletionHandler(recordInto(result));
+  ASSERT_TRUE(server.waitForRequestCount(1));
+  fetcher->stopFetching();
+  EXPECT_FALSE(fetcher->isFetching());
+  EXPECT_TRUE(fetcher->userStoppedFetching());
+
+  expectReleased(fetcher);
+  EXPECT_EQ(result->calls, 0);
+  EXPECT_EQ(callbacks, 0);
+  EXPECT_EQ(count(kZTKSessionFetcherStartedNotification), 1u);
+  EXPECT_EQ(count(kZTKSessionFetcherStoppedNotification), 1u);
+}
+
+TEST_F(SessionFetcherTest, SecondBeginFailsOnlyTheNewcomer) {
+  server.reply("GET", "/once", {.body = "first", .delay = 0.1});
+  auto fetcher = fetcherFor("once");
+  auto first = std::make_shared<FetchResult>();
+  auto second = std::make_shared<FetchResult>();
+  fetcher->beginFetchWithCompletionHandler(recordInto(first));
+  fetcher->beginFetchWithCompletionHandler(recordInto(second));
+  ASSERT_TRUE(time.runUntil([&] { return first->calls > 0 && second->calls > 0; }));
+  EXPECT_FALSE(first->error);
+  EXPECT_EQ(first->data, Data::fromString("first"));
+  ASSERT_TRUE(second->error);
+  EXPECT_EQ(second->error->domain, kZTKSessionFetcherErrorDomain);
+  EXPECT_EQ(second->error->code, -1);
+  EXPECT_EQ(second->error->userInfo.at(NSURLErrorFailingURLStringErrorKey), Value(server.url("once")));
+  EXPECT_EQ(server.requestCount(), 1u);
+
+  // A finished fetcher may fetch again.
+  auto third = std::make_shared<FetchResult>();
+  fetch(fetcher, third);
+  EXPECT_EQ(third->data, Data::fromString("first"));
+  expectReleased(fetcher);
+}
+
+TEST_F(SessionFetcherTest, WaitOnTheMainThreadLetsMainQueueCallbacksRun) {
+  server.reply("GET", "/w", {.body = "waited"});
+  auto fetcher = fetcherFor("w");
+  auto result = std::make_shared<FetchResult>();
+  fetcher->beginFetchWithCompletionHandler(recordInto(result));
+  EXPECT_TRUE(fetcher->waitForCompletionWithTimeout(5));
+  EXPECT_EQ(result->calls, 1);
+  EXPECT_EQ(result->data, Data::fromString("waited"));
+
+  // Same with the completion on a queue of its own.
+  auto queued = fetcherFor("w");
+  queued->setCallbackQueue(DispatchQueue::make("fetcher-test"));
+  auto other = std::make_shared<FetchResult>();
+  std::atomic<int> calls{0};
+  queued->beginFetchWithCompletionHandler([&calls](auto, auto) { ++calls; });
+  EXPECT_TRUE(queued->waitForCompletionWithTimeout(5));
+  EXPECT_EQ(calls.load(), 1);
+  expectReleased(fetcher);
+  expectReleased(queued);
+}
+
+TEST_F(SessionFetcherTest, ForgottenFetcherStillCompletesAndIsReleased) {
+  server.reply("GET", "/f", {.body = "done"});
+  auto result = std::make_shared<FetchResult>();
+  std::weak_ptr<ZSDK_ZTKSessionFetcher> weak;
+  {
+    auto fetcher = fetcherFor("f");
+    weak = fetcher;
+    fetcher->beginFetchWithCompletionHandler(recordInto(result));
+  }
+  ASSERT_TRUE(time.runUntil([&] { return result->calls > 0; }));
+  EXPECT_EQ(result->data, Data::fromString("done"));
+  EXPECT_TRUE(time.runUntil([&] { return weak.expired(); }));
+}
+
+TEST_F(SessionFetcherTest, DelegateSelectorGetsFetcherDataAndError) {
+  server.reply("GET", "/d", {.status = 404, .body = "missing"});
+  auto fetcher = fetcherFor("d");
+  auto target = std::make_shared<int>(0);
+  std::shared_ptr<ZSDK_ZTKSessionFetcher> seen;
+  std::optional<NSError> seenError;
+  fetcher->beginFetchWithDelegate(target, [&](const auto& f, std::optional<Data>, std::optional<NSError> error) {
+    seen = f;
+    seenError = error;
+  });
+  ASSERT_TRUE(time.runUntil([&] { return seen != nullptr; }));
+  EXPECT_EQ(seen, fetcher);
+  ASSERT_TRUE(seenError);
+  EXPECT_EQ(seenError->code, 404);
+  seen.reset();
+  expectReleased(fetcher);
+}
+
+TEST_F(SessionFetcherTest, ExpiredBackgroundTimeEndsTheFetch) {
+  UIApplication::resetSharedApplication();
+  server.reply("GET", "/bg", {.body = "late", .delay = 0.3});
+  auto fetcher = fetcherFor("bg");
+  auto result = std::make_shared<FetchResult>();
+  fetcher->beginFetchWithCompletionHandler(recordInto(result));
+  auto application = UIApplication::sharedApplication();
+  EXPECT_EQ(application->openBackgroundTaskCount(), 1u);
+  ASSERT_TRUE(server.waitForRequestCount(1));
+  application->expireBackgroundTasks();
+  ASSERT_TRUE(time.runUntil([&] { return result->calls > 0; }));
+  ASSERT_TRUE(result->error);
+  EXPECT_EQ(result->error->domain, kZTKSessionFetcherErrorDomain);
+  EXPECT_EQ(result->error->code, -3);
+  EXPECT_TRUE(result->error->userInfo.empty());
+  EXPECT_EQ(application->openBackgroundTaskCount(), 0u);
+  expectReleased(fetcher);
+  EXPECT_EQ(result->calls, 1);
+}
+
+TEST_F(SessionFetcherTest, RedirectToAnotherOriginDropsCredentialsAndFollowsOtherwise) {
+  FakeBackend other;
+  server.reply("GET", "/away", {.status = 302, .headers = {{"Location", other.url("landing")}}});
+  server.reply("GET", "/here", {.status = 302, .headers = {{"Location", server.url("landed")}}});
+  other.reply("GET", "/landing", {.body = "there"});
+  server.reply("GET", "/landed", {.body = "here"});
+
+  auto signedRequest = [](const std::string& url) {
+    URLRequest request(*URL::URLWithString(url));
+    request.setValue("Bearer secret", "Authorization");
+    request.setValue("session=1", "Cookie");
+    request.setValue("kept", "X-Custom");
+    return request;
+  };
+  auto away = ZSDK_ZTKSessionFetcher::fetcherWithRequest(signedRequest(server.url("away")));
+  away->setAllowLocalhostRequest(true);
+  auto result = std::make_shared<FetchResult>();
+  fetch(away, result);
+  EXPECT_EQ(result->data, Data::fromString("there"));
+  ASSERT_EQ(other.requestCount(), 1u);
+  const auto landing = other.requests()[0];
+  EXPECT_FALSE(landing.hasHeader("Authorization"));
+  EXPECT_NE(landing.header("Cookie"), std::optional<std::string>("session=1"));
+  EXPECT_EQ(landing.header("X-Custom"), "kept");
+  EXPECT_EQ(away->mutableRequest()->url->absoluteString(), other.url("landing"));
+
+  auto here = ZSDK_ZTKSessionFetcher::fetcherWithRequest(signedRequest(server.url("here")));
+  here->setAllowLocalhostRequest(true);
+  result = std::make_shared<FetchResult>();
+  fetch(here, result);
+  EXPECT_EQ(result->data, Data::fromString("here"));
+  EXPECT_EQ(server.lastRequest()->header("Authorization"), "Bearer secret");
+  expectReleased(away);
+  expectReleased(here);
+}
+
+TEST_F(SessionFetcherTest, CookiesGoBackToTheSameLoopbackServer) {
+  server.reply("GET", "/set", {.headers = {{"Set-Cookie", "token=abc; Path=/"}}});
+  server.reply("GET", "/get", {.body = "ok"});
+  auto setter = fetcherFor("set");
+  auto result = std::make_shared<FetchResult>();
+  fetch(setter, result);
+  EXPECT_FALSE(result->error);
+  EXPECT_EQ(ZSDK_ZTKSessionFetcher::staticCookieStorage()->cookies().size(), 1u);
+
+  auto getter = fetcherFor("get");
+  result = std::make_shared<FetchResult>();
+  fetch(getter, result);
+  EXPECT_EQ(server.lastRequest()->header("Cookie"), "token=abc");
+
+  // A private store starts empty.
+  auto isolated = fetcherFor("get");
+  isolated->setCookieStorageMethod(3);
+  result = std::make_shared<FetchResult>();
+  fetch(isolated, result);
+  EXPECT_FALSE(server.lastRequest()->hasHeader("Cookie"));
+  EXPECT_NE(isolated->cookieStorage(), ZSDK_ZTKSessionFetcher::staticCookieStorage());
+  expectReleased(setter);
+  expectReleased(getter);
+  expectReleased(isolated);
+}
+
+TEST_F(SessionFetcherTest, CookieStorageMethods) {
+  auto fetcher = ZSDK_ZTKSessionFetcher::fetcherWithURLString("https://example.invalid/");
+  auto mine = std::make_shared<ZSDK_ZTKSessionCookieStorage>();
+  fetcher->setCookieStorage(mine);
+  fetcher->setCookieStorageMethod(1);
+  EXPECT_EQ(fetcher->cookieStorage(), mine);
+  fetcher->setCookieStorageMethod(2);
+  EXPECT_EQ(fetcher->cookieStorage(), HTTPCookieStorage::sharedHTTPCookieStorage());
+  fetcher->setCookieStorageMethod(3);
+  EXPECT_NE(std::dynamic_pointer_cast<ZSDK_ZTKSessionCookieStorage>(fetcher->cookieStorage()), nullptr);
+  EXPECT_NE(fetcher->cookieStorage(), ZSDK_ZTKSessionFetcher::staticCookieStorage());
+  fetcher->setCookieStorageMethod(7);
+  EXPECT_EQ(fetcher->cookieStorage(), nullptr);
+}
+
+TEST_F(SessionFetcherTest, ResponseDispositionAndAccumulatedData) {
+  // A second response (after a redirect or challenge hop) tells the accumulator to start over,
+  // unless the caller cancels.
+  for (auto disposition : {URLSessionResponseDisposition::Allow, URLSessionResponseDisposition::Cancel}) {
+    auto fetcher = ZSDK_ZTKSessionFetcher::fetcherWithURLString("https://example.invalid/");
+    std::vector<std::optional<Data>> chunks;
+    fetcher->setAccumulateDataBlock([&](std::optional<Data> chunk) { chunks.push_back(chunk); });
+    std::optional<URLSessionResponseDisposition> answered;
+    fetcher->setDidReceiveResponseBlock([&](auto, auto decide) { decide(disposition); });
+    auto session = URLSession::sessionWithConfiguration(URLSessionConfiguration::ephemeralSessionConfiguration());
+    auto task = session->dataTaskWithRequest(*fetcher->mutableRequest());
+
+    fetcher->didReceiveData(session, task, Data::fromString("hello"));
+    fetcher->didReceiveResponse(session, task, httpResponse("https://example.invalid/", 200),
+                                [&](URLSessionResponseDisposition d) { answered = d; });
+    time.runUntilIdle();
+    EXPECT_EQ(answered, disposition);
+    ASSERT_FALSE(chunks.empty());
+    EXPECT_EQ(chunks[0], Data::fromString("hello"));
+    EXPECT_EQ(chunks.size(), disposition == URLSessionResponseDisposition::Allow ? 2u : 1u);
+    if (chunks.size() == 2) {
+      EXPECT_FALSE(chunks[1]);
+    }
+    EXPECT_EQ(fetcher->downloadedLength(), 0);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,87 @@
+#include "platform/foundation/text.h"
+
+#include <gtest/gtest.h>
+
+TEST(TextTest, GraphemeCount) {
+  EXPECT_EQ(graphemeCount(""), 0u);
+  EXPECT_EQ(graphemeCount("abc"), 3u);
+  EXPECT_EQ(graphemeCount("e\u0301"), 1u);                                  // combining acute
+  EXPECT_EQ(graphemeCount("\u1100\u1161\u11a8"), 1u);                       // conjoining jamo
+  EXPECT_EQ(graphemeCount("\U0001F468\u200D\U0001F469\u200D\U0001F467"), 1u);  // ZWJ family
+  EXPECT_EQ(graphemeCount("\U0001F44D\U0001F3FD"), 1u);                     // skin tone modifier
+  EXPECT_EQ(graphemeCount("\U0001F1E9\U0001F1EA\U0001F1EB\U0001F1F7"), 2u);  // two flags
+  EXPECT_EQ(graphemeCount("\r\n"), 1u);
+  EXPECT_EQ(graphemeCount("\xff\xfe"), 2u);  // each bad byte counts once
+  EXPECT_EQ(graphemeCount("a\xe2\x82"), 2u);
+}
+
+TEST(TextTest, RegularExpressions) {
+  EXPECT_FALSE(RegularExpression::make("("));
+  EXPECT_FALSE(RegularExpression::make("[a-"));
+  EXPECT_FALSE(rangeOfRegularExpression("anything", "*"));
+
+  const char* email = "[A-Z0-9a-z._%+-]+@[A-Za-z0-9.-]+\\.[A-Za-z]{2,6}";
+  EXPECT_EQ(rangeOfRegularExpression("mail a@b.cd now", email), (TextRange{5, 6}));
+  EXPECT_FALSE(rangeOfRegularExpression("a@b.c", email));
+  EXPECT_FALSE(rangeOfRegularExpression("A@B.CD", "[a-z]@"));  // case-sensitive
+
+  auto re = RegularExpression::make("(\\d+)-(x)?");
+  ASSERT_TRUE(re);
+  // Offsets are bytes of the UTF-8 text, also after multi-byte and invalid sequences.
+  auto m = re->firstMatch("\u00e9\xff" "12-y 7-x");
+  ASSERT_TRUE(m);
+  EXPECT_EQ(m->range, (TextRange{3, 3}));
+  ASSERT_EQ(m->groups.size(), 2u);
+  EXPECT_EQ(m->groups[0], (TextRange{3, 2}));
+  EXPECT_FALSE(m->groups[1]);
+  auto all = re->matches("\u00e9\xff" "12-y 7-x");
+  ASSERT_EQ(all.size(), 2u);
+  EXPECT_EQ(all[1].range, (TextRange{8, 3}));
+  EXPECT_EQ(all[1].groups[1], (TextRange{10, 1}));
+  EXPECT_TRUE(re->matches("none").empty());
+
+  auto at = RegularExpression::make("(\\w+)@(\\w+)");
+  ASSERT_TRUE(at);
+  EXPECT_EQ(at->replace("jo@host and an@other", "$2:$1"), "host:jo and other:an");
+  EXPECT_EQ(at->replace("jo@host", "\\$1"), "$1");
+  EXPECT_EQ(at->replace("jo@host", "$9"), "jo@host");  // no such group: text unchanged
+}
+
+TEST(TextTest, CanonicalEquivalenceAndCaseFolding) {
+  EXPECT_TRUE(isCanonicallyEquivalent("caf\u00e9", "cafe\u0301"));
+  EXPECT_TRUE(isCanonicallyEquivalent("\u212b", "\u00c5"));  // angstrom sign and A with ring
+  EXPECT_FALSE(isCanonicallyEquivalent("a", "A"));
+  EXPECT_FALSE(isCanonicallyEquivalent("\u00bd", "1/2"));  // compatibility only
+  EXPECT_FALSE(isCanonicallyEquivalent("\xff", "\xfe"));
+  EXPECT_TRUE(isCanonicallyEquivalent("\xff", "\xff"));
+
+  EXPECT_EQ(caseInsensitiveCompare("STRASSE", "stra\u00dfe"), std::strong_ordering::equal);
+  EXPECT_EQ(caseInsensitiveCompare("\u0130", "i\u0307"), std::strong_ordering::equal);
+  EXPECT_NE(caseInsensitiveCompare("\u0130", "i"), std::strong_ordering::equal);
+  EXPECT_EQ(caseInsensitiveCompare("\u00c9COLE", "e\u0301cole"), std::strong_ordering::equal);
+  EXPECT_EQ(caseInsensitiveCompare("a", "B"), std::strong_ordering::less);
+  EXPECT_EQ(caseInsensitiveCompare("b", "A"), std::strong_ordering::greater);
+  EXPECT_NE(caseInsensitiveCompare("\xff", "\xfe"), std::strong_ordering::equal);
+
+  EXPECT_EQ(rangeOfStringCaseInsensitive("Die STRASSE", "stra\u00dfe"), (TextRange{4, 7}));
+  EXPECT_EQ(rangeOfStringCaseInsensitive("Gro\u00dfe", "SS"), (TextRange{3, 2}));
+  EXPECT_FALSE(rangeOfStringCaseInsensitive("\u00df", "s"));  // half of a folded letter
+  EXPECT_EQ(rangeOfStringCaseInsensitive("in \u0130stanbul", "i\u0307STANBUL"), (TextRange{3, 9}));
+  EXPECT_FALSE(rangeOfStringCaseInsensitive("\u0130stanbul", "istanbul"));
+  EXPECT_FALSE(rangeOfStringCaseInsensitive("cafe\u0301", "cafe"));  // would split a character
+  EXPECT_EQ(rangeOfStringCaseInsensitive("cafe\u0301", "CAF\u00c9"), (TextRange{0, 6}));
+  EXPECT_EQ(rangeOfStringCaseInsensitive("\xff" "ABC", "abc"), (TextRange{1, 3}));
+  EXPECT_EQ(rangeOfStringCaseInsensitive("Mathematik", "MATH"), (TextRange{0, 4}));
+  EXPECT_FALSE(rangeOfStringCaseInsensitive("abc", ""));
+  EXPECT_FALSE(rangeOfStringCaseInsensitive("ab", "abc"));
+}
+
+TEST(TextTest, Trimming) {
+  EXPECT_EQ(stringByTrimmingCharacters("\n\r hello \n\u2028", CharacterSet::Newlines), " hello ");
+  EXPECT_EQ(stringByTrimmingCharacters("\t\u00a0x y\u3000", CharacterSet::Whitespace), "x y");
+  EXPECT_EQ(stringByTrimmingCharacters("\nx ", CharacterSet::Whitespace), "\nx");
+  EXPECT_EQ(stringByTrimmingCharacters("\u0085 x\u200b", CharacterSet::WhitespaceAndNewlines), "x\u200b");
+  EXPECT_EQ(stringByTrimmingCharacters(" \n\t", CharacterSet::WhitespaceAndNewlines), "");
+  EXPECT_EQ(stringByTrimmingCharacters("", CharacterSet::Newlines), "");
+  EXPECT_EQ(stringByTrimmingCharacters("\n\xff\n", CharacterSet::Newlines), "\xff");
+}

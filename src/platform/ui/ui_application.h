@@ -70,8 +70,9 @@ class UIApplication : public UIResponder {
   std::shared_ptr<UIApplicationDelegate> delegate() const { return delegate_; }
   void setDelegate(std::shared_ptr<UIApplicationDelegate> delegate) { delegate_ = std::move(delegate); }
 
-  std::shared_ptr<UIWindow> keyWindow() const { return keyWindow_.lock(); }
-  void setKeyWindow(const std::shared_ptr<UIWindow>& window) { keyWindow_ = window; }
+  // The application keeps its key window alive.
+  std::shared_ptr<UIWindow> keyWindow() const { return keyWindow_; }
+  void setKeyWindow(std::shared_ptr<UIWindow> window) { keyWindow_ = std::move(window); }
 
   UIApplicationState applicationState() const { return state_; }
 
@@ -117,7 +118,7 @@ class UIApplication : public UIResponder {
 
  private:
   std::shared_ptr<UIApplicationDelegate> delegate_;
-  std::weak_ptr<UIWindow> keyWindow_;
+  std::shared_ptr<UIWindow> keyWindow_;
   UIApplicationState state_ = UIApplicationState::Inactive;
   std::set<std::string> handledSchemes_{"http", "https", "mailto", "tel"};
   std::vector<URL> openedURLs_;

@@ -1,0 +1,77 @@
+#include "platform/ui/ui_application_main.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+
+#include "platform/foundation/fatal_error.h"
+#include "platform/ui/console_driver.h"
+#include "platform/ui/ui_storyboard.h"
+#include "platform/ui/ui_window.h"
+
+namespace {
+
+InfoDictionaryLookup& infoLookup() {
+  static InfoDictionaryLookup lookup;
+  return lookup;
+}
+
+}  // namespace
+
+void setInfoDictionaryLookup(InfoDictionaryLookup lookup) { infoLookup() = std::move(lookup); }
+
+std::shared_ptr<UIApplication> UIApplicationLaunch(const std::optional<std::string>& principalClassName,
+                                                   const std::optional<std::string>& delegateClassName,
+                                                   const std::optional<Value::Dictionary>& launchOptions) {
+  std::shared_ptr<UIApplication> application;
+  if (principalClassName) {
+    application = ClassRegistry::shared().make<UIApplication>(*principalClassName);
+    if (!application) fatalError("Unable to instantiate the UIApplication subclass instance named " + *principalClassName);
+  } else {
+    application = std::make_shared<UIApplication>();
+  }
+  UIApplication::setSharedApplication(application);
+
+  std::shared_ptr<UIApplicationDelegate> delegate;
+  if (delegateClassName) {
+    delegate = ClassRegistry::shared().make<UIApplicationDelegate>(*delegateClassName);
+    if (!delegate) fatalError("Unable to instantiate the UIApplication delegate instance named " + *delegateClassName);
+  }
+  application->setDelegate(delegate);
+
+  std::optional<std::string> storyboardName;
+  if (infoLookup()) storyboardName = infoLookup()("UIMainStoryboardFile");
+  std::shared_ptr<UIWindow> window;
+  if (storyboardName) {
+    auto root = UIStoryboard::storyboardWithName(*storyboardName)->instantiateInitialViewController();
+    if (!root) {
+      std::fprintf(stderr, "Failed to instantiate the default view controller for UIMainStoryboardFile '%s'\n",
+                   storyboardName->c_str());
+    }
+    window = UIWindow::make();
+    window->setRootViewController(root);
+    if (delegate) delegate->setWindow(window);
+  }
+
+  if (delegate) delegate->applicationDidFinishLaunchingWithOptions(*application, launchOptions);
+
+  if (delegate && delegate->window()) window = delegate->window();
+  if (window) window->makeKeyAndVisible();
+  application->becomeActive();
+  return application;
+}
+
+int UIApplicationMain(int argc, char* argv[], const std::optional<std::string>& principalClassName,
+                      const std::optional<std::string>& delegateClassName) {
+  auto application = UIApplicationLaunch(principalClassName, delegateClassName);
+  ConsoleDriver driver(std::cout);
+  if (argc > 1 && argv[1]) {
+    if (!driver.runScriptFile(argv[1])) std::fprintf(stderr, "Cannot read the script file %s\n", argv[1]);
+  } else {
+    driver.setEchoCommands(!isatty(STDIN_FILENO));
+    driver.runInteractive(std::cin);
+  }
+  application->terminate();
+  return 0;
+}

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <type_traits>
+
+#include "platform/foundation/class_registry.h"
+#include "platform/foundation/value.h"
+#include "platform/ui/ui_application.h"
+
+// Registers T as an application delegate class that UIApplicationMain can make by name.
+template <class T>
+void registerApplicationDelegateClass(const std::string& name) {
+  static_assert(std::is_base_of_v<UIApplicationDelegate, T>);
+  ClassRegistry::shared().registerClass<UIApplicationDelegate>(
+      name, []() -> std::shared_ptr<UIApplicationDelegate> { return std::make_shared<T>(); });
+}
+
+// Registers T as an application class (the principal class) by name.
+template <class T>
+void registerApplicationClass(const std::string& name) {
+  static_assert(std::is_base_of_v<UIApplication, T>);
+  ClassRegistry::shared().registerClass<UIApplication>(
+      name, []() -> std::shared_ptr<UIApplication> { return std::make_shared<T>(); });
+}
+
+// Where UIApplicationMain reads the bundle's information, by key ("UIMainStoryboardFile" names
+// the main storyboard). Without a lookup no storyboard is loaded.
+using InfoDictionaryLookup = std::function<std::optional<std::string>(const std::string& key)>;
+void setInfoDictionaryLookup(InfoDictionaryLookup lookup);
+
+// The start-up of UIApplicationMain without its run loop: makes the application (the principal
+// class, or UIApplication) and the delegate by class name (an unknown name stops the program);
+// instantiates the initial scene of the main storyboard into a new window, which the delegate
+// keeps; tells the delegate that launching finished; shows the window (the root's view loads
+// only now) and makes the application active.
+std::shared_ptr<UIApplication> UIApplicationLaunch(const std::optional<std::string>& principalClassName,
+                                                   const std::optional<std::string>& delegateClassName,
+                                                   const std::optional<Value::Dictionary>& launchOptions = std::nullopt);
+
+// The program's user interface: the start-up above, then the console driver over the script
+// file named by the first argument, or standard input, until quit or the end of the input. The
+// application then hears that it terminates. Returns 0.
+int UIApplicationMain(int argc, char* argv[], const std::optional<std::string>& principalClassName,
+                      const std::optional<std::string>& delegateClassName);

@@ -1,0 +1,162 @@
+#include "platform/ui/ui_application.h"
+
+#include <gtest/gtest.h>
+
+#include "controller_test_support.h"
+#include "platform/ui/ui_application_main.h"
+#include "platform/ui/ui_navigation_controller.h"
+#include "platform/ui/ui_storyboard.h"
+#include "platform/ui/ui_table_view_cell.h"
+#include "platform/ui/ui_table_view_controller.h"
+#include "platform/ui/ui_window.h"
+
+namespace {
+
+EventLog& appLog() {
+  static EventLog log = std::make_shared<std::vector<std::string>>();
+  return log;
+}
+
+class LaunchRoot : public Recorder {
+ public:
+  explicit LaunchRoot(const NSCoder&) : Recorder("root", appLog()) { note("init"); }
+};
+
+class RecordingDelegate : public UIApplicationDelegate {
+ public:
+  std::shared_ptr<UIWindow> window() const override { return window_; }
+  void setWindow(std::shared_ptr<UIWindow> window) override { window_ = std::move(window); }
+  bool applicationDidFinishLaunchingWithOptions(UIApplication& app,
+                                                const std::optional<Value::Dictionary>& options) override {
+    auto nav = std::dynamic_pointer_cast<UINavigationController>(window_->rootViewController());
+    note(std::string("didFinishLaunching") + (options ? " with options" : "") +
+         (nav->topViewController()->isViewLoaded() ? " (loaded)" : "") +
+         (&app == UIApplication::sharedApplication().get() ? "" : " (other app)"));
+    return true;
+  }
+  bool applicationOpenURL(UIApplication&, const URL& url, const std::optional<std::string>& source,
+                          const Value&) override {
+    note("openURL " + url.absoluteString() + " from " + source.value_or("nil"));
+    return true;
+  }
+  void applicationWillResignActive(UIApplication&) override { note("willResignActive"); }
+  void applicationDidEnterBackground(UIApplication&) override { note("didEnterBackground"); }
+  void applicationWillEnterForeground(UIApplication&) override { note("willEnterForeground"); }
+  void applicationDidBecomeActive(UIApplication&) override { note("didBecomeActive"); }
+  void applicationWillTerminate(UIApplication&) override { note("willTerminate"); }
+
+ private:
+  void note(const std::string& what) { appLog()->push_back("app." + what); }
+  std::shared_ptr<UIWindow> window_;
+};
+
+class ApplicationTest : public ControllerTest {
+ protected:
+  ApplicationTest() {
+    appLog()->clear();
+    log = appLog();
+    registerViewControllerClass<LaunchRoot>("LaunchRoot");
+    registerApplicationDelegateClass<RecordingDelegate>("RecordingDelegate");
+    UIStoryboard::registerStoryboard("Launch", "nav",
+                                     {{"nav", "UINavigationController", {"root"}, {}, {}}, {"root", "LaunchRoot", {}, {}, {}}});
+    setInfoDictionaryLookup([](const std::string& key) -> std::optional<std::string> {
+      if (key == "UIMainStoryboardFile") return "Launch";
+      return std::nullopt;
+    });
+  }
+  ~ApplicationTest() override {
+    setInfoDictionaryLookup({});
+    UIStoryboard::unregisterStoryboard("Launch");
+  }
+};
+
+TEST_F(ApplicationTest, LaunchMakesTheSceneThenFinishesLaunchingThenShowsTheWindow) {
+  auto app = UIApplicationLaunch(std::nullopt, "RecordingDelegate");
+  EXPECT_EQ(app, UIApplication::sharedApplication());
+  EXPECT_EQ(take(), (std::vector<std::string>{"root.init", "app.didFinishLaunching", "root.viewDidLoad",
+                                              "root.viewWillAppear", "root.viewDidAppear", "app.didBecomeActive"}));
+  ASSERT_TRUE(app->delegate());
+  EXPECT_EQ(app->keyWindow(), app->delegate()->window());
+  EXPECT_EQ(app->applicationState(), UIApplicationState::Active);
+
+  // Life-cycle events, each delivered once and in the platform's order.
+  app->enterBackground();
+  app->enterBackground();
+  app->becomeActive();
+  app->resignActive();
+  app->becomeActive();
+  app->terminate();
+  EXPECT_EQ(take(), (std::vector<std::string>{"app.willResignActive", "app.didEnterBackground",
+                                              "app.willEnterForeground", "app.didBecomeActive",
+                                              "app.willResignActive", "app.didBecomeActive", "app.willTerminate"}));
+
+  EXPECT_TRUE(app->deliverOpenURL(*URL::URLWithString("fb123://authorize"), "com.example.browser"));
+  EXPECT_EQ(take(), (std::vector<std::string>{"app.openURL fb123://authorize from com.example.browser"}));
+}
+
+TEST_F(ApplicationTest, LaunchOptionsReachTheDelegateAndUnknownClassesStop) {
+  UIApplicationLaunch(std::nullopt, "RecordingDelegate", Value::Dictionary{{"url", "x"}});
+  EXPECT_EQ(take().at(1), "app.didFinishLaunching with options");
+  EXPECT_DEATH(UIApplicationLaunch(std::nullopt, "NoSuchDelegate"), "NoSuchDelegate");
+  EXPECT_DEATH(UIApplicationLaunch("NoSuchApplication", "RecordingDelegate"), "NoSuchApplication");
+}
+
+TEST_F(ApplicationTest, OutgoingURLsAreRecordedAndOnlyHandledSchemesOpen) {
+  auto app = UIApplication::sharedApplication();
+  app->setHandledURLSchemes({"https"});
+  auto web = *URL::URLWithString("https://example.com/doc.pdf");
+  auto mail = *URL::URLWithString("mailto:someone@example.com");
+  EXPECT_TRUE(app->canOpenURL(web));
+  EXPECT_FALSE(app->canOpenURL(mail));
+  EXPECT_FALSE(app->openURL(mail));
+  EXPECT_TRUE(app->openURL(web));
+  EXPECT_EQ(app->canOpenURLQueries(), (std::vector<URL>{web, mail}));
+  EXPECT_EQ(app->openedURLs(), (std::vector<URL>{web}));
+  // Without a delegate nothing takes a URL opened into the application.
+  EXPECT_FALSE(app->deliverOpenURL(web));
+}
+
+TEST_F(ApplicationTest, BackgroundTasksEndOnceAndExpireThroughTheirHandlers) {
+  auto app = UIApplication::sharedApplication();
+  std::vector<UIBackgroundTaskIdentifier> expired;
+  UIBackgroundTaskIdentifier first = 0;
+  first = app->beginBackgroundTaskWithExpirationHandler([&] {
+    expired.push_back(first);
+    app->endBackgroundTask(first);  // handlers end their own task
+  });
+  auto second = app->beginBackgroundTaskWithExpirationHandler({});
+  EXPECT_NE(first, UIBackgroundTaskInvalid);
+  EXPECT_NE(first, second);
+  EXPECT_EQ(app->openBackgroundTaskCount(), 2u);
+  app->endBackgroundTask(second);
+  app->endBackgroundTask(second);
+  app->endBackgroundTask(UIBackgroundTaskInvalid);
+  EXPECT_EQ(app->openBackgroundTaskCount(), 1u);
+  app->expireBackgroundTasks();
+  EXPECT_EQ(expired, (std::vector<UIBackgroundTaskIdentifier>{first}));
+  EXPECT_EQ(app->openBackgroundTaskCount(), 0u);
+}
+
+class Subjects : public UITableViewController {
+ public:
+  int numberOfRowsInSection(UITableView&, int) override { return 2; }
+};
+
+TEST_F(ApplicationTest, ATableViewControllerServesItsOwnTableAndClearsSelectionOnReturn) {
+  auto subjects = std::make_shared<Subjects>();
+  auto window = UIWindow::make();
+  auto nav = std::make_shared<UINavigationController>(subjects);
+  window->setRootViewController(nav);
+  window->makeKeyAndVisible();
+  auto table = subjects->tableView();
+  ASSERT_TRUE(table);
+  EXPECT_EQ(subjects->view(), table);
+  EXPECT_EQ(table->numberOfRowsInSection(0), 2);
+  ASSERT_TRUE(table->tapRowAtIndexPath({0, 1}));
+  EXPECT_EQ(table->indexPathForSelectedRow(), (NSIndexPath{0, 1}));
+  nav->pushViewController(std::make_shared<UIViewController>(), false);
+  nav->popViewControllerAnimated(false);
+  EXPECT_EQ(table->indexPathForSelectedRow(), std::nullopt);
+}
+
+}  // namespace

@@ -552,8 +552,15 @@ void Transfer::onHeader(std::string_view line) {
 void Transfer::onHeadersComplete() {
   hopResponse_ = std::make_shared<HTTPURLResponse>(hopURL_, status_, httpVersion_, headers_);
   const auto& configuration = session_->configuration();
+  bool acceptCookies = configuration.httpCookieAcceptPolicy != HTTPCookieAcceptPolicy::Never;
+  if (configuration.httpCookieAcceptPolicy == HTTPCookieAcceptPolicy::OnlyFromMainDocumentDomain &&
+      request_.mainDocumentURL) {
+    std::string host = lower(hopURL_.host().value_or(""));
+    std::string main = lower(request_.mainDocumentURL->host().value_or(""));
+    acceptCookies = !main.empty() && (host == main || (host.size() > main.size() && host.ends_with("." + main)));
+  }
   if (configuration.httpShouldSetCookies && request_.httpShouldHandleCookies && configuration.httpCookieStorage &&
-      configuration.httpCookieAcceptPolicy != HTTPCookieAcceptPolicy::Never && !setCookieLines_.empty()) {
+      acceptCookies && !setCookieLines_.empty()) {
     std::vector<HTTPCookie> cookies;
     for (const auto& line : setCookieLines_)
       if (auto cookie = HTTPCookie::cookieFromSetCookieHeader(line, hopURL_)) cookies.push_back(std::move(*cookie));

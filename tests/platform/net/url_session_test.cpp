@@ -474,9 +474,43 @@ TEST_F(URLSessionTest, UploadsAndDownloads) {
   EXPECT_FALSE(std::filesystem::exists(delegate->downloadedPath));
 }
 
+TEST_F(URLSessionTest, MultipartBodiesAreRecordedPartByPart) {
+  const std::string jpeg("\xFF\xD8\x00\x01", 4);
+  std::string body =
+      "--XyZ\r\nContent-Disposition: form-data; name=\"file\"; filename=\"a.jpg\"\r\n"
+      "Content-Type: image/jpeg\r\n\r\n" + jpeg + "\r\n"
+      "--XyZ\r\nContent-Disposition: form-data; name=\"note\"\r\n\r\nhi\r\n--XyZ--\r\n";
+  auto request = requestFor(server.url("upload"));
+  request.httpMethod = "POST";
+  request.setValue("multipart/form-data; boundary=XyZ", "Content-Type");
+  request.httpBody = Data::fromString(body);
+  fetch(request);
+  auto sent = server.lastRequest();
+  ASSERT_TRUE(sent);
+  ASSERT_EQ(sent->parts.size(), 2u);
+  EXPECT_EQ(sent->parts[0].name, "file");
+  EXPECT_EQ(sent->parts[0].filename, "a.jpg");
+  EXPECT_EQ(sent->parts[0].contentType, "image/jpeg");
+  EXPECT_EQ(sent->parts[0].content, jpeg);
+  EXPECT_EQ(sent->parts[1].name, "note");
+  EXPECT_EQ(sent->parts[1].content, "hi");
+
+  // No URL at all fails without a response.
+  auto noURL = fetch(URLRequest());
+  EXPECT_EQ(noURL.error->code, NSURLErrorUnsupportedURL);
+  EXPECT_FALSE(noURL.response);
+}
+
 TEST_F(URLSessionTest, InvalidationWaitsForTasksThenReleasesTheDelegate) {
   server.reply("GET", "/slow", {.body = "done", .delay = 0.1});
   auto task = session->dataTaskWithRequest(requestFor(server.url("slow")));
+  auto download = session->downloadTaskWithRequest(requestFor(server.url("slow")));
+  bool listed = false;
+  session->getTasksWithCompletionHandler([&](auto data, auto uploads, auto downloads) {
+    listed = data.size() == 1 && data[0] == task && uploads.empty() && downloads.size() == 1;
+  });
+  ASSERT_TRUE(time.runUntil([&] { return listed; }));
+  download.reset();  // dropped unstarted: nothing to wait for
   task->resume();
   session->finishTasksAndInvalidate();
   std::weak_ptr<RecordingDelegate> weak = delegate;

@@ -111,7 +111,8 @@ bool UIAlertController::tap(const std::shared_ptr<UIAlertAction>& action) {
   auto presenter = presentingViewController();
   if (!presenter || !action->isEnabled()) return false;
   if (auto v = viewIfLoaded(); !v || !v->canReceiveTouches()) return false;
-  presenter->dismissViewControllerAnimated(true, [action] {
+  // The alert lives until its handler has run, so the handler can still read its fields.
+  presenter->dismissViewControllerAnimated(true, [self = sharedAs<UIAlertController>(), action] {
     if (action->handler_) action->handler_(*action);
   });
   return true;

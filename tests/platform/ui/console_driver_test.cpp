@@ -334,6 +334,42 @@ TEST_F(ConsoleDriverTest, OverlaysDrawOnTopAndMayBlockTouches) {
   EXPECT_EQ(driver.screen().find("(("), std::string::npos);
 }
 
+TEST_F(ConsoleDriverTest, AlertFieldsTakeTextAndTheHandlerReadsThemAfterTheAlertCloses) {
+  auto nav = std::dynamic_pointer_cast<UINavigationController>(window->rootViewController());
+  auto login = nav->topViewController();
+  auto alert = UIAlertController::alertControllerWithTitle("Recover", "Your e-mail:", UIAlertControllerStyle::Alert);
+  alert->addTextFieldWithConfigurationHandler([](UITextField& f) { f.setPlaceholder("E-mail"); });
+  std::string sent;
+  alert->addAction(UIAlertAction::actionWithTitle("Send", UIAlertActionStyle::Default, [&, weak = std::weak_ptr(alert)](UIAlertAction&) {
+    sent = *weak.lock()->textFields()[0]->text();
+  }));
+  alert->addAction(UIAlertAction::actionWithTitle("Cancel", UIAlertActionStyle::Cancel));
+  login->presentViewController(alert, false);
+
+  std::ostringstream out;
+  ConsoleDriver driver(out, window);
+  driver.setEchoCommands(false);
+  driver.execute("type emailField behind");
+  EXPECT_EQ(driver.screen().substr(driver.screen().find("+++")), "+++ alert: Recover\n"
+                                                                   "  Your e-mail:\n"
+                                                                   "  {(E-mail)} #alertField0\n"
+                                                                   "  [Send] [Cancel]\n");
+  driver.execute("type alertField0 ada@example.com");
+  driver.execute("alert Send");
+  EXPECT_EQ(sent, "ada@example.com");
+  EXPECT_EQ(login->presentedViewController(), nullptr);
+  EXPECT_EQ(linesStartingWith(out.str(), "!"),
+            (std::vector<std::string>{"! An alert is open: answer it with 'alert BUTTON'"}));
+}
+
+TEST(AlertControllerDeathTest, ProgrammingErrorsStop) {
+  auto sheet = UIAlertController::alertControllerWithTitle("Pick", std::nullopt, UIAlertControllerStyle::ActionSheet);
+  EXPECT_DEATH(sheet->addTextFieldWithConfigurationHandler(), "UIAlertControllerStyleAlert");
+  sheet->addAction(UIAlertAction::actionWithTitle("Cancel", UIAlertActionStyle::Cancel));
+  EXPECT_DEATH(sheet->addAction(UIAlertAction::actionWithTitle("Also cancel", UIAlertActionStyle::Cancel)),
+               "only have one action with a style of UIAlertActionStyleCancel");
+}
+
 TEST_F(ConsoleDriverTest, WaitMovesVirtualTimeAndScriptFilesRun) {
   std::ostringstream out;
   ConsoleDriver driver(out);

@@ -1,0 +1,192 @@
+#include "platform/foundation/user_defaults.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class UserDefaultsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::path(::testing::TempDir()) / "defaults-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    path_ = (dir_ / "sub" / "user_defaults.json").string();
+  }
+  void TearDown() override {
+    UserDefaults::setApplicationDataDirectory(std::nullopt);
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  void writeFile(const std::string& text) {
+    fs::create_directories(fs::path(path_).parent_path());
+    std::ofstream(path_, std::ios::binary) << text;
+  }
+
+  fs::path dir_;
+  std::string path_;
+};
+
+// Sets an environment variable for one scope and puts the old value back.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    if (value) setenv(name, value, 1);
+    else unsetenv(name);
+  }
+  ~ScopedEnv() {
+    if (old_) setenv(name_, old_->c_str(), 1);
+    else unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+}  // namespace
+
+TEST_F(UserDefaultsTest, EveryKindSurvivesAReload) {
+  std::vector<std::uint8_t> bytes;
+  for (int i = 0; i < 256; ++i) bytes.push_back(static_cast<std::uint8_t>(i));
+  Value::Dictionary nested{{"$type", Value("not a tag")}, {"list", Value(Value::Array{Value(1), Value(2.5)})}};
+  const std::pair<std::string, Value> entries[] = {
+      {"bool", Value(true)},
+      {"int", Value(-9007199254740993LL)},
+      {"real", Value(1.0)},
+      {"tiny", Value(0.1)},
+      {"inf", Value(HUGE_VAL)},
+      {"text", Value("Gr\u00fc\u00dfe \"quoted\"\n")},
+      {"bad-utf8", Value(std::string("a\xff\xfe", 3))},
+      {"data", Value(Data(bytes))},
+      {"empty-data", Value(Data())},
+      {"date", Value(Date{467556300.25})},
+      {"array", Value(Value::Array{Value("x"), Value(Date{0}), Value(Value::Array{})})},
+      {"dict", Value(nested)},
+      {std::string("key\xc0", 4), Value(Value::Dictionary{{std::string("\xff"), Value(1)}})},
+  };
+  {
+    UserDefaults defaults(path_);
+    for (const auto& [k, v] : entries) defaults.setObject(v, k);
+    defaults.setObject(Value(std::nan("")), "nan");
+    defaults.setObject(Value(5), "removed");
+    defaults.removeObjectForKey("removed");
+    defaults.setObject(Value(5), "nulled");
+    defaults.setObject(Value(), "nulled");
+    EXPECT_TRUE(defaults.synchronize());
+  }
+  UserDefaults reloaded(path_);
+  for (const auto& [k, v] : entries) {
+    auto got = reloaded.objectForKey(k);
+    ASSERT_TRUE(got) << k;
+    EXPECT_EQ(*got, v) << k << ": " << got->description();
+  }
+  EXPECT_TRUE(reloaded.objectForKey("real")->isReal());
+  EXPECT_TRUE(std::isnan(reloaded.doubleForKey("nan")));
+  EXPECT_FALSE(reloaded.objectForKey("removed"));
+  EXPECT_FALSE(reloaded.objectForKey("nulled"));
+  // The write went through a temporary file that is gone now.
+  EXPECT_EQ(std::distance(fs::directory_iterator(fs::path(path_).parent_path()), fs::directory_iterator()), 1);
+}
+
+TEST_F(UserDefaultsTest, TypedReadsConvertLikeThePlatform) {
+  UserDefaults d(path_);
+  d.setObject(Value("YES"), "yes");
+  d.setObject(Value(" 42abc"), "numtext");
+  d.setObject(Value(2.9), "real");
+  d.setObject(Value(1e300), "huge");
+  d.setObject(Value(7), "int");
+  d.setObject(Value(Data::fromString("x")), "data");
+  d.setObject(Value(Value::Array{Value(1)}), "array");
+
+  EXPECT_TRUE(d.boolForKey("yes"));
+  EXPECT_TRUE(d.boolForKey("numtext"));
+  EXPECT_TRUE(d.boolForKey("real"));
+  EXPECT_FALSE(d.boolForKey("data"));
+  EXPECT_FALSE(d.boolForKey("missing"));
+  EXPECT_EQ(d.integerForKey("numtext"), 42);
+  EXPECT_EQ(d.integerForKey("real"), 2);
+  EXPECT_EQ(d.integerForKey("huge"), INT64_MAX);
+  EXPECT_EQ(d.integerForKey("yes"), 0);
+  EXPECT_EQ(d.doubleForKey("int"), 7.0);
+  EXPECT_EQ(d.doubleForKey("numtext"), 42.0);
+  EXPECT_EQ(d.stringForKey("int"), "7");
+  EXPECT_FALSE(d.stringForKey("data"));
+  EXPECT_EQ(d.dataForKey("data"), Data::fromString("x"));
+  EXPECT_FALSE(d.dataForKey("yes"));
+  EXPECT_EQ(d.arrayForKey("array")->size(), 1u);
+  EXPECT_FALSE(d.arrayForKey("int"));
+  EXPECT_FALSE(d.dictionaryForKey("array"));
+}
+
+TEST_F(UserDefaultsTest, CorruptFilesReadAsEmptyAndGetReplaced) {
+  for (const char* corrupt : {"{\"a\": 1", "[1, 2]", "\"text\"", "", "\xff\xfe{}",
+                              R"({"a": {"$type": "data", "value": "!!!!"}})",
+                              R"({"a": {"$type": "unknown", "value": 1}})",
+                              R"({"a": {"$type": "date", "value": "yesterday"}})"}) {
+    writeFile(corrupt);
+    UserDefaults d(path_);
+    EXPECT_FALSE(d.objectForKey("a")) << corrupt;
+    d.setObject(Value(1), "b");
+    EXPECT_EQ(UserDefaults(path_).integerForKey("b"), 1) << corrupt;
+  }
+  writeFile(std::string(100000, '[') + std::string(100000, ']'));
+  EXPECT_FALSE(UserDefaults(path_).objectForKey("b"));
+}
+
+TEST_F(UserDefaultsTest, FailedWritesKeepValuesAndReportThroughSynchronize) {
+  UserDefaults d("/dev/null/cannot/user_defaults.json");
+  d.setObject(Value("kept"), "k");
+  EXPECT_EQ(d.stringForKey("k"), "kept");
+  EXPECT_FALSE(d.synchronize());
+}
+
+TEST_F(UserDefaultsTest, StandardFollowsTheDataDirectory) {
+  {
+    ScopedEnv data("DORVALE_DATA_DIR", "/srv/dorvale-data");
+    EXPECT_EQ(UserDefaults::applicationDataDirectory(), "/srv/dorvale-data");
+  }
+  {
+    ScopedEnv data("DORVALE_DATA_DIR", nullptr);
+    ScopedEnv xdg("XDG_DATA_HOME", "/xdg");
+    EXPECT_EQ(UserDefaults::applicationDataDirectory(), "/xdg/dorvale");
+    ScopedEnv relativeXdg("XDG_DATA_HOME", "relative");
+    ScopedEnv home("HOME", "/home/student");
+    EXPECT_EQ(UserDefaults::applicationDataDirectory(), "/home/student/.local/share/dorvale");
+  }
+
+  UserDefaults::setApplicationDataDirectory(dir_.string());
+  auto standard = UserDefaults::standard();
+  EXPECT_EQ(standard, UserDefaults::standard());
+  EXPECT_EQ(standard->filePath(), (dir_ / "user_defaults.json").string());
+  standard->setObject(Value(Value::Array{Value("session-1")}), "com.dorvale.downloads");
+
+  UserDefaults::setApplicationDataDirectory((dir_ / "other").string());
+  EXPECT_NE(UserDefaults::standard(), standard);
+  EXPECT_FALSE(UserDefaults::standard()->objectForKey("com.dorvale.downloads"));
+  UserDefaults::setApplicationDataDirectory(dir_.string());
+  EXPECT_EQ(UserDefaults::standard()->arrayForKey("com.dorvale.downloads"), (Value::Array{Value("session-1")}));
+}
+
+TEST_F(UserDefaultsTest, ConcurrentWritersLoseNothing) {
+  auto d = std::make_shared<UserDefaults>(path_);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([d, t] {
+      for (int i = 0; i < 10; ++i) d->setObject(Value(i), "t" + std::to_string(t) + "-" + std::to_string(i));
+    });
+  }
+  for (auto& th : threads) th.join();
+  UserDefaults reloaded(path_);
+  for (int t = 0; t < 4; ++t)
+    for (int i = 0; i < 10; ++i)
+      EXPECT_EQ(reloaded.integerForKey("t" + std::to_string(t) + "-" + std::to_string(i)), i);
+}

@@ -43,13 +43,13 @@ double fetchThroughSession(const std::shared_ptr<URLSession>& session, const std
     bool done = false;
     bool ok = false;
     session
-        ->dataTaskWithRequest(request,
-                              [&](std::optional<Data> data, std::shared_ptr<const URLResponse> response,
-                                  std::optional<NSError> error) {
-                                auto http = std::dynamic_pointer_cast<const HTTPURLResponse>(response);
-                                done = true;
-                                ok = !error && http && http->statusCode() == 200 && data && data->toString() == kReply;
-                              })
+        ->dataTaskWithRequest(
+            request,
+            [&](std::optional<Data> data, std::shared_ptr<const URLResponse> response, std::optional<NSError> error) {
+              auto http = std::dynamic_pointer_cast<const HTTPURLResponse>(response);
+              done = true;
+              ok = !error && http && http->statusCode() == 200 && data && data->toString() == kReply;
+            })
         ->resume();
     if (!RunLoop::main().runUntil([&] { return done; }, 10.0) || !ok) return -1;
   }
@@ -63,8 +63,8 @@ int main() {
   FakeBackend server;
   server.reply("GET", "/bench", {.status = 200, .body = kReply, .contentType = "application/json"});
   const std::string url = server.url("bench");
-  auto session = URLSession::sessionWithConfiguration(URLSessionConfiguration::ephemeralSessionConfiguration(),
-                                                      nullptr, DispatchQueue::main());
+  auto session = URLSession::sessionWithConfiguration(URLSessionConfiguration::ephemeralSessionConfiguration(), nullptr,
+                                                      DispatchQueue::main());
 
   double fetcherSeconds = 0;
   double sessionSeconds = 0;

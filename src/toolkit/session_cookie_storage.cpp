@@ -20,7 +20,8 @@ bool isLocalhostName(std::string_view lowercasedHost) {
 
 bool isIPLiteral(std::string_view host) {
   if (host.find(':') != std::string_view::npos) return true;
-  return !host.empty() && std::all_of(host.begin(), host.end(), [](char c) { return c == '.' || std::isdigit(static_cast<unsigned char>(c)); });
+  return !host.empty() && std::all_of(host.begin(), host.end(),
+                                      [](char c) { return c == '.' || std::isdigit(static_cast<unsigned char>(c)); });
 }
 
 // The host itself, or a subdomain of it; an address matches only itself.

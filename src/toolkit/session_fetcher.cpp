@@ -9,11 +9,10 @@
 #include <fstream>
 #include <iterator>
 #include <limits>
+#include <nlohmann/json.hpp>
 #include <random>
 #include <thread>
 #include <utility>
-
-#include <nlohmann/json.hpp>
 
 #include "platform/foundation/date_formatter.h"
 #include "platform/foundation/notification_center.h"
@@ -56,7 +55,9 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
          });
 }
 
-bool isLocalhost(std::string_view host) { return equalsIgnoringCase(host, "localhost") || host == "::1" || host == "127.0.0.1"; }
+bool isLocalhost(std::string_view host) {
+  return equalsIgnoringCase(host, "localhost") || host == "::1" || host == "127.0.0.1";
+}
 
 void consoleLog(const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); }
 
@@ -201,7 +202,8 @@ ZSDK_ZTKSessionFetcher::~ZSDK_ZTKSessionFetcher() {
     auto& state = classState();
     std::lock_guard lock(state.mutex);
     auto it = state.fetchersBySessionIdentifier.find(*sessionIdentifier_);
-    if (it != state.fetchersBySessionIdentifier.end() && it->second.expired()) state.fetchersBySessionIdentifier.erase(it);
+    if (it != state.fetchersBySessionIdentifier.end() && it->second.expired())
+      state.fetchersBySessionIdentifier.erase(it);
   }
 }
 
@@ -287,8 +289,8 @@ void ZSDK_ZTKSessionFetcher::beginFetchMayDelay(bool mayDelay, bool mayAuthorize
         if (!allowed) consoleLog("Fetch disallowed for " + url->absoluteString());
       }
       if (!allowed) {
-        failure = NSError(kZTKSessionFetcherErrorDomain, ZTKSessionFetcherErrorInsecureRequest,
-                          failingURLUserInfo(request_));
+        failure =
+            NSError(kZTKSessionFetcherErrorDomain, ZTKSessionFetcherErrorInsecureRequest, failingURLUserInfo(request_));
       }
     }
     if (!failure) {
@@ -499,10 +501,9 @@ void ZSDK_ZTKSessionFetcher::authorizeRequest() {
     return;
   }
   auto self = shared_from_this();
-  authorizer->authorizeRequest(request, self,
-                               [self](const auto&, const auto&, const std::optional<NSError>& error) {
-                                 self->authorizerRequestFinishedWithError(error);
-                               });
+  authorizer->authorizeRequest(request, self, [self](const auto&, const auto&, const std::optional<NSError>& error) {
+    self->authorizerRequestFinishedWithError(error);
+  });
 }
 
 void ZSDK_ZTKSessionFetcher::authorizerRequestFinishedWithError(const std::optional<NSError>& error) {
@@ -590,32 +591,20 @@ void ZSDK_ZTKSessionFetcher::releaseCallbacks() {
   // Destroyed after the lock: a block's captures may call back into this fetcher.
   std::vector<std::any> dropped;
   Lock lock(mutex_);
-  dropped.emplace_back(std::move(callbackQueue_));
-  dropped.emplace_back(std::move(completionHandler_));
-  dropped.emplace_back(std::move(configurationBlock_));
-  dropped.emplace_back(std::move(didReceiveResponseBlock_));
-  dropped.emplace_back(std::move(willRedirectBlock_));
-  dropped.emplace_back(std::move(sendProgressBlock_));
-  dropped.emplace_back(std::move(receivedProgressBlock_));
-  dropped.emplace_back(std::move(downloadProgressBlock_));
-  dropped.emplace_back(std::move(accumulateDataBlock_));
-  dropped.emplace_back(std::move(willCacheURLResponseBlock_));
-  dropped.emplace_back(std::move(retryBlock_));
-  dropped.emplace_back(std::move(testBlock_));
-  dropped.emplace_back(std::move(resumeDataBlock_));
-  callbackQueue_ = nullptr;
-  completionHandler_ = nullptr;
-  configurationBlock_ = nullptr;
-  didReceiveResponseBlock_ = nullptr;
-  willRedirectBlock_ = nullptr;
-  sendProgressBlock_ = nullptr;
-  receivedProgressBlock_ = nullptr;
-  downloadProgressBlock_ = nullptr;
-  accumulateDataBlock_ = nullptr;
-  willCacheURLResponseBlock_ = nullptr;
-  retryBlock_ = nullptr;
-  testBlock_ = nullptr;
-  resumeDataBlock_ = nullptr;
+  const auto drop = [&](auto& field) { dropped.emplace_back(std::exchange(field, nullptr)); };
+  drop(callbackQueue_);
+  drop(completionHandler_);
+  drop(configurationBlock_);
+  drop(didReceiveResponseBlock_);
+  drop(willRedirectBlock_);
+  drop(sendProgressBlock_);
+  drop(receivedProgressBlock_);
+  drop(downloadProgressBlock_);
+  drop(accumulateDataBlock_);
+  drop(willCacheURLResponseBlock_);
+  drop(retryBlock_);
+  drop(testBlock_);
+  drop(resumeDataBlock_);
 }
 
 void ZSDK_ZTKSessionFetcher::postNotification(const char* name) {
@@ -780,9 +769,8 @@ void ZSDK_ZTKSessionFetcher::willCacheResponse(const std::shared_ptr<URLSession>
     completionHandler(proposedResponse);
     return;
   }
-  invokeOnCallbackQueueAfterUserStopped(true, [block, proposedResponse, completionHandler] {
-    block(proposedResponse, completionHandler);
-  });
+  invokeOnCallbackQueueAfterUserStopped(
+      true, [block, proposedResponse, completionHandler] { block(proposedResponse, completionHandler); });
 }
 
 void ZSDK_ZTKSessionFetcher::needNewBodyStream(const std::shared_ptr<URLSession>&,
@@ -897,9 +885,8 @@ void ZSDK_ZTKSessionFetcher::didCompleteWithError(const std::shared_ptr<URLSessi
     return;
   }
   auto self = shared_from_this();
-  shouldRetryNowForStatus(status, failure, [self, error = failure](bool shouldRetry) {
-    self->finishWithError(error, shouldRetry);
-  });
+  shouldRetryNowForStatus(status, failure,
+                          [self, error = failure](bool shouldRetry) { self->finishWithError(error, shouldRetry); });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1052,7 +1039,8 @@ void ZSDK_ZTKSessionFetcher::backgroundFetchExpired() {
     queue = callbackQueue_;
   }
   invokeOnCallbackQueue(queue, false, [handler] {
-    if (handler) handler(std::nullopt, NSError(kZTKSessionFetcherErrorDomain, ZTKSessionFetcherErrorBackgroundTimeExpired));
+    if (handler)
+      handler(std::nullopt, NSError(kZTKSessionFetcherErrorDomain, ZTKSessionFetcherErrorBackgroundTimeExpired));
   });
   stopFetchReleasingCallbacks(false);
   releaseCallbacks();
@@ -1163,8 +1151,8 @@ void ZSDK_ZTKSessionFetcher::shouldRetryNowForStatus(int status, std::optional<N
     if (!stop) {
       const NSError statusError = statusErrorLocked(status);
       retryError = error ? *error : statusError;
-      suggestion = refreshRetry || isRetryError(*retryError) ||
-                   (error && !(*error == statusError) && isRetryError(statusError));
+      suggestion =
+          refreshRetry || isRetryError(*retryError) || (error && !(*error == statusError) && isRetryError(statusError));
       retryBlock = retryBlock_;
       queue = callbackQueue_;
     }
@@ -1177,9 +1165,8 @@ void ZSDK_ZTKSessionFetcher::shouldRetryNowForStatus(int status, std::optional<N
     response(suggestion);
     return;
   }
-  invokeOnCallbackQueue(queue, false, [retryBlock, suggestion, retryError, response] {
-    retryBlock(suggestion, retryError, response);
-  });
+  invokeOnCallbackQueue(
+      queue, false, [retryBlock, suggestion, retryError, response] { retryBlock(suggestion, retryError, response); });
 }
 
 std::optional<std::string> ZSDK_ZTKSessionFetcher::retryAfterHeaderLocked() const {
@@ -1448,52 +1435,52 @@ void ZSDK_ZTKSessionFetcher::simulateFetchForTestBlock() {
     block = testBlock_;
   }
   if (!block) return;
-  block(self, [self](std::shared_ptr<const URLResponse> response, std::optional<Data> data,
-                     std::optional<NSError> error) {
-    if (!response && !data && !error) {
-      // "Use the network."
-      std::shared_ptr<URLSessionTask> task;
-      {
-        Lock lock(self->mutex_);
-        self->testBlock_ = nullptr;
-        self->isUsingTestBlock_ = false;
-        task = self->sessionTask_;
-      }
-      if (task) task->resume();
-      return;
-    }
-    BodyStreamProvider provider;
-    std::optional<URL> bodyFile;
-    {
-      Lock lock(self->mutex_);
-      provider = self->bodyStreamProvider_;
-      bodyFile = self->bodyFileURL_;
-    }
-    if (provider) {
-      self->invokeOnCallbackQueueUnlessStopped([self, provider, response, data, error] {
-        provider([self, response, data, error](std::shared_ptr<InputStream> stream) {
-          auto [body, streamError] = readWholeStream(stream);
+  block(self,
+        [self](std::shared_ptr<const URLResponse> response, std::optional<Data> data, std::optional<NSError> error) {
+          if (!response && !data && !error) {
+            // "Use the network."
+            std::shared_ptr<URLSessionTask> task;
+            {
+              Lock lock(self->mutex_);
+              self->testBlock_ = nullptr;
+              self->isUsingTestBlock_ = false;
+              task = self->sessionTask_;
+            }
+            if (task) task->resume();
+            return;
+          }
+          BodyStreamProvider provider;
+          std::optional<URL> bodyFile;
           {
             Lock lock(self->mutex_);
-            self->bodyData_ = body;
+            provider = self->bodyStreamProvider_;
+            bodyFile = self->bodyFileURL_;
           }
-          self->simulateDataCallbacks(response, data, error ? error : streamError);
+          if (provider) {
+            self->invokeOnCallbackQueueUnlessStopped([self, provider, response, data, error] {
+              provider([self, response, data, error](std::shared_ptr<InputStream> stream) {
+                auto [body, streamError] = readWholeStream(stream);
+                {
+                  Lock lock(self->mutex_);
+                  self->bodyData_ = body;
+                }
+                self->simulateDataCallbacks(response, data, error ? error : streamError);
+              });
+            });
+            return;
+          }
+          std::optional<NSError> readError;
+          if (bodyFile) {
+            std::ifstream in(bodyFile->path(), std::ios::binary);
+            if (in) {
+              Lock lock(self->mutex_);
+              self->bodyData_ = Data(std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {}));
+            } else {
+              readError = URLError(NSURLErrorFileDoesNotExist, bodyFile);
+            }
+          }
+          self->simulateDataCallbacks(response, data, readError ? readError : error);
         });
-      });
-      return;
-    }
-    std::optional<NSError> readError;
-    if (bodyFile) {
-      std::ifstream in(bodyFile->path(), std::ios::binary);
-      if (in) {
-        Lock lock(self->mutex_);
-        self->bodyData_ = Data(std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {}));
-      } else {
-        readError = URLError(NSURLErrorFileDoesNotExist, bodyFile);
-      }
-    }
-    self->simulateDataCallbacks(response, data, readError ? readError : error);
-  });
 }
 
 void ZSDK_ZTKSessionFetcher::simulateDataCallbacks(const std::shared_ptr<const URLResponse>& response,
@@ -1526,14 +1513,12 @@ void ZSDK_ZTKSessionFetcher::simulateDataCallbacks(const std::shared_ptr<const U
   auto http = std::dynamic_pointer_cast<const HTTPURLResponse>(response);
   std::optional<NSError> finalError = error;
   if (willRedirect && http) {
-    invokeOnCallbackQueueAfterUserStopped(true, [willRedirect, http, request] {
-      willRedirect(http, request, [](std::optional<URLRequest>) {});
-    });
+    invokeOnCallbackQueueAfterUserStopped(
+        true, [willRedirect, http, request] { willRedirect(http, request, [](std::optional<URLRequest>) {}); });
   }
   if (didReceiveResponse) {
-    invokeOnCallbackQueueAfterUserStopped(true, [didReceiveResponse, response] {
-      didReceiveResponse(response, [](URLSessionResponseDisposition) {});
-    });
+    invokeOnCallbackQueueAfterUserStopped(
+        true, [didReceiveResponse, response] { didReceiveResponse(response, [](URLSessionResponseDisposition) {}); });
   }
   if (sendProgress) {
     reportInChunks(bodyLength, [&](std::int64_t chunk, std::int64_t sent, std::int64_t total) {
@@ -1573,9 +1558,8 @@ void ZSDK_ZTKSessionFetcher::simulateDataCallbacks(const std::shared_ptr<const U
     }
     if (willCache) {
       CachedURLResponse cached{response, body};
-      invokeOnCallbackQueueAfterUserStopped(true, [willCache, cached] {
-        willCache(cached, [](std::optional<CachedURLResponse>) {});
-      });
+      invokeOnCallbackQueueAfterUserStopped(
+          true, [willCache, cached] { willCache(cached, [](std::optional<CachedURLResponse>) {}); });
     }
   }
   {
@@ -1584,9 +1568,8 @@ void ZSDK_ZTKSessionFetcher::simulateDataCallbacks(const std::shared_ptr<const U
   }
   DispatchQueue::main()->async([self, finalError] {
     const int status = finalError ? static_cast<int>(finalError->code) : 200;
-    self->shouldRetryNowForStatus(status, finalError, [self, finalError](bool shouldRetry) {
-      self->finishWithError(finalError, shouldRetry);
-    });
+    self->shouldRetryNowForStatus(
+        status, finalError, [self, finalError](bool shouldRetry) { self->finishWithError(finalError, shouldRetry); });
   });
 }
 
@@ -1673,7 +1656,8 @@ std::int64_t ZSDK_ZTKSessionFetcher::bodyLength() {
 // Cookies
 
 std::shared_ptr<ZSDK_ZTKSessionCookieStorage> ZSDK_ZTKSessionFetcher::staticCookieStorage() {
-  static auto* storage = new std::shared_ptr<ZSDK_ZTKSessionCookieStorage>(std::make_shared<ZSDK_ZTKSessionCookieStorage>());
+  static auto* storage =
+      new std::shared_ptr<ZSDK_ZTKSessionCookieStorage>(std::make_shared<ZSDK_ZTKSessionCookieStorage>());
   return *storage;
 }
 
@@ -1717,26 +1701,13 @@ std::shared_ptr<ZTKSessionFetcherLogging> ZSDK_ZTKSessionFetcher::logging() {
 // ---------------------------------------------------------------------------------------------
 // Properties
 
-std::optional<Data> ZSDK_ZTKSessionFetcher::downloadedData() const {
-  Lock lock(mutex_);
-  return downloadedData_;
-}
-std::int64_t ZSDK_ZTKSessionFetcher::downloadedLength() const {
-  Lock lock(mutex_);
-  return downloadedLength_;
-}
-std::shared_ptr<URLRequest> ZSDK_ZTKSessionFetcher::mutableRequest() const {
-  Lock lock(mutex_);
-  return request_;
-}
+std::optional<Data> ZSDK_ZTKSessionFetcher::downloadedData() const { return locked(downloadedData_); }
+std::int64_t ZSDK_ZTKSessionFetcher::downloadedLength() const { return locked(downloadedLength_); }
+std::shared_ptr<URLRequest> ZSDK_ZTKSessionFetcher::mutableRequest() const { return locked(request_); }
 void ZSDK_ZTKSessionFetcher::setMutableRequest(std::shared_ptr<URLRequest> request) {
-  Lock lock(mutex_);
-  request_ = std::move(request);
+  assignLocked(request_, std::move(request));
 }
-std::shared_ptr<URLSession> ZSDK_ZTKSessionFetcher::session() const {
-  Lock lock(mutex_);
-  return session_;
-}
+std::shared_ptr<URLSession> ZSDK_ZTKSessionFetcher::session() const { return locked(session_); }
 void ZSDK_ZTKSessionFetcher::setSession(std::shared_ptr<URLSession> session) {
   Lock lock(mutex_);
   if (session_ != session) {
@@ -1744,282 +1715,150 @@ void ZSDK_ZTKSessionFetcher::setSession(std::shared_ptr<URLSession> session) {
     shouldInvalidateSession_ = session_ != nullptr;
   }
 }
-std::optional<URLSessionConfiguration> ZSDK_ZTKSessionFetcher::configuration() const {
-  Lock lock(mutex_);
-  return configuration_;
-}
+std::optional<URLSessionConfiguration> ZSDK_ZTKSessionFetcher::configuration() const { return locked(configuration_); }
 void ZSDK_ZTKSessionFetcher::setConfiguration(std::optional<URLSessionConfiguration> configuration) {
-  Lock lock(mutex_);
-  configuration_ = std::move(configuration);
+  assignLocked(configuration_, std::move(configuration));
 }
 ZSDK_ZTKSessionFetcher::ConfigurationBlock ZSDK_ZTKSessionFetcher::configurationBlock() const {
-  Lock lock(mutex_);
-  return configurationBlock_;
+  return locked(configurationBlock_);
 }
 void ZSDK_ZTKSessionFetcher::setConfigurationBlock(ConfigurationBlock block) {
-  Lock lock(mutex_);
-  configurationBlock_ = std::move(block);
+  assignLocked(configurationBlock_, std::move(block));
 }
-std::shared_ptr<URLSessionTask> ZSDK_ZTKSessionFetcher::sessionTask() const {
-  Lock lock(mutex_);
-  return sessionTask_;
-}
-std::optional<std::string> ZSDK_ZTKSessionFetcher::taskDescription() const {
-  Lock lock(mutex_);
-  return taskDescription_;
-}
+std::shared_ptr<URLSessionTask> ZSDK_ZTKSessionFetcher::sessionTask() const { return locked(sessionTask_); }
+std::optional<std::string> ZSDK_ZTKSessionFetcher::taskDescription() const { return locked(taskDescription_); }
 void ZSDK_ZTKSessionFetcher::setTaskDescription(std::optional<std::string> description) {
-  Lock lock(mutex_);
-  taskDescription_ = std::move(description);
+  assignLocked(taskDescription_, std::move(description));
 }
-bool ZSDK_ZTKSessionFetcher::canShareSession() const {
-  Lock lock(mutex_);
-  return canShareSession_;
-}
-void ZSDK_ZTKSessionFetcher::setCanShareSession(bool flag) {
-  Lock lock(mutex_);
-  canShareSession_ = flag;
-}
-bool ZSDK_ZTKSessionFetcher::useUploadTask() const {
-  Lock lock(mutex_);
-  return useUploadTask_;
-}
-void ZSDK_ZTKSessionFetcher::setUseUploadTask(bool flag) {
-  Lock lock(mutex_);
-  useUploadTask_ = flag;
-}
-bool ZSDK_ZTKSessionFetcher::allowLocalhostRequest() const {
-  Lock lock(mutex_);
-  return allowLocalhostRequest_;
-}
-void ZSDK_ZTKSessionFetcher::setAllowLocalhostRequest(bool flag) {
-  Lock lock(mutex_);
-  allowLocalhostRequest_ = flag;
-}
-bool ZSDK_ZTKSessionFetcher::allowInvalidServerCertificates() const {
-  Lock lock(mutex_);
-  return allowInvalidServerCertificates_;
-}
+bool ZSDK_ZTKSessionFetcher::canShareSession() const { return locked(canShareSession_); }
+void ZSDK_ZTKSessionFetcher::setCanShareSession(bool flag) { assignLocked(canShareSession_, flag); }
+bool ZSDK_ZTKSessionFetcher::useUploadTask() const { return locked(useUploadTask_); }
+void ZSDK_ZTKSessionFetcher::setUseUploadTask(bool flag) { assignLocked(useUploadTask_, flag); }
+bool ZSDK_ZTKSessionFetcher::allowLocalhostRequest() const { return locked(allowLocalhostRequest_); }
+void ZSDK_ZTKSessionFetcher::setAllowLocalhostRequest(bool flag) { assignLocked(allowLocalhostRequest_, flag); }
+bool ZSDK_ZTKSessionFetcher::allowInvalidServerCertificates() const { return locked(allowInvalidServerCertificates_); }
 void ZSDK_ZTKSessionFetcher::setAllowInvalidServerCertificates(bool flag) {
-  Lock lock(mutex_);
-  allowInvalidServerCertificates_ = flag;
+  assignLocked(allowInvalidServerCertificates_, flag);
 }
 std::vector<std::string> ZSDK_ZTKSessionFetcher::allowedInsecureSchemes() const {
-  Lock lock(mutex_);
-  return allowedInsecureSchemes_;
+  return locked(allowedInsecureSchemes_);
 }
 void ZSDK_ZTKSessionFetcher::setAllowedInsecureSchemes(std::vector<std::string> schemes) {
-  Lock lock(mutex_);
-  allowedInsecureSchemes_ = std::move(schemes);
+  assignLocked(allowedInsecureSchemes_, std::move(schemes));
 }
-std::shared_ptr<DispatchQueue> ZSDK_ZTKSessionFetcher::delegateQueue() const {
-  Lock lock(mutex_);
-  return delegateQueue_;
-}
+std::shared_ptr<DispatchQueue> ZSDK_ZTKSessionFetcher::delegateQueue() const { return locked(delegateQueue_); }
 void ZSDK_ZTKSessionFetcher::setDelegateQueue(std::shared_ptr<DispatchQueue> queue) {
-  Lock lock(mutex_);
-  delegateQueue_ = std::move(queue);
+  assignLocked(delegateQueue_, std::move(queue));
 }
-std::optional<Data> ZSDK_ZTKSessionFetcher::bodyData() const {
-  Lock lock(mutex_);
-  return bodyData_;
-}
-void ZSDK_ZTKSessionFetcher::setBodyData(std::optional<Data> data) {
-  Lock lock(mutex_);
-  bodyData_ = std::move(data);
-}
-std::optional<URL> ZSDK_ZTKSessionFetcher::bodyFileURL() const {
-  Lock lock(mutex_);
-  return bodyFileURL_;
-}
-void ZSDK_ZTKSessionFetcher::setBodyFileURL(std::optional<URL> url) {
-  Lock lock(mutex_);
-  bodyFileURL_ = std::move(url);
-}
+std::optional<Data> ZSDK_ZTKSessionFetcher::bodyData() const { return locked(bodyData_); }
+void ZSDK_ZTKSessionFetcher::setBodyData(std::optional<Data> data) { assignLocked(bodyData_, std::move(data)); }
+std::optional<URL> ZSDK_ZTKSessionFetcher::bodyFileURL() const { return locked(bodyFileURL_); }
+void ZSDK_ZTKSessionFetcher::setBodyFileURL(std::optional<URL> url) { assignLocked(bodyFileURL_, std::move(url)); }
 ZSDK_ZTKSessionFetcher::BodyStreamProvider ZSDK_ZTKSessionFetcher::bodyStreamProvider() const {
-  Lock lock(mutex_);
-  return bodyStreamProvider_;
+  return locked(bodyStreamProvider_);
 }
 void ZSDK_ZTKSessionFetcher::setBodyStreamProvider(BodyStreamProvider provider) {
-  Lock lock(mutex_);
-  bodyStreamProvider_ = std::move(provider);
+  assignLocked(bodyStreamProvider_, std::move(provider));
 }
-std::shared_ptr<DispatchQueue> ZSDK_ZTKSessionFetcher::callbackQueue() const {
-  Lock lock(mutex_);
-  return callbackQueue_;
-}
+std::shared_ptr<DispatchQueue> ZSDK_ZTKSessionFetcher::callbackQueue() const { return locked(callbackQueue_); }
 void ZSDK_ZTKSessionFetcher::setCallbackQueue(std::shared_ptr<DispatchQueue> queue) {
-  Lock lock(mutex_);
-  callbackQueue_ = std::move(queue);
+  assignLocked(callbackQueue_, std::move(queue));
 }
-DispatchGroup ZSDK_ZTKSessionFetcher::callbackGroup() const {
-  Lock lock(mutex_);
-  return callbackGroup_;
-}
+DispatchGroup ZSDK_ZTKSessionFetcher::callbackGroup() const { return locked(callbackGroup_); }
 ZSDK_ZTKSessionFetcher::CompletionHandler ZSDK_ZTKSessionFetcher::completionHandler() const {
-  Lock lock(mutex_);
-  return completionHandler_;
+  return locked(completionHandler_);
 }
 void ZSDK_ZTKSessionFetcher::setCompletionHandler(CompletionHandler handler) {
-  Lock lock(mutex_);
-  completionHandler_ = std::move(handler);
+  assignLocked(completionHandler_, std::move(handler));
 }
 ZSDK_ZTKSessionFetcher::AccumulateDataBlock ZSDK_ZTKSessionFetcher::accumulateDataBlock() const {
-  Lock lock(mutex_);
-  return accumulateDataBlock_;
+  return locked(accumulateDataBlock_);
 }
 void ZSDK_ZTKSessionFetcher::setAccumulateDataBlock(AccumulateDataBlock block) {
-  Lock lock(mutex_);
-  accumulateDataBlock_ = std::move(block);
+  assignLocked(accumulateDataBlock_, std::move(block));
 }
 ZSDK_ZTKSessionFetcher::ReceivedProgressBlock ZSDK_ZTKSessionFetcher::receivedProgressBlock() const {
-  Lock lock(mutex_);
-  return receivedProgressBlock_;
+  return locked(receivedProgressBlock_);
 }
 void ZSDK_ZTKSessionFetcher::setReceivedProgressBlock(ReceivedProgressBlock block) {
-  Lock lock(mutex_);
-  receivedProgressBlock_ = std::move(block);
+  assignLocked(receivedProgressBlock_, std::move(block));
 }
 ZSDK_ZTKSessionFetcher::DownloadProgressBlock ZSDK_ZTKSessionFetcher::downloadProgressBlock() const {
-  Lock lock(mutex_);
-  return downloadProgressBlock_;
+  return locked(downloadProgressBlock_);
 }
 void ZSDK_ZTKSessionFetcher::setDownloadProgressBlock(DownloadProgressBlock block) {
-  Lock lock(mutex_);
-  downloadProgressBlock_ = std::move(block);
+  assignLocked(downloadProgressBlock_, std::move(block));
 }
 ZSDK_ZTKSessionFetcher::SendProgressBlock ZSDK_ZTKSessionFetcher::sendProgressBlock() const {
-  Lock lock(mutex_);
-  return sendProgressBlock_;
+  return locked(sendProgressBlock_);
 }
 void ZSDK_ZTKSessionFetcher::setSendProgressBlock(SendProgressBlock block) {
-  Lock lock(mutex_);
-  sendProgressBlock_ = std::move(block);
+  assignLocked(sendProgressBlock_, std::move(block));
 }
 ZSDK_ZTKSessionFetcher::ResumeDataBlock ZSDK_ZTKSessionFetcher::resumeDataBlock() const {
-  Lock lock(mutex_);
-  return resumeDataBlock_;
+  return locked(resumeDataBlock_);
 }
 void ZSDK_ZTKSessionFetcher::setResumeDataBlock(ResumeDataBlock block) {
-  Lock lock(mutex_);
-  resumeDataBlock_ = std::move(block);
+  assignLocked(resumeDataBlock_, std::move(block));
 }
 ZSDK_ZTKSessionFetcher::DidReceiveResponseBlock ZSDK_ZTKSessionFetcher::didReceiveResponseBlock() const {
-  Lock lock(mutex_);
-  return didReceiveResponseBlock_;
+  return locked(didReceiveResponseBlock_);
 }
 void ZSDK_ZTKSessionFetcher::setDidReceiveResponseBlock(DidReceiveResponseBlock block) {
-  Lock lock(mutex_);
-  didReceiveResponseBlock_ = std::move(block);
+  assignLocked(didReceiveResponseBlock_, std::move(block));
 }
 ZSDK_ZTKSessionFetcher::WillRedirectBlock ZSDK_ZTKSessionFetcher::willRedirectBlock() const {
-  Lock lock(mutex_);
-  return willRedirectBlock_;
+  return locked(willRedirectBlock_);
 }
 void ZSDK_ZTKSessionFetcher::setWillRedirectBlock(WillRedirectBlock block) {
-  Lock lock(mutex_);
-  willRedirectBlock_ = std::move(block);
+  assignLocked(willRedirectBlock_, std::move(block));
 }
 ZSDK_ZTKSessionFetcher::WillCacheURLResponseBlock ZSDK_ZTKSessionFetcher::willCacheURLResponseBlock() const {
-  Lock lock(mutex_);
-  return willCacheURLResponseBlock_;
+  return locked(willCacheURLResponseBlock_);
 }
 void ZSDK_ZTKSessionFetcher::setWillCacheURLResponseBlock(WillCacheURLResponseBlock block) {
-  Lock lock(mutex_);
-  willCacheURLResponseBlock_ = std::move(block);
+  assignLocked(willCacheURLResponseBlock_, std::move(block));
 }
-ZSDK_ZTKSessionFetcher::RetryBlock ZSDK_ZTKSessionFetcher::retryBlock() const {
-  Lock lock(mutex_);
-  return retryBlock_;
-}
-void ZSDK_ZTKSessionFetcher::setRetryBlock(RetryBlock block) {
-  Lock lock(mutex_);
-  retryBlock_ = std::move(block);
-}
-ZSDK_ZTKSessionFetcher::TestBlock ZSDK_ZTKSessionFetcher::testBlock() const {
-  Lock lock(mutex_);
-  return testBlock_;
-}
-void ZSDK_ZTKSessionFetcher::setTestBlock(TestBlock block) {
-  Lock lock(mutex_);
-  testBlock_ = std::move(block);
-}
-bool ZSDK_ZTKSessionFetcher::isUsingTestBlock() const {
-  Lock lock(mutex_);
-  return isUsingTestBlock_;
-}
+ZSDK_ZTKSessionFetcher::RetryBlock ZSDK_ZTKSessionFetcher::retryBlock() const { return locked(retryBlock_); }
+void ZSDK_ZTKSessionFetcher::setRetryBlock(RetryBlock block) { assignLocked(retryBlock_, std::move(block)); }
+ZSDK_ZTKSessionFetcher::TestBlock ZSDK_ZTKSessionFetcher::testBlock() const { return locked(testBlock_); }
+void ZSDK_ZTKSessionFetcher::setTestBlock(TestBlock block) { assignLocked(testBlock_, std::move(block)); }
+bool ZSDK_ZTKSessionFetcher::isUsingTestBlock() const { return locked(isUsingTestBlock_); }
 std::shared_ptr<ZTKFetcherAuthorizationProtocol> ZSDK_ZTKSessionFetcher::authorizer() const {
-  Lock lock(mutex_);
-  return authorizer_;
+  return locked(authorizer_);
 }
 void ZSDK_ZTKSessionFetcher::setAuthorizer(std::shared_ptr<ZTKFetcherAuthorizationProtocol> authorizer) {
-  Lock lock(mutex_);
-  authorizer_ = std::move(authorizer);
+  assignLocked(authorizer_, std::move(authorizer));
 }
-std::shared_ptr<ZTKSessionFetcherServiceProtocol> ZSDK_ZTKSessionFetcher::service() const {
-  Lock lock(mutex_);
-  return service_;
-}
+std::shared_ptr<ZTKSessionFetcherServiceProtocol> ZSDK_ZTKSessionFetcher::service() const { return locked(service_); }
 void ZSDK_ZTKSessionFetcher::setService(std::shared_ptr<ZTKSessionFetcherServiceProtocol> service) {
-  Lock lock(mutex_);
-  service_ = std::move(service);
+  assignLocked(service_, std::move(service));
 }
-std::optional<std::string> ZSDK_ZTKSessionFetcher::serviceHost() const {
-  Lock lock(mutex_);
-  return serviceHost_;
-}
+std::optional<std::string> ZSDK_ZTKSessionFetcher::serviceHost() const { return locked(serviceHost_); }
 void ZSDK_ZTKSessionFetcher::setServiceHost(std::optional<std::string> host) {
-  Lock lock(mutex_);
-  serviceHost_ = std::move(host);
+  assignLocked(serviceHost_, std::move(host));
 }
-std::int64_t ZSDK_ZTKSessionFetcher::servicePriority() const {
-  Lock lock(mutex_);
-  return servicePriority_;
-}
-void ZSDK_ZTKSessionFetcher::setServicePriority(std::int64_t priority) {
-  Lock lock(mutex_);
-  servicePriority_ = priority;
-}
-std::optional<URLCredential> ZSDK_ZTKSessionFetcher::credential() const {
-  Lock lock(mutex_);
-  return credential_;
-}
+std::int64_t ZSDK_ZTKSessionFetcher::servicePriority() const { return locked(servicePriority_); }
+void ZSDK_ZTKSessionFetcher::setServicePriority(std::int64_t priority) { assignLocked(servicePriority_, priority); }
+std::optional<URLCredential> ZSDK_ZTKSessionFetcher::credential() const { return locked(credential_); }
 void ZSDK_ZTKSessionFetcher::setCredential(std::optional<URLCredential> credential) {
-  Lock lock(mutex_);
-  credential_ = std::move(credential);
+  assignLocked(credential_, std::move(credential));
 }
-std::optional<URLCredential> ZSDK_ZTKSessionFetcher::proxyCredential() const {
-  Lock lock(mutex_);
-  return proxyCredential_;
-}
+std::optional<URLCredential> ZSDK_ZTKSessionFetcher::proxyCredential() const { return locked(proxyCredential_); }
 void ZSDK_ZTKSessionFetcher::setProxyCredential(std::optional<URLCredential> credential) {
-  Lock lock(mutex_);
-  proxyCredential_ = std::move(credential);
+  assignLocked(proxyCredential_, std::move(credential));
 }
-std::shared_ptr<HTTPCookieStorage> ZSDK_ZTKSessionFetcher::cookieStorage() const {
-  Lock lock(mutex_);
-  return cookieStorage_;
-}
+std::shared_ptr<HTTPCookieStorage> ZSDK_ZTKSessionFetcher::cookieStorage() const { return locked(cookieStorage_); }
 void ZSDK_ZTKSessionFetcher::setCookieStorage(std::shared_ptr<HTTPCookieStorage> storage) {
-  Lock lock(mutex_);
-  cookieStorage_ = std::move(storage);
+  assignLocked(cookieStorage_, std::move(storage));
 }
-std::any ZSDK_ZTKSessionFetcher::userData() const {
-  Lock lock(mutex_);
-  return userData_;
-}
-void ZSDK_ZTKSessionFetcher::setUserData(std::any userData) {
-  Lock lock(mutex_);
-  userData_ = std::move(userData);
-}
+std::any ZSDK_ZTKSessionFetcher::userData() const { return locked(userData_); }
+void ZSDK_ZTKSessionFetcher::setUserData(std::any userData) { assignLocked(userData_, std::move(userData)); }
 ZSDK_ZTKSessionFetcher::Properties ZSDK_ZTKSessionFetcher::properties() const {
   Lock lock(mutex_);
   return properties_.value_or(Properties());
 }
-void ZSDK_ZTKSessionFetcher::setProperties(Properties properties) {
-  Lock lock(mutex_);
-  properties_ = std::move(properties);
-}
+void ZSDK_ZTKSessionFetcher::setProperties(Properties properties) { assignLocked(properties_, std::move(properties)); }
 void ZSDK_ZTKSessionFetcher::setProperty(std::any value, const std::string& key) {
   Lock lock(mutex_);
   if (!value.has_value()) {
@@ -2043,26 +1882,16 @@ void ZSDK_ZTKSessionFetcher::addPropertiesFromDictionary(const Properties& prope
   }
   for (const auto& [key, value] : properties) (*properties_)[key] = value;
 }
-std::optional<std::string> ZSDK_ZTKSessionFetcher::comment() const {
-  Lock lock(mutex_);
-  return comment_;
-}
+std::optional<std::string> ZSDK_ZTKSessionFetcher::comment() const { return locked(comment_); }
 void ZSDK_ZTKSessionFetcher::setComment(std::optional<std::string> comment) {
-  Lock lock(mutex_);
-  comment_ = std::move(comment);
+  assignLocked(comment_, std::move(comment));
 }
-bool ZSDK_ZTKSessionFetcher::userStoppedFetching() const {
-  Lock lock(mutex_);
-  return userStoppedFetching_;
-}
+bool ZSDK_ZTKSessionFetcher::userStoppedFetching() const { return locked(userStoppedFetching_); }
 Date ZSDK_ZTKSessionFetcher::initialRequestDate() const {
   Lock lock(mutex_);
   return initialRequestDate_.value_or(Date{});
 }
-bool ZSDK_ZTKSessionFetcher::isRetryEnabled() const {
-  Lock lock(mutex_);
-  return isRetryEnabled_;
-}
+bool ZSDK_ZTKSessionFetcher::isRetryEnabled() const { return locked(isRetryEnabled_); }
 void ZSDK_ZTKSessionFetcher::setRetryEnabled(bool flag) {
   Lock lock(mutex_);
   if (flag && !isRetryEnabled_) {
@@ -2073,43 +1902,21 @@ void ZSDK_ZTKSessionFetcher::setRetryEnabled(bool flag) {
   }
   isRetryEnabled_ = flag;
 }
-TimeInterval ZSDK_ZTKSessionFetcher::maxRetryInterval() const {
-  Lock lock(mutex_);
-  return maxRetryInterval_;
-}
+TimeInterval ZSDK_ZTKSessionFetcher::maxRetryInterval() const { return locked(maxRetryInterval_); }
 void ZSDK_ZTKSessionFetcher::setMaxRetryInterval(TimeInterval seconds) {
-  Lock lock(mutex_);
-  maxRetryInterval_ = seconds > 0 ? seconds : -1.0;
+  assignLocked(maxRetryInterval_, seconds > 0 ? seconds : -1.0);
 }
-TimeInterval ZSDK_ZTKSessionFetcher::minRetryInterval() const {
-  Lock lock(mutex_);
-  return minRetryInterval_;
-}
+TimeInterval ZSDK_ZTKSessionFetcher::minRetryInterval() const { return locked(minRetryInterval_); }
 void ZSDK_ZTKSessionFetcher::setMinRetryInterval(TimeInterval seconds) {
   const TimeInterval value = seconds > 0 ? seconds : randomMinRetryInterval();
   Lock lock(mutex_);
   minRetryInterval_ = value;
 }
-double ZSDK_ZTKSessionFetcher::retryFactor() const {
-  Lock lock(mutex_);
-  return retryFactor_;
-}
-void ZSDK_ZTKSessionFetcher::setRetryFactor(double factor) {
-  Lock lock(mutex_);
-  retryFactor_ = factor;
-}
-std::uint64_t ZSDK_ZTKSessionFetcher::retryCount() const {
-  Lock lock(mutex_);
-  return retryCount_;
-}
-std::shared_ptr<Timer> ZSDK_ZTKSessionFetcher::retryTimer() const {
-  Lock lock(mutex_);
-  return retryTimer_;
-}
-std::optional<std::string> ZSDK_ZTKSessionFetcher::sessionIdentifier() const {
-  Lock lock(mutex_);
-  return sessionIdentifier_;
-}
+double ZSDK_ZTKSessionFetcher::retryFactor() const { return locked(retryFactor_); }
+void ZSDK_ZTKSessionFetcher::setRetryFactor(double factor) { assignLocked(retryFactor_, factor); }
+std::uint64_t ZSDK_ZTKSessionFetcher::retryCount() const { return locked(retryCount_); }
+std::shared_ptr<Timer> ZSDK_ZTKSessionFetcher::retryTimer() const { return locked(retryTimer_); }
+std::optional<std::string> ZSDK_ZTKSessionFetcher::sessionIdentifier() const { return locked(sessionIdentifier_); }
 void ZSDK_ZTKSessionFetcher::setSessionIdentifier(std::optional<std::string> identifier) {
   Lock lock(mutex_);
   sessionIdentifier_ = std::move(identifier);
@@ -2117,93 +1924,44 @@ void ZSDK_ZTKSessionFetcher::setSessionIdentifier(std::optional<std::string> ide
   canShareSession_ = false;
 }
 std::optional<std::string> ZSDK_ZTKSessionFetcher::sessionIdentifierUUID() const {
-  Lock lock(mutex_);
-  return sessionIdentifierUUID_;
+  return locked(sessionIdentifierUUID_);
 }
-bool ZSDK_ZTKSessionFetcher::useBackgroundSession() const {
-  Lock lock(mutex_);
-  return useBackgroundSession_;
-}
-void ZSDK_ZTKSessionFetcher::setUseBackgroundSession(bool flag) {
-  Lock lock(mutex_);
-  useBackgroundSession_ = flag;
-}
-std::optional<Value::Dictionary> ZSDK_ZTKSessionFetcher::sessionUserInfo() const {
-  Lock lock(mutex_);
-  return sessionUserInfo_;
-}
+bool ZSDK_ZTKSessionFetcher::useBackgroundSession() const { return locked(useBackgroundSession_); }
+void ZSDK_ZTKSessionFetcher::setUseBackgroundSession(bool flag) { assignLocked(useBackgroundSession_, flag); }
+std::optional<Value::Dictionary> ZSDK_ZTKSessionFetcher::sessionUserInfo() const { return locked(sessionUserInfo_); }
 void ZSDK_ZTKSessionFetcher::setSessionUserInfo(std::optional<Value::Dictionary> userInfo) {
-  Lock lock(mutex_);
-  sessionUserInfo_ = std::move(userInfo);
+  assignLocked(sessionUserInfo_, std::move(userInfo));
 }
-std::optional<URL> ZSDK_ZTKSessionFetcher::destinationFileURL() const {
-  Lock lock(mutex_);
-  return destinationFileURL_;
-}
+std::optional<URL> ZSDK_ZTKSessionFetcher::destinationFileURL() const { return locked(destinationFileURL_); }
 void ZSDK_ZTKSessionFetcher::setDestinationFileURL(std::optional<URL> url) {
   Lock lock(mutex_);
   if (destinationFileURL_ != url) destinationFileURL_ = std::move(url);
 }
-std::optional<Data> ZSDK_ZTKSessionFetcher::downloadResumeData() const {
-  Lock lock(mutex_);
-  return downloadResumeData_;
-}
+std::optional<Data> ZSDK_ZTKSessionFetcher::downloadResumeData() const { return locked(downloadResumeData_); }
 void ZSDK_ZTKSessionFetcher::setDownloadResumeData(std::optional<Data> data) {
-  Lock lock(mutex_);
-  downloadResumeData_ = std::move(data);
+  assignLocked(downloadResumeData_, std::move(data));
 }
-std::optional<NSError> ZSDK_ZTKSessionFetcher::downloadMoveError() const {
-  Lock lock(mutex_);
-  return downloadMoveError_;
-}
-std::optional<std::string> ZSDK_ZTKSessionFetcher::log() const {
-  Lock lock(mutex_);
-  return log_;
-}
-void ZSDK_ZTKSessionFetcher::setLog(std::optional<std::string> log) {
-  Lock lock(mutex_);
-  log_ = std::move(log);
-}
-std::optional<Data> ZSDK_ZTKSessionFetcher::loggedStreamData() const {
-  Lock lock(mutex_);
-  return loggedStreamData_;
-}
+std::optional<NSError> ZSDK_ZTKSessionFetcher::downloadMoveError() const { return locked(downloadMoveError_); }
+std::optional<std::string> ZSDK_ZTKSessionFetcher::log() const { return locked(log_); }
+void ZSDK_ZTKSessionFetcher::setLog(std::optional<std::string> log) { assignLocked(log_, std::move(log)); }
+std::optional<Data> ZSDK_ZTKSessionFetcher::loggedStreamData() const { return locked(loggedStreamData_); }
 void ZSDK_ZTKSessionFetcher::setLoggedStreamData(std::optional<Data> data) {
-  Lock lock(mutex_);
-  loggedStreamData_ = std::move(data);
+  assignLocked(loggedStreamData_, std::move(data));
 }
-std::optional<URL> ZSDK_ZTKSessionFetcher::redirectedFromURL() const {
-  Lock lock(mutex_);
-  return redirectedFromURL_;
-}
+std::optional<URL> ZSDK_ZTKSessionFetcher::redirectedFromURL() const { return locked(redirectedFromURL_); }
 void ZSDK_ZTKSessionFetcher::setRedirectedFromURL(std::optional<URL> url) {
-  Lock lock(mutex_);
-  redirectedFromURL_ = std::move(url);
+  assignLocked(redirectedFromURL_, std::move(url));
 }
-std::optional<std::string> ZSDK_ZTKSessionFetcher::logRequestBody() const {
-  Lock lock(mutex_);
-  return logRequestBody_;
-}
+std::optional<std::string> ZSDK_ZTKSessionFetcher::logRequestBody() const { return locked(logRequestBody_); }
 void ZSDK_ZTKSessionFetcher::setLogRequestBody(std::optional<std::string> body) {
-  Lock lock(mutex_);
-  logRequestBody_ = std::move(body);
+  assignLocked(logRequestBody_, std::move(body));
 }
-std::optional<std::string> ZSDK_ZTKSessionFetcher::logResponseBody() const {
-  Lock lock(mutex_);
-  return logResponseBody_;
-}
+std::optional<std::string> ZSDK_ZTKSessionFetcher::logResponseBody() const { return locked(logResponseBody_); }
 void ZSDK_ZTKSessionFetcher::setLogResponseBody(std::optional<std::string> body) {
-  Lock lock(mutex_);
-  logResponseBody_ = std::move(body);
+  assignLocked(logResponseBody_, std::move(body));
 }
-bool ZSDK_ZTKSessionFetcher::hasLoggedError() const {
-  Lock lock(mutex_);
-  return hasLoggedError_;
-}
-bool ZSDK_ZTKSessionFetcher::deferResponseBodyLogging() const {
-  Lock lock(mutex_);
-  return deferResponseBodyLogging_;
-}
+bool ZSDK_ZTKSessionFetcher::hasLoggedError() const { return locked(hasLoggedError_); }
+bool ZSDK_ZTKSessionFetcher::deferResponseBodyLogging() const { return locked(deferResponseBodyLogging_); }
 void ZSDK_ZTKSessionFetcher::setDeferResponseBodyLogging(bool flag) {
   std::shared_ptr<DispatchQueue> queue;
   {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <fmt/format.h>
+
 #include <any>
 #include <cstdint>
 #include <functional>
@@ -10,8 +12,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <fmt/format.h>
 
 #include "platform/foundation/data.h"
 #include "platform/foundation/date.h"
@@ -66,8 +66,8 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
   // The delegate's finished selector: (fetcher, data, error).
   using FinishedSelector = std::function<void(const std::shared_ptr<ZSDK_ZTKSessionFetcher>& fetcher,
                                               std::optional<Data> data, std::optional<NSError> error)>;
-  using ConfigurationBlock =
-      std::function<void(const std::shared_ptr<ZSDK_ZTKSessionFetcher>& fetcher, URLSessionConfiguration& configuration)>;
+  using ConfigurationBlock = std::function<void(const std::shared_ptr<ZSDK_ZTKSessionFetcher>& fetcher,
+                                                URLSessionConfiguration& configuration)>;
   // Gets each received chunk; nothing means "drop what was accumulated so far".
   using AccumulateDataBlock = std::function<void(std::optional<Data> buffer)>;
   using ReceivedProgressBlock = std::function<void(std::int64_t bytesWritten, std::int64_t totalBytesWritten)>;
@@ -87,12 +87,11 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
   using WillCacheURLResponseBlock =
       std::function<void(CachedURLResponse proposedResponse, WillCacheURLResponseResponse response)>;
   using RetryResponse = std::function<void(bool shouldRetry)>;
-  using RetryBlock =
-      std::function<void(bool suggestedWillRetry, std::optional<NSError> error, RetryResponse response)>;
+  using RetryBlock = std::function<void(bool suggestedWillRetry, std::optional<NSError> error, RetryResponse response)>;
   using TestResponse = std::function<void(std::shared_ptr<const URLResponse> response, std::optional<Data> data,
                                           std::optional<NSError> error)>;
-  using TestBlock = std::function<void(const std::shared_ptr<ZSDK_ZTKSessionFetcher>& fetcherToTest,
-                                       TestResponse testResponse)>;
+  using TestBlock =
+      std::function<void(const std::shared_ptr<ZSDK_ZTKSessionFetcher>& fetcherToTest, TestResponse testResponse)>;
   using BodyStreamProvider = ZTKSessionFetcherBodyStreamProvider;
   using Properties = std::map<std::string, std::any>;
 
@@ -327,8 +326,8 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
   void didReceiveData(const std::shared_ptr<URLSession>& session, const std::shared_ptr<URLSessionDataTask>& dataTask,
                       const Data& data) override;
   void willCacheResponse(const std::shared_ptr<URLSession>& session,
-                         const std::shared_ptr<URLSessionDataTask>& dataTask,
-                         const CachedURLResponse& proposedResponse, CacheCompletion completionHandler) override;
+                         const std::shared_ptr<URLSessionDataTask>& dataTask, const CachedURLResponse& proposedResponse,
+                         CacheCompletion completionHandler) override;
   void didFinishDownloadingToURL(const std::shared_ptr<URLSession>& session,
                                  const std::shared_ptr<URLSessionDownloadTask>& downloadTask,
                                  const URL& location) override;
@@ -354,6 +353,17 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
  private:
   using Mutex = std::recursive_mutex;
   using Lock = std::lock_guard<Mutex>;
+
+  template <class T>
+  T locked(const T& field) const {
+    Lock lock(mutex_);
+    return field;
+  }
+  template <class T, class U>
+  void assignLocked(T& field, U&& value) {
+    Lock lock(mutex_);
+    field = std::forward<U>(value);
+  }
 
   void authorizeRequest();
   void authorizerRequestFinishedWithError(const std::optional<NSError>& error);

@@ -27,12 +27,11 @@ class FetcherTest : public ::testing::Test {
   FetcherTest() {
     ZSDK_ZTKSessionFetcher::staticCookieStorage()->removeAllCookies();
     auto center = NotificationCenter::defaultCenter();
-    for (const char* name : {kZTKSessionFetcherStartedNotification, kZTKSessionFetcherStoppedNotification,
-                             kZTKSessionFetcherRetryDelayStartedNotification,
-                             kZTKSessionFetcherRetryDelayStoppedNotification}) {
-      observers_.push_back(center->addObserverForName(name, nullptr, nullptr, [this](const Notification& n) {
-        notifications.push_back(n.name);
-      }));
+    for (const char* name :
+         {kZTKSessionFetcherStartedNotification, kZTKSessionFetcherStoppedNotification,
+          kZTKSessionFetcherRetryDelayStartedNotification, kZTKSessionFetcherRetryDelayStoppedNotification}) {
+      observers_.push_back(center->addObserverForName(
+          name, nullptr, nullptr, [this](const Notification& n) { notifications.push_back(n.name); }));
     }
   }
   ~FetcherTest() override {

@@ -14,7 +14,8 @@ class CountingAuthorizer : public ZTKFetcherAuthorizationProtocol {
                         DidFinishSelector didFinishSelector) override {
     ++authorizations;
     request->setValue("Bearer t" + std::to_string(token), "Authorization");
-    DispatchQueue::main()->async([request, delegate, didFinishSelector] { didFinishSelector(nullptr, request, std::nullopt); });
+    DispatchQueue::main()->async(
+        [request, delegate, didFinishSelector] { didFinishSelector(nullptr, request, std::nullopt); });
   }
   void stopAuthorization() override {}
   void stopAuthorizationForRequest(const std::shared_ptr<URLRequest>&) override {}
@@ -298,10 +299,9 @@ TEST_F(SessionFetcherRetryTest, RedirectsNeverDowngradeTheScheme) {
   auto stopped = ZSDK_ZTKSessionFetcher::fetcherWithURLString("https://a.test/x");
   stopped->stopFetching();
   std::optional<std::optional<URLRequest>> answer;
-  stopped->willPerformHTTPRedirection(session, session->dataTaskWithRequest(*stopped->mutableRequest()),
-                                      httpResponse("https://a.test/x", 302),
-                                      URLRequest(*URL::URLWithString("https://b.test/")),
-                                      [&](std::optional<URLRequest> r) { answer = r; });
+  stopped->willPerformHTTPRedirection(
+      session, session->dataTaskWithRequest(*stopped->mutableRequest()), httpResponse("https://a.test/x", 302),
+      URLRequest(*URL::URLWithString("https://b.test/")), [&](std::optional<URLRequest> r) { answer = r; });
   ASSERT_TRUE(answer.has_value());
   EXPECT_FALSE(answer->has_value());
 }

@@ -13,6 +13,7 @@
 #include "platform/ui/ui_label.h"
 #include "platform/ui/ui_navigation_controller.h"
 #include "platform/ui/ui_storyboard.h"
+#include "platform/ui/ui_tab_bar_controller.h"
 #include "platform/ui/ui_table_view.h"
 #include "platform/ui/ui_table_view_cell.h"
 #include "platform/ui/ui_table_view_row_action.h"
@@ -360,6 +361,32 @@ TEST_F(ConsoleDriverTest, AlertFieldsTakeTextAndTheHandlerReadsThemAfterTheAlert
   EXPECT_EQ(login->presentedViewController(), nullptr);
   EXPECT_EQ(linesStartingWith(out.str(), "!"),
             (std::vector<std::string>{"! An alert is open: answer it with 'alert BUTTON'"}));
+}
+
+TEST_F(ConsoleDriverTest, TabsShowTheSelectedStackUnderItsBarAndAboveTheTabBar) {
+  auto tabs = std::make_shared<UITabBarController>();
+  auto first = std::make_shared<UIViewController>();
+  first->setTitle("News");
+  auto second = std::make_shared<UIViewController>();
+  second->navigationItem()->setTitle("Profile");
+  second->navigationItem()->setLeftBarButtonItem(std::make_shared<UIBarButtonItem>("Log out", UIBarButtonItemStyle::Plain));
+  auto secondNav = std::make_shared<UINavigationController>(second);
+  secondNav->tabBarItem()->setTitle("Me");
+  auto firstNav = std::make_shared<UINavigationController>(first);
+  firstNav->tabBarItem()->setTitle("News");  // tabs show the navigation controllers' items
+  tabs->setViewControllers({firstNav, secondNav});
+  auto login = std::dynamic_pointer_cast<UINavigationController>(window->rootViewController())->topViewController();
+  login->presentViewController(tabs, false);
+
+  std::ostringstream out;
+  ConsoleDriver driver(out, window);
+  driver.setEchoCommands(false);
+  EXPECT_EQ(driver.screen(), "=== News ===\ntabs: 0 *News* | 1 Me\n");
+  driver.execute("tab 1");
+  EXPECT_EQ(driver.screen(), "[Log out] === Profile ===\ntabs: 0 News | 1 *Me*\n");
+  driver.execute("tab 2");
+  driver.execute("tap Log out");
+  EXPECT_EQ(linesStartingWith(out.str(), "!"), (std::vector<std::string>{"! Tab 2 cannot be selected"}));
 }
 
 TEST(AlertControllerDeathTest, ProgrammingErrorsStop) {

@@ -1,0 +1,157 @@
+#include "platform/foundation/bundle.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class BundleTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::path(::testing::TempDir()) / "bundle-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    fs::create_directories(dir_ / "en.lproj");
+  }
+  void TearDown() override {
+    Bundle::setMainResourcePath(std::nullopt);
+    Bundle::setLocalizedStringsForTesting(std::nullopt);
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  void write(const fs::path& relative, const std::string& text) {
+    std::ofstream(dir_ / relative, std::ios::binary) << text;
+  }
+
+  fs::path dir_;
+};
+
+}  // namespace
+
+TEST(StringsTableTest, ParsesEscapesCommentsAndFreeWhitespace) {
+  auto table = Bundle::parseStringsTable(
+      "\xEF\xBB\xBF/* header\n comment */\n"
+      "\"plain\" = \"Plain text\";\n"
+      "  \"spaced\"\t=\n\"value\"  ;  // trailing comment\n"
+      "\"esc\" = \"q\\\"b\\\\n\\nt\\tu\\U00e9\\U20AC\\UD83D\\UDE00\\u00FC\\101\";\n"
+      "\"multi\nline\" = \"a\nb\";"
+      "unquoted_key = bare.value-1;\n"
+      "\"self\";\n"
+      "\"dup\" = \"first\"; \"dup\" = \"second\";\n"
+      "\"empty\" = \"\";");
+  EXPECT_EQ(table["plain"], "Plain text");
+  EXPECT_EQ(table["spaced"], "value");
+  EXPECT_EQ(table["esc"], "q\"b\\n\nt\tu\u00e9\u20ac\U0001F600\u00fcA");
+  EXPECT_EQ(table["multi\nline"], "a\nb");
+  EXPECT_EQ(table["unquoted_key"], "bare.value-1");
+  EXPECT_EQ(table["self"], "self");
+  EXPECT_EQ(table["dup"], "second");
+  EXPECT_EQ(table["empty"], "");
+  EXPECT_EQ(table.size(), 8u);
+}
+
+TEST(StringsTableTest, KeepsEntriesBeforeAnError) {
+  const char* tails[] = {
+      "\"bad\" = \"no semicolon\"\n\"after\" = \"x\";",
+      "\"bad\" = \"unterminated;",
+      "\"bad\" = \"bad escape \\U12G4\";",
+      "\"bad\" = ;",
+      "\"bad\" \"missing equals\";",
+      "/* unterminated comment",
+      "= \"no key\";",
+      "\"bad\" = \"lone surrogate \\UD800\"; \"next\" = \"ok\"; #",
+      "\"bad\" = \"trailing backslash\\",
+  };
+  for (const char* tail : tails) {
+    auto table = Bundle::parseStringsTable(std::string("\"kept\" = \"yes\";\n") + tail);
+    EXPECT_EQ(table["kept"], "yes") << tail;
+    EXPECT_EQ(table.count("after"), 0u) << tail;
+  }
+  // A lone surrogate is replaced, not an error.
+  auto table = Bundle::parseStringsTable("\"s\" = \"\\UD800x\"; \"next\" = \"ok\";");
+  EXPECT_EQ(table["s"], "\uFFFDx");
+  EXPECT_EQ(table["next"], "ok");
+  EXPECT_TRUE(Bundle::parseStringsTable("").empty());
+  EXPECT_TRUE(Bundle::parseStringsTable(std::string("\"a\" = \"\0\xff\";", 12)).size() == 1);
+}
+
+TEST_F(BundleTest, LocalizedStringsFromTheResourceDirectory) {
+  // UTF-16 little endian with a byte-order mark, as strings files often are.
+  std::u16string text = u"\"greeting\" = \"Gr\u00fc\u00df dich\";\n\"emoji\" = \"\U0001F600\";";
+  std::string raw = "\xFF\xFE";
+  for (char16_t u : text) {
+    raw += static_cast<char>(u & 0xFF);
+    raw += static_cast<char>(u >> 8);
+  }
+  write("en.lproj/Localizable.strings", raw);
+  write("en.lproj/Other.strings", "\"k\" = \"other table\";");
+  Bundle::setMainResourcePath(dir_.string());
+
+  EXPECT_EQ(NSLocalizedString("greeting", ""), "Gr\u00fc\u00df dich");
+  EXPECT_EQ(NSLocalizedString("emoji", "comment"), "\U0001F600");
+  EXPECT_EQ(NSLocalizedString("missing_key", ""), "missing_key");
+  EXPECT_EQ(Bundle::main()->localizedStringForKey("missing_key", "fallback"), "fallback");
+  EXPECT_EQ(Bundle::main()->localizedStringForKey("k", "", "Other"), "other table");
+
+  Bundle::setLocalizedStringsForTesting(Bundle::StringsTable{{"greeting", "Test hello"}});
+  EXPECT_EQ(NSLocalizedString("greeting", ""), "Test hello");
+  EXPECT_EQ(NSLocalizedString("emoji", ""), "emoji");  // the test table replaces the file
+  Bundle::setLocalizedStringsForTesting(std::nullopt);
+  EXPECT_EQ(NSLocalizedString("greeting", ""), "Gr\u00fc\u00df dich");
+
+  // Without any strings file every key reads as itself.
+  Bundle::setMainResourcePath((dir_ / "nowhere").string());
+  EXPECT_EQ(NSLocalizedString("greeting", ""), "greeting");
+}
+
+TEST_F(BundleTest, ResourcesAndInfoDictionary) {
+  write("bootstrap-mobil.css", "body{}");
+  write("en.lproj/placeholder.png", "png");
+  write("Info.json", R"({"CFBundleShortVersionString": "1.2", "Build": 7, "Nested": {"a": [true]}})");
+  Bundle bundle(dir_.string());
+
+  EXPECT_EQ(bundle.pathForResource("bootstrap-mobil.css", ""), (dir_ / "bootstrap-mobil.css").string());
+  EXPECT_EQ(bundle.pathForResource("bootstrap-mobil", "css"), (dir_ / "bootstrap-mobil.css").string());
+  EXPECT_EQ(bundle.pathForResource("placeholder", ".png"), (dir_ / "en.lproj/placeholder.png").string());
+  EXPECT_FALSE(bundle.pathForResource("missing", "png"));
+  EXPECT_FALSE(bundle.pathForResource("", ""));
+
+  EXPECT_EQ(bundle.objectForInfoDictionaryKey("CFBundleShortVersionString"), Value("1.2"));
+  EXPECT_EQ(bundle.objectForInfoDictionaryKey("Build"), Value(7));
+  EXPECT_EQ(*bundle.objectForInfoDictionaryKey("Nested")->find("a"), Value(Value::Array{Value(true)}));
+  EXPECT_FALSE(bundle.objectForInfoDictionaryKey("Missing"));
+  bundle.setInfoDictionary({{"Set", Value("by shell")}});
+  EXPECT_EQ(bundle.objectForInfoDictionaryKey("Set"), Value("by shell"));
+  EXPECT_FALSE(bundle.objectForInfoDictionaryKey("Build"));
+
+  write("Info.json", "{ not json");
+  EXPECT_TRUE(Bundle(dir_.string()).infoDictionary().empty());
+}
+
+TEST_F(BundleTest, MainResourcePathLookup) {
+  const char* old = std::getenv("DORVALE_RESOURCES");
+  std::optional<std::string> saved = old ? std::optional<std::string>(old) : std::nullopt;
+  setenv("DORVALE_RESOURCES", dir_.c_str(), 1);
+  EXPECT_EQ(Bundle::main()->resourcePath(), dir_.string());
+  unsetenv("DORVALE_RESOURCES");
+  Bundle::setMainResourcePath(std::nullopt);  // starts afresh
+  fs::path exe = fs::read_symlink("/proc/self/exe");
+  EXPECT_EQ(Bundle::main()->resourcePath(), (exe.parent_path() / "resources").string());
+  if (saved) setenv("DORVALE_RESOURCES", saved->c_str(), 1);
+}
+
+TEST(StringsFileTest, ShippedTableParsesToTheEnd) {
+  fs::path file = fs::path(__FILE__).parent_path() / "../../../resources/en.lproj/Localizable.strings";
+  std::ifstream in(file, std::ios::binary);
+  ASSERT_TRUE(in) << file;
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::size_t entries = 0;
+  for (std::size_t pos = 0; (pos = text.find("\n\"", pos)) != std::string::npos; ++pos) ++entries;
+  EXPECT_EQ(Bundle::parseStringsTable(text).size(), entries);  // one entry per line, none lost to an error
+  EXPECT_NE(Bundle::parseStringsTable(text).count("network_error_message"), 0u);
+}

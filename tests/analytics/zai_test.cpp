@@ -1,0 +1,146 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "analytics/zai.h"
+#include "analytics/zai_dictionary_builder.h"
+#include "analytics/zai_fields.h"
+#include "analytics/zai_tracker.h"
+#include "support/fake_backend.h"
+#include "support/virtual_time.h"
+
+namespace {
+
+std::map<std::string, std::string> formFields(const std::string& body) {
+  std::map<std::string, std::string> fields;
+  std::size_t start = 0;
+  while (start <= body.size()) {
+    auto end = body.find('&', start);
+    if (end == std::string::npos) end = body.size();
+    auto pair = body.substr(start, end - start);
+    auto eq = pair.find('=');
+    if (eq != std::string::npos) {
+      fields[*stringByRemovingPercentEncoding(pair.substr(0, eq))] = *stringByRemovingPercentEncoding(pair.substr(eq + 1));
+    }
+    start = end + 1;
+  }
+  return fields;
+}
+
+class ZAITest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/zai_test_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    dbPath_ = dir_ + "/hits.sqlite";
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  std::optional<ZAIDispatchResult> dispatchAndWait(ZAI& analytics) {
+    std::optional<ZAIDispatchResult> result;
+    analytics.dispatchWithCompletionHandler([&](ZAIDispatchResult r) { result = r; });
+    time_.runUntil([&] { return result.has_value(); }, 20);
+    return result;
+  }
+
+  static void sendScreenView(ZAITracker& tracker, const std::string& name) {
+    tracker.set(kZAIScreenName, name);
+    tracker.send(ZAIDictionaryBuilder::createScreenView()->build());
+  }
+
+  VirtualTime time_;
+  std::string dir_;
+  std::string dbPath_;
+};
+
+TEST_F(ZAITest, ScreenViewsReachTheCollectorInOrderEachWithItsName) {
+  FakeBackend collector;
+  auto analytics = ZAI::make(dbPath_, URL::URLWithString(collector.url("collect")));
+  auto tracker = analytics->trackerWithTrackingId("UA-1234-5");
+  EXPECT_EQ(analytics->defaultTracker(), tracker);
+  EXPECT_EQ(analytics->trackerWithTrackingId("UA-9"), analytics->trackerWithTrackingId("UA-9"));
+  EXPECT_EQ(analytics->defaultTracker(), tracker) << "only the first tracker becomes the default";
+
+  sendScreenView(*tracker, "Login");
+  sendScreenView(*tracker, "Register & more");
+  // Joins the round the hits started.
+  EXPECT_EQ(dispatchAndWait(*analytics), ZAIDispatchResult::Good);
+
+  auto requests = collector.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].method, "POST");
+  EXPECT_EQ(requests[0].path, "/collect");
+  EXPECT_EQ(requests[0].header("Content-Type"), "application/x-www-form-urlencoded");
+  auto first = formFields(requests[0].body);
+  auto second = formFields(requests[1].body);
+  EXPECT_EQ(first["t"], "screenview");
+  EXPECT_EQ(first["cd"], "Login");
+  EXPECT_EQ(first["tid"], "UA-1234-5");
+  EXPECT_EQ(first["v"], "1");
+  EXPECT_EQ(first["cid"].size(), 36u);
+  EXPECT_EQ(second["t"], "screenview");
+  EXPECT_EQ(second["cd"], "Register & more");
+  EXPECT_EQ(second["cid"], first["cid"]);
+  EXPECT_EQ(analytics->pendingHitCount(), 0u);
+  // The name stays on the tracker for later hits.
+  EXPECT_EQ(tracker->get(kZAIScreenName), "Register & more");
+}
+
+TEST_F(ZAITest, HitsWaitWhileTheCollectorIsDownAndSurviveARestart) {
+  std::string deadURL;
+  {
+    FakeBackend gone;
+    deadURL = gone.url("collect");
+  }
+  std::string clientId;
+  {
+    auto analytics = ZAI::make(dbPath_, URL::URLWithString(deadURL));
+    sendScreenView(*analytics->trackerWithTrackingId("UA-1"), "Profile");
+    EXPECT_EQ(dispatchAndWait(*analytics), ZAIDispatchResult::Error);
+    EXPECT_EQ(analytics->pendingHitCount(), 1u);
+  }
+
+  FakeBackend collector;
+  collector.replies("POST", "/collect", {{.status = 503}, {.status = 200}});
+  auto restarted = ZAI::make(dbPath_);
+  EXPECT_EQ(restarted->pendingHitCount(), 1u);
+  restarted->setDispatchURL(URL::URLWithString(collector.url("collect")));
+  EXPECT_EQ(dispatchAndWait(*restarted), ZAIDispatchResult::Error);
+  // The 503 left the hit stored; the next try delivers it.
+  EXPECT_EQ(restarted->pendingHitCount(), 1u);
+  EXPECT_EQ(dispatchAndWait(*restarted), ZAIDispatchResult::Good);
+  EXPECT_EQ(restarted->pendingHitCount(), 0u);
+
+  auto requests = collector.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].body, requests[1].body);
+  auto fields = formFields(requests[1].body);
+  EXPECT_EQ(fields["cd"], "Profile");
+  EXPECT_EQ(fields["t"], "screenview");
+}
+
+TEST_F(ZAITest, NothingIsSentWithoutADispatchURLAndARejectedHitIsDropped) {
+  auto analytics = ZAI::make(dbPath_);
+  sendScreenView(*analytics->trackerWithTrackingId("UA-2"), "Login");
+  EXPECT_EQ(dispatchAndWait(*analytics), ZAIDispatchResult::NoData);
+  EXPECT_EQ(analytics->pendingHitCount(), 1u);
+
+  FakeBackend collector;
+  collector.reply("POST", "/collect", {.status = 400});
+  analytics->setDispatchURL(URL::URLWithString(collector.url("collect")));
+  EXPECT_EQ(dispatchAndWait(*analytics), ZAIDispatchResult::NoData);
+  EXPECT_EQ(collector.requestCount(), 1u);
+  EXPECT_EQ(analytics->pendingHitCount(), 0u) << "a hit the collector refuses for good is not retried forever";
+}
+
+TEST(ZAIDictionaryBuilderTest, ScreenViewBuildsTheHitType) {
+  auto builder = ZAIDictionaryBuilder::createScreenView();
+  EXPECT_EQ(builder->build(), (ZAIDictionaryBuilder::Dictionary{{"&t", "screenview"}}));
+}
+
+}  // namespace

@@ -5,21 +5,11 @@
 #include <cstdio>
 #include <iostream>
 
+#include "platform/foundation/bundle.h"
 #include "platform/foundation/fatal_error.h"
 #include "platform/ui/console_driver.h"
 #include "platform/ui/ui_storyboard.h"
 #include "platform/ui/ui_window.h"
-
-namespace {
-
-InfoDictionaryLookup& infoLookup() {
-  static InfoDictionaryLookup lookup;
-  return lookup;
-}
-
-}  // namespace
-
-void setInfoDictionaryLookup(InfoDictionaryLookup lookup) { infoLookup() = std::move(lookup); }
 
 std::shared_ptr<UIApplication> UIApplicationLaunch(const std::optional<std::string>& principalClassName,
                                                    const std::optional<std::string>& delegateClassName,
@@ -41,7 +31,9 @@ std::shared_ptr<UIApplication> UIApplicationLaunch(const std::optional<std::stri
   application->setDelegate(delegate);
 
   std::optional<std::string> storyboardName;
-  if (infoLookup()) storyboardName = infoLookup()("UIMainStoryboardFile");
+  if (auto value = Bundle::main()->objectForInfoDictionaryKey("UIMainStoryboardFile"); value && value->asString()) {
+    storyboardName = *value->asString();
+  }
   std::shared_ptr<UIWindow> window;
   if (storyboardName) {
     auto root = UIStoryboard::storyboardWithName(*storyboardName)->instantiateInitialViewController();

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,15 +25,10 @@ void registerApplicationClass(const std::string& name) {
       name, []() -> std::shared_ptr<UIApplication> { return std::make_shared<T>(); });
 }
 
-// Where UIApplicationMain reads the bundle's information, by key ("UIMainStoryboardFile" names
-// the main storyboard). Without a lookup no storyboard is loaded.
-using InfoDictionaryLookup = std::function<std::optional<std::string>(const std::string& key)>;
-void setInfoDictionaryLookup(InfoDictionaryLookup lookup);
-
 // The start-up of UIApplicationMain without its run loop: makes the application (the principal
 // class, or UIApplication) and the delegate by class name (an unknown name stops the program);
-// instantiates the initial scene of the main storyboard into a new window, which the delegate
-// keeps; tells the delegate that launching finished; shows the window (the root's view loads
+// instantiates the initial scene of the main storyboard (named by "UIMainStoryboardFile" in the
+// main bundle's info dictionary) into a new window, which the delegate keeps; tells the delegate that launching finished; shows the window (the root's view loads
 // only now) and makes the application active.
 std::shared_ptr<UIApplication> UIApplicationLaunch(const std::optional<std::string>& principalClassName,
                                                    const std::optional<std::string>& delegateClassName,

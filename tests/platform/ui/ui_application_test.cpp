@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "controller_test_support.h"
+#include "platform/foundation/bundle.h"
 #include "platform/ui/ui_application_main.h"
 #include "platform/ui/ui_navigation_controller.h"
 #include "platform/ui/ui_storyboard.h"
@@ -59,13 +60,10 @@ class ApplicationTest : public ControllerTest {
     registerApplicationDelegateClass<RecordingDelegate>("RecordingDelegate");
     UIStoryboard::registerStoryboard("Launch", "nav",
                                      {{"nav", "UINavigationController", {"root"}, {}, {}}, {"root", "LaunchRoot", {}, {}, {}}});
-    setInfoDictionaryLookup([](const std::string& key) -> std::optional<std::string> {
-      if (key == "UIMainStoryboardFile") return "Launch";
-      return std::nullopt;
-    });
+    Bundle::main()->setInfoDictionary({{"UIMainStoryboardFile", "Launch"}});
   }
   ~ApplicationTest() override {
-    setInfoDictionaryLookup({});
+    Bundle::setMainResourcePath(std::nullopt);
     UIStoryboard::unregisterStoryboard("Launch");
   }
 };

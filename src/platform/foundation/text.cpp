@@ -193,6 +193,18 @@ std::optional<TextRange> rangeOfRegularExpression(std::string_view text, std::st
   return match->range;
 }
 
+bool isValidUTF8(std::string_view text) {
+  if (text.size() > static_cast<std::size_t>(INT32_MAX)) return false;
+  const auto* p = reinterpret_cast<const uint8_t*>(text.data());
+  int32_t i = 0, n = static_cast<int32_t>(text.size());
+  while (i < n) {
+    UChar32 c;
+    U8_NEXT(p, i, n, c);
+    if (c < 0) return false;
+  }
+  return true;
+}
+
 std::size_t graphemeCount(std::string_view text) {
   Decoded d = decode(text);
   std::vector<bool> boundaries = graphemeBoundaries(d);

@@ -43,6 +43,9 @@ class RegularExpression {
 // The first match of `pattern` in `text`; nothing when there is none or the pattern is invalid.
 std::optional<TextRange> rangeOfRegularExpression(std::string_view text, std::string_view pattern);
 
+// Well-formed UTF-8: no stray or missing continuation bytes, overlong forms or surrogates.
+bool isValidUTF8(std::string_view text);
+
 // User-perceived characters (extended grapheme clusters).
 std::size_t graphemeCount(std::string_view text);
 

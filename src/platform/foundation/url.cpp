@@ -1,6 +1,7 @@
 #include "platform/foundation/url.h"
 
-#include <unicode/utf8.h>
+#include "platform/foundation/text.h"
+
 #include <unistd.h>
 
 #include <cctype>
@@ -221,18 +222,6 @@ std::string percentEncodeBytes(std::string_view text, Allowed allowed) {
     }
   }
   return out;
-}
-
-bool isValidUTF8(std::string_view s) {
-  const auto* p = reinterpret_cast<const uint8_t*>(s.data());
-  if (s.size() > static_cast<std::size_t>(INT32_MAX)) return false;
-  int32_t i = 0, n = static_cast<int32_t>(s.size());
-  while (i < n) {
-    UChar32 c;
-    U8_NEXT(p, i, n, c);
-    if (c < 0) return false;
-  }
-  return true;
 }
 
 // Decodes escapes without any check of the result's encoding.

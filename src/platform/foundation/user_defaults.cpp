@@ -1,9 +1,10 @@
 #include "platform/foundation/user_defaults.h"
 
+#include "platform/foundation/text.h"
+
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
-#include <unicode/utf8.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -66,18 +67,6 @@ std::optional<std::vector<std::uint8_t>> base64Decode(std::string_view s) {
     if (pad < 1) out.push_back(static_cast<std::uint8_t>(chunk));
   }
   return out;
-}
-
-bool isValidUTF8(std::string_view s) {
-  if (s.size() > static_cast<std::size_t>(INT32_MAX)) return false;
-  const auto* p = reinterpret_cast<const uint8_t*>(s.data());
-  int32_t i = 0, n = static_cast<int32_t>(s.size());
-  while (i < n) {
-    UChar32 c;
-    U8_NEXT(p, i, n, c);
-    if (c < 0) return false;
-  }
-  return true;
 }
 
 json tagged(const char* type, json value) { return json{{kTypeKey, type}, {"value", std::move(value)}}; }

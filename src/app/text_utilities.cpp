@@ -1,0 +1,52 @@
+#include "app/text_utilities.h"
+
+#include <clocale>
+#include <cstdio>
+#include <locale.h>
+#include <vector>
+
+namespace {
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// At most two digits from `pos`; returns where they end.
+std::size_t skipDigits(std::string_view text, std::size_t pos) {
+  std::size_t end = pos;
+  while (end < text.size() && end - pos < 2 && isDigit(text[end])) ++end;
+  return end;
+}
+
+bool isValidDigits(std::string_view digits) {
+  std::size_t pos = skipDigits(digits, 0);
+  if (pos < digits.size() && digits[pos] == '.') pos = skipDigits(digits, pos + 1);
+  return pos == digits.size();
+}
+
+// The "C" locale for this thread while alive, whatever the process locale is.
+class CLocaleScope {
+ public:
+  CLocaleScope() {
+    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    previous_ = cLocale ? uselocale(cLocale) : static_cast<locale_t>(nullptr);
+  }
+  ~CLocaleScope() {
+    if (previous_) uselocale(previous_);
+  }
+  CLocaleScope(const CLocaleScope&) = delete;
+  CLocaleScope& operator=(const CLocaleScope&) = delete;
+
+ private:
+  locale_t previous_;
+};
+
+}  // namespace
+
+std::string formatDecimal(std::string_view digits, double value) {
+  const std::string format = "%" + std::string(isValidDigits(digits) ? digits : std::string_view()) + "f";
+  CLocaleScope scope;
+  const int length = std::snprintf(nullptr, 0, format.c_str(), value);
+  if (length <= 0) return {};
+  std::vector<char> buffer(static_cast<std::size_t>(length) + 1);
+  std::snprintf(buffer.data(), buffer.size(), format.c_str(), value);
+  return std::string(buffer.data(), static_cast<std::size_t>(length));
+}

@@ -369,8 +369,7 @@ void ConsoleDriver::runInteractive(std::istream& in) {
     bool ended = false;
   };
   auto input = std::make_shared<Input>();
-  // The reader may stay blocked on the stream after quit; it owns nothing of the driver.
-  std::thread([input, &in] {
+  std::thread reader([input, &in] {
     for (std::string line; std::getline(in, line);) {
       {
         std::lock_guard lock(input->mutex);
@@ -383,13 +382,13 @@ void ConsoleDriver::runInteractive(std::istream& in) {
       input->ended = true;
     }
     RunLoop::main().post([] {});
-  }).detach();
+  });
 
   if (settle_) settle_();
   printScreen();
+  bool ended = false;
   while (!quit_) {
     std::optional<std::string> line;
-    bool ended = false;
     {
       std::lock_guard lock(input->mutex);
       if (!input->lines.empty()) {
@@ -405,5 +404,11 @@ void ConsoleDriver::runInteractive(std::istream& in) {
     } else {
       RunLoop::main().runOnce(0.25);
     }
+  }
+  // After quit the reader may stay blocked on the stream; it owns nothing of the driver.
+  if (ended) {
+    reader.join();
+  } else {
+    reader.detach();
   }
 }

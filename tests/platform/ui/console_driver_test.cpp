@@ -397,6 +397,14 @@ TEST(AlertControllerDeathTest, ProgrammingErrorsStop) {
                "only have one action with a style of UIAlertActionStyleCancel");
 }
 
+TEST_F(ConsoleDriverTest, InteractiveInputGivesTheSameTranscriptAsAScript) {
+  const std::string script = "tap loginButton\nalert OK\nwait 1\n";
+  std::ostringstream interactive;
+  std::istringstream in(script);
+  ConsoleDriver(interactive).runInteractive(in);
+  EXPECT_EQ(interactive.str(), run(script));
+}
+
 TEST_F(ConsoleDriverTest, WaitMovesVirtualTimeAndScriptFilesRun) {
   std::ostringstream out;
   ConsoleDriver driver(out);

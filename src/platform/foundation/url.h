@@ -16,7 +16,7 @@ struct URLQueryItem {
 class URL {
  public:
   // Nothing for text that is not a valid absolute or relative URL reference (spaces, bad
-  // percent escapes, bad port, control characters...).
+  // percent escapes, bad port, control characters, non-ASCII bytes...), and for empty text.
   static std::optional<URL> URLWithString(std::string_view text);
   // Resolves `text` against `base` (RFC 3986 section 5).
   static std::optional<URL> URLWithString(std::string_view text, const URL& base);

@@ -39,10 +39,10 @@ std::string defaultPath(const URL& url) {
   return path.substr(0, slash);
 }
 
-bool pathMatches(std::string_view cookiePath, std::string requestPath) {
+bool pathMatches(std::string_view cookiePath, std::string_view requestPath) {
   if (requestPath.empty()) requestPath = "/";
   if (requestPath == cookiePath) return true;
-  if (requestPath.compare(0, cookiePath.size(), cookiePath) != 0) return false;
+  if (requestPath.substr(0, cookiePath.size()) != cookiePath) return false;
   return (!cookiePath.empty() && cookiePath.back() == '/') || requestPath[cookiePath.size()] == '/';
 }
 

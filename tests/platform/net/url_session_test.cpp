@@ -454,6 +454,13 @@ TEST_F(URLSessionTest, UploadsAndDownloads) {
   EXPECT_EQ(server.requests()[1].header("Transfer-Encoding"), "chunked");
   EXPECT_EQ(delegate->body.toString(), "stored");
 
+  // An in-memory body is resent as well.
+  auto fromMemory = session->uploadTaskWithRequest(request, Data::fromString("memory body"));
+  run(fromMemory);
+  EXPECT_EQ(server.lastRequest()->path, "/file2");
+  EXPECT_EQ(server.lastRequest()->body, "memory body");
+  EXPECT_EQ(fromMemory->countOfBytesExpectedToSend(), 11);
+
   auto path = std::filesystem::temp_directory_path() / ("net_upload_" + std::to_string(::getpid()));
   std::ofstream(path) << "file body";
   delegate->events.clear();

@@ -27,8 +27,8 @@ class Transfer;
 // run in order on the delegate queue (a new serial queue when none is given; pass
 // DispatchQueue::main() for the main run loop).
 //
-// The session holds its delegate strongly until it is invalidated; tasks keep the session alive
-// while they run. Thread-safe.
+// The session holds its delegate strongly until it is invalidated; every task keeps its session
+// alive. Thread-safe.
 class URLSession : public std::enable_shared_from_this<URLSession> {
  public:
   using DataTaskCompletion =
@@ -57,8 +57,9 @@ class URLSession : public std::enable_shared_from_this<URLSession> {
   // completes it with NSURLErrorCancelled.
   std::shared_ptr<URLSessionDataTask> dataTaskWithRequest(const URLRequest& request);
   std::shared_ptr<URLSessionDataTask> dataTaskWithURL(const URL& url);
-  // The handler gets the whole body instead of the data callbacks (redirect and challenge
-  // callbacks still go to the delegate).
+  // The handler gets the whole body (empty, not nothing, for an empty answer; nothing on error)
+  // instead of the data callbacks and didCompleteWithError. Redirect, challenge and
+  // didSendBodyData callbacks still go to the delegate.
   std::shared_ptr<URLSessionDataTask> dataTaskWithRequest(const URLRequest& request,
                                                           DataTaskCompletion completionHandler);
   std::shared_ptr<URLSessionUploadTask> uploadTaskWithRequest(const URLRequest& request, const Data& bodyData);

@@ -479,6 +479,17 @@ TEST_F(URLSessionTest, UploadsAndDownloads) {
   EXPECT_EQ(delegate->events, (std::vector<std::string>{"written 100000", "downloaded", "complete"}));
   EXPECT_EQ(delegate->body.size(), 100000u);
   EXPECT_FALSE(std::filesystem::exists(delegate->downloadedPath));
+
+  // With a handler the file is there while the handler runs, and gone after.
+  std::string handed, content;
+  session->downloadTaskWithRequest(requestFor(server.url("download")), [&](std::optional<URL> location, auto, auto) {
+    handed = location ? location->path() : "none";
+    std::ifstream in(handed, std::ios::binary);
+    content = std::string(std::istreambuf_iterator<char>(in), {});
+  })->resume();
+  ASSERT_TRUE(time.runUntil([&] { return !handed.empty(); }));
+  EXPECT_EQ(content.size(), 100000u);
+  EXPECT_FALSE(std::filesystem::exists(handed));
 }
 
 TEST_F(URLSessionTest, MultipartBodiesAreRecordedPartByPart) {

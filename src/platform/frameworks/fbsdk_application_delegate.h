@@ -1,0 +1,25 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/foundation/url.h"
+#include "platform/foundation/value.h"
+
+class UIApplication;
+
+// The Facebook SDK's share of the application's launch and of the URLs opened into it.
+class FBSDKApplicationDelegate {
+ public:
+  static const std::shared_ptr<FBSDKApplicationDelegate>& sharedInstance();
+
+  virtual ~FBSDKApplicationDelegate() = default;
+
+  // Launch: nothing to set up here; true.
+  virtual bool application(const std::shared_ptr<UIApplication>& application,
+                           const std::optional<Value::Dictionary>& didFinishLaunchingWithOptions);
+  // True for the URLs meant for the SDK: scheme "fb" followed by the configured app id.
+  virtual bool application(const std::shared_ptr<UIApplication>& application, const URL& openURL,
+                           const std::optional<std::string>& sourceApplication, const std::optional<Value>& annotation);
+};

@@ -1,0 +1,242 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/foundation/run_loop.h"
+#include "platform/frameworks/fbsdk_access_token.h"
+#include "platform/frameworks/fbsdk_application_delegate.h"
+#include "platform/frameworks/fbsdk_graph_request.h"
+#include "platform/frameworks/fbsdk_login_manager.h"
+#include "platform/frameworks/fbsdk_settings.h"
+#include "support/fake_backend.h"
+#include "support/virtual_time.h"
+
+namespace {
+
+struct GraphAnswer {
+  int calls = 0;
+  bool onMain = true;
+  std::optional<Value::Dictionary> result;
+  std::optional<NSError> error;
+};
+
+class GraphRequestTest : public ::testing::Test {
+ protected:
+  void SetUp() override { FBSDKSettings::setGraphBaseURL(server.baseUrl()); }
+  void TearDown() override { FBSDKSettings::setGraphBaseURL(std::nullopt); }
+
+  GraphAnswer start(const FBSDKGraphRequest& request) {
+    GraphAnswer answer;
+    request.startWithCompletionHandler([&](auto& connection, auto& result, auto& error) {
+      ++answer.calls;
+      answer.onMain = answer.onMain && RunLoop::isMainThread() && connection != nullptr;
+      answer.result = result;
+      answer.error = error;
+    });
+    EXPECT_EQ(answer.calls, 0);
+    EXPECT_TRUE(time.runUntil([&] { return answer.calls > 0; }));
+    time.runUntilIdle();
+    EXPECT_EQ(answer.calls, 1);
+    EXPECT_TRUE(answer.onMain);
+    return answer;
+  }
+
+  FBSDKGraphRequest me(std::optional<std::string> token = "EAAB token") {
+    return FBSDKGraphRequest("me", {{"fields", "email,first_name,last_name,picture"}}, std::move(token), std::nullopt,
+                             "GET");
+  }
+
+  VirtualTime time;
+  FakeBackend server;
+};
+
+}  // namespace
+
+TEST_F(GraphRequestTest, SendsAGetWithParametersAndTokenAsQueryItemsAndAnswersWithTheObject) {
+  server.reply("GET", "/v2.7/me", {.body = R"({"id":"12345","email":"a@b.cd","first_name":"Ann","age":3})"});
+  auto answer = start(me());
+
+  ASSERT_EQ(server.requestCount(), 1u);
+  const auto sent = server.requests()[0];
+  EXPECT_EQ(sent.method, "GET");
+  EXPECT_EQ(sent.path, "/v2.7/me");
+  const auto url = URL::URLWithString("http://x/?" + sent.query);
+  ASSERT_TRUE(url);
+  EXPECT_EQ(url->queryItems(), (std::vector<URLQueryItem>{{"fields", "email,first_name,last_name,picture"},
+                                                          {"access_token", "EAAB token"}}));
+
+  ASSERT_TRUE(answer.result);
+  EXPECT_FALSE(answer.error);
+  EXPECT_EQ(answer.result->at("id"), Value("12345"));
+  EXPECT_EQ(answer.result->at("age"), Value(3));
+
+  // An explicit version and no token.
+  start(FBSDKGraphRequest("/me/picture", {}, std::nullopt, "v9.0", "GET"));
+  EXPECT_EQ(server.lastRequest()->path, "/v9.0/me/picture");
+  EXPECT_EQ(server.lastRequest()->query, "");
+}
+
+TEST_F(GraphRequestTest, ErrorStatusesNonObjectsAndDroppedConnectionsAnswerWithAnError) {
+  server.reply("GET", "/v2.7/me",
+               {.status = 400, .body = R"({"error":{"message":"Invalid OAuth access token.","code":190}})"});
+  auto answer = start(me());
+  EXPECT_FALSE(answer.result);
+  ASSERT_TRUE(answer.error);
+  EXPECT_EQ(answer.error->domain, FBSDKErrorDomain);
+  EXPECT_EQ(answer.error->code, static_cast<long>(FBSDKErrorCode::GraphRequestGraphAPI));
+  EXPECT_EQ(answer.error->localizedDescription(), "Invalid OAuth access token.");
+  EXPECT_EQ(answer.error->userInfo.at(FBSDKGraphRequestErrorHTTPStatusCodeKey), Value(400));
+
+  server.reply("GET", "/v2.7/me", {.status = 500, .body = "<html>down</html>"});
+  answer = start(me());
+  ASSERT_TRUE(answer.error);
+  EXPECT_EQ(answer.error->code, static_cast<long>(FBSDKErrorCode::GraphRequestGraphAPI));
+
+  for (const char* body : {"[1,2]", "\"text\"", "not json", ""}) {
+    server.reply("GET", "/v2.7/me", {.body = body});
+    answer = start(me());
+    EXPECT_FALSE(answer.result) << body;
+    ASSERT_TRUE(answer.error) << body;
+    EXPECT_EQ(answer.error->code, static_cast<long>(FBSDKErrorCode::InvalidGraphResponse)) << body;
+  }
+
+  server.reply("GET", "/v2.7/me", {.closeConnection = true});
+  answer = start(me());
+  EXPECT_FALSE(answer.result);
+  ASSERT_TRUE(answer.error);
+  EXPECT_NE(answer.error->domain, FBSDKErrorDomain);
+}
+
+TEST_F(GraphRequestTest, ACancelledConnectionNeverAnswers) {
+  int calls = 0;
+  auto connection = me().startWithCompletionHandler([&](auto&, auto&, auto&) { ++calls; });
+  connection->cancel();
+  ASSERT_TRUE(server.waitForRequestCount(1));
+  // A later request's answer has come: the cancelled one's almost surely too.
+  start(me());
+  EXPECT_EQ(calls, 0);
+}
+
+namespace {
+
+class ScriptedPresenter : public FBSDKLoginDialogPresenter {
+ public:
+  void presentLoginDialog(const Request& request, Completion completion) override {
+    requests.push_back(request);
+    // Answers from another thread, twice: only the first answer counts.
+    std::thread([this, completion] {
+      completion(result, error);
+      completion(nullptr, NSError("late", 1));
+    }).join();
+  }
+
+  std::vector<Request> requests;
+  std::shared_ptr<FBSDKLoginManagerLoginResult> result;
+  std::optional<NSError> error;
+};
+
+class LoginManagerTest : public ::testing::Test {
+ protected:
+  void SetUp() override { FBSDKLoginDialogPresenter::setCurrent(presenter); }
+  void TearDown() override {
+    FBSDKLoginDialogPresenter::setCurrent(nullptr);
+    FBSDKAccessToken::setCurrentAccessToken(nullptr);
+  }
+
+  struct Outcome {
+    int calls = 0;
+    std::shared_ptr<FBSDKLoginManagerLoginResult> result;
+    std::optional<NSError> error;
+    std::shared_ptr<FBSDKAccessToken> currentDuringHandler;
+  };
+
+  Outcome logIn() {
+    Outcome outcome;
+    manager.logInWithReadPermissions({"public_profile", "email"}, nullptr, [&](auto result, auto error) {
+      ++outcome.calls;
+      EXPECT_TRUE(RunLoop::isMainThread());
+      outcome.result = result;
+      outcome.error = error;
+      outcome.currentDuringHandler = FBSDKAccessToken::currentAccessToken();
+    });
+    EXPECT_EQ(outcome.calls, 0);
+    time.runUntilIdle();
+    EXPECT_EQ(outcome.calls, 1);
+    return outcome;
+  }
+
+  VirtualTime time;
+  std::shared_ptr<ScriptedPresenter> presenter = std::make_shared<ScriptedPresenter>();
+  FBSDKLoginManager manager;
+};
+
+}  // namespace
+
+TEST_F(LoginManagerTest, ALoginWithATokenMakesItCurrentBeforeTheHandlerAndLogOutForgetsIt) {
+  manager.setLoginBehavior(FBSDKLoginBehavior::Web);
+  auto token = std::make_shared<FBSDKAccessToken>("tok", std::set<std::string>{"public_profile"},
+                                                  std::set<std::string>{"email"}, "123", "u1");
+  presenter->result =
+      std::make_shared<FBSDKLoginManagerLoginResult>(token, false, std::set<std::string>{"public_profile"},
+                                                     std::set<std::string>{"email"});
+  auto outcome = logIn();
+  ASSERT_EQ(presenter->requests.size(), 1u);
+  EXPECT_EQ(presenter->requests[0].permissions, (std::vector<std::string>{"public_profile", "email"}));
+  EXPECT_EQ(presenter->requests[0].behavior, FBSDKLoginBehavior::Web);
+  ASSERT_TRUE(outcome.result);
+  EXPECT_FALSE(outcome.error);
+  EXPECT_FALSE(outcome.result->isCancelled());
+  EXPECT_EQ(outcome.result->token()->tokenString(), "tok");
+  EXPECT_EQ(outcome.result->declinedPermissions(), std::set<std::string>{"email"});
+  EXPECT_EQ(outcome.currentDuringHandler, token);
+
+  manager.logOut();
+  EXPECT_EQ(FBSDKAccessToken::currentAccessToken(), nullptr);
+}
+
+TEST_F(LoginManagerTest, CancelledFailedAndUnavailableLoginsLeaveTheCurrentTokenAlone) {
+  auto existing = std::make_shared<FBSDKAccessToken>("old", std::set<std::string>{}, std::set<std::string>{}, "123", "u1");
+  FBSDKAccessToken::setCurrentAccessToken(existing);
+
+  presenter->result = FBSDKLoginManagerLoginResult::cancelled();
+  auto outcome = logIn();
+  ASSERT_TRUE(outcome.result);
+  EXPECT_TRUE(outcome.result->isCancelled());
+  EXPECT_EQ(outcome.result->token(), nullptr);
+  EXPECT_EQ(FBSDKAccessToken::currentAccessToken(), existing);
+
+  presenter->result = nullptr;
+  presenter->error = NSError("com.facebook.sdk.login", 1, {{NSLocalizedDescriptionKey, "denied"}});
+  outcome = logIn();
+  EXPECT_FALSE(outcome.result);
+  ASSERT_TRUE(outcome.error);
+  EXPECT_EQ(outcome.error->localizedDescription(), "denied");
+  EXPECT_EQ(FBSDKAccessToken::currentAccessToken(), existing);
+
+  FBSDKLoginDialogPresenter::setCurrent(nullptr);
+  outcome = logIn();
+  ASSERT_TRUE(outcome.error);
+  EXPECT_EQ(outcome.error->domain, FBSDKLoginErrorDomain);
+  EXPECT_EQ(outcome.error->code, static_cast<long>(FBSDKLoginErrorCode::DialogUnavailable));
+}
+
+TEST(FBSDKApplicationDelegateTest, LaunchesAndClaimsOnlyItsOwnURLScheme) {
+  const auto& delegate = FBSDKApplicationDelegate::sharedInstance();
+  ASSERT_NE(delegate, nullptr);
+  EXPECT_TRUE(delegate->application(nullptr, std::nullopt));
+
+  const auto url = [](const char* text) { return *URL::URLWithString(text); };
+  FBSDKSettings::setAppID(std::nullopt);
+  EXPECT_FALSE(delegate->application(nullptr, url("fb://authorize"), std::nullopt, std::nullopt));
+
+  FBSDKSettings::setAppID("1234567");
+  EXPECT_TRUE(delegate->application(nullptr, url("fb1234567://authorize#access_token=x"), std::nullopt, std::nullopt));
+  EXPECT_TRUE(delegate->application(nullptr, url("FB1234567://authorize"), "com.facebook.Facebook", std::nullopt));
+  EXPECT_FALSE(delegate->application(nullptr, url("fb12345678://authorize"), std::nullopt, std::nullopt));
+  EXPECT_FALSE(delegate->application(nullptr, url("fb://authorize"), std::nullopt, std::nullopt));
+  EXPECT_FALSE(delegate->application(nullptr, url("com.dorvale.app:/oauth2callback"), std::nullopt, std::nullopt));
+  EXPECT_FALSE(delegate->application(nullptr, url("https://example.com/fb1234567"), std::nullopt, std::nullopt));
+  FBSDKSettings::setAppID(std::nullopt);
+}

@@ -261,14 +261,8 @@ void Transfer::beginHop() {
   }
   const URL url = *request_.url;
   hopURL_ = url;
-  status_ = 0;
   httpVersion_.clear();
-  headers_ = {};
-  setCookieLines_.clear();
-  lastHeaderName_.clear();
-  headersDone_ = false;
-  hopKind_ = HopKind::Normal;
-  collected_ = {};
+  resetAnswer(0);
   hopResponse_.reset();
   lastUploaded_ = 0;
   writeFailed_ = false;
@@ -519,17 +513,12 @@ void Transfer::onHeader(std::string_view line) {
     // A new answer (after 1xx, or curl's own authentication round trip) replaces the last one.
     auto space = line.find(' ');
     httpVersion_ = std::string(line.substr(0, space));
-    status_ = 0;
+    int status = 0;
     if (space != std::string_view::npos) {
       auto code = trim(line.substr(space + 1)).substr(0, 3);
-      std::from_chars(code.data(), code.data() + code.size(), status_);
+      std::from_chars(code.data(), code.data() + code.size(), status);
     }
-    headers_ = {};
-    setCookieLines_.clear();
-    lastHeaderName_.clear();
-    headersDone_ = false;
-    hopKind_ = HopKind::Normal;
-    collected_ = {};
+    resetAnswer(status);
     return;
   }
   if (line.empty()) {
@@ -550,6 +539,16 @@ void Transfer::onHeader(std::string_view line) {
   if (HTTPHeaderFields::namesEqual(name, "Set-Cookie")) setCookieLines_.push_back(value);
   headers_.addValue(value, name);
   lastHeaderName_ = name;
+}
+
+void Transfer::resetAnswer(int status) {
+  status_ = status;
+  headers_ = {};
+  setCookieLines_.clear();
+  lastHeaderName_.clear();
+  headersDone_ = false;
+  hopKind_ = HopKind::Normal;
+  collected_ = {};
 }
 
 void Transfer::onHeadersComplete() {

@@ -6,7 +6,6 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -78,6 +77,7 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   void configureEasy(CURL* easy, const URL& url, bool verifyPeer);
   void endHop();
   void onHeader(std::string_view line);
+  void resetAnswer(int status);
   void onHeadersComplete();
   size_t onWrite(const char* data, size_t size);
   size_t onRead(char* buffer, size_t size);
@@ -131,7 +131,6 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   std::string hopAuthMethod_;
   std::string credentialHost_;  // the credential goes to this "host:port" only
   std::map<std::string, bool> trustDecisions_;  // "host:port" -> verify the certificate
-  std::set<std::string> trustAsked_;
 
   // Request body.
   std::size_t bodyOffset_ = 0;

@@ -1,0 +1,101 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <unordered_set>
+
+#include "model/quiz.h"
+#include "record_test_support.h"
+
+namespace {
+
+std::shared_ptr<QuizQuestion> question(const std::string& fields) {
+  auto record = QuizQuestionResponse::decode("{" + fields + "}");
+  EXPECT_TRUE(record);
+  return record ? QuizQuestion::init(*record) : nullptr;
+}
+
+std::string withData(const std::string& dataType, const std::string& data) {
+  return R"("id":1,"type":"oneCorrect","questionText":"Q","maxScore":3,"questionAnswer":[],"questionDataType":")" +
+         dataType + R"(","questionData":)" + data;
+}
+
+TEST(QuizKindsTest, RawValuesAreExactAndHashIsTheIndex) {
+  EXPECT_EQ(rawValue(QuizQuestionDataType::audio), "sound");
+  EXPECT_EQ(rawValue(QuizQuestionDataType::video), "video");
+  EXPECT_EQ(rawValue(QuizQuestionDataType::text), "text");
+  EXPECT_EQ(rawValue(QuizQuestionDataType::image), "image");
+  EXPECT_EQ(rawValue(QuizQuestionType::trueFalse), "trueFalse");
+  EXPECT_EQ(rawValue(QuizQuestionType::moreCorrect), "moreCorrect");
+  EXPECT_EQ(enumFromRawValue<QuizQuestionDataType>("sound"), QuizQuestionDataType::audio);
+  for (const char* text : {"audio", "Sound", "sound ", ""})
+    EXPECT_FALSE(enumFromRawValue<QuizQuestionDataType>(text)) << text;
+  EXPECT_FALSE(enumFromRawValue<QuizQuestionType>("onecorrect"));
+  EXPECT_EQ(std::hash<QuizQuestionType>()(QuizQuestionType::moreCorrect), 3u);
+  EXPECT_EQ(std::hash<QuizQuestionDataType>()(QuizQuestionDataType::image), 3u);
+  std::unordered_set<QuizQuestionType> kinds{QuizQuestionType::getWord, QuizQuestionType::getWord};
+  EXPECT_EQ(kinds.size(), 1u);
+}
+
+TEST(QuizModelsTest, DataIsEncodedExceptForTextMaterial) {
+  EXPECT_EQ(question(withData("text", R"("a b%")"))->data(), "a b%");
+  EXPECT_EQ(question(withData("image", R"("pics/a b.png")"))->data(), "pics/a%20b.png");
+  EXPECT_EQ(question(withData("sound", R"("http://h:1/a?b=c%d é")"))->data(), "http://h:1/a?b=c%25d%20%C3%A9");
+  EXPECT_FALSE(question(withData("video", "null"))->data());
+  EXPECT_FALSE(question(withData("text", "null"))->data());
+}
+
+TEST(QuizModelsTest, QuestionsKeepAnswerOrderAndRefuseMissingValues) {
+  const std::string base = R"("id":7,"type":"moreCorrect","questionText":"Q","questionDataType":"text","maxScore":4)";
+  auto q = question(base + R"(,"questionAnswer":[{"id":1,"isCorrect":true,"answerText":"a"},)"
+                           R"({"id":2,"isCorrect":false},{"id":3,"isCorrect":true,"answerText":"c"}])");
+  ASSERT_TRUE(q);
+  EXPECT_EQ(q->id(), 7);
+  EXPECT_EQ(q->type(), QuizQuestionType::moreCorrect);
+  EXPECT_EQ(q->dataType(), QuizQuestionDataType::text);
+  EXPECT_EQ(q->text(), "Q");
+  EXPECT_EQ(q->maxScore(), 4);
+  ASSERT_EQ(q->answer().size(), 3u);
+  EXPECT_EQ(q->answer()[0]->answerText(), "a");
+  EXPECT_FALSE(q->answer()[1]->answerText());
+  EXPECT_EQ(q->answer()[2]->id(), 3);
+  for (const auto& answer : q->answer()) EXPECT_FALSE(answer->selected());
+  EXPECT_TRUE(question(base + R"(,"questionAnswer":[])")->answer().empty());
+
+  EXPECT_FALSE(question(base)) << "no answer array";
+  EXPECT_FALSE(question(base + R"(,"questionAnswer":[{"id":1,"isCorrect":true},{"id":2}])")) << "answer without isCorrect";
+  EXPECT_FALSE(question(base + R"(,"questionAnswer":[{"isCorrect":true}])")) << "answer without id";
+  const std::string answers = R"(,"questionAnswer":[])";
+  EXPECT_FALSE(question(R"("type":"oneCorrect","questionText":"Q","questionDataType":"text","maxScore":1)" + answers));
+  EXPECT_FALSE(question(R"("id":1,"type":"multi","questionText":"Q","questionDataType":"text","maxScore":1)" + answers));
+  EXPECT_FALSE(question(R"("id":1,"type":"oneCorrect","questionText":"Q","questionDataType":"audio","maxScore":1)" + answers));
+  EXPECT_FALSE(question(R"("id":1,"type":"oneCorrect","questionDataType":"text","maxScore":1)" + answers));
+  EXPECT_FALSE(question(R"("id":1,"type":"oneCorrect","questionText":"Q","questionDataType":"text")" + answers));
+
+  auto own = QuizAnswer::initWithAnswerText(9, true, std::nullopt);
+  EXPECT_EQ(own->id(), 9);
+  EXPECT_TRUE(own->isCorrect());
+  EXPECT_FALSE(own->selected());
+}
+
+TEST(QuizModelsTest, QuizKeepsTheWholeLevelAndStartsWithoutQuestions) {
+  auto record = QuizResponse::decode(
+      R"({"id":3,"name":"Z","quizLevel":{"id":8,"two":50},"curriculumId":11,)"
+      R"("quizQuestion":[{"id":1}]})");
+  ASSERT_TRUE(record);
+  auto quiz = Quiz::init(*record);
+  ASSERT_TRUE(quiz);
+  EXPECT_EQ(quiz->id(), 3);
+  EXPECT_EQ(quiz->name(), "Z");
+  EXPECT_FALSE(quiz->description());
+  EXPECT_EQ(quiz->level().id, 8);
+  EXPECT_EQ(quiz->level().two, 50);
+  EXPECT_FALSE(quiz->level().name);
+  EXPECT_EQ(quiz->curriculumId(), 11);
+  EXPECT_FALSE(quiz->questions());
+
+  EXPECT_FALSE(Quiz::init(*QuizResponse::decode(R"({"id":3,"name":"Z","curriculumId":11})")));
+  EXPECT_FALSE(Quiz::init(*QuizResponse::decode(R"({"id":3,"name":"Z","quizLevel":{}})")));
+  EXPECT_FALSE(Quiz::init(*QuizResponse::decode(R"({"name":"Z","quizLevel":{},"curriculumId":1})")));
+}
+
+}  // namespace

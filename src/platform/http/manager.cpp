@@ -27,20 +27,13 @@ URLRequest makeURLRequest(Method method, std::string_view urlString, const HTTPH
 
 }  // namespace
 
-// Collects each task's response and body and hands them to its Request on completion. Callbacks
-// come on the main queue; registration may come from any thread.
-class Manager::SessionDelegate final : public URLSessionDelegate {
+// Hands each task's answer to its Request. Data tasks and in-memory uploads get their whole answer
+// in one completion; uploads from a file go through the delegate callbacks, which collect the
+// response and body first. Everything runs on the main queue; registration may come from any
+// thread.
+class Manager::SessionDelegate final : public URLSessionDelegate,
+                                        public std::enable_shared_from_this<Manager::SessionDelegate> {
  public:
-  void add(unsigned long taskIdentifier, std::shared_ptr<Request> request, std::optional<std::string> bodyFile) {
-    Entry entry{std::move(request), {}, nullptr, std::move(bodyFile)};
-    std::lock_guard lock(mutex_);
-    if (detached_) {
-      removeBodyFile(entry);
-      return;
-    }
-    entries_[taskIdentifier] = std::move(entry);
-  }
-
   // The manager is gone: nothing more is delivered.
   void detach() {
     std::unordered_map<unsigned long, Entry> dropped;
@@ -52,14 +45,36 @@ class Manager::SessionDelegate final : public URLSessionDelegate {
     for (auto& [id, entry] : dropped) removeBodyFile(entry);
   }
 
+  bool isDetached() const {
+    std::lock_guard lock(mutex_);
+    return detached_;
+  }
+
+  URLSession::DataTaskCompletion completionFor(std::shared_ptr<Request> request) {
+    return [weak = weak_from_this(), request = std::move(request)](
+               std::optional<Data> data, std::shared_ptr<const URLResponse> response, std::optional<NSError> error) {
+      auto self = weak.lock();
+      if (!self || self->isDetached()) return;
+      deliver(*request, std::move(response), std::move(data), std::move(error));
+    };
+  }
+
+  void addFileUpload(unsigned long taskIdentifier, std::shared_ptr<Request> request, std::string bodyFile) {
+    Entry entry{std::move(request), {}, nullptr, std::move(bodyFile)};
+    std::lock_guard lock(mutex_);
+    if (detached_) {
+      removeBodyFile(entry);
+      return;
+    }
+    entries_[taskIdentifier] = std::move(entry);
+  }
+
   void didReceiveResponse(const std::shared_ptr<URLSession>&, const std::shared_ptr<URLSessionDataTask>& dataTask,
                           const std::shared_ptr<const URLResponse>& response,
                           ResponseCompletion completionHandler) override {
     {
       std::lock_guard lock(mutex_);
-      if (auto it = entries_.find(dataTask->taskIdentifier()); it != entries_.end()) {
-        it->second.response = std::dynamic_pointer_cast<const HTTPURLResponse>(response);
-      }
+      if (auto it = entries_.find(dataTask->taskIdentifier()); it != entries_.end()) it->second.response = response;
     }
     completionHandler(URLSessionResponseDisposition::Allow);
   }
@@ -81,28 +96,33 @@ class Manager::SessionDelegate final : public URLSessionDelegate {
       entries_.erase(it);
     }
     removeBodyFile(entry);
-    if (error) {
-      // A transfer that failed part-way has no answer worth reading.
-      entry.request->didComplete(nullptr, std::nullopt, error);
-      return;
-    }
-    auto response = entry.response ? entry.response : std::dynamic_pointer_cast<const HTTPURLResponse>(task->response());
-    entry.request->didComplete(std::move(response), std::move(entry.body), std::nullopt);
+    deliver(*entry.request, entry.response ? entry.response : task->response(), std::move(entry.body), error);
   }
 
  private:
   struct Entry {
     std::shared_ptr<Request> request;
     Data body;
-    std::shared_ptr<const HTTPURLResponse> response;
-    std::optional<std::string> bodyFile;
+    std::shared_ptr<const URLResponse> response;
+    std::string bodyFile;
   };
 
   static void removeBodyFile(const Entry& entry) {
-    if (entry.bodyFile) std::remove(entry.bodyFile->c_str());
+    if (!entry.bodyFile.empty()) std::remove(entry.bodyFile.c_str());
   }
 
-  std::mutex mutex_;
+  static void deliver(Request& request, std::shared_ptr<const URLResponse> response, std::optional<Data> data,
+                      std::optional<NSError> error) {
+    if (error) {
+      // A transfer that failed part-way has no answer worth reading.
+      request.didComplete(nullptr, std::nullopt, std::move(error));
+      return;
+    }
+    request.didComplete(std::dynamic_pointer_cast<const HTTPURLResponse>(response), data.value_or(Data()),
+                        std::nullopt);
+  }
+
+  mutable std::mutex mutex_;
   bool detached_ = false;
   std::unordered_map<unsigned long, Entry> entries_;
 };
@@ -128,18 +148,12 @@ Manager::~Manager() {
   session_->invalidateAndCancel();
 }
 
-void Manager::start(const std::shared_ptr<URLSessionTask>& task, const std::shared_ptr<Request>& request,
-                    std::optional<std::string> bodyFile) {
-  delegate_->add(task->taskIdentifier(), request, std::move(bodyFile));
-  task->resume();
-}
-
 std::shared_ptr<Request> Manager::request(const URLRequest& urlRequest) {
   auto request = Request::make(urlRequest);
   if (!urlRequest.url) {
     failLater(request, URLError(NSURLErrorBadURL));
   } else {
-    start(session_->dataTaskWithRequest(urlRequest), request);
+    session_->dataTaskWithRequest(urlRequest, delegate_->completionFor(request))->resume();
   }
   return request;
 }
@@ -159,13 +173,12 @@ void Manager::upload(Method method, std::string_view urlString, const HTTPHeader
   // The body travels as the task's upload data, not in the URL request.
   auto request = Request::make(urlRequest);
   std::shared_ptr<URLSessionTask> task;
-  std::optional<std::string> bodyFile;
   MultipartFormDataEncodingResult result;
   if (!urlRequest.url) {
     failLater(request, URLError(NSURLErrorBadURL));
     result = MultipartFormDataEncodingResult::success(request, false, std::nullopt);
   } else if (form.contentLength() < encodingMemoryThreshold) {
-    task = session_->uploadTaskWithRequest(urlRequest, form.encode());
+    task = session_->uploadTaskWithRequest(urlRequest, form.encode(), delegate_->completionFor(request));
     result = MultipartFormDataEncodingResult::success(request, false, std::nullopt);
   } else {
     std::error_code ec;
@@ -176,12 +189,12 @@ void Manager::upload(Method method, std::string_view urlString, const HTTPHeader
     } else {
       const URL fileURL = URL::fileURLWithPath(path);
       task = session_->uploadTaskWithRequest(urlRequest, fileURL);
-      bodyFile = path;
+      delegate_->addFileUpload(task->taskIdentifier(), request, path);
       result = MultipartFormDataEncodingResult::success(request, true, fileURL);
     }
   }
   if (encodingCompletion) {
     RunLoop::main().post([encodingCompletion = std::move(encodingCompletion), result] { encodingCompletion(result); });
   }
-  if (task) start(task, request, std::move(bodyFile));
+  if (task) task->resume();
 }

@@ -29,9 +29,6 @@ class Manager : public HTTPClient {
 
  private:
   explicit Manager(const URLSessionConfiguration& configuration);
-  // Registers the task's answer with `request` and starts it.
-  void start(const std::shared_ptr<URLSessionTask>& task, const std::shared_ptr<Request>& request,
-             std::optional<std::string> bodyFile = std::nullopt);
 
   std::shared_ptr<SessionDelegate> delegate_;
   std::shared_ptr<URLSession> session_;

@@ -1,0 +1,289 @@
+#include "platform/http/manager.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/run_loop.h"
+#include "platform/http/http_error.h"
+#include "platform/net/url_error.h"
+#include "support/fake_backend.h"
+#include "support/virtual_time.h"
+
+namespace {
+
+struct StringAnswer {
+  int calls = 0;
+  bool onMain = true;
+  std::optional<URLRequest> request;
+  std::shared_ptr<const HTTPURLResponse> response;
+  std::optional<Result<std::string>> result;
+
+  Request::StringHandler handler() {
+    return [this](const std::optional<URLRequest>& req, const std::shared_ptr<const HTTPURLResponse>& resp,
+                  const Result<std::string>& res) {
+      ++calls;
+      onMain = onMain && RunLoop::isMainThread();
+      request = req;
+      response = resp;
+      result = res;
+    };
+  }
+};
+
+class ManagerTest : public ::testing::Test {
+ protected:
+  VirtualTime time;
+  FakeBackend server;
+  std::shared_ptr<Manager> client = Manager::make(URLSessionConfiguration::ephemeralSessionConfiguration());
+
+  // Sends GET `path` through validate() and responseString(UTF-8) and waits for the answer.
+  StringAnswer get(const std::string& path, std::optional<StringEncoding> encoding = StringEncoding::UTF8) {
+    StringAnswer answer;
+    client->request(Method::GET, server.url(path))->validate()->responseString(encoding, answer.handler());
+    EXPECT_TRUE(time.runUntil([&] { return answer.calls > 0; }));
+    return answer;
+  }
+
+  StringAnswer send(const URLRequest& urlRequest) {
+    StringAnswer answer;
+    client->request(urlRequest)->validate()->responseString(StringEncoding::UTF8, answer.handler());
+    EXPECT_TRUE(time.runUntil([&] { return answer.calls > 0; }));
+    time.runUntilIdle();
+    EXPECT_EQ(answer.calls, 1);
+    EXPECT_TRUE(answer.onMain);
+    return answer;
+  }
+};
+
+TEST_F(ManagerTest, ValidateAcceptsOnly2xxAndFailuresKeepBodyAndResponse) {
+  server.reply("GET", "/ok", {.status = 201, .body = "{\"a\":1}", .contentType = "application/json"});
+  server.reply("GET", "/denied", {.status = 401, .body = "{\"errorCode\":5}", .contentType = "application/json"});
+  server.reply("GET", "/boom", {.status = 503, .body = "<html>down</html>", .contentType = "text/html"});
+
+  auto ok = get("ok");
+  ASSERT_TRUE(ok.result->isSuccess());
+  EXPECT_EQ(ok.result->value(), "{\"a\":1}");
+  EXPECT_EQ(ok.response->statusCode(), 201);
+  EXPECT_EQ(ok.request->url->absoluteString(), server.url("ok"));
+
+  for (auto [path, status, body] : {std::tuple{"denied", 401, "{\"errorCode\":5}"}, {"boom", 503, "<html>down</html>"}}) {
+    auto failed = get(path);
+    ASSERT_TRUE(failed.result->isFailure()) << path;
+    EXPECT_EQ(failed.response->statusCode(), status);
+    EXPECT_EQ(failed.result->data(), Data::fromString(body));
+    EXPECT_EQ(failed.result->error()->localizedDescription(),
+              "Response status code was unacceptable: " + std::to_string(status));
+  }
+}
+
+TEST_F(ManagerTest, BodiesThatAreNotTextAndEmptyBodies) {
+  const std::string latin1 = "caf\xe9";
+  server.reply("GET", "/latin1", {.body = latin1});
+  server.reply("GET", "/empty", {.status = 200, .body = ""});
+
+  auto bad = get("latin1");
+  ASSERT_TRUE(bad.result->isFailure());
+  EXPECT_EQ(bad.result->error()->code, static_cast<long>(HTTPErrorCode::StringSerializationFailed));
+  EXPECT_EQ(bad.result->data(), Data::fromString(latin1));
+  EXPECT_EQ(bad.response->statusCode(), 200);
+  // Without an encoding the fallback reads it.
+  EXPECT_EQ(get("latin1", std::nullopt).result->value(), "caf\xc3\xa9");
+
+  auto empty = get("empty");
+  ASSERT_TRUE(empty.result->isSuccess());
+  EXPECT_EQ(empty.result->value(), "");
+}
+
+TEST_F(ManagerTest, NoAnswerGivesTheErrorAlone) {
+  server.reply("GET", "/drop", {.closeConnection = true});
+  server.reply("GET", "/slow", {.body = "late", .delay = 5});
+
+  int refusedPort;
+  {
+    FakeBackend closed;
+    refusedPort = closed.port();
+  }
+  URLRequest slow(*URL::URLWithString(server.url("slow")), 0.3);
+  const std::vector<std::pair<URLRequest, long>> cases = {
+      {URLRequest(*URL::URLWithString("http://127.0.0.1:" + std::to_string(refusedPort) + "/x")),
+       NSURLErrorCannotConnectToHost},
+      {URLRequest(*URL::URLWithString(server.url("drop"))), NSURLErrorNetworkConnectionLost},
+      {slow, NSURLErrorTimedOut},
+  };
+  for (const auto& [urlRequest, code] : cases) {
+    auto answer = send(urlRequest);
+    EXPECT_EQ(answer.response, nullptr);
+    ASSERT_TRUE(answer.result && answer.result->isFailure());
+    EXPECT_FALSE(answer.result->data().has_value());
+    EXPECT_EQ(answer.result->error()->domain, NSURLErrorDomain);
+    EXPECT_EQ(answer.result->error()->code, code) << urlRequest.url->absoluteString();
+    EXPECT_TRUE(answer.request.has_value());
+  }
+
+  // An address that is no URL: still one answer, later, with the method kept for the log.
+  StringAnswer invalid;
+  std::optional<Data> data = Data();
+  std::optional<NSError> error;
+  int dataCalls = 0;
+  auto request = client->request(Method::POST, "http://127.0.0.1:bad port/");
+  request->response(nullptr, [&](auto&, auto&, auto& d, auto& e) {
+    ++dataCalls;
+    data = d;
+    error = e;
+  });
+  request->responseString(StringEncoding::UTF8, invalid.handler());
+  EXPECT_EQ(invalid.calls + dataCalls, 0);
+  time.runUntilIdle();
+  EXPECT_EQ(invalid.calls, 1);
+  EXPECT_EQ(dataCalls, 1);
+  EXPECT_FALSE(data.has_value());
+  EXPECT_EQ(error->code, NSURLErrorBadURL);
+  EXPECT_EQ(invalid.request->httpMethod, "POST");
+  EXPECT_FALSE(invalid.request->url.has_value());
+}
+
+TEST_F(ManagerTest, SendsThePreparedRequestUnchanged) {
+  URLRequest put(*URL::URLWithString(server.url("items/7?x=1")));
+  put.httpMethod = "PUT";
+  put.setValue("text/plain", "Content-Type");
+  put.setValue("application/json; charset=utf-8", "content-type");
+  put.setValue("Bearer t", "Authorization");
+  put.httpBody = Data::fromString("{\"n\":1}");
+  send(put);
+
+  URLRequest emptyBody(*URL::URLWithString(server.url("empty")));
+  emptyBody.httpMethod = "POST";
+  emptyBody.httpBody = Data();
+  send(emptyBody);
+
+  send(URLRequest(*URL::URLWithString(server.url("plain"))));
+
+  ASSERT_EQ(server.requestCount(), 3u);
+  const auto requests = server.requests();
+  EXPECT_EQ(requests[0].method, "PUT");
+  EXPECT_EQ(requests[0].path, "/items/7");
+  EXPECT_EQ(requests[0].query, "x=1");
+  EXPECT_EQ(requests[0].headerCount("Content-Type"), 1u);
+  EXPECT_EQ(requests[0].header("Content-Type"), "application/json; charset=utf-8");
+  EXPECT_EQ(requests[0].header("Authorization"), "Bearer t");
+  EXPECT_FALSE(requests[0].hasHeader("Expect"));
+  EXPECT_EQ(requests[0].body, "{\"n\":1}");
+
+  EXPECT_EQ(requests[1].method, "POST");
+  EXPECT_EQ(requests[1].header("Content-Length"), "0");
+  EXPECT_EQ(requests[1].body, "");
+
+  EXPECT_EQ(requests[2].method, "GET");
+  EXPECT_FALSE(requests[2].hasHeader("Content-Length"));
+}
+
+TEST_F(ManagerTest, ManyRequestsInFlightEachAnswerOnceOnTheMainLoop) {
+  server.reply("GET", "/a", {.body = "a", .delay = 0.05});
+  server.reply("GET", "/b", {.body = "b"});
+  std::vector<StringAnswer> answers(8);
+  for (std::size_t i = 0; i < answers.size(); ++i) {
+    client->request(Method::GET, server.url(i % 2 ? "a" : "b"))->responseString(std::nullopt, answers[i].handler());
+  }
+  auto allDone = [&] {
+    for (auto& a : answers) {
+      if (a.calls == 0) return false;
+    }
+    return true;
+  };
+  ASSERT_TRUE(time.runUntil(allDone));
+  time.runUntilIdle();
+  for (std::size_t i = 0; i < answers.size(); ++i) {
+    EXPECT_EQ(answers[i].calls, 1);
+    EXPECT_TRUE(answers[i].onMain);
+    EXPECT_EQ(answers[i].result->value(), i % 2 ? "a" : "b");
+  }
+}
+
+TEST_F(ManagerTest, DestroyingTheClientDropsAnswersStillToCome) {
+  server.reply("GET", "/slow", {.body = "late", .delay = 0.2});
+  StringAnswer answer;
+  client->request(Method::GET, server.url("slow"))->responseString(std::nullopt, answer.handler());
+  ASSERT_TRUE(server.waitForRequestCount(1));
+  client.reset();
+  time.runUntil([] { return false; }, 0.5);
+  EXPECT_EQ(answer.calls, 0);
+}
+
+class UploadTest : public ManagerTest {
+ protected:
+  // Uploads one picture part and waits for the encoding result and the text answer.
+  std::pair<HTTPClient::MultipartFormDataEncodingResult, StringAnswer> uploadPicture(const Data& picture,
+                                                                                  std::uint64_t threshold) {
+    std::optional<HTTPClient::MultipartFormDataEncodingResult> encoded;
+    int encodingCalls = 0;
+    StringAnswer answer;
+    client->upload(
+        Method::POST, server.url("Account/UploadProfilePicture"),
+        {{"Authorization", "Bearer tok"}, {"Authorization-Provider", "basic"}},
+        [&](MultipartFormData& form) { form.append(picture, "file", "profilePic.JPEG", "image/JPEG"); }, threshold,
+        [&](const HTTPClient::MultipartFormDataEncodingResult& result) {
+          ++encodingCalls;
+          EXPECT_TRUE(RunLoop::isMainThread());
+          encoded = result;
+          if (result.isSuccess()) result.request->responseString(std::nullopt, answer.handler());
+        });
+    EXPECT_EQ(encodingCalls, 0);
+    EXPECT_TRUE(time.runUntil([&] { return answer.calls > 0; }));
+    time.runUntilIdle();
+    EXPECT_EQ(encodingCalls, 1);
+    EXPECT_EQ(answer.calls, 1);
+    return {encoded.value_or(HTTPClient::MultipartFormDataEncodingResult::failure(NSError())), answer};
+  }
+
+  void expectPictureReceived(const RecordedRequest& received, const Data& picture) {
+    EXPECT_EQ(received.method, "POST");
+    EXPECT_EQ(received.header("Authorization"), "Bearer tok");
+    EXPECT_EQ(received.header("Authorization-Provider"), "basic");
+    ASSERT_EQ(received.parts.size(), 1u);
+    EXPECT_EQ(received.parts[0].name, "file");
+    EXPECT_EQ(received.parts[0].filename, "profilePic.JPEG");
+    EXPECT_EQ(received.parts[0].contentType, "image/JPEG");
+    EXPECT_EQ(received.parts[0].content, picture.toString());
+  }
+};
+
+TEST_F(UploadTest, MultipartPartArrivesAsBuiltAndTheRequestShowsItsContentType) {
+  server.reply("POST", "/Account/UploadProfilePicture", {.status = 500, .body = "oops"});
+  const Data picture(std::vector<std::uint8_t>{0xff, 0xd8, 0xff, 0x00, '\r', '\n', '-', '-', 0x7f});
+  auto [encoded, answer] = uploadPicture(picture, HTTPClient::MultipartFormDataEncodingMemoryThreshold);
+
+  ASSERT_TRUE(encoded.isSuccess());
+  EXPECT_FALSE(encoded.streamingFromDisk);
+  EXPECT_FALSE(encoded.streamFileURL.has_value());
+  const auto& sent = *answer.request;
+  const auto contentType = sent.valueForHTTPHeaderField("Content-Type");
+  ASSERT_TRUE(contentType.has_value());
+  EXPECT_EQ(contentType->rfind("multipart/form-data; boundary=", 0), 0u);
+  EXPECT_EQ(sent.valueForHTTPHeaderField("Authorization"), "Bearer tok");
+  EXPECT_FALSE(sent.httpBody.has_value());
+  // Not validated: a 500 with a text body is a success.
+  EXPECT_EQ(answer.result->value(), "oops");
+  EXPECT_EQ(answer.response->statusCode(), 500);
+
+  ASSERT_EQ(server.requestCount(), 1u);
+  const auto received = *server.lastRequest();
+  expectPictureReceived(received, picture);
+  EXPECT_EQ(received.header("Content-Type"), contentType);
+}
+
+TEST_F(UploadTest, FormsAboveTheThresholdStreamFromAFileThatIsRemovedAfterwards) {
+  const Data picture = Data::fromString(std::string(4096, 'p'));
+  auto [encoded, answer] = uploadPicture(picture, 1024);
+  ASSERT_TRUE(encoded.isSuccess());
+  EXPECT_TRUE(encoded.streamingFromDisk);
+  ASSERT_TRUE(encoded.streamFileURL.has_value());
+  EXPECT_TRUE(answer.result->isSuccess());
+  EXPECT_FALSE(std::filesystem::exists(encoded.streamFileURL->path()));
+  ASSERT_EQ(server.requestCount(), 1u);
+  expectPictureReceived(*server.lastRequest(), picture);
+}
+
+}  // namespace

@@ -1,0 +1,136 @@
+#include "signin/daz_authentication.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "signin/daz_sign_in_error.h"
+#include "platform/foundation/run_loop.h"
+#include "support/virtual_time.h"
+
+namespace {
+
+// Keeps the refreshes asked for; the test answers them.
+class ScriptedRefresher : public DAZTokenRefresher {
+ public:
+  void refreshAccessToken(const std::string& refreshToken, Completion completion) override {
+    asked.push_back(refreshToken);
+    pending.push_back(std::move(completion));
+  }
+  std::vector<std::string> asked;
+  std::vector<Completion> pending;
+};
+
+struct Answers {
+  std::vector<std::optional<std::string>> tokens;
+  std::vector<std::optional<NSError>> errors;
+  DAZAuthentication::Handler handler() {
+    return [this](std::optional<std::string> token, std::optional<NSError> error) {
+      EXPECT_TRUE(RunLoop::isMainThread());
+      tokens.push_back(std::move(token));
+      errors.push_back(std::move(error));
+    };
+  }
+};
+
+class DAZAuthenticationTest : public ::testing::Test {
+ protected:
+  // Unanswered refreshes hold their authentication, which holds the refresher.
+  void TearDown() override { refresher->pending.clear(); }
+
+  std::shared_ptr<DAZAuthentication> authentication(TimeInterval validFor, std::optional<std::string> refresh = "r1") {
+    return std::make_shared<DAZAuthentication>("client", "t1", time.now().dateByAddingTimeInterval(validFor),
+                                               std::move(refresh), refresher);
+  }
+
+  VirtualTime time;
+  std::shared_ptr<ScriptedRefresher> refresher = std::make_shared<ScriptedRefresher>();
+};
+
+}  // namespace
+
+TEST_F(DAZAuthenticationTest, ATokenValidForSixtySecondsOrMoreIsHandedOutWithoutARefresh) {
+  for (TimeInterval validFor : {60.0, 3600.0}) {
+    auto auth = authentication(validFor);
+    Answers answers;
+    auth->getAccessTokenWithHandler(answers.handler());
+    EXPECT_TRUE(answers.tokens.empty());  // never inside the call
+    time.runUntilIdle();
+    ASSERT_EQ(answers.tokens.size(), 1u) << validFor;
+    EXPECT_EQ(answers.tokens[0], "t1");
+    EXPECT_FALSE(answers.errors[0]);
+  }
+  EXPECT_TRUE(refresher->asked.empty());
+}
+
+TEST_F(DAZAuthenticationTest, OneRefreshAnswersEveryHandlerThatWaitedForIt) {
+  auto auth = authentication(59.5);
+  Answers answers;
+  for (int i = 0; i < 3; ++i) auth->getAccessTokenWithHandler(answers.handler());
+  ASSERT_EQ(refresher->asked, std::vector<std::string>{"r1"});
+  time.runUntilIdle();
+  EXPECT_TRUE(answers.tokens.empty());
+
+  // Answered from another thread, then once more: only the first answer counts.
+  auto completion = refresher->pending[0];
+  const Date expiry = time.now().dateByAddingTimeInterval(3600);
+  std::thread([&] {
+    completion(DAZTokenGrant{"t2", expiry, "r2"});
+    completion(tl::unexpected(NSError("late", 1)));
+  }).join();
+  time.runUntilIdle();
+  EXPECT_EQ(answers.tokens, (std::vector<std::optional<std::string>>(3, "t2")));
+  for (const auto& error : answers.errors) EXPECT_FALSE(error);
+  EXPECT_EQ(auth->accessToken(), "t2");
+  EXPECT_EQ(auth->accessTokenExpirationDate(), expiry);
+  EXPECT_EQ(auth->refreshToken(), "r2");
+
+  // The new token is now handed out directly; once it is about to expire, the rotated refresh
+  // token is used.
+  auth->getAccessTokenWithHandler(answers.handler());
+  time.runUntilIdle();
+  EXPECT_EQ(answers.tokens.size(), 4u);
+  EXPECT_EQ(refresher->asked.size(), 1u);
+  time.advance(3600 - 59);
+  auth->getAccessTokenWithHandler(answers.handler());
+  EXPECT_EQ(refresher->asked, (std::vector<std::string>{"r1", "r2"}));
+}
+
+TEST_F(DAZAuthenticationTest, AFailedRefreshAnswersEveryHandlerWithTheErrorAndKeepsTheTokens) {
+  auto auth = authentication(10);
+  Answers answers;
+  auth->getAccessTokenWithHandler(answers.handler());
+  auth->getAccessTokenWithHandler(answers.handler());
+  ASSERT_EQ(refresher->pending.size(), 1u);
+  refresher->pending[0](tl::unexpected(NSError("net", 7)));
+  time.runUntilIdle();
+  ASSERT_EQ(answers.errors.size(), 2u);
+  for (std::size_t i = 0; i < 2; ++i) {
+    EXPECT_FALSE(answers.tokens[i]);
+    ASSERT_TRUE(answers.errors[i]);
+    EXPECT_EQ(answers.errors[i]->code, 7);
+  }
+  EXPECT_EQ(auth->accessToken(), "t1");
+  EXPECT_EQ(auth->refreshToken(), "r1");
+
+  // The next request tries again.
+  auth->getAccessTokenWithHandler(answers.handler());
+  EXPECT_EQ(refresher->asked.size(), 2u);
+}
+
+TEST_F(DAZAuthenticationTest, WithoutRefreshTokenOrRefresherAnExpiredTokenGivesAnError) {
+  auto noRefreshToken = authentication(-5, std::nullopt);
+  auto noRefresher = std::make_shared<DAZAuthentication>("client", "t1", time.now(), "r1", nullptr);
+  Answers answers;
+  noRefreshToken->getAccessTokenWithHandler(answers.handler());
+  noRefresher->getAccessTokenWithHandler(answers.handler());
+  EXPECT_TRUE(answers.errors.empty());
+  time.runUntilIdle();
+  ASSERT_EQ(answers.errors.size(), 2u);
+  for (const auto& error : answers.errors) {
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain, DAZSignInErrorDomain);
+  }
+  EXPECT_TRUE(refresher->asked.empty());
+}

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <list>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/foundation/ns_error.h"
+#include "platform/foundation/url.h"
+#include "platform/ui/ui_image.h"
+#include "platform/ui/ui_image_view.h"
+
+// A named preparation of images; the cache keeps each image once per format.
+struct ImageFormat {
+  std::string name = "original";
+  // Nothing keeps the image as fetched.
+  std::function<std::shared_ptr<UIImage>(const std::shared_ptr<UIImage>&)> transform;
+};
+
+inline constexpr const char* ImageLoadingErrorDomain = "io.imageloading";
+enum ImageLoadingErrorCode : long {
+  ImageLoadingErrorStatusCodeNotOK = -500,
+  ImageLoadingErrorInvalidData = -400,
+};
+
+// The image loading framework's memory cache: least recently used images go first once the
+// images' bytes pass the capacity. Main thread only.
+class ImageCache {
+ public:
+  static ImageCache& shared();
+  explicit ImageCache(std::size_t capacityBytes = 32u << 20);
+
+  std::shared_ptr<UIImage> image(const std::string& key, const std::string& formatName = "original");
+  void setImage(std::shared_ptr<UIImage> image, const std::string& key, const std::string& formatName = "original");
+  void removeAll();
+  std::size_t count() const { return entries_.size(); }
+
+ private:
+  struct Entry {
+    std::string id;
+    std::shared_ptr<UIImage> image;
+    std::size_t cost = 0;
+  };
+  std::size_t capacity_;
+  std::size_t total_ = 0;
+  std::list<Entry> entries_;  // most recently used first
+  std::map<std::string, std::list<Entry>::iterator> index_;
+};
+
+using ImageFailureHandler = std::function<void(const std::optional<NSError>& error)>;
+using ImageSuccessHandler = std::function<void(const std::shared_ptr<UIImage>& image)>;
+
+// The image view extension of the framework. Each call replaces the view's earlier request. An
+// image in the cache is set at once; otherwise the placeholder (when given) shows while the image
+// is fetched over HTTP, decoded and cached, then set on the view if the view still wants it. With a
+// success handler the handler gets the image instead of the view. Main thread only.
+void hnk_setImageFromURL(UIImageView& view, const URL& url, std::shared_ptr<UIImage> placeholder = nullptr,
+                         std::optional<ImageFormat> format = std::nullopt, ImageFailureHandler failure = {},
+                         ImageSuccessHandler success = {});
+// An image made by `fetch` (called at once, when the cache has none under `key`).
+void hnk_setImage(UIImageView& view, const std::function<std::shared_ptr<UIImage>()>& fetch, const std::string& key,
+                  std::shared_ptr<UIImage> placeholder = nullptr, std::optional<ImageFormat> format = std::nullopt,
+                  ImageSuccessHandler success = {});
+// Forgets the view's pending request; its answer will not reach the view.
+void hnk_cancelSetImage(UIImageView& view);

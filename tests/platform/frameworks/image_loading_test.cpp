@@ -1,0 +1,120 @@
+#include "platform/frameworks/image_loading.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+
+#include "support/fake_backend.h"
+#include "support/virtual_time.h"
+
+namespace {
+
+// The start of a PNG file: enough for the size to be read.
+std::string pngBytes(std::uint32_t width, std::uint32_t height) {
+  std::string bytes("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16);
+  for (std::uint32_t v : {width, height}) {
+    for (int shift = 24; shift >= 0; shift -= 8) bytes += static_cast<char>((v >> shift) & 0xFF);
+  }
+  bytes += std::string("\x08\x06\0\0\0", 5);
+  return bytes;
+}
+
+class ImageLoadingTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ImageCache::shared().removeAll(); }
+  void TearDown() override { ImageCache::shared().removeAll(); }
+
+  VirtualTime time_;
+  FakeBackend server_;
+};
+
+TEST_F(ImageLoadingTest, AFetchedPictureFillsTheViewAndComesFromTheCacheNextTime) {
+  server_.reply("GET", "/pic.png", {.body = pngBytes(40, 30), .contentType = "image/png"});
+  auto url = *URL::URLWithString(server_.url("pic.png"));
+  auto view = UIImageView::make();
+  hnk_setImageFromURL(*view, url);
+  EXPECT_EQ(view->image(), nullptr) << "nothing before the answer, and no placeholder";
+  ASSERT_TRUE(time_.runUntil([&] { return view->image() != nullptr; }));
+  EXPECT_EQ(view->image()->size().width, 40);
+
+  auto other = UIImageView::make();
+  hnk_setImageFromURL(*other, url);
+  EXPECT_EQ(other->image(), view->image()) << "set at once from the cache";
+  EXPECT_EQ(server_.requestCount(), 1u);
+
+  // With a success handler the handler gets the picture, not the view.
+  auto third = UIImageView::make();
+  std::shared_ptr<UIImage> handed;
+  hnk_setImageFromURL(*third, url, nullptr, std::nullopt, {}, [&](const std::shared_ptr<UIImage>& i) { handed = i; });
+  EXPECT_EQ(handed, view->image());
+  EXPECT_EQ(third->image(), nullptr);
+}
+
+TEST_F(ImageLoadingTest, FailuresLeaveTheViewAloneAndOnlyTheLatestRequestOfAViewCounts) {
+  server_.reply("GET", "/missing.png", {.status = 404, .body = pngBytes(1, 1)});
+  server_.reply("GET", "/garbage.png", {.body = "not a picture"});
+  server_.reply("GET", "/slow.png", {.body = pngBytes(5, 5), .delay = 0.3});
+  server_.reply("GET", "/fast.png", {.body = pngBytes(7, 7)});
+  auto placeholder = UIImage::make(CGSize{1, 1});
+
+  auto view = UIImageView::make();
+  std::vector<long> failures;
+  auto onFailure = [&](const std::optional<NSError>& e) { failures.push_back(e ? e->code : 0); };
+  hnk_setImageFromURL(*view, *URL::URLWithString(server_.url("missing.png")), placeholder, std::nullopt, onFailure);
+  EXPECT_EQ(view->image(), placeholder);
+  ASSERT_TRUE(time_.runUntil([&] { return failures.size() == 1; }));
+  hnk_setImageFromURL(*view, *URL::URLWithString(server_.url("garbage.png")), nullptr, std::nullopt, onFailure);
+  ASSERT_TRUE(time_.runUntil([&] { return failures.size() == 2; }));
+  EXPECT_EQ(failures, (std::vector<long>{ImageLoadingErrorStatusCodeNotOK, ImageLoadingErrorInvalidData}));
+  EXPECT_EQ(view->image(), placeholder);
+  EXPECT_EQ(ImageCache::shared().count(), 0u);
+
+  // A reused view asks for another picture before the first arrives: the first one never shows.
+  hnk_setImageFromURL(*view, *URL::URLWithString(server_.url("slow.png")));
+  hnk_setImageFromURL(*view, *URL::URLWithString(server_.url("fast.png")));
+  ASSERT_TRUE(time_.runUntil([&] { return view->image() != placeholder; }));
+  EXPECT_EQ(view->image()->size().width, 7);
+  // The first request was cancelled, or its late answer is dropped.
+  time_.runUntil([] { return false; }, 0.5);
+  EXPECT_EQ(view->image()->size().width, 7);
+
+  // A view that is gone when its answer comes is no trouble.
+  auto doomed = UIImageView::make();
+  hnk_setImageFromURL(*doomed, *URL::URLWithString(server_.url("slow.png?again")));
+  doomed.reset();
+  time_.runUntil([] { return false; }, 0.5);
+}
+
+TEST_F(ImageLoadingTest, LocalImagesAreMadeOnceUnderTheirKey) {
+  int made = 0;
+  auto image = UIImage::make(CGSize{2, 2});
+  auto fetch = [&] {
+    ++made;
+    return image;
+  };
+  auto a = UIImageView::make();
+  auto b = UIImageView::make();
+  hnk_setImage(*a, fetch, "placeholder");
+  hnk_setImage(*b, fetch, "placeholder");
+  EXPECT_EQ(a->image(), image);
+  EXPECT_EQ(b->image(), image);
+  EXPECT_EQ(made, 1);
+}
+
+TEST(ImageCacheTest, TheLeastRecentlyUsedImagesGoFirst) {
+  ImageCache cache(3 * 1024);
+  auto one = UIImage::make(), two = UIImage::make(), three = UIImage::make(), four = UIImage::make();
+  cache.setImage(one, "1");
+  cache.setImage(two, "2");
+  cache.setImage(three, "3");
+  EXPECT_EQ(cache.image("1"), one);  // now the most recent
+  cache.setImage(four, "4");
+  EXPECT_EQ(cache.image("2"), nullptr);
+  EXPECT_EQ(cache.image("1"), one);
+  EXPECT_EQ(cache.image("4"), four);
+  EXPECT_EQ(cache.image("4", "thumbnail"), nullptr);
+  EXPECT_EQ(cache.count(), 3u);
+}
+
+}  // namespace

@@ -5,7 +5,12 @@
 #include <locale.h>
 #include <vector>
 
+#include "platform/foundation/text.h"
+
 namespace {
+
+constexpr std::string_view kEmailPattern = "[A-Z0-9a-z._%+-]+@[A-Za-z0-9.-]+\\.[A-Za-z]{2,6}";
+constexpr std::size_t kMinimumPasswordLength = 6;
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -49,4 +54,16 @@ std::string formatDecimal(std::string_view digits, double value) {
   std::vector<char> buffer(static_cast<std::size_t>(length) + 1);
   std::snprintf(buffer.data(), buffer.size(), format.c_str(), value);
   return std::string(buffer.data(), static_cast<std::size_t>(length));
+}
+
+bool isValidEmail(std::string_view text) {
+  static const auto expression = RegularExpression::make(kEmailPattern);
+  return expression && expression->firstMatch(text).has_value();
+}
+
+bool isValidPassword(std::string_view text) { return graphemeCount(text) >= kMinimumPasswordLength; }
+
+const std::string& htmlViewportHeader() {
+  static const std::string header = "<meta name=\"viewport\" content=\"initial-scale=1.0\" />";
+  return header;
 }

@@ -7,35 +7,51 @@
 namespace {
 
 class FirstScreen : public UIViewController {};
+class DetailsScreen : public UIViewController {};
 
 class FactoryTest : public ::testing::Test {
  protected:
   void SetUp() override {
     registerViewControllerClass<FirstScreen>("FactoryTestFirstScreen");
+    registerViewControllerClass<DetailsScreen>("FactoryTestDetailsScreen");
     registerViewControllerClass<UIViewController>("FactoryTestPlainScreen");
-    UIStoryboard::registerStoryboard("Main", std::nullopt,
-                                     {{"firstScreen", "FactoryTestFirstScreen", {}, {}, {}},
-                                      {"plainScreen", "FactoryTestPlainScreen", {}, {}, {}}});
+    UIStoryboard::registerStoryboard("Main", "tabs",
+                                     {{"tabs", "UITabBarController", {"firstScreen"}, {}, {}},
+                                      {"firstScreen", "FactoryTestFirstScreen", {}, {}, {}},
+                                      {"lectureDetailsViewController", "FactoryTestDetailsScreen", {}, {}, {}},
+                                      {"quizContainerViewController", "FactoryTestPlainScreen", {}, {}, {}}});
   }
   void TearDown() override { UIStoryboard::unregisterStoryboard("Main"); }
 };
 
 }  // namespace
 
-TEST_F(FactoryTest, LoadsTheMainStoryboardAndMakesANewScreenOfTheAskedClassEachTime) {
+TEST_F(FactoryTest, EveryCallMakesANewScreenOfItsOwnClass) {
   MainViewControllerFactory factory;
   ASSERT_NE(factory.storyboard(), nullptr);
   EXPECT_EQ(factory.storyboard()->name(), "Main");
 
-  auto first = factory.instantiate<FirstScreen>("firstScreen");
-  auto second = factory.instantiate<FirstScreen>("firstScreen");
-  ASSERT_NE(first, nullptr);
-  EXPECT_NE(first, second);
-  EXPECT_NE(factory.instantiate<UIViewController>("firstScreen"), nullptr);
+  auto tabs = factory.getMainTabBarController();
+  ASSERT_NE(tabs, nullptr);
+  EXPECT_NE(tabs, factory.getMainTabBarController());
+  EXPECT_EQ(tabs->storyboardIdentifier(), "tabs");
+
+  auto details = factory.getLectureDetailsViewController<DetailsScreen>();
+  ASSERT_NE(details, nullptr);
+  EXPECT_NE(details, factory.getLectureDetailsViewController<DetailsScreen>());
+  EXPECT_EQ(details->storyboardIdentifier(), "lectureDetailsViewController");
+  EXPECT_FALSE(details->isViewLoaded());
 }
 
-TEST_F(FactoryTest, ASceneOfAnotherClassStopsTheProgram) {
+TEST_F(FactoryTest, AWrongSceneClassOrAMissingTabBarStopsTheProgram) {
   MainViewControllerFactory factory;
-  EXPECT_DEATH(factory.instantiate<FirstScreen>("plainScreen"), "plainScreen.*not a .*FirstScreen");
+  EXPECT_DEATH(factory.getQuizContainerViewController<FirstScreen>(), "quizContainerViewController.*not a .*FirstScreen");
   EXPECT_DEATH(factory.instantiate<UINavigationController>("firstScreen"), "not a");
+
+  UIStoryboard::registerStoryboard("Main", std::nullopt, {{"firstScreen", "FactoryTestFirstScreen", {}, {}, {}}});
+  MainViewControllerFactory withoutInitialScene;
+  EXPECT_DEATH(withoutInitialScene.getMainTabBarController(), "initial scene");
+  UIStoryboard::registerStoryboard("Main", "firstScreen", {{"firstScreen", "FactoryTestFirstScreen", {}, {}, {}}});
+  MainViewControllerFactory withWrongInitialScene;
+  EXPECT_DEATH(withWrongInitialScene.getMainTabBarController(), "UITabBarController");
 }

@@ -2,39 +2,91 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/frameworks/pk_hud.h"
 #include "support/virtual_time.h"
 
-TEST(ProgressIndicatorHelperTest, OneSharedInstanceWhoseHideCancelsAPendingShowAndHidesTheOverlay) {
-  VirtualTime time;
-  const auto& helper = ProgressIndicatorHelper::instance();
-  ASSERT_NE(helper, nullptr);
-  EXPECT_EQ(helper, ProgressIndicatorHelper::instance());
+namespace {
 
-  // Hide while idle is harmless.
-  helper->hideProgressIndicator();
-  EXPECT_FALSE(helper->isShown());
-  EXPECT_EQ(helper->timer(), nullptr);
+class ProgressIndicatorTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    helper_->hideProgressIndicator();
+    hud_.reset();
+  }
+  void TearDown() override {
+    helper_->hideProgressIndicator();
+    hud_.reset();
+  }
 
-  // A pending show never fires once hidden.
-  auto weak = std::weak_ptr<ProgressIndicatorHelper>(helper);
-  helper->setTimer(RunLoop::main().scheduledTimer(0.5, false, [weak](Timer&) {
-    if (auto h = weak.lock()) h->show();
-  }));
-  time.advance(0.2);
-  auto timer = helper->timer();
-  helper->hideProgressIndicator();
-  EXPECT_FALSE(timer->isValid());
-  EXPECT_EQ(helper->timer(), nullptr);
-  time.advance(1);
-  EXPECT_FALSE(helper->isShown());
+  VirtualTime time_;
+  const std::shared_ptr<ProgressIndicatorHelper>& helper_ = ProgressIndicatorHelper::instance();
+  PKHUD& hud_ = PKHUD::sharedHUD();
+};
 
-  // A fired show is hidden.
-  helper->setTimer(RunLoop::main().scheduledTimer(0.5, false, [weak](Timer&) {
-    if (auto h = weak.lock()) h->show();
-  }));
-  time.advance(0.5);
-  EXPECT_TRUE(helper->isShown());
-  helper->hideProgressIndicator();
-  EXPECT_FALSE(helper->isShown());
-  EXPECT_EQ(helper->timer(), nullptr);
+TEST_F(ProgressIndicatorTest, TheSharedInstanceConfiguresOneBlockingProgressOverlay) {
+  EXPECT_EQ(helper_, ProgressIndicatorHelper::instance());
+  ProgressIndicatorHelper fresh;
+  EXPECT_NE(std::dynamic_pointer_cast<PKHUDProgressView>(hud_.contentView()), nullptr);
+  EXPECT_FALSE(hud_.userInteractionOnUnderlyingViewsEnabled());
 }
+
+TEST_F(ProgressIndicatorTest, AnAnswerBeforeTheDelayNeverShowsTheOverlay) {
+  helper_->showProgressIndicator();
+  time_.advance(0.2);
+  helper_->hideProgressIndicator();
+  EXPECT_EQ(helper_->timer(), nullptr);
+  time_.advance(1);
+  EXPECT_EQ(hud_.showCount(), 0);
+  EXPECT_FALSE(helper_->isShown());
+  EXPECT_EQ(hud_.hideCount(), 1) << "the HUD hears the hide anyway";
+  EXPECT_TRUE(hud_.lastHideAnimated());
+}
+
+TEST_F(ProgressIndicatorTest, ASlowAnswerShowsTheOverlayAtTheDelayUntilTheHide) {
+  helper_->showProgressIndicator(0.5);
+  time_.advance(0.49);
+  EXPECT_FALSE(helper_->isShown());
+  time_.advance(0.01);
+  EXPECT_TRUE(helper_->isShown());
+  ASSERT_NE(helper_->timer(), nullptr) << "kept after it fired";
+  time_.advance(0.5);
+  helper_->hideProgressIndicator();
+  EXPECT_FALSE(helper_->isShown());
+  EXPECT_EQ(hud_.showCount(), 1);
+}
+
+TEST_F(ProgressIndicatorTest, ASecondShowReplacesThePendingOne) {
+  helper_->showProgressIndicator();
+  time_.advance(0.3);
+  auto first = helper_->timer();
+  helper_->showProgressIndicator();
+  EXPECT_FALSE(first->isValid());
+  time_.advance(0.3);
+  EXPECT_FALSE(helper_->isShown()) << "0.6 s after the first show, 0.3 s after the second";
+  time_.advance(0.2);
+  EXPECT_TRUE(helper_->isShown());
+  time_.advance(2);
+  EXPECT_EQ(hud_.showCount(), 1);
+
+  // Asked again while shown: the overlay stays and is shown again at the new delay.
+  helper_->showProgressIndicator();
+  EXPECT_TRUE(helper_->isShown());
+  time_.advance(0.5);
+  EXPECT_EQ(hud_.showCount(), 2);
+  EXPECT_TRUE(helper_->isShown());
+}
+
+TEST_F(ProgressIndicatorTest, ADelayOfZeroShowsOnTheNextTurnOnly) {
+  helper_->showProgressIndicator(0);
+  EXPECT_FALSE(helper_->isShown());
+  time_.runUntilIdle();
+  EXPECT_TRUE(helper_->isShown());
+
+  helper_->hideProgressIndicator();
+  helper_->showProgressIndicator(-3);
+  EXPECT_FALSE(helper_->isShown());
+  time_.runUntilIdle();
+  EXPECT_TRUE(helper_->isShown());
+}
+
+}  // namespace

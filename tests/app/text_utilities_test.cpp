@@ -32,3 +32,33 @@ TEST(FormatDecimalTest, AcceptsWidthAndPrecisionDigitsOnly) {
     EXPECT_EQ(formatDecimal(bad, 1.5), "1.500000") << bad;
   }
 }
+
+TEST(TextUtilitiesTest, EmailIsFoundAnywhereInTheText) {
+  EXPECT_TRUE(isValidEmail("a@b.cd"));
+  EXPECT_FALSE(isValidEmail("a@b.c"));
+  EXPECT_TRUE(isValidEmail(" x a@b.cd y"));
+  EXPECT_TRUE(isValidEmail("a@b.abcdefg")) << "its first six letters already match";
+  EXPECT_TRUE(isValidEmail("First.Last+tag@Sub.Example.COM"));
+  EXPECT_FALSE(isValidEmail(""));
+  EXPECT_FALSE(isValidEmail("@b.cd"));
+  EXPECT_FALSE(isValidEmail("ab.cd"));
+  EXPECT_FALSE(isValidEmail("\xc3\xa9@b.cd")) << "no letters beyond ASCII before the at sign";
+}
+
+TEST(TextUtilitiesTest, PasswordsCountUserPerceivedCharacters) {
+  EXPECT_FALSE(isValidPassword("12345"));
+  EXPECT_TRUE(isValidPassword("123456"));
+  EXPECT_TRUE(isValidPassword("      "));
+  EXPECT_TRUE(isValidPassword("\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600"));
+  // A family emoji joined by ZWJ is one character; so is "e" with a combining accent.
+  const std::string family = "\U0001F468\u200D\U0001F469\u200D\U0001F467";
+  EXPECT_FALSE(isValidPassword(family + family + family + family + family));
+  EXPECT_FALSE(isValidPassword("abcde\u0301"));
+  EXPECT_TRUE(isValidPassword("abcde\u0301f"));
+}
+
+TEST(TextUtilitiesTest, ViewportHeaderIsTheExactElement) {
+  EXPECT_EQ(htmlViewportHeader(), "<meta name=\"viewport\" content=\"initial-scale=1.0\" />");
+  EXPECT_EQ(htmlViewportHeader().size(), 52u);
+  EXPECT_EQ(&htmlViewportHeader(), &htmlViewportHeader());
+}

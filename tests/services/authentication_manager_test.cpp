@@ -1,0 +1,193 @@
+#include "services/authentication_manager.h"
+
+#include <gtest/gtest.h>
+
+#include "app/progress_indicator_helper.h"
+#include "platform/foundation/run_loop.h"
+#include "platform/frameworks/fbsdk_access_token.h"
+#include "platform/keychain/keychain_wrapper.h"
+#include "services_test_support.h"
+#include "support/virtual_time.h"
+
+namespace {
+
+class AuthenticationManagerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    KeychainStore::setCurrent(keychain);
+    DAZSignIn::sharedInstance()->setFlow(flow);
+  }
+  void TearDown() override {
+    refresher->pending.clear();
+    DAZSignIn::sharedInstance()->signOut();
+    DAZSignIn::sharedInstance()->setFlow(nullptr);
+    FBSDKAccessToken::setCurrentAccessToken(nullptr);
+    time.runUntilIdle();
+  }
+
+  static KeychainWrapper& keychainWrapper() { return KeychainWrapper::standard(); }
+
+  // Signs a Zedodo user in whose token is valid for `validFor` seconds.
+  void signInToZedodo(TimeInterval validFor) {
+    auto auth = std::make_shared<DAZAuthentication>("client", "z1", time.now().dateByAddingTimeInterval(validFor),
+                                                    "refresh", refresher);
+    flow->user = std::make_shared<DAZZedodoUser>("u", auth, nullptr);
+    DAZSignIn::sharedInstance()->signIn();
+    time.runUntilIdle();
+    ASSERT_NE(DAZSignIn::sharedInstance()->currentUser(), nullptr);
+  }
+
+  struct Refresh {
+    std::vector<std::string> tokens;
+    int failures = 0;
+  };
+  void refresh(AuthenticationManager& manager, Refresh& outcome) {
+    manager.refreshZedodoToken(
+        [&](std::string token) {
+          EXPECT_TRUE(RunLoop::isMainThread());
+          outcome.tokens.push_back(token);
+        },
+        [&] { ++outcome.failures; });
+  }
+
+  VirtualTime time;
+  std::shared_ptr<MemoryKeychainStore> keychain = std::make_shared<MemoryKeychainStore>();
+  std::shared_ptr<ScriptedZedodoFlow> flow = std::make_shared<ScriptedZedodoFlow>();
+  std::shared_ptr<ScriptedRefresher> refresher = std::make_shared<ScriptedRefresher>();
+};
+
+}  // namespace
+
+TEST_F(AuthenticationManagerTest, TheMethodIsRestoredFromWhichTokensTheKeychainHolds) {
+  struct Case {
+    std::vector<const char*> keys;
+    std::optional<AuthenticationType> type;
+  };
+  const std::vector<Case> cases = {
+      {{"accessToken", "fbToken"}, AuthenticationType::Basic},
+      {{"fbToken"}, AuthenticationType::Facebook},
+      {{"zedodoToken", "fbToken"}, AuthenticationType::Zedodo},
+      {{"accessToken", "zedodoToken"}, AuthenticationType::Basic},
+      {{}, std::nullopt},
+      // Existence counts, not the value.
+      {{"zedodoToken:"}, AuthenticationType::Zedodo},
+  };
+  for (const auto& c : cases) {
+    KeychainStore::setCurrent(std::make_shared<MemoryKeychainStore>());
+    for (std::string key : c.keys) {
+      const bool empty = key.ends_with(':');
+      if (empty) key.pop_back();
+      keychainWrapper().setString(empty ? "" : "t", key);
+    }
+    auto manager = std::make_shared<AuthenticationManager>();
+    EXPECT_EQ(manager->authenticationType(), c.type) << c.keys.size();
+    EXPECT_EQ(manager->fbLoginManager()->loginBehavior(), FBSDKLoginBehavior::Web);
+  }
+}
+
+TEST_F(AuthenticationManagerTest, TokensLiveInTheKeychainUnderTheirOwnKeys) {
+  auto manager = std::make_shared<AuthenticationManager>();
+  manager->setAccessToken("a1");
+  manager->setZedodoToken("z1");
+  manager->setFbToken("f1");
+  EXPECT_EQ(keychainWrapper().stringForKey("accessToken"), "a1");
+  EXPECT_EQ(keychainWrapper().stringForKey("zedodoToken"), "z1");
+  EXPECT_EQ(keychainWrapper().stringForKey("fbToken"), "f1");
+  EXPECT_EQ(manager->accessToken(), "a1");
+  EXPECT_EQ(manager->zedodoToken(), "z1");
+  EXPECT_EQ(manager->fbToken(), "f1");
+
+  keychainWrapper().setString("a2", "accessToken");
+  EXPECT_EQ(manager->accessToken(), "a2");  // no copy in memory
+  manager->setAccessToken(std::nullopt);
+  EXPECT_FALSE(manager->accessToken());
+  EXPECT_FALSE(keychainWrapper().stringForKey("accessToken"));
+  EXPECT_EQ(keychain->count(), 2u);
+}
+
+TEST_F(AuthenticationManagerTest, LogoutClearsTheWholeSignInAndTellsTheDelegateAfterTheCompletion) {
+  keychainWrapper().setString("a", "accessToken");
+  keychainWrapper().setString("z", "zedodoToken");
+  keychainWrapper().setString("f", "fbToken");
+  auto manager = std::make_shared<AuthenticationManager>();
+  auto delegate = std::make_shared<RecordingSessionDelegate>();
+  manager->setSessionDelegate(delegate);
+  manager->setFbUserData(std::map<std::string, std::string>{{"id", "1"}});
+  auto profile = std::make_shared<DAZProfileData>("e", "n", std::nullopt, std::nullopt, std::nullopt);
+  manager->setZedodoUserData(profile);
+  signInToZedodo(3600);
+  FBSDKAccessToken::setCurrentAccessToken(std::make_shared<FBSDKAccessToken>("f", std::set<std::string>{},
+                                                                             std::set<std::string>{}, "app", "u"));
+  const auto& indicator = ProgressIndicatorHelper::instance();
+  auto pendingShow = RunLoop::main().scheduledTimer(0.5, false, [](Timer&) {});
+  indicator->setTimer(pendingShow);
+
+  manager->logout([&] { delegate->calls.push_back("completion"); });
+  EXPECT_FALSE(pendingShow->isValid());
+  EXPECT_EQ(indicator->timer(), nullptr);
+  EXPECT_EQ(keychain->count(), 0u);
+  EXPECT_FALSE(manager->authenticationType());
+  EXPECT_EQ(FBSDKAccessToken::currentAccessToken(), nullptr);
+  EXPECT_EQ(DAZSignIn::sharedInstance()->currentUser(), nullptr);
+  EXPECT_EQ(flow->signOuts, 1);
+  EXPECT_EQ(delegate->calls, (std::vector<std::string>{"completion", "userDidLogout"}));
+  // Provider profile data outlives the logout.
+  EXPECT_TRUE(manager->fbUserData());
+  EXPECT_EQ(manager->zedodoUserData(), profile);
+
+  // Signed out already, and without a delegate: every step runs again, harmlessly.
+  delegate.reset();
+  int completions = 0;
+  manager->logout([&] { ++completions; });
+  manager->logout();
+  EXPECT_EQ(completions, 1);
+  EXPECT_EQ(flow->signOuts, 3);
+}
+
+TEST_F(AuthenticationManagerTest, RefreshingTheZedodoTokenStoresItBeforeHandingItOn) {
+  auto manager = std::make_shared<AuthenticationManager>();
+  manager->setAuthenticationType(AuthenticationType::Zedodo);
+  signInToZedodo(60);
+
+  // Still valid for a minute: the same token at once, written again.
+  Refresh outcome;
+  refresh(*manager, outcome);
+  EXPECT_TRUE(outcome.tokens.empty());
+  time.runUntilIdle();
+  EXPECT_EQ(outcome.tokens, std::vector<std::string>{"z1"});
+  EXPECT_EQ(keychainWrapper().stringForKey("zedodoToken"), "z1");
+  EXPECT_TRUE(refresher->pending.empty());
+
+  // About to expire: one refresh for both requests.
+  time.advance(1);
+  refresh(*manager, outcome);
+  refresh(*manager, outcome);
+  ASSERT_EQ(refresher->pending.size(), 1u);
+  refresher->pending[0](DAZTokenGrant{"z2", time.now().dateByAddingTimeInterval(3600), std::nullopt});
+  time.runUntilIdle();
+  EXPECT_EQ(outcome.tokens, (std::vector<std::string>{"z1", "z2", "z2"}));
+  EXPECT_EQ(manager->zedodoToken(), "z2");
+  EXPECT_EQ(outcome.failures, 0);
+}
+
+TEST_F(AuthenticationManagerTest, AFailedRefreshOrNoZedodoUserFailsLaterAndChangesNothing) {
+  keychainWrapper().setString("z0", "zedodoToken");
+  auto manager = std::make_shared<AuthenticationManager>();
+  ASSERT_EQ(manager->authenticationType(), AuthenticationType::Zedodo);
+
+  Refresh outcome;
+  refresh(*manager, outcome);  // nobody signed in to Zedodo
+  EXPECT_EQ(outcome.failures, 0);
+  time.runUntilIdle();
+  EXPECT_EQ(outcome.failures, 1);
+
+  signInToZedodo(10);
+  refresh(*manager, outcome);
+  ASSERT_EQ(refresher->pending.size(), 1u);
+  refresher->pending[0](tl::unexpected(NSError("net", 1)));
+  time.runUntilIdle();
+  EXPECT_EQ(outcome.failures, 2);
+  EXPECT_TRUE(outcome.tokens.empty());
+  EXPECT_EQ(manager->zedodoToken(), "z0");
+  EXPECT_EQ(manager->authenticationType(), AuthenticationType::Zedodo);
+}

@@ -1,0 +1,105 @@
+#include "services/service_locator.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "backend/error_handler.h"
+#include "platform/frameworks/fbsdk_login_manager.h"
+#include "platform/frameworks/fbsdk_settings.h"
+#include "platform/http/manager.h"
+#include "platform/keychain/keychain_wrapper.h"
+#include "services_test_support.h"
+#include "support/fake_backend.h"
+#include "support/virtual_time.h"
+
+namespace {
+
+struct NoDialog : FBSDKLoginDialogPresenter {
+  void presentLoginDialog(const Request&, Completion completion) override {
+    completion(FBSDKLoginManagerLoginResult::cancelled(), std::nullopt);
+  }
+};
+
+class ServiceLocatorTest : public ::testing::Test {
+ protected:
+  void SetUp() override { UIStoryboard::registerStoryboard("Main", std::nullopt, {}); }
+  void TearDown() override {
+    ServiceLocator::tearDownForTesting();
+    UIStoryboard::unregisterStoryboard("Main");
+    FBSDKLoginDialogPresenter::setCurrent(nullptr);
+    FBSDKSettings::setGraphBaseURL(std::nullopt);
+    DAZSignIn::sharedInstance()->setFlow(nullptr);
+  }
+
+  VirtualTime time;
+  FakeBackend server;
+  std::shared_ptr<MemoryKeychainStore> keychain = std::make_shared<MemoryKeychainStore>();
+};
+
+}  // namespace
+
+TEST_F(ServiceLocatorTest, OneLocatorMadeOverTheDoublesWithItsServicesWiredToEachOther) {
+  KeychainStore::setCurrent(keychain);
+  KeychainWrapper::standard().setString("acc", "accessToken");
+  auto presenter = std::make_shared<NoDialog>();
+  auto flow = std::make_shared<ScriptedZedodoFlow>();
+  auto client = Manager::make(URLSessionConfiguration::ephemeralSessionConfiguration());
+  ServiceLocator::setUpForTesting({std::make_shared<MemoryKeychainStore>(), client, server.url("BrevantTest/"),
+                                   presenter, server.url("graph/"), flow});
+
+  auto& locator = ServiceLocator::shared();
+  EXPECT_EQ(&locator, &ServiceLocator::shared());
+  EXPECT_NE(KeychainStore::current(), keychain);
+  EXPECT_EQ(FBSDKLoginDialogPresenter::current(), presenter);
+  EXPECT_EQ(FBSDKSettings::graphBaseURL(), server.url("graph/"));
+  EXPECT_EQ(DAZSignIn::sharedInstance()->flow(), flow);
+
+  // The keychain double was in place before the manager read it.
+  const auto& manager = locator.authenticationManager();
+  ASSERT_NE(manager, nullptr);
+  EXPECT_FALSE(manager->authenticationType());
+  EXPECT_EQ(manager->backendApi(), locator.backendApi());
+  EXPECT_EQ(locator.backendApi()->transferCoordinator(), locator.transferCoordinator());
+  EXPECT_EQ(locator.transferCoordinator()->authenticationManager(), manager);
+  EXPECT_EQ(locator.transferCoordinator()->httpClient(), client);
+  EXPECT_EQ(locator.backendApi()->backendUrl(), server.url("BrevantTest/"));
+  ASSERT_NE(locator.viewControllerFactory(), nullptr);
+  EXPECT_EQ(locator.viewControllerFactory()->storyboard()->name(), "Main");
+
+  // The wired road reaches the fake backend with the manager's token.
+  manager->setAuthenticationType(AuthenticationType::Basic);
+  manager->setAccessToken("tok");
+  bool answered = false;
+  locator.backendApi()->getUserProfile([&](auto, auto) { answered = true; });
+  ASSERT_TRUE(time.runUntil([&] { return answered; }));
+  EXPECT_EQ(server.lastRequest()->path, "/BrevantTest/Tablet/GetUserProfile");
+  EXPECT_EQ(server.lastRequest()->header("Authorization"), "Bearer tok");
+
+  // A 401 reported by the error handler signs out through the locator's manager.
+  auto delegate = std::make_shared<RecordingSessionDelegate>();
+  manager->setSessionDelegate(delegate);
+  TransferError<ErrorResponse> unauthorized;
+  unauthorized.statusCode = 401;
+  ErrorHandler::handleError(unauthorized, [](const std::string&) {});
+  EXPECT_EQ(delegate->calls, std::vector<std::string>{"userDidLogout"});
+  EXPECT_FALSE(manager->accessToken());
+}
+
+TEST_F(ServiceLocatorTest, ConcurrentFirstReadsShareOneLocatorAndTearDownMakesWayForANewOne) {
+  KeychainStore::setCurrent(keychain);
+  std::vector<ServiceLocator*> seen(4, nullptr);
+  std::vector<std::thread> threads;
+  for (auto& slot : seen) threads.emplace_back([&slot] { slot = &ServiceLocator::shared(); });
+  for (auto& thread : threads) thread.join();
+  for (auto* locator : seen) EXPECT_EQ(locator, seen[0]);
+  EXPECT_TRUE(seen[0]->backendApi()->backendUrl().ends_with("/BrevantTest/"));
+  std::weak_ptr<AuthenticationManager> first = seen[0]->authenticationManager();
+
+  ServiceLocator::tearDownForTesting();
+  EXPECT_TRUE(first.expired());  // the cross-links keep nothing alive
+  ServiceLocator::setUpForTesting({});
+  EXPECT_NE(ServiceLocator::shared().authenticationManager(), nullptr);
+  EXPECT_DEATH(ServiceLocator::setUpForTesting({}), "exists already");
+}

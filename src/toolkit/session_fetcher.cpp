@@ -646,26 +646,11 @@ bool ZSDK_ZTKSessionFetcher::recordTask(const std::shared_ptr<URLSessionTask>& t
   return true;
 }
 
-bool ZSDK_ZTKSessionFetcher::forgetAbandonedTask(const std::shared_ptr<URLSessionTask>& task) {
+void ZSDK_ZTKSessionFetcher::forgetAbandonedTask(const std::shared_ptr<URLSessionTask>& task) {
   Lock lock(mutex_);
-  const auto before = abandonedTasks_.size();
   std::erase_if(abandonedTasks_, [&](const auto& weak) {
     return weak.expired() || (!weak.owner_before(task) && !task.owner_before(weak));
   });
-  return abandonedTasks_.size() != before;
-}
-
-void ZSDK_ZTKSessionFetcher::invalidateOwnedSessionIfIdle(const std::shared_ptr<URLSession>& session) {
-  if (isFetching()) return;
-  std::shared_ptr<URLSession> sessionToInvalidate;
-  {
-    Lock lock(mutex_);
-    if (sessionTask_ || !shouldInvalidateSession_ || session_ != session) return;
-    sessionToInvalidate = std::move(session_);
-    session_.reset();
-    shouldInvalidateSession_ = false;
-  }
-  sessionToInvalidate->finishTasksAndInvalidate();
 }
 
 void ZSDK_ZTKSessionFetcher::didBecomeInvalidWithError(const std::shared_ptr<URLSession>&,
@@ -851,11 +836,11 @@ void ZSDK_ZTKSessionFetcher::didFinishDownloadingToURL(const std::shared_ptr<URL
   if (ec) downloadMoveError_ = URLError(NSURLErrorCannotMoveFile, destinationFileURL_);
 }
 
-void ZSDK_ZTKSessionFetcher::didCompleteWithError(const std::shared_ptr<URLSession>& session,
+void ZSDK_ZTKSessionFetcher::didCompleteWithError(const std::shared_ptr<URLSession>&,
                                                   const std::shared_ptr<URLSessionTask>& task,
                                                   const std::optional<NSError>& error) {
   if (!recordTask(task)) {
-    if (forgetAbandonedTask(task)) invalidateOwnedSessionIfIdle(session);
+    forgetAbandonedTask(task);
     return;
   }
   const int status = statusCode();
@@ -983,7 +968,13 @@ void ZSDK_ZTKSessionFetcher::stopFetchReleasingCallbacks(bool shouldReleaseCallb
         queue = callbackQueue_;
         group = callbackGroup_;
       }
-    } else if (shouldInvalidateSession_ && session_) {
+    }
+    // An owned session goes now, even while a cancelled task has yet to report: the session keeps
+    // this fetcher as its delegate until that late completion, so a fetcher still holding the
+    // session would leak with it whenever the completion is never delivered (a delegate queue
+    // that is dropped or no longer turning). The completion still reaches this fetcher, which
+    // ignores it as abandoned.
+    if (shouldInvalidateSession_ && session_) {
       sessionToInvalidate = std::exchange(session_, nullptr);
       shouldInvalidateSession_ = false;
     }

@@ -376,9 +376,7 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
   // Records the task a delegate callback names; false for a callback of a task this fetcher no
   // longer runs (cancelled before a new attempt began).
   bool recordTask(const std::shared_ptr<URLSessionTask>& task);
-  bool forgetAbandonedTask(const std::shared_ptr<URLSessionTask>& task);
-  // The late completion of a cancelled task ends an owned session once nothing else runs on it.
-  void invalidateOwnedSessionIfIdle(const std::shared_ptr<URLSession>& session);
+  void forgetAbandonedTask(const std::shared_ptr<URLSessionTask>& task);
   void applyDisposition(URLSessionResponseDisposition disposition, const ResponseCompletion& completionHandler);
   std::shared_ptr<const URLResponse> responseLocked() const;
   NSError statusErrorLocked(int status) const;

@@ -72,6 +72,9 @@ TEST_F(SessionFetcherTest, InsecureSchemesAndLocalhostAreRefused) {
     auto result = std::make_shared<FetchResult>();
     fetch(fetcher, result);
     EXPECT_EQ(result->calls, 1);
+    // Its session holds it as delegate until invalidated: a fetcher done with its fetch (refused,
+    // or simulated with its unstarted task cancelled) must have let go of that session.
+    EXPECT_FALSE(fetcher->session());
     return result;
   };
 
@@ -162,6 +165,8 @@ TEST_F(SessionFetcherTest, StopBeforeTheResponseSuppressesEveryCallback) {
   fetcher->stopFetching();
   EXPECT_FALSE(fetcher->isFetching());
   EXPECT_TRUE(fetcher->userStoppedFetching());
+  // Not kept until the cancelled task reports: that report may never be delivered.
+  EXPECT_FALSE(fetcher->session());
 
   expectReleased(fetcher);
   EXPECT_EQ(result->calls, 0);

@@ -4,11 +4,16 @@
 #include <mutex>
 
 #include "backend/error_handler.h"
+#include "model/model_url_builder.h"
 #include "platform/foundation/fatal_error.h"
 #include "platform/foundation/run_loop.h"
 #include "platform/frameworks/fbsdk_login_manager.h"
 #include "platform/frameworks/fbsdk_settings.h"
 #include "platform/keychain/keychain_store.h"
+#include "services/achievement_service.h"
+#include "services/lecture_service.h"
+#include "services/news_service.h"
+#include "services/profile_service.h"
 #include "signin/daz_sign_in.h"
 
 namespace {
@@ -65,6 +70,21 @@ ServiceLocator::ServiceLocator(std::shared_ptr<HTTPClient> httpClient, std::opti
   wireContentServices();
 }
 
-ServiceLocator::~ServiceLocator() { ErrorHandler::setLogoutAction(nullptr); }
+ServiceLocator::~ServiceLocator() {
+  ErrorHandler::setLogoutAction(nullptr);
+  ModelUrlBuilder::install(nullptr);
+}
 
-void ServiceLocator::wireContentServices() {}
+void ServiceLocator::wireContentServices() {
+  lectureService_ = std::make_shared<LectureService>(backendApi_);
+  achievementService_ = std::make_shared<AchievementService>(backendApi_);
+  newsService_ = std::make_shared<NewsService>(backendApi_);
+  profileService_ = std::make_shared<ProfileService>(backendApi_);
+  authenticationManager_->setProfileService(profileService_);
+  // Models complete picture and document paths with the backend API; they cannot name it.
+  ModelUrlBuilder::install([api = std::weak_ptr<BackendApi>(backendApi_)](const std::string& path) {
+    auto backendApi = api.lock();
+    if (!backendApi) fatalError("ModelUrlBuilder: the backend API is gone");
+    return backendApi->buildUrl(path);
+  });
+}

@@ -1,8 +1,17 @@
 #include "services/authentication_manager.h"
 
 #include "app/progress_indicator_helper.h"
+#include "backend/error_handler.h"
+#include "model/user.h"
+#include "platform/foundation/bundle.h"
 #include "platform/foundation/run_loop.h"
+#include "platform/frameworks/fbsdk_graph_request.h"
+#include "platform/frameworks/fbsdk_settings.h"
 #include "platform/keychain/keychain_wrapper.h"
+#include "services/lecture_service.h"
+#include "services/profile_service.h"
+#include "services/reply_models.h"
+#include "services/service_locator.h"
 #include "signin/daz_sign_in.h"
 
 namespace {
@@ -17,6 +26,22 @@ void writeToken(const char* key, const std::optional<std::string>& token) {
     KeychainWrapper::standard().removeObjectForKey(key);
   }
 }
+
+using Reply = std::optional<TransferError<ErrorResponse>>;
+
+// The failure text of a call made without authorization: the backend's message, else the network
+// message. No logout, whatever the status.
+std::string directMessage(const Reply& error) {
+  if (error && error->response && error->response->message) return *error->response->message;
+  return ErrorMessages::networkErrorMessage();
+}
+
+bool isUnauthorized(const Reply& error) { return error && error->statusCode == 401; }
+
+const std::vector<std::string> kFacebookReadPermissions = {"public_profile", "email"};
+const char* const kFacebookUserDataKeys[] = {"email", "first_name", "last_name", "id"};
+
+std::string valueOrEmpty(const std::optional<std::string>& text) { return text.value_or(std::string()); }
 
 }  // namespace
 
@@ -68,4 +93,229 @@ void AuthenticationManager::refreshZedodoToken(std::function<void(std::string to
         if (auto self = weak.lock()) self->setZedodoToken(token);
         if (success) success(*token);
       });
+}
+
+// E-mail accounts.
+
+void AuthenticationManager::storeBasicToken(const std::optional<std::string>& token) {
+  setAccessToken(token);
+  authenticationType_ = AuthenticationType::Basic;
+}
+
+void AuthenticationManager::login(std::string userName, std::string password, Success success, Failure failure) {
+  backendApi()->login(std::move(userName), std::move(password),
+                      [weak = weak_from_this(), success = std::move(success), failure = std::move(failure)](
+                          std::optional<LoginResponse> reply, Reply error) {
+                        auto self = weak.lock();
+                        if (!reply || !self) return failure(directMessage(error));
+                        self->storeBasicToken(reply->token);
+                        self->signIn(success, failure);
+                      });
+}
+
+void AuthenticationManager::signIn(Success success, Failure failure) {
+  backendApi()->getUserProfile([weak = weak_from_this(), success = std::move(success), failure = std::move(failure)](
+                                   std::optional<UserProfileResponse> reply, Reply error) {
+    auto self = weak.lock();
+    if (!reply || !self) return ErrorHandler::handleError(error, failure);
+    self->finishSignIn(*reply, success, failure);
+  });
+}
+
+void AuthenticationManager::finishSignIn(const UserProfileResponse& profile, const Success& success,
+                                         const Failure& failure) {
+  auto user = User::init(profile);
+  // A profile without a needed value must not become the signed-in user.
+  if (!user) return failWithNetworkMessage(failure);
+  if (auto service = profileService()) service->setUser(std::move(user));
+  ServiceLocator::shared().lectureService()->clearCache();
+  success();
+}
+
+void AuthenticationManager::register_(std::string userName, std::string firstName, std::string lastName,
+                                      std::string password, std::string confirmPassword, Schools schools,
+                                      Success success, Failure failure) {
+  backendApi()->register_(std::move(userName), std::move(firstName), std::move(lastName), std::move(password),
+                          std::move(confirmPassword), std::move(schools),
+                          [weak = weak_from_this(), success = std::move(success), failure = std::move(failure)](
+                              std::optional<LoginResponse> reply, Reply error) {
+                            auto self = weak.lock();
+                            if (!reply || !self) return failure(directMessage(error));
+                            self->storeBasicToken(reply->token);
+                            success();
+                          });
+}
+
+void AuthenticationManager::changePassword(std::string oldPassword, std::string newPassword, Success success,
+                                           Failure failure) {
+  backendApi()->changePassword(std::move(oldPassword), std::move(newPassword),
+                               [weak = weak_from_this(), success = std::move(success), failure = std::move(failure)](
+                                   std::optional<LoginResponse> reply, Reply error) {
+                                 auto self = weak.lock();
+                                 if (!reply || !self) return ErrorHandler::handleError(error, failure);
+                                 self->storeBasicToken(reply->token);
+                                 success();
+                               });
+}
+
+void AuthenticationManager::addPassword(std::string newPassword, Success success, Failure failure) {
+  backendApi()->addPassword(std::move(newPassword),
+                            [weak = weak_from_this(), success = std::move(success), failure = std::move(failure)](
+                                std::optional<LoginResponse> reply, Reply error) {
+                              auto self = weak.lock();
+                              if (!reply || !self) return ErrorHandler::handleError(error, failure);
+                              self->storeBasicToken(reply->token);
+                              success();
+                            });
+}
+
+void AuthenticationManager::recoverPassword(std::string userName, Success success, Failure failure) {
+  backendApi()->recoverPassword(std::move(userName), [success = std::move(success), failure = std::move(failure)](
+                                                         std::optional<EmptyPayload> reply, Reply error) {
+    if (!reply) return failure(directMessage(error));
+    success();
+  });
+}
+
+// Facebook.
+
+void AuthenticationManager::loginWithFacebook(const std::shared_ptr<UIViewController>& viewController,
+                                              Success success, Failure failure) {
+  fbLoginManager_->logInWithReadPermissions(
+      kFacebookReadPermissions, viewController,
+      [weak = weak_from_this(), success = std::move(success), failure = std::move(failure)](
+          std::shared_ptr<FBSDKLoginManagerLoginResult> result, std::optional<NSError> error) {
+        if (error) return failure(error->localizedDescription());
+        if (result && result->isCancelled()) return;
+        auto self = weak.lock();
+        // Neither a token nor an error is not something the SDK does; never leave the screen waiting.
+        if (!self || !result || !result->token()) return failWithNetworkMessage(failure);
+        const std::string token = result->token()->tokenString();
+        self->setFbToken(token);
+        self->authenticationType_ = AuthenticationType::Facebook;
+        self->fetchFacebookUserData(token, success, failure);
+      });
+}
+
+void AuthenticationManager::fetchFacebookUserData(const std::string& token, Success success, Failure failure) {
+  FBSDKGraphRequest request("me", {{"fields", "email,first_name,last_name,picture"}}, token, std::nullopt, "GET");
+  request.startWithCompletionHandler(
+      [weak = weak_from_this(), success = std::move(success), failure = std::move(failure)](
+          const std::shared_ptr<FBSDKGraphRequestConnection>&, const std::optional<Value::Dictionary>& result,
+          const std::optional<NSError>& error) {
+        if (error) return failure(error->description());
+        auto self = weak.lock();
+        if (!self || !result) return failWithNetworkMessage(failure);
+        std::map<std::string, std::string> data;
+        for (const char* key : kFacebookUserDataKeys) {
+          auto found = result->find(key);
+          if (found == result->end()) continue;
+          if (const std::string* text = found->second.asString()) data[key] = *text;
+        }
+        self->fbUserData_ = std::move(data);
+        success();
+      });
+}
+
+std::optional<URL> AuthenticationManager::facebookPictureUrl(const std::string& userId) {
+  return URL::URLWithString(FBSDKSettings::graphBaseURL() + userId + "/picture?type=large");
+}
+
+void AuthenticationManager::signInWithFacebook(Success success, Failure failure) {
+  backendApi()->getUserProfile([weak = weak_from_this(), success = std::move(success), failure = std::move(failure)](
+                                   std::optional<UserProfileResponse> reply, Reply error) {
+    auto self = weak.lock();
+    if (!self) return failWithNetworkMessage(failure);
+    if (isUnauthorized(error)) {
+      if (self->fbUserData_) return self->facebookUserMustRegister();
+      if (self->fbLoginManager_) self->fbLoginManager_->logOut();
+      self->setFbToken(std::nullopt);
+      return failure(NSLocalizedString(kFbNoDataMessageKey, ""));
+    }
+    if (!reply) return failure(directMessage(error));
+    self->finishSignIn(*reply, success, failure);
+  });
+}
+
+void AuthenticationManager::facebookUserMustRegister() {
+  auto data = std::move(*fbUserData_);
+  fbUserData_.reset();
+  auto delegate = sessionDelegate();
+  if (!delegate) return;
+  // The user may have declined the e-mail permission; the registration screen lets them type it.
+  auto value = [&data](const char* key) {
+    auto found = data.find(key);
+    return found == data.end() ? std::string() : found->second;
+  };
+  auto id = data.find("id");
+  std::optional<URL> picture = id == data.end() ? std::nullopt : facebookPictureUrl(id->second);
+  delegate->userMustRegister(value("first_name"), value("last_name"), value("email"), picture);
+}
+
+void AuthenticationManager::registerWithFacebook(std::string firstName, std::string lastName, std::string userName,
+                                                 Schools schools, Success success, Failure failure) {
+  registerExternal(fbToken(), "facebook", kFbNoDataMessageKey, std::move(firstName), std::move(lastName),
+                   std::move(userName), std::move(schools), std::move(success), std::move(failure));
+}
+
+// Zedodo.
+
+void AuthenticationManager::signIn(const std::shared_ptr<DAZSignIn>&, const std::shared_ptr<DAZZedodoUser>& user,
+                                   const std::optional<NSError>& error) {
+  if (error || !user) {
+    if (auto delegate = sessionDelegate())
+      delegate->zedodoSigninError(error ? error->localizedDescription() : ErrorMessages::networkErrorMessage());
+    return;
+  }
+  setZedodoToken(user->authentication()->accessToken());
+  authenticationType_ = AuthenticationType::Zedodo;
+  zedodoUserData_ = user->profile();
+  if (auto delegate = sessionDelegate()) delegate->userSignedInWithZedodo();
+}
+
+void AuthenticationManager::signInWithZedodo(Success success, Failure failure) {
+  backendApi()->getUserProfile([weak = weak_from_this(), success = std::move(success), failure = std::move(failure)](
+                                   std::optional<UserProfileResponse> reply, Reply error) {
+    auto self = weak.lock();
+    if (!self) return failWithNetworkMessage(failure);
+    if (isUnauthorized(error)) {
+      if (self->zedodoUserData_) return self->zedodoUserMustRegister();
+      DAZSignIn::sharedInstance()->signOut();
+      self->setZedodoToken(std::nullopt);
+      return failure(NSLocalizedString(kZedodoNoDataMessageKey, ""));
+    }
+    if (!reply) return failure(directMessage(error));
+    self->finishSignIn(*reply, success, failure);
+  });
+}
+
+void AuthenticationManager::zedodoUserMustRegister() {
+  auto profile = std::move(zedodoUserData_);
+  auto delegate = sessionDelegate();
+  if (!delegate) return;
+  delegate->userMustRegister(valueOrEmpty(profile->name()), valueOrEmpty(profile->email()),
+                             profile->imageURLWithDimension(300));
+}
+
+void AuthenticationManager::registerWithZedodo(std::string firstName, std::string lastName, std::string userName,
+                                               Schools schools, Success success, Failure failure) {
+  registerExternal(zedodoToken(), "zedodo", kZedodoNoDataMessageKey, std::move(firstName), std::move(lastName),
+                   std::move(userName), std::move(schools), std::move(success), std::move(failure));
+}
+
+void AuthenticationManager::registerExternal(std::optional<std::string> token, const char* provider,
+                                             const char* noDataKey, std::string firstName, std::string lastName,
+                                             std::string userName, Schools schools, Success success,
+                                             Failure failure) {
+  if (!token) {
+    RunLoop::main().post([failure = std::move(failure), message = NSLocalizedString(noDataKey, "")] { failure(message); });
+    return;
+  }
+  backendApi()->externalRegister(std::move(userName), std::move(firstName), std::move(lastName), std::move(*token),
+                                 provider, std::move(schools),
+                                 [success = std::move(success), failure = std::move(failure)](
+                                     std::optional<LoginResponse> reply, Reply error) {
+                                   if (!reply) return failure(directMessage(error));
+                                   success();
+                                 });
 }

@@ -1,25 +1,40 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "backend/backend_api.h"
 #include "backend/transfer_coordinator.h"
 #include "platform/frameworks/fbsdk_login_manager.h"
 #include "services/session_delegate.h"
 #include "signin/daz_profile_data.h"
+#include "signin/daz_sign_in.h"
 
 class ProfileService;
+class UIViewController;
 
 // The signed-in state: the method in force, the three tokens (kept in the keychain only), the
 // provider profile data a registration needs, and the login screen as session delegate.
 // Main thread only.
+//
+// Every sign-in operation answers once, on the main run loop, except where a provider user without
+// an account is handed to the session delegate, and a cancelled Facebook login, which answer nothing.
 class AuthenticationManager : public AuthenticationManaging,
+                              public DAZSignInDelegate,
                               public std::enable_shared_from_this<AuthenticationManager> {
  public:
+  using Success = std::function<void()>;
+  using Failure = std::function<void(const std::string& message)>;
+  using Schools = std::optional<std::vector<std::int64_t>>;
+
+  static constexpr const char* kFbNoDataMessageKey = "authmanager_error_fb_nodata";
+  static constexpr const char* kZedodoNoDataMessageKey = "authmanager_error_zedodo_nodata";
+
   static constexpr const char* kAccessTokenKey = "accessToken";
   static constexpr const char* kZedodoTokenKey = "zedodoToken";
   static constexpr const char* kFbTokenKey = "fbToken";
@@ -63,7 +78,56 @@ class AuthenticationManager : public AuthenticationManaging,
   // Zedodo component has no user or cannot refresh. Both run on the main run loop.
   void refreshZedodoToken(std::function<void(std::string token)> success, std::function<void()> failure) override;
 
+  // E-mail accounts. The unauthenticated calls (login, register_, recoverPassword) report the error
+  // body's message, else the network message, and never log out; the others go through the error
+  // handler, where 401 logs out.
+
+  // Stores the token under Basic, then loads the profile as signIn does.
+  virtual void login(std::string userName, std::string password, Success success, Failure failure);
+  // Loads the profile with the stored token and finishes the sign-in: the new user goes to the
+  // profile service and the lecture caches are emptied before success.
+  virtual void signIn(Success success, Failure failure);
+  // Stores the token under Basic; the profile is loaded by a later signIn.
+  virtual void register_(std::string userName, std::string firstName, std::string lastName, std::string password,
+                         std::string confirmPassword, Schools schools, Success success, Failure failure);
+  // Both move the user to Basic with the returned token; provider tokens stay stored.
+  virtual void changePassword(std::string oldPassword, std::string newPassword, Success success, Failure failure);
+  virtual void addPassword(std::string newPassword, Success success, Failure failure);
+  virtual void recoverPassword(std::string userName, Success success, Failure failure);
+
+  // Facebook and Zedodo. A profile load answered 401 means the provider user has no account: with
+  // stored provider data the session delegate is asked to register the user (neither closure runs);
+  // without, the provider is signed out and its token removed.
+
+  // Facebook login dialog, then the user's Facebook profile for a later registration.
+  virtual void loginWithFacebook(const std::shared_ptr<UIViewController>& viewController, Success success,
+                                 Failure failure);
+  virtual void signInWithFacebook(Success success, Failure failure);
+  virtual void signInWithZedodo(Success success, Failure failure);
+  // Creates the account for the signed-in provider user; nothing is stored. Without the provider
+  // token nothing is sent and failure gets the provider's no-data message.
+  virtual void registerWithFacebook(std::string firstName, std::string lastName, std::string userName,
+                                    Schools schools, Success success, Failure failure);
+  virtual void registerWithZedodo(std::string firstName, std::string lastName, std::string userName,
+                                  Schools schools, Success success, Failure failure);
+
+  // The Zedodo component's report: stores token, method and profile and tells the session delegate.
+  void signIn(const std::shared_ptr<DAZSignIn>& signIn, const std::shared_ptr<DAZZedodoUser>& didSignInForUser,
+              const std::optional<NSError>& withError) override;
+
+  // The Facebook profile picture address of a Graph user id, on the configured Graph host.
+  static std::optional<URL> facebookPictureUrl(const std::string& userId);
+
  private:
+  void finishSignIn(const UserProfileResponse& profile, const Success& success, const Failure& failure);
+  void storeBasicToken(const std::optional<std::string>& token);
+  void fetchFacebookUserData(const std::string& token, Success success, Failure failure);
+  void facebookUserMustRegister();
+  void zedodoUserMustRegister();
+  void registerExternal(std::optional<std::string> token, const char* provider, const char* noDataKey,
+                        std::string firstName, std::string lastName, std::string userName, Schools schools,
+                        Success success, Failure failure);
+
   std::weak_ptr<BackendApi> backendApi_;
   std::weak_ptr<ProfileService> profileService_;
   std::shared_ptr<FBSDKLoginManager> fbLoginManager_;

@@ -1,0 +1,288 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "backend_fixture.h"
+#include "model/save_quiz_results_request.h"
+#include "platform/json/mapper.h"
+#include "services/lecture_service.h"
+
+namespace {
+
+std::string lecture(int id, const std::string& name) {
+  return R"({"id":)" + std::to_string(id) + R"(,"name":")" + name + R"(","description":"d","color":"teal_amber"})";
+}
+
+class LectureServiceTest : public BackendFixture {
+ protected:
+  void SetUp() override {
+    BackendFixture::SetUp();
+    signInBasic();
+  }
+
+  LectureService& service() { return *locator().lectureService(); }
+
+  // Names of the lectures a call answered with, or the failure message.
+  struct Lectures {
+    std::optional<std::vector<std::string>> names;
+    std::vector<std::string> failures;
+  };
+  LectureService::LecturesSuccess collect(Lectures& out) {
+    return [&out](const std::vector<std::shared_ptr<Lecture>>& lectures) {
+      std::vector<std::string> names;
+      for (const auto& l : lectures) names.push_back(l->name());
+      out.names = names;
+    };
+  }
+  LectureService::Failure collectFailure(Lectures& out) {
+    return [&out](const std::string& message) { out.failures.push_back(message); };
+  }
+  void fetch(bool useCache, Lectures& out) {
+    service().getAvailableLectures(useCache, collect(out), collectFailure(out));
+    waitFor([&] { return out.names || !out.failures.empty(); });
+  }
+
+  // A question built from its record: each answer is {isCorrect, selected}.
+  static std::shared_ptr<QuizQuestion> question(int id, const std::string& type, int maxScore,
+                                                const std::vector<std::pair<bool, bool>>& answers) {
+    nlohmann::json record = {{"id", id}, {"type", type}, {"questionText", "q"}, {"questionDataType", "text"},
+                             {"maxScore", maxScore}, {"questionAnswer", nlohmann::json::array()}};
+    for (std::size_t i = 0; i < answers.size(); ++i)
+      record["questionAnswer"].push_back({{"id", id * 10 + static_cast<int>(i)}, {"isCorrect", answers[i].first}});
+    auto built = QuizQuestion::init(*QuizQuestionResponse::decode(record.dump()));
+    for (std::size_t i = 0; i < answers.size(); ++i) built->answer()[i]->setSelected(answers[i].second);
+    return built;
+  }
+  static std::shared_ptr<Quiz> quiz(std::vector<std::shared_ptr<QuizQuestion>> questions,
+                                    const std::string& level = R"({"id":4})") {
+    auto made = Quiz::init(*QuizResponse::decode(R"({"id":77,"name":"Q","curriculumId":5,"quizLevel":)" + level + "}"));
+    made->setQuestions(std::move(questions));
+    return made;
+  }
+
+  struct Saved {
+    int questions = -1, wrong = -1;
+    double fraction = -1;
+    std::vector<std::string> failures;
+  };
+  void save(const std::shared_ptr<Quiz>& quiz, Saved& out) {
+    service().saveQuizResults(
+        quiz,
+        [&out](int questions, int wrong, double fraction) {
+          out.questions = questions;
+          out.wrong = wrong;
+          out.fraction = fraction;
+        },
+        [&out](const std::string& message) { out.failures.push_back(message); });
+    waitFor([&] { return out.questions >= 0 || !out.failures.empty(); });
+  }
+  std::vector<SaveQuizResultsRequest> savedRecords() const {
+    return Mapper<SaveQuizResultsRequest>().mapArray(server.lastRequest()->body);
+  }
+};
+
+TEST_F(LectureServiceTest, LectureListsAreSortedByNameAndCachedUntilCleared) {
+  reply("Tablet/GetAvailableLectures", 200,
+        "[" + lecture(1, "beta") + "," + lecture(2, "alpha") + "," + lecture(3, "Alpha") + R"(,{"id":4,"name":"x"}])");
+  Lectures first;
+  fetch(true, first);  // the cache is empty: fetches
+  EXPECT_EQ(first.names, (std::vector<std::string>{"Alpha", "alpha", "beta"}));
+  EXPECT_EQ(server.requestCount(), 1u);
+  EXPECT_EQ(lastBody(), nlohmann::json::object());
+
+  // A non-empty cache answers inside the call and sends nothing.
+  Lectures cached;
+  service().getAvailableLectures(true, collect(cached), collectFailure(cached));
+  EXPECT_EQ(cached.names, first.names);
+  EXPECT_EQ(server.requestCount(), 1u);
+
+  // Without the cache it fetches and replaces; a failure keeps the last list.
+  reply("Tablet/GetAvailableLectures", 200, "[" + lecture(9, "gamma") + "]");
+  Lectures fresh;
+  fetch(false, fresh);
+  EXPECT_EQ(fresh.names, std::vector<std::string>{"gamma"});
+  reply("Tablet/GetAvailableLectures", 500, R"({"errorMessage":"down"})");
+  Lectures failed;
+  fetch(false, failed);
+  EXPECT_EQ(failed.failures, std::vector<std::string>{"down"});
+  Lectures afterFailure;
+  service().getAvailableLectures(true, collect(afterFailure), collectFailure(afterFailure));
+  EXPECT_EQ(afterFailure.names, std::vector<std::string>{"gamma"});
+
+  // The quiz lecture list is a cache of its own; clearCache empties both.
+  reply("Tablet/GetLecturesWithQuiz", 200, "[" + lecture(5, "quizzy") + "]");
+  Lectures quizLectures;
+  service().getLecturesWithQuiz(true, collect(quizLectures), collectFailure(quizLectures));
+  waitFor([&] { return quizLectures.names.has_value(); });
+  EXPECT_EQ(quizLectures.names, std::vector<std::string>{"quizzy"});
+  EXPECT_EQ(service().lectures().size(), 1u);
+  service().clearCache();
+  EXPECT_TRUE(service().lectures().empty());
+  EXPECT_TRUE(service().quizLectures().empty());
+}
+
+TEST_F(LectureServiceTest, SingleCurriculumAndQuizFailWhenTheReplyHasNone) {
+  std::vector<std::string> failures;
+  auto failure = [&](const std::string& m) { failures.push_back(m); };
+  std::shared_ptr<Curriculum> curriculum;
+
+  reply("Tablet/GetCurriculums", 200, "[]");
+  service().getCurriculum(3, 8, [&](const auto& c) { curriculum = c; }, failure);
+  waitFor([&] { return !failures.empty(); });
+  EXPECT_EQ(failures, std::vector<std::string>{networkMessage()});
+  EXPECT_EQ(lastBody(), (nlohmann::json{{"lectureId", 3}, {"curriculumId", 8}, {"all", false}}));
+
+  reply("Tablet/GetCurriculums", 200, R"([{"id":8,"name":"C","description":"d","htmlSite":"<p/>"},{"id":9}])");
+  service().getCurriculumWithContent(3, 8, [&](const auto& c) { curriculum = c; }, failure);
+  waitFor([&] { return curriculum != nullptr; });
+  EXPECT_EQ(curriculum->content(), "<p/>");
+  EXPECT_EQ(lastBody()["all"], true);
+
+  // The list keeps reply order and leaves out the item that gives no curriculum.
+  std::vector<std::shared_ptr<Curriculum>> all;
+  bool listed = false;
+  service().getCurriculums(3, [&](const auto& list) { all = list, listed = true; }, failure);
+  waitFor([&] { return listed; });
+  ASSERT_EQ(all.size(), 1u);
+  EXPECT_EQ(lastBody(), (nlohmann::json{{"lectureId", 3}, {"all", false}}));
+
+  std::shared_ptr<Quiz> loaded;
+  failures.clear();
+  reply("Tablet/GetQuizes", 200, R"([{"id":1,"name":"Q","curriculumId":2,"quizLevel":{}}])");
+  service().getQuiz(1, [&](const auto& q) { loaded = q; }, failure);
+  waitFor([&] { return !failures.empty(); });
+  EXPECT_EQ(failures, std::vector<std::string>{networkMessage()}) << "a quiz without its question list";
+  EXPECT_EQ(lastBody(), (nlohmann::json{{"quizId", 1}, {"all", true}}));
+
+  reply("Tablet/GetQuizes", 200,
+        R"([{"id":1,"name":"Q","curriculumId":2,"quizLevel":{"id":3},"quizQuestion":[)"
+        R"({"id":20,"order":2,"type":"trueFalse","questionText":"b","questionDataType":"text","maxScore":1,"questionAnswer":[]},)"
+        R"({"id":21,"order":1,"type":"unknown","questionText":"a","questionDataType":"text","maxScore":1,"questionAnswer":[]},)"
+        R"({"id":10,"order":1,"type":"oneCorrect","questionText":"a","questionDataType":"text","maxScore":1,"questionAnswer":[]}]}])");
+  service().getQuiz(1, [&](const auto& q) { loaded = q; }, failure);
+  waitFor([&] { return loaded != nullptr; });
+  ASSERT_TRUE(loaded->questions());
+  ASSERT_EQ(loaded->questions()->size(), 2u);
+  EXPECT_EQ((*loaded->questions())[0]->id(), 20);  // reply order, not `order`
+  EXPECT_EQ((*loaded->questions())[1]->id(), 10);
+}
+
+TEST_F(LectureServiceTest, BestResultsKeepTheLaterItemAndSkipIncompleteOnes) {
+  reply("Tablet/GetBestQuizResults", 200,
+        R"([{"quizId":1,"score":2,"maxScore":4},{"quizId":2,"score":1,"maxScore":0},)"
+        R"({"quizId":1,"score":3,"maxScore":4},{"quizId":3,"maxScore":4},{"score":1,"maxScore":1}])");
+  std::optional<std::map<LectureService::Id, double>> results;
+  service().getBestQuizResults(6, [&](const auto& r) { results = r; }, [](const std::string&) {});
+  waitFor([&] { return results.has_value(); });
+  EXPECT_EQ(lastBody(), (nlohmann::json{{"curriculumId", 6}}));
+  ASSERT_EQ(results->size(), 2u);
+  EXPECT_DOUBLE_EQ(results->at(1), 0.75);
+  EXPECT_TRUE(std::isinf(results->at(2)));
+}
+
+TEST_F(LectureServiceTest, ScoringFollowsTheQuestionTypeRules) {
+  reply("Tablet/SaveQuizResults", 200, R"({"achievements":[]})");
+  struct Case {
+    std::shared_ptr<QuizQuestion> question;
+    const char* score;
+    int wrong;
+  };
+  const std::vector<Case> cases = {
+      // Several correct answers: wrong picks cost points, but only a missed correct one is wrong.
+      {question(1, "moreCorrect", 10, {{true, true}, {true, true}, {false, true}}), "5.0000", 0},
+      {question(2, "moreCorrect", 10, {{true, true}, {true, false}, {false, true}}), "0.0000", 1},
+      {question(3, "moreCorrect", 10, {{true, true}, {true, false}, {false, false}}), "5.0000", 1},
+      {question(4, "moreCorrect", 10, {{true, false}, {true, false}, {false, true}}), "0.0000", 1},
+      {question(5, "moreCorrect", 10, {{true, true}, {false, true}, {false, true}, {false, true}}), "0.0000", 0},
+      // Other types: extra wrong picks do not reduce the score.
+      {question(6, "oneCorrect", 4, {{true, true}, {false, true}}), "4.0000", 0},
+      {question(7, "trueFalse", 3, {{true, true}}), "3.0000", 0},
+      {question(8, "getWord", 3, {{true, false}}), "0.0000", 1},
+      // No correct answer and nothing picked: nothing scored, nothing wrong.
+      {question(9, "oneCorrect", 2, {{false, false}}), "0.0000", 0},
+      {question(10, "oneCorrect", 2, {}), "0.0000", 0},
+  };
+  for (const auto& c : cases) {
+    Saved saved;
+    save(quiz({c.question}), saved);
+    ASSERT_TRUE(saved.failures.empty());
+    EXPECT_EQ(saved.wrong, c.wrong) << c.question->id();
+    auto records = savedRecords();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].answersScore, c.score) << c.question->id();
+  }
+}
+
+TEST_F(LectureServiceTest, SavedResultCarriesJoinedScoresAndTheSummary) {
+  reply("Tablet/SaveQuizResults", 200, R"({"achievements":[]})");
+  // 1 of 3 correct picked on a 3-point question gives 1; 1 of 2 on a 1-point one gives 0.5.
+  auto first = question(12, "oneCorrect", 3, {{true, true}, {true, false}, {true, false}});
+  auto second = question(15, "moreCorrect", 1, {{true, true}, {true, false}});
+  Saved saved;
+  save(quiz({first, second}), saved);
+  EXPECT_EQ(saved.questions, 2);
+  EXPECT_EQ(saved.wrong, 2);
+  EXPECT_DOUBLE_EQ(saved.fraction, 1.5 / 4);
+
+  auto request = server.lastRequest();
+  EXPECT_EQ(request->path, "/BrevantTest/Tablet/SaveQuizResults");
+  auto records = savedRecords();
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].quizId, 77);
+  EXPECT_EQ(records[0].score, 1.5);
+  EXPECT_EQ(records[0].time, 0);
+  EXPECT_EQ(records[0].answersScore, "1.0000;0.5000");
+  EXPECT_EQ(records[0].maxScore, 4);
+  EXPECT_EQ(records[0].mobileId, 0);
+  EXPECT_EQ(records[0].date, time.now());
+  EXPECT_EQ(records[0].questionsId, "12;15");
+  EXPECT_EQ(records[0].quizLevelId, 4);
+
+  Saved withoutLevelId;
+  save(quiz({first}, "{}"), withoutLevelId);
+  EXPECT_FALSE(nlohmann::json::parse(server.lastRequest()->body)[0].contains("quizLevelId"));
+}
+
+TEST_F(LectureServiceTest, SavingAQuizWithoutQuestionsSendsNothing) {
+  auto noQuestions = quiz({});
+  auto neverLoaded = quiz({});
+  neverLoaded->setQuestions(std::nullopt);
+  for (const auto& q : {noQuestions, neverLoaded}) {
+    Saved saved;
+    service().saveQuizResults(q, [&](int, int, double) { saved.questions = 0; },
+                              [&](const std::string& m) { saved.failures.push_back(m); });
+    EXPECT_TRUE(saved.failures.empty()) << "answers on the run loop, not inside the call";
+    waitFor([&] { return !saved.failures.empty(); });
+    EXPECT_EQ(saved.failures, std::vector<std::string>{networkMessage()});
+    EXPECT_EQ(saved.questions, -1);
+  }
+  EXPECT_EQ(server.requestCount(), 0u);
+}
+
+TEST_F(LectureServiceTest, UnauthorizedAnswerSignsOutAfterTheFailure) {
+  reply("Tablet/GetDocuments", 401, R"({"errorMessage":"expired"})");
+  std::vector<std::string> failures;
+  service().getDocuments(4, [](const auto&) {}, [&](const std::string& m) {
+    failures.push_back(m);
+    sessionDelegate->calls.push_back("failure");
+  });
+  waitFor([&] { return !failures.empty(); });
+  EXPECT_EQ(failures, std::vector<std::string>{unauthorizedMessage()});
+  EXPECT_EQ(sessionDelegate->calls, (std::vector<std::string>{"failure", "userDidLogout"}));
+  EXPECT_FALSE(manager()->authenticationType());
+  EXPECT_EQ(lastBody(), (nlohmann::json{{"curriculumId", 4}}));
+
+  reply("Tablet/GetDocuments", 200, R"([{"id":1,"name":"n","fileName":"f","path":"a b"},{"id":2,"name":"n"}])");
+  signInBasic();
+  std::vector<std::shared_ptr<Attachment>> documents;
+  bool listed = false;
+  service().getDocuments(4, [&](const auto& list) { documents = list, listed = true; }, [](const std::string&) {});
+  waitFor([&] { return listed; });
+  ASSERT_EQ(documents.size(), 1u);
+  EXPECT_EQ(documents[0]->url(), server.url("BrevantTest/a%20b"));
+}
+
+}  // namespace

@@ -1,0 +1,275 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "backend_fixture.h"
+#include "platform/foundation/bundle.h"
+#include "platform/frameworks/fbsdk_access_token.h"
+#include "services/lecture_service.h"
+#include "services/profile_service.h"
+
+namespace {
+
+constexpr const char* kProfile =
+    R"({"firstName":"Ada","lastName":"Byron","id":"u1","userName":"ada@x.test","hasFacebook":true,)"
+    R"("hasZedodo":true,"hasPassword":false})";
+
+// The registration prompts with every value they carry.
+struct PromptRecorder : RecordingSessionDelegate {
+  void userMustRegister(const std::string& name, const std::string& email,
+                        const std::optional<URL>& pictureUrl) override {
+    prompts.push_back({name, email, pictureUrl ? pictureUrl->absoluteString() : "-"});
+  }
+  void userMustRegister(const std::string& firstName, const std::string& lastName, const std::string& email,
+                        const std::optional<URL>& pictureUrl) override {
+    prompts.push_back({firstName, lastName, email, pictureUrl ? pictureUrl->absoluteString() : "-"});
+  }
+  std::vector<std::vector<std::string>> prompts;
+};
+
+class ProviderSignInTest : public BackendFixture {
+ protected:
+  void SetUp() override {
+    BackendFixture::SetUp();
+    manager()->setSessionDelegate(prompts);
+  }
+
+  void answerFacebookLogin(const std::string& token) {
+    auto accessToken = std::make_shared<FBSDKAccessToken>(token, std::set<std::string>{"email"},
+                                                          std::set<std::string>{}, "app", "fbuser");
+    facebookDialog->result = std::make_shared<FBSDKLoginManagerLoginResult>(
+        accessToken, false, std::set<std::string>{"email"}, std::set<std::string>{});
+  }
+  void graphReplies(const std::string& body, int status = 200) {
+    server.reply("GET", "/graph/me", {.status = status, .body = body, .contentType = "application/json"});
+  }
+  void loginWithFacebook(Outcome& outcome) {
+    manager()->loginWithFacebook(nullptr, succeed(outcome), fail(outcome));
+    waitForAnswer(outcome);
+  }
+
+  // A Zedodo user delivered by the component, its token valid for an hour.
+  void zedodoSignsIn(std::shared_ptr<DAZProfileData> profile) {
+    auto auth = std::make_shared<DAZAuthentication>("client", "z1", time.now().dateByAddingTimeInterval(3600),
+                                                    "refresh", std::make_shared<ScriptedRefresher>());
+    zedodoFlow->user = std::make_shared<DAZZedodoUser>("zu", auth, std::move(profile));
+    DAZSignIn::sharedInstance()->setDelegate(manager());
+    DAZSignIn::sharedInstance()->signIn();
+    waitFor([&] { return !prompts->calls.empty(); });
+  }
+  static std::shared_ptr<DAZProfileData> zedodoProfile() {
+    return std::make_shared<DAZProfileData>("z@x.test", "Zed Odo", std::nullopt, std::nullopt,
+                                            URL::URLWithString("https://images.zedodo.com/p.png"));
+  }
+
+  std::shared_ptr<PromptRecorder> prompts = std::make_shared<PromptRecorder>();
+};
+
+TEST_F(ProviderSignInTest, FacebookLoginStoresTheTokenAndTheTextValuesOfTheGraphProfile) {
+  answerFacebookLogin("fb1");
+  graphReplies(R"({"email":"f@x.test","first_name":"Fa","last_name":"Book","id":"12345","picture":{"data":{}}})");
+  Outcome outcome;
+  loginWithFacebook(outcome);
+  EXPECT_EQ(outcome.successes, 1);
+  ASSERT_EQ(facebookDialog->requests.size(), 1u);
+  EXPECT_EQ(facebookDialog->requests[0].permissions, (std::vector<std::string>{"public_profile", "email"}));
+  EXPECT_EQ(manager()->fbToken(), "fb1");
+  EXPECT_EQ(manager()->authenticationType(), AuthenticationType::Facebook);
+  EXPECT_EQ(manager()->fbUserData(), (std::map<std::string, std::string>{
+                                         {"email", "f@x.test"}, {"first_name", "Fa"}, {"last_name", "Book"}, {"id", "12345"}}));
+  auto graph = server.lastRequest();
+  EXPECT_EQ(graph->path, "/graph/me");
+  EXPECT_NE(graph->query.find("fields=email,first_name,last_name,picture"), std::string::npos) << graph->query;
+  EXPECT_NE(graph->query.find("access_token=fb1"), std::string::npos);
+
+  // A new login replaces the whole map; non-text values are left out.
+  graphReplies(R"({"first_name":"Fa","id":12345,"last_name":null})");
+  Outcome again;
+  loginWithFacebook(again);
+  EXPECT_EQ(manager()->fbUserData(), (std::map<std::string, std::string>{{"first_name", "Fa"}}));
+}
+
+TEST_F(ProviderSignInTest, FacebookLoginFailuresAndCancellation) {
+  facebookDialog->result = FBSDKLoginManagerLoginResult::cancelled();
+  Outcome cancelled;
+  manager()->loginWithFacebook(nullptr, succeed(cancelled), fail(cancelled));
+  time.runUntilIdle();
+  EXPECT_EQ(cancelled.answers(), 0);
+  EXPECT_FALSE(manager()->authenticationType());
+
+  facebookDialog->result = nullptr;
+  facebookDialog->error = NSError("com.facebook.sdk.login", 1, {{NSLocalizedDescriptionKey, Value("No network")}});
+  Outcome failed;
+  loginWithFacebook(failed);
+  EXPECT_EQ(failed.failures, std::vector<std::string>{"No network"});
+  EXPECT_FALSE(manager()->fbToken());
+
+  facebookDialog->error.reset();
+  answerFacebookLogin("fb2");
+  graphReplies(R"({"error":{"message":"bad"}})", 400);
+  Outcome graphFailed;
+  loginWithFacebook(graphFailed);
+  ASSERT_EQ(graphFailed.failures.size(), 1u);
+  EXPECT_TRUE(graphFailed.failures[0].starts_with("Error Domain=")) << graphFailed.failures[0];
+  EXPECT_EQ(manager()->fbToken(), "fb2");
+  EXPECT_EQ(manager()->authenticationType(), AuthenticationType::Facebook);
+}
+
+TEST_F(ProviderSignInTest, FacebookUserWithoutAccountIsPromptedOnceThenSignedOut) {
+  manager()->setFbToken("fb1");
+  manager()->setAuthenticationType(AuthenticationType::Facebook);
+  manager()->setFbUserData(std::map<std::string, std::string>{{"first_name", "Fa"}, {"last_name", "Book"}, {"id", "12345"}});
+  FBSDKAccessToken::setCurrentAccessToken(std::make_shared<FBSDKAccessToken>(
+      "fb1", std::set<std::string>{}, std::set<std::string>{}, "app", "fbuser"));
+  reply("Tablet/GetUserProfile", 401, "", "GET");
+
+  Outcome prompted;
+  manager()->signInWithFacebook(succeed(prompted), fail(prompted));
+  waitFor([&] { return !prompts->prompts.empty(); });
+  time.runUntilIdle();
+  EXPECT_EQ(prompted.answers(), 0);
+  EXPECT_EQ(server.lastRequest()->header("Authorization"), "Bearer fb1");
+  EXPECT_EQ(server.lastRequest()->header("Authorization-Provider"), "facebook");
+  // The e-mail was declined: an empty text for the registration screen to fill.
+  EXPECT_EQ(prompts->prompts[0],
+            (std::vector<std::string>{"Fa", "Book", "", server.url("graph/") + "12345/picture?type=large"}));
+  EXPECT_FALSE(manager()->fbUserData());
+  EXPECT_EQ(manager()->fbToken(), "fb1");
+
+  Outcome noData;
+  manager()->signInWithFacebook(succeed(noData), fail(noData));
+  waitForAnswer(noData);
+  EXPECT_EQ(noData.failures, std::vector<std::string>{NSLocalizedString("authmanager_error_fb_nodata")});
+  EXPECT_FALSE(manager()->fbToken());
+  EXPECT_EQ(FBSDKAccessToken::currentAccessToken(), nullptr);
+  EXPECT_EQ(manager()->authenticationType(), AuthenticationType::Facebook);
+  EXPECT_TRUE(std::find(prompts->calls.begin(), prompts->calls.end(), "userDidLogout") == prompts->calls.end());
+}
+
+TEST_F(ProviderSignInTest, FacebookRegistrationThenSignIn) {
+  Outcome withoutToken;
+  manager()->registerWithFacebook("Fa", "Book", "f@x.test", std::nullopt, succeed(withoutToken), fail(withoutToken));
+  EXPECT_EQ(withoutToken.answers(), 0);
+  waitForAnswer(withoutToken);
+  EXPECT_EQ(withoutToken.failures, std::vector<std::string>{NSLocalizedString("authmanager_error_fb_nodata")});
+  EXPECT_EQ(server.requestCount(), 0u);
+
+  manager()->setFbToken("fb1");
+  manager()->setAuthenticationType(AuthenticationType::Facebook);
+  reply("Account/TabletExternalRegister", 200, R"({"token":"ignored"})");
+  Outcome registered;
+  manager()->registerWithFacebook("Fa", "Book", "f@x.test", std::vector<std::int64_t>{9}, succeed(registered),
+                                  fail(registered));
+  waitForAnswer(registered);
+  EXPECT_EQ(registered.successes, 1);
+  EXPECT_EQ(lastBody(), (nlohmann::json{{"userName", "f@x.test"}, {"firstName", "Fa"}, {"lastName", "Book"},
+                                        {"token", "fb1"}, {"provider", "facebook"}, {"schoolId", {9}}}));
+  EXPECT_FALSE(server.lastRequest()->hasHeader("Authorization"));
+  EXPECT_FALSE(manager()->accessToken());
+
+  reply("Tablet/GetUserProfile", 500, R"({"errorMessage":"maintenance"})", "GET");
+  Outcome failed;
+  manager()->signInWithFacebook(succeed(failed), fail(failed));
+  waitForAnswer(failed);
+  EXPECT_EQ(failed.failures, std::vector<std::string>{"maintenance"});
+  EXPECT_EQ(manager()->fbToken(), "fb1");
+
+  reply("Tablet/GetUserProfile", 200, kProfile, "GET");
+  Outcome signedIn;
+  manager()->signInWithFacebook(succeed(signedIn), fail(signedIn));
+  waitForAnswer(signedIn);
+  EXPECT_EQ(signedIn.successes, 1);
+  EXPECT_EQ(locator().profileService()->user()->id(), "u1");
+}
+
+TEST_F(ProviderSignInTest, ZedodoCallbackStoresTheUserOrReportsTheError) {
+  zedodoFlow->error = NSError("com.zedodo.signin", -5, {{NSLocalizedDescriptionKey, Value("Cancelled by user")}});
+  DAZSignIn::sharedInstance()->setDelegate(manager());
+  DAZSignIn::sharedInstance()->signIn();
+  waitFor([&] { return !prompts->calls.empty(); });
+  EXPECT_EQ(prompts->calls, std::vector<std::string>{"zedodoSigninError Cancelled by user"});
+  EXPECT_EQ(keychain->count(), 0u);
+  EXPECT_FALSE(manager()->authenticationType());
+  EXPECT_EQ(manager()->zedodoUserData(), nullptr);
+
+  prompts->calls.clear();
+  zedodoFlow->error.reset();
+  auto profile = zedodoProfile();
+  zedodoSignsIn(profile);
+  EXPECT_EQ(prompts->calls, std::vector<std::string>{"userSignedInWithZedodo"});
+  EXPECT_EQ(manager()->zedodoToken(), "z1");
+  EXPECT_EQ(manager()->authenticationType(), AuthenticationType::Zedodo);
+  EXPECT_EQ(manager()->zedodoUserData(), profile);
+}
+
+TEST_F(ProviderSignInTest, ZedodoUserWithoutAccountIsPromptedThenSignedOut) {
+  zedodoSignsIn(zedodoProfile());
+  reply("Tablet/GetUserProfile", 401, "", "GET");
+  Outcome prompted;
+  manager()->signInWithZedodo(succeed(prompted), fail(prompted));
+  waitFor([&] { return !prompts->prompts.empty(); });
+  time.runUntilIdle();
+  EXPECT_EQ(prompted.answers(), 0);
+  EXPECT_EQ(server.lastRequest()->header("Authorization"), "Bearer z1");
+  EXPECT_EQ(server.lastRequest()->header("Authorization-Provider"), "zedodo");
+  ASSERT_EQ(prompts->prompts[0].size(), 3u);
+  EXPECT_EQ(prompts->prompts[0][0], "Zed Odo");
+  EXPECT_EQ(prompts->prompts[0][1], "z@x.test");
+  EXPECT_NE(prompts->prompts[0][2].find("images.zedodo.com"), std::string::npos);
+  EXPECT_EQ(manager()->zedodoUserData(), nullptr);
+
+  Outcome noData;
+  manager()->signInWithZedodo(succeed(noData), fail(noData));
+  waitForAnswer(noData);
+  EXPECT_EQ(noData.failures, std::vector<std::string>{NSLocalizedString("authmanager_error_zedodo_nodata")});
+  EXPECT_FALSE(manager()->zedodoToken());
+  EXPECT_EQ(manager()->authenticationType(), AuthenticationType::Zedodo);
+  EXPECT_EQ(DAZSignIn::sharedInstance()->currentUser(), nullptr);
+  EXPECT_GE(zedodoFlow->signOuts, 1);
+
+  Outcome unregistered;
+  manager()->registerWithZedodo("Zed", "Odo", "z@x.test", std::nullopt, succeed(unregistered), fail(unregistered));
+  waitForAnswer(unregistered);
+  EXPECT_EQ(unregistered.failures, std::vector<std::string>{NSLocalizedString("authmanager_error_zedodo_nodata")});
+  EXPECT_EQ(server.requestCount(), 2u);
+}
+
+TEST_F(ProviderSignInTest, ZedodoPromptWithoutDelegateOnlyForgetsTheData) {
+  zedodoSignsIn(std::make_shared<DAZProfileData>(std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt));
+  manager()->setSessionDelegate(std::weak_ptr<SessionDelegate>());
+  reply("Tablet/GetUserProfile", 401, "", "GET");
+  Outcome outcome;
+  manager()->signInWithZedodo(succeed(outcome), fail(outcome));
+  waitFor([&] { return manager()->zedodoUserData() == nullptr; });
+  time.runUntilIdle();
+  EXPECT_EQ(outcome.answers(), 0);
+  EXPECT_EQ(manager()->zedodoToken(), "z1");
+
+  // With the account made, the same sign-in finishes.
+  reply("Account/TabletExternalRegister", 200, "{}");
+  Outcome registered;
+  manager()->registerWithZedodo("Zed", "Odo", "z@x.test", std::nullopt, succeed(registered), fail(registered));
+  waitForAnswer(registered);
+  EXPECT_EQ(registered.successes, 1);
+  EXPECT_EQ(lastBody()["provider"], "zedodo");
+  EXPECT_EQ(lastBody()["token"], "z1");
+  reply("Tablet/GetUserProfile", 200, kProfile, "GET");
+  Outcome signedIn;
+  manager()->signInWithZedodo(succeed(signedIn), fail(signedIn));
+  waitForAnswer(signedIn);
+  EXPECT_EQ(signedIn.successes, 1);
+  EXPECT_TRUE(locator().profileService()->user()->hasZedodo());
+}
+
+TEST_F(ProviderSignInTest, ZedodoPromptWithMissingProfileValuesPassesEmptyTexts) {
+  zedodoSignsIn(std::make_shared<DAZProfileData>(std::nullopt, "Zed", std::nullopt, std::nullopt, std::nullopt));
+  reply("Tablet/GetUserProfile", 401, "", "GET");
+  manager()->signInWithZedodo([] {}, [](const std::string&) {});
+  waitFor([&] { return !prompts->prompts.empty(); });
+  EXPECT_EQ(prompts->prompts[0], (std::vector<std::string>{"Zed", "", "-"}));
+}
+
+}  // namespace

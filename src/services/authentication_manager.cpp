@@ -181,6 +181,7 @@ void AuthenticationManager::recoverPassword(std::string userName, Success succes
 
 void AuthenticationManager::loginWithFacebook(const std::shared_ptr<UIViewController>& viewController,
                                               Success success, Failure failure) {
+  if (!fbLoginManager_) return postNetworkFailure(std::move(failure));
   fbLoginManager_->logInWithReadPermissions(
       kFacebookReadPermissions, viewController,
       [weak = weak_from_this(), success = std::move(success), failure = std::move(failure)](

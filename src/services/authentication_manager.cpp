@@ -102,6 +102,20 @@ void AuthenticationManager::storeBasicToken(const std::optional<std::string>& to
   authenticationType_ = AuthenticationType::Basic;
 }
 
+BackendApi::Completion<LoginResponse> AuthenticationManager::storingBasicToken(FailureRule rule, Success success,
+                                                                               Failure failure) {
+  return [weak = weak_from_this(), rule, success = std::move(success), failure = std::move(failure)](
+             std::optional<LoginResponse> reply, Reply error) {
+    auto self = weak.lock();
+    if (!reply || !self) {
+      if (rule == FailureRule::direct) return failure(directMessage(error));
+      return ErrorHandler::handleError(error, failure);
+    }
+    self->storeBasicToken(reply->token);
+    success();
+  };
+}
+
 void AuthenticationManager::login(std::string userName, std::string password, Success success, Failure failure) {
   backendApi()->login(std::move(userName), std::move(password),
                       [weak = weak_from_this(), success = std::move(success), failure = std::move(failure)](
@@ -137,36 +151,18 @@ void AuthenticationManager::register_(std::string userName, std::string firstNam
                                       Success success, Failure failure) {
   backendApi()->register_(std::move(userName), std::move(firstName), std::move(lastName), std::move(password),
                           std::move(confirmPassword), std::move(schools),
-                          [weak = weak_from_this(), success = std::move(success), failure = std::move(failure)](
-                              std::optional<LoginResponse> reply, Reply error) {
-                            auto self = weak.lock();
-                            if (!reply || !self) return failure(directMessage(error));
-                            self->storeBasicToken(reply->token);
-                            success();
-                          });
+                          storingBasicToken(FailureRule::direct, std::move(success), std::move(failure)));
 }
 
 void AuthenticationManager::changePassword(std::string oldPassword, std::string newPassword, Success success,
                                            Failure failure) {
   backendApi()->changePassword(std::move(oldPassword), std::move(newPassword),
-                               [weak = weak_from_this(), success = std::move(success), failure = std::move(failure)](
-                                   std::optional<LoginResponse> reply, Reply error) {
-                                 auto self = weak.lock();
-                                 if (!reply || !self) return ErrorHandler::handleError(error, failure);
-                                 self->storeBasicToken(reply->token);
-                                 success();
-                               });
+                               storingBasicToken(FailureRule::errorHandler, std::move(success), std::move(failure)));
 }
 
 void AuthenticationManager::addPassword(std::string newPassword, Success success, Failure failure) {
   backendApi()->addPassword(std::move(newPassword),
-                            [weak = weak_from_this(), success = std::move(success), failure = std::move(failure)](
-                                std::optional<LoginResponse> reply, Reply error) {
-                              auto self = weak.lock();
-                              if (!reply || !self) return ErrorHandler::handleError(error, failure);
-                              self->storeBasicToken(reply->token);
-                              success();
-                            });
+                            storingBasicToken(FailureRule::errorHandler, std::move(success), std::move(failure)));
 }
 
 void AuthenticationManager::recoverPassword(std::string userName, Success success, Failure failure) {

@@ -120,7 +120,12 @@ class AuthenticationManager : public AuthenticationManaging,
 
  private:
   void finishSignIn(const UserProfileResponse& profile, const Success& success, const Failure& failure);
+  // Unauthenticated calls report the error body's message directly; authenticated ones go through
+  // the error handler.
+  enum class FailureRule { direct, errorHandler };
   void storeBasicToken(const std::optional<std::string>& token);
+  // Stores a reply's token under Basic, then success.
+  BackendApi::Completion<LoginResponse> storingBasicToken(FailureRule rule, Success success, Failure failure);
   void fetchFacebookUserData(const std::string& token, Success success, Failure failure);
   void facebookUserMustRegister();
   void zedodoUserMustRegister();

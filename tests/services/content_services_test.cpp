@@ -56,13 +56,6 @@ TEST_F(ContentServicesTest, NewsAndAchievementsComeInReplyOrderAndMayBeEmpty) {
   waitFor([&] { return achievements.has_value(); });
   EXPECT_TRUE(achievements->empty());
   EXPECT_TRUE(failures.empty());
-
-  reply("Tablet/GetStudentAchievements", 200, "not json");
-  achievements.reset();
-  locator().achievementService()->getStudentAchievements([&](const auto& list) { achievements = list; },
-                                                         [&](const std::string& m) { failures.push_back(m); });
-  waitFor([&] { return achievements.has_value(); });
-  EXPECT_TRUE(achievements->empty()) << "a list reply that is not JSON reads as an empty list";
 }
 
 TEST_F(ContentServicesTest, ProfileReloadReplacesTheUserOnlyWithAWholeProfile) {

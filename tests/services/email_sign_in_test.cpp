@@ -132,11 +132,6 @@ TEST_F(EmailSignInTest, RegistrationAndRecoveryStoreOnlyWhatTheyShould) {
   EXPECT_EQ(locator().profileService()->user(), nullptr);
   EXPECT_EQ(server.requestCount(), 1u);
 
-  Outcome withSchools;
-  manager()->register_("a", "f", "l", "p", "p", std::vector<std::int64_t>{3, 4}, succeed(withSchools),
-                       fail(withSchools));
-  waitForAnswer(withSchools);
-  EXPECT_EQ(lastBody()["schoolId"], (nlohmann::json{3, 4}));
 
   manager()->logout();
   reply("Account/TabletPasswordRecovery", 200, "");

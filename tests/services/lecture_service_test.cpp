@@ -274,15 +274,6 @@ TEST_F(LectureServiceTest, UnauthorizedAnswerSignsOutAfterTheFailure) {
   EXPECT_EQ(sessionDelegate->calls, (std::vector<std::string>{"failure", "userDidLogout"}));
   EXPECT_FALSE(manager()->authenticationType());
   EXPECT_EQ(lastBody(), (nlohmann::json{{"curriculumId", 4}}));
-
-  reply("Tablet/GetDocuments", 200, R"([{"id":1,"name":"n","fileName":"f","path":"a b"},{"id":2,"name":"n"}])");
-  signInBasic();
-  std::vector<std::shared_ptr<Attachment>> documents;
-  bool listed = false;
-  service().getDocuments(4, [&](const auto& list) { documents = list, listed = true; }, [](const std::string&) {});
-  waitFor([&] { return listed; });
-  ASSERT_EQ(documents.size(), 1u);
-  EXPECT_EQ(documents[0]->url(), server.url("BrevantTest/a%20b"));
 }
 
 }  // namespace

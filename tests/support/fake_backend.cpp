@@ -262,3 +262,22 @@ void FakeBackend::clearRequests() {
   std::lock_guard lock(impl_->mutex);
   impl_->requests.clear();
 }
+
+FakeBackend::ClosedPort::ClosedPort() {
+  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof addr;
+  if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &length) != 0)
+    std::abort();
+  port_ = ntohs(addr.sin_port);
+}
+
+FakeBackend::ClosedPort::~ClosedPort() { ::close(fd_); }
+
+std::string FakeBackend::ClosedPort::url(std::string_view path) const {
+  if (!path.empty() && path.front() == '/') path.remove_prefix(1);
+  return "http://127.0.0.1:" + std::to_string(port_) + "/" + std::string(path);
+}

@@ -90,6 +90,24 @@ class FakeBackend {
   bool waitForRequestCount(std::size_t count, double timeoutSeconds = 5.0) const;
   void clearRequests();
 
+  // A loopback port that refuses every connection for as long as this object lives: bound but
+  // never listening. A port freed by a stopped server could be taken by a test running in
+  // parallel before the refused connection is tried.
+  class ClosedPort {
+   public:
+    ClosedPort();
+    ~ClosedPort();
+    ClosedPort(const ClosedPort&) = delete;
+    ClosedPort& operator=(const ClosedPort&) = delete;
+    int port() const { return port_; }
+    // "http://127.0.0.1:PORT/" + path (a leading "/" of path is dropped).
+    std::string url(std::string_view path) const;
+
+   private:
+    int fd_ = -1;
+    int port_ = 0;
+  };
+
   struct Impl;
 
  private:

@@ -101,15 +101,10 @@ TEST_F(ManagerTest, NoAnswerGivesTheErrorAlone) {
   server.reply("GET", "/drop", {.closeConnection = true});
   server.reply("GET", "/slow", {.body = "late", .delay = 5});
 
-  int refusedPort;
-  {
-    FakeBackend closed;
-    refusedPort = closed.port();
-  }
+  FakeBackend::ClosedPort closed;
   URLRequest slow(*URL::URLWithString(server.url("slow")), 0.3);
   const std::vector<std::pair<URLRequest, long>> cases = {
-      {URLRequest(*URL::URLWithString("http://127.0.0.1:" + std::to_string(refusedPort) + "/x")),
-       NSURLErrorCannotConnectToHost},
+      {URLRequest(*URL::URLWithString(closed.url("x"))), NSURLErrorCannotConnectToHost},
       {URLRequest(*URL::URLWithString(server.url("drop"))), NSURLErrorNetworkConnectionLost},
       {slow, NSURLErrorTimedOut},
   };

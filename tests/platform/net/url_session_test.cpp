@@ -260,19 +260,14 @@ TEST_F(URLSessionTest, SequentialRequestsShareOneConnection) {
 }
 
 TEST_F(URLSessionTest, TransportFailuresMapToThePlatformCodes) {
-  int closedPort;
-  {
-    FakeBackend gone;
-    closedPort = gone.port();
-  }
-  auto refused = fetch(requestFor("http://127.0.0.1:" + std::to_string(closedPort) + "/x"));
+  FakeBackend::ClosedPort closed;
+  auto refused = fetch(requestFor(closed.url("x")));
   ASSERT_TRUE(refused.error);
   EXPECT_EQ(refused.error->domain, NSURLErrorDomain);
   EXPECT_EQ(refused.error->code, NSURLErrorCannotConnectToHost);
   EXPECT_FALSE(refused.data);
   EXPECT_FALSE(refused.response);
-  auto failing = "http://127.0.0.1:" + std::to_string(closedPort) + "/x";
-  EXPECT_EQ(*refused.error->userInfo.at(NSURLErrorFailingURLStringErrorKey).asString(), failing);
+  EXPECT_EQ(*refused.error->userInfo.at(NSURLErrorFailingURLStringErrorKey).asString(), closed.url("x"));
   EXPECT_EQ(refused.error->localizedDescription(), "Could not connect to the server.");
 
   server.reply("GET", "/drop", {.closeConnection = true});

@@ -9,8 +9,6 @@
 // Text encodings an answer body can be read with.
 enum class StringEncoding { UTF8, ISOLatin1 };
 
-bool isValidUTF8(std::string_view bytes);
-
 // The bytes as UTF-8 text; nothing when they are not valid in `encoding` (Latin-1 always reads).
 std::optional<std::string> stringFromData(const Data& data, StringEncoding encoding);
 

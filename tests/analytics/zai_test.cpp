@@ -92,14 +92,9 @@ TEST_F(ZAITest, ScreenViewsReachTheCollectorInOrderEachWithItsName) {
 }
 
 TEST_F(ZAITest, HitsWaitWhileTheCollectorIsDownAndSurviveARestart) {
-  std::string deadURL;
+  FakeBackend::ClosedPort down;
   {
-    FakeBackend gone;
-    deadURL = gone.url("collect");
-  }
-  std::string clientId;
-  {
-    auto analytics = ZAI::make(dbPath_, URL::URLWithString(deadURL));
+    auto analytics = ZAI::make(dbPath_, URL::URLWithString(down.url("collect")));
     sendScreenView(*analytics->trackerWithTrackingId("UA-1"), "Profile");
     EXPECT_EQ(dispatchAndWait(*analytics), ZAIDispatchResult::Error);
     EXPECT_EQ(analytics->pendingHitCount(), 1u);

@@ -1,0 +1,174 @@
+#include "main/app_delegate.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "analytics/zai.h"
+#include "analytics/zai_tracker.h"
+#include "main/application_classes.h"
+#include "model/lecture.h"
+#include "platform/foundation/bundle.h"
+#include "platform/foundation/user_defaults.h"
+#include "platform/frameworks/fbsdk_settings.h"
+#include "platform/frameworks/iq_keyboard_manager.h"
+#include "platform/frameworks/xcg_logger.h"
+#include "platform/keychain/memory_keychain_store.h"
+#include "platform/ui/ui_application_main.h"
+#include "platform/ui/ui_navigation_controller.h"
+#include "platform/ui/ui_window.h"
+#include "services/lecture_service.h"
+#include "services/service_locator.h"
+#include "signin/daz_sign_in.h"
+#include "support/virtual_time.h"
+
+namespace {
+
+// The Zedodo sign-in's machinery as far as URLs go: records what it is asked, accepts what it is
+// told to.
+struct URLRecordingFlow : DAZSignInFlow {
+  void signIn(const std::shared_ptr<DAZSignInUIDelegate>&, Completion) override {}
+  void signInSilently(Completion) override {}
+  bool handleURL(const URL& url, const std::optional<std::string>& source, const std::optional<Value>& annotation) override {
+    asked.push_back(url.absoluteString());
+    lastSource = source;
+    lastAnnotation = annotation;
+    return accepts;
+  }
+  bool hasAuthInKeychain() const override { return false; }
+  void signOut() override {}
+
+  bool accepts = false;
+  std::vector<std::string> asked;
+  std::optional<std::string> lastSource;
+  std::optional<Value> lastAnnotation;
+};
+
+class AppDelegateTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/app_delegate_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    std::filesystem::create_directories(dir_ + "/resources");
+    std::filesystem::copy_file(std::string(DORVALE_SOURCE_RESOURCES) + "/Info.json", dir_ + "/resources/Info.json");
+    Bundle::setMainResourcePath(dir_ + "/resources");
+    UserDefaults::setApplicationDataDirectory(dir_ + "/data");
+    UIApplication::resetSharedApplication();
+    registerApplicationClasses();
+    ServiceLocator::TestDoubles doubles;
+    doubles.keychainStore = std::make_shared<MemoryKeychainStore>();
+    doubles.zedodoSignInFlow = flow_;
+    ServiceLocator::setUpForTesting(std::move(doubles));
+  }
+  void TearDown() override {
+    ServiceLocator::tearDownForTesting();
+    DAZSignIn::sharedInstance()->setFlow(nullptr);
+    FBSDKSettings::setAppID(std::nullopt);
+    UIApplication::resetSharedApplication();
+    Bundle::setMainResourcePath(std::nullopt);
+    std::filesystem::remove_all(dir_);
+  }
+
+  void writeResource(const std::string& name, const std::string& text) {
+    std::ofstream(dir_ + "/resources/" + name, std::ios::binary) << text;
+  }
+
+  VirtualTime time_;
+  std::string dir_;
+  std::shared_ptr<URLRecordingFlow> flow_ = std::make_shared<URLRecordingFlow>();
+};
+
+TEST_F(AppDelegateTest, LaunchWiresTheFrameworksAndShowsTheStartupStoryboard) {
+  IQKeyboardManager::sharedManager().setEnable(false);
+  IQKeyboardManager::sharedManager().setEnableAutoToolbar(true);
+  setenv("XcodeColors", "NO", 1);
+  std::filesystem::copy_file(std::string(DORVALE_SOURCE_RESOURCES) + "/ZedodoService-Info.plist",
+                             dir_ + "/resources/ZedodoService-Info.plist");
+
+  auto application = UIApplicationLaunch(std::nullopt, "AppDelegate");
+  auto delegate = std::dynamic_pointer_cast<AppDelegate>(application->delegate());
+  ASSERT_NE(delegate, nullptr);
+  ASSERT_NE(delegate->window(), nullptr);
+  EXPECT_EQ(application->keyWindow(), delegate->window());
+  auto nav = std::dynamic_pointer_cast<UINavigationController>(delegate->window()->rootViewController());
+  ASSERT_NE(nav, nullptr);
+  ASSERT_NE(nav->topViewController(), nullptr);
+  EXPECT_EQ(nav->topViewController()->className(), "LoginViewController");
+
+  EXPECT_TRUE(IQKeyboardManager::sharedManager().enable());
+  EXPECT_FALSE(IQKeyboardManager::sharedManager().enableAutoToolbar());
+  EXPECT_STREQ(std::getenv("XcodeColors"), "NO") << "an existing value stays";
+  EXPECT_EQ(XCGLogger::defaultInstance().outputLogLevel(), XCGLogger::LogLevel::Verbose);
+  EXPECT_EQ(DAZSignIn::sharedInstance()->delegate(), ServiceLocator::shared().authenticationManager());
+  ASSERT_NE(ZAI::sharedInstance()->defaultTracker(), nullptr);
+  EXPECT_EQ(ZAI::sharedInstance()->defaultTracker()->trackingId(), "UA-00000000-1");
+
+  unsetenv("XcodeColors");
+  UIApplication::resetSharedApplication();
+  UIApplicationLaunch(std::nullopt, "AppDelegate");
+  EXPECT_STREQ(std::getenv("XcodeColors"), "YES");
+}
+
+TEST_F(AppDelegateTest, AMissingOrBrokenServiceListDoesNotStopTheLaunch) {
+  for (const char* list : {static_cast<const char*>(nullptr), "<plist><dict><key>TRACKING_ID", ""}) {
+    if (list) writeResource("ZedodoService-Info.plist", list);
+    UIApplication::resetSharedApplication();
+    auto application = UIApplicationLaunch(std::nullopt, "AppDelegate");
+    ASSERT_NE(application->keyWindow(), nullptr);
+    EXPECT_EQ(application->applicationState(), UIApplicationState::Active);
+    EXPECT_EQ(DAZSignIn::sharedInstance()->delegate(), ServiceLocator::shared().authenticationManager());
+  }
+}
+
+TEST_F(AppDelegateTest, URLsGoToFacebookFirstThenToTheZedodoSignIn) {
+  FBSDKSettings::setAppID("4242");
+  auto application = UIApplicationLaunch(std::nullopt, "AppDelegate");
+  flow_->accepts = true;
+
+  EXPECT_TRUE(application->deliverOpenURL(*URL::URLWithString("fb4242://authorize#access_token=x"), "com.facebook.app"));
+  EXPECT_TRUE(flow_->asked.empty()) << "a URL Facebook takes never reaches the Zedodo sign-in";
+
+  EXPECT_TRUE(application->deliverOpenURL(*URL::URLWithString("com.zedodo.dorvale:/oauth2callback?code=1"),
+                                          "com.zedodo.app", Value("note")));
+  ASSERT_EQ(flow_->asked.size(), 1u);
+  EXPECT_EQ(flow_->asked[0], "com.zedodo.dorvale:/oauth2callback?code=1");
+  EXPECT_EQ(flow_->lastSource, "com.zedodo.app");
+  EXPECT_EQ(flow_->lastAnnotation, Value("note"));
+
+  flow_->accepts = false;
+  EXPECT_FALSE(application->deliverOpenURL(*URL::URLWithString("https://example.com/elsewhere")));
+  EXPECT_EQ(flow_->asked.size(), 2u);
+  EXPECT_EQ(flow_->lastSource, std::nullopt);
+  EXPECT_EQ(flow_->lastAnnotation, std::nullopt);
+}
+
+std::shared_ptr<Lecture> someLecture() {
+  LectureResponse record;
+  record.id = 1;
+  record.name = "Algebra";
+  record.description = "";
+  record.color = "teal_amber";
+  return Lecture::init(record);
+}
+
+TEST_F(AppDelegateTest, EveryReturnToTheForegroundEmptiesBothLectureLists) {
+  ASSERT_NE(someLecture(), nullptr);
+  auto application = UIApplicationLaunch(std::nullopt, "AppDelegate");
+  auto lectures = ServiceLocator::shared().lectureService();
+  ASSERT_NE(lectures, nullptr);
+  ASSERT_FALSE(ServiceLocator::shared().authenticationManager()->authenticationType()) << "nobody signed in";
+  for (int round = 0; round < 2; ++round) {
+    lectures->setLectures({someLecture()});
+    lectures->setQuizLectures({someLecture(), someLecture()});
+    application->enterBackground();
+    EXPECT_EQ(lectures->lectures().size(), 1u) << "going away keeps them";
+    application->enterForeground();
+    EXPECT_TRUE(lectures->lectures().empty());
+    EXPECT_TRUE(lectures->quizLectures().empty());
+  }
+}
+
+}  // namespace

@@ -110,7 +110,7 @@ struct ZAI::Impl : std::enable_shared_from_this<ZAI::Impl> {
   void storeHit(std::map<std::string, std::string> fields) {
     auto* hits = openStore();
     if (!hits) return;
-    fields[kZAIProtocolVersion] = "1";
+    fields.insert_or_assign(kZAIProtocolVersion, std::string(1, '1'));
     fields[kZAIClientId] = clientId;
     hits->add(formEncode(fields), kMaxStoredHits);
   }

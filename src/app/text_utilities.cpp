@@ -47,7 +47,9 @@ class CLocaleScope {
 }  // namespace
 
 std::string formatDecimal(std::string_view digits, double value) {
-  const std::string format = "%" + std::string(isValidDigits(digits) ? digits : std::string_view()) + "f";
+  std::string format(1, '%');
+  if (isValidDigits(digits)) format.append(digits);
+  format.push_back('f');
   CLocaleScope scope;
   const int length = std::snprintf(nullptr, 0, format.c_str(), value);
   if (length <= 0) return {};

@@ -133,9 +133,4 @@ TEST_F(ZAITest, NothingIsSentWithoutADispatchURLAndARejectedHitIsDropped) {
   EXPECT_EQ(analytics->pendingHitCount(), 0u) << "a hit the collector refuses for good is not retried forever";
 }
 
-TEST(ZAIDictionaryBuilderTest, ScreenViewBuildsTheHitType) {
-  auto builder = ZAIDictionaryBuilder::createScreenView();
-  EXPECT_EQ(builder->build(), (ZAIDictionaryBuilder::Dictionary{{"&t", "screenview"}}));
-}
-
 }  // namespace

@@ -4,7 +4,6 @@
 #include "app/startup_button.h"
 #include "app/startup_text_field.h"
 #include "platform/ui/ui_screen.h"
-#include "platform/ui/ui_storyboard.h"
 
 namespace {
 
@@ -56,28 +55,6 @@ TEST_F(StyledControlsTest, ProfileFieldsGetAOnePixelBorderInTheTintOfTheMomentTh
 
   ProfileTextField inCode(CGRectMake(0, 0, 100, 30));
   EXPECT_EQ(inCode.layer().borderWidth, 0);
-}
-
-TEST_F(StyledControlsTest, StoryboardScenesWakeTheStyledControls) {
-  class FormScreen : public UIViewController {
-   public:
-    using UIViewController::UIViewController;
-  };
-  registerViewControllerClass<FormScreen>("StyledControlsTestForm");
-  std::shared_ptr<StartupButton> button;
-  std::shared_ptr<StartupTextField> field;
-  UIStoryboard::registerStoryboard("StyledControlsTest", "form",
-                                   {{"form", "StyledControlsTestForm", {}, {}, [&](UIStoryboardSceneBuilder& b) {
-                                       field = b.add<StartupTextField>(b.view(), "emailTextField");
-                                       button = b.add<StartupButton>(b.view(), "loginButton");
-                                     }}});
-  auto screen = UIStoryboard::storyboardWithName("StyledControlsTest")->instantiateInitialViewController();
-  screen->loadViewIfNeeded();
-  ASSERT_TRUE(button && field);
-  EXPECT_EQ(button->layer().cornerRadius, 3);
-  EXPECT_EQ(field->layer().cornerRadius, 3);
-  EXPECT_FALSE(button->layer().masksToBounds);
-  UIStoryboard::unregisterStoryboard("StyledControlsTest");
 }
 
 }  // namespace

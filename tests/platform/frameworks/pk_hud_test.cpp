@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/frameworks/iq_keyboard_manager.h"
 #include "platform/ui/screen_renderer.h"
 #include "platform/ui/ui_application.h"
 #include "platform/ui/ui_button.h"
@@ -70,15 +69,6 @@ TEST_F(PKHUDTest, AVisibleHUDDrawsItsContentOnTopAndBlocksTouchesWhenAskedTo) {
   hud.show();
   EXPECT_FALSE(ScreenRenderer::overlayBlocksTouches());
   EXPECT_TRUE(button_->tap());
-}
-
-TEST(IQKeyboardManagerTest, TheSharedManagerKeepsItsSwitches) {
-  auto& manager = IQKeyboardManager::sharedManager();
-  EXPECT_EQ(&manager, &IQKeyboardManager::sharedManager());
-  manager.setEnable(true);
-  manager.setEnableAutoToolbar(false);
-  EXPECT_TRUE(IQKeyboardManager::sharedManager().enable());
-  EXPECT_FALSE(IQKeyboardManager::sharedManager().enableAutoToolbar());
 }
 
 }  // namespace

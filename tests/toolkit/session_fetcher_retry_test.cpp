@@ -128,10 +128,11 @@ TEST_F(SessionFetcherRetryTest, RetryableFailuresAndWhatStopsThem) {
   result = std::make_shared<FetchResult>();
   slowly->beginFetchWithCompletionHandler(recordInto(result));
   ASSERT_TRUE(time.runUntil([&] { return slowly->retryTimer() != nullptr; }));
-  // The retry starts long past 3 x 100 s. The clock moves first: a retry fired on time could get
-  // its answer while advance() still steps through the 300 s, and retry again.
-  time.clock()->advance(300);
-  time.advance(1);
+  // The retry starts long past 3 x 100 s. The clock moves before the overdue timer fires: a retry
+  // fired on time could get its answer while advance() still steps through the 300 s, and retry
+  // again.
+  time.clock()->advance(301);
+  time.runUntilIdle();
   ASSERT_TRUE(time.runUntil([&] { return result->calls > 0 || slowly->retryTimer() != nullptr; }));
   EXPECT_EQ(result->calls, 1);
   EXPECT_EQ(result->error->code, 408);

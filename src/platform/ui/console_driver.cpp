@@ -163,7 +163,8 @@ void ConsoleDriver::printScreen() {
 
 bool ConsoleDriver::execute(const std::string& line) {
   if (quit_) return false;
-  auto text = trim(line);
+  // A keyboard types neither control characters nor broken UTF-8, and the echo goes to a terminal.
+  auto text = printableText(trim(line));
   if (text.empty() || text[0] == '#') return true;
   if (echo_) out_ << "> " << text << "\n";
   auto [command, arguments] = splitFirst(text);

@@ -2,8 +2,62 @@
 
 #include "platform/ui/ui_view.h"
 
+namespace {
+
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
+
+bool isContinuation(unsigned char b) { return (b & 0xC0) == 0x80; }
+
+// Length of the well-formed UTF-8 sequence at `i`, or 0.
+std::size_t wellFormedLength(std::string_view s, std::size_t i) {
+  auto at = [&](std::size_t k) { return i + k < s.size() ? static_cast<unsigned char>(s[i + k]) : 0; };
+  unsigned char b = at(0);
+  if (b < 0x80) return 1;
+  if (b >= 0xC2 && b <= 0xDF) return isContinuation(at(1)) ? 2 : 0;
+  if (b >= 0xE0 && b <= 0xEF) {
+    unsigned char lo = b == 0xE0 ? 0xA0 : 0x80, hi = b == 0xED ? 0x9F : 0xBF;
+    return at(1) >= lo && at(1) <= hi && isContinuation(at(2)) ? 3 : 0;
+  }
+  if (b >= 0xF0 && b <= 0xF4) {
+    unsigned char lo = b == 0xF0 ? 0x90 : 0x80, hi = b == 0xF4 ? 0x8F : 0xBF;
+    return at(1) >= lo && at(1) <= hi && isContinuation(at(2)) && isContinuation(at(3)) ? 4 : 0;
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::string printableText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    auto b = static_cast<unsigned char>(text[i]);
+    std::size_t n = wellFormedLength(text, i);
+    if (n == 0) {
+      out += kReplacement;
+      ++i;
+      continue;
+    }
+    if (b == '\t') {
+      out += ' ';
+    } else if (b < 0x20 || b == 0x7F || (b == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0)) {
+      out += kReplacement;  // C0 and C1 controls: escape sequences would drive the terminal
+    } else {
+      out.append(text.substr(i, n));
+    }
+    i += n;
+  }
+  return out;
+}
+
 void TextCanvas::line(const std::string& text) {
-  lines_.push_back(std::string(static_cast<std::size_t>(depth_) * 2, ' ') + text);
+  std::string_view rest = text;
+  while (true) {
+    auto cut = rest.find_first_of("\r\n");
+    lines_.push_back(std::string(static_cast<std::size_t>(depth_) * 2, ' ') + printableText(rest.substr(0, cut)));
+    if (cut == std::string_view::npos) return;
+    rest.remove_prefix(cut + (rest.compare(cut, 2, "\r\n") == 0 ? 2 : 1));
+  }
 }
 
 std::string TextCanvas::text() const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 class UIView;
@@ -21,6 +22,7 @@ class UIView;
 //                    " (selected)" and, on a swiped row, " <Action|Action>"
 //   collection       one line per item, as table rows
 // Names (#name) are the views' accessibility identifiers, which the console driver addresses.
+// Texts go through printableText, and a text with line breaks gives several lines.
 class TextCanvas {
  public:
   void line(const std::string& text);
@@ -51,6 +53,10 @@ class TextCanvas {
   std::vector<std::string> lines_;
   int depth_ = 0;
 };
+
+// `text` safe for a terminal: a tab becomes a space; other control characters (line breaks
+// included) and ill-formed UTF-8 read as U+FFFD, one per bad byte.
+std::string printableText(std::string_view text);
 
 // The view's rendering on one line (its lines joined by " | ").
 std::string renderOnOneLine(const UIView& view);

@@ -389,6 +389,18 @@ TEST_F(ConsoleDriverTest, TabsShowTheSelectedStackUnderItsBarAndAboveTheTabBar) 
   EXPECT_EQ(linesStartingWith(out.str(), "!"), (std::vector<std::string>{"! Tab 2 cannot be selected"}));
 }
 
+TEST_F(ConsoleDriverTest, ControlCharactersAndBrokenUTF8NeverReachTheTerminal) {
+  auto login = std::dynamic_pointer_cast<UINavigationController>(window->rootViewController())->topViewController();
+  std::ostringstream out;
+  ConsoleDriver driver(out, window);
+  driver.execute("type emailField \xC3\xA9\xFF\x1B[1m\tx\r");
+  showAlert(*login, "Failed", "First line\r\nsecond\x07 line\xC2\x9B");
+  EXPECT_EQ(out.str().substr(0, out.str().find('\n') + 1), "> type emailField \u00E9\uFFFD\uFFFD[1m x\n");
+  EXPECT_NE(out.str().find("{\u00E9\uFFFD\uFFFD[1m x|} #emailField"), std::string::npos);
+  EXPECT_NE(driver.screen().find("+++ alert: Failed\n  First line\n  second\uFFFD line\uFFFD\n  [OK]\n"),
+            std::string::npos);
+}
+
 TEST(AlertControllerDeathTest, ProgrammingErrorsStop) {
   auto sheet = UIAlertController::alertControllerWithTitle("Pick", std::nullopt, UIAlertControllerStyle::ActionSheet);
   EXPECT_DEATH(sheet->addTextFieldWithConfigurationHandler(), "UIAlertControllerStyleAlert");

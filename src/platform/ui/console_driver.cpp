@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <deque>
 #include <fstream>
+#include <iostream>
 #include <istream>
 #include <mutex>
 #include <optional>
@@ -368,21 +369,20 @@ void ConsoleDriver::runInteractive(std::istream& in) {
     std::mutex mutex;
     std::deque<std::string> lines;
     bool ended = false;
+    bool abandoned = false;  // the driver left: the reader must not touch the run loop again
   };
   auto input = std::make_shared<Input>();
+  // Posting under the lock: once abandoned is set, no post can still be under way.
   std::thread reader([input, &in] {
     for (std::string line; std::getline(in, line);) {
-      {
-        std::lock_guard lock(input->mutex);
-        input->lines.push_back(line);
-      }
+      std::lock_guard lock(input->mutex);
+      if (input->abandoned) return;
+      input->lines.push_back(line);
       RunLoop::main().post([] {});
     }
-    {
-      std::lock_guard lock(input->mutex);
-      input->ended = true;
-    }
-    RunLoop::main().post([] {});
+    std::lock_guard lock(input->mutex);
+    input->ended = true;
+    if (!input->abandoned) RunLoop::main().post([] {});
   });
 
   if (settle_) settle_();
@@ -406,10 +406,15 @@ void ConsoleDriver::runInteractive(std::istream& in) {
       RunLoop::main().runOnce(0.25);
     }
   }
-  // After quit the reader may stay blocked on the stream; it owns nothing of the driver.
-  if (ended) {
-    reader.join();
-  } else {
+  {
+    std::lock_guard lock(input->mutex);
+    input->abandoned = true;
+  }
+  // After quit the reader may stay blocked on standard input, which outlives it; any other stream
+  // reads to its end without waiting, and must not be read once the caller lets it go.
+  if (!ended && &in == &std::cin) {
     reader.detach();
+  } else {
+    reader.join();
   }
 }

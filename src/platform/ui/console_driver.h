@@ -41,7 +41,8 @@ class ConsoleDriver {
   // The same over a script file; false (and nothing run) when the file cannot be read.
   bool runScriptFile(const std::string& path);
   // The same, reading `in` on a thread of its own while the main run loop keeps turning, so
-  // timers and replies are handled while nobody types.
+  // timers and replies are handled while nobody types. After quit, standard input is left to the
+  // reader (it may be waiting for a line); any other stream is read to its end first.
   void runInteractive(std::istream& in);
 
   bool hasQuit() const { return quit_; }

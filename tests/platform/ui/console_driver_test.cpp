@@ -410,7 +410,7 @@ TEST(AlertControllerDeathTest, ProgrammingErrorsStop) {
 }
 
 TEST_F(ConsoleDriverTest, InteractiveInputGivesTheSameTranscriptAsAScript) {
-  const std::string script = "tap loginButton\nalert OK\nwait 1\n";
+  const std::string script = "tap loginButton\nalert OK\nwait 1\nquit\nshow\n";
   std::ostringstream interactive;
   std::istringstream in(script);
   ConsoleDriver(interactive).runInteractive(in);

@@ -35,8 +35,8 @@ std::optional<std::vector<std::int64_t>> int64ArrayFromJSON(const JsonValue& val
 }
 
 template <class T>
-std::optional<JsonValue> asJSON(const T& value) {
-  return JsonValue(value);
+std::optional<OrderedJsonValue> asJSON(const T& value) {
+  return OrderedJsonValue(value);
 }
 
 }  // namespace
@@ -78,10 +78,10 @@ void bindField(std::optional<std::int64_t>& field, MapEntry entry) {
 }
 
 void bindField(std::optional<double>& field, MapEntry entry) {
-  detail::bindWith(field, entry, doubleFromJSON, [](double value) -> std::optional<JsonValue> {
+  detail::bindWith(field, entry, doubleFromJSON, [](double value) -> std::optional<OrderedJsonValue> {
     // JSON has no NaN or infinity; leaving the key out keeps the body valid JSON.
     if (!std::isfinite(value)) return std::nullopt;
-    return JsonValue(value);
+    return OrderedJsonValue(value);
   });
 }
 

@@ -44,7 +44,7 @@ void bindWith(std::optional<T>& field, MapEntry entry, FromJSON&& fromJSON, ToJS
     else
       field.reset();
   } else if (field) {
-    if (std::optional<JsonValue> json = toJSON(*field)) entry.setValue(std::move(*json));
+    if (std::optional<OrderedJsonValue> json = toJSON(*field)) entry.setValue(std::move(*json));
   }
 }
 
@@ -70,8 +70,8 @@ std::vector<T> mapObjects(const JsonValue& array) {
 // Writing only reads the fields, but `mapping` serves both directions and so takes the record
 // unqualified.
 template <Mappable T>
-JsonValue objectFromRecord(T& record) {
-  JsonValue object = JsonValue::object();
+OrderedJsonValue objectFromRecord(T& record) {
+  OrderedJsonValue object = OrderedJsonValue::object();
   Map map = Map::writing(object);
   record.mapping(map);
   return object;
@@ -88,7 +88,7 @@ void bindField(std::optional<T>& field, MapEntry entry) {
         if (!value.is_object()) return std::nullopt;
         return detail::mapObject<T>(value);
       },
-      [](T& record) -> std::optional<JsonValue> { return detail::objectFromRecord(record); });
+      [](T& record) -> std::optional<OrderedJsonValue> { return detail::objectFromRecord(record); });
 }
 
 // Record array form: a JSON array; `[]` gives a present, empty list.
@@ -100,8 +100,8 @@ void bindField(std::optional<std::vector<T>>& field, MapEntry entry) {
         if (!value.is_array()) return std::nullopt;
         return detail::mapObjects<T>(value);
       },
-      [](std::vector<T>& records) -> std::optional<JsonValue> {
-        JsonValue array = JsonValue::array();
+      [](std::vector<T>& records) -> std::optional<OrderedJsonValue> {
+        OrderedJsonValue array = OrderedJsonValue::array();
         for (T& record : records) array.push_back(detail::objectFromRecord(record));
         return array;
       });
@@ -116,7 +116,7 @@ void bindField(std::optional<E>& field, MapEntry entry) {
         if (!value.is_string()) return std::nullopt;
         return enumFromRawValue<E>(value.get_ref<const std::string&>());
       },
-      [](E value) -> std::optional<JsonValue> { return JsonValue(std::string(rawValue(value))); });
+      [](E value) -> std::optional<OrderedJsonValue> { return OrderedJsonValue(std::string(rawValue(value))); });
 }
 
 // Transformed form: whatever the transform reads, and writes for a present field.
@@ -125,8 +125,8 @@ requires std::derived_from<Transform, TransformType<Object, typename Transform::
 void bindField(std::optional<Object>& field, MapEntry entry, const Transform& transform) {
   detail::bindWith(
       field, entry, [&](const JsonValue& value) { return transform.transformFromJSON(value); },
-      [&](const Object& value) -> std::optional<JsonValue> {
-        if (auto json = transform.transformToJSON(value)) return JsonValue(std::move(*json));
+      [&](const Object& value) -> std::optional<OrderedJsonValue> {
+        if (auto json = transform.transformToJSON(value)) return OrderedJsonValue(std::move(*json));
         return std::nullopt;
       });
 }

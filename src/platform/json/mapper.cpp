@@ -6,8 +6,8 @@ JsonValue parseJSON(std::string_view text) {
   return JsonValue::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
 }
 
-std::string dumpJSON(const JsonValue& value, bool prettyPrint) {
-  return value.dump(prettyPrint ? 4 : -1, ' ', /*ensure_ascii=*/false, JsonValue::error_handler_t::replace);
+std::string dumpJSON(const OrderedJsonValue& value, bool prettyPrint) {
+  return value.dump(prettyPrint ? 4 : -1, ' ', /*ensure_ascii=*/false, OrderedJsonValue::error_handler_t::replace);
 }
 
 }  // namespace detail

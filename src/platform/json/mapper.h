@@ -13,7 +13,7 @@ namespace detail {
 // Never throws: text that is not JSON (or has trailing garbage) gives a discarded value.
 JsonValue parseJSON(std::string_view text);
 // Never throws: invalid UTF-8 in a string is written as U+FFFD.
-std::string dumpJSON(const JsonValue& value, bool prettyPrint);
+std::string dumpJSON(const OrderedJsonValue& value, bool prettyPrint);
 }  // namespace detail
 
 // Reads records from JSON text and writes them back. Stateless; make one per call.

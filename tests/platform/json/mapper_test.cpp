@@ -48,6 +48,17 @@ TEST(MapperTest, DeepNestingIsRejectedWithoutCrashing) {
   EXPECT_FALSE(Mapper<Item>().map("{\"id\":" + deep + "}")->id);
 }
 
+// Reading must not look up every key it inserts: 50,000 keys would then take minutes.
+TEST(MapperTest, AnObjectWithVeryManyKeysReadsQuickly) {
+  std::string text = "{";
+  for (int i = 0; i < 50000; ++i) text += "\"k" + std::to_string(i) + "\":0,";
+  text += "\"name\":\"last\",\"id\":2,\"id\":3}";
+  const std::optional<Item> item = Mapper<Item>().map(text);
+  ASSERT_TRUE(item);
+  EXPECT_EQ(item->name, "last");
+  EXPECT_EQ(item->id, 3) << "a repeated key: the last one counts";
+}
+
 TEST(MapperTest, OutputIsCompactUnlessPrettyPrinted) {
   Item item;
   item.id = 1;

@@ -27,6 +27,15 @@ NSError statusError(int status, const std::optional<Value>& body) {
   return graphError(FBSDKErrorCode::GraphRequestGraphAPI, std::move(message), std::move(info));
 }
 
+// A transport error names the URL it failed on, and the token travels in that URL's query. The
+// error's description reaches the user's screen, so it names the URL without the token.
+NSError withoutToken(NSError error, const std::string& safeURL) {
+  for (const char* key : {NSURLErrorFailingURLErrorKey, NSURLErrorFailingURLStringErrorKey}) {
+    if (auto found = error.userInfo.find(key); found != error.userInfo.end()) found->second = Value(safeURL);
+  }
+  return error;
+}
+
 }  // namespace
 
 FBSDKGraphRequest::FBSDKGraphRequest(std::string graphPath, std::map<std::string, std::string> parameters,
@@ -38,14 +47,14 @@ FBSDKGraphRequest::FBSDKGraphRequest(std::string graphPath, std::map<std::string
       version_(std::move(version)),
       HTTPMethod_(std::move(HTTPMethod)) {}
 
-std::string FBSDKGraphRequest::urlString() const {
+std::string FBSDKGraphRequest::urlString(bool withToken) const {
   std::string url = FBSDKSettings::graphBaseURL();
   const std::string version = version_.value_or(FBSDKSettings::graphAPIVersion());
   if (!version.empty()) url += version + "/";
   url += graphPath_.starts_with('/') ? graphPath_.substr(1) : graphPath_;
   std::vector<URLQueryItem> items;
   for (const auto& [name, value] : parameters_) items.push_back({name, value});
-  if (tokenString_) items.push_back({"access_token", *tokenString_});
+  if (tokenString_ && withToken) items.push_back({"access_token", *tokenString_});
   if (!items.empty()) url += "?" + percentEncodedQuery(items);
   return url;
 }
@@ -56,12 +65,12 @@ std::shared_ptr<FBSDKGraphRequestConnection> FBSDKGraphRequest::startWithComplet
   urlRequest.url = URL::URLWithString(urlString());
   urlRequest.httpMethod = HTTPMethod_;
   HTTPClient::defaultClient()->request(urlRequest)->responseString(
-      StringEncoding::UTF8, [connection, handler = std::move(handler)](
+      StringEncoding::UTF8, [connection, handler = std::move(handler), safeURL = urlString(false)](
                                 const std::optional<URLRequest>&, const std::shared_ptr<const HTTPURLResponse>& response,
                                 const Result<std::string>& result) {
         if (connection->isCancelled() || !handler) return;
         if (!response) {
-          handler(connection, std::nullopt, result.error().value_or(NSError()));
+          handler(connection, std::nullopt, withoutToken(result.error().value_or(NSError()), safeURL));
           return;
         }
         std::optional<Value> body;

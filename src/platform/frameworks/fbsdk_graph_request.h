@@ -56,12 +56,14 @@ class FBSDKGraphRequest {
   const std::string& HTTPMethod() const { return HTTPMethod_; }
 
   // The URL text the request goes to.
-  std::string urlString() const;
+  std::string urlString() const { return urlString(true); }
 
   // Sends the request; the handler runs once on the main run loop, never inside this call.
   std::shared_ptr<FBSDKGraphRequestConnection> startWithCompletionHandler(Handler handler) const;
 
  private:
+  std::string urlString(bool withToken) const;
+
   std::string graphPath_;
   std::map<std::string, std::string> parameters_;
   std::optional<std::string> tokenString_;

@@ -78,7 +78,7 @@ TEST_F(GraphRequestTest, SendsAGetWithParametersAndTokenAsQueryItemsAndAnswersWi
   EXPECT_EQ(server.lastRequest()->query, "");
 }
 
-TEST_F(GraphRequestTest, ErrorStatusesNonObjectsAndDroppedConnectionsAnswerWithAnError) {
+TEST_F(GraphRequestTest, ErrorStatusesNonObjectsAndRefusedConnectionsAnswerWithAnError) {
   server.reply("GET", "/v2.7/me",
                {.status = 400, .body = R"({"error":{"message":"Invalid OAuth access token.","code":190}})"});
   auto answer = start(me());
@@ -102,11 +102,16 @@ TEST_F(GraphRequestTest, ErrorStatusesNonObjectsAndDroppedConnectionsAnswerWithA
     EXPECT_EQ(answer.error->code, static_cast<long>(FBSDKErrorCode::InvalidGraphResponse)) << body;
   }
 
-  server.reply("GET", "/v2.7/me", {.closeConnection = true});
+  // A refused connection: the platform's error, whose description (shown to the user) names the
+  // URL without the token.
+  FakeBackend::ClosedPort closed;
+  FBSDKSettings::setGraphBaseURL(closed.url(""));
   answer = start(me());
   EXPECT_FALSE(answer.result);
   ASSERT_TRUE(answer.error);
   EXPECT_NE(answer.error->domain, FBSDKErrorDomain);
+  EXPECT_NE(answer.error->description().find("/v2.7/me?fields="), std::string::npos) << answer.error->description();
+  EXPECT_EQ(answer.error->description().find("EAAB"), std::string::npos) << answer.error->description();
 }
 
 TEST_F(GraphRequestTest, ACancelledConnectionNeverAnswers) {

@@ -33,11 +33,14 @@ class CellGrid {
 
   explicit CellGrid(UIView& host) : host_(host) {}
 
-  void registerFactory(const std::string& id, Factory factory) { factories_[id] = std::move(factory); }
+  // `awakes`: the factory's cells have had awakeFromNib already (nib loading does it).
+  void registerFactory(const std::string& id, Factory factory, bool awakes = false) {
+    factories_[id] = Prototype{std::move(factory), awakes};
+  }
   bool hasFactory(const std::string& id) const { return factories_.count(id) > 0; }
 
   // A pooled cell (after prepareForReuse) or a new one from the prototype (awakeFromNib called
-  // once, here: factories must not call it); nullptr when neither exists. Every cell with a reuse
+  // once: here, unless the factory awakes its cells); nullptr when neither exists. Every cell with a reuse
   // identifier goes back to the pool when it stops being shown.
   std::shared_ptr<Cell> dequeue(const std::string& id) {
     if (auto it = pool_.find(id); it != pool_.end() && !it->second.empty()) {
@@ -49,11 +52,11 @@ class CellGrid {
     }
     auto it = factories_.find(id);
     if (it == factories_.end()) return nullptr;
-    auto cell = it->second();
+    auto cell = it->second.make();
     if (!cell) return nullptr;
     cell->setReuseIdentifier(id);
     ++createdCount_;
-    cell->awakeFromNib();
+    if (!it->second.awakes) cell->awakeFromNib();
     return cell;
   }
 
@@ -328,7 +331,11 @@ class CellGrid {
   }
 
   UIView& host_;
-  std::map<std::string, Factory> factories_;
+  struct Prototype {
+    Factory make;
+    bool awakes = false;
+  };
+  std::map<std::string, Prototype> factories_;
   std::map<std::string, std::vector<std::shared_ptr<Cell>>> pool_;
   std::vector<int> counts_;
   std::map<NSIndexPath, std::shared_ptr<Cell>> visible_;

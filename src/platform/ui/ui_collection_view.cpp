@@ -7,6 +7,7 @@
 #include "platform/foundation/fatal_error.h"
 #include "platform/ui/render.h"
 #include "platform/ui/ui_gesture_recognizer.h"
+#include "platform/ui/ui_nib.h"
 
 std::shared_ptr<UICollectionView> UICollectionView::make(CGRect frame, std::shared_ptr<UICollectionViewLayout> layout) {
   return std::make_shared<UICollectionView>(frame, std::move(layout));
@@ -83,6 +84,19 @@ void UICollectionView::placeCells() {
 
 void UICollectionView::registerPrototype(const std::string& reuseIdentifier, CellFactory factory) {
   grid_.registerFactory(reuseIdentifier, std::move(factory));
+}
+
+void UICollectionView::registerNib(const std::shared_ptr<UINib>& nib, const std::string& reuseIdentifier) {
+  if (!nib) return;
+  grid_.registerFactory(
+      reuseIdentifier,
+      [nib] {
+        auto views = nib->instantiateWithOwner(nullptr);
+        auto cell = views.empty() ? nullptr : std::dynamic_pointer_cast<UICollectionViewCell>(views.front());
+        if (!cell) fatalError("UICollectionView: the nib '" + nib->name() + "' does not start with a collection view cell");
+        return cell;
+      },
+      true);
 }
 
 std::shared_ptr<UICollectionViewCell> UICollectionView::dequeueReusableCellWithReuseIdentifier(

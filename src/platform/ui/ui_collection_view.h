@@ -12,6 +12,7 @@
 #include "platform/ui/ui_scroll_view.h"
 
 class UICollectionView;
+class UINib;
 
 class UICollectionViewDataSource {
  public:
@@ -78,6 +79,9 @@ class UICollectionView : public UIScrollView {
   void registerClass(const std::string& reuseIdentifier) {
     registerPrototype(reuseIdentifier, [] { return std::make_shared<T>(NSCoder{}); });
   }
+  // Cells made from `nib`, whose first top-level view must be a collection view cell (else the
+  // program stops when the first one is made). Nib loading awakes them.
+  void registerNib(const std::shared_ptr<UINib>& nib, const std::string& reuseIdentifier);
   // A reusable or new cell sized for the item; an unknown identifier stops the program.
   std::shared_ptr<UICollectionViewCell> dequeueReusableCellWithReuseIdentifier(const std::string& identifier,
                                                                                const NSIndexPath& indexPath);

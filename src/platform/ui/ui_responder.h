@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 #include "platform/ui/geometry.h"
@@ -10,6 +11,16 @@ class UIView;
 // Stands for the storyboard archive a view or controller is made from: the second constructor
 // of the platform's classes ("initWithCoder"), which scene builders use.
 struct NSCoder {};
+
+// A T made the way an archive makes it: through the storyboard constructor when T has one.
+template <class T>
+std::shared_ptr<T> makeFromArchive() {
+  if constexpr (std::is_constructible_v<T, const NSCoder&>) {
+    return std::make_shared<T>(NSCoder{});
+  } else {
+    return std::make_shared<T>();
+  }
+}
 
 // One finger on the screen, as far as handlers look at it.
 struct UITouch {

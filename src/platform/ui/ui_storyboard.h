@@ -68,13 +68,8 @@ class UIStoryboard : public std::enable_shared_from_this<UIStoryboard> {
 template <class T>
 void registerViewControllerClass(const std::string& name) {
   static_assert(std::is_base_of_v<UIViewController, T>);
-  ClassRegistry::shared().registerClass<UIViewController>(name, []() -> std::shared_ptr<UIViewController> {
-    if constexpr (std::is_constructible_v<T, const NSCoder&>) {
-      return std::make_shared<T>(NSCoder{});
-    } else {
-      return std::make_shared<T>();
-    }
-  });
+  ClassRegistry::shared().registerClass<UIViewController>(
+      name, []() -> std::shared_ptr<UIViewController> { return makeFromArchive<T>(); });
 }
 
 // What a scene builder works with while the controller's view loads: the controller, its root
@@ -99,12 +94,7 @@ class UIStoryboardSceneBuilder {
   // A view of class V made through its storyboard constructor, added to `parent`.
   template <class V>
   std::shared_ptr<V> add(const std::shared_ptr<UIView>& parent, CGRect frame = {}) {
-    std::shared_ptr<V> v;
-    if constexpr (std::is_constructible_v<V, const NSCoder&>) {
-      v = std::make_shared<V>(NSCoder{});
-    } else {
-      v = std::make_shared<V>();
-    }
+    auto v = makeFromArchive<V>();
     v->setFrame(frame);
     if (parent) parent->addSubview(v);
     awaking_.push_back(v);

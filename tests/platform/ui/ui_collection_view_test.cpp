@@ -4,6 +4,7 @@
 
 #include "platform/ui/render.h"
 #include "platform/ui/ui_label.h"
+#include "platform/ui/ui_nib.h"
 
 namespace {
 
@@ -130,4 +131,68 @@ TEST(UICollectionViewTest, TapsSelectAndRender) {
   TextCanvas canvas;
   f.cv->render(canvas);
   EXPECT_EQ(canvas.text(), "0. ab\n1. abcd\n2. a (selected)\n");
+}
+
+namespace {
+
+// A cell whose label the nib connects; awakeFromNib finds it connected.
+class NibTile : public UICollectionViewCell {
+ public:
+  explicit NibTile(const NSCoder& c) : UICollectionViewCell(c) {}
+  void awakeFromNib() override { awoken.push_back(label != nullptr); }
+  std::shared_ptr<UILabel> label;
+  std::vector<bool> awoken;
+};
+
+struct NibFixture {
+  NibFixture() {
+    UINib::registerNib("NibTile", [this](UINibLoader& nib) -> std::vector<std::shared_ptr<UIView>> {
+      auto tile = nib.make<NibTile>();
+      tile->label = nib.make<UILabel>(tile->contentView());
+      ++made;
+      return {tile, nib.make<UIView>()};
+    });
+    UINib::registerNib("NotACell", [](UINibLoader& nib) -> std::vector<std::shared_ptr<UIView>> {
+      return {nib.make<UILabel>()};
+    });
+  }
+  ~NibFixture() {
+    UINib::unregisterNib("NibTile");
+    UINib::unregisterNib("NotACell");
+  }
+  int made = 0;
+};
+
+}  // namespace
+
+TEST(UINibTest, EachLoadMakesFreshViewsAwokenOnceAfterTheirOutletsAreConnected) {
+  NibFixture nibs;
+  auto first = loadNibNamed("NibTile");
+  auto second = loadNibNamed("NibTile");
+  ASSERT_EQ(first.size(), 2u);
+  EXPECT_NE(first[0], second[0]);
+  EXPECT_EQ(std::static_pointer_cast<NibTile>(first[0])->awoken, std::vector<bool>{true});
+
+  // Cells registered from the nib are awoken by the nib alone, and reused.
+  struct OneItem : UICollectionViewDataSource {
+    int numberOfItemsInSection(UICollectionView&, int) override { return 1; }
+    std::shared_ptr<UICollectionViewCell> cellForItemAtIndexPath(UICollectionView& cv, const NSIndexPath& ip) override {
+      return cv.dequeueReusableCellWithReuseIdentifier("tile", ip);
+    }
+  };
+  auto source = std::make_shared<OneItem>();
+  auto cv = UICollectionView::make(CGRectMake(0, 0, 100, 100));
+  cv->registerNib(UINib::nibWithNibName("NibTile"), "tile");
+  cv->setDataSource(source);
+  cv->reloadData();
+  cv->reloadData();
+  auto cell = std::dynamic_pointer_cast<NibTile>(cv->cellForItemAtIndexPath({0, 0}));
+  ASSERT_NE(cell, nullptr);
+  EXPECT_EQ(cell->awoken, std::vector<bool>{true});
+  EXPECT_EQ(cv->cellsReused(), 1);
+  EXPECT_EQ(nibs.made, 3);
+
+  EXPECT_DEATH(UINib::nibWithNibName("Missing"), "Could not load NIB in bundle with name 'Missing'");
+  cv->registerNib(UINib::nibWithNibName("NotACell"), "label");
+  EXPECT_DEATH(cv->dequeueReusableCellWithReuseIdentifier("label", {0, 0}), "does not start with a collection view cell");
 }

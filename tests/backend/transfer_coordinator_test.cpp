@@ -18,6 +18,9 @@
 #include "support/fake_backend.h"
 #include "support/virtual_time.h"
 
+// Which headers go with which sign-in method is checked call by call in the backend API's
+// catalogue test; this suite covers the rest of the coordinator's roads.
+
 namespace {
 
 // Keeps every request as the coordinator prepared it.
@@ -36,14 +39,6 @@ struct Reply {
   int calls = 0;
   std::optional<T> value;
   std::optional<TransferError<ErrorResponse>> error;
-  TransferCoordinator::ReplyCompletion<T, ErrorResponse> completion() {
-    return [this](std::optional<T> v, std::optional<TransferError<ErrorResponse>> e) {
-      EXPECT_TRUE(RunLoop::isMainThread());
-      ++calls;
-      value = std::move(v);
-      error = std::move(e);
-    };
-  }
 };
 
 class TransferCoordinatorTest : public ::testing::Test {
@@ -55,32 +50,35 @@ class TransferCoordinatorTest : public ::testing::Test {
   }
   void TearDown() override { XCGLogger::defaultInstance().setSink(nullptr); }
 
-  LoginRequest login() {
-    LoginRequest request;
-    request.userName = "ann@x.org";
-    request.password = "secret";
-    return request;
-  }
-
-  // Sends a login request to `path` and waits for its answer.
+  // Sends a login body to `url` and waits for the one answer, which never comes inside the call.
   template <class T = LoginResponse>
-  Reply<T> send(const std::string& path, bool authenticate = true, std::optional<LoginRequest> payload = {}) {
+  Reply<T> send(const std::string& url, bool authenticate = true) {
     Reply<T> reply;
-    coordinator->sendRequest<LoginRequest, T, ErrorResponse>(Method::POST, server.url(path),
-                                                             payload ? payload : login(), authenticate,
-                                                             reply.completion());
-    EXPECT_EQ(reply.calls, 0);  // never inside the call
+    LoginRequest body;
+    body.userName = "ann@x.org";
+    coordinator->sendRequest<LoginRequest, T, ErrorResponse>(Method::POST, url, body, authenticate,
+                                                             [&reply](auto value, auto error) {
+                                                               EXPECT_TRUE(RunLoop::isMainThread());
+                                                               ++reply.calls;
+                                                               reply.value = std::move(value);
+                                                               reply.error = std::move(error);
+                                                             });
+    EXPECT_EQ(reply.calls, 0);
     EXPECT_TRUE(time.runUntil([&] { return reply.calls > 0; }));
     time.runUntilIdle();
     EXPECT_EQ(reply.calls, 1);
     return reply;
+  }
+  template <class T = LoginResponse>
+  Reply<T> sendTo(const std::string& path) {
+    return send<T>(server.url(path));
   }
 
   // Every request sent so far has reached the server once this one did.
   void settle() {
     auth->type.reset();
     const auto before = server.requestCount();
-    send("settle");
+    sendTo("settle");
     ASSERT_TRUE(server.waitForRequestCount(before + 1));
   }
 
@@ -94,66 +92,23 @@ class TransferCoordinatorTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(TransferCoordinatorTest, AuthorizationFollowsTheSignedInMethodAndTheAuthenticateFlag) {
-  struct Case {
-    std::optional<AuthenticationType> type;
-    std::optional<std::string> access, fb;
-    bool authenticate;
-    std::optional<std::string> bearer, provider;
-  };
-  const std::vector<Case> cases = {
-      {std::nullopt, "a", "f", true, std::nullopt, std::nullopt},
-      {AuthenticationType::Basic, "a", "f", false, std::nullopt, std::nullopt},
-      {AuthenticationType::Basic, "a", "f", true, "Bearer a", "basic"},
-      {AuthenticationType::Facebook, "a", "f", true, "Bearer f", "facebook"},
-      {AuthenticationType::Facebook, std::nullopt, "f", false, std::nullopt, std::nullopt},
-  };
-  for (const auto& c : cases) {
-    auth->type = c.type;
-    auth->access = c.access;
-    auth->fb = c.fb;
-    auto reply = send("x", c.authenticate);
-    EXPECT_FALSE(reply.error);
-    const auto sent = server.lastRequest();
-    ASSERT_TRUE(sent);
-    EXPECT_EQ(sent->header("Content-Type"), "application/json; charset=utf-8");
-    EXPECT_EQ(sent->header("Authorization"), c.bearer);
-    EXPECT_EQ(sent->header("Authorization-Provider"), c.provider);
-  }
-
-  // Zedodo: a refresh before every authorized request, none otherwise.
-  auth->type = AuthenticationType::Zedodo;
-  auth->zedodo = "z1";
-  send("x", false);
-  EXPECT_EQ(auth->refreshes, 0);
-  EXPECT_FALSE(server.lastRequest()->hasHeader("Authorization"));
-  send("x", true);
-  auth->zedodo = "z2";
-  send("x", true);
-  EXPECT_EQ(auth->refreshes, 2);
-  EXPECT_EQ(server.lastRequest()->header("Authorization"), "Bearer z2");
-  EXPECT_EQ(server.lastRequest()->header("Authorization-Provider"), "zedodo");
-  EXPECT_EQ(auth->logouts, 0);
-}
-
 TEST_F(TransferCoordinatorTest, AMissingTokenSendsNothingAndAnswersNotSignedInWithoutLoggingOut) {
-  // Basic without its token; Facebook without its token but with another method's.
-  for (auto [type, access, fb] : {std::tuple{AuthenticationType::Basic, std::optional<std::string>(),
-                                             std::optional<std::string>("f")},
-                                  std::tuple{AuthenticationType::Facebook, std::optional<std::string>("a"),
-                                             std::optional<std::string>()}}) {
-    auth->type = type;
-    auth->access = access;
-    auth->fb = fb;
-    auto reply = send("x");
-    EXPECT_FALSE(reply.value);
-    ASSERT_TRUE(reply.error);
-    ASSERT_TRUE(reply.error->error);
-    EXPECT_EQ(reply.error->error->domain, "com.dorvale.transfer");
-    EXPECT_EQ(reply.error->error->code, -1);
-    EXPECT_EQ(reply.error->error->localizedDescription(), "Not signed in");
-    EXPECT_FALSE(reply.error->statusCode);
-    EXPECT_FALSE(reply.error->response);
+  // Basic without its token; Facebook without its own but with the Basic one.
+  auth->type = AuthenticationType::Basic;
+  auth->fb = "f";
+  auto basic = sendTo("x");
+  auth->type = AuthenticationType::Facebook;
+  auth->fb.reset();
+  auth->access = "a";
+  auto facebook = sendTo("x");
+  for (const auto* reply : {&basic, &facebook}) {
+    EXPECT_FALSE(reply->value);
+    ASSERT_TRUE(reply->error && reply->error->error);
+    EXPECT_EQ(reply->error->error->domain, "com.dorvale.transfer");
+    EXPECT_EQ(reply->error->error->code, -1);
+    EXPECT_EQ(reply->error->error->localizedDescription(), "Not signed in");
+    EXPECT_FALSE(reply->error->statusCode);
+    EXPECT_FALSE(reply->error->response);
   }
   EXPECT_EQ(auth->logouts, 0);
   settle();
@@ -163,8 +118,8 @@ TEST_F(TransferCoordinatorTest, AMissingTokenSendsNothingAndAnswersNotSignedInWi
 TEST_F(TransferCoordinatorTest, AFailedZedodoRefreshLogsOutAndDropsTheRequest) {
   auth->type = AuthenticationType::Zedodo;
   int calls = 0;
-  coordinator->sendRequest<LoginRequest, LoginResponse, ErrorResponse>(
-      Method::POST, server.url("x"), login(), true, [&](auto, auto) { ++calls; });
+  coordinator->sendRequest<LoginRequest, LoginResponse, ErrorResponse>(Method::POST, server.url("x"), LoginRequest(),
+                                                                       true, [&](auto, auto) { ++calls; });
   time.runUntilIdle();
   EXPECT_EQ(auth->logouts, 1);
   settle();
@@ -174,62 +129,47 @@ TEST_F(TransferCoordinatorTest, AFailedZedodoRefreshLogsOutAndDropsTheRequest) {
 
 TEST_F(TransferCoordinatorTest, AnswersBecomeAReplyOrATransferError) {
   server.reply("POST", "/ok", {.body = R"({"token":"t","userName":"ann"})"});
-  auto ok = send("ok");
+  auto ok = sendTo("ok");
   ASSERT_TRUE(ok.value);
   EXPECT_EQ(ok.value->token, "t");
   EXPECT_FALSE(ok.error);
 
   server.reply("POST", "/denied", {.status = 401, .body = R"({"errorMessage":"Bad password","errorCode":17})"});
-  auto denied = send("denied");
+  auto denied = sendTo("denied");
   EXPECT_FALSE(denied.value);
-  ASSERT_TRUE(denied.error);
+  ASSERT_TRUE(denied.error && denied.error->response);
   EXPECT_EQ(denied.error->statusCode, 401);
   EXPECT_TRUE(denied.error->error);
-  ASSERT_TRUE(denied.error->response);
   EXPECT_EQ(denied.error->response->message, "Bad password");
   EXPECT_EQ(denied.error->response->code, 17);
 
   server.reply("POST", "/html", {.status = 500, .body = "<html>oops</html>"});
-  auto html = send("html");
+  auto html = sendTo("html");
   ASSERT_TRUE(html.error);
   EXPECT_EQ(html.error->statusCode, 500);
   EXPECT_FALSE(html.error->response);
 
   // 2xx text the reply type refuses: nothing and nothing, except for the types that take any text.
   server.reply("POST", "/garbage", {.body = "not json"});
-  auto garbage = send("garbage");
-  EXPECT_FALSE(garbage.value);
-  EXPECT_FALSE(garbage.error);
-  auto list = send<MappableArray<SchoolResponse>>("garbage");
+  auto garbage = sendTo("garbage");
+  EXPECT_FALSE(garbage.value || garbage.error);
+  auto list = sendTo<MappableArray<SchoolResponse>>("garbage");
   ASSERT_TRUE(list.value);
   EXPECT_TRUE(list.value->empty());
-  EXPECT_FALSE(list.error);
-  EXPECT_TRUE(send<EmptyPayload>("garbage").value);
+  EXPECT_TRUE(sendTo<EmptyPayload>("garbage").value);
   server.reply("POST", "/empty", {.status = 204});
-  EXPECT_FALSE(send("empty").value);
-  EXPECT_TRUE(send<EmptyPayload>("empty").value);
+  EXPECT_FALSE(sendTo("empty").value);
+  EXPECT_TRUE(sendTo<EmptyPayload>("empty").value);
 
-  // No answer at all: the error only.
+  // No answer at all, and a URL text that does not parse (never sent): the error only.
   server.reply("POST", "/drop", {.closeConnection = true});
-  auto dropped = send("drop");
-  ASSERT_TRUE(dropped.error);
-  EXPECT_TRUE(dropped.error->error);
-  EXPECT_FALSE(dropped.error->statusCode);
-  EXPECT_FALSE(dropped.error->response);
-}
-
-TEST_F(TransferCoordinatorTest, AURLTextThatDoesNotParseFailsWithTheErrorOnlyAndLater) {
-  Reply<LoginResponse> reply;
-  coordinator->sendRequest<LoginRequest, LoginResponse, ErrorResponse>(
-      Method::POST, server.url("Tablet/GetDocument?p=~a b"), login(), true, reply.completion());
-  EXPECT_EQ(reply.calls, 0);
-  time.runUntilIdle();
-  ASSERT_EQ(reply.calls, 1);
-  ASSERT_TRUE(reply.error);
-  EXPECT_TRUE(reply.error->error);
-  EXPECT_FALSE(reply.error->statusCode);
-  settle();
-  EXPECT_EQ(server.requestCount(), 1u);
+  for (const auto& url : {server.url("drop"), server.url("Tablet/GetDocument?p=~a b")}) {
+    auto failed = send(url);
+    ASSERT_TRUE(failed.error) << url;
+    EXPECT_TRUE(failed.error->error) << url;
+    EXPECT_FALSE(failed.error->statusCode || failed.error->response) << url;
+  }
+  for (const auto& sent : server.requests()) EXPECT_EQ(sent.path.find(' '), std::string::npos);
 }
 
 TEST_F(TransferCoordinatorTest, BodiesAreTheEncodedPayloadAndRequestsGoOutWithoutACompletionToo) {
@@ -237,18 +177,14 @@ TEST_F(TransferCoordinatorTest, BodiesAreTheEncodedPayloadAndRequestsGoOutWithou
                                                                        false);
   coordinator->sendRequest<EmptyPayload, LoginResponse, ErrorResponse>(Method::GET, server.url("empty"),
                                                                        EmptyPayload(), false);
-  coordinator->sendRequest<std::vector<std::int64_t>, EmptyPayload, ErrorResponse>(
-      Method::POST, server.url("ids"), std::vector<std::int64_t>{3, -1, 17}, false);
-  ASSERT_TRUE(server.waitForRequestCount(3));
-  time.runUntil([&] { return logged.size() >= 6; });
+  ASSERT_TRUE(server.waitForRequestCount(2));
+  time.runUntil([&] { return logged.size() >= 4; });
 
-  ASSERT_EQ(coordinator->prepared.size(), 3u);
+  ASSERT_EQ(coordinator->prepared.size(), 2u);
   EXPECT_FALSE(coordinator->prepared[0].httpBody);
   ASSERT_TRUE(coordinator->prepared[1].httpBody);
   EXPECT_TRUE(coordinator->prepared[1].httpBody->empty());
   EXPECT_EQ(coordinator->prepared[1].httpMethod, "GET");
-  EXPECT_EQ(coordinator->prepared[1].valueForHTTPHeaderField("Content-Type"), "application/json; charset=utf-8");
-  EXPECT_EQ(coordinator->prepared[2].httpBody, Data::fromString("[3,-1,17]"));
 
   // Sent and logged, answers included, though nobody listens.
   std::size_t requestLines = 0, answerLines = 0;
@@ -256,8 +192,8 @@ TEST_F(TransferCoordinatorTest, BodiesAreTheEncodedPayloadAndRequestsGoOutWithou
     requestLines += text.starts_with("\n-> ");
     answerLines += text.starts_with("\n<- ");
   }
-  EXPECT_EQ(requestLines, 3u);
-  EXPECT_EQ(answerLines, 3u);
+  EXPECT_EQ(requestLines, 2u);
+  EXPECT_EQ(answerLines, 2u);
 }
 
 TEST_F(TransferCoordinatorTest, TheProfilePictureGoesAsOneAuthorizedPartAndItsStatusIsChecked) {
@@ -265,16 +201,18 @@ TEST_F(TransferCoordinatorTest, TheProfilePictureGoesAsOneAuthorizedPartAndItsSt
   auth->access = "a";
   int successes = 0;
   std::vector<std::optional<TransferError<ErrorResponse>>> failures;
-  std::vector<std::string> encodeErrors;
+  int encodeErrors = 0;
   auto upload = [&](const std::string& path) {
-    const auto before = successes + failures.size();
     coordinator->uploadImage<ErrorResponse>(
         server.url(path), Data::fromString("\x89PNG bytes"), "JPEG", [&] { ++successes; },
-        [&](auto error) { failures.push_back(error); }, [&](std::string text) { encodeErrors.push_back(text); });
-    EXPECT_TRUE(time.runUntil([&] { return successes + failures.size() > before; }));
+        [&](auto error) { failures.push_back(error); }, [&](std::string) { ++encodeErrors; });
+  };
+  auto waitForAnswers = [&](std::size_t count) {
+    EXPECT_TRUE(time.runUntil([&] { return successes + failures.size() >= count; }));
   };
 
   upload("pic");
+  waitForAnswers(1);
   EXPECT_EQ(successes, 1);
   const auto sent = server.lastRequest();
   ASSERT_TRUE(sent);
@@ -288,74 +226,68 @@ TEST_F(TransferCoordinatorTest, TheProfilePictureGoesAsOneAuthorizedPartAndItsSt
   EXPECT_EQ(sent->parts[0].contentType, "image/JPEG");
   EXPECT_EQ(sent->parts[0].content, "\x89PNG bytes");
 
-  // An error status is a failure, with its body.
+  // An error status is a failure, with its body; a missing token fails without sending.
   server.reply("POST", "/broken", {.status = 500, .body = R"({"errorMessage":"disk full"})"});
   upload("broken");
-  EXPECT_EQ(successes, 1);
-  ASSERT_EQ(failures.size(), 1u);
-  ASSERT_TRUE(failures[0]);
-  EXPECT_EQ(failures[0]->statusCode, 500);
-  EXPECT_EQ(failures[0]->response->message, "disk full");
-
-  // A missing token fails without sending.
+  waitForAnswers(2);
   auth->access.reset();
   upload("pic");
+  waitForAnswers(3);
+  EXPECT_EQ(successes, 1);
   ASSERT_EQ(failures.size(), 2u);
+  ASSERT_TRUE(failures[0] && failures[0]->response);
+  EXPECT_EQ(failures[0]->statusCode, 500);
+  EXPECT_EQ(failures[0]->response->message, "disk full");
+  ASSERT_TRUE(failures[1] && failures[1]->error);
   EXPECT_EQ(failures[1]->error->code, -1);
   EXPECT_FALSE(failures[1]->statusCode);
-  EXPECT_TRUE(encodeErrors.empty());
   EXPECT_EQ(auth->logouts, 0);
 
   // Nobody signed in: a logout, nothing sent, nobody called.
   auth->type.reset();
-  coordinator->uploadImage<ErrorResponse>(
-      server.url("pic"), Data(), "PNG", [&] { ++successes; }, [&](auto error) { failures.push_back(error); },
-      [&](std::string text) { encodeErrors.push_back(text); });
+  upload("pic");
   EXPECT_EQ(auth->logouts, 1);
   settle();
-  EXPECT_EQ(successes, 1);
-  EXPECT_EQ(failures.size(), 2u);
+  EXPECT_EQ(successes + failures.size(), 3u);
+  EXPECT_EQ(encodeErrors, 0);
   EXPECT_EQ(server.requestCount(), 3u);
 }
 
-TEST_F(TransferCoordinatorTest, DownloadsPassTheBytesAndReportErrorStatuses) {
+TEST_F(TransferCoordinatorTest, DownloadsPassTheBytesWithoutOurHeadersAndReportErrorStatuses) {
   auth->type = AuthenticationType::Basic;
   auth->access = "a";
   server.reply("GET", "/doc", {.body = "%PDF-1.4"});
   server.reply("GET", "/missing", {.status = 404, .body = "no such document"});
   server.reply("GET", "/drop", {.closeConnection = true});
   struct Download {
-    int calls = 0;
     std::optional<Data> data;
     std::optional<NSError> error;
   };
-  auto download = [&](const std::string& url) {
+  auto download = [&](const std::string& path) {
     Download d;
-    coordinator->downloadDataFromUrl(url, [&](std::optional<Data> data, std::optional<NSError> error) {
-      ++d.calls;
-      d.data = std::move(data);
-      d.error = std::move(error);
+    bool done = false;
+    coordinator->downloadDataFromUrl(server.url(path), [&](std::optional<Data> data, std::optional<NSError> error) {
+      done = true;
+      d = {std::move(data), std::move(error)};
     });
-    EXPECT_TRUE(time.runUntil([&] { return d.calls > 0; }));
+    EXPECT_TRUE(time.runUntil([&] { return done; }));
     return d;
   };
 
-  auto doc = download(server.url("doc"));
+  auto doc = download("doc");
   EXPECT_EQ(doc.data, Data::fromString("%PDF-1.4"));
   EXPECT_FALSE(doc.error);
   EXPECT_FALSE(server.lastRequest()->hasHeader("Authorization"));
   EXPECT_FALSE(server.lastRequest()->hasHeader("Content-Type"));
 
-  auto missing = download(server.url("missing"));
+  auto missing = download("missing");
   EXPECT_EQ(missing.data, Data::fromString("no such document"));
-  ASSERT_TRUE(missing.error);
+  EXPECT_TRUE(missing.error);
 
-  auto dropped = download(server.url("drop"));
-  EXPECT_FALSE(dropped.data);
-  EXPECT_TRUE(dropped.error);
-
-  auto invalid = download(server.url("a b"));
-  EXPECT_FALSE(invalid.data);
-  EXPECT_TRUE(invalid.error);
+  for (const char* path : {"drop", "a b"}) {
+    auto failed = download(path);
+    EXPECT_FALSE(failed.data) << path;
+    EXPECT_TRUE(failed.error) << path;
+  }
   for (const auto& sent : server.requests()) EXPECT_NE(sent.path, "/a b");
 }

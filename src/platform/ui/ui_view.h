@@ -136,6 +136,8 @@ class UIView : public UIResponder {
   void addConstraints(const std::vector<std::shared_ptr<NSLayoutConstraint>>& constraints);
   void removeConstraint(const std::shared_ptr<NSLayoutConstraint>& constraint);
   const std::vector<std::shared_ptr<NSLayoutConstraint>>& constraints() const { return constraints_; }
+  // The view's chance to adjust its own constraints; callers may also send it directly.
+  virtual void updateConstraints() {}
 
   // Gesture recognisers (the view keeps them; they point back weakly).
   void addGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& recognizer);

@@ -69,6 +69,11 @@ void UIViewController::setView(std::shared_ptr<UIView> view) {
 
 void UIViewController::loadView() { setView(UIView::make(UIScreen::mainScreen()->bounds())); }
 
+std::shared_ptr<UIView> UIViewController::topLayoutGuide() {
+  if (!topLayoutGuide_) topLayoutGuide_ = UIView::make();
+  return topLayoutGuide_;
+}
+
 void UIViewController::layoutPass() {
   if (!view_) return;
   viewWillLayoutSubviews();

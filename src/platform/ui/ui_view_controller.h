@@ -117,6 +117,10 @@ class UIViewController : public UIResponder {
   // Called once after a storyboard made the controller.
   virtual void awakeFromNib() {}
 
+  // The edge below the bars at the top of the screen, for constraints (a view, as on the
+  // platform; made on first use and kept by the controller).
+  std::shared_ptr<UIView> topLayoutGuide();
+
   // One layout pass of the loaded view: viewWillLayoutSubviews, the views' own layout,
   // viewDidLayoutSubviews; then the same for the children on screen.
   void layoutPass();
@@ -250,6 +254,7 @@ class UIViewController : public UIResponder {
   void appearWhenInWindow(const std::shared_ptr<UIViewController>& child);
 
   std::shared_ptr<UIView> view_;
+  std::shared_ptr<UIView> topLayoutGuide_;
   bool loadingView_ = false;
   AppearanceState appearanceState_ = AppearanceState::Disappeared;
   bool transitionAnimated_ = false;

@@ -26,33 +26,22 @@ std::shared_ptr<const HTTPURLResponse> response(HTTPHeaderFields fields = {}) {
 
 NSError someError() { return NSError("TestDomain", 7); }
 
-TEST(RequestLogTest, RequestTexts) {
+TEST(RequestLogTest, TextsOfRequestsAndAnswers) {
   EXPECT_EQ(RequestLog::formatRequest(Method::POST, jsonRequest("{\"userName\":\"a@b.cd\"}")),
             "\n-> POST http://h/BrevantTest/Account/TabletLogin, HEADERS: \n"
             "  Content-Type: application/json; charset=utf-8\n"
             "BODY:\n  {\"userName\":\"a@b.cd\"}");
-
-  // No URL, no headers, no body.
+  // No URL, no headers, no body; a zero-byte body is a body; bytes that are not text are counted.
   EXPECT_EQ(RequestLog::formatRequest(Method::GET, URLRequest()), "\n-> GET NO URL, HEADERS: \nBODY:empty");
+  URLRequest request(url("http://h/x"));
+  request.httpBody = Data();
+  EXPECT_EQ(RequestLog::formatRequest(Method::GET, request), "\n-> GET http://h/x, HEADERS: \nBODY:\n  ");
+  request.httpBody = Data(std::vector<std::uint8_t>{0xff, 0xd8, 0x00});
+  EXPECT_EQ(RequestLog::formatRequest(Method::POST, request), "\n-> POST http://h/x, HEADERS: \nBODY:\n  <3 bytes>");
 
-  // A zero-byte body is a body.
-  URLRequest empty(url("http://h/x"));
-  empty.httpBody = Data();
-  EXPECT_EQ(RequestLog::formatRequest(Method::GET, empty), "\n-> GET http://h/x, HEADERS: \nBODY:\n  ");
-
-  // Bytes that are not text are counted, not printed.
-  URLRequest binary(url("http://h/x"));
-  binary.httpBody = Data(std::vector<std::uint8_t>{0xff, 0xd8, 0x00});
-  EXPECT_EQ(RequestLog::formatRequest(Method::POST, binary), "\n-> POST http://h/x, HEADERS: \nBODY:\n  <3 bytes>");
-}
-
-TEST(RequestLogTest, AnswerTexts) {
   const auto withHeaders = response({{"Content-Type", "text/plain"}, {"X-A", "1"}});
   EXPECT_EQ(RequestLog::formatResponse(Method::GET, Result<std::string>::success("hi"), withHeaders),
             "\n<- GET http://h/a, HEADERS: \n  Content-Type: text/plain\n  X-A: 1\nBODY:\n  hi");
-  EXPECT_EQ(RequestLog::formatResponse(Method::GET, Result<std::string>::success(""), response()),
-            "\n<- GET http://h/a, HEADERS: \nBODY:\n  ");
-
   // Failure: the data when it reads as UTF-8, else " empty" and no partial text.
   EXPECT_EQ(RequestLog::formatResponse(Method::POST,
                                        Result<std::string>::failure(Data::fromString("{\"errorCode\":3}"), someError()),

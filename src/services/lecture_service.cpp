@@ -1,6 +1,7 @@
 #include "services/lecture_service.h"
 
 #include <algorithm>
+#include <limits>
 #include <utility>
 
 #include "app/text_utilities.h"
@@ -39,7 +40,10 @@ QuizScore scoreQuiz(const std::vector<std::shared_ptr<QuizQuestion>>& questions)
       s = cs / c * maxScore;
     }
     total.score += s;
-    total.max += question->maxScore();
+    // Maximum scores come from the backend; a sum past the integer range stays at its end.
+    if (__builtin_add_overflow(total.max, question->maxScore(), &total.max))
+      total.max = question->maxScore() > 0 ? std::numeric_limits<std::int64_t>::max()
+                                           : std::numeric_limits<std::int64_t>::min();
     total.answersScore += formatDecimal(".4", s) + ';';
     total.questionsId += std::to_string(question->id()) + ';';
   }
@@ -74,8 +78,10 @@ void LectureService::getLecturesWithQuiz(LecturesSuccess success, Failure failur
 }
 
 void LectureService::getLectures(LectureList list, bool useCache, LecturesSuccess success, Failure failure) {
+  // Success gets a copy: a callback that clears or replaces the cache keeps the list it was given.
   if (useCache && !cache(list).empty()) {
-    success(cache(list));
+    const std::vector<std::shared_ptr<Lecture>> cached = cache(list);
+    success(cached);
     return;
   }
   auto completion = [weak = weak_from_this(), list, success = std::move(success), failure = std::move(failure)](
@@ -85,10 +91,8 @@ void LectureService::getLectures(LectureList list, bool useCache, LecturesSucces
     auto lectures = modelsFromReply<Lecture>(*reply);
     std::stable_sort(lectures.begin(), lectures.end(),
                      [](const auto& a, const auto& b) { return a->name() < b->name(); });
-    auto self = weak.lock();
-    if (!self) return success(lectures);
-    self->cache(list) = std::move(lectures);
-    success(self->cache(list));
+    if (auto self = weak.lock()) self->cache(list) = lectures;
+    success(lectures);
   };
   if (list == LectureList::available) {
     backendApi_->getAvailableLectures(std::nullopt, std::nullopt, std::nullopt, std::move(completion));

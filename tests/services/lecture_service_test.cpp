@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <map>
 #include <string>
 #include <vector>
@@ -93,9 +94,15 @@ TEST_F(LectureServiceTest, LectureListsAreSortedByNameAndCachedUntilCleared) {
   EXPECT_EQ(server.requestCount(), 1u);
   EXPECT_EQ(lastBody(), nlohmann::json::object());
 
-  // A non-empty cache answers inside the call and sends nothing.
+  // A non-empty cache answers inside the call and sends nothing, with a list of the caller's own.
   Lectures cached;
-  service().getAvailableLectures(true, collect(cached), collectFailure(cached));
+  service().getAvailableLectures(
+      true,
+      [&](const std::vector<std::shared_ptr<Lecture>>& lectures) {
+        service().clearCache();
+        collect(cached)(lectures);
+      },
+      collectFailure(cached));
   EXPECT_EQ(cached.names, first.names);
   EXPECT_EQ(server.requestCount(), 1u);
 
@@ -244,6 +251,13 @@ TEST_F(LectureServiceTest, SavedResultCarriesJoinedScoresAndTheSummary) {
   Saved withoutLevelId;
   save(quiz({first}, "{}"), withoutLevelId);
   EXPECT_FALSE(nlohmann::json::parse(server.lastRequest()->body)[0].contains("quizLevelId"));
+
+  // Maximum scores that add up past the integer range.
+  first->setMaxScore(std::numeric_limits<std::int64_t>::max());
+  second->setMaxScore(std::numeric_limits<std::int64_t>::max());
+  Saved huge;
+  save(quiz({first, second}), huge);
+  EXPECT_EQ(savedRecords()[0].maxScore, std::numeric_limits<std::int64_t>::max());
 }
 
 TEST_F(LectureServiceTest, SavingAQuizWithoutQuestionsSendsNothing) {

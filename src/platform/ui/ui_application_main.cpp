@@ -58,12 +58,16 @@ int UIApplicationMain(int argc, char* argv[], const std::optional<std::string>& 
                       const std::optional<std::string>& delegateClassName) {
   auto application = UIApplicationLaunch(principalClassName, delegateClassName);
   ConsoleDriver driver(std::cout);
+  int status = 0;
   if (argc > 1 && argv[1]) {
-    if (!driver.runScriptFile(argv[1])) std::fprintf(stderr, "Cannot read the script file %s\n", argv[1]);
+    if (!driver.runScriptFile(argv[1])) {
+      std::fprintf(stderr, "Cannot read the script file %s\n", argv[1]);
+      status = 1;
+    }
   } else {
     driver.setEchoCommands(!isatty(STDIN_FILENO));
     driver.runInteractive(std::cin);
   }
   application->terminate();
-  return 0;
+  return status;
 }

@@ -28,14 +28,15 @@ void registerApplicationClass(const std::string& name) {
 // The start-up of UIApplicationMain without its run loop: makes the application (the principal
 // class, or UIApplication) and the delegate by class name (an unknown name stops the program);
 // instantiates the initial scene of the main storyboard (named by "UIMainStoryboardFile" in the
-// main bundle's info dictionary) into a new window, which the delegate keeps; tells the delegate that launching finished; shows the window (the root's view loads
-// only now) and makes the application active.
+// main bundle's info dictionary) into a new window, which the delegate keeps; tells the delegate
+// that launching finished; shows the window (the root's view loads only now) and makes the
+// application active.
 std::shared_ptr<UIApplication> UIApplicationLaunch(const std::optional<std::string>& principalClassName,
                                                    const std::optional<std::string>& delegateClassName,
                                                    const std::optional<Value::Dictionary>& launchOptions = std::nullopt);
 
 // The program's user interface: the start-up above, then the console driver over the script
 // file named by the first argument, or standard input, until quit or the end of the input. The
-// application then hears that it terminates. Returns 0.
+// application then hears that it terminates. Returns 0, or 1 when the script file cannot be read.
 int UIApplicationMain(int argc, char* argv[], const std::optional<std::string>& principalClassName,
                       const std::optional<std::string>& delegateClassName);

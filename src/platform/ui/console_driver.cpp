@@ -207,7 +207,7 @@ void ConsoleDriver::runCommand(const std::string& command, const std::string& ar
     quit_ = true;
   } else {
     message("Unknown command '" + command +
-            "'. Commands: tap NAME, type NAME TEXT, select [SECTION] ROW, swipe ROW ACTION, tab N, back, "
+            "'. Commands: tap NAME, type NAME TEXT, select [SECTION] ROW, swipe [SECTION] ROW ACTION, tab N, back, "
             "alert BUTTON, open URL, wait SECONDS, show, quit");
   }
 }
@@ -287,16 +287,25 @@ void ConsoleDriver::select(const std::vector<std::string>& args) {
 }
 
 void ConsoleDriver::swipe(const std::string& arguments) {
-  auto [rowText, action] = splitFirst(arguments);
-  auto row = parseIndex(rowText);
-  if (!row || action.empty()) return message("Usage: swipe ROW ACTION");
+  auto [first, rest] = splitFirst(arguments);
+  auto [second, afterSecond] = splitFirst(rest);
+  std::optional<int> section = 0;
+  auto row = parseIndex(first);
+  std::string action = rest;
+  if (parseIndex(second) && !afterSecond.empty()) {  // swipe SECTION ROW ACTION
+    section = row;
+    row = parseIndex(second);
+    action = afterSecond;
+  }
+  if (!section || !row || action.empty()) return message("Usage: swipe ROW ACTION, or swipe SECTION ROW ACTION");
   auto w = window();
   if (openAlert(*w)) return message(kAlertOpen);
   if (touchesBlocked()) return;
   auto table = findFirst<UITableView>(searchRoot(*w));
   if (!table) return message("There is no table on screen");
-  if (!table->performRowAction(NSIndexPath{0, *row}, action)) {
-    message("Row " + rowText + " has no action '" + action + "'");
+  if (!table->performRowAction(NSIndexPath{*section, *row}, action)) {
+    message("Row " + (*section > 0 ? std::to_string(*section) + "." : "") + std::to_string(*row) + " has no action '" +
+            action + "'");
   }
 }
 

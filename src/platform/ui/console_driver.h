@@ -15,6 +15,7 @@ class UIWindow;
 //   select ROW           taps a row (or item) of the first table or collection on screen
 //   select SECTION ROW
 //   swipe ROW ACTION     swipes a row and taps the action with that title
+//   swipe SECTION ROW ACTION
 //   tab N                taps tab N of the tab bar
 //   back                 taps the navigation bar's back button
 //   alert BUTTON         taps the button with that title on the open alert

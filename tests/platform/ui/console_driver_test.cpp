@@ -177,6 +177,7 @@ tap loginButton
 wait 1
 select 1
 alert OK
+swipe 1 0 Delete
 swipe 0 Delete
 back
 quit
@@ -232,6 +233,13 @@ Please sign in
                              "+++ alert: Open Geometry?\n"                //
                              "  [OK]\n"                                   //
                              "> alert OK\n"                               //
+                             "[< Sign in] === Subjects ===\n"             //
+                             "Opened Geometry\n"                          //
+                             "0. Algebra\n"                               //
+                             "1. Geometry (selected)\n"                   //
+                             "2. Physics\n"                               //
+                             "> swipe 1 0 Delete\n"                       //
+                             "! Row 1.0 has no action 'Delete'\n"         //
                              "[< Sign in] === Subjects ===\n"             //
                              "Opened Geometry\n"                          //
                              "0. Algebra\n"                               //
@@ -295,8 +303,8 @@ type emailField still here
                 "! There is no tab bar on screen",
                 "! 'statusLabel' is not a text field",
                 "! Nothing named 'nothingHere' on screen",
-                "! Unknown command 'fly'. Commands: tap NAME, type NAME TEXT, select [SECTION] ROW, swipe ROW "
-                "ACTION, tab N, back, alert BUTTON, open URL, wait SECONDS, show, quit",
+                "! Unknown command 'fly'. Commands: tap NAME, type NAME TEXT, select [SECTION] ROW, swipe [SECTION] "
+                "ROW ACTION, tab N, back, alert BUTTON, open URL, wait SECONDS, show, quit",
                 "! There is no back button",
                 "! Not a URL: 'not a url'",
                 "! Usage: wait SECONDS",

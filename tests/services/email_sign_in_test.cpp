@@ -132,7 +132,6 @@ TEST_F(EmailSignInTest, RegistrationAndRecoveryStoreOnlyWhatTheyShould) {
   EXPECT_EQ(locator().profileService()->user(), nullptr);
   EXPECT_EQ(server.requestCount(), 1u);
 
-
   manager()->logout();
   reply("Account/TabletPasswordRecovery", 200, "");
   Outcome recovered;

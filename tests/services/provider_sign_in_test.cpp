@@ -57,6 +57,7 @@ class ProviderSignInTest : public BackendFixture {
                                                     "refresh", std::make_shared<ScriptedRefresher>());
     zedodoFlow->user = std::make_shared<DAZZedodoUser>("zu", auth, std::move(profile));
     DAZSignIn::sharedInstance()->setDelegate(manager());
+    prompts->calls.clear();
     DAZSignIn::sharedInstance()->signIn();
     waitFor([&] { return !prompts->calls.empty(); });
   }
@@ -195,7 +196,6 @@ TEST_F(ProviderSignInTest, ZedodoCallbackStoresTheUserOrReportsTheError) {
   EXPECT_FALSE(manager()->authenticationType());
   EXPECT_EQ(manager()->zedodoUserData(), nullptr);
 
-  prompts->calls.clear();
   zedodoFlow->error.reset();
   auto profile = zedodoProfile();
   zedodoSignsIn(profile);
@@ -237,15 +237,23 @@ TEST_F(ProviderSignInTest, ZedodoUserWithoutAccountIsPromptedThenSignedOut) {
   EXPECT_EQ(server.requestCount(), 2u);
 }
 
-TEST_F(ProviderSignInTest, ZedodoPromptWithoutDelegateOnlyForgetsTheData) {
-  zedodoSignsIn(std::make_shared<DAZProfileData>(std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt));
-  manager()->setSessionDelegate(std::weak_ptr<SessionDelegate>());
+TEST_F(ProviderSignInTest, ZedodoPromptWithMissingValuesOrWithoutDelegateThenRegistration) {
+  // The component gave no e-mail and no picture: empty texts, no URL.
+  zedodoSignsIn(std::make_shared<DAZProfileData>(std::nullopt, "Zed", std::nullopt, std::nullopt, std::nullopt));
   reply("Tablet/GetUserProfile", 401, "", "GET");
-  Outcome outcome;
-  manager()->signInWithZedodo(succeed(outcome), fail(outcome));
+  Outcome prompted;
+  manager()->signInWithZedodo(succeed(prompted), fail(prompted));
+  waitFor([&] { return !prompts->prompts.empty(); });
+  EXPECT_EQ(prompts->prompts[0], (std::vector<std::string>{"Zed", "", "-"}));
+
+  // Nobody to prompt: the data is forgotten all the same, and neither closure runs.
+  zedodoSignsIn(zedodoProfile());
+  manager()->setSessionDelegate(std::weak_ptr<SessionDelegate>());
+  manager()->signInWithZedodo(succeed(prompted), fail(prompted));
   waitFor([&] { return manager()->zedodoUserData() == nullptr; });
   time.runUntilIdle();
-  EXPECT_EQ(outcome.answers(), 0);
+  EXPECT_EQ(prompted.answers(), 0);
+  EXPECT_EQ(prompts->prompts.size(), 1u);
   EXPECT_EQ(manager()->zedodoToken(), "z1");
 
   // With the account made, the same sign-in finishes.
@@ -262,14 +270,6 @@ TEST_F(ProviderSignInTest, ZedodoPromptWithoutDelegateOnlyForgetsTheData) {
   waitForAnswer(signedIn);
   EXPECT_EQ(signedIn.successes, 1);
   EXPECT_TRUE(locator().profileService()->user()->hasZedodo());
-}
-
-TEST_F(ProviderSignInTest, ZedodoPromptWithMissingProfileValuesPassesEmptyTexts) {
-  zedodoSignsIn(std::make_shared<DAZProfileData>(std::nullopt, "Zed", std::nullopt, std::nullopt, std::nullopt));
-  reply("Tablet/GetUserProfile", 401, "", "GET");
-  manager()->signInWithZedodo([] {}, [](const std::string&) {});
-  waitFor([&] { return !prompts->prompts.empty(); });
-  EXPECT_EQ(prompts->prompts[0], (std::vector<std::string>{"Zed", "", "-"}));
 }
 
 }  // namespace

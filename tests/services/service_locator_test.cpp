@@ -5,7 +5,6 @@
 #include <thread>
 #include <vector>
 
-#include "backend/error_handler.h"
 #include "platform/frameworks/fbsdk_login_manager.h"
 #include "platform/frameworks/fbsdk_settings.h"
 #include "platform/http/manager.h"
@@ -67,24 +66,6 @@ TEST_F(ServiceLocatorTest, OneLocatorMadeOverTheDoublesWithItsServicesWiredToEac
   EXPECT_EQ(locator.backendApi()->backendUrl(), server.url("BrevantTest/"));
   ASSERT_NE(locator.viewControllerFactory(), nullptr);
   EXPECT_EQ(locator.viewControllerFactory()->storyboard()->name(), "Main");
-
-  // The wired road reaches the fake backend with the manager's token.
-  manager->setAuthenticationType(AuthenticationType::Basic);
-  manager->setAccessToken("tok");
-  bool answered = false;
-  locator.backendApi()->getUserProfile([&](auto, auto) { answered = true; });
-  ASSERT_TRUE(time.runUntil([&] { return answered; }));
-  EXPECT_EQ(server.lastRequest()->path, "/BrevantTest/Tablet/GetUserProfile");
-  EXPECT_EQ(server.lastRequest()->header("Authorization"), "Bearer tok");
-
-  // A 401 reported by the error handler signs out through the locator's manager.
-  auto delegate = std::make_shared<RecordingSessionDelegate>();
-  manager->setSessionDelegate(delegate);
-  TransferError<ErrorResponse> unauthorized;
-  unauthorized.statusCode = 401;
-  ErrorHandler::handleError(unauthorized, [](const std::string&) {});
-  EXPECT_EQ(delegate->calls, std::vector<std::string>{"userDidLogout"});
-  EXPECT_FALSE(manager->accessToken());
 }
 
 TEST_F(ServiceLocatorTest, ConcurrentFirstReadsShareOneLocatorAndTearDownMakesWayForANewOne) {

@@ -97,19 +97,24 @@ TEST_F(DAZAuthenticationTest, OneRefreshAnswersEveryHandlerThatWaitedForIt) {
   EXPECT_EQ(refresher->asked, (std::vector<std::string>{"r1", "r2"}));
 }
 
-TEST_F(DAZAuthenticationTest, AFailedRefreshAnswersEveryHandlerWithTheErrorAndKeepsTheTokens) {
+TEST_F(DAZAuthenticationTest, AFailedOrImpossibleRefreshAnswersEveryHandlerWithAnErrorAndKeepsTheTokens) {
   auto auth = authentication(10);
   Answers answers;
   auth->getAccessTokenWithHandler(answers.handler());
   auth->getAccessTokenWithHandler(answers.handler());
   ASSERT_EQ(refresher->pending.size(), 1u);
   refresher->pending[0](tl::unexpected(NSError("net", 7)));
+  // Without a refresh token, or without a refresher, nothing is asked for.
+  authentication(-5, std::nullopt)->getAccessTokenWithHandler(answers.handler());
+  std::make_shared<DAZAuthentication>("client", "t1", time.now(), "r1", nullptr)->getAccessTokenWithHandler(
+      answers.handler());
+  EXPECT_TRUE(answers.errors.empty());
   time.runUntilIdle();
-  ASSERT_EQ(answers.errors.size(), 2u);
-  for (std::size_t i = 0; i < 2; ++i) {
+  ASSERT_EQ(answers.errors.size(), 4u);
+  for (std::size_t i = 0; i < 4; ++i) {
     EXPECT_FALSE(answers.tokens[i]);
     ASSERT_TRUE(answers.errors[i]);
-    EXPECT_EQ(answers.errors[i]->code, 7);
+    EXPECT_EQ(answers.errors[i]->domain, i < 2 ? "net" : DAZSignInErrorDomain);
   }
   EXPECT_EQ(auth->accessToken(), "t1");
   EXPECT_EQ(auth->refreshToken(), "r1");
@@ -117,20 +122,4 @@ TEST_F(DAZAuthenticationTest, AFailedRefreshAnswersEveryHandlerWithTheErrorAndKe
   // The next request tries again.
   auth->getAccessTokenWithHandler(answers.handler());
   EXPECT_EQ(refresher->asked.size(), 2u);
-}
-
-TEST_F(DAZAuthenticationTest, WithoutRefreshTokenOrRefresherAnExpiredTokenGivesAnError) {
-  auto noRefreshToken = authentication(-5, std::nullopt);
-  auto noRefresher = std::make_shared<DAZAuthentication>("client", "t1", time.now(), "r1", nullptr);
-  Answers answers;
-  noRefreshToken->getAccessTokenWithHandler(answers.handler());
-  noRefresher->getAccessTokenWithHandler(answers.handler());
-  EXPECT_TRUE(answers.errors.empty());
-  time.runUntilIdle();
-  ASSERT_EQ(answers.errors.size(), 2u);
-  for (const auto& error : answers.errors) {
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->domain, DAZSignInErrorDomain);
-  }
-  EXPECT_TRUE(refresher->asked.empty());
 }

@@ -142,3 +142,9 @@ void UIScrollView::renderSelf(TextCanvas& canvas) const {
   int pages = static_cast<int>(std::min(std::ceil(contentSize_.width / b.width), 1e9));
   canvas.line(fmt::format("(page {}/{})", currentPage() + 1, pages));
 }
+
+void UIScrollView::renderSubviews(TextCanvas& canvas) const {
+  CGSize b = bounds().size;
+  if (!pagingEnabled_ || b.width <= 0 || b.height <= 0) return UIView::renderSubviews(canvas);
+  renderSubviewsWithin(canvas, CGRect{contentOffset_, b});
+}

@@ -83,6 +83,8 @@ class UIScrollView : public UIView {
 
  protected:
   void renderSelf(TextCanvas& canvas) const override;
+  // With paging on, only what lies in the shown page (pages side by side would all print).
+  void renderSubviews(TextCanvas& canvas) const override;
 
  private:
   bool isHorizontalPaging() const;

@@ -1,6 +1,7 @@
 #include "platform/ui/ui_view.h"
 
 #include <algorithm>
+#include <typeinfo>
 
 #include "platform/ui/ns_layout_constraint.h"
 #include "platform/ui/render.h"
@@ -20,6 +21,12 @@ AnimationState& animationState() {
 
 // Views this transparent are neither drawn nor touched, as on the platform.
 constexpr CGFloat kInvisibleAlpha = 0.01;
+
+bool hasArea(const CGRect& r) { return r.size.width > 0 && r.size.height > 0; }
+
+bool intersects(const CGRect& a, const CGRect& b) {
+  return a.minX() < b.maxX() && b.minX() < a.maxX() && a.minY() < b.maxY() && b.minY() < a.maxY();
+}
 
 bool subtreeBlocksTouches(const UIView& v) {
   if (v.isHidden() || v.alpha() < kInvisibleAlpha) return false;
@@ -348,4 +355,23 @@ void UIView::renderSelf(TextCanvas&) const {}
 
 void UIView::renderSubviews(TextCanvas& canvas) const {
   for (const auto& s : subviews_) s->render(canvas);
+}
+
+void UIView::renderSubviewsWithin(TextCanvas& canvas, CGRect visible) const {
+  for (const auto& s : subviews_) {
+    const CGRect f = s->frame_;
+    if (!hasArea(f)) {
+      s->render(canvas);
+      continue;
+    }
+    if (!intersects(f, visible)) continue;
+    const UIView& sub = *s;
+    if (typeid(sub) != typeid(UIView) || s->hidden_ || s->alpha_ < kInvisibleAlpha) {
+      s->render(canvas);
+      continue;
+    }
+    // A plain container (it draws nothing itself): its subviews are cut the same way.
+    CGPoint inside{visible.origin.x - f.origin.x + s->bounds_.origin.x, visible.origin.y - f.origin.y + s->bounds_.origin.y};
+    s->renderSubviewsWithin(canvas, CGRect{inside, visible.size});
+  }
 }

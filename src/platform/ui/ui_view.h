@@ -187,6 +187,10 @@ class UIView : public UIResponder {
   virtual void renderSelf(TextCanvas& canvas) const;
   // The subviews' lines, in order.
   virtual void renderSubviews(TextCanvas& canvas) const;
+  // The same, leaving out the subviews that lie wholly outside `visible` (this view's
+  // coordinates), and cutting plain container views the same way further down. A view without a
+  // size (nothing laid it out) always shows.
+  void renderSubviewsWithin(TextCanvas& canvas, CGRect visible) const;
   // Non-null on the window class only (lets window() work without knowing that class).
   virtual UIWindow* asWindow() { return nullptr; }
   // Takes the first responder of this view's tree; the previous one (if any and other than this)

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/ui/render.h"
+#include "platform/ui/ui_label.h"
 #include "platform/ui/ui_refresh_control.h"
 #include "support/virtual_time.h"
 
@@ -104,4 +106,25 @@ TEST(UIScrollViewTest, PullingStartsTheRefreshControlOnce) {
   refresh->endRefreshing();
   refresh->beginRefreshing();  // in code: no action
   EXPECT_EQ(pulls, 1);
+}
+
+TEST(UIScrollViewTest, APagingViewPrintsOnlyTheShownPage) {
+  VirtualTime time;
+  auto sv = pagedView();  // five pages of 100 x 50
+  auto container = UIView::make(CGRectMake(0, 0, 500, 50));
+  sv->addSubview(container);
+  for (int i = 0; i < 5; ++i) {
+    auto page = UIView::make(CGRectMake(i * 100, 0, 100, 50));
+    auto label = UILabel::make();  // no layout gave it a size: shown with its page
+    label->setText("question " + std::to_string(i + 1));
+    page->addSubview(label);
+    container->addSubview(page);
+  }
+  auto overlay = UILabel::make(CGRectMake(0, 0, 500, 10));  // not a plain container: kept whole
+  overlay->setText("strip");
+  sv->addSubview(overlay);
+  ASSERT_TRUE(sv->swipeToPage(3));
+  TextCanvas canvas;
+  sv->render(canvas);
+  EXPECT_EQ(canvas.text(), "(page 4/5)\nquestion 4\nstrip\n");
 }

@@ -15,7 +15,7 @@ class UIView;
 //                    after the text while editing
 //   search bar       search {text} #name, same rules as a text field
 //   image view       (image: name)
-//   scroll view      (page 2/5) when it pages horizontally
+//   scroll view      (page 2/5) when it pages horizontally; with paging, only the shown page
 //   refresh control  (refreshing) while it refreshes
 //   table            "== title ==" per section header, then one line per row: "R. cell" (one
 //                    section) or "S.R. cell", the cell's lines joined by " | ", then

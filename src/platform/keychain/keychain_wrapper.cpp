@@ -1,43 +1,7 @@
 #include "platform/keychain/keychain_wrapper.h"
 
-#include <cstdint>
-#include <string_view>
+#include "platform/foundation/text.h"
 
-namespace {
-
-bool isValidUtf8(std::string_view s) {
-  std::size_t i = 0;
-  while (i < s.size()) {
-    auto c = static_cast<std::uint8_t>(s[i]);
-    std::size_t extra;
-    std::uint32_t cp;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if ((c & 0xE0) == 0xC0) {
-      extra = 1, cp = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-      extra = 2, cp = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-      extra = 3, cp = c & 0x07;
-    } else {
-      return false;
-    }
-    if (i + extra >= s.size()) return false;
-    for (std::size_t k = 1; k <= extra; ++k) {
-      auto cc = static_cast<std::uint8_t>(s[i + k]);
-      if ((cc & 0xC0) != 0x80) return false;
-      cp = cp << 6 | (cc & 0x3F);
-    }
-    // Overlong forms, surrogates and values past U+10FFFF.
-    static constexpr std::uint32_t kMin[] = {0, 0x80, 0x800, 0x10000};
-    if (cp < kMin[extra] || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) return false;
-    i += extra + 1;
-  }
-  return true;
-}
-
-}  // namespace
 
 KeychainWrapper::KeychainWrapper(std::string serviceName, std::optional<std::string> accessGroup)
     : serviceName_(std::move(serviceName)), accessGroup_(std::move(accessGroup)) {}
@@ -59,15 +23,17 @@ std::optional<std::string> KeychainWrapper::stringForKey(const std::string& key)
   KeychainItem item;
   if (SecItemCopyMatching(queryForKey(key), &item) != errSecSuccess) return std::nullopt;
   std::string text = item.data.toString();
-  if (!isValidUtf8(text)) return std::nullopt;
+  if (!isValidUTF8(text)) return std::nullopt;
   return text;
 }
 
 bool KeychainWrapper::setString(const std::string& value, const std::string& forKey) const {
   KeychainAttributes change;
   change.data = Data::fromString(value);
-  // Another thread may add or remove the entry between the two calls; one more round settles it.
-  for (int attempt = 0; attempt < 2; ++attempt) {
+  // Another thread may add or remove the entry between the two calls. Each lost race means another
+  // writer made progress, so a few more rounds settle it; the bound keeps a pathological store from
+  // spinning forever.
+  for (int attempt = 0; attempt < 64; ++attempt) {
     OSStatus status = SecItemUpdate(queryForKey(forKey), change);
     if (status != errSecItemNotFound) return status == errSecSuccess;
     KeychainItem item;

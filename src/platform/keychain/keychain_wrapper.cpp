@@ -2,7 +2,6 @@
 
 #include "platform/foundation/text.h"
 
-
 KeychainWrapper::KeychainWrapper(std::string serviceName, std::optional<std::string> accessGroup)
     : serviceName_(std::move(serviceName)), accessGroup_(std::move(accessGroup)) {}
 

@@ -56,17 +56,18 @@ TEST(QuizModelsTest, QuestionsKeepAnswerOrderAndRefuseMissingValues) {
   EXPECT_FALSE(q->answer()[1]->answerText());
   EXPECT_EQ(q->answer()[2]->id(), 3);
   for (const auto& answer : q->answer()) EXPECT_FALSE(answer->selected());
-  EXPECT_TRUE(question(base + R"(,"questionAnswer":[])")->answer().empty());
 
-  EXPECT_FALSE(question(base)) << "no answer array";
-  EXPECT_FALSE(question(base + R"(,"questionAnswer":[{"id":1,"isCorrect":true},{"id":2}])")) << "answer without isCorrect";
-  EXPECT_FALSE(question(base + R"(,"questionAnswer":[{"isCorrect":true}])")) << "answer without id";
-  const std::string answers = R"(,"questionAnswer":[])";
-  EXPECT_FALSE(question(R"("type":"oneCorrect","questionText":"Q","questionDataType":"text","maxScore":1)" + answers));
-  EXPECT_FALSE(question(R"("id":1,"type":"multi","questionText":"Q","questionDataType":"text","maxScore":1)" + answers));
-  EXPECT_FALSE(question(R"("id":1,"type":"oneCorrect","questionText":"Q","questionDataType":"audio","maxScore":1)" + answers));
-  EXPECT_FALSE(question(R"("id":1,"type":"oneCorrect","questionDataType":"text","maxScore":1)" + answers));
-  EXPECT_FALSE(question(R"("id":1,"type":"oneCorrect","questionText":"Q","questionDataType":"text")" + answers));
+  const std::string noAnswers = "{" + base + R"(,"questionAnswer":[]})";
+  EXPECT_TRUE((needsEachOf<QuizQuestion, QuizQuestionResponse>(
+      noAnswers, {"id", "type", "questionText", "questionDataType", "maxScore", "questionAnswer"})));
+  EXPECT_TRUE(question(base + R"(,"questionAnswer":[])")->answer().empty());
+  // One answer that cannot be made fails its whole question; so does a kind outside the tables.
+  EXPECT_FALSE(question(base + R"(,"questionAnswer":[{"id":1,"isCorrect":true},{"id":2}])"));
+  EXPECT_FALSE(question(base + R"(,"questionAnswer":[{"isCorrect":true}])"));
+  EXPECT_FALSE(question(R"("id":1,"type":"multi","questionText":"Q","questionDataType":"text","maxScore":1,)"
+                        R"("questionAnswer":[])"));
+  EXPECT_FALSE(question(R"("id":1,"type":"oneCorrect","questionText":"Q","questionDataType":"audio","maxScore":1,)"
+                        R"("questionAnswer":[])"));
 
   auto own = QuizAnswer::initWithAnswerText(9, true, std::nullopt);
   EXPECT_EQ(own->id(), 9);
@@ -90,9 +91,8 @@ TEST(QuizModelsTest, QuizKeepsTheWholeLevelAndStartsWithoutQuestions) {
   EXPECT_EQ(quiz->curriculumId(), 11);
   EXPECT_FALSE(quiz->questions());
 
-  EXPECT_FALSE(Quiz::init(*QuizResponse::decode(R"({"id":3,"name":"Z","curriculumId":11})")));
-  EXPECT_FALSE(Quiz::init(*QuizResponse::decode(R"({"id":3,"name":"Z","quizLevel":{}})")));
-  EXPECT_FALSE(Quiz::init(*QuizResponse::decode(R"({"name":"Z","quizLevel":{},"curriculumId":1})")));
+  EXPECT_TRUE((needsEachOf<Quiz, QuizResponse>(R"({"id":3,"name":"Z","quizLevel":{},"curriculumId":11})",
+                                               {"id", "name", "quizLevel", "curriculumId"})));
 }
 
 }  // namespace

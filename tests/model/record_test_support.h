@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,5 +31,18 @@ testing::AssertionResult roundTrips(std::string_view text) {
   if (!record) return testing::AssertionFailure() << "no record from " << text;
   const std::string written = Mapper<T>().toJSONString(*record);
   if (parsedJSON(written) != parsedJSON(text)) return testing::AssertionFailure() << "wrote " << written;
+  return testing::AssertionSuccess();
+}
+
+// A model made from `full` is refused once any one of `needed` is taken out of it.
+template <class Model, class Record>
+testing::AssertionResult needsEachOf(std::string_view full, std::initializer_list<const char*> needed) {
+  if (!Model::init(Record::decode(full).value_or(Record{}))) return testing::AssertionFailure() << "refused " << full;
+  for (const char* key : needed) {
+    nlohmann::json json = parsedJSON(full);
+    json.erase(key);
+    if (Model::init(Record::decode(json.dump()).value_or(Record{})))
+      return testing::AssertionFailure() << "made without " << key;
+  }
   return testing::AssertionSuccess();
 }

@@ -2,10 +2,9 @@
 
 #include <string>
 
-#include <nlohmann/json.hpp>
-
 #include "model/user.h"
 #include "model_url_fixture.h"
+#include "record_test_support.h"
 
 namespace {
 
@@ -54,11 +53,9 @@ TEST_F(UserModelTest, SchoolsKeepAbsentApartFromEmpty) {
 }
 
 TEST_F(UserModelTest, RefusesAProfileWithoutARequiredValue) {
-  for (const char* key : {"firstName", "lastName", "id", "userName", "hasFacebook", "hasZedodo", "hasPassword"}) {
-    auto json = nlohmann::json::parse(std::string("{") + kRequired + "}");
-    json.erase(key);
-    EXPECT_FALSE(User::init(*UserProfileResponse::decode(json.dump()))) << key;
-  }
+  EXPECT_TRUE((needsEachOf<User, UserProfileResponse>(
+      std::string("{") + kRequired + "}",
+      {"firstName", "lastName", "id", "userName", "hasFacebook", "hasZedodo", "hasPassword"})));
   EXPECT_FALSE(user(R"("firstName":"A","lastName":"B","id":17,"userName":"u","hasFacebook":true,)"
                     R"("hasZedodo":true,"hasPassword":true)"))
       << "numeric id";

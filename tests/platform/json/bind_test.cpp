@@ -61,28 +61,6 @@ struct Tree {
   }
 };
 
-// Upper-cases on the way in and lower-cases on the way out; declines empty text both ways.
-class ShoutTransform : public TransformType<std::string, std::string> {
- public:
-  std::optional<std::string> transformFromJSON(const JsonValue& value) const override {
-    if (!value.is_string() || value.get_ref<const std::string&>().empty()) return std::nullopt;
-    std::string text = value.get<std::string>();
-    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-  }
-  std::optional<std::string> transformToJSON(const std::optional<std::string>& value) const override {
-    if (!value || value->empty()) return std::nullopt;
-    std::string text = *value;
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-  }
-};
-
-struct Shouted {
-  std::optional<std::string> word;
-  void mapping(Map& map) { bindField(word, map["word"], ShoutTransform()); }
-};
-
 Scalars scalars(const std::string& json) { return Mapper<Scalars>().map(json).value(); }
 
 JsonValue parsed(const std::string& text) { return JsonValue::parse(text, nullptr, false); }
@@ -207,18 +185,6 @@ TEST(BindTest, WritingNeverGivesInvalidJSON) {
   const JsonValue object = parsed(text);
   ASSERT_TRUE(object.is_object()) << text;
   EXPECT_EQ(object["text"], "ok\xEF\xBF\xBD\xEF\xBF\xBD" + std::string(1, '\0') + "\n");
-}
-
-TEST(BindTest, TransformsReadAndWriteThroughTheTransform) {
-  EXPECT_EQ(Mapper<Shouted>().map(R"({"word":"hey"})")->word, "HEY");
-  EXPECT_FALSE(Mapper<Shouted>().map(R"({"word":""})")->word);
-  EXPECT_FALSE(Mapper<Shouted>().map(R"({"word":3})")->word);
-  EXPECT_FALSE(Mapper<Shouted>().map(R"({})")->word);
-  Shouted shouted;
-  shouted.word = "HEY";
-  EXPECT_EQ(Mapper<Shouted>().toJSONString(shouted), R"({"word":"hey"})");
-  shouted.word = "";
-  EXPECT_EQ(Mapper<Shouted>().toJSONString(shouted), "{}");
 }
 
 }  // namespace

@@ -59,14 +59,4 @@ TEST(MapperTest, AnObjectWithVeryManyKeysReadsQuickly) {
   EXPECT_EQ(item->id, 3) << "a repeated key: the last one counts";
 }
 
-TEST(MapperTest, OutputIsCompactUnlessPrettyPrinted) {
-  Item item;
-  item.id = 1;
-  item.name = "a b";
-  EXPECT_EQ(Mapper<Item>().toJSONString(item), R"({"id":1,"name":"a b"})");
-  const std::string pretty = Mapper<Item>().toJSONString(item, true);
-  EXPECT_NE(pretty.find('\n'), std::string::npos);
-  EXPECT_EQ(Mapper<Item>().map(pretty)->name, "a b");
-}
-
 }  // namespace

@@ -20,8 +20,6 @@
 #include "platform/ui/ui_alert_controller.h"
 #include "platform/ui/ui_application.h"
 #include "platform/ui/ui_collection_view.h"
-#include "platform/ui/ui_control.h"
-#include "platform/ui/ui_gesture_recognizer.h"
 #include "platform/ui/ui_navigation_controller.h"
 #include "platform/ui/ui_search_bar.h"
 #include "platform/ui/ui_tab_bar_controller.h"
@@ -225,12 +223,7 @@ void ConsoleDriver::tap(const std::string& name) {
   auto w = window();
   if (touchesBlocked()) return;
   if (auto view = findView(*w, name)) {
-    if (auto control = std::dynamic_pointer_cast<UIControl>(view)) {
-      if (!control->tap()) message("'" + name + "' cannot be tapped now");
-      return;
-    }
-    if (!view->canReceiveTouches()) return message("'" + name + "' cannot be tapped now");
-    UIGestureRecognizer::deliverTap(*view);
+    if (!view->tap()) message("'" + name + "' cannot be tapped now");
     return;
   }
   if (openAlert(*w)) return message(kAlertOpen);

@@ -101,7 +101,7 @@ class UIControl : public UIView {
   // receive touches (hidden, non-interactive, beneath a blocking overlay). Gesture recognisers of
   // the control and its ancestors see the tap first; one that cancels touches in its view takes
   // the tap from the control.
-  virtual bool tap();
+  bool tap() override;
 
   // Usable by a user right now: enabled and able to receive touches.
   bool isUsable() const { return enabled_ && canReceiveTouches(); }

@@ -219,6 +219,23 @@ bool UIView::canReceiveTouches() const {
   return true;
 }
 
+bool UIView::tap() {
+  if (!canReceiveTouches()) return false;
+  auto self = sharedAs<UIView>();  // a handler may release the view's last owner
+  std::vector<UITouch> touches{UITouch{UITouch::Phase::Began, center(), self}};
+  UIEvent event{touches};
+  touchesBegan(touches, &event);
+  const bool reachesView = UIGestureRecognizer::deliverTap(*this);
+  touches.front().phase = reachesView ? UITouch::Phase::Ended : UITouch::Phase::Cancelled;
+  event.allTouches = touches;
+  if (reachesView) {
+    touchesEnded(touches, &event);
+  } else {
+    touchesCancelled(touches, &event);
+  }
+  return true;
+}
+
 void UIView::addConstraint(const std::shared_ptr<NSLayoutConstraint>& constraint) {
   if (constraint && std::find(constraints_.begin(), constraints_.end(), constraint) == constraints_.end()) {
     constraints_.push_back(constraint);

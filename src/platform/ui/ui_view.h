@@ -117,6 +117,11 @@ class UIView : public UIResponder {
   // Visible, interaction enabled along the whole chain, and not beneath an overlay that blocks
   // touches. A tap on a view that answers false reaches nothing.
   bool canReceiveTouches() const;
+  // A finger's tap on the view: touchesBegan, the tap recognisers of the view and its ancestors,
+  // then touchesEnded (touchesCancelled when a recogniser cancels touches in the view). Touches
+  // the view does not handle travel up the responder chain (its controller, its superview...).
+  // Refused (false, nothing sent) when the view cannot receive touches. Controls do their own.
+  virtual bool tap();
   // Overlays (the progress HUD) answer true while they keep touches from the views beneath:
   // views of the same window in branches added before the overlay's.
   virtual bool blocksTouchesBeneath() const { return false; }

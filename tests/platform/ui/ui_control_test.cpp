@@ -6,6 +6,7 @@
 #include "platform/ui/ui_gesture_recognizer.h"
 #include "platform/ui/ui_label.h"
 #include "platform/ui/ui_slider.h"
+#include "platform/ui/ui_view_controller.h"
 
 TEST(UIControlTest, TargetActionRunsPerEventOnceAndOnlyWhileTheTargetLives) {
   auto button = UIButton::make();
@@ -100,6 +101,38 @@ TEST(UIControlTest, TapRecognisersOfAncestorsSeeTheTapFirst) {
   EXPECT_EQ(order, (std::vector<std::string>{"button", "began", "ended"}));
   screen->setHidden(true);
   EXPECT_FALSE(longPress->fire());
+}
+
+namespace {
+
+// Records the touches that reach it, as screens that end editing in touchesBegan see them.
+class TouchLog : public UIViewController {
+ public:
+  void touchesBegan(const std::vector<UITouch>& t, const UIEvent*) override { phases.push_back(t.at(0).phase); }
+  void touchesEnded(const std::vector<UITouch>& t, const UIEvent*) override { phases.push_back(t.at(0).phase); }
+  void touchesCancelled(const std::vector<UITouch>& t, const UIEvent*) override { phases.push_back(t.at(0).phase); }
+  std::vector<UITouch::Phase> phases;
+};
+
+}  // namespace
+
+TEST(UIViewTest, TapsOnPlainViewsTravelUpTheResponderChainToTheController) {
+  using Phase = UITouch::Phase;
+  auto vc = std::make_shared<TouchLog>();
+  auto inner = UIView::make();
+  vc->view()->addSubview(inner);
+  EXPECT_TRUE(inner->tap());
+  EXPECT_EQ(vc->phases, (std::vector<Phase>{Phase::Began, Phase::Ended}));
+
+  vc->phases.clear();
+  inner->addGestureRecognizer(UITapGestureRecognizer::make());  // cancels touches in its view
+  EXPECT_TRUE(inner->tap());
+  EXPECT_EQ(vc->phases, (std::vector<Phase>{Phase::Began, Phase::Cancelled}));
+
+  vc->phases.clear();
+  inner->setHidden(true);
+  EXPECT_FALSE(inner->tap());
+  EXPECT_TRUE(vc->phases.empty());
 }
 
 TEST(UIButtonTest, StateValuesFallBackToNormal) {

@@ -37,6 +37,7 @@ class UINavigationBar : public UIView {
   // Looks. The tint colour is the view's (nil restores the inherited default).
   const std::optional<UIColor>& barTintColor() const { return barTintColor_; }
   void setBarTintColor(std::optional<UIColor> color) { barTintColor_ = std::move(color); }
+  // Keyed by NSForegroundColorAttributeName.
   const std::map<std::string, UIColor>& titleTextAttributes() const { return titleTextAttributes_; }
   void setTitleTextAttributes(std::map<std::string, UIColor> attributes) { titleTextAttributes_ = std::move(attributes); }
   bool isTranslucent() const { return translucent_; }

@@ -165,8 +165,8 @@ bool ConsoleDriver::execute(const std::string& line) {
   // A keyboard types neither control characters nor broken UTF-8, and the echo goes to a terminal.
   auto text = printableText(trim(line));
   if (text.empty() || text[0] == '#') return true;
-  if (echo_) out_ << "> " << text << "\n";
   auto [command, arguments] = splitFirst(text);
+  if (echo_) out_ << "> " << echoed(text, command, arguments) << "\n";
   runCommand(command, arguments);
   if (quit_) {
     out_.flush();
@@ -175,6 +175,24 @@ bool ConsoleDriver::execute(const std::string& line) {
   if (settle_) settle_();
   printScreen();
   return true;
+}
+
+std::string ConsoleDriver::echoed(const std::string& line, const std::string& command,
+                                  const std::string& arguments) const {
+  auto [name, typed] = splitFirst(arguments);
+  auto w = window();
+  if (command == "type" && w && !typed.empty()) {
+    auto field = std::dynamic_pointer_cast<UITextField>(findView(*w, name));
+    if (field && field->isSecureTextEntry()) {
+      // A password typed into a secure field stays out of the transcript.
+      std::string dots;
+      for (unsigned char c : typed) {
+        if ((c & 0xC0) != 0x80) dots += "\u2022";
+      }
+      return command + " " + name + " " + dots;
+    }
+  }
+  return line;
 }
 
 void ConsoleDriver::runCommand(const std::string& command, const std::string& arguments) {

@@ -47,7 +47,8 @@ class ConsoleDriver {
   void runInteractive(std::istream& in);
 
   bool hasQuit() const { return quit_; }
-  // Whether each command is printed ("> tap login") before its output; on by default.
+  // Whether each command is printed ("> tap login") before its output; on by default. Text typed
+  // into a secure field prints as dots.
   void setEchoCommands(bool echo) { echo_ = echo; }
   // What runs between a command and the screen.
   void setSettle(std::function<void()> settle) { settle_ = std::move(settle); }
@@ -58,6 +59,8 @@ class ConsoleDriver {
  private:
   std::shared_ptr<UIWindow> window() const;
   void runCommand(const std::string& command, const std::string& arguments);
+  // The command as echoed.
+  std::string echoed(const std::string& line, const std::string& command, const std::string& arguments) const;
   void message(const std::string& text);
   void printScreen();
 

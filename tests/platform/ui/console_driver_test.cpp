@@ -206,7 +206,7 @@ Please sign in
                              "{ada@example.com|} #emailField\n"           //
                              "{(Password)} #passwordField\n"              //
                              "[Log in] #loginButton\n"                    //
-                             "> type passwordField secret\n" + typed +    //
+                             "> type passwordField ••••••\n" + typed +    //
                              "> tap Help\n" + typed +                     //
                              "+++ alert: Help\n"                          //
                              "  Type an e-mail and a password.\n"         //

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <algorithm>
 #include <concepts>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -61,7 +63,9 @@ template <Mappable T>
 std::vector<T> mapObjects(const JsonValue& array) {
   const auto& elements = array.get_ref<const JsonValue::array_t&>();
   std::vector<T> records;
-  records.reserve(elements.size());
+  // Room for the objects only: a long list of numbers must not reserve a record for each.
+  records.reserve(static_cast<std::size_t>(
+      std::count_if(elements.begin(), elements.end(), [](const JsonValue& element) { return element.is_object(); })));
   for (const JsonValue& element : elements)
     if (element.is_object()) records.push_back(mapObject<T>(element));
   return records;

@@ -91,8 +91,6 @@ TEST_F(ContentServicesTest, PictureUploadRejectedWith401SignsOut) {
   profiles().uploadProfilePicture(Data::fromString("\x89PNG"), "png", succeed(uploaded), fail(uploaded));
   waitForAnswer(uploaded);
   EXPECT_EQ(uploaded.successes, 1);
-  ASSERT_EQ(server.lastRequest()->parts.size(), 1u);
-  EXPECT_EQ(server.lastRequest()->parts[0].filename, "profilePic.png");
 
   reply("Account/TabletUploadProfilePicture", 401, R"({"errorMessage":"expired"})");
   Outcome rejected;

@@ -5,6 +5,5 @@
 int main(int argc, char* argv[]) {
   CommandLine::set(argc, argv);
   registerApplicationClasses();
-  UIApplicationMain(argc, argv, std::nullopt, "AppDelegate");
-  return 0;
+  return UIApplicationMain(argc, argv, std::nullopt, "AppDelegate");
 }

@@ -29,6 +29,12 @@ constexpr int kMaxRedirects = 16;
 
 CurlEngine& engine() { return CurlEngine::shared(); }
 
+// Methods a server may receive twice without harm (RFC 9110, 9.2.2).
+bool isIdempotent(std::string_view method) {
+  return method == "GET" || method == "HEAD" || method == "OPTIONS" || method == "TRACE" || method == "PUT" ||
+         method == "DELETE";
+}
+
 std::string lower(std::string_view s) {
   std::string out(s);
   for (auto& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -267,6 +273,7 @@ void Transfer::beginHop() {
   lastUploaded_ = 0;
   writeFailed_ = false;
   streamFailed_ = false;
+  resendRefused_ = false;
   {
     std::lock_guard lock(task_->mutex_);
     task_->currentRequest_ = request_;
@@ -372,6 +379,12 @@ void Transfer::configureEasy(CURL* easy, const URL& url, bool verifyPeer) {
   curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Transfer::progressCallback);
   curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
   curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+  // curl resends a request once on a new connection when a reused one dies before answering;
+  // the server may already have acted on it, so only idempotent requests may go out again.
+  if (!isIdempotent(request_.httpMethod)) {
+    curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &Transfer::prereqCallback);
+    curl_easy_setopt(easy, CURLOPT_PREREQDATA, this);
+  }
 
   const std::string& method = request_.httpMethod;
   bool body = sendsBody();
@@ -506,6 +519,14 @@ int Transfer::progressCallback(void* clientp, curl_off_t, curl_off_t, curl_off_t
   return 0;
 }
 
+int Transfer::prereqCallback(void* clientp, char*, char*, int, int) {
+  auto* self = static_cast<Transfer*>(clientp);
+  // A second send after an answer is curl's own authentication round trip, which is fine.
+  if (self->sendsSinceAnswer_++ == 0) return CURL_PREREQFUNC_OK;
+  self->resendRefused_ = true;
+  return CURL_PREREQFUNC_ABORT;
+}
+
 void Transfer::onHeader(std::string_view line) {
   touch();
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
@@ -543,6 +564,7 @@ void Transfer::onHeader(std::string_view line) {
 
 void Transfer::resetAnswer(int status) {
   status_ = status;
+  sendsSinceAnswer_ = 0;
   headers_ = {};
   setCookieLines_.clear();
   lastHeaderName_.clear();
@@ -994,6 +1016,7 @@ NSError Transfer::errorForResult(CURLcode result) const {
   long code = urlErrorCode(result);
   if (streamFailed_ && (result == CURLE_ABORTED_BY_CALLBACK || result == CURLE_READ_ERROR))
     code = NSURLErrorRequestBodyStreamExhausted;
+  if (resendRefused_ && result == CURLE_ABORTED_BY_CALLBACK) code = NSURLErrorNetworkConnectionLost;
   if (result == CURLE_WRITE_ERROR && writeFailed_)
     code = downloadFd_ < 0 ? NSURLErrorCannotCreateFile : NSURLErrorCannotWriteToFile;
   if (result == CURLE_PEER_FAILED_VERIFICATION && easy_) {

@@ -67,6 +67,7 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   static int seekCallback(void* userdata, curl_off_t offset, int origin);
   static int progressCallback(void* clientp, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal,
                               curl_off_t ulnow);
+  static int prereqCallback(void* clientp, char* primaryIP, char* localIP, int primaryPort, int localPort);
 
   void start(std::shared_ptr<URLSessionTask> task);
   void beginHop();
@@ -156,6 +157,8 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   std::chrono::steady_clock::time_point resourceDeadline_;
   curl_off_t lastUploaded_ = 0;
   bool writeFailed_ = false;
+  int sendsSinceAnswer_ = 0;  // requests curl started in this hop since the last answer
+  bool resendRefused_ = false;
 
   // Final response.
   bool responseAccepted_ = false;

@@ -285,6 +285,46 @@ TEST_F(URLSessionTest, TransportFailuresMapToThePlatformCodes) {
   EXPECT_EQ(timedOut.error->localizedDescription(), "The request timed out.");
 }
 
+TEST_F(URLSessionTest, RequestsThatAreNotIdempotentAreNeverSentTwice) {
+  // A connection that dies before answering: curl would resend on a fresh one.
+  server.reply("POST", "/drop", {.closeConnection = true});
+  server.reply("GET", "/drop", {.closeConnection = true});
+  ASSERT_FALSE(fetch(requestFor(server.url("warm"))).error);
+  auto post = requestFor(server.url("drop"));
+  post.httpMethod = "POST";
+  post.httpBody = Data::fromString("{\"score\":3}");
+  auto lost = fetch(post);
+  ASSERT_TRUE(lost.error);
+  EXPECT_EQ(lost.error->domain, NSURLErrorDomain);
+  EXPECT_EQ(lost.error->code, NSURLErrorNetworkConnectionLost);
+  EXPECT_EQ(*lost.error->userInfo.at(NSURLErrorFailingURLStringErrorKey).asString(), server.url("drop"));
+  auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[1].method, "POST");
+  EXPECT_EQ(requests[1].remotePort, requests[0].remotePort);  // it went out on the warm connection
+
+  // An idempotent request keeps curl's one resend on a new connection.
+  ASSERT_FALSE(fetch(requestFor(server.url("warm"))).error);
+  server.clearRequests();
+  EXPECT_EQ(fetch(requestFor(server.url("drop"))).error->code, NSURLErrorNetworkConnectionLost);
+  EXPECT_EQ(server.requestCount(), 2u);
+
+  // A second send after an answer is curl's own authentication round trip, not a resend.
+  ScriptedReply digest{.status = 401,
+                       .headers = {{"WWW-Authenticate", "Digest realm=\"quiz\", nonce=\"abc\", qop=\"auth\""}}};
+  server.replies("POST", "/digest", {digest, digest, {.body = "digested"}});
+  delegate->onChallenge = [](const URLAuthenticationChallenge&, URLSessionDelegate::ChallengeCompletion done) {
+    done(URLSessionAuthChallengeDisposition::UseCredential, URLCredential::credentialWithUser("ann", "pw"));
+  };
+  auto guarded = requestFor(server.url("digest"));
+  guarded.httpMethod = "POST";
+  guarded.httpBody = Data::fromString("form");
+  auto task = session->dataTaskWithRequest(guarded);
+  run(task);
+  EXPECT_FALSE(task->error());
+  EXPECT_EQ(delegate->body.toString(), "digested");
+}
+
 TEST_F(URLSessionTest, CancelDeliversCancelledOnce) {
   server.reply("GET", "/slow", {.body = "late", .delay = 5});
   auto task = session->dataTaskWithRequest(requestFor(server.url("slow")));

@@ -8,6 +8,7 @@
 #include "analytics/zai.h"
 #include "analytics/zai_tracker.h"
 #include "platform/foundation/bundle.h"
+#include "signin/daz_sign_in.h"
 
 namespace {
 
@@ -66,8 +67,7 @@ std::shared_ptr<ZODContext> ZODContext::sharedInstance() {
   return *instance;
 }
 
-ZODContext::ZODContext(std::shared_ptr<ZAI> analytics, SignInConfigurator signIn)
-    : analytics_(std::move(analytics)), signIn_(std::move(signIn)) {}
+ZODContext::ZODContext(std::shared_ptr<ZAI> analytics) : analytics_(std::move(analytics)) {}
 
 bool ZODContext::configureWithError(std::optional<NSError>* error) {
   auto path = Bundle::main()->pathForResource(kPropertyListName, "plist");
@@ -118,7 +118,7 @@ bool ZODContext::configureWithContentsOfFile(const std::string& path, std::optio
     auto analytics = analytics_ ? analytics_ : ZAI::sharedInstance();
     analytics->trackerWithTrackingId(*config.trackingID);
   }
-  if (config.isSignInEnabled && config.clientID && signIn_) signIn_(*config.clientID);
+  if (config.isSignInEnabled && config.clientID) DAZSignIn::sharedInstance()->setClientID(*config.clientID);
 
   std::lock_guard lock(mutex_);
   configuration_ = std::move(config);

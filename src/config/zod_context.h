@@ -1,6 +1,5 @@
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -24,11 +23,8 @@ class ZODContext {
   // Made on first use, never released.
   static std::shared_ptr<ZODContext> sharedInstance();
 
-  // Hands the sign-in client id to the sign-in component.
-  using SignInConfigurator = std::function<void(const std::string& clientID)>;
-
   // `analytics`: where the tracker is made (the shared component when null).
-  explicit ZODContext(std::shared_ptr<ZAI> analytics = nullptr, SignInConfigurator signIn = {});
+  explicit ZODContext(std::shared_ptr<ZAI> analytics = nullptr);
 
   // False, with `error` set when given, when the list is missing or cannot be read; nothing is
   // configured then.
@@ -40,7 +36,6 @@ class ZODContext {
 
  private:
   std::shared_ptr<ZAI> analytics_;
-  SignInConfigurator signIn_;
   mutable std::mutex mutex_;
   std::optional<ZODConfiguration> configuration_;
 };

@@ -38,6 +38,16 @@ void DAZSignIn::setFlow(std::shared_ptr<DAZSignInFlow> flow) {
   flow_ = std::move(flow);
 }
 
+std::string DAZSignIn::clientID() const {
+  std::lock_guard lock(mutex_);
+  return clientID_;
+}
+
+void DAZSignIn::setClientID(std::string clientID) {
+  std::lock_guard lock(mutex_);
+  clientID_ = std::move(clientID);
+}
+
 std::shared_ptr<DAZZedodoUser> DAZSignIn::currentUser() const {
   std::lock_guard lock(mutex_);
   return currentUser_;

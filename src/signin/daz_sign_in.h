@@ -50,6 +50,10 @@ class DAZSignIn : public std::enable_shared_from_this<DAZSignIn> {
   std::shared_ptr<DAZSignInFlow> flow() const;
   void setFlow(std::shared_ptr<DAZSignInFlow> flow);
 
+  // The OAuth client id the sign-in flow presents; empty until the service configuration sets it.
+  std::string clientID() const;
+  void setClientID(std::string clientID);
+
   // nullptr before a sign-in and after signOut.
   std::shared_ptr<DAZZedodoUser> currentUser() const;
 
@@ -69,5 +73,6 @@ class DAZSignIn : public std::enable_shared_from_this<DAZSignIn> {
   std::weak_ptr<DAZSignInDelegate> delegate_;
   std::weak_ptr<DAZSignInUIDelegate> uiDelegate_;
   std::shared_ptr<DAZSignInFlow> flow_;
+  std::string clientID_;
   std::shared_ptr<DAZZedodoUser> currentUser_;
 };

@@ -4,12 +4,12 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <vector>
 
 #include "analytics/zai.h"
 #include "analytics/zai_tracker.h"
 #include "config/zod_context.h"
 #include "platform/foundation/bundle.h"
+#include "signin/daz_sign_in.h"
 
 namespace {
 
@@ -27,7 +27,8 @@ class ZODContextTest : public ::testing::Test {
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir_ = pattern;
     analytics_ = ZAI::make(dir_ + "/hits.sqlite");
-    context_ = std::make_shared<ZODContext>(analytics_, [this](const std::string& id) { clientIDs_.push_back(id); });
+    context_ = std::make_shared<ZODContext>(analytics_);
+    DAZSignIn::sharedInstance()->setClientID("earlier-id");
   }
   void TearDown() override {
     Bundle::setMainResourcePath(std::nullopt);
@@ -43,7 +44,6 @@ class ZODContextTest : public ::testing::Test {
   std::string dir_;
   std::shared_ptr<ZAI> analytics_;
   std::shared_ptr<ZODContext> context_;
-  std::vector<std::string> clientIDs_;
 };
 
 TEST_F(ZODContextTest, EnabledServicesGetTheirTrackerAndClientID) {
@@ -60,12 +60,19 @@ TEST_F(ZODContextTest, EnabledServicesGetTheirTrackerAndClientID) {
   EXPECT_FALSE(error);
   ASSERT_TRUE(analytics_->defaultTracker());
   EXPECT_EQ(analytics_->defaultTracker()->trackingId(), "UA-42-1");
-  EXPECT_EQ(clientIDs_, std::vector<std::string>{"123-abc.apps.zedodo"});
+  EXPECT_EQ(DAZSignIn::sharedInstance()->clientID(), "123-abc.apps.zedodo");
   auto config = context_->configuration();
   ASSERT_TRUE(config);
   EXPECT_EQ(config->apiKey, "key");
   EXPECT_EQ(config->zedodoAppID, "1:42:ios");
   EXPECT_TRUE(config->isMeasurementEnabled);
+
+  // At launch: the shared hub reads the bundle's list and configures the shared sign-in.
+  Bundle::setMainResourcePath(dir_);
+  write("ZedodoService-Info.plist", plist("<key>CLIENT_ID</key><string>launch-id</string>"
+                                          "<key>IS_SIGNIN_ENABLED</key><true/>"));
+  EXPECT_TRUE(ZODContext::sharedInstance()->configureWithError(nullptr));
+  EXPECT_EQ(DAZSignIn::sharedInstance()->clientID(), "launch-id");
 }
 
 TEST_F(ZODContextTest, DisabledOrIncompleteServicesAreLeftAlone) {
@@ -75,13 +82,13 @@ TEST_F(ZODContextTest, DisabledOrIncompleteServicesAreLeftAlone) {
                                      "<key>IS_SIGNIN_ENABLED</key><false/>"));
   EXPECT_TRUE(context_->configureWithContentsOfFile(path, nullptr));
   EXPECT_FALSE(analytics_->defaultTracker());
-  EXPECT_TRUE(clientIDs_.empty());
+  EXPECT_EQ(DAZSignIn::sharedInstance()->clientID(), "earlier-id");
 
   path = write("b.plist", plist("<key>IS_ANALYTICS_ENABLED</key><true/><key>IS_SIGNIN_ENABLED</key><true/>"
                                 "<key>TRACKING_ID</key><integer>7</integer>"));
   EXPECT_TRUE(context_->configureWithContentsOfFile(path, nullptr));
   EXPECT_FALSE(analytics_->defaultTracker()) << "a tracking id that is not a text makes no tracker";
-  EXPECT_TRUE(clientIDs_.empty());
+  EXPECT_EQ(DAZSignIn::sharedInstance()->clientID(), "earlier-id");
 }
 
 TEST_F(ZODContextTest, MissingOrBrokenListsFailWithAnError) {

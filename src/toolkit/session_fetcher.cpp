@@ -88,6 +88,12 @@ int effectivePort(const URL& url) {
   return scheme == "https" ? 443 : scheme == "http" ? 80 : -1;
 }
 
+// Same host (without regard to case) and port; a missing URL is never the same.
+bool isSameOrigin(const std::optional<URL>& url, const URL& other) {
+  return url && equalsIgnoringCase(url->host().value_or(""), other.host().value_or("")) &&
+         effectivePort(*url) == effectivePort(other);
+}
+
 // The redirect URL with `scheme` in place of its own.
 std::optional<URL> urlWithScheme(const URL& url, const std::string& scheme) {
   const std::string& text = url.absoluteString();
@@ -413,7 +419,12 @@ void ZSDK_ZTKSessionFetcher::beginFetchMayDelay(bool mayDelay, bool mayAuthorize
     if (request_) request_->httpBodyStream = std::move(logged);
   }
 
-  if (mayAuthorize && authorizer && scheme != "data" && !authorizer->isAuthorizedRequest(request)) {
+  bool signsRequest = false;
+  {
+    Lock lock(mutex_);
+    signsRequest = !redirectedToOtherOrigin_;
+  }
+  if (mayAuthorize && authorizer && signsRequest && scheme != "data" && !authorizer->isAuthorizedRequest(request)) {
     if (canShare) {
       Lock lock(mutex_);
       if (!shouldInvalidateSession_) session_.reset();
@@ -1103,7 +1114,9 @@ void ZSDK_ZTKSessionFetcher::shouldRetryNowForStatus(int status, std::optional<N
   std::shared_ptr<ZTKFetcherAuthorizationProtocol> authorizer;
   {
     Lock lock(mutex_);
-    if (authorizer_ && !hasAttemptedAuthRefresh_ && status == 401) authorizer = authorizer_;
+    if (authorizer_ && !hasAttemptedAuthRefresh_ && !redirectedToOtherOrigin_ && status == 401) {
+      authorizer = authorizer_;
+    }
   }
   bool refreshRetry = false;
   if (authorizer && authorizer->primeForRefresh()) {
@@ -1281,36 +1294,47 @@ void ZSDK_ZTKSessionFetcher::willPerformHTTPRedirection(const std::shared_ptr<UR
     completionHandler(std::nullopt);
     return;
   }
+  enum class Answer { Refuse, Unchanged, Follow };
+  Answer answer = Answer::Follow;
   URLRequest redirectRequest;
+  URL current;
   WillRedirectBlock block;
   {
     Lock lock(mutex_);
     if (userStoppedFetching_) {
-      completionHandler(std::nullopt);
-      return;
+      answer = Answer::Refuse;
+    } else if (!redirectResponse || !newRequest.url || !request_ || !request_->url) {
+      answer = Answer::Unchanged;
+    } else {
+      redirectRequest = *request_;
+      current = *request_->url;
+      const URL& target = *newRequest.url;
+      std::string scheme = current.scheme().value_or("");
+      const std::string redirectScheme = target.scheme().value_or("");
+      // Upgrades are followed, downgrades are not.
+      if (equalsIgnoringCase(scheme, "http") && equalsIgnoringCase(redirectScheme, "https")) scheme = redirectScheme;
+      redirectRequest.url = urlWithScheme(target, scheme);
+      for (const auto& [name, value] : newRequest.allHTTPHeaderFields) redirectRequest.setValue(value, name);
+      // Credentials and cookies meant for one origin must not reach another.
+      if (!isSameOrigin(redirectRequest.url, current)) {
+        redirectRequest.allHTTPHeaderFields.removeValue("Authorization");
+        redirectRequest.allHTTPHeaderFields.removeValue("Cookie");
+      }
+      response_ = redirectResponse;
+      block = willRedirectBlock_;
+      if (!block) {
+        request_ = std::make_shared<URLRequest>(redirectRequest);
+        if (!isSameOrigin(request_->url, current)) redirectedToOtherOrigin_ = true;
+      }
     }
-    if (!redirectResponse || !newRequest.url || !request_ || !request_->url) {
-      completionHandler(newRequest);
-      return;
-    }
-    redirectRequest = *request_;
-    const URL& current = *request_->url;
-    const URL& target = *newRequest.url;
-    std::string scheme = current.scheme().value_or("");
-    const std::string redirectScheme = target.scheme().value_or("");
-    // Upgrades are followed, downgrades are not.
-    if (equalsIgnoringCase(scheme, "http") && equalsIgnoringCase(redirectScheme, "https")) scheme = redirectScheme;
-    redirectRequest.url = urlWithScheme(target, scheme);
-    for (const auto& [name, value] : newRequest.allHTTPHeaderFields) redirectRequest.setValue(value, name);
-    // Credentials and cookies meant for one origin must not reach another.
-    if (redirectRequest.url && (redirectRequest.url->host() != current.host() ||
-                                effectivePort(*redirectRequest.url) != effectivePort(current))) {
-      redirectRequest.allHTTPHeaderFields.removeValue("Authorization");
-      redirectRequest.allHTTPHeaderFields.removeValue("Cookie");
-    }
-    response_ = redirectResponse;
-    block = willRedirectBlock_;
-    if (!block) request_ = std::make_shared<URLRequest>(redirectRequest);
+  }
+  if (answer == Answer::Refuse) {
+    completionHandler(std::nullopt);
+    return;
+  }
+  if (answer == Answer::Unchanged) {
+    completionHandler(newRequest);
+    return;
   }
   logNowWithError(std::nullopt);
   if (!block) {
@@ -1318,15 +1342,18 @@ void ZSDK_ZTKSessionFetcher::willPerformHTTPRedirection(const std::shared_ptr<UR
     return;
   }
   auto self = shared_from_this();
-  invokeOnCallbackQueueAfterUserStopped(true, [self, block, redirectResponse, redirectRequest, completionHandler] {
-    block(redirectResponse, redirectRequest, [self, completionHandler](std::optional<URLRequest> clientRequest) {
-      // Without a request from the caller the redirect is refused and the current request kept.
-      if (clientRequest) {
-        Lock lock(self->mutex_);
-        self->request_ = std::make_shared<URLRequest>(*clientRequest);
-      }
-      completionHandler(clientRequest);
-    });
+  invokeOnCallbackQueueAfterUserStopped(true, [self, block, redirectResponse, redirectRequest, current,
+                                               completionHandler] {
+    block(redirectResponse, redirectRequest,
+          [self, current, completionHandler](std::optional<URLRequest> clientRequest) {
+            // Without a request from the caller the redirect is refused and the current request kept.
+            if (clientRequest) {
+              Lock lock(self->mutex_);
+              self->request_ = std::make_shared<URLRequest>(*clientRequest);
+              if (!isSameOrigin(clientRequest->url, current)) self->redirectedToOtherOrigin_ = true;
+            }
+            completionHandler(clientRequest);
+          });
   });
 }
 
@@ -1696,7 +1723,9 @@ std::optional<Data> ZSDK_ZTKSessionFetcher::downloadedData() const { return lock
 std::int64_t ZSDK_ZTKSessionFetcher::downloadedLength() const { return locked(downloadedLength_); }
 std::shared_ptr<URLRequest> ZSDK_ZTKSessionFetcher::mutableRequest() const { return locked(request_); }
 void ZSDK_ZTKSessionFetcher::setMutableRequest(std::shared_ptr<URLRequest> request) {
-  assignLocked(request_, std::move(request));
+  Lock lock(mutex_);
+  request_ = std::move(request);
+  redirectedToOtherOrigin_ = false;
 }
 std::shared_ptr<URLSession> ZSDK_ZTKSessionFetcher::session() const { return locked(session_); }
 void ZSDK_ZTKSessionFetcher::setSession(std::shared_ptr<URLSession> session) {

@@ -382,7 +382,6 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
   NSError statusErrorLocked(int status) const;
   TimeInterval nextRetryIntervalLocked() const;
   std::optional<std::string> retryAfterHeaderLocked() const;
-  bool isRetryEnabledForNextAttemptLocked() const;
 
   // Background sessions: identifiers, the persisted list and simulated responses.
   void createSessionIdentifierWithMetadata(const std::optional<Value::Dictionary>& metadata);
@@ -444,6 +443,9 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
   double retryFactor_ = 0;
   TimeInterval lastRetryInterval_ = 0;
   bool hasAttemptedAuthRefresh_ = false;
+  // The request was redirected to another origin: the authorizer's token must not follow it,
+  // neither on a retry nor after a 401.
+  bool redirectedToOtherOrigin_ = false;
   std::optional<Date> initialRequestDate_;
 
   std::optional<std::string> comment_;

@@ -261,6 +261,27 @@ TEST_F(SessionFetcherRetryTest, OneAuthorizationRefreshAfter401) {
   expectReleased(denied);
 }
 
+TEST_F(SessionFetcherRetryTest, TokenNeverFollowsARedirectToAnotherOrigin) {
+  // Neither a retry nor the 401 refresh signs the redirected request for the other server.
+  FakeBackend other;
+  server.reply("GET", "/moved", {.status = 302, .headers = {{"Location", other.url("there")}}});
+  other.replies("GET", "/there", {status(503), status(401), {.body = "never"}});
+  auto authorizer = std::make_shared<CountingAuthorizer>();
+  auto fetcher = fetcherFor("moved");
+  fetcher->setAuthorizer(authorizer);
+  fetcher->setRetryEnabled(true);
+  auto result = std::make_shared<FetchResult>();
+  EXPECT_EQ(fetch(fetcher, result).size(), 1u);
+  ASSERT_TRUE(result->error);
+  EXPECT_EQ(result->error->code, 401);
+  EXPECT_EQ(server.requests()[0].header("Authorization"), "Bearer t1");
+  ASSERT_EQ(other.requestCount(), 2u);
+  for (const auto& request : other.requests()) EXPECT_FALSE(request.hasHeader("Authorization"));
+  EXPECT_EQ(authorizer->primes, 0);
+  EXPECT_EQ(authorizer->authorizations, 1);
+  expectReleased(fetcher);
+}
+
 TEST_F(SessionFetcherRetryTest, RedirectsNeverDowngradeTheScheme) {
   auto session = URLSession::sessionWithConfiguration(URLSessionConfiguration::ephemeralSessionConfiguration());
   auto redirect = [&](const char* from, const char* to, ZSDK_ZTKSessionFetcher::WillRedirectBlock block = {}) {

@@ -102,11 +102,19 @@ std::optional<URL> urlWithScheme(const URL& url, const std::string& scheme) {
   return URL::URLWithString(scheme + text.substr(colon));
 }
 
+// Not from the retry source: a test's fixed minimum interval must not make identifiers collide.
 std::string makeUUIDString() {
   static constexpr char kHex[] = "0123456789ABCDEF";
+  std::uint8_t bytes[16];
+  {
+    auto& state = classState();
+    std::lock_guard lock(state.mutex);
+    std::uniform_int_distribution<unsigned> distribution(0, 255);
+    for (auto& b : bytes) b = static_cast<std::uint8_t>(distribution(state.engine));
+  }
   std::string text;
   for (int i = 0; i < 16; ++i) {
-    auto byte = drawRetryRandom() & 0xFF;
+    unsigned byte = bytes[i];
     if (i == 6) byte = (byte & 0x0F) | 0x40;
     if (i == 8) byte = (byte & 0x3F) | 0x80;
     if (i == 4 || i == 6 || i == 8 || i == 10) text += '-';

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <exception>
 
 #include "platform/foundation/date.h"
 
@@ -132,8 +133,16 @@ void XCGLogger::log(LogLevel level, const std::function<std::string()>& text, st
   const bool toFile = config->file && passes(level, config->fileLevel);
   if (!toOutput && !toFile) return;
 
-  // Built with no lock held: the builder may log or reconfigure the logger itself.
-  const std::string message = text ? text() : std::string();
+  // Built with no lock held: the builder may log or reconfigure the logger itself. A builder that
+  // throws (a JSON dump of bad UTF-8, say) costs its line, never the caller's request.
+  std::string message;
+  try {
+    if (text) message = text();
+  } catch (const std::exception& e) {
+    message = std::string("<log text failed: ") + e.what() + ">";
+  } catch (...) {
+    message = "<log text failed>";
+  }
 
   std::string prefix;
   auto field = [&prefix](std::string_view part) {

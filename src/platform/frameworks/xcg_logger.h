@@ -24,7 +24,8 @@ class XCGLogger {
   LogLevel outputLogLevel() const;
   bool isEnabledFor(LogLevel level) const;
 
-  // Builds the text only when `level` is enabled, synchronously inside the call.
+  // Builds the text only when `level` is enabled, synchronously inside the call. An exception from
+  // the builder stays inside: the line says the text failed.
   void log(LogLevel level, const std::function<std::string()>& text, std::string_view functionName,
            std::string_view fileName, int lineNumber);
 

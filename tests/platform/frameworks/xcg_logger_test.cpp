@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -21,18 +22,12 @@ namespace {
 using Level = XCGLogger::LogLevel;
 using ::testing::ElementsAre;
 
-struct Captured {
-  Level level;
-  std::string line;
-  std::string text;
-};
-
 class XCGLoggerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    logger().setSink([this](Level level, const std::string& line, const std::string& text) {
+    logger().setSink([this](Level, const std::string& line, const std::string&) {
       std::lock_guard lock(mutex_);
-      captured_.push_back({level, line, text});
+      lines_.push_back(line);
     });
   }
   void TearDown() override {
@@ -44,18 +39,12 @@ class XCGLoggerTest : public ::testing::Test {
   static void setupBare(Level level, std::optional<std::string> file = std::nullopt, Level fileLevel = Level::Debug) {
     logger().setup(level, false, false, false, false, false, false, false, std::move(file), fileLevel);
   }
-  std::vector<std::string> lines() {
-    std::lock_guard lock(mutex_);
-    std::vector<std::string> out;
-    for (const auto& c : captured_) out.push_back(c.line);
-    return out;
-  }
 
   std::mutex mutex_;
-  std::vector<Captured> captured_;
+  std::vector<std::string> lines_;
 };
 
-TEST_F(XCGLoggerTest, BuildsTextOnlyWhenEnabled) {
+TEST_F(XCGLoggerTest, BuildsTextOnlyForEnabledLevelsAndFile) {
   int built = 0;
   auto text = [&built](std::string s) {
     return [&built, s] {
@@ -63,28 +52,36 @@ TEST_F(XCGLoggerTest, BuildsTextOnlyWhenEnabled) {
       return s;
     };
   };
-  setupBare(Level::Info);
-  EXPECT_EQ(logger().outputLogLevel(), Level::Info);
+  std::string file = (std::filesystem::temp_directory_path() / "xcglog-XXXXXX").string();
+  int fd = ::mkstemp(file.data());
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  setupBare(Level::Error, file, Level::Info);
+  EXPECT_EQ(logger().outputLogLevel(), Level::Error);
   logger().log(Level::Verbose, text("v"), "f", "F", 1);
   XCGLogger::debug(text("d"));
   EXPECT_EQ(built, 0);
-  XCGLogger::info(text("i"));
-  XCGLogger::severe(text("s"));
+  XCGLogger::info(text("file only"));
+  XCGLogger::severe(text("both"));
   logger().log(Level::None, text("none"), "f", "F", 1);  // None is a threshold, never a message level
   EXPECT_EQ(built, 2);
-  EXPECT_THAT(lines(), ElementsAre("i", "s"));
-  EXPECT_EQ(captured_[1].level, Level::Severe);
+  // A throwing builder costs its line only.
+  XCGLogger::error([]() -> std::string { throw std::runtime_error("bad UTF-8"); });
 
-  setupBare(Level::None);
+  setupBare(Level::None);  // closes the file
   XCGLogger::severe(text("off"));
   EXPECT_FALSE(logger().isEnabledFor(Level::Severe));
   EXPECT_EQ(built, 2);
+  EXPECT_THAT(lines_, ElementsAre("both", "<log text failed: bad UTF-8>"));
+  std::stringstream content;
+  content << std::ifstream(file).rdbuf();
+  EXPECT_EQ(content.str(), "file only\nboth\n<log text failed: bad UTF-8>\n");
+  std::filesystem::remove(file);
 }
 
 TEST_F(XCGLoggerTest, PrefixFollowsSwitches) {
   auto oldClock = currentClock();
-  auto clock = std::make_shared<VirtualClock>(Date{1.123});
-  setCurrentClock(clock);
+  setCurrentClock(std::make_shared<VirtualClock>(Date{1.123}));
   const char* oldTz = std::getenv("TZ");
   std::string savedTz = oldTz ? oldTz : "";
   ::setenv("TZ", "UTC", 1);
@@ -93,7 +90,6 @@ TEST_F(XCGLoggerTest, PrefixFollowsSwitches) {
   // The application's own configuration.
   logger().setup(Level::Verbose, true, true, false, true, true, true, true, std::nullopt, Level::Debug);
   XCGLogger::verbose([] { return "hello"; }, "processRequest(_:request:completion:)", "/src/TransferCoordinator", 42);
-  // Thread only, then location pieces alone.
   logger().setup(Level::Verbose, false, false, true, false, false, false, false);
   XCGLogger::info([] { return "t"; }, "fn", "file", 7);
   std::thread([] {
@@ -106,32 +102,12 @@ TEST_F(XCGLoggerTest, PrefixFollowsSwitches) {
   XCGLogger::info([] { return "l"; }, "fn", "dir/name.cpp", 7);
   XCGLogger::info([] { return "no line"; }, "fn", "dir/name.cpp", 0);
 
-  EXPECT_THAT(lines(), ElementsAre("2001-01-01 00:00:01.123 [dorvale] [Verbose] [TransferCoordinator:42] "
-                                   "processRequest(_:request:completion:) > hello",
-                                   "[main] > t", "[worker] > w", "[name.cpp] > f", "[7] > l", "no line"));
-  EXPECT_EQ(captured_[0].text, "hello");
-
+  EXPECT_THAT(lines_, ElementsAre("2001-01-01 00:00:01.123 [dorvale] [Verbose] [TransferCoordinator:42] "
+                                  "processRequest(_:request:completion:) > hello",
+                                  "[main] > t", "[worker] > w", "[name.cpp] > f", "[7] > l", "no line"));
   oldTz ? ::setenv("TZ", savedTz.c_str(), 1) : ::unsetenv("TZ");
   ::tzset();
   setCurrentClock(oldClock);
-}
-
-TEST_F(XCGLoggerTest, WritesFileAtItsOwnLevel) {
-  std::string pattern = (std::filesystem::temp_directory_path() / "xcglog-XXXXXX").string();
-  int fd = ::mkstemp(pattern.data());
-  ASSERT_GE(fd, 0);
-  ::close(fd);
-  setupBare(Level::Error, pattern, Level::Verbose);
-  EXPECT_TRUE(logger().isEnabledFor(Level::Verbose));
-  XCGLogger::verbose([] { return "file only"; });
-  XCGLogger::error([] { return "both"; });
-  setupBare(Level::Error);  // closes the file
-  std::ifstream in(pattern);
-  std::stringstream content;
-  content << in.rdbuf();
-  EXPECT_EQ(content.str(), "file only\nboth\n");
-  EXPECT_THAT(lines(), ElementsAre("both"));
-  std::filesystem::remove(pattern);
 }
 
 TEST_F(XCGLoggerTest, BuilderAndSinkMayLogAcrossThreads) {
@@ -141,6 +117,7 @@ TEST_F(XCGLoggerTest, BuilderAndSinkMayLogAcrossThreads) {
     XCGLogger::debug([] { return "inner"; });
     return std::string("outer");
   });
+  EXPECT_THAT(lines_, ElementsAre("inner", "outer"));
   std::atomic<int> seen{0};
   logger().setSink([&seen](Level, const std::string& line, const std::string&) {
     if (line == "reconfigure") XCGLogger::defaultInstance().setup(Level::Debug, false, false, false, false, false,
@@ -154,9 +131,6 @@ TEST_F(XCGLoggerTest, BuilderAndSinkMayLogAcrossThreads) {
     });
   for (auto& th : threads) th.join();
   EXPECT_EQ(seen.load(), 200);
-  EXPECT_THAT(captured_, ::testing::SizeIs(2));
-  EXPECT_EQ(captured_[0].line, "inner");
-  EXPECT_EQ(captured_[1].line, "outer");
 }
 
 }  // namespace

@@ -134,6 +134,18 @@ std::optional<RegularExpression> RegularExpression::make(std::string_view patter
 
 namespace {
 
+// Runaway backtracking ("(a+)+$" against a long near-match) would stall the caller for ever; a
+// match attempt that takes more engine steps than this (well under a second) counts as no match.
+constexpr int32_t kMatchStepLimit = 1000;
+
+std::unique_ptr<icu::RegexMatcher> makeMatcher(const icu::RegexPattern& pattern, const icu::UnicodeString& text) {
+  UErrorCode status = U_ZERO_ERROR;
+  std::unique_ptr<icu::RegexMatcher> m(pattern.matcher(text, status));
+  if (U_FAILURE(status) || !m) return nullptr;
+  m->setTimeLimit(kMatchStepLimit, status);
+  return U_SUCCESS(status) ? std::move(m) : nullptr;
+}
+
 std::optional<RegexMatch> currentMatch(icu::RegexMatcher& m, const Decoded& d) {
   UErrorCode status = U_ZERO_ERROR;
   RegexMatch match;
@@ -154,8 +166,8 @@ std::vector<RegexMatch> RegularExpression::matches(std::string_view text) const 
   std::vector<RegexMatch> out;
   Decoded d = decode(text);
   UErrorCode status = U_ZERO_ERROR;
-  std::unique_ptr<icu::RegexMatcher> m(impl_->pattern->matcher(d.text, status));
-  if (U_FAILURE(status) || !m) return out;
+  auto m = makeMatcher(*impl_->pattern, d.text);
+  if (!m) return out;
   while (m->find(status) && U_SUCCESS(status)) {
     auto match = currentMatch(*m, d);
     if (!match) break;
@@ -167,18 +179,18 @@ std::vector<RegexMatch> RegularExpression::matches(std::string_view text) const 
 std::optional<RegexMatch> RegularExpression::firstMatch(std::string_view text) const {
   Decoded d = decode(text);
   UErrorCode status = U_ZERO_ERROR;
-  std::unique_ptr<icu::RegexMatcher> m(impl_->pattern->matcher(d.text, status));
-  if (U_FAILURE(status) || !m || !m->find(status) || U_FAILURE(status)) return std::nullopt;
+  auto m = makeMatcher(*impl_->pattern, d.text);
+  if (!m || !m->find(status) || U_FAILURE(status)) return std::nullopt;
   return currentMatch(*m, d);
 }
 
 std::string RegularExpression::replace(std::string_view text, std::string_view replacementTemplate) const {
   Decoded d = decode(text);
   UErrorCode status = U_ZERO_ERROR;
-  std::unique_ptr<icu::RegexMatcher> m(impl_->pattern->matcher(d.text, status));
-  if (U_FAILURE(status) || !m) return std::string(text);
+  auto m = makeMatcher(*impl_->pattern, d.text);
+  if (!m) return std::string(text);
   icu::UnicodeString result = m->replaceAll(decode(replacementTemplate).text, status);
-  // A template naming a group that does not exist leaves the text as it was.
+  // A template naming a group that does not exist, or a runaway match, leaves the text as it was.
   if (U_FAILURE(status)) return std::string(text);
   std::string out;
   result.toUTF8String(out);

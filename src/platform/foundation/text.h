@@ -23,7 +23,8 @@ struct RegexMatch {
   std::vector<std::optional<TextRange>> groups;
 };
 
-// A compiled ICU regular expression; safe to share between threads.
+// A compiled ICU regular expression; safe to share between threads. A match attempt that runs
+// away (catastrophic backtracking) is cut off and reads as no match.
 class RegularExpression {
  public:
   // Nothing for a pattern that does not compile.

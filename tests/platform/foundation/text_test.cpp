@@ -45,6 +45,14 @@ TEST(TextTest, RegularExpressions) {
   EXPECT_EQ(at->replace("jo@host and an@other", "$2:$1"), "host:jo and other:an");
   EXPECT_EQ(at->replace("jo@host", "\\$1"), "$1");
   EXPECT_EQ(at->replace("jo@host", "$9"), "jo@host");  // no such group: text unchanged
+
+  // Catastrophic backtracking is cut off instead of hanging the caller.
+  auto runaway = RegularExpression::make("(a+)+$");
+  ASSERT_TRUE(runaway);
+  const std::string nearMatch = std::string(40, 'a') + "b";
+  EXPECT_FALSE(runaway->firstMatch(nearMatch));
+  EXPECT_TRUE(runaway->matches(nearMatch).empty());
+  EXPECT_EQ(runaway->replace(nearMatch, "x"), nearMatch);
 }
 
 TEST(TextTest, CanonicalEquivalenceAndCaseFolding) {

@@ -215,16 +215,19 @@ std::string executableDirectory() {
   return slash == std::string::npos ? "." : slash == 0 ? "/" : buf.substr(0, slash);
 }
 
-}  // namespace
-
-std::string Bundle::mainResourcePath() {
-  {
-    std::lock_guard lock(mainMutex());
-    if (resourcePathOverride()) return *resourcePathOverride();
-  }
+// The caller holds mainMutex().
+std::string mainResourcePathLocked() {
+  if (resourcePathOverride()) return *resourcePathOverride();
   const char* env = std::getenv("DORVALE_RESOURCES");
   if (env && *env) return env;
   return executableDirectory() + "/resources";
+}
+
+}  // namespace
+
+std::string Bundle::mainResourcePath() {
+  std::lock_guard lock(mainMutex());
+  return mainResourcePathLocked();
 }
 
 void Bundle::setMainResourcePath(std::optional<std::string> path) {
@@ -239,11 +242,12 @@ void Bundle::setLocalizedStringsForTesting(std::optional<StringsTable> table) {
 }
 
 std::shared_ptr<Bundle> Bundle::main() {
-  std::string path = mainResourcePath();
+  // One lock for the path and the instance, so a concurrent path change cannot leave a bundle of
+  // the old path behind.
   std::lock_guard lock(mainMutex());
   auto& instance = mainInstance();
   if (!instance) {
-    instance = std::make_shared<Bundle>(path);
+    instance = std::make_shared<Bundle>(mainResourcePathLocked());
     instance->isMain_ = true;
   }
   return instance;

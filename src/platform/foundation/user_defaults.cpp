@@ -195,6 +195,9 @@ std::optional<Value> decode(const json& j, int depth) {
 }
 
 Value::Dictionary readFile(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || static_cast<std::uint64_t>(st.st_size) > kMaxFileSize)
+    return {};
   std::ifstream in(path, std::ios::binary);
   if (!in) return {};
   std::ostringstream buffer;
@@ -308,13 +311,9 @@ std::shared_ptr<UserDefaults>& standardInstance() {
   return instance;
 }
 
-}  // namespace
-
-std::string UserDefaults::applicationDataDirectory() {
-  {
-    std::lock_guard lock(standardMutex());
-    if (directoryOverride()) return *directoryOverride();
-  }
+// The caller holds standardMutex().
+std::string dataDirectoryLocked() {
+  if (directoryOverride()) return *directoryOverride();
   std::string dir = envValue("DORVALE_DATA_DIR");
   if (!dir.empty()) return dir;
   std::string xdg = envValue("XDG_DATA_HOME");
@@ -324,6 +323,13 @@ std::string UserDefaults::applicationDataDirectory() {
   return "/tmp/dorvale-" + std::to_string(getuid());
 }
 
+}  // namespace
+
+std::string UserDefaults::applicationDataDirectory() {
+  std::lock_guard lock(standardMutex());
+  return dataDirectoryLocked();
+}
+
 void UserDefaults::setApplicationDataDirectory(std::optional<std::string> directory) {
   std::lock_guard lock(standardMutex());
   directoryOverride() = std::move(directory);
@@ -331,10 +337,11 @@ void UserDefaults::setApplicationDataDirectory(std::optional<std::string> direct
 }
 
 std::shared_ptr<UserDefaults> UserDefaults::standard() {
-  std::string dir = applicationDataDirectory();
+  // One lock for the directory and the instance, so a concurrent directory change cannot leave an
+  // instance of the old directory behind.
   std::lock_guard lock(standardMutex());
   auto& instance = standardInstance();
-  if (!instance) instance = std::make_shared<UserDefaults>(dir + "/user_defaults.json");
+  if (!instance) instance = std::make_shared<UserDefaults>(dataDirectoryLocked() + "/user_defaults.json");
   return instance;
 }
 

@@ -444,43 +444,54 @@ void ZSDK_ZTKSessionFetcher::beginFetchMayDelay(bool mayDelay, bool mayAuthorize
   std::shared_ptr<URLSessionTask> task;
   bool useTestBlock = false;
   bool backgroundTaskWanted = false;
+  bool stopped = false;
   {
     Lock lock(mutex_);
     if (isRetryEnabled_ && maxRetryInterval_ <= 0) {
       maxRetryInterval_ = (isGET || effectiveMethod == "HEAD") ? 60.0 : 600.0;
     }
+    // A stop from another thread since the session was chosen has already cleaned up (and taken
+    // an owned session with it).
     session = session_;
-    const URLRequest taskRequest = request_ ? *request_ : URLRequest();
-    if (downloadResumeData_) {
-      task = session->downloadTaskWithResumeData(*downloadResumeData_);
-    } else if (!destinationFileURL_ || scheme == "data") {
-      if (needsUploadTask) {
-        if (bodyFileURL_) {
-          task = session->uploadTaskWithRequest(taskRequest, *bodyFileURL_);
-        } else if (!bodyStreamProvider_) {
-          task = session->uploadTaskWithRequest(taskRequest, bodyData_.value_or(Data()));
+    stopped = userStoppedFetching_;
+    if (!stopped && session) {
+      const URLRequest taskRequest = request_ ? *request_ : URLRequest();
+      if (downloadResumeData_) {
+        task = session->downloadTaskWithResumeData(*downloadResumeData_);
+      } else if (!destinationFileURL_ || scheme == "data") {
+        if (needsUploadTask) {
+          if (bodyFileURL_) {
+            task = session->uploadTaskWithRequest(taskRequest, *bodyFileURL_);
+          } else if (!bodyStreamProvider_) {
+            task = session->uploadTaskWithRequest(taskRequest, bodyData_.value_or(Data()));
+          } else {
+            task = session->uploadTaskWithStreamedRequest(taskRequest);
+          }
         } else {
-          task = session->uploadTaskWithStreamedRequest(taskRequest);
+          task = session->dataTaskWithRequest(taskRequest);
         }
+        if (!accumulateDataBlock_) downloadedData_ = Data();
       } else {
-        task = session->dataTaskWithRequest(taskRequest);
+        task = session->downloadTaskWithRequest(taskRequest);
       }
-      if (!accumulateDataBlock_) downloadedData_ = Data();
-    } else {
-      task = session->downloadTaskWithRequest(taskRequest);
-    }
-    if (taskDescription_) task->setTaskDescription(taskDescription_);
-    sessionTask_ = task;
+      if (taskDescription_) task->setTaskDescription(taskDescription_);
+      sessionTask_ = task;
 
-    if (!testBlock_) {
-      auto& state = classState();
-      std::lock_guard classLock(state.mutex);
-      testBlock_ = state.globalTestBlock;
+      if (!testBlock_) {
+        auto& state = classState();
+        std::lock_guard classLock(state.mutex);
+        testBlock_ = state.globalTestBlock;
+      }
+      isUsingTestBlock_ = static_cast<bool>(testBlock_);
+      useTestBlock = isUsingTestBlock_;
+      backgroundTaskWanted = !useBackgroundSession_ && backgroundTaskIdentifier_ == UIBackgroundTaskInvalid;
+      if (!initialRequestDate_) initialRequestDate_ = Date::now();
     }
-    isUsingTestBlock_ = static_cast<bool>(testBlock_);
-    useTestBlock = isUsingTestBlock_;
-    backgroundTaskWanted = !useBackgroundSession_ && backgroundTaskIdentifier_ == UIBackgroundTaskInvalid;
-    if (!initialRequestDate_) initialRequestDate_ = Date::now();
+  }
+  if (stopped) return;
+  if (!session) {
+    failToBeginFetchWithError(std::nullopt);
+    return;
   }
 
   if (backgroundTaskWanted) {

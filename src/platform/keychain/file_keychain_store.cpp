@@ -2,13 +2,14 @@
 
 #include <fcntl.h>
 #include <openssl/evp.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
+#include <cstdint>
 #include <nlohmann/json.hpp>
+
+#include "platform/foundation/user_defaults.h"
 
 namespace {
 
@@ -78,7 +79,8 @@ std::optional<KeychainItem> decodeItem(const std::string& text) {
   auto j = nlohmann::json::parse(text, nullptr, false);
   if (!j.is_object()) return std::nullopt;
   auto version = j.find("version");
-  if (version == j.end() || !version->is_number_integer() || version->get<int>() != kFormatVersion)
+  // Compared as 64 bits: a narrower read would wrap 2^32 + 1 to version 1.
+  if (version == j.end() || !version->is_number_integer() || version->get<std::int64_t>() != kFormatVersion)
     return std::nullopt;
   auto service = hexField(j, "service");
   auto account = hexField(j, "account");
@@ -142,28 +144,11 @@ void syncDirectory(const std::string& dir) {
   ::close(fd);
 }
 
-std::string homeDirectory() {
-  if (const char* home = std::getenv("HOME"); home && *home) return home;
-  if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) return pw->pw_dir;
-  return ".";
-}
-
 }  // namespace
 
 FileKeychainStore::FileKeychainStore(std::string directory) : directory_(std::move(directory)) {}
 
-std::string FileKeychainStore::defaultDirectory() {
-  std::string base;
-  if (const char* dir = std::getenv("DORVALE_DATA_DIR"); dir && *dir) {
-    base = dir;
-  } else if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/') {
-    // Relative XDG paths are invalid and ignored.
-    base = std::string(xdg) + "/dorvale";
-  } else {
-    base = homeDirectory() + "/.local/share/dorvale";
-  }
-  return base + "/keychain";
-}
+std::string FileKeychainStore::defaultDirectory() { return UserDefaults::applicationDataDirectory() + "/keychain"; }
 
 std::string FileKeychainStore::pathForItem(const std::string& service, const std::string& account) const {
   // The length prefix keeps ("ab", "c") and ("a", "bc") apart.

@@ -11,8 +11,7 @@ class FileKeychainStore final : public KeychainStore {
  public:
   explicit FileKeychainStore(std::string directory);
 
-  // The application data directory (DORVALE_DATA_DIR, else $XDG_DATA_HOME/dorvale, else
-  // ~/.local/share/dorvale) followed by "/keychain".
+  // The application data directory (UserDefaults::applicationDataDirectory()) + "/keychain".
   static std::string defaultDirectory();
 
   const std::string& directory() const { return directory_; }

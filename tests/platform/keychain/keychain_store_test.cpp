@@ -1,19 +1,15 @@
-#include <dirent.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <memory>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/foundation/user_defaults.h"
 #include "platform/keychain/file_keychain_store.h"
 #include "platform/keychain/keychain_wrapper.h"
 #include "platform/keychain/memory_keychain_store.h"
@@ -35,40 +31,17 @@ class TempDir {
   std::string path_;
 };
 
-class UmaskGuard {
- public:
-  explicit UmaskGuard(mode_t mask) : old_(::umask(mask)) {}
-  ~UmaskGuard() { ::umask(old_); }
-
- private:
-  mode_t old_;
-};
-
-class EnvGuard {
- public:
-  explicit EnvGuard(const char* name) : name_(name) {
-    if (const char* v = std::getenv(name)) old_ = v;
-  }
-  ~EnvGuard() { old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_); }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
-
 mode_t modeOf(const std::string& path) {
   struct stat st {};
   EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
   return st.st_mode & 07777;
 }
 
-std::set<std::string> entries(const std::string& dir) {
-  std::set<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename().string());
+std::vector<std::string> entries(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
   return names;
 }
-
-void writeFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 KeychainItem item(std::string service, std::string account, std::string data) {
   KeychainItem i;
@@ -91,22 +64,24 @@ KeychainAttributes newData(std::string data) {
   return a;
 }
 
+std::string dataOf(KeychainStore& store, const KeychainQuery& q) {
+  KeychainItem out;
+  return store.copyMatching(q, &out) == errSecSuccess ? out.data.toString() : "<not found>";
+}
+
 // The item rules hold for every store.
 class KeychainStoreRules : public ::testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
-    if (GetParam() == "file")
-      store_ = std::make_shared<FileKeychainStore>(dir_.path() + "/keychain");
-    else
-      store_ = std::make_shared<MemoryKeychainStore>();
+    if (GetParam() == "file") store_ = std::make_shared<FileKeychainStore>(dir_.path() + "/keychain");
+    else store_ = std::make_shared<MemoryKeychainStore>();
   }
   TempDir dir_;
   std::shared_ptr<KeychainStore> store_;
 };
 
-TEST_P(KeychainStoreRules, StatusCodesAndMatching) {
-  KeychainItem out;
-  EXPECT_EQ(store_->copyMatching(query("svc", "acct"), &out), errSecItemNotFound);
+TEST_P(KeychainStoreRules, StatusCodesMatchingAndOddBytes) {
+  EXPECT_EQ(store_->copyMatching(query("svc", "acct"), nullptr), errSecItemNotFound);
   EXPECT_EQ(store_->update(query("svc", "acct"), newData("x")), errSecItemNotFound);
   EXPECT_EQ(store_->remove(query("svc", "acct")), errSecItemNotFound);
 
@@ -117,12 +92,11 @@ TEST_P(KeychainStoreRules, StatusCodesAndMatching) {
   ASSERT_EQ(store_->add(first), errSecSuccess);
   // Differing only in other attributes still collides, and the first item is kept.
   EXPECT_EQ(store_->add(item("svc", "acct", "other")), errSecDuplicateItem);
+  KeychainItem out;
   ASSERT_EQ(store_->copyMatching(query("svc", "acct"), &out), errSecSuccess);
   EXPECT_EQ(out.data.toString(), "secret");
   EXPECT_EQ(out.generic, "OAuth");
-  EXPECT_EQ(out.label, "Label");
   EXPECT_EQ(out.accessibility, kSecAttrAccessibleAfterFirstUnlockThisDeviceOnly);
-  EXPECT_EQ(store_->copyMatching(query("svc", "acct"), nullptr), errSecSuccess);
 
   // Keys that would run together when concatenated stay apart.
   EXPECT_EQ(store_->copyMatching(query("svca", "cct"), nullptr), errSecItemNotFound);
@@ -143,17 +117,14 @@ TEST_P(KeychainStoreRules, StatusCodesAndMatching) {
   EXPECT_EQ(out.label, "Label");  // untouched by the update
 
   EXPECT_EQ(store_->remove(query("svc", "acct")), errSecSuccess);
-  EXPECT_EQ(store_->copyMatching(query("svc", "acct"), nullptr), errSecItemNotFound);
-  EXPECT_EQ(store_->copyMatching(query("svca", "cct"), &out), errSecSuccess);
-  EXPECT_EQ(out.data.toString(), "neighbour");
-}
+  EXPECT_EQ(dataOf(*store_, query("svc", "acct")), "<not found>");
+  EXPECT_EQ(dataOf(*store_, query("svca", "cct")), "neighbour");
 
-TEST_P(KeychainStoreRules, BinaryDataAndOddNamesRoundTrip) {
+  // Arbitrary bytes in every field.
   std::string bytes("\0\xff\x80 \"\\\n", 7);
   KeychainItem odd = item(std::string("s\xc3\x28/..", 6), std::string("a\0b", 3), bytes);
   odd.label = std::string("\xfe", 1);
   ASSERT_EQ(store_->add(odd), errSecSuccess);
-  KeychainItem out;
   ASSERT_EQ(store_->copyMatching(query(odd.service, odd.account), &out), errSecSuccess);
   EXPECT_EQ(out.data.toString(), bytes);
   EXPECT_EQ(out.label, odd.label);
@@ -162,45 +133,38 @@ TEST_P(KeychainStoreRules, BinaryDataAndOddNamesRoundTrip) {
 INSTANTIATE_TEST_SUITE_P(Stores, KeychainStoreRules, ::testing::Values("file", "memory"),
                          [](const auto& info) { return info.param; });
 
-TEST(FileKeychainStore, SetsModesExplicitly) {
-  UmaskGuard open(0);
+TEST(FileKeychainStore, PrivateModesAtomicReplaceAndPersistence) {
+  struct UmaskGuard {
+    mode_t old = ::umask(0);
+    ~UmaskGuard() { ::umask(old); }
+  } openUmask;
   TempDir tmp;
   // A pre-existing directory that is too open is tightened.
   std::string loose = tmp.path() + "/loose";
   ASSERT_EQ(::mkdir(loose.c_str(), 0777), 0);
   for (const std::string& dir : {tmp.path() + "/data/keychain", loose}) {
     FileKeychainStore store(dir);
-    ASSERT_EQ(store.add(item("svc", "acct", "secret")), errSecSuccess);
+    ASSERT_EQ(store.add(item("svc", "acct", "one")), errSecSuccess);
     EXPECT_EQ(modeOf(dir), 0700u) << dir;
     EXPECT_EQ(modeOf(store.pathForItem("svc", "acct")), 0600u);
-    ASSERT_EQ(store.update(query("svc", "acct"), newData("again")), errSecSuccess);
+    ASSERT_EQ(store.update(query("svc", "acct"), newData("two")), errSecSuccess);
     EXPECT_EQ(modeOf(store.pathForItem("svc", "acct")), 0600u);
+    // Only the item file: no temporary left behind, and no secret in the file name.
+    EXPECT_EQ(entries(dir), std::vector<std::string>{fs::path(store.pathForItem("svc", "acct")).filename()});
+    EXPECT_EQ(entries(dir)[0].find("acct"), std::string::npos);
+    EXPECT_EQ(dataOf(*std::make_shared<FileKeychainStore>(dir), query("svc", "acct")), "two");
+    ASSERT_EQ(store.remove(query("svc", "acct")), errSecSuccess);
+    EXPECT_TRUE(entries(dir).empty());
   }
   EXPECT_EQ(modeOf(tmp.path() + "/data"), 0700u);
+
+  // The default directory sits in the application data directory, override included.
+  UserDefaults::setApplicationDataDirectory(tmp.path() + "/app");
+  EXPECT_EQ(FileKeychainStore::defaultDirectory(), tmp.path() + "/app/keychain");
+  UserDefaults::setApplicationDataDirectory(std::nullopt);
 }
 
-TEST(FileKeychainStore, ReplacesAtomicallyAndPersists) {
-  TempDir tmp;
-  std::string dir = tmp.path() + "/keychain";
-  {
-    FileKeychainStore store(dir);
-    ASSERT_EQ(store.add(item("svc", "acct", "one")), errSecSuccess);
-    ASSERT_EQ(store.update(query("svc", "acct"), newData("two")), errSecSuccess);
-    // Only the item file: no temporary left behind, and no secret in the file name.
-    auto names = entries(dir);
-    ASSERT_EQ(names.size(), 1u);
-    EXPECT_EQ(dir + "/" + *names.begin(), store.pathForItem("svc", "acct"));
-    EXPECT_EQ(names.begin()->find("acct"), std::string::npos);
-  }
-  FileKeychainStore reopened(dir);
-  KeychainItem out;
-  ASSERT_EQ(reopened.copyMatching(query("svc", "acct"), &out), errSecSuccess);
-  EXPECT_EQ(out.data.toString(), "two");
-  ASSERT_EQ(reopened.remove(query("svc", "acct")), errSecSuccess);
-  EXPECT_TRUE(entries(dir).empty());
-}
-
-TEST(FileKeychainStore, CorruptFileReadsAsNotFound) {
+TEST(FileKeychainStore, CorruptFilesReadAsNotFoundAndFailedWritesReport) {
   TempDir tmp;
   FileKeychainStore store(tmp.path() + "/keychain");
   ASSERT_EQ(store.add(item("svc", "acct", "secret")), errSecSuccess);
@@ -208,44 +172,29 @@ TEST(FileKeychainStore, CorruptFileReadsAsNotFound) {
   const std::string path = store.pathForItem("svc", "acct");
   std::ifstream in(store.pathForItem("svc", "other"));
   const std::string otherItemText((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string fields = R"(,"account":"61636374","data":"00","accessibility":""})";
 
   for (const std::string& garbage :
        {std::string(), std::string("{\"version\":1,\"service\":"), std::string("[1,2]"),
-        std::string("{\"version\":1,\"service\":\"zz\",\"account\":\"00\",\"data\":\"00\",\"accessibility\":\"\"}"),
-        std::string("{\"version\":1,\"service\":7,\"account\":\"00\",\"data\":\"00\",\"accessibility\":\"\"}"),
-        std::string(2 << 20, ' '),
+        R"({"version":1,"service":"zz")" + fields, R"({"version":1,"service":7)" + fields,
+        R"({"version":4294967297,"service":"737663")" + fields, std::string(2 << 20, ' '),
         otherItemText /* a valid item, but not the one this name belongs to */}) {
-    writeFile(path, garbage);
-    EXPECT_EQ(store.copyMatching(query("svc", "acct"), nullptr), errSecItemNotFound);
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << garbage;
+    EXPECT_EQ(store.copyMatching(query("svc", "acct"), nullptr), errSecItemNotFound) << garbage.substr(0, 60);
     EXPECT_EQ(store.update(query("svc", "acct"), newData("x")), errSecItemNotFound);
   }
-  // Adding over the wreck replaces it.
+  // The same text with the right version is an item: the cases above fail for their fault alone.
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << R"({"version":1,"service":"737663")" + fields;
+  EXPECT_EQ(dataOf(store, query("svc", "acct")), std::string(1, '\0'));
+  // Adding over a wreck replaces it.
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << "[1,2]";
   ASSERT_EQ(store.add(item("svc", "acct", "fresh")), errSecSuccess);
-  KeychainItem out;
-  ASSERT_EQ(store.copyMatching(query("svc", "acct"), &out), errSecSuccess);
-  EXPECT_EQ(out.data.toString(), "fresh");
-}
+  EXPECT_EQ(dataOf(store, query("svc", "acct")), "fresh");
 
-TEST(FileKeychainStore, ReportsWriteFailures) {
-  TempDir tmp;
-  writeFile(tmp.path() + "/file", "not a directory");
-  FileKeychainStore store(tmp.path() + "/file/keychain");
-  EXPECT_EQ(store.add(item("svc", "acct", "secret")), errSecIO);
-  EXPECT_EQ(store.copyMatching(query("svc", "acct"), nullptr), errSecItemNotFound);
-}
-
-TEST(FileKeychainStore, DefaultDirectoryFollowsEnvironment) {
-  EnvGuard data("DORVALE_DATA_DIR"), xdg("XDG_DATA_HOME"), home("HOME");
-  ::setenv("HOME", "/home/u", 1);
-  ::setenv("XDG_DATA_HOME", "/xdg", 1);
-  ::setenv("DORVALE_DATA_DIR", "/data", 1);
-  EXPECT_EQ(FileKeychainStore::defaultDirectory(), "/data/keychain");
-  ::unsetenv("DORVALE_DATA_DIR");
-  EXPECT_EQ(FileKeychainStore::defaultDirectory(), "/xdg/dorvale/keychain");
-  ::setenv("XDG_DATA_HOME", "relative", 1);
-  EXPECT_EQ(FileKeychainStore::defaultDirectory(), "/home/u/.local/share/dorvale/keychain");
-  ::unsetenv("XDG_DATA_HOME");
-  EXPECT_EQ(FileKeychainStore::defaultDirectory(), "/home/u/.local/share/dorvale/keychain");
+  std::ofstream(tmp.path() + "/file") << "not a directory";
+  FileKeychainStore blocked(tmp.path() + "/file/keychain");
+  EXPECT_EQ(blocked.add(item("svc", "acct", "secret")), errSecIO);
+  EXPECT_EQ(blocked.copyMatching(query("svc", "acct"), nullptr), errSecItemNotFound);
 }
 
 class KeychainWrapperTest : public ::testing::Test {
@@ -266,10 +215,8 @@ TEST_F(KeychainWrapperTest, RoundTripAndRemoval) {
   EXPECT_EQ(wrapper.stringForKey("accessToken"), "t2");
   EXPECT_EQ(wrapper.stringForKey("fbToken"), "");
   EXPECT_EQ(store_->count(), 2u);
-
   // Another service under the same key is another entry.
-  KeychainWrapper other("com.example.other");
-  EXPECT_EQ(other.stringForKey("accessToken"), std::nullopt);
+  EXPECT_EQ(KeychainWrapper("com.example.other").stringForKey("accessToken"), std::nullopt);
 
   EXPECT_TRUE(wrapper.removeObjectForKey("accessToken"));
   EXPECT_EQ(wrapper.stringForKey("accessToken"), std::nullopt);

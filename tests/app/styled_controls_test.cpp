@@ -5,22 +5,12 @@
 #include "app/startup_text_field.h"
 #include "platform/ui/ui_screen.h"
 
-namespace {
-
-class StyledControlsTest : public ::testing::Test {
- protected:
-  void TearDown() override { UIScreen::resetMainScreen(); }
-};
-
-TEST_F(StyledControlsTest, StartupFieldsKeepTheirTextThirtyTwoPointsFromEachSide) {
+TEST(StyledControlsTest, StartupControlsKeepTheirMarginsAndGetTheirLookOnlyOnWaking) {
   StartupTextField field(CGRectMake(0, 0, 200, 44));
   const CGRect bounds = CGRectMake(5, 2, 200, 44);
   for (CGRect r : {field.textRectForBounds(bounds), field.placeholderRectForBounds(bounds), field.editingRectForBounds(bounds)}) {
     EXPECT_EQ(r, CGRectMake(37, 2, 136, 44));
   }
-  // Narrower than both margins: plain rectangle arithmetic.
-  EXPECT_EQ(field.textRectForBounds(CGRectMake(0, 0, 50, 10)).size.width, -14);
-  // Made in code: margins but none of the storyboard look.
   EXPECT_EQ(field.backgroundColor(), std::nullopt);
   EXPECT_EQ(field.layer().cornerRadius, 0);
 
@@ -30,20 +20,23 @@ TEST_F(StyledControlsTest, StartupFieldsKeepTheirTextThirtyTwoPointsFromEachSide
   EXPECT_EQ(woken.backgroundColor(), UIColor::colorWithRed(0, 0, 0, 0.5));
   EXPECT_EQ(woken.layer().cornerRadius, 3);
   EXPECT_FALSE(woken.layer().masksToBounds);
+
+  StartupButton button{NSCoder{}};
+  button.awakeFromNib();
+  EXPECT_EQ(button.layer().cornerRadius, 3);
 }
 
-TEST_F(StyledControlsTest, ProfileFieldsGetAOnePixelBorderInTheTintOfTheMomentTheyWake) {
+TEST(StyledControlsTest, ProfileFieldsGetAOnePixelBorderInTheTintOfTheMomentTheyWake) {
   UIScreen::mainScreen()->setScale(2);
   auto container = UIView::make();
   container->setTintColor(UIColor::redColor());
   auto field = std::make_shared<ProfileTextField>(NSCoder{});
   container->addSubview(field);
-  EXPECT_EQ(field->textRectForBounds(CGRectMake(0, 0, 100, 30)), CGRectMake(10, 0, 80, 30));
+  EXPECT_EQ(field->editingRectForBounds(CGRectMake(0, 0, 100, 30)), CGRectMake(10, 0, 80, 30));
   field->awakeFromNib();
   EXPECT_DOUBLE_EQ(field->layer().borderWidth, 0.5);
   EXPECT_EQ(field->layer().borderColor, UIColor::redColor());
   EXPECT_EQ(field->layer().cornerRadius, 3);
-  EXPECT_FALSE(field->layer().masksToBounds);
   container->setTintColor(UIColor::greenColor());
   EXPECT_EQ(field->layer().borderColor, UIColor::redColor());
 
@@ -51,10 +44,6 @@ TEST_F(StyledControlsTest, ProfileFieldsGetAOnePixelBorderInTheTintOfTheMomentTh
   ProfileTextField sharp{NSCoder{}};
   sharp.awakeFromNib();
   EXPECT_DOUBLE_EQ(sharp.layer().borderWidth, 1.0 / 3);
-  EXPECT_EQ(sharp.layer().borderColor, UIColor::systemTintColor());
-
-  ProfileTextField inCode(CGRectMake(0, 0, 100, 30));
-  EXPECT_EQ(inCode.layer().borderWidth, 0);
+  EXPECT_EQ(ProfileTextField(CGRectMake(0, 0, 100, 30)).layer().borderWidth, 0);
+  UIScreen::resetMainScreen();
 }
-
-}  // namespace

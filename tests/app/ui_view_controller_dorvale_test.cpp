@@ -14,31 +14,17 @@
 #include "support/fake_backend.h"
 #include "support/virtual_time.h"
 
-namespace {
+TEST(AlertTest, OneOKButtonThatClosesTheAlertAndThenRunsTheDismissActionOnce) {
+  VirtualTime time;
+  UIApplication::resetSharedApplication();
+  auto screen = std::make_shared<UIViewController>();
+  auto window = UIWindow::make();
+  window->setRootViewController(screen);
+  window->makeKeyAndVisible();
+  auto presented = [&] { return std::dynamic_pointer_cast<UIAlertController>(screen->presentedViewController()); };
 
-class AlertTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    UIApplication::resetSharedApplication();
-    screen_ = std::make_shared<UIViewController>();
-    window_ = UIWindow::make();
-    window_->setRootViewController(screen_);
-    window_->makeKeyAndVisible();
-  }
-  void TearDown() override { UIApplication::resetSharedApplication(); }
-
-  std::shared_ptr<UIAlertController> presentedAlert() const {
-    return std::dynamic_pointer_cast<UIAlertController>(screen_->presentedViewController());
-  }
-
-  VirtualTime time_;
-  std::shared_ptr<UIViewController> screen_;
-  std::shared_ptr<UIWindow> window_;
-};
-
-TEST_F(AlertTest, OneOKButtonThatClosesTheAlertAndThenRunsTheDismissActionOnce) {
-  showAlert(*screen_, "Saved", std::nullopt);
-  auto alert = presentedAlert();
+  showAlert(*screen, "Saved");
+  auto alert = presented();
   ASSERT_NE(alert, nullptr);
   EXPECT_EQ(alert->title(), "Saved");
   EXPECT_EQ(alert->message(), std::nullopt);
@@ -48,34 +34,36 @@ TEST_F(AlertTest, OneOKButtonThatClosesTheAlertAndThenRunsTheDismissActionOnce) 
   EXPECT_EQ(alert->actions()[0]->style(), UIAlertActionStyle::Default);
   EXPECT_FALSE(alert->actions()[0]->hasHandler());
   ASSERT_TRUE(alert->tapActionWithTitle("OK"));
-  time_.runUntilIdle();
-  EXPECT_EQ(screen_->presentedViewController(), nullptr);
+  time.runUntilIdle();
+  EXPECT_EQ(screen->presentedViewController(), nullptr);
 
   int calls = 0;
   bool closedFirst = false;
   std::optional<std::string> tapped;
-  showAlert(*screen_, std::nullopt, "Line 1\nLine 2", [&](UIAlertAction& action) {
+  showAlert(*screen, std::nullopt, "Line 1\nLine 2", [&](UIAlertAction& action) {
     ++calls;
     tapped = action.title();
-    closedFirst = screen_->presentedViewController() == nullptr;
+    closedFirst = screen->presentedViewController() == nullptr;
   });
-  alert = presentedAlert();
+  alert = presented();
   ASSERT_NE(alert, nullptr);
   EXPECT_EQ(alert->title(), std::nullopt);
   EXPECT_EQ(alert->message(), "Line 1\nLine 2");
-  EXPECT_EQ(calls, 0);
   ASSERT_TRUE(alert->tapActionWithTitle("OK"));
-  time_.runUntilIdle();
+  time.runUntilIdle();
   EXPECT_FALSE(alert->tapActionWithTitle("OK"));
-  time_.runUntilIdle();
+  time.runUntilIdle();
   EXPECT_EQ(calls, 1);
   EXPECT_EQ(tapped, "OK");
   EXPECT_TRUE(closedFirst);
+  UIApplication::resetSharedApplication();
 }
 
-TEST(ScreenTrackingTest, EachScreenViewCarriesTheNameSetJustBeforeItAndNoTrackerMeansNoHit) {
-  char pattern[] = "/tmp/app_tracking_XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
+TEST(ScreenTrackingTest, EachScreenViewReachesTheCollectorWithItsNameAndNoTrackerMeansNoHit) {
+  // The shared component keeps the store it opened first, so the folder lives as long as the process.
+  static char pattern[] = "/tmp/app_tracking_XXXXXX";
+  static const bool made = mkdtemp(pattern) && std::atexit([] { std::filesystem::remove_all(pattern); }) == 0;
+  ASSERT_TRUE(made);
   UserDefaults::setApplicationDataDirectory(std::string(pattern));
   VirtualTime time;
   FakeBackend collector;
@@ -84,11 +72,17 @@ TEST(ScreenTrackingTest, EachScreenViewCarriesTheNameSetJustBeforeItAndNoTracker
   auto tracker = analytics->trackerWithTrackingId("UA-77-1");
   analytics->setDefaultTracker(tracker);
   UIViewController screen;
+  auto dispatched = [&] {
+    auto done = std::make_shared<bool>(false);
+    analytics->dispatchWithCompletionHandler([done](ZAIDispatchResult) { *done = true; });
+    return time.runUntil([&] { return *done; });
+  };
 
   analyticsScreenTracking(screen, "Login");
   analyticsScreenTracking(screen, "Register");
-  ASSERT_TRUE(collector.waitForRequestCount(2));
+  ASSERT_TRUE(dispatched());
   auto requests = collector.requests();
+  ASSERT_EQ(requests.size(), 2u);
   EXPECT_NE(requests[0].body.find("cd=Login&"), std::string::npos) << requests[0].body;
   EXPECT_NE(requests[1].body.find("cd=Register&"), std::string::npos) << requests[1].body;
   EXPECT_NE(requests[1].body.find("t=screenview"), std::string::npos);
@@ -96,14 +90,10 @@ TEST(ScreenTrackingTest, EachScreenViewCarriesTheNameSetJustBeforeItAndNoTracker
 
   analytics->setDefaultTracker(nullptr);
   analyticsScreenTracking(screen, "Profile");
-  std::optional<ZAIDispatchResult> result;
-  analytics->dispatchWithCompletionHandler([&](ZAIDispatchResult r) { result = r; });
-  ASSERT_TRUE(time.runUntil([&] { return result.has_value(); }));
+  ASSERT_TRUE(dispatched());
   EXPECT_EQ(collector.requestCount(), 2u);
   EXPECT_EQ(analytics->pendingHitCount(), 0u);
 
   analytics->setDispatchURL(std::nullopt);
-  std::filesystem::remove_all(pattern);
+  UserDefaults::setApplicationDataDirectory(std::nullopt);
 }
-
-}  // namespace

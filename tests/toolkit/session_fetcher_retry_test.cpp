@@ -261,6 +261,30 @@ TEST_F(SessionFetcherRetryTest, OneAuthorizationRefreshAfter401) {
   expectReleased(denied);
 }
 
+TEST_F(SessionFetcherRetryTest, StopWhileBeginningStartsNothing) {
+  // The stop lands between choosing the session and making the task, as one from another thread
+  // could.
+  struct StoppingAuthorizer : CountingAuthorizer {
+    bool isAuthorizedRequest(const std::shared_ptr<URLRequest>&) override {
+      if (auto f = fetcher.lock()) f->stopFetching();
+      return true;
+    }
+    std::weak_ptr<ZSDK_ZTKSessionFetcher> fetcher;
+  };
+  server.reply("GET", "/s", {.body = "never"});
+  auto authorizer = std::make_shared<StoppingAuthorizer>();
+  auto fetcher = fetcherFor("s");
+  authorizer->fetcher = fetcher;
+  fetcher->setAuthorizer(authorizer);
+  auto result = std::make_shared<FetchResult>();
+  fetcher->beginFetchWithCompletionHandler(recordInto(result));
+  EXPECT_FALSE(fetcher->isFetching());
+  expectReleased(fetcher);
+  EXPECT_EQ(result->calls, 0);
+  EXPECT_EQ(server.requestCount(), 0u);
+  EXPECT_EQ(count(kZTKSessionFetcherStartedNotification), 0u);
+}
+
 TEST_F(SessionFetcherRetryTest, TokenNeverFollowsARedirectToAnotherOrigin) {
   // Neither a retry nor the 401 refresh signs the redirected request for the other server.
   FakeBackend other;

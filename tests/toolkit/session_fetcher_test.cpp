@@ -198,48 +198,6 @@ TEST_F(SessionFetcherTest, SecondBeginFailsOnlyTheNewcomer) {
   expectReleased(fetcher);
 }
 
-// Admits every fetcher after running `onAdmit` (which may stop it, as another thread could).
-class AdmittingService : public ZTKSessionFetcherServiceProtocol {
- public:
-  bool fetcherShouldBeginFetching(const std::shared_ptr<ZSDK_ZTKSessionFetcher>& fetcher) override {
-    if (onAdmit) onAdmit(fetcher);
-    return true;
-  }
-  void fetcherDidCreateSession(const std::shared_ptr<ZSDK_ZTKSessionFetcher>&) override {}
-  void fetcherDidBeginFetching(const std::shared_ptr<ZSDK_ZTKSessionFetcher>&) override { ++began; }
-  void fetcherDidStop(const std::shared_ptr<ZSDK_ZTKSessionFetcher>&) override { ++stopped; }
-  std::shared_ptr<ZSDK_ZTKSessionFetcher> fetcherWithRequest(const URLRequest&) override { return nullptr; }
-  bool isDelayingFetcher(const std::shared_ptr<ZSDK_ZTKSessionFetcher>&) override { return false; }
-  std::shared_ptr<URLSession> session() override { return nullptr; }
-  std::shared_ptr<URLSessionDelegate> sessionDelegate() override { return nullptr; }
-  std::shared_ptr<DispatchQueue> callbackQueue() override { return nullptr; }
-  void setCallbackQueue(std::shared_ptr<DispatchQueue>) override {}
-  bool reuseSession() override { return false; }
-  void setReuseSession(bool) override {}
-  std::shared_ptr<DispatchQueue> delegateQueue() override { return nullptr; }
-
-  std::function<void(const std::shared_ptr<ZSDK_ZTKSessionFetcher>&)> onAdmit;
-  int began = 0;
-  int stopped = 0;
-};
-
-TEST_F(SessionFetcherTest, StopWhileBeginningStartsNothing) {
-  server.reply("GET", "/s", {.body = "never"});
-  auto service = std::make_shared<AdmittingService>();
-  service->onAdmit = [](const auto& fetcher) { fetcher->stopFetching(); };
-  auto fetcher = fetcherFor("s");
-  fetcher->setService(service);
-  auto result = std::make_shared<FetchResult>();
-  fetcher->beginFetchWithCompletionHandler(recordInto(result));
-  EXPECT_FALSE(fetcher->isFetching());
-  EXPECT_EQ(service->began, 0);
-  EXPECT_EQ(service->stopped, 1);
-  expectReleased(fetcher);
-  EXPECT_EQ(result->calls, 0);
-  EXPECT_EQ(server.requestCount(), 0u);
-  EXPECT_EQ(count(kZTKSessionFetcherStartedNotification), 0u);
-}
-
 TEST_F(SessionFetcherTest, WaitOnTheMainThreadLetsMainQueueCallbacksRun) {
   server.reply("GET", "/w", {.body = "waited"});
   auto fetcher = fetcherFor("w");

@@ -139,6 +139,7 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
 
   // Request and session.
   std::shared_ptr<URLRequest> mutableRequest() const;
+  // A new request may be signed again even if the old one was redirected to another origin.
   void setMutableRequest(std::shared_ptr<URLRequest> request);
   std::shared_ptr<URLSession> session() const;
   void setSession(std::shared_ptr<URLSession> session);

@@ -1,6 +1,8 @@
 #include "main/storyboards.h"
 
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "account/login_view_controller.h"
@@ -32,12 +34,37 @@ UIStoryboardScene classScene(const std::string& className) {
   return {identifier, className, {}, {}, {}};
 }
 
+// The tabs of the main tab bar: scene name and the key of the tab's title.
+const std::vector<std::pair<std::string, std::string>>& mainTabs() {
+  static const std::vector<std::pair<std::string, std::string>> tabs = {
+      {"lectures", "lectures_tabbar_title"},
+      {"lectureQuizes", "lecturequizes_tabbar_title"},
+      {"news", "newslist_tabbar_title"},
+      {"achievements", "achievement_tabbar_title"},
+      {"profile", "profile_navigation_title"}};
+  return tabs;
+}
+
+// A tab's navigation controller: its tab item has the tab's title from the start, as an item set
+// in a storyboard would, and not only once the user has opened the tab.
+class TabNavigationController : public UINavigationController {
+ public:
+  TabNavigationController() = default;
+  explicit TabNavigationController(const NSCoder& coder) : UINavigationController(coder) {}
+
+  void awakeFromNib() override {
+    UINavigationController::awakeFromNib();
+    for (const auto& [name, titleKey] : mainTabs()) {
+      if (storyboardIdentifier() == name + "Navigation") tabBarItem()->setTitle(NSLocalizedString(titleKey));
+    }
+  }
+};
+
 // A tab until its screen exists: a navigation controller whose root shows the tab's title.
 std::vector<UIStoryboardScene> placeholderTab(const std::string& name, const std::string& titleKey) {
-  return {{name + "Navigation", "UINavigationController", {name}, {}, {}},
+  return {{name + "Navigation", "TabNavigationController", {name}, {}, {}},
           {name, "UIViewController", {}, {}, [titleKey](UIStoryboardSceneBuilder& b) {
              b.controller().setTitle(NSLocalizedString(titleKey));
-             if (auto nav = b.controller().navigationController()) nav->tabBarItem()->setTitle(NSLocalizedString(titleKey));
            }}};
 }
 
@@ -54,6 +81,7 @@ void registerStartupStoryboard() {
 }
 
 void registerMainStoryboard() {
+  registerViewControllerClass<TabNavigationController>("TabNavigationController");
   std::vector<UIStoryboardScene> scenes = {
       {"mainTabBar",
        "UITabBarController",
@@ -74,12 +102,7 @@ void registerMainStoryboard() {
       classScene<NewsContentViewController>("NewsContentViewController"),
       classScene<AttachmentViewController>("AttachmentViewController"),
   };
-  for (const auto& [name, titleKey] : std::vector<std::pair<std::string, std::string>>{
-           {"lectures", "lectures_tabbar_title"},
-           {"lectureQuizes", "lecturequizes_tabbar_title"},
-           {"news", "newslist_tabbar_title"},
-           {"achievements", "achievement_tabbar_title"},
-           {"profile", "profile_navigation_title"}}) {
+  for (const auto& [name, titleKey] : mainTabs()) {
     for (auto& scene : placeholderTab(name, titleKey)) scenes.push_back(std::move(scene));
   }
   UIStoryboard::registerStoryboard("Main", "mainTabBar", std::move(scenes));

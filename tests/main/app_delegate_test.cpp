@@ -8,6 +8,7 @@
 
 #include "analytics/zai.h"
 #include "analytics/zai_tracker.h"
+#include "app/main_view_controller_factory.h"
 #include "main/application_classes.h"
 #include "model/lecture.h"
 #include "platform/foundation/bundle.h"
@@ -18,6 +19,7 @@
 #include "platform/keychain/memory_keychain_store.h"
 #include "platform/ui/ui_application_main.h"
 #include "platform/ui/ui_navigation_controller.h"
+#include "platform/ui/ui_tab_bar_controller.h"
 #include "platform/ui/ui_window.h"
 #include "services/lecture_service.h"
 #include "services/service_locator.h"
@@ -143,6 +145,17 @@ TEST_F(AppDelegateTest, URLsGoToFacebookFirstThenToTheZedodoSignIn) {
   EXPECT_EQ(flow_->asked.size(), 2u);
   EXPECT_EQ(flow_->lastSource, std::nullopt);
   EXPECT_EQ(flow_->lastAnnotation, std::nullopt);
+}
+
+TEST_F(AppDelegateTest, EveryTabOfTheMainTabBarHasItsTitleBeforeItIsOpened) {
+  UIApplicationLaunch(std::nullopt, "AppDelegate");
+  auto tabs = ServiceLocator::shared().viewControllerFactory()->getMainTabBarController();
+  ASSERT_EQ(tabs->viewControllers().size(), 5u);
+  for (const auto& tab : tabs->viewControllers()) {
+    EXPECT_FALSE(tab->isViewLoaded());
+    EXPECT_NE(tab->tabBarItem()->title().value_or(""), "") << tab->storyboardIdentifier();
+  }
+  EXPECT_EQ(tabs->viewControllers()[0]->tabBarItem()->title(), NSLocalizedString("lectures_tabbar_title"));
 }
 
 std::shared_ptr<Lecture> someLecture() {

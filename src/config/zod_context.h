@@ -12,8 +12,8 @@ class ZAI;
 
 inline constexpr const char* ZODContextErrorDomain = "com.zedodo.ZODContext";
 enum ZODContextErrorCode : long {
-  ZODContextErrorMissingPropertyList = 1,
-  ZODContextErrorUnreadablePropertyList = 2,
+  ZODContextErrorMissingPropertyList = -1,
+  ZODContextErrorUnreadablePropertyList = -2,
 };
 
 // The configuration hub: reads "ZedodoService-Info.plist" from the main bundle and configures

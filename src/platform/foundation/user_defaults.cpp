@@ -206,6 +206,15 @@ Value::Dictionary readFile(const std::string& path) {
   if (text.size() > kMaxFileSize) return {};
   json j = json::parse(text, nullptr, false);
   if (j.is_discarded()) return {};
+  if (j.is_object() && !j.contains(kTypeKey)) {
+    // Entry by entry: one unreadable value costs itself, not every setting with it (the next
+    // write would make that loss permanent).
+    Value::Dictionary values;
+    for (auto it = j.begin(); it != j.end(); ++it) {
+      if (auto v = decode(it.value(), 1)) values.emplace(it.key(), std::move(*v));
+    }
+    return values;
+  }
   auto v = decode(j, 0);
   if (!v || !v->isDictionary()) return {};
   return *v->asDictionary();

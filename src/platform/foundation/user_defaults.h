@@ -10,7 +10,7 @@
 
 // Settings of the property-list kinds, kept in one JSON file. Every change is written at once
 // (temporary file + rename), so a crash never leaves a half-written file; a file that cannot be
-// read reads as empty. Thread-safe.
+// read reads as empty, an entry that cannot be read as absent. Thread-safe.
 class UserDefaults {
  public:
   // The defaults of the application data directory.

@@ -127,7 +127,7 @@ TEST_F(UserDefaultsTest, TypedReadsConvertLikeThePlatform) {
   EXPECT_FALSE(d.dictionaryForKey("array"));
 }
 
-TEST_F(UserDefaultsTest, CorruptFilesReadAsEmptyAndGetReplaced) {
+TEST_F(UserDefaultsTest, CorruptFilesReadAsEmptyAndBadEntriesAsAbsent) {
   for (const char* corrupt : {"{\"a\": 1", "[1, 2]", "\"text\"", "", "\xff\xfe{}",
                               R"({"a": {"$type": "data", "value": "!!!!"}})",
                               R"({"a": {"$type": "unknown", "value": 1}})",
@@ -140,6 +140,16 @@ TEST_F(UserDefaultsTest, CorruptFilesReadAsEmptyAndGetReplaced) {
   }
   writeFile(std::string(100000, '[') + std::string(100000, ']'));
   EXPECT_FALSE(UserDefaults(path_).objectForKey("b"));
+
+  // One unreadable entry costs only itself, also one nested deeper than a reload accepts.
+  writeFile(R"({"kept": 7, "a": {"$type": "unknown", "value": 1}})");
+  Value deep(1);
+  for (int i = 0; i < 600; ++i) deep = Value(Value::Array{deep});
+  UserDefaults(path_).setObject(deep, "deep");
+  UserDefaults reloaded(path_);
+  EXPECT_EQ(reloaded.integerForKey("kept"), 7);
+  EXPECT_FALSE(reloaded.objectForKey("a"));
+  EXPECT_FALSE(reloaded.objectForKey("deep"));
 }
 
 TEST_F(UserDefaultsTest, FailedWritesKeepValuesAndReportThroughSynchronize) {

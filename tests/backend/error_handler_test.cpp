@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -9,72 +8,58 @@
 
 namespace {
 
-class ErrorHandlerTest : public testing::Test {
- protected:
-  void SetUp() override {
-    ErrorHandler::setLogoutAction([this] { events.push_back("logout"); });
+TransferError<ErrorResponse> failure(std::optional<int> status, std::optional<std::string> message,
+                                     bool withBody = true) {
+  TransferError<ErrorResponse> error;
+  error.statusCode = status;
+  if (withBody) {
+    error.response = ErrorResponse{};
+    error.response->message = std::move(message);
+    error.response->code = 3;
   }
-  void TearDown() override { ErrorHandler::setLogoutAction(nullptr); }
+  return error;
+}
 
-  std::string handle(const std::optional<TransferError<ErrorResponse>>& error) {
-    int calls = 0;
+TEST(ErrorHandlerTest, MessageByFailureAndASignOutAfterTheCallbackOnlyWhenUnauthorized) {
+  EXPECT_EQ(ErrorMessages::networkErrorMessage(), NSLocalizedString("network_error_message"));
+  EXPECT_EQ(ErrorMessages::unauthorizedMessage(), NSLocalizedString("unauthorized_error_message"));
+  const std::string network = ErrorMessages::networkErrorMessage(), unauthorized = ErrorMessages::unauthorizedMessage();
+  EXPECT_NE(network, unauthorized);
+
+  TransferError<ErrorResponse> offline;  // a transport failure: no status and no body
+  offline.error = NSError("NSURLErrorDomain", -1009, {});
+  struct Row {
+    std::optional<TransferError<ErrorResponse>> error;
+    std::string message;
+    bool logout;
+  };
+  const std::vector<Row> rows = {
+      {failure(401, "token expired"), unauthorized, true},   {failure(401, std::nullopt, false), unauthorized, true},
+      {std::nullopt, network, false},                        {failure(500, "Quiz is closed"), "Quiz is closed", false},
+      {failure(404, std::nullopt, false), network, false},  {failure(400, std::nullopt), network, false},
+      {failure(400, ""), "", false},                         {offline, network, false},
+  };
+  std::vector<std::string> events;
+  ErrorHandler::setLogoutAction([&] { events.push_back("logout"); });
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    SCOPED_TRACE(i);
+    events.clear();
     std::string text;
-    ErrorHandler::handleError(error, [&](const std::string& message) {
-      ++calls;
+    ErrorHandler::handleError(rows[i].error, [&](const std::string& message) {
       text = message;
       events.push_back("callback");
     });
-    EXPECT_EQ(calls, 1);
-    return text;
+    EXPECT_EQ(text, rows[i].message);
+    EXPECT_EQ(events, (rows[i].logout ? std::vector<std::string>{"callback", "logout"}
+                                      : std::vector<std::string>{"callback"}));
   }
-
-  static TransferError<ErrorResponse> failure(std::optional<int> status, std::optional<std::string> message,
-                                              bool withBody = true) {
-    TransferError<ErrorResponse> error;
-    error.statusCode = status;
-    if (withBody) {
-      error.response = ErrorResponse{};
-      error.response->message = std::move(message);
-      error.response->code = 3;
-    }
-    return error;
-  }
-
-  std::vector<std::string> events;
-};
-
-TEST_F(ErrorHandlerTest, MessagesAreTheLocalizedTextsOfTheirKeys) {
-  EXPECT_EQ(ErrorMessages::networkErrorMessage(), NSLocalizedString("network_error_message"));
-  EXPECT_EQ(ErrorMessages::unauthorizedMessage(), NSLocalizedString("unauthorized_error_message"));
-  EXPECT_NE(ErrorMessages::networkErrorMessage(), ErrorMessages::unauthorizedMessage());
-}
-
-TEST_F(ErrorHandlerTest, UnauthorizedWinsOverTheBodyAndSignsOutAfterTheCallback) {
-  EXPECT_EQ(handle(failure(401, "token expired")), ErrorMessages::unauthorizedMessage());
-  EXPECT_EQ(events, (std::vector<std::string>{"callback", "logout"}));
-  events.clear();
-  EXPECT_EQ(handle(failure(401, std::nullopt, false)), ErrorMessages::unauthorizedMessage());
-  EXPECT_EQ(events, (std::vector<std::string>{"callback", "logout"}));
-}
-
-TEST_F(ErrorHandlerTest, OtherFailuresUseTheBodyMessageElseTheNetworkMessage) {
-  EXPECT_EQ(handle(std::nullopt), ErrorMessages::networkErrorMessage());
-  EXPECT_EQ(handle(failure(500, "Quiz is closed")), "Quiz is closed");
-  EXPECT_EQ(handle(failure(404, std::nullopt, false)), ErrorMessages::networkErrorMessage());
-  EXPECT_EQ(handle(failure(400, std::nullopt)), ErrorMessages::networkErrorMessage());
-  EXPECT_EQ(handle(failure(400, "")), "");
-  // A transport failure: no status and no body.
-  TransferError<ErrorResponse> offline;
-  offline.error = NSError("NSURLErrorDomain", -1009, {});
-  EXPECT_EQ(handle(offline), ErrorMessages::networkErrorMessage());
-  EXPECT_EQ(std::count(events.begin(), events.end(), "logout"), 0);
+  ErrorHandler::setLogoutAction(nullptr);
 }
 
 TEST(ErrorHandlerDeathTest, UnauthorizedWithoutALogoutActionStops) {
   ErrorHandler::setLogoutAction(nullptr);
-  TransferError<ErrorResponse> error;
-  error.statusCode = 401;
-  EXPECT_DEATH(ErrorHandler::handleError(error, [](const std::string&) {}), "no logout action");
+  EXPECT_DEATH(ErrorHandler::handleError(failure(401, std::nullopt, false), [](const std::string&) {}),
+               "no logout action");
 }
 
 }  // namespace

@@ -162,12 +162,7 @@ TEST_F(RequestLogCallsTest, EntriesCarryFunctionFileLineAndOneLevel) {
 TEST_F(RequestLogCallsTest, TextIsNotBuiltWhenTheLevelIsFiltered) {
   XCGLogger::defaultInstance().setup(XCGLogger::LogLevel::Info);
   bool built = false;
-  RequestLog::log(
-      [&] {
-        built = true;
-        return std::string("x");
-      },
-      RequestLog::processRequestFunction);
+  RequestLog::log([&] { built = true; return std::string("x"); }, RequestLog::processRequestFunction);
   EXPECT_FALSE(built);
   EXPECT_TRUE(entries.empty());
 }

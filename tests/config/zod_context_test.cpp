@@ -13,11 +13,10 @@
 
 namespace {
 
-std::string plist(const std::string& entries) {
+std::string plist(const std::string& entries, const std::string& root = "dict") {
   return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
          "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-         "<plist version=\"1.0\"><dict>" +
-         entries + "</dict></plist>\n";
+         "<plist version=\"1.0\"><" + root + ">" + entries + "</" + root + "></plist>\n";
 }
 
 class ZODContextTest : public ::testing::Test {
@@ -28,6 +27,7 @@ class ZODContextTest : public ::testing::Test {
     dir_ = pattern;
     analytics_ = ZAI::make(dir_ + "/hits.sqlite");
     context_ = std::make_shared<ZODContext>(analytics_);
+    Bundle::setMainResourcePath(dir_);
     DAZSignIn::sharedInstance()->setClientID("earlier-id");
   }
   void TearDown() override {
@@ -35,10 +35,10 @@ class ZODContextTest : public ::testing::Test {
     std::filesystem::remove_all(dir_);
   }
 
-  std::string write(const std::string& name, const std::string& text) {
-    auto path = dir_ + "/" + name;
-    std::ofstream(path, std::ios::binary) << text;
-    return path;
+  // Writes the bundle's list; configures this context from it unless `configureNow` is off.
+  bool configure(const std::string& text, std::optional<NSError>* error = nullptr, bool configureNow = true) {
+    std::ofstream(dir_ + "/ZedodoService-Info.plist", std::ios::binary) << text;
+    return configureNow && context_->configureWithError(error);
   }
 
   std::string dir_;
@@ -47,16 +47,13 @@ class ZODContextTest : public ::testing::Test {
 };
 
 TEST_F(ZODContextTest, EnabledServicesGetTheirTrackerAndClientID) {
-  auto path = write("ZedodoService-Info.plist",
-                    plist("<key>CLIENT_ID</key><string>123-abc.apps.zedodo</string>"
-                          "<key>TRACKING_ID</key><string>UA-42-1</string>"
-                          "<key>API_KEY</key><string>key</string>"
-                          "<key>ZEDODO_APP_ID</key><string>1:42:ios</string>"
-                          "<key>IS_ANALYTICS_ENABLED</key><true/>"
-                          "<key>IS_SIGNIN_ENABLED</key><true/>"
-                          "<key>IS_MEASUREMENT_ENABLED</key><true/>"));
+  configure(plist("<key>CLIENT_ID</key><string>123-abc.apps.zedodo</string><key>TRACKING_ID</key><string>UA-42-1</string>"
+                  "<key>API_KEY</key><string>key</string><key>ZEDODO_APP_ID</key><string>1:42:ios</string>"
+                  "<key>IS_ANALYTICS_ENABLED</key><true/><key>IS_SIGNIN_ENABLED</key><true/>"
+                  "<key>IS_MEASUREMENT_ENABLED</key><true/>"),
+            nullptr, false);
   std::optional<NSError> error;
-  ASSERT_TRUE(context_->configureWithContentsOfFile(path, &error));
+  ASSERT_TRUE(context_->configureWithContentsOfFile(dir_ + "/ZedodoService-Info.plist", &error));
   EXPECT_FALSE(error);
   ASSERT_TRUE(analytics_->defaultTracker());
   EXPECT_EQ(analytics_->defaultTracker()->trackingId(), "UA-42-1");
@@ -68,31 +65,24 @@ TEST_F(ZODContextTest, EnabledServicesGetTheirTrackerAndClientID) {
   EXPECT_TRUE(config->isMeasurementEnabled);
 
   // At launch: the shared hub reads the bundle's list and configures the shared sign-in.
-  Bundle::setMainResourcePath(dir_);
-  write("ZedodoService-Info.plist", plist("<key>CLIENT_ID</key><string>launch-id</string>"
-                                          "<key>IS_SIGNIN_ENABLED</key><true/>"));
+  configure(plist("<key>CLIENT_ID</key><string>launch-id</string><key>IS_SIGNIN_ENABLED</key><true/>"), nullptr, false);
   EXPECT_TRUE(ZODContext::sharedInstance()->configureWithError(nullptr));
   EXPECT_EQ(DAZSignIn::sharedInstance()->clientID(), "launch-id");
 }
 
 TEST_F(ZODContextTest, DisabledOrIncompleteServicesAreLeftAlone) {
-  auto path = write("a.plist", plist("<key>CLIENT_ID</key><string>id</string>"
-                                     "<key>TRACKING_ID</key><string>UA-1</string>"
-                                     "<key>IS_ANALYTICS_ENABLED</key><false/>"
-                                     "<key>IS_SIGNIN_ENABLED</key><false/>"));
-  EXPECT_TRUE(context_->configureWithContentsOfFile(path, nullptr));
-  EXPECT_FALSE(analytics_->defaultTracker());
-  EXPECT_EQ(DAZSignIn::sharedInstance()->clientID(), "earlier-id");
-
-  path = write("b.plist", plist("<key>IS_ANALYTICS_ENABLED</key><true/><key>IS_SIGNIN_ENABLED</key><true/>"
-                                "<key>TRACKING_ID</key><integer>7</integer>"));
-  EXPECT_TRUE(context_->configureWithContentsOfFile(path, nullptr));
-  EXPECT_FALSE(analytics_->defaultTracker()) << "a tracking id that is not a text makes no tracker";
-  EXPECT_EQ(DAZSignIn::sharedInstance()->clientID(), "earlier-id");
+  // The second list's tracking id is not a text, so it makes no tracker.
+  for (const char* entries : {"<key>CLIENT_ID</key><string>id</string><key>TRACKING_ID</key><string>UA-1</string>"
+                              "<key>IS_ANALYTICS_ENABLED</key><false/><key>IS_SIGNIN_ENABLED</key><false/>",
+                              "<key>IS_ANALYTICS_ENABLED</key><true/><key>IS_SIGNIN_ENABLED</key><true/>"
+                              "<key>TRACKING_ID</key><integer>7</integer>"}) {
+    EXPECT_TRUE(configure(plist(entries))) << entries;
+    EXPECT_FALSE(analytics_->defaultTracker()) << entries;
+    EXPECT_EQ(DAZSignIn::sharedInstance()->clientID(), "earlier-id");
+  }
 }
 
 TEST_F(ZODContextTest, MissingOrBrokenListsFailWithAnError) {
-  Bundle::setMainResourcePath(dir_);
   std::optional<NSError> error;
   EXPECT_FALSE(context_->configureWithError(&error));
   ASSERT_TRUE(error);
@@ -100,20 +90,19 @@ TEST_F(ZODContextTest, MissingOrBrokenListsFailWithAnError) {
   EXPECT_EQ(error->code, ZODContextErrorMissingPropertyList);
   EXPECT_FALSE(context_->configureWithError(nullptr));
 
-  for (const std::string& text : {std::string("<plist><dict><key>CLIENT_ID</key>"), std::string("not a list at all"),
-                                  plist("").replace(plist("").find("<dict></dict>"), 13, "<array/>"), std::string()}) {
-    write("ZedodoService-Info.plist", text);
+  for (const std::string& text :
+       {std::string("<plist><dict><key>CLIENT_ID</key>"), std::string("not a list at all"), plist("", "array"),
+        std::string()}) {
     error.reset();
-    EXPECT_FALSE(context_->configureWithError(&error)) << text;
+    EXPECT_FALSE(configure(text, &error)) << text;
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code, ZODContextErrorUnreadablePropertyList);
     EXPECT_FALSE(analytics_->defaultTracker());
     EXPECT_FALSE(context_->configuration());
   }
 
-  write("ZedodoService-Info.plist", plist("<key>IS_ANALYTICS_ENABLED</key><true/><key>TRACKING_ID</key><string>UA-7</string>"));
-  EXPECT_TRUE(context_->configureWithError(&error));
-  ASSERT_TRUE(analytics_->defaultTracker());
+  EXPECT_TRUE(configure(plist("<key>IS_ANALYTICS_ENABLED</key><true/><key>TRACKING_ID</key><string>UA-7</string>")));
+  EXPECT_TRUE(analytics_->defaultTracker());
 }
 
 }  // namespace

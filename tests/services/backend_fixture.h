@@ -80,6 +80,24 @@ class BackendFixture : public testing::Test {
   std::function<void(const std::string&)> fail(Outcome& outcome) {
     return [&outcome](const std::string& message) { outcome.failures.push_back(message); };
   }
+  // Makes `call` with recording closures and waits for its answer.
+  Outcome answer(const std::function<void(std::function<void()>, std::function<void(const std::string&)>)>& call) {
+    Outcome outcome;
+    call(succeed(outcome), fail(outcome));
+    waitForAnswer(outcome);
+    return outcome;
+  }
+  // A whole user profile; `extra` adds or overrides members.
+  static std::string profileJson(const nlohmann::json& extra = nlohmann::json::object()) {
+    nlohmann::json profile = {{"firstName", "Ada"}, {"lastName", "Byron"}, {"id", "u1"}, {"userName", "ada@x.test"},
+                              {"hasFacebook", false}, {"hasZedodo", false}, {"hasPassword", true}};
+    profile.update(extra);
+    return profile.dump();
+  }
+  void signInFacebook(const std::string& token = "fb1") {
+    manager()->setFbToken(token);
+    manager()->setAuthenticationType(AuthenticationType::Facebook);
+  }
 
   // Runs the main loop until `done`; every network answer arrives there.
   void waitFor(const std::function<bool()>& done) { ASSERT_TRUE(time.runUntil(done, 10)); }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "backend_fixture.h"
@@ -11,10 +12,6 @@
 #include "services/profile_service.h"
 
 namespace {
-
-constexpr const char* kProfile =
-    R"({"firstName":"Ada","lastName":"Byron","id":"u1","userName":"ada@x.test","hasFacebook":false,)"
-    R"("hasZedodo":false,"hasPassword":true,"profilePicturePath":"pics/ada.png"})";
 
 class ContentServicesTest : public BackendFixture {
  protected:
@@ -59,7 +56,7 @@ TEST_F(ContentServicesTest, NewsAndAchievementsComeInReplyOrderAndMayBeEmpty) {
 }
 
 TEST_F(ContentServicesTest, ProfileReloadReplacesTheUserOnlyWithAWholeProfile) {
-  reply("Tablet/GetUserProfile", 200, kProfile, "GET");
+  reply("Tablet/GetUserProfile", 200, profileJson({{"profilePicturePath", "pics/ada.png"}}), "GET");
   std::shared_ptr<User> answered;
   profiles().getUserProfile(
       [&](const std::shared_ptr<User>& user) {
@@ -70,33 +67,23 @@ TEST_F(ContentServicesTest, ProfileReloadReplacesTheUserOnlyWithAWholeProfile) {
   waitFor([&] { return answered != nullptr; });
   EXPECT_EQ(answered->profilePicturePath(), server.url("BrevantTest/pics/ada.png"));
 
-  Outcome outcome;
-  reply("Tablet/GetUserProfile", 200, R"({"firstName":"Ada"})", "GET");
-  profiles().getUserProfile([&](const auto&) { ++outcome.successes; }, fail(outcome));
-  waitForAnswer(outcome);
-  EXPECT_EQ(outcome.failures, std::vector<std::string>{networkMessage()});
-  EXPECT_EQ(profiles().user(), answered);
-
-  reply("Tablet/GetUserProfile", 500, R"({"errorMessage":"maintenance"})", "GET");
-  outcome = {};
-  profiles().getUserProfile([&](const auto&) { ++outcome.successes; }, fail(outcome));
-  waitForAnswer(outcome);
-  EXPECT_EQ(outcome.failures, std::vector<std::string>{"maintenance"});
-  EXPECT_EQ(profiles().user(), answered);
+  // A partial profile or a failure keeps the user.
+  for (const auto& [status, body, message] : {std::tuple{200, R"({"firstName":"Ada"})", networkMessage()},
+                                              std::tuple{500, R"({"errorMessage":"maintenance"})", std::string("maintenance")}}) {
+    reply("Tablet/GetUserProfile", status, body, "GET");
+    auto outcome = answer([&](auto ok, auto ko) { profiles().getUserProfile([ok](const auto&) { ok(); }, ko); });
+    EXPECT_EQ(outcome.failures, std::vector<std::string>{message});
+    EXPECT_EQ(profiles().user(), answered);
+  }
 }
 
 TEST_F(ContentServicesTest, PictureUploadRejectedWith401SignsOut) {
   reply("Account/TabletUploadProfilePicture", 200, "");
-  Outcome uploaded;
-  profiles().uploadProfilePicture(Data::fromString("\x89PNG"), "png", succeed(uploaded), fail(uploaded));
-  waitForAnswer(uploaded);
-  EXPECT_EQ(uploaded.successes, 1);
+  const auto upload = [&](auto ok, auto ko) { profiles().uploadProfilePicture(Data::fromString("\x89PNG"), "png", ok, ko); };
+  EXPECT_EQ(answer(upload).successes, 1);
 
   reply("Account/TabletUploadProfilePicture", 401, R"({"errorMessage":"expired"})");
-  Outcome rejected;
-  profiles().uploadProfilePicture(Data::fromString("\x89PNG"), "png", succeed(rejected), fail(rejected));
-  waitForAnswer(rejected);
-  EXPECT_EQ(rejected.failures, std::vector<std::string>{unauthorizedMessage()});
+  EXPECT_EQ(answer(upload).failures, std::vector<std::string>{unauthorizedMessage()});
   EXPECT_EQ(sessionDelegate->calls, std::vector<std::string>{"userDidLogout"});
   EXPECT_FALSE(manager()->accessToken());
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "backend_fixture.h"
@@ -9,9 +10,7 @@
 
 namespace {
 
-constexpr const char* kProfile =
-    R"({"firstName":"Ada","lastName":"Byron","id":"u1","userName":"ada@x.test","hasFacebook":false,)"
-    R"("hasZedodo":false,"hasPassword":true})";
+using Texts = std::vector<std::string>;
 
 class EmailSignInTest : public BackendFixture {
  protected:
@@ -25,16 +24,16 @@ class EmailSignInTest : public BackendFixture {
 
 TEST_F(EmailSignInTest, LoginStoresTheTokenThenLoadsTheProfileAndEmptiesTheCaches) {
   reply("Account/TabletLogin", 200, R"({"token":"t1"})");
-  reply("Tablet/GetUserProfile", 200, kProfile, "GET");
+  reply("Tablet/GetUserProfile", 200, profileJson(), "GET");
   fillLectureCaches();
-  Outcome outcome;
-  manager()->login("ada@x.test", "secret", [&] {
-    ++outcome.successes;
-    EXPECT_EQ(locator().profileService()->user()->firstName(), "Ada");
-    EXPECT_TRUE(locator().lectureService()->lectures().empty());
-    EXPECT_TRUE(locator().lectureService()->quizLectures().empty());
-  }, fail(outcome));
-  waitForAnswer(outcome);
+  auto outcome = answer([&](auto ok, auto ko) {
+    manager()->login("ada@x.test", "secret", [ok] {
+      EXPECT_EQ(locator().profileService()->user()->firstName(), "Ada");
+      EXPECT_TRUE(locator().lectureService()->lectures().empty());
+      EXPECT_TRUE(locator().lectureService()->quizLectures().empty());
+      ok();
+    }, ko);
+  });
   EXPECT_EQ(outcome.successes, 1);
   EXPECT_EQ(manager()->accessToken(), "t1");
   EXPECT_EQ(manager()->authenticationType(), AuthenticationType::Basic);
@@ -43,56 +42,43 @@ TEST_F(EmailSignInTest, LoginStoresTheTokenThenLoadsTheProfileAndEmptiesTheCache
   EXPECT_FALSE(requests[0].hasHeader("Authorization"));
   EXPECT_EQ(nlohmann::json::parse(requests[0].body), (nlohmann::json{{"userName", "ada@x.test"}, {"password", "secret"}}));
   EXPECT_EQ(requests[1].header("Authorization"), "Bearer t1");
-}
 
-TEST_F(EmailSignInTest, LoginWithoutATokenInTheReplyStillEndsInOneAnswer) {
-  manager()->setAccessToken("old");
+  // A reply without a token still ends in one answer; the profile load had no token to send.
   reply("Account/TabletLogin", 200, "{}");
-  Outcome outcome;
-  manager()->login("a", "b", succeed(outcome), fail(outcome));
-  waitForAnswer(outcome);
-  EXPECT_EQ(outcome.failures, std::vector<std::string>{networkMessage()});
+  auto tokenless = answer([&](auto ok, auto ko) { manager()->login("a", "b", ok, ko); });
+  EXPECT_EQ(tokenless.failures, Texts{networkMessage()});
   EXPECT_FALSE(manager()->accessToken());
   EXPECT_EQ(manager()->authenticationType(), AuthenticationType::Basic);
-  EXPECT_EQ(server.requestCount(), 1u) << "the profile load had no token to send";
+  EXPECT_EQ(server.requestCount(), 3u);
 }
 
 TEST_F(EmailSignInTest, UnauthenticatedCallsReportTheBodyMessageAndNeverLogOut) {
   signInBasic("keep");
-  struct Case {
-    int status;
-    std::string body;
-    std::string expected;
-  };
-  const std::vector<Case> cases = {{400, R"({"errorMessage":"Wrong password"})", "Wrong password"},
-                                   {401, R"({"errorMessage":"Unknown user"})", "Unknown user"},
-                                   {500, "<html>oops</html>", networkMessage()},
-                                   {400, R"({"errorCode":3})", networkMessage()}};
-  for (const auto& c : cases) {
-    reply("Account/TabletLogin", c.status, c.body);
-    reply("Account/TabletRegister", c.status, c.body);
-    reply("Account/TabletPasswordRecovery", c.status, c.body);
+  const std::vector<std::tuple<int, std::string, std::string>> cases = {
+      {400, R"({"errorMessage":"Wrong password"})", "Wrong password"},
+      {401, R"({"errorMessage":"Unknown user"})", "Unknown user"},
+      {500, "<html>oops</html>", networkMessage()},
+      {400, R"({"errorCode":3})", networkMessage()}};
+  for (const auto& [status, body, expected] : cases) {
+    SCOPED_TRACE(body);
+    for (const char* path : {"Account/TabletLogin", "Account/TabletRegister", "Account/TabletPasswordRecovery"})
+      reply(path, status, body);
     Outcome login, registration, recovery;
     manager()->login("a", "b", succeed(login), fail(login));
     manager()->register_("a", "f", "l", "p", "p", std::nullopt, succeed(registration), fail(registration));
     manager()->recoverPassword("a", succeed(recovery), fail(recovery));
     waitFor([&] { return login.answers() && registration.answers() && recovery.answers(); });
     time.runUntilIdle();
-    for (const auto* outcome : {&login, &registration, &recovery})
-      EXPECT_EQ(outcome->failures, std::vector<std::string>{c.expected}) << c.status << " " << c.body;
+    for (const auto* outcome : {&login, &registration, &recovery}) EXPECT_EQ(outcome->failures, Texts{expected});
   }
   EXPECT_TRUE(sessionDelegate->calls.empty());
   EXPECT_EQ(manager()->accessToken(), "keep");
 }
 
 TEST_F(EmailSignInTest, PasswordChangesMoveAProviderUserToBasicAnd401LogsOut) {
-  manager()->setFbToken("fb");
-  manager()->setAuthenticationType(AuthenticationType::Facebook);
+  signInFacebook("fb");
   reply("Account/TabletChangePassword", 200, R"({"token":"b1"})");
-  Outcome changed;
-  manager()->changePassword("old", "new", succeed(changed), fail(changed));
-  waitForAnswer(changed);
-  EXPECT_EQ(changed.successes, 1);
+  EXPECT_EQ(answer([&](auto ok, auto ko) { manager()->changePassword("old", "new", ok, ko); }).successes, 1);
   EXPECT_EQ(server.lastRequest()->header("Authorization"), "Bearer fb");
   EXPECT_EQ(manager()->authenticationType(), AuthenticationType::Basic);
   EXPECT_EQ(manager()->accessToken(), "b1");
@@ -100,30 +86,28 @@ TEST_F(EmailSignInTest, PasswordChangesMoveAProviderUserToBasicAnd401LogsOut) {
 
   manager()->setZedodoToken("z");
   reply("Account/TabletAddPassword", 200, R"({"token":"b2"})");
-  Outcome added;
-  manager()->addPassword("new", succeed(added), fail(added));
-  waitForAnswer(added);
+  answer([&](auto ok, auto ko) { manager()->addPassword("new", ok, ko); });
   EXPECT_EQ(manager()->accessToken(), "b2");
   EXPECT_EQ(manager()->zedodoToken(), "z");
 
   reply("Account/TabletChangePassword", 401, R"({"errorMessage":"expired"})");
-  Outcome rejected;
-  manager()->changePassword("old", "new", succeed(rejected), [&](const std::string& m) {
-    rejected.failures.push_back(m);
-    sessionDelegate->calls.push_back("failure");
+  auto rejected = answer([&](auto ok, auto ko) {
+    manager()->changePassword("old", "new", ok, [this, ko](const std::string& m) {
+      ko(m);
+      sessionDelegate->calls.push_back("failure");
+    });
   });
-  waitForAnswer(rejected);
-  EXPECT_EQ(rejected.failures, std::vector<std::string>{unauthorizedMessage()});
-  EXPECT_EQ(sessionDelegate->calls, (std::vector<std::string>{"failure", "userDidLogout"}));
+  EXPECT_EQ(rejected.failures, Texts{unauthorizedMessage()});
+  EXPECT_EQ(sessionDelegate->calls, (Texts{"failure", "userDidLogout"}));
   EXPECT_FALSE(manager()->authenticationType());
   EXPECT_FALSE(manager()->fbToken());
 }
 
 TEST_F(EmailSignInTest, RegistrationAndRecoveryStoreOnlyWhatTheyShould) {
   reply("Account/TabletRegister", 200, R"({"token":"r1"})");
-  Outcome registered;
-  manager()->register_("ada@x.test", "Ada", "Byron", "pw", "pw", std::nullopt, succeed(registered), fail(registered));
-  waitForAnswer(registered);
+  auto registered = answer([&](auto ok, auto ko) {
+    manager()->register_("ada@x.test", "Ada", "Byron", "pw", "pw", std::nullopt, ok, ko);
+  });
   EXPECT_EQ(registered.successes, 1);
   EXPECT_FALSE(lastBody().contains("schoolId"));
   EXPECT_EQ(lastBody()["confirmPassword"], "pw");
@@ -134,10 +118,7 @@ TEST_F(EmailSignInTest, RegistrationAndRecoveryStoreOnlyWhatTheyShould) {
 
   manager()->logout();
   reply("Account/TabletPasswordRecovery", 200, "");
-  Outcome recovered;
-  manager()->recoverPassword("ada@x.test", succeed(recovered), fail(recovered));
-  waitForAnswer(recovered);
-  EXPECT_EQ(recovered.successes, 1);
+  EXPECT_EQ(answer([&](auto ok, auto ko) { manager()->recoverPassword("ada@x.test", ok, ko); }).successes, 1);
   EXPECT_EQ(keychain->count(), 0u);
   EXPECT_FALSE(manager()->authenticationType());
 }
@@ -146,10 +127,8 @@ TEST_F(EmailSignInTest, AProfileWithoutARequiredValueSignsNobodyIn) {
   signInBasic();
   fillLectureCaches();
   reply("Tablet/GetUserProfile", 200, R"({"firstName":"Ada","lastName":"Byron","id":7})", "GET");
-  Outcome outcome;
-  manager()->signIn(succeed(outcome), fail(outcome));
-  waitForAnswer(outcome);
-  EXPECT_EQ(outcome.failures, std::vector<std::string>{networkMessage()});
+  auto outcome = answer([&](auto ok, auto ko) { manager()->signIn(ok, ko); });
+  EXPECT_EQ(outcome.failures, Texts{networkMessage()});
   EXPECT_EQ(locator().profileService()->user(), nullptr);
   EXPECT_EQ(locator().lectureService()->lectures().size(), 1u);
   EXPECT_EQ(manager()->accessToken(), "tok");

@@ -41,8 +41,9 @@ class LectureServiceTest : public BackendFixture {
   LectureService::Failure collectFailure(Lectures& out) {
     return [&out](const std::string& message) { out.failures.push_back(message); };
   }
-  void fetch(bool useCache, Lectures& out) {
-    service().getAvailableLectures(useCache, collect(out), collectFailure(out));
+  using Fetch = void (LectureService::*)(bool, LectureService::LecturesSuccess, LectureService::Failure);
+  void fetch(bool useCache, Lectures& out, Fetch method = &LectureService::getAvailableLectures) {
+    (service().*method)(useCache, collect(out), collectFailure(out));
     waitFor([&] { return out.names || !out.failures.empty(); });
   }
 
@@ -122,8 +123,7 @@ TEST_F(LectureServiceTest, LectureListsAreSortedByNameAndCachedUntilCleared) {
   // The quiz lecture list is a cache of its own; clearCache empties both.
   reply("Tablet/GetLecturesWithQuiz", 200, "[" + lecture(5, "quizzy") + "]");
   Lectures quizLectures;
-  service().getLecturesWithQuiz(true, collect(quizLectures), collectFailure(quizLectures));
-  waitFor([&] { return quizLectures.names.has_value(); });
+  fetch(true, quizLectures, &LectureService::getLecturesWithQuiz);
   EXPECT_EQ(quizLectures.names, std::vector<std::string>{"quizzy"});
   EXPECT_EQ(service().lectures().size(), 1u);
   service().clearCache();

@@ -13,9 +13,7 @@
 
 namespace {
 
-constexpr const char* kProfile =
-    R"({"firstName":"Ada","lastName":"Byron","id":"u1","userName":"ada@x.test","hasFacebook":true,)"
-    R"("hasZedodo":true,"hasPassword":false})";
+using Texts = std::vector<std::string>;
 
 // The registration prompts with every value they carry.
 struct PromptRecorder : RecordingSessionDelegate {
@@ -43,12 +41,14 @@ class ProviderSignInTest : public BackendFixture {
     facebookDialog->result = std::make_shared<FBSDKLoginManagerLoginResult>(
         accessToken, false, std::set<std::string>{"email"}, std::set<std::string>{});
   }
+  Outcome registerWithZedodo() {
+    return answer([](auto ok, auto ko) { manager()->registerWithZedodo("Zed", "Odo", "z@x.test", std::nullopt, ok, ko); });
+  }
   void graphReplies(const std::string& body, int status = 200) {
     server.reply("GET", "/graph/me", {.status = status, .body = body, .contentType = "application/json"});
   }
-  void loginWithFacebook(Outcome& outcome) {
-    manager()->loginWithFacebook(nullptr, succeed(outcome), fail(outcome));
-    waitForAnswer(outcome);
+  Outcome loginWithFacebook() {
+    return answer([](auto ok, auto ko) { manager()->loginWithFacebook(nullptr, ok, ko); });
   }
 
   // A Zedodo user delivered by the component, its token valid for an hour.
@@ -66,17 +66,26 @@ class ProviderSignInTest : public BackendFixture {
                                             URL::URLWithString("https://images.zedodo.com/p.png"));
   }
 
+  // A sign-in that must prompt for registration and answer neither closure.
+  void signInPrompts(bool zedodo) {
+    Outcome outcome;
+    if (zedodo) manager()->signInWithZedodo(succeed(outcome), fail(outcome));
+    else manager()->signInWithFacebook(succeed(outcome), fail(outcome));
+    waitFor([&] { return !prompts->prompts.empty(); });
+    time.runUntilIdle();
+    EXPECT_EQ(outcome.answers(), 0);
+  }
+
   std::shared_ptr<PromptRecorder> prompts = std::make_shared<PromptRecorder>();
 };
 
 TEST_F(ProviderSignInTest, FacebookLoginStoresTheTokenAndTheTextValuesOfTheGraphProfile) {
   answerFacebookLogin("fb1");
   graphReplies(R"({"email":"f@x.test","first_name":"Fa","last_name":"Book","id":"12345","picture":{"data":{}}})");
-  Outcome outcome;
-  loginWithFacebook(outcome);
+  auto outcome = loginWithFacebook();
   EXPECT_EQ(outcome.successes, 1);
   ASSERT_EQ(facebookDialog->requests.size(), 1u);
-  EXPECT_EQ(facebookDialog->requests[0].permissions, (std::vector<std::string>{"public_profile", "email"}));
+  EXPECT_EQ(facebookDialog->requests[0].permissions, (Texts{"public_profile", "email"}));
   EXPECT_EQ(manager()->fbToken(), "fb1");
   EXPECT_EQ(manager()->authenticationType(), AuthenticationType::Facebook);
   EXPECT_EQ(manager()->fbUserData(), (std::map<std::string, std::string>{
@@ -88,8 +97,7 @@ TEST_F(ProviderSignInTest, FacebookLoginStoresTheTokenAndTheTextValuesOfTheGraph
 
   // A new login replaces the whole map; non-text values are left out.
   graphReplies(R"({"first_name":"Fa","id":12345,"last_name":null})");
-  Outcome again;
-  loginWithFacebook(again);
+  loginWithFacebook();
   EXPECT_EQ(manager()->fbUserData(), (std::map<std::string, std::string>{{"first_name", "Fa"}}));
 }
 
@@ -103,16 +111,14 @@ TEST_F(ProviderSignInTest, FacebookLoginFailuresAndCancellation) {
 
   facebookDialog->result = nullptr;
   facebookDialog->error = NSError("com.facebook.sdk.login", 1, {{NSLocalizedDescriptionKey, Value("No network")}});
-  Outcome failed;
-  loginWithFacebook(failed);
-  EXPECT_EQ(failed.failures, std::vector<std::string>{"No network"});
+  auto failed = loginWithFacebook();
+  EXPECT_EQ(failed.failures, Texts{"No network"});
   EXPECT_FALSE(manager()->fbToken());
 
   facebookDialog->error.reset();
   answerFacebookLogin("fb2");
   graphReplies(R"({"error":{"message":"bad"}})", 400);
-  Outcome graphFailed;
-  loginWithFacebook(graphFailed);
+  auto graphFailed = loginWithFacebook();
   ASSERT_EQ(graphFailed.failures.size(), 1u);
   EXPECT_TRUE(graphFailed.failures[0].starts_with("Error Domain=")) << graphFailed.failures[0];
   EXPECT_EQ(manager()->fbToken(), "fb2");
@@ -120,30 +126,23 @@ TEST_F(ProviderSignInTest, FacebookLoginFailuresAndCancellation) {
 }
 
 TEST_F(ProviderSignInTest, FacebookUserWithoutAccountIsPromptedOnceThenSignedOut) {
-  manager()->setFbToken("fb1");
-  manager()->setAuthenticationType(AuthenticationType::Facebook);
+  signInFacebook();
   manager()->setFbUserData(std::map<std::string, std::string>{{"first_name", "Fa"}, {"last_name", "Book"}, {"id", "12345"}});
   FBSDKAccessToken::setCurrentAccessToken(std::make_shared<FBSDKAccessToken>(
       "fb1", std::set<std::string>{}, std::set<std::string>{}, "app", "fbuser"));
   reply("Tablet/GetUserProfile", 401, "", "GET");
 
-  Outcome prompted;
-  manager()->signInWithFacebook(succeed(prompted), fail(prompted));
-  waitFor([&] { return !prompts->prompts.empty(); });
-  time.runUntilIdle();
-  EXPECT_EQ(prompted.answers(), 0);
+  signInPrompts(false);
   EXPECT_EQ(server.lastRequest()->header("Authorization"), "Bearer fb1");
   EXPECT_EQ(server.lastRequest()->header("Authorization-Provider"), "facebook");
   // The e-mail was declined: an empty text for the registration screen to fill.
   EXPECT_EQ(prompts->prompts[0],
-            (std::vector<std::string>{"Fa", "Book", "", server.url("graph/") + "12345/picture?type=large"}));
+            (Texts{"Fa", "Book", "", server.url("graph/") + "12345/picture?type=large"}));
   EXPECT_FALSE(manager()->fbUserData());
   EXPECT_EQ(manager()->fbToken(), "fb1");
 
-  Outcome noData;
-  manager()->signInWithFacebook(succeed(noData), fail(noData));
-  waitForAnswer(noData);
-  EXPECT_EQ(noData.failures, std::vector<std::string>{NSLocalizedString("authmanager_error_fb_nodata")});
+  auto noData = answer([&](auto ok, auto ko) { manager()->signInWithFacebook(ok, ko); });
+  EXPECT_EQ(noData.failures, Texts{NSLocalizedString("authmanager_error_fb_nodata")});
   EXPECT_FALSE(manager()->fbToken());
   EXPECT_EQ(FBSDKAccessToken::currentAccessToken(), nullptr);
   EXPECT_EQ(manager()->authenticationType(), AuthenticationType::Facebook);
@@ -155,16 +154,14 @@ TEST_F(ProviderSignInTest, FacebookRegistrationThenSignIn) {
   manager()->registerWithFacebook("Fa", "Book", "f@x.test", std::nullopt, succeed(withoutToken), fail(withoutToken));
   EXPECT_EQ(withoutToken.answers(), 0);
   waitForAnswer(withoutToken);
-  EXPECT_EQ(withoutToken.failures, std::vector<std::string>{NSLocalizedString("authmanager_error_fb_nodata")});
+  EXPECT_EQ(withoutToken.failures, Texts{NSLocalizedString("authmanager_error_fb_nodata")});
   EXPECT_EQ(server.requestCount(), 0u);
 
-  manager()->setFbToken("fb1");
-  manager()->setAuthenticationType(AuthenticationType::Facebook);
+  signInFacebook();
   reply("Account/TabletExternalRegister", 200, R"({"token":"ignored"})");
-  Outcome registered;
-  manager()->registerWithFacebook("Fa", "Book", "f@x.test", std::vector<std::int64_t>{9}, succeed(registered),
-                                  fail(registered));
-  waitForAnswer(registered);
+  auto registered = answer([&](auto ok, auto ko) {
+    manager()->registerWithFacebook("Fa", "Book", "f@x.test", std::vector<std::int64_t>{9}, ok, ko);
+  });
   EXPECT_EQ(registered.successes, 1);
   EXPECT_EQ(lastBody(), (nlohmann::json{{"userName", "f@x.test"}, {"firstName", "Fa"}, {"lastName", "Book"},
                                         {"token", "fb1"}, {"provider", "facebook"}, {"schoolId", {9}}}));
@@ -172,16 +169,12 @@ TEST_F(ProviderSignInTest, FacebookRegistrationThenSignIn) {
   EXPECT_FALSE(manager()->accessToken());
 
   reply("Tablet/GetUserProfile", 500, R"({"errorMessage":"maintenance"})", "GET");
-  Outcome failed;
-  manager()->signInWithFacebook(succeed(failed), fail(failed));
-  waitForAnswer(failed);
-  EXPECT_EQ(failed.failures, std::vector<std::string>{"maintenance"});
+  auto failed = answer([&](auto ok, auto ko) { manager()->signInWithFacebook(ok, ko); });
+  EXPECT_EQ(failed.failures, Texts{"maintenance"});
   EXPECT_EQ(manager()->fbToken(), "fb1");
 
-  reply("Tablet/GetUserProfile", 200, kProfile, "GET");
-  Outcome signedIn;
-  manager()->signInWithFacebook(succeed(signedIn), fail(signedIn));
-  waitForAnswer(signedIn);
+  reply("Tablet/GetUserProfile", 200, profileJson({{"hasZedodo", true}}), "GET");
+  auto signedIn = answer([&](auto ok, auto ko) { manager()->signInWithFacebook(ok, ko); });
   EXPECT_EQ(signedIn.successes, 1);
   EXPECT_EQ(locator().profileService()->user()->id(), "u1");
 }
@@ -191,7 +184,7 @@ TEST_F(ProviderSignInTest, ZedodoCallbackStoresTheUserOrReportsTheError) {
   DAZSignIn::sharedInstance()->setDelegate(manager());
   DAZSignIn::sharedInstance()->signIn();
   waitFor([&] { return !prompts->calls.empty(); });
-  EXPECT_EQ(prompts->calls, std::vector<std::string>{"zedodoSigninError Cancelled by user"});
+  EXPECT_EQ(prompts->calls, Texts{"zedodoSigninError Cancelled by user"});
   EXPECT_EQ(keychain->count(), 0u);
   EXPECT_FALSE(manager()->authenticationType());
   EXPECT_EQ(manager()->zedodoUserData(), nullptr);
@@ -199,7 +192,7 @@ TEST_F(ProviderSignInTest, ZedodoCallbackStoresTheUserOrReportsTheError) {
   zedodoFlow->error.reset();
   auto profile = zedodoProfile();
   zedodoSignsIn(profile);
-  EXPECT_EQ(prompts->calls, std::vector<std::string>{"userSignedInWithZedodo"});
+  EXPECT_EQ(prompts->calls, Texts{"userSignedInWithZedodo"});
   EXPECT_EQ(manager()->zedodoToken(), "z1");
   EXPECT_EQ(manager()->authenticationType(), AuthenticationType::Zedodo);
   EXPECT_EQ(manager()->zedodoUserData(), profile);
@@ -208,32 +201,23 @@ TEST_F(ProviderSignInTest, ZedodoCallbackStoresTheUserOrReportsTheError) {
 TEST_F(ProviderSignInTest, ZedodoUserWithoutAccountIsPromptedThenSignedOut) {
   zedodoSignsIn(zedodoProfile());
   reply("Tablet/GetUserProfile", 401, "", "GET");
-  Outcome prompted;
-  manager()->signInWithZedodo(succeed(prompted), fail(prompted));
-  waitFor([&] { return !prompts->prompts.empty(); });
-  time.runUntilIdle();
-  EXPECT_EQ(prompted.answers(), 0);
+  signInPrompts(true);
   EXPECT_EQ(server.lastRequest()->header("Authorization"), "Bearer z1");
   EXPECT_EQ(server.lastRequest()->header("Authorization-Provider"), "zedodo");
   ASSERT_EQ(prompts->prompts[0].size(), 3u);
-  EXPECT_EQ(prompts->prompts[0][0], "Zed Odo");
-  EXPECT_EQ(prompts->prompts[0][1], "z@x.test");
+  EXPECT_EQ(Texts(prompts->prompts[0].begin(), prompts->prompts[0].begin() + 2), (Texts{"Zed Odo", "z@x.test"}));
   EXPECT_NE(prompts->prompts[0][2].find("images.zedodo.com"), std::string::npos);
   EXPECT_EQ(manager()->zedodoUserData(), nullptr);
 
-  Outcome noData;
-  manager()->signInWithZedodo(succeed(noData), fail(noData));
-  waitForAnswer(noData);
-  EXPECT_EQ(noData.failures, std::vector<std::string>{NSLocalizedString("authmanager_error_zedodo_nodata")});
+  auto noData = answer([&](auto ok, auto ko) { manager()->signInWithZedodo(ok, ko); });
+  EXPECT_EQ(noData.failures, Texts{NSLocalizedString("authmanager_error_zedodo_nodata")});
   EXPECT_FALSE(manager()->zedodoToken());
   EXPECT_EQ(manager()->authenticationType(), AuthenticationType::Zedodo);
   EXPECT_EQ(DAZSignIn::sharedInstance()->currentUser(), nullptr);
   EXPECT_GE(zedodoFlow->signOuts, 1);
 
-  Outcome unregistered;
-  manager()->registerWithZedodo("Zed", "Odo", "z@x.test", std::nullopt, succeed(unregistered), fail(unregistered));
-  waitForAnswer(unregistered);
-  EXPECT_EQ(unregistered.failures, std::vector<std::string>{NSLocalizedString("authmanager_error_zedodo_nodata")});
+  auto unregistered = registerWithZedodo();
+  EXPECT_EQ(unregistered.failures, Texts{NSLocalizedString("authmanager_error_zedodo_nodata")});
   EXPECT_EQ(server.requestCount(), 2u);
 }
 
@@ -241,14 +225,13 @@ TEST_F(ProviderSignInTest, ZedodoPromptWithMissingValuesOrWithoutDelegateThenReg
   // The component gave no e-mail and no picture: empty texts, no URL.
   zedodoSignsIn(std::make_shared<DAZProfileData>(std::nullopt, "Zed", std::nullopt, std::nullopt, std::nullopt));
   reply("Tablet/GetUserProfile", 401, "", "GET");
-  Outcome prompted;
-  manager()->signInWithZedodo(succeed(prompted), fail(prompted));
-  waitFor([&] { return !prompts->prompts.empty(); });
-  EXPECT_EQ(prompts->prompts[0], (std::vector<std::string>{"Zed", "", "-"}));
+  signInPrompts(true);
+  EXPECT_EQ(prompts->prompts[0], (Texts{"Zed", "", "-"}));
 
   // Nobody to prompt: the data is forgotten all the same, and neither closure runs.
   zedodoSignsIn(zedodoProfile());
   manager()->setSessionDelegate(std::weak_ptr<SessionDelegate>());
+  Outcome prompted;
   manager()->signInWithZedodo(succeed(prompted), fail(prompted));
   waitFor([&] { return manager()->zedodoUserData() == nullptr; });
   time.runUntilIdle();
@@ -258,16 +241,12 @@ TEST_F(ProviderSignInTest, ZedodoPromptWithMissingValuesOrWithoutDelegateThenReg
 
   // With the account made, the same sign-in finishes.
   reply("Account/TabletExternalRegister", 200, "{}");
-  Outcome registered;
-  manager()->registerWithZedodo("Zed", "Odo", "z@x.test", std::nullopt, succeed(registered), fail(registered));
-  waitForAnswer(registered);
+  auto registered = registerWithZedodo();
   EXPECT_EQ(registered.successes, 1);
   EXPECT_EQ(lastBody()["provider"], "zedodo");
   EXPECT_EQ(lastBody()["token"], "z1");
-  reply("Tablet/GetUserProfile", 200, kProfile, "GET");
-  Outcome signedIn;
-  manager()->signInWithZedodo(succeed(signedIn), fail(signedIn));
-  waitForAnswer(signedIn);
+  reply("Tablet/GetUserProfile", 200, profileJson({{"hasZedodo", true}}), "GET");
+  auto signedIn = answer([&](auto ok, auto ko) { manager()->signInWithZedodo(ok, ko); });
   EXPECT_EQ(signedIn.successes, 1);
   EXPECT_TRUE(locator().profileService()->user()->hasZedodo());
 }

@@ -55,6 +55,10 @@ struct RecordingDelegate : DAZSignInDelegate {
 
 struct Screen : DAZSignInUIDelegate {};
 
+bool handles(DAZSignIn& signIn, const char* url) {
+  return signIn.handleURL(*URL::URLWithString(url), std::nullopt, std::nullopt);
+}
+
 class DAZSignInTest : public ::testing::Test {
  protected:
   void SetUp() override { signIn->setDelegate(delegate); }
@@ -85,10 +89,11 @@ TEST_F(DAZSignInTest, ASuccessfulSignInBecomesTheCurrentUserBeforeTheWeaklyHeldD
   EXPECT_TRUE(delegate->calls.empty());
   time.runUntilIdle();
   ASSERT_EQ(delegate->calls.size(), 1u);
-  EXPECT_EQ(delegate->calls[0].signIn, signIn);
-  EXPECT_EQ(delegate->calls[0].user, flow->user);
-  EXPECT_FALSE(delegate->calls[0].error);
-  EXPECT_EQ(delegate->calls[0].currentUser, flow->user);
+  const auto& call = delegate->calls[0];
+  EXPECT_EQ(call.signIn, signIn);
+  EXPECT_EQ(call.user, flow->user);
+  EXPECT_FALSE(call.error);
+  EXPECT_EQ(call.currentUser, flow->user);
 
   // Sign-out forgets the user and the stored sign-in, without telling the delegate.
   EXPECT_TRUE(signIn->hasAuthInKeychain());
@@ -105,8 +110,6 @@ TEST_F(DAZSignInTest, ASuccessfulSignInBecomesTheCurrentUserBeforeTheWeaklyHeldD
   time.runUntilIdle();
   EXPECT_EQ(signIn->delegate(), nullptr);
   EXPECT_NE(signIn->currentUser(), nullptr);
-  ASSERT_NE(DAZSignIn::sharedInstance(), nullptr);
-  EXPECT_EQ(DAZSignIn::sharedInstance(), DAZSignIn::sharedInstance());
 }
 
 TEST_F(DAZSignInTest, FailedAttemptsReachTheDelegateWithoutAUserAndKeepTheCurrentOne) {
@@ -122,7 +125,7 @@ TEST_F(DAZSignInTest, FailedAttemptsReachTheDelegateWithoutAUserAndKeepTheCurren
   }
   EXPECT_EQ(delegate->calls[1].error->code, static_cast<long>(DAZSignInErrorCode::HasNoAuthInKeychain));
   EXPECT_FALSE(signIn->hasAuthInKeychain());
-  EXPECT_FALSE(signIn->handleURL(*URL::URLWithString("com.dorvale.app:/cb"), std::nullopt, std::nullopt));
+  EXPECT_FALSE(handles(*signIn, "com.dorvale.app:/cb"));
 
   signIn->setFlow(flow);
   flow->user = makeUser();
@@ -145,25 +148,20 @@ TEST_F(DAZSignInTest, FailedAttemptsReachTheDelegateWithoutAUserAndKeepTheCurren
   EXPECT_TRUE(delegate->calls[4].error);
   EXPECT_EQ(signIn->currentUser(), user);
 
-  EXPECT_TRUE(signIn->handleURL(*URL::URLWithString("com.dorvale.app:/cb"), std::nullopt, std::nullopt));
-  EXPECT_FALSE(signIn->handleURL(*URL::URLWithString("fb123://authorize"), std::nullopt, std::nullopt));
+  EXPECT_TRUE(handles(*signIn, "com.dorvale.app:/cb"));
+  EXPECT_FALSE(handles(*signIn, "fb123://authorize"));
 }
 
 TEST(DAZProfileDataTest, OnlyImageServerPicturesAreAskedForASize) {
-  const auto profile = [](const char* url) {
-    return DAZProfileData("a@b.cd", "A B", std::nullopt, std::nullopt, URL::URLWithString(url))
-        .imageURLWithDimension(300)
-        .value_or(URL())
-        .absoluteString();
-  };
-  EXPECT_EQ(profile("https://images.zedodo.com/a/photo.jpg"),
-            "https://images.zedodo.com/a/photo.jpg?sz=300");
-  EXPECT_EQ(profile("https://lh3.images.zedodo.com/p.jpg?sz=50&v=2"),
-            "https://lh3.images.zedodo.com/p.jpg?v=2&sz=300");
-  EXPECT_EQ(profile("https://notimages.zedodo.com/p.jpg"),
-            "https://notimages.zedodo.com/p.jpg");
-  EXPECT_EQ(profile("https://example.com/p.jpg?sz=50"),
-            "https://example.com/p.jpg?sz=50");
+  const std::vector<std::pair<const char*, const char*>> cases = {
+      {"https://images.zedodo.com/a/photo.jpg", "https://images.zedodo.com/a/photo.jpg?sz=300"},
+      {"https://lh3.images.zedodo.com/p.jpg?sz=50&v=2", "https://lh3.images.zedodo.com/p.jpg?v=2&sz=300"},
+      {"https://notimages.zedodo.com/p.jpg", "https://notimages.zedodo.com/p.jpg"},
+      {"https://example.com/p.jpg?sz=50", "https://example.com/p.jpg?sz=50"}};
+  for (const auto& [url, sized] : cases) {
+    DAZProfileData profile("a@b.cd", "A B", std::nullopt, std::nullopt, URL::URLWithString(url));
+    EXPECT_EQ(profile.imageURLWithDimension(300).value_or(URL()).absoluteString(), sized);
+  }
   DAZProfileData none(std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt);
   EXPECT_FALSE(none.hasImage());
   EXPECT_FALSE(none.imageURLWithDimension(300));

@@ -9,10 +9,6 @@
 #include <vector>
 
 #include "backend/fake_authentication.h"
-#include "platform/frameworks/xcg_logger.h"
-#include "platform/http/manager.h"
-#include "support/fake_backend.h"
-#include "support/virtual_time.h"
 
 namespace {
 
@@ -106,20 +102,12 @@ std::vector<Call> jsonCalls() {
   // clang-format on
 }
 
-class BackendApiTest : public ::testing::Test {
+class BackendApiTest : public CoordinatorTest {
  protected:
   void SetUp() override {
-    coordinator->setAuthenticationManager(auth);
+    CoordinatorTest::SetUp();
     api->setTransferCoordinator(coordinator);
-    XCGLogger::defaultInstance().setSink([](XCGLogger::LogLevel, const std::string&, const std::string&) {});
   }
-  void TearDown() override { XCGLogger::defaultInstance().setSink(nullptr); }
-
-  VirtualTime time;
-  FakeBackend server;
-  std::shared_ptr<Manager> client = Manager::make(URLSessionConfiguration::ephemeralSessionConfiguration());
-  std::shared_ptr<TransferCoordinator> coordinator = std::make_shared<TransferCoordinator>(client);
-  std::shared_ptr<FakeAuthentication> auth = std::make_shared<FakeAuthentication>();
   std::shared_ptr<BackendApi> api = std::make_shared<BackendApi>(server.url("BrevantTest/"));
 };
 

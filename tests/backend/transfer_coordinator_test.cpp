@@ -12,11 +12,6 @@
 #include "model/login_response.h"
 #include "model/mappable_array.h"
 #include "model/school_response.h"
-#include "platform/foundation/run_loop.h"
-#include "platform/frameworks/xcg_logger.h"
-#include "platform/http/manager.h"
-#include "support/fake_backend.h"
-#include "support/virtual_time.h"
 
 // Which headers go with which sign-in method is checked call by call in the backend API's
 // catalogue test; this suite covers the rest of the coordinator's roads.
@@ -30,15 +25,8 @@ struct Reply {
   std::optional<TransferError<ErrorResponse>> error;
 };
 
-class TransferCoordinatorTest : public ::testing::Test {
+class TransferCoordinatorTest : public CoordinatorTest {
  protected:
-  void SetUp() override {
-    coordinator->setAuthenticationManager(auth);
-    XCGLogger::defaultInstance().setSink(
-        [this](XCGLogger::LogLevel, const std::string&, const std::string& text) { logged.push_back(text); });
-  }
-  void TearDown() override { XCGLogger::defaultInstance().setSink(nullptr); }
-
   // Sends a login body to `url` and waits for the one answer, which never comes inside the call.
   template <class T = LoginResponse>
   Reply<T> send(const std::string& url, bool authenticate = true) {
@@ -70,13 +58,6 @@ class TransferCoordinatorTest : public ::testing::Test {
     sendTo("settle");
     ASSERT_TRUE(server.waitForRequestCount(before + 1));
   }
-
-  VirtualTime time;
-  FakeBackend server;
-  std::shared_ptr<Manager> client = Manager::make(URLSessionConfiguration::ephemeralSessionConfiguration());
-  std::shared_ptr<TransferCoordinator> coordinator = std::make_shared<TransferCoordinator>(client);
-  std::shared_ptr<FakeAuthentication> auth = std::make_shared<FakeAuthentication>();
-  std::vector<std::string> logged;
 };
 
 }  // namespace

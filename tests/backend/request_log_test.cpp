@@ -26,6 +26,9 @@ std::shared_ptr<const HTTPURLResponse> response(HTTPHeaderFields fields = {}) {
 
 NSError someError() { return NSError("TestDomain", 7); }
 
+using Text = Result<std::string>;
+Text failed(std::optional<Data> data) { return Text::failure(std::move(data), someError()); }
+
 TEST(RequestLogTest, TextsOfRequestsAndAnswers) {
   EXPECT_EQ(RequestLog::formatRequest(Method::POST, jsonRequest("{\"userName\":\"a@b.cd\"}")),
             "\n-> POST http://h/BrevantTest/Account/TabletLogin, HEADERS: \n"
@@ -40,18 +43,15 @@ TEST(RequestLogTest, TextsOfRequestsAndAnswers) {
   EXPECT_EQ(RequestLog::formatRequest(Method::POST, request), "\n-> POST http://h/x, HEADERS: \nBODY:\n  <3 bytes>");
 
   const auto withHeaders = response({{"Content-Type", "text/plain"}, {"X-A", "1"}});
-  EXPECT_EQ(RequestLog::formatResponse(Method::GET, Result<std::string>::success("hi"), withHeaders),
+  EXPECT_EQ(RequestLog::formatResponse(Method::GET, Text::success("hi"), withHeaders),
             "\n<- GET http://h/a, HEADERS: \n  Content-Type: text/plain\n  X-A: 1\nBODY:\n  hi");
   // Failure: the data when it reads as UTF-8, else " empty" and no partial text.
-  EXPECT_EQ(RequestLog::formatResponse(Method::POST,
-                                       Result<std::string>::failure(Data::fromString("{\"errorCode\":3}"), someError()),
-                                       response()),
+  EXPECT_EQ(RequestLog::formatResponse(Method::POST, failed(Data::fromString("{\"errorCode\":3}")), response()),
             "\n<- POST http://h/a, HEADERS: \nBODY:\n  {\"errorCode\":3}");
-  EXPECT_EQ(RequestLog::formatResponse(
-                Method::POST, Result<std::string>::failure(Data(std::vector<std::uint8_t>{'o', 'k', 0xc3}), someError()),
-                response()),
+  EXPECT_EQ(RequestLog::formatResponse(Method::POST, failed(Data(std::vector<std::uint8_t>{'o', 'k', 0xc3})),
+                                       response()),
             "\n<- POST http://h/a, HEADERS: \nBODY: empty");
-  EXPECT_EQ(RequestLog::formatResponse(Method::POST, Result<std::string>::failure(std::nullopt, someError()), nullptr),
+  EXPECT_EQ(RequestLog::formatResponse(Method::POST, failed(std::nullopt), nullptr),
             "\n<- POST NO URL, HEADERS: \nBODY: empty");
 
   EXPECT_EQ(RequestLog::formatDownloadResponse(Method::GET, Data(std::vector<std::uint8_t>(1234)), withHeaders),
@@ -83,18 +83,17 @@ TEST(RequestLogTest, SecretsAreRedacted) {
             "\"pass\\u0077ord\":\"<redacted>\",\"tokenType\":\"keep\",\"list\":[\"token\",\"password\"]}");
 
   // Answers: the login reply's token, in success and failure bodies alike.
-  EXPECT_EQ(RequestLog::formatResponse(Method::POST, Result<std::string>::success("{\"token\":\"t0k\"}"), nullptr),
+  EXPECT_EQ(RequestLog::formatResponse(Method::POST, Text::success("{\"token\":\"t0k\"}"), nullptr),
             "\n<- POST NO URL, HEADERS: \nBODY:\n  {\"token\":\"<redacted>\"}");
-  EXPECT_EQ(RequestLog::formatResponse(
-                Method::POST, Result<std::string>::failure(Data::fromString("{\"token\": \"t0k\""), someError()), nullptr),
+  EXPECT_EQ(RequestLog::formatResponse(Method::POST, failed(Data::fromString("{\"token\": \"t0k\"")), nullptr),
             "\n<- POST NO URL, HEADERS: \nBODY:\n  {\"token\": \"<redacted>\"");
 
   // Truncated or odd text never leaks the value nor crashes.
-  EXPECT_EQ(RequestLog::formatResponse(Method::GET, Result<std::string>::success("{\"password\":\"abc"), nullptr),
+  EXPECT_EQ(RequestLog::formatResponse(Method::GET, Text::success("{\"password\":\"abc"), nullptr),
             "\n<- GET NO URL, HEADERS: \nBODY:\n  {\"password\":\"<redacted>\"");
-  EXPECT_EQ(RequestLog::formatResponse(Method::GET, Result<std::string>::success("\"password\":"), nullptr),
+  EXPECT_EQ(RequestLog::formatResponse(Method::GET, Text::success("\"password\":"), nullptr),
             "\n<- GET NO URL, HEADERS: \nBODY:\n  \"password\":");
-  EXPECT_EQ(RequestLog::formatResponse(Method::GET, Result<std::string>::success("<html>\"x"), nullptr),
+  EXPECT_EQ(RequestLog::formatResponse(Method::GET, Text::success("<html>\"x"), nullptr),
             "\n<- GET NO URL, HEADERS: \nBODY:\n  <html>\"x");
 
   // Any other scheme in Authorization is hidden whole.
@@ -138,11 +137,11 @@ TEST_F(RequestLogCallsTest, EntriesCarryFunctionFileLineAndOneLevel) {
                                  "] processRequest(_:request:completion:) > " + entries[0].text);
 
   // With a response: the answer text. Without: the error, when the request is known. Else nothing.
-  const auto ok = Result<std::string>::success("{}");
-  const auto failed = Result<std::string>::failure(std::nullopt, someError());
+  const auto ok = Text::success("{}");
+  const auto failure = failed(std::nullopt);
   RequestLog::logAnswer(RequestLog::uploadImageFunction, Method::POST, request, response(), ok);
-  RequestLog::logAnswer(RequestLog::uploadImageFunction, Method::POST, request, nullptr, failed);
-  RequestLog::logAnswer(RequestLog::uploadImageFunction, Method::POST, std::nullopt, nullptr, failed);
+  RequestLog::logAnswer(RequestLog::uploadImageFunction, Method::POST, request, nullptr, failure);
+  RequestLog::logAnswer(RequestLog::uploadImageFunction, Method::POST, std::nullopt, nullptr, failure);
   RequestLog::logAnswer(RequestLog::uploadImageFunction, Method::POST, request, nullptr, ok);
   ASSERT_EQ(entries.size(), 3u);
   EXPECT_EQ(entries[1].text, RequestLog::formatResponse(Method::POST, ok, response()));

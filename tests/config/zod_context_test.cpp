@@ -47,8 +47,9 @@ class ZODContextTest : public ::testing::Test {
 };
 
 TEST_F(ZODContextTest, EnabledServicesGetTheirTrackerAndClientID) {
-  configure(plist("<key>CLIENT_ID</key><string>123-abc.apps.zedodo</string><key>TRACKING_ID</key><string>UA-42-1</string>"
-                  "<key>API_KEY</key><string>key</string><key>ZEDODO_APP_ID</key><string>1:42:ios</string>"
+  configure(plist("<key>CLIENT_ID</key><string>123-abc.apps.zedodo</string>"
+                  "<key>TRACKING_ID</key><string>UA-42-1</string><key>API_KEY</key><string>key</string>"
+                  "<key>ZEDODO_APP_ID</key><string>1:42:ios</string>"
                   "<key>IS_ANALYTICS_ENABLED</key><true/><key>IS_SIGNIN_ENABLED</key><true/>"
                   "<key>IS_MEASUREMENT_ENABLED</key><true/>"),
             nullptr, false);

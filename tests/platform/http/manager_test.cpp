@@ -171,7 +171,7 @@ TEST_F(ManagerTest, ManyRequestsInFlightEachAnswerOnceOnTheMainLoop) {
   for (std::size_t i = 0; i < answers.size(); ++i) {
     client->request(Method::GET, server.url(i % 2 ? "a" : "b"))->responseString(std::nullopt, answers[i].handler());
   }
-  ASSERT_TRUE(time.runUntil([&] { return std::all_of(answers.begin(), answers.end(), [](auto& a) { return a.calls; }); }));
+  ASSERT_TRUE(time.runUntil([&] { return std::ranges::all_of(answers, [](auto& a) { return a.calls > 0; }); }));
   time.runUntilIdle();
   for (std::size_t i = 0; i < answers.size(); ++i) {
     EXPECT_EQ(answers[i].calls, 1);

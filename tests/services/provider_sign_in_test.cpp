@@ -15,26 +15,8 @@ namespace {
 
 using Texts = std::vector<std::string>;
 
-// The registration prompts with every value they carry.
-struct PromptRecorder : RecordingSessionDelegate {
-  void userMustRegister(const std::string& name, const std::string& email,
-                        const std::optional<URL>& pictureUrl) override {
-    prompts.push_back({name, email, pictureUrl ? pictureUrl->absoluteString() : "-"});
-  }
-  void userMustRegister(const std::string& firstName, const std::string& lastName, const std::string& email,
-                        const std::optional<URL>& pictureUrl) override {
-    prompts.push_back({firstName, lastName, email, pictureUrl ? pictureUrl->absoluteString() : "-"});
-  }
-  std::vector<std::vector<std::string>> prompts;
-};
-
 class ProviderSignInTest : public BackendFixture {
  protected:
-  void SetUp() override {
-    BackendFixture::SetUp();
-    manager()->setSessionDelegate(prompts);
-  }
-
   void answerFacebookLogin(const std::string& token) {
     auto accessToken = std::make_shared<FBSDKAccessToken>(token, std::set<std::string>{"email"},
                                                           std::set<std::string>{}, "app", "fbuser");
@@ -57,9 +39,9 @@ class ProviderSignInTest : public BackendFixture {
                                                     "refresh", std::make_shared<ScriptedRefresher>());
     zedodoFlow->user = std::make_shared<DAZZedodoUser>("zu", auth, std::move(profile));
     DAZSignIn::sharedInstance()->setDelegate(manager());
-    prompts->calls.clear();
+    sessionDelegate->calls.clear();
     DAZSignIn::sharedInstance()->signIn();
-    waitFor([&] { return !prompts->calls.empty(); });
+    waitFor([&] { return !sessionDelegate->calls.empty(); });
   }
   static std::shared_ptr<DAZProfileData> zedodoProfile() {
     return std::make_shared<DAZProfileData>("z@x.test", "Zed Odo", std::nullopt, std::nullopt,
@@ -71,12 +53,10 @@ class ProviderSignInTest : public BackendFixture {
     Outcome outcome;
     if (zedodo) manager()->signInWithZedodo(succeed(outcome), fail(outcome));
     else manager()->signInWithFacebook(succeed(outcome), fail(outcome));
-    waitFor([&] { return !prompts->prompts.empty(); });
+    waitFor([&] { return !sessionDelegate->prompts.empty(); });
     time.runUntilIdle();
     EXPECT_EQ(outcome.answers(), 0);
   }
-
-  std::shared_ptr<PromptRecorder> prompts = std::make_shared<PromptRecorder>();
 };
 
 TEST_F(ProviderSignInTest, FacebookLoginStoresTheTokenAndTheTextValuesOfTheGraphProfile) {
@@ -136,7 +116,7 @@ TEST_F(ProviderSignInTest, FacebookUserWithoutAccountIsPromptedOnceThenSignedOut
   EXPECT_EQ(server.lastRequest()->header("Authorization"), "Bearer fb1");
   EXPECT_EQ(server.lastRequest()->header("Authorization-Provider"), "facebook");
   // The e-mail was declined: an empty text for the registration screen to fill.
-  EXPECT_EQ(prompts->prompts[0],
+  EXPECT_EQ(sessionDelegate->prompts[0],
             (Texts{"Fa", "Book", "", server.url("graph/") + "12345/picture?type=large"}));
   EXPECT_FALSE(manager()->fbUserData());
   EXPECT_EQ(manager()->fbToken(), "fb1");
@@ -146,7 +126,7 @@ TEST_F(ProviderSignInTest, FacebookUserWithoutAccountIsPromptedOnceThenSignedOut
   EXPECT_FALSE(manager()->fbToken());
   EXPECT_EQ(FBSDKAccessToken::currentAccessToken(), nullptr);
   EXPECT_EQ(manager()->authenticationType(), AuthenticationType::Facebook);
-  EXPECT_TRUE(std::find(prompts->calls.begin(), prompts->calls.end(), "userDidLogout") == prompts->calls.end());
+  EXPECT_TRUE(std::find(sessionDelegate->calls.begin(), sessionDelegate->calls.end(), "userDidLogout") == sessionDelegate->calls.end());
 }
 
 TEST_F(ProviderSignInTest, FacebookRegistrationThenSignIn) {
@@ -183,8 +163,8 @@ TEST_F(ProviderSignInTest, ZedodoCallbackStoresTheUserOrReportsTheError) {
   zedodoFlow->error = NSError("com.zedodo.signin", -5, {{NSLocalizedDescriptionKey, Value("Cancelled by user")}});
   DAZSignIn::sharedInstance()->setDelegate(manager());
   DAZSignIn::sharedInstance()->signIn();
-  waitFor([&] { return !prompts->calls.empty(); });
-  EXPECT_EQ(prompts->calls, Texts{"zedodoSigninError Cancelled by user"});
+  waitFor([&] { return !sessionDelegate->calls.empty(); });
+  EXPECT_EQ(sessionDelegate->calls, Texts{"zedodoSigninError Cancelled by user"});
   EXPECT_EQ(keychain->count(), 0u);
   EXPECT_FALSE(manager()->authenticationType());
   EXPECT_EQ(manager()->zedodoUserData(), nullptr);
@@ -192,7 +172,7 @@ TEST_F(ProviderSignInTest, ZedodoCallbackStoresTheUserOrReportsTheError) {
   zedodoFlow->error.reset();
   auto profile = zedodoProfile();
   zedodoSignsIn(profile);
-  EXPECT_EQ(prompts->calls, Texts{"userSignedInWithZedodo"});
+  EXPECT_EQ(sessionDelegate->calls, Texts{"userSignedInWithZedodo"});
   EXPECT_EQ(manager()->zedodoToken(), "z1");
   EXPECT_EQ(manager()->authenticationType(), AuthenticationType::Zedodo);
   EXPECT_EQ(manager()->zedodoUserData(), profile);
@@ -204,9 +184,9 @@ TEST_F(ProviderSignInTest, ZedodoUserWithoutAccountIsPromptedThenSignedOut) {
   signInPrompts(true);
   EXPECT_EQ(server.lastRequest()->header("Authorization"), "Bearer z1");
   EXPECT_EQ(server.lastRequest()->header("Authorization-Provider"), "zedodo");
-  ASSERT_EQ(prompts->prompts[0].size(), 3u);
-  EXPECT_EQ(Texts(prompts->prompts[0].begin(), prompts->prompts[0].begin() + 2), (Texts{"Zed Odo", "z@x.test"}));
-  EXPECT_NE(prompts->prompts[0][2].find("images.zedodo.com"), std::string::npos);
+  ASSERT_EQ(sessionDelegate->prompts[0].size(), 3u);
+  EXPECT_EQ(Texts(sessionDelegate->prompts[0].begin(), sessionDelegate->prompts[0].begin() + 2), (Texts{"Zed Odo", "z@x.test"}));
+  EXPECT_NE(sessionDelegate->prompts[0][2].find("images.zedodo.com"), std::string::npos);
   EXPECT_EQ(manager()->zedodoUserData(), nullptr);
 
   auto noData = answer([&](auto ok, auto ko) { manager()->signInWithZedodo(ok, ko); });
@@ -226,7 +206,7 @@ TEST_F(ProviderSignInTest, ZedodoPromptWithMissingValuesOrWithoutDelegateThenReg
   zedodoSignsIn(std::make_shared<DAZProfileData>(std::nullopt, "Zed", std::nullopt, std::nullopt, std::nullopt));
   reply("Tablet/GetUserProfile", 401, "", "GET");
   signInPrompts(true);
-  EXPECT_EQ(prompts->prompts[0], (Texts{"Zed", "", "-"}));
+  EXPECT_EQ(sessionDelegate->prompts[0], (Texts{"Zed", "", "-"}));
 
   // Nobody to prompt: the data is forgotten all the same, and neither closure runs.
   zedodoSignsIn(zedodoProfile());
@@ -236,7 +216,7 @@ TEST_F(ProviderSignInTest, ZedodoPromptWithMissingValuesOrWithoutDelegateThenReg
   waitFor([&] { return manager()->zedodoUserData() == nullptr; });
   time.runUntilIdle();
   EXPECT_EQ(prompted.answers(), 0);
-  EXPECT_EQ(prompts->prompts.size(), 1u);
+  EXPECT_EQ(sessionDelegate->prompts.size(), 1u);
   EXPECT_EQ(manager()->zedodoToken(), "z1");
 
   // With the account made, the same sign-in finishes.

@@ -13,17 +13,19 @@
 // The login screen as the authentication manager drives it: the calls in order.
 struct RecordingSessionDelegate : SessionDelegate {
   void userDidLogout() override { calls.push_back("userDidLogout"); }
-  void userMustRegister(const std::string& name, const std::string&, const std::optional<URL>&) override {
-    calls.push_back("userMustRegister " + name);
+  // Registration prompts with every value they carry; a missing picture reads "-".
+  void userMustRegister(const std::string& name, const std::string& email, const std::optional<URL>& picture) override {
+    prompts.push_back({name, email, picture ? picture->absoluteString() : "-"});
   }
-  void userMustRegister(const std::string& firstName, const std::string& lastName, const std::string&,
-                        const std::optional<URL>&) override {
-    calls.push_back("userMustRegister " + firstName + " " + lastName);
+  void userMustRegister(const std::string& firstName, const std::string& lastName, const std::string& email,
+                        const std::optional<URL>& picture) override {
+    prompts.push_back({firstName, lastName, email, picture ? picture->absoluteString() : "-"});
   }
   void userSignedInWithZedodo() override { calls.push_back("userSignedInWithZedodo"); }
   void zedodoSigninError(const std::string& error) override { calls.push_back("zedodoSigninError " + error); }
 
   std::vector<std::string> calls;
+  std::vector<std::vector<std::string>> prompts;
 };
 
 // A Zedodo sign-in that delivers `user` at once.

@@ -27,13 +27,14 @@ struct Reply {
 
 class TransferCoordinatorTest : public CoordinatorTest {
  protected:
-  // Sends a login body to `url` and waits for the one answer, which never comes inside the call.
+  // Sends a login body to `path` on the server and waits for the one answer, which never comes
+  // inside the call.
   template <class T = LoginResponse>
-  Reply<T> send(const std::string& url, bool authenticate = true) {
+  Reply<T> sendTo(const std::string& path) {
     Reply<T> reply;
     LoginRequest body;
     body.userName = "ann@x.org";
-    coordinator->sendRequest<LoginRequest, T, ErrorResponse>(Method::POST, url, body, authenticate,
+    coordinator->sendRequest<LoginRequest, T, ErrorResponse>(Method::POST, server.url(path), body, true,
                                                              [&reply](auto value, auto error) {
                                                                EXPECT_TRUE(RunLoop::isMainThread());
                                                                ++reply.calls;
@@ -45,10 +46,6 @@ class TransferCoordinatorTest : public CoordinatorTest {
     time.runUntilIdle();
     EXPECT_EQ(reply.calls, 1);
     return reply;
-  }
-  template <class T = LoginResponse>
-  Reply<T> sendTo(const std::string& path) {
-    return send<T>(server.url(path));
   }
 
   // Every request sent so far has reached the server once this one did.
@@ -133,8 +130,8 @@ TEST_F(TransferCoordinatorTest, AnswersBecomeAReplyOrATransferError) {
 
   // No answer at all, and a URL text that does not parse (never sent): the error only.
   server.reply("POST", "/drop", {.closeConnection = true});
-  for (const auto& url : {server.url("drop"), server.url("Tablet/GetDocument?p=~a b")}) {
-    auto failed = send(url);
+  for (const std::string url : {"drop", "Tablet/GetDocument?p=~a b"}) {
+    auto failed = sendTo(url);
     ASSERT_TRUE(failed.error) << url;
     EXPECT_TRUE(failed.error->error) << url;
     EXPECT_FALSE(failed.error->statusCode || failed.error->response) << url;

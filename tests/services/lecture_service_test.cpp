@@ -4,6 +4,7 @@
 #include <limits>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "backend_fixture.h"
@@ -236,15 +237,10 @@ TEST_F(LectureServiceTest, SavedResultCarriesJoinedScoresAndTheSummary) {
 
   auto records = savedRecords();
   ASSERT_EQ(records.size(), 1u);
-  EXPECT_EQ(records[0].quizId, 77);
-  EXPECT_EQ(records[0].score, 1.5);
-  EXPECT_EQ(records[0].time, 0);
-  EXPECT_EQ(records[0].answersScore, "1.0000;0.5000");
-  EXPECT_EQ(records[0].maxScore, 4);
-  EXPECT_EQ(records[0].mobileId, 0);
-  EXPECT_EQ(records[0].date, time.now());
-  EXPECT_EQ(records[0].questionsId, "12;15");
-  EXPECT_EQ(records[0].quizLevelId, 4);
+  const auto& r = records[0];
+  EXPECT_EQ(std::tuple(r.quizId, r.score, r.time, r.answersScore, r.maxScore, r.mobileId, r.questionsId, r.quizLevelId),
+            std::tuple(77, 1.5, 0, "1.0000;0.5000", 4, 0, "12;15", 4));
+  EXPECT_EQ(r.date, time.now());
 
   Saved withoutLevelId;
   save(quiz({first}, "{}"), withoutLevelId);

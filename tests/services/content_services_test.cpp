@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "backend_fixture.h"
-#include "model/model_url_builder.h"
 #include "services/achievement_service.h"
 #include "services/lecture_service.h"
 #include "services/news_service.h"
@@ -21,17 +20,6 @@ class ContentServicesTest : public BackendFixture {
   }
   ProfileService& profiles() { return *locator().profileService(); }
 };
-
-TEST_F(ContentServicesTest, TheLocatorMakesTheServicesOverItsOneBackendApi) {
-  auto& l = locator();
-  ASSERT_TRUE(l.lectureService() && l.achievementService() && l.newsService() && l.profileService());
-  EXPECT_EQ(l.lectureService()->backendApi(), l.backendApi());
-  EXPECT_EQ(l.achievementService()->backendApi(), l.backendApi());
-  EXPECT_EQ(l.newsService()->backendApi(), l.backendApi());
-  EXPECT_EQ(l.profileService()->backendApi(), l.backendApi());
-  EXPECT_EQ(manager()->profileService(), l.profileService());
-  EXPECT_EQ(ModelUrlBuilder::buildUrl("x/y.png"), l.backendApi()->buildUrl("x/y.png"));
-}
 
 TEST_F(ContentServicesTest, NewsAndAchievementsComeInReplyOrderAndMayBeEmpty) {
   reply("Tablet/GetNews", 200,

@@ -5,10 +5,15 @@
 #include <thread>
 #include <vector>
 
+#include "model/model_url_builder.h"
 #include "platform/frameworks/fbsdk_login_manager.h"
 #include "platform/frameworks/fbsdk_settings.h"
 #include "platform/http/manager.h"
 #include "platform/keychain/keychain_wrapper.h"
+#include "services/achievement_service.h"
+#include "services/lecture_service.h"
+#include "services/news_service.h"
+#include "services/profile_service.h"
 #include "services_test_support.h"
 #include "support/fake_backend.h"
 #include "support/virtual_time.h"
@@ -59,7 +64,14 @@ TEST_F(ServiceLocatorTest, OneLocatorMadeOverTheDoublesWithItsServicesWiredToEac
   const auto& manager = locator.authenticationManager();
   ASSERT_NE(manager, nullptr);
   EXPECT_FALSE(manager->authenticationType());
-  EXPECT_EQ(manager->backendApi(), locator.backendApi());
+  ASSERT_TRUE(locator.lectureService() && locator.achievementService() && locator.newsService() &&
+              locator.profileService());
+  for (const auto& api : {manager->backendApi(), locator.lectureService()->backendApi(),
+                          locator.achievementService()->backendApi(), locator.newsService()->backendApi(),
+                          locator.profileService()->backendApi()})
+    EXPECT_EQ(api, locator.backendApi());
+  EXPECT_EQ(manager->profileService(), locator.profileService());
+  EXPECT_EQ(ModelUrlBuilder::buildUrl("x/y.png"), locator.backendApi()->buildUrl("x/y.png"));
   EXPECT_EQ(locator.backendApi()->transferCoordinator(), locator.transferCoordinator());
   EXPECT_EQ(locator.transferCoordinator()->authenticationManager(), manager);
   EXPECT_EQ(locator.transferCoordinator()->httpClient(), client);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "model/achievement.h"
 #include "model/attachment.h"
 #include "model/curriculum.h"
@@ -36,12 +38,8 @@ TEST_F(ContentModelsTest, NewsAndLecturesResolveTheirThemeWhenItExists) {
       R"({"id":4,"createDate":"2015-10-21 14:05:00","color":"teal_amber","title":"T","description":"D",)"
       R"("longText":"L"})");
   ASSERT_TRUE(news);
-  EXPECT_EQ(news->id(), 4);
-  EXPECT_EQ(news->date(), k20151021_140500);
-  EXPECT_EQ(news->colors(), Color::themeNamed("teal_amber"));
-  EXPECT_EQ(news->title(), "T");
-  EXPECT_EQ(news->description(), "D");
-  EXPECT_EQ(news->content(), "L");
+  EXPECT_EQ(std::tuple(news->id(), news->date(), news->colors(), news->title(), news->description(), news->content()),
+            std::tuple(4, k20151021_140500, Color::themeNamed("teal_amber"), "T", "D", "L"));
   auto bare = made<News, NewsResponse>(R"({"id":4,"createDate":"2015-10-21 14:05:00","color":"Teal"})");
   EXPECT_FALSE(bare->colors());
   EXPECT_FALSE(bare->title() || bare->description() || bare->content());

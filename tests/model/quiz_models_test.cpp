@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "model/quiz.h"
 #include "record_test_support.h"
@@ -19,12 +20,10 @@ std::string withData(const std::string& dataType, const std::string& data) {
 }
 
 TEST(QuizKindsTest, RawValuesAreExactAndHashIsTheIndex) {
-  EXPECT_EQ(rawValue(QuizQuestionDataType::audio), "sound");
-  EXPECT_EQ(rawValue(QuizQuestionDataType::video), "video");
-  EXPECT_EQ(rawValue(QuizQuestionDataType::text), "text");
-  EXPECT_EQ(rawValue(QuizQuestionDataType::image), "image");
-  EXPECT_EQ(rawValue(QuizQuestionType::trueFalse), "trueFalse");
-  EXPECT_EQ(rawValue(QuizQuestionType::moreCorrect), "moreCorrect");
+  EXPECT_EQ(std::tuple(rawValue(QuizQuestionDataType::audio), rawValue(QuizQuestionDataType::video),
+                       rawValue(QuizQuestionDataType::text), rawValue(QuizQuestionDataType::image),
+                       rawValue(QuizQuestionType::trueFalse), rawValue(QuizQuestionType::moreCorrect)),
+            std::tuple("sound", "video", "text", "image", "trueFalse", "moreCorrect"));
   EXPECT_EQ(enumFromRawValue<QuizQuestionDataType>("sound"), QuizQuestionDataType::audio);
   for (const char* text : {"audio", "Sound", "sound ", ""})
     EXPECT_FALSE(enumFromRawValue<QuizQuestionDataType>(text)) << text;
@@ -46,11 +45,8 @@ TEST(QuizModelsTest, QuestionsKeepAnswerOrderAndRefuseMissingValues) {
   auto q = question(base + R"(,"questionAnswer":[{"id":1,"isCorrect":true,"answerText":"a"},)"
                            R"({"id":2,"isCorrect":false},{"id":3,"isCorrect":true,"answerText":"c"}])");
   ASSERT_TRUE(q);
-  EXPECT_EQ(q->id(), 7);
-  EXPECT_EQ(q->type(), QuizQuestionType::moreCorrect);
-  EXPECT_EQ(q->dataType(), QuizQuestionDataType::text);
-  EXPECT_EQ(q->text(), "Q");
-  EXPECT_EQ(q->maxScore(), 4);
+  EXPECT_EQ(std::tuple(q->id(), q->type(), q->dataType(), q->text(), q->maxScore()),
+            std::tuple(7, QuizQuestionType::moreCorrect, QuizQuestionDataType::text, "Q", 4));
   ASSERT_EQ(q->answer().size(), 3u);
   EXPECT_EQ(q->answer()[0]->answerText(), "a");
   EXPECT_FALSE(q->answer()[1]->answerText());
@@ -70,26 +66,17 @@ TEST(QuizModelsTest, QuestionsKeepAnswerOrderAndRefuseMissingValues) {
                         R"("questionAnswer":[])"));
 
   auto own = QuizAnswer::initWithAnswerText(9, true, std::nullopt);
-  EXPECT_EQ(own->id(), 9);
-  EXPECT_TRUE(own->isCorrect());
-  EXPECT_FALSE(own->selected());
+  EXPECT_EQ(std::tuple(own->id(), own->isCorrect(), own->selected()), std::tuple(9, true, false));
 }
 
 TEST(QuizModelsTest, QuizKeepsTheWholeLevelAndStartsWithoutQuestions) {
-  auto record = QuizResponse::decode(
-      R"({"id":3,"name":"Z","quizLevel":{"id":8,"two":50},"curriculumId":11,)"
-      R"("quizQuestion":[{"id":1}]})");
+  auto record = QuizResponse::decode(R"({"id":3,"name":"Z","quizLevel":{"id":8,"two":50},"curriculumId":11,"quizQuestion":[{"id":1}]})");
   ASSERT_TRUE(record);
   auto quiz = Quiz::init(*record);
   ASSERT_TRUE(quiz);
-  EXPECT_EQ(quiz->id(), 3);
-  EXPECT_EQ(quiz->name(), "Z");
-  EXPECT_FALSE(quiz->description());
-  EXPECT_EQ(quiz->level().id, 8);
-  EXPECT_EQ(quiz->level().two, 50);
-  EXPECT_FALSE(quiz->level().name);
-  EXPECT_EQ(quiz->curriculumId(), 11);
-  EXPECT_FALSE(quiz->questions());
+  EXPECT_EQ(std::tuple(quiz->id(), quiz->name(), quiz->level().id, quiz->level().two, quiz->curriculumId()),
+            std::tuple(3, "Z", 8, 50, 11));
+  EXPECT_FALSE(quiz->description() || quiz->level().name || quiz->questions());
 
   EXPECT_TRUE((needsEachOf<Quiz, QuizResponse>(R"({"id":3,"name":"Z","quizLevel":{},"curriculumId":11})",
                                                {"id", "name", "quizLevel", "curriculumId"})));

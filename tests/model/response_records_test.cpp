@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "model/achievement_request_entity_type.h"
 #include "model/achievement_response.h"
@@ -124,11 +125,10 @@ TEST(ResponseRecordsTest, KeysThatCannotBeReadLeaveOnlyTheirFieldsAbsent) {
 }
 
 TEST(ResponseRecordsTest, KindsTravelAsTheBackendsExactTexts) {
-  EXPECT_EQ(rawValue(AchievementRequestEntityType::Lecture), "lecture");
-  EXPECT_EQ(rawValue(AchievementRequestEntityType::Curriculum), "curriculum");
-  EXPECT_EQ(rawValue(AchievementRequestEntityType::Quiz), "quiz");
-  EXPECT_EQ(rawValue(AchievementResponseType::All), "all");
-  EXPECT_EQ(rawValue(AchievementResponseType::Excellent), "excelent");
+  EXPECT_EQ(std::tuple(rawValue(AchievementRequestEntityType::Lecture), rawValue(AchievementRequestEntityType::Curriculum),
+                       rawValue(AchievementRequestEntityType::Quiz), rawValue(AchievementResponseType::All),
+                       rawValue(AchievementResponseType::Excellent)),
+            std::tuple("lecture", "curriculum", "quiz", "all", "excelent"));
   EXPECT_FALSE(enumFromRawValue<AchievementRequestEntityType>("Quiz"));
 }
 

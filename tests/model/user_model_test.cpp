@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "model/user.h"
 #include "model_url_fixture.h"
@@ -23,22 +24,15 @@ using UserModelTest = ModelUrlFixture;
 TEST_F(UserModelTest, CopiesTheProfileAndCompletesThePicturePath) {
   auto plain = user(kRequired);
   ASSERT_TRUE(plain);
-  EXPECT_EQ(plain->firstName(), "Ada");
-  EXPECT_EQ(plain->lastName(), "Byron");
-  EXPECT_EQ(plain->id(), "u-1");
-  EXPECT_EQ(plain->userName(), "ada@x.test");
-  EXPECT_TRUE(plain->hasFacebook());
-  EXPECT_FALSE(plain->hasZedodo());
-  EXPECT_TRUE(plain->hasPassword());
-  EXPECT_FALSE(plain->profilePicturePath());
-  EXPECT_FALSE(plain->schools());
+  EXPECT_EQ(std::tuple(plain->firstName(), plain->lastName(), plain->id(), plain->userName(), plain->hasFacebook(),
+                       plain->hasZedodo(), plain->hasPassword()),
+            std::tuple("Ada", "Byron", "u-1", "ada@x.test", true, false, true));
+  EXPECT_FALSE(plain->profilePicturePath() || plain->schools());
   EXPECT_EQ(urlBuilds, 0);
 
-  EXPECT_EQ(user(std::string(kRequired) + R"(,"profilePicturePath":"pics/me.png")")->profilePicturePath(),
-            std::string(kBase) + "pics/me.png");
-  EXPECT_EQ(user(std::string(kRequired) + R"(,"profilePicturePath":"/me.png")")->profilePicturePath(),
-            std::string(kBase) + "/me.png");
-  EXPECT_EQ(user(std::string(kRequired) + R"(,"profilePicturePath":"")")->profilePicturePath(), kBase);
+  for (const std::string path : {"pics/me.png", "/me.png", ""})
+    EXPECT_EQ(user(std::string(kRequired) + R"(,"profilePicturePath":")" + path + "\"")->profilePicturePath(),
+              kBase + path);
   EXPECT_EQ(urlBuilds, 3);
 }
 

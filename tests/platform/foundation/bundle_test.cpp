@@ -44,38 +44,24 @@ TEST(StringsTableTest, ParsesEscapesCommentsAndFreeWhitespace) {
       "\"self\";\n"
       "\"dup\" = \"first\"; \"dup\" = \"second\";\n"
       "\"empty\" = \"\";");
-  EXPECT_EQ(table["plain"], "Plain text");
-  EXPECT_EQ(table["spaced"], "value");
-  EXPECT_EQ(table["esc"], "q\"b\\n\nt\tu\u00e9\u20ac\U0001F600\u00fcA");
-  EXPECT_EQ(table["multi\nline"], "a\nb");
-  EXPECT_EQ(table["unquoted_key"], "bare.value-1");
-  EXPECT_EQ(table["self"], "self");
-  EXPECT_EQ(table["dup"], "second");
-  EXPECT_EQ(table["empty"], "");
-  EXPECT_EQ(table.size(), 8u);
+  EXPECT_EQ(table, (Bundle::StringsTable{{"plain", "Plain text"}, {"spaced", "value"},
+                                         {"esc", "q\"b\\n\nt\tu\u00e9\u20ac\U0001F600\u00fcA"},
+                                         {"multi\nline", "a\nb"}, {"unquoted_key", "bare.value-1"}, {"self", "self"},
+                                         {"dup", "second"}, {"empty", ""}}));
 }
 
 TEST(StringsTableTest, KeepsEntriesBeforeAnError) {
-  const char* tails[] = {
-      "\"bad\" = \"no semicolon\"\n\"after\" = \"x\";",
-      "\"bad\" = \"unterminated;",
-      "\"bad\" = \"bad escape \\U12G4\";",
-      "\"bad\" = ;",
-      "\"bad\" \"missing equals\";",
-      "/* unterminated comment",
-      "= \"no key\";",
-      "\"bad\" = \"lone surrogate \\UD800\"; \"next\" = \"ok\"; #",
-      "\"bad\" = \"trailing backslash\\",
-  };
-  for (const char* tail : tails) {
+  for (const char* tail : {"\"bad\" = \"no semicolon\"\n\"after\" = \"x\";", "\"bad\" = \"unterminated;",
+                           "\"bad\" = \"bad escape \\U12G4\";", "\"bad\" = ;", "\"bad\" \"missing equals\";",
+                           "/* unterminated comment", "= \"no key\";", "\"bad\" = \"trailing backslash\\",
+                           "\"bad\" = \"lone surrogate \\UD800\"; \"next\" = \"ok\"; #"}) {
     auto table = Bundle::parseStringsTable(std::string("\"kept\" = \"yes\";\n") + tail);
     EXPECT_EQ(table["kept"], "yes") << tail;
     EXPECT_EQ(table.count("after"), 0u) << tail;
   }
   // A lone surrogate is replaced, not an error.
-  auto table = Bundle::parseStringsTable("\"s\" = \"\\UD800x\"; \"next\" = \"ok\";");
-  EXPECT_EQ(table["s"], "\uFFFDx");
-  EXPECT_EQ(table["next"], "ok");
+  EXPECT_EQ(Bundle::parseStringsTable("\"s\" = \"\\UD800x\"; \"next\" = \"ok\";"),
+            (Bundle::StringsTable{{"s", "\uFFFDx"}, {"next", "ok"}}));
   EXPECT_TRUE(Bundle::parseStringsTable("").empty());
   EXPECT_TRUE(Bundle::parseStringsTable(std::string("\"a\" = \"\0\xff\";", 12)).size() == 1);
 }

@@ -3,16 +3,12 @@
 #include <gtest/gtest.h>
 
 TEST(TextTest, GraphemeCount) {
-  EXPECT_EQ(graphemeCount(""), 0u);
-  EXPECT_EQ(graphemeCount("abc"), 3u);
-  EXPECT_EQ(graphemeCount("e\u0301"), 1u);                                  // combining acute
-  EXPECT_EQ(graphemeCount("\u1100\u1161\u11a8"), 1u);                       // conjoining jamo
-  EXPECT_EQ(graphemeCount("\U0001F468\u200D\U0001F469\u200D\U0001F467"), 1u);  // ZWJ family
-  EXPECT_EQ(graphemeCount("\U0001F44D\U0001F3FD"), 1u);                     // skin tone modifier
-  EXPECT_EQ(graphemeCount("\U0001F1E9\U0001F1EA\U0001F1EB\U0001F1F7"), 2u);  // two flags
-  EXPECT_EQ(graphemeCount("\r\n"), 1u);
-  EXPECT_EQ(graphemeCount("\xff\xfe"), 2u);  // each bad byte counts once
-  EXPECT_EQ(graphemeCount("a\xe2\x82"), 2u);
+  // Combining acute, conjoining jamo, ZWJ family, skin tone, two flags; each bad byte counts once.
+  for (const auto& [text, count] :
+       {std::pair<const char*, std::size_t>{"", 0}, {"abc", 3}, {"e\u0301", 1}, {"\u1100\u1161\u11a8", 1},
+        {"\U0001F468\u200D\U0001F469\u200D\U0001F467", 1}, {"\U0001F44D\U0001F3FD", 1},
+        {"\U0001F1E9\U0001F1EA\U0001F1EB\U0001F1F7", 2}, {"\r\n", 1}, {"\xff\xfe", 2}, {"a\xe2\x82", 2}})
+    EXPECT_EQ(graphemeCount(text), count) << text;
 }
 
 TEST(TextTest, RegularExpressions) {

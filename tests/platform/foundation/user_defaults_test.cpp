@@ -22,8 +22,7 @@ class UserDefaultsTest : public ::testing::Test {
   }
   void TearDown() override {
     UserDefaults::setApplicationDataDirectory(std::nullopt);
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
+    fs::remove_all(dir_);
   }
   void writeFile(const std::string& text) {
     fs::create_directories(fs::path(path_).parent_path());
@@ -35,21 +34,15 @@ class UserDefaultsTest : public ::testing::Test {
 };
 
 // Sets an environment variable for one scope and puts the old value back.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value) setenv(name, value, 1);
-    else unsetenv(name);
+struct ScopedEnv {
+  ScopedEnv(const char* name, const char* value) : name(name), old(std::getenv(name) ? std::getenv(name) : "") {
+    hadOld = std::getenv(name) != nullptr;
+    value ? setenv(name, value, 1) : unsetenv(name);
   }
-  ~ScopedEnv() {
-    if (old_) setenv(name_, old_->c_str(), 1);
-    else unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
+  ~ScopedEnv() { hadOld ? setenv(name, old.c_str(), 1) : unsetenv(name); }
+  const char* name;
+  std::string old;
+  bool hadOld = false;
 };
 
 }  // namespace
@@ -59,18 +52,11 @@ TEST_F(UserDefaultsTest, EveryKindSurvivesAReload) {
   for (int i = 0; i < 256; ++i) bytes.push_back(static_cast<std::uint8_t>(i));
   Value::Dictionary nested{{"$type", Value("not a tag")}, {"list", Value(Value::Array{Value(1), Value(2.5)})}};
   const std::pair<std::string, Value> entries[] = {
-      {"bool", Value(true)},
-      {"int", Value(-9007199254740993LL)},
-      {"real", Value(1.0)},
-      {"tiny", Value(0.1)},
-      {"inf", Value(HUGE_VAL)},
-      {"text", Value("Gr\u00fc\u00dfe \"quoted\"\n")},
-      {"bad-utf8", Value(std::string("a\xff\xfe", 3))},
-      {"data", Value(Data(bytes))},
-      {"empty-data", Value(Data())},
-      {"date", Value(Date{467556300.25})},
+      {"bool", Value(true)}, {"int", Value(-9007199254740993LL)}, {"real", Value(1.0)}, {"tiny", Value(0.1)},
+      {"inf", Value(HUGE_VAL)}, {"text", Value("Gr\u00fc\u00dfe \"quoted\"\n")},
+      {"bad-utf8", Value(std::string("a\xff\xfe", 3))}, {"data", Value(Data(bytes))}, {"empty-data", Value(Data())},
+      {"date", Value(Date{467556300.25})}, {"dict", Value(nested)},
       {"array", Value(Value::Array{Value("x"), Value(Date{0}), Value(Value::Array{})})},
-      {"dict", Value(nested)},
       {std::string("key\xc0", 4), Value(Value::Dictionary{{std::string("\xff"), Value(1)}})},
   };
   {
@@ -99,13 +85,10 @@ TEST_F(UserDefaultsTest, EveryKindSurvivesAReload) {
 
 TEST_F(UserDefaultsTest, TypedReadsConvertLikeThePlatform) {
   UserDefaults d(path_);
-  d.setObject(Value("YES"), "yes");
-  d.setObject(Value(" 42abc"), "numtext");
-  d.setObject(Value(2.9), "real");
-  d.setObject(Value(1e300), "huge");
-  d.setObject(Value(7), "int");
-  d.setObject(Value(Data::fromString("x")), "data");
-  d.setObject(Value(Value::Array{Value(1)}), "array");
+  for (const auto& [k, v] : {std::pair{"yes", Value("YES")}, {"numtext", Value(" 42abc")}, {"real", Value(2.9)},
+                             {"huge", Value(1e300)}, {"int", Value(7)}, {"data", Value(Data::fromString("x"))},
+                             {"array", Value(Value::Array{Value(1)})}})
+    d.setObject(v, k);
 
   EXPECT_TRUE(d.boolForKey("yes"));
   EXPECT_TRUE(d.boolForKey("numtext"));

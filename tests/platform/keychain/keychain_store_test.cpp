@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "platform/foundation/user_defaults.h"
@@ -18,17 +19,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class TempDir {
- public:
-  TempDir() {
+struct TempDir {
+  std::string path = [] {
     std::string pattern = (fs::temp_directory_path() / "keychain-test-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
+    return std::string(::mkdtemp(pattern.data()));
+  }();
+  ~TempDir() { fs::remove_all(path); }
 };
 
 mode_t modeOf(const std::string& path) {
@@ -43,22 +39,19 @@ std::vector<std::string> entries(const std::string& dir) {
   return names;
 }
 
-KeychainItem item(std::string service, std::string account, std::string data) {
+KeychainItem item(std::string service, std::string account, const std::string& data) {
   KeychainItem i;
-  i.service = std::move(service);
-  i.account = std::move(account);
-  i.data = Data::fromString(data);
+  std::tie(i.service, i.account, i.data) = std::tuple(std::move(service), std::move(account), Data::fromString(data));
   return i;
 }
 
 KeychainQuery query(std::string service, std::string account) {
   KeychainQuery q;
-  q.service = std::move(service);
-  q.account = std::move(account);
+  std::tie(q.service, q.account) = std::tuple(std::move(service), std::move(account));
   return q;
 }
 
-KeychainAttributes newData(std::string data) {
+KeychainAttributes newData(const std::string& data) {
   KeychainAttributes a;
   a.data = Data::fromString(data);
   return a;
@@ -73,7 +66,7 @@ std::string dataOf(KeychainStore& store, const KeychainQuery& q) {
 class KeychainStoreRules : public ::testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
-    if (GetParam() == "file") store_ = std::make_shared<FileKeychainStore>(dir_.path() + "/keychain");
+    if (GetParam() == "file") store_ = std::make_shared<FileKeychainStore>(dir_.path + "/keychain");
     else store_ = std::make_shared<MemoryKeychainStore>();
   }
   TempDir dir_;
@@ -137,9 +130,9 @@ TEST(FileKeychainStore, PrivateModesAtomicReplaceAndPersistence) {
   } openUmask;
   TempDir tmp;
   // A pre-existing directory that is too open is tightened.
-  std::string loose = tmp.path() + "/loose";
+  std::string loose = tmp.path + "/loose";
   ASSERT_EQ(::mkdir(loose.c_str(), 0777), 0);
-  for (const std::string& dir : {tmp.path() + "/data/keychain", loose}) {
+  for (const std::string& dir : {tmp.path + "/data/keychain", loose}) {
     FileKeychainStore store(dir);
     ASSERT_EQ(store.add(item("svc", "acct", "one")), errSecSuccess);
     EXPECT_EQ(modeOf(dir), 0700u) << dir;
@@ -153,17 +146,17 @@ TEST(FileKeychainStore, PrivateModesAtomicReplaceAndPersistence) {
     ASSERT_EQ(store.remove(query("svc", "acct")), errSecSuccess);
     EXPECT_TRUE(entries(dir).empty());
   }
-  EXPECT_EQ(modeOf(tmp.path() + "/data"), 0700u);
+  EXPECT_EQ(modeOf(tmp.path + "/data"), 0700u);
 
   // The default directory sits in the application data directory, override included.
-  UserDefaults::setApplicationDataDirectory(tmp.path() + "/app");
-  EXPECT_EQ(FileKeychainStore::defaultDirectory(), tmp.path() + "/app/keychain");
+  UserDefaults::setApplicationDataDirectory(tmp.path + "/app");
+  EXPECT_EQ(FileKeychainStore::defaultDirectory(), tmp.path + "/app/keychain");
   UserDefaults::setApplicationDataDirectory(std::nullopt);
 }
 
 TEST(FileKeychainStore, CorruptFilesReadAsNotFoundAndFailedWritesReport) {
   TempDir tmp;
-  FileKeychainStore store(tmp.path() + "/keychain");
+  FileKeychainStore store(tmp.path + "/keychain");
   ASSERT_EQ(store.add(item("svc", "acct", "secret")), errSecSuccess);
   ASSERT_EQ(store.add(item("svc", "other", "secret")), errSecSuccess);
   const std::string path = store.pathForItem("svc", "acct");
@@ -188,8 +181,8 @@ TEST(FileKeychainStore, CorruptFilesReadAsNotFoundAndFailedWritesReport) {
   ASSERT_EQ(store.add(item("svc", "acct", "fresh")), errSecSuccess);
   EXPECT_EQ(dataOf(store, query("svc", "acct")), "fresh");
 
-  std::ofstream(tmp.path() + "/file") << "not a directory";
-  FileKeychainStore blocked(tmp.path() + "/file/keychain");
+  std::ofstream(tmp.path + "/file") << "not a directory";
+  FileKeychainStore blocked(tmp.path + "/file/keychain");
   EXPECT_EQ(blocked.add(item("svc", "acct", "secret")), errSecIO);
   EXPECT_EQ(blocked.copyMatching(query("svc", "acct"), nullptr), errSecItemNotFound);
 }
@@ -229,7 +222,7 @@ TEST_F(KeychainWrapperTest, RoundTripAndRemoval) {
 
 TEST_F(KeychainWrapperTest, ConcurrentWritersOnTheFileStore) {
   TempDir tmp;
-  KeychainStore::setCurrent(std::make_shared<FileKeychainStore>(tmp.path() + "/keychain"));
+  KeychainStore::setCurrent(std::make_shared<FileKeychainStore>(tmp.path + "/keychain"));
   KeychainWrapper wrapper("svc");
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
@@ -245,7 +238,7 @@ TEST_F(KeychainWrapperTest, ConcurrentWritersOnTheFileStore) {
   auto value = wrapper.stringForKey("key");
   ASSERT_TRUE(value.has_value());
   EXPECT_EQ(value->rfind("value-", 0), 0u);
-  EXPECT_EQ(entries(tmp.path() + "/keychain").size(), 1u);
+  EXPECT_EQ(entries(tmp.path + "/keychain").size(), 1u);
 }
 
 }  // namespace

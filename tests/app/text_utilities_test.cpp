@@ -20,11 +20,10 @@ TEST(TextUtilitiesTest, FormatDecimalWritesFixedDecimalsAndKeepsCallerTextOutOfT
 }
 
 TEST(TextUtilitiesTest, EmailsAreFoundAnywherePasswordsCountUserPerceivedCharacters) {
-  EXPECT_TRUE(isValidEmail("a@b.cd"));
-  EXPECT_FALSE(isValidEmail("a@b.c"));
-  EXPECT_TRUE(isValidEmail(" x a@b.cd y"));
-  EXPECT_TRUE(isValidEmail("a@b.abcdefg")) << "its first six letters already match";
-  EXPECT_FALSE(isValidEmail("\xc3\xa9@b.cd")) << "no letters beyond ASCII before the at sign";
+  for (auto [email, valid] : {std::pair{"a@b.cd", true}, {"a@b.c", false}, {" x a@b.cd y", true},
+                               {"a@b.abcdefg", true},  // its first six letters already match
+                               {"\xc3\xa9@b.cd", false}})  // no letters beyond ASCII before the at sign
+    EXPECT_EQ(isValidEmail(email), valid) << email;
 
   EXPECT_FALSE(isValidPassword("12345"));
   EXPECT_TRUE(isValidPassword("      "));
@@ -35,5 +34,4 @@ TEST(TextUtilitiesTest, EmailsAreFoundAnywherePasswordsCountUserPerceivedCharact
   EXPECT_TRUE(isValidPassword("abcde\u0301f"));
 
   EXPECT_EQ(htmlViewportHeader(), "<meta name=\"viewport\" content=\"initial-scale=1.0\" />");
-  EXPECT_EQ(htmlViewportHeader().size(), 52u);
 }

@@ -112,6 +112,15 @@ TEST_F(AppDelegateTest, LaunchWiresTheFrameworksAndShowsTheStartupStoryboard) {
   UIApplication::resetSharedApplication();
   UIApplicationLaunch(std::nullopt, "AppDelegate");
   EXPECT_STREQ(std::getenv("XcodeColors"), "YES");
+
+  // Every tab of the main tab bar has its title before it is opened.
+  auto tabs = ServiceLocator::shared().viewControllerFactory()->getMainTabBarController();
+  ASSERT_EQ(tabs->viewControllers().size(), 5u);
+  for (const auto& tab : tabs->viewControllers()) {
+    EXPECT_FALSE(tab->isViewLoaded());
+    EXPECT_NE(tab->tabBarItem()->title().value_or(""), "") << tab->storyboardIdentifier();
+  }
+  EXPECT_EQ(tabs->viewControllers()[0]->tabBarItem()->title(), NSLocalizedString("lectures_tabbar_title"));
 }
 
 TEST_F(AppDelegateTest, AMissingOrBrokenServiceListDoesNotStopTheLaunch) {
@@ -145,17 +154,6 @@ TEST_F(AppDelegateTest, URLsGoToFacebookFirstThenToTheZedodoSignIn) {
   EXPECT_EQ(flow_->asked.size(), 2u);
   EXPECT_EQ(flow_->lastSource, std::nullopt);
   EXPECT_EQ(flow_->lastAnnotation, std::nullopt);
-}
-
-TEST_F(AppDelegateTest, EveryTabOfTheMainTabBarHasItsTitleBeforeItIsOpened) {
-  UIApplicationLaunch(std::nullopt, "AppDelegate");
-  auto tabs = ServiceLocator::shared().viewControllerFactory()->getMainTabBarController();
-  ASSERT_EQ(tabs->viewControllers().size(), 5u);
-  for (const auto& tab : tabs->viewControllers()) {
-    EXPECT_FALSE(tab->isViewLoaded());
-    EXPECT_NE(tab->tabBarItem()->title().value_or(""), "") << tab->storyboardIdentifier();
-  }
-  EXPECT_EQ(tabs->viewControllers()[0]->tabBarItem()->title(), NSLocalizedString("lectures_tabbar_title"));
 }
 
 std::shared_ptr<Lecture> someLecture() {

@@ -79,28 +79,28 @@ TEST_F(GraphRequestTest, SendsAGetWithParametersAndTokenAsQueryItemsAndAnswersWi
 }
 
 TEST_F(GraphRequestTest, ErrorStatusesNonObjectsAndRefusedConnectionsAnswerWithAnError) {
-  server.reply("GET", "/v2.7/me",
-               {.status = 400, .body = R"({"error":{"message":"Invalid OAuth access token.","code":190}})"});
-  auto answer = start(me());
-  EXPECT_FALSE(answer.result);
-  ASSERT_TRUE(answer.error);
-  EXPECT_EQ(answer.error->domain, FBSDKErrorDomain);
-  EXPECT_EQ(answer.error->code, static_cast<long>(FBSDKErrorCode::GraphRequestGraphAPI));
+  struct Case {
+    int status;
+    const char* body;
+    FBSDKErrorCode code;
+  };
+  const auto api = FBSDKErrorCode::GraphRequestGraphAPI, invalid = FBSDKErrorCode::InvalidGraphResponse;
+  GraphAnswer answer;
+  for (auto [status, body, code] : {Case{500, "<html>down</html>", api}, Case{200, "[1,2]", invalid},
+                                    Case{200, "\"text\"", invalid}, Case{200, "not json", invalid},
+                                    Case{200, "", invalid},
+                                    Case{400, R"({"error":{"message":"Invalid OAuth access token.","code":190}})", api}}) {
+    SCOPED_TRACE(body);
+    server.reply("GET", "/v2.7/me", {.status = status, .body = body});
+    answer = start(me());
+    EXPECT_FALSE(answer.result);
+    ASSERT_TRUE(answer.error);
+    EXPECT_EQ(answer.error->domain, FBSDKErrorDomain);
+    EXPECT_EQ(answer.error->code, static_cast<long>(code));
+  }
+  // The last case: the API's own message, and the status.
   EXPECT_EQ(answer.error->localizedDescription(), "Invalid OAuth access token.");
   EXPECT_EQ(answer.error->userInfo.at(FBSDKGraphRequestErrorHTTPStatusCodeKey), Value(400));
-
-  server.reply("GET", "/v2.7/me", {.status = 500, .body = "<html>down</html>"});
-  answer = start(me());
-  ASSERT_TRUE(answer.error);
-  EXPECT_EQ(answer.error->code, static_cast<long>(FBSDKErrorCode::GraphRequestGraphAPI));
-
-  for (const char* body : {"[1,2]", "\"text\"", "not json", ""}) {
-    server.reply("GET", "/v2.7/me", {.body = body});
-    answer = start(me());
-    EXPECT_FALSE(answer.result) << body;
-    ASSERT_TRUE(answer.error) << body;
-    EXPECT_EQ(answer.error->code, static_cast<long>(FBSDKErrorCode::InvalidGraphResponse)) << body;
-  }
 
   // A refused connection: the platform's error, whose description (shown to the user) names the
   // URL without the token.
@@ -232,16 +232,17 @@ TEST(FBSDKApplicationDelegateTest, LaunchesAndClaimsOnlyItsOwnURLScheme) {
   ASSERT_NE(delegate, nullptr);
   EXPECT_TRUE(delegate->application(nullptr, std::nullopt));
 
-  const auto url = [](const char* text) { return *URL::URLWithString(text); };
+  const auto opens = [&](const char* text, std::optional<std::string> source = std::nullopt) {
+    return delegate->application(nullptr, *URL::URLWithString(text), std::move(source), std::nullopt);
+  };
   FBSDKSettings::setAppID(std::nullopt);
-  EXPECT_FALSE(delegate->application(nullptr, url("fb://authorize"), std::nullopt, std::nullopt));
+  EXPECT_FALSE(opens("fb://authorize"));
 
   FBSDKSettings::setAppID("1234567");
-  EXPECT_TRUE(delegate->application(nullptr, url("fb1234567://authorize#access_token=x"), std::nullopt, std::nullopt));
-  EXPECT_TRUE(delegate->application(nullptr, url("FB1234567://authorize"), "com.facebook.Facebook", std::nullopt));
-  EXPECT_FALSE(delegate->application(nullptr, url("fb12345678://authorize"), std::nullopt, std::nullopt));
-  EXPECT_FALSE(delegate->application(nullptr, url("fb://authorize"), std::nullopt, std::nullopt));
-  EXPECT_FALSE(delegate->application(nullptr, url("com.dorvale.app:/oauth2callback"), std::nullopt, std::nullopt));
-  EXPECT_FALSE(delegate->application(nullptr, url("https://example.com/fb1234567"), std::nullopt, std::nullopt));
+  EXPECT_TRUE(opens("fb1234567://authorize#access_token=x"));
+  EXPECT_TRUE(opens("FB1234567://authorize", "com.facebook.Facebook"));
+  for (const char* other : {"fb12345678://authorize", "fb://authorize", "com.dorvale.app:/oauth2callback",
+                            "https://example.com/fb1234567"})
+    EXPECT_FALSE(opens(other)) << other;
   FBSDKSettings::setAppID(std::nullopt);
 }

@@ -24,6 +24,7 @@ class ImageLoadingTest : public ::testing::Test {
  protected:
   void SetUp() override { ImageCache::shared().removeAll(); }
   void TearDown() override { ImageCache::shared().removeAll(); }
+  URL url(const std::string& path) { return *URL::URLWithString(server_.url(path)); }
 
   VirtualTime time_;
   FakeBackend server_;
@@ -31,22 +32,22 @@ class ImageLoadingTest : public ::testing::Test {
 
 TEST_F(ImageLoadingTest, AFetchedPictureFillsTheViewAndComesFromTheCacheNextTime) {
   server_.reply("GET", "/pic.png", {.body = pngBytes(40, 30), .contentType = "image/png"});
-  auto url = *URL::URLWithString(server_.url("pic.png"));
   auto view = UIImageView::make();
-  hnk_setImageFromURL(*view, url);
+  hnk_setImageFromURL(*view, url("pic.png"));
   EXPECT_EQ(view->image(), nullptr) << "nothing before the answer, and no placeholder";
   ASSERT_TRUE(time_.runUntil([&] { return view->image() != nullptr; }));
   EXPECT_EQ(view->image()->size().width, 40);
 
   auto other = UIImageView::make();
-  hnk_setImageFromURL(*other, url);
+  hnk_setImageFromURL(*other, url("pic.png"));
   EXPECT_EQ(other->image(), view->image()) << "set at once from the cache";
   EXPECT_EQ(server_.requestCount(), 1u);
 
   // With a success handler the handler gets the picture, not the view.
   auto third = UIImageView::make();
   std::shared_ptr<UIImage> handed;
-  hnk_setImageFromURL(*third, url, nullptr, std::nullopt, {}, [&](const std::shared_ptr<UIImage>& i) { handed = i; });
+  hnk_setImageFromURL(*third, url("pic.png"), nullptr, std::nullopt, {},
+                      [&](const std::shared_ptr<UIImage>& i) { handed = i; });
   EXPECT_EQ(handed, view->image());
   EXPECT_EQ(third->image(), nullptr);
 }
@@ -61,18 +62,18 @@ TEST_F(ImageLoadingTest, FailuresLeaveTheViewAloneAndOnlyTheLatestRequestOfAView
   auto view = UIImageView::make();
   std::vector<long> failures;
   auto onFailure = [&](const std::optional<NSError>& e) { failures.push_back(e ? e->code : 0); };
-  hnk_setImageFromURL(*view, *URL::URLWithString(server_.url("missing.png")), placeholder, std::nullopt, onFailure);
+  hnk_setImageFromURL(*view, url("missing.png"), placeholder, std::nullopt, onFailure);
   EXPECT_EQ(view->image(), placeholder);
   ASSERT_TRUE(time_.runUntil([&] { return failures.size() == 1; }));
-  hnk_setImageFromURL(*view, *URL::URLWithString(server_.url("garbage.png")), nullptr, std::nullopt, onFailure);
+  hnk_setImageFromURL(*view, url("garbage.png"), nullptr, std::nullopt, onFailure);
   ASSERT_TRUE(time_.runUntil([&] { return failures.size() == 2; }));
   EXPECT_EQ(failures, (std::vector<long>{ImageLoadingErrorStatusCodeNotOK, ImageLoadingErrorInvalidData}));
   EXPECT_EQ(view->image(), placeholder);
   EXPECT_EQ(ImageCache::shared().count(), 0u);
 
   // A reused view asks for another picture before the first arrives: the first one never shows.
-  hnk_setImageFromURL(*view, *URL::URLWithString(server_.url("slow.png")));
-  hnk_setImageFromURL(*view, *URL::URLWithString(server_.url("fast.png")));
+  hnk_setImageFromURL(*view, url("slow.png"));
+  hnk_setImageFromURL(*view, url("fast.png"));
   ASSERT_TRUE(time_.runUntil([&] { return view->image() != placeholder; }));
   EXPECT_EQ(view->image()->size().width, 7);
   // The first request was cancelled, or its late answer is dropped.
@@ -81,7 +82,7 @@ TEST_F(ImageLoadingTest, FailuresLeaveTheViewAloneAndOnlyTheLatestRequestOfAView
 
   // A view that is gone when its answer comes is no trouble.
   auto doomed = UIImageView::make();
-  hnk_setImageFromURL(*doomed, *URL::URLWithString(server_.url("slow.png?again")));
+  hnk_setImageFromURL(*doomed, url("slow.png?again"));
   doomed.reset();
   time_.runUntil([] { return false; }, 0.5);
 }
@@ -93,21 +94,20 @@ TEST_F(ImageLoadingTest, LocalImagesAreMadeOnceUnderTheirKey) {
     ++made;
     return image;
   };
-  auto a = UIImageView::make();
-  auto b = UIImageView::make();
-  hnk_setImage(*a, fetch, "placeholder");
-  hnk_setImage(*b, fetch, "placeholder");
-  EXPECT_EQ(a->image(), image);
-  EXPECT_EQ(b->image(), image);
+  for (int i = 0; i < 2; ++i) {
+    auto view = UIImageView::make();
+    hnk_setImage(*view, fetch, "placeholder");
+    EXPECT_EQ(view->image(), image);
+  }
   EXPECT_EQ(made, 1);
 }
 
 TEST(ImageCacheTest, TheLeastRecentlyUsedImagesGoFirst) {
   ImageCache cache(3 * 1024);
-  auto one = UIImage::make(), two = UIImage::make(), three = UIImage::make(), four = UIImage::make();
+  auto one = UIImage::make(), four = UIImage::make();
   cache.setImage(one, "1");
-  cache.setImage(two, "2");
-  cache.setImage(three, "3");
+  cache.setImage(UIImage::make(), "2");
+  cache.setImage(UIImage::make(), "3");
   EXPECT_EQ(cache.image("1"), one);  // now the most recent
   cache.setImage(four, "4");
   EXPECT_EQ(cache.image("2"), nullptr);

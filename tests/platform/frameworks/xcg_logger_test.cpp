@@ -46,12 +46,7 @@ class XCGLoggerTest : public ::testing::Test {
 
 TEST_F(XCGLoggerTest, BuildsTextOnlyForEnabledLevelsAndFile) {
   int built = 0;
-  auto text = [&built](std::string s) {
-    return [&built, s] {
-      ++built;
-      return s;
-    };
-  };
+  auto text = [&built](std::string s) { return [&built, s] { return ++built, s; }; };
   std::string file = (std::filesystem::temp_directory_path() / "xcglog-XXXXXX").string();
   int fd = ::mkstemp(file.data());
   ASSERT_GE(fd, 0);

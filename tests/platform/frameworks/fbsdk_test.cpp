@@ -2,6 +2,7 @@
 
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "platform/foundation/run_loop.h"
@@ -79,17 +80,12 @@ TEST_F(GraphRequestTest, SendsAGetWithParametersAndTokenAsQueryItemsAndAnswersWi
 }
 
 TEST_F(GraphRequestTest, ErrorStatusesNonObjectsAndRefusedConnectionsAnswerWithAnError) {
-  struct Case {
-    int status;
-    const char* body;
-    FBSDKErrorCode code;
-  };
   const auto api = FBSDKErrorCode::GraphRequestGraphAPI, invalid = FBSDKErrorCode::InvalidGraphResponse;
   GraphAnswer answer;
-  for (auto [status, body, code] : {Case{500, "<html>down</html>", api}, Case{200, "[1,2]", invalid},
-                                    Case{200, "\"text\"", invalid}, Case{200, "not json", invalid},
-                                    Case{200, "", invalid},
-                                    Case{400, R"({"error":{"message":"Invalid OAuth access token.","code":190}})", api}}) {
+  for (const auto& [status, body, code] : std::vector<std::tuple<int, std::string, FBSDKErrorCode>>{
+           {500, "<html>down</html>", api}, {200, "[1,2]", invalid}, {200, "\"text\"", invalid},
+           {200, "not json", invalid}, {200, "", invalid},
+           {400, R"({"error":{"message":"Invalid OAuth access token.","code":190}})", api}}) {
     SCOPED_TRACE(body);
     server.reply("GET", "/v2.7/me", {.status = status, .body = body});
     answer = start(me());

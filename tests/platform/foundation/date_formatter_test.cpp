@@ -12,13 +12,11 @@ namespace {
 class DateFormatterTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* old = std::getenv("TZ");
-    if (old) savedTz_ = old;
+    if (const char* old = std::getenv("TZ")) savedTz_ = old;
     setTz("CET-1CEST,M3.5.0,M10.5.0/3");
   }
   void TearDown() override {
-    if (savedTz_) setenv("TZ", savedTz_->c_str(), 1);
-    else unsetenv("TZ");
+    savedTz_ ? setenv("TZ", savedTz_->c_str(), 1) : unsetenv("TZ");
     tzset();
   }
   static void setTz(const char* tz) {

@@ -132,15 +132,10 @@ TEST(BindTest, BadKeysAndBadElementsLeaveTheOthersAlone) {
 TEST(BindTest, WritingLeavesAbsentFieldsOutAndKeepsFieldOrder) {
   EXPECT_EQ(Mapper<Scalars>().toJSONString(Scalars{}), "{}");
 
-  Scalars s;
-  s.shade = Shade::Dark;
-  s.flag = false;
-  s.text = "a\"b";
-  s.ids = std::vector<std::int64_t>{};
+  Scalars s{"a\"b", std::nullopt, std::nullopt, false, std::vector<std::int64_t>{}, Shade::Dark};
   EXPECT_EQ(Mapper<Scalars>().toJSONString(s), R"({"text":"a\"b","flag":false,"ids":[],"shade":"dark"})");
 
-  s.real = std::numeric_limits<double>::quiet_NaN();
-  s.integer = -4;
+  std::tie(s.real, s.integer) = std::pair(std::numeric_limits<double>::quiet_NaN(), -4);
   EXPECT_EQ(Mapper<Scalars>().toJSONString(s),
             R"({"text":"a\"b","integer":-4,"flag":false,"ids":[],"shade":"dark"})");
   s.real = -std::numeric_limits<double>::infinity();
@@ -148,10 +143,7 @@ TEST(BindTest, WritingLeavesAbsentFieldsOutAndKeepsFieldOrder) {
   s.real = 2.5;
   EXPECT_EQ(parsed(Mapper<Scalars>().toJSONString(s))["real"], 2.5);
 
-  Tree tree;
-  tree.leaves = std::vector<Leaf>{Leaf{1}, Leaf{}};
-  tree.leaf = Leaf{};
-  EXPECT_EQ(Mapper<Tree>().toJSONString(tree), R"({"leaf":{},"leaves":[{"id":1},{}]})");
+  EXPECT_EQ(Mapper<Tree>().toJSONString(Tree{Leaf{}, std::vector<Leaf>{Leaf{1}, Leaf{}}, std::nullopt}), R"({"leaf":{},"leaves":[{"id":1},{}]})");
 }
 
 TEST(BindTest, WritingNeverGivesInvalidJSON) {

@@ -74,9 +74,9 @@ class KeychainStoreRules : public ::testing::TestWithParam<std::string> {
 };
 
 TEST_P(KeychainStoreRules, StatusCodesMatchingAndOddBytes) {
-  EXPECT_EQ(store_->copyMatching(query("svc", "acct"), nullptr), errSecItemNotFound);
-  EXPECT_EQ(store_->update(query("svc", "acct"), newData("x")), errSecItemNotFound);
-  EXPECT_EQ(store_->remove(query("svc", "acct")), errSecItemNotFound);
+  const KeychainQuery q = query("svc", "acct");
+  EXPECT_EQ(std::tuple(store_->copyMatching(q, nullptr), store_->update(q, newData("x")), store_->remove(q)),
+            std::tuple(errSecItemNotFound, errSecItemNotFound, errSecItemNotFound));
 
   KeychainItem first = item("svc", "acct", "secret");
   first.generic = "OAuth";
@@ -87,9 +87,8 @@ TEST_P(KeychainStoreRules, StatusCodesMatchingAndOddBytes) {
   EXPECT_EQ(store_->add(item("svc", "acct", "other")), errSecDuplicateItem);
   KeychainItem out;
   ASSERT_EQ(store_->copyMatching(query("svc", "acct"), &out), errSecSuccess);
-  EXPECT_EQ(out.data.toString(), "secret");
-  EXPECT_EQ(out.generic, "OAuth");
-  EXPECT_EQ(out.accessibility, kSecAttrAccessibleAfterFirstUnlockThisDeviceOnly);
+  EXPECT_EQ(std::tuple(out.data.toString(), out.generic, out.accessibility),
+            std::tuple("secret", "OAuth", kSecAttrAccessibleAfterFirstUnlockThisDeviceOnly));
 
   // Keys that would run together when concatenated stay apart.
   EXPECT_EQ(store_->copyMatching(query("svca", "cct"), nullptr), errSecItemNotFound);
@@ -106,8 +105,8 @@ TEST_P(KeychainStoreRules, StatusCodesMatchingAndOddBytes) {
   EXPECT_EQ(store_->update(query("svc", "acct"), KeychainAttributes{}), errSecParam);
   ASSERT_EQ(store_->update(query("svc", "acct"), newData("changed")), errSecSuccess);
   ASSERT_EQ(store_->copyMatching(query("svc", "acct"), &out), errSecSuccess);
-  EXPECT_EQ(out.data.toString(), "changed");
-  EXPECT_EQ(out.label, "Label");  // untouched by the update
+  EXPECT_EQ(std::pair(out.data.toString(), out.label), std::pair(std::string("changed"), std::optional<std::string>("Label")))
+      << "the label is untouched by the update";
 
   EXPECT_EQ(store_->remove(query("svc", "acct")), errSecSuccess);
   EXPECT_EQ(dataOf(*store_, query("svc", "acct")), "<not found>");
@@ -199,11 +198,10 @@ TEST_F(KeychainWrapperTest, RoundTripAndRemoval) {
   EXPECT_EQ(wrapper.stringForKey("accessToken"), std::nullopt);
   EXPECT_FALSE(wrapper.removeObjectForKey("accessToken"));
 
-  EXPECT_TRUE(wrapper.setString("t1", "accessToken"));
-  EXPECT_TRUE(wrapper.setString("t2", "accessToken"));
-  EXPECT_TRUE(wrapper.setString("", "fbToken"));
-  EXPECT_EQ(wrapper.stringForKey("accessToken"), "t2");
-  EXPECT_EQ(wrapper.stringForKey("fbToken"), "");
+  EXPECT_TRUE(wrapper.setString("t1", "accessToken") && wrapper.setString("t2", "accessToken") &&
+              wrapper.setString("", "fbToken"));
+  EXPECT_EQ(std::pair(wrapper.stringForKey("accessToken"), wrapper.stringForKey("fbToken")),
+            std::pair(std::optional<std::string>("t2"), std::optional<std::string>("")));
   EXPECT_EQ(store_->count(), 2u);
   // Another service under the same key is another entry.
   EXPECT_EQ(KeychainWrapper("com.example.other").stringForKey("accessToken"), std::nullopt);

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <tuple>
 
 #include "model/color.h"
 
@@ -8,37 +10,30 @@ namespace {
 
 constexpr double kTolerance = 1e-9;
 
-void expectRGBA(const UIColor& color, double r, double g, double b, double a) {
-  double red = -1, green = -1, blue = -1, alpha = -1;
-  color.getRed(&red, &green, &blue, &alpha);
-  EXPECT_NEAR(red, r, kTolerance);
-  EXPECT_NEAR(green, g, kTolerance);
-  EXPECT_NEAR(blue, b, kTolerance);
-  EXPECT_NEAR(alpha, a, kTolerance);
+void expectNear(const std::array<double, 4>& got, const std::array<double, 4>& want) {
+  for (std::size_t i = 0; i < 4; ++i) EXPECT_NEAR(got[i], want[i], kTolerance) << "component " << i;
 }
-
+void expectRGBA(const UIColor& color, double r, double g, double b, double a) {
+  std::array<double, 4> got{-1, -1, -1, -1};
+  color.getRed(&got[0], &got[1], &got[2], &got[3]);
+  expectNear(got, {r, g, b, a});
+}
 void expectHSBA(const UIColor& color, double h, double s, double b, double a) {
-  double hue = -1, saturation = -1, brightness = -1, alpha = -1;
-  ASSERT_TRUE(color.getHue(&hue, &saturation, &brightness, &alpha));
-  EXPECT_NEAR(hue, h, kTolerance);
-  EXPECT_NEAR(saturation, s, kTolerance);
-  EXPECT_NEAR(brightness, b, kTolerance);
-  EXPECT_NEAR(alpha, a, kTolerance);
+  std::array<double, 4> got{-1, -1, -1, -1};
+  ASSERT_TRUE(color.getHue(&got[0], &got[1], &got[2], &got[3]));
+  expectNear(got, {h, s, b, a});
 }
 
 TEST(ColorTest, ThemeLookupIsExactAndCaseSensitive) {
   EXPECT_EQ(Color::themes().size(), 13u);
   const auto teal = Color::themeNamed("teal_amber");
   ASSERT_TRUE(teal);
-  EXPECT_EQ(teal->primary, colorWithHexRGB(0x009688));
-  EXPECT_EQ(teal->secondary, colorWithHexRGB(0xffc107));
-  EXPECT_EQ(teal->primaryText, UIColor::whiteColor());
-  EXPECT_EQ(teal->secondaryText, UIColor::whiteColor());
+  EXPECT_EQ(std::tuple(teal->primary, teal->secondary, teal->primaryText, teal->secondaryText),
+            std::tuple(colorWithHexRGB(0x009688), colorWithHexRGB(0xffc107), UIColor::whiteColor(), UIColor::whiteColor()));
 
   const auto lime = Color::themeNamed("lime_teal");
   ASSERT_TRUE(lime);
-  EXPECT_EQ(lime->primaryText, colorWithHexRGB(0x212121));
-  EXPECT_EQ(lime->secondary, colorWithHexRGB(0x009688));
+  EXPECT_EQ(std::tuple(lime->primaryText, lime->secondary), std::tuple(colorWithHexRGB(0x212121), colorWithHexRGB(0x009688)));
 
   for (const char* name : {"Teal_Amber", "teal-amber", "red", "", "teal_amber "})
     EXPECT_FALSE(Color::themeNamed(std::string(name))) << name;
@@ -59,8 +54,8 @@ TEST(ColorTest, HexTextsScanLikeThePlatformScanner) {
     EXPECT_EQ(colorWithHexRGBString(text), black) << text;
 
   // Past 32 bits the scanner gives all bits set: white.
-  EXPECT_EQ(colorWithHexRGBString("1F2F2F2F2"), colorWithHexRGB(0xFFFFFF));
-  EXPECT_EQ(colorWithHexRGBString("FFFFFFFFFFFFFFFFFFFFFFFFF"), colorWithHexRGB(0xFFFFFF));
+  for (const char* text : {"1F2F2F2F2", "FFFFFFFFFFFFFFFFFFFFFFFFF"})
+    EXPECT_EQ(colorWithHexRGBString(text), colorWithHexRGB(0xFFFFFF)) << text;
   // A "#" in the middle stops the number.
   EXPECT_EQ(colorWithHexRGBString("F2#F2F2"), colorWithHexRGB(0xF2));
 }

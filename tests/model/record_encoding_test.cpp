@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "model/achievement_response.h"
@@ -44,11 +45,8 @@ TEST(RecordEncodingTest, ErrorBodyAndEmptyPayload) {
 
 TEST(RecordEncodingTest, ListsAndPlainArrays) {
   EXPECT_EQ(MappableArray<SaveQuizResultsRequest>().encode(), "[]");
-  SaveQuizResultsRequest first;
-  first.quizId = 8;
-  first.score = 1.5;
-  SaveQuizResultsRequest second;
-  second.quizId = 9;
+  SaveQuizResultsRequest first, second;
+  std::tie(first.quizId, first.score, second.quizId) = std::tuple(8, 1.5, 9);
   const MappableArray<SaveQuizResultsRequest> uploads({first, second});
   EXPECT_EQ(uploads.encode(), "[" + first.encode() + "," + second.encode() + "]");
   EXPECT_EQ(parsedJSON(uploads.encode()), parsedJSON(R"([{"quizId":8,"score":1.5},{"quizId":9}])"));
@@ -57,16 +55,16 @@ TEST(RecordEncodingTest, ListsAndPlainArrays) {
     EXPECT_TRUE(MappableArray<LectureResponse>::decode(text).empty()) << text;
   const auto lectures = MappableArray<LectureResponse>::decode(R"([{"id":4,"name":"b"},{"id":2}])");
   ASSERT_EQ(lectures.size(), 2u);
-  EXPECT_EQ(lectures[1].id, 2);
-  EXPECT_EQ(lectures.first()->name, "b");
+  EXPECT_EQ(std::tuple(lectures[1].id, lectures.first()->name),
+            std::tuple(std::optional<std::int64_t>(2), std::optional<std::string>("b")));
   std::vector<std::int64_t> ids;
   for (const LectureResponse& lecture : lectures) ids.push_back(*lecture.id);
   EXPECT_EQ(ids, (std::vector<std::int64_t>{4, 2}));
   EXPECT_FALSE(MappableArray<LectureResponse>().first());
 
-  EXPECT_EQ(encode(std::vector<std::int64_t>{3, -1, 17}), "[3,-1,17]");
-  EXPECT_EQ(encode(std::vector<std::int64_t>{}), "[]");
-  EXPECT_EQ(encode(std::vector<std::int64_t>{INT64_MIN}), "[-9223372036854775808]");
+  EXPECT_EQ(std::tuple(encode(std::vector<std::int64_t>{3, -1, 17}), encode(std::vector<std::int64_t>{}),
+                       encode(std::vector<std::int64_t>{INT64_MIN})),
+            std::tuple("[3,-1,17]", "[]", "[-9223372036854775808]"));
 }
 
 TEST(RecordEncodingDeathTest, MappableArrayStopsOnAPositionOutsideTheList) {

@@ -12,10 +12,7 @@ struct Item {
   std::optional<std::int64_t> id;
   std::optional<std::string> name;
 
-  void mapping(Map& map) {
-    bindField(id, map["id"]);
-    bindField(name, map["name"]);
-  }
+  void mapping(Map& map) { bindField(id, map["id"]), bindField(name, map["name"]); }
 };
 
 TEST(MapperTest, MapGivesARecordOnlyForAnObject) {

@@ -93,16 +93,12 @@ TEST(DispatchQueueTest, AfterRunsOnTheVirtualClock) {
   std::atomic<bool> queueRan{false};
   queue->after(60.0, [&] { queueRan = queue->isCurrent(); });
 
-  vt.advance(0.4);
-  EXPECT_FALSE(mainRan);
-  vt.advance(0.1);
-  EXPECT_TRUE(mainRan);
-  vt.advance(59.0);
-  queue->sync([] {});
-  EXPECT_FALSE(queueRan);
-  vt.advance(0.5);
-  queue->sync([] {});
-  EXPECT_TRUE(queueRan);
+  for (const auto& [step, mainDone, queueDone] :
+       {std::tuple{0.4, false, false}, {0.1, true, false}, {59.0, true, false}, {0.5, true, true}}) {
+    vt.advance(step);
+    queue->sync([] {});
+    EXPECT_EQ(std::pair(mainRan, queueRan.load()), std::pair(mainDone, queueDone)) << vt.now().timeIntervalSinceReferenceDate;
+  }
 }
 
 TEST(DispatchQueueTest, DestroyingAQueueDrainsItsWork) {

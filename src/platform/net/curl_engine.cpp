@@ -29,12 +29,16 @@ CurlEngine::CurlEngine() {
 }
 
 void CurlEngine::post(std::function<void()> command) {
+  bool wake = false;
   {
     std::lock_guard lock(mutex_);
     if (stopping_) return;
     commands_.push_back(std::move(command));
+    wake = sleeping_;
   }
-  curl_multi_wakeup(multi_);
+  // A busy engine finds the command on its next turn; the wake-up byte stays in curl's pipe, so one
+  // written just before the engine polls still counts.
+  if (wake) curl_multi_wakeup(multi_);
 }
 
 void CurlEngine::stop() {
@@ -79,6 +83,7 @@ void CurlEngine::run() {
       std::lock_guard lock(mutex_);
       if (stopping_) return;
       commands.swap(commands_);
+      sleeping_ = false;
     }
     for (auto& command : commands) command();
     commands.clear();
@@ -111,6 +116,7 @@ void CurlEngine::run() {
     {
       std::lock_guard lock(mutex_);
       if (!commands_.empty()) waitMs = 0;
+      sleeping_ = waitMs > 0;
     }
     if (waitMs > 0) curl_multi_poll(multi_, nullptr, 0, static_cast<int>(waitMs), nullptr);
   }

@@ -43,6 +43,7 @@ class CurlEngine {
   std::mutex mutex_;
   std::deque<std::function<void()>> commands_;
   bool stopping_ = false;
+  bool sleeping_ = false;  // about to wait in curl_multi_poll: a post must wake it
 
   CURLM* multi_ = nullptr;
   std::vector<CURL*> idle_;

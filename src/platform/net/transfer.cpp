@@ -555,11 +555,11 @@ void Transfer::onHeader(std::string_view line) {
   }
   auto colon = line.find(':');
   if (colon == std::string_view::npos) return;
-  std::string name(trim(line.substr(0, colon)));
-  std::string value(trim(line.substr(colon + 1)));
-  if (HTTPHeaderFields::namesEqual(name, "Set-Cookie")) setCookieLines_.push_back(value);
+  const std::string_view name = trim(line.substr(0, colon));
+  const std::string_view value = trim(line.substr(colon + 1));
+  if (HTTPHeaderFields::namesEqual(name, "Set-Cookie")) setCookieLines_.emplace_back(value);
   headers_.addValue(value, name);
-  lastHeaderName_ = name;
+  lastHeaderName_.assign(name);
 }
 
 void Transfer::resetAnswer(int status) {
@@ -789,10 +789,12 @@ void Transfer::acceptFinalHop() {
 
 void Transfer::hopFinished(CURLcode result) {
   auto self = shared_from_this();
-  NSError error = errorForResult(result);
+  // Read before endHop(): the error may need the easy handle.
+  std::optional<NSError> error;
+  if (result != CURLE_OK) error = errorForResult(result);
   endHop();
   if (finished_) return;
-  if (result != CURLE_OK) return complete(error);
+  if (error) return complete(std::move(error));
   if (!headersDone_) return fail(NSURLErrorBadServerResponse);
   switch (hopKind_) {
     case HopKind::Redirect: return handleRedirect();

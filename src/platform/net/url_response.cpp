@@ -64,22 +64,10 @@ std::string URLResponse::suggestedFilename() const {
   return last;
 }
 
-struct HTTPURLResponse::ContentType {
-  std::optional<std::string> mimeType;
-  std::optional<std::string> charset;
-};
-
 HTTPURLResponse::HTTPURLResponse(URL url, int statusCode, std::string httpVersion, HTTPHeaderFields headerFields)
-    // Binding the fields to a reference moves nothing yet, so they can still be read here.
-    : HTTPURLResponse(std::move(url), statusCode, std::move(httpVersion), std::move(headerFields),
-                      std::make_from_tuple<ContentType>(
-                          parseContentType(headerFields.valueForHTTPHeaderField("Content-Type")))) {}
-
-HTTPURLResponse::HTTPURLResponse(URL&& url, int statusCode, std::string&& httpVersion,
-                                 HTTPHeaderFields&& headerFields, ContentType contentType)
-    : URLResponse(std::move(url), std::move(contentType.mimeType),
+    : URLResponse(std::move(url), parseContentType(headerFields.valueForHTTPHeaderField("Content-Type")).first,
                   parseLength(headerFields.valueForHTTPHeaderField("Content-Length")),
-                  std::move(contentType.charset)),
+                  parseContentType(headerFields.valueForHTTPHeaderField("Content-Type")).second),
       statusCode_(statusCode),
       httpVersion_(std::move(httpVersion)),
       headerFields_(std::move(headerFields)) {}

@@ -41,12 +41,6 @@ class HTTPURLResponse : public URLResponse {
  public:
   HTTPURLResponse(URL url, int statusCode, std::string httpVersion, HTTPHeaderFields headerFields);
 
- private:
-  struct ContentType;
-  HTTPURLResponse(URL&& url, int statusCode, std::string&& httpVersion, HTTPHeaderFields&& headerFields,
-                  ContentType contentType);
-
- public:
   int statusCode() const { return statusCode_; }
   const std::string& httpVersion() const { return httpVersion_; }
   const HTTPHeaderFields& allHeaderFields() const { return headerFields_; }

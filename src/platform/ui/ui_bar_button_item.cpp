@@ -1,5 +1,7 @@
 #include "platform/ui/ui_bar_button_item.h"
 
+#include "platform/ui/ui_view.h"
+
 UIBarButtonItem::UIBarButtonItem(std::optional<std::string> title, UIBarButtonItemStyle style,
                                  const std::shared_ptr<void>& target, std::string action, Handler handler)
     : title_(std::move(title)), style_(style) {
@@ -10,6 +12,12 @@ UIBarButtonItem::UIBarButtonItem(std::shared_ptr<UIImage> image, UIBarButtonItem
                                  const std::shared_ptr<void>& target, std::string action, Handler handler)
     : image_(std::move(image)), style_(style) {
   setTarget(target, std::move(action), std::move(handler));
+}
+
+std::shared_ptr<UIBarButtonItem> UIBarButtonItem::withCustomView(std::shared_ptr<UIView> view) {
+  auto item = std::make_shared<UIBarButtonItem>();
+  item->customView_ = std::move(view);
+  return item;
 }
 
 void UIBarButtonItem::setTarget(const std::shared_ptr<void>& target, std::string action, Handler handler) {

@@ -9,6 +9,8 @@
 #include "platform/ui/ui_color.h"
 #include "platform/ui/ui_image.h"
 
+class UIView;
+
 enum class UIBarButtonItemStyle { Plain = 0, Bordered = 1, Done = 2 };
 
 // A button on a navigation bar or toolbar. Not a view: the bar that shows it draws it.
@@ -23,9 +25,13 @@ class UIBarButtonItem : public std::enable_shared_from_this<UIBarButtonItem> {
                   std::string action, Handler handler);
   UIBarButtonItem(std::shared_ptr<UIImage> image, UIBarButtonItemStyle style, const std::shared_ptr<void>& target,
                   std::string action, Handler handler);
+  // An item that shows `view` instead of a title; the view handles its own touches.
+  static std::shared_ptr<UIBarButtonItem> withCustomView(std::shared_ptr<UIView> view);
 
   const std::optional<std::string>& title() const { return title_; }
   void setTitle(std::optional<std::string> title) { title_ = std::move(title); }
+  const std::shared_ptr<UIView>& customView() const { return customView_; }
+  void setCustomView(std::shared_ptr<UIView> view) { customView_ = std::move(view); }
   const std::shared_ptr<UIImage>& image() const { return image_; }
   void setImage(std::shared_ptr<UIImage> image) { image_ = std::move(image); }
   UIBarButtonItemStyle style() const { return style_; }
@@ -52,6 +58,7 @@ class UIBarButtonItem : public std::enable_shared_from_this<UIBarButtonItem> {
  private:
   std::optional<std::string> title_;
   std::shared_ptr<UIImage> image_;
+  std::shared_ptr<UIView> customView_;
   UIBarButtonItemStyle style_ = UIBarButtonItemStyle::Plain;
   bool enabled_ = true;
   std::optional<UIColor> tintColor_;

@@ -7,6 +7,8 @@
 #include <fmt/format.h>
 #include <zlib.h>
 
+#include "platform/ui/image_codec.h"
+
 namespace {
 
 struct NamedImages {
@@ -178,15 +180,27 @@ std::string UIImage::description() const {
   return fmt::format("image {}x{}", size_.width, size_.height);
 }
 
-std::optional<Data> UIImageJPEGRepresentation(const std::shared_ptr<UIImage>& image, double) {
-  if (image && image->format_ == UIImage::Format::JPEG && image->data_) return image->data_;
-  return std::nullopt;
+std::optional<Data> UIImageJPEGRepresentation(const std::shared_ptr<UIImage>& image, double compressionQuality) {
+  if (!image) return std::nullopt;
+  if (image->format_ == UIImage::Format::JPEG && image->data_) return image->data_;
+  std::optional<Bitmap> pixels;
+  if (image->format_ == UIImage::Format::PNG && image->data_) {
+    pixels = decodePNG(*image->data_);
+  } else if (!image->data_) {
+    if (auto blank = UIImagePNGRepresentation(image)) pixels = decodePNG(*blank);
+  }
+  if (!pixels) return std::nullopt;
+  return encodeJPEG(*pixels, compressionQuality);
 }
 
 std::optional<Data> UIImagePNGRepresentation(const std::shared_ptr<UIImage>& image) {
   if (!image) return std::nullopt;
   if (image->format_ == UIImage::Format::PNG && image->data_) return image->data_;
-  if (image->data_) return std::nullopt;  // other encoded pixels cannot be re-encoded
+  if (image->format_ == UIImage::Format::JPEG && image->data_) {
+    auto pixels = decodeJPEG(*image->data_);
+    return pixels ? encodePNG(*pixels) : std::nullopt;
+  }
+  if (image->data_) return std::nullopt;  // no GIF decoder
   double w = image->size_.width * image->scale_, h = image->size_.height * image->scale_;
   if (w < 1 || h < 1 || w * h > kMaxBlankPixels) return std::nullopt;
   return blankPng(static_cast<std::uint32_t>(w), static_cast<std::uint32_t>(h));

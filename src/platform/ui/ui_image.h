@@ -8,8 +8,8 @@
 #include "platform/foundation/data.h"
 #include "platform/ui/geometry.h"
 
-// An immutable image. There are no pixels: an image knows its size, its name when it came from
-// the bundle, and the encoded bytes when it was made from data. Images are shared, and compared by
+// An immutable image. It keeps no pixels: an image knows its size, its name when it came from
+// the bundle, and the encoded bytes when it was made from data (decoded only to re-encode). Images are shared, and compared by
 // identity as on the platform.
 class UIImage {
  public:
@@ -59,8 +59,8 @@ class UIImage {
   std::optional<Data> data_;
 };
 
-// Encoded bytes of the image, or nothing when it cannot be encoded in that format (there are no
-// pixels to re-encode: an image made from data of the same format gives back that data; an
-// image of any other origin encodes as PNG only).
+// Encoded bytes of the image, or nothing when it cannot be encoded. An image made from data of
+// the same format gives back that data; PNG and JPEG data are decoded and encoded in the other
+// format; an image made without data is a transparent picture of its size (black in JPEG).
 std::optional<Data> UIImageJPEGRepresentation(const std::shared_ptr<UIImage>& image, double compressionQuality);
 std::optional<Data> UIImagePNGRepresentation(const std::shared_ptr<UIImage>& image);

@@ -23,6 +23,7 @@ std::shared_ptr<UIImage> UINavigationBar::backgroundImageForBarMetrics(UIBarMetr
 }
 
 std::string renderBarButtonItem(const UIBarButtonItem& item) {
+  if (item.customView()) return renderOnOneLine(*item.customView());
   std::string text = "[" + item.displayTitle() + "]";
   if (!item.isEnabled()) text += " (disabled)";
   return text;
@@ -33,6 +34,7 @@ void UINavigationBar::renderSelf(TextCanvas& canvas) const {
   if (!top) return;
   std::string text;
   auto append = [&text](const std::string& piece) {
+    if (piece.empty()) return;  // a custom view that shows nothing
     if (!text.empty()) text += ' ';
     text += piece;
   };

@@ -75,12 +75,16 @@ void UINavigationController::replaceStack(std::vector<std::shared_ptr<UIViewCont
   auto oldTop = topViewController();
   auto change = beginChildrenChange(std::move(stack));
   auto newTop = change.children.empty() ? nullptr : change.children.back();
+  for (const auto& c : change.added) c->movingToParent_ = true;
+  for (const auto& c : change.removed) c->movingFromParent_ = true;
   transitionBetween(oldTop, newTop, animated, [&] {
     setChildViewControllersStorage(change.children);
     updateBarItems();
     installTopView();
   });
   endChildrenChange(change);
+  for (const auto& c : change.added) c->movingToParent_ = false;
+  for (const auto& c : change.removed) c->movingFromParent_ = false;
 }
 
 void UINavigationController::setViewControllers(std::vector<std::shared_ptr<UIViewController>> controllers,

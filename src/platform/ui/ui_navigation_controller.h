@@ -6,6 +6,12 @@
 #include "platform/ui/ui_navigation_bar.h"
 #include "platform/ui/ui_view_controller.h"
 
+// What a navigation controller tells about its stack (the platform's calls are not needed here).
+class UINavigationControllerDelegate {
+ public:
+  virtual ~UINavigationControllerDelegate() = default;
+};
+
 // A stack of controllers under one navigation bar. The top one is shown; its navigation item
 // (and the one beneath, for the back button) fill the bar.
 class UINavigationController : public UIViewController {
@@ -32,6 +38,9 @@ class UINavigationController : public UIViewController {
   std::vector<std::shared_ptr<UIViewController>> popToViewController(const std::shared_ptr<UIViewController>& controller,
                                                                      bool animated);
 
+  std::shared_ptr<UINavigationControllerDelegate> delegate() const { return delegate_.lock(); }
+  void setDelegate(std::weak_ptr<UINavigationControllerDelegate> delegate) { delegate_ = std::move(delegate); }
+
   const std::shared_ptr<UINavigationBar>& navigationBar() const { return navigationBar_; }
   bool isNavigationBarHidden() const { return navigationBar_->isHidden(); }
   void setNavigationBarHidden(bool hidden, bool animated = false);
@@ -50,4 +59,5 @@ class UINavigationController : public UIViewController {
   void installTopView();
 
   std::shared_ptr<UINavigationBar> navigationBar_;
+  std::weak_ptr<UINavigationControllerDelegate> delegate_;
 };

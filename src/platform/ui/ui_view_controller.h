@@ -186,6 +186,9 @@ class UIViewController : public UIResponder {
   std::shared_ptr<UIPopoverPresentationController> popoverPresentationController();
   bool isBeingPresented() const { return beingPresented_; }
   bool isBeingDismissed() const { return beingDismissed_; }
+  // Set around the appearance calls while a navigation controller pushes (to) or pops (from) it.
+  bool isMovingToParentViewController() const { return movingToParent_; }
+  bool isMovingFromParentViewController() const { return movingFromParent_; }
 
   static const std::vector<UIPresentationRefusal>& presentationRefusals();
   static void clearPresentationRefusals();
@@ -245,6 +248,7 @@ class UIViewController : public UIResponder {
  private:
   friend class UIStoryboard;
   friend class UIWindow;
+  friend class UINavigationController;
 
   std::shared_ptr<UIViewController> presentationContext();
   std::shared_ptr<const UIViewController> presentationContext() const;
@@ -275,6 +279,8 @@ class UIViewController : public UIResponder {
   std::shared_ptr<UIPopoverPresentationController> popover_;
   bool beingPresented_ = false;
   bool beingDismissed_ = false;
+  bool movingToParent_ = false;
+  bool movingFromParent_ = false;
 
   std::shared_ptr<UIStoryboard> storyboard_;
   std::string sceneIdentifier_;

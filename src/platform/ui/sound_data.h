@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include <tl/expected.hpp>
+
+#include "platform/foundation/data.h"
+
+// What decoding a sound found out.
+struct SoundFormat {
+  std::string container;  // "WAV", "AIFF", "FLAC", "OGG", "MP3" or "sound"
+  int channels = 0;
+  int sampleRate = 0;
+  std::int64_t frames = 0;  // frames actually decoded, whatever the header claims
+
+  double duration() const { return sampleRate > 0 ? static_cast<double>(frames) / sampleRate : 0; }
+};
+
+// Decodes the whole of `data` in memory (whatever the installed sound library reads: WAV, AIFF,
+// FLAC, Ogg and MP3 where supported). The library's reason when it is not a sound.
+tl::expected<SoundFormat, std::string> decodeSound(const Data& data);

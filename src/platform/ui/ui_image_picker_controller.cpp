@@ -1,0 +1,86 @@
+#include "platform/ui/ui_image_picker_controller.h"
+
+#include <fstream>
+#include <iterator>
+
+#include "platform/ui/ui_bar_button_item.h"
+
+namespace {
+
+// The album the picker opens on: a title and the Cancel button.
+class PickerAlbumViewController : public UIViewController {
+ public:
+  explicit PickerAlbumViewController(std::weak_ptr<UIImagePickerController> picker) : picker_(std::move(picker)) {
+    setTitle("Photos");
+  }
+  void viewDidLoad() override {
+    auto picker = picker_;
+    navigationItem()->setRightBarButtonItem(std::make_shared<UIBarButtonItem>(
+        "Cancel", UIBarButtonItemStyle::Plain, nullptr, "cancel", [picker](UIBarButtonItem&) {
+          if (auto p = picker.lock()) p->cancel();
+        }));
+  }
+
+ private:
+  std::weak_ptr<UIImagePickerController> picker_;
+};
+
+}  // namespace
+
+void UIImagePickerControllerDelegate::imagePickerControllerDidCancel(UIImagePickerController& picker) {
+  picker.dismissViewControllerAnimated(true);
+}
+
+UIImagePickerController::UIImagePickerController() = default;
+
+void UIImagePickerController::loadView() {
+  if (viewControllers().empty()) {
+    setViewControllers({std::make_shared<PickerAlbumViewController>(sharedAs<UIImagePickerController>())});
+  }
+  UINavigationController::loadView();
+}
+
+bool UIImagePickerController::isSourceTypeAvailable(UIImagePickerControllerSourceType type) {
+  return type != UIImagePickerControllerSourceType::Camera;
+}
+
+std::shared_ptr<UIImagePickerControllerDelegate> UIImagePickerController::pickerDelegate() const {
+  return std::dynamic_pointer_cast<UIImagePickerControllerDelegate>(delegate());
+}
+
+void UIImagePickerController::setDelegate(std::weak_ptr<UIImagePickerControllerDelegate> delegate) {
+  UINavigationController::setDelegate(std::weak_ptr<UINavigationControllerDelegate>(delegate.lock()));
+}
+
+bool UIImagePickerController::pickImage(std::shared_ptr<UIImage> image, const URL& referenceURL) {
+  if (!isOnScreen() || !image) return false;
+  auto keep = sharedAs<UIImagePickerController>();
+  UIImagePickerInfo info{{UIImagePickerControllerMediaType, std::string("public.image")},
+                         {UIImagePickerControllerOriginalImage, std::move(image)},
+                         {UIImagePickerControllerReferenceURL, referenceURL}};
+  if (auto delegate = pickerDelegate()) {
+    delegate->didFinishPickingMediaWithInfo(*this, info);
+  } else {
+    dismissViewControllerAnimated(true);
+  }
+  return true;
+}
+
+bool UIImagePickerController::pickImageAtPath(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  auto image = UIImage::imageWithData(Data(std::move(bytes)));
+  return image && pickImage(std::move(image), URL::fileURLWithPath(path));
+}
+
+bool UIImagePickerController::cancel() {
+  if (!isOnScreen()) return false;
+  auto keep = sharedAs<UIImagePickerController>();
+  if (auto delegate = pickerDelegate()) {
+    delegate->imagePickerControllerDidCancel(*this);
+  } else {
+    dismissViewControllerAnimated(true);
+  }
+  return true;
+}

@@ -1,0 +1,218 @@
+#include "platform/ui/web_document.h"
+
+#include <climits>
+#include <memory>
+#include <mutex>
+#include <set>
+
+#include <fmt/format.h>
+#include <libxml/HTMLparser.h>
+#include <libxml/tree.h>
+
+namespace {
+
+using DocPtr = std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)>;
+
+struct XmlText {
+  void operator()(xmlChar* text) const { xmlFree(text); }
+};
+using XmlTextPtr = std::unique_ptr<xmlChar, XmlText>;
+
+std::string_view nameOf(const xmlNode* node) { return reinterpret_cast<const char*>(node->name); }
+
+std::optional<std::string> attribute(const xmlNode* node, const char* name) {
+  XmlTextPtr value(xmlGetProp(node, reinterpret_cast<const xmlChar*>(name)));
+  if (!value) return std::nullopt;
+  return std::string(reinterpret_cast<const char*>(value.get()));
+}
+
+std::string lower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+
+// Runs of white space as one space, none at either end.
+std::string collapsed(std::string_view text) {
+  std::string out;
+  bool space = false;
+  for (char c : text) {
+    if (isSpace(c)) {
+      space = !out.empty();
+      continue;
+    }
+    if (space) out += ' ';
+    space = false;
+    out += c;
+  }
+  return out;
+}
+
+std::string contentOf(const xmlNode* node) {
+  XmlTextPtr text(xmlNodeGetContent(node));
+  return text ? std::string(reinterpret_cast<const char*>(text.get())) : std::string();
+}
+
+const std::set<std::string_view> kBlocks = {
+    "address", "article", "aside", "blockquote", "body", "dd", "div", "dl", "dt", "fieldset",
+    "figcaption", "figure", "footer", "form", "h1", "h2", "h3", "h4", "h5", "h6", "header", "hr",
+    "li", "main", "nav", "ol", "p", "pre", "section", "table", "tr", "ul"};
+// Never shown: metadata, scripts and the contents of fields.
+const std::set<std::string_view> kHidden = {"head", "script", "style", "template", "title", "select",
+                                            "textarea", "iframe", "object"};
+
+class TextBuilder {
+ public:
+  explicit TextBuilder(WebDocument& document) : doc_(document) {}
+
+  void enter(const xmlNode* node) {
+    const std::string_view name = nameOf(node);
+    if (kBlocks.count(name) || name == "br") breakLine();
+    if (name == "td" || name == "th") space_ = !line_.empty();
+    if (name == "a" && !inLink_) {
+      if (auto href = attribute(node, "href")) {
+        inLink_ = true;
+        linkNode_ = node;
+        doc_.links.push_back(WebLink{"", *href});
+      }
+    } else if (name == "form") {
+      WebForm form;
+      form.action = attribute(node, "action").value_or("");
+      form.method = attribute(node, "method").value_or("GET");
+      for (char& c : form.method) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+      }
+      doc_.forms.push_back(std::move(form));
+      forms_.push_back(doc_.forms.size() - 1);
+    } else if (name == "input") {
+      input(node);
+    } else if (name == "textarea") {
+      if (auto field = attribute(node, "name"); field && !forms_.empty()) {
+        doc_.forms[forms_.back()].fields.emplace_back(*field, contentOf(node));
+      }
+    }
+  }
+
+  void leave(const xmlNode* node) {
+    const std::string_view name = nameOf(node);
+    if (kBlocks.count(name)) breakLine();
+    if (name == "form" && !forms_.empty()) forms_.pop_back();
+    if (inLink_ && node == linkNode_) {
+      inLink_ = false;
+      WebLink& link = doc_.links.back();
+      link.text = collapsed(link.text);
+      if (link.text.empty()) link.text = link.href;
+      word(fmt::format("[{}]", doc_.links.size()));
+    }
+  }
+
+  void text(std::string_view text) {
+    for (char c : text) {
+      if (isSpace(c)) {
+        space_ = !line_.empty();
+        continue;
+      }
+      if (space_) line_ += ' ';
+      space_ = false;
+      line_ += c;
+    }
+    if (inLink_) doc_.links.back().text.append(text);
+  }
+
+  void breakLine() {
+    if (!line_.empty()) doc_.lines.push_back(std::move(line_));
+    line_.clear();
+    space_ = false;
+  }
+
+ private:
+  void word(const std::string& w) {
+    if (!line_.empty()) line_ += ' ';
+    line_ += w;
+    space_ = false;
+  }
+
+  void input(const xmlNode* node) {
+    const std::string type = lower(attribute(node, "type").value_or("text"));
+    const bool button = type == "submit" || type == "button" || type == "reset" || type == "image";
+    if (type == "submit") word("[" + attribute(node, "value").value_or("Submit") + "]");
+    auto field = attribute(node, "name");
+    if (button || type == "file" || !field || forms_.empty()) return;
+    if ((type == "checkbox" || type == "radio") && !attribute(node, "checked")) return;
+    const std::string fallback = (type == "checkbox" || type == "radio") ? "on" : "";
+    doc_.forms[forms_.back()].fields.emplace_back(*field, attribute(node, "value").value_or(fallback));
+  }
+
+  WebDocument& doc_;
+  std::string line_;
+  bool space_ = false;
+  bool inLink_ = false;
+  const xmlNode* linkNode_ = nullptr;
+  std::vector<std::size_t> forms_;
+};
+
+const xmlNode* findTitle(const xmlNode* node) {
+  // Iterative, as in walk(): a deeply nested page must not exhaust the stack.
+  while (node) {
+    if (node->type == XML_ELEMENT_NODE && nameOf(node) == "title") return node;
+    if (node->children && node->type == XML_ELEMENT_NODE) {
+      node = node->children;
+      continue;
+    }
+    while (node && !node->next) node = node->parent;
+    if (node) node = node->next;
+  }
+  return nullptr;
+}
+
+void walk(const xmlNode* root, TextBuilder& builder) {
+  const xmlNode* node = root;
+  while (node) {
+    bool descend = false;
+    if (node->type == XML_ELEMENT_NODE) {
+      if (!kHidden.count(nameOf(node))) {
+        builder.enter(node);
+        descend = node->children != nullptr;
+        if (!descend) builder.leave(node);
+      } else if (nameOf(node) == "textarea" || nameOf(node) == "select") {
+        builder.enter(node);
+      }
+    } else if (node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE) {
+      if (node->content) builder.text(reinterpret_cast<const char*>(node->content));
+    }
+    if (descend) {
+      node = node->children;
+      continue;
+    }
+    // Climb until a sibling follows, closing the elements left on the way.
+    while (node != root && !node->next) {
+      node = node->parent;
+      if (node->type == XML_ELEMENT_NODE) builder.leave(node);
+    }
+    node = node == root ? nullptr : node->next;
+  }
+}
+
+}  // namespace
+
+WebDocument WebDocument::parse(std::string_view html, const std::optional<std::string>& encoding) {
+  static std::once_flag once;
+  std::call_once(once, [] { xmlInitParser(); });
+  WebDocument document;
+  if (html.empty()) return document;
+  const int size = html.size() > INT_MAX ? INT_MAX : static_cast<int>(html.size());
+  DocPtr doc(htmlReadMemory(html.data(), size, nullptr, encoding ? encoding->c_str() : "UTF-8",
+                            HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET),
+             &xmlFreeDoc);
+  if (!doc) return document;
+  const xmlNode* root = xmlDocGetRootElement(doc.get());
+  if (!root) return document;
+  if (const xmlNode* title = findTitle(root)) document.title = collapsed(contentOf(title));
+  TextBuilder builder(document);
+  walk(root, builder);
+  builder.breakLine();
+  return document;
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+// A link on a page: its text and its target as written (resolved against the page's URL when
+// followed).
+struct WebLink {
+  std::string text;
+  std::string href;
+};
+
+// A form on a page with its fields' names and initial values, in document order (text inputs,
+// hidden inputs, checked boxes, text areas; unnamed fields and buttons are not sent).
+struct WebForm {
+  std::string action;
+  std::string method = "GET";  // upper-cased
+  std::vector<std::pair<std::string, std::string>> fields;
+};
+
+// What the web views keep of a parsed HTML page: the title, the visible text as lines and the
+// links and forms. Links are numbered from 1 in document order; a link's number follows its text
+// in the lines ("Terms [1]"), which is how the text rendering lets a user name it.
+struct WebDocument {
+  std::optional<std::string> title;
+  std::vector<std::string> lines;
+  std::vector<WebLink> links;
+  std::vector<WebForm> forms;
+
+  // Parses with a forgiving HTML parser: malformed markup still gives what a browser would show.
+  // `encoding` names the bytes' character set when the server said which (UTF-8 otherwise).
+  static WebDocument parse(std::string_view html, const std::optional<std::string>& encoding = std::nullopt);
+};

@@ -193,11 +193,11 @@ void WebViewEngine::start(Navigation navigation) {
   const URL& url = *navigation.request.url;
   const std::string scheme = url.scheme().value_or("");
   std::weak_ptr<WebViewEngine> weak = weak_from_this();
-  if (scheme == "http" || scheme == "https") {
+  if (!navigation.html && (scheme == "http" || scheme == "https")) {
     fetch(id, navigation);
     return;
   }
-  // Everything else is local: it still completes on a later turn, as a fetch would.
+  // Everything else is at hand: it still completes on a later turn, as a fetch would.
   RunLoop::main().post([weak, id, navigation = std::move(navigation), scheme] {
     auto self = weak.lock();
     if (!self || id != self->loadId_) return;

@@ -20,7 +20,9 @@ TEST(UIImageTest, ReadsTheSizeOfEncodedPictures) {
   EXPECT_EQ(decoded->size(), (CGSize{3, 2}));  // 6x4 pixels at scale 2
   EXPECT_EQ(decoded->format(), UIImage::Format::PNG);
   EXPECT_EQ(UIImagePNGRepresentation(decoded), png);
-  EXPECT_EQ(UIImageJPEGRepresentation(decoded, 1.0), std::nullopt);  // no pixels to re-encode
+  auto reencoded = UIImageJPEGRepresentation(decoded, 1.0);
+  ASSERT_TRUE(reencoded);
+  EXPECT_EQ(UIImage::imageWithData(*reencoded, 2)->size(), (CGSize{3, 2}));
 
   // SOI, an APP0 segment, then a baseline frame header of 16x8.
   auto jpeg = bytes({0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x04, 0x00, 0x00, 0xFF, 0xC0, 0x00, 0x0B, 0x08, 0x00, 0x08,

@@ -1,0 +1,108 @@
+#include <gtest/gtest.h>
+
+#include "platform/foundation/run_loop.h"
+#include "platform/ui/av_audio_player.h"
+#include "platform/ui/av_player.h"
+#include "platform/ui/ca_display_link.h"
+#include "platform/ui/render.h"
+#include "support/virtual_time.h"
+
+namespace {
+
+// A mono 16-bit PCM WAV file of silence.
+Data wav(std::uint32_t frames, std::uint32_t rate) {
+  std::string out;
+  auto put = [&out](std::uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
+  };
+  out += "RIFF";
+  put(36 + frames * 2, 4);
+  out += "WAVEfmt ";
+  put(16, 4);
+  put(1, 2);  // PCM
+  put(1, 2);  // channels
+  put(rate, 4);
+  put(rate * 2, 4);
+  put(2, 2);
+  put(16, 2);
+  out += "data";
+  put(frames * 2, 4);
+  out.append(frames * 2, '\0');
+  return Data::fromString(out);
+}
+
+class FinishLog : public AVAudioPlayerDelegate {
+ public:
+  void audioPlayerDidFinishPlaying(AVAudioPlayer& player, bool ok) override {
+    finishes.push_back(player.currentTime() == 0 && ok && !player.isPlaying());
+  }
+  std::vector<bool> finishes;
+};
+
+}  // namespace
+
+TEST(AVAudioPlayerTest, PlaysPausesAndFinishesOnTheRunLoopClock) {
+  VirtualTime time;
+  std::optional<NSError> error;
+  auto player = AVAudioPlayer::initWithData(wav(16000, 8000), &error);
+  ASSERT_TRUE(player) << error->description();
+  EXPECT_EQ(player->format().container, "WAV");
+  EXPECT_DOUBLE_EQ(player->duration(), 2.0);
+  auto delegate = std::make_shared<FinishLog>();
+  player->setDelegate(delegate);
+
+  ASSERT_TRUE(player->play());
+  time.advance(0.5);
+  player->pause();
+  time.advance(10);  // paused: time stands
+  EXPECT_DOUBLE_EQ(player->currentTime(), 0.5);
+  player->play();
+  time.advance(1.0);
+  EXPECT_DOUBLE_EQ(player->currentTime(), 1.5);
+  EXPECT_TRUE(delegate->finishes.empty());
+  time.advance(0.5);
+  EXPECT_EQ(delegate->finishes, std::vector<bool>{true});
+}
+
+TEST(AVAudioPlayerTest, RefusesDataThatIsNotASound) {
+  for (const Data& data : {Data(), Data::fromString("<html>not a sound</html>"), Data::fromString("RIFF\x10")}) {
+    std::optional<NSError> error;
+    EXPECT_EQ(AVAudioPlayer::initWithData(data, &error), nullptr);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain, NSOSStatusErrorDomain);
+    EXPECT_EQ(error->code, kAudioFileUnsupportedFileTypeError);
+  }
+}
+
+TEST(CADisplayLinkTest, TicksAtTheFrameIntervalUntilInvalidatedOrItsTargetGoes) {
+  VirtualTime time;
+  auto target = std::make_shared<int>(0);
+  int ticks = 0;
+  auto link = CADisplayLink::make(target, [&](CADisplayLink&) { ++ticks; });
+  link->setFrameInterval(2);
+  time.advance(1);
+  EXPECT_EQ(ticks, 0);  // not on a run loop yet
+  link->addToRunLoop(RunLoop::main(), NSRunLoopCommonModes);
+  time.advance(1.01);
+  EXPECT_EQ(ticks, 30);
+  link->invalidate();
+  time.advance(1);
+  EXPECT_EQ(ticks, 30);
+
+  auto other = CADisplayLink::make(target, [&](CADisplayLink&) { ++ticks; });
+  other->addToRunLoop(RunLoop::main());
+  other.reset();  // the run loop keeps it
+  time.advance(0.105);
+  EXPECT_EQ(ticks, 36);
+  target.reset();
+  time.advance(1);
+  EXPECT_EQ(ticks, 36);
+}
+
+TEST(AVPlayerViewControllerTest, RendersThePlayersURLAndState) {
+  auto controller = std::make_shared<AVPlayerViewController>();
+  controller->setPlayer(AVPlayer::make(*URL::URLWithString("https://example.org/clip.mp4")));
+  controller->setShowsPlaybackControls(false);
+  controller->player()->play();
+  EXPECT_EQ(renderOnOneLine(*controller->view()), "(video https://example.org/clip.mp4, playing, no controls)");
+}

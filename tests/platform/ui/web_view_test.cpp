@@ -1,0 +1,181 @@
+#include <gtest/gtest.h>
+
+#include "platform/net/http_cookie_storage.h"
+#include "platform/ui/render.h"
+#include "platform/ui/ui_application.h"
+#include "platform/ui/ui_web_view.h"
+#include "platform/ui/wk_web_view.h"
+#include "support/fake_backend.h"
+#include "support/virtual_time.h"
+
+namespace {
+
+std::vector<std::string> textOf(const UIView& view) {
+  TextCanvas canvas;
+  view.render(canvas);
+  return canvas.lines();
+}
+
+ScriptedReply page(std::string html, std::vector<std::pair<std::string, std::string>> headers = {}) {
+  return {.status = 200, .headers = std::move(headers), .body = std::move(html), .contentType = "text/html"};
+}
+
+ScriptedReply redirect(const std::string& to) { return {.status = 302, .headers = {{"Location", to}}}; }
+
+class RecordingNavigationDelegate : public WKNavigationDelegate {
+ public:
+  std::function<WKNavigationActionPolicy(const WKNavigationAction&)> decide;
+  std::vector<std::string> log;
+
+  void decidePolicyForNavigationAction(WKWebView&, const WKNavigationAction& action,
+                                       std::function<void(WKNavigationActionPolicy)> handler) override {
+    log.push_back("decide " + action.request.url->path());
+    handler(decide ? decide(action) : WKNavigationActionPolicy::Allow);
+  }
+  void didFinishNavigation(WKWebView& view) override { log.push_back("finish " + view.title().value_or("-")); }
+  void didFailProvisionalNavigation(WKWebView&, const NSError& error) override {
+    log.push_back("fail " + std::to_string(error.code));
+  }
+};
+
+class RecordingWebViewDelegate : public UIWebViewDelegate {
+ public:
+  std::string refuse;  // a path whose load is refused
+  std::vector<std::string> log;
+
+  bool shouldStartLoadWithRequest(UIWebView&, const URLRequest& request, UIWebViewNavigationType) override {
+    log.push_back("should " + request.url->path());
+    return request.url->path() != refuse;
+  }
+  void webViewDidFinishLoad(UIWebView& view) override {
+    log.push_back("finish " + view.stringByEvaluatingJavaScriptFromString("document.title"));
+  }
+  void didFailLoadWithError(UIWebView&, const NSError& error) override {
+    log.push_back("fail " + std::to_string(error.code));
+  }
+};
+
+}  // namespace
+
+TEST(WebDocumentTest, ExtractsTitleTextAndLinksFromRealAndMalformedPages) {
+  struct Case {
+    const char* html;
+    std::optional<std::string> title;
+    std::vector<std::string> lines;
+    std::vector<std::string> hrefs;
+  };
+  const Case cases[] = {
+      {"<html><head><title> News\n today </title><style>p{}</style></head><body><h1>Hello</h1>"
+       "<p>Read the <a href='/terms'>terms</a> and <a href=\"b.html\">more</a>.</p><script>x()</script></body></html>",
+       "News today", {"Hello", "Read the terms [1] and more [2]."}, {"/terms", "b.html"}},
+      // Unclosed tags, a stray end tag, no head or body, entities.
+      {"<title>A &amp; B</title><div>one<p>two</div></span><li>three &lt;4&gt;<li><a href=x>x", "A & B",
+       {"one", "two", "three <4>", "x [1]"}, {"x"}},
+      {"<p>no title<br>second line</p><a name=top>anchor</a><a href='/empty'></a>", std::nullopt,
+       {"no title", "second line", "anchor [1]"}, {"/empty"}},
+      {"", std::nullopt, {}, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.html);
+    const WebDocument document = WebDocument::parse(c.html);
+    EXPECT_EQ(document.title, c.title);
+    EXPECT_EQ(document.lines, c.lines);
+    std::vector<std::string> hrefs;
+    for (const auto& link : document.links) hrefs.push_back(link.href);
+    EXPECT_EQ(hrefs, c.hrefs);
+  }
+}
+
+TEST(WKWebViewTest, TheDelegateAllowsCancelsOrOpensALinkElsewhere) {
+  struct Case {
+    const char* name;
+    WKNavigationActionPolicy policy;
+    bool openElsewhere;
+    std::vector<std::string> shown;
+  };
+  const Case cases[] = {
+      {"allowed", WKNavigationActionPolicy::Allow, false, {"Next page"}},
+      {"cancelled", WKNavigationActionPolicy::Cancel, false, {"Go [1]"}},
+      {"opened elsewhere", WKNavigationActionPolicy::Cancel, true, {"Go [1]"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    VirtualTime time;
+    UIApplication::resetSharedApplication();
+    FakeBackend server;
+    server.reply("GET", "/next", page("<title>Next</title><p>Next page</p>"));
+    auto view = WKWebView::make({0, 0, 320, 480});
+    auto delegate = std::make_shared<RecordingNavigationDelegate>();
+    view->setNavigationDelegate(delegate);
+    view->loadHTMLString("<a href='next'>Go</a>", URL::URLWithString(server.baseUrl()));
+    ASSERT_TRUE(time.runUntil([&] { return view->url().has_value(); }));
+    delegate->decide = [&](const WKNavigationAction& action) {
+      EXPECT_EQ(action.navigationType, WKNavigationType::LinkActivated);
+      if (c.openElsewhere) UIApplication::sharedApplication()->openURL(*action.request.url);
+      return c.policy;
+    };
+    ASSERT_TRUE(view->tapLink(1));
+    time.runUntil([&] { return !view->isLoading(); });
+    EXPECT_EQ(textOf(*view), c.shown);
+    EXPECT_EQ(server.requestCount(), c.policy == WKNavigationActionPolicy::Allow ? 1u : 0u);
+    EXPECT_EQ(UIApplication::sharedApplication()->openedURLs().size(), c.openElsewhere ? 1u : 0u);
+  }
+}
+
+TEST(UIWebViewTest, EveryRedirectHopIsAskedAndARefusedHopEndsTheLoad) {
+  struct Case {
+    std::string refuse;
+    std::vector<std::string> log;
+    std::size_t requests;
+  };
+  const Case cases[] = {
+      {"", {"should /a", "should /b", "should /c", "finish Landed"}, 3},
+      {"/b", {"should /a", "should /b", "fail 102"}, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.refuse);
+    VirtualTime time;
+    FakeBackend server;
+    server.reply("GET", "/a", redirect("/b"));
+    server.reply("GET", "/b", redirect(server.url("c")));
+    server.reply("GET", "/c", page("<title>Landed</title>"));
+    auto view = UIWebView::make();
+    auto delegate = std::make_shared<RecordingWebViewDelegate>();
+    delegate->refuse = c.refuse;
+    view->setDelegate(delegate);
+    view->loadRequest(URLRequest(*URL::URLWithString(server.url("a"))));
+    ASSERT_TRUE(time.runUntil([&] { return delegate->log.size() == c.log.size(); }));
+    EXPECT_EQ(delegate->log, c.log);
+    EXPECT_EQ(server.requestCount(), c.requests);
+  }
+}
+
+TEST(UIWebViewTest, WithoutADelegateItSubmitsFormsWithTheSharedCookiesAndKeepsHistory) {
+  VirtualTime time;
+  FakeBackend server;
+  server.reply("GET", "/form", page("<title>Sign in</title><form method=post action=/login>"
+                                    "<input name=user><input type=hidden name=step value=1>"
+                                    "<input type=submit value=Send></form>",
+                                    {{"Set-Cookie", "webviewtest=abc; Path=/"}}));
+  server.reply("POST", "/login", page("<title>Welcome</title>"));
+  auto view = UIWebView::make();
+  view->loadRequest(URLRequest(*URL::URLWithString(server.url("form"))));
+  ASSERT_TRUE(time.runUntil([&] { return view->request().has_value(); }));
+  EXPECT_EQ(textOf(*view), std::vector<std::string>{"[Send]"});
+
+  ASSERT_TRUE(view->submitForm(0, {{"user", "ann lee"}}));
+  ASSERT_TRUE(time.runUntil([&] { return view->stringByEvaluatingJavaScriptFromString("document.title") == "Welcome"; }));
+  const auto post = server.lastRequest();
+  EXPECT_EQ(post->body, "user=ann+lee&step=1");
+  EXPECT_EQ(post->header("Cookie"), "webviewtest=abc");
+
+  ASSERT_TRUE(view->canGoBack());
+  view->goBack();
+  ASSERT_TRUE(time.runUntil([&] { return !view->isLoading(); }));
+  EXPECT_EQ(view->stringByEvaluatingJavaScriptFromString(" document.title; "), "Sign in");
+  EXPECT_TRUE(view->canGoForward());
+  EXPECT_EQ(server.requestCount(), 2u);  // back shows the page as loaded
+  for (const auto& cookie : HTTPCookieStorage::sharedHTTPCookieStorage()->cookies()) {
+    if (cookie.name == "webviewtest") HTTPCookieStorage::sharedHTTPCookieStorage()->deleteCookie(cookie);
+  }
+}

@@ -204,9 +204,11 @@ WebDocument WebDocument::parse(std::string_view html, const std::optional<std::s
   WebDocument document;
   if (html.empty()) return document;
   const int size = html.size() > INT_MAX ? INT_MAX : static_cast<int>(html.size());
-  DocPtr doc(htmlReadMemory(html.data(), size, nullptr, encoding ? encoding->c_str() : "UTF-8",
-                            HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET),
+  const int options = HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET;
+  DocPtr doc(htmlReadMemory(html.data(), size, nullptr, encoding ? encoding->c_str() : "UTF-8", options),
              &xmlFreeDoc);
+  // A character set the parser does not know: read the bytes as UTF-8 rather than show nothing.
+  if (!doc && encoding) doc.reset(htmlReadMemory(html.data(), size, nullptr, "UTF-8", options));
   if (!doc) return document;
   const xmlNode* root = xmlDocGetRootElement(doc.get());
   if (!root) return document;

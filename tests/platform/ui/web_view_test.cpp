@@ -77,7 +77,7 @@ TEST(WebDocumentTest, ExtractsTitleTextAndLinksFromRealAndMalformedPages) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.html);
-    const WebDocument document = WebDocument::parse(c.html);
+    const WebDocument document = WebDocument::parse(c.html, "no-such-charset");
     EXPECT_EQ(document.title, c.title);
     EXPECT_EQ(document.lines, c.lines);
     std::vector<std::string> hrefs;

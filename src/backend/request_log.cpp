@@ -20,6 +20,8 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
 }
 
 std::string headerValueForLog(std::string_view name, std::string_view value) {
+  // A session cookie is as good as the token.
+  if (equalsIgnoringCase(name, "Set-Cookie") || equalsIgnoringCase(name, "Cookie")) return std::string(kRedacted);
   if (!equalsIgnoringCase(name, "Authorization")) return std::string(value);
   constexpr std::string_view bearer = "Bearer ";
   if (value.size() >= bearer.size() && equalsIgnoringCase(value.substr(0, bearer.size()), bearer)) {
@@ -203,32 +205,32 @@ std::string RequestLog::formatResponseError(Method method, const NSError& error,
 }
 
 void RequestLog::log(const std::function<std::string()>& text, std::string_view functionName,
-                     std::source_location where) {
-  XCGLogger::debug(text, functionName, fileName, static_cast<int>(where.line()));
+                     int line) {
+  XCGLogger::debug(text, functionName, fileName, line);
 }
 
 void RequestLog::logRequest(std::string_view functionName, Method method, const URLRequest& request,
-                            std::source_location where) {
-  log([&] { return formatRequest(method, request); }, functionName, where);
+                            int line) {
+  log([&] { return formatRequest(method, request); }, functionName, line);
 }
 
 void RequestLog::logAnswer(std::string_view functionName, Method method, const std::optional<URLRequest>& request,
                            const std::shared_ptr<const HTTPURLResponse>& response, const Result<std::string>& result,
-                           std::source_location where) {
+                           int line) {
   if (response) {
-    log([&] { return formatResponse(method, result, response); }, functionName, where);
+    log([&] { return formatResponse(method, result, response); }, functionName, line);
   } else if (request && result.error()) {
-    log([&] { return formatResponseError(method, *result.error(), request); }, functionName, where);
+    log([&] { return formatResponseError(method, *result.error(), request); }, functionName, line);
   }
 }
 
 void RequestLog::logDownloadAnswer(const std::optional<URLRequest>& request,
                                    const std::shared_ptr<const HTTPURLResponse>& response,
                                    const std::optional<Data>& data, const std::optional<NSError>& error,
-                                   std::source_location where) {
+                                   int line) {
   if (response) {
-    log([&] { return formatDownloadResponse(Method::GET, data, response); }, downloadDataFromUrlFunction, where);
+    log([&] { return formatDownloadResponse(Method::GET, data, response); }, downloadDataFromUrlFunction, line);
   } else if (request && error) {
-    log([&] { return formatResponseError(Method::GET, *error, request); }, downloadDataFromUrlFunction, where);
+    log([&] { return formatResponseError(Method::GET, *error, request); }, downloadDataFromUrlFunction, line);
   }
 }

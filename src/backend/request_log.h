@@ -3,7 +3,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <source_location>
 #include <string>
 #include <string_view>
 
@@ -15,8 +14,9 @@
 #include "platform/net/url_response.h"
 
 // The console texts of the transfer coordinator's exchanges and the one road they take to the
-// logger. Secrets are masked: the bearer token and the values of password and token fields are
-// written as "<redacted>".
+// logger. Secrets are masked: the bearer token, cookie header values and the values of password
+// and token fields are written as "<redacted>". `line` defaults to the caller's line
+// (__builtin_LINE rather than std::source_location, which clang 14 over libstdc++ 12 lacks).
 struct RequestLog {
   static constexpr std::string_view fileName = "TransferCoordinator";
   static constexpr std::string_view processRequestFunction = "processRequest(_:request:completion:)";
@@ -33,21 +33,21 @@ struct RequestLog {
 
   // Every entry: one level for all, the text built only when the logger writes it.
   static void log(const std::function<std::string()>& text, std::string_view functionName,
-                  std::source_location where = std::source_location::current());
+                  int line = __builtin_LINE());
 
   // The request as sent.
   static void logRequest(std::string_view functionName, Method method, const URLRequest& request,
-                         std::source_location where = std::source_location::current());
+                         int line = __builtin_LINE());
   // The answer to a text request: with the response when one came, else the failure when the
   // request is known; nothing otherwise.
   static void logAnswer(std::string_view functionName, Method method, const std::optional<URLRequest>& request,
                         const std::shared_ptr<const HTTPURLResponse>& response, const Result<std::string>& result,
-                        std::source_location where = std::source_location::current());
+                        int line = __builtin_LINE());
   // The answer to a download, by the same rule.
   static void logDownloadAnswer(const std::optional<URLRequest>& request,
                                 const std::shared_ptr<const HTTPURLResponse>& response,
                                 const std::optional<Data>& data, const std::optional<NSError>& error,
-                                std::source_location where = std::source_location::current());
+                                int line = __builtin_LINE());
 
   RequestLog() = delete;
 };

@@ -5,8 +5,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "backend/transfer_error.h"
+#include "model/mappable_array.h"
 #include "model/transfer_decodable.h"
 #include "model/transfer_encodable.h"
 #include "platform/foundation/data.h"
@@ -68,7 +70,8 @@ class TransferCoordinator : public std::enable_shared_from_this<TransferCoordina
   const std::shared_ptr<HTTPClient>& httpClient() const { return client_; }
 
   // Sends `payload` as the JSON body of a `method` request to `url` and hands the decoded reply T,
-  // or the failure with the error body decoded as E, to `completion` (which may be empty).
+  // or the failure with the error body decoded as E, to `completion` (which may be empty). A 2xx
+  // text that T refuses, or that is not a JSON array for a list, gives neither reply nor error.
   // With `authenticate`, the signed-in method's authorization goes along; a method whose token is
   // missing fails with NotSignedIn, unsent; a failed Zedodo refresh logs out and answers nothing.
   template <TransferEncodable P, TransferDecodable T, TransferDecodable E>
@@ -141,9 +144,27 @@ class TransferCoordinator : public std::enable_shared_from_this<TransferCoordina
       if (result.isFailure()) {
         completion(std::nullopt, transferError<E>(response, result));
       } else {
-        completion(std::optional<T>(T::decode(*result.value())), std::nullopt);
+        completion(decodeReply<T>(*result.value()), std::nullopt);
       }
     };
+  }
+
+  template <class T>
+  struct IsList : std::false_type {};
+  template <class Record>
+  struct IsList<MappableArray<Record>> : std::true_type {};
+
+  // A list reply must be a JSON array: a 2xx page from a proxy or a captive portal is no empty
+  // list. The text is parsed once, here, rather than checked and then decoded again.
+  template <class T>
+  static std::optional<T> decodeReply(std::string_view text) {
+    if constexpr (IsList<T>::value) {
+      const JsonValue json = detail::parseJSON(text);
+      if (!json.is_array()) return std::nullopt;
+      return T(detail::mapObjects<typename T::value_type>(json));
+    } else {
+      return T::decode(text);
+    }
   }
 
   // Calls `proceed` with the headers that authorize a request under the signed-in method, or

@@ -3,7 +3,8 @@
 #include "platform/foundation/url.h"
 
 std::shared_ptr<QuizQuestion> QuizQuestion::init(const QuizQuestionResponse& record) {
-  if (!record.id || !record.type || !record.text || !record.dataType || !record.maxScore || !record.answer)
+  if (!record.id || !record.type || !record.text || !record.dataType || !record.maxScore || !record.answer ||
+      record.hasUnusableAnswers)
     return nullptr;
   const auto type = enumFromRawValue<QuizQuestionType>(*record.type);
   const auto dataType = enumFromRawValue<QuizQuestionDataType>(*record.dataType);

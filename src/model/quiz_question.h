@@ -15,7 +15,8 @@
 // One question of a quiz with its answer choices in the order received.
 class QuizQuestion {
  public:
-  // Nothing when a needed value is missing, a kind is unknown, or any answer cannot be made.
+  // Nothing when a needed value is missing, a kind is unknown, or any answer cannot be made (an
+  // answer element that is not an object included).
   static std::shared_ptr<QuizQuestion> init(const QuizQuestionResponse& record);
 
   std::int64_t id() const { return id_; }

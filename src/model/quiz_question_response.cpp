@@ -13,4 +13,5 @@ void QuizQuestionResponse::mapping(Map& map) {
   bindField(order, map["order"]);
   bindField(maxScore, map["maxScore"]);
   bindField(answer, map["questionAnswer"]);
+  hasUnusableAnswers = skipsElements(map, "questionAnswer");
 }

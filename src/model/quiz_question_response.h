@@ -21,6 +21,7 @@ struct QuizQuestionResponse : DecodableRecord<QuizQuestionResponse> {
   std::optional<std::int64_t> order;
   std::optional<std::int64_t> maxScore;
   std::optional<std::vector<QuizAnswerResponse>> answer;
+  bool hasUnusableAnswers = false;  // `answer` skipped an element that is not an object
 
   void mapping(Map& map);
 };

@@ -17,4 +17,5 @@ void QuizResponse::mapping(Map& map) {
   bindField(quizLevel, map["quizLevel"]);
   bindField(curriculumId, map["curriculumId"]);
   bindField(question, map["quizQuestion"]);
+  hasUnusableQuestions = skipsElements(map, "quizQuestion");
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <concepts>
 #include <optional>
 #include <string_view>
@@ -18,3 +19,12 @@ template <class Record>
 struct DecodableRecord {
   static std::optional<Record> decode(std::string_view text) { return Mapper<Record>().map(text); }
 };
+
+// Whether the JSON array under `key` of a map being read holds elements that are not objects: a
+// record list skips them, so a record that must not lose an element has to ask.
+inline bool skipsElements(Map& map, std::string_view key) {
+  if (!map.isReading()) return false;
+  const JsonValue* value = map.valueForKey(key);
+  return value && value->is_array() &&
+         std::any_of(value->begin(), value->end(), [](const JsonValue& element) { return !element.is_object(); });
+}

@@ -150,16 +150,22 @@ void LectureService::getQuiz(Id quizId, QuizSuccess success, Failure failure) {
       [success = std::move(success), failure = std::move(failure)](
           std::optional<MappableArray<QuizResponse>> reply, std::optional<TransferError<ErrorResponse>> error) {
         if (!reply) return ErrorHandler::handleError(error, failure);
-        if (reply->empty() || !(*reply)[0].question) return failWithNetworkMessage(failure);
+        if (reply->empty()) return failWithNetworkMessage(failure);
         const QuizResponse& record = (*reply)[0];
         auto quiz = Quiz::init(record);
         if (!quiz) return failWithNetworkMessage(failure);
-        std::vector<std::shared_ptr<QuizQuestion>> questions;
-        questions.reserve(record.question->size());
-        for (const auto& element : *record.question) {
-          if (auto question = QuizQuestion::init(element)) questions.push_back(std::move(question));
+        if (record.question) {
+          // A quiz short of one question would be taken and scored as a shorter quiz.
+          if (record.hasUnusableQuestions) return failWithNetworkMessage(failure);
+          std::vector<std::shared_ptr<QuizQuestion>> questions;
+          questions.reserve(record.question->size());
+          for (const auto& element : *record.question) {
+            auto question = QuizQuestion::init(element);
+            if (!question) return failWithNetworkMessage(failure);
+            questions.push_back(std::move(question));
+          }
+          quiz->setQuestions(std::move(questions));
         }
-        quiz->setQuestions(std::move(questions));
         success(quiz);
       });
 }
@@ -174,7 +180,8 @@ void LectureService::getBestQuizResults(std::optional<Id> curriculumId, BestResu
         std::map<Id, double> results;
         for (const auto& item : *reply) {
           if (!item.quizId || !item.score || !item.maxScore) continue;
-          results[*item.quizId] = *item.score / static_cast<double>(*item.maxScore);
+          const auto max = static_cast<double>(*item.maxScore);
+          results[*item.quizId] = max == 0 ? 0.0 : *item.score / max;
         }
         success(results);
       });
@@ -197,7 +204,7 @@ void LectureService::saveQuizResults(const std::shared_ptr<Quiz>& quiz, SaveSucc
   result.quizLevelId = quiz->level().id;
 
   const int questionCount = static_cast<int>(questions.size());
-  const double fraction = total.score / static_cast<double>(total.max);
+  const double fraction = total.max == 0 ? 0.0 : total.score / static_cast<double>(total.max);
   backendApi_->saveQuizResults(
       {std::move(result)},
       [questionCount, wrong = total.wrong, fraction, success = std::move(success), failure = std::move(failure)](

@@ -27,8 +27,9 @@ class LectureService : public std::enable_shared_from_this<LectureService> {
   using CurriculumSuccess = std::function<void(const std::shared_ptr<Curriculum>& curriculum)>;
   using QuizesSuccess = std::function<void(const std::vector<std::shared_ptr<Quiz>>& quizes)>;
   using QuizSuccess = std::function<void(const std::shared_ptr<Quiz>& quiz)>;
-  // Quiz id to the best result as a fraction of the maximum (inf or NaN for a maximum of 0).
+  // Quiz id to the best result as a fraction of the maximum; 0 for a maximum of 0.
   using BestResultsSuccess = std::function<void(const std::map<Id, double>& results)>;
+  // `result` is the score as a fraction of the maximum; 0 for a maximum of 0.
   using SaveSuccess = std::function<void(int questionCount, int wrongCount, double result)>;
   using DocumentsSuccess = std::function<void(const std::vector<std::shared_ptr<Attachment>>& documents)>;
 
@@ -57,8 +58,9 @@ class LectureService : public std::enable_shared_from_this<LectureService> {
   virtual void getCurriculumWithContent(Id lectureId, Id curriculumId, CurriculumSuccess success, Failure failure);
   virtual void getQuizes(std::optional<Id> lectureId, std::optional<Id> curriculumId, QuizesSuccess success,
                          Failure failure);
-  // The first quiz of the reply with its questions in reply order; a reply without a quiz or
-  // without its question list fails with the network message.
+  // The first quiz of the reply with its questions in reply order. A reply without a quiz, or
+  // with a question that cannot be made, fails with the network message; a quiz that came
+  // without a question list succeeds with `questions` absent.
   virtual void getQuiz(Id quizId, QuizSuccess success, Failure failure);
   // A later result of the same quiz replaces an earlier one.
   virtual void getBestQuizResults(std::optional<Id> curriculumId, BestResultsSuccess success, Failure failure);

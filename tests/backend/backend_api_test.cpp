@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "backend/fake_authentication.h"
+#include "model/dorvale_date_transform.h"
 
 namespace {
 
@@ -33,7 +34,11 @@ BackendApi::Completion<T> cb(Done done) {
 template <class T>
 using List = MappableArray<T>;
 
+// Every argument of a call is given a value of its own, so a key, or two arguments swapped, shows
+// in the body.
 std::vector<Call> jsonCalls() {
+  const Date date{467121900};
+  const std::string dateText = *DorvaleDateTransform().transformToJSON(date);
   SaveQuizResultsRequest result;
   result.quizId = 5;
   result.score = 0.75;
@@ -42,6 +47,8 @@ std::vector<Call> jsonCalls() {
   result.maxScore = 2;
   result.mobileId = 0;
   result.questionsId = "12;15";
+  result.date = date;
+  result.quizLevelId = 3;
   // clang-format off
   return {
     {"POST", "Account/TabletLogin", R"({"userName":"ann@x.org","password":"pw"})", false,
@@ -60,8 +67,9 @@ std::vector<Call> jsonCalls() {
     {"POST", "Account/TabletAddExternalProfile", R"({"provider":"facebook","token":"t"})", true,
      [](BackendApi& a, Done d) { a.modifyExternalProfile("facebook", "t", cb<EmptyPayload>(d)); }},
     {"POST", "Account/TabletRegister",
-     R"({"userName":"u","firstName":"f","lastName":"l","password":"p","confirmPassword":"p"})", false,
-     [](BackendApi& a, Done d) { a.register_("u", "f", "l", "p", "p", nullopt, cb<LoginResponse>(d)); }},
+     R"({"userName":"u","firstName":"f","lastName":"l","password":"p","confirmPassword":"q","schoolId":[3]})", false,
+     [](BackendApi& a, Done d) {
+       a.register_("u", "f", "l", "p", "q", std::vector<BackendApi::Id>{3}, cb<LoginResponse>(d)); }},
     {"POST", "Account/TabletPasswordRecovery", R"({"userName":"u"})", false,
      [](BackendApi& a, Done d) { a.recoverPassword("u", cb<EmptyPayload>(d)); }},
     {"POST", "Tablet/GetAvailableLectures", "{}", true,
@@ -72,32 +80,33 @@ std::vector<Call> jsonCalls() {
      [](BackendApi& a, Done d) { a.addLectures({3, -1, 17}, cb<EmptyPayload>(d)); }},
     {"POST", "Tablet/DeleteLectures", "[]", true,
      [](BackendApi& a, Done d) { a.deleteLectures({}, cb<EmptyPayload>(d)); }},
-    {"POST", "Tablet/GetCurriculums", R"({"lectureId":7})", true,
-     [](BackendApi& a, Done d) {
-       a.getCurriculums(7, nullopt, nullopt, nullopt, nullopt, nullopt, cb<List<CurriculumResponse>>(d)); }},
-    {"POST", "Tablet/GetDocuments", R"({"curriculumId":8})", true,
-     [](BackendApi& a, Done d) { a.getDocuments(8, nullopt, nullopt, nullopt, cb<List<DocumentResponse>>(d)); }},
-    {"POST", "Tablet/GetQuizes", R"({"lectureId":3})", true,
-     [](BackendApi& a, Done d) {
-       a.getQuizes(nullopt, 3, nullopt, nullopt, nullopt, nullopt, nullopt, cb<List<QuizResponse>>(d)); }},
-    {"POST", "Tablet/GetQuizResults", R"({"quizId":1,"lectureId":2})", true,
-     [](BackendApi& a, Done d) { a.getQuizResults(1, 2, nullopt, cb<List<QuizResultResponse>>(d)); }},
+    {"POST", "Tablet/GetCurriculums",
+     R"({"lectureId":7,"name":"n","curriculumId":3,"all":true,"pageNumber":1,"pageSize":2})", true,
+     [](BackendApi& a, Done d) { a.getCurriculums(7, "n", 3, true, 1, 2, cb<List<CurriculumResponse>>(d)); }},
+    {"POST", "Tablet/GetDocuments", R"({"curriculumId":8,"name":"a","pageNumber":1,"pageSize":2})", true,
+     [](BackendApi& a, Done d) { a.getDocuments(8, "a", 1, 2, cb<List<DocumentResponse>>(d)); }},
+    {"POST", "Tablet/GetQuizes",
+     R"({"quizId":1,"lectureId":5,"curriculumId":4,"all":false,"name":"n","pageNumber":2,"pageSize":3})", true,
+     [](BackendApi& a, Done d) { a.getQuizes(1, 5, 4, false, "n", 2, 3, cb<List<QuizResponse>>(d)); }},
+    {"POST", "Tablet/GetQuizResults", R"({"quizId":1,"lectureId":2,"date":")" + dateText + "\"}", true,
+     [date](BackendApi& a, Done d) { a.getQuizResults(1, 2, date, cb<List<QuizResultResponse>>(d)); }},
     {"POST", "Tablet/SaveQuizResults",
-     R"([{"quizId":5,"score":0.75,"time":0,"answersScore":"1.0000;0.5000","maxScore":2,"mobileId":0,"questionsId":"12;15"}])",
+     R"([{"quizId":5,"score":0.75,"time":0,"answersScore":"1.0000;0.5000","maxScore":2,"mobileId":0,)"
+     R"("questionsId":"12;15","quizLevelId":3,"date":")" + dateText + "\"}]",
      true, [result](BackendApi& a, Done d) { a.saveQuizResults({result}, cb<SaveQuizResultsResponse>(d)); }},
-    {"POST", "Tablet/GetBestQuizResults", R"({"lectureId":4})", true,
-     [](BackendApi& a, Done d) { a.getBestQuizResults(4, nullopt, nullopt, cb<List<QuizResultResponse>>(d)); }},
+    {"POST", "Tablet/GetBestQuizResults", R"({"lectureId":4,"curriculumId":7,"quizId":1})", true,
+     [](BackendApi& a, Done d) { a.getBestQuizResults(4, 7, 1, cb<List<QuizResultResponse>>(d)); }},
     {"POST", "Tablet/GetAchievements", R"({"id":6,"entityType":"curriculum"})", true,
      [](BackendApi& a, Done d) {
        a.getAchievements(6, AchievementRequestEntityType::Curriculum, cb<List<AchievementResponse>>(d)); }},
-    {"POST", "Tablet/GetStudentAchievements", "{}", true,
-     [](BackendApi& a, Done d) { a.getStudentAchievements(nullopt, nullopt, nullopt, cb<List<AchievementResponse>>(d)); }},
+    {"POST", "Tablet/GetStudentAchievements", R"({"lectureId":1,"pageNumber":2,"pageSize":3})", true,
+     [](BackendApi& a, Done d) { a.getStudentAchievements(1, 2, 3, cb<List<AchievementResponse>>(d)); }},
     {"GET", "Tablet/GetUserProfile", nullopt, true,
      [](BackendApi& a, Done d) { a.getUserProfile(cb<UserProfileResponse>(d)); }},
     {"GET", "Tablet/GetSchools", nullopt, false,
      [](BackendApi& a, Done d) { a.getSchools(cb<List<SchoolResponse>>(d)); }},
-    {"POST", "Tablet/GetNews", R"({"searchText":"exam"})", true,
-     [](BackendApi& a, Done d) { a.getNews(nullopt, "exam", cb<List<NewsResponse>>(d)); }},
+    {"POST", "Tablet/GetNews", R"({"lectureId":2,"searchText":"exam"})", true,
+     [](BackendApi& a, Done d) { a.getNews(2, "exam", cb<List<NewsResponse>>(d)); }},
   };
   // clang-format on
 }

@@ -96,11 +96,15 @@ TEST(RequestLogTest, SecretsAreRedacted) {
   EXPECT_EQ(RequestLog::formatResponse(Method::GET, Text::success("<html>\"x"), nullptr),
             "\n<- GET NO URL, HEADERS: \nBODY:\n  <html>\"x");
 
-  // Any other scheme in Authorization is hidden whole.
+  // Any other scheme in Authorization is hidden whole, and so are cookies both ways.
   URLRequest basic(url("http://h/x"));
   basic.setValue("Basic dXNlcjpwdw==", "authorization");
+  basic.setValue("sid=abc", "cookie");
   EXPECT_EQ(RequestLog::formatRequest(Method::GET, basic),
-            "\n-> GET http://h/x, HEADERS: \n  authorization: <redacted>\nBODY:empty");
+            "\n-> GET http://h/x, HEADERS: \n  authorization: <redacted>\n  cookie: <redacted>\nBODY:empty");
+  EXPECT_EQ(RequestLog::formatResponse(Method::GET, Text::success("{}"),
+                                       response({{"Set-Cookie", "sid=abc; Path=/; HttpOnly"}, {"X-A", "1"}})),
+            "\n<- GET http://h/a, HEADERS: \n  Set-Cookie: <redacted>\n  X-A: 1\nBODY:\n  {}");
 }
 
 class RequestLogCallsTest : public ::testing::Test {

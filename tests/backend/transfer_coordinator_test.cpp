@@ -116,13 +116,20 @@ TEST_F(TransferCoordinatorTest, AnswersBecomeAReplyOrATransferError) {
   EXPECT_EQ(html.error->statusCode, 500);
   EXPECT_FALSE(html.error->response);
 
-  // 2xx text the reply type refuses: nothing and nothing, except for the types that take any text.
-  server.reply("POST", "/garbage", {.body = "not json"});
+  // 2xx text the reply type refuses: nothing and nothing. A list takes only a JSON array (an
+  // empty one included); the empty payload takes any text.
+  server.reply("POST", "/garbage", {.body = "<html>portal</html>"});
+  server.reply("POST", "/object", {.body = R"({"id":1})"});
+  server.reply("POST", "/none", {.body = "[]"});
   auto garbage = sendTo("garbage");
   EXPECT_FALSE(garbage.value || garbage.error);
-  auto list = sendTo<MappableArray<SchoolResponse>>("garbage");
-  ASSERT_TRUE(list.value);
-  EXPECT_TRUE(list.value->empty());
+  for (const char* path : {"garbage", "object"}) {
+    auto list = sendTo<MappableArray<SchoolResponse>>(path);
+    EXPECT_FALSE(list.value || list.error) << path;
+  }
+  auto none = sendTo<MappableArray<SchoolResponse>>("none");
+  ASSERT_TRUE(none.value);
+  EXPECT_TRUE(none.value->empty());
   EXPECT_TRUE(sendTo<EmptyPayload>("garbage").value);
   server.reply("POST", "/empty", {.status = 204});
   EXPECT_FALSE(sendTo("empty").value);

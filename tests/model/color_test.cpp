@@ -1,8 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cmath>
-#include <tuple>
+#include <cstdint>
+#include <iterator>
+#include <string>
 
 #include "model/color.h"
 
@@ -25,15 +26,26 @@ void expectHSBA(const UIColor& color, double h, double s, double b, double a) {
 }
 
 TEST(ColorTest, ThemeLookupIsExactAndCaseSensitive) {
-  EXPECT_EQ(Color::themes().size(), 13u);
-  const auto teal = Color::themeNamed("teal_amber");
-  ASSERT_TRUE(teal);
-  EXPECT_EQ(std::tuple(teal->primary, teal->secondary, teal->primaryText, teal->secondaryText),
-            std::tuple(colorWithHexRGB(0x009688), colorWithHexRGB(0xffc107), UIColor::whiteColor(), UIColor::whiteColor()));
-
-  const auto lime = Color::themeNamed("lime_teal");
-  ASSERT_TRUE(lime);
-  EXPECT_EQ(std::tuple(lime->primaryText, lime->secondary), std::tuple(colorWithHexRGB(0x212121), colorWithHexRGB(0x009688)));
+  const UIColor white = UIColor::whiteColor(), dark = colorWithHexRGB(0x212121);
+  const struct {
+    const char* name;
+    std::uint32_t primary, secondary;
+    UIColor text;
+  } palettes[] = {
+      {"indigo_pink", 0x3f51b5, 0xff4081, white},         {"blue_indigo", 0x5677fc, 0x536dfe, white},
+      {"teal_amber", 0x009688, 0xffc107, white},          {"cyan_orange", 0x00bcd4, 0xff9800, white},
+      {"light_blue_pink", 0x03a9f4, 0xff4081, white},     {"purple_amber", 0x9c27b0, 0xffc107, white},
+      {"deep_purple_orange", 0x673ab7, 0xff9800, white},  {"light_green_amber", 0x8bc34a, 0xffc107, dark},
+      {"green_pink", 0x259b24, 0xff4081, white},          {"amber_deep_orange", 0xffc107, 0xff5722, dark},
+      {"yellow_orange", 0xffeb3b, 0xff9800, dark},        {"lime_teal", 0xcddc39, 0x009688, dark},
+      {"orange_deep_orange", 0xff9800, 0xff5722, dark},
+  };
+  EXPECT_EQ(Color::themes().size(), std::size(palettes));
+  for (const auto& p : palettes) {
+    EXPECT_EQ(Color::themeNamed(std::string(p.name)),
+              (Color{colorWithHexRGB(p.primary), colorWithHexRGB(p.secondary), p.text, p.text}))
+        << p.name;
+  }
 
   for (const char* name : {"Teal_Amber", "teal-amber", "red", "", "teal_amber "})
     EXPECT_FALSE(Color::themeNamed(std::string(name))) << name;

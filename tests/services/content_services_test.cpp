@@ -65,15 +65,12 @@ TEST_F(ContentServicesTest, ProfileReloadReplacesTheUserOnlyWithAWholeProfile) {
   }
 }
 
-TEST_F(ContentServicesTest, PictureUploadRejectedWith401SignsOut) {
+TEST_F(ContentServicesTest, PictureUploadFailuresTakeTheHandlersMessage) {
   reply("Account/TabletUploadProfilePicture", 200, "");
   const auto upload = [&](auto ok, auto ko) { profiles().uploadProfilePicture(Data::fromString("\x89PNG"), "png", ok, ko); };
   EXPECT_EQ(answer(upload).successes, 1);
-
-  reply("Account/TabletUploadProfilePicture", 401, R"({"errorMessage":"expired"})");
-  EXPECT_EQ(answer(upload).failures, std::vector<std::string>{unauthorizedMessage()});
-  EXPECT_EQ(sessionDelegate->calls, std::vector<std::string>{"userDidLogout"});
-  EXPECT_FALSE(manager()->accessToken());
+  reply("Account/TabletUploadProfilePicture", 500, R"({"errorMessage":"disk full"})");
+  EXPECT_EQ(answer(upload).failures, std::vector<std::string>{"disk full"});
 }
 
 }  // namespace

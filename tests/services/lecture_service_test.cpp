@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
 #include <map>
 #include <string>
@@ -27,25 +26,20 @@ class LectureServiceTest : public BackendFixture {
 
   LectureService& service() { return *locator().lectureService(); }
 
-  // Names of the lectures a call answered with, or the failure message.
-  struct Lectures {
-    std::optional<std::vector<std::string>> names;
-    std::vector<std::string> failures;
-  };
-  LectureService::LecturesSuccess collect(Lectures& out) {
-    return [&out](const std::vector<std::shared_ptr<Lecture>>& lectures) {
-      std::vector<std::string> names;
-      for (const auto& l : lectures) names.push_back(l->name());
-      out.names = names;
-    };
-  }
-  LectureService::Failure collectFailure(Lectures& out) {
-    return [&out](const std::string& message) { out.failures.push_back(message); };
+  // What a lecture list call answered: the names in order, or "failure " and the message.
+  static std::string names(const std::vector<std::shared_ptr<Lecture>>& lectures) {
+    std::string text = "lectures";
+    for (const auto& l : lectures) text += " " + l->name();
+    return text;
   }
   using Fetch = void (LectureService::*)(bool, LectureService::LecturesSuccess, LectureService::Failure);
-  void fetch(bool useCache, Lectures& out, Fetch method = &LectureService::getAvailableLectures) {
-    (service().*method)(useCache, collect(out), collectFailure(out));
-    waitFor([&] { return out.names || !out.failures.empty(); });
+  std::string fetch(bool useCache, Fetch method = &LectureService::getAvailableLectures) {
+    std::string outcome;
+    (service().*method)(
+        useCache, [&](const auto& lectures) { outcome = names(lectures); },
+        [&](const std::string& message) { outcome = "failure " + message; });
+    waitFor([&] { return !outcome.empty(); });
+    return outcome;
   }
 
   // A question built from its record: each answer is {isCorrect, selected}.
@@ -90,49 +84,42 @@ class LectureServiceTest : public BackendFixture {
 TEST_F(LectureServiceTest, LectureListsAreSortedByNameAndCachedUntilCleared) {
   reply("Tablet/GetAvailableLectures", 200,
         "[" + lecture(1, "beta") + "," + lecture(2, "alpha") + "," + lecture(3, "Alpha") + R"(,{"id":4,"name":"x"}])");
-  Lectures first;
-  fetch(true, first);  // the cache is empty: fetches
-  EXPECT_EQ(first.names, (std::vector<std::string>{"Alpha", "alpha", "beta"}));
+  EXPECT_EQ(fetch(true), "lectures Alpha alpha beta");  // the cache is empty: fetches
   EXPECT_EQ(server.requestCount(), 1u);
   EXPECT_EQ(lastBody(), nlohmann::json::object());
 
   // A non-empty cache answers inside the call and sends nothing, with a list of the caller's own.
-  Lectures cached;
+  std::string cached;
   service().getAvailableLectures(
       true,
       [&](const std::vector<std::shared_ptr<Lecture>>& lectures) {
         service().clearCache();
-        collect(cached)(lectures);
+        cached = names(lectures);
       },
-      collectFailure(cached));
-  EXPECT_EQ(cached.names, first.names);
+      [](const std::string&) {});
+  EXPECT_EQ(cached, "lectures Alpha alpha beta");
   EXPECT_EQ(server.requestCount(), 1u);
 
-  // Without the cache it fetches and replaces; a failure keeps the last list.
+  // Without the cache it fetches and replaces; a failure, a page that is no JSON included, keeps
+  // the last list.
   reply("Tablet/GetAvailableLectures", 200, "[" + lecture(9, "gamma") + "]");
-  Lectures fresh;
-  fetch(false, fresh);
-  EXPECT_EQ(fresh.names, std::vector<std::string>{"gamma"});
-  reply("Tablet/GetAvailableLectures", 500, R"({"errorMessage":"down"})");
-  Lectures failed;
-  fetch(false, failed);
-  EXPECT_EQ(failed.failures, std::vector<std::string>{"down"});
-  Lectures afterFailure;
-  service().getAvailableLectures(true, collect(afterFailure), collectFailure(afterFailure));
-  EXPECT_EQ(afterFailure.names, std::vector<std::string>{"gamma"});
+  EXPECT_EQ(fetch(false), "lectures gamma");
+  for (const auto& [status, body, message] : {std::tuple{500, R"({"errorMessage":"down"})", std::string("down")},
+                                              std::tuple{200, "<html>portal</html>", networkMessage()}}) {
+    reply("Tablet/GetAvailableLectures", status, body);
+    EXPECT_EQ(fetch(false), "failure " + message);
+    EXPECT_EQ(names(service().lectures()), "lectures gamma");
+  }
 
   // The quiz lecture list is a cache of its own; clearCache empties both.
   reply("Tablet/GetLecturesWithQuiz", 200, "[" + lecture(5, "quizzy") + "]");
-  Lectures quizLectures;
-  fetch(true, quizLectures, &LectureService::getLecturesWithQuiz);
-  EXPECT_EQ(quizLectures.names, std::vector<std::string>{"quizzy"});
-  EXPECT_EQ(service().lectures().size(), 1u);
+  EXPECT_EQ(fetch(true, &LectureService::getLecturesWithQuiz), "lectures quizzy");
+  EXPECT_EQ(names(service().lectures()), "lectures gamma");
   service().clearCache();
-  EXPECT_TRUE(service().lectures().empty());
-  EXPECT_TRUE(service().quizLectures().empty());
+  EXPECT_TRUE(service().lectures().empty() && service().quizLectures().empty());
 }
 
-TEST_F(LectureServiceTest, SingleCurriculumAndQuizFailWhenTheReplyHasNone) {
+TEST_F(LectureServiceTest, SingleCurriculumIsTheFirstOfTheReply) {
   std::vector<std::string> failures;
   auto failure = [&](const std::string& m) { failures.push_back(m); };
   std::shared_ptr<Curriculum> curriculum;
@@ -156,29 +143,59 @@ TEST_F(LectureServiceTest, SingleCurriculumAndQuizFailWhenTheReplyHasNone) {
   waitFor([&] { return listed; });
   ASSERT_EQ(all.size(), 1u);
   EXPECT_EQ(lastBody(), (nlohmann::json{{"lectureId", 3}, {"all", false}}));
-
-  std::shared_ptr<Quiz> loaded;
-  failures.clear();
-  reply("Tablet/GetQuizes", 200, R"([{"id":1,"name":"Q","curriculumId":2,"quizLevel":{}}])");
-  service().getQuiz(1, [&](const auto& q) { loaded = q; }, failure);
-  waitFor([&] { return !failures.empty(); });
-  EXPECT_EQ(failures, std::vector<std::string>{networkMessage()}) << "a quiz without its question list";
-  EXPECT_EQ(lastBody(), (nlohmann::json{{"quizId", 1}, {"all", true}}));
-
-  reply("Tablet/GetQuizes", 200,
-        R"([{"id":1,"name":"Q","curriculumId":2,"quizLevel":{"id":3},"quizQuestion":[)"
-        R"({"id":20,"order":2,"type":"trueFalse","questionText":"b","questionDataType":"text","maxScore":1,"questionAnswer":[]},)"
-        R"({"id":21,"order":1,"type":"unknown","questionText":"a","questionDataType":"text","maxScore":1,"questionAnswer":[]},)"
-        R"({"id":10,"order":1,"type":"oneCorrect","questionText":"a","questionDataType":"text","maxScore":1,"questionAnswer":[]}]}])");
-  service().getQuiz(1, [&](const auto& q) { loaded = q; }, failure);
-  waitFor([&] { return loaded != nullptr; });
-  ASSERT_TRUE(loaded->questions());
-  ASSERT_EQ(loaded->questions()->size(), 2u);
-  EXPECT_EQ((*loaded->questions())[0]->id(), 20);  // reply order, not `order`
-  EXPECT_EQ((*loaded->questions())[1]->id(), 10);
 }
 
-TEST_F(LectureServiceTest, BestResultsKeepTheLaterItemAndSkipIncompleteOnes) {
+std::string questionJson(int id, const std::string& type = "trueFalse", const std::string& answers = "[]") {
+  return R"({"id":)" + std::to_string(id) + R"(,"order":1,"type":")" + type +
+         R"(","questionText":"q","questionDataType":"text","maxScore":1,"questionAnswer":)" + answers + "}";
+}
+
+TEST_F(LectureServiceTest, AQuizComesWholeOrNotAtAll) {
+  const std::string quiz = R"({"id":1,"name":"Q","curriculumId":2,"quizLevel":{"id":3})";
+  auto withQuestions = [&](const std::string& list) { return "[" + quiz + R"(,"quizQuestion":[)" + list + "]}]"; };
+  const std::string failed = "failure " + networkMessage();
+  const struct {
+    const char* what;
+    std::string body;
+    std::string outcome;
+  } cases[] = {
+      {"reply order, not `order`", withQuestions(questionJson(20) + "," + questionJson(10)), "questions 20 10"},
+      {"no question list", "[" + quiz + "}]", "no question list"},
+      {"an empty one", withQuestions(""), "questions"},
+      {"no quiz", "[]", failed},
+      {"a quiz without its level", R"([{"id":1,"name":"Q","curriculumId":2,"quizQuestion":[]}])", failed},
+      {"an unknown question type", withQuestions(questionJson(20) + "," + questionJson(21, "unknown")), failed},
+      {"a question that is no object", withQuestions(questionJson(20) + ",7"), failed},
+      {"an answer that is no object",
+       withQuestions(questionJson(20, "trueFalse", R"([{"id":1,"isCorrect":true},null])")), failed},
+      {"a portal page", "<html>sign in to the network</html>", failed},
+  };
+  for (const auto& c : cases) {
+    reply("Tablet/GetQuizes", 200, c.body);
+    std::string outcome;
+    service().getQuiz(
+        1,
+        [&](const std::shared_ptr<Quiz>& loaded) {
+          if (!loaded->questions()) return void(outcome = "no question list");
+          outcome = "questions";
+          for (const auto& q : *loaded->questions()) outcome += " " + std::to_string(q->id());
+        },
+        [&](const std::string& message) { outcome += "failure " + message; });
+    waitFor([&] { return !outcome.empty(); });
+    EXPECT_EQ(outcome, c.outcome) << c.what;
+  }
+  EXPECT_EQ(lastBody(), (nlohmann::json{{"quizId", 1}, {"all", true}}));
+
+  // The list hands the lecture and the curriculum on in their own places.
+  reply("Tablet/GetQuizes", 200, "[" + quiz + "}," + quiz + "}]");
+  auto listed = answer([&](auto ok, auto ko) {
+    service().getQuizes(3, 4, [ok](const auto& quizes) { if (quizes.size() == 2) ok(); }, ko);
+  });
+  EXPECT_EQ(listed.successes, 1);
+  EXPECT_EQ(lastBody(), (nlohmann::json{{"lectureId", 3}, {"curriculumId", 4}, {"all", false}}));
+}
+
+TEST_F(LectureServiceTest, BestResultsKeepTheLaterItemSkipIncompleteOnesAndTakeAZeroMaximumAsZero) {
   reply("Tablet/GetBestQuizResults", 200,
         R"([{"quizId":1,"score":2,"maxScore":4},{"quizId":2,"score":1,"maxScore":0},)"
         R"({"quizId":1,"score":3,"maxScore":4},{"quizId":3,"maxScore":4},{"score":1,"maxScore":1}])");
@@ -188,7 +205,7 @@ TEST_F(LectureServiceTest, BestResultsKeepTheLaterItemAndSkipIncompleteOnes) {
   EXPECT_EQ(lastBody(), (nlohmann::json{{"curriculumId", 6}}));
   ASSERT_EQ(results->size(), 2u);
   EXPECT_DOUBLE_EQ(results->at(1), 0.75);
-  EXPECT_TRUE(std::isinf(results->at(2)));
+  EXPECT_EQ(results->at(2), 0.0);
 }
 
 TEST_F(LectureServiceTest, ScoringFollowsTheQuestionTypeRules) {
@@ -246,6 +263,10 @@ TEST_F(LectureServiceTest, SavedResultCarriesJoinedScoresAndTheSummary) {
   save(quiz({first}, "{}"), withoutLevelId);
   EXPECT_FALSE(nlohmann::json::parse(server.lastRequest()->body)[0].contains("quizLevelId"));
 
+  Saved zero;
+  save(quiz({question(16, "oneCorrect", 0, {{true, true}})}), zero);
+  EXPECT_EQ(zero.fraction, 0.0);
+
   // Maximum scores that add up past the integer range.
   first->setMaxScore(std::numeric_limits<std::int64_t>::max());
   second->setMaxScore(std::numeric_limits<std::int64_t>::max());
@@ -270,7 +291,17 @@ TEST_F(LectureServiceTest, SavingAQuizWithoutQuestionsSendsNothing) {
   EXPECT_EQ(server.requestCount(), 0u);
 }
 
-TEST_F(LectureServiceTest, UnauthorizedAnswerSignsOutAfterTheFailure) {
+// The one end-to-end run of a 401: the failure first, then the sign-out.
+TEST_F(LectureServiceTest, DocumentsCarryAbsoluteUrlsAndA401SignsOutAfterTheFailure) {
+  reply("Tablet/GetDocuments", 200, R"([{"id":1,"name":"N","path":"docs/a b.pdf","fileName":"a b.pdf"},{"id":2}])");
+  std::vector<std::shared_ptr<Attachment>> documents;
+  answer([&](auto ok, auto ko) {
+    service().getDocuments(4, [&, ok](const auto& list) { documents = list, ok(); }, ko);
+  });
+  ASSERT_EQ(documents.size(), 1u);
+  EXPECT_EQ(documents[0]->url(), server.url("BrevantTest/docs/a%20b.pdf"));
+  EXPECT_EQ(lastBody(), (nlohmann::json{{"curriculumId", 4}}));
+
   reply("Tablet/GetDocuments", 401, R"({"errorMessage":"expired"})");
   std::vector<std::string> failures;
   service().getDocuments(4, [](const auto&) {}, [&](const std::string& m) {
@@ -281,7 +312,6 @@ TEST_F(LectureServiceTest, UnauthorizedAnswerSignsOutAfterTheFailure) {
   EXPECT_EQ(failures, std::vector<std::string>{unauthorizedMessage()});
   EXPECT_EQ(sessionDelegate->calls, (std::vector<std::string>{"failure", "userDidLogout"}));
   EXPECT_FALSE(manager()->authenticationType());
-  EXPECT_EQ(lastBody(), (nlohmann::json{{"curriculumId", 4}}));
 }
 
 }  // namespace

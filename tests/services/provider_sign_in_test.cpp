@@ -113,8 +113,6 @@ TEST_F(ProviderSignInTest, FacebookUserWithoutAccountIsPromptedOnceThenSignedOut
   reply("Tablet/GetUserProfile", 401, "", "GET");
 
   signInPrompts(false);
-  EXPECT_EQ(server.lastRequest()->header("Authorization"), "Bearer fb1");
-  EXPECT_EQ(server.lastRequest()->header("Authorization-Provider"), "facebook");
   // The e-mail was declined: an empty text for the registration screen to fill.
   EXPECT_EQ(sessionDelegate->prompts[0],
             (Texts{"Fa", "Book", "", server.url("graph/") + "12345/picture?type=large"}));
@@ -145,7 +143,6 @@ TEST_F(ProviderSignInTest, FacebookRegistrationThenSignIn) {
   EXPECT_EQ(registered.successes, 1);
   EXPECT_EQ(lastBody(), (nlohmann::json{{"userName", "f@x.test"}, {"firstName", "Fa"}, {"lastName", "Book"},
                                         {"token", "fb1"}, {"provider", "facebook"}, {"schoolId", {9}}}));
-  EXPECT_FALSE(server.lastRequest()->hasHeader("Authorization"));
   EXPECT_FALSE(manager()->accessToken());
 
   reply("Tablet/GetUserProfile", 500, R"({"errorMessage":"maintenance"})", "GET");
@@ -182,8 +179,6 @@ TEST_F(ProviderSignInTest, ZedodoUserWithoutAccountIsPromptedThenSignedOut) {
   zedodoSignsIn(zedodoProfile());
   reply("Tablet/GetUserProfile", 401, "", "GET");
   signInPrompts(true);
-  EXPECT_EQ(server.lastRequest()->header("Authorization"), "Bearer z1");
-  EXPECT_EQ(server.lastRequest()->header("Authorization-Provider"), "zedodo");
   ASSERT_EQ(sessionDelegate->prompts[0].size(), 3u);
   EXPECT_EQ(Texts(sessionDelegate->prompts[0].begin(), sessionDelegate->prompts[0].begin() + 2), (Texts{"Zed Odo", "z@x.test"}));
   EXPECT_NE(sessionDelegate->prompts[0][2].find("images.zedodo.com"), std::string::npos);

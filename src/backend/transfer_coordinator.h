@@ -11,6 +11,7 @@
 #include "model/mappable_array.h"
 #include "model/transfer_decodable.h"
 #include "model/transfer_encodable.h"
+#include "platform/json/mapper.h"
 #include "platform/foundation/data.h"
 #include "platform/foundation/ns_error.h"
 #include "platform/http/http_client.h"
@@ -159,9 +160,9 @@ class TransferCoordinator : public std::enable_shared_from_this<TransferCoordina
   template <class T>
   static std::optional<T> decodeReply(std::string_view text) {
     if constexpr (IsList<T>::value) {
-      const JsonValue json = detail::parseJSON(text);
-      if (!json.is_array()) return std::nullopt;
-      return T(detail::mapObjects<typename T::value_type>(json));
+      auto records = Mapper<typename T::value_type>().mapArrayIfArray(text);
+      if (!records) return std::nullopt;
+      return T(std::move(*records));
     } else {
       return T::decode(text);
     }

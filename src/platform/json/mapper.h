@@ -34,6 +34,13 @@ class Mapper {
     return detail::mapObjects<T>(json);
   }
 
+  // As mapArray, but text that is not a JSON array gives nothing rather than an empty list.
+  std::optional<std::vector<T>> mapArrayIfArray(std::string_view text) const {
+    const JsonValue json = detail::parseJSON(text);
+    if (!json.is_array()) return std::nullopt;
+    return detail::mapObjects<T>(json);
+  }
+
   // The record as one JSON object, keys in field order, absent fields left out; compact unless
   // `prettyPrint`.
   std::string toJSONString(const T& record, bool prettyPrint = false) const {

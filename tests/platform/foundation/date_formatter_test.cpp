@@ -62,10 +62,17 @@ TEST_F(DateFormatterTest, FixedPatternRefusesAnythingLoose) {
                           "2015-02-30 00:00:00", "2015-02-29 00:00:00", "1900-02-29 00:00:00", "2015-04-31 00:00:00",
                           "2015-13-01 00:00:00", "2015-00-10 00:00:00", "2015-01-00 00:00:00", "2015-01-01 24:00:00",
                           "2015-01-01 23:60:00", "2015-01-01 23:59:60", "0000-01-01 00:00:00", "+015-01-01 00:00:00",
-                          "20150-01-01 00:00:00", "2015-01-01 00:00:0\xff", "", "\xd9\xa2\xd9\xa0\xd9\xa1\xd9\xa5-01-01 00:00:00"}) {
+                          "20150-01-01 00:00:00", "2015-01-01 00:00:0\xff", "", "\xd9\xa2\xd9\xa0\xd9\xa1\xd9\xa5-01-01 00:00:00",
+                          "2016-03-27 02:30:00", "2016-03-27 02:00:00"}) {  // the last two: skipped by the clocks
     EXPECT_FALSE(fixed.dateFromString(bad)) << bad;
   }
   EXPECT_FALSE(fixed.dateFromString(std::string_view("2015-01-01 00:00:00\0", 20)));
+
+  // The hour the clocks repeat still reads, as one of its two instants.
+  auto repeated = fixed.dateFromString("2016-10-30 02:30:00");
+  ASSERT_TRUE(repeated);
+  EXPECT_TRUE(unix(repeated) == 1477787400.0 || unix(repeated) == 1477791000.0) << unix(repeated);
+  EXPECT_EQ(fixed.stringFromDate(*repeated), "2016-10-30 02:30:00");
 }
 
 TEST_F(DateFormatterTest, NamedZonesAndIcuPatterns) {
@@ -75,6 +82,9 @@ TEST_F(DateFormatterTest, NamedZonesAndIcuPatterns) {
   DateFormatter tokyo("yyyy-MM-dd HH:mm:ss");
   tokyo.setTimeZone("Asia/Tokyo");
   EXPECT_EQ(tokyo.stringFromDate(Date::dateWithTimeIntervalSince1970(1445429100)), "2015-10-21 21:05:00");
+  DateFormatter berlin("yyyy-MM-dd HH:mm:ss");
+  berlin.setTimeZone("Europe/Berlin");
+  EXPECT_FALSE(berlin.dateFromString("2016-03-27 02:30:00"));
 
   // User-visible patterns go through ICU with the locale and, by default, the device zone.
   DateFormatter visible("d MMM yyyy HH:mm");
@@ -83,6 +93,7 @@ TEST_F(DateFormatterTest, NamedZonesAndIcuPatterns) {
   EXPECT_EQ(unix(visible.dateFromString("21 Oct 2015 14:05")), 1445429100.0);
   EXPECT_FALSE(visible.dateFromString("21 Oct 2015 14:05 and more"));
   EXPECT_FALSE(visible.dateFromString("\xff\xfe"));
+  EXPECT_FALSE(visible.dateFromString("27 Mar 2016 02:30"));
   visible.setLocale("de_DE");
   visible.setDateFormat("EEEE, d. MMMM yyyy");
   EXPECT_EQ(visible.stringFromDate(Date::dateWithTimeIntervalSince1970(1445429100)), "Mittwoch, 21. Oktober 2015");

@@ -6,29 +6,25 @@
 #include <filesystem>
 #include <fstream>
 
+#include "support/temp_dir.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
 class BundleTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::path(::testing::TempDir()) / "bundle-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    fs::create_directories(dir_ / "en.lproj");
-  }
+  void SetUp() override { fs::create_directories(dir_ / "en.lproj"); }
   void TearDown() override {
     Bundle::setMainResourcePath(std::nullopt);
     Bundle::setLocalizedStringsForTesting(std::nullopt);
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
   }
   void write(const fs::path& relative, const std::string& text) {
     std::ofstream(dir_ / relative, std::ios::binary) << text;
   }
 
-  fs::path dir_;
+  TempDir tmp_{"bundle"};
+  const fs::path dir_ = tmp_.path();
 };
 
 }  // namespace

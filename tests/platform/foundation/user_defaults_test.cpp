@@ -9,29 +9,23 @@
 #include <thread>
 #include <tuple>
 
+#include "support/temp_dir.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
 class UserDefaultsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::path(::testing::TempDir()) / "defaults-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    path_ = (dir_ / "sub" / "user_defaults.json").string();
-  }
-  void TearDown() override {
-    UserDefaults::setApplicationDataDirectory(std::nullopt);
-    fs::remove_all(dir_);
-  }
+  void TearDown() override { UserDefaults::setApplicationDataDirectory(std::nullopt); }
   void writeFile(const std::string& text) {
     fs::create_directories(fs::path(path_).parent_path());
     std::ofstream(path_, std::ios::binary) << text;
   }
 
-  fs::path dir_;
-  std::string path_;
+  TempDir tmp_{"defaults"};
+  const fs::path dir_ = tmp_.path();
+  const std::string path_ = (dir_ / "sub" / "user_defaults.json").string();
 };
 
 // Sets an environment variable for one scope and puts the old value back.

@@ -15,6 +15,7 @@
 
 #include "platform/foundation/date.h"
 #include "support/temp_dir.h"
+#include "support/virtual_time.h"
 
 namespace {
 
@@ -71,8 +72,7 @@ TEST_F(XCGLoggerTest, BuildsTextOnlyForEnabledLevelsAndFile) {
 }
 
 TEST_F(XCGLoggerTest, PrefixFollowsSwitches) {
-  auto oldClock = currentClock();
-  setCurrentClock(std::make_shared<VirtualClock>(Date{1.123}));
+  VirtualTime vt(Date{1.123});
   const char* oldTz = std::getenv("TZ");
   std::string savedTz = oldTz ? oldTz : "";
   ::setenv("TZ", "UTC", 1);
@@ -98,7 +98,6 @@ TEST_F(XCGLoggerTest, PrefixFollowsSwitches) {
                                   "[main] > t", "[worker] > w", "[name.cpp] > f", "[7] > l", "no line"));
   oldTz ? ::setenv("TZ", savedTz.c_str(), 1) : ::unsetenv("TZ");
   ::tzset();
-  setCurrentClock(oldClock);
 }
 
 TEST_F(XCGLoggerTest, BuilderAndSinkMayLogAcrossThreads) {

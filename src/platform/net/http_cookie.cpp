@@ -45,7 +45,8 @@ bool isIPAddress(const std::string& host) {
 
 // Debian's list when installed, else the copy built into libpsl.
 bool isPublicSuffix(const std::string& domain) {
-  static const std::unique_ptr<psl_ctx_t, void (*)(psl_ctx_t*)> latest(psl_latest(nullptr), psl_free);
+  using Context = std::unique_ptr<psl_ctx_t, void (*)(psl_ctx_t*)>;
+  static const Context latest(psl_latest(nullptr), psl_free);
   const psl_ctx_t* psl = latest ? latest.get() : psl_builtin();
   return psl && psl_is_public_suffix(psl, domain.c_str()) == 1;
 }

@@ -18,41 +18,58 @@ HTTPCookie cookie(std::string name, std::string domain, std::string path = "/", 
   return c;
 }
 
-std::vector<std::string> namesFor(ZSDK_ZTKSessionCookieStorage& store, const char* url) {
-  std::vector<std::string> names;
-  if (auto found = store.cookiesForURL(*URL::URLWithString(url))) {
-    for (const auto& c : *found) names.push_back(c.name);
-  }
+using Names = std::vector<std::string>;
+
+Names namesOf(const std::vector<HTTPCookie>& cookies) {
+  Names names;
+  for (const auto& c : cookies) names.push_back(c.name);
   return names;
 }
 
-using Names = std::vector<std::string>;
-
-TEST(SessionCookieStorage, DomainPathAndSecureMatching) {
-  ZSDK_ZTKSessionCookieStorage store;
-  store.setCookie(cookie("bare", "b.c"));
-  store.setCookie(cookie("dotted", ".B.C"));
-  store.setCookie(cookie("deep", "b.c", "/docs"));
-  store.setCookie(cookie("secure", "b.c", "/", {}, true));
-
-  EXPECT_EQ(namesFor(store, "https://b.c/"), (Names{"bare", "dotted", "secure"}));
-  EXPECT_EQ(namesFor(store, "http://A.b.c/docs/x"), (Names{"bare", "dotted", "deep"}));
-  // A plain suffix is not a subdomain.
-  EXPECT_FALSE(store.cookiesForURL(*URL::URLWithString("https://ab.c/")).has_value());
-  EXPECT_FALSE(store.cookiesForURL(*URL::URLWithString("file:///tmp/x")).has_value());
+Names namesFor(ZSDK_ZTKSessionCookieStorage& store, const char* url) {
+  return namesOf(store.cookiesForURL(*URL::URLWithString(url)).value_or(std::vector<HTTPCookie>{}));
 }
 
-TEST(SessionCookieStorage, LoopbackHostsSeeOnlyLocalhostCookies) {
-  ZSDK_ZTKSessionCookieStorage store;
-  store.setCookie(cookie("name", "localhost"));
-  store.setCookie(cookie("local", "localhost.local"));
-  store.setCookie(cookie("ip", "127.0.0.1"));
-  store.setCookie(cookie("remote", "example.com"));
-  store.setCookie(cookie("suffix", ".0.0.1"));
-
-  EXPECT_EQ(namesFor(store, "http://127.0.0.1:8080/"), (Names{"name", "local", "ip"}));
-  EXPECT_EQ(namesFor(store, "http://LOCALHOST/"), (Names{"name", "local", "ip"}));
-  EXPECT_EQ(namesFor(store, "http://[::1]/"), (Names{"name", "local", "ip"}));
+TEST(SessionCookieStorage, DomainPathAndSecureMatching) {
+  struct Row {
+    const char* domain;
+    const char* path;
+    bool secure;
+    const char* url;
+    bool sent;
+  };
+  const Row rows[] = {
+      // No leading "." means that host alone.
+      {"api.example.org", "/", false, "http://api.example.org/", true},
+      {"api.example.org", "/", false, "http://API.Example.org/x", true},
+      {"api.example.org", "/", false, "http://evil.api.example.org/", false},
+      {".Example.org", "/", false, "http://example.org/", true},
+      {".example.org", "/", false, "http://a.b.example.org/", true},
+      {".example.org", "/", false, "http://badexample.org/", false},
+      {"example.org", "/", false, "file:///tmp/x", false},
+      // Paths match at a "/" boundary, on the path as sent.
+      {"h.org", "/foo", false, "http://h.org/foo", true},
+      {"h.org", "/foo", false, "http://h.org/foo/bar", true},
+      {"h.org", "/foo", false, "http://h.org/foobar", false},
+      {"h.org", "/dir/", false, "http://h.org/dir/", true},
+      {"h.org", "/dir/", false, "http://h.org/dir/x", true},
+      {"h.org", "/dir/", false, "http://h.org/dir", false},
+      {"h.org", "/", true, "http://h.org/", false},
+      {"h.org", "/", true, "HTTPS://h.org/", true},
+      // Loopback requests see the cookies of every loopback name, and only those.
+      {"localhost", "/", false, "http://127.0.0.1:8080/", true},
+      {"localhost.local", "/", false, "http://LOCALHOST/", true},
+      {"127.0.0.1", "/", false, "http://[::1]/", true},
+      {"127.0.0.1", "/a", false, "http://127.0.0.1/b", false},
+      {"example.com", "/", false, "http://127.0.0.1/", false},
+      {".0.0.1", "/", false, "http://127.0.0.1/", false},
+  };
+  for (const auto& row : rows) {
+    ZSDK_ZTKSessionCookieStorage store;
+    store.setCookie(cookie("c", row.domain, row.path, {}, row.secure));
+    EXPECT_EQ(namesFor(store, row.url), row.sent ? Names{"c"} : Names{})
+        << row.domain << " " << row.path << " " << row.url;
+  }
 }
 
 TEST(SessionCookieStorage, ReplacementAndExpiry) {
@@ -82,9 +99,18 @@ TEST(SessionCookieStorage, ReplacementAndExpiry) {
   store.setCookie(cookie("y", "b.c", ""));
   EXPECT_TRUE(store.cookies().empty());
 
-  store.setCookies({cookie("p", "b.c"), cookie("q", "b.c")});
-  store.deleteCookie(cookie("p", "b.c"));
-  EXPECT_EQ(namesFor(store, "http://b.c/"), (Names{"q"}));
+  // A cookie naming its host as Domain and the host-only one are the same cookie.
+  auto site = *URL::URLWithString("http://www.b.org/");
+  auto parsed = [&](const char* line) { return *HTTPCookie::cookieFromSetCookieHeader(line, site); };
+  store.setCookies({parsed("sid=1"), parsed("sid=2; Domain=www.b.org"), parsed("p=1")});
+  store.setCookie(parsed("p=2; Domain=www.b.org"));
+  store.setCookie(parsed("p=3"));
+  ASSERT_EQ(namesOf(store.cookies()), (Names{"sid", "p"}));
+  EXPECT_EQ(store.cookies()[0].domain, ".www.b.org");
+  EXPECT_EQ(store.cookies()[1].domain, "www.b.org");
+
+  store.deleteCookie(cookie("sid", "www.b.org"));
+  EXPECT_EQ(namesFor(store, "http://www.b.org/"), (Names{"p"}));
   store.removeAllCookies();
   EXPECT_TRUE(store.cookies().empty());
 }
@@ -104,9 +130,7 @@ TEST(SessionCookieStorage, AcceptPolicies) {
   store.setCookies({cookie("lookalike", "badexample.com")}, url("http://badexample.com/"), url("http://example.com/"));
   store.setCookies({cookie("ip", "10.0.0.1")}, url("http://110.0.0.1/"), url("http://0.0.1/"));
   store.setCookies({cookie("nodoc", "other.org")}, url("http://other.org/"), std::nullopt);
-  std::vector<std::string> names;
-  for (const auto& c : store.cookies()) names.push_back(c.name);
-  EXPECT_EQ(names, (Names{"same", "sub", "nodoc"}));
+  EXPECT_EQ(namesOf(store.cookies()), (Names{"same", "sub", "nodoc"}));
 }
 
 }  // namespace

@@ -25,6 +25,8 @@ struct Token {
 // Wall-clock fields of one instant in some zone.
 struct Fields {
   int year = 1970, month = 1, day = 1, hour = 0, minute = 0, second = 0;
+
+  bool operator==(const Fields&) const = default;
 };
 
 // The pattern as fields and literals when it only uses yyyy MM dd HH mm ss; nothing otherwise.
@@ -144,7 +146,12 @@ std::unique_ptr<icu::GregorianCalendar> calendarIn(const std::string& zone) {
   return U_FAILURE(status) ? nullptr : std::move(cal);
 }
 
+std::optional<Fields> fieldsFromUnix(double unixSeconds, const std::string& zone);
+
+// Nothing for a wall time the zone skips (a spring-forward gap): the C library and ICU would both
+// move it by the gap rather than refuse it.
 std::optional<double> unixFromFields(const Fields& f, const std::string& zone) {
+  std::optional<double> unix;
   if (zone.empty()) {
     std::tm tm{};
     tm.tm_year = f.year - 1900;
@@ -158,16 +165,19 @@ std::optional<double> unixFromFields(const Fields& f, const std::string& zone) {
     tzset();
     std::time_t t = std::mktime(&tm);
     if (tm.tm_wday == -1) return std::nullopt;
-    return static_cast<double>(t);
+    unix = static_cast<double>(t);
+  } else {
+    auto cal = calendarIn(zone);
+    if (!cal) return std::nullopt;
+    cal->clear();
+    cal->set(f.year, f.month - 1, f.day, f.hour, f.minute, f.second);
+    UErrorCode status = U_ZERO_ERROR;
+    UDate ms = cal->getTime(status);
+    if (U_FAILURE(status)) return std::nullopt;
+    unix = ms / 1000.0;
   }
-  auto cal = calendarIn(zone);
-  if (!cal) return std::nullopt;
-  cal->clear();
-  cal->set(f.year, f.month - 1, f.day, f.hour, f.minute, f.second);
-  UErrorCode status = U_ZERO_ERROR;
-  UDate ms = cal->getTime(status);
-  if (U_FAILURE(status)) return std::nullopt;
-  return ms / 1000.0;
+  if (fieldsFromUnix(*unix, zone) != f) return std::nullopt;
+  return unix;
 }
 
 std::optional<Fields> fieldsFromUnix(double unixSeconds, const std::string& zone) {

@@ -1,11 +1,14 @@
 #include "platform/net/http_cookie.h"
 
 #include <arpa/inet.h>
+#include <libpsl.h>
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
 #include <ctime>
+#include <memory>
 
 namespace {
 
@@ -13,6 +16,20 @@ std::string_view trim(std::string_view s) {
   while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
   while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
   return s;
+}
+
+// Only SP and HTAB: any other control character left in a name or value drops the cookie.
+std::string_view trimBlanks(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+bool hasControlCharacter(std::string_view s) {
+  return std::any_of(s.begin(), s.end(), [](char c) {
+    auto u = static_cast<unsigned char>(c);
+    return (u < 0x20 && u != '\t') || u == 0x7F;
+  });
 }
 
 std::string lower(std::string_view s) {
@@ -24,6 +41,14 @@ std::string lower(std::string_view s) {
 bool isIPAddress(const std::string& host) {
   unsigned char buf[16];
   return inet_pton(AF_INET, host.c_str(), buf) == 1 || inet_pton(AF_INET6, host.c_str(), buf) == 1;
+}
+
+// Debian's list when installed, else the copy built into libpsl.
+bool isPublicSuffix(const std::string& domain) {
+  using Context = std::unique_ptr<psl_ctx_t, void (*)(psl_ctx_t*)>;
+  static const Context latest(psl_latest(nullptr), psl_free);
+  const psl_ctx_t* psl = latest ? latest.get() : psl_builtin();
+  return psl && psl_is_public_suffix(psl, domain.c_str()) == 1;
 }
 
 bool endsWith(std::string_view s, std::string_view suffix) {
@@ -163,9 +188,10 @@ std::optional<HTTPCookie> HTTPCookie::cookieFromSetCookieHeader(std::string_view
   auto eq = pair.find('=');
   if (eq == std::string_view::npos) return std::nullopt;
   HTTPCookie cookie;
-  cookie.name = std::string(trim(pair.substr(0, eq)));
-  cookie.value = std::string(trim(pair.substr(eq + 1)));
-  if (cookie.name.empty()) return std::nullopt;
+  cookie.name = std::string(trimBlanks(pair.substr(0, eq)));
+  cookie.value = std::string(trimBlanks(pair.substr(eq + 1)));
+  if (cookie.name.empty() || hasControlCharacter(cookie.name) || hasControlCharacter(cookie.value))
+    return std::nullopt;
   cookie.path = defaultPath(url);
 
   std::optional<std::string> domainAttribute;
@@ -183,10 +209,10 @@ std::optional<HTTPCookie> HTTPCookie::cookieFromSetCookieHeader(std::string_view
     } else if (name == "max-age") {
       if (auto n = parseInteger(value)) maxAge = n;
     } else if (name == "domain") {
-      while (!value.empty() && value.front() == '.') value.remove_prefix(1);
-      if (!value.empty()) domainAttribute = lower(value);
+      // One leading "." is dropped; a second one is left to make the domain unusable.
+      if (!value.empty()) domainAttribute = lower(value.front() == '.' ? value.substr(1) : value);
     } else if (name == "path") {
-      if (!value.empty() && value.front() == '/') cookie.path = std::string(value);
+      cookie.path = !value.empty() && value.front() == '/' ? std::string(value) : defaultPath(url);
     } else if (name == "secure") {
       cookie.isSecure = true;
     } else if (name == "httponly") {
@@ -194,13 +220,16 @@ std::optional<HTTPCookie> HTTPCookie::cookieFromSetCookieHeader(std::string_view
     }
   }
 
-  if (domainAttribute) {
+  if (domainAttribute && !domainAttribute->empty()) {
     const std::string& d = *domainAttribute;
+    if (d.front() == '.') return std::nullopt;
     if (d == requestHost) {
-      cookie.domain = isIPAddress(d) ? d : "." + d;
+      // A public suffix may set a cookie for itself alone, never for the names under it.
+      cookie.domain = isIPAddress(d) || isPublicSuffix(d) ? d : "." + d;
     } else {
-      // Only a parent domain of the host, and never a bare top-level name.
-      if (isIPAddress(requestHost) || !endsWith(requestHost, "." + d) || d.find('.') == std::string::npos)
+      // Only a parent domain of the host, and never a bare top-level name or a public suffix.
+      if (isIPAddress(requestHost) || !endsWith(requestHost, "." + d) || d.find('.') == std::string::npos ||
+          isPublicSuffix(d))
         return std::nullopt;
       cookie.domain = "." + d;
     }
@@ -256,7 +285,9 @@ bool HTTPCookie::matchesURL(const URL& url) const {
 }
 
 bool HTTPCookie::isSameCookie(const HTTPCookie& other) const {
-  return name == other.name && path == other.path && lower(domain) == lower(other.domain);
+  // A host-only cookie and one whose Domain names that host are one cookie.
+  auto bare = [](std::string_view d) { return lower(d.starts_with('.') ? d.substr(1) : d); };
+  return name == other.name && path == other.path && bare(domain) == bare(other.domain);
 }
 
 std::optional<HTTPCookie> HTTPCookie::cookieWithProperties(const Value::Dictionary& properties) {

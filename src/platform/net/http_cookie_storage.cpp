@@ -2,18 +2,28 @@
 
 #include <algorithm>
 #include <cctype>
+#include <string>
+#include <string_view>
 
 namespace {
 
-bool hostEndsWith(std::string host, std::string suffix) {
-  auto lower = [](std::string& s) {
-    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  };
-  lower(host);
-  lower(suffix);
-  if (host == suffix) return true;
-  return host.size() > suffix.size() && host.compare(host.size() - suffix.size(), suffix.size(), suffix) == 0 &&
-         host[host.size() - suffix.size() - 1] == '.';
+std::string lowercased(std::string_view text) {
+  std::string result(text);
+  for (auto& c : result) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return result;
+}
+
+bool isIPLiteral(std::string_view host) {
+  if (host.find(':') != std::string_view::npos) return true;
+  return !host.empty() && std::all_of(host.begin(), host.end(),
+                                      [](char c) { return c == '.' || std::isdigit(static_cast<unsigned char>(c)); });
+}
+
+// The host itself, or a subdomain of it; an address matches only itself.
+bool hostIsWithinDomainOf(const std::string& host, const std::string& documentHost) {
+  if (host == documentHost) return !host.empty();
+  if (host.empty() || documentHost.empty() || isIPLiteral(host) || isIPLiteral(documentHost)) return false;
+  return host.size() > documentHost.size() + 1 && host.ends_with("." + documentHost);
 }
 
 }  // namespace
@@ -26,14 +36,20 @@ std::shared_ptr<HTTPCookieStorage> HTTPCookieStorage::sharedHTTPCookieStorage() 
 std::vector<HTTPCookie> HTTPCookieStorage::cookies() {
   Date now = Date::now();
   std::lock_guard lock(mutex_);
+  removeExpiredLocked(now);
   std::vector<HTTPCookie> out;
-  for (const auto& [cookie, stored] : cookies_)
-    if (!cookie.hasExpired(now)) out.push_back(cookie);
+  for (const auto& stored : cookies_) out.push_back(stored.first);
   return out;
 }
 
+void HTTPCookieStorage::removeExpiredLocked(Date now) {
+  std::erase_if(cookies_, [&](const auto& c) { return c.first.hasExpired(now); });
+}
+
 void HTTPCookieStorage::storeLocked(const HTTPCookie& cookie, Date now) {
-  auto same = std::find_if(cookies_.begin(), cookies_.end(), [&](const auto& c) { return c.first.isSameCookie(cookie); });
+  if (cookie.name.empty() || cookie.domain.empty() || cookie.path.empty()) return;
+  auto same = std::find_if(cookies_.begin(), cookies_.end(),
+                           [&](const auto& c) { return c.first.isSameCookie(cookie); });
   if (same != cookies_.end()) cookies_.erase(same);
   if (!cookie.hasExpired(now)) cookies_.emplace_back(cookie, now);
 }
@@ -50,32 +66,31 @@ void HTTPCookieStorage::setCookies(const std::vector<HTTPCookie>& cookies, const
   Date now = Date::now();
   std::lock_guard lock(mutex_);
   if (policy_ == HTTPCookieAcceptPolicy::Never) return;
-  if (policy_ == HTTPCookieAcceptPolicy::OnlyFromMainDocumentDomain && url && mainDocumentURL) {
-    auto host = url->host();
-    auto mainHost = mainDocumentURL->host();
-    if (!host || !mainHost || !hostEndsWith(*host, *mainHost)) return;
+  if (policy_ == HTTPCookieAcceptPolicy::OnlyFromMainDocumentDomain && mainDocumentURL) {
+    const std::string host = lowercased(url ? url->host().value_or("") : "");
+    if (!hostIsWithinDomainOf(host, lowercased(mainDocumentURL->host().value_or("")))) return;
   }
+  removeExpiredLocked(now);
   for (const auto& cookie : cookies) storeLocked(cookie, now);
 }
 
 void HTTPCookieStorage::deleteCookie(const HTTPCookie& cookie) {
   std::lock_guard lock(mutex_);
-  cookies_.erase(std::remove_if(cookies_.begin(), cookies_.end(), [&](const auto& c) { return c.first.isSameCookie(cookie); }),
-                 cookies_.end());
+  std::erase_if(cookies_, [&](const auto& c) { return c.first.isSameCookie(cookie); });
 }
 
 void HTTPCookieStorage::removeCookiesSinceDate(Date date) {
   std::lock_guard lock(mutex_);
-  cookies_.erase(std::remove_if(cookies_.begin(), cookies_.end(), [&](const auto& c) { return c.second >= date; }),
-                 cookies_.end());
+  std::erase_if(cookies_, [&](const auto& c) { return c.second >= date; });
 }
 
 std::optional<std::vector<HTTPCookie>> HTTPCookieStorage::cookiesForURL(const URL& url) {
   Date now = Date::now();
   std::lock_guard lock(mutex_);
+  removeExpiredLocked(now);
   std::vector<HTTPCookie> out;
   for (const auto& [cookie, stored] : cookies_)
-    if (!cookie.hasExpired(now) && cookie.matchesURL(url)) out.push_back(cookie);
+    if (shouldSendCookie(cookie, url)) out.push_back(cookie);
   if (out.empty()) return std::nullopt;
   return out;
 }

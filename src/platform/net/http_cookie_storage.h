@@ -10,33 +10,44 @@
 
 enum class HTTPCookieAcceptPolicy { Always = 0, Never = 1, OnlyFromMainDocumentDomain = 2 };
 
-// A thread-safe cookie jar kept in memory. The URL session calls it from its own thread;
-// subclasses replace the storage rules and must stay thread-safe.
-class HTTPCookieStorage : public std::enable_shared_from_this<HTTPCookieStorage> {
+// A thread-safe cookie jar kept in memory. The URL session calls it from its own thread. The jar
+// alone holds the cookies and the policy; a subclass only chooses which stored cookies go to a URL.
+class HTTPCookieStorage {
  public:
   static std::shared_ptr<HTTPCookieStorage> sharedHTTPCookieStorage();
   static std::shared_ptr<HTTPCookieStorage> make() { return std::make_shared<HTTPCookieStorage>(); }
 
   HTTPCookieStorage() = default;
   virtual ~HTTPCookieStorage() = default;
+  HTTPCookieStorage(const HTTPCookieStorage&) = delete;
+  HTTPCookieStorage& operator=(const HTTPCookieStorage&) = delete;
 
   // Every cookie, in the order stored (expired ones left out).
-  virtual std::vector<HTTPCookie> cookies();
-  // Replaces a cookie with the same name, domain and path; an expired cookie only removes it.
-  virtual void setCookie(const HTTPCookie& cookie);
-  // Stores the cookies a response to `url` set, as the accept policy allows.
-  virtual void setCookies(const std::vector<HTTPCookie>& cookies, const std::optional<URL>& url,
-                          const std::optional<URL>& mainDocumentURL);
-  virtual void deleteCookie(const HTTPCookie& cookie);
-  virtual void removeCookiesSinceDate(Date date);
+  std::vector<HTTPCookie> cookies();
+  // Replaces the same cookie (HTTPCookie::isSameCookie) and goes last; an expired cookie only
+  // removes its twin. A cookie without name, domain or path is refused.
+  void setCookie(const HTTPCookie& cookie);
+  // Stores the cookies a response to `url` set, as the accept policy allows: with the
+  // main-document policy, only when `url`'s host is the main document's host or a subdomain of it.
+  void setCookies(const std::vector<HTTPCookie>& cookies, const std::optional<URL>& url,
+                  const std::optional<URL>& mainDocumentURL);
+  void deleteCookie(const HTTPCookie& cookie);
+  void removeCookiesSinceDate(Date date);
   // The cookies to send to the URL, in stored order; nothing when none match.
-  virtual std::optional<std::vector<HTTPCookie>> cookiesForURL(const URL& url);
+  std::optional<std::vector<HTTPCookie>> cookiesForURL(const URL& url);
 
-  virtual HTTPCookieAcceptPolicy cookieAcceptPolicy();
-  virtual void setCookieAcceptPolicy(HTTPCookieAcceptPolicy policy);
+  HTTPCookieAcceptPolicy cookieAcceptPolicy();
+  void setCookieAcceptPolicy(HTTPCookieAcceptPolicy policy);
+
+ protected:
+  // Whether an unexpired stored cookie goes to the URL. Called under the jar's lock.
+  virtual bool shouldSendCookie(const HTTPCookie& cookie, const URL& url) const {
+    return cookie.matchesURL(url);
+  }
 
  private:
   void storeLocked(const HTTPCookie& cookie, Date now);
+  void removeExpiredLocked(Date now);
 
   std::mutex mutex_;
   std::vector<std::pair<HTTPCookie, Date>> cookies_;  // with the time each was stored

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <ctime>
 #include <limits>
@@ -23,7 +24,8 @@ class DateFormatterTest : public ::testing::Test {
     setenv("TZ", tz, 1);
     tzset();
   }
-  static double unix(const std::optional<Date>& d) { return d ? d->timeIntervalSince1970() : -1.0; }
+  // NaN for nothing, so that no expected instant matches it.
+  static double unix(const std::optional<Date>& d) { return d ? d->timeIntervalSince1970() : std::nan(""); }
 
   std::optional<std::string> savedTz_;
   DateFormatter fixed{"yyyy-MM-dd HH:mm:ss"};
@@ -32,15 +34,14 @@ class DateFormatterTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(DateFormatterTest, FixedPatternReadsLocalTimeAndWritesItBack) {
-  // 2015-10-21 14:05:00 CEST (+2) is 12:05:00 UTC; 2015-01-02 03:04:05 CET (+1) is 02:04:05 UTC.
-  EXPECT_EQ(unix(fixed.dateFromString("2015-10-21 14:05:00")), 1445429100.0);
-  EXPECT_EQ(unix(fixed.dateFromString("2015-01-02 03:04:05")), 1420164245.0);
+  // CEST is UTC+2, CET UTC+1; -1 is a valid time, not mktime's error.
+  for (const auto& [text, seconds] : {std::pair{"2015-10-21 14:05:00", 1445429100.0},
+                                      {"2015-01-02 03:04:05", 1420164245.0}, {"1970-01-01 00:59:59", -1.0},
+                                      {"2016-02-29 00:00:00", 1456700400.0}}) {
+    EXPECT_EQ(unix(fixed.dateFromString(text)), seconds) << text;
+    EXPECT_EQ(fixed.stringFromDate(Date::dateWithTimeIntervalSince1970(seconds)), text);
+  }
   EXPECT_EQ(fixed.stringFromDate(Date::dateWithTimeIntervalSince1970(1445429100.9)), "2015-10-21 14:05:00");
-  EXPECT_EQ(fixed.stringFromDate(Date::dateWithTimeIntervalSince1970(1420164245)), "2015-01-02 03:04:05");
-  EXPECT_EQ(fixed.stringFromDate(Date::dateWithTimeIntervalSince1970(-1)), "1970-01-01 00:59:59");
-  ASSERT_TRUE(fixed.dateFromString("1970-01-01 00:59:59"));  // -1 is a valid time, not mktime's error
-  EXPECT_EQ(fixed.dateFromString("1970-01-01 00:59:59")->timeIntervalSince1970(), -1.0);
-  EXPECT_EQ(unix(fixed.dateFromString("2016-02-29 00:00:00")), 1456700400.0);
   EXPECT_TRUE(fixed.dateFromString("2000-02-29 12:00:00"));
 
   // A change of TZ is seen by the next call.
@@ -62,10 +63,17 @@ TEST_F(DateFormatterTest, FixedPatternRefusesAnythingLoose) {
                           "2015-02-30 00:00:00", "2015-02-29 00:00:00", "1900-02-29 00:00:00", "2015-04-31 00:00:00",
                           "2015-13-01 00:00:00", "2015-00-10 00:00:00", "2015-01-00 00:00:00", "2015-01-01 24:00:00",
                           "2015-01-01 23:60:00", "2015-01-01 23:59:60", "0000-01-01 00:00:00", "+015-01-01 00:00:00",
-                          "20150-01-01 00:00:00", "2015-01-01 00:00:0\xff", "", "\xd9\xa2\xd9\xa0\xd9\xa1\xd9\xa5-01-01 00:00:00"}) {
+                          "20150-01-01 00:00:00", "2015-01-01 00:00:0\xff", "", "\xd9\xa2\xd9\xa0\xd9\xa1\xd9\xa5-01-01 00:00:00",
+                          "2016-03-27 02:30:00", "2016-03-27 02:00:00"}) {  // the last two: skipped by the clocks
     EXPECT_FALSE(fixed.dateFromString(bad)) << bad;
   }
   EXPECT_FALSE(fixed.dateFromString(std::string_view("2015-01-01 00:00:00\0", 20)));
+
+  // The hour the clocks repeat still reads, as one of its two instants.
+  auto repeated = fixed.dateFromString("2016-10-30 02:30:00");
+  ASSERT_TRUE(repeated);
+  EXPECT_TRUE(unix(repeated) == 1477787400.0 || unix(repeated) == 1477791000.0) << unix(repeated);
+  EXPECT_EQ(fixed.stringFromDate(*repeated), "2016-10-30 02:30:00");
 }
 
 TEST_F(DateFormatterTest, NamedZonesAndIcuPatterns) {
@@ -75,6 +83,9 @@ TEST_F(DateFormatterTest, NamedZonesAndIcuPatterns) {
   DateFormatter tokyo("yyyy-MM-dd HH:mm:ss");
   tokyo.setTimeZone("Asia/Tokyo");
   EXPECT_EQ(tokyo.stringFromDate(Date::dateWithTimeIntervalSince1970(1445429100)), "2015-10-21 21:05:00");
+  DateFormatter berlin("yyyy-MM-dd HH:mm:ss");
+  berlin.setTimeZone("Europe/Berlin");
+  EXPECT_FALSE(berlin.dateFromString("2016-03-27 02:30:00"));
 
   // User-visible patterns go through ICU with the locale and, by default, the device zone.
   DateFormatter visible("d MMM yyyy HH:mm");
@@ -83,6 +94,7 @@ TEST_F(DateFormatterTest, NamedZonesAndIcuPatterns) {
   EXPECT_EQ(unix(visible.dateFromString("21 Oct 2015 14:05")), 1445429100.0);
   EXPECT_FALSE(visible.dateFromString("21 Oct 2015 14:05 and more"));
   EXPECT_FALSE(visible.dateFromString("\xff\xfe"));
+  EXPECT_FALSE(visible.dateFromString("27 Mar 2016 02:30"));
   visible.setLocale("de_DE");
   visible.setDateFormat("EEEE, d. MMMM yyyy");
   EXPECT_EQ(visible.stringFromDate(Date::dateWithTimeIntervalSince1970(1445429100)), "Mittwoch, 21. Oktober 2015");

@@ -50,9 +50,8 @@ TEST(NotificationCenterTest, QueueObserversRunAsyncOnTheirQueue) {
   center.postNotificationName("ping");
   EXPECT_FALSE(onMain);  // not inside the post
   vt.runUntilIdle();
-  EXPECT_TRUE(onMain);
   queue->sync([] {});
-  EXPECT_TRUE(onQueue);
+  EXPECT_TRUE(onMain && onQueue);
 
   // Removed before the queued delivery ran: never delivered.
   int late = 0;
@@ -66,7 +65,6 @@ TEST(NotificationCenterTest, QueueObserversRunAsyncOnTheirQueue) {
 TEST(NotificationCenterTest, ObserversMayChangeTheCenterDuringAPost) {
   VirtualTime vt;
   auto center = NotificationCenter::defaultCenter();
-  EXPECT_EQ(center, NotificationCenter::defaultCenter());
   std::vector<std::string> log;
   NotificationCenter::ObserverToken second = 0, self = 0;
   auto first = center->addObserverForName("event", nullptr, nullptr, [&](const Notification&) {

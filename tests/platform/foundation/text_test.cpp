@@ -15,14 +15,12 @@ TEST(TextTest, GraphemeCount) {
 }
 
 TEST(TextTest, RegularExpressions) {
-  EXPECT_FALSE(RegularExpression::make("("));
-  EXPECT_FALSE(RegularExpression::make("[a-"));
+  EXPECT_FALSE(RegularExpression::make("(") || RegularExpression::make("[a-"));
   EXPECT_FALSE(rangeOfRegularExpression("anything", "*"));
 
   const char* email = "[A-Z0-9a-z._%+-]+@[A-Za-z0-9.-]+\\.[A-Za-z]{2,6}";
   EXPECT_EQ(rangeOfRegularExpression("mail a@b.cd now", email), (TextRange{5, 6}));
-  EXPECT_FALSE(rangeOfRegularExpression("a@b.c", email));
-  EXPECT_FALSE(rangeOfRegularExpression("A@B.CD", "[a-z]@"));  // case-sensitive
+  EXPECT_FALSE(rangeOfRegularExpression("a@b.c", email) || rangeOfRegularExpression("A@B.CD", "[a-z]@"));
 
   auto re = RegularExpression::make("(\\d+)-(x)?");
   ASSERT_TRUE(re);
@@ -49,8 +47,7 @@ TEST(TextTest, RegularExpressions) {
   auto runaway = RegularExpression::make("(a+)+$");
   ASSERT_TRUE(runaway);
   const std::string nearMatch = std::string(40, 'a') + "b";
-  EXPECT_FALSE(runaway->firstMatch(nearMatch));
-  EXPECT_TRUE(runaway->matches(nearMatch).empty());
+  EXPECT_TRUE(!runaway->firstMatch(nearMatch) && runaway->matches(nearMatch).empty());
   EXPECT_EQ(runaway->replace(nearMatch, "x"), nearMatch);
 }
 
@@ -64,8 +61,8 @@ TEST(TextTest, CanonicalEquivalenceAndCaseFolding) {
   for (const auto& [a, b] : {std::pair{"STRASSE", "stra\u00dfe"}, {"\u0130", "i\u0307"}, {"\u00c9COLE", "e\u0301cole"}})
     EXPECT_EQ(caseInsensitiveCompare(a, b), std::strong_ordering::equal) << a;
   EXPECT_NE(caseInsensitiveCompare("\u0130", "i"), std::strong_ordering::equal);
-  EXPECT_EQ(caseInsensitiveCompare("a", "B"), std::strong_ordering::less);
-  EXPECT_EQ(caseInsensitiveCompare("b", "A"), std::strong_ordering::greater);
+  EXPECT_EQ(std::pair(caseInsensitiveCompare("a", "B"), caseInsensitiveCompare("b", "A")),
+            std::pair(std::strong_ordering::less, std::strong_ordering::greater));
   EXPECT_NE(caseInsensitiveCompare("\xff", "\xfe"), std::strong_ordering::equal);
 
   // Not found: half of a folded letter, a dotted capital I against a plain i, a split character.

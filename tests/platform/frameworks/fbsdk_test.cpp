@@ -59,24 +59,17 @@ TEST_F(GraphRequestTest, SendsAGetWithParametersAndTokenAsQueryItemsAndAnswersWi
   server.reply("GET", "/v2.7/me", {.body = R"({"id":"12345","email":"a@b.cd","first_name":"Ann","age":3})"});
   auto answer = start(me());
 
-  ASSERT_EQ(server.requestCount(), 1u);
-  const auto sent = server.requests()[0];
-  EXPECT_EQ(sent.method, "GET");
-  EXPECT_EQ(sent.path, "/v2.7/me");
-  const auto url = URL::URLWithString("http://x/?" + sent.query);
-  ASSERT_TRUE(url);
-  EXPECT_EQ(url->queryItems(), (std::vector<URLQueryItem>{{"fields", "email,first_name,last_name,picture"},
-                                                          {"access_token", "EAAB token"}}));
-
-  ASSERT_TRUE(answer.result);
+  const auto sent = server.requests().at(0);
+  EXPECT_EQ(std::tuple(server.requestCount(), sent.method, sent.path), std::tuple(1u, "GET", "/v2.7/me"));
+  EXPECT_EQ(URL::URLWithString("http://x/?" + sent.query).value().queryItems(),
+            (std::vector<URLQueryItem>{{"fields", "email,first_name,last_name,picture"}, {"access_token", "EAAB token"}}));
   EXPECT_FALSE(answer.error);
-  EXPECT_EQ(answer.result->at("id"), Value("12345"));
-  EXPECT_EQ(answer.result->at("age"), Value(3));
+  EXPECT_EQ(answer.result, (Value::Dictionary{{"id", Value("12345")}, {"email", Value("a@b.cd")},
+                                              {"first_name", Value("Ann")}, {"age", Value(3)}}));
 
   // An explicit version and no token.
   start(FBSDKGraphRequest("/me/picture", {}, std::nullopt, "v9.0", "GET"));
-  EXPECT_EQ(server.lastRequest()->path, "/v9.0/me/picture");
-  EXPECT_EQ(server.lastRequest()->query, "");
+  EXPECT_EQ(std::tuple(server.lastRequest()->path, server.lastRequest()->query), std::tuple("/v9.0/me/picture", ""));
 }
 
 TEST_F(GraphRequestTest, ErrorStatusesNonObjectsAndRefusedConnectionsAnswerWithAnError) {
@@ -89,10 +82,8 @@ TEST_F(GraphRequestTest, ErrorStatusesNonObjectsAndRefusedConnectionsAnswerWithA
     SCOPED_TRACE(body);
     server.reply("GET", "/v2.7/me", {.status = status, .body = body});
     answer = start(me());
-    EXPECT_FALSE(answer.result);
-    ASSERT_TRUE(answer.error);
-    EXPECT_EQ(answer.error->domain, FBSDKErrorDomain);
-    EXPECT_EQ(answer.error->code, static_cast<long>(code));
+    ASSERT_TRUE(answer.error && !answer.result);
+    EXPECT_EQ(std::tuple(answer.error->domain, answer.error->code), std::tuple(FBSDKErrorDomain, static_cast<long>(code)));
   }
   // The last case: the API's own message, and the status.
   EXPECT_EQ(answer.error->localizedDescription(), "Invalid OAuth access token.");
@@ -103,8 +94,7 @@ TEST_F(GraphRequestTest, ErrorStatusesNonObjectsAndRefusedConnectionsAnswerWithA
   FakeBackend::ClosedPort closed;
   FBSDKSettings::setGraphBaseURL(closed.url(""));
   answer = start(me());
-  EXPECT_FALSE(answer.result);
-  ASSERT_TRUE(answer.error);
+  ASSERT_TRUE(answer.error && !answer.result);
   EXPECT_NE(answer.error->domain, FBSDKErrorDomain);
   EXPECT_NE(answer.error->description().find("/v2.7/me?fields="), std::string::npos) << answer.error->description();
   EXPECT_EQ(answer.error->description().find("EAAB"), std::string::npos) << answer.error->description();
@@ -184,13 +174,11 @@ TEST_F(LoginManagerTest, ALoginWithATokenMakesItCurrentBeforeTheHandlerAndLogOut
                                                      std::set<std::string>{"email"});
   auto outcome = logIn();
   ASSERT_EQ(presenter->requests.size(), 1u);
-  EXPECT_EQ(presenter->requests[0].permissions, (std::vector<std::string>{"public_profile", "email"}));
-  EXPECT_EQ(presenter->requests[0].behavior, FBSDKLoginBehavior::Web);
-  ASSERT_TRUE(outcome.result);
-  EXPECT_FALSE(outcome.error);
-  EXPECT_FALSE(outcome.result->isCancelled());
-  EXPECT_EQ(outcome.result->token()->tokenString(), "tok");
-  EXPECT_EQ(outcome.result->declinedPermissions(), std::set<std::string>{"email"});
+  EXPECT_EQ(std::tuple(presenter->requests[0].permissions, presenter->requests[0].behavior),
+            std::tuple(std::vector<std::string>{"public_profile", "email"}, FBSDKLoginBehavior::Web));
+  ASSERT_TRUE(outcome.result && !outcome.error);
+  EXPECT_EQ(std::tuple(outcome.result->isCancelled(), outcome.result->token(), outcome.result->declinedPermissions()),
+            std::tuple(false, token, std::set<std::string>{"email"}));
   EXPECT_EQ(outcome.currentDuringHandler, token);
 
   manager.logOut();
@@ -204,23 +192,21 @@ TEST_F(LoginManagerTest, CancelledFailedAndUnavailableLoginsLeaveTheCurrentToken
   presenter->result = FBSDKLoginManagerLoginResult::cancelled();
   auto outcome = logIn();
   ASSERT_TRUE(outcome.result);
-  EXPECT_TRUE(outcome.result->isCancelled());
-  EXPECT_EQ(outcome.result->token(), nullptr);
+  EXPECT_TRUE(outcome.result->isCancelled() && !outcome.result->token());
   EXPECT_EQ(FBSDKAccessToken::currentAccessToken(), existing);
 
   presenter->result = nullptr;
   presenter->error = NSError("com.facebook.sdk.login", 1, {{NSLocalizedDescriptionKey, "denied"}});
   outcome = logIn();
-  EXPECT_FALSE(outcome.result);
-  ASSERT_TRUE(outcome.error);
+  ASSERT_TRUE(outcome.error && !outcome.result);
   EXPECT_EQ(outcome.error->localizedDescription(), "denied");
   EXPECT_EQ(FBSDKAccessToken::currentAccessToken(), existing);
 
   FBSDKLoginDialogPresenter::setCurrent(nullptr);
   outcome = logIn();
   ASSERT_TRUE(outcome.error);
-  EXPECT_EQ(outcome.error->domain, FBSDKLoginErrorDomain);
-  EXPECT_EQ(outcome.error->code, static_cast<long>(FBSDKLoginErrorCode::DialogUnavailable));
+  EXPECT_EQ(std::tuple(outcome.error->domain, outcome.error->code),
+            std::tuple(FBSDKLoginErrorDomain, static_cast<long>(FBSDKLoginErrorCode::DialogUnavailable)));
 }
 
 TEST(FBSDKApplicationDelegateTest, LaunchesAndClaimsOnlyItsOwnURLScheme) {
@@ -235,8 +221,7 @@ TEST(FBSDKApplicationDelegateTest, LaunchesAndClaimsOnlyItsOwnURLScheme) {
   EXPECT_FALSE(opens("fb://authorize"));
 
   FBSDKSettings::setAppID("1234567");
-  EXPECT_TRUE(opens("fb1234567://authorize#access_token=x"));
-  EXPECT_TRUE(opens("FB1234567://authorize", "com.facebook.Facebook"));
+  EXPECT_TRUE(opens("fb1234567://authorize#access_token=x") && opens("FB1234567://authorize", "com.facebook.Facebook"));
   for (const char* other : {"fb12345678://authorize", "fb://authorize", "com.dorvale.app:/oauth2callback",
                             "https://example.com/fb1234567"})
     EXPECT_FALSE(opens(other)) << other;

@@ -40,16 +40,15 @@ TEST_F(ImageLoadingTest, AFetchedPictureFillsTheViewAndComesFromTheCacheNextTime
 
   auto other = UIImageView::make();
   hnk_setImageFromURL(*other, url("pic.png"));
-  EXPECT_EQ(other->image(), view->image()) << "set at once from the cache";
-  EXPECT_EQ(server_.requestCount(), 1u);
+  EXPECT_EQ(std::pair(other->image(), server_.requestCount()), std::pair(view->image(), std::size_t{1}))
+      << "set at once from the cache";
 
   // With a success handler the handler gets the picture, not the view.
   auto third = UIImageView::make();
   std::shared_ptr<UIImage> handed;
   hnk_setImageFromURL(*third, url("pic.png"), nullptr, std::nullopt, {},
                       [&](const std::shared_ptr<UIImage>& i) { handed = i; });
-  EXPECT_EQ(handed, view->image());
-  EXPECT_EQ(third->image(), nullptr);
+  EXPECT_EQ(std::pair(handed, third->image()), std::pair(view->image(), std::shared_ptr<UIImage>()));
 }
 
 TEST_F(ImageLoadingTest, FailuresLeaveTheViewAloneAndOnlyTheLatestRequestOfAViewCounts) {
@@ -90,10 +89,7 @@ TEST_F(ImageLoadingTest, FailuresLeaveTheViewAloneAndOnlyTheLatestRequestOfAView
 TEST_F(ImageLoadingTest, LocalImagesAreMadeOnceUnderTheirKey) {
   int made = 0;
   auto image = UIImage::make(CGSize{2, 2});
-  auto fetch = [&] {
-    ++made;
-    return image;
-  };
+  auto fetch = [&] { return ++made, image; };
   for (int i = 0; i < 2; ++i) {
     auto view = UIImageView::make();
     hnk_setImage(*view, fetch, "placeholder");
@@ -110,10 +106,8 @@ TEST(ImageCacheTest, TheLeastRecentlyUsedImagesGoFirst) {
   cache.setImage(UIImage::make(), "3");
   EXPECT_EQ(cache.image("1"), one);  // now the most recent
   cache.setImage(four, "4");
-  EXPECT_EQ(cache.image("2"), nullptr);
-  EXPECT_EQ(cache.image("1"), one);
-  EXPECT_EQ(cache.image("4"), four);
-  EXPECT_EQ(cache.image("4", "thumbnail"), nullptr);
+  EXPECT_EQ(std::tuple(cache.image("2"), cache.image("1"), cache.image("4"), cache.image("4", "thumbnail")),
+            std::tuple(nullptr, one, four, nullptr));
   EXPECT_EQ(cache.count(), 3u);
 }
 

@@ -40,12 +40,11 @@ TEST_F(PKHUDTest, AVisibleHUDDrawsItsContentOnTopAndBlocksTouchesWhenAskedTo) {
   EXPECT_EQ(ScreenRenderer::render(*window_).find("(progress)"), std::string::npos);
 
   hud.show();
-  EXPECT_TRUE(hud.isVisible());
   auto screen = ScreenRenderer::render(*window_);
   EXPECT_NE(screen.find("(progress)"), std::string::npos);
   EXPECT_LT(screen.find("[Sign in]"), screen.find("(progress)"));
   EXPECT_EQ(screen.find("(progress)"), screen.rfind("(progress)")) << "drawn once";
-  EXPECT_TRUE(ScreenRenderer::overlayBlocksTouches());
+  EXPECT_TRUE(hud.isVisible() && ScreenRenderer::overlayBlocksTouches());
   EXPECT_FALSE(button_->tap());
 
   // A second show keeps one overlay.
@@ -55,9 +54,7 @@ TEST_F(PKHUDTest, AVisibleHUDDrawsItsContentOnTopAndBlocksTouchesWhenAskedTo) {
   EXPECT_EQ(hud.showCount(), 2);
 
   hud.hide(true);
-  EXPECT_FALSE(hud.isVisible());
-  EXPECT_TRUE(hud.lastHideAnimated());
-  EXPECT_FALSE(ScreenRenderer::overlayBlocksTouches());
+  EXPECT_TRUE(!hud.isVisible() && hud.lastHideAnimated() && !ScreenRenderer::overlayBlocksTouches());
   EXPECT_TRUE(button_->tap());
   EXPECT_EQ(ScreenRenderer::render(*window_).find("(progress)"), std::string::npos);
 
@@ -67,8 +64,7 @@ TEST_F(PKHUDTest, AVisibleHUDDrawsItsContentOnTopAndBlocksTouchesWhenAskedTo) {
 
   hud.setUserInteractionOnUnderlyingViewsEnabled(true);
   hud.show();
-  EXPECT_FALSE(ScreenRenderer::overlayBlocksTouches());
-  EXPECT_TRUE(button_->tap());
+  EXPECT_TRUE(!ScreenRenderer::overlayBlocksTouches() && button_->tap());
 }
 
 }  // namespace

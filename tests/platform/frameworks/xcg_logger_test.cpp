@@ -3,12 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <ctime>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -16,6 +14,8 @@
 #include <vector>
 
 #include "platform/foundation/date.h"
+#include "support/temp_dir.h"
+#include "support/virtual_time.h"
 
 namespace {
 
@@ -47,10 +47,8 @@ class XCGLoggerTest : public ::testing::Test {
 TEST_F(XCGLoggerTest, BuildsTextOnlyForEnabledLevelsAndFile) {
   int built = 0;
   auto text = [&built](std::string s) { return [&built, s] { return ++built, s; }; };
-  std::string file = (std::filesystem::temp_directory_path() / "xcglog-XXXXXX").string();
-  int fd = ::mkstemp(file.data());
-  ASSERT_GE(fd, 0);
-  ::close(fd);
+  TempDir dir("xcglog");
+  const std::string file = dir.str() + "/log";
   setupBare(Level::Error, file, Level::Info);
   EXPECT_EQ(logger().outputLogLevel(), Level::Error);
   logger().log(Level::Verbose, text("v"), "f", "F", 1);
@@ -71,12 +69,10 @@ TEST_F(XCGLoggerTest, BuildsTextOnlyForEnabledLevelsAndFile) {
   std::stringstream content;
   content << std::ifstream(file).rdbuf();
   EXPECT_EQ(content.str(), "file only\nboth\n<log text failed: bad UTF-8>\n");
-  std::filesystem::remove(file);
 }
 
 TEST_F(XCGLoggerTest, PrefixFollowsSwitches) {
-  auto oldClock = currentClock();
-  setCurrentClock(std::make_shared<VirtualClock>(Date{1.123}));
+  VirtualTime vt(Date{1.123});
   const char* oldTz = std::getenv("TZ");
   std::string savedTz = oldTz ? oldTz : "";
   ::setenv("TZ", "UTC", 1);
@@ -102,7 +98,6 @@ TEST_F(XCGLoggerTest, PrefixFollowsSwitches) {
                                   "[main] > t", "[worker] > w", "[name.cpp] > f", "[7] > l", "no line"));
   oldTz ? ::setenv("TZ", savedTz.c_str(), 1) : ::unsetenv("TZ");
   ::tzset();
-  setCurrentClock(oldClock);
 }
 
 TEST_F(XCGLoggerTest, BuilderAndSinkMayLogAcrossThreads) {

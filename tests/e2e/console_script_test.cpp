@@ -5,10 +5,14 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
+#include <vector>
 
 #include "e2e/sample_backend_process.h"
 #include "support/temp_dir.h"
@@ -79,8 +83,8 @@ TEST_P(ConsoleScriptTest, PrintsTheExpectedScreens) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Scripts, ConsoleScriptTest, testing::ValuesIn(scriptNames()),
-                         [](const testing::TestParamInfo<std::string>& info) {
-                           std::string name = info.param;
+                         [](const testing::TestParamInfo<std::string>& script) {
+                           std::string name = script.param;
                            for (char& c : name)
                              if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
                            return name;

@@ -476,7 +476,7 @@ void SampleServer::routes() {
     }
   };
   http_.Post(R"(/BrevantTest/(.*))", dispatch);
-  http_.Get(R"(/BrevantTest/((?:Account|Tablet)/Get(?:UserProfile|Schools)))", dispatch);
+  http_.Get(R"(/BrevantTest/(Tablet/Get(?:UserProfile|Schools)))", dispatch);
 
   // Files: fetched without authorization, as the client's downloads and picture loads are.
   http_.Get(R"(/BrevantTest/Tablet/GetDocument)", [this](const httplib::Request& request, httplib::Response& response) {

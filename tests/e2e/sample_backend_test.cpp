@@ -9,6 +9,7 @@
 #include "model/achievement.h"
 #include "model/attachment.h"
 #include "model/curriculum.h"
+#include "model/empty_payload.h"
 #include "model/error_response.h"
 #include "model/external_register_request.h"
 #include "model/lecture.h"
@@ -174,6 +175,23 @@ TEST_F(SampleBackendTest, TheDemoStudentsContentBuildsEveryModelOfTheClient) {
   auto achievements = post<MappableArray<AchievementResponse>>("Tablet/GetAchievements", "{}", demo);
   EXPECT_GE(achievements.size(), 3u);
   for (const auto& record : achievements) EXPECT_TRUE(Achievement::init(record)) << *record.id;
+
+  post<EmptyPayload>("Tablet/DeleteLectures", "[1]", demo);
+  EXPECT_EQ(post<MappableArray<LectureResponse>>("Tablet/GetAvailableLectures", "{}", demo).size(), lectures.size() - 1);
+  post<EmptyPayload>("Tablet/AddLectures", "[1]", demo);
+  EXPECT_EQ(post<MappableArray<LectureResponse>>("Tablet/GetAvailableLectures", "{}", demo).size(), lectures.size());
+}
+
+TEST_F(SampleBackendTest, APasswordChangeEndsTheOldTokenAndAPasswordCanBeAddedOnce) {
+  const Auth old = signIn();
+  auto changed = post<LoginResponse>("Account/TabletChangePassword",
+                                     "{\"oldPassword\":\"demo-pass\",\"newPassword\":\"new-pass\"}", old);
+  ASSERT_TRUE(changed && changed->token);
+  EXPECT_EQ(call("GET", "Tablet/GetUserProfile", "", old).status, 401);
+  EXPECT_TRUE(profile({*changed->token}));
+  EXPECT_TRUE(profile(signIn("demo@example.com", "new-pass")));
+  EXPECT_EQ(call("POST", "Account/TabletAddPassword", "{\"newPassword\":\"another\"}", Auth{*changed->token}).status,
+            409);
 }
 
 TEST_F(SampleBackendTest, SavedResultsAccountsAndTokensSurviveARestart) {
@@ -212,6 +230,7 @@ TEST_F(SampleBackendTest, SavedResultsAccountsAndTokensSurviveARestart) {
   EXPECT_EQ(best[0].score, 3.0);
   EXPECT_EQ(best[0].maxScore, 3);
   EXPECT_TRUE(best[0].date);
+  EXPECT_EQ(post<MappableArray<QuizResultResponse>>("Tablet/GetQuizResults", "{\"quizId\":102}", demo).size(), 1u);
   EXPECT_EQ(post<MappableArray<AchievementResponse>>("Tablet/GetStudentAchievements", "{}", demo).size(), 2u);
   auto student = profile(signIn("New.Student@example.com", "secret-1"));
   ASSERT_TRUE(student);
@@ -234,6 +253,11 @@ TEST_F(SampleBackendTest, AProviderSignInMustRegisterOnceAndIsKnownThen) {
   ASSERT_TRUE(user);
   EXPECT_TRUE(user->hasFacebook());
   EXPECT_FALSE(user->hasPassword());
+  auto withPassword = post<LoginResponse>("Account/TabletAddPassword", "{\"newPassword\":\"secret-1\"}", facebook);
+  ASSERT_TRUE(withPassword && withPassword->token);
+  user = profile({*withPassword->token});
+  ASSERT_TRUE(user);
+  EXPECT_TRUE(user->hasPassword());
   EXPECT_EQ(call("GET", "Tablet/GetUserProfile", "", Auth{facebook.token, "zedodo"}).status, 401);
 }
 

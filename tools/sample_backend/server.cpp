@@ -155,7 +155,8 @@ Id grade(double score, Id maxScore, const json& level) {
 
 void sendJson(httplib::Response& response, int status, const json& body) {
   response.status = status;
-  response.set_content(body.dump(), "application/json; charset=utf-8");
+  // A path or header of invalid UTF-8 quoted in an error message must not end the answer.
+  response.set_content(body.dump(-1, ' ', false, json::error_handler_t::replace), "application/json; charset=utf-8");
 }
 
 void sendError(httplib::Response& response, const ApiError& error) {

@@ -50,7 +50,8 @@ class SampleBackendTest : public testing::Test {
   void start() {
     backend_ = std::make_unique<SampleBackendProcess>(dir_.str());
     ASSERT_GT(backend_->port(), 0);
-    ModelUrlBuilder::install([base = backend_->baseUrl()](const std::string& path) { return base + path; });
+    ModelUrlBuilder::install(
+        [base = backend_->baseUrl()](const std::string& path) { return base + path; });
   }
   void restart() {
     backend_.reset();
@@ -61,12 +62,16 @@ class SampleBackendTest : public testing::Test {
   Answer call(const std::string& method, std::string path, const std::string& body = "",
               const std::optional<Auth>& auth = std::nullopt) {
     const std::string base = backend_->baseUrl();
-    path = path.rfind(base, 0) == 0 ? "/BrevantTest/" + path.substr(base.size()) : "/BrevantTest/" + path;
+    path = path.rfind(base, 0) == 0 ? "/BrevantTest/" + path.substr(base.size())
+                                    : "/BrevantTest/" + path;
     httplib::Client client("127.0.0.1", backend_->port());
     httplib::Headers headers;
-    if (auth) headers = {{"Authorization", "Bearer " + auth->token}, {"Authorization-Provider", auth->provider}};
-    auto result = method == "GET" ? client.Get(path.c_str(), headers)
-                                  : client.Post(path.c_str(), headers, body, "application/json; charset=utf-8");
+    if (auth)
+      headers = {{"Authorization", "Bearer " + auth->token},
+                 {"Authorization-Provider", auth->provider}};
+    auto result = method == "GET"
+                      ? client.Get(path.c_str(), headers)
+                      : client.Post(path.c_str(), headers, body, "application/json; charset=utf-8");
     if (!result) return {};
     return {result->status, result->body, result->get_header_value("Content-Type")};
   }
@@ -76,7 +81,8 @@ class SampleBackendTest : public testing::Test {
     EXPECT_EQ(answer.status, 200) << path << ": " << answer.body;
     return Reply::decode(answer.body);
   }
-  Auth signIn(const std::string& email = "demo@example.com", const std::string& password = "demo-pass") {
+  Auth signIn(const std::string& email = "demo@example.com",
+              const std::string& password = "demo-pass") {
     LoginRequest request;
     request.userName = email;
     request.password = password;
@@ -102,16 +108,24 @@ class SampleBackendTest : public testing::Test {
 };
 
 TEST_F(SampleBackendTest, CallsForASignedInUserAnswer401WithAnErrorBodyWithoutAKnownToken) {
-  const char* const calls[][2] = {
-      {"GET", "Tablet/GetUserProfile"},          {"POST", "Tablet/GetAvailableLectures"},
-      {"POST", "Tablet/GetLecturesWithQuiz"},    {"POST", "Tablet/GetCurriculums"},
-      {"POST", "Tablet/GetDocuments"},           {"POST", "Tablet/GetQuizes"},
-      {"POST", "Tablet/SaveQuizResults"},        {"POST", "Tablet/GetQuizResults"},
-      {"POST", "Tablet/GetBestQuizResults"},     {"POST", "Tablet/GetAchievements"},
-      {"POST", "Tablet/GetStudentAchievements"}, {"POST", "Tablet/GetNews"},
-      {"POST", "Tablet/AddLectures"},            {"POST", "Tablet/DeleteLectures"},
-      {"POST", "Account/TabletChangePassword"},  {"POST", "Account/TabletAddPassword"},
-      {"POST", "Account/TabletAddExternalProfile"}, {"POST", "Account/TabletUploadProfilePicture"}};
+  const char* const calls[][2] = {{"GET", "Tablet/GetUserProfile"},
+                                  {"POST", "Tablet/GetAvailableLectures"},
+                                  {"POST", "Tablet/GetLecturesWithQuiz"},
+                                  {"POST", "Tablet/GetCurriculums"},
+                                  {"POST", "Tablet/GetDocuments"},
+                                  {"POST", "Tablet/GetQuizes"},
+                                  {"POST", "Tablet/SaveQuizResults"},
+                                  {"POST", "Tablet/GetQuizResults"},
+                                  {"POST", "Tablet/GetBestQuizResults"},
+                                  {"POST", "Tablet/GetAchievements"},
+                                  {"POST", "Tablet/GetStudentAchievements"},
+                                  {"POST", "Tablet/GetNews"},
+                                  {"POST", "Tablet/AddLectures"},
+                                  {"POST", "Tablet/DeleteLectures"},
+                                  {"POST", "Account/TabletChangePassword"},
+                                  {"POST", "Account/TabletAddPassword"},
+                                  {"POST", "Account/TabletAddExternalProfile"},
+                                  {"POST", "Account/TabletUploadProfilePicture"}};
   for (const auto& [method, path] : calls) {
     for (const auto& auth : {std::optional<Auth>(), std::optional(Auth{"made-up"}),
                              std::optional(Auth{"made-up", "zedodo"})}) {
@@ -126,11 +140,13 @@ TEST_F(SampleBackendTest, CallsForASignedInUserAnswer401WithAnErrorBodyWithoutAK
 TEST_F(SampleBackendTest, TheDemoStudentsContentBuildsEveryModelOfTheClient) {
   const Auth demo = signIn();
   ASSERT_TRUE(profile(demo));
-  EXPECT_EQ(MappableArray<SchoolResponse>::decode(call("GET", "Tablet/GetSchools").body).size(), 3u);
+  EXPECT_EQ(MappableArray<SchoolResponse>::decode(call("GET", "Tablet/GetSchools").body).size(),
+            3u);
 
   auto lectures = post<MappableArray<LectureResponse>>("Tablet/GetAvailableLectures", "{}", demo);
   ASSERT_GE(lectures.size(), 3u);
-  EXPECT_LT(post<MappableArray<LectureResponse>>("Tablet/GetLecturesWithQuiz", "{}", demo).size(), lectures.size());
+  EXPECT_LT(post<MappableArray<LectureResponse>>("Tablet/GetLecturesWithQuiz", "{}", demo).size(),
+            lectures.size());
   std::set<QuizQuestionType> kinds;
   std::set<QuizQuestionDataType> materials;
   for (const auto& record : lectures) {
@@ -143,14 +159,15 @@ TEST_F(SampleBackendTest, TheDemoStudentsContentBuildsEveryModelOfTheClient) {
       auto curriculum = Curriculum::init(curriculumRecord);
       ASSERT_TRUE(curriculum && curriculum->content());
       for (const auto& document : post<MappableArray<DocumentResponse>>(
-               "Tablet/GetDocuments", "{\"curriculumId\":" + std::to_string(curriculum->id()) + "}", demo)) {
+               "Tablet/GetDocuments", "{\"curriculumId\":" + std::to_string(curriculum->id()) + "}",
+               demo)) {
         auto attachment = Attachment::init(document);
         ASSERT_TRUE(attachment);
         expectServed(attachment->url(), "text/plain");
       }
     }
-    for (const auto& listed :
-         post<MappableArray<QuizResponse>>("Tablet/GetQuizes", "{\"lectureId\":" + lectureId + "}", demo)) {
+    for (const auto& listed : post<MappableArray<QuizResponse>>(
+             "Tablet/GetQuizes", "{\"lectureId\":" + lectureId + "}", demo)) {
       auto single = post<MappableArray<QuizResponse>>(
           "Tablet/GetQuizes", "{\"quizId\":" + std::to_string(*listed.id) + ",\"all\":true}", demo);
       ASSERT_EQ(single.size(), 1u);
@@ -172,25 +189,31 @@ TEST_F(SampleBackendTest, TheDemoStudentsContentBuildsEveryModelOfTheClient) {
   auto news = post<MappableArray<NewsResponse>>("Tablet/GetNews", "{}", demo);
   EXPECT_GE(news.size(), 3u);
   for (const auto& record : news) EXPECT_TRUE(News::init(record)) << *record.id;
-  auto achievements = post<MappableArray<AchievementResponse>>("Tablet/GetAchievements", "{}", demo);
+  auto achievements =
+      post<MappableArray<AchievementResponse>>("Tablet/GetAchievements", "{}", demo);
   EXPECT_GE(achievements.size(), 3u);
   for (const auto& record : achievements) EXPECT_TRUE(Achievement::init(record)) << *record.id;
 
   post<EmptyPayload>("Tablet/DeleteLectures", "[1]", demo);
-  EXPECT_EQ(post<MappableArray<LectureResponse>>("Tablet/GetAvailableLectures", "{}", demo).size(), lectures.size() - 1);
+  EXPECT_EQ(post<MappableArray<LectureResponse>>("Tablet/GetAvailableLectures", "{}", demo).size(),
+            lectures.size() - 1);
   post<EmptyPayload>("Tablet/AddLectures", "[1]", demo);
-  EXPECT_EQ(post<MappableArray<LectureResponse>>("Tablet/GetAvailableLectures", "{}", demo).size(), lectures.size());
+  EXPECT_EQ(post<MappableArray<LectureResponse>>("Tablet/GetAvailableLectures", "{}", demo).size(),
+            lectures.size());
 }
 
 TEST_F(SampleBackendTest, APasswordChangeEndsTheOldTokenAndAPasswordCanBeAddedOnce) {
   const Auth old = signIn();
-  auto changed = post<LoginResponse>("Account/TabletChangePassword",
-                                     "{\"oldPassword\":\"demo-pass\",\"newPassword\":\"new-pass\"}", old);
+  auto changed =
+      post<LoginResponse>("Account/TabletChangePassword",
+                          "{\"oldPassword\":\"demo-pass\",\"newPassword\":\"new-pass\"}", old);
   ASSERT_TRUE(changed && changed->token);
   EXPECT_EQ(call("GET", "Tablet/GetUserProfile", "", old).status, 401);
   EXPECT_TRUE(profile({*changed->token}));
   EXPECT_TRUE(profile(signIn("demo@example.com", "new-pass")));
-  EXPECT_EQ(call("POST", "Account/TabletAddPassword", "{\"newPassword\":\"another\"}", Auth{*changed->token}).status,
+  EXPECT_EQ(call("POST", "Account/TabletAddPassword", "{\"newPassword\":\"another\"}",
+                 Auth{*changed->token})
+                .status,
             409);
 }
 
@@ -206,8 +229,8 @@ TEST_F(SampleBackendTest, SavedResultsAccountsAndTokensSurviveARestart) {
   result.date = Date::now();
   result.questionsId = "10201;10202";
   result.quizLevelId = 1;
-  auto saved = post<SaveQuizResultsResponse>("Tablet/SaveQuizResults",
-                                             MappableArray<SaveQuizResultsRequest>({result}).encode(), demo);
+  auto saved = post<SaveQuizResultsResponse>(
+      "Tablet/SaveQuizResults", MappableArray<SaveQuizResultsRequest>({result}).encode(), demo);
   ASSERT_TRUE(saved && saved->quizResults && saved->achievements);
   ASSERT_EQ(saved->quizResults->size(), 1u);
   EXPECT_EQ(saved->quizResults->at(0).result, 5);  // full marks: the best grade
@@ -224,14 +247,20 @@ TEST_F(SampleBackendTest, SavedResultsAccountsAndTokensSurviveARestart) {
   ASSERT_EQ(call("POST", "Account/TabletRegister", registration.encode()).status, 200);
 
   restart();
-  auto best = post<MappableArray<QuizResultResponse>>("Tablet/GetBestQuizResults", "{\"curriculumId\":12}", demo);
+  auto best = post<MappableArray<QuizResultResponse>>("Tablet/GetBestQuizResults",
+                                                      "{\"curriculumId\":12}", demo);
   ASSERT_EQ(best.size(), 1u);
   EXPECT_EQ(best[0].quizId, 102);
   EXPECT_EQ(best[0].score, 3.0);
   EXPECT_EQ(best[0].maxScore, 3);
   EXPECT_TRUE(best[0].date);
-  EXPECT_EQ(post<MappableArray<QuizResultResponse>>("Tablet/GetQuizResults", "{\"quizId\":102}", demo).size(), 1u);
-  EXPECT_EQ(post<MappableArray<AchievementResponse>>("Tablet/GetStudentAchievements", "{}", demo).size(), 2u);
+  EXPECT_EQ(
+      post<MappableArray<QuizResultResponse>>("Tablet/GetQuizResults", "{\"quizId\":102}", demo)
+          .size(),
+      1u);
+  EXPECT_EQ(
+      post<MappableArray<AchievementResponse>>("Tablet/GetStudentAchievements", "{}", demo).size(),
+      2u);
   auto student = profile(signIn("New.Student@example.com", "secret-1"));
   ASSERT_TRUE(student);
   EXPECT_EQ(student->schools()->size(), 2u);
@@ -253,7 +282,8 @@ TEST_F(SampleBackendTest, AProviderSignInMustRegisterOnceAndIsKnownThen) {
   ASSERT_TRUE(user);
   EXPECT_TRUE(user->hasFacebook());
   EXPECT_FALSE(user->hasPassword());
-  auto withPassword = post<LoginResponse>("Account/TabletAddPassword", "{\"newPassword\":\"secret-1\"}", facebook);
+  auto withPassword =
+      post<LoginResponse>("Account/TabletAddPassword", "{\"newPassword\":\"secret-1\"}", facebook);
   ASSERT_TRUE(withPassword && withPassword->token);
   user = profile({*withPassword->token});
   ASSERT_TRUE(user);
@@ -271,21 +301,25 @@ TEST_F(SampleBackendTest, WrongRequestsGetTheirStatusWithAnErrorBody) {
       {"Account/TabletLogin", "{\"userName\":\"demo@example.com\",\"password\":\"wrong\"}", 401},
       {"Account/TabletLogin", "not json", 400},
       {"Account/TabletRegister",
-       "{\"userName\":\"a@example.com\",\"firstName\":\"A\",\"lastName\":\"B\",\"password\":\"secret-1\","
+       "{\"userName\":\"a@example.com\",\"firstName\":\"A\",\"lastName\":\"B\",\"password\":"
+       "\"secret-1\","
        "\"confirmPassword\":\"secret-2\"}",
        400},
       {"Account/TabletRegister",
-       "{\"userName\":\"demo@example.com\",\"firstName\":\"A\",\"lastName\":\"B\",\"password\":\"secret-1\","
+       "{\"userName\":\"demo@example.com\",\"firstName\":\"A\",\"lastName\":\"B\",\"password\":"
+       "\"secret-1\","
        "\"confirmPassword\":\"secret-1\"}",
        409},
       {"Account/TabletPasswordRecovery", "{\"userName\":\"nobody@example.com\"}", 404},
       // A wrong current password must not read as a lost session (401 signs the client out).
-      {"Account/TabletChangePassword", "{\"oldPassword\":\"wrong\",\"newPassword\":\"secret-3\"}", 400},
+      {"Account/TabletChangePassword", "{\"oldPassword\":\"wrong\",\"newPassword\":\"secret-3\"}",
+       400},
       {"Tablet/GetCurriculums", "{\"all\":true}", 400},
       {"Tablet/GetQuizes", "{\"quizId\":\"101\"}", 400},
       {"Tablet/SaveQuizResults", "{\"quizId\":101,\"score\":1,\"maxScore\":2}", 400},
       {"Tablet/SaveQuizResults", "[{\"quizId\":101,\"score\":3,\"maxScore\":2}]", 400},
-      {"Tablet/SaveQuizResults", "[{\"quizId\":101,\"score\":1,\"maxScore\":2,\"questionsId\":\"10201;999\"}]", 400},
+      {"Tablet/SaveQuizResults",
+       "[{\"quizId\":101,\"score\":1,\"maxScore\":2,\"questionsId\":\"10201;999\"}]", 400},
       {"Tablet/SaveQuizResults", "[{\"quizId\":9999,\"score\":1,\"maxScore\":2}]", 404},
       {"Tablet/NoSuchCall", "{}", 404},
   };
@@ -301,9 +335,10 @@ TEST_F(SampleBackendTest, AnUploadedProfilePictureIsServedFromTheProfilesAddress
   const Auth demo = signIn();
   const std::string picture = "\x89PNG\r\n\x1a\n-not-really-more";
   httplib::Client client("127.0.0.1", backend_->port());
-  auto answer = client.Post("/BrevantTest/Account/TabletUploadProfilePicture",
-                            {{"Authorization", "Bearer " + demo.token}, {"Authorization-Provider", "basic"}},
-                            httplib::MultipartFormDataItems{{"file", picture, "profilePic.PNG", "image/PNG"}});
+  auto answer = client.Post(
+      "/BrevantTest/Account/TabletUploadProfilePicture",
+      {{"Authorization", "Bearer " + demo.token}, {"Authorization-Provider", "basic"}},
+      httplib::MultipartFormDataItems{{"file", picture, "profilePic.PNG", "image/PNG"}});
   ASSERT_TRUE(answer);
   EXPECT_EQ(answer->status, 200) << answer->body;
 

@@ -23,8 +23,9 @@ std::filesystem::path defaultDataDir() {
     return value && *value ? value : "";
   };
   std::filesystem::path dir = env("DORVALE_DATA_DIR");
-  if (dir.empty()) dir = env("XDG_DATA_HOME").empty() ? std::filesystem::path(env("HOME")) / ".local/share/dorvale"
-                                                      : std::filesystem::path(env("XDG_DATA_HOME")) / "dorvale";
+  if (dir.empty())
+    dir = env("XDG_DATA_HOME").empty() ? std::filesystem::path(env("HOME")) / ".local/share/dorvale"
+                                       : std::filesystem::path(env("XDG_DATA_HOME")) / "dorvale";
   return dir / "sample_backend";
 }
 

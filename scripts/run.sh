@@ -1,10 +1,36 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the release build and starts the client in the console. Any
-# arguments (a script file) go to the client and are read from the caller's directory.
+# Installs what is missing, builds the release build and starts the client in the console. Without
+# DORVALE_BACKEND_URL it runs the client on the sample backend, which it starts first (its state
+# kept beside the client's data) and stops when the client ends. Any arguments (a script file) go
+# to the client and are read from the caller's directory.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 bash "$ROOT/scripts/deps.sh" >&2
 BUILD=${BUILD_DIR:-$ROOT/build/release}
 cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DDORVALE_TESTS=OFF -DDORVALE_BENCH=OFF >&2
-cmake --build "$BUILD" -j "${JOBS:-$(nproc)}" --target dorvale >&2
-exec "$BUILD/src/main/dorvale" "$@"
+if [ -n "${DORVALE_BACKEND_URL:-}" ]; then
+  cmake --build "$BUILD" -j "${JOBS:-$(nproc)}" --target dorvale >&2
+  exec "$BUILD/src/main/dorvale" "$@"
+fi
+cmake --build "$BUILD" -j "${JOBS:-$(nproc)}" --target dorvale sample_backend >&2
+
+STATE=${DORVALE_DATA_DIR:-${XDG_DATA_HOME:-$HOME/.local/share}/dorvale}/sample_backend
+mkdir -p "$STATE"
+coproc BACKEND { exec "$BUILD/tools/sample_backend/sample_backend" --data "$STATE" 2>>"$STATE/requests.log"; }
+SERVER=$BACKEND_PID
+trap 'kill "$SERVER" 2>/dev/null || true; wait "$SERVER" 2>/dev/null || true' EXIT
+trap 'exit 130' INT TERM
+PORT="" DEMO=""
+while read -r word rest <&"${BACKEND[0]}"; do
+  case $word in
+    DEMO) DEMO=$rest ;;
+    LISTENING) PORT=$rest; break ;;
+  esac
+done
+if [ -z "$PORT" ]; then
+  echo "The sample backend did not start; see $STATE/requests.log" >&2
+  exit 1
+fi
+echo "Sample backend at http://127.0.0.1:$PORT/BrevantTest/ (state in $STATE)." >&2
+echo "Sign in with e-mail ${DEMO% *} and password ${DEMO#* }." >&2
+DORVALE_BACKEND_URL="http://127.0.0.1:$PORT/BrevantTest/" "$BUILD/src/main/dorvale" "$@"

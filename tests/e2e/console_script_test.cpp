@@ -1,0 +1,96 @@
+// Each scripts/NAME.txt is typed into the real client, which runs on a fresh sample backend; what
+// the client prints must equal scripts/NAME.expected, and when scripts/NAME.backend exists, what
+// the backend recorded (sample_backend --dump) must equal it. The backend's address prints as
+// BACKEND/. To write the expected files from a run, set DORVALE_E2E_UPDATE=1.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <vector>
+
+#include "e2e/sample_backend_process.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> scriptNames() {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(E2E_SCRIPTS_DIR))
+    if (entry.path().extension() == ".txt") names.push_back(entry.path().stem().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::optional<std::string> readFile(const fs::path& path) {
+  std::ifstream in(path);
+  if (!in) return std::nullopt;
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
+  for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+  return text;
+}
+
+// Compares with the file, or writes it in update mode.
+void expectFile(const fs::path& path, const std::string& actual) {
+  if (std::getenv("DORVALE_E2E_UPDATE")) {
+    std::ofstream(path) << actual;
+    return;
+  }
+  auto expected = readFile(path);
+  ASSERT_TRUE(expected) << "missing " << path << "; this run printed:\n" << actual;
+  EXPECT_EQ(actual, *expected) << "in " << path;
+}
+
+class ConsoleScriptTest : public testing::TestWithParam<std::string> {};
+
+TEST_P(ConsoleScriptTest, PrintsTheExpectedScreens) {
+  const fs::path scripts = E2E_SCRIPTS_DIR;
+  TempDir dir("e2e");
+  const std::string backendData = dir.str() + "/backend";
+  const std::string clientData = dir.str() + "/client";
+  fs::create_directories(backendData);
+
+  SampleBackendProcess backend(backendData);
+  ASSERT_GT(backend.port(), 0) << readFile(backendData + "/requests.log").value_or("");
+  auto run = runCommand(
+      "DORVALE_RESOURCES='" DORVALE_SOURCE_RESOURCES "' DORVALE_DATA_DIR='" + clientData +
+      "' DORVALE_BACKEND_URL='" + backend.baseUrl() + "' timeout 120 '" DORVALE_EXECUTABLE "' '" +
+      (scripts / (GetParam() + ".txt")).string() + "' 2>'" + dir.str() + "/client.log'");
+  const int backendStatus = backend.stop();
+
+  const std::string log = readFile(dir.str() + "/client.log").value_or("");
+  ASSERT_TRUE(WIFEXITED(run.status)) << log;
+  EXPECT_EQ(WEXITSTATUS(run.status), 0) << log;
+  EXPECT_TRUE(WIFEXITED(backendStatus) && WEXITSTATUS(backendStatus) == 0)
+      << "the backend did not stop cleanly";
+  expectFile(scripts / (GetParam() + ".expected"),
+             replaceAll(run.output, backend.baseUrl(), "BACKEND/"));
+
+  if (fs::exists(scripts / (GetParam() + ".backend"))) {
+    auto dump = runCommand("'" SAMPLE_BACKEND_EXECUTABLE "' --dump --data '" + backendData + "'");
+    expectFile(scripts / (GetParam() + ".backend"), dump.output);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Scripts, ConsoleScriptTest, testing::ValuesIn(scriptNames()),
+                         [](const testing::TestParamInfo<std::string>& script) {
+                           std::string name = script.param;
+                           for (char& c : name)
+                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                           return name;
+                         });
+
+}  // namespace

@@ -1,0 +1,59 @@
+#include "sample_backend_process.h"
+
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+SampleBackendProcess::SampleBackendProcess(const std::string& dataDir) {
+  int out[2];
+  if (pipe(out) != 0) return;
+  pid_ = fork();
+  if (pid_ == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    dup2(out[1], STDOUT_FILENO);
+    close(out[0]);
+    close(out[1]);
+    // Its request log goes beside its state, for reading after a failure.
+    if (std::freopen((dataDir + "/requests.log").c_str(), "w", stderr) == nullptr) _exit(126);
+    execl(SAMPLE_BACKEND_EXECUTABLE, SAMPLE_BACKEND_EXECUTABLE, "--data", dataDir.c_str(), nullptr);
+    _exit(127);
+  }
+  close(out[1]);
+  if (pid_ < 0) {
+    close(out[0]);
+    return;
+  }
+  FILE* lines = fdopen(out[0], "r");
+  char line[256];
+  while (port_ == 0 && std::fgets(line, sizeof line, lines))
+    std::sscanf(line, "LISTENING %d", &port_);
+  std::fclose(lines);
+}
+
+std::string SampleBackendProcess::baseUrl() const {
+  return "http://127.0.0.1:" + std::to_string(port_) + "/BrevantTest/";
+}
+
+int SampleBackendProcess::stop() {
+  if (pid_ <= 0) return -1;
+  kill(pid_, SIGTERM);
+  int status = -1;
+  waitpid(pid_, &status, 0);
+  pid_ = -1;
+  return status;
+}
+
+CommandResult runCommand(const std::string& command) {
+  CommandResult result;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return result;
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+    result.output.append(buffer, n);
+  result.status = pclose(pipe);
+  return result;
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+// The sample backend as a child process on an ephemeral port of 127.0.0.1, keeping its state in
+// `dataDir`. It is stopped when the object goes, and also when the test process dies.
+class SampleBackendProcess {
+ public:
+  explicit SampleBackendProcess(const std::string& dataDir);
+  ~SampleBackendProcess() { stop(); }
+  SampleBackendProcess(const SampleBackendProcess&) = delete;
+  SampleBackendProcess& operator=(const SampleBackendProcess&) = delete;
+
+  // 0 when it did not come up.
+  int port() const { return port_; }
+  // "http://127.0.0.1:PORT/BrevantTest/"
+  std::string baseUrl() const;
+  // SIGTERM, then its wait status (-1 when it is not running).
+  int stop();
+
+ private:
+  pid_t pid_ = -1;
+  int port_ = 0;
+};
+
+struct CommandResult {
+  std::string output;  // standard output only
+  int status = -1;     // as from waitpid
+};
+
+// Runs `command` in the shell and collects its standard output.
+CommandResult runCommand(const std::string& command);

@@ -1,0 +1,352 @@
+// The sample backend's answers, decoded with the client's own records and models.
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <memory>
+#include <set>
+
+#include "e2e/sample_backend_process.h"
+#include "model/achievement.h"
+#include "model/attachment.h"
+#include "model/curriculum.h"
+#include "model/empty_payload.h"
+#include "model/error_response.h"
+#include "model/external_register_request.h"
+#include "model/lecture.h"
+#include "model/login_request.h"
+#include "model/login_response.h"
+#include "model/mappable_array.h"
+#include "model/model_url_builder.h"
+#include "model/news.h"
+#include "model/quiz.h"
+#include "model/quiz_question.h"
+#include "model/quiz_result_response.h"
+#include "model/register_request.h"
+#include "model/save_quiz_results_request.h"
+#include "model/save_quiz_results_response.h"
+#include "model/school_response.h"
+#include "model/user.h"
+#include "model/user_profile_response.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+struct Answer {
+  int status = 0;
+  std::string body;
+  std::string contentType;
+};
+
+struct Auth {
+  std::string token;
+  std::string provider = "basic";
+};
+
+class SampleBackendTest : public testing::Test {
+ protected:
+  void SetUp() override { start(); }
+  void TearDown() override { ModelUrlBuilder::install(nullptr); }
+
+  void start() {
+    backend_ = std::make_unique<SampleBackendProcess>(dir_.str());
+    ASSERT_GT(backend_->port(), 0);
+    ModelUrlBuilder::install(
+        [base = backend_->baseUrl()](const std::string& path) { return base + path; });
+  }
+  void restart() {
+    backend_.reset();
+    start();
+  }
+
+  // `path` below the base path, or an absolute URL the backend handed out.
+  Answer call(const std::string& method, std::string path, const std::string& body = "",
+              const std::optional<Auth>& auth = std::nullopt) {
+    const std::string base = backend_->baseUrl();
+    path = path.rfind(base, 0) == 0 ? "/BrevantTest/" + path.substr(base.size())
+                                    : "/BrevantTest/" + path;
+    httplib::Client client("127.0.0.1", backend_->port());
+    httplib::Headers headers;
+    if (auth)
+      headers = {{"Authorization", "Bearer " + auth->token},
+                 {"Authorization-Provider", auth->provider}};
+    auto result = method == "GET"
+                      ? client.Get(path.c_str(), headers)
+                      : client.Post(path.c_str(), headers, body, "application/json; charset=utf-8");
+    if (!result) return {};
+    return {result->status, result->body, result->get_header_value("Content-Type")};
+  }
+  template <class Reply>
+  auto post(const std::string& path, const std::string& body, const Auth& auth) {
+    auto answer = call("POST", path, body, auth);
+    EXPECT_EQ(answer.status, 200) << path << ": " << answer.body;
+    return Reply::decode(answer.body);
+  }
+  Auth signIn(const std::string& email = "demo@example.com",
+              const std::string& password = "demo-pass") {
+    LoginRequest request;
+    request.userName = email;
+    request.password = password;
+    auto reply = LoginResponse::decode(call("POST", "Account/TabletLogin", request.encode()).body);
+    EXPECT_TRUE(reply && reply->token) << email;
+    return {reply && reply->token ? *reply->token : ""};
+  }
+  std::shared_ptr<User> profile(const Auth& auth) {
+    auto answer = call("GET", "Tablet/GetUserProfile", "", auth);
+    auto record = UserProfileResponse::decode(answer.body);
+    return record ? User::init(*record) : nullptr;
+  }
+  void expectServed(const std::optional<std::string>& url, const std::string& contentType) {
+    ASSERT_TRUE(url);
+    auto answer = call("GET", *url);
+    EXPECT_EQ(answer.status, 200) << *url;
+    EXPECT_EQ(answer.contentType.substr(0, contentType.size()), contentType) << *url;
+    EXPECT_FALSE(answer.body.empty()) << *url;
+  }
+
+  TempDir dir_{"sample-backend"};
+  std::unique_ptr<SampleBackendProcess> backend_;
+};
+
+TEST_F(SampleBackendTest, CallsForASignedInUserAnswer401WithAnErrorBodyWithoutAKnownToken) {
+  const char* const calls[][2] = {{"GET", "Tablet/GetUserProfile"},
+                                  {"POST", "Tablet/GetAvailableLectures"},
+                                  {"POST", "Tablet/GetLecturesWithQuiz"},
+                                  {"POST", "Tablet/GetCurriculums"},
+                                  {"POST", "Tablet/GetDocuments"},
+                                  {"POST", "Tablet/GetQuizes"},
+                                  {"POST", "Tablet/SaveQuizResults"},
+                                  {"POST", "Tablet/GetQuizResults"},
+                                  {"POST", "Tablet/GetBestQuizResults"},
+                                  {"POST", "Tablet/GetAchievements"},
+                                  {"POST", "Tablet/GetStudentAchievements"},
+                                  {"POST", "Tablet/GetNews"},
+                                  {"POST", "Tablet/AddLectures"},
+                                  {"POST", "Tablet/DeleteLectures"},
+                                  {"POST", "Account/TabletChangePassword"},
+                                  {"POST", "Account/TabletAddPassword"},
+                                  {"POST", "Account/TabletAddExternalProfile"},
+                                  {"POST", "Account/TabletUploadProfilePicture"}};
+  for (const auto& [method, path] : calls) {
+    for (const auto& auth : {std::optional<Auth>(), std::optional(Auth{"made-up"}),
+                             std::optional(Auth{"made-up", "zedodo"})}) {
+      auto answer = call(method, path, "{}", auth);
+      EXPECT_EQ(answer.status, 401) << method << " " << path;
+      auto error = ErrorResponse::decode(answer.body);
+      EXPECT_TRUE(error && error->message && error->code) << path << ": " << answer.body;
+    }
+  }
+}
+
+TEST_F(SampleBackendTest, TheDemoStudentsContentBuildsEveryModelOfTheClient) {
+  const Auth demo = signIn();
+  ASSERT_TRUE(profile(demo));
+  EXPECT_EQ(MappableArray<SchoolResponse>::decode(call("GET", "Tablet/GetSchools").body).size(),
+            3u);
+
+  auto lectures = post<MappableArray<LectureResponse>>("Tablet/GetAvailableLectures", "{}", demo);
+  ASSERT_GE(lectures.size(), 3u);
+  EXPECT_LT(post<MappableArray<LectureResponse>>("Tablet/GetLecturesWithQuiz", "{}", demo).size(),
+            lectures.size());
+  std::set<QuizQuestionType> kinds;
+  std::set<QuizQuestionDataType> materials;
+  for (const auto& record : lectures) {
+    auto lecture = Lecture::init(record);
+    ASSERT_TRUE(lecture && lecture->colors()) << *record.name;
+    expectServed(lecture->pictureUrl(), "image/png");
+    const std::string lectureId = std::to_string(lecture->id());
+    for (const auto& curriculumRecord : post<MappableArray<CurriculumResponse>>(
+             "Tablet/GetCurriculums", "{\"lectureId\":" + lectureId + ",\"all\":true}", demo)) {
+      auto curriculum = Curriculum::init(curriculumRecord);
+      ASSERT_TRUE(curriculum && curriculum->content());
+      for (const auto& document : post<MappableArray<DocumentResponse>>(
+               "Tablet/GetDocuments", "{\"curriculumId\":" + std::to_string(curriculum->id()) + "}",
+               demo)) {
+        auto attachment = Attachment::init(document);
+        ASSERT_TRUE(attachment);
+        expectServed(attachment->url(), "text/plain");
+      }
+    }
+    for (const auto& listed : post<MappableArray<QuizResponse>>(
+             "Tablet/GetQuizes", "{\"lectureId\":" + lectureId + "}", demo)) {
+      auto single = post<MappableArray<QuizResponse>>(
+          "Tablet/GetQuizes", "{\"quizId\":" + std::to_string(*listed.id) + ",\"all\":true}", demo);
+      ASSERT_EQ(single.size(), 1u);
+      ASSERT_TRUE(Quiz::init(single[0]) && single[0].question);
+      for (const auto& questionRecord : *single[0].question) {
+        auto question = QuizQuestion::init(questionRecord);
+        ASSERT_TRUE(question && !question->answer().empty()) << *questionRecord.text;
+        kinds.insert(question->type());
+        materials.insert(question->dataType());
+        const char* const types[] = {"audio/wav", "video/mp4", "", "image/png"};
+        if (question->dataType() != QuizQuestionDataType::text)
+          expectServed(question->data(), types[static_cast<int>(question->dataType())]);
+      }
+    }
+  }
+  EXPECT_EQ(kinds.size(), 4u);
+  EXPECT_EQ(materials.size(), 4u);
+
+  auto news = post<MappableArray<NewsResponse>>("Tablet/GetNews", "{}", demo);
+  EXPECT_GE(news.size(), 3u);
+  for (const auto& record : news) EXPECT_TRUE(News::init(record)) << *record.id;
+  auto achievements =
+      post<MappableArray<AchievementResponse>>("Tablet/GetAchievements", "{}", demo);
+  EXPECT_GE(achievements.size(), 3u);
+  for (const auto& record : achievements) EXPECT_TRUE(Achievement::init(record)) << *record.id;
+
+  post<EmptyPayload>("Tablet/DeleteLectures", "[1]", demo);
+  EXPECT_EQ(post<MappableArray<LectureResponse>>("Tablet/GetAvailableLectures", "{}", demo).size(),
+            lectures.size() - 1);
+  post<EmptyPayload>("Tablet/AddLectures", "[1]", demo);
+  EXPECT_EQ(post<MappableArray<LectureResponse>>("Tablet/GetAvailableLectures", "{}", demo).size(),
+            lectures.size());
+}
+
+TEST_F(SampleBackendTest, APasswordChangeEndsTheOldTokenAndAPasswordCanBeAddedOnce) {
+  const Auth old = signIn();
+  auto changed =
+      post<LoginResponse>("Account/TabletChangePassword",
+                          "{\"oldPassword\":\"demo-pass\",\"newPassword\":\"new-pass\"}", old);
+  ASSERT_TRUE(changed && changed->token);
+  EXPECT_EQ(call("GET", "Tablet/GetUserProfile", "", old).status, 401);
+  EXPECT_TRUE(profile({*changed->token}));
+  EXPECT_TRUE(profile(signIn("demo@example.com", "new-pass")));
+  EXPECT_EQ(call("POST", "Account/TabletAddPassword", "{\"newPassword\":\"another\"}",
+                 Auth{*changed->token})
+                .status,
+            409);
+}
+
+TEST_F(SampleBackendTest, SavedResultsAccountsAndTokensSurviveARestart) {
+  const Auth demo = signIn();
+  SaveQuizResultsRequest result;
+  result.quizId = 102;
+  result.score = 3.0;
+  result.time = 0;
+  result.answersScore = "2.0000;1.0000";
+  result.maxScore = 3;
+  result.mobileId = 0;
+  result.date = Date::now();
+  result.questionsId = "10201;10202";
+  result.quizLevelId = 1;
+  auto saved = post<SaveQuizResultsResponse>(
+      "Tablet/SaveQuizResults", MappableArray<SaveQuizResultsRequest>({result}).encode(), demo);
+  ASSERT_TRUE(saved && saved->quizResults && saved->achievements);
+  ASSERT_EQ(saved->quizResults->size(), 1u);
+  EXPECT_EQ(saved->quizResults->at(0).result, 5);  // full marks: the best grade
+  std::set<std::string> earned;
+  for (const auto& achievement : *saved->achievements) earned.insert(*achievement.name);
+  EXPECT_EQ(earned, (std::set<std::string>{"First steps", "Full marks"}));
+
+  RegisterRequest registration;
+  registration.userName = "new.student@example.com";
+  registration.firstName = "Robin";
+  registration.lastName = "Vale";
+  registration.password = registration.confirmPassword = "secret-1";
+  registration.schools = std::vector<std::int64_t>{2, 3};
+  ASSERT_EQ(call("POST", "Account/TabletRegister", registration.encode()).status, 200);
+
+  restart();
+  auto best = post<MappableArray<QuizResultResponse>>("Tablet/GetBestQuizResults",
+                                                      "{\"curriculumId\":12}", demo);
+  ASSERT_EQ(best.size(), 1u);
+  EXPECT_EQ(best[0].quizId, 102);
+  EXPECT_EQ(best[0].score, 3.0);
+  EXPECT_EQ(best[0].maxScore, 3);
+  EXPECT_TRUE(best[0].date);
+  EXPECT_EQ(
+      post<MappableArray<QuizResultResponse>>("Tablet/GetQuizResults", "{\"quizId\":102}", demo)
+          .size(),
+      1u);
+  EXPECT_EQ(
+      post<MappableArray<AchievementResponse>>("Tablet/GetStudentAchievements", "{}", demo).size(),
+      2u);
+  auto student = profile(signIn("New.Student@example.com", "secret-1"));
+  ASSERT_TRUE(student);
+  EXPECT_EQ(student->schools()->size(), 2u);
+}
+
+TEST_F(SampleBackendTest, AProviderSignInMustRegisterOnceAndIsKnownThen) {
+  const Auth facebook{"token-from-facebook", "facebook"};
+  EXPECT_EQ(call("GET", "Tablet/GetUserProfile", "", facebook).status, 401);
+  ExternalRegisterRequest registration;
+  registration.userName = "sam@example.com";
+  registration.firstName = "Sam";
+  registration.lastName = "Reed";
+  registration.token = facebook.token;
+  registration.provider = facebook.provider;
+  EXPECT_EQ(call("POST", "Account/TabletExternalRegister", registration.encode()).status, 200);
+  EXPECT_EQ(call("POST", "Account/TabletExternalRegister", registration.encode()).status, 409);
+
+  auto user = profile(facebook);
+  ASSERT_TRUE(user);
+  EXPECT_TRUE(user->hasFacebook());
+  EXPECT_FALSE(user->hasPassword());
+  auto withPassword =
+      post<LoginResponse>("Account/TabletAddPassword", "{\"newPassword\":\"secret-1\"}", facebook);
+  ASSERT_TRUE(withPassword && withPassword->token);
+  user = profile({*withPassword->token});
+  ASSERT_TRUE(user);
+  EXPECT_TRUE(user->hasPassword());
+  EXPECT_EQ(call("GET", "Tablet/GetUserProfile", "", Auth{facebook.token, "zedodo"}).status, 401);
+}
+
+TEST_F(SampleBackendTest, WrongRequestsGetTheirStatusWithAnErrorBody) {
+  const Auth demo = signIn();
+  const struct {
+    const char* path;
+    const char* body;
+    int status;
+  } cases[] = {
+      {"Account/TabletLogin", "{\"userName\":\"demo@example.com\",\"password\":\"wrong\"}", 401},
+      {"Account/TabletLogin", "not json", 400},
+      {"Account/TabletRegister",
+       "{\"userName\":\"a@example.com\",\"firstName\":\"A\",\"lastName\":\"B\",\"password\":"
+       "\"secret-1\","
+       "\"confirmPassword\":\"secret-2\"}",
+       400},
+      {"Account/TabletRegister",
+       "{\"userName\":\"demo@example.com\",\"firstName\":\"A\",\"lastName\":\"B\",\"password\":"
+       "\"secret-1\","
+       "\"confirmPassword\":\"secret-1\"}",
+       409},
+      {"Account/TabletPasswordRecovery", "{\"userName\":\"nobody@example.com\"}", 404},
+      // A wrong current password must not read as a lost session (401 signs the client out).
+      {"Account/TabletChangePassword", "{\"oldPassword\":\"wrong\",\"newPassword\":\"secret-3\"}",
+       400},
+      {"Tablet/GetCurriculums", "{\"all\":true}", 400},
+      {"Tablet/GetQuizes", "{\"quizId\":\"101\"}", 400},
+      {"Tablet/SaveQuizResults", "{\"quizId\":101,\"score\":1,\"maxScore\":2}", 400},
+      {"Tablet/SaveQuizResults", "[{\"quizId\":101,\"score\":3,\"maxScore\":2}]", 400},
+      {"Tablet/SaveQuizResults",
+       "[{\"quizId\":101,\"score\":1,\"maxScore\":2,\"questionsId\":\"10201;999\"}]", 400},
+      {"Tablet/SaveQuizResults", "[{\"quizId\":9999,\"score\":1,\"maxScore\":2}]", 404},
+      {"Tablet/NoSuchCall", "{}", 404},
+  };
+  for (const auto& c : cases) {
+    auto answer = call("POST", c.path, c.body, demo);
+    EXPECT_EQ(answer.status, c.status) << c.path << " " << c.body;
+    auto error = ErrorResponse::decode(answer.body);
+    EXPECT_TRUE(error && error->message && error->code) << c.path << ": " << answer.body;
+  }
+}
+
+TEST_F(SampleBackendTest, AnUploadedProfilePictureIsServedFromTheProfilesAddress) {
+  const Auth demo = signIn();
+  const std::string picture = "\x89PNG\r\n\x1a\n-not-really-more";
+  httplib::Client client("127.0.0.1", backend_->port());
+  auto answer = client.Post(
+      "/BrevantTest/Account/TabletUploadProfilePicture",
+      {{"Authorization", "Bearer " + demo.token}, {"Authorization-Provider", "basic"}},
+      httplib::MultipartFormDataItems{{"file", picture, "profilePic.PNG", "image/PNG"}});
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->status, 200) << answer->body;
+
+  auto user = profile(demo);
+  ASSERT_TRUE(user && user->profilePicturePath());
+  auto served = call("GET", *user->profilePicturePath());
+  EXPECT_EQ(served.body, picture);
+  EXPECT_EQ(served.contentType, "image/png");
+}
+
+}  // namespace

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <httplib.h>
+
+#include <filesystem>
+#include <mutex>
+
+#include "catalog.h"
+#include "store.h"
+
+// The backend API under "/BrevantTest/" on 127.0.0.1, over the content of the catalog and the
+// state of the store in the data directory.
+class SampleServer {
+ public:
+  static constexpr const char* kDemoEmail = "demo@example.com";
+  static constexpr const char* kDemoPassword = "demo-pass";
+
+  // Opens (or makes) the state in `dataDir` and the demo account in it. Throws std::runtime_error.
+  explicit SampleServer(const std::filesystem::path& dataDir);
+
+  // Binds 127.0.0.1:`port` (0: any free port); the port, or -1.
+  int bind(int port);
+  // Serves until stop().
+  void run() { http_.listen_after_bind(); }
+  void stop() { http_.stop(); }
+
+ private:
+  void routes();
+
+  std::mutex mutex_;
+  Store store_;
+  Catalog catalog_;
+  httplib::Server http_;
+};

@@ -1,0 +1,320 @@
+#include "store.h"
+
+#include <fmt/format.h>
+#include <openssl/evp.h>
+#include <openssl/rand.h>
+
+#include <stdexcept>
+
+namespace {
+
+const char* const kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS accounts(id INTEGER PRIMARY KEY,
+  email TEXT NOT NULL UNIQUE COLLATE NOCASE,
+  first_name TEXT NOT NULL, last_name TEXT NOT NULL, salt TEXT, password_hash TEXT);
+CREATE TABLE IF NOT EXISTS account_schools(account INTEGER NOT NULL, school INTEGER NOT NULL,
+  PRIMARY KEY(account, school));
+CREATE TABLE IF NOT EXISTS tokens(token TEXT PRIMARY KEY, account INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS provider_links(provider TEXT NOT NULL, token TEXT NOT NULL,
+  account INTEGER NOT NULL, PRIMARY KEY(provider, token));
+CREATE TABLE IF NOT EXISTS removed_lectures(account INTEGER NOT NULL, lecture INTEGER NOT NULL,
+  PRIMARY KEY(account, lecture));
+CREATE TABLE IF NOT EXISTS results(id INTEGER PRIMARY KEY, account INTEGER NOT NULL,
+  quiz INTEGER NOT NULL,
+  score REAL NOT NULL, time INTEGER NOT NULL, result INTEGER NOT NULL, date TEXT NOT NULL,
+  answers_score TEXT NOT NULL, max_score INTEGER NOT NULL, mobile_id INTEGER NOT NULL,
+  questions_id TEXT NOT NULL, quiz_level INTEGER);
+CREATE TABLE IF NOT EXISTS earned(account INTEGER NOT NULL, achievement INTEGER NOT NULL,
+  lecture INTEGER NOT NULL, PRIMARY KEY(account, achievement));
+CREATE TABLE IF NOT EXISTS pictures(account INTEGER PRIMARY KEY, format TEXT NOT NULL,
+  bytes BLOB NOT NULL,
+  version INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS recoveries(id INTEGER PRIMARY KEY, account INTEGER NOT NULL);
+)sql";
+
+std::string hex(const unsigned char* bytes, std::size_t size) {
+  std::string text;
+  for (std::size_t i = 0; i < size; ++i) text += fmt::format("{:02x}", bytes[i]);
+  return text;
+}
+
+std::string randomHex(std::size_t bytes) {
+  std::string buffer(bytes, '\0');
+  if (RAND_bytes(reinterpret_cast<unsigned char*>(buffer.data()), static_cast<int>(bytes)) != 1)
+    throw std::runtime_error("no random bytes");
+  return hex(reinterpret_cast<const unsigned char*>(buffer.data()), bytes);
+}
+
+std::string passwordHash(const std::string& password, const std::string& salt) {
+  unsigned char key[32];
+  if (PKCS5_PBKDF2_HMAC(password.data(), static_cast<int>(password.size()),
+                        reinterpret_cast<const unsigned char*>(salt.data()),
+                        static_cast<int>(salt.size()), 10000, EVP_sha256(), sizeof key, key) != 1)
+    throw std::runtime_error("password hashing failed");
+  return hex(key, sizeof key);
+}
+
+}  // namespace
+
+class Store::Statement {
+ public:
+  template <class... Args>
+  Statement(sqlite3* db, const char* sql, const Args&... args) : db_(db) {
+    if (sqlite3_prepare_v2(db, sql, -1, &statement_, nullptr) != SQLITE_OK) fail();
+    int index = 0;
+    (bind(++index, args), ...);
+  }
+  ~Statement() { sqlite3_finalize(statement_); }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+
+  // True while there is a row to read.
+  bool step() {
+    const int code = sqlite3_step(statement_);
+    if (code != SQLITE_ROW && code != SQLITE_DONE) fail();
+    return code == SQLITE_ROW;
+  }
+  std::int64_t integer(int column) { return sqlite3_column_int64(statement_, column); }
+  double real(int column) { return sqlite3_column_double(statement_, column); }
+  bool isNull(int column) { return sqlite3_column_type(statement_, column) == SQLITE_NULL; }
+  std::string text(int column) {
+    const void* bytes = sqlite3_column_blob(statement_, column);
+    return bytes ? std::string(static_cast<const char*>(bytes),
+                               sqlite3_column_bytes(statement_, column))
+                 : "";
+  }
+
+ private:
+  void bind(int index, std::int64_t value) { check(sqlite3_bind_int64(statement_, index, value)); }
+  void bind(int index, int value) { bind(index, static_cast<std::int64_t>(value)); }
+  void bind(int index, double value) { check(sqlite3_bind_double(statement_, index, value)); }
+  void bind(int index, const std::string& value) {
+    check(sqlite3_bind_text(statement_, index, value.data(), static_cast<int>(value.size()),
+                            SQLITE_TRANSIENT));
+  }
+  void bind(int index, const std::optional<std::int64_t>& value) {
+    if (value) return bind(index, *value);
+    check(sqlite3_bind_null(statement_, index));
+  }
+  void check(int code) {
+    if (code != SQLITE_OK) fail();
+  }
+  [[noreturn]] void fail() {
+    throw std::runtime_error(std::string("sqlite: ") + sqlite3_errmsg(db_));
+  }
+
+  sqlite3* db_;
+  sqlite3_stmt* statement_ = nullptr;
+};
+
+Store::Store(const std::filesystem::path& file) {
+  if (sqlite3_open(file.c_str(), &db_) != SQLITE_OK) {
+    std::string message = sqlite3_errmsg(db_);
+    sqlite3_close(db_);
+    throw std::runtime_error("cannot open " + file.string() + ": " + message);
+  }
+  exec(kSchema);
+}
+
+Store::~Store() { sqlite3_close(db_); }
+
+void Store::exec(const char* sql) {
+  char* error = nullptr;
+  if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {
+    std::string message = error ? error : "unknown error";
+    sqlite3_free(error);
+    throw std::runtime_error("sqlite: " + message);
+  }
+}
+
+namespace {
+const char* const kAccountColumns =
+    "SELECT id, email, first_name, last_name, password_hash IS NOT NULL FROM accounts";
+}
+
+std::optional<Account> Store::account(std::int64_t id) {
+  Statement query(db_, fmt::format("{} WHERE id = ?", kAccountColumns).c_str(), id);
+  if (!query.step()) return std::nullopt;
+  return Account{query.integer(0), query.text(1), query.text(2), query.text(3),
+                 query.integer(4) != 0};
+}
+
+std::optional<Account> Store::accountByEmail(const std::string& email) {
+  Statement query(db_, "SELECT id FROM accounts WHERE email = ?", email);
+  if (!query.step()) return std::nullopt;
+  return account(query.integer(0));
+}
+
+std::int64_t Store::createAccount(const Account& account,
+                                  const std::optional<std::string>& password,
+                                  const std::vector<std::int64_t>& schools) {
+  Statement(db_, "INSERT INTO accounts(email, first_name, last_name) VALUES(?, ?, ?)",
+            account.email, account.firstName, account.lastName)
+      .step();
+  const std::int64_t id = sqlite3_last_insert_rowid(db_);
+  for (std::int64_t school : schools)
+    Statement(db_, "INSERT OR IGNORE INTO account_schools VALUES(?, ?)", id, school).step();
+  if (password) setPassword(id, *password);
+  return id;
+}
+
+bool Store::checkPassword(std::int64_t accountId, const std::string& password) {
+  Statement query(
+      db_, "SELECT salt, password_hash FROM accounts WHERE id = ? AND password_hash IS NOT NULL",
+      accountId);
+  return query.step() && passwordHash(password, query.text(0)) == query.text(1);
+}
+
+void Store::setPassword(std::int64_t accountId, const std::string& password) {
+  const std::string salt = randomHex(16);
+  Statement(db_, "UPDATE accounts SET salt = ?, password_hash = ? WHERE id = ?", salt,
+            passwordHash(password, salt), accountId)
+      .step();
+}
+
+std::vector<std::int64_t> Store::schools(std::int64_t accountId) {
+  std::vector<std::int64_t> ids;
+  Statement query(db_, "SELECT school FROM account_schools WHERE account = ? ORDER BY school",
+                  accountId);
+  while (query.step()) ids.push_back(query.integer(0));
+  return ids;
+}
+
+std::string Store::issueToken(std::int64_t accountId) {
+  std::string token = randomHex(24);
+  Statement(db_, "INSERT INTO tokens VALUES(?, ?)", token, accountId).step();
+  return token;
+}
+
+void Store::revokeTokens(std::int64_t accountId) {
+  Statement(db_, "DELETE FROM tokens WHERE account = ?", accountId).step();
+}
+
+std::optional<std::int64_t> Store::accountForToken(const std::string& provider,
+                                                   const std::string& token) {
+  auto query =
+      provider == "basic"
+          ? Statement(db_, "SELECT account FROM tokens WHERE token = ?", token)
+          : Statement(db_, "SELECT account FROM provider_links WHERE provider = ? AND token = ?",
+                      provider, token);
+  if (!query.step()) return std::nullopt;
+  return query.integer(0);
+}
+
+void Store::linkProvider(std::int64_t accountId, const std::string& provider,
+                         const std::string& token) {
+  Statement(db_, "INSERT OR REPLACE INTO provider_links VALUES(?, ?, ?)", provider, token,
+            accountId)
+      .step();
+}
+
+bool Store::hasProvider(std::int64_t accountId, const std::string& provider) {
+  return Statement(db_, "SELECT 1 FROM provider_links WHERE account = ? AND provider = ?",
+                   accountId, provider)
+      .step();
+}
+
+std::vector<std::int64_t> Store::removedLectures(std::int64_t accountId) {
+  std::vector<std::int64_t> ids;
+  Statement query(db_, "SELECT lecture FROM removed_lectures WHERE account = ?", accountId);
+  while (query.step()) ids.push_back(query.integer(0));
+  return ids;
+}
+
+void Store::setLectureRemoved(std::int64_t accountId, std::int64_t lectureId, bool removed) {
+  Statement(db_,
+            removed ? "INSERT OR IGNORE INTO removed_lectures VALUES(?, ?)"
+                    : "DELETE FROM removed_lectures WHERE account = ? AND lecture = ?",
+            accountId, lectureId)
+      .step();
+}
+
+QuizResult Store::saveResult(QuizResult result) {
+  Statement(db_,
+            "INSERT INTO results(account, quiz, score, time, result, date, answers_score, "
+            "max_score, mobile_id, "
+            "questions_id, quiz_level) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+            result.accountId, result.quizId, result.score, result.time, result.result, result.date,
+            result.answersScore, result.maxScore, result.mobileId, result.questionsId,
+            result.quizLevelId)
+      .step();
+  result.id = sqlite3_last_insert_rowid(db_);
+  return result;
+}
+
+std::vector<QuizResult> Store::results(std::int64_t accountId) {
+  std::vector<QuizResult> list;
+  Statement query(
+      db_,
+      "SELECT id, account, quiz, score, time, result, date, answers_score, max_score, mobile_id, "
+      "questions_id, quiz_level FROM results WHERE account = ? ORDER BY id",
+      accountId);
+  while (query.step()) {
+    list.push_back({query.integer(0), query.integer(1), query.integer(2), query.real(3),
+                    query.integer(4), query.integer(5), query.text(6), query.text(7),
+                    query.integer(8), query.integer(9), query.text(10),
+                    query.isNull(11) ? std::nullopt : std::optional(query.integer(11))});
+  }
+  return list;
+}
+
+std::vector<std::pair<std::int64_t, std::int64_t>> Store::earned(std::int64_t accountId) {
+  std::vector<std::pair<std::int64_t, std::int64_t>> list;
+  Statement query(db_,
+                  "SELECT achievement, lecture FROM earned WHERE account = ? ORDER BY achievement",
+                  accountId);
+  while (query.step()) list.emplace_back(query.integer(0), query.integer(1));
+  return list;
+}
+
+void Store::earn(std::int64_t accountId, std::int64_t achievementId, std::int64_t lectureId) {
+  Statement(db_, "INSERT OR IGNORE INTO earned VALUES(?, ?, ?)", accountId, achievementId,
+            lectureId)
+      .step();
+}
+
+void Store::setPicture(std::int64_t accountId, const std::string& format,
+                       const std::string& bytes) {
+  Statement(
+      db_,
+      "INSERT INTO pictures VALUES(?1, ?2, ?3, 1) ON CONFLICT(account) DO UPDATE SET format = ?2, "
+      "bytes = ?3, version = version + 1",
+      accountId, format, bytes)
+      .step();
+}
+
+std::optional<Picture> Store::picture(std::int64_t accountId) {
+  Statement query(db_, "SELECT format, bytes, version FROM pictures WHERE account = ?", accountId);
+  if (!query.step()) return std::nullopt;
+  return Picture{query.text(0), query.text(1), query.integer(2)};
+}
+
+void Store::recordRecovery(std::int64_t accountId) {
+  Statement(db_, "INSERT INTO recoveries(account) VALUES(?)", accountId).step();
+}
+
+std::string Store::dump() {
+  std::string out;
+  Statement accounts(
+      db_,
+      "SELECT a.id, a.email, a.first_name, a.last_name, a.password_hash IS NOT NULL, "
+      "(SELECT group_concat(school) FROM account_schools WHERE account = a.id), "
+      "(SELECT group_concat(provider) FROM (SELECT DISTINCT provider FROM provider_links "
+      "WHERE account = a.id ORDER BY provider)), "
+      "(SELECT count(*) FROM recoveries WHERE account = a.id), "
+      "(SELECT format FROM pictures WHERE account = a.id) FROM accounts a ORDER BY a.id");
+  while (accounts.step()) {
+    const std::int64_t id = accounts.integer(0);
+    out += fmt::format(
+        "account {} {} {} password={} schools={} providers={} recoveries={} picture={}\n",
+        accounts.text(1), accounts.text(2), accounts.text(3), accounts.integer(4) ? "yes" : "no",
+        accounts.text(5), accounts.text(6), accounts.integer(7), accounts.text(8));
+    for (const auto& r : results(id))
+      out += fmt::format("result {} quiz={} score={} max={} grade={} answers={} questions={}\n",
+                         accounts.text(1), r.quizId, r.score, r.maxScore, r.result, r.answersScore,
+                         r.questionsId);
+    for (const auto& [achievement, lecture] : earned(id))
+      out += fmt::format("achievement {} {} lecture={}\n", accounts.text(1), achievement, lecture);
+  }
+  return out;
+}

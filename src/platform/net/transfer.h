@@ -32,12 +32,12 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   struct Setup {
     Kind kind = Kind::Data;
     BodySource bodySource = BodySource::None;
-    Data bodyData;
-    std::string bodyFilePath;
-    URLSession::DataTaskCompletion dataCompletion;
-    URLSession::DownloadTaskCompletion downloadCompletion;
+    Data bodyData{};
+    std::string bodyFilePath{};
+    URLSession::DataTaskCompletion dataCompletion{};
+    URLSession::DownloadTaskCompletion downloadCompletion{};
     // The task fails with this as soon as it is resumed.
-    std::optional<long> failOnStart;
+    std::optional<long> failOnStart{};
   };
 
   explicit Transfer(Setup setup);

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "platform/foundation/run_loop.h"
 #include "platform/net/url_error.h"
@@ -552,6 +554,33 @@ TEST_F(URLSessionTest, MultipartBodiesAreRecordedPartByPart) {
   auto noURL = fetch(URLRequest());
   EXPECT_EQ(noURL.error->code, NSURLErrorUnsupportedURL);
   EXPECT_FALSE(noURL.response);
+}
+
+TEST(URLSessionThreadsTest, TasksDroppedOnManyThreadsNeverStallTheSession) {
+  // A task whose last reference dies inside the session's bookkeeping must not take the
+  // session's lock again from its destructor.
+  struct Shared {
+    std::mutex mutex;
+    std::condition_variable done;
+    int finished = 0;
+  };
+  auto shared = std::make_shared<Shared>();
+  auto session = URLSession::sessionWithConfiguration(URLSessionConfiguration::ephemeralSessionConfiguration());
+  const URL url = *URL::URLWithString("http://127.0.0.1:9/");
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 4; ++i) {
+    threads.emplace_back([shared, session, url] {
+      for (int n = 0; n < 3000; ++n) session->dataTaskWithURL(url);
+      std::lock_guard lock(shared->mutex);
+      ++shared->finished;
+      shared->done.notify_all();
+    });
+  }
+  std::unique_lock lock(shared->mutex);
+  const bool finished = shared->done.wait_for(lock, std::chrono::seconds(30), [&] { return shared->finished == 4; });
+  lock.unlock();
+  for (auto& thread : threads) finished ? thread.join() : thread.detach();
+  ASSERT_TRUE(finished) << "the session deadlocked";
 }
 
 TEST_F(URLSessionTest, InvalidationWaitsForTasksThenReleasesTheDelegate) {

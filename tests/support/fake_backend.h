@@ -52,6 +52,10 @@ struct ScriptedReply {
   std::optional<std::string> garbage{};
   // Close the connection without answering.
   bool closeConnection = false;
+  // Plain HTTP only, on a connection closed after the answer: the body goes out compressed, with
+  // "Content-Encoding: deflate"; the connection is reset after this many bytes of it.
+  bool deflate = false;
+  std::optional<std::size_t> resetAfterBodyBytes{};
 };
 
 class FakeBackend {

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "fetcher_test_support.h"
+#include "platform/net/url_error.h"
 #include "platform/ui/ui_application.h"
+#include "support/tls_cert.h"
 
 namespace {
 
@@ -303,8 +305,35 @@ TEST_F(SessionFetcherTest, RedirectToAnotherOriginDropsCredentialsAndFollowsOthe
   fetch(here, result);
   EXPECT_EQ(result->data, Data::fromString("here"));
   EXPECT_EQ(server.lastRequest()->header("Authorization"), "Bearer secret");
+
+  // A 303 answering a POST goes on as a GET without the body.
+  server.reply("POST", "/form", {.status = 303, .headers = {{"Location", "/landed"}}});
+  auto form = fetcherFor("form");
+  form->setBodyData(Data::fromString("password=secret"));
+  result = std::make_shared<FetchResult>();
+  fetch(form, result);
+  EXPECT_EQ(result->data, Data::fromString("here"));
+  EXPECT_EQ(server.lastRequest()->method, "GET");
+  EXPECT_EQ(server.lastRequest()->body, "");
+  EXPECT_EQ(form->mutableRequest()->httpMethod, "GET");
   expectReleased(away);
   expectReleased(here);
+  expectReleased(form);
+}
+
+TEST_F(SessionFetcherTest, SelfSignedServerIsRefused) {
+  auto certificate = SelfSignedCertificate::make();
+  if (!certificate) GTEST_SKIP() << "openssl is not available";
+  FakeBackend tls(FakeBackend::TLS{certificate->certificatePath(), certificate->privateKeyPath()});
+  auto fetcher = ZSDK_ZTKSessionFetcher::fetcherWithURLString(tls.url("x"));
+  fetcher->setAllowLocalhostRequest(true);
+  auto result = std::make_shared<FetchResult>();
+  fetch(fetcher, result);
+  ASSERT_TRUE(result->error);
+  EXPECT_EQ(result->error->domain, NSURLErrorDomain);
+  EXPECT_EQ(result->error->code, NSURLErrorServerCertificateUntrusted);
+  EXPECT_EQ(tls.requestCount(), 0u);
+  expectReleased(fetcher);
 }
 
 TEST_F(SessionFetcherTest, CookiesGoBackToTheSameLoopbackServer) {

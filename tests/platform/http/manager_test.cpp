@@ -11,6 +11,7 @@
 #include "platform/http/http_error.h"
 #include "platform/net/url_error.h"
 #include "support/fake_backend.h"
+#include "support/tls_cert.h"
 #include "support/virtual_time.h"
 
 namespace {
@@ -97,15 +98,21 @@ TEST_F(ManagerTest, BodiesThatAreNotTextAndEmptyBodies) {
 
 TEST_F(ManagerTest, NoAnswerGivesTheErrorAlone) {
   server.reply("GET", "/drop", {.closeConnection = true});
+  server.reply("GET", "/cut", {.body = std::string(50000, 'c'), .deflate = true, .resetAfterBodyBytes = 30});
   server.reply("GET", "/slow", {.body = "late", .delay = 5});
 
   FakeBackend::ClosedPort closed;
   URLRequest slow(*URL::URLWithString(server.url("slow")), 0.3);
-  const std::vector<std::pair<URLRequest, long>> cases = {
+  std::vector<std::pair<URLRequest, long>> cases = {
       {URLRequest(*URL::URLWithString(closed.url("x"))), NSURLErrorCannotConnectToHost},
       {URLRequest(*URL::URLWithString(server.url("drop"))), NSURLErrorNetworkConnectionLost},
+      {URLRequest(*URL::URLWithString(server.url("cut"))), NSURLErrorNetworkConnectionLost},
       {slow, NSURLErrorTimedOut},
   };
+  auto certificate = SelfSignedCertificate::make();
+  std::optional<FakeBackend> tls;
+  if (certificate) tls.emplace(FakeBackend::TLS{certificate->certificatePath(), certificate->privateKeyPath()});
+  if (tls) cases.emplace_back(URLRequest(*URL::URLWithString(tls->url("x"))), NSURLErrorServerCertificateUntrusted);
   for (const auto& [urlRequest, code] : cases) {
     auto answer = send(urlRequest);
     EXPECT_EQ(answer.response, nullptr);
@@ -162,6 +169,42 @@ TEST_F(ManagerTest, SendsThePreparedRequestUnchanged) {
   EXPECT_EQ(requests[1].body, "");
   EXPECT_EQ(requests[2].method, "GET");
   EXPECT_FALSE(requests[2].hasHeader("Content-Length"));
+}
+
+TEST_F(ManagerTest, RedirectsKeepCredentialsOnTheirOriginAndNeverLeaveHttps) {
+  FakeBackend other;
+  server.reply("GET", "/away", {.status = 302, .headers = {{"Location", other.url("landing")}}});
+  server.reply("GET", "/here", {.status = 307, .headers = {{"Location", "/landed"}}});
+  other.reply("GET", "/landing", {.body = "there"});
+  server.reply("GET", "/landed", {.body = "here"});
+  for (auto [path, body] : {std::pair{"away", "there"}, {"here", "here"}})
+    EXPECT_EQ(answer(client->request(Method::GET, server.url(path), {{"Authorization", "Bearer t"}}), std::nullopt)
+                  .result->value(), body);
+  EXPECT_FALSE(other.lastRequest()->hasHeader("Authorization"));
+  EXPECT_EQ(server.lastRequest()->header("Authorization"), "Bearer t");
+  EXPECT_EQ(client->session()->configuration().maximumResponseBodySize, 64 << 20);
+
+  // No trusted https server here: the session's question is put while a login is in flight.
+  server.reply("POST", "/login", {.body = "late", .delay = 5});
+  auto login = client->request(Method::POST, server.url("login"));
+  ASSERT_TRUE(server.waitForRequestCount(4));
+  std::shared_ptr<URLSessionTask> task;
+  client->session()->getTasksWithCompletionHandler([&](auto data, auto, auto) { task = data.at(0); });
+  ASSERT_TRUE(time.runUntil([&] { return task != nullptr; }));
+  auto follows = [&](const char* from, const std::string& to) {
+    std::optional<std::optional<URLRequest>> decision;
+    client->session()->delegate()->willPerformHTTPRedirection(
+        client->session(), task, std::make_shared<HTTPURLResponse>(*URL::URLWithString(from), 307, "HTTP/1.1", HTTPHeaderFields{}),
+        URLRequest(*URL::URLWithString(to)), [&](std::optional<URLRequest> r) { decision = r; });
+    return decision.value().has_value();
+  };
+  EXPECT_TRUE(follows("https://127.0.0.1/login", "https://127.0.0.1/secure"));
+  EXPECT_TRUE(follows("http://127.0.0.1/login", "http://127.0.0.1/plain"));
+  EXPECT_FALSE(follows("https://127.0.0.1/login", server.url("clear")));
+  auto refused = answer(login, std::nullopt).result->error();
+  EXPECT_EQ(refused->domain, NSURLErrorDomain);
+  EXPECT_EQ(refused->code, NSURLErrorAppTransportSecurityRequiresSecureConnection);
+  EXPECT_EQ(refused->userInfo.at(NSURLErrorFailingURLStringErrorKey), Value(server.url("clear")));
 }
 
 TEST_F(ManagerTest, ManyRequestsInFlightEachAnswerOnceOnTheMainLoop) {

@@ -257,11 +257,6 @@ void FakeBackend::replies(std::string method, std::string path, std::vector<Scri
   impl_->scripts[{std::move(method), std::move(path)}] = Script{std::move(replies), 0};
 }
 
-void FakeBackend::setDefaultReply(ScriptedReply reply) {
-  std::lock_guard lock(impl_->mutex);
-  impl_->defaultReply = std::move(reply);
-}
-
 std::vector<RecordedRequest> FakeBackend::requests() const {
   std::lock_guard lock(impl_->mutex);
   return impl_->requests;

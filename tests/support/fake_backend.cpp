@@ -199,12 +199,12 @@ struct FakeBackend::Impl {
 
     // Written by hand: the server would compress the body a second time.
     if (reply.deflate || reply.resetAfterBodyBytes) {
-      const std::string body = reply.deflate ? deflated(reply.body) : reply.body;
+      const std::string encoded = reply.deflate ? deflated(reply.body) : reply.body;
       std::string head = "HTTP/1.1 " + std::to_string(reply.status) + " Scripted\r\nConnection: close\r\n" +
-                         "Content-Type: " + reply.contentType + "\r\nContent-Length: " + std::to_string(body.size()) +
+                         "Content-Type: " + reply.contentType + "\r\nContent-Length: " + std::to_string(encoded.size()) +
                          (reply.deflate ? "\r\nContent-Encoding: deflate\r\n" : "\r\n");
       for (const auto& [name, value] : reply.headers) head += name + ": " + value + "\r\n";
-      reply.garbage = head + "\r\n" + body.substr(0, reply.resetAfterBodyBytes.value_or(body.size()));
+      reply.garbage = head + "\r\n" + encoded.substr(0, reply.resetAfterBodyBytes.value_or(encoded.size()));
     }
     if (reply.garbage || reply.closeConnection) {
       for (int fd : findConnectionSockets(port, req.remote_port)) {

@@ -72,8 +72,8 @@ class Manager::SessionDelegate final : public URLSessionDelegate,
   }
 
   void willPerformHTTPRedirection(const std::shared_ptr<URLSession>&, const std::shared_ptr<URLSessionTask>& task,
-                                  const std::shared_ptr<const HTTPURLResponse>& response, const URLRequest& newRequest,
-                                  RedirectCompletion completionHandler) override {
+                                  const std::shared_ptr<const HTTPURLResponse>& response,
+                                  const URLRequest& newRequest, RedirectCompletion completionHandler) override {
     if (!response || response->url().scheme() != "https" || !newRequest.url || newRequest.url->scheme() == "https") {
       completionHandler(newRequest);
       return;
@@ -182,7 +182,8 @@ std::shared_ptr<Manager> Manager::make(const URLSessionConfiguration& configurat
 
 Manager::Manager(const URLSessionConfiguration& configuration)
     : delegate_(std::make_shared<SessionDelegate>()),
-      session_(URLSession::sessionWithConfiguration(withBodyLimit(configuration), delegate_, DispatchQueue::main())) {}
+      session_(
+          URLSession::sessionWithConfiguration(withBodyLimit(configuration), delegate_, DispatchQueue::main())) {}
 
 Manager::~Manager() {
   delegate_->detach();
@@ -223,7 +224,8 @@ void Manager::upload(Method method, std::string_view urlString, const HTTPHeader
     failLater(request, URLError(NSURLErrorBadURL));
     result = MultipartFormDataEncodingResult::success(request, false, std::nullopt);
   } else if (form.contentLength() < encodingMemoryThreshold) {
-    task = session_->uploadTaskWithRequest(urlRequest, form.encode(), delegate_->completionFor(request, taskIdentifier));
+    task = session_->uploadTaskWithRequest(urlRequest, form.encode(),
+                                           delegate_->completionFor(request, taskIdentifier));
     result = MultipartFormDataEncodingResult::success(request, false, std::nullopt);
   } else {
     std::error_code ec;

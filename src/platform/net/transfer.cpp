@@ -48,7 +48,9 @@ std::string_view trim(std::string_view s) {
 }
 
 // CR or LF would end the line and start one of the sender's choosing; NUL would cut it short.
-bool breaksHeaderLine(std::string_view text) { return text.find_first_of(std::string_view("\r\n\0", 3)) != text.npos; }
+bool breaksHeaderLine(std::string_view text) {
+  return text.find_first_of(std::string_view("\r\n\0", 3)) != text.npos;
+}
 
 bool isHTTPScheme(const URL& url) {
   auto scheme = url.scheme();
@@ -311,8 +313,9 @@ void Transfer::beginHop() {
 
 bool Transfer::headerLinesAreSafe() const {
   auto unsafe = [](const HTTPHeaderFields& fields) {
-    return std::any_of(fields.begin(), fields.end(),
-                       [](const auto& field) { return breaksHeaderLine(field.first) || breaksHeaderLine(field.second); });
+    return std::any_of(fields.begin(), fields.end(), [](const auto& field) {
+      return breaksHeaderLine(field.first) || breaksHeaderLine(field.second);
+    });
   };
   return !breaksHeaderLine(request_.httpMethod) && !unsafe(request_.allHTTPHeaderFields) &&
          !unsafe(session_->configuration().httpAdditionalHeaders);

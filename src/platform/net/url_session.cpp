@@ -158,17 +158,19 @@ std::shared_ptr<URLSessionUploadTask> URLSession::uploadTaskWithRequest(const UR
 std::shared_ptr<URLSessionUploadTask> URLSession::uploadTaskWithRequest(const URLRequest& request,
                                                                         const Data& bodyData,
                                                                         DataTaskCompletion completionHandler) {
-  return makeTask<URLSessionUploadTask>(request, transferFor(request, {.kind = Transfer::Kind::Upload,
-                                                                      .bodySource = Transfer::BodySource::Data,
-                                                                      .bodyData = bodyData,
-                                                                      .dataCompletion = std::move(completionHandler)}));
+  return makeTask<URLSessionUploadTask>(
+      request, transferFor(request, {.kind = Transfer::Kind::Upload,
+                                     .bodySource = Transfer::BodySource::Data,
+                                     .bodyData = bodyData,
+                                     .dataCompletion = std::move(completionHandler)}));
 }
 
 std::shared_ptr<URLSessionUploadTask> URLSession::uploadTaskWithRequest(const URLRequest& request,
                                                                         const URL& fileURL) {
-  return makeTask<URLSessionUploadTask>(request, transferFor(request, {.kind = Transfer::Kind::Upload,
-                                                                      .bodySource = Transfer::BodySource::File,
-                                                                      .bodyFilePath = fileURL.path()}));
+  return makeTask<URLSessionUploadTask>(
+      request, transferFor(request, {.kind = Transfer::Kind::Upload,
+                                     .bodySource = Transfer::BodySource::File,
+                                     .bodyFilePath = fileURL.path()}));
 }
 
 std::shared_ptr<URLSessionUploadTask> URLSession::uploadTaskWithStreamedRequest(const URLRequest& request) {
@@ -193,7 +195,8 @@ std::shared_ptr<URLSessionDownloadTask> URLSession::downloadTaskWithRequest(cons
 
 std::shared_ptr<URLSessionDownloadTask> URLSession::downloadTaskWithResumeData(const Data&) {
   return makeTask<URLSessionDownloadTask>(
-      std::nullopt, transferFor(URLRequest(), {.kind = Transfer::Kind::Download, .failOnStart = NSURLErrorCannotOpenFile}));
+      std::nullopt,
+      transferFor(URLRequest(), {.kind = Transfer::Kind::Download, .failOnStart = NSURLErrorCannotOpenFile}));
 }
 
 void URLSession::getTasksWithCompletionHandler(TasksCompletion completionHandler) {

@@ -163,8 +163,8 @@ TEST_F(ManagerTest, RedirectsKeepCredentialsOnTheirOriginAndNeverLeaveHttps) {
   ASSERT_TRUE(time.runUntil([&] { return task != nullptr; }));
   auto follows = [&](const char* from, const std::string& to) {
     std::optional<std::optional<URLRequest>> decision;
-    client->session()->delegate()->willPerformHTTPRedirection(
-        client->session(), task, std::make_shared<HTTPURLResponse>(*URL::URLWithString(from), 307, "HTTP/1.1", HTTPHeaderFields{}),
+    auto response = std::make_shared<HTTPURLResponse>(*URL::URLWithString(from), 307, "HTTP/1.1", HTTPHeaderFields{});
+    client->session()->delegate()->willPerformHTTPRedirection(client->session(), task, response,
         URLRequest(*URL::URLWithString(to)), [&](std::optional<URLRequest> r) { decision = r; });
     return decision.value().has_value();
   };

@@ -1333,6 +1333,11 @@ void ZSDK_ZTKSessionFetcher::willPerformHTTPRedirection(const std::shared_ptr<UR
       // Upgrades are followed, downgrades are not.
       if (equalsIgnoringCase(scheme, "http") && equalsIgnoringCase(redirectScheme, "https")) scheme = redirectScheme;
       redirectRequest.url = urlWithScheme(target, scheme);
+      // The session chose the method and body: after a 303 (or a 301/302 answering a POST) a GET
+      // without the body.
+      redirectRequest.httpMethod = newRequest.httpMethod;
+      redirectRequest.httpBody = newRequest.httpBody;
+      redirectRequest.httpBodyStream = newRequest.httpBodyStream;
       for (const auto& [name, value] : newRequest.allHTTPHeaderFields) redirectRequest.setValue(value, name);
       // Credentials and cookies meant for one origin must not reach another.
       if (!isSameOrigin(redirectRequest.url, current)) {

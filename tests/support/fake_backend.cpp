@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <httplib.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <atomic>
@@ -71,6 +72,16 @@ std::vector<int> findConnectionSockets(int localPort, int remotePort) {
   }
   closedir(dir);
   return found;
+}
+
+std::string deflated(const std::string& text) {
+  uLongf size = compressBound(text.size());
+  std::string out(size, '\0');
+  if (compress2(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(text.data()), text.size(),
+                Z_BEST_COMPRESSION) != Z_OK)
+    std::abort();
+  out.resize(size);
+  return out;
 }
 
 struct Script {
@@ -186,10 +197,27 @@ struct FakeBackend::Impl {
         changed.wait_for(lock, std::chrono::duration<double>(reply.delay), [this] { return stopping; });
     }
 
+    // Written by hand: the server would compress the body a second time.
+    if (reply.deflate || reply.resetAfterBodyBytes) {
+      const std::string encoded = reply.deflate ? deflated(reply.body) : reply.body;
+      std::string head = "HTTP/1.1 " + std::to_string(reply.status) + " Scripted\r\nConnection: close\r\n" +
+                         "Content-Type: " + reply.contentType + "\r\nContent-Length: " + std::to_string(encoded.size()) +
+                         (reply.deflate ? "\r\nContent-Encoding: deflate\r\n" : "\r\n");
+      for (const auto& [name, value] : reply.headers) head += name + ": " + value + "\r\n";
+      reply.garbage = head + "\r\n" + encoded.substr(0, reply.resetAfterBodyBytes.value_or(encoded.size()));
+    }
     if (reply.garbage || reply.closeConnection) {
       for (int fd : findConnectionSockets(port, req.remote_port)) {
         if (reply.garbage) (void)::send(fd, reply.garbage->data(), reply.garbage->size(), MSG_NOSIGNAL);
-        ::shutdown(fd, SHUT_RDWR);
+        if (reply.resetAfterBodyBytes) {
+          // Disconnecting a TCP socket aborts the connection with a reset; the descriptor stays
+          // the server's to close.
+          sockaddr unspecified{};
+          unspecified.sa_family = AF_UNSPEC;
+          (void)::connect(fd, &unspecified, sizeof unspecified);
+        } else {
+          ::shutdown(fd, SHUT_RDWR);
+        }
       }
       return;
     }
@@ -227,11 +255,6 @@ void FakeBackend::reply(std::string method, std::string path, ScriptedReply repl
 void FakeBackend::replies(std::string method, std::string path, std::vector<ScriptedReply> replies) {
   std::lock_guard lock(impl_->mutex);
   impl_->scripts[{std::move(method), std::move(path)}] = Script{std::move(replies), 0};
-}
-
-void FakeBackend::setDefaultReply(ScriptedReply reply) {
-  std::lock_guard lock(impl_->mutex);
-  impl_->defaultReply = std::move(reply);
 }
 
 std::vector<RecordedRequest> FakeBackend::requests() const {

@@ -11,12 +11,6 @@
 // A scripted HTTP server on 127.0.0.1 (an ephemeral port) for network tests. It records every
 // request and answers each with the reply scripted for its method and path, else the default
 // reply (200, empty body). Thread-safe.
-//
-//   FakeBackend server;
-//   server.reply("POST", "/login", {.status = 401, .body = "{}"});
-//   ... request server.url("login") ...
-//   ASSERT_TRUE(server.waitForRequestCount(1));
-//   EXPECT_EQ(server.requests()[0].body, "...");
 
 struct RecordedPart {
   std::string name;
@@ -52,6 +46,10 @@ struct ScriptedReply {
   std::optional<std::string> garbage{};
   // Close the connection without answering.
   bool closeConnection = false;
+  // Plain HTTP only, on a connection closed after the answer: the body goes out compressed, with
+  // "Content-Encoding: deflate"; the connection is reset after this many bytes of it.
+  bool deflate = false;
+  std::optional<std::size_t> resetAfterBodyBytes{};
 };
 
 class FakeBackend {
@@ -79,7 +77,6 @@ class FakeBackend {
   void reply(std::string method, std::string path, ScriptedReply reply);
   // Answers successive requests with the replies in order; the last one repeats.
   void replies(std::string method, std::string path, std::vector<ScriptedReply> replies);
-  void setDefaultReply(ScriptedReply reply);
 
   std::vector<RecordedRequest> requests() const;
   std::size_t requestCount() const;

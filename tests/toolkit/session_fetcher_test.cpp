@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "fetcher_test_support.h"
+#include "platform/net/url_error.h"
 #include "platform/ui/ui_application.h"
+#include "support/tls_cert.h"
 
 namespace {
 
@@ -18,51 +20,35 @@ using SessionFetcherTest = FetcherTest;
 
 TEST_F(SessionFetcherTest, MethodAndRetryCapFollowTheBody) {
   server.reply("*", "/m", {.body = "ok"});
-
-  // A GET with a body goes out as a POST and may retry for ten minutes.
-  auto withBody = fetcherFor("m");
-  withBody->setRetryEnabled(true);
-  withBody->setBodyData(Data::fromString("payload"));
-  auto result = std::make_shared<FetchResult>();
-  fetch(withBody, result);
-  ASSERT_EQ(result->calls, 1);
-  EXPECT_FALSE(result->error);
-  EXPECT_EQ(withBody->maxRetryInterval(), 600.0);
-  ASSERT_EQ(server.requestCount(), 1u);
-  EXPECT_EQ(server.requests()[0].method, "POST");
-  EXPECT_EQ(server.requests()[0].body, "payload");
-
-  auto plain = fetcherFor("m");
-  plain->setRetryEnabled(true);
-  result = std::make_shared<FetchResult>();
-  fetch(plain, result);
-  EXPECT_EQ(plain->maxRetryInterval(), 60.0);
-  EXPECT_EQ(server.requests()[1].method, "GET");
-
-  // The override names the method the server acts on.
-  URLRequest request(*URL::URLWithString(server.url("m")));
-  request.httpMethod = "POST";
-  request.setValue("HEAD", "X-HTTP-Method-Override");
-  auto overridden = ZSDK_ZTKSessionFetcher::fetcherWithRequest(request);
-  overridden->setAllowLocalhostRequest(true);
-  overridden->setRetryEnabled(true);
-  overridden->setBodyData(Data::fromString("x"));
-  result = std::make_shared<FetchResult>();
-  fetch(overridden, result);
-  EXPECT_EQ(overridden->maxRetryInterval(), 60.0);
-
-  // A cap the caller set stays.
-  auto capped = fetcherFor("m");
-  capped->setRetryEnabled(true);
-  capped->setMaxRetryInterval(15);
-  result = std::make_shared<FetchResult>();
-  fetch(capped, result);
-  EXPECT_EQ(capped->maxRetryInterval(), 15.0);
-
-  expectReleased(withBody);
-  expectReleased(plain);
-  expectReleased(overridden);
-  expectReleased(capped);
+  const URLRequest plain(*URL::URLWithString(server.url("m")));
+  URLRequest overridden = plain;
+  overridden.httpMethod = "POST";
+  overridden.setValue("HEAD", "X-HTTP-Method-Override");
+  struct Row {
+    URLRequest request;
+    std::optional<std::string> body;
+    TimeInterval callersCap, cap;
+    const char* method;
+  };
+  // A body makes a GET a POST that may retry for ten minutes; the override names the method the
+  // server acts on; a cap the caller set stays.
+  for (const auto& row : std::vector<Row>{{plain, "payload", 0, 600, "POST"},
+                                          {plain, std::nullopt, 0, 60, "GET"},
+                                          {overridden, "x", 0, 60, "POST"},
+                                          {plain, std::nullopt, 15, 15, "GET"}}) {
+    auto fetcher = ZSDK_ZTKSessionFetcher::fetcherWithRequest(row.request);
+    fetcher->setAllowLocalhostRequest(true);
+    fetcher->setRetryEnabled(true);
+    if (row.callersCap > 0) fetcher->setMaxRetryInterval(row.callersCap);
+    if (row.body) fetcher->setBodyData(Data::fromString(*row.body));
+    auto result = std::make_shared<FetchResult>();
+    fetch(fetcher, result);
+    EXPECT_FALSE(result->error);
+    EXPECT_EQ(fetcher->maxRetryInterval(), row.cap);
+    EXPECT_EQ(server.lastRequest()->method, row.method);
+    EXPECT_EQ(server.lastRequest()->body, row.body.value_or(""));
+    expectReleased(fetcher);
+  }
 }
 
 TEST_F(SessionFetcherTest, InsecureSchemesAndLocalhostAreRefused) {
@@ -112,40 +98,25 @@ TEST_F(SessionFetcherTest, InsecureSchemesAndLocalhostAreRefused) {
 }
 
 TEST_F(SessionFetcherTest, StatusBoundaries) {
-  server.reply("GET", "/299", {.status = 299, .body = "fine"});
-  server.reply("GET", "/300", {.status = 300, .body = "choices"});
-  server.reply("GET", "/304", {.status = 304});
-
-  auto ok = fetcherFor("299");
-  auto result = std::make_shared<FetchResult>();
-  fetch(ok, result);
-  EXPECT_FALSE(result->error);
-  EXPECT_EQ(result->data, Data::fromString("fine"));
-  EXPECT_EQ(ok->statusCode(), 299);
-
-  auto multiple = fetcherFor("300");
-  result = std::make_shared<FetchResult>();
-  fetch(multiple, result);
-  ASSERT_TRUE(result->error);
-  EXPECT_EQ(result->error->domain, kZTKSessionFetcherStatusDomain);
-  EXPECT_EQ(result->error->code, 300);
-  EXPECT_EQ(result->error->userInfo.at("data"), Value(Data::fromString("choices")));
-  EXPECT_EQ(result->data, Data::fromString("choices"));
-
-  // No body: neither data nor user info.
-  auto notModified = fetcherFor("304");
-  result = std::make_shared<FetchResult>();
-  fetch(notModified, result);
-  ASSERT_TRUE(result->error);
-  EXPECT_EQ(result->error->code, 304);
-  EXPECT_TRUE(result->error->userInfo.empty());
-  EXPECT_FALSE(result->data);
-
+  // From 300 on the status is the error; a body is the data and goes into the user info.
+  for (const auto& [status, body] : std::vector<std::pair<int, std::string>>{{299, "fine"}, {300, "choices"}, {304, ""}}) {
+    server.reply("GET", "/s", {.status = status, .body = body});
+    auto fetcher = fetcherFor("s");
+    auto result = std::make_shared<FetchResult>();
+    fetch(fetcher, result);
+    EXPECT_EQ(fetcher->statusCode(), status);
+    expectReleased(fetcher);
+    EXPECT_EQ(result->data, body.empty() ? std::nullopt : std::optional(Data::fromString(body)));
+    ASSERT_EQ(result->error.has_value(), status >= 300);
+    if (status < 300) continue;
+    EXPECT_EQ(result->error->domain, kZTKSessionFetcherStatusDomain);
+    EXPECT_EQ(result->error->code, status);
+    EXPECT_EQ(result->error->userInfo.empty(), body.empty());
+    if (body.empty()) continue;
+    EXPECT_EQ(result->error->userInfo.at("data"), Value(Data::fromString(body)));
+  }
   EXPECT_EQ(count(kZTKSessionFetcherStartedNotification), 3u);
   EXPECT_EQ(count(kZTKSessionFetcherStoppedNotification), 3u);
-  expectReleased(ok);
-  expectReleased(multiple);
-  expectReleased(notModified);
 }
 
 TEST_F(SessionFetcherTest, StopBeforeTheResponseSuppressesEveryCallback) {
@@ -210,7 +181,6 @@ TEST_F(SessionFetcherTest, WaitOnTheMainThreadLetsMainQueueCallbacksRun) {
   // Same with the completion on a queue of its own.
   auto queued = fetcherFor("w");
   queued->setCallbackQueue(DispatchQueue::make("fetcher-test"));
-  auto other = std::make_shared<FetchResult>();
   std::atomic<int> calls{0};
   queued->beginFetchWithCompletionHandler([&calls](auto, auto) { ++calls; });
   EXPECT_TRUE(queued->waitForCompletionWithTimeout(5));
@@ -303,8 +273,34 @@ TEST_F(SessionFetcherTest, RedirectToAnotherOriginDropsCredentialsAndFollowsOthe
   fetch(here, result);
   EXPECT_EQ(result->data, Data::fromString("here"));
   EXPECT_EQ(server.lastRequest()->header("Authorization"), "Bearer secret");
+
+  // A 303 answering a POST goes on as a GET without the body.
+  server.reply("POST", "/form", {.status = 303, .headers = {{"Location", "/landed"}}});
+  auto form = fetcherFor("form");
+  form->setBodyData(Data::fromString("password=secret"));
+  result = std::make_shared<FetchResult>();
+  fetch(form, result);
+  EXPECT_EQ(result->data, Data::fromString("here"));
+  EXPECT_EQ(std::tie(server.lastRequest()->method, server.lastRequest()->body), std::tuple("GET", ""));
+  EXPECT_EQ(form->mutableRequest()->httpMethod, "GET");
   expectReleased(away);
   expectReleased(here);
+  expectReleased(form);
+}
+
+TEST_F(SessionFetcherTest, SelfSignedServerIsRefused) {
+  auto certificate = SelfSignedCertificate::make();
+  if (!certificate) GTEST_SKIP() << "openssl is not available";
+  FakeBackend tls(FakeBackend::TLS{certificate->certificatePath(), certificate->privateKeyPath()});
+  auto fetcher = ZSDK_ZTKSessionFetcher::fetcherWithURLString(tls.url("x"));
+  fetcher->setAllowLocalhostRequest(true);
+  auto result = std::make_shared<FetchResult>();
+  fetch(fetcher, result);
+  ASSERT_TRUE(result->error);
+  EXPECT_EQ(std::tie(result->error->domain, result->error->code),
+            std::tuple(NSURLErrorDomain, NSURLErrorServerCertificateUntrusted));
+  EXPECT_EQ(tls.requestCount(), 0u);
+  expectReleased(fetcher);
 }
 
 TEST_F(SessionFetcherTest, CookiesGoBackToTheSameLoopbackServer) {
@@ -320,32 +316,23 @@ TEST_F(SessionFetcherTest, CookiesGoBackToTheSameLoopbackServer) {
   result = std::make_shared<FetchResult>();
   fetch(getter, result);
   EXPECT_EQ(server.lastRequest()->header("Cookie"), "token=abc");
-
-  // A private store starts empty.
-  auto isolated = fetcherFor("get");
-  isolated->setCookieStorageMethod(3);
-  result = std::make_shared<FetchResult>();
-  fetch(isolated, result);
-  EXPECT_FALSE(server.lastRequest()->hasHeader("Cookie"));
-  EXPECT_NE(isolated->cookieStorage(), ZSDK_ZTKSessionFetcher::staticCookieStorage());
   expectReleased(setter);
   expectReleased(getter);
-  expectReleased(isolated);
 }
 
 TEST_F(SessionFetcherTest, CookieStorageMethods) {
   auto fetcher = ZSDK_ZTKSessionFetcher::fetcherWithURLString("https://example.invalid/");
   auto mine = std::make_shared<ZSDK_ZTKSessionCookieStorage>();
   fetcher->setCookieStorage(mine);
-  fetcher->setCookieStorageMethod(1);
-  EXPECT_EQ(fetcher->cookieStorage(), mine);
-  fetcher->setCookieStorageMethod(2);
-  EXPECT_EQ(fetcher->cookieStorage(), HTTPCookieStorage::sharedHTTPCookieStorage());
+  for (const auto& [method, storage] : std::vector<std::pair<int, std::shared_ptr<HTTPCookieStorage>>>{
+           {1, mine}, {2, HTTPCookieStorage::sharedHTTPCookieStorage()}, {7, nullptr}}) {
+    fetcher->setCookieStorageMethod(method);
+    EXPECT_EQ(fetcher->cookieStorage(), storage) << method;
+  }
+  // A private store of its own.
   fetcher->setCookieStorageMethod(3);
   EXPECT_NE(std::dynamic_pointer_cast<ZSDK_ZTKSessionCookieStorage>(fetcher->cookieStorage()), nullptr);
   EXPECT_NE(fetcher->cookieStorage(), ZSDK_ZTKSessionFetcher::staticCookieStorage());
-  fetcher->setCookieStorageMethod(7);
-  EXPECT_EQ(fetcher->cookieStorage(), nullptr);
 }
 
 TEST_F(SessionFetcherTest, ResponseDispositionAndAccumulatedData) {

@@ -10,6 +10,14 @@
 
 namespace {
 
+// Backend answers are small; a body beyond this (after decoding) is a fault or an attack.
+constexpr std::int64_t kMaximumResponseBodySize = 64 << 20;
+
+URLSessionConfiguration withBodyLimit(URLSessionConfiguration configuration) {
+  if (!configuration.maximumResponseBodySize) configuration.maximumResponseBodySize = kMaximumResponseBodySize;
+  return configuration;
+}
+
 // A request that cannot be sent still answers, on a later turn of the main loop.
 void failLater(const std::shared_ptr<Request>& request, NSError error) {
   RunLoop::main().post([request, error = std::move(error)]() mutable {
@@ -29,8 +37,9 @@ URLRequest makeURLRequest(Method method, std::string_view urlString, const HTTPH
 
 // Hands each task's answer to its Request. Data tasks and in-memory uploads get their whole answer
 // in one completion; uploads from a file go through the delegate callbacks, which collect the
-// response and body first. Everything runs on the main queue; registration may come from any
-// thread.
+// response and body first. Redirects are followed, except from https to anything else: the
+// request (and a body a 307 would send again) never continues in clear text. Everything runs on
+// the main queue; registration may come from any thread.
 class Manager::SessionDelegate final : public URLSessionDelegate,
                                         public std::enable_shared_from_this<Manager::SessionDelegate> {
  public:
@@ -50,13 +59,33 @@ class Manager::SessionDelegate final : public URLSessionDelegate,
     return detached_;
   }
 
-  URLSession::DataTaskCompletion completionFor(std::shared_ptr<Request> request) {
-    return [weak = weak_from_this(), request = std::move(request)](
+  // `taskIdentifier` is filled in once the task exists, before it is resumed.
+  URLSession::DataTaskCompletion completionFor(std::shared_ptr<Request> request,
+                                               std::shared_ptr<const unsigned long> taskIdentifier) {
+    return [weak = weak_from_this(), request = std::move(request), taskIdentifier](
                std::optional<Data> data, std::shared_ptr<const URLResponse> response, std::optional<NSError> error) {
       auto self = weak.lock();
       if (!self || self->isDetached()) return;
+      if (auto refusal = self->takeRefusal(*taskIdentifier)) error = std::move(refusal);
       deliver(*request, std::move(response), std::move(data), std::move(error));
     };
+  }
+
+  void willPerformHTTPRedirection(const std::shared_ptr<URLSession>&, const std::shared_ptr<URLSessionTask>& task,
+                                  const std::shared_ptr<const HTTPURLResponse>& response,
+                                  const URLRequest& newRequest, RedirectCompletion completionHandler) override {
+    if (!response || response->url().scheme() != "https" || !newRequest.url || newRequest.url->scheme() == "https") {
+      completionHandler(newRequest);
+      return;
+    }
+    {
+      std::lock_guard lock(mutex_);
+      refusals_[task->taskIdentifier()] =
+          URLError(NSURLErrorAppTransportSecurityRequiresSecureConnection, newRequest.url);
+    }
+    // The cancel reaches the transfer before the answer, which then has nothing left to decide.
+    task->cancel();
+    completionHandler(std::nullopt);
   }
 
   void addFileUpload(unsigned long taskIdentifier, std::shared_ptr<Request> request, std::string bodyFile) {
@@ -96,7 +125,9 @@ class Manager::SessionDelegate final : public URLSessionDelegate,
       entries_.erase(it);
     }
     removeBodyFile(entry);
-    deliver(*entry.request, entry.response ? entry.response : task->response(), std::move(entry.body), error);
+    auto refusal = takeRefusal(task->taskIdentifier());
+    deliver(*entry.request, entry.response ? entry.response : task->response(), std::move(entry.body),
+            refusal ? refusal : error);
   }
 
  private:
@@ -106,6 +137,15 @@ class Manager::SessionDelegate final : public URLSessionDelegate,
     std::shared_ptr<const URLResponse> response;
     std::string bodyFile;
   };
+
+  std::optional<NSError> takeRefusal(unsigned long taskIdentifier) {
+    std::lock_guard lock(mutex_);
+    auto it = refusals_.find(taskIdentifier);
+    if (it == refusals_.end()) return std::nullopt;
+    NSError error = std::move(it->second);
+    refusals_.erase(it);
+    return error;
+  }
 
   static void removeBodyFile(const Entry& entry) {
     if (!entry.bodyFile.empty()) std::remove(entry.bodyFile.c_str());
@@ -125,6 +165,7 @@ class Manager::SessionDelegate final : public URLSessionDelegate,
   mutable std::mutex mutex_;
   bool detached_ = false;
   std::unordered_map<unsigned long, Entry> entries_;
+  std::unordered_map<unsigned long, NSError> refusals_;  // redirects refused, by task
 };
 
 std::shared_ptr<Manager> Manager::sharedInstance() {
@@ -141,7 +182,8 @@ std::shared_ptr<Manager> Manager::make(const URLSessionConfiguration& configurat
 
 Manager::Manager(const URLSessionConfiguration& configuration)
     : delegate_(std::make_shared<SessionDelegate>()),
-      session_(URLSession::sessionWithConfiguration(configuration, delegate_, DispatchQueue::main())) {}
+      session_(
+          URLSession::sessionWithConfiguration(withBodyLimit(configuration), delegate_, DispatchQueue::main())) {}
 
 Manager::~Manager() {
   delegate_->detach();
@@ -153,7 +195,10 @@ std::shared_ptr<Request> Manager::request(const URLRequest& urlRequest) {
   if (!urlRequest.url) {
     failLater(request, URLError(NSURLErrorBadURL));
   } else {
-    session_->dataTaskWithRequest(urlRequest, delegate_->completionFor(request))->resume();
+    auto taskIdentifier = std::make_shared<unsigned long>(0);
+    auto task = session_->dataTaskWithRequest(urlRequest, delegate_->completionFor(request, taskIdentifier));
+    *taskIdentifier = task->taskIdentifier();
+    task->resume();
   }
   return request;
 }
@@ -173,12 +218,14 @@ void Manager::upload(Method method, std::string_view urlString, const HTTPHeader
   // The body travels as the task's upload data, not in the URL request.
   auto request = Request::make(urlRequest);
   std::shared_ptr<URLSessionTask> task;
+  auto taskIdentifier = std::make_shared<unsigned long>(0);
   MultipartFormDataEncodingResult result;
   if (!urlRequest.url) {
     failLater(request, URLError(NSURLErrorBadURL));
     result = MultipartFormDataEncodingResult::success(request, false, std::nullopt);
   } else if (form.contentLength() < encodingMemoryThreshold) {
-    task = session_->uploadTaskWithRequest(urlRequest, form.encode(), delegate_->completionFor(request));
+    task = session_->uploadTaskWithRequest(urlRequest, form.encode(),
+                                           delegate_->completionFor(request, taskIdentifier));
     result = MultipartFormDataEncodingResult::success(request, false, std::nullopt);
   } else {
     std::error_code ec;
@@ -196,5 +243,8 @@ void Manager::upload(Method method, std::string_view urlString, const HTTPHeader
   if (encodingCompletion) {
     RunLoop::main().post([encodingCompletion = std::move(encodingCompletion), result] { encodingCompletion(result); });
   }
-  if (task) task->resume();
+  if (task) {
+    *taskIdentifier = task->taskIdentifier();
+    task->resume();
+  }
 }

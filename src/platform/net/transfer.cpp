@@ -47,6 +47,11 @@ std::string_view trim(std::string_view s) {
   return s;
 }
 
+// CR or LF would end the line and start one of the sender's choosing; NUL would cut it short.
+bool breaksHeaderLine(std::string_view text) {
+  return text.find_first_of(std::string_view("\r\n\0", 3)) != text.npos;
+}
+
 bool isHTTPScheme(const URL& url) {
   auto scheme = url.scheme();
   return scheme == "http" || scheme == "https";
@@ -274,9 +279,16 @@ void Transfer::beginHop() {
   writeFailed_ = false;
   streamFailed_ = false;
   resendRefused_ = false;
+  bodyTooLarge_ = false;
   {
     std::lock_guard lock(task_->mutex_);
     task_->currentRequest_ = request_;
+  }
+  if (!headerLinesAreSafe()) {
+    NSError error = URLError(NSURLErrorBadURL, url);
+    error.userInfo[NSLocalizedDescriptionKey] =
+        Value("The request has a method or header field with a line break or NUL character in it.");
+    return complete(std::move(error));
   }
 
   bool https = url.scheme() == "https";
@@ -297,6 +309,16 @@ void Transfer::beginHop() {
     endHop();
     fail(NSURLErrorUnknown);
   }
+}
+
+bool Transfer::headerLinesAreSafe() const {
+  auto unsafe = [](const HTTPHeaderFields& fields) {
+    return std::any_of(fields.begin(), fields.end(), [](const auto& field) {
+      return breaksHeaderLine(field.first) || breaksHeaderLine(field.second);
+    });
+  };
+  return !breaksHeaderLine(request_.httpMethod) && !unsafe(request_.allHTTPHeaderFields) &&
+         !unsafe(session_->configuration().httpAdditionalHeaders);
 }
 
 bool Transfer::prepareBody() {
@@ -359,7 +381,7 @@ void Transfer::configureEasy(CURL* easy, const URL& url, bool verifyPeer) {
   curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
   curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, verifyPeer ? 1L : 0L);
   curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, verifyPeer ? 2L : 0L);
-  long tls = CURL_SSLVERSION_TLSv1_0;
+  long tls = CURL_SSLVERSION_TLSv1_2;
   switch (configuration.tlsMinimumSupportedProtocol) {
     case SSLProtocol::kTLSProtocol1: tls = CURL_SSLVERSION_TLSv1_0; break;
     case SSLProtocol::kTLSProtocol11: tls = CURL_SSLVERSION_TLSv1_1; break;
@@ -564,6 +586,7 @@ void Transfer::onHeader(std::string_view line) {
 
 void Transfer::resetAnswer(int status) {
   status_ = status;
+  answerBytes_ = 0;
   sendsSinceAnswer_ = 0;
   headers_ = {};
   setCookieLines_.clear();
@@ -602,12 +625,20 @@ void Transfer::onHeadersComplete() {
 
 size_t Transfer::onWrite(const char* data, size_t size) {
   touch();
+  // Counted after decoding: a small compressed answer may still unpack into a huge one.
+  const auto& cap = session_->configuration().maximumResponseBodySize;
+  if (cap && answerBytes_ + static_cast<std::int64_t>(size) > *cap) {
+    bodyTooLarge_ = true;
+    return 0;
+  }
+  answerBytes_ += static_cast<std::int64_t>(size);
   if (hopKind_ != HopKind::Normal || !responseAccepted_) {
     if (collected_.size() < kMaxCollected) collected_.append(std::string_view(data, size));
     return size;
   }
   if (awaitingDisposition_) {
     if (pending_.size() + size > kMaxPending) {
+      answerBytes_ -= static_cast<std::int64_t>(size);  // curl hands the same bytes over again
       backpressurePaused_ = true;
       return CURL_WRITEFUNC_PAUSE;
     }
@@ -1021,6 +1052,9 @@ NSError Transfer::errorForResult(CURLcode result) const {
   if (resendRefused_ && result == CURLE_ABORTED_BY_CALLBACK) code = NSURLErrorNetworkConnectionLost;
   if (result == CURLE_WRITE_ERROR && writeFailed_)
     code = downloadFd_ < 0 ? NSURLErrorCannotCreateFile : NSURLErrorCannotWriteToFile;
+  if (result == CURLE_WRITE_ERROR && bodyTooLarge_) code = NSURLErrorDataLengthExceedsMaximum;
+  // curl reports a header beyond its size limit as running out of memory.
+  if (result == CURLE_OUT_OF_MEMORY && !headersDone_) code = NSURLErrorBadServerResponse;
   if (result == CURLE_PEER_FAILED_VERIFICATION && easy_) {
     long verify = 0;
     curl_easy_getinfo(easy_, CURLINFO_SSL_VERIFYRESULT, &verify);

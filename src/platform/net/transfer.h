@@ -32,12 +32,12 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   struct Setup {
     Kind kind = Kind::Data;
     BodySource bodySource = BodySource::None;
-    Data bodyData;
-    std::string bodyFilePath;
-    URLSession::DataTaskCompletion dataCompletion;
-    URLSession::DownloadTaskCompletion downloadCompletion;
+    Data bodyData{};
+    std::string bodyFilePath{};
+    URLSession::DataTaskCompletion dataCompletion{};
+    URLSession::DownloadTaskCompletion downloadCompletion{};
     // The task fails with this as soon as it is resumed.
-    std::optional<long> failOnStart;
+    std::optional<long> failOnStart{};
   };
 
   explicit Transfer(Setup setup);
@@ -72,6 +72,7 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   void start(std::shared_ptr<URLSessionTask> task);
   void beginHop();
   bool sendsBody() const;
+  bool headerLinesAreSafe() const;
   void acceptFinalHop();
   void useCredential(const URLCredential& credential, const std::string& spaceKey, const std::string& method);
   bool prepareBody();
@@ -157,6 +158,8 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   std::chrono::steady_clock::time_point resourceDeadline_;
   curl_off_t lastUploaded_ = 0;
   bool writeFailed_ = false;
+  bool bodyTooLarge_ = false;
+  std::int64_t answerBytes_ = 0;  // decoded body bytes of the current answer
   int sendsSinceAnswer_ = 0;  // requests curl started in this hop since the last answer
   bool resendRefused_ = false;
 

@@ -22,6 +22,8 @@ std::string URLErrorLocalizedDescription(long code) {
     case NSURLErrorCannotDecodeContentData: return "cannot decode content data";
     case NSURLErrorCannotParseResponse: return "cannot parse response";
     case NSURLErrorRequestBodyStreamExhausted: return "request body stream exhausted";
+    case NSURLErrorAppTransportSecurityRequiresSecureConnection:
+      return "The resource could not be loaded because a secure connection is required.";
     case NSURLErrorFileDoesNotExist: return "The requested URL was not found on this server.";
     case NSURLErrorFileIsDirectory: return "file is directory";
     case NSURLErrorNoPermissionsToReadFile: return "The file cannot be opened because you don’t have permission to read it.";

@@ -32,6 +32,7 @@ enum : long {
   NSURLErrorCannotDecodeContentData = -1016,
   NSURLErrorCannotParseResponse = -1017,
   NSURLErrorRequestBodyStreamExhausted = -1021,
+  NSURLErrorAppTransportSecurityRequiresSecureConnection = -1022,
   NSURLErrorFileDoesNotExist = -1100,
   NSURLErrorFileIsDirectory = -1101,
   NSURLErrorNoPermissionsToReadFile = -1102,

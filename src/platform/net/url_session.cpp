@@ -8,6 +8,10 @@
 using detail::Transfer;
 
 struct URLSession::Private {
+  // Tasks whose last reference may be dropped while the mutex is held: their destructors take
+  // it again (taskEnded), so they die only once it is released.
+  using Survivors = std::vector<std::shared_ptr<URLSessionTask>>;
+
   std::mutex mutex;
   std::shared_ptr<URLSessionDelegate> delegate;
   std::optional<std::string> description;
@@ -15,12 +19,16 @@ struct URLSession::Private {
   bool invalidationQueued = false;
   std::vector<std::weak_ptr<URLSessionTask>> tasks;  // not yet ended
 
-  // Caller holds the mutex. True when didBecomeInvalidWithError is now due.
-  bool invalidationDue() {
+  // Caller holds the mutex and destroys `survivors` after releasing it. True when
+  // didBecomeInvalidWithError is now due.
+  bool invalidationDue(Survivors& survivors) {
     tasks.erase(std::remove_if(tasks.begin(), tasks.end(),
-                               [](const auto& t) {
+                               [&](const auto& t) {
                                  auto task = t.lock();
-                                 return !task || task->state() == URLSessionTaskState::Completed;
+                                 if (!task) return true;
+                                 bool ended = task->state() == URLSessionTaskState::Completed;
+                                 survivors.push_back(std::move(task));
+                                 return ended;
                                }),
                 tasks.end());
     if (!invalidated || invalidationQueued || !tasks.empty()) return false;
@@ -34,21 +42,22 @@ namespace {
 void queueInvalidation(const std::shared_ptr<URLSession>& session, URLSession::Private& p) {
   session->delegateQueue()->async([session, &p] {
     if (auto delegate = session->delegate()) delegate->didBecomeInvalidWithError(session, std::nullopt);
+    std::shared_ptr<URLSessionDelegate> released;  // its destructor may drop tasks of this session
     std::lock_guard lock(p.mutex);
-    p.delegate.reset();
+    released = std::move(p.delegate);
   });
 }
 
-Transfer::Setup setupFor(Transfer::Kind kind, const URLRequest& request) {
-  Transfer::Setup setup;
-  setup.kind = kind;
-  if (request.httpBody) {
+// The engine side of a new task. Upload tasks name their body in `setup`; the others send the
+// request's own.
+std::shared_ptr<Transfer> transferFor(const URLRequest& request, Transfer::Setup setup) {
+  if (setup.kind != Transfer::Kind::Upload && request.httpBody) {
     setup.bodySource = Transfer::BodySource::Data;
     setup.bodyData = *request.httpBody;
-  } else if (request.httpBodyStream) {
+  } else if (setup.kind != Transfer::Kind::Upload && request.httpBodyStream) {
     setup.bodySource = Transfer::BodySource::Stream;
   }
-  return setup;
+  return std::make_shared<Transfer>(std::move(setup));
 }
 
 }  // namespace
@@ -119,15 +128,16 @@ std::shared_ptr<URLSessionDownloadTask> URLSession::adoptDownloadTask(const std:
 
 void URLSession::taskEnded(const URLSessionTask*) {
   bool due;
+  Private::Survivors survivors;
   {
     std::lock_guard lock(p_->mutex);
-    due = p_->invalidationDue();
+    due = p_->invalidationDue(survivors);
   }
   if (due) queueInvalidation(shared_from_this(), *p_);
 }
 
 std::shared_ptr<URLSessionDataTask> URLSession::dataTaskWithRequest(const URLRequest& request) {
-  return makeTask<URLSessionDataTask>(request, std::make_shared<Transfer>(setupFor(Transfer::Kind::Data, request)));
+  return dataTaskWithRequest(request, nullptr);
 }
 
 std::shared_ptr<URLSessionDataTask> URLSession::dataTaskWithURL(const URL& url) {
@@ -136,9 +146,8 @@ std::shared_ptr<URLSessionDataTask> URLSession::dataTaskWithURL(const URL& url) 
 
 std::shared_ptr<URLSessionDataTask> URLSession::dataTaskWithRequest(const URLRequest& request,
                                                                     DataTaskCompletion completionHandler) {
-  auto setup = setupFor(Transfer::Kind::Data, request);
-  setup.dataCompletion = std::move(completionHandler);
-  return makeTask<URLSessionDataTask>(request, std::make_shared<Transfer>(std::move(setup)));
+  return makeTask<URLSessionDataTask>(
+      request, transferFor(request, {.kind = Transfer::Kind::Data, .dataCompletion = std::move(completionHandler)}));
 }
 
 std::shared_ptr<URLSessionUploadTask> URLSession::uploadTaskWithRequest(const URLRequest& request,
@@ -149,33 +158,28 @@ std::shared_ptr<URLSessionUploadTask> URLSession::uploadTaskWithRequest(const UR
 std::shared_ptr<URLSessionUploadTask> URLSession::uploadTaskWithRequest(const URLRequest& request,
                                                                         const Data& bodyData,
                                                                         DataTaskCompletion completionHandler) {
-  Transfer::Setup setup;
-  setup.kind = Transfer::Kind::Upload;
-  setup.bodySource = Transfer::BodySource::Data;
-  setup.bodyData = bodyData;
-  setup.dataCompletion = std::move(completionHandler);
-  return makeTask<URLSessionUploadTask>(request, std::make_shared<Transfer>(std::move(setup)));
+  return makeTask<URLSessionUploadTask>(
+      request, transferFor(request, {.kind = Transfer::Kind::Upload,
+                                     .bodySource = Transfer::BodySource::Data,
+                                     .bodyData = bodyData,
+                                     .dataCompletion = std::move(completionHandler)}));
 }
 
 std::shared_ptr<URLSessionUploadTask> URLSession::uploadTaskWithRequest(const URLRequest& request,
                                                                         const URL& fileURL) {
-  Transfer::Setup setup;
-  setup.kind = Transfer::Kind::Upload;
-  setup.bodySource = Transfer::BodySource::File;
-  setup.bodyFilePath = fileURL.path();
-  return makeTask<URLSessionUploadTask>(request, std::make_shared<Transfer>(std::move(setup)));
+  return makeTask<URLSessionUploadTask>(
+      request, transferFor(request, {.kind = Transfer::Kind::Upload,
+                                     .bodySource = Transfer::BodySource::File,
+                                     .bodyFilePath = fileURL.path()}));
 }
 
 std::shared_ptr<URLSessionUploadTask> URLSession::uploadTaskWithStreamedRequest(const URLRequest& request) {
-  Transfer::Setup setup;
-  setup.kind = Transfer::Kind::Upload;
-  setup.bodySource = Transfer::BodySource::Stream;
-  return makeTask<URLSessionUploadTask>(request, std::make_shared<Transfer>(std::move(setup)));
+  return makeTask<URLSessionUploadTask>(
+      request, transferFor(request, {.kind = Transfer::Kind::Upload, .bodySource = Transfer::BodySource::Stream}));
 }
 
 std::shared_ptr<URLSessionDownloadTask> URLSession::downloadTaskWithRequest(const URLRequest& request) {
-  return makeTask<URLSessionDownloadTask>(request,
-                                          std::make_shared<Transfer>(setupFor(Transfer::Kind::Download, request)));
+  return downloadTaskWithRequest(request, nullptr);
 }
 
 std::shared_ptr<URLSessionDownloadTask> URLSession::downloadTaskWithURL(const URL& url) {
@@ -184,27 +188,29 @@ std::shared_ptr<URLSessionDownloadTask> URLSession::downloadTaskWithURL(const UR
 
 std::shared_ptr<URLSessionDownloadTask> URLSession::downloadTaskWithRequest(const URLRequest& request,
                                                                             DownloadTaskCompletion completionHandler) {
-  auto setup = setupFor(Transfer::Kind::Download, request);
-  setup.downloadCompletion = std::move(completionHandler);
-  return makeTask<URLSessionDownloadTask>(request, std::make_shared<Transfer>(std::move(setup)));
+  return makeTask<URLSessionDownloadTask>(
+      request,
+      transferFor(request, {.kind = Transfer::Kind::Download, .downloadCompletion = std::move(completionHandler)}));
 }
 
 std::shared_ptr<URLSessionDownloadTask> URLSession::downloadTaskWithResumeData(const Data&) {
-  Transfer::Setup setup;
-  setup.kind = Transfer::Kind::Download;
-  setup.failOnStart = NSURLErrorCannotOpenFile;
-  return makeTask<URLSessionDownloadTask>(std::nullopt, std::make_shared<Transfer>(std::move(setup)));
+  return makeTask<URLSessionDownloadTask>(
+      std::nullopt,
+      transferFor(URLRequest(), {.kind = Transfer::Kind::Download, .failOnStart = NSURLErrorCannotOpenFile}));
 }
 
 void URLSession::getTasksWithCompletionHandler(TasksCompletion completionHandler) {
   std::vector<std::shared_ptr<URLSessionDataTask>> data;
   std::vector<std::shared_ptr<URLSessionUploadTask>> uploads;
   std::vector<std::shared_ptr<URLSessionDownloadTask>> downloads;
+  Private::Survivors survivors;
   {
     std::lock_guard lock(p_->mutex);
     for (const auto& weak : p_->tasks) {
       auto task = weak.lock();
-      if (!task || task->state() == URLSessionTaskState::Completed) continue;
+      if (!task) continue;
+      survivors.push_back(task);
+      if (task->state() == URLSessionTaskState::Completed) continue;
       if (auto upload = std::dynamic_pointer_cast<URLSessionUploadTask>(task)) {
         uploads.push_back(upload);
       } else if (auto dataTask = std::dynamic_pointer_cast<URLSessionDataTask>(task)) {
@@ -221,10 +227,11 @@ void URLSession::getTasksWithCompletionHandler(TasksCompletion completionHandler
 
 void URLSession::finishTasksAndInvalidate() {
   bool due;
+  Private::Survivors survivors;
   {
     std::lock_guard lock(p_->mutex);
     p_->invalidated = true;
-    due = p_->invalidationDue();
+    due = p_->invalidationDue(survivors);
   }
   if (due) queueInvalidation(shared_from_this(), *p_);
 }

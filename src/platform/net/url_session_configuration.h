@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,11 +20,14 @@ struct URLSessionConfiguration {
   std::shared_ptr<HTTPCookieStorage> httpCookieStorage;
   HTTPCookieAcceptPolicy httpCookieAcceptPolicy = HTTPCookieAcceptPolicy::OnlyFromMainDocumentDomain;
   bool httpShouldSetCookies = true;
-  SSLProtocol tlsMinimumSupportedProtocol = SSLProtocol::kTLSProtocol1;
+  SSLProtocol tlsMinimumSupportedProtocol = SSLProtocol::kTLSProtocol12;
   // Longest wait for data on a transfer (also caps the request's own timeout).
   TimeInterval timeoutIntervalForRequest = 60.0;
   // Longest a whole transfer may take.
   TimeInterval timeoutIntervalForResource = 604800.0;
+  // A response body longer than this (counted after decoding) fails its task with
+  // NSURLErrorDataLengthExceedsMaximum as soon as it is passed. None: no limit.
+  std::optional<std::int64_t> maximumResponseBodySize;
   // Sent with every request that does not set the same field.
   HTTPHeaderFields httpAdditionalHeaders;
   int httpMaximumConnectionsPerHost = 6;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/foundation/run_loop.h"
+#include "platform/http/http_error.h"
 #include "platform/http/multipart_form_data.h"
 #include "support/virtual_time.h"
 
@@ -90,7 +91,10 @@ TEST(RequestTest, TextDecoding) {
   VirtualTime time;
   // Overlong forms, surrogates, values past U+10FFFF and cut sequences are not UTF-8.
   for (auto b : {bytes({0xed, 0xa0, 0x80}), bytes({0xc0, 0xaf}), bytes({0xf4, 0x90, 0x80, 0x80}), bytes({0xe2, 0x82})}) {
-    EXPECT_TRUE(stringResult(httpResponse(200), b, false).isFailure());
+    auto result = stringResult(httpResponse(200), b, false);
+    ASSERT_TRUE(result.isFailure());
+    EXPECT_EQ(result.error()->code, static_cast<long>(HTTPErrorCode::StringSerializationFailed));
+    EXPECT_EQ(result.data(), b);  // kept for the caller
   }
   EXPECT_EQ(stringResult(httpResponse(200), Data::fromString("h\xc3\xa9 \xf0\x9f\x98\x80"), false).value(),
             "h\xc3\xa9 \xf0\x9f\x98\x80");

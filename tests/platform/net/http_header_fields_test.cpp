@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "platform/net/input_stream.h"
-#include "platform/net/url_error.h"
 #include "platform/net/url_response.h"
 
 namespace {
@@ -32,11 +31,6 @@ TEST(HTTPHeaderFieldsTest, ResponseReadsTypeEncodingAndLengthFromItsFields) {
   HTTPURLResponse bare(*URL::URLWithString("http://127.0.0.1/"), 200, "HTTP/1.1", {{"Content-Length", "-5"}});
   EXPECT_FALSE(bare.mimeType());
   EXPECT_EQ(bare.expectedContentLength(), NSURLResponseUnknownLength);
-
-  auto error = URLError(NSURLErrorTimedOut, URL::URLWithString("http://127.0.0.1/x"));
-  EXPECT_EQ(error.domain, "NSURLErrorDomain");
-  EXPECT_EQ(*error.userInfo.at("NSErrorFailingURLKey").asString(), "http://127.0.0.1/x");
-  EXPECT_EQ(error.localizedDescription(), "The request timed out.");
 }
 
 TEST(InputStreamTest, DataStreamReadsSeeksAndEnds) {

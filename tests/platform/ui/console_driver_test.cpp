@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <ios>
 #include <sstream>
+#include <streambuf>
 
 #include "controller_test_support.h"
 #include "platform/foundation/run_loop.h"
@@ -19,6 +21,7 @@
 #include "platform/ui/ui_table_view_row_action.h"
 #include "platform/ui/ui_text_field.h"
 #include "platform/ui/ui_window.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -425,13 +428,48 @@ TEST_F(ConsoleDriverTest, InteractiveInputGivesTheSameTranscriptAsAScript) {
   EXPECT_EQ(interactive.str(), run(script));
 }
 
-TEST_F(ConsoleDriverTest, WaitMovesVirtualTimeAndScriptFilesRun) {
+// Gives one line, then fails as a disk read would.
+struct BreakingInput : std::streambuf {
+  std::string text = "show\n";
+  int_type underflow() override {
+    if (gptr() == text.data() + text.size()) throw std::ios_base::failure("read error");
+    setg(text.data(), text.data(), text.data() + text.size());
+    return traits_type::to_int_type(text[0]);
+  }
+};
+
+TEST_F(ConsoleDriverTest, OverlongLinesAreSkippedAndBrokenInputIsReported) {
+  const std::string script = "show\n" + std::string(64 * 1024 + 1, 'x') + "\nquit\n";
+  for (bool interactive : {false, true}) {
+    std::ostringstream out;
+    std::istringstream in(script);
+    ConsoleDriver driver(out);
+    EXPECT_TRUE(interactive ? driver.runInteractive(in) : driver.run(in));
+    EXPECT_EQ(linesStartingWith(out.str(), "!"),
+              (std::vector<std::string>{"! Line too long (more than 65536 bytes): skipped"}));
+    EXPECT_TRUE(driver.hasQuit()) << "the line after the long one still runs";
+
+    BreakingInput broken;
+    std::istream brokenIn(&broken);
+    std::ostringstream brokenOut;
+    ConsoleDriver brokenDriver(brokenOut);
+    EXPECT_FALSE(interactive ? brokenDriver.runInteractive(brokenIn) : brokenDriver.run(brokenIn));
+    EXPECT_NE(brokenOut.str().find("> show"), std::string::npos) << "what was read before the error runs";
+  }
+}
+
+TEST_F(ConsoleDriverTest, WaitMovesVirtualTimeAndUnreadableScriptsRunNothing) {
   std::ostringstream out;
   ConsoleDriver driver(out);
   auto start = time.now();
   driver.execute("wait 2.5");
   EXPECT_DOUBLE_EQ(time.now().timeIntervalSinceDate(start), 2.5);
-  EXPECT_FALSE(driver.runScriptFile("/nonexistent/script.txt"));
+  out.str("");
+  TempDir dir("console_driver");
+  for (const std::string& path : {std::string("/nonexistent/script.txt"), dir.str()}) {
+    EXPECT_FALSE(driver.runScriptFile(path)) << path;
+  }
+  EXPECT_EQ(out.str(), "");
 }
 
 }  // namespace

@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-
 #include "analytics/zai.h"
 #include "analytics/zai_fields.h"
 #include "analytics/zai_tracker.h"
@@ -12,6 +9,7 @@
 #include "platform/ui/ui_application.h"
 #include "platform/ui/ui_window.h"
 #include "support/fake_backend.h"
+#include "support/temp_dir.h"
 #include "support/virtual_time.h"
 
 TEST(AlertTest, OneOKButtonThatClosesTheAlertAndThenRunsTheDismissActionOnce) {
@@ -61,15 +59,13 @@ TEST(AlertTest, OneOKButtonThatClosesTheAlertAndThenRunsTheDismissActionOnce) {
 
 TEST(ScreenTrackingTest, EachScreenViewReachesTheCollectorWithItsNameAndNoTrackerMeansNoHit) {
   // The shared component keeps the store it opened first, so the folder lives as long as the process.
-  static char pattern[] = "/tmp/app_tracking_XXXXXX";
-  static const bool made = mkdtemp(pattern) && std::atexit([] { std::filesystem::remove_all(pattern); }) == 0;
-  ASSERT_TRUE(made);
-  UserDefaults::setApplicationDataDirectory(std::string(pattern));
+  static TempDir data("app_tracking");
+  UserDefaults::setApplicationDataDirectory(data.str());
   VirtualTime time;
   FakeBackend collector;
   auto analytics = ZAI::sharedInstance();
   analytics->setDispatchURL(URL::URLWithString(collector.url("collect")));
-  auto tracker = analytics->trackerWithTrackingId("UA-77-1");
+  auto tracker = analytics->trackerWithTrackingId("tracker-app");
   analytics->setDefaultTracker(tracker);
   UIViewController screen;
   auto dispatched = [&] {

@@ -186,80 +186,31 @@ back
 quit
 show
 )";
-  const std::string login = R"(=== Sign in === [Help]
-Please sign in
-{(E-mail)} #emailField
-{(Password)} #passwordField
-[Log in] #loginButton
-)";
-  const std::string typed = R"(=== Sign in === [Help]
-Please sign in
-{ada@example.com} #emailField
-{••••••|} #passwordField
-[Log in] #loginButton
-)";
-  EXPECT_EQ(run(script), login +                                          //
-                             "> tap loginButton\n" + login +              //
-                             "+++ alert: Missing e-mail\n"                //
-                             "  [OK]\n"                                   //
-                             "> alert OK\n" + login +                     //
-                             "> type emailField ada@example.com\n"        //
-                             "=== Sign in === [Help]\n"                   //
-                             "Please sign in\n"                           //
-                             "{ada@example.com|} #emailField\n"           //
-                             "{(Password)} #passwordField\n"              //
-                             "[Log in] #loginButton\n"                    //
-                             "> type passwordField ••••••\n" + typed +    //
-                             "> tap Help\n" + typed +                     //
-                             "+++ alert: Help\n"                          //
-                             "  Type an e-mail and a password.\n"         //
-                             "  [OK]\n"                                   //
-                             "> alert OK\n" + typed +                     //
-                             "> tap loginButton\n"                        //
-                             "=== Sign in === [Help]\n"                   //
-                             "Signing in...\n"                            //
-                             "{ada@example.com} #emailField\n"            //
-                             "{••••••|} #passwordField\n"                 //
-                             "[Log in] #loginButton\n"                    //
-                             "> wait 1\n"                                 //
-                             "[< Sign in] === Subjects ===\n"             //
-                             "Hello, ada@example.com\n"                   //
-                             "0. Algebra\n"                               //
-                             "1. Geometry\n"                              //
-                             "2. Physics\n"                               //
-                             "> select 1\n"                               //
-                             "[< Sign in] === Subjects ===\n"             //
-                             "Hello, ada@example.com\n"                   //
-                             "0. Algebra\n"                               //
-                             "1. Geometry (selected)\n"                   //
-                             "2. Physics\n"                               //
-                             "+++ alert: Open Geometry?\n"                //
-                             "  [OK]\n"                                   //
-                             "> alert OK\n"                               //
-                             "[< Sign in] === Subjects ===\n"             //
-                             "Opened Geometry\n"                          //
-                             "0. Algebra\n"                               //
-                             "1. Geometry (selected)\n"                   //
-                             "2. Physics\n"                               //
-                             "> swipe 1 0 Delete\n"                       //
-                             "! Row 1.0 has no action 'Delete'\n"         //
-                             "[< Sign in] === Subjects ===\n"             //
-                             "Opened Geometry\n"                          //
-                             "0. Algebra\n"                               //
-                             "1. Geometry (selected)\n"                   //
-                             "2. Physics\n"                               //
-                             "> swipe 0 Delete\n"                         //
-                             "[< Sign in] === Subjects ===\n"             //
-                             "Opened Geometry\n"                          //
-                             "0. Geometry\n"                              //
-                             "1. Physics\n"                               //
-                             "> back\n"                                   //
-                             "=== Sign in === [Help]\n"                   //
-                             "Signed in\n"                                //
-                             "{ada@example.com} #emailField\n"            //
-                             "{••••••} #passwordField\n"                  //
-                             "[Log in] #loginButton\n"                    //
-                             "> quit\n");
+  // The two screens as printed: the form (status, then what the fields show) and the list.
+  auto form = [](const std::string& status, const std::string& email, const std::string& password) {
+    return "=== Sign in === [Help]\n" + status + "\n{" + email + "} #emailField\n{" + password +
+           "} #passwordField\n[Log in] #loginButton\n";
+  };
+  auto list = [](const std::string& greeting, const std::string& rows) {
+    return "[< Sign in] === Subjects ===\n" + greeting + "\n" + rows;
+  };
+  const std::string login = form("Please sign in", "(E-mail)", "(Password)");
+  const std::string typed = form("Please sign in", "ada@example.com", "••••••|");
+  const std::string hello = "Hello, ada@example.com", opened = "Opened Geometry";
+  const std::string selected = "0. Algebra\n1. Geometry (selected)\n2. Physics\n";
+  EXPECT_EQ(run(script), login + "> tap loginButton\n" + login + "+++ alert: Missing e-mail\n  [OK]\n" +
+                             "> alert OK\n" + login +
+                             "> type emailField ada@example.com\n" +
+                             form("Please sign in", "ada@example.com|", "(Password)") +
+                             "> type passwordField ••••••\n" + typed + "> tap Help\n" + typed +
+                             "+++ alert: Help\n  Type an e-mail and a password.\n  [OK]\n> alert OK\n" + typed +
+                             "> tap loginButton\n" + form("Signing in...", "ada@example.com", "••••••|") +
+                             "> wait 1\n" + list(hello, "0. Algebra\n1. Geometry\n2. Physics\n") +
+                             "> select 1\n" + list(hello, selected) + "+++ alert: Open Geometry?\n  [OK]\n" +
+                             "> alert OK\n" + list(opened, selected) +
+                             "> swipe 1 0 Delete\n! Row 1.0 has no action 'Delete'\n" + list(opened, selected) +
+                             "> swipe 0 Delete\n" + list(opened, "0. Geometry\n1. Physics\n") +
+                             "> back\n" + form("Signed in", "ada@example.com", "••••••") + "> quit\n");
 }
 
 // The lines the driver printed that start with `prefix`.

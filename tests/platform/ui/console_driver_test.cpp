@@ -123,9 +123,9 @@ void registerDemoStoryboard() {
                             password->setPlaceholder("Password");
                             password->setSecureTextEntry(true);
                             vc.passwordField = password;
-                            auto login = b.add<UIButton>(b.view(), "loginButton");
-                            login->setTitle("Log in", UIControlState::Normal);
-                            b.action<DemoLogin>(login, "loginTap:", UIControlEvents::TouchUpInside,
+                            auto button = b.add<UIButton>(b.view(), "loginButton");
+                            button->setTitle("Log in", UIControlState::Normal);
+                            b.action<DemoLogin>(button, "loginTap:", UIControlEvents::TouchUpInside,
                                                 [](DemoLogin& c, UIControl& s) { c.loginTap(s); });
                           }};
   UIStoryboardScene list{"list", "DemoList", {}, {}, [](UIStoryboardSceneBuilder& b) {

@@ -1,7 +1,9 @@
 #include "analytics/zai.h"
 
 #include <cstdio>
+#include <chrono>
 #include <cstdlib>
+#include <future>
 #include <random>
 #include <vector>
 
@@ -166,7 +168,10 @@ struct ZAI::Impl : std::enable_shared_from_this<ZAI::Impl> {
 std::shared_ptr<ZAI> ZAI::sharedInstance() {
   static auto* instance = [] {
     std::optional<URL> url;
-    if (const char* text = std::getenv("DORVALE_ANALYTICS_URL")) url = URL::URLWithString(text);
+    if (const char* text = std::getenv("DORVALE_ANALYTICS_URL")) {
+      url = URL::URLWithString(text);
+      if (!url) std::fprintf(stderr, "DORVALE_ANALYTICS_URL is not a URL (%s): analytics hits stay stored\n", text);
+    }
     return new std::shared_ptr<ZAI>(make(UserDefaults::applicationDataDirectory() + "/analytics/hits.sqlite", url));
   }();
   return *instance;
@@ -221,6 +226,14 @@ std::size_t ZAI::pendingHitCount() const {
     if (auto* hits = impl_->openStore()) count = hits->count();
   });
   return count;
+}
+
+bool ZAI::waitUntilStored(TimeInterval timeout) const {
+  // The queue is serial: once this runs, every hit queued before it is stored.
+  auto reached = std::make_shared<std::promise<void>>();
+  auto future = reached->get_future();
+  impl_->queue->async([reached] { reached->set_value(); });
+  return future.wait_for(std::chrono::duration<double>(timeout)) == std::future_status::ready;
 }
 
 void ZAI::enqueueHit(std::map<std::string, std::string> fields) {

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/foundation/date.h"
 #include "platform/foundation/url.h"
 
 class ZAITracker;
@@ -44,6 +45,11 @@ class ZAI : public std::enable_shared_from_this<ZAI> {
 
   // The hits still stored, after the work queued so far (waits for the queue).
   std::size_t pendingHitCount() const;
+
+  // Waits, in real time and at most `timeout` seconds, until every hit sent so far is in the
+  // store, so that a program about to end drops none; false when the time ran out. Delivery to
+  // the collector is not waited for: stored hits go out on a later run.
+  bool waitUntilStored(TimeInterval timeout) const;
 
   struct Impl;
 

@@ -13,7 +13,7 @@ class ZAIDictionaryBuilder {
   // A builder whose hit type ("&t") is "screenview".
   static std::shared_ptr<ZAIDictionaryBuilder> createScreenView();
 
-  // Nothing removes the field.
+  // An absent value removes the field.
   void set(std::optional<std::string> value, const std::string& key);
   std::optional<std::string> get(const std::string& key) const;
 

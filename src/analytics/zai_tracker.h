@@ -17,7 +17,7 @@ class ZAITracker {
 
   const std::string& trackingId() const { return trackingId_; }
 
-  // Nothing removes the field.
+  // An absent value removes the field.
   void set(const std::string& parameterName, std::optional<std::string> value);
   std::optional<std::string> get(const std::string& parameterName) const;
 

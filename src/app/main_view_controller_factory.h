@@ -9,23 +9,10 @@
 #include "platform/ui/ui_tab_bar_controller.h"
 #include "platform/ui/ui_view_controller.h"
 
-// The screens the factory makes; their libraries sit above this one, so each operation is a
-// template whose class is complete where a screen calls it.
-class LectureDetailsViewController;
-class CurriculumContentViewController;
-class CurriculumQuizesViewController;
-class QuizesViewController;
-class QuizContainerViewController;
-class SimpleQuestionViewController;
-class ImageQuestionViewController;
-class VideoQuestionViewController;
-class AudioQuestionViewController;
-class TextQuestionViewController;
-class NewsContentViewController;
-class AttachmentViewController;
-
-// Makes the screens of the "Main" storyboard, each as its own class and new on every call.
-// Main thread only.
+// Makes the screens of the "Main" storyboard, new on every call. The screen classes sit above
+// this library, so each creation operation hands its screen out as a UIViewController and
+// screenAs<T> gives it its own class. The operations are virtual so that a test can stand in
+// for any of them. Main thread only.
 class MainViewControllerFactory {
  public:
   // Loads the "Main" storyboard at once; a missing one stops the program.
@@ -37,66 +24,36 @@ class MainViewControllerFactory {
   // The storyboard's initial scene; none, or another class, stops the program.
   virtual std::shared_ptr<UITabBarController> getMainTabBarController() const;
 
-  template <class T = LectureDetailsViewController>
-  std::shared_ptr<T> getLectureDetailsViewController() const {
-    return instantiate<T>("lectureDetailsViewController");
-  }
-  template <class T = CurriculumContentViewController>
-  std::shared_ptr<T> getCurriculumContentViewController() const {
-    return instantiate<T>("curriculumContentViewController");
-  }
-  template <class T = CurriculumQuizesViewController>
-  std::shared_ptr<T> getCurriculumQuizesViewController() const {
-    return instantiate<T>("curriculumQuizesViewController");
-  }
-  template <class T = QuizesViewController>
-  std::shared_ptr<T> getQuizesViewController() const {
-    return instantiate<T>("quizesViewController");
-  }
-  template <class T = QuizContainerViewController>
-  std::shared_ptr<T> getQuizContainerViewController() const {
-    return instantiate<T>("quizContainerViewController");
-  }
-  template <class T = SimpleQuestionViewController>
-  std::shared_ptr<T> getSimpleQuestionViewController() const {
-    return instantiate<T>("simpleQuestionViewController");
-  }
-  template <class T = ImageQuestionViewController>
-  std::shared_ptr<T> getImageQuestionViewController() const {
-    return instantiate<T>("imageQuestionViewController");
-  }
-  template <class T = VideoQuestionViewController>
-  std::shared_ptr<T> getVideoQuestionViewController() const {
-    return instantiate<T>("videoQuestionViewController");
-  }
-  template <class T = AudioQuestionViewController>
-  std::shared_ptr<T> getAudioQuestionViewController() const {
-    return instantiate<T>("audioQuestionViewController");
-  }
-  template <class T = TextQuestionViewController>
-  std::shared_ptr<T> getTextQuestionViewController() const {
-    return instantiate<T>("textQuestionViewController");
-  }
-  template <class T = NewsContentViewController>
-  std::shared_ptr<T> getNewsContentViewController() const {
-    return instantiate<T>("newsContentViewController");
-  }
-  template <class T = AttachmentViewController>
-  std::shared_ptr<T> getAttachmentViewController() const {
-    return instantiate<T>("attachmentViewController");
-  }
+  // A new controller of the scene the operation is named after; an unknown identifier is the
+  // toolkit's error.
+  virtual std::shared_ptr<UIViewController> getLectureDetailsViewController() const;
+  virtual std::shared_ptr<UIViewController> getCurriculumContentViewController() const;
+  virtual std::shared_ptr<UIViewController> getCurriculumQuizesViewController() const;
+  virtual std::shared_ptr<UIViewController> getQuizesViewController() const;
+  virtual std::shared_ptr<UIViewController> getQuizContainerViewController() const;
+  virtual std::shared_ptr<UIViewController> getSimpleQuestionViewController() const;
+  virtual std::shared_ptr<UIViewController> getImageQuestionViewController() const;
+  virtual std::shared_ptr<UIViewController> getVideoQuestionViewController() const;
+  virtual std::shared_ptr<UIViewController> getAudioQuestionViewController() const;
+  virtual std::shared_ptr<UIViewController> getTextQuestionViewController() const;
+  virtual std::shared_ptr<UIViewController> getNewsContentViewController() const;
+  virtual std::shared_ptr<UIViewController> getAttachmentViewController() const;
 
-  // A new controller of the scene `identifier`; a scene of another class than T stops the
-  // program, an unknown identifier is the toolkit's error.
+  // `screen` as its own class T; a screen of another class (a scene of the wrong class) stops the
+  // program.
   template <class T>
-  std::shared_ptr<T> instantiate(const std::string& identifier) const {
-    auto typed = std::dynamic_pointer_cast<T>(storyboard_->instantiateViewControllerWithIdentifier(identifier));
-    if (!typed) wrongClass(identifier, demangledClassName(typeid(T)));
+  static std::shared_ptr<T> screenAs(const std::shared_ptr<UIViewController>& screen) {
+    auto typed = std::dynamic_pointer_cast<T>(screen);
+    if (!typed) wrongClass(screen, demangledClassName(typeid(T)));
     return typed;
   }
 
+ protected:
+  // A new controller of the scene `identifier`.
+  std::shared_ptr<UIViewController> instantiate(const std::string& identifier) const;
+
  private:
-  [[noreturn]] static void wrongClass(const std::string& identifier, const std::string& expected);
+  [[noreturn]] static void wrongClass(const std::shared_ptr<UIViewController>& screen, const std::string& expected);
 
   const std::shared_ptr<UIStoryboard> storyboard_;
 };

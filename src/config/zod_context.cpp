@@ -21,40 +21,50 @@ struct PlistDeleter {
 };
 using PlistPtr = std::unique_ptr<void, PlistDeleter>;
 
-std::optional<std::string> stringValue(plist_t dict, const char* key) {
-  plist_t node = plist_dict_get_item(dict, key);
-  if (!node || plist_get_node_type(node) != PLIST_STRING) return std::nullopt;
-  char* raw = nullptr;
-  plist_get_string_val(node, &raw);
-  if (!raw) return std::nullopt;
-  std::string text(raw);
-  std::free(raw);
-  if (text.empty()) return std::nullopt;
-  return text;
-}
+// Reads the entries of the list's root dictionary. A text holding a NUL byte cannot be a value of
+// the list: it marks the whole list as broken.
+struct EntryReader {
+  plist_t dict;
+  bool broken = false;
 
-bool boolValue(plist_t dict, const char* key) {
-  plist_t node = plist_dict_get_item(dict, key);
-  if (!node) return false;
-  switch (plist_get_node_type(node)) {
-    case PLIST_BOOLEAN: {
-      std::uint8_t value = 0;
-      plist_get_bool_val(node, &value);
-      return value != 0;
+  std::optional<std::string> text(const char* key) {
+    plist_t node = plist_dict_get_item(dict, key);
+    if (!node || plist_get_node_type(node) != PLIST_STRING) return std::nullopt;
+    std::uint64_t length = 0;
+    const char* raw = plist_get_string_ptr(node, &length);
+    if (!raw) return std::nullopt;
+    std::string value(raw, static_cast<std::size_t>(length));
+    if (value.find('\0') != std::string::npos) {
+      broken = true;
+      return std::nullopt;
     }
-    case PLIST_UINT: {
-      std::uint64_t value = 0;
-      plist_get_uint_val(node, &value);
-      return value != 0;
-    }
-    case PLIST_STRING: {
-      auto text = stringValue(dict, key);
-      return text && (*text == "YES" || *text == "true" || *text == "1");
-    }
-    default:
-      return false;
+    if (value.empty()) return std::nullopt;
+    return value;
   }
-}
+
+  bool flag(const char* key) {
+    plist_t node = plist_dict_get_item(dict, key);
+    if (!node) return false;
+    switch (plist_get_node_type(node)) {
+      case PLIST_BOOLEAN: {
+        std::uint8_t value = 0;
+        plist_get_bool_val(node, &value);
+        return value != 0;
+      }
+      case PLIST_UINT: {
+        std::uint64_t value = 0;
+        plist_get_uint_val(node, &value);
+        return value != 0;
+      }
+      case PLIST_STRING: {
+        auto value = text(key);
+        return value && (*value == "YES" || *value == "true" || *value == "1");
+      }
+      default:
+        return false;
+    }
+  }
+};
 
 NSError configurationError(long code, const std::string& description, const std::string& path) {
   return NSError(ZODContextErrorDomain, code, {{NSLocalizedDescriptionKey, description}, {"path", path}});
@@ -98,21 +108,26 @@ bool ZODContext::configureWithContentsOfFile(const std::string& path, std::optio
     plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &raw);
   }
   PlistPtr root(raw);
-  if (!root || plist_get_node_type(root.get()) != PLIST_DICT) {
+  std::optional<ZODConfiguration> read;
+  if (root && plist_get_node_type(root.get()) == PLIST_DICT) {
+    EntryReader entries{root.get()};
+    ZODConfiguration config;
+    config.clientID = entries.text("CLIENT_ID");
+    config.trackingID = entries.text("TRACKING_ID");
+    config.apiKey = entries.text("API_KEY");
+    config.zedodoAppID = entries.text("ZEDODO_APP_ID");
+    config.isAnalyticsEnabled = entries.flag("IS_ANALYTICS_ENABLED");
+    config.isSignInEnabled = entries.flag("IS_SIGNIN_ENABLED");
+    config.isMeasurementEnabled = entries.flag("IS_MEASUREMENT_ENABLED");
+    if (!entries.broken) read = std::move(config);
+  }
+  if (!read) {
     if (error) {
       *error = configurationError(ZODContextErrorUnreadablePropertyList, "The service property list cannot be read.", path);
     }
     return false;
   }
-
-  ZODConfiguration config;
-  config.clientID = stringValue(root.get(), "CLIENT_ID");
-  config.trackingID = stringValue(root.get(), "TRACKING_ID");
-  config.apiKey = stringValue(root.get(), "API_KEY");
-  config.zedodoAppID = stringValue(root.get(), "ZEDODO_APP_ID");
-  config.isAnalyticsEnabled = boolValue(root.get(), "IS_ANALYTICS_ENABLED");
-  config.isSignInEnabled = boolValue(root.get(), "IS_SIGNIN_ENABLED");
-  config.isMeasurementEnabled = boolValue(root.get(), "IS_MEASUREMENT_ENABLED");
+  auto& config = *read;
 
   if (config.isAnalyticsEnabled && config.trackingID) {
     auto analytics = analytics_ ? analytics_ : ZAI::sharedInstance();

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "analytics/zai.h"
 #include "config/zod_context.h"
 #include "platform/foundation/fatal_error.h"
 #include "platform/frameworks/fbsdk_application_delegate.h"
@@ -54,4 +55,9 @@ bool AppDelegate::applicationOpenURL(UIApplication& application, const URL& url,
 
 void AppDelegate::applicationWillEnterForeground(UIApplication& /*application*/) {
   required(ServiceLocator::shared().lectureService(), "LectureService")->clearCache();
+}
+
+void AppDelegate::applicationWillTerminate(UIApplication& /*application*/) {
+  constexpr TimeInterval kAnalyticsStoreWait = 2;
+  ZAI::sharedInstance()->waitUntilStored(kAnalyticsStoreWait);
 }

@@ -8,8 +8,8 @@
 #include "platform/ui/ui_responder.h"
 
 // The application delegate: wires the outside frameworks and the service configuration at
-// launch, routes URLs opened into the application to the two sign-in providers, and empties the
-// lecture caches on every return to the foreground.
+// launch, routes URLs opened into the application to the two sign-in providers, empties the
+// lecture caches on every return to the foreground and keeps the analytics hits at the end.
 class AppDelegate : public UIResponder, public UIApplicationDelegate {
  public:
   AppDelegate() = default;
@@ -28,7 +28,9 @@ class AppDelegate : public UIResponder, public UIApplicationDelegate {
   void applicationWillResignActive(UIApplication&) override {}
   void applicationDidEnterBackground(UIApplication&) override {}
   void applicationDidBecomeActive(UIApplication&) override {}
-  void applicationWillTerminate(UIApplication&) override {}
+  // Waits (at most 2 s) until the analytics hits reported so far are stored, so that a screen
+  // view just before the end is not lost.
+  void applicationWillTerminate(UIApplication& application) override;
 
  private:
   std::shared_ptr<UIWindow> window_;

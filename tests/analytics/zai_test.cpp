@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
@@ -10,7 +9,9 @@
 #include "analytics/zai_dictionary_builder.h"
 #include "analytics/zai_fields.h"
 #include "analytics/zai_tracker.h"
+#include "platform/foundation/user_defaults.h"
 #include "support/fake_backend.h"
+#include "support/temp_dir.h"
 #include "support/virtual_time.h"
 
 namespace {
@@ -33,14 +34,6 @@ std::map<std::string, std::string> formFields(const std::string& body) {
 
 class ZAITest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/zai_test_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    dbPath_ = dir_ + "/hits.sqlite";
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
   std::optional<ZAIDispatchResult> dispatchAndWait(ZAI& analytics) {
     std::optional<ZAIDispatchResult> result;
     analytics.dispatchWithCompletionHandler([&](ZAIDispatchResult r) { result = r; });
@@ -54,16 +47,16 @@ class ZAITest : public ::testing::Test {
   }
 
   VirtualTime time_;
-  std::string dir_;
-  std::string dbPath_;
+  TempDir dir_{"zai"};
+  const std::string dbPath_ = dir_.str() + "/hits.sqlite";
 };
 
 TEST_F(ZAITest, ScreenViewsReachTheCollectorInOrderEachWithItsName) {
   FakeBackend collector;
   auto analytics = ZAI::make(dbPath_, URL::URLWithString(collector.url("collect")));
-  auto tracker = analytics->trackerWithTrackingId("UA-1234-5");
+  auto tracker = analytics->trackerWithTrackingId("tracker-main");
   EXPECT_EQ(analytics->defaultTracker(), tracker);
-  EXPECT_EQ(analytics->trackerWithTrackingId("UA-9"), analytics->trackerWithTrackingId("UA-9"));
+  EXPECT_EQ(analytics->trackerWithTrackingId("tracker-other"), analytics->trackerWithTrackingId("tracker-other"));
   EXPECT_EQ(analytics->defaultTracker(), tracker) << "only the first tracker becomes the default";
 
   sendScreenView(*tracker, "Login");
@@ -80,7 +73,7 @@ TEST_F(ZAITest, ScreenViewsReachTheCollectorInOrderEachWithItsName) {
   auto second = formFields(requests[1].body);
   EXPECT_EQ(first["t"], "screenview");
   EXPECT_EQ(first["cd"], "Login");
-  EXPECT_EQ(first["tid"], "UA-1234-5");
+  EXPECT_EQ(first["tid"], "tracker-main");
   EXPECT_EQ(first["v"], "1");
   EXPECT_EQ(first["cid"].size(), 36u);
   EXPECT_EQ(second["t"], "screenview");
@@ -95,7 +88,7 @@ TEST_F(ZAITest, HitsWaitWhileTheCollectorIsDownAndSurviveARestart) {
   FakeBackend::ClosedPort down;
   {
     auto analytics = ZAI::make(dbPath_, URL::URLWithString(down.url("collect")));
-    sendScreenView(*analytics->trackerWithTrackingId("UA-1"), "Profile");
+    sendScreenView(*analytics->trackerWithTrackingId("tracker-1"), "Profile");
     EXPECT_EQ(dispatchAndWait(*analytics), ZAIDispatchResult::Error);
     EXPECT_EQ(analytics->pendingHitCount(), 1u);
   }
@@ -121,7 +114,7 @@ TEST_F(ZAITest, HitsWaitWhileTheCollectorIsDownAndSurviveARestart) {
 
 TEST_F(ZAITest, NothingIsSentWithoutADispatchURLAndARejectedHitIsDropped) {
   auto analytics = ZAI::make(dbPath_);
-  sendScreenView(*analytics->trackerWithTrackingId("UA-2"), "Login");
+  sendScreenView(*analytics->trackerWithTrackingId("tracker-2"), "Login");
   EXPECT_EQ(dispatchAndWait(*analytics), ZAIDispatchResult::NoData);
   EXPECT_EQ(analytics->pendingHitCount(), 1u);
 
@@ -131,6 +124,18 @@ TEST_F(ZAITest, NothingIsSentWithoutADispatchURLAndARejectedHitIsDropped) {
   EXPECT_EQ(dispatchAndWait(*analytics), ZAIDispatchResult::NoData);
   EXPECT_EQ(collector.requestCount(), 1u);
   EXPECT_EQ(analytics->pendingHitCount(), 0u) << "a hit the collector refuses for good is not retried forever";
+}
+
+TEST_F(ZAITest, AnUnparsableDispatchURLIsReportedAtStart) {
+  // A fresh process: the shared component is made once per process.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        setenv("DORVALE_ANALYTICS_URL", "http://bad host/collect", 1);
+        UserDefaults::setApplicationDataDirectory(dir_.str());
+        std::exit(ZAI::sharedInstance()->dispatchURL() ? 1 : 0);
+      },
+      ::testing::ExitedWithCode(0), "DORVALE_ANALYTICS_URL is not a URL");
 }
 
 }  // namespace

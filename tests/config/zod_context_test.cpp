@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -10,6 +8,7 @@
 #include "config/zod_context.h"
 #include "platform/foundation/bundle.h"
 #include "signin/daz_sign_in.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -22,58 +21,51 @@ std::string plist(const std::string& entries, const std::string& root = "dict") 
 class ZODContextTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/zod_test_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    analytics_ = ZAI::make(dir_ + "/hits.sqlite");
-    context_ = std::make_shared<ZODContext>(analytics_);
-    Bundle::setMainResourcePath(dir_);
+    Bundle::setMainResourcePath(dir_.str());
     DAZSignIn::sharedInstance()->setClientID("earlier-id");
   }
-  void TearDown() override {
-    Bundle::setMainResourcePath(std::nullopt);
-    std::filesystem::remove_all(dir_);
+  void TearDown() override { Bundle::setMainResourcePath(std::nullopt); }
+
+  // Writes the bundle's list and configures this context from it.
+  bool configure(const std::string& text, std::optional<NSError>* error = nullptr) {
+    std::ofstream(listPath_, std::ios::binary) << text;
+    return context_->configureWithError(error);
   }
 
-  // Writes the bundle's list; configures this context from it unless `configureNow` is off.
-  bool configure(const std::string& text, std::optional<NSError>* error = nullptr, bool configureNow = true) {
-    std::ofstream(dir_ + "/ZedodoService-Info.plist", std::ios::binary) << text;
-    return configureNow && context_->configureWithError(error);
-  }
-
-  std::string dir_;
-  std::shared_ptr<ZAI> analytics_;
-  std::shared_ptr<ZODContext> context_;
+  TempDir dir_{"zod"};
+  const std::string listPath_ = dir_.str() + "/ZedodoService-Info.plist";
+  std::shared_ptr<ZAI> analytics_ = ZAI::make(dir_.str() + "/hits.sqlite");
+  std::shared_ptr<ZODContext> context_ = std::make_shared<ZODContext>(analytics_);
 };
 
 TEST_F(ZODContextTest, EnabledServicesGetTheirTrackerAndClientID) {
-  configure(plist("<key>CLIENT_ID</key><string>123-abc.apps.zedodo</string>"
-                  "<key>TRACKING_ID</key><string>UA-42-1</string><key>API_KEY</key><string>key</string>"
-                  "<key>ZEDODO_APP_ID</key><string>1:42:ios</string>"
-                  "<key>IS_ANALYTICS_ENABLED</key><true/><key>IS_SIGNIN_ENABLED</key><true/>"
-                  "<key>IS_MEASUREMENT_ENABLED</key><true/>"),
-            nullptr, false);
+  std::ofstream(listPath_) << plist(
+      "<key>CLIENT_ID</key><string>sample-client</string>"
+      "<key>TRACKING_ID</key><string>sample-tracker</string><key>API_KEY</key><string>key</string>"
+      "<key>ZEDODO_APP_ID</key><string>sample-app</string>"
+      "<key>IS_ANALYTICS_ENABLED</key><true/><key>IS_SIGNIN_ENABLED</key><true/>"
+      "<key>IS_MEASUREMENT_ENABLED</key><true/>");
   std::optional<NSError> error;
-  ASSERT_TRUE(context_->configureWithContentsOfFile(dir_ + "/ZedodoService-Info.plist", &error));
+  ASSERT_TRUE(context_->configureWithContentsOfFile(listPath_, &error));
   EXPECT_FALSE(error);
   ASSERT_TRUE(analytics_->defaultTracker());
-  EXPECT_EQ(analytics_->defaultTracker()->trackingId(), "UA-42-1");
-  EXPECT_EQ(DAZSignIn::sharedInstance()->clientID(), "123-abc.apps.zedodo");
+  EXPECT_EQ(analytics_->defaultTracker()->trackingId(), "sample-tracker");
+  EXPECT_EQ(DAZSignIn::sharedInstance()->clientID(), "sample-client");
   auto config = context_->configuration();
   ASSERT_TRUE(config);
   EXPECT_EQ(config->apiKey, "key");
-  EXPECT_EQ(config->zedodoAppID, "1:42:ios");
+  EXPECT_EQ(config->zedodoAppID, "sample-app");
   EXPECT_TRUE(config->isMeasurementEnabled);
 
   // At launch: the shared hub reads the bundle's list and configures the shared sign-in.
-  configure(plist("<key>CLIENT_ID</key><string>launch-id</string><key>IS_SIGNIN_ENABLED</key><true/>"), nullptr, false);
+  std::ofstream(listPath_) << plist("<key>CLIENT_ID</key><string>launch-id</string><key>IS_SIGNIN_ENABLED</key><true/>");
   EXPECT_TRUE(ZODContext::sharedInstance()->configureWithError(nullptr));
   EXPECT_EQ(DAZSignIn::sharedInstance()->clientID(), "launch-id");
 }
 
 TEST_F(ZODContextTest, DisabledOrIncompleteServicesAreLeftAlone) {
   // The second list's tracking id is not a text, so it makes no tracker.
-  for (const char* entries : {"<key>CLIENT_ID</key><string>id</string><key>TRACKING_ID</key><string>UA-1</string>"
+  for (const char* entries : {"<key>CLIENT_ID</key><string>id</string><key>TRACKING_ID</key><string>t-1</string>"
                               "<key>IS_ANALYTICS_ENABLED</key><false/><key>IS_SIGNIN_ENABLED</key><false/>",
                               "<key>IS_ANALYTICS_ENABLED</key><true/><key>IS_SIGNIN_ENABLED</key><true/>"
                               "<key>TRACKING_ID</key><integer>7</integer>"}) {
@@ -91,18 +83,25 @@ TEST_F(ZODContextTest, MissingOrBrokenListsFailWithAnError) {
   EXPECT_EQ(error->code, ZODContextErrorMissingPropertyList);
   EXPECT_FALSE(context_->configureWithError(nullptr));
 
+  // The last: a binary list whose client id holds a NUL byte.
+  const std::string nulInText(
+      "bplist00\xd1\x01\x02YCLIENT_IDb\x00\xe9\x00\x00\x08\x0b\x15\x00\x00\x00\x00\x00\x00\x01\x01\x00\x00\x00\x00\x00"
+      "\x00\x00\x03\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x1a",
+      61);
   for (const std::string& text :
        {std::string("<plist><dict><key>CLIENT_ID</key>"), std::string("not a list at all"), plist("", "array"),
-        std::string()}) {
+        std::string(), nulInText,
+        plist("<key>IS_SIGNIN_ENABLED</key><true/><key>CLIENT_ID</key><string>a&#0;b</string>")}) {
     error.reset();
     EXPECT_FALSE(configure(text, &error)) << text;
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code, ZODContextErrorUnreadablePropertyList);
     EXPECT_FALSE(analytics_->defaultTracker());
     EXPECT_FALSE(context_->configuration());
+    EXPECT_EQ(DAZSignIn::sharedInstance()->clientID(), "earlier-id");
   }
 
-  EXPECT_TRUE(configure(plist("<key>IS_ANALYTICS_ENABLED</key><true/><key>TRACKING_ID</key><string>UA-7</string>")));
+  EXPECT_TRUE(configure(plist("<key>IS_ANALYTICS_ENABLED</key><true/><key>TRACKING_ID</key><string>t-7</string>")));
   EXPECT_TRUE(analytics_->defaultTracker());
 }
 

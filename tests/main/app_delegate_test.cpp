@@ -7,8 +7,10 @@
 #include <fstream>
 
 #include "analytics/zai.h"
+#include "analytics/zai_hit_store.h"
 #include "analytics/zai_tracker.h"
 #include "app/main_view_controller_factory.h"
+#include "app/ui_view_controller_dorvale.h"
 #include "main/application_classes.h"
 #include "model/lecture.h"
 #include "platform/foundation/bundle.h"
@@ -24,6 +26,7 @@
 #include "services/lecture_service.h"
 #include "services/service_locator.h"
 #include "signin/daz_sign_in.h"
+#include "support/temp_dir.h"
 #include "support/virtual_time.h"
 
 namespace {
@@ -51,13 +54,12 @@ struct URLRecordingFlow : DAZSignInFlow {
 class AppDelegateTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/app_delegate_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    std::filesystem::create_directories(dir_ + "/resources");
-    std::filesystem::copy_file(std::string(DORVALE_SOURCE_RESOURCES) + "/Info.json", dir_ + "/resources/Info.json");
-    Bundle::setMainResourcePath(dir_ + "/resources");
-    UserDefaults::setApplicationDataDirectory(dir_ + "/data");
+    std::filesystem::create_directories(dir_.path() / "resources");
+    std::filesystem::copy_file(std::string(DORVALE_SOURCE_RESOURCES) + "/Info.json", dir_.path() / "resources/Info.json");
+    Bundle::setMainResourcePath(dir_.str() + "/resources");
+    // The shared analytics component keeps the data directory it first saw.
+    static TempDir data("app_delegate_data");
+    UserDefaults::setApplicationDataDirectory(data.str());
     UIApplication::resetSharedApplication();
     registerApplicationClasses();
     ServiceLocator::TestDoubles doubles;
@@ -71,15 +73,18 @@ class AppDelegateTest : public ::testing::Test {
     FBSDKSettings::setAppID(std::nullopt);
     UIApplication::resetSharedApplication();
     Bundle::setMainResourcePath(std::nullopt);
-    std::filesystem::remove_all(dir_);
   }
 
+  void installServiceList() {
+    std::filesystem::copy_file(std::string(DORVALE_SOURCE_RESOURCES) + "/ZedodoService-Info.plist",
+                               dir_.path() / "resources/ZedodoService-Info.plist");
+  }
   void writeResource(const std::string& name, const std::string& text) {
-    std::ofstream(dir_ + "/resources/" + name, std::ios::binary) << text;
+    std::ofstream(dir_.path() / "resources" / name, std::ios::binary) << text;
   }
 
   VirtualTime time_;
-  std::string dir_;
+  TempDir dir_{"app_delegate"};
   std::shared_ptr<URLRecordingFlow> flow_ = std::make_shared<URLRecordingFlow>();
 };
 
@@ -87,8 +92,7 @@ TEST_F(AppDelegateTest, LaunchWiresTheFrameworksAndShowsTheStartupStoryboard) {
   IQKeyboardManager::sharedManager().setEnable(false);
   IQKeyboardManager::sharedManager().setEnableAutoToolbar(true);
   setenv("XcodeColors", "NO", 1);
-  std::filesystem::copy_file(std::string(DORVALE_SOURCE_RESOURCES) + "/ZedodoService-Info.plist",
-                             dir_ + "/resources/ZedodoService-Info.plist");
+  installServiceList();
 
   auto application = UIApplicationLaunch(std::nullopt, "AppDelegate");
   auto delegate = std::dynamic_pointer_cast<AppDelegate>(application->delegate());
@@ -106,7 +110,7 @@ TEST_F(AppDelegateTest, LaunchWiresTheFrameworksAndShowsTheStartupStoryboard) {
   EXPECT_EQ(XCGLogger::defaultInstance().outputLogLevel(), XCGLogger::LogLevel::Verbose);
   EXPECT_EQ(DAZSignIn::sharedInstance()->delegate(), ServiceLocator::shared().authenticationManager());
   ASSERT_NE(ZAI::sharedInstance()->defaultTracker(), nullptr);
-  EXPECT_EQ(ZAI::sharedInstance()->defaultTracker()->trackingId(), "UA-00000000-1");
+  EXPECT_EQ(ZAI::sharedInstance()->defaultTracker()->trackingId(), "sample-tracking-id");
 
   unsetenv("XcodeColors");
   UIApplication::resetSharedApplication();
@@ -154,6 +158,19 @@ TEST_F(AppDelegateTest, URLsGoToFacebookFirstThenToTheZedodoSignIn) {
   EXPECT_EQ(flow_->asked.size(), 2u);
   EXPECT_EQ(flow_->lastSource, std::nullopt);
   EXPECT_EQ(flow_->lastAnnotation, std::nullopt);
+}
+
+TEST_F(AppDelegateTest, TheEndKeepsTheScreenViewsReportedJustBefore) {
+  installServiceList();
+  auto application = UIApplicationLaunch(std::nullopt, "AppDelegate");
+  const auto stored = ZAI::sharedInstance()->pendingHitCount();
+  // A connection of its own, so that counting does not wait for the analytics queue.
+  auto store = ZAIHitStore::open(UserDefaults::applicationDataDirectory() + "/analytics/hits.sqlite");
+  ASSERT_NE(store, nullptr);
+  UIViewController screen;
+  for (int i = 0; i < 100; ++i) analyticsScreenTracking(screen, "Screen " + std::to_string(i));
+  application->terminate();
+  EXPECT_EQ(store->count(), stored + 100);
 }
 
 std::shared_ptr<Lecture> someLecture() {

@@ -3,10 +3,10 @@
 #include <sys/wait.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <string>
+
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -15,9 +15,7 @@ struct Run {
   int status = -1;
 };
 
-Run runDorvale(const std::string& script, const std::string& dataDir) {
-  auto scriptPath = dataDir + "/script.txt";
-  std::ofstream(scriptPath) << script;
+Run runDorvale(const std::string& scriptPath, const std::string& dataDir) {
   std::string command = "DORVALE_RESOURCES='" + std::string(DORVALE_SOURCE_RESOURCES) + "' DORVALE_DATA_DIR='" +
                         dataDir + "' DORVALE_BACKEND_URL='http://127.0.0.1:9/' timeout 60 '" + DORVALE_EXECUTABLE +
                         "' '" + scriptPath + "' 2>&1";
@@ -31,17 +29,21 @@ Run runDorvale(const std::string& script, const std::string& dataDir) {
 }
 
 TEST(StartupScriptTest, DorvaleShowsTheStartupSceneAndQuitEndsIt) {
-  char pattern[] = "/tmp/dorvale_run_XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  auto run = runDorvale("show\nquit\nshow\n", pattern);
-  std::filesystem::remove_all(pattern);
-
+  TempDir dir("dorvale_run");
+  std::ofstream(dir.path() / "script.txt") << "show\nquit\nshow\n";
+  auto run = runDorvale(dir.str() + "/script.txt", dir.str());
   ASSERT_TRUE(WIFEXITED(run.status)) << run.output;
   EXPECT_EQ(WEXITSTATUS(run.status), 0) << run.output;
   EXPECT_NE(run.output.find("Sign in"), std::string::npos) << run.output;
   EXPECT_NE(run.output.find("> show"), std::string::npos) << run.output;
   // Nothing runs after quit.
   EXPECT_EQ(run.output.find("> show"), run.output.rfind("> show")) << run.output;
+
+  // A directory is no script.
+  run = runDorvale(dir.str(), dir.str());
+  ASSERT_TRUE(WIFEXITED(run.status)) << run.output;
+  EXPECT_EQ(WEXITSTATUS(run.status), 1) << run.output;
+  EXPECT_NE(run.output.find("Cannot read the script file"), std::string::npos) << run.output;
 }
 
 }  // namespace

@@ -51,6 +51,30 @@ std::vector<std::string> words(const std::string& text) {
   return out;
 }
 
+// A command is a few words; a longer line is no command and must not grow the process.
+constexpr std::size_t kMaxLineLength = 64 * 1024;
+
+enum class LineRead { Line, TooLong, End };
+
+// The next line of `in` without its newline, at most kMaxLineLength bytes of it: the rest of a
+// longer line is read and dropped. End when nothing is left or the input broke (in.bad()).
+LineRead readLine(std::istream& in, std::string& line) {
+  line.clear();
+  bool read = false;
+  bool tooLong = false;
+  for (int c; (c = in.get()) != std::char_traits<char>::eof();) {
+    read = true;
+    if (c == '\n') break;
+    if (line.size() < kMaxLineLength) {
+      line += static_cast<char>(c);
+    } else {
+      tooLong = true;
+    }
+  }
+  if (!read) return LineRead::End;
+  return tooLong ? LineRead::TooLong : LineRead::Line;
+}
+
 std::optional<int> parseIndex(const std::string& text) {
   if (text.empty() || text.size() > 9) return std::nullopt;
   for (char c : text) {
@@ -371,45 +395,63 @@ void ConsoleDriver::wait(const std::string& argument) {
   for (double left = seconds; left > 0; left = deadline.timeIntervalSinceNow()) RunLoop::main().runOnce(left);
 }
 
-void ConsoleDriver::run(std::istream& in) {
+void ConsoleDriver::lineTooLong() {
+  message("Line too long (more than " + std::to_string(kMaxLineLength) + " bytes): skipped");
+  out_.flush();
+}
+
+bool ConsoleDriver::run(std::istream& in) {
   if (settle_) settle_();
   printScreen();
-  for (std::string line; !quit_ && std::getline(in, line);) execute(line);
+  for (std::string line; !quit_;) {
+    auto read = readLine(in, line);
+    if (read == LineRead::End) break;
+    if (read == LineRead::TooLong) {
+      lineTooLong();
+    } else {
+      execute(line);
+    }
+  }
+  return !in.bad();
 }
 
 bool ConsoleDriver::runScriptFile(const std::string& path) {
-  std::ifstream in(path);
-  if (!in) return false;
-  run(in);
-  return true;
+  std::ifstream in(path, std::ios::binary);
+  // A directory opens like a file; only reading it fails.
+  if (!in || (in.peek(), in.bad())) return false;
+  return run(in);
 }
 
-void ConsoleDriver::runInteractive(std::istream& in) {
+bool ConsoleDriver::runInteractive(std::istream& in) {
   struct Input {
     std::mutex mutex;
-    std::deque<std::string> lines;
+    std::deque<std::optional<std::string>> lines;  // nothing for a line too long
     bool ended = false;
+    bool broken = false;
     bool abandoned = false;  // the driver left: the reader must not touch the run loop again
   };
   auto input = std::make_shared<Input>();
   // Posting under the lock: once abandoned is set, no post can still be under way.
   std::thread reader([input, &in] {
-    for (std::string line; std::getline(in, line);) {
+    std::string line;
+    for (LineRead read; (read = readLine(in, line)) != LineRead::End;) {
       std::lock_guard lock(input->mutex);
       if (input->abandoned) return;
-      input->lines.push_back(line);
+      input->lines.push_back(read == LineRead::Line ? std::optional<std::string>(line) : std::nullopt);
       RunLoop::main().post([] {});
     }
     std::lock_guard lock(input->mutex);
     input->ended = true;
+    input->broken = in.bad();
     if (!input->abandoned) RunLoop::main().post([] {});
   });
 
   if (settle_) settle_();
   printScreen();
   bool ended = false;
+  bool broken = false;
   while (!quit_) {
-    std::optional<std::string> line;
+    std::optional<std::optional<std::string>> line;
     {
       std::lock_guard lock(input->mutex);
       if (!input->lines.empty()) {
@@ -417,9 +459,12 @@ void ConsoleDriver::runInteractive(std::istream& in) {
         input->lines.pop_front();
       }
       ended = input->ended;
+      broken = input->broken;
     }
-    if (line) {
-      execute(*line);
+    if (line && *line) {
+      execute(**line);
+    } else if (line) {
+      lineTooLong();
     } else if (ended) {
       break;
     } else {
@@ -437,4 +482,5 @@ void ConsoleDriver::runInteractive(std::istream& in) {
   } else {
     reader.join();
   }
+  return !broken;
 }

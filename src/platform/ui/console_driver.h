@@ -38,13 +38,16 @@ class ConsoleDriver {
   // false once quit has run.
   bool execute(const std::string& line);
   // Prints the screen as it is after settling, then runs every line of `in` until quit or its end.
-  void run(std::istream& in);
-  // The same over a script file; false (and nothing run) when the file cannot be read.
+  // A line longer than 64 KiB is skipped with one "! " line, and never held whole. False when
+  // reading broke off with an error.
+  bool run(std::istream& in);
+  // The same over a script file; false when the file cannot be read (nothing run then, as for a
+  // directory) or reading it broke off.
   bool runScriptFile(const std::string& path);
   // The same, reading `in` on a thread of its own while the main run loop keeps turning, so
   // timers and replies are handled while nobody types. After quit, standard input is left to the
   // reader (it may be waiting for a line); any other stream is read to its end first.
-  void runInteractive(std::istream& in);
+  bool runInteractive(std::istream& in);
 
   bool hasQuit() const { return quit_; }
   // Whether each command is printed ("> tap login") before its output; on by default. Text typed
@@ -62,6 +65,7 @@ class ConsoleDriver {
   // The command as echoed.
   std::string echoed(const std::string& line, const std::string& command, const std::string& arguments) const;
   void message(const std::string& text);
+  void lineTooLong();
   void printScreen();
 
   void tap(const std::string& name);

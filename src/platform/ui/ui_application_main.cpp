@@ -66,7 +66,10 @@ int UIApplicationMain(int argc, char* argv[], const std::optional<std::string>& 
     }
   } else {
     driver.setEchoCommands(!isatty(STDIN_FILENO));
-    driver.runInteractive(std::cin);
+    if (!driver.runInteractive(std::cin)) {
+      std::fprintf(stderr, "Cannot read standard input\n");
+      status = 1;
+    }
   }
   application->terminate();
   return status;

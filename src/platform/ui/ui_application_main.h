@@ -37,6 +37,7 @@ std::shared_ptr<UIApplication> UIApplicationLaunch(const std::optional<std::stri
 
 // The program's user interface: the start-up above, then the console driver over the script
 // file named by the first argument, or standard input, until quit or the end of the input. The
-// application then hears that it terminates. Returns 0, or 1 when the script file cannot be read.
+// application then hears that it terminates. Returns 0, or 1 when the script file or standard
+// input cannot be read.
 int UIApplicationMain(int argc, char* argv[], const std::optional<std::string>& principalClassName,
                       const std::optional<std::string>& delegateClassName);

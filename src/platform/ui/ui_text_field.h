@@ -26,7 +26,7 @@ std::optional<std::string> stringByReplacingCharactersInRange(const std::string&
                                                                const std::string& replacement);
 
 enum class UIKeyboardType { Default, ASCIICapable, NumbersAndPunctuation, URL, NumberPad, PhonePad, NamePhonePad, EmailAddress, DecimalPad };
-enum class UIReturnKeyType { Default, Go, Google, Join, Next, Route, Search, Send, Yahoo, Done, EmergencyCall, Continue };
+enum class UIReturnKeyType { Default, Go, Join, Next, Route, Search, Send, Done, EmergencyCall, Continue };
 enum class UITextAutocapitalizationType { None, Words, Sentences, AllCharacters };
 enum class UITextAutocorrectionType { Default, No, Yes };
 enum class UITextBorderStyle { None, Line, Bezel, RoundedRect };

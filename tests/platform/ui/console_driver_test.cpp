@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <ios>
 #include <sstream>
+#include <streambuf>
 
 #include "controller_test_support.h"
 #include "platform/foundation/run_loop.h"
@@ -19,6 +21,7 @@
 #include "platform/ui/ui_table_view_row_action.h"
 #include "platform/ui/ui_text_field.h"
 #include "platform/ui/ui_window.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -120,9 +123,9 @@ void registerDemoStoryboard() {
                             password->setPlaceholder("Password");
                             password->setSecureTextEntry(true);
                             vc.passwordField = password;
-                            auto login = b.add<UIButton>(b.view(), "loginButton");
-                            login->setTitle("Log in", UIControlState::Normal);
-                            b.action<DemoLogin>(login, "loginTap:", UIControlEvents::TouchUpInside,
+                            auto button = b.add<UIButton>(b.view(), "loginButton");
+                            button->setTitle("Log in", UIControlState::Normal);
+                            b.action<DemoLogin>(button, "loginTap:", UIControlEvents::TouchUpInside,
                                                 [](DemoLogin& c, UIControl& s) { c.loginTap(s); });
                           }};
   UIStoryboardScene list{"list", "DemoList", {}, {}, [](UIStoryboardSceneBuilder& b) {
@@ -183,80 +186,31 @@ back
 quit
 show
 )";
-  const std::string login = R"(=== Sign in === [Help]
-Please sign in
-{(E-mail)} #emailField
-{(Password)} #passwordField
-[Log in] #loginButton
-)";
-  const std::string typed = R"(=== Sign in === [Help]
-Please sign in
-{ada@example.com} #emailField
-{••••••|} #passwordField
-[Log in] #loginButton
-)";
-  EXPECT_EQ(run(script), login +                                          //
-                             "> tap loginButton\n" + login +              //
-                             "+++ alert: Missing e-mail\n"                //
-                             "  [OK]\n"                                   //
-                             "> alert OK\n" + login +                     //
-                             "> type emailField ada@example.com\n"        //
-                             "=== Sign in === [Help]\n"                   //
-                             "Please sign in\n"                           //
-                             "{ada@example.com|} #emailField\n"           //
-                             "{(Password)} #passwordField\n"              //
-                             "[Log in] #loginButton\n"                    //
-                             "> type passwordField ••••••\n" + typed +    //
-                             "> tap Help\n" + typed +                     //
-                             "+++ alert: Help\n"                          //
-                             "  Type an e-mail and a password.\n"         //
-                             "  [OK]\n"                                   //
-                             "> alert OK\n" + typed +                     //
-                             "> tap loginButton\n"                        //
-                             "=== Sign in === [Help]\n"                   //
-                             "Signing in...\n"                            //
-                             "{ada@example.com} #emailField\n"            //
-                             "{••••••|} #passwordField\n"                 //
-                             "[Log in] #loginButton\n"                    //
-                             "> wait 1\n"                                 //
-                             "[< Sign in] === Subjects ===\n"             //
-                             "Hello, ada@example.com\n"                   //
-                             "0. Algebra\n"                               //
-                             "1. Geometry\n"                              //
-                             "2. Physics\n"                               //
-                             "> select 1\n"                               //
-                             "[< Sign in] === Subjects ===\n"             //
-                             "Hello, ada@example.com\n"                   //
-                             "0. Algebra\n"                               //
-                             "1. Geometry (selected)\n"                   //
-                             "2. Physics\n"                               //
-                             "+++ alert: Open Geometry?\n"                //
-                             "  [OK]\n"                                   //
-                             "> alert OK\n"                               //
-                             "[< Sign in] === Subjects ===\n"             //
-                             "Opened Geometry\n"                          //
-                             "0. Algebra\n"                               //
-                             "1. Geometry (selected)\n"                   //
-                             "2. Physics\n"                               //
-                             "> swipe 1 0 Delete\n"                       //
-                             "! Row 1.0 has no action 'Delete'\n"         //
-                             "[< Sign in] === Subjects ===\n"             //
-                             "Opened Geometry\n"                          //
-                             "0. Algebra\n"                               //
-                             "1. Geometry (selected)\n"                   //
-                             "2. Physics\n"                               //
-                             "> swipe 0 Delete\n"                         //
-                             "[< Sign in] === Subjects ===\n"             //
-                             "Opened Geometry\n"                          //
-                             "0. Geometry\n"                              //
-                             "1. Physics\n"                               //
-                             "> back\n"                                   //
-                             "=== Sign in === [Help]\n"                   //
-                             "Signed in\n"                                //
-                             "{ada@example.com} #emailField\n"            //
-                             "{••••••} #passwordField\n"                  //
-                             "[Log in] #loginButton\n"                    //
-                             "> quit\n");
+  // The two screens as printed: the form (status, then what the fields show) and the list.
+  auto form = [](const std::string& status, const std::string& email, const std::string& password) {
+    return "=== Sign in === [Help]\n" + status + "\n{" + email + "} #emailField\n{" + password +
+           "} #passwordField\n[Log in] #loginButton\n";
+  };
+  auto list = [](const std::string& greeting, const std::string& rows) {
+    return "[< Sign in] === Subjects ===\n" + greeting + "\n" + rows;
+  };
+  const std::string login = form("Please sign in", "(E-mail)", "(Password)");
+  const std::string typed = form("Please sign in", "ada@example.com", "••••••|");
+  const std::string hello = "Hello, ada@example.com", opened = "Opened Geometry";
+  const std::string selected = "0. Algebra\n1. Geometry (selected)\n2. Physics\n";
+  EXPECT_EQ(run(script), login + "> tap loginButton\n" + login + "+++ alert: Missing e-mail\n  [OK]\n" +
+                             "> alert OK\n" + login +
+                             "> type emailField ada@example.com\n" +
+                             form("Please sign in", "ada@example.com|", "(Password)") +
+                             "> type passwordField ••••••\n" + typed + "> tap Help\n" + typed +
+                             "+++ alert: Help\n  Type an e-mail and a password.\n  [OK]\n> alert OK\n" + typed +
+                             "> tap loginButton\n" + form("Signing in...", "ada@example.com", "••••••|") +
+                             "> wait 1\n" + list(hello, "0. Algebra\n1. Geometry\n2. Physics\n") +
+                             "> select 1\n" + list(hello, selected) + "+++ alert: Open Geometry?\n  [OK]\n" +
+                             "> alert OK\n" + list(opened, selected) +
+                             "> swipe 1 0 Delete\n! Row 1.0 has no action 'Delete'\n" + list(opened, selected) +
+                             "> swipe 0 Delete\n" + list(opened, "0. Geometry\n1. Physics\n") +
+                             "> back\n" + form("Signed in", "ada@example.com", "••••••") + "> quit\n");
 }
 
 // The lines the driver printed that start with `prefix`.
@@ -425,13 +379,48 @@ TEST_F(ConsoleDriverTest, InteractiveInputGivesTheSameTranscriptAsAScript) {
   EXPECT_EQ(interactive.str(), run(script));
 }
 
-TEST_F(ConsoleDriverTest, WaitMovesVirtualTimeAndScriptFilesRun) {
+// Gives one line, then fails as a disk read would.
+struct BreakingInput : std::streambuf {
+  std::string text = "show\n";
+  int_type underflow() override {
+    if (gptr() == text.data() + text.size()) throw std::ios_base::failure("read error");
+    setg(text.data(), text.data(), text.data() + text.size());
+    return traits_type::to_int_type(text[0]);
+  }
+};
+
+TEST_F(ConsoleDriverTest, OverlongLinesAreSkippedAndBrokenInputIsReported) {
+  const std::string script = "show\n" + std::string(64 * 1024 + 1, 'x') + "\nquit\n";
+  for (bool interactive : {false, true}) {
+    std::ostringstream out;
+    std::istringstream in(script);
+    ConsoleDriver driver(out);
+    EXPECT_TRUE(interactive ? driver.runInteractive(in) : driver.run(in));
+    EXPECT_EQ(linesStartingWith(out.str(), "!"),
+              (std::vector<std::string>{"! Line too long (more than 65536 bytes): skipped"}));
+    EXPECT_TRUE(driver.hasQuit()) << "the line after the long one still runs";
+
+    BreakingInput broken;
+    std::istream brokenIn(&broken);
+    std::ostringstream brokenOut;
+    ConsoleDriver brokenDriver(brokenOut);
+    EXPECT_FALSE(interactive ? brokenDriver.runInteractive(brokenIn) : brokenDriver.run(brokenIn));
+    EXPECT_NE(brokenOut.str().find("> show"), std::string::npos) << "what was read before the error runs";
+  }
+}
+
+TEST_F(ConsoleDriverTest, WaitMovesVirtualTimeAndUnreadableScriptsRunNothing) {
   std::ostringstream out;
   ConsoleDriver driver(out);
   auto start = time.now();
   driver.execute("wait 2.5");
   EXPECT_DOUBLE_EQ(time.now().timeIntervalSinceDate(start), 2.5);
-  EXPECT_FALSE(driver.runScriptFile("/nonexistent/script.txt"));
+  out.str("");
+  TempDir dir("console_driver");
+  for (const std::string& path : {std::string("/nonexistent/script.txt"), dir.str()}) {
+    EXPECT_FALSE(driver.runScriptFile(path)) << path;
+  }
+  EXPECT_EQ(out.str(), "");
 }
 
 }  // namespace

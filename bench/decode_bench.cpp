@@ -16,8 +16,8 @@ namespace {
 constexpr int kLectures = 2000;
 constexpr int kRounds = 25;
 
-const char* const kThemes[] = {"indigo_pink", "blue_indigo", "teal_amber",      "cyan_orange",
-                               "purple_amber", "green_pink", "yellow_orange", "orange_deep_orange"};
+const char* const kThemes[] = {"indigo_pink",  "blue_indigo", "teal_amber",    "cyan_orange",
+                               "purple_amber", "green_pink",  "yellow_orange", "orange_deep_orange"};
 
 // A reply shaped like the backend's: every key present, texts of everyday length, a few nulls.
 std::string lectureListReply() {

@@ -150,8 +150,7 @@ int main() {
       standIn.round(server, kRequests, true);
     }
 
-    std::printf("http_bench: %d sequential JSON POSTs to 127.0.0.1, best of %d rounds per side, ", kRequests,
-                kRounds);
+    std::printf("http_bench: %d sequential JSON POSTs to 127.0.0.1, best of %d rounds per side, ", kRequests, kRounds);
     if (cpu >= 0) {
       std::printf("all threads on CPU %d\n", cpu);
     } else {
@@ -161,8 +160,8 @@ int main() {
       std::printf("  a request failed (libcurl %s, stand-in %s)\n", curl.failed ? "failed" : "ok",
                   standIn.failed ? "failed" : "ok");
     } else {
-      std::printf("  raw libcurl easy handle: %9.0f requests/s, %zu TCP connection(s)\n",
-                  kRequests / curl.bestSeconds, curl.connections);
+      std::printf("  raw libcurl easy handle: %9.0f requests/s, %zu TCP connection(s)\n", kRequests / curl.bestSeconds,
+                  curl.connections);
       std::printf("  HTTP framework stand-in: %9.0f requests/s, %zu TCP connection(s) (target 1)\n",
                   kRequests / standIn.bestSeconds, standIn.connections);
       std::printf("  time ratio stand-in / libcurl: %.2f (target at most 1.5)\n",

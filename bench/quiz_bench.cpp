@@ -19,8 +19,8 @@ constexpr int kQuestions = 1000;
 constexpr int kLectures = 2000;
 constexpr int kRounds = 25;
 
-const char* const kThemes[] = {"indigo_pink", "blue_indigo", "teal_amber", "cyan_orange",
-                               "purple_amber", "green_pink", "yellow_orange", "no_such_theme"};
+const char* const kThemes[] = {"indigo_pink",  "blue_indigo", "teal_amber",    "cyan_orange",
+                               "purple_amber", "green_pink",  "yellow_orange", "no_such_theme"};
 const char* const kTypes[] = {"trueFalse", "getWord", "oneCorrect", "moreCorrect"};
 
 template <class F>
@@ -41,8 +41,12 @@ std::shared_ptr<Quiz> answeredQuiz() {
   auto quiz = Quiz::init(*QuizResponse::decode(record.dump()));
   std::vector<std::shared_ptr<QuizQuestion>> questions;
   for (int q = 0; q < kQuestions; ++q) {
-    nlohmann::json question = {{"id", 10000 + q},        {"type", kTypes[q % 4]}, {"questionText", "Which one?"},
-                               {"questionDataType", "text"}, {"maxScore", 1 + q % 5},  {"questionAnswer", nlohmann::json::array()}};
+    nlohmann::json question = {{"id", 10000 + q},
+                               {"type", kTypes[q % 4]},
+                               {"questionText", "Which one?"},
+                               {"questionDataType", "text"},
+                               {"maxScore", 1 + q % 5},
+                               {"questionAnswer", nlohmann::json::array()}};
     for (int a = 0; a < 4; ++a)
       question["questionAnswer"].push_back({{"id", q * 4 + a}, {"isCorrect", a == 0 || (q % 4 == 3 && a == 1)}});
     auto built = QuizQuestion::init(*QuizQuestionResponse::decode(question.dump()));
@@ -93,10 +97,12 @@ int main() {
   std::vector<double> saveTimes, encodeTimes;
   for (int round = 0; round < kRounds; ++round) {
     saveTimes.push_back(seconds([&] {
-      service->saveQuizResults(quiz, [&](int, int, double) { ++answered; }, [](const std::string&) {});
+      service->saveQuizResults(
+          quiz, [&](int, int, double) { ++answered; }, [](const std::string&) {});
     }));
     const auto finished = api->last;
-    encodeTimes.push_back(seconds([&] { api->bytes += MappableArray<SaveQuizResultsRequest>(finished).encode().size(); }));
+    encodeTimes.push_back(
+        seconds([&] { api->bytes += MappableArray<SaveQuizResultsRequest>(finished).encode().size(); }));
   }
   if (answered != kRounds) {
     std::fprintf(stderr, "quiz_bench: %d of %d saves answered\n", answered, kRounds);

@@ -1,7 +1,7 @@
 #include "analytics/zai.h"
 
-#include <cstdio>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <future>
 #include <random>
@@ -53,13 +53,12 @@ std::string makeClientId() {
   std::random_device device;
   std::mt19937_64 generator((static_cast<std::uint64_t>(device()) << 32) ^ device());
   std::uint64_t hi = generator(), lo = generator();
-  hi = (hi & ~0xF000ULL) | 0x4000ULL;                      // version 4
-  lo = (lo & ~(0xC000ULL << 48)) | (0x8000ULL << 48);      // variant 1
+  hi = (hi & ~0xF000ULL) | 0x4000ULL;                  // version 4
+  lo = (lo & ~(0xC000ULL << 48)) | (0x8000ULL << 48);  // variant 1
   char text[37];
-  std::snprintf(text, sizeof text, "%08llx-%04llx-%04llx-%04llx-%012llx",
-                static_cast<unsigned long long>(hi >> 32), static_cast<unsigned long long>((hi >> 16) & 0xFFFF),
-                static_cast<unsigned long long>(hi & 0xFFFF), static_cast<unsigned long long>(lo >> 48),
-                static_cast<unsigned long long>(lo & 0xFFFFFFFFFFFFULL));
+  std::snprintf(text, sizeof text, "%08llx-%04llx-%04llx-%04llx-%012llx", static_cast<unsigned long long>(hi >> 32),
+                static_cast<unsigned long long>((hi >> 16) & 0xFFFF), static_cast<unsigned long long>(hi & 0xFFFF),
+                static_cast<unsigned long long>(lo >> 48), static_cast<unsigned long long>(lo & 0xFFFFFFFFFFFFULL));
   return text;
 }
 
@@ -132,7 +131,9 @@ struct ZAI::Impl : std::enable_shared_from_this<ZAI::Impl> {
     if (hits && target) hit = hits->oldest();
     if (!hit) return finishRound(sentAny ? ZAIDispatchResult::Good : ZAIDispatchResult::NoData);
 
-    if (!session) session = URLSession::sessionWithConfiguration(URLSessionConfiguration::defaultSessionConfiguration(), nullptr, queue);
+    if (!session)
+      session =
+          URLSession::sessionWithConfiguration(URLSessionConfiguration::defaultSessionConfiguration(), nullptr, queue);
     URLRequest request(*target, 30);
     request.httpMethod = "POST";
     request.setValue("application/x-www-form-urlencoded", "Content-Type");
@@ -217,7 +218,8 @@ void ZAI::setDispatchURL(std::optional<URL> url) {
 void ZAI::dispatch() { dispatchWithCompletionHandler(nullptr); }
 
 void ZAI::dispatchWithCompletionHandler(std::function<void(ZAIDispatchResult)> handler) {
-  impl_->queue->async([impl = impl_, handler = std::move(handler)]() mutable { impl->requestDispatch(std::move(handler)); });
+  impl_->queue->async(
+      [impl = impl_, handler = std::move(handler)]() mutable { impl->requestDispatch(std::move(handler)); });
 }
 
 std::size_t ZAI::pendingHitCount() const {

@@ -26,7 +26,8 @@ class Statement {
   int step() { return stmt_ ? sqlite3_step(stmt_) : SQLITE_MISUSE; }
   std::string text(int column) const {
     const auto* p = sqlite3_column_text(stmt_, column);
-    return p ? std::string(reinterpret_cast<const char*>(p), static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)))
+    return p ? std::string(reinterpret_cast<const char*>(p),
+                           static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)))
              : std::string();
   }
 

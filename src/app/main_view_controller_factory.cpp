@@ -60,7 +60,8 @@ std::shared_ptr<UIViewController> MainViewControllerFactory::instantiate(const s
   return storyboard_->instantiateViewControllerWithIdentifier(identifier);
 }
 
-void MainViewControllerFactory::wrongClass(const std::shared_ptr<UIViewController>& screen, const std::string& expected) {
+void MainViewControllerFactory::wrongClass(const std::shared_ptr<UIViewController>& screen,
+                                           const std::string& expected) {
   if (!screen) fatalError("No screen where a " + expected + " was expected");
   if (screen->storyboardIdentifier().empty()) fatalError("The screen " + screen->className() + " is not a " + expected);
   fatalError("Scene \"" + screen->storyboardIdentifier() + "\" of the Main storyboard is not a " + expected);

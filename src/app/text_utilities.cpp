@@ -1,8 +1,8 @@
 #include "app/text_utilities.h"
 
+#include <locale.h>
 #include <clocale>
 #include <cstdio>
-#include <locale.h>
 #include <vector>
 
 #include "platform/foundation/text.h"

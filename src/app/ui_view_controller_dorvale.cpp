@@ -8,10 +8,11 @@
 
 void showAlert(UIViewController& controller, std::optional<std::string> title, std::optional<std::string> message,
                std::function<void(UIAlertAction&)> dismissAction) {
-  auto alert = UIAlertController::alertControllerWithTitle(std::move(title), std::move(message),
-                                                           UIAlertControllerStyle::Alert);
+  auto alert =
+      UIAlertController::alertControllerWithTitle(std::move(title), std::move(message), UIAlertControllerStyle::Alert);
   UIAlertAction::Handler handler;
-  if (dismissAction) handler = [dismissAction = std::move(dismissAction)](UIAlertAction& action) { dismissAction(action); };
+  if (dismissAction)
+    handler = [dismissAction = std::move(dismissAction)](UIAlertAction& action) { dismissAction(action); };
   alert->addAction(UIAlertAction::actionWithTitle("OK", UIAlertActionStyle::Default, std::move(handler)));
   controller.presentViewController(alert, true);
 }

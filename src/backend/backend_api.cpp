@@ -75,8 +75,8 @@ void BackendApi::changePassword(std::string oldPassword, std::string newPassword
   send(Method::POST, "Account/TabletChangePassword", std::move(request), true, std::move(completion));
 }
 
-void BackendApi::externalRegister(std::string userName, std::string firstName, std::string lastName,
-                                  std::string token, std::string provider, std::optional<std::vector<Id>> schools,
+void BackendApi::externalRegister(std::string userName, std::string firstName, std::string lastName, std::string token,
+                                  std::string provider, std::optional<std::vector<Id>> schools,
                                   Completion<LoginResponse> completion) {
   ExternalRegisterRequest request;
   request.userName = std::move(userName);
@@ -99,8 +99,7 @@ void BackendApi::addExternalProfile(std::string provider, std::string token, Com
        true, std::move(completion));
 }
 
-void BackendApi::modifyExternalProfile(std::string provider, std::string token,
-                                       Completion<EmptyPayload> completion) {
+void BackendApi::modifyExternalProfile(std::string provider, std::string token, Completion<EmptyPayload> completion) {
   // The backend has one path for adding and modifying.
   send(Method::POST, "Account/TabletAddExternalProfile", externalProfileRequest(std::move(provider), std::move(token)),
        true, std::move(completion));

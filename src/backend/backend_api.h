@@ -67,8 +67,7 @@ class BackendApi {
                                 Completion<LoginResponse> completion = {});
   virtual void addPassword(std::string newPassword, Completion<LoginResponse> completion = {});
   virtual void addExternalProfile(std::string provider, std::string token, Completion<LoginResponse> completion = {});
-  virtual void modifyExternalProfile(std::string provider, std::string token,
-                                     Completion<EmptyPayload> completion = {});
+  virtual void modifyExternalProfile(std::string provider, std::string token, Completion<EmptyPayload> completion = {});
   virtual void register_(std::string userName, std::string firstName, std::string lastName, std::string password,
                          std::string confirmPassword, std::optional<std::vector<Id>> schools,
                          Completion<LoginResponse> completion = {});
@@ -97,8 +96,7 @@ class BackendApi {
                               Completion<MappableArray<QuizResultResponse>> completion = {});
   virtual void saveQuizResults(std::vector<SaveQuizResultsRequest> results,
                                Completion<SaveQuizResultsResponse> completion = {});
-  virtual void getBestQuizResults(std::optional<Id> lectureId, std::optional<Id> curriculumId,
-                                  std::optional<Id> quizId,
+  virtual void getBestQuizResults(std::optional<Id> lectureId, std::optional<Id> curriculumId, std::optional<Id> quizId,
                                   Completion<MappableArray<QuizResultResponse>> completion = {});
   virtual void getAchievements(std::optional<Id> id, std::optional<AchievementRequestEntityType> entityType,
                                Completion<MappableArray<AchievementResponse>> completion = {});

@@ -204,13 +204,11 @@ std::string RequestLog::formatResponseError(Method method, const NSError& error,
          " ERROR: " + error.description();
 }
 
-void RequestLog::log(const std::function<std::string()>& text, std::string_view functionName,
-                     int line) {
+void RequestLog::log(const std::function<std::string()>& text, std::string_view functionName, int line) {
   XCGLogger::debug(text, functionName, fileName, line);
 }
 
-void RequestLog::logRequest(std::string_view functionName, Method method, const URLRequest& request,
-                            int line) {
+void RequestLog::logRequest(std::string_view functionName, Method method, const URLRequest& request, int line) {
   log([&] { return formatRequest(method, request); }, functionName, line);
 }
 
@@ -226,8 +224,7 @@ void RequestLog::logAnswer(std::string_view functionName, Method method, const s
 
 void RequestLog::logDownloadAnswer(const std::optional<URLRequest>& request,
                                    const std::shared_ptr<const HTTPURLResponse>& response,
-                                   const std::optional<Data>& data, const std::optional<NSError>& error,
-                                   int line) {
+                                   const std::optional<Data>& data, const std::optional<NSError>& error, int line) {
   if (response) {
     log([&] { return formatDownloadResponse(Method::GET, data, response); }, downloadDataFromUrlFunction, line);
   } else if (request && error) {

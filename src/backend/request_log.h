@@ -32,8 +32,7 @@ struct RequestLog {
   static std::string formatResponseError(Method method, const NSError& error, const std::optional<URLRequest>& request);
 
   // Every entry: one level for all, the text built only when the logger writes it.
-  static void log(const std::function<std::string()>& text, std::string_view functionName,
-                  int line = __builtin_LINE());
+  static void log(const std::function<std::string()>& text, std::string_view functionName, int line = __builtin_LINE());
 
   // The request as sent.
   static void logRequest(std::string_view functionName, Method method, const URLRequest& request,
@@ -45,9 +44,8 @@ struct RequestLog {
                         int line = __builtin_LINE());
   // The answer to a download, by the same rule.
   static void logDownloadAnswer(const std::optional<URLRequest>& request,
-                                const std::shared_ptr<const HTTPURLResponse>& response,
-                                const std::optional<Data>& data, const std::optional<NSError>& error,
-                                int line = __builtin_LINE());
+                                const std::shared_ptr<const HTTPURLResponse>& response, const std::optional<Data>& data,
+                                const std::optional<NSError>& error, int line = __builtin_LINE());
 
   RequestLog() = delete;
 };

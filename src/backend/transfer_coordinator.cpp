@@ -105,9 +105,10 @@ void TransferCoordinator::processRequest(Method method, const URLRequest& reques
 void TransferCoordinator::downloadDataFromUrl(std::string_view url, DownloadCompletion completion) {
   client_->request(Method::GET, url)
       ->validate()
-      ->response(nullptr, [completion = std::move(completion)](
-                              const std::optional<URLRequest>& sent, const std::shared_ptr<const HTTPURLResponse>& response,
-                              const std::optional<Data>& data, const std::optional<NSError>& error) {
+      ->response(nullptr, [completion = std::move(completion)](const std::optional<URLRequest>& sent,
+                                                               const std::shared_ptr<const HTTPURLResponse>& response,
+                                                               const std::optional<Data>& data,
+                                                               const std::optional<NSError>& error) {
         RequestLog::logDownloadAnswer(sent, response, data, error);
         if (completion) completion(data, error);
       });

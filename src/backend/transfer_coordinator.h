@@ -11,13 +11,13 @@
 #include "model/mappable_array.h"
 #include "model/transfer_decodable.h"
 #include "model/transfer_encodable.h"
-#include "platform/json/mapper.h"
 #include "platform/foundation/data.h"
 #include "platform/foundation/ns_error.h"
 #include "platform/http/http_client.h"
 #include "platform/http/method.h"
 #include "platform/http/result.h"
 #include "platform/http/string_encoding.h"
+#include "platform/json/mapper.h"
 #include "platform/net/url_request.h"
 #include "platform/net/url_response.h"
 
@@ -54,9 +54,9 @@ class TransferCoordinator : public std::enable_shared_from_this<TransferCoordina
   using DownloadCompletion = std::function<void(std::optional<Data> data, std::optional<NSError> error)>;
   // An answer as the HTTP layer gives it; a request that was never sent answers with an error and
   // neither request nor response.
-  using AnswerHandler = std::function<void(const std::optional<URLRequest>& request,
-                                           const std::shared_ptr<const HTTPURLResponse>& response,
-                                           const Result<std::string>& result)>;
+  using AnswerHandler =
+      std::function<void(const std::optional<URLRequest>& request,
+                         const std::shared_ptr<const HTTPURLResponse>& response, const Result<std::string>& result)>;
 
   // Over the process's HTTP client.
   TransferCoordinator();
@@ -103,11 +103,9 @@ class TransferCoordinator : public std::enable_shared_from_this<TransferCoordina
                    std::function<void(std::string)> encodeError) {
     AnswerHandler failed;
     if (failure) {
-      failed = [failure = std::move(failure)](const std::optional<URLRequest>&,
-                                              const std::shared_ptr<const HTTPURLResponse>& response,
-                                              const Result<std::string>& result) {
-        failure(transferError<E>(response, result));
-      };
+      failed = [failure = std::move(failure)](
+                   const std::optional<URLRequest>&, const std::shared_ptr<const HTTPURLResponse>& response,
+                   const Result<std::string>& result) { failure(transferError<E>(response, result)); };
     }
     uploadImage(url, std::move(imageData), std::move(pictureFormat), std::move(success), std::move(failed),
                 std::move(encodeError));

@@ -60,8 +60,7 @@ struct EntryReader {
         auto value = text(key);
         return value && (*value == "YES" || *value == "true" || *value == "1");
       }
-      default:
-        return false;
+      default: return false;
     }
   }
 };
@@ -95,7 +94,8 @@ bool ZODContext::configureWithError(std::optional<NSError>* error) {
 bool ZODContext::configureWithContentsOfFile(const std::string& path, std::optional<NSError>* error) {
   std::ifstream file(path, std::ios::binary);
   if (!file) {
-    if (error) *error = configurationError(ZODContextErrorMissingPropertyList, "The service property list is missing.", path);
+    if (error)
+      *error = configurationError(ZODContextErrorMissingPropertyList, "The service property list is missing.", path);
     return false;
   }
   std::string bytes;
@@ -123,7 +123,8 @@ bool ZODContext::configureWithContentsOfFile(const std::string& path, std::optio
   }
   if (!read) {
     if (error) {
-      *error = configurationError(ZODContextErrorUnreadablePropertyList, "The service property list cannot be read.", path);
+      *error =
+          configurationError(ZODContextErrorUnreadablePropertyList, "The service property list cannot be read.", path);
     }
     return false;
   }

@@ -22,8 +22,8 @@ class AppDelegate : public UIResponder, public UIApplicationDelegate {
   bool applicationDidFinishLaunchingWithOptions(UIApplication& application,
                                                 const std::optional<Value::Dictionary>& launchOptions) override;
   // Facebook first; the Zedodo sign-in only for what Facebook declines.
-  bool applicationOpenURL(UIApplication& application, const URL& url, const std::optional<std::string>& sourceApplication,
-                          const Value& annotation) override;
+  bool applicationOpenURL(UIApplication& application, const URL& url,
+                          const std::optional<std::string>& sourceApplication, const Value& annotation) override;
   void applicationWillEnterForeground(UIApplication& application) override;
   void applicationWillResignActive(UIApplication&) override {}
   void applicationDidEnterBackground(UIApplication&) override {}

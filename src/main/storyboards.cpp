@@ -36,12 +36,11 @@ UIStoryboardScene classScene(const std::string& className) {
 
 // The tabs of the main tab bar: scene name and the key of the tab's title.
 const std::vector<std::pair<std::string, std::string>>& mainTabs() {
-  static const std::vector<std::pair<std::string, std::string>> tabs = {
-      {"lectures", "lectures_tabbar_title"},
-      {"lectureQuizes", "lecturequizes_tabbar_title"},
-      {"news", "newslist_tabbar_title"},
-      {"achievements", "achievement_tabbar_title"},
-      {"profile", "profile_navigation_title"}};
+  static const std::vector<std::pair<std::string, std::string>> tabs = {{"lectures", "lectures_tabbar_title"},
+                                                                        {"lectureQuizes", "lecturequizes_tabbar_title"},
+                                                                        {"news", "newslist_tabbar_title"},
+                                                                        {"achievements", "achievement_tabbar_title"},
+                                                                        {"profile", "profile_navigation_title"}};
   return tabs;
 }
 
@@ -72,12 +71,11 @@ std::vector<UIStoryboardScene> placeholderTab(const std::string& name, const std
 
 void registerStartupStoryboard() {
   registerViewControllerClass<LoginViewController>("LoginViewController");
-  UIStoryboard::registerStoryboard(
-      "Startup", "startupNavigation",
-      {{"startupNavigation", "UINavigationController", {"login"}, {}, {}},
-       {"login", "LoginViewController", {}, {}, [](UIStoryboardSceneBuilder& b) {
-          b.controller().setTitle(NSLocalizedString("login_title"));
-        }}});
+  UIStoryboard::registerStoryboard("Startup", "startupNavigation",
+                                   {{"startupNavigation", "UINavigationController", {"login"}, {}, {}},
+                                    {"login", "LoginViewController", {}, {}, [](UIStoryboardSceneBuilder& b) {
+                                       b.controller().setTitle(NSLocalizedString("login_title"));
+                                     }}});
 }
 
 void registerMainStoryboard() {

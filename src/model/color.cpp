@@ -1,6 +1,5 @@
 #include "model/color.h"
 
-
 #include "platform/foundation/text.h"
 
 namespace {

@@ -26,7 +26,7 @@ struct QuizResponse : DecodableRecord<QuizResponse> {
   std::optional<QuizLevelResponse> quizLevel;
   std::optional<std::int64_t> curriculumId;
   std::optional<std::vector<QuizQuestionResponse>> question;  // not always sent
-  bool hasUnusableQuestions = false;  // `question` skipped an element that is not an object
+  bool hasUnusableQuestions = false;                          // `question` skipped an element that is not an object
 
   void mapping(Map& map);
 };

@@ -57,9 +57,13 @@ AuthenticationManager::AuthenticationManager() : fbLoginManager_(std::make_share
 }
 
 std::optional<std::string> AuthenticationManager::accessToken() const { return readToken(kAccessTokenKey); }
-void AuthenticationManager::setAccessToken(const std::optional<std::string>& token) { writeToken(kAccessTokenKey, token); }
+void AuthenticationManager::setAccessToken(const std::optional<std::string>& token) {
+  writeToken(kAccessTokenKey, token);
+}
 std::optional<std::string> AuthenticationManager::zedodoToken() const { return readToken(kZedodoTokenKey); }
-void AuthenticationManager::setZedodoToken(const std::optional<std::string>& token) { writeToken(kZedodoTokenKey, token); }
+void AuthenticationManager::setZedodoToken(const std::optional<std::string>& token) {
+  writeToken(kZedodoTokenKey, token);
+}
 std::optional<std::string> AuthenticationManager::fbToken() const { return readToken(kFbTokenKey); }
 void AuthenticationManager::setFbToken(const std::optional<std::string>& token) { writeToken(kFbTokenKey, token); }
 
@@ -175,8 +179,8 @@ void AuthenticationManager::recoverPassword(std::string userName, Success succes
 
 // Facebook.
 
-void AuthenticationManager::loginWithFacebook(const std::shared_ptr<UIViewController>& viewController,
-                                              Success success, Failure failure) {
+void AuthenticationManager::loginWithFacebook(const std::shared_ptr<UIViewController>& viewController, Success success,
+                                              Failure failure) {
   if (!fbLoginManager_) return postNetworkFailure(std::move(failure));
   fbLoginManager_->logInWithReadPermissions(
       kFacebookReadPermissions, viewController,
@@ -196,22 +200,22 @@ void AuthenticationManager::loginWithFacebook(const std::shared_ptr<UIViewContro
 
 void AuthenticationManager::fetchFacebookUserData(const std::string& token, Success success, Failure failure) {
   FBSDKGraphRequest request("me", {{"fields", "email,first_name,last_name,picture"}}, token, std::nullopt, "GET");
-  request.startWithCompletionHandler(
-      [weak = weak_from_this(), success = std::move(success), failure = std::move(failure)](
-          const std::shared_ptr<FBSDKGraphRequestConnection>&, const std::optional<Value::Dictionary>& result,
-          const std::optional<NSError>& error) {
-        if (error) return failure(error->description());
-        auto self = weak.lock();
-        if (!self || !result) return failWithNetworkMessage(failure);
-        std::map<std::string, std::string> data;
-        for (const char* key : kFacebookUserDataKeys) {
-          auto found = result->find(key);
-          if (found == result->end()) continue;
-          if (const std::string* text = found->second.asString()) data[key] = *text;
-        }
-        self->fbUserData_ = std::move(data);
-        success();
-      });
+  request.startWithCompletionHandler([weak = weak_from_this(), success = std::move(success),
+                                      failure = std::move(failure)](const std::shared_ptr<FBSDKGraphRequestConnection>&,
+                                                                    const std::optional<Value::Dictionary>& result,
+                                                                    const std::optional<NSError>& error) {
+    if (error) return failure(error->description());
+    auto self = weak.lock();
+    if (!self || !result) return failWithNetworkMessage(failure);
+    std::map<std::string, std::string> data;
+    for (const char* key : kFacebookUserDataKeys) {
+      auto found = result->find(key);
+      if (found == result->end()) continue;
+      if (const std::string* text = found->second.asString()) data[key] = *text;
+    }
+    self->fbUserData_ = std::move(data);
+    success();
+  });
 }
 
 std::optional<URL> AuthenticationManager::facebookPictureUrl(const std::string& userId) {
@@ -302,17 +306,16 @@ void AuthenticationManager::registerWithZedodo(std::string firstName, std::strin
 
 void AuthenticationManager::registerExternal(std::optional<std::string> token, const char* provider,
                                              const char* noDataKey, std::string firstName, std::string lastName,
-                                             std::string userName, Schools schools, Success success,
-                                             Failure failure) {
+                                             std::string userName, Schools schools, Success success, Failure failure) {
   if (!token) {
-    RunLoop::main().post([failure = std::move(failure), message = NSLocalizedString(noDataKey, "")] { failure(message); });
+    RunLoop::main().post(
+        [failure = std::move(failure), message = NSLocalizedString(noDataKey, "")] { failure(message); });
     return;
   }
-  backendApi()->externalRegister(std::move(userName), std::move(firstName), std::move(lastName), std::move(*token),
-                                 provider, std::move(schools),
-                                 [success = std::move(success), failure = std::move(failure)](
-                                     std::optional<LoginResponse> reply, Reply error) {
-                                   if (!reply) return failure(directMessage(error));
-                                   success();
-                                 });
+  backendApi()->externalRegister(
+      std::move(userName), std::move(firstName), std::move(lastName), std::move(*token), provider, std::move(schools),
+      [success = std::move(success), failure = std::move(failure)](std::optional<LoginResponse> reply, Reply error) {
+        if (!reply) return failure(directMessage(error));
+        success();
+      });
 }

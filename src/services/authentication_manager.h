@@ -106,10 +106,10 @@ class AuthenticationManager : public AuthenticationManaging,
   virtual void signInWithZedodo(Success success, Failure failure);
   // Creates the account for the signed-in provider user; nothing is stored. Without the provider
   // token nothing is sent and failure gets the provider's no-data message.
-  virtual void registerWithFacebook(std::string firstName, std::string lastName, std::string userName,
-                                    Schools schools, Success success, Failure failure);
-  virtual void registerWithZedodo(std::string firstName, std::string lastName, std::string userName,
-                                  Schools schools, Success success, Failure failure);
+  virtual void registerWithFacebook(std::string firstName, std::string lastName, std::string userName, Schools schools,
+                                    Success success, Failure failure);
+  virtual void registerWithZedodo(std::string firstName, std::string lastName, std::string userName, Schools schools,
+                                  Success success, Failure failure);
 
   // The Zedodo component's report: stores token, method and profile and tells the session delegate.
   void signIn(const std::shared_ptr<DAZSignIn>& signIn, const std::shared_ptr<DAZZedodoUser>& didSignInForUser,

@@ -137,8 +137,8 @@ void LectureService::getQuizes(std::optional<Id> lectureId, std::optional<Id> cu
                                Failure failure) {
   backendApi_->getQuizes(
       std::nullopt, lectureId, curriculumId, false, std::nullopt, std::nullopt, std::nullopt,
-      [success = std::move(success), failure = std::move(failure)](
-          std::optional<MappableArray<QuizResponse>> reply, std::optional<TransferError<ErrorResponse>> error) {
+      [success = std::move(success), failure = std::move(failure)](std::optional<MappableArray<QuizResponse>> reply,
+                                                                   std::optional<TransferError<ErrorResponse>> error) {
         if (!reply) return ErrorHandler::handleError(error, failure);
         success(modelsFromReply<Quiz>(*reply));
       });
@@ -147,8 +147,8 @@ void LectureService::getQuizes(std::optional<Id> lectureId, std::optional<Id> cu
 void LectureService::getQuiz(Id quizId, QuizSuccess success, Failure failure) {
   backendApi_->getQuizes(
       quizId, std::nullopt, std::nullopt, true, std::nullopt, std::nullopt, std::nullopt,
-      [success = std::move(success), failure = std::move(failure)](
-          std::optional<MappableArray<QuizResponse>> reply, std::optional<TransferError<ErrorResponse>> error) {
+      [success = std::move(success), failure = std::move(failure)](std::optional<MappableArray<QuizResponse>> reply,
+                                                                   std::optional<TransferError<ErrorResponse>> error) {
         if (!reply) return ErrorHandler::handleError(error, failure);
         if (reply->empty()) return failWithNetworkMessage(failure);
         const QuizResponse& record = (*reply)[0];
@@ -170,8 +170,7 @@ void LectureService::getQuiz(Id quizId, QuizSuccess success, Failure failure) {
       });
 }
 
-void LectureService::getBestQuizResults(std::optional<Id> curriculumId, BestResultsSuccess success,
-                                        Failure failure) {
+void LectureService::getBestQuizResults(std::optional<Id> curriculumId, BestResultsSuccess success, Failure failure) {
   backendApi_->getBestQuizResults(
       std::nullopt, curriculumId, std::nullopt,
       [success = std::move(success), failure = std::move(failure)](
@@ -217,8 +216,8 @@ void LectureService::saveQuizResults(const std::shared_ptr<Quiz>& quiz, SaveSucc
 void LectureService::getDocuments(Id curriculumId, DocumentsSuccess success, Failure failure) {
   backendApi_->getDocuments(
       curriculumId, std::nullopt, std::nullopt, std::nullopt,
-      [success = std::move(success), failure = std::move(failure)](
-          std::optional<MappableArray<DocumentResponse>> reply, std::optional<TransferError<ErrorResponse>> error) {
+      [success = std::move(success), failure = std::move(failure)](std::optional<MappableArray<DocumentResponse>> reply,
+                                                                   std::optional<TransferError<ErrorResponse>> error) {
         if (!reply) return ErrorHandler::handleError(error, failure);
         success(modelsFromReply<Attachment>(*reply));
       });

@@ -15,8 +15,7 @@ std::optional<URL> DAZProfileData::imageURLWithDimension(unsigned dimension) con
   if (!imageURL_) return std::nullopt;
   const std::string host = imageURL_->host().value_or("");
   const std::string server = kImageServerHost;
-  const bool onImageServer =
-      host == server || (host.size() > server.size() && host.ends_with("." + server));
+  const bool onImageServer = host == server || (host.size() > server.size() && host.ends_with("." + server));
   if (!onImageServer) return imageURL_;
 
   // Same address, any earlier size replaced.

@@ -12,9 +12,7 @@ class ZSDK_ZTKSessionCookieStorage : public HTTPCookieStorage {
  public:
   using HTTPCookieStorage::setCookies;
   // Stores the cookies whatever URL they came from; ignored while the policy is "never".
-  void setCookies(const std::vector<HTTPCookie>& cookies) {
-    setCookies(cookies, std::nullopt, std::nullopt);
-  }
+  void setCookies(const std::vector<HTTPCookie>& cookies) { setCookies(cookies, std::nullopt, std::nullopt); }
   void removeAllCookies() { removeCookiesSinceDate(Date::distantPast()); }
 
  protected:

@@ -1366,19 +1366,19 @@ void ZSDK_ZTKSessionFetcher::willPerformHTTPRedirection(const std::shared_ptr<UR
     return;
   }
   auto self = shared_from_this();
-  invokeOnCallbackQueueAfterUserStopped(true, [self, block, redirectResponse, redirectRequest, current,
-                                               completionHandler] {
-    block(redirectResponse, redirectRequest,
-          [self, current, completionHandler](std::optional<URLRequest> clientRequest) {
-            // Without a request from the caller the redirect is refused and the current request kept.
-            if (clientRequest) {
-              Lock lock(self->mutex_);
-              self->request_ = std::make_shared<URLRequest>(*clientRequest);
-              if (!isSameOrigin(clientRequest->url, current)) self->redirectedToOtherOrigin_ = true;
-            }
-            completionHandler(clientRequest);
-          });
-  });
+  invokeOnCallbackQueueAfterUserStopped(
+      true, [self, block, redirectResponse, redirectRequest, current, completionHandler] {
+        block(redirectResponse, redirectRequest,
+              [self, current, completionHandler](std::optional<URLRequest> clientRequest) {
+                // Without a request from the caller the redirect is refused and the current request kept.
+                if (clientRequest) {
+                  Lock lock(self->mutex_);
+                  self->request_ = std::make_shared<URLRequest>(*clientRequest);
+                  if (!isSameOrigin(clientRequest->url, current)) self->redirectedToOtherOrigin_ = true;
+                }
+                completionHandler(clientRequest);
+              });
+      });
 }
 
 void ZSDK_ZTKSessionFetcher::didReceiveChallenge(const std::shared_ptr<URLSession>&,
@@ -1705,17 +1705,10 @@ std::shared_ptr<ZSDK_ZTKSessionCookieStorage> ZSDK_ZTKSessionFetcher::staticCook
 
 void ZSDK_ZTKSessionFetcher::setCookieStorageMethod(long method) {
   switch (method) {
-    case 1:
-      break;
-    case 2:
-      setCookieStorage(HTTPCookieStorage::sharedHTTPCookieStorage());
-      break;
-    case 3:
-      setCookieStorage(std::make_shared<ZSDK_ZTKSessionCookieStorage>());
-      break;
-    default:
-      setCookieStorage(nullptr);
-      break;
+    case 1: break;
+    case 2: setCookieStorage(HTTPCookieStorage::sharedHTTPCookieStorage()); break;
+    case 3: setCookieStorage(std::make_shared<ZSDK_ZTKSessionCookieStorage>()); break;
+    default: setCookieStorage(nullptr); break;
   }
 }
 

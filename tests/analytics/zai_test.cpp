@@ -25,7 +25,8 @@ std::map<std::string, std::string> formFields(const std::string& body) {
     auto pair = body.substr(start, end - start);
     auto eq = pair.find('=');
     if (eq != std::string::npos) {
-      fields[*stringByRemovingPercentEncoding(pair.substr(0, eq))] = *stringByRemovingPercentEncoding(pair.substr(eq + 1));
+      fields[*stringByRemovingPercentEncoding(pair.substr(0, eq))] =
+          *stringByRemovingPercentEncoding(pair.substr(eq + 1));
     }
     start = end + 1;
   }

@@ -36,7 +36,8 @@ class FactoryTest : public ::testing::Test {
     std::vector<UIStoryboardScene> scenes = {{"tabs", "UITabBarController", {"firstScreen"}, {}, {}},
                                              {"firstScreen", "FactoryTestFirstScreen", {}, {}, {}}};
     for (const auto& [operation, identifier] : kScenes) {
-      const char* screenClass = identifier == "lectureDetailsViewController" ? "FactoryTestDetailsScreen" : "UIViewController";
+      const char* screenClass =
+          identifier == "lectureDetailsViewController" ? "FactoryTestDetailsScreen" : "UIViewController";
       scenes.push_back({identifier, screenClass, {}, {}, {}});
     }
     UIStoryboard::registerStoryboard("Main", "tabs", std::move(scenes));

@@ -8,7 +8,8 @@
 TEST(StyledControlsTest, StartupControlsKeepTheirMarginsAndGetTheirLookOnlyOnWaking) {
   StartupTextField field(CGRectMake(0, 0, 200, 44));
   const CGRect bounds = CGRectMake(5, 2, 200, 44);
-  for (CGRect r : {field.textRectForBounds(bounds), field.placeholderRectForBounds(bounds), field.editingRectForBounds(bounds)}) {
+  for (CGRect r :
+       {field.textRectForBounds(bounds), field.placeholderRectForBounds(bounds), field.editingRectForBounds(bounds)}) {
     EXPECT_EQ(r, CGRectMake(37, 2, 136, 44));
   }
   EXPECT_EQ(field.backgroundColor(), std::nullopt);

@@ -20,9 +20,11 @@ TEST(TextUtilitiesTest, FormatDecimalWritesFixedDecimalsAndKeepsCallerTextOutOfT
 }
 
 TEST(TextUtilitiesTest, EmailsAreFoundAnywherePasswordsCountUserPerceivedCharacters) {
-  for (auto [email, valid] : {std::pair{"a@b.cd", true}, {"a@b.c", false}, {" x a@b.cd y", true},
-                               {"a@b.abcdefg", true},  // its first six letters already match
-                               {"\xc3\xa9@b.cd", false}})  // no letters beyond ASCII before the at sign
+  for (auto [email, valid] : {std::pair{"a@b.cd", true},
+                              {"a@b.c", false},
+                              {" x a@b.cd y", true},
+                              {"a@b.abcdefg", true},      // its first six letters already match
+                              {"\xc3\xa9@b.cd", false}})  // no letters beyond ASCII before the at sign
     EXPECT_EQ(isValidEmail(email), valid) << email;
 
   EXPECT_FALSE(isValidPassword("12345"));

@@ -188,7 +188,8 @@ TEST_F(BackendApiTest, DownloadsAndTheUploadGoToTheirPathsAndCallsWithoutComplet
   EXPECT_EQ(server.lastRequest()->path, "/BrevantTest/pictures/p.png");
 
   bool uploaded = false;
-  api->uploadProfilePicture(Data::fromString("img"), "PNG", [&] { uploaded = true; }, [](auto) {}, [](auto) {});
+  api->uploadProfilePicture(
+      Data::fromString("img"), "PNG", [&] { uploaded = true; }, [](auto) {}, [](auto) {});
   ASSERT_TRUE(time.runUntil([&] { return uploaded; }));
   EXPECT_EQ(server.lastRequest()->path, "/BrevantTest/Account/TabletUploadProfilePicture");
   EXPECT_EQ(server.lastRequest()->header("Authorization"), "Bearer fbt");

@@ -34,10 +34,14 @@ TEST(ErrorHandlerTest, MessageByFailureAndASignOutAfterTheCallbackOnlyWhenUnauth
     bool logout;
   };
   const std::vector<Row> rows = {
-      {failure(401, "token expired"), unauthorized, true},   {failure(401, std::nullopt, false), unauthorized, true},
-      {std::nullopt, network, false},                        {failure(500, "Quiz is closed"), "Quiz is closed", false},
-      {failure(404, std::nullopt, false), network, false},  {failure(400, std::nullopt), network, false},
-      {failure(400, ""), "", false},                         {offline, network, false},
+      {failure(401, "token expired"), unauthorized, true},
+      {failure(401, std::nullopt, false), unauthorized, true},
+      {std::nullopt, network, false},
+      {failure(500, "Quiz is closed"), "Quiz is closed", false},
+      {failure(404, std::nullopt, false), network, false},
+      {failure(400, std::nullopt), network, false},
+      {failure(400, ""), "", false},
+      {offline, network, false},
   };
   std::vector<std::string> events;
   ErrorHandler::setLogoutAction([&] { events.push_back("logout"); });
@@ -50,8 +54,8 @@ TEST(ErrorHandlerTest, MessageByFailureAndASignOutAfterTheCallbackOnlyWhenUnauth
       events.push_back("callback");
     });
     EXPECT_EQ(text, rows[i].message);
-    EXPECT_EQ(events, (rows[i].logout ? std::vector<std::string>{"callback", "logout"}
-                                      : std::vector<std::string>{"callback"}));
+    EXPECT_EQ(events,
+              (rows[i].logout ? std::vector<std::string>{"callback", "logout"} : std::vector<std::string>{"callback"}));
   }
   ErrorHandler::setLogoutAction(nullptr);
 }

@@ -48,9 +48,9 @@ TEST(RequestLogTest, TextsOfRequestsAndAnswers) {
   // Failure: the data when it reads as UTF-8, else " empty" and no partial text.
   EXPECT_EQ(RequestLog::formatResponse(Method::POST, failed(Data::fromString("{\"errorCode\":3}")), response()),
             "\n<- POST http://h/a, HEADERS: \nBODY:\n  {\"errorCode\":3}");
-  EXPECT_EQ(RequestLog::formatResponse(Method::POST, failed(Data(std::vector<std::uint8_t>{'o', 'k', 0xc3})),
-                                       response()),
-            "\n<- POST http://h/a, HEADERS: \nBODY: empty");
+  EXPECT_EQ(
+      RequestLog::formatResponse(Method::POST, failed(Data(std::vector<std::uint8_t>{'o', 'k', 0xc3})), response()),
+      "\n<- POST http://h/a, HEADERS: \nBODY: empty");
   EXPECT_EQ(RequestLog::formatResponse(Method::POST, failed(std::nullopt), nullptr),
             "\n<- POST NO URL, HEADERS: \nBODY: empty");
 
@@ -165,7 +165,12 @@ TEST_F(RequestLogCallsTest, EntriesCarryFunctionFileLineAndOneLevel) {
 TEST_F(RequestLogCallsTest, TextIsNotBuiltWhenTheLevelIsFiltered) {
   XCGLogger::defaultInstance().setup(XCGLogger::LogLevel::Info);
   bool built = false;
-  RequestLog::log([&] { built = true; return std::string("x"); }, RequestLog::processRequestFunction);
+  RequestLog::log(
+      [&] {
+        built = true;
+        return std::string("x");
+      },
+      RequestLog::processRequestFunction);
   EXPECT_FALSE(built);
   EXPECT_TRUE(entries.empty());
 }

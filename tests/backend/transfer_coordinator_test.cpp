@@ -149,8 +149,8 @@ TEST_F(TransferCoordinatorTest, AnswersBecomeAReplyOrATransferError) {
 TEST_F(TransferCoordinatorTest, RequestsWithoutCompletionAreSentAndLoggedAnswersIncluded) {
   coordinator->sendRequest<LoginRequest, LoginResponse, ErrorResponse>(Method::POST, server.url("none"), std::nullopt,
                                                                        false);
-  coordinator->sendRequest<EmptyPayload, LoginResponse, ErrorResponse>(Method::GET, server.url("empty"),
-                                                                       EmptyPayload(), false);
+  coordinator->sendRequest<EmptyPayload, LoginResponse, ErrorResponse>(Method::GET, server.url("empty"), EmptyPayload(),
+                                                                       false);
   ASSERT_TRUE(server.waitForRequestCount(2));
   ASSERT_TRUE(time.runUntil([&] { return logged.size() >= 4; }));
   // Request entries are written as the requests go out. No payload gives no body; the empty

@@ -15,7 +15,8 @@ namespace {
 std::string plist(const std::string& entries, const std::string& root = "dict") {
   return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
          "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-         "<plist version=\"1.0\"><" + root + ">" + entries + "</" + root + "></plist>\n";
+         "<plist version=\"1.0\"><" +
+         root + ">" + entries + "</" + root + "></plist>\n";
 }
 
 class ZODContextTest : public ::testing::Test {
@@ -58,7 +59,8 @@ TEST_F(ZODContextTest, EnabledServicesGetTheirTrackerAndClientID) {
   EXPECT_TRUE(config->isMeasurementEnabled);
 
   // At launch: the shared hub reads the bundle's list and configures the shared sign-in.
-  std::ofstream(listPath_) << plist("<key>CLIENT_ID</key><string>launch-id</string><key>IS_SIGNIN_ENABLED</key><true/>");
+  std::ofstream(listPath_) << plist(
+      "<key>CLIENT_ID</key><string>launch-id</string><key>IS_SIGNIN_ENABLED</key><true/>");
   EXPECT_TRUE(ZODContext::sharedInstance()->configureWithError(nullptr));
   EXPECT_EQ(DAZSignIn::sharedInstance()->clientID(), "launch-id");
 }

@@ -65,19 +65,16 @@ TEST_P(ConsoleScriptTest, PrintsTheExpectedScreens) {
 
   SampleBackendProcess backend(backendData);
   ASSERT_GT(backend.port(), 0) << readFile(backendData + "/requests.log").value_or("");
-  auto run = runCommand(
-      "DORVALE_RESOURCES='" DORVALE_SOURCE_RESOURCES "' DORVALE_DATA_DIR='" + clientData +
-      "' DORVALE_BACKEND_URL='" + backend.baseUrl() + "' timeout 120 '" DORVALE_EXECUTABLE "' '" +
-      (scripts / (GetParam() + ".txt")).string() + "' 2>'" + dir.str() + "/client.log'");
+  auto run = runCommand("DORVALE_RESOURCES='" DORVALE_SOURCE_RESOURCES "' DORVALE_DATA_DIR='" + clientData +
+                        "' DORVALE_BACKEND_URL='" + backend.baseUrl() + "' timeout 120 '" DORVALE_EXECUTABLE "' '" +
+                        (scripts / (GetParam() + ".txt")).string() + "' 2>'" + dir.str() + "/client.log'");
   const int backendStatus = backend.stop();
 
   const std::string log = readFile(dir.str() + "/client.log").value_or("");
   ASSERT_TRUE(WIFEXITED(run.status)) << log;
   EXPECT_EQ(WEXITSTATUS(run.status), 0) << log;
-  EXPECT_TRUE(WIFEXITED(backendStatus) && WEXITSTATUS(backendStatus) == 0)
-      << "the backend did not stop cleanly";
-  expectFile(scripts / (GetParam() + ".expected"),
-             replaceAll(run.output, backend.baseUrl(), "BACKEND/"));
+  EXPECT_TRUE(WIFEXITED(backendStatus) && WEXITSTATUS(backendStatus) == 0) << "the backend did not stop cleanly";
+  expectFile(scripts / (GetParam() + ".expected"), replaceAll(run.output, backend.baseUrl(), "BACKEND/"));
 
   if (fs::exists(scripts / (GetParam() + ".backend"))) {
     auto dump = runCommand("'" SAMPLE_BACKEND_EXECUTABLE "' --dump --data '" + backendData + "'");

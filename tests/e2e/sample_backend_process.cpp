@@ -29,8 +29,7 @@ SampleBackendProcess::SampleBackendProcess(const std::string& dataDir) {
   }
   FILE* lines = fdopen(out[0], "r");
   char line[256];
-  while (port_ == 0 && std::fgets(line, sizeof line, lines))
-    std::sscanf(line, "LISTENING %d", &port_);
+  while (port_ == 0 && std::fgets(line, sizeof line, lines)) std::sscanf(line, "LISTENING %d", &port_);
   std::fclose(lines);
 }
 
@@ -52,8 +51,7 @@ CommandResult runCommand(const std::string& command) {
   FILE* pipe = popen(command.c_str(), "r");
   if (!pipe) return result;
   char buffer[4096];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-    result.output.append(buffer, n);
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) result.output.append(buffer, n);
   result.status = pclose(pipe);
   return result;
 }

@@ -50,8 +50,7 @@ class SampleBackendTest : public testing::Test {
   void start() {
     backend_ = std::make_unique<SampleBackendProcess>(dir_.str());
     ASSERT_GT(backend_->port(), 0);
-    ModelUrlBuilder::install(
-        [base = backend_->baseUrl()](const std::string& path) { return base + path; });
+    ModelUrlBuilder::install([base = backend_->baseUrl()](const std::string& path) { return base + path; });
   }
   void restart() {
     backend_.reset();
@@ -62,16 +61,12 @@ class SampleBackendTest : public testing::Test {
   Answer call(const std::string& method, std::string path, const std::string& body = "",
               const std::optional<Auth>& auth = std::nullopt) {
     const std::string base = backend_->baseUrl();
-    path = path.rfind(base, 0) == 0 ? "/BrevantTest/" + path.substr(base.size())
-                                    : "/BrevantTest/" + path;
+    path = path.rfind(base, 0) == 0 ? "/BrevantTest/" + path.substr(base.size()) : "/BrevantTest/" + path;
     httplib::Client client("127.0.0.1", backend_->port());
     httplib::Headers headers;
-    if (auth)
-      headers = {{"Authorization", "Bearer " + auth->token},
-                 {"Authorization-Provider", auth->provider}};
-    auto result = method == "GET"
-                      ? client.Get(path.c_str(), headers)
-                      : client.Post(path.c_str(), headers, body, "application/json; charset=utf-8");
+    if (auth) headers = {{"Authorization", "Bearer " + auth->token}, {"Authorization-Provider", auth->provider}};
+    auto result = method == "GET" ? client.Get(path.c_str(), headers)
+                                  : client.Post(path.c_str(), headers, body, "application/json; charset=utf-8");
     if (!result) return {};
     return {result->status, result->body, result->get_header_value("Content-Type")};
   }
@@ -81,8 +76,7 @@ class SampleBackendTest : public testing::Test {
     EXPECT_EQ(answer.status, 200) << path << ": " << answer.body;
     return Reply::decode(answer.body);
   }
-  Auth signIn(const std::string& email = "demo@example.com",
-              const std::string& password = "demo-pass") {
+  Auth signIn(const std::string& email = "demo@example.com", const std::string& password = "demo-pass") {
     LoginRequest request;
     request.userName = email;
     request.password = password;
@@ -127,8 +121,8 @@ TEST_F(SampleBackendTest, CallsForASignedInUserAnswer401WithAnErrorBodyWithoutAK
                                   {"POST", "Account/TabletAddExternalProfile"},
                                   {"POST", "Account/TabletUploadProfilePicture"}};
   for (const auto& [method, path] : calls) {
-    for (const auto& auth : {std::optional<Auth>(), std::optional(Auth{"made-up"}),
-                             std::optional(Auth{"made-up", "zedodo"})}) {
+    for (const auto& auth :
+         {std::optional<Auth>(), std::optional(Auth{"made-up"}), std::optional(Auth{"made-up", "zedodo"})}) {
       auto answer = call(method, path, "{}", auth);
       EXPECT_EQ(answer.status, 401) << method << " " << path;
       auto error = ErrorResponse::decode(answer.body);
@@ -140,13 +134,11 @@ TEST_F(SampleBackendTest, CallsForASignedInUserAnswer401WithAnErrorBodyWithoutAK
 TEST_F(SampleBackendTest, TheDemoStudentsContentBuildsEveryModelOfTheClient) {
   const Auth demo = signIn();
   ASSERT_TRUE(profile(demo));
-  EXPECT_EQ(MappableArray<SchoolResponse>::decode(call("GET", "Tablet/GetSchools").body).size(),
-            3u);
+  EXPECT_EQ(MappableArray<SchoolResponse>::decode(call("GET", "Tablet/GetSchools").body).size(), 3u);
 
   auto lectures = post<MappableArray<LectureResponse>>("Tablet/GetAvailableLectures", "{}", demo);
   ASSERT_GE(lectures.size(), 3u);
-  EXPECT_LT(post<MappableArray<LectureResponse>>("Tablet/GetLecturesWithQuiz", "{}", demo).size(),
-            lectures.size());
+  EXPECT_LT(post<MappableArray<LectureResponse>>("Tablet/GetLecturesWithQuiz", "{}", demo).size(), lectures.size());
   std::set<QuizQuestionType> kinds;
   std::set<QuizQuestionDataType> materials;
   for (const auto& record : lectures) {
@@ -159,15 +151,14 @@ TEST_F(SampleBackendTest, TheDemoStudentsContentBuildsEveryModelOfTheClient) {
       auto curriculum = Curriculum::init(curriculumRecord);
       ASSERT_TRUE(curriculum && curriculum->content());
       for (const auto& document : post<MappableArray<DocumentResponse>>(
-               "Tablet/GetDocuments", "{\"curriculumId\":" + std::to_string(curriculum->id()) + "}",
-               demo)) {
+               "Tablet/GetDocuments", "{\"curriculumId\":" + std::to_string(curriculum->id()) + "}", demo)) {
         auto attachment = Attachment::init(document);
         ASSERT_TRUE(attachment);
         expectServed(attachment->url(), "text/plain");
       }
     }
-    for (const auto& listed : post<MappableArray<QuizResponse>>(
-             "Tablet/GetQuizes", "{\"lectureId\":" + lectureId + "}", demo)) {
+    for (const auto& listed :
+         post<MappableArray<QuizResponse>>("Tablet/GetQuizes", "{\"lectureId\":" + lectureId + "}", demo)) {
       auto single = post<MappableArray<QuizResponse>>(
           "Tablet/GetQuizes", "{\"quizId\":" + std::to_string(*listed.id) + ",\"all\":true}", demo);
       ASSERT_EQ(single.size(), 1u);
@@ -189,8 +180,7 @@ TEST_F(SampleBackendTest, TheDemoStudentsContentBuildsEveryModelOfTheClient) {
   auto news = post<MappableArray<NewsResponse>>("Tablet/GetNews", "{}", demo);
   EXPECT_GE(news.size(), 3u);
   for (const auto& record : news) EXPECT_TRUE(News::init(record)) << *record.id;
-  auto achievements =
-      post<MappableArray<AchievementResponse>>("Tablet/GetAchievements", "{}", demo);
+  auto achievements = post<MappableArray<AchievementResponse>>("Tablet/GetAchievements", "{}", demo);
   EXPECT_GE(achievements.size(), 3u);
   for (const auto& record : achievements) EXPECT_TRUE(Achievement::init(record)) << *record.id;
 
@@ -198,22 +188,18 @@ TEST_F(SampleBackendTest, TheDemoStudentsContentBuildsEveryModelOfTheClient) {
   EXPECT_EQ(post<MappableArray<LectureResponse>>("Tablet/GetAvailableLectures", "{}", demo).size(),
             lectures.size() - 1);
   post<EmptyPayload>("Tablet/AddLectures", "[1]", demo);
-  EXPECT_EQ(post<MappableArray<LectureResponse>>("Tablet/GetAvailableLectures", "{}", demo).size(),
-            lectures.size());
+  EXPECT_EQ(post<MappableArray<LectureResponse>>("Tablet/GetAvailableLectures", "{}", demo).size(), lectures.size());
 }
 
 TEST_F(SampleBackendTest, APasswordChangeEndsTheOldTokenAndAPasswordCanBeAddedOnce) {
   const Auth old = signIn();
-  auto changed =
-      post<LoginResponse>("Account/TabletChangePassword",
-                          "{\"oldPassword\":\"demo-pass\",\"newPassword\":\"new-pass\"}", old);
+  auto changed = post<LoginResponse>("Account/TabletChangePassword",
+                                     "{\"oldPassword\":\"demo-pass\",\"newPassword\":\"new-pass\"}", old);
   ASSERT_TRUE(changed && changed->token);
   EXPECT_EQ(call("GET", "Tablet/GetUserProfile", "", old).status, 401);
   EXPECT_TRUE(profile({*changed->token}));
   EXPECT_TRUE(profile(signIn("demo@example.com", "new-pass")));
-  EXPECT_EQ(call("POST", "Account/TabletAddPassword", "{\"newPassword\":\"another\"}",
-                 Auth{*changed->token})
-                .status,
+  EXPECT_EQ(call("POST", "Account/TabletAddPassword", "{\"newPassword\":\"another\"}", Auth{*changed->token}).status,
             409);
 }
 
@@ -229,8 +215,8 @@ TEST_F(SampleBackendTest, SavedResultsAccountsAndTokensSurviveARestart) {
   result.date = Date::now();
   result.questionsId = "10201;10202";
   result.quizLevelId = 1;
-  auto saved = post<SaveQuizResultsResponse>(
-      "Tablet/SaveQuizResults", MappableArray<SaveQuizResultsRequest>({result}).encode(), demo);
+  auto saved = post<SaveQuizResultsResponse>("Tablet/SaveQuizResults",
+                                             MappableArray<SaveQuizResultsRequest>({result}).encode(), demo);
   ASSERT_TRUE(saved && saved->quizResults && saved->achievements);
   ASSERT_EQ(saved->quizResults->size(), 1u);
   EXPECT_EQ(saved->quizResults->at(0).result, 5);  // full marks: the best grade
@@ -247,20 +233,14 @@ TEST_F(SampleBackendTest, SavedResultsAccountsAndTokensSurviveARestart) {
   ASSERT_EQ(call("POST", "Account/TabletRegister", registration.encode()).status, 200);
 
   restart();
-  auto best = post<MappableArray<QuizResultResponse>>("Tablet/GetBestQuizResults",
-                                                      "{\"curriculumId\":12}", demo);
+  auto best = post<MappableArray<QuizResultResponse>>("Tablet/GetBestQuizResults", "{\"curriculumId\":12}", demo);
   ASSERT_EQ(best.size(), 1u);
   EXPECT_EQ(best[0].quizId, 102);
   EXPECT_EQ(best[0].score, 3.0);
   EXPECT_EQ(best[0].maxScore, 3);
   EXPECT_TRUE(best[0].date);
-  EXPECT_EQ(
-      post<MappableArray<QuizResultResponse>>("Tablet/GetQuizResults", "{\"quizId\":102}", demo)
-          .size(),
-      1u);
-  EXPECT_EQ(
-      post<MappableArray<AchievementResponse>>("Tablet/GetStudentAchievements", "{}", demo).size(),
-      2u);
+  EXPECT_EQ(post<MappableArray<QuizResultResponse>>("Tablet/GetQuizResults", "{\"quizId\":102}", demo).size(), 1u);
+  EXPECT_EQ(post<MappableArray<AchievementResponse>>("Tablet/GetStudentAchievements", "{}", demo).size(), 2u);
   auto student = profile(signIn("New.Student@example.com", "secret-1"));
   ASSERT_TRUE(student);
   EXPECT_EQ(student->schools()->size(), 2u);
@@ -282,8 +262,7 @@ TEST_F(SampleBackendTest, AProviderSignInMustRegisterOnceAndIsKnownThen) {
   ASSERT_TRUE(user);
   EXPECT_TRUE(user->hasFacebook());
   EXPECT_FALSE(user->hasPassword());
-  auto withPassword =
-      post<LoginResponse>("Account/TabletAddPassword", "{\"newPassword\":\"secret-1\"}", facebook);
+  auto withPassword = post<LoginResponse>("Account/TabletAddPassword", "{\"newPassword\":\"secret-1\"}", facebook);
   ASSERT_TRUE(withPassword && withPassword->token);
   user = profile({*withPassword->token});
   ASSERT_TRUE(user);
@@ -312,14 +291,12 @@ TEST_F(SampleBackendTest, WrongRequestsGetTheirStatusWithAnErrorBody) {
        409},
       {"Account/TabletPasswordRecovery", "{\"userName\":\"nobody@example.com\"}", 404},
       // A wrong current password must not read as a lost session (401 signs the client out).
-      {"Account/TabletChangePassword", "{\"oldPassword\":\"wrong\",\"newPassword\":\"secret-3\"}",
-       400},
+      {"Account/TabletChangePassword", "{\"oldPassword\":\"wrong\",\"newPassword\":\"secret-3\"}", 400},
       {"Tablet/GetCurriculums", "{\"all\":true}", 400},
       {"Tablet/GetQuizes", "{\"quizId\":\"101\"}", 400},
       {"Tablet/SaveQuizResults", "{\"quizId\":101,\"score\":1,\"maxScore\":2}", 400},
       {"Tablet/SaveQuizResults", "[{\"quizId\":101,\"score\":3,\"maxScore\":2}]", 400},
-      {"Tablet/SaveQuizResults",
-       "[{\"quizId\":101,\"score\":1,\"maxScore\":2,\"questionsId\":\"10201;999\"}]", 400},
+      {"Tablet/SaveQuizResults", "[{\"quizId\":101,\"score\":1,\"maxScore\":2,\"questionsId\":\"10201;999\"}]", 400},
       {"Tablet/SaveQuizResults", "[{\"quizId\":9999,\"score\":1,\"maxScore\":2}]", 404},
       {"Tablet/NoSuchCall", "{}", 404},
   };
@@ -335,10 +312,9 @@ TEST_F(SampleBackendTest, AnUploadedProfilePictureIsServedFromTheProfilesAddress
   const Auth demo = signIn();
   const std::string picture = "\x89PNG\r\n\x1a\n-not-really-more";
   httplib::Client client("127.0.0.1", backend_->port());
-  auto answer = client.Post(
-      "/BrevantTest/Account/TabletUploadProfilePicture",
-      {{"Authorization", "Bearer " + demo.token}, {"Authorization-Provider", "basic"}},
-      httplib::MultipartFormDataItems{{"file", picture, "profilePic.PNG", "image/PNG"}});
+  auto answer = client.Post("/BrevantTest/Account/TabletUploadProfilePicture",
+                            {{"Authorization", "Bearer " + demo.token}, {"Authorization-Provider", "basic"}},
+                            httplib::MultipartFormDataItems{{"file", picture, "profilePic.PNG", "image/PNG"}});
   ASSERT_TRUE(answer);
   EXPECT_EQ(answer->status, 200) << answer->body;
 

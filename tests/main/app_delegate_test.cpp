@@ -36,7 +36,8 @@ namespace {
 struct URLRecordingFlow : DAZSignInFlow {
   void signIn(const std::shared_ptr<DAZSignInUIDelegate>&, Completion) override {}
   void signInSilently(Completion) override {}
-  bool handleURL(const URL& url, const std::optional<std::string>& source, const std::optional<Value>& annotation) override {
+  bool handleURL(const URL& url, const std::optional<std::string>& source,
+                 const std::optional<Value>& annotation) override {
     asked.push_back(url.absoluteString());
     lastSource = source;
     lastAnnotation = annotation;
@@ -55,7 +56,8 @@ class AppDelegateTest : public ::testing::Test {
  protected:
   void SetUp() override {
     std::filesystem::create_directories(dir_.path() / "resources");
-    std::filesystem::copy_file(std::string(DORVALE_SOURCE_RESOURCES) + "/Info.json", dir_.path() / "resources/Info.json");
+    std::filesystem::copy_file(std::string(DORVALE_SOURCE_RESOURCES) + "/Info.json",
+                               dir_.path() / "resources/Info.json");
     Bundle::setMainResourcePath(dir_.str() + "/resources");
     // The shared analytics component keeps the data directory it first saw.
     static TempDir data("app_delegate_data");
@@ -143,7 +145,8 @@ TEST_F(AppDelegateTest, URLsGoToFacebookFirstThenToTheZedodoSignIn) {
   auto application = UIApplicationLaunch(std::nullopt, "AppDelegate");
   flow_->accepts = true;
 
-  EXPECT_TRUE(application->deliverOpenURL(*URL::URLWithString("fb4242://authorize#access_token=x"), "com.facebook.app"));
+  EXPECT_TRUE(
+      application->deliverOpenURL(*URL::URLWithString("fb4242://authorize#access_token=x"), "com.facebook.app"));
   EXPECT_TRUE(flow_->asked.empty()) << "a URL Facebook takes never reaches the Zedodo sign-in";
 
   EXPECT_TRUE(application->deliverOpenURL(*URL::URLWithString("com.zedodo.dorvale:/oauth2callback?code=1"),

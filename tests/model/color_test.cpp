@@ -32,12 +32,12 @@ TEST(ColorTest, ThemeLookupIsExactAndCaseSensitive) {
     std::uint32_t primary, secondary;
     UIColor text;
   } palettes[] = {
-      {"indigo_pink", 0x3f51b5, 0xff4081, white},         {"blue_indigo", 0x5677fc, 0x536dfe, white},
-      {"teal_amber", 0x009688, 0xffc107, white},          {"cyan_orange", 0x00bcd4, 0xff9800, white},
-      {"light_blue_pink", 0x03a9f4, 0xff4081, white},     {"purple_amber", 0x9c27b0, 0xffc107, white},
-      {"deep_purple_orange", 0x673ab7, 0xff9800, white},  {"light_green_amber", 0x8bc34a, 0xffc107, dark},
-      {"green_pink", 0x259b24, 0xff4081, white},          {"amber_deep_orange", 0xffc107, 0xff5722, dark},
-      {"yellow_orange", 0xffeb3b, 0xff9800, dark},        {"lime_teal", 0xcddc39, 0x009688, dark},
+      {"indigo_pink", 0x3f51b5, 0xff4081, white},        {"blue_indigo", 0x5677fc, 0x536dfe, white},
+      {"teal_amber", 0x009688, 0xffc107, white},         {"cyan_orange", 0x00bcd4, 0xff9800, white},
+      {"light_blue_pink", 0x03a9f4, 0xff4081, white},    {"purple_amber", 0x9c27b0, 0xffc107, white},
+      {"deep_purple_orange", 0x673ab7, 0xff9800, white}, {"light_green_amber", 0x8bc34a, 0xffc107, dark},
+      {"green_pink", 0x259b24, 0xff4081, white},         {"amber_deep_orange", 0xffc107, 0xff5722, dark},
+      {"yellow_orange", 0xffeb3b, 0xff9800, dark},       {"lime_teal", 0xcddc39, 0x009688, dark},
       {"orange_deep_orange", 0xff9800, 0xff5722, dark},
   };
   EXPECT_EQ(Color::themes().size(), std::size(palettes));
@@ -57,8 +57,8 @@ TEST(ColorTest, ThemeLookupIsExactAndCaseSensitive) {
 
 TEST(ColorTest, HexTextsScanLikeThePlatformScanner) {
   const UIColor expected = colorWithHexRGB(0xF2F2F2);
-  for (const char* text : {"F2F2F2", "#F2F2F2", "##F2F2F2##", "f2f2f2", " F2F2F2", "0xF2F2F2", "0XF2F2F2",
-                           "\n\tF2F2F2", "F2F2F2zz", "12F2F2F2", "00000000F2F2F2"})
+  for (const char* text : {"F2F2F2", "#F2F2F2", "##F2F2F2##", "f2f2f2", " F2F2F2", "0xF2F2F2", "0XF2F2F2", "\n\tF2F2F2",
+                           "F2F2F2zz", "12F2F2F2", "00000000F2F2F2"})
     EXPECT_EQ(colorWithHexRGBString(text), expected) << text;
 
   const UIColor black = UIColor::colorWithRed(0, 0, 0, 1);

@@ -20,7 +20,8 @@ std::shared_ptr<Model> made(std::string_view text) {
 using ContentModelsTest = ModelUrlFixture;
 
 TEST_F(ContentModelsTest, EachModelNeedsItsRequiredValues) {
-  EXPECT_TRUE((needsEachOf<News, NewsResponse>(R"({"id":4,"createDate":"2015-10-21 14:05:00"})", {"id", "createDate"})));
+  EXPECT_TRUE(
+      (needsEachOf<News, NewsResponse>(R"({"id":4,"createDate":"2015-10-21 14:05:00"})", {"id", "createDate"})));
   EXPECT_TRUE((needsEachOf<Lecture, LectureResponse>(R"({"id":1,"name":"B","description":"d","color":"red"})",
                                                      {"id", "name", "description", "color"})));
   EXPECT_TRUE((needsEachOf<Curriculum, CurriculumResponse>(R"({"id":2,"name":"C","description":"d"})",
@@ -52,17 +53,21 @@ TEST_F(ContentModelsTest, NewsAndLecturesResolveTheirThemeWhenItExists) {
 }
 
 TEST_F(ContentModelsTest, PicturePathsAskTheBuilderOnlyWhenPresent) {
-  auto curriculum = made<Curriculum, CurriculumResponse>(R"({"id":2,"name":"C","description":"d","htmlSite":"<p>x</p>"})");
+  auto curriculum =
+      made<Curriculum, CurriculumResponse>(R"({"id":2,"name":"C","description":"d","htmlSite":"<p>x</p>"})");
   EXPECT_EQ(curriculum->content(), "<p>x</p>");
   EXPECT_FALSE(curriculum->pictureUrl());
   EXPECT_FALSE((made<Achievement, AchievementResponse>(R"({"id":3,"name":"A","description":"d"})")->pictureUrl()));
   EXPECT_EQ(urlBuilds, 0);
 
-  EXPECT_EQ(std::tuple(
-                made<Lecture, LectureResponse>(R"({"id":1,"name":"B","description":"d","color":"x","picture":"l.png"})")->pictureUrl(),
-                made<Achievement, AchievementResponse>(R"({"id":3,"name":"A","description":"d","picture":""})")->pictureUrl(),
-                made<Curriculum, CurriculumResponse>(R"({"id":2,"name":"C","description":"d","picture":"/p.png"})")->pictureUrl()),
-            std::tuple(std::string(kBase) + "l.png", kBase, std::string(kBase) + "/p.png"));
+  EXPECT_EQ(
+      std::tuple(
+          made<Lecture, LectureResponse>(R"({"id":1,"name":"B","description":"d","color":"x","picture":"l.png"})")
+              ->pictureUrl(),
+          made<Achievement, AchievementResponse>(R"({"id":3,"name":"A","description":"d","picture":""})")->pictureUrl(),
+          made<Curriculum, CurriculumResponse>(R"({"id":2,"name":"C","description":"d","picture":"/p.png"})")
+              ->pictureUrl()),
+      std::tuple(std::string(kBase) + "l.png", kBase, std::string(kBase) + "/p.png"));
   EXPECT_EQ(urlBuilds, 3);
 }
 

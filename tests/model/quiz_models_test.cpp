@@ -70,7 +70,8 @@ TEST(QuizModelsTest, QuestionsKeepAnswerOrderAndRefuseMissingValues) {
 }
 
 TEST(QuizModelsTest, QuizKeepsTheWholeLevelAndStartsWithoutQuestions) {
-  auto record = QuizResponse::decode(R"({"id":3,"name":"Z","quizLevel":{"id":8,"two":50},"curriculumId":11,"quizQuestion":[{"id":1}]})");
+  auto record = QuizResponse::decode(
+      R"({"id":3,"name":"Z","quizLevel":{"id":8,"two":50},"curriculumId":11,"quizQuestion":[{"id":1}]})");
   ASSERT_TRUE(record);
   auto quiz = Quiz::init(*record);
   ASSERT_TRUE(quiz);

@@ -75,7 +75,8 @@ TEST(RecordEncodingDeathTest, MappableArrayStopsOnAPositionOutsideTheList) {
 
 TEST(RecordEncodingTest, DatesTravelAsLocalTimeText) {
   const DorvaleDateTransform transform;
-  for (const auto& [text, date] : {std::pair{"2015-10-21 14:05:00", k20151021_140500}, {"2016-03-01 14:05:09", k20160301_140509}}) {
+  for (const auto& [text, date] :
+       {std::pair{"2015-10-21 14:05:00", k20151021_140500}, {"2016-03-01 14:05:09", k20160301_140509}}) {
     EXPECT_EQ(transform.transformFromJSON(text), date);
     EXPECT_EQ(transform.transformToJSON(date), text);
   }

@@ -31,8 +31,7 @@ testing::AssertionResult roundTrips(std::string_view text) {
   const std::optional<T> record = Mapper<T>().map(text);
   if (!record) return testing::AssertionFailure() << "no record from " << text;
   const std::string written = Mapper<T>().toJSONString(*record);
-  if (parsedJSON(written).dump() != parsedJSON(text).dump())
-    return testing::AssertionFailure() << "wrote " << written;
+  if (parsedJSON(written).dump() != parsedJSON(text).dump()) return testing::AssertionFailure() << "wrote " << written;
   return testing::AssertionSuccess();
 }
 

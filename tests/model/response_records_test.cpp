@@ -23,7 +23,8 @@ namespace {
 const std::string kSchool =
     R"({"id":5,"universityId":1,"facultyId":2,"departmentId":3,"universityName":"U","facultyName":"F",)"
     R"("departmentName":"D","name":"S"})";
-const std::string kAchievement = R"({"id":1,"name":"Ace","description":"All right","picture":"/a.png","type":"excelent"})";
+const std::string kAchievement =
+    R"({"id":1,"name":"Ace","description":"All right","picture":"/a.png","type":"excelent"})";
 const std::string kResult =
     R"({"id":70,"score":1.5,"time":0,"result":3,"dateString":"2016-03-01 14:05:09","version":"1",)"
     R"("answersScore":"1.0;0.5","answersTime":"3;4","maxScore":4,"answersMaxScore":"2;2","quizId":8,)"
@@ -35,7 +36,9 @@ TEST(ResponseRecordsTest, FullObjectsDecodeEveryField) {
   EXPECT_TRUE(roundTrips<SchoolResponse>(kSchool));
   EXPECT_TRUE(roundTrips<UserProfileResponse>(
       R"({"isConfirmed":true,"firstName":"Ana","lastName":"Vale","id":"u-17","userName":"ana@example.org",)"
-      R"("profilePicturePath":"/p/a.png","school":[)" + kSchool + R"(,{"id":6}],"hasFacebook":false,)"
+      R"("profilePicturePath":"/p/a.png","school":[)" +
+      kSchool +
+      R"(,{"id":6}],"hasFacebook":false,)"
       R"("hasZedodo":true,"hasPassword":true})"));
   EXPECT_TRUE(roundTrips<LectureResponse>(
       R"({"id":1,"name":"Biology","isDeleted":false,"version":3,"description":"Cells","picture":"/img/b.png",)"
@@ -64,7 +67,7 @@ TEST(ResponseRecordsTest, FullObjectsDecodeEveryField) {
       R"({"id":12,"questionDataType":"text","type":"trueFalse","questionAnswer":[]}]})"));
   EXPECT_TRUE(roundTrips<QuizResultResponse>(kResult));
   EXPECT_TRUE(roundTrips<SaveQuizResultsResponse>(R"({"quizResults":[)" + kResult + R"(],"achievements":[)" +
-                                                   kAchievement + "]}"));
+                                                  kAchievement + "]}"));
 
   EXPECT_EQ(NewsResponse::decode(R"({"createDate":"2015-10-21 14:05:00"})")->createDate, k20151021_140500);
   EXPECT_EQ(QuizResultResponse::decode(kResult)->date, k20160301_140509);
@@ -72,9 +75,9 @@ TEST(ResponseRecordsTest, FullObjectsDecodeEveryField) {
 }
 
 TEST(ResponseRecordsTest, KindsTravelAsTheBackendsExactTexts) {
-  EXPECT_EQ(std::tuple(rawValue(AchievementRequestEntityType::Lecture), rawValue(AchievementRequestEntityType::Curriculum),
-                       rawValue(AchievementRequestEntityType::Quiz), rawValue(AchievementResponseType::All),
-                       rawValue(AchievementResponseType::Excellent)),
+  EXPECT_EQ(std::tuple(rawValue(AchievementRequestEntityType::Lecture),
+                       rawValue(AchievementRequestEntityType::Curriculum), rawValue(AchievementRequestEntityType::Quiz),
+                       rawValue(AchievementResponseType::All), rawValue(AchievementResponseType::Excellent)),
             std::tuple("lecture", "curriculum", "quiz", "all", "excelent"));
   EXPECT_FALSE(enumFromRawValue<AchievementRequestEntityType>("Quiz"));
 }

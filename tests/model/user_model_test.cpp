@@ -9,9 +9,8 @@
 
 namespace {
 
-constexpr const char* kRequired =
-    R"("firstName":"Ada","lastName":"Byron","id":"u-1","userName":"ada@x.test",)"
-    R"("hasFacebook":true,"hasZedodo":false,"hasPassword":true)";
+constexpr const char* kRequired = R"("firstName":"Ada","lastName":"Byron","id":"u-1","userName":"ada@x.test",)"
+                                  R"("hasFacebook":true,"hasZedodo":false,"hasPassword":true)";
 
 std::shared_ptr<User> user(const std::string& fields) {
   auto record = UserProfileResponse::decode("{" + fields + "}");

@@ -111,8 +111,8 @@ TEST_F(AuthenticationManagerTest, LogoutClearsTheWholeSignInAndTellsTheDelegateA
   auto profile = std::make_shared<DAZProfileData>("e", "n", std::nullopt, std::nullopt, std::nullopt);
   manager->setZedodoUserData(profile);
   signInToZedodo(3600);
-  FBSDKAccessToken::setCurrentAccessToken(std::make_shared<FBSDKAccessToken>("f", std::set<std::string>{},
-                                                                             std::set<std::string>{}, "app", "u"));
+  FBSDKAccessToken::setCurrentAccessToken(
+      std::make_shared<FBSDKAccessToken>("f", std::set<std::string>{}, std::set<std::string>{}, "app", "u"));
   const auto& indicator = ProgressIndicatorHelper::instance();
   auto pendingShow = RunLoop::main().scheduledTimer(0.5, false, [](Timer&) {});
   indicator->setTimer(pendingShow);

@@ -60,7 +60,8 @@ class BackendFixture : public testing::Test {
 
   // Answers POST (or `method`) BrevantTest/<path> with `status` and the JSON `body`.
   void reply(const std::string& path, int status, std::string body, const std::string& method = "POST") {
-    server.reply(method, "/BrevantTest/" + path, {.status = status, .body = std::move(body), .contentType = "application/json"});
+    server.reply(method, "/BrevantTest/" + path,
+                 {.status = status, .body = std::move(body), .contentType = "application/json"});
   }
 
   void signInBasic(const std::string& token = "tok") {
@@ -89,8 +90,9 @@ class BackendFixture : public testing::Test {
   }
   // A whole user profile; `extra` adds or overrides members.
   static std::string profileJson(const nlohmann::json& extra = nlohmann::json::object()) {
-    nlohmann::json profile = {{"firstName", "Ada"}, {"lastName", "Byron"}, {"id", "u1"}, {"userName", "ada@x.test"},
-                              {"hasFacebook", false}, {"hasZedodo", false}, {"hasPassword", true}};
+    nlohmann::json profile = {{"firstName", "Ada"},       {"lastName", "Byron"},  {"id", "u1"},
+                              {"userName", "ada@x.test"}, {"hasFacebook", false}, {"hasZedodo", false},
+                              {"hasPassword", true}};
     profile.update(extra);
     return profile.dump();
   }

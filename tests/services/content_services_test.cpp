@@ -56,8 +56,9 @@ TEST_F(ContentServicesTest, ProfileReloadReplacesTheUserOnlyWithAWholeProfile) {
   EXPECT_EQ(answered->profilePicturePath(), server.url("BrevantTest/pics/ada.png"));
 
   // A partial profile or a failure keeps the user.
-  for (const auto& [status, body, message] : {std::tuple{200, R"({"firstName":"Ada"})", networkMessage()},
-                                              std::tuple{500, R"({"errorMessage":"maintenance"})", std::string("maintenance")}}) {
+  for (const auto& [status, body, message] :
+       {std::tuple{200, R"({"firstName":"Ada"})", networkMessage()},
+        std::tuple{500, R"({"errorMessage":"maintenance"})", std::string("maintenance")}}) {
     reply("Tablet/GetUserProfile", status, body, "GET");
     auto outcome = answer([&](auto ok, auto ko) { profiles().getUserProfile([ok](const auto&) { ok(); }, ko); });
     EXPECT_EQ(outcome.failures, std::vector<std::string>{message});
@@ -67,7 +68,9 @@ TEST_F(ContentServicesTest, ProfileReloadReplacesTheUserOnlyWithAWholeProfile) {
 
 TEST_F(ContentServicesTest, PictureUploadFailuresTakeTheHandlersMessage) {
   reply("Account/TabletUploadProfilePicture", 200, "");
-  const auto upload = [&](auto ok, auto ko) { profiles().uploadProfilePicture(Data::fromString("\x89PNG"), "png", ok, ko); };
+  const auto upload = [&](auto ok, auto ko) {
+    profiles().uploadProfilePicture(Data::fromString("\x89PNG"), "png", ok, ko);
+  };
   EXPECT_EQ(answer(upload).successes, 1);
   reply("Account/TabletUploadProfilePicture", 500, R"({"errorMessage":"disk full"})");
   EXPECT_EQ(answer(upload).failures, std::vector<std::string>{"disk full"});

@@ -27,19 +27,23 @@ TEST_F(EmailSignInTest, LoginStoresTheTokenThenLoadsTheProfileAndEmptiesTheCache
   reply("Tablet/GetUserProfile", 200, profileJson(), "GET");
   fillLectureCaches();
   auto outcome = answer([&](auto ok, auto ko) {
-    manager()->login("ada@x.test", "secret", [ok] {
-      EXPECT_EQ(locator().profileService()->user()->firstName(), "Ada");
-      EXPECT_TRUE(locator().lectureService()->lectures().empty());
-      EXPECT_TRUE(locator().lectureService()->quizLectures().empty());
-      ok();
-    }, ko);
+    manager()->login(
+        "ada@x.test", "secret",
+        [ok] {
+          EXPECT_EQ(locator().profileService()->user()->firstName(), "Ada");
+          EXPECT_TRUE(locator().lectureService()->lectures().empty());
+          EXPECT_TRUE(locator().lectureService()->quizLectures().empty());
+          ok();
+        },
+        ko);
   });
   EXPECT_EQ(outcome.successes, 1);
   EXPECT_EQ(manager()->accessToken(), "t1");
   EXPECT_EQ(manager()->authenticationType(), AuthenticationType::Basic);
   auto requests = server.requests();
   ASSERT_EQ(requests.size(), 2u);
-  EXPECT_EQ(nlohmann::json::parse(requests[0].body), (nlohmann::json{{"userName", "ada@x.test"}, {"password", "secret"}}));
+  EXPECT_EQ(nlohmann::json::parse(requests[0].body),
+            (nlohmann::json{{"userName", "ada@x.test"}, {"password", "secret"}}));
 
   // A reply without a token still ends in one answer; the profile load had no token to send.
   reply("Account/TabletLogin", 200, "{}");
@@ -90,9 +94,8 @@ TEST_F(EmailSignInTest, PasswordChangesMoveAProviderUserToBasic) {
 
 TEST_F(EmailSignInTest, RegistrationAndRecoveryStoreOnlyWhatTheyShould) {
   reply("Account/TabletRegister", 200, R"({"token":"r1"})");
-  auto registered = answer([&](auto ok, auto ko) {
-    manager()->register_("ada@x.test", "Ada", "Byron", "pw", "pw", std::nullopt, ok, ko);
-  });
+  auto registered = answer(
+      [&](auto ok, auto ko) { manager()->register_("ada@x.test", "Ada", "Byron", "pw", "pw", std::nullopt, ok, ko); });
   EXPECT_EQ(registered.successes, 1);
   EXPECT_FALSE(lastBody().contains("schoolId"));
   EXPECT_EQ(lastBody()["confirmPassword"], "pw");

@@ -45,8 +45,12 @@ class LectureServiceTest : public BackendFixture {
   // A question built from its record: each answer is {isCorrect, selected}.
   static std::shared_ptr<QuizQuestion> question(int id, const std::string& type, int maxScore,
                                                 const std::vector<std::pair<bool, bool>>& answers) {
-    nlohmann::json record = {{"id", id}, {"type", type}, {"questionText", "q"}, {"questionDataType", "text"},
-                             {"maxScore", maxScore}, {"questionAnswer", nlohmann::json::array()}};
+    nlohmann::json record = {{"id", id},
+                             {"type", type},
+                             {"questionText", "q"},
+                             {"questionDataType", "text"},
+                             {"maxScore", maxScore},
+                             {"questionAnswer", nlohmann::json::array()}};
     for (std::size_t i = 0; i < answers.size(); ++i)
       record["questionAnswer"].push_back({{"id", id * 10 + static_cast<int>(i)}, {"isCorrect", answers[i].first}});
     auto built = QuizQuestion::init(*QuizQuestionResponse::decode(record.dump()));
@@ -125,13 +129,15 @@ TEST_F(LectureServiceTest, SingleCurriculumIsTheFirstOfTheReply) {
   std::shared_ptr<Curriculum> curriculum;
 
   reply("Tablet/GetCurriculums", 200, "[]");
-  service().getCurriculum(3, 8, [&](const auto& c) { curriculum = c; }, failure);
+  service().getCurriculum(
+      3, 8, [&](const auto& c) { curriculum = c; }, failure);
   waitFor([&] { return !failures.empty(); });
   EXPECT_EQ(failures, std::vector<std::string>{networkMessage()});
   EXPECT_EQ(lastBody(), (nlohmann::json{{"lectureId", 3}, {"curriculumId", 8}, {"all", false}}));
 
   reply("Tablet/GetCurriculums", 200, R"([{"id":8,"name":"C","description":"d","htmlSite":"<p/>"},{"id":9}])");
-  service().getCurriculumWithContent(3, 8, [&](const auto& c) { curriculum = c; }, failure);
+  service().getCurriculumWithContent(
+      3, 8, [&](const auto& c) { curriculum = c; }, failure);
   waitFor([&] { return curriculum != nullptr; });
   EXPECT_EQ(curriculum->content(), "<p/>");
   EXPECT_EQ(lastBody()["all"], true);
@@ -139,7 +145,8 @@ TEST_F(LectureServiceTest, SingleCurriculumIsTheFirstOfTheReply) {
   // The list keeps reply order and leaves out the item that gives no curriculum.
   std::vector<std::shared_ptr<Curriculum>> all;
   bool listed = false;
-  service().getCurriculums(3, [&](const auto& list) { all = list, listed = true; }, failure);
+  service().getCurriculums(
+      3, [&](const auto& list) { all = list, listed = true; }, failure);
   waitFor([&] { return listed; });
   ASSERT_EQ(all.size(), 1u);
   EXPECT_EQ(lastBody(), (nlohmann::json{{"lectureId", 3}, {"all", false}}));
@@ -189,7 +196,12 @@ TEST_F(LectureServiceTest, AQuizComesWholeOrNotAtAll) {
   // The list hands the lecture and the curriculum on in their own places.
   reply("Tablet/GetQuizes", 200, "[" + quiz + "}," + quiz + "}]");
   auto listed = answer([&](auto ok, auto ko) {
-    service().getQuizes(3, 4, [ok](const auto& quizes) { if (quizes.size() == 2) ok(); }, ko);
+    service().getQuizes(
+        3, 4,
+        [ok](const auto& quizes) {
+          if (quizes.size() == 2) ok();
+        },
+        ko);
   });
   EXPECT_EQ(listed.successes, 1);
   EXPECT_EQ(lastBody(), (nlohmann::json{{"lectureId", 3}, {"curriculumId", 4}, {"all", false}}));
@@ -200,7 +212,8 @@ TEST_F(LectureServiceTest, BestResultsKeepTheLaterItemSkipIncompleteOnesAndTakeA
         R"([{"quizId":1,"score":2,"maxScore":4},{"quizId":2,"score":1,"maxScore":0},)"
         R"({"quizId":1,"score":3,"maxScore":4},{"quizId":3,"maxScore":4},{"score":1,"maxScore":1}])");
   std::optional<std::map<LectureService::Id, double>> results;
-  service().getBestQuizResults(6, [&](const auto& r) { results = r; }, [](const std::string&) {});
+  service().getBestQuizResults(
+      6, [&](const auto& r) { results = r; }, [](const std::string&) {});
   waitFor([&] { return results.has_value(); });
   EXPECT_EQ(lastBody(), (nlohmann::json{{"curriculumId", 6}}));
   ASSERT_EQ(results->size(), 2u);
@@ -281,8 +294,8 @@ TEST_F(LectureServiceTest, SavingAQuizWithoutQuestionsSendsNothing) {
   neverLoaded->setQuestions(std::nullopt);
   for (const auto& q : {noQuestions, neverLoaded}) {
     Saved saved;
-    service().saveQuizResults(q, [&](int, int, double) { saved.questions = 0; },
-                              [&](const std::string& m) { saved.failures.push_back(m); });
+    service().saveQuizResults(
+        q, [&](int, int, double) { saved.questions = 0; }, [&](const std::string& m) { saved.failures.push_back(m); });
     EXPECT_TRUE(saved.failures.empty()) << "answers on the run loop, not inside the call";
     waitFor([&] { return !saved.failures.empty(); });
     EXPECT_EQ(saved.failures, std::vector<std::string>{networkMessage()});
@@ -296,7 +309,8 @@ TEST_F(LectureServiceTest, DocumentsCarryAbsoluteUrlsAndA401SignsOutAfterTheFail
   reply("Tablet/GetDocuments", 200, R"([{"id":1,"name":"N","path":"docs/a b.pdf","fileName":"a b.pdf"},{"id":2}])");
   std::vector<std::shared_ptr<Attachment>> documents;
   answer([&](auto ok, auto ko) {
-    service().getDocuments(4, [&, ok](const auto& list) { documents = list, ok(); }, ko);
+    service().getDocuments(
+        4, [&, ok](const auto& list) { documents = list, ok(); }, ko);
   });
   ASSERT_EQ(documents.size(), 1u);
   EXPECT_EQ(documents[0]->url(), server.url("BrevantTest/docs/a%20b.pdf"));
@@ -304,10 +318,12 @@ TEST_F(LectureServiceTest, DocumentsCarryAbsoluteUrlsAndA401SignsOutAfterTheFail
 
   reply("Tablet/GetDocuments", 401, R"({"errorMessage":"expired"})");
   std::vector<std::string> failures;
-  service().getDocuments(4, [](const auto&) {}, [&](const std::string& m) {
-    failures.push_back(m);
-    sessionDelegate->calls.push_back("failure");
-  });
+  service().getDocuments(
+      4, [](const auto&) {},
+      [&](const std::string& m) {
+        failures.push_back(m);
+        sessionDelegate->calls.push_back("failure");
+      });
   waitFor([&] { return !failures.empty(); });
   EXPECT_EQ(failures, std::vector<std::string>{unauthorizedMessage()});
   EXPECT_EQ(sessionDelegate->calls, (std::vector<std::string>{"failure", "userDidLogout"}));

@@ -24,7 +24,8 @@ class ProviderSignInTest : public BackendFixture {
         accessToken, false, std::set<std::string>{"email"}, std::set<std::string>{});
   }
   Outcome registerWithZedodo() {
-    return answer([](auto ok, auto ko) { manager()->registerWithZedodo("Zed", "Odo", "z@x.test", std::nullopt, ok, ko); });
+    return answer(
+        [](auto ok, auto ko) { manager()->registerWithZedodo("Zed", "Odo", "z@x.test", std::nullopt, ok, ko); });
   }
   void graphReplies(const std::string& body, int status = 200) {
     server.reply("GET", "/graph/me", {.status = status, .body = body, .contentType = "application/json"});
@@ -68,8 +69,9 @@ TEST_F(ProviderSignInTest, FacebookLoginStoresTheTokenAndTheTextValuesOfTheGraph
   EXPECT_EQ(facebookDialog->requests[0].permissions, (Texts{"public_profile", "email"}));
   EXPECT_EQ(manager()->fbToken(), "fb1");
   EXPECT_EQ(manager()->authenticationType(), AuthenticationType::Facebook);
-  EXPECT_EQ(manager()->fbUserData(), (std::map<std::string, std::string>{
-                                         {"email", "f@x.test"}, {"first_name", "Fa"}, {"last_name", "Book"}, {"id", "12345"}}));
+  EXPECT_EQ(manager()->fbUserData(),
+            (std::map<std::string, std::string>{
+                {"email", "f@x.test"}, {"first_name", "Fa"}, {"last_name", "Book"}, {"id", "12345"}}));
   auto graph = server.lastRequest();
   EXPECT_EQ(graph->path, "/graph/me");
   EXPECT_NE(graph->query.find("fields=email,first_name,last_name,picture"), std::string::npos) << graph->query;
@@ -107,15 +109,15 @@ TEST_F(ProviderSignInTest, FacebookLoginFailuresAndCancellation) {
 
 TEST_F(ProviderSignInTest, FacebookUserWithoutAccountIsPromptedOnceThenSignedOut) {
   signInFacebook();
-  manager()->setFbUserData(std::map<std::string, std::string>{{"first_name", "Fa"}, {"last_name", "Book"}, {"id", "12345"}});
-  FBSDKAccessToken::setCurrentAccessToken(std::make_shared<FBSDKAccessToken>(
-      "fb1", std::set<std::string>{}, std::set<std::string>{}, "app", "fbuser"));
+  manager()->setFbUserData(
+      std::map<std::string, std::string>{{"first_name", "Fa"}, {"last_name", "Book"}, {"id", "12345"}});
+  FBSDKAccessToken::setCurrentAccessToken(
+      std::make_shared<FBSDKAccessToken>("fb1", std::set<std::string>{}, std::set<std::string>{}, "app", "fbuser"));
   reply("Tablet/GetUserProfile", 401, "", "GET");
 
   signInPrompts(false);
   // The e-mail was declined: an empty text for the registration screen to fill.
-  EXPECT_EQ(sessionDelegate->prompts[0],
-            (Texts{"Fa", "Book", "", server.url("graph/") + "12345/picture?type=large"}));
+  EXPECT_EQ(sessionDelegate->prompts[0], (Texts{"Fa", "Book", "", server.url("graph/") + "12345/picture?type=large"}));
   EXPECT_FALSE(manager()->fbUserData());
   EXPECT_EQ(manager()->fbToken(), "fb1");
 
@@ -124,7 +126,8 @@ TEST_F(ProviderSignInTest, FacebookUserWithoutAccountIsPromptedOnceThenSignedOut
   EXPECT_FALSE(manager()->fbToken());
   EXPECT_EQ(FBSDKAccessToken::currentAccessToken(), nullptr);
   EXPECT_EQ(manager()->authenticationType(), AuthenticationType::Facebook);
-  EXPECT_TRUE(std::find(sessionDelegate->calls.begin(), sessionDelegate->calls.end(), "userDidLogout") == sessionDelegate->calls.end());
+  EXPECT_TRUE(std::find(sessionDelegate->calls.begin(), sessionDelegate->calls.end(), "userDidLogout") ==
+              sessionDelegate->calls.end());
 }
 
 TEST_F(ProviderSignInTest, FacebookRegistrationThenSignIn) {
@@ -141,8 +144,12 @@ TEST_F(ProviderSignInTest, FacebookRegistrationThenSignIn) {
     manager()->registerWithFacebook("Fa", "Book", "f@x.test", std::vector<std::int64_t>{9}, ok, ko);
   });
   EXPECT_EQ(registered.successes, 1);
-  EXPECT_EQ(lastBody(), (nlohmann::json{{"userName", "f@x.test"}, {"firstName", "Fa"}, {"lastName", "Book"},
-                                        {"token", "fb1"}, {"provider", "facebook"}, {"schoolId", {9}}}));
+  EXPECT_EQ(lastBody(), (nlohmann::json{{"userName", "f@x.test"},
+                                        {"firstName", "Fa"},
+                                        {"lastName", "Book"},
+                                        {"token", "fb1"},
+                                        {"provider", "facebook"},
+                                        {"schoolId", {9}}}));
   EXPECT_FALSE(manager()->accessToken());
 
   reply("Tablet/GetUserProfile", 500, R"({"errorMessage":"maintenance"})", "GET");
@@ -180,7 +187,8 @@ TEST_F(ProviderSignInTest, ZedodoUserWithoutAccountIsPromptedThenSignedOut) {
   reply("Tablet/GetUserProfile", 401, "", "GET");
   signInPrompts(true);
   ASSERT_EQ(sessionDelegate->prompts[0].size(), 3u);
-  EXPECT_EQ(Texts(sessionDelegate->prompts[0].begin(), sessionDelegate->prompts[0].begin() + 2), (Texts{"Zed Odo", "z@x.test"}));
+  EXPECT_EQ(Texts(sessionDelegate->prompts[0].begin(), sessionDelegate->prompts[0].begin() + 2),
+            (Texts{"Zed Odo", "z@x.test"}));
   EXPECT_NE(sessionDelegate->prompts[0][2].find("images.zedodo.com"), std::string::npos);
   EXPECT_EQ(manager()->zedodoUserData(), nullptr);
 

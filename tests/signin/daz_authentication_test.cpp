@@ -5,8 +5,8 @@
 #include <thread>
 #include <vector>
 
-#include "signin/daz_sign_in_error.h"
 #include "platform/foundation/run_loop.h"
+#include "signin/daz_sign_in_error.h"
 #include "support/virtual_time.h"
 
 namespace {
@@ -106,8 +106,8 @@ TEST_F(DAZAuthenticationTest, AFailedOrImpossibleRefreshAnswersEveryHandlerWithA
   refresher->pending[0](tl::unexpected(NSError("net", 7)));
   // Without a refresh token, or without a refresher, nothing is asked for.
   authentication(-5, std::nullopt)->getAccessTokenWithHandler(answers.handler());
-  std::make_shared<DAZAuthentication>("client", "t1", time.now(), "r1", nullptr)->getAccessTokenWithHandler(
-      answers.handler());
+  std::make_shared<DAZAuthentication>("client", "t1", time.now(), "r1", nullptr)
+      ->getAccessTokenWithHandler(answers.handler());
   EXPECT_TRUE(answers.errors.empty());
   time.runUntilIdle();
   ASSERT_EQ(answers.errors.size(), 4u);

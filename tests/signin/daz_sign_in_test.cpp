@@ -5,8 +5,8 @@
 #include <thread>
 #include <vector>
 
-#include "signin/daz_sign_in_error.h"
 #include "platform/foundation/run_loop.h"
+#include "signin/daz_sign_in_error.h"
 #include "support/virtual_time.h"
 
 namespace {
@@ -64,8 +64,8 @@ class DAZSignInTest : public ::testing::Test {
   void SetUp() override { signIn->setDelegate(delegate); }
 
   std::shared_ptr<DAZZedodoUser> makeUser() {
-    auto auth = std::make_shared<DAZAuthentication>("client", "tok", time.now().dateByAddingTimeInterval(3600), "r",
-                                                    nullptr);
+    auto auth =
+        std::make_shared<DAZAuthentication>("client", "tok", time.now().dateByAddingTimeInterval(3600), "r", nullptr);
     auto profile = std::make_shared<DAZProfileData>("ann@x.org", "Ann Lee", "Ann", "Lee", std::nullopt);
     return std::make_shared<DAZZedodoUser>("u1", auth, profile);
   }

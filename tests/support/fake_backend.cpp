@@ -201,7 +201,8 @@ struct FakeBackend::Impl {
     if (reply.deflate || reply.resetAfterBodyBytes) {
       const std::string encoded = reply.deflate ? deflated(reply.body) : reply.body;
       std::string head = "HTTP/1.1 " + std::to_string(reply.status) + " Scripted\r\nConnection: close\r\n" +
-                         "Content-Type: " + reply.contentType + "\r\nContent-Length: " + std::to_string(encoded.size()) +
+                         "Content-Type: " + reply.contentType +
+                         "\r\nContent-Length: " + std::to_string(encoded.size()) +
                          (reply.deflate ? "\r\nContent-Encoding: deflate\r\n" : "\r\n");
       for (const auto& [name, value] : reply.headers) head += name + ": " + value + "\r\n";
       reply.garbage = head + "\r\n" + encoded.substr(0, reply.resetAfterBodyBytes.value_or(encoded.size()));
@@ -227,7 +228,9 @@ struct FakeBackend::Impl {
   }
 };
 
-FakeBackend::FakeBackend() : impl_(std::make_unique<Impl>()) { impl_->start(std::make_unique<httplib::Server>(), false); }
+FakeBackend::FakeBackend() : impl_(std::make_unique<Impl>()) {
+  impl_->start(std::make_unique<httplib::Server>(), false);
+}
 
 FakeBackend::FakeBackend(const TLS& tls) : impl_(std::make_unique<Impl>()) {
   auto server = std::make_unique<httplib::SSLServer>(tls.certificatePath.c_str(), tls.privateKeyPath.c_str());

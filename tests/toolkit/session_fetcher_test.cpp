@@ -99,7 +99,8 @@ TEST_F(SessionFetcherTest, InsecureSchemesAndLocalhostAreRefused) {
 
 TEST_F(SessionFetcherTest, StatusBoundaries) {
   // From 300 on the status is the error; a body is the data and goes into the user info.
-  for (const auto& [status, body] : std::vector<std::pair<int, std::string>>{{299, "fine"}, {300, "choices"}, {304, ""}}) {
+  for (const auto& [status, body] :
+       std::vector<std::pair<int, std::string>>{{299, "fine"}, {300, "choices"}, {304, ""}}) {
     server.reply("GET", "/s", {.status = status, .body = body});
     auto fetcher = fetcherFor("s");
     auto result = std::make_shared<FetchResult>();

@@ -8,8 +8,7 @@
 namespace {
 
 std::string folded(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return std::tolower(c); });
+  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
   return text;
 }
 
@@ -57,14 +56,13 @@ json Catalog::lectures(const std::vector<Id>& hidden, const std::optional<std::s
 
 bool Catalog::hasLecture(Id id) const { return byId(seed_["lectures"], id); }
 
-json Catalog::curricula(Id lectureId, std::optional<Id> curriculumId,
-                        const std::optional<std::string>& nameFilter, bool all) const {
+json Catalog::curricula(Id lectureId, std::optional<Id> curriculumId, const std::optional<std::string>& nameFilter,
+                        bool all) const {
   json list = json::array();
   const json* lecture = byId(seed_["lectures"], lectureId);
   if (!lecture) return list;
   for (const auto& curriculum : seed_["curricula"]) {
-    if (curriculum["lectureId"] != lectureId || (curriculumId && curriculum["id"] != *curriculumId))
-      continue;
+    if (curriculum["lectureId"] != lectureId || (curriculumId && curriculum["id"] != *curriculumId)) continue;
     if (!containsFolded(curriculum["name"], nameFilter)) continue;
     json record = curriculum;
     if (!all) record.erase("htmlSite");
@@ -87,8 +85,7 @@ Id Catalog::lectureOfCurriculum(Id curriculumId) const {
 json Catalog::documents(Id curriculumId, const std::optional<std::string>& nameFilter) const {
   json list = json::array();
   for (const auto& document : seed_["documents"]) {
-    if (document["curriculumId"] != curriculumId || !containsFolded(document["name"], nameFilter))
-      continue;
+    if (document["curriculumId"] != curriculumId || !containsFolded(document["name"], nameFilter)) continue;
     json record = document;
     record.erase("text");
     record["isDeleted"] = false;
@@ -106,8 +103,7 @@ const json* Catalog::quizLevel(Id id) const { return byId(seed_["quizLevels"], i
 
 std::vector<Id> Catalog::questionIds(const json& quiz) const {
   std::vector<Id> ids;
-  for (std::size_t i = 0; i < quiz["questions"].size(); ++i)
-    ids.push_back(quiz["id"].get<Id>() * 100 + Id(i) + 1);
+  for (std::size_t i = 0; i < quiz["questions"].size(); ++i) ids.push_back(quiz["id"].get<Id>() * 100 + Id(i) + 1);
   return ids;
 }
 
@@ -153,14 +149,12 @@ json Catalog::news(std::optional<Id> lectureId, const std::optional<std::string>
   json list = json::array();
   for (const auto& item : seed_["news"]) {
     if (lectureId && item.value("lectureId", Id(0)) != *lectureId) continue;
-    if (search && !containsFolded(item["title"].get<std::string>() + "\n" +
-                                      item["description"].get<std::string>() + "\n" +
-                                      item["longText"].get<std::string>(),
+    if (search && !containsFolded(item["title"].get<std::string>() + "\n" + item["description"].get<std::string>() +
+                                      "\n" + item["longText"].get<std::string>(),
                                   search))
       continue;
     json record = item;
-    if (const json* lecture =
-            item.contains("lectureId") ? byId(seed_["lectures"], item["lectureId"]) : nullptr)
+    if (const json* lecture = item.contains("lectureId") ? byId(seed_["lectures"], item["lectureId"]) : nullptr)
       record["lectureName"] = (*lecture)["name"];
     list.push_back(std::move(record));
   }

@@ -21,12 +21,11 @@ class Catalog {
 
   // Lectures sorted by id, without those in `hidden`; `nameFilter` matches part of the name in
   // any letter case.
-  json lectures(const std::vector<Id>& hidden, const std::optional<std::string>& nameFilter,
-                bool withQuizOnly) const;
+  json lectures(const std::vector<Id>& hidden, const std::optional<std::string>& nameFilter, bool withQuizOnly) const;
   bool hasLecture(Id id) const;
   // The HTML page goes out only with `all`.
-  json curricula(Id lectureId, std::optional<Id> curriculumId,
-                 const std::optional<std::string>& nameFilter, bool all) const;
+  json curricula(Id lectureId, std::optional<Id> curriculumId, const std::optional<std::string>& nameFilter,
+                 bool all) const;
   bool hasCurriculum(Id id) const;
   json documents(Id curriculumId, const std::optional<std::string>& nameFilter) const;
   // The seed record of document `id`, with "fileName" and "text"; nullptr when there is none.

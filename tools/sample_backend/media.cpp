@@ -27,15 +27,13 @@ void pngChunk(std::string& out, const char* type, const std::string& data) {
   putBigEndian(out, static_cast<std::uint32_t>(data.size()));
   std::string typed = std::string(type, 4) + data;
   out += typed;
-  putBigEndian(out,
-               static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(typed.data()),
-                                                static_cast<uInt>(typed.size()))));
+  putBigEndian(out, static_cast<std::uint32_t>(
+                        crc32(0, reinterpret_cast<const Bytef*>(typed.data()), static_cast<uInt>(typed.size()))));
 }
 
 std::string png(std::uint32_t hash) {
   constexpr std::uint32_t kSide = 48;
-  const unsigned char colour[3] = {static_cast<unsigned char>(hash),
-                                   static_cast<unsigned char>(hash >> 8),
+  const unsigned char colour[3] = {static_cast<unsigned char>(hash), static_cast<unsigned char>(hash >> 8),
                                    static_cast<unsigned char>(hash >> 16)};
   std::string raw;
   for (std::uint32_t y = 0; y < kSide; ++y) {
@@ -48,8 +46,7 @@ std::string png(std::uint32_t hash) {
   }
   uLongf size = compressBound(raw.size());
   std::string packed(size, '\0');
-  compress(reinterpret_cast<Bytef*>(packed.data()), &size,
-           reinterpret_cast<const Bytef*>(raw.data()), raw.size());
+  compress(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(raw.data()), raw.size());
   packed.resize(size);
 
   std::string header;
@@ -66,15 +63,12 @@ std::string png(std::uint32_t hash) {
 std::string wav(const std::string& stem, std::uint32_t hash) {
   constexpr std::uint32_t kRate = 8000;
   constexpr std::uint32_t kSamples = kRate / 2;
-  const double frequency = stem == "tone-a"   ? 440.0
-                           : stem == "tone-c" ? 523.25
-                                              : 220.0 + hash % 440;
+  const double frequency = stem == "tone-a" ? 440.0 : stem == "tone-c" ? 523.25 : 220.0 + hash % 440;
   std::string samples;
   for (std::uint32_t i = 0; i < kSamples; ++i) {
     const double fade = std::min(1.0, std::min(i, kSamples - i) / 400.0);  // no clicks at the ends
     const double value = 0.3 * fade * std::sin(2 * std::numbers::pi * frequency * i / kRate);
-    putLittleEndian(samples, static_cast<std::uint32_t>(static_cast<std::int16_t>(value * 32767)),
-                    2);
+    putLittleEndian(samples, static_cast<std::uint32_t>(static_cast<std::int16_t>(value * 32767)), 2);
   }
   std::string out = "RIFF";
   putLittleEndian(out, 36 + static_cast<std::uint32_t>(samples.size()), 4);

@@ -33,9 +33,7 @@ struct ApiError {
   std::string message;
 };
 
-[[noreturn]] void badRequest(const std::string& message) {
-  throw ApiError{400, kBadRequest, message};
-}
+[[noreturn]] void badRequest(const std::string& message) { throw ApiError{400, kBadRequest, message}; }
 
 struct Call {
   const httplib::Request& request;
@@ -48,8 +46,7 @@ struct Call {
 // a bad request.
 std::optional<Id> optId(const json& object, const char* key) {
   if (!object.contains(key) || object[key].is_null()) return std::nullopt;
-  if (!object[key].is_number_integer())
-    badRequest(fmt::format("\"{}\" must be a whole number", key));
+  if (!object[key].is_number_integer()) badRequest(fmt::format("\"{}\" must be a whole number", key));
   return object[key].get<Id>();
 }
 
@@ -79,8 +76,7 @@ T required(std::optional<T> value, const char* key) {
 
 std::string requiredText(const json& object, const char* key) {
   std::string text = required(optText(object, key), key);
-  if (text.find_first_not_of(" \t\r\n") == std::string::npos)
-    badRequest(fmt::format("\"{}\" is empty", key));
+  if (text.find_first_not_of(" \t\r\n") == std::string::npos) badRequest(fmt::format("\"{}\" is empty", key));
   return text;
 }
 
@@ -93,8 +89,7 @@ std::vector<Id> idList(const json& value, const char* what) {
   if (!value.is_array()) badRequest(fmt::format("{} must be a JSON array of whole numbers", what));
   std::vector<Id> ids;
   for (const auto& item : value) {
-    if (!item.is_number_integer())
-      badRequest(fmt::format("{} must be a JSON array of whole numbers", what));
+    if (!item.is_number_integer()) badRequest(fmt::format("{} must be a JSON array of whole numbers", what));
     ids.push_back(item.get<Id>());
   }
   return ids;
@@ -106,8 +101,7 @@ json page(json list, const json& request) {
   if (!size) return list;
   if (*size < 1 || number < 1) badRequest("Pages count from 1 and hold at least one item");
   json slice = json::array();
-  for (Id i = (number - 1) * *size; i < number * *size && i < Id(list.size()); ++i)
-    slice.push_back(list[i]);
+  for (Id i = (number - 1) * *size; i < number * *size && i < Id(list.size()); ++i) slice.push_back(list[i]);
   return slice;
 }
 
@@ -124,8 +118,7 @@ std::string newPassword(const json& request, const char* key) {
 
 std::string externalProvider(const json& request) {
   std::string provider = required(optText(request, "provider"), "provider");
-  if (provider != "facebook" && provider != "zedodo")
-    badRequest("\"provider\" must be facebook or zedodo");
+  if (provider != "facebook" && provider != "zedodo") badRequest("\"provider\" must be facebook or zedodo");
   return provider;
 }
 
@@ -170,8 +163,7 @@ Id grade(double score, Id maxScore, const json& level) {
 void sendJson(httplib::Response& response, int status, const json& body) {
   response.status = status;
   // A path or header of invalid UTF-8 quoted in an error message must not end the answer.
-  response.set_content(body.dump(-1, ' ', false, json::error_handler_t::replace),
-                       "application/json; charset=utf-8");
+  response.set_content(body.dump(-1, ' ', false, json::error_handler_t::replace), "application/json; charset=utf-8");
 }
 
 void sendError(httplib::Response& response, const ApiError& error) {
@@ -217,8 +209,8 @@ void SampleServer::routes() {
     return ids;
   };
   auto newAccount = [=](const json& request) {
-    Account account{0, required(optText(request, "userName"), "userName"),
-                    requiredText(request, "firstName"), requiredText(request, "lastName"), false};
+    Account account{0, required(optText(request, "userName"), "userName"), requiredText(request, "firstName"),
+                    requiredText(request, "lastName"), false};
     if (!isEmailAddress(account.email)) badRequest("\"userName\" must be an e-mail address");
     if (store->accountByEmail(account.email))
       throw ApiError{409, kExists, "An account with this e-mail address exists already"};
@@ -230,48 +222,43 @@ void SampleServer::routes() {
       false, [=](Call& call) -> json {
         const auto& request = object(call);
         auto account = store->accountByEmail(required(optText(request, "userName"), "userName"));
-        if (!account ||
-            !store->checkPassword(account->id, required(optText(request, "password"), "password")))
+        if (!account || !store->checkPassword(account->id, required(optText(request, "password"), "password")))
           throw ApiError{401, kWrongCredentials, "Wrong e-mail address or password"};
         return loginReply(account->id, "basic");
       }};
-  api["POST Account/TabletRegister"] = {
-      false, [=](Call& call) -> json {
-        const auto& request = object(call);
-        Account account = newAccount(request);
-        const std::string password = newPassword(request, "password");
-        if (optText(request, "confirmPassword") != password) badRequest("The two passwords differ");
-        return loginReply(store->createAccount(account, password, schoolsOf(request)), "basic");
-      }};
+  api["POST Account/TabletRegister"] = {false, [=](Call& call) -> json {
+                                          const auto& request = object(call);
+                                          Account account = newAccount(request);
+                                          const std::string password = newPassword(request, "password");
+                                          if (optText(request, "confirmPassword") != password)
+                                            badRequest("The two passwords differ");
+                                          return loginReply(store->createAccount(account, password, schoolsOf(request)),
+                                                            "basic");
+                                        }};
   api["POST Account/TabletExternalRegister"] = {
       false, [=](Call& call) -> json {
         const auto& request = object(call);
         const std::string provider = externalProvider(request);
         const std::string token = requiredText(request, "token");
         if (store->accountForToken(provider, token))
-          throw ApiError{409, kExists,
-                         fmt::format("This {} sign-in has an account already", provider)};
+          throw ApiError{409, kExists, fmt::format("This {} sign-in has an account already", provider)};
         const Id id = store->createAccount(newAccount(request), std::nullopt, schoolsOf(request));
         store->linkProvider(id, provider, token);
         return loginReply(id, provider);
       }};
   api["POST Account/TabletPasswordRecovery"] = {
       false, [=](Call& call) -> json {
-        auto account =
-            store->accountByEmail(required(optText(object(call), "userName"), "userName"));
-        if (!account)
-          throw ApiError{404, kNotFound, "There is no account with this e-mail address"};
+        auto account = store->accountByEmail(required(optText(object(call), "userName"), "userName"));
+        if (!account) throw ApiError{404, kNotFound, "There is no account with this e-mail address"};
         store->recordRecovery(account->id);
         return nullptr;
       }};
   api["POST Account/TabletChangePassword"] = {
       true, [=](Call& call) -> json {
         const auto& request = object(call);
-        if (!store->account(call.accountId)->hasPassword)
-          badRequest("This account has no password yet; add one");
+        if (!store->account(call.accountId)->hasPassword) badRequest("This account has no password yet; add one");
         // 400, not 401: a mistyped password must not end the session.
-        if (!store->checkPassword(call.accountId,
-                                  required(optText(request, "oldPassword"), "oldPassword")))
+        if (!store->checkPassword(call.accountId, required(optText(request, "oldPassword"), "oldPassword")))
           throw ApiError{400, kWrongCredentials, "The current password is wrong"};
         store->setPassword(call.accountId, newPassword(request, "newPassword"));
         store->revokeTokens(call.accountId);
@@ -291,59 +278,52 @@ void SampleServer::routes() {
         const std::string token = requiredText(request, "token");
         auto owner = store->accountForToken(provider, token);
         if (owner && *owner != call.accountId)
-          throw ApiError{409, kExists,
-                         fmt::format("This {} sign-in belongs to another account", provider)};
+          throw ApiError{409, kExists, fmt::format("This {} sign-in belongs to another account", provider)};
         store->linkProvider(call.accountId, provider, token);
         return loginReply(call.accountId, provider);
       }};
   api["POST Account/TabletUploadProfilePicture"] = {
       true, [=](Call& call) -> json {
-        if (!call.request.has_file("file"))
-          badRequest("Send the picture as the multipart part \"file\"");
+        if (!call.request.has_file("file")) badRequest("Send the picture as the multipart part \"file\"");
         const auto file = call.request.get_file_value("file");
-        std::string format =
-            file.content_type.rfind("image/", 0) == 0 ? file.content_type.substr(6) : "";
-        std::transform(format.begin(), format.end(), format.begin(),
-                       [](unsigned char c) { return std::tolower(c); });
+        std::string format = file.content_type.rfind("image/", 0) == 0 ? file.content_type.substr(6) : "";
+        std::transform(format.begin(), format.end(), format.begin(), [](unsigned char c) { return std::tolower(c); });
         if (format == "jpg") format = "jpeg";
-        if (format != "jpeg" && format != "png")
-          badRequest("The picture must be a JPEG or PNG image");
+        if (format != "jpeg" && format != "png") badRequest("The picture must be a JPEG or PNG image");
         if (file.content.empty()) badRequest("The picture is empty");
         store->setPicture(call.accountId, format, file.content);
         return nullptr;
       }};
 
   // Content calls.
-  api["GET Tablet/GetUserProfile"] = {
-      true, [=](Call& call) -> json {
-        const Account account = *store->account(call.accountId);
-        json schools = json::array();
-        for (const auto& school : catalog->schools()) {
-          const auto mine = store->schools(account.id);
-          if (std::find(mine.begin(), mine.end(), school["id"].get<Id>()) != mine.end())
-            schools.push_back(school);
-        }
-        json profile = {{"isConfirmed", true},
-                        {"firstName", account.firstName},
-                        {"lastName", account.lastName},
-                        {"id", std::to_string(account.id)},
-                        {"userName", account.email},
-                        {"school", schools},
-                        {"hasFacebook", store->hasProvider(account.id, "facebook")},
-                        {"hasZedodo", store->hasProvider(account.id, "zedodo")},
-                        {"hasPassword", account.hasPassword}};
-        // The version makes a new picture a new address, so no cache shows the old one.
-        if (auto picture = store->picture(account.id))
-          profile["profilePicturePath"] =
-              fmt::format("Account/ProfilePicture/{}?v={}", account.id, picture->version);
-        return profile;
-      }};
+  api["GET Tablet/GetUserProfile"] = {true, [=](Call& call) -> json {
+                                        const Account account = *store->account(call.accountId);
+                                        json schools = json::array();
+                                        for (const auto& school : catalog->schools()) {
+                                          const auto mine = store->schools(account.id);
+                                          if (std::find(mine.begin(), mine.end(), school["id"].get<Id>()) != mine.end())
+                                            schools.push_back(school);
+                                        }
+                                        json profile = {{"isConfirmed", true},
+                                                        {"firstName", account.firstName},
+                                                        {"lastName", account.lastName},
+                                                        {"id", std::to_string(account.id)},
+                                                        {"userName", account.email},
+                                                        {"school", schools},
+                                                        {"hasFacebook", store->hasProvider(account.id, "facebook")},
+                                                        {"hasZedodo", store->hasProvider(account.id, "zedodo")},
+                                                        {"hasPassword", account.hasPassword}};
+                                        // The version makes a new picture a new address, so no cache shows the old one.
+                                        if (auto picture = store->picture(account.id))
+                                          profile["profilePicturePath"] = fmt::format("Account/ProfilePicture/{}?v={}",
+                                                                                      account.id, picture->version);
+                                        return profile;
+                                      }};
   api["GET Tablet/GetSchools"] = {false, [=](Call&) -> json { return catalog->schools(); }};
   auto lectures = [=](bool withQuizOnly) {
     return [=](Call& call) -> json {
       const auto& request = object(call);
-      return page(catalog->lectures(store->removedLectures(call.accountId),
-                                    optText(request, "name"), withQuizOnly),
+      return page(catalog->lectures(store->removedLectures(call.accountId), optText(request, "name"), withQuizOnly),
                   request);
     };
   };
@@ -353,8 +333,7 @@ void SampleServer::routes() {
     return [=](Call& call) -> json {
       const auto ids = idList(call.body, "The body");
       for (Id id : ids)
-        if (!catalog->hasLecture(id))
-          throw ApiError{404, kNotFound, fmt::format("There is no lecture {}", id)};
+        if (!catalog->hasLecture(id)) throw ApiError{404, kNotFound, fmt::format("There is no lecture {}", id)};
       for (Id id : ids) store->setLectureRemoved(call.accountId, id, removed);
       return nullptr;
     };
@@ -364,34 +343,31 @@ void SampleServer::routes() {
   api["POST Tablet/GetCurriculums"] = {
       true, [=](Call& call) -> json {
         const auto& request = object(call);
-        return page(catalog->curricula(required(optId(request, "lectureId"), "lectureId"),
-                                       optId(request, "curriculumId"), optText(request, "name"),
-                                       optFlag(request, "all").value_or(false)),
-                    request);
+        return page(
+            catalog->curricula(required(optId(request, "lectureId"), "lectureId"), optId(request, "curriculumId"),
+                               optText(request, "name"), optFlag(request, "all").value_or(false)),
+            request);
       }};
   api["POST Tablet/GetDocuments"] = {
       true, [=](Call& call) -> json {
         const auto& request = object(call);
-        return page(catalog->documents(required(optId(request, "curriculumId"), "curriculumId"),
-                                       optText(request, "name")),
-                    request);
+        return page(
+            catalog->documents(required(optId(request, "curriculumId"), "curriculumId"), optText(request, "name")),
+            request);
       }};
   api["POST Tablet/GetQuizes"] = {
       true, [=](Call& call) -> json {
         const auto& request = object(call);
         Catalog::QuizFilter filter{optId(request, "quizId"), optId(request, "lectureId"),
                                    optId(request, "curriculumId"), optText(request, "name")};
-        return page(
-            catalog->quizzes(filter, optFlag(request, "all").value_or(false), call.mediaBase),
-            request);
+        return page(catalog->quizzes(filter, optFlag(request, "all").value_or(false), call.mediaBase), request);
       }};
   auto lectureOfQuiz = [catalog](Id quizId) {
     return catalog->lectureOfCurriculum((*catalog->quiz(quizId))["curriculumId"]);
   };
   api["POST Tablet/SaveQuizResults"] = {
       true, [=](Call& call) -> json {
-        if (!call.body.is_array() || call.body.empty())
-          badRequest("The body must be a JSON array of results");
+        if (!call.body.is_array() || call.body.empty()) badRequest("The body must be a JSON array of results");
         std::vector<QuizResult> results;
         for (const auto& item : call.body) {
           if (!item.is_object()) badRequest("Each result must be a JSON object");
@@ -399,12 +375,10 @@ void SampleServer::routes() {
           result.accountId = call.accountId;
           result.quizId = required(optId(item, "quizId"), "quizId");
           const json* quiz = catalog->quiz(result.quizId);
-          if (!quiz)
-            throw ApiError{404, kNotFound, fmt::format("There is no quiz {}", result.quizId)};
+          if (!quiz) throw ApiError{404, kNotFound, fmt::format("There is no quiz {}", result.quizId)};
           result.score = required(optNumber(item, "score"), "score");
           result.maxScore = required(optId(item, "maxScore"), "maxScore");
-          if (result.maxScore < 1 || result.score < 0 ||
-              result.score > double(result.maxScore) + 1e-9)
+          if (result.maxScore < 1 || result.score < 0 || result.score > double(result.maxScore) + 1e-9)
             badRequest("\"score\" must lie between 0 and \"maxScore\", which must be at least 1");
           result.time = optId(item, "time").value_or(0);
           result.mobileId = optId(item, "mobileId").value_or(0);
@@ -413,36 +387,30 @@ void SampleServer::routes() {
           const auto known = catalog->questionIds(*quiz);
           std::stringstream ids(result.questionsId);
           for (std::string id; std::getline(ids, id, ';');)
-            if (std::find_if(known.begin(), known.end(),
-                             [&id](Id k) { return std::to_string(k) == id; }) == known.end())
+            if (std::find_if(known.begin(), known.end(), [&id](Id k) { return std::to_string(k) == id; }) ==
+                known.end())
               badRequest(fmt::format("Quiz {} has no question \"{}\"", result.quizId, id));
           result.date = optText(item, "date").value_or(now());
           if (!isDate(result.date)) badRequest("\"date\" must read yyyy-MM-dd HH:mm:ss");
           result.quizLevelId = optId(item, "quizLevelId");
-          if (result.quizLevelId && !catalog->quizLevel(*result.quizLevelId))
-            badRequest("There is no such quiz level");
-          result.result =
-              grade(result.score, result.maxScore, *catalog->quizLevel((*quiz)["quizLevelId"]));
+          if (result.quizLevelId && !catalog->quizLevel(*result.quizLevelId)) badRequest("There is no such quiz level");
+          result.result = grade(result.score, result.maxScore, *catalog->quizLevel((*quiz)["quizLevelId"]));
           results.push_back(std::move(result));
         }
         json reply = {{"quizResults", json::array()}, {"achievements", json::array()}};
-        for (auto& result : results)
-          reply["quizResults"].push_back(wire(store->saveResult(result)));
+        for (auto& result : results) reply["quizResults"].push_back(wire(store->saveResult(result)));
 
         const auto all = store->results(call.accountId);
         const auto earned = store->earned(call.accountId);
         for (const auto& seed : catalog->achievementSeeds()) {
           const Id id = seed["id"];
-          if (std::any_of(earned.begin(), earned.end(),
-                          [id](const auto& e) { return e.first == id; }))
-            continue;
+          if (std::any_of(earned.begin(), earned.end(), [id](const auto& e) { return e.first == id; })) continue;
           const std::string rule = seed["rule"];
-          const bool reached =
-              rule == "firstResult" ? !all.empty()
-              : rule == "fiveResults"
-                  ? all.size() >= 5
-                  : std::any_of(results.begin(), results.end(),
-                                [](const QuizResult& r) { return r.score >= double(r.maxScore); });
+          const bool reached = rule == "firstResult" ? !all.empty()
+                               : rule == "fiveResults"
+                                   ? all.size() >= 5
+                                   : std::any_of(results.begin(), results.end(),
+                                                 [](const QuizResult& r) { return r.score >= double(r.maxScore); });
           if (!reached) continue;
           store->earn(call.accountId, id, lectureOfQuiz(results.back().quizId));
           reply["achievements"].push_back(catalog->achievement(id));
@@ -458,8 +426,7 @@ void SampleServer::routes() {
         if (since && !isDate(*since)) badRequest("\"date\" must read yyyy-MM-dd HH:mm:ss");
         json list = json::array();
         for (const auto& result : store->results(call.accountId)) {
-          if ((quizId && result.quizId != *quizId) ||
-              (lectureId && lectureOfQuiz(result.quizId) != *lectureId))
+          if ((quizId && result.quizId != *quizId) || (lectureId && lectureOfQuiz(result.quizId) != *lectureId))
             continue;
           if (!since || result.date >= *since) list.push_back(wire(result));
         }
@@ -474,13 +441,12 @@ void SampleServer::routes() {
         std::map<Id, QuizResult> best;
         for (const auto& result : store->results(call.accountId)) {
           const Id curriculum = (*catalog->quiz(result.quizId))["curriculumId"];
-          if ((quizId && result.quizId != *quizId) ||
-              (curriculumId && curriculum != *curriculumId) ||
+          if ((quizId && result.quizId != *quizId) || (curriculumId && curriculum != *curriculumId) ||
               (lectureId && catalog->lectureOfCurriculum(curriculum) != *lectureId))
             continue;
           auto found = best.find(result.quizId);
-          if (found == best.end() || result.score / double(result.maxScore) >=
-                                         found->second.score / double(found->second.maxScore))
+          if (found == best.end() ||
+              result.score / double(result.maxScore) >= found->second.score / double(found->second.maxScore))
             best[result.quizId] = result;
         }
         json list = json::array();
@@ -492,12 +458,11 @@ void SampleServer::routes() {
         const auto& request = object(call);
         if (const auto type = optText(request, "entityType")) {
           const Id id = required(optId(request, "id"), "id");
-          const bool known =
-              *type == "lecture"      ? catalog->hasLecture(id)
-              : *type == "curriculum" ? catalog->hasCurriculum(id)
-              : *type == "quiz"
-                  ? catalog->quiz(id) != nullptr
-                  : (badRequest("\"entityType\" must be lecture, curriculum or quiz"), false);
+          const bool known = *type == "lecture"      ? catalog->hasLecture(id)
+                             : *type == "curriculum" ? catalog->hasCurriculum(id)
+                             : *type == "quiz"
+                                 ? catalog->quiz(id) != nullptr
+                                 : (badRequest("\"entityType\" must be lecture, curriculum or quiz"), false);
           if (!known) throw ApiError{404, kNotFound, fmt::format("There is no {} {}", *type, id)};
         }
         return catalog->achievements();
@@ -508,24 +473,20 @@ void SampleServer::routes() {
         const auto lectureId = optId(request, "lectureId");
         json list = json::array();
         for (const auto& [achievement, lecture] : store->earned(call.accountId))
-          if (!lectureId || lecture == *lectureId)
-            list.push_back(catalog->achievement(achievement));
+          if (!lectureId || lecture == *lectureId) list.push_back(catalog->achievement(achievement));
         return page(list, request);
       }};
   api["POST Tablet/GetNews"] = {true, [=](Call& call) -> json {
                                   const auto& request = object(call);
-                                  return catalog->news(optId(request, "lectureId"),
-                                                       optText(request, "searchText"));
+                                  return catalog->news(optId(request, "lectureId"), optText(request, "searchText"));
                                 }};
 
-  auto dispatch = [this, api = std::move(api)](const httplib::Request& request,
-                                               httplib::Response& response) {
+  auto dispatch = [this, api = std::move(api)](const httplib::Request& request, httplib::Response& response) {
     const std::string path = request.matches[1];
     std::lock_guard lock(mutex_);
     try {
       auto found = api.find(request.method + " " + path);
-      if (found == api.end())
-        throw ApiError{404, kNotFound, "There is no call " + request.method + " " + path};
+      if (found == api.end()) throw ApiError{404, kNotFound, "There is no call " + request.method + " " + path};
       Call call{request, nullptr, 0, "http://" + request.get_header_value("Host") + kBase};
       if (!request.body.empty() && !request.is_multipart_form_data()) {
         call.body = json::parse(request.body, nullptr, false);
@@ -541,9 +502,8 @@ void SampleServer::routes() {
         auto account = store_.accountForToken(provider, authorization.substr(7));
         // An unknown provider token is a person without an account: the client offers registration.
         if (!account && provider != "basic")
-          throw ApiError{
-              401, kMustRegister,
-              fmt::format("No account uses this {} sign-in yet; register first", provider)};
+          throw ApiError{401, kMustRegister,
+                         fmt::format("No account uses this {} sign-in yet; register first", provider)};
         if (!account) throw ApiError{401, kUnauthorized, "The session has ended; sign in again"};
         call.accountId = *account;
       }
@@ -562,32 +522,27 @@ void SampleServer::routes() {
   http_.Get(R"(/BrevantTest/(Tablet/Get(?:UserProfile|Schools)))", dispatch);
 
   // Files: fetched without authorization, as the client's downloads and picture loads are.
-  http_.Get(R"(/BrevantTest/Tablet/GetDocument)", [this](const httplib::Request& request,
-                                                         httplib::Response& response) {
+  http_.Get(R"(/BrevantTest/Tablet/GetDocument)", [this](const httplib::Request& request, httplib::Response& response) {
     std::lock_guard lock(mutex_);
     static const std::regex reference(R"(~(\d{1,9}))");
     std::smatch match;
     const std::string p = request.get_param_value("p");
-    const json* document =
-        std::regex_match(p, match, reference) ? catalog_.document(std::stoll(match[1])) : nullptr;
+    const json* document = std::regex_match(p, match, reference) ? catalog_.document(std::stoll(match[1])) : nullptr;
     if (!document) return sendError(response, {404, kNotFound, "There is no such document"});
-    response.set_header(
-        "Content-Disposition",
-        fmt::format("attachment; filename=\"{}\"", (*document)["fileName"].get<std::string>()));
+    response.set_header("Content-Disposition",
+                        fmt::format("attachment; filename=\"{}\"", (*document)["fileName"].get<std::string>()));
     response.set_content((*document)["text"].get<std::string>(), "text/plain; charset=utf-8");
   });
-  http_.Get(R"(/BrevantTest/Media/([^/]+))",
-            [](const httplib::Request& request, httplib::Response& response) {
-              auto file = generateMedia(request.matches[1]);
-              if (!file) return sendError(response, {404, kNotFound, "There is no such file"});
-              response.set_content(file->bytes, file->contentType.c_str());
-            });
+  http_.Get(R"(/BrevantTest/Media/([^/]+))", [](const httplib::Request& request, httplib::Response& response) {
+    auto file = generateMedia(request.matches[1]);
+    if (!file) return sendError(response, {404, kNotFound, "There is no such file"});
+    response.set_content(file->bytes, file->contentType.c_str());
+  });
   http_.Get(R"(/BrevantTest/Account/ProfilePicture/(\d{1,9}))",
             [this](const httplib::Request& request, httplib::Response& response) {
               std::lock_guard lock(mutex_);
               auto picture = store_.picture(std::stoll(request.matches[1]));
-              if (!picture)
-                return sendError(response, {404, kNotFound, "There is no such picture"});
+              if (!picture) return sendError(response, {404, kNotFound, "There is no such picture"});
               response.set_content(picture->bytes, ("image/" + picture->format).c_str());
             });
 

@@ -48,8 +48,8 @@ std::string randomHex(std::size_t bytes) {
 std::string passwordHash(const std::string& password, const std::string& salt) {
   unsigned char key[32];
   if (PKCS5_PBKDF2_HMAC(password.data(), static_cast<int>(password.size()),
-                        reinterpret_cast<const unsigned char*>(salt.data()),
-                        static_cast<int>(salt.size()), 10000, EVP_sha256(), sizeof key, key) != 1)
+                        reinterpret_cast<const unsigned char*>(salt.data()), static_cast<int>(salt.size()), 10000,
+                        EVP_sha256(), sizeof key, key) != 1)
     throw std::runtime_error("password hashing failed");
   return hex(key, sizeof key);
 }
@@ -79,9 +79,7 @@ class Store::Statement {
   bool isNull(int column) { return sqlite3_column_type(statement_, column) == SQLITE_NULL; }
   std::string text(int column) {
     const void* bytes = sqlite3_column_blob(statement_, column);
-    return bytes ? std::string(static_cast<const char*>(bytes),
-                               sqlite3_column_bytes(statement_, column))
-                 : "";
+    return bytes ? std::string(static_cast<const char*>(bytes), sqlite3_column_bytes(statement_, column)) : "";
   }
 
  private:
@@ -89,8 +87,7 @@ class Store::Statement {
   void bind(int index, int value) { bind(index, static_cast<std::int64_t>(value)); }
   void bind(int index, double value) { check(sqlite3_bind_double(statement_, index, value)); }
   void bind(int index, const std::string& value) {
-    check(sqlite3_bind_text(statement_, index, value.data(), static_cast<int>(value.size()),
-                            SQLITE_TRANSIENT));
+    check(sqlite3_bind_text(statement_, index, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT));
   }
   void bind(int index, const std::optional<std::int64_t>& value) {
     if (value) return bind(index, *value);
@@ -99,9 +96,7 @@ class Store::Statement {
   void check(int code) {
     if (code != SQLITE_OK) fail();
   }
-  [[noreturn]] void fail() {
-    throw std::runtime_error(std::string("sqlite: ") + sqlite3_errmsg(db_));
-  }
+  [[noreturn]] void fail() { throw std::runtime_error(std::string("sqlite: ") + sqlite3_errmsg(db_)); }
 
   sqlite3* db_;
   sqlite3_stmt* statement_ = nullptr;
@@ -128,15 +123,13 @@ void Store::exec(const char* sql) {
 }
 
 namespace {
-const char* const kAccountColumns =
-    "SELECT id, email, first_name, last_name, password_hash IS NOT NULL FROM accounts";
+const char* const kAccountColumns = "SELECT id, email, first_name, last_name, password_hash IS NOT NULL FROM accounts";
 }
 
 std::optional<Account> Store::account(std::int64_t id) {
   Statement query(db_, fmt::format("{} WHERE id = ?", kAccountColumns).c_str(), id);
   if (!query.step()) return std::nullopt;
-  return Account{query.integer(0), query.text(1), query.text(2), query.text(3),
-                 query.integer(4) != 0};
+  return Account{query.integer(0), query.text(1), query.text(2), query.text(3), query.integer(4) != 0};
 }
 
 std::optional<Account> Store::accountByEmail(const std::string& email) {
@@ -145,11 +138,10 @@ std::optional<Account> Store::accountByEmail(const std::string& email) {
   return account(query.integer(0));
 }
 
-std::int64_t Store::createAccount(const Account& account,
-                                  const std::optional<std::string>& password,
+std::int64_t Store::createAccount(const Account& account, const std::optional<std::string>& password,
                                   const std::vector<std::int64_t>& schools) {
-  Statement(db_, "INSERT INTO accounts(email, first_name, last_name) VALUES(?, ?, ?)",
-            account.email, account.firstName, account.lastName)
+  Statement(db_, "INSERT INTO accounts(email, first_name, last_name) VALUES(?, ?, ?)", account.email, account.firstName,
+            account.lastName)
       .step();
   const std::int64_t id = sqlite3_last_insert_rowid(db_);
   for (std::int64_t school : schools)
@@ -159,23 +151,21 @@ std::int64_t Store::createAccount(const Account& account,
 }
 
 bool Store::checkPassword(std::int64_t accountId, const std::string& password) {
-  Statement query(
-      db_, "SELECT salt, password_hash FROM accounts WHERE id = ? AND password_hash IS NOT NULL",
-      accountId);
+  Statement query(db_, "SELECT salt, password_hash FROM accounts WHERE id = ? AND password_hash IS NOT NULL",
+                  accountId);
   return query.step() && passwordHash(password, query.text(0)) == query.text(1);
 }
 
 void Store::setPassword(std::int64_t accountId, const std::string& password) {
   const std::string salt = randomHex(16);
-  Statement(db_, "UPDATE accounts SET salt = ?, password_hash = ? WHERE id = ?", salt,
-            passwordHash(password, salt), accountId)
+  Statement(db_, "UPDATE accounts SET salt = ?, password_hash = ? WHERE id = ?", salt, passwordHash(password, salt),
+            accountId)
       .step();
 }
 
 std::vector<std::int64_t> Store::schools(std::int64_t accountId) {
   std::vector<std::int64_t> ids;
-  Statement query(db_, "SELECT school FROM account_schools WHERE account = ? ORDER BY school",
-                  accountId);
+  Statement query(db_, "SELECT school FROM account_schools WHERE account = ? ORDER BY school", accountId);
   while (query.step()) ids.push_back(query.integer(0));
   return ids;
 }
@@ -190,28 +180,21 @@ void Store::revokeTokens(std::int64_t accountId) {
   Statement(db_, "DELETE FROM tokens WHERE account = ?", accountId).step();
 }
 
-std::optional<std::int64_t> Store::accountForToken(const std::string& provider,
-                                                   const std::string& token) {
+std::optional<std::int64_t> Store::accountForToken(const std::string& provider, const std::string& token) {
   auto query =
       provider == "basic"
           ? Statement(db_, "SELECT account FROM tokens WHERE token = ?", token)
-          : Statement(db_, "SELECT account FROM provider_links WHERE provider = ? AND token = ?",
-                      provider, token);
+          : Statement(db_, "SELECT account FROM provider_links WHERE provider = ? AND token = ?", provider, token);
   if (!query.step()) return std::nullopt;
   return query.integer(0);
 }
 
-void Store::linkProvider(std::int64_t accountId, const std::string& provider,
-                         const std::string& token) {
-  Statement(db_, "INSERT OR REPLACE INTO provider_links VALUES(?, ?, ?)", provider, token,
-            accountId)
-      .step();
+void Store::linkProvider(std::int64_t accountId, const std::string& provider, const std::string& token) {
+  Statement(db_, "INSERT OR REPLACE INTO provider_links VALUES(?, ?, ?)", provider, token, accountId).step();
 }
 
 bool Store::hasProvider(std::int64_t accountId, const std::string& provider) {
-  return Statement(db_, "SELECT 1 FROM provider_links WHERE account = ? AND provider = ?",
-                   accountId, provider)
-      .step();
+  return Statement(db_, "SELECT 1 FROM provider_links WHERE account = ? AND provider = ?", accountId, provider).step();
 }
 
 std::vector<std::int64_t> Store::removedLectures(std::int64_t accountId) {
@@ -234,9 +217,8 @@ QuizResult Store::saveResult(QuizResult result) {
             "INSERT INTO results(account, quiz, score, time, result, date, answers_score, "
             "max_score, mobile_id, "
             "questions_id, quiz_level) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
-            result.accountId, result.quizId, result.score, result.time, result.result, result.date,
-            result.answersScore, result.maxScore, result.mobileId, result.questionsId,
-            result.quizLevelId)
+            result.accountId, result.quizId, result.score, result.time, result.result, result.date, result.answersScore,
+            result.maxScore, result.mobileId, result.questionsId, result.quizLevelId)
       .step();
   result.id = sqlite3_last_insert_rowid(db_);
   return result;
@@ -244,15 +226,13 @@ QuizResult Store::saveResult(QuizResult result) {
 
 std::vector<QuizResult> Store::results(std::int64_t accountId) {
   std::vector<QuizResult> list;
-  Statement query(
-      db_,
-      "SELECT id, account, quiz, score, time, result, date, answers_score, max_score, mobile_id, "
-      "questions_id, quiz_level FROM results WHERE account = ? ORDER BY id",
-      accountId);
+  Statement query(db_,
+                  "SELECT id, account, quiz, score, time, result, date, answers_score, max_score, mobile_id, "
+                  "questions_id, quiz_level FROM results WHERE account = ? ORDER BY id",
+                  accountId);
   while (query.step()) {
-    list.push_back({query.integer(0), query.integer(1), query.integer(2), query.real(3),
-                    query.integer(4), query.integer(5), query.text(6), query.text(7),
-                    query.integer(8), query.integer(9), query.text(10),
+    list.push_back({query.integer(0), query.integer(1), query.integer(2), query.real(3), query.integer(4),
+                    query.integer(5), query.text(6), query.text(7), query.integer(8), query.integer(9), query.text(10),
                     query.isNull(11) ? std::nullopt : std::optional(query.integer(11))});
   }
   return list;
@@ -260,26 +240,20 @@ std::vector<QuizResult> Store::results(std::int64_t accountId) {
 
 std::vector<std::pair<std::int64_t, std::int64_t>> Store::earned(std::int64_t accountId) {
   std::vector<std::pair<std::int64_t, std::int64_t>> list;
-  Statement query(db_,
-                  "SELECT achievement, lecture FROM earned WHERE account = ? ORDER BY achievement",
-                  accountId);
+  Statement query(db_, "SELECT achievement, lecture FROM earned WHERE account = ? ORDER BY achievement", accountId);
   while (query.step()) list.emplace_back(query.integer(0), query.integer(1));
   return list;
 }
 
 void Store::earn(std::int64_t accountId, std::int64_t achievementId, std::int64_t lectureId) {
-  Statement(db_, "INSERT OR IGNORE INTO earned VALUES(?, ?, ?)", accountId, achievementId,
-            lectureId)
-      .step();
+  Statement(db_, "INSERT OR IGNORE INTO earned VALUES(?, ?, ?)", accountId, achievementId, lectureId).step();
 }
 
-void Store::setPicture(std::int64_t accountId, const std::string& format,
-                       const std::string& bytes) {
-  Statement(
-      db_,
-      "INSERT INTO pictures VALUES(?1, ?2, ?3, 1) ON CONFLICT(account) DO UPDATE SET format = ?2, "
-      "bytes = ?3, version = version + 1",
-      accountId, format, bytes)
+void Store::setPicture(std::int64_t accountId, const std::string& format, const std::string& bytes) {
+  Statement(db_,
+            "INSERT INTO pictures VALUES(?1, ?2, ?3, 1) ON CONFLICT(account) DO UPDATE SET format = ?2, "
+            "bytes = ?3, version = version + 1",
+            accountId, format, bytes)
       .step();
 }
 
@@ -295,24 +269,21 @@ void Store::recordRecovery(std::int64_t accountId) {
 
 std::string Store::dump() {
   std::string out;
-  Statement accounts(
-      db_,
-      "SELECT a.id, a.email, a.first_name, a.last_name, a.password_hash IS NOT NULL, "
-      "(SELECT group_concat(school) FROM account_schools WHERE account = a.id), "
-      "(SELECT group_concat(provider) FROM (SELECT DISTINCT provider FROM provider_links "
-      "WHERE account = a.id ORDER BY provider)), "
-      "(SELECT count(*) FROM recoveries WHERE account = a.id), "
-      "(SELECT format FROM pictures WHERE account = a.id) FROM accounts a ORDER BY a.id");
+  Statement accounts(db_,
+                     "SELECT a.id, a.email, a.first_name, a.last_name, a.password_hash IS NOT NULL, "
+                     "(SELECT group_concat(school) FROM account_schools WHERE account = a.id), "
+                     "(SELECT group_concat(provider) FROM (SELECT DISTINCT provider FROM provider_links "
+                     "WHERE account = a.id ORDER BY provider)), "
+                     "(SELECT count(*) FROM recoveries WHERE account = a.id), "
+                     "(SELECT format FROM pictures WHERE account = a.id) FROM accounts a ORDER BY a.id");
   while (accounts.step()) {
     const std::int64_t id = accounts.integer(0);
-    out += fmt::format(
-        "account {} {} {} password={} schools={} providers={} recoveries={} picture={}\n",
-        accounts.text(1), accounts.text(2), accounts.text(3), accounts.integer(4) ? "yes" : "no",
-        accounts.text(5), accounts.text(6), accounts.integer(7), accounts.text(8));
+    out += fmt::format("account {} {} {} password={} schools={} providers={} recoveries={} picture={}\n",
+                       accounts.text(1), accounts.text(2), accounts.text(3), accounts.integer(4) ? "yes" : "no",
+                       accounts.text(5), accounts.text(6), accounts.integer(7), accounts.text(8));
     for (const auto& r : results(id))
-      out += fmt::format("result {} quiz={} score={} max={} grade={} answers={} questions={}\n",
-                         accounts.text(1), r.quizId, r.score, r.maxScore, r.result, r.answersScore,
-                         r.questionsId);
+      out += fmt::format("result {} quiz={} score={} max={} grade={} answers={} questions={}\n", accounts.text(1),
+                         r.quizId, r.score, r.maxScore, r.result, r.answersScore, r.questionsId);
     for (const auto& [achievement, lecture] : earned(id))
       out += fmt::format("achievement {} {} lecture={}\n", accounts.text(1), achievement, lecture);
   }

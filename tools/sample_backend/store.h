@@ -59,8 +59,7 @@ class Store {
   std::string issueToken(std::int64_t accountId);
   void revokeTokens(std::int64_t accountId);
   // "basic" looks among issued tokens, "facebook" and "zedodo" among linked sign-ins.
-  std::optional<std::int64_t> accountForToken(const std::string& provider,
-                                              const std::string& token);
+  std::optional<std::int64_t> accountForToken(const std::string& provider, const std::string& token);
   void linkProvider(std::int64_t accountId, const std::string& provider, const std::string& token);
   bool hasProvider(std::int64_t accountId, const std::string& provider);
 

@@ -3,8 +3,8 @@
 #include <any>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <memory>
+#include <mutex>
 #include <shared_mutex>
 #include <string>
 #include <type_traits>

@@ -2,8 +2,8 @@
 
 #include <fmt/format.h>
 #include <unicode/gregocal.h>
-#include <unicode/smpdtfmt.h>
 #include <unicode/simpletz.h>
+#include <unicode/smpdtfmt.h>
 #include <unicode/timezone.h>
 
 #include <cmath>
@@ -106,8 +106,8 @@ std::optional<Fields> parseFixed(const std::vector<Token>& tokens, std::string_v
     }
   }
   if (pos != text.size()) return std::nullopt;
-  if (f.year < 1 || f.month < 1 || f.month > 12 || f.day < 1 || f.day > daysInMonth(f.year, f.month) ||
-      f.hour > 23 || f.minute > 59 || f.second > 59)
+  if (f.year < 1 || f.month < 1 || f.month > 12 || f.day < 1 || f.day > daysInMonth(f.year, f.month) || f.hour > 23 ||
+      f.minute > 59 || f.second > 59)
     return std::nullopt;
   return f;
 }
@@ -139,8 +139,8 @@ bool representable(double unixSeconds) { return std::isfinite(unixSeconds) && st
 // The proleptic Gregorian calendar in `zone`, like the C library's.
 std::unique_ptr<icu::GregorianCalendar> calendarIn(const std::string& zone) {
   UErrorCode status = U_ZERO_ERROR;
-  auto cal = std::make_unique<icu::GregorianCalendar>(
-      icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(zone)), status);
+  auto cal = std::make_unique<icu::GregorianCalendar>(icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(zone)),
+                                                      status);
   if (U_FAILURE(status)) return nullptr;
   cal->setGregorianChange(-8.64e15 * 1000, status);
   return U_FAILURE(status) ? nullptr : std::move(cal);
@@ -226,8 +226,8 @@ bool patternHasZoneField(std::string_view pattern) {
 
 std::unique_ptr<icu::SimpleDateFormat> icuFormatter(const std::string& pattern, const std::string& locale) {
   UErrorCode status = U_ZERO_ERROR;
-  auto f = std::make_unique<icu::SimpleDateFormat>(icu::UnicodeString::fromUTF8(pattern),
-                                                   icu::Locale(locale.c_str()), status);
+  auto f = std::make_unique<icu::SimpleDateFormat>(icu::UnicodeString::fromUTF8(pattern), icu::Locale(locale.c_str()),
+                                                   status);
   if (U_FAILURE(status)) return nullptr;
   return f;
 }
@@ -248,7 +248,8 @@ std::optional<Date> DateFormatter::dateFromString(std::string_view text) const {
   formatter->setLenient(false);
   bool local = timeZone_.empty();
   formatter->adoptTimeZone(icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(local ? "UTC" : timeZone_)));
-  icu::UnicodeString utext = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+  icu::UnicodeString utext =
+      icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
   icu::ParsePosition pos(0);
   UDate ms = formatter->parse(utext, pos);
   if (pos.getErrorIndex() >= 0 || pos.getIndex() != utext.length()) return std::nullopt;

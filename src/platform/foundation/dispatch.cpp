@@ -13,9 +13,8 @@
 DispatchQueue::~DispatchQueue() = default;
 
 void DispatchQueue::after(TimeInterval delay, std::function<void()> work) {
-  RunLoop::main().scheduledTimer(delay, false, [queue = shared_from_this(), work = std::move(work)](Timer&) {
-    queue->async(work);
-  });
+  RunLoop::main().scheduledTimer(delay, false,
+                                 [queue = shared_from_this(), work = std::move(work)](Timer&) { queue->async(work); });
 }
 
 namespace {

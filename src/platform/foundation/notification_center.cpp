@@ -31,8 +31,7 @@ std::shared_ptr<NotificationCenter> NotificationCenter::defaultCenter() {
   return *center;
 }
 
-NotificationCenter::ObserverToken NotificationCenter::addObserverForName(std::string name,
-                                                                         std::shared_ptr<void> object,
+NotificationCenter::ObserverToken NotificationCenter::addObserverForName(std::string name, std::shared_ptr<void> object,
                                                                          std::shared_ptr<DispatchQueue> queue,
                                                                          Block block) {
   auto observer = std::make_shared<Observer>();
@@ -59,8 +58,7 @@ void NotificationCenter::removeObserver(ObserverToken token) {
 
 void NotificationCenter::postNotificationName(const std::string& name, std::shared_ptr<void> object,
                                               Value::Dictionary userInfo) {
-  auto notification =
-      std::make_shared<const Notification>(Notification{name, std::move(object), std::move(userInfo)});
+  auto notification = std::make_shared<const Notification>(Notification{name, std::move(object), std::move(userInfo)});
   std::vector<std::shared_ptr<Observer>> targets;
   {
     std::lock_guard lock(mutex_);

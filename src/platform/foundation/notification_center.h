@@ -30,8 +30,8 @@ class NotificationCenter {
 
   // Observes `name` from `object` (nullptr: any sender). Without a queue the block runs
   // synchronously on the posting thread, otherwise async on `queue`.
-  ObserverToken addObserverForName(std::string name, std::shared_ptr<void> object,
-                                   std::shared_ptr<DispatchQueue> queue, Block block);
+  ObserverToken addObserverForName(std::string name, std::shared_ptr<void> object, std::shared_ptr<DispatchQueue> queue,
+                                   Block block);
   // After it returns the observer's block is not called again, also for deliveries already
   // queued (a block running on another thread right now may still finish).
   void removeObserver(ObserverToken token);

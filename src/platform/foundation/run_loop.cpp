@@ -42,8 +42,7 @@ constexpr auto kPredicatePollInterval = std::chrono::milliseconds(5);
 
 SteadyClock::time_point deadlineAfter(TimeInterval seconds) {
   const TimeInterval clamped = std::clamp(std::isnan(seconds) ? 0.0 : seconds, 0.0, kLongestWait);
-  return SteadyClock::now() +
-         std::chrono::duration_cast<SteadyClock::duration>(std::chrono::duration<double>(clamped));
+  return SteadyClock::now() + std::chrono::duration_cast<SteadyClock::duration>(std::chrono::duration<double>(clamped));
 }
 
 double clockNow() { return currentClock()->now().timeIntervalSinceReferenceDate; }

@@ -106,12 +106,9 @@ bool isNewline(UChar32 c) { return (c >= 0x0A && c <= 0x0D) || c == 0x85 || c ==
 
 bool inSet(UChar32 c, CharacterSet set) {
   switch (set) {
-    case CharacterSet::Newlines:
-      return isNewline(c);
-    case CharacterSet::Whitespace:
-      return c == 0x09 || u_charType(c) == U_SPACE_SEPARATOR;
-    case CharacterSet::WhitespaceAndNewlines:
-      return u_isUWhiteSpace(c);
+    case CharacterSet::Newlines: return isNewline(c);
+    case CharacterSet::Whitespace: return c == 0x09 || u_charType(c) == U_SPACE_SEPARATOR;
+    case CharacterSet::WhitespaceAndNewlines: return u_isUWhiteSpace(c);
   }
   return false;
 }

@@ -19,10 +19,18 @@ int hexValue(char c) {
 bool isUnreserved(char c) { return isAlpha(c) || isDigit(c) || c == '-' || c == '.' || c == '_' || c == '~'; }
 bool isSubDelim(char c) {
   switch (c) {
-    case '!': case '$': case '&': case '\'': case '(': case ')': case '*': case '+': case ',': case ';': case '=':
-      return true;
-    default:
-      return false;
+    case '!':
+    case '$':
+    case '&':
+    case '\'':
+    case '(':
+    case ')':
+    case '*':
+    case '+':
+    case ',':
+    case ';':
+    case '=': return true;
+    default: return false;
   }
 }
 bool isPchar(char c) { return isUnreserved(c) || isSubDelim(c) || c == ':' || c == '@'; }
@@ -193,15 +201,11 @@ std::string removeDotSegments(std::string_view in) {
 bool allowedIn(URLCharacterSet set, char c) {
   switch (set) {
     case URLCharacterSet::QueryAllowed:
-    case URLCharacterSet::FragmentAllowed:
-      return isQueryChar(c);
-    case URLCharacterSet::PathAllowed:
-      return isPathChar(c) && c != ';';
-    case URLCharacterSet::HostAllowed:
-      return isRegNameChar(c) || c == ':' || c == '[' || c == ']';
+    case URLCharacterSet::FragmentAllowed: return isQueryChar(c);
+    case URLCharacterSet::PathAllowed: return isPathChar(c) && c != ';';
+    case URLCharacterSet::HostAllowed: return isRegNameChar(c) || c == ':' || c == '[' || c == ']';
     case URLCharacterSet::UserAllowed:
-    case URLCharacterSet::PasswordAllowed:
-      return isRegNameChar(c);
+    case URLCharacterSet::PasswordAllowed: return isRegNameChar(c);
   }
   return false;
 }

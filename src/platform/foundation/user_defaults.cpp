@@ -150,21 +150,16 @@ std::optional<Value> decodeTagged(const std::string& type, const json& value, in
 std::optional<Value> decode(const json& j, int depth) {
   if (depth > kMaxDepth) return std::nullopt;
   switch (j.type()) {
-    case json::value_t::null:
-      return Value();
-    case json::value_t::boolean:
-      return Value(j.get<bool>());
-    case json::value_t::number_integer:
-      return Value(static_cast<long long>(j.get<std::int64_t>()));
+    case json::value_t::null: return Value();
+    case json::value_t::boolean: return Value(j.get<bool>());
+    case json::value_t::number_integer: return Value(static_cast<long long>(j.get<std::int64_t>()));
     case json::value_t::number_unsigned: {
       auto u = j.get<std::uint64_t>();
       if (u > static_cast<std::uint64_t>(INT64_MAX)) return Value(static_cast<double>(u));
       return Value(static_cast<long long>(u));
     }
-    case json::value_t::number_float:
-      return Value(j.get<double>());
-    case json::value_t::string:
-      return Value(j.get<std::string>());
+    case json::value_t::number_float: return Value(j.get<double>());
+    case json::value_t::string: return Value(j.get<std::string>());
     case json::value_t::array: {
       Value::Array a;
       for (const json& e : j) {
@@ -189,8 +184,7 @@ std::optional<Value> decode(const json& j, int depth) {
       }
       return Value(std::move(d));
     }
-    default:
-      return std::nullopt;
+    default: return std::nullopt;
   }
 }
 

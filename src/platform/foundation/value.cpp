@@ -61,8 +61,8 @@ std::string describeDate(Date date) {
   std::time_t t = static_cast<std::time_t>(seconds);
   std::tm tm{};
   if (!gmtime_r(&t, &tm)) return fmt::format("{}", date.timeIntervalSinceReferenceDate);
-  return fmt::format("{:04d}-{:02d}-{:02d} {:02d}:{:02d}:{:02d} +0000", tm.tm_year + 1900, tm.tm_mon + 1,
-                     tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+  return fmt::format("{:04d}-{:02d}-{:02d} {:02d}:{:02d}:{:02d} +0000", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                     tm.tm_hour, tm.tm_min, tm.tm_sec);
 }
 
 struct Describer {
@@ -104,20 +104,16 @@ constexpr int kMaxJsonDepth = 512;
 std::optional<Value> fromJson(const nlohmann::json& j, int depth) {
   if (depth > kMaxJsonDepth) return std::nullopt;
   switch (j.type()) {
-    case nlohmann::json::value_t::boolean:
-      return Value(j.get<bool>());
-    case nlohmann::json::value_t::number_integer:
-      return Value(static_cast<long long>(j.get<std::int64_t>()));
+    case nlohmann::json::value_t::boolean: return Value(j.get<bool>());
+    case nlohmann::json::value_t::number_integer: return Value(static_cast<long long>(j.get<std::int64_t>()));
     case nlohmann::json::value_t::number_unsigned: {
       auto u = j.get<std::uint64_t>();
       // Beyond int64 the value cannot stay an integer without wrapping.
       if (u > static_cast<std::uint64_t>(INT64_MAX)) return Value(static_cast<double>(u));
       return Value(static_cast<long long>(u));
     }
-    case nlohmann::json::value_t::number_float:
-      return Value(j.get<double>());
-    case nlohmann::json::value_t::string:
-      return Value(j.get<std::string>());
+    case nlohmann::json::value_t::number_float: return Value(j.get<double>());
+    case nlohmann::json::value_t::string: return Value(j.get<std::string>());
     case nlohmann::json::value_t::array: {
       Value::Array a;
       a.reserve(j.size());
@@ -137,8 +133,7 @@ std::optional<Value> fromJson(const nlohmann::json& j, int depth) {
       }
       return Value(std::move(d));
     }
-    default:
-      return Value();
+    default: return Value();
   }
 }
 

@@ -20,8 +20,8 @@ class Value {
  public:
   using Array = std::vector<Value>;
   using Dictionary = std::map<std::string, Value>;
-  using Storage = std::variant<std::monostate, bool, std::int64_t, double, std::string, Data, Date, Array,
-                               Dictionary, std::shared_ptr<const NSError>>;
+  using Storage = std::variant<std::monostate, bool, std::int64_t, double, std::string, Data, Date, Array, Dictionary,
+                               std::shared_ptr<const NSError>>;
 
   Value() = default;
   Value(bool b) : v_(b) {}

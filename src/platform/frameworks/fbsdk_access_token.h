@@ -10,8 +10,9 @@
 // A Facebook access token and what it grants. Immutable.
 class FBSDKAccessToken {
  public:
-  FBSDKAccessToken(std::string tokenString, std::set<std::string> permissions, std::set<std::string> declinedPermissions,
-                   std::string appID, std::string userID, std::optional<Date> expirationDate = std::nullopt);
+  FBSDKAccessToken(std::string tokenString, std::set<std::string> permissions,
+                   std::set<std::string> declinedPermissions, std::string appID, std::string userID,
+                   std::optional<Date> expirationDate = std::nullopt);
 
   const std::string& tokenString() const { return tokenString_; }
   const std::set<std::string>& permissions() const { return permissions_; }

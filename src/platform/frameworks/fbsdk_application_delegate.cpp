@@ -6,7 +6,8 @@
 #include "platform/frameworks/fbsdk_settings.h"
 
 const std::shared_ptr<FBSDKApplicationDelegate>& FBSDKApplicationDelegate::sharedInstance() {
-  static const auto* shared = new std::shared_ptr<FBSDKApplicationDelegate>(std::make_shared<FBSDKApplicationDelegate>());
+  static const auto* shared =
+      new std::shared_ptr<FBSDKApplicationDelegate>(std::make_shared<FBSDKApplicationDelegate>());
   return *shared;
 }
 

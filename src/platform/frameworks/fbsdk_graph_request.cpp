@@ -64,10 +64,12 @@ std::shared_ptr<FBSDKGraphRequestConnection> FBSDKGraphRequest::startWithComplet
   URLRequest urlRequest;
   urlRequest.url = URL::URLWithString(urlString());
   urlRequest.httpMethod = HTTPMethod_;
-  HTTPClient::defaultClient()->request(urlRequest)->responseString(
-      StringEncoding::UTF8, [connection, handler = std::move(handler), safeURL = urlString(false)](
-                                const std::optional<URLRequest>&, const std::shared_ptr<const HTTPURLResponse>& response,
-                                const Result<std::string>& result) {
+  HTTPClient::defaultClient()
+      ->request(urlRequest)
+      ->responseString(StringEncoding::UTF8, [connection, handler = std::move(handler), safeURL = urlString(false)](
+                                                 const std::optional<URLRequest>&,
+                                                 const std::shared_ptr<const HTTPURLResponse>& response,
+                                                 const Result<std::string>& result) {
         if (connection->isCancelled() || !handler) return;
         if (!response) {
           handler(connection, std::nullopt, withoutToken(result.error().value_or(NSError()), safeURL));

@@ -41,14 +41,13 @@ class FBSDKGraphRequestConnection {
 class FBSDKGraphRequest {
  public:
   // The decoded JSON object of the answer, or the error.
-  using Handler = std::function<void(const std::shared_ptr<FBSDKGraphRequestConnection>& connection,
-                                     const std::optional<Value::Dictionary>& result,
-                                     const std::optional<NSError>& error)>;
+  using Handler =
+      std::function<void(const std::shared_ptr<FBSDKGraphRequestConnection>& connection,
+                         const std::optional<Value::Dictionary>& result, const std::optional<NSError>& error)>;
 
   // version absent: FBSDKSettings::graphAPIVersion().
   FBSDKGraphRequest(std::string graphPath, std::map<std::string, std::string> parameters,
-                    std::optional<std::string> tokenString, std::optional<std::string> version,
-                    std::string HTTPMethod);
+                    std::optional<std::string> tokenString, std::optional<std::string> version, std::string HTTPMethod);
 
   const std::string& graphPath() const { return graphPath_; }
   const std::map<std::string, std::string>& parameters() const { return parameters_; }

@@ -52,11 +52,11 @@ void FBSDKLoginManager::logInWithReadPermissions(const std::vector<std::string>&
     return;
   }
   auto once = std::make_shared<std::once_flag>();
-  presenter->presentLoginDialog({permissions, loginBehavior_, fromViewController},
-                                [once, finish](std::shared_ptr<FBSDKLoginManagerLoginResult> result,
-                                               std::optional<NSError> error) {
-                                  std::call_once(*once, finish, std::move(result), std::move(error));
-                                });
+  presenter->presentLoginDialog(
+      {permissions, loginBehavior_, fromViewController},
+      [once, finish](std::shared_ptr<FBSDKLoginManagerLoginResult> result, std::optional<NSError> error) {
+        std::call_once(*once, finish, std::move(result), std::move(error));
+      });
 }
 
 void FBSDKLoginManager::logOut() { FBSDKAccessToken::setCurrentAccessToken(nullptr); }

@@ -46,8 +46,9 @@ void deliver(UIImageView& view, const std::shared_ptr<UIImage>& image, const Ima
 }
 
 NSError loadingError(long code, const std::string& description, const URL& url) {
-  return NSError(ImageLoadingErrorDomain, code,
-                 {{NSLocalizedDescriptionKey, description}, {NSURLErrorFailingURLStringErrorKey, url.absoluteString()}});
+  return NSError(
+      ImageLoadingErrorDomain, code,
+      {{NSLocalizedDescriptionKey, description}, {NSURLErrorFailingURLStringErrorKey, url.absoluteString()}});
 }
 
 }  // namespace
@@ -112,9 +113,9 @@ void hnk_setImageFromURL(UIImageView& view, const URL& url, std::shared_ptr<UIIm
   const auto id = nextRequestId();
   const UIImageView* address = &view;
   auto task = imageSession()->dataTaskWithRequest(
-      URLRequest(url), [id, address, url, key, fmt, failure = std::move(failure), success = std::move(success)](
-                           std::optional<Data> data, std::shared_ptr<const URLResponse> response,
-                           std::optional<NSError> error) {
+      URLRequest(url),
+      [id, address, url, key, fmt, failure = std::move(failure), success = std::move(success)](
+          std::optional<Data> data, std::shared_ptr<const URLResponse> response, std::optional<NSError> error) {
         auto& requests = pendingRequests();
         auto it = requests.find(address);
         if (it == requests.end() || it->second.id != id) return;  // cancelled or replaced
@@ -143,7 +144,8 @@ void hnk_setImageFromURL(UIImageView& view, const URL& url, std::shared_ptr<UIIm
 }
 
 void hnk_setImage(UIImageView& view, const std::function<std::shared_ptr<UIImage>()>& fetch, const std::string& key,
-                  std::shared_ptr<UIImage> placeholder, std::optional<ImageFormat> format, ImageSuccessHandler success) {
+                  std::shared_ptr<UIImage> placeholder, std::optional<ImageFormat> format,
+                  ImageSuccessHandler success) {
   hnk_cancelSetImage(view);
   const ImageFormat fmt = format.value_or(ImageFormat{});
   auto image = ImageCache::shared().image(key, fmt.name);

@@ -30,16 +30,15 @@ PKHUD& PKHUD::sharedHUD() {
 }
 
 PKHUD::PKHUD() : container_(std::make_shared<PKHUDContainerView>(*this)) {
-  ScreenRenderer::registerOverlay(
-      "PKHUD", {[this](TextCanvas& canvas) {
-                  if (!visible_) return;
-                  if (contentView_) {
-                    contentView_->render(canvas);
-                  } else {
-                    canvas.line("(HUD)");
-                  }
-                },
-                [this] { return visible_ && !underlyingInteraction_; }});
+  ScreenRenderer::registerOverlay("PKHUD", {[this](TextCanvas& canvas) {
+                                              if (!visible_) return;
+                                              if (contentView_) {
+                                                contentView_->render(canvas);
+                                              } else {
+                                                canvas.line("(HUD)");
+                                              }
+                                            },
+                                            [this] { return visible_ && !underlyingInteraction_; }});
 }
 
 void PKHUD::setContentView(std::shared_ptr<UIView> view) {

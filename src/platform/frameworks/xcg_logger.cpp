@@ -194,8 +194,8 @@ void XCGLogger::debug(const std::function<std::string()>& text, std::string_view
   defaultInstance().log(LogLevel::Debug, text, functionName, fileName, lineNumber);
 }
 
-void XCGLogger::info(const std::function<std::string()>& text, std::string_view functionName,
-                     std::string_view fileName, int lineNumber) {
+void XCGLogger::info(const std::function<std::string()>& text, std::string_view functionName, std::string_view fileName,
+                     int lineNumber) {
   defaultInstance().log(LogLevel::Info, text, functionName, fileName, lineNumber);
 }
 

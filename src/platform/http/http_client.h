@@ -30,7 +30,9 @@ class HTTPClient {
                                                    std::optional<URL> streamFileURL) {
       return {std::move(request), streamingFromDisk, std::move(streamFileURL), std::nullopt};
     }
-    static MultipartFormDataEncodingResult failure(NSError error) { return {nullptr, false, std::nullopt, std::move(error)}; }
+    static MultipartFormDataEncodingResult failure(NSError error) {
+      return {nullptr, false, std::nullopt, std::move(error)};
+    }
     bool isSuccess() const { return request != nullptr; }
   };
   using EncodingResult = MultipartFormDataEncodingResult;

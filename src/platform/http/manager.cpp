@@ -20,9 +20,8 @@ URLSessionConfiguration withBodyLimit(URLSessionConfiguration configuration) {
 
 // A request that cannot be sent still answers, on a later turn of the main loop.
 void failLater(const std::shared_ptr<Request>& request, NSError error) {
-  RunLoop::main().post([request, error = std::move(error)]() mutable {
-    request->didComplete(nullptr, std::nullopt, std::move(error));
-  });
+  RunLoop::main().post(
+      [request, error = std::move(error)]() mutable { request->didComplete(nullptr, std::nullopt, std::move(error)); });
 }
 
 URLRequest makeURLRequest(Method method, std::string_view urlString, const HTTPHeaderFields& headers) {
@@ -41,7 +40,7 @@ URLRequest makeURLRequest(Method method, std::string_view urlString, const HTTPH
 // request (and a body a 307 would send again) never continues in clear text. Everything runs on
 // the main queue; registration may come from any thread.
 class Manager::SessionDelegate final : public URLSessionDelegate,
-                                        public std::enable_shared_from_this<Manager::SessionDelegate> {
+                                       public std::enable_shared_from_this<Manager::SessionDelegate> {
  public:
   // The manager is gone: nothing more is delivered.
   void detach() {
@@ -72,8 +71,8 @@ class Manager::SessionDelegate final : public URLSessionDelegate,
   }
 
   void willPerformHTTPRedirection(const std::shared_ptr<URLSession>&, const std::shared_ptr<URLSessionTask>& task,
-                                  const std::shared_ptr<const HTTPURLResponse>& response,
-                                  const URLRequest& newRequest, RedirectCompletion completionHandler) override {
+                                  const std::shared_ptr<const HTTPURLResponse>& response, const URLRequest& newRequest,
+                                  RedirectCompletion completionHandler) override {
     if (!response || response->url().scheme() != "https" || !newRequest.url || newRequest.url->scheme() == "https") {
       completionHandler(newRequest);
       return;
@@ -182,8 +181,7 @@ std::shared_ptr<Manager> Manager::make(const URLSessionConfiguration& configurat
 
 Manager::Manager(const URLSessionConfiguration& configuration)
     : delegate_(std::make_shared<SessionDelegate>()),
-      session_(
-          URLSession::sessionWithConfiguration(withBodyLimit(configuration), delegate_, DispatchQueue::main())) {}
+      session_(URLSession::sessionWithConfiguration(withBodyLimit(configuration), delegate_, DispatchQueue::main())) {}
 
 Manager::~Manager() {
   delegate_->detach();
@@ -224,13 +222,14 @@ void Manager::upload(Method method, std::string_view urlString, const HTTPHeader
     failLater(request, URLError(NSURLErrorBadURL));
     result = MultipartFormDataEncodingResult::success(request, false, std::nullopt);
   } else if (form.contentLength() < encodingMemoryThreshold) {
-    task = session_->uploadTaskWithRequest(urlRequest, form.encode(),
-                                           delegate_->completionFor(request, taskIdentifier));
+    task =
+        session_->uploadTaskWithRequest(urlRequest, form.encode(), delegate_->completionFor(request, taskIdentifier));
     result = MultipartFormDataEncodingResult::success(request, false, std::nullopt);
   } else {
     std::error_code ec;
     const auto directory = std::filesystem::temp_directory_path(ec);
-    const std::string path = (ec ? std::filesystem::path("/tmp") : directory) / ("dorvale.multipart." + form.boundary());
+    const std::string path =
+        (ec ? std::filesystem::path("/tmp") : directory) / ("dorvale.multipart." + form.boundary());
     if (auto error = form.writeEncodedDataToFile(path)) {
       result = MultipartFormDataEncodingResult::failure(std::move(*error));
     } else {

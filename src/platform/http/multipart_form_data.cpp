@@ -83,7 +83,9 @@ std::optional<NSError> MultipartFormData::writeEncodedDataToFile(const std::stri
   }
   // Part by part, so a body too large for memory is never held whole.
   bool ok = true;
-  auto write = [&](std::string_view bytes) { ok = ok && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size(); };
+  auto write = [&](std::string_view bytes) {
+    ok = ok && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  };
   for (const auto& part : parts_) {
     write("--" + boundary_ + kCRLF);
     write(part.headers);

@@ -14,9 +14,7 @@ void onMain(std::function<void()> work) {
   }
 }
 
-const char* encodingName(StringEncoding encoding) {
-  return encoding == StringEncoding::UTF8 ? "UTF-8" : "ISO-8859-1";
-}
+const char* encodingName(StringEncoding encoding) { return encoding == StringEncoding::UTF8 ? "UTF-8" : "ISO-8859-1"; }
 
 }  // namespace
 
@@ -76,8 +74,8 @@ std::shared_ptr<Request> Request::validate() {
 Result<std::string> Request::serializeString(std::optional<StringEncoding> encoding) const {
   if (error_) return Result<std::string>::failure(data_, *error_);
   if (!data_) {
-    return Result<std::string>::failure(
-        std::nullopt, httpError(HTTPErrorCode::StringSerializationFailed, "String could not be serialized. Input data was nil."));
+    return Result<std::string>::failure(std::nullopt, httpError(HTTPErrorCode::StringSerializationFailed,
+                                                                "String could not be serialized. Input data was nil."));
   }
   if (data_->empty()) return Result<std::string>::success("");
   if (!encoding) {

@@ -23,12 +23,12 @@
 // may do the same.
 class Request : public std::enable_shared_from_this<Request> {
  public:
-  using StringHandler = std::function<void(const std::optional<URLRequest>& request,
-                                           const std::shared_ptr<const HTTPURLResponse>& response,
-                                           const Result<std::string>& result)>;
-  using DataHandler = std::function<void(
-      const std::optional<URLRequest>& request, const std::shared_ptr<const HTTPURLResponse>& response,
-      const std::optional<Data>& data, const std::optional<NSError>& error)>;
+  using StringHandler =
+      std::function<void(const std::optional<URLRequest>& request,
+                         const std::shared_ptr<const HTTPURLResponse>& response, const Result<std::string>& result)>;
+  using DataHandler = std::function<void(const std::optional<URLRequest>& request,
+                                         const std::shared_ptr<const HTTPURLResponse>& response,
+                                         const std::optional<Data>& data, const std::optional<NSError>& error)>;
 
   static std::shared_ptr<Request> make(std::optional<URLRequest> request);
 

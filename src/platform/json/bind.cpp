@@ -53,8 +53,7 @@ std::optional<std::int64_t> int64FromJSON(const JsonValue& value) {
   if (value.is_number_float()) {
     const double number = value.get<double>();
     // Both bounds are exact doubles; a truncating cast outside them would be undefined.
-    if (!std::isfinite(number) || number != std::trunc(number) || number < -kTwoToThe63 ||
-        number >= kTwoToThe63)
+    if (!std::isfinite(number) || number != std::trunc(number) || number < -kTwoToThe63 || number >= kTwoToThe63)
       return std::nullopt;
     return static_cast<std::int64_t>(number);
   }

@@ -41,10 +41,8 @@ template <class T, class FromJSON, class ToJSON>
 void bindWith(std::optional<T>& field, MapEntry entry, FromJSON&& fromJSON, ToJSON&& toJSON) {
   if (entry.isReading()) {
     const JsonValue* value = entry.currentValue();
-    if (value != nullptr)
-      field = fromJSON(*value);
-    else
-      field.reset();
+    if (value != nullptr) field = fromJSON(*value);
+    else field.reset();
   } else if (field) {
     if (std::optional<OrderedJsonValue> json = toJSON(*field)) entry.setValue(std::move(*json));
   }

@@ -190,8 +190,7 @@ std::optional<HTTPCookie> HTTPCookie::cookieFromSetCookieHeader(std::string_view
   HTTPCookie cookie;
   cookie.name = std::string(trimBlanks(pair.substr(0, eq)));
   cookie.value = std::string(trimBlanks(pair.substr(eq + 1)));
-  if (cookie.name.empty() || hasControlCharacter(cookie.name) || hasControlCharacter(cookie.value))
-    return std::nullopt;
+  if (cookie.name.empty() || hasControlCharacter(cookie.name) || hasControlCharacter(cookie.value)) return std::nullopt;
   cookie.path = defaultPath(url);
 
   std::optional<std::string> domainAttribute;
@@ -239,7 +238,8 @@ std::optional<HTTPCookie> HTTPCookie::cookieFromSetCookieHeader(std::string_view
 
   Date now = Date::now();
   if (maxAge) {
-    cookie.expiresDate = *maxAge <= 0 ? Date::distantPast() : now.dateByAddingTimeInterval(static_cast<double>(*maxAge));
+    cookie.expiresDate =
+        *maxAge <= 0 ? Date::distantPast() : now.dateByAddingTimeInterval(static_cast<double>(*maxAge));
   } else if (expires) {
     cookie.expiresDate = expires;
   }

@@ -43,8 +43,7 @@ struct HTTPCookie {
 
   // The cookies of the response's Set-Cookie fields (several may be joined by ", ") as the URL
   // may set them. Cookies whose Domain does not cover the URL's host are dropped.
-  static std::vector<HTTPCookie> cookiesWithResponseHeaderFields(const HTTPHeaderFields& headerFields,
-                                                                 const URL& url);
+  static std::vector<HTTPCookie> cookiesWithResponseHeaderFields(const HTTPHeaderFields& headerFields, const URL& url);
   // One Set-Cookie line; nothing when it is malformed or not allowed for the URL.
   static std::optional<HTTPCookie> cookieFromSetCookieHeader(std::string_view line, const URL& url);
   // {"Cookie": "a=1; b=2"}, empty for no cookies.

@@ -48,8 +48,8 @@ void HTTPCookieStorage::removeExpiredLocked(Date now) {
 
 void HTTPCookieStorage::storeLocked(const HTTPCookie& cookie, Date now) {
   if (cookie.name.empty() || cookie.domain.empty() || cookie.path.empty()) return;
-  auto same = std::find_if(cookies_.begin(), cookies_.end(),
-                           [&](const auto& c) { return c.first.isSameCookie(cookie); });
+  auto same =
+      std::find_if(cookies_.begin(), cookies_.end(), [&](const auto& c) { return c.first.isSameCookie(cookie); });
   if (same != cookies_.end()) cookies_.erase(same);
   if (!cookie.hasExpired(now)) cookies_.emplace_back(cookie, now);
 }

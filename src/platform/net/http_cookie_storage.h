@@ -41,9 +41,7 @@ class HTTPCookieStorage {
 
  protected:
   // Whether an unexpired stored cookie goes to the URL. Called under the jar's lock.
-  virtual bool shouldSendCookie(const HTTPCookie& cookie, const URL& url) const {
-    return cookie.matchesURL(url);
-  }
+  virtual bool shouldSendCookie(const HTTPCookie& cookie, const URL& url) const { return cookie.matchesURL(url); }
 
  private:
   void storeLocked(const HTTPCookie& cookie, Date now);

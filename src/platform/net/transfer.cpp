@@ -48,9 +48,7 @@ std::string_view trim(std::string_view s) {
 }
 
 // CR or LF would end the line and start one of the sender's choosing; NUL would cut it short.
-bool breaksHeaderLine(std::string_view text) {
-  return text.find_first_of(std::string_view("\r\n\0", 3)) != text.npos;
-}
+bool breaksHeaderLine(std::string_view text) { return text.find_first_of(std::string_view("\r\n\0", 3)) != text.npos; }
 
 bool isHTTPScheme(const URL& url) {
   auto scheme = url.scheme();
@@ -62,7 +60,9 @@ int effectivePort(const URL& url) {
   return url.scheme() == "https" ? 443 : 80;
 }
 
-std::string hostKey(const URL& url) { return lower(url.host().value_or("")) + ":" + std::to_string(effectivePort(url)); }
+std::string hostKey(const URL& url) {
+  return lower(url.host().value_or("")) + ":" + std::to_string(effectivePort(url));
+}
 
 // The strongest scheme curl can answer in a WWW-Authenticate value, with its realm.
 std::optional<std::pair<std::string, std::optional<std::string>>> parseAuthenticate(std::string_view value) {
@@ -86,8 +86,7 @@ std::optional<std::pair<std::string, std::optional<std::string>>> parseAuthentic
           realm = std::string(trim(rest.substr(0, rest.find(','))));
         }
       }
-      std::string method =
-          token == "digest" ? NSURLAuthenticationMethodHTTPDigest : NSURLAuthenticationMethodHTTPBasic;
+      std::string method = token == "digest" ? NSURLAuthenticationMethodHTTPDigest : NSURLAuthenticationMethodHTTPBasic;
       if (!best || method == NSURLAuthenticationMethodHTTPDigest) best = std::make_pair(method, realm);
     }
     pos = end;
@@ -136,9 +135,9 @@ long urlErrorCode(CURLcode result) {
 // OpenSSL's verify results (X509_V_ERR_*) that the platform reports with codes of their own.
 long certificateErrorCode(long verifyResult) {
   switch (verifyResult) {
-    case 9: return NSURLErrorServerCertificateNotYetValid;    // certificate not yet valid
-    case 10: return NSURLErrorServerCertificateHasBadDate;    // certificate has expired
-    case 2:                                                    // unable to get issuer certificate
+    case 9: return NSURLErrorServerCertificateNotYetValid;      // certificate not yet valid
+    case 10: return NSURLErrorServerCertificateHasBadDate;      // certificate has expired
+    case 2:                                                     // unable to get issuer certificate
     case 20: return NSURLErrorServerCertificateHasUnknownRoot;  // unable to get local issuer
     default: return NSURLErrorServerCertificateUntrusted;
   }
@@ -437,10 +436,12 @@ void Transfer::configureEasy(CURL* easy, const URL& url, bool verifyPeer) {
     if (!fields.contains(name)) fields.setValue(value, name);
   // curl computes the length from the body it sends.
   fields.removeValue("Content-Length");
-  bool cookies = configuration.httpShouldSetCookies && request_.httpShouldHandleCookies && configuration.httpCookieStorage;
+  bool cookies =
+      configuration.httpShouldSetCookies && request_.httpShouldHandleCookies && configuration.httpCookieStorage;
   if (cookies && !fields.contains("Cookie")) {
     if (auto stored = configuration.httpCookieStorage->cookiesForURL(url)) {
-      for (const auto& [name, value] : HTTPCookie::requestHeaderFieldsWithCookies(*stored)) fields.setValue(value, name);
+      for (const auto& [name, value] : HTTPCookie::requestHeaderFieldsWithCookies(*stored))
+        fields.setValue(value, name);
     }
   }
   curl_slist* list = nullptr;
@@ -516,7 +517,8 @@ int Transfer::seekCallback(void* userdata, curl_off_t offset, int origin) {
     case BodySource::File:
       return ::lseek(self->bodyFd_, static_cast<off_t>(offset), SEEK_SET) < 0 ? CURL_SEEKFUNC_FAIL : CURL_SEEKFUNC_OK;
     case BodySource::Stream:
-      if (self->stream_ && self->stream_->setProperty(Value(static_cast<long long>(offset)), NSStreamFileCurrentOffsetKey))
+      if (self->stream_ &&
+          self->stream_->setProperty(Value(static_cast<long long>(offset)), NSStreamFileCurrentOffsetKey))
         return CURL_SEEKFUNC_OK;
       return CURL_SEEKFUNC_CANTSEEK;
   }
@@ -886,7 +888,7 @@ void Transfer::handleRedirect() {
       },
       [self, next] { engine().post([self, next] { self->onRedirectDecision(next); }); });
   deliver([task = task_, response = hopResponse_, next, completion](URLSessionDelegate& d,
-                                                                     const std::shared_ptr<URLSession>& s) {
+                                                                    const std::shared_ptr<URLSession>& s) {
     d.willPerformHTTPRedirection(s, task, response, next, completion);
   });
 }
@@ -932,7 +934,8 @@ void Transfer::handleChallenge() {
   challenge.failureResponse = hopResponse_;
 
   if (!hasDelegate())
-    return onChallengeDecision(URLSessionAuthChallengeDisposition::PerformDefaultHandling, std::nullopt, key, challenge);
+    return onChallengeDecision(URLSessionAuthChallengeDisposition::PerformDefaultHandling, std::nullopt, key,
+                               challenge);
   auto self = shared_from_this();
   auto completion = makeOnce<URLSessionAuthChallengeDisposition, std::optional<URLCredential>>(
       [self, key, challenge](URLSessionAuthChallengeDisposition d, std::optional<URLCredential> c) {

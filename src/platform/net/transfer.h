@@ -131,7 +131,7 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   std::map<std::string, long> failureCounts_;
   std::optional<URLCredential> hopCredential_;
   std::string hopAuthMethod_;
-  std::string credentialHost_;  // the credential goes to this "host:port" only
+  std::string credentialHost_;                  // the credential goes to this "host:port" only
   std::map<std::string, bool> trustDecisions_;  // "host:port" -> verify the certificate
 
   // Request body.
@@ -160,7 +160,7 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   bool writeFailed_ = false;
   bool bodyTooLarge_ = false;
   std::int64_t answerBytes_ = 0;  // decoded body bytes of the current answer
-  int sendsSinceAnswer_ = 0;  // requests curl started in this hop since the last answer
+  int sendsSinceAnswer_ = 0;      // requests curl started in this hop since the last answer
   bool resendRefused_ = false;
 
   // Final response.

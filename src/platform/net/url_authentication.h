@@ -70,8 +70,8 @@ struct URLProtectionSpace {
   std::string protocol;  // "http" / "https"
   std::optional<std::string> realm;
   std::string authenticationMethod = NSURLAuthenticationMethodDefault;
-  std::optional<std::string> proxyType;      // set for a proxy's challenge (407)
-  std::shared_ptr<SecTrust> serverTrust;     // set for the server-trust method
+  std::optional<std::string> proxyType;   // set for a proxy's challenge (407)
+  std::shared_ptr<SecTrust> serverTrust;  // set for the server-trust method
 
   bool isProxy() const { return proxyType.has_value(); }
   bool receivesCredentialSecurely() const {

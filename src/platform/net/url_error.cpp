@@ -26,7 +26,8 @@ std::string URLErrorLocalizedDescription(long code) {
       return "The resource could not be loaded because a secure connection is required.";
     case NSURLErrorFileDoesNotExist: return "The requested URL was not found on this server.";
     case NSURLErrorFileIsDirectory: return "file is directory";
-    case NSURLErrorNoPermissionsToReadFile: return "The file cannot be opened because you don’t have permission to read it.";
+    case NSURLErrorNoPermissionsToReadFile:
+      return "The file cannot be opened because you don’t have permission to read it.";
     case NSURLErrorDataLengthExceedsMaximum: return "resource exceeds maximum size";
     case NSURLErrorSecureConnectionFailed:
       return "An SSL error has occurred and a secure connection to the server cannot be made.";

@@ -155,22 +155,19 @@ std::shared_ptr<URLSessionUploadTask> URLSession::uploadTaskWithRequest(const UR
   return uploadTaskWithRequest(request, bodyData, nullptr);
 }
 
-std::shared_ptr<URLSessionUploadTask> URLSession::uploadTaskWithRequest(const URLRequest& request,
-                                                                        const Data& bodyData,
+std::shared_ptr<URLSessionUploadTask> URLSession::uploadTaskWithRequest(const URLRequest& request, const Data& bodyData,
                                                                         DataTaskCompletion completionHandler) {
-  return makeTask<URLSessionUploadTask>(
-      request, transferFor(request, {.kind = Transfer::Kind::Upload,
-                                     .bodySource = Transfer::BodySource::Data,
-                                     .bodyData = bodyData,
-                                     .dataCompletion = std::move(completionHandler)}));
+  return makeTask<URLSessionUploadTask>(request,
+                                        transferFor(request, {.kind = Transfer::Kind::Upload,
+                                                              .bodySource = Transfer::BodySource::Data,
+                                                              .bodyData = bodyData,
+                                                              .dataCompletion = std::move(completionHandler)}));
 }
 
-std::shared_ptr<URLSessionUploadTask> URLSession::uploadTaskWithRequest(const URLRequest& request,
-                                                                        const URL& fileURL) {
-  return makeTask<URLSessionUploadTask>(
-      request, transferFor(request, {.kind = Transfer::Kind::Upload,
-                                     .bodySource = Transfer::BodySource::File,
-                                     .bodyFilePath = fileURL.path()}));
+std::shared_ptr<URLSessionUploadTask> URLSession::uploadTaskWithRequest(const URLRequest& request, const URL& fileURL) {
+  return makeTask<URLSessionUploadTask>(request, transferFor(request, {.kind = Transfer::Kind::Upload,
+                                                                       .bodySource = Transfer::BodySource::File,
+                                                                       .bodyFilePath = fileURL.path()}));
 }
 
 std::shared_ptr<URLSessionUploadTask> URLSession::uploadTaskWithStreamedRequest(const URLRequest& request) {

@@ -13,8 +13,7 @@ void URLSessionDelegate::willPerformHTTPRedirection(const std::shared_ptr<URLSes
 }
 
 void URLSessionDelegate::didReceiveChallenge(const std::shared_ptr<URLSession>&, const std::shared_ptr<URLSessionTask>&,
-                                             const URLAuthenticationChallenge&,
-                                             ChallengeCompletion completionHandler) {
+                                             const URLAuthenticationChallenge&, ChallengeCompletion completionHandler) {
   completionHandler(URLSessionAuthChallengeDisposition::PerformDefaultHandling, std::nullopt);
 }
 
@@ -27,8 +26,7 @@ void URLSessionDelegate::didSendBodyData(const std::shared_ptr<URLSession>&, con
                                          std::int64_t, std::int64_t, std::int64_t) {}
 
 void URLSessionDelegate::didCompleteWithError(const std::shared_ptr<URLSession>&,
-                                              const std::shared_ptr<URLSessionTask>&,
-                                              const std::optional<NSError>&) {}
+                                              const std::shared_ptr<URLSessionTask>&, const std::optional<NSError>&) {}
 
 void URLSessionDelegate::didReceiveResponse(const std::shared_ptr<URLSession>&,
                                             const std::shared_ptr<URLSessionDataTask>&,
@@ -54,9 +52,10 @@ void URLSessionDelegate::willCacheResponse(const std::shared_ptr<URLSession>&,
 void URLSessionDelegate::didFinishDownloadingToURL(const std::shared_ptr<URLSession>&,
                                                    const std::shared_ptr<URLSessionDownloadTask>&, const URL&) {}
 
-void URLSessionDelegate::didWriteData(const std::shared_ptr<URLSession>&, const std::shared_ptr<URLSessionDownloadTask>&,
-                                      std::int64_t, std::int64_t, std::int64_t) {}
+void URLSessionDelegate::didWriteData(const std::shared_ptr<URLSession>&,
+                                      const std::shared_ptr<URLSessionDownloadTask>&, std::int64_t, std::int64_t,
+                                      std::int64_t) {}
 
 void URLSessionDelegate::didResumeAtOffset(const std::shared_ptr<URLSession>&,
-                                           const std::shared_ptr<URLSessionDownloadTask>&, std::int64_t,
-                                           std::int64_t) {}
+                                           const std::shared_ptr<URLSessionDownloadTask>&, std::int64_t, std::int64_t) {
+}

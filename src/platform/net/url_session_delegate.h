@@ -30,8 +30,7 @@ enum class URLSessionResponseDisposition { Cancel = 0, Allow = 1, BecomeDownload
 class URLSessionDelegate {
  public:
   using RedirectCompletion = std::function<void(std::optional<URLRequest>)>;
-  using ChallengeCompletion =
-      std::function<void(URLSessionAuthChallengeDisposition, std::optional<URLCredential>)>;
+  using ChallengeCompletion = std::function<void(URLSessionAuthChallengeDisposition, std::optional<URLCredential>)>;
   using BodyStreamCompletion = std::function<void(std::shared_ptr<InputStream>)>;
   using ResponseCompletion = std::function<void(URLSessionResponseDisposition)>;
   using CacheCompletion = std::function<void(std::optional<CachedURLResponse>)>;
@@ -50,8 +49,7 @@ class URLSessionDelegate {
                                           const URLRequest& newRequest, RedirectCompletion completionHandler);
   virtual void didReceiveChallenge(const std::shared_ptr<URLSession>& session,
                                    const std::shared_ptr<URLSessionTask>& task,
-                                   const URLAuthenticationChallenge& challenge,
-                                   ChallengeCompletion completionHandler);
+                                   const URLAuthenticationChallenge& challenge, ChallengeCompletion completionHandler);
   virtual void needNewBodyStream(const std::shared_ptr<URLSession>& session,
                                  const std::shared_ptr<URLSessionTask>& task, BodyStreamCompletion completionHandler);
   virtual void didSendBodyData(const std::shared_ptr<URLSession>& session, const std::shared_ptr<URLSessionTask>& task,
@@ -82,6 +80,6 @@ class URLSessionDelegate {
                             const std::shared_ptr<URLSessionDownloadTask>& downloadTask, std::int64_t bytesWritten,
                             std::int64_t totalBytesWritten, std::int64_t totalBytesExpectedToWrite);
   virtual void didResumeAtOffset(const std::shared_ptr<URLSession>& session,
-                                 const std::shared_ptr<URLSessionDownloadTask>& downloadTask,
-                                 std::int64_t fileOffset, std::int64_t expectedTotalBytes);
+                                 const std::shared_ptr<URLSessionDownloadTask>& downloadTask, std::int64_t fileOffset,
+                                 std::int64_t expectedTotalBytes);
 };

@@ -63,8 +63,7 @@ void URLSessionTask::cancel() {
   detail::CurlEngine::shared().post([transfer = transfer_, self = shared_from_this()] { transfer->cancel(self); });
 }
 
-void URLSessionDownloadTask::cancelByProducingResumeData(
-    std::function<void(std::optional<Data>)> completionHandler) {
+void URLSessionDownloadTask::cancelByProducingResumeData(std::function<void(std::optional<Data>)> completionHandler) {
   cancel();
   if (completionHandler) session()->delegateQueue()->async([completionHandler] { completionHandler(std::nullopt); });
 }

@@ -32,8 +32,7 @@ class NSLayoutConstraint {
  public:
   static std::shared_ptr<NSLayoutConstraint> make();
   static std::shared_ptr<NSLayoutConstraint> constraintWithItem(const std::shared_ptr<UIView>& item,
-                                                                NSLayoutAttribute attribute,
-                                                                NSLayoutRelation relatedBy,
+                                                                NSLayoutAttribute attribute, NSLayoutRelation relatedBy,
                                                                 const std::shared_ptr<UIView>& toItem,
                                                                 NSLayoutAttribute toAttribute, CGFloat multiplier,
                                                                 CGFloat constant);

@@ -47,8 +47,8 @@ class AlertView : public UIView {
 
 }  // namespace
 
-std::shared_ptr<UIAlertAction> UIAlertAction::actionWithTitle(std::optional<std::string> title, UIAlertActionStyle style,
-                                                              Handler handler) {
+std::shared_ptr<UIAlertAction> UIAlertAction::actionWithTitle(std::optional<std::string> title,
+                                                              UIAlertActionStyle style, Handler handler) {
   return std::make_shared<UIAlertAction>(std::move(title), style, std::move(handler));
 }
 
@@ -85,7 +85,8 @@ void UIAlertController::addAction(const std::shared_ptr<UIAlertAction>& action) 
   actions_.push_back(action);
 }
 
-void UIAlertController::addTextFieldWithConfigurationHandler(const std::function<void(UITextField&)>& configurationHandler) {
+void UIAlertController::addTextFieldWithConfigurationHandler(
+    const std::function<void(UITextField&)>& configurationHandler) {
   if (preferredStyle_ != UIAlertControllerStyle::Alert) {
     fatalError("Text fields can only be added to an alert controller of style UIAlertControllerStyleAlert");
   }
@@ -103,9 +104,7 @@ bool UIAlertController::tapActionWithTitle(const std::string& title) {
   return false;
 }
 
-bool UIAlertController::tapActionAtIndex(std::size_t index) {
-  return index < actions_.size() && tap(actions_[index]);
-}
+bool UIAlertController::tapActionAtIndex(std::size_t index) { return index < actions_.size() && tap(actions_[index]); }
 
 bool UIAlertController::tap(const std::shared_ptr<UIAlertAction>& action) {
   auto presenter = presentingViewController();

@@ -66,7 +66,8 @@ void UIApplication::terminate() {
 
 void UIApplication::deliverBackgroundURLSessionEvents(const std::string& identifier,
                                                       std::function<void()> completionHandler) {
-  if (auto d = delegate_) d->applicationHandleEventsForBackgroundURLSession(*this, identifier, std::move(completionHandler));
+  if (auto d = delegate_)
+    d->applicationHandleEventsForBackgroundURLSession(*this, identifier, std::move(completionHandler));
 }
 
 UIBackgroundTaskIdentifier UIApplication::beginBackgroundTaskWithExpirationHandler(std::function<void()> handler) {

@@ -36,11 +36,13 @@ class UIApplicationDelegate {
   virtual void setWindow(std::shared_ptr<UIWindow> /*window*/) {}
 
   // Launch options are absent when the application was started without any.
-  virtual bool applicationDidFinishLaunchingWithOptions(UIApplication&, const std::optional<Value::Dictionary>& /*launchOptions*/) {
+  virtual bool applicationDidFinishLaunchingWithOptions(UIApplication&,
+                                                        const std::optional<Value::Dictionary>& /*launchOptions*/) {
     return true;
   }
   // A URL opened into the application by another one. The annotation is null when none came.
-  virtual bool applicationOpenURL(UIApplication&, const URL& /*url*/, const std::optional<std::string>& /*sourceApplication*/,
+  virtual bool applicationOpenURL(UIApplication&, const URL& /*url*/,
+                                  const std::optional<std::string>& /*sourceApplication*/,
                                   const Value& /*annotation*/) {
     return false;
   }

@@ -17,7 +17,8 @@ std::shared_ptr<UIApplication> UIApplicationLaunch(const std::optional<std::stri
   std::shared_ptr<UIApplication> application;
   if (principalClassName) {
     application = ClassRegistry::shared().make<UIApplication>(*principalClassName);
-    if (!application) fatalError("Unable to instantiate the UIApplication subclass instance named " + *principalClassName);
+    if (!application)
+      fatalError("Unable to instantiate the UIApplication subclass instance named " + *principalClassName);
   } else {
     application = std::make_shared<UIApplication>();
   }

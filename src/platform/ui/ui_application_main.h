@@ -31,9 +31,9 @@ void registerApplicationClass(const std::string& name) {
 // main bundle's info dictionary) into a new window, which the delegate keeps; tells the delegate
 // that launching finished; shows the window (the root's view loads only now) and makes the
 // application active.
-std::shared_ptr<UIApplication> UIApplicationLaunch(const std::optional<std::string>& principalClassName,
-                                                   const std::optional<std::string>& delegateClassName,
-                                                   const std::optional<Value::Dictionary>& launchOptions = std::nullopt);
+std::shared_ptr<UIApplication> UIApplicationLaunch(
+    const std::optional<std::string>& principalClassName, const std::optional<std::string>& delegateClassName,
+    const std::optional<Value::Dictionary>& launchOptions = std::nullopt);
 
 // The program's user interface: the start-up above, then the console driver over the script
 // file named by the first argument, or standard input, until quit or the end of the input. The

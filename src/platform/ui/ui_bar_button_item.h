@@ -19,7 +19,8 @@ class UIBarButtonItem : public std::enable_shared_from_this<UIBarButtonItem> {
   using Handler = std::function<void(UIBarButtonItem& sender)>;
 
   UIBarButtonItem() = default;
-  UIBarButtonItem(std::optional<std::string> title, UIBarButtonItemStyle style) : title_(std::move(title)), style_(style) {}
+  UIBarButtonItem(std::optional<std::string> title, UIBarButtonItemStyle style)
+      : title_(std::move(title)), style_(style) {}
   // `target` is held weakly: once it is gone the action does nothing.
   UIBarButtonItem(std::optional<std::string> title, UIBarButtonItemStyle style, const std::shared_ptr<void>& target,
                   std::string action, Handler handler);

@@ -38,7 +38,8 @@ void UICollectionView::setDelegate(std::weak_ptr<UICollectionViewDelegate> deleg
 UICollectionView::Grid::Source UICollectionView::source() {
   // The layout learns its collection view here: a constructor cannot hand itself out.
   if (layout_->collectionView_.expired()) {
-    if (auto self = weak_from_this().lock()) layout_->collectionView_ = std::static_pointer_cast<UICollectionView>(self);
+    if (auto self = weak_from_this().lock())
+      layout_->collectionView_ = std::static_pointer_cast<UICollectionView>(self);
   }
   Grid::Source s;
   s.sectionCount = [this] {
@@ -52,7 +53,9 @@ UICollectionView::Grid::Source UICollectionView::source() {
   s.cell = [this](const NSIndexPath& ip) -> std::shared_ptr<UICollectionViewCell> {
     auto ds = dataSource();
     auto cell = ds ? ds->cellForItemAtIndexPath(*this, ip) : nullptr;
-    if (!cell) fatalError(fmt::format("UICollectionView: the data source returned no cell for item {} of section {}", ip.row, ip.section));
+    if (!cell)
+      fatalError(fmt::format("UICollectionView: the data source returned no cell for item {} of section {}", ip.row,
+                             ip.section));
     if (auto d = delegate()) d->willDisplayCell(*this, *cell, ip);
     return cell;
   };
@@ -93,7 +96,8 @@ void UICollectionView::registerNib(const std::shared_ptr<UINib>& nib, const std:
       [nib] {
         auto views = nib->instantiateWithOwner(nullptr);
         auto cell = views.empty() ? nullptr : std::dynamic_pointer_cast<UICollectionViewCell>(views.front());
-        if (!cell) fatalError("UICollectionView: the nib '" + nib->name() + "' does not start with a collection view cell");
+        if (!cell)
+          fatalError("UICollectionView: the nib '" + nib->name() + "' does not start with a collection view cell");
         return cell;
       },
       true);

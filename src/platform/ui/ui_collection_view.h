@@ -35,8 +35,7 @@ class UICollectionViewDelegate : public UIScrollViewDelegate {
 // The flow layout's questions to the delegate; nothing (the default) means "use the layout's value".
 class UICollectionViewDelegateFlowLayout : public UICollectionViewDelegate {
  public:
-  virtual std::optional<CGSize> sizeForItemAtIndexPath(UICollectionView&, UICollectionViewLayout&,
-                                                       const NSIndexPath&) {
+  virtual std::optional<CGSize> sizeForItemAtIndexPath(UICollectionView&, UICollectionViewLayout&, const NSIndexPath&) {
     return std::nullopt;
   }
   virtual std::optional<UIEdgeInsets> insetForSectionAtIndex(UICollectionView&, UICollectionViewLayout&, int) {

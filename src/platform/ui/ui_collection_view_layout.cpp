@@ -44,10 +44,11 @@ void UICollectionViewFlowLayout::prepareLayout() {
   CGFloat cross = 0;
   for (int s = 0; s < cv->numberOfSections(); ++s) {
     UIEdgeInsets in = flow ? flow->insetForSectionAtIndex(*cv, *this, s).value_or(sectionInset_) : sectionInset_;
-    CGFloat lineSpacing =
-        flow ? flow->minimumLineSpacingForSectionAtIndex(*cv, *this, s).value_or(minimumLineSpacing_) : minimumLineSpacing_;
-    CGFloat itemSpacing = flow ? flow->minimumInteritemSpacingForSectionAtIndex(*cv, *this, s).value_or(minimumInteritemSpacing_)
-                               : minimumInteritemSpacing_;
+    CGFloat lineSpacing = flow ? flow->minimumLineSpacingForSectionAtIndex(*cv, *this, s).value_or(minimumLineSpacing_)
+                               : minimumLineSpacing_;
+    CGFloat itemSpacing =
+        flow ? flow->minimumInteritemSpacingForSectionAtIndex(*cv, *this, s).value_or(minimumInteritemSpacing_)
+             : minimumInteritemSpacing_;
     CGFloat mainStart = vertical ? in.left : in.top;
     CGFloat mainEnd = extent - (vertical ? in.right : in.bottom);
     cross += (vertical ? in.top : in.left) + (vertical ? headerReferenceSize_.height : headerReferenceSize_.width);

@@ -26,13 +26,16 @@ void UIControl::addTarget(const std::shared_ptr<void>& target, std::string actio
 void UIControl::removeTarget(const std::shared_ptr<void>& target, const std::string& action, UIControlEvents events) {
   for (auto& a : actions_) {
     bool matches = (!target || a.target.lock() == target) && (action.empty() || a.action == action);
-    if (matches) a.events = static_cast<UIControlEvents>(static_cast<std::uint32_t>(a.events) & ~static_cast<std::uint32_t>(events));
+    if (matches)
+      a.events =
+          static_cast<UIControlEvents>(static_cast<std::uint32_t>(a.events) & ~static_cast<std::uint32_t>(events));
   }
   actions_.erase(std::remove_if(actions_.begin(), actions_.end(), [](const auto& a) { return !any(a.events); }),
                  actions_.end());
 }
 
-std::vector<std::string> UIControl::actionsForTarget(const std::shared_ptr<void>& target, UIControlEvents events) const {
+std::vector<std::string> UIControl::actionsForTarget(const std::shared_ptr<void>& target,
+                                                     UIControlEvents events) const {
   std::vector<std::string> names;
   for (const auto& a : actions_) {
     if (a.hasTarget && a.target.lock() == target && any(a.events & events)) names.push_back(a.action);
@@ -72,7 +75,8 @@ bool UIControl::tap() {
 
 void UIControl::performTap() {
   UIEvent event;
-  event.allTouches.push_back(UITouch{UITouch::Phase::Ended, center(), weak_from_this().lock() ? sharedAs<UIView>() : nullptr});
+  event.allTouches.push_back(
+      UITouch{UITouch::Phase::Ended, center(), weak_from_this().lock() ? sharedAs<UIView>() : nullptr});
   sendActionsForControlEvents(UIControlEvents::TouchDown, &event);
   sendActionsForControlEvents(UIControlEvents::TouchUpInside | UIControlEvents::PrimaryActionTriggered, &event);
 }

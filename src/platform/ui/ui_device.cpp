@@ -20,16 +20,11 @@ std::shared_ptr<UIDevice>& currentSlot() {
 // The interface follows the device, mirrored for landscape as on the platform.
 std::optional<UIInterfaceOrientation> interfaceOrientationFor(UIDeviceOrientation o) {
   switch (o) {
-    case UIDeviceOrientation::Portrait:
-      return UIInterfaceOrientation::Portrait;
-    case UIDeviceOrientation::PortraitUpsideDown:
-      return UIInterfaceOrientation::PortraitUpsideDown;
-    case UIDeviceOrientation::LandscapeLeft:
-      return UIInterfaceOrientation::LandscapeRight;
-    case UIDeviceOrientation::LandscapeRight:
-      return UIInterfaceOrientation::LandscapeLeft;
-    default:
-      return std::nullopt;
+    case UIDeviceOrientation::Portrait: return UIInterfaceOrientation::Portrait;
+    case UIDeviceOrientation::PortraitUpsideDown: return UIInterfaceOrientation::PortraitUpsideDown;
+    case UIDeviceOrientation::LandscapeLeft: return UIInterfaceOrientation::LandscapeRight;
+    case UIDeviceOrientation::LandscapeRight: return UIInterfaceOrientation::LandscapeLeft;
+    default: return std::nullopt;
   }
 }
 
@@ -48,7 +43,8 @@ void UIDevice::resetCurrentDevice() { currentSlot() = std::make_shared<UIDevice>
 void UIDevice::setOrientation(UIDeviceOrientation orientation) {
   if (orientation == orientation_) return;
   orientation_ = orientation;
-  NotificationCenter::defaultCenter()->postNotificationName(UIDeviceOrientationDidChangeNotification, shared_from_this());
+  NotificationCenter::defaultCenter()->postNotificationName(UIDeviceOrientationDidChangeNotification,
+                                                            shared_from_this());
 }
 
 void UIDevice::rotate(UIDeviceOrientation orientation) {

@@ -38,7 +38,8 @@ Decoded sniff(const Data& data) {
   const std::uint8_t* p = data.data();
   std::size_t n = data.size();
   static const std::uint8_t pngSig[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-  if (n >= 24 && std::equal(pngSig, pngSig + 8, p) && std::string_view(reinterpret_cast<const char*>(p + 12), 4) == "IHDR") {
+  if (n >= 24 && std::equal(pngSig, pngSig + 8, p) &&
+      std::string_view(reinterpret_cast<const char*>(p + 12), 4) == "IHDR") {
     return {UIImage::Format::PNG, be32(p + 16), be32(p + 20)};
   }
   if (n >= 10 && (std::string_view(reinterpret_cast<const char*>(p), 6) == "GIF87a" ||
@@ -157,8 +158,8 @@ void UIImage::resetNamedImages() {
 UIImage::NamedLoader UIImage::directoryLoader(std::string folder) {
   return [folder = std::move(folder)](const std::string& name) -> std::shared_ptr<UIImage> {
     if (name.empty() || name.find('/') != std::string::npos || name.find("..") != std::string::npos) return nullptr;
-    const std::pair<const char*, double> candidates[] = {
-        {".png", 1}, {"@2x.png", 2}, {"@3x.png", 3}, {".jpg", 1}, {".jpeg", 1}, {".gif", 1}};
+    const std::pair<const char*, double> candidates[] = {{".png", 1}, {"@2x.png", 2}, {"@3x.png", 3},
+                                                         {".jpg", 1}, {".jpeg", 1},   {".gif", 1}};
     for (const auto& [suffix, scale] : candidates) {
       std::ifstream in(folder + "/" + name + suffix, std::ios::binary);
       if (!in) continue;

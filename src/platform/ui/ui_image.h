@@ -9,8 +9,8 @@
 #include "platform/ui/geometry.h"
 
 // An immutable image. It keeps no pixels: an image knows its size, its name when it came from
-// the bundle, and the encoded bytes when it was made from data (decoded only to re-encode). Images are shared, and compared by
-// identity as on the platform.
+// the bundle, and the encoded bytes when it was made from data (decoded only to re-encode). Images are shared, and
+// compared by identity as on the platform.
 class UIImage {
  public:
   enum class RenderingMode { Automatic, AlwaysOriginal, AlwaysTemplate };

@@ -24,9 +24,7 @@ class UINavigationBar : public UIView {
   void setItems(std::vector<std::shared_ptr<UINavigationItem>> items) { items_ = std::move(items); }
   std::shared_ptr<UINavigationItem> topItem() const { return items_.empty() ? nullptr : items_.back(); }
   // The item beneath the top: the one the back button leads to.
-  std::shared_ptr<UINavigationItem> backItem() const {
-    return items_.size() < 2 ? nullptr : items_[items_.size() - 2];
-  }
+  std::shared_ptr<UINavigationItem> backItem() const { return items_.size() < 2 ? nullptr : items_[items_.size() - 2]; }
 
   // Whether the back button shows: there is a controller beneath the top, the top item does not
   // hide it, and no left item takes its place.
@@ -39,7 +37,9 @@ class UINavigationBar : public UIView {
   void setBarTintColor(std::optional<UIColor> color) { barTintColor_ = std::move(color); }
   // Keyed by NSForegroundColorAttributeName.
   const std::map<std::string, UIColor>& titleTextAttributes() const { return titleTextAttributes_; }
-  void setTitleTextAttributes(std::map<std::string, UIColor> attributes) { titleTextAttributes_ = std::move(attributes); }
+  void setTitleTextAttributes(std::map<std::string, UIColor> attributes) {
+    titleTextAttributes_ = std::move(attributes);
+  }
   bool isTranslucent() const { return translucent_; }
   void setTranslucent(bool translucent) { translucent_ = translucent; }
   UIBarStyle barStyle() const { return barStyle_; }

@@ -35,8 +35,8 @@ class UINavigationController : public UIViewController {
   std::shared_ptr<UIViewController> popViewControllerAnimated(bool animated);
   // The popped controllers, in stack order; none at the root or for a controller not in the stack.
   std::vector<std::shared_ptr<UIViewController>> popToRootViewControllerAnimated(bool animated);
-  std::vector<std::shared_ptr<UIViewController>> popToViewController(const std::shared_ptr<UIViewController>& controller,
-                                                                     bool animated);
+  std::vector<std::shared_ptr<UIViewController>> popToViewController(
+      const std::shared_ptr<UIViewController>& controller, bool animated);
 
   std::shared_ptr<UINavigationControllerDelegate> delegate() const { return delegate_.lock(); }
   void setDelegate(std::weak_ptr<UINavigationControllerDelegate> delegate) { delegate_ = std::move(delegate); }

@@ -36,7 +36,8 @@ class UINib {
 };
 
 // The main bundle's loadNibNamed: the top-level views of the registered nib `name`.
-std::vector<std::shared_ptr<UIView>> loadNibNamed(const std::string& name, const std::shared_ptr<void>& owner = nullptr);
+std::vector<std::shared_ptr<UIView>> loadNibNamed(const std::string& name,
+                                                  const std::shared_ptr<void>& owner = nullptr);
 
 // What a nib's contents function works with.
 class UINibLoader {

@@ -3,8 +3,8 @@
 #include <memory>
 #include <optional>
 
-#include "platform/ui/ui_control.h"
 #include "platform/ui/ns_attributed_string.h"
+#include "platform/ui/ui_control.h"
 
 // The pull-to-refresh spinner of a scroll view. Starting or ending it in code sends nothing; a
 // user's pull starts it and sends ValueChanged.

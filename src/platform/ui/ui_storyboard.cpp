@@ -24,7 +24,8 @@ void registerToolkitClasses() {
   static std::once_flag once;
   std::call_once(once, [] {
     auto& classes = ClassRegistry::shared();
-    if (!classes.factory<UIViewController>("UIViewController")) registerViewControllerClass<UIViewController>("UIViewController");
+    if (!classes.factory<UIViewController>("UIViewController"))
+      registerViewControllerClass<UIViewController>("UIViewController");
     if (!classes.factory<UIViewController>("UINavigationController")) {
       registerViewControllerClass<UINavigationController>("UINavigationController");
     }
@@ -38,7 +39,8 @@ void registerToolkitClasses() {
 void performTriggeredSegue(const std::weak_ptr<UIViewController>& weak, const std::string& identifier,
                            const std::shared_ptr<void>& sender) {
   auto vc = weak.lock();
-  if (vc && vc->shouldPerformSegueWithIdentifier(identifier, sender)) vc->performSegueWithIdentifier(identifier, sender);
+  if (vc && vc->shouldPerformSegueWithIdentifier(identifier, sender))
+    vc->performSegueWithIdentifier(identifier, sender);
 }
 
 }  // namespace

@@ -60,8 +60,7 @@ void UITabBarController::updateTabBarItems() {
   tabBar_->setSelectedItem(selected ? selected->tabBarItem() : nullptr);
 }
 
-void UITabBarController::setViewControllers(std::vector<std::shared_ptr<UIViewController>> controllers,
-                                            bool animated) {
+void UITabBarController::setViewControllers(std::vector<std::shared_ptr<UIViewController>> controllers, bool animated) {
   auto oldSelected = selectedViewController();
   auto change = beginChildrenChange(std::move(controllers));
   const auto& tabs = change.children;

@@ -39,7 +39,9 @@ UITableView::Grid::Source UITableView::source() {
   s.cell = [this](const NSIndexPath& ip) -> std::shared_ptr<UITableViewCell> {
     auto ds = dataSource();
     auto cell = ds ? ds->cellForRowAtIndexPath(*this, ip) : nullptr;
-    if (!cell) fatalError(fmt::format("UITableView: the data source returned no cell for row {} of section {}", ip.row, ip.section));
+    if (!cell)
+      fatalError(
+          fmt::format("UITableView: the data source returned no cell for row {} of section {}", ip.row, ip.section));
     if (auto d = delegate()) d->willDisplayCell(*this, *cell, ip);
     return cell;
   };

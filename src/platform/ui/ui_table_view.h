@@ -26,7 +26,8 @@ class UITableViewDataSource {
   virtual ~UITableViewDataSource() = default;
   virtual int numberOfSectionsInTableView(UITableView&) { return 1; }
   virtual int numberOfRowsInSection(UITableView& tableView, int section) = 0;
-  virtual std::shared_ptr<UITableViewCell> cellForRowAtIndexPath(UITableView& tableView, const NSIndexPath& indexPath) = 0;
+  virtual std::shared_ptr<UITableViewCell> cellForRowAtIndexPath(UITableView& tableView,
+                                                                 const NSIndexPath& indexPath) = 0;
   virtual std::optional<std::string> titleForHeaderInSection(UITableView&, int) { return std::nullopt; }
   virtual std::optional<std::string> titleForFooterInSection(UITableView&, int) { return std::nullopt; }
   virtual bool canEditRowAtIndexPath(UITableView&, const NSIndexPath&) { return true; }

@@ -16,7 +16,7 @@ class UITableViewRowAction {
   using Handler = std::function<void(UITableViewRowAction& action, const NSIndexPath& indexPath)>;
 
   static std::shared_ptr<UITableViewRowAction> rowActionWithStyle(UITableViewRowActionStyle style,
-                                                                   std::optional<std::string> title, Handler handler);
+                                                                  std::optional<std::string> title, Handler handler);
   UITableViewRowAction(UITableViewRowActionStyle style, std::optional<std::string> title, Handler handler);
 
   UITableViewRowActionStyle style() const { return style_; }

@@ -47,7 +47,7 @@ std::size_t utf16Length(const std::string& text) {
 }
 
 std::optional<std::string> stringByReplacingCharactersInRange(const std::string& text, NSRange range,
-                                                               const std::string& replacement) {
+                                                              const std::string& replacement) {
   auto from = byteOffset(text, range.location);
   auto to = byteOffset(text, range.location + range.length);
   if (!from || !to) return std::nullopt;

@@ -23,9 +23,19 @@ std::size_t utf16Length(const std::string& text);
 // `text` with the UTF-16 `range` replaced; nothing when the range lies outside the text or splits
 // a character.
 std::optional<std::string> stringByReplacingCharactersInRange(const std::string& text, NSRange range,
-                                                               const std::string& replacement);
+                                                              const std::string& replacement);
 
-enum class UIKeyboardType { Default, ASCIICapable, NumbersAndPunctuation, URL, NumberPad, PhonePad, NamePhonePad, EmailAddress, DecimalPad };
+enum class UIKeyboardType {
+  Default,
+  ASCIICapable,
+  NumbersAndPunctuation,
+  URL,
+  NumberPad,
+  PhonePad,
+  NamePhonePad,
+  EmailAddress,
+  DecimalPad
+};
 enum class UIReturnKeyType { Default, Go, Join, Next, Route, Search, Send, Done, EmergencyCall, Continue };
 enum class UITextAutocapitalizationType { None, Words, Sentences, AllCharacters };
 enum class UITextAutocorrectionType { Default, No, Yes };

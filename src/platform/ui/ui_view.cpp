@@ -31,8 +31,7 @@ bool intersects(const CGRect& a, const CGRect& b) {
 bool subtreeBlocksTouches(const UIView& v) {
   if (v.isHidden() || v.alpha() < kInvisibleAlpha) return false;
   if (v.blocksTouchesBeneath()) return true;
-  return std::any_of(v.subviews().begin(), v.subviews().end(),
-                     [](const auto& s) { return subtreeBlocksTouches(*s); });
+  return std::any_of(v.subviews().begin(), v.subviews().end(), [](const auto& s) { return subtreeBlocksTouches(*s); });
 }
 
 }  // namespace
@@ -388,7 +387,8 @@ void UIView::renderSubviewsWithin(TextCanvas& canvas, CGRect visible) const {
       continue;
     }
     // A plain container (it draws nothing itself): its subviews are cut the same way.
-    CGPoint inside{visible.origin.x - f.origin.x + s->bounds_.origin.x, visible.origin.y - f.origin.y + s->bounds_.origin.y};
+    CGPoint inside{visible.origin.x - f.origin.x + s->bounds_.origin.x,
+                   visible.origin.y - f.origin.y + s->bounds_.origin.y};
     s->renderSubviewsWithin(canvas, CGRect{inside, visible.size});
   }
 }

@@ -288,10 +288,8 @@ bool UIViewController::hidesPresenter(const UIViewController& controller) {
     case UIModalPresentationStyle::FullScreen:
     case UIModalPresentationStyle::PageSheet:
     case UIModalPresentationStyle::FormSheet:
-    case UIModalPresentationStyle::CurrentContext:
-      return true;
-    default:
-      return false;
+    case UIModalPresentationStyle::CurrentContext: return true;
+    default: return false;
   }
 }
 
@@ -427,9 +425,7 @@ void UIViewController::performSegueWithIdentifier(const std::string& identifier,
       }
       presentViewController(destination, true);
       return;
-    case UIStoryboardSegueKind::Present:
-      presentViewController(destination, true);
-      return;
+    case UIStoryboardSegueKind::Present: presentViewController(destination, true); return;
   }
 }
 

@@ -111,7 +111,8 @@ class UIViewController : public UIResponder {
   virtual void viewDidDisappear(bool /*animated*/) {}
   virtual void viewWillLayoutSubviews() {}
   virtual void viewDidLayoutSubviews() {}
-  virtual void viewWillTransitionToSize(CGSize /*size*/, const UIViewControllerTransitionCoordinator& /*coordinator*/) {}
+  virtual void viewWillTransitionToSize(CGSize /*size*/, const UIViewControllerTransitionCoordinator& /*coordinator*/) {
+  }
   virtual void willRotateToInterfaceOrientation(UIInterfaceOrientation /*orientation*/, double /*duration*/) {}
   virtual void didRotateFromInterfaceOrientation(UIInterfaceOrientation /*fromOrientation*/) {}
   // Called once after a storyboard made the controller.
@@ -202,7 +203,8 @@ class UIViewController : public UIResponder {
   // identifier the scene does not have stops the program.
   void performSegueWithIdentifier(const std::string& identifier, const std::shared_ptr<void>& sender);
   // Asked before a segue that a control triggers (not before performSegueWithIdentifier).
-  virtual bool shouldPerformSegueWithIdentifier(const std::string& /*identifier*/, const std::shared_ptr<void>& /*sender*/) {
+  virtual bool shouldPerformSegueWithIdentifier(const std::string& /*identifier*/,
+                                                const std::shared_ptr<void>& /*sender*/) {
     return true;
   }
   virtual void prepareForSegue(const UIStoryboardSegue& /*segue*/, const std::shared_ptr<void>& /*sender*/) {}

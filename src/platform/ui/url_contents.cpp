@@ -42,8 +42,8 @@ std::optional<Data> dataWithContentsOfURL(const URL& url, TimeInterval timeout, 
                                                       DispatchQueue::make("url-contents"));
   URLRequest request(url, timeout);
   auto task = session->dataTaskWithRequest(
-      request, [outcome](std::optional<Data> data, std::shared_ptr<const URLResponse> response,
-                         std::optional<NSError> error) {
+      request,
+      [outcome](std::optional<Data> data, std::shared_ptr<const URLResponse> response, std::optional<NSError> error) {
         auto http = std::dynamic_pointer_cast<const HTTPURLResponse>(response);
         std::lock_guard lock(outcome->mutex);
         if (!error && http && http->statusCode() >= 400) {

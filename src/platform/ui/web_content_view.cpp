@@ -92,8 +92,8 @@ void WebViewEngine::reload() {
   // Pages from the network or a file are read again; a page given as a string is shown again.
   const std::string scheme = page.url.scheme().value_or("");
   const bool refetch = scheme == "http" || scheme == "https" || scheme == "file";
-  navigate(Navigation{page.request, WebNavigationKind::Reload, refetch ? std::nullopt : std::optional(page.html),
-                      index_});
+  navigate(
+      Navigation{page.request, WebNavigationKind::Reload, refetch ? std::nullopt : std::optional(page.html), index_});
 }
 
 void WebViewEngine::stopLoading() {
@@ -222,9 +222,9 @@ void WebViewEngine::fetch(unsigned long id, const Navigation& navigation) {
   // The page's cookies follow the shared storage's policy, as an app that sets it expects.
   configuration.httpCookieAcceptPolicy = HTTPCookieStorage::sharedHTTPCookieStorage()->cookieAcceptPolicy();
   std::weak_ptr<WebViewEngine> weak = weak_from_this();
-  auto asker = std::make_shared<RedirectAsker>(
-      [weak](const std::shared_ptr<URLSessionDataTask>& task, const URLRequest& next,
-             std::function<void(std::optional<URLRequest>)> proceed) {
+  auto asker =
+      std::make_shared<RedirectAsker>([weak](const std::shared_ptr<URLSessionDataTask>& task, const URLRequest& next,
+                                             std::function<void(std::optional<URLRequest>)> proceed) {
         if (auto self = weak.lock()) {
           self->askRedirect(task, next, std::move(proceed));
         } else {

@@ -83,8 +83,8 @@ class WebViewEngine : public std::enable_shared_from_this<WebViewEngine> {
   struct Navigation {
     URLRequest request;
     WebNavigationKind kind = WebNavigationKind::Other;
-    std::optional<std::string> html;               // given: no fetch
-    std::optional<std::size_t> historyIndex;       // a move within the history
+    std::optional<std::string> html;          // given: no fetch
+    std::optional<std::size_t> historyIndex;  // a move within the history
   };
 
   std::optional<URL> resolve(const std::string& href) const;

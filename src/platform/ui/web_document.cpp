@@ -57,12 +57,12 @@ std::string contentOf(const xmlNode* node) {
 }
 
 const std::set<std::string_view> kBlocks = {
-    "address", "article", "aside", "blockquote", "body", "dd", "div", "dl", "dt", "fieldset",
-    "figcaption", "figure", "footer", "form", "h1", "h2", "h3", "h4", "h5", "h6", "header", "hr",
-    "li", "main", "nav", "ol", "p", "pre", "section", "table", "tr", "ul"};
+    "address", "article", "aside", "blockquote", "body", "dd",  "div",     "dl",    "dt", "fieldset", "figcaption",
+    "figure",  "footer",  "form",  "h1",         "h2",   "h3",  "h4",      "h5",    "h6", "header",   "hr",
+    "li",      "main",    "nav",   "ol",         "p",    "pre", "section", "table", "tr", "ul"};
 // Never shown: metadata, scripts and the contents of fields.
-const std::set<std::string_view> kHidden = {"head", "script", "style", "template", "title", "select",
-                                            "textarea", "iframe", "object"};
+const std::set<std::string_view> kHidden = {"head",   "script",   "style",  "template", "title",
+                                            "select", "textarea", "iframe", "object"};
 
 class TextBuilder {
  public:
@@ -205,8 +205,7 @@ WebDocument WebDocument::parse(std::string_view html, const std::optional<std::s
   if (html.empty()) return document;
   const int size = html.size() > INT_MAX ? INT_MAX : static_cast<int>(html.size());
   const int options = HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET;
-  DocPtr doc(htmlReadMemory(html.data(), size, nullptr, encoding ? encoding->c_str() : "UTF-8", options),
-             &xmlFreeDoc);
+  DocPtr doc(htmlReadMemory(html.data(), size, nullptr, encoding ? encoding->c_str() : "UTF-8", options), &xmlFreeDoc);
   // A character set the parser does not know: read the bytes as UTF-8 rather than show nothing.
   if (!doc && encoding) doc.reset(htmlReadMemory(html.data(), size, nullptr, "UTF-8", options));
   if (!doc) return document;

@@ -40,10 +40,14 @@ TEST(StringsTableTest, ParsesEscapesCommentsAndFreeWhitespace) {
       "\"self\";\n"
       "\"dup\" = \"first\"; \"dup\" = \"second\";\n"
       "\"empty\" = \"\";");
-  EXPECT_EQ(table, (Bundle::StringsTable{{"plain", "Plain text"}, {"spaced", "value"},
+  EXPECT_EQ(table, (Bundle::StringsTable{{"plain", "Plain text"},
+                                         {"spaced", "value"},
                                          {"esc", "q\"b\\n\nt\tu\u00e9\u20ac\U0001F600\u00fcA"},
-                                         {"multi\nline", "a\nb"}, {"unquoted_key", "bare.value-1"}, {"self", "self"},
-                                         {"dup", "second"}, {"empty", ""}}));
+                                         {"multi\nline", "a\nb"},
+                                         {"unquoted_key", "bare.value-1"},
+                                         {"self", "self"},
+                                         {"dup", "second"},
+                                         {"empty", ""}}));
 }
 
 TEST(StringsTableTest, KeepsEntriesBeforeAnError) {

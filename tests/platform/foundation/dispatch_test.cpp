@@ -99,7 +99,8 @@ TEST(DispatchQueueTest, AfterRunsOnTheVirtualClock) {
        {std::tuple{0.4, false, false}, {0.1, true, false}, {59.0, true, false}, {0.5, true, true}}) {
     vt.advance(step);
     queue->sync([] {});
-    EXPECT_EQ(std::pair(mainRan, queueRan.load()), std::pair(mainDone, queueDone)) << vt.now().timeIntervalSinceReferenceDate;
+    EXPECT_EQ(std::pair(mainRan, queueRan.load()), std::pair(mainDone, queueDone))
+        << vt.now().timeIntervalSinceReferenceDate;
   }
 }
 

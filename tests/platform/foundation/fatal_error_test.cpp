@@ -2,6 +2,4 @@
 
 #include <gtest/gtest.h>
 
-TEST(FatalErrorDeathTest, PrintsAndStops) {
-  EXPECT_DEATH(fatalError("missing outlet"), "Fatal error: missing outlet");
-}
+TEST(FatalErrorDeathTest, PrintsAndStops) { EXPECT_DEATH(fatalError("missing outlet"), "Fatal error: missing outlet"); }

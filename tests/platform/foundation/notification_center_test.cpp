@@ -75,9 +75,8 @@ TEST(NotificationCenterTest, ObserversMayChangeTheCenterDuringAPost) {
   });
   second = center->addObserverForName("event", nullptr, nullptr, [&](const Notification&) { log.push_back("second"); });
   self = center->addObserverForName("event", nullptr, nullptr, [&](const Notification&) { log.push_back("self"); });
-  auto nested = center->addObserverForName("nested", nullptr, nullptr, [&](const Notification&) {
-    log.push_back("nested");
-  });
+  auto nested =
+      center->addObserverForName("nested", nullptr, nullptr, [&](const Notification&) { log.push_back("nested"); });
   center->postNotificationName("event");
   center->postNotificationName("event");
   EXPECT_EQ(log, (std::vector<std::string>{"first", "nested", "first", "nested"}));

@@ -13,7 +13,8 @@ TEST(NSErrorTest, LocalizedDescriptionPrefersUserInfoText) {
   NSError wrongKind("d", 1, {{NSLocalizedDescriptionKey, Value(5)}});
   EXPECT_EQ(wrongKind.localizedDescription(), "The operation couldn\u2019t be completed. (d error 1.)");
 
-  NSError described("d", 7, {{"zeta", Value(1)}, {NSLocalizedDescriptionKey, Value("Bad thing")}, {"alpha", Value("x")}});
+  NSError described("d", 7,
+                    {{"zeta", Value(1)}, {NSLocalizedDescriptionKey, Value("Bad thing")}, {"alpha", Value("x")}});
   EXPECT_EQ(described.localizedDescription(), "Bad thing");
   EXPECT_EQ(described.description(),
             "Error Domain=d Code=7 \"Bad thing\" UserInfo={NSLocalizedDescription=Bad thing, alpha=x, zeta=1}");

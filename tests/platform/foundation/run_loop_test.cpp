@@ -53,9 +53,7 @@ TEST(RunLoopTest, VirtualTimersFireAtTheirDueTimesInScheduleOrder) {
   const Date start = vt.now();
   auto& loop = RunLoop::main();
   std::vector<std::pair<std::string, TimeInterval>> fired;
-  auto record = [&](std::string name) {
-    return [&, name](Timer&) { fired.emplace_back(name, elapsed(vt, start)); };
-  };
+  auto record = [&](std::string name) { return [&, name](Timer&) { fired.emplace_back(name, elapsed(vt, start)); }; };
   auto late = loop.scheduledTimer(2.0, false, record("late"));
   auto first = loop.scheduledTimer(1.0, false, record("first"));
   loop.scheduledTimer(1.0, false, record("second"));
@@ -166,8 +164,6 @@ TEST(RunLoopRealTimeTest, TimersAndPostsFromOtherThreadsWakeTheLoop) {
   loop.reset();
 }
 
-TEST(RunLoopDeathTest, AdvanceNeedsAVirtualClock) {
-  EXPECT_DEATH(RunLoop::main().advance(1.0), "virtual clock");
-}
+TEST(RunLoopDeathTest, AdvanceNeedsAVirtualClock) { EXPECT_DEATH(RunLoop::main().advance(1.0), "virtual clock"); }
 
 }  // namespace

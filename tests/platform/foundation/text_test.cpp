@@ -7,10 +7,16 @@
 
 TEST(TextTest, GraphemeCount) {
   // Combining acute, conjoining jamo, ZWJ family, skin tone, two flags; each bad byte counts once.
-  for (const auto& [text, count] :
-       {std::pair<const char*, std::size_t>{"", 0}, {"abc", 3}, {"e\u0301", 1}, {"\u1100\u1161\u11a8", 1},
-        {"\U0001F468\u200D\U0001F469\u200D\U0001F467", 1}, {"\U0001F44D\U0001F3FD", 1},
-        {"\U0001F1E9\U0001F1EA\U0001F1EB\U0001F1F7", 2}, {"\r\n", 1}, {"\xff\xfe", 2}, {"a\xe2\x82", 2}})
+  for (const auto& [text, count] : {std::pair<const char*, std::size_t>{"", 0},
+                                    {"abc", 3},
+                                    {"e\u0301", 1},
+                                    {"\u1100\u1161\u11a8", 1},
+                                    {"\U0001F468\u200D\U0001F469\u200D\U0001F467", 1},
+                                    {"\U0001F44D\U0001F3FD", 1},
+                                    {"\U0001F1E9\U0001F1EA\U0001F1EB\U0001F1F7", 2},
+                                    {"\r\n", 1},
+                                    {"\xff\xfe", 2},
+                                    {"a\xe2\x82", 2}})
     EXPECT_EQ(graphemeCount(text), count) << text;
 }
 
@@ -25,13 +31,17 @@ TEST(TextTest, RegularExpressions) {
   auto re = RegularExpression::make("(\\d+)-(x)?");
   ASSERT_TRUE(re);
   // Offsets are bytes of the UTF-8 text, also after multi-byte and invalid sequences.
-  auto m = re->firstMatch("\u00e9\xff" "12-y 7-x");
+  auto m = re->firstMatch(
+      "\u00e9\xff"
+      "12-y 7-x");
   ASSERT_TRUE(m);
   EXPECT_EQ(m->range, (TextRange{3, 3}));
   ASSERT_EQ(m->groups.size(), 2u);
   EXPECT_EQ(m->groups[0], (TextRange{3, 2}));
   EXPECT_FALSE(m->groups[1]);
-  auto all = re->matches("\u00e9\xff" "12-y 7-x");
+  auto all = re->matches(
+      "\u00e9\xff"
+      "12-y 7-x");
   ASSERT_EQ(all.size(), 2u);
   EXPECT_EQ(all[1].range, (TextRange{8, 3}));
   EXPECT_EQ(all[1].groups[1], (TextRange{10, 1}));
@@ -69,10 +79,18 @@ TEST(TextTest, CanonicalEquivalenceAndCaseFolding) {
   const std::optional<TextRange> none;
   for (const auto& [text, needle, range] :
        {std::tuple<const char*, const char*, std::optional<TextRange>>{"Die STRASSE", "stra\u00dfe", TextRange{4, 7}},
-        {"Gro\u00dfe", "SS", TextRange{3, 2}}, {"\u00df", "s", none}, {"\u0130stanbul", "istanbul", none},
-        {"in \u0130stanbul", "i\u0307STANBUL", TextRange{3, 9}}, {"cafe\u0301", "cafe", none},
-        {"cafe\u0301", "CAF\u00c9", TextRange{0, 6}}, {"\xff" "ABC", "abc", TextRange{1, 3}},
-        {"Mathematik", "MATH", TextRange{0, 4}}, {"abc", "", none}, {"ab", "abc", none}})
+        {"Gro\u00dfe", "SS", TextRange{3, 2}},
+        {"\u00df", "s", none},
+        {"\u0130stanbul", "istanbul", none},
+        {"in \u0130stanbul", "i\u0307STANBUL", TextRange{3, 9}},
+        {"cafe\u0301", "cafe", none},
+        {"cafe\u0301", "CAF\u00c9", TextRange{0, 6}},
+        {"\xff"
+         "ABC",
+         "abc", TextRange{1, 3}},
+        {"Mathematik", "MATH", TextRange{0, 4}},
+        {"abc", "", none},
+        {"ab", "abc", none}})
     EXPECT_EQ(rangeOfStringCaseInsensitive(text, needle), range) << text << " / " << needle;
 }
 

@@ -47,10 +47,17 @@ TEST_F(UserDefaultsTest, EveryKindSurvivesAReload) {
   for (int i = 0; i < 256; ++i) bytes.push_back(static_cast<std::uint8_t>(i));
   Value::Dictionary nested{{"$type", Value("not a tag")}, {"list", Value(Value::Array{Value(1), Value(2.5)})}};
   const std::pair<std::string, Value> entries[] = {
-      {"bool", Value(true)}, {"int", Value(-9007199254740993LL)}, {"real", Value(1.0)}, {"tiny", Value(0.1)},
-      {"inf", Value(HUGE_VAL)}, {"text", Value("Gr\u00fc\u00dfe \"quoted\"\n")},
-      {"bad-utf8", Value(std::string("a\xff\xfe", 3))}, {"data", Value(Data(bytes))}, {"empty-data", Value(Data())},
-      {"date", Value(Date{467556300.25})}, {"dict", Value(nested)},
+      {"bool", Value(true)},
+      {"int", Value(-9007199254740993LL)},
+      {"real", Value(1.0)},
+      {"tiny", Value(0.1)},
+      {"inf", Value(HUGE_VAL)},
+      {"text", Value("Gr\u00fc\u00dfe \"quoted\"\n")},
+      {"bad-utf8", Value(std::string("a\xff\xfe", 3))},
+      {"data", Value(Data(bytes))},
+      {"empty-data", Value(Data())},
+      {"date", Value(Date{467556300.25})},
+      {"dict", Value(nested)},
       {"array", Value(Value::Array{Value("x"), Value(Date{0}), Value(Value::Array{})})},
       {std::string("key\xc0", 4), Value(Value::Dictionary{{std::string("\xff"), Value(1)}})},
   };
@@ -79,16 +86,21 @@ TEST_F(UserDefaultsTest, EveryKindSurvivesAReload) {
 
 TEST_F(UserDefaultsTest, TypedReadsConvertLikeThePlatform) {
   UserDefaults d(path_);
-  for (const auto& [k, v] : {std::pair{"yes", Value("YES")}, {"numtext", Value(" 42abc")}, {"real", Value(2.9)},
-                             {"huge", Value(1e300)}, {"int", Value(7)}, {"data", Value(Data::fromString("x"))},
+  for (const auto& [k, v] : {std::pair{"yes", Value("YES")},
+                             {"numtext", Value(" 42abc")},
+                             {"real", Value(2.9)},
+                             {"huge", Value(1e300)},
+                             {"int", Value(7)},
+                             {"data", Value(Data::fromString("x"))},
                              {"array", Value(Value::Array{Value(1)})}})
     d.setObject(v, k);
 
   EXPECT_EQ(std::tuple(d.boolForKey("yes"), d.boolForKey("numtext"), d.boolForKey("real"), d.boolForKey("data"),
                        d.boolForKey("missing")),
             std::tuple(true, true, true, false, false));
-  EXPECT_EQ(std::tuple(d.integerForKey("numtext"), d.integerForKey("real"), d.integerForKey("huge"), d.integerForKey("yes")),
-            std::tuple(42, 2, INT64_MAX, 0));
+  EXPECT_EQ(
+      std::tuple(d.integerForKey("numtext"), d.integerForKey("real"), d.integerForKey("huge"), d.integerForKey("yes")),
+      std::tuple(42, 2, INT64_MAX, 0));
   EXPECT_EQ(std::tuple(d.doubleForKey("int"), d.doubleForKey("numtext"), d.stringForKey("int"), d.dataForKey("data")),
             std::tuple(7.0, 42.0, "7", Data::fromString("x")));
   EXPECT_EQ(d.arrayForKey("array"), (Value::Array{Value(1)}));
@@ -96,10 +108,9 @@ TEST_F(UserDefaultsTest, TypedReadsConvertLikeThePlatform) {
 }
 
 TEST_F(UserDefaultsTest, CorruptFilesReadAsEmptyAndBadEntriesAsAbsent) {
-  for (const char* corrupt : {"{\"a\": 1", "[1, 2]", "\"text\"", "", "\xff\xfe{}",
-                              R"({"a": {"$type": "data", "value": "!!!!"}})",
-                              R"({"a": {"$type": "unknown", "value": 1}})",
-                              R"({"a": {"$type": "date", "value": "yesterday"}})"}) {
+  for (const char* corrupt :
+       {"{\"a\": 1", "[1, 2]", "\"text\"", "", "\xff\xfe{}", R"({"a": {"$type": "data", "value": "!!!!"}})",
+        R"({"a": {"$type": "unknown", "value": 1}})", R"({"a": {"$type": "date", "value": "yesterday"}})"}) {
     writeFile(corrupt);
     UserDefaults d(path_);
     EXPECT_FALSE(d.objectForKey("a")) << corrupt;

@@ -20,8 +20,7 @@ TEST(ValueTest, FindAndDescription) {
   ASSERT_NE(v.find("b"), nullptr);
   EXPECT_EQ(v.find("b")->asArray()->size(), 3u);
   EXPECT_TRUE(v.find("missing") == nullptr && Value(1).find("a") == nullptr);
-  EXPECT_EQ(v.description(),
-            "{a={length = 2, bytes = 0x6869}, b=(1, two, 0), d=2001-01-01 00:00:00 +0000}");
+  EXPECT_EQ(v.description(), "{a={length = 2, bytes = 0x6869}, b=(1, two, 0), d=2001-01-01 00:00:00 +0000}");
   EXPECT_EQ(Value(0.1).description(), "0.1");
 }
 
@@ -29,7 +28,8 @@ TEST(ValueTest, FromJSONKeepsKinds) {
   auto v = Value::fromJSON(R"({"i": 1, "r": 1.0, "big": 18446744073709551615, "s": "x", "n": null, "a": [true]})");
   ASSERT_TRUE(v);
   // "big" has no silent wrap to a negative integer.
-  EXPECT_TRUE(v->find("i")->isInteger() && v->find("r")->isReal() && v->find("big")->isReal() && v->find("n")->isNull());
+  EXPECT_TRUE(v->find("i")->isInteger() && v->find("r")->isReal() && v->find("big")->isReal() &&
+              v->find("n")->isNull());
   EXPECT_EQ(*v->find("a"), Value(Value::Array{Value(true)}));
   EXPECT_FALSE(Value::fromJSON("{"));
   EXPECT_FALSE(Value::fromJSON(std::string(100000, '[') + std::string(100000, ']')));

@@ -61,11 +61,13 @@ TEST_F(GraphRequestTest, SendsAGetWithParametersAndTokenAsQueryItemsAndAnswersWi
 
   const auto sent = server.requests().at(0);
   EXPECT_EQ(std::tuple(server.requestCount(), sent.method, sent.path), std::tuple(1u, "GET", "/v2.7/me"));
-  EXPECT_EQ(URL::URLWithString("http://x/?" + sent.query).value().queryItems(),
-            (std::vector<URLQueryItem>{{"fields", "email,first_name,last_name,picture"}, {"access_token", "EAAB token"}}));
+  EXPECT_EQ(
+      URL::URLWithString("http://x/?" + sent.query).value().queryItems(),
+      (std::vector<URLQueryItem>{{"fields", "email,first_name,last_name,picture"}, {"access_token", "EAAB token"}}));
   EXPECT_FALSE(answer.error);
-  EXPECT_EQ(answer.result, (Value::Dictionary{{"id", Value("12345")}, {"email", Value("a@b.cd")},
-                                              {"first_name", Value("Ann")}, {"age", Value(3)}}));
+  EXPECT_EQ(answer.result,
+            (Value::Dictionary{
+                {"id", Value("12345")}, {"email", Value("a@b.cd")}, {"first_name", Value("Ann")}, {"age", Value(3)}}));
 
   // An explicit version and no token.
   start(FBSDKGraphRequest("/me/picture", {}, std::nullopt, "v9.0", "GET"));
@@ -76,14 +78,18 @@ TEST_F(GraphRequestTest, ErrorStatusesNonObjectsAndRefusedConnectionsAnswerWithA
   const auto api = FBSDKErrorCode::GraphRequestGraphAPI, invalid = FBSDKErrorCode::InvalidGraphResponse;
   GraphAnswer answer;
   for (const auto& [status, body, code] : std::vector<std::tuple<int, std::string, FBSDKErrorCode>>{
-           {500, "<html>down</html>", api}, {200, "[1,2]", invalid}, {200, "\"text\"", invalid},
-           {200, "not json", invalid}, {200, "", invalid},
+           {500, "<html>down</html>", api},
+           {200, "[1,2]", invalid},
+           {200, "\"text\"", invalid},
+           {200, "not json", invalid},
+           {200, "", invalid},
            {400, R"({"error":{"message":"Invalid OAuth access token.","code":190}})", api}}) {
     SCOPED_TRACE(body);
     server.reply("GET", "/v2.7/me", {.status = status, .body = body});
     answer = start(me());
     ASSERT_TRUE(answer.error && !answer.result);
-    EXPECT_EQ(std::tuple(answer.error->domain, answer.error->code), std::tuple(FBSDKErrorDomain, static_cast<long>(code)));
+    EXPECT_EQ(std::tuple(answer.error->domain, answer.error->code),
+              std::tuple(FBSDKErrorDomain, static_cast<long>(code)));
   }
   // The last case: the API's own message, and the status.
   EXPECT_EQ(answer.error->localizedDescription(), "Invalid OAuth access token.");
@@ -169,9 +175,8 @@ TEST_F(LoginManagerTest, ALoginWithATokenMakesItCurrentBeforeTheHandlerAndLogOut
   manager.setLoginBehavior(FBSDKLoginBehavior::Web);
   auto token = std::make_shared<FBSDKAccessToken>("tok", std::set<std::string>{"public_profile"},
                                                   std::set<std::string>{"email"}, "123", "u1");
-  presenter->result =
-      std::make_shared<FBSDKLoginManagerLoginResult>(token, false, std::set<std::string>{"public_profile"},
-                                                     std::set<std::string>{"email"});
+  presenter->result = std::make_shared<FBSDKLoginManagerLoginResult>(
+      token, false, std::set<std::string>{"public_profile"}, std::set<std::string>{"email"});
   auto outcome = logIn();
   ASSERT_EQ(presenter->requests.size(), 1u);
   EXPECT_EQ(std::tuple(presenter->requests[0].permissions, presenter->requests[0].behavior),
@@ -186,7 +191,8 @@ TEST_F(LoginManagerTest, ALoginWithATokenMakesItCurrentBeforeTheHandlerAndLogOut
 }
 
 TEST_F(LoginManagerTest, CancelledFailedAndUnavailableLoginsLeaveTheCurrentTokenAlone) {
-  auto existing = std::make_shared<FBSDKAccessToken>("old", std::set<std::string>{}, std::set<std::string>{}, "123", "u1");
+  auto existing =
+      std::make_shared<FBSDKAccessToken>("old", std::set<std::string>{}, std::set<std::string>{}, "123", "u1");
   FBSDKAccessToken::setCurrentAccessToken(existing);
 
   presenter->result = FBSDKLoginManagerLoginResult::cancelled();
@@ -222,8 +228,8 @@ TEST(FBSDKApplicationDelegateTest, LaunchesAndClaimsOnlyItsOwnURLScheme) {
 
   FBSDKSettings::setAppID("1234567");
   EXPECT_TRUE(opens("fb1234567://authorize#access_token=x") && opens("FB1234567://authorize", "com.facebook.Facebook"));
-  for (const char* other : {"fb12345678://authorize", "fb://authorize", "com.dorvale.app:/oauth2callback",
-                            "https://example.com/fb1234567"})
+  for (const char* other :
+       {"fb12345678://authorize", "fb://authorize", "com.dorvale.app:/oauth2callback", "https://example.com/fb1234567"})
     EXPECT_FALSE(opens(other)) << other;
   FBSDKSettings::setAppID(std::nullopt);
 }

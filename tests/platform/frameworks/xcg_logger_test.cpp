@@ -110,8 +110,8 @@ TEST_F(XCGLoggerTest, BuilderAndSinkMayLogAcrossThreads) {
   EXPECT_THAT(lines_, ElementsAre("inner", "outer"));
   std::atomic<int> seen{0};
   logger().setSink([&seen](Level, const std::string& line, const std::string&) {
-    if (line == "reconfigure") XCGLogger::defaultInstance().setup(Level::Debug, false, false, false, false, false,
-                                                                  false, false);
+    if (line == "reconfigure")
+      XCGLogger::defaultInstance().setup(Level::Debug, false, false, false, false, false, false, false);
     ++seen;
   });
   std::vector<std::thread> threads;

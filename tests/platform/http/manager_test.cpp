@@ -68,7 +68,8 @@ TEST_F(ManagerTest, ValidateAcceptsOnly2xxAndFailuresKeepBodyAndResponse) {
   EXPECT_EQ(ok.response->statusCode(), 201);
   EXPECT_EQ(ok.request->url->absoluteString(), server.url("ok"));
 
-  for (auto [path, status, body] : {std::tuple{"denied", 401, "{\"errorCode\":5}"}, {"boom", 503, "<html>down</html>"}}) {
+  for (auto [path, status, body] :
+       {std::tuple{"denied", 401, "{\"errorCode\":5}"}, {"boom", 503, "<html>down</html>"}}) {
     auto failed = get(path);
     ASSERT_TRUE(failed.result->isFailure()) << path;
     EXPECT_EQ(failed.response->statusCode(), status);
@@ -149,7 +150,8 @@ TEST_F(ManagerTest, RedirectsKeepCredentialsOnTheirOriginAndNeverLeaveHttps) {
   server.reply("GET", "/landed", {.body = "here"});
   for (auto [path, body] : {std::pair{"away", "there"}, {"here", "here"}})
     EXPECT_EQ(answer(client->request(Method::GET, server.url(path), {{"Authorization", "Bearer t"}}), std::nullopt)
-                  .result->value(), body);
+                  .result->value(),
+              body);
   EXPECT_FALSE(other.lastRequest()->hasHeader("Authorization"));
   EXPECT_EQ(server.lastRequest()->header("Authorization"), "Bearer t");
   EXPECT_EQ(client->session()->configuration().maximumResponseBodySize, 64 << 20);
@@ -165,7 +167,8 @@ TEST_F(ManagerTest, RedirectsKeepCredentialsOnTheirOriginAndNeverLeaveHttps) {
     std::optional<std::optional<URLRequest>> decision;
     auto response = std::make_shared<HTTPURLResponse>(*URL::URLWithString(from), 307, "HTTP/1.1", HTTPHeaderFields{});
     client->session()->delegate()->willPerformHTTPRedirection(client->session(), task, response,
-        URLRequest(*URL::URLWithString(to)), [&](std::optional<URLRequest> r) { decision = r; });
+                                                              URLRequest(*URL::URLWithString(to)),
+                                                              [&](std::optional<URLRequest> r) { decision = r; });
     return decision.value().has_value();
   };
   EXPECT_TRUE(follows("https://127.0.0.1/login", "https://127.0.0.1/secure"));

@@ -61,10 +61,12 @@ TEST(RequestTest, HandlersRunOnceInOrderOnTheMainLoopNeverInsideRegistration) {
 
   // From another thread: posted to the main loop.
   std::atomic<int> fromThread{0};
-  std::thread([&] { request->response(nullptr, [&](auto&, auto&, auto&, auto&) {
-    EXPECT_TRUE(RunLoop::isMainThread());
-    ++fromThread;
-  }); }).join();
+  std::thread([&] {
+    request->response(nullptr, [&](auto&, auto&, auto&, auto&) {
+      EXPECT_TRUE(RunLoop::isMainThread());
+      ++fromThread;
+    });
+  }).join();
   EXPECT_TRUE(time.runUntil([&] { return fromThread == 1; }));
   time.runUntilIdle();
   EXPECT_EQ(fromThread, 1);
@@ -90,7 +92,8 @@ TEST(RequestTest, ValidationBoundsAndOrder) {
 TEST(RequestTest, TextDecoding) {
   VirtualTime time;
   // Overlong forms, surrogates, values past U+10FFFF and cut sequences are not UTF-8.
-  for (auto b : {bytes({0xed, 0xa0, 0x80}), bytes({0xc0, 0xaf}), bytes({0xf4, 0x90, 0x80, 0x80}), bytes({0xe2, 0x82})}) {
+  for (auto b :
+       {bytes({0xed, 0xa0, 0x80}), bytes({0xc0, 0xaf}), bytes({0xf4, 0x90, 0x80, 0x80}), bytes({0xe2, 0x82})}) {
     auto result = stringResult(httpResponse(200), b, false);
     ASSERT_TRUE(result.isFailure());
     EXPECT_EQ(result.error()->code, static_cast<long>(HTTPErrorCode::StringSerializationFailed));
@@ -100,8 +103,8 @@ TEST(RequestTest, TextDecoding) {
             "h\xc3\xa9 \xf0\x9f\x98\x80");
 
   // No encoding: the charset of the response, else Latin-1.
-  EXPECT_EQ(stringResult(httpResponse(200, {{"Content-Type", "text/plain; charset=utf-8"}}), bytes({0xc3, 0xa9}),
-                         false, std::nullopt)
+  EXPECT_EQ(stringResult(httpResponse(200, {{"Content-Type", "text/plain; charset=utf-8"}}), bytes({0xc3, 0xa9}), false,
+                         std::nullopt)
                 .value(),
             "\xc3\xa9");
   EXPECT_EQ(stringResult(httpResponse(200), bytes({0xe9}), false, std::nullopt).value(), "\xc3\xa9");

@@ -46,7 +46,9 @@ struct Tree {
   std::optional<std::vector<Leaf>> leaves;
   std::optional<std::string> name;
 
-  void mapping(Map& map) { bindField(leaf, map["leaf"]), bindField(leaves, map["leaves"]), bindField(name, map["name"]); }
+  void mapping(Map& map) {
+    bindField(leaf, map["leaf"]), bindField(leaves, map["leaves"]), bindField(name, map["name"]);
+  }
 };
 
 Scalars scalars(const std::string& json) { return Mapper<Scalars>().map(json).value(); }
@@ -67,29 +69,55 @@ TEST(BindTest, ScalarsTakeOnlyValuesOfTheirType) {
   using I = std::optional<std::int64_t>;
   const I none;
   expectRows<std::int64_t>(&Scalars::integer, "integer",
-                           {{"5", 5}, {"-3", -3}, {"5.0", 5}, {"-2e3", -2000},
+                           {{"5", 5},
+                            {"-3", -3},
+                            {"5.0", 5},
+                            {"-2e3", -2000},
                             {"9223372036854775807", std::numeric_limits<std::int64_t>::max()},
                             {"-9223372036854775808", std::numeric_limits<std::int64_t>::min()},
                             {"-9.223372036854775808e18", std::numeric_limits<std::int64_t>::min()},
-                            {"5.5", none}, {"9223372036854775808", none}, {"1e19", none}, {"-1e19", none},
-                            {"18446744073709551615", none}, {"true", none}, {"\"5\"", none},
-                            {"null", none}, {"[5]", none}, {"{}", none}});
+                            {"5.5", none},
+                            {"9223372036854775808", none},
+                            {"1e19", none},
+                            {"-1e19", none},
+                            {"18446744073709551615", none},
+                            {"true", none},
+                            {"\"5\"", none},
+                            {"null", none},
+                            {"[5]", none},
+                            {"{}", none}});
   expectRows<double>(&Scalars::real, "real",
-                     {{"5", 5.0}, {"-2.25", -2.25}, {"18446744073709551615", 18446744073709551615.0},
-                      {"true", std::nullopt}, {"\"1.5\"", std::nullopt}});
+                     {{"5", 5.0},
+                      {"-2.25", -2.25},
+                      {"18446744073709551615", 18446744073709551615.0},
+                      {"true", std::nullopt},
+                      {"\"1.5\"", std::nullopt}});
   expectRows<bool>(&Scalars::flag, "flag",
-                   {{"true", true}, {"false", false}, {"1", true}, {"0", false}, {"2", std::nullopt},
-                    {"-1", std::nullopt}, {"1.0", std::nullopt}, {"\"true\"", std::nullopt}});
-  expectRows<std::string>(&Scalars::text, "text",
-                          {{R"("caf\u00e9 \"x\"")", "caf\u00e9 \"x\""}, {R"("")", ""},
-                           {"12", std::nullopt}, {"false", std::nullopt}});
+                   {{"true", true},
+                    {"false", false},
+                    {"1", true},
+                    {"0", false},
+                    {"2", std::nullopt},
+                    {"-1", std::nullopt},
+                    {"1.0", std::nullopt},
+                    {"\"true\"", std::nullopt}});
+  expectRows<std::string>(
+      &Scalars::text, "text",
+      {{R"("caf\u00e9 \"x\"")", "caf\u00e9 \"x\""}, {R"("")", ""}, {"12", std::nullopt}, {"false", std::nullopt}});
   using Ids = std::vector<std::int64_t>;
   expectRows<Ids>(&Scalars::ids, "ids",
-                  {{"[3,-1,2.0]", Ids{3, -1, 2}}, {"[]", Ids{}}, {R"([1,"2"])", std::nullopt},
-                   {"[1,2.5]", std::nullopt}, {"7", std::nullopt}});
+                  {{"[3,-1,2.0]", Ids{3, -1, 2}},
+                   {"[]", Ids{}},
+                   {R"([1,"2"])", std::nullopt},
+                   {"[1,2.5]", std::nullopt},
+                   {"7", std::nullopt}});
   expectRows<Shade>(&Scalars::shade, "shade",
-                    {{R"("dark")", Shade::Dark}, {R"("light")", Shade::Light}, {R"("Dark")", std::nullopt},
-                     {R"("dark ")", std::nullopt}, {R"("")", std::nullopt}, {"0", std::nullopt}});
+                    {{R"("dark")", Shade::Dark},
+                     {R"("light")", Shade::Light},
+                     {R"("Dark")", std::nullopt},
+                     {R"("dark ")", std::nullopt},
+                     {R"("")", std::nullopt},
+                     {"0", std::nullopt}});
   EXPECT_EQ(rawValue(Shade::Light), "light");
   EXPECT_EQ(enumFromRawValue<Shade>("dark"), Shade::Dark);
 }
@@ -99,7 +127,8 @@ TEST(BindTest, BadKeysAndBadElementsLeaveTheOthersAlone) {
   EXPECT_EQ(std::tuple(s.integer, s.real, s.shade), std::tuple(7, 0.5, Shade::Light));
   EXPECT_FALSE(s.flag || s.text || s.ids);
 
-  Tree tree = Mapper<Tree>().map(R"({"name":"t","leaves":[{"id":1},7,null,{"id":"x"},[],{"id":3}],"leaf":{"id":9}})").value();
+  Tree tree =
+      Mapper<Tree>().map(R"({"name":"t","leaves":[{"id":1},7,null,{"id":"x"},[],{"id":3}],"leaf":{"id":9}})").value();
   ASSERT_TRUE(tree.leaf && tree.leaves);
   EXPECT_EQ(tree.leaf->id, 9);
   ASSERT_EQ(tree.leaves->size(), 3u);
@@ -123,8 +152,7 @@ TEST(BindTest, WritingLeavesAbsentFieldsOutAndKeepsFieldOrder) {
   EXPECT_EQ(Mapper<Scalars>().toJSONString(s), R"({"text":"a\"b","flag":false,"ids":[],"shade":"dark"})");
 
   std::tie(s.real, s.integer) = std::pair(std::numeric_limits<double>::quiet_NaN(), -4);
-  EXPECT_EQ(Mapper<Scalars>().toJSONString(s),
-            R"({"text":"a\"b","integer":-4,"flag":false,"ids":[],"shade":"dark"})");
+  EXPECT_EQ(Mapper<Scalars>().toJSONString(s), R"({"text":"a\"b","integer":-4,"flag":false,"ids":[],"shade":"dark"})");
   s.real = -std::numeric_limits<double>::infinity();
   EXPECT_EQ(parsed(Mapper<Scalars>().toJSONString(s)).count("real"), 0u);
   s.real = 2.5;

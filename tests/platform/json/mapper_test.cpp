@@ -19,7 +19,8 @@ TEST(MapperTest, MapGivesARecordOnlyForAnObject) {
   const std::optional<Item> item = Mapper<Item>().map("\xEF\xBB\xBF {\"name\":\"a\",\"id\":2,\"id\":3}\n");
   ASSERT_TRUE(item);
   // A repeated key: the last one counts.
-  EXPECT_EQ(std::pair(item->id, item->name), std::pair(std::optional<std::int64_t>(3), std::optional<std::string>("a")));
+  EXPECT_EQ(std::pair(item->id, item->name),
+            std::pair(std::optional<std::int64_t>(3), std::optional<std::string>("a")));
   // Nesting too deep to read is an absent field, not a crash.
   const std::string deep = std::string(100000, '[') + std::string(100000, ']');
   for (const std::string& text : {std::string("{}"), "{\"id\":" + deep + "}"}) {
@@ -39,8 +40,9 @@ TEST(MapperTest, MapArrayKeepsOrderAndNeverFails) {
   EXPECT_TRUE(items[0].id == 1 && items[1].name == "b" && !items[2].id);
 
   EXPECT_EQ(Mapper<Item>().mapArray(R"([1,"x",null,[{"id":4}],{"id":5}])").size(), 1u);
-  for (const std::string& text : std::vector<std::string>{"", "[]", "{\"id\":1}", "null", "3", "[{\"id\":1},", "[{}] ]", "\xff\xfe",
-                                 std::string(100000, '[') + std::string(100000, ']')})
+  for (const std::string& text :
+       std::vector<std::string>{"", "[]", "{\"id\":1}", "null", "3", "[{\"id\":1},", "[{}] ]", "\xff\xfe",
+                                std::string(100000, '[') + std::string(100000, ']')})
     EXPECT_TRUE(Mapper<Item>().mapArray(text).empty()) << text.substr(0, 10);
 }
 

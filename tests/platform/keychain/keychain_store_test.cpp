@@ -83,8 +83,9 @@ TEST_P(KeychainStoreRules, StatusCodesMatchingAndOddBytes) {
 
   // Keys that would run together when concatenated stay apart.
   // Braces: the lookup must run before the add.
-  EXPECT_EQ((std::pair{store_->copyMatching(query("svca", "cct"), nullptr), store_->add(item("svca", "cct", "neighbour"))}),
-            std::pair(errSecItemNotFound, errSecSuccess));
+  EXPECT_EQ(
+      (std::pair{store_->copyMatching(query("svca", "cct"), nullptr), store_->add(item("svca", "cct", "neighbour"))}),
+      std::pair(errSecItemNotFound, errSecSuccess));
 
   // An optional attribute in the query must match.
   auto withGeneric = q;
@@ -97,7 +98,8 @@ TEST_P(KeychainStoreRules, StatusCodesMatchingAndOddBytes) {
   EXPECT_EQ(store_->update(q, KeychainAttributes{}), errSecParam);
   ASSERT_EQ(store_->update(q, newData("changed")), errSecSuccess);
   ASSERT_EQ(store_->copyMatching(q, &out), errSecSuccess);
-  EXPECT_EQ(std::pair(out.data.toString(), out.label), std::pair(std::string("changed"), std::optional<std::string>("Label")))
+  EXPECT_EQ(std::pair(out.data.toString(), out.label),
+            std::pair(std::string("changed"), std::optional<std::string>("Label")))
       << "the label is untouched by the update";
 
   EXPECT_EQ(store_->remove(q), errSecSuccess);
@@ -154,11 +156,10 @@ TEST(FileKeychainStore, CorruptFilesReadAsNotFoundAndFailedWritesReport) {
   const std::string otherItemText((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   const std::string fields = R"(,"account":"61636374","data":"00","accessibility":""})";
 
-  for (const std::string& garbage :
-       {std::string(), std::string("{\"version\":1,\"service\":"), std::string("[1,2]"),
-        R"({"version":1,"service":"zz")" + fields, R"({"version":1,"service":7)" + fields,
-        R"({"version":4294967297,"service":"737663")" + fields, std::string(2 << 20, ' '),
-        otherItemText /* a valid item, but not the one this name belongs to */}) {
+  for (const std::string& garbage : {std::string(), std::string("{\"version\":1,\"service\":"), std::string("[1,2]"),
+                                     R"({"version":1,"service":"zz")" + fields, R"({"version":1,"service":7)" + fields,
+                                     R"({"version":4294967297,"service":"737663")" + fields, std::string(2 << 20, ' '),
+                                     otherItemText /* a valid item, but not the one this name belongs to */}) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << garbage;
     EXPECT_EQ(store.copyMatching(query("svc", "acct"), nullptr), errSecItemNotFound) << garbage.substr(0, 60);
     EXPECT_EQ(store.update(query("svc", "acct"), newData("x")), errSecItemNotFound);

@@ -12,7 +12,8 @@ TEST(HTTPHeaderFieldsTest, NamesIgnoreCaseAndKeepTheirFirstSpellingAndOrder) {
   fields.setValue("b", "ACCEPT");
   fields.addValue("2", "x-one");
   fields.addValue("new", "X-Two");
-  EXPECT_EQ(fields.fields(), (std::vector<HTTPHeaderFields::Field>{{"Accept", "b"}, {"X-One", "1, 2"}, {"X-Two", "new"}}));
+  EXPECT_EQ(fields.fields(),
+            (std::vector<HTTPHeaderFields::Field>{{"Accept", "b"}, {"X-One", "1, 2"}, {"X-Two", "new"}}));
   fields.setValue(std::nullopt, "accept");
   EXPECT_FALSE(fields.contains("Accept"));
   EXPECT_EQ(fields.valueForHTTPHeaderField("x-two"), "new");

@@ -138,11 +138,14 @@ class URLSessionTest : public ::testing::Test {
   };
   Answer fetch(const URLRequest& request) {
     auto answer = std::make_shared<std::optional<Answer>>();
-    session->dataTaskWithRequest(request, [answer](std::optional<Data> d, std::shared_ptr<const URLResponse> r,
-                                                   std::optional<NSError> e) {
-      EXPECT_TRUE(RunLoop::isMainThread());
-      *answer = Answer{std::move(d), std::dynamic_pointer_cast<const HTTPURLResponse>(r), std::move(e)};
-    })->resume();
+    session
+        ->dataTaskWithRequest(
+            request,
+            [answer](std::optional<Data> d, std::shared_ptr<const URLResponse> r, std::optional<NSError> e) {
+              EXPECT_TRUE(RunLoop::isMainThread());
+              *answer = Answer{std::move(d), std::dynamic_pointer_cast<const HTTPURLResponse>(r), std::move(e)};
+            })
+        ->resume();
     EXPECT_TRUE(time.runUntil([&] { return answer->has_value(); }));
     return answer->value_or(Answer{std::nullopt, nullptr, URLError(NSURLErrorUnknown)});
   }
@@ -155,8 +158,11 @@ class URLSessionTest : public ::testing::Test {
 };
 
 TEST_F(URLSessionTest, SendsMethodHeadersAndBodyExactlyAsTheRequestSays) {
-  server.reply("POST", "/items", {.status = 201, .headers = {{"X-Reply", "yes"}}, .body = "{\"id\":7}",
-                                  .contentType = "application/json; charset=utf-8"});
+  server.reply("POST", "/items",
+               {.status = 201,
+                .headers = {{"X-Reply", "yes"}},
+                .body = "{\"id\":7}",
+                .contentType = "application/json; charset=utf-8"});
   auto request = requestFor(server.url("items?a=1&b=two"));
   request.httpMethod = "POST";
   request.setValue("application/json", "Content-Type");
@@ -248,7 +254,6 @@ TEST_F(URLSessionTest, SequentialRequestsShareOneConnection) {
   }
   EXPECT_EQ(server.requestCount(), 50u);
   EXPECT_EQ(server.connectionCount(), 1u);
-
 }
 
 TEST_F(URLSessionTest, FailuresMapToThePlatformCodesAndGiveNoAnswer) {
@@ -391,8 +396,9 @@ TEST_F(URLSessionTest, RedirectsAreDecidedByTheDelegate) {
 }
 
 TEST_F(URLSessionTest, CookiesAreStoredAndSentBack) {
-  server.reply("GET", "/login",
-               {.headers = {{"Set-Cookie", "session=abc; Path=/; HttpOnly"}, {"Set-Cookie", "theme=dark; Max-Age=3600"}}});
+  server.reply(
+      "GET", "/login",
+      {.headers = {{"Set-Cookie", "session=abc; Path=/; HttpOnly"}, {"Set-Cookie", "theme=dark; Max-Age=3600"}}});
   fetch(requestFor(server.url("login")));
   EXPECT_EQ(storage->cookies().size(), 2u);
   fetch(requestFor(server.url("profile")));
@@ -459,13 +465,15 @@ TEST_F(URLSessionTest, SelfSignedServerIsRefusedUnlessTrustIsAcceptedUnevaluated
   // Evaluating the trust keeps verification on.
   delegate->onChallenge = [](const URLAuthenticationChallenge& c, URLSessionDelegate::ChallengeCompletion done) {
     c.protectionSpace.serverTrust->evaluate();
-    done(URLSessionAuthChallengeDisposition::UseCredential, URLCredential::credentialForTrust(c.protectionSpace.serverTrust));
+    done(URLSessionAuthChallengeDisposition::UseCredential,
+         URLCredential::credentialForTrust(c.protectionSpace.serverTrust));
   };
   run(session->dataTaskWithRequest(requestFor(tls.url("hello"))));
   EXPECT_EQ(delegate->error->code, NSURLErrorServerCertificateUntrusted);
 
   delegate->onChallenge = [](const URLAuthenticationChallenge& c, URLSessionDelegate::ChallengeCompletion done) {
-    done(URLSessionAuthChallengeDisposition::UseCredential, URLCredential::credentialForTrust(c.protectionSpace.serverTrust));
+    done(URLSessionAuthChallengeDisposition::UseCredential,
+         URLCredential::credentialForTrust(c.protectionSpace.serverTrust));
   };
   delegate->body = {};
   run(session->dataTaskWithRequest(requestFor(tls.url("hello"))));
@@ -519,11 +527,14 @@ TEST_F(URLSessionTest, UploadsAndDownloads) {
 
   // With a handler the file is there while the handler runs, and gone after.
   std::string handed, content;
-  session->downloadTaskWithRequest(requestFor(server.url("download")), [&](std::optional<URL> location, auto, auto) {
-    handed = location ? location->path() : "none";
-    std::ifstream in(handed, std::ios::binary);
-    content = std::string(std::istreambuf_iterator<char>(in), {});
-  })->resume();
+  session
+      ->downloadTaskWithRequest(requestFor(server.url("download")),
+                                [&](std::optional<URL> location, auto, auto) {
+                                  handed = location ? location->path() : "none";
+                                  std::ifstream in(handed, std::ios::binary);
+                                  content = std::string(std::istreambuf_iterator<char>(in), {});
+                                })
+      ->resume();
   ASSERT_TRUE(time.runUntil([&] { return !handed.empty(); }));
   EXPECT_EQ(content.size(), 100000u);
   EXPECT_FALSE(std::filesystem::exists(handed));
@@ -570,10 +581,13 @@ TEST_F(URLSessionTest, InvalidationWaitsForTasksThenReleasesTheDelegate) {
   // No new work after invalidation: a new task is born cancelled.
   bool done = false;
   std::optional<NSError> error;
-  session->dataTaskWithRequest(requestFor(server.url("slow")), [&](auto, auto, std::optional<NSError> e) {
-    error = e;
-    done = true;
-  })->resume();
+  session
+      ->dataTaskWithRequest(requestFor(server.url("slow")),
+                            [&](auto, auto, std::optional<NSError> e) {
+                              error = e;
+                              done = true;
+                            })
+      ->resume();
   ASSERT_TRUE(time.runUntil([&] { return done; }));
   EXPECT_EQ(error->code, NSURLErrorCancelled);
   recorder.reset();

@@ -8,8 +8,8 @@
 
 #include "controller_test_support.h"
 #include "platform/foundation/run_loop.h"
-#include "platform/ui/screen_renderer.h"
 #include "platform/ui/render.h"
+#include "platform/ui/screen_renderer.h"
 #include "platform/ui/ui_alert_controller.h"
 #include "platform/ui/ui_button.h"
 #include "platform/ui/ui_label.h"
@@ -41,11 +41,12 @@ class DemoLogin : public UIViewController {
     navigationItem()->setTitle("Sign in");
     statusLabel.lock()->setText("Please sign in");
     auto self = sharedAs<DemoLogin>();
-    navigationItem()->setRightBarButtonItem(std::make_shared<UIBarButtonItem>(
-        "Help", UIBarButtonItemStyle::Plain, self, "helpTap:",
-        [weak = std::weak_ptr<DemoLogin>(self)](UIBarButtonItem&) {
-          if (auto vc = weak.lock()) showAlert(*vc, "Help", "Type an e-mail and a password.");
-        }));
+    navigationItem()->setRightBarButtonItem(
+        std::make_shared<UIBarButtonItem>("Help", UIBarButtonItemStyle::Plain, self,
+                                          "helpTap:", [weak = std::weak_ptr<DemoLogin>(self)](UIBarButtonItem&) {
+                                            if (auto vc = weak.lock())
+                                              showAlert(*vc, "Help", "Type an e-mail and a password.");
+                                          }));
   }
 
   void loginTap(UIControl&) {
@@ -82,18 +83,17 @@ class DemoList : public UIViewController, public UITableViewDataSource, public U
   }
   void didSelectRowAtIndexPath(UITableView&, const NSIndexPath& ip) override {
     auto subject = subjects.at(static_cast<std::size_t>(ip.row));
-    showAlert(*this, "Open " + subject + "?", std::nullopt, [this, subject](UIAlertAction&) {
-      greetingLabel.lock()->setText("Opened " + subject);
-    });
+    showAlert(*this, "Open " + subject + "?", std::nullopt,
+              [this, subject](UIAlertAction&) { greetingLabel.lock()->setText("Opened " + subject); });
   }
   bool canEditRowAtIndexPath(UITableView&, const NSIndexPath&) override { return true; }
   std::optional<std::vector<std::shared_ptr<UITableViewRowAction>>> editActionsForRowAtIndexPath(
       UITableView&, const NSIndexPath&) override {
-    return std::vector{UITableViewRowAction::rowActionWithStyle(
-        UITableViewRowActionStyle::Default, "Delete", [this](UITableViewRowAction&, const NSIndexPath& ip) {
-          subjects.erase(subjects.begin() + ip.row);
-          tableView.lock()->reloadData();
-        })};
+    return std::vector{UITableViewRowAction::rowActionWithStyle(UITableViewRowActionStyle::Default, "Delete",
+                                                                [this](UITableViewRowAction&, const NSIndexPath& ip) {
+                                                                  subjects.erase(subjects.begin() + ip.row);
+                                                                  tableView.lock()->reloadData();
+                                                                })};
   }
 
   std::string user;
@@ -112,22 +112,22 @@ void registerDemoStoryboard() {
   registerViewControllerClass<DemoLogin>("DemoLogin");
   registerViewControllerClass<DemoList>("DemoList");
   UIStoryboardScene root{"root", "UINavigationController", {"login"}, {}, {}};
-  UIStoryboardScene login{"login", "DemoLogin", {}, {{"showList", "list", UIStoryboardSegueKind::Show}},
-                          [](UIStoryboardSceneBuilder& b) {
-                            auto& vc = b.controllerAs<DemoLogin>();
-                            vc.statusLabel = b.add<UILabel>(b.view(), "statusLabel");
-                            auto email = b.add<UITextField>(b.view(), "emailField");
-                            email->setPlaceholder("E-mail");
-                            vc.emailField = email;
-                            auto password = b.add<UITextField>(b.view(), "passwordField");
-                            password->setPlaceholder("Password");
-                            password->setSecureTextEntry(true);
-                            vc.passwordField = password;
-                            auto button = b.add<UIButton>(b.view(), "loginButton");
-                            button->setTitle("Log in", UIControlState::Normal);
-                            b.action<DemoLogin>(button, "loginTap:", UIControlEvents::TouchUpInside,
-                                                [](DemoLogin& c, UIControl& s) { c.loginTap(s); });
-                          }};
+  UIStoryboardScene login{
+      "login", "DemoLogin", {}, {{"showList", "list", UIStoryboardSegueKind::Show}}, [](UIStoryboardSceneBuilder& b) {
+        auto& vc = b.controllerAs<DemoLogin>();
+        vc.statusLabel = b.add<UILabel>(b.view(), "statusLabel");
+        auto email = b.add<UITextField>(b.view(), "emailField");
+        email->setPlaceholder("E-mail");
+        vc.emailField = email;
+        auto password = b.add<UITextField>(b.view(), "passwordField");
+        password->setPlaceholder("Password");
+        password->setSecureTextEntry(true);
+        vc.passwordField = password;
+        auto button = b.add<UIButton>(b.view(), "loginButton");
+        button->setTitle("Log in", UIControlState::Normal);
+        b.action<DemoLogin>(button, "loginTap:", UIControlEvents::TouchUpInside,
+                            [](DemoLogin& c, UIControl& s) { c.loginTap(s); });
+      }};
   UIStoryboardScene list{"list", "DemoList", {}, {}, [](UIStoryboardSceneBuilder& b) {
                            auto vc = b.controllerAs<DemoList>().sharedAs<DemoList>();
                            vc->greetingLabel = b.add<UILabel>(b.view(), "greetingLabel");
@@ -199,17 +199,15 @@ show
   const std::string hello = "Hello, ada@example.com", opened = "Opened Geometry";
   const std::string selected = "0. Algebra\n1. Geometry (selected)\n2. Physics\n";
   EXPECT_EQ(run(script), login + "> tap loginButton\n" + login + "+++ alert: Missing e-mail\n  [OK]\n" +
-                             "> alert OK\n" + login +
-                             "> type emailField ada@example.com\n" +
+                             "> alert OK\n" + login + "> type emailField ada@example.com\n" +
                              form("Please sign in", "ada@example.com|", "(Password)") +
                              "> type passwordField ••••••\n" + typed + "> tap Help\n" + typed +
                              "+++ alert: Help\n  Type an e-mail and a password.\n  [OK]\n> alert OK\n" + typed +
                              "> tap loginButton\n" + form("Signing in...", "ada@example.com", "••••••|") +
-                             "> wait 1\n" + list(hello, "0. Algebra\n1. Geometry\n2. Physics\n") +
-                             "> select 1\n" + list(hello, selected) + "+++ alert: Open Geometry?\n  [OK]\n" +
-                             "> alert OK\n" + list(opened, selected) +
-                             "> swipe 1 0 Delete\n! Row 1.0 has no action 'Delete'\n" + list(opened, selected) +
-                             "> swipe 0 Delete\n" + list(opened, "0. Geometry\n1. Physics\n") +
+                             "> wait 1\n" + list(hello, "0. Algebra\n1. Geometry\n2. Physics\n") + "> select 1\n" +
+                             list(hello, selected) + "+++ alert: Open Geometry?\n  [OK]\n" + "> alert OK\n" +
+                             list(opened, selected) + "> swipe 1 0 Delete\n! Row 1.0 has no action 'Delete'\n" +
+                             list(opened, selected) + "> swipe 0 Delete\n" + list(opened, "0. Geometry\n1. Physics\n") +
                              "> back\n" + form("Signed in", "ada@example.com", "••••••") + "> quit\n");
 }
 
@@ -289,9 +287,8 @@ TEST_F(ConsoleDriverTest, OverlaysDrawOnTopAndMayBlockTouches) {
   EXPECT_FALSE(driver.execute("show"));
   ScreenRenderer::unregisterOverlay("hud");
 
-  EXPECT_EQ(linesStartingWith(out.str(), "!"),
-            (std::vector<std::string>{"! The screen does not take touches now",
-                                      "! The screen does not take touches now"}));
+  EXPECT_EQ(linesStartingWith(out.str(), "!"), (std::vector<std::string>{"! The screen does not take touches now",
+                                                                         "! The screen does not take touches now"}));
   EXPECT_EQ(linesStartingWith(out.str(), "(("), (std::vector<std::string>{"(( progress ))", "(( progress ))"}));
   EXPECT_NE(out.str().find("Signing in..."), std::string::npos);
   EXPECT_EQ(driver.screen().find("(("), std::string::npos);
@@ -303,9 +300,9 @@ TEST_F(ConsoleDriverTest, AlertFieldsTakeTextAndTheHandlerReadsThemAfterTheAlert
   auto alert = UIAlertController::alertControllerWithTitle("Recover", "Your e-mail:", UIAlertControllerStyle::Alert);
   alert->addTextFieldWithConfigurationHandler([](UITextField& f) { f.setPlaceholder("E-mail"); });
   std::string sent;
-  alert->addAction(UIAlertAction::actionWithTitle("Send", UIAlertActionStyle::Default, [&, weak = std::weak_ptr(alert)](UIAlertAction&) {
-    sent = *weak.lock()->textFields()[0]->text();
-  }));
+  alert->addAction(UIAlertAction::actionWithTitle(
+      "Send", UIAlertActionStyle::Default,
+      [&, weak = std::weak_ptr(alert)](UIAlertAction&) { sent = *weak.lock()->textFields()[0]->text(); }));
   alert->addAction(UIAlertAction::actionWithTitle("Cancel", UIAlertActionStyle::Cancel));
   login->presentViewController(alert, false);
 
@@ -313,10 +310,11 @@ TEST_F(ConsoleDriverTest, AlertFieldsTakeTextAndTheHandlerReadsThemAfterTheAlert
   ConsoleDriver driver(out, window);
   driver.setEchoCommands(false);
   driver.execute("type emailField behind");
-  EXPECT_EQ(driver.screen().substr(driver.screen().find("+++")), "+++ alert: Recover\n"
-                                                                   "  Your e-mail:\n"
-                                                                   "  {(E-mail)} #alertField0\n"
-                                                                   "  [Send] [Cancel]\n");
+  EXPECT_EQ(driver.screen().substr(driver.screen().find("+++")),
+            "+++ alert: Recover\n"
+            "  Your e-mail:\n"
+            "  {(E-mail)} #alertField0\n"
+            "  [Send] [Cancel]\n");
   driver.execute("type alertField0 ada@example.com");
   driver.execute("alert Send");
   EXPECT_EQ(sent, "ada@example.com");
@@ -331,7 +329,8 @@ TEST_F(ConsoleDriverTest, TabsShowTheSelectedStackUnderItsBarAndAboveTheTabBar) 
   first->setTitle("News");
   auto second = std::make_shared<UIViewController>();
   second->navigationItem()->setTitle("Profile");
-  second->navigationItem()->setLeftBarButtonItem(std::make_shared<UIBarButtonItem>("Log out", UIBarButtonItemStyle::Plain));
+  second->navigationItem()->setLeftBarButtonItem(
+      std::make_shared<UIBarButtonItem>("Log out", UIBarButtonItemStyle::Plain));
   auto secondNav = std::make_shared<UINavigationController>(second);
   secondNav->tabBarItem()->setTitle("Me");
   auto firstNav = std::make_shared<UINavigationController>(first);

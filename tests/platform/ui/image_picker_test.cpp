@@ -28,8 +28,8 @@ Bitmap picture() {
   Bitmap bitmap{16, 8, {}};
   for (std::uint32_t i = 0; i < 16 * 8; ++i) {
     const bool left = i % 16 < 8;
-    bitmap.rgba.insert(bitmap.rgba.end(), {std::uint8_t(left ? 255 : 0), 0, std::uint8_t(left ? 0 : 255),
-                                           std::uint8_t(left ? 255 : 128)});
+    bitmap.rgba.insert(bitmap.rgba.end(),
+                       {std::uint8_t(left ? 255 : 0), 0, std::uint8_t(left ? 0 : 255), std::uint8_t(left ? 255 : 128)});
   }
   return bitmap;
 }
@@ -47,7 +47,7 @@ TEST(ImageCodecTest, PNGRoundTripsExactlyAndJPEGKeepsTheSizeAndRoughColours) {
   auto decoded = decodeJPEG(*jpeg);
   ASSERT_TRUE(decoded);
   ASSERT_EQ(decoded->rgba.size(), kPicture.rgba.size());
-  EXPECT_GT(decoded->rgba[0], 200);        // red stays red
+  EXPECT_GT(decoded->rgba[0], 200);           // red stays red
   EXPECT_GT(decoded->rgba[15 * 4 + 2], 200);  // blue stays blue
   EXPECT_EQ(decoded->rgba[15 * 4 + 3], 255);  // no alpha in JPEG
   auto asPNG = UIImagePNGRepresentation(UIImage::imageWithData(*jpeg));

@@ -58,8 +58,8 @@ class ApplicationTest : public ControllerTest {
     log = appLog();
     registerViewControllerClass<LaunchRoot>("LaunchRoot");
     registerApplicationDelegateClass<RecordingDelegate>("RecordingDelegate");
-    UIStoryboard::registerStoryboard("Launch", "nav",
-                                     {{"nav", "UINavigationController", {"root"}, {}, {}}, {"root", "LaunchRoot", {}, {}, {}}});
+    UIStoryboard::registerStoryboard(
+        "Launch", "nav", {{"nav", "UINavigationController", {"root"}, {}, {}}, {"root", "LaunchRoot", {}, {}, {}}});
     Bundle::main()->setInfoDictionary({{"UIMainStoryboardFile", "Launch"}});
   }
   ~ApplicationTest() override {
@@ -85,8 +85,8 @@ TEST_F(ApplicationTest, LaunchMakesTheSceneThenFinishesLaunchingThenShowsTheWind
   app->becomeActive();
   app->terminate();
   EXPECT_EQ(take(), (std::vector<std::string>{"app.willResignActive", "app.didEnterBackground",
-                                              "app.willEnterForeground", "app.didBecomeActive",
-                                              "app.willResignActive", "app.didBecomeActive", "app.willTerminate"}));
+                                              "app.willEnterForeground", "app.didBecomeActive", "app.willResignActive",
+                                              "app.didBecomeActive", "app.willTerminate"}));
 
   EXPECT_TRUE(app->deliverOpenURL(*URL::URLWithString("fb123://authorize"), "com.example.browser"));
   EXPECT_EQ(take(), (std::vector<std::string>{"app.openURL fb123://authorize from com.example.browser"}));

@@ -152,9 +152,8 @@ struct NibFixture {
       ++made;
       return {tile, nib.make<UIView>()};
     });
-    UINib::registerNib("NotACell", [](UINibLoader& nib) -> std::vector<std::shared_ptr<UIView>> {
-      return {nib.make<UILabel>()};
-    });
+    UINib::registerNib("NotACell",
+                       [](UINibLoader& nib) -> std::vector<std::shared_ptr<UIView>> { return {nib.make<UILabel>()}; });
   }
   ~NibFixture() {
     UINib::unregisterNib("NibTile");
@@ -194,5 +193,6 @@ TEST(UINibTest, EachLoadMakesFreshViewsAwokenOnceAfterTheirOutletsAreConnected) 
 
   EXPECT_DEATH(UINib::nibWithNibName("Missing"), "Could not load NIB in bundle with name 'Missing'");
   cv->registerNib(UINib::nibWithNibName("NotACell"), "label");
-  EXPECT_DEATH(cv->dequeueReusableCellWithReuseIdentifier("label", {0, 0}), "does not start with a collection view cell");
+  EXPECT_DEATH(cv->dequeueReusableCellWithReuseIdentifier("label", {0, 0}),
+               "does not start with a collection view cell");
 }

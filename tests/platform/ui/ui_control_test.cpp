@@ -45,8 +45,8 @@ TEST(UIControlTest, TapRecognisersOfAncestorsSeeTheTapFirst) {
   std::vector<std::string> order;
   button->addTarget([&](UIControl&, const UIEvent*) { order.push_back("button"); }, UIControlEvents::TouchUpInside);
   auto owner = std::make_shared<int>(0);
-  auto hideKeyboard = UITapGestureRecognizer::make(owner, "hideKeyboard",
-                                                   [&](UIGestureRecognizer&) { order.push_back("recogniser"); });
+  auto hideKeyboard =
+      UITapGestureRecognizer::make(owner, "hideKeyboard", [&](UIGestureRecognizer&) { order.push_back("recogniser"); });
   hideKeyboard->setCancelsTouchesInView(false);
   screen->addGestureRecognizer(hideKeyboard);
   EXPECT_EQ(hideKeyboard->view(), screen);

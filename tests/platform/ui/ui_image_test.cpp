@@ -25,8 +25,8 @@ TEST(UIImageTest, ReadsTheSizeOfEncodedPictures) {
   EXPECT_EQ(UIImage::imageWithData(*reencoded, 2)->size(), (CGSize{3, 2}));
 
   // SOI, an APP0 segment, then a baseline frame header of 16x8.
-  auto jpeg = bytes({0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x04, 0x00, 0x00, 0xFF, 0xC0, 0x00, 0x0B, 0x08, 0x00, 0x08,
-                     0x00, 0x10, 0x01, 0x01, 0x11, 0x00});
+  auto jpeg = bytes({0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x04, 0x00, 0x00, 0xFF, 0xC0, 0x00,
+                     0x0B, 0x08, 0x00, 0x08, 0x00, 0x10, 0x01, 0x01, 0x11, 0x00});
   auto photo = UIImage::imageWithData(jpeg);
   ASSERT_TRUE(photo);
   EXPECT_EQ(photo->size(), (CGSize{16, 8}));
@@ -35,7 +35,7 @@ TEST(UIImageTest, ReadsTheSizeOfEncodedPictures) {
 
   EXPECT_EQ(UIImage::imageWithData(Data::fromString("not an image")), nullptr);
   EXPECT_EQ(UIImage::imageWithData(bytes({0xFF, 0xD8, 0xFF, 0xE0, 0x00})), nullptr);  // truncated
-  EXPECT_EQ(UIImagePNGRepresentation(UIImage::make()), std::nullopt);                    // empty
+  EXPECT_EQ(UIImagePNGRepresentation(UIImage::make()), std::nullopt);                 // empty
 }
 
 TEST(UIImageTest, NamedImagesComeFromRegistrationsThenTheLoader) {

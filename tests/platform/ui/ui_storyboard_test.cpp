@@ -54,8 +54,11 @@ class StoryboardTest : public ControllerTest {
     registerViewControllerClass<DetailController>("DetailController");
     registerViewControllerClass<OtherController>("OtherController");
     UIStoryboardScene root{"root", "UINavigationController", {"form"}, {}, {}};
-    UIStoryboardScene form{"form", "FormController", {}, {{"showDetail", "detail", UIStoryboardSegueKind::Show},
-                                                          {"presentDetail", "detail", UIStoryboardSegueKind::Present}},
+    UIStoryboardScene form{"form",
+                           "FormController",
+                           {},
+                           {{"showDetail", "detail", UIStoryboardSegueKind::Show},
+                            {"presentDetail", "detail", UIStoryboardSegueKind::Present}},
                            [](UIStoryboardSceneBuilder& b) {
                              auto& vc = b.controllerAs<FormController>();
                              vc.nameField = b.add<AwakeField>(b.view(), "nameField");
@@ -67,9 +70,8 @@ class StoryboardTest : public ControllerTest {
                              b.segue(go, "showDetail");
                            }};
     UIStoryboardScene detail{"detail", "DetailController", {}, {}, {}};
-    UIStoryboardScene wrong{"wrong", "OtherController", {}, {}, [](UIStoryboardSceneBuilder& b) {
-                              b.controllerAs<FormController>();
-                            }};
+    UIStoryboardScene wrong{
+        "wrong", "OtherController", {}, {}, [](UIStoryboardSceneBuilder& b) { b.controllerAs<FormController>(); }};
     UIStoryboard::registerStoryboard("Test", "root", {root, form, detail, wrong});
   }
   ~StoryboardTest() override { UIStoryboard::unregisterStoryboard("Test"); }
@@ -122,10 +124,10 @@ TEST_F(StoryboardTest, SeguesPrepareBeforeTheDestinationLoadsOrAppears) {
 
   form->allowSegue = true;
   form->goButton.lock()->tap();
-  EXPECT_EQ(take(), (std::vector<std::string>{"form.goTap Ada", "form.shouldPerform showDetail from go",
-                                              "form.prepareForSegue showDetail", "form.viewWillDisappear",
-                                              "detail.viewDidLoad", "detail.viewWillAppear", "form.viewDidDisappear",
-                                              "detail.viewDidAppear"}));
+  EXPECT_EQ(take(),
+            (std::vector<std::string>{"form.goTap Ada", "form.shouldPerform showDetail from go",
+                                      "form.prepareForSegue showDetail", "form.viewWillDisappear", "detail.viewDidLoad",
+                                      "detail.viewWillAppear", "form.viewDidDisappear", "detail.viewDidAppear"}));
   EXPECT_EQ(nav->viewControllers().size(), 2u);
 
   // performSegueWithIdentifier does not ask; a modal segue presents.
@@ -146,7 +148,8 @@ TEST_F(StoryboardDeathTest, UnknownNamesAndWrongClassesStopTheProgram) {
   EXPECT_DEATH(UIStoryboard::storyboardWithName("Nope"), "Could not find a storyboard named 'Nope'");
   EXPECT_DEATH(UIStoryboard::storyboardWithName("Test")->instantiateViewControllerWithIdentifier("wrong")->view(),
                "made a .*OtherController, not a .*FormController");
-  EXPECT_DEATH(UIStoryboard::storyboardWithName("Test")->instantiateViewControllerWithIdentifier("form")
+  EXPECT_DEATH(UIStoryboard::storyboardWithName("Test")
+                   ->instantiateViewControllerWithIdentifier("form")
                    ->performSegueWithIdentifier("nowhere", nullptr),
                "has no segue with identifier 'nowhere'");
 }

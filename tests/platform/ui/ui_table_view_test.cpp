@@ -49,7 +49,9 @@ class Rows : public UITableViewDataSource, public UITableViewDelegate {
     return ip;
   }
   void didSelectRowAtIndexPath(UITableView&, const NSIndexPath& ip) override { log.push_back("select " + name(ip)); }
-  void didDeselectRowAtIndexPath(UITableView&, const NSIndexPath& ip) override { log.push_back("deselect " + name(ip)); }
+  void didDeselectRowAtIndexPath(UITableView&, const NSIndexPath& ip) override {
+    log.push_back("deselect " + name(ip));
+  }
 
   static std::string name(const NSIndexPath& ip) { return std::to_string(ip.section) + "." + std::to_string(ip.row); }
 
@@ -148,8 +150,8 @@ TEST(UITableViewTest, UserSelectionCallsTheDelegate) {
 
   EXPECT_TRUE(f.table->tapRowAtIndexPath({1, 0}));
   EXPECT_TRUE(f.table->tapRowAtIndexPath({1, 1}));
-  EXPECT_TRUE(f.table->tapRowAtIndexPath({1, 1}));  // again: selected again, nothing deselected
-  EXPECT_TRUE(f.table->tapRowAtIndexPath({1, 2}));  // the delegate refuses the row
+  EXPECT_TRUE(f.table->tapRowAtIndexPath({1, 1}));   // again: selected again, nothing deselected
+  EXPECT_TRUE(f.table->tapRowAtIndexPath({1, 2}));   // the delegate refuses the row
   EXPECT_FALSE(f.table->tapRowAtIndexPath({1, 3}));  // no such row
   EXPECT_EQ(f.rows->log, (std::vector<std::string>{"select 1.0", "deselect 1.0", "select 1.1", "select 1.1"}));
   EXPECT_EQ(keyboardHides, 4);

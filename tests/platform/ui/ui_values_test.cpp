@@ -32,7 +32,7 @@ TEST(UIColorTest, ModelCountsInEqualityAndHueRoundTrips) {
 TEST(UILabelTest, MeasuresWrappedLinesDeterministically) {
   auto label = UILabel::make();
   label->setFont(UIFont::systemFontOfSize(10));  // 5 points a character, 12 a line
-  label->setText("abcdefghij");                   // 50 points wide
+  label->setText("abcdefghij");                  // 50 points wide
   EXPECT_EQ(label->sizeThatFits({0, 0}), (CGSize{50, 12}));
   EXPECT_EQ(label->sizeThatFits({20, 0}), (CGSize{50, 12}));  // one line only: no wrapping
   label->setNumberOfLines(0);

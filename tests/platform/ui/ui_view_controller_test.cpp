@@ -259,8 +259,8 @@ TEST_F(ViewControllerTest, TabSelectionMovesAppearanceBetweenTheTabsTops) {
   EXPECT_EQ(take(), (Events{"login.viewWillDisappear", "home.viewDidLoad", "home.viewWillAppear",
                             "login.viewDidDisappear", "home.viewDidAppear"}));
   login->dismissViewControllerAnimated(true);
-  EXPECT_EQ(take(), (Events{"home.viewWillDisappear", "login.viewWillAppear", "home.viewDidDisappear",
-                            "login.viewDidAppear"}));
+  EXPECT_EQ(take(),
+            (Events{"home.viewWillDisappear", "login.viewWillAppear", "home.viewDidDisappear", "login.viewDidAppear"}));
 }
 
 TEST_F(ViewControllerTest, AChildAddedOnScreenAppearsOnceItsViewIsInTheWindow) {

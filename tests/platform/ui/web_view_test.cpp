@@ -67,12 +67,18 @@ TEST(WebDocumentTest, ExtractsTitleTextAndLinksFromRealAndMalformedPages) {
   const Case cases[] = {
       {"<html><head><title> News\n today </title><style>p{}</style></head><body><h1>Hello</h1>"
        "<p>Read the <a href='/terms'>terms</a> and <a href=\"b.html\">more</a>.</p><script>x()</script></body></html>",
-       "News today", {"Hello", "Read the terms [1] and more [2]."}, {"/terms", "b.html"}},
+       "News today",
+       {"Hello", "Read the terms [1] and more [2]."},
+       {"/terms", "b.html"}},
       // Unclosed tags, a stray end tag, no head or body, entities.
-      {"<title>A &amp; B</title><div>one<p>two</div></span><li>three &lt;4&gt;<li><a href=x>x", "A & B",
-       {"one", "two", "three <4>", "x [1]"}, {"x"}},
-      {"<p>no title<br>second line</p><a name=top>anchor</a><a href='/empty'></a>", std::nullopt,
-       {"no title", "second line", "anchor [1]"}, {"/empty"}},
+      {"<title>A &amp; B</title><div>one<p>two</div></span><li>three &lt;4&gt;<li><a href=x>x",
+       "A & B",
+       {"one", "two", "three <4>", "x [1]"},
+       {"x"}},
+      {"<p>no title<br>second line</p><a name=top>anchor</a><a href='/empty'></a>",
+       std::nullopt,
+       {"no title", "second line", "anchor [1]"},
+       {"/empty"}},
       {"", std::nullopt, {}, {}},
   };
   for (const auto& c : cases) {
@@ -153,10 +159,11 @@ TEST(UIWebViewTest, EveryRedirectHopIsAskedAndARefusedHopEndsTheLoad) {
 TEST(UIWebViewTest, WithoutADelegateItSubmitsFormsWithTheSharedCookiesAndKeepsHistory) {
   VirtualTime time;
   FakeBackend server;
-  server.reply("GET", "/form", page("<title>Sign in</title><form method=post action=/login>"
-                                    "<input name=user><input type=hidden name=step value=1>"
-                                    "<input type=submit value=Send></form>",
-                                    {{"Set-Cookie", "webviewtest=abc; Path=/"}}));
+  server.reply("GET", "/form",
+               page("<title>Sign in</title><form method=post action=/login>"
+                    "<input name=user><input type=hidden name=step value=1>"
+                    "<input type=submit value=Send></form>",
+                    {{"Set-Cookie", "webviewtest=abc; Path=/"}}));
   server.reply("POST", "/login", page("<title>Welcome</title>"));
   auto view = UIWebView::make();
   view->loadRequest(URLRequest(*URL::URLWithString(server.url("form"))));
@@ -164,7 +171,8 @@ TEST(UIWebViewTest, WithoutADelegateItSubmitsFormsWithTheSharedCookiesAndKeepsHi
   EXPECT_EQ(textOf(*view), std::vector<std::string>{"[Send]"});
 
   ASSERT_TRUE(view->submitForm(0, {{"user", "ann lee"}}));
-  ASSERT_TRUE(time.runUntil([&] { return view->stringByEvaluatingJavaScriptFromString("document.title") == "Welcome"; }));
+  ASSERT_TRUE(
+      time.runUntil([&] { return view->stringByEvaluatingJavaScriptFromString("document.title") == "Welcome"; }));
   const auto post = server.lastRequest();
   EXPECT_EQ(post->body, "user=ann+lee&step=1");
   EXPECT_EQ(post->header("Cookie"), "webviewtest=abc");

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "platform/foundation/run_loop.h"
-#include "signin/daz_sign_in_error.h"
 #include "support/virtual_time.h"
 
 namespace {
@@ -17,40 +16,30 @@ class ScriptedFlow : public DAZSignInFlow {
     presentedOn = ui;
     std::thread([&] { completion(user, error); }).join();
   }
-  void signInSilently(Completion completion) override {
-    ++silentCalls;
-    completion(user, error);
-  }
+  void signInSilently(Completion completion) override { completion(user, error); }
   bool handleURL(const URL& url, const std::optional<std::string>&, const std::optional<Value>&) override {
     return url.scheme() == "com.dorvale.app";
   }
   bool hasAuthInKeychain() const override { return stored; }
-  void signOut() override {
-    ++signOuts;
-    stored = false;
-  }
+  void signOut() override { stored = false; }
 
   std::shared_ptr<DAZZedodoUser> user;
   std::optional<NSError> error;
   std::shared_ptr<DAZSignInUIDelegate> presentedOn;
-  int silentCalls = 0;
-  int signOuts = 0;
   bool stored = true;
 };
 
+// Each answer as "<user> <error domain and code, or ok>, current <user>", "-" for no user.
 struct RecordingDelegate : DAZSignInDelegate {
   void signIn(const std::shared_ptr<DAZSignIn>& signIn, const std::shared_ptr<DAZZedodoUser>& user,
               const std::optional<NSError>& error) override {
     EXPECT_TRUE(RunLoop::isMainThread());
-    calls.push_back({signIn, user, error, signIn->currentUser()});
+    auto current = signIn->currentUser();
+    calls.push_back((user ? user->userID().value_or("?") : "-") +
+                    (error ? " " + error->domain + " " + std::to_string(error->code) : " ok") + ", current " +
+                    (current ? current->userID().value_or("?") : "-"));
   }
-  struct Call {
-    std::shared_ptr<DAZSignIn> signIn;
-    std::shared_ptr<DAZZedodoUser> user;
-    std::optional<NSError> error;
-    std::shared_ptr<DAZZedodoUser> currentUser;
-  };
-  std::vector<Call> calls;
+  std::vector<std::string> calls;
 };
 
 struct Screen : DAZSignInUIDelegate {};
@@ -88,12 +77,7 @@ TEST_F(DAZSignInTest, ASuccessfulSignInBecomesTheCurrentUserBeforeTheWeaklyHeldD
   EXPECT_EQ(flow->presentedOn, screen);
   EXPECT_TRUE(delegate->calls.empty());
   time.runUntilIdle();
-  ASSERT_EQ(delegate->calls.size(), 1u);
-  const auto& call = delegate->calls[0];
-  EXPECT_EQ(call.signIn, signIn);
-  EXPECT_EQ(call.user, flow->user);
-  EXPECT_FALSE(call.error);
-  EXPECT_EQ(call.currentUser, flow->user);
+  EXPECT_EQ(delegate->calls, std::vector<std::string>{"u1 ok, current u1"});
 
   // Sign-out forgets the user and the stored sign-in, without telling the delegate.
   EXPECT_TRUE(signIn->hasAuthInKeychain());
@@ -101,7 +85,6 @@ TEST_F(DAZSignInTest, ASuccessfulSignInBecomesTheCurrentUserBeforeTheWeaklyHeldD
   time.runUntilIdle();
   EXPECT_EQ(signIn->currentUser(), nullptr);
   EXPECT_FALSE(signIn->hasAuthInKeychain());
-  EXPECT_EQ(flow->signOuts, 1);
   EXPECT_EQ(delegate->calls.size(), 1u);
 
   // The delegate is held weakly: once it is gone a sign-in still completes, telling nobody.
@@ -117,36 +100,22 @@ TEST_F(DAZSignInTest, FailedAttemptsReachTheDelegateWithoutAUserAndKeepTheCurren
   signIn->signIn();
   signIn->signInSilently();
   time.runUntilIdle();
-  ASSERT_EQ(delegate->calls.size(), 2u);
-  for (const auto& call : delegate->calls) {
-    EXPECT_EQ(call.user, nullptr);
-    ASSERT_TRUE(call.error);
-    EXPECT_EQ(call.error->domain, DAZSignInErrorDomain);
-  }
-  EXPECT_EQ(delegate->calls[1].error->code, static_cast<long>(DAZSignInErrorCode::HasNoAuthInKeychain));
   EXPECT_FALSE(signIn->hasAuthInKeychain());
   EXPECT_FALSE(handles(*signIn, "com.dorvale.app:/cb"));
 
   signIn->setFlow(flow);
   flow->user = makeUser();
   signIn->signInSilently();
-  time.runUntilIdle();
-  auto user = signIn->currentUser();
-  ASSERT_NE(user, nullptr);
-
   // An error wins over a user that came with it; neither a user nor an error is an error.
-  flow->error = NSError("net", 3, {{NSLocalizedDescriptionKey, "offline"}});
+  flow->error = NSError("net", 3);
   signIn->signInSilently();
   flow->user = nullptr;
   flow->error.reset();
   signIn->signIn();
   time.runUntilIdle();
-  ASSERT_EQ(delegate->calls.size(), 5u);
-  EXPECT_EQ(delegate->calls[3].user, nullptr);
-  EXPECT_EQ(delegate->calls[3].error->localizedDescription(), "offline");
-  EXPECT_EQ(delegate->calls[4].user, nullptr);
-  EXPECT_TRUE(delegate->calls[4].error);
-  EXPECT_EQ(signIn->currentUser(), user);
+  EXPECT_EQ(delegate->calls, (std::vector<std::string>{
+                                 "- com.zedodo.DAZSignIn -1, current -", "- com.zedodo.DAZSignIn -4, current -",
+                                 "u1 ok, current u1", "- net 3, current u1", "- com.zedodo.DAZSignIn -1, current u1"}));
 
   EXPECT_TRUE(handles(*signIn, "com.dorvale.app:/cb"));
   EXPECT_FALSE(handles(*signIn, "fb123://authorize"));

@@ -15,24 +15,27 @@
 
 using EventLog = std::shared_ptr<std::vector<std::string>>;
 
-// A controller that writes every life-cycle call into a shared log as "<name>.<call>".
+// A controller that writes every life-cycle call into a shared log as "<name>.<call>", marking a
+// navigation controller's push ("to") and pop ("from").
 class Recorder : public UIViewController {
  public:
-  Recorder() : Recorder("vc", std::make_shared<std::vector<std::string>>()) {}
   Recorder(std::string name, EventLog log) : name_(std::move(name)), log_(std::move(log)) {}
 
   void viewDidLoad() override { note("viewDidLoad"); }
-  void viewWillAppear(bool) override { note("viewWillAppear"); }
+  void viewWillAppear(bool) override {
+    note(isMovingToParentViewController() ? "viewWillAppear to" : "viewWillAppear");
+  }
   void viewDidAppear(bool) override { note("viewDidAppear"); }
   void viewWillDisappear(bool) override { note("viewWillDisappear"); }
-  void viewDidDisappear(bool) override { note("viewDidDisappear"); }
+  void viewDidDisappear(bool) override {
+    note(isMovingFromParentViewController() ? "viewDidDisappear from" : "viewDidDisappear");
+  }
   void prepareForSegue(const UIStoryboardSegue& segue, const std::shared_ptr<void>&) override {
     note("prepareForSegue " + segue.identifier().value_or("") +
          (segue.destinationViewController()->isViewLoaded() ? " (loaded)" : ""));
   }
 
   void note(const std::string& what) { log_->push_back(name_ + "." + what); }
-  const EventLog& log() const { return log_; }
 
  private:
   std::string name_;

@@ -133,7 +133,6 @@ TEST(UIButtonTest, StateValuesFallBackToNormal) {
   button->setTitle(std::nullopt, UIControlState::Selected);
   EXPECT_EQ(button->currentTitle(), "Play");
   EXPECT_EQ(button->titleLabel()->text(), "Play");
-  EXPECT_EQ(button->imageForState(UIControlState::Normal), nullptr);
 }
 
 TEST(UISliderTest, DragPhasesTravelWithTheValueChange) {
@@ -149,9 +148,8 @@ TEST(UISliderTest, DragPhasesTravelWithTheValueChange) {
   slider->drag(UITouch::Phase::Began, 10);
   slider->drag(UITouch::Phase::Moved, 140);  // kept within the bounds
   slider->drag(UITouch::Phase::Ended, 40);
-  ASSERT_EQ(seen.size(), 3u);
-  EXPECT_EQ(seen[1], std::make_pair(UITouch::Phase::Moved, 100.0f));
-  EXPECT_EQ(seen[2], std::make_pair(UITouch::Phase::Ended, 40.0f));
+  EXPECT_EQ(seen, (std::vector<std::pair<UITouch::Phase, float>>{
+                      {UITouch::Phase::Began, 10}, {UITouch::Phase::Moved, 100}, {UITouch::Phase::Ended, 40}}));
   slider->setContinuous(false);
   slider->drag(UITouch::Phase::Moved, 50);
   EXPECT_EQ(seen.size(), 3u);

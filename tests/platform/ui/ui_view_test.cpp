@@ -20,17 +20,16 @@ class Overlay : public UIView {
 }  // namespace
 
 TEST(UIViewTest, TreeMovesViewsAndRefusesCycles) {
+  using Views = std::vector<std::shared_ptr<UIView>>;
   auto a = UIView::make();
   auto b = UIView::make();
   auto child = UIView::make();
   a->addSubview(child);
   b->addSubview(child);  // moves
-  EXPECT_TRUE(a->subviews().empty());
-  ASSERT_EQ(b->subviews().size(), 1u);
-  EXPECT_EQ(child->superview(), b);
-
   b->addSubview(child);  // again: stays once
-  EXPECT_EQ(b->subviews().size(), 1u);
+  EXPECT_TRUE(a->subviews().empty());
+  EXPECT_EQ(b->subviews(), Views{child});
+  EXPECT_EQ(child->superview(), b);
 
   child->addSubview(b);  // b is child's ancestor: refused
   EXPECT_EQ(b->superview(), nullptr);
@@ -38,9 +37,9 @@ TEST(UIViewTest, TreeMovesViewsAndRefusesCycles) {
 
   auto second = UIView::make();
   b->insertSubview(second, 0);
-  EXPECT_EQ(b->subviews().front(), second);
+  EXPECT_EQ(b->subviews(), (Views{second, child}));
   b->bringSubviewToFront(second);
-  EXPECT_EQ(b->subviews().back(), second);
+  EXPECT_EQ(b->subviews(), (Views{child, second}));
 
   child->setTag(7);
   child->setAccessibilityIdentifier("target");
@@ -51,7 +50,7 @@ TEST(UIViewTest, TreeMovesViewsAndRefusesCycles) {
 
   child->removeFromSuperview();
   EXPECT_EQ(child->superview(), nullptr);
-  EXPECT_EQ(b->subviews().size(), 1u);
+  EXPECT_EQ(b->subviews(), Views{second});
 }
 
 TEST(UIViewTest, TintColorComesFromTheNearestAncestorThatHasOne) {
@@ -115,7 +114,6 @@ TEST(UIViewTest, OneFirstResponderPerTreeAndLeavingTheTreeResigns) {
   window->addSubview(second);
 
   EXPECT_TRUE(first->becomeFirstResponder());
-  EXPECT_TRUE(first->isFirstResponder());
   EXPECT_TRUE(second->becomeFirstResponder());
   EXPECT_FALSE(first->isFirstResponder());
   EXPECT_FALSE(first->isEditing());
@@ -164,7 +162,6 @@ TEST(UIViewTest, LayoutRunsOnMarkedViewsOnly) {
   EXPECT_EQ(root->passes, 0);
   root->layoutIfNeeded();
   EXPECT_EQ(child->passes, 1);
-  EXPECT_EQ(child->setNeedsLayoutCount(), 2);
 
   bool ranInside = true;
   UIView::performWithoutAnimation([&] { ranInside = UIView::areAnimationsEnabled(); });

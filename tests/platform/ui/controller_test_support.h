@@ -15,11 +15,17 @@
 
 using EventLog = std::shared_ptr<std::vector<std::string>>;
 
+// The one log of a test; controllers a storyboard makes find it here too.
+inline const EventLog& testLog() {
+  static const EventLog log = std::make_shared<std::vector<std::string>>();
+  return log;
+}
+
 // A controller that writes every life-cycle call into a shared log as "<name>.<call>", marking a
 // navigation controller's push ("to") and pop ("from").
 class Recorder : public UIViewController {
  public:
-  Recorder(std::string name, EventLog log) : name_(std::move(name)), log_(std::move(log)) {}
+  explicit Recorder(std::string name) : name_(std::move(name)) {}
 
   void viewDidLoad() override { note("viewDidLoad"); }
   void viewWillAppear(bool) override {
@@ -35,11 +41,10 @@ class Recorder : public UIViewController {
          (segue.destinationViewController()->isViewLoaded() ? " (loaded)" : ""));
   }
 
-  void note(const std::string& what) { log_->push_back(name_ + "." + what); }
+  void note(const std::string& what) { testLog()->push_back(name_ + "." + what); }
 
  private:
   std::string name_;
-  EventLog log_;
 };
 
 // Fresh toolkit globals and a virtual clock for every test.
@@ -50,9 +55,10 @@ class ControllerTest : public ::testing::Test {
     UIScreen::resetMainScreen();
     UIDevice::resetCurrentDevice();
     UIViewController::clearPresentationRefusals();
+    log->clear();
   }
 
-  std::shared_ptr<Recorder> recorder(const std::string& name) { return std::make_shared<Recorder>(name, log); }
+  std::shared_ptr<Recorder> recorder(const std::string& name) { return std::make_shared<Recorder>(name); }
   // The log so far, emptied.
   std::vector<std::string> take() {
     auto out = *log;
@@ -61,5 +67,5 @@ class ControllerTest : public ::testing::Test {
   }
 
   VirtualTime time;
-  EventLog log = std::make_shared<std::vector<std::string>>();
+  EventLog log = testLog();
 };

@@ -13,14 +13,9 @@
 
 namespace {
 
-EventLog& appLog() {
-  static EventLog log = std::make_shared<std::vector<std::string>>();
-  return log;
-}
-
 class LaunchRoot : public Recorder {
  public:
-  explicit LaunchRoot(const NSCoder&) : Recorder("root", appLog()) { note("init"); }
+  explicit LaunchRoot(const NSCoder&) : Recorder("root") { note("init"); }
 };
 
 class RecordingDelegate : public UIApplicationDelegate {
@@ -47,15 +42,13 @@ class RecordingDelegate : public UIApplicationDelegate {
   void applicationWillTerminate(UIApplication&) override { note("willTerminate"); }
 
  private:
-  void note(const std::string& what) { appLog()->push_back("app." + what); }
+  void note(const std::string& what) { testLog()->push_back("app." + what); }
   std::shared_ptr<UIWindow> window_;
 };
 
 class ApplicationTest : public ControllerTest {
  protected:
   ApplicationTest() {
-    appLog()->clear();
-    log = appLog();
     registerViewControllerClass<LaunchRoot>("LaunchRoot");
     registerApplicationDelegateClass<RecordingDelegate>("RecordingDelegate");
     UIStoryboard::registerStoryboard(

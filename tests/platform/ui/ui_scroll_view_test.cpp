@@ -19,21 +19,22 @@ class ScrollRecorder : public UIScrollViewDelegate {
   std::vector<int> animationEnds;
 };
 
-std::shared_ptr<UIScrollView> pagedView() {
-  auto sv = UIScrollView::make(CGRectMake(0, 0, 100, 50));
-  sv->setContentSize({500, 50});
-  sv->setPagingEnabled(true);
-  return sv;
-}
+// Five pages of 100 x 50.
+class UIScrollViewTest : public ::testing::Test {
+ protected:
+  UIScrollViewTest() {
+    sv->setContentSize({500, 50});
+    sv->setPagingEnabled(true);
+    sv->setDelegate(delegate);
+  }
+  VirtualTime time;
+  std::shared_ptr<UIScrollView> sv = UIScrollView::make(CGRectMake(0, 0, 100, 50));
+  std::shared_ptr<ScrollRecorder> delegate = std::make_shared<ScrollRecorder>();
+};
 
 }  // namespace
 
-TEST(UIScrollViewTest, AnimatedScrollToAnotherPageReportsItsEndOnceLater) {
-  VirtualTime time;
-  auto sv = pagedView();
-  auto delegate = std::make_shared<ScrollRecorder>();
-  sv->setDelegate(delegate);
-
+TEST_F(UIScrollViewTest, AnimatedScrollToAnotherPageReportsItsEndOnceLater) {
   sv->scrollRectToVisible(CGRectMake(300, 0, 100, 50), true);
   EXPECT_EQ(sv->contentOffset().x, 300);
   EXPECT_TRUE(delegate->animationEnds.empty());  // not inside the call
@@ -61,12 +62,7 @@ TEST(UIScrollViewTest, AnimatedScrollToAnotherPageReportsItsEndOnceLater) {
   EXPECT_EQ(delegate->animationEnds.size(), 3u);
 }
 
-TEST(UIScrollViewTest, SwipesSettleOnPagesAndReportDecelerationEndOnce) {
-  VirtualTime time;
-  auto sv = pagedView();
-  auto delegate = std::make_shared<ScrollRecorder>();
-  sv->setDelegate(delegate);
-
+TEST_F(UIScrollViewTest, SwipesSettleOnPagesAndReportDecelerationEndOnce) {
   EXPECT_TRUE(sv->dragToContentOffset({140, 0}));  // settles on the nearest page
   EXPECT_EQ(sv->contentOffset().x, 100);
   time.runUntilIdle();
@@ -93,8 +89,7 @@ TEST(UIScrollViewTest, SwipesSettleOnPagesAndReportDecelerationEndOnce) {
   EXPECT_EQ(delegate->decelerationEnds.size(), 2u);
 }
 
-TEST(UIScrollViewTest, PullingStartsTheRefreshControlOnce) {
-  auto sv = UIScrollView::make();
+TEST_F(UIScrollViewTest, PullingStartsTheRefreshControlOnce) {
   auto refresh = UIRefreshControl::make();
   int pulls = 0;
   refresh->addTarget([&](UIControl&, const UIEvent*) { ++pulls; }, UIControlEvents::ValueChanged);
@@ -108,9 +103,7 @@ TEST(UIScrollViewTest, PullingStartsTheRefreshControlOnce) {
   EXPECT_EQ(pulls, 1);
 }
 
-TEST(UIScrollViewTest, APagingViewPrintsOnlyTheShownPage) {
-  VirtualTime time;
-  auto sv = pagedView();  // five pages of 100 x 50
+TEST_F(UIScrollViewTest, APagingViewPrintsOnlyTheShownPage) {
   auto container = UIView::make(CGRectMake(0, 0, 500, 50));
   sv->addSubview(container);
   for (int i = 0; i < 5; ++i) {

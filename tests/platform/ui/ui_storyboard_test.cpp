@@ -10,21 +10,16 @@
 
 namespace {
 
-EventLog& sceneLog() {
-  static EventLog log = std::make_shared<std::vector<std::string>>();
-  return log;
-}
-
 // A styled field that records its wake-up, as storyboard classes style themselves.
 class AwakeField : public UITextField {
  public:
   using UITextField::UITextField;
-  void awakeFromNib() override { sceneLog()->push_back("field.awakeFromNib " + std::string(window() ? "in" : "out")); }
+  void awakeFromNib() override { testLog()->push_back("field.awakeFromNib " + std::string(window() ? "in" : "out")); }
 };
 
 class FormController : public Recorder {
  public:
-  explicit FormController(const NSCoder&) : Recorder("form", sceneLog()) {}
+  explicit FormController(const NSCoder&) : Recorder("form") {}
   void awakeFromNib() override { note("awakeFromNib"); }
   bool shouldPerformSegueWithIdentifier(const std::string& id, const std::shared_ptr<void>& sender) override {
     note("shouldPerform " + id + (sender == goButton.lock() ? " from go" : ""));
@@ -39,7 +34,7 @@ class FormController : public Recorder {
 
 class DetailController : public Recorder {
  public:
-  DetailController() : Recorder("detail", sceneLog()) {}
+  DetailController() : Recorder("detail") {}
 };
 
 class OtherController : public UIViewController {};
@@ -47,8 +42,6 @@ class OtherController : public UIViewController {};
 class StoryboardTest : public ControllerTest {
  protected:
   StoryboardTest() {
-    sceneLog()->clear();
-    log = sceneLog();
     registerViewControllerClass<FormController>("FormController");
     registerViewControllerClass<DetailController>("DetailController");
     registerViewControllerClass<OtherController>("OtherController");

@@ -12,7 +12,6 @@ class RecordingDelegate : public UITextFieldDelegate {
     log.push_back("shouldBegin");
     return allowBegin;
   }
-  void textFieldDidBeginEditing(UITextField&) override { log.push_back("didBegin"); }
   bool textFieldShouldEndEditing(UITextField&) override {
     log.push_back("shouldEnd");
     return allowEnd;
@@ -29,6 +28,16 @@ class RecordingDelegate : public UITextFieldDelegate {
   std::vector<std::string> log;
   bool allowBegin = true;
   bool allowEnd = true;
+};
+
+class SearchRecorder : public UISearchBarDelegate {
+ public:
+  void textDidChange(UISearchBar&, const std::string& text) override { texts.push_back(text); }
+  void searchBarSearchButtonClicked(UISearchBar&) override { ++searches; }
+  void searchBarTextDidEndEditing(UISearchBar&) override { ++ends; }
+  std::vector<std::string> texts;
+  int searches = 0;
+  int ends = 0;
 };
 
 }  // namespace
@@ -99,20 +108,6 @@ TEST(UITextFieldTest, RangesCountUtf16Units) {
   EXPECT_EQ(stringByReplacingCharactersInRange("ab", NSRange{1, 5}, "x"), std::nullopt);
   EXPECT_EQ(stringByReplacingCharactersInRange("ab", NSRange{2, 0}, "c"), "abc");
 }
-
-namespace {
-
-class SearchRecorder : public UISearchBarDelegate {
- public:
-  void textDidChange(UISearchBar&, const std::string& text) override { texts.push_back(text); }
-  void searchBarSearchButtonClicked(UISearchBar&) override { ++searches; }
-  void searchBarTextDidEndEditing(UISearchBar&) override { ++ends; }
-  std::vector<std::string> texts;
-  int searches = 0;
-  int ends = 0;
-};
-
-}  // namespace
 
 TEST(UISearchBarTest, UserEditsReachTheDelegateButCodeChangesDoNot) {
   auto root = UIView::make();

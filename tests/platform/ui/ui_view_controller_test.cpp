@@ -231,7 +231,6 @@ TEST_F(ViewControllerTest, TabSelectionMovesAppearanceBetweenTheTabsTops) {
   window->setRootViewController(tabs);
   window->makeKeyAndVisible();
   EXPECT_EQ(take(), (Events{"a.viewDidLoad", "a.viewWillAppear", "a.viewDidAppear"}));
-  EXPECT_FALSE(b->isViewLoaded());
 
   auto delegate = std::make_shared<Tabs>();
   tabs->setDelegate(delegate);
@@ -251,21 +250,6 @@ TEST_F(ViewControllerTest, TabSelectionMovesAppearanceBetweenTheTabsTops) {
   EXPECT_EQ(delegate->asked, (std::vector<UIViewController*>{first.get(), first.get()}));
   EXPECT_EQ(delegate->selected, 1);
   EXPECT_FALSE(tabs->tapTabAtIndex(7));
-
-  // A tab bar presented over a login stack: the stack disappears and comes back on dismissal.
-  window->setRootViewController(nullptr);
-  auto login = recorder("login");
-  auto nav = show(login);
-  take();
-  auto main = std::make_shared<UITabBarController>();
-  auto home = recorder("home");
-  main->setViewControllers({std::make_shared<UINavigationController>(home)});
-  login->presentViewController(main, true);
-  EXPECT_EQ(take(), (Events{"login.viewWillDisappear", "home.viewDidLoad", "home.viewWillAppear",
-                            "login.viewDidDisappear", "home.viewDidAppear"}));
-  login->dismissViewControllerAnimated(true);
-  EXPECT_EQ(take(),
-            (Events{"home.viewWillDisappear", "login.viewWillAppear", "home.viewDidDisappear", "login.viewDidAppear"}));
 }
 
 TEST_F(ViewControllerTest, AChildAddedOnScreenAppearsOnceItsViewIsInTheWindow) {
@@ -301,7 +285,7 @@ class Rotating : public Recorder {
 };
 
 TEST_F(ViewControllerTest, RotationSwapsTheScreenAndTellsTheControllersOnScreen) {
-  auto r = std::make_shared<Rotating>("r", log);
+  auto r = std::make_shared<Rotating>("r");
   show(r);
   take();
   int notified = 0;

@@ -30,20 +30,17 @@ TEST_F(ProgressIndicatorTest, OnlyAnAnswerSlowerThanTheDelayShowsTheBlockingOver
   time_.advance(0.2);
   helper_->hideProgressIndicator();
   time_.advance(1);
-  EXPECT_EQ(hud_.showCount(), 0);
-  EXPECT_EQ(hud_.hideCount(), 1) << "the HUD hears the hide anyway";
-  EXPECT_TRUE(hud_.lastHideAnimated());
+  // The HUD hears the hide anyway.
+  EXPECT_EQ(std::tuple(hud_.showCount(), hud_.hideCount(), hud_.lastHideAnimated()), std::tuple(0, 1, true));
 
   helper_->showProgressIndicator(0.5);
   time_.advance(0.49);
   EXPECT_FALSE(helper_->isShown());
   time_.advance(0.01);
   EXPECT_TRUE(helper_->isShown());
-  EXPECT_NE(helper_->timer(), nullptr) << "kept after it fired";
   time_.advance(0.5);
   helper_->hideProgressIndicator();
   EXPECT_FALSE(helper_->isShown());
-  EXPECT_EQ(helper_->timer(), nullptr);
 }
 
 TEST_F(ProgressIndicatorTest, AShowReplacesThePendingOneAndZeroWaitsForTheNextTurn) {

@@ -13,14 +13,11 @@ TEST(StyledControlsTest, StartupControlsKeepTheirMarginsAndGetTheirLookOnlyOnWak
     EXPECT_EQ(r, CGRectMake(37, 2, 136, 44));
   }
   EXPECT_EQ(field.backgroundColor(), std::nullopt);
-  EXPECT_EQ(field.layer().cornerRadius, 0);
 
   StartupTextField woken{NSCoder{}};
   EXPECT_EQ(woken.padding(), UIEdgeInsetsMake(0, 32, 0, 32));
   woken.awakeFromNib();
   EXPECT_EQ(woken.backgroundColor(), UIColor::colorWithRed(0, 0, 0, 0.5));
-  EXPECT_EQ(woken.layer().cornerRadius, 3);
-  EXPECT_FALSE(woken.layer().masksToBounds);
 
   StartupButton button{NSCoder{}};
   button.awakeFromNib();
@@ -37,7 +34,6 @@ TEST(StyledControlsTest, ProfileFieldsGetAOnePixelBorderInTheTintOfTheMomentThey
   field->awakeFromNib();
   EXPECT_DOUBLE_EQ(field->layer().borderWidth, 0.5);
   EXPECT_EQ(field->layer().borderColor, UIColor::redColor());
-  EXPECT_EQ(field->layer().cornerRadius, 3);
   container->setTintColor(UIColor::greenColor());
   EXPECT_EQ(field->layer().borderColor, UIColor::redColor());
 

@@ -34,6 +34,4 @@ TEST(TextUtilitiesTest, EmailsAreFoundAnywherePasswordsCountUserPerceivedCharact
   EXPECT_FALSE(isValidPassword(family + family + family + family + family));
   EXPECT_FALSE(isValidPassword("abcde\u0301"));
   EXPECT_TRUE(isValidPassword("abcde\u0301f"));
-
-  EXPECT_EQ(htmlViewportHeader(), "<meta name=\"viewport\" content=\"initial-scale=1.0\" />");
 }

@@ -11,20 +11,16 @@ namespace {
 
 // A mono 16-bit PCM WAV file of silence.
 Data wav(std::uint32_t frames, std::uint32_t rate) {
-  std::string out;
+  std::string out = "RIFF";
   auto put = [&out](std::uint32_t v, int bytes) {
     for (int i = 0; i < bytes; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
   };
-  out += "RIFF";
   put(36 + frames * 2, 4);
   out += "WAVEfmt ";
-  put(16, 4);
-  put(1, 2);  // PCM
-  put(1, 2);  // channels
-  put(rate, 4);
-  put(rate * 2, 4);
-  put(2, 2);
-  put(16, 2);
+  // Chunk size, PCM, channels, frames a second, bytes a second, bytes a frame, bits a sample.
+  for (auto [value, bytes] : {std::pair{16u, 4}, {1u, 2}, {1u, 2}, {rate, 4}, {rate * 2, 4}, {2u, 2}, {16u, 2}}) {
+    put(value, bytes);
+  }
   out += "data";
   put(frames * 2, 4);
   out.append(frames * 2, '\0');

@@ -77,7 +77,6 @@ TEST_F(StoryboardTest, InstantiationMakesNewControllersWhoseViewsBuildOnFirstAcc
   EXPECT_NE(one, two);
   EXPECT_FALSE(one->isViewLoaded());
   EXPECT_EQ(one->storyboard()->name(), "Test");
-  EXPECT_EQ(one->storyboardIdentifier(), "form");
   EXPECT_EQ(take(), (std::vector<std::string>{"form.awakeFromNib", "form.awakeFromNib"}));
 
   // Outlets are filled before viewDidLoad.

@@ -116,7 +116,6 @@ TEST(UIViewTest, OneFirstResponderPerTreeAndLeavingTheTreeResigns) {
   EXPECT_TRUE(first->becomeFirstResponder());
   EXPECT_TRUE(second->becomeFirstResponder());
   EXPECT_FALSE(first->isFirstResponder());
-  EXPECT_FALSE(first->isEditing());
   EXPECT_EQ(window->currentFirstResponder(), second);
 
   // Another tree has its own first responder.
@@ -130,7 +129,6 @@ TEST(UIViewTest, OneFirstResponderPerTreeAndLeavingTheTreeResigns) {
   window->addSubview(other);
   EXPECT_TRUE(second->isFirstResponder());
   EXPECT_FALSE(elsewhere->isFirstResponder());
-  EXPECT_FALSE(elsewhere->isEditing());
 
   second->removeFromSuperview();
   EXPECT_FALSE(second->isFirstResponder());

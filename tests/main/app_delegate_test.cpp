@@ -20,7 +20,6 @@
 #include "platform/frameworks/xcg_logger.h"
 #include "platform/keychain/memory_keychain_store.h"
 #include "platform/ui/ui_application_main.h"
-#include "platform/ui/ui_navigation_controller.h"
 #include "platform/ui/ui_tab_bar_controller.h"
 #include "platform/ui/ui_window.h"
 #include "services/lecture_service.h"
@@ -91,13 +90,10 @@ TEST_F(AppDelegateTest, LaunchWiresTheFrameworksAndShowsTheStartupStoryboard) {
   installServiceList();
 
   auto application = UIApplicationLaunch(std::nullopt, "AppDelegate");
-  auto delegate = std::dynamic_pointer_cast<AppDelegate>(application->delegate());
-  ASSERT_NE(delegate, nullptr);
-  ASSERT_NE(delegate->window(), nullptr);
-  auto nav = std::dynamic_pointer_cast<UINavigationController>(delegate->window()->rootViewController());
-  ASSERT_NE(nav, nullptr);
-  ASSERT_NE(nav->topViewController(), nullptr);
-  EXPECT_EQ(nav->topViewController()->className(), "LoginViewController");
+  ASSERT_NE(application->keyWindow(), nullptr);
+  auto shown = application->keyWindow()->visibleViewController();
+  ASSERT_NE(shown, nullptr);
+  EXPECT_EQ(shown->className(), "LoginViewController");
 
   EXPECT_TRUE(IQKeyboardManager::sharedManager().enable());
   EXPECT_FALSE(IQKeyboardManager::sharedManager().enableAutoToolbar());

@@ -13,11 +13,12 @@
 #include "platform/ui/ui_view_controller.h"
 #include "support/virtual_time.h"
 
-using EventLog = std::shared_ptr<std::vector<std::string>>;
+using Events = std::vector<std::string>;
+using EventLog = std::shared_ptr<Events>;
 
 // The one log of a test; controllers a storyboard makes find it here too.
 inline const EventLog& testLog() {
-  static const EventLog log = std::make_shared<std::vector<std::string>>();
+  static const EventLog log = std::make_shared<Events>();
   return log;
 }
 
@@ -60,7 +61,7 @@ class ControllerTest : public ::testing::Test {
 
   std::shared_ptr<Recorder> recorder(const std::string& name) { return std::make_shared<Recorder>(name); }
   // The log so far, emptied.
-  std::vector<std::string> take() {
+  Events take() {
     auto out = *log;
     log->clear();
     return out;

@@ -64,8 +64,8 @@ class ApplicationTest : public ControllerTest {
 TEST_F(ApplicationTest, LaunchMakesTheSceneThenFinishesLaunchingThenShowsTheWindow) {
   auto app = UIApplicationLaunch(std::nullopt, "RecordingDelegate");
   EXPECT_EQ(app, UIApplication::sharedApplication());
-  EXPECT_EQ(take(), (std::vector<std::string>{"root.init", "app.didFinishLaunching", "root.viewDidLoad",
-                                              "root.viewWillAppear", "root.viewDidAppear", "app.didBecomeActive"}));
+  EXPECT_EQ(take(), (Events{"root.init", "app.didFinishLaunching", "root.viewDidLoad", "root.viewWillAppear",
+                            "root.viewDidAppear", "app.didBecomeActive"}));
   ASSERT_TRUE(app->delegate());
   EXPECT_EQ(app->keyWindow(), app->delegate()->window());
   EXPECT_EQ(app->applicationState(), UIApplicationState::Active);
@@ -77,12 +77,12 @@ TEST_F(ApplicationTest, LaunchMakesTheSceneThenFinishesLaunchingThenShowsTheWind
   app->resignActive();
   app->becomeActive();
   app->terminate();
-  EXPECT_EQ(take(), (std::vector<std::string>{"app.willResignActive", "app.didEnterBackground",
-                                              "app.willEnterForeground", "app.didBecomeActive", "app.willResignActive",
-                                              "app.didBecomeActive", "app.willTerminate"}));
+  EXPECT_EQ(take(),
+            (Events{"app.willResignActive", "app.didEnterBackground", "app.willEnterForeground", "app.didBecomeActive",
+                    "app.willResignActive", "app.didBecomeActive", "app.willTerminate"}));
 
   EXPECT_TRUE(app->deliverOpenURL(*URL::URLWithString("fb123://authorize"), "com.example.browser"));
-  EXPECT_EQ(take(), (std::vector<std::string>{"app.openURL fb123://authorize from com.example.browser"}));
+  EXPECT_EQ(take(), (Events{"app.openURL fb123://authorize from com.example.browser"}));
 }
 
 TEST_F(ApplicationTest, LaunchOptionsReachTheDelegateAndUnknownClassesStop) {

@@ -77,11 +77,11 @@ TEST_F(StoryboardTest, InstantiationMakesNewControllersWhoseViewsBuildOnFirstAcc
   EXPECT_NE(one, two);
   EXPECT_FALSE(one->isViewLoaded());
   EXPECT_EQ(one->storyboard()->name(), "Test");
-  EXPECT_EQ(take(), (std::vector<std::string>{"form.awakeFromNib", "form.awakeFromNib"}));
+  EXPECT_EQ(take(), (Events{"form.awakeFromNib", "form.awakeFromNib"}));
 
   // Outlets are filled before viewDidLoad.
   one->view();
-  EXPECT_EQ(take(), (std::vector<std::string>{"field.awakeFromNib out", "form.viewDidLoad"}));
+  EXPECT_EQ(take(), (Events{"field.awakeFromNib out", "form.viewDidLoad"}));
   auto field = one->nameField.lock();
   ASSERT_TRUE(field);
   EXPECT_EQ(one->outlet("nameField"), field);
@@ -102,24 +102,22 @@ TEST_F(StoryboardTest, SeguesPrepareBeforeTheDestinationLoadsOrAppears) {
   form->nameField.lock()->setText("Ada");
   form->allowSegue = false;
   EXPECT_TRUE(form->goButton.lock()->tap());
-  EXPECT_EQ(take(), (std::vector<std::string>{"form.goTap Ada", "form.shouldPerform showDetail from go"}));
+  EXPECT_EQ(take(), (Events{"form.goTap Ada", "form.shouldPerform showDetail from go"}));
   EXPECT_EQ(nav->viewControllers().size(), 1u);
 
   form->allowSegue = true;
   form->goButton.lock()->tap();
-  EXPECT_EQ(take(),
-            (std::vector<std::string>{"form.goTap Ada", "form.shouldPerform showDetail from go",
-                                      "form.prepareForSegue showDetail", "form.viewWillDisappear", "detail.viewDidLoad",
-                                      "detail.viewWillAppear to", "form.viewDidDisappear", "detail.viewDidAppear"}));
+  EXPECT_EQ(take(), (Events{"form.goTap Ada", "form.shouldPerform showDetail from go",
+                            "form.prepareForSegue showDetail", "form.viewWillDisappear", "detail.viewDidLoad",
+                            "detail.viewWillAppear to", "form.viewDidDisappear", "detail.viewDidAppear"}));
   EXPECT_EQ(nav->viewControllers().size(), 2u);
 
   // performSegueWithIdentifier does not ask; a modal segue presents.
   nav->popViewControllerAnimated(false);
   take();
   form->performSegueWithIdentifier("presentDetail", nullptr);
-  EXPECT_EQ(take(), (std::vector<std::string>{"form.prepareForSegue presentDetail", "form.viewWillDisappear",
-                                              "detail.viewDidLoad", "detail.viewWillAppear", "form.viewDidDisappear",
-                                              "detail.viewDidAppear"}));
+  EXPECT_EQ(take(), (Events{"form.prepareForSegue presentDetail", "form.viewWillDisappear", "detail.viewDidLoad",
+                            "detail.viewWillAppear", "form.viewDidDisappear", "detail.viewDidAppear"}));
   EXPECT_TRUE(std::dynamic_pointer_cast<DetailController>(form->presentedViewController()));
 }
 

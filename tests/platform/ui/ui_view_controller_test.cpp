@@ -15,8 +15,6 @@
 
 namespace {
 
-using Events = std::vector<std::string>;
-
 class ViewControllerTest : public ControllerTest {
  protected:
   // A visible window whose root is a navigation controller holding `root`.

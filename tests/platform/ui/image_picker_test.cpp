@@ -67,11 +67,6 @@ class ImagePickerTest : public ControllerTest {
     window->setRootViewController(root);
     window->makeKeyAndVisible();
   }
-  std::shared_ptr<UIImagePickerController> present() {
-    auto picker = std::make_shared<UIImagePickerController>();
-    root->presentViewController(picker, true);
-    return picker;
-  }
 
   std::shared_ptr<UIWindow> window = UIWindow::make();
   std::shared_ptr<Recorder> root = recorder("root");
@@ -96,7 +91,8 @@ TEST_F(ImagePickerTest, APickReachesTheDelegateWithTheImageAndItsURL) {
 TEST_F(ImagePickerTest, CancelDismissesByDefaultWithOrWithoutADelegate) {
   auto delegate = std::make_shared<PickLog>();
   for (bool withDelegate : {true, false}) {
-    auto picker = present();
+    auto picker = std::make_shared<UIImagePickerController>();
+    root->presentViewController(picker, true);
     if (withDelegate) picker->setDelegate(delegate);
     auto cancel = picker->navigationBar()->topItem()->rightBarButtonItems().at(0);
     EXPECT_EQ(cancel->title(), "Cancel");

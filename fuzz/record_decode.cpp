@@ -27,7 +27,7 @@ namespace {
 
 template <class T>
 void checkWritesValidJSON(const T& record) {
-  const JsonValue written = detail::parseJSON(Mapper<T>().toJSONString(record));
+  const JsonValue written = json_detail::parseJSON(Mapper<T>().toJSONString(record));
   if (!written.is_object()) std::abort();
 }
 
@@ -36,7 +36,7 @@ void decodeAs(std::string_view text) {
   if (const std::optional<T> record = T::decode(text)) checkWritesValidJSON(*record);
   const MappableArray<T> list = MappableArray<T>::decode(text);
   for (const T& record : list) checkWritesValidJSON(record);
-  if (!list.empty() && detail::parseJSON(list.encode()).size() != list.size()) std::abort();
+  if (!list.empty() && json_detail::parseJSON(list.encode()).size() != list.size()) std::abort();
 }
 
 }  // namespace

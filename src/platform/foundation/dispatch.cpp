@@ -27,7 +27,7 @@ class MainQueue final : public DispatchQueue {
 
   void sync(const std::function<void()>& work) override {
     if (isCurrent()) {
-      detail::invokeSafely(work, "DispatchQueue main");
+      foundation_detail::invokeSafely(work, "DispatchQueue main");
       return;
     }
     // Signals when the posted task is gone, whether it ran or a reset() dropped it, so the
@@ -47,7 +47,7 @@ class MainQueue final : public DispatchQueue {
     };
     auto done = std::make_shared<Done>();
     std::shared_ptr<SignalOnDestruction> signal(new SignalOnDestruction{done});
-    RunLoop::main().post([&work, signal = std::move(signal)] { detail::invokeSafely(work, "DispatchQueue main"); });
+    RunLoop::main().post([&work, signal = std::move(signal)] { foundation_detail::invokeSafely(work, "DispatchQueue main"); });
     std::unique_lock lock(done->mutex);
     done->changed.wait(lock, [&] { return done->done; });
   }
@@ -98,7 +98,7 @@ void drain(const std::shared_ptr<SerialState>& s) {
     lock.unlock();
     {
       CurrentQueueScope scope(s.get());
-      detail::invokeSafely(item.work, s->label.c_str());
+      foundation_detail::invokeSafely(item.work, s->label.c_str());
       item.work = nullptr;  // release captures outside the lock
     }
     lock.lock();
@@ -140,7 +140,7 @@ class SerialQueue final : public DispatchQueue {
   // is waiting on them.
   void sync(const std::function<void()>& work) override {
     if (isCurrent()) {
-      detail::invokeSafely(work, state_->label.c_str());
+      foundation_detail::invokeSafely(work, state_->label.c_str());
       return;
     }
     bool granted = false;
@@ -152,7 +152,7 @@ class SerialQueue final : public DispatchQueue {
     }
     {
       CurrentQueueScope scope(state_.get());
-      detail::invokeSafely(work, state_->label.c_str());
+      foundation_detail::invokeSafely(work, state_->label.c_str());
     }
     {
       std::lock_guard lock(state_->mutex);

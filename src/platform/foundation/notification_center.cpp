@@ -22,7 +22,7 @@ struct NotificationCenter::Observer {
 
   void deliver(const Notification& n) const {
     if (removed) return;
-    detail::invokeSafely([&] { block(n); }, "Notification observer");
+    foundation_detail::invokeSafely([&] { block(n); }, "Notification observer");
   }
 };
 

@@ -18,7 +18,7 @@
 
 #include "platform/foundation/fatal_error.h"
 
-void detail::invokeSafely(const std::function<void()>& work, const char* where) noexcept {
+void foundation_detail::invokeSafely(const std::function<void()>& work, const char* where) noexcept {
   if (!work) return;
   try {
     work();
@@ -113,7 +113,7 @@ struct RunLoop::Impl {
       }
       callback = s.callback;
     }
-    if (callback) detail::invokeSafely([&] { (*callback)(*timer); }, "Timer");
+    if (callback) foundation_detail::invokeSafely([&] { (*callback)(*timer); }, "Timer");
     if (!timer->repeats_) timer->invalidate();
     return true;
   }
@@ -142,7 +142,7 @@ struct RunLoop::Impl {
         tasks.pop_front();
       }
       ran = true;
-      detail::invokeSafely(work, "RunLoop task");
+      foundation_detail::invokeSafely(work, "RunLoop task");
     }
     return ran;
   }
@@ -220,7 +220,7 @@ void Timer::fire() {
     std::lock_guard lock(state_->loop->mutex);
     callback = state_->callback;
   }
-  if (callback) detail::invokeSafely([&] { (*callback)(*this); }, "Timer");
+  if (callback) foundation_detail::invokeSafely([&] { (*callback)(*this); }, "Timer");
   if (!repeats_) invalidate();
 }
 

@@ -87,7 +87,7 @@ class RunLoop {
   std::unique_ptr<Impl> impl_;
 };
 
-namespace detail {
+namespace foundation_detail {
 // Runs `work`, reporting on stderr instead of letting an exception escape; `where` names the caller.
 void invokeSafely(const std::function<void()>& work, const char* where) noexcept;
-}  // namespace detail
+}  // namespace foundation_detail

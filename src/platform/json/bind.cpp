@@ -15,7 +15,7 @@ std::optional<double> doubleFromJSON(const JsonValue& value) {
 std::optional<bool> boolFromJSON(const JsonValue& value) {
   if (value.is_boolean()) return value.get<bool>();
   if (value.is_number_integer()) {
-    const std::optional<std::int64_t> number = detail::int64FromJSON(value);
+    const std::optional<std::int64_t> number = json_detail::int64FromJSON(value);
     if (number == 0 || number == 1) return *number == 1;
   }
   return std::nullopt;
@@ -27,7 +27,7 @@ std::optional<std::vector<std::int64_t>> int64ArrayFromJSON(const JsonValue& val
   std::vector<std::int64_t> numbers;
   numbers.reserve(elements.size());
   for (const JsonValue& element : elements) {
-    const std::optional<std::int64_t> number = detail::int64FromJSON(element);
+    const std::optional<std::int64_t> number = json_detail::int64FromJSON(element);
     if (!number) return std::nullopt;
     numbers.push_back(*number);
   }
@@ -41,7 +41,7 @@ std::optional<OrderedJsonValue> asJSON(const T& value) {
 
 }  // namespace
 
-namespace detail {
+namespace json_detail {
 
 std::optional<std::int64_t> int64FromJSON(const JsonValue& value) {
   if (value.is_number_unsigned()) {
@@ -60,10 +60,10 @@ std::optional<std::int64_t> int64FromJSON(const JsonValue& value) {
   return std::nullopt;
 }
 
-}  // namespace detail
+}  // namespace json_detail
 
 void bindField(std::optional<std::string>& field, MapEntry entry) {
-  detail::bindWith(
+  json_detail::bindWith(
       field, entry,
       [](const JsonValue& value) -> std::optional<std::string> {
         if (!value.is_string()) return std::nullopt;
@@ -73,11 +73,11 @@ void bindField(std::optional<std::string>& field, MapEntry entry) {
 }
 
 void bindField(std::optional<std::int64_t>& field, MapEntry entry) {
-  detail::bindWith(field, entry, detail::int64FromJSON, asJSON<std::int64_t>);
+  json_detail::bindWith(field, entry, json_detail::int64FromJSON, asJSON<std::int64_t>);
 }
 
 void bindField(std::optional<double>& field, MapEntry entry) {
-  detail::bindWith(field, entry, doubleFromJSON, [](double value) -> std::optional<OrderedJsonValue> {
+  json_detail::bindWith(field, entry, doubleFromJSON, [](double value) -> std::optional<OrderedJsonValue> {
     // JSON has no NaN or infinity; leaving the key out keeps the body valid JSON.
     if (!std::isfinite(value)) return std::nullopt;
     return OrderedJsonValue(value);
@@ -85,9 +85,9 @@ void bindField(std::optional<double>& field, MapEntry entry) {
 }
 
 void bindField(std::optional<bool>& field, MapEntry entry) {
-  detail::bindWith(field, entry, boolFromJSON, asJSON<bool>);
+  json_detail::bindWith(field, entry, boolFromJSON, asJSON<bool>);
 }
 
 void bindField(std::optional<std::vector<std::int64_t>>& field, MapEntry entry) {
-  detail::bindWith(field, entry, int64ArrayFromJSON, asJSON<std::vector<std::int64_t>>);
+  json_detail::bindWith(field, entry, int64ArrayFromJSON, asJSON<std::vector<std::int64_t>>);
 }

@@ -31,7 +31,7 @@ void bindField(std::optional<double>& field, MapEntry entry);
 void bindField(std::optional<bool>& field, MapEntry entry);
 void bindField(std::optional<std::vector<std::int64_t>>& field, MapEntry entry);
 
-namespace detail {
+namespace json_detail {
 
 std::optional<std::int64_t> int64FromJSON(const JsonValue& value);
 
@@ -79,32 +79,32 @@ OrderedJsonValue objectFromRecord(T& record) {
   return object;
 }
 
-}  // namespace detail
+}  // namespace json_detail
 
 // Record form: a JSON object, mapped by the record's own mapping.
 template <Mappable T>
 void bindField(std::optional<T>& field, MapEntry entry) {
-  detail::bindWith(
+  json_detail::bindWith(
       field, entry,
       [](const JsonValue& value) -> std::optional<T> {
         if (!value.is_object()) return std::nullopt;
-        return detail::mapObject<T>(value);
+        return json_detail::mapObject<T>(value);
       },
-      [](T& record) -> std::optional<OrderedJsonValue> { return detail::objectFromRecord(record); });
+      [](T& record) -> std::optional<OrderedJsonValue> { return json_detail::objectFromRecord(record); });
 }
 
 // Record array form: a JSON array; `[]` gives a present, empty list.
 template <Mappable T>
 void bindField(std::optional<std::vector<T>>& field, MapEntry entry) {
-  detail::bindWith(
+  json_detail::bindWith(
       field, entry,
       [](const JsonValue& value) -> std::optional<std::vector<T>> {
         if (!value.is_array()) return std::nullopt;
-        return detail::mapObjects<T>(value);
+        return json_detail::mapObjects<T>(value);
       },
       [](std::vector<T>& records) -> std::optional<OrderedJsonValue> {
         OrderedJsonValue array = OrderedJsonValue::array();
-        for (T& record : records) array.push_back(detail::objectFromRecord(record));
+        for (T& record : records) array.push_back(json_detail::objectFromRecord(record));
         return array;
       });
 }
@@ -112,7 +112,7 @@ void bindField(std::optional<std::vector<T>>& field, MapEntry entry) {
 // Enumeration form: the case's raw value as a JSON string.
 template <RawRepresentable E>
 void bindField(std::optional<E>& field, MapEntry entry) {
-  detail::bindWith(
+  json_detail::bindWith(
       field, entry,
       [](const JsonValue& value) -> std::optional<E> {
         if (!value.is_string()) return std::nullopt;
@@ -125,7 +125,7 @@ void bindField(std::optional<E>& field, MapEntry entry) {
 template <class Object, class Transform>
 requires std::derived_from<Transform, TransformType<Object, typename Transform::JSON>>
 void bindField(std::optional<Object>& field, MapEntry entry, const Transform& transform) {
-  detail::bindWith(
+  json_detail::bindWith(
       field, entry, [&](const JsonValue& value) { return transform.transformFromJSON(value); },
       [&](const Object& value) -> std::optional<OrderedJsonValue> {
         if (auto json = transform.transformToJSON(value)) return OrderedJsonValue(std::move(*json));

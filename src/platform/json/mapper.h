@@ -9,12 +9,12 @@
 #include "platform/json/map.h"
 #include "platform/json/mappable.h"
 
-namespace detail {
+namespace json_detail {
 // Never throws: text that is not JSON (or has trailing garbage) gives a discarded value.
 JsonValue parseJSON(std::string_view text);
 // Never throws: invalid UTF-8 in a string is written as U+FFFD.
 std::string dumpJSON(const OrderedJsonValue& value, bool prettyPrint);
-}  // namespace detail
+}  // namespace json_detail
 
 // Reads records from JSON text and writes them back. Stateless; make one per call.
 template <Mappable T>
@@ -22,29 +22,29 @@ class Mapper {
  public:
   // A record from a JSON object text; any other text gives nothing.
   std::optional<T> map(std::string_view text) const {
-    const JsonValue json = detail::parseJSON(text);
+    const JsonValue json = json_detail::parseJSON(text);
     if (!json.is_object()) return std::nullopt;
-    return detail::mapObject<T>(json);
+    return json_detail::mapObject<T>(json);
   }
 
   // One record per object of a JSON array text, in order. Any other text gives an empty list.
   std::vector<T> mapArray(std::string_view text) const {
-    const JsonValue json = detail::parseJSON(text);
+    const JsonValue json = json_detail::parseJSON(text);
     if (!json.is_array()) return {};
-    return detail::mapObjects<T>(json);
+    return json_detail::mapObjects<T>(json);
   }
 
   // As mapArray, but text that is not a JSON array gives nothing rather than an empty list.
   std::optional<std::vector<T>> mapArrayIfArray(std::string_view text) const {
-    const JsonValue json = detail::parseJSON(text);
+    const JsonValue json = json_detail::parseJSON(text);
     if (!json.is_array()) return std::nullopt;
-    return detail::mapObjects<T>(json);
+    return json_detail::mapObjects<T>(json);
   }
 
   // The record as one JSON object, keys in field order, absent fields left out; compact unless
   // `prettyPrint`.
   std::string toJSONString(const T& record, bool prettyPrint = false) const {
     T copy = record;
-    return detail::dumpJSON(detail::objectFromRecord(copy), prettyPrint);
+    return json_detail::dumpJSON(json_detail::objectFromRecord(copy), prettyPrint);
   }
 };

@@ -5,7 +5,7 @@
 
 #include "platform/net/transfer.h"
 
-namespace detail {
+namespace net_detail {
 
 namespace {
 CurlEngine* sharedEngine = nullptr;
@@ -122,4 +122,4 @@ void CurlEngine::run() {
   }
 }
 
-}  // namespace detail
+}  // namespace net_detail

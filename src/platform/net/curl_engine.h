@@ -12,7 +12,7 @@
 #include <type_traits>
 #include <vector>
 
-namespace detail {
+namespace net_detail {
 
 class Transfer;
 
@@ -81,4 +81,4 @@ std::function<void(Args...)> makeOnce(std::type_identity_t<std::function<void(Ar
   };
 }
 
-}  // namespace detail
+}  // namespace net_detail

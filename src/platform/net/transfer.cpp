@@ -15,7 +15,7 @@
 #include "platform/net/http_cookie.h"
 #include "platform/net/url_error.h"
 
-namespace detail {
+namespace net_detail {
 
 namespace {
 
@@ -1113,4 +1113,4 @@ void Transfer::complete(std::optional<NSError> error) {
   setup_.downloadCompletion = nullptr;
 }
 
-}  // namespace detail
+}  // namespace net_detail

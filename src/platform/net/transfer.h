@@ -18,7 +18,7 @@
 #include "platform/net/url_session.h"
 #include "platform/net/url_session_delegate.h"
 
-namespace detail {
+namespace net_detail {
 
 // The engine-side state of one task: its hops (one easy handle per request sent: redirects and
 // credential retries are new hops), the delegate round trips between them, and delivery of the
@@ -179,4 +179,4 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   std::string downloadPath_;
 };
 
-}  // namespace detail
+}  // namespace net_detail

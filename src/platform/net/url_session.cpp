@@ -5,7 +5,7 @@
 #include "platform/net/transfer.h"
 #include "platform/net/url_error.h"
 
-using detail::Transfer;
+using net_detail::Transfer;
 
 struct URLSession::Private {
   // Tasks whose last reference may be dropped while the mutex is held: their destructors take
@@ -104,7 +104,7 @@ void URLSession::setSessionDescription(std::optional<std::string> description) {
 
 template <class T>
 std::shared_ptr<T> URLSession::makeTask(const std::optional<URLRequest>& request,
-                                        std::shared_ptr<detail::Transfer> transfer) {
+                                        std::shared_ptr<net_detail::Transfer> transfer) {
   auto task = std::make_shared<T>(shared_from_this(), request);
   task->transfer_ = transfer;
   std::lock_guard lock(p_->mutex);
@@ -117,7 +117,7 @@ std::shared_ptr<T> URLSession::makeTask(const std::optional<URLRequest>& request
 }
 
 std::shared_ptr<URLSessionDownloadTask> URLSession::adoptDownloadTask(const std::optional<URLRequest>& request,
-                                                                      std::shared_ptr<detail::Transfer> transfer) {
+                                                                      std::shared_ptr<net_detail::Transfer> transfer) {
   auto task = std::make_shared<URLSessionDownloadTask>(shared_from_this(), request);
   task->transfer_ = std::move(transfer);
   task->state_ = URLSessionTaskState::Running;

@@ -18,7 +18,7 @@
 #include "platform/net/url_session_delegate.h"
 #include "platform/net/url_session_task.h"
 
-namespace detail {
+namespace net_detail {
 class Transfer;
 }
 
@@ -90,13 +90,13 @@ class URLSession : public std::enable_shared_from_this<URLSession> {
 
  private:
   friend class URLSessionTask;
-  friend class detail::Transfer;
+  friend class net_detail::Transfer;
 
   template <class T>
-  std::shared_ptr<T> makeTask(const std::optional<URLRequest>& request, std::shared_ptr<detail::Transfer> transfer);
+  std::shared_ptr<T> makeTask(const std::optional<URLRequest>& request, std::shared_ptr<net_detail::Transfer> transfer);
   // The download task a data task's transfer continues as.
   std::shared_ptr<URLSessionDownloadTask> adoptDownloadTask(const std::optional<URLRequest>& request,
-                                                            std::shared_ptr<detail::Transfer> transfer);
+                                                            std::shared_ptr<net_detail::Transfer> transfer);
   // A task completed or was dropped unstarted: invalidates the session after the last one.
   void taskEnded(const URLSessionTask* task);
 

@@ -46,13 +46,13 @@ std::optional<NSError> URLSessionTask::error() const {
 void URLSessionTask::resume() {
   auto expected = URLSessionTaskState::Suspended;
   if (!state_.compare_exchange_strong(expected, URLSessionTaskState::Running)) return;
-  detail::CurlEngine::shared().post([transfer = transfer_, self = shared_from_this()] { transfer->resume(self); });
+  net_detail::CurlEngine::shared().post([transfer = transfer_, self = shared_from_this()] { transfer->resume(self); });
 }
 
 void URLSessionTask::suspend() {
   auto expected = URLSessionTaskState::Running;
   if (!state_.compare_exchange_strong(expected, URLSessionTaskState::Suspended)) return;
-  detail::CurlEngine::shared().post([transfer = transfer_] { transfer->suspend(); });
+  net_detail::CurlEngine::shared().post([transfer = transfer_] { transfer->suspend(); });
 }
 
 void URLSessionTask::cancel() {
@@ -60,7 +60,7 @@ void URLSessionTask::cancel() {
   do {
     if (state == URLSessionTaskState::Completed || state == URLSessionTaskState::Canceling) return;
   } while (!state_.compare_exchange_weak(state, URLSessionTaskState::Canceling));
-  detail::CurlEngine::shared().post([transfer = transfer_, self = shared_from_this()] { transfer->cancel(self); });
+  net_detail::CurlEngine::shared().post([transfer = transfer_, self = shared_from_this()] { transfer->cancel(self); });
 }
 
 void URLSessionDownloadTask::cancelByProducingResumeData(std::function<void(std::optional<Data>)> completionHandler) {

@@ -14,7 +14,7 @@
 #include "platform/net/url_response.h"
 
 class URLSession;
-namespace detail {
+namespace net_detail {
 class Transfer;
 }
 
@@ -56,12 +56,12 @@ class URLSessionTask : public std::enable_shared_from_this<URLSessionTask> {
 
  private:
   friend class URLSession;
-  friend class detail::Transfer;
+  friend class net_detail::Transfer;
 
   const std::shared_ptr<URLSession> session_;  // a task keeps its session alive
   const unsigned long taskIdentifier_;
   const std::optional<URLRequest> originalRequest_;
-  std::shared_ptr<detail::Transfer> transfer_;  // set once by the session
+  std::shared_ptr<net_detail::Transfer> transfer_;  // set once by the session
 
   mutable std::mutex mutex_;
   std::optional<std::string> taskDescription_;

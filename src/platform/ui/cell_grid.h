@@ -14,7 +14,7 @@
 #include "platform/ui/render.h"
 #include "platform/ui/ui_view.h"
 
-namespace detail {
+namespace ui_detail {
 
 // What tables and collections share: prototype cells by reuse identifier with a reuse pool, the
 // cached section and item counts, the cells shown for every index path, and the selection.
@@ -346,4 +346,4 @@ class CellGrid {
   int reusedCount_ = 0;
 };
 
-}  // namespace detail
+}  // namespace ui_detail

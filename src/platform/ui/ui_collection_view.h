@@ -127,7 +127,7 @@ class UICollectionView : public UIScrollView {
   void renderSubviews(TextCanvas& canvas) const override;
 
  private:
-  using Grid = detail::CellGrid<UICollectionViewCell>;
+  using Grid = ui_detail::CellGrid<UICollectionViewCell>;
   Grid::Source source();
   void ensureLoaded();
   void prepareLayoutIfNeeded();

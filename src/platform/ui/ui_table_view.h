@@ -164,7 +164,7 @@ class UITableView : public UIScrollView {
   void renderSubviews(TextCanvas& canvas) const override;
 
  private:
-  using Grid = detail::CellGrid<UITableViewCell>;
+  using Grid = ui_detail::CellGrid<UITableViewCell>;
   Grid::Source source();
   void ensureLoaded();
   void refreshSectionViews(const NSIndexSet* only);

@@ -1,6 +1,4 @@
 // Decoding a lecture list reply into records, against parsing the same text alone.
-#include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -8,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "bench_timing.h"
 #include "model/lecture_response.h"
 #include "model/mappable_array.h"
 
@@ -44,18 +43,6 @@ std::string lectureListReply() {
     list.push_back(std::move(lecture));
   }
   return list.dump();
-}
-
-template <class F>
-double seconds(F&& work) {
-  const auto start = std::chrono::steady_clock::now();
-  work();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
 }
 
 }  // namespace

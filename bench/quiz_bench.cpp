@@ -1,7 +1,5 @@
 // Scoring and encoding an answered 1,000-question quiz, against encoding the finished result alone;
 // and building the models of a 2,000-lecture reply, against decoding the reply alone.
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -9,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "bench_timing.h"
 #include "model/model_url_builder.h"
 #include "services/lecture_service.h"
 #include "services/reply_models.h"
@@ -22,18 +21,6 @@ constexpr int kRounds = 25;
 const char* const kThemes[] = {"indigo_pink",  "blue_indigo", "teal_amber",    "cyan_orange",
                                "purple_amber", "green_pink",  "yellow_orange", "no_such_theme"};
 const char* const kTypes[] = {"trueFalse", "getWord", "oneCorrect", "moreCorrect"};
-
-template <class F>
-double seconds(F&& work) {
-  const auto start = std::chrono::steady_clock::now();
-  work();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
 
 // A quiz answered the way students do: most picks right, some wrong, some questions skipped.
 std::shared_ptr<Quiz> answeredQuiz() {

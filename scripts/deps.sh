@@ -3,8 +3,8 @@
 set -euo pipefail
 PKGS=(build-essential cmake pkg-config ninja-build clang
       nlohmann-json3-dev libcurl4-openssl-dev libicu-dev libplist-dev libsqlite3-dev zlib1g-dev
-      libexpected-dev libfmt-dev libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
-      openssl libssl-dev libxml2-dev libsndfile1-dev libjpeg62-turbo-dev libpng-dev
+      libexpected-dev libfmt-dev libgtest-dev libgmock-dev libcpp-httplib-dev
+      openssl libssl-dev python3 libxml2-dev libsndfile1-dev libjpeg62-turbo-dev libpng-dev
       libpsl-dev publicsuffix)
 missing=()
 for p in "${PKGS[@]}"; do

@@ -82,6 +82,23 @@ long long leadingIntegerValue(std::string_view text) {
   return negative ? -value : value;
 }
 
+}  // namespace
+
+TimeInterval retryAfterSeconds(std::string_view headerValue, Date now) {
+  DateFormatter formatter("EEE',' dd MMM yyyy HH':'mm':'ss z");
+  formatter.setLocale("en_US");
+  formatter.setTimeZone("GMT");
+  TimeInterval seconds = 0;
+  if (auto date = formatter.dateFromString(headerValue)) {
+    seconds = date->timeIntervalSinceDate(now);
+  } else {
+    seconds = static_cast<TimeInterval>(leadingIntegerValue(headerValue));
+  }
+  return std::max(seconds, 0.0);
+}
+
+namespace {
+
 int effectivePort(const URL& url) {
   if (auto port = url.port()) return *port;
   const auto scheme = url.scheme().value_or("");
@@ -1210,16 +1227,7 @@ TimeInterval ZSDK_ZTKSessionFetcher::retryAfterInterval() const {
     header = retryAfterHeaderLocked();
   }
   if (!header) return 0;
-  DateFormatter formatter("EEE',' dd MMM yyyy HH':'mm':'ss z");
-  formatter.setLocale("en_US");
-  formatter.setTimeZone("GMT");
-  TimeInterval seconds = 0;
-  if (auto date = formatter.dateFromString(*header)) {
-    seconds = date->timeIntervalSinceDate(Date::now());
-  } else {
-    seconds = static_cast<TimeInterval>(leadingIntegerValue(*header));
-  }
-  return std::max(seconds, 0.0);
+  return retryAfterSeconds(*header, Date::now());
 }
 
 TimeInterval ZSDK_ZTKSessionFetcher::nextRetryIntervalLocked() const {

@@ -41,6 +41,10 @@ class ZSDK_ZTKSessionFetcher;
 using ZTKSessionFetcherBodyStreamProviderResponse = std::function<void(std::shared_ptr<InputStream> bodyStream)>;
 using ZTKSessionFetcherBodyStreamProvider = std::function<void(ZTKSessionFetcherBodyStreamProviderResponse response)>;
 
+// Seconds to wait for a Retry-After value: an HTTP date counts from `now`, anything else reads
+// as its leading integer; never negative.
+TimeInterval retryAfterSeconds(std::string_view headerValue, Date now);
+
 // The optional fetch log. The fetcher works without it; when installed it is told of every fetch
 // worth recording and may wrap uploaded body streams to see their bytes.
 class ZTKSessionFetcherLogging {

@@ -302,6 +302,9 @@ std::optional<URL> URL::fromParts(const std::string& scheme, const std::optional
     if (!host.empty()) url.host_ = std::string(host);
   }
   if (!validComponent(path, isPathChar)) return std::nullopt;
+  // Without an authority a path starting "//" would read back as one ("g:a/..//b" resolves to
+  // the path "//b"); a leading "/." keeps it a path and names the same resource.
+  if (!authority && path.starts_with("//")) path.insert(0, "/.");
   if (query && !validComponent(*query, isQueryChar)) return std::nullopt;
   if (fragment && !validComponent(*fragment, isQueryChar)) return std::nullopt;
 

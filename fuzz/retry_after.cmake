@@ -1,0 +1,1 @@
+dorvale_fuzz(retry_after SOURCES ${CMAKE_CURRENT_LIST_DIR}/retry_after.cpp DEPS toolkit)

@@ -46,7 +46,10 @@ std::optional<NSError> URLSessionTask::error() const {
 void URLSessionTask::resume() {
   auto expected = URLSessionTaskState::Suspended;
   if (!state_.compare_exchange_strong(expected, URLSessionTaskState::Running)) return;
-  detail::CurlEngine::shared().post([transfer = transfer_, self = shared_from_this()] { transfer->resume(self); });
+  detail::CurlEngine::shared().post(
+      [transfer = transfer_, self = shared_from_this(), inFlight = detail::countTransferInFlight()]() mutable {
+        transfer->resume(self, std::move(inFlight));
+      });
 }
 
 void URLSessionTask::suspend() {

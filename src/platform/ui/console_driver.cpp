@@ -204,15 +204,15 @@ void ConsoleDriver::message(const std::string& text) { out_ << "! " << text << "
 
 void ConsoleDriver::settle() {
   if (settle_) return settle_();
-  using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + std::chrono::duration<double>(settleTimeout_);
+  using Steady = std::chrono::steady_clock;
+  const auto deadline = Steady::now() + std::chrono::duration<double>(settleTimeout_);
   auto& loop = RunLoop::main();
   while (true) {
     loop.runUntilIdle();
     if (auto w = window()) w->layoutOnScreenIfNeeded();
     loop.runUntilIdle();
     if (URLSession::transfersInFlight() == 0) return;
-    const std::chrono::duration<double> left = deadline - Clock::now();
+    const std::chrono::duration<double> left = deadline - Steady::now();
     if (left.count() <= 0) {
       return message(
           fmt::format("The network is still busy after {:g} s: the screen may change later", settleTimeout_));
@@ -542,9 +542,9 @@ void ConsoleDriver::link(const std::string& argument) {
   auto w = window();
   if (openAlert(*w)) return message(kAlertOpen);
   if (touchesBlocked()) return;
-  auto page = findFirst<WebContentView>(searchRoot(*w));
-  if (!page) return message("There is no web page on screen");
-  if (!(number ? page->tapLink(static_cast<std::size_t>(*number)) : page->tapLink(*url))) {
+  auto webPage = findFirst<WebContentView>(searchRoot(*w));
+  if (!webPage) return message("There is no web page on screen");
+  if (!(number ? webPage->tapLink(static_cast<std::size_t>(*number)) : webPage->tapLink(*url))) {
     message("The page has no link " + argument);
   }
 }
@@ -606,9 +606,9 @@ bool ConsoleDriver::runInteractive(std::istream& in) {
   printScreen();
   bool ended = false;
   bool broken = false;
-  using Clock = std::chrono::steady_clock;
+  using Steady = std::chrono::steady_clock;
   const std::chrono::duration<double> reprintInterval(kReprintInterval);
-  auto lastReprint = Clock::now() - reprintInterval;
+  auto lastReprint = Steady::now() - reprintInterval;
   while (!quit_) {
     std::optional<std::optional<std::string>> line;
     {
@@ -628,7 +628,7 @@ bool ConsoleDriver::runInteractive(std::istream& in) {
       break;
     } else {
       RunLoop::main().runOnce(kReprintInterval / 2);
-      if (Clock::now() - lastReprint >= reprintInterval && printIfChanged()) lastReprint = Clock::now();
+      if (Steady::now() - lastReprint >= reprintInterval && printIfChanged()) lastReprint = Steady::now();
     }
   }
   {

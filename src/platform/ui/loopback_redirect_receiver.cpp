@@ -81,14 +81,14 @@ struct LoopbackRedirectReceiver::State {
 
   // On the thread: the first GET's target, or nothing once the time is up or the owner left.
   std::optional<std::string> wait(TimeInterval timeout) {
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::duration<double>(timeout);
+    using Steady = std::chrono::steady_clock;
+    const auto deadline = Steady::now() + std::chrono::duration<double>(timeout);
     std::vector<Connection> connections;
     auto closeAll = [&] {
       for (auto& c : connections) ::close(c.fd);
     };
     while (true) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Steady::now()).count();
       if (left <= 0) break;
       std::vector<pollfd> fds{{wake[0], POLLIN, 0}, {listener, POLLIN, 0}};
       for (const auto& c : connections) fds.push_back({c.fd, POLLIN, 0});

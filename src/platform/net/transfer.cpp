@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -28,6 +29,8 @@ constexpr std::size_t kMaxCollected = 1u << 20;
 constexpr int kMaxRedirects = 16;
 
 CurlEngine& engine() { return CurlEngine::shared(); }
+
+std::atomic<std::size_t> inFlightCount{0};
 
 // Methods a server may receive twice without harm (RFC 9110, 9.2.2).
 bool isIdempotent(std::string_view method) {
@@ -190,7 +193,20 @@ void Transfer::touch() { lastActivity_ = SteadyClock::now(); }
 
 // ---- commands ----
 
-void Transfer::resume(std::shared_ptr<URLSessionTask> task) {
+std::shared_ptr<void> countTransferInFlight() {
+  struct Share {
+    Share() { ++inFlightCount; }
+    ~Share() { --inFlightCount; }
+    Share(const Share&) = delete;
+    Share& operator=(const Share&) = delete;
+  };
+  return std::make_shared<Share>();
+}
+
+std::size_t transfersInFlight() { return inFlightCount.load(); }
+
+void Transfer::resume(std::shared_ptr<URLSessionTask> task, std::shared_ptr<void> inFlight) {
+  if (!finished_ && !inFlight_) inFlight_ = std::move(inFlight);
   if (!started_) {
     start(std::move(task));
     return;
@@ -1106,6 +1122,8 @@ void Transfer::complete(std::optional<NSError> error) {
       d.didCompleteWithError(s, task, error);
     });
   }
+  // Queued behind the last callback: the count drops once that has run.
+  session_->delegateQueue()->async([inFlight = std::move(inFlight_)] {});
   auto session = std::move(session_);
   auto task = std::move(task_);
   session->taskEnded(task.get());

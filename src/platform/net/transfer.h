@@ -20,6 +20,11 @@
 
 namespace net_detail {
 
+// A share of the count of transfers in flight, held from the task's resume until its last
+// callback has run.
+std::shared_ptr<void> countTransferInFlight();
+std::size_t transfersInFlight();
+
 // The engine-side state of one task: its hops (one easy handle per request sent: redirects and
 // credential retries are new hops), the delegate round trips between them, and delivery of the
 // task's callbacks. Every member is used on the engine thread only; the task object reaches it
@@ -46,8 +51,9 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   // Before the task is handed out: the task fails with `code` once resumed.
   void failOnStart(long code) { setup_.failOnStart = code; }
 
-  // Commands (engine thread).
-  void resume(std::shared_ptr<URLSessionTask> task);
+  // Commands (engine thread). `inFlight` is the resume's share of the in-flight count; the first
+  // one is held until the task's last callback has run.
+  void resume(std::shared_ptr<URLSessionTask> task, std::shared_ptr<void> inFlight);
   void suspend();
   void cancel(std::shared_ptr<URLSessionTask> task);
 
@@ -119,6 +125,7 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   double idleTimeout() const;
 
   Setup setup_;
+  std::shared_ptr<void> inFlight_;
   std::shared_ptr<URLSessionTask> task_;
   std::shared_ptr<URLSession> session_;
   bool started_ = false;

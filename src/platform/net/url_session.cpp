@@ -72,6 +72,8 @@ URLSession::URLSession(const URLSessionConfiguration& configuration, std::shared
 
 URLSession::~URLSession() = default;
 
+std::size_t URLSession::transfersInFlight() { return net_detail::transfersInFlight(); }
+
 std::shared_ptr<URLSession> URLSession::sharedSession() {
   static const auto shared = sessionWithConfiguration(URLSessionConfiguration::defaultSessionConfiguration());
   return shared;

@@ -47,6 +47,9 @@ class URLSession : public std::enable_shared_from_this<URLSession> {
                                                               std::shared_ptr<DispatchQueue> delegateQueue);
   ~URLSession();
 
+  // Tasks of every session that were resumed and whose last callback has not run yet.
+  static std::size_t transfersInFlight();
+
   const URLSessionConfiguration& configuration() const { return configuration_; }
   std::shared_ptr<URLSessionDelegate> delegate() const;
   const std::shared_ptr<DispatchQueue>& delegateQueue() const { return delegateQueue_; }

@@ -46,7 +46,10 @@ std::optional<NSError> URLSessionTask::error() const {
 void URLSessionTask::resume() {
   auto expected = URLSessionTaskState::Suspended;
   if (!state_.compare_exchange_strong(expected, URLSessionTaskState::Running)) return;
-  net_detail::CurlEngine::shared().post([transfer = transfer_, self = shared_from_this()] { transfer->resume(self); });
+  net_detail::CurlEngine::shared().post(
+      [transfer = transfer_, self = shared_from_this(), inFlight = net_detail::countTransferInFlight()]() mutable {
+        transfer->resume(self, std::move(inFlight));
+      });
 }
 
 void URLSessionTask::suspend() {

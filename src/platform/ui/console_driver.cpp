@@ -1,5 +1,6 @@
 #include "platform/ui/console_driver.h"
 
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <deque>
@@ -9,23 +10,32 @@
 #include <mutex>
 #include <optional>
 #include <ostream>
+#include <set>
 #include <sstream>
 #include <thread>
+
+#include <fmt/format.h>
 
 #include "platform/foundation/date.h"
 #include "platform/foundation/run_loop.h"
 #include "platform/foundation/url.h"
+#include "platform/net/url_session.h"
 #include "platform/ui/render.h"
 #include "platform/ui/screen_renderer.h"
 #include "platform/ui/ui_alert_controller.h"
 #include "platform/ui/ui_application.h"
 #include "platform/ui/ui_collection_view.h"
+#include "platform/ui/ui_device.h"
+#include "platform/ui/ui_image_picker_controller.h"
 #include "platform/ui/ui_navigation_controller.h"
+#include "platform/ui/ui_refresh_control.h"
 #include "platform/ui/ui_search_bar.h"
+#include "platform/ui/ui_slider.h"
 #include "platform/ui/ui_tab_bar_controller.h"
 #include "platform/ui/ui_table_view.h"
 #include "platform/ui/ui_text_field.h"
 #include "platform/ui/ui_window.h"
+#include "platform/ui/web_content_view.h"
 
 namespace {
 
@@ -106,13 +116,15 @@ void collectOnScreen(const std::shared_ptr<UIViewController>& c, std::vector<std
   for (const auto& child : c->childViewControllersOnScreen()) collectOnScreen(child, out);
 }
 
-// Depth-first, the first visible view of type T.
+// Depth-first, the first visible view of type T that `accept` takes, leaving out what a paged
+// scroll view does not show.
 template <class T>
-std::shared_ptr<T> findFirst(const std::shared_ptr<UIView>& root) {
-  if (!root || root->isHidden()) return nullptr;
-  if (auto typed = std::dynamic_pointer_cast<T>(root)) return typed;
+std::shared_ptr<T> findFirst(
+    const std::shared_ptr<UIView>& root, const std::function<bool(const T&)>& accept = [](const T&) { return true; }) {
+  if (!root || root->isHidden() || !root->isWithinShownContent()) return nullptr;
+  if (auto typed = std::dynamic_pointer_cast<T>(root); typed && accept(*typed)) return typed;
   for (const auto& sub : root->subviews()) {
-    if (auto found = findFirst<T>(sub)) return found;
+    if (auto found = findFirst<T>(sub, accept)) return found;
   }
   return nullptr;
 }
@@ -136,7 +148,7 @@ std::shared_ptr<UIView> findView(const UIWindow& window, const std::string& name
   collectOnScreen(top, onScreen);
   for (const auto& c : onScreen) {
     auto v = c->outlet(name);
-    if (v && v->window() && v->isVisibleInTree()) return v;
+    if (v && v->window() && v->isVisibleInTree() && v->isWithinShownContent()) return v;
   }
   return root->viewWithAccessibilityIdentifier(name);
 }
@@ -158,12 +170,23 @@ std::shared_ptr<UIBarButtonItem> findBarButtonItem(const UIWindow& window, const
   return nullptr;
 }
 
+std::optional<double> parseNumber(const std::string& text) {
+  char* end = nullptr;
+  double value = std::strtod(text.c_str(), &end);
+  if (text.empty() || end == text.c_str() || *end != '\0' || !std::isfinite(value)) return std::nullopt;
+  return value;
+}
+
 constexpr const char* kAlertOpen = "An alert is open: answer it with 'alert BUTTON'";
+
+// Changes seen while nobody types print at most this often (seconds), so a ticking timer cannot
+// flood the terminal.
+constexpr double kReprintInterval = 0.5;
 
 }  // namespace
 
 ConsoleDriver::ConsoleDriver(std::ostream& out, std::shared_ptr<UIWindow> window)
-    : out_(out), window_(std::move(window)), settle_([] { RunLoop::main().runUntilIdle(); }) {}
+    : out_(out), window_(std::move(window)) {}
 
 ConsoleDriver::~ConsoleDriver() = default;
 
@@ -179,9 +202,51 @@ std::string ConsoleDriver::screen() const {
 
 void ConsoleDriver::message(const std::string& text) { out_ << "! " << text << "\n"; }
 
+void ConsoleDriver::settle() {
+  if (settle_) return settle_();
+  using Steady = std::chrono::steady_clock;
+  const auto deadline = Steady::now() + std::chrono::duration<double>(settleTimeout_);
+  auto& loop = RunLoop::main();
+  while (true) {
+    loop.runUntilIdle();
+    if (auto w = window()) w->layoutOnScreenIfNeeded();
+    loop.runUntilIdle();
+    if (URLSession::transfersInFlight() == 0) return;
+    const std::chrono::duration<double> left = deadline - Steady::now();
+    if (left.count() <= 0) {
+      return message(
+          fmt::format("The network is still busy after {:g} s: the screen may change later", settleTimeout_));
+    }
+    loop.runOnce(std::min(0.05, left.count()));
+  }
+}
+
+void ConsoleDriver::printOpenedURLs() {
+  auto application = UIApplication::sharedApplication();
+  if (application != application_.lock()) {
+    application_ = application;
+    openedPrinted_ = 0;
+  }
+  const auto& opened = application->openedURLs();
+  for (; openedPrinted_ < opened.size(); ++openedPrinted_) {
+    out_ << "(opened " << printableText(opened[openedPrinted_].absoluteString()) << ")\n";
+  }
+}
+
 void ConsoleDriver::printScreen() {
-  out_ << screen();
+  printOpenedURLs();
+  lastPrinted_ = screen();
+  out_ << lastPrinted_;
   out_.flush();
+}
+
+bool ConsoleDriver::printIfChanged() {
+  if (auto w = window()) w->layoutOnScreenIfNeeded();
+  auto application = UIApplication::sharedApplication();
+  bool opened = application != application_.lock() || application->openedURLs().size() > openedPrinted_;
+  if (!opened && screen() == lastPrinted_) return false;
+  printScreen();
+  return true;
 }
 
 bool ConsoleDriver::execute(const std::string& line) {
@@ -196,7 +261,7 @@ bool ConsoleDriver::execute(const std::string& line) {
     out_.flush();
     return false;
   }
-  if (settle_) settle_();
+  settle();
   printScreen();
   return true;
 }
@@ -220,7 +285,9 @@ std::string ConsoleDriver::echoed(const std::string& line, const std::string& co
 }
 
 void ConsoleDriver::runCommand(const std::string& command, const std::string& arguments) {
-  if (!window() && command != "quit" && command != "wait" && command != "show" && command != "open") {
+  static const std::set<std::string> kWithoutWindow{"quit", "wait",       "show",       "open",
+                                                    "help", "background", "foreground", "rotate"};
+  if (!window() && !kWithoutWindow.count(command)) {
     message("There is no window to drive");
     return;
   }
@@ -242,13 +309,29 @@ void ConsoleDriver::runCommand(const std::string& command, const std::string& ar
     open(arguments);
   } else if (command == "wait") {
     wait(arguments);
+  } else if (command == "page") {
+    page(arguments);
+  } else if (command == "pull") {
+    pull();
+  } else if (command == "slide") {
+    slide(arguments);
+  } else if (command == "rotate") {
+    rotate(arguments);
+  } else if (command == "background") {
+    UIApplication::sharedApplication()->enterBackground();
+  } else if (command == "foreground") {
+    UIApplication::sharedApplication()->becomeActive();
+  } else if (command == "pick") {
+    pick(arguments);
+  } else if (command == "link") {
+    link(arguments);
+  } else if (command == "help") {
+    help();
   } else if (command == "show") {
   } else if (command == "quit") {
     quit_ = true;
   } else {
-    message("Unknown command '" + command +
-            "'. Commands: tap NAME, type NAME TEXT, select [SECTION] ROW, swipe [SECTION] ROW ACTION, tab N, back, "
-            "alert BUTTON, open URL, wait SECONDS, show, quit");
+    message("Unknown command '" + command + "': 'help' lists the commands");
   }
 }
 
@@ -382,11 +465,11 @@ void ConsoleDriver::open(const std::string& text) {
 }
 
 void ConsoleDriver::wait(const std::string& argument) {
-  char* end = nullptr;
-  double seconds = std::strtod(argument.c_str(), &end);
-  if (argument.empty() || end == argument.c_str() || *end != '\0' || !std::isfinite(seconds) || seconds < 0) {
-    return message("Usage: wait SECONDS");
+  auto parsed = parseNumber(argument);
+  if (!parsed || *parsed < 0 || *parsed > kMaxWait) {
+    return message(fmt::format("Usage: wait SECONDS (at most {:g})", kMaxWait));
   }
+  const double seconds = *parsed;
   if (currentClock()->isVirtual()) {
     RunLoop::main().advance(seconds);
     return;
@@ -395,13 +478,86 @@ void ConsoleDriver::wait(const std::string& argument) {
   for (double left = seconds; left > 0; left = deadline.timeIntervalSinceNow()) RunLoop::main().runOnce(left);
 }
 
+void ConsoleDriver::page(const std::string& arguments) {
+  auto [name, number] = splitFirst(arguments);
+  auto index = parseIndex(number);
+  if (name.empty() || !index) return message("Usage: page NAME N");
+  auto w = window();
+  if (touchesBlocked()) return;
+  auto view = findView(*w, name);
+  if (!view) return message(openAlert(*w) ? kAlertOpen : "Nothing named '" + name + "' on screen");
+  auto scroll = std::dynamic_pointer_cast<UIScrollView>(view);
+  if (!scroll || !scroll->isPagingEnabled()) return message("'" + name + "' does not page");
+  if (!scroll->swipeToPage(*index)) message("'" + name + "' cannot be swiped now");
+}
+
+void ConsoleDriver::pull() {
+  auto w = window();
+  if (openAlert(*w)) return message(kAlertOpen);
+  if (touchesBlocked()) return;
+  auto scroll = findFirst<UIScrollView>(searchRoot(*w), [](const UIScrollView& v) { return !!v.refreshControl(); });
+  if (!scroll) return message("Nothing on screen refreshes when pulled");
+  if (!scroll->pullToRefresh()) message("The list cannot be pulled now");
+}
+
+void ConsoleDriver::slide(const std::string& arguments) {
+  auto [name, number] = splitFirst(arguments);
+  auto value = parseNumber(number);
+  if (name.empty() || !value) return message("Usage: slide NAME VALUE");
+  auto w = window();
+  if (touchesBlocked()) return;
+  auto view = findView(*w, name);
+  if (!view) return message(openAlert(*w) ? kAlertOpen : "Nothing named '" + name + "' on screen");
+  auto slider = std::dynamic_pointer_cast<UISlider>(view);
+  if (!slider) return message("'" + name + "' is not a slider");
+  // The finger takes the thumb where it is, moves it and lets go.
+  auto to = static_cast<float>(*value);
+  if (!slider->drag(UITouch::Phase::Began, slider->value())) return message("'" + name + "' cannot be slid now");
+  slider->drag(UITouch::Phase::Moved, to);
+  slider->drag(UITouch::Phase::Ended, to);
+}
+
+void ConsoleDriver::rotate(const std::string& argument) {
+  if (argument == "portrait") return UIDevice::currentDevice()->rotate(UIDeviceOrientation::Portrait);
+  if (argument == "landscape") return UIDevice::currentDevice()->rotate(UIDeviceOrientation::LandscapeLeft);
+  message("Usage: rotate portrait|landscape");
+}
+
+void ConsoleDriver::pick(const std::string& path) {
+  if (path.empty()) return message("Usage: pick PATH");
+  auto w = window();
+  if (touchesBlocked()) return;
+  std::shared_ptr<UIImagePickerController> picker;
+  for (const auto& c : visiblePath(*w)) {
+    if ((picker = std::dynamic_pointer_cast<UIImagePickerController>(c))) break;
+  }
+  if (!picker) return message("No image picker is open");
+  if (!picker->pickImageAtPath(path)) message("Not a PNG, JPEG or GIF image: '" + path + "'");
+}
+
+void ConsoleDriver::link(const std::string& argument) {
+  auto number = parseIndex(argument);
+  auto url = number ? std::nullopt : URL::URLWithString(argument);
+  if (!number && (!url || !url->scheme())) return message("Usage: link N, or link URL");
+  auto w = window();
+  if (openAlert(*w)) return message(kAlertOpen);
+  if (touchesBlocked()) return;
+  auto webPage = findFirst<WebContentView>(searchRoot(*w));
+  if (!webPage) return message("There is no web page on screen");
+  if (!(number ? webPage->tapLink(static_cast<std::size_t>(*number)) : webPage->tapLink(*url))) {
+    message("The page has no link " + argument);
+  }
+}
+
+void ConsoleDriver::help() { out_ << kConsoleCommands; }
+
 void ConsoleDriver::lineTooLong() {
   message("Line too long (more than " + std::to_string(kMaxLineLength) + " bytes): skipped");
   out_.flush();
 }
 
 bool ConsoleDriver::run(std::istream& in) {
-  if (settle_) settle_();
+  settle();
   printScreen();
   for (std::string line; !quit_;) {
     auto read = readLine(in, line);
@@ -446,10 +602,13 @@ bool ConsoleDriver::runInteractive(std::istream& in) {
     if (!input->abandoned) RunLoop::main().post([] {});
   });
 
-  if (settle_) settle_();
+  settle();
   printScreen();
   bool ended = false;
   bool broken = false;
+  using Steady = std::chrono::steady_clock;
+  const std::chrono::duration<double> reprintInterval(kReprintInterval);
+  auto lastReprint = Steady::now() - reprintInterval;
   while (!quit_) {
     std::optional<std::optional<std::string>> line;
     {
@@ -468,7 +627,8 @@ bool ConsoleDriver::runInteractive(std::istream& in) {
     } else if (ended) {
       break;
     } else {
-      RunLoop::main().runOnce(0.25);
+      RunLoop::main().runOnce(kReprintInterval / 2);
+      if (Steady::now() - lastReprint >= reprintInterval && printIfChanged()) lastReprint = Steady::now();
     }
   }
   {

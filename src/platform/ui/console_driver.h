@@ -1,33 +1,28 @@
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <iosfwd>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/foundation/date.h"
+
+class UIApplication;
 class UIWindow;
 
-// Drives the user interface from text commands, one per line, and prints the screen after each:
+// Drives the user interface from text commands, one per line, and prints the screen after each
+// (the commands are listed in kConsoleCommands below). Views are addressed by outlet name,
+// accessibility identifier or label; bar button items by title or identifier; views on pages a
+// paged scroll view does not show are out of reach. Rows, items, pages and tabs count from 0.
+// Empty lines and lines starting with # are skipped. A command that cannot run prints one line
+// starting with "! " and the driver goes on.
 //
-//   tap NAME             a button, control, view with a tap recogniser, or a bar button item
-//   type NAME TEXT       types TEXT (the rest of the line) into a text field or search bar
-//   select ROW           taps a row (or item) of the first table or collection on screen
-//   select SECTION ROW
-//   swipe ROW ACTION     swipes a row and taps the action with that title
-//   swipe SECTION ROW ACTION
-//   tab N                taps tab N of the tab bar
-//   back                 taps the navigation bar's back button
-//   alert BUTTON         taps the button with that title on the open alert
-//   open URL             opens the URL into the application
-//   wait SECONDS         lets time pass (virtual time when a virtual clock is installed)
-//   show                 prints the screen again
-//   quit                 ends
-//
-// Views are addressed by outlet name, accessibility identifier or label; bar button items by
-// title or identifier. Rows, items and tabs count from 0. Empty lines and lines starting with #
-// are skipped. A command that cannot run prints one line starting with "! " and the driver goes
-// on. Between a command and the screen the run loop settles (by default it runs until idle).
+// Between a command and the screen the run loop settles: by default it runs until no network
+// transfer is in flight and nothing is due (at most settleTimeout seconds of real time), with a
+// layout pass of the screen in between; timers due later wait for `wait`. Each URL the
+// application opened out of itself in the meantime prints as "(opened URL)" before the screen.
 class ConsoleDriver {
  public:
   // `window` is the window to drive; without one, the application's key window at each command.
@@ -53,8 +48,12 @@ class ConsoleDriver {
   // Whether each command is printed ("> tap login") before its output; on by default. Text typed
   // into a secure field prints as dots.
   void setEchoCommands(bool echo) { echo_ = echo; }
-  // What runs between a command and the screen.
+  // What runs between a command and the screen, in place of the default.
   void setSettle(std::function<void()> settle) { settle_ = std::move(settle); }
+  void setSettleTimeout(TimeInterval seconds) { settleTimeout_ = seconds; }
+
+  // The longest `wait` takes.
+  static constexpr TimeInterval kMaxWait = 600;
 
   // The screen as the driver prints it.
   std::string screen() const;
@@ -66,7 +65,12 @@ class ConsoleDriver {
   std::string echoed(const std::string& line, const std::string& command, const std::string& arguments) const;
   void message(const std::string& text);
   void lineTooLong();
+  void settle();
   void printScreen();
+  void printOpenedURLs();
+  // In interactive use: prints the screen again when it (or the list of opened URLs) changed
+  // since it was last printed. Whether it printed.
+  bool printIfChanged();
 
   void tap(const std::string& name);
   void type(const std::string& arguments);
@@ -77,11 +81,46 @@ class ConsoleDriver {
   void alert(const std::string& title);
   void open(const std::string& text);
   void wait(const std::string& argument);
+  void page(const std::string& arguments);
+  void pull();
+  void slide(const std::string& arguments);
+  void rotate(const std::string& argument);
+  void pick(const std::string& path);
+  void link(const std::string& argument);
+  void help();
   bool touchesBlocked();
 
   std::ostream& out_;
   std::shared_ptr<UIWindow> window_;
   std::function<void()> settle_;
+  TimeInterval settleTimeout_ = 10;
   bool echo_ = true;
   bool quit_ = false;
+  std::string lastPrinted_;
+  // The opened URLs of this application already printed.
+  std::weak_ptr<UIApplication> application_;
+  std::size_t openedPrinted_ = 0;
 };
+
+// The commands, one per line as `help` prints them.
+inline constexpr const char* kConsoleCommands =
+    "tap NAME             taps a button, control, view with a tap recogniser, or bar button item\n"
+    "type NAME TEXT       types TEXT (the rest of the line) into a text field or search bar\n"
+    "select [SECTION] ROW taps a row (or item) of the first table or collection on screen\n"
+    "swipe [SECTION] ROW ACTION  swipes a row and taps the action with that title\n"
+    "tab N                taps tab N of the tab bar\n"
+    "back                 taps the navigation bar's back button\n"
+    "alert BUTTON         taps the button with that title on the open alert\n"
+    "page NAME N          swipes the paged scroll view NAME to page N\n"
+    "pull                 pulls the first refreshable list on screen down to refresh it\n"
+    "slide NAME VALUE     drags the slider NAME to VALUE\n"
+    "link N|URL           follows the link numbered [N] (or the link to URL) on the web page on screen\n"
+    "pick PATH            picks the image file at PATH in the open image picker\n"
+    "rotate portrait|landscape  turns the device\n"
+    "background           sends the application to the background\n"
+    "foreground           brings it back\n"
+    "open URL             opens the URL into the application\n"
+    "wait SECONDS         lets time pass for timers (at most 600)\n"
+    "show                 prints the screen again\n"
+    "help                 prints this list\n"
+    "quit                 ends\n";

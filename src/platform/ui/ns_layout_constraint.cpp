@@ -18,14 +18,35 @@ std::shared_ptr<NSLayoutConstraint> NSLayoutConstraint::constraintWithItem(
   return c;
 }
 
+namespace {
+
+std::shared_ptr<UIView> holderOf(const NSLayoutConstraint& c) {
+  auto first = c.firstItem();
+  auto second = c.secondItem();
+  if (!first || !second) return first;
+  if (second == first->superview()) return second;
+  if (first == second->superview()) return first;
+  if (auto super = first->superview(); super && super == second->superview()) return super;
+  return first;
+}
+
+}  // namespace
+
 void NSLayoutConstraint::activateConstraints(const std::vector<std::shared_ptr<NSLayoutConstraint>>& constraints) {
   for (const auto& c : constraints) {
-    if (c) c->active_ = true;
+    if (!c) continue;
+    c->active_ = true;
+    if (auto holder = holderOf(*c)) holder->addConstraint(c);
   }
 }
 
 void NSLayoutConstraint::deactivateConstraints(const std::vector<std::shared_ptr<NSLayoutConstraint>>& constraints) {
   for (const auto& c : constraints) {
-    if (c) c->active_ = false;
+    if (!c) continue;
+    c->active_ = false;
+    for (const auto& item : {c->firstItem(), c->secondItem()}) {
+      if (item) item->removeConstraint(c);
+      if (auto super = item ? item->superview() : nullptr) super->removeConstraint(c);
+    }
   }
 }

@@ -26,8 +26,8 @@ enum class NSLayoutAttribute {
 
 enum class NSLayoutRelation { LessThanOrEqual = -1, Equal = 0, GreaterThanOrEqual = 1 };
 
-// A layout relation between two views, kept as values: there is no solver, so the constraint
-// only records what the screens set and read (mostly `constant`).
+// A layout relation between two views, kept as values. There is no solver: layout reads only the
+// equal, multiplier-1 relations of a view to its superview and fixed sizes (see UIView).
 class NSLayoutConstraint {
  public:
   static std::shared_ptr<NSLayoutConstraint> make();
@@ -36,6 +36,8 @@ class NSLayoutConstraint {
                                                                 const std::shared_ptr<UIView>& toItem,
                                                                 NSLayoutAttribute toAttribute, CGFloat multiplier,
                                                                 CGFloat constant);
+  // Activation adds each constraint to the view that holds it (the superview for a relation to
+  // the superview or a sibling, else the first item); deactivation removes it.
   static void activateConstraints(const std::vector<std::shared_ptr<NSLayoutConstraint>>& constraints);
   static void deactivateConstraints(const std::vector<std::shared_ptr<NSLayoutConstraint>>& constraints);
 
@@ -48,6 +50,7 @@ class NSLayoutConstraint {
   CGFloat constant() const { return constant_; }
   void setConstant(CGFloat c) { constant_ = c; }
   bool isActive() const { return active_; }
+  // Only sets the flag (views call it when they add or remove the constraint).
   void setActive(bool a) { active_ = a; }
   float priority() const { return priority_; }
   void setPriority(float p) { priority_ = p; }

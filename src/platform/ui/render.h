@@ -6,7 +6,9 @@
 
 class UIView;
 
-// The text picture of a view tree. Views write lines; nesting indents by two spaces.
+// The text picture of a view tree. Views write lines; nesting indents by two spaces. This is the
+// only surface views draw on: the console driver prints it, and another display would take its
+// place here without any view changing.
 //
 // Line conventions (one line per thing the user can see or address):
 //   label            text
@@ -21,6 +23,12 @@ class UIView;
 //                    section) or "S.R. cell", the cell's lines joined by " | ", then
 //                    " (selected)" and, on a swiped row, " <Action|Action>"
 //   collection       one line per item, as table rows
+//   slider           <slider 40%> #name, with " (disabled)"
+//   activity         (busy) while it spins
+//   web page         the page's text, one line per block, each link followed by its number
+//                    ("Next [1]"), a submit button as [Title]; (loading URL) before the first
+//                    page arrives
+//   video            (video URL, playing|paused) with ", no controls" when they are hidden
 // Names (#name) are the views' accessibility identifiers, which the console driver addresses.
 // Texts go through printableText, and a text with line breaks gives several lines.
 class TextCanvas {

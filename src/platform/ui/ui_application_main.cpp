@@ -66,7 +66,9 @@ int UIApplicationMain(int argc, char* argv[], const std::optional<std::string>& 
       status = 1;
     }
   } else {
-    driver.setEchoCommands(!isatty(STDIN_FILENO));
+    const bool terminal = isatty(STDIN_FILENO);
+    driver.setEchoCommands(!terminal);
+    if (terminal) std::cout << "Type 'help' for the list of commands.\n";
     if (!driver.runInteractive(std::cin)) {
       std::fprintf(stderr, "Cannot read standard input\n");
       status = 1;

@@ -32,7 +32,9 @@ CGSize UILabel::sizeThatFits(CGSize size) const {
   return {width, lineCountForWidth(limit) * font_.lineHeight()};
 }
 
-CGSize UILabel::intrinsicContentSize() const { return sizeThatFits(CGSize{preferredMaxLayoutWidth_, 0}); }
+CGSize UILabel::intrinsicContentSize() const {
+  return sizeThatFits(CGSize{preferredMaxLayoutWidth_ > 0 ? preferredMaxLayoutWidth_ : bounds().size.width, 0});
+}
 
 CGSize UILabel::systemLayoutSizeFittingSize(CGSize targetSize) const {
   CGFloat width = preferredMaxLayoutWidth_ > 0 ? preferredMaxLayoutWidth_ : targetSize.width;

@@ -44,7 +44,8 @@ class UILabel : public UIView {
   // Lines the text takes at `width` (0 or less: no limit), capped by numberOfLines.
   int lineCountForWidth(CGFloat width) const;
   CGSize sizeThatFits(CGSize size) const override;
-  CGSize intrinsicContentSize() const;
+  // Wrapped at preferredMaxLayoutWidth, else at the current width.
+  CGSize intrinsicContentSize() const override;
   CGSize systemLayoutSizeFittingSize(CGSize targetSize) const override;
 
  protected:

@@ -143,8 +143,14 @@ void UIScrollView::renderSelf(TextCanvas& canvas) const {
   canvas.line(fmt::format("(page {}/{})", currentPage() + 1, pages));
 }
 
-void UIScrollView::renderSubviews(TextCanvas& canvas) const {
+std::optional<CGRect> UIScrollView::shownContentRect() const {
   CGSize b = bounds().size;
-  if (!pagingEnabled_ || b.width <= 0 || b.height <= 0) return UIView::renderSubviews(canvas);
-  renderSubviewsWithin(canvas, CGRect{contentOffset_, b});
+  if (!pagingEnabled_ || b.width <= 0 || b.height <= 0) return std::nullopt;
+  return CGRect{contentOffset_, b};
+}
+
+void UIScrollView::renderSubviews(TextCanvas& canvas) const {
+  auto shown = shownContentRect();
+  if (!shown) return UIView::renderSubviews(canvas);
+  renderSubviewsWithin(canvas, *shown);
 }

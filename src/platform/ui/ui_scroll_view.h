@@ -85,6 +85,8 @@ class UIScrollView : public UIView {
   void renderSelf(TextCanvas& canvas) const override;
   // With paging on, only what lies in the shown page (pages side by side would all print).
   void renderSubviews(TextCanvas& canvas) const override;
+  // With paging on, the shown page.
+  std::optional<CGRect> shownContentRect() const override;
 
  private:
   bool isHorizontalPaging() const;

@@ -69,6 +69,7 @@ std::shared_ptr<UITableViewCell> UITableView::dequeueReusableCellWithIdentifier(
 }
 
 void UITableView::afterChange() {
+  if (!layingOut_) setNeedsLayout();
   if (swiped_ && !grid_.isValid(*swiped_)) {
     swiped_.reset();
     swipedActions_.clear();
@@ -81,6 +82,7 @@ void UITableView::reloadData() {
   swipedActions_.clear();
   grid_.reloadAll(source());
   refreshSectionViews(nullptr);
+  if (!layingOut_) setNeedsLayout();
 }
 
 void UITableView::reloadSections(const NSIndexSet& sections, UITableViewRowAnimation) {
@@ -287,7 +289,40 @@ bool UITableView::performRowAction(const NSIndexPath& indexPath, const std::stri
 
 void UITableView::layoutSubviews() {
   UIScrollView::layoutSubviews();
+  layingOut_ = true;
   ensureLoaded();
+  layingOut_ = false;
+  // Everything stacks at the table's width, in table order; the content is as tall as the stack.
+  const CGFloat width = bounds().size.width;
+  CGFloat y = 0;
+  auto place = [&](UIView& view, CGFloat height) {
+    view.setFrame(CGRect{{0, y}, {width, std::max<CGFloat>(0, height)}});
+    y += view.frame().size.height;
+  };
+  auto fitting = [&](const UIView& view, CGFloat fallback) {
+    CGFloat h = view.systemLayoutSizeFittingSize(CGSize{width, 0}).height;
+    return h > 0 ? h : fallback;
+  };
+  auto sectionView = [](const std::vector<std::shared_ptr<UIView>>& views, int section) {
+    auto index = static_cast<std::size_t>(section);
+    return index < views.size() ? views[index] : nullptr;
+  };
+  if (tableHeaderView_) place(*tableHeaderView_, tableHeaderView_->frame().size.height);
+  for (int s = 0; s < grid_.numberOfSections(); ++s) {
+    if (auto header = sectionView(headerViews_, s)) place(*header, sectionHeaderHeight_);
+    for (int r = 0; r < grid_.numberOfItems(s); ++r) {
+      auto cell = grid_.cellAt(NSIndexPath{s, r});
+      if (!cell) continue;
+      const CGFloat fallback = estimatedRowHeight_ > 0 ? estimatedRowHeight_ : 44;
+      // The cell is measured at the table's width, as it will show.
+      cell->contentView()->setFrame(CGRect{{0, 0}, {width, cell->frame().size.height}});
+      place(*cell, rowHeight_ == UITableViewAutomaticDimension ? fitting(*cell, fallback) : rowHeight_);
+      cell->contentView()->setFrame(cell->bounds());
+    }
+    if (auto footer = sectionView(footerViews_, s)) place(*footer, sectionFooterHeight_);
+  }
+  if (tableFooterView_) place(*tableFooterView_, tableFooterView_->frame().size.height);
+  setContentSize(CGSize{width, y});
 }
 
 void UITableView::render(TextCanvas& canvas) const {

@@ -55,7 +55,10 @@ class UITableViewDelegate : public UIScrollViewDelegate {
 
 // Rows in sections, asked of the data source. The first load happens on first need (layout,
 // rendering or a query) after a data source is set; reloadData and the other reload and update
-// calls ask again. Every row has a cell; cells are reused by identifier across reloads.
+// calls ask again. Every row has a cell; cells are reused by identifier across reloads. Layout
+// stacks the table header, each section's header view, rows and footer view, and the table
+// footer at the table's width: a row is rowHeight tall, or as tall as its cell's fitting size
+// with UITableViewAutomaticDimension.
 class UITableView : public UIScrollView {
  public:
   using CellFactory = std::function<std::shared_ptr<UITableViewCell>()>;
@@ -193,4 +196,5 @@ class UITableView : public UIScrollView {
   UIEdgeInsets separatorInset_{0, 15, 0, 0};
   std::shared_ptr<UIView> tableHeaderView_;
   std::shared_ptr<UIView> tableFooterView_;
+  bool layingOut_ = false;
 };

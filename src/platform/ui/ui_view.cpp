@@ -1,6 +1,7 @@
 #include "platform/ui/ui_view.h"
 
 #include <algorithm>
+#include <tuple>
 #include <typeinfo>
 
 #include "platform/ui/ns_layout_constraint.h"
@@ -26,6 +27,64 @@ bool hasArea(const CGRect& r) { return r.size.width > 0 && r.size.height > 0; }
 
 bool intersects(const CGRect& a, const CGRect& b) {
   return a.minX() < b.maxX() && b.minX() < a.maxX() && a.minY() < b.maxY() && b.minY() < a.maxY();
+}
+
+bool isPlainView(const UIView& v) { return typeid(v) == typeid(UIView); }
+
+// A constraint fixes one of these per axis.
+struct AxisPins {
+  std::optional<CGFloat> min, max, center, size;
+};
+
+// Where `attribute` lies on `r`, and on which axis (0: x, 1: y).
+std::optional<std::pair<int, CGFloat>> attributeValue(NSLayoutAttribute attribute, const CGRect& r) {
+  switch (attribute) {
+    case NSLayoutAttribute::Left:
+    case NSLayoutAttribute::Leading: return std::pair{0, r.minX()};
+    case NSLayoutAttribute::Right:
+    case NSLayoutAttribute::Trailing: return std::pair{0, r.maxX()};
+    case NSLayoutAttribute::CenterX: return std::pair{0, r.midX()};
+    case NSLayoutAttribute::Width: return std::pair{0, r.width()};
+    case NSLayoutAttribute::Top: return std::pair{1, r.minY()};
+    case NSLayoutAttribute::Bottom: return std::pair{1, r.maxY()};
+    case NSLayoutAttribute::CenterY: return std::pair{1, r.midY()};
+    case NSLayoutAttribute::Height: return std::pair{1, r.height()};
+    default: return std::nullopt;
+  }
+}
+
+void setPin(AxisPins& pins, NSLayoutAttribute attribute, CGFloat value) {
+  switch (attribute) {
+    case NSLayoutAttribute::Left:
+    case NSLayoutAttribute::Leading:
+    case NSLayoutAttribute::Top: pins.min = value; break;
+    case NSLayoutAttribute::Right:
+    case NSLayoutAttribute::Trailing:
+    case NSLayoutAttribute::Bottom: pins.max = value; break;
+    case NSLayoutAttribute::CenterX:
+    case NSLayoutAttribute::CenterY: pins.center = value; break;
+    case NSLayoutAttribute::Width:
+    case NSLayoutAttribute::Height: pins.size = value; break;
+    default: break;
+  }
+}
+
+// Origin and length on one axis from what is pinned; `intrinsic` is negative when there is none.
+std::pair<CGFloat, CGFloat> solveAxis(const AxisPins& p, CGFloat origin, CGFloat length, CGFloat intrinsic) {
+  if (p.min && p.max) return {*p.min, std::max<CGFloat>(0, *p.max - *p.min)};
+  if (!p.size && p.center && (p.min || p.max)) {
+    CGFloat half = p.min ? *p.center - *p.min : *p.max - *p.center;
+    return {*p.center - half, std::max<CGFloat>(0, 2 * half)};
+  }
+  if (p.size) {
+    length = *p.size;
+  } else if (intrinsic >= 0) {
+    length = intrinsic;
+  }
+  if (p.min) return {*p.min, length};
+  if (p.max) return {*p.max - length, length};
+  if (p.center) return {*p.center - length / 2, length};
+  return {origin, length};
 }
 
 bool subtreeBlocksTouches(const UIView& v) {
@@ -150,7 +209,9 @@ std::shared_ptr<UIView> UIView::viewWithTag(int tag) {
 
 std::shared_ptr<UIView> UIView::viewWithAccessibilityIdentifier(const std::string& name) {
   if (hidden_ || alpha_ < kInvisibleAlpha) return nullptr;
-  if (!name.empty() && (accessibilityIdentifier_ == name || accessibilityLabel_ == name)) return sharedAs<UIView>();
+  if (!name.empty() && (accessibilityIdentifier_ == name || accessibilityLabel_ == name) && isWithinShownContent()) {
+    return sharedAs<UIView>();
+  }
   for (const auto& s : subviews_) {
     if (auto found = s->viewWithAccessibilityIdentifier(name)) return found;
   }
@@ -158,11 +219,13 @@ std::shared_ptr<UIView> UIView::viewWithAccessibilityIdentifier(const std::strin
 }
 
 void UIView::setFrame(CGRect frame) {
+  if (frame.size != frame_.size) needsLayout_ = true;
   frame_ = frame;
   bounds_.size = frame.size;
 }
 
 void UIView::setBounds(CGRect bounds) {
+  if (bounds.size != bounds_.size) needsLayout_ = true;
   CGPoint c = center();
   bounds_ = bounds;
   frame_.size = bounds.size;
@@ -197,6 +260,26 @@ void UIView::setTintColor(std::optional<UIColor> color) {
 bool UIView::isVisibleInTree() const {
   for (const UIView* v = this; v; v = v->superview_.lock().get()) {
     if (v->hidden_ || v->alpha_ < kInvisibleAlpha) return false;
+  }
+  return true;
+}
+
+bool UIView::isWithinShownContent() const {
+  std::vector<const UIView*> path{this};
+  for (auto v = superview_.lock(); v; v = v->superview_.lock()) path.push_back(v.get());
+  for (std::size_t i = 1; i < path.size(); ++i) {
+    auto shown = path[i]->shownContentRect();
+    if (!shown) continue;
+    // Down from the clipping view, as renderSubviewsWithin cuts.
+    CGRect visible = *shown;
+    for (std::size_t j = i; j-- > 0;) {
+      const UIView& v = *path[j];
+      if (!hasArea(v.frame_)) break;
+      if (!intersects(v.frame_, visible)) return false;
+      if (!isPlainView(v)) break;
+      visible.origin = {visible.origin.x - v.frame_.origin.x + v.bounds_.origin.x,
+                        visible.origin.y - v.frame_.origin.y + v.bounds_.origin.y};
+    }
   }
   return true;
 }
@@ -236,7 +319,9 @@ bool UIView::tap() {
 }
 
 void UIView::addConstraint(const std::shared_ptr<NSLayoutConstraint>& constraint) {
-  if (constraint && std::find(constraints_.begin(), constraints_.end(), constraint) == constraints_.end()) {
+  if (!constraint) return;
+  constraint->setActive(true);
+  if (std::find(constraints_.begin(), constraints_.end(), constraint) == constraints_.end()) {
     constraints_.push_back(constraint);
   }
 }
@@ -246,6 +331,9 @@ void UIView::addConstraints(const std::vector<std::shared_ptr<NSLayoutConstraint
 }
 
 void UIView::removeConstraint(const std::shared_ptr<NSLayoutConstraint>& constraint) {
+  auto it = std::find(constraints_.begin(), constraints_.end(), constraint);
+  if (it == constraints_.end()) return;
+  constraint->setActive(false);
   constraints_.erase(std::remove(constraints_.begin(), constraints_.end(), constraint), constraints_.end());
 }
 
@@ -272,7 +360,67 @@ void UIView::setNeedsLayout() {
   ++setNeedsLayoutCount_;
 }
 
+CGSize UIView::intrinsicContentSize() const { return {UIViewNoIntrinsicMetric, UIViewNoIntrinsicMetric}; }
+
+void UIView::applyEdgeConstraints() {
+  auto super = superview_.lock();
+  AxisPins pins[2];
+  bool any = false;
+  auto consider = [&](const NSLayoutConstraint& c) {
+    if (!c.isActive() || c.relation() != NSLayoutRelation::Equal) return;
+    auto first = c.firstItem();
+    auto second = c.secondItem();
+    if (first.get() == this && !second) {  // a fixed width or height
+      auto a = attributeValue(c.firstAttribute(), frame_);
+      if (!a || (c.firstAttribute() != NSLayoutAttribute::Width && c.firstAttribute() != NSLayoutAttribute::Height))
+        return;
+      setPin(pins[a->first], c.firstAttribute(), c.constant());
+      any = true;
+      return;
+    }
+    if (c.multiplier() != 1 || !first || !second) return;
+    const bool thisFirst = first.get() == this;
+    auto other = thisFirst ? second : first;
+    if (other.get() == this) return;
+    // The superview in its own coordinates; a guide outside the tree in the superview's.
+    CGRect reference;
+    if (other == super) {
+      reference = super->bounds_;
+    } else if (!other->superview() && !other->asWindow()) {
+      reference = other->frame_;
+    } else {
+      return;
+    }
+    auto mine = thisFirst ? c.firstAttribute() : c.secondAttribute();
+    auto theirs = attributeValue(thisFirst ? c.secondAttribute() : c.firstAttribute(), reference);
+    auto axis = attributeValue(mine, frame_);
+    if (!theirs || !axis || theirs->first != axis->first) return;
+    // first = second + constant
+    setPin(pins[axis->first], mine, thisFirst ? theirs->second + c.constant() : theirs->second - c.constant());
+    any = true;
+  };
+  for (const auto& c : constraints_) consider(*c);
+  if (super) {
+    for (const auto& c : super->constraints_) consider(*c);
+  }
+  if (!any) return;
+  CGRect f = frame_;
+  std::tie(f.origin.x, f.size.width) = solveAxis(pins[0], f.origin.x, f.size.width, intrinsicContentSize().width);
+  // The height may follow the width just found (wrapped text).
+  setFrame(f);
+  std::tie(f.origin.y, f.size.height) = solveAxis(pins[1], f.origin.y, f.size.height, intrinsicContentSize().height);
+  setFrame(f);
+}
+
+void UIView::applyEdgeConstraintsInSubtree() {
+  for (const auto& s : subviews_) {
+    s->applyEdgeConstraints();
+    s->applyEdgeConstraintsInSubtree();
+  }
+}
+
 void UIView::layoutIfNeeded() {
+  applyEdgeConstraintsInSubtree();
   if (needsLayout_) {
     needsLayout_ = false;
     layoutSubviews();
@@ -381,8 +529,7 @@ void UIView::renderSubviewsWithin(TextCanvas& canvas, CGRect visible) const {
       continue;
     }
     if (!intersects(f, visible)) continue;
-    const UIView& sub = *s;
-    if (typeid(sub) != typeid(UIView) || s->hidden_ || s->alpha_ < kInvisibleAlpha) {
+    if (!isPlainView(*s) || s->hidden_ || s->alpha_ < kInvisibleAlpha) {
       s->render(canvas);
       continue;
     }

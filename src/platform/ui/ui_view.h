@@ -11,6 +11,8 @@
 #include "platform/ui/ui_responder.h"
 
 class NSLayoutConstraint;
+
+inline constexpr CGFloat UIViewNoIntrinsicMetric = -1;
 class TextCanvas;
 class UIGestureRecognizer;
 class UIWindow;
@@ -43,9 +45,9 @@ enum class UIViewContentMode {
   BottomRight
 };
 
-// A rectangle in a tree of views. Geometry and looks are stored values (there is no layout
-// engine and no drawing); the tree, visibility, touchability, first responder and the text
-// rendering are behaviour.
+// A rectangle in a tree of views. Geometry and looks are stored values (there is no drawing, and
+// layout knows only edge constraints to the superview); the tree, visibility, touchability, first
+// responder and the text rendering are behaviour.
 class UIView : public UIResponder {
  public:
   static std::shared_ptr<UIView> make(CGRect frame = {});
@@ -68,8 +70,9 @@ class UIView : public UIResponder {
   bool isDescendantOfView(const UIView& ancestor) const;
   // Depth-first, this view included.
   std::shared_ptr<UIView> viewWithTag(int tag);
-  // The first visible view (depth-first, this view included) whose accessibility identifier or
-  // label is `name`. The console driver addresses views this way.
+  // The first visible view (depth-first, this view included, views outside shown content left
+  // out) whose accessibility identifier or label is `name`. The console driver addresses views
+  // this way.
   std::shared_ptr<UIView> viewWithAccessibilityIdentifier(const std::string& name);
 
   // Called on every view of a subtree after its window changed (added to or removed from a
@@ -114,6 +117,9 @@ class UIView : public UIResponder {
   void setUserInteractionEnabled(bool v) { userInteractionEnabled_ = v; }
   // Not hidden (nor transparent) itself or through an ancestor.
   bool isVisibleInTree() const;
+  // Inside what its ancestors show: a paged scroll view shows its current page only, so views on
+  // other pages are neither drawn nor addressed (the cut of renderSubviewsWithin).
+  bool isWithinShownContent() const;
   // Visible, interaction enabled along the whole chain, and not beneath an overlay that blocks
   // touches. A tap on a view that answers false reaches nothing.
   bool canReceiveTouches() const;
@@ -134,7 +140,11 @@ class UIView : public UIResponder {
   const std::string& accessibilityLabel() const { return accessibilityLabel_; }
   void setAccessibilityLabel(std::string label) { accessibilityLabel_ = std::move(label); }
 
-  // Constraints (recorded; there is no solver).
+  // Constraints. There is no solver: layout gives a view the frame that its active, equal,
+  // multiplier-1 constraints to its superview (or to a free-standing guide such as a controller's
+  // topLayoutGuide) and its fixed width and height fix; an edge left open keeps the frame's value,
+  // a size left open takes the intrinsic size when there is one. Adding activates, removing
+  // deactivates.
   bool translatesAutoresizingMaskIntoConstraints() const { return translatesAutoresizing_; }
   void setTranslatesAutoresizingMaskIntoConstraints(bool v) { translatesAutoresizing_ = v; }
   void addConstraint(const std::shared_ptr<NSLayoutConstraint>& constraint);
@@ -143,14 +153,19 @@ class UIView : public UIResponder {
   const std::vector<std::shared_ptr<NSLayoutConstraint>>& constraints() const { return constraints_; }
   // The view's chance to adjust its own constraints; callers may also send it directly.
   virtual void updateConstraints() {}
+  // Sets the frame from the constraints above; a view without any keeps its frame.
+  void applyEdgeConstraints();
+  // The size the content asks for; UIViewNoIntrinsicMetric in an axis without one.
+  virtual CGSize intrinsicContentSize() const;
 
   // Gesture recognisers (the view keeps them; they point back weakly).
   void addGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& recognizer);
   void removeGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& recognizer);
   const std::vector<std::shared_ptr<UIGestureRecognizer>>& gestureRecognizers() const { return gestureRecognizers_; }
 
-  // Layout. setNeedsLayout marks the view; layoutIfNeeded runs layoutSubviews on every marked
-  // view of the subtree, top-down, and clears the marks.
+  // Layout. setNeedsLayout marks the view, and so does a change of its size; layoutIfNeeded runs
+  // layoutSubviews on every marked view of the subtree, top-down, and clears the marks. Before a
+  // view's layoutSubviews, its subtree takes its frames from the constraints.
   void setNeedsLayout();
   bool needsLayout() const { return needsLayout_; }
   int setNeedsLayoutCount() const { return setNeedsLayoutCount_; }
@@ -196,6 +211,9 @@ class UIView : public UIResponder {
   // coordinates), and cutting plain container views the same way further down. A view without a
   // size (nothing laid it out) always shows.
   void renderSubviewsWithin(TextCanvas& canvas, CGRect visible) const;
+  // The part of this view's content (its bounds coordinates) that its subviews show in; nothing
+  // when all of it shows.
+  virtual std::optional<CGRect> shownContentRect() const { return std::nullopt; }
   // Non-null on the window class only (lets window() work without knowing that class).
   virtual UIWindow* asWindow() { return nullptr; }
   // Takes the first responder of this view's tree; the previous one (if any and other than this)
@@ -209,6 +227,7 @@ class UIView : public UIResponder {
 
  private:
   UIView* rootView() const;
+  void applyEdgeConstraintsInSubtree();
   void attach(const std::shared_ptr<UIView>& view, std::size_t index);
   void notifyWindowChange();
   // The first responder of this view's tree when it is this view or one of its descendants.

@@ -75,3 +75,20 @@ std::shared_ptr<UIViewController> UIWindow::visibleViewController() const {
   }
   return visible;
 }
+
+namespace {
+
+void layoutControllerIfNeeded(const std::shared_ptr<UIViewController>& c) {
+  if (!c || !c->isOnScreen()) return;
+  auto view = c->viewIfLoaded();
+  if (view && view->needsLayout()) return c->layoutPass();  // the children's passes included
+  for (const auto& child : c->childViewControllersOnScreen()) layoutControllerIfNeeded(child);
+}
+
+}  // namespace
+
+void UIWindow::layoutOnScreenIfNeeded() {
+  auto self = sharedAs<UIWindow>();
+  for (auto c = root_; c; c = c->presentedViewController()) layoutControllerIfNeeded(c);
+  layoutIfNeeded();
+}

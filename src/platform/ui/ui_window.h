@@ -33,6 +33,11 @@ class UIWindow : public UIView {
   // the shown child of each navigation or tab bar controller.
   std::shared_ptr<UIViewController> visibleViewController() const;
 
+  // A layout pass (UIViewController::layoutPass) for each controller on screen whose view needs
+  // layout, then the layout of every other view of the window that needs it. The console driver
+  // runs it whenever the run loop settles, so a screen is laid out after data arrives too.
+  void layoutOnScreenIfNeeded();
+
  protected:
   UIWindow* asWindow() override { return this; }
 

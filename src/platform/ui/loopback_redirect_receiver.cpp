@@ -1,0 +1,174 @@
+#include "platform/ui/loopback_redirect_receiver.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "platform/foundation/run_loop.h"
+#include "platform/ui/ui_application.h"
+
+namespace {
+
+// A browser may open a few connections ahead (and send nothing on them); each gets this much.
+constexpr std::size_t kMaxConnections = 8;
+constexpr std::size_t kMaxRequestHead = 16 * 1024;
+
+constexpr std::string_view kPage =
+    "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Signed in</title></head>"
+    "<body><p>Done. You can close this window and go back to the application.</p></body></html>";
+
+void sendAll(int fd, std::string_view text) {
+  while (!text.empty()) {
+    ssize_t n = ::send(fd, text.data(), text.size(), MSG_NOSIGNAL);
+    if (n <= 0) return;
+    text.remove_prefix(static_cast<std::size_t>(n));
+  }
+}
+
+void answer(int fd, std::string_view status, std::string_view body) {
+  std::string head = "HTTP/1.1 " + std::string(status) +
+                     "\r\nContent-Type: text/html; charset=utf-8\r\nConnection: close\r\nContent-Length: " +
+                     std::to_string(body.size()) + "\r\n\r\n";
+  sendAll(fd, head);
+  sendAll(fd, body);
+}
+
+struct Connection {
+  int fd;
+  std::string head;
+};
+
+}  // namespace
+
+struct LoopbackRedirectReceiver::State {
+  int listener = -1;
+  int wake[2] = {-1, -1};
+  std::thread thread;
+
+  ~State() {
+    for (int fd : {listener, wake[0], wake[1]}) {
+      if (fd >= 0) ::close(fd);
+    }
+  }
+
+  // The request target of the first complete GET head, answered; nothing until one arrives.
+  static std::optional<std::string> takeRequest(Connection& c) {
+    auto end = c.head.find("\r\n\r\n");
+    if (end == std::string::npos) return std::nullopt;
+    auto lineEnd = c.head.find("\r\n");
+    std::string line = c.head.substr(0, lineEnd);
+    auto firstSpace = line.find(' ');
+    auto lastSpace = line.rfind(' ');
+    std::string method = line.substr(0, firstSpace);
+    std::string target =
+        firstSpace < lastSpace ? line.substr(firstSpace + 1, lastSpace - firstSpace - 1) : std::string();
+    if (method != "GET" || target.empty() || target[0] != '/') {
+      answer(c.fd, "405 Method Not Allowed", "");
+      return std::string();
+    }
+    answer(c.fd, "200 OK", kPage);
+    return target;
+  }
+
+  // On the thread: the first GET's target, or nothing once the time is up or the owner left.
+  std::optional<std::string> wait(TimeInterval timeout) {
+    using Steady = std::chrono::steady_clock;
+    const auto deadline = Steady::now() + std::chrono::duration<double>(timeout);
+    std::vector<Connection> connections;
+    auto closeAll = [&] {
+      for (auto& c : connections) ::close(c.fd);
+    };
+    while (true) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Steady::now()).count();
+      if (left <= 0) break;
+      std::vector<pollfd> fds{{wake[0], POLLIN, 0}, {listener, POLLIN, 0}};
+      for (const auto& c : connections) fds.push_back({c.fd, POLLIN, 0});
+      int ready = ::poll(fds.data(), fds.size(), static_cast<int>(std::min<long long>(left, 1000)));
+      if (ready < 0 && errno != EINTR) break;
+      if (ready <= 0) continue;
+      if (fds[0].revents) break;
+      for (std::size_t i = fds.size(); i-- > 2;) {
+        if (!fds[i].revents) continue;
+        auto& c = connections[i - 2];
+        char buffer[4096];
+        ssize_t n = ::recv(c.fd, buffer, sizeof buffer, 0);
+        if (n > 0) c.head.append(buffer, static_cast<std::size_t>(n));
+        std::optional<std::string> target;
+        if (n > 0) target = takeRequest(c);
+        if (target && !target->empty()) {
+          closeAll();
+          return target;
+        }
+        if (n <= 0 || target || c.head.size() > kMaxRequestHead) {
+          ::close(c.fd);
+          connections.erase(connections.begin() + static_cast<std::ptrdiff_t>(i - 2));
+        }
+      }
+      if (fds[1].revents & POLLIN) {
+        int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd >= 0 && connections.size() < kMaxConnections) {
+          connections.push_back({fd, {}});
+        } else if (fd >= 0) {
+          ::close(fd);
+        }
+      }
+    }
+    closeAll();
+    return std::nullopt;
+  }
+};
+
+std::unique_ptr<LoopbackRedirectReceiver> LoopbackRedirectReceiver::start(TimeInterval timeout, Completion completion) {
+  auto state = std::make_shared<State>();
+  state->listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (state->listener < 0 || ::pipe2(state->wake, O_CLOEXEC) != 0) return nullptr;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = 0;
+  socklen_t length = sizeof address;
+  if (::bind(state->listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(state->listener, 8) != 0 ||
+      ::getsockname(state->listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    return nullptr;
+  }
+  const int port = ntohs(address.sin_port);
+  state->thread = std::thread([receiving = state.get(), timeout, port, done = std::move(completion)] {
+    auto target = receiving->wait(timeout);
+    std::optional<URL> redirect;
+    if (target) redirect = URL::URLWithString("http://127.0.0.1:" + std::to_string(port) + *target);
+    // Only a request (good or not) or the time running out is reported; an owner who left is not.
+    if (!target) {
+      pollfd woken{receiving->wake[0], POLLIN, 0};
+      if (::poll(&woken, 1, 0) > 0) return;
+    }
+    RunLoop::main().post([redirect, done] {
+      if (redirect) UIApplication::sharedApplication()->deliverOpenURL(*redirect);
+      if (done) done(redirect);
+    });
+  });
+  return std::unique_ptr<LoopbackRedirectReceiver>(new LoopbackRedirectReceiver(port, std::move(state)));
+}
+
+LoopbackRedirectReceiver::LoopbackRedirectReceiver(int port, std::shared_ptr<State> state)
+    : port_(port), state_(std::move(state)) {}
+
+LoopbackRedirectReceiver::~LoopbackRedirectReceiver() {
+  char stop = 1;
+  [[maybe_unused]] auto written = ::write(state_->wake[1], &stop, 1);
+  if (state_->thread.joinable()) state_->thread.join();
+}
+
+URL LoopbackRedirectReceiver::redirectURL(const std::string& path) const {
+  auto url = URL::URLWithString("http://127.0.0.1:" + std::to_string(port_) + "/" + path);
+  return url ? *url : *URL::URLWithString("http://127.0.0.1:" + std::to_string(port_) + "/");
+}

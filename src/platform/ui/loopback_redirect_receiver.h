@@ -1,0 +1,37 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/foundation/date.h"
+#include "platform/foundation/url.h"
+
+// Where a web sign-in in the user's browser comes back: a socket on an ephemeral port of
+// 127.0.0.1 that takes one GET request, answers it with a short page sending the user back to the
+// application, and hands the request's URL (http://127.0.0.1:PORT/path?query) to the
+// application's URL handling (UIApplication::deliverOpenURL), then to `completion`, on the main
+// run loop. Other requests are answered 405 and the wait goes on. After `timeout` seconds of real
+// time without that request, `completion` hears nothing. Destroying the receiver stops it.
+class LoopbackRedirectReceiver {
+ public:
+  using Completion = std::function<void(std::optional<URL> redirect)>;
+
+  // Listening; nullptr when no socket could be had.
+  static std::unique_ptr<LoopbackRedirectReceiver> start(TimeInterval timeout, Completion completion = {});
+  ~LoopbackRedirectReceiver();
+  LoopbackRedirectReceiver(const LoopbackRedirectReceiver&) = delete;
+  LoopbackRedirectReceiver& operator=(const LoopbackRedirectReceiver&) = delete;
+
+  int port() const { return port_; }
+  // The address to register as the redirect: http://127.0.0.1:PORT/ followed by `path`.
+  URL redirectURL(const std::string& path = "") const;
+
+ private:
+  struct State;
+  LoopbackRedirectReceiver(int port, std::shared_ptr<State> state);
+
+  int port_;
+  std::shared_ptr<State> state_;
+};

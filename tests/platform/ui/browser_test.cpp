@@ -1,0 +1,100 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+#include <sstream>
+
+#include "controller_test_support.h"
+#include "platform/foundation/run_loop.h"
+#include "platform/ui/external_browser.h"
+#include "platform/ui/loopback_redirect_receiver.h"
+#include "platform/ui/url_contents.h"
+#include "support/fake_backend.h"
+
+namespace {
+
+TEST(ExternalBrowserTest, TheCommandFollowsTheEnvironment) {
+  using Env = std::map<std::string, std::string>;
+  struct Case {
+    Env env;
+    std::vector<std::string> command;
+  };
+  const std::string url = "https://example.com/sign-in?next=%2Fhome";
+  const std::vector<Case> cases{
+      {{{"DORVALE_BROWSER", "/opt/browser --new-window"}, {"DISPLAY", ":0"}}, {"/opt/browser", "--new-window", url}},
+      {{{"DORVALE_BROWSER", ""}, {"DISPLAY", ":0"}}, {"xdg-open", url}},
+      {{{"WAYLAND_DISPLAY", "wayland-0"}}, {"xdg-open", url}},
+      {{{"DISPLAY", ""}}, {}},
+      {{}, {}},
+  };
+  for (const auto& c : cases) {
+    auto lookup = [&](const char* name) -> const char* {
+      auto it = c.env.find(name);
+      return it == c.env.end() ? nullptr : it->second.c_str();
+    };
+    EXPECT_EQ(ExternalBrowser::commandFor(*URL::URLWithString(url), lookup), c.command) << c.env.size();
+  }
+}
+
+class OpenedURLs : public UIApplicationDelegate {
+ public:
+  bool applicationOpenURL(UIApplication&, const URL& url, const std::optional<std::string>&, const Value&) override {
+    opened.push_back(url.absoluteString());
+    return true;
+  }
+  std::vector<std::string> opened;
+};
+
+class RedirectTest : public ControllerTest {
+ protected:
+  RedirectTest() { UIApplication::sharedApplication()->setDelegate(app); }
+  std::shared_ptr<OpenedURLs> app = std::make_shared<OpenedURLs>();
+};
+
+TEST_F(RedirectTest, TheReceiverHandsOneLoopbackRequestToTheApplicationOrGivesUp) {
+  std::vector<std::optional<URL>> heard;
+  auto receiver = LoopbackRedirectReceiver::start(10, [&](std::optional<URL> url) { heard.push_back(url); });
+  ASSERT_TRUE(receiver);
+  const auto redirect = receiver->redirectURL("done?code=7&state=x");
+  EXPECT_EQ(redirect.absoluteString(), "http://127.0.0.1:" + std::to_string(receiver->port()) + "/done?code=7&state=x");
+  auto page = dataWithContentsOfURL(redirect, 10);
+  ASSERT_TRUE(page);
+  EXPECT_NE(page->toString().find("close this window"), std::string::npos);
+  ASSERT_TRUE(time.runUntil([&] { return !heard.empty(); }, 10));
+  EXPECT_EQ(heard, std::vector<std::optional<URL>>{redirect});
+  EXPECT_EQ(app->opened, std::vector<std::string>{redirect.absoluteString()});
+
+  auto impatient = LoopbackRedirectReceiver::start(0.05, [&](std::optional<URL> url) { heard.push_back(url); });
+  ASSERT_TRUE(time.runUntil([&] { return heard.size() == 2; }, 10));
+  EXPECT_EQ(heard.back(), std::nullopt);
+  EXPECT_EQ(app->opened.size(), 1u);
+}
+
+// The whole road of a web sign-in: the browser opens the provider's page, which redirects to
+// the receiver, which hands the address to the application.
+TEST_F(RedirectTest, TheTestBrowserFollowsTheProvidersRedirectToTheReceiver) {
+  auto receiver = LoopbackRedirectReceiver::start(10);
+  ASSERT_TRUE(receiver);
+  FakeBackend provider;
+  const auto back = receiver->redirectURL("cb?code=42");
+  provider.reply("GET", "/authorize", ScriptedReply{302, {{"Location", back.absoluteString()}}});
+  const char* previous = std::getenv(ExternalBrowser::kBrowserVariable);
+  const std::string kept = previous ? previous : "";
+  setenv(ExternalBrowser::kBrowserVariable, TEST_BROWSER_PATH, 1);
+  std::ostringstream out;
+  const bool started = ExternalBrowser::open(*URL::URLWithString(provider.url("authorize")), out);
+  previous ? setenv(ExternalBrowser::kBrowserVariable, kept.c_str(), 1) : unsetenv(ExternalBrowser::kBrowserVariable);
+  ASSERT_TRUE(started) << out.str();
+  ASSERT_TRUE(time.runUntil([&] { return !app->opened.empty(); }, 10));
+  EXPECT_EQ(app->opened, std::vector<std::string>{back.absoluteString()});
+
+  setenv(ExternalBrowser::kBrowserVariable, "/nonexistent/browser", 1);
+  EXPECT_FALSE(ExternalBrowser::open(back, out));
+  previous ? setenv(ExternalBrowser::kBrowserVariable, kept.c_str(), 1) : unsetenv(ExternalBrowser::kBrowserVariable);
+  EXPECT_EQ(out.str(),
+            "Cannot start /nonexistent/browser: No such file or directory\n"
+            "Open this address in your browser: " +
+                back.absoluteString() + "\n");
+}
+
+}  // namespace

@@ -1,0 +1,177 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "controller_test_support.h"
+#include "platform/ui/ns_layout_constraint.h"
+#include "platform/ui/ui_label.h"
+#include "platform/ui/ui_table_view.h"
+#include "platform/ui/ui_table_view_cell.h"
+#include "platform/ui/ui_window.h"
+
+namespace {
+
+using A = NSLayoutAttribute;
+
+struct Pin {
+  A mine;
+  A theirs;  // NotAnAttribute: a fixed size
+  CGFloat constant;
+  bool superviewFirst = false;
+  CGFloat multiplier = 1;
+};
+
+TEST(ConstraintLayoutTest, EqualEdgeConstraintsToTheSuperviewGiveFrames) {
+  struct Case {
+    const char* what;
+    std::vector<Pin> pins;
+    CGRect expected;
+  };
+  const CGRect start{{1, 2}, {3, 4}};
+  const std::vector<Case> cases{
+      {"all four edges",
+       {{A::Leading, A::Leading, 10},
+        {A::Trailing, A::Trailing, -10},
+        {A::Top, A::Top, 20},
+        {A::Bottom, A::Bottom, -30}},
+       {{10, 20}, {300, 430}}},
+      {"superview as first item",
+       {{A::Trailing, A::Trailing, 10, true}, {A::Width, A::NotAnAttribute, 100}, {A::Top, A::Bottom, -50}},
+       {{210, 430}, {100, 4}}},
+      {"centred at a fixed size",
+       {{A::CenterX, A::CenterX, 0},
+        {A::CenterY, A::CenterY, 0},
+        {A::Width, A::NotAnAttribute, 100},
+        {A::Height, A::NotAnAttribute, 40}},
+       {{110, 220}, {100, 40}}},
+      {"edge and centre", {{A::Left, A::Left, 60}, {A::CenterX, A::CenterX, 0}}, {{60, 2}, {200, 4}}},
+      {"size from the superview",
+       {{A::Width, A::Width, -20}, {A::Height, A::Height, 0}, {A::Right, A::Right, 0}},
+       {{20, 2}, {300, 480}}},
+      {"a multiplier or another axis is not understood",
+       {{A::Width, A::Width, 0, false, 0.5}, {A::Top, A::Left, 5}},
+       start},
+  };
+  for (const auto& c : cases) {
+    auto super = UIView::make(CGRect{{0, 0}, {320, 480}});
+    auto view = UIView::make(start);
+    super->addSubview(view);
+    for (const auto& p : c.pins) {
+      auto other = p.theirs == A::NotAnAttribute ? nullptr : super;
+      auto constraint = p.superviewFirst
+                            ? NSLayoutConstraint::constraintWithItem(other, p.theirs, NSLayoutRelation::Equal, view,
+                                                                     p.mine, p.multiplier, p.constant)
+                            : NSLayoutConstraint::constraintWithItem(view, p.mine, NSLayoutRelation::Equal, other,
+                                                                     p.theirs, p.multiplier, p.constant);
+      NSLayoutConstraint::activateConstraints({constraint});
+    }
+    super->layoutIfNeeded();
+    EXPECT_EQ(view->frame(), c.expected) << c.what;
+  }
+}
+
+TEST(ConstraintLayoutTest, FramesFollowTheSuperviewAndLabelsTakeTheirFittingHeight) {
+  auto super = UIView::make(CGRect{{0, 0}, {320, 480}});
+  auto label = UILabel::make();
+  label->setNumberOfLines(0);
+  label->setText(std::string(120, 'x'));
+  super->addSubview(label);
+  auto guide = UIView::make();  // a controller's top layout guide: outside the tree
+  auto edges = std::vector{
+      NSLayoutConstraint::constraintWithItem(label, A::Leading, NSLayoutRelation::Equal, super, A::Leading, 1, 0),
+      NSLayoutConstraint::constraintWithItem(label, A::Trailing, NSLayoutRelation::Equal, super, A::Trailing, 1, 0),
+      NSLayoutConstraint::constraintWithItem(label, A::Top, NSLayoutRelation::Equal, guide, A::Bottom, 1, 8)};
+  NSLayoutConstraint::activateConstraints(edges);
+  super->layoutIfNeeded();
+  const auto lineHeight = label->font().lineHeight();
+  const int wide = label->lineCountForWidth(320);
+  EXPECT_EQ(label->frame(), (CGRect{{0, 8}, {320, wide * lineHeight}}));
+
+  super->setFrame(CGRect{{0, 0}, {160, 480}});
+  EXPECT_TRUE(super->needsLayout()) << "a new size asks for layout";
+  super->layoutIfNeeded();
+  EXPECT_EQ(label->frame().size, (CGSize{160, label->lineCountForWidth(160) * lineHeight}));
+  EXPECT_GT(label->lineCountForWidth(160), wide);
+
+  NSLayoutConstraint::deactivateConstraints(edges);
+  EXPECT_TRUE(super->constraints().empty());
+  super->setFrame(CGRect{{0, 0}, {500, 480}});
+  super->layoutIfNeeded();
+  EXPECT_EQ(label->frame().size.width, 160) << "without constraints the frame stays";
+}
+
+// Counts its label's lines in layoutSubviews, from the label's laid-out height.
+class NoteCell : public UITableViewCell {
+ public:
+  explicit NoteCell(const NSCoder&) {}
+  void awakeFromNib() override {
+    label->setNumberOfLines(0);
+    contentView()->addSubview(label);
+    for (auto a : {A::Leading, A::Trailing, A::Top, A::Bottom}) {
+      contentView()->addConstraint(
+          NSLayoutConstraint::constraintWithItem(label, a, NSLayoutRelation::Equal, contentView(), a, 1, 0));
+    }
+  }
+  void layoutSubviews() override {
+    lines = static_cast<int>(std::lround(label->bounds().height() / label->font().lineHeight()));
+  }
+
+  std::shared_ptr<UILabel> label = UILabel::make();
+  int lines = 0;
+};
+
+class Notes : public UITableViewDataSource {
+ public:
+  int numberOfRowsInSection(UITableView&, int) override { return static_cast<int>(texts.size()); }
+  std::shared_ptr<UITableViewCell> cellForRowAtIndexPath(UITableView& table, const NSIndexPath& ip) override {
+    auto cell = std::static_pointer_cast<NoteCell>(table.dequeueReusableCellWithIdentifier("note", ip));
+    cell->label->setText(texts[static_cast<std::size_t>(ip.row)]);
+    return cell;
+  }
+  std::vector<std::string> texts{"short", std::string(200, 'y')};
+};
+
+TEST(TableLayoutTest, RowsStackAtTheTableWidthWithFixedOrFittingHeights) {
+  auto notes = std::make_shared<Notes>();
+  auto table = UITableView::make(CGRect{{0, 0}, {200, 400}});
+  table->registerClass<NoteCell>("note");
+  table->setDataSource(notes);
+  table->layoutIfNeeded();
+  auto cell = [&](int row) { return std::static_pointer_cast<NoteCell>(table->cellForRowAtIndexPath({0, row})); };
+  EXPECT_EQ(cell(0)->frame(), (CGRect{{0, 0}, {200, 44}}));
+  EXPECT_EQ(cell(1)->frame(), (CGRect{{0, 44}, {200, 44}}));
+
+  table->setRowHeight(UITableViewAutomaticDimension);
+  table->reloadData();
+  table->layoutIfNeeded();
+  const int longLines = cell(1)->label->lineCountForWidth(200);
+  ASSERT_GT(longLines, 1);
+  const auto lineHeight = cell(0)->label->font().lineHeight();
+  EXPECT_EQ(cell(0)->frame(), (CGRect{{0, 0}, {200, lineHeight}}));
+  EXPECT_EQ(cell(1)->frame(), (CGRect{{0, lineHeight}, {200, longLines * lineHeight}}));
+  EXPECT_EQ(cell(1)->contentView()->frame().size, cell(1)->frame().size);
+  EXPECT_EQ(cell(1)->lines, longLines) << "the cell's own layout reads its laid-out label";
+  EXPECT_EQ(table->contentSize().width, 200);
+  EXPECT_DOUBLE_EQ(table->contentSize().height, (1 + longLines) * lineHeight);
+}
+
+class LayoutCounter : public Recorder {
+ public:
+  using Recorder::Recorder;
+  void viewDidLayoutSubviews() override { note("viewDidLayoutSubviews"); }
+};
+
+TEST_F(ControllerTest, AWindowLaysOutTheControllersOnScreenThatNeedItAfterTheyAppeared) {
+  auto window = UIWindow::make();
+  auto screen = std::make_shared<LayoutCounter>("screen", log);
+  window->setRootViewController(screen);
+  window->makeKeyAndVisible();
+  take();
+  window->layoutOnScreenIfNeeded();
+  EXPECT_TRUE(take().empty()) << "nothing needs layout";
+  screen->view()->setNeedsLayout();
+  window->layoutOnScreenIfNeeded();
+  EXPECT_EQ(take(), std::vector<std::string>{"screen.viewDidLayoutSubviews"});
+}
+
+}  // namespace

@@ -18,7 +18,6 @@
 #include "platform/ui/ui_device.h"
 #include "platform/ui/ui_navigation_controller.h"
 #include "platform/ui/ui_screen.h"
-#include "platform/ui/ui_storyboard.h"
 #include "platform/ui/ui_tab_bar_controller.h"
 #include "platform/ui/ui_window.h"
 #include "services/service_locator.h"
@@ -59,7 +58,6 @@ class AccountTest : public testing::Test {
     UIStoryboard::unregisterStoryboard("Main");
     UIScreen::resetMainScreen();
     UIDevice::resetCurrentDevice();
-    UIViewController::clearPresentationRefusals();
     Bundle::setMainResourcePath(std::nullopt);
   }
 
@@ -68,41 +66,37 @@ class AccountTest : public testing::Test {
     window = UIWindow::make();
     window->setRootViewController(UIStoryboard::storyboardWithName("Startup")->instantiateInitialViewController());
     window->makeKeyAndVisible();
-    return std::dynamic_pointer_cast<LoginViewController>(navigation()->topViewController());
-  }
-  std::shared_ptr<UINavigationController> navigation() const {
-    return std::dynamic_pointer_cast<UINavigationController>(window->rootViewController());
+    return top<LoginViewController>();
   }
   template <class T>
   std::shared_ptr<T> top() const {
     return std::dynamic_pointer_cast<T>(navigation()->topViewController());
   }
-  // The alert over the navigation controller, if one is open.
+  std::shared_ptr<UINavigationController> navigation() const {
+    return std::dynamic_pointer_cast<UINavigationController>(window->rootViewController());
+  }
   std::shared_ptr<UIAlertController> alert() const {
     return std::dynamic_pointer_cast<UIAlertController>(navigation()->presentedViewController());
   }
-  // An alert's title and message, "-" for an absent one.
-  std::pair<std::string, std::string> alertTexts() const {
+  // The open alert as "title | message", "-" for an absent part.
+  std::string alertTexts() const {
     auto open = alert();
-    if (!open) return {"(no alert)", ""};
-    return {open->title().value_or("-"), open->message().value_or("-")};
+    return open ? open->title().value_or("-") + " | " + open->message().value_or("-") : "(no alert)";
   }
-  void closeAlert() {
-    ASSERT_NE(alert(), nullptr);
-    alert()->tapActionWithTitle("OK");
+  std::string waitForAlert() {
+    EXPECT_TRUE(time.runUntil([&] { return alert() != nullptr; }, 10));
+    auto texts = alertTexts();
+    if (alert()) alert()->tapActionWithTitle("OK");
     time.runUntilIdle();
+    return texts;
   }
 
-  // Answers POST api/<path> with `status` and the JSON `body`.
+  // Answers `method` api/<path> with `status` and the JSON `body`, after `delay` real seconds.
   void reply(const std::string& path, int status, std::string body, double delay = 0, std::string method = "POST") {
     server.reply(std::move(method), "/api/" + path,
                  {.status = status, .body = std::move(body), .contentType = "application/json", .delay = delay});
   }
-  nlohmann::json lastBody() const {
-    auto request = server.lastRequest();
-    return request ? nlohmann::json::parse(request->body, nullptr, false) : nlohmann::json();
-  }
-  void waitFor(const std::function<bool()>& done) { ASSERT_TRUE(time.runUntil(done, 10)); }
+  nlohmann::json lastBody() const { return nlohmann::json::parse(server.lastRequest()->body, nullptr, false); }
   static bool overlayShown() { return ProgressIndicatorHelper::instance()->isShown(); }
 
   VirtualTime time;

@@ -1,10 +1,83 @@
 #pragma once
 
-#include "platform/ui/ui_view_controller.h"
+#include <memory>
+#include <optional>
+#include <string>
 
-// Placeholder for the initial scene's root of the "Startup" storyboard; the screen itself comes later.
-class LoginViewController : public UIViewController {
+#include "account/login_delegate.h"
+#include "app/main_view_controller_factory.h"
+#include "app/startup_button.h"
+#include "app/startup_text_field.h"
+#include "platform/ui/ns_layout_constraint.h"
+#include "platform/ui/ui_button.h"
+#include "platform/ui/ui_label.h"
+#include "platform/ui/ui_view_controller.h"
+#include "services/authentication_manager.h"
+#include "services/session_delegate.h"
+#include "signin/daz_sign_in.h"
+
+// The first screen: the login form inside the start-up navigation controller. It signs a student in
+// with e-mail and password, asks the backend to send a forgotten password, opens the registration
+// and, after every successful sign-in, presents the main tab bar over itself.
+//
+// The session restore at load, the Facebook and Zedodo sign-in, and the answers to the
+// authentication manager and to the registration screens are not wired yet: their steps below are
+// marked and do nothing.
+class LoginViewController : public UIViewController,
+                            public DAZSignInUIDelegate,
+                            public SessionDelegate,
+                            public LoginDelegate {
  public:
-  LoginViewController() = default;
-  explicit LoginViewController(const NSCoder& coder) : UIViewController(coder) {}
+  static constexpr const char* kRegisterSegue = "showRegister";
+
+  LoginViewController();
+  explicit LoginViewController(const NSCoder& coder);
+
+  std::weak_ptr<UILabel> titleLabel;
+  std::weak_ptr<StartupTextField> emailTextField;
+  std::weak_ptr<StartupTextField> passwordTextField;
+  std::weak_ptr<StartupButton> loginButton;
+  // Opens the registration through the scene's segue.
+  std::weak_ptr<UIButton> registerButton;
+  std::weak_ptr<UIButton> passwordRecoveryButton;
+  std::weak_ptr<NSLayoutConstraint> loginLogoTopSpace;
+  std::weak_ptr<NSLayoutConstraint> loginLogoHeight;
+  std::weak_ptr<NSLayoutConstraint> logoTitleSpace;
+  std::weak_ptr<NSLayoutConstraint> titleEmailSpace;
+  std::weak_ptr<NSLayoutConstraint> passwordLoginSpace;
+  std::weak_ptr<NSLayoutConstraint> loginRegSpace;
+  std::weak_ptr<NSLayoutConstraint> regFbSpace;
+  std::weak_ptr<NSLayoutConstraint> fbBottomSpace;
+
+  void viewDidLoad() override;
+  void viewWillAppear(bool animated) override;
+  void prepareForSegue(const UIStoryboardSegue& segue, const std::shared_ptr<void>& sender) override;
+  virtual void hideKeyboard();
+  virtual void loginButtonTap(UIControl& sender);
+  virtual void passwordRecoveryButtonTap(UIControl& sender);
+  virtual void zedodoLoginButtonTap(UIControl& sender);
+  virtual void fbLoginButtonTap(UIControl& sender);
+
+  // SessionDelegate
+  void userDidLogout() override;
+  void userMustRegister(const std::string& name, const std::string& email,
+                        const std::optional<URL>& pictureUrl) override;
+  void userMustRegister(const std::string& firstName, const std::string& lastName, const std::string& email,
+                        const std::optional<URL>& pictureUrl) override;
+  void userSignedInWithZedodo() override;
+  void zedodoSigninError(const std::string& error) override;
+
+  // LoginDelegate
+  void shouldSignInWithFacebook() override;
+  void shouldSignInWithZedodo() override;
+  void shouldSignIn() override;
+
+ private:
+  // Small phones get tighter spacing; taller screens and tablets keep the scene's constants.
+  void fitLayoutToScreen();
+  void restorePreviousSignIn();
+  void presentMainTabBar();
+
+  const std::shared_ptr<AuthenticationManager> authenticationManager_;
+  const std::shared_ptr<MainViewControllerFactory> viewControllerFactory_;
 };

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "account/login_view_controller.h"
+#include "account/register_view_controller.h"
+#include "account/school_select_view_controller.h"
 #include "browse/attachment_view_controller.h"
 #include "browse/curriculum_content_view_controller.h"
 #include "browse/curriculum_quizes_view_controller.h"
@@ -13,8 +15,11 @@
 #include "browse/news_content_view_controller.h"
 #include "browse/quizes_view_controller.h"
 #include "platform/foundation/bundle.h"
+#include "platform/ui/ns_layout_constraint.h"
+#include "platform/ui/ui_label.h"
 #include "platform/ui/ui_navigation_controller.h"
 #include "platform/ui/ui_storyboard.h"
+#include "platform/ui/ui_table_view.h"
 #include "quiz/audio_question_view_controller.h"
 #include "quiz/image_question_view_controller.h"
 #include "quiz/quiz_container_view_controller.h"
@@ -67,15 +72,115 @@ std::vector<UIStoryboardScene> placeholderTab(const std::string& name, const std
            }}};
 }
 
+// A field of the start-up forms; the keyboard fits what it takes.
+std::shared_ptr<StartupTextField> addField(UIStoryboardSceneBuilder& b, const std::string& outlet,
+                                           UIKeyboardType keyboard = UIKeyboardType::Default, bool secure = false) {
+  auto field = b.add<StartupTextField>(b.view(), outlet);
+  field->setKeyboardType(keyboard);
+  field->setSecureTextEntry(secure);
+  if (keyboard == UIKeyboardType::EmailAddress || secure) {
+    field->setAutocapitalizationType(UITextAutocapitalizationType::None);
+    field->setAutocorrectionType(UITextAutocorrectionType::No);
+  }
+  return field;
+}
+
+// A spacing of the login form at its full-height value, owned by the root view.
+std::shared_ptr<NSLayoutConstraint> addSpacing(UIStoryboardSceneBuilder& b, const std::string& name, CGFloat constant) {
+  auto constraint = NSLayoutConstraint::make();
+  constraint->setIdentifier(name);
+  constraint->setConstant(constant);
+  b.view()->addConstraint(constraint);
+  return constraint;
+}
+
+void buildLoginScene(UIStoryboardSceneBuilder& b) {
+  auto& vc = b.controllerAs<LoginViewController>();
+  vc.setTitle(NSLocalizedString("login_title"));
+  vc.loginLogoTopSpace = addSpacing(b, "loginLogoTopSpace", 40);
+  vc.loginLogoHeight = addSpacing(b, "loginLogoHeight", 230);
+  vc.logoTitleSpace = addSpacing(b, "logoTitleSpace", 8);
+  vc.titleEmailSpace = addSpacing(b, "titleEmailSpace", 40);
+  vc.passwordLoginSpace = addSpacing(b, "passwordLoginSpace", 16);
+  vc.loginRegSpace = addSpacing(b, "loginRegSpace", 8);
+  vc.regFbSpace = addSpacing(b, "regFbSpace", 60);
+  vc.fbBottomSpace = addSpacing(b, "fbBottomSpace", 40);
+
+  vc.titleLabel = b.add<UILabel>(b.view(), "titleLabel");
+  vc.emailTextField = addField(b, "emailTextField", UIKeyboardType::EmailAddress);
+  vc.passwordTextField = addField(b, "passwordTextField", UIKeyboardType::Default, true);
+  auto login = b.add<StartupButton>(b.view(), "loginButton");
+  vc.loginButton = login;
+  b.action<LoginViewController>(login, "loginButtonTap:", UIControlEvents::TouchUpInside,
+                                [](LoginViewController& c, UIControl& sender) { c.loginButtonTap(sender); });
+  auto registration = b.add<UIButton>(b.view(), "registerButton");
+  vc.registerButton = registration;
+  b.segue(registration, LoginViewController::kRegisterSegue);
+  auto recovery = b.add<UIButton>(b.view(), "passwordRecoveryButton");
+  vc.passwordRecoveryButton = recovery;
+  b.action<LoginViewController>(recovery, "passwordRecoveryButtonTap:", UIControlEvents::TouchUpInside,
+                                [](LoginViewController& c, UIControl& sender) { c.passwordRecoveryButtonTap(sender); });
+
+  // The provider buttons have actions only; the console reaches them by identifier.
+  auto facebook = b.add<UIButton>(b.view());
+  facebook->setAccessibilityIdentifier("fbLoginButton");
+  facebook->setTitle("Sign in with Facebook", UIControlState::Normal);
+  b.action<LoginViewController>(facebook, "fbLoginButtonTap:", UIControlEvents::TouchUpInside,
+                                [](LoginViewController& c, UIControl& sender) { c.fbLoginButtonTap(sender); });
+  auto zedodo = b.add<UIButton>(b.view());
+  zedodo->setAccessibilityIdentifier("zedodoLoginButton");
+  zedodo->setTitle("Sign in with Zedodo", UIControlState::Normal);
+  b.action<LoginViewController>(zedodo, "zedodoLoginButtonTap:", UIControlEvents::TouchUpInside,
+                                [](LoginViewController& c, UIControl& sender) { c.zedodoLoginButtonTap(sender); });
+}
+
+void buildRegisterScene(UIStoryboardSceneBuilder& b) {
+  auto& vc = b.controllerAs<RegisterViewController>();
+  vc.lastNameTextField = addField(b, "lastNameTextField");
+  vc.firstNameTextField = addField(b, "firstNameTextField");
+  vc.emailTextField = addField(b, "emailTextField", UIKeyboardType::EmailAddress);
+  vc.passwordTextField = addField(b, "passwordTextField", UIKeyboardType::Default, true);
+  vc.confirmPasswordTextField = addField(b, "confirmPasswordTextField", UIKeyboardType::Default, true);
+  auto schools = b.add<StartupButton>(b.view(), "selectSchoolButton");
+  schools->setTitle("Choose schools", UIControlState::Normal);
+  vc.selectSchoolButton = schools;
+  b.segue(schools, RegisterViewController::kSchoolSelectSegue);
+  auto registration = b.add<StartupButton>(b.view(), "registerButton");
+  registration->setTitle("Register", UIControlState::Normal);
+  vc.registerButton = registration;
+  b.action<RegisterViewController>(registration, "registerButtonTap:", UIControlEvents::TouchUpInside,
+                                   [](RegisterViewController& c, UIControl& sender) { c.registerButtonTap(sender); });
+}
+
+void buildSchoolSelectScene(UIStoryboardSceneBuilder& b) {
+  auto vc = b.controllerAs<SchoolSelectViewController>().sharedAs<SchoolSelectViewController>();
+  auto table = b.add<UITableView>(b.view(), "tableView");
+  table->registerClass<UITableViewCell>(SchoolSelectViewController::kCellIdentifier);
+  table->setDataSource(std::static_pointer_cast<UITableViewDataSource>(vc));
+  table->setDelegate(std::static_pointer_cast<UITableViewDelegate>(vc));
+  vc->setTableView(table);
+}
+
 }  // namespace
 
 void registerStartupStoryboard() {
   registerViewControllerClass<LoginViewController>("LoginViewController");
-  UIStoryboard::registerStoryboard("Startup", "startupNavigation",
-                                   {{"startupNavigation", "UINavigationController", {"login"}, {}, {}},
-                                    {"login", "LoginViewController", {}, {}, [](UIStoryboardSceneBuilder& b) {
-                                       b.controller().setTitle(NSLocalizedString("login_title"));
-                                     }}});
+  registerViewControllerClass<RegisterViewController>("RegisterViewController");
+  registerViewControllerClass<SchoolSelectViewController>("SchoolSelectViewController");
+  UIStoryboard::registerStoryboard(
+      "Startup", "startupNavigation",
+      {{"startupNavigation", "UINavigationController", {"login"}, {}, {}},
+       {"login",
+        "LoginViewController",
+        {},
+        {{LoginViewController::kRegisterSegue, "registerViewController", UIStoryboardSegueKind::Show}},
+        buildLoginScene},
+       {"registerViewController",
+        "RegisterViewController",
+        {},
+        {{RegisterViewController::kSchoolSelectSegue, "schoolSelectViewController", UIStoryboardSegueKind::Show}},
+        buildRegisterScene},
+       {"schoolSelectViewController", "SchoolSelectViewController", {}, {}, buildSchoolSelectScene}});
 }
 
 void registerMainStoryboard() {

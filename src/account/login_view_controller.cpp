@@ -1,0 +1,172 @@
+#include "account/login_view_controller.h"
+
+#include <array>
+
+#include "account/outlet.h"
+#include "account/register_view_controller.h"
+#include "app/progress_indicator_helper.h"
+#include "app/text_utilities.h"
+#include "app/ui_view_controller_dorvale.h"
+#include "platform/foundation/bundle.h"
+#include "platform/foundation/text.h"
+#include "platform/ui/ui_device.h"
+#include "platform/ui/ui_gesture_recognizer.h"
+#include "platform/ui/ui_image.h"
+#include "platform/ui/ui_navigation_controller.h"
+#include "platform/ui/ui_storyboard_segue.h"
+#include "platform/ui/ui_view.h"
+#include "services/service_locator.h"
+
+LoginViewController::LoginViewController()
+    : authenticationManager_(ServiceLocator::shared().authenticationManager()),
+      viewControllerFactory_(ServiceLocator::shared().viewControllerFactory()) {}
+
+LoginViewController::LoginViewController(const NSCoder& coder)
+    : UIViewController(coder),
+      authenticationManager_(ServiceLocator::shared().authenticationManager()),
+      viewControllerFactory_(ServiceLocator::shared().viewControllerFactory()) {}
+
+void LoginViewController::viewDidLoad() {
+  UIViewController::viewDidLoad();
+  requiredOutlet(titleLabel, "titleLabel")->setText(NSLocalizedString("login_title"));
+  requiredOutlet(emailTextField, "emailTextField")
+      ->setPlaceholder(NSLocalizedString("login_email_textfield_placeholder"));
+  requiredOutlet(passwordTextField, "passwordTextField")
+      ->setPlaceholder(NSLocalizedString("login_password_textfield_placeholder"));
+  requiredOutlet(loginButton, "loginButton")
+      ->setTitle(NSLocalizedString("login_login_button_title"), UIControlState::Normal);
+  requiredOutlet(registerButton, "registerButton")
+      ->setTitle(NSLocalizedString("login_register_button_title"), UIControlState::Normal);
+  requiredOutlet(passwordRecoveryButton, "passwordRecoveryButton")
+      ->setTitle(NSLocalizedString("login_recoverpassword_button_title"), UIControlState::Normal);
+
+  fitLayoutToScreen();
+
+  auto self = sharedAs<LoginViewController>();
+  authenticationManager_->setSessionDelegate(std::static_pointer_cast<SessionDelegate>(self));
+  DAZSignIn::sharedInstance()->setUiDelegate(std::static_pointer_cast<DAZSignInUIDelegate>(self));
+
+  // A transparent bar: the login background shows through.
+  if (auto nav = navigationController()) {
+    nav->navigationBar()->setBackgroundImage(UIImage::make(), UIBarMetrics::Default);
+    nav->navigationBar()->setShadowImage(UIImage::make());
+    nav->view()->setBackgroundColor(UIColor::clearColor());
+  }
+
+  std::weak_ptr<LoginViewController> weak = self;
+  auto tap = UITapGestureRecognizer::make(self, "hideKeyboard", [weak](UIGestureRecognizer&) {
+    if (auto screen = weak.lock()) screen->hideKeyboard();
+  });
+  // Taps still reach the fields and buttons.
+  tap->setCancelsTouchesInView(false);
+  view()->addGestureRecognizer(tap);
+
+  restorePreviousSignIn();
+}
+
+void LoginViewController::fitLayoutToScreen() {
+  if (UIDevice::currentDevice()->userInterfaceIdiom() != UIUserInterfaceIdiom::Phone) return;
+  const CGFloat height = view()->bounds().size.height;
+  // One column per band of screen height; nothing leaves the scene's constant.
+  std::size_t column;
+  if (height < 500) {
+    column = 0;
+  } else if (height < 600) {
+    column = 1;
+  } else if (height < 700) {
+    column = 2;
+  } else {
+    return;
+  }
+  using Column = std::array<std::optional<CGFloat>, 3>;
+  const std::array<std::pair<std::weak_ptr<NSLayoutConstraint>*, Column>, 8> table = {{
+      {&loginLogoTopSpace, {25, 25, 23}},
+      {&loginLogoHeight, {100, 135, 196}},
+      {&logoTitleSpace, {0, std::nullopt, std::nullopt}},
+      {&titleEmailSpace, {6, 13, 25}},
+      {&passwordLoginSpace, {8, std::nullopt, std::nullopt}},
+      {&loginRegSpace, {0, 0, std::nullopt}},
+      {&regFbSpace, {36, 43, 50}},
+      {&fbBottomSpace, {4, 18, 31}},
+  }};
+  for (const auto& [constraint, values] : table) {
+    if (const auto& value = values[column]) requiredOutlet(*constraint, "layout constraint")->setConstant(*value);
+  }
+}
+
+void LoginViewController::viewWillAppear(bool animated) {
+  UIViewController::viewWillAppear(animated);
+  analyticsScreenTracking(*this, "Login");
+}
+
+void LoginViewController::prepareForSegue(const UIStoryboardSegue& segue, const std::shared_ptr<void>&) {
+  if (segue.identifier() != kRegisterSegue) return;
+  auto registration = std::dynamic_pointer_cast<RegisterViewController>(segue.destinationViewController());
+  if (!registration) fatalError(std::string(kRegisterSegue) + " must lead to a RegisterViewController");
+  registration->setLoginDelegate(std::static_pointer_cast<LoginDelegate>(sharedAs<LoginViewController>()));
+}
+
+void LoginViewController::hideKeyboard() { view()->endEditing(false); }
+
+void LoginViewController::loginButtonTap(UIControl&) {
+  const auto email = requiredOutlet(emailTextField, "emailTextField")->text();
+  const auto password = requiredOutlet(passwordTextField, "passwordTextField")->text();
+  if (!email || !password) return;
+  const bool emailValid = isValidEmail(*email);
+  const bool passwordValid = isValidPassword(*password);
+  if (emailValid && passwordValid) {
+    ProgressIndicatorHelper::instance()->showProgressIndicator();
+    auto self = sharedAs<LoginViewController>();
+    // Sent as typed: blanks around them are the user's.
+    authenticationManager_->login(
+        *email, *password,
+        [self] {
+          ProgressIndicatorHelper::instance()->hideProgressIndicator();
+          requiredOutlet(self->emailTextField, "emailTextField")->setText("");
+          requiredOutlet(self->passwordTextField, "passwordTextField")->setText("");
+          self->presentMainTabBar();
+        },
+        [self](const std::string& message) {
+          ProgressIndicatorHelper::instance()->hideProgressIndicator();
+          showAlert(*self, message);
+        });
+    return;
+  }
+  std::string message;
+  if (!emailValid) message += NSLocalizedString("login_email_textfield_error_validation") + "\n";
+  if (!passwordValid) message += NSLocalizedString("login_password_textfield_error_validation");
+  showAlert(*this, NSLocalizedString("login_login_error_validation_title"),
+            stringByTrimmingCharacters(message, CharacterSet::Newlines));
+}
+
+void LoginViewController::passwordRecoveryButtonTap(UIControl&) {
+  const auto email = requiredOutlet(emailTextField, "emailTextField")->text();
+  if (!email) return;
+  // Here the validation text is the alert's title.
+  if (!isValidEmail(*email)) return showAlert(*this, NSLocalizedString("login_email_textfield_error_validation"));
+  auto self = sharedAs<LoginViewController>();
+  // No overlay: the recovery runs in the background of the form.
+  authenticationManager_->recoverPassword(
+      *email, [self] { showAlert(*self, NSLocalizedString("login_reoverpassword_success_title")); },
+      [self](const std::string& message) { showAlert(*self, message); });
+}
+
+void LoginViewController::presentMainTabBar() {
+  presentViewController(viewControllerFactory_->getMainTabBarController(), true);
+}
+
+// --- Not wired yet: session restore, provider sign-in and the answers to the authentication
+// manager and the registration screens. Each step does nothing until then. ---------------------
+
+void LoginViewController::restorePreviousSignIn() {}
+void LoginViewController::zedodoLoginButtonTap(UIControl&) {}
+void LoginViewController::fbLoginButtonTap(UIControl&) {}
+void LoginViewController::userDidLogout() {}
+void LoginViewController::userMustRegister(const std::string&, const std::string&, const std::optional<URL>&) {}
+void LoginViewController::userMustRegister(const std::string&, const std::string&, const std::string&,
+                                           const std::optional<URL>&) {}
+void LoginViewController::userSignedInWithZedodo() {}
+void LoginViewController::zedodoSigninError(const std::string&) {}
+void LoginViewController::shouldSignInWithFacebook() {}
+void LoginViewController::shouldSignInWithZedodo() {}
+void LoginViewController::shouldSignIn() {}

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/foundation/fatal_error.h"
+
+// A weak outlet the screen cannot work without; an unconnected one is a programming error.
+template <class T>
+std::shared_ptr<T> requiredOutlet(const std::weak_ptr<T>& outlet, const char* name) {
+  auto view = outlet.lock();
+  if (!view) fatalError(std::string("Outlet ") + name + " is not connected");
+  return view;
+}

@@ -1,0 +1,102 @@
+#include <array>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "account_fixture.h"
+
+namespace {
+
+using LoginScreenTest = AccountTest;
+
+TEST_F(LoginScreenTest, SmallPhonesGetTheColumnOfTheirHeightBand) {
+  using Constants = std::array<CGFloat, 8>;  // in the order of the outlets below
+  const Constants scene = {40, 230, 8, 40, 16, 8, 60, 40}, small = {25, 100, 0, 6, 8, 0, 36, 4},
+                  middle = {25, 135, 8, 13, 16, 0, 43, 18}, large = {23, 196, 8, 25, 16, 8, 50, 31};
+  const auto phone = UIUserInterfaceIdiom::Phone;
+  const std::vector<std::tuple<UIUserInterfaceIdiom, CGFloat, Constants>> cases = {
+      {phone, 499, small},
+      {phone, 500, middle},
+      {phone, 599, middle},
+      {phone, 600, large},
+      {phone, 699, large},
+      {phone, 700, scene},
+      {UIUserInterfaceIdiom::Pad, 499, scene}};
+  for (const auto& [idiom, height, constants] : cases) {
+    UIDevice::currentDevice()->setUserInterfaceIdiom(idiom);
+    UIScreen::mainScreen()->setBounds(CGRectMake(0, 0, 320, height));
+    auto login = std::dynamic_pointer_cast<LoginViewController>(
+        UIStoryboard::storyboardWithName("Startup")->instantiateViewControllerWithIdentifier("login"));
+    login->loadViewIfNeeded();
+    const std::array outlets = {login->loginLogoTopSpace, login->loginLogoHeight,    login->logoTitleSpace,
+                                login->titleEmailSpace,   login->passwordLoginSpace, login->loginRegSpace,
+                                login->regFbSpace,        login->fbBottomSpace};
+    for (std::size_t i = 0; i < outlets.size(); ++i)
+      EXPECT_EQ(outlets[i].lock()->constant(), constants[i]) << "height " << height << ", outlet " << i;
+  }
+}
+
+TEST_F(LoginScreenTest, AnInvalidFormIsOneAlertWithALineForEachFailingField) {
+  auto login = showLogin();
+  const std::string email = "Please enter a valid e-mail address.",
+                    password = "The password must be at least 6 characters long.";
+  const std::vector<std::array<std::string, 3>> cases = {{"nobody", "12345", email + "\n" + password},
+                                                         {"ada@example.com", "12345", password},
+                                                         {"nobody", "123456", email}};
+  for (const auto& [typedEmail, typedPassword, message] : cases) {
+    login->emailTextField.lock()->setText(typedEmail);
+    login->passwordTextField.lock()->setText(typedPassword);
+    login->loginButton.lock()->tap();
+    time.advance(1);
+    EXPECT_FALSE(overlayShown());
+    EXPECT_EQ(waitForAlert(), "Please check your input | " + message);
+  }
+  // A field without any text stops the tap silently.
+  login->passwordTextField.lock()->setText(std::nullopt);
+  login->loginButton.lock()->tap();
+  EXPECT_EQ(alert(), nullptr);
+  EXPECT_EQ(server.requestCount(), 0u);
+}
+
+// The invalid address and the backend's refusal are the recovery console script's.
+TEST_F(LoginScreenTest, PasswordRecoveryRunsWithoutOverlayAndSendsTheAddressAsTyped) {
+  auto login = showLogin();
+  login->emailTextField.lock()->setText(" ada@example.com");
+  reply("Account/TabletPasswordRecovery", 200, "null", 0.3);
+  login->passwordRecoveryButton.lock()->tap();
+  time.advance(1);
+  EXPECT_FALSE(overlayShown());
+  EXPECT_EQ(waitForAlert(), "We have sent you an e-mail to reset your password. | -");
+  EXPECT_EQ(lastBody(), (nlohmann::json{{"userName", " ada@example.com"}}));
+}
+
+TEST_F(LoginScreenTest, ASlowSignInShowsTheOverlayAndSuccessEmptiesTheFormBeforeTheTabBar) {
+  auto login = showLogin();
+  reply("Account/TabletLogin", 401, R"({"errorMessage":"Wrong password"})", 0.3);
+  login->emailTextField.lock()->setText("ada@example.com");
+  login->passwordTextField.lock()->setText("secret1 ");
+  login->loginButton.lock()->tap();
+  time.advance(0.6);
+  EXPECT_TRUE(overlayShown());
+  EXPECT_EQ(waitForAlert(), "Wrong password | -");
+  EXPECT_FALSE(overlayShown());
+  EXPECT_EQ(lastBody(), (nlohmann::json{{"userName", "ada@example.com"}, {"password", "secret1 "}}));
+  EXPECT_EQ(login->passwordTextField.lock()->text(), "secret1 ") << "a failure keeps the form";
+
+  reply("Account/TabletLogin", 200, R"({"token":"t1"})");
+  reply("Tablet/GetUserProfile", 200,
+        R"({"firstName":"A","lastName":"B","id":"1","userName":"a@b.c","hasPassword":true,"hasFacebook":false,
+            "hasZedodo":false})",
+        0, "GET");
+  std::vector<std::string> formWhenTabsAppear;
+  ProbeTabBar::onAppear = [&] {
+    formWhenTabsAppear = {*login->emailTextField.lock()->text(), *login->passwordTextField.lock()->text()};
+  };
+  login->loginButton.lock()->tap();
+  ASSERT_TRUE(time.runUntil([&] { return navigation()->presentedViewController() != nullptr; }, 10));
+  EXPECT_EQ(formWhenTabsAppear, (std::vector<std::string>{"", ""}));
+  time.advance(1);
+  EXPECT_FALSE(overlayShown()) << "a quick answer never shows the overlay";
+}
+
+}  // namespace

@@ -1,0 +1,155 @@
+#include <array>
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "account/register_view_controller.h"
+#include "account/school_select_view_controller.h"
+#include "account_fixture.h"
+#include "platform/ui/ui_table_view_cell.h"
+
+namespace {
+
+using Ids = std::vector<std::int64_t>;
+
+struct RecordingLoginDelegate : LoginDelegate {
+  void shouldSignInWithFacebook() override { calls.push_back("facebook"); }
+  void shouldSignInWithZedodo() override { calls.push_back("zedodo"); }
+  void shouldSignIn() override { calls.push_back("email"); }
+  std::vector<std::string> calls;
+};
+
+class RegisterScreenTest : public AccountTest {
+ protected:
+  // Opened from the login screen, which the segue makes its delegate; the recorder stands in.
+  std::shared_ptr<RegisterViewController> showRegistration() {
+    auto login = showLogin();
+    login->registerButton.lock()->tap();
+    time.runUntilIdle();
+    auto form = top<RegisterViewController>();
+    EXPECT_EQ(form->loginDelegate(), std::static_pointer_cast<LoginDelegate>(login));
+    form->setLoginDelegate(loginDelegate);
+    return form;
+  }
+  // Last name, first name, e-mail, password, confirmation.
+  static void fill(RegisterViewController& form, const std::array<std::string, 5>& texts) {
+    const std::array fields = {form.lastNameTextField, form.firstNameTextField, form.emailTextField,
+                               form.passwordTextField, form.confirmPasswordTextField};
+    for (std::size_t i = 0; i < fields.size(); ++i) fields[i].lock()->setText(texts[i]);
+  }
+  // The school list opened from `form`, once its rows are in; each row's text, " v" for a checkmark.
+  std::shared_ptr<SchoolSelectViewController> openSchools(RegisterViewController& form) {
+    form.selectSchoolButton.lock()->tap();
+    auto list = top<SchoolSelectViewController>();
+    EXPECT_TRUE(time.runUntil([&] { return !list->schools().empty(); }, 10));
+    return list;
+  }
+  static std::vector<std::string> rows(SchoolSelectViewController& list) {
+    std::vector<std::string> shown;
+    for (int row = 0; row < list.tableView()->numberOfRowsInSection(0); ++row) {
+      auto cell = list.tableView()->cellForRowAtIndexPath({0, row});
+      bool checked = cell->accessoryType() == UITableViewCellAccessoryType::Checkmark;
+      shown.push_back(*cell->textLabel()->text() + (checked ? " v" : ""));
+    }
+    return shown;
+  }
+
+  std::shared_ptr<RecordingLoginDelegate> loginDelegate = std::make_shared<RecordingLoginDelegate>();
+};
+
+TEST_F(RegisterScreenTest, AnInvalidFormListsEveryBrokenRuleInOrder) {
+  auto form = showRegistration();
+  const std::string last = "Please enter your last name.\n", first = "Please enter your first name.\n",
+                    email = "Please enter a valid e-mail address.\n",
+                    password = "The password must be at least 6 characters long.\n",
+                    confirm = "Please confirm your password.", differ = "The two passwords do not match.";
+  const std::vector<std::pair<std::array<std::string, 5>, std::string>> cases = {
+      {{"", "", "", "", ""}, last + first + email + password + confirm},
+      {{"B", "A", "a@example.com", "secret", "secreT"}, differ},
+      {{"B", "A", "a@example.com", "short", "short"}, "The password must be at least 6 characters long."},
+      {{"B", "A", "a@example.com", "secret", ""}, confirm + "\n" + differ}};
+  for (const auto& [texts, message] : cases) {
+    fill(*form, texts);
+    form->registerButton.lock()->tap();
+    EXPECT_EQ(waitForAlert(), "Please check your input | " + message);
+  }
+  EXPECT_EQ(server.requestCount(), 0u);
+}
+
+TEST_F(RegisterScreenTest, ARegistrationIsConfirmedThenPopsAndAsksTheLoginScreenToSignIn) {
+  auto form = showRegistration();
+  // The two passwords are one text in two normal forms; blanks around names are sent.
+  fill(*form, {" Byron ", "Ada", "ada@example.com", "caf\u00e9 12", "cafe\u0301 12"});
+  reply("Account/TabletRegister", 400, R"({"errorMessage":"Taken"})");
+  form->registerButton.lock()->tap();
+  EXPECT_EQ(waitForAlert(), "Taken | -");
+  EXPECT_EQ(lastBody(), (nlohmann::json{{"userName", "ada@example.com"},
+                                        {"firstName", "Ada"},
+                                        {"lastName", " Byron "},
+                                        {"password", "caf\u00e9 12"},
+                                        {"confirmPassword", "cafe\u0301 12"},
+                                        {"schoolId", nlohmann::json::array()}}));
+
+  reply("Account/TabletRegister", 200, R"({"token":"new"})");
+  form->registerButton.lock()->tap();
+  ASSERT_TRUE(time.runUntil([&] { return alert() != nullptr; }, 10));
+  EXPECT_EQ(top<RegisterViewController>(), form) << "the form stays until the alert is closed";
+  EXPECT_TRUE(loginDelegate->calls.empty());
+  EXPECT_EQ(waitForAlert(), "Your registration was successful. | -");
+  EXPECT_NE(top<LoginViewController>(), nullptr);
+  EXPECT_EQ(loginDelegate->calls, std::vector<std::string>{"email"});
+
+  // A login delegate gone by then is skipped.
+  auto again = showRegistration();
+  fill(*again, {"Byron", "Ada", "ada2@example.com", "secret", "secret"});
+  again->registerButton.lock()->tap();
+  ASSERT_TRUE(time.runUntil([&] { return alert() != nullptr; }, 10));
+  loginDelegate.reset();
+  waitForAlert();
+  EXPECT_NE(top<LoginViewController>(), nullptr);
+}
+
+TEST_F(RegisterScreenTest, TheSchoolListMarksTheChoiceAndReportsEveryToggle) {
+  auto form = showRegistration();
+  reply("Tablet/GetSchools", 200,
+        R"([{"id":1,"universityName":"Uni","facultyName":"Arts","departmentName":"Dept"},
+            {"id":2,"universityName":"Uni","departmentName":"Dept"},
+            {"universityName":"Lost","facultyName":"No","departmentName":"Id"},
+            {"id":4,"universityName":"Tech","facultyName":"Eng","departmentName":"CS"}])",
+        0, "GET");
+  form->setSchools({2, 4, 99});
+  auto list = openSchools(*form);
+  EXPECT_EQ(rows(*list), (std::vector<std::string>{"Uni Arts Dept", "Uni nil Dept v", "Lost No Id", "Tech Eng CS v"}));
+  EXPECT_EQ(form->schools(), (Ids{2, 4, 99})) << "nothing reported before a toggle";
+  // Ids come in row order; the unknown id drops out; the school without id adds none.
+  const std::vector<std::pair<int, Ids>> toggles = {{3, {2}}, {0, {1, 2}}, {2, {1, 2}}, {0, {2}},
+                                                    {1, {}},  {2, {}},     {3, {4}}};
+  for (const auto& [row, reported] : toggles) {
+    list->tableView()->tapRowAtIndexPath({0, row});
+    EXPECT_EQ(form->schools(), reported) << "row " << row;
+  }
+  EXPECT_EQ(rows(*list)[3], "Tech Eng CS v");
+
+  navigation()->tapBackButton();
+  EXPECT_EQ(openSchools(*form)->selectedIndexes(), std::set<int>{3}) << "reopened with the choice marked";
+}
+
+TEST_F(RegisterScreenTest, AnEmptyOrFailedSchoolListStaysEmptyWithoutAWord) {
+  auto form = showRegistration();
+  form->setSchools({1});
+  for (const char* body : {"[]", R"({"errorMessage":"down"})"}) {
+    reply("Tablet/GetSchools", body[0] == '[' ? 200 : 500, body, 0.3, "GET");
+    form->selectSchoolButton.lock()->tap();
+    time.advance(0.6);
+    EXPECT_TRUE(overlayShown());
+    ASSERT_TRUE(time.runUntil([] { return !overlayShown(); }, 10));
+    time.runUntilIdle();
+    EXPECT_EQ(top<SchoolSelectViewController>()->tableView()->numberOfRowsInSection(0), 0);
+    EXPECT_EQ(alert(), nullptr);
+    EXPECT_EQ(form->schools(), Ids{1});
+    navigation()->tapBackButton();
+  }
+}
+
+}  // namespace

@@ -14,7 +14,7 @@ LAYERS = {
     "platform/json": ["platform/foundation"],
     "platform/keychain": ["platform/foundation"],
     "platform/net": ["platform/foundation"],
-    "platform/ui": ["platform/foundation"],
+    "platform/ui": ["platform/net"],
     "platform/http": ["platform/net"],
     "platform/frameworks": ["platform/ui", "platform/http", "platform/json", "platform/keychain"],
     "model": ["platform/frameworks"],

@@ -163,7 +163,7 @@ class LayoutCounter : public Recorder {
 
 TEST_F(ControllerTest, AWindowLaysOutTheControllersOnScreenThatNeedItAfterTheyAppeared) {
   auto window = UIWindow::make();
-  auto screen = std::make_shared<LayoutCounter>("screen", log);
+  auto screen = std::make_shared<LayoutCounter>("screen");
   window->setRootViewController(screen);
   window->makeKeyAndVisible();
   take();

@@ -12,9 +12,8 @@
 namespace {
 
 bool sameItem(const KeychainItem& a, const KeychainItem& b) {
-  return a.service == b.service && a.account == b.account && a.data == b.data &&
-         a.accessibility == b.accessibility && a.label == b.label &&
-         a.accessGroup == b.accessGroup && a.generic == b.generic;
+  return a.service == b.service && a.account == b.account && a.data == b.data && a.accessibility == b.accessibility &&
+         a.label == b.label && a.accessGroup == b.accessGroup && a.generic == b.generic;
 }
 
 }  // namespace

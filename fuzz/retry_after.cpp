@@ -14,8 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Date now = Date::dateWithTimeIntervalSince1970(1719792000.0);
   const TimeInterval seconds = retryAfterSeconds(text, now);
   if (std::isnan(seconds) || seconds < 0) std::abort();
-  if (!text.empty() && text.size() <= 6 &&
-      text.find_first_not_of("0123456789") == std::string_view::npos) {
+  if (!text.empty() && text.size() <= 6 && text.find_first_not_of("0123456789") == std::string_view::npos) {
     long expected = 0;
     for (char c : text) expected = expected * 10 + (c - '0');
     if (seconds != static_cast<TimeInterval>(expected)) std::abort();

@@ -20,9 +20,9 @@ namespace {
 const std::vector<URL>& urls() {
   static const std::vector<URL> all = [] {
     std::vector<URL> list;
-    for (const char* text : {"https://www.site.test/account/login", "http://site.test/",
-                             "https://api.site.test:8443/v1/items?x=1", "http://127.0.0.1/a/b",
-                             "https://other.test/account"}) {
+    for (const char* text :
+         {"https://www.site.test/account/login", "http://site.test/", "https://api.site.test:8443/v1/items?x=1",
+          "http://127.0.0.1/a/b", "https://other.test/account"}) {
       list.push_back(*URL::URLWithString(text));
     }
     return list;

@@ -35,9 +35,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
 
-  for (URLCharacterSet set : {URLCharacterSet::QueryAllowed, URLCharacterSet::PathAllowed,
-                              URLCharacterSet::FragmentAllowed, URLCharacterSet::HostAllowed,
-                              URLCharacterSet::UserAllowed, URLCharacterSet::PasswordAllowed}) {
+  for (URLCharacterSet set :
+       {URLCharacterSet::QueryAllowed, URLCharacterSet::PathAllowed, URLCharacterSet::FragmentAllowed,
+        URLCharacterSet::HostAllowed, URLCharacterSet::UserAllowed, URLCharacterSet::PasswordAllowed}) {
     if (const auto encoded = stringByAddingPercentEncoding(text, set)) {
       if (stringByRemovingPercentEncoding(*encoded) != text) std::abort();
     }

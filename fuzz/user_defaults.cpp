@@ -20,8 +20,7 @@ std::string readAll(const std::string& path) {
 }
 
 void writeAll(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc)
-      .write(text.data(), static_cast<std::streamsize>(text.size()));
+  std::ofstream(path, std::ios::binary | std::ios::trunc).write(text.data(), static_cast<std::streamsize>(text.size()));
 }
 
 }  // namespace

@@ -47,7 +47,8 @@ class MainQueue final : public DispatchQueue {
     };
     auto done = std::make_shared<Done>();
     std::shared_ptr<SignalOnDestruction> signal(new SignalOnDestruction{done});
-    RunLoop::main().post([&work, signal = std::move(signal)] { foundation_detail::invokeSafely(work, "DispatchQueue main"); });
+    RunLoop::main().post(
+        [&work, signal = std::move(signal)] { foundation_detail::invokeSafely(work, "DispatchQueue main"); });
     std::unique_lock lock(done->mutex);
     done->changed.wait(lock, [&] { return done->done; });
   }

@@ -3,31 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
-#include <ctime>
 #include <limits>
+
+#include "support/scoped_env.h"
 
 namespace {
 
-// Pins the device zone to Central European time and restores the previous TZ afterwards.
+// Pins the device zone to Central European time.
 class DateFormatterTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    if (const char* old = std::getenv("TZ")) savedTz_ = old;
-    setTz("CET-1CEST,M3.5.0,M10.5.0/3");
-  }
-  void TearDown() override {
-    savedTz_ ? setenv("TZ", savedTz_->c_str(), 1) : unsetenv("TZ");
-    tzset();
-  }
-  static void setTz(const char* tz) {
-    setenv("TZ", tz, 1);
-    tzset();
-  }
   // NaN for nothing, so that no expected instant matches it.
   static double unix(const std::optional<Date>& d) { return d ? d->timeIntervalSince1970() : std::nan(""); }
 
-  std::optional<std::string> savedTz_;
+  ScopedEnv tz_{"TZ", "CET-1CEST,M3.5.0,M10.5.0/3"};
   DateFormatter fixed{"yyyy-MM-dd HH:mm:ss"};
 };
 
@@ -46,12 +34,13 @@ TEST_F(DateFormatterTest, FixedPatternReadsLocalTimeAndWritesItBack) {
   EXPECT_TRUE(fixed.dateFromString("2000-02-29 12:00:00"));
 
   // A change of TZ is seen by the next call.
-  setTz("UTC0");
-  EXPECT_EQ(fixed.stringFromDate(Date::dateWithTimeIntervalSince1970(1445429100)), "2015-10-21 12:05:00");
-  EXPECT_EQ(unix(fixed.dateFromString("2015-10-21 12:05:00")), 1445429100.0);
+  {
+    ScopedEnv utc("TZ", "UTC0");
+    EXPECT_EQ(fixed.stringFromDate(Date::dateWithTimeIntervalSince1970(1445429100)), "2015-10-21 12:05:00");
+    EXPECT_EQ(unix(fixed.dateFromString("2015-10-21 12:05:00")), 1445429100.0);
+  }
 
   // Fixed-field patterns other than the wire one take the same strict road.
-  setTz("CET-1CEST,M3.5.0,M10.5.0/3");
   DateFormatter dotted("dd.MM.yyyy 'at' HH''mm");
   EXPECT_EQ(unix(dotted.dateFromString("21.10.2015 at 14'05")), 1445429100.0);
   EXPECT_EQ(dotted.stringFromDate(Date::dateWithTimeIntervalSince1970(1445429100)), "21.10.2015 at 14'05");

@@ -17,9 +17,11 @@
 
 namespace {
 
-URLRequest requestFor(const std::string& url, std::string method = "GET", std::optional<std::string> body = {}) {
+URLRequest requestFor(const std::string& url, std::string method = "GET", std::optional<std::string> body = {},
+                      HTTPHeaderFields headers = {}) {
   URLRequest request(*URL::URLWithString(url));
   request.httpMethod = std::move(method);
+  request.allHTTPHeaderFields = std::move(headers);
   if (body) request.httpBody = Data::fromString(*body);
   return request;
 }
@@ -166,11 +168,10 @@ TEST_F(URLSessionTest, SendsMethodHeadersAndBodyExactlyAsTheRequestSays) {
                 .headers = {{"X-Reply", "yes"}},
                 .body = "{\"id\":7}",
                 .contentType = "application/json; charset=utf-8"});
-  auto request = requestFor(server.url("items?a=1&b=two"), "POST", "{\"name\":\"\xC3\xA9\"}");
-  request.setValue("application/json", "Content-Type");
-  request.setValue("999", "Content-Length");  // wrong on purpose: the real length is sent
-  request.setValue("first", "X-Custom");
-  auto answer = fetch(request);
+  // The Content-Length is wrong on purpose: the real length is sent.
+  auto answer =
+      fetch(requestFor(server.url("items?a=1&b=two"), "POST", "{\"name\":\"\xC3\xA9\"}",
+                       {{"Content-Type", "application/json"}, {"Content-Length", "999"}, {"X-Custom", "first"}}));
 
   ASSERT_TRUE(answer.response && answer.data);
   EXPECT_EQ(std::tuple(answer.response->statusCode(), answer.response->valueForHTTPHeaderField("x-reply"),
@@ -247,9 +248,7 @@ TEST_F(URLSessionTest, FailuresMapToThePlatformCodesAndGiveNoAnswer) {
   server.reply("GET", "/slow", {.body = "late", .delay = 5});
   const URLRequest slow(*URL::URLWithString(server.url("slow")), 0.2);
   auto withHeader = [&](const std::string& name, const std::string& value) {
-    auto request = requestFor(server.url("x"));
-    request.setValue(value, name);
-    return request;
+    return requestFor(server.url("x"), "GET", {}, {{name, value}});
   };
   const auto injectedMethod = requestFor(server.url("x"), "GET /x HTTP/1.1\r\nX-Injected: yes\r\n\r\nGET");
   const std::vector<std::pair<URLRequest, long>> rows = {
@@ -333,9 +332,8 @@ TEST_F(URLSessionTest, RedirectsAreDecidedByTheDelegate) {
   server.reply("POST", "/moved", {.status = 303, .headers = {{"Location", "/see"}}});
   server.reply("GET", "/see", {.status = 302, .headers = {{"Location", other.url("landing")}}, .body = "moved"});
 
-  auto request = requestFor(server.url("moved"), "POST", "form");
-  request.setValue("Bearer secret", "Authorization");
-  auto task = session->dataTaskWithRequest(request);
+  auto task = session->dataTaskWithRequest(
+      requestFor(server.url("moved"), "POST", "form", {{"Authorization", "Bearer secret"}}));
   run(task);
   EXPECT_EQ(delegate->events,
             (std::vector<std::string>{"sent 4", "redirect 303", "redirect 302", "response 200", "data", "complete"}));
@@ -532,17 +530,7 @@ TEST_F(URLSessionTest, InvalidationWaitsForTasksThenReleasesTheDelegate) {
   EXPECT_FALSE(session->delegate());
 
   // No new work after invalidation: a new task is born cancelled.
-  bool done = false;
-  std::optional<NSError> error;
-  session
-      ->dataTaskWithRequest(requestFor(server.url("slow")),
-                            [&](auto, auto, std::optional<NSError> e) {
-                              error = e;
-                              done = true;
-                            })
-      ->resume();
-  ASSERT_TRUE(time.runUntil([&] { return done; }));
-  EXPECT_EQ(error->code, NSURLErrorCancelled);
+  EXPECT_EQ(fetch(requestFor(server.url("slow"))).error->code, NSURLErrorCancelled);
   recorder.reset();
   EXPECT_TRUE(weak.expired());
   delegate = std::make_shared<RecordingDelegate>();

@@ -24,13 +24,13 @@ std::optional<std::string> RecordedRequest::header(std::string_view name) const 
   return std::nullopt;
 }
 
-std::size_t RecordedRequest::headerCount(std::string_view name) const {
-  return static_cast<std::size_t>(std::count_if(headers.begin(), headers.end(), [&](const auto& h) {
-    return h.first.size() == name.size() && strncasecmp(h.first.data(), name.data(), name.size()) == 0;
-  }));
-}
-
 namespace {
+
+// "scheme://127.0.0.1:PORT/" + path (a leading "/" of path is dropped).
+std::string loopbackUrl(const char* scheme, int port, std::string_view path) {
+  if (!path.empty() && path.front() == '/') path.remove_prefix(1);
+  return std::string(scheme) + "://127.0.0.1:" + std::to_string(port) + "/" + std::string(path);
+}
 
 // Counts accepted connections: the server hands each accepted socket to its task queue once.
 class CountingTaskQueue final : public httplib::TaskQueue {
@@ -120,8 +120,7 @@ struct FakeBackend::Impl {
       std::vector<RecordedPart> parts;
       // Without a length or chunked coding there is no body; reading would wait for the close.
       bool hasBody = req.has_header("Content-Length") || req.has_header("Transfer-Encoding");
-      if (!hasBody) {
-      } else if (req.is_multipart_form_data()) {
+      if (hasBody && req.is_multipart_form_data()) {
         read(
             [&](const httplib::MultipartFormData& file) {
               parts.push_back({file.name, file.filename, file.content_type, {}});
@@ -131,7 +130,7 @@ struct FakeBackend::Impl {
               if (!parts.empty()) parts.back().content.append(data, n);
               return true;
             });
-      } else {
+      } else if (hasBody) {
         read([&](const char* data, std::size_t n) {
           body.append(data, n);
           return true;
@@ -242,13 +241,10 @@ FakeBackend::~FakeBackend() { impl_->stop(); }
 
 int FakeBackend::port() const { return impl_->port; }
 
-std::string FakeBackend::baseUrl() const {
-  return std::string(impl_->tls ? "https" : "http") + "://127.0.0.1:" + std::to_string(impl_->port) + "/";
-}
+std::string FakeBackend::baseUrl() const { return url(""); }
 
 std::string FakeBackend::url(std::string_view path) const {
-  if (!path.empty() && path.front() == '/') path.remove_prefix(1);
-  return baseUrl() + std::string(path);
+  return loopbackUrl(impl_->tls ? "https" : "http", impl_->port, path);
 }
 
 void FakeBackend::reply(std::string method, std::string path, ScriptedReply reply) {
@@ -303,7 +299,4 @@ FakeBackend::ClosedPort::ClosedPort() {
 
 FakeBackend::ClosedPort::~ClosedPort() { ::close(fd_); }
 
-std::string FakeBackend::ClosedPort::url(std::string_view path) const {
-  if (!path.empty() && path.front() == '/') path.remove_prefix(1);
-  return "http://127.0.0.1:" + std::to_string(port_) + "/" + std::string(path);
-}
+std::string FakeBackend::ClosedPort::url(std::string_view path) const { return loopbackUrl("http", port_, path); }

@@ -32,7 +32,6 @@ struct RecordedRequest {
 
   std::optional<std::string> header(std::string_view name) const;  // first match, any case
   bool hasHeader(std::string_view name) const { return header(name).has_value(); }
-  std::size_t headerCount(std::string_view name) const;
 };
 
 struct ScriptedReply {
@@ -96,7 +95,6 @@ class FakeBackend {
     ~ClosedPort();
     ClosedPort(const ClosedPort&) = delete;
     ClosedPort& operator=(const ClosedPort&) = delete;
-    int port() const { return port_; }
     // "http://127.0.0.1:PORT/" + path (a leading "/" of path is dropped).
     std::string url(std::string_view path) const;
 

@@ -1,11 +1,11 @@
 #include "platform/foundation/bundle.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
 
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -114,15 +114,13 @@ TEST_F(BundleTest, ResourcesAndInfoDictionary) {
 }
 
 TEST_F(BundleTest, MainResourcePathLookup) {
-  const char* old = std::getenv("DORVALE_RESOURCES");
-  std::optional<std::string> saved = old ? std::optional<std::string>(old) : std::nullopt;
-  setenv("DORVALE_RESOURCES", dir_.c_str(), 1);
-  EXPECT_EQ(Bundle::main()->resourcePath(), dir_.string());
-  unsetenv("DORVALE_RESOURCES");
+  {
+    ScopedEnv resources("DORVALE_RESOURCES", dir_.c_str());
+    EXPECT_EQ(Bundle::main()->resourcePath(), dir_.string());
+  }
+  ScopedEnv unset("DORVALE_RESOURCES", nullptr);
   Bundle::setMainResourcePath(std::nullopt);  // starts afresh
-  fs::path exe = fs::read_symlink("/proc/self/exe");
-  EXPECT_EQ(Bundle::main()->resourcePath(), (exe.parent_path() / "resources").string());
-  if (saved) setenv("DORVALE_RESOURCES", saved->c_str(), 1);
+  EXPECT_EQ(Bundle::main()->resourcePath(), (fs::read_symlink("/proc/self/exe").parent_path() / "resources").string());
 }
 
 TEST(StringsFileTest, ShippedTableParsesToTheEnd) {

@@ -11,11 +11,15 @@
 
 namespace {
 
-TimeInterval elapsed(const VirtualTime& vt, Date start) { return vt.now().timeIntervalSinceDate(start); }
+class RunLoopTest : public ::testing::Test {
+ protected:
+  TimeInterval elapsed(Date start) const { return vt.now().timeIntervalSinceDate(start); }
 
-TEST(RunLoopTest, TurnsRunTimersThenTasksAndDeferWhatATurnPosts) {
   VirtualTime vt;
-  auto& loop = RunLoop::main();
+  RunLoop& loop = RunLoop::main();
+};
+
+TEST_F(RunLoopTest, TurnsRunTimersThenTasksAndDeferWhatATurnPosts) {
   std::vector<std::string> log;
   loop.post([&] {
     log.push_back("task1");
@@ -33,9 +37,7 @@ TEST(RunLoopTest, TurnsRunTimersThenTasksAndDeferWhatATurnPosts) {
   EXPECT_TRUE(RunLoop::isMainThread());
 }
 
-TEST(RunLoopTest, NestedLoopInsideATaskKeepsPostOrderAndExceptionsStayInside) {
-  VirtualTime vt;
-  auto& loop = RunLoop::main();
+TEST_F(RunLoopTest, NestedLoopInsideATaskKeepsPostOrderAndExceptionsStayInside) {
   std::vector<int> order;
   loop.post([&] {
     order.push_back(1);
@@ -48,12 +50,10 @@ TEST(RunLoopTest, NestedLoopInsideATaskKeepsPostOrderAndExceptionsStayInside) {
   EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
 }
 
-TEST(RunLoopTest, VirtualTimersFireAtTheirDueTimesInScheduleOrder) {
-  VirtualTime vt;
+TEST_F(RunLoopTest, VirtualTimersFireAtTheirDueTimesInScheduleOrder) {
   const Date start = vt.now();
-  auto& loop = RunLoop::main();
   std::vector<std::pair<std::string, TimeInterval>> fired;
-  auto record = [&](std::string name) { return [&, name](Timer&) { fired.emplace_back(name, elapsed(vt, start)); }; };
+  auto record = [&](std::string name) { return [&, name](Timer&) { fired.emplace_back(name, elapsed(start)); }; };
   auto late = loop.scheduledTimer(2.0, false, record("late"));
   auto first = loop.scheduledTimer(1.0, false, record("first"));
   loop.scheduledTimer(1.0, false, record("second"));
@@ -67,12 +67,10 @@ TEST(RunLoopTest, VirtualTimersFireAtTheirDueTimesInScheduleOrder) {
 
   vt.advance(5.0);
   EXPECT_EQ(fired, (decltype(fired){{"first", 1.0}, {"second", 1.0}, {"late", 2.0}}));
-  EXPECT_EQ(elapsed(vt, start), 6.0);
+  EXPECT_EQ(elapsed(start), 6.0);
 }
 
-TEST(RunLoopTest, InvalidationFromCallbacksStopsFiring) {
-  VirtualTime vt;
-  auto& loop = RunLoop::main();
+TEST_F(RunLoopTest, InvalidationFromCallbacksStopsFiring) {
   int repeatingFires = 0;
   loop.scheduledTimer(1.0, true, [&](Timer& t) {
     if (++repeatingFires == 2) t.invalidate();
@@ -103,11 +101,10 @@ TEST(RunLoopTest, InvalidationFromCallbacksStopsFiring) {
   EXPECT_EQ(std::pair(early, oneShot->isValid()), std::pair(1, false));
 }
 
-TEST(RunLoopTest, RepeatingTimerKeepsItsCadenceAndSkipsMissedIntervals) {
-  VirtualTime vt;
+TEST_F(RunLoopTest, RepeatingTimerKeepsItsCadenceAndSkipsMissedIntervals) {
   const Date start = vt.now();
   std::vector<TimeInterval> at;
-  auto timer = RunLoop::main().scheduledTimer(0.25, true, [&](Timer&) { at.push_back(elapsed(vt, start)); });
+  auto timer = RunLoop::main().scheduledTimer(0.25, true, [&](Timer&) { at.push_back(elapsed(start)); });
   vt.advance(1.0);
   EXPECT_EQ(at, (std::vector<TimeInterval>{0.25, 0.5, 0.75, 1.0}));
 
@@ -121,7 +118,7 @@ TEST(RunLoopTest, RepeatingTimerKeepsItsCadenceAndSkipsMissedIntervals) {
   timer->invalidate();
 }
 
-TEST(RunLoopTest, ResetDropsTasksAndTimersAndTheVirtualClockDrivesDateNow) {
+TEST(RunLoopClockTest, ResetDropsTasksAndTimersAndTheVirtualClockDrivesDateNow) {
   auto& loop = RunLoop::main();
   bool ran = false;
   const Date before = Date::now();

@@ -111,12 +111,9 @@ TEST(URLTest, ResolvesAgainstBaseLikeRFC3986) {
   };
   for (const auto& [ref, expected] : cases) {
     auto resolved = URL::URLWithString(ref, base);
-    ASSERT_TRUE(resolved) << ref;
-    EXPECT_EQ(resolved->absoluteString(), expected) << ref;
+    EXPECT_EQ(resolved ? resolved->absoluteString() : "<nothing>", expected) << ref;
   }
-  auto noPath = URL::URLWithString("x", parse("http://h"));
-  ASSERT_TRUE(noPath);
-  EXPECT_EQ(noPath->absoluteString(), "http://h/x");
+  EXPECT_EQ(URL::URLWithString("x", parse("http://h")).value().absoluteString(), "http://h/x");
   EXPECT_FALSE(URL::URLWithString("bad ref", base));
 }
 

@@ -1,7 +1,6 @@
 #include "platform/foundation/user_defaults.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cmath>
 #include <filesystem>
@@ -9,6 +8,7 @@
 #include <thread>
 #include <tuple>
 
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -26,18 +26,6 @@ class UserDefaultsTest : public ::testing::Test {
   TempDir tmp_{"defaults"};
   const fs::path dir_ = tmp_.path();
   const std::string path_ = (dir_ / "sub" / "user_defaults.json").string();
-};
-
-// Sets an environment variable for one scope and puts the old value back.
-struct ScopedEnv {
-  ScopedEnv(const char* name, const char* value) : name(name), old(std::getenv(name) ? std::getenv(name) : "") {
-    hadOld = std::getenv(name) != nullptr;
-    value ? setenv(name, value, 1) : unsetenv(name);
-  }
-  ~ScopedEnv() { hadOld ? setenv(name, old.c_str(), 1) : unsetenv(name); }
-  const char* name;
-  std::string old;
-  bool hadOld = false;
 };
 
 }  // namespace

@@ -18,7 +18,6 @@ namespace {
 
 struct GraphAnswer {
   int calls = 0;
-  bool onMain = true;
   std::optional<Value::Dictionary> result;
   std::optional<NSError> error;
 };
@@ -31,16 +30,13 @@ class GraphRequestTest : public ::testing::Test {
   GraphAnswer start(const FBSDKGraphRequest& request) {
     GraphAnswer answer;
     request.startWithCompletionHandler([&](auto& connection, auto& result, auto& error) {
-      ++answer.calls;
-      answer.onMain = answer.onMain && RunLoop::isMainThread() && connection != nullptr;
-      answer.result = result;
-      answer.error = error;
+      EXPECT_TRUE(RunLoop::isMainThread() && connection);
+      answer = {answer.calls + 1, result, error};
     });
     EXPECT_EQ(answer.calls, 0);
     EXPECT_TRUE(time.runUntil([&] { return answer.calls > 0; }));
     time.runUntilIdle();
     EXPECT_EQ(answer.calls, 1);
-    EXPECT_TRUE(answer.onMain);
     return answer;
   }
 
@@ -199,25 +195,23 @@ TEST_F(LoginManagerTest, CancelledFailedAndUnavailableLoginsLeaveTheCurrentToken
   auto outcome = logIn();
   ASSERT_TRUE(outcome.result);
   EXPECT_TRUE(outcome.result->isCancelled() && !outcome.result->token());
-  EXPECT_EQ(FBSDKAccessToken::currentAccessToken(), existing);
 
   presenter->result = nullptr;
   presenter->error = NSError("com.facebook.sdk.login", 1, {{NSLocalizedDescriptionKey, "denied"}});
   outcome = logIn();
   ASSERT_TRUE(outcome.error && !outcome.result);
   EXPECT_EQ(outcome.error->localizedDescription(), "denied");
-  EXPECT_EQ(FBSDKAccessToken::currentAccessToken(), existing);
 
   FBSDKLoginDialogPresenter::setCurrent(nullptr);
   outcome = logIn();
   ASSERT_TRUE(outcome.error);
   EXPECT_EQ(std::tuple(outcome.error->domain, outcome.error->code),
             std::tuple(FBSDKLoginErrorDomain, static_cast<long>(FBSDKLoginErrorCode::DialogUnavailable)));
+  EXPECT_EQ(FBSDKAccessToken::currentAccessToken(), existing);
 }
 
 TEST(FBSDKApplicationDelegateTest, LaunchesAndClaimsOnlyItsOwnURLScheme) {
   const auto& delegate = FBSDKApplicationDelegate::sharedInstance();
-  ASSERT_NE(delegate, nullptr);
   EXPECT_TRUE(delegate->application(nullptr, std::nullopt));
 
   const auto opens = [&](const char* text, std::optional<std::string> source = std::nullopt) {

@@ -5,8 +5,6 @@
 #include <pthread.h>
 
 #include <atomic>
-#include <cstdlib>
-#include <ctime>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -14,6 +12,7 @@
 #include <vector>
 
 #include "platform/foundation/date.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "support/virtual_time.h"
 
@@ -50,7 +49,6 @@ TEST_F(XCGLoggerTest, BuildsTextOnlyForEnabledLevelsAndFile) {
   TempDir dir("xcglog");
   const std::string file = dir.str() + "/log";
   setupBare(Level::Error, file, Level::Info);
-  EXPECT_EQ(logger().outputLogLevel(), Level::Error);
   logger().log(Level::Verbose, text("v"), "f", "F", 1);
   XCGLogger::debug(text("d"));
   EXPECT_EQ(built, 0);
@@ -73,10 +71,7 @@ TEST_F(XCGLoggerTest, BuildsTextOnlyForEnabledLevelsAndFile) {
 
 TEST_F(XCGLoggerTest, PrefixFollowsSwitches) {
   VirtualTime vt(Date{1.123});
-  const char* oldTz = std::getenv("TZ");
-  std::string savedTz = oldTz ? oldTz : "";
-  ::setenv("TZ", "UTC", 1);
-  ::tzset();
+  ScopedEnv utc("TZ", "UTC");
 
   // The application's own configuration.
   logger().setup(Level::Verbose, true, true, false, true, true, true, true, std::nullopt, Level::Debug);
@@ -96,8 +91,6 @@ TEST_F(XCGLoggerTest, PrefixFollowsSwitches) {
   EXPECT_THAT(lines_, ElementsAre("2001-01-01 00:00:01.123 [dorvale] [Verbose] [TransferCoordinator:42] "
                                   "processRequest(_:request:completion:) > hello",
                                   "[main] > t", "[worker] > w", "[name.cpp] > f", "[7] > l", "no line"));
-  oldTz ? ::setenv("TZ", savedTz.c_str(), 1) : ::unsetenv("TZ");
-  ::tzset();
 }
 
 TEST_F(XCGLoggerTest, BuilderAndSinkMayLogAcrossThreads) {

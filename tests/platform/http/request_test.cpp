@@ -48,16 +48,13 @@ TEST(RequestTest, HandlersRunOnceInOrderOnTheMainLoopNeverInsideRegistration) {
   int late = 0;
   request->responseString(std::nullopt, [&](auto& sent, auto& response, auto& result) {
     ++late;
-    EXPECT_TRUE(RunLoop::isMainThread());
-    EXPECT_TRUE(sent.has_value());
-    EXPECT_EQ(response->statusCode(), 200);
-    EXPECT_EQ(result.value(), "x");
+    EXPECT_EQ(std::tuple(RunLoop::isMainThread(), sent.has_value(), response->statusCode(), result.value()),
+              std::tuple(true, true, 200, "x"));
   });
   EXPECT_EQ(late, 0);
   time.runUntilIdle();
   time.runUntilIdle();
-  EXPECT_EQ(late, 1);
-  EXPECT_EQ(calls.size(), 2u);
+  EXPECT_EQ(std::pair(late, calls.size()), std::pair(1, std::size_t{2}));
 
   // From another thread: posted to the main loop.
   std::atomic<int> fromThread{0};
@@ -96,8 +93,9 @@ TEST(RequestTest, TextDecoding) {
        {bytes({0xed, 0xa0, 0x80}), bytes({0xc0, 0xaf}), bytes({0xf4, 0x90, 0x80, 0x80}), bytes({0xe2, 0x82})}) {
     auto result = stringResult(httpResponse(200), b, false);
     ASSERT_TRUE(result.isFailure());
-    EXPECT_EQ(result.error()->code, static_cast<long>(HTTPErrorCode::StringSerializationFailed));
-    EXPECT_EQ(result.data(), b);  // kept for the caller
+    // The bytes are kept for the caller.
+    EXPECT_EQ(std::tuple(result.error()->code, result.data()),
+              std::tuple(static_cast<long>(HTTPErrorCode::StringSerializationFailed), b));
   }
   EXPECT_EQ(stringResult(httpResponse(200), Data::fromString("h\xc3\xa9 \xf0\x9f\x98\x80"), false).value(),
             "h\xc3\xa9 \xf0\x9f\x98\x80");

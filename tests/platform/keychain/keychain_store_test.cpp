@@ -98,13 +98,12 @@ TEST_P(KeychainStoreRules, StatusCodesMatchingAndOddBytes) {
   EXPECT_EQ(store_->update(q, KeychainAttributes{}), errSecParam);
   ASSERT_EQ(store_->update(q, newData("changed")), errSecSuccess);
   ASSERT_EQ(store_->copyMatching(q, &out), errSecSuccess);
-  EXPECT_EQ(std::pair(out.data.toString(), out.label),
-            std::pair(std::string("changed"), std::optional<std::string>("Label")))
+  EXPECT_EQ(std::tuple(out.data.toString(), out.label), std::tuple("changed", "Label"))
       << "the label is untouched by the update";
 
   EXPECT_EQ(store_->remove(q), errSecSuccess);
-  EXPECT_EQ(std::pair(dataOf(*store_, q), dataOf(*store_, query("svca", "cct"))),
-            std::pair(std::string("<not found>"), std::string("neighbour")));
+  EXPECT_EQ(std::tuple(dataOf(*store_, q), dataOf(*store_, query("svca", "cct"))),
+            std::tuple("<not found>", "neighbour"));
 
   // Arbitrary bytes in every field.
   std::string bytes("\0\xff\x80 \"\\\n", 7);
@@ -192,8 +191,7 @@ TEST_F(KeychainWrapperTest, RoundTripAndRemoval) {
 
   EXPECT_TRUE(wrapper.setString("t1", "accessToken") && wrapper.setString("t2", "accessToken") &&
               wrapper.setString("", "fbToken"));
-  EXPECT_EQ(std::pair(wrapper.stringForKey("accessToken"), wrapper.stringForKey("fbToken")),
-            std::pair(std::optional<std::string>("t2"), std::optional<std::string>("")));
+  EXPECT_EQ(std::tuple(wrapper.stringForKey("accessToken"), wrapper.stringForKey("fbToken")), std::tuple("t2", ""));
   EXPECT_EQ(store_->count(), 2u);
   // Another service under the same key is another entry.
   EXPECT_EQ(KeychainWrapper("com.example.other").stringForKey("accessToken"), std::nullopt);

@@ -9,16 +9,20 @@ namespace {
 
 URL url(const char* text) { return *URL::URLWithString(text); }
 
+// The cookies as a request would carry them.
+std::string jar(const std::vector<HTTPCookie>& cookies) {
+  return HTTPCookie::requestHeaderFieldsWithCookies(cookies).valueForHTTPHeaderField("Cookie").value_or("");
+}
+
 TEST(HTTPCookieTest, SetCookieLinesFollowTheDomainAndPathRules) {
   VirtualTime time;
   auto page = url("http://www.example.com/account/login");
 
   auto hostOnly = HTTPCookie::cookieFromSetCookieHeader("sid = a b ; HttpOnly; Secure", page);
   ASSERT_TRUE(hostOnly);
-  EXPECT_EQ(hostOnly->name, "sid");
-  EXPECT_EQ(hostOnly->value, "a b");
-  EXPECT_EQ(hostOnly->domain, "www.example.com");
-  EXPECT_EQ(hostOnly->path, "/account");  // the directory of the request path
+  // The path is the directory of the request path.
+  EXPECT_EQ(std::tie(hostOnly->name, hostOnly->value, hostOnly->domain, hostOnly->path),
+            std::tuple("sid", "a b", "www.example.com", "/account"));
   EXPECT_TRUE(hostOnly->isSecure && hostOnly->isHTTPOnly && hostOnly->isSessionOnly());
   EXPECT_FALSE(hostOnly->matchesURL(url("http://www.example.com/account")));  // secure: https only
   EXPECT_TRUE(hostOnly->matchesURL(url("https://www.example.com/account/x")));
@@ -41,30 +45,23 @@ TEST(HTTPCookieTest, SetCookieLinesFollowTheDomainAndPathRules) {
   // A joined header keeps the comma inside an Expires date.
   HTTPHeaderFields fields{{"Set-Cookie", "a=1; Expires=Wed, 21 Oct 2037 07:28:00 GMT, b=2"}};
   auto joined = HTTPCookie::cookiesWithResponseHeaderFields(fields, page);
-  ASSERT_EQ(joined.size(), 2u);
-  EXPECT_EQ(joined[1].name, "b");
-  EXPECT_EQ(HTTPCookie::requestHeaderFieldsWithCookies(joined).valueForHTTPHeaderField("cookie"), "a=1; b=2");
+  EXPECT_EQ(jar(joined), "a=1; b=2");
 }
 
 TEST(HTTPCookieTest, SetCookieDomainPathAndCharacterRules) {
   struct Row {
     const char* line;
     const char* url;
-    const char* domain;  // nullptr: the cookie is dropped
+    const char* domain;
     const char* path;
   };
   const Row rows[] = {
       {"x=1; Domain=.Example.com", "http://www.example.com/a/b", ".example.com", "/a"},
       {"x=1; Domain=www.example.com", "http://www.example.com/", ".www.example.com", "/"},
       {"x=1; Domain=.", "http://www.example.com/", "www.example.com", "/"},
-      {"x=1; Domain=other.com", "http://www.example.com/", nullptr, nullptr},
-      {"x=1; Domain=com", "http://www.example.com/", nullptr, nullptr},
-      {"x=1; Domain=0.0.1", "http://127.0.0.1/", nullptr, nullptr},
       {"x=1; Domain=127.0.0.1", "http://127.0.0.1/", "127.0.0.1", "/"},
-      {"x=1; Domain=..example.com", "http://www.example.com/", nullptr, nullptr},
       {"x=1; Domain=..example.com; Domain=example.com", "http://www.example.com/", ".example.com", "/"},
       // Public suffixes: only the host that is one may name itself, and that cookie is host-only.
-      {"x=1; Domain=co.uk", "http://www.example.co.uk/", nullptr, nullptr},
       {"x=1; Domain=example.co.uk", "http://www.example.co.uk/", ".example.co.uk", "/"},
       {"x=1; Domain=co.uk", "http://co.uk/", "co.uk", "/"},
       // The last Path wins; an empty or relative one means the default path.
@@ -72,20 +69,22 @@ TEST(HTTPCookieTest, SetCookieDomainPathAndCharacterRules) {
       {"x=1; Path=/p; Path=rel", "http://h.org/dir/page", "h.org", "/dir"},
       {"x=1; Path=; Path=/q", "http://h.org/dir/page", "h.org", "/q"},
       {"x=1; Path=/dir/", "http://h.org/", "h.org", "/dir/"},
-      // A control character in the name or value drops the cookie; tabs around them are trimmed.
-      {"x=1\r2", "http://h.org/", nullptr, nullptr},
-      {"x\x01=1", "http://h.org/", nullptr, nullptr},
-      {"x=1\x7f", "http://h.org/", nullptr, nullptr},
+      // Tabs around the value are trimmed.
       {"x=\t1 ", "http://h.org/", "h.org", "/"},
-      {"novalue", "http://h.org/", nullptr, nullptr},
   };
   for (const auto& row : rows) {
     auto cookie = HTTPCookie::cookieFromSetCookieHeader(row.line, url(row.url));
-    EXPECT_EQ(cookie.has_value(), row.domain != nullptr) << row.line << " " << row.url;
-    if (!cookie || !row.domain) continue;
-    EXPECT_EQ(cookie->domain, row.domain) << row.line;
-    EXPECT_EQ(cookie->path, row.path) << row.line;
+    ASSERT_TRUE(cookie) << row.line;
+    EXPECT_EQ(std::tie(cookie->domain, cookie->path), std::tuple(row.domain, row.path)) << row.line;
   }
+  // Dropped: a Domain outside the host or a public suffix, a control character, no value at all.
+  const std::pair<const char*, std::vector<const char*>> dropped[] = {
+      {"http://www.example.com/", {"x=1; Domain=other.com", "x=1; Domain=com", "x=1; Domain=..example.com"}},
+      {"http://127.0.0.1/", {"x=1; Domain=0.0.1"}},
+      {"http://www.example.co.uk/", {"x=1; Domain=co.uk"}},
+      {"http://h.org/", {"x=1\r2", "x\x01=1", "x=1\x7f", "novalue"}}};
+  for (const auto& [page, lines] : dropped)
+    for (const char* line : lines) EXPECT_FALSE(HTTPCookie::cookieFromSetCookieHeader(line, url(page))) << line;
 }
 
 TEST(HTTPCookieTest, StorageReplacesExpiresAndAppliesThePolicy) {
@@ -97,10 +96,7 @@ TEST(HTTPCookieTest, StorageReplacesExpiresAndAppliesThePolicy) {
   // The host-only cookie and one naming its host as Domain replace each other.
   storage->setCookies({cookie("a=1"), cookie("b=2; Max-Age=10"), cookie("a=3; Domain=example.com")}, site,
                       std::nullopt);
-  auto stored = storage->cookies();
-  ASSERT_EQ(stored.size(), 2u);
-  EXPECT_EQ(stored[0].name, "b");
-  EXPECT_EQ(stored[1].value, "3");
+  EXPECT_EQ(jar(storage->cookies()), "b=2; a=3");
 
   time.advance(11);
   EXPECT_EQ(storage->cookiesForURL(site)->size(), 1u);
@@ -114,9 +110,7 @@ TEST(HTTPCookieTest, StorageReplacesExpiresAndAppliesThePolicy) {
   storage->setCookies({cookie("e=1")}, site, url("http://example.com/page"));
   storage->setCookieAcceptPolicy(HTTPCookieAcceptPolicy::Never);
   storage->setCookie(cookie("f=1"));
-  std::vector<std::string> names;
-  for (const auto& c : storage->cookies()) names.push_back(c.name);
-  EXPECT_EQ(names, (std::vector<std::string>{"c", "e"}));
+  EXPECT_EQ(jar(storage->cookies()), "c=1; e=1");
 }
 
 }  // namespace

@@ -22,16 +22,15 @@ TEST(HTTPHeaderFieldsTest, NamesIgnoreCaseAndKeepTheirFirstSpellingAndOrder) {
 TEST(HTTPHeaderFieldsTest, ResponseReadsTypeEncodingAndLengthFromItsFields) {
   HTTPURLResponse response(*URL::URLWithString("http://127.0.0.1/a/report.pdf"), 404, "HTTP/1.1",
                            {{"content-type", "Text/HTML; Charset=\"ISO-8859-1\""}, {"Content-Length", "12"}});
-  EXPECT_EQ(response.mimeType(), "text/html");
-  EXPECT_EQ(response.textEncodingName(), "iso-8859-1");
-  EXPECT_EQ(response.expectedContentLength(), 12);
-  EXPECT_EQ(response.suggestedFilename(), "report.pdf");
+  EXPECT_EQ(std::tuple(response.mimeType(), response.textEncodingName(), response.expectedContentLength(),
+                       response.suggestedFilename()),
+            std::tuple("text/html", "iso-8859-1", 12, "report.pdf"));
   EXPECT_EQ(HTTPURLResponse::localizedStringForStatusCode(404), "not found");
   EXPECT_EQ(HTTPURLResponse::localizedStringForStatusCode(599), "server error");
 
   HTTPURLResponse bare(*URL::URLWithString("http://127.0.0.1/"), 200, "HTTP/1.1", {{"Content-Length", "-5"}});
-  EXPECT_FALSE(bare.mimeType());
-  EXPECT_EQ(bare.expectedContentLength(), NSURLResponseUnknownLength);
+  EXPECT_EQ(std::tuple(bare.mimeType(), bare.expectedContentLength()),
+            std::tuple(std::nullopt, NSURLResponseUnknownLength));
 }
 
 TEST(InputStreamTest, DataStreamReadsSeeksAndEnds) {

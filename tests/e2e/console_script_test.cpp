@@ -14,7 +14,7 @@
 #include <sstream>
 #include <vector>
 
-#include "e2e/sample_backend_process.h"
+#include "sample_backend_process.h"
 #include "support/temp_dir.h"
 
 namespace {

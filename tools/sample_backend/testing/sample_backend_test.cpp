@@ -5,7 +5,7 @@
 #include <memory>
 #include <set>
 
-#include "e2e/sample_backend_process.h"
+#include "sample_backend_process.h"
 #include "model/achievement.h"
 #include "model/attachment.h"
 #include "model/curriculum.h"

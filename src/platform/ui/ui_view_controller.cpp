@@ -225,14 +225,14 @@ void UIViewController::appearWhenInWindow(const std::shared_ptr<UIViewController
   std::weak_ptr<UIViewController> weakChild = child;
   std::weak_ptr<UIViewController> weakParent = sharedAs<UIViewController>();
   RunLoop::main().post([weakChild, weakParent] {
-    auto child = weakChild.lock();
+    auto shownChild = weakChild.lock();
     auto parent = weakParent.lock();
-    if (!child || !parent || child->parent_ != parent.get() || !parent->isOnScreen()) return;
+    if (!shownChild || !parent || shownChild->parent_ != parent.get() || !parent->isOnScreen()) return;
     auto shown = parent->childViewControllersOnScreen();
-    if (std::find(shown.begin(), shown.end(), child) == shown.end()) return;
-    if (!child->isViewLoaded() || !child->view_->window()) return;
-    child->beginAppearanceTransition(true, false);
-    child->endAppearanceTransition();
+    if (std::find(shown.begin(), shown.end(), shownChild) == shown.end()) return;
+    if (!shownChild->isViewLoaded() || !shownChild->view_->window()) return;
+    shownChild->beginAppearanceTransition(true, false);
+    shownChild->endAppearanceTransition();
   });
 }
 

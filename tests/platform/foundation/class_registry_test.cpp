@@ -14,7 +14,7 @@ struct PlainFetcher : Fetcher {
   std::string kind() const override { return "plain"; }
 };
 struct VendorFetcher : Fetcher {
-  explicit VendorFetcher(std::string url = "") : url(std::move(url)) {}
+  explicit VendorFetcher(std::string address = "") : url(std::move(address)) {}
   std::string kind() const override { return "vendor " + url; }
   std::string url;
 };

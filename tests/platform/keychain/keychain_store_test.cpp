@@ -113,7 +113,7 @@ TEST_P(KeychainStoreRules, StatusCodesMatchingAndOddBytes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, KeychainStoreRules, ::testing::Values("file", "memory"),
-                         [](const auto& info) { return info.param; });
+                         [](const auto& param) { return param.param; });
 
 TEST(FileKeychainStore, PrivateModesAtomicReplaceAndPersistence) {
   struct UmaskGuard {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fmt/format.h>
+
 #include <string>
 #include <vector>
 
@@ -18,11 +20,27 @@
 
 namespace {
 
+using Texts = std::vector<std::string>;
+
+// "error <status> <body message>/<body code> <failure domain> <failure code>", "-" for what is absent.
+std::string outcomeOf(const TransferError<ErrorResponse>& error) {
+  const auto text = [](const auto& v) { return v ? fmt::format("{}", *v) : std::string("-"); };
+  const auto& body = error.response;
+  return fmt::format("error {} {} {}", text(error.statusCode),
+                     body ? text(body->message) + "/" + text(body->code) : "-",
+                     error.error ? fmt::format("{} {}", error.error->domain, error.error->code) : "-");
+}
+
 template <class T>
 struct Reply {
   int calls = 0;
   std::optional<T> value;
   std::optional<TransferError<ErrorResponse>> error;
+
+  // "value", "nothing", or the error.
+  std::string outcome() const {
+    return error ? (value ? "value and " : "") + outcomeOf(*error) : value ? "value" : "nothing";
+  }
 };
 
 class TransferCoordinatorTest : public CoordinatorTest {
@@ -69,13 +87,8 @@ TEST_F(TransferCoordinatorTest, AMissingTokenSendsNothingAndAnswersNotSignedInWi
   auth->access = "a";
   auto facebook = sendTo("x");
   for (const auto* reply : {&basic, &facebook}) {
-    EXPECT_FALSE(reply->value);
-    ASSERT_TRUE(reply->error && reply->error->error);
-    EXPECT_EQ(reply->error->error->domain, "com.dorvale.transfer");
-    EXPECT_EQ(reply->error->error->code, -1);
-    EXPECT_EQ(reply->error->error->localizedDescription(), "Not signed in");
-    EXPECT_FALSE(reply->error->statusCode);
-    EXPECT_FALSE(reply->error->response);
+    EXPECT_EQ(reply->outcome(), "error - - com.dorvale.transfer -1");
+    EXPECT_EQ(reply->error->error, NSError("com.dorvale.transfer", -1, {{NSLocalizedDescriptionKey, "Not signed in"}}));
   }
   EXPECT_EQ(auth->logouts, 0);
   settle();
@@ -97,52 +110,29 @@ TEST_F(TransferCoordinatorTest, AFailedZedodoRefreshLogsOutAndDropsTheRequest) {
 TEST_F(TransferCoordinatorTest, AnswersBecomeAReplyOrATransferError) {
   server.reply("POST", "/ok", {.body = R"({"token":"t","userName":"ann"})"});
   auto ok = sendTo("ok");
-  ASSERT_TRUE(ok.value);
-  EXPECT_EQ(ok.value->token, "t");
-  EXPECT_FALSE(ok.error);
-
-  server.reply("POST", "/denied", {.status = 401, .body = R"({"errorMessage":"Bad password","errorCode":17})"});
-  auto denied = sendTo("denied");
-  EXPECT_FALSE(denied.value);
-  ASSERT_TRUE(denied.error && denied.error->response);
-  EXPECT_EQ(denied.error->statusCode, 401);
-  EXPECT_TRUE(denied.error->error);
-  EXPECT_EQ(denied.error->response->message, "Bad password");
-  EXPECT_EQ(denied.error->response->code, 17);
-
-  server.reply("POST", "/html", {.status = 500, .body = "<html>oops</html>"});
-  auto html = sendTo("html");
-  ASSERT_TRUE(html.error);
-  EXPECT_EQ(html.error->statusCode, 500);
-  EXPECT_FALSE(html.error->response);
+  EXPECT_EQ(ok.outcome(), "value");
+  EXPECT_EQ(ok.value.value_or(LoginResponse()).token, "t");
 
   // 2xx text the reply type refuses: nothing and nothing. A list takes only a JSON array (an
   // empty one included); the empty payload takes any text.
+  server.reply("POST", "/denied", {.status = 401, .body = R"({"errorMessage":"Bad password","errorCode":17})"});
+  server.reply("POST", "/html", {.status = 500, .body = "<html>oops</html>"});
   server.reply("POST", "/garbage", {.body = "<html>portal</html>"});
   server.reply("POST", "/object", {.body = R"({"id":1})"});
   server.reply("POST", "/none", {.body = "[]"});
-  auto garbage = sendTo("garbage");
-  EXPECT_FALSE(garbage.value || garbage.error);
-  for (const char* path : {"garbage", "object"}) {
-    auto list = sendTo<MappableArray<SchoolResponse>>(path);
-    EXPECT_FALSE(list.value || list.error) << path;
-  }
-  auto none = sendTo<MappableArray<SchoolResponse>>("none");
-  ASSERT_TRUE(none.value);
-  EXPECT_TRUE(none.value->empty());
-  EXPECT_TRUE(sendTo<EmptyPayload>("garbage").value);
   server.reply("POST", "/empty", {.status = 204});
-  EXPECT_FALSE(sendTo("empty").value);
-  EXPECT_TRUE(sendTo<EmptyPayload>("empty").value);
-
   // No answer at all, and a URL text that does not parse (never sent): the error only.
   server.reply("POST", "/drop", {.closeConnection = true});
-  for (const std::string url : {"drop", "Tablet/GetDocument?p=~a b"}) {
-    auto failed = sendTo(url);
-    ASSERT_TRUE(failed.error) << url;
-    EXPECT_TRUE(failed.error->error) << url;
-    EXPECT_FALSE(failed.error->statusCode || failed.error->response) << url;
-  }
+  using Schools = MappableArray<SchoolResponse>;
+  EXPECT_EQ((Texts{sendTo("denied").outcome(), sendTo("html").outcome(), sendTo("garbage").outcome(),
+                   sendTo<Schools>("garbage").outcome(), sendTo<Schools>("object").outcome(),
+                   sendTo<Schools>("none").outcome(), sendTo<EmptyPayload>("garbage").outcome(),
+                   sendTo("empty").outcome(), sendTo<EmptyPayload>("empty").outcome(), sendTo("drop").outcome(),
+                   sendTo("Tablet/GetDocument?p=~a b").outcome()}),
+            (Texts{"error 401 Bad password/17 HTTPErrorDomain -6003", "error 500 - HTTPErrorDomain -6003", "nothing",
+                   "nothing", "nothing", "value", "value", "nothing", "value", "error - - NSURLErrorDomain -1005",
+                   "error - - NSURLErrorDomain -1000"}));
+  EXPECT_TRUE(sendTo<Schools>("none").value->empty());
   for (const auto& sent : server.requests()) EXPECT_EQ(sent.path.find(' '), std::string::npos);
 }
 
@@ -166,12 +156,13 @@ TEST_F(TransferCoordinatorTest, TheProfilePictureGoesAsOneAuthorizedPartAndItsSt
   auth->access = "a";
   server.reply("POST", "/broken", {.status = 500, .body = R"({"errorMessage":"disk full"})"});
   int successes = 0, encodeErrors = 0;
-  std::vector<std::optional<TransferError<ErrorResponse>>> failures;
+  Texts failures;
   auto upload = [&](const std::string& path, bool answered = true) {
     const auto before = successes + failures.size();
     coordinator->uploadImage<ErrorResponse>(
         server.url(path), Data::fromString("\x89PNG bytes"), "JPEG", [&] { ++successes; },
-        [&](auto error) { failures.push_back(error); }, [&](std::string) { ++encodeErrors; });
+        [&](auto error) { failures.push_back(error ? outcomeOf(*error) : "nothing"); },
+        [&](std::string) { ++encodeErrors; });
     if (answered) {
       EXPECT_TRUE(time.runUntil([&] { return successes + failures.size() > before; }));
     }
@@ -181,29 +172,20 @@ TEST_F(TransferCoordinatorTest, TheProfilePictureGoesAsOneAuthorizedPartAndItsSt
   EXPECT_EQ(successes, 1);
   const auto sent = server.lastRequest();
   ASSERT_TRUE(sent);
-  EXPECT_EQ(sent->method, "POST");
-  EXPECT_EQ(sent->header("Authorization"), "Bearer a");
-  EXPECT_EQ(sent->header("Authorization-Provider"), "basic");
+  EXPECT_EQ(std::tuple(sent->method, sent->header("Authorization"), sent->header("Authorization-Provider")),
+            std::tuple("POST", "Bearer a", "basic"));
   EXPECT_TRUE(sent->header("Content-Type")->starts_with("multipart/form-data; boundary="));
   ASSERT_EQ(sent->parts.size(), 1u);
-  EXPECT_EQ(sent->parts[0].name, "file");
-  EXPECT_EQ(sent->parts[0].filename, "profilePic.JPEG");
-  EXPECT_EQ(sent->parts[0].contentType, "image/JPEG");
-  EXPECT_EQ(sent->parts[0].content, "\x89PNG bytes");
+  const auto& part = sent->parts[0];
+  EXPECT_EQ(std::tie(part.name, part.filename, part.contentType, part.content),
+            std::tuple("file", "profilePic.JPEG", "image/JPEG", "\x89PNG bytes"));
 
   // An error status is a failure, with its body; a missing token fails without sending.
   upload("broken");
   auth->access.reset();
   upload("pic");
-  EXPECT_EQ(successes, 1);
-  ASSERT_EQ(failures.size(), 2u);
-  ASSERT_TRUE(failures[0] && failures[0]->response);
-  EXPECT_EQ(failures[0]->statusCode, 500);
-  EXPECT_EQ(failures[0]->response->message, "disk full");
-  ASSERT_TRUE(failures[1] && failures[1]->error);
-  EXPECT_EQ(failures[1]->error->code, -1);
-  EXPECT_FALSE(failures[1]->statusCode);
-  EXPECT_EQ(auth->logouts, 0);
+  EXPECT_EQ(std::tuple(successes, auth->logouts), std::tuple(1, 0));
+  EXPECT_EQ(failures, (Texts{"error 500 disk full/- HTTPErrorDomain -6003", "error - - com.dorvale.transfer -1"}));
 
   // Nobody signed in: a logout, nothing sent, nobody called.
   auth->type.reset();
@@ -221,27 +203,18 @@ TEST_F(TransferCoordinatorTest, DownloadsPassTheBytesWithoutOurHeadersAndReportE
   server.reply("GET", "/doc", {.body = "%PDF-1.4"});
   server.reply("GET", "/missing", {.status = 404, .body = "no such document"});
   server.reply("GET", "/drop", {.closeConnection = true});
+  // "<bytes> <error domain> <error code>", "-" for what is absent.
   auto download = [&](const std::string& path) {
-    std::optional<std::pair<std::optional<Data>, std::optional<NSError>>> d;
-    coordinator->downloadDataFromUrl(server.url(path), [&](auto data, auto error) { d.emplace(data, error); });
-    EXPECT_TRUE(time.runUntil([&] { return d.has_value(); }));
-    return d.value_or(std::pair{Data(), NSError()});
+    std::string d;
+    coordinator->downloadDataFromUrl(server.url(path), [&](std::optional<Data> data, std::optional<NSError> error) {
+      d = (data ? data->toString() : "-") + (error ? fmt::format(" {} {}", error->domain, error->code) : " -");
+    });
+    EXPECT_TRUE(time.runUntil([&] { return !d.empty(); }));
+    return d;
   };
-
-  auto [doc, docError] = download("doc");
-  EXPECT_EQ(doc, Data::fromString("%PDF-1.4"));
-  EXPECT_FALSE(docError);
-  EXPECT_FALSE(server.lastRequest()->hasHeader("Authorization"));
-  EXPECT_FALSE(server.lastRequest()->hasHeader("Content-Type"));
-
-  auto [missing, missingError] = download("missing");
-  EXPECT_EQ(missing, Data::fromString("no such document"));
-  EXPECT_TRUE(missingError);
-
-  for (const char* path : {"drop", "a b"}) {
-    auto [data, error] = download(path);
-    EXPECT_FALSE(data) << path;
-    EXPECT_TRUE(error) << path;
-  }
+  EXPECT_EQ((Texts{download("doc"), download("missing"), download("drop"), download("a b")}),
+            (Texts{"%PDF-1.4 -", "no such document HTTPErrorDomain -6003", "- NSURLErrorDomain -1005",
+                   "- NSURLErrorDomain -1000"}));
+  EXPECT_FALSE(server.requests()[0].hasHeader("Authorization") || server.requests()[0].hasHeader("Content-Type"));
   for (const auto& sent : server.requests()) EXPECT_NE(sent.path, "/a b");
 }

@@ -30,15 +30,15 @@ static_assert(TransferEncodable<EmptyPayload> && TransferDecodable<EmptyPayload>
 namespace {
 
 TEST(RecordEncodingTest, ErrorBodyAndEmptyPayload) {
-  auto error = ErrorResponse::decode("{}");
-  ASSERT_TRUE(error);
-  EXPECT_FALSE(error->message || error->code);
-  EXPECT_FALSE(ErrorResponse::decode(""));
-  EXPECT_FALSE(ErrorResponse::decode("<!DOCTYPE html><html><body>Bad Gateway</body></html>"));
-  error = ErrorResponse::decode(R"({"errorMessage":"Wrong password"})");
-  EXPECT_EQ(error->message, "Wrong password");
-  EXPECT_FALSE(error->code);
-  EXPECT_EQ(ErrorResponse::decode(R"({"errorCode":401,"errorMessage":"Expired"})")->code, 401);
+  // "<message>/<code>", "-" for an absent value, "none" when no record is made.
+  const auto decoded = [](const char* body) {
+    const auto e = ErrorResponse::decode(body);
+    return !e ? "none" : e->message.value_or("-") + "/" + (e->code ? std::to_string(*e->code) : "-");
+  };
+  EXPECT_EQ((std::vector<std::string>{decoded("{}"), decoded(""), decoded("<!DOCTYPE html><html>Bad Gateway</html>"),
+                                      decoded(R"({"errorMessage":"Wrong password"})"),
+                                      decoded(R"({"errorCode":401,"errorMessage":"Expired"})")}),
+            (std::vector<std::string>{"-/-", "none", "none", "Wrong password/-", "Expired/401"}));
 
   EXPECT_EQ(encode(EmptyPayload()), "");
 }

@@ -26,6 +26,13 @@ class AuthenticationManagerTest : public ::testing::Test {
   }
 
   static KeychainWrapper& keychainWrapper() { return KeychainWrapper::standard(); }
+  // The three tokens as the keychain holds them, "-" for a missing one.
+  static std::string storedTokens() {
+    std::string text;
+    for (const char* key : {"accessToken", "zedodoToken", "fbToken"})
+      text += (text.empty() ? "" : " ") + keychainWrapper().stringForKey(key).value_or("-");
+    return text;
+  }
 
   // Signs a Zedodo user in whose token is valid for `validFor` seconds.
   void signInToZedodo(TimeInterval validFor) {
@@ -90,20 +97,16 @@ TEST_F(AuthenticationManagerTest, TokensLiveInTheKeychainOnlyUnderTheirOwnKeys) 
   manager->setAccessToken("a1");
   manager->setZedodoToken("z1");
   manager->setFbToken("f1");
-  EXPECT_EQ(keychainWrapper().stringForKey("accessToken"), "a1");
-  EXPECT_EQ(keychainWrapper().stringForKey("zedodoToken"), "z1");
-  EXPECT_EQ(keychainWrapper().stringForKey("fbToken"), "f1");
+  EXPECT_EQ(storedTokens(), "a1 z1 f1");
   keychainWrapper().setString("a2", "accessToken");
   EXPECT_EQ(manager->accessToken(), "a2");  // no copy in memory
   manager->setAccessToken(std::nullopt);
-  EXPECT_FALSE(keychainWrapper().stringForKey("accessToken"));
+  EXPECT_EQ(storedTokens(), "- z1 f1");
   EXPECT_EQ(keychain->count(), 2u);
 }
 
 TEST_F(AuthenticationManagerTest, LogoutClearsTheWholeSignInAndTellsTheDelegateAfterTheCompletion) {
-  keychainWrapper().setString("a", "accessToken");
-  keychainWrapper().setString("z", "zedodoToken");
-  keychainWrapper().setString("f", "fbToken");
+  for (const char* key : {"accessToken", "zedodoToken", "fbToken"}) keychainWrapper().setString("t", key);
   auto manager = std::make_shared<AuthenticationManager>();
   auto delegate = std::make_shared<RecordingSessionDelegate>();
   manager->setSessionDelegate(delegate);
@@ -118,13 +121,9 @@ TEST_F(AuthenticationManagerTest, LogoutClearsTheWholeSignInAndTellsTheDelegateA
   indicator->setTimer(pendingShow);
 
   manager->logout([&] { delegate->calls.push_back("completion"); });
-  EXPECT_FALSE(pendingShow->isValid());
-  EXPECT_EQ(indicator->timer(), nullptr);
-  EXPECT_EQ(keychain->count(), 0u);
-  EXPECT_FALSE(manager->authenticationType());
-  EXPECT_EQ(FBSDKAccessToken::currentAccessToken(), nullptr);
-  EXPECT_EQ(DAZSignIn::sharedInstance()->currentUser(), nullptr);
-  EXPECT_EQ(flow->signOuts, 1);
+  EXPECT_FALSE(pendingShow->isValid() || indicator->timer() || manager->authenticationType());
+  EXPECT_FALSE(FBSDKAccessToken::currentAccessToken() || DAZSignIn::sharedInstance()->currentUser());
+  EXPECT_EQ(std::tuple(keychain->count(), flow->signOuts), std::tuple(0u, 1));
   EXPECT_EQ(delegate->calls, (std::vector<std::string>{"completion", "userDidLogout"}));
   // Provider profile data outlives the logout.
   EXPECT_TRUE(manager->fbUserData());
@@ -135,8 +134,7 @@ TEST_F(AuthenticationManagerTest, LogoutClearsTheWholeSignInAndTellsTheDelegateA
   int completions = 0;
   manager->logout([&] { ++completions; });
   manager->logout();
-  EXPECT_EQ(completions, 1);
-  EXPECT_EQ(flow->signOuts, 3);
+  EXPECT_EQ(std::tuple(completions, flow->signOuts), std::tuple(1, 3));
 }
 
 TEST_F(AuthenticationManagerTest, ARefreshedZedodoTokenIsStoredAndAFailureChangesNothing) {
@@ -155,9 +153,8 @@ TEST_F(AuthenticationManagerTest, ARefreshedZedodoTokenIsStoredAndAFailureChange
   signInToZedodo(60);
   refresh(*manager, outcome);
   time.runUntilIdle();
-  EXPECT_EQ(outcome.tokens, std::vector<std::string>{"z1"});
-  EXPECT_EQ(manager->zedodoToken(), "z1");
-  EXPECT_TRUE(refresher->pending.empty());
+  EXPECT_EQ(std::tuple(outcome.tokens, manager->zedodoToken(), refresher->pending.size()),
+            std::tuple(std::vector<std::string>{"z1"}, "z1", 0u));
 
   // About to expire and the refresh fails: nothing stored, the method stays.
   time.advance(1);
@@ -166,8 +163,6 @@ TEST_F(AuthenticationManagerTest, ARefreshedZedodoTokenIsStoredAndAFailureChange
   ASSERT_EQ(refresher->pending.size(), 1u);
   refresher->pending[0](tl::unexpected(NSError("net", 1)));
   time.runUntilIdle();
-  EXPECT_EQ(outcome.failures, 2);
-  EXPECT_EQ(outcome.tokens.size(), 1u);
-  EXPECT_EQ(manager->zedodoToken(), "z0");
-  EXPECT_EQ(manager->authenticationType(), AuthenticationType::Zedodo);
+  EXPECT_EQ(std::tuple(outcome.failures, outcome.tokens.size(), manager->zedodoToken(), manager->authenticationType()),
+            std::tuple(2, 1u, "z0", AuthenticationType::Zedodo));
 }

@@ -22,6 +22,8 @@
 #include "support/fake_backend.h"
 #include "support/virtual_time.h"
 
+using Texts = std::vector<std::string>;
+
 // A Facebook login dialog that answers with the scripted outcome.
 struct ScriptedFacebookDialog : FBSDKLoginDialogPresenter {
   void presentLoginDialog(const Request& request, Completion completion) override {
@@ -57,6 +59,15 @@ class BackendFixture : public testing::Test {
 
   static ServiceLocator& locator() { return ServiceLocator::shared(); }
   static const std::shared_ptr<AuthenticationManager>& manager() { return locator().authenticationManager(); }
+  // "<method> <access token> <Facebook token> <Zedodo token>", "-" for what is not there.
+  static std::string signInState() {
+    const auto type = manager()->authenticationType();
+    const char* names[] = {"Basic", "Facebook", "Zedodo"};
+    std::string text = type ? names[static_cast<int>(*type)] : "-";
+    for (const auto& token : {manager()->accessToken(), manager()->fbToken(), manager()->zedodoToken()})
+      text += " " + token.value_or("-");
+    return text;
+  }
 
   // Answers POST (or `method`) BrevantTest/<path> with `status` and the JSON `body`.
   void reply(const std::string& path, int status, std::string body, const std::string& method = "POST") {

@@ -10,8 +10,6 @@
 
 namespace {
 
-using Texts = std::vector<std::string>;
-
 class EmailSignInTest : public BackendFixture {
  protected:
   // Cached lectures that a completed sign-in must drop.
@@ -38,19 +36,16 @@ TEST_F(EmailSignInTest, LoginStoresTheTokenThenLoadsTheProfileAndEmptiesTheCache
         ko);
   });
   EXPECT_EQ(outcome.successes, 1);
-  EXPECT_EQ(manager()->accessToken(), "t1");
-  EXPECT_EQ(manager()->authenticationType(), AuthenticationType::Basic);
-  auto requests = server.requests();
-  ASSERT_EQ(requests.size(), 2u);
-  EXPECT_EQ(nlohmann::json::parse(requests[0].body),
+  EXPECT_EQ(signInState(), "Basic t1 - -");
+  ASSERT_EQ(server.requestCount(), 2u);
+  EXPECT_EQ(nlohmann::json::parse(server.requests()[0].body),
             (nlohmann::json{{"userName", "ada@x.test"}, {"password", "secret"}}));
 
   // A reply without a token still ends in one answer; the profile load had no token to send.
   reply("Account/TabletLogin", 200, "{}");
   auto tokenless = answer([&](auto ok, auto ko) { manager()->login("a", "b", ok, ko); });
   EXPECT_EQ(tokenless.failures, Texts{networkMessage()});
-  EXPECT_FALSE(manager()->accessToken());
-  EXPECT_EQ(manager()->authenticationType(), AuthenticationType::Basic);
+  EXPECT_EQ(signInState(), "Basic - - -");
   EXPECT_EQ(server.requestCount(), 3u);
 }
 
@@ -81,15 +76,12 @@ TEST_F(EmailSignInTest, PasswordChangesMoveAProviderUserToBasic) {
   signInFacebook("fb");
   reply("Account/TabletChangePassword", 200, R"({"token":"b1"})");
   EXPECT_EQ(answer([&](auto ok, auto ko) { manager()->changePassword("old", "new", ok, ko); }).successes, 1);
-  EXPECT_EQ(manager()->authenticationType(), AuthenticationType::Basic);
-  EXPECT_EQ(manager()->accessToken(), "b1");
-  EXPECT_EQ(manager()->fbToken(), "fb");
+  EXPECT_EQ(signInState(), "Basic b1 fb -");
 
   manager()->setZedodoToken("z");
   reply("Account/TabletAddPassword", 200, R"({"token":"b2"})");
   answer([&](auto ok, auto ko) { manager()->addPassword("new", ok, ko); });
-  EXPECT_EQ(manager()->accessToken(), "b2");
-  EXPECT_EQ(manager()->zedodoToken(), "z");
+  EXPECT_EQ(signInState(), "Basic b2 fb z");
 }
 
 TEST_F(EmailSignInTest, RegistrationAndRecoveryStoreOnlyWhatTheyShould) {
@@ -97,26 +89,22 @@ TEST_F(EmailSignInTest, RegistrationAndRecoveryStoreOnlyWhatTheyShould) {
   auto registered = answer(
       [&](auto ok, auto ko) { manager()->register_("ada@x.test", "Ada", "Byron", "pw", "pw", std::nullopt, ok, ko); });
   EXPECT_EQ(registered.successes, 1);
-  EXPECT_FALSE(lastBody().contains("schoolId"));
-  EXPECT_EQ(lastBody()["confirmPassword"], "pw");
-  EXPECT_EQ(manager()->accessToken(), "r1");
-  EXPECT_EQ(manager()->authenticationType(), AuthenticationType::Basic);
+  EXPECT_EQ(std::tuple(lastBody().contains("schoolId"), lastBody()["confirmPassword"]), std::tuple(false, "pw"));
+  EXPECT_EQ(signInState(), "Basic r1 - -");
   EXPECT_EQ(locator().profileService()->user(), nullptr);
   EXPECT_EQ(server.requestCount(), 1u);
 
   manager()->logout();
   reply("Account/TabletPasswordRecovery", 200, "");
   EXPECT_EQ(answer([&](auto ok, auto ko) { manager()->recoverPassword("ada@x.test", ok, ko); }).successes, 1);
-  EXPECT_EQ(keychain->count(), 0u);
-  EXPECT_FALSE(manager()->authenticationType());
+  EXPECT_EQ(signInState(), "- - - -");
 }
 
 TEST_F(EmailSignInTest, AProfileWithoutARequiredValueSignsNobodyIn) {
   signInBasic();
   fillLectureCaches();
   reply("Tablet/GetUserProfile", 200, R"({"firstName":"Ada","lastName":"Byron","id":7})", "GET");
-  auto outcome = answer([&](auto ok, auto ko) { manager()->signIn(ok, ko); });
-  EXPECT_EQ(outcome.failures, Texts{networkMessage()});
+  EXPECT_EQ(answer([&](auto ok, auto ko) { manager()->signIn(ok, ko); }).failures, Texts{networkMessage()});
   EXPECT_EQ(locator().profileService()->user(), nullptr);
   EXPECT_EQ(locator().lectureService()->lectures().size(), 1u);
   EXPECT_EQ(manager()->accessToken(), "tok");

@@ -39,13 +39,18 @@ ScriptedReply status(int code, std::vector<std::pair<std::string, std::string>> 
   return {.status = code, .headers = std::move(headers), .body = "status " + std::to_string(code)};
 }
 
+// Who signed each request the server got.
+std::vector<std::optional<std::string>> authorizations(const FakeBackend& server) {
+  std::vector<std::optional<std::string>> headers;
+  for (const auto& request : server.requests()) headers.push_back(request.header("Authorization"));
+  return headers;
+}
+
 TEST_F(SessionFetcherRetryTest, MinimumIntervalComesFromTheRandomSource) {
   std::uint32_t next = 0;
-  ZSDK_ZTKSessionFetcher::setRetryRandomSource([&] { return next; });
-  auto fetcher = ZSDK_ZTKSessionFetcher::fetcherWithURLString("https://example.invalid/");
+  Fetcher::setRetryRandomSource([&] { return next; });
+  auto fetcher = Fetcher::fetcherWithURLString("https://example.invalid/");
   EXPECT_DOUBLE_EQ(fetcher->minRetryInterval(), 1.0);
-  EXPECT_EQ(fetcher->maxRetryInterval(), -1.0);
-  EXPECT_EQ(fetcher->retryFactor(), 0.0);
 
   next = 65534;
   fetcher->setRetryEnabled(true);
@@ -62,65 +67,40 @@ TEST_F(SessionFetcherRetryTest, MinimumIntervalComesFromTheRandomSource) {
   fetcher->setMinRetryInterval(0.25);
   fetcher->setRetryFactor(3);
   fetcher->setRetryEnabled(false);
-  EXPECT_EQ(fetcher->retryFactor(), 3.0);
   next = 0;
   fetcher->setRetryEnabled(true);
-  EXPECT_DOUBLE_EQ(fetcher->minRetryInterval(), 1.0);
-  EXPECT_EQ(fetcher->retryFactor(), 2.0);
+  EXPECT_EQ(std::tuple(fetcher->minRetryInterval(), fetcher->retryFactor()), std::tuple(1.0, 2.0));
 }
 
 TEST_F(SessionFetcherRetryTest, BackOffDoublesUntilTheCap) {
   server.reply("GET", "/busy", status(503));
-  auto fetcher = fetcherFor("busy");
-  fetcher->setRetryEnabled(true);
-  fetcher->setMinRetryInterval(1.0);
-  fetcher->setMaxRetryInterval(10.0);
-  auto result = std::make_shared<FetchResult>();
-  const auto waits = fetch(fetcher, result);
-
+  auto fetcher = retrying("busy", 1.0, 10.0);
+  const auto result = fetch(fetcher);
   // 16 would reach the cap of 10: the series ends after 8.
-  EXPECT_EQ(waits, (std::vector<TimeInterval>{1, 2, 4, 8}));
-  EXPECT_EQ(server.requestCount(), 5u);
-  EXPECT_EQ(fetcher->retryCount(), 4u);
-  ASSERT_TRUE(result->error);
-  EXPECT_EQ(result->error->code, 503);
-  EXPECT_EQ(result->calls, 1);
-  EXPECT_EQ(count(kZTKSessionFetcherRetryDelayStartedNotification), 4u);
-  EXPECT_EQ(count(kZTKSessionFetcherRetryDelayStoppedNotification), 4u);
-  EXPECT_EQ(count(kZTKSessionFetcherStartedNotification), 5u);
-  EXPECT_EQ(count(kZTKSessionFetcherStoppedNotification), 5u);
-  expectReleased(fetcher);
+  EXPECT_EQ(result.waits, (std::vector<TimeInterval>{1, 2, 4, 8}));
+  EXPECT_EQ(std::tuple(server.requestCount(), fetcher->retryCount(), result.calls, result.code()),
+            std::tuple(5u, 4u, 1, 503));
+  EXPECT_EQ(counts(), (Counts{5, 5, 4, 4}));
 }
 
 TEST_F(SessionFetcherRetryTest, RetryableFailuresAndWhatStopsThem) {
-  // Success after two retries.
   server.replies("GET", "/flaky", {status(502), status(504), {.body = "finally"}});
-  auto flaky = fetcherFor("flaky");
-  flaky->setRetryEnabled(true);
-  flaky->setMinRetryInterval(0.5);
-  auto result = std::make_shared<FetchResult>();
-  EXPECT_EQ(fetch(flaky, result), (std::vector<TimeInterval>{0.5, 1.0}));
-  EXPECT_EQ(result->data, Data::fromString("finally"));
+  const auto flaky = fetch(retrying("flaky", 0.5));
+  EXPECT_EQ(flaky.waits, (std::vector<TimeInterval>{0.5, 1.0}));
+  EXPECT_EQ(flaky.data, Data::fromString("finally"));
 
   // 404 and 500 are final, also with retry on.
   for (int code : {404, 500}) {
     server.reply("GET", "/final", status(code));
-    auto final = fetcherFor("final");
-    final->setRetryEnabled(true);
-    result = std::make_shared<FetchResult>();
-    EXPECT_TRUE(fetch(final, result).empty());
-    EXPECT_EQ(result->error->code, code);
-    expectReleased(final);
+    const auto final = fetch(retrying("final"));
+    EXPECT_TRUE(final.waits.empty());
+    EXPECT_EQ(final.code(), code);
   }
 
   // The elapsed time of the whole series ends it: three caps after the first begin.
   server.reply("GET", "/slowly", status(408));
-  auto slowly = fetcherFor("slowly");
-  slowly->setRetryEnabled(true);
-  slowly->setMinRetryInterval(1.0);
-  slowly->setMaxRetryInterval(100.0);
-  result = std::make_shared<FetchResult>();
-  slowly->beginFetchWithCompletionHandler(recordInto(result));
+  auto slowly = retrying("slowly", 1.0, 100.0);
+  auto result = begin(slowly);
   ASSERT_TRUE(time.runUntil([&] { return slowly->retryTimer() != nullptr; }));
   // The retry starts long past 3 x 100 s. The clock moves before the overdue timer fires: a retry
   // fired on time could get its answer while advance() still steps through the 300 s, and retry
@@ -128,52 +108,34 @@ TEST_F(SessionFetcherRetryTest, RetryableFailuresAndWhatStopsThem) {
   time.clock()->advance(301);
   time.runUntilIdle();
   ASSERT_TRUE(time.runUntil([&] { return result->calls > 0 || slowly->retryTimer() != nullptr; }));
-  EXPECT_EQ(result->calls, 1);
-  EXPECT_EQ(result->error->code, 408);
+  EXPECT_EQ(std::tuple(result->calls, result->code()), std::tuple(1, 408));
   EXPECT_EQ(server.requestCount(), 7u);  // flaky 3, final 1 + 1, slowly 2
-
-  expectReleased(flaky);
-  expectReleased(slowly);
 }
 
 TEST_F(SessionFetcherRetryTest, RetryAfterIsHonouredButBounded) {
   // 503 + Retry-After waits the server's time, capped, even beyond the next-interval stop.
   server.reply("GET", "/later", status(503, {{"Retry-After", "120"}}));
-  auto later = fetcherFor("later");
-  later->setRetryEnabled(true);
-  auto result = std::make_shared<FetchResult>();
-  later->beginFetchWithCompletionHandler(recordInto(result));
+  auto later = retrying("later");
+  auto result = begin(later);
   ASSERT_TRUE(time.runUntil([&] { return later->retryTimer() != nullptr || result->calls > 0; }));
   ASSERT_NE(later->retryTimer(), nullptr);
-  EXPECT_EQ(later->retryTimer()->timeInterval(), 60.0);
-  EXPECT_EQ(later->retryAfterInterval(), 120.0);
+  EXPECT_EQ(std::tuple(later->retryTimer()->timeInterval(), later->retryAfterInterval()), std::tuple(60.0, 120.0));
   later->stopFetching();
-  EXPECT_EQ(count(kZTKSessionFetcherRetryDelayStoppedNotification), 1u);
+  EXPECT_EQ(counts()[3], 1u);
   EXPECT_EQ(result->calls, 0);
 
   // Any other status with Retry-After keeps the exponential wait; the header lifts the
   // next-interval stop (min 1 >= cap 1 would end the series at once).
   server.replies("GET", "/gateway", {status(502, {{"Retry-After", "30"}}), {.body = "up"}});
-  auto gateway = fetcherFor("gateway");
-  gateway->setRetryEnabled(true);
-  gateway->setMinRetryInterval(1.0);
-  gateway->setMaxRetryInterval(1.0);
-  result = std::make_shared<FetchResult>();
-  EXPECT_EQ(fetch(gateway, result), (std::vector<TimeInterval>{1.0}));
-  EXPECT_EQ(result->data, Data::fromString("up"));
+  const auto gateway = fetch(retrying("gateway", 1.0, 1.0));
+  EXPECT_EQ(gateway.waits, (std::vector<TimeInterval>{1.0}));
+  EXPECT_EQ(gateway.data, Data::fromString("up"));
 
   // "Retry-After: 0" forever: every wait is at least the minimum and the series still ends.
   server.reply("GET", "/zero", status(503, {{"Retry-After", "0"}}));
-  auto zero = fetcherFor("zero");
-  zero->setRetryEnabled(true);
-  zero->setMinRetryInterval(0.5);
-  zero->setMaxRetryInterval(2.0);
-  result = std::make_shared<FetchResult>();
-  const auto waits = fetch(zero, result, 100);
-  EXPECT_EQ(result->calls, 1);
-  EXPECT_EQ(result->error->code, 503);
-  EXPECT_EQ(waits.size(), 13u);  // 13 x 0.5 s passes 3 x 2 s
-  for (auto wait : waits) EXPECT_EQ(wait, 0.5);
+  const auto zero = fetch(retrying("zero", 0.5, 2.0), 100);
+  EXPECT_EQ(std::tuple(zero.calls, zero.code()), std::tuple(1, 503));
+  EXPECT_EQ(zero.waits, std::vector<TimeInterval>(13, 0.5));  // 13 x 0.5 s passes 3 x 2 s
 
   // An HTTP date in the header counts from now.
   DateFormatter httpDate("EEE',' dd MMM yyyy HH':'mm':'ss z");
@@ -181,35 +143,26 @@ TEST_F(SessionFetcherRetryTest, RetryAfterIsHonouredButBounded) {
   httpDate.setTimeZone("GMT");
   const std::string in30s = httpDate.stringFromDate(time.now().dateByAddingTimeInterval(30));
   server.reply("GET", "/dated", status(503, {{"Retry-After", in30s}}));
-  auto dated = fetcherFor("dated");
-  dated->setRetryEnabled(true);
-  result = std::make_shared<FetchResult>();
-  dated->beginFetchWithCompletionHandler(recordInto(result));
+  auto dated = retrying("dated");
+  result = begin(dated);
   ASSERT_TRUE(time.runUntil([&] { return dated->retryTimer() != nullptr; }));
   EXPECT_NEAR(dated->retryAfterInterval(), 30.0, 1.0);  // the header has whole seconds
   EXPECT_EQ(dated->retryTimer()->timeInterval(), dated->retryAfterInterval());
   dated->stopFetching();
-
-  expectReleased(later);
-  expectReleased(gateway);
-  expectReleased(zero);
-  expectReleased(dated);
 }
 
 TEST_F(SessionFetcherRetryTest, RetryBlockDecidesOnceTheLimitsAllow) {
   server.replies("GET", "/decide", {status(500), {.body = "second"}});
-  auto fetcher = fetcherFor("decide");
-  fetcher->setRetryEnabled(true);
+  auto fetcher = retrying("decide");
   std::vector<std::pair<bool, long>> asked;
   fetcher->setRetryBlock([&](bool suggested, std::optional<NSError> error, auto respond) {
     asked.emplace_back(suggested, error ? error->code : 0);
     respond(asked.size() == 1);
   });
-  auto result = std::make_shared<FetchResult>();
-  EXPECT_EQ(fetch(fetcher, result).size(), 1u);
-  EXPECT_EQ(result->data, Data::fromString("second"));
-  ASSERT_EQ(asked.size(), 1u);
-  EXPECT_EQ(asked[0], std::make_pair(false, 500L));
+  const auto result = fetch(fetcher);
+  EXPECT_EQ(result.waits.size(), 1u);
+  EXPECT_EQ(result.data, Data::fromString("second"));
+  EXPECT_EQ(asked, (std::vector<std::pair<bool, long>>{{false, 500}}));
 
   // With retry off the block is never asked.
   server.reply("GET", "/never", status(503));
@@ -219,11 +172,8 @@ TEST_F(SessionFetcherRetryTest, RetryBlockDecidesOnceTheLimitsAllow) {
     ++calls;
     respond(true);
   });
-  result = std::make_shared<FetchResult>();
-  EXPECT_TRUE(fetch(off, result).empty());
+  EXPECT_TRUE(fetch(off).waits.empty());
   EXPECT_EQ(calls, 0);
-  expectReleased(fetcher);
-  expectReleased(off);
 }
 
 TEST_F(SessionFetcherRetryTest, OneAuthorizationRefreshAfter401) {
@@ -231,27 +181,20 @@ TEST_F(SessionFetcherRetryTest, OneAuthorizationRefreshAfter401) {
   auto authorizer = std::make_shared<CountingAuthorizer>();
   auto fetcher = fetcherFor("auth");
   fetcher->setAuthorizer(authorizer);
-  auto result = std::make_shared<FetchResult>();
-  EXPECT_EQ(fetch(fetcher, result).size(), 1u);  // retry is off, the refresh retries anyway
-  EXPECT_EQ(result->data, Data::fromString("welcome"));
-  ASSERT_EQ(server.requestCount(), 2u);
-  EXPECT_EQ(server.requests()[0].header("Authorization"), "Bearer t1");
-  EXPECT_EQ(server.requests()[1].header("Authorization"), "Bearer t2");
+  const auto result = fetch(fetcher);
+  EXPECT_EQ(result.waits.size(), 1u);  // retry is off, the refresh retries anyway
+  EXPECT_EQ(result.data, Data::fromString("welcome"));
+  EXPECT_EQ(authorizations(server), (std::vector<std::optional<std::string>>{"Bearer t1", "Bearer t2"}));
   EXPECT_EQ(authorizer->primes, 1);
 
   // A second 401 is final.
   server.reply("GET", "/denied", status(401));
-  auto denied = fetcherFor("denied");
+  auto denied = retrying("denied");
   denied->setAuthorizer(authorizer);
-  denied->setRetryEnabled(true);
-  result = std::make_shared<FetchResult>();
-  EXPECT_EQ(fetch(denied, result).size(), 1u);
-  EXPECT_EQ(result->error->code, 401);
-  EXPECT_EQ(server.requestCount(), 4u);
-  EXPECT_EQ(authorizer->primes, 2);
+  const auto second = fetch(denied);
+  EXPECT_EQ(std::tuple(second.waits.size(), second.code(), server.requestCount(), authorizer->primes),
+            std::tuple(1u, 401, 4u, 2));
   EXPECT_EQ(denied->authorizer(), nullptr);  // released with the callbacks
-  expectReleased(fetcher);
-  expectReleased(denied);
 }
 
 TEST_F(SessionFetcherRetryTest, StopWhileBeginningStartsNothing) {
@@ -262,20 +205,17 @@ TEST_F(SessionFetcherRetryTest, StopWhileBeginningStartsNothing) {
       if (auto f = fetcher.lock()) f->stopFetching();
       return true;
     }
-    std::weak_ptr<ZSDK_ZTKSessionFetcher> fetcher;
+    std::weak_ptr<Fetcher> fetcher;
   };
   server.reply("GET", "/s", {.body = "never"});
   auto authorizer = std::make_shared<StoppingAuthorizer>();
   auto fetcher = fetcherFor("s");
   authorizer->fetcher = fetcher;
   fetcher->setAuthorizer(authorizer);
-  auto result = std::make_shared<FetchResult>();
-  fetcher->beginFetchWithCompletionHandler(recordInto(result));
+  auto result = begin(fetcher);
   EXPECT_FALSE(fetcher->isFetching());
   expectReleased(fetcher);
-  EXPECT_EQ(result->calls, 0);
-  EXPECT_EQ(server.requestCount(), 0u);
-  EXPECT_EQ(count(kZTKSessionFetcherStartedNotification), 0u);
+  EXPECT_EQ(std::tuple(result->calls, server.requestCount(), counts()[0]), std::tuple(0, 0u, 0u));
 }
 
 TEST_F(SessionFetcherRetryTest, TokenNeverFollowsARedirectToAnotherOrigin) {
@@ -284,25 +224,19 @@ TEST_F(SessionFetcherRetryTest, TokenNeverFollowsARedirectToAnotherOrigin) {
   server.reply("GET", "/moved", {.status = 302, .headers = {{"Location", other.url("there")}}});
   other.replies("GET", "/there", {status(503), status(401), {.body = "never"}});
   auto authorizer = std::make_shared<CountingAuthorizer>();
-  auto fetcher = fetcherFor("moved");
+  auto fetcher = retrying("moved");
   fetcher->setAuthorizer(authorizer);
-  fetcher->setRetryEnabled(true);
-  auto result = std::make_shared<FetchResult>();
-  EXPECT_EQ(fetch(fetcher, result).size(), 1u);
-  ASSERT_TRUE(result->error);
-  EXPECT_EQ(result->error->code, 401);
-  EXPECT_EQ(server.requests()[0].header("Authorization"), "Bearer t1");
-  ASSERT_EQ(other.requestCount(), 2u);
-  for (const auto& request : other.requests()) EXPECT_FALSE(request.hasHeader("Authorization"));
-  EXPECT_EQ(authorizer->primes, 0);
-  EXPECT_EQ(authorizer->authorizations, 1);
-  expectReleased(fetcher);
+  const auto result = fetch(fetcher);
+  EXPECT_EQ(std::tuple(result.waits.size(), result.code()), std::tuple(1u, 401));
+  EXPECT_EQ(authorizations(server), (std::vector<std::optional<std::string>>{"Bearer t1"}));
+  EXPECT_EQ(authorizations(other), (std::vector<std::optional<std::string>>{std::nullopt, std::nullopt}));
+  EXPECT_EQ(std::tuple(authorizer->primes, authorizer->authorizations), std::tuple(0, 1));
 }
 
 TEST_F(SessionFetcherRetryTest, RedirectsNeverDowngradeTheScheme) {
   auto session = URLSession::sessionWithConfiguration(URLSessionConfiguration::ephemeralSessionConfiguration());
-  auto redirect = [&](const char* from, const char* to, ZSDK_ZTKSessionFetcher::WillRedirectBlock block = {}) {
-    auto fetcher = ZSDK_ZTKSessionFetcher::fetcherWithURLString(from);
+  auto redirect = [&](const char* from, const char* to, Fetcher::WillRedirectBlock block = {}) {
+    auto fetcher = Fetcher::fetcherWithURLString(from);
     fetcher->mutableRequest()->setValue("yes", "X-Original");
     if (block) fetcher->setWillRedirectBlock(block);
     auto task = session->dataTaskWithRequest(*fetcher->mutableRequest());
@@ -318,12 +252,10 @@ TEST_F(SessionFetcherRetryTest, RedirectsNeverDowngradeTheScheme) {
 
   auto [down, downRequest] = redirect("https://a.test/x", "http://b.test/y?q=1");
   ASSERT_TRUE(downRequest);
-  EXPECT_EQ(downRequest->url->absoluteString(), "https://b.test/y?q=1");
-  EXPECT_EQ(downRequest->valueForHTTPHeaderField("X-Original"), "yes");
-  EXPECT_EQ(downRequest->valueForHTTPHeaderField("X-Proposed"), "added");
-  EXPECT_EQ(down->mutableRequest()->url->absoluteString(), "https://b.test/y?q=1");
-  EXPECT_EQ(down->response()->url().absoluteString(), "https://a.test/x");
-
+  EXPECT_EQ(std::tuple(downRequest->url->absoluteString(), downRequest->valueForHTTPHeaderField("X-Original"),
+                       downRequest->valueForHTTPHeaderField("X-Proposed"),
+                       down->mutableRequest()->url->absoluteString(), down->response()->url().absoluteString()),
+            std::tuple("https://b.test/y?q=1", "yes", "added", "https://b.test/y?q=1", "https://a.test/x"));
   EXPECT_EQ(redirect("http://a.test/x", "HTTPS://b.test/y").second->url->absoluteString(), "https://b.test/y");
   EXPECT_EQ(redirect("http://a.test/x", "http://b.test/y").second->url->absoluteString(), "http://b.test/y");
 
@@ -338,7 +270,7 @@ TEST_F(SessionFetcherRetryTest, RedirectsNeverDowngradeTheScheme) {
   EXPECT_EQ(custom->mutableRequest()->valueForHTTPHeaderField("X-Caller"), "chosen");
 
   // After a stop the redirect is refused.
-  auto stopped = ZSDK_ZTKSessionFetcher::fetcherWithURLString("https://a.test/x");
+  auto stopped = Fetcher::fetcherWithURLString("https://a.test/x");
   stopped->stopFetching();
   std::optional<std::optional<URLRequest>> answer;
   stopped->willPerformHTTPRedirection(
@@ -351,12 +283,14 @@ TEST_F(SessionFetcherRetryTest, RedirectsNeverDowngradeTheScheme) {
 TEST_F(SessionFetcherRetryTest, ChallengeAnswers) {
   using Disposition = URLSessionAuthChallengeDisposition;
   auto session = URLSession::sessionWithConfiguration(URLSessionConfiguration::ephemeralSessionConfiguration());
-  auto fetcher = ZSDK_ZTKSessionFetcher::fetcherWithURLString("https://a.test/x");
+  auto fetcher = Fetcher::fetcherWithURLString("https://a.test/x");
   auto task = session->dataTaskWithRequest(*fetcher->mutableRequest());
-  auto answer = [&](URLAuthenticationChallenge challenge) {
-    std::pair<Disposition, std::optional<URLCredential>> result{Disposition::RejectProtectionSpace, std::nullopt};
+  // The disposition and the credential's user, "trust" for the challenge's own trust, "-" for none.
+  using Answer = std::pair<Disposition, std::string>;
+  auto answer = [&](const URLAuthenticationChallenge& challenge) {
+    Answer result{Disposition::RejectProtectionSpace, "?"};
     fetcher->didReceiveChallenge(session, task, challenge, [&](Disposition d, std::optional<URLCredential> c) {
-      result = {d, c};
+      result = {d, !c ? "-" : c->user ? *c->user : c->trust == challenge.protectionSpace.serverTrust ? "trust" : "?"};
     });
     return result;
   };
@@ -367,11 +301,9 @@ TEST_F(SessionFetcherRetryTest, ChallengeAnswers) {
   fetcher->setCredential(URLCredential::credentialWithUser("user", "pw"));
   fetcher->setProxyCredential(URLCredential::credentialWithUser("proxy", "pw"));
   basic.previousFailureCount = 2;
-  auto [disposition, credential] = answer(basic);
-  EXPECT_EQ(disposition, Disposition::UseCredential);
-  EXPECT_EQ(credential->user, "user");
+  EXPECT_EQ(answer(basic), Answer(Disposition::UseCredential, "user"));
   basic.protectionSpace.proxyType = "http";
-  EXPECT_EQ(answer(basic).second->user, "proxy");
+  EXPECT_EQ(answer(basic), Answer(Disposition::UseCredential, "proxy"));
   basic.previousFailureCount = 3;
   EXPECT_EQ(answer(basic).first, Disposition::CancelAuthenticationChallenge);
 
@@ -380,14 +312,11 @@ TEST_F(SessionFetcherRetryTest, ChallengeAnswers) {
   trust.protectionSpace.authenticationMethod = NSURLAuthenticationMethodServerTrust;
   EXPECT_EQ(answer(trust).first, Disposition::PerformDefaultHandling);
   trust.protectionSpace.serverTrust = std::make_shared<SecTrust>("a.test", 443);
-  auto checked = answer(trust);
-  EXPECT_EQ(checked.first, Disposition::UseCredential);
+  EXPECT_EQ(answer(trust).first, Disposition::UseCredential);
   EXPECT_TRUE(trust.protectionSpace.serverTrust->wasEvaluated());
   fetcher->setAllowInvalidServerCertificates(true);
   trust.protectionSpace.serverTrust = std::make_shared<SecTrust>("a.test", 443);
-  auto accepted = answer(trust);
-  EXPECT_EQ(accepted.first, Disposition::UseCredential);
-  EXPECT_EQ(accepted.second->trust, trust.protectionSpace.serverTrust);
+  EXPECT_EQ(answer(trust), Answer(Disposition::UseCredential, "trust"));
   EXPECT_FALSE(trust.protectionSpace.serverTrust->wasEvaluated());
 }
 

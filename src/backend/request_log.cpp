@@ -1,5 +1,7 @@
 #include "backend/request_log.h"
 
+#include "platform/foundation/ascii.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -13,18 +15,13 @@ constexpr std::string_view kRedacted = "<redacted>";
 constexpr std::array<std::string_view, 5> kSecretKeys = {"password", "confirmPassword", "oldPassword", "newPassword",
                                                          "token"};
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
-           return std::tolower(x) == std::tolower(y);
-         });
-}
-
 std::string headerValueForLog(std::string_view name, std::string_view value) {
   // A session cookie is as good as the token.
-  if (equalsIgnoringCase(name, "Set-Cookie") || equalsIgnoringCase(name, "Cookie")) return std::string(kRedacted);
-  if (!equalsIgnoringCase(name, "Authorization")) return std::string(value);
+  if (asciiEqualIgnoringCase(name, "Set-Cookie") || asciiEqualIgnoringCase(name, "Cookie"))
+    return std::string(kRedacted);
+  if (!asciiEqualIgnoringCase(name, "Authorization")) return std::string(value);
   constexpr std::string_view bearer = "Bearer ";
-  if (value.size() >= bearer.size() && equalsIgnoringCase(value.substr(0, bearer.size()), bearer)) {
+  if (value.size() >= bearer.size() && asciiEqualIgnoringCase(value.substr(0, bearer.size()), bearer)) {
     return std::string(value.substr(0, bearer.size())) + std::string(kRedacted);
   }
   return std::string(kRedacted);

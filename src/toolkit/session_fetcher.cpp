@@ -1,5 +1,7 @@
 #include "toolkit/session_fetcher.h"
 
+#include "platform/foundation/ascii.h"
+
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -49,14 +51,8 @@ std::uint32_t drawRetryRandom() {
 
 TimeInterval randomMinRetryInterval() { return 1.0 + drawRetryRandom() / 65535.0; }
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
 bool isLocalhost(std::string_view host) {
-  return equalsIgnoringCase(host, "localhost") || host == "::1" || host == "127.0.0.1";
+  return asciiEqualIgnoringCase(host, "localhost") || host == "::1" || host == "127.0.0.1";
 }
 
 void consoleLog(const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); }
@@ -99,16 +95,10 @@ TimeInterval retryAfterSeconds(std::string_view headerValue, Date now) {
 
 namespace {
 
-int effectivePort(const URL& url) {
-  if (auto port = url.port()) return *port;
-  const auto scheme = url.scheme().value_or("");
-  return scheme == "https" ? 443 : scheme == "http" ? 80 : -1;
-}
-
 // Same host (without regard to case) and port; a missing URL is never the same.
 bool isSameOrigin(const std::optional<URL>& url, const URL& other) {
-  return url && equalsIgnoringCase(url->host().value_or(""), other.host().value_or("")) &&
-         effectivePort(*url) == effectivePort(other);
+  return url && asciiEqualIgnoringCase(url->host().value_or(""), other.host().value_or("")) &&
+         url->effectivePort() == other.effectivePort();
 }
 
 // The redirect URL with `scheme` in place of its own.
@@ -308,7 +298,7 @@ void ZSDK_ZTKSessionFetcher::beginFetchMayDelay(bool mayDelay, bool mayAuthorize
     scheme = url ? url->scheme().value_or("") : "";
     if (!url && !downloadResumeData_ && !sessionIdentifier_) {
       failure = NSError(kZTKSessionFetcherErrorDomain, ZTKSessionFetcherErrorBeginFailed, failingURLUserInfo(request_));
-    } else if (url && scheme != "data" && !equalsIgnoringCase(scheme, "https")) {
+    } else if (url && scheme != "data" && !asciiEqualIgnoringCase(scheme, "https")) {
       const std::string host = url->host().value_or("");
       bool allowed = false;
       if (isLocalhost(host)) {
@@ -316,7 +306,7 @@ void ZSDK_ZTKSessionFetcher::beginFetchMayDelay(bool mayDelay, bool mayAuthorize
         if (!allowed) consoleLog("Localhost fetch disallowed for " + url->absoluteString());
       } else {
         allowed = std::any_of(allowedInsecureSchemes_.begin(), allowedInsecureSchemes_.end(),
-                              [&](const std::string& s) { return equalsIgnoringCase(s, scheme); });
+                              [&](const std::string& s) { return asciiEqualIgnoringCase(s, scheme); });
         if (!allowed) consoleLog("Fetch disallowed for " + url->absoluteString());
       }
       if (!allowed) {
@@ -1339,7 +1329,8 @@ void ZSDK_ZTKSessionFetcher::willPerformHTTPRedirection(const std::shared_ptr<UR
       std::string scheme = current.scheme().value_or("");
       const std::string redirectScheme = target.scheme().value_or("");
       // Upgrades are followed, downgrades are not.
-      if (equalsIgnoringCase(scheme, "http") && equalsIgnoringCase(redirectScheme, "https")) scheme = redirectScheme;
+      if (asciiEqualIgnoringCase(scheme, "http") && asciiEqualIgnoringCase(redirectScheme, "https"))
+        scheme = redirectScheme;
       redirectRequest.url = urlWithScheme(target, scheme);
       // The session chose the method and body: after a 303 (or a 301/302 answering a POST) a GET
       // without the body.

@@ -28,6 +28,8 @@ class URL {
   std::optional<std::string> password() const { return password_; }
   std::optional<std::string> host() const { return host_; }  // IPv6 without brackets
   std::optional<int> port() const { return port_; }
+  // The port a connection uses: the given one, else 443 for https and 80 for http; -1 otherwise.
+  int effectivePort() const { return port_ ? *port_ : scheme_ == "https" ? 443 : scheme_ == "http" ? 80 : -1; }
   // Percent-decoded, without a trailing "/" (except the root "/"); "" when empty.
   std::string path() const;
   std::string percentEncodedPath() const { return path_; }

@@ -1,5 +1,7 @@
 #include "platform/net/http_cookie.h"
 
+#include "platform/foundation/ascii.h"
+
 #include <arpa/inet.h>
 #include <libpsl.h>
 
@@ -11,12 +13,6 @@
 #include <memory>
 
 namespace {
-
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-  return s;
-}
 
 // Only SP and HTAB: any other control character left in a name or value drops the cookie.
 std::string_view trimBlanks(std::string_view s) {
@@ -30,12 +26,6 @@ bool hasControlCharacter(std::string_view s) {
     auto u = static_cast<unsigned char>(c);
     return (u < 0x20 && u != '\t') || u == 0x7F;
   });
-}
-
-std::string lower(std::string_view s) {
-  std::string out(s);
-  for (auto& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
 }
 
 bool isIPAddress(const std::string& host) {
@@ -72,7 +62,7 @@ bool pathMatches(std::string_view cookiePath, std::string_view requestPath) {
 }
 
 std::optional<long long> parseInteger(std::string_view s) {
-  s = trim(s);
+  s = trimAsciiWhitespace(s);
   long long n = 0;
   auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), n);
   if (ec != std::errc() || ptr != s.data() + s.size()) return std::nullopt;
@@ -105,7 +95,7 @@ std::vector<std::string_view> splitJoinedSetCookie(std::string_view value) {
     std::string_view head = rest.substr(0, rest.find_first_of(";,"));
     auto eq = head.find('=');
     if (eq == std::string_view::npos) continue;
-    std::string_view name = trim(head.substr(0, eq));
+    std::string_view name = trimAsciiWhitespace(head.substr(0, eq));
     if (name.empty() || name.find(' ') != std::string_view::npos) continue;
     out.push_back(value.substr(start, i - start));
     start = i + 1;
@@ -147,7 +137,7 @@ std::optional<Date> parseHTTPDate(std::string_view text) {
       }
     }
     if (!month && token.size() >= 3) {
-      std::string prefix = lower(token.substr(0, 3));
+      std::string prefix = asciiLowercase(token.substr(0, 3));
       bool matched = false;
       for (int m = 0; m < 12; ++m) {
         if (prefix == kMonths[m]) {
@@ -181,7 +171,7 @@ std::optional<Date> parseHTTPDate(std::string_view text) {
 std::optional<HTTPCookie> HTTPCookie::cookieFromSetCookieHeader(std::string_view line, const URL& url) {
   auto host = url.host();
   if (!host || host->empty()) return std::nullopt;
-  std::string requestHost = lower(*host);
+  std::string requestHost = asciiLowercase(*host);
 
   auto semi = line.find(';');
   std::string_view pair = line.substr(0, semi);
@@ -201,15 +191,16 @@ std::optional<HTTPCookie> HTTPCookie::cookieFromSetCookieHeader(std::string_view
     semi = line.find(';');
     std::string_view attribute = line.substr(0, semi);
     auto aeq = attribute.find('=');
-    std::string name = lower(trim(attribute.substr(0, aeq)));
-    std::string_view value = aeq == std::string_view::npos ? std::string_view() : trim(attribute.substr(aeq + 1));
+    std::string name = asciiLowercase(trimAsciiWhitespace(attribute.substr(0, aeq)));
+    std::string_view value =
+        aeq == std::string_view::npos ? std::string_view() : trimAsciiWhitespace(attribute.substr(aeq + 1));
     if (name == "expires") {
       if (auto d = parseHTTPDate(value)) expires = d;
     } else if (name == "max-age") {
       if (auto n = parseInteger(value)) maxAge = n;
     } else if (name == "domain") {
       // One leading "." is dropped; a second one is left to make the domain unusable.
-      if (!value.empty()) domainAttribute = lower(value.front() == '.' ? value.substr(1) : value);
+      if (!value.empty()) domainAttribute = asciiLowercase(value.front() == '.' ? value.substr(1) : value);
     } else if (name == "path") {
       cookie.path = !value.empty() && value.front() == '/' ? std::string(value) : defaultPath(url);
     } else if (name == "secure") {
@@ -272,8 +263,8 @@ HTTPHeaderFields HTTPCookie::requestHeaderFieldsWithCookies(const std::vector<HT
 bool HTTPCookie::matchesURL(const URL& url) const {
   auto host = url.host();
   if (!host || host->empty()) return false;
-  std::string h = lower(*host);
-  std::string d = lower(domain);
+  std::string h = asciiLowercase(*host);
+  std::string d = asciiLowercase(domain);
   if (!d.empty() && d.front() == '.') {
     std::string bare = d.substr(1);
     if (h != bare && (isIPAddress(h) || !endsWith(h, d))) return false;
@@ -286,7 +277,7 @@ bool HTTPCookie::matchesURL(const URL& url) const {
 
 bool HTTPCookie::isSameCookie(const HTTPCookie& other) const {
   // A host-only cookie and one whose Domain names that host are one cookie.
-  auto bare = [](std::string_view d) { return lower(d.starts_with('.') ? d.substr(1) : d); };
+  auto bare = [](std::string_view d) { return asciiLowercase(d.starts_with('.') ? d.substr(1) : d); };
   return name == other.name && path == other.path && bare(domain) == bare(other.domain);
 }
 
@@ -300,7 +291,7 @@ std::optional<HTTPCookie> HTTPCookie::cookieWithProperties(const Value::Dictiona
     auto it = properties.find(key);
     if (it == properties.end()) return false;
     if (auto b = it->second.asBool()) return *b;
-    if (auto s = it->second.asString()) return lower(*s) == "true" || *s == "1";
+    if (auto s = it->second.asString()) return asciiLowercase(*s) == "true" || *s == "1";
     return false;
   };
   HTTPCookie cookie;
@@ -314,7 +305,7 @@ std::optional<HTTPCookie> HTTPCookie::cookieWithProperties(const Value::Dictiona
   } else if (auto origin = text(NSHTTPCookieOriginURL)) {
     auto url = URL::URLWithString(*origin);
     if (!url || !url->host()) return std::nullopt;
-    cookie.domain = lower(*url->host());
+    cookie.domain = asciiLowercase(*url->host());
   }
   if (cookie.domain.empty()) return std::nullopt;
   if (auto path = text(NSHTTPCookiePath)) cookie.path = *path;

@@ -1,17 +1,13 @@
 #include "platform/net/http_cookie_storage.h"
 
+#include "platform/foundation/ascii.h"
+
 #include <algorithm>
 #include <cctype>
 #include <string>
 #include <string_view>
 
 namespace {
-
-std::string lowercased(std::string_view text) {
-  std::string result(text);
-  for (auto& c : result) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return result;
-}
 
 bool isIPLiteral(std::string_view host) {
   if (host.find(':') != std::string_view::npos) return true;
@@ -67,8 +63,8 @@ void HTTPCookieStorage::setCookies(const std::vector<HTTPCookie>& cookies, const
   std::lock_guard lock(mutex_);
   if (policy_ == HTTPCookieAcceptPolicy::Never) return;
   if (policy_ == HTTPCookieAcceptPolicy::OnlyFromMainDocumentDomain && mainDocumentURL) {
-    const std::string host = lowercased(url ? url->host().value_or("") : "");
-    if (!hostIsWithinDomainOf(host, lowercased(mainDocumentURL->host().value_or("")))) return;
+    const std::string host = asciiLowercase(url ? url->host().value_or("") : "");
+    if (!hostIsWithinDomainOf(host, asciiLowercase(mainDocumentURL->host().value_or("")))) return;
   }
   removeExpiredLocked(now);
   for (const auto& cookie : cookies) storeLocked(cookie, now);

@@ -1,5 +1,7 @@
 #include "platform/net/http_header_fields.h"
 
+#include "platform/foundation/ascii.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -7,11 +9,7 @@ HTTPHeaderFields::HTTPHeaderFields(std::initializer_list<Field> fields) {
   for (const auto& f : fields) setValue(f.second, f.first);
 }
 
-bool HTTPHeaderFields::namesEqual(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
-}
+bool HTTPHeaderFields::namesEqual(std::string_view a, std::string_view b) { return asciiEqualIgnoringCase(a, b); }
 
 std::optional<std::string> HTTPHeaderFields::valueForHTTPHeaderField(std::string_view name) const {
   for (const auto& f : fields_)

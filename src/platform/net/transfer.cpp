@@ -1,5 +1,7 @@
 #include "platform/net/transfer.h"
 
+#include "platform/foundation/ascii.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,18 +40,6 @@ bool isIdempotent(std::string_view method) {
          method == "DELETE";
 }
 
-std::string lower(std::string_view s) {
-  std::string out(s);
-  for (auto& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-  return s;
-}
-
 // CR or LF would end the line and start one of the sender's choosing; NUL would cut it short.
 bool breaksHeaderLine(std::string_view text) { return text.find_first_of(std::string_view("\r\n\0", 3)) != text.npos; }
 
@@ -58,13 +48,8 @@ bool isHTTPScheme(const URL& url) {
   return scheme == "http" || scheme == "https";
 }
 
-int effectivePort(const URL& url) {
-  if (auto port = url.port()) return *port;
-  return url.scheme() == "https" ? 443 : 80;
-}
-
 std::string hostKey(const URL& url) {
-  return lower(url.host().value_or("")) + ":" + std::to_string(effectivePort(url));
+  return asciiLowercase(url.host().value_or("")) + ":" + std::to_string(url.effectivePort());
 }
 
 // The strongest scheme curl can answer in a WWW-Authenticate value, with its realm.
@@ -75,18 +60,18 @@ std::optional<std::pair<std::string, std::optional<std::string>>> parseAuthentic
     while (pos < value.size() && (value[pos] == ' ' || value[pos] == ',')) ++pos;
     std::size_t end = pos;
     while (end < value.size() && value[end] != ' ' && value[end] != ',') ++end;
-    std::string token = lower(value.substr(pos, end - pos));
+    std::string token = asciiLowercase(value.substr(pos, end - pos));
     bool isScheme = token == "basic" || token == "digest";
     if (isScheme && token.find('=') == std::string::npos) {
       std::optional<std::string> realm;
-      auto r = lower(value.substr(end)).find("realm=");
+      auto r = asciiLowercase(value.substr(end)).find("realm=");
       if (r != std::string::npos) {
         std::string_view rest = value.substr(end + r + 6);
         if (!rest.empty() && rest.front() == '"') {
           rest.remove_prefix(1);
           realm = std::string(rest.substr(0, rest.find('"')));
         } else {
-          realm = std::string(trim(rest.substr(0, rest.find(','))));
+          realm = std::string(trimAsciiWhitespace(rest.substr(0, rest.find(','))));
         }
       }
       std::string method = token == "digest" ? NSURLAuthenticationMethodHTTPDigest : NSURLAuthenticationMethodHTTPBasic;
@@ -576,7 +561,7 @@ void Transfer::onHeader(std::string_view line) {
     httpVersion_ = std::string(line.substr(0, space));
     int status = 0;
     if (space != std::string_view::npos) {
-      auto code = trim(line.substr(space + 1)).substr(0, 3);
+      auto code = trimAsciiWhitespace(line.substr(space + 1)).substr(0, 3);
       std::from_chars(code.data(), code.data() + code.size(), status);
     }
     resetAnswer(status);
@@ -590,13 +575,13 @@ void Transfer::onHeader(std::string_view line) {
   }
   if ((line.front() == ' ' || line.front() == '\t') && !lastHeaderName_.empty()) {
     auto previous = headers_.valueForHTTPHeaderField(lastHeaderName_).value_or("");
-    headers_.setValue(previous + " " + std::string(trim(line)), lastHeaderName_);
+    headers_.setValue(previous + " " + std::string(trimAsciiWhitespace(line)), lastHeaderName_);
     return;
   }
   auto colon = line.find(':');
   if (colon == std::string_view::npos) return;
-  const std::string_view name = trim(line.substr(0, colon));
-  const std::string_view value = trim(line.substr(colon + 1));
+  const std::string_view name = trimAsciiWhitespace(line.substr(0, colon));
+  const std::string_view value = trimAsciiWhitespace(line.substr(colon + 1));
   if (HTTPHeaderFields::namesEqual(name, "Set-Cookie")) setCookieLines_.emplace_back(value);
   headers_.addValue(value, name);
   lastHeaderName_.assign(name);
@@ -620,8 +605,8 @@ void Transfer::onHeadersComplete() {
   bool acceptCookies = configuration.httpCookieAcceptPolicy != HTTPCookieAcceptPolicy::Never;
   if (configuration.httpCookieAcceptPolicy == HTTPCookieAcceptPolicy::OnlyFromMainDocumentDomain &&
       request_.mainDocumentURL) {
-    std::string host = lower(hopURL_.host().value_or(""));
-    std::string main = lower(request_.mainDocumentURL->host().value_or(""));
+    std::string host = asciiLowercase(hopURL_.host().value_or(""));
+    std::string main = asciiLowercase(request_.mainDocumentURL->host().value_or(""));
     acceptCookies = !main.empty() && (host == main || (host.size() > main.size() && host.ends_with("." + main)));
   }
   if (configuration.httpShouldSetCookies && request_.httpShouldHandleCookies && configuration.httpCookieStorage &&
@@ -710,7 +695,8 @@ void Transfer::acceptResponse(const Data& bodySoFar) {
   expectedToReceive_ = hopResponse_->expectedContentLength();
   // Bytes are counted after decoding, so an encoded length says nothing about them.
   auto encoding = hopResponse_->valueForHTTPHeaderField("Content-Encoding");
-  if (encoding && lower(trim(*encoding)) != "identity") expectedToReceive_ = NSURLSessionTransferSizeUnknown;
+  if (encoding && asciiLowercase(trimAsciiWhitespace(*encoding)) != "identity")
+    expectedToReceive_ = NSURLSessionTransferSizeUnknown;
   task_->bytesExpectedToReceive_ = expectedToReceive_;
 
   if (setup_.kind == Kind::Download) {
@@ -879,7 +865,7 @@ std::chrono::steady_clock::time_point Transfer::deadline() const {
 void Transfer::handleRedirect() {
   if (++redirects_ > kMaxRedirects) return fail(NSURLErrorHTTPTooManyRedirects);
   auto location = headers_.valueForHTTPHeaderField("Location");
-  auto target = URL::URLWithString(trim(*location), hopURL_);
+  auto target = URL::URLWithString(trimAsciiWhitespace(*location), hopURL_);
   if (!target || !isHTTPScheme(*target) || !target->host() || target->host()->empty()) return acceptFinalHop();
 
   URLRequest next = request_;
@@ -932,8 +918,8 @@ void Transfer::handleChallenge() {
   auto parsed = parseAuthenticate(headers_.valueForHTTPHeaderField("WWW-Authenticate").value_or(""));
   URLAuthenticationChallenge challenge;
   auto& space = challenge.protectionSpace;
-  space.host = lower(hopURL_.host().value_or(""));
-  space.port = effectivePort(hopURL_);
+  space.host = asciiLowercase(hopURL_.host().value_or(""));
+  space.port = hopURL_.effectivePort();
   space.protocol = hopURL_.scheme().value_or("http");
   space.realm = parsed->second;
   space.authenticationMethod = parsed->first;
@@ -999,8 +985,8 @@ void Transfer::askServerTrust(const URL& url) {
   std::string key = hostKey(url);
   URLAuthenticationChallenge challenge;
   auto& space = challenge.protectionSpace;
-  space.host = lower(url.host().value_or(""));
-  space.port = effectivePort(url);
+  space.host = asciiLowercase(url.host().value_or(""));
+  space.port = url.effectivePort();
   space.protocol = "https";
   space.authenticationMethod = NSURLAuthenticationMethodServerTrust;
   space.serverTrust = std::make_shared<SecTrust>(space.host, space.port);

@@ -1,20 +1,11 @@
 #include "platform/net/url_response.h"
 
+#include "platform/foundation/ascii.h"
+
 #include <cctype>
 #include <charconv>
 
 namespace {
-
-std::string trim(std::string_view s) {
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-  return std::string(s);
-}
-
-std::string lower(std::string s) {
-  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
 
 // "text/html; charset=UTF-8" -> ("text/html", "utf-8").
 std::pair<std::optional<std::string>, std::optional<std::string>> parseContentType(
@@ -22,25 +13,27 @@ std::pair<std::optional<std::string>, std::optional<std::string>> parseContentTy
   if (!value) return {};
   std::string_view v = *value;
   auto semi = v.find(';');
-  std::optional<std::string> mime = lower(trim(v.substr(0, semi)));
+  std::optional<std::string> mime = asciiLowercase(trimAsciiWhitespace(v.substr(0, semi)));
   if (mime->empty()) mime.reset();
   std::optional<std::string> charset;
   while (semi != std::string_view::npos) {
     v.remove_prefix(semi + 1);
     semi = v.find(';');
-    std::string param = trim(v.substr(0, semi));
+    std::string param(trimAsciiWhitespace(v.substr(0, semi)));
     auto eq = param.find('=');
-    if (eq == std::string::npos || lower(trim(param.substr(0, eq))) != "charset") continue;
-    std::string cs = trim(param.substr(eq + 1));
+    if (eq == std::string::npos ||
+        asciiLowercase(trimAsciiWhitespace(std::string_view(param).substr(0, eq))) != "charset")
+      continue;
+    std::string cs(trimAsciiWhitespace(std::string_view(param).substr(eq + 1)));
     if (cs.size() >= 2 && cs.front() == '"' && cs.back() == '"') cs = cs.substr(1, cs.size() - 2);
-    if (!cs.empty()) charset = lower(cs);
+    if (!cs.empty()) charset = asciiLowercase(cs);
   }
   return {mime, charset};
 }
 
 std::int64_t parseLength(const std::optional<std::string>& value) {
   if (!value) return NSURLResponseUnknownLength;
-  std::string v = trim(*value);
+  std::string_view v = trimAsciiWhitespace(*value);
   std::int64_t n = 0;
   auto [ptr, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
   if (ec != std::errc() || ptr != v.data() + v.size() || n < 0) return NSURLResponseUnknownLength;

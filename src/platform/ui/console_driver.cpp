@@ -1,5 +1,7 @@
 #include "platform/ui/console_driver.h"
 
+#include "platform/foundation/ascii.h"
+
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -39,19 +41,12 @@
 
 namespace {
 
-std::string trim(const std::string& s) {
-  auto begin = s.find_first_not_of(" \t\r\n");
-  if (begin == std::string::npos) return "";
-  auto end = s.find_last_not_of(" \t\r\n");
-  return s.substr(begin, end - begin + 1);
-}
-
 // First word, and the rest of the text without its leading blanks.
 std::pair<std::string, std::string> splitFirst(const std::string& text) {
-  auto t = trim(text);
+  auto t = std::string(trimAsciiWhitespace(text));
   auto space = t.find_first_of(" \t");
   if (space == std::string::npos) return {t, ""};
-  return {t.substr(0, space), trim(t.substr(space))};
+  return {t.substr(0, space), std::string(trimAsciiWhitespace(std::string_view(t).substr(space)))};
 }
 
 std::vector<std::string> words(const std::string& text) {
@@ -252,7 +247,7 @@ bool ConsoleDriver::printIfChanged() {
 bool ConsoleDriver::execute(const std::string& line) {
   if (quit_) return false;
   // A keyboard types neither control characters nor broken UTF-8, and the echo goes to a terminal.
-  auto text = printableText(trim(line));
+  auto text = printableText(std::string(trimAsciiWhitespace(line)));
   if (text.empty() || text[0] == '#') return true;
   auto [command, arguments] = splitFirst(text);
   if (echo_) out_ << "> " << echoed(text, command, arguments) << "\n";

@@ -1,5 +1,7 @@
 #include "platform/ui/web_document.h"
 
+#include "platform/foundation/ascii.h"
+
 #include <climits>
 #include <memory>
 #include <mutex>
@@ -24,13 +26,6 @@ std::optional<std::string> attribute(const xmlNode* node, const char* name) {
   XmlTextPtr value(xmlGetProp(node, reinterpret_cast<const xmlChar*>(name)));
   if (!value) return std::nullopt;
   return std::string(reinterpret_cast<const char*>(value.get()));
-}
-
-std::string lower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
 }
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
@@ -136,7 +131,7 @@ class TextBuilder {
   }
 
   void input(const xmlNode* node) {
-    const std::string type = lower(attribute(node, "type").value_or("text"));
+    const std::string type = asciiLowercase(attribute(node, "type").value_or("text"));
     const bool button = type == "submit" || type == "button" || type == "reset" || type == "image";
     if (type == "submit") word("[" + attribute(node, "value").value_or("Submit") + "]");
     auto field = attribute(node, "name");

@@ -376,12 +376,6 @@ TEST(AlertControllerDeathTest, ProgrammingErrorsStop) {
                "only have one action with a style of UIAlertActionStyleCancel");
 }
 
-TEST_F(ConsoleTest, InteractiveInputGivesTheSameTranscriptAsAScript) {
-  const std::string script = "tap loginButton\nalert OK\nwait 1\nquit\nshow\n";
-  std::istringstream typed(script), read(script);
-  EXPECT_EQ(drive(typed, true), drive(read));
-}
-
 // Gives one line, then fails as a disk read would.
 struct BreakingInput : std::streambuf {
   std::string text = "show\n";
@@ -392,20 +386,21 @@ struct BreakingInput : std::streambuf {
   }
 };
 
-TEST_F(ConsoleTest, OverlongLinesAreSkippedAndBrokenInputIsReported) {
+TEST_F(ConsoleTest, TypedInputRunsAsAScriptSkipsOverlongLinesAndReportsBrokenInput) {
+  const std::string script = "tap loginButton\n" + std::string(64 * 1024 + 1, 'x') + "\nalert OK\nwait 1\nquit\nshow\n";
+  std::istringstream typed(script), read(script);
+  const auto asScript = drive(read);
+  EXPECT_EQ(drive(typed, true), asScript);
+  EXPECT_TRUE(asScript.second);
+  EXPECT_EQ(linesStartingWith(asScript.first, "!"),
+            (std::vector<std::string>{"! Line too long (more than 65536 bytes): skipped"}));
+  EXPECT_TRUE(asScript.first.ends_with("> quit\n")) << "the lines after the long one still run";
   for (bool interactive : {false, true}) {
-    std::istringstream in("show\n" + std::string(64 * 1024 + 1, 'x') + "\nquit\n");
-    const auto [printed, ok] = drive(in, interactive);
-    EXPECT_TRUE(ok);
-    EXPECT_EQ(linesStartingWith(printed, "!"),
-              (std::vector<std::string>{"! Line too long (more than 65536 bytes): skipped"}));
-    EXPECT_TRUE(printed.ends_with("> quit\n")) << "the line after the long one still runs";
-
     BreakingInput broken;
-    std::istream brokenIn(&broken);
-    const auto [brokenPrinted, brokenOk] = drive(brokenIn, interactive);
-    EXPECT_FALSE(brokenOk);
-    EXPECT_NE(brokenPrinted.find("> show"), std::string::npos) << "what was read before the error runs";
+    std::istream in(&broken);
+    const auto [printed, ok] = drive(in, interactive);
+    EXPECT_FALSE(ok);
+    EXPECT_NE(printed.find("> show"), std::string::npos) << "what was read before the error runs";
   }
 }
 

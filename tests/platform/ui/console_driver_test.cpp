@@ -461,32 +461,27 @@ class Terminal : public std::stringbuf {
   std::string shown_;
 };
 
-// Types one line, once `before` has run on the reader's thread.
-class Keyboard : public std::streambuf {
- public:
-  Keyboard(std::string line, std::function<void()> before) : line_(std::move(line)), before_(std::move(before)) {}
-
- protected:
+// Types "quit" once `before` has run on the reader's thread.
+struct Keyboard : std::stringbuf {
+  std::function<void()> before;
   int_type underflow() override {
-    if (!before_) return traits_type::eof();
-    std::exchange(before_, nullptr)();
-    setg(line_.data(), line_.data(), line_.data() + line_.size());
-    return traits_type::to_int_type(line_[0]);
+    if (before) {
+      std::exchange(before, nullptr)();
+      str("quit\n");
+    }
+    return std::stringbuf::underflow();
   }
-
- private:
-  std::string line_;
-  std::function<void()> before_;
 };
 
 TEST_F(GadgetsTest, InteractiveUseReprintsAScreenThatChangesWhileNobodyTypes) {
   Terminal terminal;
+  Keyboard keyboard;
   // A reply from another thread once the first screen has printed.
-  Keyboard keyboard("quit\n", [&] {
+  keyboard.before = [&] {
     terminal.waitFor("(page 1/2)");
     RunLoop::main().post([&] { gadgets->status->setText("Reply arrived"); });
     terminal.waitFor("Reply arrived");
-  });
+  };
   std::ostream shown(&terminal);
   std::istream typed(&keyboard);
   ConsoleDriver(shown, window).runInteractive(typed);

@@ -14,15 +14,13 @@
 #include "platform/foundation/bundle.h"
 #include "platform/http/manager.h"
 #include "platform/keychain/memory_keychain_store.h"
+#include "platform/ui/controller_test_support.h"
 #include "platform/ui/ui_alert_controller.h"
-#include "platform/ui/ui_device.h"
 #include "platform/ui/ui_navigation_controller.h"
-#include "platform/ui/ui_screen.h"
 #include "platform/ui/ui_tab_bar_controller.h"
 #include "platform/ui/ui_window.h"
 #include "services/service_locator.h"
 #include "support/fake_backend.h"
-#include "support/virtual_time.h"
 
 // The main tab bar, telling the test the moment it is about to show.
 class ProbeTabBar : public UITabBarController {
@@ -36,7 +34,7 @@ class ProbeTabBar : public UITabBarController {
 };
 
 // The real "Startup" storyboard in a window, its screens over the services and the fake backend.
-class AccountTest : public testing::Test {
+class AccountTest : public ControllerTest {
  protected:
   void SetUp() override {
     Bundle::setMainResourcePath(DORVALE_SOURCE_RESOURCES);
@@ -56,8 +54,6 @@ class AccountTest : public testing::Test {
     ServiceLocator::tearDownForTesting();
     UIStoryboard::unregisterStoryboard("Startup");
     UIStoryboard::unregisterStoryboard("Main");
-    UIScreen::resetMainScreen();
-    UIDevice::resetCurrentDevice();
     Bundle::setMainResourcePath(std::nullopt);
   }
 
@@ -78,15 +74,11 @@ class AccountTest : public testing::Test {
   std::shared_ptr<UIAlertController> alert() const {
     return std::dynamic_pointer_cast<UIAlertController>(navigation()->presentedViewController());
   }
-  // The open alert as "title | message", "-" for an absent part.
-  std::string alertTexts() const {
-    auto open = alert();
-    return open ? open->title().value_or("-") + " | " + open->message().value_or("-") : "(no alert)";
-  }
+  // Waits for an alert and closes it with OK; its texts as "title | message", "-" for an absent part.
   std::string waitForAlert() {
-    EXPECT_TRUE(time.runUntil([&] { return alert() != nullptr; }, 10));
-    auto texts = alertTexts();
-    if (alert()) alert()->tapActionWithTitle("OK");
+    if (!time.runUntil([&] { return alert() != nullptr; }, 10)) return "(no alert)";
+    const auto texts = alert()->title().value_or("-") + " | " + alert()->message().value_or("-");
+    alert()->tapActionWithTitle("OK");
     time.runUntilIdle();
     return texts;
   }
@@ -99,7 +91,6 @@ class AccountTest : public testing::Test {
   nlohmann::json lastBody() const { return nlohmann::json::parse(server.lastRequest()->body, nullptr, false); }
   static bool overlayShown() { return ProgressIndicatorHelper::instance()->isShown(); }
 
-  VirtualTime time;
   FakeBackend server;
   std::shared_ptr<UIWindow> window;
 };

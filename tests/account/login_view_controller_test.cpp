@@ -36,16 +36,15 @@ TEST_F(LoginScreenTest, SmallPhonesGetTheColumnOfTheirHeightBand) {
   }
 }
 
+// Both rules broken at once are the sign-in console script's.
 TEST_F(LoginScreenTest, AnInvalidFormIsOneAlertWithALineForEachFailingField) {
   auto login = showLogin();
-  const std::string email = "Please enter a valid e-mail address.",
-                    password = "The password must be at least 6 characters long.";
-  const std::vector<std::array<std::string, 3>> cases = {{"nobody", "12345", email + "\n" + password},
-                                                         {"ada@example.com", "12345", password},
-                                                         {"nobody", "123456", email}};
-  for (const auto& [typedEmail, typedPassword, message] : cases) {
-    login->emailTextField.lock()->setText(typedEmail);
-    login->passwordTextField.lock()->setText(typedPassword);
+  const std::array<std::string, 3> cases[] = {
+      {"ada@example.com", "12345", "The password must be at least 6 characters long."},
+      {"nobody", "123456", "Please enter a valid e-mail address."}};
+  for (const auto& [email, password, message] : cases) {
+    login->emailTextField.lock()->setText(email);
+    login->passwordTextField.lock()->setText(password);
     login->loginButton.lock()->tap();
     time.advance(1);
     EXPECT_FALSE(overlayShown());

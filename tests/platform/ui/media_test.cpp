@@ -11,20 +11,19 @@ namespace {
 
 // A mono 16-bit PCM WAV file of silence.
 Data wav(std::uint32_t frames, std::uint32_t rate) {
-  std::string out = "RIFF";
+  std::string out;
   auto put = [&out](std::uint32_t v, int bytes) {
     for (int i = 0; i < bytes; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
   };
+  out += "RIFF";
   put(36 + frames * 2, 4);
   out += "WAVEfmt ";
   // Chunk size, PCM, channels, frames a second, bytes a second, bytes a frame, bits a sample.
-  for (auto [value, bytes] : {std::pair{16u, 4}, {1u, 2}, {1u, 2}, {rate, 4}, {rate * 2, 4}, {2u, 2}, {16u, 2}}) {
+  for (auto [value, bytes] : {std::pair{16u, 4}, {1u, 2}, {1u, 2}, {rate, 4}, {rate * 2, 4}, {2u, 2}, {16u, 2}})
     put(value, bytes);
-  }
   out += "data";
   put(frames * 2, 4);
-  out.append(frames * 2, '\0');
-  return Data::fromString(out);
+  return Data::fromString(out.append(frames * 2, '\0'));
 }
 
 class FinishLog : public AVAudioPlayerDelegate {
@@ -42,8 +41,7 @@ TEST(AVAudioPlayerTest, PlaysPausesAndFinishesOnTheRunLoopClock) {
   std::optional<NSError> error;
   auto player = AVAudioPlayer::initWithData(wav(16000, 8000), &error);
   ASSERT_TRUE(player) << error->description();
-  EXPECT_EQ(player->format().container, "WAV");
-  EXPECT_DOUBLE_EQ(player->duration(), 2.0);
+  EXPECT_EQ(std::pair(player->format().container, player->duration()), std::pair(std::string("WAV"), 2.0));
   auto delegate = std::make_shared<FinishLog>();
   player->setDelegate(delegate);
 

@@ -47,8 +47,9 @@ TEST_F(ProviderSignInTest, TheRestoreFollowsTheStoredSignInTypeWithoutOverlay) {
     manager()->setAccessToken("basic-1");
     showLogin();
     time.runUntilIdle();
-    ASSERT_TRUE(time.runUntil([&] { return server.requests().size() >= c.profileFetches; }, 10));
-    time.runUntilIdle();
+    if (c.profileFetches) {
+      ASSERT_TRUE(time.runUntil([&] { return tabBarShown(); }, 10));
+    }
     const int row = static_cast<int>(&c - cases.data());
     EXPECT_EQ(zedodo->calls, c.zedodoCalls) << "row " << row;
     EXPECT_EQ(requestsTo("/api/Tablet/GetUserProfile"), c.profileFetches) << "row " << row;

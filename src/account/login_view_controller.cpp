@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "account/external_register_view_controller.h"
 #include "account/outlet.h"
 #include "account/register_view_controller.h"
 #include "app/progress_indicator_helper.h"
@@ -9,10 +10,13 @@
 #include "app/ui_view_controller_dorvale.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/text.h"
+#include "platform/frameworks/fbsdk_access_token.h"
+#include "platform/ui/ui_alert_controller.h"
 #include "platform/ui/ui_device.h"
 #include "platform/ui/ui_gesture_recognizer.h"
 #include "platform/ui/ui_image.h"
 #include "platform/ui/ui_navigation_controller.h"
+#include "platform/ui/ui_storyboard.h"
 #include "platform/ui/ui_storyboard_segue.h"
 #include "platform/ui/ui_view.h"
 #include "services/service_locator.h"
@@ -155,18 +159,121 @@ void LoginViewController::presentMainTabBar() {
   presentViewController(viewControllerFactory_->getMainTabBarController(), true);
 }
 
-// --- Not wired yet: session restore, provider sign-in and the answers to the authentication
-// manager and the registration screens. Each step does nothing until then. ---------------------
+void LoginViewController::restorePreviousSignIn() {
+  const auto type = authenticationManager_->authenticationType();
+  if (!type) return;
+  switch (*type) {
+    case AuthenticationType::Zedodo: {
+      auto signIn = DAZSignIn::sharedInstance();
+      // The outcome comes back through userSignedInWithZedodo or zedodoSigninError.
+      if (signIn->hasAuthInKeychain()) signIn->signInSilently();
+      return;
+    }
+    case AuthenticationType::Facebook: {
+      auto token = FBSDKAccessToken::currentAccessToken();
+      if (!token) return;
+      authenticationManager_->setFbToken(token->tokenString());
+      return authenticationManager_->signInWithFacebook(signedIn(false), signInFailed(false));
+    }
+    case AuthenticationType::Basic: return authenticationManager_->signIn(signedIn(false), signInFailed(false));
+  }
+}
 
-void LoginViewController::restorePreviousSignIn() {}
-void LoginViewController::zedodoLoginButtonTap(UIControl&) {}
-void LoginViewController::fbLoginButtonTap(UIControl&) {}
-void LoginViewController::userDidLogout() {}
-void LoginViewController::userMustRegister(const std::string&, const std::string&, const std::optional<URL>&) {}
-void LoginViewController::userMustRegister(const std::string&, const std::string&, const std::string&,
-                                           const std::optional<URL>&) {}
-void LoginViewController::userSignedInWithZedodo() {}
-void LoginViewController::zedodoSigninError(const std::string&) {}
-void LoginViewController::shouldSignInWithFacebook() {}
-void LoginViewController::shouldSignInWithZedodo() {}
-void LoginViewController::shouldSignIn() {}
+AuthenticationManager::Success LoginViewController::signedIn(bool hidesOverlay) {
+  return [self = sharedAs<LoginViewController>(), hidesOverlay] {
+    if (hidesOverlay) ProgressIndicatorHelper::instance()->hideProgressIndicator();
+    self->presentMainTabBar();
+  };
+}
+
+AuthenticationManager::Failure LoginViewController::signInFailed(bool hidesOverlay) {
+  return [self = sharedAs<LoginViewController>(), hidesOverlay](const std::string& message) {
+    if (hidesOverlay) ProgressIndicatorHelper::instance()->hideProgressIndicator();
+    showAlert(*self, message);
+  };
+}
+
+void LoginViewController::zedodoLoginButtonTap(UIControl&) { DAZSignIn::sharedInstance()->signIn(); }
+
+void LoginViewController::fbLoginButtonTap(UIControl&) {
+  auto self = sharedAs<LoginViewController>();
+  // A cancelled dialog calls neither closure.
+  authenticationManager_->loginWithFacebook(
+      self,
+      [self] {
+        ProgressIndicatorHelper::instance()->showProgressIndicator();
+        self->authenticationManager_->signInWithFacebook(self->signedIn(true), self->signInFailed(true));
+      },
+      signInFailed(false));
+}
+
+void LoginViewController::userDidLogout() {
+  // Only the tab bar goes: an alert a failure has just shown here keeps its message.
+  auto presented = presentedViewController();
+  if (presented && !std::dynamic_pointer_cast<UIAlertController>(presented)) dismissViewControllerAnimated(true);
+}
+
+void LoginViewController::userMustRegister(const std::string& name, const std::string& email,
+                                           const std::optional<URL>& pictureUrl) {
+  ProgressIndicatorHelper::instance()->hideProgressIndicator();
+  auto [first, last] = splitFullName(name);
+  showExternalRegistration(first, last, email, ExternalAuthProvider::Zedodo, pictureUrl);
+}
+
+void LoginViewController::userMustRegister(const std::string& firstName, const std::string& lastName,
+                                           const std::string& email, const std::optional<URL>& pictureUrl) {
+  ProgressIndicatorHelper::instance()->hideProgressIndicator();
+  showExternalRegistration(firstName, lastName, email, ExternalAuthProvider::Facebook, pictureUrl);
+}
+
+void LoginViewController::showExternalRegistration(const std::string& firstName, const std::string& lastName,
+                                                   const std::string& email, ExternalAuthProvider provider,
+                                                   const std::optional<URL>& pictureUrl) {
+  auto registration = std::dynamic_pointer_cast<ExternalRegisterViewController>(
+      UIStoryboard::storyboardWithName("Startup")->instantiateViewControllerWithIdentifier(
+          ExternalRegisterViewController::kStoryboardIdentifier));
+  if (!registration) fatalError("externalRegisterViewController must be an ExternalRegisterViewController");
+  registration->firstName = firstName;
+  registration->lastName = lastName;
+  registration->email = email;
+  registration->provider = provider;
+  registration->pictureUrl = pictureUrl;
+  registration->setLoginDelegate(std::static_pointer_cast<LoginDelegate>(sharedAs<LoginViewController>()));
+  if (auto nav = navigationController()) nav->pushViewController(registration, true);
+}
+
+void LoginViewController::userSignedInWithZedodo() {
+  ProgressIndicatorHelper::instance()->showProgressIndicator();
+  authenticationManager_->signInWithZedodo(signedIn(true), signInFailed(true));
+}
+
+void LoginViewController::zedodoSigninError(const std::string& error) { showAlert(*this, error); }
+
+void LoginViewController::shouldSignInWithFacebook() {
+  ProgressIndicatorHelper::instance()->showProgressIndicator();
+  authenticationManager_->signInWithFacebook(signedIn(true), signInFailed(true));
+}
+
+void LoginViewController::shouldSignInWithZedodo() {
+  ProgressIndicatorHelper::instance()->showProgressIndicator();
+  authenticationManager_->signInWithZedodo(signedIn(true), signInFailed(true));
+}
+
+void LoginViewController::shouldSignIn() {
+  ProgressIndicatorHelper::instance()->showProgressIndicator();
+  authenticationManager_->signIn(signedIn(true), signInFailed(true));
+}
+
+std::pair<std::string, std::string> splitFullName(const std::string& fullName) {
+  std::vector<std::string> pieces;
+  std::size_t start = 0;
+  for (std::size_t space; (space = fullName.find(' ', start)) != std::string::npos; start = space + 1)
+    pieces.push_back(fullName.substr(start, space - start));
+  pieces.push_back(fullName.substr(start));
+  if (pieces.size() < 2) return {fullName, ""};
+  // The pieces before the last, rejoined with single spaces (empty ones included).
+  std::string first;
+  for (std::size_t i = 0; i + 1 < pieces.size(); ++i) first += pieces[i] + " ";
+  first.pop_back();
+  return {first, pieces.back()};
+}

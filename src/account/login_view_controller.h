@@ -3,7 +3,9 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
+#include "account/external_auth_provider.h"
 #include "account/login_delegate.h"
 #include "app/main_view_controller_factory.h"
 #include "app/startup_button.h"
@@ -19,10 +21,8 @@
 // The first screen: the login form inside the start-up navigation controller. It signs a student in
 // with e-mail and password, asks the backend to send a forgotten password, opens the registration
 // and, after every successful sign-in, presents the main tab bar over itself.
-//
-// The session restore at load, the Facebook and Zedodo sign-in, and the answers to the
-// authentication manager and to the registration screens are not wired yet: their steps below are
-// marked and do nothing.
+// At load it restores the previous sign-in; it also signs in with Facebook and Zedodo, and hands a
+// provider user the backend does not know to the external registration.
 class LoginViewController : public UIViewController,
                             public DAZSignInUIDelegate,
                             public SessionDelegate,
@@ -72,12 +72,24 @@ class LoginViewController : public UIViewController,
   void shouldSignInWithZedodo() override;
   void shouldSignIn() override;
 
+  // Pushes the external registration filled with what the provider told of the user.
+  virtual void showExternalRegistration(const std::string& firstName, const std::string& lastName,
+                                        const std::string& email, ExternalAuthProvider provider,
+                                        const std::optional<URL>& pictureUrl);
+
  private:
   // Small phones get tighter spacing; taller screens and tablets keep the scene's constants.
   void fitLayoutToScreen();
   void restorePreviousSignIn();
   void presentMainTabBar();
+  // The closures of every sign-in: the tab bar, or the failure as an alert; with `hidesOverlay`
+  // each first hides the overlay asked for before the call.
+  AuthenticationManager::Success signedIn(bool hidesOverlay);
+  AuthenticationManager::Failure signInFailed(bool hidesOverlay);
 
   const std::shared_ptr<AuthenticationManager> authenticationManager_;
   const std::shared_ptr<MainViewControllerFactory> viewControllerFactory_;
 };
+
+// A Zedodo full name as first and last name: the last name is what follows the last space.
+std::pair<std::string, std::string> splitFullName(const std::string& fullName);

@@ -5,7 +5,9 @@
 #include <utility>
 #include <vector>
 
+#include "account/external_register_view_controller.h"
 #include "account/login_view_controller.h"
+#include "account/profile_view_controller.h"
 #include "account/register_view_controller.h"
 #include "account/school_select_view_controller.h"
 #include "browse/attachment_view_controller.h"
@@ -16,6 +18,9 @@
 #include "browse/quizes_view_controller.h"
 #include "platform/foundation/bundle.h"
 #include "platform/ui/ns_layout_constraint.h"
+#include "platform/ui/ui_bar_button_item.h"
+#include "platform/ui/ui_gesture_recognizer.h"
+#include "platform/ui/ui_image_view.h"
 #include "platform/ui/ui_label.h"
 #include "platform/ui/ui_navigation_controller.h"
 #include "platform/ui/ui_storyboard.h"
@@ -152,6 +157,66 @@ void buildRegisterScene(UIStoryboardSceneBuilder& b) {
                                    [](RegisterViewController& c, UIControl& sender) { c.registerButtonTap(sender); });
 }
 
+void buildExternalRegisterScene(UIStoryboardSceneBuilder& b) {
+  auto& vc = b.controllerAs<ExternalRegisterViewController>();
+  vc.lastNameTextField = addField(b, "lastNameTextField");
+  vc.firstNameTextField = addField(b, "firstNameTextField");
+  vc.emailTextField = addField(b, "emailTextField", UIKeyboardType::EmailAddress);
+  // The school button has no outlet; the console reaches it by identifier.
+  auto schools = b.add<StartupButton>(b.view());
+  schools->setAccessibilityIdentifier("selectSchoolButton");
+  schools->setTitle("Choose schools", UIControlState::Normal);
+  b.segue(schools, ExternalRegisterViewController::kSchoolSelectSegue);
+  auto registration = b.add<StartupButton>(b.view(), "registerButton");
+  registration->setTitle("Register", UIControlState::Normal);
+  b.action<ExternalRegisterViewController>(
+      registration, "registerButtonTap:", UIControlEvents::TouchUpInside,
+      [](ExternalRegisterViewController& c, UIControl& sender) { c.registerButtonTap(sender); });
+}
+
+void buildProfileScene(UIStoryboardSceneBuilder& b) {
+  auto& vc = b.controllerAs<ProfileViewController>();
+  auto picture = b.add<UIImageView>(b.view(), "profilePictureImageView", CGRectMake(0, 0, 188, 188));
+  picture->setUserInteractionEnabled(true);
+  std::weak_ptr<ProfileViewController> weak = vc.sharedAs<ProfileViewController>();
+  picture->addGestureRecognizer(
+      UITapGestureRecognizer::make(weak.lock(), "profilePictureTap:", [weak](UIGestureRecognizer& sender) {
+        if (auto c = weak.lock()) c->profilePictureTap(sender);
+      }));
+  vc.profilePictureImageView = picture;
+  vc.nameLabel = b.add<UILabel>(b.view(), "nameLabel");
+  vc.emailLabel = b.add<UILabel>(b.view(), "emailLabel");
+  auto passwordField = [&b](const std::string& outlet) {
+    auto field = b.add<ProfileTextField>(b.view(), outlet);
+    field->setSecureTextEntry(true);
+    field->setAutocapitalizationType(UITextAutocapitalizationType::None);
+    field->setAutocorrectionType(UITextAutocorrectionType::No);
+    return field;
+  };
+  vc.oldPasswordTextField = passwordField("oldPasswordTextField");
+  vc.newPasswordTextField = passwordField("newPasswordTextField");
+  vc.confirmPasswordTextField = passwordField("confirmPasswordTextField");
+  auto change = b.add<StartupButton>(b.view(), "changePasswordButton");
+  vc.changePasswordButton = change;
+  b.action<ProfileViewController>(
+      change, "changePasswordButtonTap:", UIControlEvents::TouchUpInside,
+      [](ProfileViewController& c, UIControl& sender) { c.changePasswordButtonTap(sender); });
+  auto facebook = b.add<StartupButton>(b.view(), "modifyFbButton");
+  vc.modifyFbButton = facebook;
+  b.action<ProfileViewController>(facebook, "changeFbButtonTap:", UIControlEvents::TouchUpInside,
+                                  [](ProfileViewController& c, UIControl& sender) { c.changeFbButtonTap(sender); });
+  auto zedodo = b.add<StartupButton>(b.view(), "modifyZedodoButton");
+  vc.modifyZedodoButton = zedodo;
+  b.action<ProfileViewController>(zedodo, "changeZedodoButtonTap:", UIControlEvents::TouchUpInside,
+                                  [](ProfileViewController& c, UIControl& sender) { c.changeZedodoButtonTap(sender); });
+  auto logOut = std::make_shared<UIBarButtonItem>(std::optional<std::string>("Sign out"), UIBarButtonItemStyle::Plain);
+  logOut->setAccessibilityIdentifier("logOutButton");
+  b.action<ProfileViewController>(
+      logOut, "logOutButtonTap:", [](ProfileViewController& c, UIBarButtonItem& sender) { c.logOutButtonTap(sender); });
+  vc.navigationItem()->setRightBarButtonItem(logOut);
+  vc.logOutButton = logOut;
+}
+
 void buildSchoolSelectScene(UIStoryboardSceneBuilder& b) {
   auto vc = b.controllerAs<SchoolSelectViewController>().sharedAs<SchoolSelectViewController>();
   auto table = b.add<UITableView>(b.view(), "tableView");
@@ -167,6 +232,7 @@ void registerStartupStoryboard() {
   registerViewControllerClass<LoginViewController>("LoginViewController");
   registerViewControllerClass<RegisterViewController>("RegisterViewController");
   registerViewControllerClass<SchoolSelectViewController>("SchoolSelectViewController");
+  registerViewControllerClass<ExternalRegisterViewController>("ExternalRegisterViewController");
   UIStoryboard::registerStoryboard(
       "Startup", "startupNavigation",
       {{"startupNavigation", "UINavigationController", {"login"}, {}, {}},
@@ -180,11 +246,18 @@ void registerStartupStoryboard() {
         {},
         {{RegisterViewController::kSchoolSelectSegue, "schoolSelectViewController", UIStoryboardSegueKind::Show}},
         buildRegisterScene},
+       {ExternalRegisterViewController::kStoryboardIdentifier,
+        "ExternalRegisterViewController",
+        {},
+        {{ExternalRegisterViewController::kSchoolSelectSegue, "schoolSelectViewController",
+          UIStoryboardSegueKind::Show}},
+        buildExternalRegisterScene},
        {"schoolSelectViewController", "SchoolSelectViewController", {}, {}, buildSchoolSelectScene}});
 }
 
 void registerMainStoryboard() {
   registerViewControllerClass<TabNavigationController>("TabNavigationController");
+  registerViewControllerClass<ProfileViewController>("ProfileViewController");
   std::vector<UIStoryboardScene> scenes = {
       {"mainTabBar",
        "UITabBarController",
@@ -206,7 +279,10 @@ void registerMainStoryboard() {
       classScene<AttachmentViewController>("AttachmentViewController"),
   };
   for (const auto& [name, titleKey] : mainTabs()) {
+    if (name == "profile") continue;
     for (auto& scene : placeholderTab(name, titleKey)) scenes.push_back(std::move(scene));
   }
+  scenes.push_back({"profileNavigation", "TabNavigationController", {"profile"}, {}, {}});
+  scenes.push_back({"profile", "ProfileViewController", {}, {}, buildProfileScene});
   UIStoryboard::registerStoryboard("Main", "mainTabBar", std::move(scenes));
 }

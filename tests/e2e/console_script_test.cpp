@@ -65,7 +65,9 @@ TEST_P(ConsoleScriptTest, PrintsTheExpectedScreens) {
 
   SampleBackendProcess backend(backendData);
   ASSERT_GT(backend.port(), 0) << readFile(backendData + "/requests.log").value_or("");
-  auto run = runCommand("DORVALE_RESOURCES='" DORVALE_SOURCE_RESOURCES "' DORVALE_DATA_DIR='" + clientData +
+  // From the scripts' own folder, so a script names its files (a picture to pick) by their plain names.
+  auto run = runCommand("cd '" + scripts.string() +
+                        "' && DORVALE_RESOURCES='" DORVALE_SOURCE_RESOURCES "' DORVALE_DATA_DIR='" + clientData +
                         "' DORVALE_BACKEND_URL='" + backend.baseUrl() + "' timeout 120 '" DORVALE_EXECUTABLE "' '" +
                         (scripts / (GetParam() + ".txt")).string() + "' 2>'" + dir.str() + "/client.log'");
   const int backendStatus = backend.stop();

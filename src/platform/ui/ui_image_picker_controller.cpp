@@ -1,7 +1,10 @@
 #include "platform/ui/ui_image_picker_controller.h"
 
+#include <atomic>
 #include <fstream>
 #include <iterator>
+
+#include <fmt/format.h>
 
 #include "platform/ui/ui_bar_button_item.h"
 
@@ -71,7 +74,17 @@ bool UIImagePickerController::pickImageAtPath(const std::string& path) {
   if (!in) return false;
   std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   auto image = UIImage::imageWithData(Data(std::move(bytes)));
-  return image && pickImage(std::move(image), URL::fileURLWithPath(path));
+  return image && pickImage(image, assetURL(*image));
+}
+
+// The photo library names a picture by an asset URL whose extension is the upper-case name of the
+// picture's real format, whatever the file was called.
+URL UIImagePickerController::assetURL(const UIImage& image) {
+  static std::atomic<unsigned> nextId{1};
+  const char* ext = image.format() == UIImage::Format::JPEG  ? "JPG"
+                    : image.format() == UIImage::Format::GIF ? "GIF"
+                                                             : "PNG";
+  return *URL::URLWithString(fmt::format("assets-library://asset/asset.{0}?id={1}&ext={0}", ext, nextId++));
 }
 
 bool UIImagePickerController::cancel() {

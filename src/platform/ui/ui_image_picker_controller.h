@@ -48,7 +48,8 @@ class UIImagePickerController : public UINavigationController {
   // The user picks `image`, found at `referenceURL`: the delegate hears it with the media type
   // "public.image". Refused (false) unless the picker is on screen.
   bool pickImage(std::shared_ptr<UIImage> image, const URL& referenceURL);
-  // The same with the image file at `path`; false when it is not a PNG, JPEG or GIF image.
+  // The same with the image file at `path`, named by an asset URL as the photo library would
+  // ("asset.JPG" for any JPEG file); false when it is not a PNG, JPEG or GIF image.
   bool pickImageAtPath(const std::string& path);
   // The user's Cancel. Refused (false) unless the picker is on screen.
   bool cancel();
@@ -57,6 +58,7 @@ class UIImagePickerController : public UINavigationController {
   void loadView() override;
 
  private:
+  static URL assetURL(const UIImage& image);
   UIImagePickerControllerSourceType sourceType_ = UIImagePickerControllerSourceType::PhotoLibrary;
   bool allowsEditing_ = false;
 };

@@ -84,7 +84,11 @@ TEST_F(ImagePickerTest, APickReachesTheDelegateWithTheImageAndItsURL) {
   root->presentViewController(picker, true);
   EXPECT_FALSE(picker->pickImageAtPath(dir.str() + "/missing.png"));
   ASSERT_TRUE(picker->pickImageAtPath(path));
-  EXPECT_EQ(delegate->picked, std::vector<std::string>{"png image 16x8"});
+  const std::string jpeg = dir.str() + "/photo.jpg";
+  std::ofstream(jpeg, std::ios::binary) << encodeJPEG(picture(), 0.9)->toString();
+  root->presentViewController(picker, true);
+  ASSERT_TRUE(picker->pickImageAtPath(jpeg));
+  EXPECT_EQ(delegate->picked, (std::vector<std::string>{"PNG image 16x8", "JPG image 16x8"}));
   EXPECT_EQ(root->presentedViewController(), nullptr);
 }
 

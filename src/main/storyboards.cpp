@@ -16,12 +16,14 @@
 #include "browse/quizes_view_controller.h"
 #include "platform/foundation/bundle.h"
 #include "platform/ui/ns_layout_constraint.h"
+#include "platform/ui/ui_collection_view.h"
 #include "platform/ui/ui_label.h"
 #include "platform/ui/ui_navigation_controller.h"
 #include "platform/ui/ui_storyboard.h"
 #include "platform/ui/ui_table_view.h"
 #include "quiz/audio_question_view_controller.h"
 #include "quiz/image_question_view_controller.h"
+#include "quiz/question_nibs.h"
 #include "quiz/quiz_container_view_controller.h"
 #include "quiz/simple_question_view_controller.h"
 #include "quiz/text_question_view_controller.h"
@@ -161,6 +163,20 @@ void buildSchoolSelectScene(UIStoryboardSceneBuilder& b) {
   vc->setTableView(table);
 }
 
+// Every question scene: a collection view over the whole screen, its data source and delegate the
+// screen.
+void buildQuestionScene(UIStoryboardSceneBuilder& b) {
+  auto vc = b.controllerAs<SimpleQuestionViewController>().sharedAs<SimpleQuestionViewController>();
+  auto collection = b.add<UICollectionView>(b.view(), "collectionView", b.view()->bounds());
+  for (auto edge :
+       {NSLayoutAttribute::Top, NSLayoutAttribute::Left, NSLayoutAttribute::Bottom, NSLayoutAttribute::Right})
+    NSLayoutConstraint::activateConstraints(
+        {NSLayoutConstraint::constraintWithItem(collection, edge, NSLayoutRelation::Equal, b.view(), edge, 1, 0)});
+  collection->setDataSource(std::static_pointer_cast<UICollectionViewDataSource>(vc));
+  collection->setDelegate(std::static_pointer_cast<UICollectionViewDelegate>(vc));
+  vc->setCollectionView(collection);
+}
+
 }  // namespace
 
 void registerStartupStoryboard() {
@@ -208,5 +224,9 @@ void registerMainStoryboard() {
   for (const auto& [name, titleKey] : mainTabs()) {
     for (auto& scene : placeholderTab(name, titleKey)) scenes.push_back(std::move(scene));
   }
+  for (auto& scene : scenes) {
+    if (scene.className.ends_with("QuestionViewController")) scene.build = buildQuestionScene;
+  }
+  registerQuestionNibs();
   UIStoryboard::registerStoryboard("Main", "mainTabBar", std::move(scenes));
 }

@@ -57,6 +57,7 @@ class QuestionTest : public testing::Test {
     registerViewControllerClass<RecordingQuestion>("SimpleQuestionViewController");
   }
   void TearDown() override {
+    UIDevice::currentDevice()->rotate(UIDeviceOrientation::Portrait);
     driver.reset();
     window.reset();
     screen.reset();

@@ -40,39 +40,30 @@ TEST_F(QuestionTest, TapsChooseByKindAndReportEachChange) {
   struct Case {
     std::string type;
     std::vector<Answer> received;
-    std::vector<int> taps;
-    std::vector<std::string> chosen;  // after each tap
-    std::vector<bool> reports;
+    std::string taps;    // rows tapped in turn
+    std::string steps;   // after each tap: the chosen flags, then "+" or "-" as reported
     std::string filled;  // items filled again by the last tap
   };
   const Case cases[] = {
-      {"oneCorrect",
-       {{"A", true}, {"B"}, {"C"}},
-       {0, 1, 1},
-       {"100", "010", "000"},
-       {true, true, false},
-       "1.0 1.1 1.2 "},
-      {"trueFalse", {{"x", true}}, {0, 1, 1}, {"10", "01", "00"}, {true, true, false}, "1.0 1.1 "},
+      {"oneCorrect", {{"A", true}, {"B"}, {"C"}}, "011", "100+ 010+ 000- ", "1.0 1.1 1.2 "},
+      {"trueFalse", {{"x", true}}, "011", "10+ 01+ 00- ", "1.0 1.1 "},
       // A backend answer with id 0 is not the tile the screen added with id 0.
-      {"trueFalse", {{"x", false, 0}}, {0, 1, 0}, {"10", "01", "10"}, {true, true, true}, "1.0 1.1 "},
-      {"moreCorrect",
-       {{"A", true}, {"B", true}, {"C"}},
-       {0, 1, 0, 1},
-       {"100", "110", "010", "000"},
-       {true, true, true, false},
-       "1.1 "},
-      {"getWord", {{"Paris", true}}, {0}, {"00"}, {false}, ""},
+      {"trueFalse", {{"x", false, 0}}, "010", "10+ 01+ 10+ ", "1.0 1.1 "},
+      {"moreCorrect", {{"A", true}, {"B", true}, {"C"}}, "0101", "100+ 110+ 010+ 000- ", "1.1 "},
+      {"getWord", {{"Paris", true}}, "0", "00- ", ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.type);
     show(question(c.type, c.received));
     probe->reports.clear();
-    for (std::size_t i = 0; i < c.taps.size(); ++i) {
+    std::string steps;
+    for (char row : c.taps) {
       screen->filled.clear();
-      ASSERT_TRUE(collection()->tapItemAtIndexPath({1, c.taps[i]}));
-      EXPECT_EQ(chosen(), c.chosen[i]) << "tap " << i;
+      ASSERT_TRUE(collection()->tapItemAtIndexPath({1, row - '0'}));
+      steps += chosen() + (probe->reports.back() ? "+ " : "- ");
     }
-    EXPECT_EQ(probe->reports, c.reports);
+    EXPECT_EQ(steps, c.steps);
+    EXPECT_EQ(probe->reports.size(), c.taps.size());
     EXPECT_EQ(screen->filled, c.filled);
   }
   // The question cell is not an answer.

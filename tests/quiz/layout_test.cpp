@@ -1,3 +1,5 @@
+#include <tuple>
+
 #include "platform/ui/ui_nib.h"
 #include "question_fixture.h"
 
@@ -110,14 +112,11 @@ TEST_F(QuestionTest, AnswerTileLookPerIdiomAndMeasuring) {
     EXPECT_EQ(tile->topSpaceConstraint.lock()->constant(), c.space);
     EXPECT_EQ(tile->bottomSpaceConstraint.lock()->constant(), c.space);
     EXPECT_EQ(label->font(), UIFont::systemFontOfSize(c.fontSize));
-    const CALayer& layer = tile->layer();
-    EXPECT_EQ(layer.cornerRadius, 3.0);
-    EXPECT_EQ(layer.borderWidth, c.border);
-    EXPECT_EQ(layer.borderColor, UIColor::darkGrayColor());
-    EXPECT_EQ(layer.shadowOffset, (CGSize{0, 1}));
-    EXPECT_EQ(layer.shadowColor, UIColor::lightGrayColor());
-    EXPECT_EQ(layer.shadowOpacity, 1.0f);
-    EXPECT_EQ(layer.shadowRadius, 0.5);
+    const CALayer& l = tile->layer();
+    EXPECT_EQ(std::tuple(l.cornerRadius, l.borderWidth, l.shadowOffset, l.shadowOpacity, l.shadowRadius),
+              std::tuple(3.0, c.border, CGSize{0, 1}, 1.0f, 0.5));
+    EXPECT_EQ(std::pair(l.borderColor, l.shadowColor),
+              std::pair(std::optional(UIColor::darkGrayColor()), std::optional(UIColor::lightGrayColor())));
     EXPECT_FALSE(tile->clipsToBounds());
 
     label->setText("Short");

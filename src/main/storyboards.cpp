@@ -19,6 +19,7 @@
 #include "platform/foundation/bundle.h"
 #include "platform/ui/ns_layout_constraint.h"
 #include "platform/ui/ui_bar_button_item.h"
+#include "platform/ui/ui_collection_view.h"
 #include "platform/ui/ui_gesture_recognizer.h"
 #include "platform/ui/ui_image_view.h"
 #include "platform/ui/ui_label.h"
@@ -27,6 +28,7 @@
 #include "platform/ui/ui_table_view.h"
 #include "quiz/audio_question_view_controller.h"
 #include "quiz/image_question_view_controller.h"
+#include "quiz/question_nibs.h"
 #include "quiz/quiz_container_view_controller.h"
 #include "quiz/simple_question_view_controller.h"
 #include "quiz/text_question_view_controller.h"
@@ -226,6 +228,20 @@ void buildSchoolSelectScene(UIStoryboardSceneBuilder& b) {
   vc->setTableView(table);
 }
 
+// Every question scene: a collection view over the whole screen, its data source and delegate the
+// screen.
+void buildQuestionScene(UIStoryboardSceneBuilder& b) {
+  auto vc = b.controllerAs<SimpleQuestionViewController>().sharedAs<SimpleQuestionViewController>();
+  auto collection = b.add<UICollectionView>(b.view(), "collectionView", b.view()->bounds());
+  for (auto edge :
+       {NSLayoutAttribute::Top, NSLayoutAttribute::Left, NSLayoutAttribute::Bottom, NSLayoutAttribute::Right})
+    NSLayoutConstraint::activateConstraints(
+        {NSLayoutConstraint::constraintWithItem(collection, edge, NSLayoutRelation::Equal, b.view(), edge, 1, 0)});
+  collection->setDataSource(std::static_pointer_cast<UICollectionViewDataSource>(vc));
+  collection->setDelegate(std::static_pointer_cast<UICollectionViewDelegate>(vc));
+  vc->setCollectionView(collection);
+}
+
 }  // namespace
 
 void registerStartupStoryboard() {
@@ -284,5 +300,9 @@ void registerMainStoryboard() {
   }
   scenes.push_back({"profileNavigation", "TabNavigationController", {"profile"}, {}, {}});
   scenes.push_back({"profile", "ProfileViewController", {}, {}, buildProfileScene});
+  for (auto& scene : scenes) {
+    if (scene.className.ends_with("QuestionViewController")) scene.build = buildQuestionScene;
+  }
+  registerQuestionNibs();
   UIStoryboard::registerStoryboard("Main", "mainTabBar", std::move(scenes));
 }

@@ -18,10 +18,6 @@ void expectComponents(const UIColor& color, std::array<double, 4> want, bool hsb
   else color.getRed(&got[0], &got[1], &got[2], &got[3]);
   for (std::size_t i = 0; i < 4; ++i) EXPECT_NEAR(got[i], want[i], kTolerance) << "component " << i;
 }
-void expectRGBA(const UIColor& color, double r, double g, double b, double a) { expectComponents(color, {r, g, b, a}); }
-void expectHSBA(const UIColor& color, double h, double s, double b, double a) {
-  expectComponents(color, {h, s, b, a}, true);
-}
 
 TEST(ColorTest, ThemeLookupIsExactAndCaseSensitive) {
   const UIColor white = UIColor::whiteColor(), dark = colorWithHexRGB(0x212121);
@@ -72,25 +68,21 @@ TEST(ColorTest, HexTextsScanLikeThePlatformScanner) {
 TEST(ColorTest, HexValuesIgnoreHighBitsAndKeepAlpha) {
   EXPECT_EQ(colorWithHexRGB(0xFF00123456ull), colorWithHexRGB(0x123456));
   EXPECT_EQ(colorWithHexRGB(0xFFFFFFFFFFFFFFFFull, 0.25), colorWithHexRGB(0xFFFFFF, 0.25));
-  expectRGBA(colorWithHexRGB(0x336699, 0.5), 0x33 / 255.0, 0x66 / 255.0, 0x99 / 255.0, 0.5);
+  expectComponents(colorWithHexRGB(0x336699, 0.5), {0x33 / 255.0, 0x66 / 255.0, 0x99 / 255.0, 0.5});
 }
 
 TEST(ColorTest, BrightnessFactorScalesOnlyBrightness) {
   // Hue 0.5, saturation 0.5, brightness 0.5.
   const UIColor base = UIColor::colorWithHue(0.5, 0.5, 0.5, 0.75);
-  expectHSBA(darkerColor(base, 0.2), 0.5, 0.5, 0.4, 0.75);
-  expectHSBA(lighterColor(base, 0.2), 0.5, 0.5, 0.6, 0.75);
-  const UIColor same = darkerColor(base, 0);
-  expectHSBA(same, 0.5, 0.5, 0.5, 0.75);
-  expectRGBA(same, base.red(), base.green(), base.blue(), base.alpha());
+  expectComponents(darkerColor(base, 0.2), {0.5, 0.5, 0.4, 0.75}, true);
+  expectComponents(lighterColor(base, 0.2), {0.5, 0.5, 0.6, 0.75}, true);
+  expectComponents(darkerColor(base, 0), {base.red(), base.green(), base.blue(), base.alpha()});
 }
 
 TEST(ColorTest, NewAlphaKeepsRedGreenBlueAlsoForGrey) {
-  expectRGBA(colorWithNewAlpha(colorWithHexRGB(0x336699), 0.3), 0x33 / 255.0, 0x66 / 255.0, 0x99 / 255.0, 0.3);
-  const UIColor fromWhite = colorWithNewAlpha(UIColor::whiteColor(), 0.5);
-  EXPECT_EQ(fromWhite.model(), UIColor::Model::RGB);
-  expectRGBA(fromWhite, 1, 1, 1, 0.5);
-  expectRGBA(colorWithNewAlpha(UIColor::colorWithWhite(0.25, 1), 0), 0.25, 0.25, 0.25, 0);
+  expectComponents(colorWithNewAlpha(colorWithHexRGB(0x336699), 0.3), {0x33 / 255.0, 0x66 / 255.0, 0x99 / 255.0, 0.3});
+  EXPECT_EQ(colorWithNewAlpha(UIColor::whiteColor(), 0.5).model(), UIColor::Model::RGB);
+  expectComponents(colorWithNewAlpha(UIColor::colorWithWhite(0.25, 1), 0), {0.25, 0.25, 0.25, 0});
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <array>
 #include <memory>
 #include <optional>
@@ -33,12 +32,12 @@ class FetcherTest : public ::testing::Test {
  protected:
   FetcherTest() {
     Fetcher::staticCookieStorage()->removeAllCookies();
-    auto center = NotificationCenter::defaultCenter();
-    for (const char* name :
-         {kZTKSessionFetcherStartedNotification, kZTKSessionFetcherStoppedNotification,
-          kZTKSessionFetcherRetryDelayStartedNotification, kZTKSessionFetcherRetryDelayStoppedNotification}) {
-      observers_.push_back(center->addObserverForName(
-          name, nullptr, nullptr, [this](const Notification& n) { notifications.push_back(n.name); }));
+    const char* names[] = {kZTKSessionFetcherStartedNotification, kZTKSessionFetcherStoppedNotification,
+                           kZTKSessionFetcherRetryDelayStartedNotification,
+                           kZTKSessionFetcherRetryDelayStoppedNotification};
+    for (std::size_t i = 0; i < counts_.size(); ++i) {
+      observers_.push_back(NotificationCenter::defaultCenter()->addObserverForName(
+          names[i], nullptr, nullptr, [this, i](const Notification&) { ++counts_[i]; }));
     }
   }
   ~FetcherTest() override {
@@ -101,21 +100,13 @@ class FetcherTest : public ::testing::Test {
 
   // Notifications posted: fetches started and stopped, retry delays started and stopped.
   using Counts = std::array<std::size_t, 4>;
-  Counts counts() const {
-    Counts result{};
-    const char* names[] = {kZTKSessionFetcherStartedNotification, kZTKSessionFetcherStoppedNotification,
-                           kZTKSessionFetcherRetryDelayStartedNotification,
-                           kZTKSessionFetcherRetryDelayStoppedNotification};
-    for (std::size_t i = 0; i < result.size(); ++i)
-      result[i] = std::count(notifications.begin(), notifications.end(), names[i]);
-    return result;
-  }
+  Counts counts() const { return counts_; }
 
   VirtualTime time;
   FakeBackend server;
-  std::vector<std::string> notifications;
 
  private:
+  Counts counts_{};
   std::vector<NotificationCenter::ObserverToken> observers_;
   std::vector<std::weak_ptr<Fetcher>> made_;
 };

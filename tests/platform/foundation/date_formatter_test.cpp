@@ -70,15 +70,14 @@ TEST_F(DateFormatterTest, FixedPatternRefusesAnythingLoose) {
 }
 
 TEST_F(DateFormatterTest, NamedZonesAndIcuPatterns) {
-  DateFormatter utc("yyyy-MM-dd HH:mm:ss");
-  utc.setTimeZone("UTC");
-  EXPECT_EQ(unix(utc.dateFromString("2015-10-21 12:05:00")), 1445429100.0);
-  DateFormatter tokyo("yyyy-MM-dd HH:mm:ss");
-  tokyo.setTimeZone("Asia/Tokyo");
-  EXPECT_EQ(tokyo.stringFromDate(Date::dateWithTimeIntervalSince1970(1445429100)), "2015-10-21 21:05:00");
-  DateFormatter berlin("yyyy-MM-dd HH:mm:ss");
-  berlin.setTimeZone("Europe/Berlin");
-  EXPECT_FALSE(berlin.dateFromString("2016-03-27 02:30:00"));
+  auto zoned = [](const char* zone) {
+    DateFormatter formatter("yyyy-MM-dd HH:mm:ss");
+    formatter.setTimeZone(zone);
+    return formatter;
+  };
+  EXPECT_EQ(unix(zoned("UTC").dateFromString("2015-10-21 12:05:00")), 1445429100.0);
+  EXPECT_EQ(zoned("Asia/Tokyo").stringFromDate(Date::dateWithTimeIntervalSince1970(1445429100)), "2015-10-21 21:05:00");
+  EXPECT_FALSE(zoned("Europe/Berlin").dateFromString("2016-03-27 02:30:00"));
 
   // User-visible patterns go through ICU with the locale and, by default, the device zone.
   DateFormatter visible("d MMM yyyy HH:mm");

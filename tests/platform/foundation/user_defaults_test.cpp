@@ -65,8 +65,7 @@ TEST_F(UserDefaultsTest, EveryKindSurvivesAReload) {
     ASSERT_TRUE(got) << k;
     EXPECT_EQ(*got, v) << k << ": " << got->description();
   }
-  EXPECT_TRUE(reloaded.objectForKey("real")->isReal());
-  EXPECT_TRUE(std::isnan(reloaded.doubleForKey("nan")));
+  EXPECT_TRUE(reloaded.objectForKey("real")->isReal() && std::isnan(reloaded.doubleForKey("nan")));
   EXPECT_FALSE(reloaded.objectForKey("removed") || reloaded.objectForKey("nulled"));
   // The write went through a temporary file that is gone now.
   EXPECT_EQ(std::distance(fs::directory_iterator(fs::path(path_).parent_path()), fs::directory_iterator()), 1);
@@ -89,9 +88,9 @@ TEST_F(UserDefaultsTest, TypedReadsConvertLikeThePlatform) {
   EXPECT_EQ(
       std::tuple(d.integerForKey("numtext"), d.integerForKey("real"), d.integerForKey("huge"), d.integerForKey("yes")),
       std::tuple(42, 2, INT64_MAX, 0));
-  EXPECT_EQ(std::tuple(d.doubleForKey("int"), d.doubleForKey("numtext"), d.stringForKey("int"), d.dataForKey("data")),
-            std::tuple(7.0, 42.0, "7", Data::fromString("x")));
-  EXPECT_EQ(d.arrayForKey("array"), (Value::Array{Value(1)}));
+  EXPECT_EQ(std::tuple(d.doubleForKey("int"), d.doubleForKey("numtext"), d.stringForKey("int"), d.dataForKey("data"),
+                       d.arrayForKey("array")),
+            std::tuple(7.0, 42.0, "7", Data::fromString("x"), Value::Array{Value(1)}));
   EXPECT_FALSE(d.stringForKey("data") || d.dataForKey("yes") || d.arrayForKey("int") || d.dictionaryForKey("array"));
 }
 
@@ -114,15 +113,13 @@ TEST_F(UserDefaultsTest, CorruptFilesReadAsEmptyAndBadEntriesAsAbsent) {
   for (int i = 0; i < 600; ++i) deep = Value(Value::Array{deep});
   UserDefaults(path_).setObject(deep, "deep");
   UserDefaults reloaded(path_);
-  EXPECT_EQ(reloaded.integerForKey("kept"), 7);
-  EXPECT_FALSE(reloaded.objectForKey("a") || reloaded.objectForKey("deep"));
+  EXPECT_TRUE(reloaded.integerForKey("kept") == 7 && !reloaded.objectForKey("a") && !reloaded.objectForKey("deep"));
 }
 
 TEST_F(UserDefaultsTest, FailedWritesKeepValuesAndReportThroughSynchronize) {
   UserDefaults d("/dev/null/cannot/user_defaults.json");
   d.setObject(Value("kept"), "k");
-  EXPECT_EQ(d.stringForKey("k"), "kept");
-  EXPECT_FALSE(d.synchronize());
+  EXPECT_EQ(std::pair(d.stringForKey("k"), d.synchronize()), std::pair(std::optional<std::string>("kept"), false));
 }
 
 TEST_F(UserDefaultsTest, StandardFollowsTheDataDirectory) {
@@ -145,7 +142,6 @@ TEST_F(UserDefaultsTest, StandardFollowsTheDataDirectory) {
   standard->setObject(Value(Value::Array{Value("session-1")}), "com.dorvale.downloads");
 
   UserDefaults::setApplicationDataDirectory((dir_ / "other").string());
-  EXPECT_NE(UserDefaults::standard(), standard);
   EXPECT_FALSE(UserDefaults::standard()->objectForKey("com.dorvale.downloads"));
   UserDefaults::setApplicationDataDirectory(dir_.string());
   EXPECT_EQ(UserDefaults::standard()->arrayForKey("com.dorvale.downloads"), (Value::Array{Value("session-1")}));
@@ -154,14 +150,11 @@ TEST_F(UserDefaultsTest, StandardFollowsTheDataDirectory) {
 TEST_F(UserDefaultsTest, ConcurrentWritersLoseNothing) {
   auto d = std::make_shared<UserDefaults>(path_);
   std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
+  for (int t = 0; t < 4; ++t)
     threads.emplace_back([d, t] {
-      for (int i = 0; i < 10; ++i) d->setObject(Value(i), "t" + std::to_string(t) + "-" + std::to_string(i));
+      for (int i = 0; i < 10; ++i) d->setObject(Value(t * 10 + i), std::to_string(t * 10 + i));
     });
-  }
   for (auto& th : threads) th.join();
   UserDefaults reloaded(path_);
-  for (int t = 0; t < 4; ++t)
-    for (int i = 0; i < 10; ++i)
-      EXPECT_EQ(reloaded.integerForKey("t" + std::to_string(t) + "-" + std::to_string(i)), i);
+  for (int i = 0; i < 40; ++i) EXPECT_EQ(reloaded.integerForKey(std::to_string(i)), i);
 }

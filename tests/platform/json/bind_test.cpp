@@ -105,9 +105,7 @@ TEST(BindTest, BadKeysAndBadElementsLeaveTheOthersAlone) {
             std::tuple(1, std::nullopt, 3, "t"));
 
   tree = Mapper<Tree>().map(R"({"leaves":[],"leaf":[]})").value();
-  EXPECT_FALSE(tree.leaf);
-  ASSERT_TRUE(tree.leaves);
-  EXPECT_TRUE(tree.leaves->empty());
+  EXPECT_TRUE(!tree.leaf && tree.leaves && tree.leaves->empty());
   for (const char* absent : {R"({})", R"({"leaves":null,"leaf":null})", R"({"leaves":{"id":1},"leaf":"x"})"}) {
     tree = Mapper<Tree>().map(absent).value();
     EXPECT_FALSE(tree.leaf || tree.leaves) << absent;

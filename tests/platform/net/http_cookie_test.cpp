@@ -24,16 +24,6 @@ TEST(HTTPCookieTest, SetCookieLinesFollowTheDomainAndPathRules) {
   EXPECT_EQ(std::tie(hostOnly->name, hostOnly->value, hostOnly->domain, hostOnly->path),
             std::tuple("sid", "a b", "www.example.com", "/account"));
   EXPECT_TRUE(hostOnly->isSecure && hostOnly->isHTTPOnly && hostOnly->isSessionOnly());
-  EXPECT_FALSE(hostOnly->matchesURL(url("http://www.example.com/account")));  // secure: https only
-  EXPECT_TRUE(hostOnly->matchesURL(url("https://www.example.com/account/x")));
-  EXPECT_FALSE(hostOnly->matchesURL(url("https://www.example.com/accounts")));
-  EXPECT_FALSE(hostOnly->matchesURL(url("https://sub.www.example.com/account")));
-
-  auto parent = HTTPCookie::cookieFromSetCookieHeader("p=1; Domain=.Example.com; Path=/", page);
-  ASSERT_TRUE(parent);
-  EXPECT_TRUE(parent->matchesURL(url("http://example.com/")));
-  EXPECT_TRUE(parent->matchesURL(url("http://a.b.example.com/x")));
-  EXPECT_FALSE(parent->matchesURL(url("http://badexample.com/")));
 
   // Max-Age wins over Expires; both are read against the current clock.
   auto aged = HTTPCookie::cookieFromSetCookieHeader("a=1; Expires=Wed, 21 Oct 2037 07:28:00 GMT; Max-Age=60", page);
@@ -46,6 +36,41 @@ TEST(HTTPCookieTest, SetCookieLinesFollowTheDomainAndPathRules) {
   HTTPHeaderFields fields{{"Set-Cookie", "a=1; Expires=Wed, 21 Oct 2037 07:28:00 GMT, b=2"}};
   auto joined = HTTPCookie::cookiesWithResponseHeaderFields(fields, page);
   EXPECT_EQ(jar(joined), "a=1; b=2");
+}
+
+TEST(HTTPCookieTest, MatchesURLByDomainPathAndScheme) {
+  struct Row {
+    const char* domain;
+    const char* path;
+    bool secure;
+    const char* url;
+    bool sent;
+  };
+  const Row rows[] = {
+      // No leading "." means that host alone.
+      {"api.example.org", "/", false, "http://API.Example.org/x", true},
+      {"api.example.org", "/", false, "http://evil.api.example.org/", false},
+      {".Example.org", "/", false, "http://example.org/", true},
+      {".example.org", "/", false, "http://a.b.example.org/", true},
+      {".example.org", "/", false, "http://badexample.org/", false},
+      {".0.0.1", "/", false, "http://127.0.0.1/", false},
+      {"example.org", "/", false, "file:///tmp/x", false},
+      // Paths match at a "/" boundary, on the path as sent.
+      {"h.org", "/foo", false, "http://h.org/foo", true},
+      {"h.org", "/foo", false, "http://h.org/foo/bar", true},
+      {"h.org", "/foo", false, "http://h.org/foobar", false},
+      {"h.org", "/dir/", false, "http://h.org/dir/x", true},
+      {"h.org", "/dir/", false, "http://h.org/dir", false},
+      {"h.org", "/a%20b", false, "http://h.org/a%20b/c", true},
+      {"h.org", "/", true, "http://h.org/", false},
+      {"h.org", "/", true, "HTTPS://h.org/", true},
+  };
+  for (const auto& row : rows) {
+    HTTPCookie cookie;
+    std::tie(cookie.name, cookie.domain, cookie.path, cookie.isSecure) =
+        std::tuple("c", row.domain, row.path, row.secure);
+    EXPECT_EQ(cookie.matchesURL(url(row.url)), row.sent) << row.domain << " " << row.path << " " << row.url;
+  }
 }
 
 TEST(HTTPCookieTest, SetCookieDomainPathAndCharacterRules) {
@@ -93,24 +118,38 @@ TEST(HTTPCookieTest, StorageReplacesExpiresAndAppliesThePolicy) {
   auto site = url("http://example.com/");
   auto cookie = [&](const char* line) { return *HTTPCookie::cookieFromSetCookieHeader(line, site); };
 
-  // The host-only cookie and one naming its host as Domain replace each other.
+  // The host-only cookie and one naming its host as Domain replace each other; the newer goes last.
   storage->setCookies({cookie("a=1"), cookie("b=2; Max-Age=10"), cookie("a=3; Domain=example.com")}, site,
                       std::nullopt);
   EXPECT_EQ(jar(storage->cookies()), "b=2; a=3");
+  HTTPCookie nameless = cookie("n=1"), domainless = nameless, pathless = nameless;
+  nameless.name = domainless.domain = pathless.path = "";
+  storage->setCookies({nameless, domainless, pathless}, site, std::nullopt);
 
   time.advance(11);
-  EXPECT_EQ(storage->cookiesForURL(site)->size(), 1u);
+  EXPECT_EQ(jar(storage->cookies()), "a=3");
   storage->setCookie(cookie("a=gone; Max-Age=0"));  // an expired replacement only deletes
   EXPECT_FALSE(storage->cookiesForURL(site));
+  storage->setCookie(cookie("x=1; Domain=example.com"));
+  storage->deleteCookie(cookie("x=1"));
+  EXPECT_TRUE(storage->cookies().empty());
 
+  // The main document's host or a subdomain of it; an address only itself.
   storage->setCookies({cookie("c=1")}, site, url("http://elsewhere.org/"));  // Always: still stored
-  EXPECT_EQ(storage->cookies().size(), 1u);
   storage->setCookieAcceptPolicy(HTTPCookieAcceptPolicy::OnlyFromMainDocumentDomain);
-  storage->setCookies({cookie("d=1")}, site, url("http://elsewhere.org/"));
-  storage->setCookies({cookie("e=1")}, site, url("http://example.com/page"));
+  const std::tuple<const char*, std::optional<URL>, const char*> offers[] = {
+      {"d=1", url("http://elsewhere.org/"), "http://example.com/"},
+      {"e=1", url("http://example.com/page"), "http://Example.com/"},
+      {"f=1", url("http://example.com/"), "http://www.example.com/"},
+      {"g=1", url("http://example.com/"), "http://badexample.com/"},
+      {"h=1", url("http://0.0.1/"), "http://110.0.0.1/"},
+      {"i=1", std::nullopt, "http://example.com/"},
+  };
+  for (const auto& [line, document, from] : offers) storage->setCookies({cookie(line)}, url(from), document);
   storage->setCookieAcceptPolicy(HTTPCookieAcceptPolicy::Never);
-  storage->setCookie(cookie("f=1"));
-  EXPECT_EQ(jar(storage->cookies()), "c=1; e=1");
+  storage->setCookie(cookie("j=1"));
+  storage->setCookies({cookie("k=1")}, site, std::nullopt);
+  EXPECT_EQ(jar(storage->cookies()), "c=1; e=1; f=1; i=1");
 }
 
 }  // namespace

@@ -18,6 +18,13 @@ std::string lecture(int id, const std::string& name) {
   return R"({"id":)" + std::to_string(id) + R"(,"name":")" + name + R"(","description":"d","color":"teal_amber"})";
 }
 
+std::string questionJson(int id, const std::string& type = "trueFalse", const std::string& answers = "[]",
+                         int maxScore = 1) {
+  return fmt::format(R"({{"id":{},"order":1,"type":"{}","questionText":"q","questionDataType":"text",)"
+                     R"("maxScore":{},"questionAnswer":{}}})",
+                     id, type, maxScore, answers);
+}
+
 class LectureServiceTest : public BackendFixture {
  protected:
   void SetUp() override {
@@ -46,15 +53,10 @@ class LectureServiceTest : public BackendFixture {
   // A question built from its record: each answer is {isCorrect, selected}.
   static std::shared_ptr<QuizQuestion> question(int id, const std::string& type, int maxScore,
                                                 const std::vector<std::pair<bool, bool>>& answers) {
-    nlohmann::json record = {{"id", id},
-                             {"type", type},
-                             {"questionText", "q"},
-                             {"questionDataType", "text"},
-                             {"maxScore", maxScore},
-                             {"questionAnswer", nlohmann::json::array()}};
+    std::string list;
     for (std::size_t i = 0; i < answers.size(); ++i)
-      record["questionAnswer"].push_back({{"id", id * 10 + static_cast<int>(i)}, {"isCorrect", answers[i].first}});
-    auto built = QuizQuestion::init(*QuizQuestionResponse::decode(record.dump()));
+      list += fmt::format(R"({}{{"id":{},"isCorrect":{}}})", i ? "," : "", id * 10 + i, answers[i].first);
+    auto built = QuizQuestion::init(*QuizQuestionResponse::decode(questionJson(id, type, "[" + list + "]", maxScore)));
     for (std::size_t i = 0; i < answers.size(); ++i) built->answer()[i]->setSelected(answers[i].second);
     return built;
   }
@@ -84,8 +86,7 @@ TEST_F(LectureServiceTest, LectureListsAreSortedByNameAndCachedUntilCleared) {
   reply("Tablet/GetAvailableLectures", 200,
         "[" + lecture(1, "beta") + "," + lecture(2, "alpha") + "," + lecture(3, "Alpha") + R"(,{"id":4,"name":"x"}])");
   EXPECT_EQ(fetch(true), "lectures Alpha alpha beta");  // the cache is empty: fetches
-  EXPECT_EQ(server.requestCount(), 1u);
-  EXPECT_EQ(lastBody(), nlohmann::json::object());
+  EXPECT_EQ(std::tuple(server.requestCount(), lastBody()), std::tuple(1u, nlohmann::json::object()));
 
   // A non-empty cache answers inside the call and sends nothing, with a list of the caller's own.
   std::string cached;
@@ -96,8 +97,7 @@ TEST_F(LectureServiceTest, LectureListsAreSortedByNameAndCachedUntilCleared) {
         cached = names(lectures);
       },
       [](const std::string&) {});
-  EXPECT_EQ(cached, "lectures Alpha alpha beta");
-  EXPECT_EQ(server.requestCount(), 1u);
+  EXPECT_EQ(std::tuple(cached, server.requestCount()), std::tuple("lectures Alpha alpha beta", 1u));
 
   // Without the cache it fetches and replaces; a failure, a page that is no JSON included, keeps
   // the last list.
@@ -134,11 +134,6 @@ TEST_F(LectureServiceTest, SingleCurriculumIsTheFirstOfTheReply) {
   answerInto(listed, [&](auto keep, auto ko) { service().getCurriculums(3, keep, ko); });
   EXPECT_EQ(listed.size(), 1u);
   EXPECT_EQ(lastBody(), (nlohmann::json{{"lectureId", 3}, {"all", false}}));
-}
-
-std::string questionJson(int id, const std::string& type = "trueFalse", const std::string& answers = "[]") {
-  return R"({"id":)" + std::to_string(id) + R"(,"order":1,"type":")" + type +
-         R"(","questionText":"q","questionDataType":"text","maxScore":1,"questionAnswer":)" + answers + "}";
 }
 
 TEST_F(LectureServiceTest, AQuizComesWholeOrNotAtAll) {

@@ -262,7 +262,7 @@ TEST_F(LectureServiceTest, DocumentsCarryAbsoluteUrlsAndA401SignsOutAfterTheFail
 
   // The order, failure first, is the error handler's; here: the locator wired it to the manager.
   reply("Tablet/GetDocuments", 401, R"({"errorMessage":"expired"})");
-  EXPECT_EQ(answerInto(documents, getDocuments).failures, Texts{unauthorizedMessage()});
+  EXPECT_EQ(answerInto(documents, getDocuments).failures, Texts{ErrorMessages::unauthorizedMessage()});
   EXPECT_EQ(sessionDelegate->calls, Texts{"userDidLogout"});
   EXPECT_FALSE(manager()->authenticationType());
 }

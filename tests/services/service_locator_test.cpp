@@ -25,7 +25,9 @@ TEST_F(ServiceLocatorTest, TheLocatorIsMadeOverTheDoublesItIsGiven) {
   // The keychain double is in place before the manager reads the tokens.
   KeychainWrapper::standard().setString("acc", "accessToken");
   ServiceLocator::tearDownForTesting();
-  ServiceLocator::setUpForTesting({std::make_shared<MemoryKeychainStore>()});
+  ServiceLocator::TestDoubles doubles;
+  doubles.keychainStore = std::make_shared<MemoryKeychainStore>();
+  ServiceLocator::setUpForTesting(std::move(doubles));
   EXPECT_FALSE(manager()->authenticationType());
 }
 

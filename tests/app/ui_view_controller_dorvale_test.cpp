@@ -24,19 +24,16 @@ TEST(AlertTest, OneOKButtonThatClosesTheAlertAndHandsTheTappedActionToTheDismiss
   showAlert(*screen, "Saved");
   auto alert = presented();
   ASSERT_NE(alert, nullptr);
-  EXPECT_EQ(alert->title(), "Saved");
-  EXPECT_EQ(alert->message(), std::nullopt);
-  EXPECT_EQ(alert->preferredStyle(), UIAlertControllerStyle::Alert);
-  ASSERT_EQ(alert->actions().size(), 1u);
-  EXPECT_EQ(alert->actions()[0]->style(), UIAlertActionStyle::Default);
+  EXPECT_EQ(std::tuple(alert->title(), alert->message(), alert->preferredStyle(), alert->actions().size(),
+                       alert->actions().at(0)->style()),
+            std::tuple("Saved", std::nullopt, UIAlertControllerStyle::Alert, 1u, UIAlertActionStyle::Default));
   ASSERT_TRUE(alert->tapActionWithTitle("OK"));
   time.runUntilIdle();
 
   // The toolkit closes the alert before it runs a handler, once; here the action only passes on.
   std::optional<std::string> tapped;
   showAlert(*screen, std::nullopt, "Line 1\nLine 2", [&](UIAlertAction& action) { tapped = action.title(); });
-  alert = presented();
-  ASSERT_NE(alert, nullptr);
+  ASSERT_NE(alert = presented(), nullptr);
   EXPECT_EQ(alert->message(), "Line 1\nLine 2");
   ASSERT_TRUE(alert->tapActionWithTitle("OK"));
   time.runUntilIdle();

@@ -4,12 +4,12 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "backend/fake_authentication.h"
 #include "model/dorvale_date_transform.h"
+#include "support/scoped_env.h"
 
 namespace {
 
@@ -199,14 +199,10 @@ TEST_F(BackendApiTest, UrlsAreTheBaseFollowedDirectlyByThePath) {
   EXPECT_EQ(fixed.buildUrl(""), "https://h.example/BrevantTest/");
   EXPECT_EQ(fixed.buildUrl("Tablet/GetNews"), "https://h.example/BrevantTest/Tablet/GetNews");
   EXPECT_EQ(fixed.buildUrl("/x"), "https://h.example/BrevantTest//x");
-
-  const char* previous = std::getenv(BackendApi::kBackendUrlVariable);
-  const std::optional<std::string> saved = previous ? std::optional<std::string>(previous) : nullopt;
-  unsetenv(BackendApi::kBackendUrlVariable);
-  EXPECT_EQ(BackendApi().backendUrl(), "https://backend.dorvale.com/BrevantTest/");
-  setenv(BackendApi::kBackendUrlVariable, "", 1);
-  EXPECT_EQ(BackendApi().backendUrl(), "https://backend.dorvale.com/BrevantTest/");
-  setenv(BackendApi::kBackendUrlVariable, "http://127.0.0.1:8080/BrevantTest", 1);
+  for (const char* unset : {static_cast<const char*>(nullptr), ""}) {
+    ScopedEnv env(BackendApi::kBackendUrlVariable, unset);
+    EXPECT_EQ(BackendApi().backendUrl(), "https://backend.dorvale.com/BrevantTest/");
+  }
+  ScopedEnv env(BackendApi::kBackendUrlVariable, "http://127.0.0.1:8080/BrevantTest");
   EXPECT_EQ(BackendApi().buildUrl("Tablet/GetNews"), "http://127.0.0.1:8080/BrevantTest/Tablet/GetNews");
-  saved ? setenv(BackendApi::kBackendUrlVariable, saved->c_str(), 1) : unsetenv(BackendApi::kBackendUrlVariable);
 }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include "analytics/zai.h"
 #include "analytics/zai_hit_store.h"
@@ -25,6 +26,7 @@
 #include "services/lecture_service.h"
 #include "services/service_locator.h"
 #include "signin/daz_sign_in.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "support/virtual_time.h"
 
@@ -86,24 +88,21 @@ class AppDelegateTest : public ::testing::Test {
 TEST_F(AppDelegateTest, LaunchWiresTheFrameworksAndShowsTheStartupStoryboard) {
   IQKeyboardManager::sharedManager().setEnable(false);
   IQKeyboardManager::sharedManager().setEnableAutoToolbar(true);
-  setenv("XcodeColors", "NO", 1);
   installServiceList();
+  std::optional<ScopedEnv> colors(std::in_place, "XcodeColors", "NO");
 
   auto application = UIApplicationLaunch(std::nullopt, "AppDelegate");
   ASSERT_NE(application->keyWindow(), nullptr);
-  auto shown = application->keyWindow()->visibleViewController();
-  ASSERT_NE(shown, nullptr);
-  EXPECT_EQ(shown->className(), "LoginViewController");
+  EXPECT_EQ(application->keyWindow()->visibleViewController()->className(), "LoginViewController");
 
   EXPECT_TRUE(IQKeyboardManager::sharedManager().enable());
   EXPECT_FALSE(IQKeyboardManager::sharedManager().enableAutoToolbar());
   EXPECT_STREQ(std::getenv("XcodeColors"), "NO") << "an existing value stays";
   EXPECT_EQ(XCGLogger::defaultInstance().outputLogLevel(), XCGLogger::LogLevel::Verbose);
   EXPECT_EQ(DAZSignIn::sharedInstance()->delegate(), ServiceLocator::shared().authenticationManager());
-  ASSERT_NE(ZAI::sharedInstance()->defaultTracker(), nullptr);
   EXPECT_EQ(ZAI::sharedInstance()->defaultTracker()->trackingId(), "sample-tracking-id");
 
-  unsetenv("XcodeColors");
+  colors.emplace("XcodeColors", nullptr);
   UIApplication::resetSharedApplication();
   UIApplicationLaunch(std::nullopt, "AppDelegate");
   EXPECT_STREQ(std::getenv("XcodeColors"), "YES");
@@ -158,28 +157,18 @@ TEST_F(AppDelegateTest, TheEndKeepsTheScreenViewsReportedJustBefore) {
   EXPECT_EQ(store->count(), stored + 100);
 }
 
-std::shared_ptr<Lecture> someLecture() {
-  LectureResponse record;
-  record.id = 1;
-  record.name = "Algebra";
-  record.description = "";
-  record.color = "teal_amber";
-  return Lecture::init(record);
-}
-
 TEST_F(AppDelegateTest, EveryReturnToTheForegroundEmptiesBothLectureLists) {
   auto application = UIApplicationLaunch(std::nullopt, "AppDelegate");
   auto lectures = ServiceLocator::shared().lectureService();
-  ASSERT_NE(lectures, nullptr);
+  const auto lecture = Lecture::init(*LectureResponse::decode(R"({"id":1,"name":"n","description":"d","color":"x"})"));
   ASSERT_FALSE(ServiceLocator::shared().authenticationManager()->authenticationType()) << "nobody signed in";
   for (int round = 0; round < 2; ++round) {
-    lectures->setLectures({someLecture()});
-    lectures->setQuizLectures({someLecture(), someLecture()});
+    lectures->setLectures({lecture});
+    lectures->setQuizLectures({lecture, lecture});
     application->enterBackground();
     EXPECT_EQ(lectures->lectures().size(), 1u) << "going away keeps them";
     application->enterForeground();
-    EXPECT_TRUE(lectures->lectures().empty());
-    EXPECT_TRUE(lectures->quizLectures().empty());
+    EXPECT_TRUE(lectures->lectures().empty() && lectures->quizLectures().empty());
   }
 }
 

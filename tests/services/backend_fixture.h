@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "backend/error_handler.h"
+#include "platform/frameworks/fbsdk_access_token.h"
 #include "platform/frameworks/fbsdk_login_manager.h"
 #include "platform/frameworks/fbsdk_settings.h"
 #include "platform/http/manager.h"
@@ -18,11 +19,48 @@
 #include "platform/keychain/memory_keychain_store.h"
 #include "platform/ui/ui_storyboard.h"
 #include "services/service_locator.h"
-#include "services_test_support.h"
+#include "signin/daz_sign_in.h"
 #include "support/fake_backend.h"
 #include "support/virtual_time.h"
 
 using Texts = std::vector<std::string>;
+
+// The login screen as the authentication manager drives it: the calls in order.
+struct RecordingSessionDelegate : SessionDelegate {
+  void userDidLogout() override { calls.push_back("userDidLogout"); }
+  // Registration prompts with every value they carry; a missing picture reads "-".
+  void userMustRegister(const std::string& name, const std::string& email, const std::optional<URL>& picture) override {
+    prompts.push_back({name, email, picture ? picture->absoluteString() : "-"});
+  }
+  void userMustRegister(const std::string& firstName, const std::string& lastName, const std::string& email,
+                        const std::optional<URL>& picture) override {
+    prompts.push_back({firstName, lastName, email, picture ? picture->absoluteString() : "-"});
+  }
+  void userSignedInWithZedodo() override { calls.push_back("userSignedInWithZedodo"); }
+  void zedodoSigninError(const std::string& error) override { calls.push_back("zedodoSigninError " + error); }
+
+  std::vector<std::string> calls;
+  std::vector<std::vector<std::string>> prompts;
+};
+
+// A Zedodo sign-in that delivers `user` at once.
+struct ScriptedZedodoFlow : DAZSignInFlow {
+  void signIn(const std::shared_ptr<DAZSignInUIDelegate>&, Completion completion) override { completion(user, error); }
+  void signInSilently(Completion completion) override { completion(user, error); }
+  bool handleURL(const URL&, const std::optional<std::string>&, const std::optional<Value>&) override { return false; }
+  bool hasAuthInKeychain() const override { return user != nullptr; }
+  void signOut() override { ++signOuts; }
+
+  std::shared_ptr<DAZZedodoUser> user;
+  std::optional<NSError> error;
+  int signOuts = 0;
+};
+
+// Refreshes on request, answered by the test.
+struct ScriptedRefresher : DAZTokenRefresher {
+  void refreshAccessToken(const std::string&, Completion completion) override { pending.push_back(completion); }
+  std::vector<Completion> pending;
+};
 
 // A Facebook login dialog that answers with the scripted outcome.
 struct ScriptedFacebookDialog : FBSDKLoginDialogPresenter {
@@ -42,8 +80,8 @@ class BackendFixture : public testing::Test {
   void SetUp() override {
     UIStoryboard::registerStoryboard("Main", std::nullopt, {});
     FBSDKSettings::setGraphAPIVersion("");
-    ServiceLocator::setUpForTesting({keychain, Manager::make(URLSessionConfiguration::ephemeralSessionConfiguration()),
-                                     server.url("BrevantTest/"), facebookDialog, server.url("graph/"), zedodoFlow});
+    ServiceLocator::setUpForTesting(
+        {keychain, client, server.url("BrevantTest/"), facebookDialog, server.url("graph/"), zedodoFlow});
     manager()->setSessionDelegate(sessionDelegate);
   }
 
@@ -55,6 +93,10 @@ class BackendFixture : public testing::Test {
     FBSDKSettings::setGraphAPIVersion(std::nullopt);
     DAZSignIn::sharedInstance()->signOut();
     DAZSignIn::sharedInstance()->setFlow(nullptr);
+    FBSDKAccessToken::setCurrentAccessToken(nullptr);
+    // Unanswered refreshes hold their authentication, which holds the refresher.
+    refresher->pending.clear();
+    time.runUntilIdle();
   }
 
   static ServiceLocator& locator() { return ServiceLocator::shared(); }
@@ -99,6 +141,11 @@ class BackendFixture : public testing::Test {
     waitForAnswer(outcome);
     return outcome;
   }
+  // `answer` for a call whose success hands over a value, which lands in `value`.
+  template <class T, class Call>
+  Outcome answerInto(T& value, Call call) {
+    return answer([&](auto ok, auto ko) { call([&value, ok](const T& given) { value = given, ok(); }, ko); });
+  }
   // A whole user profile; `extra` adds or overrides members.
   static std::string profileJson(const nlohmann::json& extra = nlohmann::json::object()) {
     nlohmann::json profile = {{"firstName", "Ada"},       {"lastName", "Byron"},  {"id", "u1"},
@@ -106,6 +153,15 @@ class BackendFixture : public testing::Test {
                               {"hasPassword", true}};
     profile.update(extra);
     return profile.dump();
+  }
+  // A Zedodo user made current by the component, its token "z1" valid for `validFor` seconds.
+  void zedodoSignsIn(std::shared_ptr<DAZProfileData> profile = nullptr, TimeInterval validFor = 3600) {
+    auto auth = std::make_shared<DAZAuthentication>("client", "z1", time.now().dateByAddingTimeInterval(validFor),
+                                                    "refresh", refresher);
+    zedodoFlow->user = std::make_shared<DAZZedodoUser>("zu", auth, std::move(profile));
+    DAZSignIn::sharedInstance()->signIn();
+    time.runUntilIdle();
+    ASSERT_NE(DAZSignIn::sharedInstance()->currentUser(), nullptr);
   }
   void signInFacebook(const std::string& token = "fb1") {
     manager()->setFbToken(token);
@@ -126,11 +182,12 @@ class BackendFixture : public testing::Test {
   }
 
   static const std::string& networkMessage() { return ErrorMessages::networkErrorMessage(); }
-  static const std::string& unauthorizedMessage() { return ErrorMessages::unauthorizedMessage(); }
 
   VirtualTime time;
   FakeBackend server;
   std::shared_ptr<MemoryKeychainStore> keychain = std::make_shared<MemoryKeychainStore>();
+  std::shared_ptr<Manager> client = Manager::make(URLSessionConfiguration::ephemeralSessionConfiguration());
+  std::shared_ptr<ScriptedRefresher> refresher = std::make_shared<ScriptedRefresher>();
   std::shared_ptr<ScriptedFacebookDialog> facebookDialog = std::make_shared<ScriptedFacebookDialog>();
   std::shared_ptr<ScriptedZedodoFlow> zedodoFlow = std::make_shared<ScriptedZedodoFlow>();
   std::shared_ptr<RecordingSessionDelegate> sessionDelegate = std::make_shared<RecordingSessionDelegate>();

@@ -25,22 +25,17 @@ TEST_F(ContentServicesTest, NewsAndAchievementsComeInReplyOrderAndMayBeEmpty) {
   reply("Tablet/GetNews", 200,
         R"([{"id":2,"createDate":"2016-03-01 14:05:09","title":"b"},{"id":3},)"
         R"({"id":1,"createDate":"2016-03-01 14:05:09","title":"a","color":"lime_teal"}])");
-  std::optional<std::vector<std::shared_ptr<News>>> news;
-  locator().newsService()->getNews([&](const auto& list) { news = list; }, [](const std::string&) {});
-  waitFor([&] { return news.has_value(); });
-  ASSERT_EQ(news->size(), 2u);
-  EXPECT_EQ((*news)[0]->title(), "b");
-  EXPECT_EQ((*news)[1]->colors(), Color::themeNamed("lime_teal"));
+  std::vector<std::shared_ptr<News>> news;
+  answerInto(news, [&](auto keep, auto ko) { locator().newsService()->getNews(keep, ko); });
+  ASSERT_EQ(news.size(), 2u);
+  EXPECT_EQ(std::tuple(news[0]->title(), news[1]->colors()), std::tuple("b", Color::themeNamed("lime_teal")));
   EXPECT_EQ(lastBody(), nlohmann::json::object());
 
   reply("Tablet/GetStudentAchievements", 200, "[]");
-  std::optional<std::vector<std::shared_ptr<Achievement>>> achievements;
-  std::vector<std::string> failures;
-  locator().achievementService()->getStudentAchievements([&](const auto& list) { achievements = list; },
-                                                         [&](const std::string& m) { failures.push_back(m); });
-  waitFor([&] { return achievements.has_value(); });
-  EXPECT_TRUE(achievements->empty());
-  EXPECT_TRUE(failures.empty());
+  std::vector<std::shared_ptr<Achievement>> achievements{nullptr};
+  const auto get = [&](auto keep, auto ko) { locator().achievementService()->getStudentAchievements(keep, ko); };
+  EXPECT_EQ(answerInto(achievements, get).successes, 1);
+  EXPECT_TRUE(achievements.empty());
 }
 
 TEST_F(ContentServicesTest, ProfileReloadReplacesTheUserOnlyWithAWholeProfile) {

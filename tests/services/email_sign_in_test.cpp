@@ -29,24 +29,21 @@ TEST_F(EmailSignInTest, LoginStoresTheTokenThenLoadsTheProfileAndEmptiesTheCache
         "ada@x.test", "secret",
         [ok] {
           EXPECT_EQ(locator().profileService()->user()->firstName(), "Ada");
-          EXPECT_TRUE(locator().lectureService()->lectures().empty());
-          EXPECT_TRUE(locator().lectureService()->quizLectures().empty());
+          EXPECT_TRUE(locator().lectureService()->lectures().empty() &&
+                      locator().lectureService()->quizLectures().empty());
           ok();
         },
         ko);
   });
-  EXPECT_EQ(outcome.successes, 1);
-  EXPECT_EQ(signInState(), "Basic t1 - -");
-  ASSERT_EQ(server.requestCount(), 2u);
+  EXPECT_EQ(std::tuple(outcome.successes, signInState(), server.requestCount()), std::tuple(1, "Basic t1 - -", 2u));
   EXPECT_EQ(nlohmann::json::parse(server.requests()[0].body),
             (nlohmann::json{{"userName", "ada@x.test"}, {"password", "secret"}}));
 
   // A reply without a token still ends in one answer; the profile load had no token to send.
   reply("Account/TabletLogin", 200, "{}");
   auto tokenless = answer([&](auto ok, auto ko) { manager()->login("a", "b", ok, ko); });
-  EXPECT_EQ(tokenless.failures, Texts{networkMessage()});
-  EXPECT_EQ(signInState(), "Basic - - -");
-  EXPECT_EQ(server.requestCount(), 3u);
+  EXPECT_EQ(std::tuple(tokenless.failures, signInState(), server.requestCount()),
+            std::tuple(Texts{networkMessage()}, "Basic - - -", 3u));
 }
 
 TEST_F(EmailSignInTest, UnauthenticatedCallsReportTheBodyMessageAndNeverLogOut) {
@@ -68,8 +65,7 @@ TEST_F(EmailSignInTest, UnauthenticatedCallsReportTheBodyMessageAndNeverLogOut) 
     time.runUntilIdle();
     for (const auto* outcome : {&login, &registration, &recovery}) EXPECT_EQ(outcome->failures, Texts{expected});
   }
-  EXPECT_TRUE(sessionDelegate->calls.empty());
-  EXPECT_EQ(manager()->accessToken(), "keep");
+  EXPECT_EQ(std::tuple(sessionDelegate->calls.size(), manager()->accessToken()), std::tuple(0u, "keep"));
 }
 
 TEST_F(EmailSignInTest, PasswordChangesMoveAProviderUserToBasic) {
@@ -88,11 +84,10 @@ TEST_F(EmailSignInTest, RegistrationAndRecoveryStoreOnlyWhatTheyShould) {
   reply("Account/TabletRegister", 200, R"({"token":"r1"})");
   auto registered = answer(
       [&](auto ok, auto ko) { manager()->register_("ada@x.test", "Ada", "Byron", "pw", "pw", std::nullopt, ok, ko); });
-  EXPECT_EQ(registered.successes, 1);
-  EXPECT_EQ(std::tuple(lastBody().contains("schoolId"), lastBody()["confirmPassword"]), std::tuple(false, "pw"));
-  EXPECT_EQ(signInState(), "Basic r1 - -");
-  EXPECT_EQ(locator().profileService()->user(), nullptr);
-  EXPECT_EQ(server.requestCount(), 1u);
+  EXPECT_EQ(std::tuple(registered.successes, lastBody().contains("schoolId"), lastBody()["confirmPassword"]),
+            std::tuple(1, false, "pw"));
+  EXPECT_EQ(std::tuple(signInState(), locator().profileService()->user(), server.requestCount()),
+            std::tuple("Basic r1 - -", nullptr, 1u));
 
   manager()->logout();
   reply("Account/TabletPasswordRecovery", 200, "");
@@ -105,9 +100,9 @@ TEST_F(EmailSignInTest, AProfileWithoutARequiredValueSignsNobodyIn) {
   fillLectureCaches();
   reply("Tablet/GetUserProfile", 200, R"({"firstName":"Ada","lastName":"Byron","id":7})", "GET");
   EXPECT_EQ(answer([&](auto ok, auto ko) { manager()->signIn(ok, ko); }).failures, Texts{networkMessage()});
-  EXPECT_EQ(locator().profileService()->user(), nullptr);
-  EXPECT_EQ(locator().lectureService()->lectures().size(), 1u);
-  EXPECT_EQ(manager()->accessToken(), "tok");
+  EXPECT_EQ(std::tuple(locator().profileService()->user(), locator().lectureService()->lectures().size(),
+                       manager()->accessToken()),
+            std::tuple(nullptr, 1u, "tok"));
 }
 
 }  // namespace

@@ -15,15 +15,15 @@ namespace {
 
 class ProviderSignInTest : public BackendFixture {
  protected:
+  void SetUp() override {
+    BackendFixture::SetUp();
+    DAZSignIn::sharedInstance()->setDelegate(manager());
+  }
   void answerFacebookLogin(const std::string& token) {
     auto accessToken = std::make_shared<FBSDKAccessToken>(token, std::set<std::string>{"email"},
                                                           std::set<std::string>{}, "app", "fbuser");
     facebookDialog->result = std::make_shared<FBSDKLoginManagerLoginResult>(
         accessToken, false, std::set<std::string>{"email"}, std::set<std::string>{});
-  }
-  Outcome registerWithZedodo() {
-    return answer(
-        [](auto ok, auto ko) { manager()->registerWithZedodo("Zed", "Odo", "z@x.test", std::nullopt, ok, ko); });
   }
   void graphReplies(const std::string& body, int status = 200) {
     server.reply("GET", "/graph/me", {.status = status, .body = body, .contentType = "application/json"});
@@ -31,27 +31,25 @@ class ProviderSignInTest : public BackendFixture {
   Outcome loginWithFacebook() {
     return answer([](auto ok, auto ko) { manager()->loginWithFacebook(nullptr, ok, ko); });
   }
-
-  // A Zedodo user delivered by the component, its token valid for an hour.
-  void zedodoSignsIn(std::shared_ptr<DAZProfileData> profile) {
-    auto auth = std::make_shared<DAZAuthentication>("client", "z1", time.now().dateByAddingTimeInterval(3600),
-                                                    "refresh", std::make_shared<ScriptedRefresher>());
-    zedodoFlow->user = std::make_shared<DAZZedodoUser>("zu", auth, std::move(profile));
-    DAZSignIn::sharedInstance()->setDelegate(manager());
-    sessionDelegate->calls.clear();
-    DAZSignIn::sharedInstance()->signIn();
-    waitFor([&] { return !sessionDelegate->calls.empty(); });
+  using Call = void (AuthenticationManager::*)(AuthenticationManager::Success, AuthenticationManager::Failure);
+  static constexpr Call kFacebook = &AuthenticationManager::signInWithFacebook;
+  static constexpr Call kZedodo = &AuthenticationManager::signInWithZedodo;
+  Outcome signIn(Call call) {
+    return answer([call](auto ok, auto ko) { (*manager().*call)(ok, ko); });
   }
+  Outcome registerWithZedodo() {
+    return answer([](auto ok, auto ko) { manager()->registerWithZedodo("Zed", "Odo", "z@x.test", {}, ok, ko); });
+  }
+
   static std::shared_ptr<DAZProfileData> zedodoProfile() {
     return std::make_shared<DAZProfileData>("z@x.test", "Zed Odo", std::nullopt, std::nullopt,
                                             URL::URLWithString("https://images.zedodo.com/p.png"));
   }
 
   // A sign-in that must prompt for registration and answer neither closure.
-  void signInPrompts(bool zedodo) {
+  void signInPrompts(Call call) {
     Outcome outcome;
-    if (zedodo) manager()->signInWithZedodo(succeed(outcome), fail(outcome));
-    else manager()->signInWithFacebook(succeed(outcome), fail(outcome));
+    (*manager().*call)(succeed(outcome), fail(outcome));
     waitFor([&] { return !sessionDelegate->prompts.empty(); });
     time.runUntilIdle();
     EXPECT_EQ(outcome.answers(), 0);
@@ -62,16 +60,13 @@ TEST_F(ProviderSignInTest, FacebookLoginStoresTheTokenAndTheTextValuesOfTheGraph
   answerFacebookLogin("fb1");
   graphReplies(R"({"email":"f@x.test","first_name":"Fa","last_name":"Book","id":"12345","picture":{"data":{}}})");
   EXPECT_EQ(loginWithFacebook().successes, 1);
-  ASSERT_EQ(facebookDialog->requests.size(), 1u);
-  EXPECT_EQ(facebookDialog->requests[0].permissions, (Texts{"public_profile", "email"}));
+  EXPECT_EQ(facebookDialog->requests.at(0).permissions, (Texts{"public_profile", "email"}));
   EXPECT_EQ(signInState(), "Facebook - fb1 -");
   EXPECT_EQ(manager()->fbUserData(),
             (std::map<std::string, std::string>{
                 {"email", "f@x.test"}, {"first_name", "Fa"}, {"last_name", "Book"}, {"id", "12345"}}));
-  auto graph = server.lastRequest();
-  EXPECT_EQ(graph->path, "/graph/me");
-  EXPECT_NE(graph->query.find("fields=email,first_name,last_name,picture"), std::string::npos) << graph->query;
-  EXPECT_NE(graph->query.find("access_token=fb1"), std::string::npos);
+  EXPECT_EQ(std::tuple(server.lastRequest()->path, server.lastRequest()->query),
+            std::tuple("/graph/me", "fields=email,first_name,last_name,picture&access_token=fb1"));
 
   // A new login replaces the whole map; non-text values are left out.
   graphReplies(R"({"first_name":"Fa","id":12345,"last_name":null})");
@@ -84,19 +79,16 @@ TEST_F(ProviderSignInTest, FacebookLoginFailuresAndCancellation) {
   Outcome cancelled;
   manager()->loginWithFacebook(nullptr, succeed(cancelled), fail(cancelled));
   time.runUntilIdle();
-  EXPECT_EQ(cancelled.answers(), 0);
+  EXPECT_EQ(std::tuple(cancelled.answers(), signInState()), std::tuple(0, "- - - -"));
 
   facebookDialog->result = nullptr;
   facebookDialog->error = NSError("com.facebook.sdk.login", 1, {{NSLocalizedDescriptionKey, Value("No network")}});
   EXPECT_EQ(loginWithFacebook().failures, Texts{"No network"});
-  EXPECT_EQ(signInState(), "- - - -");
 
   facebookDialog->error.reset();
   answerFacebookLogin("fb2");
   graphReplies(R"({"error":{"message":"bad"}})", 400);
-  auto graphFailed = loginWithFacebook();
-  ASSERT_EQ(graphFailed.failures.size(), 1u);
-  EXPECT_TRUE(graphFailed.failures[0].starts_with("Error Domain=")) << graphFailed.failures[0];
+  EXPECT_TRUE(loginWithFacebook().failures.at(0).starts_with("Error Domain="));
   EXPECT_EQ(signInState(), "Facebook - fb2 -");
 }
 
@@ -108,26 +100,23 @@ TEST_F(ProviderSignInTest, FacebookUserWithoutAccountIsPromptedOnceThenSignedOut
       std::make_shared<FBSDKAccessToken>("fb1", std::set<std::string>{}, std::set<std::string>{}, "app", "fbuser"));
   reply("Tablet/GetUserProfile", 401, "", "GET");
 
-  signInPrompts(false);
+  signInPrompts(kFacebook);
   // The e-mail was declined: an empty text for the registration screen to fill.
   EXPECT_EQ(sessionDelegate->prompts[0], (Texts{"Fa", "Book", "", server.url("graph/") + "12345/picture?type=large"}));
-  EXPECT_FALSE(manager()->fbUserData());
-  EXPECT_EQ(manager()->fbToken(), "fb1");
+  EXPECT_EQ(std::tuple(manager()->fbUserData(), manager()->fbToken()), std::tuple(std::nullopt, "fb1"));
 
-  auto noData = answer([&](auto ok, auto ko) { manager()->signInWithFacebook(ok, ko); });
-  EXPECT_EQ(noData.failures, Texts{NSLocalizedString("authmanager_error_fb_nodata")});
-  EXPECT_EQ(signInState(), "Facebook - - -");
-  EXPECT_EQ(FBSDKAccessToken::currentAccessToken(), nullptr);
-  EXPECT_TRUE(sessionDelegate->calls.empty());
+  EXPECT_EQ(signIn(kFacebook).failures, Texts{NSLocalizedString("authmanager_error_fb_nodata")});
+  EXPECT_EQ(std::tuple(signInState(), FBSDKAccessToken::currentAccessToken(), sessionDelegate->calls.size()),
+            std::tuple("Facebook - - -", nullptr, 0u));
 }
 
 TEST_F(ProviderSignInTest, FacebookRegistrationThenSignIn) {
   Outcome withoutToken;
-  manager()->registerWithFacebook("Fa", "Book", "f@x.test", std::nullopt, succeed(withoutToken), fail(withoutToken));
+  manager()->registerWithFacebook("Fa", "Book", "f@x.test", {}, succeed(withoutToken), fail(withoutToken));
   EXPECT_EQ(withoutToken.answers(), 0);
   waitForAnswer(withoutToken);
-  EXPECT_EQ(withoutToken.failures, Texts{NSLocalizedString("authmanager_error_fb_nodata")});
-  EXPECT_EQ(server.requestCount(), 0u);
+  EXPECT_EQ(std::tuple(withoutToken.failures, server.requestCount()),
+            std::tuple(Texts{NSLocalizedString("authmanager_error_fb_nodata")}, 0u));
 
   signInFacebook();
   reply("Account/TabletExternalRegister", 200, R"({"token":"ignored"})");
@@ -143,45 +132,37 @@ TEST_F(ProviderSignInTest, FacebookRegistrationThenSignIn) {
                                         {"schoolId", {9}}}));
   EXPECT_EQ(signInState(), "Facebook - fb1 -");
 
-  const auto signIn = [&](auto ok, auto ko) { manager()->signInWithFacebook(ok, ko); };
   reply("Tablet/GetUserProfile", 500, R"({"errorMessage":"maintenance"})", "GET");
-  EXPECT_EQ(answer(signIn).failures, Texts{"maintenance"});
+  EXPECT_EQ(signIn(kFacebook).failures, Texts{"maintenance"});
   EXPECT_EQ(manager()->fbToken(), "fb1");
   reply("Tablet/GetUserProfile", 200, profileJson({{"hasZedodo", true}}), "GET");
-  EXPECT_EQ(answer(signIn).successes, 1);
+  EXPECT_EQ(signIn(kFacebook).successes, 1);
   EXPECT_EQ(locator().profileService()->user()->id(), "u1");
 }
 
 TEST_F(ProviderSignInTest, ZedodoCallbackStoresTheUserOrReportsTheError) {
   zedodoFlow->error = NSError("com.zedodo.signin", -5, {{NSLocalizedDescriptionKey, Value("Cancelled by user")}});
-  DAZSignIn::sharedInstance()->setDelegate(manager());
   DAZSignIn::sharedInstance()->signIn();
-  waitFor([&] { return !sessionDelegate->calls.empty(); });
-  EXPECT_EQ(sessionDelegate->calls, Texts{"zedodoSigninError Cancelled by user"});
-  EXPECT_EQ(keychain->count(), 0u);
-  EXPECT_EQ(signInState(), "- - - -");
-  EXPECT_EQ(manager()->zedodoUserData(), nullptr);
+  time.runUntilIdle();
+  EXPECT_EQ(std::tuple(keychain->count(), signInState(), manager()->zedodoUserData()),
+            std::tuple(0u, "- - - -", nullptr));
 
   zedodoFlow->error.reset();
   auto profile = zedodoProfile();
   zedodoSignsIn(profile);
-  EXPECT_EQ(sessionDelegate->calls, Texts{"userSignedInWithZedodo"});
-  EXPECT_EQ(signInState(), "Zedodo - - z1");
-  EXPECT_EQ(manager()->zedodoUserData(), profile);
+  EXPECT_EQ(sessionDelegate->calls, (Texts{"zedodoSigninError Cancelled by user", "userSignedInWithZedodo"}));
+  EXPECT_EQ(std::tuple(signInState(), manager()->zedodoUserData()), std::tuple("Zedodo - - z1", profile));
 }
 
 TEST_F(ProviderSignInTest, ZedodoUserWithoutAccountIsPromptedThenSignedOut) {
   zedodoSignsIn(zedodoProfile());
   reply("Tablet/GetUserProfile", 401, "", "GET");
-  signInPrompts(true);
+  signInPrompts(kZedodo);
   EXPECT_EQ(sessionDelegate->prompts[0], (Texts{"Zed Odo", "z@x.test", "https://images.zedodo.com/p.png?sz=300"}));
-  EXPECT_EQ(manager()->zedodoUserData(), nullptr);
 
-  auto noData = answer([&](auto ok, auto ko) { manager()->signInWithZedodo(ok, ko); });
-  EXPECT_EQ(noData.failures, Texts{NSLocalizedString("authmanager_error_zedodo_nodata")});
-  EXPECT_EQ(signInState(), "Zedodo - - -");
-  EXPECT_EQ(DAZSignIn::sharedInstance()->currentUser(), nullptr);
-  EXPECT_GE(zedodoFlow->signOuts, 1);
+  EXPECT_EQ(signIn(kZedodo).failures, Texts{NSLocalizedString("authmanager_error_zedodo_nodata")});
+  EXPECT_EQ(std::tuple(signInState(), DAZSignIn::sharedInstance()->currentUser(), zedodoFlow->signOuts),
+            std::tuple("Zedodo - - -", nullptr, 1));
 
   EXPECT_EQ(registerWithZedodo().failures, Texts{NSLocalizedString("authmanager_error_zedodo_nodata")});
   EXPECT_EQ(server.requestCount(), 2u);
@@ -191,7 +172,7 @@ TEST_F(ProviderSignInTest, ZedodoPromptWithMissingValuesOrWithoutDelegateThenReg
   // The component gave no e-mail and no picture: empty texts, no URL.
   zedodoSignsIn(std::make_shared<DAZProfileData>(std::nullopt, "Zed", std::nullopt, std::nullopt, std::nullopt));
   reply("Tablet/GetUserProfile", 401, "", "GET");
-  signInPrompts(true);
+  signInPrompts(kZedodo);
   EXPECT_EQ(sessionDelegate->prompts[0], (Texts{"Zed", "", "-"}));
 
   // Nobody to prompt: the data is forgotten all the same, and neither closure runs.
@@ -201,16 +182,15 @@ TEST_F(ProviderSignInTest, ZedodoPromptWithMissingValuesOrWithoutDelegateThenReg
   manager()->signInWithZedodo(succeed(prompted), fail(prompted));
   waitFor([&] { return manager()->zedodoUserData() == nullptr; });
   time.runUntilIdle();
-  EXPECT_EQ(prompted.answers(), 0);
-  EXPECT_EQ(sessionDelegate->prompts.size(), 1u);
-  EXPECT_EQ(manager()->zedodoToken(), "z1");
+  EXPECT_EQ(std::tuple(prompted.answers(), sessionDelegate->prompts.size(), manager()->zedodoToken()),
+            std::tuple(0, 1u, "z1"));
 
   // With the account made, the same sign-in finishes.
   reply("Account/TabletExternalRegister", 200, "{}");
   EXPECT_EQ(registerWithZedodo().successes, 1);
   EXPECT_EQ(std::tuple(lastBody()["provider"], lastBody()["token"]), std::tuple("zedodo", "z1"));
   reply("Tablet/GetUserProfile", 200, profileJson({{"hasZedodo", true}}), "GET");
-  EXPECT_EQ(answer([&](auto ok, auto ko) { manager()->signInWithZedodo(ok, ko); }).successes, 1);
+  EXPECT_EQ(signIn(kZedodo).successes, 1);
   EXPECT_TRUE(locator().profileService()->user()->hasZedodo());
 }
 

@@ -83,8 +83,7 @@ TEST_F(DAZAuthenticationTest, OneRefreshAnswersEveryHandlerThatWaitedForIt) {
   // token is used.
   auth->getAccessTokenWithHandler(answers.handler());
   time.runUntilIdle();
-  EXPECT_EQ(answers.got, (std::vector<std::string>(4, "t2")));
-  EXPECT_EQ(refresher->asked.size(), 1u);
+  EXPECT_EQ(std::tuple(answers.got, refresher->asked.size()), std::tuple(std::vector<std::string>(4, "t2"), 1u));
   time.advance(3600 - 59);
   auth->getAccessTokenWithHandler(answers.handler());
   EXPECT_EQ(refresher->asked, (std::vector<std::string>{"r1", "r2"}));
@@ -104,8 +103,8 @@ TEST_F(DAZAuthenticationTest, AFailedOrImpossibleRefreshAnswersEveryHandlerWithA
   EXPECT_TRUE(answers.got.empty());
   time.runUntilIdle();
   const std::string noRefresh = std::string("- ") + DAZSignInErrorDomain;
-  EXPECT_EQ(answers.got, (std::vector<std::string>{"- net", "- net", noRefresh, noRefresh}));
-  EXPECT_EQ(auth->accessToken(), "t1");
+  EXPECT_EQ(std::tuple(answers.got, auth->accessToken()),
+            std::tuple(std::vector<std::string>{"- net", "- net", noRefresh, noRefresh}, "t1"));
 
   // The next request tries again, with the same refresh token.
   auth->getAccessTokenWithHandler(answers.handler());

@@ -111,22 +111,13 @@ TEST_F(ManagerTest, NoAnswerGivesTheErrorAlone) {
 }
 
 TEST_F(ManagerTest, RedirectsAreFollowedButNeverLeaveHttps) {
-  FakeBackend other;
-  server.reply("GET", "/away", {.status = 302, .headers = {{"Location", other.url("landing")}}});
-  server.reply("GET", "/here", {.status = 307, .headers = {{"Location", "/landed"}}});
-  other.reply("GET", "/landing", {.body = "there"});
-  server.reply("GET", "/landed", {.body = "here"});
-  for (auto [path, body] : {std::pair{"away", "there"}, {"here", "here"}})
-    EXPECT_EQ(answer(client->request(Method::GET, server.url(path), {{"Authorization", "Bearer t"}}), std::nullopt)
-                  .result->value(),
-              body);
-  EXPECT_EQ(server.lastRequest()->header("Authorization"), "Bearer t");
   EXPECT_EQ(client->session()->configuration().maximumResponseBodySize, 64 << 20);
 
-  // No trusted https server here: the session's question is put while a login is in flight.
+  // Following is the session's (and its tests'); the client only refuses to leave https. No trusted
+  // https server here: the session's question is put while a login is in flight.
   server.reply("POST", "/login", {.body = "late", .delay = 5});
   auto login = client->request(Method::POST, server.url("login"));
-  ASSERT_TRUE(server.waitForRequestCount(4));
+  ASSERT_TRUE(server.waitForRequestCount(1));
   std::shared_ptr<URLSessionTask> task;
   client->session()->getTasksWithCompletionHandler([&](auto data, auto, auto) { task = data.at(0); });
   ASSERT_TRUE(time.runUntil([&] { return task != nullptr; }));
@@ -138,6 +129,7 @@ TEST_F(ManagerTest, RedirectsAreFollowedButNeverLeaveHttps) {
                                                               [&](std::optional<URLRequest> r) { decision = r; });
     return decision.value().has_value();
   };
+  EXPECT_TRUE(follows("http://127.0.0.1/login", server.url("here")));
   EXPECT_TRUE(follows("https://127.0.0.1/login", "https://127.0.0.1/secure"));
   EXPECT_FALSE(follows("https://127.0.0.1/login", server.url("clear")));
   auto refused = answer(login, std::nullopt).result->error();
@@ -202,18 +194,14 @@ TEST_F(ManagerTest, UploadsSendTheMultipartPartAsBuilt) {
     EXPECT_EQ(std::pair(encoded->streamingFromDisk, encoded->streamFileURL.has_value()), std::pair(i == 1, i == 1));
     EXPECT_TRUE(!encoded->streamFileURL || !std::filesystem::exists(encoded->streamFileURL->path()));
 
-    const auto& sent = *answer.request;
-    const auto contentType = sent.valueForHTTPHeaderField("Content-Type");
-    EXPECT_EQ(contentType.value_or("").rfind("multipart/form-data; boundary=", 0), 0u);
-    EXPECT_FALSE(sent.httpBody.has_value());
-
+    // The parts come apart only along the boundary the Content-Type names.
+    EXPECT_FALSE(answer.request->httpBody.has_value());
     ASSERT_EQ(server.requestCount(), i + 1);
     const auto received = *server.lastRequest();
-    EXPECT_EQ(std::tuple(received.method, received.header("Content-Type"), received.header("Authorization"),
-                         received.header("Authorization-Provider")),
-              std::tuple("POST", contentType, "Bearer tok", "basic"));
-    ASSERT_EQ(received.parts.size(), 1u);
-    const auto& part = received.parts[0];
+    EXPECT_EQ(std::tuple(received.method, received.header("Authorization"), received.header("Authorization-Provider"),
+                         received.parts.size()),
+              std::tuple("POST", "Bearer tok", "basic", 1u));
+    const auto& part = received.parts.at(0);
     EXPECT_EQ(std::tie(part.name, part.filename, part.contentType, part.content),
               std::tuple("file", "profilePic.JPEG", "image/JPEG", picture.toString()));
   }

@@ -59,7 +59,7 @@ TEST_F(RegisterScreenTest, AnInvalidFormListsEveryBrokenRuleInOrder) {
   for (const auto& [password, confirmation, message] : cases) {
     fill(*form, {"B", "A", "a@example.com", password, confirmation});
     form->registerButton.lock()->tap();
-    EXPECT_EQ(waitForAlert(), "Please check your input | " + message);
+    EXPECT_EQ(answerAlert(), "Please check your input | " + message);
   }
   EXPECT_EQ(server.requestCount(), 0u);
 }
@@ -70,7 +70,7 @@ TEST_F(RegisterScreenTest, ARegistrationIsConfirmedThenPopsAndAsksTheLoginScreen
   fill(*form, {" Byron ", "Ada", "ada@example.com", "caf\u00e9 12", "cafe\u0301 12"});
   reply("Account/TabletRegister", 400, R"({"errorMessage":"Taken"})");
   form->registerButton.lock()->tap();
-  EXPECT_EQ(waitForAlert(), "Taken | -");
+  EXPECT_EQ(answerAlert(), "Taken | -");
   EXPECT_EQ(lastBody(), (nlohmann::json{{"userName", "ada@example.com"},
                                         {"firstName", "Ada"},
                                         {"lastName", " Byron "},
@@ -83,7 +83,7 @@ TEST_F(RegisterScreenTest, ARegistrationIsConfirmedThenPopsAndAsksTheLoginScreen
   ASSERT_TRUE(time.runUntil([&] { return alert() != nullptr; }, 10));
   EXPECT_EQ(top<RegisterViewController>(), form) << "the form stays until the alert is closed";
   EXPECT_TRUE(loginDelegate->calls.empty());
-  EXPECT_EQ(waitForAlert(), "Your registration was successful. | -");
+  EXPECT_EQ(answerAlert(), "Your registration was successful. | -");
   EXPECT_EQ(loginDelegate->calls, std::vector<std::string>{"email"});
 
   // A login delegate gone by then is skipped.
@@ -92,7 +92,7 @@ TEST_F(RegisterScreenTest, ARegistrationIsConfirmedThenPopsAndAsksTheLoginScreen
   again->registerButton.lock()->tap();
   ASSERT_TRUE(time.runUntil([&] { return alert() != nullptr; }, 10));
   loginDelegate.reset();
-  waitForAlert();
+  answerAlert();
   EXPECT_NE(top<LoginViewController>(), nullptr);
 }
 

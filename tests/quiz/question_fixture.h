@@ -30,9 +30,10 @@ struct Answer {
 // The plain question screen, noting every item it fills.
 struct RecordingQuestion : SimpleQuestionViewController {
   using SimpleQuestionViewController::SimpleQuestionViewController;
-  std::shared_ptr<UICollectionViewCell> cellForItemAtIndexPath(UICollectionView& view, const NSIndexPath& at) override {
+  std::shared_ptr<UICollectionViewCell> cellForItemAtIndexPath(UICollectionView& collectionView,
+                                                               const NSIndexPath& at) override {
     filled += std::to_string(at.section) + "." + std::to_string(at.row) + " ";
-    return SimpleQuestionViewController::cellForItemAtIndexPath(view, at);
+    return SimpleQuestionViewController::cellForItemAtIndexPath(collectionView, at);
   }
   std::string filled;
 };

@@ -28,11 +28,12 @@ TEST_F(LoginScreenTest, SmallPhonesGetTheColumnOfTheirHeightBand) {
     auto login = std::dynamic_pointer_cast<LoginViewController>(
         UIStoryboard::storyboardWithName("Startup")->instantiateViewControllerWithIdentifier("login"));
     login->loadViewIfNeeded();
-    const std::array outlets = {login->loginLogoTopSpace, login->loginLogoHeight,    login->logoTitleSpace,
-                                login->titleEmailSpace,   login->passwordLoginSpace, login->loginRegSpace,
-                                login->regFbSpace,        login->fbBottomSpace};
-    for (std::size_t i = 0; i < outlets.size(); ++i)
-      EXPECT_EQ(outlets[i].lock()->constant(), constants[i]) << "height " << height << ", outlet " << i;
+    Constants shown;
+    for (std::size_t i = 0;
+         auto outlet : {login->loginLogoTopSpace, login->loginLogoHeight, login->logoTitleSpace, login->titleEmailSpace,
+                        login->passwordLoginSpace, login->loginRegSpace, login->regFbSpace, login->fbBottomSpace})
+      shown[i++] = outlet.lock()->constant();
+    EXPECT_EQ(shown, constants) << "height " << height;
   }
 }
 
@@ -48,7 +49,7 @@ TEST_F(LoginScreenTest, AnInvalidFormIsOneAlertWithALineForEachFailingField) {
     login->loginButton.lock()->tap();
     time.advance(1);
     EXPECT_FALSE(overlayShown());
-    EXPECT_EQ(waitForAlert(), "Please check your input | " + message);
+    EXPECT_EQ(answerAlert(), "Please check your input | " + message);
   }
   // A field without any text stops the tap silently.
   login->passwordTextField.lock()->setText(std::nullopt);
@@ -65,7 +66,7 @@ TEST_F(LoginScreenTest, PasswordRecoveryRunsWithoutOverlayAndSendsTheAddressAsTy
   login->passwordRecoveryButton.lock()->tap();
   time.advance(1);
   EXPECT_FALSE(overlayShown());
-  EXPECT_EQ(waitForAlert(), "We have sent you an e-mail to reset your password. | -");
+  EXPECT_EQ(answerAlert(), "We have sent you an e-mail to reset your password. | -");
   EXPECT_EQ(lastBody(), (nlohmann::json{{"userName", " ada@example.com"}}));
 }
 
@@ -77,22 +78,19 @@ TEST_F(LoginScreenTest, ASlowSignInShowsTheOverlayAndSuccessEmptiesTheFormBefore
   login->loginButton.lock()->tap();
   time.advance(0.6);
   EXPECT_TRUE(overlayShown());
-  EXPECT_EQ(waitForAlert(), "Wrong password | -");
+  EXPECT_EQ(answerAlert(), "Wrong password | -");
   EXPECT_FALSE(overlayShown());
   EXPECT_EQ(lastBody(), (nlohmann::json{{"userName", "ada@example.com"}, {"password", "secret1 "}}));
   EXPECT_EQ(login->passwordTextField.lock()->text(), "secret1 ") << "a failure keeps the form";
 
   reply("Account/TabletLogin", 200, R"({"token":"t1"})");
-  reply("Tablet/GetUserProfile", 200,
-        R"({"firstName":"A","lastName":"B","id":"1","userName":"a@b.c","hasPassword":true,"hasFacebook":false,
-            "hasZedodo":false})",
-        0, "GET");
+  replyProfile({{200, profileJson(true)}});
   std::vector<std::string> formWhenTabsAppear;
   ProbeTabBar::onAppear = [&] {
     formWhenTabsAppear = {*login->emailTextField.lock()->text(), *login->passwordTextField.lock()->text()};
   };
   login->loginButton.lock()->tap();
-  ASSERT_TRUE(time.runUntil([&] { return navigation()->presentedViewController() != nullptr; }, 10));
+  ASSERT_TRUE(time.runUntil([&] { return tabBarShown(); }, 10));
   EXPECT_EQ(formWhenTabsAppear, (std::vector<std::string>{"", ""}));
   time.advance(1);
   EXPECT_FALSE(overlayShown()) << "a quick answer never shows the overlay";

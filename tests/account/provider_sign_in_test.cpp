@@ -1,4 +1,3 @@
-#include <algorithm>
 #include <array>
 #include <string>
 #include <tuple>
@@ -6,11 +5,11 @@
 #include <vector>
 
 #include "account/external_register_view_controller.h"
-#include "account_flows.h"
+#include "account_fixture.h"
 
 namespace {
 
-using ProviderSignInTest = AccountFlowTest;
+using ProviderSignInTest = AccountTest;
 
 TEST(SplitFullNameTest, TheLastSpaceSeparatesTheLastName) {
   const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
@@ -24,21 +23,21 @@ TEST(SplitFullNameTest, TheLastSpaceSeparatesTheLastName) {
 TEST_F(ProviderSignInTest, TheRestoreFollowsTheStoredSignInTypeWithoutOverlay) {
   struct Case {
     std::optional<AuthenticationType> type;
-    bool zedodoInKeychain;
-    bool facebookToken;
+    bool zedodoInKeychain, facebookToken;
     std::vector<std::string> zedodoCalls;
-    std::size_t profileFetches;
+    bool signedIn;
   };
-  const std::vector<Case> cases = {
-      {std::nullopt, true, true, {}, 0},
-      {AuthenticationType::Zedodo, false, false, {}, 0},
-      {AuthenticationType::Zedodo, true, false, {"signInSilently"}, 0},
-      {AuthenticationType::Facebook, false, false, {}, 0},
-      {AuthenticationType::Facebook, false, true, {}, 1},
-      {AuthenticationType::Basic, false, false, {}, 1},
+  const Case cases[] = {
+      {std::nullopt, true, true, {}, false},
+      {AuthenticationType::Zedodo, false, false, {}, false},
+      {AuthenticationType::Zedodo, true, false, {"signInSilently"}, false},
+      {AuthenticationType::Facebook, false, false, {}, false},
+      {AuthenticationType::Facebook, false, true, {}, true},
+      {AuthenticationType::Basic, false, false, {}, true},
   };
   replyProfile({{200, profileJson(true)}});
   for (const auto& c : cases) {
+    SCOPED_TRACE(&c - cases);
     server.clearRequests();
     zedodo->calls.clear();
     zedodo->inKeychain = c.zedodoInKeychain;
@@ -47,18 +46,11 @@ TEST_F(ProviderSignInTest, TheRestoreFollowsTheStoredSignInTypeWithoutOverlay) {
     manager()->setAccessToken("basic-1");
     showLogin();
     time.runUntilIdle();
-    if (c.profileFetches) {
-      ASSERT_TRUE(time.runUntil([&] { return tabBarShown(); }, 10));
-    }
-    const int row = static_cast<int>(&c - cases.data());
-    EXPECT_EQ(zedodo->calls, c.zedodoCalls) << "row " << row;
-    EXPECT_EQ(requestsTo("/api/Tablet/GetUserProfile"), c.profileFetches) << "row " << row;
-    EXPECT_EQ(tabBarShown(), c.profileFetches == 1) << "row " << row;
-    EXPECT_EQ(openAlert(), "(no alert)") << "row " << row;
-    EXPECT_FALSE(overlayShown());
-    if (c.facebookToken && c.type == AuthenticationType::Facebook) {
-      EXPECT_EQ(manager()->fbToken(), "fb-1");
-    }
+    if (c.signedIn) ASSERT_TRUE(time.runUntil([&] { return tabBarShown(); }, 10));
+    EXPECT_EQ(zedodo->calls, c.zedodoCalls);
+    EXPECT_EQ(std::tuple(requestsTo("/api/Tablet/GetUserProfile").size(), tabBarShown(), alert(), overlayShown()),
+              std::tuple(c.signedIn ? 1u : 0u, c.signedIn, nullptr, false));
+    if (c.signedIn && c.type == AuthenticationType::Facebook) EXPECT_EQ(manager()->fbToken(), "fb-1");
   }
 }
 
@@ -69,7 +61,7 @@ TEST_F(ProviderSignInTest, AnUnauthorisedRestoreKeepsItsAlertOverTheForm) {
   showLogin();
   ASSERT_TRUE(time.runUntil([&] { return alert() != nullptr; }, 10));
   time.runUntilIdle();
-  EXPECT_EQ(openAlert(), "Your session has expired. Please sign in again. | -");
+  EXPECT_EQ(answerAlert(), "Your session has expired. Please sign in again. | -");
   EXPECT_EQ(manager()->authenticationType(), std::nullopt) << "the 401 logged out";
 }
 
@@ -78,7 +70,7 @@ TEST_F(ProviderSignInTest, ACancelledOrFailedFacebookDialogStaysOnTheForm) {
   facebook->result = FBSDKLoginManagerLoginResult::cancelled();
   login->fbLoginButtonTap(*login->loginButton.lock());
   time.advance(1);
-  EXPECT_EQ(openAlert(), "(no alert)");
+  EXPECT_EQ(alert(), nullptr);
   EXPECT_FALSE(overlayShown());
 
   facebook->result = nullptr;
@@ -103,7 +95,7 @@ TEST_F(ProviderSignInTest, AnUnknownFacebookUserRegistersAndIsSignedIn) {
   login->fbLoginButtonTap(*login->loginButton.lock());
   ASSERT_TRUE(time.runUntil([&] { return top<ExternalRegisterViewController>() != nullptr; }, 10));
   EXPECT_FALSE(overlayShown()) << "hidden before the push";
-  EXPECT_EQ(openAlert(), "(no alert)");
+  EXPECT_EQ(alert(), nullptr);
   auto registration = top<ExternalRegisterViewController>();
   time.runUntilIdle();
   EXPECT_EQ(registration->firstNameTextField.lock()->text(), "Ann");
@@ -114,18 +106,13 @@ TEST_F(ProviderSignInTest, AnUnknownFacebookUserRegistersAndIsSignedIn) {
   EXPECT_EQ(answerAlert(), "Your registration was successful. | -");
   ASSERT_TRUE(time.runUntil([&] { return tabBarShown(); }, 10));
   EXPECT_EQ(top<LoginViewController>(), login) << "the registration popped itself";
-  auto sent = [this](const std::string& path) {
-    const auto all = server.requests();
-    auto found = std::find_if(all.begin(), all.end(), [&](const RecordedRequest& r) { return r.path == path; });
-    return found == all.end() ? std::optional<RecordedRequest>() : *found;
-  };
-  auto registered = sent("/api/Account/TabletExternalRegister");
-  ASSERT_TRUE(registered);
-  EXPECT_EQ(nlohmann::json::parse(registered->body).value("lastName", ""), "  ") << "blanks are sent as typed";
-  ASSERT_TRUE(time.runUntil([&] { return sent("/api/Account/TabletUploadProfilePicture").has_value(); }, 10));
-  auto upload = sent("/api/Account/TabletUploadProfilePicture");
-  ASSERT_EQ(upload->parts.size(), 1u);
-  EXPECT_EQ(std::tie(upload->parts[0].filename, upload->parts[0].content),
+  const auto registered = requestsTo("/api/Account/TabletExternalRegister");
+  ASSERT_EQ(registered.size(), 1u);
+  EXPECT_EQ(nlohmann::json::parse(registered[0].body).value("lastName", ""), "  ") << "blanks are sent as typed";
+  const auto upload = [&] { return requestsTo("/api/Account/TabletUploadProfilePicture"); };
+  ASSERT_TRUE(time.runUntil([&] { return !upload().empty(); }, 10));
+  ASSERT_EQ(upload()[0].parts.size(), 1u);
+  EXPECT_EQ(std::tie(upload()[0].parts[0].filename, upload()[0].parts[0].content),
             std::tie("profilePic.JPEG", "picture-bytes"));
 }
 

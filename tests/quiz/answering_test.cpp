@@ -161,10 +161,8 @@ TEST_F(QuestionTest, WordFieldKeepsItsWordUntilResetAndLocksInEvaluation) {
   EXPECT_EQ(wordField()->textColor(), UIColor::redColor());
   screen->resetAnswers();
   auto field = wordField();
-  EXPECT_EQ(screen->answerText(), "");
-  EXPECT_EQ(field->text(), "");
-  EXPECT_TRUE(field->isEnabled());
-  EXPECT_EQ(field->textColor(), UIColor::blackColor());
+  EXPECT_EQ(std::tuple(screen->answerText(), *field->text(), field->isEnabled(), *field->textColor()),
+            std::tuple("", "", true, UIColor::blackColor()));
   EXPECT_EQ(field->layer().borderColor, field->tintColor());
   EXPECT_EQ(run("type answerTextField Paris"), "0.0. Which city is the capital?\n1.0. {Paris|} #answerTextField\n");
   screen->evaluateAnswers();

@@ -1,55 +1,45 @@
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "main/storyboards.h"
 #include "platform/foundation/bundle.h"
 #include "platform/ui/console_driver.h"
-#include "platform/ui/ui_device.h"
-#include "platform/ui/ui_screen.h"
+#include "platform/ui/controller_test_support.h"
 #include "platform/ui/ui_storyboard.h"
 #include "platform/ui/ui_window.h"
 #include "quiz/get_word_collection_view_cell.h"
 #include "quiz/simple_question_view_controller.h"
-#include "support/virtual_time.h"
 
-// The container's side of a question screen: what the screen reported.
-class AnswerProbe : public AnswerViewControllerDelegate {
- public:
+struct AnswerProbe : AnswerViewControllerDelegate {
   void answerSelected(bool selected) override { reports.push_back(selected); }
   std::vector<bool> reports;
 };
 
-// One answer as the backend sends it: text (absent for none), whether it is correct, its id.
+// One answer as the backend sends it; without an id it gets the next from 100.
 struct Answer {
-  Answer(std::optional<std::string> t, bool c = false, std::optional<std::int64_t> i = std::nullopt)
-      : text(std::move(t)), correct(c), id(i) {}
-  std::optional<std::string> text;
-  bool correct;
-  std::optional<std::int64_t> id;
+  std::optional<std::string> text = std::nullopt;
+  bool correct = false;
+  std::optional<std::int64_t> id = std::nullopt;
 };
 
 // The plain question screen, noting every item it fills.
-class RecordingQuestion : public SimpleQuestionViewController {
- public:
-  explicit RecordingQuestion(const NSCoder& coder) : SimpleQuestionViewController(coder) {}
+struct RecordingQuestion : SimpleQuestionViewController {
+  using SimpleQuestionViewController::SimpleQuestionViewController;
   std::shared_ptr<UICollectionViewCell> cellForItemAtIndexPath(UICollectionView& collectionView,
-                                                               const NSIndexPath& indexPath) override {
-    filled += std::to_string(indexPath.section) + "." + std::to_string(indexPath.row) + " ";
-    return SimpleQuestionViewController::cellForItemAtIndexPath(collectionView, indexPath);
+                                                               const NSIndexPath& at) override {
+    filled += std::to_string(at.section) + "." + std::to_string(at.row) + " ";
+    return SimpleQuestionViewController::cellForItemAtIndexPath(collectionView, at);
   }
   std::string filled;
 };
 
-// The "Main" storyboard's plain question screen in a window, driven through the console.
-class QuestionTest : public testing::Test {
+// The "Main" storyboard's plain question screen, driven through the console once in a window.
+class QuestionTest : public ControllerTest {
  protected:
   void SetUp() override {
     Bundle::setMainResourcePath(DORVALE_SOURCE_RESOURCES);
@@ -57,41 +47,31 @@ class QuestionTest : public testing::Test {
     registerViewControllerClass<RecordingQuestion>("SimpleQuestionViewController");
   }
   void TearDown() override {
-    UIDevice::currentDevice()->rotate(UIDeviceOrientation::Portrait);
-    driver.reset();
-    window.reset();
-    screen.reset();
     UIStoryboard::unregisterStoryboard("Main");
-    UIScreen::resetMainScreen();
-    UIDevice::resetCurrentDevice();
     Bundle::setMainResourcePath(std::nullopt);
   }
 
-  static std::shared_ptr<QuizQuestion> question(const std::string& type, const std::vector<Answer>& answers,
-                                                std::int64_t maxScore = 10) {
+  static std::shared_ptr<QuizQuestion> question(const std::string& type, const std::vector<Answer>& answers) {
     QuizQuestionResponse record;
     record.id = 7;
     record.dataType = "text";
     record.type = type;
     record.text = "Which city is the capital?";
-    record.maxScore = maxScore;
+    record.maxScore = 10;
     record.answer.emplace();
-    std::int64_t next = 100;
     for (const auto& a : answers) {
-      QuizAnswerResponse r;
-      r.id = a.id.value_or(next++);
-      r.isCorrect = a.correct;
+      auto& r = record.answer->emplace_back();
       r.answerText = a.text;
-      record.answer->push_back(r);
+      r.isCorrect = a.correct;
+      r.id = a.id.value_or(99 + record.answer->size());
     }
     return QuizQuestion::init(record);
   }
-
   // The screen on `q`, its view loaded but in no window.
   RecordingQuestion& load(std::shared_ptr<QuizQuestion> q) {
-    auto vc = UIStoryboard::storyboardWithName("Main")->instantiateViewControllerWithIdentifier(
-        "simpleQuestionViewController");
-    screen = std::dynamic_pointer_cast<RecordingQuestion>(vc);
+    screen = std::dynamic_pointer_cast<RecordingQuestion>(
+        UIStoryboard::storyboardWithName("Main")->instantiateViewControllerWithIdentifier(
+            "simpleQuestionViewController"));
     screen->setQuizQuestion(std::move(q));
     screen->setAnswerDelegate(probe);
     screen->loadViewIfNeeded();
@@ -121,17 +101,15 @@ class QuestionTest : public testing::Test {
   }
   std::shared_ptr<UICollectionView> collection() const { return screen->collectionView(); }
   std::shared_ptr<UITextField> wordField() const {
-    auto cell = std::dynamic_pointer_cast<GetWordCollectionViewCell>(collection()->cellForItemAtIndexPath({1, 0}));
-    return cell ? cell->answerTextField.lock() : nullptr;
+    return std::dynamic_pointer_cast<GetWordCollectionViewCell>(collection()->cellForItemAtIndexPath({1, 0}))
+        ->answerTextField.lock();
   }
   // Types `text` as one edit, as the keyboard's autocompletion would.
   void enter(const std::string& text) {
-    auto field = wordField();
-    field->setText(text);
-    field->sendActionsForControlEvents(UIControlEvents::EditingChanged);
+    wordField()->setText(text);
+    wordField()->sendActionsForControlEvents(UIControlEvents::EditingChanged);
   }
 
-  VirtualTime time;
   std::shared_ptr<AnswerProbe> probe = std::make_shared<AnswerProbe>();
   std::shared_ptr<RecordingQuestion> screen;
   std::shared_ptr<UIWindow> window;

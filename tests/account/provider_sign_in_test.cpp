@@ -46,11 +46,15 @@ TEST_F(ProviderSignInTest, TheRestoreFollowsTheStoredSignInTypeWithoutOverlay) {
     manager()->setAccessToken("basic-1");
     showLogin();
     time.runUntilIdle();
-    if (c.signedIn) ASSERT_TRUE(time.runUntil([&] { return tabBarShown(); }, 10));
+    if (c.signedIn) {
+      ASSERT_TRUE(time.runUntil([&] { return tabBarShown(); }, 10));
+    }
     EXPECT_EQ(zedodo->calls, c.zedodoCalls);
     EXPECT_EQ(std::tuple(requestsTo("/api/Tablet/GetUserProfile").size(), tabBarShown(), alert(), overlayShown()),
               std::tuple(c.signedIn ? 1u : 0u, c.signedIn, nullptr, false));
-    if (c.signedIn && c.type == AuthenticationType::Facebook) EXPECT_EQ(manager()->fbToken(), "fb-1");
+    if (c.signedIn && c.type == AuthenticationType::Facebook) {
+      EXPECT_EQ(manager()->fbToken(), "fb-1");
+    }
   }
 }
 

@@ -11,6 +11,7 @@
 #include "platform/frameworks/fbsdk_graph_request.h"
 #include "platform/frameworks/fbsdk_login_manager.h"
 #include "platform/frameworks/fbsdk_settings.h"
+#include "platform/frameworks/fbsdk_web_login_dialog.h"
 #include "support/fake_backend.h"
 #include "support/virtual_time.h"
 
@@ -206,6 +207,37 @@ TEST_F(LoginManagerTest, CancelledFailedAndUnavailableLoginsLeaveTheCurrentToken
   EXPECT_EQ(std::tuple(outcome.error->domain, outcome.error->code),
             std::tuple(FBSDKLoginErrorDomain, static_cast<long>(FBSDKLoginErrorCode::DialogUnavailable)));
   EXPECT_EQ(FBSDKAccessToken::currentAccessToken(), existing);
+}
+
+TEST(WebLoginDialogTest, TheRedirectGivesATokenOnlyWithTheDialogsState) {
+  struct Case {
+    std::optional<std::string> query;  // nothing: no redirect before the time-out
+    bool cancelled;
+    std::optional<FBSDKLoginErrorCode> error;
+    std::string token;
+  };
+  constexpr auto kInvalid = FBSDKLoginErrorCode::InvalidRedirect;
+  const std::vector<Case> cases = {
+      {"state=s1&access_token=t%2B1&user_id=u7&denied_scopes=email", false, std::nullopt, "t+1"},
+      {"access_token=t1&state=other", false, kInvalid, ""},
+      {"access_token=t1", false, kInvalid, ""},
+      {"state=s1", false, kInvalid, ""},
+      {"state=s1&error=access_denied", true, std::nullopt, ""},
+      {"state=other&error=access_denied", false, kInvalid, ""},
+      {"state=s1&error=server_error", false, FBSDKLoginErrorCode::DialogFailed, ""},
+      {std::nullopt, true, std::nullopt, ""},
+  };
+  for (const auto& c : cases) {
+    std::optional<URL> redirect;
+    if (c.query) redirect = URL::URLWithString("http://127.0.0.1:4000/?" + *c.query);
+    auto [result, error] = FBSDKWebLoginDialogPresenter::resultOfRedirect(redirect, "s1", {"public_profile", "email"});
+    const auto code = error ? std::optional(static_cast<FBSDKLoginErrorCode>(error->code)) : std::nullopt;
+    EXPECT_EQ(std::tuple(result && result->isCancelled(), code,
+                         result && result->token() ? result->token()->tokenString() : ""),
+              std::tuple(c.cancelled, c.error, c.token))
+        << c.query.value_or("(none)");
+    EXPECT_NE(!result, !error) << c.query.value_or("(none)");
+  }
 }
 
 TEST(FBSDKApplicationDelegateTest, LaunchesAndClaimsOnlyItsOwnURLScheme) {

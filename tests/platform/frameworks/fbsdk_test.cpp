@@ -12,6 +12,7 @@
 #include "platform/frameworks/fbsdk_login_manager.h"
 #include "platform/frameworks/fbsdk_settings.h"
 #include "platform/frameworks/fbsdk_web_login_dialog.h"
+#include "platform/keychain/memory_keychain_store.h"
 #include "support/fake_backend.h"
 #include "support/virtual_time.h"
 
@@ -240,9 +241,29 @@ TEST(WebLoginDialogTest, TheRedirectGivesATokenOnlyWithTheDialogsState) {
   }
 }
 
-TEST(FBSDKApplicationDelegateTest, LaunchesAndClaimsOnlyItsOwnURLScheme) {
+TEST(FBSDKApplicationDelegateTest, LaunchesWithTheKeptTokenAndClaimsOnlyItsOwnURLScheme) {
+  // Stays installed: once started, the cache writes to whatever store is current.
+  auto previousRun = std::make_shared<MemoryKeychainStore>();
+  KeychainStore::setCurrent(previousRun);
+  FBSDKAccessToken::startTokenCache();
+  FBSDKAccessToken::setCurrentAccessToken(
+      std::make_shared<FBSDKAccessToken>("kept", std::set<std::string>{"email", "public_profile"},
+                                         std::set<std::string>{"user_friends"}, "123", "u1", Date{100}));
+  // A new process: nothing current, the keychain as the previous run left it.
+  KeychainStore::setCurrent(std::make_shared<MemoryKeychainStore>());
+  FBSDKAccessToken::setCurrentAccessToken(nullptr);
+  KeychainStore::setCurrent(previousRun);
   const auto& delegate = FBSDKApplicationDelegate::sharedInstance();
   EXPECT_TRUE(delegate->application(nullptr, std::nullopt));
+  const auto kept = FBSDKAccessToken::currentAccessToken();
+  ASSERT_TRUE(kept);
+  EXPECT_EQ(std::tuple(kept->tokenString(), kept->userID(), kept->appID(), kept->permissions(),
+                       kept->declinedPermissions(), kept->expirationDate()->timeIntervalSinceReferenceDate),
+            std::tuple("kept", "u1", "123", std::set<std::string>{"email", "public_profile"},
+                       std::set<std::string>{"user_friends"}, 100.0));
+  FBSDKLoginManager().logOut();
+  FBSDKAccessToken::startTokenCache();
+  EXPECT_FALSE(FBSDKAccessToken::currentAccessToken());
 
   const auto opens = [&](const char* text, std::optional<std::string> source = std::nullopt) {
     return delegate->application(nullptr, *URL::URLWithString(text), std::move(source), std::nullopt);

@@ -2,6 +2,8 @@
 // the client prints must equal scripts/NAME.expected, and when scripts/NAME.backend exists, what
 // the backend recorded (sample_backend --dump) must equal it. The backend's address prints as
 // BACKEND/. To write the expected files from a run, set DORVALE_E2E_UPDATE=1.
+// A scripts/NAME.2.txt runs next, in a second client on the same client data and backend, with its
+// own NAME.2.expected: what a user finds on starting the program again.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -24,7 +26,8 @@ namespace fs = std::filesystem;
 std::vector<std::string> scriptNames() {
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(E2E_SCRIPTS_DIR))
-    if (entry.path().extension() == ".txt") names.push_back(entry.path().stem().string());
+    if (entry.path().extension() == ".txt" && entry.path().stem().extension().empty())
+      names.push_back(entry.path().stem().string());
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -65,18 +68,25 @@ TEST_P(ConsoleScriptTest, PrintsTheExpectedScreens) {
 
   SampleBackendProcess backend(backendData);
   ASSERT_GT(backend.port(), 0) << readFile(backendData + "/requests.log").value_or("");
+  const std::string root = "http://127.0.0.1:" + std::to_string(backend.port()) + "/";
   // From the scripts' own folder, so a script names its files (a picture to pick) by their plain names.
-  auto run = runCommand("cd '" + scripts.string() +
-                        "' && DORVALE_RESOURCES='" DORVALE_SOURCE_RESOURCES "' DORVALE_DATA_DIR='" + clientData +
-                        "' DORVALE_BACKEND_URL='" + backend.baseUrl() + "' timeout 120 '" DORVALE_EXECUTABLE "' '" +
-                        (scripts / (GetParam() + ".txt")).string() + "' 2>'" + dir.str() + "/client.log'");
+  auto runScript = [&](const std::string& name) {
+    auto run = runCommand("cd '" + scripts.string() +
+                          "' && DORVALE_RESOURCES='" DORVALE_SOURCE_RESOURCES "' DORVALE_DATA_DIR='" + clientData +
+                          "' DORVALE_BACKEND_URL='" + backend.baseUrl() +
+                          "' DORVALE_BROWSER='" TEST_BROWSER_PATH "' DORVALE_FACEBOOK_DIALOG_URL='" + root +
+                          "facebook/dialog/oauth' DORVALE_FACEBOOK_GRAPH_URL='" + root +
+                          "facebook/graph/' timeout 120 '" DORVALE_EXECUTABLE "' '" +
+                          (scripts / (name + ".txt")).string() + "' 2>>'" + dir.str() + "/client.log'");
+    const std::string log = readFile(dir.str() + "/client.log").value_or("");
+    EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << name << ":\n" << log;
+    expectFile(scripts / (name + ".expected"), replaceAll(run.output, backend.baseUrl(), "BACKEND/"));
+  };
+  runScript(GetParam());
+  if (fs::exists(scripts / (GetParam() + ".2.txt"))) runScript(GetParam() + ".2");
   const int backendStatus = backend.stop();
 
-  const std::string log = readFile(dir.str() + "/client.log").value_or("");
-  ASSERT_TRUE(WIFEXITED(run.status)) << log;
-  EXPECT_EQ(WEXITSTATUS(run.status), 0) << log;
   EXPECT_TRUE(WIFEXITED(backendStatus) && WEXITSTATUS(backendStatus) == 0) << "the backend did not stop cleanly";
-  expectFile(scripts / (GetParam() + ".expected"), replaceAll(run.output, backend.baseUrl(), "BACKEND/"));
 
   if (fs::exists(scripts / (GetParam() + ".backend"))) {
     auto dump = runCommand("'" SAMPLE_BACKEND_EXECUTABLE "' --dump --data '" + backendData + "'");

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <ctime>
 #include <functional>
@@ -169,6 +170,27 @@ void sendJson(httplib::Response& response, int status, const json& body) {
 void sendError(httplib::Response& response, const ApiError& error) {
   sendJson(response, error.status, {{"errorMessage", error.message}, {"errorCode", error.code}});
 }
+
+std::string queryEncoded(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') out += static_cast<char>(c);
+    else out += fmt::format("%{:02X}", c);
+  }
+  return out;
+}
+
+// The one person the fake Facebook dialog signs in. The token stays the same from one sign-in to
+// the next, since accounts are linked to the token.
+struct FacebookPerson {
+  const char* id;
+  const char* firstName;
+  const char* lastName;
+  const char* email;
+  const char* token;
+};
+constexpr FacebookPerson kFacebookPerson{"1001", "Robin", "Hale", "robin.hale@example.com",
+                                         "sample-facebook-token-1001"};
 
 }  // namespace
 
@@ -544,6 +566,32 @@ void SampleServer::routes() {
               auto picture = store_.picture(std::stoll(request.matches[1]));
               if (!picture) return sendError(response, {404, kNotFound, "There is no such picture"});
               response.set_content(picture->bytes, ("image/" + picture->format).c_str());
+            });
+
+  // A fake Facebook: the login dialog answers at once for its one person, as a browser's redirect
+  // back to the application's loopback address; the Graph API knows that person's token.
+  http_.Get("/facebook/dialog/oauth", [](const httplib::Request& request, httplib::Response& response) {
+    const std::string back = request.get_param_value("redirect_uri");
+    if (back.rfind("http://127.0.0.1:", 0) != 0)
+      return sendError(response, {400, kBadRequest, "\"redirect_uri\" must be a loopback http address"});
+    response.set_redirect(fmt::format("{}{}state={}&access_token={}&user_id={}&expires_in=5184000", back,
+                                      back.find('?') == std::string::npos ? "?" : "&",
+                                      queryEncoded(request.get_param_value("state")), kFacebookPerson.token,
+                                      kFacebookPerson.id));
+  });
+  http_.Get(R"(/facebook/graph/(?:v[0-9.]+/)?me)", [](const httplib::Request& request, httplib::Response& response) {
+    if (request.get_param_value("access_token") != kFacebookPerson.token)
+      return sendJson(response, 400, {{"error", {{"message", "Invalid OAuth access token."}, {"code", 190}}}});
+    sendJson(response, 200,
+             {{"id", kFacebookPerson.id},
+              {"first_name", kFacebookPerson.firstName},
+              {"last_name", kFacebookPerson.lastName},
+              {"email", kFacebookPerson.email}});
+  });
+  http_.Get(R"(/facebook/graph/(?:v[0-9.]+/)?([0-9]+)/picture)",
+            [](const httplib::Request& request, httplib::Response& response) {
+              auto file = generateMedia(fmt::format("facebook-{}.png", std::string(request.matches[1])));
+              response.set_content(file->bytes, file->contentType.c_str());
             });
 
   http_.set_payload_max_length(8 << 20);

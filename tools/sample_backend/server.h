@@ -9,7 +9,8 @@
 #include "store.h"
 
 // The backend API under "/BrevantTest/" on 127.0.0.1, over the content of the catalog and the
-// state of the store in the data directory.
+// state of the store in the data directory; and under "/facebook/" a fake Facebook login dialog
+// and Graph API for one person.
 class SampleServer {
  public:
   static constexpr const char* kDemoEmail = "demo@example.com";

@@ -1,7 +1,11 @@
 #include "platform/frameworks/fbsdk_access_token.h"
 
 #include <mutex>
+#include <sstream>
 #include <utility>
+#include <vector>
+
+#include "platform/keychain/keychain_store.h"
 
 namespace {
 
@@ -13,6 +17,58 @@ std::mutex& currentMutex() {
 std::shared_ptr<FBSDKAccessToken>& currentToken() {
   static auto* token = new std::shared_ptr<FBSDKAccessToken>;
   return *token;
+}
+
+bool& cacheStarted() {
+  static bool started = false;
+  return started;
+}
+
+const KeychainQuery kCacheItem{"dorvale.facebook.token-cache", "current", std::nullopt, std::nullopt};
+
+std::string joined(const std::set<std::string>& names) {
+  std::string list;
+  for (const auto& name : names) list += (list.empty() ? "" : ",") + name;
+  return list;
+}
+
+std::set<std::string> split(const std::string& list) {
+  std::set<std::string> names;
+  std::stringstream in(list);
+  for (std::string name; std::getline(in, name, ',');)
+    if (!name.empty()) names.insert(name);
+  return names;
+}
+
+// One field a line: token, user, app, expiry (seconds since the reference date, or empty),
+// permissions, declined permissions.
+void keep(const std::shared_ptr<FBSDKAccessToken>& token) {
+  auto store = KeychainStore::current();
+  store->remove(kCacheItem);
+  if (!token || token->tokenString().find('\n') != std::string::npos) return;
+  const auto& expiry = token->expirationDate();
+  const std::string text = token->tokenString() + "\n" + token->userID() + "\n" + token->appID() + "\n" +
+                           (expiry ? std::to_string(expiry->timeIntervalSinceReferenceDate) : "") + "\n" +
+                           joined(token->permissions()) + "\n" + joined(token->declinedPermissions());
+  KeychainItem item;
+  item.service = kCacheItem.service;
+  item.account = kCacheItem.account;
+  item.data = Data::fromString(text);
+  store->add(item);
+}
+
+std::shared_ptr<FBSDKAccessToken> kept() {
+  KeychainItem item;
+  if (KeychainStore::current()->copyMatching(kCacheItem, &item) != errSecSuccess) return nullptr;
+  std::vector<std::string> fields;
+  std::stringstream in(item.data.toString());
+  for (std::string field; std::getline(in, field);) fields.push_back(field);
+  fields.resize(6);
+  if (fields[0].empty()) return nullptr;
+  std::optional<Date> expiry;
+  if (!fields[3].empty()) expiry = Date{std::atof(fields[3].c_str())};
+  return std::make_shared<FBSDKAccessToken>(fields[0], split(fields[4]), split(fields[5]), fields[2], fields[1],
+                                            expiry);
 }
 
 }  // namespace
@@ -37,4 +93,11 @@ void FBSDKAccessToken::setCurrentAccessToken(std::shared_ptr<FBSDKAccessToken> t
   std::lock_guard lock(currentMutex());
   // The old token is released after the lock, in case its owner does more on destruction.
   previous = std::exchange(currentToken(), std::move(token));
+  if (cacheStarted()) keep(currentToken());
+}
+
+void FBSDKAccessToken::startTokenCache() {
+  std::lock_guard lock(currentMutex());
+  cacheStarted() = true;
+  if (!currentToken()) currentToken() = kept();
 }

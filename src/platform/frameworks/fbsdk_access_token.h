@@ -26,6 +26,10 @@ class FBSDKAccessToken {
   static std::shared_ptr<FBSDKAccessToken> currentAccessToken();
   static void setCurrentAccessToken(std::shared_ptr<FBSDKAccessToken> token);
 
+  // From now on the current token is kept in the keychain, so the next launch finds it; without a
+  // current token, the kept one (if any) becomes current. Until then nothing is kept.
+  static void startTokenCache();
+
  private:
   std::string tokenString_;
   std::set<std::string> permissions_;

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cctype>
 
+#include "platform/frameworks/fbsdk_access_token.h"
 #include "platform/frameworks/fbsdk_settings.h"
+#include "platform/frameworks/fbsdk_web_login_dialog.h"
 
 const std::shared_ptr<FBSDKApplicationDelegate>& FBSDKApplicationDelegate::sharedInstance() {
   static const auto* shared =
@@ -13,6 +15,10 @@ const std::shared_ptr<FBSDKApplicationDelegate>& FBSDKApplicationDelegate::share
 
 bool FBSDKApplicationDelegate::application(const std::shared_ptr<UIApplication>&,
                                            const std::optional<Value::Dictionary>&) {
+  FBSDKAccessToken::startTokenCache();
+  // The web dialog, unless a scripted one is in place already.
+  if (!FBSDKLoginDialogPresenter::current())
+    FBSDKLoginDialogPresenter::setCurrent(std::make_shared<FBSDKWebLoginDialogPresenter>());
   return true;
 }
 

@@ -16,7 +16,8 @@ class FBSDKApplicationDelegate {
 
   virtual ~FBSDKApplicationDelegate() = default;
 
-  // Launch: nothing to set up here; true.
+  // Launch: starts the token cache and puts the web login dialog in place when no dialog presenter
+  // is; true.
   virtual bool application(const std::shared_ptr<UIApplication>& application,
                            const std::optional<Value::Dictionary>& didFinishLaunchingWithOptions);
   // True for the URLs meant for the SDK: scheme "fb" followed by the configured app id.

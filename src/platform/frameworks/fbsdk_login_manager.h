@@ -16,6 +16,10 @@ inline constexpr const char* FBSDKLoginErrorDomain = "com.facebook.sdk.login";
 enum class FBSDKLoginErrorCode : long {
   // No login dialog can be shown in this process.
   DialogUnavailable = 300,
+  // The dialog answered with an error.
+  DialogFailed = 301,
+  // The dialog's answer is not one of ours, or holds no token.
+  InvalidRedirect = 302,
 };
 
 enum class FBSDKLoginBehavior { Native = 0, Browser = 1, SystemAccount = 2, Web = 3 };

@@ -1,22 +1,35 @@
 #include "platform/frameworks/fbsdk_settings.h"
 
+#include <cstdlib>
 #include <mutex>
 
 namespace {
 
 constexpr const char* kDefaultGraphBaseURL = "https://graph.facebook.com/";
 constexpr const char* kDefaultGraphAPIVersion = "v2.7";
+constexpr const char* kDefaultLoginDialogURL = "https://www.facebook.com/dialog/oauth";
 
 struct Settings {
   std::mutex mutex;
   std::optional<std::string> appID;
   std::optional<std::string> graphBaseURL;
   std::optional<std::string> graphAPIVersion;
+  std::optional<std::string> loginDialogURL;
 };
 
 Settings& settings() {
   static Settings* shared = new Settings;
   return *shared;
+}
+
+std::string withFinalSlash(std::string url) {
+  if (!url.empty() && url.back() != '/') url += '/';
+  return url;
+}
+
+std::string fromEnvironment(const char* variable, const char* fallback) {
+  const char* value = std::getenv(variable);
+  return value && *value ? value : fallback;
 }
 
 }  // namespace
@@ -33,11 +46,12 @@ void FBSDKSettings::setAppID(std::optional<std::string> appID) {
 
 std::string FBSDKSettings::graphBaseURL() {
   std::lock_guard lock(settings().mutex);
-  return settings().graphBaseURL.value_or(kDefaultGraphBaseURL);
+  if (settings().graphBaseURL) return *settings().graphBaseURL;
+  return withFinalSlash(fromEnvironment(kGraphURLVariable, kDefaultGraphBaseURL));
 }
 
 void FBSDKSettings::setGraphBaseURL(std::optional<std::string> url) {
-  if (url && !url->empty() && url->back() != '/') *url += '/';
+  if (url) url = withFinalSlash(std::move(*url));
   std::lock_guard lock(settings().mutex);
   settings().graphBaseURL = std::move(url);
 }
@@ -50,4 +64,14 @@ std::string FBSDKSettings::graphAPIVersion() {
 void FBSDKSettings::setGraphAPIVersion(std::optional<std::string> version) {
   std::lock_guard lock(settings().mutex);
   settings().graphAPIVersion = std::move(version);
+}
+
+std::string FBSDKSettings::loginDialogURL() {
+  std::lock_guard lock(settings().mutex);
+  return settings().loginDialogURL.value_or(fromEnvironment(kLoginDialogURLVariable, kDefaultLoginDialogURL));
+}
+
+void FBSDKSettings::setLoginDialogURL(std::optional<std::string> url) {
+  std::lock_guard lock(settings().mutex);
+  settings().loginDialogURL = std::move(url);
 }

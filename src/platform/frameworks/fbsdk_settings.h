@@ -11,9 +11,16 @@ class FBSDKSettings {
   static void setAppID(std::optional<std::string> appID);
 
   // Where Graph requests go: scheme, host and a trailing "/" ("https://graph.facebook.com/" by
-  // default). nullopt restores the default.
+  // default, or $DORVALE_FACEBOOK_GRAPH_URL when set). nullopt restores the default.
+  static constexpr const char* kGraphURLVariable = "DORVALE_FACEBOOK_GRAPH_URL";
   static std::string graphBaseURL();
   static void setGraphBaseURL(std::optional<std::string> url);
+
+  // The web login dialog's page ("https://www.facebook.com/dialog/oauth" by default, or
+  // $DORVALE_FACEBOOK_DIALOG_URL when set). nullopt restores the default.
+  static constexpr const char* kLoginDialogURLVariable = "DORVALE_FACEBOOK_DIALOG_URL";
+  static std::string loginDialogURL();
+  static void setLoginDialogURL(std::optional<std::string> url);
 
   // The Graph API version of requests that name none; "" sends them without a version segment.
   static std::string graphAPIVersion();

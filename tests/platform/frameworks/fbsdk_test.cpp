@@ -11,6 +11,8 @@
 #include "platform/frameworks/fbsdk_graph_request.h"
 #include "platform/frameworks/fbsdk_login_manager.h"
 #include "platform/frameworks/fbsdk_settings.h"
+#include "platform/frameworks/fbsdk_web_login_dialog.h"
+#include "platform/keychain/memory_keychain_store.h"
 #include "support/fake_backend.h"
 #include "support/virtual_time.h"
 
@@ -208,9 +210,60 @@ TEST_F(LoginManagerTest, CancelledFailedAndUnavailableLoginsLeaveTheCurrentToken
   EXPECT_EQ(FBSDKAccessToken::currentAccessToken(), existing);
 }
 
-TEST(FBSDKApplicationDelegateTest, LaunchesAndClaimsOnlyItsOwnURLScheme) {
+TEST(WebLoginDialogTest, TheRedirectGivesATokenOnlyWithTheDialogsState) {
+  struct Case {
+    std::optional<std::string> query;  // nothing: no redirect before the time-out
+    bool cancelled;
+    std::optional<FBSDKLoginErrorCode> error;
+    std::string token;
+  };
+  constexpr auto kInvalid = FBSDKLoginErrorCode::InvalidRedirect;
+  const std::vector<Case> cases = {
+      {"state=s1&access_token=t%2B1&user_id=u7&denied_scopes=email", false, std::nullopt, "t+1"},
+      {"access_token=t1&state=other", false, kInvalid, ""},
+      {"access_token=t1", false, kInvalid, ""},
+      {"state=s1", false, kInvalid, ""},
+      {"state=s1&error=access_denied", true, std::nullopt, ""},
+      {"state=other&error=access_denied", false, kInvalid, ""},
+      {"state=s1&error=server_error", false, FBSDKLoginErrorCode::DialogFailed, ""},
+      {std::nullopt, true, std::nullopt, ""},
+  };
+  for (const auto& c : cases) {
+    std::optional<URL> redirect;
+    if (c.query) redirect = URL::URLWithString("http://127.0.0.1:4000/?" + *c.query);
+    auto [result, error] = FBSDKWebLoginDialogPresenter::resultOfRedirect(redirect, "s1", {"public_profile", "email"});
+    const auto code = error ? std::optional(static_cast<FBSDKLoginErrorCode>(error->code)) : std::nullopt;
+    EXPECT_EQ(std::tuple(result && result->isCancelled(), code,
+                         result && result->token() ? result->token()->tokenString() : ""),
+              std::tuple(c.cancelled, c.error, c.token))
+        << c.query.value_or("(none)");
+    EXPECT_NE(!result, !error) << c.query.value_or("(none)");
+  }
+}
+
+TEST(FBSDKApplicationDelegateTest, LaunchesWithTheKeptTokenAndClaimsOnlyItsOwnURLScheme) {
+  // Stays installed: once started, the cache writes to whatever store is current.
+  auto previousRun = std::make_shared<MemoryKeychainStore>();
+  KeychainStore::setCurrent(previousRun);
+  FBSDKAccessToken::startTokenCache();
+  FBSDKAccessToken::setCurrentAccessToken(
+      std::make_shared<FBSDKAccessToken>("kept", std::set<std::string>{"email", "public_profile"},
+                                         std::set<std::string>{"user_friends"}, "123", "u1", Date{100}));
+  // A new process: nothing current, the keychain as the previous run left it.
+  KeychainStore::setCurrent(std::make_shared<MemoryKeychainStore>());
+  FBSDKAccessToken::setCurrentAccessToken(nullptr);
+  KeychainStore::setCurrent(previousRun);
   const auto& delegate = FBSDKApplicationDelegate::sharedInstance();
   EXPECT_TRUE(delegate->application(nullptr, std::nullopt));
+  const auto kept = FBSDKAccessToken::currentAccessToken();
+  ASSERT_TRUE(kept);
+  EXPECT_EQ(std::tuple(kept->tokenString(), kept->userID(), kept->appID(), kept->permissions(),
+                       kept->declinedPermissions(), kept->expirationDate()->timeIntervalSinceReferenceDate),
+            std::tuple("kept", "u1", "123", std::set<std::string>{"email", "public_profile"},
+                       std::set<std::string>{"user_friends"}, 100.0));
+  FBSDKLoginManager().logOut();
+  FBSDKAccessToken::startTokenCache();
+  EXPECT_FALSE(FBSDKAccessToken::currentAccessToken());
 
   const auto opens = [&](const char* text, std::optional<std::string> source = std::nullopt) {
     return delegate->application(nullptr, *URL::URLWithString(text), std::move(source), std::nullopt);

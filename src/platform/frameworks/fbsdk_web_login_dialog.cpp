@@ -1,0 +1,116 @@
+#include "platform/frameworks/fbsdk_web_login_dialog.h"
+
+#include <fmt/format.h>
+
+#include <iostream>
+#include <map>
+#include <random>
+#include <set>
+#include <sstream>
+
+#include "platform/foundation/run_loop.h"
+#include "platform/frameworks/fbsdk_settings.h"
+#include "platform/net/transfer.h"
+#include "platform/ui/external_browser.h"
+#include "platform/ui/loopback_redirect_receiver.h"
+
+namespace {
+
+std::string randomState() {
+  std::random_device device;
+  std::string state;
+  for (int i = 0; i < 4; ++i) state += fmt::format("{:08x}", device());
+  return state;
+}
+
+NSError loginError(FBSDKLoginErrorCode code, std::string description) {
+  return NSError(FBSDKLoginErrorDomain, static_cast<long>(code), {{NSLocalizedDescriptionKey, std::move(description)}});
+}
+
+std::set<std::string> scopes(const std::string& list) {
+  std::set<std::string> names;
+  std::stringstream in(list);
+  for (std::string name; std::getline(in, name, ',');)
+    if (!name.empty()) names.insert(name);
+  return names;
+}
+
+std::string joined(const std::vector<std::string>& names) {
+  std::string list;
+  for (const auto& name : names) list += (list.empty() ? "" : ",") + name;
+  return list;
+}
+
+}  // namespace
+
+std::pair<std::shared_ptr<FBSDKLoginManagerLoginResult>, std::optional<NSError>>
+FBSDKWebLoginDialogPresenter::resultOfRedirect(const std::optional<URL>& redirect, const std::string& state,
+                                               const std::vector<std::string>& permissions) {
+  if (!redirect) return {FBSDKLoginManagerLoginResult::cancelled(), std::nullopt};
+  std::map<std::string, std::string> query;
+  for (const auto& item : redirect->queryItems()) query.emplace(item.name, item.value.value_or(""));
+  // Anyone on this machine can reach the loopback port; only the page we opened knows the state.
+  if (query["state"] != state)
+    return {nullptr, loginError(FBSDKLoginErrorCode::InvalidRedirect, "The login answer does not match the dialog.")};
+  if (query.count("error")) {
+    if (query["error"] == "access_denied") return {FBSDKLoginManagerLoginResult::cancelled(), std::nullopt};
+    const std::string reason = query.count("error_description") ? query["error_description"] : query["error"];
+    return {nullptr, loginError(FBSDKLoginErrorCode::DialogFailed, "The Facebook login failed: " + reason)};
+  }
+  if (query["access_token"].empty())
+    return {nullptr, loginError(FBSDKLoginErrorCode::InvalidRedirect, "The login answer holds no access token.")};
+
+  std::set<std::string> granted = query.count("granted_scopes")
+                                      ? scopes(query["granted_scopes"])
+                                      : std::set<std::string>(permissions.begin(), permissions.end());
+  std::set<std::string> declined = scopes(query["denied_scopes"]);
+  std::optional<Date> expiration;
+  if (const double seconds = std::atof(query["expires_in"].c_str()); seconds > 0)
+    expiration = Date{Date::now().timeIntervalSinceReferenceDate + seconds};
+  auto token = std::make_shared<FBSDKAccessToken>(query["access_token"], granted, declined,
+                                                  FBSDKSettings::appID().value_or(""), query["user_id"], expiration);
+  return {
+      std::make_shared<FBSDKLoginManagerLoginResult>(std::move(token), false, std::move(granted), std::move(declined)),
+      std::nullopt};
+}
+
+void FBSDKWebLoginDialogPresenter::presentLoginDialog(const Request& request, Completion completion) {
+  // The receiver lives until its answer is in; the answer counts as a transfer in flight meanwhile,
+  // so whoever waits for the network waits for the browser too.
+  struct Pending {
+    std::unique_ptr<LoopbackRedirectReceiver> receiver;
+    std::shared_ptr<void> inFlight = net_detail::countTransferInFlight();
+  };
+  auto pending = std::make_shared<Pending>();
+  const std::string state = randomState();
+  pending->receiver = LoopbackRedirectReceiver::start(
+      timeout_, [pending, state, permissions = request.permissions, completion](std::optional<URL> redirect) {
+        auto [result, error] = resultOfRedirect(redirect, state, permissions);
+        // Not from inside its own callback: the receiver goes on a later turn.
+        RunLoop::main().post([done = std::make_shared<Pending>(std::move(*pending))] {});
+        completion(std::move(result), std::move(error));
+      });
+  if (!pending->receiver) {
+    completion(nullptr,
+               loginError(FBSDKLoginErrorCode::DialogUnavailable, "The login dialog cannot listen for its answer."));
+    return;
+  }
+
+  std::vector<URLQueryItem> items;
+  if (auto appID = FBSDKSettings::appID()) items.push_back({"client_id", *appID});
+  items.push_back({"redirect_uri", pending->receiver->redirectURL().absoluteString()});
+  items.push_back({"state", state});
+  items.push_back({"response_type", "token"});
+  items.push_back({"scope", joined(request.permissions)});
+  const std::string base = FBSDKSettings::loginDialogURL();
+  auto dialog =
+      URL::URLWithString(base + (base.find('?') == std::string::npos ? "?" : "&") + percentEncodedQuery(items));
+  if (!dialog) {
+    pending->receiver.reset();
+    completion(nullptr,
+               loginError(FBSDKLoginErrorCode::DialogUnavailable, "The login dialog's address is not valid: " + base));
+    return;
+  }
+  // Without a browser the address is printed for the user to open by hand; the wait goes on.
+  ExternalBrowser::open(*dialog, std::cout);
+}

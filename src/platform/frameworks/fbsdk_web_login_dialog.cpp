@@ -10,7 +10,7 @@
 
 #include "platform/foundation/run_loop.h"
 #include "platform/frameworks/fbsdk_settings.h"
-#include "platform/net/transfer.h"
+#include "platform/net/url_session.h"
 #include "platform/ui/external_browser.h"
 #include "platform/ui/loopback_redirect_receiver.h"
 
@@ -79,7 +79,7 @@ void FBSDKWebLoginDialogPresenter::presentLoginDialog(const Request& request, Co
   // so whoever waits for the network waits for the browser too.
   struct Pending {
     std::unique_ptr<LoopbackRedirectReceiver> receiver;
-    std::shared_ptr<void> inFlight = net_detail::countTransferInFlight();
+    std::shared_ptr<void> inFlight = URLSession::holdTransferInFlight();
   };
   auto pending = std::make_shared<Pending>();
   const std::string state = randomState();

@@ -74,6 +74,8 @@ URLSession::~URLSession() = default;
 
 std::size_t URLSession::transfersInFlight() { return net_detail::transfersInFlight(); }
 
+std::shared_ptr<void> URLSession::holdTransferInFlight() { return net_detail::countTransferInFlight(); }
+
 std::shared_ptr<URLSession> URLSession::sharedSession() {
   static const auto shared = sessionWithConfiguration(URLSessionConfiguration::defaultSessionConfiguration());
   return shared;

@@ -49,6 +49,9 @@ class URLSession : public std::enable_shared_from_this<URLSession> {
 
   // Tasks of every session that were resumed and whose last callback has not run yet.
   static std::size_t transfersInFlight();
+  // Counts as one transfer in flight for as long as the returned token lives: network work that
+  // does not go through a session (a browser round trip) keeps waiters waiting the same way.
+  static std::shared_ptr<void> holdTransferInFlight();
 
   const URLSessionConfiguration& configuration() const { return configuration_; }
   std::shared_ptr<URLSessionDelegate> delegate() const;

@@ -252,6 +252,8 @@ std::shared_ptr<V> addMaterialArea(UIStoryboardSceneBuilder& b, const std::strin
       constraint->setConstant(height);
   }
   auto area = b.add<V>(b.view(), outletName, CGRectMake(0, 0, b.view()->bounds().size.width, height));
+  // First among the subviews, so that the material reads before the answers.
+  b.view()->insertSubview(area, 0);
   std::vector<std::shared_ptr<NSLayoutConstraint>> edges;
   for (auto edge : {NSLayoutAttribute::Top, NSLayoutAttribute::Left, NSLayoutAttribute::Right})
     edges.push_back(NSLayoutConstraint::constraintWithItem(area, edge, NSLayoutRelation::Equal, b.view(), edge, 1, 0));

@@ -134,7 +134,8 @@ class AudioQuestionTest : public MediaQuestionTest {
 
 TEST_F(AudioQuestionTest, PlaysPausesSeeksAndStopsWithTheRunLoop) {
   showMedia<AudioQuestionViewController>("audioQuestionViewController", "http://sounds.test/a.wav");
-  EXPECT_NE(run("show").find("[Play] #playButton"), std::string::npos);
+  EXPECT_NE(run("show").find("[Play] #playButton\n<slider 0%> #progressSlider\n00:00\n0.0. Which city"),
+            std::string::npos);
   const std::pair<std::string, std::string> steps[] = {
       {"show", "Play 0 00:00"},
       {"tap playButton", "Pause 0 00:00"},

@@ -43,10 +43,8 @@ class MediaQuestionTest : public QuestionTest {
     window->makeKeyAndVisible();
     driver = std::make_unique<ConsoleDriver>(out, window);
     driver->setEchoCommands(false);
-    run("show");
     return dynamic_cast<T&>(*media);
   }
-  // Leaves the screen and comes back, as a push and a pop would.
   void reappear() {
     media->viewWillDisappear(false);
     media->viewDidAppear(false);
@@ -75,9 +73,8 @@ TEST_F(MediaQuestionTest, PictureHtmlAndVideoAreShownOnceAndNeverWithoutAURL) {
   EXPECT_FALSE(player->allowsPictureInPicturePlayback());
   for (int i = 0; i < 2; ++i) player->touchesCancelled({}, nullptr), reappear();
   EXPECT_EQ(run("show").find("(video http://127.0.0.1:9/v.mp4, paused)\n"), 0u);
-  auto container = video.videoPlayerViewContainer.lock();
-  EXPECT_EQ(container->subviews().size(), 1u);
-  EXPECT_EQ(player->view()->frame(), container->bounds());
+  EXPECT_EQ(video.videoPlayerViewContainer.lock()->subviews(), std::vector{player->view()});
+  EXPECT_EQ(player->view()->frame(), video.videoPlayerViewContainer.lock()->bounds());
 }
 
 TEST_F(MediaQuestionTest, AudioFollowsTheRunLoopAndIgnoresItsControlsWithoutASound) {

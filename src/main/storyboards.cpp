@@ -242,6 +242,68 @@ void buildQuestionScene(UIStoryboardSceneBuilder& b) {
   vc->setCollectionView(collection);
 }
 
+// The media question scenes: the question scene below an area at the top for the material.
+template <class V>
+std::shared_ptr<V> addMaterialArea(UIStoryboardSceneBuilder& b, const std::string& outletName, CGFloat height) {
+  buildQuestionScene(b);
+  auto collection = b.controllerAs<SimpleQuestionViewController>().collectionView();
+  for (const auto& constraint : b.view()->constraints()) {
+    if (constraint->firstItem() == collection && constraint->firstAttribute() == NSLayoutAttribute::Top)
+      constraint->setConstant(height);
+  }
+  auto area = b.add<V>(b.view(), outletName, CGRectMake(0, 0, b.view()->bounds().size.width, height));
+  // First among the subviews, so that the material reads before the answers.
+  b.view()->insertSubview(area, 0);
+  std::vector<std::shared_ptr<NSLayoutConstraint>> edges;
+  for (auto edge : {NSLayoutAttribute::Top, NSLayoutAttribute::Left, NSLayoutAttribute::Right})
+    edges.push_back(NSLayoutConstraint::constraintWithItem(area, edge, NSLayoutRelation::Equal, b.view(), edge, 1, 0));
+  edges.push_back(NSLayoutConstraint::constraintWithItem(area, NSLayoutAttribute::Height, NSLayoutRelation::Equal,
+                                                         nullptr, NSLayoutAttribute::NotAnAttribute, 1, height));
+  NSLayoutConstraint::activateConstraints(edges);
+  return area;
+}
+
+constexpr CGFloat kMaterialHeight = 200;
+constexpr CGFloat kAudioControlsHeight = 60;
+
+void buildImageQuestionScene(UIStoryboardSceneBuilder& b) {
+  auto image = addMaterialArea<QuestionImageView>(b, "questionImageView", kMaterialHeight);
+  image->setContentMode(UIViewContentMode::ScaleAspectFit);
+  b.controllerAs<ImageQuestionViewController>().questionImageView = image;
+}
+
+void buildTextQuestionScene(UIStoryboardSceneBuilder& b) {
+  b.controllerAs<TextQuestionViewController>().webViewContainer =
+      addMaterialArea<UIView>(b, "webViewContainer", kMaterialHeight);
+}
+
+void buildVideoQuestionScene(UIStoryboardSceneBuilder& b) {
+  b.controllerAs<VideoQuestionViewController>().videoPlayerViewContainer =
+      addMaterialArea<UIView>(b, "videoPlayerViewContainer", kMaterialHeight);
+}
+
+// The play button, the slider and the time label in a row.
+void buildAudioQuestionScene(UIStoryboardSceneBuilder& b) {
+  auto& vc = b.controllerAs<AudioQuestionViewController>();
+  auto controls = addMaterialArea<UIView>(b, "audioControls", kAudioControlsHeight);
+  const CGFloat width = controls->bounds().size.width;
+  auto play = b.add<UIButton>(controls, "playButton", CGRectMake(8, 8, 44, 44));
+  play->setTitle("Play", UIControlState::Normal);
+  play->setTitle("Pause", UIControlState::Selected);
+  b.action<AudioQuestionViewController>(
+      play, "playButtonTap:", UIControlEvents::TouchUpInside,
+      [](AudioQuestionViewController& c, UIControl& sender) { c.playButtonTap(sender); });
+  vc.playButton = play;
+  auto slider = b.add<UISlider>(controls, "progressSlider", CGRectMake(60, 8, width - 140, 44));
+  std::weak_ptr<AudioQuestionViewController> weak = vc.sharedAs<AudioQuestionViewController>();
+  slider->addTarget(weak.lock(), "progressSliderValueChanged:forEvent:", UIControlEvents::ValueChanged,
+                    [weak](UIControl& sender, const UIEvent* event) {
+                      if (auto c = weak.lock()) c->progressSliderValueChanged(sender, event);
+                    });
+  vc.progressSlider = slider;
+  vc.timeLabel = b.add<UILabel>(controls, "timeLabel", CGRectMake(width - 72, 8, 64, 44));
+}
+
 }  // namespace
 
 void registerStartupStoryboard() {
@@ -302,6 +364,14 @@ void registerMainStoryboard() {
   scenes.push_back({"profile", "ProfileViewController", {}, {}, buildProfileScene});
   for (auto& scene : scenes) {
     if (scene.className.ends_with("QuestionViewController")) scene.build = buildQuestionScene;
+  }
+  const std::map<std::string, void (*)(UIStoryboardSceneBuilder&)> mediaScenes = {
+      {"ImageQuestionViewController", buildImageQuestionScene},
+      {"TextQuestionViewController", buildTextQuestionScene},
+      {"VideoQuestionViewController", buildVideoQuestionScene},
+      {"AudioQuestionViewController", buildAudioQuestionScene}};
+  for (auto& scene : scenes) {
+    if (auto media = mediaScenes.find(scene.className); media != mediaScenes.end()) scene.build = media->second;
   }
   registerQuestionNibs();
   UIStoryboard::registerStoryboard("Main", "mainTabBar", std::move(scenes));

@@ -1,0 +1,21 @@
+#include "quiz/image_question_view_controller.h"
+
+#include "platform/frameworks/image_loading.h"
+#include "platform/ui/render.h"
+#include "quiz/question_outlet.h"
+
+void QuestionImageView::renderSelf(TextCanvas& canvas) const {
+  if (image() && sourceURL_)
+    canvas.line("(image " + sourceURL_->absoluteString() + ": " + image()->description() + ")");
+}
+
+void ImageQuestionViewController::viewDidLoad() {
+  SimpleQuestionViewController::viewDidLoad();
+  auto imageView = requiredQuestionOutlet(questionImageView, "questionImageView");
+  // Without a URL there is nothing to ask for: the view stays empty, as when the picture fails.
+  const auto& data = quizQuestion()->data();
+  auto url = data ? URL::URLWithString(*data) : std::nullopt;
+  if (!url) return;
+  if (auto named = std::dynamic_pointer_cast<QuestionImageView>(imageView)) named->setSourceURL(url);
+  hnk_setImageFromURL(*imageView, *url);
+}

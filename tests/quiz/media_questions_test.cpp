@@ -1,0 +1,121 @@
+#include "platform/frameworks/image_loading.h"
+#include "platform/ui/image_codec.h"
+#include "question_fixture.h"
+#include "quiz/audio_question_view_controller.h"
+#include "quiz/image_question_view_controller.h"
+#include "quiz/text_question_view_controller.h"
+#include "quiz/video_question_view_controller.h"
+#include "support/fake_backend.h"
+
+namespace {
+
+// `seconds` of silence as mono 16-bit PCM WAV at 8 kHz.
+Data wav(std::uint32_t seconds) {
+  auto le = [](std::uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
+  const std::string format("WAVEfmt \x10\0\0\0\1\0\1\0\x40\x1f\0\0\x80\x3e\0\0\2\0\x10\0data", 32);
+  return Data::fromString("RIFF" + le(36 + seconds * 16000) + format + le(seconds * 16000) +
+                          std::string(seconds * 16000, '\0'));
+}
+
+// The "Main" storyboard's media screens as a window's root, driven through the console.
+class MediaQuestionTest : public QuestionTest {
+ protected:
+  void SetUp() override {
+    QuestionTest::SetUp();
+    AudioQuestionViewController::setSoundLoader([](const URL& url) -> std::optional<Data> {
+      const auto name = url.lastPathComponent();
+      if (name == "missing.wav") return std::nullopt;
+      return name == "noise.wav" ? Data::fromString("no sound") : wav(name == "empty.wav" ? 0 : 75);
+    });
+  }
+  void TearDown() override {
+    AudioQuestionViewController::setSoundLoader({});
+    QuestionTest::TearDown();
+  }
+  template <class T>
+  T& showMedia(const std::string& identifier, std::optional<std::string> data) {
+    auto q = question("oneCorrect", {{"A", true}, {"B"}});
+    q->setData(std::move(data));
+    media = UIStoryboard::storyboardWithName("Main")->instantiateViewControllerWithIdentifier(identifier);
+    dynamic_cast<T&>(*media).setQuizQuestion(q);
+    window = UIWindow::make();
+    window->setRootViewController(media);
+    window->makeKeyAndVisible();
+    driver = std::make_unique<ConsoleDriver>(out, window);
+    driver->setEchoCommands(false);
+    return dynamic_cast<T&>(*media);
+  }
+  void reappear() {
+    media->viewWillDisappear(false);
+    media->viewDidAppear(false);
+  }
+  std::shared_ptr<UIViewController> media;
+};
+
+TEST_F(MediaQuestionTest, PictureHtmlAndVideoAreShownOnceAndNeverWithoutAURL) {
+  FakeBackend backend;
+  backend.reply("GET", "/p.png", {200, {}, encodePNG({3, 2, std::vector<std::uint8_t>(24, 255)})->toString()});
+  for (std::optional<std::string> data : {std::optional(backend.url("/p.png")), {}, {"no url at all"}}) {
+    const bool url = data && data->starts_with("http");
+    showMedia<ImageQuestionViewController>("imageQuestionViewController", data);
+    reappear();
+    EXPECT_EQ(run("show").find("(image " + backend.url("/p.png") + ": image 3x2)\n0.0."), url ? 0 : std::string::npos);
+    EXPECT_EQ(backend.requestCount(), 1u);  // the first picture only, shown twice
+  }
+  auto& text = showMedia<TextQuestionViewController>("textQuestionViewController", "<p>Listen <b>closely</b></p>");
+  EXPECT_EQ(run("show").find("Listen closely\n0.0."), 0u);
+  EXPECT_EQ(text.webView()->frame(), text.webViewContainer.lock()->bounds());
+
+  EXPECT_FALSE(showMedia<VideoQuestionViewController>("videoQuestionViewController", "").playerVC());
+  auto& video = showMedia<VideoQuestionViewController>("videoQuestionViewController", "http://127.0.0.1:9/v.mp4");
+  auto player = video.playerVC();
+  EXPECT_EQ(run("show").find("(video http://127.0.0.1:9/v.mp4, paused, no controls)\n0.0."), 0u);
+  EXPECT_FALSE(player->allowsPictureInPicturePlayback());
+  for (int i = 0; i < 2; ++i) player->touchesCancelled({}, nullptr), reappear();
+  EXPECT_EQ(run("show").find("(video http://127.0.0.1:9/v.mp4, paused)\n"), 0u);
+  EXPECT_EQ(video.videoPlayerViewContainer.lock()->subviews(), std::vector{player->view()});
+  EXPECT_EQ(player->view()->frame(), video.videoPlayerViewContainer.lock()->bounds());
+}
+
+TEST_F(MediaQuestionTest, AudioFollowsTheRunLoopAndIgnoresItsControlsWithoutASound) {
+  showMedia<AudioQuestionViewController>("audioQuestionViewController", "http://sounds.test/a.wav");
+  const std::pair<std::string, std::string> steps[] = {
+      {"tap playButton", "[Pause] #playButton (selected)\n<slider 0%> #progressSlider\n00:00"},
+      {"wait 1.5", "[Pause] #playButton (selected)\n<slider 2%> #progressSlider\n00:01"},
+      {"tap playButton", "[Play] #playButton\n<slider 2%> #progressSlider\n00:01"},
+      {"slide progressSlider 50", "[Pause] #playButton (selected)\n<slider 50%> #progressSlider\n00:37"},
+      {"wait 3", "[Pause] #playButton (selected)\n<slider 54%> #progressSlider\n00:40"},
+      // Leaving stops the sound but not the button: the first tap pauses, the second plays.
+      {"leave", "[Pause] #playButton (selected)\n<slider 54%> #progressSlider\n00:40"},
+      {"tap playButton", "[Play] #playButton\n<slider 54%> #progressSlider\n00:40"},
+      {"tap playButton", "[Pause] #playButton (selected)\n<slider 54%> #progressSlider\n00:40"},
+      {"wait 60", "[Play] #playButton\n<slider 100%> #progressSlider\n01:14"},
+  };
+  for (const auto& [command, shows] : steps) {
+    if (command == "leave") reappear(), time.advance(10);
+    EXPECT_EQ(run(command == "leave" ? "show" : command).find(shows), 0u) << command;
+  }
+
+  // Without a sound: the alert, and controls that do nothing.
+  for (std::optional<std::string> source :
+       {std::optional<std::string>{}, {"no url at all"}, {"http://s.test/missing.wav"}, {"http://s.test/noise.wav"}}) {
+    auto& audio = showMedia<AudioQuestionViewController>("audioQuestionViewController", source);
+    EXPECT_NE(run("show").find(NSLocalizedString("audioquestion_audio_load_error")), std::string::npos);
+    EXPECT_FALSE(audio.player());
+    audio.playButtonTap(*audio.playButton.lock());
+    audio.progressSlider.lock()->drag(UITouch::Phase::Ended, 50);
+    EXPECT_FALSE(audio.playButton.lock()->isSelected()) << source.value_or("-");
+  }
+  auto& silent = showMedia<AudioQuestionViewController>("audioQuestionViewController", "http://s.test/empty.wav");
+  ASSERT_TRUE(silent.player());
+  silent.trackAudio();
+  EXPECT_EQ(silent.progressSlider.lock()->value(), 0);
+}
+
+TEST(FormatDuration, HoursOnlyFromOneHourOn) {
+  const std::pair<double, std::string> cases[] = {
+      {59.9, "00:59"}, {3599, "59:59"}, {3600, "01:00:00"}, {3661.5, "01:01:01"}, {360000, "100:00:00"}};
+  for (const auto& [seconds, text] : cases) EXPECT_EQ(formatDuration(seconds), text) << seconds;
+}
+
+}  // namespace

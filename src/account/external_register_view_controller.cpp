@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "account/form_support.h"
 #include "account/outlet.h"
 #include "account/school_select_view_controller.h"
 #include "app/text_utilities.h"
@@ -35,13 +36,7 @@ void ExternalRegisterViewController::viewDidLoad() {
   firstNameField->setPlaceholder(NSLocalizedString("register_firstname_textfield_placeholder"));
   emailField->setPlaceholder(NSLocalizedString("register_email_textfield_placeholder"));
 
-  std::weak_ptr<ExternalRegisterViewController> weak = sharedAs<ExternalRegisterViewController>();
-  auto tap = UITapGestureRecognizer::make(weak.lock(), "hideKeyboard", [weak](UIGestureRecognizer&) {
-    if (auto self = weak.lock()) self->hideKeyboard();
-  });
-  // Taps still reach the fields and buttons.
-  tap->setCancelsTouchesInView(false);
-  view()->addGestureRecognizer(tap);
+  addHideKeyboardTap(sharedAs<ExternalRegisterViewController>());
 
   if (firstName) firstNameField->setText(*firstName);
   if (lastName) lastNameField->setText(*lastName);
@@ -50,19 +45,13 @@ void ExternalRegisterViewController::viewDidLoad() {
 
 void ExternalRegisterViewController::viewWillAppear(bool animated) {
   UIViewController::viewWillAppear(animated);
-  if (auto nav = navigationController()) {
-    const auto& bar = nav->navigationBar();
-    bar->setTitleTextAttributes({{NSForegroundColorAttributeName, view()->tintColor()}});
-    bar->setBarTintColor(std::nullopt);
-    bar->setTintColor(std::nullopt);
-  }
+  resetRegistrationBar(*this);
   analyticsScreenTracking(*this, "ExternalRegister");
 }
 
 void ExternalRegisterViewController::prepareForSegue(const UIStoryboardSegue& segue, const std::shared_ptr<void>&) {
   if (segue.identifier() != kSchoolSelectSegue) return;
-  auto list = std::dynamic_pointer_cast<SchoolSelectViewController>(segue.destinationViewController());
-  if (!list) fatalError(std::string(kSchoolSelectSegue) + " must lead to a SchoolSelectViewController");
+  auto list = schoolListOf(segue, kSchoolSelectSegue);
   // Unlike the e-mail registration, the list opens unmarked.
   list->setDelegate(sharedAs<ExternalRegisterViewController>());
 }

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "account/external_register_view_controller.h"
+#include "account/form_support.h"
 #include "account/outlet.h"
 #include "account/register_view_controller.h"
 #include "app/progress_indicator_helper.h"
@@ -57,13 +58,7 @@ void LoginViewController::viewDidLoad() {
     nav->view()->setBackgroundColor(UIColor::clearColor());
   }
 
-  std::weak_ptr<LoginViewController> weak = self;
-  auto tap = UITapGestureRecognizer::make(self, "hideKeyboard", [weak](UIGestureRecognizer&) {
-    if (auto screen = weak.lock()) screen->hideKeyboard();
-  });
-  // Taps still reach the fields and buttons.
-  tap->setCancelsTouchesInView(false);
-  view()->addGestureRecognizer(tap);
+  addHideKeyboardTap(self);
 
   restorePreviousSignIn();
 }

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "account/form_support.h"
 #include "account/outlet.h"
 #include "app/progress_indicator_helper.h"
 #include "app/text_utilities.h"
@@ -52,13 +53,7 @@ void ProfileViewController::viewDidLoad() {
 
   fetchProfile();
 
-  std::weak_ptr<ProfileViewController> weak = sharedAs<ProfileViewController>();
-  auto tap = UITapGestureRecognizer::make(weak.lock(), "hideKeyboard", [weak](UIGestureRecognizer&) {
-    if (auto self = weak.lock()) self->hideKeyboard();
-  });
-  // Taps still reach the fields and buttons.
-  tap->setCancelsTouchesInView(false);
-  view()->addGestureRecognizer(tap);
+  addHideKeyboardTap(sharedAs<ProfileViewController>());
 }
 
 void ProfileViewController::viewWillAppear(bool animated) {

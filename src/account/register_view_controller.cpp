@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "account/form_support.h"
 #include "account/outlet.h"
 #include "account/school_select_view_controller.h"
 #include "app/text_utilities.h"
@@ -34,31 +35,18 @@ void RegisterViewController::viewDidLoad() {
   requiredOutlet(confirmPasswordTextField, "confirmPasswordTextField")
       ->setPlaceholder(NSLocalizedString("register_confirmpassword_textfield_placeholder"));
 
-  std::weak_ptr<RegisterViewController> weak = sharedAs<RegisterViewController>();
-  auto tap = UITapGestureRecognizer::make(weak.lock(), "hideKeyboard", [weak](UIGestureRecognizer&) {
-    if (auto self = weak.lock()) self->hideKeyboard();
-  });
-  // Taps still reach the fields and buttons.
-  tap->setCancelsTouchesInView(false);
-  view()->addGestureRecognizer(tap);
+  addHideKeyboardTap(sharedAs<RegisterViewController>());
 }
 
 void RegisterViewController::viewWillAppear(bool animated) {
   UIViewController::viewWillAppear(animated);
-  if (auto nav = navigationController()) {
-    const auto& bar = nav->navigationBar();
-    bar->setTitleTextAttributes({{NSForegroundColorAttributeName, view()->tintColor()}});
-    // Back to the toolkit's colours.
-    bar->setBarTintColor(std::nullopt);
-    bar->setTintColor(std::nullopt);
-  }
+  resetRegistrationBar(*this);
   analyticsScreenTracking(*this, "Register");
 }
 
 void RegisterViewController::prepareForSegue(const UIStoryboardSegue& segue, const std::shared_ptr<void>&) {
   if (segue.identifier() != kSchoolSelectSegue) return;
-  auto list = std::dynamic_pointer_cast<SchoolSelectViewController>(segue.destinationViewController());
-  if (!list) fatalError(std::string(kSchoolSelectSegue) + " must lead to a SchoolSelectViewController");
+  auto list = schoolListOf(segue, kSchoolSelectSegue);
   list->setDelegate(sharedAs<RegisterViewController>());
   // The list opens with the earlier choice marked.
   list->setSelectedSchools(schools_);

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "account/school_select_view_controller.h"
+#include "platform/foundation/fatal_error.h"
+#include "platform/ui/ns_attributed_string.h"
+#include "platform/ui/ui_gesture_recognizer.h"
+#include "platform/ui/ui_navigation_controller.h"
+#include "platform/ui/ui_storyboard_segue.h"
+#include "platform/ui/ui_view_controller.h"
+
+// What the account forms share.
+
+// A tap on the form's background calls its hideKeyboard(); taps still reach the fields and buttons.
+template <class Screen>
+void addHideKeyboardTap(const std::shared_ptr<Screen>& screen) {
+  std::weak_ptr<Screen> weak = screen;
+  auto tap = UITapGestureRecognizer::make(screen, "hideKeyboard", [weak](UIGestureRecognizer&) {
+    if (auto target = weak.lock()) target->hideKeyboard();
+  });
+  tap->setCancelsTouchesInView(false);
+  screen->view()->addGestureRecognizer(tap);
+}
+
+// The registration forms' bar: the title in the view's tint, the bar back to the toolkit's colours.
+inline void resetRegistrationBar(UIViewController& screen) {
+  auto nav = screen.navigationController();
+  if (!nav) return;
+  const auto& bar = nav->navigationBar();
+  bar->setTitleTextAttributes({{NSForegroundColorAttributeName, screen.view()->tintColor()}});
+  bar->setBarTintColor(std::nullopt);
+  bar->setTintColor(std::nullopt);
+}
+
+// The school list a segue leads to; a segue of that name that leads elsewhere stops the program.
+inline std::shared_ptr<SchoolSelectViewController> schoolListOf(const UIStoryboardSegue& segue,
+                                                                const char* identifier) {
+  auto list = std::dynamic_pointer_cast<SchoolSelectViewController>(segue.destinationViewController());
+  if (!list) fatalError(std::string(identifier) + " must lead to a SchoolSelectViewController");
+  return list;
+}

@@ -1,0 +1,325 @@
+#include "toolkit/session_fetcher.h"
+
+#include "platform/foundation/ascii.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <thread>
+#include <utility>
+
+#include "platform/foundation/date_formatter.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/net/url_error.h"
+#include "toolkit/session_cookie_storage.h"
+#include "toolkit/session_fetcher_internal.h"
+
+using namespace ztk_fetcher_detail;
+
+// ---------------------------------------------------------------------------------------------
+// Downloads and uploads
+
+void ZSDK_ZTKSessionFetcher::needNewBodyStream(const std::shared_ptr<URLSession>&,
+                                               const std::shared_ptr<URLSessionTask>& task,
+                                               BodyStreamCompletion completionHandler) {
+  if (!recordTask(task)) {
+    completionHandler(nullptr);
+    return;
+  }
+  BodyStreamProvider provider;
+  {
+    Lock lock(mutex_);
+    provider = bodyStreamProvider_;
+  }
+  if (provider) {
+    if (auto logging = ZSDK_ZTKSessionFetcher::logging()) {
+      provider = logging->loggedStreamProviderForStreamProvider(*this, provider);
+    }
+  }
+  if (!provider) {
+    completionHandler(nullptr);
+    return;
+  }
+  invokeOnCallbackQueueUnlessStopped([provider, completionHandler] { provider(completionHandler); });
+}
+
+void ZSDK_ZTKSessionFetcher::didBecomeDownloadTask(const std::shared_ptr<URLSession>&,
+                                                   const std::shared_ptr<URLSessionDataTask>& dataTask,
+                                                   const std::shared_ptr<URLSessionDownloadTask>& downloadTask) {
+  Lock lock(mutex_);
+  if (sessionTask_ == dataTask || !sessionTask_) sessionTask_ = downloadTask;
+}
+
+void ZSDK_ZTKSessionFetcher::didResumeAtOffset(const std::shared_ptr<URLSession>&,
+                                               const std::shared_ptr<URLSessionDownloadTask>& downloadTask,
+                                               std::int64_t, std::int64_t) {
+  recordTask(downloadTask);
+}
+
+void ZSDK_ZTKSessionFetcher::didWriteData(const std::shared_ptr<URLSession>&,
+                                          const std::shared_ptr<URLSessionDownloadTask>& downloadTask,
+                                          std::int64_t bytesWritten, std::int64_t totalBytesWritten,
+                                          std::int64_t totalBytesExpectedToWrite) {
+  if (!recordTask(downloadTask)) return;
+  DownloadProgressBlock progress;
+  {
+    Lock lock(mutex_);
+    progress = downloadProgressBlock_;
+  }
+  if (!progress) return;
+  // A known total below what already arrived is wrong; report it as unknown.
+  if (totalBytesExpectedToWrite != NSURLSessionTransferSizeUnknown && totalBytesExpectedToWrite < totalBytesWritten) {
+    totalBytesExpectedToWrite = NSURLSessionTransferSizeUnknown;
+  }
+  invokeOnCallbackQueueUnlessStopped([=] { progress(bytesWritten, totalBytesWritten, totalBytesExpectedToWrite); });
+}
+
+void ZSDK_ZTKSessionFetcher::didFinishDownloadingToURL(const std::shared_ptr<URLSession>&,
+                                                       const std::shared_ptr<URLSessionDownloadTask>& downloadTask,
+                                                       const URL& location) {
+  if (!recordTask(downloadTask)) return;
+  const int status = statusCode();
+  if (status < 200 || status > 399) return;
+  namespace fs = std::filesystem;
+  Lock lock(mutex_);
+  std::error_code ec;
+  const auto size = fs::file_size(location.path(), ec);
+  if (!ec) downloadedLength_ = static_cast<std::int64_t>(size);
+  if (!destinationFileURL_) return;
+  const fs::path destination = destinationFileURL_->path();
+  fs::remove(destination, ec);
+  fs::rename(location.path(), destination, ec);
+  if (ec) {
+    // Another file system: copy instead of moving.
+    ec.clear();
+    fs::copy_file(location.path(), destination, fs::copy_options::overwrite_existing, ec);
+  }
+  if (ec) downloadMoveError_ = URLError(NSURLErrorCannotMoveFile, destinationFileURL_);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Background sessions and simulated responses
+
+void ZSDK_ZTKSessionFetcher::createSessionIdentifierWithMetadata(const std::optional<Value::Dictionary>& metadata) {
+  Lock lock(mutex_);
+  Value::Dictionary all = sessionUserInfo_.value_or(Value::Dictionary());
+  if (metadata) all.insert(metadata->begin(), metadata->end());
+  if (destinationFileURL_) all["_destURL"] = destinationFileURL_->absoluteString();
+  if (bodyFileURL_) all["_bodyURL"] = bodyFileURL_->absoluteString();
+  sessionIdentifierUUID_ = makeUUIDString();
+  std::string identifier = std::string(kZTKSessionIdentifierPrefix) + "_" + *sessionIdentifierUUID_;
+  if (!all.empty()) identifier += "_" + jsonFromValue(Value(all)).dump();
+  sessionIdentifier_ = identifier;
+  didCreateSessionIdentifier_ = true;
+}
+
+void ZSDK_ZTKSessionFetcher::forgetSessionIdentifierForFetcher() {
+  Lock lock(mutex_);
+  if (sessionIdentifier_) {
+    auto& state = classState();
+    std::lock_guard classLock(state.mutex);
+    state.fetchersBySessionIdentifier.erase(*sessionIdentifier_);
+  }
+  sessionIdentifier_.reset();
+  didCreateSessionIdentifier_ = false;
+}
+
+// Background fetches are not persisted across launches yet: nothing starts one in this program.
+void ZSDK_ZTKSessionFetcher::addPersistedBackgroundSessionToDefaults() {}
+void ZSDK_ZTKSessionFetcher::removePersistedBackgroundSessionFromDefaults() {}
+
+void ZSDK_ZTKSessionFetcher::restoreBackgroundSessionTasks() {
+  std::shared_ptr<URLSession> session = this->session();
+  if (!session) return;
+  auto self = shared_from_this();
+  session->getTasksWithCompletionHandler([self](auto dataTasks, auto uploadTasks, auto downloadTasks) {
+    if (!dataTasks.empty() || !uploadTasks.empty() || !downloadTasks.empty()) return;
+    DispatchQueue::main()->after(1.0, [self] {
+      {
+        Lock lock(self->mutex_);
+        if (self->sessionTask_ || self->request_) return;
+      }
+      self->removePersistedBackgroundSessionFromDefaults();
+      self->failToBeginFetchWithError(
+          NSError(kZTKSessionFetcherErrorDomain, ZTKSessionFetcherErrorRestoredSessionWithoutTasks));
+    });
+  });
+}
+
+void ZSDK_ZTKSessionFetcher::simulateFetchForTestBlock() {
+  auto self = shared_from_this();
+  TestBlock block;
+  {
+    Lock lock(mutex_);
+    block = testBlock_;
+  }
+  if (!block) return;
+  block(self,
+        [self](std::shared_ptr<const URLResponse> response, std::optional<Data> data, std::optional<NSError> error) {
+          if (!response && !data && !error) {
+            // "Use the network."
+            std::shared_ptr<URLSessionTask> task;
+            {
+              Lock lock(self->mutex_);
+              self->testBlock_ = nullptr;
+              self->isUsingTestBlock_ = false;
+              task = self->sessionTask_;
+            }
+            if (task) task->resume();
+            return;
+          }
+          BodyStreamProvider provider;
+          std::optional<URL> bodyFile;
+          {
+            Lock lock(self->mutex_);
+            provider = self->bodyStreamProvider_;
+            bodyFile = self->bodyFileURL_;
+          }
+          if (provider) {
+            self->invokeOnCallbackQueueUnlessStopped([self, provider, response, data, error] {
+              provider([self, response, data, error](std::shared_ptr<InputStream> stream) {
+                auto [body, streamError] = readWholeStream(stream);
+                {
+                  Lock lock(self->mutex_);
+                  self->bodyData_ = body;
+                }
+                self->simulateDataCallbacks(response, data, error ? error : streamError);
+              });
+            });
+            return;
+          }
+          std::optional<NSError> readError;
+          if (bodyFile) {
+            std::ifstream in(bodyFile->path(), std::ios::binary);
+            if (in) {
+              Lock lock(self->mutex_);
+              self->bodyData_ = Data(std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {}));
+            } else {
+              readError = URLError(NSURLErrorFileDoesNotExist, bodyFile);
+            }
+          }
+          self->simulateDataCallbacks(response, data, readError ? readError : error);
+        });
+}
+
+void ZSDK_ZTKSessionFetcher::simulateDataCallbacks(const std::shared_ptr<const URLResponse>& response,
+                                                   const std::optional<Data>& data,
+                                                   const std::optional<NSError>& error) {
+  auto self = shared_from_this();
+  WillRedirectBlock willRedirect;
+  DidReceiveResponseBlock didReceiveResponse;
+  SendProgressBlock sendProgress;
+  DownloadProgressBlock downloadProgress;
+  AccumulateDataBlock accumulate;
+  ReceivedProgressBlock receivedProgress;
+  WillCacheURLResponseBlock willCache;
+  std::optional<URL> destination;
+  std::int64_t bodyLength = 0;
+  URLRequest request;
+  {
+    Lock lock(mutex_);
+    willRedirect = willRedirectBlock_;
+    didReceiveResponse = didReceiveResponseBlock_;
+    sendProgress = sendProgressBlock_;
+    downloadProgress = downloadProgressBlock_;
+    accumulate = accumulateDataBlock_;
+    receivedProgress = receivedProgressBlock_;
+    willCache = willCacheURLResponseBlock_;
+    destination = destinationFileURL_;
+    bodyLength = bodyData_ ? static_cast<std::int64_t>(bodyData_->size()) : 0;
+    if (request_) request = *request_;
+  }
+  auto http = std::dynamic_pointer_cast<const HTTPURLResponse>(response);
+  std::optional<NSError> finalError = error;
+  if (willRedirect && http) {
+    invokeOnCallbackQueueAfterUserStopped(
+        true, [willRedirect, http, request] { willRedirect(http, request, [](std::optional<URLRequest>) {}); });
+  }
+  if (didReceiveResponse) {
+    invokeOnCallbackQueueAfterUserStopped(
+        true, [didReceiveResponse, response] { didReceiveResponse(response, [](URLSessionResponseDisposition) {}); });
+  }
+  if (sendProgress) {
+    reportInChunks(bodyLength, [&](std::int64_t chunk, std::int64_t sent, std::int64_t total) {
+      invokeOnCallbackQueueUnlessStopped([=] { sendProgress(chunk, sent, total); });
+    });
+  }
+  const Data body = data.value_or(Data());
+  if (destination) {
+    if (downloadProgress) {
+      reportInChunks(static_cast<std::int64_t>(body.size()),
+                     [&](std::int64_t chunk, std::int64_t sent, std::int64_t total) {
+                       invokeOnCallbackQueueUnlessStopped([=] { downloadProgress(chunk, sent, total); });
+                     });
+    }
+    if (data) {
+      const std::string tmp = destination->path() + ".tmp";
+      std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+      out.write(reinterpret_cast<const char*>(body.data()), static_cast<std::streamsize>(body.size()));
+      out.close();
+      std::error_code ec;
+      if (!out) ec = std::make_error_code(std::errc::io_error);
+      if (!ec) std::filesystem::rename(tmp, destination->path(), ec);
+      if (ec) finalError = URLError(NSURLErrorCannotWriteToFile, destination);
+    }
+  } else {
+    if (accumulate) {
+      if (data) invokeOnCallbackQueueUnlessStopped([accumulate, body] { accumulate(body); });
+    } else {
+      Lock lock(mutex_);
+      downloadedData_ = data;
+      downloadedLength_ = static_cast<std::int64_t>(body.size());
+    }
+    if (receivedProgress) {
+      reportInChunks(static_cast<std::int64_t>(body.size()), [&](std::int64_t chunk, std::int64_t sent, std::int64_t) {
+        invokeOnCallbackQueueUnlessStopped([=] { receivedProgress(chunk, sent); });
+      });
+    }
+    if (willCache) {
+      CachedURLResponse cached{response, body};
+      invokeOnCallbackQueueAfterUserStopped(
+          true, [willCache, cached] { willCache(cached, [](std::optional<CachedURLResponse>) {}); });
+    }
+  }
+  {
+    Lock lock(mutex_);
+    response_ = response;
+  }
+  DispatchQueue::main()->async([self, finalError] {
+    const int status = finalError ? static_cast<int>(finalError->code) : 200;
+    self->shouldRetryNowForStatus(
+        status, finalError, [self, finalError](bool shouldRetry) { self->finishWithError(finalError, shouldRetry); });
+  });
+}
+
+void ZSDK_ZTKSessionFetcher::writeDownloadedDataToDestinationLocked() {
+  if (!destinationFileURL_ || !downloadedData_ || downloadedData_->empty()) return;
+  namespace fs = std::filesystem;
+  const std::string path = destinationFileURL_->path();
+  const std::string tmp = path + ".tmp";
+  std::error_code ec;
+  {
+    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(downloadedData_->data()),
+              static_cast<std::streamsize>(downloadedData_->size()));
+    if (!out) ec = std::make_error_code(std::errc::io_error);
+  }
+  if (!ec) {
+    fs::remove(path, ec);
+    ec.clear();
+    fs::rename(tmp, path, ec);
+  }
+  if (ec) {
+    downloadMoveError_ = URLError(NSURLErrorCannotWriteToFile, destinationFileURL_);
+  } else {
+    downloadedData_.reset();
+  }
+}

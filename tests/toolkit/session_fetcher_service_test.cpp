@@ -56,6 +56,7 @@ class ServiceTest : public ::testing::Test {
   }
   ~ServiceTest() override {
     service->stopAllFetchers();
+    for (const auto& fetcher : started) fetcher->stopFetching();  // the untracked ones too
     answers.clear();
     time.runUntilIdle();
   }

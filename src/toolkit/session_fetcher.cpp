@@ -259,7 +259,7 @@ void ZSDK_ZTKSessionFetcher::beginFetchMayDelay(bool mayDelay, bool mayAuthorize
     isGET = effectiveMethod.empty() || effectiveMethod == "GET";
     needsUploadTask = useUploadTask_ || bodyFileURL_ || bodyStreamProvider_;
     const bool hasRequestStream = request_ && request_->httpBodyStream;
-    if (bodyData_ || bodyStreamProvider_ || hasRequestStream) {
+    if (bodyData_ || bodyFileURL_ || bodyStreamProvider_ || hasRequestStream) {
       if (isGET && request_) request_->httpMethod = "POST";
       if (bodyData_ && !needsUploadTask && request_) request_->httpBody = bodyData_;
       if (hasRequestStream && logging) streamToLog = request_->httpBodyStream;

@@ -24,6 +24,51 @@
 
 using namespace ztk_fetcher_detail;
 
+namespace {
+
+namespace fs = std::filesystem;
+
+// A file beside `destination`, so that the final rename stays on one file system.
+fs::path siblingTempPath(const fs::path& destination) {
+  return destination.parent_path() / (destination.filename().string() + "." + makeUUIDString() + ".part");
+}
+
+// Puts `bytes` at `destination` in one rename: the old file stays until the new one is complete.
+std::error_code writeAtomically(const Data& bytes, const fs::path& destination) {
+  const fs::path tmp = siblingTempPath(destination);
+  std::error_code ec;
+  {
+    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out) ec = std::make_error_code(std::errc::io_error);
+  }
+  if (!ec) fs::rename(tmp, destination, ec);
+  if (ec) {
+    std::error_code ignored;
+    fs::remove(tmp, ignored);
+  }
+  return ec;
+}
+
+// Moves `source` over `destination`; across file systems it is copied beside the destination first.
+std::error_code moveAtomically(const fs::path& source, const fs::path& destination) {
+  std::error_code ec;
+  fs::rename(source, destination, ec);
+  if (ec != std::errc::cross_device_link) return ec;
+  const fs::path tmp = siblingTempPath(destination);
+  ec.clear();
+  fs::copy_file(source, tmp, fs::copy_options::overwrite_existing, ec);
+  if (!ec) fs::rename(tmp, destination, ec);
+  if (ec) {
+    std::error_code ignored;
+    fs::remove(tmp, ignored);
+  }
+  return ec;
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------------------------------------
 // Downloads and uploads
 
@@ -88,20 +133,12 @@ void ZSDK_ZTKSessionFetcher::didFinishDownloadingToURL(const std::shared_ptr<URL
   if (!recordTask(downloadTask)) return;
   const int status = statusCode();
   if (status < 200 || status > 399) return;
-  namespace fs = std::filesystem;
   Lock lock(mutex_);
   std::error_code ec;
   const auto size = fs::file_size(location.path(), ec);
   if (!ec) downloadedLength_ = static_cast<std::int64_t>(size);
   if (!destinationFileURL_) return;
-  const fs::path destination = destinationFileURL_->path();
-  fs::remove(destination, ec);
-  fs::rename(location.path(), destination, ec);
-  if (ec) {
-    // Another file system: copy instead of moving.
-    ec.clear();
-    fs::copy_file(location.path(), destination, fs::copy_options::overwrite_existing, ec);
-  }
+  ec = moveAtomically(location.path(), destinationFileURL_->path());
   if (ec) downloadMoveError_ = URLError(NSURLErrorCannotMoveFile, destinationFileURL_);
 }
 
@@ -261,13 +298,7 @@ void ZSDK_ZTKSessionFetcher::simulateDataCallbacks(const std::shared_ptr<const U
                      });
     }
     if (data) {
-      const std::string tmp = destination->path() + ".tmp";
-      std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-      out.write(reinterpret_cast<const char*>(body.data()), static_cast<std::streamsize>(body.size()));
-      out.close();
-      std::error_code ec;
-      if (!out) ec = std::make_error_code(std::errc::io_error);
-      if (!ec) std::filesystem::rename(tmp, destination->path(), ec);
+      const std::error_code ec = writeAtomically(body, destination->path());
       if (ec) finalError = URLError(NSURLErrorCannotWriteToFile, destination);
     }
   } else {
@@ -302,22 +333,7 @@ void ZSDK_ZTKSessionFetcher::simulateDataCallbacks(const std::shared_ptr<const U
 
 void ZSDK_ZTKSessionFetcher::writeDownloadedDataToDestinationLocked() {
   if (!destinationFileURL_ || !downloadedData_ || downloadedData_->empty()) return;
-  namespace fs = std::filesystem;
-  const std::string path = destinationFileURL_->path();
-  const std::string tmp = path + ".tmp";
-  std::error_code ec;
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(downloadedData_->data()),
-              static_cast<std::streamsize>(downloadedData_->size()));
-    if (!out) ec = std::make_error_code(std::errc::io_error);
-  }
-  if (!ec) {
-    fs::remove(path, ec);
-    ec.clear();
-    fs::rename(tmp, path, ec);
-  }
-  if (ec) {
+  if (writeAtomically(*downloadedData_, destinationFileURL_->path())) {
     downloadMoveError_ = URLError(NSURLErrorCannotWriteToFile, destinationFileURL_);
   } else {
     downloadedData_.reset();

@@ -651,11 +651,14 @@ void ZSDK_ZTKSessionFetcher::didCompleteWithError(const std::shared_ptr<URLSessi
     if (!failure && status >= 0 && status < 300) {
       if (task) bodyLength_ = task->countOfBytesSent();
     } else if (status == 403 && useBackgroundSession_) {
-      // A background session that was redirected loses its authorization: fetch the final URL.
+      // A background session that was redirected loses its authorization: fetch the final URL,
+      // but only on the request's own host (the token never follows to another one).
       auto response = responseLocked();
-      if (response && request_ && request_->url != response->url() &&
+      const auto responseURL = response ? std::optional<URL>(response->url()) : std::nullopt;
+      if (responseURL && request_ && request_->url && request_->url != responseURL &&
+          asciiEqualIgnoringCase(responseURL->host().value_or(""), request_->url->host().value_or("")) &&
           request_->valueForHTTPHeaderField("Authorization")) {
-        request_->url = response->url();
+        request_->url = responseURL;
         retryAtResponseURL = true;
       }
     }

@@ -169,9 +169,146 @@ void ZSDK_ZTKSessionFetcher::forgetSessionIdentifierForFetcher() {
   didCreateSessionIdentifier_ = false;
 }
 
-// Background fetches are not persisted across launches yet: nothing starts one in this program.
-void ZSDK_ZTKSessionFetcher::addPersistedBackgroundSessionToDefaults() {}
-void ZSDK_ZTKSessionFetcher::removePersistedBackgroundSessionFromDefaults() {}
+namespace {
+
+std::shared_ptr<UserDefaults>& injectedDefaults() {
+  static auto* defaults = new std::shared_ptr<UserDefaults>();
+  return *defaults;
+}
+
+std::vector<std::string> persistedIdentifiers() {
+  std::vector<std::string> identifiers;
+  const auto stored =
+      ZSDK_ZTKSessionFetcher::fetcherUserDefaults()->arrayForKey(kZTKSessionFetcherPersistedSessionsKey);
+  for (const auto& item : stored.value_or(Value::Array())) {
+    if (const auto* text = item.asString()) identifiers.push_back(*text);
+  }
+  return identifiers;
+}
+
+void storeIdentifiers(const std::vector<std::string>& identifiers) {
+  const auto defaults = ZSDK_ZTKSessionFetcher::fetcherUserDefaults();
+  if (identifiers.empty()) {
+    defaults->removeObjectForKey(kZTKSessionFetcherPersistedSessionsKey);
+  } else {
+    defaults->setObject(Value(Value::Array(identifiers.begin(), identifiers.end())),
+                        kZTKSessionFetcherPersistedSessionsKey);
+  }
+  defaults->synchronize();
+}
+
+}  // namespace
+
+std::shared_ptr<UserDefaults> ZSDK_ZTKSessionFetcher::fetcherUserDefaults() {
+  auto& state = classState();
+  std::lock_guard lock(state.mutex);
+  return injectedDefaults() ? injectedDefaults() : UserDefaults::standard();
+}
+
+void ZSDK_ZTKSessionFetcher::setFetcherUserDefaults(std::shared_ptr<UserDefaults> defaults) {
+  auto& state = classState();
+  std::lock_guard lock(state.mutex);
+  injectedDefaults() = std::move(defaults);
+}
+
+std::optional<std::vector<std::string>> ZSDK_ZTKSessionFetcher::activePersistedBackgroundSessions() {
+  std::vector<std::string> active;
+  for (const auto& identifier : persistedIdentifiers()) {
+    auto& state = classState();
+    std::lock_guard lock(state.mutex);
+    const auto found = state.fetchersBySessionIdentifier.find(identifier);
+    if (found != state.fetchersBySessionIdentifier.end() && !found->second.expired()) active.push_back(identifier);
+  }
+  if (active.empty()) return std::nullopt;
+  return active;
+}
+
+void ZSDK_ZTKSessionFetcher::addPersistedBackgroundSessionToDefaults() {
+  const auto identifier = sessionIdentifier();
+  if (!identifier) return;
+  auto active = activePersistedBackgroundSessions().value_or(std::vector<std::string>());
+  if (std::find(active.begin(), active.end(), *identifier) != active.end()) return;
+  // Identifiers without a live fetcher are dropped here.
+  active.push_back(*identifier);
+  storeIdentifiers(active);
+}
+
+void ZSDK_ZTKSessionFetcher::removePersistedBackgroundSessionFromDefaults() {
+  const auto identifier = sessionIdentifier();
+  if (!identifier) return;
+  auto active = activePersistedBackgroundSessions();
+  if (!active) return;
+  const auto found = std::find(active->begin(), active->end(), *identifier);
+  if (found == active->end()) return;
+  active->erase(found);
+  storeIdentifiers(*active);
+}
+
+std::optional<Value::Dictionary> ZSDK_ZTKSessionFetcher::sessionIdentifierMetadata() {
+  Lock lock(mutex_);
+  if (!sessionIdentifier_) return std::nullopt;
+  // prefix "_" UUID "_" JSON (up to a newline)
+  const std::string& text = *sessionIdentifier_;
+  const auto first = text.find('_');
+  if (first == std::string::npos || first == 0) return std::nullopt;
+  const auto second = text.find('_', first + 1);
+  if (second == std::string::npos || second == first + 1) return std::nullopt;
+  const std::string json = text.substr(second + 1, text.find('\n', second + 1) - second - 1);
+  if (json.empty()) return std::nullopt;
+  const auto parsed = Value::fromJSON(json);
+  const auto* dictionary = parsed ? parsed->asDictionary() : nullptr;
+  if (!dictionary) return std::nullopt;
+  sessionIdentifierUUID_ = text.substr(first + 1, second - first - 1);
+  return *dictionary;
+}
+
+std::shared_ptr<ZSDK_ZTKSessionFetcher> ZSDK_ZTKSessionFetcher::fetcherWithDownloadResumeData(Data resumeData) {
+  auto fetcher = fetcherWithRequest(std::nullopt);
+  fetcher->setComment("Resuming download");
+  fetcher->setDownloadResumeData(std::move(resumeData));
+  return fetcher;
+}
+
+std::shared_ptr<ZSDK_ZTKSessionFetcher> ZSDK_ZTKSessionFetcher::fetcherWithSessionIdentifier(
+    const std::string& identifier) {
+  {
+    auto& state = classState();
+    std::lock_guard lock(state.mutex);
+    const auto found = state.fetchersBySessionIdentifier.find(identifier);
+    if (found != state.fetchersBySessionIdentifier.end()) {
+      if (auto live = found->second.lock()) return live;
+    }
+  }
+  if (identifier.rfind(kZTKSessionIdentifierPrefix, 0) != 0) return nullptr;
+  auto fetcher = fetcherWithRequest(std::nullopt);
+  fetcher->setSessionIdentifier(identifier);
+  {
+    auto& state = classState();
+    std::lock_guard lock(state.mutex);
+    state.fetchersBySessionIdentifier[identifier] = fetcher;
+  }
+  fetcher->setComment("Resuming " + fetcher->sessionIdentifierUUID().value_or("?"));
+  return fetcher;
+}
+
+std::vector<std::shared_ptr<ZSDK_ZTKSessionFetcher>> ZSDK_ZTKSessionFetcher::fetchersForBackgroundSessions() {
+  std::vector<std::shared_ptr<ZSDK_ZTKSessionFetcher>> fetchers;
+  for (const auto& identifier : persistedIdentifiers()) {
+    std::shared_ptr<ZSDK_ZTKSessionFetcher> live;
+    {
+      auto& state = classState();
+      std::lock_guard lock(state.mutex);
+      const auto found = state.fetchersBySessionIdentifier.find(identifier);
+      if (found != state.fetchersBySessionIdentifier.end()) live = found->second.lock();
+    }
+    if (!live) {
+      live = fetcherWithSessionIdentifier(identifier);
+      if (live) live->beginFetchWithCompletionHandler(nullptr);
+    }
+    if (live) fetchers.push_back(live);
+  }
+  return fetchers;
+}
 
 void ZSDK_ZTKSessionFetcher::restoreBackgroundSessionTasks() {
   std::shared_ptr<URLSession> session = this->session();

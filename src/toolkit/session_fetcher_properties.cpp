@@ -246,17 +246,34 @@ std::uint64_t ZSDK_ZTKSessionFetcher::retryCount() const { return locked(retryCo
 std::shared_ptr<Timer> ZSDK_ZTKSessionFetcher::retryTimer() const { return locked(retryTimer_); }
 std::optional<std::string> ZSDK_ZTKSessionFetcher::sessionIdentifier() const { return locked(sessionIdentifier_); }
 void ZSDK_ZTKSessionFetcher::setSessionIdentifier(std::optional<std::string> identifier) {
+  {
+    Lock lock(mutex_);
+    sessionIdentifier_ = std::move(identifier);
+    useBackgroundSession_ = true;
+    canShareSession_ = false;
+  }
+  const auto metadata = sessionIdentifierMetadata();
+  if (!metadata) return;
   Lock lock(mutex_);
-  sessionIdentifier_ = std::move(identifier);
-  useBackgroundSession_ = true;
-  canShareSession_ = false;
+  for (auto [key, field] : {std::pair{"_destURL", &destinationFileURL_}, std::pair{"_bodyURL", &bodyFileURL_}}) {
+    const auto found = metadata->find(key);
+    if (found == metadata->end() || !found->second.asString()) continue;
+    if (auto url = URL::URLWithString(*found->second.asString())) *field = *url;
+  }
 }
 std::optional<std::string> ZSDK_ZTKSessionFetcher::sessionIdentifierUUID() const {
   return locked(sessionIdentifierUUID_);
 }
 bool ZSDK_ZTKSessionFetcher::useBackgroundSession() const { return locked(useBackgroundSession_); }
 void ZSDK_ZTKSessionFetcher::setUseBackgroundSession(bool flag) { assignLocked(useBackgroundSession_, flag); }
-std::optional<Value::Dictionary> ZSDK_ZTKSessionFetcher::sessionUserInfo() const { return locked(sessionUserInfo_); }
+std::optional<Value::Dictionary> ZSDK_ZTKSessionFetcher::sessionUserInfo() {
+  if (auto own = locked(sessionUserInfo_)) return own;
+  auto metadata = sessionIdentifierMetadata();
+  if (!metadata) return std::nullopt;
+  std::erase_if(*metadata, [](const auto& entry) { return entry.first.rfind('_', 0) == 0; });
+  if (metadata->empty()) return std::nullopt;
+  return metadata;
+}
 void ZSDK_ZTKSessionFetcher::setSessionUserInfo(std::optional<Value::Dictionary> userInfo) {
   assignLocked(sessionUserInfo_, std::move(userInfo));
 }

@@ -97,3 +97,34 @@ TEST_F(TransferTest, GlobalTestBlockSimulatesWithChunkedProgress) {
   EXPECT_EQ(sent, (std::vector<std::array<std::int64_t, 3>>{{3, 3, 7}, {3, 6, 7}, {1, 7, 7}}));
   expectReleased(fetcher);
 }
+
+// After a restart a persisted background session has no tasks: its fetcher fails with -4 after a
+// second and leaves the persisted list. Its identifier still tells where the download was going.
+TEST_F(TransferTest, RestoredBackgroundSessionWithoutTasks) {
+  TempDir dir;
+  auto defaults = std::make_shared<UserDefaults>((dir.path() / "defaults.json").string());
+  Fetcher::setFetcherUserDefaults(defaults);
+  const std::string uuid = "0A1B2C3D-0000-4000-8000-000000000001";
+  const std::string identifier =
+      std::string(kZTKSessionIdentifierPrefix) + "_" + uuid + R"(_{"_destURL":"file:///tmp/out.bin"})";
+  defaults->setObject(Value(Value::Array{Value(identifier)}), kZTKSessionFetcherPersistedSessionsKey);
+
+  auto restored = Fetcher::fetchersForBackgroundSessions();
+  ASSERT_EQ(restored.size(), 1U);
+  auto fetcher = loopback(restored.front());
+  EXPECT_EQ(fetcher->destinationFileURL()->absoluteString(), "file:///tmp/out.bin");
+  EXPECT_EQ(fetcher->sessionIdentifierUUID(), uuid);
+  EXPECT_FALSE(fetcher->sessionUserInfo());
+  EXPECT_EQ(Fetcher::fetcherWithSessionIdentifier(identifier), fetcher);
+  EXPECT_FALSE(Fetcher::fetcherWithSessionIdentifier("other.prefix_" + uuid));
+  std::optional<long> code;
+  fetcher->setCompletionHandler([&](auto, std::optional<NSError> error) { code = error ? error->code : 0; });
+  time.advance(0.9);
+  EXPECT_FALSE(code);
+  time.advance(0.1);
+  EXPECT_EQ(code, ZTKSessionFetcherErrorRestoredSessionWithoutTasks);
+  restored.clear();
+  expectReleased(fetcher);
+  EXPECT_FALSE(defaults->arrayForKey(kZTKSessionFetcherPersistedSessionsKey));
+  Fetcher::setFetcherUserDefaults(nullptr);
+}

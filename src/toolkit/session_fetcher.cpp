@@ -558,6 +558,13 @@ void ZSDK_ZTKSessionFetcher::didReceiveResponse(const std::shared_ptr<URLSession
   });
 }
 
+// Without a response block every response is allowed; a task this fetcher no longer runs is
+// asked so that it can be cancelled.
+bool ZSDK_ZTKSessionFetcher::wantsResponseDisposition(const std::shared_ptr<URLSessionDataTask>& dataTask) {
+  Lock lock(mutex_);
+  return didReceiveResponseBlock_ != nullptr || dataTask != sessionTask_;
+}
+
 void ZSDK_ZTKSessionFetcher::applyDisposition(URLSessionResponseDisposition disposition,
                                               const ResponseCompletion& completionHandler) {
   AccumulateDataBlock accumulate;

@@ -236,6 +236,12 @@ void ZSDK_ZTKSessionFetcherSessionDelegateDispatcher::didReceiveResponse(
   }
 }
 
+bool ZSDK_ZTKSessionFetcherSessionDelegateDispatcher::wantsResponseDisposition(
+    const std::shared_ptr<URLSessionDataTask>& dataTask) {
+  auto fetcher = fetcherForTask(dataTask);
+  return fetcher && fetcher->wantsResponseDisposition(dataTask);
+}
+
 void ZSDK_ZTKSessionFetcherSessionDelegateDispatcher::didBecomeDownloadTask(
     const std::shared_ptr<URLSession>& session, const std::shared_ptr<URLSessionDataTask>& dataTask,
     const std::shared_ptr<URLSessionDownloadTask>& downloadTask) {

@@ -71,6 +71,7 @@ class ZSDK_ZTKSessionFetcherSessionDelegateDispatcher
                           const std::shared_ptr<URLSessionDataTask>& dataTask,
                           const std::shared_ptr<const URLResponse>& response,
                           ResponseCompletion completionHandler) override;
+  bool wantsResponseDisposition(const std::shared_ptr<URLSessionDataTask>& dataTask) override;
   void didBecomeDownloadTask(const std::shared_ptr<URLSession>& session,
                              const std::shared_ptr<URLSessionDataTask>& dataTask,
                              const std::shared_ptr<URLSessionDownloadTask>& downloadTask) override;

@@ -30,11 +30,6 @@ struct AdmissionCase {
   std::size_t delayedAtEnd;
 };
 
-std::vector<Spec> times(std::size_t n, Spec spec) { return std::vector<Spec>(n, spec); }
-std::vector<Spec> operator+(std::vector<Spec> a, const std::vector<Spec>& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
 std::vector<std::size_t> upTo(std::size_t n) {
   std::vector<std::size_t> v(n);
   for (std::size_t i = 0; i < n; ++i) v[i] = i;
@@ -79,8 +74,8 @@ class ServiceTest : public ::testing::Test {
 
 TEST_F(ServiceTest, AdmissionPerHost) {
   const AdmissionCase cases[] = {
-      {"eleventh waits", 10, times(11, kA), 10, {}, {3}, false, upTo(11), 0},
-      {"no limit", 0, times(12, kA), 12, {}, {}, false, upTo(12), 0},
+      {"eleventh waits", 10, std::vector<Spec>(11, kA), 10, {}, {3}, false, upTo(11), 0},
+      {"no limit", 0, std::vector<Spec>(12, kA), 12, {}, {}, false, upTo(12), 0},
       {"lowest priority first, ties in order",
        1,
        {kA, {kA.url, 5}, {kA.url, -1}, {kA.url, -1}},
@@ -90,7 +85,7 @@ TEST_F(ServiceTest, AdmissionPerHost) {
        false,
        {0, 2, 3, 1},
        0},
-      {"hosts independent", 10, times(10, kA) + std::vector{kB}, 11, {}, {}, false, upTo(11), 0},
+      {"hosts independent", 1, {kA, kB, kA}, 2, {}, {}, false, {0, 1}, 1},
       {"background neither waits nor counts",
        1,
        {{kA.url, 0, true}, kA, {kA.url, 0, true}, kA},
@@ -109,9 +104,17 @@ TEST_F(ServiceTest, AdmissionPerHost) {
        false,
        {0, 1},
        0},
-      {"raising the limit waits for the next stop", 1, times(4, kA), 1, 3, {0}, false, {0, 1, 2, 3}, 0},
-      {"lowering to no limit releases all at the next stop", 1, times(4, kA), 1, 0, {0}, false, {0, 1, 2, 3}, 0},
-      {"stopAll starts no waiter", 1, times(3, kA), 1, {}, {}, true, {0}, 0},
+      {"raising the limit waits for the next stop", 1, std::vector<Spec>(4, kA), 1, 3, {0}, false, {0, 1, 2, 3}, 0},
+      {"lowering to no limit releases all at the next stop",
+       1,
+       std::vector<Spec>(4, kA),
+       1,
+       0,
+       {0},
+       false,
+       {0, 1, 2, 3},
+       0},
+      {"stopAll starts no waiter", 1, std::vector<Spec>(3, kA), 1, {}, {}, true, {0}, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -783,7 +783,9 @@ void ZSDK_ZTKSessionFetcher::stopFetchReleasingCallbacks(bool shouldReleaseCallb
     // session would leak with it whenever the completion is never delivered (a delegate queue
     // that is dropped or no longer turning). The completion still reaches this fetcher, which
     // ignores it as abandoned.
-    if (shouldInvalidateSession_ && session_) {
+    // Not while the system waits for this background session's events to be handled.
+    if (shouldInvalidateSession_ && session_ &&
+        !(sessionIdentifier_ && systemCompletionHandlerForSessionIdentifier(*sessionIdentifier_))) {
       sessionToInvalidate = std::exchange(session_, nullptr);
       shouldInvalidateSession_ = false;
     }

@@ -286,6 +286,16 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
   static std::shared_ptr<UserDefaults> fetcherUserDefaults();
   // nullptr restores the standard defaults.
   static void setFetcherUserDefaults(std::shared_ptr<UserDefaults> defaults);
+  // The system's "events handled" call for a background session, kept per identifier.
+  using SystemCompletionHandler = std::function<void()>;
+  static void applicationHandleEventsForBackgroundURLSession(const std::string& identifier,
+                                                             SystemCompletionHandler completionHandler);
+  static SystemCompletionHandler systemCompletionHandlerForSessionIdentifier(const std::string& identifier);
+  // Nothing removes the entry.
+  static void setSystemCompletionHandlerForSessionIdentifier(SystemCompletionHandler handler,
+                                                             const std::string& identifier);
+  SystemCompletionHandler systemCompletionHandler() const;
+  void setSystemCompletionHandler(SystemCompletionHandler handler);
   // The identifier's JSON part; sets the UUID when the identifier has all its parts.
   std::optional<Value::Dictionary> sessionIdentifierMetadata();
   std::optional<std::string> sessionIdentifier() const;
@@ -323,6 +333,7 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
   // URL-session delegate.
   void didBecomeInvalidWithError(const std::shared_ptr<URLSession>& session,
                                  const std::optional<NSError>& error) override;
+  void didFinishEventsForBackgroundURLSession(const std::shared_ptr<URLSession>& session) override;
   void willPerformHTTPRedirection(const std::shared_ptr<URLSession>& session,
                                   const std::shared_ptr<URLSessionTask>& task,
                                   const std::shared_ptr<const HTTPURLResponse>& redirectResponse,

@@ -244,6 +244,56 @@ void ZSDK_ZTKSessionFetcher::removePersistedBackgroundSessionFromDefaults() {
   storeIdentifiers(*active);
 }
 
+ZSDK_ZTKSessionFetcher::SystemCompletionHandler ZSDK_ZTKSessionFetcher::systemCompletionHandlerForSessionIdentifier(
+    const std::string& identifier) {
+  auto& state = classState();
+  std::lock_guard lock(state.mutex);
+  const auto found = state.systemCompletionHandlers.find(identifier);
+  return found == state.systemCompletionHandlers.end() ? nullptr : found->second;
+}
+
+void ZSDK_ZTKSessionFetcher::setSystemCompletionHandlerForSessionIdentifier(SystemCompletionHandler handler,
+                                                                            const std::string& identifier) {
+  auto& state = classState();
+  std::lock_guard lock(state.mutex);
+  if (handler) {
+    state.systemCompletionHandlers[identifier] = std::move(handler);
+  } else {
+    state.systemCompletionHandlers.erase(identifier);
+  }
+}
+
+ZSDK_ZTKSessionFetcher::SystemCompletionHandler ZSDK_ZTKSessionFetcher::systemCompletionHandler() const {
+  const auto identifier = sessionIdentifier();
+  return identifier ? systemCompletionHandlerForSessionIdentifier(*identifier) : nullptr;
+}
+
+void ZSDK_ZTKSessionFetcher::setSystemCompletionHandler(SystemCompletionHandler handler) {
+  if (const auto identifier = sessionIdentifier())
+    setSystemCompletionHandlerForSessionIdentifier(std::move(handler), *identifier);
+}
+
+void ZSDK_ZTKSessionFetcher::applicationHandleEventsForBackgroundURLSession(const std::string& identifier,
+                                                                            SystemCompletionHandler completionHandler) {
+  if (auto fetcher = fetcherWithSessionIdentifier(identifier)) fetcher->setSystemCompletionHandler(completionHandler);
+}
+
+void ZSDK_ZTKSessionFetcher::didFinishEventsForBackgroundURLSession(const std::shared_ptr<URLSession>&) {
+  removePersistedBackgroundSessionFromDefaults();
+  const auto handler = systemCompletionHandler();
+  setSystemCompletionHandler(nullptr);
+  if (!handler) return;
+  handler();
+  std::shared_ptr<URLSession> owned;
+  {
+    Lock lock(mutex_);
+    if (shouldInvalidateSession_) owned = std::move(session_);
+    session_.reset();
+    shouldInvalidateSession_ = false;
+  }
+  if (owned) owned->finishTasksAndInvalidate();
+}
+
 std::optional<Value::Dictionary> ZSDK_ZTKSessionFetcher::sessionIdentifierMetadata() {
   Lock lock(mutex_);
   if (!sessionIdentifier_) return std::nullopt;

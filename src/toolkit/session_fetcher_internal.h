@@ -26,6 +26,8 @@ struct ClassState {
   std::mt19937 engine{std::random_device{}()};
   // Background-session identifier -> the fetcher running it.
   std::map<std::string, std::weak_ptr<ZSDK_ZTKSessionFetcher>> fetchersBySessionIdentifier;
+  // Background-session identifier -> the system's completion for its finished events.
+  std::map<std::string, std::function<void()>> systemCompletionHandlers;
 };
 
 inline ClassState& classState() {

@@ -80,8 +80,9 @@ void ZSDK_ZTKSessionFetcherSessionDelegateDispatcher::setFetcherForTask(const st
                                                                         const std::shared_ptr<URLSessionTask>& task) {
   std::lock_guard lock(mutex_);
   if (!fetcher || !task) return;
+  // A pending discard timer stays: rescheduling it for every fetch costs more than the fetch, and
+  // it checks for itself that the session has been idle long enough.
   taskToFetcherMap_[task] = fetcher;
-  destroyDiscardTimerLocked();
 }
 
 void ZSDK_ZTKSessionFetcherSessionDelegateDispatcher::removeFetcher(const std::shared_ptr<Fetcher>& fetcher) {
@@ -90,6 +91,8 @@ void ZSDK_ZTKSessionFetcherSessionDelegateDispatcher::removeFetcher(const std::s
     std::lock_guard lock(mutex_);
     std::erase_if(taskToFetcherMap_, [&](const auto& entry) { return entry.second == fetcher; });
     idle = taskToFetcherMap_.empty();
+    if (idle) idleSince_ = Date::now();
+    if (idle && discardTimer_) return;
   }
   if (idle) startDiscardTimer();
 }
@@ -114,9 +117,14 @@ std::size_t ZSDK_ZTKSessionFetcherSessionDelegateDispatcher::numberOfMappedTasks
 void ZSDK_ZTKSessionFetcherSessionDelegateDispatcher::startDiscardTimer() {
   std::lock_guard lock(mutex_);
   destroyDiscardTimerLocked();
-  if (discardInterval_ <= 0) return;
+  idleSince_ = Date::now();
+  scheduleDiscardTimerLocked(discardInterval_);
+}
+
+void ZSDK_ZTKSessionFetcherSessionDelegateDispatcher::scheduleDiscardTimerLocked(TimeInterval interval) {
+  if (interval <= 0) return;
   std::weak_ptr weak = weak_from_this();
-  discardTimer_ = RunLoop::main().scheduledTimer(discardInterval_, false, [weak](Timer&) {
+  discardTimer_ = RunLoop::main().scheduledTimer(interval, false, [weak](Timer&) {
     if (auto self = weak.lock()) self->discardTimerFired();
   });
 }
@@ -141,7 +149,13 @@ void ZSDK_ZTKSessionFetcherSessionDelegateDispatcher::discardTimerFired() {
   {
     std::lock_guard lock(mutex_);
     discardTimer_.reset();
-    if (taskToFetcherMap_.empty()) service = parentService_.lock();
+    if (!taskToFetcherMap_.empty()) return;  // the next stop that leaves it idle starts a new one
+    const TimeInterval idle = Date::now().timeIntervalSinceReferenceDate - idleSince_.timeIntervalSinceReferenceDate;
+    if (idle < discardInterval_) {
+      scheduleDiscardTimerLocked(discardInterval_ - idle);
+      return;
+    }
+    service = parentService_.lock();
   }
   if (service) service->resetSession();
 }

@@ -92,12 +92,14 @@ class ZSDK_ZTKSessionFetcherSessionDelegateDispatcher
 
  private:
   void destroyDiscardTimerLocked();
+  void scheduleDiscardTimerLocked(TimeInterval interval);
 
   mutable std::mutex mutex_;
   std::weak_ptr<ZSDK_ZTKSessionFetcherService> parentService_;
   std::shared_ptr<URLSession> session_;
   std::map<std::shared_ptr<URLSessionTask>, std::shared_ptr<Fetcher>> taskToFetcherMap_;
   std::shared_ptr<Timer> discardTimer_;
+  Date idleSince_;
   TimeInterval discardInterval_;
 };
 

@@ -19,6 +19,7 @@
 #include "platform/foundation/ns_error.h"
 #include "platform/foundation/run_loop.h"
 #include "platform/foundation/url.h"
+#include "platform/foundation/user_defaults.h"
 #include "platform/foundation/value.h"
 #include "platform/net/http_cookie_storage.h"
 #include "platform/net/http_header_fields.h"
@@ -272,13 +273,37 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
   // values are reduced). nullptr restores the default generator.
   static void setRetryRandomSource(std::function<std::uint32_t()> source);
 
-  // Background sessions and files.
+  // Background sessions and files. Background sessions run in this process: a session made again
+  // with the same identifier gets the live tasks back; after a restart a restored fetcher finds
+  // none and fails with -4.
+  static std::shared_ptr<ZSDK_ZTKSessionFetcher> fetcherWithDownloadResumeData(Data resumeData);
+  // The live fetcher of `identifier`, else a new one for an identifier this class made; nullptr otherwise.
+  static std::shared_ptr<ZSDK_ZTKSessionFetcher> fetcherWithSessionIdentifier(const std::string& identifier);
+  // Called once at start-up: begins a fetcher for every persisted background session.
+  static std::vector<std::shared_ptr<ZSDK_ZTKSessionFetcher>> fetchersForBackgroundSessions();
+  // The persisted identifiers that have a live fetcher, in stored order; nothing when none.
+  static std::optional<std::vector<std::string>> activePersistedBackgroundSessions();
+  static std::shared_ptr<UserDefaults> fetcherUserDefaults();
+  // nullptr restores the standard defaults.
+  static void setFetcherUserDefaults(std::shared_ptr<UserDefaults> defaults);
+  // The system's "events handled" call for a background session, kept per identifier.
+  using SystemCompletionHandler = std::function<void()>;
+  static void applicationHandleEventsForBackgroundURLSession(const std::string& identifier,
+                                                             SystemCompletionHandler completionHandler);
+  static SystemCompletionHandler systemCompletionHandlerForSessionIdentifier(const std::string& identifier);
+  // Nothing removes the entry.
+  static void setSystemCompletionHandlerForSessionIdentifier(SystemCompletionHandler handler,
+                                                             const std::string& identifier);
+  SystemCompletionHandler systemCompletionHandler() const;
+  void setSystemCompletionHandler(SystemCompletionHandler handler);
+  // The identifier's JSON part; sets the UUID when the identifier has all its parts.
+  std::optional<Value::Dictionary> sessionIdentifierMetadata();
   std::optional<std::string> sessionIdentifier() const;
   void setSessionIdentifier(std::optional<std::string> identifier);
   std::optional<std::string> sessionIdentifierUUID() const;
   bool useBackgroundSession() const;
   void setUseBackgroundSession(bool flag);
-  std::optional<Value::Dictionary> sessionUserInfo() const;
+  std::optional<Value::Dictionary> sessionUserInfo();
   void setSessionUserInfo(std::optional<Value::Dictionary> userInfo);
   std::optional<URL> destinationFileURL() const;
   void setDestinationFileURL(std::optional<URL> url);
@@ -308,6 +333,7 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
   // URL-session delegate.
   void didBecomeInvalidWithError(const std::shared_ptr<URLSession>& session,
                                  const std::optional<NSError>& error) override;
+  void didFinishEventsForBackgroundURLSession(const std::shared_ptr<URLSession>& session) override;
   void willPerformHTTPRedirection(const std::shared_ptr<URLSession>& session,
                                   const std::shared_ptr<URLSessionTask>& task,
                                   const std::shared_ptr<const HTTPURLResponse>& redirectResponse,
@@ -325,6 +351,7 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
                           const std::shared_ptr<URLSessionDataTask>& dataTask,
                           const std::shared_ptr<const URLResponse>& response,
                           ResponseCompletion completionHandler) override;
+  bool wantsResponseDisposition(const std::shared_ptr<URLSessionDataTask>& dataTask) override;
   void didBecomeDownloadTask(const std::shared_ptr<URLSession>& session,
                              const std::shared_ptr<URLSessionDataTask>& dataTask,
                              const std::shared_ptr<URLSessionDownloadTask>& downloadTask) override;

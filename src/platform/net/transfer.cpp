@@ -708,6 +708,15 @@ void Transfer::acceptResponse(const Data& bodySoFar) {
     if (!bodySoFar.empty()) deliverBody(reinterpret_cast<const char*>(bodySoFar.data()), bodySoFar.size());
     return;
   }
+  if (!session_->delegate()->wantsResponseDisposition(dataTask())) {
+    // Told, not asked: the body flows on without a round trip to the delegate queue.
+    deliver([task = dataTask(), response = std::shared_ptr<const URLResponse>(hopResponse_)](
+                URLSessionDelegate& d, const std::shared_ptr<URLSession>& s) {
+      d.didReceiveResponse(s, task, response, [](URLSessionResponseDisposition) {});
+    });
+    if (!bodySoFar.empty()) deliverBody(reinterpret_cast<const char*>(bodySoFar.data()), bodySoFar.size());
+    return;
+  }
   awaitingDisposition_ = true;
   pending_ = bodySoFar;
   auto self = shared_from_this();

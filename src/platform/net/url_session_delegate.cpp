@@ -35,6 +35,7 @@ void URLSessionDelegate::didReceiveResponse(const std::shared_ptr<URLSession>&,
   completionHandler(URLSessionResponseDisposition::Allow);
 }
 
+bool URLSessionDelegate::wantsResponseDisposition(const std::shared_ptr<URLSessionDataTask>&) { return true; }
 void URLSessionDelegate::didBecomeDownloadTask(const std::shared_ptr<URLSession>&,
                                                const std::shared_ptr<URLSessionDataTask>&,
                                                const std::shared_ptr<URLSessionDownloadTask>&) {}

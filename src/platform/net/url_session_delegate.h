@@ -63,6 +63,9 @@ class URLSessionDelegate {
                                   const std::shared_ptr<URLSessionDataTask>& dataTask,
                                   const std::shared_ptr<const URLResponse>& response,
                                   ResponseCompletion completionHandler);
+  // False: the delegate would allow every response of `task`, so the body need not wait for its
+  // answer (didReceiveResponse is still called; its completion is ignored).
+  virtual bool wantsResponseDisposition(const std::shared_ptr<URLSessionDataTask>& dataTask);
   virtual void didBecomeDownloadTask(const std::shared_ptr<URLSession>& session,
                                      const std::shared_ptr<URLSessionDataTask>& dataTask,
                                      const std::shared_ptr<URLSessionDownloadTask>& downloadTask);

@@ -1,0 +1,209 @@
+#include "toolkit/session_fetcher_service.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "support/virtual_time.h"
+
+using Fetcher = ZSDK_ZTKSessionFetcher;
+using Service = ZSDK_ZTKSessionFetcherService;
+
+namespace {
+
+// A fetch to make through the service: its URL, priority, and whether it runs in the background.
+struct Spec {
+  const char* url;
+  std::int64_t priority = 0;
+  bool background = false;
+};
+
+struct AdmissionCase {
+  const char* name;
+  std::size_t limit;
+  std::vector<Spec> fetchers;
+  std::size_t startedAtFirst;
+  std::optional<std::size_t> limitBeforeStops;
+  std::vector<std::size_t> stops;  // indices into `fetchers`
+  bool stopAll;
+  std::vector<std::size_t> startOrder;
+  std::size_t delayedAtEnd;
+};
+
+std::vector<std::size_t> upTo(std::size_t n) {
+  std::vector<std::size_t> v(n);
+  for (std::size_t i = 0; i < n; ++i) v[i] = i;
+  return v;
+}
+
+const Spec kA{"http://a.example/x"};
+const Spec kB{"http://b.example/x"};
+
+// Fetchers that never finish on their own: the test block keeps every answer.
+class ServiceTest : public ::testing::Test {
+ protected:
+  ServiceTest() {
+    service->allowedInsecureSchemes = {"http", "file"};
+    service->testBlock = [this](const std::shared_ptr<Fetcher>& fetcher, Fetcher::TestResponse response) {
+      started.push_back(fetcher);
+      answers.push_back(std::move(response));
+    };
+  }
+  ~ServiceTest() override {
+    service->stopAllFetchers();
+    for (const auto& fetcher : started) fetcher->stopFetching();  // the untracked ones too
+    answers.clear();
+    time.runUntilIdle();
+  }
+  std::shared_ptr<Fetcher> begin(const Spec& spec) {
+    auto fetcher = service->fetcherWithURLString(spec.url);
+    fetcher->setServicePriority(spec.priority);
+    fetcher->setUseBackgroundSession(spec.background);
+    fetcher->beginFetchWithCompletionHandler([this](auto, auto) { ++completions; });
+    return fetcher;
+  }
+
+  VirtualTime time;
+  std::shared_ptr<Service> service = Service::create();
+  std::vector<std::shared_ptr<Fetcher>> started;
+  std::vector<Fetcher::TestResponse> answers;
+  int completions = 0;
+};
+
+}  // namespace
+
+TEST_F(ServiceTest, AdmissionPerHost) {
+  const AdmissionCase cases[] = {
+      {"eleventh waits", 10, std::vector<Spec>(11, kA), 10, {}, {3}, false, upTo(11), 0},
+      {"no limit", 0, std::vector<Spec>(12, kA), 12, {}, {}, false, upTo(12), 0},
+      {"lowest priority first, ties in order",
+       1,
+       {kA, {kA.url, 5}, {kA.url, -1}, {kA.url, -1}},
+       1,
+       {},
+       {0, 2, 3},
+       false,
+       {0, 2, 3, 1},
+       0},
+      {"hosts independent", 1, {kA, kB, kA}, 2, {}, {}, false, {0, 1}, 1},
+      {"background neither waits nor counts",
+       1,
+       {{kA.url, 0, true}, kA, {kA.url, 0, true}, kA},
+       3,
+       {},
+       {},
+       false,
+       {0, 1, 2},
+       1},
+      {"host-less file URL counts as localhost",
+       1,
+       {{"file:///tmp/a"}, {"file:///tmp/b"}},
+       1,
+       {},
+       {0},
+       false,
+       {0, 1},
+       0},
+      {"raising the limit waits for the next stop", 1, std::vector<Spec>(4, kA), 1, 3, {0}, false, {0, 1, 2, 3}, 0},
+      {"lowering to no limit releases all at the next stop",
+       1,
+       std::vector<Spec>(4, kA),
+       1,
+       0,
+       {0},
+       false,
+       {0, 1, 2, 3},
+       0},
+      {"stopAll starts no waiter", 1, std::vector<Spec>(3, kA), 1, {}, {}, true, {0}, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    service->stopAllFetchers();
+    started.clear();
+    service->maxRunningFetchersPerHost = c.limit;
+    std::vector<std::shared_ptr<Fetcher>> fetchers;
+    for (const auto& spec : c.fetchers) fetchers.push_back(begin(spec));
+    EXPECT_EQ(started.size(), c.startedAtFirst);
+    if (c.startedAtFirst < fetchers.size()) {
+      EXPECT_TRUE(service->isDelayingFetcher(fetchers.back()));
+      EXPECT_TRUE(fetchers.back()->isFetching());
+    }
+    if (c.limitBeforeStops) {
+      service->maxRunningFetchersPerHost = *c.limitBeforeStops;
+      EXPECT_EQ(started.size(), c.startedAtFirst);
+    }
+    for (const std::size_t i : c.stops) fetchers[i]->stopFetching();
+    if (c.stopAll) service->stopAllFetchers();
+    std::vector<std::size_t> order;
+    for (const auto& f : started) order.push_back(std::find(fetchers.begin(), fetchers.end(), f) - fetchers.begin());
+    EXPECT_EQ(order, c.startOrder);
+    EXPECT_EQ(service->numberOfDelayedFetchers(), c.delayedAtEnd);
+    if (c.stopAll) {
+      EXPECT_EQ(service->numberOfFetchers(), 0U);
+    }
+  }
+}
+
+TEST_F(ServiceTest, UntrackedAndIdleAnswers) {
+  EXPECT_FALSE(service->issuedFetchers());
+  EXPECT_TRUE(service->waitForCompletionOfAllFetchersWithTimeout(5));
+  service->allowedInsecureSchemes.push_back("data");
+  begin({"data:,hello"});
+  EXPECT_EQ(started.size(), 1U);
+  EXPECT_EQ(service->numberOfFetchers(), 0U);
+  auto running = begin(kA);
+  EXPECT_TRUE(service->fetcherShouldBeginFetching(running));  // asked twice, listed once
+  EXPECT_EQ(service->issuedFetchers()->size(), 1U);
+  EXPECT_EQ(service->issuedFetchersWithRequestURL(*URL::URLWithString(kA.url))->size(), 1U);
+  EXPECT_FALSE(service->waitForCompletionOfAllFetchersWithTimeout(0.02));
+}
+
+TEST_F(ServiceTest, MockServiceFakesEveryAnswer) {
+  for (const bool withError : {false, true}) {
+    auto mock = Service::mockFetcherServiceWithFakedData(
+        Data::fromString("faked"), withError ? std::optional(NSError("test.domain", 7)) : std::nullopt);
+    auto fetcher = mock->fetcherWithURLString("http://example.test/");
+    fetcher->mutableRequest()->setValue("caller/1", "User-Agent");
+    mock->userAgent = "service/2";
+    std::optional<NSError> error;
+    bool done = false;
+    fetcher->beginFetchWithCompletionHandler([&](auto, std::optional<NSError> e) {
+      error = e;
+      done = true;
+    });
+    ASSERT_TRUE(time.runUntil([&] { return done; }));
+    EXPECT_EQ(fetcher->statusCode(), withError ? 500 : 200);
+    EXPECT_EQ(error.has_value(), withError);
+    EXPECT_EQ(
+        mock->fetcherWithURLString("http://example.test/")->mutableRequest()->valueForHTTPHeaderField("User-Agent"),
+        "service/2");
+  }
+}
+
+// A promoted fetcher is started after the service's lock is released: an authorizer that signs it
+// waits for another thread that itself asks the service for a fetcher.
+TEST_F(ServiceTest, PromotionStartsOutsideTheLock) {
+  struct Authorizer : ZTKFetcherAuthorizationProtocol {
+    std::shared_ptr<Service> service;
+    void authorizeRequest(std::shared_ptr<URLRequest> request, std::shared_ptr<void> delegate,
+                          DidFinishSelector done) override {
+      std::thread([this] { service->fetcherWithURLString("http://a.example/refresh"); }).join();
+      done(nullptr, request, std::nullopt);
+      (void)delegate;
+    }
+    void stopAuthorization() override {}
+    void stopAuthorizationForRequest(const std::shared_ptr<URLRequest>&) override {}
+    bool isAuthorizingRequest(const std::shared_ptr<URLRequest>&) override { return false; }
+    bool isAuthorizedRequest(const std::shared_ptr<URLRequest>&) override { return false; }
+    std::optional<std::string> userEmail() override { return std::nullopt; }
+  };
+  service->maxRunningFetchersPerHost = 1;
+  auto first = begin(kA);
+  auto authorizer = std::make_shared<Authorizer>();
+  authorizer->service = service;
+  service->setAuthorizer(authorizer);
+  auto second = begin(kA);
+  first->stopFetching();
+  EXPECT_TRUE(time.runUntil([&] { return started.size() == 2; }));
+  service->setAuthorizer(nullptr);
+}

@@ -1,0 +1,265 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "app/progress_indicator_helper.h"
+#include "browse/attachment_view_controller.h"
+#include "browse/curriculum_content_view_controller.h"
+#include "browse/lecture_details_cells.h"
+#include "browse/lecture_details_view_controller.h"
+#include "browse/lectures_view_controller.h"
+#include "browse/quizes_view_controller.h"
+#include "main/storyboards.h"
+#include "platform/foundation/bundle.h"
+#include "platform/http/manager.h"
+#include "platform/keychain/memory_keychain_store.h"
+#include "platform/ui/controller_test_support.h"
+#include "platform/ui/ui_alert_controller.h"
+#include "platform/ui/ui_navigation_controller.h"
+#include "platform/ui/ui_table_view_row_action.h"
+#include "platform/ui/ui_window.h"
+#include "services/authentication_manager.h"
+#include "services/service_locator.h"
+#include "support/fake_backend.h"
+
+namespace {
+
+std::string lecture(int id, const std::string& name, const std::string& color = "teal_amber") {
+  return R"({"id":)" + std::to_string(id) + R"(,"name":")" + name + R"(","description":"about )" + name +
+         R"(","color":")" + color + R"("})";
+}
+
+// The "Main" storyboard's screens over the services and the fake backend, in a navigation stack.
+class BrowseTest : public ControllerTest {
+ protected:
+  void SetUp() override {
+    Bundle::setMainResourcePath(DORVALE_SOURCE_RESOURCES);
+    registerMainStoryboard();
+    ServiceLocator::setUpForTesting({std::make_shared<MemoryKeychainStore>(),
+                                     Manager::make(URLSessionConfiguration::ephemeralSessionConfiguration()),
+                                     server.url("api/"), nullptr, std::nullopt, nullptr});
+    ServiceLocator::shared().authenticationManager()->setAccessToken("tok");
+    ServiceLocator::shared().authenticationManager()->setAuthenticationType(AuthenticationType::Basic);
+  }
+  void TearDown() override {
+    ProgressIndicatorHelper::instance()->hideProgressIndicator();
+    window.reset();
+    ServiceLocator::tearDownForTesting();
+    UIStoryboard::unregisterStoryboard("Main");
+    Bundle::setMainResourcePath(std::nullopt);
+  }
+  void reply(const std::string& path, std::string body, int status = 200) {
+    server.reply("POST", "/api/Tablet/" + path,
+                 {.status = status, .body = std::move(body), .contentType = "application/json"});
+  }
+  // Until the screen's call has answered (every call ends by hiding the overlay).
+  void settle() {
+    time.runUntil([] { return !ProgressIndicatorHelper::instance()->timer(); });
+    time.runUntilIdle();
+  }
+  // `root` at the bottom of a navigation stack in a window.
+  void show(const std::shared_ptr<UIViewController>& root) {
+    nav = std::make_shared<UINavigationController>(root);
+    window = UIWindow::make();
+    window->setRootViewController(nav);
+    window->makeKeyAndVisible();
+  }
+  std::shared_ptr<LecturesViewController> showGrid() {
+    auto grid = std::dynamic_pointer_cast<LecturesViewController>(
+        UIStoryboard::storyboardWithName("Main")->instantiateViewControllerWithIdentifier("lectures"));
+    show(grid);
+    settle();
+    return grid;
+  }
+  std::shared_ptr<LectureDetailsViewController> showDetails(const std::string& lectureJson) {
+    auto details = std::dynamic_pointer_cast<LectureDetailsViewController>(
+        UIStoryboard::storyboardWithName("Main")->instantiateViewControllerWithIdentifier(
+            "lectureDetailsViewController"));
+    details->setLecture(Lecture::init(*LectureResponse::decode(lectureJson)));
+    show(std::make_shared<UIViewController>());
+    nav->pushViewController(details, false);
+    settle();
+    return details;
+  }
+  static std::string names(const std::vector<std::shared_ptr<Lecture>>& lectures) {
+    std::string text;
+    for (const auto& l : lectures) text += (text.empty() ? "" : ",") + l->name();
+    return text;
+  }
+  std::string alertTitle() const {
+    auto alert = std::dynamic_pointer_cast<UIAlertController>(nav->presentedViewController());
+    return alert ? alert->title().value_or("-") : "(none)";
+  }
+
+  FakeBackend server;
+  std::shared_ptr<UIWindow> window;
+  std::shared_ptr<UINavigationController> nav;
+};
+
+TEST_F(BrowseTest, GridSizesTilesByIdiomOrientationAndScreenHeight) {
+  reply("GetAvailableLectures", "[]");
+  auto grid = showGrid();
+  auto collection = grid->collectionView.lock();
+  struct Case {
+    UIUserInterfaceIdiom idiom;
+    UIInterfaceOrientation orientation;
+    CGFloat screenHeight;
+    CGSize bounds;
+    CGSize item;
+  };
+  const auto portrait = UIInterfaceOrientation::Portrait;
+  const auto landscape = UIInterfaceOrientation::LandscapeLeft;
+  const std::vector<Case> cases = {
+      {UIUserInterfaceIdiom::Phone, portrait, 480, {330, 430}, {150, 200}},
+      {UIUserInterfaceIdiom::Phone, portrait, 568, {330, 430}, {150, 130}},
+      {UIUserInterfaceIdiom::Phone, landscape, 320, {430, 220}, {130, 200}},
+      {UIUserInterfaceIdiom::Pad, landscape, 768, {1050, 640}, {250, 200}},
+      {UIUserInterfaceIdiom::Pad, portrait, 1024, {760, 1010}, {240, 240}},
+      {UIUserInterfaceIdiom::Phone, portrait, 480, {0, 0}, {0, 0}},
+  };
+  for (const auto& c : cases) {
+    UIDevice::currentDevice()->setUserInterfaceIdiom(c.idiom);
+    UIApplication::sharedApplication()->setStatusBarOrientation(c.orientation);
+    UIScreen::mainScreen()->setBounds(CGRectMake(0, 0, 320, c.screenHeight));
+    collection->setBounds(CGRectMake(0, 0, c.bounds.width, c.bounds.height));
+    grid->viewDidLayoutSubviews();
+    auto layout = std::dynamic_pointer_cast<UICollectionViewFlowLayout>(collection->collectionViewLayout());
+    EXPECT_EQ(layout->itemSize(), c.item) << c.bounds.width << "x" << c.bounds.height;
+  }
+}
+
+TEST_F(BrowseTest, GridSearchesRefreshesAndClearsTheSearchOnReturn) {
+  reply("GetAvailableLectures", "[" + lecture(1, "Lab 1") + "," + lecture(2, "A-B") + "," + lecture(3, "ABC") + "]");
+  auto grid = showGrid();
+  auto search = grid->searchBar.lock();
+  search->typeText("ab");
+  EXPECT_EQ(names(grid->filteredLectures()), "ABC,Lab 1");
+  search->typeText("ÉCOLE");
+  EXPECT_EQ(names(grid->filteredLectures()), "");
+  search->typeText("");
+  // Filter then refresh: the grid shows the new list while the bar keeps its text.
+  search->typeText("ab");
+  reply("GetAvailableLectures", "[" + lecture(4, "école") + "]");
+  ASSERT_TRUE(grid->refreshControl()->pull());
+  EXPECT_FALSE(grid->refreshControl()->isRefreshing());
+  settle();
+  EXPECT_EQ(std::tuple(names(grid->filteredLectures()), search->text().value_or("")), std::tuple("école", "ab"));
+  search->typeText("ÉCOLE");
+  EXPECT_EQ(names(grid->filteredLectures()), "école");
+  // Back on the grid: the text is cleared and the cached list shows with no request.
+  nav->pushViewController(std::make_shared<UIViewController>(), false);
+  nav->popViewControllerAnimated(false);
+  time.advance(1);
+  EXPECT_EQ(std::tuple(search->text().value_or(""), server.requestCount()), std::tuple("", 2u));
+}
+
+constexpr const char* kCurricula =
+    R"([{"id":8,"name":"Cells","description":"d8"},{"id":9,"name":"Genes","description":"d9"}])";
+
+TEST_F(BrowseTest, DetailsShowDescriptionAndCurriculaInColouredSections) {
+  reply("GetCurriculums", "[]");
+  auto details = showDetails(lecture(3, "Biology"));
+  auto table = details->tableView();
+  EXPECT_EQ(std::tuple(table->numberOfSections(), nav->navigationBar()->barTintColor().has_value()),
+            std::tuple(1, true));
+  auto header = details->viewForHeaderInSection(*table, 0);
+  EXPECT_EQ(header->backgroundColor(), Lecture::init(*LectureResponse::decode(lecture(3, "B")))->colors()->primary);
+  reply("GetCurriculums", kCurricula);
+  nav->pushViewController(std::make_shared<UIViewController>(), false);
+  nav->popViewControllerAnimated(false);
+  settle();
+  EXPECT_EQ(std::tuple(table->numberOfSections(), table->numberOfRowsInSection(1)), std::tuple(2, 2));
+  EXPECT_TRUE(table->swipeRowAtIndexPath({0, 0}).empty());
+}
+
+TEST_F(BrowseTest, RowActionsAndTapsOpenTheirScreensOrSayWhyNot) {
+  reply("GetCurriculums", kCurricula);
+  auto details = showDetails(lecture(3, "Biology", "none"));
+  auto table = details->tableView();
+  const std::string quiz = R"({"id":77,"name":"Q","curriculumId":8,"quizLevel":{"id":4}})";
+  const std::string document = R"({"id":1,"name":"N","path":"docs/a.pdf","fileName":"a.pdf"})";
+  struct Case {
+    const char* what;
+    const char* path;
+    std::string body;
+    int action;  // -1: a tap on the row
+    std::string outcome;
+  };
+  const std::vector<Case> cases = {
+      {"no content", "GetCurriculums", R"([{"id":8,"name":"C","description":"d"}])", -1,
+       "This curriculum has no content."},
+      {"no quiz", "GetQuizes", "[]", 0, "There is no quiz for this curriculum."},
+      {"quizzes", "GetQuizes", "[" + quiz + "]", 0, "QuizesViewController"},
+      {"no attachment", "GetDocuments", "[]", 1, "This curriculum has no attachments."},
+      {"attachments", "GetDocuments", "[" + document + "]", 1, "AttachmentViewController"},
+      {"content", "GetCurriculums", R"([{"id":8,"name":"C","description":"d","htmlSite":""}])", -1,
+       "CurriculumContentViewController"},
+      {"a failure", "GetDocuments", R"({"errorMessage":"gone"})", 1, "gone"},
+  };
+  for (const auto& c : cases) {
+    reply(c.path, c.body, c.body.starts_with("{") ? 400 : 200);
+    if (c.action < 0) {
+      EXPECT_TRUE(table->tapRowAtIndexPath({1, 0})) << c.what;
+    } else {
+      table->swipeRowAtIndexPath({1, 0}).at(static_cast<std::size_t>(c.action))->trigger({1, 0});
+    }
+    settle();
+    std::string outcome = alertTitle();
+    if (outcome == "(none)") outcome = demangledClassName(typeid(*nav->topViewController()));
+    EXPECT_EQ(outcome, c.outcome) << c.what;
+    if (auto alert = std::dynamic_pointer_cast<UIAlertController>(nav->presentedViewController()))
+      alert->tapActionWithTitle("OK");
+    if (nav->topViewController() != details) nav->popViewControllerAnimated(false);
+    settle();
+  }
+}
+
+TEST_F(BrowseTest, QuizActionKeepsTheSwipedCurriculumAndSkipsThePushAfterBack) {
+  reply("GetCurriculums", kCurricula);
+  auto details = showDetails(lecture(3, "Biology"));
+  auto actions = details->tableView()->swipeRowAtIndexPath({1, 0});
+  // A reload reorders the list before the tap.
+  reply("GetCurriculums", R"([{"id":9,"name":"Genes","description":"d9"},{"id":8,"name":"Cells","description":"d8"}])");
+  details->viewWillAppear(false);
+  settle();
+  reply("GetQuizes", R"([{"id":77,"name":"Q","curriculumId":8,"quizLevel":{"id":4}}])");
+  actions.at(0)->trigger({1, 0});
+  nav->popViewControllerAnimated(false);
+  settle();
+  EXPECT_EQ(nlohmann::json::parse(server.lastRequest()->body).value("curriculumId", 0), 8);
+  EXPECT_EQ(nav->topViewController(), nav->viewControllers().front());
+}
+
+TEST(LectureDetailsCurriculumCellTest, SubtitleTakesTheLinesTheTitleLeaves) {
+  struct Case {
+    double titleHeight;
+    double pointSize;
+    bool hidden;
+    int lines;
+  };
+  // Lines of 12 points: 4 lines hide the subtitle, 5 never go negative, a zero font never divides.
+  for (const auto& c : std::vector<Case>{{48, 10, true, 0},
+                                         {36, 10, false, 1},
+                                         {12, 10, false, 3},
+                                         {0, 10, false, 4},
+                                         {60, 10, true, 0},
+                                         {30, 0, false, 4}}) {
+    LectureDetailsCurriculumCell cell{NSCoder{}};
+    auto title = std::make_shared<UILabel>(NSCoder{});
+    auto subtitle = std::make_shared<UILabel>(NSCoder{});
+    subtitle->setNumberOfLines(0);
+    title->setFont(title->font().fontWithSize(c.pointSize));
+    title->setBounds(CGRectMake(0, 0, 100, c.titleHeight));
+    cell.curriculumTitleLabel = title;
+    cell.curriculumSubtitleLabel = subtitle;
+    cell.layoutSubviews();
+    EXPECT_EQ(std::tuple(subtitle->isHidden(), c.hidden ? 0 : subtitle->numberOfLines()), std::tuple(c.hidden, c.lines))
+        << c.titleHeight << "/" << c.pointSize;
+  }
+}
+
+}  // namespace

@@ -1,3 +1,4 @@
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -7,12 +8,9 @@
 #include <vector>
 
 #include "app/progress_indicator_helper.h"
-#include "browse/attachment_view_controller.h"
-#include "browse/curriculum_content_view_controller.h"
 #include "browse/lecture_details_cells.h"
 #include "browse/lecture_details_view_controller.h"
 #include "browse/lectures_view_controller.h"
-#include "browse/quizes_view_controller.h"
 #include "main/storyboards.h"
 #include "platform/foundation/bundle.h"
 #include "platform/http/manager.h"
@@ -29,8 +27,7 @@
 namespace {
 
 std::string lecture(int id, const std::string& name, const std::string& color = "teal_amber") {
-  return R"({"id":)" + std::to_string(id) + R"(,"name":")" + name + R"(","description":"about )" + name +
-         R"(","color":")" + color + R"("})";
+  return fmt::format(R"({{"id":{},"name":"{}","description":"about","color":"{}"}})", id, name, color);
 }
 
 // The "Main" storyboard's screens over the services and the fake backend, in a navigation stack.
@@ -68,17 +65,14 @@ class BrowseTest : public ControllerTest {
     window->setRootViewController(nav);
     window->makeKeyAndVisible();
   }
-  std::shared_ptr<LecturesViewController> showGrid() {
-    auto grid = std::dynamic_pointer_cast<LecturesViewController>(
-        UIStoryboard::storyboardWithName("Main")->instantiateViewControllerWithIdentifier("lectures"));
-    show(grid);
-    settle();
-    return grid;
+  template <class T>
+  static std::shared_ptr<T> scene(const std::string& identifier) {
+    return std::dynamic_pointer_cast<T>(
+        UIStoryboard::storyboardWithName("Main")->instantiateViewControllerWithIdentifier(identifier));
   }
+  // The details of `lectureJson`, pushed over a plain screen.
   std::shared_ptr<LectureDetailsViewController> showDetails(const std::string& lectureJson) {
-    auto details = std::dynamic_pointer_cast<LectureDetailsViewController>(
-        UIStoryboard::storyboardWithName("Main")->instantiateViewControllerWithIdentifier(
-            "lectureDetailsViewController"));
+    auto details = scene<LectureDetailsViewController>("lectureDetailsViewController");
     details->setLecture(Lecture::init(*LectureResponse::decode(lectureJson)));
     show(std::make_shared<UIViewController>());
     nav->pushViewController(details, false);
@@ -90,59 +84,21 @@ class BrowseTest : public ControllerTest {
     for (const auto& l : lectures) text += (text.empty() ? "" : ",") + l->name();
     return text;
   }
-  std::string alertTitle() const {
-    auto alert = std::dynamic_pointer_cast<UIAlertController>(nav->presentedViewController());
-    return alert ? alert->title().value_or("-") : "(none)";
-  }
 
   FakeBackend server;
   std::shared_ptr<UIWindow> window;
   std::shared_ptr<UINavigationController> nav;
 };
 
-TEST_F(BrowseTest, GridSizesTilesByIdiomOrientationAndScreenHeight) {
-  reply("GetAvailableLectures", "[]");
-  auto grid = showGrid();
-  auto collection = grid->collectionView.lock();
-  struct Case {
-    UIUserInterfaceIdiom idiom;
-    UIInterfaceOrientation orientation;
-    CGFloat screenHeight;
-    CGSize bounds;
-    CGSize item;
-  };
-  const auto portrait = UIInterfaceOrientation::Portrait;
-  const auto landscape = UIInterfaceOrientation::LandscapeLeft;
-  const std::vector<Case> cases = {
-      {UIUserInterfaceIdiom::Phone, portrait, 480, {330, 430}, {150, 200}},
-      {UIUserInterfaceIdiom::Phone, portrait, 568, {330, 430}, {150, 130}},
-      {UIUserInterfaceIdiom::Phone, landscape, 320, {430, 220}, {130, 200}},
-      {UIUserInterfaceIdiom::Pad, landscape, 768, {1050, 640}, {250, 200}},
-      {UIUserInterfaceIdiom::Pad, portrait, 1024, {760, 1010}, {240, 240}},
-      {UIUserInterfaceIdiom::Phone, portrait, 480, {0, 0}, {0, 0}},
-  };
-  for (const auto& c : cases) {
-    UIDevice::currentDevice()->setUserInterfaceIdiom(c.idiom);
-    UIApplication::sharedApplication()->setStatusBarOrientation(c.orientation);
-    UIScreen::mainScreen()->setBounds(CGRectMake(0, 0, 320, c.screenHeight));
-    collection->setBounds(CGRectMake(0, 0, c.bounds.width, c.bounds.height));
-    grid->viewDidLayoutSubviews();
-    auto layout = std::dynamic_pointer_cast<UICollectionViewFlowLayout>(collection->collectionViewLayout());
-    EXPECT_EQ(layout->itemSize(), c.item) << c.bounds.width << "x" << c.bounds.height;
-  }
-}
-
-TEST_F(BrowseTest, GridSearchesRefreshesAndClearsTheSearchOnReturn) {
+TEST_F(BrowseTest, GridSearchesRefreshesAndSizesItsTiles) {
   reply("GetAvailableLectures", "[" + lecture(1, "Lab 1") + "," + lecture(2, "A-B") + "," + lecture(3, "ABC") + "]");
-  auto grid = showGrid();
+  auto grid = scene<LecturesViewController>("lectures");
+  show(grid);
+  settle();
   auto search = grid->searchBar.lock();
   search->typeText("ab");
   EXPECT_EQ(names(grid->filteredLectures()), "ABC,Lab 1");
-  search->typeText("ÉCOLE");
-  EXPECT_EQ(names(grid->filteredLectures()), "");
-  search->typeText("");
   // Filter then refresh: the grid shows the new list while the bar keeps its text.
-  search->typeText("ab");
   reply("GetAvailableLectures", "[" + lecture(4, "école") + "]");
   ASSERT_TRUE(grid->refreshControl()->pull());
   EXPECT_FALSE(grid->refreshControl()->isRefreshing());
@@ -155,26 +111,35 @@ TEST_F(BrowseTest, GridSearchesRefreshesAndClearsTheSearchOnReturn) {
   nav->popViewControllerAnimated(false);
   time.advance(1);
   EXPECT_EQ(std::tuple(search->text().value_or(""), server.requestCount()), std::tuple("", 2u));
+  using enum UIUserInterfaceIdiom;
+  auto collection = grid->collectionView.lock();
+  struct Case {
+    UIUserInterfaceIdiom idiom;
+    bool landscape;
+    CGFloat screenHeight;
+    CGSize bounds, item;
+  };
+  // Phones below a 568-point screen get 2 x 2 tiles; zero bounds give no negative size.
+  for (const auto& c : std::vector<Case>{{Phone, false, 480, {330, 430}, {150, 200}},
+                                         {Phone, false, 568, {330, 430}, {150, 130}},
+                                         {Phone, true, 320, {430, 220}, {130, 200}},
+                                         {Pad, true, 768, {1050, 640}, {250, 200}},
+                                         {Pad, false, 1024, {760, 1010}, {240, 240}},
+                                         {Phone, false, 480, {0, 0}, {0, 0}}}) {
+    UIDevice::currentDevice()->setUserInterfaceIdiom(c.idiom);
+    UIApplication::sharedApplication()->setStatusBarOrientation(c.landscape ? UIInterfaceOrientation::LandscapeLeft
+                                                                            : UIInterfaceOrientation::Portrait);
+    UIScreen::mainScreen()->setBounds(CGRectMake(0, 0, 320, c.screenHeight));
+    collection->setBounds(CGRectMake(0, 0, c.bounds.width, c.bounds.height));
+    grid->viewDidLayoutSubviews();
+    EXPECT_EQ(std::dynamic_pointer_cast<UICollectionViewFlowLayout>(collection->collectionViewLayout())->itemSize(),
+              c.item)
+        << c.bounds.width << "x" << c.bounds.height;
+  }
 }
 
 constexpr const char* kCurricula =
     R"([{"id":8,"name":"Cells","description":"d8"},{"id":9,"name":"Genes","description":"d9"}])";
-
-TEST_F(BrowseTest, DetailsShowDescriptionAndCurriculaInColouredSections) {
-  reply("GetCurriculums", "[]");
-  auto details = showDetails(lecture(3, "Biology"));
-  auto table = details->tableView();
-  EXPECT_EQ(std::tuple(table->numberOfSections(), nav->navigationBar()->barTintColor().has_value()),
-            std::tuple(1, true));
-  auto header = details->viewForHeaderInSection(*table, 0);
-  EXPECT_EQ(header->backgroundColor(), Lecture::init(*LectureResponse::decode(lecture(3, "B")))->colors()->primary);
-  reply("GetCurriculums", kCurricula);
-  nav->pushViewController(std::make_shared<UIViewController>(), false);
-  nav->popViewControllerAnimated(false);
-  settle();
-  EXPECT_EQ(std::tuple(table->numberOfSections(), table->numberOfRowsInSection(1)), std::tuple(2, 2));
-  EXPECT_TRUE(table->swipeRowAtIndexPath({0, 0}).empty());
-}
 
 TEST_F(BrowseTest, RowActionsAndTapsOpenTheirScreensOrSayWhyNot) {
   reply("GetCurriculums", kCurricula);
@@ -183,8 +148,7 @@ TEST_F(BrowseTest, RowActionsAndTapsOpenTheirScreensOrSayWhyNot) {
   const std::string quiz = R"({"id":77,"name":"Q","curriculumId":8,"quizLevel":{"id":4}})";
   const std::string document = R"({"id":1,"name":"N","path":"docs/a.pdf","fileName":"a.pdf"})";
   struct Case {
-    const char* what;
-    const char* path;
+    const char *what, *path;
     std::string body;
     int action;  // -1: a tap on the row
     std::string outcome;
@@ -202,26 +166,32 @@ TEST_F(BrowseTest, RowActionsAndTapsOpenTheirScreensOrSayWhyNot) {
   };
   for (const auto& c : cases) {
     reply(c.path, c.body, c.body.starts_with("{") ? 400 : 200);
-    if (c.action < 0) {
-      EXPECT_TRUE(table->tapRowAtIndexPath({1, 0})) << c.what;
-    } else {
-      table->swipeRowAtIndexPath({1, 0}).at(static_cast<std::size_t>(c.action))->trigger({1, 0});
-    }
+    c.action < 0 ? void(table->tapRowAtIndexPath({1, 0}))
+                 : table->swipeRowAtIndexPath({1, 0}).at(static_cast<std::size_t>(c.action))->trigger({1, 0});
     settle();
-    std::string outcome = alertTitle();
-    if (outcome == "(none)") outcome = demangledClassName(typeid(*nav->topViewController()));
-    EXPECT_EQ(outcome, c.outcome) << c.what;
-    if (auto alert = std::dynamic_pointer_cast<UIAlertController>(nav->presentedViewController()))
-      alert->tapActionWithTitle("OK");
+    auto alert = std::dynamic_pointer_cast<UIAlertController>(nav->presentedViewController());
+    EXPECT_EQ(alert ? alert->title().value_or("-") : demangledClassName(typeid(*nav->topViewController())), c.outcome)
+        << c.what;
+    if (alert) alert->tapActionWithTitle("OK");
     if (nav->topViewController() != details) nav->popViewControllerAnimated(false);
     settle();
   }
 }
 
-TEST_F(BrowseTest, QuizActionKeepsTheSwipedCurriculumAndSkipsThePushAfterBack) {
-  reply("GetCurriculums", kCurricula);
+TEST_F(BrowseTest, DetailsColourTheirSectionsAndQuizActionKeepsTheSwipedCurriculum) {
+  reply("GetCurriculums", "[]");
   auto details = showDetails(lecture(3, "Biology"));
-  auto actions = details->tableView()->swipeRowAtIndexPath({1, 0});
+  auto table = details->tableView();
+  EXPECT_EQ(std::tuple(table->numberOfSections(), nav->navigationBar()->barTintColor().has_value()),
+            std::tuple(1, true));
+  EXPECT_EQ(details->viewForHeaderInSection(*table, 0)->backgroundColor(), details->lecture()->colors()->primary);
+  // Back from a pushed screen the list reloads.
+  reply("GetCurriculums", kCurricula);
+  nav->pushViewController(std::make_shared<UIViewController>(), false);
+  nav->popViewControllerAnimated(false);
+  settle();
+  EXPECT_EQ(std::tuple(table->numberOfSections(), table->swipeRowAtIndexPath({0, 0}).size()), std::tuple(2, 0u));
+  auto actions = table->swipeRowAtIndexPath({1, 0});
   // A reload reorders the list before the tap.
   reply("GetCurriculums", R"([{"id":9,"name":"Genes","description":"d9"},{"id":8,"name":"Cells","description":"d8"}])");
   details->viewWillAppear(false);
@@ -231,34 +201,29 @@ TEST_F(BrowseTest, QuizActionKeepsTheSwipedCurriculumAndSkipsThePushAfterBack) {
   nav->popViewControllerAnimated(false);
   settle();
   EXPECT_EQ(nlohmann::json::parse(server.lastRequest()->body).value("curriculumId", 0), 8);
+  // The reply came after the user went back: nothing is pushed.
   EXPECT_EQ(nav->topViewController(), nav->viewControllers().front());
 }
 
 TEST(LectureDetailsCurriculumCellTest, SubtitleTakesTheLinesTheTitleLeaves) {
-  struct Case {
-    double titleHeight;
-    double pointSize;
-    bool hidden;
-    int lines;
-  };
   // Lines of 12 points: 4 lines hide the subtitle, 5 never go negative, a zero font never divides.
-  for (const auto& c : std::vector<Case>{{48, 10, true, 0},
-                                         {36, 10, false, 1},
-                                         {12, 10, false, 3},
-                                         {0, 10, false, 4},
-                                         {60, 10, true, 0},
-                                         {30, 0, false, 4}}) {
+  for (const auto& [height, pointSize, hidden, lines] :
+       std::vector<std::tuple<double, double, bool, int>>{{48, 10, true, 0},
+                                                          {36, 10, false, 1},
+                                                          {12, 10, false, 3},
+                                                          {0, 10, false, 4},
+                                                          {60, 10, true, 0},
+                                                          {30, 0, false, 4}}) {
     LectureDetailsCurriculumCell cell{NSCoder{}};
     auto title = std::make_shared<UILabel>(NSCoder{});
     auto subtitle = std::make_shared<UILabel>(NSCoder{});
-    subtitle->setNumberOfLines(0);
-    title->setFont(title->font().fontWithSize(c.pointSize));
-    title->setBounds(CGRectMake(0, 0, 100, c.titleHeight));
+    title->setFont(title->font().fontWithSize(pointSize));
+    title->setBounds(CGRectMake(0, 0, 100, height));
     cell.curriculumTitleLabel = title;
     cell.curriculumSubtitleLabel = subtitle;
     cell.layoutSubviews();
-    EXPECT_EQ(std::tuple(subtitle->isHidden(), c.hidden ? 0 : subtitle->numberOfLines()), std::tuple(c.hidden, c.lines))
-        << c.titleHeight << "/" << c.pointSize;
+    EXPECT_EQ(std::tuple(subtitle->isHidden(), hidden ? 0 : subtitle->numberOfLines()), std::tuple(hidden, lines))
+        << height << "/" << pointSize;
   }
 }
 

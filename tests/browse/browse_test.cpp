@@ -106,11 +106,13 @@ TEST_F(BrowseTest, GridSearchesRefreshesAndSizesItsTiles) {
   EXPECT_EQ(std::tuple(names(grid->filteredLectures()), search->text().value_or("")), std::tuple("école", "ab"));
   search->typeText("ÉCOLE");
   EXPECT_EQ(names(grid->filteredLectures()), "école");
-  // Back on the grid: the text is cleared and the cached list shows with no request.
+  // Back on the grid: the bar is plain again, the text cleared, the cached list shown with no request.
   nav->pushViewController(std::make_shared<UIViewController>(), false);
+  nav->navigationBar()->setBarTintColor(UIColor::whiteColor());
   nav->popViewControllerAnimated(false);
   time.advance(1);
-  EXPECT_EQ(std::tuple(search->text().value_or(""), server.requestCount()), std::tuple("", 2u));
+  EXPECT_EQ(std::tuple(search->text().value_or(""), server.requestCount(), nav->navigationBar()->barTintColor()),
+            std::tuple("", 2u, std::optional<UIColor>()));
   using enum UIUserInterfaceIdiom;
   auto collection = grid->collectionView.lock();
   struct Case {

@@ -65,14 +65,12 @@ class BrowseTest : public ControllerTest {
     window->setRootViewController(nav);
     window->makeKeyAndVisible();
   }
-  template <class T>
-  static std::shared_ptr<T> scene(const std::string& identifier) {
-    return std::dynamic_pointer_cast<T>(
-        UIStoryboard::storyboardWithName("Main")->instantiateViewControllerWithIdentifier(identifier));
+  static std::shared_ptr<UIViewController> scene(const std::string& identifier) {
+    return UIStoryboard::storyboardWithName("Main")->instantiateViewControllerWithIdentifier(identifier);
   }
   // The details of `lectureJson`, pushed over a plain screen.
   std::shared_ptr<LectureDetailsViewController> showDetails(const std::string& lectureJson) {
-    auto details = scene<LectureDetailsViewController>("lectureDetailsViewController");
+    auto details = std::dynamic_pointer_cast<LectureDetailsViewController>(scene("lectureDetailsViewController"));
     details->setLecture(Lecture::init(*LectureResponse::decode(lectureJson)));
     show(std::make_shared<UIViewController>());
     nav->pushViewController(details, false);
@@ -92,7 +90,7 @@ class BrowseTest : public ControllerTest {
 
 TEST_F(BrowseTest, GridSearchesRefreshesAndSizesItsTiles) {
   reply("GetAvailableLectures", "[" + lecture(1, "Lab 1") + "," + lecture(2, "A-B") + "," + lecture(3, "ABC") + "]");
-  auto grid = scene<LecturesViewController>("lectures");
+  auto grid = std::dynamic_pointer_cast<LecturesViewController>(scene("lectures"));
   show(grid);
   settle();
   auto search = grid->searchBar.lock();
@@ -100,8 +98,7 @@ TEST_F(BrowseTest, GridSearchesRefreshesAndSizesItsTiles) {
   EXPECT_EQ(names(grid->filteredLectures()), "ABC,Lab 1");
   // Filter then refresh: the grid shows the new list while the bar keeps its text.
   reply("GetAvailableLectures", "[" + lecture(4, "école") + "]");
-  ASSERT_TRUE(grid->refreshControl()->pull());
-  EXPECT_FALSE(grid->refreshControl()->isRefreshing());
+  ASSERT_TRUE(grid->refreshControl()->pull() && !grid->refreshControl()->isRefreshing());
   settle();
   EXPECT_EQ(std::tuple(names(grid->filteredLectures()), search->text().value_or("")), std::tuple("école", "ab"));
   search->typeText("ÉCOLE");
@@ -115,28 +112,24 @@ TEST_F(BrowseTest, GridSearchesRefreshesAndSizesItsTiles) {
             std::tuple("", 2u, std::optional<UIColor>()));
   using enum UIUserInterfaceIdiom;
   auto collection = grid->collectionView.lock();
-  struct Case {
-    UIUserInterfaceIdiom idiom;
-    bool landscape;
-    CGFloat screenHeight;
-    CGSize bounds, item;
-  };
   // Phones below a 568-point screen get 2 x 2 tiles; zero bounds give no negative size.
-  for (const auto& c : std::vector<Case>{{Phone, false, 480, {330, 430}, {150, 200}},
-                                         {Phone, false, 568, {330, 430}, {150, 130}},
-                                         {Phone, true, 320, {430, 220}, {130, 200}},
-                                         {Pad, true, 768, {1050, 640}, {250, 200}},
-                                         {Pad, false, 1024, {760, 1010}, {240, 240}},
-                                         {Phone, false, 480, {0, 0}, {0, 0}}}) {
-    UIDevice::currentDevice()->setUserInterfaceIdiom(c.idiom);
-    UIApplication::sharedApplication()->setStatusBarOrientation(c.landscape ? UIInterfaceOrientation::LandscapeLeft
-                                                                            : UIInterfaceOrientation::Portrait);
-    UIScreen::mainScreen()->setBounds(CGRectMake(0, 0, 320, c.screenHeight));
-    collection->setBounds(CGRectMake(0, 0, c.bounds.width, c.bounds.height));
+  for (const auto& [idiom, landscape, screenHeight, bounds, item] :
+       std::vector<std::tuple<UIUserInterfaceIdiom, bool, CGFloat, CGSize, CGSize>>{
+           {Phone, false, 480, {330, 430}, {150, 200}},
+           {Phone, false, 568, {330, 430}, {150, 130}},
+           {Phone, true, 320, {430, 220}, {130, 200}},
+           {Pad, true, 768, {1050, 640}, {250, 200}},
+           {Pad, false, 1024, {760, 1010}, {240, 240}},
+           {Phone, false, 480, {0, 0}, {0, 0}}}) {
+    UIDevice::currentDevice()->setUserInterfaceIdiom(idiom);
+    UIApplication::sharedApplication()->setStatusBarOrientation(landscape ? UIInterfaceOrientation::LandscapeLeft
+                                                                          : UIInterfaceOrientation::Portrait);
+    UIScreen::mainScreen()->setBounds(CGRectMake(0, 0, 320, screenHeight));
+    collection->setBounds(CGRectMake(0, 0, bounds.width, bounds.height));
     grid->viewDidLayoutSubviews();
     EXPECT_EQ(std::dynamic_pointer_cast<UICollectionViewFlowLayout>(collection->collectionViewLayout())->itemSize(),
-              c.item)
-        << c.bounds.width << "x" << c.bounds.height;
+              item)
+        << bounds.width << "x" << bounds.height;
   }
 }
 
@@ -147,24 +140,21 @@ TEST_F(BrowseTest, RowActionsAndTapsOpenTheirScreensOrSayWhyNot) {
   reply("GetCurriculums", kCurricula);
   auto details = showDetails(lecture(3, "Biology", "none"));
   auto table = details->tableView();
-  const std::string quiz = R"({"id":77,"name":"Q","curriculumId":8,"quizLevel":{"id":4}})";
-  const std::string document = R"({"id":1,"name":"N","path":"docs/a.pdf","fileName":"a.pdf"})";
   struct Case {
-    const char *what, *path;
+    const char* path;
     std::string body;
     int action;  // -1: a tap on the row
     std::string outcome;
   };
   const std::vector<Case> cases = {
-      {"no content", "GetCurriculums", R"([{"id":8,"name":"C","description":"d"}])", -1,
-       "This curriculum has no content."},
-      {"no quiz", "GetQuizes", "[]", 0, "There is no quiz for this curriculum."},
-      {"quizzes", "GetQuizes", "[" + quiz + "]", 0, "QuizesViewController"},
-      {"no attachment", "GetDocuments", "[]", 1, "This curriculum has no attachments."},
-      {"attachments", "GetDocuments", "[" + document + "]", 1, "AttachmentViewController"},
-      {"content", "GetCurriculums", R"([{"id":8,"name":"C","description":"d","htmlSite":""}])", -1,
+      {"GetCurriculums", R"([{"id":8,"name":"C","description":"d"}])", -1, "This curriculum has no content."},
+      {"GetQuizes", "[]", 0, "There is no quiz for this curriculum."},
+      {"GetQuizes", R"([{"id":77,"name":"Q","curriculumId":8,"quizLevel":{"id":4}}])", 0, "QuizesViewController"},
+      {"GetDocuments", "[]", 1, "This curriculum has no attachments."},
+      {"GetDocuments", R"([{"id":1,"name":"N","path":"a.pdf","fileName":"a.pdf"}])", 1, "AttachmentViewController"},
+      {"GetCurriculums", R"([{"id":8,"name":"C","description":"d","htmlSite":""}])", -1,
        "CurriculumContentViewController"},
-      {"a failure", "GetDocuments", R"({"errorMessage":"gone"})", 1, "gone"},
+      {"GetDocuments", R"({"errorMessage":"gone"})", 1, "gone"},
   };
   for (const auto& c : cases) {
     reply(c.path, c.body, c.body.starts_with("{") ? 400 : 200);
@@ -173,7 +163,7 @@ TEST_F(BrowseTest, RowActionsAndTapsOpenTheirScreensOrSayWhyNot) {
     settle();
     auto alert = std::dynamic_pointer_cast<UIAlertController>(nav->presentedViewController());
     EXPECT_EQ(alert ? alert->title().value_or("-") : demangledClassName(typeid(*nav->topViewController())), c.outcome)
-        << c.what;
+        << c.path << " " << c.action;
     if (alert) alert->tapActionWithTitle("OK");
     if (nav->topViewController() != details) nav->popViewControllerAnimated(false);
     settle();

@@ -13,7 +13,10 @@
 #include "browse/attachment_view_controller.h"
 #include "browse/curriculum_content_view_controller.h"
 #include "browse/curriculum_quizes_view_controller.h"
+#include "browse/lecture_details_cells.h"
 #include "browse/lecture_details_view_controller.h"
+#include "browse/lectures_collection_view_cell.h"
+#include "browse/lectures_view_controller.h"
 #include "browse/news_content_view_controller.h"
 #include "browse/quizes_view_controller.h"
 #include "platform/foundation/bundle.h"
@@ -24,6 +27,7 @@
 #include "platform/ui/ui_image_view.h"
 #include "platform/ui/ui_label.h"
 #include "platform/ui/ui_navigation_controller.h"
+#include "platform/ui/ui_search_bar.h"
 #include "platform/ui/ui_storyboard.h"
 #include "platform/ui/ui_table_view.h"
 #include "quiz/audio_question_view_controller.h"
@@ -304,6 +308,82 @@ void buildAudioQuestionScene(UIStoryboardSceneBuilder& b) {
   vc.timeLabel = b.add<UILabel>(controls, "timeLabel", CGRectMake(width - 72, 8, 64, 44));
 }
 
+// The lecture grid: the search bar above the grid of tiles.
+void buildLecturesScene(UIStoryboardSceneBuilder& b) {
+  auto vc = b.controllerAs<LecturesViewController>().sharedAs<LecturesViewController>();
+  const CGFloat width = b.view()->bounds().size.width;
+  auto search = b.add<UISearchBar>(b.view(), "searchBar", CGRectMake(0, 0, width, 44));
+  search->setDelegate(std::static_pointer_cast<UISearchBarDelegate>(vc));
+  vc->searchBar = search;
+  auto grid = b.add<UICollectionView>(b.view(), "collectionView",
+                                      CGRectMake(0, 44, width, b.view()->bounds().size.height - 44));
+  NSLayoutConstraint::activateConstraints({NSLayoutConstraint::constraintWithItem(
+      grid, NSLayoutAttribute::Top, NSLayoutRelation::Equal, search, NSLayoutAttribute::Bottom, 1, 0)});
+  for (auto edge : {NSLayoutAttribute::Left, NSLayoutAttribute::Bottom, NSLayoutAttribute::Right})
+    NSLayoutConstraint::activateConstraints(
+        {NSLayoutConstraint::constraintWithItem(grid, edge, NSLayoutRelation::Equal, b.view(), edge, 1, 0)});
+  grid->registerPrototype(LecturesCollectionViewCell::kReuseIdentifier, [] {
+    auto cell = std::make_shared<LecturesCollectionViewCell>(NSCoder{});
+    auto content = cell->contentView();
+    auto image = std::make_shared<UIImageView>(NSCoder{});
+    content->addSubview(image);
+    cell->lectureImageView = image;
+    auto bar = std::make_shared<UIView>(NSCoder{});
+    content->addSubview(bar);
+    cell->bottomView = bar;
+    auto label = std::make_shared<UILabel>(NSCoder{});
+    bar->addSubview(label);
+    cell->lectureLabel = label;
+    return cell;
+  });
+  grid->setDataSource(std::static_pointer_cast<UICollectionViewDataSource>(vc));
+  grid->setDelegate(std::static_pointer_cast<UICollectionViewDelegate>(vc));
+  vc->collectionView = grid;
+}
+
+// The lecture details: the picture as the table's header and the three prototype cells.
+void buildLectureDetailsScene(UIStoryboardSceneBuilder& b) {
+  auto& vc = b.controllerAs<LectureDetailsViewController>();
+  auto table = vc.tableView();
+  auto header = std::make_shared<UIImageView>(NSCoder{});
+  header->setFrame(CGRectMake(0, 0, table->bounds().size.width, 0));
+  b.outlet("headerImageView", header);
+  table->setTableHeaderView(header);
+  vc.headerImageView = header;
+  table->registerPrototype(LectureDetailsViewController::kDescriptionCell, [] {
+    auto cell = std::make_shared<LectureDetailsDescriptionCell>(NSCoder{});
+    auto label = std::make_shared<UILabel>(NSCoder{});
+    label->setNumberOfLines(0);
+    cell->contentView()->addSubview(label);
+    cell->descriptionLabel = label;
+    return cell;
+  });
+  table->registerPrototype(LectureDetailsViewController::kHeaderCell, [] {
+    auto cell = std::make_shared<LectureDetailsHeaderCell>(NSCoder{});
+    auto label = std::make_shared<UILabel>(NSCoder{});
+    cell->contentView()->addSubview(label);
+    cell->titleLabel = label;
+    return cell;
+  });
+  table->registerPrototype(LectureDetailsViewController::kCurriculumCell, [] {
+    auto cell = std::make_shared<LectureDetailsCurriculumCell>(NSCoder{});
+    auto content = cell->contentView();
+    auto image = std::make_shared<UIImageView>(NSCoder{});
+    content->addSubview(image);
+    cell->curriculumImageView = image;
+    auto title = std::make_shared<UILabel>(NSCoder{});
+    content->addSubview(title);
+    cell->curriculumTitleLabel = title;
+    auto subtitle = std::make_shared<UILabel>(NSCoder{});
+    content->addSubview(subtitle);
+    cell->curriculumSubtitleLabel = subtitle;
+    auto separator = NSLayoutConstraint::make();
+    content->addConstraint(separator);
+    cell->separatorLineHeight = separator;
+    return cell;
+  });
+}
+
 }  // namespace
 
 void registerStartupStoryboard() {
@@ -336,6 +416,8 @@ void registerStartupStoryboard() {
 void registerMainStoryboard() {
   registerViewControllerClass<TabNavigationController>("TabNavigationController");
   registerViewControllerClass<ProfileViewController>("ProfileViewController");
+  registerViewControllerClass<LecturesViewController>("LecturesViewController");
+  registerViewControllerClass<LectureDetailsViewController>("LectureDetailsViewController");
   std::vector<UIStoryboardScene> scenes = {
       {"mainTabBar",
        "UITabBarController",
@@ -343,7 +425,7 @@ void registerMainStoryboard() {
         "profileNavigation"},
        {},
        {}},
-      classScene<LectureDetailsViewController>("LectureDetailsViewController"),
+      {"lectureDetailsViewController", "LectureDetailsViewController", {}, {}, buildLectureDetailsScene},
       classScene<CurriculumContentViewController>("CurriculumContentViewController"),
       classScene<CurriculumQuizesViewController>("CurriculumQuizesViewController"),
       classScene<QuizesViewController>("QuizesViewController"),
@@ -357,9 +439,11 @@ void registerMainStoryboard() {
       classScene<AttachmentViewController>("AttachmentViewController"),
   };
   for (const auto& [name, titleKey] : mainTabs()) {
-    if (name == "profile") continue;
+    if (name == "profile" || name == "lectures") continue;
     for (auto& scene : placeholderTab(name, titleKey)) scenes.push_back(std::move(scene));
   }
+  scenes.push_back({"lecturesNavigation", "TabNavigationController", {"lectures"}, {}, {}});
+  scenes.push_back({"lectures", "LecturesViewController", {}, {}, buildLecturesScene});
   scenes.push_back({"profileNavigation", "TabNavigationController", {"profile"}, {}, {}});
   scenes.push_back({"profile", "ProfileViewController", {}, {}, buildProfileScene});
   for (auto& scene : scenes) {

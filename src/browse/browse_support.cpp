@@ -1,0 +1,36 @@
+#include "browse/browse_support.h"
+
+#include "platform/foundation/url.h"
+#include "platform/frameworks/image_loading.h"
+#include "platform/ui/ns_attributed_string.h"
+#include "platform/ui/ui_image.h"
+#include "platform/ui/ui_navigation_controller.h"
+
+void setBrowsePicture(UIImageView& view, const std::optional<std::string>& url) {
+  if (url) {
+    if (auto parsed = URL::URLWithString(*url)) {
+      hnk_setImageFromURL(view, *parsed);
+      return;
+    }
+  }
+  hnk_setImage(
+      view, [] { return UIImage::imageNamed("placeholder"); }, "placeholder");
+}
+
+void resetBarToPlainLook(UIViewController& screen) {
+  auto nav = screen.navigationController();
+  if (!nav) return;
+  const auto& bar = nav->navigationBar();
+  bar->setTitleTextAttributes({{NSForegroundColorAttributeName, screen.view()->tintColor()}});
+  bar->setBarTintColor(std::nullopt);
+  bar->setTintColor(std::nullopt);
+}
+
+void colorBar(UIViewController& screen, const Color& colors) {
+  auto nav = screen.navigationController();
+  if (!nav) return;
+  const auto& bar = nav->navigationBar();
+  bar->setBarTintColor(colors.primary);
+  bar->setTitleTextAttributes({{NSForegroundColorAttributeName, colors.primaryText}});
+  bar->setTintColor(colors.primaryText);
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "model/color.h"
+#include "platform/foundation/fatal_error.h"
+#include "platform/ui/ui_image_view.h"
+#include "platform/ui/ui_view_controller.h"
+
+// A weak outlet the screen cannot work without; an unconnected one is a programming error.
+template <class T>
+std::shared_ptr<T> connected(const std::weak_ptr<T>& view, const char* name) {
+  auto strong = view.lock();
+  if (!strong) fatalError(std::string("Outlet ") + name + " is not connected");
+  return strong;
+}
+
+// The browsing screens' picture: the address when it parses, else the bundle's placeholder.
+void setBrowsePicture(UIImageView& view, const std::optional<std::string>& url);
+
+// The shared bar back to the toolkit's colours, its title in the root view's tint.
+void resetBarToPlainLook(UIViewController& screen);
+
+// The shared bar in a lecture's colours; it stays so until a plain screen resets it.
+void colorBar(UIViewController& screen, const Color& colors);

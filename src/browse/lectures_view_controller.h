@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+
+#include "browse/lecture_grid_view_controller.h"
+
+// The Lectures tab: every lecture open to the student.
+class LecturesViewController : public LectureGridViewController {
+ public:
+  using LectureGridViewController::LectureGridViewController;
+
+ protected:
+  void fetchLectures(bool useCache, std::function<void(const Lectures&)> success,
+                     std::function<void(const std::string&)> failure) override;
+  std::string tabTitleKey() const override { return "lectures_tabbar_title"; }
+  std::string navigationTitleKey() const override { return "lectures_navigation_title"; }
+  std::string screenName() const override { return "Lectures"; }
+};

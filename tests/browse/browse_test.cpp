@@ -1,0 +1,222 @@
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "app/progress_indicator_helper.h"
+#include "browse/lecture_details_cells.h"
+#include "browse/lecture_details_view_controller.h"
+#include "browse/lectures_view_controller.h"
+#include "main/storyboards.h"
+#include "platform/foundation/bundle.h"
+#include "platform/http/manager.h"
+#include "platform/keychain/memory_keychain_store.h"
+#include "platform/ui/controller_test_support.h"
+#include "platform/ui/ui_alert_controller.h"
+#include "platform/ui/ui_navigation_controller.h"
+#include "platform/ui/ui_table_view_row_action.h"
+#include "platform/ui/ui_window.h"
+#include "services/authentication_manager.h"
+#include "services/service_locator.h"
+#include "support/fake_backend.h"
+
+namespace {
+
+std::string lecture(int id, const std::string& name, const std::string& color = "teal_amber") {
+  return fmt::format(R"({{"id":{},"name":"{}","description":"about","color":"{}"}})", id, name, color);
+}
+
+// The "Main" storyboard's screens over the services and the fake backend, in a navigation stack.
+class BrowseTest : public ControllerTest {
+ protected:
+  void SetUp() override {
+    Bundle::setMainResourcePath(DORVALE_SOURCE_RESOURCES);
+    registerMainStoryboard();
+    ServiceLocator::setUpForTesting({std::make_shared<MemoryKeychainStore>(),
+                                     Manager::make(URLSessionConfiguration::ephemeralSessionConfiguration()),
+                                     server.url("api/"), nullptr, std::nullopt, nullptr});
+    ServiceLocator::shared().authenticationManager()->setAccessToken("tok");
+    ServiceLocator::shared().authenticationManager()->setAuthenticationType(AuthenticationType::Basic);
+  }
+  void TearDown() override {
+    ProgressIndicatorHelper::instance()->hideProgressIndicator();
+    window.reset();
+    ServiceLocator::tearDownForTesting();
+    UIStoryboard::unregisterStoryboard("Main");
+    Bundle::setMainResourcePath(std::nullopt);
+  }
+  void reply(const std::string& path, std::string body, int status = 200) {
+    server.reply("POST", "/api/Tablet/" + path,
+                 {.status = status, .body = std::move(body), .contentType = "application/json"});
+  }
+  // Until the screen's call has answered (every call ends by hiding the overlay).
+  void settle() {
+    time.runUntil([] { return !ProgressIndicatorHelper::instance()->timer(); });
+    time.runUntilIdle();
+  }
+  // `root` at the bottom of a navigation stack in a window.
+  void show(const std::shared_ptr<UIViewController>& root) {
+    nav = std::make_shared<UINavigationController>(root);
+    window = UIWindow::make();
+    window->setRootViewController(nav);
+    window->makeKeyAndVisible();
+  }
+  static std::shared_ptr<UIViewController> scene(const std::string& identifier) {
+    return UIStoryboard::storyboardWithName("Main")->instantiateViewControllerWithIdentifier(identifier);
+  }
+  // The details of `lectureJson`, pushed over a plain screen.
+  std::shared_ptr<LectureDetailsViewController> showDetails(const std::string& lectureJson) {
+    auto details = std::dynamic_pointer_cast<LectureDetailsViewController>(scene("lectureDetailsViewController"));
+    details->setLecture(Lecture::init(*LectureResponse::decode(lectureJson)));
+    show(std::make_shared<UIViewController>());
+    nav->pushViewController(details, false);
+    settle();
+    return details;
+  }
+  static std::string names(const std::vector<std::shared_ptr<Lecture>>& lectures) {
+    std::string text;
+    for (const auto& l : lectures) text += (text.empty() ? "" : ",") + l->name();
+    return text;
+  }
+
+  FakeBackend server;
+  std::shared_ptr<UIWindow> window;
+  std::shared_ptr<UINavigationController> nav;
+};
+
+TEST_F(BrowseTest, GridSearchesRefreshesAndSizesItsTiles) {
+  reply("GetAvailableLectures", "[" + lecture(1, "Lab 1") + "," + lecture(2, "A-B") + "," + lecture(3, "ABC") + "]");
+  auto grid = std::dynamic_pointer_cast<LecturesViewController>(scene("lectures"));
+  show(grid);
+  settle();
+  auto search = grid->searchBar.lock();
+  search->typeText("ab");
+  EXPECT_EQ(names(grid->filteredLectures()), "ABC,Lab 1");
+  // Filter then refresh: the grid shows the new list while the bar keeps its text.
+  reply("GetAvailableLectures", "[" + lecture(4, "école") + "]");
+  ASSERT_TRUE(grid->refreshControl()->pull() && !grid->refreshControl()->isRefreshing());
+  settle();
+  EXPECT_EQ(std::tuple(names(grid->filteredLectures()), search->text().value_or("")), std::tuple("école", "ab"));
+  search->typeText("ÉCOLE");
+  EXPECT_EQ(names(grid->filteredLectures()), "école");
+  // Back on the grid: the bar is plain again, the text cleared, the cached list shown with no request.
+  nav->pushViewController(std::make_shared<UIViewController>(), false);
+  nav->navigationBar()->setBarTintColor(UIColor::whiteColor());
+  nav->popViewControllerAnimated(false);
+  time.advance(1);
+  EXPECT_EQ(std::tuple(search->text().value_or(""), server.requestCount(), nav->navigationBar()->barTintColor()),
+            std::tuple("", 2u, std::optional<UIColor>()));
+  using enum UIUserInterfaceIdiom;
+  auto collection = grid->collectionView.lock();
+  // Phones below a 568-point screen get 2 x 2 tiles; zero bounds give no negative size.
+  for (const auto& [idiom, landscape, screenHeight, bounds, item] :
+       std::vector<std::tuple<UIUserInterfaceIdiom, bool, CGFloat, CGSize, CGSize>>{
+           {Phone, false, 480, {330, 430}, {150, 200}},
+           {Phone, false, 568, {330, 430}, {150, 130}},
+           {Phone, true, 320, {430, 220}, {130, 200}},
+           {Pad, true, 768, {1050, 640}, {250, 200}},
+           {Pad, false, 1024, {760, 1010}, {240, 240}},
+           {Phone, false, 480, {0, 0}, {0, 0}}}) {
+    UIDevice::currentDevice()->setUserInterfaceIdiom(idiom);
+    UIApplication::sharedApplication()->setStatusBarOrientation(landscape ? UIInterfaceOrientation::LandscapeLeft
+                                                                          : UIInterfaceOrientation::Portrait);
+    UIScreen::mainScreen()->setBounds(CGRectMake(0, 0, 320, screenHeight));
+    collection->setBounds(CGRectMake(0, 0, bounds.width, bounds.height));
+    grid->viewDidLayoutSubviews();
+    EXPECT_EQ(std::dynamic_pointer_cast<UICollectionViewFlowLayout>(collection->collectionViewLayout())->itemSize(),
+              item)
+        << bounds.width << "x" << bounds.height;
+  }
+}
+
+constexpr const char* kCurricula =
+    R"([{"id":8,"name":"Cells","description":"d8"},{"id":9,"name":"Genes","description":"d9"}])";
+
+TEST_F(BrowseTest, RowActionsAndTapsOpenTheirScreensOrSayWhyNot) {
+  reply("GetCurriculums", kCurricula);
+  auto details = showDetails(lecture(3, "Biology", "none"));
+  auto table = details->tableView();
+  struct Case {
+    const char* path;
+    std::string body;
+    int action;  // -1: a tap on the row
+    std::string outcome;
+  };
+  const std::vector<Case> cases = {
+      {"GetCurriculums", R"([{"id":8,"name":"C","description":"d"}])", -1, "This curriculum has no content."},
+      {"GetQuizes", "[]", 0, "There is no quiz for this curriculum."},
+      {"GetQuizes", R"([{"id":77,"name":"Q","curriculumId":8,"quizLevel":{"id":4}}])", 0, "QuizesViewController"},
+      {"GetDocuments", "[]", 1, "This curriculum has no attachments."},
+      {"GetDocuments", R"([{"id":1,"name":"N","path":"a.pdf","fileName":"a.pdf"}])", 1, "AttachmentViewController"},
+      {"GetCurriculums", R"([{"id":8,"name":"C","description":"d","htmlSite":""}])", -1,
+       "CurriculumContentViewController"},
+      {"GetDocuments", R"({"errorMessage":"gone"})", 1, "gone"},
+  };
+  for (const auto& c : cases) {
+    reply(c.path, c.body, c.body.starts_with("{") ? 400 : 200);
+    c.action < 0 ? void(table->tapRowAtIndexPath({1, 0}))
+                 : table->swipeRowAtIndexPath({1, 0}).at(static_cast<std::size_t>(c.action))->trigger({1, 0});
+    settle();
+    auto alert = std::dynamic_pointer_cast<UIAlertController>(nav->presentedViewController());
+    EXPECT_EQ(alert ? alert->title().value_or("-") : demangledClassName(typeid(*nav->topViewController())), c.outcome)
+        << c.path << " " << c.action;
+    if (alert) alert->tapActionWithTitle("OK");
+    if (nav->topViewController() != details) nav->popViewControllerAnimated(false);
+    settle();
+  }
+}
+
+TEST_F(BrowseTest, DetailsColourTheirSectionsAndQuizActionKeepsTheSwipedCurriculum) {
+  reply("GetCurriculums", "[]");
+  auto details = showDetails(lecture(3, "Biology"));
+  auto table = details->tableView();
+  EXPECT_EQ(std::tuple(table->numberOfSections(), nav->navigationBar()->barTintColor().has_value()),
+            std::tuple(1, true));
+  EXPECT_EQ(details->viewForHeaderInSection(*table, 0)->backgroundColor(), details->lecture()->colors()->primary);
+  // Back from a pushed screen the list reloads.
+  reply("GetCurriculums", kCurricula);
+  nav->pushViewController(std::make_shared<UIViewController>(), false);
+  nav->popViewControllerAnimated(false);
+  settle();
+  EXPECT_EQ(std::tuple(table->numberOfSections(), table->swipeRowAtIndexPath({0, 0}).size()), std::tuple(2, 0u));
+  auto actions = table->swipeRowAtIndexPath({1, 0});
+  // A reload reorders the list before the tap.
+  reply("GetCurriculums", R"([{"id":9,"name":"Genes","description":"d9"},{"id":8,"name":"Cells","description":"d8"}])");
+  details->viewWillAppear(false);
+  settle();
+  reply("GetQuizes", R"([{"id":77,"name":"Q","curriculumId":8,"quizLevel":{"id":4}}])");
+  actions.at(0)->trigger({1, 0});
+  nav->popViewControllerAnimated(false);
+  settle();
+  EXPECT_EQ(nlohmann::json::parse(server.lastRequest()->body).value("curriculumId", 0), 8);
+  // The reply came after the user went back: nothing is pushed.
+  EXPECT_EQ(nav->topViewController(), nav->viewControllers().front());
+}
+
+TEST(LectureDetailsCurriculumCellTest, SubtitleTakesTheLinesTheTitleLeaves) {
+  // Lines of 12 points: 4 lines hide the subtitle, 5 never go negative, a zero font never divides.
+  for (const auto& [height, pointSize, hidden, lines] :
+       std::vector<std::tuple<double, double, bool, int>>{{48, 10, true, 0},
+                                                          {36, 10, false, 1},
+                                                          {12, 10, false, 3},
+                                                          {0, 10, false, 4},
+                                                          {60, 10, true, 0},
+                                                          {30, 0, false, 4}}) {
+    LectureDetailsCurriculumCell cell{NSCoder{}};
+    auto title = std::make_shared<UILabel>(NSCoder{});
+    auto subtitle = std::make_shared<UILabel>(NSCoder{});
+    title->setFont(title->font().fontWithSize(pointSize));
+    title->setBounds(CGRectMake(0, 0, 100, height));
+    cell.curriculumTitleLabel = title;
+    cell.curriculumSubtitleLabel = subtitle;
+    cell.layoutSubviews();
+    EXPECT_EQ(std::tuple(subtitle->isHidden(), hidden ? 0 : subtitle->numberOfLines()), std::tuple(hidden, lines))
+        << height << "/" << pointSize;
+  }
+}
+
+}  // namespace

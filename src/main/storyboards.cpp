@@ -30,6 +30,7 @@
 #include "quiz/image_question_view_controller.h"
 #include "quiz/question_nibs.h"
 #include "quiz/quiz_container_view_controller.h"
+#include "quiz/quiz_selector_button.h"
 #include "quiz/simple_question_view_controller.h"
 #include "quiz/text_question_view_controller.h"
 #include "quiz/video_question_view_controller.h"
@@ -374,5 +375,6 @@ void registerMainStoryboard() {
     if (auto media = mediaScenes.find(scene.className); media != mediaScenes.end()) scene.build = media->second;
   }
   registerQuestionNibs();
+  registerQuizSelectorButtonNib();
   UIStoryboard::registerStoryboard("Main", "mainTabBar", std::move(scenes));
 }

@@ -365,6 +365,7 @@ void registerMainStoryboard() {
   scenes.push_back({"profile", "ProfileViewController", {}, {}, buildProfileScene});
   for (auto& scene : scenes) {
     if (scene.className.ends_with("QuestionViewController")) scene.build = buildQuestionScene;
+    if (scene.className == "QuizContainerViewController") scene.build = buildQuizContainerScene;
   }
   const std::map<std::string, void (*)(UIStoryboardSceneBuilder&)> mediaScenes = {
       {"ImageQuestionViewController", buildImageQuestionScene},

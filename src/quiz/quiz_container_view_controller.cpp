@@ -142,6 +142,7 @@ void QuizContainerViewController::showQuizLoaded(const std::shared_ptr<Quiz>& qu
     for (int i = 0; i < questionCount_; ++i) {
       auto b = QuizSelectorButton::fromNib();
       b->setTag(i);
+      b->setAccessibilityIdentifier("selectorButton" + std::to_string(i + 1));
       if (lectureColor && lectureTextColor) {
         b->selectedColor = *lectureColor;
         b->selectedTextColor = *lectureTextColor;

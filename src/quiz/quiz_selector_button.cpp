@@ -26,6 +26,7 @@ void QuizSelectorButton::setUp(bool current) {
   with<UIImageView>(middleImageView, [this](UIImageView& v) { v.setTintColor(deselectedColor); });
   with<UIImageView>(currentImageView, [this](UIImageView& v) { v.setTintColor(currentColor); });
   with<UILabel>(numberLabel, [this](UILabel& l) { l.setTextColor(deselectedTextColor); });
+  look_ = "";
   if (current) setCurrent();
 }
 
@@ -38,25 +39,39 @@ void QuizSelectorButton::unsetCurrent() {
 }
 
 void QuizSelectorButton::setSelectedLook() {
+  look_ = "answered";
   with<UIImageView>(middleImageView, [this](UIImageView& v) { v.setTintColor(selectedColor); });
   with<UILabel>(numberLabel, [this](UILabel& l) { l.setTextColor(selectedTextColor); });
 }
 
 void QuizSelectorButton::unsetSelected() {
+  look_ = "";
   with<UIImageView>(middleImageView, [this](UIImageView& v) { v.setTintColor(deselectedColor); });
   with<UILabel>(numberLabel, [this](UILabel& l) { l.setTextColor(deselectedTextColor); });
 }
 
 void QuizSelectorButton::setCorrect() {
+  look_ = "correct";
   with<UIImageView>(middleImageView, [this](UIImageView& v) { v.setTintColor(correctColor); });
   with<UIImageView>(currentImageView, [this](UIImageView& v) { v.setTintColor(evaluateCurrentColor); });
   with<UILabel>(numberLabel, [this](UILabel& l) { l.setTextColor(evaluateTextColor); });
 }
 
 void QuizSelectorButton::setFalse() {
+  look_ = "wrong";
   with<UIImageView>(middleImageView, [this](UIImageView& v) { v.setTintColor(falseColor); });
   with<UIImageView>(currentImageView, [this](UIImageView& v) { v.setTintColor(evaluateCurrentColor); });
   with<UILabel>(numberLabel, [this](UILabel& l) { l.setTextColor(evaluateTextColor); });
+}
+
+void QuizSelectorButton::renderSelf(TextCanvas& canvas) const {
+  auto number = numberLabel.lock();
+  auto marker = currentImageView.lock();
+  std::string text = "[" + (number ? number->text().value_or("") : std::string()) + "]";
+  if (marker && !marker->isHidden()) text += " current";
+  if (*look_) text += std::string(" ") + look_;
+  if (!accessibilityIdentifier().empty()) text += " #" + accessibilityIdentifier();
+  canvas.line(text);
 }
 
 void registerQuizSelectorButtonNib() {

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "platform/ui/render.h"
 #include "platform/ui/ui_color.h"
 #include "platform/ui/ui_control.h"
 #include "platform/ui/ui_image_view.h"
@@ -43,6 +44,14 @@ class QuizSelectorButton : public UIControl {
   void unsetSelected();
   void setCorrect();
   void setFalse();
+
+ protected:
+  // "[3] current answered": the number, then the looks.
+  void renderSelf(TextCanvas& canvas) const override;
+  void renderSubviews(TextCanvas&) const override {}
+
+ private:
+  const char* look_ = "";
 };
 
 // Registers the nib "QuizSelectorButton".

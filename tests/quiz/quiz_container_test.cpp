@@ -4,6 +4,7 @@
 #include "app/progress_indicator_helper.h"
 #include "main/storyboards.h"
 #include "platform/foundation/bundle.h"
+#include "platform/ui/console_driver.h"
 #include "platform/ui/ui_alert_controller.h"
 #include "platform/ui/ui_navigation_controller.h"
 #include "platform/ui/ui_window.h"
@@ -35,6 +36,7 @@ class QuizContainerTest : public BackendFixture {
   }
   void TearDown() override {
     ProgressIndicatorHelper::instance()->hideProgressIndicator();
+    driver.reset();
     window.reset();
     Bundle::setMainResourcePath(std::nullopt);
     BackendFixture::TearDown();
@@ -53,6 +55,8 @@ class QuizContainerTest : public BackendFixture {
     window->setRootViewController(navigation);
     window->makeKeyAndVisible();
     navigation->pushViewController(container, false);
+    driver = std::make_unique<ConsoleDriver>(out, window);
+    driver->setEchoCommands(false);
     time.runUntilIdle();
     EXPECT_EQ(container->navigationItem()->title(), "");
     waitFor([&] { return server.requestCount() > 0 && !container->navigationItem()->title()->empty(); });
@@ -63,29 +67,31 @@ class QuizContainerTest : public BackendFixture {
   }
   // The sheet's buttons, tapping `title` when given.
   std::string sheet(const std::string& title = "") {
-    container->quizEvaluateButtonTap(*container->evaluateButton.lock());
-    time.runUntilIdle();
+    run("tap Evaluate");
     std::string titles;
     for (const auto& a : alert()->actions()) titles += a->title().value_or("-") + ";";
-    alert()->tapActionWithTitle(title.empty() ? "Cancel" : title);
-    time.runUntilIdle();
+    run("alert " + (title.empty() ? "Cancel" : title));
     return titles;
   }
-  // Each button as marker (M/-) and body colour.
-  std::string strip() const {
-    std::string looks;
-    for (const auto& b : container->buttons())
-      looks += std::string(b->currentImageView.lock()->isHidden() ? "-" : "M") +
-               (b->middleImageView.lock()->tintColor() == b->correctColor    ? "c"
-                : b->middleImageView.lock()->tintColor() == b->falseColor    ? "f"
-                : b->middleImageView.lock()->tintColor() == b->selectedColor ? "s"
-                                                                             : ".") +
-               " ";
-    return looks;
+  // The strip's buttons as the console shows them.
+  std::string strip() {
+    std::istringstream lines(run("show"));
+    std::string shown;
+    for (std::string line; std::getline(lines, line);)
+      if (auto at = line.find(" #selectorButton"); at != std::string::npos) shown += line.substr(0, at) + "|";
+    return shown;
+  }
+  std::string run(const std::string& command) {
+    out.str("");
+    driver->execute(command);
+    time.runUntilIdle();
+    return out.str();
   }
 
   std::shared_ptr<UIWindow> window;
   std::shared_ptr<QuizContainerViewController> container;
+  std::ostringstream out;
+  std::unique_ptr<ConsoleDriver> driver;
 };
 
 TEST_F(QuizContainerTest, QuizWithoutQuestionListWarnsAndGoesBack) {
@@ -119,56 +125,50 @@ TEST_F(QuizContainerTest, WholeQuizPagesAnswersAndSavesOneResult) {
   EXPECT_EQ(kinds,
             "ImageQuestionViewController TextQuestionViewController SimpleQuestionViewController "
             "AudioQuestionViewController VideoQuestionViewController ");
-  EXPECT_EQ(strip(), "M. -. -. -. -. ");
-  EXPECT_FALSE(container->goBackwardButton.lock()->isEnabled());
-
-  // Page by page: the marker follows and the answer marks the page's button.
-  for (int page = 0; page < 5; ++page) {
-    if (page > 0) {
-      container->forwardButtonTap(*container->goForwardButton.lock());
-      time.runUntilIdle();
-    }
-    EXPECT_EQ(container->previousPage(), page);
-    // True on even pages (right), false on odd ones (wrong).
-    screens[static_cast<std::size_t>(page)]->collectionView()->tapItemAtIndexPath({1, page % 2});
-  }
-  EXPECT_EQ(strip(), "-s -s -s -s Ms ");
-  EXPECT_FALSE(container->goForwardButton.lock()->isEnabled());
-  container->selectorButtonTap(*container->buttons()[1]);
-  time.runUntilIdle();
-  EXPECT_EQ(strip(), "-s Ms -s -s -s ");
-
   // The audio question's material is no sound, which its screen reports.
-  ASSERT_EQ(alert()->title(), "The sound could not be loaded.");
-  alert()->tapActionAtIndex(0);
-  time.runUntilIdle();
+  run("alert OK");
+  EXPECT_EQ(strip(), "[1] current|[2]|[3]|[4]|[5]|");
+  EXPECT_NE(run("show").find("[<] #goBackwardButton (disabled)"), std::string::npos);
+
+  // Page by page: the marker follows and the answer marks the page's button. True is right, false wrong.
+  for (int page = 0; page < 5; ++page) {
+    if (page > 0) run("page quizQuestionScrollView " + std::to_string(page));
+    EXPECT_EQ(container->previousPage(), page);
+    EXPECT_NE(run("select 1 " + std::to_string(page % 2)).find(fmt::format("(page {}/5)", page + 1)),
+              std::string::npos);
+  }
+  EXPECT_EQ(strip(), "[1] answered|[2] answered|[3] answered|[4] answered|[5] current answered|");
+  EXPECT_FALSE(container->goForwardButton.lock()->isEnabled());
+  run("tap selectorButton2");
+  EXPECT_EQ(strip(), "[1] answered|[2] current answered|[3] answered|[4] answered|[5] answered|");
 
   // A failed save changes nothing; the sheet offers evaluation again.
   reply("Tablet/SaveQuizResults", 500, "{}");
   EXPECT_EQ(sheet("Evaluate"), "Cancel;Start again;Evaluate;");
   waitFor([&] { return alert() != nullptr; });
   EXPECT_EQ(alert()->title(), networkMessage());
-  alert()->tapActionWithTitle("OK");
-  time.runUntilIdle();
-  EXPECT_EQ(alert(), nullptr);
+  run("alert OK");
   EXPECT_FALSE(container->evaluateMode());
 
   server.clearRequests();
   reply("Tablet/SaveQuizResults", 200, "{}");
-  EXPECT_EQ(sheet("Evaluate"), "Cancel;Start again;Evaluate;");
-  // While saving, the sheet offers neither a second evaluation nor a restart.
-  EXPECT_EQ(sheet(), "Cancel;");
+  // While saving (the console would wait for it), a second evaluation is ignored and the sheet offers
+  // neither evaluation nor restart.
+  container->evaluateQuiz();
+  container->evaluateQuiz();
+  container->quizEvaluateButtonTap(*container->evaluateButton.lock());
+  ASSERT_EQ(alert()->actions().size(), 1u);
+  alert()->tapActionWithTitle("Cancel");
   waitFor([&] { return alert() != nullptr; });
   EXPECT_EQ(alert()->message(), "Score: 60.00%\nQuestions: 5\nMissed: 2");
-  EXPECT_EQ(strip(), "Mc -f -c -f -c ");
+  run("alert Show answers");
+  EXPECT_EQ(strip(), "[1] current correct|[2] wrong|[3] correct|[4] wrong|[5] correct|");
   EXPECT_EQ(container->currentPage(), 0);
   ASSERT_EQ(server.requestCount(), 1u);
   EXPECT_EQ(lastBody()[0]["questionsId"], "1;2;3;4;5");
-  alert()->tapActionWithTitle("Show answers");
-  time.runUntilIdle();
 
   EXPECT_EQ(sheet("Start again"), "Cancel;Start again;");
-  EXPECT_EQ(strip(), "M. -. -. -. -. ");
+  EXPECT_EQ(strip(), "[1] current|[2]|[3]|[4]|[5]|");
   for (const auto& s : screens) EXPECT_FALSE(s->isAnswered());
 }
 

@@ -7,6 +7,7 @@
 #include "platform/ui/console_driver.h"
 #include "platform/ui/ui_alert_controller.h"
 #include "platform/ui/ui_navigation_controller.h"
+#include "platform/ui/ui_screen.h"
 #include "platform/ui/ui_window.h"
 #include "quiz/quiz_container_view_controller.h"
 #include "services/backend_fixture.h"
@@ -36,6 +37,7 @@ class QuizContainerTest : public BackendFixture {
   }
   void TearDown() override {
     ProgressIndicatorHelper::instance()->hideProgressIndicator();
+    UIScreen::resetMainScreen();
     driver.reset();
     window.reset();
     Bundle::setMainResourcePath(std::nullopt);
@@ -103,6 +105,31 @@ TEST_F(QuizContainerTest, QuizWithoutQuestionListWarnsAndGoesBack) {
   time.runUntilIdle();
   EXPECT_EQ(container->navigationController(), nullptr);
   EXPECT_FALSE(ProgressIndicatorHelper::instance()->isShown());
+}
+
+TEST_F(QuizContainerTest, StripIsCentredWhenItFitsElseItsGapsShrinkToWholeButtons) {
+  struct Case {
+    CGFloat screenWidth;
+    int questions;
+    CGFloat margin, gap, content;
+  };
+  // Available: the screen less two margins of 43; at least one button fits however narrow.
+  const Case cases[] = {{320, 3, 88.5, 18, 143}, {320, 5, 43, 24.5, 271}, {100, 3, 43, -23, 61}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.screenWidth);
+    UIScreen::mainScreen()->setBounds(CGRectMake(0, 0, c.screenWidth, 480));
+    std::string list;
+    for (int i = 1; i <= c.questions; ++i) list += (i > 1 ? "," : "") + question(i, "text");
+    open(list);
+    EXPECT_EQ(container->quizSelectorScrollViewLeadingConstraint.lock()->constant(), c.margin);
+    EXPECT_EQ(container->separatorLength(), c.gap);
+    EXPECT_EQ(container->quizSelectorScrollView.lock()->contentSize().width, c.content);
+    // The last page slides the strip so that its button shows, when the strip is wider than the view.
+    container->quizQuestionScrollView.lock()->swipeToPage(c.questions - 1);
+    time.runUntilIdle();
+    EXPECT_EQ(container->quizSelectorScrollView.lock()->contentOffset().x,
+              c.margin > 43 ? 0 : c.content - (c.screenWidth - 86));
+  }
 }
 
 TEST_F(QuizContainerTest, OneQuestionHasNoStripButIsAnsweredAndEvaluated) {

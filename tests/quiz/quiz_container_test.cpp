@@ -1,3 +1,5 @@
+#include <cmath>
+
 #include <fmt/format.h>
 
 #include "app/main_view_controller_factory.h"
@@ -45,8 +47,8 @@ class QuizContainerTest : public BackendFixture {
   }
 
   // Pushes the container for a quiz of `questions` (absent: no list) and waits for its load.
-  void open(const std::optional<std::string>& questions) {
-    reply("Tablet/GetQuizes", 200, quizBody(questions));
+  void open(const std::optional<std::string>& questions, int status = 200) {
+    reply("Tablet/GetQuizes", status, quizBody(questions));
     container = MainViewControllerFactory::screenAs<QuizContainerViewController>(
         MainViewControllerFactory().getQuizContainerViewController());
     container->quizId = 9;
@@ -61,7 +63,7 @@ class QuizContainerTest : public BackendFixture {
     driver->setEchoCommands(false);
     time.runUntilIdle();
     EXPECT_EQ(container->navigationItem()->title(), "");
-    waitFor([&] { return server.requestCount() > 0 && !container->navigationItem()->title()->empty(); });
+    waitFor([&] { return !container->navigationItem()->title()->empty() || alert(); });
     time.runUntilIdle();
   }
   std::shared_ptr<UIAlertController> alert() const {
@@ -107,6 +109,14 @@ TEST_F(QuizContainerTest, QuizWithoutQuestionListWarnsAndGoesBack) {
   EXPECT_FALSE(ProgressIndicatorHelper::instance()->isShown());
 }
 
+TEST_F(QuizContainerTest, EmptyQuizOffersNoEvaluationAndAFailedLoadShowsTheMessage) {
+  open("");
+  EXPECT_EQ(sheet(), "Cancel;Start again;");
+  open("", 500);
+  EXPECT_EQ(alert()->title(), networkMessage());
+  EXPECT_FALSE(ProgressIndicatorHelper::instance()->isShown());
+}
+
 TEST_F(QuizContainerTest, StripIsCentredWhenItFitsElseItsGapsShrinkToWholeButtons) {
   struct Case {
     CGFloat screenWidth;
@@ -141,6 +151,10 @@ TEST_F(QuizContainerTest, OneQuestionHasNoStripButIsAnsweredAndEvaluated) {
   sheet("Evaluate");
   waitFor([&] { return alert() != nullptr; });
   EXPECT_EQ(alert()->message(), "Score: 100.00%\nQuestions: 1\nMissed: 0");
+  // Maximum scores adding up to nothing give no ratio.
+  run("alert Show answers");
+  container->showQuizResults(1, 1, std::nan(""));
+  EXPECT_EQ(alert()->message(), "Score: 0.00%\nQuestions: 1\nMissed: 1");
 }
 
 TEST_F(QuizContainerTest, WholeQuizPagesAnswersAndSavesOneResult) {

@@ -23,11 +23,6 @@ std::string question(int id, const std::string& material) {
                      id, id, material, material == "text" && id % 2 ? "" : R"("questionData":"<p>m</p>",)", id * 10);
 }
 
-std::string quizBody(const std::optional<std::string>& questions) {
-  return R"([{"id":9,"name":"Rivers","curriculumId":2,"quizLevel":{"id":3})" +
-         (questions ? R"(,"quizQuestion":[)" + *questions + "]" : std::string()) + "}]";
-}
-
 class QuizContainerTest : public BackendFixture {
  protected:
   void SetUp() override {
@@ -48,12 +43,12 @@ class QuizContainerTest : public BackendFixture {
 
   // Pushes the container for a quiz of `questions` (absent: no list) and waits for its load.
   void open(const std::optional<std::string>& questions, int status = 200) {
-    reply("Tablet/GetQuizes", status, quizBody(questions));
+    reply("Tablet/GetQuizes", status,
+          R"([{"id":9,"name":"Rivers","curriculumId":2,"quizLevel":{"id":3})" +
+              (questions ? R"(,"quizQuestion":[)" + *questions + "]" : std::string()) + "}]");
     container = MainViewControllerFactory::screenAs<QuizContainerViewController>(
         MainViewControllerFactory().getQuizContainerViewController());
     container->quizId = 9;
-    container->lectureColor = UIColor::blueColor();
-    container->lectureTextColor = UIColor::whiteColor();
     auto navigation = std::make_shared<UINavigationController>(std::make_shared<UIViewController>());
     window = UIWindow::make();
     window->setRootViewController(navigation);
@@ -69,7 +64,7 @@ class QuizContainerTest : public BackendFixture {
   std::shared_ptr<UIAlertController> alert() const {
     return std::dynamic_pointer_cast<UIAlertController>(container->presentedViewController());
   }
-  // The sheet's buttons, tapping `title` when given.
+  // The sheet's buttons; then taps `title` (Cancel when none).
   std::string sheet(const std::string& title = "") {
     run("tap Evaluate");
     std::string titles;
@@ -98,18 +93,11 @@ class QuizContainerTest : public BackendFixture {
   std::unique_ptr<ConsoleDriver> driver;
 };
 
-TEST_F(QuizContainerTest, QuizWithoutQuestionListWarnsAndGoesBack) {
+TEST_F(QuizContainerTest, NoQuestionListGoesBackAnEmptyOneIsNotEvaluatedAndFailuresShowTheMessage) {
   open(std::nullopt);
-  EXPECT_EQ(container->navigationItem()->title(), "Rivers");
-  ASSERT_TRUE(alert());
   EXPECT_EQ(alert()->title(), "This quiz has no questions.");
-  alert()->tapActionWithTitle("OK");
-  time.runUntilIdle();
+  run("alert OK");
   EXPECT_EQ(container->navigationController(), nullptr);
-  EXPECT_FALSE(ProgressIndicatorHelper::instance()->isShown());
-}
-
-TEST_F(QuizContainerTest, EmptyQuizOffersNoEvaluationAndAFailedLoadShowsTheMessage) {
   open("");
   EXPECT_EQ(sheet(), "Cancel;Start again;");
   open("", 500);
@@ -149,7 +137,6 @@ TEST_F(QuizContainerTest, OneQuestionHasNoStripButIsAnsweredAndEvaluated) {
   container->questionViewControllers()[0]->collectionView()->tapItemAtIndexPath({1, 0});
   reply("Tablet/SaveQuizResults", 200, "{}");
   sheet("Evaluate");
-  waitFor([&] { return alert() != nullptr; });
   EXPECT_EQ(alert()->message(), "Score: 100.00%\nQuestions: 1\nMissed: 0");
   // Maximum scores adding up to nothing give no ratio.
   run("alert Show answers");
@@ -174,7 +161,6 @@ TEST_F(QuizContainerTest, WholeQuizPagesAnswersAndSavesOneResult) {
   // Page by page: the marker follows and the answer marks the page's button. True is right, false wrong.
   for (int page = 0; page < 5; ++page) {
     if (page > 0) run("page quizQuestionScrollView " + std::to_string(page));
-    EXPECT_EQ(container->previousPage(), page);
     EXPECT_NE(run("select 1 " + std::to_string(page % 2)).find(fmt::format("(page {}/5)", page + 1)),
               std::string::npos);
   }
@@ -186,7 +172,6 @@ TEST_F(QuizContainerTest, WholeQuizPagesAnswersAndSavesOneResult) {
   // A failed save changes nothing; the sheet offers evaluation again.
   reply("Tablet/SaveQuizResults", 500, "{}");
   EXPECT_EQ(sheet("Evaluate"), "Cancel;Start again;Evaluate;");
-  waitFor([&] { return alert() != nullptr; });
   EXPECT_EQ(alert()->title(), networkMessage());
   run("alert OK");
   EXPECT_FALSE(container->evaluateMode());
@@ -204,7 +189,6 @@ TEST_F(QuizContainerTest, WholeQuizPagesAnswersAndSavesOneResult) {
   EXPECT_EQ(alert()->message(), "Score: 60.00%\nQuestions: 5\nMissed: 2");
   run("alert Show answers");
   EXPECT_EQ(strip(), "[1] current correct|[2] wrong|[3] correct|[4] wrong|[5] correct|");
-  EXPECT_EQ(container->currentPage(), 0);
   ASSERT_EQ(server.requestCount(), 1u);
   EXPECT_EQ(lastBody()[0]["questionsId"], "1;2;3;4;5");
 

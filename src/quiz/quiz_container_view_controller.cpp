@@ -395,6 +395,12 @@ void buildQuizContainerScene(UIStoryboardSceneBuilder& b) {
   vc.quizSelectorScrollViewTrailingConstraint = trailing;
   auto questions =
       b.add<UIScrollView>(root, "quizQuestionScrollView", CGRectMake(0, kStripHeight, width, height - kStripHeight));
+  // Follows the screen when it rotates.
+  NSLayoutConstraint::activateConstraints(
+      {pin(questions, NSLayoutAttribute::Top, root, NSLayoutAttribute::Top, kStripHeight),
+       pin(questions, NSLayoutAttribute::Leading, root, NSLayoutAttribute::Leading),
+       pin(root, NSLayoutAttribute::Trailing, questions, NSLayoutAttribute::Trailing),
+       pin(root, NSLayoutAttribute::Bottom, questions, NSLayoutAttribute::Bottom)});
   questions->setPagingEnabled(true);
   questions->setShowsHorizontalScrollIndicator(false);
   questions->setDelegate(std::static_pointer_cast<UIScrollViewDelegate>(vc.sharedAs<QuizContainerViewController>()));

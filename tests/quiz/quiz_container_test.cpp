@@ -54,10 +54,10 @@ class QuizContainerTest : public BackendFixture {
     window->setRootViewController(navigation);
     window->makeKeyAndVisible();
     navigation->pushViewController(container, false);
+    EXPECT_EQ(container->navigationItem()->title(), "");
     driver = std::make_unique<ConsoleDriver>(out, window);
     driver->setEchoCommands(false);
     time.runUntilIdle();
-    EXPECT_EQ(container->navigationItem()->title(), "");
     waitFor([&] { return !container->navigationItem()->title()->empty() || alert(); });
     time.runUntilIdle();
   }

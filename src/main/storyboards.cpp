@@ -34,6 +34,7 @@
 #include "quiz/image_question_view_controller.h"
 #include "quiz/question_nibs.h"
 #include "quiz/quiz_container_view_controller.h"
+#include "quiz/quiz_selector_button.h"
 #include "quiz/simple_question_view_controller.h"
 #include "quiz/text_question_view_controller.h"
 #include "quiz/video_question_view_controller.h"
@@ -448,6 +449,7 @@ void registerMainStoryboard() {
   scenes.push_back({"profile", "ProfileViewController", {}, {}, buildProfileScene});
   for (auto& scene : scenes) {
     if (scene.className.ends_with("QuestionViewController")) scene.build = buildQuestionScene;
+    if (scene.className == "QuizContainerViewController") scene.build = buildQuizContainerScene;
   }
   const std::map<std::string, void (*)(UIStoryboardSceneBuilder&)> mediaScenes = {
       {"ImageQuestionViewController", buildImageQuestionScene},
@@ -458,5 +460,6 @@ void registerMainStoryboard() {
     if (auto media = mediaScenes.find(scene.className); media != mediaScenes.end()) scene.build = media->second;
   }
   registerQuestionNibs();
+  registerQuizSelectorButtonNib();
   UIStoryboard::registerStoryboard("Main", "mainTabBar", std::move(scenes));
 }

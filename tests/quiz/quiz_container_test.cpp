@@ -1,0 +1,197 @@
+#include <cmath>
+
+#include <fmt/format.h>
+
+#include "app/main_view_controller_factory.h"
+#include "app/progress_indicator_helper.h"
+#include "main/storyboards.h"
+#include "platform/foundation/bundle.h"
+#include "platform/ui/console_driver.h"
+#include "platform/ui/ui_alert_controller.h"
+#include "platform/ui/ui_navigation_controller.h"
+#include "platform/ui/ui_screen.h"
+#include "platform/ui/ui_window.h"
+#include "quiz/quiz_container_view_controller.h"
+#include "services/backend_fixture.h"
+
+namespace {
+
+// A true/false question on `material`; its statement is true.
+std::string question(int id, const std::string& material) {
+  return fmt::format(R"({{"id":{},"type":"trueFalse","questionText":"q{}","questionDataType":"{}",{}"maxScore":10,)"
+                     R"("questionAnswer":[{{"id":{},"isCorrect":true}}]}})",
+                     id, id, material, material == "text" && id % 2 ? "" : R"("questionData":"<p>m</p>",)", id * 10);
+}
+
+class QuizContainerTest : public BackendFixture {
+ protected:
+  void SetUp() override {
+    BackendFixture::SetUp();
+    signInBasic();
+    UIStoryboard::unregisterStoryboard("Main");
+    Bundle::setMainResourcePath(DORVALE_SOURCE_RESOURCES);
+    registerMainStoryboard();
+  }
+  void TearDown() override {
+    ProgressIndicatorHelper::instance()->hideProgressIndicator();
+    UIScreen::resetMainScreen();
+    driver.reset();
+    window.reset();
+    Bundle::setMainResourcePath(std::nullopt);
+    BackendFixture::TearDown();
+  }
+
+  // Pushes the container for a quiz of `questions` (absent: no list) and waits for its load.
+  void open(const std::optional<std::string>& questions, int status = 200) {
+    reply("Tablet/GetQuizes", status,
+          R"([{"id":9,"name":"Rivers","curriculumId":2,"quizLevel":{"id":3})" +
+              (questions ? R"(,"quizQuestion":[)" + *questions + "]" : std::string()) + "}]");
+    container = MainViewControllerFactory::screenAs<QuizContainerViewController>(
+        MainViewControllerFactory().getQuizContainerViewController());
+    container->quizId = 9;
+    auto navigation = std::make_shared<UINavigationController>(std::make_shared<UIViewController>());
+    window = UIWindow::make();
+    window->setRootViewController(navigation);
+    window->makeKeyAndVisible();
+    navigation->pushViewController(container, false);
+    EXPECT_EQ(container->navigationItem()->title(), "");
+    driver = std::make_unique<ConsoleDriver>(out, window);
+    driver->setEchoCommands(false);
+    time.runUntilIdle();
+    waitFor([&] { return !container->navigationItem()->title()->empty() || alert(); });
+    time.runUntilIdle();
+  }
+  std::shared_ptr<UIAlertController> alert() const {
+    return std::dynamic_pointer_cast<UIAlertController>(container->presentedViewController());
+  }
+  // The sheet's buttons; then taps `title` (Cancel when none).
+  std::string sheet(const std::string& title = "") {
+    run("tap Evaluate");
+    std::string titles;
+    for (const auto& a : alert()->actions()) titles += a->title().value_or("-") + ";";
+    run("alert " + (title.empty() ? "Cancel" : title));
+    return titles;
+  }
+  // The strip's buttons as the console shows them.
+  std::string strip() {
+    std::istringstream lines(run("show"));
+    std::string shown;
+    for (std::string line; std::getline(lines, line);)
+      if (auto at = line.find(" #selectorButton"); at != std::string::npos) shown += line.substr(0, at) + "|";
+    return shown;
+  }
+  std::string run(const std::string& command) {
+    out.str("");
+    driver->execute(command);
+    time.runUntilIdle();
+    return out.str();
+  }
+
+  std::shared_ptr<UIWindow> window;
+  std::shared_ptr<QuizContainerViewController> container;
+  std::ostringstream out;
+  std::unique_ptr<ConsoleDriver> driver;
+};
+
+TEST_F(QuizContainerTest, NoQuestionListGoesBackAnEmptyOneIsNotEvaluatedAndFailuresShowTheMessage) {
+  open(std::nullopt);
+  EXPECT_EQ(alert()->title(), "This quiz has no questions.");
+  run("alert OK");
+  EXPECT_EQ(container->navigationController(), nullptr);
+  open("");
+  EXPECT_EQ(sheet(), "Cancel;Start again;");
+  open("", 500);
+  EXPECT_EQ(alert()->title(), networkMessage());
+  EXPECT_FALSE(ProgressIndicatorHelper::instance()->isShown());
+}
+
+TEST_F(QuizContainerTest, StripIsCentredWhenItFitsElseItsGapsShrinkToWholeButtons) {
+  struct Case {
+    CGFloat screenWidth;
+    int questions;
+    CGFloat margin, gap, content;
+  };
+  // Available: the screen less two margins of 43; at least one button fits however narrow.
+  const Case cases[] = {{320, 3, 88.5, 18, 143}, {320, 5, 43, 24.5, 271}, {100, 3, 43, -23, 61}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.screenWidth);
+    UIScreen::mainScreen()->setBounds(CGRectMake(0, 0, c.screenWidth, 480));
+    std::string list;
+    for (int i = 1; i <= c.questions; ++i) list += (i > 1 ? "," : "") + question(i, "text");
+    open(list);
+    EXPECT_EQ(container->quizSelectorScrollViewLeadingConstraint.lock()->constant(), c.margin);
+    EXPECT_EQ(container->separatorLength(), c.gap);
+    EXPECT_EQ(container->quizSelectorScrollView.lock()->contentSize().width, c.content);
+    // The last page slides the strip so that its button shows, when the strip is wider than the view.
+    container->quizQuestionScrollView.lock()->swipeToPage(c.questions - 1);
+    time.runUntilIdle();
+    EXPECT_EQ(container->quizSelectorScrollView.lock()->contentOffset().x,
+              c.margin > 43 ? 0 : c.content - (c.screenWidth - 86));
+  }
+}
+
+TEST_F(QuizContainerTest, OneQuestionHasNoStripButIsAnsweredAndEvaluated) {
+  open(question(1, "text"));
+  EXPECT_EQ(run("show").find("#goBackwardButton"), std::string::npos);
+  container->questionViewControllers()[0]->collectionView()->tapItemAtIndexPath({1, 0});
+  reply("Tablet/SaveQuizResults", 200, "{}");
+  sheet("Evaluate");
+  EXPECT_EQ(alert()->message(), "Score: 100.00%\nQuestions: 1\nMissed: 0");
+  // Maximum scores adding up to nothing give no ratio.
+  run("alert Show answers");
+  container->showQuizResults(1, 1, std::nan(""));
+  EXPECT_EQ(alert()->message(), "Score: 0.00%\nQuestions: 1\nMissed: 1");
+}
+
+TEST_F(QuizContainerTest, WholeQuizPagesAnswersAndSavesOneResult) {
+  open(question(1, "image") + "," + question(2, "text") + "," + question(3, "text") + "," + question(4, "sound") + "," +
+       question(5, "video"));
+  const auto& screens = container->questionViewControllers();
+  std::string kinds;
+  for (const auto& s : screens) kinds += demangledClassName(typeid(*s)) + " ";
+  EXPECT_EQ(kinds,
+            "ImageQuestionViewController TextQuestionViewController SimpleQuestionViewController "
+            "AudioQuestionViewController VideoQuestionViewController ");
+  // The audio question's material is no sound, which its screen reports.
+  run("alert OK");
+  EXPECT_EQ(strip(), "[1] current|[2]|[3]|[4]|[5]|");
+
+  // Page by page: the marker follows and the answer marks the page's button. True is right, false wrong.
+  for (int page = 0; page < 5; ++page) {
+    if (page > 0) run("page quizQuestionScrollView " + std::to_string(page));
+    EXPECT_NE(run("select 1 " + std::to_string(page % 2)).find(fmt::format("(page {}/5)", page + 1)),
+              std::string::npos);
+  }
+  EXPECT_EQ(strip(), "[1] answered|[2] answered|[3] answered|[4] answered|[5] current answered|");
+  EXPECT_FALSE(container->goForwardButton.lock()->isEnabled());
+  run("tap selectorButton2");
+  EXPECT_EQ(strip(), "[1] answered|[2] current answered|[3] answered|[4] answered|[5] answered|");
+
+  // A failed save changes nothing; the sheet offers evaluation again.
+  reply("Tablet/SaveQuizResults", 500, "{}");
+  EXPECT_EQ(sheet("Evaluate"), "Cancel;Start again;Evaluate;");
+  EXPECT_EQ(alert()->title(), networkMessage());
+  run("alert OK");
+  EXPECT_FALSE(container->evaluateMode());
+
+  server.clearRequests();
+  reply("Tablet/SaveQuizResults", 200, "{}");
+  // While saving, a second evaluation is ignored and the sheet offers neither evaluation nor restart.
+  container->evaluateQuiz();
+  container->evaluateQuiz();
+  container->quizEvaluateButtonTap(*container->evaluateButton.lock());
+  ASSERT_EQ(alert()->actions().size(), 1u);
+  alert()->tapActionWithTitle("Cancel");
+  waitFor([&] { return alert() != nullptr; });
+  EXPECT_EQ(alert()->message(), "Score: 60.00%\nQuestions: 5\nMissed: 2");
+  run("alert Show answers");
+  EXPECT_EQ(strip(), "[1] current correct|[2] wrong|[3] correct|[4] wrong|[5] correct|");
+  ASSERT_EQ(server.requestCount(), 1u);
+  EXPECT_EQ(lastBody()[0]["questionsId"], "1;2;3;4;5");
+
+  EXPECT_EQ(sheet("Start again"), "Cancel;Start again;");
+  EXPECT_EQ(strip(), "[1] current|[2]|[3]|[4]|[5]|");
+  for (const auto& s : screens) EXPECT_FALSE(s->isAnswered());
+}
+
+}  // namespace

@@ -27,7 +27,7 @@ LAYERS = {
     "services": ["app", "signin"],
     "account": ["services"],
     "quiz": ["services"],
-    "browse": ["services"],
+    "browse": ["services", "quiz"],
     "main": ["account", "quiz", "browse", "config"],
 }
 

@@ -34,3 +34,13 @@ void colorBar(UIViewController& screen, const Color& colors) {
   bar->setTitleTextAttributes({{NSForegroundColorAttributeName, colors.primaryText}});
   bar->setTintColor(colors.primaryText);
 }
+
+void LectureBarColoring::apply(UIViewController& screen, const std::optional<Color>& colors) {
+  if (done_ || !screen.navigationController()) return;
+  done_ = true;
+  if (colors) colorBar(screen, *colors);
+}
+
+void pushIfStillShown(UIViewController& screen, const std::shared_ptr<UIViewController>& next) {
+  if (auto nav = screen.navigationController()) nav->pushViewController(next, true);
+}

@@ -25,3 +25,18 @@ void resetBarToPlainLook(UIViewController& screen);
 
 // The shared bar in a lecture's colours; it stays so until a plain screen resets it.
 void colorBar(UIViewController& screen, const Color& colors);
+
+// Colours the bar for a lecture's screen the first time the screen has a navigation controller. A
+// pushed screen joins its navigation controller only after its view has loaded, so call it from
+// viewDidLoad and again from viewDidAppear.
+class LectureBarColoring {
+ public:
+  void apply(UIViewController& screen, const std::optional<Color>& colors);
+
+ private:
+  bool done_ = false;
+};
+
+// Pushes `next` over `screen` while it is still on a navigation stack: a reply that arrives after
+// the user went back has nowhere to go.
+void pushIfStillShown(UIViewController& screen, const std::shared_ptr<UIViewController>& next);

@@ -41,21 +41,13 @@ void LectureDetailsViewController::viewDidLoad() {
     header->setFrame(frame);
   }
   setBrowsePicture(*connected(headerImageView, "headerImageView"), lecture.pictureUrl());
-  colorBarOnce();
+  barColoring_.apply(*this, requiredLecture().colors());
   navigationItem()->setTitle(lecture.name());
 }
 
 void LectureDetailsViewController::viewDidAppear(bool animated) {
   UITableViewController::viewDidAppear(animated);
-  colorBarOnce();
-}
-
-// A pushed screen joins its navigation controller only after its view has loaded, so the bar may
-// first be reachable when the screen has appeared.
-void LectureDetailsViewController::colorBarOnce() {
-  if (barColored_ || !navigationController()) return;
-  barColored_ = true;
-  if (const auto& colors = requiredLecture().colors()) colorBar(*this, *colors);
+  barColoring_.apply(*this, requiredLecture().colors());
 }
 
 void LectureDetailsViewController::viewWillAppear(bool animated) {
@@ -130,7 +122,7 @@ void LectureDetailsViewController::didSelectRowAtIndexPath(UITableView&, const N
           showAlert(*self, NSLocalizedString("lecturedetails_error_nocontent"));
           return;
         }
-        self->pushIfStillShown(self->viewControllerFactory_->getCurriculumContentViewController());
+        pushIfStillShown(*self, self->viewControllerFactory_->getCurriculumContentViewController());
       },
       [self](const std::string& message) {
         ProgressIndicatorHelper::instance()->hideProgressIndicator();
@@ -170,7 +162,7 @@ void LectureDetailsViewController::showQuizes(std::int64_t curriculumId) {
           showAlert(*self, NSLocalizedString("lecturedetails_error_noquiz"));
           return;
         }
-        self->pushIfStillShown(self->viewControllerFactory_->getQuizesViewController());
+        pushIfStillShown(*self, self->viewControllerFactory_->getQuizesViewController());
       },
       [self](const std::string& message) {
         ProgressIndicatorHelper::instance()->hideProgressIndicator();
@@ -189,14 +181,10 @@ void LectureDetailsViewController::showAttachments(std::int64_t curriculumId) {
           showAlert(*self, NSLocalizedString("lecturedetails_error_noattachment"));
           return;
         }
-        self->pushIfStillShown(self->viewControllerFactory_->getAttachmentViewController());
+        pushIfStillShown(*self, self->viewControllerFactory_->getAttachmentViewController());
       },
       [self](const std::string& message) {
         ProgressIndicatorHelper::instance()->hideProgressIndicator();
         showAlert(*self, message);
       });
-}
-
-void LectureDetailsViewController::pushIfStillShown(const std::shared_ptr<UIViewController>& screen) {
-  if (auto nav = navigationController()) nav->pushViewController(screen, true);
 }

@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "browse/browse_support.h"
 #include "model/curriculum.h"
 #include "model/lecture.h"
 #include "platform/ui/ui_image_view.h"
@@ -47,15 +48,12 @@ class LectureDetailsViewController : public UITableViewController {
 
  private:
   const Lecture& requiredLecture() const;
-  void colorBarOnce();
   void showQuizes(std::int64_t curriculumId);
   void showAttachments(std::int64_t curriculumId);
-  // A reply after the user went back has nowhere to go.
-  void pushIfStillShown(const std::shared_ptr<UIViewController>& screen);
 
   const std::shared_ptr<LectureService> lectureService_;
   const std::shared_ptr<MainViewControllerFactory> viewControllerFactory_;
   std::shared_ptr<Lecture> lecture_;
   std::vector<std::shared_ptr<Curriculum>> curriculums_;
-  bool barColored_ = false;
+  LectureBarColoring barColoring_;
 };

@@ -7,86 +7,13 @@
 #include <tuple>
 #include <vector>
 
-#include "app/progress_indicator_helper.h"
 #include "browse/lecture_details_cells.h"
-#include "browse/lecture_details_view_controller.h"
 #include "browse/lectures_view_controller.h"
-#include "main/storyboards.h"
-#include "platform/foundation/bundle.h"
-#include "platform/http/manager.h"
-#include "platform/keychain/memory_keychain_store.h"
-#include "platform/ui/controller_test_support.h"
+#include "browse_fixture.h"
 #include "platform/ui/ui_alert_controller.h"
-#include "platform/ui/ui_navigation_controller.h"
 #include "platform/ui/ui_table_view_row_action.h"
-#include "platform/ui/ui_window.h"
-#include "services/authentication_manager.h"
-#include "services/service_locator.h"
-#include "support/fake_backend.h"
 
 namespace {
-
-std::string lecture(int id, const std::string& name, const std::string& color = "teal_amber") {
-  return fmt::format(R"({{"id":{},"name":"{}","description":"about","color":"{}"}})", id, name, color);
-}
-
-// The "Main" storyboard's screens over the services and the fake backend, in a navigation stack.
-class BrowseTest : public ControllerTest {
- protected:
-  void SetUp() override {
-    Bundle::setMainResourcePath(DORVALE_SOURCE_RESOURCES);
-    registerMainStoryboard();
-    ServiceLocator::setUpForTesting({std::make_shared<MemoryKeychainStore>(),
-                                     Manager::make(URLSessionConfiguration::ephemeralSessionConfiguration()),
-                                     server.url("api/"), nullptr, std::nullopt, nullptr});
-    ServiceLocator::shared().authenticationManager()->setAccessToken("tok");
-    ServiceLocator::shared().authenticationManager()->setAuthenticationType(AuthenticationType::Basic);
-  }
-  void TearDown() override {
-    ProgressIndicatorHelper::instance()->hideProgressIndicator();
-    window.reset();
-    ServiceLocator::tearDownForTesting();
-    UIStoryboard::unregisterStoryboard("Main");
-    Bundle::setMainResourcePath(std::nullopt);
-  }
-  void reply(const std::string& path, std::string body, int status = 200) {
-    server.reply("POST", "/api/Tablet/" + path,
-                 {.status = status, .body = std::move(body), .contentType = "application/json"});
-  }
-  // Until the screen's call has answered (every call ends by hiding the overlay).
-  void settle() {
-    time.runUntil([] { return !ProgressIndicatorHelper::instance()->timer(); });
-    time.runUntilIdle();
-  }
-  // `root` at the bottom of a navigation stack in a window.
-  void show(const std::shared_ptr<UIViewController>& root) {
-    nav = std::make_shared<UINavigationController>(root);
-    window = UIWindow::make();
-    window->setRootViewController(nav);
-    window->makeKeyAndVisible();
-  }
-  static std::shared_ptr<UIViewController> scene(const std::string& identifier) {
-    return UIStoryboard::storyboardWithName("Main")->instantiateViewControllerWithIdentifier(identifier);
-  }
-  // The details of `lectureJson`, pushed over a plain screen.
-  std::shared_ptr<LectureDetailsViewController> showDetails(const std::string& lectureJson) {
-    auto details = std::dynamic_pointer_cast<LectureDetailsViewController>(scene("lectureDetailsViewController"));
-    details->setLecture(Lecture::init(*LectureResponse::decode(lectureJson)));
-    show(std::make_shared<UIViewController>());
-    nav->pushViewController(details, false);
-    settle();
-    return details;
-  }
-  static std::string names(const std::vector<std::shared_ptr<Lecture>>& lectures) {
-    std::string text;
-    for (const auto& l : lectures) text += (text.empty() ? "" : ",") + l->name();
-    return text;
-  }
-
-  FakeBackend server;
-  std::shared_ptr<UIWindow> window;
-  std::shared_ptr<UINavigationController> nav;
-};
 
 TEST_F(BrowseTest, GridSearchesRefreshesAndSizesItsTiles) {
   reply("GetAvailableLectures", "[" + lecture(1, "Lab 1") + "," + lecture(2, "A-B") + "," + lecture(3, "ABC") + "]");

@@ -1,4 +1,5 @@
 #include <cmath>
+#include <tuple>
 
 #include <fmt/format.h>
 
@@ -8,11 +9,14 @@
 #include "platform/foundation/bundle.h"
 #include "platform/ui/console_driver.h"
 #include "platform/ui/ui_alert_controller.h"
+#include "platform/ui/ui_device.h"
 #include "platform/ui/ui_navigation_controller.h"
 #include "platform/ui/ui_screen.h"
 #include "platform/ui/ui_window.h"
 #include "quiz/quiz_container_view_controller.h"
 #include "services/backend_fixture.h"
+#include "services/holding_backend_api.h"
+#include "services/lecture_service.h"
 
 namespace {
 
@@ -43,6 +47,12 @@ class QuizContainerTest : public BackendFixture {
 
   // Pushes the container for a quiz of `questions` (absent: no list) and waits for its load.
   void open(const std::optional<std::string>& questions, int status = 200) {
+    push(questions, status);
+    waitFor([&] { return !container->navigationItem()->title()->empty() || alert(); });
+    time.runUntilIdle();
+  }
+  // Pushes the container and runs what is due, without waiting for the quiz.
+  void push(const std::optional<std::string>& questions, int status = 200) {
     reply("Tablet/GetQuizes", status,
           R"([{"id":9,"name":"Rivers","curriculumId":2,"quizLevel":{"id":3})" +
               (questions ? R"(,"quizQuestion":[)" + *questions + "]" : std::string()) + "}]");
@@ -57,8 +67,6 @@ class QuizContainerTest : public BackendFixture {
     EXPECT_EQ(container->navigationItem()->title(), "");
     driver = std::make_unique<ConsoleDriver>(out, window);
     driver->setEchoCommands(false);
-    time.runUntilIdle();
-    waitFor([&] { return !container->navigationItem()->title()->empty() || alert(); });
     time.runUntilIdle();
   }
   std::shared_ptr<UIAlertController> alert() const {
@@ -192,6 +200,63 @@ TEST_F(QuizContainerTest, WholeQuizPagesAnswersAndSavesOneResult) {
   EXPECT_EQ(sheet("Start again"), "Cancel;Start again;");
   EXPECT_EQ(strip(), "[1] current|[2]|[3]|[4]|[5]|");
   for (const auto& s : screens) EXPECT_FALSE(s->isAnswered());
+}
+
+TEST_F(QuizContainerTest, TheLoadShowsTheIndicatorAtOnceASaveOnlyWhenItTakesHalfASecond) {
+  auto holding = std::make_shared<HoldingBackendApi>(locator().backendApi()->backendUrl());
+  holding->setTransferCoordinator(locator().transferCoordinator());
+  locator().lectureService()->setBackendApi(holding);
+  const auto& indicator = ProgressIndicatorHelper::instance();
+  push(question(1, "text") + "," + question(3, "text"));
+  EXPECT_TRUE(indicator->isShown());
+  holding->release(0);
+  waitFor([&] { return !container->navigationItem()->title()->empty(); });
+  EXPECT_FALSE(indicator->isShown());
+  // One screen per question, also for two of the same material.
+  const auto& screens = container->questionViewControllers();
+  ASSERT_EQ(screens.size(), 2u);
+  EXPECT_NE(screens[0], screens[1]);
+  EXPECT_EQ(demangledClassName(typeid(*screens[1])), "SimpleQuestionViewController");
+
+  reply("Tablet/SaveQuizResults", 200, "{}");
+  for (const TimeInterval wait : {0.4, 0.5}) {
+    SCOPED_TRACE(wait);
+    container->restartQuiz();
+    container->evaluateQuiz();
+    time.advance(wait);
+    EXPECT_EQ(indicator->isShown(), wait >= 0.5);
+    holding->release(0);
+    waitFor([&] { return alert() != nullptr; });
+    EXPECT_FALSE(indicator->isShown());
+    time.advance(1);
+    EXPECT_FALSE(indicator->isShown()) << "a show still pending after the answer";
+    run("alert Show answers");
+  }
+}
+
+TEST_F(QuizContainerTest, RotationKeepsThePageAndRefitsTheStripATabletAnchorsTheSheet) {
+  UIScreen::mainScreen()->setBounds(CGRectMake(0, 0, 320, 480));
+  std::string list;
+  for (int i = 1; i <= 5; ++i) list += (i > 1 ? "," : "") + question(i, "text");
+  open(list);
+  run("page quizQuestionScrollView 3");
+  auto pages = container->quizQuestionScrollView.lock();
+  auto leading = container->quizSelectorScrollViewLeadingConstraint.lock();
+  // Landscape fits the whole strip: centred, gaps back at 18; portrait squeezes them again.
+  for (const auto& [orientation, width, margin, gap] : std::vector<std::tuple<std::string, CGFloat, CGFloat, CGFloat>>{
+           {"landscape", 480, 117.5, 18}, {"portrait", 320, 43, 24.5}}) {
+    SCOPED_TRACE(orientation);
+    run("rotate " + orientation);
+    EXPECT_EQ(std::tuple(pages->bounds().size.width, pages->contentSize().width, pages->contentOffset().x),
+              std::tuple(width, 5 * width, 3 * width));
+    EXPECT_EQ(std::tuple(leading->constant(), container->separatorLength()), std::tuple(margin, gap));
+    EXPECT_EQ(strip(), "[1]|[2]|[3]|[4] current|[5]|");
+  }
+  UIDevice::currentDevice()->setUserInterfaceIdiom(UIUserInterfaceIdiom::Pad);
+  container->quizEvaluateButtonTap(*container->evaluateButton.lock());
+  UIDevice::currentDevice()->setUserInterfaceIdiom(UIUserInterfaceIdiom::Phone);
+  ASSERT_NE(alert()->popoverPresentationController(), nullptr);
+  EXPECT_EQ(alert()->popoverPresentationController()->barButtonItem(), container->evaluateButton.lock());
 }
 
 }  // namespace

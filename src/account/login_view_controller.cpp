@@ -4,9 +4,9 @@
 
 #include "account/external_register_view_controller.h"
 #include "account/form_support.h"
-#include "account/outlet.h"
 #include "account/register_view_controller.h"
 #include "app/progress_indicator_helper.h"
+#include "app/required_outlet.h"
 #include "app/text_utilities.h"
 #include "app/ui_view_controller_dorvale.h"
 #include "platform/foundation/bundle.h"

@@ -3,8 +3,8 @@
 #include <string>
 
 #include "account/form_support.h"
-#include "account/outlet.h"
 #include "app/progress_indicator_helper.h"
+#include "app/required_outlet.h"
 #include "app/text_utilities.h"
 #include "app/ui_view_controller_dorvale.h"
 #include "platform/foundation/bundle.h"

@@ -35,6 +35,7 @@
 #include "quiz/question_nibs.h"
 #include "quiz/quiz_container_view_controller.h"
 #include "quiz/quiz_selector_button.h"
+#include "quiz/quiz_support.h"
 #include "quiz/simple_question_view_controller.h"
 #include "quiz/text_question_view_controller.h"
 #include "quiz/video_question_view_controller.h"
@@ -238,10 +239,9 @@ void buildSchoolSelectScene(UIStoryboardSceneBuilder& b) {
 void buildQuestionScene(UIStoryboardSceneBuilder& b) {
   auto vc = b.controllerAs<SimpleQuestionViewController>().sharedAs<SimpleQuestionViewController>();
   auto collection = b.add<UICollectionView>(b.view(), "collectionView", b.view()->bounds());
-  for (auto edge :
-       {NSLayoutAttribute::Top, NSLayoutAttribute::Left, NSLayoutAttribute::Bottom, NSLayoutAttribute::Right})
-    NSLayoutConstraint::activateConstraints(
-        {NSLayoutConstraint::constraintWithItem(collection, edge, NSLayoutRelation::Equal, b.view(), edge, 1, 0)});
+  NSLayoutConstraint::activateConstraints(edgeConstraints(
+      collection, b.view(),
+      {NSLayoutAttribute::Top, NSLayoutAttribute::Left, NSLayoutAttribute::Bottom, NSLayoutAttribute::Right}));
   collection->setDataSource(std::static_pointer_cast<UICollectionViewDataSource>(vc));
   collection->setDelegate(std::static_pointer_cast<UICollectionViewDelegate>(vc));
   vc->setCollectionView(collection);
@@ -259,9 +259,8 @@ std::shared_ptr<V> addMaterialArea(UIStoryboardSceneBuilder& b, const std::strin
   auto area = b.add<V>(b.view(), outletName, CGRectMake(0, 0, b.view()->bounds().size.width, height));
   // First among the subviews, so that the material reads before the answers.
   b.view()->insertSubview(area, 0);
-  std::vector<std::shared_ptr<NSLayoutConstraint>> edges;
-  for (auto edge : {NSLayoutAttribute::Top, NSLayoutAttribute::Left, NSLayoutAttribute::Right})
-    edges.push_back(NSLayoutConstraint::constraintWithItem(area, edge, NSLayoutRelation::Equal, b.view(), edge, 1, 0));
+  auto edges =
+      edgeConstraints(area, b.view(), {NSLayoutAttribute::Top, NSLayoutAttribute::Left, NSLayoutAttribute::Right});
   edges.push_back(NSLayoutConstraint::constraintWithItem(area, NSLayoutAttribute::Height, NSLayoutRelation::Equal,
                                                          nullptr, NSLayoutAttribute::NotAnAttribute, 1, height));
   NSLayoutConstraint::activateConstraints(edges);

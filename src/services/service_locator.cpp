@@ -45,8 +45,9 @@ void ServiceLocator::setUpForTesting(TestDoubles doubles) {
   if (doubles.facebookLoginPresenter) FBSDKLoginDialogPresenter::setCurrent(doubles.facebookLoginPresenter);
   if (doubles.facebookGraphBaseUrl) FBSDKSettings::setGraphBaseURL(doubles.facebookGraphBaseUrl);
   if (doubles.zedodoSignInFlow) DAZSignIn::sharedInstance()->setFlow(doubles.zedodoSignInFlow);
-  instance.store(new ServiceLocator(std::move(doubles.httpClient), std::move(doubles.backendUrl)),
-                 std::memory_order_release);
+  auto* locator = new ServiceLocator(std::move(doubles.httpClient), std::move(doubles.backendUrl));
+  if (doubles.viewControllerFactory) locator->viewControllerFactory_ = std::move(doubles.viewControllerFactory);
+  instance.store(locator, std::memory_order_release);
 }
 
 void ServiceLocator::tearDownForTesting() {

@@ -27,14 +27,36 @@ std::string question(int id, const std::string& material) {
                      id, id, material, material == "text" && id % 2 ? "" : R"("questionData":"<p>m</p>",)", id * 10);
 }
 
+// The screen factory, counting the question screens it makes.
+struct CountingFactory : MainViewControllerFactory {
+  std::shared_ptr<UIViewController> getSimpleQuestionViewController() const override {
+    return ++questionScreens, MainViewControllerFactory::getSimpleQuestionViewController();
+  }
+  std::shared_ptr<UIViewController> getImageQuestionViewController() const override {
+    return ++questionScreens, MainViewControllerFactory::getImageQuestionViewController();
+  }
+  std::shared_ptr<UIViewController> getVideoQuestionViewController() const override {
+    return ++questionScreens, MainViewControllerFactory::getVideoQuestionViewController();
+  }
+  std::shared_ptr<UIViewController> getAudioQuestionViewController() const override {
+    return ++questionScreens, MainViewControllerFactory::getAudioQuestionViewController();
+  }
+  std::shared_ptr<UIViewController> getTextQuestionViewController() const override {
+    return ++questionScreens, MainViewControllerFactory::getTextQuestionViewController();
+  }
+  mutable int questionScreens = 0;
+};
+
 class QuizContainerTest : public BackendFixture {
  protected:
   void SetUp() override {
     BackendFixture::SetUp();
     signInBasic();
-    UIStoryboard::unregisterStoryboard("Main");
+  }
+  void registerStoryboards() override {
     Bundle::setMainResourcePath(DORVALE_SOURCE_RESOURCES);
     registerMainStoryboard();
+    viewControllerFactory = factory = std::make_shared<CountingFactory>();
   }
   void TearDown() override {
     ProgressIndicatorHelper::instance()->hideProgressIndicator();
@@ -97,6 +119,7 @@ class QuizContainerTest : public BackendFixture {
 
   std::shared_ptr<UIWindow> window;
   std::shared_ptr<QuizContainerViewController> container;
+  std::shared_ptr<CountingFactory> factory;
   std::ostringstream out;
   std::unique_ptr<ConsoleDriver> driver;
 };
@@ -212,9 +235,9 @@ TEST_F(QuizContainerTest, TheLoadShowsTheIndicatorAtOnceASaveOnlyWhenItTakesHalf
   holding->release(0);
   waitFor([&] { return !container->navigationItem()->title()->empty(); });
   EXPECT_FALSE(indicator->isShown());
-  // One screen per question, also for two of the same material.
+  // One screen per question from the locator's factory, also for two of the same material.
   const auto& screens = container->questionViewControllers();
-  ASSERT_EQ(screens.size(), 2u);
+  ASSERT_EQ(std::tuple(screens.size(), factory->questionScreens), std::tuple(2u, 2));
   EXPECT_NE(screens[0], screens[1]);
   EXPECT_EQ(demangledClassName(typeid(*screens[1])), "SimpleQuestionViewController");
 

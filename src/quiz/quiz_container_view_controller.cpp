@@ -102,8 +102,9 @@ std::shared_ptr<SimpleQuestionViewController> QuizContainerViewController::makeQ
 
 void QuizContainerViewController::showQuizLoaded(const std::shared_ptr<Quiz>& quiz) {
   quiz_ = quiz;
-  navigationItem()->setTitle(quiz->name());
-  if (!quiz->questions()) {
+  if (quiz) navigationItem()->setTitle(quiz->name());
+  // A quiz that is gone says so as one without questions does.
+  if (!quiz || !quiz->questions()) {
     ProgressIndicatorHelper::instance()->hideProgressIndicator();
     std::weak_ptr<QuizContainerViewController> weak = sharedAs<QuizContainerViewController>();
     showAlert(*this, NSLocalizedString("quizcontainer_error_noquestions"), std::nullopt, [weak](UIAlertAction&) {
@@ -327,12 +328,19 @@ void QuizContainerViewController::evaluateQuiz() {
   std::weak_ptr<QuizContainerViewController> weak = sharedAs<QuizContainerViewController>();
   lectureService_->saveQuizResults(
       quiz_,
-      [weak](int questionCount, int missedCount, double ratio) {
-        if (auto self = weak.lock()) self->showQuizResults(questionCount, missedCount, ratio);
+      [weak](int questionCount, int, double ratio) {
+        // The saved count differs from the strip where a question holds more than its right
+        // answers or has none; the alert follows the strip, so the screen agrees with itself.
+        if (auto self = weak.lock()) self->showQuizResults(questionCount, self->wrongOnScreen(), ratio);
       },
       [weak](const std::string& message) {
         if (auto self = weak.lock()) self->showQuizSaveError(message);
       });
+}
+
+int QuizContainerViewController::wrongOnScreen() const {
+  return static_cast<int>(std::count_if(questionViewControllers_.begin(), questionViewControllers_.end(),
+                                        [](const auto& screen) { return !screen->isCorrect(); }));
 }
 
 void QuizContainerViewController::showQuizResults(int questionCount, int missedCount, double ratio) {

@@ -91,6 +91,8 @@ class QuizContainerViewController : public UIViewController,
   void updatePageButtons(int page);
   void showPage(int page, bool animated);
   UIColor separatorColor() const;
+  // Questions the strip marks wrong.
+  int wrongOnScreen() const;
   QuizSelectorButton* button(int index) const;
   CGFloat availableWidth() const;
   CGFloat stripWidth() const;

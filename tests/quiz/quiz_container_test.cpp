@@ -68,16 +68,18 @@ class QuizContainerTest : public BackendFixture {
   }
 
   // Pushes the container for a quiz of `questions` (absent: no list) and waits for its load.
-  void open(const std::optional<std::string>& questions, int status = 200) {
-    push(questions, status);
+  void open(const std::optional<std::string>& questions, int status = 200, const char* body = nullptr) {
+    push(questions, status, body);
     waitFor([&] { return !container->navigationItem()->title()->empty() || alert(); });
     time.runUntilIdle();
   }
   // Pushes the container and runs what is due, without waiting for the quiz.
-  void push(const std::optional<std::string>& questions, int status = 200) {
+  // `body` replaces the quiz reply.
+  void push(const std::optional<std::string>& questions, int status = 200, const char* body = nullptr) {
     reply("Tablet/GetQuizes", status,
-          R"([{"id":9,"name":"Rivers","curriculumId":2,"quizLevel":{"id":3})" +
-              (questions ? R"(,"quizQuestion":[)" + *questions + "]" : std::string()) + "}]");
+          body ? body
+               : R"([{"id":9,"name":"Rivers","curriculumId":2,"quizLevel":{"id":3})" +
+                     (questions ? R"(,"quizQuestion":[)" + *questions + "]" : std::string()) + "}]");
     container = MainViewControllerFactory::screenAs<QuizContainerViewController>(
         MainViewControllerFactory().getQuizContainerViewController());
     container->quizId = 9;
@@ -125,10 +127,13 @@ class QuizContainerTest : public BackendFixture {
 };
 
 TEST_F(QuizContainerTest, NoQuestionListGoesBackAnEmptyOneIsNotEvaluatedAndFailuresShowTheMessage) {
-  open(std::nullopt);
-  EXPECT_EQ(alert()->title(), "This quiz has no questions.");
-  run("alert OK");
-  EXPECT_EQ(container->navigationController(), nullptr);
+  // No question list, or no quiz at all (deleted meanwhile): the same alert, then back.
+  for (const char* body : {static_cast<const char*>(nullptr), "[]"}) {
+    open(std::nullopt, 200, body);
+    EXPECT_EQ(alert()->title(), "This quiz has no questions.");
+    run("alert OK");
+    EXPECT_EQ(container->navigationController(), nullptr);
+  }
   open("");
   EXPECT_EQ(sheet(), "Cancel;Start again;");
   open("", 500);
@@ -280,6 +285,20 @@ TEST_F(QuizContainerTest, RotationKeepsThePageAndRefitsTheStripATabletAnchorsThe
   UIDevice::currentDevice()->setUserInterfaceIdiom(UIUserInterfaceIdiom::Phone);
   ASSERT_NE(alert()->popoverPresentationController(), nullptr);
   EXPECT_EQ(alert()->popoverPresentationController()->barButtonItem(), container->evaluateButton.lock());
+}
+
+TEST_F(QuizContainerTest, TheEndAlertCountsAsMissedWhatTheStripMarksWrong) {
+  // All three right answers and a wrong one chosen: half the points are saved, but the question
+  // is not answered right.
+  open(R"({"id":1,"type":"moreCorrect","questionText":"q","questionDataType":"text","maxScore":10,)"
+       R"("questionAnswer":[{"id":1,"answerText":"a","isCorrect":true},{"id":2,"answerText":"b","isCorrect":true},)"
+       R"({"id":3,"answerText":"c","isCorrect":true},{"id":4,"answerText":"d","isCorrect":false}]})");
+  for (int item = 0; item < 4; ++item)
+    container->questionViewControllers()[0]->collectionView()->tapItemAtIndexPath({1, item});
+  reply("Tablet/SaveQuizResults", 200, "{}");
+  sheet("Evaluate");
+  EXPECT_EQ(alert()->message(), "Score: 66.67%\nQuestions: 1\nMissed: 1");
+  EXPECT_EQ(lastBody()[0]["score"], 20.0 / 3);
 }
 
 }  // namespace

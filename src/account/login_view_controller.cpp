@@ -1,6 +1,7 @@
 #include "account/login_view_controller.h"
 
 #include <array>
+#include <utility>
 
 #include "account/external_register_view_controller.h"
 #include "account/form_support.h"
@@ -203,10 +204,18 @@ void LoginViewController::fbLoginButtonTap(UIControl&) {
 }
 
 void LoginViewController::userDidLogout() {
+  auto message = std::exchange(expiredMessage_, std::nullopt);
   // Only the tab bar goes: an alert a failure has just shown here keeps its message.
   auto presented = presentedViewController();
-  if (presented && !std::dynamic_pointer_cast<UIAlertController>(presented)) dismissViewControllerAnimated(true);
+  if (!presented || std::dynamic_pointer_cast<UIAlertController>(presented)) return;
+  // The failure's alert went with the tab bar: the form says why the user is back.
+  std::weak_ptr<LoginViewController> weak = sharedAs<LoginViewController>();
+  dismissViewControllerAnimated(true, [weak, message] {
+    if (auto self = weak.lock(); self && message) showAlert(*self, *message);
+  });
 }
+
+void LoginViewController::sessionWillExpire(const std::string& message) { expiredMessage_ = message; }
 
 void LoginViewController::userMustRegister(const std::string& name, const std::string& email,
                                            const std::optional<URL>& pictureUrl) {

@@ -66,7 +66,7 @@ ServiceLocator::ServiceLocator(std::shared_ptr<HTTPClient> httpClient, std::opti
   transferCoordinator_->setAuthenticationManager(authenticationManager_);
   // The backend layer signs out on 401 through the manager it cannot name itself.
   ErrorHandler::setLogoutAction([manager = std::weak_ptr<AuthenticationManager>(authenticationManager_)] {
-    if (auto m = manager.lock()) m->logout();
+    if (auto m = manager.lock()) m->expireSession(ErrorMessages::unauthorizedMessage());
   });
   wireContentServices();
 }

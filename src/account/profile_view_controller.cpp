@@ -58,17 +58,26 @@ void ProfileViewController::viewDidLoad() {
 
 void ProfileViewController::viewWillAppear(bool animated) {
   UIViewController::viewWillAppear(animated);
+  // A profile that could not be fetched is tried again, or the screen would stay dead until the
+  // next sign-in.
+  if (!user_ && !fetching_) fetchProfile();
   analyticsScreenTracking(*this, "Profile");
 }
 
 void ProfileViewController::fetchProfile() {
   ProgressIndicatorHelper::instance()->showProgressIndicator();
+  fetching_ = true;
   auto self = sharedAs<ProfileViewController>();
-  profileService_->getUserProfile([self](const std::shared_ptr<User>& user) { self->showProfile(user); },
-                                  [self](const std::string& message) {
-                                    ProgressIndicatorHelper::instance()->hideProgressIndicator();
-                                    showAlert(*self, message);
-                                  });
+  profileService_->getUserProfile(
+      [self](const std::shared_ptr<User>& user) {
+        self->fetching_ = false;
+        self->showProfile(user);
+      },
+      [self](const std::string& message) {
+        self->fetching_ = false;
+        ProgressIndicatorHelper::instance()->hideProgressIndicator();
+        showAlert(*self, message);
+      });
 }
 
 void ProfileViewController::showProfile(const std::shared_ptr<User>& user) {

@@ -205,6 +205,8 @@ void buildProfileScene(UIStoryboardSceneBuilder& b) {
   vc.newPasswordTextField = passwordField("newPasswordTextField");
   vc.confirmPasswordTextField = passwordField("confirmPasswordTextField");
   auto change = b.add<StartupButton>(b.view(), "changePasswordButton");
+  // Until the profile says whether the password is changed or added.
+  change->setTitle("Password", UIControlState::Normal);
   vc.changePasswordButton = change;
   b.action<ProfileViewController>(
       change, "changePasswordButtonTap:", UIControlEvents::TouchUpInside,

@@ -132,11 +132,10 @@ void LoginViewController::loginButtonTap(UIControl&) {
         });
     return;
   }
-  std::string message;
-  if (!emailValid) message += NSLocalizedString("login_email_textfield_error_validation") + "\n";
-  if (!passwordValid) message += NSLocalizedString("login_password_textfield_error_validation");
-  showAlert(*this, NSLocalizedString("login_login_error_validation_title"),
-            stringByTrimmingCharacters(message, CharacterSet::Newlines));
+  ValidationMessage message;
+  message.addIf(!emailValid, "login_email_textfield_error_validation");
+  message.addIf(!passwordValid, "login_password_textfield_error_validation");
+  message.show(*this, "login_login_error_validation_title");
 }
 
 void LoginViewController::passwordRecoveryButtonTap(UIControl&) {

@@ -124,14 +124,12 @@ void ProfileViewController::changePasswordButtonTap(UIControl&) {
   const bool newValid = isValidPassword(newPassword);
   const bool matching = isCanonicallyEquivalent(newPassword, confirmation);
   if (oldMissing || !newValid || !matching) {
-    std::string message;
-    auto add = [&message](const char* key) { message += NSLocalizedString(key) + "\n"; };
-    if (oldMissing) add("profile_newpassword_error_nooldpassword_message");
-    if (!newValid) add("profile_newpassword_error_nonewpassword_message");
-    if (confirmation.empty()) add("profile_newpassword_error_noconfirmpassword_message");
-    if (!matching) add("profile_newpassword_error_newconfirmnotmatch_message");
-    return showAlert(*this, NSLocalizedString("profile_newpassword_error_validation_title"),
-                     stringByTrimmingCharacters(message, CharacterSet::Newlines));
+    ValidationMessage message;
+    message.addIf(oldMissing, "profile_newpassword_error_nooldpassword_message");
+    message.addIf(!newValid, "profile_newpassword_error_nonewpassword_message");
+    message.addIf(confirmation.empty(), "profile_newpassword_error_noconfirmpassword_message");
+    message.addIf(!matching, "profile_newpassword_error_newconfirmnotmatch_message");
+    return message.show(*this, "profile_newpassword_error_validation_title");
   }
 
   ProgressIndicatorHelper::instance()->showProgressIndicator();

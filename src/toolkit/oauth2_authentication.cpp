@@ -6,6 +6,7 @@
 
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/notification_center.h"
+#include "toolkit/oauth2_internal.h"
 
 namespace {
 
@@ -29,9 +30,9 @@ std::optional<std::string> stringIn(const Value::Dictionary& dict, const char* k
   return *it->second.asString();
 }
 
-bool nonEmpty(const std::optional<std::string>& text) { return text && !text->empty(); }
-
 }  // namespace
+
+using ztk_fetcher_detail::nonEmpty;
 
 bool ztk_fetcher_detail::accessTokenNeedsRefresh(bool refreshable, bool hasAccessToken,
                                                  std::optional<Date> expirationDate, Date now, TimeInterval threshold) {

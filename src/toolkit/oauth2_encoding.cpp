@@ -6,6 +6,7 @@
 #include <cctype>
 #include <vector>
 
+#include "platform/foundation/ascii.h"
 #include "toolkit/oauth2_authentication.h"
 
 namespace {
@@ -13,12 +14,7 @@ namespace {
 bool isUnreserved(unsigned char c) { return std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~'; }
 
 bool lessIgnoringCase(const std::string& a, const std::string& b) {
-  const auto folded = [](const std::string& s) {
-    std::string out(s);
-    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return std::tolower(c); });
-    return out;
-  };
-  const auto fa = folded(a), fb = folded(b);
+  const auto fa = asciiLowercase(a), fb = asciiLowercase(b);
   // Keys differing only in case keep a fixed order.
   return fa != fb ? fa < fb : a < b;
 }

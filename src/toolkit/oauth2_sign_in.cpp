@@ -2,25 +2,19 @@
 
 #include <fmt/format.h>
 
-#include <algorithm>
-#include <cctype>
-
+#include "platform/foundation/ascii.h"
 #include "platform/foundation/notification_center.h"
+#include "toolkit/oauth2_internal.h"
 #include "toolkit/session_fetcher.h"
 #include "toolkit/session_fetcher_constants.h"
 
 namespace {
 
-bool nonEmpty(const std::optional<std::string>& text) { return text && !text->empty(); }
-
-bool equalIgnoringCase(std::string_view a, std::string_view b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                    [](unsigned char x, unsigned char y) { return std::tolower(x) == std::tolower(y); });
-}
+using ztk_fetcher_detail::nonEmpty;
 
 // Same host (hosts know no case) and same path.
 bool sameHostAndPath(const URL& a, const URL& b) {
-  return a.host() && b.host() && equalIgnoringCase(*a.host(), *b.host()) && a.path() == b.path();
+  return a.host() && b.host() && asciiEqualIgnoringCase(*a.host(), *b.host()) && a.path() == b.path();
 }
 
 }  // namespace

@@ -7,30 +7,23 @@
 #include <cstdlib>
 
 #include "platform/foundation/notification_center.h"
+#include "toolkit/oauth2_internal.h"
 #include "toolkit/oauth2_sign_in.h"
 #include "toolkit/session_fetcher.h"
 #include "toolkit/session_fetcher_service_protocol.h"
 
 namespace {
 
+using ztk_fetcher_detail::fetcherForAuthorization;
+using ztk_fetcher_detail::forEmail;
+using ztk_fetcher_detail::nonEmpty;
+
 std::mutex hostsMutex;
 ZSDK_ZTKOAuth2SignIn::ProviderHosts hosts;
-
-bool nonEmpty(const std::optional<std::string>& text) { return text && !text->empty(); }
 
 URL endpoint(const std::string& origin, const char* path) {
   const auto url = URL::URLWithString(origin + path);
   return url ? *url : URL::fileURLWithPath("/");
-}
-
-std::string forEmail(const std::optional<std::string>& email) {
-  return email ? fmt::format("for \"{}\"", *email) : std::string();
-}
-
-std::shared_ptr<ZSDK_ZTKSessionFetcher> fetcherFor(const std::shared_ptr<ZSDK_ZTKOAuth2Authentication>& auth,
-                                                   const URLRequest& request) {
-  if (auto service = auth->fetcherService()) return service->fetcherWithRequest(request);
-  return ZSDK_ZTKSessionFetcher::fetcherWithRequest(request);
 }
 
 // A textual truth value: leading blanks, then "Y", "y", "T", "t", or a number other than zero.
@@ -102,7 +95,7 @@ std::shared_ptr<ZSDK_ZTKSessionFetcher> ZSDK_ZTKOAuth2SignIn::userInfoFetcherWit
   URLRequest request(zedodoUserInfoURL());
   if (const auto userAgent = auth->userAgent(); !userAgent.empty()) request.setValue(userAgent, "User-Agent");
   request.setValue("no-cache", "Cache-Control");
-  auto fetcher = fetcherFor(auth, request);
+  auto fetcher = fetcherForAuthorization(*auth, request);
   fetcher->setAuthorizer(auth);
   fetcher->setRetryEnabled(true);
   fetcher->setMaxRetryInterval(15.0);
@@ -174,7 +167,7 @@ void ZSDK_ZTKOAuth2SignIn::revokeTokenForZedodoAuthentication(const std::shared_
     if (const auto clientID = auth->clientID(); nonEmpty(clientID)) {
       body += "&client_id=" + *Auth::encodedOAuthValueForString(*clientID);
     }
-    auto fetcher = fetcherFor(auth, request);
+    auto fetcher = fetcherForAuthorization(*auth, request);
     // Signing it could start a refresh whose answer would bring the tokens back after the reset.
     fetcher->setAuthorizer(nullptr);
     fetcher->setComment(fmt::format("ZTKOAuth2 revoke token for {}", auth->userEmail().value_or("")));

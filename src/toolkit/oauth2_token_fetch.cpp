@@ -1,34 +1,38 @@
 // Token requests (refresh, code exchange, assertion) and the merging of their answers.
 #include <fmt/format.h>
 
-#include <algorithm>
-#include <cctype>
-
+#include "platform/foundation/ascii.h"
 #include "toolkit/oauth2_authentication.h"
+#include "toolkit/oauth2_internal.h"
 #include "toolkit/session_fetcher.h"
 #include "toolkit/session_fetcher_service_protocol.h"
 
 namespace {
 
+using ztk_fetcher_detail::nonEmpty;
+
 constexpr const char* kDelegateProperty = "delegate";
 constexpr const char* kSelectorProperty = "sel";
 
-bool nonEmpty(const std::optional<std::string>& text) { return text && !text->empty(); }
-
-// The email part of a fetch comment: `for "<email>"`, or nothing.
-std::string forEmail(const std::optional<std::string>& email) {
-  return email ? fmt::format("for \"{}\"", *email) : std::string();
-}
-
 bool isJSONResponse(const std::shared_ptr<ZSDK_ZTKSessionFetcher>& fetcher) {
   const auto headers = fetcher->responseHeaders();
-  auto type = headers ? headers->valueForHTTPHeaderField("Content-Type") : std::nullopt;
-  if (!type) return false;
-  std::transform(type->begin(), type->end(), type->begin(), [](unsigned char c) { return std::tolower(c); });
-  return type->starts_with("application/json");
+  const auto type = headers ? headers->valueForHTTPHeaderField("Content-Type") : std::nullopt;
+  return type && asciiLowercase(*type).starts_with("application/json");
 }
 
 }  // namespace
+
+std::string ztk_fetcher_detail::forEmail(const std::optional<std::string>& email) {
+  return email ? fmt::format("for \"{}\"", *email) : std::string();
+}
+
+std::shared_ptr<ZSDK_ZTKSessionFetcher> ztk_fetcher_detail::fetcherForAuthorization(ZSDK_ZTKOAuth2Authentication& auth,
+                                                                                    const URLRequest& request) {
+  if (auto service = auth.fetcherService()) {
+    return service->fetcherWithRequest(request);
+  }
+  return ZSDK_ZTKSessionFetcher::fetcherWithRequest(request);
+}
 
 std::optional<ZSDK_ZTKOAuth2Authentication::TokenRequestForm> ZSDK_ZTKOAuth2Authentication::tokenRequestForm() const {
   TokenRequestForm request{{}, nullptr};
@@ -80,17 +84,12 @@ std::shared_ptr<ZSDK_ZTKSessionFetcher> ZSDK_ZTKOAuth2Authentication::beginToken
   request.setValue("application/x-www-form-urlencoded", "Content-Type");
   request.setValue(userAgent(), "User-Agent");
 
-  std::shared_ptr<Fetcher> fetcher;
-  if (auto service = fetcherService()) {
-    fetcher = service->fetcherWithRequest(request);
-    // A token request is never itself signed.
-    fetcher->setAuthorizer(nullptr);
-  } else {
-    fetcher = Fetcher::fetcherWithRequest(request);
-  }
+  auto fetcher = ztk_fetcher_detail::fetcherForAuthorization(*this, request);
+  // A token request is never itself signed.
+  fetcher->setAuthorizer(nullptr);
   const auto host = request.url ? request.url->host() : std::nullopt;
-  fetcher->setComment(
-      fmt::format("ZTKOAuth2 {} fetch to {} {}", tokenForm->fetchType, host.value_or(""), forEmail(userEmail())));
+  fetcher->setComment(fmt::format("ZTKOAuth2 {} fetch to {} {}", tokenForm->fetchType, host.value_or(""),
+                                  ztk_fetcher_detail::forEmail(userEmail())));
   fetcher->setRetryEnabled(true);
   fetcher->setMaxRetryInterval(15.0);
   if (delegate) fetcher->setProperty(delegate, kDelegateProperty);

@@ -4,9 +4,7 @@
 #include <net/if.h>
 #include <netinet/in.h>
 
-#include <algorithm>
-#include <cctype>
-
+#include "platform/foundation/ascii.h"
 #include "platform/foundation/run_loop.h"
 
 namespace {
@@ -18,8 +16,8 @@ struct IfaddrsDeleter {
   void operator()(ifaddrs* list) const { freeifaddrs(list); }
 };
 
-bool isLoopbackHost(std::string host) {
-  std::transform(host.begin(), host.end(), host.begin(), [](unsigned char c) { return std::tolower(c); });
+bool isLoopbackHost(std::string_view name) {
+  auto host = asciiLowercase(name);
   if (!host.empty() && host.back() == '.') host.pop_back();
   return host == "localhost" || host.ends_with(".localhost") || host.starts_with("127.") || host == "::1";
 }

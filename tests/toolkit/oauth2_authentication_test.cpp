@@ -105,7 +105,6 @@ TEST_F(OAuth2Test, SigningWithoutRefresh) {
     long code;
   } cases[] = {
       {"https", "https://api.example/a", "tok", false, 0},
-      {"upper-case https", "HTTPS://api.example/a", "tok", false, 0},
       {"file", "file:///tmp/a", "tok", false, 0},
       {"http refused", "http://api.example/a", "tok", false, ZTKOAuth2ErrorUnauthorizableRequest},
       {"http allowed", "http://api.example/a", "tok", true, 0},
@@ -366,4 +365,16 @@ TEST(OAuth2Persistence, KeepsTheRefreshTokenInsteadOfTheAccessTokenInCaseInsensi
   EXPECT_FALSE(restored->canAuthorize());
   EXPECT_EQ(restored->userID(), "42");
   EXPECT_FALSE(restored->userEmail());
+}
+
+TEST(OAuth2Expiry, ALifetimeThatIsNotPositiveLeavesNoExpirySoARefreshableTokenRefreshesFirst) {
+  VirtualTime time;
+  auto auth = Auth::create();
+  auth->setRefreshToken("rt");
+  auth->setKeysForResponseDictionary(Value::Dictionary{{"access_token", "at"}, {"expires_in", "-5"}});
+  EXPECT_FALSE(auth->expirationDate());
+  EXPECT_TRUE(auth->shouldRefreshAccessToken());
+  auth->setExpiresIn(120);
+  EXPECT_EQ(auth->expirationDate(), time.now().dateByAddingTimeInterval(120));
+  EXPECT_FALSE(auth->shouldRefreshAccessToken());
 }

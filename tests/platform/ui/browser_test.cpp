@@ -66,6 +66,10 @@ TEST_F(RedirectTest, TheReceiverHandsOneLoopbackRequestToTheApplicationOrGivesUp
   std::vector<std::optional<URL>> heard;
   auto receiver = LoopbackRedirectReceiver::start(10, [&](std::optional<URL> url) { heard.push_back(url); });
   ASSERT_TRUE(receiver);
+  // Without a query the page forwards the browser's fragment, and the wait goes on.
+  auto forwarding = dataWithContentsOfURL(receiver->redirectURL("done"), 10);
+  ASSERT_TRUE(forwarding);
+  EXPECT_NE(forwarding->toString().find("location.hash"), std::string::npos);
   const auto redirect = receiver->redirectURL("done?code=7&state=x");
   EXPECT_EQ(redirect.absoluteString(), "http://127.0.0.1:" + std::to_string(receiver->port()) + "/done?code=7&state=x");
   auto page = dataWithContentsOfURL(redirect, 10);
@@ -99,6 +103,20 @@ TEST_F(RedirectTest, TheTestBrowserFollowsTheProvidersRedirectToTheReceiver) {
             "Cannot start /nonexistent/browser: No such file or directory\n"
             "The sign-in waits in a browser: open this address there, or type 'cancel' to give up: " +
                 back.absoluteString() + "\n");
+}
+
+// A token answer comes in the fragment, which the browser keeps: the receiver's page sends it on.
+TEST_F(RedirectTest, AnAnswerInTheFragmentReachesTheApplicationAsTheQuery) {
+  auto receiver = LoopbackRedirectReceiver::start(10);
+  ASSERT_TRUE(receiver);
+  FakeBackend provider;
+  provider.reply(
+      "GET", "/authorize",
+      ScriptedReply{302, {{"Location", receiver->redirectURL("cb").absoluteString() + "#state=s%201&t=a+b"}}});
+  std::ostringstream out;
+  ASSERT_TRUE(openWith(TEST_BROWSER_PATH, *URL::URLWithString(provider.url("authorize")), out)) << out.str();
+  ASSERT_TRUE(time.runUntil([&] { return !app->opened.empty(); }, 10));
+  EXPECT_EQ(app->opened, std::vector<std::string>{receiver->redirectURL("cb?state=s%201&t=a+b").absoluteString()});
 }
 
 }  // namespace

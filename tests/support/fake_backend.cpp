@@ -96,18 +96,17 @@ struct Script {
   std::size_t next = 0;
 };
 
-// A request body as it streams in: always counted and hashed, kept only when asked.
+// A request body as it streams in: always counted and hashed, kept only when asked. A chunk that
+// continues a resumable upload carries the upload's hash on (one pass over the bytes either way).
 struct BodySink {
   bool keep = true;
+  bool continues = false;
   std::string bytes;
   std::uint64_t length = 0;
   std::uint64_t hash = kFNV1aOffset;
-  // The hash of an upload's bytes so far, carried on through this chunk when it continues one.
-  std::optional<std::uint64_t> continued;
   void add(const char* data, std::size_t n) {
     length += n;
     hash = fnv1a(hash, data, n);
-    if (continued) continued = fnv1a(*continued, data, n);
     if (keep) bytes.append(data, n);
   }
 };
@@ -153,7 +152,10 @@ struct FakeBackend::Impl {
         body.keep = keepBodies;
         if (ResumableUpload* upload = uploadAt(req.path)) {
           const auto offset = std::strtoull(req.get_header_value("X-Zedodo-Upload-Offset").c_str(), nullptr, 10);
-          if (offset == upload->receivedLength) body.continued = upload->receivedHash;
+          if (offset == upload->receivedLength) {
+            body.continues = true;
+            body.hash = upload->receivedHash;
+          }
         }
       }
       std::vector<RecordedPart> parts;
@@ -220,8 +222,7 @@ struct FakeBackend::Impl {
   }
 
   // The resumable-upload protocol; false when the request is not for it. The caller holds `mutex`.
-  bool answerResumableUpload(const RecordedRequest& rec, const std::optional<std::uint64_t>& continued,
-                             ScriptedReply& reply) {
+  bool answerResumableUpload(const RecordedRequest& rec, bool continues, ScriptedReply& reply) {
     const std::string command = rec.header(kUploadCommand).value_or("");
     const auto route = resumableRoutes.find(rec.path);
     const auto at = rec.path.rfind(kSessionMarker);
@@ -271,8 +272,8 @@ struct FakeBackend::Impl {
       }
       upload.received.resize(std::min<std::size_t>(upload.received.size(), offset));
       upload.received += rec.body;
-      upload.receivedHash = continued && offset == upload.receivedLength
-                                ? *continued
+      upload.receivedHash = continues && offset == upload.receivedLength
+                                ? rec.bodyHash
                                 : fnv1a(kFNV1aOffset, upload.received.data(), upload.received.size());
       upload.receivedLength = offset + rec.bodyLength;
       upload.finalized = command != "upload";
@@ -304,7 +305,7 @@ struct FakeBackend::Impl {
     {
       std::unique_lock lock(mutex);
       requests.push_back(rec);
-      if (!answerResumableUpload(rec, body.continued, reply)) reply = nextReply(req.method, req.path);
+      if (!answerResumableUpload(rec, body.continues, reply)) reply = nextReply(req.method, req.path);
       changed.notify_all();
       if (reply.delay > 0)
         changed.wait_for(lock, std::chrono::duration<double>(reply.delay), [this] { return stopping; });

@@ -30,7 +30,8 @@ struct RecordedRequest {
   std::string body;
   std::vector<RecordedPart> parts;
   // Bytes of a body that was not taken apart, and their FNV-1a 64 hash: what a server that keeps
-  // no bodies (setKeepsBodies(false)) still knows of them.
+  // no bodies (setKeepsBodies(false)) still knows of them. The hash of a chunk that continues a
+  // resumable upload goes on from the upload's bytes before it.
   std::uint64_t bodyLength = 0;
   std::uint64_t bodyHash = 0;
   int remotePort = 0;  // the client's port: equal ports mean the same connection

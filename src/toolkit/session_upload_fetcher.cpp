@@ -220,18 +220,23 @@ std::optional<URL> ZSDK_ZTKSessionUploadFetcher::uploadLocationURL() const {
 // ---------------------------------------------------------------------------------------------
 // Body sources and length
 
+template <class T>
+void ZSDK_ZTKSessionUploadFetcher::replaceSource(T& field, T value) {
+  {
+    Lock lock(uploadMutex_);
+    if (value == field) return;
+    field = std::move(value);
+  }
+  setupRequestHeaders();
+}
+
 std::optional<Data> ZSDK_ZTKSessionUploadFetcher::uploadData() const {
   Lock lock(uploadMutex_);
   return uploadData_;
 }
 
 void ZSDK_ZTKSessionUploadFetcher::setUploadData(std::optional<Data> data) {
-  {
-    Lock lock(uploadMutex_);
-    if (data == uploadData_) return;
-    uploadData_ = std::move(data);
-  }
-  setupRequestHeaders();
+  replaceSource(uploadData_, std::move(data));
 }
 
 std::shared_ptr<ZTKUploadFileHandle> ZSDK_ZTKSessionUploadFetcher::uploadFileHandle() const {
@@ -240,12 +245,7 @@ std::shared_ptr<ZTKUploadFileHandle> ZSDK_ZTKSessionUploadFetcher::uploadFileHan
 }
 
 void ZSDK_ZTKSessionUploadFetcher::setUploadFileHandle(std::shared_ptr<ZTKUploadFileHandle> handle) {
-  {
-    Lock lock(uploadMutex_);
-    if (handle == uploadFileHandle_) return;
-    uploadFileHandle_ = std::move(handle);
-  }
-  setupRequestHeaders();
+  replaceSource(uploadFileHandle_, std::move(handle));
 }
 
 std::optional<URL> ZSDK_ZTKSessionUploadFetcher::uploadFileURL() const {
@@ -254,12 +254,7 @@ std::optional<URL> ZSDK_ZTKSessionUploadFetcher::uploadFileURL() const {
 }
 
 void ZSDK_ZTKSessionUploadFetcher::setUploadFileURL(std::optional<URL> url) {
-  {
-    Lock lock(uploadMutex_);
-    if (url == uploadFileURL_) return;
-    uploadFileURL_ = std::move(url);
-  }
-  setupRequestHeaders();
+  replaceSource(uploadFileURL_, std::move(url));
 }
 
 Upload::DataProvider ZSDK_ZTKSessionUploadFetcher::uploadDataProvider() const {

@@ -141,6 +141,9 @@ class ZSDK_ZTKSessionUploadFetcher : public ZSDK_ZTKSessionFetcher {
   using Mutex = std::recursive_mutex;
   using Lock = std::lock_guard<Mutex>;
   std::shared_ptr<ZSDK_ZTKSessionUploadFetcher> self();
+  // Stores a changed body source and makes the start request's headers again.
+  template <class T>
+  void replaceSource(T& field, T value);
 
   void startRequestFinished(std::optional<Data> data, std::optional<NSError> error);
   void beginChunkFetches();

@@ -74,14 +74,15 @@ class UploadFetcherTest : public FetcherTest {
     return fetcher;
   }
 
-  static std::shared_ptr<FetchResult> start(const std::shared_ptr<Upload>& fetcher) {
-    auto result = std::make_shared<FetchResult>();
-    fetcher->beginFetchWithCompletionHandler([result](std::optional<Data> data, std::optional<NSError> error) {
-      ++result->calls;
-      result->data = std::move(data);
-      result->error = std::move(error);
+  // The running totals of the progress reports, each checked against the expected whole.
+  static std::shared_ptr<std::vector<std::int64_t>> recordTotals(const std::shared_ptr<Upload>& fetcher,
+                                                                 std::int64_t expectedTotal) {
+    auto totals = std::make_shared<std::vector<std::int64_t>>();
+    fetcher->setSendProgressBlock([totals, expectedTotal](std::int64_t, std::int64_t total, std::int64_t expected) {
+      totals->push_back(total);
+      EXPECT_EQ(expected, expectedTotal);
     });
-    return result;
+    return totals;
   }
 
   // Runs the loop until the completion ran, skipping each wait before an offset query.
@@ -104,12 +105,8 @@ class UploadFetcherTest : public FetcherTest {
 TEST_F(UploadFetcherTest, SmallBodyGoesInOneChunkAfterTheStart) {
   auto fetcher = upload(1 << 20);
   fetcher->setUploadData(Data::fromString("hello"));
-  std::vector<std::int64_t> totals;
-  fetcher->setSendProgressBlock([&](std::int64_t, std::int64_t total, std::int64_t expected) {
-    totals.push_back(total);
-    EXPECT_EQ(expected, 5);
-  });
-  const auto result = finish(fetcher, start(fetcher));
+  const auto totals = recordTotals(fetcher, 5);
+  const auto result = finish(fetcher, begin(fetcher));
   ASSERT_FALSE(result.error) << result.error->description();
   EXPECT_EQ(result.data, Data::fromString("uploaded 5"));
   EXPECT_EQ(fetcher->statusCode(), 200);
@@ -125,8 +122,8 @@ TEST_F(UploadFetcherTest, SmallBodyGoesInOneChunkAfterTheStart) {
   EXPECT_EQ(requests[1].header("X-Zedodo-Upload-Command"), "upload, finalize");
   EXPECT_EQ(requests[1].header("X-Zedodo-Upload-Offset"), "0");
   EXPECT_EQ(server.resumableUploads().at(0).received, "hello");
-  ASSERT_FALSE(totals.empty());
-  EXPECT_EQ(totals.back(), 5);
+  ASSERT_FALSE(totals->empty());
+  EXPECT_EQ(totals->back(), 5);
   EXPECT_FALSE(fetcher->uploadLocationURL());  // finished: a later stop sends no cancel
 }
 
@@ -138,12 +135,8 @@ TEST_F(UploadFetcherTest, FileGoesInAlignedChunksWithProgressOverTheWhole) {
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(content.data()), content.size());
   auto fetcher = upload(250000, "PUT");
   fetcher->setUploadFileURL(URL::fileURLWithPath(path.string()));
-  std::vector<std::int64_t> totals;
-  fetcher->setSendProgressBlock([&](std::int64_t, std::int64_t total, std::int64_t expected) {
-    totals.push_back(total);
-    EXPECT_EQ(expected, 600000);
-  });
-  const auto result = finish(fetcher, start(fetcher));
+  const auto totals = recordTotals(fetcher, 600000);
+  const auto result = finish(fetcher, begin(fetcher));
   ASSERT_FALSE(result.error) << result.error->description();
 
   EXPECT_EQ(server.requests().at(0).method, "PUT");
@@ -154,9 +147,9 @@ TEST_F(UploadFetcherTest, FileGoesInAlignedChunksWithProgressOverTheWhole) {
   const auto received = server.resumableUploads().at(0);
   EXPECT_EQ(received.receivedLength, 600000u);
   EXPECT_EQ(received.receivedHash, hashOf(content));
-  EXPECT_TRUE(std::is_sorted(totals.begin(), totals.end()));
-  ASSERT_FALSE(totals.empty());
-  EXPECT_EQ(totals.back(), 600000);
+  EXPECT_TRUE(std::is_sorted(totals->begin(), totals->end()));
+  ASSERT_FALSE(totals->empty());
+  EXPECT_EQ(totals->back(), 600000);
 }
 
 TEST_F(UploadFetcherTest, FailedChunksAreQueriedAndResumed) {
@@ -168,7 +161,7 @@ TEST_F(UploadFetcherTest, FailedChunksAreQueriedAndResumed) {
   fetcher->setMinRetryInterval(1);
   const Data content = patterned(10000);
   fetcher->setUploadData(content);
-  const auto result = finish(fetcher, start(fetcher));
+  const auto result = finish(fetcher, begin(fetcher));
   ASSERT_FALSE(result.error) << result.error->description();
   EXPECT_EQ(commands(),
             (std::vector<std::string>{"start", "upload", "query", "upload", "query", "upload", "upload, finalize"}));
@@ -179,7 +172,7 @@ TEST_F(UploadFetcherTest, FailedChunksAreQueriedAndResumed) {
   server.interruptResumableUpload("upload", {{.status = 404}});
   auto gone = upload(4096);
   gone->setUploadData(content);
-  const auto failed = finish(gone, start(gone));
+  const auto failed = finish(gone, begin(gone));
   EXPECT_EQ(failed.code(), 404);
   EXPECT_EQ(commands(), (std::vector<std::string>{"start", "upload"}));
   EXPECT_TRUE(gone->uploadLocationURL());
@@ -190,7 +183,7 @@ TEST_F(UploadFetcherTest, FailedQueryEndsTheUpload) {
   server.interruptResumableUpload("query", {{.status = 401}});
   auto fetcher = upload(4096);
   fetcher->setUploadData(patterned(10000));
-  const auto result = finish(fetcher, start(fetcher));
+  const auto result = finish(fetcher, begin(fetcher));
   EXPECT_EQ(result.calls, 1);
   EXPECT_EQ(result.code(), 401);
   EXPECT_EQ(commands(), (std::vector<std::string>{"start", "upload", "query"}));
@@ -203,7 +196,7 @@ TEST_F(UploadFetcherTest, RetriesWithoutProgressAreBounded) {
   fetcher->setMinRetryInterval(1);
   fetcher->setMaxRetryInterval(4);
   fetcher->setUploadData(patterned(10000));
-  const auto result = finish(fetcher, start(fetcher));
+  const auto result = finish(fetcher, begin(fetcher));
   EXPECT_EQ(result.code(), 503);
   // The waits grow to the 4 s cap; the sixth failure comes 15 s after the first, past 3 x 4 s.
   EXPECT_EQ(result.waits, (std::vector<TimeInterval>{1, 2, 4, 4, 4}));
@@ -216,7 +209,7 @@ TEST_F(UploadFetcherTest, PauseResumeAndCancelOnStop) {
   const auto token = NotificationCenter::defaultCenter()->addObserverForName(
       kZTKSessionFetcherUploadLocationObtainedNotification, nullptr, nullptr,
       [&](const Notification&) { fetcher->pauseFetching(); });
-  auto result = start(fetcher);
+  auto result = begin(fetcher);
   ASSERT_TRUE(time.runUntil([&] { return fetcher->uploadLocationURL().has_value(); }));
   time.runUntilIdle();
   EXPECT_EQ(commands(), (std::vector<std::string>{"start"}));
@@ -233,7 +226,7 @@ TEST_F(UploadFetcherTest, PauseResumeAndCancelOnStop) {
   auto stopped = upload(4096);
   fetcher = stopped;
   stopped->setUploadData(patterned(5000));
-  auto stoppedResult = start(stopped);
+  auto stoppedResult = begin(stopped);
   ASSERT_TRUE(time.runUntil([&] { return stopped->uploadLocationURL().has_value(); }));
   stopped->stopFetching();
   ASSERT_TRUE(server.waitForRequestCount(2));
@@ -245,7 +238,7 @@ TEST_F(UploadFetcherTest, PauseResumeAndCancelOnStop) {
   server.clearRequests();
   auto early = upload(4096);
   early->setUploadData(patterned(5000));
-  auto earlyResult = start(early);
+  auto earlyResult = begin(early);
   early->stopFetching();
   EXPECT_EQ(early->activeFetcher(), early);  // no cancel request in flight
   time.runUntilIdle();

@@ -7,13 +7,14 @@
 
 #include "platform/foundation/data.h"
 
-// What decoding a sound found out.
+// What reading a sound found out.
 struct SoundFormat {
   std::string container;  // "WAV", "AIFF", "FLAC", "OGG", "MP3" or "sound"
   int channels = 0;
   int sampleRate = 0;
-  // The header's count where the data holds its last frame; else counted, or estimated from a
-  // bounded decode.
+  // The header's count where the data holds its last frame; else counted, or, past a bounded
+  // decode, estimated from the share of the bytes read (short for near silence: the library reads
+  // ahead).
   std::int64_t frames = 0;
 
   double duration() const { return sampleRate > 0 ? static_cast<double>(frames) / sampleRate : 0; }

@@ -57,12 +57,27 @@ TEST_F(MediaQuestionTest, PictureHtmlAndVideoAreShownOnceAndNeverWithoutAURL) {
   EXPECT_FALSE(showMedia<VideoQuestionViewController>("videoQuestionViewController", "").playerVC());
   auto& video = showMedia<VideoQuestionViewController>("videoQuestionViewController", "http://127.0.0.1:9/v.mp4");
   auto player = video.playerVC();
-  EXPECT_EQ(run("show").find("(video http://127.0.0.1:9/v.mp4, paused, no controls)\n0.0."), 0u);
+  EXPECT_EQ(run("show").find("(video http://127.0.0.1:9/v.mp4, paused, no controls) #videoPlayer\n0.0."), 0u);
   EXPECT_FALSE(player->allowsPictureInPicturePlayback());
   for (int i = 0; i < 2; ++i) player->touchesCancelled({}, nullptr), reappear();
-  EXPECT_EQ(run("show").find("(video http://127.0.0.1:9/v.mp4, paused)\n"), 0u);
+  EXPECT_EQ(run("show").find("(video http://127.0.0.1:9/v.mp4, paused) #videoPlayer\n[Play] #playbackButton\n"), 0u);
   EXPECT_EQ(video.videoPlayerViewContainer.lock()->subviews(), std::vector{player->view()});
   EXPECT_EQ(player->view()->frame(), video.videoPlayerViewContainer.lock()->bounds());
+}
+
+TEST_F(MediaQuestionTest, AVideoPlaysFromTheConsoleOnceATapOnItRevealsItsControls) {
+  showMedia<VideoQuestionViewController>("videoQuestionViewController", "http://127.0.0.1:9/v.mp4");
+  const std::string video = "(video http://127.0.0.1:9/v.mp4, ";
+  const std::pair<std::string, std::string> steps[] = {
+      {"tap playbackButton",
+       "! Nothing named 'playbackButton' on screen\n" + video + "paused, no controls) #videoPlayer\n0.0."},
+      {"tap videoPlayer", video + "paused) #videoPlayer\n[Play] #playbackButton\n0.0."},
+      {"tap playbackButton", video + "playing) #videoPlayer\n[Pause] #playbackButton\n"},
+      // The controls stay; the tap is the player's own and changes nothing else.
+      {"tap videoPlayer", video + "playing) #videoPlayer\n[Pause] #playbackButton\n"},
+      {"tap Pause", video + "paused) #videoPlayer\n[Play] #playbackButton\n"},
+  };
+  for (const auto& [command, shows] : steps) EXPECT_EQ(run(command).find(shows), 0u) << command;
 }
 
 TEST_F(MediaQuestionTest, AudioFollowsTheRunLoopAndIgnoresItsControlsWithoutASound) {

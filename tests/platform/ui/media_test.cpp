@@ -154,5 +154,6 @@ TEST(AVPlayerViewControllerTest, RendersThePlayersURLAndState) {
   controller->setPlayer(AVPlayer::make(*URL::URLWithString("https://example.org/clip.mp4")));
   controller->setShowsPlaybackControls(false);
   controller->player()->play();
-  EXPECT_EQ(renderOnOneLine(*controller->view()), "(video https://example.org/clip.mp4, playing, no controls)");
+  EXPECT_EQ(renderOnOneLine(*controller->view()),
+            "(video https://example.org/clip.mp4, playing, no controls) #videoPlayer");
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, checks the include order, builds the sanitizer build and runs every
-# test, then runs the tests of threaded code again under ThreadSanitizer.
+# test, replays the fuzz targets' seeds in their clang build, then runs the tests of threaded code
+# again under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -13,6 +14,19 @@ cmake --build "$BUILD" -j "$JOBS"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 ctest --test-dir "$BUILD" --output-on-failure -j "$JOBS" --timeout 300
+
+# The fuzz targets as libFuzzer builds them under clang, each replaying its seeds once (no
+# fuzzing), so that the fuzz build cannot break unseen.
+FUZZ_BUILD=${FUZZ_BUILD_DIR:-build/fuzz}
+CC=clang CXX=clang++ cmake -S . -B "$FUZZ_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DDORVALE_FUZZ=ON \
+  -DDORVALE_BENCH=OFF
+cmake --build "$FUZZ_BUILD" -j "$JOBS" --target fuzz_targets
+for definition in fuzz/*.cmake; do
+  target=$(basename "$definition" .cmake)
+  "$FUZZ_BUILD/fuzz/$target" -runs=0 "fuzz/corpus/$target" >"$FUZZ_BUILD/$target.log" 2>&1 ||
+    { cat "$FUZZ_BUILD/$target.log"; echo "The fuzz target $target failed on its seeds" >&2; exit 1; }
+  echo "fuzz target $target: $(grep -c . <(ls "fuzz/corpus/$target")) seeds replayed"
+done
 
 cmake -S . -B "$TSAN_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DDORVALE_TSAN=ON -DDORVALE_BENCH=OFF
 cmake --build "$TSAN_BUILD" -j "$JOBS" --target tsan_tests

@@ -140,12 +140,12 @@ bool WebViewEngine::submitForm(std::size_t index, const std::vector<std::pair<st
   if (index >= document_.forms.size()) return false;
   const WebForm& form = document_.forms[index];
   auto values = form.fields;
-  for (const auto& [name, value] : fields) {
-    auto it = std::find_if(values.begin(), values.end(), [&](const auto& f) { return f.first == name; });
+  for (const auto& field : fields) {
+    auto it = std::find_if(values.begin(), values.end(), [&field](const auto& f) { return f.first == field.first; });
     if (it != values.end()) {
-      it->second = value;
+      it->second = field.second;
     } else {
-      values.emplace_back(name, value);
+      values.push_back(field);
     }
   }
   std::string body;

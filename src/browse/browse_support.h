@@ -17,6 +17,14 @@ std::shared_ptr<T> connected(const std::weak_ptr<T>& view, const char* name) {
   return strong;
 }
 
+// A dequeued prototype cell as the class the screen expects; another class is a programming error.
+template <class Cell, class Dequeued>
+std::shared_ptr<Cell> cellAs(std::shared_ptr<Dequeued> cell, const char* identifier) {
+  auto typed = std::dynamic_pointer_cast<Cell>(std::move(cell));
+  if (!typed) fatalError(std::string("No cell of the right class for ") + identifier);
+  return typed;
+}
+
 // The browsing screens' picture: the address when it parses, else the bundle's placeholder.
 void setBrowsePicture(UIImageView& view, const std::optional<std::string>& url);
 

@@ -18,6 +18,7 @@
 #include "platform/http/manager.h"
 #include "platform/keychain/memory_keychain_store.h"
 #include "platform/ui/controller_test_support.h"
+#include "platform/ui/ui_alert_controller.h"
 #include "platform/ui/ui_navigation_controller.h"
 #include "platform/ui/ui_window.h"
 #include "services/authentication_manager.h"
@@ -124,6 +125,21 @@ class BrowseTest : public ControllerTest {
     nav->pushViewController(details, false);
     settle();
     return details;
+  }
+  // Away to another screen and back: a new appearance of the one below.
+  void reappear() {
+    nav->pushViewController(std::make_shared<UIViewController>(), false);
+    nav->popViewControllerAnimated(false);
+    time.runUntilIdle();
+  }
+  // The open alert's title; "" without one.
+  std::string alertTitle() const {
+    auto alert = std::dynamic_pointer_cast<UIAlertController>(nav->presentedViewController());
+    return alert ? alert->title().value_or("") : "";
+  }
+  void dismissAlert() {
+    std::dynamic_pointer_cast<UIAlertController>(nav->presentedViewController())->tapActionWithTitle("OK");
+    time.runUntilIdle();
   }
   static std::string names(const std::vector<std::shared_ptr<Lecture>>& lectures) {
     std::string text;

@@ -39,10 +39,7 @@ void AchievementViewController::viewWillAppear(bool animated) {
         connected(self->collectionView, "collectionView")->reloadData();
         ProgressIndicatorHelper::instance()->hideProgressIndicator();
       },
-      [self](const std::string& message) {
-        ProgressIndicatorHelper::instance()->hideProgressIndicator();
-        showAlert(*self, message);
-      });
+      hideOverlayAndAlert(self));
   analyticsScreenTracking(*this, "Achievements");
 }
 

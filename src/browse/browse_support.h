@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -44,6 +45,9 @@ class LectureBarColoring {
  private:
   bool done_ = false;
 };
+
+// A load's failure closure: the overlay goes and the service's message shows as the alert's title.
+std::function<void(const std::string& message)> hideOverlayAndAlert(std::shared_ptr<UIViewController> screen);
 
 // Pushes `next` over `screen` while it is still on a navigation stack: a reply that arrives after
 // the user went back has nowhere to go.

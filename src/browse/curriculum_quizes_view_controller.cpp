@@ -106,10 +106,8 @@ void CurriculumQuizesViewController::bestResultsArrived(unsigned generation, Id 
 
 std::function<void(const std::string&)> CurriculumQuizesViewController::failureHandler(unsigned generation) {
   auto self = sharedAs<CurriculumQuizesViewController>();
-  return [self, generation](const std::string& message) {
-    if (self->dropStale(generation)) return;
-    ProgressIndicatorHelper::instance()->hideProgressIndicator();
-    showAlert(*self, message);
+  return [self, generation, alert = hideOverlayAndAlert(self)](const std::string& message) {
+    if (!self->dropStale(generation)) alert(message);
   };
 }
 

@@ -38,10 +38,7 @@ void NewsListViewController::viewWillAppear(bool animated) {
         connected(self->tableView, "tableView")->reloadData();
         ProgressIndicatorHelper::instance()->hideProgressIndicator();
       },
-      [self](const std::string& message) {
-        ProgressIndicatorHelper::instance()->hideProgressIndicator();
-        showAlert(*self, message);
-      });
+      hideOverlayAndAlert(self));
   analyticsScreenTracking(*this, "NewsList");
 }
 

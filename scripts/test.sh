@@ -19,4 +19,3 @@ cmake --build "$TSAN_BUILD" -j "$JOBS" --target tsan_tests
 export TSAN_OPTIONS="${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}:suppressions=$PWD/tools/tsan.supp"
 ctest --test-dir "$TSAN_BUILD" --output-on-failure -j "$JOBS" --timeout 300
 
-bash tools/test_share.sh

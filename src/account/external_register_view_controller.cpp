@@ -3,8 +3,8 @@
 #include <string>
 
 #include "account/form_support.h"
-#include "account/outlet.h"
 #include "account/school_select_view_controller.h"
+#include "app/required_outlet.h"
 #include "app/text_utilities.h"
 #include "app/ui_view_controller_dorvale.h"
 #include "platform/foundation/bundle.h"
@@ -67,13 +67,11 @@ void ExternalRegisterViewController::registerButtonTap(UIControl&) {
   // Sent as typed: a name of blanks is the user's.
   const bool emailValid = isValidEmail(*mail);
   if (first->empty() || last->empty() || !emailValid) {
-    std::string message;
-    auto add = [&message](const char* key) { message += NSLocalizedString(key) + "\n"; };
-    if (last->empty()) add("register_lastname_textfield_error_validation");
-    if (first->empty()) add("register_firstname_textfield_error_validation");
-    if (!emailValid) add("register_email_textfield_error_validation");
-    return showAlert(*this, NSLocalizedString("register_register_error_validation_title"),
-                     stringByTrimmingCharacters(message, CharacterSet::Newlines));
+    ValidationMessage message;
+    message.addIf(last->empty(), "register_lastname_textfield_error_validation");
+    message.addIf(first->empty(), "register_firstname_textfield_error_validation");
+    message.addIf(!emailValid, "register_email_textfield_error_validation");
+    return message.show(*this, "register_register_error_validation_title");
   }
 
   if (!provider) fatalError("ExternalRegisterViewController: the provider is not set");

@@ -4,7 +4,10 @@
 #include <string>
 
 #include "account/school_select_view_controller.h"
+#include "app/ui_view_controller_dorvale.h"
+#include "platform/foundation/bundle.h"
 #include "platform/foundation/fatal_error.h"
+#include "platform/foundation/text.h"
 #include "platform/ui/ns_attributed_string.h"
 #include "platform/ui/ui_gesture_recognizer.h"
 #include "platform/ui/ui_navigation_controller.h"
@@ -12,6 +15,21 @@
 #include "platform/ui/ui_view_controller.h"
 
 // What the account forms share.
+
+// A validation alert: one line per broken rule, gathered in order, then shown once.
+class ValidationMessage {
+ public:
+  void addIf(bool broken, const char* key) {
+    if (broken) text_ += NSLocalizedString(key) + "\n";
+  }
+  bool empty() const { return text_.empty(); }
+  void show(UIViewController& screen, const char* titleKey) const {
+    showAlert(screen, NSLocalizedString(titleKey), stringByTrimmingCharacters(text_, CharacterSet::Newlines));
+  }
+
+ private:
+  std::string text_;
+};
 
 // A tap on the form's background calls its hideKeyboard(); taps still reach the fields and buttons.
 template <class Screen>

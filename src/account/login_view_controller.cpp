@@ -1,12 +1,13 @@
 #include "account/login_view_controller.h"
 
 #include <array>
+#include <utility>
 
 #include "account/external_register_view_controller.h"
 #include "account/form_support.h"
-#include "account/outlet.h"
 #include "account/register_view_controller.h"
 #include "app/progress_indicator_helper.h"
+#include "app/required_outlet.h"
 #include "app/text_utilities.h"
 #include "app/ui_view_controller_dorvale.h"
 #include "platform/foundation/bundle.h"
@@ -131,11 +132,10 @@ void LoginViewController::loginButtonTap(UIControl&) {
         });
     return;
   }
-  std::string message;
-  if (!emailValid) message += NSLocalizedString("login_email_textfield_error_validation") + "\n";
-  if (!passwordValid) message += NSLocalizedString("login_password_textfield_error_validation");
-  showAlert(*this, NSLocalizedString("login_login_error_validation_title"),
-            stringByTrimmingCharacters(message, CharacterSet::Newlines));
+  ValidationMessage message;
+  message.addIf(!emailValid, "login_email_textfield_error_validation");
+  message.addIf(!passwordValid, "login_password_textfield_error_validation");
+  message.show(*this, "login_login_error_validation_title");
 }
 
 void LoginViewController::passwordRecoveryButtonTap(UIControl&) {
@@ -203,10 +203,18 @@ void LoginViewController::fbLoginButtonTap(UIControl&) {
 }
 
 void LoginViewController::userDidLogout() {
+  auto message = std::exchange(expiredMessage_, std::nullopt);
   // Only the tab bar goes: an alert a failure has just shown here keeps its message.
   auto presented = presentedViewController();
-  if (presented && !std::dynamic_pointer_cast<UIAlertController>(presented)) dismissViewControllerAnimated(true);
+  if (!presented || std::dynamic_pointer_cast<UIAlertController>(presented)) return;
+  // The failure's alert went with the tab bar: the form says why the user is back.
+  std::weak_ptr<LoginViewController> weak = sharedAs<LoginViewController>();
+  dismissViewControllerAnimated(true, [weak, message] {
+    if (auto self = weak.lock(); self && message) showAlert(*self, *message);
+  });
 }
+
+void LoginViewController::sessionWillExpire(const std::string& message) { expiredMessage_ = message; }
 
 void LoginViewController::userMustRegister(const std::string& name, const std::string& email,
                                            const std::optional<URL>& pictureUrl) {

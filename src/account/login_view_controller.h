@@ -60,6 +60,7 @@ class LoginViewController : public UIViewController,
 
   // SessionDelegate
   void userDidLogout() override;
+  void sessionWillExpire(const std::string& message) override;
   void userMustRegister(const std::string& name, const std::string& email,
                         const std::optional<URL>& pictureUrl) override;
   void userMustRegister(const std::string& firstName, const std::string& lastName, const std::string& email,
@@ -89,6 +90,8 @@ class LoginViewController : public UIViewController,
 
   const std::shared_ptr<AuthenticationManager> authenticationManager_;
   const std::shared_ptr<MainViewControllerFactory> viewControllerFactory_;
+  // Why the backend ended the session, until the form can say it.
+  std::optional<std::string> expiredMessage_;
 };
 
 // A Zedodo full name as first and last name: the last name is what follows the last space.

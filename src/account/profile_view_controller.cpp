@@ -3,8 +3,8 @@
 #include <string>
 
 #include "account/form_support.h"
-#include "account/outlet.h"
 #include "app/progress_indicator_helper.h"
+#include "app/required_outlet.h"
 #include "app/text_utilities.h"
 #include "app/ui_view_controller_dorvale.h"
 #include "platform/foundation/bundle.h"
@@ -58,17 +58,26 @@ void ProfileViewController::viewDidLoad() {
 
 void ProfileViewController::viewWillAppear(bool animated) {
   UIViewController::viewWillAppear(animated);
+  // A profile that could not be fetched is tried again, or the screen would stay dead until the
+  // next sign-in.
+  if (!user_ && !fetching_) fetchProfile();
   analyticsScreenTracking(*this, "Profile");
 }
 
 void ProfileViewController::fetchProfile() {
   ProgressIndicatorHelper::instance()->showProgressIndicator();
+  fetching_ = true;
   auto self = sharedAs<ProfileViewController>();
-  profileService_->getUserProfile([self](const std::shared_ptr<User>& user) { self->showProfile(user); },
-                                  [self](const std::string& message) {
-                                    ProgressIndicatorHelper::instance()->hideProgressIndicator();
-                                    showAlert(*self, message);
-                                  });
+  profileService_->getUserProfile(
+      [self](const std::shared_ptr<User>& user) {
+        self->fetching_ = false;
+        self->showProfile(user);
+      },
+      [self](const std::string& message) {
+        self->fetching_ = false;
+        ProgressIndicatorHelper::instance()->hideProgressIndicator();
+        showAlert(*self, message);
+      });
 }
 
 void ProfileViewController::showProfile(const std::shared_ptr<User>& user) {
@@ -115,14 +124,12 @@ void ProfileViewController::changePasswordButtonTap(UIControl&) {
   const bool newValid = isValidPassword(newPassword);
   const bool matching = isCanonicallyEquivalent(newPassword, confirmation);
   if (oldMissing || !newValid || !matching) {
-    std::string message;
-    auto add = [&message](const char* key) { message += NSLocalizedString(key) + "\n"; };
-    if (oldMissing) add("profile_newpassword_error_nooldpassword_message");
-    if (!newValid) add("profile_newpassword_error_nonewpassword_message");
-    if (confirmation.empty()) add("profile_newpassword_error_noconfirmpassword_message");
-    if (!matching) add("profile_newpassword_error_newconfirmnotmatch_message");
-    return showAlert(*this, NSLocalizedString("profile_newpassword_error_validation_title"),
-                     stringByTrimmingCharacters(message, CharacterSet::Newlines));
+    ValidationMessage message;
+    message.addIf(oldMissing, "profile_newpassword_error_nooldpassword_message");
+    message.addIf(!newValid, "profile_newpassword_error_nonewpassword_message");
+    message.addIf(confirmation.empty(), "profile_newpassword_error_noconfirmpassword_message");
+    message.addIf(!matching, "profile_newpassword_error_newconfirmnotmatch_message");
+    return message.show(*this, "profile_newpassword_error_validation_title");
   }
 
   ProgressIndicatorHelper::instance()->showProgressIndicator();

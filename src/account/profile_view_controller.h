@@ -58,4 +58,5 @@ class ProfileViewController : public UIViewController, public UIImagePickerContr
   const std::shared_ptr<ProfileService> profileService_;
   const std::shared_ptr<AuthenticationManager> authenticationManager_;
   std::shared_ptr<User> user_;
+  bool fetching_ = false;
 };

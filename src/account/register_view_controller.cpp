@@ -3,8 +3,8 @@
 #include <string>
 
 #include "account/form_support.h"
-#include "account/outlet.h"
 #include "account/school_select_view_controller.h"
+#include "app/required_outlet.h"
 #include "app/text_utilities.h"
 #include "app/ui_view_controller_dorvale.h"
 #include "platform/foundation/bundle.h"
@@ -80,16 +80,14 @@ void RegisterViewController::registerButtonTap(UIControl&) {
     return;
   }
 
-  std::string message;
-  auto add = [&message](const char* key) { message += NSLocalizedString(key) + "\n"; };
-  if (lastName->empty()) add("register_lastname_textfield_error_validation");
-  if (firstName->empty()) add("register_firstname_textfield_error_validation");
-  if (!emailValid) add("register_email_textfield_error_validation");
-  if (!passwordValid) add("register_password_textfield_error_validation");
-  if (confirmation->empty()) add("register_confirmpassword_textfield_error_validation");
-  if (!passwordsMatch) add("register_password_error_nomatch");
-  showAlert(*this, NSLocalizedString("register_register_error_validation_title"),
-            stringByTrimmingCharacters(message, CharacterSet::Newlines));
+  ValidationMessage message;
+  message.addIf(lastName->empty(), "register_lastname_textfield_error_validation");
+  message.addIf(firstName->empty(), "register_firstname_textfield_error_validation");
+  message.addIf(!emailValid, "register_email_textfield_error_validation");
+  message.addIf(!passwordValid, "register_password_textfield_error_validation");
+  message.addIf(confirmation->empty(), "register_confirmpassword_textfield_error_validation");
+  message.addIf(!passwordsMatch, "register_password_error_nomatch");
+  message.show(*this, "register_register_error_validation_title");
 }
 
 void RegisterViewController::schoolSelectionDidChange(const std::vector<std::int64_t>& schools) { schools_ = schools; }

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <string>
 
-#include "account/outlet.h"
 #include "app/progress_indicator_helper.h"
+#include "app/required_outlet.h"
 #include "app/ui_view_controller_dorvale.h"
 #include "platform/foundation/bundle.h"
 #include "platform/ui/ui_label.h"

@@ -49,6 +49,14 @@ class LectureBarColoring {
 // A load's failure closure: the overlay goes and the service's message shows as the alert's title.
 std::function<void(const std::string& message)> hideOverlayAndAlert(std::shared_ptr<UIViewController> screen);
 
+// Hands a lecture's primary and primary text colours on to the next screen, when it has colours.
+template <class Screen>
+void passLectureColors(Screen& next, const std::optional<Color>& colors) {
+  if (!colors) return;
+  next.setLectureColor(colors->primary);
+  next.setLectureTextColor(colors->primaryText);
+}
+
 // Pushes `next` over `screen` while it is still on a navigation stack: a reply that arrives after
 // the user went back has nowhere to go.
 void pushIfStillShown(UIViewController& screen, const std::shared_ptr<UIViewController>& next);

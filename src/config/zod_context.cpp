@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <string_view>
 
 #include "analytics/zai.h"
 #include "analytics/zai_tracker.h"
@@ -65,6 +66,44 @@ struct EntryReader {
   }
 };
 
+// Big-endian unsigned of `size` bytes at `at`, when they are all inside `bytes`.
+std::optional<std::uint64_t> readBigEndian(std::string_view bytes, std::uint64_t at, std::uint64_t size) {
+  if (size == 0 || size > 8 || at > bytes.size() || size > bytes.size() - at) return std::nullopt;
+  std::uint64_t value = 0;
+  for (std::uint64_t i = 0; i < size; ++i) value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
+  return value;
+}
+
+// Whether a binary list holds an ASCII text with a NUL byte in it: the parser would cut such a text
+// at the NUL and hand out its start as the whole value. Malformed lists answer no (the parser
+// refuses them itself).
+bool binaryListHasTextWithNul(std::string_view bytes) {
+  constexpr std::size_t kTrailer = 32;
+  if (!bytes.starts_with("bplist00") || bytes.size() < 8 + kTrailer) return false;
+  const std::uint64_t trailer = bytes.size() - kTrailer;
+  const auto offsetSize = readBigEndian(bytes, trailer + 6, 1);
+  const auto objects = readBigEndian(bytes, trailer + 8, 8);
+  const auto table = readBigEndian(bytes, trailer + 24, 8);
+  if (!offsetSize || !objects || !table || *objects > bytes.size()) return false;
+  for (std::uint64_t i = 0; i < *objects; ++i) {
+    const auto at = readBigEndian(bytes, *table + i * *offsetSize, *offsetSize);
+    const auto marker = at ? readBigEndian(bytes, *at, 1) : std::nullopt;
+    if (!marker || (*marker >> 4) != 0x5) continue;
+    std::uint64_t start = *at + 1;
+    std::optional<std::uint64_t> length = *marker & 0xF;
+    if (*length == 0xF) {  // the length follows as an integer object
+      const auto intMarker = readBigEndian(bytes, start, 1);
+      if (!intMarker || (*intMarker >> 4) != 0x1 || (*intMarker & 0xF) > 3) continue;
+      const std::uint64_t intSize = std::uint64_t{1} << (*intMarker & 0xF);
+      length = readBigEndian(bytes, start + 1, intSize);
+      start += 1 + intSize;
+    }
+    if (!length || start > bytes.size() || *length > bytes.size() - start) continue;
+    if (bytes.substr(start, *length).find('\0') != std::string_view::npos) return true;
+  }
+  return false;
+}
+
 NSError configurationError(long code, const std::string& description, const std::string& path) {
   return NSError(ZODContextErrorDomain, code, {{NSLocalizedDescriptionKey, description}, {"path", path}});
 }
@@ -104,7 +143,7 @@ bool ZODContext::configureWithContentsOfFile(const std::string& path, std::optio
   bytes.resize(static_cast<std::size_t>(file.gcount()));
 
   plist_t raw = nullptr;
-  if (!bytes.empty() && bytes.size() <= kMaxPropertyListSize) {
+  if (!bytes.empty() && bytes.size() <= kMaxPropertyListSize && !binaryListHasTextWithNul(bytes)) {
     plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &raw);
   }
   PlistPtr root(raw);

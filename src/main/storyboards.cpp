@@ -24,6 +24,7 @@
 #include "browse/news_cell.h"
 #include "browse/news_content_view_controller.h"
 #include "browse/news_list_view_controller.h"
+#include "browse/quiz_list_cell.h"
 #include "browse/quizes_view_controller.h"
 #include "platform/foundation/bundle.h"
 #include "platform/ui/ns_layout_constraint.h"
@@ -41,6 +42,7 @@
 #include "quiz/question_nibs.h"
 #include "quiz/quiz_container_view_controller.h"
 #include "quiz/quiz_selector_button.h"
+#include "quiz/quiz_support.h"
 #include "quiz/simple_question_view_controller.h"
 #include "quiz/text_question_view_controller.h"
 #include "quiz/video_question_view_controller.h"
@@ -202,6 +204,8 @@ void buildProfileScene(UIStoryboardSceneBuilder& b) {
   vc.newPasswordTextField = passwordField("newPasswordTextField");
   vc.confirmPasswordTextField = passwordField("confirmPasswordTextField");
   auto change = b.add<StartupButton>(b.view(), "changePasswordButton");
+  // Until the profile says whether the password is changed or added.
+  change->setTitle("Password", UIControlState::Normal);
   vc.changePasswordButton = change;
   b.action<ProfileViewController>(
       change, "changePasswordButtonTap:", UIControlEvents::TouchUpInside,
@@ -236,10 +240,9 @@ void buildSchoolSelectScene(UIStoryboardSceneBuilder& b) {
 void buildQuestionScene(UIStoryboardSceneBuilder& b) {
   auto vc = b.controllerAs<SimpleQuestionViewController>().sharedAs<SimpleQuestionViewController>();
   auto collection = b.add<UICollectionView>(b.view(), "collectionView", b.view()->bounds());
-  for (auto edge :
-       {NSLayoutAttribute::Top, NSLayoutAttribute::Left, NSLayoutAttribute::Bottom, NSLayoutAttribute::Right})
-    NSLayoutConstraint::activateConstraints(
-        {NSLayoutConstraint::constraintWithItem(collection, edge, NSLayoutRelation::Equal, b.view(), edge, 1, 0)});
+  NSLayoutConstraint::activateConstraints(edgeConstraints(
+      collection, b.view(),
+      {NSLayoutAttribute::Top, NSLayoutAttribute::Left, NSLayoutAttribute::Bottom, NSLayoutAttribute::Right}));
   collection->setDataSource(std::static_pointer_cast<UICollectionViewDataSource>(vc));
   collection->setDelegate(std::static_pointer_cast<UICollectionViewDelegate>(vc));
   vc->setCollectionView(collection);
@@ -257,9 +260,8 @@ std::shared_ptr<V> addMaterialArea(UIStoryboardSceneBuilder& b, const std::strin
   auto area = b.add<V>(b.view(), outletName, CGRectMake(0, 0, b.view()->bounds().size.width, height));
   // First among the subviews, so that the material reads before the answers.
   b.view()->insertSubview(area, 0);
-  std::vector<std::shared_ptr<NSLayoutConstraint>> edges;
-  for (auto edge : {NSLayoutAttribute::Top, NSLayoutAttribute::Left, NSLayoutAttribute::Right})
-    edges.push_back(NSLayoutConstraint::constraintWithItem(area, edge, NSLayoutRelation::Equal, b.view(), edge, 1, 0));
+  auto edges =
+      edgeConstraints(area, b.view(), {NSLayoutAttribute::Top, NSLayoutAttribute::Left, NSLayoutAttribute::Right});
   edges.push_back(NSLayoutConstraint::constraintWithItem(area, NSLayoutAttribute::Height, NSLayoutRelation::Equal,
                                                          nullptr, NSLayoutAttribute::NotAnAttribute, 1, height));
   NSLayoutConstraint::activateConstraints(edges);
@@ -340,11 +342,14 @@ void buildLecturesScene(UIStoryboardSceneBuilder& b) {
   vc->collectionView = grid;
 }
 
-// A table over the whole screen, its data source and delegate the screen.
-template <class Screen>
-std::shared_ptr<UITableView> addTable(UIStoryboardSceneBuilder& b) {
-  auto vc = b.controllerAs<Screen>().template sharedAs<Screen>();
+// A table over the whole root view, the screen its data source and delegate.
+template <class VC>
+std::shared_ptr<UITableView> addScreenTable(UIStoryboardSceneBuilder& b) {
+  auto vc = b.controllerAs<VC>().template sharedAs<VC>();
   auto table = b.add<UITableView>(b.view(), "tableView", b.view()->bounds());
+  NSLayoutConstraint::activateConstraints(edgeConstraints(
+      table, b.view(),
+      {NSLayoutAttribute::Top, NSLayoutAttribute::Left, NSLayoutAttribute::Bottom, NSLayoutAttribute::Right}));
   table->setDataSource(std::static_pointer_cast<UITableViewDataSource>(vc));
   table->setDelegate(std::static_pointer_cast<UITableViewDelegate>(vc));
   vc->tableView = table;
@@ -368,7 +373,7 @@ std::shared_ptr<NSLayoutConstraint> addSeparatorConstraint(const std::shared_ptr
 
 // A lecture's curricula with the student's progress.
 void buildCurriculumQuizesScene(UIStoryboardSceneBuilder& b) {
-  addTable<CurriculumQuizesViewController>(b)->registerPrototype(CurriculumQuizCell::kReuseIdentifier, [] {
+  addScreenTable<CurriculumQuizesViewController>(b)->registerPrototype(CurriculumQuizCell::kReuseIdentifier, [] {
     auto cell = std::make_shared<CurriculumQuizCell>(NSCoder{});
     auto content = cell->contentView();
     cell->curriculumImageView = addToContent<UIImageView>(content);
@@ -381,7 +386,7 @@ void buildCurriculumQuizesScene(UIStoryboardSceneBuilder& b) {
 
 // The news list: the bar in the lecture's colour, then title, description and date.
 void buildNewsListScene(UIStoryboardSceneBuilder& b) {
-  addTable<NewsListViewController>(b)->registerPrototype(NewsCell::kReuseIdentifier, [] {
+  addScreenTable<NewsListViewController>(b)->registerPrototype(NewsCell::kReuseIdentifier, [] {
     auto cell = std::make_shared<NewsCell>(NSCoder{});
     auto content = cell->contentView();
     cell->lectureColorView = addToContent<UIView>(content);
@@ -401,10 +406,9 @@ constexpr CGFloat kAchievementHeight = 120;
 void buildAchievementScene(UIStoryboardSceneBuilder& b) {
   auto vc = b.controllerAs<AchievementViewController>().sharedAs<AchievementViewController>();
   auto grid = b.add<UICollectionView>(b.view(), "collectionView", b.view()->bounds());
-  for (auto edge :
-       {NSLayoutAttribute::Top, NSLayoutAttribute::Left, NSLayoutAttribute::Bottom, NSLayoutAttribute::Right})
-    NSLayoutConstraint::activateConstraints(
-        {NSLayoutConstraint::constraintWithItem(grid, edge, NSLayoutRelation::Equal, b.view(), edge, 1, 0)});
+  NSLayoutConstraint::activateConstraints(edgeConstraints(
+      grid, b.view(),
+      {NSLayoutAttribute::Top, NSLayoutAttribute::Left, NSLayoutAttribute::Bottom, NSLayoutAttribute::Right}));
   std::static_pointer_cast<UICollectionViewFlowLayout>(grid->collectionViewLayout())
       ->setItemSize({b.view()->bounds().size.width - 12, kAchievementHeight});
   grid->registerPrototype(AchievementCell::kReuseIdentifier, [] {
@@ -464,6 +468,61 @@ void buildLectureDetailsScene(UIStoryboardSceneBuilder& b) {
   });
 }
 
+// A scene of class T named after it, its views made by `build`.
+template <class T>
+UIStoryboardScene builtScene(const std::string& className, void (*build)(UIStoryboardSceneBuilder&)) {
+  auto scene = classScene<T>(className);
+  scene.build = build;
+  return scene;
+}
+
+// The curriculum's page: the web view is the screen's own; the scene gives the quiz button on the
+// navigation bar.
+void buildCurriculumContentScene(UIStoryboardSceneBuilder& b) {
+  auto& vc = b.controllerAs<CurriculumContentViewController>();
+  auto quiz = std::make_shared<UIBarButtonItem>(std::nullopt, UIBarButtonItemStyle::Plain);
+  quiz->setAccessibilityIdentifier("quizBarButton");
+  b.action<CurriculumContentViewController>(
+      quiz,
+      "quizButtonTap:", [](CurriculumContentViewController& c, UIBarButtonItem& sender) { c.quizButtonTap(sender); });
+  vc.navigationItem()->setRightBarButtonItem(quiz);
+  vc.quizBarButton = quiz;
+}
+
+// A curriculum's quizzes: progress picture and percentage, name, count, start picture per row.
+void buildQuizesScene(UIStoryboardSceneBuilder& b) {
+  addScreenTable<QuizesViewController>(b)->registerPrototype(QuizesViewController::kCellIdentifier, [] {
+    auto cell = std::make_shared<QuizListCell>(NSCoder{});
+    auto content = cell->contentView();
+    auto progressImage = std::make_shared<UIImageView>(NSCoder{});
+    content->addSubview(progressImage);
+    cell->quizProgressImageView = progressImage;
+    auto progress = std::make_shared<UILabel>(NSCoder{});
+    content->addSubview(progress);
+    cell->quizProgressLabel = progress;
+    auto name = std::make_shared<UILabel>(NSCoder{});
+    content->addSubview(name);
+    cell->quizNameLabel = name;
+    auto count = std::make_shared<UILabel>(NSCoder{});
+    content->addSubview(count);
+    cell->quizCountLabel = count;
+    auto start = std::make_shared<UIImageView>(NSCoder{});
+    content->addSubview(start);
+    cell->quizStartImageView = start;
+    auto separator = NSLayoutConstraint::make();
+    content->addConstraint(separator);
+    cell->separatorLineHeight = separator;
+    return cell;
+  });
+}
+
+// A curriculum's documents: name and file name per row.
+void buildAttachmentScene(UIStoryboardSceneBuilder& b) {
+  addScreenTable<AttachmentViewController>(b)->registerPrototype(AttachmentViewController::kCellIdentifier, [] {
+    return std::make_shared<UITableViewCell>(UITableViewCellStyle::Subtitle);
+  });
+}
+
 }  // namespace
 
 void registerStartupStoryboard() {
@@ -501,7 +560,6 @@ void registerMainStoryboard() {
   registerViewControllerClass<NewsListViewController>("NewsListViewController");
   registerViewControllerClass<AchievementViewController>("AchievementViewController");
   registerViewControllerClass<LectureDetailsViewController>("LectureDetailsViewController");
-  registerViewControllerClass<CurriculumQuizesViewController>("CurriculumQuizesViewController");
   std::vector<UIStoryboardScene> scenes = {
       {"mainTabBar",
        "UITabBarController",
@@ -510,9 +568,9 @@ void registerMainStoryboard() {
        {},
        {}},
       {"lectureDetailsViewController", "LectureDetailsViewController", {}, {}, buildLectureDetailsScene},
-      classScene<CurriculumContentViewController>("CurriculumContentViewController"),
-      {"curriculumQuizesViewController", "CurriculumQuizesViewController", {}, {}, buildCurriculumQuizesScene},
-      classScene<QuizesViewController>("QuizesViewController"),
+      builtScene<CurriculumContentViewController>("CurriculumContentViewController", buildCurriculumContentScene),
+      builtScene<CurriculumQuizesViewController>("CurriculumQuizesViewController", buildCurriculumQuizesScene),
+      builtScene<QuizesViewController>("QuizesViewController", buildQuizesScene),
       classScene<QuizContainerViewController>("QuizContainerViewController"),
       classScene<SimpleQuestionViewController>("SimpleQuestionViewController"),
       classScene<ImageQuestionViewController>("ImageQuestionViewController"),
@@ -520,7 +578,7 @@ void registerMainStoryboard() {
       classScene<AudioQuestionViewController>("AudioQuestionViewController"),
       classScene<TextQuestionViewController>("TextQuestionViewController"),
       classScene<NewsContentViewController>("NewsContentViewController"),
-      classScene<AttachmentViewController>("AttachmentViewController"),
+      builtScene<AttachmentViewController>("AttachmentViewController", buildAttachmentScene),
   };
   // Each tab: its navigation controller and the root screen.
   struct TabRoot {

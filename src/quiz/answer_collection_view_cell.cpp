@@ -4,18 +4,9 @@
 #include "platform/ui/render.h"
 #include "platform/ui/ui_device.h"
 #include "platform/ui/ui_screen.h"
+#include "quiz/quiz_support.h"
 
 namespace {
-
-const UIColor& rightColor() {
-  static const UIColor color = colorWithHexRGBString("149636");
-  return color;
-}
-
-const UIColor& chosenColor() {
-  static const UIColor color = colorWithHexRGBString("ffc107");
-  return color;
-}
 
 CGFloat constantOf(const std::weak_ptr<NSLayoutConstraint>& constraint) {
   auto c = constraint.lock();
@@ -52,7 +43,7 @@ void AnswerCollectionViewCell::awakeFromNib() {
 
 void AnswerCollectionViewCell::setEvaluate(bool correct) {
   layer().borderWidth = 3.0;
-  layer().borderColor = correct ? rightColor() : UIColor::redColor();
+  layer().borderColor = correct ? quiz_colors::evaluatedRight() : UIColor::redColor();
 }
 
 void AnswerCollectionViewCell::disableEvaluate() {
@@ -83,8 +74,8 @@ void AnswerCollectionViewCell::render(TextCanvas& canvas) const {
   UICollectionViewCell::render(canvas);
   if (isHidden()) return;
   if (layer().borderWidth == 3.0) {
-    canvas.line(layer().borderColor == rightColor() ? "(right)" : "(wrong)");
-  } else if (backgroundColor() == chosenColor()) {
+    canvas.line(layer().borderColor == quiz_colors::evaluatedRight() ? "(right)" : "(wrong)");
+  } else if (backgroundColor() == quiz_colors::chosen()) {
     canvas.line("(chosen)");
   }
 }

@@ -4,11 +4,11 @@
 
 #include <fmt/core.h>
 
+#include "app/required_outlet.h"
 #include "app/ui_view_controller_dorvale.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/run_loop.h"
 #include "platform/ui/url_contents.h"
-#include "quiz/question_outlet.h"
 
 namespace {
 
@@ -36,11 +36,11 @@ void AudioQuestionViewController::setSoundLoader(SoundLoader loader) { soundLoad
 
 void AudioQuestionViewController::viewDidLoad() {
   SimpleQuestionViewController::viewDidLoad();
-  auto slider = requiredQuestionOutlet(progressSlider, "progressSlider");
+  auto slider = requiredOutlet(progressSlider, "progressSlider");
   slider->setMinimumValue(0);
   slider->setMaximumValue(100);
   slider->setValue(0);
-  requiredQuestionOutlet(timeLabel, "timeLabel")->setText("00:00");
+  requiredOutlet(timeLabel, "timeLabel")->setText("00:00");
   const auto& data = quizQuestion()->data();
   auto url = data ? URL::URLWithString(*data) : std::nullopt;
   auto bytes = url ? loadSound(*url) : std::nullopt;
@@ -80,7 +80,7 @@ void AudioQuestionViewController::startUpdater(int frameInterval) {
 
 void AudioQuestionViewController::playButtonTap(UIControl&) {
   if (!player_) return;
-  auto button = requiredQuestionOutlet(playButton, "playButton");
+  auto button = requiredOutlet(playButton, "playButton");
   button->setSelected(!button->isSelected());
   if (button->isSelected()) {
     startUpdater(2);
@@ -96,28 +96,26 @@ void AudioQuestionViewController::trackAudio() {
   if (!player_) return;
   const double duration = player_->duration();
   const double progress = duration > 0 ? player_->currentTime() * 100.0 / duration : 0;
-  requiredQuestionOutlet(progressSlider, "progressSlider")->setValue(static_cast<float>(progress));
-  requiredQuestionOutlet(timeLabel, "timeLabel")->setText(formatDuration(player_->currentTime()));
+  requiredOutlet(progressSlider, "progressSlider")->setValue(static_cast<float>(progress));
+  requiredOutlet(timeLabel, "timeLabel")->setText(formatDuration(player_->currentTime()));
 }
 
 void AudioQuestionViewController::progressSliderValueChanged(UIControl&, const UIEvent* event) {
   if (!event || event->allTouches.empty() || !player_) return;
-  auto slider = requiredQuestionOutlet(progressSlider, "progressSlider");
+  auto slider = requiredOutlet(progressSlider, "progressSlider");
   const double position = slider->value() / 100.0 * player_->duration();
   switch (event->allTouches.front().phase) {
     case UITouch::Phase::Began:
       if (!updater_) return;
       updater_->invalidate();
       player_->pause();
-      requiredQuestionOutlet(playButton, "playButton")->setSelected(false);
+      requiredOutlet(playButton, "playButton")->setSelected(false);
       break;
-    case UITouch::Phase::Moved:
-      requiredQuestionOutlet(timeLabel, "timeLabel")->setText(formatDuration(position));
-      break;
+    case UITouch::Phase::Moved: requiredOutlet(timeLabel, "timeLabel")->setText(formatDuration(position)); break;
     case UITouch::Phase::Ended:
       player_->setCurrentTime(position);
       player_->play();
-      requiredQuestionOutlet(playButton, "playButton")->setSelected(true);
+      requiredOutlet(playButton, "playButton")->setSelected(true);
       startUpdater(1);
       break;
     default: break;
@@ -125,7 +123,7 @@ void AudioQuestionViewController::progressSliderValueChanged(UIControl&, const U
 }
 
 void AudioQuestionViewController::audioPlayerDidFinishPlaying(AVAudioPlayer&, bool) {
-  requiredQuestionOutlet(playButton, "playButton")->setSelected(false);
+  requiredOutlet(playButton, "playButton")->setSelected(false);
   if (updater_) updater_->invalidate();
 }
 

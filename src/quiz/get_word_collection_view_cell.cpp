@@ -2,15 +2,9 @@
 
 #include "model/color.h"
 #include "platform/ui/render.h"
+#include "quiz/quiz_support.h"
 
-namespace {
-
-const UIColor& rightColor() {
-  static const UIColor color = colorWithHexRGBString("149636");
-  return color;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 void GetWordCollectionViewCell::awakeFromNib() {
   UICollectionViewCell::awakeFromNib();
@@ -24,7 +18,7 @@ void GetWordCollectionViewCell::setEvaluate(bool correct) {
   auto field = answerTextField.lock();
   if (!field) return;
   field->setEnabled(false);
-  const UIColor& color = correct ? rightColor() : UIColor::redColor();
+  const UIColor& color = correct ? quiz_colors::evaluatedRight() : UIColor::redColor();
   field->layer().borderColor = color;
   field->setTextColor(color);
 }
@@ -47,5 +41,5 @@ void GetWordCollectionViewCell::render(TextCanvas& canvas) const {
   UICollectionViewCell::render(canvas);
   auto field = answerTextField.lock();
   if (isHidden() || !field || field->isEnabled()) return;
-  canvas.line(field->textColor() == rightColor() ? "(right)" : "(wrong)");
+  canvas.line(field->textColor() == quiz_colors::evaluatedRight() ? "(right)" : "(wrong)");
 }

@@ -1,8 +1,8 @@
 #include "quiz/image_question_view_controller.h"
 
+#include "app/required_outlet.h"
 #include "platform/frameworks/image_loading.h"
 #include "platform/ui/render.h"
-#include "quiz/question_outlet.h"
 
 void QuestionImageView::renderSelf(TextCanvas& canvas) const {
   if (image() && sourceURL_)
@@ -11,7 +11,7 @@ void QuestionImageView::renderSelf(TextCanvas& canvas) const {
 
 void ImageQuestionViewController::viewDidLoad() {
   SimpleQuestionViewController::viewDidLoad();
-  auto imageView = requiredQuestionOutlet(questionImageView, "questionImageView");
+  auto imageView = requiredOutlet(questionImageView, "questionImageView");
   // Without a URL there is nothing to ask for: the view stays empty, as when the picture fails.
   const auto& data = quizQuestion()->data();
   auto url = data ? URL::URLWithString(*data) : std::nullopt;

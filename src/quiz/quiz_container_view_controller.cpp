@@ -5,6 +5,7 @@
 
 #include "app/main_view_controller_factory.h"
 #include "app/progress_indicator_helper.h"
+#include "app/required_outlet.h"
 #include "app/text_utilities.h"
 #include "app/ui_view_controller_dorvale.h"
 #include "model/color.h"
@@ -15,15 +16,11 @@
 #include "platform/ui/ui_navigation_controller.h"
 #include "platform/ui/ui_screen.h"
 #include "platform/ui/ui_storyboard.h"
+#include "quiz/quiz_support.h"
 #include "services/lecture_service.h"
 #include "services/service_locator.h"
 
 namespace {
-
-const UIColor& dividerColor() {
-  static const UIColor color = colorWithHexRGBString("d1d3d4");
-  return color;
-}
 
 std::shared_ptr<NSLayoutConstraint> pin(const std::shared_ptr<UIView>& item, NSLayoutAttribute attribute,
                                         const std::shared_ptr<UIView>& to, NSLayoutAttribute toAttribute,
@@ -42,8 +39,17 @@ void popScreen(UIViewController& screen) {
 
 }  // namespace
 
+QuizContainerViewController::QuizContainerViewController()
+    : lectureService_(ServiceLocator::shared().lectureService()),
+      viewControllerFactory_(ServiceLocator::shared().viewControllerFactory()) {}
+
+QuizContainerViewController::QuizContainerViewController(const NSCoder& coder)
+    : UIViewController(coder),
+      lectureService_(ServiceLocator::shared().lectureService()),
+      viewControllerFactory_(ServiceLocator::shared().viewControllerFactory()) {}
+
 int QuizContainerViewController::currentPage() const {
-  auto scroll = quizQuestionScrollView.lock();
+  auto scroll = requiredOutlet(quizQuestionScrollView, "quizQuestionScrollView");
   if (!scroll || questionCount_ == 0) return 0;
   return std::clamp(scroll->currentPage(), 0, questionCount_ - 1);
 }
@@ -59,10 +65,11 @@ void QuizContainerViewController::viewDidLoad() {
                                  ? Color::background()
                                  : UIColor::whiteColor());
   navigationItem()->setTitle("");
+  if (!quizId) fatalError("QuizContainerViewController needs its quizId");
   ProgressIndicatorHelper::instance()->showProgressIndicator(0.0);
   std::weak_ptr<QuizContainerViewController> weak = sharedAs<QuizContainerViewController>();
-  ServiceLocator::shared().lectureService()->getQuiz(
-      quizId.value_or(0),
+  lectureService_->getQuiz(
+      *quizId,
       [weak](const std::shared_ptr<Quiz>& quiz) {
         if (auto self = weak.lock()) self->showQuizLoaded(quiz);
       },
@@ -79,7 +86,7 @@ void QuizContainerViewController::viewWillAppear(bool animated) {
 
 std::shared_ptr<SimpleQuestionViewController> QuizContainerViewController::makeQuestionScreen(
     const QuizQuestion& question) const {
-  MainViewControllerFactory factory;
+  const auto& factory = *viewControllerFactory_;
   std::shared_ptr<UIViewController> screen;
   // The material decides the screen; the kind of question never does.
   switch (question.dataType()) {
@@ -95,8 +102,9 @@ std::shared_ptr<SimpleQuestionViewController> QuizContainerViewController::makeQ
 
 void QuizContainerViewController::showQuizLoaded(const std::shared_ptr<Quiz>& quiz) {
   quiz_ = quiz;
-  navigationItem()->setTitle(quiz->name());
-  if (!quiz->questions()) {
+  if (quiz) navigationItem()->setTitle(quiz->name());
+  // A quiz that is gone says so as one without questions does.
+  if (!quiz || !quiz->questions()) {
     ProgressIndicatorHelper::instance()->hideProgressIndicator();
     std::weak_ptr<QuizContainerViewController> weak = sharedAs<QuizContainerViewController>();
     showAlert(*this, NSLocalizedString("quizcontainer_error_noquestions"), std::nullopt, [weak](UIAlertAction&) {
@@ -106,7 +114,7 @@ void QuizContainerViewController::showQuizLoaded(const std::shared_ptr<Quiz>& qu
   }
   const auto& questions = *quiz->questions();
   questionCount_ = static_cast<int>(questions.size());
-  auto scroll = quizQuestionScrollView.lock();
+  auto scroll = requiredOutlet(quizQuestionScrollView, "quizQuestionScrollView");
   auto delegate = std::static_pointer_cast<AnswerViewControllerDelegate>(sharedAs<QuizContainerViewController>());
   for (std::size_t i = 0; i < questions.size(); ++i) {
     auto page = UIView::make();
@@ -122,10 +130,9 @@ void QuizContainerViewController::showQuizLoaded(const std::shared_ptr<Quiz>& qu
     screenView->setTranslatesAutoresizingMaskIntoConstraints(false);
     screenView->setFrame(CGRectMake(0, 0, scroll->bounds().size.width, scroll->bounds().size.height));
     page->addSubview(screenView);
-    page->addConstraints({pin(screenView, NSLayoutAttribute::Top, page, NSLayoutAttribute::Top),
-                          pin(screenView, NSLayoutAttribute::Leading, page, NSLayoutAttribute::Leading),
-                          pin(screenView, NSLayoutAttribute::Bottom, page, NSLayoutAttribute::Bottom),
-                          pin(screenView, NSLayoutAttribute::Trailing, page, NSLayoutAttribute::Trailing)});
+    page->addConstraints(edgeConstraints(
+        screenView, page,
+        {NSLayoutAttribute::Top, NSLayoutAttribute::Leading, NSLayoutAttribute::Bottom, NSLayoutAttribute::Trailing}));
     screen->didMoveToParentViewController(sharedAs<UIViewController>());
     screen->setAnswerDelegate(delegate);
     questionViewControllers_.push_back(screen);
@@ -138,7 +145,7 @@ void QuizContainerViewController::showQuizLoaded(const std::shared_ptr<Quiz>& qu
     if (auto back = goBackwardButton.lock()) back->setEnabled(false);
     selectorSeparatorView_ = UIView::make();
     selectorSeparatorView_->setBackgroundColor(separatorColor());
-    quizSelectorScrollView.lock()->addSubview(selectorSeparatorView_);
+    requiredOutlet(quizSelectorScrollView, "quizSelectorScrollView")->addSubview(selectorSeparatorView_);
     for (int i = 0; i < questionCount_; ++i) {
       auto b = QuizSelectorButton::fromNib();
       b->setTag(i);
@@ -148,14 +155,14 @@ void QuizContainerViewController::showQuizLoaded(const std::shared_ptr<Quiz>& qu
         b->selectedTextColor = *lectureTextColor;
         b->currentColor = darkerColor(*lectureColor, 0.15);
       }
-      b->numberLabel.lock()->setText(std::to_string(i + 1));
+      requiredOutlet(b->numberLabel, "numberLabel")->setText(std::to_string(i + 1));
       b->setUp(i == 0);
       std::weak_ptr<QuizContainerViewController> weak = sharedAs<QuizContainerViewController>();
       b->addTarget(sharedAs<QuizContainerViewController>(), "selectorButtonTap:", UIControlEvents::TouchUpInside,
                    [weak](UIControl& sender, const UIEvent*) {
                      if (auto self = weak.lock()) self->selectorButtonTap(sender);
                    });
-      quizSelectorScrollView.lock()->addSubview(b);
+      requiredOutlet(quizSelectorScrollView, "quizSelectorScrollView")->addSubview(b);
       buttons_.push_back(b);
     }
     setUpSelectorArea();
@@ -165,7 +172,7 @@ void QuizContainerViewController::showQuizLoaded(const std::shared_ptr<Quiz>& qu
 }
 
 void QuizContainerViewController::layOutPages() {
-  auto scroll = quizQuestionScrollView.lock();
+  auto scroll = requiredOutlet(quizQuestionScrollView, "quizQuestionScrollView");
   const CGSize size = scroll->bounds().size;
   scroll->setContentSize(CGSize{size.width * questionCount_, size.height});
   for (std::size_t i = 0; i < pages_.size(); ++i) {
@@ -187,14 +194,16 @@ void QuizContainerViewController::setUpSelectorArea() {
   const CGFloat available = availableWidth();
   if (stripWidth() < available) {
     const CGFloat margin = (view()->bounds().size.width - stripWidth()) / 2;
-    quizSelectorScrollViewLeadingConstraint.lock()->setConstant(margin);
-    quizSelectorScrollViewTrailingConstraint.lock()->setConstant(margin);
+    requiredOutlet(quizSelectorScrollViewLeadingConstraint, "quizSelectorScrollViewLeadingConstraint")
+        ->setConstant(margin);
+    requiredOutlet(quizSelectorScrollViewTrailingConstraint, "quizSelectorScrollViewTrailingConstraint")
+        ->setConstant(margin);
   } else {
     // At least one button per view, however narrow the screen.
     const CGFloat perView = std::max(1.0, std::floor(available / (kButtonSize + separatorLength_)));
     separatorLength_ = (available - kSelectedOffset) / perView - kButtonSize;
   }
-  auto strip = quizSelectorScrollView.lock();
+  auto strip = requiredOutlet(quizSelectorScrollView, "quizSelectorScrollView");
   strip->setContentSize(CGSize{stripWidth(), kSelectorButtonSide});
   const CGFloat stripHeight = strip->bounds().size.height;
   selectorSeparatorView_->setFrame(
@@ -202,7 +211,7 @@ void QuizContainerViewController::setUpSelectorArea() {
 }
 
 void QuizContainerViewController::layOutButtons() {
-  const CGFloat stripHeight = quizSelectorScrollView.lock()->bounds().size.height;
+  const CGFloat stripHeight = requiredOutlet(quizSelectorScrollView, "quizSelectorScrollView")->bounds().size.height;
   for (std::size_t i = 0; i < buttons_.size(); ++i)
     buttons_[i]->setFrame(CGRectMake(static_cast<CGFloat>(i) * (kButtonSize + separatorLength_),
                                      (stripHeight - kSelectorButtonSide) / 2, kSelectorButtonSide,
@@ -210,11 +219,11 @@ void QuizContainerViewController::layOutButtons() {
 }
 
 UIColor QuizContainerViewController::separatorColor() const {
-  return lectureColor ? darkerColor(*lectureColor, 0.15) : dividerColor();
+  return lectureColor ? darkerColor(*lectureColor, 0.15) : quiz_colors::divider();
 }
 
 void QuizContainerViewController::showPage(int page, bool animated) {
-  auto scroll = quizQuestionScrollView.lock();
+  auto scroll = requiredOutlet(quizQuestionScrollView, "quizQuestionScrollView");
   const CGSize size = scroll->bounds().size;
   scroll->scrollRectToVisible(CGRectMake(page * size.width, 0, size.width, size.height), animated);
 }
@@ -244,7 +253,7 @@ void QuizContainerViewController::slideStrip(int page, bool animated) {
   const CGFloat offset = page + perView >= questionCount_
                              ? (questionCount_ - perView) * step - separatorLength_ + kSelectedOffset
                              : page * step;
-  auto strip = quizSelectorScrollView.lock();
+  auto strip = requiredOutlet(quizSelectorScrollView, "quizSelectorScrollView");
   auto move = [strip, offset] { strip->setContentOffset(CGPoint{std::max(0.0, offset), 0}); };
   if (animated) UIView::animateWithDuration(0.25, move);
   else move();
@@ -268,8 +277,10 @@ void QuizContainerViewController::didRotateFromInterfaceOrientation(UIInterfaceO
   if (questionCount_ < 2) return;
   layOutPages();
   separatorLength_ = kSeparatorLength;
-  quizSelectorScrollViewLeadingConstraint.lock()->setConstant(kMargin);
-  quizSelectorScrollViewTrailingConstraint.lock()->setConstant(kMargin);
+  requiredOutlet(quizSelectorScrollViewLeadingConstraint, "quizSelectorScrollViewLeadingConstraint")
+      ->setConstant(kMargin);
+  requiredOutlet(quizSelectorScrollViewTrailingConstraint, "quizSelectorScrollViewTrailingConstraint")
+      ->setConstant(kMargin);
   setUpSelectorArea();
   layOutButtons();
   previousPage_ = rotationPage_;
@@ -315,20 +326,27 @@ void QuizContainerViewController::evaluateQuiz() {
   saving_ = true;
   ProgressIndicatorHelper::instance()->showProgressIndicator(0.5);
   std::weak_ptr<QuizContainerViewController> weak = sharedAs<QuizContainerViewController>();
-  ServiceLocator::shared().lectureService()->saveQuizResults(
+  lectureService_->saveQuizResults(
       quiz_,
-      [weak](int questionCount, int missedCount, double ratio) {
-        if (auto self = weak.lock()) self->showQuizResults(questionCount, missedCount, ratio);
+      [weak](int questionCount, int, double ratio) {
+        // The saved count differs from the strip where a question holds more than its right
+        // answers or has none; the alert follows the strip, so the screen agrees with itself.
+        if (auto self = weak.lock()) self->showQuizResults(questionCount, self->wrongOnScreen(), ratio);
       },
       [weak](const std::string& message) {
         if (auto self = weak.lock()) self->showQuizSaveError(message);
       });
 }
 
+int QuizContainerViewController::wrongOnScreen() const {
+  return static_cast<int>(std::count_if(questionViewControllers_.begin(), questionViewControllers_.end(),
+                                        [](const auto& screen) { return !screen->isCorrect(); }));
+}
+
 void QuizContainerViewController::showQuizResults(int questionCount, int missedCount, double ratio) {
   saving_ = false;
   evaluateMode_ = true;
-  if (selectorSeparatorView_) selectorSeparatorView_->setBackgroundColor(dividerColor());
+  if (selectorSeparatorView_) selectorSeparatorView_->setBackgroundColor(quiz_colors::divider());
   for (std::size_t i = 0; i < questionViewControllers_.size(); ++i) {
     auto& screen = questionViewControllers_[i];
     screen->evaluateAnswers();

@@ -15,6 +15,9 @@
 #include "quiz/quiz_selector_button.h"
 #include "quiz/simple_question_view_controller.h"
 
+class LectureService;
+class MainViewControllerFactory;
+
 // A whole quiz: one question screen per page of a paging scroll view, a strip of numbered buttons
 // above it, back and forward buttons, and an action that restarts or evaluates the quiz and saves
 // the result. The opener sets the ids and colours, then pushes it.
@@ -28,8 +31,8 @@ class QuizContainerViewController : public UIViewController,
   static constexpr CGFloat kSelectorButtonSide = 41.0;
   static constexpr CGFloat kMargin = 43.0;
 
-  QuizContainerViewController() = default;
-  explicit QuizContainerViewController(const NSCoder& coder) : UIViewController(coder) {}
+  QuizContainerViewController();
+  explicit QuizContainerViewController(const NSCoder& coder);
 
   std::optional<std::int64_t> lectureId;
   std::optional<std::int64_t> curriculumId;
@@ -53,7 +56,6 @@ class QuizContainerViewController : public UIViewController,
   const std::vector<std::shared_ptr<QuizSelectorButton>>& buttons() const { return buttons_; }
   const std::shared_ptr<UIView>& selectorSeparatorView() const { return selectorSeparatorView_; }
   bool evaluateMode() const { return evaluateMode_; }
-  bool isSaving() const { return saving_; }
   CGFloat separatorLength() const { return separatorLength_; }
   int previousPage() const { return previousPage_; }
   // The page shown, within the questions (0 without any).
@@ -89,10 +91,14 @@ class QuizContainerViewController : public UIViewController,
   void updatePageButtons(int page);
   void showPage(int page, bool animated);
   UIColor separatorColor() const;
+  // Questions the strip marks wrong.
+  int wrongOnScreen() const;
   QuizSelectorButton* button(int index) const;
   CGFloat availableWidth() const;
   CGFloat stripWidth() const;
 
+  const std::shared_ptr<LectureService> lectureService_;
+  const std::shared_ptr<MainViewControllerFactory> viewControllerFactory_;
   std::shared_ptr<Quiz> quiz_;
   int questionCount_ = 0;
   std::vector<std::shared_ptr<SimpleQuestionViewController>> questionViewControllers_;

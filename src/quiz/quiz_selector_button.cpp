@@ -2,13 +2,9 @@
 
 #include "model/color.h"
 #include "platform/ui/ui_nib.h"
+#include "quiz/quiz_support.h"
 
 namespace {
-
-const UIColor& grey() {
-  static const UIColor color = colorWithHexRGBString("d1d3d4");
-  return color;
-}
 
 template <class V>
 void with(const std::weak_ptr<V>& view, const std::function<void(V&)>& change) {
@@ -18,7 +14,7 @@ void with(const std::weak_ptr<V>& view, const std::function<void(V&)>& change) {
 }  // namespace
 
 std::shared_ptr<QuizSelectorButton> QuizSelectorButton::fromNib() {
-  return std::dynamic_pointer_cast<QuizSelectorButton>(loadNibNamed(kNibName).front());
+  return firstNibObject<QuizSelectorButton>(kNibName);
 }
 
 void QuizSelectorButton::setUp(bool current) {
@@ -77,9 +73,10 @@ void QuizSelectorButton::renderSelf(TextCanvas& canvas) const {
 void registerQuizSelectorButtonNib() {
   UINib::registerNib(QuizSelectorButton::kNibName, [](UINibLoader& nib) -> std::vector<std::shared_ptr<UIView>> {
     auto button = nib.make<QuizSelectorButton>(nullptr, CGRectMake(0, 0, 41, 41));
-    button->currentColor = button->evaluateCurrentColor = button->selectedColor = button->deselectedColor = grey();
-    button->falseColor = colorWithHexRGBString("ed1c24");
-    button->correctColor = colorWithHexRGBString("00a651");
+    button->currentColor = button->evaluateCurrentColor = button->selectedColor = button->deselectedColor =
+        quiz_colors::divider();
+    button->falseColor = quiz_colors::wrongButton();
+    button->correctColor = quiz_colors::rightButton();
     // The marker is the whole face, the body 4 points inside it.
     auto marker = nib.make<UIImageView>(button, CGRectMake(0, 0, 41, 41));
     marker->setUserInteractionEnabled(false);

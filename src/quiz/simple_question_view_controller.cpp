@@ -4,6 +4,7 @@
 #include <optional>
 #include <vector>
 
+#include "app/required_outlet.h"
 #include "model/color.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/fatal_error.h"
@@ -11,16 +12,9 @@
 #include "platform/ui/ui_device.h"
 #include "platform/ui/ui_nib.h"
 #include "quiz/get_word_collection_view_cell.h"
+#include "quiz/quiz_support.h"
 
 namespace {
-
-template <class T>
-std::shared_ptr<T> firstNibObject(const char* nibName) {
-  auto views = loadNibNamed(nibName);
-  auto object = views.empty() ? nullptr : std::dynamic_pointer_cast<T>(views.front());
-  if (!object) fatalError(std::string("The nib ") + nibName + " does not start with its cell");
-  return object;
-}
 
 template <class T>
 std::shared_ptr<T> dequeue(UICollectionView& collectionView, const char* identifier, const NSIndexPath& indexPath) {
@@ -39,9 +33,7 @@ SimpleQuestionViewController::~SimpleQuestionViewController() {
 }
 
 std::shared_ptr<UICollectionView> SimpleQuestionViewController::requiredCollectionView() const {
-  auto view = collectionView_.lock();
-  if (!view) fatalError("Outlet collectionView is not connected");
-  return view;
+  return requiredOutlet(collectionView_, "collectionView");
 }
 
 std::shared_ptr<UICollectionViewFlowLayout> SimpleQuestionViewController::flowLayout() const {
@@ -159,7 +151,7 @@ void SimpleQuestionViewController::configureAnswerCell(AnswerCollectionViewCell&
   cell.setBackgroundColor(UIColor::whiteColor());
   if (!(evaluate_ && answer->selected())) cell.disableEvaluate();
   if (!evaluate_ && answer->selected()) {
-    cell.setBackgroundColor(colorWithHexRGBString("ffc107"));
+    cell.setBackgroundColor(quiz_colors::chosen());
     return;
   }
   if (evaluate_ && answer->selected()) cell.setEvaluate(answer->selected() == answer->isCorrect());

@@ -2,9 +2,10 @@
 
 #include <cstdlib>
 
+#include "app/required_outlet.h"
 #include "platform/ui/ns_layout_constraint.h"
 #include "platform/ui/ui_device.h"
-#include "quiz/question_outlet.h"
+#include "quiz/quiz_support.h"
 
 void QuestionPlayerViewController::touchesCancelled(const std::vector<UITouch>& touches, const UIEvent* event) {
   AVPlayerViewController::touchesCancelled(touches, event);
@@ -28,18 +29,15 @@ void VideoQuestionViewController::viewDidAppear(bool animated) {
   SimpleQuestionViewController::viewDidAppear(animated);
   // Embedded at the first appearance; later ones find the same player in place.
   if (!playerVC_ || playerVC_->parentViewController().get() == this) return;
-  auto container = requiredQuestionOutlet(videoPlayerViewContainer, "videoPlayerViewContainer");
+  auto container = requiredOutlet(videoPlayerViewContainer, "videoPlayerViewContainer");
   addChildViewController(playerVC_);
   auto playerView = playerVC_->view();
   container->addSubview(playerView);
   // The container's own coordinates: its frame would misplace the player unless it sits at (0, 0).
   playerView->setFrame(container->bounds());
   playerView->setTranslatesAutoresizingMaskIntoConstraints(false);
-  std::vector<std::shared_ptr<NSLayoutConstraint>> edges;
-  for (auto edge :
-       {NSLayoutAttribute::Top, NSLayoutAttribute::Bottom, NSLayoutAttribute::Trailing, NSLayoutAttribute::Leading})
-    edges.push_back(
-        NSLayoutConstraint::constraintWithItem(playerView, edge, NSLayoutRelation::Equal, container, edge, 1, 0));
-  container->addConstraints(edges);
+  container->addConstraints(edgeConstraints(
+      playerView, container,
+      {NSLayoutAttribute::Top, NSLayoutAttribute::Bottom, NSLayoutAttribute::Trailing, NSLayoutAttribute::Leading}));
   playerVC_->didMoveToParentViewController(sharedAs<UIViewController>());
 }

@@ -79,6 +79,11 @@ void AuthenticationManager::logout(std::function<void()> completion) {
   if (auto delegate = sessionDelegate()) delegate->userDidLogout();
 }
 
+void AuthenticationManager::expireSession(const std::string& message) {
+  if (auto delegate = sessionDelegate()) delegate->sessionWillExpire(message);
+  logout();
+}
+
 void AuthenticationManager::refreshZedodoToken(std::function<void(std::string token)> success,
                                                std::function<void()> failure) {
   auto user = DAZSignIn::sharedInstance()->currentUser();

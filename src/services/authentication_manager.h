@@ -74,6 +74,8 @@ class AuthenticationManager : public AuthenticationManaging,
   // Facebook and Zedodo, runs `completion`, then tells the session delegate. Provider profile data
   // stays.
   void logout(std::function<void()> completion = {}) override;
+  // The logout of a session the backend refused (401): the session delegate hears why first.
+  void expireSession(const std::string& message);
   // A Zedodo token valid for at least a minute, stored before `success` gets it; `failure` when the
   // Zedodo component has no user or cannot refresh. Both run on the main run loop.
   void refreshZedodoToken(std::function<void(std::string token)> success, std::function<void()> failure) override;

@@ -150,7 +150,8 @@ void LectureService::getQuiz(Id quizId, QuizSuccess success, Failure failure) {
       [success = std::move(success), failure = std::move(failure)](std::optional<MappableArray<QuizResponse>> reply,
                                                                    std::optional<TransferError<ErrorResponse>> error) {
         if (!reply) return ErrorHandler::handleError(error, failure);
-        if (reply->empty()) return failWithNetworkMessage(failure);
+        // The server answered: the quiz is gone (deleted meanwhile), which the screen says as such.
+        if (reply->empty()) return success(nullptr);
         const QuizResponse& record = (*reply)[0];
         auto quiz = Quiz::init(record);
         if (!quiz) return failWithNetworkMessage(failure);

@@ -58,9 +58,9 @@ class LectureService : public std::enable_shared_from_this<LectureService> {
   virtual void getCurriculumWithContent(Id lectureId, Id curriculumId, CurriculumSuccess success, Failure failure);
   virtual void getQuizes(std::optional<Id> lectureId, std::optional<Id> curriculumId, QuizesSuccess success,
                          Failure failure);
-  // The first quiz of the reply with its questions in reply order. A reply without a quiz, or
-  // with a question that cannot be made, fails with the network message; a quiz that came
-  // without a question list succeeds with `questions` absent.
+  // The first quiz of the reply with its questions in reply order. A reply without a quiz
+  // succeeds with no quiz; one with a question that cannot be made fails with the network
+  // message; a quiz that came without a question list succeeds with `questions` absent.
   virtual void getQuiz(Id quizId, QuizSuccess success, Failure failure);
   // A later result of the same quiz replaces an earlier one.
   virtual void getBestQuizResults(std::optional<Id> curriculumId, BestResultsSuccess success, Failure failure);

@@ -45,8 +45,9 @@ void ServiceLocator::setUpForTesting(TestDoubles doubles) {
   if (doubles.facebookLoginPresenter) FBSDKLoginDialogPresenter::setCurrent(doubles.facebookLoginPresenter);
   if (doubles.facebookGraphBaseUrl) FBSDKSettings::setGraphBaseURL(doubles.facebookGraphBaseUrl);
   if (doubles.zedodoSignInFlow) DAZSignIn::sharedInstance()->setFlow(doubles.zedodoSignInFlow);
-  instance.store(new ServiceLocator(std::move(doubles.httpClient), std::move(doubles.backendUrl)),
-                 std::memory_order_release);
+  auto* locator = new ServiceLocator(std::move(doubles.httpClient), std::move(doubles.backendUrl));
+  if (doubles.viewControllerFactory) locator->viewControllerFactory_ = std::move(doubles.viewControllerFactory);
+  instance.store(locator, std::memory_order_release);
 }
 
 void ServiceLocator::tearDownForTesting() {
@@ -65,7 +66,7 @@ ServiceLocator::ServiceLocator(std::shared_ptr<HTTPClient> httpClient, std::opti
   transferCoordinator_->setAuthenticationManager(authenticationManager_);
   // The backend layer signs out on 401 through the manager it cannot name itself.
   ErrorHandler::setLogoutAction([manager = std::weak_ptr<AuthenticationManager>(authenticationManager_)] {
-    if (auto m = manager.lock()) m->logout();
+    if (auto m = manager.lock()) m->expireSession(ErrorMessages::unauthorizedMessage());
   });
   wireContentServices();
 }

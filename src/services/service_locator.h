@@ -34,6 +34,8 @@ class ServiceLocator {
     std::shared_ptr<FBSDKLoginDialogPresenter> facebookLoginPresenter;
     std::optional<std::string> facebookGraphBaseUrl;
     std::shared_ptr<DAZSignInFlow> zedodoSignInFlow;
+    // Stands in for the factory the screens take from the locator.
+    std::shared_ptr<MainViewControllerFactory> viewControllerFactory;
   };
   // Tests: installs the doubles and makes the shared locator over them; a locator that exists
   // already stops the program.

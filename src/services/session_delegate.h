@@ -12,6 +12,9 @@ class SessionDelegate {
 
   // The signed-in state has just been cleared.
   virtual void userDidLogout() = 0;
+  // The backend ended the session (401): `message` says so. Comes just before the logout, so that
+  // the delegate can keep it for the screen the user lands on.
+  virtual void sessionWillExpire(const std::string& /*message*/) {}
   // A Zedodo user without an account; `name` is the Zedodo display name.
   virtual void userMustRegister(const std::string& name, const std::string& email,
                                 const std::optional<URL>& pictureUrl) = 0;

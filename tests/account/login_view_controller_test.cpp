@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "account_fixture.h"
+#include "app/ui_view_controller_dorvale.h"
+#include "services/lecture_service.h"
 
 namespace {
 
@@ -94,6 +96,31 @@ TEST_F(LoginScreenTest, ASlowSignInShowsTheOverlayAndSuccessEmptiesTheFormBefore
   EXPECT_EQ(formWhenTabsAppear, (std::vector<std::string>{"", ""}));
   time.advance(1);
   EXPECT_FALSE(overlayShown()) << "a quick answer never shows the overlay";
+}
+
+TEST_F(LoginScreenTest, ASessionTheBackendEndsInsideTheTabBarIsSaidOnTheFormASignOutSaysNothing) {
+  auto login = showLogin();
+  reply("Tablet/GetCurriculums", 401, "{}");
+  const std::string expiredAlert = "Your session has expired. Please sign in again. | -";
+  // A 401 inside the tab bar, the sign-out button, a 401 while the form shows: one alert or none.
+  for (const auto& [expired, inTabBar] : {std::pair{true, true}, {false, true}, {true, false}}) {
+    manager()->setAuthenticationType(AuthenticationType::Basic);
+    manager()->setAccessToken("basic-1");
+    auto tabs = std::make_shared<UITabBarController>();
+    if (inTabBar) login->presentViewController(tabs, false);
+    time.runUntilIdle();
+    if (expired) {
+      auto& on = inTabBar ? static_cast<UIViewController&>(*tabs) : *login;
+      ServiceLocator::shared().lectureService()->getCurriculums(
+          1, [](const auto&) {}, [&on](const std::string& message) { showAlert(on, message); });
+    } else {
+      manager()->logout();
+    }
+    ASSERT_TRUE(time.runUntil([&] { return !tabBarShown() && (!expired || alert()); }, 10));
+    time.runUntilIdle();
+    EXPECT_EQ(expired ? answerAlert() : "(no alert)", expired ? expiredAlert : "(no alert)");
+    EXPECT_EQ(alert(), nullptr) << "one alert at most, " << expired << inTabBar;
+  }
 }
 
 }  // namespace

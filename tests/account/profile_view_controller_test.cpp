@@ -124,4 +124,24 @@ TEST_F(ProfileScreenTest, APickedPictureIsUploadedInTheFormatOfItsExactExtension
   EXPECT_EQ(screen->profilePictureImageView.lock()->image(), nullptr) << "a rejected upload keeps the old picture";
 }
 
+TEST_F(ProfileScreenTest, AProfileThatCouldNotBeFetchedIsFetchedAgainWhenTheScreenAppears) {
+  replyProfile({{500, "{}"}, {200, profileJson(true)}});
+  manager()->setAuthenticationType(AuthenticationType::Basic);
+  manager()->setAccessToken("basic-1");
+  auto screen = std::dynamic_pointer_cast<ProfileViewController>(
+      UIStoryboard::storyboardWithName("Main")->instantiateViewControllerWithIdentifier("profile"));
+  window = UIWindow::make();
+  window->setRootViewController(screen);
+  window->makeKeyAndVisible();
+  answerAlert();
+  EXPECT_EQ(screen->changePasswordButton.lock()->currentTitle(), "Password");
+  // Appearing again while the fetch runs asks nothing more; once it failed, it asks again.
+  for (int appearance = 0; appearance < 2; ++appearance) screen->viewWillAppear(false);
+  ASSERT_TRUE(time.runUntil([&] { return screen->user() != nullptr; }, 10));
+  screen->viewWillAppear(false);
+  time.runUntilIdle();
+  EXPECT_EQ(requestsTo("/api/Tablet/GetUserProfile").size(), 2u);
+  EXPECT_EQ(screen->changePasswordButton.lock()->currentTitle(), "Change password");
+}
+
 }  // namespace

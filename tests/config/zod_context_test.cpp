@@ -87,9 +87,15 @@ TEST_F(ZODContextTest, MissingOrBrokenListsFailWithAnError) {
       "bplist00\xd1\x01\x02YCLIENT_IDb\x00\xe9\x00\x00\x08\x0b\x15\x00\x00\x00\x00\x00\x00\x01\x01\x00\x00\x00\x00\x00"
       "\x00\x00\x03\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x1a",
       61);
+  // A binary list whose tracking id is an ASCII text "t", NUL, "x": the parser would read "t".
+  const std::string nulInAsciiText(
+      "bplist00\xd2\x01\x02\x03\x04_\x10\x14IS_ANALYTICS_ENABLED[TRACKING_ID\x09St\x00x\x08\x0d$01\x00\x00\x00\x00"
+      "\x00\x00\x01\x01\x00\x00\x00\x00\x00\x00\x00\x05\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00"
+      "\x00\x00\x00\x35",
+      90);
   for (const std::string& text :
        {std::string("<plist><dict><key>CLIENT_ID</key>"), std::string("not a list at all"), plist("", "array"),
-        std::string(), nulInText,
+        std::string(), nulInText, nulInAsciiText,
         plist("<key>IS_SIGNIN_ENABLED</key><true/><key>CLIENT_ID</key><string>a&#0;b</string>")}) {
     error.reset();
     EXPECT_FALSE(configure(text, &error)) << text;

@@ -1,4 +1,5 @@
 #include <cmath>
+#include <tuple>
 
 #include <fmt/format.h>
 
@@ -8,11 +9,14 @@
 #include "platform/foundation/bundle.h"
 #include "platform/ui/console_driver.h"
 #include "platform/ui/ui_alert_controller.h"
+#include "platform/ui/ui_device.h"
 #include "platform/ui/ui_navigation_controller.h"
 #include "platform/ui/ui_screen.h"
 #include "platform/ui/ui_window.h"
 #include "quiz/quiz_container_view_controller.h"
 #include "services/backend_fixture.h"
+#include "services/holding_backend_api.h"
+#include "services/lecture_service.h"
 
 namespace {
 
@@ -23,14 +27,36 @@ std::string question(int id, const std::string& material) {
                      id, id, material, material == "text" && id % 2 ? "" : R"("questionData":"<p>m</p>",)", id * 10);
 }
 
+// The screen factory, counting the question screens it makes.
+struct CountingFactory : MainViewControllerFactory {
+  std::shared_ptr<UIViewController> getSimpleQuestionViewController() const override {
+    return ++questionScreens, MainViewControllerFactory::getSimpleQuestionViewController();
+  }
+  std::shared_ptr<UIViewController> getImageQuestionViewController() const override {
+    return ++questionScreens, MainViewControllerFactory::getImageQuestionViewController();
+  }
+  std::shared_ptr<UIViewController> getVideoQuestionViewController() const override {
+    return ++questionScreens, MainViewControllerFactory::getVideoQuestionViewController();
+  }
+  std::shared_ptr<UIViewController> getAudioQuestionViewController() const override {
+    return ++questionScreens, MainViewControllerFactory::getAudioQuestionViewController();
+  }
+  std::shared_ptr<UIViewController> getTextQuestionViewController() const override {
+    return ++questionScreens, MainViewControllerFactory::getTextQuestionViewController();
+  }
+  mutable int questionScreens = 0;
+};
+
 class QuizContainerTest : public BackendFixture {
  protected:
   void SetUp() override {
     BackendFixture::SetUp();
     signInBasic();
-    UIStoryboard::unregisterStoryboard("Main");
+  }
+  void registerStoryboards() override {
     Bundle::setMainResourcePath(DORVALE_SOURCE_RESOURCES);
     registerMainStoryboard();
+    viewControllerFactory = factory = std::make_shared<CountingFactory>();
   }
   void TearDown() override {
     ProgressIndicatorHelper::instance()->hideProgressIndicator();
@@ -42,10 +68,18 @@ class QuizContainerTest : public BackendFixture {
   }
 
   // Pushes the container for a quiz of `questions` (absent: no list) and waits for its load.
-  void open(const std::optional<std::string>& questions, int status = 200) {
+  void open(const std::optional<std::string>& questions, int status = 200, const char* body = nullptr) {
+    push(questions, status, body);
+    waitFor([&] { return !container->navigationItem()->title()->empty() || alert(); });
+    time.runUntilIdle();
+  }
+  // Pushes the container and runs what is due, without waiting for the quiz.
+  // `body` replaces the quiz reply.
+  void push(const std::optional<std::string>& questions, int status = 200, const char* body = nullptr) {
     reply("Tablet/GetQuizes", status,
-          R"([{"id":9,"name":"Rivers","curriculumId":2,"quizLevel":{"id":3})" +
-              (questions ? R"(,"quizQuestion":[)" + *questions + "]" : std::string()) + "}]");
+          body ? body
+               : R"([{"id":9,"name":"Rivers","curriculumId":2,"quizLevel":{"id":3})" +
+                     (questions ? R"(,"quizQuestion":[)" + *questions + "]" : std::string()) + "}]");
     container = MainViewControllerFactory::screenAs<QuizContainerViewController>(
         MainViewControllerFactory().getQuizContainerViewController());
     container->quizId = 9;
@@ -57,8 +91,6 @@ class QuizContainerTest : public BackendFixture {
     EXPECT_EQ(container->navigationItem()->title(), "");
     driver = std::make_unique<ConsoleDriver>(out, window);
     driver->setEchoCommands(false);
-    time.runUntilIdle();
-    waitFor([&] { return !container->navigationItem()->title()->empty() || alert(); });
     time.runUntilIdle();
   }
   std::shared_ptr<UIAlertController> alert() const {
@@ -89,15 +121,19 @@ class QuizContainerTest : public BackendFixture {
 
   std::shared_ptr<UIWindow> window;
   std::shared_ptr<QuizContainerViewController> container;
+  std::shared_ptr<CountingFactory> factory;
   std::ostringstream out;
   std::unique_ptr<ConsoleDriver> driver;
 };
 
 TEST_F(QuizContainerTest, NoQuestionListGoesBackAnEmptyOneIsNotEvaluatedAndFailuresShowTheMessage) {
-  open(std::nullopt);
-  EXPECT_EQ(alert()->title(), "This quiz has no questions.");
-  run("alert OK");
-  EXPECT_EQ(container->navigationController(), nullptr);
+  // No question list, or no quiz at all (deleted meanwhile): the same alert, then back.
+  for (const char* body : {static_cast<const char*>(nullptr), "[]"}) {
+    open(std::nullopt, 200, body);
+    EXPECT_EQ(alert()->title(), "This quiz has no questions.");
+    run("alert OK");
+    EXPECT_EQ(container->navigationController(), nullptr);
+  }
   open("");
   EXPECT_EQ(sheet(), "Cancel;Start again;");
   open("", 500);
@@ -192,6 +228,77 @@ TEST_F(QuizContainerTest, WholeQuizPagesAnswersAndSavesOneResult) {
   EXPECT_EQ(sheet("Start again"), "Cancel;Start again;");
   EXPECT_EQ(strip(), "[1] current|[2]|[3]|[4]|[5]|");
   for (const auto& s : screens) EXPECT_FALSE(s->isAnswered());
+}
+
+TEST_F(QuizContainerTest, TheLoadShowsTheIndicatorAtOnceASaveOnlyWhenItTakesHalfASecond) {
+  auto holding = std::make_shared<HoldingBackendApi>(locator().backendApi()->backendUrl());
+  holding->setTransferCoordinator(locator().transferCoordinator());
+  locator().lectureService()->setBackendApi(holding);
+  const auto& indicator = ProgressIndicatorHelper::instance();
+  push(question(1, "text") + "," + question(3, "text"));
+  EXPECT_TRUE(indicator->isShown());
+  holding->release(0);
+  waitFor([&] { return !container->navigationItem()->title()->empty(); });
+  EXPECT_FALSE(indicator->isShown());
+  // One screen per question from the locator's factory, also for two of the same material.
+  const auto& screens = container->questionViewControllers();
+  ASSERT_EQ(std::tuple(screens.size(), factory->questionScreens), std::tuple(2u, 2));
+  EXPECT_NE(screens[0], screens[1]);
+  EXPECT_EQ(demangledClassName(typeid(*screens[1])), "SimpleQuestionViewController");
+
+  reply("Tablet/SaveQuizResults", 200, "{}");
+  for (const TimeInterval wait : {0.4, 0.5}) {
+    SCOPED_TRACE(wait);
+    container->restartQuiz();
+    container->evaluateQuiz();
+    time.advance(wait);
+    EXPECT_EQ(indicator->isShown(), wait >= 0.5);
+    holding->release(0);
+    waitFor([&] { return alert() != nullptr; });
+    EXPECT_FALSE(indicator->isShown());
+    time.advance(1);
+    EXPECT_FALSE(indicator->isShown()) << "a show still pending after the answer";
+    run("alert Show answers");
+  }
+}
+
+TEST_F(QuizContainerTest, RotationKeepsThePageAndRefitsTheStripATabletAnchorsTheSheet) {
+  UIScreen::mainScreen()->setBounds(CGRectMake(0, 0, 320, 480));
+  std::string list;
+  for (int i = 1; i <= 5; ++i) list += (i > 1 ? "," : "") + question(i, "text");
+  open(list);
+  run("page quizQuestionScrollView 3");
+  auto pages = container->quizQuestionScrollView.lock();
+  auto leading = container->quizSelectorScrollViewLeadingConstraint.lock();
+  // Landscape fits the whole strip: centred, gaps back at 18; portrait squeezes them again.
+  for (const auto& [orientation, width, margin, gap] : std::vector<std::tuple<std::string, CGFloat, CGFloat, CGFloat>>{
+           {"landscape", 480, 117.5, 18}, {"portrait", 320, 43, 24.5}}) {
+    SCOPED_TRACE(orientation);
+    run("rotate " + orientation);
+    EXPECT_EQ(std::tuple(pages->bounds().size.width, pages->contentSize().width, pages->contentOffset().x),
+              std::tuple(width, 5 * width, 3 * width));
+    EXPECT_EQ(std::tuple(leading->constant(), container->separatorLength()), std::tuple(margin, gap));
+    EXPECT_EQ(strip(), "[1]|[2]|[3]|[4] current|[5]|");
+  }
+  UIDevice::currentDevice()->setUserInterfaceIdiom(UIUserInterfaceIdiom::Pad);
+  container->quizEvaluateButtonTap(*container->evaluateButton.lock());
+  UIDevice::currentDevice()->setUserInterfaceIdiom(UIUserInterfaceIdiom::Phone);
+  ASSERT_NE(alert()->popoverPresentationController(), nullptr);
+  EXPECT_EQ(alert()->popoverPresentationController()->barButtonItem(), container->evaluateButton.lock());
+}
+
+TEST_F(QuizContainerTest, TheEndAlertCountsAsMissedWhatTheStripMarksWrong) {
+  // All three right answers and a wrong one chosen: half the points are saved, but the question
+  // is not answered right.
+  open(R"({"id":1,"type":"moreCorrect","questionText":"q","questionDataType":"text","maxScore":10,)"
+       R"("questionAnswer":[{"id":1,"answerText":"a","isCorrect":true},{"id":2,"answerText":"b","isCorrect":true},)"
+       R"({"id":3,"answerText":"c","isCorrect":true},{"id":4,"answerText":"d","isCorrect":false}]})");
+  for (int item = 0; item < 4; ++item)
+    container->questionViewControllers()[0]->collectionView()->tapItemAtIndexPath({1, item});
+  reply("Tablet/SaveQuizResults", 200, "{}");
+  sheet("Evaluate");
+  EXPECT_EQ(alert()->message(), "Score: 66.67%\nQuestions: 1\nMissed: 1");
+  EXPECT_EQ(lastBody()[0]["score"], 20.0 / 3);
 }
 
 }  // namespace

@@ -78,10 +78,10 @@ struct ScriptedFacebookDialog : FBSDKLoginDialogPresenter {
 class BackendFixture : public testing::Test {
  protected:
   void SetUp() override {
-    UIStoryboard::registerStoryboard("Main", std::nullopt, {});
+    registerStoryboards();
     FBSDKSettings::setGraphAPIVersion("");
-    ServiceLocator::setUpForTesting(
-        {keychain, client, server.url("BrevantTest/"), facebookDialog, server.url("graph/"), zedodoFlow});
+    ServiceLocator::setUpForTesting({keychain, client, server.url("BrevantTest/"), facebookDialog, server.url("graph/"),
+                                     zedodoFlow, viewControllerFactory});
     manager()->setSessionDelegate(sessionDelegate);
   }
 
@@ -98,6 +98,10 @@ class BackendFixture : public testing::Test {
     refresher->pending.clear();
     time.runUntilIdle();
   }
+
+  // The storyboards the locator's screen factory finds when it is made; a fixture may set
+  // `viewControllerFactory` here to stand in for it.
+  virtual void registerStoryboards() { UIStoryboard::registerStoryboard("Main", std::nullopt, {}); }
 
   static ServiceLocator& locator() { return ServiceLocator::shared(); }
   static const std::shared_ptr<AuthenticationManager>& manager() { return locator().authenticationManager(); }
@@ -191,4 +195,5 @@ class BackendFixture : public testing::Test {
   std::shared_ptr<ScriptedFacebookDialog> facebookDialog = std::make_shared<ScriptedFacebookDialog>();
   std::shared_ptr<ScriptedZedodoFlow> zedodoFlow = std::make_shared<ScriptedZedodoFlow>();
   std::shared_ptr<RecordingSessionDelegate> sessionDelegate = std::make_shared<RecordingSessionDelegate>();
+  std::shared_ptr<MainViewControllerFactory> viewControllerFactory;
 };

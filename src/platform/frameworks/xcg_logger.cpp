@@ -1,6 +1,8 @@
 #include "platform/frameworks/xcg_logger.h"
 
+#include <fcntl.h>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -124,10 +126,12 @@ void XCGLogger::log(LogLevel level, const std::function<std::string()>& text, st
                     std::string_view fileName, int lineNumber) {
   std::shared_ptr<Config> config;
   Sink sink;
+  std::shared_ptr<std::FILE> console;
   {
     std::lock_guard lock(mutex_);
     config = config_;
     sink = sink_;
+    console = console_;
   }
   const bool toOutput = passes(level, config->outputLevel);
   const bool toFile = config->file && passes(level, config->fileLevel);
@@ -169,7 +173,8 @@ void XCGLogger::log(LogLevel level, const std::function<std::string()>& text, st
     } else {
       // One write per line keeps lines from different threads whole.
       std::string out = line + '\n';
-      std::fwrite(out.data(), 1, out.size(), stderr);
+      std::fwrite(out.data(), 1, out.size(), console ? console.get() : stderr);
+      if (console) std::fflush(console.get());
     }
   }
   if (toFile) {
@@ -177,6 +182,23 @@ void XCGLogger::log(LogLevel level, const std::function<std::string()>& text, st
     std::fwrite(out.data(), 1, out.size(), config->file.get());
     std::fflush(config->file.get());
   }
+}
+
+bool XCGLogger::setConsoleFile(const std::optional<std::string>& path) {
+  std::shared_ptr<std::FILE> file;
+  if (path) {
+    const int fd = ::open(path->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    // An existing file keeps its mode through open(): tighten it.
+    std::FILE* stream = fd >= 0 && ::fchmod(fd, 0600) == 0 ? ::fdopen(fd, "w") : nullptr;
+    if (!stream) {
+      if (fd >= 0) ::close(fd);
+      return false;
+    }
+    file.reset(stream, [](std::FILE* f) { std::fclose(f); });
+  }
+  std::lock_guard lock(mutex_);
+  console_ = std::move(file);
+  return true;
 }
 
 void XCGLogger::setSink(Sink sink) {

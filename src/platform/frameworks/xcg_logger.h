@@ -9,7 +9,8 @@
 #include <vector>
 
 // The console logging framework: one shared logger with a level filter and a configurable line
-// prefix. Output goes to stderr, or to a sink that tests install.
+// prefix. Output goes to stderr, to a console file the program names, or to a sink that tests
+// install.
 class XCGLogger {
  public:
   enum class LogLevel { Verbose = 0, Debug, Info, Warning, Error, Severe, None };
@@ -43,6 +44,11 @@ class XCGLogger {
   static void severe(const std::function<std::string()>& text, std::string_view functionName = "",
                      std::string_view fileName = "", int lineNumber = 0);
 
+  // The console output goes to a file at `path` instead of stderr, started afresh and readable by
+  // its owner only (the log holds profile data); nothing: back to stderr. False, and stderr kept,
+  // when the file cannot be opened.
+  bool setConsoleFile(const std::optional<std::string>& path);
+
   // Tests: every formatted line (prefix + text) goes to `sink` instead of stderr; nullptr restores.
   // The sink is called without any lock held, so it may log itself.
   using Sink = std::function<void(LogLevel level, const std::string& line, const std::string& text)>;
@@ -54,4 +60,5 @@ class XCGLogger {
   mutable std::mutex mutex_;
   std::shared_ptr<Config> config_;
   Sink sink_;
+  std::shared_ptr<std::FILE> console_;
 };

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdlib>
 #include <deque>
 #include <fstream>
@@ -26,6 +27,7 @@
 #include "platform/ui/screen_renderer.h"
 #include "platform/ui/ui_alert_controller.h"
 #include "platform/ui/ui_application.h"
+#include "platform/ui/ui_button.h"
 #include "platform/ui/ui_collection_view.h"
 #include "platform/ui/ui_device.h"
 #include "platform/ui/ui_image_picker_controller.h"
@@ -49,6 +51,19 @@ std::pair<std::string, std::string> splitFirst(const std::string& text) {
   return {t.substr(0, space), std::string(trimAsciiWhitespace(std::string_view(t).substr(space)))};
 }
 
+// NAME and TEXT of "NAME TEXT": TEXT is everything after the one blank that ends NAME, its own
+// blanks included (a password may begin or end with one).
+std::pair<std::string, std::string> splitTyped(const std::string& arguments) {
+  auto space = arguments.find_first_of(" \t");
+  if (space == std::string::npos) return {arguments, ""};
+  return {arguments.substr(0, space), arguments.substr(space + 1)};
+}
+
+std::string_view withoutLeadingBlanks(std::string_view text) {
+  text.remove_prefix(std::min(text.find_first_not_of(" \t"), text.size()));
+  return text;
+}
+
 std::vector<std::string> words(const std::string& text) {
   std::istringstream in(text);
   std::vector<std::string> out;
@@ -58,6 +73,8 @@ std::vector<std::string> words(const std::string& text) {
 
 // A command is a few words; a longer line is no command and must not grow the process.
 constexpr std::size_t kMaxLineLength = 64 * 1024;
+// Lines read ahead of the command that runs.
+constexpr std::size_t kMaxQueuedLines = 4;
 
 enum class LineRead { Line, TooLong, End };
 
@@ -146,6 +163,22 @@ std::shared_ptr<UIView> findView(const UIWindow& window, const std::string& name
     if (v && v->window() && v->isVisibleInTree() && v->isWithinShownContent()) return v;
   }
   return root->viewWithAccessibilityIdentifier(name);
+}
+
+// The text field named `name` in any controller of the presented chain, shown or covered.
+std::shared_ptr<UITextField> findTextFieldAnywhere(const UIWindow& window, const std::string& name) {
+  for (auto c = window.rootViewController(); c; c = c->presentedViewController()) {
+    std::vector<std::shared_ptr<UIViewController>> controllers;
+    collectOnScreen(c, controllers);
+    for (const auto& each : controllers) {
+      if (auto field = std::dynamic_pointer_cast<UITextField>(each->outlet(name))) return field;
+      auto root = each->viewIfLoaded();
+      if (auto field =
+              root ? std::dynamic_pointer_cast<UITextField>(root->viewWithAccessibilityIdentifier(name)) : nullptr)
+        return field;
+    }
+  }
+  return nullptr;
 }
 
 std::shared_ptr<UINavigationController> visibleNavigationController(const UIWindow& window) {
@@ -246,12 +279,24 @@ bool ConsoleDriver::printIfChanged() {
 
 bool ConsoleDriver::execute(const std::string& line) {
   if (quit_) return false;
+  // Only the line end goes: what `type` types keeps its blanks.
+  std::string_view raw = line;
+  if (raw.ends_with('\n')) raw.remove_suffix(1);
+  if (raw.ends_with('\r')) raw.remove_suffix(1);
   // A keyboard types neither control characters nor broken UTF-8, and the echo goes to a terminal.
-  auto text = printableText(std::string(trimAsciiWhitespace(line)));
-  if (text.empty() || text[0] == '#') return true;
-  auto [command, arguments] = splitFirst(text);
-  if (echo_) out_ << "> " << echoed(text, command, arguments) << "\n";
-  runCommand(command, arguments);
+  const auto text = printableText(std::string(raw));
+  const auto trimmed = std::string(trimAsciiWhitespace(text));
+  if (trimmed.empty() || trimmed[0] == '#') return true;
+  auto [command, arguments] = splitFirst(trimmed);
+  if (command == "type")
+    arguments = std::string(withoutLeadingBlanks(withoutLeadingBlanks(text).substr(command.size())));
+  if (echo_) out_ << "> " << echoed(std::string(withoutLeadingBlanks(text)), command, arguments) << "\n";
+  // One command's failure is that command's: the session goes on.
+  try {
+    runCommand(command, arguments);
+  } catch (const std::exception& error) {
+    message(std::string("The command failed: ") + error.what());
+  }
   if (quit_) {
     out_.flush();
     return false;
@@ -263,10 +308,11 @@ bool ConsoleDriver::execute(const std::string& line) {
 
 std::string ConsoleDriver::echoed(const std::string& line, const std::string& command,
                                   const std::string& arguments) const {
-  auto [name, typed] = splitFirst(arguments);
+  auto [name, typed] = splitTyped(arguments);
   auto w = window();
   if (command == "type" && w && !typed.empty()) {
-    auto field = std::dynamic_pointer_cast<UITextField>(findView(*w, name));
+    // Wherever the field is, also under an open alert that keeps the command from reaching it.
+    auto field = findTextFieldAnywhere(*w, name);
     if (field && field->isSecureTextEntry()) {
       // A password typed into a secure field stays out of the transcript.
       std::string dots;
@@ -352,11 +398,18 @@ void ConsoleDriver::tap(const std::string& name) {
     if (!nav->navigationBar()->canReceiveTouches() || !item->tap()) message("'" + name + "' cannot be tapped now");
     return;
   }
+  // A button as the screen shows it: "[Sign in]" is tapped as "Sign in".
+  auto root = searchRoot(*w);
+  if (auto button =
+          root ? findFirst<UIButton>(root, [&name](const UIButton& b) { return b.currentTitle() == name; }) : nullptr) {
+    if (!button->tap()) message("'" + name + "' cannot be tapped now");
+    return;
+  }
   message("Nothing named '" + name + "' on screen");
 }
 
 void ConsoleDriver::type(const std::string& arguments) {
-  auto [name, text] = splitFirst(arguments);
+  auto [name, text] = splitTyped(arguments);
   if (name.empty()) return message("Usage: type NAME TEXT");
   auto w = window();
   if (touchesBlocked()) return;
@@ -576,6 +629,7 @@ bool ConsoleDriver::runScriptFile(const std::string& path) {
 bool ConsoleDriver::runInteractive(std::istream& in) {
   struct Input {
     std::mutex mutex;
+    std::condition_variable room;                  // the queue has room, or the driver left
     std::deque<std::optional<std::string>> lines;  // nothing for a line too long
     bool ended = false;
     bool broken = false;
@@ -586,7 +640,9 @@ bool ConsoleDriver::runInteractive(std::istream& in) {
   std::thread reader([input, &in] {
     std::string line;
     for (LineRead read; (read = readLine(in, line)) != LineRead::End;) {
-      std::lock_guard lock(input->mutex);
+      // Input faster than commands run waits in the pipe, not in memory.
+      std::unique_lock lock(input->mutex);
+      input->room.wait(lock, [&] { return input->lines.size() < kMaxQueuedLines || input->abandoned; });
       if (input->abandoned) return;
       input->lines.push_back(read == LineRead::Line ? std::optional<std::string>(line) : std::nullopt);
       RunLoop::main().post([] {});
@@ -611,6 +667,7 @@ bool ConsoleDriver::runInteractive(std::istream& in) {
       if (!input->lines.empty()) {
         line = std::move(input->lines.front());
         input->lines.pop_front();
+        input->room.notify_one();
       }
       ended = input->ended;
       broken = input->broken;
@@ -630,6 +687,7 @@ bool ConsoleDriver::runInteractive(std::istream& in) {
     std::lock_guard lock(input->mutex);
     input->abandoned = true;
   }
+  input->room.notify_one();
   // After quit the reader may stay blocked on standard input, which outlives it; any other stream
   // reads to its end without waiting, and must not be read once the caller lets it go.
   if (!ended && &in == &std::cin) {

@@ -16,8 +16,8 @@ class UIWindow;
 // (the commands are listed in kConsoleCommands below). Views are addressed by outlet name,
 // accessibility identifier or label; bar button items by title or identifier; views on pages a
 // paged scroll view does not show are out of reach. Rows, items, pages and tabs count from 0.
-// Empty lines and lines starting with # are skipped. A command that cannot run prints one line
-// starting with "! " and the driver goes on.
+// Empty lines and lines starting with # are skipped. A command that cannot run, or fails with an
+// exception, prints one line starting with "! " and the driver goes on.
 //
 // Between a command and the screen the run loop settles: by default it runs until no network
 // transfer is in flight and nothing is due (at most settleTimeout seconds of real time), with a
@@ -105,7 +105,7 @@ class ConsoleDriver {
 // The commands, one per line as `help` prints them.
 inline constexpr const char* kConsoleCommands =
     "tap NAME             taps a button, control, view with a tap recogniser, or bar button item\n"
-    "type NAME TEXT       types TEXT (the rest of the line) into a text field or search bar\n"
+    "type NAME TEXT       types TEXT (the rest of the line, blanks kept) into a text field or search bar\n"
     "select [SECTION] ROW taps a row (or item) of the first table or collection on screen\n"
     "swipe [SECTION] ROW ACTION  swipes a row and taps the action with that title\n"
     "tab N                taps tab N of the tab bar\n"
@@ -123,4 +123,6 @@ inline constexpr const char* kConsoleCommands =
     "wait SECONDS         lets time pass for timers (at most 600)\n"
     "show                 prints the screen again\n"
     "help                 prints this list\n"
-    "quit                 ends\n";
+    "quit                 ends\n"
+    "On screen: {TEXT} is a text field, [TITLE] a button (tap it by its title), #name the name that\n"
+    "commands take, S.R. row R of section S (select S R), === TITLE === the navigation bar.\n";

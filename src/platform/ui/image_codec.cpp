@@ -104,6 +104,9 @@ std::optional<Bitmap> decodeJPEG(const Data& data) {
   jpeg_create_decompress(info.get());
   jpeg_mem_src(info.get(), data.data(), static_cast<unsigned long>(data.size()));
   if (jpeg_read_header(info.get(), TRUE) != JPEG_HEADER_OK) return std::nullopt;
+  // Before any scan: a progressive image is buffered whole at the start of decompression.
+  const std::uint64_t declared = std::uint64_t{info->image_width} * info->image_height;
+  if (declared == 0 || declared > kMaxPixels) return std::nullopt;
   info->out_color_space = JCS_EXT_RGBA;
   jpeg_start_decompress(info.get());
   const std::uint64_t pixels = std::uint64_t{info->output_width} * info->output_height;

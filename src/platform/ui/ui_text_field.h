@@ -113,7 +113,7 @@ class UITextField : public UIControl {
   // User input. Each is refused (false) when the field cannot be used by a finger.
   // One edit: the delegate may veto; otherwise the text changes and EditingChanged is sent.
   bool replaceCharactersInRange(NSRange range, const std::string& replacement);
-  // Taps the field, selects all and types `text` one character at a time, each keystroke an edit.
+  // Taps the field, selects all and replaces it with `text` in one edit, as a paste does.
   bool typeText(const std::string& text);
   // The clear button: the delegate may veto; otherwise the text empties (EditingChanged).
   bool clearText();

@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <fstream>
 #include <functional>
 #include <ios>
 #include <mutex>
 #include <sstream>
+#include <stdexcept>
 #include <streambuf>
 #include <utility>
 
@@ -361,6 +363,23 @@ TEST_F(ConsoleTest, ControlCharactersAndBrokenUTF8NeverReachTheTerminal) {
             std::string::npos);
 }
 
+TEST_F(ConsoleTest, TypedTextKeepsItsBlanksPasswordsStayMaskedAndButtonsAnswerToTheirTitle) {
+  driver.setEchoCommands(true);
+  driver.execute("type passwordField  a b \r\n");
+  showAlert(*login(), "Failed", std::nullopt);
+  driver.execute("type passwordField secret");
+  driver.execute("alert OK");
+  driver.execute("type emailField  ada ");
+  driver.execute("tap Log in");
+  auto field = std::dynamic_pointer_cast<UITextField>(login()->outlet("passwordField"));
+  EXPECT_EQ(field->text(), " a b ");
+  EXPECT_EQ(linesStartingWith(out.str(), "> type"),
+            (std::vector<std::string>{"> type passwordField \u2022\u2022\u2022\u2022\u2022",
+                                      "> type passwordField \u2022\u2022\u2022\u2022\u2022\u2022",
+                                      "> type emailField  ada "}));
+  EXPECT_NE(driver.screen().find("Signing in..."), std::string::npos);
+}
+
 TEST(AlertControllerDeathTest, ProgrammingErrorsStop) {
   auto sheet = UIAlertController::alertControllerWithTitle("Pick", std::nullopt, UIAlertControllerStyle::ActionSheet);
   EXPECT_DEATH(sheet->addTextFieldWithConfigurationHandler(), "UIAlertControllerStyleAlert");
@@ -515,6 +534,42 @@ TEST_F(GadgetsTest, TheSettleWaitsForTransfersInFlightWithinItsBound) {
   driver.execute("show");
   EXPECT_EQ(errors(), std::vector<std::string>{"! The network is still busy after 0.1 s: the screen may change later"});
   EXPECT_TRUE(RunLoop::main().runUntil([] { return URLSession::transfersInFlight() == 0; }, 10));
+}
+
+// Lines handed out one at a time, each taps the counter, the last quits; notes how far reading ran
+// ahead of the taps.
+struct CountedLines : std::streambuf {
+  CountedLines(int total, const std::atomic<int>& tapped) : total(total), tapped(tapped) {}
+  int_type underflow() override {
+    if (handed == total) return traits_type::eof();
+    line = ++handed == total ? "quit\n" : "tap counter\n";
+    readAhead = std::max(readAhead, handed - tapped.load());
+    setg(line.data(), line.data(), line.data() + line.size());
+    return traits_type::to_int_type(line[0]);
+  }
+  const int total;
+  const std::atomic<int>& tapped;
+  int handed = 0;
+  int readAhead = 0;
+  std::string line;
+};
+
+TEST_F(GadgetsTest, InputFasterThanTheCommandsWaitsAndAFailingCommandEndsOnlyItself) {
+  std::atomic<int> tapped = 0;
+  for (const auto& [name, action] : std::vector<std::pair<std::string, std::function<void()>>>{
+           {"counter", [&] { ++tapped; }}, {"thrower", [] { throw std::runtime_error("out of memory"); }}}) {
+    auto button = UIButton::make(CGRect{{0, 360}, {100, 40}});
+    button->setAccessibilityIdentifier(name);
+    button->addTarget([action](UIControl&, const UIEvent*) { action(); }, UIControlEvents::TouchUpInside);
+    gadgets->view()->addSubview(button);
+  }
+  driver.execute("tap thrower");
+  EXPECT_EQ(errors(), std::vector<std::string>{"! The command failed: out of memory"});
+  CountedLines lines(300, tapped);
+  std::istream typed(&lines);
+  driver.runInteractive(typed);
+  EXPECT_EQ(tapped, 299);
+  EXPECT_LE(lines.readAhead, 8) << "lines read ahead are bounded";
 }
 
 }  // namespace

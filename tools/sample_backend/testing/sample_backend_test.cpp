@@ -5,7 +5,6 @@
 #include <memory>
 #include <set>
 
-#include "sample_backend_process.h"
 #include "model/achievement.h"
 #include "model/attachment.h"
 #include "model/curriculum.h"
@@ -27,6 +26,7 @@
 #include "model/school_response.h"
 #include "model/user.h"
 #include "model/user_profile_response.h"
+#include "sample_backend_process.h"
 #include "support/temp_dir.h"
 
 namespace {

@@ -5,9 +5,10 @@
 
 #include "platform/foundation/fatal_error.h"
 
-// An outlet the scene must have connected; a missing one stops the program.
+// A weak outlet the screen cannot work without; an unconnected one is a programming error that
+// stops the program with the outlet's name.
 template <class T>
-std::shared_ptr<T> requiredQuestionOutlet(const std::weak_ptr<T>& outlet, const char* name) {
+std::shared_ptr<T> requiredOutlet(const std::weak_ptr<T>& outlet, const char* name) {
   auto view = outlet.lock();
   if (!view) fatalError(std::string("Outlet ") + name + " is not connected");
   return view;

@@ -1,0 +1,380 @@
+#include "toolkit/oauth2_authentication.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "platform/foundation/notification_center.h"
+#include "support/fake_backend.h"
+#include "support/virtual_time.h"
+#include "toolkit/session_fetcher_service.h"
+
+using Auth = ZSDK_ZTKOAuth2Authentication;
+using Service = ZSDK_ZTKSessionFetcherService;
+
+namespace {
+
+const char* const kFreshToken = R"({"access_token":"fresh","expires_in":3600,"token_type":"Bearer"})";
+
+ScriptedReply json(std::string body, int status = 200) { return {status, {}, std::move(body), "application/json"}; }
+
+// What one authorization request was answered with.
+struct Signed {
+  int calls = 0;
+  std::optional<NSError> error;
+  std::shared_ptr<URLRequest> request;
+  std::optional<std::string> header() const { return request->valueForHTTPHeaderField("Authorization"); }
+};
+
+// An authorization whose token endpoint is a loopback server, and the notifications it posts.
+class OAuth2Test : public ::testing::Test {
+ protected:
+  OAuth2Test() {
+    service->allowLocalhostRequest = true;
+    service->allowedInsecureSchemes = {"http"};
+    auth->setFetcherService(service);
+    auth->setTokenURL(URL::URLWithString(server.url("/token")));
+    auth->setClientID("client-7");
+    for (const char* name : {kZTKOAuth2FetchStarted, kZTKOAuth2FetchStopped, kZTKOAuth2AccessTokenRefreshed,
+                             kZTKOAuth2AccessTokenRefreshFailed, kZTKOAuth2RefreshTokenChanged}) {
+      observers.push_back(NotificationCenter::defaultCenter()->addObserverForName(
+          name, auth, nullptr, [this](const Notification& note) { posted.push_back(note); }));
+    }
+  }
+  ~OAuth2Test() override {
+    for (auto token : observers) NotificationCenter::defaultCenter()->removeObserver(token);
+    auth->stopAuthorization();
+    time.runUntilIdle();
+  }
+
+  std::shared_ptr<Signed> authorize(const std::string& url = "https://api.example/items") {
+    auto result = std::make_shared<Signed>();
+    result->request = std::make_shared<URLRequest>(*URL::URLWithString(url));
+    auth->authorizeRequest(result->request, [result](const std::optional<NSError>& error) {
+      ++result->calls;
+      result->error = error;
+    });
+    return result;
+  }
+  std::vector<std::string> postedNames() const {
+    std::vector<std::string> names;
+    for (const auto& note : posted) names.push_back(note.name);
+    return names;
+  }
+  Auth::Form tokenForm(std::size_t index = 0) const {
+    return *Auth::dictionaryWithResponseString(server.requests().at(index).body);
+  }
+
+  VirtualTime time;
+  FakeBackend server;
+  std::shared_ptr<Service> service = Service::create();
+  std::shared_ptr<Auth> auth = Auth::create();
+  std::vector<Notification> posted;
+  std::vector<NotificationCenter::ObserverToken> observers;
+};
+
+}  // namespace
+
+TEST(OAuth2RefreshRule, RefreshesWhenRefreshableAndTheTokenIsMissingUnknownOrNearItsEnd) {
+  const Date now{1000};
+  const struct {
+    const char* name;
+    bool refreshable, hasToken;
+    std::optional<TimeInterval> left;
+    bool refresh;
+  } cases[] = {
+      {"59 s left", true, true, 59, true},         {"exactly 60 s left", true, true, 60, false},
+      {"61 s left", true, true, 61, false},        {"no expiry", true, true, std::nullopt, true},
+      {"no token", true, false, 3600, true},       {"nothing refreshable, expired", false, true, -10, false},
+      {"nothing at all", false, false, {}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto expiry = c.left ? std::optional<Date>(now.dateByAddingTimeInterval(*c.left)) : std::nullopt;
+    EXPECT_EQ(ztk_fetcher_detail::accessTokenNeedsRefresh(c.refreshable, c.hasToken, expiry, now), c.refresh);
+  }
+}
+
+TEST_F(OAuth2Test, SigningWithoutRefresh) {
+  const struct {
+    const char* name;
+    const char* url;
+    std::optional<std::string> token;
+    bool all;
+    long code;
+  } cases[] = {
+      {"https", "https://api.example/a", "tok", false, 0},
+      {"file", "file:///tmp/a", "tok", false, 0},
+      {"http refused", "http://api.example/a", "tok", false, ZTKOAuth2ErrorUnauthorizableRequest},
+      {"http allowed", "http://api.example/a", "tok", true, 0},
+      {"no token", "https://api.example/a", std::nullopt, false, ZTKOAuth2ErrorAuthorizationFailed},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auth->setAccessToken(c.token);
+    // Expired, but nothing to refresh it with: it is sent as it is.
+    auth->setExpirationDate(time.now().dateByAddingTimeInterval(-5));
+    auth->setShouldAuthorizeAllRequests(c.all);
+    const auto result = authorize(c.url);
+    ASSERT_EQ(result->calls, 1);  // on this thread, at once
+    EXPECT_EQ(result->error ? result->error->code : 0, c.code);
+    if (c.code) {
+      EXPECT_EQ(result->error->domain, kZTKOAuth2ErrorDomain);
+      EXPECT_EQ(result->error->userInfo.at("request"), Value(c.url));
+      EXPECT_FALSE(result->header());
+    } else {
+      EXPECT_EQ(result->header(), "Bearer tok");
+    }
+  }
+  EXPECT_EQ(server.requestCount(), 0u);
+}
+
+TEST_F(OAuth2Test, TokenWithMoreThanAMinuteLeftIsUsedAndOneWithLessWaitsForTheRefresh) {
+  server.reply("POST", "/token", json(kFreshToken));
+  auth->setRefreshToken("rt-1");
+  auth->setAccessToken("old");
+  auth->setExpirationDate(time.now().dateByAddingTimeInterval(61));
+  EXPECT_EQ(authorize()->header(), "Bearer old");
+
+  time.advance(2);
+  const auto waiting = authorize();
+  EXPECT_EQ(waiting->calls, 0);
+  EXPECT_TRUE(auth->isAuthorizingRequest(waiting->request));
+  ASSERT_TRUE(time.runUntil([&] { return waiting->calls > 0; }));
+  EXPECT_FALSE(waiting->error);
+  EXPECT_EQ(waiting->header(), "Bearer fresh");
+  EXPECT_EQ(auth->expirationDate(), time.now().dateByAddingTimeInterval(3600));
+  EXPECT_EQ(server.requestCount(), 1u);
+  EXPECT_EQ(postedNames(),
+            (std::vector<std::string>{kZTKOAuth2FetchStarted, kZTKOAuth2FetchStopped, kZTKOAuth2AccessTokenRefreshed}));
+  EXPECT_EQ(posted[0].userInfo.at("FetchType"), Value("refresh"));
+}
+
+TEST_F(OAuth2Test, RequestsArrivingDuringOneRefreshShareItAndAreSignedInOrder) {
+  server.reply("POST", "/token", json(kFreshToken));
+  auth->setRefreshToken("rt-1");
+  auth->setAccessToken("no-expiry");
+  std::vector<int> order;
+  std::vector<std::shared_ptr<URLRequest>> requests;
+  for (int i = 0; i < 3; ++i) {
+    requests.push_back(std::make_shared<URLRequest>(*URL::URLWithString("https://api.example/x")));
+    auth->authorizeRequest(requests.back(), [&order, i](const auto&) { order.push_back(i); });
+  }
+  ASSERT_TRUE(time.runUntil([&] { return order.size() == 3; }));
+  EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
+  for (const auto& request : requests) EXPECT_EQ(request->valueForHTTPHeaderField("Authorization"), "Bearer fresh");
+  ASSERT_EQ(server.requestCount(), 1u);
+  // A public client: no secret, not even an empty one.
+  EXPECT_EQ(tokenForm(),
+            (Auth::Form{{"client_id", "client-7"}, {"grant_type", "refresh_token"}, {"refresh_token", "rt-1"}}));
+  const auto request = *server.lastRequest();
+  EXPECT_EQ(request.header("Content-Type"), "application/x-www-form-urlencoded");
+  EXPECT_EQ(request.header("Authorization"), std::nullopt);
+}
+
+TEST_F(OAuth2Test, TokenRequestFormsPerGrant) {
+  server.reply("POST", "/token", json(kFreshToken));
+  const struct {
+    const char* name;
+    bool isCode;
+    const char* secret;
+    Auth::Form expected;
+  } cases[] = {
+      {"code, exact redirect URI, verifier through the hook",
+       true,
+       "",
+       {{"client_id", "client-7"},
+        {"code", "c-1"},
+        {"code_verifier", "v-1"},
+        {"grant_type", "authorization_code"},
+        {"redirect_uri", "http://127.0.0.1:4711/cb"},
+        {"scope", "email"}}},
+      {"assertion, with a secret",
+       false,
+       "s3",
+       {{"assertion", "c-1"},
+        {"client_id", "client-7"},
+        {"client_secret", "s3"},
+        {"code_verifier", "per-grant"},
+        {"grant_type", kZTKOAuth2JWTBearerGrantType}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    server.clearRequests();
+    auto other = Auth::authenticationWithServiceProvider("P", auth->tokenURL(), "http://127.0.0.1:4711/cb", "client-7",
+                                                         c.secret);
+    other->setFetcherService(service);
+    other->setScope("email");
+    if (c.isCode) {
+      other->setCode("c-1");
+    } else {
+      other->setAssertion("c-1");
+    }
+    other->setAdditionalTokenRequestParameters(Auth::Form{{"code_verifier", "v-1"}});
+    other->setAdditionalGrantTypeRequestParameters(
+        Auth::GrantTypeParameters{{kZTKOAuth2JWTBearerGrantType, {{"code_verifier", "per-grant"}}}});
+    bool done = false;
+    ASSERT_TRUE(other->beginTokenFetchWithDelegate(other, [&](const auto&, const auto&, const auto&) { done = true; }));
+    ASSERT_TRUE(time.runUntil([&] { return done; }));
+    EXPECT_EQ(tokenForm(), c.expected);
+    EXPECT_EQ(other->accessToken(), "fresh");
+  }
+  EXPECT_FALSE(Auth::create()->beginTokenFetchWithDelegate(nullptr, nullptr));
+}
+
+TEST_F(OAuth2Test, RotatedRefreshTokenIsAnnouncedAndARepeatedOneIsNot) {
+  server.replies("POST", "/token",
+                 {json(R"({"access_token":"a1","refresh_token":"rt-1","expires_in":"3600"})"),
+                  json(R"({"access_token":"a2","refresh_token":"rt-2","expires_in":3600})")});
+  auth->setRefreshToken("rt-1");
+  for (const char* expected : {"a1", "a2"}) {
+    auth->setAccessToken(std::nullopt);
+    const auto result = authorize();
+    ASSERT_TRUE(time.runUntil([&] { return result->calls > 0; }));
+    EXPECT_EQ(result->header(), std::string("Bearer ") + expected);
+  }
+  EXPECT_EQ(auth->refreshToken(), "rt-2");
+  EXPECT_EQ(auth->expiresIn(), 3600);
+  const auto names = postedNames();
+  EXPECT_EQ(std::count(names.begin(), names.end(), kZTKOAuth2RefreshTokenChanged), 1);
+}
+
+TEST_F(OAuth2Test, RevokedGrantFailsTheWaitingRequestOnceWithTheProvidersText) {
+  server.reply("POST", "/token",
+               json(R"({"error":"invalid_grant","error_description":"Token has been revoked."})", 400));
+  server.reply("GET", "/items", {401});
+  auth->setRefreshToken("rt-dead");
+  auth->setAccessToken("still-good");
+  auth->setExpirationDate(time.now().dateByAddingTimeInterval(3600));
+  auth->setShouldAuthorizeAllRequests(true);
+  service->setAuthorizer(auth);
+  auto fetcher = service->fetcherWithURLString(server.url("/items"));
+  std::optional<NSError> error;
+  int calls = 0;
+  fetcher->beginFetchWithCompletionHandler([&](auto, std::optional<NSError> e) {
+    ++calls;
+    error = std::move(e);
+  });
+  // The 401 drops the access token, the retry waits for the one refresh, which is refused, and
+  // the fetch ends there.
+  for (int turn = 0; turn < 5 && calls == 0; ++turn) {
+    ASSERT_TRUE(time.runUntil([&] { return calls > 0 || fetcher->retryTimer(); }));
+    if (auto timer = fetcher->retryTimer()) time.advance(timer->timeInterval());
+  }
+  time.runUntilIdle();
+  EXPECT_EQ(calls, 1);
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->domain, "com.zedodo.HTTPStatus");
+  EXPECT_EQ(error->code, 400);
+  EXPECT_EQ(*error->userInfo.at("json").find("error"), Value("invalid_grant"));
+  EXPECT_EQ(server.requestCount(), 2u);
+  const auto failed = std::find_if(posted.begin(), posted.end(),
+                                   [](const auto& note) { return note.name == kZTKOAuth2AccessTokenRefreshFailed; });
+  ASSERT_NE(failed, posted.end());
+  EXPECT_EQ(failed->userInfo.at("error"), Value("invalid_grant"));
+  EXPECT_EQ(auth->refreshToken(), "rt-dead");  // an error answer is never merged
+  service->setAuthorizer(nullptr);
+  fetcher.reset();
+}
+
+TEST_F(OAuth2Test, StoppingOneOfTwoWaitersKeepsTheRefreshAndStoppingTheLastEndsIt) {
+  server.reply("POST", "/token", {200, {}, kFreshToken, "application/json", 30.0});
+  auth->setRefreshToken("rt-1");
+  const auto first = authorize();
+  const auto second = authorize();
+  ASSERT_TRUE(auth->refreshFetcher());
+  auth->stopAuthorizationForRequest(first->request);
+  EXPECT_TRUE(auth->refreshFetcher());
+  EXPECT_TRUE(auth->isAuthorizingRequest(second->request));
+  auth->stopAuthorizationForRequest(first->request);  // no longer waiting: nothing changes
+  EXPECT_TRUE(auth->refreshFetcher());
+  auth->stopAuthorizationForRequest(second->request);
+  EXPECT_FALSE(auth->refreshFetcher());
+  time.runUntilIdle();
+  EXPECT_EQ(first->calls + second->calls, 0);
+}
+
+TEST_F(OAuth2Test, RequestsFromOtherThreadsShareTheRefreshAndAnswerOnTheCallbackQueue) {
+  server.reply("POST", "/token", json(kFreshToken));
+  auth->setRefreshToken("rt-1");
+  std::atomic<int> answered{0};
+  std::atomic<int> signedWithFresh{0};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 4; ++i) {
+    threads.emplace_back([&] {
+      auto request = std::make_shared<URLRequest>(*URL::URLWithString("https://api.example/t"));
+      auth->authorizeRequest(request, [&, request](const std::optional<NSError>& error) {
+        if (!error && request->valueForHTTPHeaderField("Authorization") == "Bearer fresh") ++signedWithFresh;
+        ++answered;
+      });
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  ASSERT_TRUE(time.runUntil([&] { return answered == 4; }));
+  EXPECT_EQ(signedWithFresh, 4);
+  EXPECT_EQ(server.requestCount(), 1u);
+}
+
+TEST(OAuth2Encoding, FormDecoding) {
+  const struct {
+    const char* text;
+    Auth::Form expected;
+  } cases[] = {
+      {"a=1&b&c=x%20y", {{"a", "1"}, {"b", ""}, {"c", "x y"}}},
+      {"", {{"", ""}}},
+      {"k=1&k=2&plus=a+b&eq=x=y", {{"k", "2"}, {"plus", "a+b"}, {"eq", "x=y"}}},
+      {"bad=%zz&ok=%C3%A9&notutf8=%FF", {{"ok", "\xC3\xA9"}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(Auth::dictionaryWithResponseString(std::string_view(c.text)), c.expected);
+  }
+  EXPECT_FALSE(Auth::dictionaryWithResponseString(std::nullopt));
+  EXPECT_EQ(
+      Auth::encodedQueryParametersForDictionary({{"b", "1 2"}, {"A", "!*'();:@&=+$,/?%#[]"}, {"c", "-._~\xC3\xA9"}}),
+      "A=%21%2A%27%28%29%3B%3A%40%26%3D%2B%24%2C%2F%3F%25%23%5B%5D&b=1%202&c=-._~%C3%A9");
+}
+
+TEST(OAuth2Persistence, KeepsTheRefreshTokenInsteadOfTheAccessTokenInCaseInsensitiveKeyOrder) {
+  auto auth = Auth::create();
+  auth->setKeysForResponseDictionary(
+      Value::Dictionary{{"access_token", "at"}, {"expires_in", 3600}, {"id_token", "x.y.z"}, {"token_type", "Bearer"}});
+  auth->setServiceProvider("Zedodo");
+  auth->setUserID("42");
+  auth->setUserEmail("ann@example.org");
+  auth->setUserEmailIsVerified("1");
+  auth->setScope("email profile");
+  EXPECT_EQ(auth->persistenceResponseString(),
+            "access_token=at&email=ann%40example.org&isVerified=1&scope=email%20profile&serviceProvider=Zedodo&"
+            "userID=42");
+  auth->setRefreshToken("rt/1");
+  const auto saved = auth->persistenceResponseString();
+  EXPECT_EQ(saved,
+            "email=ann%40example.org&isVerified=1&refresh_token=rt%2F1&scope=email%20profile&serviceProvider=Zedodo&"
+            "userID=42");
+
+  auto restored = Auth::create();
+  restored->setKeysForPersistenceResponseString(saved);
+  EXPECT_EQ(restored->refreshToken(), "rt/1");
+  EXPECT_EQ(restored->userEmail(), "ann@example.org");
+  EXPECT_FALSE(restored->expirationDate());
+  EXPECT_TRUE(restored->shouldRefreshAccessToken());
+
+  restored->reset();
+  EXPECT_FALSE(restored->canAuthorize());
+  EXPECT_EQ(restored->userID(), "42");
+  EXPECT_FALSE(restored->userEmail());
+}
+
+TEST(OAuth2Expiry, ALifetimeThatIsNotPositiveLeavesNoExpirySoARefreshableTokenRefreshesFirst) {
+  VirtualTime time;
+  auto auth = Auth::create();
+  auth->setRefreshToken("rt");
+  auth->setKeysForResponseDictionary(Value::Dictionary{{"access_token", "at"}, {"expires_in", "-5"}});
+  EXPECT_FALSE(auth->expirationDate());
+  EXPECT_TRUE(auth->shouldRefreshAccessToken());
+  auth->setExpiresIn(120);
+  EXPECT_EQ(auth->expirationDate(), time.now().dateByAddingTimeInterval(120));
+  EXPECT_FALSE(auth->shouldRefreshAccessToken());
+}

@@ -149,10 +149,7 @@ void CurriculumQuizesViewController::didSelectRowAtIndexPath(UITableView&, const
   auto quizes =
       MainViewControllerFactory::screenAs<QuizesViewController>(viewControllerFactory_->getQuizesViewController());
   quizes->setLectureId(lecture.id());
-  if (const auto& colors = lecture.colors()) {
-    quizes->setLectureColor(colors->primary);
-    quizes->setLectureTextColor(colors->primaryText);
-  }
+  passLectureColors(*quizes, lecture.colors());
   quizes->setCurriculumId(curriculums_[row]->id());
   auto nav = navigationController();
   if (!nav) fatalError("The curriculum quizzes must sit in a navigation controller");

@@ -50,11 +50,6 @@ class CurriculumQuizesTest : public BrowseTest {
     time.runUntilIdle();
     table = screen->tableView.lock();
   }
-  // A call still held keeps the screen, which keeps the service and so the held call.
-  void TearDown() override {
-    if (api) api->held.clear();
-    BrowseTest::TearDown();
-  }
   std::vector<HoldingBackendApi::Call>::iterator held(const std::string& name, std::optional<Id> curriculumId) {
     return std::find_if(api->held.begin(), api->held.end(),
                         [&](const auto& call) { return call.name == name && call.curriculumId == curriculumId; });

@@ -28,11 +28,9 @@ class TabsTest : public BrowseTest {
   void SetUp() override {
     BrowseTest::SetUp();
     ZAI::sharedInstance()->setDefaultTracker(tracker);
-    UIImage::setNamedImageLoader(UIImage::directoryLoader(DORVALE_SOURCE_RESOURCES "/images"));
   }
   void TearDown() override {
     ZAI::sharedInstance()->setDefaultTracker(nullptr);
-    UIImage::resetNamedImages();
     BrowseTest::TearDown();
   }
   std::string tracked() const { return tracker->get(kZAIScreenName).value_or(""); }

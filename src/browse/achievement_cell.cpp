@@ -1,6 +1,7 @@
 #include "browse/achievement_cell.h"
 
 #include "browse/browse_support.h"
+#include "quiz/image_question_view_controller.h"
 
 void AchievementCell::awakeFromNib() {
   UICollectionViewCell::awakeFromNib();
@@ -17,5 +18,9 @@ void AchievementCell::awakeFromNib() {
 void AchievementCell::configure(const Achievement& achievement) {
   connected(achievementNameLabel, "achievementNameLabel")->setText(achievement.name());
   connected(achievementDescriptionLabel, "achievementDescriptionLabel")->setText(achievement.description());
-  setBrowsePicture(*connected(achievementImageView, "achievementImageView"), achievement.pictureUrl());
+  auto image = connected(achievementImageView, "achievementImageView");
+  setBrowsePicture(*image, achievement.pictureUrl());
+  // A picture view that can name its address on the console is told it.
+  if (auto named = std::dynamic_pointer_cast<QuestionImageView>(image))
+    named->setSourceURL(achievement.pictureUrl() ? URL::URLWithString(*achievement.pictureUrl()) : std::nullopt);
 }

@@ -414,7 +414,8 @@ void buildAchievementScene(UIStoryboardSceneBuilder& b) {
   grid->registerPrototype(AchievementCell::kReuseIdentifier, [] {
     auto cell = std::make_shared<AchievementCell>(NSCoder{});
     auto content = cell->contentView();
-    cell->achievementImageView = addToContent<UIImageView>(content);
+    // The question screens' picture view, which shows its address on the console.
+    cell->achievementImageView = addToContent<QuestionImageView>(content);
     cell->achievementNameLabel = addToContent<UILabel>(content);
     auto description = addToContent<UILabel>(content);
     description->setNumberOfLines(0);

@@ -23,6 +23,7 @@
 #include "platform/ui/ui_navigation_controller.h"
 #include "platform/ui/ui_window.h"
 #include "services/authentication_manager.h"
+#include "services/holding_backend_api.h"
 #include "services/lecture_service.h"
 #include "services/service_locator.h"
 #include "support/fake_backend.h"
@@ -30,47 +31,6 @@
 inline std::string lecture(int id, const std::string& name, const std::string& color = "teal_amber") {
   return fmt::format(R"({{"id":{},"name":"{}","description":"about","color":"{}"}})", id, name, color);
 }
-
-// The lecture service's quiz, curriculum and best-result calls, held until the test lets each go
-// on to the backend, in any order. Every other call goes on at once.
-class HoldingBackendApi : public BackendApi {
- public:
-  struct Call {
-    std::string name;  // "getQuizes", "getCurriculums" or "getBestQuizResults"
-    std::optional<Id> curriculumId;
-    std::function<void()> send;
-  };
-  using BackendApi::BackendApi;
-
-  void getQuizes(std::optional<Id> id, std::optional<Id> lectureId, std::optional<Id> curriculumId,
-                 std::optional<bool> all, std::optional<std::string> name, std::optional<Id> pageNumber,
-                 std::optional<Id> pageSize, Completion<MappableArray<QuizResponse>> completion) override {
-    held.push_back({"getQuizes", curriculumId, [=, this] {
-                      BackendApi::getQuizes(id, lectureId, curriculumId, all, name, pageNumber, pageSize, completion);
-                    }});
-  }
-  void getCurriculums(Id lectureId, std::optional<std::string> name, std::optional<Id> id, std::optional<bool> all,
-                      std::optional<Id> pageNumber, std::optional<Id> pageSize,
-                      Completion<MappableArray<CurriculumResponse>> completion) override {
-    held.push_back({"getCurriculums", id, [=, this] {
-                      BackendApi::getCurriculums(lectureId, name, id, all, pageNumber, pageSize, completion);
-                    }});
-  }
-  void getBestQuizResults(std::optional<Id> lectureId, std::optional<Id> curriculumId, std::optional<Id> quizId,
-                          Completion<MappableArray<QuizResultResponse>> completion) override {
-    held.push_back({"getBestQuizResults", curriculumId,
-                    [=, this] { BackendApi::getBestQuizResults(lectureId, curriculumId, quizId, completion); }});
-  }
-
-  // Sends the held call at `index` and forgets it.
-  void release(std::size_t index) {
-    auto call = held.at(index);
-    held.erase(held.begin() + static_cast<std::ptrdiff_t>(index));
-    call.send();
-  }
-
-  std::vector<Call> held;
-};
 
 // The "Main" storyboard's screens over the services and the fake backend, in a navigation stack.
 class BrowseTest : public ControllerTest {

@@ -1,5 +1,7 @@
 #include "browse/browse_support.h"
 
+#include "app/progress_indicator_helper.h"
+#include "app/ui_view_controller_dorvale.h"
 #include "platform/foundation/url.h"
 #include "platform/frameworks/image_loading.h"
 #include "platform/ui/ns_attributed_string.h"
@@ -39,6 +41,13 @@ void LectureBarColoring::apply(UIViewController& screen, const std::optional<Col
   if (done_ || !screen.navigationController()) return;
   done_ = true;
   if (colors) colorBar(screen, *colors);
+}
+
+std::function<void(const std::string& message)> hideOverlayAndAlert(std::shared_ptr<UIViewController> screen) {
+  return [screen = std::move(screen)](const std::string& message) {
+    ProgressIndicatorHelper::instance()->hideProgressIndicator();
+    showAlert(*screen, message);
+  };
 }
 
 void pushIfStillShown(UIViewController& screen, const std::shared_ptr<UIViewController>& next) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,6 +16,14 @@ std::shared_ptr<T> connected(const std::weak_ptr<T>& view, const char* name) {
   auto strong = view.lock();
   if (!strong) fatalError(std::string("Outlet ") + name + " is not connected");
   return strong;
+}
+
+// A dequeued prototype cell as the class the screen expects; another class is a programming error.
+template <class Cell, class Dequeued>
+std::shared_ptr<Cell> cellAs(std::shared_ptr<Dequeued> cell, const char* identifier) {
+  auto typed = std::dynamic_pointer_cast<Cell>(std::move(cell));
+  if (!typed) fatalError(std::string("No cell of the right class for ") + identifier);
+  return typed;
 }
 
 // The browsing screens' picture: the address when it parses, else the bundle's placeholder.
@@ -36,6 +45,9 @@ class LectureBarColoring {
  private:
   bool done_ = false;
 };
+
+// A load's failure closure: the overlay goes and the service's message shows as the alert's title.
+std::function<void(const std::string& message)> hideOverlayAndAlert(std::shared_ptr<UIViewController> screen);
 
 // Hands a lecture's primary and primary text colours on to the next screen, when it has colours.
 template <class Screen>

@@ -2,11 +2,9 @@
 
 #include <algorithm>
 
-#include "app/main_view_controller_factory.h"
 #include "app/progress_indicator_helper.h"
 #include "app/ui_view_controller_dorvale.h"
 #include "browse/browse_support.h"
-#include "browse/lecture_details_view_controller.h"
 #include "browse/lectures_collection_view_cell.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/text.h"
@@ -132,12 +130,10 @@ std::shared_ptr<UICollectionViewCell> LectureGridViewController::cellForItemAtIn
 }
 
 void LectureGridViewController::didSelectItemAtIndexPath(UICollectionView&, const NSIndexPath& indexPath) {
-  auto details = MainViewControllerFactory::screenAs<LectureDetailsViewController>(
-      viewControllerFactory_->getLectureDetailsViewController());
-  details->setLecture(filteredLectures_.at(static_cast<std::size_t>(indexPath.item())));
+  auto next = screenForLecture(filteredLectures_.at(static_cast<std::size_t>(indexPath.item())));
   auto nav = navigationController();
   if (!nav) fatalError("The lecture grid must sit in a navigation controller");
-  nav->pushViewController(details, true);
+  nav->pushViewController(next, true);
 }
 
 void LectureGridViewController::textDidChange(UISearchBar&, const std::string& searchText) {

@@ -13,8 +13,8 @@
 class LectureService;
 class MainViewControllerFactory;
 
-// A searchable, refreshable grid of lecture tiles sized to fill the screen; a tile opens the
-// lecture's details. Subclasses say which lectures to load and under which names.
+// A searchable, refreshable grid of lecture tiles sized to fill the screen. Subclasses say which
+// lectures to load, under which names, and which screen a tile opens.
 class LectureGridViewController : public UIViewController,
                                   public UICollectionViewDataSource,
                                   public UICollectionViewDelegate,
@@ -53,6 +53,8 @@ class LectureGridViewController : public UIViewController,
   virtual std::string screenName() const = 0;
   // The grid's own failure report.
   virtual void loadDidFail(const std::string& message);
+  // The screen a tapped tile pushes.
+  virtual std::shared_ptr<UIViewController> screenForLecture(const std::shared_ptr<Lecture>& lecture) = 0;
 
   const std::shared_ptr<LectureService> lectureService_;
   const std::shared_ptr<MainViewControllerFactory> viewControllerFactory_;

@@ -1,10 +1,11 @@
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "browse/lecture_grid_view_controller.h"
 
-// The Lectures tab: every lecture open to the student.
+// The Lectures tab: every lecture open to the student; a tile opens the lecture's details.
 class LecturesViewController : public LectureGridViewController {
  public:
   using LectureGridViewController::LectureGridViewController;
@@ -15,4 +16,5 @@ class LecturesViewController : public LectureGridViewController {
   std::string tabTitleKey() const override { return "lectures_tabbar_title"; }
   std::string navigationTitleKey() const override { return "lectures_navigation_title"; }
   std::string screenName() const override { return "Lectures"; }
+  std::shared_ptr<UIViewController> screenForLecture(const std::shared_ptr<Lecture>& lecture) override;
 };

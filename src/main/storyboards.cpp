@@ -10,14 +10,20 @@
 #include "account/profile_view_controller.h"
 #include "account/register_view_controller.h"
 #include "account/school_select_view_controller.h"
+#include "browse/achievement_cell.h"
+#include "browse/achievement_view_controller.h"
 #include "browse/attachment_view_controller.h"
 #include "browse/curriculum_content_view_controller.h"
+#include "browse/curriculum_quiz_cell.h"
 #include "browse/curriculum_quizes_view_controller.h"
 #include "browse/lecture_details_cells.h"
 #include "browse/lecture_details_view_controller.h"
+#include "browse/lecture_quizes_view_controller.h"
 #include "browse/lectures_collection_view_cell.h"
 #include "browse/lectures_view_controller.h"
+#include "browse/news_cell.h"
 #include "browse/news_content_view_controller.h"
+#include "browse/news_list_view_controller.h"
 #include "browse/quiz_list_cell.h"
 #include "browse/quizes_view_controller.h"
 #include "platform/foundation/bundle.h"
@@ -77,14 +83,6 @@ class TabNavigationController : public UINavigationController {
     }
   }
 };
-
-// A tab until its screen exists: a navigation controller whose root shows the tab's title.
-std::vector<UIStoryboardScene> placeholderTab(const std::string& name, const std::string& titleKey) {
-  return {{name + "Navigation", "TabNavigationController", {name}, {}, {}},
-          {name, "UIViewController", {}, {}, [titleKey](UIStoryboardSceneBuilder& b) {
-             b.controller().setTitle(NSLocalizedString(titleKey));
-           }}};
-}
 
 // A field of the start-up forms; the keyboard fits what it takes.
 std::shared_ptr<StartupTextField> addField(UIStoryboardSceneBuilder& b, const std::string& outlet,
@@ -311,9 +309,9 @@ void buildAudioQuestionScene(UIStoryboardSceneBuilder& b) {
   vc.timeLabel = b.add<UILabel>(controls, "timeLabel", CGRectMake(width - 72, 8, 64, 44));
 }
 
-// The lecture grid: the search bar above the grid of tiles.
+// Both lecture grids: the search bar above the grid of tiles.
 void buildLecturesScene(UIStoryboardSceneBuilder& b) {
-  auto vc = b.controllerAs<LecturesViewController>().sharedAs<LecturesViewController>();
+  auto vc = b.controllerAs<LectureGridViewController>().sharedAs<LectureGridViewController>();
   const CGFloat width = b.view()->bounds().size.width;
   auto search = b.add<UISearchBar>(b.view(), "searchBar", CGRectMake(0, 0, width, 44));
   search->setDelegate(std::static_pointer_cast<UISearchBarDelegate>(vc));
@@ -341,6 +339,90 @@ void buildLecturesScene(UIStoryboardSceneBuilder& b) {
   });
   grid->setDataSource(std::static_pointer_cast<UICollectionViewDataSource>(vc));
   grid->setDelegate(std::static_pointer_cast<UICollectionViewDelegate>(vc));
+  vc->collectionView = grid;
+}
+
+// A table over the whole root view, the screen its data source and delegate.
+template <class VC>
+std::shared_ptr<UITableView> addScreenTable(UIStoryboardSceneBuilder& b) {
+  auto vc = b.controllerAs<VC>().template sharedAs<VC>();
+  auto table = b.add<UITableView>(b.view(), "tableView", b.view()->bounds());
+  NSLayoutConstraint::activateConstraints(edgeConstraints(
+      table, b.view(),
+      {NSLayoutAttribute::Top, NSLayoutAttribute::Left, NSLayoutAttribute::Bottom, NSLayoutAttribute::Right}));
+  table->setDataSource(std::static_pointer_cast<UITableViewDataSource>(vc));
+  table->setDelegate(std::static_pointer_cast<UITableViewDelegate>(vc));
+  vc->tableView = table;
+  return table;
+}
+
+// A view of a prototype cell, made from the archive and added to the cell's content view.
+template <class V>
+std::shared_ptr<V> addToContent(const std::shared_ptr<UIView>& content) {
+  auto view = std::make_shared<V>(NSCoder{});
+  content->addSubview(view);
+  return view;
+}
+
+// A cell's separator-height constraint, owned by its content view.
+std::shared_ptr<NSLayoutConstraint> addSeparatorConstraint(const std::shared_ptr<UIView>& content) {
+  auto separator = NSLayoutConstraint::make();
+  content->addConstraint(separator);
+  return separator;
+}
+
+// A lecture's curricula with the student's progress.
+void buildCurriculumQuizesScene(UIStoryboardSceneBuilder& b) {
+  addScreenTable<CurriculumQuizesViewController>(b)->registerPrototype(CurriculumQuizCell::kReuseIdentifier, [] {
+    auto cell = std::make_shared<CurriculumQuizCell>(NSCoder{});
+    auto content = cell->contentView();
+    cell->curriculumImageView = addToContent<UIImageView>(content);
+    cell->curriculumNameLabel = addToContent<UILabel>(content);
+    cell->quizCountLabel = addToContent<UILabel>(content);
+    cell->separatorLineHeight = addSeparatorConstraint(content);
+    return cell;
+  });
+}
+
+// The news list: the bar in the lecture's colour, then title, description and date.
+void buildNewsListScene(UIStoryboardSceneBuilder& b) {
+  addScreenTable<NewsListViewController>(b)->registerPrototype(NewsCell::kReuseIdentifier, [] {
+    auto cell = std::make_shared<NewsCell>(NSCoder{});
+    auto content = cell->contentView();
+    cell->lectureColorView = addToContent<UIView>(content);
+    cell->titleLabel = addToContent<UILabel>(content);
+    auto description = addToContent<UILabel>(content);
+    description->setNumberOfLines(0);
+    cell->descriptionLabel = description;
+    cell->dateLabel = addToContent<UILabel>(content);
+    cell->separatorHeightConstraint = addSeparatorConstraint(content);
+    return cell;
+  });
+}
+
+constexpr CGFloat kAchievementHeight = 120;
+
+// The achievements: a grid of cards over the whole screen.
+void buildAchievementScene(UIStoryboardSceneBuilder& b) {
+  auto vc = b.controllerAs<AchievementViewController>().sharedAs<AchievementViewController>();
+  auto grid = b.add<UICollectionView>(b.view(), "collectionView", b.view()->bounds());
+  NSLayoutConstraint::activateConstraints(edgeConstraints(
+      grid, b.view(),
+      {NSLayoutAttribute::Top, NSLayoutAttribute::Left, NSLayoutAttribute::Bottom, NSLayoutAttribute::Right}));
+  std::static_pointer_cast<UICollectionViewFlowLayout>(grid->collectionViewLayout())
+      ->setItemSize({b.view()->bounds().size.width - 12, kAchievementHeight});
+  grid->registerPrototype(AchievementCell::kReuseIdentifier, [] {
+    auto cell = std::make_shared<AchievementCell>(NSCoder{});
+    auto content = cell->contentView();
+    // The question screens' picture view, which shows its address on the console.
+    cell->achievementImageView = addToContent<QuestionImageView>(content);
+    cell->achievementNameLabel = addToContent<UILabel>(content);
+    auto description = addToContent<UILabel>(content);
+    description->setNumberOfLines(0);
+    cell->achievementDescriptionLabel = description;
+    return cell;
+  });
+  grid->setDataSource(std::static_pointer_cast<UICollectionViewDataSource>(vc));
   vc->collectionView = grid;
 }
 
@@ -393,21 +475,6 @@ UIStoryboardScene builtScene(const std::string& className, void (*build)(UIStory
   auto scene = classScene<T>(className);
   scene.build = build;
   return scene;
-}
-
-// A table over the whole root view, the screen its data source and delegate.
-template <class VC>
-std::shared_ptr<UITableView> addScreenTable(UIStoryboardSceneBuilder& b) {
-  auto vc = b.controllerAs<VC>().template sharedAs<VC>();
-  auto table = b.add<UITableView>(b.view(), "tableView", b.view()->bounds());
-  for (auto edge :
-       {NSLayoutAttribute::Top, NSLayoutAttribute::Left, NSLayoutAttribute::Bottom, NSLayoutAttribute::Right})
-    NSLayoutConstraint::activateConstraints(
-        {NSLayoutConstraint::constraintWithItem(table, edge, NSLayoutRelation::Equal, b.view(), edge, 1, 0)});
-  table->setDataSource(std::static_pointer_cast<UITableViewDataSource>(vc));
-  table->setDelegate(std::static_pointer_cast<UITableViewDelegate>(vc));
-  vc->tableView = table;
-  return table;
 }
 
 // The curriculum's page: the web view is the screen's own; the scene gives the quiz button on the
@@ -490,6 +557,9 @@ void registerMainStoryboard() {
   registerViewControllerClass<TabNavigationController>("TabNavigationController");
   registerViewControllerClass<ProfileViewController>("ProfileViewController");
   registerViewControllerClass<LecturesViewController>("LecturesViewController");
+  registerViewControllerClass<LectureQuizesViewController>("LectureQuizesViewController");
+  registerViewControllerClass<NewsListViewController>("NewsListViewController");
+  registerViewControllerClass<AchievementViewController>("AchievementViewController");
   registerViewControllerClass<LectureDetailsViewController>("LectureDetailsViewController");
   std::vector<UIStoryboardScene> scenes = {
       {"mainTabBar",
@@ -500,7 +570,7 @@ void registerMainStoryboard() {
        {}},
       {"lectureDetailsViewController", "LectureDetailsViewController", {}, {}, buildLectureDetailsScene},
       builtScene<CurriculumContentViewController>("CurriculumContentViewController", buildCurriculumContentScene),
-      classScene<CurriculumQuizesViewController>("CurriculumQuizesViewController"),
+      builtScene<CurriculumQuizesViewController>("CurriculumQuizesViewController", buildCurriculumQuizesScene),
       builtScene<QuizesViewController>("QuizesViewController", buildQuizesScene),
       classScene<QuizContainerViewController>("QuizContainerViewController"),
       classScene<SimpleQuestionViewController>("SimpleQuestionViewController"),
@@ -511,14 +581,21 @@ void registerMainStoryboard() {
       classScene<NewsContentViewController>("NewsContentViewController"),
       builtScene<AttachmentViewController>("AttachmentViewController", buildAttachmentScene),
   };
-  for (const auto& [name, titleKey] : mainTabs()) {
-    if (name == "profile" || name == "lectures") continue;
-    for (auto& scene : placeholderTab(name, titleKey)) scenes.push_back(std::move(scene));
+  // Each tab: its navigation controller and the root screen.
+  struct TabRoot {
+    std::string name;
+    std::string className;
+    void (*build)(UIStoryboardSceneBuilder&);
+  };
+  for (const auto& [name, className, build] :
+       std::vector<TabRoot>{{"lectures", "LecturesViewController", buildLecturesScene},
+                            {"lectureQuizes", "LectureQuizesViewController", buildLecturesScene},
+                            {"news", "NewsListViewController", buildNewsListScene},
+                            {"achievements", "AchievementViewController", buildAchievementScene},
+                            {"profile", "ProfileViewController", buildProfileScene}}) {
+    scenes.push_back({name + "Navigation", "TabNavigationController", {name}, {}, {}});
+    scenes.push_back({name, className, {}, {}, build});
   }
-  scenes.push_back({"lecturesNavigation", "TabNavigationController", {"lectures"}, {}, {}});
-  scenes.push_back({"lectures", "LecturesViewController", {}, {}, buildLecturesScene});
-  scenes.push_back({"profileNavigation", "TabNavigationController", {"profile"}, {}, {}});
-  scenes.push_back({"profile", "ProfileViewController", {}, {}, buildProfileScene});
   for (auto& scene : scenes) {
     if (scene.className.ends_with("QuestionViewController")) scene.build = buildQuestionScene;
     if (scene.className == "QuizContainerViewController") scene.build = buildQuizContainerScene;

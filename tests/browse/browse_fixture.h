@@ -18,10 +18,12 @@
 #include "platform/http/manager.h"
 #include "platform/keychain/memory_keychain_store.h"
 #include "platform/ui/controller_test_support.h"
+#include "platform/ui/ui_alert_controller.h"
 #include "platform/ui/ui_image.h"
 #include "platform/ui/ui_navigation_controller.h"
 #include "platform/ui/ui_window.h"
 #include "services/authentication_manager.h"
+#include "services/holding_backend_api.h"
 #include "services/lecture_service.h"
 #include "services/service_locator.h"
 #include "support/fake_backend.h"
@@ -29,47 +31,6 @@
 inline std::string lecture(int id, const std::string& name, const std::string& color = "teal_amber") {
   return fmt::format(R"({{"id":{},"name":"{}","description":"about","color":"{}"}})", id, name, color);
 }
-
-// The lecture service's quiz, curriculum and best-result calls, held until the test lets each go
-// on to the backend, in any order. Every other call goes on at once.
-class HoldingBackendApi : public BackendApi {
- public:
-  struct Call {
-    std::string name;  // "getQuizes", "getCurriculums" or "getBestQuizResults"
-    std::optional<Id> curriculumId;
-    std::function<void()> send;
-  };
-  using BackendApi::BackendApi;
-
-  void getQuizes(std::optional<Id> id, std::optional<Id> lectureId, std::optional<Id> curriculumId,
-                 std::optional<bool> all, std::optional<std::string> name, std::optional<Id> pageNumber,
-                 std::optional<Id> pageSize, Completion<MappableArray<QuizResponse>> completion) override {
-    held.push_back({"getQuizes", curriculumId, [=, this] {
-                      BackendApi::getQuizes(id, lectureId, curriculumId, all, name, pageNumber, pageSize, completion);
-                    }});
-  }
-  void getCurriculums(Id lectureId, std::optional<std::string> name, std::optional<Id> id, std::optional<bool> all,
-                      std::optional<Id> pageNumber, std::optional<Id> pageSize,
-                      Completion<MappableArray<CurriculumResponse>> completion) override {
-    held.push_back({"getCurriculums", id, [=, this] {
-                      BackendApi::getCurriculums(lectureId, name, id, all, pageNumber, pageSize, completion);
-                    }});
-  }
-  void getBestQuizResults(std::optional<Id> lectureId, std::optional<Id> curriculumId, std::optional<Id> quizId,
-                          Completion<MappableArray<QuizResultResponse>> completion) override {
-    held.push_back({"getBestQuizResults", curriculumId,
-                    [=, this] { BackendApi::getBestQuizResults(lectureId, curriculumId, quizId, completion); }});
-  }
-
-  // Sends the held call at `index` and forgets it.
-  void release(std::size_t index) {
-    auto call = held.at(index);
-    held.erase(held.begin() + static_cast<std::ptrdiff_t>(index));
-    call.send();
-  }
-
-  std::vector<Call> held;
-};
 
 // The "Main" storyboard's screens over the services and the fake backend, in a navigation stack.
 class BrowseTest : public ControllerTest {
@@ -80,7 +41,7 @@ class BrowseTest : public ControllerTest {
     registerMainStoryboard();
     ServiceLocator::setUpForTesting({std::make_shared<MemoryKeychainStore>(),
                                      Manager::make(URLSessionConfiguration::ephemeralSessionConfiguration()),
-                                     server.url("api/"), nullptr, std::nullopt, nullptr});
+                                     server.url("api/"), nullptr, std::nullopt, nullptr, nullptr});
     ServiceLocator::shared().authenticationManager()->setAccessToken("tok");
     ServiceLocator::shared().authenticationManager()->setAuthenticationType(AuthenticationType::Basic);
   }
@@ -129,6 +90,21 @@ class BrowseTest : public ControllerTest {
     nav->pushViewController(details, false);
     settle();
     return details;
+  }
+  // Away to another screen and back: a new appearance of the one below.
+  void reappear() {
+    nav->pushViewController(std::make_shared<UIViewController>(), false);
+    nav->popViewControllerAnimated(false);
+    time.runUntilIdle();
+  }
+  // The open alert's title; "" without one.
+  std::string alertTitle() const {
+    auto alert = std::dynamic_pointer_cast<UIAlertController>(nav->presentedViewController());
+    return alert ? alert->title().value_or("") : "";
+  }
+  void dismissAlert() {
+    std::dynamic_pointer_cast<UIAlertController>(nav->presentedViewController())->tapActionWithTitle("OK");
+    time.runUntilIdle();
   }
   static std::string names(const std::vector<std::shared_ptr<Lecture>>& lectures) {
     std::string text;

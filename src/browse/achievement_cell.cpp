@@ -1,0 +1,26 @@
+#include "browse/achievement_cell.h"
+
+#include "browse/browse_support.h"
+#include "quiz/image_question_view_controller.h"
+
+void AchievementCell::awakeFromNib() {
+  UICollectionViewCell::awakeFromNib();
+  layer().cornerRadius = 3;
+  connected(achievementImageView, "achievementImageView")->layer().cornerRadius = 3;
+  for (const auto& label : {connected(achievementNameLabel, "achievementNameLabel"),
+                            connected(achievementDescriptionLabel, "achievementDescriptionLabel")}) {
+    label->layer().masksToBounds = true;
+    label->setShadowColor(UIColor::darkGrayColor());
+    label->setShadowOffset({0, 1});
+  }
+}
+
+void AchievementCell::configure(const Achievement& achievement) {
+  connected(achievementNameLabel, "achievementNameLabel")->setText(achievement.name());
+  connected(achievementDescriptionLabel, "achievementDescriptionLabel")->setText(achievement.description());
+  auto image = connected(achievementImageView, "achievementImageView");
+  setBrowsePicture(*image, achievement.pictureUrl());
+  // A picture view that can name its address on the console is told it.
+  if (auto named = std::dynamic_pointer_cast<QuestionImageView>(image))
+    named->setSourceURL(achievement.pictureUrl() ? URL::URLWithString(*achievement.pictureUrl()) : std::nullopt);
+}

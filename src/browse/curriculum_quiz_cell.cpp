@@ -1,0 +1,12 @@
+#include "browse/curriculum_quiz_cell.h"
+
+#include "browse/browse_support.h"
+#include "platform/ui/ui_screen.h"
+
+void CurriculumQuizCell::awakeFromNib() {
+  UITableViewCell::awakeFromNib();
+  auto image = connected(curriculumImageView, "curriculumImageView");
+  image->layer().masksToBounds = true;
+  image->layer().cornerRadius = 30;
+  connected(separatorLineHeight, "separatorLineHeight")->setConstant(1 / UIScreen::mainScreen()->scale());
+}

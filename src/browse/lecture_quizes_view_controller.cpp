@@ -1,0 +1,18 @@
+#include "browse/lecture_quizes_view_controller.h"
+
+#include "app/main_view_controller_factory.h"
+#include "browse/curriculum_quizes_view_controller.h"
+#include "services/lecture_service.h"
+
+void LectureQuizesViewController::fetchLectures(bool useCache, std::function<void(const Lectures&)> success,
+                                                std::function<void(const std::string&)> failure) {
+  lectureService_->getLecturesWithQuiz(useCache, std::move(success), std::move(failure));
+}
+
+std::shared_ptr<UIViewController> LectureQuizesViewController::screenForLecture(
+    const std::shared_ptr<Lecture>& lecture) {
+  auto curricula = MainViewControllerFactory::screenAs<CurriculumQuizesViewController>(
+      viewControllerFactory_->getCurriculumQuizesViewController());
+  curricula->setLecture(lecture);
+  return curricula;
+}

@@ -45,7 +45,7 @@ void ExternalRegisterViewController::viewDidLoad() {
 
 void ExternalRegisterViewController::viewWillAppear(bool animated) {
   UIViewController::viewWillAppear(animated);
-  resetRegistrationBar(*this);
+  resetBarToPlainLook(*this);
   analyticsScreenTracking(*this, "ExternalRegister");
 }
 

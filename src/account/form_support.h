@@ -4,6 +4,7 @@
 #include <string>
 
 #include "account/school_select_view_controller.h"
+#include "app/navigation_bar_look.h"
 #include "app/ui_view_controller_dorvale.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/fatal_error.h"
@@ -40,16 +41,6 @@ void addHideKeyboardTap(const std::shared_ptr<Screen>& screen) {
   });
   tap->setCancelsTouchesInView(false);
   screen->view()->addGestureRecognizer(tap);
-}
-
-// The registration forms' bar: the title in the view's tint, the bar back to the toolkit's colours.
-inline void resetRegistrationBar(UIViewController& screen) {
-  auto nav = screen.navigationController();
-  if (!nav) return;
-  const auto& bar = nav->navigationBar();
-  bar->setTitleTextAttributes({{NSForegroundColorAttributeName, screen.view()->tintColor()}});
-  bar->setBarTintColor(std::nullopt);
-  bar->setTintColor(std::nullopt);
 }
 
 // The school list a segue leads to; a segue of that name that leads elsewhere stops the program.

@@ -40,7 +40,7 @@ void RegisterViewController::viewDidLoad() {
 
 void RegisterViewController::viewWillAppear(bool animated) {
   UIViewController::viewWillAppear(animated);
-  resetRegistrationBar(*this);
+  resetBarToPlainLook(*this);
   analyticsScreenTracking(*this, "Register");
 }
 

@@ -6,9 +6,9 @@
 void AchievementCell::awakeFromNib() {
   UICollectionViewCell::awakeFromNib();
   layer().cornerRadius = 3;
-  connected(achievementImageView, "achievementImageView")->layer().cornerRadius = 3;
-  for (const auto& label : {connected(achievementNameLabel, "achievementNameLabel"),
-                            connected(achievementDescriptionLabel, "achievementDescriptionLabel")}) {
+  requiredOutlet(achievementImageView, "achievementImageView")->layer().cornerRadius = 3;
+  for (const auto& label : {requiredOutlet(achievementNameLabel, "achievementNameLabel"),
+                            requiredOutlet(achievementDescriptionLabel, "achievementDescriptionLabel")}) {
     label->layer().masksToBounds = true;
     label->setShadowColor(UIColor::darkGrayColor());
     label->setShadowOffset({0, 1});
@@ -16,9 +16,9 @@ void AchievementCell::awakeFromNib() {
 }
 
 void AchievementCell::configure(const Achievement& achievement) {
-  connected(achievementNameLabel, "achievementNameLabel")->setText(achievement.name());
-  connected(achievementDescriptionLabel, "achievementDescriptionLabel")->setText(achievement.description());
-  auto image = connected(achievementImageView, "achievementImageView");
+  requiredOutlet(achievementNameLabel, "achievementNameLabel")->setText(achievement.name());
+  requiredOutlet(achievementDescriptionLabel, "achievementDescriptionLabel")->setText(achievement.description());
+  auto image = requiredOutlet(achievementImageView, "achievementImageView");
   setBrowsePicture(*image, achievement.pictureUrl());
   // A picture view that can name its address on the console is told it.
   if (auto named = std::dynamic_pointer_cast<QuestionImageView>(image))

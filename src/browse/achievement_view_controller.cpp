@@ -36,7 +36,7 @@ void AchievementViewController::viewWillAppear(bool animated) {
   achievementService_->getStudentAchievements(
       [self](const std::vector<std::shared_ptr<Achievement>>& achievements) {
         self->achievements_ = achievements;
-        connected(self->collectionView, "collectionView")->reloadData();
+        requiredOutlet(self->collectionView, "collectionView")->reloadData();
         ProgressIndicatorHelper::instance()->hideProgressIndicator();
       },
       hideOverlayAndAlert(self));
@@ -45,7 +45,7 @@ void AchievementViewController::viewWillAppear(bool animated) {
 
 void AchievementViewController::viewDidLayoutSubviews() {
   UIViewController::viewDidLayoutSubviews();
-  auto grid = connected(collectionView, "collectionView");
+  auto grid = requiredOutlet(collectionView, "collectionView");
   auto layout = std::dynamic_pointer_cast<UICollectionViewFlowLayout>(grid->collectionViewLayout());
   if (!layout) return;
   const CGSize old = layout->itemSize();

@@ -14,7 +14,7 @@ const std::vector<std::shared_ptr<Attachment>>& AttachmentViewController::requir
 
 void AttachmentViewController::viewDidLoad() {
   UIViewController::viewDidLoad();
-  connected(tableView, "tableView")->setTableFooterView(std::make_shared<UIView>(CGRect{}));
+  requiredOutlet(tableView, "tableView")->setTableFooterView(std::make_shared<UIView>(CGRect{}));
   navigationItem()->setTitle(NSLocalizedString("attachment_navigation_title"));
 }
 
@@ -27,9 +27,9 @@ int AttachmentViewController::numberOfRowsInSection(UITableView&, int) {
   return static_cast<int>(requiredAttachments().size());
 }
 
-std::shared_ptr<UITableViewCell> AttachmentViewController::cellForRowAtIndexPath(UITableView& tableView,
+std::shared_ptr<UITableViewCell> AttachmentViewController::cellForRowAtIndexPath(UITableView& table,
                                                                                  const NSIndexPath& indexPath) {
-  auto cell = tableView.dequeueReusableCellWithIdentifier(kCellIdentifier, indexPath);
+  auto cell = table.dequeueReusableCellWithIdentifier(kCellIdentifier, indexPath);
   const auto& attachment = *requiredAttachments().at(static_cast<std::size_t>(indexPath.row));
   if (auto label = cell->textLabel()) label->setText(attachment.name());
   if (auto label = cell->detailTextLabel()) label->setText(attachment.fileName());

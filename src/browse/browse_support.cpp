@@ -19,15 +19,6 @@ void setBrowsePicture(UIImageView& view, const std::optional<std::string>& url) 
       view, [] { return UIImage::imageNamed("placeholder"); }, "placeholder");
 }
 
-void resetBarToPlainLook(UIViewController& screen) {
-  auto nav = screen.navigationController();
-  if (!nav) return;
-  const auto& bar = nav->navigationBar();
-  bar->setTitleTextAttributes({{NSForegroundColorAttributeName, screen.view()->tintColor()}});
-  bar->setBarTintColor(std::nullopt);
-  bar->setTintColor(std::nullopt);
-}
-
 void colorBar(UIViewController& screen, const Color& colors) {
   auto nav = screen.navigationController();
   if (!nav) return;

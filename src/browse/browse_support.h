@@ -5,18 +5,12 @@
 #include <optional>
 #include <string>
 
+#include "app/navigation_bar_look.h"
+#include "app/required_outlet.h"
 #include "model/color.h"
 #include "platform/foundation/fatal_error.h"
 #include "platform/ui/ui_image_view.h"
 #include "platform/ui/ui_view_controller.h"
-
-// A weak outlet the screen cannot work without; an unconnected one is a programming error.
-template <class T>
-std::shared_ptr<T> connected(const std::weak_ptr<T>& view, const char* name) {
-  auto strong = view.lock();
-  if (!strong) fatalError(std::string("Outlet ") + name + " is not connected");
-  return strong;
-}
 
 // A dequeued prototype cell as the class the screen expects; another class is a programming error.
 template <class Cell, class Dequeued>
@@ -28,9 +22,6 @@ std::shared_ptr<Cell> cellAs(std::shared_ptr<Dequeued> cell, const char* identif
 
 // The browsing screens' picture: the address when it parses, else the bundle's placeholder.
 void setBrowsePicture(UIImageView& view, const std::optional<std::string>& url);
-
-// The shared bar back to the toolkit's colours, its title in the root view's tint.
-void resetBarToPlainLook(UIViewController& screen);
 
 // The shared bar in a lecture's colours; it stays so until a plain screen resets it.
 void colorBar(UIViewController& screen, const Color& colors);

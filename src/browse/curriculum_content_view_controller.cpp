@@ -61,7 +61,7 @@ void CurriculumContentViewController::viewDidLoad() {
   UIViewController::viewDidLoad();
   const auto& curriculum = requiredCurriculum();
   navigationItem()->setTitle(curriculum.name());
-  connected(quizBarButton, "quizBarButton")->setTitle(NSLocalizedString("curriculumcontent_quiz_button_title"));
+  requiredOutlet(quizBarButton, "quizBarButton")->setTitle(NSLocalizedString("curriculumcontent_quiz_button_title"));
   const std::string css = styleSheet();
   addWebView();
   // The style sheet carries its own markup: nothing is put around it.

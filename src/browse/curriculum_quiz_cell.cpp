@@ -5,8 +5,8 @@
 
 void CurriculumQuizCell::awakeFromNib() {
   UITableViewCell::awakeFromNib();
-  auto image = connected(curriculumImageView, "curriculumImageView");
+  auto image = requiredOutlet(curriculumImageView, "curriculumImageView");
   image->layer().masksToBounds = true;
   image->layer().cornerRadius = 30;
-  connected(separatorLineHeight, "separatorLineHeight")->setConstant(1 / UIScreen::mainScreen()->scale());
+  requiredOutlet(separatorLineHeight, "separatorLineHeight")->setConstant(1 / UIScreen::mainScreen()->scale());
 }

@@ -28,7 +28,7 @@ const Lecture& CurriculumQuizesViewController::requiredLecture() const {
 void CurriculumQuizesViewController::viewDidLoad() {
   UIViewController::viewDidLoad();
   const auto& lecture = requiredLecture();
-  auto table = connected(tableView, "tableView");
+  auto table = requiredOutlet(tableView, "tableView");
   table->setRowHeight(UITableViewAutomaticDimension);
   table->setEstimatedRowHeight(55);
   table->setTableFooterView(std::make_shared<UIView>(CGRect{}));
@@ -66,7 +66,7 @@ void CurriculumQuizesViewController::quizesArrived(unsigned generation,
   }
   if (curriculumIds.empty()) {
     ProgressIndicatorHelper::instance()->hideProgressIndicator();
-    connected(tableView, "tableView")->reloadData();
+    requiredOutlet(tableView, "tableView")->reloadData();
     return;
   }
   auto self = sharedAs<CurriculumQuizesViewController>();
@@ -101,7 +101,7 @@ void CurriculumQuizesViewController::bestResultsArrived(unsigned generation, Id 
   // Every quiz with a result counts, even past the total.
   if (auto count = quizesDone_.find(curriculumId); count != quizesDone_.end())
     count->second.Done = static_cast<int>(results.size());
-  connected(tableView, "tableView")->reloadData();
+  requiredOutlet(tableView, "tableView")->reloadData();
 }
 
 std::function<void(const std::string&)> CurriculumQuizesViewController::failureHandler(unsigned generation) {
@@ -130,15 +130,15 @@ std::shared_ptr<UITableViewCell> CurriculumQuizesViewController::cellForRowAtInd
   auto cell = cellAs<CurriculumQuizCell>(
       table.dequeueReusableCellWithIdentifier(CurriculumQuizCell::kReuseIdentifier, indexPath),
       CurriculumQuizCell::kReuseIdentifier);
-  auto name = connected(cell->curriculumNameLabel, "curriculumNameLabel");
+  auto name = requiredOutlet(cell->curriculumNameLabel, "curriculumNameLabel");
   name->setText(curriculum.name());
   name->layoutIfNeeded();
   const auto count = quizesDone_.find(curriculum.id());
-  connected(cell->quizCountLabel, "quizCountLabel")
+  requiredOutlet(cell->quizCountLabel, "quizCountLabel")
       ->setText(count == quizesDone_.end()
                     ? ""
                     : std::to_string(count->second.Done) + "/" + std::to_string(count->second.Total));
-  setBrowsePicture(*connected(cell->curriculumImageView, "curriculumImageView"), curriculum.pictureUrl());
+  setBrowsePicture(*requiredOutlet(cell->curriculumImageView, "curriculumImageView"), curriculum.pictureUrl());
   return cell;
 }
 

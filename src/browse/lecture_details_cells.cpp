@@ -9,16 +9,16 @@
 void LectureDetailsCurriculumCell::awakeFromNib() {
   UITableViewCell::awakeFromNib();
   setClipsToBounds(true);
-  auto image = connected(curriculumImageView, "curriculumImageView");
+  auto image = requiredOutlet(curriculumImageView, "curriculumImageView");
   image->layer().cornerRadius = 31;
   image->layer().masksToBounds = true;
-  connected(separatorLineHeight, "separatorLineHeight")->setConstant(1 / UIScreen::mainScreen()->scale());
+  requiredOutlet(separatorLineHeight, "separatorLineHeight")->setConstant(1 / UIScreen::mainScreen()->scale());
 }
 
 void LectureDetailsCurriculumCell::layoutSubviews() {
   UITableViewCell::layoutSubviews();
-  auto title = connected(curriculumTitleLabel, "curriculumTitleLabel");
-  auto subtitle = connected(curriculumSubtitleLabel, "curriculumSubtitleLabel");
+  auto title = requiredOutlet(curriculumTitleLabel, "curriculumTitleLabel");
+  auto subtitle = requiredOutlet(curriculumSubtitleLabel, "curriculumSubtitleLabel");
   // A zero line height counts as no title lines; a title past four lines leaves no room.
   const double lineHeight = title->font().lineHeight();
   int titleLines = 0;

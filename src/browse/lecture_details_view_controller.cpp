@@ -43,7 +43,7 @@ void LectureDetailsViewController::viewDidLoad() {
     frame.size.height = view()->frame().size.height * 0.3;
     header->setFrame(frame);
   }
-  setBrowsePicture(*connected(headerImageView, "headerImageView"), lecture.pictureUrl());
+  setBrowsePicture(*requiredOutlet(headerImageView, "headerImageView"), lecture.pictureUrl());
   barColoring_.apply(*this, requiredLecture().colors());
   navigationItem()->setTitle(lecture.name());
 }
@@ -77,25 +77,23 @@ int LectureDetailsViewController::numberOfRowsInSection(UITableView&, int sectio
 
 template <class Cell>
 static std::shared_ptr<Cell> dequeue(UITableView& tableView, const char* identifier) {
-  auto cell = std::dynamic_pointer_cast<Cell>(tableView.dequeueReusableCellWithIdentifier(identifier));
-  if (!cell) fatalError(std::string("No cell of the right class for ") + identifier);
-  return cell;
+  return cellAs<Cell>(tableView.dequeueReusableCellWithIdentifier(identifier), identifier);
 }
 
 std::shared_ptr<UITableViewCell> LectureDetailsViewController::cellForRowAtIndexPath(UITableView& tableView,
                                                                                      const NSIndexPath& indexPath) {
   if (indexPath.section == 0) {
     auto cell = dequeue<LectureDetailsDescriptionCell>(tableView, kDescriptionCell);
-    connected(cell->descriptionLabel, "descriptionLabel")->setText(requiredLecture().description());
+    requiredOutlet(cell->descriptionLabel, "descriptionLabel")->setText(requiredLecture().description());
     return cell;
   }
   const auto& curriculum = *curriculums_.at(static_cast<std::size_t>(indexPath.row));
   auto cell = dequeue<LectureDetailsCurriculumCell>(tableView, kCurriculumCell);
-  auto title = connected(cell->curriculumTitleLabel, "curriculumTitleLabel");
-  auto subtitle = connected(cell->curriculumSubtitleLabel, "curriculumSubtitleLabel");
+  auto title = requiredOutlet(cell->curriculumTitleLabel, "curriculumTitleLabel");
+  auto subtitle = requiredOutlet(cell->curriculumSubtitleLabel, "curriculumSubtitleLabel");
   title->setText(curriculum.name());
   subtitle->setText(curriculum.description());
-  setBrowsePicture(*connected(cell->curriculumImageView, "curriculumImageView"), curriculum.pictureUrl());
+  setBrowsePicture(*requiredOutlet(cell->curriculumImageView, "curriculumImageView"), curriculum.pictureUrl());
   title->layoutIfNeeded();
   subtitle->layoutIfNeeded();
   return cell;
@@ -103,7 +101,7 @@ std::shared_ptr<UITableViewCell> LectureDetailsViewController::cellForRowAtIndex
 
 std::shared_ptr<UIView> LectureDetailsViewController::viewForHeaderInSection(UITableView& tableView, int section) {
   auto cell = dequeue<LectureDetailsHeaderCell>(tableView, kHeaderCell);
-  auto title = connected(cell->titleLabel, "titleLabel");
+  auto title = requiredOutlet(cell->titleLabel, "titleLabel");
   if (const auto& colors = requiredLecture().colors()) {
     cell->contentView()->setBackgroundColor(colors->primary);
     title->setTextColor(colors->primaryText);

@@ -29,14 +29,14 @@ void LectureGridViewController::viewDidLoad() {
   UIViewController::viewDidLoad();
   if (auto nav = navigationController()) nav->tabBarItem()->setTitle(NSLocalizedString(tabTitleKey()));
   navigationItem()->setTitle(NSLocalizedString(navigationTitleKey()));
-  connected(searchBar, "searchBar")->setPlaceholder(NSLocalizedString("searchbar_placeholder"));
+  requiredOutlet(searchBar, "searchBar")->setPlaceholder(NSLocalizedString("searchbar_placeholder"));
   std::weak_ptr<LectureGridViewController> weak = sharedAs<LectureGridViewController>();
   auto tap = UITapGestureRecognizer::make(weak.lock(), "hideKeyboard", [weak](UIGestureRecognizer&) {
     if (auto self = weak.lock()) self->hideKeyboard();
   });
   tap->setCancelsTouchesInView(false);
   view()->addGestureRecognizer(tap);
-  auto grid = connected(collectionView, "collectionView");
+  auto grid = requiredOutlet(collectionView, "collectionView");
   refreshControl_ = UIRefreshControl::make();
   refreshControl_->addTarget(weak.lock(), "refresh", UIControlEvents::ValueChanged, [weak](UIControl&, const UIEvent*) {
     if (auto self = weak.lock()) self->refresh();
@@ -49,7 +49,7 @@ void LectureGridViewController::viewDidLoad() {
 void LectureGridViewController::viewWillAppear(bool animated) {
   UIViewController::viewWillAppear(animated);
   resetBarToPlainLook(*this);
-  connected(searchBar, "searchBar")->setText("");
+  requiredOutlet(searchBar, "searchBar")->setText("");
   load(true);
   analyticsScreenTracking(*this, screenName());
 }
@@ -70,7 +70,7 @@ void LectureGridViewController::load(bool useCache) {
         ProgressIndicatorHelper::instance()->hideProgressIndicator();
         self->lectures_ = lectures;
         self->filteredLectures_ = lectures;
-        connected(self->collectionView, "collectionView")->reloadData();
+        requiredOutlet(self->collectionView, "collectionView")->reloadData();
       },
       [self](const std::string& message) {
         ProgressIndicatorHelper::instance()->hideProgressIndicator();
@@ -82,7 +82,7 @@ void LectureGridViewController::loadDidFail(const std::string& message) { showAl
 
 void LectureGridViewController::viewDidLayoutSubviews() {
   UIViewController::viewDidLayoutSubviews();
-  auto grid = connected(collectionView, "collectionView");
+  auto grid = requiredOutlet(collectionView, "collectionView");
   auto layout = std::dynamic_pointer_cast<UICollectionViewFlowLayout>(grid->collectionViewLayout());
   if (!layout) fatalError("The lecture grid needs a flow layout");
   const bool landscape = UIInterfaceOrientationIsLandscape(UIApplication::sharedApplication()->statusBarOrientation());
@@ -113,7 +113,7 @@ void LectureGridViewController::viewDidLayoutSubviews() {
 void LectureGridViewController::viewWillTransitionToSize(CGSize size,
                                                          const UIViewControllerTransitionCoordinator& coordinator) {
   UIViewController::viewWillTransitionToSize(size, coordinator);
-  connected(collectionView, "collectionView")->collectionViewLayout()->invalidateLayout();
+  requiredOutlet(collectionView, "collectionView")->collectionViewLayout()->invalidateLayout();
 }
 
 int LectureGridViewController::numberOfItemsInSection(UICollectionView&, int) {
@@ -146,5 +146,5 @@ void LectureGridViewController::textDidChange(UISearchBar&, const std::string& s
                    return rangeOfStringCaseInsensitive(lecture->name(), searchText).has_value();
                  });
   }
-  connected(collectionView, "collectionView")->reloadData();
+  requiredOutlet(collectionView, "collectionView")->reloadData();
 }

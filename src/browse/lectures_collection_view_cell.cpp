@@ -6,20 +6,20 @@
 
 void LecturesCollectionViewCell::awakeFromNib() {
   UICollectionViewCell::awakeFromNib();
-  auto label = connected(lectureLabel, "lectureLabel");
+  auto label = requiredOutlet(lectureLabel, "lectureLabel");
   label->setShadowOffset({0, 1});
   label->setShadowColor(UIColor::darkGrayColor());
   label->layer().masksToBounds = true;
 }
 
 void LecturesCollectionViewCell::configure(const Lecture& lecture) {
-  auto label = connected(lectureLabel, "lectureLabel");
+  auto label = requiredOutlet(lectureLabel, "lectureLabel");
   label->setText(lecture.name());
   // A cell sized on a zero first layout pass gets no negative font size.
   label->setFont(label->font().fontWithSize(std::max<CGFloat>(0, bounds().size.height / 10)));
-  setBrowsePicture(*connected(lectureImageView, "lectureImageView"), lecture.pictureUrl());
+  setBrowsePicture(*requiredOutlet(lectureImageView, "lectureImageView"), lecture.pictureUrl());
   if (const auto& colors = lecture.colors()) {
-    connected(bottomView, "bottomView")->setBackgroundColor(colors->primary);
+    requiredOutlet(bottomView, "bottomView")->setBackgroundColor(colors->primary);
     label->setTextColor(colors->primaryText);
     auto offset = label->shadowOffset();
     offset.height = colors->primaryText == UIColor::whiteColor() ? 1 : 0;

@@ -7,17 +7,18 @@
 
 void NewsCell::awakeFromNib() {
   UITableViewCell::awakeFromNib();
-  connected(separatorHeightConstraint, "separatorHeightConstraint")->setConstant(1 / UIScreen::mainScreen()->scale());
+  requiredOutlet(separatorHeightConstraint, "separatorHeightConstraint")
+      ->setConstant(1 / UIScreen::mainScreen()->scale());
 }
 
 void NewsCell::configure(const News& news) {
-  auto title = connected(titleLabel, "titleLabel");
+  auto title = requiredOutlet(titleLabel, "titleLabel");
   title->setText(news.title());
-  connected(descriptionLabel, "descriptionLabel")->setText(news.description());
+  requiredOutlet(descriptionLabel, "descriptionLabel")->setText(news.description());
   DateFormatter formatter;
   formatter.setDateFormat(NSLocalizedString("newslist_newscell_date_format"));
-  connected(dateLabel, "dateLabel")->setText(formatter.stringFromDate(news.date()));
+  requiredOutlet(dateLabel, "dateLabel")->setText(formatter.stringFromDate(news.date()));
   if (const auto& colors = news.colors())
-    connected(lectureColorView, "lectureColorView")->setBackgroundColor(colors->primary);
+    requiredOutlet(lectureColorView, "lectureColorView")->setBackgroundColor(colors->primary);
   title->setNeedsLayout();
 }

@@ -24,7 +24,7 @@ void NewsListViewController::viewDidLoad() {
   UIViewController::viewDidLoad();
   navigationItem()->setTitle(NSLocalizedString("newslist_navigation_title"));
   if (auto nav = navigationController()) nav->tabBarItem()->setTitle(NSLocalizedString("newslist_tabbar_title"));
-  connected(tableView, "tableView")->setTableFooterView(std::make_shared<UIView>(CGRect{}));
+  requiredOutlet(tableView, "tableView")->setTableFooterView(std::make_shared<UIView>(CGRect{}));
 }
 
 void NewsListViewController::viewWillAppear(bool animated) {
@@ -35,7 +35,7 @@ void NewsListViewController::viewWillAppear(bool animated) {
   newsService_->getNews(
       [self](const std::vector<std::shared_ptr<News>>& news) {
         self->news_ = news;
-        connected(self->tableView, "tableView")->reloadData();
+        requiredOutlet(self->tableView, "tableView")->reloadData();
         ProgressIndicatorHelper::instance()->hideProgressIndicator();
       },
       hideOverlayAndAlert(self));

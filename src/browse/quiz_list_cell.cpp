@@ -9,7 +9,7 @@
 
 void QuizListCell::awakeFromNib() {
   UITableViewCell::awakeFromNib();
-  connected(separatorLineHeight, "separatorLineHeight")->setConstant(1 / UIScreen::mainScreen()->scale());
+  requiredOutlet(separatorLineHeight, "separatorLineHeight")->setConstant(1 / UIScreen::mainScreen()->scale());
 }
 
 namespace {
@@ -44,17 +44,17 @@ std::string quizStartImageName(std::optional<double> bestResult) { return bestRe
 
 void fillQuizListCell(QuizListCell& cell, const Quiz& quiz, std::optional<double> bestResult,
                       const std::optional<UIColor>& lectureColor) {
-  auto start = connected(cell.quizStartImageView, "quizStartImageView");
+  auto start = requiredOutlet(cell.quizStartImageView, "quizStartImageView");
   start->setContentMode(UIViewContentMode::ScaleAspectFill);
   start->setImage(
       bundleImage(quizStartImageName(bestResult))->imageWithRenderingMode(UIImage::RenderingMode::AlwaysTemplate));
   const auto progress = quizProgress(bestResult);
-  connected(cell.quizProgressLabel, "quizProgressLabel")->setText(progress.text);
+  requiredOutlet(cell.quizProgressLabel, "quizProgressLabel")->setText(progress.text);
   hnk_setImage(
-      *connected(cell.quizProgressImageView, "quizProgressImageView"),
+      *requiredOutlet(cell.quizProgressImageView, "quizProgressImageView"),
       [name = progress.imageName] { return bundleImage(name); }, progress.imageName);
   if (lectureColor) start->setTintColor(*lectureColor);
-  auto name = connected(cell.quizNameLabel, "quizNameLabel");
+  auto name = requiredOutlet(cell.quizNameLabel, "quizNameLabel");
   name->setText(quiz.name());
   name->layoutIfNeeded();
 }

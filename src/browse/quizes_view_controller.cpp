@@ -21,7 +21,7 @@ QuizesViewController::QuizesViewController(const NSCoder& coder)
 
 void QuizesViewController::viewDidLoad() {
   UIViewController::viewDidLoad();
-  connected(tableView, "tableView")->setTableFooterView(std::make_shared<UIView>(CGRect{}));
+  requiredOutlet(tableView, "tableView")->setTableFooterView(std::make_shared<UIView>(CGRect{}));
   navigationItem()->setTitle(NSLocalizedString("quizes_navigation_title"));
 }
 
@@ -50,7 +50,7 @@ void QuizesViewController::loadBestResults() {
       [self](const std::map<std::int64_t, double>& results) {
         ProgressIndicatorHelper::instance()->hideProgressIndicator();
         self->bestResults_ = results;
-        connected(self->tableView, "tableView")->reloadData();
+        requiredOutlet(self->tableView, "tableView")->reloadData();
       },
       [self](const std::string& message) {
         ProgressIndicatorHelper::instance()->hideProgressIndicator();
@@ -63,11 +63,10 @@ const Quiz* QuizesViewController::quizAt(int row) const {
   return quizes_[static_cast<std::size_t>(row)].get();
 }
 
-std::shared_ptr<UITableViewCell> QuizesViewController::cellForRowAtIndexPath(UITableView& tableView,
+std::shared_ptr<UITableViewCell> QuizesViewController::cellForRowAtIndexPath(UITableView& table,
                                                                              const NSIndexPath& indexPath) {
   auto cell =
-      std::dynamic_pointer_cast<QuizListCell>(tableView.dequeueReusableCellWithIdentifier(kCellIdentifier, indexPath));
-  if (!cell) fatalError(std::string("No cell of the right class for ") + kCellIdentifier);
+      cellAs<QuizListCell>(table.dequeueReusableCellWithIdentifier(kCellIdentifier, indexPath), kCellIdentifier);
   const Quiz* quiz = quizAt(indexPath.row);
   if (!quiz) {
     clearQuizListCell(*cell);

@@ -131,9 +131,12 @@ struct ZAI::Impl : std::enable_shared_from_this<ZAI::Impl> {
     if (hits && target) hit = hits->oldest();
     if (!hit) return finishRound(sentAny ? ZAIDispatchResult::Good : ZAIDispatchResult::NoData);
 
-    if (!session)
-      session =
-          URLSession::sessionWithConfiguration(URLSessionConfiguration::defaultSessionConfiguration(), nullptr, queue);
+    if (!session) {
+      auto configuration = URLSessionConfiguration::defaultSessionConfiguration();
+      // The collector's answers are read for their status only.
+      configuration.maximumResponseBodySize = 1024 * 1024;
+      session = URLSession::sessionWithConfiguration(configuration, nullptr, queue);
+    }
     URLRequest request(*target, 30);
     request.httpMethod = "POST";
     request.setValue("application/x-www-form-urlencoded", "Content-Type");

@@ -25,10 +25,16 @@ std::uint64_t nextRequestId() {
   return ++id;
 }
 
+constexpr std::int64_t kMaxPictureBytes = 16 * 1024 * 1024;
+
 std::shared_ptr<URLSession> imageSession() {
   // Never destroyed: answers may still arrive while the process exits.
-  static auto* session = new std::shared_ptr<URLSession>(URLSession::sessionWithConfiguration(
-      URLSessionConfiguration::defaultSessionConfiguration(), nullptr, DispatchQueue::main()));
+  static auto* session = new std::shared_ptr<URLSession>([] {
+    auto configuration = URLSessionConfiguration::defaultSessionConfiguration();
+    // A picture address can come from anyone: a body past this is no picture worth the memory.
+    configuration.maximumResponseBodySize = kMaxPictureBytes;
+    return URLSession::sessionWithConfiguration(configuration, nullptr, DispatchQueue::main());
+  }());
   return *session;
 }
 

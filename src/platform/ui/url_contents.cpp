@@ -2,12 +2,11 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 
 #include <tl/expected.hpp>
 
+#include "platform/net/local_file.h"
 #include "platform/net/url_error.h"
 #include "platform/net/url_session.h"
 
@@ -35,11 +34,19 @@ void rejectErrorStatus(std::optional<Data>& data, const URLResponse* response, s
 }
 
 // A URL not fetched over the network: the bytes of a file, else the reason.
+// Sounds are the largest thing read this way; anything far larger is no sound.
+constexpr std::int64_t kMaxContentsBytes = 64 * 1024 * 1024;
+
 tl::expected<Data, NSError> localContents(const URL& url) {
-  if (!url.isFileURL()) return tl::make_unexpected(URLError(NSURLErrorUnsupportedURL, url));
-  std::ifstream in(url.path(), std::ios::binary);
-  if (!in) return tl::make_unexpected(URLError(NSURLErrorFileDoesNotExist, url));
-  return Data(std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+  auto bytes = readLocalFile(url, kMaxContentsBytes);
+  if (!bytes) return tl::make_unexpected(std::move(bytes.error()));
+  return Data::fromString(*bytes);
+}
+
+URLSessionConfiguration cappedConfiguration() {
+  auto configuration = URLSessionConfiguration::defaultSessionConfiguration();
+  configuration.maximumResponseBodySize = kMaxContentsBytes;
+  return configuration;
 }
 
 bool isNetworkURL(const URL& url) {
@@ -59,8 +66,8 @@ std::optional<Data> dataWithContentsOfURL(const URL& url, TimeInterval timeout, 
 
   // Shared with the completion, which may still run after a time-out returned.
   auto outcome = std::make_shared<Outcome>();
-  auto session = URLSession::sessionWithConfiguration(URLSessionConfiguration::defaultSessionConfiguration(), nullptr,
-                                                      DispatchQueue::make("url-contents"));
+  auto session =
+      URLSession::sessionWithConfiguration(cappedConfiguration(), nullptr, DispatchQueue::make("url-contents"));
   URLRequest request(url, timeout);
   auto task = session->dataTaskWithRequest(
       request,
@@ -94,8 +101,7 @@ std::shared_ptr<URLSessionDataTask> loadContentsOfURL(const URL& url, TimeInterv
     });
     return nullptr;
   }
-  auto session = URLSession::sessionWithConfiguration(URLSessionConfiguration::defaultSessionConfiguration(), nullptr,
-                                                      DispatchQueue::main());
+  auto session = URLSession::sessionWithConfiguration(cappedConfiguration(), nullptr, DispatchQueue::main());
   auto task = session->dataTaskWithRequest(
       URLRequest(url, timeout),
       [completion = std::move(completion), url](std::optional<Data> data, std::shared_ptr<const URLResponse> response,

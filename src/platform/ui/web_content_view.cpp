@@ -1,16 +1,18 @@
 #include "platform/ui/web_content_view.h"
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 
 #include "platform/foundation/run_loop.h"
 #include "platform/net/http_cookie_storage.h"
+#include "platform/net/local_file.h"
 #include "platform/net/url_error.h"
 #include "platform/net/url_session.h"
 #include "platform/ui/render.h"
 
 namespace {
+
+// A page is text; anything far larger is not one a user reads.
+constexpr std::int64_t kMaxPageBytes = 8 * 1024 * 1024;
 
 // The platform's report of a load that its own policy answer stopped.
 NSError frameLoadInterrupted(const URL& url) {
@@ -192,6 +194,15 @@ void WebViewEngine::start(Navigation navigation) {
   if (id != loadId_ || !host_) return;  // the report started something else
   const URL& url = *navigation.request.url;
   const std::string scheme = url.scheme().value_or("");
+  // Only a local page may lead to a local file: a page from the web must not read the disk.
+  const bool fromPage =
+      navigation.kind == WebNavigationKind::LinkActivated || navigation.kind == WebNavigationKind::FormSubmitted;
+  if (scheme == "file" && !navigation.html && fromPage && !(url_ && url_->isFileURL())) {
+    RunLoop::main().post([weak = weak_from_this(), id, url] {
+      if (auto self = weak.lock()) self->fail(id, URLError(NSURLErrorNoPermissionsToReadFile, url));
+    });
+    return;
+  }
   std::weak_ptr<WebViewEngine> weak = weak_from_this();
   if (!navigation.html && (scheme == "http" || scheme == "https")) {
     fetch(id, navigation);
@@ -207,10 +218,9 @@ void WebViewEngine::start(Navigation navigation) {
     } else if (scheme == "about") {
       self->finish(id, navigation, "", target, std::nullopt);
     } else if (scheme == "file") {
-      std::ifstream in(target.path(), std::ios::binary);
-      if (!in) return self->fail(id, URLError(NSURLErrorFileDoesNotExist, target));
-      std::string html((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-      self->finish(id, navigation, std::move(html), target, std::nullopt);
+      auto html = readLocalFile(target, kMaxPageBytes);
+      if (!html) return self->fail(id, html.error());
+      self->finish(id, navigation, std::move(*html), target, std::nullopt);
     } else {
       self->fail(id, URLError(NSURLErrorUnsupportedURL, target));
     }
@@ -219,6 +229,7 @@ void WebViewEngine::start(Navigation navigation) {
 
 void WebViewEngine::fetch(unsigned long id, const Navigation& navigation) {
   auto configuration = URLSessionConfiguration::defaultSessionConfiguration();
+  configuration.maximumResponseBodySize = kMaxPageBytes;
   // The page's cookies follow the shared storage's policy, as an app that sets it expects.
   configuration.httpCookieAcceptPolicy = HTTPCookieStorage::sharedHTTPCookieStorage()->cookieAcceptPolicy();
   std::weak_ptr<WebViewEngine> weak = weak_from_this();

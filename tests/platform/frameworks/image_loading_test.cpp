@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/net/url_error.h"
 #include "support/fake_backend.h"
 #include "support/virtual_time.h"
 
@@ -84,6 +85,17 @@ TEST_F(ImageLoadingTest, FailuresLeaveTheViewAloneAndOnlyTheLatestRequestOfAView
   hnk_setImageFromURL(*doomed, url("slow.png?again"));
   doomed.reset();
   time_.runUntil([] { return false; }, 0.5);
+}
+
+TEST_F(ImageLoadingTest, APictureBodyPastTheCapFailsWithoutFillingTheMemory) {
+  server_.reply("GET", "/huge.png", {.body = pngBytes(1, 1) + std::string(17 * 1024 * 1024, '\0'), .deflate = true});
+  auto view = UIImageView::make();
+  std::optional<long> failure;
+  hnk_setImageFromURL(*view, url("huge.png"), nullptr, std::nullopt,
+                      [&](const std::optional<NSError>& e) { failure = e ? e->code : 0; });
+  ASSERT_TRUE(time_.runUntil([&] { return failure.has_value(); }, 20));
+  EXPECT_EQ(*failure, NSURLErrorDataLengthExceedsMaximum);
+  EXPECT_EQ(view->image(), nullptr);
 }
 
 TEST_F(ImageLoadingTest, LocalImagesAreMadeOnceUnderTheirKey) {

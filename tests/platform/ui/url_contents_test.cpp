@@ -55,3 +55,17 @@ TEST(URLContentsTest, ReadsFilesAndHTTPAndFailsInsteadOfHanging) {
   ASSERT_TRUE(time.runUntil([&] { return cancelled != 0; }));
   EXPECT_EQ(cancelled, NSURLErrorCancelled);
 }
+
+TEST(URLContentsTest, BodiesAndFilesPastTheCapFail) {
+  VirtualTime time;
+  FakeBackend server;
+  server.reply("GET", "/bomb", {.body = std::string(65 * 1024 * 1024, 'a'), .deflate = true});
+  std::optional<NSError> error;
+  EXPECT_FALSE(dataWithContentsOfURL(*URL::URLWithString("file:///dev/zero"), 1, &error));
+  EXPECT_EQ(error ? error->code : 0, NSURLErrorDataLengthExceedsMaximum);
+  long code = 0;
+  loadContentsOfURL(*URL::URLWithString(server.url("bomb")), 30,
+                    [&](std::optional<Data>, std::optional<NSError> reason) { code = reason ? reason->code : -1; });
+  ASSERT_TRUE(time.runUntil([&] { return code != 0; }, 30));
+  EXPECT_EQ(code, NSURLErrorDataLengthExceedsMaximum);
+}

@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <tuple>
 
 #include "platform/net/http_cookie_storage.h"
+#include "platform/net/url_error.h"
 #include "platform/ui/render.h"
 #include "platform/ui/ui_web_view.h"
 #include "platform/ui/wk_web_view.h"
 #include "support/fake_backend.h"
+#include "support/temp_dir.h"
 #include "support/virtual_time.h"
 
 namespace {
@@ -189,4 +192,32 @@ TEST_F(WebViewTest, WithoutADelegateAUIWebViewSubmitsFormsWithTheSharedCookiesAn
   for (const auto& cookie : HTTPCookieStorage::sharedHTTPCookieStorage()->cookies()) {
     if (cookie.name == "webviewtest") HTTPCookieStorage::sharedHTTPCookieStorage()->deleteCookie(cookie);
   }
+}
+
+TEST_F(WebViewTest, APageOverItsCapFailsAndOnlyALocalPageLeadsToALocalFile) {
+  server.reply("GET", "/huge",
+               {.body = std::string(9 * 1024 * 1024, 'a'), .contentType = "text/html", .deflate = true});
+  TempDir dir;
+  const std::string local = dir.str() + "/local.html";
+  std::ofstream(local) << "<a href='file:///dev/zero'>endless</a>";
+  auto view = UIWebView::make();
+  auto delegate = std::make_shared<RecordingWebViewDelegate>();
+  view->setDelegate(delegate);
+  auto last = [&] { return delegate->log.empty() ? std::string() : delegate->log.back(); };
+  view->loadRequest(URLRequest(*URL::URLWithString(server.url("huge"))));
+  ASSERT_TRUE(time.runUntil([&] { return last().starts_with("fail"); }, 20));
+  EXPECT_EQ(last(), "fail " + std::to_string(NSURLErrorDataLengthExceedsMaximum));
+  // A page from the web links to a file: refused, the page stays.
+  view->loadHTMLString("<a href='file:///etc/hostname'>host</a>", URL::URLWithString(server.baseUrl()));
+  ASSERT_TRUE(time.runUntil([&] { return last().starts_with("finish"); }));
+  ASSERT_TRUE(view->tapLink(1));
+  ASSERT_TRUE(time.runUntil([&] { return last().starts_with("fail"); }));
+  EXPECT_EQ(std::tuple(last(), renderOnOneLine(*view)),
+            std::tuple("fail " + std::to_string(NSURLErrorNoPermissionsToReadFile), std::string("host [1]")));
+  // A local page may: an endless file is read only up to the cap.
+  view->loadRequest(URLRequest(URL::fileURLWithPath(local)));
+  ASSERT_TRUE(time.runUntil([&] { return last().starts_with("finish"); }));
+  ASSERT_TRUE(view->tapLink(1));
+  ASSERT_TRUE(time.runUntil([&] { return last().starts_with("fail"); }, 20));
+  EXPECT_EQ(last(), "fail " + std::to_string(NSURLErrorDataLengthExceedsMaximum));
 }

@@ -583,7 +583,9 @@ void ConsoleDriver::pick(const std::string& path) {
     if ((picker = std::dynamic_pointer_cast<UIImagePickerController>(c))) break;
   }
   if (!picker) return message("No image picker is open");
-  if (!picker->pickImageAtPath(path)) message("Not a PNG, JPEG or GIF image: '" + path + "'");
+  auto picked = picker->pickImageAtPath(path);
+  if (!picked) return message(picked.error());
+  out_ << "(picked " << path << ": " << *picked << ")\n";
 }
 
 void ConsoleDriver::link(const std::string& argument) {

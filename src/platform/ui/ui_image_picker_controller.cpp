@@ -1,11 +1,13 @@
 #include "platform/ui/ui_image_picker_controller.h"
+#include "platform/net/local_file.h"
+#include "platform/net/url_error.h"
 
 #include <atomic>
-#include <fstream>
-#include <iterator>
 
 #include <fmt/format.h>
 
+#include "platform/net/local_file.h"
+#include "platform/net/url_error.h"
 #include "platform/ui/ui_bar_button_item.h"
 
 namespace {
@@ -69,12 +71,20 @@ bool UIImagePickerController::pickImage(std::shared_ptr<UIImage> image, const UR
   return true;
 }
 
-bool UIImagePickerController::pickImageAtPath(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  auto image = UIImage::imageWithData(Data(std::move(bytes)));
-  return image && pickImage(image, assetURL(*image));
+tl::expected<std::string, std::string> UIImagePickerController::pickImageAtPath(const std::string& path) {
+  const auto bytes = readLocalFile(URL::fileURLWithPath(path), kMaxPickedFileBytes);
+  if (!bytes) {
+    if (bytes.error().code == NSURLErrorDataLengthExceedsMaximum)
+      return tl::make_unexpected("'" + path + "' is larger than 32 MiB: no picture to pick");
+    return tl::make_unexpected("'" + path + "' cannot be read");
+  }
+  auto image = UIImage::imageWithData(Data::fromString(*bytes));
+  if (!image) return tl::make_unexpected("Not a PNG, JPEG or GIF image: '" + path + "'");
+  if (!pickImage(image, assetURL(*image))) return tl::make_unexpected("The image picker takes no picture now");
+  const char* kind = image->format() == UIImage::Format::JPEG  ? "JPEG"
+                     : image->format() == UIImage::Format::GIF ? "GIF"
+                                                               : "PNG";
+  return std::string(kind) + " image";
 }
 
 // The photo library names a picture by an asset URL whose extension is the upper-case name of the

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <memory>
+
 #include <string>
+#include <tl/expected.hpp>
 #include <variant>
 
 #include "platform/foundation/url.h"
@@ -49,8 +52,11 @@ class UIImagePickerController : public UINavigationController {
   // "public.image". Refused (false) unless the picker is on screen.
   bool pickImage(std::shared_ptr<UIImage> image, const URL& referenceURL);
   // The same with the image file at `path`, named by an asset URL as the photo library would
-  // ("asset.JPG" for any JPEG file); false when it is not a PNG, JPEG or GIF image.
-  bool pickImageAtPath(const std::string& path);
+  // ("asset.JPG" for any JPEG file). The picked picture's kind ("GIF image"), or why nothing was
+  // picked, as a line for the user: a file that cannot be read, one over kMaxPickedFileBytes (read
+  // no further), one that is no PNG, JPEG or GIF image, a picker not on screen.
+  tl::expected<std::string, std::string> pickImageAtPath(const std::string& path);
+  static constexpr std::int64_t kMaxPickedFileBytes = 32 * 1024 * 1024;
   // The user's Cancel. Refused (false) unless the picker is on screen.
   bool cancel();
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <fstream>
 
 #include "controller_test_support.h"
@@ -82,8 +84,16 @@ TEST_F(ImagePickerTest, APickReachesTheDelegateWithTheImageAndItsURL) {
   picker->setDelegate(delegate);
   EXPECT_FALSE(picker->pickImageAtPath(path));  // not on screen
   root->presentViewController(picker, true);
-  EXPECT_FALSE(picker->pickImageAtPath(dir.str() + "/missing.png"));
-  ASSERT_TRUE(picker->pickImageAtPath(path));
+  // Nothing to read, too much to read, or no picture: each says why, and the picker stays.
+  const std::string huge = dir.str() + "/huge.png";
+  std::filesystem::resize_file((std::ofstream(huge), huge), UIImagePickerController::kMaxPickedFileBytes + 1);
+  std::ofstream(dir.str() + "/notes.txt") << "no picture";
+  for (const auto& [file, reason] : std::vector<std::pair<std::string, std::string>>{
+           {"/missing.png", "cannot be read"}, {"/huge.png", "is larger than 32 MiB"}, {"/notes.txt", "Not a PNG"}}) {
+    const auto refused = picker->pickImageAtPath(dir.str() + file);
+    EXPECT_NE(refused ? std::string::npos : refused.error().find(reason), std::string::npos) << file;
+  }
+  EXPECT_EQ(picker->pickImageAtPath(path), "PNG image");
   const std::string jpeg = dir.str() + "/photo.jpg";
   std::ofstream(jpeg, std::ios::binary) << encodeJPEG(picture(), 0.9)->toString();
   root->presentViewController(picker, true);

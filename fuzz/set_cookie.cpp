@@ -1,7 +1,7 @@
 // Set-Cookie lines from arbitrary bytes, one per line, as answers of a few URLs, stored in both
 // cookie jars: nothing may crash, a jar keeps one cookie per name, domain and path, and every
-// cookie the platform jar offers for a URL matches that URL (the fetchers' jar matches host-only
-// cookies on subdomains too, as the toolkit does).
+// cookie the platform jar offers for a URL matches that URL (in both jars a host-only cookie goes
+// to its exact host only).
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>

@@ -273,9 +273,8 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
   // values are reduced). nullptr restores the default generator.
   static void setRetryRandomSource(std::function<std::uint32_t()> source);
 
-  // Background sessions and files. Background sessions run in this process: a session made again
-  // with the same identifier gets the live tasks back; after a restart a restored fetcher finds
-  // none and fails with -4.
+  // Background sessions and files. Background sessions run in this process; a fetcher restored
+  // for a session identifier gets no tasks of an earlier session back and fails with -4.
   static std::shared_ptr<ZSDK_ZTKSessionFetcher> fetcherWithDownloadResumeData(Data resumeData);
   // The live fetcher of `identifier`, else a new one for an identifier this class made; nullptr otherwise.
   static std::shared_ptr<ZSDK_ZTKSessionFetcher> fetcherWithSessionIdentifier(const std::string& identifier);
@@ -291,7 +290,7 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
   static void applicationHandleEventsForBackgroundURLSession(const std::string& identifier,
                                                              SystemCompletionHandler completionHandler);
   static SystemCompletionHandler systemCompletionHandlerForSessionIdentifier(const std::string& identifier);
-  // Nothing removes the entry.
+  // A null handler removes the entry.
   static void setSystemCompletionHandlerForSessionIdentifier(SystemCompletionHandler handler,
                                                              const std::string& identifier);
   SystemCompletionHandler systemCompletionHandler() const;

@@ -78,7 +78,7 @@ std::shared_ptr<ZSDK_ZTKSessionFetcherService> DAZOAuth2SignInFlow::service() {
 }
 
 std::shared_ptr<DAZZedodoUser> DAZOAuth2SignInFlow::userFor(const std::shared_ptr<Auth>& auth,
-                                                             const Value::Dictionary& profile) {
+                                                            const Value::Dictionary& profile) {
   auto authentication = std::make_shared<DAZAuthentication>(
       auth->clientID().value_or(""), auth->accessToken(), auth->expirationDate().value_or(Date::now()),
       auth->refreshToken(), std::make_shared<DAZOAuth2TokenRefresher>(auth, service()));
@@ -89,9 +89,8 @@ std::shared_ptr<DAZZedodoUser> DAZOAuth2SignInFlow::userFor(const std::shared_pt
 // Interactive sign-in.
 
 void DAZOAuth2SignInFlow::signIn(const std::shared_ptr<DAZSignInUIDelegate>&, Completion completion) {
-  RunLoop::main().post([self = shared_from_this(), completion = std::move(completion)] {
-    self->startInteractive(completion);
-  });
+  RunLoop::main().post(
+      [self = shared_from_this(), completion = std::move(completion)] { self->startInteractive(completion); });
 }
 
 void DAZOAuth2SignInFlow::startInteractive(Completion completion) {
@@ -112,13 +111,12 @@ void DAZOAuth2SignInFlow::startInteractive(Completion completion) {
   pending->verifier = daz_oauth2::randomWebSafeText(32);
   pending->completion = std::move(completion);
   std::weak_ptr<DAZOAuth2SignInFlow> weak = shared_from_this();
-  pending->receiver =
-      LoopbackRedirectReceiver::start(browserTimeout_, [weak, attempt](std::optional<URL> redirect) {
-        if (auto self = weak.lock()) self->receiverAnswered(attempt, redirect);
-      });
+  pending->receiver = LoopbackRedirectReceiver::start(browserTimeout_, [weak, attempt](std::optional<URL> redirect) {
+    if (auto self = weak.lock()) self->receiverAnswered(attempt, redirect);
+  });
   if (!pending->receiver) {
-    pending->completion(nullptr, dazSignInError(DAZSignInErrorCode::Unknown,
-                                                "Zedodo sign-in cannot listen for the browser's answer."));
+    pending->completion(
+        nullptr, dazSignInError(DAZSignInErrorCode::Unknown, "Zedodo sign-in cannot listen for the browser's answer."));
     return;
   }
 
@@ -224,9 +222,8 @@ void DAZOAuth2SignInFlow::interactiveFinished(std::uint64_t attempt, const std::
 // Silent sign-in.
 
 void DAZOAuth2SignInFlow::signInSilently(Completion completion) {
-  RunLoop::main().post([self = shared_from_this(), completion = std::move(completion)] {
-    self->startSilent(completion);
-  });
+  RunLoop::main().post(
+      [self = shared_from_this(), completion = std::move(completion)] { self->startSilent(completion); });
 }
 
 void DAZOAuth2SignInFlow::startSilent(Completion completion) {
@@ -247,8 +244,8 @@ void DAZOAuth2SignInFlow::startSilent(Completion completion) {
         self->silentFinished(refreshed, storedToken, error, completion);
       });
   if (!fetcher) {
-    completion(nullptr, dazSignInError(DAZSignInErrorCode::HasNoAuthInKeychain,
-                                       "The stored Zedodo sign-in cannot be renewed."));
+    completion(nullptr,
+               dazSignInError(DAZSignInErrorCode::HasNoAuthInKeychain, "The stored Zedodo sign-in cannot be renewed."));
   }
 }
 
@@ -260,7 +257,8 @@ void DAZOAuth2SignInFlow::silentFinished(const std::shared_ptr<Auth>& auth, cons
     completion(nullptr, daz_oauth2::describedError(failure, "The previous Zedodo sign-in could not be restored"));
     return;
   }
-  if (auth->refreshToken().value_or("") != storedToken) KeychainAuth::saveParamsToKeychainForName(kKeychainItemName, auth);
+  if (auth->refreshToken().value_or("") != storedToken)
+    KeychainAuth::saveParamsToKeychainForName(kKeychainItemName, auth);
   completion(userFor(auth, daz_oauth2::storedProfile().value_or(Value::Dictionary{})), std::nullopt);
 }
 

@@ -80,8 +80,8 @@ NSError describedError(NSError error, const std::string& fallback) {
   if (error.userInfo.count(NSLocalizedDescriptionKey)) return error;
   std::optional<std::string> said;
   if (const auto json = error.userInfo.find(kZTKOAuth2ErrorJSONKey); json != error.userInfo.end()) {
-    if (const auto* body = json->second.asDictionary()) said = text(*body, "error_description").value_or(
-                                                            text(*body, "error").value_or(""));
+    if (const auto* body = json->second.asDictionary())
+      said = text(*body, "error_description").value_or(text(*body, "error").value_or(""));
   }
   if (!said || said->empty()) said = text(error.userInfo, kZTKOAuth2ErrorMessageKey);
   error.userInfo[NSLocalizedDescriptionKey] = said && !said->empty() ? fallback + ": " + *said : fallback + ".";

@@ -10,8 +10,7 @@
 // Refreshes a signed-in user's access token at the provider's token endpoint. When the answer
 // rotates the refresh token, the saved authorization is replaced with the new one, so that the
 // next start presents a token the provider still accepts.
-class DAZOAuth2TokenRefresher : public DAZTokenRefresher,
-                                public std::enable_shared_from_this<DAZOAuth2TokenRefresher> {
+class DAZOAuth2TokenRefresher : public DAZTokenRefresher, public std::enable_shared_from_this<DAZOAuth2TokenRefresher> {
  public:
   // `signedIn`: the authorization of the sign-in (client, token endpoint, identity).
   DAZOAuth2TokenRefresher(std::shared_ptr<ZSDK_ZTKOAuth2Authentication> signedIn,

@@ -37,6 +37,14 @@ class LectureBarColoring {
   bool done_ = false;
 };
 
+// Hands a lecture's primary and primary text colours on to the next screen, when it has colours.
+template <class Screen>
+void passLectureColors(Screen& next, const std::optional<Color>& colors) {
+  if (!colors) return;
+  next.setLectureColor(colors->primary);
+  next.setLectureTextColor(colors->primaryText);
+}
+
 // Pushes `next` over `screen` while it is still on a navigation stack: a reply that arrives after
 // the user went back has nowhere to go.
 void pushIfStillShown(UIViewController& screen, const std::shared_ptr<UIViewController>& next);

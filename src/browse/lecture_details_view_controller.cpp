@@ -3,8 +3,11 @@
 #include "app/main_view_controller_factory.h"
 #include "app/progress_indicator_helper.h"
 #include "app/ui_view_controller_dorvale.h"
+#include "browse/attachment_view_controller.h"
 #include "browse/browse_support.h"
+#include "browse/curriculum_content_view_controller.h"
 #include "browse/lecture_details_cells.h"
+#include "browse/quizes_view_controller.h"
 #include "platform/foundation/bundle.h"
 #include "platform/ui/ui_navigation_controller.h"
 #include "platform/ui/ui_table_view_row_action.h"
@@ -122,7 +125,13 @@ void LectureDetailsViewController::didSelectRowAtIndexPath(UITableView&, const N
           showAlert(*self, NSLocalizedString("lecturedetails_error_nocontent"));
           return;
         }
-        pushIfStillShown(*self, self->viewControllerFactory_->getCurriculumContentViewController());
+        auto content = MainViewControllerFactory::screenAs<CurriculumContentViewController>(
+            self->viewControllerFactory_->getCurriculumContentViewController());
+        const auto& lecture = self->requiredLecture();
+        content->setLectureId(lecture.id());
+        passLectureColors(*content, lecture.colors());
+        content->setCurriculum(curriculum);
+        pushIfStillShown(*self, content);
       },
       [self](const std::string& message) {
         ProgressIndicatorHelper::instance()->hideProgressIndicator();
@@ -156,13 +165,20 @@ void LectureDetailsViewController::showQuizes(std::int64_t curriculumId) {
   auto self = sharedAs<LectureDetailsViewController>();
   lectureService_->getQuizes(
       requiredLecture().id(), curriculumId,
-      [self](const std::vector<std::shared_ptr<Quiz>>& quizes) {
+      [self, curriculumId](const std::vector<std::shared_ptr<Quiz>>& quizes) {
         ProgressIndicatorHelper::instance()->hideProgressIndicator();
         if (quizes.empty()) {
           showAlert(*self, NSLocalizedString("lecturedetails_error_noquiz"));
           return;
         }
-        pushIfStillShown(*self, self->viewControllerFactory_->getQuizesViewController());
+        auto list = MainViewControllerFactory::screenAs<QuizesViewController>(
+            self->viewControllerFactory_->getQuizesViewController());
+        const auto& lecture = self->requiredLecture();
+        list->setLectureId(lecture.id());
+        passLectureColors(*list, lecture.colors());
+        list->setCurriculumId(curriculumId);
+        list->setQuizes(quizes);
+        pushIfStillShown(*self, list);
       },
       [self](const std::string& message) {
         ProgressIndicatorHelper::instance()->hideProgressIndicator();
@@ -181,7 +197,10 @@ void LectureDetailsViewController::showAttachments(std::int64_t curriculumId) {
           showAlert(*self, NSLocalizedString("lecturedetails_error_noattachment"));
           return;
         }
-        pushIfStillShown(*self, self->viewControllerFactory_->getAttachmentViewController());
+        auto attachments = MainViewControllerFactory::screenAs<AttachmentViewController>(
+            self->viewControllerFactory_->getAttachmentViewController());
+        attachments->setAttachments(documents);
+        pushIfStillShown(*self, attachments);
       },
       [self](const std::string& message) {
         ProgressIndicatorHelper::instance()->hideProgressIndicator();

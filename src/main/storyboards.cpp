@@ -18,6 +18,7 @@
 #include "browse/lectures_collection_view_cell.h"
 #include "browse/lectures_view_controller.h"
 #include "browse/news_content_view_controller.h"
+#include "browse/quiz_list_cell.h"
 #include "browse/quizes_view_controller.h"
 #include "platform/foundation/bundle.h"
 #include "platform/ui/ns_layout_constraint.h"
@@ -386,6 +387,76 @@ void buildLectureDetailsScene(UIStoryboardSceneBuilder& b) {
   });
 }
 
+// A scene of class T named after it, its views made by `build`.
+template <class T>
+UIStoryboardScene builtScene(const std::string& className, void (*build)(UIStoryboardSceneBuilder&)) {
+  auto scene = classScene<T>(className);
+  scene.build = build;
+  return scene;
+}
+
+// A table over the whole root view, the screen its data source and delegate.
+template <class VC>
+std::shared_ptr<UITableView> addScreenTable(UIStoryboardSceneBuilder& b) {
+  auto vc = b.controllerAs<VC>().template sharedAs<VC>();
+  auto table = b.add<UITableView>(b.view(), "tableView", b.view()->bounds());
+  for (auto edge :
+       {NSLayoutAttribute::Top, NSLayoutAttribute::Left, NSLayoutAttribute::Bottom, NSLayoutAttribute::Right})
+    NSLayoutConstraint::activateConstraints(
+        {NSLayoutConstraint::constraintWithItem(table, edge, NSLayoutRelation::Equal, b.view(), edge, 1, 0)});
+  table->setDataSource(std::static_pointer_cast<UITableViewDataSource>(vc));
+  table->setDelegate(std::static_pointer_cast<UITableViewDelegate>(vc));
+  vc->tableView = table;
+  return table;
+}
+
+// The curriculum's page: the web view is the screen's own; the scene gives the quiz button on the
+// navigation bar.
+void buildCurriculumContentScene(UIStoryboardSceneBuilder& b) {
+  auto& vc = b.controllerAs<CurriculumContentViewController>();
+  auto quiz = std::make_shared<UIBarButtonItem>(std::nullopt, UIBarButtonItemStyle::Plain);
+  quiz->setAccessibilityIdentifier("quizBarButton");
+  b.action<CurriculumContentViewController>(
+      quiz,
+      "quizButtonTap:", [](CurriculumContentViewController& c, UIBarButtonItem& sender) { c.quizButtonTap(sender); });
+  vc.navigationItem()->setRightBarButtonItem(quiz);
+  vc.quizBarButton = quiz;
+}
+
+// A curriculum's quizzes: progress picture and percentage, name, count, start picture per row.
+void buildQuizesScene(UIStoryboardSceneBuilder& b) {
+  addScreenTable<QuizesViewController>(b)->registerPrototype(QuizesViewController::kCellIdentifier, [] {
+    auto cell = std::make_shared<QuizListCell>(NSCoder{});
+    auto content = cell->contentView();
+    auto progressImage = std::make_shared<UIImageView>(NSCoder{});
+    content->addSubview(progressImage);
+    cell->quizProgressImageView = progressImage;
+    auto progress = std::make_shared<UILabel>(NSCoder{});
+    content->addSubview(progress);
+    cell->quizProgressLabel = progress;
+    auto name = std::make_shared<UILabel>(NSCoder{});
+    content->addSubview(name);
+    cell->quizNameLabel = name;
+    auto count = std::make_shared<UILabel>(NSCoder{});
+    content->addSubview(count);
+    cell->quizCountLabel = count;
+    auto start = std::make_shared<UIImageView>(NSCoder{});
+    content->addSubview(start);
+    cell->quizStartImageView = start;
+    auto separator = NSLayoutConstraint::make();
+    content->addConstraint(separator);
+    cell->separatorLineHeight = separator;
+    return cell;
+  });
+}
+
+// A curriculum's documents: name and file name per row.
+void buildAttachmentScene(UIStoryboardSceneBuilder& b) {
+  addScreenTable<AttachmentViewController>(b)->registerPrototype(AttachmentViewController::kCellIdentifier, [] {
+    return std::make_shared<UITableViewCell>(UITableViewCellStyle::Subtitle);
+  });
+}
+
 }  // namespace
 
 void registerStartupStoryboard() {
@@ -428,9 +499,9 @@ void registerMainStoryboard() {
        {},
        {}},
       {"lectureDetailsViewController", "LectureDetailsViewController", {}, {}, buildLectureDetailsScene},
-      classScene<CurriculumContentViewController>("CurriculumContentViewController"),
+      builtScene<CurriculumContentViewController>("CurriculumContentViewController", buildCurriculumContentScene),
       classScene<CurriculumQuizesViewController>("CurriculumQuizesViewController"),
-      classScene<QuizesViewController>("QuizesViewController"),
+      builtScene<QuizesViewController>("QuizesViewController", buildQuizesScene),
       classScene<QuizContainerViewController>("QuizContainerViewController"),
       classScene<SimpleQuestionViewController>("SimpleQuestionViewController"),
       classScene<ImageQuestionViewController>("ImageQuestionViewController"),
@@ -438,7 +509,7 @@ void registerMainStoryboard() {
       classScene<AudioQuestionViewController>("AudioQuestionViewController"),
       classScene<TextQuestionViewController>("TextQuestionViewController"),
       classScene<NewsContentViewController>("NewsContentViewController"),
-      classScene<AttachmentViewController>("AttachmentViewController"),
+      builtScene<AttachmentViewController>("AttachmentViewController", buildAttachmentScene),
   };
   for (const auto& [name, titleKey] : mainTabs()) {
     if (name == "profile" || name == "lectures") continue;

@@ -8,21 +8,8 @@
 #include "app/ui_view_controller_dorvale.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/run_loop.h"
+#include "platform/net/url_session_task.h"
 #include "platform/ui/url_contents.h"
-
-namespace {
-
-AudioQuestionViewController::SoundLoader& soundLoader() {
-  static AudioQuestionViewController::SoundLoader loader;
-  return loader;
-}
-
-std::optional<Data> loadSound(const URL& url) {
-  if (soundLoader()) return soundLoader()(url);
-  return dataWithContentsOfURL(url, AudioQuestionViewController::kSoundTimeout);
-}
-
-}  // namespace
 
 std::string formatDuration(double seconds) {
   const auto n = static_cast<long long>(std::trunc(seconds));
@@ -32,7 +19,9 @@ std::string formatDuration(double seconds) {
   return fmt::format("{:02d}:{:02d}:{:02d}", n / 3600, minutes, secs);
 }
 
-void AudioQuestionViewController::setSoundLoader(SoundLoader loader) { soundLoader() = std::move(loader); }
+AudioQuestionViewController::~AudioQuestionViewController() {
+  if (soundTask_) soundTask_->cancel();
+}
 
 void AudioQuestionViewController::viewDidLoad() {
   SimpleQuestionViewController::viewDidLoad();
@@ -40,32 +29,44 @@ void AudioQuestionViewController::viewDidLoad() {
   slider->setMinimumValue(0);
   slider->setMaximumValue(100);
   slider->setValue(0);
-  requiredOutlet(timeLabel, "timeLabel")->setText("00:00");
+  requiredOutlet(timeLabel, "timeLabel")->setText(kNoTime);
   const auto& data = quizQuestion()->data();
   auto url = data ? URL::URLWithString(*data) : std::nullopt;
-  auto bytes = url ? loadSound(*url) : std::nullopt;
-  if (bytes) player_ = AVAudioPlayer::initWithData(*bytes);
-  if (player_) {
-    player_->setDelegate(sharedAs<AudioQuestionViewController>());
-    return;
-  }
-  // A screen loads before its page is in the window: the alert waits for it to appear.
-  if (auto v = view(); v && v->window()) {
-    showLoadError();
-  } else {
-    loadErrorPending_ = true;
-  }
+  if (!url) return loadFailed();
+  // Fetched while the quiz goes on: a slow sound must not hold the whole program.
+  std::weak_ptr<AudioQuestionViewController> weak = sharedAs<AudioQuestionViewController>();
+  soundTask_ = loadContentsOfURL(*url, kSoundTimeout, [weak](std::optional<Data> bytes, std::optional<NSError>) {
+    if (auto self = weak.lock()) self->soundArrived(bytes);
+  });
 }
 
-void AudioQuestionViewController::showLoadError() {
+void AudioQuestionViewController::soundArrived(const std::optional<Data>& bytes) {
+  soundTask_.reset();
+  if (bytes) player_ = AVAudioPlayer::initWithData(*bytes);
+  if (!player_) return loadFailed();
+  player_->setDelegate(sharedAs<AudioQuestionViewController>());
+  requiredOutlet(timeLabel, "timeLabel")->setText(formatDuration(0));
+}
+
+void AudioQuestionViewController::loadFailed() {
+  loadErrorPending_ = true;
+  showPendingLoadError();
+}
+
+void AudioQuestionViewController::showPendingLoadError() {
+  // Only over its own page, and only while no other alert is up: a refused alert would be lost.
+  auto v = view();
+  if (!loadErrorPending_ || !v || !v->window() || !v->isWithinShownContent() || presentedViewController()) return;
   loadErrorPending_ = false;
   showAlert(*this, NSLocalizedString("audioquestion_audio_load_error"));
 }
 
 void AudioQuestionViewController::viewDidAppear(bool animated) {
   SimpleQuestionViewController::viewDidAppear(animated);
-  if (loadErrorPending_) showLoadError();
+  showPendingLoadError();
 }
+
+void AudioQuestionViewController::pageDidBecomeCurrent() { showPendingLoadError(); }
 
 void AudioQuestionViewController::startUpdater(int frameInterval) {
   // A link left valid would go on ticking beside its successor.

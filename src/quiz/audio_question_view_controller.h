@@ -1,6 +1,5 @@
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -14,20 +13,21 @@
 #include "platform/ui/ui_slider.h"
 #include "quiz/simple_question_view_controller.h"
 
-// A question whose material is the sound at the URL in the question's data: fetched whole while
-// the screen loads, played with `playButton`, followed by `progressSlider` (per cent of the
-// duration) and `timeLabel`, and sought by dragging the slider.
+class URLSessionDataTask;
+
+// A question whose material is the sound at the URL in the question's data: fetched while the
+// quiz goes on (the time label shows kNoTime and the controls do nothing until it is in), played
+// with `playButton`, followed by `progressSlider` (per cent of the duration) and `timeLabel`, and
+// sought by dragging the slider. A sound that cannot be had is reported once, on its page.
 class AudioQuestionViewController : public SimpleQuestionViewController, public AVAudioPlayerDelegate {
  public:
-  // Reads the bytes at a URL while the caller waits; nothing on any failure.
-  using SoundLoader = std::function<std::optional<Data>(const URL&)>;
-  // Bounds the wait for a sound: the screen loads on the main thread.
+  // Bounds the wait for a sound that does not come.
   static constexpr TimeInterval kSoundTimeout = 15;
-  // Replaces the loader of every later screen; an empty one restores the network's.
-  static void setSoundLoader(SoundLoader loader);
+  static constexpr const char* kNoTime = "--:--";
 
   AudioQuestionViewController() = default;
   explicit AudioQuestionViewController(const NSCoder& coder) : SimpleQuestionViewController(coder) {}
+  ~AudioQuestionViewController() override;
 
   void viewDidLoad() override;
   void viewDidAppear(bool animated) override;
@@ -36,9 +36,10 @@ class AudioQuestionViewController : public SimpleQuestionViewController, public 
   void trackAudio();
   void progressSliderValueChanged(UIControl& sender, const UIEvent* event);
   void audioPlayerDidFinishPlaying(AVAudioPlayer& player, bool successfully) override;
+  void pageDidBecomeCurrent() override;
 
   const std::shared_ptr<CADisplayLink>& updater() const { return updater_; }
-  // Nothing when the sound could not be had.
+  // Nothing until the sound is in, nor when it could not be had.
   const std::shared_ptr<AVAudioPlayer>& player() const { return player_; }
 
   std::weak_ptr<UIButton> playButton;
@@ -46,11 +47,14 @@ class AudioQuestionViewController : public SimpleQuestionViewController, public 
   std::weak_ptr<UILabel> timeLabel;
 
  private:
+  void soundArrived(const std::optional<Data>& bytes);
+  void loadFailed();
+  void showPendingLoadError();
   void startUpdater(int frameInterval);
-  void showLoadError();
 
   std::shared_ptr<CADisplayLink> updater_;
   std::shared_ptr<AVAudioPlayer> player_;
+  std::shared_ptr<URLSessionDataTask> soundTask_;
   bool loadErrorPending_ = false;
 };
 

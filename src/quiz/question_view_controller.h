@@ -11,6 +11,8 @@ class QuestionViewController {
   virtual double getScore() = 0;
   // Shows the right and wrong marks.
   virtual void evaluateAnswers() = 0;
+  // Its page is now the one the quiz shows.
+  virtual void pageDidBecomeCurrent() {}
 };
 
 // Told by a question screen after every change of its answer: whether it now has one.

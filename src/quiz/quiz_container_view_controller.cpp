@@ -169,6 +169,7 @@ void QuizContainerViewController::showQuizLoaded(const std::shared_ptr<Quiz>& qu
     layOutButtons();
   }
   ProgressIndicatorHelper::instance()->hideProgressIndicator();
+  if (!questionViewControllers_.empty()) questionViewControllers_.front()->pageDidBecomeCurrent();
 }
 
 void QuizContainerViewController::layOutPages() {
@@ -244,6 +245,7 @@ void QuizContainerViewController::updateCurrentPage(int page) {
   previousPage_ = page;
   if (availableWidth() < stripWidth()) slideStrip(page, true);
   updatePageButtons(page);
+  questionViewControllers_[static_cast<std::size_t>(page)]->pageDidBecomeCurrent();
 }
 
 void QuizContainerViewController::slideStrip(int page, bool animated) {

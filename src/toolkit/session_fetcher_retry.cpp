@@ -271,10 +271,6 @@ void ZSDK_ZTKSessionFetcher::willPerformHTTPRedirection(const std::shared_ptr<UR
       }
       response_ = redirectResponse;
       block = willRedirectBlock_;
-      if (!block) {
-        request_ = std::make_shared<URLRequest>(redirectRequest);
-        if (!isSameOrigin(request_->url, current)) redirectedToOtherOrigin_ = true;
-      }
     }
   }
   if (answer == Answer::Refuse) {
@@ -285,8 +281,15 @@ void ZSDK_ZTKSessionFetcher::willPerformHTTPRedirection(const std::shared_ptr<UR
     completionHandler(newRequest);
     return;
   }
-  logNowWithError(std::nullopt);
+  // The hop is logged with the request that was redirected. It is not the fetch's own entry: the
+  // final response still gets one when the fetch finishes.
+  if (auto logging = ZSDK_ZTKSessionFetcher::logging()) logging->logFetchWithError(*this, std::nullopt);
   if (!block) {
+    {
+      Lock lock(mutex_);
+      request_ = std::make_shared<URLRequest>(redirectRequest);
+      if (!isSameOrigin(request_->url, current)) redirectedToOtherOrigin_ = true;
+    }
     completionHandler(redirectRequest);
     return;
   }

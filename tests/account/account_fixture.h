@@ -86,6 +86,7 @@ class AccountTest : public ControllerTest {
     FBSDKAccessToken::setCurrentAccessToken(nullptr);
     FBSDKSettings::setGraphBaseURL(std::nullopt);
     FBSDKSettings::setGraphAPIVersion(std::nullopt);
+    FBSDKSettings::setAppID(std::nullopt);
   }
 
   // The app's first screen, on screen.

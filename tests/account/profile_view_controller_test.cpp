@@ -17,7 +17,14 @@ class ProfileScreenTest : public AccountTest {
     registerMainStoryboard();
   }
   std::shared_ptr<ProfileViewController> showProfile(const std::string& profile) {
-    replyProfile({{200, profile}});
+    auto screen = present({{200, profile}});
+    EXPECT_TRUE(time.runUntil([&] { return screen->user() != nullptr; }, 10));
+    time.runUntilIdle();
+    return screen;
+  }
+  // The screen in a window over an e-mail sign-in, its profile fetches answered with `answers`.
+  std::shared_ptr<ProfileViewController> present(std::vector<std::pair<int, std::string>> answers) {
+    replyProfile(std::move(answers));
     manager()->setAuthenticationType(AuthenticationType::Basic);
     manager()->setAccessToken("basic-1");
     auto screen = std::dynamic_pointer_cast<ProfileViewController>(
@@ -25,8 +32,6 @@ class ProfileScreenTest : public AccountTest {
     window = UIWindow::make();
     window->setRootViewController(screen);
     window->makeKeyAndVisible();
-    EXPECT_TRUE(time.runUntil([&] { return screen->user() != nullptr; }, 10));
-    time.runUntilIdle();
     return screen;
   }
   // Types the current, the new and the confirming password, then taps the button.
@@ -125,14 +130,7 @@ TEST_F(ProfileScreenTest, APickedPictureIsUploadedInTheFormatOfItsExactExtension
 }
 
 TEST_F(ProfileScreenTest, AProfileThatCouldNotBeFetchedIsFetchedAgainWhenTheScreenAppears) {
-  replyProfile({{500, "{}"}, {200, profileJson(true)}});
-  manager()->setAuthenticationType(AuthenticationType::Basic);
-  manager()->setAccessToken("basic-1");
-  auto screen = std::dynamic_pointer_cast<ProfileViewController>(
-      UIStoryboard::storyboardWithName("Main")->instantiateViewControllerWithIdentifier("profile"));
-  window = UIWindow::make();
-  window->setRootViewController(screen);
-  window->makeKeyAndVisible();
+  auto screen = present({{500, "{}"}, {200, profileJson(true)}});
   answerAlert();
   EXPECT_EQ(screen->changePasswordButton.lock()->currentTitle(), "Password");
   // Appearing again while the fetch runs asks nothing more; once it failed, it asks again.

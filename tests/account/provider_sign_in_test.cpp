@@ -6,6 +6,8 @@
 
 #include "account/external_register_view_controller.h"
 #include "account_fixture.h"
+#include "platform/frameworks/fbsdk_web_login_dialog.h"
+#include "platform/ui/browser_sign_ins.h"
 
 namespace {
 
@@ -82,6 +84,29 @@ TEST_F(ProviderSignInTest, ACancelledOrFailedFacebookDialogStaysOnTheForm) {
   login->fbLoginButtonTap(*login->loginButton.lock());
   EXPECT_EQ(answerAlert(), "Dialog broke | -");
   EXPECT_EQ(server.requestCount(), 0u);
+}
+
+TEST_F(ProviderSignInTest, TheWebDialogWithoutAnAppIdSaysSoOnceAndACancelledOneSaysNothing) {
+  std::vector<std::string> opened;
+  FBSDKLoginDialogPresenter::setCurrent(
+      std::make_shared<FBSDKWebLoginDialogPresenter>(300, [&](const URL& page, std::ostream&) {
+        opened.push_back(page.absoluteString());
+        return false;
+      }));
+  auto login = showLogin();
+  FBSDKSettings::setAppID("");
+  login->fbLoginButtonTap(*login->loginButton.lock());
+  EXPECT_EQ(answerAlert(), "Facebook sign-in is not set up: the application has no Facebook app id. | -");
+  EXPECT_EQ(std::tuple(alert(), opened.size()), std::tuple(nullptr, 0u));
+
+  FBSDKSettings::setAppID("sample-app");
+  login->fbLoginButtonTap(*login->loginButton.lock());
+  time.runUntilIdle();
+  ASSERT_EQ(opened.size(), 1u);
+  EXPECT_EQ(BrowserSignIns::cancelAll(), 1u);
+  time.advance(1);
+  EXPECT_EQ(std::tuple(alert(), overlayShown(), server.requestCount(), top<LoginViewController>()),
+            std::tuple(nullptr, false, 0u, login));
 }
 
 TEST_F(ProviderSignInTest, AnUnknownFacebookUserRegistersAndIsSignedIn) {

@@ -18,6 +18,7 @@
 #include "platform/http/manager.h"
 #include "platform/keychain/memory_keychain_store.h"
 #include "platform/ui/controller_test_support.h"
+#include "platform/ui/ui_image.h"
 #include "platform/ui/ui_navigation_controller.h"
 #include "platform/ui/ui_window.h"
 #include "services/authentication_manager.h"
@@ -75,6 +76,7 @@ class BrowseTest : public ControllerTest {
  protected:
   void SetUp() override {
     Bundle::setMainResourcePath(DORVALE_SOURCE_RESOURCES);
+    UIImage::setNamedImageLoader(UIImage::directoryLoader(DORVALE_SOURCE_RESOURCES "/images"));
     registerMainStoryboard();
     ServiceLocator::setUpForTesting({std::make_shared<MemoryKeychainStore>(),
                                      Manager::make(URLSessionConfiguration::ephemeralSessionConfiguration()),
@@ -83,10 +85,13 @@ class BrowseTest : public ControllerTest {
     ServiceLocator::shared().authenticationManager()->setAuthenticationType(AuthenticationType::Basic);
   }
   void TearDown() override {
+    // A held call holds its screen, which holds the service that holds the calls.
+    if (holding) holding->held.clear();
     ProgressIndicatorHelper::instance()->hideProgressIndicator();
     window.reset();
     ServiceLocator::tearDownForTesting();
     UIStoryboard::unregisterStoryboard("Main");
+    UIImage::resetNamedImages();
     Bundle::setMainResourcePath(std::nullopt);
   }
   void reply(const std::string& path, std::string body, int status = 200) {
@@ -96,7 +101,7 @@ class BrowseTest : public ControllerTest {
   // From now on the lecture service's quiz, curriculum and best-result calls wait for the test.
   std::shared_ptr<HoldingBackendApi> holdCalls() {
     const auto& locator = ServiceLocator::shared();
-    auto holding = std::make_shared<HoldingBackendApi>(locator.backendApi()->backendUrl());
+    holding = std::make_shared<HoldingBackendApi>(locator.backendApi()->backendUrl());
     holding->setTransferCoordinator(locator.transferCoordinator());
     locator.lectureService()->setBackendApi(holding);
     return holding;
@@ -134,4 +139,5 @@ class BrowseTest : public ControllerTest {
   FakeBackend server;
   std::shared_ptr<UIWindow> window;
   std::shared_ptr<UINavigationController> nav;
+  std::shared_ptr<HoldingBackendApi> holding;
 };

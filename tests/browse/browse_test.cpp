@@ -7,8 +7,11 @@
 #include <tuple>
 #include <vector>
 
+#include "browse/attachment_view_controller.h"
+#include "browse/curriculum_content_view_controller.h"
 #include "browse/lecture_details_cells.h"
 #include "browse/lectures_view_controller.h"
+#include "browse/quizes_view_controller.h"
 #include "browse_fixture.h"
 #include "platform/ui/ui_alert_controller.h"
 #include "platform/ui/ui_table_view_row_action.h"
@@ -65,22 +68,26 @@ constexpr const char* kCurricula =
 
 TEST_F(BrowseTest, RowActionsAndTapsOpenTheirScreensOrSayWhyNot) {
   reply("GetCurriculums", kCurricula);
+  // The quiz list loads its best results as it opens.
+  reply("GetBestQuizResults", "[]");
   auto details = showDetails(lecture(3, "Biology", "none"));
   auto table = details->tableView();
   struct Case {
     const char* path;
     std::string body;
-    int action;  // -1: a tap on the row
-    std::string outcome;
+    int action;           // -1: a tap on the row
+    std::string outcome;  // the alert's title, or the class and title of the screen pushed
   };
   const std::vector<Case> cases = {
       {"GetCurriculums", R"([{"id":8,"name":"C","description":"d"}])", -1, "This curriculum has no content."},
       {"GetQuizes", "[]", 0, "There is no quiz for this curriculum."},
-      {"GetQuizes", R"([{"id":77,"name":"Q","curriculumId":8,"quizLevel":{"id":4}}])", 0, "QuizesViewController"},
+      {"GetQuizes", R"([{"id":77,"name":"Q","curriculumId":8,"quizLevel":{"id":4}}])", 0,
+       "QuizesViewController: Quizzes"},
       {"GetDocuments", "[]", 1, "This curriculum has no attachments."},
-      {"GetDocuments", R"([{"id":1,"name":"N","path":"a.pdf","fileName":"a.pdf"}])", 1, "AttachmentViewController"},
+      {"GetDocuments", R"([{"id":1,"name":"N","path":"a.pdf","fileName":"a.pdf"}])", 1,
+       "AttachmentViewController: Attachments"},
       {"GetCurriculums", R"([{"id":8,"name":"C","description":"d","htmlSite":""}])", -1,
-       "CurriculumContentViewController"},
+       "CurriculumContentViewController: C"},
       {"GetDocuments", R"({"errorMessage":"gone"})", 1, "gone"},
   };
   for (const auto& c : cases) {
@@ -89,7 +96,10 @@ TEST_F(BrowseTest, RowActionsAndTapsOpenTheirScreensOrSayWhyNot) {
                  : table->swipeRowAtIndexPath({1, 0}).at(static_cast<std::size_t>(c.action))->trigger({1, 0});
     settle();
     auto alert = std::dynamic_pointer_cast<UIAlertController>(nav->presentedViewController());
-    EXPECT_EQ(alert ? alert->title().value_or("-") : demangledClassName(typeid(*nav->topViewController())), c.outcome)
+    auto top = nav->topViewController();
+    EXPECT_EQ(alert ? alert->title().value_or("-")
+                    : demangledClassName(typeid(*top)) + ": " + top->navigationItem()->title().value_or("-"),
+              c.outcome)
         << c.path << " " << c.action;
     if (alert) alert->tapActionWithTitle("OK");
     if (nav->topViewController() != details) nav->popViewControllerAnimated(false);
@@ -122,6 +132,46 @@ TEST_F(BrowseTest, DetailsColourTheirSectionsAndQuizActionKeepsTheSwipedCurricul
   EXPECT_EQ(nlohmann::json::parse(server.lastRequest()->body).value("curriculumId", 0), 8);
   // The reply came after the user went back: nothing is pushed.
   EXPECT_EQ(nav->topViewController(), nav->viewControllers().front());
+}
+
+TEST_F(BrowseTest, DetailsHandEachScreenTheLectureAndTheReply) {
+  reply("GetCurriculums", kCurricula);
+  auto details = showDetails(lecture(3, "Biology"));
+  const auto colors = *details->lecture()->colors();
+  auto table = details->tableView();
+  // The content screen gets the curriculum of the reply, not the row's.
+  reply("GetCurriculums", R"([{"id":9,"name":"Genes, all of it","description":"d9","htmlSite":"<p>g</p>"}])");
+  table->tapRowAtIndexPath({1, 1});
+  settle();
+  auto content = std::dynamic_pointer_cast<CurriculumContentViewController>(nav->topViewController());
+  ASSERT_NE(content, nullptr);
+  EXPECT_EQ(std::tuple(content->lectureId(), content->lectureColor(), content->lectureTextColor(),
+                       content->curriculum()->name(), content->curriculum()->content()),
+            std::tuple(3, colors.primary, colors.primaryText, "Genes, all of it", "<p>g</p>"));
+  reply("GetCurriculums", kCurricula);
+  nav->popViewControllerAnimated(false);
+  settle();
+
+  reply("GetDocuments", R"([{"id":1,"name":"N","path":"a.pdf","fileName":"a.pdf"}])");
+  table->swipeRowAtIndexPath({1, 1}).at(1)->trigger({1, 1});
+  settle();
+  auto attachments = std::dynamic_pointer_cast<AttachmentViewController>(nav->topViewController());
+  ASSERT_NE(attachments, nullptr);
+  EXPECT_EQ(attachments->attachments()->at(0)->name(), "N");
+  nav->popViewControllerAnimated(false);
+  settle();
+
+  // The quiz list is read before its own request, held, can replace what it was handed.
+  reply("GetQuizes", R"([{"id":77,"name":"Q","curriculumId":9,"quizLevel":{"id":4}}])");
+  auto api = holdCalls();
+  table->swipeRowAtIndexPath({1, 1}).at(0)->trigger({1, 1});
+  api->release(0);
+  time.runUntil([&] { return nav->topViewController() != details; });
+  auto list = std::dynamic_pointer_cast<QuizesViewController>(nav->topViewController());
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(std::tuple(list->lectureId(), list->lectureColor(), list->lectureTextColor(), list->curriculumId(),
+                       list->quizes().size(), list->quizes().at(0)->id()),
+            std::tuple(3, colors.primary, colors.primaryText, 9, 1u, 77));
 }
 
 TEST(LectureDetailsCurriculumCellTest, SubtitleTakesTheLinesTheTitleLeaves) {

@@ -74,8 +74,10 @@ TEST_P(ConsoleScriptTest, PrintsTheExpectedScreens) {
     auto run = runCommand("cd '" + scripts.string() +
                           "' && DORVALE_RESOURCES='" DORVALE_SOURCE_RESOURCES "' DORVALE_DATA_DIR='" + clientData +
                           "' DORVALE_BACKEND_URL='" + backend.baseUrl() +
-                          "' DORVALE_BROWSER='" TEST_BROWSER_PATH "' DORVALE_FACEBOOK_DIALOG_URL='" + root +
-                          "facebook/dialog/oauth' DORVALE_FACEBOOK_GRAPH_URL='" + root +
+                          "' DORVALE_BROWSER='" TEST_BROWSER_PATH
+                          "' DORVALE_FACEBOOK_APP_ID=dorvale-sample-app"
+                          " DORVALE_FACEBOOK_DIALOG_URL='" +
+                          root + "facebook/dialog/oauth' DORVALE_FACEBOOK_GRAPH_URL='" + root +
                           "facebook/graph/' timeout 120 '" DORVALE_EXECUTABLE "' '" +
                           (scripts / (name + ".txt")).string() + "' 2>>'" + dir.str() + "/client.log'");
     const std::string log = readFile(dir.str() + "/client.log").value_or("");

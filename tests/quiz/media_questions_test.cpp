@@ -9,28 +9,15 @@
 
 namespace {
 
-// `seconds` of silence as mono 16-bit PCM WAV at 8 kHz.
-Data wav(std::uint32_t seconds) {
-  auto le = [](std::uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
-  const std::string format("WAVEfmt \x10\0\0\0\1\0\1\0\x40\x1f\0\0\x80\x3e\0\0\2\0\x10\0data", 32);
-  return Data::fromString("RIFF" + le(36 + seconds * 16000) + format + le(seconds * 16000) +
-                          std::string(seconds * 16000, '\0'));
-}
-
 // The "Main" storyboard's media screens as a window's root, driven through the console.
 class MediaQuestionTest : public QuestionTest {
  protected:
   void SetUp() override {
     QuestionTest::SetUp();
-    AudioQuestionViewController::setSoundLoader([](const URL& url) -> std::optional<Data> {
-      const auto name = url.lastPathComponent();
-      if (name == "missing.wav") return std::nullopt;
-      return name == "noise.wav" ? Data::fromString("no sound") : wav(name == "empty.wav" ? 0 : 75);
-    });
-  }
-  void TearDown() override {
-    AudioQuestionViewController::setSoundLoader({});
-    QuestionTest::TearDown();
+    sounds.reply("GET", "/a.wav", {.body = wav(75).toString()});
+    sounds.reply("GET", "/empty.wav", {.body = wav(0).toString()});
+    sounds.reply("GET", "/noise.wav", {.body = "no sound"});
+    sounds.reply("GET", "/missing.wav", {.status = 404, .body = wav(1).toString()});
   }
   template <class T>
   T& showMedia(const std::string& identifier, std::optional<std::string> data) {
@@ -50,6 +37,7 @@ class MediaQuestionTest : public QuestionTest {
     media->viewDidAppear(false);
   }
   std::shared_ptr<UIViewController> media;
+  FakeBackend sounds;
 };
 
 TEST_F(MediaQuestionTest, PictureHtmlAndVideoAreShownOnceAndNeverWithoutAURL) {
@@ -69,17 +57,35 @@ TEST_F(MediaQuestionTest, PictureHtmlAndVideoAreShownOnceAndNeverWithoutAURL) {
   EXPECT_FALSE(showMedia<VideoQuestionViewController>("videoQuestionViewController", "").playerVC());
   auto& video = showMedia<VideoQuestionViewController>("videoQuestionViewController", "http://127.0.0.1:9/v.mp4");
   auto player = video.playerVC();
-  EXPECT_EQ(run("show").find("(video http://127.0.0.1:9/v.mp4, paused, no controls)\n0.0."), 0u);
+  EXPECT_EQ(run("show").find("(video http://127.0.0.1:9/v.mp4, paused, no controls) #videoPlayer\n0.0."), 0u);
   EXPECT_FALSE(player->allowsPictureInPicturePlayback());
   for (int i = 0; i < 2; ++i) player->touchesCancelled({}, nullptr), reappear();
-  EXPECT_EQ(run("show").find("(video http://127.0.0.1:9/v.mp4, paused)\n"), 0u);
+  EXPECT_EQ(run("show").find("(video http://127.0.0.1:9/v.mp4, paused) #videoPlayer\n[Play] #playbackButton\n"), 0u);
   EXPECT_EQ(video.videoPlayerViewContainer.lock()->subviews(), std::vector{player->view()});
   EXPECT_EQ(player->view()->frame(), video.videoPlayerViewContainer.lock()->bounds());
 }
 
-TEST_F(MediaQuestionTest, AudioFollowsTheRunLoopAndIgnoresItsControlsWithoutASound) {
-  showMedia<AudioQuestionViewController>("audioQuestionViewController", "http://sounds.test/a.wav");
+TEST_F(MediaQuestionTest, AVideoPlaysFromTheConsoleOnceATapOnItRevealsItsControls) {
+  showMedia<VideoQuestionViewController>("videoQuestionViewController", "http://127.0.0.1:9/v.mp4");
+  const std::string video = "(video http://127.0.0.1:9/v.mp4, ";
   const std::pair<std::string, std::string> steps[] = {
+      {"tap playbackButton",
+       "! Nothing named 'playbackButton' on screen\n" + video + "paused, no controls) #videoPlayer\n0.0."},
+      {"tap videoPlayer", video + "paused) #videoPlayer\n[Play] #playbackButton\n0.0."},
+      {"tap playbackButton", video + "playing) #videoPlayer\n[Pause] #playbackButton\n"},
+      // The controls stay; the tap is the player's own and changes nothing else.
+      {"tap videoPlayer", video + "playing) #videoPlayer\n[Pause] #playbackButton\n"},
+      {"tap Pause", video + "paused) #videoPlayer\n[Play] #playbackButton\n"},
+  };
+  for (const auto& [command, shows] : steps) EXPECT_EQ(run(command).find(shows), 0u) << command;
+}
+
+TEST_F(MediaQuestionTest, AudioFollowsTheRunLoopAndIgnoresItsControlsWithoutASound) {
+  showMedia<AudioQuestionViewController>("audioQuestionViewController", sounds.url("a.wav"));
+  // Until the sound is in, no time and a button that does nothing.
+  EXPECT_NE(driver->screen().find("[Play] #playButton\n<slider 0%> #progressSlider\n--:--"), std::string::npos);
+  const std::pair<std::string, std::string> steps[] = {
+      {"tap playButton", "[Play] #playButton\n<slider 0%> #progressSlider\n00:00"},
       {"tap playButton", "[Pause] #playButton (selected)\n<slider 0%> #progressSlider\n00:00"},
       {"wait 1.5", "[Pause] #playButton (selected)\n<slider 2%> #progressSlider\n00:01"},
       {"tap playButton", "[Play] #playButton\n<slider 2%> #progressSlider\n00:01"},
@@ -98,15 +104,18 @@ TEST_F(MediaQuestionTest, AudioFollowsTheRunLoopAndIgnoresItsControlsWithoutASou
 
   // Without a sound: the alert, and controls that do nothing.
   for (std::optional<std::string> source :
-       {std::optional<std::string>{}, {"no url at all"}, {"http://s.test/missing.wav"}, {"http://s.test/noise.wav"}}) {
+       {std::optional<std::string>{}, {"no url at all"}, {sounds.url("missing.wav")}, {sounds.url("noise.wav")}}) {
     auto& audio = showMedia<AudioQuestionViewController>("audioQuestionViewController", source);
-    EXPECT_NE(run("show").find(NSLocalizedString("audioquestion_audio_load_error")), std::string::npos);
+    const auto shown = run("show");
+    EXPECT_NE(shown.find(NSLocalizedString("audioquestion_audio_load_error")), std::string::npos);
+    EXPECT_NE(shown.find("--:--"), std::string::npos);
     EXPECT_FALSE(audio.player());
     audio.playButtonTap(*audio.playButton.lock());
     audio.progressSlider.lock()->drag(UITouch::Phase::Ended, 50);
     EXPECT_FALSE(audio.playButton.lock()->isSelected()) << source.value_or("-");
   }
-  auto& silent = showMedia<AudioQuestionViewController>("audioQuestionViewController", "http://s.test/empty.wav");
+  auto& silent = showMedia<AudioQuestionViewController>("audioQuestionViewController", sounds.url("empty.wav"));
+  run("show");
   ASSERT_TRUE(silent.player());
   silent.trackAudio();
   EXPECT_EQ(silent.progressSlider.lock()->value(), 0);

@@ -15,6 +15,14 @@
 #include "quiz/get_word_collection_view_cell.h"
 #include "quiz/simple_question_view_controller.h"
 
+// `seconds` of silence as mono 16-bit PCM WAV at 8 kHz.
+inline Data wav(std::uint32_t seconds) {
+  auto le = [](std::uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
+  const std::string format("WAVEfmt \x10\0\0\0\1\0\1\0\x40\x1f\0\0\x80\x3e\0\0\2\0\x10\0data", 32);
+  return Data::fromString("RIFF" + le(36 + seconds * 16000) + format + le(seconds * 16000) +
+                          std::string(seconds * 16000, '\0'));
+}
+
 struct AnswerProbe : AnswerViewControllerDelegate {
   void answerSelected(bool selected) override { reports.push_back(selected); }
   std::vector<bool> reports;

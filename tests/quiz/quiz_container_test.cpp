@@ -13,6 +13,8 @@
 #include "platform/ui/ui_navigation_controller.h"
 #include "platform/ui/ui_screen.h"
 #include "platform/ui/ui_window.h"
+#include "question_fixture.h"
+#include "quiz/audio_question_view_controller.h"
 #include "quiz/quiz_container_view_controller.h"
 #include "services/backend_fixture.h"
 #include "services/holding_backend_api.h"
@@ -20,11 +22,12 @@
 
 namespace {
 
-// A true/false question on `material`; its statement is true.
-std::string question(int id, const std::string& material) {
+// A true/false question on `material` (`data` its source); its statement is true.
+std::string question(int id, const std::string& material, const std::string& data = "<p>m</p>") {
   return fmt::format(R"({{"id":{},"type":"trueFalse","questionText":"q{}","questionDataType":"{}",{}"maxScore":10,)"
                      R"("questionAnswer":[{{"id":{},"isCorrect":true}}]}})",
-                     id, id, material, material == "text" && id % 2 ? "" : R"("questionData":"<p>m</p>",)", id * 10);
+                     id, id, material, material == "text" && id % 2 ? "" : R"("questionData":")" + data + "\",",
+                     id * 10);
 }
 
 // The screen factory, counting the question screens it makes.
@@ -188,13 +191,16 @@ TEST_F(QuizContainerTest, WholeQuizPagesAnswersAndSavesOneResult) {
   EXPECT_EQ(kinds,
             "ImageQuestionViewController TextQuestionViewController SimpleQuestionViewController "
             "AudioQuestionViewController VideoQuestionViewController ");
-  // The audio question's material is no sound, which its screen reports.
-  run("alert OK");
+  EXPECT_FALSE(alert());
   EXPECT_EQ(strip(), "[1] current|[2]|[3]|[4]|[5]|");
 
   // Page by page: the marker follows and the answer marks the page's button. True is right, false wrong.
   for (int page = 0; page < 5; ++page) {
     if (page > 0) run("page quizQuestionScrollView " + std::to_string(page));
+    // The audio question's material is no sound, which its screen reports on its page.
+    ASSERT_EQ(alert() ? alert()->title() : std::nullopt,
+              page == 3 ? std::optional(NSLocalizedString("audioquestion_audio_load_error")) : std::nullopt);
+    if (page == 3) run("alert OK");
     EXPECT_NE(run("select 1 " + std::to_string(page % 2)).find(fmt::format("(page {}/5)", page + 1)),
               std::string::npos);
   }
@@ -299,6 +305,48 @@ TEST_F(QuizContainerTest, TheEndAlertCountsAsMissedWhatTheStripMarksWrong) {
   sheet("Evaluate");
   EXPECT_EQ(alert()->message(), "Score: 66.67%\nQuestions: 1\nMissed: 1");
   EXPECT_EQ(lastBody()[0]["score"], 20.0 / 3);
+}
+
+TEST_F(QuizContainerTest, EachSoundThatCannotBeHadIsReportedOnceOnItsOwnPage) {
+  server.reply("GET", "/sounds/gone.wav", {.status = 404});
+  server.reply("GET", "/sounds/noise.wav", {.body = "no sound"});
+  open(question(1, "text") + "," + question(2, "sound", server.url("sounds/gone.wav")) + "," + question(3, "text") +
+       "," + question(4, "sound", server.url("sounds/noise.wav")));
+  run("show");  // both sounds have failed by now
+  const std::optional<std::string> loadError = NSLocalizedString("audioquestion_audio_load_error");
+  const std::pair<int, std::optional<std::string>> visits[] = {{0, std::nullopt}, {1, loadError},    {2, std::nullopt},
+                                                               {3, loadError},    {1, std::nullopt}, {3, std::nullopt}};
+  for (const auto& [page, shows] : visits) {
+    if (page > 0) run("page quizQuestionScrollView " + std::to_string(page));
+    EXPECT_EQ(alert() ? alert()->title() : std::nullopt, shows) << page;
+    if (shows) run("alert OK");
+  }
+  EXPECT_TRUE(UIViewController::presentationRefusals().empty());
+}
+
+TEST_F(QuizContainerTest, ASlowSoundHoldsNeitherTheQuizNorTheOtherSounds) {
+  server.reply("GET", "/sounds/slow.wav", {.body = "late", .delay = 60});
+  server.reply("GET", "/sounds/quick.wav", {.body = wav(1).toString()});
+  open(question(1, "sound", server.url("sounds/slow.wav")) + "," + question(2, "text") + "," +
+       question(3, "sound", server.url("sounds/quick.wav")));
+  // Commands run while the slow sound is on its way.
+  driver->setSettle([this] {
+    time.runUntilIdle();
+    window->layoutOnScreenIfNeeded();
+  });
+  auto slow = std::dynamic_pointer_cast<AudioQuestionViewController>(container->questionViewControllers()[0]);
+  auto quick = std::dynamic_pointer_cast<AudioQuestionViewController>(container->questionViewControllers()[2]);
+  EXPECT_NE(run("tap playButton").find("[Play] #playButton\n<slider 0%> #progressSlider\n--:--"), std::string::npos);
+  EXPECT_FALSE(slow->player());
+  run("page quizQuestionScrollView 1");
+  run("select 1 0");
+  EXPECT_EQ(strip(), "[1]|[2] current answered|[3]|");
+  waitFor([&] { return quick->player() != nullptr; });
+  run("page quizQuestionScrollView 2");
+  EXPECT_NE(run("tap playButton").find("[Pause] #playButton (selected)\n<slider 0%> #progressSlider\n00:00"),
+            std::string::npos);
+  EXPECT_FALSE(slow->player());
+  EXPECT_FALSE(alert());
 }
 
 }  // namespace

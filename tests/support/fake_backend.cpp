@@ -14,9 +14,16 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <thread>
+
+std::uint64_t fnv1a(std::uint64_t hash, const void* bytes, std::size_t length) {
+  const auto* p = static_cast<const unsigned char*>(bytes);
+  for (std::size_t i = 0; i < length; ++i) hash = (hash ^ p[i]) * 1099511628211ull;
+  return hash;
+}
 
 std::optional<std::string> RecordedRequest::header(std::string_view name) const {
   for (const auto& [n, v] : headers)
@@ -89,6 +96,24 @@ struct Script {
   std::size_t next = 0;
 };
 
+// A request body as it streams in: always counted and hashed, kept only when asked. A chunk that
+// continues a resumable upload carries the upload's hash on (one pass over the bytes either way).
+struct BodySink {
+  bool keep = true;
+  bool continues = false;
+  std::string bytes;
+  std::uint64_t length = 0;
+  std::uint64_t hash = kFNV1aOffset;
+  void add(const char* data, std::size_t n) {
+    length += n;
+    hash = fnv1a(hash, data, n);
+    if (keep) bytes.append(data, n);
+  }
+};
+
+constexpr const char* kUploadCommand = "X-Zedodo-Upload-Command";
+constexpr const char* kSessionMarker = "/session/";
+
 }  // namespace
 
 struct FakeBackend::Impl {
@@ -104,6 +129,11 @@ struct FakeBackend::Impl {
   std::vector<RecordedRequest> requests;
   std::map<std::pair<std::string, std::string>, Script> scripts;
   ScriptedReply defaultReply;
+  bool keepBodies = true;
+  // Resumable uploads: start path -> granularity; uploads by number; interruptions by command.
+  std::map<std::string, std::int64_t> resumableRoutes;
+  std::vector<ResumableUpload> uploads;
+  std::map<std::string, std::vector<ScriptedReply>> interruptions;
 
   void start(std::unique_ptr<httplib::Server> s, bool secure) {
     server = std::move(s);
@@ -116,7 +146,18 @@ struct FakeBackend::Impl {
     server->Get(any, [this](const httplib::Request& req, httplib::Response& res) { handle(req, res, {}, {}); });
     server->Options(any, [this](const httplib::Request& req, httplib::Response& res) { handle(req, res, {}, {}); });
     auto withBody = [this](const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& read) {
-      std::string body;
+      BodySink body;
+      {
+        std::lock_guard lock(mutex);
+        body.keep = keepBodies;
+        if (ResumableUpload* upload = uploadAt(req.path)) {
+          const auto offset = std::strtoull(req.get_header_value("X-Zedodo-Upload-Offset").c_str(), nullptr, 10);
+          if (offset == upload->receivedLength) {
+            body.continues = true;
+            body.hash = upload->receivedHash;
+          }
+        }
+      }
       std::vector<RecordedPart> parts;
       // Without a length or chunked coding there is no body; reading would wait for the close.
       bool hasBody = req.has_header("Content-Length") || req.has_header("Transfer-Encoding");
@@ -132,7 +173,7 @@ struct FakeBackend::Impl {
             });
       } else if (hasBody) {
         read([&](const char* data, std::size_t n) {
-          body.append(data, n);
+          body.add(data, n);
           return true;
         });
       }
@@ -172,7 +213,79 @@ struct FakeBackend::Impl {
     return defaultReply;
   }
 
-  void handle(const httplib::Request& req, httplib::Response& res, std::string body, std::vector<RecordedPart> parts) {
+  // The upload a session path names; nullptr for any other path. The caller holds `mutex`.
+  ResumableUpload* uploadAt(const std::string& path) {
+    const auto at = path.rfind(kSessionMarker);
+    if (at == std::string::npos || !resumableRoutes.count(path.substr(0, at))) return nullptr;
+    const std::size_t number = std::strtoul(path.substr(at + std::strlen(kSessionMarker)).c_str(), nullptr, 10);
+    return number >= 1 && number <= uploads.size() ? &uploads[number - 1] : nullptr;
+  }
+
+  // The resumable-upload protocol; false when the request is not for it. The caller holds `mutex`.
+  bool answerResumableUpload(const RecordedRequest& rec, bool continues, ScriptedReply& reply) {
+    const std::string command = rec.header(kUploadCommand).value_or("");
+    const auto route = resumableRoutes.find(rec.path);
+    const auto at = rec.path.rfind(kSessionMarker);
+    const bool isSession = at != std::string::npos && resumableRoutes.count(rec.path.substr(0, at));
+    if (command.empty() || (route == resumableRoutes.end() && !isSession)) return false;
+    auto interrupted = interruptions.find(command);
+    if (interrupted != interruptions.end() && !interrupted->second.empty()) {
+      reply = interrupted->second.front();
+      interrupted->second.erase(interrupted->second.begin());
+      return true;
+    }
+    reply = ScriptedReply{};
+    if (route != resumableRoutes.end()) {
+      if (command != "start") return false;
+      ResumableUpload upload;
+      upload.declaredLength =
+          std::strtoull(rec.header("X-Zedodo-Upload-Content-Length").value_or("0").c_str(), nullptr, 10);
+      upload.contentType = rec.header("X-Zedodo-Upload-Content-Type").value_or("");
+      upload.receivedHash = kFNV1aOffset;
+      uploads.push_back(upload);
+      reply.headers = {{"X-Zedodo-Upload-URL", loopbackUrl(tls ? "https" : "http", port,
+                                                           rec.path + kSessionMarker + std::to_string(uploads.size()))},
+                       {"X-Zedodo-Upload-Status", "active"}};
+      if (route->second > 0)
+        reply.headers.emplace_back("X-Zedodo-Upload-Chunk-Granularity", std::to_string(route->second));
+      return true;
+    }
+    ResumableUpload* found = uploadAt(rec.path);
+    if (!found || found->cancelled) {
+      reply.status = 404;
+      return true;
+    }
+    ResumableUpload& upload = *found;
+    const auto status = [&] { return upload.finalized ? "final" : "active"; };
+    if (command == "query") {
+      reply.headers = {{"X-Zedodo-Upload-Size-Received", std::to_string(upload.receivedLength)},
+                       {"X-Zedodo-Upload-Status", status()}};
+    } else if (command == "cancel") {
+      upload.cancelled = true;
+      reply.headers = {{"X-Zedodo-Upload-Status", "cancelled"}};
+    } else if (command == "upload" || command == "upload, finalize" || command == "finalize") {
+      const std::uint64_t offset =
+          std::strtoull(rec.header("X-Zedodo-Upload-Offset").value_or("").c_str(), nullptr, 10);
+      if (upload.finalized || offset > upload.receivedLength || (offset < upload.receivedLength && !keepBodies)) {
+        reply.status = 400;
+        return true;
+      }
+      upload.received.resize(std::min<std::size_t>(upload.received.size(), offset));
+      upload.received += rec.body;
+      upload.receivedHash = continues && offset == upload.receivedLength
+                                ? rec.bodyHash
+                                : fnv1a(kFNV1aOffset, upload.received.data(), upload.received.size());
+      upload.receivedLength = offset + rec.bodyLength;
+      upload.finalized = command != "upload";
+      reply.headers = {{"X-Zedodo-Upload-Status", status()}};
+      if (upload.finalized) reply.body = "uploaded " + std::to_string(upload.receivedLength);
+    } else {
+      reply.status = 400;
+    }
+    return true;
+  }
+
+  void handle(const httplib::Request& req, httplib::Response& res, BodySink body, std::vector<RecordedPart> parts) {
     RecordedRequest rec;
     rec.method = req.method;
     rec.path = req.path;
@@ -182,7 +295,9 @@ struct FakeBackend::Impl {
       if (name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" || name == "LOCAL_PORT") continue;
       rec.headers.emplace_back(name, value);
     }
-    rec.body = req.body.empty() ? std::move(body) : req.body;
+    rec.body = req.body.empty() ? std::move(body.bytes) : req.body;
+    rec.bodyLength = req.body.empty() ? body.length : req.body.size();
+    rec.bodyHash = req.body.empty() ? body.hash : fnv1a(kFNV1aOffset, req.body.data(), req.body.size());
     rec.parts = std::move(parts);
     rec.remotePort = req.remote_port;
 
@@ -190,7 +305,7 @@ struct FakeBackend::Impl {
     {
       std::unique_lock lock(mutex);
       requests.push_back(rec);
-      reply = nextReply(req.method, req.path);
+      if (!answerResumableUpload(rec, body.continues, reply)) reply = nextReply(req.method, req.path);
       changed.notify_all();
       if (reply.delay > 0)
         changed.wait_for(lock, std::chrono::duration<double>(reply.delay), [this] { return stopping; });
@@ -254,6 +369,27 @@ void FakeBackend::reply(std::string method, std::string path, ScriptedReply repl
 void FakeBackend::replies(std::string method, std::string path, std::vector<ScriptedReply> replies) {
   std::lock_guard lock(impl_->mutex);
   impl_->scripts[{std::move(method), std::move(path)}] = Script{std::move(replies), 0};
+}
+
+void FakeBackend::serveResumableUpload(std::string path, std::int64_t granularity) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->resumableRoutes[std::move(path)] = granularity;
+}
+
+void FakeBackend::interruptResumableUpload(std::string command, std::vector<ScriptedReply> replies) {
+  std::lock_guard lock(impl_->mutex);
+  auto& queue = impl_->interruptions[std::move(command)];
+  queue.insert(queue.end(), replies.begin(), replies.end());
+}
+
+std::vector<ResumableUpload> FakeBackend::resumableUploads() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->uploads;
+}
+
+void FakeBackend::setKeepsBodies(bool keep) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->keepBodies = keep;
 }
 
 std::vector<RecordedRequest> FakeBackend::requests() const {

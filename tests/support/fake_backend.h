@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -28,6 +29,11 @@ struct RecordedRequest {
   // order) and leave this empty.
   std::string body;
   std::vector<RecordedPart> parts;
+  // Bytes of a body that was not taken apart, and their FNV-1a 64 hash: what a server that keeps
+  // no bodies (setKeepsBodies(false)) still knows of them. The hash of a chunk that continues a
+  // resumable upload goes on from the upload's bytes before it.
+  std::uint64_t bodyLength = 0;
+  std::uint64_t bodyHash = 0;
   int remotePort = 0;  // the client's port: equal ports mean the same connection
 
   std::optional<std::string> header(std::string_view name) const;  // first match, any case
@@ -50,6 +56,20 @@ struct ScriptedReply {
   bool deflate = false;
   std::optional<std::size_t> resetAfterBodyBytes{};
 };
+
+// What the resumable-upload route has taken in for one upload.
+struct ResumableUpload {
+  std::uint64_t declaredLength = 0;  // from the start request
+  std::string contentType;           // from the start request
+  std::string received;              // empty while the server keeps no bodies
+  std::uint64_t receivedLength = 0;
+  std::uint64_t receivedHash = 0;  // FNV-1a 64 of the bytes in the order they came
+  bool finalized = false;
+  bool cancelled = false;
+};
+
+inline constexpr std::uint64_t kFNV1aOffset = 14695981039346656037ull;
+std::uint64_t fnv1a(std::uint64_t hash, const void* bytes, std::size_t length);
 
 class FakeBackend {
  public:
@@ -76,6 +96,20 @@ class FakeBackend {
   void reply(std::string method, std::string path, ScriptedReply reply);
   // Answers successive requests with the replies in order; the last one repeats.
   void replies(std::string method, std::string path, std::vector<ScriptedReply> replies);
+
+  // The resumable-upload protocol of the upload fetcher: a "start" request to `path` opens an
+  // upload at `path` + "/session/N"; chunks ("upload", "upload, finalize", "finalize") must come
+  // at the received size or below it (the overlap is taken again); "query" reports the received
+  // size; "cancel" drops the upload. `granularity` > 0 is announced on the start answer.
+  void serveResumableUpload(std::string path, std::int64_t granularity = 0);
+  // The next requests carrying `command` get these replies instead of the protocol's answer, in
+  // order, each once; a chunk answered this way is not taken in.
+  void interruptResumableUpload(std::string command, std::vector<ScriptedReply> replies);
+  // Uploads in the order they were started.
+  std::vector<ResumableUpload> resumableUploads() const;
+  // false: bodies are counted and hashed, never kept (RecordedRequest::body and
+  // ResumableUpload::received stay empty), so a large upload costs the server no memory.
+  void setKeepsBodies(bool keep);
 
   std::vector<RecordedRequest> requests() const;
   std::size_t requestCount() const;

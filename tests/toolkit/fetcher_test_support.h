@@ -68,7 +68,9 @@ class FetcherTest : public ::testing::Test {
     return fetcher;
   }
 
-  static std::shared_ptr<FetchResult> begin(const std::shared_ptr<Fetcher>& fetcher) {
+  // A template so that a subclass's own begin (which hides the fetcher's) is the one called.
+  template <class F>
+  static std::shared_ptr<FetchResult> begin(const std::shared_ptr<F>& fetcher) {
     auto result = std::make_shared<FetchResult>();
     fetcher->beginFetchWithCompletionHandler([result](std::optional<Data> data, std::optional<NSError> error) {
       ++result->calls;

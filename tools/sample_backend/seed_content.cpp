@@ -27,7 +27,7 @@ const char* const kSeedContent = R"json({
 ],
 "curricula": [
   {"id": 11, "lectureId": 1, "name": "Linear equations", "description": "Solving for one unknown.",
-   "htmlSite": "<h1>Linear equations</h1><p>Whatever you do to one side, do to the other.</p><p>2x + 3 = 11 gives 2x = 8, so x = 4.</p>"},
+   "htmlSite": "<h1>Linear equations</h1><p>Whatever you do to one side, do to the other.</p><p>2x + 3 = 11 gives 2x = 8, so x = 4.</p><p>More practice: <a href='https://example.org/algebra/linear-equations'>worked examples online</a>.</p>"},
   {"id": 12, "lectureId": 1, "name": "Fractions", "description": "Adding and comparing parts of a whole.",
    "htmlSite": "<h1>Fractions</h1><p>To add 1/2 and 1/4, write both in quarters: 2/4 + 1/4 = 3/4.</p>"},
   {"id": 21, "lectureId": 2, "name": "Continents and oceans", "description": "The big shapes of the globe.",

@@ -569,13 +569,15 @@ void SampleServer::routes() {
             });
 
   // A fake Facebook: the login dialog answers at once for its one person, as a browser's redirect
-  // back to the application's loopback address; the Graph API knows that person's token.
+  // back to the application's loopback address with the token in the fragment, where a token
+  // answer comes; the Graph API knows that person's token.
   http_.Get("/facebook/dialog/oauth", [](const httplib::Request& request, httplib::Response& response) {
+    if (request.get_param_value("client_id").empty())
+      return sendError(response, {400, kBadRequest, "\"client_id\" is missing"});
     const std::string back = request.get_param_value("redirect_uri");
-    if (back.rfind("http://127.0.0.1:", 0) != 0)
+    if (back.rfind("http://127.0.0.1:", 0) != 0 || back.find('#') != std::string::npos)
       return sendError(response, {400, kBadRequest, "\"redirect_uri\" must be a loopback http address"});
-    response.set_redirect(fmt::format("{}{}state={}&access_token={}&user_id={}&expires_in=5184000", back,
-                                      back.find('?') == std::string::npos ? "?" : "&",
+    response.set_redirect(fmt::format("{}#state={}&access_token={}&user_id={}&expires_in=5184000", back,
                                       queryEncoded(request.get_param_value("state")), kFacebookPerson.token,
                                       kFacebookPerson.id));
   });

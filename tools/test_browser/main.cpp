@@ -1,14 +1,102 @@
 // Stands in for a web browser in tests: GETs the URL given as its argument and follows its
-// redirects (http and https only), as a browser would after a web sign-in. The body is dropped.
+// redirects (http and https only, keeping the fragment as a browser does), as a browser would
+// after a web sign-in. The one script it runs is that of a page reading `location.hash` (the
+// loopback receiver's): it loads the page's address again with the fragment as the query.
 // Exit status 0 when the last answer is below 400, else 1 with the reason on stderr.
 
 #include <curl/curl.h>
+#include <strings.h>
 
 #include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
 
 namespace {
 
-size_t discard(char*, size_t size, size_t count, void*) { return size * count; }
+constexpr int kMaxLoads = 20;
+
+size_t keepBody(char* data, size_t size, size_t count, void* body) {
+  static_cast<std::string*>(body)->append(data, size * count);
+  return size * count;
+}
+
+size_t keepLocation(char* data, size_t size, size_t count, void* location) {
+  std::string_view line(data, size * count);
+  constexpr std::string_view kName = "location:";
+  if (line.size() > kName.size() && strncasecmp(line.data(), kName.data(), kName.size()) == 0) {
+    line.remove_prefix(kName.size());
+    while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n' || line.back() == ' ')) line.remove_suffix(1);
+    *static_cast<std::string*>(location) = std::string(line);
+  }
+  return size * count;
+}
+
+struct UrlFree {
+  void operator()(CURLU* url) const { curl_url_cleanup(url); }
+};
+using Url = std::unique_ptr<CURLU, UrlFree>;
+
+std::optional<std::string> part(CURLU* url, CURLUPart which) {
+  char* text = nullptr;
+  if (curl_url_get(url, which, &text, 0) != CURLUE_OK) return std::nullopt;
+  std::string value(text);
+  curl_free(text);
+  return value;
+}
+
+// A redirect: `location` taken relative to the page; a location without a fragment keeps the page's.
+bool follow(CURLU* url, const std::string& location) {
+  const auto fragment = part(url, CURLUPART_FRAGMENT);
+  if (curl_url_set(url, CURLUPART_URL, location.c_str(), 0) != CURLUE_OK) return false;
+  if (fragment && !part(url, CURLUPART_FRAGMENT)) curl_url_set(url, CURLUPART_FRAGMENT, fragment->c_str(), 0);
+  return true;
+}
+
+// What the loopback page's script does: location.replace(location.pathname + "?" + location.hash.slice(1)).
+bool forwardFragment(CURLU* url) {
+  const std::string fragment = part(url, CURLUPART_FRAGMENT).value_or("");
+  curl_url_set(url, CURLUPART_QUERY, nullptr, 0);
+  curl_url_set(url, CURLUPART_FRAGMENT, nullptr, 0);
+  const auto page = part(url, CURLUPART_URL);
+  return page && curl_url_set(url, CURLUPART_URL, (*page + "?" + fragment).c_str(), 0) == CURLUE_OK;
+}
+
+int fail(const std::string& address, const std::string& reason) {
+  std::fprintf(stderr, "test_browser: %s: %s\n", address.c_str(), reason.c_str());
+  return 1;
+}
+
+int browse(CURL* easy, const char* start) {
+  Url url(curl_url());
+  if (!url || curl_url_set(url.get(), CURLUPART_URL, start, 0) != CURLUE_OK) return fail(start, "not a URL");
+  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(easy, CURLOPT_TIMEOUT, 30L);
+  curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");  // cookies live across the redirects
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, keepBody);
+  curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, keepLocation);
+  for (int load = 0; load < kMaxLoads; ++load) {
+    // libcurl leaves the fragment out of the request, as a browser does.
+    const std::string address = part(url.get(), CURLUPART_URL).value_or(start);
+    std::string body, location;
+    curl_easy_setopt(easy, CURLOPT_URL, address.c_str());
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &body);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, &location);
+    if (CURLcode result = curl_easy_perform(easy); result != CURLE_OK) return fail(address, curl_easy_strerror(result));
+    long status = 0;
+    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    if (status >= 300 && status < 400 && !location.empty()) {
+      if (!follow(url.get(), location)) return fail(address, "cannot follow the redirect to " + location);
+      continue;
+    }
+    if (status >= 400) return fail(address, "HTTP " + std::to_string(status));
+    if (body.find("location.hash") == std::string::npos) return 0;
+    if (!forwardFragment(url.get())) return fail(address, "cannot forward the fragment");
+  }
+  return fail(start, "too many loads");
+}
 
 }  // namespace
 
@@ -20,26 +108,8 @@ int main(int argc, char* argv[]) {
   curl_global_init(CURL_GLOBAL_DEFAULT);
   CURL* easy = curl_easy_init();
   if (!easy) return 1;
-  curl_easy_setopt(easy, CURLOPT_URL, argv[1]);
-  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 20L);
-  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(easy, CURLOPT_TIMEOUT, 30L);
-  curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");  // cookies live across the redirects
-  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, discard);
-  CURLcode result = curl_easy_perform(easy);
-  long status = 0;
-  curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+  const int status = browse(easy, argv[1]);
   curl_easy_cleanup(easy);
   curl_global_cleanup();
-  if (result != CURLE_OK) {
-    std::fprintf(stderr, "test_browser: %s: %s\n", argv[1], curl_easy_strerror(result));
-    return 1;
-  }
-  if (status >= 400) {
-    std::fprintf(stderr, "test_browser: %s: HTTP %ld\n", argv[1], status);
-    return 1;
-  }
-  return 0;
+  return status;
 }

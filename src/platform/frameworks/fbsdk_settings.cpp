@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "platform/foundation/bundle.h"
+
 namespace {
 
 constexpr const char* kDefaultGraphBaseURL = "https://graph.facebook.com/";
@@ -32,11 +34,23 @@ std::string fromEnvironment(const char* variable, const char* fallback) {
   return value && *value ? value : fallback;
 }
 
+std::string configuredAppID() {
+  if (auto id = fromEnvironment(FBSDKSettings::kAppIDVariable, ""); !id.empty()) return id;
+  auto value = Bundle::main()->objectForInfoDictionaryKey(FBSDKSettings::kAppIDInfoKey);
+  return value && value->asString() ? *value->asString() : "";
+}
+
 }  // namespace
 
 std::optional<std::string> FBSDKSettings::appID() {
-  std::lock_guard lock(settings().mutex);
-  return settings().appID;
+  std::optional<std::string> id;
+  {
+    std::lock_guard lock(settings().mutex);
+    id = settings().appID;
+  }
+  if (!id) id = configuredAppID();
+  if (id->empty()) return std::nullopt;
+  return id;
 }
 
 void FBSDKSettings::setAppID(std::optional<std::string> appID) {

@@ -6,7 +6,11 @@
 // Process-wide settings of the Facebook SDK stand-in. Thread-safe.
 class FBSDKSettings {
  public:
-  // The application's Facebook app id; absent until configured.
+  // The application's Facebook app id: the one set here, else $DORVALE_FACEBOOK_APP_ID, else
+  // FacebookAppID of the main bundle's info dictionary; absent when that is empty. Setting ""
+  // leaves the application without one, nullopt restores the default.
+  static constexpr const char* kAppIDVariable = "DORVALE_FACEBOOK_APP_ID";
+  static constexpr const char* kAppIDInfoKey = "FacebookAppID";
   static std::optional<std::string> appID();
   static void setAppID(std::optional<std::string> appID);
 

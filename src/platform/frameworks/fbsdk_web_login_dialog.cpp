@@ -7,10 +7,12 @@
 #include <random>
 #include <set>
 #include <sstream>
+#include <utility>
 
 #include "platform/foundation/run_loop.h"
 #include "platform/frameworks/fbsdk_settings.h"
 #include "platform/net/url_session.h"
+#include "platform/ui/browser_sign_ins.h"
 #include "platform/ui/external_browser.h"
 #include "platform/ui/loopback_redirect_receiver.h"
 
@@ -74,43 +76,64 @@ FBSDKWebLoginDialogPresenter::resultOfRedirect(const std::optional<URL>& redirec
       std::nullopt};
 }
 
+namespace {
+
+// One dialog waiting for its answer: done once the completion is gone.
+struct PendingDialog {
+  FBSDKLoginDialogPresenter::Completion completion;
+  std::unique_ptr<LoopbackRedirectReceiver> receiver;
+  // The answer counts as a transfer in flight, so whoever waits for the network waits for the
+  // browser too; not when no browser came up, or the console would wait on every command.
+  std::shared_ptr<void> inFlight = URLSession::holdTransferInFlight();
+  std::shared_ptr<void> cancellable;
+};
+
+void finish(const std::shared_ptr<PendingDialog>& pending, std::shared_ptr<FBSDKLoginManagerLoginResult> result,
+            std::optional<NSError> error) {
+  if (!pending->completion) return;
+  auto completion = std::exchange(pending->completion, nullptr);
+  // Not from inside the receiver's own callback: the receiver goes on a later turn.
+  RunLoop::main().post([done = std::make_shared<PendingDialog>(std::move(*pending))] {});
+  completion(std::move(result), std::move(error));
+}
+
+}  // namespace
+
 void FBSDKWebLoginDialogPresenter::presentLoginDialog(const Request& request, Completion completion) {
-  // The receiver lives until its answer is in; the answer counts as a transfer in flight meanwhile,
-  // so whoever waits for the network waits for the browser too.
-  struct Pending {
-    std::unique_ptr<LoopbackRedirectReceiver> receiver;
-    std::shared_ptr<void> inFlight = URLSession::holdTransferInFlight();
-  };
-  auto pending = std::make_shared<Pending>();
+  const auto appID = FBSDKSettings::appID();
+  if (!appID) {
+    return completion(nullptr, loginError(FBSDKLoginErrorCode::DialogUnavailable,
+                                          "Facebook sign-in is not set up: the application has no Facebook app id."));
+  }
+  auto pending = std::make_shared<PendingDialog>();
+  pending->completion = std::move(completion);
   const std::string state = randomState();
   pending->receiver = LoopbackRedirectReceiver::start(
-      timeout_, [pending, state, permissions = request.permissions, completion](std::optional<URL> redirect) {
+      timeout_, [pending, state, permissions = request.permissions](std::optional<URL> redirect) {
         auto [result, error] = resultOfRedirect(redirect, state, permissions);
-        // Not from inside its own callback: the receiver goes on a later turn.
-        RunLoop::main().post([done = std::make_shared<Pending>(std::move(*pending))] {});
-        completion(std::move(result), std::move(error));
+        finish(pending, std::move(result), std::move(error));
       });
   if (!pending->receiver) {
-    completion(nullptr,
-               loginError(FBSDKLoginErrorCode::DialogUnavailable, "The login dialog cannot listen for its answer."));
-    return;
+    return finish(pending, nullptr,
+                  loginError(FBSDKLoginErrorCode::DialogUnavailable, "The login dialog cannot listen for its answer."));
   }
 
-  std::vector<URLQueryItem> items;
-  if (auto appID = FBSDKSettings::appID()) items.push_back({"client_id", *appID});
-  items.push_back({"redirect_uri", pending->receiver->redirectURL().absoluteString()});
-  items.push_back({"state", state});
-  items.push_back({"response_type", "token"});
-  items.push_back({"scope", joined(request.permissions)});
+  const std::vector<URLQueryItem> items{{"client_id", *appID},
+                                        {"redirect_uri", pending->receiver->redirectURL().absoluteString()},
+                                        {"state", state},
+                                        {"response_type", "token"},
+                                        {"scope", joined(request.permissions)}};
   const std::string base = FBSDKSettings::loginDialogURL();
   auto dialog =
       URL::URLWithString(base + (base.find('?') == std::string::npos ? "?" : "&") + percentEncodedQuery(items));
   if (!dialog) {
-    pending->receiver.reset();
-    completion(nullptr,
-               loginError(FBSDKLoginErrorCode::DialogUnavailable, "The login dialog's address is not valid: " + base));
-    return;
+    return finish(
+        pending, nullptr,
+        loginError(FBSDKLoginErrorCode::DialogUnavailable, "The login dialog's address is not valid: " + base));
   }
-  // Without a browser the address is printed for the user to open by hand; the wait goes on.
-  ExternalBrowser::open(*dialog, std::cout);
+  pending->cancellable = BrowserSignIns::add([weak = std::weak_ptr(pending)] {
+    if (auto cancelled = weak.lock()) finish(cancelled, FBSDKLoginManagerLoginResult::cancelled(), std::nullopt);
+  });
+  // Without a browser the address was printed for the user; the wait goes on without holding the console.
+  if (!openInBrowser_(*dialog, std::cout)) pending->inFlight.reset();
 }

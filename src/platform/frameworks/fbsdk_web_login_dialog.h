@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+#include <iosfwd>
 #include <memory>
 #include <optional>
 #include <string>
@@ -9,15 +11,22 @@
 #include "platform/foundation/date.h"
 #include "platform/foundation/url.h"
 #include "platform/frameworks/fbsdk_login_manager.h"
+#include "platform/ui/external_browser.h"
 
-// The login dialog as a web page (FBSDKSettings::loginDialogURL()) in the user's browser. The page
-// sends the user back to a loopback redirect on 127.0.0.1 with the answer in its query: the
-// `state` it was given and either `access_token` (with `user_id`, `expires_in`, `granted_scopes`
-// and `denied_scopes` when known) or `error`. A refusal (error=access_denied) and a dialog left
-// unanswered for `timeout` seconds are cancels.
+// The login dialog as a web page (FBSDKSettings::loginDialogURL(), for the app id of
+// FBSDKSettings::appID()) in the user's browser. The page sends the user back to a loopback
+// redirect on 127.0.0.1 with the answer in its fragment or query: the `state` it was given and
+// either `access_token` (with `user_id`, `expires_in`, `granted_scopes` and `denied_scopes` when
+// known) or `error`. A refusal (error=access_denied), a dialog left unanswered for `timeout`
+// seconds and one given up through BrowserSignIns::cancelAll() are cancels. Without an app id no
+// dialog opens and the login fails with DialogUnavailable.
 class FBSDKWebLoginDialogPresenter : public FBSDKLoginDialogPresenter {
  public:
-  explicit FBSDKWebLoginDialogPresenter(TimeInterval timeout = 300) : timeout_(timeout) {}
+  // Opens the dialog's page, or prints where to open it; whether a browser came up.
+  using Opener = std::function<bool(const URL& page, std::ostream& out)>;
+
+  explicit FBSDKWebLoginDialogPresenter(TimeInterval timeout = 300, Opener openInBrowser = ExternalBrowser::open)
+      : timeout_(timeout), openInBrowser_(std::move(openInBrowser)) {}
 
   void presentLoginDialog(const Request& request, Completion completion) override;
 
@@ -27,4 +36,5 @@ class FBSDKWebLoginDialogPresenter : public FBSDKLoginDialogPresenter {
 
  private:
   TimeInterval timeout_;
+  Opener openInBrowser_;
 };

@@ -21,8 +21,8 @@ class AVAudioPlayerDelegate {
   virtual void audioPlayerDidFinishPlaying(AVAudioPlayer&, bool /*successfully*/) {}
 };
 
-// Plays a sound held in memory. There is no sound device: the sound is decoded once to learn its
-// format and duration, and playing moves the current time with the main run loop's clock (the
+// Plays a sound held in memory. There is no sound device: the sound's format and duration are read
+// once (see decodeSound), and playing moves the current time with the main run loop's clock (the
 // virtual one in tests). Reaching the end stops, rewinds to 0 and tells the delegate.
 class AVAudioPlayer : public std::enable_shared_from_this<AVAudioPlayer> {
  public:

@@ -24,17 +24,22 @@ class AVPlayer {
   float rate_ = 0;
 };
 
-// Shows a player full size, with or without the playback controls. Its view renders
-// "(video URL, playing|paused)" plus ", no controls" when the controls are hidden.
+// Shows a player full size, with or without the playback controls. Its view renders the picture
+// as "(video URL, playing|paused) #videoPlayer", with ", no controls" before the ")" while they are
+// hidden, and the controls as a Play or Pause button named "playbackButton". A tap on the picture
+// reaches the controller's touchesCancelled: the player takes the touch for itself.
 class AVPlayerViewController : public UIViewController {
  public:
+  static constexpr const char* kPictureName = "videoPlayer";
+  static constexpr const char* kPlaybackButtonName = "playbackButton";
+
   AVPlayerViewController() = default;
   explicit AVPlayerViewController(const NSCoder& coder) : UIViewController(coder) {}
 
   const std::shared_ptr<AVPlayer>& player() const { return player_; }
   void setPlayer(std::shared_ptr<AVPlayer> player) { player_ = std::move(player); }
   bool showsPlaybackControls() const { return showsPlaybackControls_; }
-  void setShowsPlaybackControls(bool shows) { showsPlaybackControls_ = shows; }
+  void setShowsPlaybackControls(bool shows);
   bool allowsPictureInPicturePlayback() const { return allowsPictureInPicturePlayback_; }
   void setAllowsPictureInPicturePlayback(bool allows) { allowsPictureInPicturePlayback_ = allows; }
 

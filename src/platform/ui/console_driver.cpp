@@ -23,6 +23,7 @@
 #include "platform/foundation/run_loop.h"
 #include "platform/foundation/url.h"
 #include "platform/net/url_session.h"
+#include "platform/ui/browser_sign_ins.h"
 #include "platform/ui/render.h"
 #include "platform/ui/screen_renderer.h"
 #include "platform/ui/ui_alert_controller.h"
@@ -366,6 +367,8 @@ void ConsoleDriver::runCommand(const std::string& command, const std::string& ar
     pick(arguments);
   } else if (command == "link") {
     link(arguments);
+  } else if (command == "cancel") {
+    if (BrowserSignIns::cancelAll() == 0) message("No sign-in waits in a browser");
   } else if (command == "help") {
     help();
   } else if (command == "show") {

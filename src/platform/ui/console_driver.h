@@ -120,6 +120,7 @@ inline constexpr const char* kConsoleCommands =
     "background           sends the application to the background\n"
     "foreground           brings it back\n"
     "open URL             opens the URL into the application\n"
+    "cancel               gives up the sign-in waiting in a browser\n"
     "wait SECONDS         lets time pass for timers (at most 600)\n"
     "show                 prints the screen again\n"
     "help                 prints this list\n"

@@ -50,7 +50,8 @@ bool ExternalBrowser::open(const URL& url, std::ostream& out) {
     }
     out << "Cannot start " << printableText(command.front()) << ": " << std::strerror(error) << "\n";
   }
-  out << "Open this address in your browser: " << printableText(url.absoluteString()) << "\n";
+  out << "The sign-in waits in a browser: open this address there, or type 'cancel' to give up: "
+      << printableText(url.absoluteString()) << "\n";
   out.flush();
   return false;
 }

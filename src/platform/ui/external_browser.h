@@ -8,7 +8,8 @@
 
 #include "platform/foundation/url.h"
 
-// The user's web browser, outside the application (web sign-ins open their pages there).
+// The user's web browser, outside the application (web sign-ins open their pages there; see
+// BrowserSignIns for giving up on one).
 class ExternalBrowser {
  public:
   // The command that opens a browser; blanks separate its words.
@@ -20,7 +21,8 @@ class ExternalBrowser {
   // xdg-open when a display is there ($DISPLAY or $WAYLAND_DISPLAY); empty when there is neither.
   static std::vector<std::string> commandFor(const URL& url, const Environment& environment = std::getenv);
 
-  // Starts that command without waiting for it. Without a command, or when it cannot start, the
-  // URL goes to `out` for the user to open by hand. Whether a command started.
+  // Starts that command without waiting for it. Without a command, or when it cannot start, `out`
+  // hears once that the sign-in waits in a browser, with the URL for the user to open by hand.
+  // Whether a command started.
   static bool open(const URL& url, std::ostream& out);
 };

@@ -26,6 +26,15 @@ constexpr std::string_view kPage =
     "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Signed in</title></head>"
     "<body><p>Done. You can close this window and go back to the application.</p></body></html>";
 
+// A browser keeps the fragment to itself, and a token answer comes there: this page sends it
+// back as the query (the same characters, percent-encoding and all). With no fragment the
+// empty query still ends the wait, as an answer that holds nothing.
+constexpr std::string_view kForwardingPage =
+    "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Signing in</title></head>"
+    "<body><p>Going back to the application...</p>"
+    "<script>location.replace(location.pathname + \"?\" + location.hash.slice(1));</script>"
+    "<noscript><p>This page needs JavaScript to finish the sign-in.</p></noscript></body></html>";
+
 void sendAll(int fd, std::string_view text) {
   while (!text.empty()) {
     ssize_t n = ::send(fd, text.data(), text.size(), MSG_NOSIGNAL);
@@ -60,7 +69,8 @@ struct LoopbackRedirectReceiver::State {
     }
   }
 
-  // The request target of the first complete GET head, answered; nothing until one arrives.
+  // The request target of a complete GET head that carries a query, answered; "" for another
+  // complete request (answered too); nothing until the head is complete.
   static std::optional<std::string> takeRequest(Connection& c) {
     auto end = c.head.find("\r\n\r\n");
     if (end == std::string::npos) return std::nullopt;
@@ -73,6 +83,10 @@ struct LoopbackRedirectReceiver::State {
         firstSpace < lastSpace ? line.substr(firstSpace + 1, lastSpace - firstSpace - 1) : std::string();
     if (method != "GET" || target.empty() || target[0] != '/') {
       answer(c.fd, "405 Method Not Allowed", "");
+      return std::string();
+    }
+    if (target.find('?') == std::string::npos) {
+      answer(c.fd, "200 OK", kForwardingPage);
       return std::string();
     }
     answer(c.fd, "200 OK", kPage);

@@ -9,11 +9,14 @@
 #include "platform/foundation/url.h"
 
 // Where a web sign-in in the user's browser comes back: a socket on an ephemeral port of
-// 127.0.0.1 that takes one GET request, answers it with a short page sending the user back to the
-// application, and hands the request's URL (http://127.0.0.1:PORT/path?query) to the
-// application's URL handling (UIApplication::deliverOpenURL), then to `completion`, on the main
-// run loop. Other requests are answered 405 and the wait goes on. After `timeout` seconds of real
-// time without that request, `completion` hears nothing. Destroying the receiver stops it.
+// 127.0.0.1 that waits for one GET request with a query, answers it with a short page sending
+// the user back to the application, and hands the request's URL (http://127.0.0.1:PORT/path?query)
+// to the application's URL handling (UIApplication::deliverOpenURL), then to `completion`, on the
+// main run loop. A GET without a query gets a page whose script loads it again with the
+// browser's fragment as the query (an answer in the fragment never leaves the browser
+// otherwise); other requests are answered 405. The wait goes on meanwhile. After `timeout`
+// seconds of real time without that request, `completion` hears nothing. Destroying the receiver
+// stops it.
 class LoopbackRedirectReceiver {
  public:
   using Completion = std::function<void(std::optional<URL> redirect)>;

@@ -28,7 +28,8 @@ class UIView;
 //   web page         the page's text, one line per block, each link followed by its number
 //                    ("Next [1]"), a submit button as [Title]; (loading URL) before the first
 //                    page arrives
-//   video            (video URL, playing|paused) with ", no controls" when they are hidden
+//   video            (video URL, playing|paused) #videoPlayer, with ", no controls" before the ")"
+//                    when they are hidden; shown, they are a [Play] or [Pause] #playbackButton
 // Names (#name) are the views' accessibility identifiers, which the console driver addresses.
 // Texts go through printableText, and a text with line breaks gives several lines.
 class TextCanvas {

@@ -54,20 +54,70 @@ std::string containerName(int format) {
 // More channels than any real recording has: a damaged header, not a sound to decode.
 constexpr int kMaxChannels = 64;
 constexpr sf_count_t kChunkFrames = 4096;
+// Samples decoded at most where no header gives the length: a few milliseconds of work, where
+// decoding a megabyte of compressed silence whole takes many seconds.
+constexpr sf_count_t kDecodeBudget = sf_count_t{1} << 18;
+
+// One reading of the bytes: the library's handle over a cursor of its own.
+class SoundReader {
+ public:
+  explicit SoundReader(const Data& data)
+      : file_{data}, sound_(sf_open_virtual(&io_, SFM_READ, &info_, &file_), &sf_close) {}
+  SoundReader(const SoundReader&) = delete;
+  SoundReader& operator=(const SoundReader&) = delete;
+
+  explicit operator bool() const { return sound_ != nullptr; }
+  const SF_INFO& info() const { return info_; }
+  SNDFILE* get() const { return sound_.get(); }
+  // How far into the bytes the library has read.
+  sf_count_t position() const { return file_.position; }
+
+ private:
+  MemoryFile file_;
+  SF_VIRTUAL_IO io_{fileLength, fileSeek, fileRead, fileWrite, fileTell};
+  SF_INFO info_{};
+  std::unique_ptr<SNDFILE, decltype(&sf_close)> sound_;
+};
+
+// A header may claim more than the data holds: its last frame must be there.
+bool readsFrame(const SoundReader& reader, sf_count_t frame) {
+  if (sf_seek(reader.get(), frame, SEEK_SET) != frame) return false;
+  std::vector<float> one(static_cast<std::size_t>(reader.info().channels));
+  return sf_readf_float(reader.get(), one.data(), 1) == 1;
+}
+
+// Counted up to the budget; beyond it, the frames decoded in the share of the bytes read so far.
+std::int64_t boundedFrameCount(const SoundReader& reader, std::size_t size) {
+  const int channels = reader.info().channels;
+  const sf_count_t budget = std::max<sf_count_t>(1, kDecodeBudget / channels);
+  std::vector<float> buffer(static_cast<std::size_t>(kChunkFrames * channels));
+  sf_count_t frames = 0;
+  while (frames < budget) {
+    const sf_count_t n = sf_readf_float(reader.get(), buffer.data(), std::min(kChunkFrames, budget - frames));
+    if (n <= 0) return frames;
+    frames += n;
+  }
+  if (reader.position() <= 0) return frames;
+  const double estimate =
+      static_cast<double>(frames) * static_cast<double>(size) / static_cast<double>(reader.position());
+  return static_cast<std::int64_t>(std::min(estimate, static_cast<double>(SF_COUNT_MAX / 2)));
+}
 
 }  // namespace
 
 tl::expected<SoundFormat, std::string> decodeSound(const Data& data) {
-  MemoryFile file{data};
-  SF_VIRTUAL_IO io{fileLength, fileSeek, fileRead, fileWrite, fileTell};
-  SF_INFO info{};
-  std::unique_ptr<SNDFILE, decltype(&sf_close)> sound(sf_open_virtual(&io, SFM_READ, &info, &file), &sf_close);
-  if (!sound) return tl::make_unexpected(std::string(sf_strerror(nullptr)));
+  SoundReader reader(data);
+  if (!reader) return tl::make_unexpected(std::string(sf_strerror(nullptr)));
+  const SF_INFO& info = reader.info();
   if (info.channels < 1 || info.channels > kMaxChannels || info.samplerate < 1) {
     return tl::make_unexpected(std::string("unsupported channel count or sample rate"));
   }
-  SoundFormat format{containerName(info.format), info.channels, info.samplerate, 0};
-  std::vector<float> buffer(static_cast<std::size_t>(kChunkFrames * info.channels));
-  for (sf_count_t n; (n = sf_readf_float(sound.get(), buffer.data(), kChunkFrames)) > 0;) format.frames += n;
+  SoundFormat format{containerName(info.format), info.channels, info.samplerate, info.frames};
+  // The library says SF_COUNT_MAX for a length the header leaves open.
+  const bool known = info.frames >= 0 && info.frames < SF_COUNT_MAX;
+  if (known && (info.frames == 0 || readsFrame(reader, info.frames - 1))) return format;
+  // A failed seek can leave the decoder unable to read on: count on a fresh reading.
+  SoundReader fresh(data);
+  format.frames = fresh ? boundedFrameCount(fresh, data.size()) : 0;
   return format;
 }

@@ -7,16 +7,20 @@
 
 #include "platform/foundation/data.h"
 
-// What decoding a sound found out.
+// What reading a sound found out.
 struct SoundFormat {
   std::string container;  // "WAV", "AIFF", "FLAC", "OGG", "MP3" or "sound"
   int channels = 0;
   int sampleRate = 0;
-  std::int64_t frames = 0;  // frames actually decoded, whatever the header claims
+  // The header's count where the data holds its last frame; else counted, or, past a bounded
+  // decode, estimated from the share of the bytes read (short for near silence: the library reads
+  // ahead).
+  std::int64_t frames = 0;
 
   double duration() const { return sampleRate > 0 ? static_cast<double>(frames) / sampleRate : 0; }
 };
 
-// Decodes the whole of `data` in memory (whatever the installed sound library reads: WAV, AIFF,
-// FLAC, Ogg and MP3 where supported). The library's reason when it is not a sound.
+// Reads the format of the sound in `data` (whatever the installed sound library reads: WAV, AIFF,
+// FLAC, Ogg and MP3 where supported) in bounded time, whatever its length. The library's reason
+// when it is not a sound.
 tl::expected<SoundFormat, std::string> decodeSound(const Data& data);

@@ -118,8 +118,14 @@ class WebContentView : public UIView, protected WebViewEngine::Host {
   explicit WebContentView(CGRect frame);
   ~WebContentView() override;
 
+  // An HTML text given to load, with its base URL.
+  struct HTMLString {
+    std::string html;
+    std::optional<URL> baseURL;
+  };
   void loadRequest(const URLRequest& request) { engine_->loadRequest(request); }
   void loadHTMLString(std::string html, std::optional<URL> baseURL) {
+    loadedHTMLString_ = HTMLString{html, baseURL};
     engine_->loadHTMLString(std::move(html), std::move(baseURL));
   }
   void reload() { engine_->reload(); }
@@ -130,6 +136,8 @@ class WebContentView : public UIView, protected WebViewEngine::Host {
   void goBack() { engine_->goBack(); }
   void goForward() { engine_->goForward(); }
   const WebDocument& document() const { return engine_->document(); }
+  // The last loadHTMLString's text and base URL, as given (nothing before the first).
+  const std::optional<HTMLString>& loadedHTMLString() const { return loadedHTMLString_; }
 
   // The user: a finger on a link (by its number or its target), a form sent. Refused (false) when
   // the view cannot be touched or the page has no such link or form.
@@ -144,4 +152,5 @@ class WebContentView : public UIView, protected WebViewEngine::Host {
 
  private:
   std::shared_ptr<WebViewEngine> engine_;
+  std::optional<HTMLString> loadedHTMLString_;
 };

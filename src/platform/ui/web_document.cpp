@@ -193,22 +193,96 @@ void walk(const xmlNode* root, TextBuilder& builder) {
 
 }  // namespace
 
-WebDocument WebDocument::parse(std::string_view html, const std::optional<std::string>& encoding) {
+namespace web_document_detail {
+
+std::optional<std::string> withAttributesCapped(std::string_view html, std::size_t limit) {
+  auto isBlank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; };
+  auto isLetter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+  std::string out;
+  bool cut = false;
+  std::size_t copied = 0;  // html[copied, i) is still to be copied
+  std::size_t i = 0;
+  const std::size_t n = html.size();
+  auto skipTo = [&](std::string_view end) {
+    const auto at = html.find(end, i);
+    i = at == std::string_view::npos ? n : at + end.size();
+  };
+  while (i < n) {
+    if (html[i] != '<') {
+      const auto next = html.find('<', i);
+      i = next == std::string_view::npos ? n : next;
+      continue;
+    }
+    if (html.substr(i, 4) == "<!--") {
+      skipTo("-->");
+      continue;
+    }
+    if (i + 1 >= n || !isLetter(html[i + 1])) {
+      ++i;
+      continue;
+    }
+    i += 2;
+    while (i < n && !isBlank(html[i]) && html[i] != '>' && html[i] != '/') ++i;
+    for (std::size_t count = 0; i < n;) {
+      while (i < n && (isBlank(html[i]) || html[i] == '/')) ++i;
+      if (i >= n || html[i] == '>') break;
+      const std::size_t start = i;
+      while (i < n && !isBlank(html[i]) && html[i] != '=' && html[i] != '>') ++i;
+      std::size_t end = i;
+      while (end < n && isBlank(html[end])) ++end;
+      if (end < n && html[end] == '=') {
+        i = end + 1;
+        while (i < n && isBlank(html[i])) ++i;
+        if (i < n && (html[i] == '"' || html[i] == '\'')) {
+          const auto close = html.find(html[i], i + 1);
+          i = close == std::string_view::npos ? n : close + 1;
+        } else {
+          while (i < n && !isBlank(html[i]) && html[i] != '>') ++i;
+        }
+      }
+      if (++count > limit) {
+        out.append(html.substr(copied, start - copied));
+        copied = i;
+        cut = true;
+      }
+    }
+  }
+  if (!cut) return std::nullopt;
+  out.append(html.substr(copied));
+  return out;
+}
+
+}  // namespace web_document_detail
+
+WebDocument WebDocument::parse(std::string_view page, const std::optional<std::string>& encoding) {
   static std::once_flag once;
   std::call_once(once, [] { xmlInitParser(); });
   WebDocument document;
-  if (html.empty()) return document;
+  if (page.empty()) return document;
+  // The parser checks each attribute against the earlier ones of its element: quadratic.
+  const auto capped = web_document_detail::withAttributesCapped(page, kMaxAttributes);
+  const std::string_view html = capped ? std::string_view(*capped) : page;
   const int size = html.size() > INT_MAX ? INT_MAX : static_cast<int>(html.size());
   const int options = HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET;
-  DocPtr doc(htmlReadMemory(html.data(), size, nullptr, encoding ? encoding->c_str() : "UTF-8", options), &xmlFreeDoc);
+  std::unique_ptr<htmlParserCtxt, decltype(&htmlFreeParserCtxt)> context(htmlNewParserCtxt(), &htmlFreeParserCtxt);
+  if (!context) return document;
+  DocPtr doc(
+      htmlCtxtReadMemory(context.get(), html.data(), size, nullptr, encoding ? encoding->c_str() : "UTF-8", options),
+      &xmlFreeDoc);
   // A character set the parser does not know: read the bytes as UTF-8 rather than show nothing.
-  if (!doc && encoding) doc.reset(htmlReadMemory(html.data(), size, nullptr, "UTF-8", options));
+  if (!doc && encoding) doc.reset(htmlCtxtReadMemory(context.get(), html.data(), size, nullptr, "UTF-8", options));
   if (!doc) return document;
+  // Too deep a nesting and too long a text end the parse where they start.
+  const int error = context->lastError.code;
+  const bool restCut = error == XML_ERR_INTERNAL_ERROR || error == XML_ERR_NO_MEMORY;
   const xmlNode* root = xmlDocGetRootElement(doc.get());
-  if (!root) return document;
-  if (const xmlNode* title = findTitle(root)) document.title = collapsed(contentOf(title));
-  TextBuilder builder(document);
-  walk(root, builder);
-  builder.breakLine();
+  if (root) {
+    if (const xmlNode* title = findTitle(root)) document.title = collapsed(contentOf(title));
+    TextBuilder builder(document);
+    walk(root, builder);
+    builder.breakLine();
+  }
+  if (capped) document.lines.insert(document.lines.begin(), kCutAttributesLine);
+  if (restCut) document.lines.push_back(kCutRestLine);
   return document;
 }

@@ -31,6 +31,17 @@ struct WebDocument {
   std::vector<WebForm> forms;
 
   // Parses with a forgiving HTML parser: malformed markup still gives what a browser would show.
-  // `encoding` names the bytes' character set when the server said which (UTF-8 otherwise).
+  // `encoding` names the bytes' character set when the server said which (UTF-8 otherwise). The
+  // work is bounded: attributes of one element past kMaxAttributes are dropped before parsing, and
+  // content past the parser's depth and text limits is lost; a line of the page then says so.
   static WebDocument parse(std::string_view html, const std::optional<std::string>& encoding = std::nullopt);
+
+  static constexpr std::size_t kMaxAttributes = 10000;
+  static constexpr const char* kCutAttributesLine = "(attributes of an element were cut)";
+  static constexpr const char* kCutRestLine = "(the rest of the page was cut)";
 };
+
+namespace web_document_detail {
+// `html` with the attributes past `limit` of every start tag left out; nothing when none is.
+std::optional<std::string> withAttributesCapped(std::string_view html, std::size_t limit);
+}  // namespace web_document_detail

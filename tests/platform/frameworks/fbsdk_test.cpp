@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <map>
 #include <string>
 #include <thread>
 #include <tuple>
 #include <vector>
 
+#include "platform/foundation/bundle.h"
 #include "platform/foundation/run_loop.h"
 #include "platform/frameworks/fbsdk_access_token.h"
 #include "platform/frameworks/fbsdk_application_delegate.h"
@@ -13,6 +16,9 @@
 #include "platform/frameworks/fbsdk_settings.h"
 #include "platform/frameworks/fbsdk_web_login_dialog.h"
 #include "platform/keychain/memory_keychain_store.h"
+#include "platform/net/url_session.h"
+#include "platform/ui/browser_sign_ins.h"
+#include "platform/ui/url_contents.h"
 #include "support/fake_backend.h"
 #include "support/virtual_time.h"
 
@@ -239,6 +245,89 @@ TEST(WebLoginDialogTest, TheRedirectGivesATokenOnlyWithTheDialogsState) {
         << c.query.value_or("(none)");
     EXPECT_NE(!result, !error) << c.query.value_or("(none)");
   }
+}
+
+TEST(FBSDKSettingsTest, TheAppIdIsTheOneSetElseTheEnvironmentsElseTheInfoDictionarys) {
+  const auto bundle = Bundle::main();
+  const auto info = bundle->infoDictionary();
+  struct Case {
+    std::optional<std::string> set, environment, infoValue, appID;
+  };
+  const std::vector<Case> cases = {
+      {std::nullopt, std::nullopt, std::nullopt, std::nullopt},
+      {std::nullopt, std::nullopt, "", std::nullopt},
+      {std::nullopt, std::nullopt, "info-1", "info-1"},
+      {std::nullopt, "", "info-1", "info-1"},
+      {std::nullopt, "env-1", "info-1", "env-1"},
+      {"set-1", "env-1", "info-1", "set-1"},
+      {"", "env-1", "info-1", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    auto changed = info;
+    changed.erase(FBSDKSettings::kAppIDInfoKey);
+    if (c.infoValue) changed[FBSDKSettings::kAppIDInfoKey] = *c.infoValue;
+    bundle->setInfoDictionary(changed);
+    c.environment ? setenv(FBSDKSettings::kAppIDVariable, c.environment->c_str(), 1)
+                  : unsetenv(FBSDKSettings::kAppIDVariable);
+    FBSDKSettings::setAppID(c.set);
+    EXPECT_EQ(FBSDKSettings::appID(), c.appID) << &c - cases.data();
+  }
+  unsetenv(FBSDKSettings::kAppIDVariable);
+  FBSDKSettings::setAppID(std::nullopt);
+  bundle->setInfoDictionary(info);
+}
+
+// The dialog up to the browser: it opens only for an app id, holds the console's wait only while
+// a browser shows it, and a cancel ends it at once and for good.
+TEST(WebLoginDialogTest, ItNeedsAnAppIdWaitsOnTheNetworkOnlyWithABrowserAndEndsOnCancel) {
+  VirtualTime time;
+  FBSDKSettings::setLoginDialogURL("http://127.0.0.1:9/dialog?display=page");
+  for (const bool browser : {false, true}) {
+    SCOPED_TRACE(browser);
+    // Earlier transfers let go of their count a moment after they answer.
+    ASSERT_TRUE(time.runUntil([] { return URLSession::transfersInFlight() == 0; }));
+    std::vector<URL> pages;
+    FBSDKWebLoginDialogPresenter presenter(300, [&](const URL& page, std::ostream&) {
+      pages.push_back(page);
+      return browser;
+    });
+    std::vector<std::pair<std::shared_ptr<FBSDKLoginManagerLoginResult>, std::optional<NSError>>> answers;
+    const auto present = [&] {
+      presenter.presentLoginDialog({{"public_profile", "email"}, FBSDKLoginBehavior::Web, nullptr},
+                                   [&](auto result, auto error) { answers.emplace_back(result, error); });
+    };
+    FBSDKSettings::setAppID("");
+    present();
+    ASSERT_EQ(answers.size(), 1u);
+    ASSERT_TRUE(answers[0].second && pages.empty());
+    EXPECT_EQ(answers[0].second->code, static_cast<long>(FBSDKLoginErrorCode::DialogUnavailable));
+
+    FBSDKSettings::setAppID("sample-app");
+    present();
+    time.runUntilIdle();
+    ASSERT_EQ(pages.size(), 1u);
+    std::map<std::string, std::string> query;
+    for (const auto& item : pages[0].queryItems()) query.emplace(item.name, item.value.value_or(""));
+    EXPECT_EQ(std::tuple(query["display"], query["client_id"], query["response_type"], query["scope"]),
+              std::tuple("page", "sample-app", "token", "public_profile,email"));
+    EXPECT_EQ(URLSession::transfersInFlight(), browser ? 1u : 0u);
+    EXPECT_EQ(answers.size(), 1u);
+
+    EXPECT_EQ(BrowserSignIns::cancelAll(), 1u);
+    ASSERT_EQ(answers.size(), 2u);
+    EXPECT_TRUE(answers[1].first && answers[1].first->isCancelled() && !answers[1].second);
+    time.runUntilIdle();
+    EXPECT_EQ(URLSession::transfersInFlight(), 0u);
+    EXPECT_EQ(BrowserSignIns::cancelAll(), 0u);
+    // A late answer finds nobody listening.
+    auto late = URL::URLWithString(query["redirect_uri"] + "?state=" + query["state"] + "&access_token=t1");
+    ASSERT_TRUE(late);
+    EXPECT_FALSE(dataWithContentsOfURL(*late, 5));
+    time.runUntilIdle();
+    EXPECT_EQ(answers.size(), 2u);
+  }
+  FBSDKSettings::setAppID(std::nullopt);
+  FBSDKSettings::setLoginDialogURL(std::nullopt);
 }
 
 TEST(FBSDKApplicationDelegateTest, LaunchesWithTheKeptTokenAndClaimsOnlyItsOwnURLScheme) {

@@ -48,6 +48,17 @@ class OpenedURLs : public UIApplicationDelegate {
 class RedirectTest : public ControllerTest {
  protected:
   RedirectTest() { UIApplication::sharedApplication()->setDelegate(app); }
+
+  // ExternalBrowser::open with `browser` as the user's browser.
+  static bool openWith(const char* browser, const URL& url, std::ostream& out) {
+    const char* previous = std::getenv(ExternalBrowser::kBrowserVariable);
+    const std::string kept = previous ? previous : "";
+    setenv(ExternalBrowser::kBrowserVariable, browser, 1);
+    const bool started = ExternalBrowser::open(url, out);
+    previous ? setenv(ExternalBrowser::kBrowserVariable, kept.c_str(), 1) : unsetenv(ExternalBrowser::kBrowserVariable);
+    return started;
+  }
+
   std::shared_ptr<OpenedURLs> app = std::make_shared<OpenedURLs>();
 };
 
@@ -55,6 +66,10 @@ TEST_F(RedirectTest, TheReceiverHandsOneLoopbackRequestToTheApplicationOrGivesUp
   std::vector<std::optional<URL>> heard;
   auto receiver = LoopbackRedirectReceiver::start(10, [&](std::optional<URL> url) { heard.push_back(url); });
   ASSERT_TRUE(receiver);
+  // Without a query the page forwards the browser's fragment, and the wait goes on.
+  auto forwarding = dataWithContentsOfURL(receiver->redirectURL("done"), 10);
+  ASSERT_TRUE(forwarding);
+  EXPECT_NE(forwarding->toString().find("location.hash"), std::string::npos);
   const auto redirect = receiver->redirectURL("done?code=7&state=x");
   EXPECT_EQ(redirect.absoluteString(), "http://127.0.0.1:" + std::to_string(receiver->port()) + "/done?code=7&state=x");
   auto page = dataWithContentsOfURL(redirect, 10);
@@ -78,23 +93,30 @@ TEST_F(RedirectTest, TheTestBrowserFollowsTheProvidersRedirectToTheReceiver) {
   FakeBackend provider;
   const auto back = receiver->redirectURL("cb?code=42");
   provider.reply("GET", "/authorize", ScriptedReply{302, {{"Location", back.absoluteString()}}});
-  const char* previous = std::getenv(ExternalBrowser::kBrowserVariable);
-  const std::string kept = previous ? previous : "";
-  setenv(ExternalBrowser::kBrowserVariable, TEST_BROWSER_PATH, 1);
   std::ostringstream out;
-  const bool started = ExternalBrowser::open(*URL::URLWithString(provider.url("authorize")), out);
-  previous ? setenv(ExternalBrowser::kBrowserVariable, kept.c_str(), 1) : unsetenv(ExternalBrowser::kBrowserVariable);
-  ASSERT_TRUE(started) << out.str();
+  ASSERT_TRUE(openWith(TEST_BROWSER_PATH, *URL::URLWithString(provider.url("authorize")), out)) << out.str();
   ASSERT_TRUE(time.runUntil([&] { return !app->opened.empty(); }, 10));
   EXPECT_EQ(app->opened, std::vector<std::string>{back.absoluteString()});
 
-  setenv(ExternalBrowser::kBrowserVariable, "/nonexistent/browser", 1);
-  EXPECT_FALSE(ExternalBrowser::open(back, out));
-  previous ? setenv(ExternalBrowser::kBrowserVariable, kept.c_str(), 1) : unsetenv(ExternalBrowser::kBrowserVariable);
+  EXPECT_FALSE(openWith("/nonexistent/browser", back, out));
   EXPECT_EQ(out.str(),
             "Cannot start /nonexistent/browser: No such file or directory\n"
-            "Open this address in your browser: " +
+            "The sign-in waits in a browser: open this address there, or type 'cancel' to give up: " +
                 back.absoluteString() + "\n");
+}
+
+// A token answer comes in the fragment, which the browser keeps: the receiver's page sends it on.
+TEST_F(RedirectTest, AnAnswerInTheFragmentReachesTheApplicationAsTheQuery) {
+  auto receiver = LoopbackRedirectReceiver::start(10);
+  ASSERT_TRUE(receiver);
+  FakeBackend provider;
+  provider.reply(
+      "GET", "/authorize",
+      ScriptedReply{302, {{"Location", receiver->redirectURL("cb").absoluteString() + "#state=s%201&t=a+b"}}});
+  std::ostringstream out;
+  ASSERT_TRUE(openWith(TEST_BROWSER_PATH, *URL::URLWithString(provider.url("authorize")), out)) << out.str();
+  ASSERT_TRUE(time.runUntil([&] { return !app->opened.empty(); }, 10));
+  EXPECT_EQ(app->opened, std::vector<std::string>{receiver->redirectURL("cb?state=s%201&t=a+b").absoluteString()});
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "controller_test_support.h"
 #include "platform/foundation/run_loop.h"
 #include "platform/net/url_session.h"
+#include "platform/ui/browser_sign_ins.h"
 #include "platform/ui/image_codec.h"
 #include "platform/ui/render.h"
 #include "platform/ui/screen_renderer.h"
@@ -290,6 +291,17 @@ TEST_F(ConsoleTest, CommandsThatCannotRunSayWhyAndTheDriverGoesOn) {
             (std::vector<std::string>{"The application opened demo://hello",
                                       "The application did not open https://example.com"}));
   EXPECT_NE(driver.screen().find("{still here|} #emailField"), std::string::npos);
+}
+
+TEST_F(ConsoleTest, CancelGivesUpEverySignInWaitingInABrowser) {
+  int cancelled = 0;
+  auto first = BrowserSignIns::add([&] { ++cancelled; });
+  auto second = BrowserSignIns::add([&] { ++cancelled; });
+  BrowserSignIns::add([&] { cancelled += 100; }).reset();
+  driver.execute("cancel");
+  driver.execute("cancel");
+  EXPECT_EQ(cancelled, 2);
+  EXPECT_EQ(errors(), std::vector<std::string>{"! No sign-in waits in a browser"});
 }
 
 // How overlays draw is the renderer's.

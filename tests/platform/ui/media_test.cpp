@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <fstream>
+#include <iterator>
 
 #include "platform/foundation/run_loop.h"
 #include "platform/ui/av_audio_player.h"
 #include "platform/ui/av_player.h"
 #include "platform/ui/ca_display_link.h"
 #include "platform/ui/render.h"
+#include "support/temp_dir.h"
 #include "support/virtual_time.h"
 
 namespace {
@@ -24,6 +29,35 @@ Data wav(std::uint32_t frames, std::uint32_t rate) {
   out += "data";
   put(frames * 2, 4);
   return Data::fromString(out.append(frames * 2, '\0'));
+}
+
+// `seconds` of mono silence (or noise) at 8 kHz as FLAC; the header's sample count replaced by
+// `claimed` when given (0: left open).
+Data flac(int seconds, std::optional<std::uint64_t> claimed = std::nullopt, bool noise = false) {
+  TempDir dir;
+  const auto path = dir.str() + "/sound.flac";
+  SF_INFO info{};
+  info.samplerate = 8000;
+  info.channels = 1;
+  info.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+  {
+    std::unique_ptr<SNDFILE, decltype(&sf_close)> out(sf_open(path.c_str(), SFM_WRITE, &info), &sf_close);
+    std::vector<short> second(8000);
+    std::uint32_t state = 1;
+    for (int i = 0; i < seconds; ++i) {
+      if (noise)
+        for (auto& sample : second) sample = static_cast<short>((state = state * 1664525 + 1013904223) >> 16);
+      sf_writef_short(out.get(), second.data(), 8000);
+    }
+  }
+  std::ifstream in(path, std::ios::binary);
+  std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  if (claimed) {
+    // The stream information's 36-bit sample count ends 26 bytes into the file.
+    bytes[21] = static_cast<char>((bytes[21] & 0xF0) | ((*claimed >> 32) & 0x0F));
+    for (int i = 0; i < 4; ++i) bytes[22 + i] = static_cast<char>(*claimed >> (24 - 8 * i));
+  }
+  return Data::fromString(bytes);
 }
 
 class FinishLog : public AVAudioPlayerDelegate {
@@ -68,6 +102,28 @@ TEST(AVAudioPlayerTest, RefusesDataThatIsNotASound) {
   }
 }
 
+TEST(SoundFormatTest, TheLengthIsTheHeadersWhereTheDataHoldsItElseABoundedCount) {
+  struct Case {
+    const char* name;
+    Data data;
+    double seconds;
+    double tolerance;
+  };
+  const Case cases[] = {
+      {"told by the header", flac(2), 2, 0},
+      {"a header that claims hours", flac(1, 8000ull * 3600 * 5), 1, 0},
+      {"left open, counted", flac(3, 0), 3, 0},
+      // Far more than is decoded: estimated from the share of the bytes read.
+      {"left open, estimated", flac(100, 0, true), 100, 10},
+  };
+  for (const auto& c : cases) {
+    auto format = decodeSound(c.data);
+    ASSERT_TRUE(format) << c.name << ": " << format.error();
+    EXPECT_EQ(format->container, "FLAC");
+    EXPECT_NEAR(format->duration(), c.seconds, c.tolerance) << c.name;
+  }
+}
+
 TEST(CADisplayLinkTest, TicksAtTheFrameIntervalUntilInvalidatedOrItsTargetGoes) {
   VirtualTime time;
   auto target = std::make_shared<int>(0);
@@ -98,5 +154,6 @@ TEST(AVPlayerViewControllerTest, RendersThePlayersURLAndState) {
   controller->setPlayer(AVPlayer::make(*URL::URLWithString("https://example.org/clip.mp4")));
   controller->setShowsPlaybackControls(false);
   controller->player()->play();
-  EXPECT_EQ(renderOnOneLine(*controller->view()), "(video https://example.org/clip.mp4, playing, no controls)");
+  EXPECT_EQ(renderOnOneLine(*controller->view()),
+            "(video https://example.org/clip.mp4, playing, no controls) #videoPlayer");
 }

@@ -5,10 +5,13 @@
 #include <fstream>
 
 #include "platform/net/url_error.h"
+#include "platform/net/url_session_task.h"
 #include "support/fake_backend.h"
 #include "support/temp_dir.h"
+#include "support/virtual_time.h"
 
 TEST(URLContentsTest, ReadsFilesAndHTTPAndFailsInsteadOfHanging) {
+  VirtualTime time;
   TempDir dir;
   std::ofstream(dir.str() + "/sound.wav") << "bytes on disk";
   FakeBackend server;
@@ -34,5 +37,21 @@ TEST(URLContentsTest, ReadsFilesAndHTTPAndFailsInsteadOfHanging) {
     auto data = dataWithContentsOfURL(c.url, 0.5, &error);
     EXPECT_EQ(data ? std::optional(data->toString()) : std::nullopt, c.body);
     EXPECT_EQ(error ? error->code : 0, c.error);
+
+    // Without waiting: the same answer, later, on the main run loop.
+    std::optional<std::pair<std::optional<std::string>, long>> later;
+    loadContentsOfURL(c.url, 0.5, [&](std::optional<Data> bytes, std::optional<NSError> reason) {
+      later.emplace(bytes ? std::optional(bytes->toString()) : std::nullopt, reason ? reason->code : 0);
+    });
+    EXPECT_FALSE(later);
+    ASSERT_TRUE(time.runUntil([&] { return later.has_value(); }));
+    EXPECT_EQ(*later, std::pair(c.body, c.error));
   }
+  // A cancelled load says so.
+  long cancelled = 0;
+  loadContentsOfURL(*URL::URLWithString(server.url("slow")), 10,
+                    [&](std::optional<Data>, std::optional<NSError> reason) { cancelled = reason ? reason->code : 0; })
+      ->cancel();
+  ASSERT_TRUE(time.runUntil([&] { return cancelled != 0; }));
+  EXPECT_EQ(cancelled, NSURLErrorCancelled);
 }

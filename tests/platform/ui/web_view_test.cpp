@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "platform/net/http_cookie_storage.h"
 #include "platform/ui/render.h"
 #include "platform/ui/ui_web_view.h"
@@ -84,6 +86,32 @@ TEST(WebDocumentTest, ExtractsTitleTextAndLinksFromRealAndMalformedPages) {
     std::vector<std::string> hrefs;
     for (const auto& link : document.links) hrefs.push_back(link.href);
     EXPECT_EQ(hrefs, c.hrefs);
+  }
+}
+
+TEST(WebDocumentTest, TheParsersWorkIsBoundedAndACutPageSaysSo) {
+  using web_document_detail::withAttributesCapped;
+  // Quoted values may hold blanks and '>'; comments and text are not tags.
+  EXPECT_EQ(withAttributesCapped("<p a='x > y' b=1 c>t</p><!-- <i d e f> -->", 2),
+            "<p a='x > y' b=1 >t</p><!-- <i d e f> -->");
+  EXPECT_EQ(withAttributesCapped("<p a b>x < y</p>", 2), std::nullopt);
+
+  std::string manyAttributes = "<p";
+  for (std::size_t i = 0; i <= WebDocument::kMaxAttributes; ++i) manyAttributes += " a" + std::to_string(i) + "=1";
+  manyAttributes += ">kept</p>";
+  std::string deep;
+  for (int i = 0; i < 300; ++i) deep += "<div>";
+  deep += "too deep";
+  // What a page still shows, and how it ends: a text over the parser's limit keeps its start.
+  const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
+      {manyAttributes, WebDocument::kCutAttributesLine, "kept"},
+      {"<p>shown</p>" + deep, "shown", WebDocument::kCutRestLine},
+      {"<p>shown</p><p>" + std::string(11 * 1024 * 1024, 'a'), "shown", WebDocument::kCutRestLine},
+  };
+  for (const auto& [html, first, last] : cases) {
+    const auto lines = WebDocument::parse(html).lines;
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(std::tuple(lines.front(), lines.back()), std::tuple(first, last)) << html.substr(0, 40);
   }
 }
 

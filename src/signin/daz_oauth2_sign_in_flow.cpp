@@ -4,6 +4,7 @@
 
 #include "platform/foundation/run_loop.h"
 #include "platform/net/url_session.h"
+#include "platform/ui/browser_sign_ins.h"
 #include "platform/ui/external_browser.h"
 #include "platform/ui/loopback_redirect_receiver.h"
 #include "signin/daz_oauth2_support.h"
@@ -46,8 +47,10 @@ struct DAZOAuth2SignInFlow::Pending {
   Completion completion;
   // The browser's answer was taken; later ones are not this sign-in's.
   bool answered = false;
-  // Whoever waits for the network waits for the browser too.
+  // Whoever waits for the network waits for the browser too, unless no browser came up.
   std::shared_ptr<void> inFlight = URLSession::holdTransferInFlight();
+  // Registered while the page waits for its answer.
+  std::shared_ptr<void> cancellable;
 };
 
 bool DAZOAuth2SignInFlow::configureProviderFromEnvironment(const Environment& environment) {
@@ -66,7 +69,7 @@ bool DAZOAuth2SignInFlow::configureProviderFromEnvironment(const Environment& en
 
 DAZOAuth2SignInFlow::DAZOAuth2SignInFlow(ClientID clientID, PageOpener opener, TimeInterval browserTimeout)
     : clientID_(std::move(clientID)),
-      opener_(opener ? std::move(opener) : [](const URL& page) { ExternalBrowser::open(page, std::cout); }),
+      opener_(opener ? std::move(opener) : [](const URL& page) { return ExternalBrowser::open(page, std::cout); }),
       browserTimeout_(browserTimeout) {}
 
 DAZOAuth2SignInFlow::~DAZOAuth2SignInFlow() = default;
@@ -127,8 +130,10 @@ void DAZOAuth2SignInFlow::startInteractive(Completion completion) {
   if (daz_oauth2::providerIsLoopback()) auth->setShouldAuthorizeAllRequests(true);
   pending->flow = ZSDK_ZTKOAuth2SignIn::initWithAuthentication(
       auth, ZSDK_ZTKOAuth2SignIn::zedodoAuthorizationURL(), std::make_shared<std::uint64_t>(attempt),
-      [opener = opener_](const auto&, const std::optional<URLRequest>& request) {
-        if (request && request->url) opener(*request->url);
+      [opener = opener_, shown = std::weak_ptr<Pending>(pending)](const auto&,
+                                                                  const std::optional<URLRequest>& request) {
+        if (!request || !request->url || opener(*request->url)) return;
+        if (auto waiting = shown.lock()) waiting->inFlight.reset();
       },
       [weak, attempt](const auto&, const std::shared_ptr<Auth>& signedIn, const std::optional<NSError>& error) {
         if (auto self = weak.lock()) self->interactiveFinished(attempt, signedIn, error);
@@ -141,6 +146,11 @@ void DAZOAuth2SignInFlow::startInteractive(Completion completion) {
       Auth::Form{{"state", pending->state},
                  {"code_challenge", daz_oauth2::codeChallengeS256(pending->verifier)},
                  {"code_challenge_method", "S256"}});
+  pending->cancellable = BrowserSignIns::add([weak, attempt] {
+    if (auto self = weak.lock())
+      self->failPending(self->takePending(attempt),
+                        dazSignInError(DAZSignInErrorCode::Canceled, "The Zedodo sign-in was cancelled."));
+  });
   {
     std::lock_guard lock(mutex_);
     pending_ = pending;
@@ -170,6 +180,7 @@ bool DAZOAuth2SignInFlow::handleURL(const URL& url, const std::optional<std::str
     return true;
   }
   releaseLater(std::move(pending->receiver));
+  pending->cancellable.reset();
   pending->flow->authentication()->setAdditionalTokenRequestParameters(
       Auth::Form{{"code_verifier", pending->verifier}});
   pending->flow->requestRedirectedToRequest(URLRequest(url));

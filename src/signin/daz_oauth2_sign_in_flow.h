@@ -19,7 +19,8 @@ class ZSDK_ZTKOAuth2SignIn;
 // Zedodo sign-in over the OAuth 2 toolkit. The interactive sign-in opens the provider's page in
 // the user's browser and takes the answer on a loopback redirect (http://127.0.0.1:PORT/...),
 // guarded by `state` and PKCE (S256); the authorization is saved to the keychain, from which the
-// silent sign-in restores it with one token refresh. Runs its work on the main run loop.
+// silent sign-in restores it with one token refresh. A sign-in waiting for the browser can be given
+// up (BrowserSignIns). Runs its work on the main run loop.
 class DAZOAuth2SignInFlow : public DAZSignInFlow, public std::enable_shared_from_this<DAZOAuth2SignInFlow> {
  public:
   // The provider's base address (scheme, host, port and an optional path before the endpoints'
@@ -31,8 +32,9 @@ class DAZOAuth2SignInFlow : public DAZSignInFlow, public std::enable_shared_from
   static bool configureProviderFromEnvironment(const Environment& environment = std::getenv);
 
   using ClientID = std::function<std::string()>;
-  // Shows the authorization page; the user's browser unless a test installs another.
-  using PageOpener = std::function<void(const URL&)>;
+  // Shows the authorization page (the user's browser unless a test installs another); false when
+  // no browser came up and the address was only printed for the user.
+  using PageOpener = std::function<bool(const URL&)>;
 
   // `clientID` is asked at the start of every sign-in. An interactive sign-in not answered within
   // `browserTimeout` seconds ends as cancelled.

@@ -68,7 +68,11 @@ class OAuth2FlowTest : public ::testing::Test {
   void start() {
     signIn = std::make_shared<DAZSignIn>();
     signIn->setFlow(std::make_shared<DAZOAuth2SignInFlow>([] { return std::string("client-7"); },
-                                                          [this](const URL& page) { opened.push_back(page); }, 30));
+                                                          [this](const URL& page) {
+                                                            opened.push_back(page);
+                                                            return true;
+                                                          },
+                                                          30));
     signIn->setDelegate(outcomes);
   }
   // Signs in through the browser, which comes back with `answer` (its state replaced by the one

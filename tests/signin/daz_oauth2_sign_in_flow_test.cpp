@@ -5,6 +5,7 @@
 #include <map>
 
 #include "platform/keychain/memory_keychain_store.h"
+#include "platform/ui/browser_sign_ins.h"
 #include "platform/ui/url_contents.h"
 #include "signin/daz_oauth2_support.h"
 #include "signin/daz_sign_in.h"
@@ -180,6 +181,16 @@ TEST_F(OAuth2FlowTest, AnswersThatDoNotCompleteTheSignInAreRefused) {
     EXPECT_FALSE(outcomes->users.back() || signIn->hasAuthInKeychain()) << c.name;
   }
   EXPECT_TRUE(formsTo("/o/oauth2/token").size() == 1 && formsTo("/o/oauth2/token")[0].count("code_verifier"));
+
+  // A sign-in left waiting in the browser can be given up; its late answer is not taken.
+  signIn->signIn();
+  ASSERT_TRUE(time.runUntil([&] { return opened.size() == std::size(cases) + 1; }));
+  EXPECT_EQ(BrowserSignIns::cancelAll(), 1u);
+  ASSERT_TRUE(time.runUntil([&] { return outcomes->errors.size() == std::size(cases) + 1; }));
+  EXPECT_EQ(outcomes->errors.back()->code, -5);
+  EXPECT_FALSE(signIn->handleURL(*URL::URLWithString(paramsOf(opened.back()).at("redirect_uri") +
+                                                     "?code=c&state=" + paramsOf(opened.back()).at("state")),
+                                 std::nullopt, std::nullopt));
 }
 
 TEST_F(OAuth2FlowTest, ARefusedGrantOnSilentSignInSignsOutAfterOneAttempt) {

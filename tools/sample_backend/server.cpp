@@ -12,6 +12,7 @@
 #include <regex>
 
 #include "media.h"
+#include "query_text.h"
 
 namespace {
 
@@ -169,15 +170,6 @@ void sendJson(httplib::Response& response, int status, const json& body) {
 
 void sendError(httplib::Response& response, const ApiError& error) {
   sendJson(response, error.status, {{"errorMessage", error.message}, {"errorCode", error.code}});
-}
-
-std::string queryEncoded(const std::string& text) {
-  std::string out;
-  for (unsigned char c : text) {
-    if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') out += static_cast<char>(c);
-    else out += fmt::format("%{:02X}", c);
-  }
-  return out;
 }
 
 // The one person the fake Facebook dialog signs in. The token stays the same from one sign-in to

@@ -6,6 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "query_text.h"
+
 namespace {
 
 using json = nlohmann::json;
@@ -47,15 +49,6 @@ bool constantTimeEquals(std::string_view a, std::string_view b) {
   unsigned char difference = 0;
   for (std::size_t i = 0; i < a.size(); ++i) difference |= static_cast<unsigned char>(a[i] ^ b[i]);
   return difference == 0;
-}
-
-std::string queryEncoded(const std::string& text) {
-  std::string out;
-  for (unsigned char c : text) {
-    if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') out += static_cast<char>(c);
-    else out += fmt::format("%{:02X}", c);
-  }
-  return out;
 }
 
 void sendJson(httplib::Response& response, int status, const json& body) {

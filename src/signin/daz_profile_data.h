@@ -8,9 +8,6 @@
 // The basic profile of a Zedodo user.
 class DAZProfileData {
  public:
-  // Picture addresses on this host (or its subdomains) can be asked for a given size.
-  static constexpr const char* kImageServerHost = "images.zedodo.com";
-
   DAZProfileData(std::optional<std::string> email, std::optional<std::string> name,
                  std::optional<std::string> givenName, std::optional<std::string> familyName,
                  std::optional<URL> imageURL);
@@ -21,7 +18,7 @@ class DAZProfileData {
   const std::optional<std::string>& familyName() const { return familyName_; }
   bool hasImage() const { return imageURL_.has_value(); }
 
-  // The picture's address; on the image server it asks for at most `dimension` pixels a side.
+  // The picture's address; an image-server address asks for at most `dimension` pixels a side.
   std::optional<URL> imageURLWithDimension(unsigned dimension) const;
 
  private:

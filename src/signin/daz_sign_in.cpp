@@ -1,6 +1,7 @@
 #include "signin/daz_sign_in.h"
 
 #include "platform/foundation/run_loop.h"
+#include "signin/daz_oauth2_sign_in_flow.h"
 #include "signin/daz_sign_in_error.h"
 
 const std::shared_ptr<DAZSignIn>& DAZSignIn::sharedInstance() {
@@ -38,6 +39,21 @@ void DAZSignIn::setFlow(std::shared_ptr<DAZSignInFlow> flow) {
   flow_ = std::move(flow);
 }
 
+std::shared_ptr<DAZSignInFlow> DAZSignIn::activeFlow() const {
+  std::lock_guard lock(mutex_);
+  if (flow_) return flow_;
+  if (clientID_.empty()) return nullptr;
+  if (!ownFlow_) {
+    DAZOAuth2SignInFlow::configureProviderFromEnvironment();
+    std::weak_ptr<const DAZSignIn> weak = weak_from_this();
+    ownFlow_ = std::make_shared<DAZOAuth2SignInFlow>([weak] {
+      auto self = weak.lock();
+      return self ? self->clientID() : std::string();
+    });
+  }
+  return ownFlow_;
+}
+
 std::string DAZSignIn::clientID() const {
   std::lock_guard lock(mutex_);
   return clientID_;
@@ -72,7 +88,7 @@ DAZSignInFlow::Completion DAZSignIn::finishOnMain() {
 
 void DAZSignIn::signIn() {
   auto finish = finishOnMain();
-  auto flow = this->flow();
+  auto flow = activeFlow();
   if (!flow) {
     finish(nullptr, dazSignInError(DAZSignInErrorCode::Unknown, "Zedodo sign-in is not available."));
     return;
@@ -82,7 +98,7 @@ void DAZSignIn::signIn() {
 
 void DAZSignIn::signInSilently() {
   auto finish = finishOnMain();
-  auto flow = this->flow();
+  auto flow = activeFlow();
   if (!flow) {
     finish(nullptr, dazSignInError(DAZSignInErrorCode::HasNoAuthInKeychain, "No previous Zedodo sign-in is stored."));
     return;
@@ -97,18 +113,18 @@ void DAZSignIn::signOut() {
     std::lock_guard lock(mutex_);
     previous = std::move(currentUser_);
     currentUser_ = nullptr;
-    flow = flow_;
   }
+  flow = activeFlow();
   if (flow) flow->signOut();
 }
 
 bool DAZSignIn::handleURL(const URL& url, const std::optional<std::string>& sourceApplication,
                           const std::optional<Value>& annotation) {
-  auto flow = this->flow();
+  auto flow = activeFlow();
   return flow && flow->handleURL(url, sourceApplication, annotation);
 }
 
 bool DAZSignIn::hasAuthInKeychain() const {
-  auto flow = this->flow();
+  auto flow = activeFlow();
   return flow && flow->hasAuthInKeychain();
 }

@@ -46,11 +46,12 @@ class DAZSignIn : public std::enable_shared_from_this<DAZSignIn> {
   std::shared_ptr<DAZSignInUIDelegate> uiDelegate() const;
   void setUiDelegate(std::weak_ptr<DAZSignInUIDelegate> uiDelegate);
 
-  // The machinery behind the component; without one every sign-in fails.
+  // The machinery set in place of the component's own; nullptr when there is none.
   std::shared_ptr<DAZSignInFlow> flow() const;
   void setFlow(std::shared_ptr<DAZSignInFlow> flow);
 
   // The OAuth client id the sign-in flow presents; empty until the service configuration sets it.
+  // Without a flow set, a client id turns on the component's own flow over the OAuth 2 toolkit.
   std::string clientID() const;
   void setClientID(std::string clientID);
 
@@ -68,11 +69,14 @@ class DAZSignIn : public std::enable_shared_from_this<DAZSignIn> {
 
  private:
   DAZSignInFlow::Completion finishOnMain();
+  // The flow set, else the component's own once there is a client id, else nullptr.
+  std::shared_ptr<DAZSignInFlow> activeFlow() const;
 
   mutable std::mutex mutex_;
   std::weak_ptr<DAZSignInDelegate> delegate_;
   std::weak_ptr<DAZSignInUIDelegate> uiDelegate_;
   std::shared_ptr<DAZSignInFlow> flow_;
+  mutable std::shared_ptr<DAZSignInFlow> ownFlow_;
   std::string clientID_;
   std::shared_ptr<DAZZedodoUser> currentUser_;
 };

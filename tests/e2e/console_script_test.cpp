@@ -71,15 +71,15 @@ TEST_P(ConsoleScriptTest, PrintsTheExpectedScreens) {
   const std::string root = "http://127.0.0.1:" + std::to_string(backend.port()) + "/";
   // From the scripts' own folder, so a script names its files (a picture to pick) by their plain names.
   auto runScript = [&](const std::string& name) {
-    auto run = runCommand("cd '" + scripts.string() +
-                          "' && DORVALE_RESOURCES='" DORVALE_SOURCE_RESOURCES "' DORVALE_DATA_DIR='" + clientData +
-                          "' DORVALE_BACKEND_URL='" + backend.baseUrl() +
-                          "' DORVALE_BROWSER='" TEST_BROWSER_PATH
-                          "' DORVALE_FACEBOOK_APP_ID=dorvale-sample-app"
-                          " DORVALE_FACEBOOK_DIALOG_URL='" +
-                          root + "facebook/dialog/oauth' DORVALE_FACEBOOK_GRAPH_URL='" + root +
-                          "facebook/graph/' timeout 120 '" DORVALE_EXECUTABLE "' '" +
-                          (scripts / (name + ".txt")).string() + "' 2>>'" + dir.str() + "/client.log'");
+    auto run = runCommand(
+        "cd '" + scripts.string() + "' && DORVALE_RESOURCES='" DORVALE_SOURCE_RESOURCES "' DORVALE_DATA_DIR='" +
+        clientData + "' DORVALE_BACKEND_URL='" + backend.baseUrl() +
+        "' DORVALE_BROWSER='" TEST_BROWSER_PATH
+        "' DORVALE_FACEBOOK_APP_ID=dorvale-sample-app"
+        " DORVALE_FACEBOOK_DIALOG_URL='" +
+        root + "facebook/dialog/oauth' DORVALE_FACEBOOK_GRAPH_URL='" + root + "facebook/graph/' DORVALE_ZEDODO_URL='" +
+        root + "zedodo' timeout 120 '" DORVALE_EXECUTABLE "' '" + (scripts / (name + ".txt")).string() + "' 2>>'" +
+        dir.str() + "/client.log'");
     const std::string log = readFile(dir.str() + "/client.log").value_or("");
     EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << name << ":\n" << log;
     expectFile(scripts / (name + ".expected"), replaceAll(run.output, backend.baseUrl(), "BACKEND/"));

@@ -158,7 +158,7 @@ TEST_F(ProviderSignInTest, ZedodoUserWithoutAccountIsPromptedThenSignedOut) {
   zedodoSignsIn(zedodoProfile());
   reply("Tablet/GetUserProfile", 401, "", "GET");
   signInPrompts(kZedodo);
-  EXPECT_EQ(sessionDelegate->prompts[0], (Texts{"Zed Odo", "z@x.test", "https://images.zedodo.com/p.png?sz=300"}));
+  EXPECT_EQ(sessionDelegate->prompts[0], (Texts{"Zed Odo", "z@x.test", "https://images.zedodo.com/p.png=s300"}));
 
   EXPECT_EQ(signIn(kZedodo).failures, Texts{NSLocalizedString("authmanager_error_zedodo_nodata")});
   EXPECT_EQ(std::tuple(signInState(), DAZSignIn::sharedInstance()->currentUser(), zedodoFlow->signOuts),

@@ -119,10 +119,10 @@ TEST_F(DAZSignInTest, FailedAttemptsReachTheDelegateWithoutAUserAndKeepTheCurren
 
 TEST(DAZProfileDataTest, OnlyImageServerPicturesAreAskedForASize) {
   const std::vector<std::pair<const char*, const char*>> cases = {
-      {"https://images.zedodo.com/a/photo.jpg", "https://images.zedodo.com/a/photo.jpg?sz=300"},
-      {"https://lh3.images.zedodo.com/p.jpg?sz=50&v=2", "https://lh3.images.zedodo.com/p.jpg?v=2&sz=300"},
+      {"https://images.zedodo.com/a/photo.jpg", "https://images.zedodo.com/a/photo.jpg=s300"},
+      {"https://lh3.images.zedodo.com/a-/AOh14=s96-c", "https://lh3.images.zedodo.com/a-/AOh14=s300"},
       {"https://notimages.zedodo.com/p.jpg", "https://notimages.zedodo.com/p.jpg"},
-      {"https://example.com/p.jpg?sz=50", "https://example.com/p.jpg?sz=50"}};
+      {"https://example.com/p.jpg=s50", "https://example.com/p.jpg=s50"}};
   for (const auto& [url, sized] : cases) {
     DAZProfileData profile("a@b.cd", "A B", std::nullopt, std::nullopt, URL::URLWithString(url));
     EXPECT_EQ(profile.imageURLWithDimension(300).value_or(URL()).absoluteString(), sized);

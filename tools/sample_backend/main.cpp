@@ -1,6 +1,6 @@
 // A stateful stand-in for the backend, for running and testing the client on one machine:
 //
-//   sample_backend [--port N] [--data DIR] [--dump]
+//   sample_backend [--port N] [--data DIR] [--zedodo-token-lifetime SECONDS] [--dump]
 //
 // It prints "DEMO <e-mail> <password>" and then "LISTENING <port>" when it takes calls, and
 // stops on SIGINT or SIGTERM. --dump prints what DIR holds instead of serving.
@@ -30,7 +30,7 @@ std::filesystem::path defaultDataDir() {
 }
 
 int usage() {
-  std::cerr << "usage: sample_backend [--port N] [--data DIR] [--dump]\n";
+  std::cerr << "usage: sample_backend [--port N] [--data DIR] [--zedodo-token-lifetime SECONDS] [--dump]\n";
   return 2;
 }
 
@@ -40,10 +40,15 @@ int main(int argc, char* argv[]) {
   int port = 0;
   std::filesystem::path dataDir = defaultDataDir();
   bool dump = false;
+  long zedodoTokenLifetime = 3600;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--dump") {
       dump = true;
+    } else if (arg == "--zedodo-token-lifetime" && i + 1 < argc) {
+      char* end = nullptr;
+      zedodoTokenLifetime = std::strtol(argv[++i], &end, 10);
+      if (*end || zedodoTokenLifetime < 1 || zedodoTokenLifetime > 86400) return usage();
     } else if ((arg == "--port" || arg == "--data") && i + 1 < argc) {
       const std::string value = argv[++i];
       if (arg == "--data") {
@@ -71,7 +76,7 @@ int main(int argc, char* argv[]) {
       std::cout << Store(dataDir / "sample_backend.sqlite3").dump();
       return 0;
     }
-    SampleServer server(dataDir);
+    SampleServer server(dataDir, std::chrono::seconds(zedodoTokenLifetime));
     const int bound = server.bind(port);
     if (bound < 0) {
       std::cerr << "sample_backend: cannot listen on 127.0.0.1:" << port << "\n";

@@ -12,6 +12,7 @@
 #include <regex>
 
 #include "media.h"
+#include "query_text.h"
 
 namespace {
 
@@ -171,15 +172,6 @@ void sendError(httplib::Response& response, const ApiError& error) {
   sendJson(response, error.status, {{"errorMessage", error.message}, {"errorCode", error.code}});
 }
 
-std::string queryEncoded(const std::string& text) {
-  std::string out;
-  for (unsigned char c : text) {
-    if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') out += static_cast<char>(c);
-    else out += fmt::format("%{:02X}", c);
-  }
-  return out;
-}
-
 // The one person the fake Facebook dialog signs in. The token stays the same from one sign-in to
 // the next, since accounts are linked to the token.
 struct FacebookPerson {
@@ -194,8 +186,9 @@ constexpr FacebookPerson kFacebookPerson{"1001", "Robin", "Hale", "robin.hale@ex
 
 }  // namespace
 
-SampleServer::SampleServer(const std::filesystem::path& dataDir)
-    : store_((std::filesystem::create_directories(dataDir), dataDir / "sample_backend.sqlite3")) {
+SampleServer::SampleServer(const std::filesystem::path& dataDir, std::chrono::seconds zedodoTokenLifetime)
+    : store_((std::filesystem::create_directories(dataDir), dataDir / "sample_backend.sqlite3")),
+      zedodo_(zedodoTokenLifetime) {
   if (!store_.accountByEmail(kDemoEmail))
     store_.createAccount({0, kDemoEmail, "Alex", "Morgan", true}, kDemoPassword, {1});
   routes();
@@ -216,6 +209,14 @@ void SampleServer::routes() {
   std::map<std::string, Route> api;
   Store* store = &store_;
   Catalog* catalog = &catalog_;
+  // What an account is linked to: a Facebook token itself; for Zedodo, whose access tokens come
+  // and go, the person the token belongs to while it is valid.
+  auto linkKey = [zedodo = &zedodo_](const std::string& provider, const std::string& token) {
+    if (provider != "zedodo") return token;
+    auto subject = zedodo->subjectOfAccessToken(token);
+    if (!subject) throw ApiError{401, kUnauthorized, "The Zedodo sign-in is not valid; sign in again"};
+    return "subject:" + *subject;
+  };
 
   auto loginReply = [store](Id accountId, const std::string& provider) -> json {
     return {{"token", store->issueToken(accountId)},
@@ -261,7 +262,7 @@ void SampleServer::routes() {
       false, [=](Call& call) -> json {
         const auto& request = object(call);
         const std::string provider = externalProvider(request);
-        const std::string token = requiredText(request, "token");
+        const std::string token = linkKey(provider, requiredText(request, "token"));
         if (store->accountForToken(provider, token))
           throw ApiError{409, kExists, fmt::format("This {} sign-in has an account already", provider)};
         const Id id = store->createAccount(newAccount(request), std::nullopt, schoolsOf(request));
@@ -297,7 +298,7 @@ void SampleServer::routes() {
       true, [=](Call& call) -> json {
         const auto& request = object(call);
         const std::string provider = externalProvider(request);
-        const std::string token = requiredText(request, "token");
+        const std::string token = linkKey(provider, requiredText(request, "token"));
         auto owner = store->accountForToken(provider, token);
         if (owner && *owner != call.accountId)
           throw ApiError{409, kExists, fmt::format("This {} sign-in belongs to another account", provider)};
@@ -503,7 +504,7 @@ void SampleServer::routes() {
                                   return catalog->news(optId(request, "lectureId"), optText(request, "searchText"));
                                 }};
 
-  auto dispatch = [this, api = std::move(api)](const httplib::Request& request, httplib::Response& response) {
+  auto dispatch = [this, linkKey, api = std::move(api)](const httplib::Request& request, httplib::Response& response) {
     const std::string path = request.matches[1];
     std::lock_guard lock(mutex_);
     try {
@@ -521,7 +522,8 @@ void SampleServer::routes() {
           throw ApiError{401, kUnauthorized, "Sign in first"};
         if (provider != "basic" && provider != "facebook" && provider != "zedodo")
           throw ApiError{401, kUnauthorized, "Unknown sign-in provider"};
-        auto account = store_.accountForToken(provider, authorization.substr(7));
+        auto account = store_.accountForToken(
+            provider, provider == "basic" ? authorization.substr(7) : linkKey(provider, authorization.substr(7)));
         // An unknown provider token is a person without an account: the client offers registration.
         if (!account && provider != "basic")
           throw ApiError{401, kMustRegister,
@@ -595,6 +597,8 @@ void SampleServer::routes() {
               auto file = generateMedia(fmt::format("facebook-{}.png", std::string(request.matches[1])));
               response.set_content(file->bytes, file->contentType.c_str());
             });
+
+  zedodo_.addRoutes(http_);
 
   http_.set_payload_max_length(8 << 20);
   // Whatever no route took (another path, another method) gets an error body too.

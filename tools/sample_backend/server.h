@@ -7,17 +7,20 @@
 
 #include "catalog.h"
 #include "store.h"
+#include "zedodo_provider.h"
 
 // The backend API under "/BrevantTest/" on 127.0.0.1, over the content of the catalog and the
-// state of the store in the data directory; and under "/facebook/" a fake Facebook login dialog
-// and Graph API for one person.
+// state of the store in the data directory; under "/facebook/" a fake Facebook login dialog and
+// Graph API for one person; under "/zedodo/" a fake Zedodo identity provider (ZedodoProvider).
 class SampleServer {
  public:
   static constexpr const char* kDemoEmail = "demo@example.com";
   static constexpr const char* kDemoPassword = "demo-pass";
 
   // Opens (or makes) the state in `dataDir` and the demo account in it. Throws std::runtime_error.
-  explicit SampleServer(const std::filesystem::path& dataDir);
+  // `zedodoTokenLifetime`: how long the fake Zedodo's access tokens live.
+  explicit SampleServer(const std::filesystem::path& dataDir,
+                        std::chrono::seconds zedodoTokenLifetime = std::chrono::seconds(3600));
 
   // Binds 127.0.0.1:`port` (0: any free port); the port, or -1.
   int bind(int port);
@@ -31,5 +34,6 @@ class SampleServer {
   std::mutex mutex_;
   Store store_;
   Catalog catalog_;
+  ZedodoProvider zedodo_;
   httplib::Server http_;
 };

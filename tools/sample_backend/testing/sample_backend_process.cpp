@@ -19,7 +19,10 @@ SampleBackendProcess::SampleBackendProcess(const std::string& dataDir) {
     close(out[1]);
     // Its request log goes beside its state, for reading after a failure.
     if (std::freopen((dataDir + "/requests.log").c_str(), "w", stderr) == nullptr) _exit(126);
-    execl(SAMPLE_BACKEND_EXECUTABLE, SAMPLE_BACKEND_EXECUTABLE, "--data", dataDir.c_str(), nullptr);
+    // Zedodo access tokens live less than the client's renewal margin, so every authorised call
+    // renews one and rotates the refresh token.
+    execl(SAMPLE_BACKEND_EXECUTABLE, SAMPLE_BACKEND_EXECUTABLE, "--data", dataDir.c_str(), "--zedodo-token-lifetime",
+          "30", nullptr);
     _exit(127);
   }
   close(out[1]);

@@ -1,0 +1,219 @@
+#include "zedodo_provider.h"
+
+#include <fmt/format.h>
+#include <openssl/evp.h>
+#include <openssl/rand.h>
+
+#include <nlohmann/json.hpp>
+
+#include "query_text.h"
+
+namespace {
+
+using json = nlohmann::json;
+
+constexpr const char* kEmail = "jordan.park@example.com";
+constexpr const char* kGivenName = "Jordan";
+constexpr const char* kFamilyName = "Park";
+constexpr std::chrono::seconds kCodeLifetime{600};
+
+std::string webSafeBase64(std::string_view bytes) {
+  static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+  std::string out;
+  std::uint32_t bits = 0;
+  int count = 0;
+  for (unsigned char c : bytes) {
+    bits = (bits << 8) | c;
+    count += 8;
+    while (count >= 6) out += kAlphabet[(bits >> (count -= 6)) & 0x3F];
+  }
+  if (count > 0) out += kAlphabet[(bits << (6 - count)) & 0x3F];
+  return out;
+}
+
+std::string sha256(std::string_view text) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  EVP_Digest(text.data(), text.size(), digest, &length, EVP_sha256(), nullptr);
+  return std::string(reinterpret_cast<const char*>(digest), length);
+}
+
+std::string randomToken(const char* kind) {
+  unsigned char bytes[24];
+  RAND_bytes(bytes, sizeof bytes);
+  return std::string(kind) + "." + webSafeBase64(std::string_view(reinterpret_cast<const char*>(bytes), sizeof bytes));
+}
+
+bool constantTimeEquals(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  unsigned char difference = 0;
+  for (std::size_t i = 0; i < a.size(); ++i) difference |= static_cast<unsigned char>(a[i] ^ b[i]);
+  return difference == 0;
+}
+
+void sendJson(httplib::Response& response, int status, const json& body) {
+  response.status = status;
+  response.set_header("Cache-Control", "no-store");
+  response.set_content(body.dump(-1, ' ', false, json::error_handler_t::replace), "application/json");
+}
+
+void refuse(httplib::Response& response, int status, const char* error, const std::string& description) {
+  sendJson(response, status, {{"error", error}, {"error_description", description}});
+}
+
+std::string field(const httplib::Params& form, const char* name) {
+  const auto found = form.find(name);
+  return found == form.end() ? std::string() : found->second;
+}
+
+httplib::Params formOf(const httplib::Request& request) {
+  httplib::Params form;
+  httplib::detail::parse_query_text(request.body, form);
+  return form;
+}
+
+bool isLoopbackRedirect(const std::string& uri) {
+  return uri.rfind("http://127.0.0.1:", 0) == 0 && uri.find('#') == std::string::npos;
+}
+
+}  // namespace
+
+void ZedodoProvider::addRoutes(httplib::Server& http) {
+  http.Get("/zedodo/o/oauth2/auth", [this](const auto& request, auto& response) { authorize(request, response); });
+  http.Post("/zedodo/o/oauth2/token", [this](const auto& request, auto& response) { token(request, response); });
+  http.Post("/zedodo/o/oauth2/revoke", [this](const auto& request, auto& response) { revoke(request, response); });
+  http.Get("/zedodo/oauth2/v3/userinfo", [this](const auto& request, auto& response) { userInfo(request, response); });
+}
+
+// The person agrees at once: back to the client with a code, or with why not.
+void ZedodoProvider::authorize(const httplib::Request& request, httplib::Response& response) {
+  const std::string clientID = request.get_param_value("client_id");
+  const std::string back = request.get_param_value("redirect_uri");
+  // Without a client or a safe address to go back to, there is nobody to tell.
+  if (clientID.empty() || !isLoopbackRedirect(back))
+    return refuse(response, 400, "invalid_request", "client_id and a loopback redirect_uri are required");
+  const std::string state = request.get_param_value("state");
+  const auto answer = [&](const std::string& query) {
+    response.set_redirect(fmt::format("{}{}{}&state={}", back, back.find('?') == std::string::npos ? "?" : "&", query,
+                                      queryEncoded(state)));
+  };
+  if (request.get_param_value("response_type") != "code") return answer("error=unsupported_response_type");
+  const std::string challenge = request.get_param_value("code_challenge");
+  // A challenge without its method would be taken as the verifier itself; a public client must
+  // prove it holds the verifier.
+  if (challenge.empty() || request.get_param_value("code_challenge_method") != "S256")
+    return answer("error=invalid_request&error_description=" + queryEncoded("PKCE with S256 is required"));
+
+  const std::string code = randomToken("code");
+  std::lock_guard lock(mutex_);
+  const int grant = ++nextGrant_;
+  grants_[grant] = {clientID};
+  codes_[sha256(code)] = {clientID, back, challenge, grant, Clock::now() + kCodeLifetime};
+  answer("code=" + queryEncoded(code));
+}
+
+void ZedodoProvider::token(const httplib::Request& request, httplib::Response& response) {
+  const auto form = formOf(request);
+  // A public client has no secret; one that sends one is not the client registered.
+  if (form.count("client_secret"))
+    return refuse(response, 401, "invalid_client", "This client is public and has no secret");
+  if (field(form, "client_id").empty()) return refuse(response, 401, "invalid_client", "client_id is missing");
+  const std::string grantType = field(form, "grant_type");
+  if (grantType == "authorization_code") return exchangeCode(form, response);
+  if (grantType == "refresh_token") return refresh(form, response);
+  refuse(response, 400, "unsupported_grant_type", "Use authorization_code or refresh_token");
+}
+
+void ZedodoProvider::exchangeCode(const httplib::Params& form, httplib::Response& response) {
+  std::lock_guard lock(mutex_);
+  const auto found = codes_.find(sha256(field(form, "code")));
+  if (found == codes_.end() || found->second.expires < Clock::now())
+    return refuse(response, 400, "invalid_grant", "The code is not valid");
+  Code& code = found->second;
+  if (code.used) {
+    // A code used twice was seen by someone else: what it gave is withdrawn.
+    grants_[code.grant].revoked = true;
+    return refuse(response, 400, "invalid_grant", "The code was used already");
+  }
+  code.used = true;
+  if (!constantTimeEquals(field(form, "client_id"), code.clientID) || field(form, "redirect_uri") != code.redirectURI)
+    return refuse(response, 400, "invalid_grant", "The code was issued to another client or redirect_uri");
+  if (!constantTimeEquals(webSafeBase64(sha256(field(form, "code_verifier"))), code.challenge))
+    return refuse(response, 400, "invalid_grant", "The code_verifier does not match the code_challenge");
+  issueTokens(code.grant, code.clientID, response);
+}
+
+void ZedodoProvider::refresh(const httplib::Params& form, httplib::Response& response) {
+  std::lock_guard lock(mutex_);
+  const auto found = refreshTokens_.find(sha256(field(form, "refresh_token")));
+  if (found == refreshTokens_.end() || !liveGrant(found->second.grant, field(form, "client_id")))
+    return refuse(response, 400, "invalid_grant", "The refresh token is not valid");
+  if (found->second.used) {
+    // A rotated token coming back means two holders: end the grant for both.
+    grants_[found->second.grant].revoked = true;
+    return refuse(response, 400, "invalid_grant", "The refresh token was used already");
+  }
+  found->second.used = true;
+  issueTokens(found->second.grant, field(form, "client_id"), response);
+}
+
+void ZedodoProvider::issueTokens(int grant, const std::string& clientID, httplib::Response& response) {
+  const std::string access = randomToken("access");
+  const std::string refreshToken = randomToken("refresh");
+  accessTokens_[sha256(access)] = {grant, Clock::now() + tokenLifetime_};
+  refreshTokens_[sha256(refreshToken)] = {grant, {}};
+  const json claims = {
+      {"iss", "zedodo"}, {"aud", clientID}, {"sub", kSubject}, {"email", kEmail}, {"email_verified", true}};
+  const std::string idToken =
+      webSafeBase64(R"({"alg":"none"})") + "." + webSafeBase64(claims.dump()) + "." + webSafeBase64("unsigned");
+  sendJson(response, 200,
+           {{"access_token", access},
+            {"refresh_token", refreshToken},
+            {"expires_in", tokenLifetime_.count()},
+            {"token_type", "Bearer"},
+            {"id_token", idToken}});
+}
+
+bool ZedodoProvider::liveGrant(int grant, const std::string& clientID) {
+  const auto found = grants_.find(grant);
+  return found != grants_.end() && !found->second.revoked && constantTimeEquals(found->second.clientID, clientID);
+}
+
+std::optional<std::string> ZedodoProvider::subjectOfAccessToken(const std::string& token) {
+  std::lock_guard lock(mutex_);
+  const auto found = accessTokens_.find(sha256(token));
+  if (found == accessTokens_.end() || found->second.expires < Clock::now()) return std::nullopt;
+  const auto grant = grants_.find(found->second.grant);
+  if (grant == grants_.end() || grant->second.revoked) return std::nullopt;
+  return kSubject;
+}
+
+void ZedodoProvider::userInfo(const httplib::Request& request, httplib::Response& response) {
+  const std::string authorization = request.get_header_value("Authorization");
+  if (authorization.rfind("Bearer ", 0) != 0 || !subjectOfAccessToken(authorization.substr(7)))
+    return refuse(response, 401, "invalid_token", "The access token is not valid");
+  const std::string picture =
+      "http://" + request.get_header_value("Host") + "/BrevantTest/Media/zedodo-" + kSubject + ".png";
+  sendJson(response, 200,
+           {{"sub", kSubject},
+            {"email", kEmail},
+            {"email_verified", true},
+            {"name", fmt::format("{} {}", kGivenName, kFamilyName)},
+            {"given_name", kGivenName},
+            {"family_name", kFamilyName},
+            {"picture", picture}});
+}
+
+void ZedodoProvider::revoke(const httplib::Request& request, httplib::Response& response) {
+  const auto form = formOf(request);
+  // A public client says who it is, or anyone holding a token could end its grant.
+  if (field(form, "client_id").empty()) return refuse(response, 400, "invalid_request", "client_id is missing");
+  std::lock_guard lock(mutex_);
+  const std::string digest = sha256(field(form, "token"));
+  for (auto* tokens : {&refreshTokens_, &accessTokens_}) {
+    const auto found = tokens->find(digest);
+    if (found != tokens->end() && liveGrant(found->second.grant, field(form, "client_id")))
+      grants_[found->second.grant].revoked = true;
+  }
+  response.status = 200;
+}

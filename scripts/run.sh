@@ -34,9 +34,10 @@ fi
 echo "Sample backend at http://127.0.0.1:$PORT/BrevantTest/ (state in $STATE)." >&2
 echo "Sign in with e-mail ${DEMO% *} and password ${DEMO#* }." >&2
 echo "The backend's request log is $STATE/requests.log; the client's developer log is $(dirname "$STATE")/dorvale.log." >&2
-# Facebook's dialog and Graph calls go to the sample backend's stand-ins too, for a sample app id,
-# unless set.
+# Facebook's dialog and Graph calls and the Zedodo provider go to the sample backend's stand-ins
+# too (Facebook for a sample app id), unless set.
 export DORVALE_FACEBOOK_DIALOG_URL=${DORVALE_FACEBOOK_DIALOG_URL:-http://127.0.0.1:$PORT/facebook/dialog/oauth}
 export DORVALE_FACEBOOK_GRAPH_URL=${DORVALE_FACEBOOK_GRAPH_URL:-http://127.0.0.1:$PORT/facebook/graph/}
 export DORVALE_FACEBOOK_APP_ID=${DORVALE_FACEBOOK_APP_ID:-dorvale-sample-app}
+export DORVALE_ZEDODO_URL=${DORVALE_ZEDODO_URL:-http://127.0.0.1:$PORT/zedodo}
 DORVALE_BACKEND_URL="http://127.0.0.1:$PORT/BrevantTest/" "$BUILD/src/main/dorvale" "$@"

@@ -71,7 +71,7 @@ class AccountTest : public ControllerTest {
     FBSDKSettings::setGraphAPIVersion("");
     ServiceLocator::setUpForTesting({std::make_shared<MemoryKeychainStore>(),
                                      Manager::make(URLSessionConfiguration::ephemeralSessionConfiguration()),
-                                     server.url("api/"), facebook, server.url("graph/"), zedodo});
+                                     server.url("api/"), facebook, server.url("graph/"), zedodo, nullptr});
   }
   void TearDown() override {
     ProbeTabBar::onAppear = nullptr;

@@ -464,7 +464,7 @@ TEST_F(GadgetsTest, TheGesturesReachTheirViewsAndOnlyTheShownPageIsInReach) {
   EXPECT_EQ(errors(), (std::vector<std::string>{"! No image picker is open", "! Usage: page NAME N",
                                                 "! 'volume' does not page", "! 'pages' is not a slider",
                                                 "! The page has no link 9", "! Usage: rotate portrait|landscape",
-                                                "! Not a PNG, JPEG or GIF image: '" + dir.str() + "/missing.png'"}));
+                                                "! '" + dir.str() + "/missing.png' cannot be read"}));
   EXPECT_TRUE(UIInterfaceOrientationIsLandscape(UIApplication::sharedApplication()->statusBarOrientation()));
   EXPECT_EQ(app->events, (std::vector<std::string>{"background", "foreground"}));
 }
@@ -551,7 +551,7 @@ TEST_F(GadgetsTest, TheSettleWaitsForTransfersInFlightWithinItsBound) {
 // Lines handed out one at a time, each taps the counter, the last quits; notes how far reading ran
 // ahead of the taps.
 struct CountedLines : std::streambuf {
-  CountedLines(int total, const std::atomic<int>& tapped) : total(total), tapped(tapped) {}
+  CountedLines(int lines, const std::atomic<int>& taps) : total(lines), tapped(taps) {}
   int_type underflow() override {
     if (handed == total) return traits_type::eof();
     line = ++handed == total ? "quit\n" : "tap counter\n";

@@ -11,6 +11,8 @@
 #include "services/lecture_service.h"
 #include "services/service_locator.h"
 #include "signin/daz_sign_in.h"
+#include "toolkit/session_fetcher.h"
+#include "toolkit/session_upload_fetcher.h"
 
 namespace {
 
@@ -39,6 +41,11 @@ bool AppDelegate::applicationDidFinishLaunchingWithOptions(UIApplication& applic
 
   required(DAZSignIn::sharedInstance(), "DAZSignIn")->setDelegate(ServiceLocator::shared().authenticationManager());
 
+  // Transfers of background sessions an earlier run left: the fetchers pick them up (with no class
+  // load hook here, start-up asks them).
+  ZSDK_ZTKSessionFetcher::fetchersForBackgroundSessions();
+  ZSDK_ZTKSessionUploadFetcher::uploadFetchersForBackgroundSessions();
+
   return required(FBSDKApplicationDelegate::sharedInstance(), "FBSDKApplicationDelegate")
       ->application(application.sharedAs<UIApplication>(), launchOptions);
 }
@@ -55,6 +62,12 @@ bool AppDelegate::applicationOpenURL(UIApplication& application, const URL& url,
 
 void AppDelegate::applicationWillEnterForeground(UIApplication& /*application*/) {
   required(ServiceLocator::shared().lectureService(), "LectureService")->clearCache();
+}
+
+void AppDelegate::applicationHandleEventsForBackgroundURLSession(UIApplication& /*application*/,
+                                                                 const std::string& identifier,
+                                                                 std::function<void()> completionHandler) {
+  ZSDK_ZTKSessionFetcher::applicationHandleEventsForBackgroundURLSession(identifier, std::move(completionHandler));
 }
 
 void AppDelegate::applicationWillTerminate(UIApplication& /*application*/) {

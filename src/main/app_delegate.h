@@ -31,6 +31,9 @@ class AppDelegate : public UIResponder, public UIApplicationDelegate {
   // Waits (at most 2 s) until the analytics hits reported so far are stored, so that a screen
   // view just before the end is not lost.
   void applicationWillTerminate(UIApplication& application) override;
+  // Handed to the fetchers, whose background session it is.
+  void applicationHandleEventsForBackgroundURLSession(UIApplication& application, const std::string& identifier,
+                                                      std::function<void()> completionHandler) override;
 
  private:
   std::shared_ptr<UIWindow> window_;

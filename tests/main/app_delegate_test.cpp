@@ -29,6 +29,8 @@
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "support/virtual_time.h"
+#include "toolkit/session_fetcher.h"
+#include "toolkit/session_fetcher_constants.h"
 
 namespace {
 
@@ -170,6 +172,27 @@ TEST_F(AppDelegateTest, EveryReturnToTheForegroundEmptiesBothLectureLists) {
     application->enterForeground();
     EXPECT_TRUE(lectures->lectures().empty() && lectures->quizLectures().empty());
   }
+}
+
+TEST_F(AppDelegateTest, LaunchPicksUpBackgroundSessionsAndTheirEventsReachTheFetchers) {
+  auto defaults = std::make_shared<UserDefaults>(dir_.str() + "/fetcher_defaults.json");
+  ZSDK_ZTKSessionFetcher::setFetcherUserDefaults(defaults);
+  const std::string identifier = std::string(kZTKSessionIdentifierPrefix) + "_0A1B2C3D-0000-4000-8000-000000000002_{}";
+  defaults->setObject(Value(Value::Array{Value(identifier)}), kZTKSessionFetcherPersistedSessionsKey);
+
+  auto application = UIApplicationLaunch(std::nullopt, "AppDelegate");
+  EXPECT_EQ(ZSDK_ZTKSessionFetcher::activePersistedBackgroundSessions(), std::vector<std::string>{identifier});
+  bool handled = false;
+  application->deliverBackgroundURLSessionEvents(identifier, [&handled] { handled = true; });
+  const auto handler = ZSDK_ZTKSessionFetcher::systemCompletionHandlerForSessionIdentifier(identifier);
+  ASSERT_TRUE(handler);
+  handler();
+  EXPECT_TRUE(handled);
+  // Nothing of that session runs in this process: the restored fetcher ends and lets it go.
+  time_.advance(1);
+  EXPECT_FALSE(defaults->arrayForKey(kZTKSessionFetcherPersistedSessionsKey));
+  ZSDK_ZTKSessionFetcher::setSystemCompletionHandlerForSessionIdentifier(nullptr, identifier);
+  ZSDK_ZTKSessionFetcher::setFetcherUserDefaults(nullptr);
 }
 
 }  // namespace

@@ -234,6 +234,16 @@ void ZSDK_ZTKSessionFetcher::createSession(BeginState& begin) {
     shouldInvalidateSession_ = delegate == self;
   }
   if (begin.service) begin.service->fetcherDidCreateSession(self);
+  if (delegate != self) takeSharedSession(begin);
+}
+
+// Another fetcher may have made the service's shared session meanwhile; the one made here is
+// dropped before it runs a task.
+void ZSDK_ZTKSessionFetcher::takeSharedSession(BeginState& begin) {
+  auto shared = begin.service->session();
+  if (!shared || shared == begin.session) return;
+  begin.session = shared;
+  assignLocked(session_, std::move(shared));
 }
 
 URLSessionConfiguration ZSDK_ZTKSessionFetcher::sessionConfigurationLocked(BeginState& begin) {

@@ -403,6 +403,7 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
   std::optional<NSError> beginFailureLocked(std::string& scheme) const;
   void chooseSession(BeginState& begin);
   void createSession(BeginState& begin);
+  void takeSharedSession(BeginState& begin);
   URLSessionConfiguration sessionConfigurationLocked(BeginState& begin);
   void resetDownloadState();
   bool admitToService(const BeginState& begin);

@@ -146,7 +146,7 @@ template <class F>
 void Transfer::deliver(F&& f) {
   if (!session_) return;
   auto session = session_;
-  session->delegateQueue()->async([session, f = std::forward<F>(f)]() mutable {
+  CurlEngine::deliver(session->delegateQueue(), [session, f = std::forward<F>(f)]() mutable {
     if (auto delegate = session->delegate()) f(*delegate, session);
   });
 }
@@ -154,7 +154,7 @@ void Transfer::deliver(F&& f) {
 template <class F>
 void Transfer::deliverAlways(F&& f) {
   if (!session_) return;
-  session_->delegateQueue()->async(std::forward<F>(f));
+  CurlEngine::deliver(session_->delegateQueue(), std::forward<F>(f));
 }
 
 bool Transfer::hasDelegate() const { return session_ && session_->delegate() != nullptr; }
@@ -1132,7 +1132,7 @@ void Transfer::complete(std::optional<NSError> error) {
     });
   }
   // Queued behind the last callback: the count drops once that has run.
-  session_->delegateQueue()->async([inFlight = std::move(inFlight_)] {});
+  deliverAlways([inFlight = std::move(inFlight_)] {});
   auto session = std::move(session_);
   auto task = std::move(task_);
   session->taskEnded(task.get());

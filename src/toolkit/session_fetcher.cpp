@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 #include <random>
 #include <thread>
+#include <tuple>
 #include <utility>
 
 #include "platform/foundation/date_formatter.h"
@@ -503,22 +504,18 @@ void ZSDK_ZTKSessionFetcher::invokeOnCallbackQueueAfterUserStopped(bool afterUse
 
 void ZSDK_ZTKSessionFetcher::releaseCallbacks() {
   // Destroyed after the lock: a block's captures may call back into this fetcher.
-  std::vector<std::any> dropped;
+  std::tuple<std::shared_ptr<DispatchQueue>, CompletionHandler, ConfigurationBlock, DidReceiveResponseBlock,
+             WillRedirectBlock, SendProgressBlock, ReceivedProgressBlock, DownloadProgressBlock, AccumulateDataBlock,
+             WillCacheURLResponseBlock, RetryBlock, TestBlock, ResumeDataBlock>
+      dropped;
   Lock lock(mutex_);
-  const auto drop = [&](auto& field) { dropped.emplace_back(std::exchange(field, nullptr)); };
-  drop(callbackQueue_);
-  drop(completionHandler_);
-  drop(configurationBlock_);
-  drop(didReceiveResponseBlock_);
-  drop(willRedirectBlock_);
-  drop(sendProgressBlock_);
-  drop(receivedProgressBlock_);
-  drop(downloadProgressBlock_);
-  drop(accumulateDataBlock_);
-  drop(willCacheURLResponseBlock_);
-  drop(retryBlock_);
-  drop(testBlock_);
-  drop(resumeDataBlock_);
+  dropped = std::tuple(std::exchange(callbackQueue_, nullptr), std::exchange(completionHandler_, nullptr),
+                       std::exchange(configurationBlock_, nullptr), std::exchange(didReceiveResponseBlock_, nullptr),
+                       std::exchange(willRedirectBlock_, nullptr), std::exchange(sendProgressBlock_, nullptr),
+                       std::exchange(receivedProgressBlock_, nullptr), std::exchange(downloadProgressBlock_, nullptr),
+                       std::exchange(accumulateDataBlock_, nullptr), std::exchange(willCacheURLResponseBlock_, nullptr),
+                       std::exchange(retryBlock_, nullptr), std::exchange(testBlock_, nullptr),
+                       std::exchange(resumeDataBlock_, nullptr));
 }
 
 void ZSDK_ZTKSessionFetcher::postNotification(const char* name) {

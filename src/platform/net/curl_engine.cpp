@@ -145,7 +145,12 @@ void CurlEngine::run() {
       if (!commands_.empty()) waitMs = 0;
       sleeping_ = waitMs > 0;
     }
-    if (waitMs > 0) curl_multi_poll(multi_, nullptr, 0, static_cast<int>(waitMs), nullptr);
+    if (waitMs > 0) {
+      curl_multi_poll(multi_, nullptr, 0, static_cast<int>(waitMs), nullptr);
+      // Awake again: a command posted from now on is found without a wake-up of its own.
+      std::lock_guard lock(mutex_);
+      sleeping_ = false;
+    }
   }
   flushDeliveries();
 }

@@ -359,7 +359,8 @@ bool ZSDK_ZTKSessionFetcher::createTask(BeginState& begin) {
 }
 
 std::shared_ptr<URLSessionTask> ZSDK_ZTKSessionFetcher::makeTaskLocked(const BeginState& begin) {
-  const URLRequest taskRequest = request_ ? *request_ : URLRequest();
+  const URLRequest none;
+  const URLRequest& taskRequest = request_ ? *request_ : none;
   auto& session = *begin.session;
   std::shared_ptr<URLSessionTask> task;
   if (downloadResumeData_) {

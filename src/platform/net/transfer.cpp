@@ -280,10 +280,6 @@ void Transfer::beginHop() {
   streamFailed_ = false;
   resendRefused_ = false;
   bodyTooLarge_ = false;
-  {
-    std::lock_guard lock(task_->mutex_);
-    task_->currentRequest_ = request_;
-  }
   if (!headerLinesAreSafe()) {
     NSError error = URLError(NSURLErrorBadURL, url);
     error.userInfo[NSLocalizedDescriptionKey] =
@@ -924,6 +920,11 @@ void Transfer::onRedirectDecision(std::optional<URLRequest> request) {
   if (!request->url || !isHTTPScheme(*request->url)) return fail(NSURLErrorUnsupportedURL);
   if (!request->url->host() || request->url->host()->empty()) return fail(NSURLErrorBadURL);
   request_ = std::move(*request);
+  {
+    // Until now the task's current request was its original one.
+    std::lock_guard lock(task_->mutex_);
+    task_->currentRequest_ = request_;
+  }
   if (setup_.kind == Kind::Data) {
     if (request_.httpBody) {
       setup_.bodySource = BodySource::Data;

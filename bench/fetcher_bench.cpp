@@ -7,6 +7,21 @@
 // asks for uncompressed replies, and the run stops when a request of any round differs from the
 // curl side's, a side uses more connections than it may, or a reply comes back compressed:
 // otherwise the server's work, not the client's, is measured.
+//
+// Where the time goes (perf, one CPU, loopback): a GET costs libcurl about 31 us, half of it the
+// in-process server's. A session task adds two hand-offs between threads: the resume wakes the
+// engine thread through curl's wake-up socket, and the engine's turn hands response, body and
+// completion to the delegate queue in one block. On one CPU each hand-off is a wake-up and a
+// context switch (about 2.2 us here for a bare condition-variable ping-pong); context switches per
+// request rise from about 2.9 to 5.6. The rest, about 5 us, is the engine's work per task: easy
+// handle reset and setup, parsing the headers into the response, the task and transfer objects.
+// A fetcher adds about 8 us on the main thread: a session of its own made and invalidated per
+// fetch, two notifications, the background-task bracket, the dispatch of the completion and the
+// lock taken by every accessor; a service fetcher adds admission and the dispatcher's task map.
+// In parallel one engine turn delivers many completions in one block, so hand-offs hardly count;
+// each fetch still pays the fetcher's and the service's main-thread work (about 10 us: making,
+// admitting, promoting and creating the task) and about 4 us more in the engine than curl's multi
+// handle spends per request.
 #include <curl/curl.h>
 #include <sched.h>
 #include <strings.h>

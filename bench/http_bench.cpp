@@ -6,12 +6,21 @@
 // machine, a request here costs about forty, and which threads the scheduler happens to put
 // together changed either side's rate threefold from run to run; on one CPU both sides pay the
 // same for every hand-off between threads, so the ratio shows the stand-in's own cost.
+//
+// Where the time goes (perf): the stand-in runs on the URL session, so it pays the session's two
+// hand-offs per request (the resume waking the engine thread, the engine handing the answer to
+// the delegate queue in one block), about 2.2 us each on one CPU, and the engine's work per task
+// (easy handle setup, response parsing, task objects). The framework's own work (making the
+// request, validating, decoding the string) is about 5% of the samples.
 #include <curl/curl.h>
 #include <sched.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/foundation/run_loop.h"
 #include "platform/http/manager.h"
@@ -92,29 +101,52 @@ class RawCurl {
   std::string reply_;
 };
 
+using Headers = std::vector<std::pair<std::string, std::string>>;
+
+Headers sortedHeaders(Headers headers) {
+  for (auto& [name, value] : headers) std::transform(name.begin(), name.end(), name.begin(), ::tolower);
+  std::sort(headers.begin(), headers.end());
+  return headers;
+}
+
 // The clients take turns, so a burst of load on the machine hits both sides alike; each side's
-// best round counts. TCP connections are counted over everything a side sent.
+// best round counts. Every round, each request must carry the reference headers, and a side must
+// not open a second TCP connection.
 template <class Client>
 struct Side {
+  const char* name;
   Client client;
-  double bestSeconds = -1;  // negative: a request failed
+  double bestSeconds = -1;
   std::size_t connections = 0;
-  bool failed = false;
 
-  explicit Side(const FakeBackend& server) : client(server.url("bench")) {}
+  Side(const char* sideName, const FakeBackend& server) : name(sideName), client(server.url("bench")) {}
 
-  void round(const FakeBackend& server, int count, bool timed) {
-    if (failed) return;
+  // False, with the reason printed, when a request failed, differed or needed another connection.
+  bool round(FakeBackend& server, int count, bool timed, const Headers& reference) {
+    server.clearRequests();
     const std::size_t before = server.connectionCount();
     const auto start = Clock::now();
-    for (int i = 0; i < count && !failed; ++i) failed = !client.post();
+    for (int i = 0; i < count; ++i) {
+      if (!client.post()) {
+        std::printf("http_bench: a %s request failed\n", name);
+        return false;
+      }
+    }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     connections += server.connectionCount() - before;
-    if (failed) {
-      bestSeconds = -1;
-    } else if (timed && (bestSeconds < 0 || seconds < bestSeconds)) {
-      bestSeconds = seconds;
+    if (timed && (bestSeconds < 0 || seconds < bestSeconds)) bestSeconds = seconds;
+    for (const auto& recorded : server.requests()) {
+      if (sortedHeaders(recorded.headers) == reference) continue;
+      std::printf("http_bench: the %s side sends other headers than the reference:\n", name);
+      for (const auto& [field, value] : sortedHeaders(recorded.headers))
+        std::printf("  %s: %s\n", field.c_str(), value.c_str());
+      return false;
     }
+    if (connections > 1) {
+      std::printf("http_bench: the %s side used %zu TCP connections, at most 1 allowed\n", name, connections);
+      return false;
+    }
+    return true;
   }
 };
 
@@ -141,13 +173,19 @@ int main() {
   {
     FakeBackend server;
     server.reply("POST", "/bench", {.status = 200, .body = kReply, .contentType = "application/json"});
-    Side<RawCurl> curl(server);
-    Side<StandIn> standIn(server);
-    curl.round(server, kWarmUp, false);
-    standIn.round(server, kWarmUp, false);
+    Side<RawCurl> curl("libcurl", server);
+    Side<StandIn> standIn("stand-in", server);
+    curl.connections = server.connectionCount();
+    if (!curl.client.post()) {
+      std::printf("http_bench: a libcurl request failed\n");
+      return 1;
+    }
+    const Headers reference = sortedHeaders(server.lastRequest()->headers);
+    curl.connections = server.connectionCount() - curl.connections;
+    if (!curl.round(server, kWarmUp, false, reference) || !standIn.round(server, kWarmUp, false, reference)) return 1;
     for (int r = 0; r < kRounds; ++r) {
-      curl.round(server, kRequests, true);
-      standIn.round(server, kRequests, true);
+      if (!curl.round(server, kRequests, true, reference) || !standIn.round(server, kRequests, true, reference))
+        return 1;
     }
 
     std::printf("http_bench: %d sequential JSON POSTs to 127.0.0.1, best of %d rounds per side, ", kRequests, kRounds);
@@ -156,17 +194,12 @@ int main() {
     } else {
       std::printf("threads not pinned (the ratio depends on their placement)\n");
     }
-    if (curl.failed || standIn.failed) {
-      std::printf("  a request failed (libcurl %s, stand-in %s)\n", curl.failed ? "failed" : "ok",
-                  standIn.failed ? "failed" : "ok");
-    } else {
-      std::printf("  raw libcurl easy handle: %9.0f requests/s, %zu TCP connection(s)\n", kRequests / curl.bestSeconds,
-                  curl.connections);
-      std::printf("  HTTP framework stand-in: %9.0f requests/s, %zu TCP connection(s) (target 1)\n",
-                  kRequests / standIn.bestSeconds, standIn.connections);
-      std::printf("  time ratio stand-in / libcurl: %.2f (target at most 1.5)\n",
-                  standIn.bestSeconds / curl.bestSeconds);
-    }
+    std::printf("  raw libcurl easy handle: %9.0f requests/s, %zu TCP connection(s)\n", kRequests / curl.bestSeconds,
+                curl.connections);
+    std::printf("  HTTP framework stand-in: %9.0f requests/s, %zu TCP connection(s)\n", kRequests / standIn.bestSeconds,
+                standIn.connections);
+    std::printf("  time ratio stand-in / libcurl: %.2f (target at most 1.30)\n",
+                standIn.bestSeconds / curl.bestSeconds);
   }
   curl_global_cleanup();
   return 0;

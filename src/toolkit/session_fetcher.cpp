@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 #include <random>
 #include <thread>
+#include <tuple>
 #include <utility>
 
 #include "platform/foundation/date_formatter.h"
@@ -121,247 +122,285 @@ void ZSDK_ZTKSessionFetcher::beginFetchWithCompletionHandler(CompletionHandler h
   beginFetchMayDelay(true, true);
 }
 
-void ZSDK_ZTKSessionFetcher::beginFetchMayDelay(bool mayDelay, bool mayAuthorize) {
-  auto self = shared_from_this();
+// What one begin learns in one step and needs in a later one.
+struct ZSDK_ZTKSessionFetcher::BeginState {
   std::shared_ptr<ZTKSessionFetcherServiceProtocol> service;
-  std::optional<NSError> failure;
   std::string scheme;
   bool restoring = false;
   bool canShare = false;
   std::shared_ptr<URLSession> session;
-  {
-    Lock lock(mutex_);
-    // The running task answers the stored completion.
-    if (sessionTask_) return;
-    service = service_;
-    const std::optional<URL> url = request_ ? request_->url : std::nullopt;
-    scheme = url ? url->scheme().value_or("") : "";
-    if (!url && !downloadResumeData_ && !sessionIdentifier_) {
-      failure = NSError(kZTKSessionFetcherErrorDomain, ZTKSessionFetcherErrorBeginFailed, failingURLUserInfo(request_));
-    } else if (url && scheme != "data" && !asciiEqualIgnoringCase(scheme, "https")) {
-      const std::string host = url->host().value_or("");
-      bool allowed = false;
-      if (isLocalhost(host)) {
-        allowed = allowLocalhostRequest_;
-        if (!allowed) consoleLog("Localhost fetch disallowed for " + url->absoluteString());
-      } else {
-        allowed = std::any_of(allowedInsecureSchemes_.begin(), allowedInsecureSchemes_.end(),
-                              [&](const std::string& s) { return asciiEqualIgnoringCase(s, scheme); });
-        if (!allowed) consoleLog("Fetch disallowed for " + url->absoluteString());
-      }
-      if (!allowed) {
-        failure =
-            NSError(kZTKSessionFetcherErrorDomain, ZTKSessionFetcherErrorInsecureRequest, failingURLUserInfo(request_));
-      }
-    }
-    if (!failure) {
-      if (!cookieStorage_) cookieStorage_ = staticCookieStorage();
-      restoring = sessionIdentifier_ && !request_;
-      canShareSession_ = restoring ? false : !useBackgroundSession_;
-      canShare = canShareSession_;
-      session = session_;
-    }
-  }
-  if (failure) {
-    failToBeginFetchWithError(failure);
-    return;
-  }
-
-  if (!session) {
-    if (canShare && service) session = service->session();
-    if (session) {
-      Lock lock(mutex_);
-      session_ = session;
-    } else {
-      URLSessionConfiguration configuration;
-      ConfigurationBlock configurationBlock;
-      std::shared_ptr<DispatchQueue> delegateQueue;
-      {
-        Lock lock(mutex_);
-        if (!configuration_) {
-          if (sessionIdentifier_ || useBackgroundSession_) {
-            if (!sessionIdentifier_) createSessionIdentifierWithMetadata(std::nullopt);
-            {
-              auto& state = classState();
-              std::lock_guard classLock(state.mutex);
-              state.fetchersBySessionIdentifier[*sessionIdentifier_] = self;
-            }
-            configuration = URLSessionConfiguration::backgroundSessionConfigurationWithIdentifier(*sessionIdentifier_);
-            useBackgroundSession_ = true;
-            canShareSession_ = false;
-            canShare = false;
-          } else {
-            configuration = URLSessionConfiguration::ephemeralSessionConfiguration();
-          }
-          configuration.tlsMinimumSupportedProtocol = SSLProtocol::kTLSProtocol12;
-          configuration_ = configuration;
-        }
-        configuration_->httpCookieStorage = cookieStorage_;
-        configuration = *configuration_;
-        configurationBlock = configurationBlock_;
-        delegateQueue = delegateQueue_;
-      }
-      if (configurationBlock) {
-        configurationBlock(self, configuration);
-        Lock lock(mutex_);
-        configuration_ = configuration;
-      }
-      std::shared_ptr<URLSessionDelegate> delegate;
-      if (canShare && service) delegate = service->sessionDelegate();
-      if (!delegate) delegate = self;
-      session = URLSession::sessionWithConfiguration(configuration, delegate, delegateQueue);
-      {
-        Lock lock(mutex_);
-        session_ = session;
-        shouldInvalidateSession_ = delegate == self;
-      }
-      if (service) service->fetcherDidCreateSession(self);
-    }
-  }
-
-  if (restoring) {
-    {
-      Lock lock(mutex_);
-      shouldInvalidateSession_ = true;
-    }
-    restoreBackgroundSessionTasks();
-    return;
-  }
-
-  {
-    Lock lock(mutex_);
-    downloadedData_.reset();
-    downloadedLength_ = 0;
-    hasLoggedError_ = false;
-    hasLogged_ = false;
-  }
-
-  if (mayDelay && service && !service->fetcherShouldBeginFetching(self)) {
-    if (canShare) {
-      Lock lock(mutex_);
-      if (!shouldInvalidateSession_) session_.reset();
-    }
-    return;
-  }
-
-  const auto logging = ZSDK_ZTKSessionFetcher::logging();
   bool isGET = false;
   bool needsUploadTask = false;
   std::string effectiveMethod;
+  std::shared_ptr<URLSessionTask> task;
+  bool useTestBlock = false;
+  bool backgroundTaskWanted = false;
+};
+
+void ZSDK_ZTKSessionFetcher::beginFetchMayDelay(bool mayDelay, bool mayAuthorize) {
+  const auto self = shared_from_this();  // alive through every step, whoever lets go meanwhile
+  BeginState begin;
+  if (!passBeginChecks(begin)) return;
+  chooseSession(begin);
+  if (begin.restoring) {
+    assignLocked(shouldInvalidateSession_, true);
+    restoreBackgroundSessionTasks();
+    return;
+  }
+  resetDownloadState();
+  if (mayDelay && !admitToService(begin)) return;
+  prepareRequestBody(begin);
+  if (mayAuthorize && needsAuthorization(begin)) {
+    dropSharedSession(begin);
+    authorizeRequest();
+    return;
+  }
+  if (!createTask(begin)) return;
+  startTask(begin);
+}
+
+bool ZSDK_ZTKSessionFetcher::passBeginChecks(BeginState& begin) {
+  std::optional<NSError> failure;
+  {
+    Lock lock(mutex_);
+    // The running task answers the stored completion.
+    if (sessionTask_) return false;
+    begin.service = service_;
+    failure = beginFailureLocked(begin.scheme);
+    if (!failure) {
+      if (!cookieStorage_) cookieStorage_ = staticCookieStorage();
+      begin.restoring = sessionIdentifier_ && !request_;
+      canShareSession_ = begin.restoring ? false : !useBackgroundSession_;
+      begin.canShare = canShareSession_;
+      begin.session = session_;
+    }
+  }
+  if (failure) failToBeginFetchWithError(failure);
+  return !failure;
+}
+
+std::optional<NSError> ZSDK_ZTKSessionFetcher::beginFailureLocked(std::string& scheme) const {
+  const std::optional<URL> url = request_ ? request_->url : std::nullopt;
+  scheme = url ? url->scheme().value_or("") : "";
+  if (!url && !downloadResumeData_ && !sessionIdentifier_) {
+    return NSError(kZTKSessionFetcherErrorDomain, ZTKSessionFetcherErrorBeginFailed, failingURLUserInfo(request_));
+  }
+  if (!url || scheme == "data" || asciiEqualIgnoringCase(scheme, "https")) return std::nullopt;
+  const std::string host = url->host().value_or("");
+  bool allowed = false;
+  if (isLocalhost(host)) {
+    allowed = allowLocalhostRequest_;
+    if (!allowed) consoleLog("Localhost fetch disallowed for " + url->absoluteString());
+  } else {
+    allowed = std::any_of(allowedInsecureSchemes_.begin(), allowedInsecureSchemes_.end(),
+                          [&](const std::string& s) { return asciiEqualIgnoringCase(s, scheme); });
+    if (!allowed) consoleLog("Fetch disallowed for " + url->absoluteString());
+  }
+  if (allowed) return std::nullopt;
+  return NSError(kZTKSessionFetcherErrorDomain, ZTKSessionFetcherErrorInsecureRequest, failingURLUserInfo(request_));
+}
+
+void ZSDK_ZTKSessionFetcher::chooseSession(BeginState& begin) {
+  if (begin.session) return;
+  if (begin.canShare && begin.service) begin.session = begin.service->session();
+  if (begin.session) {
+    assignLocked(session_, begin.session);
+    return;
+  }
+  createSession(begin);
+}
+
+void ZSDK_ZTKSessionFetcher::createSession(BeginState& begin) {
+  auto self = shared_from_this();
+  URLSessionConfiguration configuration;
+  ConfigurationBlock configurationBlock;
+  std::shared_ptr<DispatchQueue> delegateQueue;
+  {
+    Lock lock(mutex_);
+    configuration = sessionConfigurationLocked(begin);
+    configurationBlock = configurationBlock_;
+    delegateQueue = delegateQueue_;
+  }
+  if (configurationBlock) {
+    configurationBlock(self, configuration);
+    assignLocked(configuration_, configuration);
+  }
+  std::shared_ptr<URLSessionDelegate> delegate;
+  if (begin.canShare && begin.service) delegate = begin.service->sessionDelegate();
+  if (!delegate) delegate = self;
+  begin.session = URLSession::sessionWithConfiguration(configuration, delegate, delegateQueue);
+  {
+    Lock lock(mutex_);
+    session_ = begin.session;
+    shouldInvalidateSession_ = delegate == self;
+  }
+  if (begin.service) begin.service->fetcherDidCreateSession(self);
+  if (delegate != self) takeSharedSession(begin);
+}
+
+// Another fetcher may have made the service's shared session meanwhile; the one made here is
+// dropped before it runs a task.
+void ZSDK_ZTKSessionFetcher::takeSharedSession(BeginState& begin) {
+  auto shared = begin.service->session();
+  if (!shared || shared == begin.session) return;
+  begin.session = shared;
+  assignLocked(session_, std::move(shared));
+}
+
+URLSessionConfiguration ZSDK_ZTKSessionFetcher::sessionConfigurationLocked(BeginState& begin) {
+  if (!configuration_) {
+    URLSessionConfiguration configuration;
+    if (sessionIdentifier_ || useBackgroundSession_) {
+      if (!sessionIdentifier_) createSessionIdentifierWithMetadata(std::nullopt);
+      {
+        auto& state = classState();
+        std::lock_guard classLock(state.mutex);
+        state.fetchersBySessionIdentifier[*sessionIdentifier_] = weak_from_this();
+      }
+      configuration = URLSessionConfiguration::backgroundSessionConfigurationWithIdentifier(*sessionIdentifier_);
+      useBackgroundSession_ = true;
+      canShareSession_ = false;
+      begin.canShare = false;
+    } else {
+      configuration = URLSessionConfiguration::ephemeralSessionConfiguration();
+    }
+    configuration.tlsMinimumSupportedProtocol = SSLProtocol::kTLSProtocol12;
+    configuration_ = configuration;
+  }
+  configuration_->httpCookieStorage = cookieStorage_;
+  return *configuration_;
+}
+
+void ZSDK_ZTKSessionFetcher::resetDownloadState() {
+  Lock lock(mutex_);
+  downloadedData_.reset();
+  downloadedLength_ = 0;
+  hasLoggedError_ = false;
+  hasLogged_ = false;
+}
+
+bool ZSDK_ZTKSessionFetcher::admitToService(const BeginState& begin) {
+  if (!begin.service || begin.service->fetcherShouldBeginFetching(shared_from_this())) return true;
+  dropSharedSession(begin);
+  return false;
+}
+
+// A fetch that waits lets go of a borrowed session: the one it gets when it begins may be another.
+void ZSDK_ZTKSessionFetcher::dropSharedSession(const BeginState& begin) {
+  if (!begin.canShare) return;
+  Lock lock(mutex_);
+  if (!shouldInvalidateSession_) session_.reset();
+}
+
+void ZSDK_ZTKSessionFetcher::prepareRequestBody(BeginState& begin) {
+  const auto logging = ZSDK_ZTKSessionFetcher::logging();
   std::shared_ptr<InputStream> streamToLog;
-  std::shared_ptr<ZTKFetcherAuthorizationProtocol> authorizer;
-  std::shared_ptr<URLRequest> request;
   {
     Lock lock(mutex_);
     if (request_) {
-      effectiveMethod = request_->valueForHTTPHeaderField("X-HTTP-Method-Override").value_or(request_->httpMethod);
+      begin.effectiveMethod =
+          request_->valueForHTTPHeaderField("X-HTTP-Method-Override").value_or(request_->httpMethod);
     }
-    isGET = effectiveMethod.empty() || effectiveMethod == "GET";
-    needsUploadTask = useUploadTask_ || bodyFileURL_ || bodyStreamProvider_;
+    begin.isGET = begin.effectiveMethod.empty() || begin.effectiveMethod == "GET";
+    begin.needsUploadTask = useUploadTask_ || bodyFileURL_ || bodyStreamProvider_;
     const bool hasRequestStream = request_ && request_->httpBodyStream;
     if (bodyData_ || bodyFileURL_ || bodyStreamProvider_ || hasRequestStream) {
-      if (isGET && request_) request_->httpMethod = "POST";
-      if (bodyData_ && !needsUploadTask && request_) request_->httpBody = bodyData_;
+      if (begin.isGET && request_) request_->httpMethod = "POST";
+      if (bodyData_ && !begin.needsUploadTask && request_) request_->httpBody = bodyData_;
       if (hasRequestStream && logging) streamToLog = request_->httpBodyStream;
-      isGET = false;
+      begin.isGET = false;
     }
-    authorizer = authorizer_;
-    request = request_;
   }
   if (streamToLog) {
     auto logged = logging->loggedInputStreamForInputStream(*this, streamToLog);
     Lock lock(mutex_);
     if (request_) request_->httpBodyStream = std::move(logged);
   }
+}
 
-  bool signsRequest = false;
+bool ZSDK_ZTKSessionFetcher::needsAuthorization(const BeginState& begin) {
+  std::shared_ptr<ZTKFetcherAuthorizationProtocol> authorizer;
+  std::shared_ptr<URLRequest> request;
   {
     Lock lock(mutex_);
-    signsRequest = !redirectedToOtherOrigin_;
+    if (redirectedToOtherOrigin_) return false;
+    authorizer = authorizer_;
+    request = request_;
   }
-  if (mayAuthorize && authorizer && signsRequest && scheme != "data" && !authorizer->isAuthorizedRequest(request)) {
-    if (canShare) {
-      Lock lock(mutex_);
-      if (!shouldInvalidateSession_) session_.reset();
-    }
-    authorizeRequest();
-    return;
-  }
+  return authorizer && begin.scheme != "data" && !authorizer->isAuthorizedRequest(request);
+}
 
-  std::shared_ptr<URLSessionTask> task;
-  bool useTestBlock = false;
-  bool backgroundTaskWanted = false;
-  bool stopped = false;
+bool ZSDK_ZTKSessionFetcher::createTask(BeginState& begin) {
   {
     Lock lock(mutex_);
     if (isRetryEnabled_ && maxRetryInterval_ <= 0) {
-      maxRetryInterval_ = (isGET || effectiveMethod == "HEAD") ? 60.0 : 600.0;
+      maxRetryInterval_ = (begin.isGET || begin.effectiveMethod == "HEAD") ? 60.0 : 600.0;
     }
     // A stop from another thread since the session was chosen has already cleaned up (and taken
     // an owned session with it).
-    session = session_;
-    stopped = userStoppedFetching_;
-    if (!stopped && session) {
-      const URLRequest taskRequest = request_ ? *request_ : URLRequest();
-      if (downloadResumeData_) {
-        task = session->downloadTaskWithResumeData(*downloadResumeData_);
-      } else if (!destinationFileURL_ || scheme == "data") {
-        if (needsUploadTask) {
-          if (bodyFileURL_) {
-            task = session->uploadTaskWithRequest(taskRequest, *bodyFileURL_);
-          } else if (!bodyStreamProvider_) {
-            task = session->uploadTaskWithRequest(taskRequest, bodyData_.value_or(Data()));
-          } else {
-            task = session->uploadTaskWithStreamedRequest(taskRequest);
-          }
-        } else {
-          task = session->dataTaskWithRequest(taskRequest);
-        }
-        if (!accumulateDataBlock_) downloadedData_ = Data();
-      } else {
-        task = session->downloadTaskWithRequest(taskRequest);
-      }
-      if (taskDescription_) task->setTaskDescription(taskDescription_);
-      sessionTask_ = task;
-
+    if (userStoppedFetching_) return false;
+    begin.session = session_;
+    if (begin.session) {
+      begin.task = makeTaskLocked(begin);
+      sessionTask_ = begin.task;
       if (!testBlock_) {
         auto& state = classState();
         std::lock_guard classLock(state.mutex);
         testBlock_ = state.globalTestBlock;
       }
       isUsingTestBlock_ = static_cast<bool>(testBlock_);
-      useTestBlock = isUsingTestBlock_;
-      backgroundTaskWanted = !useBackgroundSession_ && backgroundTaskIdentifier_ == UIBackgroundTaskInvalid;
+      begin.useTestBlock = isUsingTestBlock_;
+      begin.backgroundTaskWanted = !useBackgroundSession_ && backgroundTaskIdentifier_ == UIBackgroundTaskInvalid;
       if (!initialRequestDate_) initialRequestDate_ = Date::now();
     }
   }
-  if (stopped) return;
-  if (!session) {
-    failToBeginFetchWithError(std::nullopt);
-    return;
-  }
+  if (!begin.session) failToBeginFetchWithError(std::nullopt);
+  return begin.session != nullptr;
+}
 
-  if (backgroundTaskWanted) {
+std::shared_ptr<URLSessionTask> ZSDK_ZTKSessionFetcher::makeTaskLocked(const BeginState& begin) {
+  const URLRequest none;
+  const URLRequest& taskRequest = request_ ? *request_ : none;
+  auto& session = *begin.session;
+  std::shared_ptr<URLSessionTask> task;
+  if (downloadResumeData_) {
+    task = session.downloadTaskWithResumeData(*downloadResumeData_);
+  } else if (!destinationFileURL_ || begin.scheme == "data") {
+    if (!begin.needsUploadTask) {
+      task = session.dataTaskWithRequest(taskRequest);
+    } else if (bodyFileURL_) {
+      task = session.uploadTaskWithRequest(taskRequest, *bodyFileURL_);
+    } else if (!bodyStreamProvider_) {
+      task = session.uploadTaskWithRequest(taskRequest, bodyData_.value_or(Data()));
+    } else {
+      task = session.uploadTaskWithStreamedRequest(taskRequest);
+    }
+    if (!accumulateDataBlock_) downloadedData_ = Data();
+  } else {
+    task = session.downloadTaskWithRequest(taskRequest);
+  }
+  if (taskDescription_) task->setTaskDescription(taskDescription_);
+  return task;
+}
+
+void ZSDK_ZTKSessionFetcher::startTask(const BeginState& begin) {
+  auto self = shared_from_this();
+  if (begin.backgroundTaskWanted) {
     std::weak_ptr<ZSDK_ZTKSessionFetcher> weakSelf = self;
     const auto identifier = UIApplication::sharedApplication()->beginBackgroundTaskWithExpirationHandler([weakSelf] {
       if (auto fetcher = weakSelf.lock()) fetcher->backgroundFetchExpired();
     });
-    Lock lock(mutex_);
-    backgroundTaskIdentifier_ = identifier;
+    assignLocked(backgroundTaskIdentifier_, identifier);
   }
-
   sendStopNotificationIfNeeded();
   addPersistedBackgroundSessionToDefaults();
-  {
-    Lock lock(mutex_);
-    isStopNotificationNeeded_ = true;
-  }
+  assignLocked(isStopNotificationNeeded_, true);
   postNotification(kZTKSessionFetcherStartedNotification);
-  if (service) service->fetcherDidBeginFetching(self);
-  if (useTestBlock) {
+  if (begin.service) begin.service->fetcherDidBeginFetching(self);
+  if (begin.useTestBlock) {
     simulateFetchForTestBlock();
   } else {
-    task->resume();
+    begin.task->resume();
   }
 }
 
@@ -466,22 +505,18 @@ void ZSDK_ZTKSessionFetcher::invokeOnCallbackQueueAfterUserStopped(bool afterUse
 
 void ZSDK_ZTKSessionFetcher::releaseCallbacks() {
   // Destroyed after the lock: a block's captures may call back into this fetcher.
-  std::vector<std::any> dropped;
+  std::tuple<std::shared_ptr<DispatchQueue>, CompletionHandler, ConfigurationBlock, DidReceiveResponseBlock,
+             WillRedirectBlock, SendProgressBlock, ReceivedProgressBlock, DownloadProgressBlock, AccumulateDataBlock,
+             WillCacheURLResponseBlock, RetryBlock, TestBlock, ResumeDataBlock>
+      dropped;
   Lock lock(mutex_);
-  const auto drop = [&](auto& field) { dropped.emplace_back(std::exchange(field, nullptr)); };
-  drop(callbackQueue_);
-  drop(completionHandler_);
-  drop(configurationBlock_);
-  drop(didReceiveResponseBlock_);
-  drop(willRedirectBlock_);
-  drop(sendProgressBlock_);
-  drop(receivedProgressBlock_);
-  drop(downloadProgressBlock_);
-  drop(accumulateDataBlock_);
-  drop(willCacheURLResponseBlock_);
-  drop(retryBlock_);
-  drop(testBlock_);
-  drop(resumeDataBlock_);
+  dropped = std::tuple(std::exchange(callbackQueue_, nullptr), std::exchange(completionHandler_, nullptr),
+                       std::exchange(configurationBlock_, nullptr), std::exchange(didReceiveResponseBlock_, nullptr),
+                       std::exchange(willRedirectBlock_, nullptr), std::exchange(sendProgressBlock_, nullptr),
+                       std::exchange(receivedProgressBlock_, nullptr), std::exchange(downloadProgressBlock_, nullptr),
+                       std::exchange(accumulateDataBlock_, nullptr), std::exchange(willCacheURLResponseBlock_, nullptr),
+                       std::exchange(retryBlock_, nullptr), std::exchange(testBlock_, nullptr),
+                       std::exchange(resumeDataBlock_, nullptr));
 }
 
 void ZSDK_ZTKSessionFetcher::postNotification(const char* name) {

@@ -396,6 +396,23 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
     field = std::forward<U>(value);
   }
 
+  // The steps of a begin, in order; each takes the fetcher's lock for itself.
+  struct BeginState;
+  bool passBeginChecks(BeginState& begin);
+  std::optional<NSError> beginFailureLocked(std::string& scheme) const;
+  void chooseSession(BeginState& begin);
+  void createSession(BeginState& begin);
+  void takeSharedSession(BeginState& begin);
+  URLSessionConfiguration sessionConfigurationLocked(BeginState& begin);
+  void resetDownloadState();
+  bool admitToService(const BeginState& begin);
+  void dropSharedSession(const BeginState& begin);
+  void prepareRequestBody(BeginState& begin);
+  bool needsAuthorization(const BeginState& begin);
+  bool createTask(BeginState& begin);
+  std::shared_ptr<URLSessionTask> makeTaskLocked(const BeginState& begin);
+  void startTask(const BeginState& begin);
+
   void authorizeRequest();
   void authorizerRequestFinishedWithError(const std::optional<NSError>& error);
   void releaseCallbacks();
@@ -423,6 +440,14 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
   void simulateFetchForTestBlock();
   void simulateDataCallbacks(const std::shared_ptr<const URLResponse>& response, const std::optional<Data>& data,
                              const std::optional<NSError>& error);
+  struct SimulatedCallbacks;
+  SimulatedCallbacks simulatedCallbacks();
+  void simulateResponseCallbacks(const SimulatedCallbacks& callbacks,
+                                 const std::shared_ptr<const URLResponse>& response);
+  // The error of writing the body to the destination file, if any.
+  std::optional<NSError> simulateDownload(const SimulatedCallbacks& callbacks, const std::optional<Data>& data);
+  void simulateDataArrival(const SimulatedCallbacks& callbacks, const std::shared_ptr<const URLResponse>& response,
+                           const std::optional<Data>& data);
   void writeDownloadedDataToDestinationLocked();
 
   mutable Mutex mutex_;

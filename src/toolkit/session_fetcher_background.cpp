@@ -434,10 +434,8 @@ void ZSDK_ZTKSessionFetcher::simulateFetchForTestBlock() {
         });
 }
 
-void ZSDK_ZTKSessionFetcher::simulateDataCallbacks(const std::shared_ptr<const URLResponse>& response,
-                                                   const std::optional<Data>& data,
-                                                   const std::optional<NSError>& error) {
-  auto self = shared_from_this();
+// The caller's blocks a simulated fetch reports to, taken together under the lock.
+struct ZSDK_ZTKSessionFetcher::SimulatedCallbacks {
   WillRedirectBlock willRedirect;
   DidReceiveResponseBlock didReceiveResponse;
   SendProgressBlock sendProgress;
@@ -448,74 +446,98 @@ void ZSDK_ZTKSessionFetcher::simulateDataCallbacks(const std::shared_ptr<const U
   std::optional<URL> destination;
   std::int64_t bodyLength = 0;
   URLRequest request;
-  {
-    Lock lock(mutex_);
-    willRedirect = willRedirectBlock_;
-    didReceiveResponse = didReceiveResponseBlock_;
-    sendProgress = sendProgressBlock_;
-    downloadProgress = downloadProgressBlock_;
-    accumulate = accumulateDataBlock_;
-    receivedProgress = receivedProgressBlock_;
-    willCache = willCacheURLResponseBlock_;
-    destination = destinationFileURL_;
-    bodyLength = bodyData_ ? static_cast<std::int64_t>(bodyData_->size()) : 0;
-    if (request_) request = *request_;
-  }
-  auto http = std::dynamic_pointer_cast<const HTTPURLResponse>(response);
+};
+
+void ZSDK_ZTKSessionFetcher::simulateDataCallbacks(const std::shared_ptr<const URLResponse>& response,
+                                                   const std::optional<Data>& data,
+                                                   const std::optional<NSError>& error) {
+  auto self = shared_from_this();
+  const SimulatedCallbacks callbacks = simulatedCallbacks();
+  simulateResponseCallbacks(callbacks, response);
   std::optional<NSError> finalError = error;
-  if (willRedirect && http) {
-    invokeOnCallbackQueueAfterUserStopped(
-        true, [willRedirect, http, request] { willRedirect(http, request, [](std::optional<URLRequest>) {}); });
-  }
-  if (didReceiveResponse) {
-    invokeOnCallbackQueueAfterUserStopped(
-        true, [didReceiveResponse, response] { didReceiveResponse(response, [](URLSessionResponseDisposition) {}); });
-  }
-  if (sendProgress) {
-    reportInChunks(bodyLength, [&](std::int64_t chunk, std::int64_t sent, std::int64_t total) {
-      invokeOnCallbackQueueUnlessStopped([=] { sendProgress(chunk, sent, total); });
-    });
-  }
-  const Data body = data.value_or(Data());
-  if (destination) {
-    if (downloadProgress) {
-      reportInChunks(static_cast<std::int64_t>(body.size()),
-                     [&](std::int64_t chunk, std::int64_t sent, std::int64_t total) {
-                       invokeOnCallbackQueueUnlessStopped([=] { downloadProgress(chunk, sent, total); });
-                     });
-    }
-    if (data) {
-      const std::error_code ec = writeAtomically(body, destination->path());
-      if (ec) finalError = URLError(NSURLErrorCannotWriteToFile, destination);
-    }
+  if (callbacks.destination) {
+    if (auto writeError = simulateDownload(callbacks, data)) finalError = writeError;
   } else {
-    if (accumulate) {
-      if (data) invokeOnCallbackQueueUnlessStopped([accumulate, body] { accumulate(body); });
-    } else {
-      Lock lock(mutex_);
-      downloadedData_ = data;
-      downloadedLength_ = static_cast<std::int64_t>(body.size());
-    }
-    if (receivedProgress) {
-      reportInChunks(static_cast<std::int64_t>(body.size()), [&](std::int64_t chunk, std::int64_t sent, std::int64_t) {
-        invokeOnCallbackQueueUnlessStopped([=] { receivedProgress(chunk, sent); });
-      });
-    }
-    if (willCache) {
-      CachedURLResponse cached{response, body};
-      invokeOnCallbackQueueAfterUserStopped(
-          true, [willCache, cached] { willCache(cached, [](std::optional<CachedURLResponse>) {}); });
-    }
+    simulateDataArrival(callbacks, response, data);
   }
-  {
-    Lock lock(mutex_);
-    response_ = response;
-  }
+  assignLocked(response_, response);
   DispatchQueue::main()->async([self, finalError] {
     const int status = finalError ? static_cast<int>(finalError->code) : 200;
     self->shouldRetryNowForStatus(
         status, finalError, [self, finalError](bool shouldRetry) { self->finishWithError(finalError, shouldRetry); });
   });
+}
+
+ZSDK_ZTKSessionFetcher::SimulatedCallbacks ZSDK_ZTKSessionFetcher::simulatedCallbacks() {
+  SimulatedCallbacks callbacks;
+  Lock lock(mutex_);
+  callbacks.willRedirect = willRedirectBlock_;
+  callbacks.didReceiveResponse = didReceiveResponseBlock_;
+  callbacks.sendProgress = sendProgressBlock_;
+  callbacks.downloadProgress = downloadProgressBlock_;
+  callbacks.accumulate = accumulateDataBlock_;
+  callbacks.receivedProgress = receivedProgressBlock_;
+  callbacks.willCache = willCacheURLResponseBlock_;
+  callbacks.destination = destinationFileURL_;
+  callbacks.bodyLength = bodyData_ ? static_cast<std::int64_t>(bodyData_->size()) : 0;
+  if (request_) callbacks.request = *request_;
+  return callbacks;
+}
+
+void ZSDK_ZTKSessionFetcher::simulateResponseCallbacks(const SimulatedCallbacks& callbacks,
+                                                       const std::shared_ptr<const URLResponse>& response) {
+  auto http = std::dynamic_pointer_cast<const HTTPURLResponse>(response);
+  if (callbacks.willRedirect && http) {
+    invokeOnCallbackQueueAfterUserStopped(true,
+                                          [willRedirect = callbacks.willRedirect, http, request = callbacks.request] {
+                                            willRedirect(http, request, [](std::optional<URLRequest>) {});
+                                          });
+  }
+  if (auto didReceiveResponse = callbacks.didReceiveResponse) {
+    invokeOnCallbackQueueAfterUserStopped(
+        true, [didReceiveResponse, response] { didReceiveResponse(response, [](URLSessionResponseDisposition) {}); });
+  }
+  if (auto sendProgress = callbacks.sendProgress) {
+    reportInChunks(callbacks.bodyLength, [&](std::int64_t chunk, std::int64_t sent, std::int64_t total) {
+      invokeOnCallbackQueueUnlessStopped([=] { sendProgress(chunk, sent, total); });
+    });
+  }
+}
+
+std::optional<NSError> ZSDK_ZTKSessionFetcher::simulateDownload(const SimulatedCallbacks& callbacks,
+                                                                const std::optional<Data>& data) {
+  const Data body = data.value_or(Data());
+  if (auto downloadProgress = callbacks.downloadProgress) {
+    reportInChunks(static_cast<std::int64_t>(body.size()),
+                   [&](std::int64_t chunk, std::int64_t sent, std::int64_t total) {
+                     invokeOnCallbackQueueUnlessStopped([=] { downloadProgress(chunk, sent, total); });
+                   });
+  }
+  if (!data || !writeAtomically(body, callbacks.destination->path())) return std::nullopt;
+  return URLError(NSURLErrorCannotWriteToFile, callbacks.destination);
+}
+
+void ZSDK_ZTKSessionFetcher::simulateDataArrival(const SimulatedCallbacks& callbacks,
+                                                 const std::shared_ptr<const URLResponse>& response,
+                                                 const std::optional<Data>& data) {
+  const Data body = data.value_or(Data());
+  if (auto accumulate = callbacks.accumulate) {
+    if (data) invokeOnCallbackQueueUnlessStopped([accumulate, body] { accumulate(body); });
+  } else {
+    Lock lock(mutex_);
+    downloadedData_ = data;
+    downloadedLength_ = static_cast<std::int64_t>(body.size());
+  }
+  if (auto receivedProgress = callbacks.receivedProgress) {
+    reportInChunks(static_cast<std::int64_t>(body.size()), [&](std::int64_t chunk, std::int64_t sent, std::int64_t) {
+      invokeOnCallbackQueueUnlessStopped([=] { receivedProgress(chunk, sent); });
+    });
+  }
+  if (auto willCache = callbacks.willCache) {
+    CachedURLResponse cached{response, body};
+    invokeOnCallbackQueueAfterUserStopped(
+        true, [willCache, cached] { willCache(cached, [](std::optional<CachedURLResponse>) {}); });
+  }
 }
 
 void ZSDK_ZTKSessionFetcher::writeDownloadedDataToDestinationLocked() {

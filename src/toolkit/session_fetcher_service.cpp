@@ -421,14 +421,19 @@ ZSDK_ZTKSessionFetcherService::delegateDispatcherForFetcher(const std::shared_pt
 
 void ZSDK_ZTKSessionFetcherService::fetcherDidCreateSession(const std::shared_ptr<Fetcher>& fetcher) {
   if (!fetcher->canShareSession()) return;
-  if (auto dispatcher = delegateDispatcherForFetcher(fetcher)) dispatcher->setSession(fetcher->session());
+  auto dispatcher = delegateDispatcherForFetcher(fetcher);
+  Lock lock(mutex_);
+  // Fetchers begun together on other threads may each have made one: the first reported is the
+  // shared one, and the others take it instead of their own (see `session`).
+  if (dispatcher && dispatcher == delegateDispatcher_ && !dispatcher->session())
+    dispatcher->setSession(fetcher->session());
 }
 
 void ZSDK_ZTKSessionFetcherService::fetcherDidBeginFetching(const std::shared_ptr<Fetcher>& fetcher) {
-  auto dispatcher = delegateDispatcherForFetcher(fetcher);
-  if (!dispatcher) return;
-  const auto session = dispatcher->session();
-  if (session && session == fetcher->session()) dispatcher->setFetcherForTask(fetcher, fetcher->sessionTask());
+  // The dispatcher that is the task's session delegate routes its callbacks, whether or not its
+  // session is still the one handed out.
+  if (auto dispatcher = delegateDispatcherForFetcher(fetcher))
+    dispatcher->setFetcherForTask(fetcher, fetcher->sessionTask());
 }
 
 void ZSDK_ZTKSessionFetcherService::fetcherDidStop(const std::shared_ptr<Fetcher>& fetcher) {

@@ -3,13 +3,16 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "platform/foundation/run_loop.h"
 #include "platform/net/transfer.h"
 
 namespace net_detail {
 
 namespace {
 CurlEngine* sharedEngine = nullptr;
-}
+constexpr long kIdleConnections = 32;
+thread_local bool onEngineThread = false;
+}  // namespace
 
 CurlEngine& CurlEngine::shared() {
   // Never destroyed: transfers may still hold delegate queues of other static objects at exit.
@@ -25,6 +28,9 @@ CurlEngine& CurlEngine::shared() {
 CurlEngine::CurlEngine() {
   curl_global_init(CURL_GLOBAL_ALL);
   multi_ = curl_multi_init();
+  // curl's default keeps four idle connections per easy handle added at the moment one is
+  // returned; transfers come and go one by one here, so a burst to one host kept reconnecting.
+  curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, kIdleConnections);
   thread_ = std::thread([this] { run(); });
 }
 
@@ -76,12 +82,32 @@ void CurlEngine::remove(CURL* easy) {
   if (active_.erase(easy) > 0) curl_multi_remove_handle(multi_, easy);
 }
 
+void CurlEngine::deliver(const std::shared_ptr<DispatchQueue>& queue, std::function<void()> work) {
+  if (!onEngineThread) {
+    queue->async(std::move(work));
+    return;
+  }
+  auto& outbox = sharedEngine->outbox_;
+  if (outbox.empty() || outbox.back().queue != queue) outbox.push_back({queue, {}});
+  outbox.back().work.push_back(std::move(work));
+}
+
+void CurlEngine::flushDeliveries() {
+  for (auto& delivery : outbox_) {
+    delivery.queue->async([work = std::move(delivery.work)] {
+      for (const auto& item : work) foundation_detail::invokeSafely(item, "URL session delegate queue");
+    });
+  }
+  outbox_.clear();
+}
+
 void CurlEngine::run() {
+  onEngineThread = true;
   for (;;) {
     std::deque<std::function<void()>> commands;
     {
       std::lock_guard lock(mutex_);
-      if (stopping_) return;
+      if (stopping_) break;
       commands.swap(commands_);
       sleeping_ = false;
     }
@@ -113,13 +139,20 @@ void CurlEngine::run() {
     long curlWait = -1;
     curl_multi_timeout(multi_, &curlWait);
     if (curlWait >= 0) waitMs = std::min(waitMs, curlWait);
+    flushDeliveries();
     {
       std::lock_guard lock(mutex_);
       if (!commands_.empty()) waitMs = 0;
       sleeping_ = waitMs > 0;
     }
-    if (waitMs > 0) curl_multi_poll(multi_, nullptr, 0, static_cast<int>(waitMs), nullptr);
+    if (waitMs > 0) {
+      curl_multi_poll(multi_, nullptr, 0, static_cast<int>(waitMs), nullptr);
+      // Awake again: a command posted from now on is found without a wake-up of its own.
+      std::lock_guard lock(mutex_);
+      sleeping_ = false;
+    }
   }
+  flushDeliveries();
 }
 
 }  // namespace net_detail

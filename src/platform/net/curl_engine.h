@@ -12,6 +12,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "platform/foundation/dispatch.h"
+
 namespace net_detail {
 
 class Transfer;
@@ -34,11 +36,22 @@ class CurlEngine {
   // Starts the easy handle; the engine tells the transfer when it is done.
   bool add(CURL* easy, std::shared_ptr<Transfer> transfer);
   void remove(CURL* easy);
+  // Runs `work` on `queue` after what the engine handed over before it. Work of one engine turn
+  // goes out when the turn ends, consecutive work for one queue as one block: a small transfer's
+  // response, body and completion then cost its queue a single wake-up. Off the engine thread
+  // the work is posted at once.
+  static void deliver(const std::shared_ptr<DispatchQueue>& queue, std::function<void()> work);
 
  private:
+  struct Delivery {
+    std::shared_ptr<DispatchQueue> queue;
+    std::vector<std::function<void()>> work;
+  };
+
   CurlEngine();
   void run();
   void stop();
+  void flushDeliveries();
 
   std::mutex mutex_;
   std::deque<std::function<void()>> commands_;
@@ -48,6 +61,7 @@ class CurlEngine {
   CURLM* multi_ = nullptr;
   std::vector<CURL*> idle_;
   std::map<CURL*, std::shared_ptr<Transfer>> active_;
+  std::vector<Delivery> outbox_;
   std::thread thread_;
 };
 

@@ -146,7 +146,7 @@ template <class F>
 void Transfer::deliver(F&& f) {
   if (!session_) return;
   auto session = session_;
-  session->delegateQueue()->async([session, f = std::forward<F>(f)]() mutable {
+  CurlEngine::deliver(session->delegateQueue(), [session, f = std::forward<F>(f)]() mutable {
     if (auto delegate = session->delegate()) f(*delegate, session);
   });
 }
@@ -154,7 +154,7 @@ void Transfer::deliver(F&& f) {
 template <class F>
 void Transfer::deliverAlways(F&& f) {
   if (!session_) return;
-  session_->delegateQueue()->async(std::forward<F>(f));
+  CurlEngine::deliver(session_->delegateQueue(), std::forward<F>(f));
 }
 
 bool Transfer::hasDelegate() const { return session_ && session_->delegate() != nullptr; }
@@ -280,10 +280,6 @@ void Transfer::beginHop() {
   streamFailed_ = false;
   resendRefused_ = false;
   bodyTooLarge_ = false;
-  {
-    std::lock_guard lock(task_->mutex_);
-    task_->currentRequest_ = request_;
-  }
   if (!headerLinesAreSafe()) {
     NSError error = URLError(NSURLErrorBadURL, url);
     error.userInfo[NSLocalizedDescriptionKey] =
@@ -371,7 +367,19 @@ void Transfer::onBodyStream(std::shared_ptr<InputStream> stream) {
 }
 
 void Transfer::configureEasy(CURL* easy, const URL& url, bool verifyPeer) {
-  const auto& configuration = session_->configuration();
+  configureConnection(easy, url, verifyPeer);
+  configureCallbacks(easy);
+  configureMethod(easy);
+  configureHeaders(easy, url);
+  if (hopCredential_ && credentialHost_ == hostKey(url)) {
+    curl_easy_setopt(easy, CURLOPT_USERNAME, hopCredential_->user.value_or("").c_str());
+    curl_easy_setopt(easy, CURLOPT_PASSWORD, hopCredential_->password.value_or("").c_str());
+    curl_easy_setopt(easy, CURLOPT_HTTPAUTH,
+                     hopAuthMethod_ == NSURLAuthenticationMethodHTTPDigest ? CURLAUTH_DIGEST : CURLAUTH_BASIC);
+  }
+}
+
+void Transfer::configureConnection(CURL* easy, const URL& url, bool verifyPeer) {
   curl_easy_setopt(easy, CURLOPT_PRIVATE, this);
   curl_easy_setopt(easy, CURLOPT_URL, url.absoluteString().c_str());
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
@@ -382,7 +390,7 @@ void Transfer::configureEasy(CURL* easy, const URL& url, bool verifyPeer) {
   curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, verifyPeer ? 1L : 0L);
   curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, verifyPeer ? 2L : 0L);
   long tls = CURL_SSLVERSION_TLSv1_2;
-  switch (configuration.tlsMinimumSupportedProtocol) {
+  switch (session_->configuration().tlsMinimumSupportedProtocol) {
     case SSLProtocol::kTLSProtocol1: tls = CURL_SSLVERSION_TLSv1_0; break;
     case SSLProtocol::kTLSProtocol11: tls = CURL_SSLVERSION_TLSv1_1; break;
     case SSLProtocol::kTLSProtocol12: tls = CURL_SSLVERSION_TLSv1_2; break;
@@ -393,7 +401,9 @@ void Transfer::configureEasy(CURL* easy, const URL& url, bool verifyPeer) {
   curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, std::max(idleMs, 1L));
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(resourceDeadline_ - SteadyClock::now()).count();
   curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(std::max<long long>(left, 1)));
+}
 
+void Transfer::configureCallbacks(CURL* easy) {
   curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::headerCallback);
   curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::writeCallback);
@@ -407,31 +417,38 @@ void Transfer::configureEasy(CURL* easy, const URL& url, bool verifyPeer) {
     curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &Transfer::prereqCallback);
     curl_easy_setopt(easy, CURLOPT_PREREQDATA, this);
   }
+}
 
+void Transfer::configureMethod(CURL* easy) {
   const std::string& method = request_.httpMethod;
-  bool body = sendsBody();
   if (method == "GET") {
     curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
-  } else if (method == "HEAD") {
-    curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
-  } else {
-    if (body && setup_.bodySource == BodySource::Data) {
-      // From memory curl sends the body with the headers, saving a round of writes.
-      curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(setup_.bodyData.size()));
-      curl_easy_setopt(easy, CURLOPT_POSTFIELDS, reinterpret_cast<const char*>(setup_.bodyData.data()));
-    } else if (body) {
-      curl_easy_setopt(easy, CURLOPT_POST, 1L);
-      curl_easy_setopt(easy, CURLOPT_READFUNCTION, &Transfer::readCallback);
-      curl_easy_setopt(easy, CURLOPT_READDATA, this);
-      curl_easy_setopt(easy, CURLOPT_SEEKFUNCTION, &Transfer::seekCallback);
-      curl_easy_setopt(easy, CURLOPT_SEEKDATA, this);
-      curl_off_t size = -1;  // chunked
-      if (setup_.bodySource == BodySource::File) size = static_cast<curl_off_t>(task_->bytesExpectedToSend_.load());
-      curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, size);
-    }
-    curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
+    return;
   }
+  if (method == "HEAD") {
+    curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+    return;
+  }
+  const bool body = sendsBody();
+  if (body && setup_.bodySource == BodySource::Data) {
+    // From memory curl sends the body with the headers, saving a round of writes.
+    curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(setup_.bodyData.size()));
+    curl_easy_setopt(easy, CURLOPT_POSTFIELDS, reinterpret_cast<const char*>(setup_.bodyData.data()));
+  } else if (body) {
+    curl_easy_setopt(easy, CURLOPT_POST, 1L);
+    curl_easy_setopt(easy, CURLOPT_READFUNCTION, &Transfer::readCallback);
+    curl_easy_setopt(easy, CURLOPT_READDATA, this);
+    curl_easy_setopt(easy, CURLOPT_SEEKFUNCTION, &Transfer::seekCallback);
+    curl_easy_setopt(easy, CURLOPT_SEEKDATA, this);
+    curl_off_t size = -1;  // chunked
+    if (setup_.bodySource == BodySource::File) size = static_cast<curl_off_t>(task_->bytesExpectedToSend_.load());
+    curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, size);
+  }
+  curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
+}
 
+void Transfer::configureHeaders(CURL* easy, const URL& url) {
+  const auto& configuration = session_->configuration();
   HTTPHeaderFields fields = request_.allHTTPHeaderFields;
   for (const auto& [name, value] : configuration.httpAdditionalHeaders)
     if (!fields.contains(name)) fields.setValue(value, name);
@@ -452,16 +469,9 @@ void Transfer::configureEasy(CURL* easy, const URL& url, bool verifyPeer) {
   }
   // Send exactly what the request says: no 100-continue round trip, no form content type.
   if (!fields.contains("Expect")) list = curl_slist_append(list, "Expect:");
-  if (body && !fields.contains("Content-Type")) list = curl_slist_append(list, "Content-Type:");
+  if (sendsBody() && !fields.contains("Content-Type")) list = curl_slist_append(list, "Content-Type:");
   headerList_ = list;
   curl_easy_setopt(easy, CURLOPT_HTTPHEADER, list);
-
-  if (hopCredential_ && credentialHost_ == hostKey(url)) {
-    curl_easy_setopt(easy, CURLOPT_USERNAME, hopCredential_->user.value_or("").c_str());
-    curl_easy_setopt(easy, CURLOPT_PASSWORD, hopCredential_->password.value_or("").c_str());
-    curl_easy_setopt(easy, CURLOPT_HTTPAUTH,
-                     hopAuthMethod_ == NSURLAuthenticationMethodHTTPDigest ? CURLAUTH_DIGEST : CURLAUTH_BASIC);
-  }
 }
 
 void Transfer::endHop() {
@@ -910,6 +920,11 @@ void Transfer::onRedirectDecision(std::optional<URLRequest> request) {
   if (!request->url || !isHTTPScheme(*request->url)) return fail(NSURLErrorUnsupportedURL);
   if (!request->url->host() || request->url->host()->empty()) return fail(NSURLErrorBadURL);
   request_ = std::move(*request);
+  {
+    // Until now the task's current request was its original one.
+    std::lock_guard lock(task_->mutex_);
+    task_->currentRequest_ = request_;
+  }
   if (setup_.kind == Kind::Data) {
     if (request_.httpBody) {
       setup_.bodySource = BodySource::Data;
@@ -1118,7 +1133,7 @@ void Transfer::complete(std::optional<NSError> error) {
     });
   }
   // Queued behind the last callback: the count drops once that has run.
-  session_->delegateQueue()->async([inFlight = std::move(inFlight_)] {});
+  deliverAlways([inFlight = std::move(inFlight_)] {});
   auto session = std::move(session_);
   auto task = std::move(task_);
   session->taskEnded(task.get());

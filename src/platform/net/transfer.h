@@ -83,6 +83,10 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   void useCredential(const URLCredential& credential, const std::string& spaceKey, const std::string& method);
   bool prepareBody();
   void configureEasy(CURL* easy, const URL& url, bool verifyPeer);
+  void configureConnection(CURL* easy, const URL& url, bool verifyPeer);
+  void configureCallbacks(CURL* easy);
+  void configureMethod(CURL* easy);
+  void configureHeaders(CURL* easy, const URL& url);
   void endHop();
   void onHeader(std::string_view line);
   void resetAnswer(int status);

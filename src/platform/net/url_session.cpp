@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/net/curl_engine.h"
 #include "platform/net/transfer.h"
 #include "platform/net/url_error.h"
 
@@ -40,7 +41,8 @@ struct URLSession::Private {
 namespace {
 
 void queueInvalidation(const std::shared_ptr<URLSession>& session, URLSession::Private& p) {
-  session->delegateQueue()->async([session, &p] {
+  // Behind the last task's callbacks, which the engine may still hold for the end of its turn.
+  net_detail::CurlEngine::deliver(session->delegateQueue(), [session, &p] {
     if (auto delegate = session->delegate()) delegate->didBecomeInvalidWithError(session, std::nullopt);
     std::shared_ptr<URLSessionDelegate> released;  // its destructor may drop tasks of this session
     std::lock_guard lock(p.mutex);

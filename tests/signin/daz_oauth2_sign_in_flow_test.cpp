@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/net/url_session.h"
+
 #include <map>
 
 #include "platform/keychain/memory_keychain_store.h"
@@ -154,6 +156,9 @@ TEST_F(OAuth2FlowTest, BrowserSignInWithStateAndPKCEIsRestoredSilentlyOnTheNextS
   EXPECT_FALSE(signIn->hasAuthInKeychain() || daz_oauth2::storedProfile());
   ASSERT_TRUE(time.runUntil([&] { return formsTo("/o/oauth2/revoke").size() == 1; }, 10));
   EXPECT_EQ(formsTo("/o/oauth2/revoke")[0], (Auth::Form{{"token", "rt-2"}, {"client_id", "client-7"}}));
+  // The revocation's answer ends its fetch; one still on its way at the end holds its session.
+  ASSERT_TRUE(time.runUntil([] { return URLSession::transfersInFlight() == 0; }, 10));
+  time.runUntilIdle();
 }
 
 TEST_F(OAuth2FlowTest, AnswersThatDoNotCompleteTheSignInAreRefused) {

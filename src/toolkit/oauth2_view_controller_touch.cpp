@@ -201,12 +201,13 @@ void Controller::viewWillAppear(bool animated) {
   if (isViewShown_) return;
   isViewShown_ = true;
   moveWebViewFromUnderNavigationBar();
-  if (!signIn_->startSigningIn()) popViewLater();
+  // Raised before the flow starts: the first page's load takes the policy when it begins.
   const auto storage = HTTPCookieStorage::sharedHTTPCookieStorage();
   if (storage->cookieAcceptPolicy() == HTTPCookieAcceptPolicy::Never) {
     savedCookiePolicy_ = HTTPCookieAcceptPolicy::Never;
     storage->setCookieAcceptPolicy(HTTPCookieAcceptPolicy::OnlyFromMainDocumentDomain);
   }
+  if (!signIn_->startSigningIn()) popViewLater();
 }
 
 void Controller::viewDidAppear(bool animated) {

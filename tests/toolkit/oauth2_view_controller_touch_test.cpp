@@ -11,6 +11,7 @@
 #include "support/fake_backend.h"
 #include "support/virtual_time.h"
 #include "toolkit/oauth2_constants.h"
+#include "toolkit/oauth2_sign_in_internal.h"
 #include "toolkit/session_fetcher_service.h"
 
 using Controller = ZSDK_ZTKOAuth2ViewControllerTouch;
@@ -163,6 +164,11 @@ TEST_F(WebSignInTest, LeavingBeforeTheCodeEndsTheFlowAndBeingCoveredDoesNot) {
   navigation->pushViewController(c1, false);
   ASSERT_TRUE(time.runUntil([&] { return !c1->webView()->isLoading(); }));
   EXPECT_EQ(cookieNames(), std::vector<std::string>{"provider_sid"});
+  navigation->presentViewController(std::make_shared<UIViewController>(), false);
+  EXPECT_EQ(cookieNames(), std::vector<std::string>{"app"});
+  navigation->dismissViewControllerAnimated(false);
+  time.runUntilIdle();
+  EXPECT_EQ(first.finished, 0);
 
   // A new controller covers the first and starts without sign-in cookies.
   auto c2 = makeController(second);
@@ -186,11 +192,12 @@ TEST_F(WebSignInTest, LeavingBeforeTheCodeEndsTheFlowAndBeingCoveredDoesNot) {
   EXPECT_EQ(requestsTo("/o/oauth2/auth"), 2u);
   EXPECT_FALSE(Controller::authForZedodoFromKeychainForName("web-item", "client-7", "")->canAuthorize());
   // A stop notice only answers a start: the first page had finished before its controller left.
-  EXPECT_EQ(takeNotices(), (std::vector<std::string>{"c1 CookiesWillSwapOut", "c1 WebViewStartedLoading",
-                                                     "c1 WebViewStoppedLoading finished", "c1 CookiesDidSwapIn",
-                                                     "c2 CookiesWillSwapOut", "c2 WebViewStartedLoading",
-                                                     "c2 WebViewStoppedLoading cancelled", "c2 CookiesDidSwapIn",
-                                                     "c1 CookiesWillSwapOut", "c1 CookiesDidSwapIn"}));
+  EXPECT_EQ(takeNotices(),
+            (std::vector<std::string>{"c1 CookiesWillSwapOut", "c1 WebViewStartedLoading",
+                                      "c1 WebViewStoppedLoading finished", "c1 CookiesDidSwapIn",
+                                      "c1 CookiesWillSwapOut", "c1 CookiesDidSwapIn", "c2 CookiesWillSwapOut",
+                                      "c2 WebViewStartedLoading", "c2 WebViewStoppedLoading cancelled",
+                                      "c2 CookiesDidSwapIn", "c1 CookiesWillSwapOut", "c1 CookiesDidSwapIn"}));
 }
 
 TEST_F(WebSignInTest, WithoutTheInterfaceFileTheViewIsEmptyAndNothingLoads) {
@@ -232,3 +239,17 @@ TEST_P(WrongClockTest, UpToTheStartOf2011AnExplanationShowsInsteadAndTheFlowStay
 }
 
 INSTANTIATE_TEST_SUITE_P(Clock, WrongClockTest, ::testing::Values(1293840000.0, 1293840001.0));
+
+TEST(WebSignInClassTest, TheFlowClassGivesTheControllersFlowAndEndpoints) {
+  using Internal = ZSDK_ZTKOAuth2SignInInternal;
+  Controller::setSignInClass(ZSDK_ZTKOAuth2KeychainAuth::SignInClass::of<Internal>());
+  auto controller = Controller::initWithScope("openid", "client-7", std::nullopt, "", [](auto&&...) {});
+  Controller::setSignInClass(std::nullopt);
+  ASSERT_TRUE(std::dynamic_pointer_cast<Internal>(controller->signIn()));
+  EXPECT_EQ(controller->signIn()->authorizationURL(), Internal::zedodoAuthorizationURL());
+  EXPECT_EQ(controller->authentication()->tokenURL(), Internal::zedodoTokenURL());
+  EXPECT_FALSE(controller->authentication()->redirectURI());
+  EXPECT_FALSE(controller->shouldUseKeychain());
+  controller->cancelSigningIn();
+  EXPECT_EQ(Controller::signInClass().zedodoAuthorizationURL(), SignIn::zedodoAuthorizationURL());
+}

@@ -121,6 +121,17 @@ class ZSDK_ZTKOAuth2SignIn : public std::enable_shared_from_this<ZSDK_ZTKOAuth2S
   // The receiving class's endpoints, for the class methods a subclass replaces.
   virtual std::optional<std::string> classNativeClientRedirectURI() const { return nativeClientRedirectURI(); }
   virtual URL classUserInfoURL() const { return zedodoUserInfoURL(); }
+  // standardZedodoAuthenticationForScope with the endpoints of flow class F.
+  template <class F>
+  static std::shared_ptr<Auth> standardAuthenticationOf(std::optional<std::string> scope,
+                                                        std::optional<std::string> clientID,
+                                                        std::optional<std::string> clientSecret) {
+    auto auth =
+        Auth::authenticationWithServiceProvider(kServiceProvider, F::zedodoTokenURL(), F::nativeClientRedirectURI(),
+                                                std::move(clientID), std::move(clientSecret));
+    auth->setScope(std::move(scope));
+    return auth;
+  }
   static std::shared_ptr<Fetcher> userInfoFetcherForURL(const std::shared_ptr<Auth>& auth, const URL& userInfoURL);
   static void revokeTokenAtURL(const std::shared_ptr<Auth>& auth, const URL& revocationURL);
   void addScopeForZedodoUserInfo();

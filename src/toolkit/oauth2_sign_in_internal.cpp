@@ -85,10 +85,7 @@ std::shared_ptr<Internal> Internal::initWithAuthentication(std::shared_ptr<Auth>
 
 std::shared_ptr<ZSDK_ZTKOAuth2Authentication> Internal::standardZedodoAuthenticationForScope(
     std::optional<std::string> scope, std::optional<std::string> clientID, std::optional<std::string> clientSecret) {
-  auto auth = Auth::authenticationWithServiceProvider(kServiceProvider, zedodoTokenURL(), nativeClientRedirectURI(),
-                                                      std::move(clientID), std::move(clientSecret));
-  auth->setScope(std::move(scope));
-  return auth;
+  return standardAuthenticationOf<Internal>(std::move(scope), std::move(clientID), std::move(clientSecret));
 }
 
 URL Internal::zedodoAuthorizationURL() {

@@ -84,10 +84,7 @@ std::string ZSDK_ZTKOAuth2SignIn::userInfoProfileScope() {
 
 std::shared_ptr<ZSDK_ZTKOAuth2Authentication> ZSDK_ZTKOAuth2SignIn::standardZedodoAuthenticationForScope(
     std::optional<std::string> scope, std::optional<std::string> clientID, std::optional<std::string> clientSecret) {
-  auto auth = Auth::authenticationWithServiceProvider(kServiceProvider, zedodoTokenURL(), nativeClientRedirectURI(),
-                                                      std::move(clientID), std::move(clientSecret));
-  auth->setScope(std::move(scope));
-  return auth;
+  return standardAuthenticationOf<ZSDK_ZTKOAuth2SignIn>(std::move(scope), std::move(clientID), std::move(clientSecret));
 }
 
 std::shared_ptr<ZSDK_ZTKSessionFetcher> ZSDK_ZTKOAuth2SignIn::userInfoFetcherWithAuth(

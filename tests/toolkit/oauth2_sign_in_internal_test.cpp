@@ -241,24 +241,14 @@ TEST_F(SignInInternalTest, AccountTokenFetchesSignOnlyTheLoginRequestAndReportEm
   for (std::size_t i = 0; i < sent.size(); ++i) {
     EXPECT_EQ((std::vector<std::string>{sent[i].url, sent[i].authorization, sent[i].comment}), expected[i]) << i;
   }
-}
 
-TEST_F(SignInInternalTest, TokenAuthURLFetchesPassTheTokenOnOrTheErrorWithoutURL) {
-  Internal::setAccountsHost("acc.example");
-  std::vector<std::pair<std::string, long>> results;
-  const auto record = [&](std::optional<URL> url, std::optional<NSError> error) {
-    results.emplace_back(url ? url->absoluteString() : "(none)", error ? error->code : 0);
-  };
-  answer = "tok-1\n";
-  Internal::fetchTokenAuthURLWithAuth(signedIn(), "svc", "src", "https://x.example/", record);
-  Internal::fetchTokenAuthURLWithValues({{"SID", "s"}, {"LSID", "l"}}, "svc", "src", "https://x.example/", record);
-  ASSERT_TRUE(time.runUntil([&] { return results.size() == 2; }));
-  failure = NSError(NSURLErrorDomain, -1005);
-  Internal::fetchTokenAuthURLWithAuth(signedIn(), "svc", "src", "https://x.example/", record);
-  ASSERT_TRUE(time.runUntil([&] { return results.size() == 3; }));
-  const std::string url =
-      "https://acc.example/accounts/TokenAuth?sarp=1&source=src&auth=tok-1&continue="
-      "https%3A%2F%2Fx.example%2F&service=svc";
-  EXPECT_EQ(results, (std::vector<std::pair<std::string, long>>{{url, 0}, {url, 0}, {"(none)", -1005}}));
-  EXPECT_EQ(sent[1].url, "https://acc.example/accounts/IssueAuthToken?service=zaia&SID=s&LSID=l");
+  // A failed fetch passes its error on, through the token-authentication URL too.
+  failure = NSError(NSURLErrorDomain, NSURLErrorNetworkConnectionLost);
+  std::optional<NSError> lost;
+  Internal::fetchTokenAuthURLWithAuth(signedIn(), "svc", "src", "https://x.example/", [&](auto url, auto error) {
+    EXPECT_FALSE(url);
+    lost = error;
+  });
+  ASSERT_TRUE(time.runUntil([&] { return lost.has_value(); }));
+  EXPECT_EQ(lost->code, NSURLErrorNetworkConnectionLost);
 }

@@ -9,10 +9,7 @@ namespace {
 
 using SignInClass = ZSDK_ZTKOAuth2KeychainAuth::SignInClass;
 
-SignInClass defaultSignInClass() {
-  return {&ZSDK_ZTKOAuth2SignIn::zedodoTokenURL, &ZSDK_ZTKOAuth2SignIn::nativeClientRedirectURI,
-          &ZSDK_ZTKOAuth2SignIn::revokeTokenForZedodoAuthentication};
-}
+SignInClass defaultSignInClass() { return SignInClass::of<ZSDK_ZTKOAuth2SignIn>(); }
 
 std::mutex signInClassMutex;
 SignInClass currentSignInClass = defaultSignInClass();
@@ -27,7 +24,8 @@ SignInClass ZSDK_ZTKOAuth2KeychainAuth::signInClass() {
 void ZSDK_ZTKOAuth2KeychainAuth::setSignInClass(std::optional<SignInClass> signInClass) {
   std::lock_guard lock(signInClassMutex);
   if (signInClass && signInClass->zedodoTokenURL && signInClass->nativeClientRedirectURI &&
-      signInClass->revokeTokenForZedodoAuthentication) {
+      signInClass->revokeTokenForZedodoAuthentication && signInClass->zedodoAuthorizationURL &&
+      signInClass->standardZedodoAuthenticationForScope && signInClass->initWithAuthentication) {
     currentSignInClass = std::move(*signInClass);
   } else {
     currentSignInClass = defaultSignInClass();

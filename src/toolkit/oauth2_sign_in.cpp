@@ -23,15 +23,22 @@ std::shared_ptr<ZSDK_ZTKOAuth2SignIn> ZSDK_ZTKOAuth2SignIn::initWithAuthenticati
     std::shared_ptr<Auth> auth, std::optional<URL> authorizationURL, std::shared_ptr<void> delegate,
     WebRequestSelector webRequestSelector, FinishedSelector finishedSelector) {
   auto signIn = std::make_shared<ZSDK_ZTKOAuth2SignIn>();
-  signIn->authentication_ = std::move(auth);
-  signIn->authorizationURL_ = std::move(authorizationURL);
-  signIn->delegate_ = std::move(delegate);
-  signIn->webRequestSelector_ = std::move(webRequestSelector);
-  signIn->finishedSelector_ = std::move(finishedSelector);
-  const auto host = signIn->authorizationURL_ ? signIn->authorizationURL_->host() : std::nullopt;
-  const std::string suffix = "." + providerHosts().cookieDomain;
-  signIn->shouldFetchZedodoUserEmail_ = host && host->ends_with(suffix);
+  signIn->initialize(std::move(auth), std::move(authorizationURL), std::move(delegate), std::move(webRequestSelector),
+                     std::move(finishedSelector));
   return signIn;
+}
+
+void ZSDK_ZTKOAuth2SignIn::initialize(std::shared_ptr<Auth> auth, std::optional<URL> authorizationURL,
+                                      std::shared_ptr<void> delegate, WebRequestSelector webRequestSelector,
+                                      FinishedSelector finishedSelector) {
+  authentication_ = std::move(auth);
+  authorizationURL_ = std::move(authorizationURL);
+  delegate_ = std::move(delegate);
+  webRequestSelector_ = std::move(webRequestSelector);
+  finishedSelector_ = std::move(finishedSelector);
+  const auto host = authorizationURL_ ? authorizationURL_->host() : std::nullopt;
+  const std::string suffix = "." + providerHosts().cookieDomain;
+  shouldFetchZedodoUserEmail_ = host && host->ends_with(suffix);
 }
 
 ZSDK_ZTKOAuth2SignIn::~ZSDK_ZTKOAuth2SignIn() { stopReachabilityCheck(); }
@@ -66,7 +73,7 @@ std::optional<ZSDK_ZTKOAuth2SignIn::Form> ZSDK_ZTKOAuth2SignIn::parametersForWeb
   const auto redirectURI = authentication_->redirectURI();
   if (!nonEmpty(clientID)) return std::nullopt;
   // Only a provider without a fixed native redirect lets the redirect go unnamed.
-  if (!nonEmpty(redirectURI) && (redirectURI || nativeClientRedirectURI())) return std::nullopt;
+  if (!nonEmpty(redirectURI) && (redirectURI || classNativeClientRedirectURI())) return std::nullopt;
   Form params{{"response_type", "code"}, {"client_id", *clientID}};
   if (auto scope = authentication_->scope(); nonEmpty(scope)) params["scope"] = *scope;
   if (redirectURI) params["redirect_uri"] = *redirectURI;
@@ -104,7 +111,7 @@ URLRequest ZSDK_ZTKOAuth2SignIn::mutableURLRequestWithURL(const URL& url, const 
 
 bool ZSDK_ZTKOAuth2SignIn::requestRedirectedToRequest(const URLRequest& request) {
   const auto redirectURI = authentication_->redirectURI();
-  if (!nonEmpty(redirectURI) || redirectURI == nativeClientRedirectURI() || !request.url) return false;
+  if (!nonEmpty(redirectURI) || redirectURI == classNativeClientRedirectURI() || !request.url) return false;
   const URL& pageURL = *request.url;
   bool matches = false;
   if (pageURL.host() && !pageURL.path().empty()) {

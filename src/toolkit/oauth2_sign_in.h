@@ -52,7 +52,7 @@ class ZSDK_ZTKOAuth2SignIn : public std::enable_shared_from_this<ZSDK_ZTKOAuth2S
                                                                       WebRequestSelector webRequestSelector,
                                                                       FinishedSelector finishedSelector);
   ZSDK_ZTKOAuth2SignIn() = default;
-  ~ZSDK_ZTKOAuth2SignIn();
+  virtual ~ZSDK_ZTKOAuth2SignIn();
   ZSDK_ZTKOAuth2SignIn(const ZSDK_ZTKOAuth2SignIn&) = delete;
   ZSDK_ZTKOAuth2SignIn& operator=(const ZSDK_ZTKOAuth2SignIn&) = delete;
 
@@ -90,15 +90,15 @@ class ZSDK_ZTKOAuth2SignIn : public std::enable_shared_from_this<ZSDK_ZTKOAuth2S
   void setUserData(std::any value) { userData_ = std::move(value); }
 
   // The authorization request.
-  bool startSigningIn();
-  std::optional<Form> parametersForWebRequest() const;
+  virtual bool startSigningIn();
+  virtual std::optional<Form> parametersForWebRequest() const;
   bool startWebRequest();
   static URLRequest mutableURLRequestWithURL(const URL& url, const std::string& paramString);
 
   // The pages the delegate loads; true when the answer was recognised (or already handled).
   bool requestRedirectedToRequest(const URLRequest& request);
-  bool titleChanged(const std::string& title);
-  bool cookiesChanged(const std::shared_ptr<HTTPCookieStorage>&) { return false; }
+  virtual bool titleChanged(const std::string& title);
+  virtual bool cookiesChanged(const std::shared_ptr<HTTPCookieStorage>&) { return false; }
   bool loadFailedWithError(const NSError& error);
   void windowWasClosed();
   void cancelSigningIn();
@@ -114,10 +114,31 @@ class ZSDK_ZTKOAuth2SignIn : public std::enable_shared_from_this<ZSDK_ZTKOAuth2S
 
   void finishSignInWithError(std::optional<NSError> error);
 
- private:
+ protected:
+  // Sets up a flow made by a subclass's initializer.
+  void initialize(std::shared_ptr<Auth> auth, std::optional<URL> authorizationURL, std::shared_ptr<void> delegate,
+                  WebRequestSelector webRequestSelector, FinishedSelector finishedSelector);
+  // The receiving class's endpoints, for the class methods a subclass replaces.
+  virtual std::optional<std::string> classNativeClientRedirectURI() const { return nativeClientRedirectURI(); }
+  virtual URL classUserInfoURL() const { return zedodoUserInfoURL(); }
+  // standardZedodoAuthenticationForScope with the endpoints of flow class F.
+  template <class F>
+  static std::shared_ptr<Auth> standardAuthenticationOf(std::optional<std::string> scope,
+                                                        std::optional<std::string> clientID,
+                                                        std::optional<std::string> clientSecret) {
+    auto auth =
+        Auth::authenticationWithServiceProvider(kServiceProvider, F::zedodoTokenURL(), F::nativeClientRedirectURI(),
+                                                std::move(clientID), std::move(clientSecret));
+    auth->setScope(std::move(scope));
+    return auth;
+  }
+  static std::shared_ptr<Fetcher> userInfoFetcherForURL(const std::shared_ptr<Auth>& auth, const URL& userInfoURL);
+  static void revokeTokenAtURL(const std::shared_ptr<Auth>& auth, const URL& revocationURL);
   void addScopeForZedodoUserInfo();
-  void mergeProviderAnswer(const Form& answer);
   void authCodeObtained();
+
+ private:
+  void mergeProviderAnswer(const Form& answer);
   void tokenFetchFinished(const std::optional<NSError>& error);
   bool signInWithIDToken();
   void userInfoFetchFinished(const std::shared_ptr<Fetcher>& fetcher, const std::optional<Data>& data,

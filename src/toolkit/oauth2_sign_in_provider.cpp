@@ -84,15 +84,17 @@ std::string ZSDK_ZTKOAuth2SignIn::userInfoProfileScope() {
 
 std::shared_ptr<ZSDK_ZTKOAuth2Authentication> ZSDK_ZTKOAuth2SignIn::standardZedodoAuthenticationForScope(
     std::optional<std::string> scope, std::optional<std::string> clientID, std::optional<std::string> clientSecret) {
-  auto auth = Auth::authenticationWithServiceProvider(kServiceProvider, zedodoTokenURL(), nativeClientRedirectURI(),
-                                                      std::move(clientID), std::move(clientSecret));
-  auth->setScope(std::move(scope));
-  return auth;
+  return standardAuthenticationOf<ZSDK_ZTKOAuth2SignIn>(std::move(scope), std::move(clientID), std::move(clientSecret));
 }
 
 std::shared_ptr<ZSDK_ZTKSessionFetcher> ZSDK_ZTKOAuth2SignIn::userInfoFetcherWithAuth(
     const std::shared_ptr<Auth>& auth) {
-  URLRequest request(zedodoUserInfoURL());
+  return userInfoFetcherForURL(auth, zedodoUserInfoURL());
+}
+
+std::shared_ptr<ZSDK_ZTKSessionFetcher> ZSDK_ZTKOAuth2SignIn::userInfoFetcherForURL(const std::shared_ptr<Auth>& auth,
+                                                                                    const URL& userInfoURL) {
+  URLRequest request(userInfoURL);
   if (const auto userAgent = auth->userAgent(); !userAgent.empty()) request.setValue(userAgent, "User-Agent");
   request.setValue("no-cache", "Cache-Control");
   auto fetcher = fetcherForAuthorization(*auth, request);
@@ -108,7 +110,7 @@ void ZSDK_ZTKOAuth2SignIn::fetchZedodoUserInfo() {
     finishSignInWithError(std::nullopt);
     return;
   }
-  auto fetcher = userInfoFetcherWithAuth(authentication_);
+  auto fetcher = userInfoFetcherForURL(authentication_, classUserInfoURL());
   setPendingFetcher(fetcher);
   auto self = shared_from_this();
   std::weak_ptr<ZSDK_ZTKOAuth2SignIn> weak = self;
@@ -157,9 +159,13 @@ void ZSDK_ZTKOAuth2SignIn::updateZedodoUserInfoWithData(const std::optional<Data
 }
 
 void ZSDK_ZTKOAuth2SignIn::revokeTokenForZedodoAuthentication(const std::shared_ptr<Auth>& auth) {
+  revokeTokenAtURL(auth, zedodoRevocationURL());
+}
+
+void ZSDK_ZTKOAuth2SignIn::revokeTokenAtURL(const std::shared_ptr<Auth>& auth, const URL& revocationURL) {
   const auto refreshToken = auth->refreshToken();
   if (nonEmpty(refreshToken) && auth->canAuthorize() && auth->serviceProvider() == kServiceProvider) {
-    URLRequest request(zedodoRevocationURL());
+    URLRequest request(revocationURL);
     request.setValue("application/x-www-form-urlencoded", "Content-Type");
     request.setValue(auth->userAgent(), "User-Agent");
     // A public client names itself, or the endpoint refuses the revocation and the token lives on.

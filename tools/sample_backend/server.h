@@ -3,11 +3,16 @@
 #include <httplib.h>
 
 #include <filesystem>
+#include <map>
 #include <mutex>
 
 #include "catalog.h"
 #include "store.h"
 #include "zedodo_provider.h"
+
+namespace sample_api {
+struct Route;
+}
 
 // The backend API under "/BrevantTest/" on 127.0.0.1, over the content of the catalog and the
 // state of the store in the data directory; under "/facebook/" a fake Facebook login dialog and
@@ -30,10 +35,17 @@ class SampleServer {
 
  private:
   void routes();
+  void dispatch(const httplib::Request& request, httplib::Response& response);
+  // The account a call's bearer token or provider sign-in stands for; throws an ApiError.
+  Id authorize(const httplib::Request& request);
+  void document(const httplib::Request& request, httplib::Response& response);
+  void profilePicture(const httplib::Request& request, httplib::Response& response);
 
   std::mutex mutex_;
   Store store_;
   Catalog catalog_;
   ZedodoProvider zedodo_;
   httplib::Server http_;
+  // "METHOD path" below the base path.
+  std::map<std::string, const sample_api::Route*> api_;
 };

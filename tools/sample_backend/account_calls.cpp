@@ -1,18 +1,37 @@
 // Account calls: sign-in, registration, passwords, linked providers and the profile picture.
 #include <fmt/format.h>
+#include <unicode/normalizer2.h>
+#include <unicode/unistr.h>
 
 #include <algorithm>
 #include <cctype>
-#include <regex>
 
 #include "api.h"
 
 namespace sample_api {
 namespace {
 
-bool isEmailAddress(const std::string& text) {
-  static const std::regex pattern(R"([^@\s]+@[^@\s]+\.[^@\s]+)");
-  return std::regex_match(text, pattern);
+// Something@something.something without spaces; no pattern matcher, whose stack grows with the text.
+bool isEmailAddress(std::string_view text) {
+  constexpr std::size_t kMaxLength = 254;
+  if (text.size() > kMaxLength || text.find_first_of(" \t\r\n\v\f") != std::string_view::npos) return false;
+  const auto at = text.find('@');
+  if (at == 0 || at == std::string_view::npos || text.find('@', at + 1) != std::string_view::npos) return false;
+  const auto domain = text.substr(at + 1);
+  const auto dot = domain.find('.', 1);
+  return dot != std::string_view::npos && dot + 1 < domain.size();
+}
+
+// Canonically equal texts (a letter typed precomposed or decomposed) compare equal, as the client
+// compares them.
+bool canonicallyEqual(const std::string& a, const std::string& b) {
+  if (a == b) return true;
+  UErrorCode status = U_ZERO_ERROR;
+  const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
+  if (U_FAILURE(status)) return false;
+  const auto left = nfc->normalize(icu::UnicodeString::fromUTF8(a), status);
+  const auto right = nfc->normalize(icu::UnicodeString::fromUTF8(b), status);
+  return U_SUCCESS(status) && left == right;
 }
 
 std::string newPassword(const json& request, const char* key) {
@@ -50,20 +69,41 @@ Account newAccount(Backend& backend, const json& request) {
   return account;
 }
 
+PasswordHash hashed(Backend& backend, const std::string& password) {
+  return PasswordHash::of(password, backend.store.options().passwordIterations);
+}
+
+bool passwordMatches(Backend& backend, Id accountId, const std::string& password) {
+  const auto stored = backend.store.password(accountId);
+  if (!stored || !stored->verifies(password)) return false;
+  // A hash made with fewer iterations than now asked is made again while the password is at hand.
+  if (stored->iterations != backend.store.options().passwordIterations)
+    backend.store.setPassword(accountId, hashed(backend, password));
+  return true;
+}
+
 json login(Backend& backend, Call& call) {
   const auto& request = object(call);
   auto account = backend.store.accountByEmail(required(optText(request, "userName"), "userName"));
-  if (!account || !backend.store.checkPassword(account->id, required(optText(request, "password"), "password")))
+  if (!account || !passwordMatches(backend, account->id, required(optText(request, "password"), "password")))
     throw ApiError{401, kWrongCredentials, "Wrong e-mail address or password"};
   return loginReply(backend, account->id, "basic");
+}
+
+Id created(std::optional<Id> id) {
+  if (!id) throw ApiError{409, kExists, "An account with this e-mail address exists already"};
+  return *id;
 }
 
 json registerAccount(Backend& backend, Call& call) {
   const auto& request = object(call);
   Account account = newAccount(backend, request);
   const std::string password = newPassword(request, "password");
-  if (optText(request, "confirmPassword") != password) badRequest("The two passwords differ");
-  return loginReply(backend, backend.store.createAccount(account, password, schoolsOf(backend, request)), "basic");
+  const auto confirmation = optText(request, "confirmPassword");
+  if (!confirmation || !canonicallyEqual(*confirmation, password)) badRequest("The two passwords differ");
+  const auto schools = schoolsOf(backend, request);
+  return loginReply(backend, created(backend.store.createAccount(account, hashed(backend, password), schools)),
+                    "basic");
 }
 
 json registerExternal(Backend& backend, Call& call) {
@@ -72,8 +112,8 @@ json registerExternal(Backend& backend, Call& call) {
   const std::string token = linkKey(backend, provider, requiredText(request, "token"));
   if (backend.store.accountForToken(provider, token))
     throw ApiError{409, kExists, fmt::format("This {} sign-in has an account already", provider)};
-  const Id id = backend.store.createAccount(newAccount(backend, request), std::nullopt, schoolsOf(backend, request));
-  backend.store.linkProvider(id, provider, token);
+  const Id id = created(backend.store.createAccount(newAccount(backend, request), std::nullopt,
+                                                    schoolsOf(backend, request), ProviderLink{provider, token}));
   return loginReply(backend, id, provider);
 }
 
@@ -88,17 +128,17 @@ json changePassword(Backend& backend, Call& call) {
   const auto& request = object(call);
   if (!backend.store.account(call.accountId)->hasPassword) badRequest("This account has no password yet; add one");
   // 400, not 401: a mistyped password must not end the session.
-  if (!backend.store.checkPassword(call.accountId, required(optText(request, "oldPassword"), "oldPassword")))
+  if (!passwordMatches(backend, call.accountId, required(optText(request, "oldPassword"), "oldPassword")))
     throw ApiError{400, kWrongCredentials, "The current password is wrong"};
-  backend.store.setPassword(call.accountId, newPassword(request, "newPassword"));
-  backend.store.revokeTokens(call.accountId);
-  return loginReply(backend, call.accountId, "basic");
+  const std::string token =
+      backend.store.changePassword(call.accountId, hashed(backend, newPassword(request, "newPassword")));
+  return {{"token", token}, {"userName", backend.store.account(call.accountId)->email}, {"provider", "basic"}};
 }
 
 json addPassword(Backend& backend, Call& call) {
   if (backend.store.account(call.accountId)->hasPassword)
     throw ApiError{409, kExists, "This account has a password already; change it instead"};
-  backend.store.setPassword(call.accountId, newPassword(object(call), "newPassword"));
+  backend.store.setPassword(call.accountId, hashed(backend, newPassword(object(call), "newPassword")));
   return loginReply(backend, call.accountId, "basic");
 }
 

@@ -56,8 +56,11 @@ json page(json list, const json& request) {
   const Id number = optId(request, "pageNumber").value_or(1);
   if (!size) return list;
   if (*size < 1 || number < 1) badRequest("Pages count from 1 and hold at least one item");
+  const Id count = Id(list.size());
+  // Compared before multiplying: page numbers and sizes near the limits of Id must not overflow.
+  const Id first = number - 1 > count / *size ? count : (number - 1) * *size;
   json slice = json::array();
-  for (Id i = (number - 1) * *size; i < number * *size && i < Id(list.size()); ++i) slice.push_back(list[i]);
+  for (Id i = first; i < count && i - first < *size; ++i) slice.push_back(list[i]);
   return slice;
 }
 

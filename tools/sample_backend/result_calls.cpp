@@ -2,9 +2,9 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <cctype>
 #include <ctime>
 #include <map>
-#include <regex>
 #include <sstream>
 
 #include "api.h"
@@ -21,9 +21,13 @@ std::string now() {
   return text;
 }
 
-bool isDate(const std::string& text) {
-  static const std::regex pattern(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2})");
-  return std::regex_match(text, pattern);
+// "yyyy-MM-dd HH:mm:ss", digits where the pattern has letters.
+bool isDate(std::string_view text) {
+  constexpr std::string_view kShape = "0000-00-00 00:00:00";
+  if (text.size() != kShape.size()) return false;
+  for (std::size_t i = 0; i < text.size(); ++i)
+    if (kShape[i] == '0' ? !std::isdigit(static_cast<unsigned char>(text[i])) : text[i] != kShape[i]) return false;
+  return true;
 }
 
 json wire(const QuizResult& result) {
@@ -87,23 +91,25 @@ json saveResults(Backend& backend, Call& call) {
   std::vector<QuizResult> results;
   for (const auto& item : call.body) results.push_back(resultOf(backend, item, call.accountId));
   json reply = {{"quizResults", json::array()}, {"achievements", json::array()}};
-  for (auto& result : results) reply["quizResults"].push_back(wire(backend.store.saveResult(result)));
-
-  const auto all = backend.store.results(call.accountId);
+  const auto before = backend.store.results(call.accountId).size();
   const auto earned = backend.store.earned(call.accountId);
+  const Id lecture = lectureOfQuiz(backend.catalog, results.back().quizId);
+  std::vector<std::pair<Id, Id>> earning;
   for (const auto& seed : backend.catalog.achievementSeeds()) {
     const Id id = seed["id"];
     if (std::any_of(earned.begin(), earned.end(), [id](const auto& e) { return e.first == id; })) continue;
     const std::string rule = seed["rule"];
-    const bool reached = rule == "firstResult"   ? !all.empty()
-                         : rule == "fiveResults" ? all.size() >= 5
+    const bool reached = rule == "firstResult"   ? true
+                         : rule == "fiveResults" ? before + results.size() >= 5
                                                  : std::any_of(results.begin(), results.end(), [](const QuizResult& r) {
                                                      return r.score >= double(r.maxScore);
                                                    });
     if (!reached) continue;
-    backend.store.earn(call.accountId, id, lectureOfQuiz(backend.catalog, results.back().quizId));
+    earning.emplace_back(id, lecture);
     reply["achievements"].push_back(backend.catalog.achievement(id));
   }
+  for (const auto& saved : backend.store.saveResults(std::move(results), earning))
+    reply["quizResults"].push_back(wire(saved));
   return reply;
 }
 

@@ -2,18 +2,29 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+#include <cctype>
 #include <iostream>
 #include <regex>
 
 #include "api.h"
+#include "data_dir.h"
 #include "media.h"
 #include "query_text.h"
+#include "request_checks.h"
 
 using namespace sample_api;
 
 namespace {
 
 constexpr const char* kBase = "/BrevantTest/";
+constexpr std::size_t kBodyCap = 8 << 20;
+// What a parsed body may hold, so that a body within the cap cannot take much more memory.
+constexpr std::size_t kMaxJsonValues = 100000;
+constexpr std::size_t kMaxJsonDepth = 64;
+// Enough workers that connections slower than their deadline leave room for the others.
+constexpr std::size_t kWorkers = 128;
+constexpr std::chrono::seconds kRequestDeadline{5};
 
 void sendJson(httplib::Response& response, int status, const json& body) {
   response.status = status;
@@ -23,6 +34,59 @@ void sendJson(httplib::Response& response, int status, const json& body) {
 
 void sendError(httplib::Response& response, const ApiError& error) {
   sendJson(response, error.status, {{"errorMessage", error.message}, {"errorCode", error.code}});
+}
+
+void sendTooLarge(const httplib::Request& request, httplib::Response& response) {
+  const bool picture = request.path.find("UploadProfilePicture") != std::string::npos;
+  sendError(response,
+            {413, kBadRequest,
+             picture ? "The picture is too large: at most 8 MiB" : "The request is too large: at most 8 MiB"});
+}
+
+// Counts what a JSON text holds without building it.
+class JsonBounds : public nlohmann::json_sax<json> {
+ public:
+  bool null() override { return value(); }
+  bool boolean(bool) override { return value(); }
+  bool number_integer(number_integer_t) override { return value(); }
+  bool number_unsigned(number_unsigned_t) override { return value(); }
+  bool number_float(number_float_t, const string_t&) override { return value(); }
+  bool string(string_t&) override { return value(); }
+  bool binary(binary_t&) override { return value(); }
+  bool start_object(std::size_t) override { return open(); }
+  bool key(string_t&) override { return value(); }
+  bool end_object() override { return close(); }
+  bool start_array(std::size_t) override { return open(); }
+  bool end_array() override { return close(); }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
+
+  bool exceeded = false;
+
+ private:
+  bool value() { return !(exceeded = exceeded || ++values_ > kMaxJsonValues); }
+  bool open() { return value() && !(exceeded = ++depth_ > kMaxJsonDepth); }
+  bool close() {
+    --depth_;
+    return true;
+  }
+  std::size_t values_ = 0;
+  std::size_t depth_ = 0;
+};
+
+json parseBody(const std::string& body) {
+  JsonBounds bounds;
+  json::sax_parse(body, &bounds);
+  if (bounds.exceeded) throw ApiError{413, kBadRequest, "The request holds too many values or nests too deep"};
+  json parsed = json::parse(body, nullptr, false);
+  if (parsed.is_discarded()) badRequest("The body is not JSON");
+  return parsed;
+}
+
+bool isJson(const std::string& contentType) {
+  std::string type = contentType.substr(0, contentType.find(';'));
+  type.erase(type.find_last_not_of(" \t") + 1);
+  std::transform(type.begin(), type.end(), type.begin(), [](unsigned char c) { return std::tolower(c); });
+  return type == "application/json";
 }
 
 // The one person the fake Facebook dialog signs in. The token stays the same from one sign-in to
@@ -51,7 +115,7 @@ void facebookDialog(const httplib::Request& request, httplib::Response& response
   if (request.get_param_value("client_id").empty())
     return sendError(response, {400, kBadRequest, "\"client_id\" is missing"});
   const std::string back = request.get_param_value("redirect_uri");
-  if (back.rfind("http://127.0.0.1:", 0) != 0 || back.find('#') != std::string::npos)
+  if (!isLoopbackHttpUrl(back))
     return sendError(response, {400, kBadRequest, "\"redirect_uri\" must be a loopback http address"});
   response.set_redirect(fmt::format("{}#state={}&access_token={}&user_id={}&expires_in=5184000", back,
                                     queryEncoded(request.get_param_value("state")), kFacebookPerson.token,
@@ -59,7 +123,7 @@ void facebookDialog(const httplib::Request& request, httplib::Response& response
 }
 
 void facebookMe(const httplib::Request& request, httplib::Response& response) {
-  if (request.get_param_value("access_token") != kFacebookPerson.token)
+  if (!constantTimeEquals(request.get_param_value("access_token"), kFacebookPerson.token))
     return sendJson(response, 400, {{"error", {{"message", "Invalid OAuth access token."}, {"code", 190}}}});
   sendJson(response, 200,
            {{"id", kFacebookPerson.id},
@@ -75,17 +139,53 @@ void facebookPicture(const httplib::Request& request, httplib::Response& respons
 
 }  // namespace
 
-SampleServer::SampleServer(const std::filesystem::path& dataDir, std::chrono::seconds zedodoTokenLifetime)
-    : store_((std::filesystem::create_directories(dataDir), dataDir / "sample_backend.sqlite3")),
-      zedodo_(zedodoTokenLifetime) {
+SampleServer::SampleServer(const std::filesystem::path& dataDir, const SampleServerSettings& settings)
+    : store_((std::filesystem::create_directories(dataDir), dataDir / "sample_backend.sqlite3"), settings.store),
+      zedodo_(settings.zedodoTokenLifetime),
+      deadlines_(kRequestDeadline) {
+  makePrivate(dataDir);
   if (!store_.accountByEmail(kDemoEmail))
-    store_.createAccount({0, kDemoEmail, "Alex", "Morgan", true}, kDemoPassword, {1});
+    store_.createAccount({0, kDemoEmail, "Alex", "Morgan", true},
+                         PasswordHash::of(kDemoPassword, settings.store.passwordIterations), {1});
   routes();
 }
 
 int SampleServer::bind(int port) {
-  if (port == 0) return http_.bind_to_any_port("127.0.0.1");
-  return http_.bind_to_port("127.0.0.1", port) ? port : -1;
+  const int bound = port == 0 ? http_.bind_to_any_port("127.0.0.1") : http_.bind_to_port("127.0.0.1", port) ? port : -1;
+  if (bound > 0) deadlines_.start(bound);
+  return bound;
+}
+
+void SampleServer::post(const char* pattern, httplib::Server::Handler handler) {
+  http_.Post(pattern, [this, handler = std::move(handler)](const httplib::Request& request, httplib::Response& response,
+                                                           const httplib::ContentReader& reader) {
+    // Counted as it arrives: a chunked body has no length to refuse it by beforehand.
+    httplib::Request whole = request;
+    std::size_t size = 0;
+    const auto append = [&size](std::string& to, const char* data, std::size_t length) {
+      if ((size += length) > kBodyCap) return false;
+      to.append(data, length);
+      return true;
+    };
+    bool complete = false;
+    if (request.is_multipart_form_data()) {
+      auto part = whole.files.end();
+      complete = reader(
+          [&](const httplib::MultipartFormData& file) {
+            part = whole.files.emplace(file.name, file);
+            return true;
+          },
+          [&](const char* data, std::size_t length) { return append(part->second.content, data, length); });
+    } else {
+      complete = reader([&](const char* data, std::size_t length) { return append(whole.body, data, length); });
+    }
+    deadlines_.requestRead(request.remote_port);
+    if (!complete) {
+      response.set_header("Connection", "close");
+      return sendTooLarge(request, response);
+    }
+    handler(whole, response);
+  });
 }
 
 Id SampleServer::authorize(const httplib::Request& request) {
@@ -107,14 +207,15 @@ Id SampleServer::authorize(const httplib::Request& request) {
 
 void SampleServer::dispatch(const httplib::Request& request, httplib::Response& response) {
   const std::string path = request.matches[1];
-  std::lock_guard lock(mutex_);
   try {
     const auto found = api_.find(request.method + " " + path);
     if (found == api_.end()) throw ApiError{404, kNotFound, "There is no call " + request.method + " " + path};
     Call call{request, nullptr, 0, "http://" + request.get_header_value("Host") + kBase};
     if (!request.body.empty() && !request.is_multipart_form_data()) {
-      call.body = json::parse(request.body, nullptr, false);
-      if (call.body.is_discarded()) badRequest("The body is not JSON");
+      // Else a web page could post here as a form, which needs no preflight.
+      if (!isJson(request.get_header_value("Content-Type")))
+        throw ApiError{415, kBadRequest, "Send the body as application/json"};
+      call.body = parseBody(request.body);
     }
     if (found->second->authorized) call.accountId = authorize(request);
     Backend backend{store_, catalog_, zedodo_};
@@ -126,12 +227,12 @@ void SampleServer::dispatch(const httplib::Request& request, httplib::Response& 
   } catch (const json::exception& error) {
     sendError(response, {400, kBadRequest, error.what()});
   } catch (const std::exception& error) {
-    sendError(response, {500, kInternal, error.what()});
+    std::cerr << request.method << ' ' << request.path << " failed: " << error.what() << std::endl;
+    sendError(response, {500, kInternal, "The sample backend failed on this call; its log tells why"});
   }
 }
 
 void SampleServer::document(const httplib::Request& request, httplib::Response& response) {
-  std::lock_guard lock(mutex_);
   static const std::regex reference(R"(~(\d{1,9}))");
   std::smatch match;
   const std::string p = request.get_param_value("p");
@@ -143,7 +244,6 @@ void SampleServer::document(const httplib::Request& request, httplib::Response& 
 }
 
 void SampleServer::profilePicture(const httplib::Request& request, httplib::Response& response) {
-  std::lock_guard lock(mutex_);
   auto picture = store_.picture(std::stoll(request.matches[1]));
   if (!picture) return sendError(response, {404, kNotFound, "There is no such picture"});
   response.set_content(picture->bytes, ("image/" + picture->format).c_str());
@@ -153,7 +253,7 @@ void SampleServer::routes() {
   for (auto area : {accountRoutes(), contentRoutes(), resultRoutes()})
     for (const Route& route : area) api_[std::string(route.method) + " " + route.path] = &route;
   auto dispatcher = [this](const auto& request, auto& response) { dispatch(request, response); };
-  http_.Post(R"(/BrevantTest/(.*))", dispatcher);
+  post(R"(/BrevantTest/(.*))", dispatcher);
   http_.Get(R"(/BrevantTest/(Tablet/Get(?:UserProfile|Schools)))", dispatcher);
   http_.Get(R"(/BrevantTest/Tablet/GetDocument)",
             [this](const auto& request, auto& response) { document(request, response); });
@@ -165,16 +265,25 @@ void SampleServer::routes() {
   http_.Get(R"(/facebook/graph/(?:v[0-9.]+/)?me)", facebookMe);
   http_.Get(R"(/facebook/graph/(?:v[0-9.]+/)?([0-9]+)/picture)", facebookPicture);
 
-  zedodo_.addRoutes(http_);
+  zedodo_.addRoutes(
+      http_, [this](const char* pattern, httplib::Server::Handler handler) { post(pattern, std::move(handler)); });
 
-  http_.set_payload_max_length(8 << 20);
+  http_.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
+  http_.set_keep_alive_timeout(2);
+  http_.set_payload_max_length(kBodyCap);
+  http_.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response&) {
+    if (request.method != "POST") deadlines_.requestRead(request.remote_port);
+    return httplib::Server::HandlerResponse::Unhandled;
+  });
   // Whatever no route took (another path, another method) gets an error body too.
   http_.set_error_handler([](const httplib::Request& request, httplib::Response& response) {
     if (!response.body.empty()) return;
+    if (response.status == 413) return sendTooLarge(request, response);
     sendError(response, {response.status, response.status == 404 ? kNotFound : kBadRequest,
                          fmt::format("Cannot {} {}", request.method, request.path)});
   });
-  http_.set_logger([](const httplib::Request& request, const httplib::Response& response) {
+  http_.set_logger([this](const httplib::Request& request, const httplib::Response& response) {
+    deadlines_.answered(request.remote_port);
     std::cerr << request.method << ' ' << request.path << " -> " << response.status << std::endl;
   });
 }

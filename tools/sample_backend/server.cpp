@@ -1,6 +1,7 @@
 #include "server.h"
 
 #include <fmt/format.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cctype>
@@ -151,8 +152,16 @@ SampleServer::SampleServer(const std::filesystem::path& dataDir, const SampleSer
 }
 
 int SampleServer::bind(int port) {
+  int listening = -1;
+  http_.set_socket_options([&listening](int fd) {
+    listening = fd;
+    httplib::default_socket_options(fd);
+  });
   const int bound = port == 0 ? http_.bind_to_any_port("127.0.0.1") : http_.bind_to_port("127.0.0.1", port) ? port : -1;
-  if (bound > 0) deadlines_.start(bound);
+  if (bound <= 0) return bound;
+  // The library's queue of 5 drops connections that come in a burst; the client retries a second later.
+  ::listen(listening, SOMAXCONN);
+  deadlines_.start(bound);
   return bound;
 }
 

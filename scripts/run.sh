@@ -28,7 +28,9 @@ while read -r word rest <&"${BACKEND[0]}"; do
   esac
 done
 if [ -z "$PORT" ]; then
-  echo "The sample backend did not start; see $STATE/requests.log" >&2
+  # Its own reason, such as another backend already running on the same state, comes last.
+  REASON=$(grep '^sample_backend: ' "$STATE/requests.log" | tail -n 1 || true)
+  echo "The sample backend did not start${REASON:+: ${REASON#sample_backend: }}; see $STATE/requests.log" >&2
   exit 1
 fi
 echo "Sample backend at http://127.0.0.1:$PORT/BrevantTest/ (state in $STATE)." >&2

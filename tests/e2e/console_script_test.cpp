@@ -3,7 +3,8 @@
 // the backend recorded (sample_backend --dump) must equal it. The backend's address prints as
 // BACKEND/. To write the expected files from a run, set DORVALE_E2E_UPDATE=1.
 // A scripts/NAME.2.txt runs next, in a second client on the same client data and backend, with its
-// own NAME.2.expected: what a user finds on starting the program again.
+// own NAME.2.expected: what a user finds on starting the program again. A scripts/NAME.options
+// holds command-line options for that script's backend (a short token lifetime, say).
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -66,7 +67,10 @@ TEST_P(ConsoleScriptTest, PrintsTheExpectedScreens) {
   const std::string clientData = dir.str() + "/client";
   fs::create_directories(backendData);
 
-  SampleBackendProcess backend(backendData);
+  std::vector<std::string> options;
+  std::istringstream optionWords(readFile(scripts / (GetParam() + ".options")).value_or(""));
+  for (std::string word; optionWords >> word;) options.push_back(word);
+  SampleBackendProcess backend(backendData, options);
   ASSERT_GT(backend.port(), 0) << readFile(backendData + "/requests.log").value_or("");
   const std::string root = "http://127.0.0.1:" + std::to_string(backend.port()) + "/";
   // From the scripts' own folder, so a script names its files (a picture to pick) by their plain names.

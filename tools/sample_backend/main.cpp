@@ -1,17 +1,22 @@
 // A stateful stand-in for the backend, for running and testing the client on one machine:
 //
-//   sample_backend [--port N] [--data DIR] [--zedodo-token-lifetime SECONDS] [--dump]
+//   sample_backend [--port N] [--data DIR] [--zedodo-token-lifetime SECONDS]
+//                  [--token-lifetime SECONDS] [--pbkdf2-iterations N] [--dump]
 //
 // It prints "DEMO <e-mail> <password>" and then "LISTENING <port>" when it takes calls, and
-// stops on SIGINT or SIGTERM. --dump prints what DIR holds instead of serving.
+// stops on SIGINT, SIGTERM or SIGHUP. --dump prints what DIR holds instead of serving. One
+// backend at a time serves a DIR.
 #include <signal.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <thread>
 
+#include "data_dir.h"
 #include "server.h"
 
 namespace {
@@ -30,8 +35,18 @@ std::filesystem::path defaultDataDir() {
 }
 
 int usage() {
-  std::cerr << "usage: sample_backend [--port N] [--data DIR] [--zedodo-token-lifetime SECONDS] [--dump]\n";
+  std::cerr << "usage: sample_backend [--port N] [--data DIR] [--zedodo-token-lifetime SECONDS]\n"
+               "                      [--token-lifetime SECONDS] [--pbkdf2-iterations N] [--dump]\n";
   return 2;
+}
+
+// A whole number in [low, high], or nothing.
+std::optional<long> number(const char* text, long low, long high) {
+  char* end = nullptr;
+  errno = 0;
+  const long value = std::strtol(text, &end, 10);
+  if (end == text || *end || errno || value < low || value > high) return std::nullopt;
+  return value;
 }
 
 }  // namespace
@@ -40,25 +55,27 @@ int main(int argc, char* argv[]) {
   int port = 0;
   std::filesystem::path dataDir = defaultDataDir();
   bool dump = false;
-  long zedodoTokenLifetime = 3600;
+  SampleServerSettings settings;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--dump") {
       dump = true;
-    } else if (arg == "--zedodo-token-lifetime" && i + 1 < argc) {
-      char* end = nullptr;
-      zedodoTokenLifetime = std::strtol(argv[++i], &end, 10);
-      if (*end || zedodoTokenLifetime < 1 || zedodoTokenLifetime > 86400) return usage();
-    } else if ((arg == "--port" || arg == "--data") && i + 1 < argc) {
-      const std::string value = argv[++i];
-      if (arg == "--data") {
-        dataDir = value;
-        continue;
-      }
-      char* end = nullptr;
-      const long number = std::strtol(value.c_str(), &end, 10);
-      if (*end || number < 0 || number > 65535) return usage();
-      port = static_cast<int>(number);
+      continue;
+    }
+    if (i + 1 == argc) return usage();
+    const char* value = argv[++i];
+    std::optional<long> parsed;
+    if (arg == "--data") {
+      dataDir = value;
+      continue;
+    } else if (arg == "--port" && (parsed = number(value, 0, 65535))) {
+      port = static_cast<int>(*parsed);
+    } else if (arg == "--zedodo-token-lifetime" && (parsed = number(value, 1, 86400))) {
+      settings.zedodoTokenLifetime = std::chrono::seconds(*parsed);
+    } else if (arg == "--token-lifetime" && (parsed = number(value, 1, 10L * 365 * 86400))) {
+      settings.store.tokenLifetime = std::chrono::seconds(*parsed);
+    } else if (arg == "--pbkdf2-iterations" && (parsed = number(value, 1, 100000000))) {
+      settings.store.passwordIterations = static_cast<int>(*parsed);
     } else {
       return usage();
     }
@@ -69,6 +86,8 @@ int main(int argc, char* argv[]) {
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGTERM);
+  // A closed terminal.
+  sigaddset(&stopSignals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
   try {
@@ -76,7 +95,9 @@ int main(int argc, char* argv[]) {
       std::cout << Store(dataDir / "sample_backend.sqlite3").dump();
       return 0;
     }
-    SampleServer server(dataDir, std::chrono::seconds(zedodoTokenLifetime));
+    makePrivate(dataDir);
+    const DataDirLock lock(dataDir);
+    SampleServer server(dataDir, settings);
     const int bound = server.bind(port);
     if (bound < 0) {
       std::cerr << "sample_backend: cannot listen on 127.0.0.1:" << port << "\n";

@@ -2,12 +2,24 @@
 
 #include <httplib.h>
 
+#include <chrono>
 #include <filesystem>
-#include <mutex>
+#include <map>
 
 #include "catalog.h"
+#include "connection_deadlines.h"
 #include "store.h"
 #include "zedodo_provider.h"
+
+namespace sample_api {
+struct Route;
+}
+
+struct SampleServerSettings {
+  // How long the fake Zedodo's access tokens live.
+  std::chrono::seconds zedodoTokenLifetime{3600};
+  Store::Options store;
+};
 
 // The backend API under "/BrevantTest/" on 127.0.0.1, over the content of the catalog and the
 // state of the store in the data directory; under "/facebook/" a fake Facebook login dialog and
@@ -18,9 +30,7 @@ class SampleServer {
   static constexpr const char* kDemoPassword = "demo-pass";
 
   // Opens (or makes) the state in `dataDir` and the demo account in it. Throws std::runtime_error.
-  // `zedodoTokenLifetime`: how long the fake Zedodo's access tokens live.
-  explicit SampleServer(const std::filesystem::path& dataDir,
-                        std::chrono::seconds zedodoTokenLifetime = std::chrono::seconds(3600));
+  explicit SampleServer(const std::filesystem::path& dataDir, const SampleServerSettings& settings = {});
 
   // Binds 127.0.0.1:`port` (0: any free port); the port, or -1.
   int bind(int port);
@@ -28,12 +38,23 @@ class SampleServer {
   void run() { http_.listen_after_bind(); }
   void stop() { http_.stop(); }
 
+  Store& store() { return store_; }
+
  private:
   void routes();
+  // A POST route whose body is read as it arrives, up to the cap.
+  void post(const char* pattern, httplib::Server::Handler handler);
+  void dispatch(const httplib::Request& request, httplib::Response& response);
+  // The account a call's bearer token or provider sign-in stands for; throws an ApiError.
+  Id authorize(const httplib::Request& request);
+  void document(const httplib::Request& request, httplib::Response& response);
+  void profilePicture(const httplib::Request& request, httplib::Response& response);
 
-  std::mutex mutex_;
   Store store_;
   Catalog catalog_;
   ZedodoProvider zedodo_;
+  ConnectionDeadlines deadlines_;
   httplib::Server http_;
+  // "METHOD path" below the base path.
+  std::map<std::string, const sample_api::Route*> api_;
 };

@@ -1,9 +1,11 @@
 #include "store.h"
 
 #include <fmt/format.h>
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
+#include <ctime>
 #include <stdexcept>
 
 namespace {
@@ -14,7 +16,7 @@ CREATE TABLE IF NOT EXISTS accounts(id INTEGER PRIMARY KEY,
   first_name TEXT NOT NULL, last_name TEXT NOT NULL, salt TEXT, password_hash TEXT);
 CREATE TABLE IF NOT EXISTS account_schools(account INTEGER NOT NULL, school INTEGER NOT NULL,
   PRIMARY KEY(account, school));
-CREATE TABLE IF NOT EXISTS tokens(token TEXT PRIMARY KEY, account INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS tokens(token TEXT PRIMARY KEY, account INTEGER NOT NULL, expires INTEGER);
 CREATE TABLE IF NOT EXISTS provider_links(provider TEXT NOT NULL, token TEXT NOT NULL,
   account INTEGER NOT NULL, PRIMARY KEY(provider, token));
 CREATE TABLE IF NOT EXISTS removed_lectures(account INTEGER NOT NULL, lecture INTEGER NOT NULL,
@@ -45,16 +47,41 @@ std::string randomHex(std::size_t bytes) {
   return hex(reinterpret_cast<const unsigned char*>(buffer.data()), bytes);
 }
 
-std::string passwordHash(const std::string& password, const std::string& salt) {
+std::string pbkdf2(const std::string& password, const std::string& salt, int iterations) {
   unsigned char key[32];
   if (PKCS5_PBKDF2_HMAC(password.data(), static_cast<int>(password.size()),
-                        reinterpret_cast<const unsigned char*>(salt.data()), static_cast<int>(salt.size()), 10000,
+                        reinterpret_cast<const unsigned char*>(salt.data()), static_cast<int>(salt.size()), iterations,
                         EVP_sha256(), sizeof key, key) != 1)
     throw std::runtime_error("password hashing failed");
   return hex(key, sizeof key);
 }
 
+// Only a digest of a bearer token is kept, so a copy of the database signs nobody in.
+std::string tokenDigest(const std::string& token) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (EVP_Digest(token.data(), token.size(), digest, &length, EVP_sha256(), nullptr) != 1)
+    throw std::runtime_error("token hashing failed");
+  return hex(digest, length);
+}
+
+// Hashes stored before counts were kept used this many.
+constexpr int kLegacyIterations = 10000;
+
+std::int64_t unixNow() { return static_cast<std::int64_t>(std::time(nullptr)); }
+
 }  // namespace
+
+PasswordHash PasswordHash::of(const std::string& password, int iterations) {
+  PasswordHash result{randomHex(16), "", iterations};
+  result.hash = pbkdf2(password, result.salt, iterations);
+  return result;
+}
+
+bool PasswordHash::verifies(const std::string& password) const {
+  const std::string computed = pbkdf2(password, salt, iterations);
+  return computed.size() == hash.size() && CRYPTO_memcmp(computed.data(), hash.data(), hash.size()) == 0;
+}
 
 class Store::Statement {
  public:
@@ -102,13 +129,59 @@ class Store::Statement {
   sqlite3_stmt* statement_ = nullptr;
 };
 
-Store::Store(const std::filesystem::path& file) {
+template <class Body>
+auto Store::transaction(Body body) {
+  std::lock_guard lock(mutex_);
+  exec("BEGIN IMMEDIATE");
+  try {
+    if constexpr (std::is_void_v<decltype(body())>) {
+      body();
+      exec("COMMIT");
+    } else {
+      auto result = body();
+      exec("COMMIT");
+      return result;
+    }
+  } catch (...) {
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
+}
+
+Store::Store(const std::filesystem::path& file, const Options& options) : options_(options) {
   if (sqlite3_open(file.c_str(), &db_) != SQLITE_OK) {
     std::string message = sqlite3_errmsg(db_);
     sqlite3_close(db_);
     throw std::runtime_error("cannot open " + file.string() + ": " + message);
   }
-  exec(kSchema);
+  sqlite3_busy_timeout(db_, 5000);
+  transaction([this] {
+    exec(kSchema);
+    migrate();
+  });
+}
+
+void Store::fault(std::string_view step) {
+  if (faultHook) faultHook(step);
+}
+
+// Databases of earlier versions: tokens stored as issued get their digest and a full lifetime;
+// password hashes without a count keep the count they were made with.
+void Store::migrate() {
+  const auto addColumn = [this](const char* table, const char* column) {
+    if (!Statement(db_, fmt::format("SELECT 1 FROM pragma_table_info('{}') WHERE name = '{}'", table, column).c_str())
+             .step())
+      exec(fmt::format("ALTER TABLE {} ADD COLUMN {} INTEGER", table, column).c_str());
+  };
+  addColumn("accounts", "iterations");
+  addColumn("tokens", "expires");
+  std::vector<std::string> plain;
+  for (Statement query(db_, "SELECT token FROM tokens WHERE expires IS NULL"); query.step();)
+    plain.push_back(query.text(0));
+  for (const auto& token : plain)
+    Statement(db_, "UPDATE tokens SET token = ?, expires = ? WHERE token = ?", tokenDigest(token),
+              unixNow() + options_.tokenLifetime.count(), token)
+        .step();
 }
 
 Store::~Store() { sqlite3_close(db_); }
@@ -127,43 +200,65 @@ const char* const kAccountColumns = "SELECT id, email, first_name, last_name, pa
 }
 
 std::optional<Account> Store::account(std::int64_t id) {
+  std::lock_guard lock(mutex_);
   Statement query(db_, fmt::format("{} WHERE id = ?", kAccountColumns).c_str(), id);
   if (!query.step()) return std::nullopt;
   return Account{query.integer(0), query.text(1), query.text(2), query.text(3), query.integer(4) != 0};
 }
 
 std::optional<Account> Store::accountByEmail(const std::string& email) {
+  std::lock_guard lock(mutex_);
   Statement query(db_, "SELECT id FROM accounts WHERE email = ?", email);
   if (!query.step()) return std::nullopt;
   return account(query.integer(0));
 }
 
-std::int64_t Store::createAccount(const Account& account, const std::optional<std::string>& password,
-                                  const std::vector<std::int64_t>& schools) {
-  Statement(db_, "INSERT INTO accounts(email, first_name, last_name) VALUES(?, ?, ?)", account.email, account.firstName,
-            account.lastName)
-      .step();
-  const std::int64_t id = sqlite3_last_insert_rowid(db_);
-  for (std::int64_t school : schools)
-    Statement(db_, "INSERT OR IGNORE INTO account_schools VALUES(?, ?)", id, school).step();
-  if (password) setPassword(id, *password);
-  return id;
+std::optional<std::int64_t> Store::createAccount(const Account& account, const std::optional<PasswordHash>& password,
+                                                 const std::vector<std::int64_t>& schools,
+                                                 const std::optional<ProviderLink>& link) {
+  return transaction([&]() -> std::optional<std::int64_t> {
+    if (Statement(db_, "SELECT 1 FROM accounts WHERE email = ?", account.email).step()) return std::nullopt;
+    Statement(db_, "INSERT INTO accounts(email, first_name, last_name) VALUES(?, ?, ?)", account.email,
+              account.firstName, account.lastName)
+        .step();
+    const std::int64_t id = sqlite3_last_insert_rowid(db_);
+    fault("account inserted");
+    for (std::int64_t school : schools)
+      Statement(db_, "INSERT OR IGNORE INTO account_schools VALUES(?, ?)", id, school).step();
+    if (password) setPassword(id, *password);
+    if (link) linkProvider(id, link->provider, link->key);
+    return id;
+  });
 }
 
-bool Store::checkPassword(std::int64_t accountId, const std::string& password) {
-  Statement query(db_, "SELECT salt, password_hash FROM accounts WHERE id = ? AND password_hash IS NOT NULL",
+std::optional<PasswordHash> Store::password(std::int64_t accountId) {
+  std::lock_guard lock(mutex_);
+  Statement query(db_,
+                  "SELECT salt, password_hash, iterations FROM accounts WHERE id = ? AND password_hash IS NOT NULL",
                   accountId);
-  return query.step() && passwordHash(password, query.text(0)) == query.text(1);
+  if (!query.step()) return std::nullopt;
+  return PasswordHash{query.text(0), query.text(1),
+                      query.isNull(2) ? kLegacyIterations : static_cast<int>(query.integer(2))};
 }
 
-void Store::setPassword(std::int64_t accountId, const std::string& password) {
-  const std::string salt = randomHex(16);
-  Statement(db_, "UPDATE accounts SET salt = ?, password_hash = ? WHERE id = ?", salt, passwordHash(password, salt),
-            accountId)
+void Store::setPassword(std::int64_t accountId, const PasswordHash& password) {
+  std::lock_guard lock(mutex_);
+  Statement(db_, "UPDATE accounts SET salt = ?, password_hash = ?, iterations = ? WHERE id = ?", password.salt,
+            password.hash, password.iterations, accountId)
       .step();
+}
+
+std::string Store::changePassword(std::int64_t accountId, const PasswordHash& password) {
+  return transaction([&] {
+    setPassword(accountId, password);
+    fault("password set");
+    Statement(db_, "DELETE FROM tokens WHERE account = ?", accountId).step();
+    return issueToken(accountId);
+  });
 }
 
 std::vector<std::int64_t> Store::schools(std::int64_t accountId) {
+  std::lock_guard lock(mutex_);
   std::vector<std::int64_t> ids;
   Statement query(db_, "SELECT school FROM account_schools WHERE account = ? ORDER BY school", accountId);
   while (query.step()) ids.push_back(query.integer(0));
@@ -171,33 +266,36 @@ std::vector<std::int64_t> Store::schools(std::int64_t accountId) {
 }
 
 std::string Store::issueToken(std::int64_t accountId) {
+  std::lock_guard lock(mutex_);
   std::string token = randomHex(24);
-  Statement(db_, "INSERT INTO tokens VALUES(?, ?)", token, accountId).step();
+  Statement(db_, "INSERT INTO tokens VALUES(?, ?, ?)", tokenDigest(token), accountId,
+            unixNow() + options_.tokenLifetime.count())
+      .step();
   return token;
 }
 
-void Store::revokeTokens(std::int64_t accountId) {
-  Statement(db_, "DELETE FROM tokens WHERE account = ?", accountId).step();
-}
-
 std::optional<std::int64_t> Store::accountForToken(const std::string& provider, const std::string& token) {
+  std::lock_guard lock(mutex_);
   auto query =
       provider == "basic"
-          ? Statement(db_, "SELECT account FROM tokens WHERE token = ?", token)
+          ? Statement(db_, "SELECT account FROM tokens WHERE token = ? AND expires > ?", tokenDigest(token), unixNow())
           : Statement(db_, "SELECT account FROM provider_links WHERE provider = ? AND token = ?", provider, token);
   if (!query.step()) return std::nullopt;
   return query.integer(0);
 }
 
 void Store::linkProvider(std::int64_t accountId, const std::string& provider, const std::string& token) {
+  std::lock_guard lock(mutex_);
   Statement(db_, "INSERT OR REPLACE INTO provider_links VALUES(?, ?, ?)", provider, token, accountId).step();
 }
 
 bool Store::hasProvider(std::int64_t accountId, const std::string& provider) {
+  std::lock_guard lock(mutex_);
   return Statement(db_, "SELECT 1 FROM provider_links WHERE account = ? AND provider = ?", accountId, provider).step();
 }
 
 std::vector<std::int64_t> Store::removedLectures(std::int64_t accountId) {
+  std::lock_guard lock(mutex_);
   std::vector<std::int64_t> ids;
   Statement query(db_, "SELECT lecture FROM removed_lectures WHERE account = ?", accountId);
   while (query.step()) ids.push_back(query.integer(0));
@@ -205,6 +303,7 @@ std::vector<std::int64_t> Store::removedLectures(std::int64_t accountId) {
 }
 
 void Store::setLectureRemoved(std::int64_t accountId, std::int64_t lectureId, bool removed) {
+  std::lock_guard lock(mutex_);
   Statement(db_,
             removed ? "INSERT OR IGNORE INTO removed_lectures VALUES(?, ?)"
                     : "DELETE FROM removed_lectures WHERE account = ? AND lecture = ?",
@@ -212,19 +311,28 @@ void Store::setLectureRemoved(std::int64_t accountId, std::int64_t lectureId, bo
       .step();
 }
 
-QuizResult Store::saveResult(QuizResult result) {
-  Statement(db_,
-            "INSERT INTO results(account, quiz, score, time, result, date, answers_score, "
-            "max_score, mobile_id, "
-            "questions_id, quiz_level) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
-            result.accountId, result.quizId, result.score, result.time, result.result, result.date, result.answersScore,
-            result.maxScore, result.mobileId, result.questionsId, result.quizLevelId)
-      .step();
-  result.id = sqlite3_last_insert_rowid(db_);
-  return result;
+std::vector<QuizResult> Store::saveResults(std::vector<QuizResult> results,
+                                           const std::vector<std::pair<std::int64_t, std::int64_t>>& achievements) {
+  return transaction([&] {
+    for (auto& result : results) {
+      Statement(db_,
+                "INSERT INTO results(account, quiz, score, time, result, date, answers_score, max_score, mobile_id, "
+                "questions_id, quiz_level) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+                result.accountId, result.quizId, result.score, result.time, result.result, result.date,
+                result.answersScore, result.maxScore, result.mobileId, result.questionsId, result.quizLevelId)
+          .step();
+      result.id = sqlite3_last_insert_rowid(db_);
+    }
+    fault("results saved");
+    for (const auto& [achievement, lecture] : achievements)
+      Statement(db_, "INSERT OR IGNORE INTO earned VALUES(?, ?, ?)", results.front().accountId, achievement, lecture)
+          .step();
+    return results;
+  });
 }
 
 std::vector<QuizResult> Store::results(std::int64_t accountId) {
+  std::lock_guard lock(mutex_);
   std::vector<QuizResult> list;
   Statement query(db_,
                   "SELECT id, account, quiz, score, time, result, date, answers_score, max_score, mobile_id, "
@@ -239,17 +347,15 @@ std::vector<QuizResult> Store::results(std::int64_t accountId) {
 }
 
 std::vector<std::pair<std::int64_t, std::int64_t>> Store::earned(std::int64_t accountId) {
+  std::lock_guard lock(mutex_);
   std::vector<std::pair<std::int64_t, std::int64_t>> list;
   Statement query(db_, "SELECT achievement, lecture FROM earned WHERE account = ? ORDER BY achievement", accountId);
   while (query.step()) list.emplace_back(query.integer(0), query.integer(1));
   return list;
 }
 
-void Store::earn(std::int64_t accountId, std::int64_t achievementId, std::int64_t lectureId) {
-  Statement(db_, "INSERT OR IGNORE INTO earned VALUES(?, ?, ?)", accountId, achievementId, lectureId).step();
-}
-
 void Store::setPicture(std::int64_t accountId, const std::string& format, const std::string& bytes) {
+  std::lock_guard lock(mutex_);
   Statement(db_,
             "INSERT INTO pictures VALUES(?1, ?2, ?3, 1) ON CONFLICT(account) DO UPDATE SET format = ?2, "
             "bytes = ?3, version = version + 1",
@@ -258,16 +364,19 @@ void Store::setPicture(std::int64_t accountId, const std::string& format, const 
 }
 
 std::optional<Picture> Store::picture(std::int64_t accountId) {
+  std::lock_guard lock(mutex_);
   Statement query(db_, "SELECT format, bytes, version FROM pictures WHERE account = ?", accountId);
   if (!query.step()) return std::nullopt;
   return Picture{query.text(0), query.text(1), query.integer(2)};
 }
 
 void Store::recordRecovery(std::int64_t accountId) {
+  std::lock_guard lock(mutex_);
   Statement(db_, "INSERT INTO recoveries(account) VALUES(?)", accountId).step();
 }
 
 std::string Store::dump() {
+  std::lock_guard lock(mutex_);
   std::string out;
   Statement accounts(db_,
                      "SELECT a.id, a.email, a.first_name, a.last_name, a.password_hash IS NOT NULL, "

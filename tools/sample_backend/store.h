@@ -2,10 +2,14 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct Account {
@@ -37,28 +41,59 @@ struct Picture {
   std::int64_t version = 0;
 };
 
+// A salted PBKDF2-HMAC-SHA256 password hash with its iteration count.
+struct PasswordHash {
+  std::string salt;
+  std::string hash;  // hex
+  int iterations = 0;
+
+  // Slow on purpose: call it outside any lock.
+  static PasswordHash of(const std::string& password, int iterations);
+  bool verifies(const std::string& password) const;
+};
+
+struct ProviderLink {
+  std::string provider;
+  std::string key;
+};
+
 // Everything the sample learns while it runs (accounts, tokens, provider sign-ins, results,
-// achievements earned, pictures), in one SQLite file. Not thread-safe: the server calls it under
-// one lock. Failures of SQLite itself throw std::runtime_error.
+// achievements earned, pictures), in one SQLite file. Thread-safe; each write that a call makes
+// is one transaction. Failures of SQLite itself throw std::runtime_error.
 class Store {
  public:
-  explicit Store(const std::filesystem::path& file);
+  struct Options {
+    // The current recommendation for PBKDF2-HMAC-SHA256.
+    int passwordIterations = 600000;
+    std::chrono::seconds tokenLifetime{30 * 24 * 3600};
+  };
+
+  explicit Store(const std::filesystem::path& file) : Store(file, Options()) {}
+  Store(const std::filesystem::path& file, const Options& options);
   ~Store();
   Store(const Store&) = delete;
   Store& operator=(const Store&) = delete;
 
+  // For tests: called at the named steps inside a transaction; what it throws aborts the call.
+  std::function<void(std::string_view step)> faultHook;
+
+  const Options& options() const { return options_; }
+
   std::optional<Account> account(std::int64_t id);
   std::optional<Account> accountByEmail(const std::string& email);  // any letter case
-  std::int64_t createAccount(const Account& account, const std::optional<std::string>& password,
-                             const std::vector<std::int64_t>& schools);
-  bool checkPassword(std::int64_t accountId, const std::string& password);
-  void setPassword(std::int64_t accountId, const std::string& password);
+  // The account with its schools, password and provider link; nothing when the e-mail is taken.
+  std::optional<std::int64_t> createAccount(const Account& account, const std::optional<PasswordHash>& password,
+                                            const std::vector<std::int64_t>& schools,
+                                            const std::optional<ProviderLink>& link = std::nullopt);
+  std::optional<PasswordHash> password(std::int64_t accountId);
+  void setPassword(std::int64_t accountId, const PasswordHash& password);
+  // The new password, the end of every token of the account, and a new token for it.
+  std::string changePassword(std::int64_t accountId, const PasswordHash& password);
   std::vector<std::int64_t> schools(std::int64_t accountId);
 
-  // A new bearer token for "basic" calls.
+  // A new bearer token for "basic" calls, living options().tokenLifetime.
   std::string issueToken(std::int64_t accountId);
-  void revokeTokens(std::int64_t accountId);
-  // "basic" looks among issued tokens, "facebook" and "zedodo" among linked sign-ins.
+  // "basic" looks among unexpired issued tokens, "facebook" and "zedodo" among linked sign-ins.
   std::optional<std::int64_t> accountForToken(const std::string& provider, const std::string& token);
   void linkProvider(std::int64_t accountId, const std::string& provider, const std::string& token);
   bool hasProvider(std::int64_t accountId, const std::string& provider);
@@ -66,13 +101,13 @@ class Store {
   std::vector<std::int64_t> removedLectures(std::int64_t accountId);
   void setLectureRemoved(std::int64_t accountId, std::int64_t lectureId, bool removed);
 
-  // Stores `result` (its id is assigned) and returns it.
-  QuizResult saveResult(QuizResult result);
+  // Stores `results` (their ids are assigned) and the achievements (id, lecture) they earn.
+  std::vector<QuizResult> saveResults(std::vector<QuizResult> results,
+                                      const std::vector<std::pair<std::int64_t, std::int64_t>>& achievements);
   std::vector<QuizResult> results(std::int64_t accountId);
 
   // The achievement ids earned, each with the lecture of the quiz that earned it.
   std::vector<std::pair<std::int64_t, std::int64_t>> earned(std::int64_t accountId);
-  void earn(std::int64_t accountId, std::int64_t achievementId, std::int64_t lectureId);
 
   void setPicture(std::int64_t accountId, const std::string& format, const std::string& bytes);
   std::optional<Picture> picture(std::int64_t accountId);
@@ -85,6 +120,13 @@ class Store {
  private:
   class Statement;
   void exec(const char* sql);
+  void migrate();
+  // Runs `body` as one transaction under the lock.
+  template <class Body>
+  auto transaction(Body body);
+  void fault(std::string_view step);
 
+  const Options options_;
+  std::recursive_mutex mutex_;
   sqlite3* db_ = nullptr;
 };

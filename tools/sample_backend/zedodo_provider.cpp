@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "query_text.h"
+#include "request_checks.h"
 
 namespace {
 
@@ -44,13 +45,6 @@ std::string randomToken(const char* kind) {
   return std::string(kind) + "." + webSafeBase64(std::string_view(reinterpret_cast<const char*>(bytes), sizeof bytes));
 }
 
-bool constantTimeEquals(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  unsigned char difference = 0;
-  for (std::size_t i = 0; i < a.size(); ++i) difference |= static_cast<unsigned char>(a[i] ^ b[i]);
-  return difference == 0;
-}
-
 void sendJson(httplib::Response& response, int status, const json& body) {
   response.status = status;
   response.set_header("Cache-Control", "no-store");
@@ -72,16 +66,12 @@ httplib::Params formOf(const httplib::Request& request) {
   return form;
 }
 
-bool isLoopbackRedirect(const std::string& uri) {
-  return uri.rfind("http://127.0.0.1:", 0) == 0 && uri.find('#') == std::string::npos;
-}
-
 }  // namespace
 
-void ZedodoProvider::addRoutes(httplib::Server& http) {
+void ZedodoProvider::addRoutes(httplib::Server& http, const PostRoute& post) {
   http.Get("/zedodo/o/oauth2/auth", [this](const auto& request, auto& response) { authorize(request, response); });
-  http.Post("/zedodo/o/oauth2/token", [this](const auto& request, auto& response) { token(request, response); });
-  http.Post("/zedodo/o/oauth2/revoke", [this](const auto& request, auto& response) { revoke(request, response); });
+  post("/zedodo/o/oauth2/token", [this](const auto& request, auto& response) { token(request, response); });
+  post("/zedodo/o/oauth2/revoke", [this](const auto& request, auto& response) { revoke(request, response); });
   http.Get("/zedodo/oauth2/v3/userinfo", [this](const auto& request, auto& response) { userInfo(request, response); });
 }
 
@@ -90,7 +80,7 @@ void ZedodoProvider::authorize(const httplib::Request& request, httplib::Respons
   const std::string clientID = request.get_param_value("client_id");
   const std::string back = request.get_param_value("redirect_uri");
   // Without a client or a safe address to go back to, there is nobody to tell.
-  if (clientID.empty() || !isLoopbackRedirect(back))
+  if (clientID.empty() || !isLoopbackHttpUrl(back))
     return refuse(response, 400, "invalid_request", "client_id and a loopback redirect_uri are required");
   const std::string state = request.get_param_value("state");
   const auto answer = [&](const std::string& query) {

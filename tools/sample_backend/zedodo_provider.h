@@ -3,6 +3,7 @@
 #include <httplib.h>
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -21,7 +22,9 @@ class ZedodoProvider {
 
   explicit ZedodoProvider(std::chrono::seconds tokenLifetime) : tokenLifetime_(tokenLifetime) {}
 
-  void addRoutes(httplib::Server& http);
+  // POST routes go through `post`, which reads their bodies.
+  using PostRoute = std::function<void(const char* pattern, httplib::Server::Handler handler)>;
+  void addRoutes(httplib::Server& http, const PostRoute& post);
   // Whose access token `token` is while it is valid: the person's subject, else nothing.
   std::optional<std::string> subjectOfAccessToken(const std::string& token);
 

@@ -7,8 +7,17 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
-SampleBackendProcess::SampleBackendProcess(const std::string& dataDir) {
+SampleBackendProcess::SampleBackendProcess(const std::string& dataDir, const std::vector<std::string>& options) {
+  // Zedodo access tokens live less than the client's renewal margin, so every authorised call
+  // renews one and rotates the refresh token. Few hashing iterations keep the tests fast.
+  std::vector<std::string> arguments = {SAMPLE_BACKEND_EXECUTABLE, "--data", dataDir, "--zedodo-token-lifetime", "30",
+                                        "--pbkdf2-iterations",     "1000"};
+  arguments.insert(arguments.end(), options.begin(), options.end());
+  std::vector<char*> argv;
+  for (auto& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
   int out[2];
   if (pipe(out) != 0) return;
   pid_ = fork();
@@ -19,10 +28,7 @@ SampleBackendProcess::SampleBackendProcess(const std::string& dataDir) {
     close(out[1]);
     // Its request log goes beside its state, for reading after a failure.
     if (std::freopen((dataDir + "/requests.log").c_str(), "w", stderr) == nullptr) _exit(126);
-    // Zedodo access tokens live less than the client's renewal margin, so every authorised call
-    // renews one and rotates the refresh token.
-    execl(SAMPLE_BACKEND_EXECUTABLE, SAMPLE_BACKEND_EXECUTABLE, "--data", dataDir.c_str(), "--zedodo-token-lifetime",
-          "30", nullptr);
+    execv(SAMPLE_BACKEND_EXECUTABLE, argv.data());
     _exit(127);
   }
   close(out[1]);

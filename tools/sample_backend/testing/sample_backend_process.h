@@ -3,18 +3,21 @@
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 // The sample backend as a child process on an ephemeral port of 127.0.0.1, keeping its state in
-// `dataDir`. It is stopped when the object goes, and also when the test process dies.
+// `dataDir`, with a lowered password hashing cost and any `options` of its command line. It is
+// stopped when the object goes, and also when the test process dies.
 class SampleBackendProcess {
  public:
-  explicit SampleBackendProcess(const std::string& dataDir);
+  explicit SampleBackendProcess(const std::string& dataDir, const std::vector<std::string>& options = {});
   ~SampleBackendProcess() { stop(); }
   SampleBackendProcess(const SampleBackendProcess&) = delete;
   SampleBackendProcess& operator=(const SampleBackendProcess&) = delete;
 
   // 0 when it did not come up.
   int port() const { return port_; }
+  pid_t pid() const { return pid_; }
   // "http://127.0.0.1:PORT/BrevantTest/"
   std::string baseUrl() const;
   // SIGTERM, then its wait status (-1 when it is not running).

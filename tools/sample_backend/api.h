@@ -1,0 +1,86 @@
+#pragma once
+
+// What the handlers of the backend API share: the call they answer, typed reads of its JSON and
+// the error that ends it. Internal to the sample backend.
+#include <httplib.h>
+
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "catalog.h"
+#include "store.h"
+#include "zedodo_provider.h"
+
+namespace sample_api {
+
+enum ErrorCode {
+  kBadRequest = 1,
+  kUnauthorized = 2,
+  kWrongCredentials = 3,
+  kExists = 4,
+  kNotFound = 5,
+  kMustRegister = 6,
+  kInternal = 7
+};
+
+// Ends a call with a status and the backend's error body.
+struct ApiError {
+  int status;
+  int code;
+  std::string message;
+};
+
+[[noreturn]] void badRequest(const std::string& message);
+
+struct Call {
+  const httplib::Request& request;
+  json body;
+  Id accountId = 0;
+  std::string mediaBase;  // absolute base URL, as the client reached us
+};
+
+// What the handlers work on.
+struct Backend {
+  Store& store;
+  Catalog& catalog;
+  ZedodoProvider& zedodo;
+};
+
+// One call of the API: "METHOD path" below the base path. A handler's null answer is an empty body.
+struct Route {
+  const char* method;
+  const char* path;
+  bool authorized;
+  json (*handler)(Backend&, Call&);
+};
+
+std::span<const Route> accountRoutes();
+std::span<const Route> contentRoutes();
+std::span<const Route> resultRoutes();
+
+// Typed reads of a request object: an absent or null key gives nothing, a key of another type is
+// a bad request.
+std::optional<Id> optId(const json& object, const char* key);
+std::optional<std::string> optText(const json& object, const char* key);
+std::optional<bool> optFlag(const json& object, const char* key);
+std::optional<double> optNumber(const json& object, const char* key);
+
+template <class T>
+T required(std::optional<T> value, const char* key) {
+  if (!value) badRequest("\"" + std::string(key) + "\" is missing");
+  return std::move(*value);
+}
+
+std::string requiredText(const json& object, const char* key);
+const json& object(const Call& call);
+std::vector<Id> idList(const json& value, const char* what);
+// The page of `list` that the request's pageSize and pageNumber ask for (all of it without a size).
+json page(json list, const json& request);
+
+// What an account is linked to: a Facebook token itself; for Zedodo, whose access tokens come
+// and go, the person the token belongs to while it is valid.
+std::string linkKey(Backend& backend, const std::string& provider, const std::string& token);
+
+}  // namespace sample_api

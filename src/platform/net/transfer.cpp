@@ -786,15 +786,26 @@ void Transfer::acceptResponse(const Data& bodySoFar) {
   });
 }
 
+// A fresh name opened with O_EXCL rather than mkstemps, whose new descriptor ThreadSanitizer does
+// not see: it would take the file for a socket closed earlier under that number.
 void Transfer::openDownloadFile() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "URLSessionDownload_XXXXXX.tmp").string();
-  int fd = ::mkstemps(pattern.data(), 4);
-  if (fd >= 0) {
-    downloadFd_ = fd;
-    downloadPath_ = pattern;
-  } else {
-    writeFailed_ = true;
+  static std::atomic<unsigned long> counter{0};
+  const auto directory = std::filesystem::temp_directory_path();
+  const auto salt = static_cast<unsigned long long>(SteadyClock::now().time_since_epoch().count());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string path =
+        (directory / ("URLSessionDownload_" + std::to_string(::getpid()) + "_" + std::to_string(counter++) + "_" +
+                      std::to_string(salt % 1000000007) + ".tmp"))
+            .string();
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      downloadFd_ = fd;
+      downloadPath_ = path;
+      return;
+    }
+    if (errno != EEXIST) break;
   }
+  writeFailed_ = true;
 }
 
 // The partial file becomes this transfer's: removed at the end unless handed on again.

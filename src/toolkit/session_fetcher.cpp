@@ -25,6 +25,17 @@
 
 using namespace ztk_fetcher_detail;
 
+namespace {
+
+std::optional<Data> resumeDataOf(const std::optional<NSError>& error) {
+  if (!error) return std::nullopt;
+  const auto found = error->userInfo.find(NSURLSessionDownloadTaskResumeData);
+  if (found == error->userInfo.end() || !found->second.asData()) return std::nullopt;
+  return *found->second.asData();
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------------------------------------
 // Creation
 
@@ -743,13 +754,12 @@ void ZSDK_ZTKSessionFetcher::finishWithError(std::optional<NSError> error, bool 
         hasLoggedError_ = true;
       }
       if (shouldRetry) {
-        // No callbacks now: the retry timer takes over.
+        // No callbacks now: the retry timer takes over. A resumed download's next attempt goes
+        // on from where this one stopped, else starts over.
+        if (downloadResumeData_) downloadResumeData_ = resumeDataOf(error);
       } else if (error) {
-        const auto found = error->userInfo.find(NSURLSessionDownloadTaskResumeData);
-        if (found != error->userInfo.end() && found->second.isData() && resumeDataBlock_) {
-          resumeBlock = std::exchange(resumeDataBlock_, nullptr);
-          resumeData = *found->second.asData();
-        }
+        resumeData = resumeDataOf(error);
+        if (resumeData && resumeDataBlock_) resumeBlock = std::exchange(resumeDataBlock_, nullptr);
       } else {
         error = statusErrorLocked(status);
       }

@@ -46,6 +46,14 @@ using ZTKSessionFetcherBodyStreamProvider = std::function<void(ZTKSessionFetcher
 // as its leading integer; never negative.
 TimeInterval retryAfterSeconds(std::string_view headerValue, Date now);
 
+// The class the fetcher finds by the name "ZTKSessionFetcherUserDefaultsFactory" (with the "ZSDK_"
+// prefix first) in the class registry: where its persisted background sessions are kept.
+class ZTKSessionFetcherUserDefaultsFactory {
+ public:
+  virtual ~ZTKSessionFetcherUserDefaultsFactory() = default;
+  virtual std::shared_ptr<UserDefaults> fetcherUserDefaults() = 0;
+};
+
 // The optional fetch log. The fetcher works without it; when installed it is told of every fetch
 // worth recording and may wrap uploaded body streams to see their bytes.
 class ZTKSessionFetcherLogging {
@@ -273,8 +281,9 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
   // values are reduced). nullptr restores the default generator.
   static void setRetryRandomSource(std::function<std::uint32_t()> source);
 
-  // Background sessions and files. Background sessions run in this process; a fetcher restored
-  // for a session identifier gets no tasks of an earlier session back and fails with -4.
+  // Background sessions and files. Background sessions run in this process: a fetcher restored
+  // for the identifier of a session whose tasks still run takes its task over; after a restart
+  // there are none, and it fails with -4.
   static std::shared_ptr<ZSDK_ZTKSessionFetcher> fetcherWithDownloadResumeData(Data resumeData);
   // The live fetcher of `identifier`, else a new one for an identifier this class made; nullptr otherwise.
   static std::shared_ptr<ZSDK_ZTKSessionFetcher> fetcherWithSessionIdentifier(const std::string& identifier);
@@ -282,8 +291,10 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
   static std::vector<std::shared_ptr<ZSDK_ZTKSessionFetcher>> fetchersForBackgroundSessions();
   // The persisted identifiers that have a live fetcher, in stored order; nothing when none.
   static std::optional<std::vector<std::string>> activePersistedBackgroundSessions();
+  // Decided once per process: the registered ZTKSessionFetcherUserDefaultsFactory's, else the
+  // standard defaults.
   static std::shared_ptr<UserDefaults> fetcherUserDefaults();
-  // nullptr restores the standard defaults.
+  // Takes the place of the defaults decided above; nullptr puts them back.
   static void setFetcherUserDefaults(std::shared_ptr<UserDefaults> defaults);
   // The system's "events handled" call for a background session, kept per identifier.
   using SystemCompletionHandler = std::function<void()>;

@@ -16,6 +16,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/foundation/class_registry.h"
 #include "platform/foundation/date_formatter.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/net/url_error.h"
@@ -171,11 +172,6 @@ void ZSDK_ZTKSessionFetcher::forgetSessionIdentifierForFetcher() {
 
 namespace {
 
-std::shared_ptr<UserDefaults>& injectedDefaults() {
-  static auto* defaults = new std::shared_ptr<UserDefaults>();
-  return *defaults;
-}
-
 std::vector<std::string> persistedIdentifiers() {
   std::vector<std::string> identifiers;
   const auto stored =
@@ -201,14 +197,26 @@ void storeIdentifiers(const std::vector<std::string>& identifiers) {
 
 std::shared_ptr<UserDefaults> ZSDK_ZTKSessionFetcher::fetcherUserDefaults() {
   auto& state = classState();
+  {
+    std::lock_guard lock(state.mutex);
+    if (state.injectedUserDefaults) return state.injectedUserDefaults;
+    if (state.userDefaults) return state.userDefaults;
+  }
+  // Outside the lock: the factory is a caller's code.
+  std::shared_ptr<UserDefaults> defaults;
+  const auto factory = ClassRegistry::shared().lookup<ZTKSessionFetcherUserDefaultsFactory>(
+      "ZTKSessionFetcherUserDefaultsFactory", kZTKClassPrefix);
+  if (const auto instance = factory ? factory() : nullptr) defaults = instance->fetcherUserDefaults();
+  if (!defaults) defaults = UserDefaults::standard();
   std::lock_guard lock(state.mutex);
-  return injectedDefaults() ? injectedDefaults() : UserDefaults::standard();
+  if (!state.userDefaults) state.userDefaults = std::move(defaults);  // a racing first call may have decided
+  return state.injectedUserDefaults ? state.injectedUserDefaults : state.userDefaults;
 }
 
 void ZSDK_ZTKSessionFetcher::setFetcherUserDefaults(std::shared_ptr<UserDefaults> defaults) {
   auto& state = classState();
   std::lock_guard lock(state.mutex);
-  injectedDefaults() = std::move(defaults);
+  state.injectedUserDefaults = std::move(defaults);
 }
 
 std::optional<std::vector<std::string>> ZSDK_ZTKSessionFetcher::activePersistedBackgroundSessions() {
@@ -365,7 +373,16 @@ void ZSDK_ZTKSessionFetcher::restoreBackgroundSessionTasks() {
   if (!session) return;
   auto self = shared_from_this();
   session->getTasksWithCompletionHandler([self](auto dataTasks, auto uploadTasks, auto downloadTasks) {
-    if (!dataTasks.empty() || !uploadTasks.empty() || !downloadTasks.empty()) return;
+    // A task still running in this process: the fetcher is fetching from now on, not only from
+    // its first callback on.
+    std::shared_ptr<URLSessionTask> running;
+    if (!downloadTasks.empty()) running = downloadTasks.front();
+    if (!uploadTasks.empty()) running = uploadTasks.front();
+    if (!dataTasks.empty()) running = dataTasks.front();
+    if (running) {
+      self->recordTask(running);
+      return;
+    }
     DispatchQueue::main()->after(1.0, [self] {
       {
         Lock lock(self->mutex_);

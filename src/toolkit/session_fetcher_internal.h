@@ -28,6 +28,9 @@ struct ClassState {
   std::map<std::string, std::weak_ptr<ZSDK_ZTKSessionFetcher>> fetchersBySessionIdentifier;
   // Background-session identifier -> the system's completion for its finished events.
   std::map<std::string, std::function<void()>> systemCompletionHandlers;
+  // The defaults of the persisted background sessions, once decided; a test may put others in.
+  std::shared_ptr<UserDefaults> userDefaults;
+  std::shared_ptr<UserDefaults> injectedUserDefaults;
 };
 
 inline ClassState& classState() {

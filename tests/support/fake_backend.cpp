@@ -13,6 +13,8 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -110,6 +112,68 @@ struct BodySink {
     if (keep) bytes.append(data, n);
   }
 };
+
+std::optional<std::string> headerIn(const std::vector<std::pair<std::string, std::string>>& headers,
+                                    std::string_view name) {
+  for (const auto& [n, v] : headers)
+    if (n.size() == name.size() && strncasecmp(n.data(), name.data(), n.size()) == 0) return v;
+  return std::nullopt;
+}
+
+// "bytes=first-[last]" or "bytes=-suffix" against a body of `length` bytes: the first and last
+// byte, with first >= length when none of it exists; nothing for anything else (ignored).
+std::optional<std::pair<std::size_t, std::size_t>> parseByteRange(const std::string& value, std::size_t length) {
+  if (value.rfind("bytes=", 0) != 0 || value.find(',') != std::string::npos) return std::nullopt;
+  const std::string spec = value.substr(6);
+  const auto dash = spec.find('-');
+  if (dash == std::string::npos) return std::nullopt;
+  const std::string first = spec.substr(0, dash), last = spec.substr(dash + 1);
+  auto number = [](const std::string& text) -> std::optional<std::size_t> {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+    return std::strtoull(text.c_str(), nullptr, 10);
+  };
+  if (first.empty()) {
+    const auto suffix = number(last);
+    if (!suffix) return std::nullopt;
+    if (*suffix == 0) return std::make_pair(length, length);
+    return std::make_pair(length - std::min(*suffix, length), length - 1);
+  }
+  const auto from = number(first);
+  const auto to = last.empty() ? std::optional<std::size_t>(SIZE_MAX) : number(last);
+  if (!from || !to || *to < *from) return std::nullopt;
+  return std::make_pair(*from, std::min(*to, length == 0 ? 0 : length - 1));
+}
+
+// Turns the full answer into the one a server with byte ranges gives `req`.
+void answerRange(const httplib::Request& req, ScriptedReply& reply) {
+  auto etag = headerIn(reply.headers, "ETag");
+  if (!etag) {
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx",
+                  static_cast<unsigned long long>(fnv1a(kFNV1aOffset, reply.body.data(), reply.body.size())));
+    etag = std::string("\"") + hex + "\"";
+    reply.headers.emplace_back("ETag", *etag);
+  }
+  reply.headers.emplace_back("Accept-Ranges", "bytes");
+  if (!req.has_header("Range") || reply.status != 200) return;
+  if (req.has_header("If-Range")) {
+    const auto condition = req.get_header_value("If-Range");
+    if (condition != *etag && condition != headerIn(reply.headers, "Last-Modified")) return;
+  }
+  const std::size_t length = reply.body.size();
+  const auto range = parseByteRange(req.get_header_value("Range"), length);
+  if (!range) return;
+  if (range->first >= length) {
+    reply.status = 416;
+    reply.headers.emplace_back("Content-Range", "bytes */" + std::to_string(length));
+    reply.body.clear();
+    return;
+  }
+  reply.status = 206;
+  reply.headers.emplace_back("Content-Range", "bytes " + std::to_string(range->first) + "-" +
+                                                  std::to_string(range->second) + "/" + std::to_string(length));
+  reply.body = reply.body.substr(range->first, range->second - range->first + 1);
+}
 
 constexpr const char* kUploadCommand = "X-Zedodo-Upload-Command";
 constexpr const char* kSessionMarker = "/session/";
@@ -311,19 +375,29 @@ struct FakeBackend::Impl {
         changed.wait_for(lock, std::chrono::duration<double>(reply.delay), [this] { return stopping; });
     }
 
+    // The server would answer a Range itself, with a slice under status 200.
+    const_cast<httplib::Request&>(req).ranges.clear();
+    if (reply.ranges) answerRange(req, reply);
+
     // Written by hand: the server would compress the body a second time.
-    if (reply.deflate || reply.resetAfterBodyBytes) {
+    if (reply.deflate || reply.resetAfterBodyBytes || reply.stallAfterBodyBytes) {
       const std::string encoded = reply.deflate ? deflated(reply.body) : reply.body;
       std::string head = "HTTP/1.1 " + std::to_string(reply.status) + " Scripted\r\nConnection: close\r\n" +
                          "Content-Type: " + reply.contentType +
                          "\r\nContent-Length: " + std::to_string(encoded.size()) +
                          (reply.deflate ? "\r\nContent-Encoding: deflate\r\n" : "\r\n");
       for (const auto& [name, value] : reply.headers) head += name + ": " + value + "\r\n";
-      reply.garbage = head + "\r\n" + encoded.substr(0, reply.resetAfterBodyBytes.value_or(encoded.size()));
+      const std::size_t sent =
+          std::min(reply.resetAfterBodyBytes.value_or(encoded.size()), reply.stallAfterBodyBytes.value_or(SIZE_MAX));
+      reply.garbage = head + "\r\n" + encoded.substr(0, sent);
     }
     if (reply.garbage || reply.closeConnection) {
       for (int fd : findConnectionSockets(port, req.remote_port)) {
         if (reply.garbage) (void)::send(fd, reply.garbage->data(), reply.garbage->size(), MSG_NOSIGNAL);
+        if (reply.stallAfterBodyBytes) {
+          std::unique_lock lock(mutex);
+          changed.wait(lock, [this] { return stopping; });
+        }
         if (reply.resetAfterBodyBytes) {
           // Disconnecting a TCP socket aborts the connection with a reset; the descriptor stays
           // the server's to close.

@@ -55,6 +55,15 @@ struct ScriptedReply {
   // "Content-Encoding: deflate"; the connection is reset after this many bytes of it.
   bool deflate = false;
   std::optional<std::size_t> resetAfterBodyBytes{};
+  // Plain HTTP: after this many bytes of the body the answer stalls, the connection held open
+  // until the server stops.
+  std::optional<std::size_t> stallAfterBodyBytes{};
+  // Byte ranges: the answer carries "Accept-Ranges: bytes" and an ETag (the one in `headers`,
+  // else one made from the body). A single "Range: bytes=first-[last]" or "bytes=-suffix", sent
+  // without If-Range or with one naming that ETag or the Last-Modified of `headers`, gets 206 with
+  // the slice and Content-Range, or 416 with "Content-Range: bytes */length" when no byte of it
+  // exists. Without this a Range header is ignored.
+  bool ranges = false;
 };
 
 // What the resumable-upload route has taken in for one upload.

@@ -82,6 +82,23 @@ std::optional<std::pair<std::string, std::optional<std::string>>> parseAuthentic
   return best;
 }
 
+// "bytes first-last/total" -> (first, total); total -1 when the server gives "*".
+std::optional<std::pair<std::int64_t, std::int64_t>> parseContentRange(std::string_view value) {
+  value = trimAsciiWhitespace(value);
+  if (!value.starts_with("bytes ")) return std::nullopt;
+  value.remove_prefix(6);
+  std::int64_t first = 0, total = -1;
+  auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), first);
+  const auto slash = value.find('/');
+  if (ec != std::errc() || end == value.data() || *end != '-' || slash == std::string_view::npos) return std::nullopt;
+  const auto totalText = value.substr(slash + 1);
+  if (totalText != "*") {
+    auto [totalEnd, totalEc] = std::from_chars(totalText.data(), totalText.data() + totalText.size(), total);
+    if (totalEc != std::errc() || totalEnd != totalText.data() + totalText.size()) return std::nullopt;
+  }
+  return std::make_pair(first, total);
+}
+
 long urlErrorCode(CURLcode result) {
   switch (result) {
     case CURLE_OPERATION_TIMEDOUT: return NSURLErrorTimedOut;
@@ -218,16 +235,36 @@ void Transfer::cancel(std::shared_ptr<URLSessionTask> task) {
   if (!started_) {
     started_ = true;
     task_ = std::move(task);
-    session_ = task_->session_;
+    session_ = task_->session();
     if (task_->originalRequest_) request_ = *task_->originalRequest_;
   }
   fail(NSURLErrorCancelled);
 }
 
+void Transfer::cancelProducingResumeData(std::shared_ptr<URLSessionTask> task,
+                                         std::function<void(std::optional<Data>)> handler) {
+  std::optional<Data> resume;
+  if (!started_ && setup_.resume) {
+    resume = encodeResumeData(*setup_.resume);  // its file is untouched
+  } else if (!finished_) {
+    resume = takeResumeData();
+  }
+  auto queue = (session_ ? session_ : task->session())->delegateQueue();
+  cancel(std::move(task));
+  if (handler) CurlEngine::deliver(queue, [handler = std::move(handler), resume] { handler(resume); });
+}
+
+void Transfer::rebind(const std::shared_ptr<URLSessionTask>& task, std::shared_ptr<URLSession> session) {
+  if (!started_) return;  // start() takes the task's session
+  // Ended before the move got here: the new session still counts the task as running.
+  if (finished_) return session->taskEnded(task.get());
+  session_ = std::move(session);
+}
+
 void Transfer::start(std::shared_ptr<URLSessionTask> task) {
   started_ = true;
   task_ = std::move(task);
-  session_ = task_->session_;
+  session_ = task_->session();
   if (task_->originalRequest_) request_ = *task_->originalRequest_;
   auto resource = session_->configuration().timeoutIntervalForResource;
   resourceDeadline_ = SteadyClock::now() + std::chrono::duration_cast<SteadyClock::duration>(
@@ -235,6 +272,7 @@ void Transfer::start(std::shared_ptr<URLSessionTask> task) {
   if (setup_.failOnStart) return fail(*setup_.failOnStart);
   if (!request_.url || !isHTTPScheme(*request_.url)) return fail(NSURLErrorUnsupportedURL);
   if (!request_.url->host() || request_.url->host()->empty()) return fail(NSURLErrorBadURL);
+  if (setup_.resume && !openResumeFile()) return fail(NSURLErrorCannotOpenFile);
 
   std::int64_t expectedToSend = 0;
   switch (setup_.bodySource) {
@@ -386,7 +424,8 @@ void Transfer::configureConnection(CURL* easy, const URL& url, bool verifyPeer) 
   curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
   curl_easy_setopt(easy, CURLOPT_PROXY, "");  // no proxies from the environment
   curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-  curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
+  // A resumed range counts bytes as sent, so they must not be encoded.
+  curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, setup_.resume ? "identity" : "");
   curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, verifyPeer ? 1L : 0L);
   curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, verifyPeer ? 2L : 0L);
   long tls = CURL_SSLVERSION_TLSv1_2;
@@ -454,6 +493,10 @@ void Transfer::configureHeaders(CURL* easy, const URL& url) {
     if (!fields.contains(name)) fields.setValue(value, name);
   // curl computes the length from the body it sends.
   fields.removeValue("Content-Length");
+  if (setup_.resume && setup_.resume->bytesReceived > 0) {
+    fields.setValue("bytes=" + std::to_string(setup_.resume->bytesReceived) + "-", "Range");
+    if (auto validator = setup_.resume->validator()) fields.setValue(*validator, "If-Range");
+  }
   bool cookies =
       configuration.httpShouldSetCookies && request_.httpShouldHandleCookies && configuration.httpCookieStorage;
   if (cookies && !fields.contains("Cookie")) {
@@ -710,7 +753,11 @@ void Transfer::acceptResponse(const Data& bodySoFar) {
   task_->bytesExpectedToReceive_ = expectedToReceive_;
 
   if (setup_.kind == Kind::Download) {
-    openDownloadFile();
+    if (setup_.resume && downloadFd_ >= 0) {
+      continueResumedDownload();
+    } else {
+      openDownloadFile();
+    }
     if (!bodySoFar.empty()) deliverBody(reinterpret_cast<const char*>(bodySoFar.data()), bodySoFar.size());
     return;
   }
@@ -739,15 +786,96 @@ void Transfer::acceptResponse(const Data& bodySoFar) {
   });
 }
 
+// A fresh name opened with O_EXCL rather than mkstemps, whose new descriptor ThreadSanitizer does
+// not see: it would take the file for a socket closed earlier under that number.
 void Transfer::openDownloadFile() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "URLSessionDownload_XXXXXX.tmp").string();
-  int fd = ::mkstemps(pattern.data(), 4);
-  if (fd >= 0) {
-    downloadFd_ = fd;
-    downloadPath_ = pattern;
-  } else {
-    writeFailed_ = true;
+  static std::atomic<unsigned long> counter{0};
+  const auto directory = std::filesystem::temp_directory_path();
+  const auto salt = static_cast<unsigned long long>(SteadyClock::now().time_since_epoch().count());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string path =
+        (directory / ("URLSessionDownload_" + std::to_string(::getpid()) + "_" + std::to_string(counter++) + "_" +
+                      std::to_string(salt % 1000000007) + ".tmp"))
+            .string();
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      downloadFd_ = fd;
+      downloadPath_ = path;
+      return;
+    }
+    if (errno != EEXIST) break;
   }
+  writeFailed_ = true;
+}
+
+// The partial file becomes this transfer's: removed at the end unless handed on again.
+bool Transfer::openResumeFile() {
+  const ResumeData& resume = *setup_.resume;
+  int fd = ::open(resume.filePath.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || st.st_size < resume.bytesReceived || ::ftruncate(fd, resume.bytesReceived) != 0 ||
+      ::lseek(fd, 0, SEEK_END) < 0) {
+    ::close(fd);
+    return false;
+  }
+  downloadFd_ = fd;
+  downloadPath_ = resume.filePath;
+  return true;
+}
+
+// A 206 for the range asked for appends to the file; any other answer replaces what it holds.
+void Transfer::continueResumedDownload() {
+  const std::int64_t offset = setup_.resume->bytesReceived;
+  if (status_ == 206 && offset > 0) {
+    const auto range = parseContentRange(hopResponse_->valueForHTTPHeaderField("Content-Range").value_or(""));
+    if (!range || range->first != offset) {
+      rangeMismatch_ = true;
+      return;
+    }
+    received_ = offset;
+    task_->bytesReceived_ = offset;
+    if (range->second >= 0) {
+      expectedToReceive_ = range->second;
+    } else if (expectedToReceive_ >= 0) {
+      expectedToReceive_ += offset;
+    }
+    task_->bytesExpectedToReceive_ = expectedToReceive_;
+  } else {
+    if (::ftruncate(downloadFd_, 0) != 0 || ::lseek(downloadFd_, 0, SEEK_SET) < 0) {
+      ::close(downloadFd_);
+      downloadFd_ = -1;
+      writeFailed_ = true;
+    }
+    if (status_ != 200) return;
+  }
+  deliver([task = downloadTask(), offset = received_, expected = expectedToReceive_](
+              URLSessionDelegate& d, const std::shared_ptr<URLSession>& s) {
+    d.didResumeAtOffset(s, task, offset, expected);
+  });
+}
+
+std::optional<Data> Transfer::takeResumeData() {
+  if (setup_.kind != Kind::Download || downloadFd_ < 0 || writeFailed_ || rangeMismatch_) return std::nullopt;
+  ResumeData resume;
+  if (responseAccepted_) {
+    const int status = hopResponse_->statusCode();
+    auto encoding = hopResponse_->valueForHTTPHeaderField("Content-Encoding");
+    if ((status != 200 && status != 206) || (encoding && asciiLowercase(trimAsciiWhitespace(*encoding)) != "identity"))
+      return std::nullopt;
+    if (task_->originalRequest_) resume.request = *task_->originalRequest_;
+    resume.bytesReceived = received_;
+    resume.entityTag = hopResponse_->valueForHTTPHeaderField("ETag");
+    resume.lastModified = hopResponse_->valueForHTTPHeaderField("Last-Modified");
+  } else if (setup_.resume) {
+    resume = *setup_.resume;  // nothing new arrived
+  } else {
+    return std::nullopt;
+  }
+  ::close(downloadFd_);
+  downloadFd_ = -1;
+  resume.filePath = std::exchange(downloadPath_, std::string());
+  return encodeResumeData(resume);
 }
 
 void Transfer::onDisposition(URLSessionResponseDisposition disposition) {
@@ -803,7 +931,7 @@ bool Transfer::deliverBody(const char* data, size_t size) {
   received_ += static_cast<std::int64_t>(size);
   task_->bytesReceived_ = received_;
   if (setup_.kind == Kind::Download) {
-    if (downloadFd_ < 0) return false;
+    if (downloadFd_ < 0 || rangeMismatch_) return false;
     std::size_t written = 0;
     while (written < size) {
       ssize_t n = ::write(downloadFd_, data + written, size - written);
@@ -1044,7 +1172,7 @@ void Transfer::onServerTrustDecision(const std::string& hostKey, URLSessionAuthC
 // ---- completion ----
 
 void Transfer::finishSuccess() {
-  if (!responseAccepted_) return fail(NSURLErrorBadServerResponse);
+  if (!responseAccepted_ || rangeMismatch_) return fail(NSURLErrorBadServerResponse);
   if (setup_.kind == Kind::Download) {
     if (downloadFd_ < 0) return fail(NSURLErrorCannotCreateFile);
     ::close(downloadFd_);
@@ -1082,6 +1210,7 @@ NSError Transfer::errorForResult(CURLcode result) const {
   if (result == CURLE_WRITE_ERROR && writeFailed_)
     code = downloadFd_ < 0 ? NSURLErrorCannotCreateFile : NSURLErrorCannotWriteToFile;
   if (result == CURLE_WRITE_ERROR && bodyTooLarge_) code = NSURLErrorDataLengthExceedsMaximum;
+  if (result == CURLE_WRITE_ERROR && rangeMismatch_) code = NSURLErrorBadServerResponse;
   // curl reports a header beyond its size limit as running out of memory.
   if (result == CURLE_OUT_OF_MEMORY && !headersDone_) code = NSURLErrorBadServerResponse;
   if (result == CURLE_PEER_FAILED_VERIFICATION && easy_) {
@@ -1097,6 +1226,9 @@ void Transfer::complete(std::optional<NSError> error) {
   finished_ = true;
   auto self = shared_from_this();
   endHop();
+  if (error && error->code != NSURLErrorCancelled) {
+    if (auto resume = takeResumeData()) error->userInfo[NSURLSessionDownloadTaskResumeData] = Value(std::move(*resume));
+  }
   if (stream_ && stream_->streamStatus() != StreamStatus::Closed && stream_->streamStatus() != StreamStatus::NotOpen)
     stream_->close();
   if (downloadFd_ >= 0) {

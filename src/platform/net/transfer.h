@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -12,6 +13,7 @@
 #include "platform/foundation/data.h"
 #include "platform/foundation/ns_error.h"
 #include "platform/net/input_stream.h"
+#include "platform/net/resume_data.h"
 #include "platform/net/url_authentication.h"
 #include "platform/net/url_request.h"
 #include "platform/net/url_response.h"
@@ -43,6 +45,8 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
     URLSession::DownloadTaskCompletion downloadCompletion{};
     // The task fails with this as soon as it is resumed.
     std::optional<long> failOnStart{};
+    // A download that goes on from where an earlier one stopped.
+    std::optional<ResumeData> resume{};
   };
 
   explicit Transfer(Setup setup);
@@ -56,6 +60,11 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   void resume(std::shared_ptr<URLSessionTask> task, std::shared_ptr<void> inFlight);
   void suspend();
   void cancel(std::shared_ptr<URLSessionTask> task);
+  // Cancels a download, handing what it received so far to `handler` (nothing when it cannot go on).
+  void cancelProducingResumeData(std::shared_ptr<URLSessionTask> task,
+                                 std::function<void(std::optional<Data>)> handler);
+  // The task now belongs to `session`: later callbacks go to its delegate.
+  void rebind(const std::shared_ptr<URLSessionTask>& task, std::shared_ptr<URLSession> session);
 
   // Engine callbacks (engine thread).
   void hopFinished(CURLcode result);
@@ -110,6 +119,10 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   void onDisposition(URLSessionResponseDisposition disposition);
   void becomeDownload();
   void openDownloadFile();
+  bool openResumeFile();
+  void continueResumedDownload();
+  // The resume data of a download whose file holds the body as sent; the file goes with it.
+  std::optional<Data> takeResumeData();
   bool deliverBody(const char* data, size_t size);
   void finishSuccess();
   void complete(std::optional<NSError> error);
@@ -188,6 +201,8 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   // Download file.
   int downloadFd_ = -1;
   std::string downloadPath_;
+  // A resumed download was answered with a range other than the one it asked for.
+  bool rangeMismatch_ = false;
 };
 
 }  // namespace net_detail

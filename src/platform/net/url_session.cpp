@@ -1,6 +1,7 @@
 #include "platform/net/url_session.h"
 
 #include <algorithm>
+#include <map>
 
 #include "platform/net/curl_engine.h"
 #include "platform/net/transfer.h"
@@ -40,6 +41,17 @@ struct URLSession::Private {
 
 namespace {
 
+// Background identifier -> the session last made with it.
+struct BackgroundSessions {
+  std::mutex mutex;
+  std::map<std::string, std::weak_ptr<URLSession>> byIdentifier;
+};
+
+BackgroundSessions& backgroundSessions() {
+  static auto* sessions = new BackgroundSessions();  // never destroyed: sessions may outlive static teardown
+  return *sessions;
+}
+
 void queueInvalidation(const std::shared_ptr<URLSession>& session, URLSession::Private& p) {
   // Behind the last task's callbacks, which the engine may still hold for the end of its turn.
   net_detail::CurlEngine::deliver(session->delegateQueue(), [session, &p] {
@@ -72,7 +84,13 @@ URLSession::URLSession(const URLSessionConfiguration& configuration, std::shared
   p_->delegate = std::move(delegate);
 }
 
-URLSession::~URLSession() = default;
+URLSession::~URLSession() {
+  if (!configuration_.identifier) return;
+  auto& registry = backgroundSessions();
+  std::lock_guard lock(registry.mutex);
+  auto found = registry.byIdentifier.find(*configuration_.identifier);
+  if (found != registry.byIdentifier.end() && found->second.expired()) registry.byIdentifier.erase(found);
+}
 
 std::size_t URLSession::transfersInFlight() { return net_detail::transfersInFlight(); }
 
@@ -90,7 +108,51 @@ std::shared_ptr<URLSession> URLSession::sessionWithConfiguration(const URLSessio
 std::shared_ptr<URLSession> URLSession::sessionWithConfiguration(const URLSessionConfiguration& configuration,
                                                                  std::shared_ptr<URLSessionDelegate> delegate,
                                                                  std::shared_ptr<DispatchQueue> delegateQueue) {
-  return std::shared_ptr<URLSession>(new URLSession(configuration, std::move(delegate), std::move(delegateQueue)));
+  auto session =
+      std::shared_ptr<URLSession>(new URLSession(configuration, std::move(delegate), std::move(delegateQueue)));
+  if (configuration.identifier) session->adoptBackgroundTasks();
+  return session;
+}
+
+// No transfer daemon keeps background tasks apart from the process, so a session made again
+// with a background identifier gets the tasks still running in the earlier one.
+void URLSession::adoptBackgroundTasks() {
+  std::shared_ptr<URLSession> previous;
+  {
+    auto& registry = backgroundSessions();
+    std::lock_guard lock(registry.mutex);
+    auto& entry = registry.byIdentifier[*configuration_.identifier];
+    previous = entry.lock();
+    entry = weak_from_this();
+  }
+  if (!previous) return;
+  std::vector<std::shared_ptr<URLSessionTask>> moved;
+  Private::Survivors survivors;
+  bool due;
+  {
+    std::lock_guard lock(previous->p_->mutex);
+    for (const auto& weak : previous->p_->tasks) {
+      auto task = weak.lock();
+      if (!task) continue;
+      if (task->state() != URLSessionTaskState::Completed) moved.push_back(task);
+      survivors.push_back(std::move(task));
+    }
+    previous->p_->tasks.clear();
+    due = previous->p_->invalidationDue(survivors);
+  }
+  {
+    std::lock_guard lock(p_->mutex);
+    p_->tasks.insert(p_->tasks.end(), moved.begin(), moved.end());
+  }
+  auto self = shared_from_this();
+  for (const auto& task : moved) {
+    {
+      std::lock_guard lock(task->mutex_);
+      task->session_ = self;
+    }
+    net_detail::CurlEngine::shared().post([transfer = task->transfer_, task, self] { transfer->rebind(task, self); });
+  }
+  if (due) queueInvalidation(previous, *previous->p_);
 }
 
 std::shared_ptr<URLSessionDelegate> URLSession::delegate() const {
@@ -196,10 +258,16 @@ std::shared_ptr<URLSessionDownloadTask> URLSession::downloadTaskWithRequest(cons
       transferFor(request, {.kind = Transfer::Kind::Download, .downloadCompletion = std::move(completionHandler)}));
 }
 
-std::shared_ptr<URLSessionDownloadTask> URLSession::downloadTaskWithResumeData(const Data&) {
+std::shared_ptr<URLSessionDownloadTask> URLSession::downloadTaskWithResumeData(const Data& resumeData) {
+  auto resume = net_detail::decodeResumeData(resumeData);
+  if (!resume) {
+    return makeTask<URLSessionDownloadTask>(
+        std::nullopt,
+        transferFor(URLRequest(), {.kind = Transfer::Kind::Download, .failOnStart = NSURLErrorCannotOpenFile}));
+  }
+  URLRequest request = resume->request;
   return makeTask<URLSessionDownloadTask>(
-      std::nullopt,
-      transferFor(URLRequest(), {.kind = Transfer::Kind::Download, .failOnStart = NSURLErrorCannotOpenFile}));
+      request, transferFor(request, {.kind = Transfer::Kind::Download, .resume = std::move(resume)}));
 }
 
 void URLSession::getTasksWithCompletionHandler(TasksCompletion completionHandler) {

@@ -80,10 +80,14 @@ class URLSession : public std::enable_shared_from_this<URLSession> {
   std::shared_ptr<URLSessionDownloadTask> downloadTaskWithURL(const URL& url);
   std::shared_ptr<URLSessionDownloadTask> downloadTaskWithRequest(const URLRequest& request,
                                                                   DownloadTaskCompletion completionHandler);
-  // Resume data is not produced yet, so this task fails with NSURLErrorCannotOpenFile once resumed.
+  // Goes on from cancelByProducingResumeData's data (or a failed download's error's
+  // NSURLSessionDownloadTaskResumeData): asks for the rest with Range (and If-Range when the
+  // answer had a validator) and reports didResumeAtOffset; a 200 answer starts over at 0. Data
+  // that is not resume data, or whose partial file is gone, fails with NSURLErrorCannotOpenFile.
   std::shared_ptr<URLSessionDownloadTask> downloadTaskWithResumeData(const Data& resumeData);
 
-  // The tasks not yet completed, on the delegate queue.
+  // The tasks not yet completed, on the delegate queue. A background session also has the live
+  // tasks of the session made before it with the same identifier.
   void getTasksWithCompletionHandler(TasksCompletion completionHandler);
 
   // Refuses new tasks; once the running ones completed, didBecomeInvalidWithError(nothing) is
@@ -105,6 +109,8 @@ class URLSession : public std::enable_shared_from_this<URLSession> {
                                                             std::shared_ptr<net_detail::Transfer> transfer);
   // A task completed or was dropped unstarted: invalidates the session after the last one.
   void taskEnded(const URLSessionTask* task);
+  // Takes over the live tasks of the previous session with this background identifier.
+  void adoptBackgroundTasks();
 
   URLSession(const URLSessionConfiguration& configuration, std::shared_ptr<URLSessionDelegate> delegate,
              std::shared_ptr<DispatchQueue> delegateQueue);

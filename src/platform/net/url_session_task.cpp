@@ -9,13 +9,18 @@ std::atomic<unsigned long> nextTaskIdentifier{1};
 }
 
 URLSessionTask::URLSessionTask(std::shared_ptr<URLSession> session, std::optional<URLRequest> request)
-    : session_(std::move(session)),
-      taskIdentifier_(nextTaskIdentifier++),
+    : taskIdentifier_(nextTaskIdentifier++),
       originalRequest_(request),
+      session_(std::move(session)),
       currentRequest_(std::move(request)) {}
 
 URLSessionTask::~URLSessionTask() {
   if (state_.load() != URLSessionTaskState::Completed && session_) session_->taskEnded(this);
+}
+
+std::shared_ptr<URLSession> URLSessionTask::session() const {
+  std::lock_guard lock(mutex_);
+  return session_;
 }
 
 std::optional<std::string> URLSessionTask::taskDescription() const {
@@ -58,15 +63,26 @@ void URLSessionTask::suspend() {
   net_detail::CurlEngine::shared().post([transfer = transfer_] { transfer->suspend(); });
 }
 
-void URLSessionTask::cancel() {
+bool URLSessionTask::startCanceling() {
   auto state = state_.load();
   do {
-    if (state == URLSessionTaskState::Completed || state == URLSessionTaskState::Canceling) return;
+    if (state == URLSessionTaskState::Completed || state == URLSessionTaskState::Canceling) return false;
   } while (!state_.compare_exchange_weak(state, URLSessionTaskState::Canceling));
+  return true;
+}
+
+void URLSessionTask::cancel() {
+  if (!startCanceling()) return;
   net_detail::CurlEngine::shared().post([transfer = transfer_, self = shared_from_this()] { transfer->cancel(self); });
 }
 
 void URLSessionDownloadTask::cancelByProducingResumeData(std::function<void(std::optional<Data>)> completionHandler) {
-  cancel();
-  if (completionHandler) session()->delegateQueue()->async([completionHandler] { completionHandler(std::nullopt); });
+  if (!startCanceling()) {
+    if (completionHandler) session()->delegateQueue()->async([completionHandler] { completionHandler(std::nullopt); });
+    return;
+  }
+  net_detail::CurlEngine::shared().post(
+      [transfer = transfer_, self = shared_from_this(), completionHandler = std::move(completionHandler)]() mutable {
+        transfer->cancelProducingResumeData(std::move(self), std::move(completionHandler));
+      });
 }

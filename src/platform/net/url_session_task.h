@@ -36,7 +36,8 @@ class URLSessionTask : public std::enable_shared_from_this<URLSessionTask> {
   // Set once the task completed with an error.
   std::optional<NSError> error() const;
 
-  std::shared_ptr<URLSession> session() const { return session_; }
+  // A background task moves to a session made later with the same identifier.
+  std::shared_ptr<URLSession> session() const;
 
   // Completed is set before the completion is delivered.
   URLSessionTaskState state() const { return state_.load(); }
@@ -53,17 +54,20 @@ class URLSessionTask : public std::enable_shared_from_this<URLSessionTask> {
 
  protected:
   URLSessionTask(std::shared_ptr<URLSession> session, std::optional<URLRequest> request);
+  // Running or suspended -> canceling; false when the task already ended or is being cancelled.
+  bool startCanceling();
 
  private:
   friend class URLSession;
+  friend class URLSessionDownloadTask;
   friend class net_detail::Transfer;
 
-  const std::shared_ptr<URLSession> session_;  // a task keeps its session alive
   const unsigned long taskIdentifier_;
   const std::optional<URLRequest> originalRequest_;
   std::shared_ptr<net_detail::Transfer> transfer_;  // set once by the session
 
   mutable std::mutex mutex_;
+  std::shared_ptr<URLSession> session_;  // a task keeps its session alive
   std::optional<std::string> taskDescription_;
   std::optional<URLRequest> currentRequest_;
   std::shared_ptr<const URLResponse> response_;
@@ -89,7 +93,8 @@ class URLSessionDownloadTask : public URLSessionTask {
  public:
   URLSessionDownloadTask(std::shared_ptr<URLSession> session, std::optional<URLRequest> request)
       : URLSessionTask(std::move(session), std::move(request)) {}
-  // Cancels the task. Downloads cannot be resumed yet, so the handler gets nothing (on the
-  // session's delegate queue).
+  // Cancels the task; the handler gets, on the session's delegate queue, the data that
+  // downloadTaskWithResumeData goes on from: nothing when the task had ended or cannot go on
+  // (no 200 or 206 answer yet, or a body that was decoded on the way).
   void cancelByProducingResumeData(std::function<void(std::optional<Data> resumeData)> completionHandler);
 };

@@ -106,6 +106,10 @@ class RecordingDelegate : public URLSessionDelegate {
                     std::int64_t total, std::int64_t expected) override {
     if (total == expected) note("written " + std::to_string(total));
   }
+  void didResumeAtOffset(const std::shared_ptr<URLSession>&, const std::shared_ptr<URLSessionDownloadTask>&,
+                         std::int64_t offset, std::int64_t expected) override {
+    note("resumed " + std::to_string(offset) + " of " + std::to_string(expected));
+  }
   std::string downloadedPath;
 };
 
@@ -520,6 +524,147 @@ TEST_F(URLSessionTest, InvalidationWaitsForTasksThenReleasesTheDelegate) {
   EXPECT_TRUE(weak.expired());
   delegate = std::make_shared<RecordingDelegate>();
   delegate->invalidated = true;
+}
+
+// A body whose every offset is told apart from its neighbours.
+std::string patterned(std::size_t length, char salt = 0) {
+  std::string text(length, '\0');
+  for (std::size_t i = 0; i < length; ++i) text[i] = static_cast<char>('a' + (i * 7 + salt) % 26);
+  return text;
+}
+
+TEST_F(URLSessionTest, FakeServerAnswersByteRanges) {
+  const std::string body = patterned(100);
+  server.reply("GET", "/r", {.body = body, .ranges = true});
+  auto get = [&](HTTPHeaderFields headers) {
+    return fetch(requestFor(server.url("r"), "GET", {}, std::move(headers)));
+  };
+  auto full = get({});
+  const auto etag = full.response->valueForHTTPHeaderField("ETag").value_or("");
+  EXPECT_EQ(std::tuple(full.response->statusCode(), full.data->toString(), etag.size() > 2),
+            std::tuple(200, body, true));
+  auto slice = get({{"Range", "bytes=10-19"}, {"If-Range", etag}});
+  EXPECT_EQ(std::tuple(slice.response->statusCode(), slice.response->valueForHTTPHeaderField("Content-Range"),
+                       slice.data->toString()),
+            std::tuple(206, "bytes 10-19/100", body.substr(10, 10)));
+  EXPECT_EQ(get({{"Range", "bytes=-5"}}).data->toString(), body.substr(95));
+  auto beyond = get({{"Range", "bytes=100-"}});
+  EXPECT_EQ(std::tuple(beyond.response->statusCode(), beyond.response->valueForHTTPHeaderField("Content-Range")),
+            std::tuple(416, "bytes */100"));
+  // Another validator: the whole resource.
+  EXPECT_EQ(get({{"Range", "bytes=10-"}, {"If-Range", "\"other\""}}).response->statusCode(), 200);
+}
+
+// A download cancelled with resume data, or cut off, goes on from its partial file with a Range
+// request; a changed resource (its validator no longer matches) starts over.
+TEST_F(URLSessionTest, DownloadsGoOnFromResumeData) {
+  const std::string body = patterned(3000);
+  const std::string changed = patterned(3000, 1);
+  auto reply = [](std::string text) {
+    return ScriptedReply{.body = std::move(text), .contentType = "application/octet-stream", .ranges = true};
+  };
+  auto stalled = reply(body);
+  stalled.stallAfterBodyBytes = 1000;
+  auto cut = reply(body);
+  cut.resetAfterBodyBytes = 1200;
+
+  struct Case {
+    const char* name;
+    ScriptedReply first;
+    std::string second;
+    std::string range;
+    std::string resumed;
+  };
+  for (const auto& c : {Case{"cancelled", stalled, body, "bytes=1000-", "resumed 1000 of 3000"},
+                        Case{"cut off", cut, body, "bytes=1200-", "resumed 1200 of 3000"},
+                        Case{"changed", stalled, changed, "bytes=1000-", "resumed 0 of 3000"}}) {
+    SCOPED_TRACE(c.name);
+    server.replies("GET", "/file", {c.first, reply(c.second)});
+    auto task = session->downloadTaskWithRequest(requestFor(server.url("file")));
+    std::optional<Data> resumeData;
+    if (c.first.stallAfterBodyBytes) {
+      task->resume();
+      ASSERT_TRUE(time.runUntil([&] { return task->countOfBytesReceived() == 1000; }));
+      bool handed = false;
+      task->cancelByProducingResumeData([&](std::optional<Data> data) {
+        handed = true;
+        resumeData = std::move(data);
+      });
+      ASSERT_TRUE(time.runUntil([&] { return handed && delegate->completions > 0; }));
+      EXPECT_EQ(delegate->error->code, NSURLErrorCancelled);
+    } else {
+      run(task);
+      ASSERT_TRUE(delegate->error);
+      EXPECT_EQ(delegate->error->code, NSURLErrorNetworkConnectionLost);
+      if (auto found = delegate->error->userInfo.find(NSURLSessionDownloadTaskResumeData);
+          found != delegate->error->userInfo.end() && found->second.asData())
+        resumeData = *found->second.asData();
+    }
+    ASSERT_TRUE(resumeData);
+    const auto etag =
+        std::dynamic_pointer_cast<const HTTPURLResponse>(task->response())->valueForHTTPHeaderField("ETag");
+
+    auto resumed = session->downloadTaskWithResumeData(*resumeData);
+    EXPECT_EQ(resumed->originalRequest()->url->absoluteString(), server.url("file"));
+    run(resumed);
+    const auto sent = server.lastRequest();
+    EXPECT_EQ(std::tuple(sent->header("Range"), sent->header("If-Range")), std::tuple(c.range, etag));
+    EXPECT_EQ(delegate->events, (std::vector<std::string>{c.resumed, "written 3000", "downloaded", "complete"}));
+    EXPECT_TRUE(delegate->body.toString() == c.second) << "the file holds another body";
+
+    // Its partial file went into the finished download: the same data cannot be used twice.
+    run(session->downloadTaskWithResumeData(*resumeData));
+    EXPECT_EQ(delegate->error->code, NSURLErrorCannotOpenFile);
+    delegate->completions = 0;
+  }
+  run(session->downloadTaskWithResumeData(Data::fromString("not resume data")));
+  EXPECT_EQ(delegate->error->code, NSURLErrorCannotOpenFile);
+}
+
+// Without a transfer daemon, a background session made again in the same process takes over the
+// tasks still running in the one before: they are listed by it and report to its delegate.
+TEST_F(URLSessionTest, BackgroundSessionMadeAgainTakesOverLiveTasks) {
+  server.reply("GET", "/moved", {.status = 302, .headers = {{"Location", "/file"}}});
+  server.reply("GET", "/file", {.body = "background body", .contentType = "application/octet-stream"});
+  const auto configuration = URLSessionConfiguration::backgroundSessionConfigurationWithIdentifier("bg.rebind");
+  auto before = std::make_shared<RecordingDelegate>();
+  URLSessionDelegate::RedirectCompletion held;
+  before->onRedirect = [&](const URLRequest&, URLSessionDelegate::RedirectCompletion completion) {
+    held = std::move(completion);
+  };
+  auto first = URLSession::sessionWithConfiguration(configuration, before, DispatchQueue::main());
+  auto task = first->downloadTaskWithRequest(requestFor(server.url("moved")));
+  task->resume();
+  ASSERT_TRUE(time.runUntil([&] { return held != nullptr; }));
+
+  auto after = std::make_shared<RecordingDelegate>();
+  auto second = URLSession::sessionWithConfiguration(configuration, after, DispatchQueue::main());
+  std::vector<std::shared_ptr<URLSessionDownloadTask>> listedBefore{nullptr}, listedAfter;
+  first->getTasksWithCompletionHandler([&](auto, auto, auto downloads) { listedBefore = downloads; });
+  second->getTasksWithCompletionHandler([&](auto, auto, auto downloads) { listedAfter = downloads; });
+  ASSERT_TRUE(time.runUntil([&] { return listedAfter.size() == 1; }));
+  EXPECT_EQ(std::tuple(listedAfter[0], task->session(), listedBefore.size()), std::tuple(task, second, 0u));
+
+  held(requestFor(server.url("file")));
+  ASSERT_TRUE(time.runUntil([&] { return after->completions == 1; }));
+  EXPECT_EQ(after->events, (std::vector<std::string>{"written 15", "downloaded", "complete"}));
+  EXPECT_EQ(after->body.toString(), "background body");
+  EXPECT_EQ(before->events, (std::vector<std::string>{"redirect 302"}));
+
+  // The first session no longer waits for the task it gave away.
+  first->finishTasksAndInvalidate();
+  second->finishTasksAndInvalidate();
+  ASSERT_TRUE(time.runUntil([&] { return before->invalidated && after->invalidated; }));
+
+  // A session made with an identifier no live session has starts empty.
+  auto fresh = URLSession::sessionWithConfiguration(
+      URLSessionConfiguration::backgroundSessionConfigurationWithIdentifier("bg.rebind"), nullptr,
+      DispatchQueue::main());
+  std::optional<std::size_t> count;
+  fresh->getTasksWithCompletionHandler(
+      [&](auto data, auto uploads, auto downloads) { count = data.size() + uploads.size() + downloads.size(); });
+  ASSERT_TRUE(time.runUntil([&] { return count.has_value(); }));
+  EXPECT_EQ(count, 0u);
 }
 
 }  // namespace

@@ -124,7 +124,7 @@ TEST_F(BundleTest, MainResourcePathLookup) {
 }
 
 TEST(StringsFileTest, ShippedTableParsesToTheEnd) {
-  fs::path file = fs::path(__FILE__).parent_path() / "../../../resources/en.lproj/Localizable.strings";
+  fs::path file = fs::path(DORVALE_SOURCE_RESOURCES) / "en.lproj/Localizable.strings";
   std::ifstream in(file, std::ios::binary);
   ASSERT_TRUE(in) << file;
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

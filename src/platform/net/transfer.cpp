@@ -326,7 +326,7 @@ void Transfer::beginHop() {
   }
 
   bool https = url.scheme() == "https";
-  std::string key = hostKey(url);
+  const std::string key = https ? hostKey(url) : std::string();  // trust is asked for TLS only
   if (https && hasDelegate() && !trustDecisions_.count(key)) {
     askServerTrust(url);
     return;

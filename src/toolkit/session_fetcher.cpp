@@ -191,7 +191,7 @@ bool ZSDK_ZTKSessionFetcher::passBeginChecks(BeginState& begin) {
 }
 
 std::optional<NSError> ZSDK_ZTKSessionFetcher::beginFailureLocked(std::string& scheme) const {
-  const std::optional<URL> url = request_ ? request_->url : std::nullopt;
+  const URL* url = request_ && request_->url ? &*request_->url : nullptr;
   scheme = url ? url->scheme().value_or("") : "";
   if (!url && !downloadResumeData_ && !sessionIdentifier_) {
     return NSError(kZTKSessionFetcherErrorDomain, ZTKSessionFetcherErrorBeginFailed, failingURLUserInfo(request_));

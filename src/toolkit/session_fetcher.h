@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <any>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -476,7 +477,8 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
   std::optional<std::string> sessionIdentifier_;
   bool didCreateSessionIdentifier_ = false;
   std::optional<std::string> sessionIdentifierUUID_;
-  bool useBackgroundSession_ = false;
+  // Atomic: the service reads these for every fetcher of a host whenever one stops.
+  std::atomic<bool> useBackgroundSession_ = false;
   std::optional<Value::Dictionary> sessionUserInfo_;
 
   std::optional<Data> downloadedData_;
@@ -499,7 +501,7 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
   std::shared_ptr<ZTKFetcherAuthorizationProtocol> authorizer_;
   std::shared_ptr<ZTKSessionFetcherServiceProtocol> service_;
   std::optional<std::string> serviceHost_;
-  std::int64_t servicePriority_ = 0;
+  std::atomic<std::int64_t> servicePriority_ = 0;
   bool userStoppedFetching_ = false;
 
   bool isRetryEnabled_ = false;

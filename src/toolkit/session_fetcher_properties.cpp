@@ -166,8 +166,8 @@ std::optional<std::string> ZSDK_ZTKSessionFetcher::serviceHost() const { return 
 void ZSDK_ZTKSessionFetcher::setServiceHost(std::optional<std::string> host) {
   assignLocked(serviceHost_, std::move(host));
 }
-std::int64_t ZSDK_ZTKSessionFetcher::servicePriority() const { return locked(servicePriority_); }
-void ZSDK_ZTKSessionFetcher::setServicePriority(std::int64_t priority) { assignLocked(servicePriority_, priority); }
+std::int64_t ZSDK_ZTKSessionFetcher::servicePriority() const { return servicePriority_.load(); }
+void ZSDK_ZTKSessionFetcher::setServicePriority(std::int64_t priority) { servicePriority_.store(priority); }
 std::optional<URLCredential> ZSDK_ZTKSessionFetcher::credential() const { return locked(credential_); }
 void ZSDK_ZTKSessionFetcher::setCredential(std::optional<URLCredential> credential) {
   assignLocked(credential_, std::move(credential));
@@ -264,8 +264,11 @@ void ZSDK_ZTKSessionFetcher::setSessionIdentifier(std::optional<std::string> ide
 std::optional<std::string> ZSDK_ZTKSessionFetcher::sessionIdentifierUUID() const {
   return locked(sessionIdentifierUUID_);
 }
-bool ZSDK_ZTKSessionFetcher::useBackgroundSession() const { return locked(useBackgroundSession_); }
-void ZSDK_ZTKSessionFetcher::setUseBackgroundSession(bool flag) { assignLocked(useBackgroundSession_, flag); }
+bool ZSDK_ZTKSessionFetcher::useBackgroundSession() const { return useBackgroundSession_.load(); }
+void ZSDK_ZTKSessionFetcher::setUseBackgroundSession(bool flag) {
+  Lock lock(mutex_);
+  useBackgroundSession_.store(flag);
+}
 std::optional<Value::Dictionary> ZSDK_ZTKSessionFetcher::sessionUserInfo() {
   if (auto own = locked(sessionUserInfo_)) return own;
   auto metadata = sessionIdentifierMetadata();

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <thread>
 
 #include "platform/foundation/notification_center.h"
@@ -451,9 +452,14 @@ void ZSDK_ZTKSessionFetcherService::fetcherDidStop(const std::shared_ptr<Fetcher
     while (!delayed.empty() && (maxRunningFetchersPerHost == 0 ||
                                 numberOfNonBackgroundSessionFetchers(running) < maxRunningFetchersPerHost)) {
       auto pick = delayed.begin();
-      for (auto it = delayed.begin(); it != delayed.end(); ++it) {
+      auto pickPriority = (*pick)->servicePriority();
+      for (auto it = std::next(delayed.begin()); it != delayed.end(); ++it) {
         // Only a strictly lower priority wins: ties go to the one that waited longest.
-        if ((*it)->servicePriority() < (*pick)->servicePriority()) pick = it;
+        const auto priority = (*it)->servicePriority();
+        if (priority < pickPriority) {
+          pick = it;
+          pickPriority = priority;
+        }
       }
       running.push_back(*pick);
       toStart.push_back(*pick);

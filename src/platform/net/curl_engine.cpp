@@ -111,9 +111,11 @@ void CurlEngine::run() {
       commands.swap(commands_);
       sleeping_ = false;
     }
+    turnTime_ = Clock::now();
     for (auto& command : commands) command();
     commands.clear();
 
+    turnTime_ = Clock::now();
     int running = 0;
     curl_multi_perform(multi_, &running);
     int queued = 0;

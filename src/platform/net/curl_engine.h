@@ -29,6 +29,9 @@ class CurlEngine {
   // Runs `command` on the engine thread, in posting order. Dropped once the process is exiting.
   void post(std::function<void()> command);
   bool isEngineThread() const { return std::this_thread::get_id() == thread_.get_id(); }
+  // Engine thread only: the time the current step of the engine's turn began, which is what
+  // transfers count as their last activity (a clock read per curl callback cost more).
+  Clock::time_point turnTime() const { return turnTime_; }
 
   // Engine thread only. Easy handles are reused so their connections and caches stay warm.
   CURL* acquireEasy();
@@ -57,6 +60,7 @@ class CurlEngine {
   std::deque<std::function<void()>> commands_;
   bool stopping_ = false;
   bool sleeping_ = false;  // about to wait in curl_multi_poll: a post must wake it
+  Clock::time_point turnTime_ = Clock::now();
 
   CURLM* multi_ = nullptr;
   std::vector<CURL*> idle_;

@@ -191,7 +191,7 @@ double Transfer::idleTimeout() const {
   return t;
 }
 
-void Transfer::touch() { lastActivity_ = SteadyClock::now(); }
+void Transfer::touch() { lastActivity_ = engine().turnTime(); }
 
 // ---- commands ----
 
@@ -308,8 +308,8 @@ void Transfer::beginHop() {
     beginPending_ = true;
     return;
   }
-  const URL url = *request_.url;
-  hopURL_ = url;
+  hopURL_ = *request_.url;
+  const URL& url = hopURL_;
   httpVersion_.clear();
   resetAnswer(0);
   hopResponse_.reset();
@@ -326,7 +326,7 @@ void Transfer::beginHop() {
   }
 
   bool https = url.scheme() == "https";
-  std::string key = hostKey(url);
+  const std::string key = https ? hostKey(url) : std::string();  // trust is asked for TLS only
   if (https && hasDelegate() && !trustDecisions_.count(key)) {
     askServerTrust(url);
     return;
@@ -653,7 +653,10 @@ void Transfer::resetAnswer(int status) {
 }
 
 void Transfer::onHeadersComplete() {
-  hopResponse_ = std::make_shared<HTTPURLResponse>(hopURL_, status_, httpVersion_, headers_);
+  // The answer's fields move into the response; later reads of this hop go through it.
+  hopResponse_ = std::make_shared<HTTPURLResponse>(hopURL_, status_, httpVersion_, std::move(headers_));
+  headers_ = {};
+  const HTTPHeaderFields& fields = hopResponse_->allHeaderFields();
   const auto& configuration = session_->configuration();
   bool acceptCookies = configuration.httpCookieAcceptPolicy != HTTPCookieAcceptPolicy::Never;
   if (configuration.httpCookieAcceptPolicy == HTTPCookieAcceptPolicy::OnlyFromMainDocumentDomain &&
@@ -670,8 +673,8 @@ void Transfer::onHeadersComplete() {
     if (!cookies.empty()) configuration.httpCookieStorage->setCookies(cookies, hopURL_, request_.mainDocumentURL);
   }
   bool redirect = (status_ == 301 || status_ == 302 || status_ == 303 || status_ == 307 || status_ == 308) &&
-                  headers_.contains("Location");
-  auto authenticate = headers_.valueForHTTPHeaderField("WWW-Authenticate");
+                  fields.contains("Location");
+  auto authenticate = fields.valueForHTTPHeaderField("WWW-Authenticate");
   bool challenge = status_ == 401 && authenticate && parseAuthenticate(*authenticate);
   // Redirects and challenges are decided once the answer is complete (curl may still retry
   // an authentication by itself); anything else is the final response.
@@ -1011,7 +1014,7 @@ std::chrono::steady_clock::time_point Transfer::deadline() const {
 
 void Transfer::handleRedirect() {
   if (++redirects_ > kMaxRedirects) return fail(NSURLErrorHTTPTooManyRedirects);
-  auto location = headers_.valueForHTTPHeaderField("Location");
+  auto location = hopResponse_->allHeaderFields().valueForHTTPHeaderField("Location");
   auto target = URL::URLWithString(trimAsciiWhitespace(*location), hopURL_);
   if (!target || !isHTTPScheme(*target) || !target->host() || target->host()->empty()) return acceptFinalHop();
 
@@ -1067,7 +1070,8 @@ void Transfer::onRedirectDecision(std::optional<URLRequest> request) {
 }
 
 void Transfer::handleChallenge() {
-  auto parsed = parseAuthenticate(headers_.valueForHTTPHeaderField("WWW-Authenticate").value_or(""));
+  auto parsed =
+      parseAuthenticate(hopResponse_->allHeaderFields().valueForHTTPHeaderField("WWW-Authenticate").value_or(""));
   URLAuthenticationChallenge challenge;
   auto& space = challenge.protectionSpace;
   space.host = asciiLowercase(hopURL_.host().value_or(""));

@@ -58,9 +58,13 @@ std::string URLResponse::suggestedFilename() const {
 }
 
 HTTPURLResponse::HTTPURLResponse(URL url, int statusCode, std::string httpVersion, HTTPHeaderFields headerFields)
-    : URLResponse(std::move(url), parseContentType(headerFields.valueForHTTPHeaderField("Content-Type")).first,
-                  parseLength(headerFields.valueForHTTPHeaderField("Content-Length")),
-                  parseContentType(headerFields.valueForHTTPHeaderField("Content-Type")).second),
+    : HTTPURLResponse(std::move(url), statusCode, std::move(httpVersion), std::move(headerFields),
+                      parseContentType(headerFields.valueForHTTPHeaderField("Content-Type"))) {}
+
+HTTPURLResponse::HTTPURLResponse(URL url, int statusCode, std::string httpVersion, HTTPHeaderFields&& headerFields,
+                                 ContentType contentType)
+    : URLResponse(std::move(url), std::move(contentType.first),
+                  parseLength(headerFields.valueForHTTPHeaderField("Content-Length")), std::move(contentType.second)),
       statusCode_(statusCode),
       httpVersion_(std::move(httpVersion)),
       headerFields_(std::move(headerFields)) {}

@@ -53,6 +53,10 @@ class HTTPURLResponse : public URLResponse {
   static std::string localizedStringForStatusCode(int statusCode);
 
  private:
+  using ContentType = std::pair<std::optional<std::string>, std::optional<std::string>>;
+  HTTPURLResponse(URL url, int statusCode, std::string httpVersion, HTTPHeaderFields&& headerFields,
+                  ContentType contentType);
+
   int statusCode_;
   std::string httpVersion_;
   HTTPHeaderFields headerFields_;

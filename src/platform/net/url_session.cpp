@@ -171,9 +171,9 @@ void URLSession::setSessionDescription(std::optional<std::string> description) {
 }
 
 template <class T>
-std::shared_ptr<T> URLSession::makeTask(const std::optional<URLRequest>& request,
+std::shared_ptr<T> URLSession::makeTask(std::optional<URLRequest> request,
                                         std::shared_ptr<net_detail::Transfer> transfer) {
-  auto task = std::make_shared<T>(shared_from_this(), request);
+  auto task = std::make_shared<T>(shared_from_this(), std::move(request));
   task->transfer_ = transfer;
   std::lock_guard lock(p_->mutex);
   if (p_->invalidated) {

@@ -199,16 +199,18 @@ void DispatchGroup::enter() {
 }
 
 void DispatchGroup::leave() {
+  // The last leave lets a waiter go on and destroy the group: its state must outlive the notify.
+  const auto state = state_;
   decltype(State::notifications) due;
   bool wakeMainLoop = false;
   {
-    std::lock_guard lock(state_->mutex);
-    if (state_->count == 0) fatalError("DispatchGroup::leave without a matching enter");
-    if (--state_->count > 0) return;
-    due.swap(state_->notifications);
-    wakeMainLoop = state_->mainThreadWaiters > 0;
+    std::lock_guard lock(state->mutex);
+    if (state->count == 0) fatalError("DispatchGroup::leave without a matching enter");
+    if (--state->count > 0) return;
+    due.swap(state->notifications);
+    wakeMainLoop = state->mainThreadWaiters > 0;
   }
-  state_->emptied.notify_all();
+  state->emptied.notify_all();
   // A main-thread waiter sleeps in the run loop, which only a post wakes.
   if (wakeMainLoop) RunLoop::main().post([] {});
   for (auto& [queue, work] : due) queue->async(std::move(work));

@@ -13,11 +13,11 @@ struct NotificationCenter::Observer {
   Block block;
   std::atomic<bool> removed{false};
 
-  bool matches(const Notification& n) const {
-    if (n.name != name) return false;
+  bool matches(const std::string& postedName, const void* postedObject) const {
+    if (postedName != name) return false;
     if (!filtersObject) return true;
     const auto wanted = object.lock();
-    return wanted && wanted.get() == n.object.get();
+    return wanted && wanted.get() == postedObject;
   }
 
   void deliver(const Notification& n) const {
@@ -58,14 +58,16 @@ void NotificationCenter::removeObserver(ObserverToken token) {
 
 void NotificationCenter::postNotificationName(const std::string& name, std::shared_ptr<void> object,
                                               Value::Dictionary userInfo) {
-  auto notification = std::make_shared<const Notification>(Notification{name, std::move(object), std::move(userInfo)});
   std::vector<std::shared_ptr<Observer>> targets;
   {
     std::lock_guard lock(mutex_);
     for (const auto& [token, observer] : observers_) {
-      if (observer->matches(*notification)) targets.push_back(observer);
+      if (observer->matches(name, object.get())) targets.push_back(observer);
     }
   }
+  // Most posts have no observer: nothing is made for them.
+  if (targets.empty()) return;
+  auto notification = std::make_shared<const Notification>(Notification{name, std::move(object), std::move(userInfo)});
   for (auto& observer : targets) {
     if (observer->queue) {
       observer->queue->async([observer, notification] { observer->deliver(*notification); });

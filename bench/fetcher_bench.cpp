@@ -28,7 +28,6 @@
 // promoting and creating the task, finishing) and the engine's per-task work above, against
 // curl's multi handle reusing 64 easy handles as they are.
 #include <curl/curl.h>
-#include <sched.h>
 #include <strings.h>
 
 #include <algorithm>
@@ -279,10 +278,7 @@ int main(int argc, char** argv) {
   const std::string only = argc > 2 ? argv[1] : "";
   const int onlyCount = argc > 2 ? std::atoi(argv[2]) : 0;
   // Before any thread starts, so that every thread of the run inherits the one CPU.
-  cpu_set_t one;
-  CPU_ZERO(&one);
-  CPU_SET(0, &one);
-  if (sched_setaffinity(0, sizeof(one), &one) != 0) std::printf("fetcher_bench: could not pin to one CPU\n");
+  if (pinToOneCpu() < 0) std::printf("fetcher_bench: could not pin to one CPU\n");
 
   RunLoop::main();
   curl_global_init(CURL_GLOBAL_DEFAULT);

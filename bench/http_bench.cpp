@@ -14,7 +14,6 @@
 // the response, task objects). The framework's own work (making the request, validating,
 // decoding the string) is about 5% of the samples.
 #include <curl/curl.h>
-#include <sched.h>
 
 #include <algorithm>
 #include <chrono>
@@ -23,6 +22,7 @@
 #include <utility>
 #include <vector>
 
+#include "bench_timing.h"
 #include "platform/foundation/run_loop.h"
 #include "platform/http/manager.h"
 #include "support/fake_backend.h"
@@ -150,20 +150,6 @@ struct Side {
     return true;
   }
 };
-
-// Before any thread starts, so every thread inherits it. Returns the CPU, or -1.
-int pinToOneCpu() {
-  cpu_set_t allowed;
-  if (sched_getaffinity(0, sizeof allowed, &allowed) != 0) return -1;
-  for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
-    if (!CPU_ISSET(cpu, &allowed)) continue;
-    cpu_set_t one;
-    CPU_ZERO(&one);
-    CPU_SET(cpu, &one);
-    return sched_setaffinity(0, sizeof one, &one) == 0 ? cpu : -1;
-  }
-  return -1;
-}
 
 }  // namespace
 

@@ -3,6 +3,7 @@
 #include "platform/foundation/ascii.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <chrono>
 #include <climits>
@@ -40,7 +41,7 @@ std::optional<Data> resumeDataOf(const std::optional<NSError>& error) {
 // Creation
 
 std::shared_ptr<ZSDK_ZTKSessionFetcher> ZSDK_ZTKSessionFetcher::fetcherWithRequest(std::optional<URLRequest> request) {
-  return initWithRequest(std::move(request));
+  return std::make_shared<ZSDK_ZTKSessionFetcher>(std::move(request));
 }
 
 std::shared_ptr<ZSDK_ZTKSessionFetcher> ZSDK_ZTKSessionFetcher::fetcherWithURL(const URL& url) {
@@ -103,12 +104,31 @@ void ZSDK_ZTKSessionFetcher::beginFetchWithDelegate(std::shared_ptr<void> delega
 }
 
 void ZSDK_ZTKSessionFetcher::beginFetchWithCompletionHandler(CompletionHandler handler) {
+  bool fetching = false;
+  std::shared_ptr<ZTKFetcherAuthorizationProtocol> authorizer;
+  std::shared_ptr<ZTKSessionFetcherServiceProtocol> service;
+  std::shared_ptr<URLRequest> request;
   {
     Lock lock(mutex_);
     // A fetcher whose earlier fetch released its callbacks answers a new caller on the main queue.
     if (!callbackQueue_) callbackQueue_ = DispatchQueue::main();
+    fetching = sessionTask_ || retryTimer_;
+    if (!fetching) {
+      authorizer = authorizer_;
+      service = service_;
+      request = request_;
+      // Nobody else can hold this fetch: it begins without asking around.
+      if (!authorizer && !service) {
+        completionHandler_ = std::move(handler);
+        userStoppedFetching_ = false;
+      }
+    }
   }
-  if (isFetching()) {
+  if (!fetching && !authorizer && !service) {
+    beginFetchMayDelay(true, true);
+    return;
+  }
+  if (fetching || heldByCollaborators(authorizer, service, request)) {
     std::shared_ptr<DispatchQueue> queue;
     NSError error;
     {
@@ -135,6 +155,7 @@ void ZSDK_ZTKSessionFetcher::beginFetchWithCompletionHandler(CompletionHandler h
 
 // What one begin learns in one step and needs in a later one.
 struct ZSDK_ZTKSessionFetcher::BeginState {
+  std::shared_ptr<ZSDK_ZTKSessionFetcher> self;  // alive through every step, whoever lets go meanwhile
   std::shared_ptr<ZTKSessionFetcherServiceProtocol> service;
   std::string scheme;
   bool restoring = false;
@@ -149,8 +170,8 @@ struct ZSDK_ZTKSessionFetcher::BeginState {
 };
 
 void ZSDK_ZTKSessionFetcher::beginFetchMayDelay(bool mayDelay, bool mayAuthorize) {
-  const auto self = shared_from_this();  // alive through every step, whoever lets go meanwhile
   BeginState begin;
+  begin.self = shared_from_this();
   if (!passBeginChecks(begin)) return;
   chooseSession(begin);
   if (begin.restoring) {
@@ -158,7 +179,6 @@ void ZSDK_ZTKSessionFetcher::beginFetchMayDelay(bool mayDelay, bool mayAuthorize
     restoreBackgroundSessionTasks();
     return;
   }
-  resetDownloadState();
   if (mayDelay && !admitToService(begin)) return;
   prepareRequestBody(begin);
   if (mayAuthorize && needsAuthorization(begin)) {
@@ -184,6 +204,7 @@ bool ZSDK_ZTKSessionFetcher::passBeginChecks(BeginState& begin) {
       canShareSession_ = begin.restoring ? false : !useBackgroundSession_;
       begin.canShare = canShareSession_;
       begin.session = session_;
+      if (!begin.restoring) resetDownloadStateLocked();
     }
   }
   if (failure) failToBeginFetchWithError(failure);
@@ -222,7 +243,7 @@ void ZSDK_ZTKSessionFetcher::chooseSession(BeginState& begin) {
 }
 
 void ZSDK_ZTKSessionFetcher::createSession(BeginState& begin) {
-  auto self = shared_from_this();
+  const auto& self = begin.self;
   URLSessionConfiguration configuration;
   ConfigurationBlock configurationBlock;
   std::shared_ptr<DispatchQueue> delegateQueue;
@@ -282,8 +303,7 @@ URLSessionConfiguration ZSDK_ZTKSessionFetcher::sessionConfigurationLocked(Begin
   return *configuration_;
 }
 
-void ZSDK_ZTKSessionFetcher::resetDownloadState() {
-  Lock lock(mutex_);
+void ZSDK_ZTKSessionFetcher::resetDownloadStateLocked() {
   downloadedData_.reset();
   downloadedLength_ = 0;
   hasLoggedError_ = false;
@@ -354,11 +374,7 @@ bool ZSDK_ZTKSessionFetcher::createTask(BeginState& begin) {
     if (begin.session) {
       begin.task = makeTaskLocked(begin);
       sessionTask_ = begin.task;
-      if (!testBlock_) {
-        auto& state = classState();
-        std::lock_guard classLock(state.mutex);
-        testBlock_ = state.globalTestBlock;
-      }
+      if (!testBlock_) testBlock_ = globalTestBlock();
       isUsingTestBlock_ = static_cast<bool>(testBlock_);
       begin.useTestBlock = isUsingTestBlock_;
       begin.backgroundTaskWanted = !useBackgroundSession_ && backgroundTaskIdentifier_ == UIBackgroundTaskInvalid;
@@ -395,18 +411,30 @@ std::shared_ptr<URLSessionTask> ZSDK_ZTKSessionFetcher::makeTaskLocked(const Beg
 }
 
 void ZSDK_ZTKSessionFetcher::startTask(const BeginState& begin) {
-  auto self = shared_from_this();
+  const auto& self = begin.self;
+  UIBackgroundTaskIdentifier identifier = UIBackgroundTaskInvalid;
   if (begin.backgroundTaskWanted) {
     std::weak_ptr<ZSDK_ZTKSessionFetcher> weakSelf = self;
-    const auto identifier = UIApplication::sharedApplication()->beginBackgroundTaskWithExpirationHandler([weakSelf] {
+    identifier = UIApplication::sharedApplication()->beginBackgroundTaskWithExpirationHandler([weakSelf] {
       if (auto fetcher = weakSelf.lock()) fetcher->backgroundFetchExpired();
     });
-    assignLocked(backgroundTaskIdentifier_, identifier);
   }
-  sendStopNotificationIfNeeded();
-  addPersistedBackgroundSessionToDefaults();
-  assignLocked(isStopNotificationNeeded_, true);
-  postNotification(kZTKSessionFetcherStartedNotification);
+  bool stopNeeded = false;
+  bool persisted = false;
+  {
+    Lock lock(mutex_);
+    if (begin.backgroundTaskWanted) backgroundTaskIdentifier_ = identifier;
+    stopNeeded = std::exchange(isStopNotificationNeeded_, false);
+    persisted = sessionIdentifier_.has_value();
+    // Nothing of the caller's runs before the started notification: the flag goes up at once.
+    if (!stopNeeded && !persisted) isStopNotificationNeeded_ = true;
+  }
+  if (stopNeeded || persisted) {
+    if (stopNeeded) postNotification(Notification::Stopped);
+    addPersistedBackgroundSessionToDefaults();
+    assignLocked(isStopNotificationNeeded_, true);
+  }
+  postNotification(Notification::Started);
   if (begin.service) begin.service->fetcherDidBeginFetching(self);
   if (begin.useTestBlock) {
     simulateFetchForTestBlock();
@@ -483,22 +511,12 @@ void ZSDK_ZTKSessionFetcher::failToBeginFetchWithError(std::optional<NSError> er
 void ZSDK_ZTKSessionFetcher::invokeOnCallbackQueue(const std::shared_ptr<DispatchQueue>& queue, bool afterUserStopped,
                                                    std::function<void()> block) {
   if (!queue) return;
-  auto self = shared_from_this();
-  DispatchGroup group;
+  std::optional<DispatchGroup> group;
   {
     Lock lock(mutex_);
     group = callbackGroup_;
   }
-  group.enter();
-  queue->async([self, group, afterUserStopped, block = std::move(block)] {
-    GroupLeaver leaver{group};
-    bool stopped = false;
-    {
-      Lock lock(self->mutex_);
-      stopped = self->userStoppedFetching_;
-    }
-    if (!stopped || afterUserStopped) block();
-  });
+  dispatchToCallbackQueue(shared_from_this(), *queue, std::move(*group), afterUserStopped, std::move(block));
 }
 
 void ZSDK_ZTKSessionFetcher::invokeOnCallbackQueueUnlessStopped(std::function<void()> block) {
@@ -514,24 +532,47 @@ void ZSDK_ZTKSessionFetcher::invokeOnCallbackQueueAfterUserStopped(bool afterUse
   invokeOnCallbackQueue(queue, afterUserStopped, std::move(block));
 }
 
-void ZSDK_ZTKSessionFetcher::releaseCallbacks() {
-  // Destroyed after the lock: a block's captures may call back into this fetcher.
-  std::tuple<std::shared_ptr<DispatchQueue>, CompletionHandler, ConfigurationBlock, DidReceiveResponseBlock,
-             WillRedirectBlock, SendProgressBlock, ReceivedProgressBlock, DownloadProgressBlock, AccumulateDataBlock,
-             WillCacheURLResponseBlock, RetryBlock, TestBlock, ResumeDataBlock>
-      dropped;
-  Lock lock(mutex_);
-  dropped = std::tuple(std::exchange(callbackQueue_, nullptr), std::exchange(completionHandler_, nullptr),
-                       std::exchange(configurationBlock_, nullptr), std::exchange(didReceiveResponseBlock_, nullptr),
-                       std::exchange(willRedirectBlock_, nullptr), std::exchange(sendProgressBlock_, nullptr),
-                       std::exchange(receivedProgressBlock_, nullptr), std::exchange(downloadProgressBlock_, nullptr),
-                       std::exchange(accumulateDataBlock_, nullptr), std::exchange(willCacheURLResponseBlock_, nullptr),
-                       std::exchange(retryBlock_, nullptr), std::exchange(testBlock_, nullptr),
-                       std::exchange(resumeDataBlock_, nullptr));
+struct ZSDK_ZTKSessionFetcher::ReleasedCallbacks {
+  std::shared_ptr<DispatchQueue> callbackQueue;
+  CompletionHandler completion;
+  ConfigurationBlock configuration;
+  DidReceiveResponseBlock didReceiveResponse;
+  WillRedirectBlock willRedirect;
+  SendProgressBlock sendProgress;
+  ReceivedProgressBlock receivedProgress;
+  DownloadProgressBlock downloadProgress;
+  AccumulateDataBlock accumulate;
+  WillCacheURLResponseBlock willCache;
+  RetryBlock retry;
+  TestBlock test;
+  ResumeDataBlock resumeData;
+};
+
+void ZSDK_ZTKSessionFetcher::takeCallbacksLocked(ReleasedCallbacks& released) {
+  auto& r = released;
+  auto taken =
+      std::tie(r.callbackQueue, r.completion, r.configuration, r.didReceiveResponse, r.willRedirect, r.sendProgress,
+               r.receivedProgress, r.downloadProgress, r.accumulate, r.willCache, r.retry, r.test, r.resumeData);
+  // Swapped with the empty ones: the fetcher's are left empty.
+  std::tie(callbackQueue_, completionHandler_, configurationBlock_, didReceiveResponseBlock_, willRedirectBlock_,
+           sendProgressBlock_, receivedProgressBlock_, downloadProgressBlock_, accumulateDataBlock_,
+           willCacheURLResponseBlock_, retryBlock_, testBlock_, resumeDataBlock_)
+      .swap(taken);
 }
 
-void ZSDK_ZTKSessionFetcher::postNotification(const char* name) {
-  NotificationCenter::defaultCenter()->postNotificationName(name, shared_from_this());
+void ZSDK_ZTKSessionFetcher::releaseCallbacks() {
+  ReleasedCallbacks released;
+  Lock lock(mutex_);
+  takeCallbacksLocked(released);
+}
+
+void ZSDK_ZTKSessionFetcher::postNotification(Notification notification) {
+  // Made once: most fetches post two.
+  static const auto* names = new std::array<std::string, 4>{
+      kZTKSessionFetcherStartedNotification, kZTKSessionFetcherStoppedNotification,
+      kZTKSessionFetcherRetryDelayStartedNotification, kZTKSessionFetcherRetryDelayStoppedNotification};
+  NotificationCenter::defaultCenter()->postNotificationName((*names)[static_cast<std::size_t>(notification)],
+                                                            shared_from_this());
 }
 
 void ZSDK_ZTKSessionFetcher::sendStopNotificationIfNeeded() {
@@ -541,7 +582,7 @@ void ZSDK_ZTKSessionFetcher::sendStopNotificationIfNeeded() {
     needed = isStopNotificationNeeded_;
     isStopNotificationNeeded_ = false;
   }
-  if (needed) postNotification(kZTKSessionFetcherStoppedNotification);
+  if (needed) postNotification(Notification::Stopped);
 }
 
 void ZSDK_ZTKSessionFetcher::logNowWithError(const std::optional<NSError>& error) {
@@ -557,6 +598,10 @@ void ZSDK_ZTKSessionFetcher::logNowWithError(const std::optional<NSError>& error
 
 bool ZSDK_ZTKSessionFetcher::recordTask(const std::shared_ptr<URLSessionTask>& task) {
   Lock lock(mutex_);
+  return recordTaskLocked(task);
+}
+
+bool ZSDK_ZTKSessionFetcher::recordTaskLocked(const std::shared_ptr<URLSessionTask>& task) {
   const bool abandoned = std::any_of(abandonedTasks_.begin(), abandonedTasks_.end(), [&](const auto& weak) {
     return !weak.owner_before(task) && !task.owner_before(weak);
   });
@@ -569,8 +614,7 @@ bool ZSDK_ZTKSessionFetcher::recordTask(const std::shared_ptr<URLSessionTask>& t
   return true;
 }
 
-void ZSDK_ZTKSessionFetcher::forgetAbandonedTask(const std::shared_ptr<URLSessionTask>& task) {
-  Lock lock(mutex_);
+void ZSDK_ZTKSessionFetcher::forgetAbandonedTaskLocked(const std::shared_ptr<URLSessionTask>& task) {
   std::erase_if(abandonedTasks_, [&](const auto& weak) {
     return weak.expired() || (!weak.owner_before(task) && !task.owner_before(weak));
   });
@@ -691,15 +735,16 @@ void ZSDK_ZTKSessionFetcher::willCacheResponse(const std::shared_ptr<URLSession>
 void ZSDK_ZTKSessionFetcher::didCompleteWithError(const std::shared_ptr<URLSession>&,
                                                   const std::shared_ptr<URLSessionTask>& task,
                                                   const std::optional<NSError>& error) {
-  if (!recordTask(task)) {
-    forgetAbandonedTask(task);
-    return;
-  }
-  const int status = statusCode();
+  int status = 0;
   std::optional<NSError> failure = error;
   bool retryAtResponseURL = false;
   {
     Lock lock(mutex_);
+    if (!recordTaskLocked(task)) {
+      forgetAbandonedTaskLocked(task);
+      return;
+    }
+    status = statusCodeLocked();
     if (!failure) failure = downloadMoveError_;
     if (!failure && status >= 0 && status < 300) {
       if (task) bodyLength_ = task->countOfBytesSent();
@@ -733,19 +778,23 @@ void ZSDK_ZTKSessionFetcher::didCompleteWithError(const std::shared_ptr<URLSessi
 // Finish, stop, wait
 
 void ZSDK_ZTKSessionFetcher::finishWithError(std::optional<NSError> error, bool shouldRetry) {
-  removePersistedBackgroundSessionFromDefaults();
+  auto self = shared_from_this();
   std::optional<Data> data;
+  bool persisted = false;
   bool logFailure = false;
   bool deferLogging = false;
+  bool stopNeeded = false;
   ResumeDataBlock resumeBlock;
   std::optional<Data> resumeData;
   CompletionHandler handler;
   std::shared_ptr<DispatchQueue> queue;
+  std::optional<DispatchGroup> group;
   {
     Lock lock(mutex_);
+    persisted = sessionIdentifier_.has_value();
     // A stop during the retry decision ends the fetch for good.
     if (userStoppedFetching_) shouldRetry = false;
-    const int status = statusCode();
+    const int status = statusCodeLocked();
     deferLogging = deferResponseBodyLogging_;
     const bool failure = error || status < 0 || status > 299;
     if (failure) {
@@ -771,23 +820,38 @@ void ZSDK_ZTKSessionFetcher::finishWithError(std::optional<NSError> error, bool 
     }
     handler = completionHandler_;
     queue = callbackQueue_;
+    if (queue) group = callbackGroup_;
+    // Nothing of the caller's runs before the stop notification unless a log or a retry comes
+    // first: the flag is taken now.
+    if (!logFailure && !shouldRetry && !persisted) stopNeeded = std::exchange(isStopNotificationNeeded_, false);
   }
+  if (persisted) removePersistedBackgroundSessionFromDefaults();
   if (logFailure) logNowWithError(error);
-  if (resumeBlock) invokeOnCallbackQueue(queue, true, [resumeBlock, resumeData] { resumeBlock(resumeData); });
+  if (resumeBlock && queue) {
+    dispatchToCallbackQueue(self, *queue, *group, true, [resumeBlock, resumeData] { resumeBlock(resumeData); });
+  }
   if (shouldRetry) beginRetryTimer();
-  sendStopNotificationIfNeeded();
+  if (logFailure || shouldRetry || persisted) {
+    sendStopNotificationIfNeeded();
+  } else if (stopNeeded) {
+    postNotification(Notification::Stopped);
+  }
   if (!shouldRetry) {
-    invokeOnCallbackQueue(queue, false, [handler, data, error] {
-      if (handler) handler(data, error);
-    });
+    if (queue) {
+      dispatchToCallbackQueue(self, *queue, *group, false,
+                              [handler = std::move(handler), data = std::move(data), error] {
+                                if (handler) handler(data, error);
+                              });
+    }
     stopFetchReleasingCallbacks(shouldReleaseCallbacksUponCompletion());
   }
+  if (deferLogging || !ZSDK_ZTKSessionFetcher::logging()) return;
   bool logged = false;
   {
     Lock lock(mutex_);
     logged = hasLogged_;
   }
-  if (!deferLogging && !logged) logNowWithError(error);
+  if (!logged) logNowWithError(error);
 }
 
 void ZSDK_ZTKSessionFetcher::stopFetching() {
@@ -800,16 +864,26 @@ void ZSDK_ZTKSessionFetcher::stopFetching() {
 
 void ZSDK_ZTKSessionFetcher::stopFetchReleasingCallbacks(bool shouldReleaseCallbacks) {
   auto self = shared_from_this();
-  removePersistedBackgroundSessionFromDefaults();
-  destroyRetryTimer();
-
+  bool persisted = false;
+  std::shared_ptr<Timer> timer;
   std::shared_ptr<URLSessionTask> taskToCancel;
   std::shared_ptr<URLSession> sessionToInvalidate;
   ResumeDataBlock resumeBlock;
   std::shared_ptr<DispatchQueue> queue;
-  DispatchGroup group;
+  std::optional<DispatchGroup> group;
+  // Without a retry timer or a stop notification to report, no caller code runs before the later
+  // steps: what they need is taken under this one lock.
+  bool quiet = false;
+  bool stopNeeded = false;
+  std::shared_ptr<ZTKFetcherAuthorizationProtocol> authorizer;
+  std::shared_ptr<URLRequest> request;
+  std::shared_ptr<ZTKSessionFetcherServiceProtocol> service;
+  std::optional<ReleasedCallbacks> released;
+  UIBackgroundTaskIdentifier backgroundTask = UIBackgroundTaskInvalid;
   {
     Lock lock(mutex_);
+    persisted = sessionIdentifier_.has_value();
+    timer = std::exchange(retryTimer_, nullptr);
     auto task = std::exchange(sessionTask_, nullptr);
     if (task && !isUsingTestBlock_) {
       if (auto response = task->response()) response_ = response;
@@ -834,13 +908,32 @@ void ZSDK_ZTKSessionFetcher::stopFetchReleasingCallbacks(bool shouldReleaseCallb
       sessionToInvalidate = std::exchange(session_, nullptr);
       shouldInvalidateSession_ = false;
     }
+    if (!timer && !persisted) {
+      stopNeeded = std::exchange(isStopNotificationNeeded_, false);
+      quiet = !stopNeeded;
+    }
+    if (quiet) {
+      authorizer = authorizer_;
+      request = request_;
+      service = service_;
+      if (shouldReleaseCallbacks && !authorizer) {
+        released.emplace();
+        takeCallbacksLocked(*released);
+      }
+      backgroundTask = std::exchange(backgroundTaskIdentifier_, UIBackgroundTaskInvalid);
+    }
+  }
+  if (persisted) removePersistedBackgroundSessionFromDefaults();
+  if (timer) {
+    timer->invalidate();
+    postNotification(Notification::RetryDelayStopped);
   }
   if (taskToCancel) {
     if (resumeBlock) {
       // The resume data reaches the caller even after a stop.
-      group.enter();
+      group->enter();
       std::static_pointer_cast<URLSessionDownloadTask>(taskToCancel)
-          ->cancelByProducingResumeData([resumeBlock, queue, group](std::optional<Data> resumeData) mutable {
+          ->cancelByProducingResumeData([resumeBlock, queue, group = *group](std::optional<Data> resumeData) mutable {
             if (!queue) {
               group.leave();
               return;
@@ -856,25 +949,32 @@ void ZSDK_ZTKSessionFetcher::stopFetchReleasingCallbacks(bool shouldReleaseCallb
   }
   if (sessionToInvalidate) sessionToInvalidate->finishTasksAndInvalidate();
 
-  sendStopNotificationIfNeeded();
+  if (stopNeeded) {
+    postNotification(Notification::Stopped);
+  } else if (!quiet) {
+    sendStopNotificationIfNeeded();
+  }
 
-  std::shared_ptr<ZTKFetcherAuthorizationProtocol> authorizer;
-  std::shared_ptr<URLRequest> request;
-  std::shared_ptr<ZTKSessionFetcherServiceProtocol> service;
-  {
+  if (!quiet) {
     Lock lock(mutex_);
     authorizer = authorizer_;
     request = request_;
     service = service_;
   }
   if (authorizer) authorizer->stopAuthorizationForRequest(request);
-  if (shouldReleaseCallbacks) {
+  if (released) {
+    released.reset();
+  } else if (shouldReleaseCallbacks) {
     releaseCallbacks();
     Lock lock(mutex_);
     authorizer_.reset();
   }
   if (service) service->fetcherDidStop(self);
-  endBackgroundTask();
+  if (!quiet) {
+    endBackgroundTask();
+  } else if (backgroundTask != UIBackgroundTaskInvalid) {
+    UIApplication::sharedApplication()->endBackgroundTask(backgroundTask);
+  }
 }
 
 void ZSDK_ZTKSessionFetcher::backgroundFetchExpired() {
@@ -946,7 +1046,13 @@ std::shared_ptr<const URLResponse> ZSDK_ZTKSessionFetcher::response() const {
 }
 
 int ZSDK_ZTKSessionFetcher::statusCode() const {
-  auto http = std::dynamic_pointer_cast<const HTTPURLResponse>(response());
+  Lock lock(mutex_);
+  return statusCodeLocked();
+}
+
+int ZSDK_ZTKSessionFetcher::statusCodeLocked() const {
+  const auto response = responseLocked();
+  const auto* http = dynamic_cast<const HTTPURLResponse*>(response.get());
   return http ? http->statusCode() : 0;
 }
 
@@ -967,6 +1073,12 @@ bool ZSDK_ZTKSessionFetcher::isFetching() {
     service = service_;
     request = request_;
   }
+  return heldByCollaborators(authorizer, service, request);
+}
+
+bool ZSDK_ZTKSessionFetcher::heldByCollaborators(const std::shared_ptr<ZTKFetcherAuthorizationProtocol>& authorizer,
+                                                 const std::shared_ptr<ZTKSessionFetcherServiceProtocol>& service,
+                                                 const std::shared_ptr<URLRequest>& request) {
   if (authorizer && authorizer->isAuthorizingRequest(request)) return true;
   return service && service->isDelayingFetcher(shared_from_this());
 }
@@ -1010,16 +1122,19 @@ void ZSDK_ZTKSessionFetcher::setGlobalTestBlock(TestBlock block) {
   auto& state = classState();
   std::lock_guard lock(state.mutex);
   state.globalTestBlock = std::move(block);
+  state.hasGlobalTestBlock.store(static_cast<bool>(state.globalTestBlock), std::memory_order_release);
 }
 
 void ZSDK_ZTKSessionFetcher::setLogging(std::shared_ptr<ZTKSessionFetcherLogging> logging) {
   auto& state = classState();
   std::lock_guard lock(state.mutex);
   state.logging = std::move(logging);
+  state.hasLogging.store(state.logging != nullptr, std::memory_order_release);
 }
 
 std::shared_ptr<ZTKSessionFetcherLogging> ZSDK_ZTKSessionFetcher::logging() {
   auto& state = classState();
+  if (!state.hasLogging.load(std::memory_order_acquire)) return nullptr;
   std::lock_guard lock(state.mutex);
   return state.logging;
 }

@@ -39,6 +39,7 @@
 
 class ZSDK_ZTKSessionCookieStorage;
 class ZSDK_ZTKSessionFetcher;
+struct ZTKSessionFetcherServiceSettings;
 
 using ZTKSessionFetcherBodyStreamProviderResponse = std::function<void(std::shared_ptr<InputStream> bodyStream)>;
 using ZTKSessionFetcherBodyStreamProvider = std::function<void(ZTKSessionFetcherBodyStreamProviderResponse response)>;
@@ -221,6 +222,13 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
   void setAuthorizer(std::shared_ptr<ZTKFetcherAuthorizationProtocol> authorizer);
   std::shared_ptr<ZTKSessionFetcherServiceProtocol> service() const;
   void setService(std::shared_ptr<ZTKSessionFetcherServiceProtocol> service);
+  // The service's settings in one step, as its setters would leave them one by one: a callback
+  // queue of nullptr keeps the fetcher's, a negative cookie method leaves the storage alone, and
+  // the user agent goes in unless `request` (the one the fetcher was made from) names one.
+  void setUpForService(const ZTKSessionFetcherServiceSettings& settings, const URLRequest& request,
+                       std::shared_ptr<ZTKSessionFetcherServiceProtocol> service,
+                       std::shared_ptr<DispatchQueue> callbackQueue,
+                       std::shared_ptr<ZTKFetcherAuthorizationProtocol> authorizer, long cookieStorageMethod);
   std::optional<std::string> serviceHost() const;
   void setServiceHost(std::optional<std::string> host);
   std::int64_t servicePriority() const;
@@ -392,6 +400,10 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
                              std::function<void()> block);
   void invokeOnCallbackQueueUnlessStopped(std::function<void()> block);
   void invokeOnCallbackQueueAfterUserStopped(bool afterUserStopped, std::function<void()> block);
+  // `invokeOnCallbackQueue` for a caller that holds the fetcher and its callback group already.
+  template <class Block>
+  static void dispatchToCallbackQueue(std::shared_ptr<ZSDK_ZTKSessionFetcher> self, DispatchQueue& queue,
+                                      DispatchGroup group, bool afterUserStopped, Block block);
 
  private:
   using Mutex = std::recursive_mutex;
@@ -416,7 +428,7 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
   void createSession(BeginState& begin);
   void takeSharedSession(BeginState& begin);
   URLSessionConfiguration sessionConfigurationLocked(BeginState& begin);
-  void resetDownloadState();
+  void resetDownloadStateLocked();
   bool admitToService(const BeginState& begin);
   void dropSharedSession(const BeginState& begin);
   void prepareRequestBody(BeginState& begin);
@@ -428,17 +440,27 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
   void authorizeRequest();
   void authorizerRequestFinishedWithError(const std::optional<NSError>& error);
   void releaseCallbacks();
+  // Caller blocks taken out under the lock, destroyed after it: their captures may call back in.
+  struct ReleasedCallbacks;
+  void takeCallbacksLocked(ReleasedCallbacks& released);
   void sendStopNotificationIfNeeded();
-  void postNotification(const char* name);
+  enum class Notification { Started, Stopped, RetryDelayStarted, RetryDelayStopped };
+  void postNotification(Notification notification);
   void logNowWithError(const std::optional<NSError>& error);
   void backgroundFetchExpired();
   void endBackgroundTask();
   // Records the task a delegate callback names; false for a callback of a task this fetcher no
   // longer runs (cancelled before a new attempt began).
   bool recordTask(const std::shared_ptr<URLSessionTask>& task);
-  void forgetAbandonedTask(const std::shared_ptr<URLSessionTask>& task);
+  bool recordTaskLocked(const std::shared_ptr<URLSessionTask>& task);
+  // Whether an authorizer or the service holds a fetch that has no task (signing, waiting).
+  bool heldByCollaborators(const std::shared_ptr<ZTKFetcherAuthorizationProtocol>& authorizer,
+                           const std::shared_ptr<ZTKSessionFetcherServiceProtocol>& service,
+                           const std::shared_ptr<URLRequest>& request);
+  void forgetAbandonedTaskLocked(const std::shared_ptr<URLSessionTask>& task);
   void applyDisposition(URLSessionResponseDisposition disposition, const ResponseCompletion& completionHandler);
   std::shared_ptr<const URLResponse> responseLocked() const;
+  int statusCodeLocked() const;
   NSError statusErrorLocked(int status) const;
   TimeInterval nextRetryIntervalLocked() const;
   std::optional<std::string> retryAfterHeaderLocked() const;
@@ -551,4 +573,23 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
   WillCacheURLResponseBlock willCacheURLResponseBlock_;
   RetryBlock retryBlock_;
   TestBlock testBlock_;
+};
+
+// The plain settings a fetcher service copies into every fetcher it makes.
+struct ZTKSessionFetcherServiceSettings {
+  std::optional<URLSessionConfiguration> configuration;
+  ZSDK_ZTKSessionFetcher::ConfigurationBlock configurationBlock;
+  std::shared_ptr<HTTPCookieStorage> cookieStorage;
+  std::optional<std::string> userAgent;
+  std::optional<URLCredential> credential;
+  std::optional<URLCredential> proxyCredential;
+  std::vector<std::string> allowedInsecureSchemes;
+  bool allowLocalhostRequest = false;
+  bool allowInvalidServerCertificates = false;
+  bool retryEnabled = false;
+  ZSDK_ZTKSessionFetcher::RetryBlock retryBlock;
+  TimeInterval maxRetryInterval = 0;
+  TimeInterval minRetryInterval = 0;
+  std::optional<ZSDK_ZTKSessionFetcher::Properties> properties;
+  ZSDK_ZTKSessionFetcher::TestBlock testBlock;
 };

@@ -2,6 +2,7 @@
 
 // Helpers shared by the session fetcher's source files; not part of its interface.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -23,6 +24,10 @@ struct ClassState {
   ZSDK_ZTKSessionFetcher::TestBlock globalTestBlock;
   std::shared_ptr<ZTKSessionFetcherLogging> logging;
   std::function<std::uint32_t()> randomSource;
+  // Read without the lock, since every fetch would ask: whether the slots above are set.
+  std::atomic<bool> hasRandomSource{false};
+  std::atomic<bool> hasGlobalTestBlock{false};
+  std::atomic<bool> hasLogging{false};
   std::mt19937 engine{std::random_device{}()};
   // Background-session identifier -> the fetcher running it.
   std::map<std::string, std::weak_ptr<ZSDK_ZTKSessionFetcher>> fetchersBySessionIdentifier;
@@ -38,15 +43,28 @@ inline ClassState& classState() {
   return *state;
 }
 
+// One engine per thread: the draw every fetcher makes takes no lock.
+inline std::uint32_t drawFromThreadEngine() {
+  thread_local std::minstd_rand engine{std::random_device{}()};
+  return std::uniform_int_distribution<std::uint32_t>(0, 65534)(engine);
+}
+
 inline std::uint32_t drawRetryRandom() {
   auto& state = classState();
+  if (!state.hasRandomSource.load(std::memory_order_acquire)) return drawFromThreadEngine();
   std::function<std::uint32_t()> source;
   {
     std::lock_guard lock(state.mutex);
-    if (!state.randomSource) return std::uniform_int_distribution<std::uint32_t>(0, 65534)(state.engine);
     source = state.randomSource;
   }
-  return source() % 65535;
+  return source ? source() % 65535 : drawFromThreadEngine();
+}
+
+inline ZSDK_ZTKSessionFetcher::TestBlock globalTestBlock() {
+  auto& state = classState();
+  if (!state.hasGlobalTestBlock.load(std::memory_order_acquire)) return nullptr;
+  std::lock_guard lock(state.mutex);
+  return state.globalTestBlock;
 }
 
 inline TimeInterval randomMinRetryInterval() { return 1.0 + drawRetryRandom() / 65535.0; }
@@ -167,3 +185,18 @@ struct GroupLeaver {
 };
 
 }  // namespace ztk_fetcher_detail
+
+template <class Block>
+void ZSDK_ZTKSessionFetcher::dispatchToCallbackQueue(std::shared_ptr<ZSDK_ZTKSessionFetcher> self, DispatchQueue& queue,
+                                                     DispatchGroup group, bool afterUserStopped, Block block) {
+  group.enter();
+  queue.async([self = std::move(self), group, afterUserStopped, block = std::move(block)] {
+    ztk_fetcher_detail::GroupLeaver leaver{group};
+    bool stopped = false;
+    {
+      Lock lock(self->mutex_);
+      stopped = self->userStoppedFetching_;
+    }
+    if (!stopped || afterUserStopped) block();
+  });
+}

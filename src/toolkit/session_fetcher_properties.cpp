@@ -162,6 +162,43 @@ std::shared_ptr<ZTKSessionFetcherServiceProtocol> ZSDK_ZTKSessionFetcher::servic
 void ZSDK_ZTKSessionFetcher::setService(std::shared_ptr<ZTKSessionFetcherServiceProtocol> service) {
   assignLocked(service_, std::move(service));
 }
+void ZSDK_ZTKSessionFetcher::setUpForService(const ZTKSessionFetcherServiceSettings& settings,
+                                             const URLRequest& request,
+                                             std::shared_ptr<ZTKSessionFetcherServiceProtocol> service,
+                                             std::shared_ptr<DispatchQueue> callbackQueue,
+                                             std::shared_ptr<ZTKFetcherAuthorizationProtocol> authorizer,
+                                             long cookieStorageMethod) {
+  std::optional<std::shared_ptr<HTTPCookieStorage>> methodStorage;
+  switch (cookieStorageMethod) {
+    case 1: break;
+    case 2: methodStorage = HTTPCookieStorage::sharedHTTPCookieStorage(); break;
+    case 3: methodStorage = std::make_shared<ZSDK_ZTKSessionCookieStorage>(); break;
+    default:
+      if (cookieStorageMethod >= 0) methodStorage = nullptr;
+      break;
+  }
+  const bool addUserAgent =
+      settings.userAgent && !settings.userAgent->empty() && !request.valueForHTTPHeaderField("User-Agent");
+  Lock lock(mutex_);
+  if (callbackQueue) callbackQueue_ = std::move(callbackQueue);
+  credential_ = settings.credential;
+  proxyCredential_ = settings.proxyCredential;
+  authorizer_ = std::move(authorizer);
+  cookieStorage_ = settings.cookieStorage;
+  allowedInsecureSchemes_ = settings.allowedInsecureSchemes;
+  allowLocalhostRequest_ = settings.allowLocalhostRequest;
+  allowInvalidServerCertificates_ = settings.allowInvalidServerCertificates;
+  configurationBlock_ = settings.configurationBlock;
+  setRetryEnabled(settings.retryEnabled);
+  retryBlock_ = settings.retryBlock;
+  maxRetryInterval_ = settings.maxRetryInterval > 0 ? settings.maxRetryInterval : -1.0;
+  minRetryInterval_ = settings.minRetryInterval > 0 ? settings.minRetryInterval : randomMinRetryInterval();
+  if (settings.properties) properties_ = settings.properties;
+  service_ = std::move(service);
+  if (methodStorage) cookieStorage_ = std::move(*methodStorage);
+  if (addUserAgent && request_) request_->setValue(*settings.userAgent, "User-Agent");
+  testBlock_ = settings.testBlock;
+}
 std::optional<std::string> ZSDK_ZTKSessionFetcher::serviceHost() const { return locked(serviceHost_); }
 void ZSDK_ZTKSessionFetcher::setServiceHost(std::optional<std::string> host) {
   assignLocked(serviceHost_, std::move(host));

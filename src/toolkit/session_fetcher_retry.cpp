@@ -44,6 +44,7 @@ void ZSDK_ZTKSessionFetcher::setRetryRandomSource(std::function<std::uint32_t()>
   auto& state = classState();
   std::lock_guard lock(state.mutex);
   state.randomSource = std::move(source);
+  state.hasRandomSource.store(static_cast<bool>(state.randomSource), std::memory_order_release);
 }
 
 bool ZSDK_ZTKSessionFetcher::isRetryError(const NSError& error) {
@@ -186,7 +187,7 @@ void ZSDK_ZTKSessionFetcher::beginRetryTimer() {
     lastRetryInterval_ = interval;
     retryTimer_ = RunLoop::main().scheduledTimer(interval, false, [self](Timer&) { self->retryTimerFired(); });
   }
-  postNotification(kZTKSessionFetcherRetryDelayStartedNotification);
+  postNotification(Notification::RetryDelayStarted);
 }
 
 void ZSDK_ZTKSessionFetcher::destroyRetryTimer() {
@@ -197,7 +198,7 @@ void ZSDK_ZTKSessionFetcher::destroyRetryTimer() {
   }
   if (!timer) return;
   timer->invalidate();
-  postNotification(kZTKSessionFetcherRetryDelayStoppedNotification);
+  postNotification(Notification::RetryDelayStopped);
 }
 
 void ZSDK_ZTKSessionFetcher::retryTimerFired() {

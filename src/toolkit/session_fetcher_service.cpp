@@ -333,27 +333,18 @@ ZSDK_ZTKSessionFetcherService::~ZSDK_ZTKSessionFetcherService() {
 
 std::shared_ptr<ZSDK_ZTKSessionFetcher> ZSDK_ZTKSessionFetcherService::fetcherWithRequest(
     const URLRequest& request, const FetcherClass& fetcherClass) {
-  auto fetcher = fetcherClass ? fetcherClass(request, configuration) : Fetcher::initWithRequest(request, configuration);
-  if (auto queue = callbackQueue()) fetcher->setCallbackQueue(queue);
-  fetcher->setCredential(credential);
-  fetcher->setProxyCredential(proxyCredential);
-  fetcher->setAuthorizer(authorizer());
-  fetcher->setCookieStorage(cookieStorage);
-  fetcher->setAllowedInsecureSchemes(allowedInsecureSchemes);
-  fetcher->setAllowLocalhostRequest(allowLocalhostRequest);
-  fetcher->setAllowInvalidServerCertificates(allowInvalidServerCertificates);
-  fetcher->setConfigurationBlock(configurationBlock);
-  fetcher->setRetryEnabled(retryEnabled);
-  fetcher->setRetryBlock(retryBlock);
-  fetcher->setMaxRetryInterval(maxRetryInterval);
-  fetcher->setMinRetryInterval(minRetryInterval);
-  if (properties) fetcher->setProperties(*properties);
-  fetcher->setService(shared_from_this());
-  if (const long method = cookieStorageMethod(); method >= 0) fetcher->setCookieStorageMethod(method);
-  if (userAgent && !userAgent->empty() && !request.valueForHTTPHeaderField("User-Agent")) {
-    if (auto mutableRequest = fetcher->mutableRequest()) mutableRequest->setValue(*userAgent, "User-Agent");
+  auto fetcher =
+      fetcherClass ? fetcherClass(request, configuration) : std::make_shared<Fetcher>(request, configuration);
+  std::shared_ptr<DispatchQueue> queue;
+  std::shared_ptr<ZTKFetcherAuthorizationProtocol> authorizer;
+  long method = -1;
+  {
+    Lock lock(mutex_);
+    queue = callbackQueue_;
+    authorizer = authorizer_;
+    method = cookieStorageMethod_;
   }
-  fetcher->setTestBlock(testBlock);
+  fetcher->setUpForService(*this, request, shared_from_this(), std::move(queue), std::move(authorizer), method);
   return fetcher;
 }
 

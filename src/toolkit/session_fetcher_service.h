@@ -107,6 +107,7 @@ class ZSDK_ZTKSessionFetcherSessionDelegateDispatcher
 // `maxRunningFetchersPerHost` foreground fetchers per host at a time and starts the waiting ones,
 // lowest `servicePriority` first, as running ones stop.
 class ZSDK_ZTKSessionFetcherService : public ZTKSessionFetcherServiceProtocol,
+                                      public ZTKSessionFetcherServiceSettings,
                                       public std::enable_shared_from_this<ZSDK_ZTKSessionFetcherService> {
  public:
   using Fetcher = ZSDK_ZTKSessionFetcher;
@@ -171,23 +172,9 @@ class ZSDK_ZTKSessionFetcherService : public ZTKSessionFetcherServiceProtocol,
   long cookieStorageMethod();
   void setCookieStorageMethod(long method);
 
-  // Plain settings, copied into every fetcher made afterwards.
+  // Plain settings; those of ZTKSessionFetcherServiceSettings are copied into every fetcher made
+  // afterwards.
   std::size_t maxRunningFetchersPerHost = 10;
-  std::optional<URLSessionConfiguration> configuration;
-  Fetcher::ConfigurationBlock configurationBlock;
-  std::shared_ptr<HTTPCookieStorage> cookieStorage;
-  std::optional<std::string> userAgent;
-  std::optional<URLCredential> credential;
-  std::optional<URLCredential> proxyCredential;
-  std::vector<std::string> allowedInsecureSchemes;
-  bool allowLocalhostRequest = false;
-  bool allowInvalidServerCertificates = false;
-  bool retryEnabled = false;
-  Fetcher::RetryBlock retryBlock;
-  TimeInterval maxRetryInterval = 0;
-  TimeInterval minRetryInterval = 0;
-  std::optional<Fetcher::Properties> properties;
-  Fetcher::TestBlock testBlock;
 
  private:
   using Mutex = std::recursive_mutex;

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "support/virtual_time.h"
+#include "toolkit/session_cookie_storage.h"
 
 using Fetcher = ZSDK_ZTKSessionFetcher;
 using Service = ZSDK_ZTKSessionFetcherService;
@@ -206,4 +207,66 @@ TEST_F(ServiceTest, PromotionStartsOutsideTheLock) {
   first->stopFetching();
   EXPECT_TRUE(time.runUntil([&] { return started.size() == 2; }));
   service->setAuthorizer(nullptr);
+}
+
+// Every setting reaches the fetcher as the fetcher's own setters would leave it, the random draws
+// of the retry minimum included.
+TEST_F(ServiceTest, SettingsReachEveryFetcherItMakes) {
+  std::uint32_t draws = 0;
+  Fetcher::setRetryRandomSource([&] { return draws++; });
+  auto cookies = std::make_shared<ZSDK_ZTKSessionCookieStorage>();
+  auto queue = DispatchQueue::make("service callbacks");
+  service->credential = URLCredential::credentialWithUser("user", "secret");
+  service->proxyCredential = URLCredential::credentialWithUser("proxy", "secret");
+  service->cookieStorage = cookies;
+  service->allowLocalhostRequest = true;
+  service->allowInvalidServerCertificates = true;
+  service->retryEnabled = true;
+  service->retryBlock = [](bool, std::optional<NSError>, Fetcher::RetryResponse) {};
+  service->maxRetryInterval = -5;
+  service->properties = Fetcher::Properties{{"key", std::string("value")}};
+  service->userAgent = "service/2";
+  service->configurationBlock = [](const std::shared_ptr<Fetcher>&, URLSessionConfiguration&) {};
+  service->setCallbackQueue(queue);
+
+  auto fetcher = service->fetcherWithURLString("http://a.example/x");
+  // One draw as the fetcher is made, one as retry is turned on, one for the unset minimum.
+  EXPECT_EQ(draws, 3U);
+  EXPECT_DOUBLE_EQ(fetcher->minRetryInterval(), 1.0 + 2.0 / 65535.0);
+  EXPECT_EQ(std::tuple(fetcher->isRetryEnabled(), fetcher->maxRetryInterval(), fetcher->retryFactor()),
+            std::tuple(true, -1.0, 2.0));
+  EXPECT_EQ(fetcher->credential()->user, "user");
+  EXPECT_EQ(fetcher->proxyCredential()->user, "proxy");
+  EXPECT_EQ(fetcher->cookieStorage(), cookies);
+  EXPECT_EQ(fetcher->allowedInsecureSchemes(), (std::vector<std::string>{"http", "file"}));
+  EXPECT_TRUE(fetcher->allowLocalhostRequest() && fetcher->allowInvalidServerCertificates());
+  EXPECT_TRUE(fetcher->retryBlock() && fetcher->configurationBlock() && fetcher->testBlock());
+  EXPECT_EQ(std::any_cast<std::string>(fetcher->propertyForKey("key")), "value");
+  EXPECT_EQ(fetcher->callbackQueue(), queue);
+  EXPECT_EQ(fetcher->service(), service);
+  EXPECT_EQ(fetcher->mutableRequest()->valueForHTTPHeaderField("User-Agent"), "service/2");
+
+  // A request's own agent stays; a set minimum is taken as it is.
+  service->minRetryInterval = 0.5;
+  URLRequest own(*URL::URLWithString("http://a.example/y"));
+  own.setValue("caller/1", "User-Agent");
+  auto second = service->fetcherWithRequest(own);
+  EXPECT_EQ(second->mutableRequest()->valueForHTTPHeaderField("User-Agent"), "caller/1");
+  EXPECT_EQ(second->minRetryInterval(), 0.5);
+
+  // Without a queue of its own the service leaves the fetcher's; the cookie method overrides the
+  // storage, except 1 (unchanged) and unset (-1).
+  service->setCallbackQueue(nullptr);
+  EXPECT_EQ(service->fetcherWithURLString("http://a.example/z")->callbackQueue(), DispatchQueue::main());
+  const std::vector<std::pair<long, std::shared_ptr<HTTPCookieStorage>>> methods = {
+      {-1, cookies}, {1, cookies}, {2, HTTPCookieStorage::sharedHTTPCookieStorage()}, {0, nullptr}, {7, nullptr}};
+  for (const auto& [method, expected] : methods) {
+    service->setCookieStorageMethod(method);
+    EXPECT_EQ(service->fetcherWithURLString("http://a.example/z")->cookieStorage(), expected) << method;
+  }
+  service->setCookieStorageMethod(3);
+  const auto privateStorage = service->fetcherWithURLString("http://a.example/z")->cookieStorage();
+  EXPECT_TRUE(privateStorage && privateStorage != cookies &&
+              privateStorage != service->fetcherWithURLString("http://a.example/z")->cookieStorage());
+  Fetcher::setRetryRandomSource(nullptr);
 }

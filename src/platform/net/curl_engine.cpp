@@ -17,12 +17,12 @@ thread_local bool onEngineThread = false;
 CurlEngine& CurlEngine::shared() {
   // Never destroyed: transfers may still hold delegate queues of other static objects at exit.
   // The thread is stopped and joined at exit instead.
-  static std::once_flag once;
-  std::call_once(once, [] {
+  static CurlEngine* const engine = [] {
     sharedEngine = new CurlEngine();
     std::atexit([] { sharedEngine->stop(); });
-  });
-  return *sharedEngine;
+    return sharedEngine;
+  }();
+  return *engine;
 }
 
 CurlEngine::CurlEngine() {
@@ -56,22 +56,22 @@ void CurlEngine::stop() {
   if (thread_.joinable()) thread_.join();
 }
 
-CurlEngine::Easy CurlEngine::acquireEasy(bool plain) {
+CurlEngine::Easy CurlEngine::acquireEasy(unsigned plainKind) {
   if (idle_.empty()) return {curl_easy_init(), false};
   const IdleEasy easy = idle_.back();
   idle_.pop_back();
-  if (easy.plain && plain) return {easy.handle, true};
-  if (easy.plain) curl_easy_reset(easy.handle);
+  if (easy.plainKind != 0 && easy.plainKind == plainKind) return {easy.handle, true};
+  if (easy.plainKind != 0) curl_easy_reset(easy.handle);
   return {easy.handle, false};
 }
 
-void CurlEngine::releaseEasy(CURL* easy, bool keepsPlainOptions) {
+void CurlEngine::releaseEasy(CURL* easy, unsigned plainKind) {
   if (idle_.size() >= 16) {
     curl_easy_cleanup(easy);
     return;
   }
-  if (!keepsPlainOptions) curl_easy_reset(easy);
-  idle_.push_back({easy, keepsPlainOptions});
+  if (plainKind == 0) curl_easy_reset(easy);
+  idle_.push_back({easy, plainKind});
 }
 
 bool CurlEngine::add(CURL* easy, std::shared_ptr<Transfer> transfer) {
@@ -165,12 +165,9 @@ void CurlEngine::run() {
       if (!commands_.empty()) waitMs = 0;
       sleeping_ = waitMs > 0;
     }
-    if (waitMs > 0) {
-      curl_multi_poll(multi_, nullptr, 0, static_cast<int>(waitMs), nullptr);
-      // Awake again: a command posted from now on is found without a wake-up of its own.
-      std::lock_guard lock(mutex_);
-      sleeping_ = false;
-    }
+    // Awake again, the next turn's lock clears sleeping_: a command posted in between costs at
+    // most a wake-up byte that ends the next poll at once.
+    if (waitMs > 0) curl_multi_poll(multi_, nullptr, 0, static_cast<int>(waitMs), nullptr);
   }
   flushDeliveries();
 }

@@ -32,16 +32,18 @@ class CurlEngine {
   Clock::time_point turnTime() const { return turnTime_; }
 
   // Engine thread only. Easy handles are reused so their connections and caches stay warm.
-  // A "plain" configuration (see Transfer::configureEasy) always sets the same options, so a
-  // handle whose last transfer was plain and ended well keeps them: asked for plain again it
-  // comes back primed, and only the options whose values differ need setting. Any other handle
-  // is reset before it is used again, so no option outlives the request that set it.
+  // A "plain" configuration (see Transfer::beginHop) of a given kind (non-zero) always sets the
+  // same options, so a handle whose last transfer was plain and ended well keeps them: asked for
+  // the same kind again it comes back primed, and only the options whose values differ need
+  // setting. Any other handle is reset before it is used again, so no option outlives the
+  // request that set it.
   struct Easy {
     CURL* handle = nullptr;
     bool primed = false;
   };
-  Easy acquireEasy(bool plain);
-  void releaseEasy(CURL* easy, bool keepsPlainOptions);
+  Easy acquireEasy(unsigned plainKind);
+  // `plainKind` 0: the handle's options are not kept.
+  void releaseEasy(CURL* easy, unsigned plainKind);
   // Starts the transfer's easy handle; the engine tells the transfer when it is done.
   bool add(CURL* easy, std::shared_ptr<Transfer> transfer);
   void remove(Transfer& transfer);
@@ -72,7 +74,7 @@ class CurlEngine {
   CURLM* multi_ = nullptr;
   struct IdleEasy {
     CURL* handle;
-    bool plain;  // carries a plain configuration, else reset
+    unsigned plainKind;  // the plain configuration it carries, else 0 (reset)
   };
   std::vector<IdleEasy> idle_;
   // Transfers with a handle on the multi handle; each knows its slot (Transfer::activeSlot_).

@@ -351,12 +351,14 @@ void Transfer::beginHop() {
   const bool credential = hopCredential_ && credentialHost_ == hostKey(url);
   // Plain: a GET or HEAD without credentials of any kind, which sets exactly the options every
   // plain request sets (configureEasy), so a handle can go from one to the next without a reset.
+  // Its kind fixes the one option whose value is costly to set again: Accept-Encoding.
   const std::string& method = request_->httpMethod;
   const bool plain = (method == "GET" || method == "HEAD") && !credential && !url.user() && !url.password();
-  auto [easy, primed] = engine().acquireEasy(plain);
+  const unsigned plainKind = !plain ? 0 : setup_.resume ? 2 : 1;
+  auto [easy, primed] = engine().acquireEasy(plainKind);
   if (!easy) return fail(NSURLErrorUnknown);
   easy_ = easy;
-  easyPlain_ = plain;
+  plainKind_ = plainKind;
   hopSucceeded_ = false;
   configureEasy(easy, primed, url, verify, credential);
   touch();
@@ -447,9 +449,9 @@ void Transfer::configureConnection(CURL* easy, bool primed, const URL& url, bool
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(easy, CURLOPT_PROXY, "");  // no proxies from the environment
     curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    // A resumed range counts bytes as sent, so they must not be encoded. (Part of the plain kind.)
+    curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, setup_.resume ? "identity" : "");
   }
-  // A resumed range counts bytes as sent, so they must not be encoded.
-  curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, setup_.resume ? "identity" : "");
   curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, verifyPeer ? 1L : 0L);
   curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, verifyPeer ? 2L : 0L);
   long tls = CURL_SSLVERSION_TLSv1_2;
@@ -540,7 +542,9 @@ void Transfer::configureHeaders(CURL* easy, const URL& url) {
   // One buffer of NUL-terminated lines (curl reads each up to its first NUL, as it would a copy
   // made by curl_slist_append), and list nodes pointing into it once it is complete.
   headerText_.clear();
+  headerText_.reserve(256);
   headerNodes_.clear();
+  headerNodes_.reserve(fields().size() + 2);
   auto addLine = [&](std::string_view name, std::string_view separator, std::string_view value) {
     headerNodes_.push_back({reinterpret_cast<char*>(static_cast<std::uintptr_t>(headerText_.size())), nullptr});
     headerText_.append(name).append(separator).append(value).push_back('\0');
@@ -562,7 +566,7 @@ void Transfer::endHop() {
     if (curl_easy_getinfo(easy_, CURLINFO_SIZE_UPLOAD_T, &uploaded) == CURLE_OK && task_ && uploaded > 0)
       task_->bytesSent_ = uploaded;
     engine().remove(*this);
-    engine().releaseEasy(easy_, easyPlain_ && hopSucceeded_);
+    engine().releaseEasy(easy_, hopSucceeded_ ? plainKind_ : 0);
     easy_ = nullptr;
   }
   backpressurePaused_ = false;
@@ -576,7 +580,7 @@ void Transfer::endHop() {
 void Transfer::updatePause() {
   if (!easy_) return;
   const bool pause = suspended_ || backpressurePaused_;
-  if (pause) easyPlain_ = false;  // a handle that was paused is reset before its next use
+  if (pause) plainKind_ = 0;  // a handle that was paused is reset before its next use
   curl_easy_pause(easy_, pause ? CURLPAUSE_ALL : CURLPAUSE_CONT);
 }
 
@@ -736,7 +740,7 @@ size_t Transfer::onWrite(const char* data, size_t size) {
     if (pending_.size() + size > kMaxPending) {
       answerBytes_ -= static_cast<std::int64_t>(size);  // curl hands the same bytes over again
       backpressurePaused_ = true;
-      easyPlain_ = false;
+      plainKind_ = 0;
       return CURL_WRITEFUNC_PAUSE;
     }
     pending_.append(std::string_view(data, size));

@@ -46,8 +46,9 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
     URLSession::DownloadTaskCompletion downloadCompletion{};
     // The task fails with this as soon as it is resumed.
     std::optional<long> failOnStart{};
-    // A download that goes on from where an earlier one stopped.
-    std::optional<ResumeData> resume{};
+    // A download that goes on from where an earlier one stopped (held apart: most transfers have
+    // none, and a smaller transfer is a cheaper allocation).
+    std::unique_ptr<const ResumeData> resume{};
   };
 
   explicit Transfer(Setup setup);
@@ -173,7 +174,7 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   // Current hop.
   CURL* easy_ = nullptr;
   std::size_t activeSlot_ = kNoSlot;  // in the engine's active transfers
-  bool easyPlain_ = false;            // the hop's handle has a plain configuration, never paused
+  unsigned plainKind_ = 0;            // the hop's plain configuration (0: none, or it was paused)
   bool hopSucceeded_ = false;         // curl finished the hop without an error
   // The request's header lines as curl reads them: nodes pointing into one buffer.
   std::string headerText_;

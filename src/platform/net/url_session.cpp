@@ -273,7 +273,7 @@ std::shared_ptr<URLSessionDownloadTask> URLSession::downloadTaskWithResumeData(c
                              {.kind = Transfer::Kind::Download, .failOnStart = NSURLErrorCannotOpenFile}));
   }
   auto request = std::make_shared<const URLRequest>(resume->request);
-  auto transfer = transferFor(request, {.kind = Transfer::Kind::Download, .resume = std::move(resume)});
+  auto transfer = transferFor(request, {.kind = Transfer::Kind::Download, .resume = std::make_unique<const net_detail::ResumeData>(std::move(*resume))});
   return makeTask<URLSessionDownloadTask>(std::move(request), std::move(transfer));
 }
 

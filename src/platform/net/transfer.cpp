@@ -273,6 +273,8 @@ void Transfer::rebind(const std::shared_ptr<URLSessionTask>& task, std::shared_p
   // Ended before the move got here: the new session still counts the task as running.
   if (finished_) return session->taskEnded(task.get());
   session_ = std::move(session);
+  // The new session's configuration may cap the wait for data differently.
+  hopIdle_ = std::chrono::duration_cast<SteadyClock::duration>(std::chrono::duration<double>(idleTimeout()));
 }
 
 void Transfer::start(std::shared_ptr<URLSessionTask> task) {
@@ -462,7 +464,10 @@ void Transfer::configureConnection(CURL* easy, bool primed, const URL& url, bool
     case SSLProtocol::kTLSProtocol13: tls = CURL_SSLVERSION_TLSv1_3; break;
   }
   curl_easy_setopt(easy, CURLOPT_SSLVERSION, tls);
-  auto idleMs = static_cast<long>(idleTimeout() * 1000.0);
+  const double idle = idleTimeout();
+  // Read by the engine's timeout scan on every turn: worked out once per hop.
+  hopIdle_ = std::chrono::duration_cast<SteadyClock::duration>(std::chrono::duration<double>(idle));
+  auto idleMs = static_cast<long>(idle * 1000.0);
   curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, std::max(idleMs, 1L));
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(resourceDeadline_ - SteadyClock::now()).count();
   curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(std::max<long long>(left, 1)));
@@ -1040,8 +1045,7 @@ void Transfer::hopFinished(CURLcode result) {
 
 bool Transfer::checkTimeout(std::chrono::steady_clock::time_point now) {
   if (!easy_ || suspended_ || backpressurePaused_) return false;
-  auto idle = std::chrono::duration_cast<SteadyClock::duration>(std::chrono::duration<double>(idleTimeout()));
-  if (now < resourceDeadline_ && now - lastActivity_ < idle) return false;
+  if (now < resourceDeadline_ && now - lastActivity_ < hopIdle_) return false;
   auto self = shared_from_this();
   endHop();
   fail(NSURLErrorTimedOut);
@@ -1050,8 +1054,7 @@ bool Transfer::checkTimeout(std::chrono::steady_clock::time_point now) {
 
 std::chrono::steady_clock::time_point Transfer::deadline() const {
   if (!easy_ || suspended_ || backpressurePaused_) return SteadyClock::time_point::max();
-  auto idle = std::chrono::duration_cast<SteadyClock::duration>(std::chrono::duration<double>(idleTimeout()));
-  return std::min(lastActivity_ + idle, resourceDeadline_);
+  return std::min(lastActivity_ + hopIdle_, resourceDeadline_);
 }
 
 // ---- redirects, challenges, trust ----

@@ -190,6 +190,7 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   Data collected_;  // body of a redirect or challenge answer
   std::shared_ptr<const HTTPURLResponse> hopResponse_;
   std::chrono::steady_clock::time_point lastActivity_;
+  std::chrono::steady_clock::duration hopIdle_{};  // idleTimeout() of the current hop
   std::chrono::steady_clock::time_point resourceDeadline_;
   curl_off_t lastUploaded_ = 0;
   bool writeFailed_ = false;

@@ -120,10 +120,18 @@ struct RunLoop::Impl {
 
   // One turn: timers due when it began, then the tasks posted before it began.
   bool turn() {
-    const double now = clockNow();
     std::vector<std::shared_ptr<Timer>> due;
     std::uint64_t taskLimit = 0;
+    bool haveTimers = false;
     {
+      std::lock_guard lock(mutex);
+      haveTimers = !timers.empty();
+      taskLimit = nextTaskOrder;
+    }
+    // The clock is read only when there are timers to compare with it.
+    double now = 0;
+    if (haveTimers) {
+      now = clockNow();
       std::lock_guard lock(mutex);
       for (auto it = timers.begin(); it != timers.end() && it->first.first <= now; ++it) {
         due.push_back(it->second);

@@ -252,15 +252,21 @@ std::string decodedOrRaw(std::string_view s) {
 
 }  // namespace
 
+const std::shared_ptr<const URL::Rep>& URL::emptyRep() {
+  // Never destroyed: URLs of static objects may outlive it otherwise.
+  static const auto* empty = new std::shared_ptr<const Rep>(std::make_shared<const Rep>());
+  return *empty;
+}
+
 std::optional<URL> URL::fromParts(const std::string& scheme, const std::optional<std::string>& authority,
                                   std::string path, std::optional<std::string> query,
                                   std::optional<std::string> fragment, bool hasScheme) {
-  URL url;
+  Rep url;
   if (hasScheme) {
     if (!validScheme(scheme)) return std::nullopt;
     std::string lower = scheme;
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    url.scheme_ = lower;
+    url.scheme = std::move(lower);
   }
   if (authority) {
     std::string_view a = *authority;
@@ -269,8 +275,8 @@ std::optional<URL> URL::fromParts(const std::string& scheme, const std::optional
       std::string_view info = a.substr(0, at);
       if (!validComponent(info, isUserInfoChar)) return std::nullopt;
       std::size_t colon = info.find(':');
-      url.user_ = std::string(info.substr(0, colon));
-      if (colon != std::string_view::npos) url.password_ = std::string(info.substr(colon + 1));
+      url.user = std::string(info.substr(0, colon));
+      if (colon != std::string_view::npos) url.password = std::string(info.substr(colon + 1));
       a.remove_prefix(at + 1);
     }
     std::string_view host, rest;
@@ -296,10 +302,10 @@ std::optional<URL> URL::fromParts(const std::string& scheme, const std::optional
           port = port * 10 + (c - '0');
           if (port > 65535) return std::nullopt;
         }
-        url.port_ = static_cast<int>(port);
+        url.port = static_cast<int>(port);
       }
     }
-    if (!host.empty()) url.host_ = std::string(host);
+    if (!host.empty()) url.host = std::string(host);
   }
   if (!validComponent(path, isPathChar)) return std::nullopt;
   // Without an authority a path starting "//" would read back as one ("g:a/..//b" resolves to
@@ -309,13 +315,15 @@ std::optional<URL> URL::fromParts(const std::string& scheme, const std::optional
   if (fragment && !validComponent(*fragment, isQueryChar)) return std::nullopt;
 
   Parts p{hasScheme ? std::optional<std::string>(scheme) : std::nullopt, authority, path, query, fragment};
-  url.text_ = compose(p);
-  url.authority_ = authority;
-  url.path_ = std::move(path);
-  url.query_ = std::move(query);
-  url.fragment_ = std::move(fragment);
-  url.rawScheme_ = scheme;
-  return url;
+  url.text = compose(p);
+  url.authority = authority;
+  url.path = std::move(path);
+  url.query = std::move(query);
+  url.fragment = std::move(fragment);
+  url.rawScheme = scheme;
+  URL result;
+  result.rep_ = std::make_shared<const Rep>(std::move(url));
+  return result;
 }
 
 std::optional<URL> URL::URLWithString(std::string_view text) {
@@ -329,7 +337,7 @@ std::optional<URL> URL::URLWithString(std::string_view text) {
 std::optional<URL> URL::URLWithString(std::string_view text, const URL& base) {
   if (!text.empty() && !URLWithString(text)) return std::nullopt;
   Parts r = split(text);
-  Parts b = split(base.text_);
+  Parts b = split(base.rep_->text);
   Parts t;
   if (r.scheme) {
     t = r;
@@ -384,14 +392,14 @@ URL URL::fileURLWithPath(std::string_view path) {
 }
 
 std::string URL::path() const {
-  std::string p = decodedOrRaw(path_);
+  std::string p = decodedOrRaw(rep_->path);
   if (p.size() > 1 && p.back() == '/') p.pop_back();
   return p;
 }
 
 std::vector<std::string> URL::pathComponents() const {
   std::vector<std::string> out;
-  std::string_view p = path_;
+  std::string_view p = rep_->path;
   if (p.empty()) return out;
   if (p[0] == '/') out.emplace_back("/");
   std::size_t start = 0;
@@ -418,8 +426,8 @@ std::string URL::pathExtension() const {
 
 std::vector<URLQueryItem> URL::queryItems() const {
   std::vector<URLQueryItem> items;
-  if (!query_ || query_->empty()) return items;
-  std::string_view q = *query_;
+  if (!rep_->query || rep_->query->empty()) return items;
+  std::string_view q = *rep_->query;
   std::size_t start = 0;
   while (start <= q.size()) {
     std::size_t amp = q.find('&', start);
@@ -435,17 +443,18 @@ std::vector<URLQueryItem> URL::queryItems() const {
   return items;
 }
 
-bool URL::isFileURL() const { return scheme_ == "file"; }
+bool URL::isFileURL() const { return rep_->scheme == "file"; }
 
 URL URL::URLByAppendingPathComponent(std::string_view component) const {
   std::string encoded =
       percentEncodeBytes(component, [](char c) { return allowedIn(URLCharacterSet::PathAllowed, c); });
-  std::string path = path_;
+  std::string path = rep_->path;
   if (!path.empty() && path.back() == '/' && !encoded.empty() && encoded[0] == '/') encoded.erase(0, 1);
-  if ((path.empty() && authority_) || (!path.empty() && path.back() != '/')) path += '/';
+  if ((path.empty() && rep_->authority) || (!path.empty() && path.back() != '/')) path += '/';
   path += encoded;
   // The new path holds only allowed characters and escapes, so the rebuilt URL is valid.
-  auto url = fromParts(rawScheme_, authority_, std::move(path), query_, fragment_, scheme_.has_value());
+  auto url = fromParts(rep_->rawScheme, rep_->authority, std::move(path), rep_->query, rep_->fragment,
+                       rep_->scheme.has_value());
   return url ? *url : *this;
 }
 

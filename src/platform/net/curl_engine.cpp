@@ -17,12 +17,12 @@ thread_local bool onEngineThread = false;
 CurlEngine& CurlEngine::shared() {
   // Never destroyed: transfers may still hold delegate queues of other static objects at exit.
   // The thread is stopped and joined at exit instead.
-  static std::once_flag once;
-  std::call_once(once, [] {
+  static CurlEngine* const engine = [] {
     sharedEngine = new CurlEngine();
     std::atexit([] { sharedEngine->stop(); });
-  });
-  return *sharedEngine;
+    return sharedEngine;
+  }();
+  return *engine;
 }
 
 CurlEngine::CurlEngine() {
@@ -56,30 +56,43 @@ void CurlEngine::stop() {
   if (thread_.joinable()) thread_.join();
 }
 
-CURL* CurlEngine::acquireEasy() {
-  if (idle_.empty()) return curl_easy_init();
-  CURL* easy = idle_.back();
+CurlEngine::Easy CurlEngine::acquireEasy(unsigned plainKind) {
+  if (idle_.empty()) return {curl_easy_init(), false};
+  const IdleEasy easy = idle_.back();
   idle_.pop_back();
-  return easy;
+  if (easy.plainKind != 0 && easy.plainKind == plainKind) return {easy.handle, true};
+  if (easy.plainKind != 0) curl_easy_reset(easy.handle);
+  return {easy.handle, false};
 }
 
-void CurlEngine::releaseEasy(CURL* easy) {
-  curl_easy_reset(easy);
-  if (idle_.size() < 16) {
-    idle_.push_back(easy);
-  } else {
+void CurlEngine::releaseEasy(CURL* easy, unsigned plainKind) {
+  if (idle_.size() >= 16) {
     curl_easy_cleanup(easy);
+    return;
   }
+  if (plainKind == 0) curl_easy_reset(easy);
+  idle_.push_back({easy, plainKind});
 }
 
 bool CurlEngine::add(CURL* easy, std::shared_ptr<Transfer> transfer) {
   if (curl_multi_add_handle(multi_, easy) != CURLM_OK) return false;
-  active_[easy] = std::move(transfer);
+  transfer->activeSlot_ = active_.size();
+  active_.push_back(std::move(transfer));
   return true;
 }
 
-void CurlEngine::remove(CURL* easy) {
-  if (active_.erase(easy) > 0) curl_multi_remove_handle(multi_, easy);
+void CurlEngine::remove(Transfer& transfer) {
+  const std::size_t slot = transfer.activeSlot_;
+  if (slot >= active_.size() || active_[slot].get() != &transfer) return;
+  // Dropped only once the handle is off the multi handle.
+  std::shared_ptr<Transfer> held = std::move(active_[slot]);
+  if (slot + 1 != active_.size()) {
+    active_[slot] = std::move(active_.back());
+    active_[slot]->activeSlot_ = slot;
+  }
+  active_.pop_back();
+  transfer.activeSlot_ = Transfer::kNoSlot;
+  curl_multi_remove_handle(multi_, transfer.easy_);
 }
 
 void CurlEngine::deliver(const std::shared_ptr<DispatchQueue>& queue, std::function<void()> work) {
@@ -104,16 +117,15 @@ void CurlEngine::flushDeliveries() {
 void CurlEngine::run() {
   onEngineThread = true;
   for (;;) {
-    std::deque<std::function<void()>> commands;
     {
       std::lock_guard lock(mutex_);
       if (stopping_) break;
-      commands.swap(commands_);
+      running_.swap(commands_);
       sleeping_ = false;
     }
     turnTime_ = Clock::now();
-    for (auto& command : commands) command();
-    commands.clear();
+    for (auto& command : running_) command();
+    running_.clear();
 
     turnTime_ = Clock::now();
     int running = 0;
@@ -121,23 +133,29 @@ void CurlEngine::run() {
     int queued = 0;
     while (CURLMsg* msg = curl_multi_info_read(multi_, &queued)) {
       if (msg->msg != CURLMSG_DONE) continue;
-      auto it = active_.find(msg->easy_handle);
-      if (it == active_.end()) continue;
-      auto transfer = it->second;
+      Transfer* finished = nullptr;
+      curl_easy_getinfo(msg->easy_handle, CURLINFO_PRIVATE, &finished);
+      if (!finished || finished->activeSlot_ >= active_.size() || active_[finished->activeSlot_].get() != finished)
+        continue;
+      auto transfer = active_[finished->activeSlot_];
       CURLcode result = msg->data.result;
       transfer->hopFinished(result);
     }
 
     auto now = Clock::now();
     long waitMs = 1000;
-    std::vector<std::shared_ptr<Transfer>> transfers;
-    transfers.reserve(active_.size());
-    for (auto& [easy, transfer] : active_) transfers.push_back(transfer);
-    for (auto& transfer : transfers) {
-      if (transfer->checkTimeout(now)) continue;
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(transfer->deadline() - now).count();
+    // Timing out ends transfers, which takes them off active_: those go after the scan.
+    for (const auto& transfer : active_) {
+      const auto deadline = transfer->deadline();
+      if (deadline <= now) {
+        expired_.push_back(transfer);
+        continue;
+      }
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
       waitMs = std::min<long>(waitMs, std::max<long>(left + 1, 1));
     }
+    for (const auto& transfer : expired_) transfer->checkTimeout(now);
+    expired_.clear();
     long curlWait = -1;
     curl_multi_timeout(multi_, &curlWait);
     if (curlWait >= 0) waitMs = std::min(waitMs, curlWait);
@@ -147,12 +165,9 @@ void CurlEngine::run() {
       if (!commands_.empty()) waitMs = 0;
       sleeping_ = waitMs > 0;
     }
-    if (waitMs > 0) {
-      curl_multi_poll(multi_, nullptr, 0, static_cast<int>(waitMs), nullptr);
-      // Awake again: a command posted from now on is found without a wake-up of its own.
-      std::lock_guard lock(mutex_);
-      sleeping_ = false;
-    }
+    // Awake again, the next turn's lock clears sleeping_: a command posted in between costs at
+    // most a wake-up byte that ends the next poll at once.
+    if (waitMs > 0) curl_multi_poll(multi_, nullptr, 0, static_cast<int>(waitMs), nullptr);
   }
   flushDeliveries();
 }

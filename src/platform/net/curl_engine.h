@@ -3,9 +3,7 @@
 #include <curl/curl.h>
 
 #include <chrono>
-#include <deque>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -34,11 +32,21 @@ class CurlEngine {
   Clock::time_point turnTime() const { return turnTime_; }
 
   // Engine thread only. Easy handles are reused so their connections and caches stay warm.
-  CURL* acquireEasy();
-  void releaseEasy(CURL* easy);
-  // Starts the easy handle; the engine tells the transfer when it is done.
+  // A "plain" configuration (see Transfer::beginHop) of a given kind (non-zero) always sets the
+  // same options, so a handle whose last transfer was plain and ended well keeps them: asked for
+  // the same kind again it comes back primed, and only the options whose values differ need
+  // setting. Any other handle is reset before it is used again, so no option outlives the
+  // request that set it.
+  struct Easy {
+    CURL* handle = nullptr;
+    bool primed = false;
+  };
+  Easy acquireEasy(unsigned plainKind);
+  // `plainKind` 0: the handle's options are not kept.
+  void releaseEasy(CURL* easy, unsigned plainKind);
+  // Starts the transfer's easy handle; the engine tells the transfer when it is done.
   bool add(CURL* easy, std::shared_ptr<Transfer> transfer);
-  void remove(CURL* easy);
+  void remove(Transfer& transfer);
   // Runs `work` on `queue` after what the engine handed over before it. Work of one engine turn
   // goes out when the turn ends, consecutive work for one queue as one block: a small transfer's
   // response, body and completion then cost its queue a single wake-up. Off the engine thread
@@ -57,14 +65,21 @@ class CurlEngine {
   void flushDeliveries();
 
   std::mutex mutex_;
-  std::deque<std::function<void()>> commands_;
+  std::vector<std::function<void()>> commands_;
+  std::vector<std::function<void()>> running_;  // engine thread: the commands of this turn
   bool stopping_ = false;
   bool sleeping_ = false;  // about to wait in curl_multi_poll: a post must wake it
   Clock::time_point turnTime_ = Clock::now();
 
   CURLM* multi_ = nullptr;
-  std::vector<CURL*> idle_;
-  std::map<CURL*, std::shared_ptr<Transfer>> active_;
+  struct IdleEasy {
+    CURL* handle;
+    unsigned plainKind;  // the plain configuration it carries, else 0 (reset)
+  };
+  std::vector<IdleEasy> idle_;
+  // Transfers with a handle on the multi handle; each knows its slot (Transfer::activeSlot_).
+  std::vector<std::shared_ptr<Transfer>> active_;
+  std::vector<std::shared_ptr<Transfer>> expired_;  // engine thread: scratch of the timeout scan
   std::vector<Delivery> outbox_;
   std::thread thread_;
 };

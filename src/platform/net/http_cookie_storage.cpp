@@ -81,9 +81,9 @@ void HTTPCookieStorage::removeCookiesSinceDate(Date date) {
 }
 
 std::optional<std::vector<HTTPCookie>> HTTPCookieStorage::cookiesForURL(const URL& url) {
-  Date now = Date::now();
   std::lock_guard lock(mutex_);
-  removeExpiredLocked(now);
+  if (cookies_.empty()) return std::nullopt;  // nothing to send, nothing to expire
+  removeExpiredLocked(Date::now());
   std::vector<HTTPCookie> out;
   for (const auto& [cookie, stored] : cookies_)
     if (shouldSendCookie(cookie, url)) out.push_back(cookie);

@@ -11,10 +11,15 @@ HTTPHeaderFields::HTTPHeaderFields(std::initializer_list<Field> fields) {
 
 bool HTTPHeaderFields::namesEqual(std::string_view a, std::string_view b) { return asciiEqualIgnoringCase(a, b); }
 
-std::optional<std::string> HTTPHeaderFields::valueForHTTPHeaderField(std::string_view name) const {
+const std::string* HTTPHeaderFields::find(std::string_view name) const {
   for (const auto& f : fields_)
-    if (namesEqual(f.first, name)) return f.second;
-  return std::nullopt;
+    if (namesEqual(f.first, name)) return &f.second;
+  return nullptr;
+}
+
+std::optional<std::string> HTTPHeaderFields::valueForHTTPHeaderField(std::string_view name) const {
+  const std::string* value = find(name);
+  return value ? std::optional<std::string>(*value) : std::nullopt;
 }
 
 void HTTPHeaderFields::setValue(std::optional<std::string> value, std::string_view name) {
@@ -31,14 +36,15 @@ void HTTPHeaderFields::setValue(std::optional<std::string> value, std::string_vi
                 fields_.end());
 }
 
-void HTTPHeaderFields::addValue(std::string_view value, std::string_view name) {
-  for (auto& f : fields_) {
-    if (namesEqual(f.first, name)) {
-      f.second.append(", ").append(value);
-      return;
+std::size_t HTTPHeaderFields::addValue(std::string_view value, std::string_view name) {
+  for (std::size_t i = 0; i < fields_.size(); ++i) {
+    if (namesEqual(fields_[i].first, name)) {
+      fields_[i].second.append(", ").append(value);
+      return i;
     }
   }
   fields_.emplace_back(std::string(name), std::string(value));
+  return fields_.size() - 1;
 }
 
-bool HTTPHeaderFields::contains(std::string_view name) const { return valueForHTTPHeaderField(name).has_value(); }
+bool HTTPHeaderFields::contains(std::string_view name) const { return find(name) != nullptr; }

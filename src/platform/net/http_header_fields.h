@@ -17,10 +17,15 @@ class HTTPHeaderFields {
   HTTPHeaderFields(std::initializer_list<Field> fields);
 
   std::optional<std::string> valueForHTTPHeaderField(std::string_view name) const;
+  // The same value without a copy; null when there is no such field.
+  const std::string* find(std::string_view name) const;
   // Replaces every field of that name; nothing removes it.
   void setValue(std::optional<std::string> value, std::string_view name);
-  // Appends to an existing field as "old, value", else adds the field.
-  void addValue(std::string_view value, std::string_view name);
+  // Appends to an existing field as "old, value", else adds the field. Returns the field's index.
+  std::size_t addValue(std::string_view value, std::string_view name);
+  // The value of the field at `index` (in the order of fields()), to change in place.
+  std::string& valueAt(std::size_t index) { return fields_[index].second; }
+  void reserve(std::size_t count) { fields_.reserve(count); }
   void removeValue(std::string_view name) { setValue(std::nullopt, name); }
   bool contains(std::string_view name) const;
 

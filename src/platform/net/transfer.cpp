@@ -41,7 +41,9 @@ bool isIdempotent(std::string_view method) {
 }
 
 // CR or LF would end the line and start one of the sender's choosing; NUL would cut it short.
-bool breaksHeaderLine(std::string_view text) { return text.find_first_of(std::string_view("\r\n\0", 3)) != text.npos; }
+bool breaksHeaderLine(std::string_view text) {
+  return std::any_of(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n' || c == '\0'; });
+}
 
 bool isHTTPScheme(const URL& url) {
   auto scheme = url.scheme();
@@ -150,13 +152,25 @@ long certificateErrorCode(long verifyResult) {
 
 }  // namespace
 
-Transfer::Transfer(Setup setup) : setup_(std::move(setup)) {}
+namespace {
+// What a transfer that never got its task's request (one cancelled before it started) reads.
+const std::shared_ptr<const URLRequest>& noRequest() {
+  static const auto* none = new std::shared_ptr<const URLRequest>(std::make_shared<const URLRequest>());
+  return *none;
+}
+}  // namespace
+
+Transfer::Transfer(Setup setup) : setup_(std::move(setup)), request_(noRequest()) {}
+
+const Data& Transfer::body() const {
+  static const Data none;
+  return setup_.bodyData ? *setup_.bodyData : none;
+}
 
 Transfer::~Transfer() {
   if (bodyFd_ >= 0) ::close(bodyFd_);
   if (downloadFd_ >= 0) ::close(downloadFd_);
   if (!downloadPath_.empty()) ::unlink(downloadPath_.c_str());
-  if (headerList_) curl_slist_free_all(headerList_);
 }
 
 template <class F>
@@ -185,7 +199,7 @@ std::shared_ptr<URLSessionDownloadTask> Transfer::downloadTask() const {
 }
 
 double Transfer::idleTimeout() const {
-  double t = request_.timeoutInterval > 0 ? request_.timeoutInterval : 60.0;
+  double t = request_->timeoutInterval > 0 ? request_->timeoutInterval : 60.0;
   double c = session_ ? session_->configuration().timeoutIntervalForRequest : 0;
   if (c > 0) t = std::min(t, c);
   return t;
@@ -236,7 +250,7 @@ void Transfer::cancel(std::shared_ptr<URLSessionTask> task) {
     started_ = true;
     task_ = std::move(task);
     session_ = task_->session();
-    if (task_->originalRequest_) request_ = *task_->originalRequest_;
+    if (task_->originalRequest_) request_ = task_->originalRequest_;
   }
   fail(NSURLErrorCancelled);
 }
@@ -259,25 +273,27 @@ void Transfer::rebind(const std::shared_ptr<URLSessionTask>& task, std::shared_p
   // Ended before the move got here: the new session still counts the task as running.
   if (finished_) return session->taskEnded(task.get());
   session_ = std::move(session);
+  // The new session's configuration may cap the wait for data differently.
+  hopIdle_ = std::chrono::duration_cast<SteadyClock::duration>(std::chrono::duration<double>(idleTimeout()));
 }
 
 void Transfer::start(std::shared_ptr<URLSessionTask> task) {
   started_ = true;
   task_ = std::move(task);
   session_ = task_->session();
-  if (task_->originalRequest_) request_ = *task_->originalRequest_;
+  if (task_->originalRequest_) request_ = task_->originalRequest_;
   auto resource = session_->configuration().timeoutIntervalForResource;
   resourceDeadline_ = SteadyClock::now() + std::chrono::duration_cast<SteadyClock::duration>(
                                                std::chrono::duration<double>(resource > 0 ? resource : 604800.0));
   if (setup_.failOnStart) return fail(*setup_.failOnStart);
-  if (!request_.url || !isHTTPScheme(*request_.url)) return fail(NSURLErrorUnsupportedURL);
-  if (!request_.url->host() || request_.url->host()->empty()) return fail(NSURLErrorBadURL);
+  if (!request_->url || !isHTTPScheme(*request_->url)) return fail(NSURLErrorUnsupportedURL);
+  if (!request_->url->host() || request_->url->host()->empty()) return fail(NSURLErrorBadURL);
   if (setup_.resume && !openResumeFile()) return fail(NSURLErrorCannotOpenFile);
 
   std::int64_t expectedToSend = 0;
   switch (setup_.bodySource) {
     case BodySource::None: break;
-    case BodySource::Data: expectedToSend = static_cast<std::int64_t>(setup_.bodyData.size()); break;
+    case BodySource::Data: expectedToSend = static_cast<std::int64_t>(body().size()); break;
     case BodySource::File: {
       struct stat st {};
       if (::stat(setup_.bodyFilePath.c_str(), &st) != 0)
@@ -287,7 +303,7 @@ void Transfer::start(std::shared_ptr<URLSessionTask> task) {
       break;
     }
     case BodySource::Stream:
-      stream_ = request_.httpBodyStream;
+      stream_ = request_->httpBodyStream;
       expectedToSend = NSURLSessionTransferSizeUnknown;
       break;
   }
@@ -299,7 +315,7 @@ void Transfer::start(std::shared_ptr<URLSessionTask> task) {
 // ---- hops ----
 
 bool Transfer::sendsBody() const {
-  return setup_.bodySource != BodySource::None && request_.httpMethod != "GET" && request_.httpMethod != "HEAD";
+  return setup_.bodySource != BodySource::None && request_->httpMethod != "GET" && request_->httpMethod != "HEAD";
 }
 
 void Transfer::beginHop() {
@@ -308,7 +324,7 @@ void Transfer::beginHop() {
     beginPending_ = true;
     return;
   }
-  hopURL_ = *request_.url;
+  hopURL_ = *request_->url;
   const URL& url = hopURL_;
   httpVersion_.clear();
   resetAnswer(0);
@@ -334,10 +350,19 @@ void Transfer::beginHop() {
   bool verify = !https || !trustDecisions_.count(key) || trustDecisions_[key];
   if (!prepareBody()) return;
 
-  CURL* easy = engine().acquireEasy();
+  const bool credential = hopCredential_ && credentialHost_ == hostKey(url);
+  // Plain: a GET or HEAD without credentials of any kind, which sets exactly the options every
+  // plain request sets (configureEasy), so a handle can go from one to the next without a reset.
+  // Its kind fixes the one option whose value is costly to set again: Accept-Encoding.
+  const std::string& method = request_->httpMethod;
+  const bool plain = (method == "GET" || method == "HEAD") && !credential && !url.user() && !url.password();
+  const unsigned plainKind = !plain ? 0 : setup_.resume ? 2 : 1;
+  auto [easy, primed] = engine().acquireEasy(plainKind);
   if (!easy) return fail(NSURLErrorUnknown);
   easy_ = easy;
-  configureEasy(easy, url, verify);
+  plainKind_ = plainKind;
+  hopSucceeded_ = false;
+  configureEasy(easy, primed, url, verify, credential);
   touch();
   if (!engine().add(easy, shared_from_this())) {
     endHop();
@@ -351,7 +376,7 @@ bool Transfer::headerLinesAreSafe() const {
       return breaksHeaderLine(field.first) || breaksHeaderLine(field.second);
     });
   };
-  return !breaksHeaderLine(request_.httpMethod) && !unsafe(request_.allHTTPHeaderFields) &&
+  return !breaksHeaderLine(request_->httpMethod) && !unsafe(request_->allHTTPHeaderFields) &&
          !unsafe(session_->configuration().httpAdditionalHeaders);
 }
 
@@ -404,12 +429,13 @@ void Transfer::onBodyStream(std::shared_ptr<InputStream> stream) {
   beginHop();
 }
 
-void Transfer::configureEasy(CURL* easy, const URL& url, bool verifyPeer) {
-  configureConnection(easy, url, verifyPeer);
-  configureCallbacks(easy);
+// A primed handle (CurlEngine::acquireEasy) already has the options whose values never change.
+void Transfer::configureEasy(CURL* easy, bool primed, const URL& url, bool verifyPeer, bool credential) {
+  configureConnection(easy, primed, url, verifyPeer);
+  configureCallbacks(easy, primed);
   configureMethod(easy);
   configureHeaders(easy, url);
-  if (hopCredential_ && credentialHost_ == hostKey(url)) {
+  if (credential) {
     curl_easy_setopt(easy, CURLOPT_USERNAME, hopCredential_->user.value_or("").c_str());
     curl_easy_setopt(easy, CURLOPT_PASSWORD, hopCredential_->password.value_or("").c_str());
     curl_easy_setopt(easy, CURLOPT_HTTPAUTH,
@@ -417,15 +443,17 @@ void Transfer::configureEasy(CURL* easy, const URL& url, bool verifyPeer) {
   }
 }
 
-void Transfer::configureConnection(CURL* easy, const URL& url, bool verifyPeer) {
+void Transfer::configureConnection(CURL* easy, bool primed, const URL& url, bool verifyPeer) {
   curl_easy_setopt(easy, CURLOPT_PRIVATE, this);
   curl_easy_setopt(easy, CURLOPT_URL, url.absoluteString().c_str());
-  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
-  curl_easy_setopt(easy, CURLOPT_PROXY, "");  // no proxies from the environment
-  curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-  // A resumed range counts bytes as sent, so they must not be encoded.
-  curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, setup_.resume ? "identity" : "");
+  if (!primed) {
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(easy, CURLOPT_PROXY, "");  // no proxies from the environment
+    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    // A resumed range counts bytes as sent, so they must not be encoded. (Part of the plain kind.)
+    curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, setup_.resume ? "identity" : "");
+  }
   curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, verifyPeer ? 1L : 0L);
   curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, verifyPeer ? 2L : 0L);
   long tls = CURL_SSLVERSION_TLSv1_2;
@@ -436,30 +464,35 @@ void Transfer::configureConnection(CURL* easy, const URL& url, bool verifyPeer) 
     case SSLProtocol::kTLSProtocol13: tls = CURL_SSLVERSION_TLSv1_3; break;
   }
   curl_easy_setopt(easy, CURLOPT_SSLVERSION, tls);
-  auto idleMs = static_cast<long>(idleTimeout() * 1000.0);
+  const double idle = idleTimeout();
+  // Read by the engine's timeout scan on every turn: worked out once per hop.
+  hopIdle_ = std::chrono::duration_cast<SteadyClock::duration>(std::chrono::duration<double>(idle));
+  auto idleMs = static_cast<long>(idle * 1000.0);
   curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, std::max(idleMs, 1L));
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(resourceDeadline_ - SteadyClock::now()).count();
   curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(std::max<long long>(left, 1)));
 }
 
-void Transfer::configureCallbacks(CURL* easy) {
-  curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::headerCallback);
+void Transfer::configureCallbacks(CURL* easy, bool primed) {
+  if (!primed) {
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::headerCallback);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::writeCallback);
+    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Transfer::progressCallback);
+    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+  }
   curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
-  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::writeCallback);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
-  curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Transfer::progressCallback);
   curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
-  curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
   // curl resends a request once on a new connection when a reused one dies before answering;
   // the server may already have acted on it, so only idempotent requests may go out again.
-  if (!isIdempotent(request_.httpMethod)) {
+  if (!isIdempotent(request_->httpMethod)) {
     curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &Transfer::prereqCallback);
     curl_easy_setopt(easy, CURLOPT_PREREQDATA, this);
   }
 }
 
 void Transfer::configureMethod(CURL* easy) {
-  const std::string& method = request_.httpMethod;
+  const std::string& method = request_->httpMethod;
   if (method == "GET") {
     curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
     return;
@@ -468,12 +501,12 @@ void Transfer::configureMethod(CURL* easy) {
     curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
     return;
   }
-  const bool body = sendsBody();
-  if (body && setup_.bodySource == BodySource::Data) {
+  const bool sends = sendsBody();
+  if (sends && setup_.bodySource == BodySource::Data) {
     // From memory curl sends the body with the headers, saving a round of writes.
-    curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(setup_.bodyData.size()));
-    curl_easy_setopt(easy, CURLOPT_POSTFIELDS, reinterpret_cast<const char*>(setup_.bodyData.data()));
-  } else if (body) {
+    curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body().size()));
+    curl_easy_setopt(easy, CURLOPT_POSTFIELDS, reinterpret_cast<const char*>(body().data()));
+  } else if (sends) {
     curl_easy_setopt(easy, CURLOPT_POST, 1L);
     curl_easy_setopt(easy, CURLOPT_READFUNCTION, &Transfer::readCallback);
     curl_easy_setopt(easy, CURLOPT_READDATA, this);
@@ -488,33 +521,48 @@ void Transfer::configureMethod(CURL* easy) {
 
 void Transfer::configureHeaders(CURL* easy, const URL& url) {
   const auto& configuration = session_->configuration();
-  HTTPHeaderFields fields = request_.allHTTPHeaderFields;
+  // The request's own fields, copied only when something changes them.
+  std::optional<HTTPHeaderFields> changed;
+  auto fields = [&]() -> const HTTPHeaderFields& { return changed ? *changed : request_->allHTTPHeaderFields; };
+  auto change = [&]() -> HTTPHeaderFields& {
+    if (!changed) changed = request_->allHTTPHeaderFields;
+    return *changed;
+  };
   for (const auto& [name, value] : configuration.httpAdditionalHeaders)
-    if (!fields.contains(name)) fields.setValue(value, name);
+    if (!fields().contains(name)) change().setValue(value, name);
   // curl computes the length from the body it sends.
-  fields.removeValue("Content-Length");
+  if (fields().contains("Content-Length")) change().removeValue("Content-Length");
   if (setup_.resume && setup_.resume->bytesReceived > 0) {
-    fields.setValue("bytes=" + std::to_string(setup_.resume->bytesReceived) + "-", "Range");
-    if (auto validator = setup_.resume->validator()) fields.setValue(*validator, "If-Range");
+    change().setValue("bytes=" + std::to_string(setup_.resume->bytesReceived) + "-", "Range");
+    if (auto validator = setup_.resume->validator()) change().setValue(*validator, "If-Range");
   }
   bool cookies =
-      configuration.httpShouldSetCookies && request_.httpShouldHandleCookies && configuration.httpCookieStorage;
-  if (cookies && !fields.contains("Cookie")) {
+      configuration.httpShouldSetCookies && request_->httpShouldHandleCookies && configuration.httpCookieStorage;
+  if (cookies && !fields().contains("Cookie")) {
     if (auto stored = configuration.httpCookieStorage->cookiesForURL(url)) {
       for (const auto& [name, value] : HTTPCookie::requestHeaderFieldsWithCookies(*stored))
-        fields.setValue(value, name);
+        change().setValue(value, name);
     }
   }
-  curl_slist* list = nullptr;
-  for (const auto& [name, value] : fields) {
-    std::string line = value.empty() ? name + ";" : name + ": " + value;
-    list = curl_slist_append(list, line.c_str());
-  }
+  // One buffer of NUL-terminated lines (curl reads each up to its first NUL, as it would a copy
+  // made by curl_slist_append), and list nodes pointing into it once it is complete.
+  headerText_.clear();
+  headerText_.reserve(256);
+  headerNodes_.clear();
+  headerNodes_.reserve(fields().size() + 2);
+  auto addLine = [&](std::string_view name, std::string_view separator, std::string_view value) {
+    headerNodes_.push_back({reinterpret_cast<char*>(static_cast<std::uintptr_t>(headerText_.size())), nullptr});
+    headerText_.append(name).append(separator).append(value).push_back('\0');
+  };
+  for (const auto& [name, value] : fields()) addLine(name, value.empty() ? ";" : ": ", value);
   // Send exactly what the request says: no 100-continue round trip, no form content type.
-  if (!fields.contains("Expect")) list = curl_slist_append(list, "Expect:");
-  if (sendsBody() && !fields.contains("Content-Type")) list = curl_slist_append(list, "Content-Type:");
-  headerList_ = list;
-  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, list);
+  if (!fields().contains("Expect")) addLine("Expect:", "", "");
+  if (sendsBody() && !fields().contains("Content-Type")) addLine("Content-Type:", "", "");
+  for (std::size_t i = 0; i < headerNodes_.size(); ++i) {
+    headerNodes_[i].data = headerText_.data() + reinterpret_cast<std::uintptr_t>(headerNodes_[i].data);
+    headerNodes_[i].next = i + 1 < headerNodes_.size() ? &headerNodes_[i + 1] : nullptr;
+  }
+  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headerNodes_.empty() ? nullptr : headerNodes_.data());
 }
 
 void Transfer::endHop() {
@@ -522,13 +570,9 @@ void Transfer::endHop() {
     curl_off_t uploaded = 0;
     if (curl_easy_getinfo(easy_, CURLINFO_SIZE_UPLOAD_T, &uploaded) == CURLE_OK && task_ && uploaded > 0)
       task_->bytesSent_ = uploaded;
-    engine().remove(easy_);
-    engine().releaseEasy(easy_);
+    engine().remove(*this);
+    engine().releaseEasy(easy_, hopSucceeded_ ? plainKind_ : 0);
     easy_ = nullptr;
-  }
-  if (headerList_) {
-    curl_slist_free_all(headerList_);
-    headerList_ = nullptr;
   }
   backpressurePaused_ = false;
   if (bodyFd_ >= 0) {
@@ -540,7 +584,9 @@ void Transfer::endHop() {
 
 void Transfer::updatePause() {
   if (!easy_) return;
-  curl_easy_pause(easy_, suspended_ || backpressurePaused_ ? CURLPAUSE_ALL : CURLPAUSE_CONT);
+  const bool pause = suspended_ || backpressurePaused_;
+  if (pause) plainKind_ = 0;  // a handle that was paused is reset before its next use
+  curl_easy_pause(easy_, pause ? CURLPAUSE_ALL : CURLPAUSE_CONT);
 }
 
 // ---- curl callbacks ----
@@ -565,7 +611,7 @@ int Transfer::seekCallback(void* userdata, curl_off_t offset, int origin) {
   switch (self->setup_.bodySource) {
     case BodySource::None: return CURL_SEEKFUNC_CANTSEEK;
     case BodySource::Data:
-      if (static_cast<std::size_t>(offset) > self->setup_.bodyData.size()) return CURL_SEEKFUNC_FAIL;
+      if (static_cast<std::size_t>(offset) > self->body().size()) return CURL_SEEKFUNC_FAIL;
       self->bodyOffset_ = static_cast<std::size_t>(offset);
       return CURL_SEEKFUNC_OK;
     case BodySource::File:
@@ -608,10 +654,10 @@ int Transfer::prereqCallback(void* clientp, char*, char*, int, int) {
 void Transfer::onHeader(std::string_view line) {
   touch();
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
-  if (line.substr(0, 5) == "HTTP/") {
+  if (line.starts_with("HTTP/")) {
     // A new answer (after 1xx, or curl's own authentication round trip) replaces the last one.
     auto space = line.find(' ');
-    httpVersion_ = std::string(line.substr(0, space));
+    httpVersion_.assign(line.substr(0, space));
     int status = 0;
     if (space != std::string_view::npos) {
       auto code = trimAsciiWhitespace(line.substr(space + 1)).substr(0, 3);
@@ -626,9 +672,8 @@ void Transfer::onHeader(std::string_view line) {
     onHeadersComplete();
     return;
   }
-  if ((line.front() == ' ' || line.front() == '\t') && !lastHeaderName_.empty()) {
-    auto previous = headers_.valueForHTTPHeaderField(lastHeaderName_).value_or("");
-    headers_.setValue(previous + " " + std::string(trimAsciiWhitespace(line)), lastHeaderName_);
+  if ((line.front() == ' ' || line.front() == '\t') && lastHeader_ != kNoSlot) {
+    headers_.valueAt(lastHeader_).append(" ").append(trimAsciiWhitespace(line));
     return;
   }
   auto colon = line.find(':');
@@ -636,8 +681,9 @@ void Transfer::onHeader(std::string_view line) {
   const std::string_view name = trimAsciiWhitespace(line.substr(0, colon));
   const std::string_view value = trimAsciiWhitespace(line.substr(colon + 1));
   if (HTTPHeaderFields::namesEqual(name, "Set-Cookie")) setCookieLines_.emplace_back(value);
-  headers_.addValue(value, name);
-  lastHeaderName_.assign(name);
+  if (headers_.empty()) headers_.reserve(8);
+  const std::size_t index = headers_.addValue(value, name);
+  lastHeader_ = name.empty() ? kNoSlot : index;  // a folded line continues a named field only
 }
 
 void Transfer::resetAnswer(int status) {
@@ -646,7 +692,7 @@ void Transfer::resetAnswer(int status) {
   sendsSinceAnswer_ = 0;
   headers_ = {};
   setCookieLines_.clear();
-  lastHeaderName_.clear();
+  lastHeader_ = kNoSlot;
   headersDone_ = false;
   hopKind_ = HopKind::Normal;
   collected_ = {};
@@ -660,22 +706,22 @@ void Transfer::onHeadersComplete() {
   const auto& configuration = session_->configuration();
   bool acceptCookies = configuration.httpCookieAcceptPolicy != HTTPCookieAcceptPolicy::Never;
   if (configuration.httpCookieAcceptPolicy == HTTPCookieAcceptPolicy::OnlyFromMainDocumentDomain &&
-      request_.mainDocumentURL) {
+      request_->mainDocumentURL) {
     std::string host = asciiLowercase(hopURL_.host().value_or(""));
-    std::string main = asciiLowercase(request_.mainDocumentURL->host().value_or(""));
+    std::string main = asciiLowercase(request_->mainDocumentURL->host().value_or(""));
     acceptCookies = !main.empty() && (host == main || (host.size() > main.size() && host.ends_with("." + main)));
   }
-  if (configuration.httpShouldSetCookies && request_.httpShouldHandleCookies && configuration.httpCookieStorage &&
+  if (configuration.httpShouldSetCookies && request_->httpShouldHandleCookies && configuration.httpCookieStorage &&
       acceptCookies && !setCookieLines_.empty()) {
     std::vector<HTTPCookie> cookies;
     for (const auto& line : setCookieLines_)
       if (auto cookie = HTTPCookie::cookieFromSetCookieHeader(line, hopURL_)) cookies.push_back(std::move(*cookie));
-    if (!cookies.empty()) configuration.httpCookieStorage->setCookies(cookies, hopURL_, request_.mainDocumentURL);
+    if (!cookies.empty()) configuration.httpCookieStorage->setCookies(cookies, hopURL_, request_->mainDocumentURL);
   }
   bool redirect = (status_ == 301 || status_ == 302 || status_ == 303 || status_ == 307 || status_ == 308) &&
                   fields.contains("Location");
-  auto authenticate = fields.valueForHTTPHeaderField("WWW-Authenticate");
-  bool challenge = status_ == 401 && authenticate && parseAuthenticate(*authenticate);
+  const std::string* authenticate = status_ == 401 ? fields.find("WWW-Authenticate") : nullptr;
+  bool challenge = authenticate && parseAuthenticate(*authenticate);
   // Redirects and challenges are decided once the answer is complete (curl may still retry
   // an authentication by itself); anything else is the final response.
   hopKind_ = redirect ? HopKind::Redirect : challenge ? HopKind::Challenge : HopKind::Normal;
@@ -699,6 +745,7 @@ size_t Transfer::onWrite(const char* data, size_t size) {
     if (pending_.size() + size > kMaxPending) {
       answerBytes_ -= static_cast<std::int64_t>(size);  // curl hands the same bytes over again
       backpressurePaused_ = true;
+      plainKind_ = 0;
       return CURL_WRITEFUNC_PAUSE;
     }
     pending_.append(std::string_view(data, size));
@@ -712,8 +759,9 @@ size_t Transfer::onRead(char* buffer, size_t size) {
   switch (setup_.bodySource) {
     case BodySource::None: return 0;
     case BodySource::Data: {
-      std::size_t n = std::min(size, setup_.bodyData.size() - bodyOffset_);
-      if (n) std::memcpy(buffer, setup_.bodyData.data() + bodyOffset_, n);
+      const Data& data = body();
+      std::size_t n = std::min(size, data.size() - bodyOffset_);
+      if (n) std::memcpy(buffer, data.data() + bodyOffset_, n);
       bodyOffset_ += n;
       return n;
     }
@@ -750,8 +798,8 @@ void Transfer::acceptResponse(const Data& bodySoFar) {
   }
   expectedToReceive_ = hopResponse_->expectedContentLength();
   // Bytes are counted after decoding, so an encoded length says nothing about them.
-  auto encoding = hopResponse_->valueForHTTPHeaderField("Content-Encoding");
-  if (encoding && asciiLowercase(trimAsciiWhitespace(*encoding)) != "identity")
+  const std::string* encoding = hopResponse_->allHeaderFields().find("Content-Encoding");
+  if (encoding && !asciiEqualIgnoringCase(trimAsciiWhitespace(*encoding), "identity"))
     expectedToReceive_ = NSURLSessionTransferSizeUnknown;
   task_->bytesExpectedToReceive_ = expectedToReceive_;
 
@@ -977,6 +1025,7 @@ void Transfer::hopFinished(CURLcode result) {
   // Read before endHop(): the error may need the easy handle.
   std::optional<NSError> error;
   if (result != CURLE_OK) error = errorForResult(result);
+  hopSucceeded_ = result == CURLE_OK;
   endHop();
   if (finished_) return;
   if (error) return complete(std::move(error));
@@ -996,8 +1045,7 @@ void Transfer::hopFinished(CURLcode result) {
 
 bool Transfer::checkTimeout(std::chrono::steady_clock::time_point now) {
   if (!easy_ || suspended_ || backpressurePaused_) return false;
-  auto idle = std::chrono::duration_cast<SteadyClock::duration>(std::chrono::duration<double>(idleTimeout()));
-  if (now < resourceDeadline_ && now - lastActivity_ < idle) return false;
+  if (now < resourceDeadline_ && now - lastActivity_ < hopIdle_) return false;
   auto self = shared_from_this();
   endHop();
   fail(NSURLErrorTimedOut);
@@ -1006,8 +1054,7 @@ bool Transfer::checkTimeout(std::chrono::steady_clock::time_point now) {
 
 std::chrono::steady_clock::time_point Transfer::deadline() const {
   if (!easy_ || suspended_ || backpressurePaused_) return SteadyClock::time_point::max();
-  auto idle = std::chrono::duration_cast<SteadyClock::duration>(std::chrono::duration<double>(idleTimeout()));
-  return std::min(lastActivity_ + idle, resourceDeadline_);
+  return std::min(lastActivity_ + hopIdle_, resourceDeadline_);
 }
 
 // ---- redirects, challenges, trust ----
@@ -1018,7 +1065,7 @@ void Transfer::handleRedirect() {
   auto target = URL::URLWithString(trimAsciiWhitespace(*location), hopURL_);
   if (!target || !isHTTPScheme(*target) || !target->host() || target->host()->empty()) return acceptFinalHop();
 
-  URLRequest next = request_;
+  URLRequest next = *request_;
   next.url = *target;
   bool toGet = (status_ == 303 && next.httpMethod != "HEAD") ||
                ((status_ == 301 || status_ == 302) && next.httpMethod == "POST");
@@ -1050,17 +1097,17 @@ void Transfer::onRedirectDecision(std::optional<URLRequest> request) {
   if (!request) return acceptFinalHop();
   if (!request->url || !isHTTPScheme(*request->url)) return fail(NSURLErrorUnsupportedURL);
   if (!request->url->host() || request->url->host()->empty()) return fail(NSURLErrorBadURL);
-  request_ = std::move(*request);
+  request_ = std::make_shared<const URLRequest>(std::move(*request));
   {
     // Until now the task's current request was its original one.
     std::lock_guard lock(task_->mutex_);
     task_->currentRequest_ = request_;
   }
   if (setup_.kind == Kind::Data) {
-    if (request_.httpBody) {
+    if (request_->httpBody) {
       setup_.bodySource = BodySource::Data;
-      setup_.bodyData = *request_.httpBody;
-    } else if (request_.httpBodyStream) {
+      setup_.bodyData = std::shared_ptr<const Data>(request_, &*request_->httpBody);
+    } else if (request_->httpBodyStream) {
       setup_.bodySource = BodySource::Stream;
     } else {
       setup_.bodySource = BodySource::None;
@@ -1202,7 +1249,7 @@ void Transfer::finishSuccess() {
 }
 
 void Transfer::fail(long code) {
-  std::optional<URL> url = easy_ || hopResponse_ ? std::optional<URL>(hopURL_) : request_.url;
+  std::optional<URL> url = easy_ || hopResponse_ ? std::optional<URL>(hopURL_) : request_->url;
   complete(URLError(code, url));
 }
 
@@ -1254,8 +1301,10 @@ void Transfer::complete(std::optional<NSError> error) {
   if (setup_.dataCompletion) {
     std::optional<Data> data;
     if (!error) data = std::move(accumulated_);
-    deliverAlways([handler = setup_.dataCompletion, data, response = task_->response(), error] {
-      handler(data, response, error);
+    // Runs once: hands over what it holds. The in-flight share drops with it, after the handler.
+    deliverAlways([handler = std::move(setup_.dataCompletion), data = std::move(data), response = task_->response(),
+                   error, inFlight = std::move(inFlight_)]() mutable {
+      handler(std::move(data), std::move(response), std::move(error));
     });
   } else if (setup_.downloadCompletion) {
     if (!downloadDelivered_) {
@@ -1269,7 +1318,7 @@ void Transfer::complete(std::optional<NSError> error) {
     });
   }
   // Queued behind the last callback: the count drops once that has run.
-  deliverAlways([inFlight = std::move(inFlight_)] {});
+  if (inFlight_) deliverAlways([inFlight = std::move(inFlight_)] {});
   auto session = std::move(session_);
   auto task = std::move(task_);
   session->taskEnded(task.get());

@@ -39,14 +39,16 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   struct Setup {
     Kind kind = Kind::Data;
     BodySource bodySource = BodySource::None;
-    Data bodyData{};
+    // The body to send from memory (a request's own body is shared with the request, not copied).
+    std::shared_ptr<const Data> bodyData{};
     std::string bodyFilePath{};
     URLSession::DataTaskCompletion dataCompletion{};
     URLSession::DownloadTaskCompletion downloadCompletion{};
     // The task fails with this as soon as it is resumed.
     std::optional<long> failOnStart{};
-    // A download that goes on from where an earlier one stopped.
-    std::optional<ResumeData> resume{};
+    // A download that goes on from where an earlier one stopped (held apart: most transfers have
+    // none, and a smaller transfer is a cheaper allocation).
+    std::unique_ptr<const ResumeData> resume{};
   };
 
   explicit Transfer(Setup setup);
@@ -74,7 +76,9 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   bool isFinished() const { return finished_; }
 
  private:
+  friend class CurlEngine;
   enum class HopKind { Normal, Redirect, Challenge };
+  static constexpr std::size_t kNoSlot = static_cast<std::size_t>(-1);
 
   static size_t headerCallback(char* buffer, size_t size, size_t nitems, void* userdata);
   static size_t writeCallback(char* ptr, size_t size, size_t nmemb, void* userdata);
@@ -91,9 +95,9 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   void acceptFinalHop();
   void useCredential(const URLCredential& credential, const std::string& spaceKey, const std::string& method);
   bool prepareBody();
-  void configureEasy(CURL* easy, const URL& url, bool verifyPeer);
-  void configureConnection(CURL* easy, const URL& url, bool verifyPeer);
-  void configureCallbacks(CURL* easy);
+  void configureEasy(CURL* easy, bool primed, const URL& url, bool verifyPeer, bool credential);
+  void configureConnection(CURL* easy, bool primed, const URL& url, bool verifyPeer);
+  void configureCallbacks(CURL* easy, bool primed);
   void configureMethod(CURL* easy);
   void configureHeaders(CURL* easy, const URL& url);
   void endHop();
@@ -140,6 +144,7 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   std::shared_ptr<URLSessionDataTask> dataTask() const;
   std::shared_ptr<URLSessionDownloadTask> downloadTask() const;
   double idleTimeout() const;
+  const Data& body() const;
 
   Setup setup_;
   std::shared_ptr<void> inFlight_;
@@ -150,7 +155,8 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   bool suspended_ = false;
   bool beginPending_ = false;  // a hop waits for resume()
 
-  URLRequest request_;
+  // The request of the current hop: the task's original one until a redirect replaces it.
+  std::shared_ptr<const URLRequest> request_;
   int redirects_ = 0;
   std::map<std::string, long> failureCounts_;
   std::optional<URLCredential> hopCredential_;
@@ -167,18 +173,24 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
 
   // Current hop.
   CURL* easy_ = nullptr;
-  curl_slist* headerList_ = nullptr;
+  std::size_t activeSlot_ = kNoSlot;  // in the engine's active transfers
+  unsigned plainKind_ = 0;            // the hop's plain configuration (0: none, or it was paused)
+  bool hopSucceeded_ = false;         // curl finished the hop without an error
+  // The request's header lines as curl reads them: nodes pointing into one buffer.
+  std::string headerText_;
+  std::vector<curl_slist> headerNodes_;
   URL hopURL_;
   int status_ = 0;
   std::string httpVersion_;
   HTTPHeaderFields headers_;
   std::vector<std::string> setCookieLines_;
-  std::string lastHeaderName_;
+  std::size_t lastHeader_ = kNoSlot;  // index in headers_ of the field a folded line continues
   bool headersDone_ = false;
   HopKind hopKind_ = HopKind::Normal;
   Data collected_;  // body of a redirect or challenge answer
   std::shared_ptr<const HTTPURLResponse> hopResponse_;
   std::chrono::steady_clock::time_point lastActivity_;
+  std::chrono::steady_clock::duration hopIdle_{};  // idleTimeout() of the current hop
   std::chrono::steady_clock::time_point resourceDeadline_;
   curl_off_t lastUploaded_ = 0;
   bool writeFailed_ = false;

@@ -8,8 +8,7 @@
 namespace {
 
 // "text/html; charset=UTF-8" -> ("text/html", "utf-8").
-std::pair<std::optional<std::string>, std::optional<std::string>> parseContentType(
-    const std::optional<std::string>& value) {
+std::pair<std::optional<std::string>, std::optional<std::string>> parseContentType(const std::string* value) {
   if (!value) return {};
   std::string_view v = *value;
   auto semi = v.find(';');
@@ -19,19 +18,18 @@ std::pair<std::optional<std::string>, std::optional<std::string>> parseContentTy
   while (semi != std::string_view::npos) {
     v.remove_prefix(semi + 1);
     semi = v.find(';');
-    std::string param(trimAsciiWhitespace(v.substr(0, semi)));
+    const std::string_view param = trimAsciiWhitespace(v.substr(0, semi));
     auto eq = param.find('=');
-    if (eq == std::string::npos ||
-        asciiLowercase(trimAsciiWhitespace(std::string_view(param).substr(0, eq))) != "charset")
+    if (eq == std::string_view::npos || !asciiEqualIgnoringCase(trimAsciiWhitespace(param.substr(0, eq)), "charset"))
       continue;
-    std::string cs(trimAsciiWhitespace(std::string_view(param).substr(eq + 1)));
+    std::string_view cs = trimAsciiWhitespace(param.substr(eq + 1));
     if (cs.size() >= 2 && cs.front() == '"' && cs.back() == '"') cs = cs.substr(1, cs.size() - 2);
     if (!cs.empty()) charset = asciiLowercase(cs);
   }
-  return {mime, charset};
+  return {std::move(mime), std::move(charset)};
 }
 
-std::int64_t parseLength(const std::optional<std::string>& value) {
+std::int64_t parseLength(const std::string* value) {
   if (!value) return NSURLResponseUnknownLength;
   std::string_view v = trimAsciiWhitespace(*value);
   std::int64_t n = 0;
@@ -59,12 +57,12 @@ std::string URLResponse::suggestedFilename() const {
 
 HTTPURLResponse::HTTPURLResponse(URL url, int statusCode, std::string httpVersion, HTTPHeaderFields headerFields)
     : HTTPURLResponse(std::move(url), statusCode, std::move(httpVersion), std::move(headerFields),
-                      parseContentType(headerFields.valueForHTTPHeaderField("Content-Type"))) {}
+                      parseContentType(headerFields.find("Content-Type"))) {}
 
 HTTPURLResponse::HTTPURLResponse(URL url, int statusCode, std::string httpVersion, HTTPHeaderFields&& headerFields,
                                  ContentType contentType)
     : URLResponse(std::move(url), std::move(contentType.first),
-                  parseLength(headerFields.valueForHTTPHeaderField("Content-Length")), std::move(contentType.second)),
+                  parseLength(headerFields.find("Content-Length")), std::move(contentType.second)),
       statusCode_(statusCode),
       httpVersion_(std::move(httpVersion)),
       headerFields_(std::move(headerFields)) {}

@@ -64,11 +64,11 @@ void queueInvalidation(const std::shared_ptr<URLSession>& session, URLSession::P
 
 // The engine side of a new task. Upload tasks name their body in `setup`; the others send the
 // request's own.
-std::shared_ptr<Transfer> transferFor(const URLRequest& request, Transfer::Setup setup) {
-  if (setup.kind != Transfer::Kind::Upload && request.httpBody) {
+std::shared_ptr<Transfer> transferFor(const std::shared_ptr<const URLRequest>& request, Transfer::Setup setup) {
+  if (setup.kind != Transfer::Kind::Upload && request->httpBody) {
     setup.bodySource = Transfer::BodySource::Data;
-    setup.bodyData = *request.httpBody;
-  } else if (setup.kind != Transfer::Kind::Upload && request.httpBodyStream) {
+    setup.bodyData = std::shared_ptr<const Data>(request, &*request->httpBody);  // shares the request's
+  } else if (setup.kind != Transfer::Kind::Upload && request->httpBodyStream) {
     setup.bodySource = Transfer::BodySource::Stream;
   }
   return std::make_shared<Transfer>(std::move(setup));
@@ -171,7 +171,7 @@ void URLSession::setSessionDescription(std::optional<std::string> description) {
 }
 
 template <class T>
-std::shared_ptr<T> URLSession::makeTask(std::optional<URLRequest> request,
+std::shared_ptr<T> URLSession::makeTask(std::shared_ptr<const URLRequest> request,
                                         std::shared_ptr<net_detail::Transfer> transfer) {
   auto task = std::make_shared<T>(shared_from_this(), std::move(request));
   task->transfer_ = transfer;
@@ -184,7 +184,7 @@ std::shared_ptr<T> URLSession::makeTask(std::optional<URLRequest> request,
   return task;
 }
 
-std::shared_ptr<URLSessionDownloadTask> URLSession::adoptDownloadTask(const std::optional<URLRequest>& request,
+std::shared_ptr<URLSessionDownloadTask> URLSession::adoptDownloadTask(const std::shared_ptr<const URLRequest>& request,
                                                                       std::shared_ptr<net_detail::Transfer> transfer) {
   auto task = std::make_shared<URLSessionDownloadTask>(shared_from_this(), request);
   task->transfer_ = std::move(transfer);
@@ -214,8 +214,10 @@ std::shared_ptr<URLSessionDataTask> URLSession::dataTaskWithURL(const URL& url) 
 
 std::shared_ptr<URLSessionDataTask> URLSession::dataTaskWithRequest(const URLRequest& request,
                                                                     DataTaskCompletion completionHandler) {
-  return makeTask<URLSessionDataTask>(
-      request, transferFor(request, {.kind = Transfer::Kind::Data, .dataCompletion = std::move(completionHandler)}));
+  auto shared = std::make_shared<const URLRequest>(request);
+  auto transfer =
+      transferFor(shared, {.kind = Transfer::Kind::Data, .dataCompletion = std::move(completionHandler)});
+  return makeTask<URLSessionDataTask>(std::move(shared), std::move(transfer));
 }
 
 std::shared_ptr<URLSessionUploadTask> URLSession::uploadTaskWithRequest(const URLRequest& request,
@@ -225,22 +227,26 @@ std::shared_ptr<URLSessionUploadTask> URLSession::uploadTaskWithRequest(const UR
 
 std::shared_ptr<URLSessionUploadTask> URLSession::uploadTaskWithRequest(const URLRequest& request, const Data& bodyData,
                                                                         DataTaskCompletion completionHandler) {
-  return makeTask<URLSessionUploadTask>(request,
-                                        transferFor(request, {.kind = Transfer::Kind::Upload,
-                                                              .bodySource = Transfer::BodySource::Data,
-                                                              .bodyData = bodyData,
-                                                              .dataCompletion = std::move(completionHandler)}));
+  auto shared = std::make_shared<const URLRequest>(request);
+  auto transfer = transferFor(shared, {.kind = Transfer::Kind::Upload,
+                                       .bodySource = Transfer::BodySource::Data,
+                                       .bodyData = std::make_shared<const Data>(bodyData),
+                                       .dataCompletion = std::move(completionHandler)});
+  return makeTask<URLSessionUploadTask>(std::move(shared), std::move(transfer));
 }
 
 std::shared_ptr<URLSessionUploadTask> URLSession::uploadTaskWithRequest(const URLRequest& request, const URL& fileURL) {
-  return makeTask<URLSessionUploadTask>(request, transferFor(request, {.kind = Transfer::Kind::Upload,
-                                                                       .bodySource = Transfer::BodySource::File,
-                                                                       .bodyFilePath = fileURL.path()}));
+  auto shared = std::make_shared<const URLRequest>(request);
+  auto transfer = transferFor(shared, {.kind = Transfer::Kind::Upload,
+                                       .bodySource = Transfer::BodySource::File,
+                                       .bodyFilePath = fileURL.path()});
+  return makeTask<URLSessionUploadTask>(std::move(shared), std::move(transfer));
 }
 
 std::shared_ptr<URLSessionUploadTask> URLSession::uploadTaskWithStreamedRequest(const URLRequest& request) {
-  return makeTask<URLSessionUploadTask>(
-      request, transferFor(request, {.kind = Transfer::Kind::Upload, .bodySource = Transfer::BodySource::Stream}));
+  auto shared = std::make_shared<const URLRequest>(request);
+  auto transfer = transferFor(shared, {.kind = Transfer::Kind::Upload, .bodySource = Transfer::BodySource::Stream});
+  return makeTask<URLSessionUploadTask>(std::move(shared), std::move(transfer));
 }
 
 std::shared_ptr<URLSessionDownloadTask> URLSession::downloadTaskWithRequest(const URLRequest& request) {
@@ -253,21 +259,22 @@ std::shared_ptr<URLSessionDownloadTask> URLSession::downloadTaskWithURL(const UR
 
 std::shared_ptr<URLSessionDownloadTask> URLSession::downloadTaskWithRequest(const URLRequest& request,
                                                                             DownloadTaskCompletion completionHandler) {
-  return makeTask<URLSessionDownloadTask>(
-      request,
-      transferFor(request, {.kind = Transfer::Kind::Download, .downloadCompletion = std::move(completionHandler)}));
+  auto shared = std::make_shared<const URLRequest>(request);
+  auto transfer =
+      transferFor(shared, {.kind = Transfer::Kind::Download, .downloadCompletion = std::move(completionHandler)});
+  return makeTask<URLSessionDownloadTask>(std::move(shared), std::move(transfer));
 }
 
 std::shared_ptr<URLSessionDownloadTask> URLSession::downloadTaskWithResumeData(const Data& resumeData) {
   auto resume = net_detail::decodeResumeData(resumeData);
   if (!resume) {
     return makeTask<URLSessionDownloadTask>(
-        std::nullopt,
-        transferFor(URLRequest(), {.kind = Transfer::Kind::Download, .failOnStart = NSURLErrorCannotOpenFile}));
+        nullptr, transferFor(std::make_shared<const URLRequest>(),
+                             {.kind = Transfer::Kind::Download, .failOnStart = NSURLErrorCannotOpenFile}));
   }
-  URLRequest request = resume->request;
-  return makeTask<URLSessionDownloadTask>(
-      request, transferFor(request, {.kind = Transfer::Kind::Download, .resume = std::move(resume)}));
+  auto request = std::make_shared<const URLRequest>(resume->request);
+  auto transfer = transferFor(request, {.kind = Transfer::Kind::Download, .resume = std::make_unique<const net_detail::ResumeData>(std::move(*resume))});
+  return makeTask<URLSessionDownloadTask>(std::move(request), std::move(transfer));
 }
 
 void URLSession::getTasksWithCompletionHandler(TasksCompletion completionHandler) {

@@ -103,9 +103,9 @@ class URLSession : public std::enable_shared_from_this<URLSession> {
   friend class net_detail::Transfer;
 
   template <class T>
-  std::shared_ptr<T> makeTask(std::optional<URLRequest> request, std::shared_ptr<net_detail::Transfer> transfer);
+  std::shared_ptr<T> makeTask(std::shared_ptr<const URLRequest> request, std::shared_ptr<net_detail::Transfer> transfer);
   // The download task a data task's transfer continues as.
-  std::shared_ptr<URLSessionDownloadTask> adoptDownloadTask(const std::optional<URLRequest>& request,
+  std::shared_ptr<URLSessionDownloadTask> adoptDownloadTask(const std::shared_ptr<const URLRequest>& request,
                                                             std::shared_ptr<net_detail::Transfer> transfer);
   // A task completed or was dropped unstarted: invalidates the session after the last one.
   void taskEnded(const URLSessionTask* task);

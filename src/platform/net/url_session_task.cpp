@@ -8,11 +8,8 @@ namespace {
 std::atomic<unsigned long> nextTaskIdentifier{1};
 }
 
-URLSessionTask::URLSessionTask(std::shared_ptr<URLSession> session, std::optional<URLRequest> request)
-    : taskIdentifier_(nextTaskIdentifier++),
-      originalRequest_(request),
-      session_(std::move(session)),
-      currentRequest_(std::move(request)) {}
+URLSessionTask::URLSessionTask(std::shared_ptr<URLSession> session, std::shared_ptr<const URLRequest> request)
+    : taskIdentifier_(nextTaskIdentifier++), originalRequest_(std::move(request)), session_(std::move(session)) {}
 
 URLSessionTask::~URLSessionTask() {
   if (state_.load() != URLSessionTaskState::Completed && session_) session_->taskEnded(this);
@@ -34,8 +31,12 @@ void URLSessionTask::setTaskDescription(std::optional<std::string> description) 
 }
 
 std::optional<URLRequest> URLSessionTask::currentRequest() const {
-  std::lock_guard lock(mutex_);
-  return currentRequest_;
+  std::shared_ptr<const URLRequest> current;
+  {
+    std::lock_guard lock(mutex_);
+    current = currentRequest_ ? currentRequest_ : originalRequest_;
+  }
+  return current ? std::optional<URLRequest>(*current) : std::nullopt;
 }
 
 std::shared_ptr<const URLResponse> URLSessionTask::response() const {

@@ -29,7 +29,9 @@ class URLSessionTask : public std::enable_shared_from_this<URLSessionTask> {
   std::optional<std::string> taskDescription() const;
   void setTaskDescription(std::optional<std::string> description);
 
-  std::optional<URLRequest> originalRequest() const { return originalRequest_; }
+  std::optional<URLRequest> originalRequest() const {
+    return originalRequest_ ? std::optional<URLRequest>(*originalRequest_) : std::nullopt;
+  }
   // The request of the current hop (after redirects).
   std::optional<URLRequest> currentRequest() const;
   std::shared_ptr<const URLResponse> response() const;
@@ -53,7 +55,8 @@ class URLSessionTask : public std::enable_shared_from_this<URLSessionTask> {
   void cancel();
 
  protected:
-  URLSessionTask(std::shared_ptr<URLSession> session, std::optional<URLRequest> request);
+  // `request` is null for a task without one (resume data that could not be read).
+  URLSessionTask(std::shared_ptr<URLSession> session, std::shared_ptr<const URLRequest> request);
   // Running or suspended -> canceling; false when the task already ended or is being cancelled.
   bool startCanceling();
 
@@ -63,13 +66,14 @@ class URLSessionTask : public std::enable_shared_from_this<URLSessionTask> {
   friend class net_detail::Transfer;
 
   const unsigned long taskIdentifier_;
-  const std::optional<URLRequest> originalRequest_;
+  // Shared, never changed, with the engine's transfer.
+  const std::shared_ptr<const URLRequest> originalRequest_;
   std::shared_ptr<net_detail::Transfer> transfer_;  // set once by the session
 
   mutable std::mutex mutex_;
   std::shared_ptr<URLSession> session_;  // a task keeps its session alive
   std::optional<std::string> taskDescription_;
-  std::optional<URLRequest> currentRequest_;
+  std::shared_ptr<const URLRequest> currentRequest_;  // null: still the original one
   std::shared_ptr<const URLResponse> response_;
   std::optional<NSError> error_;
 
@@ -80,7 +84,7 @@ class URLSessionTask : public std::enable_shared_from_this<URLSessionTask> {
 
 class URLSessionDataTask : public URLSessionTask {
  public:
-  URLSessionDataTask(std::shared_ptr<URLSession> session, std::optional<URLRequest> request)
+  URLSessionDataTask(std::shared_ptr<URLSession> session, std::shared_ptr<const URLRequest> request)
       : URLSessionTask(std::move(session), std::move(request)) {}
 };
 
@@ -91,7 +95,7 @@ class URLSessionUploadTask : public URLSessionDataTask {
 
 class URLSessionDownloadTask : public URLSessionTask {
  public:
-  URLSessionDownloadTask(std::shared_ptr<URLSession> session, std::optional<URLRequest> request)
+  URLSessionDownloadTask(std::shared_ptr<URLSession> session, std::shared_ptr<const URLRequest> request)
       : URLSessionTask(std::move(session), std::move(request)) {}
   // Cancels the task; the handler gets, on the session's delegate queue, the data that
   // downloadTaskWithResumeData goes on from: nothing when the task had ended or cannot go on

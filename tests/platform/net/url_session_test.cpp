@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -203,6 +205,79 @@ TEST_F(URLSessionTest, SendsMethodHeadersAndBodyExactlyAsTheRequestSays) {
   EXPECT_EQ(fetch(requestFor(server.url("items"), "HEAD")).data, Data());
   EXPECT_EQ(server.lastRequest()->method, "HEAD");
   EXPECT_EQ(fetch(requestFor(server.url("nothing"))).data, Data());
+}
+
+// Requests run one after another reuse the engine's easy handles, some without a reset in
+// between: nothing one request set (method, body, credentials, resend guard) may reach the next.
+TEST_F(URLSessionTest, ReusedEasyHandlesCarryNothingFromEarlierRequests) {
+  server.reply("GET", "/page", {.body = "page"});
+  server.reply("HEAD", "/page", {.body = "page"});
+  ScriptedReply denied{.status = 401, .headers = {{"WWW-Authenticate", "Basic realm=\"quiz\""}}, .body = "denied"};
+  server.replies("POST", "/private", {denied, {.body = "posted"}});
+  delegate->onChallenge = [](const URLAuthenticationChallenge&, URLSessionDelegate::ChallengeCompletion done) {
+    done(URLSessionAuthChallengeDisposition::UseCredential, URLCredential::credentialWithUser("ann", "pw"));
+  };
+  auto headersOf = [](const RecordedRequest& request) {
+    auto headers = request.headers;
+    for (auto& [name, value] : headers)
+      for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::sort(headers.begin(), headers.end());
+    return headers;
+  };
+  // What a plain GET sends on a handle fresh from curl.
+  ASSERT_EQ(fetch(requestFor(server.url("page"))).data, Data::fromString("page"));
+  const auto plainGet = headersOf(*server.lastRequest());
+  auto expectPlainGet = [&](const char* after) {
+    SCOPED_TRACE(after);
+    auto answer = fetch(requestFor(server.url("page")));
+    EXPECT_EQ(std::tuple(answer.error.has_value(), answer.data), std::tuple(false, Data::fromString("page")));
+    auto sent = server.lastRequest();
+    ASSERT_TRUE(sent);
+    EXPECT_EQ(std::tuple(sent->method, sent->body, headersOf(*sent)), std::tuple("GET", "", plainGet));
+  };
+
+  // A POST with a body and credentials, answered after a challenge.
+  auto posted = fetch(requestFor(server.url("private"), "POST", "{\"score\":3}"));
+  EXPECT_EQ(posted.data, Data::fromString("posted"));
+  EXPECT_EQ(std::tuple(server.lastRequest()->method, server.lastRequest()->body, server.lastRequest()->header("Authorization")),
+            std::tuple("POST", "{\"score\":3}", "Basic YW5uOnB3"));
+  expectPlainGet("after a POST with credentials");
+
+  auto head = fetch(requestFor(server.url("page"), "HEAD"));
+  EXPECT_EQ(std::tuple(head.data, server.lastRequest()->method), std::tuple(Data(), "HEAD"));
+  expectPlainGet("after a HEAD");
+  expectPlainGet("after a GET");
+
+  // Methods of their own, bodies from memory, then plain again.
+  fetch(requestFor(server.url("page"), "PUT", "put body"));
+  EXPECT_EQ(std::tuple(server.lastRequest()->method, server.lastRequest()->body), std::tuple("PUT", "put body"));
+  expectPlainGet("after a PUT");
+  fetch(requestFor(server.url("page"), "DELETE"));
+  EXPECT_EQ(server.lastRequest()->method, "DELETE");
+  head = fetch(requestFor(server.url("page"), "HEAD"));
+  EXPECT_EQ(std::tuple(head.data, server.lastRequest()->method), std::tuple(Data(), "HEAD"));
+  fetch(requestFor(server.url("page"), "POST", ""));
+  EXPECT_EQ(std::tuple(server.lastRequest()->method, server.lastRequest()->header("Content-Length")),
+            std::tuple("POST", "0"));
+  expectPlainGet("after an empty POST");
+
+  // Credentials written in the URL go with that request only.
+  auto withUser = server.url("page");
+  withUser.insert(withUser.find("//") + 2, "ann:pw@");
+  fetch(requestFor(withUser));
+  expectPlainGet("after a URL with credentials");
+
+  // A GET that asks for more headers, and one cancelled half way.
+  fetch(requestFor(server.url("page"), "GET", std::nullopt, {{"X-Extra", "1"}, {"Accept-Encoding", "identity"}}));
+  EXPECT_EQ(server.lastRequest()->header("X-Extra"), "1");
+  expectPlainGet("after a GET with headers of its own");
+  server.reply("GET", "/slow", {.body = "late", .delay = 5});
+  auto slow = session->dataTaskWithRequest(requestFor(server.url("slow")), [](auto, auto, auto) {});
+  const auto before = server.requestCount();
+  slow->resume();
+  ASSERT_TRUE(server.waitForRequestCount(before + 1));
+  slow->cancel();
+  expectPlainGet("after a cancelled GET");
 }
 
 TEST_F(URLSessionTest, DelegateCallbacksArriveInOrderOnTheDelegateQueue) {

@@ -1,9 +1,10 @@
 #include "support/fake_backend.h"
 
 #include <arpa/inet.h>
-#include <dirent.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <httplib.h>
@@ -62,24 +63,51 @@ int portOf(const sockaddr_storage& addr) {
   return -1;
 }
 
+// The HTTP library owns the connections' descriptors and closes them in code ThreadSanitizer
+// does not see. Everything done here to them, and the listing that finds them, goes by raw
+// system calls: an intercepted call would tie the descriptor number to this code, and the
+// sanitizer would report whoever opens that number next.
+long rawSend(int fd, const std::string& bytes) {
+  return ::syscall(SYS_sendto, fd, bytes.data(), bytes.size(), MSG_NOSIGNAL, nullptr, 0);
+}
+void rawShutdown(int fd) { (void)::syscall(SYS_shutdown, fd, SHUT_RDWR); }
+// Disconnecting a TCP socket aborts the connection with a reset; the descriptor stays the
+// server's to close.
+void rawReset(int fd) {
+  sockaddr unspecified{};
+  unspecified.sa_family = AF_UNSPEC;
+  (void)::syscall(SYS_connect, fd, &unspecified, sizeof unspecified);
+}
+
 // httplib does not hand the connection's socket to handlers; find the server side of the
 // connections by their ports (remotePort 0 = every connection of the server).
 std::vector<int> findConnectionSockets(int localPort, int remotePort) {
   std::vector<int> found;
-  DIR* dir = opendir("/proc/self/fd");
-  if (!dir) return found;
-  while (dirent* entry = readdir(dir)) {
-    char* end = nullptr;
-    long fd = std::strtol(entry->d_name, &end, 10);
-    if (end == entry->d_name || *end != '\0' || fd == dirfd(dir)) continue;
-    sockaddr_storage local{}, peer{};
-    socklen_t localLen = sizeof local, peerLen = sizeof peer;
-    if (getsockname(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&local), &localLen) != 0) continue;
-    if (getpeername(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&peer), &peerLen) != 0) continue;
-    if (portOf(local) == localPort && (remotePort == 0 || portOf(peer) == remotePort))
-      found.push_back(static_cast<int>(fd));
+  const int dir =
+      static_cast<int>(::syscall(SYS_openat, AT_FDCWD, "/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir < 0) return found;
+  alignas(8) char entries[4096];
+  for (;;) {
+    const long size = ::syscall(SYS_getdents64, dir, entries, sizeof entries);
+    if (size <= 0) break;
+    // Each entry: inode (8 bytes), offset (8), record length (2), type (1), then the name.
+    for (long at = 0; at < size;) {
+      unsigned short length = 0;
+      std::memcpy(&length, entries + at + 16, sizeof length);
+      const char* name = entries + at + 19;
+      at += length;
+      char* end = nullptr;
+      const long fd = std::strtol(name, &end, 10);
+      if (end == name || *end != '\0' || fd == dir) continue;
+      sockaddr_storage local{}, peer{};
+      socklen_t localLen = sizeof local, peerLen = sizeof peer;
+      if (::syscall(SYS_getsockname, fd, &local, &localLen) != 0) continue;
+      if (::syscall(SYS_getpeername, fd, &peer, &peerLen) != 0) continue;
+      if (portOf(local) == localPort && (remotePort == 0 || portOf(peer) == remotePort))
+        found.push_back(static_cast<int>(fd));
+    }
   }
-  closedir(dir);
+  (void)::syscall(SYS_close, dir);
   return found;
 }
 
@@ -260,7 +288,7 @@ struct FakeBackend::Impl {
     }
     changed.notify_all();
     // Idle keep-alive connections would hold the stop until they time out.
-    for (int fd : findConnectionSockets(port, 0)) ::shutdown(fd, SHUT_RDWR);
+    for (int fd : findConnectionSockets(port, 0)) rawShutdown(fd);
     server->stop();
     if (thread.joinable()) thread.join();
   }
@@ -393,19 +421,15 @@ struct FakeBackend::Impl {
     }
     if (reply.garbage || reply.closeConnection) {
       for (int fd : findConnectionSockets(port, req.remote_port)) {
-        if (reply.garbage) (void)::send(fd, reply.garbage->data(), reply.garbage->size(), MSG_NOSIGNAL);
+        if (reply.garbage) (void)rawSend(fd, *reply.garbage);
         if (reply.stallAfterBodyBytes) {
           std::unique_lock lock(mutex);
           changed.wait(lock, [this] { return stopping; });
         }
         if (reply.resetAfterBodyBytes) {
-          // Disconnecting a TCP socket aborts the connection with a reset; the descriptor stays
-          // the server's to close.
-          sockaddr unspecified{};
-          unspecified.sa_family = AF_UNSPEC;
-          (void)::connect(fd, &unspecified, sizeof unspecified);
+          rawReset(fd);
         } else {
-          ::shutdown(fd, SHUT_RDWR);
+          rawShutdown(fd);
         }
       }
       return;

@@ -158,9 +158,11 @@ void CurlEngine::run() {
       running_.swap(commands_);
       sleeping_ = false;
     }
-    turnTime_ = Clock::now();
-    for (auto& command : running_) command();
-    running_.clear();
+    if (!running_.empty()) {
+      turnTime_ = Clock::now();
+      for (auto& command : running_) command();
+      running_.clear();
+    }
 
     turnTime_ = Clock::now();
     int running = 0;
@@ -177,7 +179,8 @@ void CurlEngine::run() {
       transfer->hopFinished(result);
     }
 
-    auto now = Clock::now();
+    // The time curl's step began: activity in it is stamped no later, so none counts as idle.
+    const auto now = turnTime_;
     long waitMs = 1000;
     // Timing out ends transfers, which takes them off active_: those go after the scan.
     for (const auto& transfer : active_) {

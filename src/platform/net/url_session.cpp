@@ -122,8 +122,13 @@ std::shared_ptr<URLSession> URLSession::sessionWithConfiguration(const URLSessio
 std::shared_ptr<URLSession> URLSession::sessionWithConfiguration(const URLSessionConfiguration& configuration,
                                                                  std::shared_ptr<URLSessionDelegate> delegate,
                                                                  std::shared_ptr<DispatchQueue> delegateQueue) {
-  auto session =
-      std::shared_ptr<URLSession>(new URLSession(configuration, std::move(delegate), std::move(delegateQueue)));
+  // The session and its count in one allocation: a fetcher makes a session per fetch.
+  struct Made : URLSession {
+    Made(const URLSessionConfiguration& c, std::shared_ptr<URLSessionDelegate> d, std::shared_ptr<DispatchQueue> q)
+        : URLSession(c, std::move(d), std::move(q)) {}
+  };
+  std::shared_ptr<URLSession> session =
+      std::make_shared<Made>(configuration, std::move(delegate), std::move(delegateQueue));
   if (configuration.identifier) session->adoptBackgroundTasks();
   return session;
 }

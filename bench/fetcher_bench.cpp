@@ -11,15 +11,19 @@
 // Where the time goes (perf and callgrind, one CPU, loopback; instructions per request): a GET
 // costs libcurl about 31 us, half of it the in-process server's (libcurl about 59k instructions,
 // the server about 57k). A session task adds two hand-offs between threads: the resume wakes the
-// engine thread through curl's wake-up socket (one write, two reads), and the engine's turn hands
-// response, body and completion to the delegate queue in one block (the run loop's futex wait and
-// wake). On one CPU each hand-off is a wake-up and a context switch, about 2.2 us; that is roughly
-// half of the session's extra 9 us. The rest is work, about 21k instructions: the engine's own
+// engine thread through an eventfd of the engine's own (one write, one read; curl's wake-up socket
+// cost a send and two reads), written only when the engine has gone to sleep, which on one CPU is
+// about a third of the requests: mostly the next resume comes before the engine's turn has ended.
+// The engine's turn hands response, body and completion to the delegate queue in one block; the
+// run loop sleeps on a futex word (a condition variable cost one more call per hand-off, to
+// unlock). On one CPU each hand-off is a wake-up and a context switch, about 2 us; that is roughly
+// half of the session's extra 8 us. The rest is work, about 20.7k instructions: the engine's own
 // per task (easy handle setup about 3k: a handle whose last request was a plain GET or HEAD is
 // reused without a reset and only its changing options are set; header parsing and the response
 // about 3.5k; removal about 1.3k; completion and delivery about 1.5k; curl's callbacks and the
 // engine turn the rest) and the main thread's about 5k (making the task 1.8k, the run loop turn
-// that delivers it). URLs and requests are shared, not copied, between the task, the transfer
+// that delivers it; an ending task leaves its session's list without a look at the others).
+// URLs and requests are shared, not copied, between the task, the transfer
 // and the response; malloc and free still take about 4k. A fetcher adds about 18.5k on the main
 // thread: its begin steps about 8.5k (the task of it, a session of its own made and invalidated
 // per fetch, the background-task bracket, the started notification), its finish about 4k (the

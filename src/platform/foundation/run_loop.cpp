@@ -1,10 +1,14 @@
 #include "platform/foundation/run_loop.h"
 
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <climits>
 #include <cmath>
-#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <deque>
@@ -47,6 +51,27 @@ SteadyClock::time_point deadlineAfter(TimeInterval seconds) {
 
 double clockNow() { return currentClock()->now().timeIntervalSinceReferenceDate; }
 
+// The loop sleeps on a futex word, not a condition variable: glibc's condition variable takes its
+// mutex back as contended after every wait, so each wake-up cost one more system call to unlock.
+using WakeWord = std::atomic<std::uint32_t>;
+static_assert(sizeof(WakeWord) == sizeof(std::uint32_t));
+
+std::uint32_t* futexAddress(WakeWord& word) { return reinterpret_cast<std::uint32_t*>(&word); }
+
+// Sleeps while `word` still holds `seen`, until `deadline` at the latest (steady_clock is the
+// monotonic clock, which FUTEX_WAIT_BITSET measures absolute timeouts in).
+void futexWait(WakeWord& word, std::uint32_t seen, SteadyClock::time_point deadline) {
+  const auto since = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline.time_since_epoch()).count();
+  timespec at{};
+  at.tv_sec = static_cast<time_t>(since / 1'000'000'000);
+  at.tv_nsec = static_cast<long>(since % 1'000'000'000);
+  ::syscall(SYS_futex, futexAddress(word), FUTEX_WAIT_BITSET_PRIVATE, seen, &at, nullptr, FUTEX_BITSET_MATCH_ANY);
+}
+
+void futexWakeAll(WakeWord& word) {
+  ::syscall(SYS_futex, futexAddress(word), FUTEX_WAKE_PRIVATE, INT_MAX, nullptr, nullptr, 0);
+}
+
 }  // namespace
 
 // Schedule fields are guarded by the owning loop's mutex; `valid` is also read without it.
@@ -68,7 +93,8 @@ struct RunLoop::Impl {
 
   std::thread::id owner;
   mutable std::mutex mutex;
-  std::condition_variable wake;
+  WakeWord wakeWord{0};  // changed (under the mutex) by every wake-up of sleepers
+  int sleepers = 0;      // threads in waitForWork that no wake-up has reached yet
   std::deque<Task> tasks;
   std::uint64_t nextTaskOrder = 0;
   std::map<TimerKey, std::shared_ptr<Timer>> timers;
@@ -155,6 +181,16 @@ struct RunLoop::Impl {
     return ran;
   }
 
+  // Caller holds the mutex. True when sleepers are to be woken (wakeSleepers(), after unlocking, so
+  // that they do not wake into a held mutex).
+  bool takeSleepersLocked() {
+    if (sleepers == 0) return false;
+    sleepers = 0;
+    wakeWord.store(wakeWord.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    return true;
+  }
+  void wakeSleepers() { futexWakeAll(wakeWord); }
+
   // Sleeps until a task is posted, a timer is due (the system clock only moves timers into the
   // past by itself), `deadline` passes or, for run(), stop() is called.
   void waitForWork(SteadyClock::time_point deadline, bool honourStop) {
@@ -169,7 +205,13 @@ struct RunLoop::Impl {
         if (!clock->isVirtual()) wakeAt = std::min(wakeAt, deadlineAfter(untilDue));
       }
       if (SteadyClock::now() >= wakeAt) return;
-      wake.wait_until(lock, wakeAt);
+      const std::uint32_t seen = wakeWord.load(std::memory_order_relaxed);
+      ++sleepers;
+      lock.unlock();
+      futexWait(wakeWord, seen, wakeAt);
+      lock.lock();
+      // A wake-up took this sleeper off the count already; a timeout or a spurious return did not.
+      if (wakeWord.load(std::memory_order_relaxed) == seen) --sleepers;
     }
   }
 
@@ -246,11 +288,13 @@ namespace {
 }  // namespace
 
 void RunLoop::post(std::function<void()> task) {
+  bool wake;
   {
     std::lock_guard lock(impl_->mutex);
     impl_->tasks.push_back({impl_->nextTaskOrder++, std::move(task)});
+    wake = impl_->takeSleepersLocked();
   }
-  impl_->wake.notify_all();
+  if (wake) impl_->wakeSleepers();
 }
 
 std::shared_ptr<Timer> RunLoop::scheduledTimer(TimeInterval interval, bool repeats, Timer::Callback callback) {
@@ -258,6 +302,7 @@ std::shared_ptr<Timer> RunLoop::scheduledTimer(TimeInterval interval, bool repea
   if (repeats) interval = std::max(interval, kMinimumRepeatInterval);
   std::shared_ptr<Timer> timer(new Timer(interval, repeats, std::move(callback)));
   const double due = clockNow() + interval;
+  bool wake;
   {
     std::lock_guard lock(impl_->mutex);
     auto& s = *timer->state_;
@@ -266,8 +311,9 @@ std::shared_ptr<Timer> RunLoop::scheduledTimer(TimeInterval interval, bool repea
     s.order = impl_->nextTimerOrder++;
     s.scheduled = true;
     impl_->timers.emplace(Impl::TimerKey{s.fireDate, s.order}, timer);
+    wake = impl_->takeSleepersLocked();
   }
-  impl_->wake.notify_all();
+  if (wake) impl_->wakeSleepers();
   return timer;
 }
 
@@ -285,11 +331,13 @@ void RunLoop::run() {
 }
 
 void RunLoop::stop() {
+  bool wake;
   {
     std::lock_guard lock(impl_->mutex);
     impl_->stopRequested = true;
+    wake = impl_->takeSleepersLocked();
   }
-  impl_->wake.notify_all();
+  if (wake) impl_->wakeSleepers();
 }
 
 bool RunLoop::runOnce(TimeInterval maxWait) {

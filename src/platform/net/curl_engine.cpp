@@ -1,7 +1,14 @@
 #include "platform/net/curl_engine.h"
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <cstdlib>
+#include <utility>
 
 #include "platform/foundation/run_loop.h"
 #include "platform/net/transfer.h"
@@ -31,6 +38,7 @@ CurlEngine::CurlEngine() {
   // curl's default keeps four idle connections per easy handle added at the moment one is
   // returned; transfers come and go one by one here, so a burst to one host kept reconnecting.
   curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, kIdleConnections);
+  wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   thread_ = std::thread([this] { run(); });
 }
 
@@ -40,11 +48,23 @@ void CurlEngine::post(std::function<void()> command) {
     std::lock_guard lock(mutex_);
     if (stopping_) return;
     commands_.push_back(std::move(command));
-    wake = sleeping_;
+    // One wake-up per sleep: the posts that follow it before the engine's next turn find the
+    // engine woken already.
+    wake = std::exchange(sleeping_, false);
   }
-  // A busy engine finds the command on its next turn; the wake-up byte stays in curl's pipe, so one
-  // written just before the engine polls still counts.
-  if (wake) curl_multi_wakeup(multi_);
+  // A busy engine finds the command on its next turn; the count stays in the eventfd, so a
+  // wake-up written just before the engine waits still ends the wait.
+  if (wake) this->wake();
+}
+
+void CurlEngine::wake() {
+  if (wakeFd_ < 0) {
+    curl_multi_wakeup(multi_);
+    return;
+  }
+  const std::uint64_t one = 1;
+  while (::write(wakeFd_, &one, sizeof one) < 0 && errno == EINTR) {
+  }
 }
 
 void CurlEngine::stop() {
@@ -52,7 +72,7 @@ void CurlEngine::stop() {
     std::lock_guard lock(mutex_);
     stopping_ = true;
   }
-  curl_multi_wakeup(multi_);
+  wake();
   if (thread_.joinable()) thread_.join();
 }
 
@@ -114,6 +134,21 @@ void CurlEngine::flushDeliveries() {
   outbox_.clear();
 }
 
+void CurlEngine::waitForWork(int waitMs) {
+  if (wakeFd_ < 0) {
+    curl_multi_poll(multi_, nullptr, 0, waitMs, nullptr);
+    return;
+  }
+  curl_waitfd wakeUp{wakeFd_, CURL_WAIT_POLLIN, 0};
+  // Always something to wait for (the eventfd), so this waits even with no transfer running.
+  curl_multi_wait(multi_, &wakeUp, 1, waitMs, nullptr);
+  if (wakeUp.revents & CURL_WAIT_POLLIN) {
+    std::uint64_t count = 0;
+    while (::read(wakeFd_, &count, sizeof count) < 0 && errno == EINTR) {
+    }
+  }
+}
+
 void CurlEngine::run() {
   onEngineThread = true;
   for (;;) {
@@ -123,9 +158,11 @@ void CurlEngine::run() {
       running_.swap(commands_);
       sleeping_ = false;
     }
-    turnTime_ = Clock::now();
-    for (auto& command : running_) command();
-    running_.clear();
+    if (!running_.empty()) {
+      turnTime_ = Clock::now();
+      for (auto& command : running_) command();
+      running_.clear();
+    }
 
     turnTime_ = Clock::now();
     int running = 0;
@@ -142,7 +179,8 @@ void CurlEngine::run() {
       transfer->hopFinished(result);
     }
 
-    auto now = Clock::now();
+    // The time curl's step began: activity in it is stamped no later, so none counts as idle.
+    const auto now = turnTime_;
     long waitMs = 1000;
     // Timing out ends transfers, which takes them off active_: those go after the scan.
     for (const auto& transfer : active_) {
@@ -166,8 +204,8 @@ void CurlEngine::run() {
       sleeping_ = waitMs > 0;
     }
     // Awake again, the next turn's lock clears sleeping_: a command posted in between costs at
-    // most a wake-up byte that ends the next poll at once.
-    if (waitMs > 0) curl_multi_poll(multi_, nullptr, 0, static_cast<int>(waitMs), nullptr);
+    // most a wake-up that ends the next wait at once.
+    if (waitMs > 0) waitForWork(static_cast<int>(waitMs));
   }
   flushDeliveries();
 }

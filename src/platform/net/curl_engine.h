@@ -63,12 +63,19 @@ class CurlEngine {
   void run();
   void stop();
   void flushDeliveries();
+  void wake();
+  // Waits up to `waitMs` for a socket of a transfer or a wake-up.
+  void waitForWork(int waitMs);
 
   std::mutex mutex_;
   std::vector<std::function<void()>> commands_;
   std::vector<std::function<void()>> running_;  // engine thread: the commands of this turn
   bool stopping_ = false;
-  bool sleeping_ = false;  // about to wait in curl_multi_poll: a post must wake it
+  // About to wait, or waiting, for sockets with no wake-up written yet: the next post writes one.
+  bool sleeping_ = false;
+  // Written to wake the engine's wait: one write and one read per wake-up, where curl's own
+  // wake-up socket costs a send and two reads.
+  int wakeFd_ = -1;
   Clock::time_point turnTime_ = Clock::now();
 
   CURLM* multi_ = nullptr;

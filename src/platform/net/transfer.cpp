@@ -283,8 +283,8 @@ void Transfer::start(std::shared_ptr<URLSessionTask> task) {
   session_ = task_->session();
   if (task_->originalRequest_) request_ = task_->originalRequest_;
   auto resource = session_->configuration().timeoutIntervalForResource;
-  resourceDeadline_ = SteadyClock::now() + std::chrono::duration_cast<SteadyClock::duration>(
-                                               std::chrono::duration<double>(resource > 0 ? resource : 604800.0));
+  resourceDeadline_ = engine().turnTime() + std::chrono::duration_cast<SteadyClock::duration>(
+                                                std::chrono::duration<double>(resource > 0 ? resource : 604800.0));
   if (setup_.failOnStart) return fail(*setup_.failOnStart);
   if (!request_->url || !isHTTPScheme(*request_->url)) return fail(NSURLErrorUnsupportedURL);
   if (!request_->url->host() || request_->url->host()->empty()) return fail(NSURLErrorBadURL);
@@ -469,7 +469,7 @@ void Transfer::configureConnection(CURL* easy, bool primed, const URL& url, bool
   hopIdle_ = std::chrono::duration_cast<SteadyClock::duration>(std::chrono::duration<double>(idle));
   auto idleMs = static_cast<long>(idle * 1000.0);
   curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, std::max(idleMs, 1L));
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(resourceDeadline_ - SteadyClock::now()).count();
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(resourceDeadline_ - engine().turnTime()).count();
   curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(std::max<long long>(left, 1)));
 }
 

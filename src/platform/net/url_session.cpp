@@ -13,27 +13,41 @@ struct URLSession::Private {
   // Tasks whose last reference may be dropped while the mutex is held: their destructors take
   // it again (taskEnded), so they die only once it is released.
   using Survivors = std::vector<std::shared_ptr<URLSessionTask>>;
+  struct Listed {
+    const URLSessionTask* task;  // identifies the entry without locking `weak`
+    std::weak_ptr<URLSessionTask> weak;
+  };
 
   std::mutex mutex;
   std::shared_ptr<URLSessionDelegate> delegate;
   std::optional<std::string> description;
   bool invalidated = false;
   bool invalidationQueued = false;
-  std::vector<std::weak_ptr<URLSessionTask>> tasks;  // not yet ended
+  std::vector<Listed> tasks;  // not yet ended, in the order they were made
 
-  // Caller holds the mutex and destroys `survivors` after releasing it. True when
-  // didBecomeInvalidWithError is now due.
-  bool invalidationDue(Survivors& survivors) {
+  void add(const std::shared_ptr<URLSessionTask>& task) { tasks.push_back({task.get(), task}); }
+
+  // Caller holds the mutex and destroys `survivors` after releasing it. `ended` (if any) leaves
+  // the list. True when didBecomeInvalidWithError is now due.
+  bool invalidationDue(const URLSessionTask* ended, Survivors& survivors) {
+    // A task that ends leaves by itself: a session with many tasks running does not look at each
+    // of them whenever one ends.
+    if (ended) {
+      auto found = std::find_if(tasks.begin(), tasks.end(), [&](const Listed& l) { return l.task == ended; });
+      if (found != tasks.end()) tasks.erase(found);
+    }
+    if (!invalidated || invalidationQueued) return false;
+    // Invalidated: what else ended (a task moved between sessions as it ended) goes too.
     tasks.erase(std::remove_if(tasks.begin(), tasks.end(),
-                               [&](const auto& t) {
-                                 auto task = t.lock();
+                               [&](const Listed& l) {
+                                 auto task = l.weak.lock();
                                  if (!task) return true;
-                                 bool ended = task->state() == URLSessionTaskState::Completed;
+                                 bool isEnded = task->state() == URLSessionTaskState::Completed;
                                  survivors.push_back(std::move(task));
-                                 return ended;
+                                 return isEnded;
                                }),
                 tasks.end());
-    if (!invalidated || invalidationQueued || !tasks.empty()) return false;
+    if (!tasks.empty()) return false;
     invalidationQueued = true;
     return true;
   }
@@ -108,8 +122,13 @@ std::shared_ptr<URLSession> URLSession::sessionWithConfiguration(const URLSessio
 std::shared_ptr<URLSession> URLSession::sessionWithConfiguration(const URLSessionConfiguration& configuration,
                                                                  std::shared_ptr<URLSessionDelegate> delegate,
                                                                  std::shared_ptr<DispatchQueue> delegateQueue) {
-  auto session =
-      std::shared_ptr<URLSession>(new URLSession(configuration, std::move(delegate), std::move(delegateQueue)));
+  // The session and its count in one allocation: a fetcher makes a session per fetch.
+  struct Made : URLSession {
+    Made(const URLSessionConfiguration& c, std::shared_ptr<URLSessionDelegate> d, std::shared_ptr<DispatchQueue> q)
+        : URLSession(c, std::move(d), std::move(q)) {}
+  };
+  std::shared_ptr<URLSession> session =
+      std::make_shared<Made>(configuration, std::move(delegate), std::move(delegateQueue));
   if (configuration.identifier) session->adoptBackgroundTasks();
   return session;
 }
@@ -131,18 +150,18 @@ void URLSession::adoptBackgroundTasks() {
   bool due;
   {
     std::lock_guard lock(previous->p_->mutex);
-    for (const auto& weak : previous->p_->tasks) {
-      auto task = weak.lock();
+    for (const auto& listed : previous->p_->tasks) {
+      auto task = listed.weak.lock();
       if (!task) continue;
       if (task->state() != URLSessionTaskState::Completed) moved.push_back(task);
       survivors.push_back(std::move(task));
     }
     previous->p_->tasks.clear();
-    due = previous->p_->invalidationDue(survivors);
+    due = previous->p_->invalidationDue(nullptr, survivors);
   }
   {
     std::lock_guard lock(p_->mutex);
-    p_->tasks.insert(p_->tasks.end(), moved.begin(), moved.end());
+    for (const auto& task : moved) p_->add(task);
   }
   auto self = shared_from_this();
   for (const auto& task : moved) {
@@ -179,7 +198,7 @@ std::shared_ptr<T> URLSession::makeTask(std::shared_ptr<const URLRequest> reques
   if (p_->invalidated) {
     transfer->failOnStart(NSURLErrorCancelled);
   } else {
-    p_->tasks.push_back(task);
+    p_->add(task);
   }
   return task;
 }
@@ -190,16 +209,16 @@ std::shared_ptr<URLSessionDownloadTask> URLSession::adoptDownloadTask(const std:
   task->transfer_ = std::move(transfer);
   task->state_ = URLSessionTaskState::Running;
   std::lock_guard lock(p_->mutex);
-  p_->tasks.push_back(task);
+  p_->add(task);
   return task;
 }
 
-void URLSession::taskEnded(const URLSessionTask*) {
+void URLSession::taskEnded(const URLSessionTask* task) {
   bool due;
   Private::Survivors survivors;
   {
     std::lock_guard lock(p_->mutex);
-    due = p_->invalidationDue(survivors);
+    due = p_->invalidationDue(task, survivors);
   }
   if (due) queueInvalidation(shared_from_this(), *p_);
 }
@@ -215,8 +234,7 @@ std::shared_ptr<URLSessionDataTask> URLSession::dataTaskWithURL(const URL& url) 
 std::shared_ptr<URLSessionDataTask> URLSession::dataTaskWithRequest(const URLRequest& request,
                                                                     DataTaskCompletion completionHandler) {
   auto shared = std::make_shared<const URLRequest>(request);
-  auto transfer =
-      transferFor(shared, {.kind = Transfer::Kind::Data, .dataCompletion = std::move(completionHandler)});
+  auto transfer = transferFor(shared, {.kind = Transfer::Kind::Data, .dataCompletion = std::move(completionHandler)});
   return makeTask<URLSessionDataTask>(std::move(shared), std::move(transfer));
 }
 
@@ -237,9 +255,9 @@ std::shared_ptr<URLSessionUploadTask> URLSession::uploadTaskWithRequest(const UR
 
 std::shared_ptr<URLSessionUploadTask> URLSession::uploadTaskWithRequest(const URLRequest& request, const URL& fileURL) {
   auto shared = std::make_shared<const URLRequest>(request);
-  auto transfer = transferFor(shared, {.kind = Transfer::Kind::Upload,
-                                       .bodySource = Transfer::BodySource::File,
-                                       .bodyFilePath = fileURL.path()});
+  auto transfer = transferFor(
+      shared,
+      {.kind = Transfer::Kind::Upload, .bodySource = Transfer::BodySource::File, .bodyFilePath = fileURL.path()});
   return makeTask<URLSessionUploadTask>(std::move(shared), std::move(transfer));
 }
 
@@ -273,7 +291,8 @@ std::shared_ptr<URLSessionDownloadTask> URLSession::downloadTaskWithResumeData(c
                              {.kind = Transfer::Kind::Download, .failOnStart = NSURLErrorCannotOpenFile}));
   }
   auto request = std::make_shared<const URLRequest>(resume->request);
-  auto transfer = transferFor(request, {.kind = Transfer::Kind::Download, .resume = std::make_unique<const net_detail::ResumeData>(std::move(*resume))});
+  auto transfer = transferFor(request, {.kind = Transfer::Kind::Download,
+                                        .resume = std::make_unique<const net_detail::ResumeData>(std::move(*resume))});
   return makeTask<URLSessionDownloadTask>(std::move(request), std::move(transfer));
 }
 
@@ -284,8 +303,8 @@ void URLSession::getTasksWithCompletionHandler(TasksCompletion completionHandler
   Private::Survivors survivors;
   {
     std::lock_guard lock(p_->mutex);
-    for (const auto& weak : p_->tasks) {
-      auto task = weak.lock();
+    for (const auto& listed : p_->tasks) {
+      auto task = listed.weak.lock();
       if (!task) continue;
       survivors.push_back(task);
       if (task->state() == URLSessionTaskState::Completed) continue;
@@ -309,7 +328,7 @@ void URLSession::finishTasksAndInvalidate() {
   {
     std::lock_guard lock(p_->mutex);
     p_->invalidated = true;
-    due = p_->invalidationDue(survivors);
+    due = p_->invalidationDue(nullptr, survivors);
   }
   if (due) queueInvalidation(shared_from_this(), *p_);
 }
@@ -319,8 +338,8 @@ void URLSession::invalidateAndCancel() {
   {
     std::lock_guard lock(p_->mutex);
     p_->invalidated = true;
-    for (const auto& weak : p_->tasks)
-      if (auto task = weak.lock()) tasks.push_back(task);
+    for (const auto& listed : p_->tasks)
+      if (auto task = listed.weak.lock()) tasks.push_back(task);
   }
   for (const auto& task : tasks) task->cancel();
   finishTasksAndInvalidate();

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -156,6 +157,46 @@ TEST(RunLoopRealTimeTest, TimersAndPostsFromOtherThreadsWakeTheLoop) {
   loop.scheduledTimer(0.02, false, [&](Timer&) { shortTimerFired = true; });
   EXPECT_TRUE(loop.runUntil([&] { return shortTimerFired; }, 1.0));
   EXPECT_FALSE(guardFired);
+  guard->invalidate();
+  loop.reset();
+}
+
+// A sleeping loop is woken once per sleep: posts that find it woken already must not be lost, nor
+// a timer or a stop that comes from another thread while it sleeps.
+TEST(RunLoopRealTimeTest, EveryWakeUpFromOtherThreadsReachesASleepingLoop) {
+  auto& loop = RunLoop::main();
+  loop.reset();
+  constexpr int kThreads = 4;
+  constexpr int kPosts = 200;
+  std::vector<std::vector<int>> seen(kThreads);  // main thread only
+  int finished = 0;
+  std::vector<std::thread> posters;
+  for (int t = 0; t < kThreads; ++t) {
+    posters.emplace_back([&, t] {
+      for (int i = 0; i < kPosts; ++i) loop.post([&, t, i] { seen[t].push_back(i); });
+      loop.post([&] { ++finished; });
+    });
+  }
+  EXPECT_TRUE(loop.runUntil([&] { return finished == kThreads; }, 10.0));
+  for (auto& poster : posters) poster.join();
+  for (const auto& order : seen) {
+    ASSERT_EQ(order.size(), static_cast<std::size_t>(kPosts));
+    EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
+  }
+
+  // Nothing comes: the wait ends at its deadline.
+  EXPECT_FALSE(loop.runOnce(0.01));
+
+  bool fired = false;
+  std::thread scheduler([&] { loop.scheduledTimer(0, false, [&](Timer&) { fired = true; }); });
+  EXPECT_TRUE(loop.runUntil([&] { return fired; }, 10.0));
+  scheduler.join();
+
+  auto guard = loop.scheduledTimer(10.0, false, [&](Timer&) { loop.stop(); });
+  std::thread stopper([&] { loop.stop(); });
+  loop.run();  // returns on the stop, long before the guard
+  stopper.join();
+  EXPECT_TRUE(guard->isValid());
   guard->invalidate();
   loop.reset();
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -57,6 +58,37 @@ TEST(CurlEngineTest, WhatOneTurnDeliversReachesEachQueueInOneHandOverInOrder) {
   EXPECT_EQ(first->handOvers(), 3);
   time.runUntilIdle();
   EXPECT_EQ(ran.back(), "at once");
+}
+
+// The engine is woken once per sleep: commands posted while it is busy, and the ones that follow
+// a wake-up before the engine's next turn, must still run, in posting order.
+TEST(CurlEngineTest, CommandsPostedWhileTheEngineIsBusyOrWokenAllRun) {
+  VirtualTime time;
+  std::mutex mutex;
+  std::vector<int> ran;
+  auto record = [&](int n) {
+    std::lock_guard lock(mutex);
+    ran.push_back(n);
+  };
+  auto count = [&] {
+    std::lock_guard lock(mutex);
+    return ran.size();
+  };
+  std::promise<void> postedWhileBusy;
+  CurlEngine::shared().post([&, posted = postedWhileBusy.get_future().share()] {
+    posted.wait();  // the engine is busy while the next commands arrive
+    record(0);
+  });
+  CurlEngine::shared().post([&] { record(1); });
+  CurlEngine::shared().post([&] { record(2); });
+  postedWhileBusy.set_value();
+  ASSERT_TRUE(time.runUntil([&] { return count() == 3; }));
+
+  // Asleep now: the first post wakes it, the ones behind it write nothing.
+  for (int i = 3; i < 50; ++i) CurlEngine::shared().post([&, i] { record(i); });
+  ASSERT_TRUE(time.runUntil([&] { return count() == 50; }));
+  std::lock_guard lock(mutex);
+  for (int i = 0; i < 50; ++i) EXPECT_EQ(ran[static_cast<std::size_t>(i)], i);
 }
 
 }  // namespace

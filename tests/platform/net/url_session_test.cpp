@@ -239,7 +239,8 @@ TEST_F(URLSessionTest, ReusedEasyHandlesCarryNothingFromEarlierRequests) {
   // A POST with a body and credentials, answered after a challenge.
   auto posted = fetch(requestFor(server.url("private"), "POST", "{\"score\":3}"));
   EXPECT_EQ(posted.data, Data::fromString("posted"));
-  EXPECT_EQ(std::tuple(server.lastRequest()->method, server.lastRequest()->body, server.lastRequest()->header("Authorization")),
+  EXPECT_EQ(std::tuple(server.lastRequest()->method, server.lastRequest()->body,
+                       server.lastRequest()->header("Authorization")),
             std::tuple("POST", "{\"score\":3}", "Basic YW5uOnB3"));
   expectPlainGet("after a POST with credentials");
 
@@ -599,6 +600,34 @@ TEST_F(URLSessionTest, InvalidationWaitsForTasksThenReleasesTheDelegate) {
   EXPECT_TRUE(weak.expired());
   delegate = std::make_shared<RecordingDelegate>();
   delegate->invalidated = true;
+}
+
+// Tasks that end out of the order they were made in take themselves, and only themselves, off the
+// session's list.
+TEST_F(URLSessionTest, TasksEndingInAnyOrderLeaveTheRunningOnesListedAndInvalidationWaitsForThem) {
+  server.reply("GET", "/slow", {.body = "done", .delay = 0.1});
+  std::vector<std::shared_ptr<URLSessionDataTask>> tasks;
+  for (int i = 0; i < 4; ++i) tasks.push_back(session->dataTaskWithRequest(requestFor(server.url("slow"))));
+  auto listed = [&] {
+    std::optional<std::vector<std::shared_ptr<URLSessionDataTask>>> result;
+    session->getTasksWithCompletionHandler([&](auto data, auto, auto) { result = data; });
+    EXPECT_TRUE(time.runUntil([&] { return result.has_value(); }));
+    return result.value_or(std::vector<std::shared_ptr<URLSessionDataTask>>{});
+  };
+  tasks[2]->cancel();
+  ASSERT_TRUE(time.runUntil([&] { return delegate->completions == 1; }));
+  tasks[1].reset();  // dropped unstarted
+  EXPECT_EQ(listed(), (std::vector{tasks[0], tasks[3]}));
+
+  tasks[0]->resume();
+  session->finishTasksAndInvalidate();
+  tasks[3]->cancel();
+  ASSERT_TRUE(time.runUntil([&] { return delegate->completions == 2; }));
+  EXPECT_EQ(listed(), (std::vector{tasks[0]}));
+  EXPECT_FALSE(delegate->invalidated);
+  ASSERT_TRUE(time.runUntil([&] { return delegate->invalidated; }));
+  EXPECT_EQ(delegate->completions, 3);
+  EXPECT_EQ(delegate->events.back(), "invalid");
 }
 
 // A body whose every offset is told apart from its neighbours.

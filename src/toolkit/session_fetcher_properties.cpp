@@ -251,7 +251,9 @@ std::optional<std::string> ZSDK_ZTKSessionFetcher::comment() const { return lock
 void ZSDK_ZTKSessionFetcher::setComment(std::optional<std::string> comment) {
   assignLocked(comment_, std::move(comment));
 }
-bool ZSDK_ZTKSessionFetcher::userStoppedFetching() const { return locked(userStoppedFetching_); }
+bool ZSDK_ZTKSessionFetcher::userStoppedFetching() const {
+  return userStoppedFetching_.load(std::memory_order_acquire);
+}
 Date ZSDK_ZTKSessionFetcher::initialRequestDate() const {
   Lock lock(mutex_);
   return initialRequestDate_.value_or(Date{});

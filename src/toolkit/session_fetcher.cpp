@@ -68,7 +68,6 @@ ZSDK_ZTKSessionFetcher::ZSDK_ZTKSessionFetcher(std::optional<URLRequest> request
   callbackQueue_ = DispatchQueue::main();
   delegateQueue_ = DispatchQueue::main();
   minRetryInterval_ = randomMinRetryInterval();
-  comment_ = "(No fetcher comment set)";
 }
 
 ZSDK_ZTKSessionFetcher::~ZSDK_ZTKSessionFetcher() {
@@ -929,8 +928,9 @@ void ZSDK_ZTKSessionFetcher::finish(std::optional<NSError> error, bool shouldRet
   if (!shouldRetry) {
     if (queue) {
       dispatchToCallbackQueue(self, *queue, std::move(*group), false,
-                              [handler = std::move(handler), data = std::move(data), error] {
-                                if (handler) handler(data, error);
+                              [handler = std::move(handler), data = std::move(data), error]() mutable {
+                                // Run once: data and error move on to the caller.
+                                if (handler) handler(std::move(data), std::move(error));
                               });
     }
     stopFetchReleasingCallbacks(shouldReleaseCallbacksUponCompletion());

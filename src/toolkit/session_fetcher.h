@@ -551,6 +551,7 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
   std::optional<Date> initialRequestDate_;
 
   std::optional<std::string> comment_;
+  bool commentSet_ = false;
   std::optional<std::string> log_;
   std::optional<Data> loggedStreamData_;
   std::optional<URL> redirectedFromURL_;

@@ -247,9 +247,16 @@ void ZSDK_ZTKSessionFetcher::addPropertiesFromDictionary(const Properties& prope
   }
   for (const auto& [key, value] : properties) (*properties_)[key] = value;
 }
-std::optional<std::string> ZSDK_ZTKSessionFetcher::comment() const { return locked(comment_); }
+std::optional<std::string> ZSDK_ZTKSessionFetcher::comment() const {
+  Lock lock(mutex_);
+  // The default is made only when asked for: most fetchers never are.
+  if (!commentSet_) return "(No fetcher comment set)";
+  return comment_;
+}
 void ZSDK_ZTKSessionFetcher::setComment(std::optional<std::string> comment) {
-  assignLocked(comment_, std::move(comment));
+  Lock lock(mutex_);
+  comment_ = std::move(comment);
+  commentSet_ = true;
 }
 bool ZSDK_ZTKSessionFetcher::userStoppedFetching() const {
   return userStoppedFetching_.load(std::memory_order_acquire);

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <iterator>
 #include <thread>
+#include <typeinfo>
 
 #include "platform/foundation/notification_center.h"
 #include "platform/net/url_error.h"
@@ -236,8 +237,11 @@ void ZSDK_ZTKSessionFetcherSessionDelegateDispatcher::didSendBodyData(const std:
 void ZSDK_ZTKSessionFetcherSessionDelegateDispatcher::didCompleteWithError(const std::shared_ptr<URLSession>& session,
                                                                            const std::shared_ptr<URLSessionTask>& task,
                                                                            const std::optional<NSError>& error) {
-  auto fetcher = fetcherForTask(task);
-  removeTaskFromMap(task);
+  std::shared_ptr<Fetcher> fetcher;
+  {
+    std::lock_guard lock(mutex_);
+    if (auto node = taskToFetcherMap_.extract(task)) fetcher = std::move(node.mapped());
+  }
   if (fetcher) fetcher->didCompleteWithError(session, task, error);
 }
 
@@ -397,9 +401,11 @@ bool ZSDK_ZTKSessionFetcherService::fetcherShouldBeginFetching(const std::shared
 }
 
 bool ZSDK_ZTKSessionFetcherService::isDelayingFetcher(const std::shared_ptr<Fetcher>& fetcher) {
+  Lock lock(mutex_);
+  // Asked at every begin: without waiting fetchers the fetcher's host is not looked up.
+  if (delayedFetchersByHost_.empty()) return false;
   const auto host = hostKey(fetcher);
   if (!host) return false;
-  Lock lock(mutex_);
   const auto it = delayedFetchersByHost_.find(*host);
   return it != delayedFetchersByHost_.end() && contains(it->second, fetcher);
 }
@@ -408,7 +414,10 @@ std::shared_ptr<ZSDK_ZTKSessionFetcherSessionDelegateDispatcher>
 ZSDK_ZTKSessionFetcherService::delegateDispatcherForFetcher(const std::shared_ptr<Fetcher>& fetcher) {
   const auto session = fetcher->session();
   if (!session) return nullptr;
-  return std::dynamic_pointer_cast<Dispatcher>(session->delegate());
+  auto delegate = session->delegate();
+  // Mostly a dispatcher itself: no cast through the class hierarchy for it.
+  if (delegate && typeid(*delegate) == typeid(Dispatcher)) return std::static_pointer_cast<Dispatcher>(delegate);
+  return std::dynamic_pointer_cast<Dispatcher>(delegate);
 }
 
 void ZSDK_ZTKSessionFetcherService::fetcherDidCreateSession(const std::shared_ptr<Fetcher>& fetcher) {
@@ -436,15 +445,23 @@ void ZSDK_ZTKSessionFetcherService::fetcherDidStop(const std::shared_ptr<Fetcher
   {
     Lock lock(mutex_);
     if (stoppedFetchersToWaitFor_) stoppedFetchersToWaitFor_->push_back(fetcher);
-    auto& running = runningFetchersByHost_[*host];
-    auto& delayed = delayedFetchersByHost_[*host];
-    erase(running, fetcher);
-    erase(delayed, fetcher);
-    while (!delayed.empty() && (maxRunningFetchersPerHost == 0 ||
-                                numberOfNonBackgroundSessionFetchers(running) < maxRunningFetchersPerHost)) {
-      auto pick = delayed.begin();
+    // Found, not made: a host without waiting fetchers gets no entry to drop again.
+    auto runningEntry = runningFetchersByHost_.find(*host);
+    if (runningEntry != runningFetchersByHost_.end()) {
+      erase(runningEntry->second, fetcher);
+      if (runningEntry->second.empty()) runningFetchersByHost_.erase(runningEntry);
+    }
+    const auto delayedEntry = delayedFetchersByHost_.find(*host);
+    auto* delayed = delayedEntry == delayedFetchersByHost_.end() ? nullptr : &delayedEntry->second;
+    if (delayed) erase(*delayed, fetcher);
+    FetcherList* running = nullptr;
+    while (delayed && !delayed->empty()) {
+      if (!running) running = &runningFetchersByHost_[*host];
+      if (maxRunningFetchersPerHost != 0 && numberOfNonBackgroundSessionFetchers(*running) >= maxRunningFetchersPerHost)
+        break;
+      auto pick = delayed->begin();
       auto pickPriority = (*pick)->servicePriority();
-      for (auto it = std::next(delayed.begin()); it != delayed.end(); ++it) {
+      for (auto it = std::next(delayed->begin()); it != delayed->end(); ++it) {
         // Only a strictly lower priority wins: ties go to the one that waited longest.
         const auto priority = (*it)->servicePriority();
         if (priority < pickPriority) {
@@ -452,12 +469,12 @@ void ZSDK_ZTKSessionFetcherService::fetcherDidStop(const std::shared_ptr<Fetcher
           pickPriority = priority;
         }
       }
-      running.push_back(*pick);
+      running->push_back(*pick);
       toStart.push_back(*pick);
-      delayed.erase(pick);
+      delayed->erase(pick);
     }
-    if (running.empty()) runningFetchersByHost_.erase(*host);
-    if (delayed.empty()) delayedFetchersByHost_.erase(*host);
+    if (running && running->empty()) runningFetchersByHost_.erase(*host);
+    if (delayed && delayed->empty()) delayedFetchersByHost_.erase(delayedEntry);
   }
   fetcher->setServiceHost(std::nullopt);
   // Started outside the lock: a start may sign its request, and an authorizer refreshing its

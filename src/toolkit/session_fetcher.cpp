@@ -195,6 +195,8 @@ void ZSDK_ZTKSessionFetcher::beginFetchMayDelay(bool mayDelay, bool mayAuthorize
 
 void ZSDK_ZTKSessionFetcher::continueBegin(BeginState& begin, bool mayDelay, bool mayAuthorize) {
   chooseSession(begin);
+  // Stopped while its session was being made.
+  if (!begin.session) return;
   if (begin.restoring) {
     assignLocked(shouldInvalidateSession_, true);
     restoreBackgroundSessionTasks();
@@ -304,10 +306,20 @@ void ZSDK_ZTKSessionFetcher::createSession(BeginState& begin) {
     begin.storeSession = true;
     return;
   }
+  bool stopped = false;
   {
     Lock lock(mutex_);
-    session_ = begin.session;
-    shouldInvalidateSession_ = begin.ownsSession;
+    // A stop meanwhile (from the configuration block, or another thread) found no session of this
+    // fetcher's own to invalidate: kept, it would hold the fetcher as its delegate for good.
+    stopped = userStoppedFetching_ && begin.ownsSession;
+    if (!stopped) {
+      session_ = begin.session;
+      shouldInvalidateSession_ = begin.ownsSession;
+    }
+  }
+  if (stopped) {
+    std::exchange(begin.session, nullptr)->finishTasksAndInvalidate();
+    return;
   }
   if (begin.service) begin.service->fetcherDidCreateSession(self);
   if (delegate != self) takeSharedSession(begin);
@@ -373,7 +385,7 @@ ZSDK_ZTKSessionFetcher::TaskStep ZSDK_ZTKSessionFetcher::prepareRequestBody(Begi
   {
     Lock lock(mutex_);
     if (begin.storeSession) {
-      // A stop from another thread meanwhile found no session to invalidate: it goes here.
+      // As in `createSession`: a stop meanwhile found no session to invalidate.
       if (userStoppedFetching_ && begin.ownsSession) {
         stoppedSession = begin.session;
       } else {

@@ -189,7 +189,8 @@ void ZSDK_ZTKSessionFetcher::setUpForService(const ZTKSessionFetcherServiceSetti
   allowLocalhostRequest_ = settings.allowLocalhostRequest;
   allowInvalidServerCertificates_ = settings.allowInvalidServerCertificates;
   configurationBlock_ = settings.configurationBlock;
-  setRetryEnabled(settings.retryEnabled);
+  // Unchanged, it would only take the lock again.
+  if (settings.retryEnabled != isRetryEnabled_) setRetryEnabled(settings.retryEnabled);
   retryBlock_ = settings.retryBlock;
   maxRetryInterval_ = settings.maxRetryInterval > 0 ? settings.maxRetryInterval : -1.0;
   minRetryInterval_ = settings.minRetryInterval > 0 ? settings.minRetryInterval : randomMinRetryInterval();

@@ -139,6 +139,10 @@ TEST_F(ServiceTest, AdmissionPerHost) {
     for (const auto& f : started) order.push_back(std::find(fetchers.begin(), fetchers.end(), f) - fetchers.begin());
     EXPECT_EQ(order, c.startOrder);
     EXPECT_EQ(service->numberOfDelayedFetchers(), c.delayedAtEnd);
+    // A host with nobody left running or waiting has no entry.
+    for (const auto& byHost : {service->runningFetchersByHost(), service->delayedFetchersByHost()})
+      for (const auto& [host, list] : byHost) EXPECT_FALSE(list.empty()) << host;
+    if (c.delayedAtEnd == 0) EXPECT_FALSE(service->isDelayingFetcher(fetchers.back()));
     if (c.stopAll) {
       EXPECT_EQ(service->numberOfFetchers(), 0U);
     }

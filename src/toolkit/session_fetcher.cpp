@@ -134,25 +134,32 @@ void ZSDK_ZTKSessionFetcher::beginFetchWithCompletionHandler(CompletionHandler h
   bool checked = false;
   bool passed = false;
   std::optional<NSError> failure;
+  // Under the lock that decided the fetch is this caller's: its first step goes there too.
+  const auto acceptLocked = [&] {
+    completionHandler_ = std::move(handler);
+    userStoppedFetching_.store(false, std::memory_order_release);
+    checked = true;
+    passed = passBeginChecksLocked(begin, failure);
+  };
   {
     Lock lock(mutex_);
     // A fetcher whose earlier fetch released its callbacks answers a new caller on the main queue.
     if (!callbackQueue_) callbackQueue_ = DispatchQueue::main();
     fetching = sessionTask_ || retryTimer_;
     if (!fetching) {
-      // Nobody else can hold this fetch: it begins without asking around, and its first step
-      // goes under this same lock.
+      // Nobody else can hold this fetch: it begins without asking around.
       if (!authorizer_ && !service_) {
-        completionHandler_ = std::move(handler);
-        userStoppedFetching_.store(false, std::memory_order_release);
-        checked = true;
-        passed = passBeginChecksLocked(begin, failure);
+        acceptLocked();
       } else {
         authorizer = authorizer_;
         service = service_;
         request = request_;
       }
     }
+  }
+  if (!checked && !fetching && !heldByCollaborators(authorizer, service, request)) {
+    Lock lock(mutex_);
+    acceptLocked();
   }
   if (checked) {
     if (failure) failToBeginFetchWithError(std::move(failure));
@@ -161,7 +168,7 @@ void ZSDK_ZTKSessionFetcher::beginFetchWithCompletionHandler(CompletionHandler h
     continueBegin(begin, true, true);
     return;
   }
-  if (fetching || heldByCollaborators(authorizer, service, request)) {
+  {
     std::shared_ptr<DispatchQueue> queue;
     NSError error;
     {
@@ -176,14 +183,7 @@ void ZSDK_ZTKSessionFetcher::beginFetchWithCompletionHandler(CompletionHandler h
     }
     // Only the newcomer is refused; the running fetch keeps its caller and callbacks.
     if (handler) invokeOnCallbackQueue(queue, false, [handler, error] { handler(std::nullopt, error); });
-    return;
   }
-  {
-    Lock lock(mutex_);
-    completionHandler_ = std::move(handler);
-    userStoppedFetching_.store(false, std::memory_order_release);
-  }
-  beginFetchMayDelay(true, true);
 }
 
 void ZSDK_ZTKSessionFetcher::beginFetchMayDelay(bool mayDelay, bool mayAuthorize) {
@@ -277,7 +277,8 @@ void ZSDK_ZTKSessionFetcher::chooseSession(BeginState& begin) {
   if (begin.session) return;
   if (begin.canShare && begin.service) begin.session = begin.service->session();
   if (begin.session) {
-    assignLocked(session_, begin.session);
+    // Stored with the request step's lock: nothing before it asks for the session.
+    begin.storeSession = true;
     return;
   }
   createSession(begin);
@@ -372,7 +373,8 @@ bool ZSDK_ZTKSessionFetcher::admitToService(const BeginState& begin) {
 
 // A fetch that waits lets go of a borrowed session: the one it gets when it begins may be another.
 void ZSDK_ZTKSessionFetcher::dropSharedSession(const BeginState& begin) {
-  if (!begin.canShare) return;
+  // A session not stored yet has nothing to drop.
+  if (!begin.canShare || begin.storeSession) return;
   Lock lock(mutex_);
   if (!shouldInvalidateSession_) session_.reset();
 }
@@ -385,6 +387,7 @@ ZSDK_ZTKSessionFetcher::TaskStep ZSDK_ZTKSessionFetcher::prepareRequestBody(Begi
   {
     Lock lock(mutex_);
     if (begin.storeSession) {
+      begin.storeSession = false;
       // As in `createSession`: a stop meanwhile found no session to invalidate.
       if (userStoppedFetching_ && begin.ownsSession) {
         stoppedSession = begin.session;

@@ -125,9 +125,14 @@ TEST_F(ServiceTest, AdmissionPerHost) {
     std::vector<std::shared_ptr<Fetcher>> fetchers;
     for (const auto& spec : c.fetchers) fetchers.push_back(begin(spec));
     EXPECT_EQ(started.size(), c.startedAtFirst);
+    // Running ones hold the shared session (background ones have their own); a waiting one lets
+    // go of it until it starts.
+    for (std::size_t i = 0; i < c.startedAtFirst; ++i)
+      if (!c.fetchers[i].background) EXPECT_EQ(fetchers[i]->session(), service->session()) << i;
     if (c.startedAtFirst < fetchers.size()) {
       EXPECT_TRUE(service->isDelayingFetcher(fetchers.back()));
       EXPECT_TRUE(fetchers.back()->isFetching());
+      EXPECT_FALSE(fetchers.back()->session());
     }
     if (c.limitBeforeStops) {
       service->maxRunningFetchersPerHost = *c.limitBeforeStops;

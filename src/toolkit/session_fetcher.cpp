@@ -991,7 +991,7 @@ void ZSDK_ZTKSessionFetcher::stopFetchReleasingCallbacks(bool shouldReleaseCallb
     timer = std::exchange(retryTimer_, nullptr);
     auto task = std::exchange(sessionTask_, nullptr);
     if (task && !isUsingTestBlock_) {
-      if (auto response = task->response()) response_ = response;
+      if (auto response = task->response()) response_ = std::move(response);
     }
     if (task && task->state() != URLSessionTaskState::Completed) {
       taskToCancel = task;
@@ -1019,7 +1019,7 @@ void ZSDK_ZTKSessionFetcher::stopFetchReleasingCallbacks(bool shouldReleaseCallb
     }
     if (quiet) {
       authorizer = authorizer_;
-      request = request_;
+      if (authorizer) request = request_;  // only the authorizer is told of it
       service = service_;
       if (shouldReleaseCallbacks && !authorizer) {
         released.emplace();

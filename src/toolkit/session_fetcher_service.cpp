@@ -383,16 +383,30 @@ std::size_t ZSDK_ZTKSessionFetcherService::numberOfNonBackgroundSessionFetchers(
       std::count_if(fetchers.begin(), fetchers.end(), [](const auto& f) { return !f->useBackgroundSession(); }));
 }
 
+// A host's running entry comes and goes with every fetch of a service used one fetch at a time:
+// the last one dropped is kept (with its list's room) for the next.
+ZSDK_ZTKSessionFetcherService::FetcherList& ZSDK_ZTKSessionFetcherService::runningListLocked(const std::string& host) {
+  const auto found = runningFetchersByHost_.find(host);
+  if (found != runningFetchersByHost_.end()) return found->second;
+  if (!spareRunningEntry_) return runningFetchersByHost_[host];
+  spareRunningEntry_.key() = host;
+  return runningFetchersByHost_.insert(std::move(spareRunningEntry_)).position->second;
+}
+
+void ZSDK_ZTKSessionFetcherService::dropRunningEntryLocked(FetchersByHost::iterator entry) {
+  spareRunningEntry_ = runningFetchersByHost_.extract(entry);
+}
+
 bool ZSDK_ZTKSessionFetcherService::fetcherShouldBeginFetching(const std::shared_ptr<Fetcher>& fetcher) {
   const auto host = hostKey(fetcher);
   if (!host) return true;
   Lock lock(mutex_);
-  auto& running = runningFetchersByHost_[*host];
+  auto& running = runningListLocked(*host);
   if (contains(running, fetcher)) return true;
   fetcher->setServiceHost(host);
   if (!fetcher->useBackgroundSession() && maxRunningFetchersPerHost != 0 &&
       numberOfNonBackgroundSessionFetchers(running) >= maxRunningFetchersPerHost) {
-    if (running.empty()) runningFetchersByHost_.erase(*host);
+    if (running.empty()) dropRunningEntryLocked(runningFetchersByHost_.find(*host));
     delayedFetchersByHost_[*host].push_back(fetcher);
     return false;
   }
@@ -449,14 +463,14 @@ void ZSDK_ZTKSessionFetcherService::fetcherDidStop(const std::shared_ptr<Fetcher
     auto runningEntry = runningFetchersByHost_.find(*host);
     if (runningEntry != runningFetchersByHost_.end()) {
       erase(runningEntry->second, fetcher);
-      if (runningEntry->second.empty()) runningFetchersByHost_.erase(runningEntry);
+      if (runningEntry->second.empty()) dropRunningEntryLocked(runningEntry);
     }
     const auto delayedEntry = delayedFetchersByHost_.find(*host);
     auto* delayed = delayedEntry == delayedFetchersByHost_.end() ? nullptr : &delayedEntry->second;
     if (delayed) erase(*delayed, fetcher);
     FetcherList* running = nullptr;
     while (delayed && !delayed->empty()) {
-      if (!running) running = &runningFetchersByHost_[*host];
+      if (!running) running = &runningListLocked(*host);
       if (maxRunningFetchersPerHost != 0 && numberOfNonBackgroundSessionFetchers(*running) >= maxRunningFetchersPerHost)
         break;
       auto pick = delayed->begin();
@@ -473,7 +487,7 @@ void ZSDK_ZTKSessionFetcherService::fetcherDidStop(const std::shared_ptr<Fetcher
       toStart.push_back(*pick);
       delayed->erase(pick);
     }
-    if (running && running->empty()) runningFetchersByHost_.erase(*host);
+    if (running && running->empty()) dropRunningEntryLocked(runningFetchersByHost_.find(*host));
     if (delayed && delayed->empty()) delayedFetchersByHost_.erase(delayedEntry);
   }
   fetcher->setServiceHost(std::nullopt);

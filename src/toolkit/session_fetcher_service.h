@@ -182,12 +182,16 @@ class ZSDK_ZTKSessionFetcherService : public ZTKSessionFetcherServiceProtocol,
 
   static std::optional<std::string> hostKey(const std::shared_ptr<Fetcher>& fetcher);
   static std::shared_ptr<Dispatcher> delegateDispatcherForFetcher(const std::shared_ptr<Fetcher>& fetcher);
+  FetcherList& runningListLocked(const std::string& host);
+  // Drops the (empty) entry of a host that has nothing running.
+  void dropRunningEntryLocked(FetchersByHost::iterator entry);
   void abandonDispatcherLocked();
   void detachAuthorizer(const std::shared_ptr<ZTKFetcherAuthorizationProtocol>& authorizer);
 
   Mutex mutex_;
   FetchersByHost delayedFetchersByHost_;
   FetchersByHost runningFetchersByHost_;
+  FetchersByHost::node_type spareRunningEntry_;
   std::shared_ptr<Dispatcher> delegateDispatcher_;
   TimeInterval unusedSessionTimeout_ = 60.0;
   std::shared_ptr<DispatchQueue> callbackQueue_;

@@ -154,6 +154,19 @@ TEST_F(ServiceTest, AdmissionPerHost) {
   }
 }
 
+// One fetch at a time, host after host: each running entry is listed under its own host only.
+TEST_F(ServiceTest, RunningEntriesFollowTheirHost) {
+  for (const Spec& spec : {kA, kB, kB, kA}) {
+    auto fetcher = begin(spec);
+    const auto running = service->runningFetchersByHost();
+    ASSERT_EQ(running.size(), 1U);
+    EXPECT_EQ(running.begin()->first, URL::URLWithString(spec.url)->host());
+    EXPECT_EQ(running.begin()->second, Service::FetcherList{fetcher});
+    fetcher->stopFetching();
+    EXPECT_TRUE(service->runningFetchersByHost().empty());
+  }
+}
+
 TEST_F(ServiceTest, UntrackedAndIdleAnswers) {
   EXPECT_FALSE(service->issuedFetchers());
   EXPECT_TRUE(service->waitForCompletionOfAllFetchersWithTimeout(5));

@@ -84,7 +84,16 @@ void ZSDK_ZTKSessionFetcherSessionDelegateDispatcher::setFetcherForTask(const st
   if (!fetcher || !task) return;
   // A pending discard timer stays: rescheduling it for every fetch costs more than the fetch, and
   // it checks for itself that the session has been idle long enough.
-  taskToFetcherMap_[task] = fetcher;
+  const auto found = taskToFetcherMap_.find(task);
+  if (found != taskToFetcherMap_.end()) {
+    found->second = fetcher;
+  } else if (spareEntry_) {
+    spareEntry_.key() = task;
+    spareEntry_.mapped() = fetcher;
+    taskToFetcherMap_.insert(std::move(spareEntry_));
+  } else {
+    taskToFetcherMap_.emplace(task, fetcher);
+  }
 }
 
 void ZSDK_ZTKSessionFetcherSessionDelegateDispatcher::removeFetcher(const std::shared_ptr<Fetcher>& fetcher) {
@@ -175,7 +184,7 @@ void ZSDK_ZTKSessionFetcherSessionDelegateDispatcher::abandon() {
 
 void ZSDK_ZTKSessionFetcherSessionDelegateDispatcher::didBecomeInvalidWithError(
     const std::shared_ptr<URLSession>& session, const std::optional<NSError>&) {
-  std::map<std::shared_ptr<URLSessionTask>, std::shared_ptr<Fetcher>> tasks;
+  TaskMap tasks;
   std::shared_ptr<ZSDK_ZTKSessionFetcherService> service;
   {
     std::lock_guard lock(mutex_);
@@ -240,7 +249,12 @@ void ZSDK_ZTKSessionFetcherSessionDelegateDispatcher::didCompleteWithError(const
   std::shared_ptr<Fetcher> fetcher;
   {
     std::lock_guard lock(mutex_);
-    if (auto node = taskToFetcherMap_.extract(task)) fetcher = std::move(node.mapped());
+    if (auto node = taskToFetcherMap_.extract(task)) {
+      fetcher = std::move(node.mapped());
+      // Kept empty for the next task: a node per fetch is not made and freed.
+      node.key().reset();
+      spareEntry_ = std::move(node);
+    }
   }
   if (fetcher) fetcher->didCompleteWithError(session, task, error);
 }

@@ -97,7 +97,9 @@ class ZSDK_ZTKSessionFetcherSessionDelegateDispatcher
   mutable std::mutex mutex_;
   std::weak_ptr<ZSDK_ZTKSessionFetcherService> parentService_;
   std::shared_ptr<URLSession> session_;
-  std::map<std::shared_ptr<URLSessionTask>, std::shared_ptr<Fetcher>> taskToFetcherMap_;
+  using TaskMap = std::map<std::shared_ptr<URLSessionTask>, std::shared_ptr<Fetcher>>;
+  TaskMap taskToFetcherMap_;
+  TaskMap::node_type spareEntry_;  // holds neither task nor fetcher
   std::shared_ptr<Timer> discardTimer_;
   Date idleSince_;
   TimeInterval discardInterval_;

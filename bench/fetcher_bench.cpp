@@ -24,17 +24,19 @@
 // engine turn the rest) and the main thread's about 5k (making the task 1.8k, the run loop turn
 // that delivers it; an ending task leaves its session's list without a look at the others).
 // URLs and requests are shared, not copied, between the task, the transfer
-// and the response; malloc and free still take about 4k. A fetcher adds about 18.5k on the main
-// thread: its begin steps about 8.5k (the task of it, a session of its own made and invalidated
-// per fetch, the background-task bracket, the started notification), its finish about 4k (the
-// stop, releasing the callbacks, the completion dispatched as a run loop turn of its own), making
-// and dropping the fetcher about 4k; each step reads what it needs in one or two locked
-// snapshots. A service fetcher adds about 3k: its settings copied in one locked step, admission,
-// and the dispatcher's task map. In parallel one engine turn delivers many completions in one
-// block, so hand-offs hardly count; each fetch pays the fetcher's and the service's main-thread
-// work (about 34k instructions: making, admitting, promoting and creating the task, finishing)
-// and the engine's per-task work above, against curl's multi handle reusing 64 easy handles as
-// they are.
+// and the response; malloc and free still take about 4k. A fetcher adds about 14.5k on the main
+// thread: its begin about 5k with the task (a session of its own made per fetch, the
+// background-task bracket, the started notification; a plain fetcher checks, reads its session
+// settings and makes its task under two locks), its finish about 3.5k (the stop, releasing the
+// callbacks, invalidating the owned session) and the completion's own run loop turn about 1k,
+// making and dropping the fetcher about 3k; each delegate callback takes the fetcher's lock once.
+// A service fetcher adds about 3.5k more: its settings copied in one locked step, admission and
+// the host lists, the dispatcher's routing (a host's list entry and the task map's node are
+// reused from the last fetch, not made anew). In parallel one engine turn delivers many
+// completions in one block, so hand-offs hardly count; each fetch pays the fetcher's and the
+// service's main-thread work (making, admitting, promoting and creating the task, finishing:
+// about 13k instructions more than the curl-multi side per request) and the engine's per-task
+// work above, against curl's multi handle reusing 64 easy handles as they are.
 #include <curl/curl.h>
 #include <strings.h>
 

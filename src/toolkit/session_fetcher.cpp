@@ -68,7 +68,6 @@ ZSDK_ZTKSessionFetcher::ZSDK_ZTKSessionFetcher(std::optional<URLRequest> request
   callbackQueue_ = DispatchQueue::main();
   delegateQueue_ = DispatchQueue::main();
   minRetryInterval_ = randomMinRetryInterval();
-  comment_ = "(No fetcher comment set)";
 }
 
 ZSDK_ZTKSessionFetcher::~ZSDK_ZTKSessionFetcher() {
@@ -103,32 +102,73 @@ void ZSDK_ZTKSessionFetcher::beginFetchWithDelegate(std::shared_ptr<void> delega
   beginFetchWithCompletionHandler(completionHandlerWithTarget(std::move(delegate), std::move(finishedSelector)));
 }
 
+// What one begin learns in one step and needs in a later one.
+struct ZSDK_ZTKSessionFetcher::BeginState {
+  std::shared_ptr<ZSDK_ZTKSessionFetcher> self;  // alive through every step, whoever lets go meanwhile
+  std::shared_ptr<ZTKSessionFetcherServiceProtocol> service;
+  std::string scheme;
+  bool restoring = false;
+  bool canShare = false;
+  std::shared_ptr<URLSession> session;
+  // A session this fetcher makes for itself, read with the checks: what it is made with.
+  std::optional<URLSessionConfiguration> configuration;
+  ConfigurationBlock configurationBlock;
+  std::shared_ptr<DispatchQueue> delegateQueue;
+  // The session made here waits for the next step's lock to be stored.
+  bool storeSession = false;
+  bool ownsSession = false;
+  bool isGET = false;
+  bool needsUploadTask = false;
+  std::string effectiveMethod;
+  std::shared_ptr<URLSessionTask> task;
+  bool useTestBlock = false;
+  bool backgroundTaskWanted = false;
+};
+
 void ZSDK_ZTKSessionFetcher::beginFetchWithCompletionHandler(CompletionHandler handler) {
   bool fetching = false;
   std::shared_ptr<ZTKFetcherAuthorizationProtocol> authorizer;
   std::shared_ptr<ZTKSessionFetcherServiceProtocol> service;
   std::shared_ptr<URLRequest> request;
+  BeginState begin;
+  bool checked = false;
+  bool passed = false;
+  std::optional<NSError> failure;
+  // Under the lock that decided the fetch is this caller's: its first step goes there too.
+  const auto acceptLocked = [&] {
+    completionHandler_ = std::move(handler);
+    userStoppedFetching_.store(false, std::memory_order_release);
+    checked = true;
+    passed = passBeginChecksLocked(begin, failure);
+  };
   {
     Lock lock(mutex_);
     // A fetcher whose earlier fetch released its callbacks answers a new caller on the main queue.
     if (!callbackQueue_) callbackQueue_ = DispatchQueue::main();
     fetching = sessionTask_ || retryTimer_;
     if (!fetching) {
-      authorizer = authorizer_;
-      service = service_;
-      request = request_;
       // Nobody else can hold this fetch: it begins without asking around.
-      if (!authorizer && !service) {
-        completionHandler_ = std::move(handler);
-        userStoppedFetching_ = false;
+      if (!authorizer_ && !service_) {
+        acceptLocked();
+      } else {
+        authorizer = authorizer_;
+        service = service_;
+        request = request_;
       }
     }
   }
-  if (!fetching && !authorizer && !service) {
-    beginFetchMayDelay(true, true);
+  if (!checked && !fetching && !heldByCollaborators(authorizer, service, request)) {
+    Lock lock(mutex_);
+    acceptLocked();
+  }
+  if (checked) {
+    if (failure) failToBeginFetchWithError(std::move(failure));
+    if (!passed) return;
+    begin.self = shared_from_this();
+    continueBegin(begin, true, true);
     return;
   }
-  if (fetching || heldByCollaborators(authorizer, service, request)) {
+  {
     std::shared_ptr<DispatchQueue> queue;
     NSError error;
     {
@@ -143,72 +183,73 @@ void ZSDK_ZTKSessionFetcher::beginFetchWithCompletionHandler(CompletionHandler h
     }
     // Only the newcomer is refused; the running fetch keeps its caller and callbacks.
     if (handler) invokeOnCallbackQueue(queue, false, [handler, error] { handler(std::nullopt, error); });
-    return;
   }
-  {
-    Lock lock(mutex_);
-    completionHandler_ = std::move(handler);
-    userStoppedFetching_ = false;
-  }
-  beginFetchMayDelay(true, true);
 }
-
-// What one begin learns in one step and needs in a later one.
-struct ZSDK_ZTKSessionFetcher::BeginState {
-  std::shared_ptr<ZSDK_ZTKSessionFetcher> self;  // alive through every step, whoever lets go meanwhile
-  std::shared_ptr<ZTKSessionFetcherServiceProtocol> service;
-  std::string scheme;
-  bool restoring = false;
-  bool canShare = false;
-  std::shared_ptr<URLSession> session;
-  bool isGET = false;
-  bool needsUploadTask = false;
-  std::string effectiveMethod;
-  std::shared_ptr<URLSessionTask> task;
-  bool useTestBlock = false;
-  bool backgroundTaskWanted = false;
-};
 
 void ZSDK_ZTKSessionFetcher::beginFetchMayDelay(bool mayDelay, bool mayAuthorize) {
   BeginState begin;
   begin.self = shared_from_this();
   if (!passBeginChecks(begin)) return;
+  continueBegin(begin, mayDelay, mayAuthorize);
+}
+
+void ZSDK_ZTKSessionFetcher::continueBegin(BeginState& begin, bool mayDelay, bool mayAuthorize) {
   chooseSession(begin);
+  // Stopped while its session was being made.
+  if (!begin.session) return;
   if (begin.restoring) {
     assignLocked(shouldInvalidateSession_, true);
     restoreBackgroundSessionTasks();
     return;
   }
   if (mayDelay && !admitToService(begin)) return;
-  prepareRequestBody(begin);
-  if (mayAuthorize && needsAuthorization(begin)) {
-    dropSharedSession(begin);
-    authorizeRequest();
+  const TaskStep step = prepareRequestBody(begin, mayAuthorize);
+  if (step == TaskStep::Stopped) return;
+  if (step == TaskStep::Pending) {
+    if (mayAuthorize && needsAuthorization(begin)) {
+      dropSharedSession(begin);
+      authorizeRequest();
+      return;
+    }
+    if (!createTask(begin)) return;
+  } else if (step == TaskStep::NoSession) {
+    failToBeginFetchWithError(std::nullopt);
     return;
   }
-  if (!createTask(begin)) return;
   startTask(begin);
 }
 
 bool ZSDK_ZTKSessionFetcher::passBeginChecks(BeginState& begin) {
   std::optional<NSError> failure;
+  bool passed = false;
   {
     Lock lock(mutex_);
-    // The running task answers the stored completion.
-    if (sessionTask_) return false;
-    begin.service = service_;
-    failure = beginFailureLocked(begin.scheme);
-    if (!failure) {
-      if (!cookieStorage_) cookieStorage_ = staticCookieStorage();
-      begin.restoring = sessionIdentifier_ && !request_;
-      canShareSession_ = begin.restoring ? false : !useBackgroundSession_;
-      begin.canShare = canShareSession_;
-      begin.session = session_;
-      if (!begin.restoring) resetDownloadStateLocked();
-    }
+    passed = passBeginChecksLocked(begin, failure);
   }
-  if (failure) failToBeginFetchWithError(failure);
-  return !failure;
+  if (failure) failToBeginFetchWithError(std::move(failure));
+  return passed;
+}
+
+bool ZSDK_ZTKSessionFetcher::passBeginChecksLocked(BeginState& begin, std::optional<NSError>& failure) {
+  // The running task answers the stored completion.
+  if (sessionTask_) return false;
+  begin.service = service_;
+  failure = beginFailureLocked(begin.scheme);
+  if (failure) return false;
+  if (!cookieStorage_) cookieStorage_ = staticCookieStorage();
+  begin.restoring = sessionIdentifier_ && !request_;
+  canShareSession_ = begin.restoring ? false : !useBackgroundSession_;
+  begin.canShare = canShareSession_;
+  begin.session = session_;
+  if (!begin.restoring) resetDownloadStateLocked();
+  // Nothing runs between here and making a session of this fetcher's own: what it is made with is
+  // read now.
+  if (!begin.session && !(begin.canShare && begin.service)) {
+    begin.configuration = sessionConfigurationLocked(begin);
+    begin.configurationBlock = configurationBlock_;
+    begin.delegateQueue = delegateQueue_;
+  }
+  return true;
 }
 
 std::optional<NSError> ZSDK_ZTKSessionFetcher::beginFailureLocked(std::string& scheme) const {
@@ -236,7 +277,8 @@ void ZSDK_ZTKSessionFetcher::chooseSession(BeginState& begin) {
   if (begin.session) return;
   if (begin.canShare && begin.service) begin.session = begin.service->session();
   if (begin.session) {
-    assignLocked(session_, begin.session);
+    // Stored with the request step's lock: nothing before it asks for the session.
+    begin.storeSession = true;
     return;
   }
   createSession(begin);
@@ -244,27 +286,41 @@ void ZSDK_ZTKSessionFetcher::chooseSession(BeginState& begin) {
 
 void ZSDK_ZTKSessionFetcher::createSession(BeginState& begin) {
   const auto& self = begin.self;
-  URLSessionConfiguration configuration;
-  ConfigurationBlock configurationBlock;
-  std::shared_ptr<DispatchQueue> delegateQueue;
-  {
+  if (!begin.configuration) {
     Lock lock(mutex_);
-    configuration = sessionConfigurationLocked(begin);
-    configurationBlock = configurationBlock_;
-    delegateQueue = delegateQueue_;
+    begin.configuration = sessionConfigurationLocked(begin);
+    begin.configurationBlock = configurationBlock_;
+    begin.delegateQueue = delegateQueue_;
   }
-  if (configurationBlock) {
-    configurationBlock(self, configuration);
+  URLSessionConfiguration& configuration = *begin.configuration;
+  if (begin.configurationBlock) {
+    begin.configurationBlock(self, configuration);
     assignLocked(configuration_, configuration);
   }
   std::shared_ptr<URLSessionDelegate> delegate;
   if (begin.canShare && begin.service) delegate = begin.service->sessionDelegate();
   if (!delegate) delegate = self;
-  begin.session = URLSession::sessionWithConfiguration(configuration, delegate, delegateQueue);
+  begin.session = URLSession::sessionWithConfiguration(configuration, delegate, begin.delegateQueue);
+  begin.ownsSession = delegate == self;
+  // Without a service nothing runs before the next step, whose lock stores the session.
+  if (!begin.service && !begin.restoring) {
+    begin.storeSession = true;
+    return;
+  }
+  bool stopped = false;
   {
     Lock lock(mutex_);
-    session_ = begin.session;
-    shouldInvalidateSession_ = delegate == self;
+    // A stop meanwhile (from the configuration block, or another thread) found no session of this
+    // fetcher's own to invalidate: kept, it would hold the fetcher as its delegate for good.
+    stopped = userStoppedFetching_ && begin.ownsSession;
+    if (!stopped) {
+      session_ = begin.session;
+      shouldInvalidateSession_ = begin.ownsSession;
+    }
+  }
+  if (stopped) {
+    std::exchange(begin.session, nullptr)->finishTasksAndInvalidate();
+    return;
   }
   if (begin.service) begin.service->fetcherDidCreateSession(self);
   if (delegate != self) takeSharedSession(begin);
@@ -281,6 +337,7 @@ void ZSDK_ZTKSessionFetcher::takeSharedSession(BeginState& begin) {
 
 URLSessionConfiguration ZSDK_ZTKSessionFetcher::sessionConfigurationLocked(BeginState& begin) {
   if (!configuration_) {
+    // Not the ephemeral one: its private cookie storage would be replaced at once by the fetcher's.
     URLSessionConfiguration configuration;
     if (sessionIdentifier_ || useBackgroundSession_) {
       if (!sessionIdentifier_) createSessionIdentifierWithMetadata(std::nullopt);
@@ -293,8 +350,6 @@ URLSessionConfiguration ZSDK_ZTKSessionFetcher::sessionConfigurationLocked(Begin
       useBackgroundSession_ = true;
       canShareSession_ = false;
       begin.canShare = false;
-    } else {
-      configuration = URLSessionConfiguration::ephemeralSessionConfiguration();
     }
     configuration.tlsMinimumSupportedProtocol = SSLProtocol::kTLSProtocol12;
     configuration_ = configuration;
@@ -318,16 +373,29 @@ bool ZSDK_ZTKSessionFetcher::admitToService(const BeginState& begin) {
 
 // A fetch that waits lets go of a borrowed session: the one it gets when it begins may be another.
 void ZSDK_ZTKSessionFetcher::dropSharedSession(const BeginState& begin) {
-  if (!begin.canShare) return;
+  // A session not stored yet has nothing to drop.
+  if (!begin.canShare || begin.storeSession) return;
   Lock lock(mutex_);
   if (!shouldInvalidateSession_) session_.reset();
 }
 
-void ZSDK_ZTKSessionFetcher::prepareRequestBody(BeginState& begin) {
+ZSDK_ZTKSessionFetcher::TaskStep ZSDK_ZTKSessionFetcher::prepareRequestBody(BeginState& begin, bool mayAuthorize) {
   const auto logging = ZSDK_ZTKSessionFetcher::logging();
   std::shared_ptr<InputStream> streamToLog;
+  std::shared_ptr<URLSession> stoppedSession;
+  TaskStep step = TaskStep::Pending;
   {
     Lock lock(mutex_);
+    if (begin.storeSession) {
+      begin.storeSession = false;
+      // As in `createSession`: a stop meanwhile found no session to invalidate.
+      if (userStoppedFetching_ && begin.ownsSession) {
+        stoppedSession = begin.session;
+      } else {
+        session_ = begin.session;
+        shouldInvalidateSession_ = begin.ownsSession;
+      }
+    }
     if (request_) {
       begin.effectiveMethod =
           request_->valueForHTTPHeaderField("X-HTTP-Method-Override").value_or(request_->httpMethod);
@@ -341,12 +409,18 @@ void ZSDK_ZTKSessionFetcher::prepareRequestBody(BeginState& begin) {
       if (hasRequestStream && logging) streamToLog = request_->httpBodyStream;
       begin.isGET = false;
     }
+    // Neither a log nor an authorizer has a say before the task is made: it is made now.
+    const bool mayNeedAuthorization =
+        mayAuthorize && authorizer_ && !redirectedToOtherOrigin_ && begin.scheme != "data";
+    if (!streamToLog && !mayNeedAuthorization) step = createTaskLocked(begin);
   }
+  if (stoppedSession) stoppedSession->finishTasksAndInvalidate();
   if (streamToLog) {
     auto logged = logging->loggedInputStreamForInputStream(*this, streamToLog);
     Lock lock(mutex_);
     if (request_) request_->httpBodyStream = std::move(logged);
   }
+  return step;
 }
 
 bool ZSDK_ZTKSessionFetcher::needsAuthorization(const BeginState& begin) {
@@ -362,32 +436,37 @@ bool ZSDK_ZTKSessionFetcher::needsAuthorization(const BeginState& begin) {
 }
 
 bool ZSDK_ZTKSessionFetcher::createTask(BeginState& begin) {
+  TaskStep step = TaskStep::Pending;
   {
     Lock lock(mutex_);
-    if (isRetryEnabled_ && maxRetryInterval_ <= 0) {
-      maxRetryInterval_ = (begin.isGET || begin.effectiveMethod == "HEAD") ? 60.0 : 600.0;
-    }
-    // A stop from another thread since the session was chosen has already cleaned up (and taken
-    // an owned session with it).
-    if (userStoppedFetching_) return false;
-    begin.session = session_;
-    if (begin.session) {
-      begin.task = makeTaskLocked(begin);
-      sessionTask_ = begin.task;
-      if (!testBlock_) testBlock_ = globalTestBlock();
-      isUsingTestBlock_ = static_cast<bool>(testBlock_);
-      begin.useTestBlock = isUsingTestBlock_;
-      begin.backgroundTaskWanted = !useBackgroundSession_ && backgroundTaskIdentifier_ == UIBackgroundTaskInvalid;
-      if (!initialRequestDate_) initialRequestDate_ = Date::now();
-    }
+    step = createTaskLocked(begin);
   }
-  if (!begin.session) failToBeginFetchWithError(std::nullopt);
-  return begin.session != nullptr;
+  if (step == TaskStep::NoSession) failToBeginFetchWithError(std::nullopt);
+  return step == TaskStep::Made;
+}
+
+ZSDK_ZTKSessionFetcher::TaskStep ZSDK_ZTKSessionFetcher::createTaskLocked(BeginState& begin) {
+  if (isRetryEnabled_ && maxRetryInterval_ <= 0) {
+    maxRetryInterval_ = (begin.isGET || begin.effectiveMethod == "HEAD") ? 60.0 : 600.0;
+  }
+  // A stop from another thread since the session was chosen has already cleaned up (and taken
+  // an owned session with it).
+  if (userStoppedFetching_) return TaskStep::Stopped;
+  if (begin.session != session_) begin.session = session_;
+  if (!begin.session) return TaskStep::NoSession;
+  begin.task = makeTaskLocked(begin);
+  sessionTask_ = begin.task;
+  if (!testBlock_) testBlock_ = globalTestBlock();
+  isUsingTestBlock_ = static_cast<bool>(testBlock_);
+  begin.useTestBlock = isUsingTestBlock_;
+  begin.backgroundTaskWanted = !useBackgroundSession_ && backgroundTaskIdentifier_ == UIBackgroundTaskInvalid;
+  if (!initialRequestDate_) initialRequestDate_ = Date::now();
+  return TaskStep::Made;
 }
 
 std::shared_ptr<URLSessionTask> ZSDK_ZTKSessionFetcher::makeTaskLocked(const BeginState& begin) {
-  const URLRequest none;
-  const URLRequest& taskRequest = request_ ? *request_ : none;
+  static const auto* none = new URLRequest();
+  const URLRequest& taskRequest = request_ ? *request_ : *none;
   auto& session = *begin.session;
   std::shared_ptr<URLSessionTask> task;
   if (downloadResumeData_) {
@@ -607,7 +686,7 @@ bool ZSDK_ZTKSessionFetcher::recordTaskLocked(const std::shared_ptr<URLSessionTa
   });
   if (abandoned) return false;
   if (sessionTask_ && sessionTask_ != task) return false;
-  sessionTask_ = task;
+  if (!sessionTask_) sessionTask_ = task;
   if (!request_ && task) {
     if (auto original = task->originalRequest()) request_ = std::make_shared<URLRequest>(*original);
   }
@@ -627,21 +706,26 @@ void ZSDK_ZTKSessionFetcher::didReceiveResponse(const std::shared_ptr<URLSession
                                                 const std::shared_ptr<URLSessionDataTask>& dataTask,
                                                 const std::shared_ptr<const URLResponse>& response,
                                                 ResponseCompletion completionHandler) {
-  if (!recordTask(dataTask)) {
+  bool recorded = false;
+  DidReceiveResponseBlock block;
+  AccumulateDataBlock accumulate;
+  {
+    Lock lock(mutex_);
+    recorded = recordTaskLocked(dataTask);
+    if (recorded) block = didReceiveResponseBlock_;
+    if (recorded && !block) accumulate = resetBufferLocked(URLSessionResponseDisposition::Allow);
+  }
+  if (!recorded) {
     completionHandler(URLSessionResponseDisposition::Cancel);
     return;
   }
-  DidReceiveResponseBlock block;
-  {
-    Lock lock(mutex_);
-    block = didReceiveResponseBlock_;
-  }
   if (!block) {
-    applyDisposition(URLSessionResponseDisposition::Allow, completionHandler);
+    finishDisposition(std::move(accumulate), URLSessionResponseDisposition::Allow, completionHandler);
     return;
   }
   auto self = shared_from_this();
-  invokeOnCallbackQueueAfterUserStopped(true, [self, block, response, completionHandler] {
+  invokeOnCallbackQueueAfterUserStopped(true, [self = std::move(self), block = std::move(block), response,
+                                               completionHandler = std::move(completionHandler)] {
     block(response, [self, completionHandler](URLSessionResponseDisposition disposition) {
       self->applyDisposition(disposition, completionHandler);
     });
@@ -655,29 +739,45 @@ bool ZSDK_ZTKSessionFetcher::wantsResponseDisposition(const std::shared_ptr<URLS
   return didReceiveResponseBlock_ != nullptr || dataTask != sessionTask_;
 }
 
+// The bytes buffered for an earlier response go; the accumulate block to tell of it, if any.
+ZSDK_ZTKSessionFetcher::AccumulateDataBlock ZSDK_ZTKSessionFetcher::resetBufferLocked(
+    URLSessionResponseDisposition disposition) {
+  const std::int64_t buffered = downloadedLength_;
+  if (downloadedData_) downloadedData_->bytes.clear();
+  downloadedLength_ = 0;
+  if (buffered >= 1 && disposition != URLSessionResponseDisposition::Cancel) return accumulateDataBlock_;
+  return nullptr;
+}
+
+void ZSDK_ZTKSessionFetcher::finishDisposition(AccumulateDataBlock accumulate,
+                                               URLSessionResponseDisposition disposition,
+                                               const ResponseCompletion& completionHandler) {
+  // The caller drops what it accumulated for an earlier response (a redirect or challenge hop).
+  if (accumulate) {
+    invokeOnCallbackQueueUnlessStopped([accumulate = std::move(accumulate)] { accumulate(std::nullopt); });
+  }
+  completionHandler(disposition);
+}
+
 void ZSDK_ZTKSessionFetcher::applyDisposition(URLSessionResponseDisposition disposition,
                                               const ResponseCompletion& completionHandler) {
   AccumulateDataBlock accumulate;
   {
     Lock lock(mutex_);
-    const std::int64_t buffered = downloadedLength_;
-    if (downloadedData_) downloadedData_->bytes.clear();
-    downloadedLength_ = 0;
-    if (buffered >= 1 && disposition != URLSessionResponseDisposition::Cancel) accumulate = accumulateDataBlock_;
+    accumulate = resetBufferLocked(disposition);
   }
-  // The caller drops what it accumulated for an earlier response (a redirect or challenge hop).
-  if (accumulate) invokeOnCallbackQueueUnlessStopped([accumulate] { accumulate(std::nullopt); });
-  completionHandler(disposition);
+  finishDisposition(std::move(accumulate), disposition, completionHandler);
 }
 
 void ZSDK_ZTKSessionFetcher::didReceiveData(const std::shared_ptr<URLSession>&,
                                             const std::shared_ptr<URLSessionDataTask>& dataTask, const Data& data) {
-  if (data.empty() || !recordTask(dataTask)) return;
+  if (data.empty()) return;
   AccumulateDataBlock accumulate;
   ReceivedProgressBlock progress;
   std::int64_t total = 0;
   {
     Lock lock(mutex_);
+    if (!recordTaskLocked(dataTask)) return;
     if (accumulateDataBlock_) {
       downloadedLength_ += static_cast<std::int64_t>(data.size());
       accumulate = accumulateDataBlock_;
@@ -690,10 +790,10 @@ void ZSDK_ZTKSessionFetcher::didReceiveData(const std::shared_ptr<URLSession>&,
     }
   }
   if (accumulate) {
-    invokeOnCallbackQueueUnlessStopped([accumulate, data] { accumulate(data); });
+    invokeOnCallbackQueueUnlessStopped([accumulate = std::move(accumulate), data] { accumulate(data); });
   } else if (progress) {
     const auto length = static_cast<std::int64_t>(data.size());
-    invokeOnCallbackQueueUnlessStopped([progress, length, total] { progress(length, total); });
+    invokeOnCallbackQueueUnlessStopped([progress = std::move(progress), length, total] { progress(length, total); });
   }
 }
 
@@ -762,7 +862,7 @@ void ZSDK_ZTKSessionFetcher::didCompleteWithError(const std::shared_ptr<URLSessi
     }
   }
   if (!failure && status >= 0 && status < 300) {
-    finishWithError(std::nullopt, false);
+    finish(std::nullopt, false, status);
     return;
   }
   if (retryAtResponseURL) {
@@ -778,6 +878,10 @@ void ZSDK_ZTKSessionFetcher::didCompleteWithError(const std::shared_ptr<URLSessi
 // Finish, stop, wait
 
 void ZSDK_ZTKSessionFetcher::finishWithError(std::optional<NSError> error, bool shouldRetry) {
+  finish(std::move(error), shouldRetry, std::nullopt);
+}
+
+void ZSDK_ZTKSessionFetcher::finish(std::optional<NSError> error, bool shouldRetry, std::optional<int> knownStatus) {
   auto self = shared_from_this();
   std::optional<Data> data;
   bool persisted = false;
@@ -794,7 +898,7 @@ void ZSDK_ZTKSessionFetcher::finishWithError(std::optional<NSError> error, bool 
     persisted = sessionIdentifier_.has_value();
     // A stop during the retry decision ends the fetch for good.
     if (userStoppedFetching_) shouldRetry = false;
-    const int status = statusCodeLocked();
+    const int status = knownStatus ? *knownStatus : statusCodeLocked();
     deferLogging = deferResponseBodyLogging_;
     const bool failure = error || status < 0 || status > 299;
     if (failure) {
@@ -838,9 +942,10 @@ void ZSDK_ZTKSessionFetcher::finishWithError(std::optional<NSError> error, bool 
   }
   if (!shouldRetry) {
     if (queue) {
-      dispatchToCallbackQueue(self, *queue, *group, false,
-                              [handler = std::move(handler), data = std::move(data), error] {
-                                if (handler) handler(data, error);
+      dispatchToCallbackQueue(self, *queue, std::move(*group), false,
+                              [handler = std::move(handler), data = std::move(data), error]() mutable {
+                                // Run once: data and error move on to the caller.
+                                if (handler) handler(std::move(data), std::move(error));
                               });
     }
     stopFetchReleasingCallbacks(shouldReleaseCallbacksUponCompletion());
@@ -857,7 +962,7 @@ void ZSDK_ZTKSessionFetcher::finishWithError(std::optional<NSError> error, bool 
 void ZSDK_ZTKSessionFetcher::stopFetching() {
   {
     Lock lock(mutex_);
-    userStoppedFetching_ = true;
+    userStoppedFetching_.store(true, std::memory_order_release);
   }
   stopFetchReleasingCallbacks(true);
 }
@@ -886,7 +991,7 @@ void ZSDK_ZTKSessionFetcher::stopFetchReleasingCallbacks(bool shouldReleaseCallb
     timer = std::exchange(retryTimer_, nullptr);
     auto task = std::exchange(sessionTask_, nullptr);
     if (task && !isUsingTestBlock_) {
-      if (auto response = task->response()) response_ = response;
+      if (auto response = task->response()) response_ = std::move(response);
     }
     if (task && task->state() != URLSessionTaskState::Completed) {
       taskToCancel = task;
@@ -914,7 +1019,7 @@ void ZSDK_ZTKSessionFetcher::stopFetchReleasingCallbacks(bool shouldReleaseCallb
     }
     if (quiet) {
       authorizer = authorizer_;
-      request = request_;
+      if (authorizer) request = request_;  // only the authorizer is told of it
       service = service_;
       if (shouldReleaseCallbacks && !authorizer) {
         released.emplace();

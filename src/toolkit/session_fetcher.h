@@ -422,7 +422,11 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
 
   // The steps of a begin, in order; each takes the fetcher's lock for itself.
   struct BeginState;
+  // How far the request step got: the task may be made under its lock already.
+  enum class TaskStep { Pending, Made, Stopped, NoSession };
+  void continueBegin(BeginState& begin, bool mayDelay, bool mayAuthorize);
   bool passBeginChecks(BeginState& begin);
+  bool passBeginChecksLocked(BeginState& begin, std::optional<NSError>& failure);
   std::optional<NSError> beginFailureLocked(std::string& scheme) const;
   void chooseSession(BeginState& begin);
   void createSession(BeginState& begin);
@@ -431,12 +435,15 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
   void resetDownloadStateLocked();
   bool admitToService(const BeginState& begin);
   void dropSharedSession(const BeginState& begin);
-  void prepareRequestBody(BeginState& begin);
+  TaskStep prepareRequestBody(BeginState& begin, bool mayAuthorize);
   bool needsAuthorization(const BeginState& begin);
   bool createTask(BeginState& begin);
+  TaskStep createTaskLocked(BeginState& begin);
   std::shared_ptr<URLSessionTask> makeTaskLocked(const BeginState& begin);
   void startTask(const BeginState& begin);
 
+  // `finishWithError` for a caller that read the status under the lock just before.
+  void finish(std::optional<NSError> error, bool shouldRetry, std::optional<int> knownStatus);
   void authorizeRequest();
   void authorizerRequestFinishedWithError(const std::optional<NSError>& error);
   void releaseCallbacks();
@@ -459,6 +466,9 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
                            const std::shared_ptr<URLRequest>& request);
   void forgetAbandonedTaskLocked(const std::shared_ptr<URLSessionTask>& task);
   void applyDisposition(URLSessionResponseDisposition disposition, const ResponseCompletion& completionHandler);
+  AccumulateDataBlock resetBufferLocked(URLSessionResponseDisposition disposition);
+  void finishDisposition(AccumulateDataBlock accumulate, URLSessionResponseDisposition disposition,
+                         const ResponseCompletion& completionHandler);
   std::shared_ptr<const URLResponse> responseLocked() const;
   int statusCodeLocked() const;
   NSError statusErrorLocked(int status) const;
@@ -524,7 +534,8 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
   std::shared_ptr<ZTKSessionFetcherServiceProtocol> service_;
   std::optional<std::string> serviceHost_;
   std::atomic<std::int64_t> servicePriority_ = 0;
-  bool userStoppedFetching_ = false;
+  // Written under the lock; atomic so that a dispatched callback checks it without the lock.
+  std::atomic<bool> userStoppedFetching_ = false;
 
   bool isRetryEnabled_ = false;
   std::shared_ptr<Timer> retryTimer_;
@@ -540,6 +551,7 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
   std::optional<Date> initialRequestDate_;
 
   std::optional<std::string> comment_;
+  bool commentSet_ = false;
   std::optional<std::string> log_;
   std::optional<Data> loggedStreamData_;
   std::optional<URL> redirectedFromURL_;

@@ -190,13 +190,9 @@ template <class Block>
 void ZSDK_ZTKSessionFetcher::dispatchToCallbackQueue(std::shared_ptr<ZSDK_ZTKSessionFetcher> self, DispatchQueue& queue,
                                                      DispatchGroup group, bool afterUserStopped, Block block) {
   group.enter();
-  queue.async([self = std::move(self), group, afterUserStopped, block = std::move(block)] {
-    ztk_fetcher_detail::GroupLeaver leaver{group};
-    bool stopped = false;
-    {
-      Lock lock(self->mutex_);
-      stopped = self->userStoppedFetching_;
-    }
-    if (!stopped || afterUserStopped) block();
+  queue.async([self = std::move(self), group = std::move(group), afterUserStopped, block = std::move(block)]() mutable {
+    // Run once: the group moves out of the closure.
+    ztk_fetcher_detail::GroupLeaver leaver{std::move(group)};
+    if (afterUserStopped || !self->userStoppedFetching_.load(std::memory_order_acquire)) block();
   });
 }

@@ -189,7 +189,8 @@ void ZSDK_ZTKSessionFetcher::setUpForService(const ZTKSessionFetcherServiceSetti
   allowLocalhostRequest_ = settings.allowLocalhostRequest;
   allowInvalidServerCertificates_ = settings.allowInvalidServerCertificates;
   configurationBlock_ = settings.configurationBlock;
-  setRetryEnabled(settings.retryEnabled);
+  // Unchanged, it would only take the lock again.
+  if (settings.retryEnabled != isRetryEnabled_) setRetryEnabled(settings.retryEnabled);
   retryBlock_ = settings.retryBlock;
   maxRetryInterval_ = settings.maxRetryInterval > 0 ? settings.maxRetryInterval : -1.0;
   minRetryInterval_ = settings.minRetryInterval > 0 ? settings.minRetryInterval : randomMinRetryInterval();
@@ -247,11 +248,20 @@ void ZSDK_ZTKSessionFetcher::addPropertiesFromDictionary(const Properties& prope
   }
   for (const auto& [key, value] : properties) (*properties_)[key] = value;
 }
-std::optional<std::string> ZSDK_ZTKSessionFetcher::comment() const { return locked(comment_); }
-void ZSDK_ZTKSessionFetcher::setComment(std::optional<std::string> comment) {
-  assignLocked(comment_, std::move(comment));
+std::optional<std::string> ZSDK_ZTKSessionFetcher::comment() const {
+  Lock lock(mutex_);
+  // The default is made only when asked for: most fetchers never are.
+  if (!commentSet_) return "(No fetcher comment set)";
+  return comment_;
 }
-bool ZSDK_ZTKSessionFetcher::userStoppedFetching() const { return locked(userStoppedFetching_); }
+void ZSDK_ZTKSessionFetcher::setComment(std::optional<std::string> comment) {
+  Lock lock(mutex_);
+  comment_ = std::move(comment);
+  commentSet_ = true;
+}
+bool ZSDK_ZTKSessionFetcher::userStoppedFetching() const {
+  return userStoppedFetching_.load(std::memory_order_acquire);
+}
 Date ZSDK_ZTKSessionFetcher::initialRequestDate() const {
   Lock lock(mutex_);
   return initialRequestDate_.value_or(Date{});

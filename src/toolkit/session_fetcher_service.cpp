@@ -6,6 +6,7 @@
 #include <chrono>
 #include <iterator>
 #include <thread>
+#include <typeinfo>
 
 #include "platform/foundation/notification_center.h"
 #include "platform/net/url_error.h"
@@ -83,7 +84,16 @@ void ZSDK_ZTKSessionFetcherSessionDelegateDispatcher::setFetcherForTask(const st
   if (!fetcher || !task) return;
   // A pending discard timer stays: rescheduling it for every fetch costs more than the fetch, and
   // it checks for itself that the session has been idle long enough.
-  taskToFetcherMap_[task] = fetcher;
+  const auto found = taskToFetcherMap_.find(task);
+  if (found != taskToFetcherMap_.end()) {
+    found->second = fetcher;
+  } else if (spareEntry_) {
+    spareEntry_.key() = task;
+    spareEntry_.mapped() = fetcher;
+    taskToFetcherMap_.insert(std::move(spareEntry_));
+  } else {
+    taskToFetcherMap_.emplace(task, fetcher);
+  }
 }
 
 void ZSDK_ZTKSessionFetcherSessionDelegateDispatcher::removeFetcher(const std::shared_ptr<Fetcher>& fetcher) {
@@ -174,7 +184,7 @@ void ZSDK_ZTKSessionFetcherSessionDelegateDispatcher::abandon() {
 
 void ZSDK_ZTKSessionFetcherSessionDelegateDispatcher::didBecomeInvalidWithError(
     const std::shared_ptr<URLSession>& session, const std::optional<NSError>&) {
-  std::map<std::shared_ptr<URLSessionTask>, std::shared_ptr<Fetcher>> tasks;
+  TaskMap tasks;
   std::shared_ptr<ZSDK_ZTKSessionFetcherService> service;
   {
     std::lock_guard lock(mutex_);
@@ -236,8 +246,16 @@ void ZSDK_ZTKSessionFetcherSessionDelegateDispatcher::didSendBodyData(const std:
 void ZSDK_ZTKSessionFetcherSessionDelegateDispatcher::didCompleteWithError(const std::shared_ptr<URLSession>& session,
                                                                            const std::shared_ptr<URLSessionTask>& task,
                                                                            const std::optional<NSError>& error) {
-  auto fetcher = fetcherForTask(task);
-  removeTaskFromMap(task);
+  std::shared_ptr<Fetcher> fetcher;
+  {
+    std::lock_guard lock(mutex_);
+    if (auto node = taskToFetcherMap_.extract(task)) {
+      fetcher = std::move(node.mapped());
+      // Kept empty for the next task: a node per fetch is not made and freed.
+      node.key().reset();
+      spareEntry_ = std::move(node);
+    }
+  }
   if (fetcher) fetcher->didCompleteWithError(session, task, error);
 }
 
@@ -379,16 +397,30 @@ std::size_t ZSDK_ZTKSessionFetcherService::numberOfNonBackgroundSessionFetchers(
       std::count_if(fetchers.begin(), fetchers.end(), [](const auto& f) { return !f->useBackgroundSession(); }));
 }
 
+// A host's running entry comes and goes with every fetch of a service used one fetch at a time:
+// the last one dropped is kept (with its list's room) for the next.
+ZSDK_ZTKSessionFetcherService::FetcherList& ZSDK_ZTKSessionFetcherService::runningListLocked(const std::string& host) {
+  const auto found = runningFetchersByHost_.find(host);
+  if (found != runningFetchersByHost_.end()) return found->second;
+  if (!spareRunningEntry_) return runningFetchersByHost_[host];
+  spareRunningEntry_.key() = host;
+  return runningFetchersByHost_.insert(std::move(spareRunningEntry_)).position->second;
+}
+
+void ZSDK_ZTKSessionFetcherService::dropRunningEntryLocked(FetchersByHost::iterator entry) {
+  spareRunningEntry_ = runningFetchersByHost_.extract(entry);
+}
+
 bool ZSDK_ZTKSessionFetcherService::fetcherShouldBeginFetching(const std::shared_ptr<Fetcher>& fetcher) {
   const auto host = hostKey(fetcher);
   if (!host) return true;
   Lock lock(mutex_);
-  auto& running = runningFetchersByHost_[*host];
+  auto& running = runningListLocked(*host);
   if (contains(running, fetcher)) return true;
   fetcher->setServiceHost(host);
   if (!fetcher->useBackgroundSession() && maxRunningFetchersPerHost != 0 &&
       numberOfNonBackgroundSessionFetchers(running) >= maxRunningFetchersPerHost) {
-    if (running.empty()) runningFetchersByHost_.erase(*host);
+    if (running.empty()) dropRunningEntryLocked(runningFetchersByHost_.find(*host));
     delayedFetchersByHost_[*host].push_back(fetcher);
     return false;
   }
@@ -397,9 +429,11 @@ bool ZSDK_ZTKSessionFetcherService::fetcherShouldBeginFetching(const std::shared
 }
 
 bool ZSDK_ZTKSessionFetcherService::isDelayingFetcher(const std::shared_ptr<Fetcher>& fetcher) {
+  Lock lock(mutex_);
+  // Asked at every begin: without waiting fetchers the fetcher's host is not looked up.
+  if (delayedFetchersByHost_.empty()) return false;
   const auto host = hostKey(fetcher);
   if (!host) return false;
-  Lock lock(mutex_);
   const auto it = delayedFetchersByHost_.find(*host);
   return it != delayedFetchersByHost_.end() && contains(it->second, fetcher);
 }
@@ -408,7 +442,10 @@ std::shared_ptr<ZSDK_ZTKSessionFetcherSessionDelegateDispatcher>
 ZSDK_ZTKSessionFetcherService::delegateDispatcherForFetcher(const std::shared_ptr<Fetcher>& fetcher) {
   const auto session = fetcher->session();
   if (!session) return nullptr;
-  return std::dynamic_pointer_cast<Dispatcher>(session->delegate());
+  auto delegate = session->delegate();
+  // Mostly a dispatcher itself: no cast through the class hierarchy for it.
+  if (delegate && typeid(*delegate) == typeid(Dispatcher)) return std::static_pointer_cast<Dispatcher>(delegate);
+  return std::dynamic_pointer_cast<Dispatcher>(delegate);
 }
 
 void ZSDK_ZTKSessionFetcherService::fetcherDidCreateSession(const std::shared_ptr<Fetcher>& fetcher) {
@@ -436,15 +473,23 @@ void ZSDK_ZTKSessionFetcherService::fetcherDidStop(const std::shared_ptr<Fetcher
   {
     Lock lock(mutex_);
     if (stoppedFetchersToWaitFor_) stoppedFetchersToWaitFor_->push_back(fetcher);
-    auto& running = runningFetchersByHost_[*host];
-    auto& delayed = delayedFetchersByHost_[*host];
-    erase(running, fetcher);
-    erase(delayed, fetcher);
-    while (!delayed.empty() && (maxRunningFetchersPerHost == 0 ||
-                                numberOfNonBackgroundSessionFetchers(running) < maxRunningFetchersPerHost)) {
-      auto pick = delayed.begin();
+    // Found, not made: a host without waiting fetchers gets no entry to drop again.
+    auto runningEntry = runningFetchersByHost_.find(*host);
+    if (runningEntry != runningFetchersByHost_.end()) {
+      erase(runningEntry->second, fetcher);
+      if (runningEntry->second.empty()) dropRunningEntryLocked(runningEntry);
+    }
+    const auto delayedEntry = delayedFetchersByHost_.find(*host);
+    auto* delayed = delayedEntry == delayedFetchersByHost_.end() ? nullptr : &delayedEntry->second;
+    if (delayed) erase(*delayed, fetcher);
+    FetcherList* running = nullptr;
+    while (delayed && !delayed->empty()) {
+      if (!running) running = &runningListLocked(*host);
+      if (maxRunningFetchersPerHost != 0 && numberOfNonBackgroundSessionFetchers(*running) >= maxRunningFetchersPerHost)
+        break;
+      auto pick = delayed->begin();
       auto pickPriority = (*pick)->servicePriority();
-      for (auto it = std::next(delayed.begin()); it != delayed.end(); ++it) {
+      for (auto it = std::next(delayed->begin()); it != delayed->end(); ++it) {
         // Only a strictly lower priority wins: ties go to the one that waited longest.
         const auto priority = (*it)->servicePriority();
         if (priority < pickPriority) {
@@ -452,12 +497,12 @@ void ZSDK_ZTKSessionFetcherService::fetcherDidStop(const std::shared_ptr<Fetcher
           pickPriority = priority;
         }
       }
-      running.push_back(*pick);
+      running->push_back(*pick);
       toStart.push_back(*pick);
-      delayed.erase(pick);
+      delayed->erase(pick);
     }
-    if (running.empty()) runningFetchersByHost_.erase(*host);
-    if (delayed.empty()) delayedFetchersByHost_.erase(*host);
+    if (running && running->empty()) dropRunningEntryLocked(runningFetchersByHost_.find(*host));
+    if (delayed && delayed->empty()) delayedFetchersByHost_.erase(delayedEntry);
   }
   fetcher->setServiceHost(std::nullopt);
   // Started outside the lock: a start may sign its request, and an authorizer refreshing its

@@ -97,7 +97,9 @@ class ZSDK_ZTKSessionFetcherSessionDelegateDispatcher
   mutable std::mutex mutex_;
   std::weak_ptr<ZSDK_ZTKSessionFetcherService> parentService_;
   std::shared_ptr<URLSession> session_;
-  std::map<std::shared_ptr<URLSessionTask>, std::shared_ptr<Fetcher>> taskToFetcherMap_;
+  using TaskMap = std::map<std::shared_ptr<URLSessionTask>, std::shared_ptr<Fetcher>>;
+  TaskMap taskToFetcherMap_;
+  TaskMap::node_type spareEntry_;  // holds neither task nor fetcher
   std::shared_ptr<Timer> discardTimer_;
   Date idleSince_;
   TimeInterval discardInterval_;
@@ -182,12 +184,16 @@ class ZSDK_ZTKSessionFetcherService : public ZTKSessionFetcherServiceProtocol,
 
   static std::optional<std::string> hostKey(const std::shared_ptr<Fetcher>& fetcher);
   static std::shared_ptr<Dispatcher> delegateDispatcherForFetcher(const std::shared_ptr<Fetcher>& fetcher);
+  FetcherList& runningListLocked(const std::string& host);
+  // Drops the (empty) entry of a host that has nothing running.
+  void dropRunningEntryLocked(FetchersByHost::iterator entry);
   void abandonDispatcherLocked();
   void detachAuthorizer(const std::shared_ptr<ZTKFetcherAuthorizationProtocol>& authorizer);
 
   Mutex mutex_;
   FetchersByHost delayedFetchersByHost_;
   FetchersByHost runningFetchersByHost_;
+  FetchersByHost::node_type spareRunningEntry_;
   std::shared_ptr<Dispatcher> delegateDispatcher_;
   TimeInterval unusedSessionTimeout_ = 60.0;
   std::shared_ptr<DispatchQueue> callbackQueue_;

@@ -55,6 +55,7 @@ TEST_F(DispatcherTest, UnknownTaskGetsDefaultAnswers) {
   std::optional<CachedURLResponse> cached;
   const CachedURLResponse proposedCache{httpResponse("http://127.0.0.1/", 200), Data::fromString("x")};
   dispatcher->willCacheResponse(nullptr, nullptr, proposedCache, [&](auto c) { cached = c; });
+  dispatcher->didCompleteWithError(nullptr, nullptr, std::nullopt);  // nobody to tell
   EXPECT_EQ(redirect->url, proposed.url);
   EXPECT_EQ(challenge, URLSessionAuthChallengeDisposition::PerformDefaultHandling);
   EXPECT_EQ(response, URLSessionResponseDisposition::Allow);

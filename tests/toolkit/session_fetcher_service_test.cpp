@@ -125,9 +125,14 @@ TEST_F(ServiceTest, AdmissionPerHost) {
     std::vector<std::shared_ptr<Fetcher>> fetchers;
     for (const auto& spec : c.fetchers) fetchers.push_back(begin(spec));
     EXPECT_EQ(started.size(), c.startedAtFirst);
+    // Running ones hold the shared session (background ones have their own); a waiting one lets
+    // go of it until it starts.
+    for (std::size_t i = 0; i < c.startedAtFirst; ++i)
+      if (!c.fetchers[i].background) EXPECT_EQ(fetchers[i]->session(), service->session()) << i;
     if (c.startedAtFirst < fetchers.size()) {
       EXPECT_TRUE(service->isDelayingFetcher(fetchers.back()));
       EXPECT_TRUE(fetchers.back()->isFetching());
+      EXPECT_FALSE(fetchers.back()->session());
     }
     if (c.limitBeforeStops) {
       service->maxRunningFetchersPerHost = *c.limitBeforeStops;
@@ -139,9 +144,26 @@ TEST_F(ServiceTest, AdmissionPerHost) {
     for (const auto& f : started) order.push_back(std::find(fetchers.begin(), fetchers.end(), f) - fetchers.begin());
     EXPECT_EQ(order, c.startOrder);
     EXPECT_EQ(service->numberOfDelayedFetchers(), c.delayedAtEnd);
+    // A host with nobody left running or waiting has no entry.
+    for (const auto& byHost : {service->runningFetchersByHost(), service->delayedFetchersByHost()})
+      for (const auto& [host, list] : byHost) EXPECT_FALSE(list.empty()) << host;
+    if (c.delayedAtEnd == 0) EXPECT_FALSE(service->isDelayingFetcher(fetchers.back()));
     if (c.stopAll) {
       EXPECT_EQ(service->numberOfFetchers(), 0U);
     }
+  }
+}
+
+// One fetch at a time, host after host: each running entry is listed under its own host only.
+TEST_F(ServiceTest, RunningEntriesFollowTheirHost) {
+  for (const Spec& spec : {kA, kB, kB, kA}) {
+    auto fetcher = begin(spec);
+    const auto running = service->runningFetchersByHost();
+    ASSERT_EQ(running.size(), 1U);
+    EXPECT_EQ(running.begin()->first, URL::URLWithString(spec.url)->host());
+    EXPECT_EQ(running.begin()->second, Service::FetcherList{fetcher});
+    fetcher->stopFetching();
+    EXPECT_TRUE(service->runningFetchersByHost().empty());
   }
 }
 

@@ -3,6 +3,7 @@
 #include "fetcher_test_support.h"
 #include "platform/net/url_error.h"
 #include "platform/ui/ui_application.h"
+#include "toolkit/session_fetcher_service.h"
 
 namespace {
 
@@ -120,6 +121,43 @@ TEST_F(SessionFetcherTest, StopBeforeTheResponseSuppressesEveryCallback) {
   expectReleased(fetcher);
   EXPECT_EQ(std::tuple(result->calls, callbacks), std::tuple(0, 0));
   EXPECT_EQ(counts(), (Counts{1, 1, 0, 0}));
+}
+
+// A stop from inside the session's configuration block comes before the fetcher's own session
+// exists: that session must still be invalidated, or it holds the fetcher as its delegate for good.
+TEST_F(SessionFetcherTest, StopWhileItsSessionIsMadeLeavesNothingBehind) {
+  auto service = ZSDK_ZTKSessionFetcherService::create();
+  service->setReuseSession(false);  // its fetchers make sessions of their own
+  service->allowLocalhostRequest = true;
+  service->allowedInsecureSchemes = {"http"};
+  for (const bool withService : {false, true}) {
+    SCOPED_TRACE(withService ? "service fetcher" : "plain fetcher");
+    auto fetcher = withService ? loopback(service->fetcherWithURLString(server.url("never"))) : fetcherFor("never");
+    int configured = 0;
+    fetcher->setConfigurationBlock([&](const std::shared_ptr<Fetcher>& self, URLSessionConfiguration&) {
+      ++configured;
+      self->stopFetching();
+    });
+    auto result = begin(fetcher);
+    time.runUntilIdle();
+    EXPECT_EQ(configured, 1);
+    EXPECT_EQ(std::tuple(fetcher->session() != nullptr, fetcher->sessionTask() != nullptr, fetcher->isFetching()),
+              std::tuple(false, false, false));
+    EXPECT_EQ(service->numberOfFetchers(), 0U);
+    expectReleased(fetcher);
+    EXPECT_EQ(result->calls, 0);
+  }
+  EXPECT_TRUE(server.requests().empty());
+}
+
+// The default comment is there until one is set; a cleared one stays cleared.
+TEST_F(SessionFetcherTest, CommentDefaultsUntilSet) {
+  auto fetcher = fetcherFor("unused");
+  EXPECT_EQ(fetcher->comment(), "(No fetcher comment set)");
+  fetcher->setCommentWithFormat("fetch {}", 7);
+  EXPECT_EQ(fetcher->comment(), "fetch 7");
+  fetcher->setComment(std::nullopt);
+  EXPECT_EQ(fetcher->comment(), std::nullopt);
 }
 
 TEST_F(SessionFetcherTest, SecondBeginFailsOnlyTheNewcomer) {

@@ -66,7 +66,7 @@ ZSDK_ZTKSessionFetcher::ZSDK_ZTKSessionFetcher(std::optional<URLRequest> request
   bodyLength_ = request_ && request_->httpBody ? static_cast<std::int64_t>(request_->httpBody->size())
                                                : NSURLSessionTransferSizeUnknown;
   callbackQueue_ = DispatchQueue::main();
-  delegateQueue_ = DispatchQueue::main();
+  delegateQueue_ = callbackQueue_;
   minRetryInterval_ = randomMinRetryInterval();
 }
 
@@ -258,7 +258,8 @@ std::optional<NSError> ZSDK_ZTKSessionFetcher::beginFailureLocked(std::string& s
   if (!url && !downloadResumeData_ && !sessionIdentifier_) {
     return NSError(kZTKSessionFetcherErrorDomain, ZTKSessionFetcherErrorBeginFailed, failingURLUserInfo(request_));
   }
-  if (!url || scheme == "data" || asciiEqualIgnoringCase(scheme, "https")) return std::nullopt;
+  // URL parsing lower-cases the scheme.
+  if (!url || scheme == "data" || scheme == "https") return std::nullopt;
   const std::string host = url->host().value_or("");
   bool allowed = false;
   if (isLocalhost(host)) {
@@ -338,7 +339,7 @@ void ZSDK_ZTKSessionFetcher::takeSharedSession(BeginState& begin) {
 URLSessionConfiguration ZSDK_ZTKSessionFetcher::sessionConfigurationLocked(BeginState& begin) {
   if (!configuration_) {
     // Not the ephemeral one: its private cookie storage would be replaced at once by the fetcher's.
-    URLSessionConfiguration configuration;
+    URLSessionConfiguration& configuration = configuration_.emplace();
     if (sessionIdentifier_ || useBackgroundSession_) {
       if (!sessionIdentifier_) createSessionIdentifierWithMetadata(std::nullopt);
       {
@@ -352,7 +353,6 @@ URLSessionConfiguration ZSDK_ZTKSessionFetcher::sessionConfigurationLocked(Begin
       begin.canShare = false;
     }
     configuration.tlsMinimumSupportedProtocol = SSLProtocol::kTLSProtocol12;
-    configuration_ = configuration;
   }
   configuration_->httpCookieStorage = cookieStorage_;
   return *configuration_;

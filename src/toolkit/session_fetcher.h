@@ -409,6 +409,13 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
   using Mutex = std::recursive_mutex;
   using Lock = std::lock_guard<Mutex>;
 
+  // The service's host bookkeeping, each in one step of the fetcher's lock.
+  friend class ZSDK_ZTKSessionFetcherService;
+  // The host the service counts this fetch under (the request's, "localhost" for a file URL;
+  // nothing without one); with `record` it becomes the service host too.
+  std::optional<std::string> requestHostKey(bool record);
+  std::optional<std::string> takeServiceHost();
+
   template <class T>
   T locked(const T& field) const {
     Lock lock(mutex_);

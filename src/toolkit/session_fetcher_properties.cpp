@@ -204,6 +204,19 @@ std::optional<std::string> ZSDK_ZTKSessionFetcher::serviceHost() const { return 
 void ZSDK_ZTKSessionFetcher::setServiceHost(std::optional<std::string> host) {
   assignLocked(serviceHost_, std::move(host));
 }
+std::optional<std::string> ZSDK_ZTKSessionFetcher::requestHostKey(bool record) {
+  Lock lock(mutex_);
+  if (!request_ || !request_->url) return std::nullopt;
+  std::optional<std::string> host = request_->url->host();
+  if (!host || host->empty())
+    host = request_->url->isFileURL() ? std::optional<std::string>("localhost") : std::nullopt;
+  if (host && record) serviceHost_ = host;
+  return host;
+}
+std::optional<std::string> ZSDK_ZTKSessionFetcher::takeServiceHost() {
+  Lock lock(mutex_);
+  return std::exchange(serviceHost_, std::nullopt);
+}
 std::int64_t ZSDK_ZTKSessionFetcher::servicePriority() const { return servicePriority_.load(); }
 void ZSDK_ZTKSessionFetcher::setServicePriority(std::int64_t priority) { servicePriority_.store(priority); }
 std::optional<URLCredential> ZSDK_ZTKSessionFetcher::credential() const { return locked(credential_); }

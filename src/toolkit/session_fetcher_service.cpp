@@ -383,15 +383,6 @@ std::shared_ptr<ZSDK_ZTKSessionFetcher> ZSDK_ZTKSessionFetcherService::fetcherWi
 // ---------------------------------------------------------------------------------------------
 // Service: admission and promotion
 
-std::optional<std::string> ZSDK_ZTKSessionFetcherService::hostKey(const std::shared_ptr<Fetcher>& fetcher) {
-  const auto request = fetcher->mutableRequest();
-  if (!request || !request->url) return std::nullopt;
-  std::string host = request->url->host().value_or("");
-  if (host.empty() && request->url->isFileURL()) host = "localhost";
-  if (host.empty()) return std::nullopt;
-  return host;
-}
-
 std::size_t ZSDK_ZTKSessionFetcherService::numberOfNonBackgroundSessionFetchers(const FetcherList& fetchers) {
   return static_cast<std::size_t>(
       std::count_if(fetchers.begin(), fetchers.end(), [](const auto& f) { return !f->useBackgroundSession(); }));
@@ -412,12 +403,13 @@ void ZSDK_ZTKSessionFetcherService::dropRunningEntryLocked(FetchersByHost::itera
 }
 
 bool ZSDK_ZTKSessionFetcherService::fetcherShouldBeginFetching(const std::shared_ptr<Fetcher>& fetcher) {
-  const auto host = hostKey(fetcher);
+  // The host is recorded as the service host with the look-up; a fetcher already running was
+  // recorded under it when admitted.
+  const auto host = fetcher->requestHostKey(true);
   if (!host) return true;
   Lock lock(mutex_);
   auto& running = runningListLocked(*host);
   if (contains(running, fetcher)) return true;
-  fetcher->setServiceHost(host);
   if (!fetcher->useBackgroundSession() && maxRunningFetchersPerHost != 0 &&
       numberOfNonBackgroundSessionFetchers(running) >= maxRunningFetchersPerHost) {
     if (running.empty()) dropRunningEntryLocked(runningFetchersByHost_.find(*host));
@@ -432,7 +424,7 @@ bool ZSDK_ZTKSessionFetcherService::isDelayingFetcher(const std::shared_ptr<Fetc
   Lock lock(mutex_);
   // Asked at every begin: without waiting fetchers the fetcher's host is not looked up.
   if (delayedFetchersByHost_.empty()) return false;
-  const auto host = hostKey(fetcher);
+  const auto host = fetcher->requestHostKey(false);
   if (!host) return false;
   const auto it = delayedFetchersByHost_.find(*host);
   return it != delayedFetchersByHost_.end() && contains(it->second, fetcher);
@@ -466,7 +458,8 @@ void ZSDK_ZTKSessionFetcherService::fetcherDidBeginFetching(const std::shared_pt
 }
 
 void ZSDK_ZTKSessionFetcherService::fetcherDidStop(const std::shared_ptr<Fetcher>& fetcher) {
-  const auto host = fetcher->serviceHost();
+  // Cleared at once: nothing below reads it, and the fetchers started at the end are others.
+  const auto host = fetcher->takeServiceHost();
   if (!host) return;
   if (auto dispatcher = delegateDispatcherForFetcher(fetcher)) dispatcher->removeFetcher(fetcher);
   FetcherList toStart;
@@ -504,7 +497,6 @@ void ZSDK_ZTKSessionFetcherService::fetcherDidStop(const std::shared_ptr<Fetcher
     if (running && running->empty()) dropRunningEntryLocked(runningFetchersByHost_.find(*host));
     if (delayed && delayed->empty()) delayedFetchersByHost_.erase(delayedEntry);
   }
-  fetcher->setServiceHost(std::nullopt);
   // Started outside the lock: a start may sign its request, and an authorizer refreshing its
   // token on another thread may be waiting for this service's lock meanwhile.
   for (const auto& next : toStart) startFetcher(next);

@@ -182,7 +182,6 @@ class ZSDK_ZTKSessionFetcherService : public ZTKSessionFetcherServiceProtocol,
   using Mutex = std::recursive_mutex;
   using Lock = std::lock_guard<Mutex>;
 
-  static std::optional<std::string> hostKey(const std::shared_ptr<Fetcher>& fetcher);
   static std::shared_ptr<Dispatcher> delegateDispatcherForFetcher(const std::shared_ptr<Fetcher>& fetcher);
   FetcherList& runningListLocked(const std::string& host);
   // Drops the (empty) entry of a host that has nothing running.

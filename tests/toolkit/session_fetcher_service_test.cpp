@@ -73,6 +73,33 @@ class ServiceTest : public ::testing::Test {
 
 }  // namespace
 
+// A fetcher carries the host it is counted under while the service holds it, running or waiting,
+// and loses it when it stops; a host-less file URL counts as localhost, a URL-less one nowhere.
+TEST_F(ServiceTest, ServiceHostFollowsAdmission) {
+  service->maxRunningFetchersPerHost = 1;
+  const auto running = begin(kA);
+  const auto waiting = begin(kA);
+  const auto file = begin({"file:///tmp/a"});
+  const auto nowhere = begin({"not a url"});
+  EXPECT_EQ(running->serviceHost(), "a.example");
+  EXPECT_EQ(waiting->serviceHost(), "a.example");
+  EXPECT_EQ(file->serviceHost(), "localhost");
+  EXPECT_FALSE(nowhere->serviceHost());
+  EXPECT_TRUE(service->isDelayingFetcher(waiting));
+  EXPECT_FALSE(service->isDelayingFetcher(nowhere));
+  running->stopFetching();
+  EXPECT_FALSE(running->serviceHost());
+  // Promoted: still counted under its host, as the running one now.
+  EXPECT_EQ(waiting->serviceHost(), "a.example");
+  EXPECT_FALSE(service->isDelayingFetcher(waiting));
+  EXPECT_EQ(service->runningFetchersByHost().at("a.example"), Service::FetcherList{waiting});
+  waiting->stopFetching();
+  file->stopFetching();
+  EXPECT_FALSE(waiting->serviceHost());
+  EXPECT_FALSE(file->serviceHost());
+  EXPECT_EQ(service->numberOfFetchers(), 0U);
+}
+
 TEST_F(ServiceTest, AdmissionPerHost) {
   const AdmissionCase cases[] = {
       {"eleventh waits", 10, std::vector<Spec>(11, kA), 10, {}, {3}, false, upTo(11), 0},
@@ -127,8 +154,11 @@ TEST_F(ServiceTest, AdmissionPerHost) {
     EXPECT_EQ(started.size(), c.startedAtFirst);
     // Running ones hold the shared session (background ones have their own); a waiting one lets
     // go of it until it starts.
-    for (std::size_t i = 0; i < c.startedAtFirst; ++i)
-      if (!c.fetchers[i].background) EXPECT_EQ(fetchers[i]->session(), service->session()) << i;
+    for (std::size_t i = 0; i < c.startedAtFirst; ++i) {
+      if (!c.fetchers[i].background) {
+        EXPECT_EQ(fetchers[i]->session(), service->session()) << i;
+      }
+    }
     if (c.startedAtFirst < fetchers.size()) {
       EXPECT_TRUE(service->isDelayingFetcher(fetchers.back()));
       EXPECT_TRUE(fetchers.back()->isFetching());
@@ -147,7 +177,9 @@ TEST_F(ServiceTest, AdmissionPerHost) {
     // A host with nobody left running or waiting has no entry.
     for (const auto& byHost : {service->runningFetchersByHost(), service->delayedFetchersByHost()})
       for (const auto& [host, list] : byHost) EXPECT_FALSE(list.empty()) << host;
-    if (c.delayedAtEnd == 0) EXPECT_FALSE(service->isDelayingFetcher(fetchers.back()));
+    if (c.delayedAtEnd == 0) {
+      EXPECT_FALSE(service->isDelayingFetcher(fetchers.back()));
+    }
     if (c.stopAll) {
       EXPECT_EQ(service->numberOfFetchers(), 0U);
     }

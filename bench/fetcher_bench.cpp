@@ -30,9 +30,12 @@
 // settings and makes its task under two locks), its finish about 3.5k (the stop, releasing the
 // callbacks, invalidating the owned session) and the completion's own run loop turn about 1k,
 // making and dropping the fetcher about 3k; each delegate callback takes the fetcher's lock once.
-// A service fetcher adds about 3.5k more: its settings copied in one locked step, admission and
-// the host lists, the dispatcher's routing (a host's list entry and the task map's node are
-// reused from the last fetch, not made anew). In parallel one engine turn delivers many
+// A service fetcher adds about 3k more: its settings copied in one locked step, admission and
+// the host lists (the fetcher's host looked up and recorded in one step of its lock, taken back in
+// one), the dispatcher's routing (a host's list entry and the task map's node are reused from the
+// last fetch, not made anew), and the pending discard timer, which makes each run loop turn read
+// the clock (about 8 reads per fetch; dropping it while busy and scheduling it again when idle
+// cost about 1k more). In parallel one engine turn delivers many
 // completions in one block, so hand-offs hardly count; each fetch pays the fetcher's and the
 // service's main-thread work (making, admitting, promoting and creating the task, finishing:
 // about 13k instructions more than the curl-multi side per request) and the engine's per-task

@@ -69,7 +69,7 @@ BackgroundSessions& backgroundSessions() {
 void queueInvalidation(const std::shared_ptr<URLSession>& session, URLSession::Private& p) {
   // Behind the last task's callbacks, which the engine may still hold for the end of its turn.
   net_detail::CurlEngine::deliver(session->delegateQueue(), [session, &p] {
-    if (auto delegate = session->delegate()) delegate->didBecomeInvalidWithError(session, std::nullopt);
+    if (auto delegate = p.delegate) delegate->didBecomeInvalidWithError(session, std::nullopt);  // dropped only here
     std::shared_ptr<URLSessionDelegate> released;  // its destructor may drop tasks of this session
     std::lock_guard lock(p.mutex);
     released = std::move(p.delegate);
@@ -178,6 +178,8 @@ std::shared_ptr<URLSessionDelegate> URLSession::delegate() const {
   std::lock_guard lock(p_->mutex);
   return p_->delegate;
 }
+
+std::shared_ptr<URLSessionDelegate> URLSession::delegateOnQueue() const { return p_->delegate; }
 
 std::optional<std::string> URLSession::sessionDescription() const {
   std::lock_guard lock(p_->mutex);

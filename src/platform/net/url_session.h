@@ -116,9 +116,9 @@ class URLSession : public std::enable_shared_from_this<URLSession> {
   std::shared_ptr<URLSessionDelegate> delegateOnQueue() const;
 
   URLSession(const URLSessionConfiguration& configuration, std::shared_ptr<URLSessionDelegate> delegate,
-             std::shared_ptr<DispatchQueue> delegateQueue);
+             std::shared_ptr<DispatchQueue> delegateQueue, Private& p);
 
   const URLSessionConfiguration configuration_;
   const std::shared_ptr<DispatchQueue> delegateQueue_;
-  std::unique_ptr<Private> p_;
+  Private* const p_;  // made in the same allocation as the session, and outlives it
 };

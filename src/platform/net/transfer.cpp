@@ -191,11 +191,13 @@ void Transfer::deliverAlways(F&& f) {
 bool Transfer::hasDelegate() const { return session_ && session_->delegate() != nullptr; }
 
 std::shared_ptr<URLSessionDataTask> Transfer::dataTask() const {
-  return std::dynamic_pointer_cast<URLSessionDataTask>(task_);
+  if (!task_ || !task_->isDataTask_) return nullptr;
+  return std::static_pointer_cast<URLSessionDataTask>(task_);
 }
 
 std::shared_ptr<URLSessionDownloadTask> Transfer::downloadTask() const {
-  return std::dynamic_pointer_cast<URLSessionDownloadTask>(task_);
+  if (!task_ || task_->isDataTask_) return nullptr;
+  return std::static_pointer_cast<URLSessionDownloadTask>(task_);
 }
 
 double Transfer::idleTimeout() const {

@@ -1,18 +1,29 @@
 #include "platform/foundation/date.h"
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <utility>
 
-Date Date::now() { return currentClock()->now(); }
-
-TimeInterval Date::timeIntervalSinceNow() const { return timeIntervalSinceDate(Date::now()); }
-
-Date SystemClock::now() const {
+namespace {
+Date systemNow() {
   using namespace std::chrono;
   const auto sinceEpoch = duration<double>(system_clock::now().time_since_epoch()).count();
   return Date::dateWithTimeIntervalSince1970(sinceEpoch);
 }
+
+// Set while the system clock is installed: then a read of the time takes no lock.
+std::atomic<bool> systemClockInstalled{true};
+}  // namespace
+
+Date Date::now() {
+  if (systemClockInstalled.load(std::memory_order_acquire)) return systemNow();
+  return currentClock()->now();
+}
+
+TimeInterval Date::timeIntervalSinceNow() const { return timeIntervalSinceDate(Date::now()); }
+
+Date SystemClock::now() const { return systemNow(); }
 
 Date VirtualClock::now() const { return Date{now_.load()}; }
 
@@ -47,6 +58,7 @@ void setCurrentClock(std::shared_ptr<Clock> clock) {
   std::shared_ptr<Clock> previous;
   {
     std::lock_guard lock(slot.mutex);
+    systemClockInstalled.store(dynamic_cast<SystemClock*>(clock.get()) != nullptr, std::memory_order_release);
     previous = std::exchange(slot.clock, std::move(clock));
   }
 }

@@ -1,6 +1,7 @@
 #include "platform/foundation/dispatch.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -186,27 +187,30 @@ std::shared_ptr<DispatchQueue> DispatchQueue::make(std::string label) {
 struct DispatchGroup::State {
   std::mutex mutex;
   std::condition_variable emptied;
-  long count = 0;
+  // Changed without the lock only by an enter and by a leave that does not empty the group: the
+  // step to zero, which notifications and waiters watch, is always taken under it.
+  std::atomic<long> count{0};
   int mainThreadWaiters = 0;
   std::vector<std::pair<std::shared_ptr<DispatchQueue>, std::function<void()>>> notifications;
 };
 
 DispatchGroup::DispatchGroup() : state_(std::make_shared<State>()) {}
 
-void DispatchGroup::enter() {
-  std::lock_guard lock(state_->mutex);
-  ++state_->count;
-}
+void DispatchGroup::enter() { state_->count.fetch_add(1); }
 
 void DispatchGroup::leave() {
   // The last leave lets a waiter go on and destroy the group: its state must outlive the notify.
+  long members = state_->count.load();
+  while (members > 1) {
+    if (state_->count.compare_exchange_weak(members, members - 1)) return;
+  }
   const auto state = state_;
   decltype(State::notifications) due;
   bool wakeMainLoop = false;
   {
     std::lock_guard lock(state->mutex);
     if (state->count == 0) fatalError("DispatchGroup::leave without a matching enter");
-    if (--state->count > 0) return;
+    if (state->count.fetch_sub(1) > 1) return;
     due.swap(state->notifications);
     wakeMainLoop = state->mainThreadWaiters > 0;
   }
@@ -228,10 +232,7 @@ void DispatchGroup::notify(std::shared_ptr<DispatchQueue> queue, std::function<v
 }
 
 bool DispatchGroup::wait(TimeInterval timeout) {
-  auto isEmpty = [s = state_] {
-    std::lock_guard lock(s->mutex);
-    return s->count == 0;
-  };
+  auto isEmpty = [s = state_] { return s->count.load() == 0; };
   if (RunLoop::isMainThread()) {
     {
       std::lock_guard lock(state_->mutex);

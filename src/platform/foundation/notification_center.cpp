@@ -1,6 +1,5 @@
 #include "platform/foundation/notification_center.h"
 
-#include <atomic>
 #include <vector>
 
 #include "platform/foundation/run_loop.h"
@@ -43,6 +42,7 @@ NotificationCenter::ObserverToken NotificationCenter::addObserverForName(std::st
   std::lock_guard lock(mutex_);
   const ObserverToken token = nextToken_++;
   observers_.emplace(token, std::move(observer));
+  observerCount_.store(observers_.size(), std::memory_order_release);
   return token;
 }
 
@@ -54,10 +54,12 @@ void NotificationCenter::removeObserver(ObserverToken token) {
   it->second->removed = true;
   removed = std::move(it->second);
   observers_.erase(it);
+  observerCount_.store(observers_.size(), std::memory_order_release);
 }
 
 void NotificationCenter::postNotificationName(const std::string& name, std::shared_ptr<void> object,
                                               Value::Dictionary userInfo) {
+  if (observerCount_.load(std::memory_order_acquire) == 0) return;
   std::vector<std::shared_ptr<Observer>> targets;
   {
     std::lock_guard lock(mutex_);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -42,5 +43,7 @@ class NotificationCenter {
   struct Observer;
   std::mutex mutex_;
   std::map<ObserverToken, std::shared_ptr<Observer>> observers_;  // in registration order
+  // The size of observers_, read without the lock: most posts have no observer at all.
+  std::atomic<std::size_t> observerCount_{0};
   ObserverToken nextToken_ = 1;
 };

@@ -49,7 +49,7 @@ SteadyClock::time_point deadlineAfter(TimeInterval seconds) {
   return SteadyClock::now() + std::chrono::duration_cast<SteadyClock::duration>(std::chrono::duration<double>(clamped));
 }
 
-double clockNow() { return currentClock()->now().timeIntervalSinceReferenceDate; }
+double clockNow() { return Date::now().timeIntervalSinceReferenceDate; }
 
 // The loop sleeps on a futex word, not a condition variable: glibc's condition variable takes its
 // mutex back as contended after every wait, so each wake-up cost one more system call to unlock.
@@ -100,6 +100,27 @@ struct RunLoop::Impl {
   std::map<TimerKey, std::shared_ptr<Timer>> timers;
   std::uint64_t nextTimerOrder = 0;
   bool stopRequested = false;
+  // The sizes of `tasks` and `timers`, written under the mutex and read without it, so that a turn
+  // with nothing to do and a woken sleep with a task waiting take no lock.
+  std::atomic<std::size_t> taskCount{0};
+  std::atomic<std::size_t> timerCount{0};
+
+  void countLocked() {
+    taskCount.store(tasks.size(), std::memory_order_release);
+    timerCount.store(timers.size(), std::memory_order_release);
+  }
+
+  // Caller holds the mutex. Moves the first task posted before `limit` into `work` (false when
+  // there is none); `more` tells whether another such task waits behind it.
+  bool popTaskLocked(std::uint64_t limit, std::function<void()>& work, bool& more) {
+    more = false;
+    if (tasks.empty() || tasks.front().order >= limit) return false;
+    work = std::move(tasks.front().work);
+    tasks.pop_front();
+    taskCount.store(tasks.size(), std::memory_order_release);
+    more = !tasks.empty() && tasks.front().order < limit;
+    return true;
+  }
 
   // Takes `timer` off the schedule; the caller destroys the returned references after unlocking,
   // since a callback's captures may call back into the loop.
@@ -109,6 +130,7 @@ struct RunLoop::Impl {
       auto node = timers.extract({s.fireDate, s.order});
       if (node) held = std::move(node.mapped());
       s.scheduled = false;
+      timerCount.store(timers.size(), std::memory_order_release);
     }
     return held;
   }
@@ -136,6 +158,7 @@ struct RunLoop::Impl {
         timers.insert(std::move(node));
       } else {
         s.scheduled = false;  // the caller's reference keeps the timer alive while it fires
+        timerCount.store(timers.size(), std::memory_order_release);
       }
       callback = s.callback;
     }
@@ -146,18 +169,47 @@ struct RunLoop::Impl {
 
   // One turn: timers due when it began, then the tasks posted before it began.
   bool turn() {
-    std::vector<std::shared_ptr<Timer>> due;
+    // Nothing queued: a post racing with this look counts as made after the turn began.
+    if (taskCount.load(std::memory_order_acquire) == 0 && timerCount.load(std::memory_order_acquire) == 0) return false;
+    std::function<void()> work;
     std::uint64_t taskLimit = 0;
-    bool haveTimers = false;
+    bool ran = false;
+    bool have = false;
+    bool more = false;
     {
-      std::lock_guard lock(mutex);
-      haveTimers = !timers.empty();
+      std::unique_lock lock(mutex);
       taskLimit = nextTaskOrder;
+      if (timers.empty()) {
+        // The usual turn: no timers, so the first task comes with the look at the queue.
+        have = popTaskLocked(taskLimit, work, more);
+        if (!have) return false;
+      } else {
+        lock.unlock();
+        ran = fireDueTimers(taskLimit);
+        more = true;
+      }
     }
-    // The clock is read only when there are timers to compare with it.
-    double now = 0;
-    if (haveTimers) {
-      now = clockNow();
+    // One task at a time from the shared queue, so a nested loop started by a task keeps the order.
+    for (;;) {
+      if (have) {
+        ran = true;
+        foundation_detail::invokeSafely(work, "RunLoop task");
+        work = nullptr;
+      }
+      if (!more) break;
+      std::lock_guard lock(mutex);
+      have = popTaskLocked(taskLimit, work, more);
+      if (!have) break;
+    }
+    return ran;
+  }
+
+  // Fires the timers due now (the clock is read only when there are timers to compare with it);
+  // `taskLimit` becomes the order of the next task posted after the due ones were picked.
+  bool fireDueTimers(std::uint64_t& taskLimit) {
+    std::vector<std::shared_ptr<Timer>> due;
+    const double now = clockNow();
+    {
       std::lock_guard lock(mutex);
       for (auto it = timers.begin(); it != timers.end() && it->first.first <= now; ++it) {
         due.push_back(it->second);
@@ -166,18 +218,6 @@ struct RunLoop::Impl {
     }
     bool ran = false;
     for (const auto& timer : due) ran = fireIfDue(timer, now) || ran;
-    // One task at a time from the shared queue, so a nested loop started by a task keeps the order.
-    for (;;) {
-      std::function<void()> work;
-      {
-        std::lock_guard lock(mutex);
-        if (tasks.empty() || tasks.front().order >= taskLimit) break;
-        work = std::move(tasks.front().work);
-        tasks.pop_front();
-      }
-      ran = true;
-      foundation_detail::invokeSafely(work, "RunLoop task");
-    }
     return ran;
   }
 
@@ -209,6 +249,8 @@ struct RunLoop::Impl {
       ++sleepers;
       lock.unlock();
       futexWait(wakeWord, seen, wakeAt);
+      // Woken with a task waiting: the caller's turn takes it under the lock anyway.
+      if (taskCount.load(std::memory_order_acquire) != 0 && wakeWord.load(std::memory_order_relaxed) != seen) return;
       lock.lock();
       // A wake-up took this sleeper off the count already; a timeout or a spurious return did not.
       if (wakeWord.load(std::memory_order_relaxed) == seen) --sleepers;
@@ -229,6 +271,7 @@ struct RunLoop::Impl {
         droppedCallbacks.push_back(std::move(timer->state_->callback));
       }
       stopRequested = false;
+      countLocked();
     }
   }
 };
@@ -292,6 +335,7 @@ void RunLoop::post(std::function<void()> task) {
   {
     std::lock_guard lock(impl_->mutex);
     impl_->tasks.push_back({impl_->nextTaskOrder++, std::move(task)});
+    impl_->taskCount.store(impl_->tasks.size(), std::memory_order_release);
     wake = impl_->takeSleepersLocked();
   }
   if (wake) impl_->wakeSleepers();
@@ -311,6 +355,7 @@ std::shared_ptr<Timer> RunLoop::scheduledTimer(TimeInterval interval, bool repea
     s.order = impl_->nextTimerOrder++;
     s.scheduled = true;
     impl_->timers.emplace(Impl::TimerKey{s.fireDate, s.order}, timer);
+    impl_->timerCount.store(impl_->timers.size(), std::memory_order_release);
     wake = impl_->takeSleepersLocked();
   }
   if (wake) impl_->wakeSleepers();

@@ -121,7 +121,11 @@ void CurlEngine::deliver(const std::shared_ptr<DispatchQueue>& queue, std::funct
     return;
   }
   auto& outbox = sharedEngine->outbox_;
-  if (outbox.empty() || outbox.back().queue != queue) outbox.push_back({queue, {}});
+  if (outbox.empty() || outbox.back().queue != queue) {
+    outbox.push_back({queue, {}});
+    // A delegate's response, body, completion and the in-flight count's release: one allocation.
+    outbox.back().work.reserve(4);
+  }
   outbox.back().work.push_back(std::move(work));
 }
 

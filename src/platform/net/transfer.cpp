@@ -178,7 +178,7 @@ void Transfer::deliver(F&& f) {
   if (!session_) return;
   auto session = session_;
   CurlEngine::deliver(session->delegateQueue(), [session, f = std::forward<F>(f)]() mutable {
-    if (auto delegate = session->delegate()) f(*delegate, session);
+    if (auto delegate = session->delegateOnQueue()) f(*delegate, session);
   });
 }
 
@@ -191,11 +191,13 @@ void Transfer::deliverAlways(F&& f) {
 bool Transfer::hasDelegate() const { return session_ && session_->delegate() != nullptr; }
 
 std::shared_ptr<URLSessionDataTask> Transfer::dataTask() const {
-  return std::dynamic_pointer_cast<URLSessionDataTask>(task_);
+  if (!task_ || !task_->isDataTask_) return nullptr;
+  return std::static_pointer_cast<URLSessionDataTask>(task_);
 }
 
 std::shared_ptr<URLSessionDownloadTask> Transfer::downloadTask() const {
-  return std::dynamic_pointer_cast<URLSessionDownloadTask>(task_);
+  if (!task_ || task_->isDataTask_) return nullptr;
+  return std::static_pointer_cast<URLSessionDownloadTask>(task_);
 }
 
 double Transfer::idleTimeout() const {
@@ -812,11 +814,13 @@ void Transfer::acceptResponse(const Data& bodySoFar) {
     if (!bodySoFar.empty()) deliverBody(reinterpret_cast<const char*>(bodySoFar.data()), bodySoFar.size());
     return;
   }
-  if (usesCompletionHandler() || !hasDelegate()) {
+  // Read once: the delegate queue may drop it in between.
+  const auto delegate = usesCompletionHandler() || !session_ ? nullptr : session_->delegate();
+  if (!delegate) {
     if (!bodySoFar.empty()) deliverBody(reinterpret_cast<const char*>(bodySoFar.data()), bodySoFar.size());
     return;
   }
-  if (!session_->delegate()->wantsResponseDisposition(dataTask())) {
+  if (!delegate->wantsResponseDisposition(dataTask())) {
     // Told, not asked: the body flows on without a round trip to the delegate queue.
     deliver([task = dataTask(), response = std::shared_ptr<const URLResponse>(hopResponse_)](
                 URLSessionDelegate& d, const std::shared_ptr<URLSession>& s) {
@@ -1240,7 +1244,7 @@ void Transfer::finishSuccess() {
     } else {
       auto session = session_;
       deliverAlways([session, task = downloadTask(), location, path] {
-        if (auto delegate = session->delegate()) delegate->didFinishDownloadingToURL(session, task, location);
+        if (auto delegate = session->delegateOnQueue()) delegate->didFinishDownloadingToURL(session, task, location);
         ::unlink(path.c_str());
       });
     }

@@ -69,7 +69,7 @@ BackgroundSessions& backgroundSessions() {
 void queueInvalidation(const std::shared_ptr<URLSession>& session, URLSession::Private& p) {
   // Behind the last task's callbacks, which the engine may still hold for the end of its turn.
   net_detail::CurlEngine::deliver(session->delegateQueue(), [session, &p] {
-    if (auto delegate = session->delegate()) delegate->didBecomeInvalidWithError(session, std::nullopt);
+    if (auto delegate = p.delegate) delegate->didBecomeInvalidWithError(session, std::nullopt);  // dropped only here
     std::shared_ptr<URLSessionDelegate> released;  // its destructor may drop tasks of this session
     std::lock_guard lock(p.mutex);
     released = std::move(p.delegate);
@@ -91,10 +91,10 @@ std::shared_ptr<Transfer> transferFor(const std::shared_ptr<const URLRequest>& r
 }  // namespace
 
 URLSession::URLSession(const URLSessionConfiguration& configuration, std::shared_ptr<URLSessionDelegate> delegate,
-                       std::shared_ptr<DispatchQueue> delegateQueue)
+                       std::shared_ptr<DispatchQueue> delegateQueue, Private& p)
     : configuration_(configuration),
       delegateQueue_(delegateQueue ? std::move(delegateQueue) : DispatchQueue::make("URLSession delegate queue")),
-      p_(std::make_unique<Private>()) {
+      p_(&p) {
   p_->delegate = std::move(delegate);
 }
 
@@ -122,10 +122,14 @@ std::shared_ptr<URLSession> URLSession::sessionWithConfiguration(const URLSessio
 std::shared_ptr<URLSession> URLSession::sessionWithConfiguration(const URLSessionConfiguration& configuration,
                                                                  std::shared_ptr<URLSessionDelegate> delegate,
                                                                  std::shared_ptr<DispatchQueue> delegateQueue) {
-  // The session and its count in one allocation: a fetcher makes a session per fetch.
-  struct Made : URLSession {
+  // The session, its state and its count in one allocation: a fetcher makes a session per fetch.
+  // The state comes first, so it is made before the session and outlives it.
+  struct State {
+    Private p;
+  };
+  struct Made : State, URLSession {
     Made(const URLSessionConfiguration& c, std::shared_ptr<URLSessionDelegate> d, std::shared_ptr<DispatchQueue> q)
-        : URLSession(c, std::move(d), std::move(q)) {}
+        : URLSession(c, std::move(d), std::move(q), p) {}
   };
   std::shared_ptr<URLSession> session =
       std::make_shared<Made>(configuration, std::move(delegate), std::move(delegateQueue));
@@ -178,6 +182,8 @@ std::shared_ptr<URLSessionDelegate> URLSession::delegate() const {
   std::lock_guard lock(p_->mutex);
   return p_->delegate;
 }
+
+std::shared_ptr<URLSessionDelegate> URLSession::delegateOnQueue() const { return p_->delegate; }
 
 std::optional<std::string> URLSession::sessionDescription() const {
   std::lock_guard lock(p_->mutex);

@@ -103,7 +103,8 @@ class URLSession : public std::enable_shared_from_this<URLSession> {
   friend class net_detail::Transfer;
 
   template <class T>
-  std::shared_ptr<T> makeTask(std::shared_ptr<const URLRequest> request, std::shared_ptr<net_detail::Transfer> transfer);
+  std::shared_ptr<T> makeTask(std::shared_ptr<const URLRequest> request,
+                              std::shared_ptr<net_detail::Transfer> transfer);
   // The download task a data task's transfer continues as.
   std::shared_ptr<URLSessionDownloadTask> adoptDownloadTask(const std::shared_ptr<const URLRequest>& request,
                                                             std::shared_ptr<net_detail::Transfer> transfer);
@@ -111,11 +112,13 @@ class URLSession : public std::enable_shared_from_this<URLSession> {
   void taskEnded(const URLSessionTask* task);
   // Takes over the live tasks of the previous session with this background identifier.
   void adoptBackgroundTasks();
+  // On the delegate queue only, where alone the delegate is dropped: no lock needed.
+  std::shared_ptr<URLSessionDelegate> delegateOnQueue() const;
 
   URLSession(const URLSessionConfiguration& configuration, std::shared_ptr<URLSessionDelegate> delegate,
-             std::shared_ptr<DispatchQueue> delegateQueue);
+             std::shared_ptr<DispatchQueue> delegateQueue, Private& p);
 
   const URLSessionConfiguration configuration_;
   const std::shared_ptr<DispatchQueue> delegateQueue_;
-  std::unique_ptr<Private> p_;
+  Private* const p_;  // made in the same allocation as the session, and outlives it
 };

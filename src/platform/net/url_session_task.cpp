@@ -8,8 +8,12 @@ namespace {
 std::atomic<unsigned long> nextTaskIdentifier{1};
 }
 
-URLSessionTask::URLSessionTask(std::shared_ptr<URLSession> session, std::shared_ptr<const URLRequest> request)
-    : taskIdentifier_(nextTaskIdentifier++), originalRequest_(std::move(request)), session_(std::move(session)) {}
+URLSessionTask::URLSessionTask(std::shared_ptr<URLSession> session, std::shared_ptr<const URLRequest> request,
+                               bool isDataTask)
+    : taskIdentifier_(nextTaskIdentifier++),
+      isDataTask_(isDataTask),
+      originalRequest_(std::move(request)),
+      session_(std::move(session)) {}
 
 URLSessionTask::~URLSessionTask() {
   if (state_.load() != URLSessionTaskState::Completed && session_) session_->taskEnded(this);

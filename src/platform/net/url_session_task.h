@@ -56,7 +56,7 @@ class URLSessionTask : public std::enable_shared_from_this<URLSessionTask> {
 
  protected:
   // `request` is null for a task without one (resume data that could not be read).
-  URLSessionTask(std::shared_ptr<URLSession> session, std::shared_ptr<const URLRequest> request);
+  URLSessionTask(std::shared_ptr<URLSession> session, std::shared_ptr<const URLRequest> request, bool isDataTask);
   // Running or suspended -> canceling; false when the task already ended or is being cancelled.
   bool startCanceling();
 
@@ -66,6 +66,8 @@ class URLSessionTask : public std::enable_shared_from_this<URLSessionTask> {
   friend class net_detail::Transfer;
 
   const unsigned long taskIdentifier_;
+  // A data (or upload) task, else a download task: the engine tells them apart per callback.
+  const bool isDataTask_;
   // Shared, never changed, with the engine's transfer.
   const std::shared_ptr<const URLRequest> originalRequest_;
   std::shared_ptr<net_detail::Transfer> transfer_;  // set once by the session
@@ -85,7 +87,7 @@ class URLSessionTask : public std::enable_shared_from_this<URLSessionTask> {
 class URLSessionDataTask : public URLSessionTask {
  public:
   URLSessionDataTask(std::shared_ptr<URLSession> session, std::shared_ptr<const URLRequest> request)
-      : URLSessionTask(std::move(session), std::move(request)) {}
+      : URLSessionTask(std::move(session), std::move(request), true) {}
 };
 
 class URLSessionUploadTask : public URLSessionDataTask {
@@ -96,7 +98,7 @@ class URLSessionUploadTask : public URLSessionDataTask {
 class URLSessionDownloadTask : public URLSessionTask {
  public:
   URLSessionDownloadTask(std::shared_ptr<URLSession> session, std::shared_ptr<const URLRequest> request)
-      : URLSessionTask(std::move(session), std::move(request)) {}
+      : URLSessionTask(std::move(session), std::move(request), false) {}
   // Cancels the task; the handler gets, on the session's delegate queue, the data that
   // downloadTaskWithResumeData goes on from: nothing when the task had ended or cannot go on
   // (no 200 or 206 answer yet, or a body that was decoded on the way).

@@ -1,5 +1,7 @@
 #include "platform/ui/ui_application.h"
 
+#include <algorithm>
+
 namespace {
 std::shared_ptr<UIApplication>& sharedSlot() {
   static auto application = std::make_shared<UIApplication>();
@@ -73,13 +75,19 @@ void UIApplication::deliverBackgroundURLSessionEvents(const std::string& identif
 UIBackgroundTaskIdentifier UIApplication::beginBackgroundTaskWithExpirationHandler(std::function<void()> handler) {
   std::lock_guard lock(tasksMutex_);
   auto id = nextTask_++;
-  tasks_[id] = std::move(handler);
+  tasks_.push_back({id, std::move(handler)});
   return id;
 }
 
 void UIApplication::endBackgroundTask(UIBackgroundTaskIdentifier identifier) {
+  std::function<void()> ended;  // its captures go after the lock
   std::lock_guard lock(tasksMutex_);
-  tasks_.erase(identifier);
+  auto found =
+      std::lower_bound(tasks_.begin(), tasks_.end(), identifier,
+                       [](const OpenBackgroundTask& t, UIBackgroundTaskIdentifier id) { return t.identifier < id; });
+  if (found == tasks_.end() || found->identifier != identifier) return;
+  ended = std::move(found->expirationHandler);
+  tasks_.erase(found);
 }
 
 std::size_t UIApplication::openBackgroundTaskCount() const {
@@ -91,7 +99,7 @@ void UIApplication::expireBackgroundTasks() {
   std::vector<std::function<void()>> handlers;
   {
     std::lock_guard lock(tasksMutex_);
-    for (auto& [id, handler] : tasks_) handlers.push_back(handler);
+    for (const auto& task : tasks_) handlers.push_back(task.expirationHandler);
   }
   // Outside the lock: handlers end their tasks.
   for (auto& handler : handlers) {

@@ -126,7 +126,12 @@ class UIApplication : public UIResponder {
   std::vector<URL> openedURLs_;
   std::vector<URL> canOpenQueries_;
   mutable std::mutex tasksMutex_;
-  std::map<UIBackgroundTaskIdentifier, std::function<void()>> tasks_;
+  struct OpenBackgroundTask {
+    UIBackgroundTaskIdentifier identifier;
+    std::function<void()> expirationHandler;
+  };
+  // In identifier order (they only grow); a vector, since a fetch opens and closes one each time.
+  std::vector<OpenBackgroundTask> tasks_;
   UIBackgroundTaskIdentifier nextTask_ = 1;
   bool networkActivityIndicatorVisible_ = false;
   UIStatusBarStyle statusBarStyle_ = UIStatusBarStyle::Default;

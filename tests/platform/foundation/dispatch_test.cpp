@@ -146,6 +146,46 @@ TEST_F(DispatchGroupTest, NotifyRunsOnceEveryMemberLeft) {
   EXPECT_TRUE(immediate);
 }
 
+// Members come and go from several threads at once; only the step to zero lets notifications go.
+TEST_F(DispatchGroupTest, NotificationsWaitForTheLastOfManyMembersOnOtherThreads) {
+  DispatchGroup group;
+  constexpr int kThreads = 4;
+  constexpr int kRounds = 200;
+  std::atomic<int> left{0};
+  std::atomic<int> leftWhenNotified{-1};
+  group.enter();  // holds the group open while the threads churn
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < kRounds; ++i) {
+        group.enter();
+        group.enter();
+        group.leave();
+        ++left;
+        group.leave();
+      }
+    });
+  }
+  auto queue = DispatchQueue::make("notified");
+  group.notify(queue, [&] { leftWhenNotified = left.load(); });
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(leftWhenNotified, -1);
+  group.leave();
+  EXPECT_TRUE(group.wait(5.0));
+  queue->sync([] {});
+  EXPECT_EQ(leftWhenNotified, kThreads * kRounds);
+
+  // Emptied and entered again: a new notification waits for the new member.
+  group.enter();
+  bool again = false;
+  group.notify(DispatchQueue::main(), [&] { again = true; });
+  vt.runUntilIdle();
+  EXPECT_FALSE(again);
+  group.leave();
+  vt.runUntilIdle();
+  EXPECT_TRUE(again);
+}
+
 TEST_F(DispatchGroupTest, WaitTurnsTheMainLoopAndTimesOut) {
   DispatchGroup group;
   group.enter();
@@ -169,6 +209,11 @@ TEST_F(DispatchGroupTest, WaitTurnsTheMainLoopAndTimesOut) {
 
 TEST(DispatchGroupDeathTest, LeaveWithoutEnterStops) {
   DispatchGroup group;
+  EXPECT_DEATH(group.leave(), "without a matching enter");
+  group.enter();
+  group.enter();
+  group.leave();
+  group.leave();
   EXPECT_DEATH(group.leave(), "without a matching enter");
 }
 

@@ -39,6 +39,24 @@ TEST(NotificationCenterTest, DeliversByNameAndSenderWithUserInfo) {
   EXPECT_EQ(log, (std::vector<std::string>{"any: sender", "any: sender"}));
 }
 
+// A center that has no observer answers posts without looking; one that had them and lost them
+// all, then gained one, must look again.
+TEST(NotificationCenterTest, ObserversComingAndGoingKeepPostsReachingTheRightOnes) {
+  NotificationCenter center;
+  std::vector<std::string> log;
+  center.postNotificationName("changed");
+  const auto first =
+      center.addObserverForName("changed", nullptr, nullptr, [&](const Notification&) { log.push_back("first"); });
+  center.postNotificationName("changed");
+  center.removeObserver(first);
+  center.postNotificationName("changed");
+  center.addObserverForName("changed", nullptr, nullptr, [&](const Notification&) { log.push_back("second"); });
+  center.postNotificationName("changed");
+  center.removeObserver(first);  // removed already: the count stays right
+  center.postNotificationName("changed");
+  EXPECT_EQ(log, (std::vector<std::string>{"first", "second", "second"}));
+}
+
 TEST(NotificationCenterTest, QueueObserversRunAsyncOnTheirQueue) {
   VirtualTime vt;
   NotificationCenter center;

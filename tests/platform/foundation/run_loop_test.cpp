@@ -37,6 +37,39 @@ TEST_F(RunLoopTest, TurnsRunTimersThenTasksAndDeferWhatATurnPosts) {
   EXPECT_FALSE(loop.runOnce());
 }
 
+// Without timers a turn takes its first task with its look at the queue and the rest one by one.
+TEST_F(RunLoopTest, ATurnWithoutTimersRunsEveryTaskPostedBeforeItAndNothingAfter) {
+  std::vector<int> order;
+  EXPECT_FALSE(loop.runOnce());
+  loop.post([&] {
+    order.push_back(1);
+    loop.post([&] { order.push_back(4); });
+  });
+  loop.post(nullptr);  // an empty task still counts as work
+  loop.post([&] { order.push_back(2); });
+  loop.post([&] { order.push_back(3); });
+  EXPECT_TRUE(loop.runOnce());
+  EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+  EXPECT_TRUE(loop.runOnce());
+  EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4}));
+  EXPECT_FALSE(loop.runOnce());
+  loop.post(nullptr);
+  EXPECT_TRUE(loop.runOnce());
+
+  // A timer gone (fired, invalidated or dropped by reset) leaves turns with nothing to do.
+  loop.scheduledTimer(0, false, [&](Timer&) { order.push_back(5); });
+  loop.scheduledTimer(1.0, false, [](Timer&) {})->invalidate();
+  EXPECT_TRUE(loop.runOnce());
+  EXPECT_FALSE(loop.runOnce());
+  loop.post([&] { order.push_back(6); });
+  loop.scheduledTimer(0, false, [&](Timer&) { order.push_back(7); });
+  loop.reset();
+  EXPECT_FALSE(loop.runOnce());
+  loop.post([&] { order.push_back(8); });
+  EXPECT_TRUE(loop.runOnce());
+  EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4, 5, 8}));
+}
+
 TEST_F(RunLoopTest, NestedLoopInsideATaskKeepsPostOrderAndExceptionsStayInside) {
   std::vector<int> order;
   loop.post([&] {
@@ -133,6 +166,20 @@ TEST(RunLoopClockTest, ResetDropsTasksAndTimersAndTheVirtualClockDrivesDateNow) 
     EXPECT_FALSE(ran || timer->isValid());
   }
   EXPECT_FALSE(currentClock()->isVirtual());
+  EXPECT_GE(Date::now(), before);
+}
+
+TEST(RunLoopClockTest, DateNowFollowsEveryClockInstalled) {
+  const Date before = Date::now();
+  auto virtualClock = std::make_shared<VirtualClock>(Date{5.0});
+  setCurrentClock(virtualClock);
+  EXPECT_EQ(Date::now(), Date{5.0});
+  setCurrentClock(std::make_shared<SystemClock>());
+  EXPECT_GE(Date::now(), before);
+  setCurrentClock(virtualClock);
+  virtualClock->advance(1.0);
+  EXPECT_EQ(Date::now(), Date{6.0});
+  setCurrentClock(nullptr);  // the system clock again
   EXPECT_GE(Date::now(), before);
 }
 

@@ -128,6 +128,26 @@ TEST_F(ApplicationTest, BackgroundTasksEndOnceAndExpireThroughTheirHandlers) {
   EXPECT_EQ(app->openBackgroundTaskCount(), 0u);
 }
 
+TEST_F(ApplicationTest, BackgroundTasksEndInAnyOrderAndTheRestExpireInTheOrderBegun) {
+  auto app = UIApplication::sharedApplication();
+  std::vector<int> expired;
+  std::vector<UIBackgroundTaskIdentifier> ids;
+  for (int i = 0; i < 6; ++i)
+    ids.push_back(app->beginBackgroundTaskWithExpirationHandler([&, i] { expired.push_back(i); }));
+  auto captured = std::make_shared<int>(0);
+  ids.push_back(app->beginBackgroundTaskWithExpirationHandler([captured] {}));
+  for (int i : {3, 0, 5}) app->endBackgroundTask(ids[static_cast<std::size_t>(i)]);
+  app->endBackgroundTask(ids[3]);
+  app->endBackgroundTask(ids.back() + 1);  // never begun
+  app->endBackgroundTask(ids.back());
+  EXPECT_EQ(captured.use_count(), 1);  // an ended task's handler is let go
+  EXPECT_EQ(app->openBackgroundTaskCount(), 3u);
+  app->expireBackgroundTasks();
+  EXPECT_EQ(expired, (std::vector<int>{1, 2, 4}));
+  for (auto id : ids) app->endBackgroundTask(id);
+  EXPECT_EQ(app->openBackgroundTaskCount(), 0u);
+}
+
 class Subjects : public UITableViewController {
  public:
   int numberOfRowsInSection(UITableView&, int) override { return 2; }

@@ -1317,9 +1317,10 @@ void Transfer::complete(std::optional<NSError> error) {
       });
     }
   } else {
-    deliver([task = task_, error](URLSessionDelegate& d, const std::shared_ptr<URLSession>& s) {
-      d.didCompleteWithError(s, task, error);
-    });
+    // The in-flight share rides along too (a closure of its own would cost an allocation).
+    deliver(
+        [task = task_, error, inFlight = std::move(inFlight_)](
+            URLSessionDelegate& d, const std::shared_ptr<URLSession>& s) { d.didCompleteWithError(s, task, error); });
   }
   // Queued behind the last callback: the count drops once that has run.
   if (inFlight_) deliverAlways([inFlight = std::move(inFlight_)] {});

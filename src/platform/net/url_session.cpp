@@ -1,6 +1,7 @@
 #include "platform/net/url_session.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <map>
 
 #include "platform/net/curl_engine.h"
@@ -18,12 +19,42 @@ struct URLSession::Private {
     std::weak_ptr<URLSessionTask> weak;
   };
 
+  // Gives the list's first buffer from the session's own allocation: a fetcher's session runs
+  // one task, and a list that grows past one takes from the heap as usual.
+  template <class T>
+  struct FirstSlotAllocator {
+    using value_type = T;
+    struct Slot {
+      alignas(T) std::byte bytes[sizeof(T)];
+      bool used = false;
+    };
+    Slot* slot;
+    explicit FirstSlotAllocator(Slot& s) : slot(&s) {}
+    T* allocate(std::size_t n) {
+      if (n == 1 && !slot->used) {
+        slot->used = true;
+        return reinterpret_cast<T*>(slot->bytes);
+      }
+      return std::allocator<T>().allocate(n);
+    }
+    void deallocate(T* p, std::size_t n) {
+      if (p == reinterpret_cast<T*>(slot->bytes)) {
+        slot->used = false;
+      } else {
+        std::allocator<T>().deallocate(p, n);
+      }
+    }
+    bool operator==(const FirstSlotAllocator& other) const { return slot == other.slot; }
+  };
+  using TaskAllocator = FirstSlotAllocator<Listed>;
+
   std::mutex mutex;
   std::shared_ptr<URLSessionDelegate> delegate;
   std::optional<std::string> description;
   bool invalidated = false;
   bool invalidationQueued = false;
-  std::vector<Listed> tasks;  // not yet ended, in the order they were made
+  TaskAllocator::Slot firstTaskSlot;
+  std::vector<Listed, TaskAllocator> tasks{TaskAllocator(firstTaskSlot)};  // not yet ended, in the order made
 
   void add(const std::shared_ptr<URLSessionTask>& task) { tasks.push_back({task.get(), task}); }
 

@@ -36,6 +36,7 @@ class RecordingDelegate : public URLSessionDelegate {
   std::shared_ptr<const URLResponse> response;
   std::optional<NSError> error;
   int completions = 0;
+  std::size_t inFlightAtCompletion = 0;
   bool invalidated = false;
 
   std::function<void(const URLRequest&, RedirectCompletion)> onRedirect;
@@ -78,6 +79,7 @@ class RecordingDelegate : public URLSessionDelegate {
     note((e ? "complete " + std::to_string(e->code) : "complete") +
          (task->state() == URLSessionTaskState::Completed ? "" : " early"));
     error = e;
+    inFlightAtCompletion = URLSession::transfersInFlight();
     ++completions;
   }
   void didReceiveResponse(const std::shared_ptr<URLSession>&, const std::shared_ptr<URLSessionDataTask>&,
@@ -573,6 +575,16 @@ TEST(URLSessionThreadsTest, TasksDroppedOnManyThreadsNeverStallTheSession) {
   const bool done = allFinished->get_future().wait_for(std::chrono::seconds(30)) == std::future_status::ready;
   for (auto& thread : threads) done ? thread.join() : thread.detach();
   ASSERT_TRUE(done) << "the session deadlocked";
+}
+
+// The transfer counts as in flight until its delegate has been told it completed, then no longer.
+TEST_F(URLSessionTest, ADelegateTaskStaysInFlightUntilItsCompletionWasDelivered) {
+  server.reply("GET", "/small", {.body = "done"});
+  for (const char* path : {"small", "missing"}) {
+    run(session->dataTaskWithRequest(requestFor(server.url(path))));
+    EXPECT_EQ(delegate->inFlightAtCompletion, 1u) << path;
+    EXPECT_TRUE(time.runUntil([] { return URLSession::transfersInFlight() == 0; })) << path;
+  }
 }
 
 TEST_F(URLSessionTest, InvalidationWaitsForTasksThenReleasesTheDelegate) {

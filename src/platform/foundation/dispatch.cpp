@@ -185,34 +185,46 @@ std::shared_ptr<DispatchQueue> DispatchQueue::make(std::string label) {
 }
 
 struct DispatchGroup::State {
+  // The member count times two, plus kWatched while a waiter or a notification may be watching
+  // the step to zero. Unwatched, that step takes no lock: a fetch's completion group empties once
+  // per fetch with nobody waiting. Watched, the step is taken under the mutex, and the flag is set
+  // under it in the same atomic word the lock-free step changes, so neither misses the other.
+  static constexpr long kWatched = 1;
+  static constexpr long kMember = 2;
   std::mutex mutex;
   std::condition_variable emptied;
-  // Changed without the lock only by an enter and by a leave that does not empty the group: the
-  // step to zero, which notifications and waiters watch, is always taken under it.
-  std::atomic<long> count{0};
+  std::atomic<long> word{0};
   int mainThreadWaiters = 0;
+  int waiters = 0;
   std::vector<std::pair<std::shared_ptr<DispatchQueue>, std::function<void()>>> notifications;
+
+  static long members(long w) { return w / kMember; }
+  // Under the mutex: the members counted as the flag went up.
+  long watch() { return members(word.fetch_or(kWatched)); }
 };
 
 DispatchGroup::DispatchGroup() : state_(std::make_shared<State>()) {}
 
-void DispatchGroup::enter() { state_->count.fetch_add(1); }
+void DispatchGroup::enter() { state_->word.fetch_add(State::kMember); }
 
 void DispatchGroup::leave() {
-  // The last leave lets a waiter go on and destroy the group: its state must outlive the notify.
-  long members = state_->count.load();
-  while (members > 1) {
-    if (state_->count.compare_exchange_weak(members, members - 1)) return;
+  // A leave that does not empty the group, or empties it unwatched, is one atomic step.
+  long word = state_->word.load();
+  while (State::members(word) > 1 || word == State::kMember) {
+    if (state_->word.compare_exchange_weak(word, word - State::kMember)) return;
   }
+  // The last leave lets a waiter go on and destroy the group: its state must outlive the notify.
   const auto state = state_;
   decltype(State::notifications) due;
   bool wakeMainLoop = false;
   {
     std::lock_guard lock(state->mutex);
-    if (state->count == 0) fatalError("DispatchGroup::leave without a matching enter");
-    if (state->count.fetch_sub(1) > 1) return;
+    const long before = state->word.fetch_sub(State::kMember);
+    if (State::members(before) == 0) fatalError("DispatchGroup::leave without a matching enter");
+    if (State::members(before) > 1) return;
     due.swap(state->notifications);
     wakeMainLoop = state->mainThreadWaiters > 0;
+    if (!state->waiters && !state->mainThreadWaiters) state->word.fetch_and(~State::kWatched);
   }
   state->emptied.notify_all();
   // A main-thread waiter sleeps in the run loop, which only a post wakes.
@@ -223,7 +235,7 @@ void DispatchGroup::leave() {
 void DispatchGroup::notify(std::shared_ptr<DispatchQueue> queue, std::function<void()> work) {
   {
     std::lock_guard lock(state_->mutex);
-    if (state_->count > 0) {
+    if (state_->watch() > 0) {
       state_->notifications.emplace_back(std::move(queue), std::move(work));
       return;
     }
@@ -232,11 +244,12 @@ void DispatchGroup::notify(std::shared_ptr<DispatchQueue> queue, std::function<v
 }
 
 bool DispatchGroup::wait(TimeInterval timeout) {
-  auto isEmpty = [s = state_] { return s->count.load() == 0; };
+  auto isEmpty = [s = state_] { return State::members(s->word.load()) == 0; };
   if (RunLoop::isMainThread()) {
     {
       std::lock_guard lock(state_->mutex);
       ++state_->mainThreadWaiters;
+      state_->watch();
     }
     const bool emptied = RunLoop::main().runUntil(isEmpty, timeout);
     std::lock_guard lock(state_->mutex);
@@ -245,5 +258,9 @@ bool DispatchGroup::wait(TimeInterval timeout) {
   }
   const TimeInterval bounded = std::clamp(timeout > 0 ? timeout : 0.0, 0.0, 365.0 * 24 * 3600);
   std::unique_lock lock(state_->mutex);
-  return state_->emptied.wait_for(lock, std::chrono::duration<double>(bounded), [&] { return state_->count == 0; });
+  ++state_->waiters;
+  const bool emptied =
+      state_->emptied.wait_for(lock, std::chrono::duration<double>(bounded), [&] { return state_->watch() == 0; });
+  --state_->waiters;
+  return emptied;
 }

@@ -186,6 +186,35 @@ TEST_F(DispatchGroupTest, NotificationsWaitForTheLastOfManyMembersOnOtherThreads
   EXPECT_TRUE(again);
 }
 
+// The step to zero that nobody watches takes no lock; one racing a new notification or waiter
+// must still let it go.
+TEST_F(DispatchGroupTest, AStepToZeroRacingANotificationOrAWaiterNeverStrandsIt) {
+  DispatchGroup group;
+  auto queue = DispatchQueue::make("racing");
+  constexpr int kRounds = 300;
+  std::atomic<int> notified{0};
+  std::atomic<int> waited{0};
+  for (int i = 0; i < kRounds; ++i) {
+    group.enter();
+    std::thread leaver([&] { group.leave(); });
+    std::thread waiter([&] { waited += group.wait(30.0) ? 1 : 0; });
+    group.notify(queue, [&] { ++notified; });
+    leaver.join();
+    waiter.join();
+  }
+  queue->sync([] {});
+  EXPECT_EQ(notified, kRounds);
+  EXPECT_EQ(waited, kRounds);
+
+  // Watched once, the group empties without a lock again, and the count still holds.
+  group.enter();
+  group.enter();
+  group.leave();
+  EXPECT_FALSE(group.wait(0.01));
+  group.leave();
+  EXPECT_TRUE(group.wait(0.01));
+}
+
 TEST_F(DispatchGroupTest, WaitTurnsTheMainLoopAndTimesOut) {
   DispatchGroup group;
   group.enter();

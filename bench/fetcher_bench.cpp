@@ -8,45 +8,40 @@
 // curl side's, a side uses more connections than it may, or a reply comes back compressed:
 // otherwise the server's work, not the client's, is measured.
 //
+// `fetcher_bench SIDE COUNT` runs one side alone (curl, session, fetcher, service, curl-multi or
+// parallel; COUNT a multiple of 64 for the parallel ones): for callgrind.
+//
 // Where the time goes (perf and callgrind, one CPU, loopback; instructions per request): a GET
 // costs libcurl about 31 us, half of it the in-process server's (libcurl about 59k instructions,
 // the server about 57k). A session task adds two hand-offs between threads: the resume wakes the
-// engine thread through an eventfd of the engine's own (one write, one read; curl's wake-up socket
-// cost a send and two reads), written only when the engine has gone to sleep, which on one CPU is
-// about a third of the requests: mostly the next resume comes before the engine's turn has ended.
-// The engine's turn hands response, body and completion to the delegate queue in one block; the
-// run loop sleeps on a futex word (a condition variable cost one more call per hand-off, to
-// unlock). On one CPU each hand-off is a wake-up and a context switch, about 2 us; that is roughly
-// half of the session's extra 8 us. The rest is work, about 20.7k instructions: the engine's own
-// per task (easy handle setup about 3k: a handle whose last request was a plain GET or HEAD is
+// engine thread through an eventfd of the engine's own (one write, one read), written only when
+// the engine has gone to sleep, and the engine's turn hands response, body and completion to the
+// delegate queue in one block, waking the run loop's futex word. Wake-ups are cheap here: holding
+// a fetcher's response back to travel with its body took one wake-up per fetch off and saved no
+// time. What costs is the work and the memory it touches, about 20.7k instructions: the engine's
+// own per task (easy handle setup about 3k: a handle whose last request was a plain GET or HEAD is
 // reused without a reset and only its changing options are set; header parsing and the response
 // about 3.5k; removal about 1.3k; completion and delivery about 1.5k; curl's callbacks and the
 // engine turn the rest) and the main thread's about 5k (making the task 1.8k, the run loop turn
-// that delivers it; an ending task leaves its session's list without a look at the others).
-// URLs and requests are shared, not copied, between the task, the transfer
-// and the response; malloc and free still take about 4k. A fetcher adds about 11.5k per request
-// to the whole process's count, mostly on the main thread: its begin about 5k with the task (a
-// session of its own made per fetch, its one task listed in the session's own allocation, the
-// background-task bracket, the started notification; a plain fetcher checks, reads its session
-// settings and makes its task under two locks), its finish about 3.5k (the stop, releasing the
-// callbacks, invalidating the owned session) and the completion's own run loop turn about 1k (its
-// callback group empties without a lock when nothing waits on it), making and dropping the
-// fetcher about 3k; each delegate callback takes the fetcher's lock once. A fetch makes about 12
-// heap allocations more than a raw task with a completion handler (the fetcher, its request,
-// callback group and session, the background-task handler, a closure per delegate callback, the
-// session's invalidation, the body chunk, the fetcher's buffer and the copy its caller gets, the
-// completion's closure); the in-flight count rides with the completion, not in a closure of its
-// own.
-// A service fetcher adds about 3k more: its settings copied in one locked step, admission and
-// the host lists (the fetcher's host looked up and recorded in one step of its lock, taken back in
-// one), the dispatcher's routing (a host's list entry and the task map's node are reused from the
-// last fetch, not made anew), and the pending discard timer, which makes each run loop turn read
-// the clock (about 8 reads per fetch; dropping it while busy and scheduling it again when idle
-// cost about 1k more). In parallel one engine turn delivers many
-// completions in one block, so hand-offs hardly count; each fetch pays the fetcher's and the
-// service's main-thread work (making, admitting, promoting and creating the task, finishing:
-// about 13k instructions more than the curl-multi side per request) and the engine's per-task
-// work above, against curl's multi handle reusing 64 easy handles as they are.
+// that delivers it). URLs and requests are shared, not copied, between the task, the transfer and
+// the response; malloc and free still take about 4k.
+//
+// A fetcher adds about 11.5k, mostly on the main thread: its begin about 5k with the task (a
+// session of its own made per fetch, the background-task bracket, the started notification; a
+// plain fetcher checks, reads its session settings and makes its task under two locks), its
+// finish about 3.5k (the stop, releasing the callbacks, invalidating the owned session), the
+// completion's own run loop turn about 1k, making and dropping the fetcher about 3k; each
+// delegate callback takes the fetcher's lock once. It makes about 12 heap allocations more than a
+// raw task (the fetcher, its request, callback group and session, the background-task handler, a
+// closure per delegate callback, the session's invalidation, the body chunk, the fetcher's buffer
+// and the copy its caller gets, the completion's closure). A service fetcher adds about 3k more:
+// its settings copied in one locked step, admission and the host lists, the dispatcher's routing
+// (a host's list entry and the task map's node are reused from the last fetch), and the pending
+// discard timer, which makes each run loop turn read the clock. In parallel one engine turn
+// delivers many completions in one block; each fetch pays the fetcher's and the service's
+// main-thread work (making, admitting, promoting and creating the task, finishing: about 13k
+// instructions more than the curl-multi side per request) and the engine's per-task work above,
+// against curl's multi handle reusing 64 easy handles as they are.
 #include <curl/curl.h>
 #include <strings.h>
 
@@ -294,7 +289,6 @@ bool runSide(FakeBackend& server, Side& side, int count, const Headers& referenc
 }  // namespace
 
 int main(int argc, char** argv) {
-  // `fetcher_bench SIDE COUNT` runs only that side, COUNT requests after its warm-up: for callgrind.
   const std::string only = argc > 2 ? argv[1] : "";
   const int onlyCount = argc > 2 ? std::atoi(argv[2]) : 0;
   // Before any thread starts, so that every thread of the run inherits the one CPU.

@@ -9,8 +9,8 @@
 //
 // Where the time goes (perf and callgrind): the stand-in runs on the URL session, so it pays the
 // session's two hand-offs per request (the resume waking the engine thread, the engine handing
-// the answer to the delegate queue in one block), about 2 us each on one CPU, and the session's
-// work per task, about 20.7k instructions (see fetcher_bench: handle setup, header parsing and the
+// the answer to the delegate queue in one block), which cost little next to the session's work
+// per task, about 20.7k instructions (see fetcher_bench: handle setup, header parsing and the
 // response, removal, task objects, delivery). A POST is not a plain request, so its easy handle
 // is reset after use (about 3k more); its body is shared with the request, not copied. The
 // framework's own work (making the request, validating, decoding the string) is about 5% of the

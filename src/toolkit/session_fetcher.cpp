@@ -967,8 +967,8 @@ void ZSDK_ZTKSessionFetcher::stopFetching() {
   stopFetchReleasingCallbacks(true);
 }
 
-void ZSDK_ZTKSessionFetcher::stopFetchReleasingCallbacks(bool shouldReleaseCallbacks) {
-  auto self = shared_from_this();
+// What a stop takes from the fetcher under its lock, for the steps after it.
+struct ZSDK_ZTKSessionFetcher::StopState {
   bool persisted = false;
   std::shared_ptr<Timer> timer;
   std::shared_ptr<URLSessionTask> taskToCancel;
@@ -977,7 +977,7 @@ void ZSDK_ZTKSessionFetcher::stopFetchReleasingCallbacks(bool shouldReleaseCallb
   std::shared_ptr<DispatchQueue> queue;
   std::optional<DispatchGroup> group;
   // Without a retry timer or a stop notification to report, no caller code runs before the later
-  // steps: what they need is taken under this one lock.
+  // steps: what they need is taken under the first lock.
   bool quiet = false;
   bool stopNeeded = false;
   std::shared_ptr<ZTKFetcherAuthorizationProtocol> authorizer;
@@ -985,101 +985,112 @@ void ZSDK_ZTKSessionFetcher::stopFetchReleasingCallbacks(bool shouldReleaseCallb
   std::shared_ptr<ZTKSessionFetcherServiceProtocol> service;
   std::optional<ReleasedCallbacks> released;
   UIBackgroundTaskIdentifier backgroundTask = UIBackgroundTaskInvalid;
+};
+
+void ZSDK_ZTKSessionFetcher::stopFetchReleasingCallbacks(bool shouldReleaseCallbacks) {
+  auto self = shared_from_this();
+  StopState stop;
   {
     Lock lock(mutex_);
-    persisted = sessionIdentifier_.has_value();
-    timer = std::exchange(retryTimer_, nullptr);
-    auto task = std::exchange(sessionTask_, nullptr);
-    if (task && !isUsingTestBlock_) {
-      if (auto response = task->response()) response_ = std::move(response);
-    }
-    if (task && task->state() != URLSessionTaskState::Completed) {
-      taskToCancel = task;
-      abandonedTasks_.push_back(task);
-      if (resumeDataBlock_ && std::dynamic_pointer_cast<URLSessionDownloadTask>(task)) {
-        resumeBlock = std::exchange(resumeDataBlock_, nullptr);
-        queue = callbackQueue_;
-        group = callbackGroup_;
-      }
-    }
-    // An owned session goes now, even while a cancelled task has yet to report: the session keeps
-    // this fetcher as its delegate until that late completion, so a fetcher still holding the
-    // session would leak with it whenever the completion is never delivered (a delegate queue
-    // that is dropped or no longer turning). The completion still reaches this fetcher, which
-    // ignores it as abandoned.
-    // Not while the system waits for this background session's events to be handled.
-    if (shouldInvalidateSession_ && session_ &&
-        !(sessionIdentifier_ && systemCompletionHandlerForSessionIdentifier(*sessionIdentifier_))) {
-      sessionToInvalidate = std::exchange(session_, nullptr);
-      shouldInvalidateSession_ = false;
-    }
-    if (!timer && !persisted) {
-      stopNeeded = std::exchange(isStopNotificationNeeded_, false);
-      quiet = !stopNeeded;
-    }
-    if (quiet) {
-      authorizer = authorizer_;
-      if (authorizer) request = request_;  // only the authorizer is told of it
-      service = service_;
-      if (shouldReleaseCallbacks && !authorizer) {
-        released.emplace();
-        takeCallbacksLocked(*released);
-      }
-      backgroundTask = std::exchange(backgroundTaskIdentifier_, UIBackgroundTaskInvalid);
-    }
+    takeStopStateLocked(stop, shouldReleaseCallbacks);
   }
-  if (persisted) removePersistedBackgroundSessionFromDefaults();
-  if (timer) {
-    timer->invalidate();
+  if (stop.persisted) removePersistedBackgroundSessionFromDefaults();
+  if (stop.timer) {
+    stop.timer->invalidate();
     postNotification(Notification::RetryDelayStopped);
   }
-  if (taskToCancel) {
-    if (resumeBlock) {
-      // The resume data reaches the caller even after a stop.
-      group->enter();
-      std::static_pointer_cast<URLSessionDownloadTask>(taskToCancel)
-          ->cancelByProducingResumeData([resumeBlock, queue, group = *group](std::optional<Data> resumeData) mutable {
-            if (!queue) {
-              group.leave();
-              return;
-            }
-            queue->async([resumeBlock, resumeData, group] {
-              GroupLeaver leaver{group};
-              resumeBlock(resumeData);
-            });
-          });
-    } else {
-      taskToCancel->cancel();
-    }
-  }
-  if (sessionToInvalidate) sessionToInvalidate->finishTasksAndInvalidate();
+  if (stop.taskToCancel) cancelStoppedTask(stop);
+  if (stop.sessionToInvalidate) stop.sessionToInvalidate->finishTasksAndInvalidate();
 
-  if (stopNeeded) {
+  if (stop.stopNeeded) {
     postNotification(Notification::Stopped);
-  } else if (!quiet) {
+  } else if (!stop.quiet) {
     sendStopNotificationIfNeeded();
   }
 
-  if (!quiet) {
+  if (!stop.quiet) {
     Lock lock(mutex_);
-    authorizer = authorizer_;
-    request = request_;
-    service = service_;
+    stop.authorizer = authorizer_;
+    stop.request = request_;
+    stop.service = service_;
   }
-  if (authorizer) authorizer->stopAuthorizationForRequest(request);
-  if (released) {
-    released.reset();
+  if (stop.authorizer) stop.authorizer->stopAuthorizationForRequest(stop.request);
+  if (stop.released) {
+    stop.released.reset();
   } else if (shouldReleaseCallbacks) {
     releaseCallbacks();
     Lock lock(mutex_);
     authorizer_.reset();
   }
-  if (service) service->fetcherDidStop(self);
-  if (!quiet) {
+  if (stop.service) stop.service->fetcherDidStop(self);
+  if (!stop.quiet) {
     endBackgroundTask();
-  } else if (backgroundTask != UIBackgroundTaskInvalid) {
-    UIApplication::sharedApplication()->endBackgroundTask(backgroundTask);
+  } else if (stop.backgroundTask != UIBackgroundTaskInvalid) {
+    UIApplication::sharedApplication()->endBackgroundTask(stop.backgroundTask);
   }
+}
+
+void ZSDK_ZTKSessionFetcher::takeStopStateLocked(StopState& stop, bool shouldReleaseCallbacks) {
+  stop.persisted = sessionIdentifier_.has_value();
+  stop.timer = std::exchange(retryTimer_, nullptr);
+  auto task = std::exchange(sessionTask_, nullptr);
+  if (task && !isUsingTestBlock_) {
+    if (auto response = task->response()) response_ = std::move(response);
+  }
+  if (task && task->state() != URLSessionTaskState::Completed) {
+    stop.taskToCancel = task;
+    abandonedTasks_.push_back(task);
+    if (resumeDataBlock_ && std::dynamic_pointer_cast<URLSessionDownloadTask>(task)) {
+      stop.resumeBlock = std::exchange(resumeDataBlock_, nullptr);
+      stop.queue = callbackQueue_;
+      stop.group = callbackGroup_;
+    }
+  }
+  // An owned session goes now, even while a cancelled task has yet to report: the session keeps
+  // this fetcher as its delegate until that late completion, so a fetcher still holding the
+  // session would leak with it whenever the completion is never delivered (a delegate queue
+  // that is dropped or no longer turning). The completion still reaches this fetcher, which
+  // ignores it as abandoned.
+  // Not while the system waits for this background session's events to be handled.
+  if (shouldInvalidateSession_ && session_ &&
+      !(sessionIdentifier_ && systemCompletionHandlerForSessionIdentifier(*sessionIdentifier_))) {
+    stop.sessionToInvalidate = std::exchange(session_, nullptr);
+    shouldInvalidateSession_ = false;
+  }
+  if (!stop.timer && !stop.persisted) {
+    stop.stopNeeded = std::exchange(isStopNotificationNeeded_, false);
+    stop.quiet = !stop.stopNeeded;
+  }
+  if (!stop.quiet) return;
+  stop.authorizer = authorizer_;
+  if (stop.authorizer) stop.request = request_;  // only the authorizer is told of it
+  stop.service = service_;
+  if (shouldReleaseCallbacks && !stop.authorizer) {
+    stop.released.emplace();
+    takeCallbacksLocked(*stop.released);
+  }
+  stop.backgroundTask = std::exchange(backgroundTaskIdentifier_, UIBackgroundTaskInvalid);
+}
+
+void ZSDK_ZTKSessionFetcher::cancelStoppedTask(StopState& stop) {
+  if (!stop.resumeBlock) {
+    stop.taskToCancel->cancel();
+    return;
+  }
+  // The resume data reaches the caller even after a stop.
+  stop.group->enter();
+  std::static_pointer_cast<URLSessionDownloadTask>(stop.taskToCancel)
+      ->cancelByProducingResumeData([resumeBlock = stop.resumeBlock, queue = stop.queue,
+                                     group = *stop.group](std::optional<Data> resumeData) mutable {
+        if (!queue) {
+          group.leave();
+          return;
+        }
+        queue->async([resumeBlock, resumeData, group] {
+          GroupLeaver leaver{group};
+          resumeBlock(resumeData);
+        });
+      });
 }
 
 void ZSDK_ZTKSessionFetcher::backgroundFetchExpired() {

@@ -457,6 +457,10 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
   // Caller blocks taken out under the lock, destroyed after it: their captures may call back in.
   struct ReleasedCallbacks;
   void takeCallbacksLocked(ReleasedCallbacks& released);
+  // The steps of a stop after its first lock.
+  struct StopState;
+  void takeStopStateLocked(StopState& stop, bool shouldReleaseCallbacks);
+  void cancelStoppedTask(StopState& stop);
   void sendStopNotificationIfNeeded();
   enum class Notification { Started, Stopped, RetryDelayStarted, RetryDelayStopped };
   void postNotification(Notification notification);

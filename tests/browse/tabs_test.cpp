@@ -107,6 +107,29 @@ TEST_F(TabsTest, EveryBrowseScreenReportsItsOwnNameAsItAppears) {
   }
 }
 
+// The quizzes tab with its load replaced: what reaches getLectureQuizData.
+class RecordingQuizTab : public LectureQuizesViewController {
+ public:
+  void getLectureQuizData(bool useCache) override { loads.push_back(useCache); }
+  std::vector<bool> loads;
+};
+
+TEST_F(TabsTest, TheQuizzesTabLoadsOnlyThroughGetLectureQuizDataWithTheCacheAsItAppearsNotOnAPull) {
+  auto grid = std::make_shared<RecordingQuizTab>();
+  auto search = UISearchBar::make();
+  auto collection = UICollectionView::make(CGRectMake(0, 44, 320, 400));
+  // Connected before the view loads, as a storyboard does.
+  grid->searchBar = search;
+  grid->collectionView = collection;
+  grid->view()->addSubview(search);
+  grid->view()->addSubview(collection);
+  show(grid);
+  ASSERT_TRUE(grid->refreshControl()->pull());
+  settle();
+  EXPECT_EQ(std::tuple(grid->loads, server.requestCount(), tracked()),
+            std::tuple(std::vector<bool>{true, false}, 0u, "LectureQuizes"));
+}
+
 TEST_F(TabsTest, NewsListShowsItsRowsAndOpensOnlyItemsWithContent) {
   ScopedEnv utc("TZ", "UTC0");
   reply("GetNews", R"([{"id":1,"title":"Term","description":"Starts","createDate":"2024-09-02 23:30:00",

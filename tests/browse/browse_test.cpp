@@ -69,7 +69,8 @@ TEST_F(BrowseTest, GridSearchesRefreshesAndSizesItsTiles) {
 TEST_F(BrowseTest, TilesShowTheNameAtATenthOfTheirHeightThePictureOrPlaceholderAndTheColours) {
   server.reply("GET", "/api/p.png", {.body = encodePNG({3, 2, std::vector<std::uint8_t>(24, 255)})->toString()});
   reply("GetAvailableLectures", "[" + lecture(1, "Lab 1").insert(1, R"("picture":"p.png",)") + "," +
-                                    lecture(2, "Poems", "lime_teal") + "," + lecture(3, "Plain", "no_such_theme") + "]");
+                                    lecture(2, "Poems", "lime_teal") + "," + lecture(3, "Plain", "no_such_theme") +
+                                    "]");
   auto grid = std::dynamic_pointer_cast<LecturesViewController>(scene("lectures"));
   show(grid);
   settle();

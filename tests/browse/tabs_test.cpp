@@ -20,11 +20,11 @@
 #include "browse/news_content_view_controller.h"
 #include "browse/news_list_view_controller.h"
 #include "browse/quizes_view_controller.h"
+#include "browse_fixture.h"
 #include "model/attachment.h"
 #include "model/curriculum.h"
 #include "model/curriculum_response.h"
 #include "model/document_response.h"
-#include "browse_fixture.h"
 #include "support/scoped_env.h"
 
 namespace {

@@ -108,7 +108,8 @@ TEST_F(MediaQuestionTest, AudioFollowsTheRunLoopAndIgnoresItsControlsWithoutASou
     EXPECT_EQ(shown.find(sound + shows), 0u) << command;
     // The device's answer comes from its thread in real time; once in, a tick shows it under the
     // controls, once, and the sound plays on by the clock.
-    time.runUntil([&] { return !played.player() || !played.player()->isPlaying() || played.player()->outputFailure(); });
+    time.runUntil(
+        [&] { return !played.player() || !played.player()->isPlaying() || played.player()->outputFailure(); });
     const auto line = shown.find(noOutput);
     EXPECT_EQ(shown.rfind("(no sound output"), line == std::string::npos ? line : line + 1) << command;
     if (command == "wait 1.5") {

@@ -73,7 +73,9 @@ struct Command {
 class Feeder {
  public:
   explicit Feeder(std::shared_ptr<Shared> shared)
-      : s_(std::move(shared)), decoder_(std::move(s_->data)), buffer_(kMaxChunkFrames * std::max(1, s_->format.channels)) {}
+      : s_(std::move(shared)),
+        decoder_(std::move(s_->data)),
+        buffer_(kMaxChunkFrames * std::max(1, s_->format.channels)) {}
 
   void run() {
     silenceAlsaErrors();

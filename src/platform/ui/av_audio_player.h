@@ -74,7 +74,7 @@ class AVAudioPlayer : public std::enable_shared_from_this<AVAudioPlayer> {
   TimeInterval offset_ = 0;  // the current time when play() last started, or while stopped
   Date startedAt_;
   std::shared_ptr<Timer> endTimer_;
-  bool endDue_ = false;  // the clock is at the end; the device may still be playing
-  mutable TimeInterval shown_ = 0;  // the latest currentTime(), below which it never goes
+  bool endDue_ = false;                      // the clock is at the end; the device may still be playing
+  mutable TimeInterval shown_ = 0;           // the latest currentTime(), below which it never goes
   std::unique_ptr<AlsaAudioOutput> output_;  // from the first play on
 };

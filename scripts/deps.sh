@@ -5,7 +5,7 @@ PKGS=(build-essential cmake pkg-config ninja-build clang
       nlohmann-json3-dev libcurl4-openssl-dev libicu-dev libplist-dev libsqlite3-dev zlib1g-dev
       libexpected-dev libfmt-dev libgtest-dev libgmock-dev libcpp-httplib-dev
       openssl libssl-dev python3 libxml2-dev libsndfile1-dev libjpeg62-turbo-dev libpng-dev
-      libpsl-dev publicsuffix libclang-rt-14-dev)
+      libpsl-dev publicsuffix libclang-rt-14-dev libasound2-dev)
 missing=()
 for p in "${PKGS[@]}"; do
   status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)

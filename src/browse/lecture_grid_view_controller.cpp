@@ -38,9 +38,10 @@ void LectureGridViewController::viewDidLoad() {
   view()->addGestureRecognizer(tap);
   auto grid = requiredOutlet(collectionView, "collectionView");
   refreshControl_ = UIRefreshControl::make();
-  refreshControl_->addTarget(weak.lock(), "refresh", UIControlEvents::ValueChanged, [weak](UIControl&, const UIEvent*) {
-    if (auto self = weak.lock()) self->refresh();
-  });
+  refreshControl_->addTarget(weak.lock(), "refreshData", UIControlEvents::ValueChanged,
+                             [weak](UIControl&, const UIEvent*) {
+                               if (auto self = weak.lock()) self->refreshData();
+                             });
   grid->setAlwaysBounceVertical(true);
   grid->setContentInset({10, 10, 10, 10});
   grid->addSubview(refreshControl_);
@@ -56,15 +57,15 @@ void LectureGridViewController::viewWillAppear(bool animated) {
 
 void LectureGridViewController::hideKeyboard() { view()->endEditing(false); }
 
-void LectureGridViewController::refresh() {
+void LectureGridViewController::refreshData() {
   refreshControl_->endRefreshing();
   load(false);
 }
 
-void LectureGridViewController::load(bool useCache) {
+void LectureGridViewController::loadLectures(bool useCache, const Fetch& fetch) {
   ProgressIndicatorHelper::instance()->showProgressIndicator();
   auto self = sharedAs<LectureGridViewController>();
-  fetchLectures(
+  fetch(
       useCache,
       [self](const Lectures& lectures) {
         ProgressIndicatorHelper::instance()->hideProgressIndicator();

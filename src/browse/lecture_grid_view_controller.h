@@ -13,8 +13,8 @@
 class LectureService;
 class MainViewControllerFactory;
 
-// A searchable, refreshable grid of lecture tiles sized to fill the screen. Subclasses say which
-// lectures to load, under which names, and which screen a tile opens.
+// A searchable, refreshable grid of lecture tiles sized to fill the screen. Subclasses say how the
+// lectures load, under which names, and which screen a tile opens.
 class LectureGridViewController : public UIViewController,
                                   public UICollectionViewDataSource,
                                   public UICollectionViewDelegate,
@@ -34,6 +34,8 @@ class LectureGridViewController : public UIViewController,
   void viewWillAppear(bool animated) override;
   void viewDidLayoutSubviews() override;
   void viewWillTransitionToSize(CGSize size, const UIViewControllerTransitionCoordinator& coordinator) override;
+  void hideKeyboard();
+  void refreshData();
 
   int numberOfItemsInSection(UICollectionView& collectionView, int section) override;
   std::shared_ptr<UICollectionViewCell> cellForItemAtIndexPath(UICollectionView& collectionView,
@@ -41,13 +43,14 @@ class LectureGridViewController : public UIViewController,
   void didSelectItemAtIndexPath(UICollectionView& collectionView, const NSIndexPath& indexPath) override;
   void textDidChange(UISearchBar& searchBar, const std::string& searchText) override;
 
-  void refresh();
-  void hideKeyboard();
-
  protected:
   using Lectures = std::vector<std::shared_ptr<Lecture>>;
-  virtual void fetchLectures(bool useCache, std::function<void(const Lectures&)> success,
-                             std::function<void(const std::string&)> failure) = 0;
+  using Fetch = std::function<void(bool useCache, std::function<void(const Lectures&)> success,
+                                   std::function<void(const std::string&)> failure)>;
+  // The tab's load: with the cache as the tab appears, without it on a pull.
+  virtual void load(bool useCache) = 0;
+  // The load the tabs share: the progress indicator around `fetch`, then the grid, or loadDidFail.
+  void loadLectures(bool useCache, const Fetch& fetch);
   virtual std::string tabTitleKey() const = 0;
   virtual std::string navigationTitleKey() const = 0;
   virtual std::string screenName() const = 0;
@@ -60,8 +63,6 @@ class LectureGridViewController : public UIViewController,
   const std::shared_ptr<MainViewControllerFactory> viewControllerFactory_;
 
  private:
-  void load(bool useCache);
-
   Lectures lectures_;
   Lectures filteredLectures_;
   std::shared_ptr<UIRefreshControl> refreshControl_;

@@ -4,9 +4,10 @@
 #include "browse/curriculum_quizes_view_controller.h"
 #include "services/lecture_service.h"
 
-void LectureQuizesViewController::fetchLectures(bool useCache, std::function<void(const Lectures&)> success,
-                                                std::function<void(const std::string&)> failure) {
-  lectureService_->getLecturesWithQuiz(useCache, std::move(success), std::move(failure));
+void LectureQuizesViewController::getLectureQuizData(bool useCache) {
+  loadLectures(useCache, [service = lectureService_](bool cache, auto success, auto failure) {
+    service->getLecturesWithQuiz(cache, std::move(success), std::move(failure));
+  });
 }
 
 std::shared_ptr<UIViewController> LectureQuizesViewController::screenForLecture(

@@ -11,9 +11,11 @@ class LectureQuizesViewController : public LectureGridViewController {
  public:
   using LectureGridViewController::LectureGridViewController;
 
+  // This tab's load, from the lectures with quizzes; both the appearing and the pull come here.
+  virtual void getLectureQuizData(bool useCache);
+
  protected:
-  void fetchLectures(bool useCache, std::function<void(const Lectures&)> success,
-                     std::function<void(const std::string&)> failure) override;
+  void load(bool useCache) override { getLectureQuizData(useCache); }
   std::string tabTitleKey() const override { return "lecturequizes_tabbar_title"; }
   std::string navigationTitleKey() const override { return "lecturequizes_navigation_title"; }
   std::string screenName() const override { return "LectureQuizes"; }

@@ -4,9 +4,10 @@
 #include "browse/lecture_details_view_controller.h"
 #include "services/lecture_service.h"
 
-void LecturesViewController::fetchLectures(bool useCache, std::function<void(const Lectures&)> success,
-                                           std::function<void(const std::string&)> failure) {
-  lectureService_->getAvailableLectures(useCache, std::move(success), std::move(failure));
+void LecturesViewController::load(bool useCache) {
+  loadLectures(useCache, [service = lectureService_](bool cache, auto success, auto failure) {
+    service->getAvailableLectures(cache, std::move(success), std::move(failure));
+  });
 }
 
 std::shared_ptr<UIViewController> LecturesViewController::screenForLecture(const std::shared_ptr<Lecture>& lecture) {

@@ -11,8 +11,7 @@ class LecturesViewController : public LectureGridViewController {
   using LectureGridViewController::LectureGridViewController;
 
  protected:
-  void fetchLectures(bool useCache, std::function<void(const Lectures&)> success,
-                     std::function<void(const std::string&)> failure) override;
+  void load(bool useCache) override;
   std::string tabTitleKey() const override { return "lectures_tabbar_title"; }
   std::string navigationTitleKey() const override { return "lectures_navigation_title"; }
   std::string screenName() const override { return "Lectures"; }

@@ -290,7 +290,7 @@ void buildVideoQuestionScene(UIStoryboardSceneBuilder& b) {
 // The play button, the slider and the time label in a row.
 void buildAudioQuestionScene(UIStoryboardSceneBuilder& b) {
   auto& vc = b.controllerAs<AudioQuestionViewController>();
-  auto controls = addMaterialArea<UIView>(b, "audioControls", kAudioControlsHeight);
+  auto controls = addMaterialArea<SoundControlsView>(b, "audioControls", kAudioControlsHeight);
   const CGFloat width = controls->bounds().size.width;
   auto play = b.add<UIButton>(controls, "playButton", CGRectMake(8, 8, 44, 44));
   play->setTitle("Play", UIControlState::Normal);

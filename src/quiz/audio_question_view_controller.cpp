@@ -9,6 +9,7 @@
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/run_loop.h"
 #include "platform/net/url_session_task.h"
+#include "platform/ui/render.h"
 #include "platform/ui/url_contents.h"
 
 std::string formatDuration(double seconds) {
@@ -17,6 +18,15 @@ std::string formatDuration(double seconds) {
   const long long secs = n % 60;
   if (n < 3600) return fmt::format("{:02d}:{:02d}", minutes, secs);
   return fmt::format("{:02d}:{:02d}:{:02d}", n / 3600, minutes, secs);
+}
+
+void SoundControlsView::renderSelf(TextCanvas& canvas) const {
+  if (sourceURL_) canvas.line("(sound " + sourceURL_->absoluteString() + ")");
+}
+
+void SoundControlsView::renderSubviews(TextCanvas& canvas) const {
+  UIView::renderSubviews(canvas);
+  if (outputFailure_) canvas.line("(no sound output: " + *outputFailure_ + ")");
 }
 
 AudioQuestionViewController::~AudioQuestionViewController() {
@@ -33,6 +43,7 @@ void AudioQuestionViewController::viewDidLoad() {
   const auto& data = quizQuestion()->data();
   auto url = data ? URL::URLWithString(*data) : std::nullopt;
   if (!url) return loadFailed();
+  if (auto area = controls()) area->setSourceURL(url);
   // Fetched while the quiz goes on: a slow sound must not hold the whole program.
   std::weak_ptr<AudioQuestionViewController> weak = sharedAs<AudioQuestionViewController>();
   soundTask_ = loadContentsOfURL(*url, kSoundTimeout, [weak](std::optional<Data> bytes, std::optional<NSError>) {
@@ -68,6 +79,11 @@ void AudioQuestionViewController::viewDidAppear(bool animated) {
 
 void AudioQuestionViewController::pageDidBecomeCurrent() { showPendingLoadError(); }
 
+std::shared_ptr<SoundControlsView> AudioQuestionViewController::controls() const {
+  auto button = playButton.lock();
+  return std::dynamic_pointer_cast<SoundControlsView>(button ? button->superview() : nullptr);
+}
+
 void AudioQuestionViewController::startUpdater(int frameInterval) {
   // A link left valid would go on ticking beside its successor.
   if (updater_) updater_->invalidate();
@@ -99,6 +115,9 @@ void AudioQuestionViewController::trackAudio() {
   const double progress = duration > 0 ? player_->currentTime() * 100.0 / duration : 0;
   requiredOutlet(progressSlider, "progressSlider")->setValue(static_cast<float>(progress));
   requiredOutlet(timeLabel, "timeLabel")->setText(formatDuration(player_->currentTime()));
+  // Said once: the first reason stays, as the playing goes on by the clock.
+  auto area = controls();
+  if (area && !area->outputFailure()) area->setOutputFailure(player_->outputFailure());
 }
 
 void AudioQuestionViewController::progressSliderValueChanged(UIControl&, const UIEvent* event) {

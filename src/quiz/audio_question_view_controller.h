@@ -15,10 +15,29 @@
 
 class URLSessionDataTask;
 
+// The row of the sound's controls. It names the sound it plays above them and, where no sound is
+// heard, why, below them.
+class SoundControlsView : public UIView {
+ public:
+  using UIView::UIView;
+  void setSourceURL(std::optional<URL> url) { sourceURL_ = std::move(url); }
+  const std::optional<std::string>& outputFailure() const { return outputFailure_; }
+  void setOutputFailure(std::optional<std::string> why) { outputFailure_ = std::move(why); }
+
+ protected:
+  void renderSelf(TextCanvas& canvas) const override;
+  void renderSubviews(TextCanvas& canvas) const override;
+
+ private:
+  std::optional<URL> sourceURL_;
+  std::optional<std::string> outputFailure_;
+};
+
 // A question whose material is the sound at the URL in the question's data: fetched while the
 // quiz goes on (the time label shows kNoTime and the controls do nothing until it is in), played
 // with `playButton`, followed by `progressSlider` (per cent of the duration) and `timeLabel`, and
-// sought by dragging the slider. A sound that cannot be had is reported once, on its page.
+// sought by dragging the slider. A sound that cannot be had is reported once, on its page; a sound
+// that plays where no device takes it says so under the controls.
 class AudioQuestionViewController : public SimpleQuestionViewController, public AVAudioPlayerDelegate {
  public:
   // Bounds the wait for a sound that does not come.
@@ -51,6 +70,7 @@ class AudioQuestionViewController : public SimpleQuestionViewController, public 
   void loadFailed();
   void showPendingLoadError();
   void startUpdater(int frameInterval);
+  std::shared_ptr<SoundControlsView> controls() const;
 
   std::shared_ptr<CADisplayLink> updater_;
   std::shared_ptr<AVAudioPlayer> player_;

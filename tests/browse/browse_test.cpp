@@ -1,6 +1,7 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -10,9 +11,11 @@
 #include "browse/attachment_view_controller.h"
 #include "browse/curriculum_content_view_controller.h"
 #include "browse/lecture_details_cells.h"
+#include "browse/lectures_collection_view_cell.h"
 #include "browse/lectures_view_controller.h"
 #include "browse/quizes_view_controller.h"
 #include "browse_fixture.h"
+#include "platform/ui/image_codec.h"
 #include "platform/ui/ui_alert_controller.h"
 #include "platform/ui/ui_table_view_row_action.h"
 
@@ -61,6 +64,56 @@ TEST_F(BrowseTest, GridSearchesRefreshesAndSizesItsTiles) {
               item)
         << bounds.width << "x" << bounds.height;
   }
+}
+
+TEST_F(BrowseTest, TilesShowTheNameAtATenthOfTheirHeightThePictureOrPlaceholderAndTheColours) {
+  server.reply("GET", "/api/p.png", {.body = encodePNG({3, 2, std::vector<std::uint8_t>(24, 255)})->toString()});
+  reply("GetAvailableLectures", "[" + lecture(1, "Lab 1").insert(1, R"("picture":"p.png",)") + "," +
+                                    lecture(2, "Poems", "lime_teal") + "," + lecture(3, "Plain", "no_such_theme") +
+                                    "]");
+  auto grid = std::dynamic_pointer_cast<LecturesViewController>(scene("lectures"));
+  show(grid);
+  settle();
+  auto collection = grid->collectionView.lock();
+  collection->setBounds(CGRectMake(0, 0, 330, 430));
+  grid->viewDidLayoutSubviews();
+  // The tile and the lecture named `name`.
+  auto find = [&](const std::string& name) {
+    const auto& shown = grid->filteredLectures();
+    const auto at = std::find_if(shown.begin(), shown.end(), [&](const auto& l) { return l->name() == name; });
+    EXPECT_NE(at, shown.end()) << name;
+    auto cell = std::dynamic_pointer_cast<LecturesCollectionViewCell>(
+        collection->cellForItemAtIndexPath({0, static_cast<int>(at - shown.begin())}));
+    EXPECT_TRUE(cell) << name;
+    return std::pair(cell, *at);
+  };
+  ASSERT_TRUE(time.runUntil([&] { return find("Lab 1").first->lectureImageView.lock()->image() != nullptr; }));
+  auto look = [&](const std::string& name) {
+    auto cell = find(name).first;
+    auto label = cell->lectureLabel.lock();
+    auto image = cell->lectureImageView.lock()->image();
+    return std::tuple(label->text().value_or(""), image ? image->description() : "-", label->font().pointSize(),
+                      cell->bottomView.lock()->backgroundColor(), label->textColor(), label->shadowOffset().height);
+  };
+  const auto teal = *find("Lab 1").second->colors();
+  const auto lime = *find("Poems").second->colors();
+  const double size = find("Lab 1").first->bounds().size.height / 10;
+  ASSERT_GT(size, 0);
+  using Look = decltype(look(""));
+  // White text casts its shadow a point down, dark text none; without colours the nib's look stays.
+  EXPECT_EQ(look("Lab 1"), Look("Lab 1", "image 3x2", size, teal.primary, teal.primaryText, 1));
+  EXPECT_EQ(look("Poems"), Look("Poems", "placeholder", size, lime.primary, lime.primaryText, 0));
+  EXPECT_EQ(look("Plain"), Look("Plain", "placeholder", size, std::nullopt, UILabel().textColor(), 1));
+}
+
+TEST_F(BrowseTest, DetailsHeaderTakesThreeTenthsOfTheScreenAndTheLecturesPicture) {
+  reply("GetCurriculums", "[]");
+  auto details = showDetails(lecture(3, "Biology"));
+  auto header = details->tableView()->tableHeaderView();
+  ASSERT_EQ(header, details->headerImageView.lock());
+  EXPECT_DOUBLE_EQ(header->frame().size.height, details->view()->frame().size.height * 0.3);
+  EXPECT_GT(header->frame().size.height, 0);
+  EXPECT_EQ(details->headerImageView.lock()->image()->description(), "placeholder");
 }
 
 constexpr const char* kCurricula =

@@ -12,12 +12,19 @@
 #include "analytics/zai_tracker.h"
 #include "browse/achievement_cell.h"
 #include "browse/achievement_view_controller.h"
+#include "browse/attachment_view_controller.h"
+#include "browse/curriculum_content_view_controller.h"
 #include "browse/curriculum_quizes_view_controller.h"
 #include "browse/lecture_quizes_view_controller.h"
 #include "browse/news_cell.h"
 #include "browse/news_content_view_controller.h"
 #include "browse/news_list_view_controller.h"
+#include "browse/quizes_view_controller.h"
 #include "browse_fixture.h"
+#include "model/attachment.h"
+#include "model/curriculum.h"
+#include "model/curriculum_response.h"
+#include "model/document_response.h"
 #include "support/scoped_env.h"
 
 namespace {
@@ -61,6 +68,66 @@ TEST_F(TabsTest, QuizzesTabFailsSilentlyKeepsItsOwnCacheAndOpensTheTappedLecture
   auto curricula = std::dynamic_pointer_cast<CurriculumQuizesViewController>(nav->topViewController());
   ASSERT_TRUE(curricula);
   EXPECT_EQ(curricula->lecture()->name(), "Lab 1");
+}
+
+TEST_F(TabsTest, EveryBrowseScreenReportsItsOwnNameAsItAppears) {
+  auto lectureRecord = [] { return Lecture::init(*LectureResponse::decode(lecture(3, "Biology"))); };
+  auto curriculum = Curriculum::init(*CurriculumResponse::decode(R"({"id":8,"name":"Cells","description":"d"})"));
+  auto attachment = Attachment::init(*DocumentResponse::decode(R"({"id":1,"name":"N","path":"p","fileName":"a.pdf"})"));
+  using Prepare = std::function<void(UIViewController&)>;
+  const std::vector<std::tuple<std::string, Prepare, std::string>> screens{
+      {"lectures", [](UIViewController&) {}, "Lectures"},
+      {"lectureQuizes", [](UIViewController&) {}, "LectureQuizes"},
+      {"lectureDetailsViewController",
+       [&](UIViewController& c) { dynamic_cast<LectureDetailsViewController&>(c).setLecture(lectureRecord()); },
+       "LectureDetails"},
+      {"curriculumContentViewController",
+       [&](UIViewController& c) { dynamic_cast<CurriculumContentViewController&>(c).setCurriculum(curriculum); },
+       "CurriculumContent"},
+      {"attachmentViewController",
+       [&](UIViewController& c) { dynamic_cast<AttachmentViewController&>(c).setAttachments({attachment}); },
+       "Attachments"},
+      {"curriculumQuizesViewController",
+       [&](UIViewController& c) { dynamic_cast<CurriculumQuizesViewController&>(c).setLecture(lectureRecord()); },
+       "CurriculumQuizes"},
+      {"quizesViewController", [](UIViewController&) {}, "QuizesList"},
+      {"news", [](UIViewController&) {}, "NewsList"},
+      {"newsContentViewController",
+       [](UIViewController& c) { dynamic_cast<NewsContentViewController&>(c).setContent("<p>n</p>"); }, "NewsContent"},
+      {"achievements", [](UIViewController&) {}, "Achievements"},
+  };
+  for (const auto& [identifier, prepare, name] : screens) {
+    tracker->set(kZAIScreenName, "");
+    auto screen = scene(identifier);
+    prepare(*screen);
+    show(screen);
+    settle();
+    EXPECT_EQ(tracked(), name) << identifier;
+    if (nav->presentedViewController()) dismissAlert();
+  }
+}
+
+// The quizzes tab with its load replaced: what reaches getLectureQuizData.
+class RecordingQuizTab : public LectureQuizesViewController {
+ public:
+  void getLectureQuizData(bool useCache) override { loads.push_back(useCache); }
+  std::vector<bool> loads;
+};
+
+TEST_F(TabsTest, TheQuizzesTabLoadsOnlyThroughGetLectureQuizDataWithTheCacheAsItAppearsNotOnAPull) {
+  auto grid = std::make_shared<RecordingQuizTab>();
+  auto search = UISearchBar::make();
+  auto collection = UICollectionView::make(CGRectMake(0, 44, 320, 400));
+  // Connected before the view loads, as a storyboard does.
+  grid->searchBar = search;
+  grid->collectionView = collection;
+  grid->view()->addSubview(search);
+  grid->view()->addSubview(collection);
+  show(grid);
+  ASSERT_TRUE(grid->refreshControl()->pull());
+  settle();
+  EXPECT_EQ(std::tuple(grid->loads, server.requestCount(), tracked()),
+            std::tuple(std::vector<bool>{true, false}, 0u, "LectureQuizes"));
 }
 
 TEST_F(TabsTest, NewsListShowsItsRowsAndOpensOnlyItemsWithContent) {

@@ -4,7 +4,8 @@
 // BACKEND/. To write the expected files from a run, set DORVALE_E2E_UPDATE=1.
 // A scripts/NAME.2.txt runs next, in a second client on the same client data and backend, with its
 // own NAME.2.expected: what a user finds on starting the program again. A scripts/NAME.options
-// holds command-line options for that script's backend (a short token lifetime, say).
+// holds command-line options for that script's backend (a short token lifetime, say). Sound plays
+// into ALSA's null device, so that no transcript depends on the machine's sound.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -79,7 +80,7 @@ TEST_P(ConsoleScriptTest, PrintsTheExpectedScreens) {
         "cd '" + scripts.string() + "' && DORVALE_RESOURCES='" DORVALE_SOURCE_RESOURCES "' DORVALE_DATA_DIR='" +
         clientData + "' DORVALE_BACKEND_URL='" + backend.baseUrl() +
         "' DORVALE_BROWSER='" TEST_BROWSER_PATH
-        "' DORVALE_FACEBOOK_APP_ID=dorvale-sample-app"
+        "' DORVALE_FACEBOOK_APP_ID=dorvale-sample-app DORVALE_AUDIO_DEVICE=null"
         " DORVALE_FACEBOOK_DIALOG_URL='" +
         root + "facebook/dialog/oauth' DORVALE_FACEBOOK_GRAPH_URL='" + root + "facebook/graph/' DORVALE_ZEDODO_URL='" +
         root + "zedodo' timeout 120 '" DORVALE_EXECUTABLE "' '" + (scripts / (name + ".txt")).string() + "' 2>>'" +

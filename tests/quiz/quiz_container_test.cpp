@@ -16,6 +16,7 @@
 #include "question_fixture.h"
 #include "quiz/audio_question_view_controller.h"
 #include "quiz/quiz_container_view_controller.h"
+#include "quiz/quiz_selector_button.h"
 #include "services/backend_fixture.h"
 #include "services/holding_backend_api.h"
 #include "services/lecture_service.h"
@@ -86,6 +87,8 @@ class QuizContainerTest : public BackendFixture {
     container = MainViewControllerFactory::screenAs<QuizContainerViewController>(
         MainViewControllerFactory().getQuizContainerViewController());
     container->quizId = 9;
+    container->lectureColor = lectureColor;
+    container->lectureTextColor = lectureTextColor;
     auto navigation = std::make_shared<UINavigationController>(std::make_shared<UIViewController>());
     window = UIWindow::make();
     window->setRootViewController(navigation);
@@ -124,6 +127,7 @@ class QuizContainerTest : public BackendFixture {
 
   std::shared_ptr<UIWindow> window;
   std::shared_ptr<QuizContainerViewController> container;
+  std::optional<UIColor> lectureColor, lectureTextColor;
   std::shared_ptr<CountingFactory> factory;
   std::ostringstream out;
   std::unique_ptr<ConsoleDriver> driver;
@@ -234,6 +238,49 @@ TEST_F(QuizContainerTest, WholeQuizPagesAnswersAndSavesOneResult) {
   EXPECT_EQ(sheet("Start again"), "Cancel;Start again;");
   EXPECT_EQ(strip(), "[1] current|[2]|[3]|[4]|[5]|");
   for (const auto& s : screens) EXPECT_FALSE(s->isAnswered());
+}
+
+TEST_F(QuizContainerTest, SelectorButtonsShowEveryLookByTintInTheLectureColours) {
+  lectureColor = colorWithHexRGBString("3f51b5");
+  lectureTextColor = colorWithHexRGBString("fafafa");
+  open(question(1, "text") + "," + question(2, "text"));
+  auto button = [&](int n) {
+    return std::dynamic_pointer_cast<QuizSelectorButton>(
+        container->view()->viewWithAccessibilityIdentifier("selectorButton" + std::to_string(n)));
+  };
+  ASSERT_TRUE(button(1) && button(2));
+  // Body, marker, number, and whether the marker shows.
+  auto look = [&](int n) {
+    auto b = button(n);
+    return std::tuple(b->middleImageView.lock()->tintColor(), b->currentImageView.lock()->tintColor(),
+                      b->numberLabel.lock()->textColor(), !b->currentImageView.lock()->isHidden());
+  };
+  const UIColor grey = colorWithHexRGBString("d1d3d4"), marker = darkerColor(*lectureColor, 0.15);
+  const UIColor white = UIColor::whiteColor(), black = UIColor::blackColor();
+  using Look = decltype(look(1));
+  EXPECT_EQ(look(1), Look(grey, marker, black, true));
+  EXPECT_EQ(look(2), Look(grey, marker, black, false));
+  run("select 1 0");
+  EXPECT_EQ(look(1), Look(*lectureColor, marker, *lectureTextColor, true));
+
+  reply("Tablet/SaveQuizResults", 200, "{}");
+  sheet("Evaluate");
+  waitFor([&] { return alert() != nullptr; });
+  run("alert Show answers");
+  // Evaluated: green or red bodies, the marker grey again.
+  EXPECT_EQ(look(1), Look(colorWithHexRGBString("00a651"), grey, white, true));
+  EXPECT_EQ(look(2), Look(colorWithHexRGBString("ed1c24"), grey, white, false));
+  // Starting again gives the marker its own tint back.
+  sheet("Start again");
+  EXPECT_EQ(look(1), Look(grey, marker, black, true));
+
+  // Without the lecture's colours the nib's own: answered is a grey body with a white number.
+  auto plain = QuizSelectorButton::fromNib();
+  plain->setUp(false);
+  plain->setSelectedLook();
+  EXPECT_EQ(std::tuple(plain->middleImageView.lock()->tintColor(), plain->numberLabel.lock()->textColor(),
+                       plain->currentImageView.lock()->tintColor(), plain->currentImageView.lock()->isHidden()),
+            std::tuple(grey, white, grey, true));
 }
 
 TEST_F(QuizContainerTest, TheLoadShowsTheIndicatorAtOnceASaveOnlyWhenItTakesHalfASecond) {

@@ -126,4 +126,5 @@ inline constexpr const char* kConsoleCommands =
     "help                 prints this list\n"
     "quit                 ends\n"
     "On screen: {TEXT} is a text field, [TITLE] a button (tap it by its title), #name the name that\n"
-    "commands take, S.R. row R of section S (select S R), === TITLE === the navigation bar.\n";
+    "commands take, S.R. row R of section S (select S R), === TITLE === the navigation bar. A picture\n"
+    "with a #name, \"(image: ...) #name\" or \"(no picture) #name\", takes a tap.\n";

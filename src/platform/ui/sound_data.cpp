@@ -121,3 +121,26 @@ tl::expected<SoundFormat, std::string> decodeSound(const Data& data) {
   format.frames = fresh ? boundedFrameCount(fresh, data.size()) : 0;
   return format;
 }
+
+struct SoundDecoder::Impl {
+  explicit Impl(Data bytes) : data(std::move(bytes)), reader(data) {}
+  Data data;
+  SoundReader reader;  // reads `data`, so it comes after it
+};
+
+SoundDecoder::SoundDecoder(Data data) : impl_(std::make_unique<Impl>(std::move(data))) {}
+
+SoundDecoder::~SoundDecoder() = default;
+
+SoundDecoder::operator bool() const { return static_cast<bool>(impl_->reader); }
+
+int SoundDecoder::channels() const { return impl_->reader.info().channels; }
+
+bool SoundDecoder::seek(std::int64_t frame) {
+  return impl_->reader && sf_seek(impl_->reader.get(), frame, SEEK_SET) == frame;
+}
+
+std::int64_t SoundDecoder::read(float* out, std::int64_t frames) {
+  if (!impl_->reader || frames <= 0) return 0;
+  return std::max<sf_count_t>(0, sf_readf_float(impl_->reader.get(), out, frames));
+}

@@ -1,6 +1,9 @@
 #include "platform/ui/ui_image_view.h"
 
+#include <algorithm>
+
 #include "platform/ui/render.h"
+#include "platform/ui/ui_gesture_recognizer.h"
 
 std::shared_ptr<UIImageView> UIImageView::make(std::shared_ptr<UIImage> image) {
   return std::make_shared<UIImageView>(std::move(image));
@@ -15,7 +18,19 @@ UIImageView::UIImageView(std::shared_ptr<UIImage> image)
 
 CGSize UIImageView::sizeThatFits(CGSize) const { return image_ ? image_->size() : CGSize{}; }
 
+bool UIImageView::isTappable() const {
+  if (!isUserInteractionEnabled() || accessibilityIdentifier().empty()) return false;
+  return std::any_of(gestureRecognizers().begin(), gestureRecognizers().end(), [](const auto& recognizer) {
+    return recognizer->isEnabled() && dynamic_cast<const UITapGestureRecognizer*>(recognizer.get());
+  });
+}
+
 void UIImageView::renderSelf(TextCanvas& canvas) const {
   const auto& shown = highlighted_ && highlightedImage_ ? highlightedImage_ : image_;
-  if (shown) canvas.line("(image: " + shown->description() + ")");
+  // One that takes taps must be findable, picture or not.
+  const bool tappable = isTappable();
+  if (!shown && !tappable) return;
+  std::string line = shown ? "(image: " + shown->description() + ")" : "(no picture)";
+  if (tappable) line += " #" + accessibilityIdentifier();
+  canvas.line(line);
 }

@@ -5,7 +5,8 @@
 #include "platform/ui/ui_image.h"
 #include "platform/ui/ui_view.h"
 
-// Shows an image. Like on the platform it does not take touches unless told to.
+// Shows an image. Like on the platform it does not take touches unless told to; one that takes
+// taps (a tap recogniser, touches on) prints its #name, with or without a picture.
 class UIImageView : public UIView {
  public:
   static std::shared_ptr<UIImageView> make(std::shared_ptr<UIImage> image = nullptr);
@@ -21,6 +22,8 @@ class UIImageView : public UIView {
   void setHighlighted(bool h) { highlighted_ = h; }
 
   CGSize sizeThatFits(CGSize size) const override;
+  // Touches on, a name, and an enabled tap recogniser: what `tap NAME` reaches.
+  bool isTappable() const;
 
  protected:
   void renderSelf(TextCanvas& canvas) const override;

@@ -22,7 +22,10 @@
 #include "platform/ui/screen_renderer.h"
 #include "platform/ui/ui_alert_controller.h"
 #include "platform/ui/ui_button.h"
+#include "platform/ui/ui_gesture_recognizer.h"
+#include "platform/ui/ui_image.h"
 #include "platform/ui/ui_image_picker_controller.h"
+#include "platform/ui/ui_image_view.h"
 #include "platform/ui/ui_label.h"
 #include "platform/ui/ui_navigation_controller.h"
 #include "platform/ui/ui_refresh_control.h"
@@ -467,6 +470,33 @@ TEST_F(GadgetsTest, TheGesturesReachTheirViewsAndOnlyTheShownPageIsInReach) {
                                                 "! '" + dir.str() + "/missing.png' cannot be read"}));
   EXPECT_TRUE(UIInterfaceOrientationIsLandscape(UIApplication::sharedApplication()->statusBarOrientation()));
   EXPECT_EQ(app->events, (std::vector<std::string>{"background", "foreground"}));
+}
+
+TEST_F(GadgetsTest, APictureThatTakesTapsShowsItsNameWithOrWithoutAnImage) {
+  int taps = 0;
+  auto avatar = UIImageView::make();
+  avatar->setAccessibilityIdentifier("avatar");
+  avatar->setUserInteractionEnabled(true);
+  avatar->addGestureRecognizer(UITapGestureRecognizer::make([&](UIGestureRecognizer&) { ++taps; }));
+  // Touches off, or no recogniser: not a target, so no name, and nothing at all without a picture.
+  auto untouchable = UIImageView::make();
+  untouchable->setAccessibilityIdentifier("untouchable");
+  untouchable->addGestureRecognizer(UITapGestureRecognizer::make());
+  auto plain = UIImageView::make(UIImage::make({2, 2}));
+  plain->setAccessibilityIdentifier("plain");
+  for (const auto& v : {avatar, untouchable, plain}) gadgets->view()->addSubview(v);
+
+  EXPECT_NE(driver.screen().find("(no picture) #avatar\n(image: " + plain->image()->description() + ")\n"),
+            std::string::npos)
+      << driver.screen();
+  driver.execute("tap avatar");
+  avatar->setImage(UIImage::make({3, 3}));
+  EXPECT_NE(driver.screen().find("(image: " + avatar->image()->description() + ") #avatar\n"), std::string::npos);
+  EXPECT_EQ(driver.screen().find("untouchable"), std::string::npos);
+  EXPECT_EQ(taps, 1);
+  out.str("");
+  driver.execute("help");
+  EXPECT_NE(out.str().find("\"(no picture) #name\", takes a tap"), std::string::npos) << out.str();
 }
 
 // What the driver prints, as a user reads it on a terminal.

@@ -1,14 +1,17 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <atomic>
 #include <fstream>
 #include <iterator>
 
 #include "platform/foundation/run_loop.h"
+#include "platform/ui/alsa_audio_output.h"
 #include "platform/ui/av_audio_player.h"
 #include "platform/ui/av_player.h"
 #include "platform/ui/ca_display_link.h"
 #include "platform/ui/render.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "support/virtual_time.h"
 
@@ -70,7 +73,10 @@ class FinishLog : public AVAudioPlayerDelegate {
 
 }  // namespace
 
-TEST(AVAudioPlayerTest, PlaysPausesAndFinishesOnTheRunLoopClock) {
+constexpr const char* kNoDevice = "dorvale-no-such-device";
+
+TEST(AVAudioPlayerTest, PlaysPausesAndFinishesOnTheRunLoopClockWhereNoDeviceOpens) {
+  ScopedEnv device("DORVALE_AUDIO_DEVICE", kNoDevice);
   VirtualTime time;
   std::optional<NSError> error;
   auto player = AVAudioPlayer::initWithData(wav(16000, 8000), &error);
@@ -80,6 +86,9 @@ TEST(AVAudioPlayerTest, PlaysPausesAndFinishesOnTheRunLoopClock) {
   player->setDelegate(delegate);
 
   ASSERT_TRUE(player->play());
+  // The device's answer comes from its thread, in real time; the clock plays on meanwhile.
+  ASSERT_TRUE(time.runUntil([&] { return player->outputFailure().has_value(); }));
+  EXPECT_EQ(player->outputFailure()->rfind(std::string(kNoDevice) + ": ", 0), 0u) << *player->outputFailure();
   time.advance(0.5);
   player->pause();
   time.advance(10);  // paused: time stands
@@ -90,6 +99,63 @@ TEST(AVAudioPlayerTest, PlaysPausesAndFinishesOnTheRunLoopClock) {
   EXPECT_TRUE(delegate->finishes.empty());
   time.advance(0.5);
   EXPECT_EQ(delegate->finishes, std::vector<bool>{true});
+}
+
+// The null device takes sound as fast as it is given: what it shows is that the road to a device
+// works end to end, not how long anything takes.
+TEST(AlsaAudioOutputTest, TheNullDevicePlaysFromWhereItIsToldToItsEndAndStopsWhenTold) {
+  std::atomic<int> changes = 0;
+  AlsaAudioOutput output(wav(2000, 8000), *decodeSound(wav(2000, 8000)), "null", [&] { ++changes; });
+  using Device = AlsaAudioOutput::Progress::Device;
+  auto drained = [&] { return output.progress().drained; };
+  output.play(500);
+  ASSERT_TRUE(RunLoop::main().runUntil(drained, 5));
+  auto progress = output.progress();
+  EXPECT_EQ(std::tuple(progress.device, progress.heardFrame, progress.failure), std::tuple(Device::Open, 2000, ""));
+  EXPECT_EQ(changes, 2);  // opened, drained
+  output.stop();
+  EXPECT_FALSE(drained());
+  output.play(0);
+  ASSERT_TRUE(RunLoop::main().runUntil(drained, 5));
+  EXPECT_EQ(output.progress().heardFrame, 2000);
+
+  AlsaAudioOutput missing(wav(2000, 8000), *decodeSound(wav(2000, 8000)), kNoDevice, [] {});
+  missing.play(0);
+  ASSERT_TRUE(RunLoop::main().runUntil([&] { return missing.progress().device == Device::Failed; }, 5));
+  EXPECT_EQ(missing.progress().failure.rfind(std::string(kNoDevice) + ": ", 0), 0u);
+  EXPECT_FALSE(missing.progress().drained);
+}
+
+TEST(AVAudioPlayerTest, OnTheNullDeviceItReachesItsEndNeverGoesBackAndHoldsWhenPaused) {
+  ScopedEnv device("DORVALE_AUDIO_DEVICE", "null");
+  RunLoop::main().reset();
+  auto player = AVAudioPlayer::initWithData(wav(2400, 8000));  // 0.3 s
+  ASSERT_TRUE(player);
+  auto delegate = std::make_shared<FinishLog>();
+  player->setDelegate(delegate);
+  double last = 0;
+  bool wentBack = false;
+  // Until the end, which rewinds.
+  auto watch = [&] {
+    if (!delegate->finishes.empty()) return true;
+    const double now = player->currentTime();
+    wentBack |= now < last;
+    last = now;
+    return false;
+  };
+  player->play();
+  ASSERT_TRUE(RunLoop::main().runUntil([&] { return watch() || last > 0.05; }, 5));
+  player->pause();
+  const double held = player->currentTime();
+  // Longer than what was left of the sound: neither the time nor the end moves while paused.
+  EXPECT_FALSE(RunLoop::main().runUntil([&] { return watch() || player->currentTime() != held; }, 0.35));
+  EXPECT_FALSE(player->outputFailure());
+  player->play();
+  ASSERT_TRUE(RunLoop::main().runUntil(watch, 5));
+  EXPECT_FALSE(wentBack);
+  EXPECT_GT(last, held);
+  EXPECT_EQ(delegate->finishes, std::vector<bool>{true});
+  EXPECT_FALSE(player->outputFailure());
 }
 
 TEST(AVAudioPlayerTest, RefusesDataThatIsNotASound) {

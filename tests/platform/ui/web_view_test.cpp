@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <filesystem>
 #include <fstream>
 #include <tuple>
 
@@ -199,7 +201,10 @@ TEST_F(WebViewTest, APageOverItsCapFailsAndOnlyALocalPageLeadsToALocalFile) {
                {.body = std::string(9 * 1024 * 1024, 'a'), .contentType = "text/html", .deflate = true});
   TempDir dir;
   const std::string local = dir.str() + "/local.html";
-  std::ofstream(local) << "<a href='file:///dev/zero'>endless</a>";
+  const std::string huge = dir.str() + "/huge.html";
+  std::filesystem::resize_file((std::ofstream(huge), huge), 9 * 1024 * 1024);
+  ASSERT_EQ(::mkfifo((dir.str() + "/pipe.html").c_str(), 0600), 0);
+  std::ofstream(local) << "<a href='huge.html'>huge</a> <a href='pipe.html'>pipe</a> <a href='file:///dev/zero'>endless</a>";
   auto view = UIWebView::make();
   auto delegate = std::make_shared<RecordingWebViewDelegate>();
   view->setDelegate(delegate);
@@ -214,10 +219,13 @@ TEST_F(WebViewTest, APageOverItsCapFailsAndOnlyALocalPageLeadsToALocalFile) {
   ASSERT_TRUE(time.runUntil([&] { return last().starts_with("fail"); }));
   EXPECT_EQ(std::tuple(last(), renderOnOneLine(*view)),
             std::tuple("fail " + std::to_string(NSURLErrorNoPermissionsToReadFile), std::string("host [1]")));
-  // A local page may: an endless file is read only up to the cap.
-  view->loadRequest(URLRequest(URL::fileURLWithPath(local)));
-  ASSERT_TRUE(time.runUntil([&] { return last().starts_with("finish"); }));
-  ASSERT_TRUE(view->tapLink(1));
-  ASSERT_TRUE(time.runUntil([&] { return last().starts_with("fail"); }, 20));
-  EXPECT_EQ(last(), "fail " + std::to_string(NSURLErrorDataLengthExceedsMaximum));
+  // A local page may: a file over the cap fails, and so does anything but a regular file.
+  for (const auto& [link, code] : {std::pair(1, NSURLErrorDataLengthExceedsMaximum),
+                                   std::pair(2, NSURLErrorFileDoesNotExist), std::pair(3, NSURLErrorFileDoesNotExist)}) {
+    view->loadRequest(URLRequest(URL::fileURLWithPath(local)));
+    ASSERT_TRUE(time.runUntil([&] { return last().starts_with("finish"); }));
+    ASSERT_TRUE(view->tapLink(static_cast<std::size_t>(link)));
+    ASSERT_TRUE(time.runUntil([&] { return last().starts_with("fail"); }, 20));
+    EXPECT_EQ(last(), "fail " + std::to_string(code)) << link;
+  }
 }

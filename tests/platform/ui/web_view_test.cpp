@@ -95,21 +95,45 @@ TEST(WebDocumentTest, ExtractsTitleTextAndLinksFromRealAndMalformedPages) {
 }
 
 TEST(WebDocumentTest, TheParsersWorkIsBoundedAndACutPageSaysSo) {
-  using web_document_detail::withAttributesCapped;
-  // Quoted values may hold blanks and '>'; comments and text are not tags.
-  EXPECT_EQ(withAttributesCapped("<p a='x > y' b=1 c>t</p><!-- <i d e f> -->", 2),
-            "<p a='x > y' b=1 >t</p><!-- <i d e f> -->");
-  EXPECT_EQ(withAttributesCapped("<p a b>x < y</p>", 2), std::nullopt);
+  using web_document_detail::withinBudget;
+  using Budget = web_document_detail::WorkBudget;
+  // Quoted values may hold blanks and '>'; comments, scripts and text are not tags.
+  const std::tuple<std::string, Budget, std::optional<std::string>, bool> scans[] = {
+      {"<p a='x > y' b=1 c>t</p><!-- <i d e f> -->", {.attributes = 2}, "<p a='x > y' b=1 >t</p><!-- <i d e f> -->", false},
+      {"<p a b>x < y</p>", {.attributes = 2}, std::nullopt, false},
+      // The attribute budget is the page's, not each element's.
+      {"<p a b><i c d>", {.attributes = 3}, "<p a b><i c >", false},
+      {"<p a=1 b=2 c=3><i d=4 e=5>", {.tagAttributeBytes = 4}, "<p a=1 b=2 ><i d=4 e=5>", false},
+      {"<script>if (a<b && c) x='</p>';</script><p q r s>", {.attributes = 2},
+       "<script>if (a<b && c) x='</p>';</script><p q r >", false},
+      // Tags, comments and references count; the page ends before the first one over the budget.
+      {"<p>a&amp;b & c</p><!-- x --><i>", {.structures = 3}, "<p>a&amp;b & c</p>", true},
+      {"<p>a&amp;b & c</p>", {.structures = 3}, std::nullopt, false},
+  };
+  for (const auto& [html, budget, kept, restCut] : scans) {
+    const auto page = withinBudget(html, budget);
+    EXPECT_EQ(std::pair(page.html, page.restCut), std::pair(kept, restCut)) << html;
+  }
 
   std::string manyAttributes = "<p";
   for (std::size_t i = 0; i <= WebDocument::kMaxAttributes; ++i) manyAttributes += " a" + std::to_string(i) + "=1";
   manyAttributes += ">kept</p>";
+  std::string twoElements;
+  for (int element = 0; element < 2; ++element) {
+    twoElements += "<p";
+    for (int i = 0; i < 6000; ++i) twoElements += " a" + std::to_string(i) + "=1";
+    twoElements += ">kept</p>";
+  }
+  std::string manyTags = "<p>shown</p>";
+  for (int i = 0; i < 300000; ++i) manyTags += "<br>";
   std::string deep;
   for (int i = 0; i < 300; ++i) deep += "<div>";
   deep += "too deep";
   // What a page still shows, and how it ends: a text over the parser's limit keeps its start.
   const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
       {manyAttributes, WebDocument::kCutAttributesLine, "kept"},
+      {twoElements, WebDocument::kCutAttributesLine, "kept"},
+      {manyTags + "<p>not parsed", "shown", WebDocument::kCutRestLine},
       {"<p>shown</p>" + deep, "shown", WebDocument::kCutRestLine},
       {"<p>shown</p><p>" + std::string(11 * 1024 * 1024, 'a'), "shown", WebDocument::kCutRestLine},
   };

@@ -229,7 +229,8 @@ bool FileKeychainStore::ensureDirectory() const {
   }
   if (::mkdir(directory_.c_str(), 0700) != 0 && errno != EEXIST) return false;
   struct stat st {};
-  if (::stat(directory_.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  // Another user's directory stays theirs, even where we could take it over.
+  if (::stat(directory_.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) return false;
   // The umask must not widen or narrow what we asked for.
   return (st.st_mode & 07777) == 0700 || ::chmod(directory_.c_str(), 0700) == 0;
 }

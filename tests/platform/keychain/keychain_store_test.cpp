@@ -26,6 +26,12 @@ mode_t modeOf(const std::string& path) {
   return st.st_mode & 07777;
 }
 
+// Files and directories are made with the modes asked for, no bits taken away.
+struct OpenUmask {
+  mode_t old = ::umask(0);
+  ~OpenUmask() { ::umask(old); }
+};
+
 std::vector<std::string> entries(const std::string& dir) {
   std::vector<std::string> names;
   for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
@@ -117,10 +123,7 @@ INSTANTIATE_TEST_SUITE_P(Stores, KeychainStoreRules, ::testing::Values("file", "
                          [](const auto& param) { return param.param; });
 
 TEST(FileKeychainStore, PrivateModesAtomicReplaceAndPersistence) {
-  struct UmaskGuard {
-    mode_t old = ::umask(0);
-    ~UmaskGuard() { ::umask(old); }
-  } openUmask;
+  const OpenUmask openUmask;
   TempDir tmp;
   // A pre-existing directory that is too open is tightened.
   std::string loose = tmp.str() + "/loose";
@@ -179,10 +182,7 @@ TEST(FileKeychainStore, CorruptFilesReadAsNotFoundAndFailedWritesReport) {
 }
 
 TEST(FileKeychainStore, WhatOthersCouldSwapIsNotTrustedAndWhatTheyCouldReadIsMadePrivate) {
-  struct UmaskGuard {
-    mode_t old = ::umask(0);
-    ~UmaskGuard() { ::umask(old); }
-  } openUmask;
+  const OpenUmask openUmask;
   TempDir tmp;
   ASSERT_EQ(::chmod(tmp.str().c_str(), 0755), 0);  // the data directory may stay open
   const std::string dir = tmp.str() + "/keychain";
@@ -232,7 +232,9 @@ TEST(FileKeychainStore, WhatOthersCouldSwapIsNotTrustedAndWhatTheyCouldReadIsMad
     foreign = tmp.str() + "/foreign";
     ASSERT_EQ(::mkdir(foreign.c_str(), 0700) | ::chown(foreign.c_str(), 65534, 65534), 0);
   }
-  EXPECT_EQ(FileKeychainStore(foreign).checkModes(), foreign + " belongs to another user");
+  FileKeychainStore foreignStore(foreign);
+  EXPECT_EQ(foreignStore.checkModes(), foreign + " belongs to another user");
+  EXPECT_EQ(foreignStore.add(item("svc", "acct", "secret")), errSecIO);
 }
 
 TEST(FileKeychainStore, ANamedPipeInPlaceOfAnItemReadsAsAbsentWithoutWaiting) {

@@ -7,6 +7,8 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "platform/foundation/user_defaults.h"
@@ -117,24 +119,67 @@ bool writeAll(int fd, std::string_view bytes) {
   return true;
 }
 
-std::optional<std::string> readSmallFile(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) return std::nullopt;
-  std::optional<std::string> out;
-  struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxItemFileSize) {
-    std::string text(static_cast<std::size_t>(st.st_size), '\0');
-    std::size_t got = 0;
-    while (got < text.size()) {
-      ssize_t n = ::read(fd, text.data() + got, text.size() - got);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      got += static_cast<std::size_t>(n);
-    }
-    if (got == text.size()) out = std::move(text);
+// The whole of a small open file; nothing when it is larger or cannot be read.
+std::optional<std::string> readSmallFile(int fd, const struct stat& st) {
+  if (st.st_size > kMaxItemFileSize) return std::nullopt;
+  std::string text(static_cast<std::size_t>(st.st_size), '\0');
+  std::size_t got = 0;
+  while (got < text.size()) {
+    ssize_t n = ::read(fd, text.data() + got, text.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return std::nullopt;
+    got += static_cast<std::size_t>(n);
   }
-  ::close(fd);
-  return out;
+  return text;
+}
+
+enum class Trust { Private, ReadableByOthers, NotTrusted };
+
+// Another user could swap what they own or may write; what they may only read can be made private.
+Trust trustOf(const struct stat& st) {
+  if (st.st_uid != ::geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) return Trust::NotTrusted;
+  return (st.st_mode & 077) != 0 ? Trust::ReadableByOthers : Trust::Private;
+}
+
+struct Opened {
+  int fd = -1;
+  struct stat st {};
+};
+
+// Opens `name` (relative to the directory `at`) when it is of `type` and trusted, setting it back
+// to `mode` when others may only read it; otherwise -1, and `why` says what is not trusted. Never
+// waits for a writer, as a named pipe in its place would have it do.
+Opened openTrusted(int at, const std::string& name, int flags, mode_t type, mode_t mode,
+                   std::optional<std::string>* why) {
+  Opened file{::openat(at, name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | flags)};
+  if (file.fd < 0) return file;
+  bool usable = ::fstat(file.fd, &file.st) == 0 && (file.st.st_mode & S_IFMT) == type;
+  const Trust trust = usable ? trustOf(file.st) : Trust::Private;
+  if (trust == Trust::NotTrusted) {
+    usable = false;
+    if (why && !*why) *why = name + (file.st.st_uid != ::geteuid() ? " belongs to another user" : " is writable by others");
+  } else if (trust == Trust::ReadableByOthers) {
+    usable = ::fchmod(file.fd, mode) == 0;
+  }
+  if (!usable) {
+    ::close(file.fd);
+    file.fd = -1;
+  }
+  return file;
+}
+
+Opened openDirectory(const std::string& dir, std::optional<std::string>* why = nullptr) {
+  return openTrusted(AT_FDCWD, dir, O_DIRECTORY, S_IFDIR, 0700, why);
+}
+
+Opened openItem(int dir, const std::string& name, std::optional<std::string>* why = nullptr) {
+  return openTrusted(dir, name, O_NOFOLLOW, S_IFREG, 0600, why);
+}
+
+// Item files are named by a SHA-256 in hex; anything else in the directory (a lock file, an
+// unfinished write) is not an item.
+bool isItemName(const std::string& name) {
+  return name.size() == 64 && name.find_first_not_of(kHexDigits) == std::string::npos;
 }
 
 void syncDirectory(const std::string& dir) {
@@ -151,8 +196,29 @@ FileKeychainStore::FileKeychainStore(std::string directory) : directory_(std::mo
 std::string FileKeychainStore::defaultDirectory() { return UserDefaults::applicationDataDirectory() + "/keychain"; }
 
 std::string FileKeychainStore::pathForItem(const std::string& service, const std::string& account) const {
+  return directory_ + "/" + itemName(service, account);
+}
+
+std::string FileKeychainStore::itemName(const std::string& service, const std::string& account) {
   // The length prefix keeps ("ab", "c") and ("a", "bc") apart.
-  return directory_ + "/" + sha256Hex(std::to_string(service.size()) + ":" + service + account);
+  return sha256Hex(std::to_string(service.size()) + ":" + service + account);
+}
+
+std::optional<std::string> FileKeychainStore::checkModes() const {
+  std::optional<std::string> why;
+  const Opened dir = openDirectory(directory_, &why);
+  if (dir.fd < 0) return why;
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(directory_, error), end; !error && it != end; it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    if (!isItemName(name)) continue;
+    std::optional<std::string> itemWhy;
+    const Opened item = openItem(dir.fd, name, &itemWhy);
+    if (item.fd >= 0) ::close(item.fd);
+    if (itemWhy && !why) why = directory_ + "/" + *itemWhy;
+  }
+  ::close(dir.fd);
+  return why;
 }
 
 bool FileKeychainStore::ensureDirectory() const {
@@ -163,18 +229,34 @@ bool FileKeychainStore::ensureDirectory() const {
   }
   if (::mkdir(directory_.c_str(), 0700) != 0 && errno != EEXIST) return false;
   struct stat st {};
-  if (::stat(directory_.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  // Another user's directory stays theirs, even where we could take it over.
+  if (::stat(directory_.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) return false;
   // The umask must not widen or narrow what we asked for.
   return (st.st_mode & 07777) == 0700 || ::chmod(directory_.c_str(), 0700) == 0;
 }
 
 std::optional<KeychainItem> FileKeychainStore::load(const std::string& service, const std::string& account) {
-  auto text = readSmallFile(pathForItem(service, account));
+  if (!modesChecked_) {
+    modesChecked_ = true;
+    if (auto why = checkModes()) std::fprintf(stderr, "dorvale: keychain not trusted, signed out: %s\n", why->c_str());
+  }
+  auto text = readItem(itemName(service, account));
   if (!text) return std::nullopt;
   auto item = decodeItem(*text);
   // A hash collision or a file copied under another name is not this item.
   if (!item || item->service != service || item->account != account) return std::nullopt;
   return item;
+}
+
+std::optional<std::string> FileKeychainStore::readItem(const std::string& name) const {
+  const Opened dir = openDirectory(directory_);
+  if (dir.fd < 0) return std::nullopt;
+  const Opened item = openItem(dir.fd, name);
+  ::close(dir.fd);
+  if (item.fd < 0) return std::nullopt;
+  auto text = readSmallFile(item.fd, item.st);
+  ::close(item.fd);
+  return text;
 }
 
 OSStatus FileKeychainStore::save(const KeychainItem& item) {

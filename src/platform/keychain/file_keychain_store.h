@@ -6,7 +6,9 @@
 
 // One file per item in a private directory (mode 0700, files 0600). A write goes to a temporary
 // file that is renamed over the item, so a crash leaves either the old item or the new one. A file
-// that cannot be read back as an item counts as absent.
+// that cannot be read back as an item counts as absent, and so does every item when the directory
+// or the item belongs to another user or others may write it: they could have swapped it. A
+// directory or item that others may only read is made private again when it is read.
 class FileKeychainStore final : public KeychainStore {
  public:
   explicit FileKeychainStore(std::string directory);
@@ -18,13 +20,21 @@ class FileKeychainStore final : public KeychainStore {
   // The file that holds the item of (service, account).
   std::string pathForItem(const std::string& service, const std::string& account) const;
 
+  // Looks over the directory and every item in it (the first read does this and prints the
+  // answer on standard error): why the keychain, or one of its items, is not trusted, as one
+  // line; nothing when all is trusted. Makes private again what others may only read.
+  std::optional<std::string> checkModes() const;
+
  protected:
   std::optional<KeychainItem> load(const std::string& service, const std::string& account) override;
   OSStatus save(const KeychainItem& item) override;
   OSStatus erase(const std::string& service, const std::string& account) override;
 
  private:
+  static std::string itemName(const std::string& service, const std::string& account);
   bool ensureDirectory() const;
+  std::optional<std::string> readItem(const std::string& name) const;
 
   std::string directory_;
+  bool modesChecked_ = false;  // under the store's lock
 };

@@ -25,6 +25,13 @@ std::size_t wellFormedLength(std::string_view s, std::size_t i) {
   return 0;
 }
 
+// U+202A-U+202E and U+2066-U+2069 reorder the rest of a terminal line.
+bool isBidiControl(std::string_view s, std::size_t i, std::size_t n) {
+  if (n != 3 || s[i] != '\xE2') return false;
+  const auto second = static_cast<unsigned char>(s[i + 1]), third = static_cast<unsigned char>(s[i + 2]);
+  return (second == 0x80 && third >= 0xAA && third <= 0xAE) || (second == 0x81 && third >= 0xA6 && third <= 0xA9);
+}
+
 }  // namespace
 
 std::string printableText(std::string_view text) {
@@ -40,8 +47,9 @@ std::string printableText(std::string_view text) {
     }
     if (b == '\t') {
       out += ' ';
-    } else if (b < 0x20 || b == 0x7F || (b == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0)) {
-      out += kReplacement;  // C0 and C1 controls: escape sequences would drive the terminal
+    } else if (b < 0x20 || b == 0x7F || (b == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) ||
+               isBidiControl(text, i, n)) {
+      out += kReplacement;  // C0, C1 and bidi controls: they would drive the terminal
     } else {
       out.append(text.substr(i, n));
     }

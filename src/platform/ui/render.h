@@ -63,8 +63,9 @@ class TextCanvas {
   int depth_ = 0;
 };
 
-// `text` safe for a terminal: a tab becomes a space; other control characters (line breaks
-// included) and ill-formed UTF-8 read as U+FFFD, one per bad byte.
+// `text` safe for a terminal: a tab becomes a space; other control characters (line breaks and
+// bidi embeddings, overrides and isolates included) and ill-formed UTF-8 read as U+FFFD, one per
+// bad byte.
 std::string printableText(std::string_view text);
 
 // The view's rendering on one line (its lines joined by " | ").

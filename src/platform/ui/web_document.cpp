@@ -2,6 +2,7 @@
 
 #include "platform/foundation/ascii.h"
 
+#include <algorithm>
 #include <climits>
 #include <memory>
 #include <mutex>
@@ -195,62 +196,116 @@ void walk(const xmlNode* root, TextBuilder& builder) {
 
 namespace web_document_detail {
 
-std::optional<std::string> withAttributesCapped(std::string_view html, std::size_t limit) {
-  auto isBlank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; };
-  auto isLetter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
-  std::string out;
-  bool cut = false;
-  std::size_t copied = 0;  // html[copied, i) is still to be copied
-  std::size_t i = 0;
-  const std::size_t n = html.size();
-  auto skipTo = [&](std::string_view end) {
-    const auto at = html.find(end, i);
-    i = at == std::string_view::npos ? n : at + end.size();
-  };
-  while (i < n) {
-    if (html[i] != '<') {
-      const auto next = html.find('<', i);
-      i = next == std::string_view::npos ? n : next;
-      continue;
-    }
-    if (html.substr(i, 4) == "<!--") {
-      skipTo("-->");
-      continue;
-    }
-    if (i + 1 >= n || !isLetter(html[i + 1])) {
-      ++i;
-      continue;
-    }
-    i += 2;
-    while (i < n && !isBlank(html[i]) && html[i] != '>' && html[i] != '/') ++i;
-    for (std::size_t count = 0; i < n;) {
-      while (i < n && (isBlank(html[i]) || html[i] == '/')) ++i;
-      if (i >= n || html[i] == '>') break;
-      const std::size_t start = i;
-      while (i < n && !isBlank(html[i]) && html[i] != '=' && html[i] != '>') ++i;
-      std::size_t end = i;
-      while (end < n && isBlank(html[end])) ++end;
-      if (end < n && html[end] == '=') {
-        i = end + 1;
-        while (i < n && isBlank(html[i])) ++i;
-        if (i < n && (html[i] == '"' || html[i] == '\'')) {
-          const auto close = html.find(html[i], i + 1);
-          i = close == std::string_view::npos ? n : close + 1;
-        } else {
-          while (i < n && !isBlank(html[i]) && html[i] != '>') ++i;
-        }
+namespace {
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+// One pass over the page as the parser will read it, counting what it would build and leaving
+// out what is over the budget. Quoted values may hold blanks and '>'; comments, the text of
+// scripts and styles, and a '<' or '&' that starts nothing are not counted.
+class BudgetScan {
+ public:
+  BudgetScan(std::string_view html, const WorkBudget& budget) : html_(html), budget_(budget), end_(html.size()) {}
+
+  BudgetedPage run() {
+    while (i_ < end_) {
+      i_ = std::min(html_.find_first_of("<&", i_), end_);
+      if (i_ == end_) break;
+      if (!startsStructure()) {
+        ++i_;
+      } else if (++structures_ > budget_.structures) {
+        end_ = i_;
+        page_.restCut = true;
+      } else if (html_[i_] == '&') {
+        ++i_;
+      } else {
+        markup();
       }
-      if (++count > limit) {
-        out.append(html.substr(copied, start - copied));
-        copied = i;
-        cut = true;
+    }
+    if (page_.attributesCut || page_.restCut) {
+      out_.append(html_.substr(copied_, end_ - copied_));
+      page_.html = std::move(out_);
+    }
+    return std::move(page_);
+  }
+
+ private:
+  bool startsStructure() const {
+    if (i_ + 1 >= end_) return false;
+    const char next = html_[i_ + 1];
+    if (html_[i_] == '&') return isLetter(next) || next == '#';
+    return isLetter(next) || next == '/' || next == '!' || next == '?';
+  }
+
+  void skipPast(std::string_view end) {
+    const auto at = html_.find(end, i_);
+    i_ = at == std::string_view::npos ? end_ : std::min(at + end.size(), end_);
+  }
+
+  void markup() {
+    if (html_.substr(i_, 4) == "<!--") return skipPast("-->");
+    if (!isLetter(html_[i_ + 1])) return skipPast(">");
+    const std::size_t nameStart = ++i_;
+    while (i_ < end_ && !isBlank(html_[i_]) && html_[i_] != '>' && html_[i_] != '/') ++i_;
+    const std::string name = asciiLowercase(html_.substr(nameStart, i_ - nameStart));
+    attributes();
+    // The parser takes these as raw text up to their end tag.
+    if (name == "script" || name == "style") skipRawText(name);
+  }
+
+  void attributes() {
+    std::optional<std::size_t> first;
+    while (i_ < end_) {
+      while (i_ < end_ && (isBlank(html_[i_]) || html_[i_] == '/')) ++i_;
+      if (i_ >= end_ || html_[i_] == '>') return;
+      const std::size_t start = i_;
+      if (!first) first = start;
+      skipAttribute();
+      if (++attributes_ > budget_.attributes || start - *first > budget_.tagAttributeBytes) {
+        out_.append(html_.substr(copied_, start - copied_));
+        copied_ = i_;
+        page_.attributesCut = true;
       }
     }
   }
-  if (!cut) return std::nullopt;
-  out.append(html.substr(copied));
-  return out;
-}
+
+  void skipAttribute() {
+    while (i_ < end_ && !isBlank(html_[i_]) && html_[i_] != '=' && html_[i_] != '>') ++i_;
+    std::size_t at = i_;
+    while (at < end_ && isBlank(html_[at])) ++at;
+    if (at >= end_ || html_[at] != '=') return;
+    i_ = at + 1;
+    while (i_ < end_ && isBlank(html_[i_])) ++i_;
+    if (i_ < end_ && (html_[i_] == '"' || html_[i_] == '\'')) {
+      const auto close = html_.find(html_[i_], i_ + 1);
+      i_ = close == std::string_view::npos ? end_ : std::min(close + 1, end_);
+    } else {
+      while (i_ < end_ && !isBlank(html_[i_]) && html_[i_] != '>') ++i_;
+    }
+  }
+
+  void skipRawText(const std::string& name) {
+    while (i_ < end_) {
+      skipPast("</");
+      if (i_ < end_ && asciiEqualIgnoringCase(html_.substr(i_, name.size()), name)) return;
+    }
+  }
+
+  std::string_view html_;
+  const WorkBudget& budget_;
+  std::size_t end_;  // where the parser's text ends: the page's end unless the rest was cut
+  std::size_t i_ = 0;
+  std::size_t structures_ = 0;
+  std::size_t attributes_ = 0;
+  std::string out_;          // the page up to `copied_`, without the attributes left out
+  std::size_t copied_ = 0;  // html_[copied_, i_) is still to be copied
+  BudgetedPage page_;
+};
+
+}  // namespace
+
+BudgetedPage withinBudget(std::string_view html, const WorkBudget& budget) { return BudgetScan(html, budget).run(); }
 
 }  // namespace web_document_detail
 
@@ -259,9 +314,10 @@ WebDocument WebDocument::parse(std::string_view page, const std::optional<std::s
   std::call_once(once, [] { xmlInitParser(); });
   WebDocument document;
   if (page.empty()) return document;
-  // The parser checks each attribute against the earlier ones of its element: quadratic.
-  const auto capped = web_document_detail::withAttributesCapped(page, kMaxAttributes);
-  const std::string_view html = capped ? std::string_view(*capped) : page;
+  // The parser checks each attribute against the earlier ones of its element (quadratic), and
+  // every tag and reference costs far more than its bytes: the page gets a budget for them.
+  const auto budgeted = web_document_detail::withinBudget(page);
+  const std::string_view html = budgeted.html ? std::string_view(*budgeted.html) : page;
   const int size = html.size() > INT_MAX ? INT_MAX : static_cast<int>(html.size());
   const int options = HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET;
   std::unique_ptr<htmlParserCtxt, decltype(&htmlFreeParserCtxt)> context(htmlNewParserCtxt(), &htmlFreeParserCtxt);
@@ -274,7 +330,7 @@ WebDocument WebDocument::parse(std::string_view page, const std::optional<std::s
   if (!doc) return document;
   // Too deep a nesting and too long a text end the parse where they start.
   const int error = context->lastError.code;
-  const bool restCut = error == XML_ERR_INTERNAL_ERROR || error == XML_ERR_NO_MEMORY;
+  const bool restCut = budgeted.restCut || error == XML_ERR_INTERNAL_ERROR || error == XML_ERR_NO_MEMORY;
   const xmlNode* root = xmlDocGetRootElement(doc.get());
   if (root) {
     if (const xmlNode* title = findTitle(root)) document.title = collapsed(contentOf(title));
@@ -282,7 +338,7 @@ WebDocument WebDocument::parse(std::string_view page, const std::optional<std::s
     walk(root, builder);
     builder.breakLine();
   }
-  if (capped) document.lines.insert(document.lines.begin(), kCutAttributesLine);
+  if (budgeted.attributesCut) document.lines.insert(document.lines.begin(), kCutAttributesLine);
   if (restCut) document.lines.push_back(kCutRestLine);
   return document;
 }

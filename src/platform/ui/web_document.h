@@ -32,16 +32,34 @@ struct WebDocument {
 
   // Parses with a forgiving HTML parser: malformed markup still gives what a browser would show.
   // `encoding` names the bytes' character set when the server said which (UTF-8 otherwise). The
-  // work is bounded: attributes of one element past kMaxAttributes are dropped before parsing, and
-  // content past the parser's depth and text limits is lost; a line of the page then says so.
+  // work is bounded for the whole page (web_document_detail::WorkBudget): attributes over the
+  // budget are left out before parsing, the page past its budget of tags and references is not
+  // parsed, and content past the parser's depth and text limits is lost; a line of the page then
+  // says so.
   static WebDocument parse(std::string_view html, const std::optional<std::string>& encoding = std::nullopt);
 
-  static constexpr std::size_t kMaxAttributes = 10000;
+  static constexpr std::size_t kMaxAttributes = 10000;  // in the whole page
   static constexpr const char* kCutAttributesLine = "(attributes of an element were cut)";
   static constexpr const char* kCutRestLine = "(the rest of the page was cut)";
 };
 
 namespace web_document_detail {
-// `html` with the attributes past `limit` of every start tag left out; nothing when none is.
-std::optional<std::string> withAttributesCapped(std::string_view html, std::size_t limit);
+
+// What the parse of one page may cost.
+struct WorkBudget {
+  std::size_t attributes = WebDocument::kMaxAttributes;
+  std::size_t tagAttributeBytes = 64 * 1024;  // of one start tag: attributes that start later are left out
+  std::size_t structures = 250000;            // tags, comments and references in the whole page
+};
+
+struct BudgetedPage {
+  std::optional<std::string> html;  // what the parser is given, when it is not the page as it is
+  bool attributesCut = false;
+  bool restCut = false;
+};
+
+// `html` within `budget`: the attributes over it left out, the page cut before the first
+// structure over it.
+BudgetedPage withinBudget(std::string_view html, const WorkBudget& budget = {});
+
 }  // namespace web_document_detail

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -24,6 +25,12 @@ mode_t modeOf(const std::string& path) {
   EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
   return st.st_mode & 07777;
 }
+
+// Files and directories are made with the modes asked for, no bits taken away.
+struct OpenUmask {
+  mode_t old = ::umask(0);
+  ~OpenUmask() { ::umask(old); }
+};
 
 std::vector<std::string> entries(const std::string& dir) {
   std::vector<std::string> names;
@@ -116,10 +123,7 @@ INSTANTIATE_TEST_SUITE_P(Stores, KeychainStoreRules, ::testing::Values("file", "
                          [](const auto& param) { return param.param; });
 
 TEST(FileKeychainStore, PrivateModesAtomicReplaceAndPersistence) {
-  struct UmaskGuard {
-    mode_t old = ::umask(0);
-    ~UmaskGuard() { ::umask(old); }
-  } openUmask;
+  const OpenUmask openUmask;
   TempDir tmp;
   // A pre-existing directory that is too open is tightened.
   std::string loose = tmp.str() + "/loose";
@@ -175,6 +179,75 @@ TEST(FileKeychainStore, CorruptFilesReadAsNotFoundAndFailedWritesReport) {
   FileKeychainStore blocked(tmp.str() + "/file/keychain");
   EXPECT_EQ(blocked.add(item("svc", "acct", "secret")), errSecIO);
   EXPECT_EQ(blocked.copyMatching(query("svc", "acct"), nullptr), errSecItemNotFound);
+}
+
+TEST(FileKeychainStore, WhatOthersCouldSwapIsNotTrustedAndWhatTheyCouldReadIsMadePrivate) {
+  const OpenUmask openUmask;
+  TempDir tmp;
+  ASSERT_EQ(::chmod(tmp.str().c_str(), 0755), 0);  // the data directory may stay open
+  const std::string dir = tmp.str() + "/keychain";
+  FileKeychainStore writer(dir);
+  ASSERT_EQ(writer.add(item("svc", "kept", "one")), errSecSuccess);
+  ASSERT_EQ(writer.add(item("svc", "open", "two")), errSecSuccess);
+  const std::string kept = writer.pathForItem("svc", "kept"), open = writer.pathForItem("svc", "open");
+  // Not items, so never judged: the lock file and an unfinished write.
+  std::ofstream(dir + "/keychain.lock");
+  ASSERT_EQ(::chmod((dir + "/keychain.lock").c_str(), 0600), 0);
+  std::ofstream(kept + ".tmp-abcdef") << "partial";
+  ASSERT_EQ(::chmod((kept + ".tmp-abcdef").c_str(), 0666), 0);
+
+  struct Case {
+    mode_t dirMode, openMode;
+    std::optional<std::string> why;
+    std::string keptData, openData;
+  };
+  const Case cases[] = {
+      {0700, 0600, std::nullopt, "one", "two"},
+      {0755, 0644, std::nullopt, "one", "two"},
+      {0700, 0666, open + " is writable by others", "one", "<not found>"},
+      {0700, 0620, open + " is writable by others", "one", "<not found>"},
+      {0777, 0600, dir + " is writable by others", "<not found>", "<not found>"},
+      {0770, 0600, dir + " is writable by others", "<not found>", "<not found>"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << std::oct << c.dirMode << " " << c.openMode);
+    ASSERT_EQ(::chmod(open.c_str(), c.openMode) | ::chmod(dir.c_str(), c.dirMode), 0);
+    FileKeychainStore store(dir);
+    testing::internal::CaptureStderr();
+    const auto data = std::pair(dataOf(store, query("svc", "kept")), dataOf(store, query("svc", "open")));
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(data, std::pair(c.keptData, c.openData));
+    // Said once, on the first read; what others could only read is private now.
+    EXPECT_EQ(said, c.why ? "dorvale: keychain not trusted, signed out: " + *c.why + "\n" : "");
+    EXPECT_EQ(store.checkModes(), c.why);
+    EXPECT_EQ(std::pair(modeOf(dir), modeOf(open)),
+              std::pair(c.dirMode == 0755 ? 0700u : c.dirMode, c.openMode == 0644 ? 0600u : c.openMode));
+  }
+  EXPECT_EQ(std::tuple(modeOf(tmp.str()), modeOf(dir + "/keychain.lock"), modeOf(kept + ".tmp-abcdef")),
+            std::tuple(0755u, 0600u, 0666u));
+
+  // Another user's keychain: a fresh directory handed to nobody, or (not being root) the root directory.
+  std::string foreign = "/";
+  if (::geteuid() == 0) {
+    foreign = tmp.str() + "/foreign";
+    ASSERT_EQ(::mkdir(foreign.c_str(), 0700) | ::chown(foreign.c_str(), 65534, 65534), 0);
+  }
+  FileKeychainStore foreignStore(foreign);
+  EXPECT_EQ(foreignStore.checkModes(), foreign + " belongs to another user");
+  EXPECT_EQ(foreignStore.add(item("svc", "acct", "secret")), errSecIO);
+}
+
+TEST(FileKeychainStore, ANamedPipeInPlaceOfAnItemReadsAsAbsentWithoutWaiting) {
+  TempDir tmp;
+  FileKeychainStore store(tmp.str() + "/keychain");
+  ASSERT_EQ(store.add(item("svc", "other", "kept")), errSecSuccess);
+  ASSERT_EQ(::mkfifo(store.pathForItem("svc", "acct").c_str(), 0600), 0);
+  EXPECT_EQ(std::pair(dataOf(store, query("svc", "acct")), dataOf(store, query("svc", "other"))),
+            std::pair(std::string("<not found>"), std::string("kept")));
+  EXPECT_EQ(store.checkModes(), std::nullopt);
+  // Adding replaces the pipe with an item.
+  ASSERT_EQ(store.add(item("svc", "acct", "fresh")), errSecSuccess);
+  EXPECT_EQ(dataOf(store, query("svc", "acct")), "fresh");
 }
 
 class KeychainWrapperTest : public ::testing::Test {

@@ -378,6 +378,16 @@ TEST_F(ConsoleTest, ControlCharactersAndBrokenUTF8NeverReachTheTerminal) {
             std::string::npos);
 }
 
+TEST_F(ConsoleTest, BidiControlsCannotReorderTheScreen) {
+  // Embeddings, overrides and isolates go; their neighbours (separators, spaces, marks) stay.
+  showAlert(*login(), "\u202Aa\u202Bb\u202Cc\u202Dd\u202Eevil\u2066e\u2067f\u2068g\u2069",
+            "\u2029\u202F\u200F\u2065\u206A");
+  EXPECT_NE(driver.screen().find("+++ alert: \uFFFDa\uFFFDb\uFFFDc\uFFFDd\uFFFDevil\uFFFDe\uFFFDf\uFFFDg\uFFFD\n"
+                                 "  \u2029\u202F\u200F\u2065\u206A\n"),
+            std::string::npos)
+      << driver.screen();
+}
+
 TEST_F(ConsoleTest, TypedTextKeepsItsBlanksPasswordsStayMaskedAndButtonsAnswerToTheirTitle) {
   driver.setEchoCommands(true);
   driver.execute("type passwordField  a b \r\n");

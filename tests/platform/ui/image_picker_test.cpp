@@ -1,6 +1,7 @@
 #include "platform/ui/ui_image_picker_controller.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -88,8 +89,12 @@ TEST_F(ImagePickerTest, APickReachesTheDelegateWithTheImageAndItsURL) {
   const std::string huge = dir.str() + "/huge.png";
   std::filesystem::resize_file((std::ofstream(huge), huge), UIImagePickerController::kMaxPickedFileBytes + 1);
   std::ofstream(dir.str() + "/notes.txt") << "no picture";
+  ASSERT_EQ(::mkfifo((dir.str() + "/pipe.png").c_str(), 0600), 0);
   for (const auto& [file, reason] : std::vector<std::pair<std::string, std::string>>{
-           {"/missing.png", "cannot be read"}, {"/huge.png", "is larger than 32 MiB"}, {"/notes.txt", "Not a PNG"}}) {
+           {"/missing.png", "cannot be read"},
+           {"/pipe.png", "cannot be read"},
+           {"/huge.png", "is larger than 32 MiB"},
+           {"/notes.txt", "Not a PNG"}}) {
     const auto refused = picker->pickImageAtPath(dir.str() + file);
     EXPECT_NE(refused ? std::string::npos : refused.error().find(reason), std::string::npos) << file;
   }

@@ -1,7 +1,9 @@
 #include "platform/ui/url_contents.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "platform/net/url_error.h"
@@ -14,6 +16,7 @@ TEST(URLContentsTest, ReadsFilesAndHTTPAndFailsInsteadOfHanging) {
   VirtualTime time;
   TempDir dir;
   std::ofstream(dir.str() + "/sound.wav") << "bytes on disk";
+  ASSERT_EQ(::mkfifo((dir.str() + "/pipe.wav").c_str(), 0600), 0);
   FakeBackend server;
   server.reply("GET", "/ok", {.body = "bytes from the network"});
   server.reply("GET", "/gone", {.status = 404, .body = "not here"});
@@ -26,6 +29,10 @@ TEST(URLContentsTest, ReadsFilesAndHTTPAndFailsInsteadOfHanging) {
   const Case cases[] = {
       {URL::fileURLWithPath(dir.str() + "/sound.wav"), "bytes on disk", 0},
       {URL::fileURLWithPath(dir.str() + "/missing.wav"), std::nullopt, NSURLErrorFileDoesNotExist},
+      // Only a regular file is read: a pipe without a writer must not hold the caller.
+      {URL::fileURLWithPath(dir.str() + "/pipe.wav"), std::nullopt, NSURLErrorFileDoesNotExist},
+      {URL::fileURLWithPath(dir.str()), std::nullopt, NSURLErrorFileDoesNotExist},
+      {*URL::URLWithString("file:///dev/zero"), std::nullopt, NSURLErrorFileDoesNotExist},
       {*URL::URLWithString(server.url("ok")), "bytes from the network", 0},
       {*URL::URLWithString(server.url("gone")), std::nullopt, NSURLErrorBadServerResponse},
       // Called on the main thread with the main run loop idle: no deadlock, a bounded wait.
@@ -60,8 +67,11 @@ TEST(URLContentsTest, BodiesAndFilesPastTheCapFail) {
   VirtualTime time;
   FakeBackend server;
   server.reply("GET", "/bomb", {.body = std::string(65 * 1024 * 1024, 'a'), .deflate = true});
+  TempDir dir;
+  const std::string huge = dir.str() + "/huge.wav";
+  std::filesystem::resize_file((std::ofstream(huge), huge), 64 * 1024 * 1024 + 1);
   std::optional<NSError> error;
-  EXPECT_FALSE(dataWithContentsOfURL(*URL::URLWithString("file:///dev/zero"), 1, &error));
+  EXPECT_FALSE(dataWithContentsOfURL(URL::fileURLWithPath(huge), 1, &error));
   EXPECT_EQ(error ? error->code : 0, NSURLErrorDataLengthExceedsMaximum);
   long code = 0;
   loadContentsOfURL(*URL::URLWithString(server.url("bomb")), 30,

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <filesystem>
 #include <fstream>
 #include <tuple>
 
@@ -93,21 +95,45 @@ TEST(WebDocumentTest, ExtractsTitleTextAndLinksFromRealAndMalformedPages) {
 }
 
 TEST(WebDocumentTest, TheParsersWorkIsBoundedAndACutPageSaysSo) {
-  using web_document_detail::withAttributesCapped;
-  // Quoted values may hold blanks and '>'; comments and text are not tags.
-  EXPECT_EQ(withAttributesCapped("<p a='x > y' b=1 c>t</p><!-- <i d e f> -->", 2),
-            "<p a='x > y' b=1 >t</p><!-- <i d e f> -->");
-  EXPECT_EQ(withAttributesCapped("<p a b>x < y</p>", 2), std::nullopt);
+  using web_document_detail::withinBudget;
+  using Budget = web_document_detail::WorkBudget;
+  // Quoted values may hold blanks and '>'; comments, scripts and text are not tags.
+  const std::tuple<std::string, Budget, std::optional<std::string>, bool> scans[] = {
+      {"<p a='x > y' b=1 c>t</p><!-- <i d e f> -->", {.attributes = 2}, "<p a='x > y' b=1 >t</p><!-- <i d e f> -->", false},
+      {"<p a b>x < y</p>", {.attributes = 2}, std::nullopt, false},
+      // The attribute budget is the page's, not each element's.
+      {"<p a b><i c d>", {.attributes = 3}, "<p a b><i c >", false},
+      {"<p a=1 b=2 c=3><i d=4 e=5>", {.tagAttributeBytes = 4}, "<p a=1 b=2 ><i d=4 e=5>", false},
+      {"<script>if (a<b && c) x='</p>';</script><p q r s>", {.attributes = 2},
+       "<script>if (a<b && c) x='</p>';</script><p q r >", false},
+      // Tags, comments and references count; the page ends before the first one over the budget.
+      {"<p>a&amp;b & c</p><!-- x --><i>", {.structures = 3}, "<p>a&amp;b & c</p>", true},
+      {"<p>a&amp;b & c</p>", {.structures = 3}, std::nullopt, false},
+  };
+  for (const auto& [html, budget, kept, restCut] : scans) {
+    const auto page = withinBudget(html, budget);
+    EXPECT_EQ(std::pair(page.html, page.restCut), std::pair(kept, restCut)) << html;
+  }
 
   std::string manyAttributes = "<p";
   for (std::size_t i = 0; i <= WebDocument::kMaxAttributes; ++i) manyAttributes += " a" + std::to_string(i) + "=1";
   manyAttributes += ">kept</p>";
+  std::string twoElements;
+  for (int element = 0; element < 2; ++element) {
+    twoElements += "<p";
+    for (int i = 0; i < 6000; ++i) twoElements += " a" + std::to_string(i) + "=1";
+    twoElements += ">kept</p>";
+  }
+  std::string manyTags = "<p>shown</p>";
+  for (int i = 0; i < 300000; ++i) manyTags += "<br>";
   std::string deep;
   for (int i = 0; i < 300; ++i) deep += "<div>";
   deep += "too deep";
   // What a page still shows, and how it ends: a text over the parser's limit keeps its start.
   const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
       {manyAttributes, WebDocument::kCutAttributesLine, "kept"},
+      {twoElements, WebDocument::kCutAttributesLine, "kept"},
+      {manyTags + "<p>not parsed", "shown", WebDocument::kCutRestLine},
       {"<p>shown</p>" + deep, "shown", WebDocument::kCutRestLine},
       {"<p>shown</p><p>" + std::string(11 * 1024 * 1024, 'a'), "shown", WebDocument::kCutRestLine},
   };
@@ -199,7 +225,10 @@ TEST_F(WebViewTest, APageOverItsCapFailsAndOnlyALocalPageLeadsToALocalFile) {
                {.body = std::string(9 * 1024 * 1024, 'a'), .contentType = "text/html", .deflate = true});
   TempDir dir;
   const std::string local = dir.str() + "/local.html";
-  std::ofstream(local) << "<a href='file:///dev/zero'>endless</a>";
+  const std::string huge = dir.str() + "/huge.html";
+  std::filesystem::resize_file((std::ofstream(huge), huge), 9 * 1024 * 1024);
+  ASSERT_EQ(::mkfifo((dir.str() + "/pipe.html").c_str(), 0600), 0);
+  std::ofstream(local) << "<a href='huge.html'>huge</a> <a href='pipe.html'>pipe</a> <a href='file:///dev/zero'>endless</a>";
   auto view = UIWebView::make();
   auto delegate = std::make_shared<RecordingWebViewDelegate>();
   view->setDelegate(delegate);
@@ -214,10 +243,13 @@ TEST_F(WebViewTest, APageOverItsCapFailsAndOnlyALocalPageLeadsToALocalFile) {
   ASSERT_TRUE(time.runUntil([&] { return last().starts_with("fail"); }));
   EXPECT_EQ(std::tuple(last(), renderOnOneLine(*view)),
             std::tuple("fail " + std::to_string(NSURLErrorNoPermissionsToReadFile), std::string("host [1]")));
-  // A local page may: an endless file is read only up to the cap.
-  view->loadRequest(URLRequest(URL::fileURLWithPath(local)));
-  ASSERT_TRUE(time.runUntil([&] { return last().starts_with("finish"); }));
-  ASSERT_TRUE(view->tapLink(1));
-  ASSERT_TRUE(time.runUntil([&] { return last().starts_with("fail"); }, 20));
-  EXPECT_EQ(last(), "fail " + std::to_string(NSURLErrorDataLengthExceedsMaximum));
+  // A local page may: a file over the cap fails, and so does anything but a regular file.
+  for (const auto& [link, code] : {std::pair(1, NSURLErrorDataLengthExceedsMaximum),
+                                   std::pair(2, NSURLErrorFileDoesNotExist), std::pair(3, NSURLErrorFileDoesNotExist)}) {
+    view->loadRequest(URLRequest(URL::fileURLWithPath(local)));
+    ASSERT_TRUE(time.runUntil([&] { return last().starts_with("finish"); }));
+    ASSERT_TRUE(view->tapLink(static_cast<std::size_t>(link)));
+    ASSERT_TRUE(time.runUntil([&] { return last().starts_with("fail"); }, 20));
+    EXPECT_EQ(last(), "fail " + std::to_string(code)) << link;
+  }
 }

@@ -23,9 +23,11 @@ void withKeychainLock(TimeInterval timeout, std::function<void(std::unique_ptr<K
   if (!directory) return then(nullptr);
   if (auto lock = KeychainLock::acquire(*directory)) return then(std::move(lock));
   // Another program is renewing: wait for it off the main thread, counted as network work.
-  std::thread([directory = *directory, timeout, then = std::move(then), busy = URLSession::holdTransferInFlight()] {
+  std::thread([directory = *directory, timeout, then = std::move(then),
+               busy = URLSession::holdTransferInFlight()]() mutable {
     auto lock = std::make_shared<std::unique_ptr<KeychainLock>>(KeychainLock::acquire(directory, timeout));
-    RunLoop::main().post([then, lock, busy] { then(std::move(*lock)); });
+    // Everything the renewal holds goes back to the main thread with it, to be let go there.
+    RunLoop::main().post([then = std::move(then), lock, busy = std::move(busy)] { then(std::move(*lock)); });
   }).detach();
 }
 

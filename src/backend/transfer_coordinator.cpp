@@ -16,6 +16,11 @@ void failUnsent(const TransferCoordinator::AnswerHandler& answer, NSError error)
   });
 }
 
+// A token that is empty, or that would break the header line it goes on, authorizes nothing.
+bool usable(const std::optional<std::string>& token) {
+  return token && !token->empty() && token->find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos;
+}
+
 HTTPHeaderFields authorizationHeaders(const std::string& token, const std::string& provider) {
   return {{HTTPHeader::authorization(), HTTPHeader::bearer() + token}, {HTTPHeader::authorizationProvider(), provider}};
 }
@@ -50,15 +55,20 @@ void TransferCoordinator::authorize(const std::shared_ptr<AuthenticationManaging
     // A fresh token for every request; without one the sign-in is over.
     std::weak_ptr<AuthenticationManaging> weakManager = manager;
     manager->refreshZedodoToken(
-        [proceed](const std::string& token) { proceed(authorizationHeaders(token, HTTPHeader::zedodoProvider())); },
+        [proceed, missingToken](const std::string& token) {
+          if (!usable(token)) return missingToken();
+          proceed(authorizationHeaders(token, HTTPHeader::zedodoProvider()));
+        },
         [weakManager] {
           if (auto m = weakManager.lock()) m->logout();
         });
     return;
   }
   if (auto fbToken = manager->fbToken(); fbToken && *type == AuthenticationType::Facebook) {
+    if (!usable(fbToken)) return missingToken();
     proceed(authorizationHeaders(*fbToken, HTTPHeader::facebookProvider()));
   } else if (auto accessToken = manager->accessToken(); accessToken && *type == AuthenticationType::Basic) {
+    if (!usable(accessToken)) return missingToken();
     proceed(authorizationHeaders(*accessToken, HTTPHeader::basicProvider()));
   } else {
     missingToken();

@@ -40,7 +40,8 @@ class AuthenticationManaging {
 inline constexpr const char* TransferErrorDomain = "com.dorvale.transfer";
 
 enum class TransferErrorCode : long {
-  // The signed-in method's token is not stored: the request was not sent.
+  // The signed-in method has no usable token (none stored, empty, or with a line break): the
+  // request was not sent. It answers like the server's 401, so the sign-in ends.
   NotSignedIn = -1,
 };
 
@@ -73,8 +74,9 @@ class TransferCoordinator : public std::enable_shared_from_this<TransferCoordina
   // Sends `payload` as the JSON body of a `method` request to `url` and hands the decoded reply T,
   // or the failure with the error body decoded as E, to `completion` (which may be empty). A 2xx
   // text that T refuses, or that is not a JSON array for a list, gives neither reply nor error.
-  // With `authenticate`, the signed-in method's authorization goes along; a method whose token is
-  // missing fails with NotSignedIn, unsent; a failed Zedodo refresh logs out and answers nothing.
+  // With `authenticate`, the signed-in method's authorization goes along; a method without a
+  // usable token fails with NotSignedIn and status 401, unsent; a failed Zedodo refresh logs out
+  // and answers nothing.
   template <TransferEncodable P, TransferDecodable T, TransferDecodable E>
   void sendRequest(Method method, std::string_view url, const std::optional<P>& payload, bool authenticate,
                    ReplyCompletion<T, E> completion = {}) {
@@ -116,8 +118,9 @@ class TransferCoordinator : public std::enable_shared_from_this<TransferCoordina
                            std::function<void()> success, AnswerHandler failure,
                            std::function<void(std::string)> encodeError);
 
-  // The failure of an answer: the HTTP layer's error, the status when an answer came, and the body
-  // decoded as E when it is UTF-8 text that E accepts.
+  // The failure of an answer: the HTTP layer's error, the status when an answer came (401 for a
+  // request unsent for want of a token), and the body decoded as E when it is UTF-8 text that E
+  // accepts.
   template <TransferDecodable E>
   static TransferError<E> transferError(const std::shared_ptr<const HTTPURLResponse>& response,
                                         const Result<std::string>& result) {
@@ -126,12 +129,20 @@ class TransferCoordinator : public std::enable_shared_from_this<TransferCoordina
     if (result.data()) {
       if (auto text = stringFromData(*result.data(), StringEncoding::UTF8)) error.response = E::decode(*text);
     }
-    if (response) error.statusCode = response->statusCode();
+    if (response) {
+      error.statusCode = response->statusCode();
+    } else if (error.error && isNotSignedIn(*error.error)) {
+      error.statusCode = kUnauthorizedStatus;
+    }
     return error;
   }
 
   // The error of a request that was not sent because its token is missing.
   static NSError notSignedInError();
+  static bool isNotSignedIn(const NSError& error) {
+    return error.domain == TransferErrorDomain && error.code == static_cast<long>(TransferErrorCode::NotSignedIn);
+  }
+  static constexpr int kUnauthorizedStatus = 401;
 
  private:
   template <class T, class E>

@@ -29,10 +29,20 @@ void releaseLater(T object) {
   RunLoop::main().post([kept = std::make_shared<T>(std::move(object))] {});
 }
 
-void forgetStoredSignIn() {
-  KeychainAuth::removeAuthFromKeychainForName(kKeychainItemName);
-  ZSDK_ZTKOAuth2Keychain::defaultKeychain()->removePasswordForService(daz_oauth2::kProfileItemName,
-                                                                      daz_oauth2::kPlusAccount);
+std::string stateOf(const URL& answer) {
+  std::string state;
+  for (const auto& item : answer.queryItems())
+    if (item.name == "state") state = item.value.value_or("");
+  return state;
+}
+
+// What the browser's page says of an answer: only one to the sign-in we started can complete it.
+LoopbackRedirectReceiver::Judge pageWording(std::string state) {
+  return [state = std::move(state)](const URL& answer) -> LoopbackRedirectReceiver::Verdict {
+    if (answer.path() != std::string("/") + kRedirectPath || !daz_oauth2::constantTimeEquals(stateOf(answer), state))
+      return {false, "This answer does not belong to the sign-in the application started, so it was not used."};
+    return LoopbackRedirectReceiver::answerVerdict(answer);
+  };
 }
 
 }  // namespace
@@ -67,10 +77,12 @@ bool DAZOAuth2SignInFlow::configureProviderFromEnvironment(const Environment& en
   return true;
 }
 
-DAZOAuth2SignInFlow::DAZOAuth2SignInFlow(ClientID clientID, PageOpener opener, TimeInterval browserTimeout)
+DAZOAuth2SignInFlow::DAZOAuth2SignInFlow(ClientID clientID, PageOpener opener, TimeInterval browserTimeout,
+                                         TimeInterval keychainLockTimeout)
     : clientID_(std::move(clientID)),
       opener_(opener ? std::move(opener) : [](const URL& page) { return ExternalBrowser::open(page, std::cout); }),
-      browserTimeout_(browserTimeout) {}
+      browserTimeout_(browserTimeout),
+      keychainLockTimeout_(keychainLockTimeout) {}
 
 DAZOAuth2SignInFlow::~DAZOAuth2SignInFlow() = default;
 
@@ -84,7 +96,7 @@ std::shared_ptr<DAZZedodoUser> DAZOAuth2SignInFlow::userFor(const std::shared_pt
                                                             const Value::Dictionary& profile) {
   auto authentication = std::make_shared<DAZAuthentication>(
       auth->clientID().value_or(""), auth->accessToken(), auth->expirationDate().value_or(Date::now()),
-      auth->refreshToken(), std::make_shared<DAZOAuth2TokenRefresher>(auth, service()));
+      auth->refreshToken(), std::make_shared<DAZOAuth2TokenRefresher>(auth, service(), keychainLockTimeout_));
   return std::make_shared<DAZZedodoUser>(auth->userID(), std::move(authentication),
                                          profile.empty() ? nullptr : daz_oauth2::profileFromDictionary(profile));
 }
@@ -114,9 +126,12 @@ void DAZOAuth2SignInFlow::startInteractive(Completion completion) {
   pending->verifier = daz_oauth2::randomWebSafeText(32);
   pending->completion = std::move(completion);
   std::weak_ptr<DAZOAuth2SignInFlow> weak = shared_from_this();
-  pending->receiver = LoopbackRedirectReceiver::start(browserTimeout_, [weak, attempt](std::optional<URL> redirect) {
-    if (auto self = weak.lock()) self->receiverAnswered(attempt, redirect);
-  });
+  pending->receiver = LoopbackRedirectReceiver::start(
+      browserTimeout_,
+      [weak, attempt](std::optional<URL> redirect) {
+        if (auto self = weak.lock()) self->receiverAnswered(attempt, redirect);
+      },
+      pageWording(pending->state));
   if (!pending->receiver) {
     pending->completion(
         nullptr, dazSignInError(DAZSignInErrorCode::Unknown, "Zedodo sign-in cannot listen for the browser's answer."));
@@ -170,11 +185,8 @@ bool DAZOAuth2SignInFlow::handleURL(const URL& url, const std::optional<std::str
       return false;
     pending->answered = true;
   }
-  std::string state;
-  for (const auto& item : url.queryItems())
-    if (item.name == "state") state = item.value.value_or("");
   // Anything on this machine can reach the loopback port; only the page we opened knows the state.
-  if (!daz_oauth2::constantTimeEquals(state, pending->state)) {
+  if (!daz_oauth2::constantTimeEquals(stateOf(url), pending->state)) {
     failPending(takePending(pending->attempt),
                 dazSignInError(DAZSignInErrorCode::Unknown, "The Zedodo sign-in answer does not match the request."));
     return true;
@@ -219,8 +231,8 @@ void DAZOAuth2SignInFlow::interactiveFinished(std::uint64_t attempt, const std::
   if (!pending) return;
   releaseLater(pending);
   auth->setAdditionalTokenRequestParameters(std::nullopt);
-  if (error || !auth->accessToken()) {
-    const NSError failure = error ? *error : NSError(kZTKOAuth2ErrorDomain, ZTKOAuth2ErrorAuthorizationFailed);
+  if (error || auth->accessToken().value_or("").empty()) {
+    const NSError failure = error ? *error : ZSDK_ZTKOAuth2SignIn::missingAccessTokenError();
     pending->completion(nullptr, daz_oauth2::describedError(failure, "Zedodo sign-in failed"));
     return;
   }
@@ -238,39 +250,30 @@ void DAZOAuth2SignInFlow::signInSilently(Completion completion) {
 }
 
 void DAZOAuth2SignInFlow::startSilent(Completion completion) {
-  auto auth = KeychainAuth::authForZedodoFromKeychainForName(kKeychainItemName, clientID_(), std::nullopt);
-  if (!auth->canAuthorize()) {
-    completion(nullptr,
-               dazSignInError(DAZSignInErrorCode::HasNoAuthInKeychain, "No previous Zedodo sign-in is stored."));
-    return;
-  }
-  auth->setFetcherService(service());
-  if (daz_oauth2::providerIsLoopback()) auth->setShouldAuthorizeAllRequests(true);
-  const std::string storedToken = auth->refreshToken().value_or("");
-  auto self = shared_from_this();
-  // One refresh per start: a refused grant ends the stored sign-in instead of being tried again.
-  auto fetcher = auth->beginTokenFetchWithDelegate(
-      self, [self, storedToken, completion](const std::shared_ptr<Auth>& refreshed, const auto&,
-                                            const std::optional<NSError>& error) {
-        self->silentFinished(refreshed, storedToken, error, completion);
-      });
-  if (!fetcher) {
-    completion(nullptr,
-               dazSignInError(DAZSignInErrorCode::HasNoAuthInKeychain, "The stored Zedodo sign-in cannot be renewed."));
-  }
+  DAZOAuth2StoredGrant::Request request;
+  request.clientID = clientID_();
+  request.service = service();
+  request.lockTimeout = keychainLockTimeout_;
+  // One renewal per start: a refused grant ends the stored sign-in instead of being tried again.
+  request.forgetRefusedGrant = true;
+  DAZOAuth2StoredGrant::renew(std::move(request),
+                              [self = shared_from_this(), completion](const DAZOAuth2StoredGrant::Outcome& outcome) {
+                                self->silentFinished(outcome, completion);
+                              });
 }
 
-void DAZOAuth2SignInFlow::silentFinished(const std::shared_ptr<Auth>& auth, const std::string& storedToken,
-                                         const std::optional<NSError>& error, const Completion& completion) {
-  if (error || !auth->accessToken()) {
-    const NSError failure = error ? *error : NSError(kZTKOAuth2ErrorDomain, ZTKOAuth2ErrorAuthorizationFailed);
-    if (daz_oauth2::grantWasRefused(failure)) forgetStoredSignIn();
-    completion(nullptr, daz_oauth2::describedError(failure, "The previous Zedodo sign-in could not be restored"));
+void DAZOAuth2SignInFlow::silentFinished(const DAZOAuth2StoredGrant::Outcome& outcome, const Completion& completion) {
+  if (outcome.error) {
+    completion(nullptr, daz_oauth2::describedError(*outcome.error, "The previous Zedodo sign-in could not be restored"));
     return;
   }
-  if (auth->refreshToken().value_or("") != storedToken)
-    KeychainAuth::saveParamsToKeychainForName(kKeychainItemName, auth);
-  completion(userFor(auth, daz_oauth2::storedProfile().value_or(Value::Dictionary{})), std::nullopt);
+  if (!outcome.stillStored) {
+    // Signed out while the answer was on its way: what it granted goes back, unused.
+    KeychainAuth::revokeTokenForZedodoAuthentication(outcome.auth);
+    completion(nullptr, dazSignedOutError());
+    return;
+  }
+  completion(userFor(outcome.auth, daz_oauth2::storedProfile().value_or(Value::Dictionary{})), std::nullopt);
 }
 
 // What the keychain keeps.
@@ -286,7 +289,7 @@ void DAZOAuth2SignInFlow::signOut() {
     auth->setFetcherService(fetchers);
     KeychainAuth::revokeTokenForZedodoAuthentication(auth);
   }
-  forgetStoredSignIn();
+  daz_oauth2::forgetStoredSignIn();
   if (const auto cookies = fetchers->cookieStorage) {
     for (const auto& cookie : cookies->cookies()) cookies->deleteCookie(cookie);
   }

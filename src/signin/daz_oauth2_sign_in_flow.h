@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/foundation/date.h"
+#include "signin/daz_oauth2_stored_grant.h"
 #include "signin/daz_sign_in_flow.h"
 #include "toolkit/oauth2_authentication.h"
 #include "toolkit/session_fetcher_service.h"
@@ -37,8 +38,10 @@ class DAZOAuth2SignInFlow : public DAZSignInFlow, public std::enable_shared_from
   using PageOpener = std::function<bool(const URL&)>;
 
   // `clientID` is asked at the start of every sign-in. An interactive sign-in not answered within
-  // `browserTimeout` seconds ends as cancelled.
-  explicit DAZOAuth2SignInFlow(ClientID clientID, PageOpener opener = {}, TimeInterval browserTimeout = 300);
+  // `browserTimeout` seconds ends as cancelled. A renewal of the stored grant waits at most
+  // `keychainLockTimeout` seconds for another program renewing it, then goes on without waiting.
+  explicit DAZOAuth2SignInFlow(ClientID clientID, PageOpener opener = {}, TimeInterval browserTimeout = 300,
+                               TimeInterval keychainLockTimeout = 10);
   ~DAZOAuth2SignInFlow() override;
 
   void signIn(const std::shared_ptr<DAZSignInUIDelegate>& uiDelegate, Completion completion) override;
@@ -59,14 +62,14 @@ class DAZOAuth2SignInFlow : public DAZSignInFlow, public std::enable_shared_from
   std::shared_ptr<Pending> takePending(std::optional<std::uint64_t> attempt = std::nullopt);
   void failPending(const std::shared_ptr<Pending>& pending, NSError error);
   void startSilent(Completion completion);
-  void silentFinished(const std::shared_ptr<Auth>& auth, const std::string& storedToken,
-                      const std::optional<NSError>& error, const Completion& completion);
+  void silentFinished(const DAZOAuth2StoredGrant::Outcome& outcome, const Completion& completion);
   std::shared_ptr<DAZZedodoUser> userFor(const std::shared_ptr<Auth>& auth, const Value::Dictionary& profile);
   std::shared_ptr<ZSDK_ZTKSessionFetcherService> service();
 
   const ClientID clientID_;
   const PageOpener opener_;
   const TimeInterval browserTimeout_;
+  const TimeInterval keychainLockTimeout_;
   mutable std::mutex mutex_;
   std::shared_ptr<ZSDK_ZTKSessionFetcherService> service_;
   std::shared_ptr<Pending> pending_;

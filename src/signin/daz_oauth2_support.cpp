@@ -9,6 +9,7 @@
 #include "signin/daz_profile_data.h"
 #include "toolkit/oauth2_constants.h"
 #include "toolkit/oauth2_keychain.h"
+#include "toolkit/oauth2_keychain_auth.h"
 #include "toolkit/oauth2_sign_in.h"
 #include "toolkit/session_fetcher_constants.h"
 
@@ -90,6 +91,11 @@ NSError describedError(NSError error, const std::string& fallback) {
 
 bool grantWasRefused(const NSError& error) {
   return error.domain == kZTKSessionFetcherStatusDomain && (error.code == 400 || error.code == 401);
+}
+
+void forgetStoredSignIn() {
+  ZSDK_ZTKOAuth2KeychainAuth::removeAuthFromKeychainForName(kKeychainItemName);
+  ZSDK_ZTKOAuth2Keychain::defaultKeychain()->removePasswordForService(kProfileItemName, kPlusAccount);
 }
 
 std::shared_ptr<DAZProfileData> profileFromDictionary(const Value::Dictionary& profile) {

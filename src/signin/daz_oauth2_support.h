@@ -37,6 +37,8 @@ bool providerIsLoopback();
 NSError describedError(NSError error, const std::string& fallback);
 // The token endpoint refused the grant itself (expired, revoked or unknown): nothing to retry.
 bool grantWasRefused(const NSError& error);
+// Removes the stored authorization and profile.
+void forgetStoredSignIn();
 
 std::shared_ptr<DAZProfileData> profileFromDictionary(const Value::Dictionary& profile);
 std::optional<Value::Dictionary> storedProfile();

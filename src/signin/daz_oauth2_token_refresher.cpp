@@ -1,55 +1,41 @@
 #include "signin/daz_oauth2_token_refresher.h"
 
-#include "platform/foundation/run_loop.h"
+#include "signin/daz_oauth2_stored_grant.h"
 #include "signin/daz_oauth2_support.h"
-#include "signin/daz_sign_in_error.h"
-#include "toolkit/oauth2_keychain_auth.h"
 
 using Auth = ZSDK_ZTKOAuth2Authentication;
 
 DAZOAuth2TokenRefresher::DAZOAuth2TokenRefresher(std::shared_ptr<Auth> signedIn,
-                                                 std::shared_ptr<ZSDK_ZTKSessionFetcherService> service)
-    : signedIn_(std::move(signedIn)), service_(std::move(service)) {}
+                                                 std::shared_ptr<ZSDK_ZTKSessionFetcherService> service,
+                                                 TimeInterval keychainLockTimeout)
+    : signedIn_(std::move(signedIn)), service_(std::move(service)), keychainLockTimeout_(keychainLockTimeout) {}
 
 void DAZOAuth2TokenRefresher::refreshAccessToken(const std::string& refreshToken, Completion completion) {
-  auto auth = Auth::authenticationWithServiceProvider(signedIn_->serviceProvider(), signedIn_->tokenURL(),
-                                                      signedIn_->redirectURI(), signedIn_->clientID(), std::nullopt);
-  auth->setKeysForPersistenceResponseString(signedIn_->persistenceResponseString());
-  auth->setRefreshToken(refreshToken);
-  auth->setFetcherService(service_);
-  auto self = shared_from_this();
-  auto fetcher = auth->beginTokenFetchWithDelegate(
-      self, [self, refreshToken, completion](const std::shared_ptr<Auth>& refreshed, const auto&,
-                                             const std::optional<NSError>& error) {
-        self->finished(refreshed, refreshToken, error, completion);
-      });
-  if (!fetcher) {
-    RunLoop::main().post([completion] {
-      completion(tl::unexpected(
-          dazSignInError(DAZSignInErrorCode::HasNoAuthInKeychain, "The access token cannot be refreshed.")));
-    });
-  }
+  DAZOAuth2StoredGrant::Request request;
+  request.clientID = signedIn_->clientID().value_or("");
+  request.service = service_;
+  request.lockTimeout = keychainLockTimeout_;
+  request.session = signedIn_;
+  request.sessionToken = refreshToken;
+  DAZOAuth2StoredGrant::renew(std::move(request), [self = shared_from_this(), refreshToken, completion](
+                                                      const DAZOAuth2StoredGrant::Outcome& outcome) {
+    self->finished(outcome, refreshToken, completion);
+  });
 }
 
-void DAZOAuth2TokenRefresher::finished(const std::shared_ptr<Auth>& auth, const std::string& usedToken,
-                                       const std::optional<NSError>& error, const Completion& completion) {
-  const auto accessToken = auth->accessToken();
-  if (error || !accessToken || accessToken->empty()) {
-    const NSError failure = error ? *error : NSError(kZTKOAuth2ErrorDomain, ZTKOAuth2ErrorAuthorizationFailed);
-    completion(tl::unexpected(daz_oauth2::describedError(failure, "The Zedodo access token could not be renewed")));
+void DAZOAuth2TokenRefresher::finished(const DAZOAuth2StoredGrant::Outcome& outcome, const std::string& heldToken,
+                                       const Completion& completion) {
+  if (outcome.error) {
+    completion(
+        tl::unexpected(daz_oauth2::describedError(*outcome.error, "The Zedodo access token could not be renewed")));
     return;
   }
-  DAZTokenGrant grant{*accessToken, auth->expirationDate().value_or(Date::now()), std::nullopt};
-  const auto rotated = auth->refreshToken();
-  if (rotated && !rotated->empty() && *rotated != usedToken) {
-    grant.refreshToken = rotated;
-    signedIn_->setRefreshToken(rotated);
-    // Only over the grant just used: after a sign-out, or a newer sign-in, there is nothing to
-    // replace.
-    const auto saved = ZSDK_ZTKOAuth2KeychainAuth::authForZedodoFromKeychainForName(
-        daz_oauth2::kKeychainItemName, signedIn_->clientID(), std::nullopt);
-    if (saved->refreshToken() == usedToken)
-      ZSDK_ZTKOAuth2KeychainAuth::saveParamsToKeychainForName(daz_oauth2::kKeychainItemName, auth);
+  DAZTokenGrant grant{*outcome.auth->accessToken(), outcome.auth->expirationDate().value_or(Date::now()),
+                      std::nullopt};
+  // The session goes on with the grant renewed, whether this program or another rotated it.
+  if (const auto current = outcome.auth->refreshToken(); current && *current != heldToken) {
+    grant.refreshToken = current;
+    signedIn_->setRefreshToken(current);
   }
   completion(std::move(grant));
 }

@@ -69,16 +69,26 @@ std::shared_ptr<DAZZedodoUser> DAZSignIn::currentUser() const {
   return currentUser_;
 }
 
-DAZSignInFlow::Completion DAZSignIn::finishOnMain() {
+DAZSignInFlow::Completion DAZSignIn::finishOnMain(bool endedBySignOut) {
   auto once = std::make_shared<std::once_flag>();
-  return [self = shared_from_this(), once](std::shared_ptr<DAZZedodoUser> user, std::optional<NSError> error) {
+  std::optional<std::uint64_t> signOuts;
+  if (endedBySignOut) {
+    std::lock_guard lock(mutex_);
+    signOuts = signOuts_;
+  }
+  return [self = shared_from_this(), once, signOuts](std::shared_ptr<DAZZedodoUser> user,
+                                                     std::optional<NSError> error) {
     std::call_once(*once, [&] {
       if (!error && !user) error = dazSignInError(DAZSignInErrorCode::Unknown, "The sign-in delivered no user.");
       if (error) user = nullptr;
-      RunLoop::main().post([self, user = std::move(user), error = std::move(error)] {
-        if (user) {
+      RunLoop::main().post([self, signOuts, user = std::move(user), error = std::move(error)]() mutable {
+        {
           std::lock_guard lock(self->mutex_);
-          self->currentUser_ = user;
+          if (user && signOuts && *signOuts != self->signOuts_) {
+            user = nullptr;
+            error = dazSignedOutError();
+          }
+          if (user) self->currentUser_ = user;
         }
         if (auto delegate = self->delegate()) delegate->signIn(self, user, error);
       });
@@ -97,7 +107,7 @@ void DAZSignIn::signIn() {
 }
 
 void DAZSignIn::signInSilently() {
-  auto finish = finishOnMain();
+  auto finish = finishOnMain(true);
   auto flow = activeFlow();
   if (!flow) {
     finish(nullptr, dazSignInError(DAZSignInErrorCode::HasNoAuthInKeychain, "No previous Zedodo sign-in is stored."));
@@ -113,6 +123,7 @@ void DAZSignIn::signOut() {
     std::lock_guard lock(mutex_);
     previous = std::move(currentUser_);
     currentUser_ = nullptr;
+    ++signOuts_;
   }
   flow = activeFlow();
   if (flow) flow->signOut();

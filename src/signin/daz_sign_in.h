@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -68,7 +69,9 @@ class DAZSignIn : public std::enable_shared_from_this<DAZSignIn> {
   virtual bool hasAuthInKeychain() const;
 
  private:
-  DAZSignInFlow::Completion finishOnMain();
+  // Delivers the attempt's end to the delegate. `endedBySignOut`: a user that arrives after a
+  // sign-out is not taken (a restore must not undo the sign-out).
+  DAZSignInFlow::Completion finishOnMain(bool endedBySignOut = false);
   // The flow set, else the component's own once there is a client id, else nullptr.
   std::shared_ptr<DAZSignInFlow> activeFlow() const;
 
@@ -79,4 +82,5 @@ class DAZSignIn : public std::enable_shared_from_this<DAZSignIn> {
   mutable std::shared_ptr<DAZSignInFlow> ownFlow_;
   std::string clientID_;
   std::shared_ptr<DAZZedodoUser> currentUser_;
+  std::uint64_t signOuts_ = 0;
 };

@@ -16,3 +16,8 @@ enum class DAZSignInErrorCode : long {
 inline NSError dazSignInError(DAZSignInErrorCode code, const std::string& description) {
   return NSError(DAZSignInErrorDomain, static_cast<long>(code), {{NSLocalizedDescriptionKey, description}});
 }
+
+// An attempt that a sign-out overtook: it delivers no user.
+inline NSError dazSignedOutError() {
+  return dazSignInError(DAZSignInErrorCode::Canceled, "The Zedodo sign-in was ended by a sign-out.");
+}

@@ -163,6 +163,14 @@ void ZSDK_ZTKOAuth2SignIn::authCodeObtained() {
   if (!nonEmpty(authentication_->code())) {
     Value::Dictionary userInfo;
     if (auto text = authentication_->errorString(); nonEmpty(text)) userInfo[kZTKOAuth2ErrorMessageKey] = *text;
+    // The provider's own words, as a token endpoint's error answer carries them.
+    const auto parameters = authentication_->parameters();
+    if (const auto said = parameters.find("error_description");
+        said != parameters.end() && said->second.asString() && !said->second.asString()->empty()) {
+      Value::Dictionary answer{{"error_description", said->second}};
+      if (const auto error = parameters.find("error"); error != parameters.end()) answer.emplace("error", error->second);
+      userInfo[kZTKOAuth2ErrorJSONKey] = Value(std::move(answer));
+    }
     finishSignInWithError(NSError(kZTKOAuth2ErrorDomain, ZTKOAuth2ErrorAuthorizationFailed, std::move(userInfo)));
     return;
   }
@@ -177,10 +185,17 @@ void ZSDK_ZTKOAuth2SignIn::authCodeObtained() {
   if (!fetcher) finishSignInWithError(NSError(kZTKSessionFetcherStatusDomain, -1));
 }
 
+NSError ZSDK_ZTKOAuth2SignIn::missingAccessTokenError() {
+  return NSError(kZTKOAuth2ErrorDomain, ZTKOAuth2ErrorAuthorizationFailed,
+                 {{kZTKOAuth2ErrorMessageKey, "no access token in the provider's answer"}});
+}
+
 void ZSDK_ZTKOAuth2SignIn::tokenFetchFinished(const std::optional<NSError>& error) {
   setPendingFetcher(nullptr);
   if (error) {
     finishSignInWithError(error);
+  } else if (!nonEmpty(authentication_->accessToken())) {
+    finishSignInWithError(missingAccessTokenError());
   } else if ((shouldFetchZedodoUserEmail_ || shouldFetchZedodoUserProfile_) &&
              authentication_->serviceProvider() == kServiceProvider) {
     fetchZedodoUserInfo();

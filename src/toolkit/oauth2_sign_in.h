@@ -67,6 +67,8 @@ class ZSDK_ZTKOAuth2SignIn : public std::enable_shared_from_this<ZSDK_ZTKOAuth2S
   static std::optional<std::string> nativeClientRedirectURI();
   static std::string userInfoEmailScope();
   static std::string userInfoProfileScope();
+  // A token answer without an access token (or with an empty one): nothing was granted.
+  static NSError missingAccessTokenError();
 
   std::shared_ptr<Auth> authentication() const { return authentication_; }
   std::optional<URL> authorizationURL() const { return authorizationURL_; }

@@ -86,8 +86,18 @@ TEST_F(TransferCoordinatorTest, AMissingTokenSendsNothingAndAnswersNotSignedInWi
   auth->fb.reset();
   auth->access = "a";
   auto facebook = sendTo("x");
-  for (const auto* reply : {&basic, &facebook}) {
-    EXPECT_EQ(reply->outcome(), "error - - com.dorvale.transfer -1");
+  // Tokens that could not go on a header line, or say nothing.
+  auth->fb = "f\r\nX-Injected: 1";
+  auto brokenFacebook = sendTo("x");
+  auth->type = AuthenticationType::Basic;
+  auth->access = "";
+  auto emptyBasic = sendTo("x");
+  auth->type = AuthenticationType::Zedodo;
+  auth->zedodo = "z\n";
+  auto brokenZedodo = sendTo("x");
+  // Unsent for want of a token reads as the server's 401, so that the error handler signs out.
+  for (const auto* reply : {&basic, &facebook, &brokenFacebook, &emptyBasic, &brokenZedodo}) {
+    EXPECT_EQ(reply->outcome(), "error 401 - com.dorvale.transfer -1");
     EXPECT_EQ(reply->error->error, NSError("com.dorvale.transfer", -1, {{NSLocalizedDescriptionKey, "Not signed in"}}));
   }
   EXPECT_EQ(auth->logouts, 0);
@@ -184,7 +194,7 @@ TEST_F(TransferCoordinatorTest, TheProfilePictureGoesAsOneAuthorizedPartAndItsSt
   auth->access.reset();
   upload("pic");
   EXPECT_EQ(std::tuple(successes, auth->logouts), std::tuple(1, 0));
-  EXPECT_EQ(failures, (Texts{"error 500 disk full/- HTTPErrorDomain -6003", "error - - com.dorvale.transfer -1"}));
+  EXPECT_EQ(failures, (Texts{"error 500 disk full/- HTTPErrorDomain -6003", "error 401 - com.dorvale.transfer -1"}));
 
   // Nobody signed in: a logout, nothing sent, nobody called.
   auth->type.reset();

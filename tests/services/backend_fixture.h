@@ -186,6 +186,7 @@ class BackendFixture : public testing::Test {
   }
 
   static const std::string& networkMessage() { return ErrorMessages::networkErrorMessage(); }
+  static const std::string& unauthorizedMessage() { return ErrorMessages::unauthorizedMessage(); }
 
   VirtualTime time;
   FakeBackend server;

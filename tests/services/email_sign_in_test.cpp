@@ -39,11 +39,48 @@ TEST_F(EmailSignInTest, LoginStoresTheTokenThenLoadsTheProfileAndEmptiesTheCache
   EXPECT_EQ(nlohmann::json::parse(server.requests()[0].body),
             (nlohmann::json{{"userName", "ada@x.test"}, {"password", "secret"}}));
 
-  // A reply without a token still ends in one answer; the profile load had no token to send.
+  // A reply without a token still ends in one answer; the profile load had no token to send,
+  // which ends the sign-in as a refused one would.
   reply("Account/TabletLogin", 200, "{}");
   auto tokenless = answer([&](auto ok, auto ko) { manager()->login("a", "b", ok, ko); });
-  EXPECT_EQ(std::tuple(tokenless.failures, signInState(), server.requestCount()),
-            std::tuple(Texts{networkMessage()}, "Basic - - -", 3u));
+  EXPECT_EQ(std::tuple(tokenless.failures, signInState(), server.requestCount(), sessionDelegate->calls),
+            std::tuple(Texts{unauthorizedMessage()}, "- - - -", 3u, Texts{"userDidLogout"}));
+}
+
+TEST_F(EmailSignInTest, AuthenticatedCallsGoThroughTheErrorHandler) {
+  // 401 ends the sign-in with the handler's text; another failure shows the body's message and
+  // keeps it. A stored token that cannot be sent counts as refused.
+  const struct {
+    const char* name;
+    std::string token;
+    int status;
+    Texts failures;
+    std::string state;
+    Texts calls;
+  } cases[] = {
+      {"refused", "tok", 401, {unauthorizedMessage()}, "- - - -", {"userDidLogout"}},
+      {"server error", "tok", 500, {"Server busy"}, "Basic tok - -", {}},
+      {"unsendable token", "tok\r\nX: 1", 200, {unauthorizedMessage()}, "- - - -", {"userDidLogout"}},
+  };
+  using Call = std::function<void(std::function<void()>, std::function<void(const std::string&)>)>;
+  const std::pair<const char*, Call> calls[] = {
+      {"changePassword", [](auto ok, auto ko) { manager()->changePassword("old", "new", ok, ko); }},
+      {"addPassword", [](auto ok, auto ko) { manager()->addPassword("new", ok, ko); }},
+      {"signIn", [](auto ok, auto ko) { manager()->signIn(ok, ko); }},
+  };
+  for (const auto& c : cases) {
+    for (const auto& [name, call] : calls) {
+      SCOPED_TRACE(std::string(c.name) + " " + name);
+      signInBasic(c.token);
+      sessionDelegate->calls.clear();
+      const auto body = c.status == 200 ? std::string(R"({"token":"new"})") : R"({"errorMessage":"Server busy"})";
+      for (const char* path : {"Account/TabletChangePassword", "Account/TabletAddPassword"}) reply(path, c.status, body);
+      reply("Tablet/GetUserProfile", c.status, c.status == 200 ? profileJson() : body, "GET");
+      const auto outcome = answer(call);
+      EXPECT_EQ(std::tuple(outcome.successes, outcome.failures, signInState(), sessionDelegate->calls),
+                std::tuple(0, c.failures, c.state, c.calls));
+    }
+  }
 }
 
 TEST_F(EmailSignInTest, UnauthenticatedCallsReportTheBodyMessageAndNeverLogOut) {

@@ -88,7 +88,9 @@ class OAuth2FlowTest : public ::testing::Test {
     signIn->signIn();
     EXPECT_TRUE(time.runUntil([&] { return opened.size() > pages; }));
     const Params sent = paramsOf(opened.back());
-    EXPECT_TRUE(dataWithContentsOfURL(*URL::URLWithString(sent.at("redirect_uri") + "?" + answer(sent)), 10));
+    const auto page = dataWithContentsOfURL(*URL::URLWithString(sent.at("redirect_uri") + "?" + answer(sent)), 10);
+    EXPECT_TRUE(page);
+    lastPage = page ? page->toString() : "";
     EXPECT_TRUE(time.runUntil([&] { return outcomes->errors.size() > before; }, 10));
     return sent;
   }
@@ -112,6 +114,8 @@ class OAuth2FlowTest : public ::testing::Test {
   std::shared_ptr<DAZSignIn> signIn;
   std::shared_ptr<Outcomes> outcomes = std::make_shared<Outcomes>();
   std::vector<URL> opened;
+  // What the browser showed on coming back.
+  std::string lastPage;
 };
 
 }  // namespace
@@ -166,16 +170,29 @@ TEST_F(OAuth2FlowTest, AnswersThatDoNotCompleteTheSignInAreRefused) {
     std::function<std::string(const Params&)> answer;
     ScriptedReply token;
     std::string error;
+    std::string page;  // what the browser shows
   } cases[] = {
       {"forged state", [](const Params&) { return std::string("code=c-1&state=forged"); }, grant("at", "rt"),
-       "com.zedodo.DAZSignIn -1 The Zedodo sign-in answer does not match the request."},
+       "com.zedodo.DAZSignIn -1 The Zedodo sign-in answer does not match the request.",
+       "This answer does not belong to the sign-in the application started, so it was not used."},
       {"no code", [](const Params& p) { return "state=" + p.at("state"); }, grant("at", "rt"),
-       "com.zedodo.ZTKOAuth2 -1001 Zedodo sign-in failed."},
+       "com.zedodo.ZTKOAuth2 -1001 Zedodo sign-in failed.",
+       "The sign-in did not complete: the answer holds no authorization."},
       {"refused by the user", [](const Params& p) { return "error=access_denied&state=" + p.at("state"); },
-       grant("at", "rt"), "com.zedodo.ZTKOAuth2 -1001 Zedodo sign-in failed: access_denied"},
+       grant("at", "rt"), "com.zedodo.ZTKOAuth2 -1001 Zedodo sign-in failed: access_denied",
+       "The sign-in did not complete: access_denied"},
+      {"refused, in the provider's words",
+       [](const Params& p) {
+         return "error=access_denied&error_description=The%20user%20said%20%3Cno%3E.&state=" + p.at("state");
+       },
+       grant("at", "rt"), "com.zedodo.ZTKOAuth2 -1001 Zedodo sign-in failed: The user said <no>.",
+       "The sign-in did not complete: The user said &lt;no&gt;."},
+      {"empty access token", [](const Params& p) { return "code=c-1&state=" + p.at("state"); },
+       json(R"({"access_token":"","refresh_token":"rt","expires_in":3600})"),
+       "com.zedodo.ZTKOAuth2 -1001 Zedodo sign-in failed: no access token in the provider's answer", "Done."},
       {"code refused by the token endpoint", [](const Params& p) { return "code=c-1&state=" + p.at("state"); },
        json(R"({"error":"invalid_grant","error_description":"Wrong code verifier."})", 400),
-       "com.zedodo.HTTPStatus 400 Zedodo sign-in failed: Wrong code verifier."},
+       "com.zedodo.HTTPStatus 400 Zedodo sign-in failed: Wrong code verifier.", "Done."},
   };
   for (const auto& c : cases) {
     provider.reply("POST", "/o/oauth2/token", c.token);
@@ -183,6 +200,7 @@ TEST_F(OAuth2FlowTest, AnswersThatDoNotCompleteTheSignInAreRefused) {
     browse(c.answer);
     EXPECT_EQ(lastError(), c.error) << c.name;
     EXPECT_FALSE(outcomes->users.back() || signIn->hasAuthInKeychain()) << c.name;
+    EXPECT_NE(lastPage.find("<p>" + c.page), std::string::npos) << c.name << ": " << lastPage;
   }
   EXPECT_TRUE(formsTo("/o/oauth2/token").size() == 1 && formsTo("/o/oauth2/token")[0].count("code_verifier"));
 

@@ -117,6 +117,19 @@ TEST_F(DAZSignInTest, FailedAttemptsReachTheDelegateWithoutAUserAndKeepTheCurren
   EXPECT_TRUE(handles(*signIn, "com.dorvale.app:/cb") && !handles(*signIn, "fb123://authorize"));
 }
 
+TEST_F(DAZSignInTest, ARestoreThatASignOutOvertookDeliversNoUser) {
+  signIn->setFlow(flow);
+  flow->user = makeUser();
+  // The flow has answered; the delegate would hear of it on a later turn, after the sign-out.
+  signIn->signInSilently();
+  signIn->signOut();
+  time.runUntilIdle();
+  signIn->signInSilently();
+  time.runUntilIdle();
+  EXPECT_EQ(delegate->calls,
+            (std::vector<std::string>{"- com.zedodo.DAZSignIn -5, current -", "u1 ok, current u1"}));
+}
+
 TEST(DAZProfileDataTest, OnlyImageServerPicturesAreAskedForASize) {
   const std::vector<std::pair<const char*, const char*>> cases = {
       {"https://images.zedodo.com/a/photo.jpg", "https://images.zedodo.com/a/photo.jpg=s300"},

@@ -147,9 +147,10 @@ std::unique_ptr<icu::GregorianCalendar> calendarIn(const std::string& zone) {
 }
 
 std::optional<Fields> fieldsFromUnix(double unixSeconds, const std::string& zone);
+std::optional<double> acrossSkippedTime(const Fields& f, const std::string& zone);
 
-// Nothing for a wall time the zone skips (a spring-forward gap): the C library and ICU would both
-// move it by the gap rather than refuse it.
+// A wall time the zone skips (a spring-forward gap) moves forward by the gap, as the C library
+// and ICU read it; a date that does not exist is nothing.
 std::optional<double> unixFromFields(const Fields& f, const std::string& zone) {
   std::optional<double> unix;
   if (zone.empty()) {
@@ -176,7 +177,38 @@ std::optional<double> unixFromFields(const Fields& f, const std::string& zone) {
     if (U_FAILURE(status)) return std::nullopt;
     unix = ms / 1000.0;
   }
-  if (fieldsFromUnix(*unix, zone) != f) return std::nullopt;
+  if (fieldsFromUnix(*unix, zone) != f) return acrossSkippedTime(f, zone);
+  return unix;
+}
+
+// Seconds since 1970 of the wall fields read as UTC (days from the civil date, proleptic).
+double wallSeconds(const Fields& f) {
+  const long long y = f.year - (f.month <= 2);
+  const long long era = (y >= 0 ? y : y - 399) / 400;
+  const long long yoe = y - era * 400;
+  const long long doy = (153 * (f.month + (f.month > 2 ? -3 : 9)) + 2) / 5 + f.day - 1;
+  const long long days = era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
+  return static_cast<double>(days) * 86400.0 + f.hour * 3600.0 + f.minute * 60.0 + f.second;
+}
+
+// The zone's offset from UTC in force at an instant, in seconds.
+std::optional<double> offsetAt(double unixSeconds, const std::string& zone) {
+  auto fields = fieldsFromUnix(unixSeconds, zone);
+  if (!fields) return std::nullopt;
+  return wallSeconds(*fields) - std::floor(unixSeconds);
+}
+
+// A real calendar time that did not come back is one the clocks jumped over: read with the offset
+// in force before the jump, it lands after it, later on the wall by the jump's length.
+std::optional<double> acrossSkippedTime(const Fields& f, const std::string& zone) {
+  constexpr double kDay = 86400;
+  const double wall = wallSeconds(f);
+  if (!representable(wall) || fieldsFromUnix(wall, "UTC") != f) return std::nullopt;
+  const auto before = offsetAt(wall - kDay, zone);
+  const auto after = offsetAt(wall + kDay, zone);
+  if (!before || !after || *after <= *before) return std::nullopt;
+  const double unix = wall - *before;
+  if (fieldsFromUnix(unix, zone) != fieldsFromUnix(wall + (*after - *before), "UTC")) return std::nullopt;
   return unix;
 }
 

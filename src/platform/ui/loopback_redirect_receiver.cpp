@@ -22,9 +22,21 @@ namespace {
 constexpr std::size_t kMaxConnections = 8;
 constexpr std::size_t kMaxRequestHead = 16 * 1024;
 
-constexpr std::string_view kPage =
-    "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Signed in</title></head>"
-    "<body><p>Done. You can close this window and go back to the application.</p></body></html>";
+// Text from the query goes into the page: nothing of it may become markup.
+std::string escapedHTML(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '&': out += "&amp;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&#39;"; break;
+      default: out.push_back(c);
+    }
+  }
+  return out;
+}
 
 // A browser keeps the fragment to itself, and a token answer comes there: this page sends it
 // back as the query (the same characters, percent-encoding and all). With no fragment the
@@ -61,6 +73,8 @@ struct Connection {
 struct LoopbackRedirectReceiver::State {
   int listener = -1;
   int wake[2] = {-1, -1};
+  int port = 0;
+  Judge judge;
   std::thread thread;
 
   ~State() {
@@ -71,7 +85,7 @@ struct LoopbackRedirectReceiver::State {
 
   // The request target of a complete GET head that carries a query, answered; "" for another
   // complete request (answered too); nothing until the head is complete.
-  static std::optional<std::string> takeRequest(Connection& c) {
+  std::optional<std::string> takeRequest(Connection& c) const {
     auto end = c.head.find("\r\n\r\n");
     if (end == std::string::npos) return std::nullopt;
     auto lineEnd = c.head.find("\r\n");
@@ -89,7 +103,10 @@ struct LoopbackRedirectReceiver::State {
       answer(c.fd, "200 OK", kForwardingPage);
       return std::string();
     }
-    answer(c.fd, "200 OK", kPage);
+    const auto redirect = URL::URLWithString("http://127.0.0.1:" + std::to_string(port) + target);
+    Verdict verdict{false, "The answer could not be read."};
+    if (redirect) verdict = judge ? judge(*redirect) : answerVerdict(*redirect);
+    answer(c.fd, "200 OK", pageFor(verdict));
     return target;
   }
 
@@ -141,8 +158,29 @@ struct LoopbackRedirectReceiver::State {
   }
 };
 
-std::unique_ptr<LoopbackRedirectReceiver> LoopbackRedirectReceiver::start(TimeInterval timeout, Completion completion) {
+LoopbackRedirectReceiver::Verdict LoopbackRedirectReceiver::answerVerdict(const URL& redirect) {
+  std::optional<std::string> error, description, code;
+  for (const auto& item : redirect.queryItems()) {
+    if (!item.value || item.value->empty()) continue;
+    if (item.name == "error") error = item.value;
+    if (item.name == "error_description") description = item.value;
+    if (item.name == "code") code = item.value;
+  }
+  if (error || description) return {false, "The sign-in did not complete: " + (description ? *description : *error)};
+  if (!code) return {false, "The sign-in did not complete: the answer holds no authorization."};
+  return {true, "Done."};
+}
+
+std::string LoopbackRedirectReceiver::pageFor(const Verdict& verdict) {
+  return std::string("<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>") +
+         (verdict.completed ? "Signed in" : "Sign-in not completed") + "</title></head><body><p>" +
+         escapedHTML(verdict.message) + "</p><p>You can close this window and go back to the application.</p></body></html>";
+}
+
+std::unique_ptr<LoopbackRedirectReceiver> LoopbackRedirectReceiver::start(TimeInterval timeout, Completion completion,
+                                                                           Judge judge) {
   auto state = std::make_shared<State>();
+  state->judge = std::move(judge);
   state->listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (state->listener < 0 || ::pipe2(state->wake, O_CLOEXEC) != 0) return nullptr;
   sockaddr_in address{};
@@ -156,6 +194,7 @@ std::unique_ptr<LoopbackRedirectReceiver> LoopbackRedirectReceiver::start(TimeIn
     return nullptr;
   }
   const int port = ntohs(address.sin_port);
+  state->port = port;
   state->thread = std::thread([receiving = state.get(), timeout, port, done = std::move(completion)] {
     auto target = receiving->wait(timeout);
     std::optional<URL> redirect;

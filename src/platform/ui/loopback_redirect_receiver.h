@@ -9,20 +9,35 @@
 #include "platform/foundation/url.h"
 
 // Where a web sign-in in the user's browser comes back: a socket on an ephemeral port of
-// 127.0.0.1 that waits for one GET request with a query, answers it with a short page sending
-// the user back to the application, and hands the request's URL (http://127.0.0.1:PORT/path?query)
-// to the application's URL handling (UIApplication::deliverOpenURL), then to `completion`, on the
-// main run loop. A GET without a query gets a page whose script loads it again with the
-// browser's fragment as the query (an answer in the fragment never leaves the browser
-// otherwise); other requests are answered 405. The wait goes on meanwhile. After `timeout`
-// seconds of real time without that request, `completion` hears nothing. Destroying the receiver
-// stops it.
+// 127.0.0.1 that waits for one GET request with a query, answers it with a short page that says
+// what became of the answer and sends the user back to the application, and hands the request's
+// URL (http://127.0.0.1:PORT/path?query) to the application's URL handling
+// (UIApplication::deliverOpenURL), then to `completion`, on the main run loop. A GET without a
+// query gets a page whose script loads it again with the browser's fragment as the query (an
+// answer in the fragment never leaves the browser otherwise); other requests are answered 405.
+// The wait goes on meanwhile. After `timeout` seconds of real time without that request,
+// `completion` hears nothing. Destroying the receiver stops it.
 class LoopbackRedirectReceiver {
  public:
   using Completion = std::function<void(std::optional<URL> redirect)>;
 
-  // Listening; nullptr when no socket could be had.
-  static std::unique_ptr<LoopbackRedirectReceiver> start(TimeInterval timeout, Completion completion = {});
+  // What the page tells the user of an answer, in plain text.
+  struct Verdict {
+    bool completed = false;
+    std::string message;
+  };
+  // Runs on the receiver's thread, before the application sees the answer.
+  using Judge = std::function<Verdict(const URL& redirect)>;
+  // From the answer alone: the provider's "error_description" (else "error") when it refused, an
+  // answer without "code" as incomplete, else done.
+  static Verdict answerVerdict(const URL& redirect);
+  // The page for a verdict (the message escaped).
+  static std::string pageFor(const Verdict& verdict);
+
+  // Listening; nullptr when no socket could be had. `judge` (answerVerdict by default) words
+  // the page.
+  static std::unique_ptr<LoopbackRedirectReceiver> start(TimeInterval timeout, Completion completion = {},
+                                                         Judge judge = {});
   ~LoopbackRedirectReceiver();
   LoopbackRedirectReceiver(const LoopbackRedirectReceiver&) = delete;
   LoopbackRedirectReceiver& operator=(const LoopbackRedirectReceiver&) = delete;

@@ -54,13 +54,23 @@ TEST_F(DateFormatterTest, FixedPatternRefusesAnythingLoose) {
         "2015-01-02  03:04:05", "2015-01-02T03:04:05", "2015-01-02", "", "+015-01-01 00:00:00", "20150-01-01 00:00:00",
         "2015-01-01 00:00:0\xff", "\xd9\xa2\xd9\xa0\xd9\xa1\xd9\xa5-01-01 00:00:00"})
     EXPECT_FALSE(fixed.dateFromString(bad)) << bad;
-  // Dates and times that do not exist; the last two are skipped by the clocks.
+  // Dates and times that do not exist.
   for (const char* bad : {"2015-02-30 00:00:00", "2015-02-29 00:00:00", "1900-02-29 00:00:00", "2015-04-31 00:00:00",
                           "2015-13-01 00:00:00", "2015-00-10 00:00:00", "2015-01-00 00:00:00", "2015-01-01 24:00:00",
-                          "2015-01-01 23:60:00", "2015-01-01 23:59:60", "0000-01-01 00:00:00", "2016-03-27 02:30:00",
-                          "2016-03-27 02:00:00"})
+                          "2015-01-01 23:60:00", "2015-01-01 23:59:60", "0000-01-01 00:00:00",
+                          "2016-02-30 02:30:00"})
     EXPECT_FALSE(fixed.dateFromString(bad)) << bad;
   EXPECT_FALSE(fixed.dateFromString(std::string_view("2015-01-01 00:00:00\0", 20)));
+
+  // The hour the clocks skip reads moved forward by the hour: 02:30 is 03:30 summer time.
+  for (const auto& [text, seconds, shown] :
+       {std::tuple{"2016-03-27 02:30:00", 1459042200.0, "2016-03-27 03:30:00"},
+        {"2016-03-27 02:00:00", 1459040400.0, "2016-03-27 03:00:00"},
+        {"2016-03-27 02:59:59", 1459043999.0, "2016-03-27 03:59:59"}}) {
+    EXPECT_EQ(unix(fixed.dateFromString(text)), seconds) << text;
+    EXPECT_EQ(fixed.stringFromDate(Date::dateWithTimeIntervalSince1970(seconds)), shown);
+  }
+  EXPECT_EQ(unix(fixed.dateFromString("2016-03-27 03:00:00")), 1459040400.0);
 
   // The hour the clocks repeat still reads, as one of its two instants.
   auto repeated = fixed.dateFromString("2016-10-30 02:30:00");
@@ -77,7 +87,13 @@ TEST_F(DateFormatterTest, NamedZonesAndIcuPatterns) {
   };
   EXPECT_EQ(unix(zoned("UTC").dateFromString("2015-10-21 12:05:00")), 1445429100.0);
   EXPECT_EQ(zoned("Asia/Tokyo").stringFromDate(Date::dateWithTimeIntervalSince1970(1445429100)), "2015-10-21 21:05:00");
-  EXPECT_FALSE(zoned("Europe/Berlin").dateFromString("2016-03-27 02:30:00"));
+  EXPECT_EQ(unix(zoned("Europe/Berlin").dateFromString("2016-03-27 02:30:00")), 1459042200.0);
+  EXPECT_EQ(unix(zoned("America/New_York").dateFromString("2016-03-13 02:30:00")), 1457854200.0);
+  EXPECT_FALSE(zoned("Europe/Berlin").dateFromString("2016-02-30 02:30:00"));
+  {
+    ScopedEnv berlin("TZ", "Europe/Berlin");
+    EXPECT_EQ(unix(fixed.dateFromString("2016-03-27 02:30:00")), 1459042200.0);
+  }
 
   // User-visible patterns go through ICU with the locale and, by default, the device zone.
   DateFormatter visible("d MMM yyyy HH:mm");
@@ -86,7 +102,7 @@ TEST_F(DateFormatterTest, NamedZonesAndIcuPatterns) {
   EXPECT_EQ(unix(visible.dateFromString("21 Oct 2015 14:05")), 1445429100.0);
   EXPECT_FALSE(visible.dateFromString("21 Oct 2015 14:05 and more"));
   EXPECT_FALSE(visible.dateFromString("\xff\xfe"));
-  EXPECT_FALSE(visible.dateFromString("27 Mar 2016 02:30"));
+  EXPECT_EQ(unix(visible.dateFromString("27 Mar 2016 02:30")), 1459042200.0);
   visible.setLocale("de_DE");
   visible.setDateFormat("EEEE, d. MMMM yyyy");
   EXPECT_EQ(visible.stringFromDate(Date::dateWithTimeIntervalSince1970(1445429100)), "Mittwoch, 21. Oktober 2015");

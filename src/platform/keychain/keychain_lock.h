@@ -1,0 +1,32 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/foundation/date.h"
+
+// An advisory lock that every program on one keychain directory shares: an exclusive flock on
+// the file "keychain.lock" (mode 0600) in that directory. It guards read-modify-write sequences
+// that span more than one keychain call, such as renewing a stored grant and saving its rotation.
+// Each holder opens the file anew, so two holders in one process exclude each other too.
+class KeychainLock {
+ public:
+  static constexpr const char* kFileName = "keychain.lock";
+
+  // The directory of the process's keychain when its items live in files; nothing otherwise.
+  static std::optional<std::string> currentDirectory();
+
+  // Held until destroyed. Waits up to `timeout` seconds of real time (0: one try); nothing when
+  // another holder keeps it that long, or when the lock file cannot be had at all.
+  static std::unique_ptr<KeychainLock> acquire(const std::string& directory, TimeInterval timeout = 0);
+
+  ~KeychainLock();
+  KeychainLock(const KeychainLock&) = delete;
+  KeychainLock& operator=(const KeychainLock&) = delete;
+
+ private:
+  explicit KeychainLock(int fd) : fd_(fd) {}
+
+  int fd_;
+};

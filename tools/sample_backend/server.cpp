@@ -48,7 +48,8 @@ void sendTooLarge(const httplib::Request& request, httplib::Response& response) 
   const bool picture = request.path.find("UploadProfilePicture") != std::string::npos;
   sendError(response,
             {413, kBadRequest,
-             picture ? "The picture is too large: at most 8 MiB" : "The request is too large: at most 8 MiB"});
+             picture ? "The picture is too large. Please choose one of at most 8 MiB."
+                     : "The request is too large: at most 8 MiB"});
 }
 
 // Counts what a JSON text holds without building it.

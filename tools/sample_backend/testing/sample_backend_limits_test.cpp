@@ -313,18 +313,20 @@ TEST_F(SampleBackendLimitsTest, AnUploadIsRefusedByItsHeadAndEveryByteOfItsParts
   ASSERT_TRUE(anonymous.send(head + "Content-Length: 8000000\r\n\r\n"));
   EXPECT_EQ(anonymous.receiveHead().substr(0, 12), "HTTP/1.1 401");
 
-  // Parts of one byte each under long heads: past the cap by their heads, and the answer arrives
-  // although the client goes on sending.
+  // Fewer than a thousand parts of one byte each under long heads: past the cap by their heads,
+  // and the answer arrives although the client goes on sending.
   const std::string token = signIn();
   RawConnection uploader(backend_->port());
   ASSERT_TRUE(uploader.send(head + "Authorization: Bearer " + token +
                             "\r\nAuthorization-Provider: basic\r\nTransfer-Encoding: chunked\r\n\r\n"));
+  const std::string padding = "X-Padding: " + std::string(2500, 'p') + "\r\n";
   const std::string part = "--cut\r\nContent-Disposition: form-data; name=\"file\"; filename=\"" +
-                           std::string(4000, 'n') + ".png\"\r\nContent-Type: image/png\r\n\r\nx\r\n";
+                           std::string(4000, 'n') + ".png\"\r\n" + padding + padding +
+                           "Content-Type: image/png\r\n\r\nx\r\n";
   const std::string chunk = fmt::format("{:x}\r\n{}\r\n", part.size(), part);
   for (std::size_t sent = 0; sent < (9u << 20) && uploader.send(chunk); sent += part.size()) {
   }
-  uploader.send("7\r\n--cut--\r\n0\r\n\r\n");
+  uploader.send("9\r\n--cut--\r\n\r\n0\r\n\r\n");
   const std::string answer = uploader.receiveHead();
   EXPECT_EQ(answer.substr(0, 12), "HTTP/1.1 413") << answer.substr(0, 100);
 }

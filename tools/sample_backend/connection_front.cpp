@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 struct ConnectionFront::Connection {
   explicit Connection(int socket) : fd(socket) {}
@@ -67,16 +68,20 @@ void address(int fd, bool peer, std::string& ip, int& port) {
   port = ntohs(where.sin_port);
 }
 
-// One request's bytes: those the front read already, then the socket's, until a deadline and
-// within a budget counted from the start of the head.
+// One request's bytes: those the front read already, then the socket's, within a budget counted
+// from the start of the head. Reading has `time` from the start; the answer has `time` from its
+// first byte, however long the handler took.
 class RequestStream final : public httplib::Stream {
  public:
-  RequestStream(ConnectionFront::Connection& connection, Clock::time_point deadline, std::size_t budget,
+  RequestStream(ConnectionFront::Connection& connection, std::chrono::milliseconds time, std::size_t budget,
                 const std::atomic<bool>& stopping)
-      : connection_(connection), deadline_(deadline), budget_(budget), stopping_(stopping) {}
+      : connection_(connection), time_(time), readDeadline_(Clock::now() + time), budget_(budget),
+        stopping_(stopping) {}
 
-  bool is_readable() const override { return offset_ < connection_.buffer.size() || ready(POLLIN); }
-  bool is_writable() const override { return ready(POLLOUT); }
+  bool is_readable() const override {
+    return offset_ < connection_.buffer.size() || ready(POLLIN, readDeadline_);
+  }
+  bool is_writable() const override { return ready(POLLOUT, answerDeadline()); }
   ssize_t read(char* ptr, size_t size) override;
   ssize_t write(const char* ptr, size_t size) override;
   void get_remote_ip_and_port(std::string& ip, int& port) const override { address(connection_.fd, true, ip, port); }
@@ -90,12 +95,19 @@ class RequestStream final : public httplib::Stream {
   std::string unread() const { return connection_.buffer.substr(offset_); }
 
  private:
-  bool ready(short events) const;
+  bool ready(short events, Clock::time_point deadline) const;
   // False at the end of the input or when it fails.
   bool fill();
+  Clock::time_point answerDeadline() const {
+    if (!answerStart_) answerStart_ = Clock::now();
+    return *answerStart_ + time_;
+  }
 
   ConnectionFront::Connection& connection_;
-  const Clock::time_point deadline_;
+  const std::chrono::milliseconds time_;
+  const Clock::time_point readDeadline_;
+  // Since the first write after the last read: a "100 Continue" before the body does not count.
+  mutable std::optional<Clock::time_point> answerStart_;
   const std::size_t budget_;
   const std::atomic<bool>& stopping_;
   std::size_t offset_ = 0;
@@ -105,10 +117,10 @@ class RequestStream final : public httplib::Stream {
   bool overBudget_ = false;
 };
 
-bool RequestStream::ready(short events) const {
+bool RequestStream::ready(short events, Clock::time_point deadline) const {
   pollfd item{connection_.fd, events, 0};
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now()).count();
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0 || stopping_) return false;
     // In slices, so that a stop is seen.
     const int count = ::poll(&item, 1, int(std::min<std::int64_t>(left, 100)));
@@ -128,11 +140,12 @@ bool RequestStream::fill() {
     }
     if (count == 0) return !(ended_ = true);
     if (interrupted()) continue;
-    if (!wouldBlock() || !ready(POLLIN)) return !(failed_ = true);
+    if (!wouldBlock() || !ready(POLLIN, readDeadline_)) return !(failed_ = true);
   }
 }
 
 ssize_t RequestStream::read(char* ptr, size_t size) {
+  answerStart_.reset();
   if (consumed_ >= budget_) {
     overBudget_ = true;
     return -1;
@@ -146,11 +159,12 @@ ssize_t RequestStream::read(char* ptr, size_t size) {
 }
 
 ssize_t RequestStream::write(const char* ptr, size_t size) {
+  if (!answerStart_) answerStart_ = Clock::now();
   for (;;) {
     const ssize_t count = ::send(connection_.fd, ptr, size, MSG_NOSIGNAL);
     if (count >= 0) return count;
     if (interrupted()) continue;
-    if (!wouldBlock() || !ready(POLLOUT)) {
+    if (!wouldBlock() || !ready(POLLOUT, answerDeadline())) {
       failed_ = true;
       return -1;
     }
@@ -332,8 +346,7 @@ void ConnectionFront::work() {
 void ConnectionFront::serve(std::unique_ptr<Connection> connection) {
   const bool last = ++connection->served >= limits_.requestsPerConnection;
   bool closed = false;
-  RequestStream stream(*connection, Clock::now() + limits_.requestDeadline,
-                       connection->headLength + limits_.maxBody, stopping_);
+  RequestStream stream(*connection, limits_.requestDeadline, connection->headLength + limits_.maxBody, stopping_);
   closeRequested = false;
   if (!serve_(stream, last, closed) || stream.failed()) return;
   connection->buffer = stream.unread();

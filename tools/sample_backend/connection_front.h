@@ -26,7 +26,7 @@ class ConnectionFront {
     // From the start of a wait (the connection's first, or the end of its last answer) to the end
     // of the next head.
     std::chrono::milliseconds headDeadline{5000};
-    // For a worker to read the body and write the answer.
+    // For a worker to read the body; and to write the answer, from its first byte.
     std::chrono::milliseconds requestDeadline{5000};
     std::chrono::milliseconds lingerTime{2000};
     std::size_t maxHead = 64 << 10;

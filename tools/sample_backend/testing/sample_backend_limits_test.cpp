@@ -312,7 +312,7 @@ TEST_F(SampleBackendLimitsTest, FiveHundredSlowHeadsLeaveEverySignInQuick) {
   std::cout << "[ figure ] beside " << kSlow << " slow clients, " << took.size() << " sign-ins took "
             << took.front().count() << " ms at best, " << took[took.size() / 2].count() << " ms as median, "
             << took.back().count() << " ms at worst" << std::endl;
-  EXPECT_LT(took.back(), 2s);
+  EXPECT_LT(took.back(), 3s);
 }
 
 TEST_F(SampleBackendLimitsTest, AnUploadIsRefusedByItsHeadAndEveryByteOfItsPartsCounts) {

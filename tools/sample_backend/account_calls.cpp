@@ -62,7 +62,8 @@ std::vector<Id> schoolsOf(Backend& backend, const json& request) {
   std::vector<Id> ids;
   if (request.contains("schoolId") && !request["schoolId"].is_null()) ids = idList(request["schoolId"], "\"schoolId\"");
   for (Id id : ids)
-    if (!backend.catalog.hasSchool(id)) badRequest(fmt::format("There is no school {}. Please choose your schools again.", id));
+    if (!backend.catalog.hasSchool(id))
+      badRequest(fmt::format("There is no school {}. Please choose your schools again.", id));
   return ids;
 }
 
@@ -70,8 +71,7 @@ Account newAccount(Backend& backend, const json& request) {
   Account account{0, required(optText(request, "userName"), "userName"), requiredText(request, "firstName"),
                   requiredText(request, "lastName"), false};
   if (!isEmailAddress(account.email)) badRequest("Please enter a valid e-mail address.");
-  if (backend.store.accountByEmail(account.email))
-    throw ApiError{409, kExists, kEmailTaken};
+  if (backend.store.accountByEmail(account.email)) throw ApiError{409, kExists, kEmailTaken};
   return account;
 }
 
@@ -118,8 +118,9 @@ json registerExternal(Backend& backend, Call& call) {
   const std::string provider = externalProvider(request);
   const std::string token = linkKey(backend, provider, requiredText(request, "token"));
   if (backend.store.accountForToken(provider, token))
-    throw ApiError{409, kExists,
-                   fmt::format("This {} sign-in has an account already. Please sign in with it.", providerName(provider))};
+    throw ApiError{
+        409, kExists,
+        fmt::format("This {} sign-in has an account already. Please sign in with it.", providerName(provider))};
   const Id id = created(backend.store.createAccount(newAccount(backend, request), std::nullopt,
                                                     schoolsOf(backend, request), ProviderLink{provider, token}));
   return loginReply(backend, id, provider);
@@ -134,7 +135,8 @@ json recoverPassword(Backend& backend, Call& call) {
 
 json changePassword(Backend& backend, Call& call) {
   const auto& request = object(call);
-  if (!backend.store.account(call.accountId)->hasPassword) badRequest("This account has no password yet. Please add one.");
+  if (!backend.store.account(call.accountId)->hasPassword)
+    badRequest("This account has no password yet. Please add one.");
   // 400, not 401: a mistyped password must not end the session.
   if (!passwordMatches(backend, call.accountId, required(optText(request, "oldPassword"), "oldPassword")))
     throw ApiError{400, kWrongCredentials, "The current password is wrong. Please try again."};
@@ -167,7 +169,8 @@ json uploadProfilePicture(Backend& backend, Call& call) {
   std::string format = file.content_type.rfind("image/", 0) == 0 ? file.content_type.substr(6) : "";
   std::transform(format.begin(), format.end(), format.begin(), [](unsigned char c) { return std::tolower(c); });
   if (format == "jpg") format = "jpeg";
-  if (format != "jpeg" && format != "png") badRequest("The picture must be a JPEG or PNG image. Please choose another.");
+  if (format != "jpeg" && format != "png")
+    badRequest("The picture must be a JPEG or PNG image. Please choose another.");
   if (file.content.empty()) badRequest("The picture is empty. Please choose another.");
   backend.store.setPicture(call.accountId, format, file.content);
   return nullptr;

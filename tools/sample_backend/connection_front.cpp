@@ -75,12 +75,13 @@ class RequestStream final : public httplib::Stream {
  public:
   RequestStream(ConnectionFront::Connection& connection, std::chrono::milliseconds time, std::size_t budget,
                 const std::atomic<bool>& stopping)
-      : connection_(connection), time_(time), readDeadline_(Clock::now() + time), budget_(budget),
+      : connection_(connection),
+        time_(time),
+        readDeadline_(Clock::now() + time),
+        budget_(budget),
         stopping_(stopping) {}
 
-  bool is_readable() const override {
-    return offset_ < connection_.buffer.size() || ready(POLLIN, readDeadline_);
-  }
+  bool is_readable() const override { return offset_ < connection_.buffer.size() || ready(POLLIN, readDeadline_); }
   bool is_writable() const override { return ready(POLLOUT, answerDeadline()); }
   ssize_t read(char* ptr, size_t size) override;
   ssize_t write(const char* ptr, size_t size) override;
@@ -246,10 +247,8 @@ void ConnectionFront::loop() {
       }
       const auto found = waiting_.find(fd);
       if (found == waiting_.end()) continue;
-      if (found->second->lingering)
-        drain(*found->second);
-      else
-        readHead(*found->second);
+      if (found->second->lingering) drain(*found->second);
+      else readHead(*found->second);
     }
     if (Clock::now() >= nextSweep_) sweep();
   }

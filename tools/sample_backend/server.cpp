@@ -46,10 +46,9 @@ void sendError(httplib::Response& response, const ApiError& error) {
 
 void sendTooLarge(const httplib::Request& request, httplib::Response& response) {
   const bool picture = request.path.find("UploadProfilePicture") != std::string::npos;
-  sendError(response,
-            {413, kBadRequest,
-             picture ? "The picture is too large. Please choose one of at most 8 MiB."
-                     : "The request is too large: at most 8 MiB"});
+  sendError(response, {413, kBadRequest,
+                       picture ? "The picture is too large. Please choose one of at most 8 MiB."
+                               : "The request is too large: at most 8 MiB"});
 }
 
 // Counts what a JSON text holds without building it.
@@ -97,9 +96,8 @@ bool readBody(const httplib::Request& request, const httplib::ContentReader& rea
   std::size_t size = 0;
   const auto fits = [&size](std::size_t length) { return (size += length) <= kBodyCap; };
   if (!request.is_multipart_form_data())
-    return reader([&](const char* data, std::size_t length) {
-      return fits(length) && (whole.body.append(data, length), true);
-    });
+    return reader(
+        [&](const char* data, std::size_t length) { return fits(length) && (whole.body.append(data, length), true); });
   auto part = whole.files.end();
   return reader(
       [&](const httplib::MultipartFormData& file) {
@@ -110,6 +108,25 @@ bool readBody(const httplib::Request& request, const httplib::ContentReader& rea
       [&](const char* data, std::size_t length) {
         return fits(length) && (part->second.content.append(data, length), true);
       });
+}
+
+// Reads a call's body, once `admit` (when given) lets it in by its head, and hands it on.
+void receive(const httplib::Request& request, httplib::Response& response, const httplib::ContentReader& reader,
+             const httplib::Server::Handler& handler, const std::function<void(const httplib::Request&)>& admit) {
+  try {
+    if (admit) admit(request);
+  } catch (const ApiError& error) {
+    // The body stays unread, so the connection can carry no further call.
+    response.set_header("Connection", "close");
+    return sendError(response, error);
+  }
+  // Counted as it arrives: a chunked body has no length to refuse it by beforehand.
+  httplib::Request whole = request;
+  if (!readBody(request, reader, whole)) {
+    response.set_header("Connection", "close");
+    return sendTooLarge(request, response);
+  }
+  handler(whole, response);
 }
 
 bool isJson(const std::string& contentType) {
@@ -195,24 +212,11 @@ int SampleServer::bind(int port) {
 
 void SampleServer::post(const char* pattern, httplib::Server::Handler handler,
                         std::function<void(const httplib::Request&)> admit) {
-  http_.Post(pattern, [handler = std::move(handler), admit = std::move(admit)](const httplib::Request& request,
-                                                                               httplib::Response& response,
-                                                                               const httplib::ContentReader& reader) {
-    try {
-      if (admit) admit(request);
-    } catch (const ApiError& error) {
-      // The body stays unread, so the connection can carry no further call.
-      response.set_header("Connection", "close");
-      return sendError(response, error);
-    }
-    // Counted as it arrives: a chunked body has no length to refuse it by beforehand.
-    httplib::Request whole = request;
-    if (!readBody(request, reader, whole)) {
-      response.set_header("Connection", "close");
-      return sendTooLarge(request, response);
-    }
-    handler(whole, response);
-  });
+  http_.Post(pattern,
+             [handler = std::move(handler), admit = std::move(admit)](
+                 const httplib::Request& request, httplib::Response& response, const httplib::ContentReader& reader) {
+               receive(request, response, reader, handler, admit);
+             });
 }
 
 void SampleServer::admit(const httplib::Request& request) {

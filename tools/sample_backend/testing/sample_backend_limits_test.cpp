@@ -112,8 +112,8 @@ class SlowClients {
         const bool fresh = fd < 0;
         if (fresh && (fd = connectTo(port_, {1, 0})) < 0) continue;
         connections_ += fresh;
-        const std::string line = fresh ? "GET /BrevantTest/Tablet/GetSchools HTTP/1.1\r\n"
-                                       : fmt::format("X-Line-{}: slow\r\n", round);
+        const std::string line =
+            fresh ? "GET /BrevantTest/Tablet/GetSchools HTTP/1.1\r\n" : fmt::format("X-Line-{}: slow\r\n", round);
         send(fd, line.data(), line.size(), MSG_NOSIGNAL);
       }
       for (int i = 0; i < 10 && !stopping_; ++i) std::this_thread::sleep_for(50ms);

@@ -11,6 +11,8 @@
 namespace sample_api {
 namespace {
 
+constexpr const char* kEmailTaken = "An account with this e-mail address exists already. Please sign in instead.";
+
 // Something@something.something without spaces; no pattern matcher, whose stack grows with the text.
 bool isEmailAddress(std::string_view text) {
   constexpr std::size_t kMaxLength = 254;
@@ -36,15 +38,19 @@ bool canonicallyEqual(const std::string& a, const std::string& b) {
 
 std::string newPassword(const json& request, const char* key) {
   std::string password = required(optText(request, key), key);
-  if (password.size() < 6) badRequest("A password needs at least 6 characters");
+  if (password.size() < 6)
+    badRequest(std::string_view(key) == "newPassword" ? "The new password must be at least 6 characters long."
+                                                      : "The password must be at least 6 characters long.");
   return password;
 }
 
 std::string externalProvider(const json& request) {
   std::string provider = required(optText(request, "provider"), "provider");
-  if (provider != "facebook" && provider != "zedodo") badRequest("\"provider\" must be facebook or zedodo");
+  if (provider != "facebook" && provider != "zedodo") missing("provider");
   return provider;
 }
+
+const char* providerName(const std::string& provider) { return provider == "facebook" ? "Facebook" : "Zedodo"; }
 
 json loginReply(Backend& backend, Id accountId, const std::string& provider) {
   return {{"token", backend.store.issueToken(accountId)},
@@ -56,16 +62,16 @@ std::vector<Id> schoolsOf(Backend& backend, const json& request) {
   std::vector<Id> ids;
   if (request.contains("schoolId") && !request["schoolId"].is_null()) ids = idList(request["schoolId"], "\"schoolId\"");
   for (Id id : ids)
-    if (!backend.catalog.hasSchool(id)) badRequest(fmt::format("There is no school {}", id));
+    if (!backend.catalog.hasSchool(id))
+      badRequest(fmt::format("There is no school {}. Please choose your schools again.", id));
   return ids;
 }
 
 Account newAccount(Backend& backend, const json& request) {
   Account account{0, required(optText(request, "userName"), "userName"), requiredText(request, "firstName"),
                   requiredText(request, "lastName"), false};
-  if (!isEmailAddress(account.email)) badRequest("\"userName\" must be an e-mail address");
-  if (backend.store.accountByEmail(account.email))
-    throw ApiError{409, kExists, "An account with this e-mail address exists already"};
+  if (!isEmailAddress(account.email)) badRequest("Please enter a valid e-mail address.");
+  if (backend.store.accountByEmail(account.email)) throw ApiError{409, kExists, kEmailTaken};
   return account;
 }
 
@@ -86,12 +92,12 @@ json login(Backend& backend, Call& call) {
   const auto& request = object(call);
   auto account = backend.store.accountByEmail(required(optText(request, "userName"), "userName"));
   if (!account || !passwordMatches(backend, account->id, required(optText(request, "password"), "password")))
-    throw ApiError{401, kWrongCredentials, "Wrong e-mail address or password"};
+    throw ApiError{401, kWrongCredentials, "Wrong e-mail address or password. Please try again."};
   return loginReply(backend, account->id, "basic");
 }
 
 Id created(std::optional<Id> id) {
-  if (!id) throw ApiError{409, kExists, "An account with this e-mail address exists already"};
+  if (!id) throw ApiError{409, kExists, kEmailTaken};
   return *id;
 }
 
@@ -100,7 +106,8 @@ json registerAccount(Backend& backend, Call& call) {
   Account account = newAccount(backend, request);
   const std::string password = newPassword(request, "password");
   const auto confirmation = optText(request, "confirmPassword");
-  if (!confirmation || !canonicallyEqual(*confirmation, password)) badRequest("The two passwords differ");
+  if (!confirmation || confirmation->empty()) missing("confirmPassword");
+  if (!canonicallyEqual(*confirmation, password)) badRequest("The two passwords do not match.");
   const auto schools = schoolsOf(backend, request);
   return loginReply(backend, created(backend.store.createAccount(account, hashed(backend, password), schools)),
                     "basic");
@@ -111,7 +118,9 @@ json registerExternal(Backend& backend, Call& call) {
   const std::string provider = externalProvider(request);
   const std::string token = linkKey(backend, provider, requiredText(request, "token"));
   if (backend.store.accountForToken(provider, token))
-    throw ApiError{409, kExists, fmt::format("This {} sign-in has an account already", provider)};
+    throw ApiError{
+        409, kExists,
+        fmt::format("This {} sign-in has an account already. Please sign in with it.", providerName(provider))};
   const Id id = created(backend.store.createAccount(newAccount(backend, request), std::nullopt,
                                                     schoolsOf(backend, request), ProviderLink{provider, token}));
   return loginReply(backend, id, provider);
@@ -119,17 +128,18 @@ json registerExternal(Backend& backend, Call& call) {
 
 json recoverPassword(Backend& backend, Call& call) {
   auto account = backend.store.accountByEmail(required(optText(object(call), "userName"), "userName"));
-  if (!account) throw ApiError{404, kNotFound, "There is no account with this e-mail address"};
+  if (!account) throw ApiError{404, kNotFound, "There is no account with this e-mail address."};
   backend.store.recordRecovery(account->id);
   return nullptr;
 }
 
 json changePassword(Backend& backend, Call& call) {
   const auto& request = object(call);
-  if (!backend.store.account(call.accountId)->hasPassword) badRequest("This account has no password yet; add one");
+  if (!backend.store.account(call.accountId)->hasPassword)
+    badRequest("This account has no password yet. Please add one.");
   // 400, not 401: a mistyped password must not end the session.
   if (!passwordMatches(backend, call.accountId, required(optText(request, "oldPassword"), "oldPassword")))
-    throw ApiError{400, kWrongCredentials, "The current password is wrong"};
+    throw ApiError{400, kWrongCredentials, "The current password is wrong. Please try again."};
   const std::string token =
       backend.store.changePassword(call.accountId, hashed(backend, newPassword(request, "newPassword")));
   return {{"token", token}, {"userName", backend.store.account(call.accountId)->email}, {"provider", "basic"}};
@@ -137,7 +147,7 @@ json changePassword(Backend& backend, Call& call) {
 
 json addPassword(Backend& backend, Call& call) {
   if (backend.store.account(call.accountId)->hasPassword)
-    throw ApiError{409, kExists, "This account has a password already; change it instead"};
+    throw ApiError{409, kExists, "This account has a password already. Please change it instead."};
   backend.store.setPassword(call.accountId, hashed(backend, newPassword(object(call), "newPassword")));
   return loginReply(backend, call.accountId, "basic");
 }
@@ -148,7 +158,7 @@ json addExternalProfile(Backend& backend, Call& call) {
   const std::string token = linkKey(backend, provider, requiredText(request, "token"));
   auto owner = backend.store.accountForToken(provider, token);
   if (owner && *owner != call.accountId)
-    throw ApiError{409, kExists, fmt::format("This {} sign-in belongs to another account", provider)};
+    throw ApiError{409, kExists, fmt::format("This {} sign-in belongs to another account.", providerName(provider))};
   backend.store.linkProvider(call.accountId, provider, token);
   return loginReply(backend, call.accountId, provider);
 }
@@ -159,8 +169,9 @@ json uploadProfilePicture(Backend& backend, Call& call) {
   std::string format = file.content_type.rfind("image/", 0) == 0 ? file.content_type.substr(6) : "";
   std::transform(format.begin(), format.end(), format.begin(), [](unsigned char c) { return std::tolower(c); });
   if (format == "jpg") format = "jpeg";
-  if (format != "jpeg" && format != "png") badRequest("The picture must be a JPEG or PNG image");
-  if (file.content.empty()) badRequest("The picture is empty");
+  if (format != "jpeg" && format != "png")
+    badRequest("The picture must be a JPEG or PNG image. Please choose another.");
+  if (file.content.empty()) badRequest("The picture is empty. Please choose another.");
   backend.store.setPicture(call.accountId, format, file.content);
   return nullptr;
 }

@@ -2,6 +2,9 @@
 
 #include <fmt/format.h>
 
+#include <map>
+#include <string_view>
+
 namespace sample_api {
 
 void badRequest(const std::string& message) { throw ApiError{400, kBadRequest, message}; }
@@ -30,9 +33,25 @@ std::optional<double> optNumber(const json& object, const char* key) {
   return object[key].get<double>();
 }
 
+void missing(const char* key) {
+  static const std::map<std::string_view, const char*> kSentences = {
+      {"userName", "Please enter your e-mail address."},
+      {"firstName", "Please enter your first name."},
+      {"lastName", "Please enter your last name."},
+      {"password", "Please enter your password."},
+      {"confirmPassword", "Please confirm your password."},
+      {"oldPassword", "Please enter your current password."},
+      {"newPassword", "Please enter your new password."},
+      {"token", "The sign-in did not come through. Please sign in again."},
+      {"provider", "Please sign in with Facebook or Zedodo."},
+  };
+  const auto found = kSentences.find(key);
+  badRequest(found != kSentences.end() ? found->second : fmt::format("The call lacks \"{}\".", key));
+}
+
 std::string requiredText(const json& object, const char* key) {
   std::string text = required(optText(object, key), key);
-  if (text.find_first_not_of(" \t\r\n") == std::string::npos) badRequest(fmt::format("\"{}\" is empty", key));
+  if (text.find_first_not_of(" \t\r\n") == std::string::npos) missing(key);
   return text;
 }
 

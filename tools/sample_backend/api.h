@@ -67,12 +67,17 @@ std::optional<std::string> optText(const json& object, const char* key);
 std::optional<bool> optFlag(const json& object, const char* key);
 std::optional<double> optNumber(const json& object, const char* key);
 
+// The refusal of a call that lacks `key`, or has it blank: for what a user types, a sentence the
+// client's alert can show as it is.
+[[noreturn]] void missing(const char* key);
+
 template <class T>
 T required(std::optional<T> value, const char* key) {
-  if (!value) badRequest("\"" + std::string(key) + "\" is missing");
+  if (!value) missing(key);
   return std::move(*value);
 }
 
+// A text with more than blanks in it.
 std::string requiredText(const json& object, const char* key);
 const json& object(const Call& call);
 std::vector<Id> idList(const json& value, const char* what);

@@ -7,6 +7,7 @@
 // stops on SIGINT, SIGTERM or SIGHUP. --dump prints what DIR holds instead of serving. One
 // backend at a time serves a DIR.
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -47,6 +48,14 @@ std::optional<long> number(const char* text, long low, long high) {
   const long value = std::strtol(text, &end, 10);
   if (end == text || *end || errno || value < low || value > high) return std::nullopt;
   return value;
+}
+
+// Every connection takes a descriptor: many slow clients must not leave none for the others.
+void raiseOpenFileLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == limit.rlim_max) return;
+  limit.rlim_cur = limit.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &limit);
 }
 
 }  // namespace
@@ -97,6 +106,7 @@ int main(int argc, char* argv[]) {
     }
     makePrivate(dataDir);
     const DataDirLock lock(dataDir);
+    raiseOpenFileLimit();
     SampleServer server(dataDir, settings);
     const int bound = server.bind(port);
     if (bound < 0) {

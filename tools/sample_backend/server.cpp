@@ -23,9 +23,16 @@ constexpr std::size_t kBodyCap = 8 << 20;
 // What a parsed body may hold, so that a body within the cap cannot take much more memory.
 constexpr std::size_t kMaxJsonValues = 100000;
 constexpr std::size_t kMaxJsonDepth = 64;
-// Enough workers that connections slower than their deadline leave room for the others.
-constexpr std::size_t kWorkers = 128;
-constexpr std::chrono::seconds kRequestDeadline{5};
+// What a kept multipart part costs beyond its bytes: its entry and the texts of its head.
+constexpr std::size_t kPartCost = 256;
+
+// Heads come in before a worker is taken; the workers wait on bodies, answers and password hashes.
+ConnectionFront::Limits frontLimits() {
+  ConnectionFront::Limits limits;
+  limits.maxBody = kBodyCap;
+  limits.workers = 128;
+  return limits;
+}
 
 void sendJson(httplib::Response& response, int status, const json& body) {
   response.status = status;
@@ -39,9 +46,9 @@ void sendError(httplib::Response& response, const ApiError& error) {
 
 void sendTooLarge(const httplib::Request& request, httplib::Response& response) {
   const bool picture = request.path.find("UploadProfilePicture") != std::string::npos;
-  sendError(response,
-            {413, kBadRequest,
-             picture ? "The picture is too large: at most 8 MiB" : "The request is too large: at most 8 MiB"});
+  sendError(response, {413, kBadRequest,
+                       picture ? "The picture is too large. Please choose one of at most 8 MiB."
+                               : "The request is too large: at most 8 MiB"});
 }
 
 // Counts what a JSON text holds without building it.
@@ -81,6 +88,45 @@ json parseBody(const std::string& body) {
   json parsed = json::parse(body, nullptr, false);
   if (parsed.is_discarded()) badRequest("The body is not JSON");
   return parsed;
+}
+
+// Reads the body into `whole`, counting what it keeps against the cap: a part's name, file name,
+// type and entry too. False past the cap, or when the body cannot be read.
+bool readBody(const httplib::Request& request, const httplib::ContentReader& reader, httplib::Request& whole) {
+  std::size_t size = 0;
+  const auto fits = [&size](std::size_t length) { return (size += length) <= kBodyCap; };
+  if (!request.is_multipart_form_data())
+    return reader(
+        [&](const char* data, std::size_t length) { return fits(length) && (whole.body.append(data, length), true); });
+  auto part = whole.files.end();
+  return reader(
+      [&](const httplib::MultipartFormData& file) {
+        if (!fits(kPartCost + file.name.size() + file.filename.size() + file.content_type.size())) return false;
+        part = whole.files.emplace(file.name, file);
+        return true;
+      },
+      [&](const char* data, std::size_t length) {
+        return fits(length) && (part->second.content.append(data, length), true);
+      });
+}
+
+// Reads a call's body, once `admit` (when given) lets it in by its head, and hands it on.
+void receive(const httplib::Request& request, httplib::Response& response, const httplib::ContentReader& reader,
+             const httplib::Server::Handler& handler, const std::function<void(const httplib::Request&)>& admit) {
+  try {
+    if (admit) admit(request);
+  } catch (const ApiError& error) {
+    // The body stays unread, so the connection can carry no further call.
+    response.set_header("Connection", "close");
+    return sendError(response, error);
+  }
+  // Counted as it arrives: a chunked body has no length to refuse it by beforehand.
+  httplib::Request whole = request;
+  if (!readBody(request, reader, whole)) {
+    response.set_header("Connection", "close");
+    return sendTooLarge(request, response);
+  }
+  handler(whole, response);
 }
 
 bool isJson(const std::string& contentType) {
@@ -143,7 +189,7 @@ void facebookPicture(const httplib::Request& request, httplib::Response& respons
 SampleServer::SampleServer(const std::filesystem::path& dataDir, const SampleServerSettings& settings)
     : store_((std::filesystem::create_directories(dataDir), dataDir / "sample_backend.sqlite3"), settings.store),
       zedodo_(settings.zedodoTokenLifetime),
-      deadlines_(kRequestDeadline) {
+      http_(frontLimits()) {
   makePrivate(dataDir);
   if (!store_.accountByEmail(kDemoEmail))
     store_.createAccount({0, kDemoEmail, "Alex", "Morgan", true},
@@ -161,40 +207,21 @@ int SampleServer::bind(int port) {
   if (bound <= 0) return bound;
   // The library's queue of 5 drops connections that come in a burst; the client retries a second later.
   ::listen(listening, SOMAXCONN);
-  deadlines_.start(bound);
   return bound;
 }
 
-void SampleServer::post(const char* pattern, httplib::Server::Handler handler) {
-  http_.Post(pattern, [this, handler = std::move(handler)](const httplib::Request& request, httplib::Response& response,
-                                                           const httplib::ContentReader& reader) {
-    // Counted as it arrives: a chunked body has no length to refuse it by beforehand.
-    httplib::Request whole = request;
-    std::size_t size = 0;
-    const auto append = [&size](std::string& to, const char* data, std::size_t length) {
-      if ((size += length) > kBodyCap) return false;
-      to.append(data, length);
-      return true;
-    };
-    bool complete = false;
-    if (request.is_multipart_form_data()) {
-      auto part = whole.files.end();
-      complete = reader(
-          [&](const httplib::MultipartFormData& file) {
-            part = whole.files.emplace(file.name, file);
-            return true;
-          },
-          [&](const char* data, std::size_t length) { return append(part->second.content, data, length); });
-    } else {
-      complete = reader([&](const char* data, std::size_t length) { return append(whole.body, data, length); });
-    }
-    deadlines_.requestRead(request.remote_port);
-    if (!complete) {
-      response.set_header("Connection", "close");
-      return sendTooLarge(request, response);
-    }
-    handler(whole, response);
-  });
+void SampleServer::post(const char* pattern, httplib::Server::Handler handler,
+                        std::function<void(const httplib::Request&)> admit) {
+  http_.Post(pattern,
+             [handler = std::move(handler), admit = std::move(admit)](
+                 const httplib::Request& request, httplib::Response& response, const httplib::ContentReader& reader) {
+               receive(request, response, reader, handler, admit);
+             });
+}
+
+void SampleServer::admit(const httplib::Request& request) {
+  const auto found = api_.find(request.method + " " + std::string(request.matches[1]));
+  if (found != api_.end() && found->second->authorized) authorize(request);
 }
 
 Id SampleServer::authorize(const httplib::Request& request) {
@@ -262,7 +289,7 @@ void SampleServer::routes() {
   for (auto area : {accountRoutes(), contentRoutes(), resultRoutes()})
     for (const Route& route : area) api_[std::string(route.method) + " " + route.path] = &route;
   auto dispatcher = [this](const auto& request, auto& response) { dispatch(request, response); };
-  post(R"(/BrevantTest/(.*))", dispatcher);
+  post(R"(/BrevantTest/(.*))", dispatcher, [this](const httplib::Request& request) { admit(request); });
   http_.Get(R"(/BrevantTest/(Tablet/Get(?:UserProfile|Schools)))", dispatcher);
   http_.Get(R"(/BrevantTest/Tablet/GetDocument)",
             [this](const auto& request, auto& response) { document(request, response); });
@@ -277,13 +304,7 @@ void SampleServer::routes() {
   zedodo_.addRoutes(
       http_, [this](const char* pattern, httplib::Server::Handler handler) { post(pattern, std::move(handler)); });
 
-  http_.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
-  http_.set_keep_alive_timeout(2);
   http_.set_payload_max_length(kBodyCap);
-  http_.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response&) {
-    if (request.method != "POST") deadlines_.requestRead(request.remote_port);
-    return httplib::Server::HandlerResponse::Unhandled;
-  });
   // Whatever no route took (another path, another method) gets an error body too.
   http_.set_error_handler([](const httplib::Request& request, httplib::Response& response) {
     if (!response.body.empty()) return;
@@ -291,8 +312,8 @@ void SampleServer::routes() {
     sendError(response, {response.status, response.status == 404 ? kNotFound : kBadRequest,
                          fmt::format("Cannot {} {}", request.method, request.path)});
   });
-  http_.set_logger([this](const httplib::Request& request, const httplib::Response& response) {
-    deadlines_.answered(request.remote_port);
+  http_.set_logger([](const httplib::Request& request, const httplib::Response& response) {
+    if (response.get_header_value("Connection") == "close") ConnectionFront::closeAfterAnswer();
     std::cerr << request.method << ' ' << request.path << " -> " << response.status << std::endl;
   });
 }

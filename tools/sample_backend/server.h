@@ -4,10 +4,11 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 
 #include "catalog.h"
-#include "connection_deadlines.h"
+#include "connection_front.h"
 #include "store.h"
 #include "zedodo_provider.h"
 
@@ -35,15 +36,19 @@ class SampleServer {
   // Binds 127.0.0.1:`port` (0: any free port); the port, or -1.
   int bind(int port);
   // Serves until stop().
-  void run() { http_.listen_after_bind(); }
+  void run() { http_.listenAfterBind(); }
   void stop() { http_.stop(); }
 
   Store& store() { return store_; }
 
  private:
   void routes();
-  // A POST route whose body is read as it arrives, up to the cap.
-  void post(const char* pattern, httplib::Server::Handler handler);
+  // A POST route whose body is read as it arrives, up to the cap, once `admit` (when given) lets
+  // the call in by its head; what `admit` throws is the answer.
+  void post(const char* pattern, httplib::Server::Handler handler,
+            std::function<void(const httplib::Request&)> admit = nullptr);
+  // Refuses a call to an authorized route without a valid token before its body is read.
+  void admit(const httplib::Request& request);
   void dispatch(const httplib::Request& request, httplib::Response& response);
   // The account a call's bearer token or provider sign-in stands for; throws an ApiError.
   Id authorize(const httplib::Request& request);
@@ -53,8 +58,7 @@ class SampleServer {
   Store store_;
   Catalog catalog_;
   ZedodoProvider zedodo_;
-  ConnectionDeadlines deadlines_;
-  httplib::Server http_;
+  FrontedServer http_;
   // "METHOD path" below the base path.
   std::map<std::string, const sample_api::Route*> api_;
 };

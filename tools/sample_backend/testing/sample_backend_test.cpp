@@ -1,4 +1,5 @@
 // The sample backend's answers, decoded with the client's own records and models.
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 
@@ -326,3 +327,42 @@ TEST_F(SampleBackendTest, AnUploadedProfilePictureIsServedFromTheProfilesAddress
 }
 
 }  // namespace
+
+// What a user typed wrong comes back as a sentence the client's alert shows as it is.
+TEST_F(SampleBackendTest, RefusalsOfWhatAUserTypedReadAsSentences) {
+  const auto registration = [](const char* lastName, const char* email, const char* password, const char* confirm) {
+    return fmt::format(R"({{"userName":"{}","firstName":"Kim","lastName":"{}","password":"{}"{}}})", email, lastName,
+                       password, confirm ? fmt::format(R"(,"confirmPassword":"{}")", confirm) : "");
+  };
+  const Auth demo = signIn();
+  const struct {
+    const char* path;
+    std::string body;
+    const char* message;
+  } cases[] = {
+      {"Account/TabletRegister", registration(" \\t ", "kim@example.com", "secret-1", "secret-1"),
+       "Please enter your last name."},
+      {"Account/TabletRegister", R"({"firstName":"Kim","lastName":"Lee","password":"secret-1"})",
+       "Please enter your e-mail address."},
+      {"Account/TabletRegister", registration("Lee", "kim@", "secret-1", "secret-1"),
+       "Please enter a valid e-mail address."},
+      {"Account/TabletRegister", registration("Lee", "kim@example.com", "short", "short"),
+       "The password must be at least 6 characters long."},
+      {"Account/TabletRegister", registration("Lee", "kim@example.com", "secret-1", nullptr),
+       "Please confirm your password."},
+      {"Account/TabletRegister", registration("Lee", "kim@example.com", "secret-1", "secret-2"),
+       "The two passwords do not match."},
+      {"Account/TabletExternalRegister", registration("Lee", "kim@example.com", "", nullptr),
+       "Please sign in with Facebook or Zedodo."},
+      {"Account/TabletChangePassword", R"({"oldPassword":"demo-pass","newPassword":"short"})",
+       "The new password must be at least 6 characters long."},
+      {"Account/TabletChangePassword", R"({"newPassword":"secret-3"})", "Please enter your current password."},
+  };
+  for (const auto& c : cases) {
+    auto answer = call("POST", c.path, c.body, demo);
+    EXPECT_EQ(answer.status, 400) << c.body;
+    auto error = ErrorResponse::decode(answer.body);
+    ASSERT_TRUE(error && error->message) << answer.body;
+    EXPECT_EQ(*error->message, c.message) << c.body;
+  }
+}

@@ -1,8 +1,6 @@
 #include "platform/net/curl_engine.h"
 
 #include <poll.h>
-#include <pthread.h>
-#include <sched.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -157,12 +155,6 @@ void CurlEngine::waitForWork(int waitMs) {
 
 void CurlEngine::run() {
   onEngineThread = true;
-  // A batch thread woken by a socket waits for the running thread to block or use up its slice
-  // rather than preempting it; where a core is idle it runs at once all the same. What its turn
-  // yields goes to other threads' queues anyway, and on a busy core breaking in split one reply
-  // into several turns, each a hand-off to the delegate queue. Best effort: it works either way.
-  const sched_param batch{};
-  pthread_setschedparam(pthread_self(), SCHED_BATCH, &batch);
   for (;;) {
     {
       std::lock_guard lock(mutex_);

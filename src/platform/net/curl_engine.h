@@ -32,7 +32,7 @@ class CurlEngine {
   Clock::time_point turnTime() const { return turnTime_; }
 
   // Engine thread only. Easy handles are reused so their connections and caches stay warm.
-  // A "plain" configuration (see Transfer::beginHop) of a given kind (non-zero) always sets the
+  // A "plain" configuration (see Transfer::plainKindOf) of a given kind (non-zero) always sets the
   // same options, so a handle whose last transfer was plain and ended well keeps them: asked for
   // the same kind again it comes back primed, and only the options whose values differ need
   // setting. Any other handle is reset before it is used again, so no option outlives the

@@ -91,6 +91,8 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   void start(std::shared_ptr<URLSessionTask> task);
   void beginHop();
   bool sendsBody() const;
+  // The plain configuration the hop to `url` uses (see CurlEngine::acquireEasy), else 0.
+  unsigned plainKindOf(const URL& url, bool credential) const;
   bool headerLinesAreSafe() const;
   void acceptFinalHop();
   void useCredential(const URLCredential& credential, const std::string& spaceKey, const std::string& method);

@@ -67,12 +67,7 @@ void Transfer::beginHop() {
   if (!prepareBody()) return;
 
   const bool credential = hopCredential_ && credentialHost_ == hostKey(url);
-  // Plain: a GET or HEAD without credentials of any kind, which sets exactly the options every
-  // plain request sets (configureEasy), so a handle can go from one to the next without a reset.
-  // Its kind fixes the one option whose value is costly to set again: Accept-Encoding.
-  const std::string& method = request_->httpMethod;
-  const bool plain = (method == "GET" || method == "HEAD") && !credential && !url.user() && !url.password();
-  const unsigned plainKind = !plain ? 0 : setup_.resume ? 2 : 1;
+  const unsigned plainKind = plainKindOf(url, credential);
   auto [easy, primed] = engine().acquireEasy(plainKind);
   if (!easy) return fail(NSURLErrorUnknown);
   easy_ = easy;
@@ -84,6 +79,20 @@ void Transfer::beginHop() {
     endHop();
     fail(NSURLErrorUnknown);
   }
+}
+
+// Plain: a request without credentials of any kind whose body, if any, is in memory. Every hop
+// of one kind sets the same options, each time or once on a fresh handle (configureEasy), so a
+// handle goes from one to the next without a reset. The kinds keep apart what a hop of another
+// kind would have to undo: GET and HEAD set no custom method and no body; of those, a resumed
+// download asks for no encoding (the one option costly to set again); other methods set their
+// method and body, and the non-idempotent ones the check against a resend.
+unsigned Transfer::plainKindOf(const URL& url, bool credential) const {
+  if (credential || url.user() || url.password()) return 0;
+  const std::string& method = request_->httpMethod;
+  if (method == "GET" || method == "HEAD") return setup_.resume ? 2 : 1;
+  if (setup_.resume || (sendsBody() && setup_.bodySource != BodySource::Data)) return 0;
+  return isIdempotent(method) ? 3 : 4;
 }
 
 bool Transfer::headerLinesAreSafe() const {
@@ -231,6 +240,9 @@ void Transfer::configureMethod(CURL* easy) {
     curl_off_t size = -1;  // chunked
     if (setup_.bodySource == BodySource::File) size = static_cast<curl_off_t>(task_->bytesExpectedToSend_.load());
     curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, size);
+  } else {
+    // A reused handle may still hold the last request's body: back to a method without one.
+    curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
   }
   curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
 }

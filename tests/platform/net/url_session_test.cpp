@@ -264,6 +264,25 @@ TEST_F(URLSessionTest, ReusedEasyHandlesCarryNothingFromEarlierRequests) {
             std::tuple("POST", "0"));
   expectPlainGet("after an empty POST");
 
+  // Requests with bodies from memory go from handle to handle of their kind without a reset: the
+  // last one's body, length or method may not reach the next.
+  auto expectSent = [&](const char* method, const char* body, std::optional<std::string> length) {
+    auto sent = server.lastRequest();
+    ASSERT_TRUE(sent);
+    EXPECT_EQ(std::tuple(sent->method, sent->body, sent->header("Content-Length")), std::tuple(method, body, length));
+  };
+  fetch(requestFor(server.url("page"), "PUT", "first body"));
+  fetch(requestFor(server.url("page"), "DELETE"));
+  expectSent("DELETE", "", std::nullopt);
+  fetch(requestFor(server.url("page"), "POST", "a body longer than the next"));
+  fetch(requestFor(server.url("page"), "POST", "short"));
+  expectSent("POST", "short", "5");
+  fetch(requestFor(server.url("page"), "POST"));
+  expectSent("POST", "", std::nullopt);
+  fetch(requestFor(server.url("page"), "PATCH", "patch"));
+  expectSent("PATCH", "patch", "5");
+  expectPlainGet("after bodies from memory");
+
   // Credentials written in the URL go with that request only.
   auto withUser = server.url("page");
   withUser.insert(withUser.find("//") + 2, "ann:pw@");

@@ -1,9 +1,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <string_view>
 #include <tl/expected.hpp>
 
 #include "platform/foundation/notification_center.h"
@@ -40,6 +42,9 @@ NSError statusError501(const std::optional<Data>& body) {
 std::optional<std::string> header(const std::optional<HTTPHeaderFields>& headers, const char* name) {
   return headers ? headers->valueForHTTPHeaderField(name) : std::nullopt;
 }
+
+// Offsets and sizes of an upload may pass 2 GiB.
+std::int64_t int64Value(std::string_view text) { return leadingIntegerValue(text, INT64_MAX); }
 
 // Reads [offset, offset + length) with pread; a short file is an unavailable chunk.
 tl::expected<Data, NSError> readRange(int fd, std::int64_t offset, std::int64_t length) {
@@ -152,7 +157,7 @@ void ZSDK_ZTKSessionUploadFetcher::retrieveUploadChunkGranularityFromResponseHea
     const std::optional<HTTPHeaderFields>& headers) {
   const auto value = header(headers, kGranularityHeader);
   Lock lock(uploadMutex_);
-  uploadGranularity_ = value ? leadingIntegerValue(*value) : 0;
+  uploadGranularity_ = value ? int64Value(*value) : 0;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -301,7 +306,7 @@ void ZSDK_ZTKSessionUploadFetcher::chunkFetcherFinished(const std::shared_ptr<ZS
   setFetcherInFlight(nullptr);
   const bool isFinal = header(chunk->responseHeaders(), kStatusHeader) == std::optional<std::string>("final");
   const auto request = chunk->mutableRequest();
-  const std::int64_t chunkOffset = leadingIntegerValue(request->valueForHTTPHeaderField(kOffsetHeader).value_or(""));
+  const std::int64_t chunkOffset = int64Value(request->valueForHTTPHeaderField(kOffsetHeader).value_or(""));
   bool queryWanted = false;
   {
     Lock lock(uploadMutex_);
@@ -331,7 +336,7 @@ void ZSDK_ZTKSessionUploadFetcher::chunkFetcherFinished(const std::shared_ptr<ZS
     return;
   }
   const std::int64_t newOffset =
-      chunkOffset + leadingIntegerValue(request->valueForHTTPHeaderField("Content-Length").value_or(""));
+      chunkOffset + int64Value(request->valueForHTTPHeaderField("Content-Length").value_or(""));
   {
     Lock lock(uploadMutex_);
     currentOffset_ = newOffset;
@@ -402,11 +407,13 @@ void ZSDK_ZTKSessionUploadFetcher::queryFetcherFinished(const std::shared_ptr<ZS
   }
   const auto headers = query->responseHeaders();
   const auto received = header(headers, kSizeReceivedHeader);
-  if (header(headers, kStatusHeader) == std::optional<std::string>("final") || !received) {
+  const std::int64_t size = received ? int64Value(*received) : -1;
+  const bool isFinal = header(headers, kStatusHeader) == std::optional<std::string>("final");
+  // A final answer that holds every byte is an upload whose last chunk's answer was lost.
+  if (!received || (isFinal && size != fullUploadLength())) {
     invokeFinalCallbackWithData(data, statusError501(data), false);
     return;
   }
-  const std::int64_t size = leadingIntegerValue(*received);
   if (size < fullUploadLength()) {
     retrieveUploadChunkGranularityFromResponseHeaders(headers);
     uploadNextChunkWithOffset(size, query->properties());

@@ -18,6 +18,9 @@ namespace net_detail {
 namespace {
 CurlEngine* sharedEngine = nullptr;
 constexpr long kIdleConnections = 32;
+// How long a response held for its body may keep the engine from waiting longer: a body written
+// right behind its headers arrives well within it.
+constexpr long kHeldResponseWaitMs = 1;
 thread_local bool onEngineThread = false;
 }  // namespace
 
@@ -156,6 +159,7 @@ void CurlEngine::waitForWork(int waitMs) {
 void CurlEngine::run() {
   onEngineThread = true;
   for (;;) {
+    ++turn_;
     {
       std::lock_guard lock(mutex_);
       if (stopping_) break;
@@ -188,6 +192,13 @@ void CurlEngine::run() {
     long waitMs = 1000;
     // Timing out ends transfers, which takes them off active_: those go after the scan.
     for (const auto& transfer : active_) {
+      if (transfer->holdsResponse()) {
+        if (transfer->responseHeldInTurn() != turn_) {
+          transfer->releaseHeldResponse();
+        } else {
+          waitMs = std::min(waitMs, kHeldResponseWaitMs);
+        }
+      }
       const auto deadline = transfer->deadline();
       if (deadline <= now) {
         expired_.push_back(transfer);

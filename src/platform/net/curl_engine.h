@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -30,6 +31,8 @@ class CurlEngine {
   // Engine thread only: the time the current step of the engine's turn began, which is what
   // transfers count as their last activity (a clock read per curl callback cost more).
   Clock::time_point turnTime() const { return turnTime_; }
+  // Engine thread only: the number of the current turn.
+  std::uint64_t turn() const { return turn_; }
 
   // Engine thread only. Easy handles are reused so their connections and caches stay warm.
   // A "plain" configuration (see Transfer::plainKindOf) of a given kind (non-zero) always sets the
@@ -77,6 +80,7 @@ class CurlEngine {
   // wake-up socket costs a send and two reads.
   int wakeFd_ = -1;
   Clock::time_point turnTime_ = Clock::now();
+  std::uint64_t turn_ = 0;
 
   CURLM* multi_ = nullptr;
   struct IdleEasy {

@@ -67,6 +67,11 @@ double Transfer::idleTimeout() const {
 
 void Transfer::touch() { lastActivity_ = engine().turnTime(); }
 
+void Transfer::releaseHeldResponse() {
+  if (!heldResponse_) return;
+  CurlEngine::deliver(std::exchange(heldQueue_, nullptr), std::exchange(heldResponse_, nullptr));
+}
+
 // ---- commands ----
 
 std::shared_ptr<void> countTransferInFlight() {
@@ -132,6 +137,7 @@ void Transfer::rebind(const std::shared_ptr<URLSessionTask>& task, std::shared_p
   if (!started_) return;  // start() takes the task's session
   // Ended before the move got here: the new session still counts the task as running.
   if (finished_) return session->taskEnded(task.get());
+  releaseHeldResponse();  // to the delegate it was meant for
   session_ = std::move(session);
   // The new session's configuration may cap the wait for data differently.
   hopIdle_ = std::chrono::duration_cast<SteadyClock::duration>(std::chrono::duration<double>(idleTimeout()));

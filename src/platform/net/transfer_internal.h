@@ -3,6 +3,7 @@
 // What the transfer's source files share; not part of its interface.
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,17 +25,23 @@ std::string hostKey(const URL& url);
 std::optional<std::pair<std::string, std::optional<std::string>>> parseAuthenticate(std::string_view value);
 
 template <class F>
+std::function<void()> Transfer::delegateCall(F&& f) const {
+  return [session = session_, f = std::forward<F>(f)]() mutable {
+    if (auto delegate = session->delegateOnQueue()) f(*delegate, session);
+  };
+}
+
+template <class F>
 void Transfer::deliver(F&& f) {
   if (!session_) return;
-  auto session = session_;
-  CurlEngine::deliver(session->delegateQueue(), [session, f = std::forward<F>(f)]() mutable {
-    if (auto delegate = session->delegateOnQueue()) f(*delegate, session);
-  });
+  releaseHeldResponse();
+  CurlEngine::deliver(session_->delegateQueue(), delegateCall(std::forward<F>(f)));
 }
 
 template <class F>
 void Transfer::deliverAlways(F&& f) {
   if (!session_) return;
+  releaseHeldResponse();
   CurlEngine::deliver(session_->delegateQueue(), std::forward<F>(f));
 }
 

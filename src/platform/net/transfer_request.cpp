@@ -294,6 +294,7 @@ void Transfer::configureHeaders(CURL* easy, const URL& url) {
 }
 
 void Transfer::endHop() {
+  releaseHeldResponse();  // off the engine's list of transfers, which releases it otherwise
   if (easy_) {
     curl_off_t uploaded = 0;
     if (curl_easy_getinfo(easy_, CURLINFO_SIZE_UPLOAD_T, &uploaded) == CURLE_OK && task_ && uploaded > 0)

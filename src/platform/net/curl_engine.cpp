@@ -125,17 +125,25 @@ void CurlEngine::deliver(const std::shared_ptr<DispatchQueue>& queue, std::funct
   }
   auto& outbox = sharedEngine->outbox_;
   if (outbox.empty() || outbox.back().queue != queue) {
-    outbox.push_back({queue, {}});
-    // A delegate's response, body, completion and the in-flight count's release: one allocation.
-    outbox.back().work.reserve(4);
+    outbox.push_back({queue, std::move(work), {}});
+    return;
   }
-  outbox.back().work.push_back(std::move(work));
+  auto& rest = outbox.back().rest;
+  // A delegate's body, completion and the in-flight count's release behind its response: one allocation.
+  if (rest.empty()) rest.reserve(3);
+  rest.push_back(std::move(work));
 }
 
 void CurlEngine::flushDeliveries() {
   for (auto& delivery : outbox_) {
-    delivery.queue->async([work = std::move(delivery.work)] {
-      for (const auto& item : work) foundation_detail::invokeSafely(item, "URL session delegate queue");
+    // Alone, as most completion handlers' answers are, the work goes out as it is.
+    if (delivery.rest.empty()) {
+      delivery.queue->async(std::move(delivery.first));
+      continue;
+    }
+    delivery.queue->async([first = std::move(delivery.first), rest = std::move(delivery.rest)] {
+      foundation_detail::invokeSafely(first, "URL session delegate queue");
+      for (const auto& item : rest) foundation_detail::invokeSafely(item, "URL session delegate queue");
     });
   }
   outbox_.clear();

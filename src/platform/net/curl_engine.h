@@ -59,7 +59,8 @@ class CurlEngine {
  private:
   struct Delivery {
     std::shared_ptr<DispatchQueue> queue;
-    std::vector<std::function<void()>> work;
+    std::function<void()> first;
+    std::vector<std::function<void()>> rest;  // what followed `first` in the same turn
   };
 
   CurlEngine();

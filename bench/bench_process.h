@@ -6,6 +6,7 @@
 // the client runs. The server child answers commands on its stdin, one reply line each on its
 // stdout: what it has recorded, so the parent checks its requests as it would in-process.
 
+#include <curl/curl.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -129,7 +130,24 @@ inline int serveCommands(FakeBackend& server) {
   return 0;
 }
 
-// The parent's side: this program started with `--serve` (which calls serveCommands).
+// A benchmark's main: started with `--serve` it is the server child, its server set up by
+// `setUp`; otherwise it runs `measure`, whose result is the exit status.
+template <class SetUp, class Measure>
+int benchMain(int argc, char** argv, SetUp setUp, Measure measure) {
+  curl_global_init(CURL_GLOBAL_DEFAULT);
+  int status = 0;
+  if (hasFlag(argc, argv, "--serve")) {
+    FakeBackend server;
+    setUp(server);
+    status = serveCommands(server);
+  } else {
+    status = measure();
+  }
+  curl_global_cleanup();
+  return status;
+}
+
+// The parent's side: this program started with `--serve` (see benchMain).
 class ServerProcess {
  public:
   ServerProcess() {
@@ -147,6 +165,7 @@ class ServerProcess {
     commands_ = ::fdopen(toChild[1], "w");
     replies_ = ::fdopen(fromChild[0], "r");
     port_ = std::atoi(readLine().c_str());
+    if (port_ <= 0) std::fprintf(stderr, "the server process did not start\n");
   }
   ~ServerProcess() {
     if (commands_) std::fclose(commands_);  // the child's stdin ends: it exits

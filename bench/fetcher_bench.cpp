@@ -459,10 +459,7 @@ bool measureLatency(const URLRequest& request) {
 int runUnpinned() {
   RunLoop::main();
   ServerProcess child;
-  if (!child.running()) {
-    std::printf("fetcher_bench: the server process did not start\n");
-    return 1;
-  }
+  if (!child.running()) return 1;
   BenchServer server(child);
   Clients clients(server.url("bench"));
   auto sides = clients.sides();
@@ -480,20 +477,10 @@ int runUnpinned() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  curl_global_init(CURL_GLOBAL_DEFAULT);
-  int status = 0;
-  if (hasFlag(argc, argv, "--serve")) {
-    FakeBackend server;
-    setUpServer(server);
-    status = serveCommands(server);
-  } else if (hasFlag(argc, argv, "--pinned")) {
-    status = runPinned();
-  } else if (argc > 2) {
-    status = runOneSide(argv[1], std::atoi(argv[2]));
-  } else {
+  return benchMain(argc, argv, setUpServer, [&] {
+    if (hasFlag(argc, argv, "--pinned")) return runPinned();
+    if (argc > 2) return runOneSide(argv[1], std::atoi(argv[2]));
     // The pinned figures in a process of their own: pinning is for every thread of a process.
-    status = runSelf({"--pinned"}) ? runUnpinned() : 1;
-  }
-  curl_global_cleanup();
-  return status;
+    return runSelf({"--pinned"}) ? runUnpinned() : 1;
+  });
 }

@@ -194,10 +194,7 @@ int runPinned() {
 int runUnpinned() {
   RunLoop::main();
   ServerProcess child;
-  if (!child.running()) {
-    std::printf("http_bench: the server process did not start\n");
-    return 1;
-  }
+  if (!child.running()) return 1;
   BenchServer server(child);
   return measure(server, "unpinned, the server in another process", "unpinned", "") ? 0 : 1;
 }
@@ -205,18 +202,9 @@ int runUnpinned() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  curl_global_init(CURL_GLOBAL_DEFAULT);
-  int status = 0;
-  if (hasFlag(argc, argv, "--serve")) {
-    FakeBackend server;
-    setUpServer(server);
-    status = serveCommands(server);
-  } else if (hasFlag(argc, argv, "--pinned")) {
-    status = runPinned();
-  } else {
+  return benchMain(argc, argv, setUpServer, [&] {
+    if (hasFlag(argc, argv, "--pinned")) return runPinned();
     // The pinned figures in a process of their own: pinning is for every thread of a process.
-    status = runSelf({"--pinned"}) ? runUnpinned() : 1;
-  }
-  curl_global_cleanup();
-  return status;
+    return runSelf({"--pinned"}) ? runUnpinned() : 1;
+  });
 }

@@ -154,10 +154,7 @@ int runBoth() {
 
   // As the client runs: the server in a process of its own.
   ServerProcess child;
-  if (!child.running()) {
-    std::fprintf(stderr, "the server process did not start\n");
-    return 1;
-  }
+  if (!child.running()) return 1;
   BenchServer remote(child);
   if (!plainPut(remote.url("plain"), path)) return 1;
   remote.clear();
@@ -166,16 +163,4 @@ int runBoth() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  curl_global_init(CURL_GLOBAL_DEFAULT);
-  int status = 0;
-  if (hasFlag(argc, argv, "--serve")) {
-    FakeBackend server;
-    setUpServer(server);
-    status = serveCommands(server);
-  } else {
-    status = runBoth();
-  }
-  curl_global_cleanup();
-  return status;
-}
+int main(int argc, char** argv) { return benchMain(argc, argv, setUpServer, runBoth); }

@@ -3,25 +3,26 @@
 // that share its session. In parallel, by two: batches of 64 requests started at once on a libcurl
 // multi handle allowed 10 connections per host, and 64 fetchers begun at once through a service
 // (which runs 10 per host). The sides alternate round by round so that drift of the machine's
-// speed falls on all alike; each side's best round counts. The process runs on one CPU, every side
-// asks for uncompressed replies, and the run stops when a request of any round differs from the
-// curl side's, a side uses more connections than it may, or a reply comes back compressed:
-// otherwise the server's work, not the client's, is measured.
+// speed falls on all alike; each side's best round counts. Every side asks for uncompressed
+// replies, and the run stops when a request of any round differs from the curl side's, a side
+// uses more connections than it may, or a reply comes back compressed: otherwise the server's
+// work, not the client's, is measured. The sides run twice: pinned, in a process whose threads
+// and server all share one CPU (the client's own cost), then unpinned with the server in a
+// process of its own (how the client runs). Last, the latency of single fetches through a
+// service, unpinned, on an idle machine and beside as many CPU-bound threads as it has CPUs.
 //
-// `fetcher_bench SIDE COUNT` runs one side alone (curl, session, fetcher, service, curl-multi or
-// parallel; COUNT a multiple of 64 for the parallel ones): for callgrind.
+// `fetcher_bench SIDE COUNT` runs one side alone, pinned (curl, session, fetcher, service,
+// curl-multi or parallel; COUNT a multiple of 64 for the parallel ones): for callgrind.
 //
 // Where the time goes (perf and callgrind, one CPU, loopback; instructions per request): a GET
 // costs libcurl about 31 us, half of it the in-process server's (libcurl about 59k instructions,
 // the server about 57k). A session task adds two hand-offs between threads: the resume wakes the
 // engine thread through an eventfd of the engine's own (one write, one read), written only when
 // the engine has gone to sleep, and the engine's turn hands response, body and completion to the
-// delegate queue in one block, waking the run loop's futex word. The engine runs as a batch thread,
-// which a socket's wake-up does not let preempt the running thread: before, it broke into the
-// server between the reply's headers and its body about every other fetch of the fetcher sides
-// (never on the session side), which cost those fetches a delivery, a main-thread wake-up and a
-// run loop turn more: about 0.07 of fetcher/session and service/session, 0.04 of session/curl.
-// What costs besides is the work and the memory it touches, about 20.7k instructions: the engine's
+// delegate queue in one block, waking the run loop's futex word. A response the delegate is only
+// told of waits for its body, one engine turn at most: a server that writes the headers and the
+// body apart (this one does) would otherwise cost a fetcher a second wake-up of the main thread
+// in about a third of its fetches. What costs besides is the work and the memory it touches, about 20.7k instructions: the engine's
 // own per task (easy handle setup about 3k: a handle whose last request was a plain GET or HEAD is
 // reused without a reset and only its changing options are set; header parsing and the response
 // about 3.5k; removal about 1.3k; completion and delivery about 1.5k; curl's callbacks and the
@@ -49,13 +50,15 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
-#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "bench_process.h"
 #include "bench_timing.h"
 #include "platform/foundation/run_loop.h"
 #include "platform/net/url_session.h"
@@ -73,8 +76,6 @@ constexpr int kParallel = 64;
 constexpr int kBatches = 16;
 constexpr long kConnectionsPerHost = 10;
 const std::string kReply = "{\"success\":true,\"points\":12}";
-
-using Headers = std::vector<std::pair<std::string, std::string>>;
 
 // Every side sends exactly these (curl adds Host itself).
 URLRequest benchRequest(const std::string& url) {
@@ -95,7 +96,7 @@ struct Side {
   std::function<bool(int count)> run;  // false when a fetch failed or came back compressed
   std::size_t maxConnections;
   double best = 1e9;
-  std::set<int> clientPorts;  // one per TCP connection the side used
+  std::size_t usedConnections = 0;  // TCP connections the side used in its last round
 };
 
 // A reused easy handle: what the platform's transfers cost at the least.
@@ -242,33 +243,19 @@ bool runParallelFetchers(const std::shared_ptr<ZSDK_ZTKSessionFetcherService>& s
   return true;
 }
 
-Headers sortedHeaders(Headers headers) {
-  for (auto& [name, value] : headers) std::transform(name.begin(), name.end(), name.begin(), ::tolower);
-  std::sort(headers.begin(), headers.end());
-  return headers;
-}
-
-void printHeaders(const char* title, const Headers& headers) {
-  std::printf(" %s:\n", title);
-  for (const auto& [name, value] : headers) std::printf("  %s: %s\n", name.c_str(), value.c_str());
-}
-
-// Every request the side sent since the last clear carries the reference headers; its
-// connections are counted (per round: between rounds the other sides may take their place).
-bool checkRequests(const FakeBackend& server, Side& side, const Headers& reference) {
-  for (const auto& recorded : server.requests()) {
-    side.clientPorts.insert(recorded.remotePort);
-    const Headers headers = sortedHeaders(recorded.headers);
-    if (headers != reference) {
-      std::printf("fetcher_bench: the %s side sends other headers than the curl side:\n", side.name);
-      printHeaders(side.name, headers);
-      printHeaders("curl", reference);
-      return false;
-    }
+// Every request the side sent since the last clear carries the reference headers, and it used
+// no more connections than it may (counted per round: between rounds the other sides may take
+// their place).
+bool checkRequests(BenchServer& server, Side& side, std::uint64_t reference) {
+  const ServerReport report = server.report();
+  if (!report.sameHeaders || report.headers != reference) {
+    std::printf("fetcher_bench: the %s side sends other headers than the curl side\n", side.name);
+    return false;
   }
-  if (side.clientPorts.size() > side.maxConnections) {
+  side.usedConnections = report.clientPorts;
+  if (side.usedConnections > side.maxConnections) {
     std::printf("fetcher_bench: the %s side used %zu TCP connections, at most %zu allowed\n", side.name,
-                side.clientPorts.size(), side.maxConnections);
+                side.usedConnections, side.maxConnections);
     return false;
   }
   return true;
@@ -276,9 +263,8 @@ bool checkRequests(const FakeBackend& server, Side& side, const Headers& referen
 
 // One run of the side: false (with the reason printed) when a fetch failed, came back compressed,
 // sent other headers or used too many connections.
-bool runSide(FakeBackend& server, Side& side, int count, const Headers& reference, double* elapsed) {
-  server.clearRequests();
-  side.clientPorts.clear();
+bool runSide(BenchServer& server, Side& side, int count, std::uint64_t reference, double* elapsed) {
+  server.clear();
   bool ok = true;
   const double time = seconds([&] { ok = side.run(count); });
   if (!ok) {
@@ -289,92 +275,212 @@ bool runSide(FakeBackend& server, Side& side, int count, const Headers& referenc
   return checkRequests(server, side, reference);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  const std::string only = argc > 2 ? argv[1] : "";
-  const int onlyCount = argc > 2 ? std::atoi(argv[2]) : 0;
-  // Before any thread starts, so that every thread of the run inherits the one CPU.
-  if (pinToOneCpu() < 0) std::printf("fetcher_bench: could not pin to one CPU\n");
-
-  RunLoop::main();
-  curl_global_init(CURL_GLOBAL_DEFAULT);
-  FakeBackend server;
+void setUpServer(FakeBackend& server) {
   server.reply("GET", "/bench", {.status = 200, .body = kReply, .contentType = "application/json"});
-  const std::string url = server.url("bench");
-  const URLRequest request = benchRequest(url);
+}
 
-  CurlSide curl(url);
-  auto session = URLSession::sessionWithConfiguration(URLSessionConfiguration::ephemeralSessionConfiguration(), nullptr,
-                                                      DispatchQueue::main());
+std::shared_ptr<ZSDK_ZTKSessionFetcherService> makeService() {
   auto service = ZSDK_ZTKSessionFetcherService::create();
   service->allowLocalhostRequest = true;
   service->allowedInsecureSchemes = {"http"};
-  auto plainFetcher = [&] {
-    auto fetcher = ZSDK_ZTKSessionFetcher::fetcherWithRequest(request);
-    fetcher->setAllowLocalhostRequest(true);
-    fetcher->setAllowedInsecureSchemes({"http"});
-    return fetcher;
-  };
+  return service;
+}
 
-  CurlMultiSide curlMulti(url);
-  auto parallelService = ZSDK_ZTKSessionFetcherService::create();
-  parallelService->allowLocalhostRequest = true;
-  parallelService->allowedInsecureSchemes = {"http"};
+// The clients of one phase, all sending `request` to the server.
+struct Clients {
+  explicit Clients(const std::string& url)
+      : request(benchRequest(url)),
+        curl(url),
+        session(URLSession::sessionWithConfiguration(URLSessionConfiguration::ephemeralSessionConfiguration(), nullptr,
+                                                     DispatchQueue::main())),
+        service(makeService()),
+        curlMulti(url),
+        parallelService(makeService()) {}
+  ~Clients() { session->finishTasksAndInvalidate(); }
 
-  std::vector<Side> sides = {
-      {"curl", [&](int n) { return curl.run(n); }},
-      {"session", [&](int n) { return runSessionTasks(session, request, n); }},
-      {"fetcher", [&](int n) { return runFetchers(plainFetcher, n); }},
-      {"service", [&](int n) { return runFetchers([&] { return service->fetcherWithRequest(request); }, n); }},
-      {"curl-multi", [&](int n) { return curlMulti.run(n / kParallel); }, kConnectionsPerHost},
-      {"parallel", [&](int n) { return runParallelFetchers(parallelService, request, n / kParallel); },
-       kConnectionsPerHost},
-  };
-  server.clearRequests();
-  if (!curl.run(1)) {
+  std::vector<Side> sides() {
+    auto plainFetcher = [this] {
+      auto fetcher = ZSDK_ZTKSessionFetcher::fetcherWithRequest(request);
+      fetcher->setAllowLocalhostRequest(true);
+      fetcher->setAllowedInsecureSchemes({"http"});
+      return fetcher;
+    };
+    return {
+        {"curl", [this](int n) { return curl.run(n); }},
+        {"session", [this](int n) { return runSessionTasks(session, request, n); }},
+        {"fetcher", [plainFetcher](int n) { return runFetchers(plainFetcher, n); }},
+        {"service",
+         [this](int n) { return runFetchers([this] { return service->fetcherWithRequest(request); }, n); }},
+        {"curl-multi", [this](int n) { return curlMulti.run(n / kParallel); }, kConnectionsPerHost},
+        {"parallel", [this](int n) { return runParallelFetchers(parallelService, request, n / kParallel); },
+         kConnectionsPerHost},
+    };
+  }
+
+  const URLRequest request;
+  CurlSide curl;
+  std::shared_ptr<URLSession> session;
+  std::shared_ptr<ZSDK_ZTKSessionFetcherService> service;
+  CurlMultiSide curlMulti;
+  std::shared_ptr<ZSDK_ZTKSessionFetcherService> parallelService;
+};
+
+// The headers of the curl side's request, which every side must send alike; 0 when it failed.
+std::uint64_t referenceHeaders(BenchServer& server, Clients& clients) {
+  server.clear();
+  if (!clients.curl.run(1)) {
     std::printf("fetcher_bench: a curl fetch failed or came back compressed\n");
-    return 1;
+    return 0;
   }
-  const Headers reference = sortedHeaders(server.lastRequest()->headers);
-  if (!only.empty()) {
-    for (auto& side : sides) {
-      if (side.name != only) continue;
-      const int count = side.maxConnections > 1 ? kParallel : kWarmUp;
-      const bool ok =
-          runSide(server, side, count, reference, nullptr) && runSide(server, side, onlyCount, reference, nullptr);
-      session->finishTasksAndInvalidate();
-      curl_global_cleanup();
-      return ok ? 0 : 1;
-    }
-    std::printf("fetcher_bench: no side named %s\n", only.c_str());
-    return 1;
-  }
+  return server.report().headers;
+}
+
+// Warm-up, then the sides round by round; false when a run failed its checks.
+bool measureSides(BenchServer& server, std::vector<Side>& sides, std::uint64_t reference) {
   for (auto& side : sides) {
     const int count = side.maxConnections > 1 ? kParallel : kWarmUp;
-    if (!runSide(server, side, count, reference, nullptr)) return 1;
+    if (!runSide(server, side, count, reference, nullptr)) return false;
   }
   for (int round = 0; round < kRounds; ++round) {
     for (auto& side : sides) {
       const int count = side.maxConnections > 1 ? kParallel * kBatches : kFetches;
       double elapsed = 0;
-      if (!runSide(server, side, count, reference, &elapsed)) return 1;
+      if (!runSide(server, side, count, reference, &elapsed)) return false;
       side.best = std::min(side.best, elapsed / count);
     }
   }
-  session->finishTasksAndInvalidate();
+  return true;
+}
+
+void printSides(const std::vector<Side>& sides) {
+  for (const auto& side : sides) {
+    std::printf("  %-10s best round %8.0f fetches/s, TCP connections in the last round %zu\n", side.name, 1 / side.best,
+                side.usedConnections);
+  }
+}
+
+// `fetcher_bench SIDE COUNT`: one side alone, pinned, for callgrind.
+int runOneSide(const std::string& only, int count) {
+  pinToOneCpu();
+  RunLoop::main();
+  FakeBackend local;
+  setUpServer(local);
+  BenchServer server(local);
+  Clients clients(server.url("bench"));
+  const std::uint64_t reference = referenceHeaders(server, clients);
+  for (auto& side : clients.sides()) {
+    if (side.name != only) continue;
+    const int warmUp = side.maxConnections > 1 ? kParallel : kWarmUp;
+    return reference && runSide(server, side, warmUp, reference, nullptr) &&
+                   runSide(server, side, count, reference, nullptr)
+               ? 0
+               : 1;
+  }
+  std::printf("fetcher_bench: no side named %s\n", only.c_str());
+  return 1;
+}
+
+// Every thread of the process and the server on one CPU: the client's own cost, with every
+// hand-off between threads costing both sides alike.
+int runPinned() {
+  // Before any thread starts, so that every thread of the run inherits the one CPU.
+  if (pinToOneCpu() < 0) std::printf("fetcher_bench: could not pin to one CPU\n");
+  RunLoop::main();
+  FakeBackend local;
+  setUpServer(local);
+  BenchServer server(local);
+  Clients clients(server.url("bench"));
+  auto sides = clients.sides();
+  const std::uint64_t reference = referenceHeaders(server, clients);
+  if (!reference || !measureSides(server, sides, reference)) return 1;
   std::printf(
       "fetcher_bench: %d rounds of %d sequential small GETs to 127.0.0.1, and of %d batches of %d at once "
       "(at most %ld connections), one CPU\n",
       kRounds, kFetches, kBatches, kParallel, kConnectionsPerHost);
-  for (const auto& side : sides) {
-    std::printf("  %-10s best round %8.0f fetches/s, TCP connections in the last round %zu\n", side.name, 1 / side.best,
-                side.clientPorts.size());
-  }
-  std::printf("ratio session/curl: %.2f (target at most 1.30)\n", sides[1].best / sides[0].best);
-  std::printf("ratio fetcher/session: %.2f (target at most 1.15)\n", sides[2].best / sides[1].best);
-  std::printf("ratio service/session: %.2f (target at most 1.20)\n", sides[3].best / sides[1].best);
-  std::printf("ratio parallel service/curl-multi: %.2f (target at most 1.30)\n", sides[5].best / sides[4].best);
-  curl_global_cleanup();
+  printSides(sides);
+  std::printf("ratio session/curl, pinned: %.2f (target at most 1.25)\n", sides[1].best / sides[0].best);
+  std::printf("ratio fetcher/session, pinned: %.2f (target at most 1.12)\n", sides[2].best / sides[1].best);
+  std::printf("ratio service/session, pinned: %.2f (target at most 1.15)\n", sides[3].best / sides[1].best);
+  std::printf("ratio parallel service/curl-multi, pinned: %.2f (target at most 1.20)\n", sides[5].best / sides[4].best);
   return 0;
+}
+
+double percentile(std::vector<double> values, double share) {
+  std::sort(values.begin(), values.end());
+  return values[std::min(values.size() - 1, static_cast<std::size_t>(share * static_cast<double>(values.size())))];
+}
+
+// The time of each of `kFetches` sequential fetches through `service`; empty when one failed.
+std::vector<double> fetchLatencies(ZSDK_ZTKSessionFetcherService& service, const URLRequest& request) {
+  std::vector<double> latencies;
+  for (int i = 0; i < kWarmUp + kFetches; ++i) {
+    double elapsed = 0;
+    bool ok = false;
+    elapsed = seconds([&] { ok = runFetchers([&] { return service.fetcherWithRequest(request); }, 1); });
+    if (!ok) return {};
+    if (i >= kWarmUp) latencies.push_back(elapsed);
+  }
+  return latencies;
+}
+
+// Fetch latency with the machine idle and with as many CPU-bound threads as it has CPUs: what a
+// busy neighbour costs the interactive client.
+bool measureLatency(const URLRequest& request) {
+  auto service = makeService();
+  const auto idle = fetchLatencies(*service, request);
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> burners;
+  for (unsigned i = 0; i < std::max(1u, std::thread::hardware_concurrency()); ++i) {
+    burners.emplace_back([&stop] {
+      while (!stop.load(std::memory_order_relaxed)) {
+      }
+    });
+  }
+  const auto busy = fetchLatencies(*service, request);
+  stop = true;
+  for (auto& burner : burners) burner.join();
+  if (idle.empty() || busy.empty()) {
+    std::printf("fetcher_bench: a fetch of the latency runs failed\n");
+    return false;
+  }
+  const double idle50 = percentile(idle, 0.5), busy50 = percentile(busy, 0.5);
+  const double idle99 = percentile(idle, 0.99), busy99 = percentile(busy, 0.99);
+  std::printf("fetcher_bench: latency of %d sequential fetches through a service, unpinned, idle and with %zu "
+              "CPU-bound threads\n",
+              kFetches, burners.size());
+  std::printf("latency busy/idle p50: %.2f (busy %.3f ms, idle %.3f ms; target at most 2.0)\n", busy50 / idle50,
+              busy50 * 1e3, idle50 * 1e3);
+  std::printf("latency busy/idle p99: %.2f (busy %.3f ms, idle %.3f ms; target at most 5.0)\n", busy99 / idle99,
+              busy99 * 1e3, idle99 * 1e3);
+  return true;
+}
+
+// As the client runs: threads where the scheduler puts them, the server in a process of its own.
+int runUnpinned() {
+  RunLoop::main();
+  ServerProcess child;
+  if (!child.running()) return 1;
+  BenchServer server(child);
+  Clients clients(server.url("bench"));
+  auto sides = clients.sides();
+  const std::uint64_t reference = referenceHeaders(server, clients);
+  if (!reference || !measureSides(server, sides, reference)) return 1;
+  std::printf("fetcher_bench: the same, unpinned, the server in another process\n");
+  printSides(sides);
+  std::printf("ratio session/curl, unpinned: %.2f (target at most 1.50)\n", sides[1].best / sides[0].best);
+  std::printf("ratio fetcher/session, unpinned: %.2f\n", sides[2].best / sides[1].best);
+  std::printf("ratio service/session, unpinned: %.2f\n", sides[3].best / sides[1].best);
+  std::printf("ratio parallel service/curl-multi, unpinned: %.2f\n", sides[5].best / sides[4].best);
+  return measureLatency(clients.request) ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return benchMain(argc, argv, setUpServer, [&] {
+    if (hasFlag(argc, argv, "--pinned")) return runPinned();
+    if (argc > 2) return runOneSide(argv[1], std::atoi(argv[2]));
+    // The pinned figures in a process of their own: pinning is for every thread of a process.
+    return runSelf({"--pinned"}) ? runUnpinned() : 1;
+  });
 }

@@ -2,19 +2,20 @@
 // handle reused for the same requests, both to the same loopback server in one run. Both ask for an
 // uncompressed reply: the test server's compression would otherwise dominate both sides.
 //
-// The whole process runs on one CPU. A wake-up across CPUs costs tens of microseconds on a virtual
+// The pinned figures: the whole process runs on one CPU. A wake-up across CPUs costs tens of microseconds on a virtual
 // machine, a request here costs about forty, and which threads the scheduler happens to put
 // together changed either side's rate threefold from run to run; on one CPU both sides pay the
-// same for every hand-off between threads, so the ratio shows the stand-in's own cost.
+// same for every hand-off between threads, so the ratio shows the stand-in's own cost. The same
+// run then measures both sides unpinned, the server in another process: how the client runs.
 //
 // Where the time goes (perf and callgrind): the stand-in runs on the URL session, so it pays the
 // session's two hand-offs per request (the resume waking the engine thread, the engine handing
 // the answer to the delegate queue in one block), which cost little next to the session's work
 // per task, about 20.7k instructions (see fetcher_bench: handle setup, header parsing and the
-// response, removal, task objects, delivery). A POST is not a plain request, so its easy handle
-// is reset after use (about 3k more); its body is shared with the request, not copied. The
-// framework's own work (making the request, validating, decoding the string) is about 5% of the
-// samples.
+// response, removal, task objects, delivery). A POST whose body is in memory takes a handle its
+// last POST left primed, so no reset (about 3k) falls between them; the body is shared with the
+// request, not copied. The framework's own work (making the request, validating, decoding the
+// string) is about 5% of the samples.
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -24,6 +25,7 @@
 #include <utility>
 #include <vector>
 
+#include "bench_process.h"
 #include "bench_timing.h"
 #include "platform/foundation/run_loop.h"
 #include "platform/http/manager.h"
@@ -104,14 +106,6 @@ class RawCurl {
   std::string reply_;
 };
 
-using Headers = std::vector<std::pair<std::string, std::string>>;
-
-Headers sortedHeaders(Headers headers) {
-  for (auto& [name, value] : headers) std::transform(name.begin(), name.end(), name.begin(), ::tolower);
-  std::sort(headers.begin(), headers.end());
-  return headers;
-}
-
 // The clients take turns, so a burst of load on the machine hits both sides alike; each side's
 // best round counts. Every round, each request must carry the reference headers, and a side must
 // not open a second TCP connection.
@@ -122,12 +116,12 @@ struct Side {
   double bestSeconds = -1;
   std::size_t connections = 0;
 
-  Side(const char* sideName, const FakeBackend& server) : name(sideName), client(server.url("bench")) {}
+  Side(const char* sideName, const std::string& url) : name(sideName), client(url) {}
 
   // False, with the reason printed, when a request failed, differed or needed another connection.
-  bool round(FakeBackend& server, int count, bool timed, const Headers& reference) {
-    server.clearRequests();
-    const std::size_t before = server.connectionCount();
+  bool round(BenchServer& server, int count, bool timed, std::uint64_t reference) {
+    server.clear();
+    const std::size_t before = server.report().connections;
     const auto start = Clock::now();
     for (int i = 0; i < count; ++i) {
       if (!client.post()) {
@@ -136,13 +130,11 @@ struct Side {
       }
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    connections += server.connectionCount() - before;
+    const ServerReport report = server.report();
+    connections += report.connections - before;
     if (timed && (bestSeconds < 0 || seconds < bestSeconds)) bestSeconds = seconds;
-    for (const auto& recorded : server.requests()) {
-      if (sortedHeaders(recorded.headers) == reference) continue;
-      std::printf("http_bench: the %s side sends other headers than the reference:\n", name);
-      for (const auto& [field, value] : sortedHeaders(recorded.headers))
-        std::printf("  %s: %s\n", field.c_str(), value.c_str());
+    if (!report.sameHeaders || report.headers != reference) {
+      std::printf("http_bench: the %s side sends other headers than the reference\n", name);
       return false;
     }
     if (connections > 1) {
@@ -153,43 +145,66 @@ struct Side {
   }
 };
 
+void setUpServer(FakeBackend& server) {
+  server.reply("POST", "/bench", {.status = 200, .body = kReply, .contentType = "application/json"});
+}
+
+// Both sides, round by round; prints the figures under `title`. False when a request failed its checks.
+bool measure(BenchServer& server, const char* title, const char* ratioLabel, const char* target) {
+  Side<RawCurl> curl("libcurl", server.url("bench"));
+  Side<StandIn> standIn("stand-in", server.url("bench"));
+  server.clear();
+  curl.connections = server.report().connections;
+  if (!curl.client.post()) {
+    std::printf("http_bench: a libcurl request failed\n");
+    return false;
+  }
+  const ServerReport first = server.report();
+  const std::uint64_t reference = first.headers;
+  curl.connections = first.connections - curl.connections;
+  if (!curl.round(server, kWarmUp, false, reference) || !standIn.round(server, kWarmUp, false, reference)) return false;
+  for (int r = 0; r < kRounds; ++r) {
+    if (!curl.round(server, kRequests, true, reference) || !standIn.round(server, kRequests, true, reference))
+      return false;
+  }
+  std::printf("http_bench: %d sequential JSON POSTs to 127.0.0.1, best of %d rounds per side, %s\n", kRequests, kRounds,
+              title);
+  std::printf("  raw libcurl easy handle: %9.0f requests/s, %zu TCP connection(s)\n", kRequests / curl.bestSeconds,
+              curl.connections);
+  std::printf("  HTTP framework stand-in: %9.0f requests/s, %zu TCP connection(s)\n", kRequests / standIn.bestSeconds,
+              standIn.connections);
+  std::printf("  time ratio stand-in / libcurl, %s: %.2f%s\n", ratioLabel, standIn.bestSeconds / curl.bestSeconds,
+              target);
+  return true;
+}
+
+// Every thread of the process and the server on one CPU.
+int runPinned() {
+  const int cpu = pinToOneCpu();
+  RunLoop::main();
+  FakeBackend local;
+  setUpServer(local);
+  BenchServer server(local);
+  const std::string title = cpu >= 0 ? "all threads on CPU " + std::to_string(cpu)
+                                     : std::string("threads not pinned (the ratio depends on their placement)");
+  return measure(server, title.c_str(), "pinned", " (target at most 1.25)") ? 0 : 1;
+}
+
+// As the client runs: threads where the scheduler puts them, the server in a process of its own.
+int runUnpinned() {
+  RunLoop::main();
+  ServerProcess child;
+  if (!child.running()) return 1;
+  BenchServer server(child);
+  return measure(server, "unpinned, the server in another process", "unpinned", "") ? 0 : 1;
+}
+
 }  // namespace
 
-int main() {
-  const int cpu = pinToOneCpu();
-  curl_global_init(CURL_GLOBAL_DEFAULT);
-  RunLoop::main();
-  {
-    FakeBackend server;
-    server.reply("POST", "/bench", {.status = 200, .body = kReply, .contentType = "application/json"});
-    Side<RawCurl> curl("libcurl", server);
-    Side<StandIn> standIn("stand-in", server);
-    curl.connections = server.connectionCount();
-    if (!curl.client.post()) {
-      std::printf("http_bench: a libcurl request failed\n");
-      return 1;
-    }
-    const Headers reference = sortedHeaders(server.lastRequest()->headers);
-    curl.connections = server.connectionCount() - curl.connections;
-    if (!curl.round(server, kWarmUp, false, reference) || !standIn.round(server, kWarmUp, false, reference)) return 1;
-    for (int r = 0; r < kRounds; ++r) {
-      if (!curl.round(server, kRequests, true, reference) || !standIn.round(server, kRequests, true, reference))
-        return 1;
-    }
-
-    std::printf("http_bench: %d sequential JSON POSTs to 127.0.0.1, best of %d rounds per side, ", kRequests, kRounds);
-    if (cpu >= 0) {
-      std::printf("all threads on CPU %d\n", cpu);
-    } else {
-      std::printf("threads not pinned (the ratio depends on their placement)\n");
-    }
-    std::printf("  raw libcurl easy handle: %9.0f requests/s, %zu TCP connection(s)\n", kRequests / curl.bestSeconds,
-                curl.connections);
-    std::printf("  HTTP framework stand-in: %9.0f requests/s, %zu TCP connection(s)\n", kRequests / standIn.bestSeconds,
-                standIn.connections);
-    std::printf("  time ratio stand-in / libcurl: %.2f (target at most 1.30)\n",
-                standIn.bestSeconds / curl.bestSeconds);
-  }
-  curl_global_cleanup();
-  return 0;
+int main(int argc, char** argv) {
+  return benchMain(argc, argv, setUpServer, [&] {
+    if (hasFlag(argc, argv, "--pinned")) return runPinned();
+    // The pinned figures in a process of their own: pinning is for every thread of a process.
+    return runSelf({"--pinned"}) ? runUnpinned() : 1;
+  });
 }

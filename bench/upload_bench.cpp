@@ -2,7 +2,8 @@
 // resumable upload fetcher, and as one plain PUT streamed from the file by libcurl. The server
 // counts and hashes what it receives and keeps nothing, so the memory measured is the
 // uploader's. The ways alternate round by round; each way's best round counts. Prints the time
-// ratio and the growth of the peak resident memory over the chunked uploads.
+// ratio and the growth of the peak resident memory over the chunked uploads, then the ratio again
+// with the server in a process of its own.
 #include <curl/curl.h>
 
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_process.h"
 #include "bench_timing.h"
 #include "platform/foundation/run_loop.h"
 #include "support/fake_backend.h"
@@ -70,8 +72,8 @@ bool plainPut(const std::string& url, const std::string& path) {
   return ok;
 }
 
-bool chunkedUpload(const FakeBackend& server, const std::string& path, std::int64_t chunkSize = kChunkSize) {
-  URLRequest request(*URL::URLWithString(server.url("up")));
+bool chunkedUpload(const std::string& url, const std::string& path, std::int64_t chunkSize = kChunkSize) {
+  URLRequest request(*URL::URLWithString(url));
   auto fetcher =
       ZSDK_ZTKSessionUploadFetcher::uploadFetcherWithRequest(request, "application/octet-stream", chunkSize, nullptr);
   // Background sessions keep their identifiers in the user defaults: nothing a benchmark wants.
@@ -88,17 +90,48 @@ bool chunkedUpload(const FakeBackend& server, const std::string& path, std::int6
   return RunLoop::main().runUntil([&] { return done; }, 600.0) && ok;
 }
 
-}  // namespace
+void setUpServer(FakeBackend& server) {
+  server.setKeepsBodies(false);
+  server.serveResumableUpload("/up");
+}
 
-int main() {
+// The ways take turns; prints each way's best round and their ratio. False when an upload failed
+// or arrived altered.
+bool measure(BenchServer& server, const std::string& path, std::uint64_t hash, const char* label) {
+  double bestPlain = 1e9;
+  double bestChunked = 1e9;
+  for (int round = 0; round < kRounds; ++round) {
+    bool ok = true;
+    bestPlain = std::min(bestPlain, seconds([&] { ok = plainPut(server.url("plain"), path); }));
+    const ServerReport plain = server.report();
+    if (!ok || plain.requests == 0 || plain.lastBodyLength != static_cast<std::uint64_t>(kFileSize) ||
+        plain.lastBodyHash != hash) {
+      std::fprintf(stderr, "plain PUT failed or arrived altered\n");
+      return false;
+    }
+    bestChunked = std::min(bestChunked, seconds([&] { ok = chunkedUpload(server.url("up"), path); }));
+    const ServerReport chunked = server.report();
+    if (!ok || chunked.uploadLength != static_cast<std::uint64_t>(kFileSize) || chunked.uploadHash != hash) {
+      std::fprintf(stderr, "chunked upload failed or arrived altered\n");
+      return false;
+    }
+    server.clear();
+  }
+  std::printf("upload of %lld MiB, %s: plain PUT %.3f s, chunks of %lld KiB %.3f s\n",
+              static_cast<long long>(kFileSize >> 20), label, bestPlain, static_cast<long long>(kChunkSize >> 10),
+              bestChunked);
+  std::printf("ratio chunked/plain, %s: %.2f (target at most 1.25)\n", label, bestChunked / bestPlain);
+  return true;
+}
+
+int runBoth() {
   RunLoop::main();
-  curl_global_init(CURL_GLOBAL_DEFAULT);
   TempDir dir("upload_bench");
   const std::string path = (dir.path() / "body.bin").string();
   const std::uint64_t hash = writeFile(path);
-  FakeBackend server;
-  server.setKeepsBodies(false);
-  server.serveResumableUpload("/up");
+  FakeBackend local;
+  setUpServer(local);
+  BenchServer server(local);
 
   // The server, the network engine and the uploader's code and threads warm up on a plain PUT and
   // a small chunked upload; the first large one then shows what its chunks cost, before the
@@ -106,41 +139,28 @@ int main() {
   if (!plainPut(server.url("plain"), path)) return 1;
   const std::string small = (dir.path() / "small.bin").string();
   std::ofstream(small, std::ios::binary) << std::string(64 << 10, 'x');
-  if (!chunkedUpload(server, small, 16 << 10)) return 1;
+  if (!chunkedUpload(server.url("up"), small, 16 << 10)) return 1;
   resetPeak();
   const long before = statusKB("VmRSS:");
-  const std::size_t connectionsBefore = server.connectionCount();
-  if (!chunkedUpload(server, path)) return 1;
+  const std::size_t connectionsBefore = local.connectionCount();
+  if (!chunkedUpload(server.url("up"), path)) return 1;
   std::printf("new connections during the measured chunked upload: %zu\n",
-              server.connectionCount() - connectionsBefore);
+              local.connectionCount() - connectionsBefore);
   const long peakGrowthKB = statusKB("VmHWM:") - before;
-  server.clearRequests();
-
-  double bestPlain = 1e9;
-  double bestChunked = 1e9;
-  for (int round = 0; round < kRounds; ++round) {
-    bool ok = true;
-    bestPlain = std::min(bestPlain, seconds([&] { ok = plainPut(server.url("plain"), path); }));
-    const auto plain = server.lastRequest();
-    if (!ok || !plain || plain->bodyLength != static_cast<std::uint64_t>(kFileSize) || plain->bodyHash != hash) {
-      std::fprintf(stderr, "plain PUT failed or arrived altered\n");
-      return 1;
-    }
-    bestChunked = std::min(bestChunked, seconds([&] { ok = chunkedUpload(server, path); }));
-    const auto uploads = server.resumableUploads();
-    if (!ok || uploads.empty() || uploads.back().receivedLength != static_cast<std::uint64_t>(kFileSize) ||
-        uploads.back().receivedHash != hash) {
-      std::fprintf(stderr, "chunked upload failed or arrived altered\n");
-      return 1;
-    }
-    server.clearRequests();
-  }
-  std::printf("upload of %lld MiB: plain PUT %.3f s, chunks of %lld KiB %.3f s\n",
-              static_cast<long long>(kFileSize >> 20), bestPlain, static_cast<long long>(kChunkSize >> 10),
-              bestChunked);
-  std::printf("ratio chunked/plain: %.2f (target <= 1.3)\n", bestChunked / bestPlain);
+  server.clear();
+  if (!measure(server, path, hash, "server in this process")) return 1;
   std::printf("peak resident growth: %.2f MiB = %.2f chunks (target < 2)\n", peakGrowthKB / 1024.0,
               peakGrowthKB * 1024.0 / kChunkSize);
-  curl_global_cleanup();
-  return 0;
+
+  // As the client runs: the server in a process of its own.
+  ServerProcess child;
+  if (!child.running()) return 1;
+  BenchServer remote(child);
+  if (!plainPut(remote.url("plain"), path)) return 1;
+  remote.clear();
+  return measure(remote, path, hash, "server in another process") ? 0 : 1;
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return benchMain(argc, argv, setUpServer, runBoth); }

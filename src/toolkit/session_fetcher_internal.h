@@ -3,6 +3,8 @@
 // Helpers shared by the session fetcher's source files; not part of its interface.
 
 #include <atomic>
+#include <cctype>
+#include <climits>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -84,14 +86,16 @@ inline Value::Dictionary failingURLUserInfo(const std::shared_ptr<URLRequest>& r
 }
 
 // The leading integer of a text, as the platform reads one: blanks, a sign, digits; 0 otherwise.
-inline long long leadingIntegerValue(std::string_view text) {
+// Magnitudes past `cap` read as `cap`.
+inline long long leadingIntegerValue(std::string_view text, long long cap = INT_MAX) {
   std::size_t i = 0;
   while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
   bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
   long long value = 0;
   for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
-    value = std::min<long long>(value * 10 + (text[i] - '0'), INT_MAX);
+    const int digit = text[i] - '0';
+    value = value > (cap - digit) / 10 ? cap : value * 10 + digit;
   }
   return negative ? -value : value;
 }

@@ -189,6 +189,67 @@ TEST_F(UploadFetcherTest, FailedQueryEndsTheUpload) {
   EXPECT_EQ(commands(), (std::vector<std::string>{"start", "upload", "query"}));
 }
 
+TEST_F(UploadFetcherTest, LostAnswerToTheLastChunkIsSettledByTheQuery) {
+  // The server kept the last chunk but its answer was lost (a 503 here): a final answer to the
+  // query holding every byte is a finished upload; a smaller or missing size is not.
+  struct Case {
+    std::vector<std::pair<std::string, std::string>> queryHeaders;
+    bool succeeds;
+  };
+  const Case cases[] = {
+      {{{"X-Zedodo-Upload-Status", "final"}, {"X-Zedodo-Upload-Size-Received", "10000"}}, true},
+      {{{"X-Zedodo-Upload-Status", "final"}, {"X-Zedodo-Upload-Size-Received", "9999"}}, false},
+      {{{"X-Zedodo-Upload-Status", "final"}}, false},
+  };
+  for (const Case& c : cases) {
+    server.clearRequests();
+    server.interruptResumableUpload("upload, finalize", {{.status = 503}});
+    server.interruptResumableUpload("query", {{.headers = c.queryHeaders, .body = "stored 10000"}});
+    auto fetcher = upload(1 << 20);
+    fetcher->setRetryEnabled(true);
+    fetcher->setMinRetryInterval(1);
+    fetcher->setUploadData(patterned(10000));
+    const auto result = finish(fetcher, begin(fetcher));
+    EXPECT_EQ(commands(), (std::vector<std::string>{"start", "upload, finalize", "query"}));
+    EXPECT_EQ(result.calls, 1);
+    if (c.succeeds) {
+      ASSERT_FALSE(result.error) << result.error->description();
+      EXPECT_EQ(result.data, Data::fromString("stored 10000"));
+      EXPECT_EQ(fetcher->statusCode(), 200);
+      EXPECT_FALSE(fetcher->uploadLocationURL());
+    } else {
+      ASSERT_TRUE(result.error);
+      EXPECT_EQ(result.error->domain, kZTKSessionFetcherStatusDomain);
+      EXPECT_EQ(result.code(), 501);
+    }
+  }
+}
+
+TEST_F(UploadFetcherTest, OffsetsPastTwoGiBAreKept) {
+  constexpr std::int64_t kLength = 3'000'000'000;
+  auto fetcher = Upload::uploadFetcherWithLocation(URL::URLWithString(server.url("up/session/1")),
+                                                   "application/x-test", 1 << 20, nullptr);
+  fetcher->setUseBackgroundSession(false);
+  loopback(fetcher);
+  auto asked = std::make_shared<std::vector<std::int64_t>>();
+  fetcher->setUploadDataLength(kLength, [asked](std::int64_t offset, std::int64_t length, auto response) {
+    asked->push_back(offset);
+    response(Data(std::vector<std::uint8_t>(static_cast<std::size_t>(std::min<std::int64_t>(length, 1 << 20)))),
+             std::nullopt);
+  });
+  server.interruptResumableUpload(
+      "query", {{.headers = {{"X-Zedodo-Upload-Status", "active"}, {"X-Zedodo-Upload-Size-Received", "2999999000"}}}});
+  server.interruptResumableUpload("upload, finalize", {{.headers = {{"X-Zedodo-Upload-Status", "final"}}, .body = "ok"}});
+  const auto result = finish(fetcher, begin(fetcher));
+  ASSERT_FALSE(result.error) << result.error->description();
+  EXPECT_EQ(result.data, Data::fromString("ok"));
+  EXPECT_EQ(*asked, std::vector<std::int64_t>{2999999000});
+  const auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[1].header("X-Zedodo-Upload-Offset"), "2999999000");
+  EXPECT_EQ(requests[1].header("Content-Length"), "1000");
+}
+
 TEST_F(UploadFetcherTest, RetriesWithoutProgressAreBounded) {
   server.interruptResumableUpload("upload", std::vector<ScriptedReply>(20, ScriptedReply{.status = 503}));
   auto fetcher = upload(4096);

@@ -1,8 +1,6 @@
 #include "platform/net/curl_engine.h"
 
 #include <poll.h>
-#include <pthread.h>
-#include <sched.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -20,6 +18,9 @@ namespace net_detail {
 namespace {
 CurlEngine* sharedEngine = nullptr;
 constexpr long kIdleConnections = 32;
+// How long a response held for its body may keep the engine from waiting longer: a body written
+// right behind its headers arrives well within it.
+constexpr long kHeldResponseWaitMs = 1;
 thread_local bool onEngineThread = false;
 }  // namespace
 
@@ -124,17 +125,25 @@ void CurlEngine::deliver(const std::shared_ptr<DispatchQueue>& queue, std::funct
   }
   auto& outbox = sharedEngine->outbox_;
   if (outbox.empty() || outbox.back().queue != queue) {
-    outbox.push_back({queue, {}});
-    // A delegate's response, body, completion and the in-flight count's release: one allocation.
-    outbox.back().work.reserve(4);
+    outbox.push_back({queue, std::move(work), {}});
+    return;
   }
-  outbox.back().work.push_back(std::move(work));
+  auto& rest = outbox.back().rest;
+  // A delegate's body, completion and the in-flight count's release behind its response: one allocation.
+  if (rest.empty()) rest.reserve(3);
+  rest.push_back(std::move(work));
 }
 
 void CurlEngine::flushDeliveries() {
   for (auto& delivery : outbox_) {
-    delivery.queue->async([work = std::move(delivery.work)] {
-      for (const auto& item : work) foundation_detail::invokeSafely(item, "URL session delegate queue");
+    // Alone, as most completion handlers' answers are, the work goes out as it is.
+    if (delivery.rest.empty()) {
+      delivery.queue->async(std::move(delivery.first));
+      continue;
+    }
+    delivery.queue->async([first = std::move(delivery.first), rest = std::move(delivery.rest)] {
+      foundation_detail::invokeSafely(first, "URL session delegate queue");
+      for (const auto& item : rest) foundation_detail::invokeSafely(item, "URL session delegate queue");
     });
   }
   outbox_.clear();
@@ -157,13 +166,8 @@ void CurlEngine::waitForWork(int waitMs) {
 
 void CurlEngine::run() {
   onEngineThread = true;
-  // A batch thread woken by a socket waits for the running thread to block or use up its slice
-  // rather than preempting it; where a core is idle it runs at once all the same. What its turn
-  // yields goes to other threads' queues anyway, and on a busy core breaking in split one reply
-  // into several turns, each a hand-off to the delegate queue. Best effort: it works either way.
-  const sched_param batch{};
-  pthread_setschedparam(pthread_self(), SCHED_BATCH, &batch);
   for (;;) {
+    ++turn_;
     {
       std::lock_guard lock(mutex_);
       if (stopping_) break;
@@ -196,6 +200,13 @@ void CurlEngine::run() {
     long waitMs = 1000;
     // Timing out ends transfers, which takes them off active_: those go after the scan.
     for (const auto& transfer : active_) {
+      if (transfer->holdsResponse()) {
+        if (transfer->responseHeldInTurn() != turn_) {
+          transfer->releaseHeldResponse();
+        } else {
+          waitMs = std::min(waitMs, kHeldResponseWaitMs);
+        }
+      }
       const auto deadline = transfer->deadline();
       if (deadline <= now) {
         expired_.push_back(transfer);

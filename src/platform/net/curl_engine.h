@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -30,9 +31,11 @@ class CurlEngine {
   // Engine thread only: the time the current step of the engine's turn began, which is what
   // transfers count as their last activity (a clock read per curl callback cost more).
   Clock::time_point turnTime() const { return turnTime_; }
+  // Engine thread only: the number of the current turn.
+  std::uint64_t turn() const { return turn_; }
 
   // Engine thread only. Easy handles are reused so their connections and caches stay warm.
-  // A "plain" configuration (see Transfer::beginHop) of a given kind (non-zero) always sets the
+  // A "plain" configuration (see Transfer::plainKindOf) of a given kind (non-zero) always sets the
   // same options, so a handle whose last transfer was plain and ended well keeps them: asked for
   // the same kind again it comes back primed, and only the options whose values differ need
   // setting. Any other handle is reset before it is used again, so no option outlives the
@@ -56,7 +59,8 @@ class CurlEngine {
  private:
   struct Delivery {
     std::shared_ptr<DispatchQueue> queue;
-    std::vector<std::function<void()>> work;
+    std::function<void()> first;
+    std::vector<std::function<void()>> rest;  // what followed `first` in the same turn
   };
 
   CurlEngine();
@@ -77,6 +81,7 @@ class CurlEngine {
   // wake-up socket costs a send and two reads.
   int wakeFd_ = -1;
   Clock::time_point turnTime_ = Clock::now();
+  std::uint64_t turn_ = 0;
 
   CURLM* multi_ = nullptr;
   struct IdleEasy {

@@ -74,6 +74,12 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   std::chrono::steady_clock::time_point deadline() const;
 
   bool isFinished() const { return finished_; }
+  // A response the delegate is told of without being asked waits for what follows it (its body,
+  // the end) so that they reach the delegate queue together; the engine releases it at the end
+  // of the next turn at the latest.
+  bool holdsResponse() const { return bool(heldResponse_); }
+  std::uint64_t responseHeldInTurn() const { return heldTurn_; }
+  void releaseHeldResponse();
 
  private:
   friend class CurlEngine;
@@ -91,6 +97,8 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   void start(std::shared_ptr<URLSessionTask> task);
   void beginHop();
   bool sendsBody() const;
+  // The plain configuration the hop to `url` uses (see CurlEngine::acquireEasy), else 0.
+  unsigned plainKindOf(const URL& url, bool credential) const;
   bool headerLinesAreSafe() const;
   void acceptFinalHop();
   void useCredential(const URLCredential& credential, const std::string& spaceKey, const std::string& method);
@@ -137,6 +145,8 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   // Runs f(delegate, session) on the delegate queue, if the session still has a delegate.
   template <class F>
   void deliver(F&& f);
+  template <class F>
+  std::function<void()> delegateCall(F&& f) const;
   template <class F>
   void deliverAlways(F&& f);
   bool hasDelegate() const;
@@ -201,6 +211,9 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
 
   // Final response.
   bool responseAccepted_ = false;
+  std::function<void()> heldResponse_;  // see holdsResponse()
+  std::shared_ptr<DispatchQueue> heldQueue_;
+  std::uint64_t heldTurn_ = 0;
   bool awaitingDisposition_ = false;
   bool backpressurePaused_ = false;
   Data pending_;  // body held until the disposition arrives

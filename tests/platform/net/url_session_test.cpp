@@ -43,6 +43,7 @@ class RecordingDelegate : public URLSessionDelegate {
   std::function<void(const URLAuthenticationChallenge&, ChallengeCompletion)> onChallenge;
   std::function<void(ResponseCompletion)> onResponse;
   std::function<void(BodyStreamCompletion)> onNeedStream;
+  bool asksForDisposition = true;
 
   void note(std::string event) { events.push_back(RunLoop::isMainThread() ? event : event + " off main"); }
 
@@ -90,6 +91,7 @@ class RecordingDelegate : public URLSessionDelegate {
     if (onResponse) return onResponse(completion);
     completion(URLSessionResponseDisposition::Allow);
   }
+  bool wantsResponseDisposition(const std::shared_ptr<URLSessionDataTask>&) override { return asksForDisposition; }
   void didBecomeDownloadTask(const std::shared_ptr<URLSession>&, const std::shared_ptr<URLSessionDataTask>&,
                              const std::shared_ptr<URLSessionDownloadTask>&) override {
     note("became download");
@@ -264,6 +266,25 @@ TEST_F(URLSessionTest, ReusedEasyHandlesCarryNothingFromEarlierRequests) {
             std::tuple("POST", "0"));
   expectPlainGet("after an empty POST");
 
+  // Requests with bodies from memory go from handle to handle of their kind without a reset: the
+  // last one's body, length or method may not reach the next.
+  auto expectSent = [&](const char* method, const char* body, std::optional<std::string> length) {
+    auto sent = server.lastRequest();
+    ASSERT_TRUE(sent);
+    EXPECT_EQ(std::tuple(sent->method, sent->body, sent->header("Content-Length")), std::tuple(method, body, length));
+  };
+  fetch(requestFor(server.url("page"), "PUT", "first body"));
+  fetch(requestFor(server.url("page"), "DELETE"));
+  expectSent("DELETE", "", std::nullopt);
+  fetch(requestFor(server.url("page"), "POST", "a body longer than the next"));
+  fetch(requestFor(server.url("page"), "POST", "short"));
+  expectSent("POST", "short", "5");
+  fetch(requestFor(server.url("page"), "POST"));
+  expectSent("POST", "", std::nullopt);
+  fetch(requestFor(server.url("page"), "PATCH", "patch"));
+  expectSent("PATCH", "patch", "5");
+  expectPlainGet("after bodies from memory");
+
   // Credentials written in the URL go with that request only.
   auto withUser = server.url("page");
   withUser.insert(withUser.find("//") + 2, "ann:pw@");
@@ -311,6 +332,29 @@ TEST_F(URLSessionTest, DelegateCallbacksArriveInOrderOnTheDelegateQueue) {
   delegate->onResponse = [](URLSessionDelegate::ResponseCompletion) {};
   run(session->dataTaskWithRequest(requestFor(server.url("big"))));
   EXPECT_EQ(delegate->events, (std::vector<std::string>{"response 200", "data", "complete"}));
+}
+
+// A response the delegate is told of, not asked about, waits for its body to go out with it; a
+// body that does not follow soon may not keep it from the delegate.
+TEST_F(URLSessionTest, AToldResponseReachesTheDelegateEvenWhileItsBodyWaits) {
+  delegate->asksForDisposition = false;
+  server.reply("GET", "/small", {.body = "small"});
+  run(session->dataTaskWithRequest(requestFor(server.url("small"))));
+  EXPECT_EQ(delegate->events, (std::vector<std::string>{"response 200", "data", "complete"}));
+  EXPECT_EQ(delegate->body, Data::fromString("small"));
+
+  ScriptedReply stalled{.body = "never sent"};
+  stalled.stallAfterBodyBytes = 0;
+  server.reply("GET", "/stalled", stalled);
+  delegate->events.clear();
+  const int before = delegate->completions;
+  auto task = session->dataTaskWithRequest(requestFor(server.url("stalled")));
+  task->resume();
+  ASSERT_TRUE(time.runUntil([&] { return !delegate->events.empty(); }));
+  EXPECT_EQ(delegate->events, (std::vector<std::string>{"response 200"}));
+  task->cancel();
+  ASSERT_TRUE(time.runUntil([&] { return delegate->completions > before; }));
+  EXPECT_EQ(delegate->events, (std::vector<std::string>{"response 200", "complete -999"}));
 }
 
 TEST_F(URLSessionTest, FailuresMapToThePlatformCodesAndGiveNoAnswer) {

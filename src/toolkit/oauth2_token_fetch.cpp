@@ -1,7 +1,6 @@
 // Token requests (refresh, code exchange, assertion) and the merging of their answers.
 #include <fmt/format.h>
 
-#include <algorithm>
 #include <cstdint>
 
 #include "platform/foundation/ascii.h"
@@ -35,13 +34,8 @@ std::shared_ptr<ZSDK_ZTKSessionFetcher> ztk_fetcher_detail::fetcherForAuthorizat
                                                                                     const URLRequest& request) {
   auto service = auth.fetcherService();
   auto fetcher = service ? service->fetcherWithRequest(request) : ZSDK_ZTKSessionFetcher::fetcherWithRequest(request);
-  // Its answer is held whole in memory: a small compressed answer must not grow without bound. A
-  // shared session would not carry the limit.
-  auto configuration = fetcher->configuration().value_or(URLSessionConfiguration());
-  configuration.maximumResponseBodySize =
-      std::min(configuration.maximumResponseBodySize.value_or(kMaximumAnswerSize), kMaximumAnswerSize);
-  fetcher->setConfiguration(std::move(configuration));
-  fetcher->setCanShareSession(false);
+  // The answer is held whole in memory: a small compressed one must not grow without bound.
+  fetcher->setMaximumResponseBodySize(kMaximumAnswerSize);
   return fetcher;
 }
 

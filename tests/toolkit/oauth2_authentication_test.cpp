@@ -320,6 +320,21 @@ TEST_F(OAuth2Test, TokenAndUserInfoAnswersAreCappedAtOneMebibyteAfterDecoding) {
   ASSERT_TRUE(time.runUntil([&] { return done; }));
   EXPECT_EQ(error ? error->code : 0, NSURLErrorDataLengthExceedsMaximum) << (error ? error->description() : "");
   userInfo.reset();
+
+  // Other fetches of the same service keep no such limit.
+  server.reply("GET", "/big", {.body = huge, .deflate = true});
+  auto other = service->fetcherWithURLString(server.url("/big"));
+  std::optional<Data> body;
+  done = false;
+  other->beginFetchWithCompletionHandler([&](std::optional<Data> data, std::optional<NSError> e) {
+    done = true;
+    body = std::move(data);
+    error = std::move(e);
+  });
+  ASSERT_TRUE(time.runUntil([&] { return done; }));
+  EXPECT_FALSE(error);
+  EXPECT_EQ(body ? body->size() : 0, huge.size());
+  other.reset();
 }
 
 TEST_F(OAuth2Test, StoppingOneOfTwoWaitersKeepsTheRefreshAndStoppingTheLastEndsIt) {

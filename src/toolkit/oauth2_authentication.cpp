@@ -2,7 +2,10 @@
 
 #include <fmt/format.h>
 
+#include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <limits>
 
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/notification_center.h"
@@ -143,13 +146,23 @@ void ZSDK_ZTKOAuth2Authentication::setUserEmail(std::optional<std::string> value
 
 namespace {
 
+// Longer lifetimes are read as this one (about 68 years): the expiry stays far off and in range.
+constexpr std::int64_t kLongestLifetime = std::numeric_limits<std::int32_t>::max();
+
+// A lifetime that is not a positive number counts as none.
 std::optional<std::int64_t> expiresInOf(const Value::Dictionary& parameters) {
   const auto it = parameters.find(kExpiresInKey);
   if (it == parameters.end()) return std::nullopt;
-  if (auto integer = it->second.asInteger()) return *integer;
-  if (auto real = it->second.asReal()) return static_cast<std::int64_t>(*real);
-  if (auto text = it->second.asString()) return std::strtoll(text->c_str(), nullptr, 10);
-  return std::nullopt;
+  double seconds = 0;
+  if (auto integer = it->second.asInteger()) {
+    seconds = static_cast<double>(*integer);
+  } else if (auto real = it->second.asReal()) {
+    seconds = *real;
+  } else if (auto text = it->second.asString()) {
+    seconds = static_cast<double>(std::strtoll(text->c_str(), nullptr, 10));
+  }
+  if (!std::isfinite(seconds) || seconds < 1) return std::nullopt;
+  return seconds >= static_cast<double>(kLongestLifetime) ? kLongestLifetime : static_cast<std::int64_t>(seconds);
 }
 
 }  // namespace
@@ -173,7 +186,7 @@ void ZSDK_ZTKOAuth2Authentication::recomputeExpirationDateLocked() {
   const auto seconds = expiresInOf(parameters_);
   // A negative lifetime read as unsigned would put the expiry ages away and the token would never
   // be refreshed; no expiry makes a refreshable authorization refresh first instead.
-  if (seconds && *seconds > 0) {
+  if (seconds) {
     expirationDate_ = Date::now().dateByAddingTimeInterval(static_cast<TimeInterval>(*seconds));
   } else {
     expirationDate_.reset();

@@ -1,6 +1,8 @@
 // Token requests (refresh, code exchange, assertion) and the merging of their answers.
 #include <fmt/format.h>
 
+#include <cstdint>
+
 #include "platform/foundation/ascii.h"
 #include "toolkit/oauth2_authentication.h"
 #include "toolkit/oauth2_internal.h"
@@ -13,6 +15,8 @@ using ztk_fetcher_detail::nonEmpty;
 
 constexpr const char* kDelegateProperty = "delegate";
 constexpr const char* kSelectorProperty = "sel";
+// Token, revocation and user-info answers are small.
+constexpr std::int64_t kMaximumAnswerSize = 1 << 20;
 
 bool isJSONResponse(const std::shared_ptr<ZSDK_ZTKSessionFetcher>& fetcher) {
   const auto headers = fetcher->responseHeaders();
@@ -28,10 +32,11 @@ std::string ztk_fetcher_detail::forEmail(const std::optional<std::string>& email
 
 std::shared_ptr<ZSDK_ZTKSessionFetcher> ztk_fetcher_detail::fetcherForAuthorization(ZSDK_ZTKOAuth2Authentication& auth,
                                                                                     const URLRequest& request) {
-  if (auto service = auth.fetcherService()) {
-    return service->fetcherWithRequest(request);
-  }
-  return ZSDK_ZTKSessionFetcher::fetcherWithRequest(request);
+  auto service = auth.fetcherService();
+  auto fetcher = service ? service->fetcherWithRequest(request) : ZSDK_ZTKSessionFetcher::fetcherWithRequest(request);
+  // The answer is held whole in memory: a small compressed one must not grow without bound.
+  fetcher->setMaximumResponseBodySize(kMaximumAnswerSize);
+  return fetcher;
 }
 
 std::optional<ZSDK_ZTKOAuth2Authentication::TokenRequestForm> ZSDK_ZTKOAuth2Authentication::tokenRequestForm() const {

@@ -151,6 +151,10 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
   bool isFetching();
   std::optional<Data> downloadedData() const;
   std::int64_t downloadedLength() const;
+  // A response body longer than this (counted after decoding) cancels the task and fails the
+  // fetch with NSURLErrorDataLengthExceedsMaximum, whatever session the fetch runs in.
+  std::optional<std::int64_t> maximumResponseBodySize() const;
+  void setMaximumResponseBodySize(std::optional<std::int64_t> size);
 
   // Request and session.
   std::shared_ptr<URLRequest> mutableRequest() const;
@@ -529,6 +533,9 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
   std::optional<Data> downloadResumeData_;
   std::optional<URL> destinationFileURL_;
   std::int64_t downloadedLength_ = 0;
+  std::optional<std::int64_t> maximumResponseBodySize_;
+  // The task was cancelled for a body past the maximum: its completion reports that instead.
+  bool responseTooLarge_ = false;
 
   std::optional<URLCredential> credential_;
   std::optional<URLCredential> proxyCredential_;

@@ -284,6 +284,7 @@ URLSessionConfiguration ZSDK_ZTKSessionFetcher::sessionConfigurationLocked(Begin
 void ZSDK_ZTKSessionFetcher::resetDownloadStateLocked() {
   downloadedData_.reset();
   downloadedLength_ = 0;
+  responseTooLarge_ = false;
   hasLoggedError_ = false;
   hasLogged_ = false;
 }

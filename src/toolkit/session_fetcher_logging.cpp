@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 #include <system_error>
 
+#include "platform/foundation/ascii.h"
 #include "platform/foundation/class_registry.h"
 #include "platform/foundation/date_formatter.h"
 #include "platform/foundation/text.h"
@@ -91,14 +92,47 @@ void writeFile(const fs::path& path, std::string_view bytes) {
   }
 }
 
-// Values of form fields that carry secrets; a name matches at the start or after "&" only.
-std::string snipFormField(std::string text, std::string_view name) {
+// Values of form fields that carry secrets, every occurrence; unless `anywhere`, a name matches
+// at the start or after "&" only ("code=" is not "postcode=").
+std::string snipFormField(std::string text, std::string_view name, bool anywhere) {
   for (std::size_t at = text.find(name); at != std::string::npos; at = text.find(name, at + 1)) {
-    if (at != 0 && text[at - 1] != '&') continue;
+    if (!anywhere && at != 0 && text[at - 1] != '&') continue;
     const std::size_t start = at + name.size();
     const std::size_t end = std::min(text.find('&', start), text.size());
     text.replace(start, end - start, kSnip);
   }
+  return text;
+}
+
+std::size_t findIgnoringCase(std::string_view text, std::string_view part, std::size_t from) {
+  if (from > text.size()) return std::string::npos;
+  const auto found = std::search(text.begin() + static_cast<std::ptrdiff_t>(from), text.end(), part.begin(),
+                                 part.end(), [](char a, char b) { return asciiLower(a) == asciiLower(b); });
+  return found == text.end() ? std::string::npos : static_cast<std::size_t>(found - text.begin());
+}
+
+// Every text after `start` (in any case) up to `end` becomes the snip mark.
+std::string snipEvery(std::string text, std::string_view start, std::string_view end) {
+  for (std::size_t at = findIgnoringCase(text, start, 0); at != std::string::npos;) {
+    const std::size_t from = at + start.size();
+    const std::size_t to = std::min(text.find(end, from), text.size());
+    text.replace(from, to - from, kSnip);
+    at = findIgnoringCase(text, start, from + std::strlen(kSnip));
+  }
+  return text;
+}
+
+std::string loggedHeaderValue(std::string_view name, std::string value) {
+  if (asciiEqualIgnoringCase(name, "Cookie") || asciiEqualIgnoringCase(name, "Set-Cookie")) return kSnip;
+  if (!asciiEqualIgnoringCase(name, "Authorization")) return value;
+  value = snipEvery(std::move(value), "oauth_token=\"", "\"");
+  for (const char* scheme : {"Bearer ", "OAuth ", "ZedodoLogin auth=", "Basic "}) value = snipEvery(value, scheme, "\n");
+  return value;
+}
+
+std::string snippedRequestBody(std::string text) {
+  for (const char* field : {"client_secret=", "refresh_token="}) text = snipFormField(std::move(text), field, true);
+  for (const char* field : {"Passwd=", "code=", "assertion="}) text = snipFormField(std::move(text), field, false);
   return text;
 }
 
@@ -498,15 +532,7 @@ std::optional<std::string> ZSDK_ZTKSessionFetcherLogging::snipSubstringOfString(
 std::string ZSDK_ZTKSessionFetcherLogging::headersStringForDictionary(
     const std::map<std::string, std::string>& headers) {
   std::string out;
-  for (const auto& [name, rawValue] : headers) {
-    std::optional<std::string> value = rawValue;
-    if (name == "Authorization") {
-      value = snipSubstringOfString(value, "oauth_token=\"", "\"");
-      for (const char* scheme : {"Bearer ", "OAuth ", "ZedodoLogin auth="})
-        value = snipSubstringOfString(value, scheme, "\n");
-    }
-    out += fmt::format("  {}: {}\n", name, *value);
-  }
+  for (const auto& [name, value] : headers) out += fmt::format("  {}: {}\n", name, loggedHeaderValue(name, value));
   return out;
 }
 
@@ -554,9 +580,7 @@ void ZSDK_ZTKSessionFetcherLogging::logFetchWithError(ZSDK_ZTKSessionFetcher& fe
     } else {
       const std::string requestType = s.request ? s.request->valueForHTTPHeaderField("Content-Type").value_or("") : "";
       bodyText = stringFromStreamData(s.requestBody, requestType);
-      for (const char* field : {"client_secret=", "refresh_token=", "&Passwd="})
-        bodyText = snipSubstringOfString(bodyText, field, "&");
-      if (bodyText) bodyText = snipFormField(snipFormField(*bodyText, "code="), "assertion=");
+      if (bodyText) bodyText = snippedRequestBody(std::move(*bodyText));
     }
     if (!bodyText) bodyText = "";
   }

@@ -29,6 +29,12 @@ using namespace ztk_fetcher_detail;
 
 std::optional<Data> ZSDK_ZTKSessionFetcher::downloadedData() const { return locked(downloadedData_); }
 std::int64_t ZSDK_ZTKSessionFetcher::downloadedLength() const { return locked(downloadedLength_); }
+std::optional<std::int64_t> ZSDK_ZTKSessionFetcher::maximumResponseBodySize() const {
+  return locked(maximumResponseBodySize_);
+}
+void ZSDK_ZTKSessionFetcher::setMaximumResponseBodySize(std::optional<std::int64_t> size) {
+  assignLocked(maximumResponseBodySize_, size);
+}
 std::shared_ptr<URLRequest> ZSDK_ZTKSessionFetcher::mutableRequest() const { return locked(request_); }
 void ZSDK_ZTKSessionFetcher::setMutableRequest(std::shared_ptr<URLRequest> request) {
   Lock lock(mutex_);

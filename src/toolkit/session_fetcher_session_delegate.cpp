@@ -2,6 +2,7 @@
 #include <utility>
 
 #include "platform/foundation/ascii.h"
+#include "platform/net/url_error.h"
 #include "toolkit/session_fetcher.h"
 #include "toolkit/session_fetcher_internal.h"
 
@@ -110,11 +111,17 @@ void ZSDK_ZTKSessionFetcher::didReceiveData(const std::shared_ptr<URLSession>&,
   AccumulateDataBlock accumulate;
   ReceivedProgressBlock progress;
   std::int64_t total = 0;
+  bool tooLarge = false;
   {
     Lock lock(mutex_);
-    if (!recordTaskLocked(dataTask)) return;
-    if (accumulateDataBlock_) {
-      downloadedLength_ += static_cast<std::int64_t>(data.size());
+    if (!recordTaskLocked(dataTask) || responseTooLarge_) return;
+    const auto length = static_cast<std::int64_t>(data.size());
+    if (maximumResponseBodySize_ && downloadedLength_ > *maximumResponseBodySize_ - length) {
+      // What came is dropped: the fetch fails without a partial body.
+      tooLarge = responseTooLarge_ = true;
+      downloadedData_.reset();
+    } else if (accumulateDataBlock_) {
+      downloadedLength_ += length;
       accumulate = accumulateDataBlock_;
     } else if (!userStoppedFetching_) {
       if (!downloadedData_) downloadedData_ = Data();
@@ -124,6 +131,7 @@ void ZSDK_ZTKSessionFetcher::didReceiveData(const std::shared_ptr<URLSession>&,
       total = downloadedLength_;
     }
   }
+  if (tooLarge && dataTask) dataTask->cancel();
   if (accumulate) {
     invokeOnCallbackQueueUnlessStopped([accumulate = std::move(accumulate), data] { accumulate(data); });
   } else if (progress) {
@@ -180,6 +188,8 @@ void ZSDK_ZTKSessionFetcher::didCompleteWithError(const std::shared_ptr<URLSessi
       return;
     }
     status = statusCodeLocked();
+    if (std::exchange(responseTooLarge_, false))
+      failure = URLError(NSURLErrorDataLengthExceedsMaximum, request_ ? request_->url : std::nullopt);
     if (!failure) failure = downloadMoveError_;
     if (!failure && status >= 0 && status < 300) {
       if (task) bodyLength_ = task->countOfBytesSent();

@@ -18,16 +18,6 @@ using namespace ztk_fetcher_detail;
 using namespace ztk_upload_detail;
 namespace fs = std::filesystem;
 
-namespace {
-
-constexpr const char* kProtocolHeader = "X-Zedodo-Upload-Protocol";
-constexpr const char* kContentTypeHeader = "X-Zedodo-Upload-Content-Type";
-constexpr const char* kContentLengthHeader = "X-Zedodo-Upload-Content-Length";
-
-using Upload = ZSDK_ZTKSessionUploadFetcher;
-
-}  // namespace
-
 // ---------------------------------------------------------------------------------------------
 // Decisions
 

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "toolkit/session_fetcher.h"
@@ -161,6 +162,9 @@ class ZSDK_ZTKSessionUploadFetcher : public ZSDK_ZTKSessionFetcher {
                             std::optional<NSError> error);
   void sendCancelUploadWithFetcherProperties(const Properties& properties);
   std::shared_ptr<ZSDK_ZTKSessionFetcher> uploadFetcherWithProperties(const Properties& properties, bool isQueryFetch);
+  // A query or cancel fetcher with an empty body, made the request in flight.
+  std::shared_ptr<ZSDK_ZTKSessionFetcher> commandFetcher(const Properties& properties, const char* command,
+                                                         std::string_view what);
   void attachProgressBlock(const std::shared_ptr<ZSDK_ZTKSessionFetcher>& chunk);
   void invokeDelegateWithDidSendBytes(std::int64_t bytesSent, std::int64_t totalBytesSent,
                                       std::int64_t totalBytesExpectedToSend);

@@ -9,8 +9,6 @@ using namespace ztk_upload_detail;
 
 namespace {
 
-using Upload = ZSDK_ZTKSessionUploadFetcher;
-
 std::optional<std::int64_t> integerIn(const Value::Dictionary& metadata, const char* key) {
   const auto found = metadata.find(key);
   if (found == metadata.end()) return std::nullopt;

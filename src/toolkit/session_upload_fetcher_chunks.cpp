@@ -20,14 +20,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kOffsetHeader = "X-Zedodo-Upload-Offset";
-constexpr const char* kURLHeader = "X-Zedodo-Upload-URL";
-constexpr const char* kStatusHeader = "X-Zedodo-Upload-Status";
-constexpr const char* kSizeReceivedHeader = "X-Zedodo-Upload-Size-Received";
-constexpr const char* kGranularityHeader = "X-Zedodo-Upload-Chunk-Granularity";
-
-using Upload = ZSDK_ZTKSessionUploadFetcher;
-
 NSError chunkUnavailable(const std::string& description) {
   return NSError(kZTKSessionFetcherErrorDomain, ZTKSessionFetcherErrorUploadChunkUnavailable,
                  {{"description", description}});
@@ -384,12 +376,19 @@ void ZSDK_ZTKSessionUploadFetcher::scheduleOffsetQuery(std::int64_t failedOffset
   queryDelayTimer_ = std::move(timer);
 }
 
+std::shared_ptr<ZSDK_ZTKSessionFetcher> ZSDK_ZTKSessionUploadFetcher::commandFetcher(const Properties& properties,
+                                                                                    const char* command,
+                                                                                    std::string_view what) {
+  auto fetcher = uploadFetcherWithProperties(properties, true);
+  fetcher->setComment(fmt::format("{} ({})", uploadComment(), what));
+  fetcher->mutableRequest()->setValue(command, kCommandHeader);
+  fetcher->setBodyData(Data());
+  setFetcherInFlight(fetcher);
+  return fetcher;
+}
+
 void ZSDK_ZTKSessionUploadFetcher::sendQueryForUploadOffsetWithFetcherProperties(const Properties& properties) {
-  auto query = uploadFetcherWithProperties(properties, true);
-  query->setComment(fmt::format("{} (query offset)", uploadComment()));
-  query->mutableRequest()->setValue("query", kCommandHeader);
-  query->setBodyData(Data());
-  setFetcherInFlight(query);
+  auto query = commandFetcher(properties, "query", "query offset");
   std::weak_ptr<ZSDK_ZTKSessionFetcher> weakQuery = query;
   auto upload = self();
   query->beginFetchWithCompletionHandler([upload, weakQuery](std::optional<Data> data, std::optional<NSError> error) {
@@ -428,11 +427,7 @@ void ZSDK_ZTKSessionUploadFetcher::queryFetcherFinished(const std::shared_ptr<ZS
 }
 
 void ZSDK_ZTKSessionUploadFetcher::sendCancelUploadWithFetcherProperties(const Properties& properties) {
-  auto cancel = uploadFetcherWithProperties(properties, true);
-  cancel->setComment(fmt::format("{} (cancel)", uploadComment()));
-  cancel->mutableRequest()->setValue("cancel", kCommandHeader);
-  cancel->setBodyData(Data());
-  setFetcherInFlight(cancel);
+  auto cancel = commandFetcher(properties, "cancel", "cancel");
   std::weak_ptr<Upload> weak = self();
   std::weak_ptr<ZSDK_ZTKSessionFetcher> weakCancel = cancel;
   cancel->beginFetchWithCompletionHandler([weak, weakCancel](std::optional<Data>, std::optional<NSError>) {

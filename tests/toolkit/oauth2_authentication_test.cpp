@@ -3,11 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
+#include <limits>
 #include <thread>
 
 #include "platform/foundation/notification_center.h"
+#include "platform/net/url_error.h"
 #include "support/fake_backend.h"
 #include "support/virtual_time.h"
+#include "toolkit/oauth2_sign_in.h"
 #include "toolkit/session_fetcher_service.h"
 
 using Auth = ZSDK_ZTKOAuth2Authentication;
@@ -278,6 +282,61 @@ TEST_F(OAuth2Test, RevokedGrantFailsTheWaitingRequestOnceWithTheProvidersText) {
   fetcher.reset();
 }
 
+TEST_F(OAuth2Test, TokenAndUserInfoAnswersAreCappedAtOneMebibyteAfterDecoding) {
+  // Sent compressed: a few kilobytes on the wire, 2 MiB once decoded.
+  const std::string huge = R"({"access_token":")" + std::string(2 << 20, 'a') + R"(","expires_in":3600})";
+  const std::string large = R"({"access_token":")" + std::string(900 << 10, 'b') + R"(","expires_in":3600})";
+  server.replies("POST", "/token",
+                 {{.body = huge, .contentType = "application/json", .deflate = true},
+                  {.body = large, .contentType = "application/json", .deflate = true}});
+  auth->setRefreshToken("rt-1");
+  const auto refused = authorize();
+  ASSERT_TRUE(time.runUntil([&] { return refused->calls > 0; }));
+  ASSERT_TRUE(refused->error);
+  EXPECT_EQ(refused->error->domain, NSURLErrorDomain);
+  EXPECT_EQ(refused->error->code, NSURLErrorDataLengthExceedsMaximum);
+  EXPECT_FALSE(auth->accessToken());
+  EXPECT_EQ(server.requestCount(), 1u);  // not retried
+
+  const auto accepted = authorize();
+  ASSERT_TRUE(time.runUntil([&] { return accepted->calls > 0; }));
+  EXPECT_FALSE(accepted->error);
+  EXPECT_EQ(auth->accessToken().value_or("").size(), 900u << 10);
+
+  server.reply("GET", "/userinfo", {.body = huge, .contentType = "application/json", .deflate = true});
+  auth->setShouldAuthorizeAllRequests(true);  // plain http on loopback
+  auth->setAccessToken("short");               // the large one would not fit in a header
+  auth->setExpirationDate(time.now().dateByAddingTimeInterval(3600));
+  struct SignIn : ZSDK_ZTKOAuth2SignIn {
+    using ZSDK_ZTKOAuth2SignIn::userInfoFetcherForURL;
+  };
+  auto userInfo = SignIn::userInfoFetcherForURL(auth, *URL::URLWithString(server.url("/userinfo")));
+  std::optional<NSError> error;
+  bool done = false;
+  userInfo->beginFetchWithCompletionHandler([&](auto, std::optional<NSError> e) {
+    done = true;
+    error = std::move(e);
+  });
+  ASSERT_TRUE(time.runUntil([&] { return done; }));
+  EXPECT_EQ(error ? error->code : 0, NSURLErrorDataLengthExceedsMaximum) << (error ? error->description() : "");
+  userInfo.reset();
+
+  // Other fetches of the same service keep no such limit.
+  server.reply("GET", "/big", {.body = huge, .deflate = true});
+  auto other = service->fetcherWithURLString(server.url("/big"));
+  std::optional<Data> body;
+  done = false;
+  other->beginFetchWithCompletionHandler([&](std::optional<Data> data, std::optional<NSError> e) {
+    done = true;
+    body = std::move(data);
+    error = std::move(e);
+  });
+  ASSERT_TRUE(time.runUntil([&] { return done; }));
+  EXPECT_FALSE(error);
+  EXPECT_EQ(body ? body->size() : 0, huge.size());
+  other.reset();
+}
+
 TEST_F(OAuth2Test, StoppingOneOfTwoWaitersKeepsTheRefreshAndStoppingTheLastEndsIt) {
   server.reply("POST", "/token", {200, {}, kFreshToken, "application/json", 30.0});
   auth->setRefreshToken("rt-1");
@@ -377,4 +436,20 @@ TEST(OAuth2Expiry, ALifetimeThatIsNotPositiveLeavesNoExpirySoARefreshableTokenRe
   auth->setExpiresIn(120);
   EXPECT_EQ(auth->expirationDate(), time.now().dateByAddingTimeInterval(120));
   EXPECT_FALSE(auth->shouldRefreshAccessToken());
+
+  // Lifetimes past any integer are clamped; ones that are not numbers above zero count as none.
+  constexpr std::int64_t kLongest = 2147483647;
+  const double inf = std::numeric_limits<double>::infinity();
+  for (const Value& huge : {Value(1e308), Value(1.8e19), Value(9.3e18), Value("99999999999999999999")}) {
+    auth->setKeysForResponseDictionary(Value::Dictionary{{"access_token", "at"}, {"expires_in", huge}});
+    EXPECT_EQ(auth->expiresIn(), kLongest) << huge.description();
+    EXPECT_EQ(auth->expirationDate(), time.now().dateByAddingTimeInterval(kLongest)) << huge.description();
+    EXPECT_FALSE(auth->shouldRefreshAccessToken()) << huge.description();
+  }
+  for (const Value& none : {Value(inf), Value(-inf), Value(std::nan("")), Value(0.0), Value(-1e300), Value(0.5)}) {
+    auth->setKeysForResponseDictionary(Value::Dictionary{{"access_token", "at"}, {"expires_in", none}});
+    EXPECT_FALSE(auth->expiresIn()) << none.description();
+    EXPECT_FALSE(auth->expirationDate()) << none.description();
+    EXPECT_TRUE(auth->shouldRefreshAccessToken()) << none.description();
+  }
 }

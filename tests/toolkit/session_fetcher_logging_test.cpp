@@ -51,6 +51,12 @@ TEST(FetcherLoggingText, SecretsAreSnipped) {
             "  Accept: */*\n  Authorization: Bearer _snip_\n");
   EXPECT_EQ(Logging::headersStringForDictionary({{"Authorization", "OAuth oauth_token=\"t\", v=1"}}),
             "  Authorization: OAuth _snip_\n");
+  // Names and schemes in any case; cookies and Basic credentials too.
+  EXPECT_EQ(Logging::headersStringForDictionary({{"authorization", "bearer x.y"}}), "  authorization: bearer _snip_\n");
+  EXPECT_EQ(Logging::headersStringForDictionary({{"AUTHORIZATION", "Basic dXNlcjpwYXNz"}}),
+            "  AUTHORIZATION: Basic _snip_\n");
+  EXPECT_EQ(Logging::headersStringForDictionary({{"cookie", "sid=c1; b=c2"}, {"Set-Cookie", "sid=c3; Path=/"}}),
+            "  Set-Cookie: _snip_\n  cookie: _snip_\n");
   EXPECT_EQ(Logging::snipSubstringOfString("a=1&refresh_token=r&b=2", "refresh_token=", "&"),
             "a=1&refresh_token=_snip_&b=2");
   EXPECT_EQ(Logging::snipSubstringOfString("a=1", "refresh_token=", "&"), "a=1");
@@ -124,6 +130,24 @@ TEST_F(FetcherLoggingTest, RedirectedFetchWritesIndexRecordsAndLink) {
   // The next run of the same stamp goes to its own folder.
   Logging::setLoggingDateStamp("7-14_02-40-00AM");
   EXPECT_EQ(Logging::logDirectoryForCurrentRun(), runFolder().string() + "_2");
+}
+
+TEST_F(FetcherLoggingTest, RecordCutsEverySecretOfRequestAndResponse) {
+  server.reply("POST", "/login", {.headers = {{"Set-Cookie", "sid=secretS; Path=/"}}, .body = "ok"});
+  auto fetcher = fetcherFor("login");
+  fetcher->mutableRequest()->setValue("bearer secretH", "authorization");
+  fetcher->setBodyData(Data::fromString(
+      "Passwd=secret1&client_secret=secret2&refresh_token=secret3&postcode=12&refresh_token=secret4"
+      "&Passwd=secret5&code=secret6&assertion=secret7&client_secret=secret8&assertion=secret9"));
+  ASSERT_FALSE(fetch(fetcher).error);
+
+  const std::string record = fetcher->log().value_or("");
+  EXPECT_TRUE(contains(record, "authorization: bearer _snip_")) << record;
+  EXPECT_TRUE(contains(record, "Set-Cookie: _snip_")) << record;
+  EXPECT_TRUE(contains(record, "Passwd=_snip_&client_secret=_snip_&refresh_token=_snip_&postcode=12&")) << record;
+  for (const char* secret : {"secretH", "secretS", "secret1", "secret2", "secret3", "secret4", "secret5", "secret6",
+                             "secret7", "secret8", "secret9"})
+    EXPECT_FALSE(contains(record, secret)) << secret;
 }
 
 TEST_F(FetcherLoggingTest, UploadedStreamsAreMonitoredWhenTheClassExists) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "support/virtual_time.h"
@@ -54,7 +55,10 @@ class ServiceTest : public ::testing::Test {
     service->stopAllFetchers();
     for (const auto& fetcher : started) fetcher->stopFetching();  // the untracked ones too
     answers.clear();
-    time.runUntilIdle();
+    // A stopped fetcher is let go of once its session has ended.
+    std::vector<std::weak_ptr<Fetcher>> weak(started.begin(), started.end());
+    started.clear();
+    time.runUntil([&] { return std::all_of(weak.begin(), weak.end(), [](const auto& w) { return w.expired(); }); }, 10);
   }
   std::shared_ptr<Fetcher> begin(const Spec& spec) {
     auto fetcher = service->fetcherWithURLString(spec.url);

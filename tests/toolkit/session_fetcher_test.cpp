@@ -279,6 +279,33 @@ TEST_F(SessionFetcherTest, CookieStorageMethods) {
   EXPECT_NE(fetcher->cookieStorage(), Fetcher::staticCookieStorage());
 }
 
+TEST_F(SessionFetcherTest, BodyPastItsMaximumFailsTheFetchWithoutAPartialBody) {
+  server.reply("GET", "/ten", {.body = "0123456789"});
+  struct Case {
+    std::int64_t maximum;
+    bool accumulate;
+    long code;
+  };
+  for (const Case& c : {Case{10, false, 0}, Case{9, false, NSURLErrorDataLengthExceedsMaximum},
+                        Case{9, true, NSURLErrorDataLengthExceedsMaximum}}) {
+    SCOPED_TRACE(testing::Message() << c.maximum << (c.accumulate ? " accumulated" : ""));
+    auto fetcher = fetcherFor("ten");
+    fetcher->setMaximumResponseBodySize(c.maximum);
+    std::size_t accumulated = 0;
+    if (c.accumulate) fetcher->setAccumulateDataBlock([&](auto chunk) { accumulated += chunk ? chunk->size() : 0; });
+    const auto result = fetch(fetcher);
+    EXPECT_EQ(result.code(), c.code);
+    if (c.code != 0) {
+      EXPECT_EQ(result.error->domain, NSURLErrorDomain);
+      EXPECT_FALSE(result.data);
+      EXPECT_EQ(accumulated, 0u);
+    } else {
+      EXPECT_EQ(result.data, Data::fromString("0123456789"));
+    }
+    expectReleased(fetcher);
+  }
+}
+
 TEST_F(SessionFetcherTest, ResponseDispositionAndAccumulatedData) {
   // A second response (after a redirect or challenge hop) tells the accumulator to start over,
   // unless the caller cancels.

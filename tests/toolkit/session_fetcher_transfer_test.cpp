@@ -53,6 +53,22 @@ TEST_F(TransferTest, DownloadReplacesTheDestinationOnlyOnSuccess) {
   }
 }
 
+// A known expected total below the bytes already written is wrong and goes out as unknown.
+TEST_F(TransferTest, DownloadProgressBeyondTheExpectedTotalIsReportedAsUnknown) {
+  auto fetcher = fetcherFor("/never");
+  std::vector<std::array<std::int64_t, 3>> reports;
+  fetcher->setDownloadProgressBlock([&](auto written, auto total, auto expected) {
+    reports.push_back({written, total, expected});
+  });
+  fetcher->didWriteData(nullptr, nullptr, 100, 100, 100);
+  fetcher->didWriteData(nullptr, nullptr, 50, 150, 100);
+  fetcher->didWriteData(nullptr, nullptr, 10, 160, NSURLSessionTransferSizeUnknown);
+  time.runUntilIdle();
+  const std::int64_t unknown = NSURLSessionTransferSizeUnknown;
+  EXPECT_EQ(reports, (std::vector<std::array<std::int64_t, 3>>{{100, 100, 100}, {50, 150, unknown}, {10, 160, unknown}}));
+  expectReleased(fetcher);
+}
+
 // Bodies from a file, from a stream provider and from data reach the server unchanged.
 TEST_F(TransferTest, UploadsFromFileStreamAndData) {
   TempDir dir;

@@ -293,6 +293,8 @@ TEST_F(UploadFetcherTest, PauseResumeAndCancelOnStop) {
   ASSERT_TRUE(server.waitForRequestCount(2));
   EXPECT_EQ(commands(), (std::vector<std::string>{"start", "cancel"}));
   EXPECT_TRUE(server.resumableUploads().back().cancelled);
+  // The cancel request ends before the test does, or its fetcher outlives it.
+  EXPECT_TRUE(time.runUntil([&] { return stopped->activeFetcher() == stopped; }));
   NotificationCenter::defaultCenter()->removeObserver(token);
 
   // Stopped before the location is known: no cancel.

@@ -11,6 +11,11 @@ struct PendingRequest {
   std::uint64_t id = 0;
   std::weak_ptr<UIImageView> view;
   std::shared_ptr<URLSessionDataTask> task;
+  std::string key;
+  // The latest call's: a view asked again for the address it loads keeps the download.
+  ImageFormat format;
+  ImageFailureHandler failure;
+  ImageSuccessHandler success;
 };
 
 // The request each view waits for, by view. An entry of a view that died is dropped when its
@@ -108,44 +113,69 @@ void hnk_cancelSetImage(UIImageView& view) {
   if (task) task->cancel();
 }
 
+namespace {
+
+// The answer of request `id` for the view at `address`, when it is still the one that view waits for.
+void pictureArrived(std::uint64_t id, const UIImageView* address, const URL& url, std::optional<Data> data,
+                    const std::shared_ptr<const URLResponse>& response, std::optional<NSError> error) {
+  auto& requests = pendingRequests();
+  auto it = requests.find(address);
+  if (it == requests.end() || it->second.id != id) return;  // cancelled or replaced
+  PendingRequest request = std::move(it->second);
+  requests.erase(it);
+  auto target = request.view.lock();
+
+  std::shared_ptr<UIImage> image;
+  if (!error) {
+    auto* http = dynamic_cast<const HTTPURLResponse*>(response.get());
+    if (http && (http->statusCode() < 200 || http->statusCode() > 299)) {
+      error = loadingError(ImageLoadingErrorStatusCodeNotOK,
+                           "Status code " + std::to_string(http->statusCode()) + " from " + request.key, url);
+    } else if (!(image = prepared(UIImage::imageWithData(data.value_or(Data{})), request.format))) {
+      error = loadingError(ImageLoadingErrorInvalidData, "Failed to load image data from " + request.key, url);
+    }
+  }
+  if (!image) {
+    if (request.failure) request.failure(error);
+    return;
+  }
+  ImageCache::shared().setImage(image, request.key, request.format.name);
+  if (target) deliver(*target, image, request.success);
+}
+
+}  // namespace
+
 void hnk_setImageFromURL(UIImageView& view, const URL& url, std::shared_ptr<UIImage> placeholder,
                          std::optional<ImageFormat> format, ImageFailureHandler failure, ImageSuccessHandler success) {
-  hnk_cancelSetImage(view);
-  const ImageFormat fmt = format.value_or(ImageFormat{});
-  const std::string key = url.absoluteString();
-  if (auto cached = ImageCache::shared().image(key, fmt.name)) return deliver(view, cached, success);
+  ImageFormat fmt = format.value_or(ImageFormat{});
+  std::string key = url.absoluteString();
+  if (auto cached = ImageCache::shared().image(key, fmt.name)) {
+    hnk_cancelSetImage(view);
+    return deliver(view, cached, success);
+  }
   if (placeholder) view.setImage(placeholder);
+  auto& requests = pendingRequests();
+  if (auto it = requests.find(&view); it != requests.end()) {
+    auto& pending = it->second;
+    // A table asks again for every row it reloads: the picture already on its way is the same one.
+    if (pending.key == key && pending.format.name == fmt.name && pending.view.lock().get() == &view) {
+      pending.format = std::move(fmt);
+      pending.failure = std::move(failure);
+      pending.success = std::move(success);
+      return;
+    }
+    hnk_cancelSetImage(view);
+  }
 
   const auto id = nextRequestId();
   const UIImageView* address = &view;
   auto task = imageSession()->dataTaskWithRequest(
-      URLRequest(url),
-      [id, address, url, key, fmt, failure = std::move(failure), success = std::move(success)](
-          std::optional<Data> data, std::shared_ptr<const URLResponse> response, std::optional<NSError> error) {
-        auto& requests = pendingRequests();
-        auto it = requests.find(address);
-        if (it == requests.end() || it->second.id != id) return;  // cancelled or replaced
-        auto target = it->second.view.lock();
-        requests.erase(it);
-
-        std::shared_ptr<UIImage> image;
-        if (!error) {
-          auto* http = dynamic_cast<const HTTPURLResponse*>(response.get());
-          if (http && (http->statusCode() < 200 || http->statusCode() > 299)) {
-            error = loadingError(ImageLoadingErrorStatusCodeNotOK,
-                                 "Status code " + std::to_string(http->statusCode()) + " from " + key, url);
-          } else if (!(image = prepared(UIImage::imageWithData(data.value_or(Data{})), fmt))) {
-            error = loadingError(ImageLoadingErrorInvalidData, "Failed to load image data from " + key, url);
-          }
-        }
-        if (!image) {
-          if (failure) failure(error);
-          return;
-        }
-        ImageCache::shared().setImage(image, key, fmt.name);
-        if (target) deliver(*target, image, success);
+      URLRequest(url), [id, address, url](std::optional<Data> data, std::shared_ptr<const URLResponse> response,
+                                          std::optional<NSError> error) {
+        pictureArrived(id, address, url, std::move(data), response, std::move(error));
       });
-  pendingRequests()[address] = {id, view.sharedAs<UIImageView>(), task};
+  requests[address] = {id, view.sharedAs<UIImageView>(), task, std::move(key), std::move(fmt), std::move(failure),
+                       std::move(success)};
   task->resume();
 }
 

@@ -7,6 +7,8 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/foundation/fatal_error.h"
@@ -46,6 +48,7 @@ class CellGrid {
     if (auto it = pool_.find(id); it != pool_.end() && !it->second.empty()) {
       auto cell = it->second.back();
       it->second.pop_back();
+      pooled_.erase(cell.get());
       ++reusedCount_;
       cell->prepareForReuse();
       return cell;
@@ -72,7 +75,10 @@ class CellGrid {
     ++reloadCount_;
     auto shown = std::move(visible_);
     visible_.clear();
-    for (auto& [ip, cell] : shown) hide(cell);
+    shownAt_.clear();
+    // Last item first: the pool hands out the last cell in first, so an item asked for again gets
+    // the cell it showed (a picture on its way keeps going), and each leaves the host's end.
+    for (auto it = shown.rbegin(); it != shown.rend(); ++it) hide(it->second);
     selected_.clear();
     recount(source);
     fill(source, {});
@@ -258,6 +264,8 @@ class CellGrid {
       }
     }
     visible_ = std::move(moved);
+    shownAt_.clear();
+    for (const auto& [ip, cell] : visible_) ++shownAt_[cell.get()];
     for (const auto& cell : gone) hide(cell);
     std::set<NSIndexPath> sel;
     for (const auto& ip : selected_) {
@@ -287,8 +295,10 @@ class CellGrid {
       if (isValid(it->first)) {
         ++it;
       } else {
-        hide(it->second);
+        auto cell = std::move(it->second);
         it = visible_.erase(it);
+        unshown(*cell);
+        hide(cell);
       }
     }
     for (auto it = selected_.begin(); it != selected_.end();) {
@@ -300,8 +310,9 @@ class CellGrid {
         auto current = visible_.find(ip);
         if (current != visible_.end() && !force.count(ip)) continue;
         if (current != visible_.end()) {
-          auto old = current->second;
+          auto old = std::move(current->second);
           visible_.erase(current);
+          unshown(*old);
           hide(old);
         }
         auto cell = source.cell ? source.cell(ip) : nullptr;
@@ -313,6 +324,7 @@ class CellGrid {
 
   void show(const NSIndexPath& ip, const std::shared_ptr<Cell>& cell) {
     visible_[ip] = cell;
+    ++shownAt_[cell.get()];
     if (cell->superview().get() != &host_) host_.addSubview(cell);
     cell->setSelected(isSelected(ip));
   }
@@ -320,14 +332,15 @@ class CellGrid {
   void hide(const std::shared_ptr<Cell>& cell) {
     if (cell->superview().get() == &host_) cell->removeFromSuperview();
     // A cell shown at another index path too stays out of the pool.
-    for (const auto& [ip, c] : visible_) {
-      if (c == cell) return;
-    }
+    if (shownAt_.count(cell.get())) return;
     const auto& id = cell->reuseIdentifier();
-    if (id) {
-      auto& pool = pool_[*id];
-      if (std::find(pool.begin(), pool.end(), cell) == pool.end()) pool.push_back(cell);
-    }
+    if (id && pooled_.insert(cell.get()).second) pool_[*id].push_back(cell);
+  }
+
+  // `cell` left one index path of visible_.
+  void unshown(const Cell& cell) {
+    auto it = shownAt_.find(&cell);
+    if (it != shownAt_.end() && --it->second == 0) shownAt_.erase(it);
   }
 
   UIView& host_;
@@ -339,6 +352,10 @@ class CellGrid {
   std::map<std::string, std::vector<std::shared_ptr<Cell>>> pool_;
   std::vector<int> counts_;
   std::map<NSIndexPath, std::shared_ptr<Cell>> visible_;
+  // How many index paths of visible_ show each cell, and which cells wait in the pool: hiding a
+  // cell looks at neither list.
+  std::unordered_map<const Cell*, int> shownAt_;
+  std::unordered_set<const Cell*> pooled_;
   std::set<NSIndexPath> selected_;
   bool loaded_ = false;
   int reloadCount_ = 0;

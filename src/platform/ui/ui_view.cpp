@@ -150,10 +150,7 @@ void UIView::attach(const std::shared_ptr<UIView>& view, std::size_t index) {
     }
     oldRoot->firstResponder_.reset();
   }
-  if (oldSuper) {
-    auto& siblings = oldSuper->subviews_;
-    siblings.erase(std::find(siblings.begin(), siblings.end(), view));
-  }
+  if (oldSuper) oldSuper->dropSubview(*view);
   view->superview_ = weak_from_this().expired() ? std::weak_ptr<UIView>() : sharedAs<UIView>();
   subviews_.insert(subviews_.begin() + static_cast<std::ptrdiff_t>(std::min(index, subviews_.size())), view);
   view->didMoveToSuperview();
@@ -170,11 +167,16 @@ void UIView::removeFromSuperview() {
     auto root = rootView();
     if (root->firstResponder_.lock() == fr) root->firstResponder_.reset();
   }
-  auto& siblings = sup->subviews_;
-  siblings.erase(std::find(siblings.begin(), siblings.end(), self));
+  sup->dropSubview(*this);
   superview_.reset();
   didMoveToSuperview();
   if (oldWindow) notifyWindowChange();
+}
+
+void UIView::dropSubview(const UIView& view) {
+  // From the end: the views added last (a table's rows) are the ones taken out soonest.
+  auto it = std::find_if(subviews_.rbegin(), subviews_.rend(), [&](const auto& s) { return s.get() == &view; });
+  if (it != subviews_.rend()) subviews_.erase(std::next(it).base());
 }
 
 void UIView::notifyWindowChange() {

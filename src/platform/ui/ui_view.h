@@ -229,6 +229,7 @@ class UIView : public UIResponder {
   UIView* rootView() const;
   void applyEdgeConstraintsInSubtree();
   void attach(const std::shared_ptr<UIView>& view, std::size_t index);
+  void dropSubview(const UIView& view);
   void notifyWindowChange();
   // The first responder of this view's tree when it is this view or one of its descendants.
   std::shared_ptr<UIView> firstResponderInSubtree() const;

@@ -87,6 +87,35 @@ TEST_F(ImageLoadingTest, FailuresLeaveTheViewAloneAndOnlyTheLatestRequestOfAView
   time_.runUntil([] { return false; }, 0.5);
 }
 
+TEST_F(ImageLoadingTest, AViewAskedAgainForThePictureItLoadsKeepsItsDownloadForTheLatestHandlers) {
+  server_.reply("GET", "/slow.png", {.body = pngBytes(5, 5), .delay = 0.2});
+  server_.reply("GET", "/gone.png", {.status = 404, .delay = 0.2});
+  auto view = UIImageView::make();
+  std::vector<std::string> calls;
+  auto handlers = [&](const std::string& name) {
+    return std::pair(ImageFailureHandler([&calls, name](const std::optional<NSError>&) { calls.push_back(name); }),
+                     ImageSuccessHandler([&calls, name](const std::shared_ptr<UIImage>&) { calls.push_back(name); }));
+  };
+  for (const char* name : {"first", "second", "third"}) {
+    auto [failure, success] = handlers(name);
+    hnk_setImageFromURL(*view, url("slow.png"), nullptr, std::nullopt, failure, success);
+  }
+  ASSERT_TRUE(time_.runUntil([&] { return !calls.empty(); }));
+  time_.runUntilIdle();
+  EXPECT_EQ(calls, std::vector<std::string>{"third"});
+  EXPECT_EQ(server_.requestCount(), 1u);
+
+  // The same for a failure.
+  calls.clear();
+  auto [failure, success] = handlers("gone");
+  hnk_setImageFromURL(*view, url("gone.png"));
+  hnk_setImageFromURL(*view, url("gone.png"), nullptr, std::nullopt, failure, success);
+  ASSERT_TRUE(time_.runUntil([&] { return !calls.empty(); }));
+  time_.runUntilIdle();
+  EXPECT_EQ(calls, std::vector<std::string>{"gone"});
+  EXPECT_EQ(server_.requestCount(), 2u);
+}
+
 TEST_F(ImageLoadingTest, APictureBodyPastTheCapFailsWithoutFillingTheMemory) {
   server_.reply("GET", "/huge.png", {.body = pngBytes(1, 1) + std::string(17 * 1024 * 1024, '\0'), .deflate = true});
   auto view = UIImageView::make();

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/ui/render.h"
 #include "platform/ui/ui_gesture_recognizer.h"
 #include "platform/ui/ui_label.h"
@@ -107,6 +109,37 @@ TEST(UITableViewTest, LoadsOnFirstNeedAndReusesCellsOnReload) {
 
   EXPECT_EQ(f.table->dequeueReusableCellWithIdentifier("unknown"), nullptr);
   EXPECT_DEATH(f.table->dequeueReusableCellWithIdentifier("unknown", NSIndexPath{0, 0}), "unknown");
+}
+
+TEST(UITableViewTest, AReloadGivesEachRowTheCellItShowedInRowOrder) {
+  Fixture f;
+  auto cells = [&] {
+    std::vector<std::shared_ptr<UITableViewCell>> shown;
+    for (int s = 0; s < f.table->numberOfSections(); ++s)
+      for (int r = 0; r < f.table->numberOfRowsInSection(s); ++r) shown.push_back(f.table->cellForRowAtIndexPath({s, r}));
+    return shown;
+  };
+  const auto before = cells();
+  for (int i = 0; i < 3; ++i) f.table->reloadData();
+  EXPECT_EQ(cells(), before);
+  // Fewer rows: the first rows keep theirs, the last one leaves; the subviews stay in row order.
+  f.rows->sections[1].pop_back();
+  f.table->reloadData();
+  EXPECT_EQ(cells(), std::vector(before.begin(), before.end() - 1));
+  EXPECT_EQ(before.back()->superview(), nullptr);
+  f.rows->sections[1].push_back("Trigonometry");
+  f.rows->sections[1].push_back("Statistics");
+  f.table->reloadData();
+  const auto after = cells();
+  EXPECT_EQ(after[3], before.back()) << "the pooled cell comes back first";
+  std::vector<std::shared_ptr<UIView>> subviews;
+  for (const auto& v : f.table->subviews())
+    if (std::find(after.begin(), after.end(), v) != after.end()) subviews.push_back(v);
+  EXPECT_EQ(subviews, std::vector<std::shared_ptr<UIView>>(after.begin(), after.end()));
+
+  // Reloading every row keeps the cells too.
+  f.table->reloadRowsAtIndexPaths({{0, 0}, {1, 0}, {1, 1}, {1, 2}, {1, 3}}, UITableViewRowAnimation::None);
+  EXPECT_EQ(cells(), after);
 }
 
 TEST(UITableViewTest, InsertAndDeleteMoveCellsAndSelection) {

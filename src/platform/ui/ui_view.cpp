@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <tuple>
 #include <typeinfo>
+#include <unordered_map>
 
 #include "platform/ui/ns_layout_constraint.h"
 #include "platform/ui/render.h"
@@ -320,11 +321,47 @@ bool UIView::tap() {
   return true;
 }
 
+// The constraints a view holds, by the views they pin, in the order held. Made once a view holds
+// more than a few: a container whose rows each pin to it answers each row without a scan.
+struct UIView::PinIndex {
+  static constexpr std::size_t kScanLimit = 4;
+  std::unordered_map<const UIView*, std::vector<const NSLayoutConstraint*>> byView;
+
+  void add(const NSLayoutConstraint& c) {
+    auto first = c.firstItem();
+    auto second = c.secondItem();
+    if (first) byView[first.get()].push_back(&c);
+    if (second && second != first) byView[second.get()].push_back(&c);
+  }
+};
+
+template <class F>
+void UIView::forEachConstraintPinning(const UIView& view, F&& f) const {
+  if (!pinIndex_) {
+    for (const auto& c : constraints_) f(*c);
+    return;
+  }
+  auto it = pinIndex_->byView.find(&view);
+  if (it == pinIndex_->byView.end()) return;
+  for (const auto* c : it->second) f(*c);
+}
+
+void UIView::reindexConstraints() {
+  pinIndex_.reset();
+  if (constraints_.size() <= PinIndex::kScanLimit) return;
+  pinIndex_ = std::make_unique<PinIndex>();
+  for (const auto& c : constraints_) pinIndex_->add(*c);
+}
+
 void UIView::addConstraint(const std::shared_ptr<NSLayoutConstraint>& constraint) {
   if (!constraint) return;
   constraint->setActive(true);
-  if (std::find(constraints_.begin(), constraints_.end(), constraint) == constraints_.end()) {
-    constraints_.push_back(constraint);
+  if (std::find(constraints_.begin(), constraints_.end(), constraint) != constraints_.end()) return;
+  constraints_.push_back(constraint);
+  if (pinIndex_) {
+    pinIndex_->add(*constraint);
+  } else if (constraints_.size() > PinIndex::kScanLimit) {
+    reindexConstraints();
   }
 }
 
@@ -337,6 +374,7 @@ void UIView::removeConstraint(const std::shared_ptr<NSLayoutConstraint>& constra
   if (it == constraints_.end()) return;
   constraint->setActive(false);
   constraints_.erase(std::remove(constraints_.begin(), constraints_.end(), constraint), constraints_.end());
+  if (pinIndex_) reindexConstraints();
 }
 
 void UIView::addGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& recognizer) {
@@ -401,10 +439,8 @@ void UIView::applyEdgeConstraints() {
     setPin(pins[axis->first], mine, thisFirst ? theirs->second + c.constant() : theirs->second - c.constant());
     any = true;
   };
-  for (const auto& c : constraints_) consider(*c);
-  if (super) {
-    for (const auto& c : super->constraints_) consider(*c);
-  }
+  forEachConstraintPinning(*this, consider);
+  if (super) super->forEachConstraintPinning(*this, consider);
   if (!any) return;
   CGRect f = frame_;
   std::tie(f.origin.x, f.size.width) = solveAxis(pins[0], f.origin.x, f.size.width, intrinsicContentSize().width);
@@ -421,14 +457,29 @@ void UIView::applyEdgeConstraintsInSubtree() {
   }
 }
 
-void UIView::layoutIfNeeded() {
-  applyEdgeConstraintsInSubtree();
+namespace {
+
+// How many layoutSubviews calls have started; main thread only, as layout is.
+std::uint64_t layoutSubviewsRuns = 0;
+
+}  // namespace
+
+void UIView::layoutIfNeeded() { layoutPass(std::nullopt); }
+
+// Frames from constraints only change when the frames they read change, and within a pass only a
+// layoutSubviews moves those: a subtree whose frames were taken since the last one keeps them.
+void UIView::layoutPass(std::optional<std::uint64_t> framesTakenAt) {
+  if (framesTakenAt != layoutSubviewsRuns) {
+    applyEdgeConstraintsInSubtree();
+    framesTakenAt = layoutSubviewsRuns;
+  }
   if (needsLayout_) {
     needsLayout_ = false;
+    ++layoutSubviewsRuns;
     layoutSubviews();
   }
   auto keep = subviews_;
-  for (const auto& s : keep) s->layoutIfNeeded();
+  for (const auto& s : keep) s->layoutPass(framesTakenAt);
 }
 
 CGSize UIView::sizeThatFits(CGSize) const { return bounds_.size; }

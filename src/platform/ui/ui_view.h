@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -230,6 +231,12 @@ class UIView : public UIResponder {
   void applyEdgeConstraintsInSubtree();
   void attach(const std::shared_ptr<UIView>& view, std::size_t index);
   void dropSubview(const UIView& view);
+  void layoutPass(std::optional<std::uint64_t> framesTakenAt);
+  struct PinIndex;
+  // The constraints this view holds that may pin `view` (all of them while there are few).
+  template <class F>
+  void forEachConstraintPinning(const UIView& view, F&& f) const;
+  void reindexConstraints();
   void notifyWindowChange();
   // The first responder of this view's tree when it is this view or one of its descendants.
   std::shared_ptr<UIView> firstResponderInSubtree() const;
@@ -255,6 +262,7 @@ class UIView : public UIResponder {
   std::string accessibilityLabel_;
   bool translatesAutoresizing_ = true;
   std::vector<std::shared_ptr<NSLayoutConstraint>> constraints_;
+  std::unique_ptr<PinIndex> pinIndex_;
   std::vector<std::shared_ptr<UIGestureRecognizer>> gestureRecognizers_;
   bool needsLayout_ = false;
   int setNeedsLayoutCount_ = 0;

@@ -1,6 +1,8 @@
 #include "platform/frameworks/image_loading.h"
 
 #include <cstdint>
+#include <deque>
+#include <utility>
 
 #include "platform/foundation/dispatch.h"
 #include "platform/net/url_session.h"
@@ -10,7 +12,8 @@ namespace {
 struct PendingRequest {
   std::uint64_t id = 0;
   std::weak_ptr<UIImageView> view;
-  std::shared_ptr<URLSessionDataTask> task;
+  std::shared_ptr<URLSessionDataTask> task;  // none while it waits its turn
+  URL url;
   std::string key;
   // The latest call's: a view asked again for the address it loads keeps the download.
   ImageFormat format;
@@ -31,6 +34,22 @@ std::uint64_t nextRequestId() {
 }
 
 constexpr std::int64_t kMaxPictureBytes = 16 * 1024 * 1024;
+
+// A grid of thousands of pictures asks for them all at once: each download running holds a
+// connection and its buffers, so a few run at a time and the others wait their turn in order.
+constexpr std::size_t kMaxDownloads = 16;
+
+struct Downloads {
+  std::size_t running = 0;
+  std::deque<std::pair<std::uint64_t, const UIImageView*>> waiting;
+  // Keeps waiters for the network waiting while pictures wait their turn.
+  std::shared_ptr<void> inFlight;
+};
+
+Downloads& downloads() {
+  static auto* state = new Downloads();  // never destroyed, like the session
+  return *state;
+}
 
 std::shared_ptr<URLSession> imageSession() {
   // Never destroyed: answers may still arrive while the process exits.
@@ -115,6 +134,8 @@ void hnk_cancelSetImage(UIImageView& view) {
 
 namespace {
 
+void startWaitingDownloads();
+
 // The answer of request `id` for the view at `address`, when it is still the one that view waits for.
 void pictureArrived(std::uint64_t id, const UIImageView* address, const URL& url, std::optional<Data> data,
                     const std::shared_ptr<const URLResponse>& response, std::optional<NSError> error) {
@@ -143,6 +164,34 @@ void pictureArrived(std::uint64_t id, const UIImageView* address, const URL& url
   if (target) deliver(*target, image, request.success);
 }
 
+// Requests cancelled or replaced while they waited are passed over.
+void startWaitingDownloads() {
+  auto& state = downloads();
+  auto& requests = pendingRequests();
+  while (state.running < kMaxDownloads && !state.waiting.empty()) {
+    const auto [id, address] = state.waiting.front();
+    state.waiting.pop_front();
+    auto it = requests.find(address);
+    if (it == requests.end() || it->second.id != id) continue;
+    const URL url = it->second.url;
+    auto task = imageSession()->dataTaskWithRequest(
+        URLRequest(url), [id, address, url](std::optional<Data> data, std::shared_ptr<const URLResponse> response,
+                                            std::optional<NSError> error) {
+          --downloads().running;
+          pictureArrived(id, address, url, std::move(data), response, std::move(error));
+          startWaitingDownloads();
+        });
+    it->second.task = task;
+    ++state.running;
+    task->resume();
+  }
+  if (state.waiting.empty()) {
+    state.inFlight.reset();
+  } else if (!state.inFlight) {
+    state.inFlight = URLSession::holdTransferInFlight();
+  }
+}
+
 }  // namespace
 
 void hnk_setImageFromURL(UIImageView& view, const URL& url, std::shared_ptr<UIImage> placeholder,
@@ -168,15 +217,16 @@ void hnk_setImageFromURL(UIImageView& view, const URL& url, std::shared_ptr<UIIm
   }
 
   const auto id = nextRequestId();
-  const UIImageView* address = &view;
-  auto task = imageSession()->dataTaskWithRequest(
-      URLRequest(url), [id, address, url](std::optional<Data> data, std::shared_ptr<const URLResponse> response,
-                                          std::optional<NSError> error) {
-        pictureArrived(id, address, url, std::move(data), response, std::move(error));
-      });
-  requests[address] = {id, view.sharedAs<UIImageView>(), task, std::move(key), std::move(fmt), std::move(failure),
-                       std::move(success)};
-  task->resume();
+  requests[&view] = {id,
+                     view.sharedAs<UIImageView>(),
+                     nullptr,
+                     url,
+                     std::move(key),
+                     std::move(fmt),
+                     std::move(failure),
+                     std::move(success)};
+  downloads().waiting.emplace_back(id, &view);
+  startWaitingDownloads();
 }
 
 void hnk_setImage(UIImageView& view, const std::function<std::shared_ptr<UIImage>()>& fetch, const std::string& key,

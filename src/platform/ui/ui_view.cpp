@@ -152,6 +152,7 @@ void UIView::attach(const std::shared_ptr<UIView>& view, std::size_t index) {
     oldRoot->firstResponder_.reset();
   }
   if (oldSuper) oldSuper->dropSubview(*view);
+  layoutInputChanged();
   view->superview_ = weak_from_this().expired() ? std::weak_ptr<UIView>() : sharedAs<UIView>();
   subviews_.insert(subviews_.begin() + static_cast<std::ptrdiff_t>(std::min(index, subviews_.size())), view);
   view->didMoveToSuperview();
@@ -170,6 +171,7 @@ void UIView::removeFromSuperview() {
   }
   sup->dropSubview(*this);
   superview_.reset();
+  layoutInputChanged();
   didMoveToSuperview();
   if (oldWindow) notifyWindowChange();
 }
@@ -222,12 +224,14 @@ std::shared_ptr<UIView> UIView::viewWithAccessibilityIdentifier(const std::strin
 }
 
 void UIView::setFrame(CGRect frame) {
+  if (frame != frame_) layoutInputChanged();
   if (frame.size != frame_.size) needsLayout_ = true;
   frame_ = frame;
   bounds_.size = frame.size;
 }
 
 void UIView::setBounds(CGRect bounds) {
+  if (bounds != bounds_) layoutInputChanged();
   if (bounds.size != bounds_.size) needsLayout_ = true;
   CGPoint c = center();
   bounds_ = bounds;
@@ -236,6 +240,7 @@ void UIView::setBounds(CGRect bounds) {
 }
 
 void UIView::setCenter(CGPoint center) {
+  layoutInputChanged();
   frame_.origin = {center.x - frame_.size.width / 2, center.y - frame_.size.height / 2};
 }
 
@@ -357,6 +362,7 @@ void UIView::addConstraint(const std::shared_ptr<NSLayoutConstraint>& constraint
   if (!constraint) return;
   constraint->setActive(true);
   if (std::find(constraints_.begin(), constraints_.end(), constraint) != constraints_.end()) return;
+  layoutInputChanged();
   constraints_.push_back(constraint);
   if (pinIndex_) {
     pinIndex_->add(*constraint);
@@ -373,6 +379,7 @@ void UIView::removeConstraint(const std::shared_ptr<NSLayoutConstraint>& constra
   auto it = std::find(constraints_.begin(), constraints_.end(), constraint);
   if (it == constraints_.end()) return;
   constraint->setActive(false);
+  layoutInputChanged();
   constraints_.erase(std::remove(constraints_.begin(), constraints_.end(), constraint), constraints_.end());
   if (pinIndex_) reindexConstraints();
 }
@@ -396,6 +403,7 @@ void UIView::removeGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>&
 }
 
 void UIView::setNeedsLayout() {
+  layoutInputChanged();
   needsLayout_ = true;
   ++setNeedsLayoutCount_;
 }
@@ -461,8 +469,13 @@ namespace {
 
 // How many layoutSubviews calls have started; main thread only, as layout is.
 std::uint64_t layoutSubviewsRuns = 0;
+std::uint64_t layoutInputChanges = 0;
 
 }  // namespace
+
+std::uint64_t UIView::layoutGeneration() { return layoutInputChanges; }
+
+void UIView::layoutInputChanged() { ++layoutInputChanges; }
 
 void UIView::layoutIfNeeded() { layoutPass(std::nullopt); }
 

@@ -169,6 +169,10 @@ class UIView : public UIResponder {
   // view's layoutSubviews, its subtree takes its frames from the constraints.
   void setNeedsLayout();
   bool needsLayout() const { return needsLayout_; }
+  // Moves whenever something a layout pass reads changes: a frame, the tree, a constraint, a
+  // label's text or font. A pass over a tree while it stands still would change nothing.
+  static std::uint64_t layoutGeneration();
+  static void layoutInputChanged();
   int setNeedsLayoutCount() const { return setNeedsLayoutCount_; }
   void layoutIfNeeded();
   virtual void layoutSubviews() {}

@@ -136,8 +136,8 @@ TEST(ConstraintLayoutTest, APassTakesEachFrameOnceUnlessALayoutSubviewsRanAboveI
     chain[0]->addSubview(row);
     chain[0]->addConstraint(
         NSLayoutConstraint::constraintWithItem(row, A::Top, NSLayoutRelation::Equal, chain[0], A::Top, 1, 10 * i));
-    chain[0]->addConstraint(
-        NSLayoutConstraint::constraintWithItem(row, A::Height, NSLayoutRelation::Equal, nullptr, A::NotAnAttribute, 1, 5));
+    chain[0]->addConstraint(NSLayoutConstraint::constraintWithItem(row, A::Height, NSLayoutRelation::Equal, nullptr,
+                                                                   A::NotAnAttribute, 1, 5));
     rows.push_back(row);
   }
   root->layoutIfNeeded();
@@ -160,6 +160,39 @@ TEST(ConstraintLayoutTest, APassTakesEachFrameOnceUnlessALayoutSubviewsRanAboveI
   root->layoutIfNeeded();
   EXPECT_EQ(rows[0]->frame(), (CGRect{{3, 50}, {7, 5}}));
   EXPECT_EQ(rows[1]->frame().origin.y, 10);
+}
+
+TEST(ConstraintLayoutTest, AWindowPassesOverAStillTreeAndSeesEveryKindOfChange) {
+  auto window = UIWindow::make();
+  window->setFrame(CGRect{{0, 0}, {320, 480}});
+  auto box = std::make_shared<CountedView>();
+  auto label = UILabel::make();
+  label->setNumberOfLines(0);
+  window->addSubview(box);
+  box->addSubview(label);
+  auto inset =
+      NSLayoutConstraint::constraintWithItem(box, A::Leading, NSLayoutRelation::Equal, window, A::Leading, 1, 0);
+  window->addConstraints({inset, NSLayoutConstraint::constraintWithItem(box, A::Trailing, NSLayoutRelation::Equal,
+                                                                        window, A::Trailing, 1, 0)});
+  for (auto a : {A::Leading, A::Trailing, A::Top}) {
+    box->addConstraint(NSLayoutConstraint::constraintWithItem(label, a, NSLayoutRelation::Equal, box, a, 1, 0));
+  }
+  window->layoutOnScreenIfNeeded();
+  window->layoutOnScreenIfNeeded();  // settles what the first pass moved
+  box->asked = 0;
+  window->layoutOnScreenIfNeeded();
+  EXPECT_EQ(box->asked, 0) << "nothing changed: no pass";
+
+  const auto lineHeight = label->font().lineHeight();
+  label->setText("one");
+  window->layoutOnScreenIfNeeded();
+  EXPECT_EQ(label->frame().size.height, lineHeight);
+  label->setText(std::string(300, 'w'));
+  window->layoutOnScreenIfNeeded();
+  EXPECT_EQ(label->frame().size.height, label->lineCountForWidth(320) * lineHeight);
+  inset->setConstant(160);
+  window->layoutOnScreenIfNeeded();
+  EXPECT_EQ(label->frame().size, (CGSize{160, label->lineCountForWidth(160) * lineHeight}));
 }
 
 // Counts its label's lines in layoutSubviews, from the label's laid-out height.

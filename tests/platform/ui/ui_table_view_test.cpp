@@ -116,7 +116,8 @@ TEST(UITableViewTest, AReloadGivesEachRowTheCellItShowedInRowOrder) {
   auto cells = [&] {
     std::vector<std::shared_ptr<UITableViewCell>> shown;
     for (int s = 0; s < f.table->numberOfSections(); ++s)
-      for (int r = 0; r < f.table->numberOfRowsInSection(s); ++r) shown.push_back(f.table->cellForRowAtIndexPath({s, r}));
+      for (int r = 0; r < f.table->numberOfRowsInSection(s); ++r)
+        shown.push_back(f.table->cellForRowAtIndexPath({s, r}));
     return shown;
   };
   const auto before = cells();

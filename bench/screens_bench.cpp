@@ -7,9 +7,9 @@
 //
 // `screens_bench FIGURE` runs one figure alone: quizzes, grid, search, details, achievements, news;
 // with SCREENS_BENCH_SHOW set, every screen it passes through goes to standard error.
+#include <fmt/format.h>
 #include <httplib.h>
 #include <malloc.h>
-#include <fmt/format.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -20,8 +20,8 @@
 #include <fstream>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <memory>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <sstream>
@@ -53,9 +53,10 @@ std::string pngBytes() {
 }
 
 std::string lectureRecord(int id) {
-  return fmt::format(R"({{"id":{},"name":"Lecture {} of the term","color":"teal_amber","teacherName":"Teacher",)"
-                     R"("description":"About lecture {}.","isDeleted":false,"version":1,"picture":"Media/lecture-{}.png"}})",
-                     id, id, id, id);
+  return fmt::format(
+      R"({{"id":{},"name":"Lecture {} of the term","color":"teal_amber","teacherName":"Teacher",)"
+      R"("description":"About lecture {}.","isDeleted":false,"version":1,"picture":"Media/lecture-{}.png"}})",
+      id, id, id, id);
 }
 
 std::string curriculumRecord(int id, bool picture) {
@@ -74,7 +75,7 @@ std::string list(int count, F&& record) {
 // What the backend holds for one figure; set before the client starts.
 struct Content {
   int lectures = 4;
-  int quizCurricula = 1;   // lecture 1's quizzes, one per curriculum
+  int quizCurricula = 1;    // lecture 1's quizzes, one per curriculum
   int detailCurricula = 4;  // the curricula of lecture 1's details
   int achievements = 3;
   int news = 4;
@@ -166,9 +167,10 @@ class Backend {
     post("Tablet/GetDocuments", [](const json&) { return "[]"; });
     post("Tablet/GetQuizResults", [](const json&) { return "[]"; });
     server_.Get("/api/Tablet/GetUserProfile", [](const httplib::Request&, httplib::Response& response) {
-      response.set_content(R"({"isConfirmed":true,"firstName":"Alex","lastName":"Morgan","id":"1",)"
-                           R"("userName":"demo@example.com","school":[],"hasFacebook":false,"hasZedodo":false,"hasPassword":true})",
-                           kJson);
+      response.set_content(
+          R"({"isConfirmed":true,"firstName":"Alex","lastName":"Morgan","id":"1",)"
+          R"("userName":"demo@example.com","school":[],"hasFacebook":false,"hasZedodo":false,"hasPassword":true})",
+          kJson);
     });
     server_.Get("/api/Media/.*", [this](const httplib::Request&, httplib::Response& response) {
       ++pictureGets_;
@@ -301,8 +303,7 @@ int search() {
   std::sort(times.begin(), times.end());
   const double p99 = times[times.size() * 99 / 100 - 1];
   std::printf("  keystroke median %.1f ms, slowest %.1f ms\n", median(times) * 1000, times.back() * 1000);
-  line("search keystroke on 10,000 lectures, p99 over 200 keystrokes typed and erased", p99 * 1000, "ms",
-       "<= 16 ms");
+  line("search keystroke on 10,000 lectures, p99 over 200 keystrokes typed and erased", p99 * 1000, "ms", "<= 16 ms");
   return 0;
 }
 
@@ -349,8 +350,8 @@ int news() {
 }
 
 const std::map<std::string, int (*)()> kFigures = {
-    {"quizzes", quizzes}, {"grid", grid},         {"search", search},
-    {"details", details}, {"achievements", achievements}, {"news", news},
+    {"quizzes", quizzes},           {"grid", grid}, {"search", search}, {"details", details},
+    {"achievements", achievements}, {"news", news},
 };
 
 }  // namespace

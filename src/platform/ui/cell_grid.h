@@ -77,11 +77,22 @@ class CellGrid {
     visible_.clear();
     shownAt_.clear();
     // Last item first: the pool hands out the last cell in first, so an item asked for again gets
-    // the cell it showed (a picture on its way keeps going), and each leaves the host's end.
-    for (auto it = shown.rbegin(); it != shown.rend(); ++it) hide(it->second);
+    // the cell it showed (a picture on its way keeps going). The cells wait in the host, where
+    // most of them show again, unless one holds the first responder (leaving ends its editing).
+    const UIView* editing = cellHoldingFirstResponder();
+    std::vector<std::shared_ptr<Cell>> parked;
+    for (auto it = shown.rbegin(); it != shown.rend(); ++it) {
+      const bool stays = it->second.get() != editing && it->second->reuseIdentifier();
+      hide(it->second, !stays);
+      if (stays) parked.push_back(it->second);
+    }
     selected_.clear();
     recount(source);
     fill(source, {});
+    for (const auto& cell : parked) {
+      if (!shownAt_.count(cell.get()) && cell->superview().get() == &host_) cell->removeFromSuperview();
+    }
+    keepCellsInItemOrder();
   }
 
   // Asks again for the counts and for the cells at `paths`; other cells stay.
@@ -329,12 +340,41 @@ class CellGrid {
     cell->setSelected(isSelected(ip));
   }
 
-  void hide(const std::shared_ptr<Cell>& cell) {
-    if (cell->superview().get() == &host_) cell->removeFromSuperview();
+  void hide(const std::shared_ptr<Cell>& cell, bool detach = true) {
+    if (detach && cell->superview().get() == &host_) cell->removeFromSuperview();
     // A cell shown at another index path too stays out of the pool.
     if (shownAt_.count(cell.get())) return;
     const auto& id = cell->reuseIdentifier();
     if (id && pooled_.insert(cell.get()).second) pool_[*id].push_back(cell);
+  }
+
+  // The cell among the host's subviews whose subtree holds the first responder, if any.
+  const UIView* cellHoldingFirstResponder() const {
+    auto responder = std::dynamic_pointer_cast<UIView>(host_.currentFirstResponder());
+    const UIView* view = responder.get();
+    while (view) {
+      auto super = view->superview();
+      if (super.get() == &host_) return view;
+      view = super.get();
+    }
+    return nullptr;
+  }
+
+  // The host's subviews hold the cells in item order, as when each reload added them anew: views
+  // are looked up by name in that order.
+  void keepCellsInItemOrder() {
+    auto next = visible_.begin();
+    bool ordered = true;
+    for (const auto& view : host_.subviews()) {
+      if (!shownAt_.count(view.get())) continue;
+      if (next == visible_.end() || next->second != view) {
+        ordered = false;
+        break;
+      }
+      ++next;
+    }
+    if (ordered && next == visible_.end()) return;
+    for (const auto& [ip, cell] : visible_) host_.bringSubviewToFront(cell);
   }
 
   // `cell` left one index path of visible_.
@@ -354,7 +394,7 @@ class CellGrid {
   std::map<NSIndexPath, std::shared_ptr<Cell>> visible_;
   // How many index paths of visible_ show each cell, and which cells wait in the pool: hiding a
   // cell looks at neither list.
-  std::unordered_map<const Cell*, int> shownAt_;
+  std::unordered_map<const UIView*, int> shownAt_;
   std::unordered_set<const Cell*> pooled_;
   std::set<NSIndexPath> selected_;
   bool loaded_ = false;

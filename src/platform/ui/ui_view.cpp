@@ -96,6 +96,71 @@ bool subtreeBlocksTouches(const UIView& v) {
 
 }  // namespace
 
+// The constraints a view holds, by the views they pin, in the order held. Made once a view holds
+// more than a few: a container whose rows each pin to it answers each row without a scan.
+struct UIView::PinIndex {
+  static constexpr std::size_t kScanLimit = 4;
+  std::unordered_map<const UIView*, std::vector<const NSLayoutConstraint*>> byView;
+
+  void add(const NSLayoutConstraint& c) {
+    auto first = c.firstItem();
+    auto second = c.secondItem();
+    if (first) byView[first.get()].push_back(&c);
+    if (second && second != first) byView[second.get()].push_back(&c);
+  }
+};
+
+struct UIView::Extras {
+  CALayer layer;
+  std::optional<UIColor> tintColor;
+  std::weak_ptr<UIResponder> owner;
+  std::weak_ptr<UIResponder> firstResponder;  // kept by the root of a tree only
+  std::vector<std::shared_ptr<UIGestureRecognizer>> gestureRecognizers;
+  std::vector<std::shared_ptr<NSLayoutConstraint>> constraints;
+  std::unique_ptr<PinIndex> pinIndex;
+};
+
+UIView::Extras& UIView::extras() {
+  if (!extras_) extras_ = std::make_unique<Extras>();
+  return *extras_;
+}
+
+CALayer& UIView::layer() { return extras().layer; }
+
+const CALayer& UIView::layer() const {
+  static const CALayer plain;
+  return extras_ ? extras_->layer : plain;
+}
+
+void UIView::setClipsToBounds(bool v) {
+  if (v || extras_) extras().layer.masksToBounds = v;
+}
+
+const std::optional<UIColor>& UIView::ownTintColor() const {
+  static const std::optional<UIColor> none;
+  return extras_ ? extras_->tintColor : none;
+}
+
+const std::vector<std::shared_ptr<NSLayoutConstraint>>& UIView::constraints() const {
+  static const std::vector<std::shared_ptr<NSLayoutConstraint>> none;
+  return extras_ ? extras_->constraints : none;
+}
+
+const std::vector<std::shared_ptr<UIGestureRecognizer>>& UIView::gestureRecognizers() const {
+  static const std::vector<std::shared_ptr<UIGestureRecognizer>> none;
+  return extras_ ? extras_->gestureRecognizers : none;
+}
+
+void UIView::setOwningResponder(std::weak_ptr<UIResponder> owner) { extras().owner = std::move(owner); }
+
+std::shared_ptr<UIResponder> UIView::storedFirstResponder() const {
+  return extras_ ? extras_->firstResponder.lock() : nullptr;
+}
+
+void UIView::forgetFirstResponder() {
+  if (extras_) extras_->firstResponder.reset();
+}
+
 std::shared_ptr<UIView> UIView::make(CGRect frame) { return std::make_shared<UIView>(frame); }
 
 UIView::UIView(CGRect frame) : frame_(frame), bounds_{{0, 0}, frame.size} {}
@@ -123,7 +188,7 @@ void UIView::bringSubviewToFront(const std::shared_ptr<UIView>& view) {
 }
 
 std::shared_ptr<UIView> UIView::firstResponderInSubtree() const {
-  auto fr = std::dynamic_pointer_cast<UIView>(rootView()->firstResponder_.lock());
+  auto fr = std::dynamic_pointer_cast<UIView>(rootView()->storedFirstResponder());
   if (fr && (fr.get() == this || fr->isDescendantOfView(*this))) return fr;
   return nullptr;
 }
@@ -143,13 +208,13 @@ void UIView::attach(const std::shared_ptr<UIView>& view, std::size_t index) {
   UIWindow* oldWindow = oldRoot->asWindow();
   if (auto fr = view->firstResponderInSubtree()) {
     // A first responder moves with its tree only into a tree that has none.
-    auto current = newRoot->firstResponder_.lock();
+    auto current = newRoot->storedFirstResponder();
     if (current && current != fr) {
       fr->forceResignFirstResponder();
     } else {
-      newRoot->firstResponder_ = fr;
+      newRoot->extras().firstResponder = fr;
     }
-    oldRoot->firstResponder_.reset();
+    oldRoot->forgetFirstResponder();
   }
   if (oldSuper) oldSuper->dropSubview(*view);
   layoutInputChanged();
@@ -167,7 +232,7 @@ void UIView::removeFromSuperview() {
   if (auto fr = firstResponderInSubtree()) {
     fr->forceResignFirstResponder();
     auto root = rootView();
-    if (root->firstResponder_.lock() == fr) root->firstResponder_.reset();
+    if (root->storedFirstResponder() == fr) root->forgetFirstResponder();
   }
   sup->dropSubview(*this);
   superview_.reset();
@@ -246,13 +311,13 @@ void UIView::setCenter(CGPoint center) {
 
 UIColor UIView::tintColor() const {
   for (const UIView* v = this; v; v = v->superview_.lock().get()) {
-    if (v->tintColor_) return *v->tintColor_;
+    if (const auto& own = v->ownTintColor()) return *own;
   }
   return UIColor::systemTintColor();
 }
 
 void UIView::setTintColor(std::optional<UIColor> color) {
-  tintColor_ = std::move(color);
+  if (color || extras_) extras().tintColor = std::move(color);
   // Descendants that inherit see the change too.
   std::vector<UIView*> pending{this};
   while (!pending.empty()) {
@@ -260,7 +325,7 @@ void UIView::setTintColor(std::optional<UIColor> color) {
     pending.pop_back();
     v->tintColorDidChange();
     for (const auto& s : v->subviews_) {
-      if (!s->tintColor_) pending.push_back(s.get());
+      if (!s->ownTintColor()) pending.push_back(s.get());
     }
   }
 }
@@ -326,47 +391,37 @@ bool UIView::tap() {
   return true;
 }
 
-// The constraints a view holds, by the views they pin, in the order held. Made once a view holds
-// more than a few: a container whose rows each pin to it answers each row without a scan.
-struct UIView::PinIndex {
-  static constexpr std::size_t kScanLimit = 4;
-  std::unordered_map<const UIView*, std::vector<const NSLayoutConstraint*>> byView;
-
-  void add(const NSLayoutConstraint& c) {
-    auto first = c.firstItem();
-    auto second = c.secondItem();
-    if (first) byView[first.get()].push_back(&c);
-    if (second && second != first) byView[second.get()].push_back(&c);
-  }
-};
-
 template <class F>
 void UIView::forEachConstraintPinning(const UIView& view, F&& f) const {
-  if (!pinIndex_) {
-    for (const auto& c : constraints_) f(*c);
+  if (!extras_) return;
+  const auto& index = extras_->pinIndex;
+  if (!index) {
+    for (const auto& c : extras_->constraints) f(*c);
     return;
   }
-  auto it = pinIndex_->byView.find(&view);
-  if (it == pinIndex_->byView.end()) return;
+  auto it = index->byView.find(&view);
+  if (it == index->byView.end()) return;
   for (const auto* c : it->second) f(*c);
 }
 
 void UIView::reindexConstraints() {
-  pinIndex_.reset();
-  if (constraints_.size() <= PinIndex::kScanLimit) return;
-  pinIndex_ = std::make_unique<PinIndex>();
-  for (const auto& c : constraints_) pinIndex_->add(*c);
+  auto& x = extras();
+  x.pinIndex.reset();
+  if (x.constraints.size() <= PinIndex::kScanLimit) return;
+  x.pinIndex = std::make_unique<PinIndex>();
+  for (const auto& c : x.constraints) x.pinIndex->add(*c);
 }
 
 void UIView::addConstraint(const std::shared_ptr<NSLayoutConstraint>& constraint) {
   if (!constraint) return;
   constraint->setActive(true);
-  if (std::find(constraints_.begin(), constraints_.end(), constraint) != constraints_.end()) return;
+  auto& x = extras();
+  if (std::find(x.constraints.begin(), x.constraints.end(), constraint) != x.constraints.end()) return;
   layoutInputChanged();
-  constraints_.push_back(constraint);
-  if (pinIndex_) {
-    pinIndex_->add(*constraint);
-  } else if (constraints_.size() > PinIndex::kScanLimit) {
+  x.constraints.push_back(constraint);
+  if (x.pinIndex) {
+    x.pinIndex->add(*constraint);
+  } else if (x.constraints.size() > PinIndex::kScanLimit) {
     reindexConstraints();
   }
 }
@@ -376,12 +431,14 @@ void UIView::addConstraints(const std::vector<std::shared_ptr<NSLayoutConstraint
 }
 
 void UIView::removeConstraint(const std::shared_ptr<NSLayoutConstraint>& constraint) {
-  auto it = std::find(constraints_.begin(), constraints_.end(), constraint);
-  if (it == constraints_.end()) return;
+  if (!extras_) return;
+  auto& x = *extras_;
+  auto it = std::find(x.constraints.begin(), x.constraints.end(), constraint);
+  if (it == x.constraints.end()) return;
   constraint->setActive(false);
   layoutInputChanged();
-  constraints_.erase(std::remove(constraints_.begin(), constraints_.end(), constraint), constraints_.end());
-  if (pinIndex_) reindexConstraints();
+  x.constraints.erase(std::remove(x.constraints.begin(), x.constraints.end(), constraint), x.constraints.end());
+  if (x.pinIndex) reindexConstraints();
 }
 
 void UIView::addGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& recognizer) {
@@ -389,16 +446,19 @@ void UIView::addGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& re
   if (auto previous = recognizer->view(); previous && previous.get() != this) {
     previous->removeGestureRecognizer(recognizer);
   }
-  if (std::find(gestureRecognizers_.begin(), gestureRecognizers_.end(), recognizer) == gestureRecognizers_.end()) {
-    gestureRecognizers_.push_back(recognizer);
+  auto& recognizers = extras().gestureRecognizers;
+  if (std::find(recognizers.begin(), recognizers.end(), recognizer) == recognizers.end()) {
+    recognizers.push_back(recognizer);
   }
   recognizer->setView(sharedAs<UIView>());
 }
 
 void UIView::removeGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& recognizer) {
-  auto it = std::find(gestureRecognizers_.begin(), gestureRecognizers_.end(), recognizer);
-  if (it == gestureRecognizers_.end()) return;
-  gestureRecognizers_.erase(it);
+  if (!extras_) return;
+  auto& recognizers = extras_->gestureRecognizers;
+  auto it = std::find(recognizers.begin(), recognizers.end(), recognizer);
+  if (it == recognizers.end()) return;
+  recognizers.erase(it);
   recognizer->setView(nullptr);
 }
 
@@ -535,17 +595,17 @@ double UIView::lastAnimationDuration() { return animationState().lastDuration; }
 
 bool UIView::claimFirstResponder() {
   UIView* root = rootView();
-  auto current = root->firstResponder_.lock();
+  auto current = root->storedFirstResponder();
   if (current.get() == this) return true;
   if (current && !current->resignFirstResponder()) return false;
   root = rootView();  // the resignation may have moved things
-  root->firstResponder_ = weak_from_this();
+  root->extras().firstResponder = weak_from_this();
   return true;
 }
 
 void UIView::releaseFirstResponder() {
   UIView* root = rootView();
-  if (root->firstResponder_.lock().get() == this) root->firstResponder_.reset();
+  if (root->storedFirstResponder().get() == this) root->forgetFirstResponder();
 }
 
 bool UIView::becomeFirstResponder() { return canBecomeFirstResponder() && claimFirstResponder(); }
@@ -555,9 +615,9 @@ bool UIView::resignFirstResponder() {
   return true;
 }
 
-bool UIView::isFirstResponder() const { return rootView()->firstResponder_.lock().get() == this; }
+bool UIView::isFirstResponder() const { return rootView()->storedFirstResponder().get() == this; }
 
-std::shared_ptr<UIResponder> UIView::currentFirstResponder() const { return rootView()->firstResponder_.lock(); }
+std::shared_ptr<UIResponder> UIView::currentFirstResponder() const { return rootView()->storedFirstResponder(); }
 
 bool UIView::endEditing(bool force) {
   auto fr = firstResponderInSubtree();
@@ -571,7 +631,9 @@ bool UIView::endEditing(bool force) {
 }
 
 std::shared_ptr<UIResponder> UIView::nextResponder() const {
-  if (auto owner = owner_.lock()) return owner;
+  if (extras_) {
+    if (auto owner = extras_->owner.lock()) return owner;
+  }
   return superview_.lock();
 }
 

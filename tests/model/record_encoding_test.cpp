@@ -61,6 +61,13 @@ TEST(RecordEncodingTest, ListsAndPlainArrays) {
   for (const LectureResponse& lecture : lectures) ids.push_back(*lecture.id);
   EXPECT_EQ(ids, (std::vector<std::int64_t>{4, 2}));
   EXPECT_FALSE(MappableArray<LectureResponse>().first());
+  // Read one object at a time: a broken end still gives nothing, other elements are passed over,
+  // and what an object holds deeper stays its own.
+  EXPECT_TRUE(MappableArray<LectureResponse>::decode(R"([{"id":1},{"id":2)").empty());
+  const auto mixed = MappableArray<LectureResponse>::decode(R"( [1,{"id":3,"x":{"id":8},"name":"c"},"y",[{"id":9}]])");
+  ASSERT_EQ(mixed.size(), 1u);
+  EXPECT_EQ(std::tuple(mixed[0].id, mixed[0].name),
+            std::tuple(std::optional<std::int64_t>(3), std::optional<std::string>("c")));
 
   EXPECT_EQ(std::tuple(encode(std::vector<std::int64_t>{3, -1, 17}), encode(std::vector<std::int64_t>{}),
                        encode(std::vector<std::int64_t>{INT64_MIN})),

@@ -1,6 +1,8 @@
 #include "platform/frameworks/image_loading.h"
 
 #include <cstdint>
+#include <deque>
+#include <utility>
 
 #include "platform/foundation/dispatch.h"
 #include "platform/net/url_session.h"
@@ -10,7 +12,13 @@ namespace {
 struct PendingRequest {
   std::uint64_t id = 0;
   std::weak_ptr<UIImageView> view;
-  std::shared_ptr<URLSessionDataTask> task;
+  std::shared_ptr<URLSessionDataTask> task;  // none while it waits its turn
+  URL url;
+  std::string key;
+  // The latest call's: a view asked again for the address it loads keeps the download.
+  ImageFormat format;
+  ImageFailureHandler failure;
+  ImageSuccessHandler success;
 };
 
 // The request each view waits for, by view. An entry of a view that died is dropped when its
@@ -26,6 +34,22 @@ std::uint64_t nextRequestId() {
 }
 
 constexpr std::int64_t kMaxPictureBytes = 16 * 1024 * 1024;
+
+// A grid of thousands of pictures asks for them all at once: each download running holds a
+// connection and its buffers, so a few run at a time and the others wait their turn in order.
+constexpr std::size_t kMaxDownloads = 16;
+
+struct Downloads {
+  std::size_t running = 0;
+  std::deque<std::pair<std::uint64_t, const UIImageView*>> waiting;
+  // Keeps waiters for the network waiting while pictures wait their turn.
+  std::shared_ptr<void> inFlight;
+};
+
+Downloads& downloads() {
+  static auto* state = new Downloads();  // never destroyed, like the session
+  return *state;
+}
 
 std::shared_ptr<URLSession> imageSession() {
   // Never destroyed: answers may still arrive while the process exits.
@@ -108,45 +132,101 @@ void hnk_cancelSetImage(UIImageView& view) {
   if (task) task->cancel();
 }
 
+namespace {
+
+void startWaitingDownloads();
+
+// The answer of request `id` for the view at `address`, when it is still the one that view waits for.
+void pictureArrived(std::uint64_t id, const UIImageView* address, const URL& url, std::optional<Data> data,
+                    const std::shared_ptr<const URLResponse>& response, std::optional<NSError> error) {
+  auto& requests = pendingRequests();
+  auto it = requests.find(address);
+  if (it == requests.end() || it->second.id != id) return;  // cancelled or replaced
+  PendingRequest request = std::move(it->second);
+  requests.erase(it);
+  auto target = request.view.lock();
+
+  std::shared_ptr<UIImage> image;
+  if (!error) {
+    auto* http = dynamic_cast<const HTTPURLResponse*>(response.get());
+    if (http && (http->statusCode() < 200 || http->statusCode() > 299)) {
+      error = loadingError(ImageLoadingErrorStatusCodeNotOK,
+                           "Status code " + std::to_string(http->statusCode()) + " from " + request.key, url);
+    } else if (!(image = prepared(UIImage::imageWithData(data.value_or(Data{})), request.format))) {
+      error = loadingError(ImageLoadingErrorInvalidData, "Failed to load image data from " + request.key, url);
+    }
+  }
+  if (!image) {
+    if (request.failure) request.failure(error);
+    return;
+  }
+  ImageCache::shared().setImage(image, request.key, request.format.name);
+  if (target) deliver(*target, image, request.success);
+}
+
+// Requests cancelled or replaced while they waited are passed over.
+void startWaitingDownloads() {
+  auto& state = downloads();
+  auto& requests = pendingRequests();
+  while (state.running < kMaxDownloads && !state.waiting.empty()) {
+    const auto [id, address] = state.waiting.front();
+    state.waiting.pop_front();
+    auto it = requests.find(address);
+    if (it == requests.end() || it->second.id != id) continue;
+    const URL url = it->second.url;
+    auto task = imageSession()->dataTaskWithRequest(
+        URLRequest(url), [id, address, url](std::optional<Data> data, std::shared_ptr<const URLResponse> response,
+                                            std::optional<NSError> error) {
+          --downloads().running;
+          pictureArrived(id, address, url, std::move(data), response, std::move(error));
+          startWaitingDownloads();
+        });
+    it->second.task = task;
+    ++state.running;
+    task->resume();
+  }
+  if (state.waiting.empty()) {
+    state.inFlight.reset();
+  } else if (!state.inFlight) {
+    state.inFlight = URLSession::holdTransferInFlight();
+  }
+}
+
+}  // namespace
+
 void hnk_setImageFromURL(UIImageView& view, const URL& url, std::shared_ptr<UIImage> placeholder,
                          std::optional<ImageFormat> format, ImageFailureHandler failure, ImageSuccessHandler success) {
-  hnk_cancelSetImage(view);
-  const ImageFormat fmt = format.value_or(ImageFormat{});
-  const std::string key = url.absoluteString();
-  if (auto cached = ImageCache::shared().image(key, fmt.name)) return deliver(view, cached, success);
+  ImageFormat fmt = format.value_or(ImageFormat{});
+  std::string key = url.absoluteString();
+  if (auto cached = ImageCache::shared().image(key, fmt.name)) {
+    hnk_cancelSetImage(view);
+    return deliver(view, cached, success);
+  }
   if (placeholder) view.setImage(placeholder);
+  auto& requests = pendingRequests();
+  if (auto it = requests.find(&view); it != requests.end()) {
+    auto& pending = it->second;
+    // A table asks again for every row it reloads: the picture already on its way is the same one.
+    if (pending.key == key && pending.format.name == fmt.name && pending.view.lock().get() == &view) {
+      pending.format = std::move(fmt);
+      pending.failure = std::move(failure);
+      pending.success = std::move(success);
+      return;
+    }
+    hnk_cancelSetImage(view);
+  }
 
   const auto id = nextRequestId();
-  const UIImageView* address = &view;
-  auto task = imageSession()->dataTaskWithRequest(
-      URLRequest(url),
-      [id, address, url, key, fmt, failure = std::move(failure), success = std::move(success)](
-          std::optional<Data> data, std::shared_ptr<const URLResponse> response, std::optional<NSError> error) {
-        auto& requests = pendingRequests();
-        auto it = requests.find(address);
-        if (it == requests.end() || it->second.id != id) return;  // cancelled or replaced
-        auto target = it->second.view.lock();
-        requests.erase(it);
-
-        std::shared_ptr<UIImage> image;
-        if (!error) {
-          auto* http = dynamic_cast<const HTTPURLResponse*>(response.get());
-          if (http && (http->statusCode() < 200 || http->statusCode() > 299)) {
-            error = loadingError(ImageLoadingErrorStatusCodeNotOK,
-                                 "Status code " + std::to_string(http->statusCode()) + " from " + key, url);
-          } else if (!(image = prepared(UIImage::imageWithData(data.value_or(Data{})), fmt))) {
-            error = loadingError(ImageLoadingErrorInvalidData, "Failed to load image data from " + key, url);
-          }
-        }
-        if (!image) {
-          if (failure) failure(error);
-          return;
-        }
-        ImageCache::shared().setImage(image, key, fmt.name);
-        if (target) deliver(*target, image, success);
-      });
-  pendingRequests()[address] = {id, view.sharedAs<UIImageView>(), task};
-  task->resume();
+  requests[&view] = {id,
+                     view.sharedAs<UIImageView>(),
+                     nullptr,
+                     url,
+                     std::move(key),
+                     std::move(fmt),
+                     std::move(failure),
+                     std::move(success)};
+  downloads().waiting.emplace_back(id, &view);
+  startWaitingDownloads();
 }
 
 void hnk_setImage(UIImageView& view, const std::function<std::shared_ptr<UIImage>()>& fetch, const std::string& key,

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <map>
+#include <unordered_map>
 
 #include "platform/net/curl_engine.h"
 #include "platform/net/transfer.h"
@@ -54,19 +55,58 @@ struct URLSession::Private {
   bool invalidated = false;
   bool invalidationQueued = false;
   TaskAllocator::Slot firstTaskSlot;
-  std::vector<Listed, TaskAllocator> tasks{TaskAllocator(firstTaskSlot)};  // not yet ended, in the order made
+  // Not yet ended, in the order made. An entry that ends early becomes a hole (null task), so
+  // the others keep their places; holes go once they are half the list.
+  std::vector<Listed, TaskAllocator> tasks{TaskAllocator(firstTaskSlot)};
+  // Where each task sits in `tasks`, kept only while the list is longer than a scan is worth:
+  // a session with thousands of tasks running finds the one that ends without looking at each.
+  std::unordered_map<const URLSessionTask*, std::size_t> positions;
+  std::size_t holes = 0;
+  static constexpr std::size_t kScanLimit = 8;
 
-  void add(const std::shared_ptr<URLSessionTask>& task) { tasks.push_back({task.get(), task}); }
+  void add(const std::shared_ptr<URLSessionTask>& task) {
+    tasks.push_back({task.get(), task});
+    if (!positions.empty()) {
+      positions.emplace(task.get(), tasks.size() - 1);
+    } else if (tasks.size() > kScanLimit) {
+      reindex();
+    }
+  }
+
+  void remove(const URLSessionTask* ended) {
+    if (positions.empty()) {
+      auto found = std::find_if(tasks.begin(), tasks.end(), [&](const Listed& l) { return l.task == ended; });
+      if (found != tasks.end()) tasks.erase(found);
+      return;
+    }
+    auto found = positions.find(ended);
+    if (found == positions.end()) return;
+    tasks[found->second] = Listed{nullptr, {}};
+    positions.erase(found);
+    if (++holes * 2 > tasks.size()) dropHoles();
+  }
+
+  void dropHoles() {
+    tasks.erase(std::remove_if(tasks.begin(), tasks.end(), [](const Listed& l) { return !l.task; }), tasks.end());
+    reindex();
+  }
+
+  void reindex() {
+    holes = 0;
+    positions.clear();
+    if (tasks.size() <= kScanLimit) return;
+    for (std::size_t i = 0; i < tasks.size(); ++i) positions.emplace(tasks[i].task, i);
+  }
+
+  void clear() {
+    tasks.clear();
+    reindex();
+  }
 
   // Caller holds the mutex and destroys `survivors` after releasing it. `ended` (if any) leaves
   // the list. True when didBecomeInvalidWithError is now due.
   bool invalidationDue(const URLSessionTask* ended, Survivors& survivors) {
-    // A task that ends leaves by itself: a session with many tasks running does not look at each
-    // of them whenever one ends.
-    if (ended) {
-      auto found = std::find_if(tasks.begin(), tasks.end(), [&](const Listed& l) { return l.task == ended; });
-      if (found != tasks.end()) tasks.erase(found);
-    }
+    if (ended) remove(ended);
     if (!invalidated || invalidationQueued) return false;
     // Invalidated: what else ended (a task moved between sessions as it ended) goes too.
     tasks.erase(std::remove_if(tasks.begin(), tasks.end(),
@@ -78,6 +118,7 @@ struct URLSession::Private {
                                  return isEnded;
                                }),
                 tasks.end());
+    reindex();
     if (!tasks.empty()) return false;
     invalidationQueued = true;
     return true;
@@ -191,7 +232,7 @@ void URLSession::adoptBackgroundTasks() {
       if (task->state() != URLSessionTaskState::Completed) moved.push_back(task);
       survivors.push_back(std::move(task));
     }
-    previous->p_->tasks.clear();
+    previous->p_->clear();
     due = previous->p_->invalidationDue(nullptr, survivors);
   }
   {

@@ -7,6 +7,8 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/foundation/fatal_error.h"
@@ -46,6 +48,7 @@ class CellGrid {
     if (auto it = pool_.find(id); it != pool_.end() && !it->second.empty()) {
       auto cell = it->second.back();
       it->second.pop_back();
+      pooled_.erase(cell.get());
       ++reusedCount_;
       cell->prepareForReuse();
       return cell;
@@ -72,10 +75,24 @@ class CellGrid {
     ++reloadCount_;
     auto shown = std::move(visible_);
     visible_.clear();
-    for (auto& [ip, cell] : shown) hide(cell);
+    shownAt_.clear();
+    // Last item first: the pool hands out the last cell in first, so an item asked for again gets
+    // the cell it showed (a picture on its way keeps going). The cells wait in the host, where
+    // most of them show again, unless one holds the first responder (leaving ends its editing).
+    const UIView* editing = cellHoldingFirstResponder();
+    std::vector<std::shared_ptr<Cell>> parked;
+    for (auto it = shown.rbegin(); it != shown.rend(); ++it) {
+      const bool stays = it->second.get() != editing && it->second->reuseIdentifier();
+      hide(it->second, !stays);
+      if (stays) parked.push_back(it->second);
+    }
     selected_.clear();
     recount(source);
     fill(source, {});
+    for (const auto& cell : parked) {
+      if (!shownAt_.count(cell.get()) && cell->superview().get() == &host_) cell->removeFromSuperview();
+    }
+    keepCellsInItemOrder();
   }
 
   // Asks again for the counts and for the cells at `paths`; other cells stay.
@@ -258,6 +275,8 @@ class CellGrid {
       }
     }
     visible_ = std::move(moved);
+    shownAt_.clear();
+    for (const auto& [ip, cell] : visible_) ++shownAt_[cell.get()];
     for (const auto& cell : gone) hide(cell);
     std::set<NSIndexPath> sel;
     for (const auto& ip : selected_) {
@@ -287,8 +306,10 @@ class CellGrid {
       if (isValid(it->first)) {
         ++it;
       } else {
-        hide(it->second);
+        auto cell = std::move(it->second);
         it = visible_.erase(it);
+        unshown(*cell);
+        hide(cell);
       }
     }
     for (auto it = selected_.begin(); it != selected_.end();) {
@@ -300,8 +321,9 @@ class CellGrid {
         auto current = visible_.find(ip);
         if (current != visible_.end() && !force.count(ip)) continue;
         if (current != visible_.end()) {
-          auto old = current->second;
+          auto old = std::move(current->second);
           visible_.erase(current);
+          unshown(*old);
           hide(old);
         }
         auto cell = source.cell ? source.cell(ip) : nullptr;
@@ -313,21 +335,52 @@ class CellGrid {
 
   void show(const NSIndexPath& ip, const std::shared_ptr<Cell>& cell) {
     visible_[ip] = cell;
+    ++shownAt_[cell.get()];
     if (cell->superview().get() != &host_) host_.addSubview(cell);
     cell->setSelected(isSelected(ip));
   }
 
-  void hide(const std::shared_ptr<Cell>& cell) {
-    if (cell->superview().get() == &host_) cell->removeFromSuperview();
+  void hide(const std::shared_ptr<Cell>& cell, bool detach = true) {
+    if (detach && cell->superview().get() == &host_) cell->removeFromSuperview();
     // A cell shown at another index path too stays out of the pool.
-    for (const auto& [ip, c] : visible_) {
-      if (c == cell) return;
-    }
+    if (shownAt_.count(cell.get())) return;
     const auto& id = cell->reuseIdentifier();
-    if (id) {
-      auto& pool = pool_[*id];
-      if (std::find(pool.begin(), pool.end(), cell) == pool.end()) pool.push_back(cell);
+    if (id && pooled_.insert(cell.get()).second) pool_[*id].push_back(cell);
+  }
+
+  // The cell among the host's subviews whose subtree holds the first responder, if any.
+  const UIView* cellHoldingFirstResponder() const {
+    auto responder = std::dynamic_pointer_cast<UIView>(host_.currentFirstResponder());
+    const UIView* view = responder.get();
+    while (view) {
+      auto super = view->superview();
+      if (super.get() == &host_) return view;
+      view = super.get();
     }
+    return nullptr;
+  }
+
+  // The host's subviews hold the cells in item order, as when each reload added them anew: views
+  // are looked up by name in that order.
+  void keepCellsInItemOrder() {
+    auto next = visible_.begin();
+    bool ordered = true;
+    for (const auto& view : host_.subviews()) {
+      if (!shownAt_.count(view.get())) continue;
+      if (next == visible_.end() || next->second != view) {
+        ordered = false;
+        break;
+      }
+      ++next;
+    }
+    if (ordered && next == visible_.end()) return;
+    for (const auto& [ip, cell] : visible_) host_.bringSubviewToFront(cell);
+  }
+
+  // `cell` left one index path of visible_.
+  void unshown(const Cell& cell) {
+    auto it = shownAt_.find(&cell);
+    if (it != shownAt_.end() && --it->second == 0) shownAt_.erase(it);
   }
 
   UIView& host_;
@@ -339,6 +392,10 @@ class CellGrid {
   std::map<std::string, std::vector<std::shared_ptr<Cell>>> pool_;
   std::vector<int> counts_;
   std::map<NSIndexPath, std::shared_ptr<Cell>> visible_;
+  // How many index paths of visible_ show each cell, and which cells wait in the pool: hiding a
+  // cell looks at neither list.
+  std::unordered_map<const UIView*, int> shownAt_;
+  std::unordered_set<const Cell*> pooled_;
   std::set<NSIndexPath> selected_;
   bool loaded_ = false;
   int reloadCount_ = 0;

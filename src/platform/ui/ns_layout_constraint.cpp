@@ -18,6 +18,16 @@ std::shared_ptr<NSLayoutConstraint> NSLayoutConstraint::constraintWithItem(
   return c;
 }
 
+void NSLayoutConstraint::setConstant(CGFloat c) {
+  if (c != constant_) UIView::layoutInputChanged();
+  constant_ = c;
+}
+
+void NSLayoutConstraint::setActive(bool a) {
+  if (a != active_) UIView::layoutInputChanged();
+  active_ = a;
+}
+
 namespace {
 
 std::shared_ptr<UIView> holderOf(const NSLayoutConstraint& c) {
@@ -35,7 +45,7 @@ std::shared_ptr<UIView> holderOf(const NSLayoutConstraint& c) {
 void NSLayoutConstraint::activateConstraints(const std::vector<std::shared_ptr<NSLayoutConstraint>>& constraints) {
   for (const auto& c : constraints) {
     if (!c) continue;
-    c->active_ = true;
+    c->setActive(true);
     if (auto holder = holderOf(*c)) holder->addConstraint(c);
   }
 }
@@ -43,7 +53,7 @@ void NSLayoutConstraint::activateConstraints(const std::vector<std::shared_ptr<N
 void NSLayoutConstraint::deactivateConstraints(const std::vector<std::shared_ptr<NSLayoutConstraint>>& constraints) {
   for (const auto& c : constraints) {
     if (!c) continue;
-    c->active_ = false;
+    c->setActive(false);
     for (const auto& item : {c->firstItem(), c->secondItem()}) {
       if (item) item->removeConstraint(c);
       if (auto super = item ? item->superview() : nullptr) super->removeConstraint(c);

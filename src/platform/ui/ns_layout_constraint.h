@@ -48,10 +48,10 @@ class NSLayoutConstraint {
   NSLayoutRelation relation() const { return relation_; }
   CGFloat multiplier() const { return multiplier_; }
   CGFloat constant() const { return constant_; }
-  void setConstant(CGFloat c) { constant_ = c; }
+  void setConstant(CGFloat c);
   bool isActive() const { return active_; }
   // Only sets the flag (views call it when they add or remove the constraint).
-  void setActive(bool a) { active_ = a; }
+  void setActive(bool a);
   float priority() const { return priority_; }
   void setPriority(float p) { priority_ = p; }
   const std::string& identifier() const { return identifier_; }

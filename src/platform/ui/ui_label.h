@@ -19,9 +19,15 @@ class UILabel : public UIView {
   explicit UILabel(const NSCoder&) : UILabel(CGRect{}) {}
 
   const std::optional<std::string>& text() const { return text_; }
-  void setText(std::optional<std::string> text) { text_ = std::move(text); }
+  void setText(std::optional<std::string> text) {
+    text_ = std::move(text);
+    layoutInputChanged();
+  }
   const UIFont& font() const { return font_; }
-  void setFont(UIFont font) { font_ = std::move(font); }
+  void setFont(UIFont font) {
+    font_ = std::move(font);
+    layoutInputChanged();
+  }
   const UIColor& textColor() const { return textColor_; }
   void setTextColor(std::optional<UIColor> color) { textColor_ = color.value_or(UIColor::blackColor()); }
   const std::optional<UIColor>& shadowColor() const { return shadowColor_; }
@@ -29,15 +35,27 @@ class UILabel : public UIView {
   CGSize shadowOffset() const { return shadowOffset_; }
   void setShadowOffset(CGSize offset) { shadowOffset_ = offset; }
   int numberOfLines() const { return numberOfLines_; }
-  void setNumberOfLines(int n) { numberOfLines_ = n; }
+  void setNumberOfLines(int n) {
+    numberOfLines_ = n;
+    layoutInputChanged();
+  }
   NSTextAlignment textAlignment() const { return textAlignment_; }
   void setTextAlignment(NSTextAlignment a) { textAlignment_ = a; }
   CGFloat preferredMaxLayoutWidth() const { return preferredMaxLayoutWidth_; }
-  void setPreferredMaxLayoutWidth(CGFloat w) { preferredMaxLayoutWidth_ = w; }
+  void setPreferredMaxLayoutWidth(CGFloat w) {
+    preferredMaxLayoutWidth_ = w;
+    layoutInputChanged();
+  }
   bool adjustsFontSizeToFitWidth() const { return adjustsFontSizeToFitWidth_; }
-  void setAdjustsFontSizeToFitWidth(bool v) { adjustsFontSizeToFitWidth_ = v; }
+  void setAdjustsFontSizeToFitWidth(bool v) {
+    adjustsFontSizeToFitWidth_ = v;
+    layoutInputChanged();
+  }
   CGFloat minimumScaleFactor() const { return minimumScaleFactor_; }
-  void setMinimumScaleFactor(CGFloat f) { minimumScaleFactor_ = f; }
+  void setMinimumScaleFactor(CGFloat f) {
+    minimumScaleFactor_ = f;
+    layoutInputChanged();
+  }
   bool isEnabled() const { return enabled_; }
   void setEnabled(bool e) { enabled_ = e; }
 

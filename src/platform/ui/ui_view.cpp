@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <tuple>
 #include <typeinfo>
+#include <unordered_map>
 
 #include "platform/ui/ns_layout_constraint.h"
 #include "platform/ui/render.h"
@@ -95,6 +96,71 @@ bool subtreeBlocksTouches(const UIView& v) {
 
 }  // namespace
 
+// The constraints a view holds, by the views they pin, in the order held. Made once a view holds
+// more than a few: a container whose rows each pin to it answers each row without a scan.
+struct UIView::PinIndex {
+  static constexpr std::size_t kScanLimit = 4;
+  std::unordered_map<const UIView*, std::vector<const NSLayoutConstraint*>> byView;
+
+  void add(const NSLayoutConstraint& c) {
+    auto first = c.firstItem();
+    auto second = c.secondItem();
+    if (first) byView[first.get()].push_back(&c);
+    if (second && second != first) byView[second.get()].push_back(&c);
+  }
+};
+
+struct UIView::Extras {
+  CALayer layer;
+  std::optional<UIColor> tintColor;
+  std::weak_ptr<UIResponder> owner;
+  std::weak_ptr<UIResponder> firstResponder;  // kept by the root of a tree only
+  std::vector<std::shared_ptr<UIGestureRecognizer>> gestureRecognizers;
+  std::vector<std::shared_ptr<NSLayoutConstraint>> constraints;
+  std::unique_ptr<PinIndex> pinIndex;
+};
+
+UIView::Extras& UIView::extras() {
+  if (!extras_) extras_ = std::make_unique<Extras>();
+  return *extras_;
+}
+
+CALayer& UIView::layer() { return extras().layer; }
+
+const CALayer& UIView::layer() const {
+  static const CALayer plain;
+  return extras_ ? extras_->layer : plain;
+}
+
+void UIView::setClipsToBounds(bool v) {
+  if (v || extras_) extras().layer.masksToBounds = v;
+}
+
+const std::optional<UIColor>& UIView::ownTintColor() const {
+  static const std::optional<UIColor> none;
+  return extras_ ? extras_->tintColor : none;
+}
+
+const std::vector<std::shared_ptr<NSLayoutConstraint>>& UIView::constraints() const {
+  static const std::vector<std::shared_ptr<NSLayoutConstraint>> none;
+  return extras_ ? extras_->constraints : none;
+}
+
+const std::vector<std::shared_ptr<UIGestureRecognizer>>& UIView::gestureRecognizers() const {
+  static const std::vector<std::shared_ptr<UIGestureRecognizer>> none;
+  return extras_ ? extras_->gestureRecognizers : none;
+}
+
+void UIView::setOwningResponder(std::weak_ptr<UIResponder> owner) { extras().owner = std::move(owner); }
+
+std::shared_ptr<UIResponder> UIView::storedFirstResponder() const {
+  return extras_ ? extras_->firstResponder.lock() : nullptr;
+}
+
+void UIView::forgetFirstResponder() {
+  if (extras_) extras_->firstResponder.reset();
+}
+
 std::shared_ptr<UIView> UIView::make(CGRect frame) { return std::make_shared<UIView>(frame); }
 
 UIView::UIView(CGRect frame) : frame_(frame), bounds_{{0, 0}, frame.size} {}
@@ -122,7 +188,7 @@ void UIView::bringSubviewToFront(const std::shared_ptr<UIView>& view) {
 }
 
 std::shared_ptr<UIView> UIView::firstResponderInSubtree() const {
-  auto fr = std::dynamic_pointer_cast<UIView>(rootView()->firstResponder_.lock());
+  auto fr = std::dynamic_pointer_cast<UIView>(rootView()->storedFirstResponder());
   if (fr && (fr.get() == this || fr->isDescendantOfView(*this))) return fr;
   return nullptr;
 }
@@ -142,18 +208,16 @@ void UIView::attach(const std::shared_ptr<UIView>& view, std::size_t index) {
   UIWindow* oldWindow = oldRoot->asWindow();
   if (auto fr = view->firstResponderInSubtree()) {
     // A first responder moves with its tree only into a tree that has none.
-    auto current = newRoot->firstResponder_.lock();
+    auto current = newRoot->storedFirstResponder();
     if (current && current != fr) {
       fr->forceResignFirstResponder();
     } else {
-      newRoot->firstResponder_ = fr;
+      newRoot->extras().firstResponder = fr;
     }
-    oldRoot->firstResponder_.reset();
+    oldRoot->forgetFirstResponder();
   }
-  if (oldSuper) {
-    auto& siblings = oldSuper->subviews_;
-    siblings.erase(std::find(siblings.begin(), siblings.end(), view));
-  }
+  if (oldSuper) oldSuper->dropSubview(*view);
+  layoutInputChanged();
   view->superview_ = weak_from_this().expired() ? std::weak_ptr<UIView>() : sharedAs<UIView>();
   subviews_.insert(subviews_.begin() + static_cast<std::ptrdiff_t>(std::min(index, subviews_.size())), view);
   view->didMoveToSuperview();
@@ -168,13 +232,19 @@ void UIView::removeFromSuperview() {
   if (auto fr = firstResponderInSubtree()) {
     fr->forceResignFirstResponder();
     auto root = rootView();
-    if (root->firstResponder_.lock() == fr) root->firstResponder_.reset();
+    if (root->storedFirstResponder() == fr) root->forgetFirstResponder();
   }
-  auto& siblings = sup->subviews_;
-  siblings.erase(std::find(siblings.begin(), siblings.end(), self));
+  sup->dropSubview(*this);
   superview_.reset();
+  layoutInputChanged();
   didMoveToSuperview();
   if (oldWindow) notifyWindowChange();
+}
+
+void UIView::dropSubview(const UIView& view) {
+  // From the end: the views added last (a table's rows) are the ones taken out soonest.
+  auto it = std::find_if(subviews_.rbegin(), subviews_.rend(), [&](const auto& s) { return s.get() == &view; });
+  if (it != subviews_.rend()) subviews_.erase(std::next(it).base());
 }
 
 void UIView::notifyWindowChange() {
@@ -219,12 +289,14 @@ std::shared_ptr<UIView> UIView::viewWithAccessibilityIdentifier(const std::strin
 }
 
 void UIView::setFrame(CGRect frame) {
+  if (frame != frame_) layoutInputChanged();
   if (frame.size != frame_.size) needsLayout_ = true;
   frame_ = frame;
   bounds_.size = frame.size;
 }
 
 void UIView::setBounds(CGRect bounds) {
+  if (bounds != bounds_) layoutInputChanged();
   if (bounds.size != bounds_.size) needsLayout_ = true;
   CGPoint c = center();
   bounds_ = bounds;
@@ -233,18 +305,19 @@ void UIView::setBounds(CGRect bounds) {
 }
 
 void UIView::setCenter(CGPoint center) {
+  layoutInputChanged();
   frame_.origin = {center.x - frame_.size.width / 2, center.y - frame_.size.height / 2};
 }
 
 UIColor UIView::tintColor() const {
   for (const UIView* v = this; v; v = v->superview_.lock().get()) {
-    if (v->tintColor_) return *v->tintColor_;
+    if (const auto& own = v->ownTintColor()) return *own;
   }
   return UIColor::systemTintColor();
 }
 
 void UIView::setTintColor(std::optional<UIColor> color) {
-  tintColor_ = std::move(color);
+  if (color || extras_) extras().tintColor = std::move(color);
   // Descendants that inherit see the change too.
   std::vector<UIView*> pending{this};
   while (!pending.empty()) {
@@ -252,7 +325,7 @@ void UIView::setTintColor(std::optional<UIColor> color) {
     pending.pop_back();
     v->tintColorDidChange();
     for (const auto& s : v->subviews_) {
-      if (!s->tintColor_) pending.push_back(s.get());
+      if (!s->ownTintColor()) pending.push_back(s.get());
     }
   }
 }
@@ -318,11 +391,38 @@ bool UIView::tap() {
   return true;
 }
 
+template <class F>
+void UIView::forEachConstraintPinning(const UIView& view, F&& f) const {
+  if (!extras_) return;
+  const auto& index = extras_->pinIndex;
+  if (!index) {
+    for (const auto& c : extras_->constraints) f(*c);
+    return;
+  }
+  auto it = index->byView.find(&view);
+  if (it == index->byView.end()) return;
+  for (const auto* c : it->second) f(*c);
+}
+
+void UIView::reindexConstraints() {
+  auto& x = extras();
+  x.pinIndex.reset();
+  if (x.constraints.size() <= PinIndex::kScanLimit) return;
+  x.pinIndex = std::make_unique<PinIndex>();
+  for (const auto& c : x.constraints) x.pinIndex->add(*c);
+}
+
 void UIView::addConstraint(const std::shared_ptr<NSLayoutConstraint>& constraint) {
   if (!constraint) return;
   constraint->setActive(true);
-  if (std::find(constraints_.begin(), constraints_.end(), constraint) == constraints_.end()) {
-    constraints_.push_back(constraint);
+  auto& x = extras();
+  if (std::find(x.constraints.begin(), x.constraints.end(), constraint) != x.constraints.end()) return;
+  layoutInputChanged();
+  x.constraints.push_back(constraint);
+  if (x.pinIndex) {
+    x.pinIndex->add(*constraint);
+  } else if (x.constraints.size() > PinIndex::kScanLimit) {
+    reindexConstraints();
   }
 }
 
@@ -331,10 +431,14 @@ void UIView::addConstraints(const std::vector<std::shared_ptr<NSLayoutConstraint
 }
 
 void UIView::removeConstraint(const std::shared_ptr<NSLayoutConstraint>& constraint) {
-  auto it = std::find(constraints_.begin(), constraints_.end(), constraint);
-  if (it == constraints_.end()) return;
+  if (!extras_) return;
+  auto& x = *extras_;
+  auto it = std::find(x.constraints.begin(), x.constraints.end(), constraint);
+  if (it == x.constraints.end()) return;
   constraint->setActive(false);
-  constraints_.erase(std::remove(constraints_.begin(), constraints_.end(), constraint), constraints_.end());
+  layoutInputChanged();
+  x.constraints.erase(std::remove(x.constraints.begin(), x.constraints.end(), constraint), x.constraints.end());
+  if (x.pinIndex) reindexConstraints();
 }
 
 void UIView::addGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& recognizer) {
@@ -342,20 +446,24 @@ void UIView::addGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& re
   if (auto previous = recognizer->view(); previous && previous.get() != this) {
     previous->removeGestureRecognizer(recognizer);
   }
-  if (std::find(gestureRecognizers_.begin(), gestureRecognizers_.end(), recognizer) == gestureRecognizers_.end()) {
-    gestureRecognizers_.push_back(recognizer);
+  auto& recognizers = extras().gestureRecognizers;
+  if (std::find(recognizers.begin(), recognizers.end(), recognizer) == recognizers.end()) {
+    recognizers.push_back(recognizer);
   }
   recognizer->setView(sharedAs<UIView>());
 }
 
 void UIView::removeGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& recognizer) {
-  auto it = std::find(gestureRecognizers_.begin(), gestureRecognizers_.end(), recognizer);
-  if (it == gestureRecognizers_.end()) return;
-  gestureRecognizers_.erase(it);
+  if (!extras_) return;
+  auto& recognizers = extras_->gestureRecognizers;
+  auto it = std::find(recognizers.begin(), recognizers.end(), recognizer);
+  if (it == recognizers.end()) return;
+  recognizers.erase(it);
   recognizer->setView(nullptr);
 }
 
 void UIView::setNeedsLayout() {
+  layoutInputChanged();
   needsLayout_ = true;
   ++setNeedsLayoutCount_;
 }
@@ -399,10 +507,8 @@ void UIView::applyEdgeConstraints() {
     setPin(pins[axis->first], mine, thisFirst ? theirs->second + c.constant() : theirs->second - c.constant());
     any = true;
   };
-  for (const auto& c : constraints_) consider(*c);
-  if (super) {
-    for (const auto& c : super->constraints_) consider(*c);
-  }
+  forEachConstraintPinning(*this, consider);
+  if (super) super->forEachConstraintPinning(*this, consider);
   if (!any) return;
   CGRect f = frame_;
   std::tie(f.origin.x, f.size.width) = solveAxis(pins[0], f.origin.x, f.size.width, intrinsicContentSize().width);
@@ -419,14 +525,34 @@ void UIView::applyEdgeConstraintsInSubtree() {
   }
 }
 
-void UIView::layoutIfNeeded() {
-  applyEdgeConstraintsInSubtree();
+namespace {
+
+// How many layoutSubviews calls have started; main thread only, as layout is.
+std::uint64_t layoutSubviewsRuns = 0;
+std::uint64_t layoutInputChanges = 0;
+
+}  // namespace
+
+std::uint64_t UIView::layoutGeneration() { return layoutInputChanges; }
+
+void UIView::layoutInputChanged() { ++layoutInputChanges; }
+
+void UIView::layoutIfNeeded() { layoutPass(std::nullopt); }
+
+// Frames from constraints only change when the frames they read change, and within a pass only a
+// layoutSubviews moves those: a subtree whose frames were taken since the last one keeps them.
+void UIView::layoutPass(std::optional<std::uint64_t> framesTakenAt) {
+  if (framesTakenAt != layoutSubviewsRuns) {
+    applyEdgeConstraintsInSubtree();
+    framesTakenAt = layoutSubviewsRuns;
+  }
   if (needsLayout_) {
     needsLayout_ = false;
+    ++layoutSubviewsRuns;
     layoutSubviews();
   }
   auto keep = subviews_;
-  for (const auto& s : keep) s->layoutIfNeeded();
+  for (const auto& s : keep) s->layoutPass(framesTakenAt);
 }
 
 CGSize UIView::sizeThatFits(CGSize) const { return bounds_.size; }
@@ -469,17 +595,17 @@ double UIView::lastAnimationDuration() { return animationState().lastDuration; }
 
 bool UIView::claimFirstResponder() {
   UIView* root = rootView();
-  auto current = root->firstResponder_.lock();
+  auto current = root->storedFirstResponder();
   if (current.get() == this) return true;
   if (current && !current->resignFirstResponder()) return false;
   root = rootView();  // the resignation may have moved things
-  root->firstResponder_ = weak_from_this();
+  root->extras().firstResponder = weak_from_this();
   return true;
 }
 
 void UIView::releaseFirstResponder() {
   UIView* root = rootView();
-  if (root->firstResponder_.lock().get() == this) root->firstResponder_.reset();
+  if (root->storedFirstResponder().get() == this) root->forgetFirstResponder();
 }
 
 bool UIView::becomeFirstResponder() { return canBecomeFirstResponder() && claimFirstResponder(); }
@@ -489,9 +615,9 @@ bool UIView::resignFirstResponder() {
   return true;
 }
 
-bool UIView::isFirstResponder() const { return rootView()->firstResponder_.lock().get() == this; }
+bool UIView::isFirstResponder() const { return rootView()->storedFirstResponder().get() == this; }
 
-std::shared_ptr<UIResponder> UIView::currentFirstResponder() const { return rootView()->firstResponder_.lock(); }
+std::shared_ptr<UIResponder> UIView::currentFirstResponder() const { return rootView()->storedFirstResponder(); }
 
 bool UIView::endEditing(bool force) {
   auto fr = firstResponderInSubtree();
@@ -505,7 +631,9 @@ bool UIView::endEditing(bool force) {
 }
 
 std::shared_ptr<UIResponder> UIView::nextResponder() const {
-  if (auto owner = owner_.lock()) return owner;
+  if (extras_) {
+    if (auto owner = extras_->owner.lock()) return owner;
+  }
   return superview_.lock();
 }
 

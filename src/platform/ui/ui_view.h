@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -96,18 +97,18 @@ class UIView : public UIResponder {
   // Own tint, else the nearest ancestor's, else the system tint: never empty.
   UIColor tintColor() const;
   void setTintColor(std::optional<UIColor> color);
-  const std::optional<UIColor>& ownTintColor() const { return tintColor_; }
+  const std::optional<UIColor>& ownTintColor() const;
   virtual void tintColorDidChange() {}
   CGFloat alpha() const { return alpha_; }
   void setAlpha(CGFloat alpha) { alpha_ = alpha; }
   bool isOpaque() const { return opaque_; }
   void setOpaque(bool v) { opaque_ = v; }
-  bool clipsToBounds() const { return layer_.masksToBounds; }
-  void setClipsToBounds(bool v) { layer_.masksToBounds = v; }
+  bool clipsToBounds() const { return layer().masksToBounds; }
+  void setClipsToBounds(bool v);
   UIViewContentMode contentMode() const { return contentMode_; }
   void setContentMode(UIViewContentMode m) { contentMode_ = m; }
-  CALayer& layer() { return layer_; }
-  const CALayer& layer() const { return layer_; }
+  CALayer& layer();
+  const CALayer& layer() const;
 
   // Visibility and interaction.
   bool isHidden() const { return hidden_; }
@@ -150,7 +151,7 @@ class UIView : public UIResponder {
   void addConstraint(const std::shared_ptr<NSLayoutConstraint>& constraint);
   void addConstraints(const std::vector<std::shared_ptr<NSLayoutConstraint>>& constraints);
   void removeConstraint(const std::shared_ptr<NSLayoutConstraint>& constraint);
-  const std::vector<std::shared_ptr<NSLayoutConstraint>>& constraints() const { return constraints_; }
+  const std::vector<std::shared_ptr<NSLayoutConstraint>>& constraints() const;
   // The view's chance to adjust its own constraints; callers may also send it directly.
   virtual void updateConstraints() {}
   // Sets the frame from the constraints above; a view without any keeps its frame.
@@ -161,13 +162,17 @@ class UIView : public UIResponder {
   // Gesture recognisers (the view keeps them; they point back weakly).
   void addGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& recognizer);
   void removeGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& recognizer);
-  const std::vector<std::shared_ptr<UIGestureRecognizer>>& gestureRecognizers() const { return gestureRecognizers_; }
+  const std::vector<std::shared_ptr<UIGestureRecognizer>>& gestureRecognizers() const;
 
   // Layout. setNeedsLayout marks the view, and so does a change of its size; layoutIfNeeded runs
   // layoutSubviews on every marked view of the subtree, top-down, and clears the marks. Before a
   // view's layoutSubviews, its subtree takes its frames from the constraints.
   void setNeedsLayout();
   bool needsLayout() const { return needsLayout_; }
+  // Moves whenever something a layout pass reads changes: a frame, the tree, a constraint, a
+  // label's text or font. A pass over a tree while it stands still would change nothing.
+  static std::uint64_t layoutGeneration();
+  static void layoutInputChanged();
   int setNeedsLayoutCount() const { return setNeedsLayoutCount_; }
   void layoutIfNeeded();
   virtual void layoutSubviews() {}
@@ -197,7 +202,7 @@ class UIView : public UIResponder {
 
   // The controller whose root view this is answers as the next responder; else the superview.
   std::shared_ptr<UIResponder> nextResponder() const override;
-  void setOwningResponder(std::weak_ptr<UIResponder> owner) { owner_ = std::move(owner); }
+  void setOwningResponder(std::weak_ptr<UIResponder> owner);
 
   // Writes the view and its subtree; hidden (or fully transparent) views write nothing.
   virtual void render(TextCanvas& canvas) const;
@@ -229,32 +234,40 @@ class UIView : public UIResponder {
   UIView* rootView() const;
   void applyEdgeConstraintsInSubtree();
   void attach(const std::shared_ptr<UIView>& view, std::size_t index);
+  void dropSubview(const UIView& view);
+  void layoutPass(std::optional<std::uint64_t> framesTakenAt);
+  struct PinIndex;
+  struct Extras;
+  // The constraints this view holds that may pin `view` (all of them while there are few).
+  template <class F>
+  void forEachConstraintPinning(const UIView& view, F&& f) const;
+  void reindexConstraints();
+  Extras& extras();
+  // The first responder the root of a tree keeps.
+  std::shared_ptr<UIResponder> storedFirstResponder() const;
+  void forgetFirstResponder();
   void notifyWindowChange();
   // The first responder of this view's tree when it is this view or one of its descendants.
   std::shared_ptr<UIView> firstResponderInSubtree() const;
 
   std::weak_ptr<UIView> superview_;
   std::vector<std::shared_ptr<UIView>> subviews_;
-  std::weak_ptr<UIResponder> owner_;
-  // Meaningful on the root of a tree only.
-  std::weak_ptr<UIResponder> firstResponder_;
 
   CGRect frame_;
   CGRect bounds_;
   std::optional<UIColor> backgroundColor_;
-  std::optional<UIColor> tintColor_;
   CGFloat alpha_ = 1;
   bool opaque_ = true;
   UIViewContentMode contentMode_ = UIViewContentMode::ScaleToFill;
-  CALayer layer_;
   bool hidden_ = false;
   bool userInteractionEnabled_ = true;
   int tag_ = 0;
   std::string accessibilityIdentifier_;
   std::string accessibilityLabel_;
   bool translatesAutoresizing_ = true;
-  std::vector<std::shared_ptr<NSLayoutConstraint>> constraints_;
-  std::vector<std::shared_ptr<UIGestureRecognizer>> gestureRecognizers_;
+  // What most views never set, made when first set: a list of thousands of cells holds thousands
+  // of views.
+  std::unique_ptr<Extras> extras_;
   bool needsLayout_ = false;
   int setNeedsLayoutCount_ = 0;
 };

@@ -88,7 +88,12 @@ void layoutControllerIfNeeded(const std::shared_ptr<UIViewController>& c) {
 }  // namespace
 
 void UIWindow::layoutOnScreenIfNeeded() {
+  // Pictures and other replies that move nothing come often while the run loop settles. What a
+  // pass changes itself is looked at by the next one.
+  const auto generation = UIView::layoutGeneration();
+  if (laidOutAt_ == generation) return;
   auto self = sharedAs<UIWindow>();
   for (auto c = root_; c; c = c->presentedViewController()) layoutControllerIfNeeded(c);
   layoutIfNeeded();
+  laidOutAt_ = generation;
 }

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "platform/ui/ui_view.h"
@@ -45,4 +47,5 @@ class UIWindow : public UIView {
   void installRootView();
 
   std::shared_ptr<UIViewController> root_;
+  std::optional<std::uint64_t> laidOutAt_;  // the layout generation the last pass left
 };

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
 #include "platform/net/url_error.h"
+#include "platform/net/url_session.h"
 #include "support/fake_backend.h"
 #include "support/virtual_time.h"
 
@@ -85,6 +87,59 @@ TEST_F(ImageLoadingTest, FailuresLeaveTheViewAloneAndOnlyTheLatestRequestOfAView
   hnk_setImageFromURL(*doomed, url("slow.png?again"));
   doomed.reset();
   time_.runUntil([] { return false; }, 0.5);
+}
+
+TEST_F(ImageLoadingTest, AViewAskedAgainForThePictureItLoadsKeepsItsDownloadForTheLatestHandlers) {
+  server_.reply("GET", "/slow.png", {.body = pngBytes(5, 5), .delay = 0.2});
+  server_.reply("GET", "/gone.png", {.status = 404, .delay = 0.2});
+  auto view = UIImageView::make();
+  std::vector<std::string> calls;
+  auto handlers = [&](const std::string& name) {
+    return std::pair(ImageFailureHandler([&calls, name](const std::optional<NSError>&) { calls.push_back(name); }),
+                     ImageSuccessHandler([&calls, name](const std::shared_ptr<UIImage>&) { calls.push_back(name); }));
+  };
+  for (const char* name : {"first", "second", "third"}) {
+    auto [failure, success] = handlers(name);
+    hnk_setImageFromURL(*view, url("slow.png"), nullptr, std::nullopt, failure, success);
+  }
+  ASSERT_TRUE(time_.runUntil([&] { return !calls.empty(); }));
+  time_.runUntilIdle();
+  EXPECT_EQ(calls, std::vector<std::string>{"third"});
+  EXPECT_EQ(server_.requestCount(), 1u);
+
+  // The same for a failure.
+  calls.clear();
+  auto [failure, success] = handlers("gone");
+  hnk_setImageFromURL(*view, url("gone.png"));
+  hnk_setImageFromURL(*view, url("gone.png"), nullptr, std::nullopt, failure, success);
+  ASSERT_TRUE(time_.runUntil([&] { return !calls.empty(); }));
+  time_.runUntilIdle();
+  EXPECT_EQ(calls, std::vector<std::string>{"gone"});
+  EXPECT_EQ(server_.requestCount(), 2u);
+}
+
+TEST_F(ImageLoadingTest, AGridOfPicturesDownloadsAFewAtATimeAndSkipsTheOnesNoLongerWanted) {
+  server_.reply("GET", "/pic.png", {.body = pngBytes(3, 3), .delay = 0.05});
+  std::vector<std::shared_ptr<UIImageView>> views;
+  for (int i = 0; i < 20; ++i) {
+    views.push_back(UIImageView::make());
+    hnk_setImageFromURL(*views.back(), url("pic.png?n=" + std::to_string(i)));
+  }
+  // The last ones are still waiting their turn: they never go out.
+  for (int i = 15; i < 20; ++i) hnk_cancelSetImage(*views[static_cast<std::size_t>(i)]);
+  hnk_setImageFromURL(*views[14], url("pic.png?n=again"));
+  EXPECT_GT(URLSession::transfersInFlight(), 0u);
+  ASSERT_TRUE(time_.runUntil([&] { return URLSession::transfersInFlight() == 0; }));
+  std::vector<std::string> asked;
+  for (const auto& request : server_.requests()) asked.push_back(request.query);
+  std::vector<std::string> expected;
+  for (int i = 0; i < 14; ++i) expected.push_back("n=" + std::to_string(i));
+  expected.push_back("n=again");
+  std::sort(asked.begin(), asked.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(asked, expected) << "each once";
+  for (int i = 0; i < 15; ++i) EXPECT_NE(views[static_cast<std::size_t>(i)]->image(), nullptr) << i;
+  EXPECT_EQ(views[15]->image(), nullptr);
 }
 
 TEST_F(ImageLoadingTest, APictureBodyPastTheCapFailsWithoutFillingTheMemory) {

@@ -686,6 +686,35 @@ TEST_F(URLSessionTest, TasksEndingInAnyOrderLeaveTheRunningOnesListedAndInvalida
   EXPECT_EQ(delegate->events.back(), "invalid");
 }
 
+// The same with a list long enough to be kept indexed, and holes left by most of it.
+TEST_F(URLSessionTest, ManyTasksEndingInAnyOrderLeaveTheOthersListedInTheOrderMade) {
+  std::vector<std::shared_ptr<URLSessionDataTask>> tasks, running;
+  for (int i = 0; i < 40; ++i) tasks.push_back(session->dataTaskWithRequest(requestFor(server.url("none"))));
+  int cancelled = 0;
+  for (std::size_t i = 0; i < tasks.size(); ++i) {
+    if (i % 3 == 0) {
+      tasks[i]->cancel();
+      ++cancelled;
+    } else if (i % 3 == 1 && i > 20) {
+      tasks[i].reset();  // dropped unstarted
+    } else {
+      running.push_back(tasks[i]);
+    }
+  }
+  ASSERT_TRUE(time.runUntil([&] { return delegate->completions == cancelled; }));
+  std::optional<std::vector<std::shared_ptr<URLSessionDataTask>>> listed;
+  session->getTasksWithCompletionHandler([&](auto data, auto, auto) { listed = data; });
+  ASSERT_TRUE(time.runUntil([&] { return listed.has_value(); }));
+  EXPECT_EQ(*listed, running);
+
+  session->finishTasksAndInvalidate();
+  for (auto it = running.rbegin(); it + 1 != running.rend(); ++it) (*it)->cancel();
+  ASSERT_TRUE(time.runUntil([&] { return delegate->completions == cancelled + int(running.size()) - 1; }));
+  EXPECT_FALSE(delegate->invalidated) << "one task still runs";
+  running.front()->cancel();
+  ASSERT_TRUE(time.runUntil([&] { return delegate->invalidated; }));
+}
+
 // A body whose every offset is told apart from its neighbours.
 std::string patterned(std::size_t length, char salt = 0) {
   std::string text(length, '\0');

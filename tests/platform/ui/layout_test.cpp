@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 
 #include "controller_test_support.h"
 #include "platform/ui/ns_layout_constraint.h"
@@ -98,6 +99,100 @@ TEST(ConstraintLayoutTest, FramesFollowTheSuperviewAndLabelsTakeTheirFittingHeig
   super->setFrame(CGRect{{0, 0}, {500, 480}});
   super->layoutIfNeeded();
   EXPECT_EQ(label->frame().size.width, 160) << "without constraints the frame stays";
+}
+
+// Counts how often layout takes its frame from its constraints (each time asks its size).
+class CountedView : public UIView {
+ public:
+  CGSize intrinsicContentSize() const override {
+    ++asked;
+    return UIView::intrinsicContentSize();
+  }
+  void layoutSubviews() override {
+    if (resize) resize();
+  }
+  mutable int asked = 0;
+  std::function<void()> resize;
+};
+
+TEST(ConstraintLayoutTest, APassTakesEachFrameOnceUnlessALayoutSubviewsRanAboveIt) {
+  // A chain of views, each inset by 1 from its superview, under a container with many rows pinned to it.
+  auto root = UIView::make(CGRect{{0, 0}, {100, 100}});
+  std::vector<std::shared_ptr<CountedView>> chain;
+  std::shared_ptr<UIView> parent = root;
+  for (int depth = 0; depth < 30; ++depth) {
+    auto view = std::make_shared<CountedView>();
+    parent->addSubview(view);
+    for (auto [a, inset] : {std::pair{A::Leading, 1}, {A::Trailing, -1}, {A::Top, 1}, {A::Bottom, -1}}) {
+      parent->addConstraint(
+          NSLayoutConstraint::constraintWithItem(view, a, NSLayoutRelation::Equal, parent, a, 1, inset));
+    }
+    chain.push_back(view);
+    parent = view;
+  }
+  std::vector<std::shared_ptr<CountedView>> rows;
+  for (int i = 0; i < 10; ++i) {
+    auto row = std::make_shared<CountedView>();
+    chain[0]->addSubview(row);
+    chain[0]->addConstraint(
+        NSLayoutConstraint::constraintWithItem(row, A::Top, NSLayoutRelation::Equal, chain[0], A::Top, 1, 10 * i));
+    chain[0]->addConstraint(NSLayoutConstraint::constraintWithItem(row, A::Height, NSLayoutRelation::Equal, nullptr,
+                                                                   A::NotAnAttribute, 1, 5));
+    rows.push_back(row);
+  }
+  root->layoutIfNeeded();
+  EXPECT_EQ(chain.back()->frame(), (CGRect{{1, 1}, {40, 40}}));
+  EXPECT_EQ(rows[9]->frame(), (CGRect{{0, 90}, {0, 5}}));
+  for (const auto& view : chain) view->asked = 0;
+  root->layoutIfNeeded();
+  for (const auto& view : chain) EXPECT_EQ(view->asked, 2) << "width and height, once";
+
+  // A layoutSubviews that resizes a view: what lies under it follows in the same pass.
+  chain[5]->resize = [&] { chain[6]->setFrame(CGRect{{0, 0}, {20, 20}}); };
+  chain[5]->setNeedsLayout();
+  root->layoutIfNeeded();
+  EXPECT_EQ(chain[7]->frame(), (CGRect{{1, 1}, {18, 18}}));
+  EXPECT_EQ(chain.back()->frame().size, (CGSize{0, 0}));
+
+  // A row's constraint removed no longer pins it.
+  chain[0]->removeConstraint(chain[0]->constraints()[4]);
+  rows[0]->setFrame(CGRect{{3, 50}, {7, 5}});
+  root->layoutIfNeeded();
+  EXPECT_EQ(rows[0]->frame(), (CGRect{{3, 50}, {7, 5}}));
+  EXPECT_EQ(rows[1]->frame().origin.y, 10);
+}
+
+TEST(ConstraintLayoutTest, AWindowPassesOverAStillTreeAndSeesEveryKindOfChange) {
+  auto window = UIWindow::make();
+  window->setFrame(CGRect{{0, 0}, {320, 480}});
+  auto box = std::make_shared<CountedView>();
+  auto label = UILabel::make();
+  label->setNumberOfLines(0);
+  window->addSubview(box);
+  box->addSubview(label);
+  auto inset =
+      NSLayoutConstraint::constraintWithItem(box, A::Leading, NSLayoutRelation::Equal, window, A::Leading, 1, 0);
+  window->addConstraints({inset, NSLayoutConstraint::constraintWithItem(box, A::Trailing, NSLayoutRelation::Equal,
+                                                                        window, A::Trailing, 1, 0)});
+  for (auto a : {A::Leading, A::Trailing, A::Top}) {
+    box->addConstraint(NSLayoutConstraint::constraintWithItem(label, a, NSLayoutRelation::Equal, box, a, 1, 0));
+  }
+  window->layoutOnScreenIfNeeded();
+  window->layoutOnScreenIfNeeded();  // settles what the first pass moved
+  box->asked = 0;
+  window->layoutOnScreenIfNeeded();
+  EXPECT_EQ(box->asked, 0) << "nothing changed: no pass";
+
+  const auto lineHeight = label->font().lineHeight();
+  label->setText("one");
+  window->layoutOnScreenIfNeeded();
+  EXPECT_EQ(label->frame().size.height, lineHeight);
+  label->setText(std::string(300, 'w'));
+  window->layoutOnScreenIfNeeded();
+  EXPECT_EQ(label->frame().size.height, label->lineCountForWidth(320) * lineHeight);
+  inset->setConstant(160);
+  window->layoutOnScreenIfNeeded();
+  EXPECT_EQ(label->frame().size, (CGSize{160, label->lineCountForWidth(160) * lineHeight}));
 }
 
 // Counts its label's lines in layoutSubviews, from the label's laid-out height.

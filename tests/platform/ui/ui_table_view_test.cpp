@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/ui/render.h"
 #include "platform/ui/ui_gesture_recognizer.h"
 #include "platform/ui/ui_label.h"
 #include "platform/ui/ui_refresh_control.h"
+#include "platform/ui/ui_text_field.h"
+#include "platform/ui/ui_window.h"
 
 namespace {
 
@@ -107,6 +111,76 @@ TEST(UITableViewTest, LoadsOnFirstNeedAndReusesCellsOnReload) {
 
   EXPECT_EQ(f.table->dequeueReusableCellWithIdentifier("unknown"), nullptr);
   EXPECT_DEATH(f.table->dequeueReusableCellWithIdentifier("unknown", NSIndexPath{0, 0}), "unknown");
+}
+
+TEST(UITableViewTest, AReloadGivesEachRowTheCellItShowedInRowOrder) {
+  Fixture f;
+  auto cells = [&] {
+    std::vector<std::shared_ptr<UITableViewCell>> shown;
+    for (int s = 0; s < f.table->numberOfSections(); ++s)
+      for (int r = 0; r < f.table->numberOfRowsInSection(s); ++r)
+        shown.push_back(f.table->cellForRowAtIndexPath({s, r}));
+    return shown;
+  };
+  const auto before = cells();
+  for (int i = 0; i < 3; ++i) f.table->reloadData();
+  EXPECT_EQ(cells(), before);
+  // Fewer rows: the first rows keep theirs, the last one leaves; the subviews stay in row order.
+  f.rows->sections[1].pop_back();
+  f.table->reloadData();
+  EXPECT_EQ(cells(), std::vector(before.begin(), before.end() - 1));
+  EXPECT_EQ(before.back()->superview(), nullptr);
+  f.rows->sections[1].push_back("Trigonometry");
+  f.rows->sections[1].push_back("Statistics");
+  f.table->reloadData();
+  const auto after = cells();
+  EXPECT_EQ(after[3], before.back()) << "the pooled cell comes back first";
+  std::vector<std::shared_ptr<UIView>> subviews;
+  for (const auto& v : f.table->subviews())
+    if (std::find(after.begin(), after.end(), v) != after.end()) subviews.push_back(v);
+  EXPECT_EQ(subviews, std::vector<std::shared_ptr<UIView>>(after.begin(), after.end()));
+
+  // Reloading every row keeps the cells too.
+  f.table->reloadRowsAtIndexPaths({{0, 0}, {1, 0}, {1, 1}, {1, 2}, {1, 3}}, UITableViewRowAnimation::None);
+  EXPECT_EQ(cells(), after);
+}
+
+TEST(UITableViewTest, AReloadKeepsCellsInRowOrderAndEndsTheEditingInItsRows) {
+  // Rows of two kinds of cell, by the first letter of their text.
+  struct Kinds : UITableViewDataSource {
+    int numberOfRowsInSection(UITableView&, int) override { return static_cast<int>(texts.size()); }
+    std::shared_ptr<UITableViewCell> cellForRowAtIndexPath(UITableView& tv, const NSIndexPath& ip) override {
+      const auto& text = texts.at(static_cast<std::size_t>(ip.row));
+      auto cell = tv.dequeueReusableCellWithIdentifier(text.substr(0, 1), ip);
+      cell->textLabel()->setText(text);
+      return cell;
+    }
+    std::vector<std::string> texts{"x1", "y1", "x2"};
+  };
+  auto rows = std::make_shared<Kinds>();
+  auto window = UIWindow::make();
+  auto table = UITableView::make();
+  window->addSubview(table);
+  for (const char* kind : {"x", "y"}) table->registerClass<UITableViewCell>(kind);
+  table->setDataSource(rows);
+  auto inRowOrder = [&] {
+    std::vector<std::shared_ptr<UIView>> cells, subviews;
+    for (int r = 0; r < table->numberOfRowsInSection(0); ++r) cells.push_back(table->cellForRowAtIndexPath({0, r}));
+    for (const auto& v : table->subviews())
+      if (std::find(cells.begin(), cells.end(), v) != cells.end()) subviews.push_back(v);
+    return subviews == cells;
+  };
+  ASSERT_TRUE(inRowOrder());
+  rows->texts = {"y1", "x1", "x2"};
+  table->reloadData();
+  EXPECT_TRUE(inRowOrder());
+
+  auto field = UITextField::make();
+  table->cellForRowAtIndexPath({0, 2})->contentView()->addSubview(field);
+  ASSERT_TRUE(field->becomeFirstResponder());
+  table->reloadData();
+  EXPECT_FALSE(field->isFirstResponder()) << "a reload ends the editing in its rows, as it did";
+  EXPECT_TRUE(inRowOrder());
 }
 
 TEST(UITableViewTest, InsertAndDeleteMoveCellsAndSelection) {

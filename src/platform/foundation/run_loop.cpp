@@ -252,10 +252,9 @@ struct RunLoop::Impl {
       if (!tasks.empty() || (honourStop && stopRequested)) return;
       auto wakeAt = deadline;
       if (auto due = earliestDueLocked()) {
-        const auto clock = currentClock();
-        const double untilDue = *due - clock->now().timeIntervalSinceReferenceDate;
+        const double untilDue = *due - clockNow();
         if (untilDue <= 0) return;
-        if (!clock->isVirtual()) wakeAt = std::min(wakeAt, deadlineAfter(untilDue));
+        if (usingSystemClock() || !currentClock()->isVirtual()) wakeAt = std::min(wakeAt, deadlineAfter(untilDue));
       }
       if (SteadyClock::now() >= wakeAt) return;
       const std::uint32_t seen = wakeWord.load(std::memory_order_relaxed);

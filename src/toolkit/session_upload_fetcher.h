@@ -42,6 +42,8 @@ struct ZTKUploadChunkPlan {
   bool operator==(const ZTKUploadChunkPlan&) const = default;
 };
 
+struct ZTKUploadPreparedChunk;
+
 // A chunk's body once produced: a file holding it, its bytes, or why there are none.
 struct ZTKUploadChunkBody {
   std::optional<std::string> file{};
@@ -213,6 +215,7 @@ class ZSDK_ZTKSessionUploadFetcher : public ZSDK_ZTKSessionFetcher {
   int failuresInARow_ = 0;
   Date firstFailureDate_;
   std::shared_ptr<Timer> queryDelayTimer_;
+  std::shared_ptr<ZTKUploadPreparedChunk> preparedChunk_;
 };
 
 // The upload fetcher a chunk, query or cancel fetcher works for; nullptr for any other fetcher.

@@ -112,6 +112,36 @@ ZTKUploadChunkBody fileChunkBody(const std::string& source, std::int64_t offset,
 
 }  // namespace
 
+// The next chunk's file, made on the reader queue while the chunk before it is sent, so that the
+// copy is off the path between one chunk's answer and the next chunk. Touched only on that queue.
+struct ZTKUploadPreparedChunk {
+  std::int64_t offset = -1;
+  std::int64_t length = -1;
+  std::optional<std::string> file;
+
+  ~ZTKUploadPreparedChunk() { discard(); }
+  void discard() {
+    std::error_code ec;
+    if (file) fs::remove(*file, ec);
+    file.reset();
+  }
+  void prepare(const std::string& source, std::int64_t at, std::int64_t size) {
+    discard();
+    auto body = fileChunkBody(source, at, size);
+    // Bytes held in memory or a failure are left to the chunk's own turn.
+    if (!body.file) return;
+    offset = at;
+    length = size;
+    file = std::move(body.file);
+  }
+  // The chunk's body: the prepared file when it is this range, else made now.
+  ZTKUploadChunkBody take(const std::string& source, std::int64_t at, std::int64_t size) {
+    if (file && offset == at && length == size) return {.file = std::exchange(file, std::nullopt)};
+    discard();
+    return fileChunkBody(source, at, size);
+  }
+};
+
 // ---------------------------------------------------------------------------------------------
 // Beginning
 
@@ -225,10 +255,21 @@ void ZSDK_ZTKSessionUploadFetcher::uploadNextChunkWithOffset(std::int64_t offset
   }
   auto upload = self();
   if (isFileURLSource) {
-    chunkReaderQueue()->async([upload, chunk, path = fileURL->path(), offset = plan.offset, length = plan.length] {
-      DispatchQueue::main()->async([upload, chunk, offset, body = fileChunkBody(path, offset, length)]() mutable {
+    std::optional<ZTKUploadChunkPlan> next;
+    std::shared_ptr<ZTKUploadPreparedChunk> prepared;
+    {
+      Lock lock(uploadMutex_);
+      if (plan.offset + plan.length < fullLength)
+        next = planUploadChunk(chunkSize_, plan.offset + plan.length, fullLength, uploadGranularity_, true);
+      if (!preparedChunk_) preparedChunk_ = std::make_shared<ZTKUploadPreparedChunk>();
+      prepared = preparedChunk_;
+    }
+    chunkReaderQueue()->async([upload, chunk, prepared, next, path = fileURL->path(), plan] {
+      auto body = prepared->take(path, plan.offset, plan.length);
+      DispatchQueue::main()->async([upload, chunk, offset = plan.offset, body = std::move(body)]() mutable {
         upload->chunkBodyGenerated(chunk, offset, std::move(body));
       });
+      if (next) prepared->prepare(path, next->offset, next->length);
     });
     return;
   }

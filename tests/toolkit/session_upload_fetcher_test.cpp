@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "fetcher_test_support.h"
 #include "platform/foundation/notification_center.h"
@@ -166,12 +167,17 @@ TEST_F(UploadFetcherTest, FileGoesInAlignedChunksWithProgressOverTheWhole) {
   EXPECT_EQ(totals->back(), 600000);
 }
 
-// Chunk files are made in the temporary directory and gone once their chunk is done with: sent,
-// dropped by a pause while it was made, or cut short by a file smaller than its stated length.
+// Chunk files are made in the temporary directory (the next one while a chunk is sent) and gone
+// once the upload is done with them: sent, dropped by a pause or a stop, or cut short by a file
+// smaller than its stated length.
 TEST_F(UploadFetcherTest, ChunkFilesAreRemovedWhateverBecomesOfTheirChunk) {
   TempDir dir("upload");
   TempDir chunkFiles("upload_chunks");
   const TemporaryDirectoryOverride chunksGoTo(chunkFiles.str());
+  const auto fileCount = [&] {
+    const std::filesystem::directory_iterator files(chunkFiles.path());
+    return std::distance(std::filesystem::begin(files), std::filesystem::end(files));
+  };
   const Data content = patterned(600000);
   const auto path = dir.path() / "body.bin";
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(content.data()), content.size());
@@ -185,12 +191,21 @@ TEST_F(UploadFetcherTest, ChunkFilesAreRemovedWhateverBecomesOfTheirChunk) {
   ASSERT_TRUE(time.runUntil([&] { return fetcher->uploadLocationURL().has_value(); }));
   NotificationCenter::defaultCenter()->removeObserver(token);
   ASSERT_TRUE(fetcher->waitForCompletionWithTimeout(10));
-  EXPECT_TRUE(std::filesystem::is_empty(chunkFiles.path()));
   fetcher->resumeFetching();
   ASSERT_FALSE(finish(fetcher, result).error);
   EXPECT_EQ(commands(), (std::vector<std::string>{"start", "query", "upload", "upload", "upload, finalize"}));
   EXPECT_EQ(server.resumableUploads().at(0).receivedHash, hashOf(content));
-  EXPECT_TRUE(std::filesystem::is_empty(chunkFiles.path()));
+  EXPECT_TRUE(time.runUntil([&] { return fileCount() == 0; }));
+
+  // Stopped while the first chunk waits for its answer, with the second one's file made.
+  server.interruptResumableUpload("upload", {{.delay = 1}});
+  auto stopped = upload(250000, "PUT");
+  stopped->setUploadFileURL(URL::fileURLWithPath(path.string()));
+  auto stoppedResult = begin(stopped);
+  ASSERT_TRUE(time.runUntil([&] { return fileCount() == 2; }));
+  stopped->stopFetching();
+  EXPECT_TRUE(time.runUntil([&] { return fileCount() == 0; }));
+  EXPECT_EQ(stoppedResult->calls, 0);
 
   auto shortFile = upload(250000, "PUT");
   shortFile->setUploadFileURL(URL::fileURLWithPath(path.string()));
@@ -199,7 +214,7 @@ TEST_F(UploadFetcherTest, ChunkFilesAreRemovedWhateverBecomesOfTheirChunk) {
   ASSERT_TRUE(failed.error);
   EXPECT_EQ(failed.error->domain, kZTKSessionFetcherErrorDomain);
   EXPECT_EQ(failed.code(), ZTKSessionFetcherErrorUploadChunkUnavailable);
-  EXPECT_TRUE(std::filesystem::is_empty(chunkFiles.path()));
+  EXPECT_TRUE(time.runUntil([&] { return fileCount() == 0; }));
 }
 
 TEST_F(UploadFetcherTest, FailedChunksAreQueriedAndResumed) {

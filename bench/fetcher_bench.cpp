@@ -41,7 +41,8 @@
 // and the copy its caller gets, the completion's closure). A service fetcher adds about 3k more:
 // its settings copied in one locked step, admission and the host lists, the dispatcher's routing
 // (a host's list entry and the task map's node are reused from the last fetch), and the pending
-// discard timer, which makes each run loop turn read the clock. In parallel one engine turn
+// discard timer, which makes each run loop turn and wait read the clock (though no longer lock
+// the loop, the earliest due time being kept beside the timer count). In parallel one engine turn
 // delivers many completions in one block; each fetch pays the fetcher's and the service's
 // main-thread work (making, admitting, promoting and creating the task, finishing: about 13k
 // instructions more than the curl-multi side per request) and the engine's per-task work above,

@@ -4,6 +4,14 @@
 // uploader's. The ways alternate round by round; each way's best round counts. Prints the time
 // ratio and the growth of the peak resident memory over the chunked uploads, then the ratio again
 // with the server in a process of its own.
+//
+// Where the time goes (perf, loopback): about half of all samples are the server hashing what it
+// receives, alike for both ways. Beyond the plain PUT each chunk costs a request and its answer
+// before the next may start (a fetcher and its session made and dropped each time), and its
+// temporary file: the range is copied into it inside the kernel (copy_file_range, about 0.3 ms a
+// MiB), so the chunk is never read into this process's memory, and the next chunk's file is made
+// while the chunk before it is sent, off the way from one chunk's answer to the next request; the
+// file is then read again as the request body and removed when the chunk is done.
 #include <curl/curl.h>
 
 #include <cstdio>

@@ -42,6 +42,15 @@ struct ZTKUploadChunkPlan {
   bool operator==(const ZTKUploadChunkPlan&) const = default;
 };
 
+struct ZTKUploadPreparedChunk;
+
+// A chunk's body once produced: a file holding it, its bytes, or why there are none.
+struct ZTKUploadChunkBody {
+  std::optional<std::string> file{};
+  std::optional<Data> data{};
+  std::optional<NSError> error{};
+};
+
 // The chunk sent at `offset`: at most the cap (a file source may go past it when one chunk covers
 // the whole file), aligned to the granularity, and stretched to the end rather than leaving a
 // tail shorter than kZTKUploadMinimumTail.
@@ -151,8 +160,8 @@ class ZSDK_ZTKSessionUploadFetcher : public ZSDK_ZTKSessionFetcher {
   void retrieveUploadChunkGranularityFromResponseHeaders(const std::optional<HTTPHeaderFields>& headers);
   void uploadNextChunkWithOffset(std::int64_t offset, const Properties& properties);
   void generateChunkSubdataWithOffset(std::int64_t offset, std::int64_t length, DataProviderResponse response);
-  void chunkBytesGenerated(const std::shared_ptr<ZSDK_ZTKSessionFetcher>& chunk, std::int64_t offset,
-                           std::optional<Data> data, std::optional<NSError> error);
+  void chunkBodyGenerated(const std::shared_ptr<ZSDK_ZTKSessionFetcher>& chunk, std::int64_t offset,
+                          ZTKUploadChunkBody body);
   void beginChunkFetcher(const std::shared_ptr<ZSDK_ZTKSessionFetcher>& chunk, std::int64_t offset);
   void chunkFetcherFinished(const std::shared_ptr<ZSDK_ZTKSessionFetcher>& chunk, std::optional<Data> data,
                             std::optional<NSError> error);
@@ -206,6 +215,7 @@ class ZSDK_ZTKSessionUploadFetcher : public ZSDK_ZTKSessionFetcher {
   int failuresInARow_ = 0;
   Date firstFailureDate_;
   std::shared_ptr<Timer> queryDelayTimer_;
+  std::shared_ptr<ZTKUploadPreparedChunk> preparedChunk_;
 };
 
 // The upload fetcher a chunk, query or cancel fetcher works for; nullptr for any other fetcher.

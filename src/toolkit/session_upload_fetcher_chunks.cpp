@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -75,7 +76,71 @@ bool writeAtomically(const std::string& path, const Data& data) {
   return !ec;
 }
 
+// The range copied file to file inside the kernel: the chunk never passes through this process's
+// memory. False (and nothing left behind) where that cannot be done, say across file systems.
+bool copyAtomically(int source, std::int64_t offset, std::int64_t length, const std::string& path) {
+  const std::string partial = path + ".partial";
+  const int out = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (out < 0) return false;
+  auto from = static_cast<off_t>(offset);
+  std::int64_t left = length;
+  while (left > 0) {
+    const ssize_t n = ::copy_file_range(source, &from, out, nullptr, static_cast<std::size_t>(left), 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    left -= n;
+  }
+  const bool written = ::close(out) == 0 && left == 0;
+  if (written && ::rename(partial.c_str(), path.c_str()) == 0) return true;
+  ::unlink(partial.c_str());
+  return false;
+}
+
+// A file source's chunk as its fetcher sends it: a temporary file holding the range, or the bytes
+// themselves when no such file could be written.
+ZTKUploadChunkBody fileChunkBody(const std::string& source, std::int64_t offset, std::int64_t length) {
+  const auto file = ZTKUploadFileHandle::fileHandleForReadingAtPath(source);
+  if (!file) return {.error = NSError("NSPOSIXErrorDomain", errno, {{"NSFilePath", source}})};
+  const std::string path = (fs::temp_directory_path() / ("ZTKUpload_temp_" + makeUUIDString())).string();
+  if (copyAtomically(file->fileDescriptor(), offset, length, path)) return {.file = path};
+  // A short or unreadable source is told apart here, as a read would find it.
+  auto bytes = readRange(file->fileDescriptor(), offset, length);
+  if (!bytes) return {.error = bytes.error()};
+  if (writeAtomically(path, *bytes)) return {.file = path};
+  return {.data = std::move(*bytes)};
+}
+
 }  // namespace
+
+// The next chunk's file, made on the reader queue while the chunk before it is sent, so that the
+// copy is off the path between one chunk's answer and the next chunk. Touched only on that queue.
+struct ZTKUploadPreparedChunk {
+  std::int64_t offset = -1;
+  std::int64_t length = -1;
+  std::optional<std::string> file;
+
+  ~ZTKUploadPreparedChunk() { discard(); }
+  void discard() {
+    std::error_code ec;
+    if (file) fs::remove(*file, ec);
+    file.reset();
+  }
+  void prepare(const std::string& source, std::int64_t at, std::int64_t size) {
+    discard();
+    auto body = fileChunkBody(source, at, size);
+    // Bytes held in memory or a failure are left to the chunk's own turn.
+    if (!body.file) return;
+    offset = at;
+    length = size;
+    file = std::move(body.file);
+  }
+  // The chunk's body: the prepared file when it is this range, else made now.
+  ZTKUploadChunkBody take(const std::string& source, std::int64_t at, std::int64_t size) {
+    if (file && offset == at && length == size) return {.file = std::exchange(file, std::nullopt)};
+    discard();
+    return fileChunkBody(source, at, size);
+  }
+};
 
 // ---------------------------------------------------------------------------------------------
 // Beginning
@@ -189,12 +254,31 @@ void ZSDK_ZTKSessionUploadFetcher::uploadNextChunkWithOffset(std::int64_t offset
     isSubdataGenerating_ = true;
   }
   auto upload = self();
+  if (isFileURLSource) {
+    std::optional<ZTKUploadChunkPlan> next;
+    std::shared_ptr<ZTKUploadPreparedChunk> prepared;
+    {
+      Lock lock(uploadMutex_);
+      if (plan.offset + plan.length < fullLength)
+        next = planUploadChunk(chunkSize_, plan.offset + plan.length, fullLength, uploadGranularity_, true);
+      if (!preparedChunk_) preparedChunk_ = std::make_shared<ZTKUploadPreparedChunk>();
+      prepared = preparedChunk_;
+    }
+    chunkReaderQueue()->async([upload, chunk, prepared, next, path = fileURL->path(), plan] {
+      auto body = prepared->take(path, plan.offset, plan.length);
+      DispatchQueue::main()->async([upload, chunk, offset = plan.offset, body = std::move(body)]() mutable {
+        upload->chunkBodyGenerated(chunk, offset, std::move(body));
+      });
+      if (next) prepared->prepare(path, next->offset, next->length);
+    });
+    return;
+  }
   generateChunkSubdataWithOffset(
       plan.offset, plan.length,
       [upload, chunk, offset = plan.offset](std::optional<Data> data, std::optional<NSError> error) {
         DispatchQueue::main()->async(
             [upload, chunk, offset, data = std::move(data), error = std::move(error)]() mutable {
-              upload->chunkBytesGenerated(chunk, offset, std::move(data), std::move(error));
+              upload->chunkBodyGenerated(chunk, offset, {.data = std::move(data), .error = std::move(error)});
             });
       });
 }
@@ -247,32 +331,27 @@ void ZSDK_ZTKSessionUploadFetcher::generateChunkSubdataWithOffset(std::int64_t o
   }
 }
 
-void ZSDK_ZTKSessionUploadFetcher::chunkBytesGenerated(const std::shared_ptr<ZSDK_ZTKSessionFetcher>& chunk,
-                                                       std::int64_t offset, std::optional<Data> data,
-                                                       std::optional<NSError> error) {
-  std::optional<URL> fileURL;
+void ZSDK_ZTKSessionUploadFetcher::chunkBodyGenerated(const std::shared_ptr<ZSDK_ZTKSessionFetcher>& chunk,
+                                                      std::int64_t offset, ZTKUploadChunkBody body) {
   bool paused = false;
   {
     Lock lock(uploadMutex_);
     isSubdataGenerating_ = false;
-    fileURL = uploadFileURL_;
     paused = isPaused_;
   }
   // A pause (or stop) while the bytes were read: the chunk is not sent; a resume asks for the offset.
-  if (paused || userStoppedFetching()) return;
-  if (!data) {
-    invokeFinalCallbackWithData(std::nullopt, error ? *error : chunkUnavailable("chunkData is nil"), true);
+  if (paused || userStoppedFetching()) {
+    std::error_code ec;
+    if (body.file) fs::remove(*body.file, ec);
     return;
   }
-  if (fileURL && !uploadDataProvider() && !uploadData()) {
-    const std::string path = (fs::temp_directory_path() / ("ZTKUpload_temp_" + makeUUIDString())).string();
-    if (writeAtomically(path, *data)) {
-      chunk->setBodyFileURL(URL::fileURLWithPath(path));
-    } else {
-      chunk->setBodyData(std::move(data));
-    }
+  if (body.file) {
+    chunk->setBodyFileURL(URL::fileURLWithPath(*body.file));
+  } else if (body.data) {
+    chunk->setBodyData(std::move(body.data));
   } else {
-    chunk->setBodyData(std::move(data));
+    invokeFinalCallbackWithData(std::nullopt, body.error ? *body.error : chunkUnavailable("chunkData is nil"), true);
+    return;
   }
   beginChunkFetcher(chunk, offset);
 }

@@ -102,10 +102,14 @@ void ZSDK_ZTKSessionUploadFetcher::releaseUploadCallbacks() {
   // Dropped after the lock: captures may reach back into this fetcher.
   CompletionHandler handler;
   DataProvider provider;
+  std::shared_ptr<ZTKUploadPreparedChunk> prepared;
   {
     Lock lock(uploadMutex_);
     handler = std::exchange(delegateCompletionHandler_, nullptr);
     provider = std::exchange(uploadDataProvider_, nullptr);
+    // A chunk file made ahead goes with the last reference, here or at the end of the reader's
+    // work on it.
+    prepared = std::exchange(preparedChunk_, nullptr);
   }
   ZSDK_ZTKSessionFetcher::setCompletionHandler(nullptr);
   setSendProgressBlock(nullptr);

@@ -1,7 +1,9 @@
 #include "toolkit/session_upload_fetcher.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "fetcher_test_support.h"
 #include "platform/foundation/notification_center.h"
@@ -60,6 +62,19 @@ TEST(UploadChunkPlan, QueryDelaysGrowAndGiveUp) {
     EXPECT_EQ(uploadQueryDelay(c.failures, c.since, 1.5, 2.0, 10.0), c.delay) << c.failures << " " << c.since;
   }
 }
+
+// Points the process's temporary directory elsewhere for as long as it lives.
+class TemporaryDirectoryOverride {
+ public:
+  explicit TemporaryDirectoryOverride(const std::string& path) {
+    if (const char* value = std::getenv("TMPDIR")) previous_ = value;
+    ::setenv("TMPDIR", path.c_str(), 1);
+  }
+  ~TemporaryDirectoryOverride() { previous_ ? ::setenv("TMPDIR", previous_->c_str(), 1) : ::unsetenv("TMPDIR"); }
+
+ private:
+  std::optional<std::string> previous_;
+};
 
 class UploadFetcherTest : public FetcherTest {
  protected:
@@ -150,6 +165,56 @@ TEST_F(UploadFetcherTest, FileGoesInAlignedChunksWithProgressOverTheWhole) {
   EXPECT_TRUE(std::is_sorted(totals->begin(), totals->end()));
   ASSERT_FALSE(totals->empty());
   EXPECT_EQ(totals->back(), 600000);
+}
+
+// Chunk files are made in the temporary directory (the next one while a chunk is sent) and gone
+// once the upload is done with them: sent, dropped by a pause or a stop, or cut short by a file
+// smaller than its stated length.
+TEST_F(UploadFetcherTest, ChunkFilesAreRemovedWhateverBecomesOfTheirChunk) {
+  TempDir dir("upload");
+  TempDir chunkFiles("upload_chunks");
+  const TemporaryDirectoryOverride chunksGoTo(chunkFiles.str());
+  const auto fileCount = [&] {
+    const std::filesystem::directory_iterator files(chunkFiles.path());
+    return std::distance(std::filesystem::begin(files), std::filesystem::end(files));
+  };
+  const Data content = patterned(600000);
+  const auto path = dir.path() / "body.bin";
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(content.data()), content.size());
+
+  std::shared_ptr<Upload> fetcher = upload(250000, "PUT");
+  fetcher->setUploadFileURL(URL::fileURLWithPath(path.string()));
+  const auto token = NotificationCenter::defaultCenter()->addObserverForName(
+      kZTKSessionFetcherUploadLocationObtainedNotification, nullptr, nullptr,
+      [&](const Notification&) { fetcher->pauseFetching(); });
+  auto result = begin(fetcher);
+  ASSERT_TRUE(time.runUntil([&] { return fetcher->uploadLocationURL().has_value(); }));
+  NotificationCenter::defaultCenter()->removeObserver(token);
+  ASSERT_TRUE(fetcher->waitForCompletionWithTimeout(10));
+  fetcher->resumeFetching();
+  ASSERT_FALSE(finish(fetcher, result).error);
+  EXPECT_EQ(commands(), (std::vector<std::string>{"start", "query", "upload", "upload", "upload, finalize"}));
+  EXPECT_EQ(server.resumableUploads().at(0).receivedHash, hashOf(content));
+  EXPECT_TRUE(time.runUntil([&] { return fileCount() == 0; }));
+
+  // Stopped while the first chunk waits for its answer, with the second one's file made.
+  server.interruptResumableUpload("upload", {{.delay = 1}});
+  auto stopped = upload(250000, "PUT");
+  stopped->setUploadFileURL(URL::fileURLWithPath(path.string()));
+  auto stoppedResult = begin(stopped);
+  ASSERT_TRUE(time.runUntil([&] { return fileCount() == 2; }));
+  stopped->stopFetching();
+  EXPECT_TRUE(time.runUntil([&] { return fileCount() == 0; }));
+  EXPECT_EQ(stoppedResult->calls, 0);
+
+  auto shortFile = upload(250000, "PUT");
+  shortFile->setUploadFileURL(URL::fileURLWithPath(path.string()));
+  shortFile->setUploadFileLength(700000);
+  const auto failed = finish(shortFile, begin(shortFile));
+  ASSERT_TRUE(failed.error);
+  EXPECT_EQ(failed.error->domain, kZTKSessionFetcherErrorDomain);
+  EXPECT_EQ(failed.code(), ZTKSessionFetcherErrorUploadChunkUnavailable);
+  EXPECT_TRUE(time.runUntil([&] { return fileCount() == 0; }));
 }
 
 TEST_F(UploadFetcherTest, FailedChunksAreQueriedAndResumed) {

@@ -16,6 +16,8 @@ Date systemNow() {
 std::atomic<bool> systemClockInstalled{true};
 }  // namespace
 
+bool usingSystemClock() { return systemClockInstalled.load(std::memory_order_acquire); }
+
 Date Date::now() {
   if (systemClockInstalled.load(std::memory_order_acquire)) return systemNow();
   return currentClock()->now();

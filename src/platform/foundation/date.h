@@ -59,3 +59,5 @@ class VirtualClock final : public Clock {
 // The process-wide clock; the system clock unless a test installs another.
 std::shared_ptr<Clock> currentClock();
 void setCurrentClock(std::shared_ptr<Clock> clock);
+// True while the system clock is installed; unlike currentClock() it takes no lock.
+bool usingSystemClock();

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <deque>
 #include <exception>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -104,10 +105,19 @@ struct RunLoop::Impl {
   // with nothing to do and a woken sleep with a task waiting take no lock.
   std::atomic<std::size_t> taskCount{0};
   std::atomic<std::size_t> timerCount{0};
+  // The earliest due time on the schedule (infinity when none), so that a turn with a timer still
+  // to come takes the usual path.
+  std::atomic<double> firstDue{std::numeric_limits<double>::infinity()};
+
+  void timersChangedLocked() {
+    timerCount.store(timers.size(), std::memory_order_release);
+    firstDue.store(timers.empty() ? std::numeric_limits<double>::infinity() : timers.begin()->first.first,
+                   std::memory_order_release);
+  }
 
   void countLocked() {
     taskCount.store(tasks.size(), std::memory_order_release);
-    timerCount.store(timers.size(), std::memory_order_release);
+    timersChangedLocked();
   }
 
   // Caller holds the mutex. Moves the first task posted before `limit` into `work` (false when
@@ -130,7 +140,7 @@ struct RunLoop::Impl {
       auto node = timers.extract({s.fireDate, s.order});
       if (node) held = std::move(node.mapped());
       s.scheduled = false;
-      timerCount.store(timers.size(), std::memory_order_release);
+      timersChangedLocked();
     }
     return held;
   }
@@ -158,8 +168,8 @@ struct RunLoop::Impl {
         timers.insert(std::move(node));
       } else {
         s.scheduled = false;  // the caller's reference keeps the timer alive while it fires
-        timerCount.store(timers.size(), std::memory_order_release);
       }
+      timersChangedLocked();
       callback = s.callback;
     }
     if (callback) foundation_detail::invokeSafely([&] { (*callback)(*timer); }, "Timer");
@@ -169,8 +179,11 @@ struct RunLoop::Impl {
 
   // One turn: timers due when it began, then the tasks posted before it began.
   bool turn() {
-    // Nothing queued: a post racing with this look counts as made after the turn began.
-    if (taskCount.load(std::memory_order_acquire) == 0 && timerCount.load(std::memory_order_acquire) == 0) return false;
+    // Nothing queued or due: a post or a timer racing with this look counts as made after the
+    // turn began. The clock is read only while a timer waits.
+    const bool timersDue = timerCount.load(std::memory_order_acquire) != 0 &&
+                           firstDue.load(std::memory_order_acquire) <= clockNow();
+    if (!timersDue && taskCount.load(std::memory_order_acquire) == 0) return false;
     std::function<void()> work;
     std::uint64_t taskLimit = 0;
     bool ran = false;
@@ -179,8 +192,8 @@ struct RunLoop::Impl {
     {
       std::unique_lock lock(mutex);
       taskLimit = nextTaskOrder;
-      if (timers.empty()) {
-        // The usual turn: no timers, so the first task comes with the look at the queue.
+      if (!timersDue) {
+        // The usual turn: no timer due, so the first task comes with the look at the queue.
         have = popTaskLocked(taskLimit, work, more);
         if (!have) return false;
       } else {
@@ -239,10 +252,9 @@ struct RunLoop::Impl {
       if (!tasks.empty() || (honourStop && stopRequested)) return;
       auto wakeAt = deadline;
       if (auto due = earliestDueLocked()) {
-        const auto clock = currentClock();
-        const double untilDue = *due - clock->now().timeIntervalSinceReferenceDate;
+        const double untilDue = *due - clockNow();
         if (untilDue <= 0) return;
-        if (!clock->isVirtual()) wakeAt = std::min(wakeAt, deadlineAfter(untilDue));
+        if (usingSystemClock() || !currentClock()->isVirtual()) wakeAt = std::min(wakeAt, deadlineAfter(untilDue));
       }
       if (SteadyClock::now() >= wakeAt) return;
       const std::uint32_t seen = wakeWord.load(std::memory_order_relaxed);
@@ -355,7 +367,7 @@ std::shared_ptr<Timer> RunLoop::scheduledTimer(TimeInterval interval, bool repea
     s.order = impl_->nextTimerOrder++;
     s.scheduled = true;
     impl_->timers.emplace(Impl::TimerKey{s.fireDate, s.order}, timer);
-    impl_->timerCount.store(impl_->timers.size(), std::memory_order_release);
+    impl_->timersChangedLocked();
     wake = impl_->takeSleepersLocked();
   }
   if (wake) impl_->wakeSleepers();

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <utility>
 
 #include "platform/foundation/dispatch.h"
@@ -91,7 +92,10 @@ ImageCache& ImageCache::shared() {
 ImageCache::ImageCache(std::size_t capacityBytes) : capacity_(capacityBytes) {}
 
 std::shared_ptr<UIImage> ImageCache::image(const std::string& key, const std::string& formatName) {
-  auto it = index_.find(formatName + '\n' + key);
+  // Asked once per row of every reload: the id is built where its storage is kept.
+  static std::string id;
+  id.assign(formatName).append(1, '\n').append(key);
+  auto it = index_.find(id);
   if (it == index_.end()) return nullptr;
   entries_.splice(entries_.begin(), entries_, it->second);
   return it->second->image;
@@ -197,7 +201,7 @@ void startWaitingDownloads() {
 void hnk_setImageFromURL(UIImageView& view, const URL& url, std::shared_ptr<UIImage> placeholder,
                          std::optional<ImageFormat> format, ImageFailureHandler failure, ImageSuccessHandler success) {
   ImageFormat fmt = format.value_or(ImageFormat{});
-  std::string key = url.absoluteString();
+  const std::string& key = url.absoluteString();
   if (auto cached = ImageCache::shared().image(key, fmt.name)) {
     hnk_cancelSetImage(view);
     return deliver(view, cached, success);
@@ -221,7 +225,7 @@ void hnk_setImageFromURL(UIImageView& view, const URL& url, std::shared_ptr<UIIm
                      view.sharedAs<UIImageView>(),
                      nullptr,
                      url,
-                     std::move(key),
+                     key,
                      std::move(fmt),
                      std::move(failure),
                      std::move(success)};

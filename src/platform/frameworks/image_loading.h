@@ -3,10 +3,10 @@
 #include <cstddef>
 #include <functional>
 #include <list>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 
 #include "platform/foundation/ns_error.h"
 #include "platform/foundation/url.h"
@@ -47,7 +47,7 @@ class ImageCache {
   std::size_t capacity_;
   std::size_t total_ = 0;
   std::list<Entry> entries_;  // most recently used first
-  std::map<std::string, std::list<Entry>::iterator> index_;
+  std::unordered_map<std::string, std::list<Entry>::iterator> index_;
 };
 
 using ImageFailureHandler = std::function<void(const std::optional<NSError>& error)>;

@@ -2,19 +2,13 @@
 
 #include "app/progress_indicator_helper.h"
 #include "app/ui_view_controller_dorvale.h"
-#include "platform/foundation/url.h"
 #include "platform/frameworks/image_loading.h"
 #include "platform/ui/ns_attributed_string.h"
 #include "platform/ui/ui_image.h"
 #include "platform/ui/ui_navigation_controller.h"
 
 void setBrowsePicture(UIImageView& view, const std::optional<std::string>& url) {
-  if (url) {
-    if (auto parsed = URL::URLWithString(*url)) {
-      hnk_setImageFromURL(view, *parsed);
-      return;
-    }
-  }
+  if (url && hnk_setImageFromURLString(view, *url)) return;
   hnk_setImage(
       view, [] { return UIImage::imageNamed("placeholder"); }, "placeholder");
 }

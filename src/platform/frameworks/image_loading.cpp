@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <utility>
 
 #include "platform/foundation/dispatch.h"
@@ -91,7 +92,10 @@ ImageCache& ImageCache::shared() {
 ImageCache::ImageCache(std::size_t capacityBytes) : capacity_(capacityBytes) {}
 
 std::shared_ptr<UIImage> ImageCache::image(const std::string& key, const std::string& formatName) {
-  auto it = index_.find(formatName + '\n' + key);
+  // Asked once per row of every reload: the id is built where its storage is kept.
+  static std::string id;
+  id.assign(formatName).append(1, '\n').append(key);
+  auto it = index_.find(id);
   if (it == index_.end()) return nullptr;
   entries_.splice(entries_.begin(), entries_, it->second);
   return it->second->image;
@@ -194,13 +198,18 @@ void startWaitingDownloads() {
 
 }  // namespace
 
-void hnk_setImageFromURL(UIImageView& view, const URL& url, std::shared_ptr<UIImage> placeholder,
-                         std::optional<ImageFormat> format, ImageFailureHandler failure, ImageSuccessHandler success) {
-  ImageFormat fmt = format.value_or(ImageFormat{});
-  std::string key = url.absoluteString();
+namespace {
+
+// The part of a request that needs no parsed address: an image cached under `key` is set at once,
+// and a view already loading `key` keeps its download with the latest call's handlers. False when
+// a download has to start.
+bool servedWithoutDownload(UIImageView& view, const std::string& key, ImageFormat& fmt,
+                           const std::shared_ptr<UIImage>& placeholder, ImageFailureHandler& failure,
+                           ImageSuccessHandler& success) {
   if (auto cached = ImageCache::shared().image(key, fmt.name)) {
     hnk_cancelSetImage(view);
-    return deliver(view, cached, success);
+    deliver(view, cached, success);
+    return true;
   }
   if (placeholder) view.setImage(placeholder);
   auto& requests = pendingRequests();
@@ -211,17 +220,37 @@ void hnk_setImageFromURL(UIImageView& view, const URL& url, std::shared_ptr<UIIm
       pending.format = std::move(fmt);
       pending.failure = std::move(failure);
       pending.success = std::move(success);
-      return;
+      return true;
     }
     hnk_cancelSetImage(view);
   }
+  return false;
+}
+
+}  // namespace
+
+bool hnk_setImageFromURLString(UIImageView& view, const std::string& address) {
+  ImageFormat fmt;
+  ImageFailureHandler failure;
+  ImageSuccessHandler success;
+  if (servedWithoutDownload(view, address, fmt, nullptr, failure, success)) return true;
+  auto url = URL::URLWithString(address);
+  if (url) hnk_setImageFromURL(view, *url);
+  return url.has_value();
+}
+
+void hnk_setImageFromURL(UIImageView& view, const URL& url, std::shared_ptr<UIImage> placeholder,
+                         std::optional<ImageFormat> format, ImageFailureHandler failure, ImageSuccessHandler success) {
+  ImageFormat fmt = format.value_or(ImageFormat{});
+  const std::string& key = url.absoluteString();
+  if (servedWithoutDownload(view, key, fmt, placeholder, failure, success)) return;
 
   const auto id = nextRequestId();
-  requests[&view] = {id,
+  pendingRequests()[&view] = {id,
                      view.sharedAs<UIImageView>(),
                      nullptr,
                      url,
-                     std::move(key),
+                     key,
                      std::move(fmt),
                      std::move(failure),
                      std::move(success)};

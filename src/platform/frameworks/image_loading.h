@@ -3,10 +3,10 @@
 #include <cstddef>
 #include <functional>
 #include <list>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 
 #include "platform/foundation/ns_error.h"
 #include "platform/foundation/url.h"
@@ -47,7 +47,7 @@ class ImageCache {
   std::size_t capacity_;
   std::size_t total_ = 0;
   std::list<Entry> entries_;  // most recently used first
-  std::map<std::string, std::list<Entry>::iterator> index_;
+  std::unordered_map<std::string, std::list<Entry>::iterator> index_;
 };
 
 using ImageFailureHandler = std::function<void(const std::optional<NSError>& error)>;
@@ -60,6 +60,10 @@ using ImageSuccessHandler = std::function<void(const std::shared_ptr<UIImage>& i
 void hnk_setImageFromURL(UIImageView& view, const URL& url, std::shared_ptr<UIImage> placeholder = nullptr,
                          std::optional<ImageFormat> format = std::nullopt, ImageFailureHandler failure = {},
                          ImageSuccessHandler success = {});
+// The same without a placeholder, format or handlers, for an address given as text: one the cache
+// holds or the view already loads is not parsed again (a table sets every row's picture on each
+// reload). False when the text is no URL; the view's earlier request is forgotten then.
+bool hnk_setImageFromURLString(UIImageView& view, const std::string& address);
 // An image made by `fetch` (called at once, when the cache has none under `key`).
 void hnk_setImage(UIImageView& view, const std::function<std::shared_ptr<UIImage>()>& fetch, const std::string& key,
                   std::shared_ptr<UIImage> placeholder = nullptr, std::optional<ImageFormat> format = std::nullopt,

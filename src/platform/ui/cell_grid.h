@@ -73,18 +73,21 @@ class CellGrid {
   void reloadAll(const Source& source) {
     loaded_ = true;
     ++reloadCount_;
-    auto shown = std::move(visible_);
-    visible_.clear();
     shownAt_.clear();
+    // Most items show again: their map entries are used again rather than freed and made anew.
+    spare_.clear();
+    while (!visible_.empty()) spare_.push_back(visible_.extract(visible_.begin()));
     // Last item first: the pool hands out the last cell in first, so an item asked for again gets
     // the cell it showed (a picture on its way keeps going). The cells wait in the host, where
     // most of them show again, unless one holds the first responder (leaving ends its editing).
     const UIView* editing = cellHoldingFirstResponder();
     std::vector<std::shared_ptr<Cell>> parked;
-    for (auto it = shown.rbegin(); it != shown.rend(); ++it) {
-      const bool stays = it->second.get() != editing && it->second->reuseIdentifier();
-      hide(it->second, !stays);
-      if (stays) parked.push_back(it->second);
+    parked.reserve(spare_.size());
+    for (auto it = spare_.rbegin(); it != spare_.rend(); ++it) {
+      auto cell = std::move(it->mapped());
+      const bool stays = cell.get() != editing && cell->reuseIdentifier();
+      hide(cell, !stays);
+      if (stays) parked.push_back(std::move(cell));
     }
     selected_.clear();
     recount(source);
@@ -92,6 +95,7 @@ class CellGrid {
     for (const auto& cell : parked) {
       if (!shownAt_.count(cell.get()) && cell->superview().get() == &host_) cell->removeFromSuperview();
     }
+    spare_.clear();
     keepCellsInItemOrder();
   }
 
@@ -334,7 +338,15 @@ class CellGrid {
   }
 
   void show(const NSIndexPath& ip, const std::shared_ptr<Cell>& cell) {
-    visible_[ip] = cell;
+    if (spare_.empty()) {
+      visible_[ip] = cell;
+    } else {
+      auto entry = std::move(spare_.back());
+      spare_.pop_back();
+      entry.key() = ip;
+      entry.mapped() = cell;
+      if (auto placed = visible_.insert(std::move(entry)); !placed.inserted) placed.position->second = cell;
+    }
     ++shownAt_[cell.get()];
     if (cell->superview().get() != &host_) host_.addSubview(cell);
     cell->setSelected(isSelected(ip));
@@ -392,6 +404,7 @@ class CellGrid {
   std::map<std::string, std::vector<std::shared_ptr<Cell>>> pool_;
   std::vector<int> counts_;
   std::map<NSIndexPath, std::shared_ptr<Cell>> visible_;
+  std::vector<typename std::map<NSIndexPath, std::shared_ptr<Cell>>::node_type> spare_;
   // How many index paths of visible_ show each cell, and which cells wait in the pool: hiding a
   // cell looks at neither list.
   std::unordered_map<const UIView*, int> shownAt_;

@@ -118,6 +118,30 @@ TEST_F(ImageLoadingTest, AViewAskedAgainForThePictureItLoadsKeepsItsDownloadForT
   EXPECT_EQ(server_.requestCount(), 2u);
 }
 
+TEST_F(ImageLoadingTest, AnAddressGivenAsTextActsAsItsURLWouldOnTheViewAndInTheCache) {
+  server_.reply("GET", "/row.png", {.body = pngBytes(9, 9), .delay = 0.2});
+  auto view = UIImageView::make();
+  bool handed = false;
+  hnk_setImageFromURL(*view, url("row.png"), nullptr, std::nullopt, {},
+                      [&](const std::shared_ptr<UIImage>&) { handed = true; });
+  // Asked again while loading: same download, and the latest call (no handler) fills the view.
+  EXPECT_TRUE(hnk_setImageFromURLString(*view, server_.url("row.png")));
+  EXPECT_TRUE(hnk_setImageFromURLString(*view, server_.url("row.png")));
+  ASSERT_TRUE(time_.runUntil([&] { return view->image() != nullptr; }));
+  EXPECT_FALSE(handed);
+
+  auto other = UIImageView::make();
+  EXPECT_TRUE(hnk_setImageFromURLString(*other, server_.url("row.png")));
+  EXPECT_EQ(std::pair(other->image(), server_.requestCount()), std::pair(view->image(), std::size_t{1}));
+
+  // Text that is no URL: nothing set, and the earlier request of the view no longer reaches it.
+  auto third = UIImageView::make();
+  hnk_setImageFromURL(*third, url("row.png?late"));
+  EXPECT_FALSE(hnk_setImageFromURLString(*third, "no url at all"));
+  time_.runUntil([] { return false; }, 0.5);
+  EXPECT_EQ(third->image(), nullptr);
+}
+
 TEST_F(ImageLoadingTest, AGridOfPicturesDownloadsAFewAtATimeAndSkipsTheOnesNoLongerWanted) {
   server_.reply("GET", "/pic.png", {.body = pngBytes(3, 3), .delay = 0.05});
   std::vector<std::shared_ptr<UIImageView>> views;

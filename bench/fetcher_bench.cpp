@@ -12,7 +12,8 @@
 // service, unpinned, on an idle machine and beside as many CPU-bound threads as it has CPUs.
 //
 // `fetcher_bench SIDE COUNT` runs one side alone, pinned (curl, session, fetcher, service,
-// curl-multi or parallel; COUNT a multiple of 64 for the parallel ones): for callgrind.
+// curl-multi or parallel; COUNT a multiple of 64 for the parallel ones): for callgrind. With
+// `--unpinned` as well, the server runs in a process of its own and nothing is pinned: for perf.
 //
 // Where the time goes (perf and callgrind, one CPU, loopback; instructions per request): a GET
 // costs libcurl about 31 us, half of it the in-process server's (libcurl about 59k instructions,
@@ -55,6 +56,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -360,13 +362,20 @@ void printSides(const std::vector<Side>& sides) {
   }
 }
 
-// `fetcher_bench SIDE COUNT`: one side alone, pinned, for callgrind.
-int runOneSide(const std::string& only, int count) {
-  pinToOneCpu();
+// `fetcher_bench SIDE COUNT`: one side alone, pinned, for callgrind; with `--unpinned` the server
+// runs in a process of its own and nothing is pinned, for counting context switches and wake-ups.
+int runOneSide(const std::string& only, int count, bool unpinned) {
+  if (!unpinned) pinToOneCpu();
   RunLoop::main();
   FakeBackend local;
-  setUpServer(local);
-  BenchServer server(local);
+  std::optional<ServerProcess> child;
+  if (unpinned) {
+    child.emplace();
+    if (!child->running()) return 1;
+  } else {
+    setUpServer(local);
+  }
+  BenchServer server = child ? BenchServer(*child) : BenchServer(local);
   Clients clients(server.url("bench"));
   const std::uint64_t reference = referenceHeaders(server, clients);
   for (auto& side : clients.sides()) {
@@ -480,7 +489,7 @@ int runUnpinned() {
 int main(int argc, char** argv) {
   return benchMain(argc, argv, setUpServer, [&] {
     if (hasFlag(argc, argv, "--pinned")) return runPinned();
-    if (argc > 2) return runOneSide(argv[1], std::atoi(argv[2]));
+    if (argc > 2) return runOneSide(argv[1], std::atoi(argv[2]), hasFlag(argc, argv, "--unpinned"));
     // The pinned figures in a process of their own: pinning is for every thread of a process.
     return runSelf({"--pinned"}) ? runUnpinned() : 1;
   });

@@ -12,7 +12,10 @@
 // service, unpinned, on an idle machine and beside as many CPU-bound threads as it has CPUs.
 //
 // `fetcher_bench SIDE COUNT` runs one side alone, pinned (curl, session, fetcher, service,
-// curl-multi or parallel; COUNT a multiple of 64 for the parallel ones): for callgrind.
+// curl-multi or parallel; COUNT a multiple of 64 for the parallel ones): for callgrind. With
+// `--unpinned` as well, the server runs in a process of its own and nothing is pinned: for perf.
+// `fetcher_bench --latency` measures the latency figures alone, in a process that ran nothing
+// before them: set beside a full run's, they show what the sides' history does to the figures.
 //
 // Where the time goes (perf and callgrind, one CPU, loopback; instructions per request): a GET
 // costs libcurl about 31 us, half of it the in-process server's (libcurl about 59k instructions,
@@ -47,6 +50,20 @@
 // main-thread work (making, admitting, promoting and creating the task, finishing: about 13k
 // instructions more than the curl-multi side per request) and the engine's per-task work above,
 // against curl's multi handle reusing 64 easy handles as they are.
+//
+// Unpinned, a fetch of the platform's sides hands work to another thread four times (main to
+// engine, engine to server, back, engine to main), curl's side twice, and on this virtual machine a
+// hand-off to a thread whose CPU has gone idle costs tens of microseconds, charged to the woken
+// thread (most of its samples in finish_task_switch). Counted per fetch: the main thread is woken
+// once, the engine twice, the engine's eventfd written only when it sleeps, and the engine polls
+// as often as curl's side does. The scheduler puts a woken thread back on its previous CPU when
+// that one is idle, whatever wakes it: a pipe's synchronous wake-up, tried in place of the run
+// loop's futex and the engine's eventfd, still put no more than 2% of the wake-ups on the waker's
+// CPU, and cost the pinned session/curl ratio 0.03, so it was left out. Where the main thread and
+// the engine keep CPUs of their own (they hardly ever preempt each other), as they mostly do after
+// the sides, they take about 45-60 and 100-120 us of CPU per fetch of the latency runs; sharing
+// one CPU, as the two threads of a process that ran nothing before start out (`--latency`), about
+// 10 and 30-60 us.
 #include <curl/curl.h>
 #include <strings.h>
 
@@ -55,6 +72,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -360,13 +378,20 @@ void printSides(const std::vector<Side>& sides) {
   }
 }
 
-// `fetcher_bench SIDE COUNT`: one side alone, pinned, for callgrind.
-int runOneSide(const std::string& only, int count) {
-  pinToOneCpu();
+// `fetcher_bench SIDE COUNT`: one side alone, pinned, for callgrind; with `--unpinned` the server
+// runs in a process of its own and nothing is pinned, for counting context switches and wake-ups.
+int runOneSide(const std::string& only, int count, bool unpinned) {
+  if (!unpinned) pinToOneCpu();
   RunLoop::main();
   FakeBackend local;
-  setUpServer(local);
-  BenchServer server(local);
+  std::optional<ServerProcess> child;
+  if (unpinned) {
+    child.emplace();
+    if (!child->running()) return 1;
+  } else {
+    setUpServer(local);
+  }
+  BenchServer server = child ? BenchServer(*child) : BenchServer(local);
   Clients clients(server.url("bench"));
   const std::uint64_t reference = referenceHeaders(server, clients);
   for (auto& side : clients.sides()) {
@@ -475,12 +500,20 @@ int runUnpinned() {
   return measureLatency(clients.request) ? 0 : 1;
 }
 
+int runLatencyAlone() {
+  RunLoop::main();
+  ServerProcess child;
+  if (!child.running()) return 1;
+  return measureLatency(benchRequest(BenchServer(child).url("bench"))) ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   return benchMain(argc, argv, setUpServer, [&] {
     if (hasFlag(argc, argv, "--pinned")) return runPinned();
-    if (argc > 2) return runOneSide(argv[1], std::atoi(argv[2]));
+    if (hasFlag(argc, argv, "--latency")) return runLatencyAlone();
+    if (argc > 2) return runOneSide(argv[1], std::atoi(argv[2]), hasFlag(argc, argv, "--unpinned"));
     // The pinned figures in a process of their own: pinning is for every thread of a process.
     return runSelf({"--pinned"}) ? runUnpinned() : 1;
   });

@@ -108,16 +108,18 @@ bool isSecretKey(std::string_view key) {
 
 bool isSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 
-// The body with the value of every secret key replaced, at any depth; everything else, spacing
-// included, stays as it was. Text that is not JSON passes through unchanged unless it holds a
-// quoted secret key followed by a colon.
-std::string redactBody(std::string_view t) {
-  std::string out;
-  out.reserve(t.size());
+// Appends the body with the value of every secret key replaced, at any depth; everything else,
+// spacing included, stays as it was. Text that is not JSON passes through unchanged unless it
+// holds a quoted secret key followed by a colon. Written straight into the line: a list reply can
+// be tens of megabytes.
+void appendRedacted(std::string& out, std::string_view t) {
+  out.reserve(out.size() + t.size());
   std::size_t i = 0;
   while (i < t.size()) {
     if (t[i] != '"') {
-      out.push_back(t[i++]);
+      const std::size_t quote = std::min(t.find('"', i), t.size());
+      out.append(t.substr(i, quote - i));
+      i = quote;
       continue;
     }
     bool closed = false;
@@ -139,7 +141,6 @@ std::string redactBody(std::string_view t) {
     }
     i = valueEnd;
   }
-  return out;
 }
 
 std::string urlText(const std::optional<URL>& url) { return url ? url->absoluteString() : "NO URL"; }
@@ -171,7 +172,8 @@ std::string RequestLog::formatRequest(Method method, const URLRequest& request) 
   if (!request.httpBody) {
     out += "empty";
   } else if (auto text = stringFromData(*request.httpBody, StringEncoding::UTF8)) {
-    out += "\n  " + redactBody(*text);
+    out += "\n  ";
+    appendRedacted(out, *text);
   } else {
     // Binary bodies are not printed.
     out += "\n  <" + std::to_string(request.httpBody->size()) + " bytes>";
@@ -182,9 +184,15 @@ std::string RequestLog::formatRequest(Method method, const URLRequest& request) 
 std::string RequestLog::formatResponse(Method method, const Result<std::string>& result,
                                        const std::shared_ptr<const HTTPURLResponse>& response) {
   std::string out = answerHead(method, response) + "BODY:";
-  std::optional<std::string> text = result.value();
-  if (!text && result.data()) text = stringFromData(*result.data(), StringEncoding::UTF8);
-  out += text ? "\n  " + redactBody(*text) : std::string(" empty");
+  std::optional<std::string> decoded;
+  if (!result.value() && result.data()) decoded = stringFromData(*result.data(), StringEncoding::UTF8);
+  const std::optional<std::string>& text = result.value() ? result.value() : decoded;
+  if (!text) {
+    out += " empty";
+    return out;
+  }
+  out += "\n  ";
+  appendRedacted(out, *text);
   return out;
 }
 

@@ -33,8 +33,8 @@ void NewsListViewController::viewWillAppear(bool animated) {
   ProgressIndicatorHelper::instance()->showProgressIndicator();
   auto self = sharedAs<NewsListViewController>();
   newsService_->getNews(
-      [self](const std::vector<std::shared_ptr<News>>& news) {
-        self->news_ = news;
+      [self](std::vector<std::shared_ptr<News>> news) {
+        self->news_ = std::move(news);
         requiredOutlet(self->tableView, "tableView")->reloadData();
         ProgressIndicatorHelper::instance()->hideProgressIndicator();
       },

@@ -72,11 +72,16 @@ const std::unordered_map<std::string, Color>& Color::themes() {
 }
 
 std::optional<Color> Color::themeNamed(const std::optional<std::string>& name) {
-  if (!name) return std::nullopt;
+  const Color* found = theme(name);
+  if (!found) return std::nullopt;
+  return *found;
+}
+
+const Color* Color::theme(const std::optional<std::string>& name) {
+  if (!name) return nullptr;
   const auto& table = themes();
   const auto found = table.find(*name);
-  if (found == table.end()) return std::nullopt;
-  return found->second;
+  return found == table.end() ? nullptr : &found->second;
 }
 
 const UIColor& Color::background() {

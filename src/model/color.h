@@ -19,6 +19,8 @@ struct Color {
   static const std::unordered_map<std::string, Color>& themes();
   // The palette of a theme name; nothing for no name or an unknown one.
   static std::optional<Color> themeNamed(const std::optional<std::string>& name);
+  // The same as the table's own entry, which lives as long as the program.
+  static const Color* theme(const std::optional<std::string>& name);
   // The light grey behind the quiz screens.
   static const UIColor& background();
 

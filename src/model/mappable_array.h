@@ -35,22 +35,8 @@ struct MappableArray {
     return array[position];
   }
 
-  // Never nothing: a text that is not a JSON array gives an empty list. Each object of the array
-  // becomes its record as soon as it is read and is dropped then: a list of a hundred thousand
-  // items never stands whole as a JSON tree beside its records.
-  static MappableArray decode(std::string_view text) {
-    const auto start = text.find_first_not_of(" \t\r\n");
-    if (start == std::string_view::npos || text[start] != '[') return MappableArray();
-    std::vector<T> records;
-    auto keep = [&records](int depth, JsonValue::parse_event_t event, JsonValue& parsed) {
-      if (depth != 1 || event != JsonValue::parse_event_t::object_end) return true;
-      records.push_back(json_detail::mapObject<T>(parsed));
-      return false;
-    };
-    const JsonValue json = JsonValue::parse(text.begin(), text.end(), keep, /*allow_exceptions=*/false);
-    if (!json.is_array()) return MappableArray();
-    return MappableArray(std::move(records));
-  }
+  // Never nothing: a text that is not a JSON array gives an empty list.
+  static MappableArray decode(std::string_view text) { return MappableArray(Mapper<T>().mapArray(text)); }
 
   // "[" + each record's compact object, joined by "," + "]".
   std::string encode() const {

@@ -10,19 +10,22 @@
 #include "model/news_response.h"
 #include "platform/foundation/date.h"
 
-// One item of the news list.
+// One item of the news list. A list can hold a hundred thousand: the texts are taken over from
+// the record, and a theme's colours are the theme table's, not a copy.
 class News {
  public:
   // Nothing without an id or a creation date.
-  static std::shared_ptr<News> init(const NewsResponse& record);
+  static std::shared_ptr<News> init(NewsResponse record);
 
   std::int64_t id() const { return id_; }
   void setId(std::int64_t id) { id_ = id; }
   Date date() const { return date_; }
   void setDate(Date date) { date_ = date; }
   // Absent when the record names no theme or one that does not exist.
-  const std::optional<Color>& colors() const { return colors_; }
-  void setColors(std::optional<Color> colors) { colors_ = std::move(colors); }
+  std::optional<Color> colors() const { return colors_ ? std::optional<Color>(*colors_) : std::nullopt; }
+  void setColors(std::optional<Color> colors) {
+    colors_ = colors ? std::make_shared<const Color>(std::move(*colors)) : nullptr;
+  }
   const std::optional<std::string>& title() const { return title_; }
   void setTitle(std::optional<std::string> title) { title_ = std::move(title); }
   const std::optional<std::string>& description() const { return description_; }
@@ -35,7 +38,7 @@ class News {
 
   std::int64_t id_ = 0;
   Date date_;
-  std::optional<Color> colors_;
+  std::shared_ptr<const Color> colors_;
   std::optional<std::string> title_;
   std::optional<std::string> description_;
   std::optional<std::string> content_;

@@ -8,6 +8,6 @@ void AchievementService::getStudentAchievements(Success success, Failure failure
       [success = std::move(success), failure = std::move(failure)](
           std::optional<MappableArray<AchievementResponse>> reply, std::optional<TransferError<ErrorResponse>> error) {
         if (!reply) return ErrorHandler::handleError(error, failure);
-        success(modelsFromReply<Achievement>(*reply));
+        success(modelsFromReply<Achievement>(std::move(*reply)));
       });
 }

@@ -88,7 +88,7 @@ void LectureService::getLectures(LectureList list, bool useCache, LecturesSucces
                         std::optional<MappableArray<LectureResponse>> reply,
                         std::optional<TransferError<ErrorResponse>> error) {
     if (!reply) return ErrorHandler::handleError(error, failure);
-    auto lectures = modelsFromReply<Lecture>(*reply);
+    auto lectures = modelsFromReply<Lecture>(std::move(*reply));
     std::stable_sort(lectures.begin(), lectures.end(),
                      [](const auto& a, const auto& b) { return a->name() < b->name(); });
     if (auto self = weak.lock()) self->cache(list) = lectures;
@@ -107,7 +107,7 @@ void LectureService::getCurriculums(Id lectureId, CurriculumsSuccess success, Fa
       [success = std::move(success), failure = std::move(failure)](
           std::optional<MappableArray<CurriculumResponse>> reply, std::optional<TransferError<ErrorResponse>> error) {
         if (!reply) return ErrorHandler::handleError(error, failure);
-        success(modelsFromReply<Curriculum>(*reply));
+        success(modelsFromReply<Curriculum>(std::move(*reply)));
       });
 }
 
@@ -140,7 +140,7 @@ void LectureService::getQuizes(std::optional<Id> lectureId, std::optional<Id> cu
       [success = std::move(success), failure = std::move(failure)](std::optional<MappableArray<QuizResponse>> reply,
                                                                    std::optional<TransferError<ErrorResponse>> error) {
         if (!reply) return ErrorHandler::handleError(error, failure);
-        success(modelsFromReply<Quiz>(*reply));
+        success(modelsFromReply<Quiz>(std::move(*reply)));
       });
 }
 
@@ -220,6 +220,6 @@ void LectureService::getDocuments(Id curriculumId, DocumentsSuccess success, Fai
       [success = std::move(success), failure = std::move(failure)](std::optional<MappableArray<DocumentResponse>> reply,
                                                                    std::optional<TransferError<ErrorResponse>> error) {
         if (!reply) return ErrorHandler::handleError(error, failure);
-        success(modelsFromReply<Attachment>(*reply));
+        success(modelsFromReply<Attachment>(std::move(*reply)));
       });
 }

@@ -8,6 +8,6 @@ void NewsService::getNews(Success success, Failure failure) {
       [success = std::move(success), failure = std::move(failure)](std::optional<MappableArray<NewsResponse>> reply,
                                                                    std::optional<TransferError<ErrorResponse>> error) {
         if (!reply) return ErrorHandler::handleError(error, failure);
-        success(modelsFromReply<News>(*reply));
+        success(modelsFromReply<News>(std::move(*reply)));
       });
 }

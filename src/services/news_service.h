@@ -11,7 +11,7 @@
 // The news list. Answers once, on the main run loop. Main thread only.
 class NewsService {
  public:
-  using Success = std::function<void(const std::vector<std::shared_ptr<News>>& news)>;
+  using Success = std::function<void(std::vector<std::shared_ptr<News>> news)>;
   using Failure = std::function<void(const std::string& message)>;
 
   explicit NewsService(std::shared_ptr<BackendApi> backendApi) : backendApi_(std::move(backendApi)) {}

@@ -11,13 +11,14 @@
 #include "platform/foundation/run_loop.h"
 
 // The models of a list reply in reply order. An item that gives no model is left out: a partial
-// model would show wrong data, and the rest of the list is still good.
+// model would show wrong data, and the rest of the list is still good. The reply is used up, and
+// gone before the models reach anybody: a model may take over its record's texts.
 template <class Model, class Record>
-std::vector<std::shared_ptr<Model>> modelsFromReply(const MappableArray<Record>& reply) {
+std::vector<std::shared_ptr<Model>> modelsFromReply(MappableArray<Record> reply) {
   std::vector<std::shared_ptr<Model>> models;
   models.reserve(reply.size());
-  for (const Record& record : reply) {
-    if (auto model = Model::init(record)) models.push_back(std::move(model));
+  for (Record& record : reply.array) {
+    if (auto model = Model::init(std::move(record))) models.push_back(std::move(model));
   }
   return models;
 }

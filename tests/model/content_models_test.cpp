@@ -41,6 +41,13 @@ TEST_F(ContentModelsTest, NewsAndLecturesResolveTheirThemeWhenItExists) {
             std::tuple(4, k20151021_140500, Color::themeNamed("teal_amber"), "T", "D", "L"));
   auto bare = made<News, NewsResponse>(R"({"id":4,"createDate":"2015-10-21 14:05:00","color":"Teal"})");
   EXPECT_FALSE(bare->colors());
+  // Colours set by hand are the item's own; the theme's stay as they were.
+  Color custom = *Color::themeNamed("teal_amber");
+  custom.primary = UIColor::redColor();
+  bare->setColors(custom);
+  news->setColors(std::nullopt);
+  EXPECT_EQ(std::tuple(bare->colors(), news->colors(), Color::themeNamed("teal_amber")->primary),
+            std::tuple(std::optional(custom), std::optional<Color>(), colorWithHexRGBString("009688")));
   EXPECT_FALSE(bare->title() || bare->description() || bare->content());
 
   auto lecture = made<Lecture, LectureResponse>(R"({"id":1,"name":"Bio","description":"d","color":"indigo_pink"})");

@@ -165,20 +165,22 @@ void XCGLogger::log(LogLevel level, const std::function<std::string()>& text, st
   }
   if (!location.empty()) field("[" + location + "]");
   if (config->showFunctionName && !functionName.empty()) field(functionName);
-  const std::string line = prefix.empty() ? message : prefix + " > " + message;
+  // Made once for every destination: a message can be a whole reply body.
+  std::string out;
+  out.reserve(prefix.size() + 3 + message.size() + 1);
+  if (!prefix.empty()) out.append(prefix).append(" > ");
+  out.append(message).push_back('\n');
 
   if (toOutput) {
     if (sink) {
-      sink(level, line, message);
+      sink(level, out.substr(0, out.size() - 1), message);
     } else {
       // One write per line keeps lines from different threads whole.
-      std::string out = line + '\n';
       std::fwrite(out.data(), 1, out.size(), console ? console.get() : stderr);
       if (console) std::fflush(console.get());
     }
   }
   if (toFile) {
-    std::string out = line + '\n';
     std::fwrite(out.data(), 1, out.size(), config->file.get());
     std::fflush(config->file.get());
   }

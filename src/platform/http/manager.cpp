@@ -157,7 +157,7 @@ class Manager::SessionDelegate final : public URLSessionDelegate,
       request.didComplete(nullptr, std::nullopt, std::move(error));
       return;
     }
-    request.didComplete(std::dynamic_pointer_cast<const HTTPURLResponse>(response), data.value_or(Data()),
+    request.didComplete(std::dynamic_pointer_cast<const HTTPURLResponse>(response), std::move(data).value_or(Data()),
                         std::nullopt);
   }
 

@@ -91,7 +91,13 @@ Result<std::string> Request::serializeString(std::optional<StringEncoding> encod
 std::shared_ptr<Request> Request::responseString(std::optional<StringEncoding> encoding, StringHandler handler) {
   addStep([this, encoding, handler = std::move(handler)] {
     const auto result = serializeString(encoding);
+    // Text as long as the bytes is the same bytes (the one encoding that widens, Latin-1, did not
+    // have to): the body need not stand twice while the handler reads it (a list reply can be tens
+    // of megabytes). The steps after it get the bytes back.
+    const bool setAside = result.isSuccess() && data_ && !data_->empty() && data_->size() == result.value()->size();
+    if (setAside) data_.reset();
     handler(request_, response_, result);
+    if (setAside) data_ = Data::fromString(*result.value());
   });
   return shared_from_this();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,6 +15,9 @@ namespace json_detail {
 JsonValue parseJSON(std::string_view text);
 // Never throws: invalid UTF-8 in a string is written as U+FFFD.
 std::string dumpJSON(const OrderedJsonValue& value, bool prettyPrint);
+// Whether `text` is a JSON array; each object element goes to `object` as soon as it is read and
+// is dropped then, so a long list never stands whole as a tree. Other elements are passed over.
+bool parseArrayObjects(std::string_view text, const std::function<void(const JsonValue& object)>& object);
 }  // namespace json_detail
 
 // Reads records from JSON text and writes them back. Stateless; make one per call.
@@ -28,17 +32,15 @@ class Mapper {
   }
 
   // One record per object of a JSON array text, in order. Any other text gives an empty list.
-  std::vector<T> mapArray(std::string_view text) const {
-    const JsonValue json = json_detail::parseJSON(text);
-    if (!json.is_array()) return {};
-    return json_detail::mapObjects<T>(json);
-  }
+  std::vector<T> mapArray(std::string_view text) const { return mapArrayIfArray(text).value_or(std::vector<T>()); }
 
   // As mapArray, but text that is not a JSON array gives nothing rather than an empty list.
   std::optional<std::vector<T>> mapArrayIfArray(std::string_view text) const {
-    const JsonValue json = json_detail::parseJSON(text);
-    if (!json.is_array()) return std::nullopt;
-    return json_detail::mapObjects<T>(json);
+    std::vector<T> records;
+    if (!json_detail::parseArrayObjects(
+            text, [&records](const JsonValue& object) { records.push_back(json_detail::mapObject<T>(object)); }))
+      return std::nullopt;
+    return records;
   }
 
   // The record as one JSON object, keys in field order, absent fields left out; compact unless

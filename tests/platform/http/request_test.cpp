@@ -106,6 +106,20 @@ TEST(RequestTest, TextDecoding) {
                 .value(),
             "\xc3\xa9");
   EXPECT_EQ(stringResult(httpResponse(200), bytes({0xe9}), false, std::nullopt).value(), "\xc3\xa9");
+
+  // Handlers after a text one still get the bytes as they came, whichever the encoding.
+  for (auto encoding : {StringEncoding::UTF8, StringEncoding::ISOLatin1}) {
+    for (const Data& body : {Data::fromString("h\xc3\xa9"), Data::fromString("plain")}) {
+      auto request = Request::make(std::nullopt);
+      std::vector<std::optional<Data>> seen;
+      auto keep = [&](auto&, auto&, auto& data, auto&) { seen.push_back(data); };
+      request->response(nullptr, keep)->responseString(encoding, [](auto&, auto&, auto&) {})->response(nullptr, keep);
+      request->didComplete(httpResponse(200), body, std::nullopt);
+      request->response(nullptr, keep);
+      time.runUntilIdle();
+      EXPECT_EQ(seen, std::vector<std::optional<Data>>(3, body)) << body.toString();
+    }
+  }
 }
 
 TEST(MultipartFormDataTest, QuotesAndLineBreaksCannotEscapeTheirParameter) {

@@ -44,6 +44,15 @@ TEST(MapperTest, MapArrayKeepsOrderAndNeverFails) {
        std::vector<std::string>{"", "[]", "{\"id\":1}", "null", "3", "[{\"id\":1},", "[{}] ]", "\xff\xfe",
                                 std::string(100000, '[') + std::string(100000, ']')})
     EXPECT_TRUE(Mapper<Item>().mapArray(text).empty()) << text.substr(0, 10);
+
+  // Objects are handed over as they are read: only a top-level array's own objects are elements.
+  const auto marked = Mapper<Item>().mapArrayIfArray("\xEF\xBB\xBF [{\"id\":6,\"name\":{\"id\":7}},{\"id\":8}]");
+  ASSERT_TRUE(marked && marked->size() == 2u);
+  EXPECT_TRUE((*marked)[0].id == 6 && !(*marked)[0].name && (*marked)[1].id == 8);
+  EXPECT_FALSE(Mapper<Item>().mapArrayIfArray(R"({"a":{"id":1},"b":[{"id":2}]})"));
+  EXPECT_FALSE(Mapper<Item>().mapArrayIfArray(R"([{"id":1}] {"id":2})"));
+  const auto none = Mapper<Item>().mapArrayIfArray(" [] ");
+  EXPECT_TRUE(none && none->empty());
 }
 
 }  // namespace

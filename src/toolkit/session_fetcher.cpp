@@ -3,6 +3,7 @@
 #include <string_view>
 #include <utility>
 
+#include "toolkit/block_pool.h"
 #include "toolkit/session_cookie_storage.h"
 #include "toolkit/session_fetcher_internal.h"
 
@@ -12,7 +13,7 @@ using namespace ztk_fetcher_detail;
 // Creation
 
 std::shared_ptr<ZSDK_ZTKSessionFetcher> ZSDK_ZTKSessionFetcher::fetcherWithRequest(std::optional<URLRequest> request) {
-  return std::make_shared<ZSDK_ZTKSessionFetcher>(std::move(request));
+  return initWithRequest(std::move(request));
 }
 
 std::shared_ptr<ZSDK_ZTKSessionFetcher> ZSDK_ZTKSessionFetcher::fetcherWithURL(const URL& url) {
@@ -27,7 +28,8 @@ std::shared_ptr<ZSDK_ZTKSessionFetcher> ZSDK_ZTKSessionFetcher::fetcherWithURLSt
 
 std::shared_ptr<ZSDK_ZTKSessionFetcher> ZSDK_ZTKSessionFetcher::initWithRequest(
     std::optional<URLRequest> request, std::optional<URLSessionConfiguration> configuration) {
-  return std::make_shared<ZSDK_ZTKSessionFetcher>(std::move(request), std::move(configuration));
+  return std::allocate_shared<ZSDK_ZTKSessionFetcher>(ztk_pool_detail::PooledAllocator<ZSDK_ZTKSessionFetcher>(),
+                                                      std::move(request), std::move(configuration));
 }
 
 ZSDK_ZTKSessionFetcher::ZSDK_ZTKSessionFetcher(std::optional<URLRequest> request,

@@ -352,7 +352,7 @@ ZSDK_ZTKSessionFetcherService::~ZSDK_ZTKSessionFetcherService() {
 std::shared_ptr<ZSDK_ZTKSessionFetcher> ZSDK_ZTKSessionFetcherService::fetcherWithRequest(
     const URLRequest& request, const FetcherClass& fetcherClass) {
   auto fetcher =
-      fetcherClass ? fetcherClass(request, configuration) : std::make_shared<Fetcher>(request, configuration);
+      fetcherClass ? fetcherClass(request, configuration) : Fetcher::initWithRequest(request, configuration);
   std::shared_ptr<DispatchQueue> queue;
   std::shared_ptr<ZTKFetcherAuthorizationProtocol> authorizer;
   long method = -1;

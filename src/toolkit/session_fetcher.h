@@ -38,6 +38,7 @@
 #include "toolkit/session_fetcher_service_protocol.h"
 
 class ZSDK_ZTKSessionCookieStorage;
+class ZSDK_ZTKSessionFetcherSessionDelegateDispatcher;
 class ZSDK_ZTKSessionFetcher;
 struct ZTKSessionFetcherServiceSettings;
 
@@ -418,7 +419,12 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
   // The host the service counts this fetch under (the request's, "localhost" for a file URL;
   // nothing without one); with `record` it becomes the service host too.
   std::optional<std::string> requestHostKey(bool record);
-  std::optional<std::string> takeServiceHost();
+  // With the host, the dispatcher that mapped this fetch's task, if any.
+  std::optional<std::string> takeServiceHost(
+      std::shared_ptr<ZSDK_ZTKSessionFetcherSessionDelegateDispatcher>& mappedDispatcher);
+  // The task to map; the dispatcher mapping it is remembered for the stop.
+  std::shared_ptr<URLSessionTask> taskMappedBy(
+      const std::shared_ptr<ZSDK_ZTKSessionFetcherSessionDelegateDispatcher>& dispatcher);
 
   template <class T>
   T locked(const T& field) const {
@@ -551,6 +557,7 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
   std::shared_ptr<ZTKFetcherAuthorizationProtocol> authorizer_;
   std::shared_ptr<ZTKSessionFetcherServiceProtocol> service_;
   std::optional<std::string> serviceHost_;
+  std::weak_ptr<ZSDK_ZTKSessionFetcherSessionDelegateDispatcher> mappedDispatcher_;
   std::atomic<std::int64_t> servicePriority_ = 0;
   // Written under the lock; atomic so that a dispatched callback checks it without the lock.
   std::atomic<bool> userStoppedFetching_ = false;

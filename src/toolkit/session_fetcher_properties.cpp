@@ -219,9 +219,17 @@ std::optional<std::string> ZSDK_ZTKSessionFetcher::requestHostKey(bool record) {
   if (host && record) serviceHost_ = host;
   return host;
 }
-std::optional<std::string> ZSDK_ZTKSessionFetcher::takeServiceHost() {
+std::optional<std::string> ZSDK_ZTKSessionFetcher::takeServiceHost(
+    std::shared_ptr<ZSDK_ZTKSessionFetcherSessionDelegateDispatcher>& mappedDispatcher) {
   Lock lock(mutex_);
+  mappedDispatcher = std::exchange(mappedDispatcher_, {}).lock();
   return std::exchange(serviceHost_, std::nullopt);
+}
+std::shared_ptr<URLSessionTask> ZSDK_ZTKSessionFetcher::taskMappedBy(
+    const std::shared_ptr<ZSDK_ZTKSessionFetcherSessionDelegateDispatcher>& dispatcher) {
+  Lock lock(mutex_);
+  mappedDispatcher_ = dispatcher;
+  return sessionTask_;
 }
 std::int64_t ZSDK_ZTKSessionFetcher::servicePriority() const { return servicePriority_.load(); }
 void ZSDK_ZTKSessionFetcher::setServicePriority(std::int64_t priority) { servicePriority_.store(priority); }

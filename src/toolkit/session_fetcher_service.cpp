@@ -414,10 +414,19 @@ bool ZSDK_ZTKSessionFetcherService::fetcherShouldBeginFetching(const std::shared
       numberOfNonBackgroundSessionFetchers(running) >= maxRunningFetchersPerHost) {
     if (running.empty()) dropRunningEntryLocked(runningFetchersByHost_.find(*host));
     delayedFetchersByHost_[*host].push_back(fetcher);
+    noteDelayedLocked();
     return false;
   }
   running.push_back(fetcher);
   return true;
+}
+
+void ZSDK_ZTKSessionFetcherService::noteDelayedLocked() {
+  hasDelayedFetchers_.store(!delayedFetchersByHost_.empty(), std::memory_order_release);
+}
+
+bool ZSDK_ZTKSessionFetcherService::mayBeDelayingFetchers() {
+  return hasDelayedFetchers_.load(std::memory_order_acquire);
 }
 
 bool ZSDK_ZTKSessionFetcherService::isDelayingFetcher(const std::shared_ptr<Fetcher>& fetcher) {
@@ -454,14 +463,17 @@ void ZSDK_ZTKSessionFetcherService::fetcherDidBeginFetching(const std::shared_pt
   // The dispatcher that is the task's session delegate routes its callbacks, whether or not its
   // session is still the one handed out.
   if (auto dispatcher = delegateDispatcherForFetcher(fetcher))
-    dispatcher->setFetcherForTask(fetcher, fetcher->sessionTask());
+    dispatcher->setFetcherForTask(fetcher, fetcher->taskMappedBy(dispatcher));
 }
 
 void ZSDK_ZTKSessionFetcherService::fetcherDidStop(const std::shared_ptr<Fetcher>& fetcher) {
   // Cleared at once: nothing below reads it, and the fetchers started at the end are others.
-  const auto host = fetcher->takeServiceHost();
+  std::shared_ptr<Dispatcher> dispatcher;
+  const auto host = fetcher->takeServiceHost(dispatcher);
   if (!host) return;
-  if (auto dispatcher = delegateDispatcherForFetcher(fetcher)) dispatcher->removeFetcher(fetcher);
+  // The dispatcher that mapped the task is its session's delegate: it need not be looked up again.
+  if (!dispatcher) dispatcher = delegateDispatcherForFetcher(fetcher);
+  if (dispatcher) dispatcher->removeFetcher(fetcher);
   FetcherList toStart;
   {
     Lock lock(mutex_);
@@ -496,6 +508,7 @@ void ZSDK_ZTKSessionFetcherService::fetcherDidStop(const std::shared_ptr<Fetcher
     }
     if (running && running->empty()) dropRunningEntryLocked(runningFetchersByHost_.find(*host));
     if (delayed && delayed->empty()) delayedFetchersByHost_.erase(delayedEntry);
+    noteDelayedLocked();
   }
   // Started outside the lock: a start may sign its request, and an authorizer refreshing its
   // token on another thread may be waiting for this service's lock meanwhile.
@@ -515,6 +528,7 @@ void ZSDK_ZTKSessionFetcherService::stopAllFetchers() {
     Lock lock(mutex_);
     delayed.swap(delayedFetchersByHost_);
     running.swap(runningFetchersByHost_);
+    noteDelayedLocked();
   }
   for (const auto& [host, list] : delayed)
     for (const auto& fetcher : list) stopFetcher(fetcher);
@@ -579,6 +593,7 @@ ZSDK_ZTKSessionFetcherService::FetchersByHost ZSDK_ZTKSessionFetcherService::del
 void ZSDK_ZTKSessionFetcherService::setDelayedFetchersByHost(FetchersByHost dict) {
   Lock lock(mutex_);
   delayedFetchersByHost_ = std::move(dict);
+  noteDelayedLocked();
 }
 
 std::shared_ptr<URLSession> ZSDK_ZTKSessionFetcherService::session() {

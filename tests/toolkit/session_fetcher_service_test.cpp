@@ -104,6 +104,37 @@ TEST_F(ServiceTest, ServiceHostFollowsAdmission) {
   EXPECT_EQ(service->numberOfFetchers(), 0U);
 }
 
+// A waiting fetcher begun again refuses the newcomer as a running one does, whether or not other
+// fetchers of the service wait too, and starts for its first caller when promoted.
+TEST_F(ServiceTest, WaitingFetcherRefusesASecondBegin) {
+  service->maxRunningFetchersPerHost = 1;
+  const auto running = begin(kA);
+  const auto waiting = begin(kA);
+  const auto other = begin(kB);
+  int refusals = 0;
+  const auto refuse = [&] {
+    waiting->beginFetchWithCompletionHandler([&](auto data, std::optional<NSError> error) {
+      EXPECT_FALSE(data);
+      EXPECT_EQ(error ? error->code : 0, ZTKSessionFetcherErrorBeginFailed);
+      ++refusals;
+    });
+  };
+  refuse();
+  time.runUntil([&] { return refusals == 1; }, 1);
+  EXPECT_EQ(refusals, 1);
+  EXPECT_TRUE(service->isDelayingFetcher(waiting));
+  other->stopFetching();
+  refuse();
+  time.runUntil([&] { return refusals == 2; }, 1);
+  EXPECT_EQ(refusals, 2);
+  running->stopFetching();
+  ASSERT_EQ(started.size(), 3U);
+  EXPECT_EQ(started.back(), waiting);
+  answers.back()(nullptr, Data::fromString("ok"), std::nullopt);
+  time.runUntil([&] { return completions == 1; }, 1);
+  EXPECT_EQ(completions, 1);
+}
+
 TEST_F(ServiceTest, AdmissionPerHost) {
   const AdmissionCase cases[] = {
       {"eleventh waits", 10, std::vector<Spec>(11, kA), 10, {}, {3}, false, upTo(11), 0},

@@ -431,12 +431,12 @@ bool ZSDK_ZTKSessionFetcherService::mayBeDelayingFetchers() {
 
 bool ZSDK_ZTKSessionFetcherService::isDelayingFetcher(const std::shared_ptr<Fetcher>& fetcher) {
   Lock lock(mutex_);
-  // Asked at every begin: without waiting fetchers the fetcher's host is not looked up.
-  if (delayedFetchersByHost_.empty()) return false;
-  const auto host = fetcher->requestHostKey(false);
-  if (!host) return false;
-  const auto it = delayedFetchersByHost_.find(*host);
-  return it != delayedFetchersByHost_.end() && contains(it->second, fetcher);
+  // Asked at every begin while others wait: the fetcher is looked for first, its host only
+  // checked when it is found.
+  for (const auto& [host, list] : delayedFetchersByHost_) {
+    if (contains(list, fetcher) && fetcher->requestHostKey(false) == host) return true;
+  }
+  return false;
 }
 
 std::shared_ptr<ZSDK_ZTKSessionFetcherSessionDelegateDispatcher>
@@ -474,7 +474,9 @@ void ZSDK_ZTKSessionFetcherService::fetcherDidStop(const std::shared_ptr<Fetcher
   // The dispatcher that mapped the task is its session's delegate: it need not be looked up again.
   if (!dispatcher) dispatcher = delegateDispatcherForFetcher(fetcher);
   if (dispatcher) dispatcher->removeFetcher(fetcher);
-  FetcherList toStart;
+  // Mostly one at a time: the first is kept apart, so that no list is made for it.
+  std::shared_ptr<Fetcher> startFirst;
+  FetcherList startNext;
   {
     Lock lock(mutex_);
     if (stoppedFetchersToWaitFor_) stoppedFetchersToWaitFor_->push_back(fetcher);
@@ -503,7 +505,11 @@ void ZSDK_ZTKSessionFetcherService::fetcherDidStop(const std::shared_ptr<Fetcher
         }
       }
       running->push_back(*pick);
-      toStart.push_back(*pick);
+      if (startFirst) {
+        startNext.push_back(std::move(*pick));
+      } else {
+        startFirst = std::move(*pick);
+      }
       delayed->erase(pick);
     }
     if (running && running->empty()) dropRunningEntryLocked(runningFetchersByHost_.find(*host));
@@ -512,7 +518,8 @@ void ZSDK_ZTKSessionFetcherService::fetcherDidStop(const std::shared_ptr<Fetcher
   }
   // Started outside the lock: a start may sign its request, and an authorizer refreshing its
   // token on another thread may be waiting for this service's lock meanwhile.
-  for (const auto& next : toStart) startFetcher(next);
+  if (startFirst) startFetcher(startFirst);
+  for (const auto& next : startNext) startFetcher(next);
 }
 
 void ZSDK_ZTKSessionFetcherService::startFetcher(const std::shared_ptr<Fetcher>& fetcher) {

@@ -34,7 +34,9 @@ std::shared_ptr<ZSDK_ZTKSessionFetcher> ZSDK_ZTKSessionFetcher::initWithRequest(
 
 ZSDK_ZTKSessionFetcher::ZSDK_ZTKSessionFetcher(std::optional<URLRequest> request,
                                                std::optional<URLSessionConfiguration> configuration) {
-  if (request) request_ = std::make_shared<URLRequest>(std::move(*request));
+  if (request) {
+    request_ = std::allocate_shared<URLRequest>(ztk_pool_detail::PooledAllocator<URLRequest>(), std::move(*request));
+  }
   configuration_ = std::move(configuration);
   bodyLength_ = request_ && request_->httpBody ? static_cast<std::int64_t>(request_->httpBody->size())
                                                : NSURLSessionTransferSizeUnknown;

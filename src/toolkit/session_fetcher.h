@@ -41,6 +41,7 @@ class ZSDK_ZTKSessionCookieStorage;
 class ZSDK_ZTKSessionFetcherSessionDelegateDispatcher;
 class ZSDK_ZTKSessionFetcher;
 struct ZTKSessionFetcherServiceSettings;
+struct ZTKSessionFetcherServiceSetUp;
 
 using ZTKSessionFetcherBodyStreamProviderResponse = std::function<void(std::shared_ptr<InputStream> bodyStream)>;
 using ZTKSessionFetcherBodyStreamProvider = std::function<void(ZTKSessionFetcherBodyStreamProviderResponse response)>;
@@ -227,13 +228,10 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
   void setAuthorizer(std::shared_ptr<ZTKFetcherAuthorizationProtocol> authorizer);
   std::shared_ptr<ZTKSessionFetcherServiceProtocol> service() const;
   void setService(std::shared_ptr<ZTKSessionFetcherServiceProtocol> service);
-  // The service's settings in one step, as its setters would leave them one by one: a callback
-  // queue of nullptr keeps the fetcher's, a negative cookie method leaves the storage alone, and
-  // the user agent goes in unless `request` (the one the fetcher was made from) names one.
+  // The service's settings in one step, as its setters would leave them one by one; the user agent
+  // goes in unless `request` (the one the fetcher was made from) names one.
   void setUpForService(const ZTKSessionFetcherServiceSettings& settings, const URLRequest& request,
-                       std::shared_ptr<ZTKSessionFetcherServiceProtocol> service,
-                       std::shared_ptr<DispatchQueue> callbackQueue,
-                       std::shared_ptr<ZTKFetcherAuthorizationProtocol> authorizer, long cookieStorageMethod);
+                       ZTKSessionFetcherServiceSetUp setUp);
   std::optional<std::string> serviceHost() const;
   void setServiceHost(std::optional<std::string> host);
   std::int64_t servicePriority() const;
@@ -591,6 +589,9 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
   bool allowLocalhostRequest_ = false;
   bool allowInvalidServerCertificates_ = false;
   std::vector<std::string> allowedInsecureSchemes_;
+  // A service's schemes, shared by its fetchers instead of copied into each; when set, they are
+  // the fetcher's.
+  std::shared_ptr<const std::vector<std::string>> sharedInsecureSchemes_;
   std::shared_ptr<HTTPCookieStorage> cookieStorage_;
 
   CompletionHandler completionHandler_;
@@ -610,6 +611,16 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
   WillCacheURLResponseBlock willCacheURLResponseBlock_;
   RetryBlock retryBlock_;
   TestBlock testBlock_;
+};
+
+// What a service hands each fetcher it makes besides its plain settings.
+struct ZTKSessionFetcherServiceSetUp {
+  std::shared_ptr<ZTKSessionFetcherServiceProtocol> service;
+  std::shared_ptr<DispatchQueue> callbackQueue;  // nullptr keeps the fetcher's
+  std::shared_ptr<ZTKFetcherAuthorizationProtocol> authorizer;
+  long cookieStorageMethod = -1;  // negative leaves the storage alone
+  // The settings' insecure schemes, made once for all of the service's fetchers; nullptr for none.
+  std::shared_ptr<const std::vector<std::string>> allowedInsecureSchemes;
 };
 
 // The plain settings a fetcher service copies into every fetcher it makes.

@@ -189,7 +189,8 @@ std::optional<NSError> ZSDK_ZTKSessionFetcher::beginFailureLocked(std::string& s
     allowed = allowLocalhostRequest_;
     if (!allowed) consoleLog("Localhost fetch disallowed for " + url->absoluteString());
   } else {
-    allowed = std::any_of(allowedInsecureSchemes_.begin(), allowedInsecureSchemes_.end(),
+    const auto& schemes = sharedInsecureSchemes_ ? *sharedInsecureSchemes_ : allowedInsecureSchemes_;
+    allowed = std::any_of(schemes.begin(), schemes.end(),
                           [&](const std::string& s) { return asciiEqualIgnoringCase(s, scheme); });
     if (!allowed) consoleLog("Fetch disallowed for " + url->absoluteString());
   }

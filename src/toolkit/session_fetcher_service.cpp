@@ -353,16 +353,22 @@ std::shared_ptr<ZSDK_ZTKSessionFetcher> ZSDK_ZTKSessionFetcherService::fetcherWi
     const URLRequest& request, const FetcherClass& fetcherClass) {
   auto fetcher =
       fetcherClass ? fetcherClass(request, configuration) : Fetcher::initWithRequest(request, configuration);
-  std::shared_ptr<DispatchQueue> queue;
-  std::shared_ptr<ZTKFetcherAuthorizationProtocol> authorizer;
-  long method = -1;
+  ZTKSessionFetcherServiceSetUp setUp;
+  setUp.service = shared_from_this();
   {
     Lock lock(mutex_);
-    queue = callbackQueue_;
-    authorizer = authorizer_;
-    method = cookieStorageMethod_;
+    setUp.callbackQueue = callbackQueue_;
+    setUp.authorizer = authorizer_;
+    setUp.cookieStorageMethod = cookieStorageMethod_;
+    // Made again only when the setting changed since the last fetcher.
+    if (allowedInsecureSchemes.empty()) {
+      sharedInsecureSchemes_.reset();
+    } else if (!sharedInsecureSchemes_ || *sharedInsecureSchemes_ != allowedInsecureSchemes) {
+      sharedInsecureSchemes_ = std::make_shared<const std::vector<std::string>>(allowedInsecureSchemes);
+    }
+    setUp.allowedInsecureSchemes = sharedInsecureSchemes_;
   }
-  fetcher->setUpForService(*this, request, shared_from_this(), std::move(queue), std::move(authorizer), method);
+  fetcher->setUpForService(*this, request, std::move(setUp));
   return fetcher;
 }
 

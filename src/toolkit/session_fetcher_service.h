@@ -205,4 +205,6 @@ class ZSDK_ZTKSessionFetcherService : public ZTKSessionFetcherServiceProtocol,
   std::shared_ptr<ZTKFetcherAuthorizationProtocol> authorizer_;
   long cookieStorageMethod_ = -1;
   std::optional<FetcherList> stoppedFetchersToWaitFor_;
+  // `allowedInsecureSchemes` as last handed to a fetcher.
+  std::shared_ptr<const std::vector<std::string>> sharedInsecureSchemes_;
 };

@@ -234,6 +234,33 @@ TEST_F(ServiceTest, RunningEntriesFollowTheirHost) {
   }
 }
 
+// Each fetcher gets the schemes the service has when the fetcher is made, and keeps them.
+TEST_F(ServiceTest, InsecureSchemesAsOfEachFetcher) {
+  using Schemes = std::vector<std::string>;
+  auto first = service->fetcherWithURLString(kA.url);
+  service->allowedInsecureSchemes = {"http"};
+  auto second = service->fetcherWithURLString(kA.url);
+  auto third = service->fetcherWithURLString(kA.url);
+  third->setAllowedInsecureSchemes({"ftp"});
+  service->allowedInsecureSchemes.clear();
+  auto fourth = service->fetcherWithURLString(kA.url);
+  EXPECT_EQ(first->allowedInsecureSchemes(), (Schemes{"http", "file"}));
+  EXPECT_EQ(second->allowedInsecureSchemes(), Schemes{"http"});
+  EXPECT_EQ(third->allowedInsecureSchemes(), Schemes{"ftp"});
+  EXPECT_TRUE(fourth->allowedInsecureSchemes().empty());
+  // What a fetcher holds decides its begin: the last one may not fetch over http.
+  std::optional<NSError> refusal;
+  fourth->beginFetchWithCompletionHandler([&](auto, std::optional<NSError> error) { refusal = error; });
+  time.runUntil([&] { return refusal.has_value(); }, 1);
+  EXPECT_EQ(refusal ? refusal->code : 0, ZTKSessionFetcherErrorInsecureRequest);
+  refusal.reset();
+  third->beginFetchWithCompletionHandler([&](auto, std::optional<NSError> error) { refusal = error; });
+  time.runUntil([&] { return refusal.has_value(); }, 1);
+  EXPECT_EQ(refusal ? refusal->code : 0, ZTKSessionFetcherErrorInsecureRequest);
+  second->beginFetchWithCompletionHandler([](auto, auto) {});
+  EXPECT_EQ(started, std::vector<std::shared_ptr<Fetcher>>{second});
+}
+
 TEST_F(ServiceTest, UntrackedAndIdleAnswers) {
   EXPECT_FALSE(service->issuedFetchers());
   EXPECT_TRUE(service->waitForCompletionOfAllFetchersWithTimeout(5));

@@ -1,6 +1,7 @@
 #include "toolkit/session_fetcher.h"
 
 #include <string_view>
+#include <typeinfo>
 #include <utility>
 
 #include "toolkit/block_pool.h"
@@ -81,7 +82,11 @@ int ZSDK_ZTKSessionFetcher::statusCode() const {
 
 int ZSDK_ZTKSessionFetcher::statusCodeLocked() const {
   const auto response = responseLocked();
-  const auto* http = dynamic_cast<const HTTPURLResponse*>(response.get());
+  if (!response) return 0;
+  // Nearly always the HTTP response itself: no walk through the class hierarchy for it.
+  const auto* http = typeid(*response) == typeid(HTTPURLResponse)
+                         ? static_cast<const HTTPURLResponse*>(response.get())
+                         : dynamic_cast<const HTTPURLResponse*>(response.get());
   return http ? http->statusCode() : 0;
 }
 

@@ -351,8 +351,7 @@ ZSDK_ZTKSessionFetcherService::~ZSDK_ZTKSessionFetcherService() {
 
 std::shared_ptr<ZSDK_ZTKSessionFetcher> ZSDK_ZTKSessionFetcherService::fetcherWithRequest(
     const URLRequest& request, const FetcherClass& fetcherClass) {
-  auto fetcher =
-      fetcherClass ? fetcherClass(request, configuration) : Fetcher::initWithRequest(request, configuration);
+  auto fetcher = fetcherClass ? fetcherClass(request, configuration) : Fetcher::initWithRequest(request, configuration);
   ZTKSessionFetcherServiceSetUp setUp;
   setUp.service = shared_from_this();
   {
@@ -390,8 +389,9 @@ std::shared_ptr<ZSDK_ZTKSessionFetcher> ZSDK_ZTKSessionFetcherService::fetcherWi
 // Service: admission and promotion
 
 std::size_t ZSDK_ZTKSessionFetcherService::numberOfNonBackgroundSessionFetchers(const FetcherList& fetchers) {
+  // The field itself, not its getter: counted at every admission and promotion.
   return static_cast<std::size_t>(
-      std::count_if(fetchers.begin(), fetchers.end(), [](const auto& f) { return !f->useBackgroundSession(); }));
+      std::count_if(fetchers.begin(), fetchers.end(), [](const auto& f) { return !f->useBackgroundSession_.load(); }));
 }
 
 // A host's running entry comes and goes with every fetch of a service used one fetch at a time:
@@ -501,10 +501,10 @@ void ZSDK_ZTKSessionFetcherService::fetcherDidStop(const std::shared_ptr<Fetcher
       if (maxRunningFetchersPerHost != 0 && numberOfNonBackgroundSessionFetchers(*running) >= maxRunningFetchersPerHost)
         break;
       auto pick = delayed->begin();
-      auto pickPriority = (*pick)->servicePriority();
+      auto pickPriority = (*pick)->servicePriority_.load();
       for (auto it = std::next(delayed->begin()); it != delayed->end(); ++it) {
         // Only a strictly lower priority wins: ties go to the one that waited longest.
-        const auto priority = (*it)->servicePriority();
+        const auto priority = (*it)->servicePriority_.load();
         if (priority < pickPriority) {
           pick = it;
           pickPriority = priority;

@@ -556,6 +556,9 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
   std::shared_ptr<ZTKSessionFetcherServiceProtocol> service_;
   std::optional<std::string> serviceHost_;
   std::weak_ptr<ZSDK_ZTKSessionFetcherSessionDelegateDispatcher> mappedDispatcher_;
+  // How many waiting lists of a service hold this fetcher: none, and no service is delaying it.
+  // Changed under the service's lock, read by a begin under the fetcher's.
+  std::atomic<std::int64_t> waitingEntries_ = 0;
   std::atomic<std::int64_t> servicePriority_ = 0;
   // Written under the lock; atomic so that a dispatched callback checks it without the lock.
   std::atomic<bool> userStoppedFetching_ = false;

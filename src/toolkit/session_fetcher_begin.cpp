@@ -71,7 +71,7 @@ void ZSDK_ZTKSessionFetcher::beginFetchWithCompletionHandler(CompletionHandler h
     fetching = sessionTask_ || retryTimer_;
     if (!fetching) {
       // Nobody else can hold this fetch: it begins without asking around.
-      if (!authorizer_ && (!service_ || !service_->mayBeDelayingFetchers())) {
+      if (!authorizer_ && (!service_ || !service_->mayBeDelayingFetcher(*this))) {
         acceptLocked();
       } else {
         authorizer = authorizer_;

@@ -420,25 +420,25 @@ bool ZSDK_ZTKSessionFetcherService::fetcherShouldBeginFetching(const std::shared
       numberOfNonBackgroundSessionFetchers(running) >= maxRunningFetchersPerHost) {
     if (running.empty()) dropRunningEntryLocked(runningFetchersByHost_.find(*host));
     delayedFetchersByHost_[*host].push_back(fetcher);
-    noteDelayedLocked();
+    fetcher->waitingEntries_.fetch_add(1, std::memory_order_release);
     return false;
   }
   running.push_back(fetcher);
   return true;
 }
 
-void ZSDK_ZTKSessionFetcherService::noteDelayedLocked() {
-  hasDelayedFetchers_.store(!delayedFetchersByHost_.empty(), std::memory_order_release);
+void ZSDK_ZTKSessionFetcherService::noteWaiting(const FetcherList& list, int change) {
+  for (const auto& fetcher : list) fetcher->waitingEntries_.fetch_add(change, std::memory_order_release);
 }
 
-bool ZSDK_ZTKSessionFetcherService::mayBeDelayingFetchers() {
-  return hasDelayedFetchers_.load(std::memory_order_acquire);
+bool ZSDK_ZTKSessionFetcherService::mayBeDelayingFetcher(const Fetcher& fetcher) {
+  return fetcher.waitingEntries_.load(std::memory_order_acquire) > 0;
 }
 
 bool ZSDK_ZTKSessionFetcherService::isDelayingFetcher(const std::shared_ptr<Fetcher>& fetcher) {
   Lock lock(mutex_);
-  // Asked at every begin while others wait: the fetcher is looked for first, its host only
-  // checked when it is found.
+  if (!mayBeDelayingFetcher(*fetcher)) return false;
+  // The fetcher is looked for first, its host only checked when it is found.
   for (const auto& [host, list] : delayedFetchersByHost_) {
     if (contains(list, fetcher) && fetcher->requestHostKey(false) == host) return true;
   }
@@ -494,7 +494,12 @@ void ZSDK_ZTKSessionFetcherService::fetcherDidStop(const std::shared_ptr<Fetcher
     }
     const auto delayedEntry = delayedFetchersByHost_.find(*host);
     auto* delayed = delayedEntry == delayedFetchersByHost_.end() ? nullptr : &delayedEntry->second;
-    if (delayed) erase(*delayed, fetcher);
+    // A fetcher that waits nowhere is not looked for among those that wait.
+    if (delayed && mayBeDelayingFetcher(*fetcher)) {
+      const auto before = delayed->size();
+      erase(*delayed, fetcher);
+      fetcher->waitingEntries_.fetch_sub(static_cast<std::int64_t>(before - delayed->size()));
+    }
     FetcherList* running = nullptr;
     while (delayed && !delayed->empty()) {
       if (!running) running = &runningListLocked(*host);
@@ -511,6 +516,7 @@ void ZSDK_ZTKSessionFetcherService::fetcherDidStop(const std::shared_ptr<Fetcher
         }
       }
       running->push_back(*pick);
+      (*pick)->waitingEntries_.fetch_sub(1, std::memory_order_release);
       if (startFirst) {
         startNext.push_back(std::move(*pick));
       } else {
@@ -520,7 +526,6 @@ void ZSDK_ZTKSessionFetcherService::fetcherDidStop(const std::shared_ptr<Fetcher
     }
     if (running && running->empty()) dropRunningEntryLocked(runningFetchersByHost_.find(*host));
     if (delayed && delayed->empty()) delayedFetchersByHost_.erase(delayedEntry);
-    noteDelayedLocked();
   }
   // Started outside the lock: a start may sign its request, and an authorizer refreshing its
   // token on another thread may be waiting for this service's lock meanwhile.
@@ -541,7 +546,7 @@ void ZSDK_ZTKSessionFetcherService::stopAllFetchers() {
     Lock lock(mutex_);
     delayed.swap(delayedFetchersByHost_);
     running.swap(runningFetchersByHost_);
-    noteDelayedLocked();
+    for (const auto& [host, list] : delayed) noteWaiting(list, -1);
   }
   for (const auto& [host, list] : delayed)
     for (const auto& fetcher : list) stopFetcher(fetcher);
@@ -605,8 +610,9 @@ ZSDK_ZTKSessionFetcherService::FetchersByHost ZSDK_ZTKSessionFetcherService::del
 
 void ZSDK_ZTKSessionFetcherService::setDelayedFetchersByHost(FetchersByHost dict) {
   Lock lock(mutex_);
+  for (const auto& [host, list] : delayedFetchersByHost_) noteWaiting(list, -1);
   delayedFetchersByHost_ = std::move(dict);
-  noteDelayedLocked();
+  for (const auto& [host, list] : delayedFetchersByHost_) noteWaiting(list, 1);
 }
 
 std::shared_ptr<URLSession> ZSDK_ZTKSessionFetcherService::session() {

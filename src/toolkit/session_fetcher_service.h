@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -140,7 +139,7 @@ class ZSDK_ZTKSessionFetcherService : public ZTKSessionFetcherServiceProtocol,
   void fetcherDidBeginFetching(const std::shared_ptr<Fetcher>& fetcher) override;
   void fetcherDidStop(const std::shared_ptr<Fetcher>& fetcher) override;
   bool isDelayingFetcher(const std::shared_ptr<Fetcher>& fetcher) override;
-  bool mayBeDelayingFetchers() override;
+  bool mayBeDelayingFetcher(const Fetcher& fetcher) override;
   std::shared_ptr<URLSession> session() override;
   std::shared_ptr<URLSessionDelegate> sessionDelegate() override;
   std::shared_ptr<DispatchQueue> callbackQueue() override;
@@ -188,15 +187,13 @@ class ZSDK_ZTKSessionFetcherService : public ZTKSessionFetcherServiceProtocol,
   FetcherList& runningListLocked(const std::string& host);
   // Drops the (empty) entry of a host that has nothing running.
   void dropRunningEntryLocked(FetchersByHost::iterator entry);
-  // After every change of the waiting fetchers.
-  void noteDelayedLocked();
+  // Every fetcher put in or taken out of a waiting list is counted on the fetcher.
+  static void noteWaiting(const FetcherList& list, int change);
   void abandonDispatcherLocked();
   void detachAuthorizer(const std::shared_ptr<ZTKFetcherAuthorizationProtocol>& authorizer);
 
   Mutex mutex_;
   FetchersByHost delayedFetchersByHost_;
-  // Whether `delayedFetchersByHost_` holds anything, for a begin to read without the lock.
-  std::atomic<bool> hasDelayedFetchers_ = false;
   FetchersByHost runningFetchersByHost_;
   FetchersByHost::node_type spareRunningEntry_;
   std::shared_ptr<Dispatcher> delegateDispatcher_;

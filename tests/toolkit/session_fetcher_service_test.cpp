@@ -105,7 +105,7 @@ TEST_F(ServiceTest, ServiceHostFollowsAdmission) {
 }
 
 // A waiting fetcher begun again refuses the newcomer as a running one does, whether or not other
-// fetchers of the service wait too, and starts for its first caller when promoted.
+// fetchers of the service run or wait, and starts for its first caller when promoted.
 TEST_F(ServiceTest, WaitingFetcherRefusesASecondBegin) {
   service->maxRunningFetchersPerHost = 1;
   const auto running = begin(kA);
@@ -133,6 +133,14 @@ TEST_F(ServiceTest, WaitingFetcherRefusesASecondBegin) {
   answers.back()(nullptr, Data::fromString("ok"), std::nullopt);
   time.runUntil([&] { return completions == 1; }, 1);
   EXPECT_EQ(completions, 1);
+  // A fetcher put in the waiting lists from outside waits as well, until taken out again.
+  const auto placed = service->fetcherWithURLString(kA.url);
+  service->setDelayedFetchersByHost({{"a.example", {placed}}});
+  EXPECT_TRUE(service->isDelayingFetcher(placed));
+  EXPECT_TRUE(placed->isFetching());
+  service->setDelayedFetchersByHost({});
+  EXPECT_FALSE(service->isDelayingFetcher(placed));
+  EXPECT_FALSE(placed->isFetching());
 }
 
 TEST_F(ServiceTest, AdmissionPerHost) {

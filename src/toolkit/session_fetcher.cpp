@@ -84,9 +84,9 @@ int ZSDK_ZTKSessionFetcher::statusCodeLocked() const {
   const auto response = responseLocked();
   if (!response) return 0;
   // Nearly always the HTTP response itself: no walk through the class hierarchy for it.
-  const auto* http = typeid(*response) == typeid(HTTPURLResponse)
-                         ? static_cast<const HTTPURLResponse*>(response.get())
-                         : dynamic_cast<const HTTPURLResponse*>(response.get());
+  const URLResponse& any = *response;
+  const auto* http = typeid(any) == typeid(HTTPURLResponse) ? static_cast<const HTTPURLResponse*>(response.get())
+                                                            : dynamic_cast<const HTTPURLResponse*>(response.get());
   return http ? http->statusCode() : 0;
 }
 

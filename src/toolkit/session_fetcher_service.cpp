@@ -450,8 +450,10 @@ ZSDK_ZTKSessionFetcherService::delegateDispatcherForFetcher(const std::shared_pt
   const auto session = fetcher->session();
   if (!session) return nullptr;
   auto delegate = session->delegate();
+  if (!delegate) return nullptr;
   // Mostly a dispatcher itself: no cast through the class hierarchy for it.
-  if (delegate && typeid(*delegate) == typeid(Dispatcher)) return std::static_pointer_cast<Dispatcher>(delegate);
+  const URLSessionDelegate& any = *delegate;
+  if (typeid(any) == typeid(Dispatcher)) return std::static_pointer_cast<Dispatcher>(delegate);
   return std::dynamic_pointer_cast<Dispatcher>(delegate);
 }
 

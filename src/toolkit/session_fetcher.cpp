@@ -1,8 +1,10 @@
 #include "toolkit/session_fetcher.h"
 
 #include <string_view>
+#include <typeinfo>
 #include <utility>
 
+#include "toolkit/block_pool.h"
 #include "toolkit/session_cookie_storage.h"
 #include "toolkit/session_fetcher_internal.h"
 
@@ -12,7 +14,7 @@ using namespace ztk_fetcher_detail;
 // Creation
 
 std::shared_ptr<ZSDK_ZTKSessionFetcher> ZSDK_ZTKSessionFetcher::fetcherWithRequest(std::optional<URLRequest> request) {
-  return std::make_shared<ZSDK_ZTKSessionFetcher>(std::move(request));
+  return initWithRequest(std::move(request));
 }
 
 std::shared_ptr<ZSDK_ZTKSessionFetcher> ZSDK_ZTKSessionFetcher::fetcherWithURL(const URL& url) {
@@ -27,12 +29,15 @@ std::shared_ptr<ZSDK_ZTKSessionFetcher> ZSDK_ZTKSessionFetcher::fetcherWithURLSt
 
 std::shared_ptr<ZSDK_ZTKSessionFetcher> ZSDK_ZTKSessionFetcher::initWithRequest(
     std::optional<URLRequest> request, std::optional<URLSessionConfiguration> configuration) {
-  return std::make_shared<ZSDK_ZTKSessionFetcher>(std::move(request), std::move(configuration));
+  return std::allocate_shared<ZSDK_ZTKSessionFetcher>(ztk_pool_detail::PooledAllocator<ZSDK_ZTKSessionFetcher>(),
+                                                      std::move(request), std::move(configuration));
 }
 
 ZSDK_ZTKSessionFetcher::ZSDK_ZTKSessionFetcher(std::optional<URLRequest> request,
                                                std::optional<URLSessionConfiguration> configuration) {
-  if (request) request_ = std::make_shared<URLRequest>(std::move(*request));
+  if (request) {
+    request_ = std::allocate_shared<URLRequest>(ztk_pool_detail::PooledAllocator<URLRequest>(), std::move(*request));
+  }
   configuration_ = std::move(configuration);
   bodyLength_ = request_ && request_->httpBody ? static_cast<std::int64_t>(request_->httpBody->size())
                                                : NSURLSessionTransferSizeUnknown;
@@ -77,7 +82,11 @@ int ZSDK_ZTKSessionFetcher::statusCode() const {
 
 int ZSDK_ZTKSessionFetcher::statusCodeLocked() const {
   const auto response = responseLocked();
-  const auto* http = dynamic_cast<const HTTPURLResponse*>(response.get());
+  if (!response) return 0;
+  // Nearly always the HTTP response itself: no walk through the class hierarchy for it.
+  const URLResponse& any = *response;
+  const auto* http = typeid(any) == typeid(HTTPURLResponse) ? static_cast<const HTTPURLResponse*>(response.get())
+                                                            : dynamic_cast<const HTTPURLResponse*>(response.get());
   return http ? http->statusCode() : 0;
 }
 

@@ -38,8 +38,10 @@
 #include "toolkit/session_fetcher_service_protocol.h"
 
 class ZSDK_ZTKSessionCookieStorage;
+class ZSDK_ZTKSessionFetcherSessionDelegateDispatcher;
 class ZSDK_ZTKSessionFetcher;
 struct ZTKSessionFetcherServiceSettings;
+struct ZTKSessionFetcherServiceSetUp;
 
 using ZTKSessionFetcherBodyStreamProviderResponse = std::function<void(std::shared_ptr<InputStream> bodyStream)>;
 using ZTKSessionFetcherBodyStreamProvider = std::function<void(ZTKSessionFetcherBodyStreamProviderResponse response)>;
@@ -226,13 +228,10 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
   void setAuthorizer(std::shared_ptr<ZTKFetcherAuthorizationProtocol> authorizer);
   std::shared_ptr<ZTKSessionFetcherServiceProtocol> service() const;
   void setService(std::shared_ptr<ZTKSessionFetcherServiceProtocol> service);
-  // The service's settings in one step, as its setters would leave them one by one: a callback
-  // queue of nullptr keeps the fetcher's, a negative cookie method leaves the storage alone, and
-  // the user agent goes in unless `request` (the one the fetcher was made from) names one.
+  // The service's settings in one step, as its setters would leave them one by one; the user agent
+  // goes in unless `request` (the one the fetcher was made from) names one.
   void setUpForService(const ZTKSessionFetcherServiceSettings& settings, const URLRequest& request,
-                       std::shared_ptr<ZTKSessionFetcherServiceProtocol> service,
-                       std::shared_ptr<DispatchQueue> callbackQueue,
-                       std::shared_ptr<ZTKFetcherAuthorizationProtocol> authorizer, long cookieStorageMethod);
+                       ZTKSessionFetcherServiceSetUp setUp);
   std::optional<std::string> serviceHost() const;
   void setServiceHost(std::optional<std::string> host);
   std::int64_t servicePriority() const;
@@ -418,7 +417,12 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
   // The host the service counts this fetch under (the request's, "localhost" for a file URL;
   // nothing without one); with `record` it becomes the service host too.
   std::optional<std::string> requestHostKey(bool record);
-  std::optional<std::string> takeServiceHost();
+  // With the host, the dispatcher that mapped this fetch's task, if any.
+  std::optional<std::string> takeServiceHost(
+      std::shared_ptr<ZSDK_ZTKSessionFetcherSessionDelegateDispatcher>& mappedDispatcher);
+  // The task to map; the dispatcher mapping it is remembered for the stop.
+  std::shared_ptr<URLSessionTask> taskMappedBy(
+      const std::shared_ptr<ZSDK_ZTKSessionFetcherSessionDelegateDispatcher>& dispatcher);
 
   template <class T>
   T locked(const T& field) const {
@@ -551,6 +555,10 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
   std::shared_ptr<ZTKFetcherAuthorizationProtocol> authorizer_;
   std::shared_ptr<ZTKSessionFetcherServiceProtocol> service_;
   std::optional<std::string> serviceHost_;
+  std::weak_ptr<ZSDK_ZTKSessionFetcherSessionDelegateDispatcher> mappedDispatcher_;
+  // How many waiting lists of a service hold this fetcher: none, and no service is delaying it.
+  // Changed under the service's lock, read by a begin under the fetcher's.
+  std::atomic<std::int64_t> waitingEntries_ = 0;
   std::atomic<std::int64_t> servicePriority_ = 0;
   // Written under the lock; atomic so that a dispatched callback checks it without the lock.
   std::atomic<bool> userStoppedFetching_ = false;
@@ -584,6 +592,9 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
   bool allowLocalhostRequest_ = false;
   bool allowInvalidServerCertificates_ = false;
   std::vector<std::string> allowedInsecureSchemes_;
+  // A service's schemes, shared by its fetchers instead of copied into each; when set, they are
+  // the fetcher's.
+  std::shared_ptr<const std::vector<std::string>> sharedInsecureSchemes_;
   std::shared_ptr<HTTPCookieStorage> cookieStorage_;
 
   CompletionHandler completionHandler_;
@@ -603,6 +614,16 @@ class ZSDK_ZTKSessionFetcher : public URLSessionDelegate, public std::enable_sha
   WillCacheURLResponseBlock willCacheURLResponseBlock_;
   RetryBlock retryBlock_;
   TestBlock testBlock_;
+};
+
+// What a service hands each fetcher it makes besides its plain settings.
+struct ZTKSessionFetcherServiceSetUp {
+  std::shared_ptr<ZTKSessionFetcherServiceProtocol> service;
+  std::shared_ptr<DispatchQueue> callbackQueue;  // nullptr keeps the fetcher's
+  std::shared_ptr<ZTKFetcherAuthorizationProtocol> authorizer;
+  long cookieStorageMethod = -1;  // negative leaves the storage alone
+  // The settings' insecure schemes, made once for all of the service's fetchers; nullptr for none.
+  std::shared_ptr<const std::vector<std::string>> allowedInsecureSchemes;
 };
 
 // The plain settings a fetcher service copies into every fetcher it makes.

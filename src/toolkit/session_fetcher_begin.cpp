@@ -71,7 +71,7 @@ void ZSDK_ZTKSessionFetcher::beginFetchWithCompletionHandler(CompletionHandler h
     fetching = sessionTask_ || retryTimer_;
     if (!fetching) {
       // Nobody else can hold this fetch: it begins without asking around.
-      if (!authorizer_ && !service_) {
+      if (!authorizer_ && (!service_ || !service_->mayBeDelayingFetcher(*this))) {
         acceptLocked();
       } else {
         authorizer = authorizer_;
@@ -189,7 +189,8 @@ std::optional<NSError> ZSDK_ZTKSessionFetcher::beginFailureLocked(std::string& s
     allowed = allowLocalhostRequest_;
     if (!allowed) consoleLog("Localhost fetch disallowed for " + url->absoluteString());
   } else {
-    allowed = std::any_of(allowedInsecureSchemes_.begin(), allowedInsecureSchemes_.end(),
+    const auto& schemes = sharedInsecureSchemes_ ? *sharedInsecureSchemes_ : allowedInsecureSchemes_;
+    allowed = std::any_of(schemes.begin(), schemes.end(),
                           [&](const std::string& s) { return asciiEqualIgnoringCase(s, scheme); });
     if (!allowed) consoleLog("Fetch disallowed for " + url->absoluteString());
   }

@@ -75,10 +75,13 @@ void ZSDK_ZTKSessionFetcher::setAllowInvalidServerCertificates(bool flag) {
   assignLocked(allowInvalidServerCertificates_, flag);
 }
 std::vector<std::string> ZSDK_ZTKSessionFetcher::allowedInsecureSchemes() const {
-  return locked(allowedInsecureSchemes_);
+  Lock lock(mutex_);
+  return sharedInsecureSchemes_ ? *sharedInsecureSchemes_ : allowedInsecureSchemes_;
 }
 void ZSDK_ZTKSessionFetcher::setAllowedInsecureSchemes(std::vector<std::string> schemes) {
-  assignLocked(allowedInsecureSchemes_, std::move(schemes));
+  Lock lock(mutex_);
+  allowedInsecureSchemes_ = std::move(schemes);
+  sharedInsecureSchemes_.reset();
 }
 std::shared_ptr<DispatchQueue> ZSDK_ZTKSessionFetcher::delegateQueue() const { return locked(delegateQueue_); }
 void ZSDK_ZTKSessionFetcher::setDelegateQueue(std::shared_ptr<DispatchQueue> queue) {
@@ -169,12 +172,9 @@ void ZSDK_ZTKSessionFetcher::setService(std::shared_ptr<ZTKSessionFetcherService
   assignLocked(service_, std::move(service));
 }
 void ZSDK_ZTKSessionFetcher::setUpForService(const ZTKSessionFetcherServiceSettings& settings,
-                                             const URLRequest& request,
-                                             std::shared_ptr<ZTKSessionFetcherServiceProtocol> service,
-                                             std::shared_ptr<DispatchQueue> callbackQueue,
-                                             std::shared_ptr<ZTKFetcherAuthorizationProtocol> authorizer,
-                                             long cookieStorageMethod) {
+                                             const URLRequest& request, ZTKSessionFetcherServiceSetUp setUp) {
   std::optional<std::shared_ptr<HTTPCookieStorage>> methodStorage;
+  const long cookieStorageMethod = setUp.cookieStorageMethod;
   switch (cookieStorageMethod) {
     case 1: break;
     case 2: methodStorage = HTTPCookieStorage::sharedHTTPCookieStorage(); break;
@@ -186,12 +186,13 @@ void ZSDK_ZTKSessionFetcher::setUpForService(const ZTKSessionFetcherServiceSetti
   const bool addUserAgent =
       settings.userAgent && !settings.userAgent->empty() && !request.valueForHTTPHeaderField("User-Agent");
   Lock lock(mutex_);
-  if (callbackQueue) callbackQueue_ = std::move(callbackQueue);
+  if (setUp.callbackQueue) callbackQueue_ = std::move(setUp.callbackQueue);
   credential_ = settings.credential;
   proxyCredential_ = settings.proxyCredential;
-  authorizer_ = std::move(authorizer);
+  authorizer_ = std::move(setUp.authorizer);
   cookieStorage_ = settings.cookieStorage;
-  allowedInsecureSchemes_ = settings.allowedInsecureSchemes;
+  allowedInsecureSchemes_.clear();
+  sharedInsecureSchemes_ = std::move(setUp.allowedInsecureSchemes);
   allowLocalhostRequest_ = settings.allowLocalhostRequest;
   allowInvalidServerCertificates_ = settings.allowInvalidServerCertificates;
   configurationBlock_ = settings.configurationBlock;
@@ -201,7 +202,7 @@ void ZSDK_ZTKSessionFetcher::setUpForService(const ZTKSessionFetcherServiceSetti
   maxRetryInterval_ = settings.maxRetryInterval > 0 ? settings.maxRetryInterval : -1.0;
   minRetryInterval_ = settings.minRetryInterval > 0 ? settings.minRetryInterval : randomMinRetryInterval();
   if (settings.properties) properties_ = settings.properties;
-  service_ = std::move(service);
+  service_ = std::move(setUp.service);
   if (methodStorage) cookieStorage_ = std::move(*methodStorage);
   if (addUserAgent && request_) request_->setValue(*settings.userAgent, "User-Agent");
   testBlock_ = settings.testBlock;
@@ -219,9 +220,17 @@ std::optional<std::string> ZSDK_ZTKSessionFetcher::requestHostKey(bool record) {
   if (host && record) serviceHost_ = host;
   return host;
 }
-std::optional<std::string> ZSDK_ZTKSessionFetcher::takeServiceHost() {
+std::optional<std::string> ZSDK_ZTKSessionFetcher::takeServiceHost(
+    std::shared_ptr<ZSDK_ZTKSessionFetcherSessionDelegateDispatcher>& mappedDispatcher) {
   Lock lock(mutex_);
+  mappedDispatcher = std::exchange(mappedDispatcher_, {}).lock();
   return std::exchange(serviceHost_, std::nullopt);
+}
+std::shared_ptr<URLSessionTask> ZSDK_ZTKSessionFetcher::taskMappedBy(
+    const std::shared_ptr<ZSDK_ZTKSessionFetcherSessionDelegateDispatcher>& dispatcher) {
+  Lock lock(mutex_);
+  mappedDispatcher_ = dispatcher;
+  return sessionTask_;
 }
 std::int64_t ZSDK_ZTKSessionFetcher::servicePriority() const { return servicePriority_.load(); }
 void ZSDK_ZTKSessionFetcher::setServicePriority(std::int64_t priority) { servicePriority_.store(priority); }

@@ -351,18 +351,23 @@ ZSDK_ZTKSessionFetcherService::~ZSDK_ZTKSessionFetcherService() {
 
 std::shared_ptr<ZSDK_ZTKSessionFetcher> ZSDK_ZTKSessionFetcherService::fetcherWithRequest(
     const URLRequest& request, const FetcherClass& fetcherClass) {
-  auto fetcher =
-      fetcherClass ? fetcherClass(request, configuration) : std::make_shared<Fetcher>(request, configuration);
-  std::shared_ptr<DispatchQueue> queue;
-  std::shared_ptr<ZTKFetcherAuthorizationProtocol> authorizer;
-  long method = -1;
+  auto fetcher = fetcherClass ? fetcherClass(request, configuration) : Fetcher::initWithRequest(request, configuration);
+  ZTKSessionFetcherServiceSetUp setUp;
+  setUp.service = shared_from_this();
   {
     Lock lock(mutex_);
-    queue = callbackQueue_;
-    authorizer = authorizer_;
-    method = cookieStorageMethod_;
+    setUp.callbackQueue = callbackQueue_;
+    setUp.authorizer = authorizer_;
+    setUp.cookieStorageMethod = cookieStorageMethod_;
+    // Made again only when the setting changed since the last fetcher.
+    if (allowedInsecureSchemes.empty()) {
+      sharedInsecureSchemes_.reset();
+    } else if (!sharedInsecureSchemes_ || *sharedInsecureSchemes_ != allowedInsecureSchemes) {
+      sharedInsecureSchemes_ = std::make_shared<const std::vector<std::string>>(allowedInsecureSchemes);
+    }
+    setUp.allowedInsecureSchemes = sharedInsecureSchemes_;
   }
-  fetcher->setUpForService(*this, request, shared_from_this(), std::move(queue), std::move(authorizer), method);
+  fetcher->setUpForService(*this, request, std::move(setUp));
   return fetcher;
 }
 
@@ -384,8 +389,9 @@ std::shared_ptr<ZSDK_ZTKSessionFetcher> ZSDK_ZTKSessionFetcherService::fetcherWi
 // Service: admission and promotion
 
 std::size_t ZSDK_ZTKSessionFetcherService::numberOfNonBackgroundSessionFetchers(const FetcherList& fetchers) {
+  // The field itself, not its getter: counted at every admission and promotion.
   return static_cast<std::size_t>(
-      std::count_if(fetchers.begin(), fetchers.end(), [](const auto& f) { return !f->useBackgroundSession(); }));
+      std::count_if(fetchers.begin(), fetchers.end(), [](const auto& f) { return !f->useBackgroundSession_.load(); }));
 }
 
 // A host's running entry comes and goes with every fetch of a service used one fetch at a time:
@@ -414,20 +420,29 @@ bool ZSDK_ZTKSessionFetcherService::fetcherShouldBeginFetching(const std::shared
       numberOfNonBackgroundSessionFetchers(running) >= maxRunningFetchersPerHost) {
     if (running.empty()) dropRunningEntryLocked(runningFetchersByHost_.find(*host));
     delayedFetchersByHost_[*host].push_back(fetcher);
+    fetcher->waitingEntries_.fetch_add(1, std::memory_order_release);
     return false;
   }
   running.push_back(fetcher);
   return true;
 }
 
+void ZSDK_ZTKSessionFetcherService::noteWaiting(const FetcherList& list, int change) {
+  for (const auto& fetcher : list) fetcher->waitingEntries_.fetch_add(change, std::memory_order_release);
+}
+
+bool ZSDK_ZTKSessionFetcherService::mayBeDelayingFetcher(const Fetcher& fetcher) {
+  return fetcher.waitingEntries_.load(std::memory_order_acquire) > 0;
+}
+
 bool ZSDK_ZTKSessionFetcherService::isDelayingFetcher(const std::shared_ptr<Fetcher>& fetcher) {
   Lock lock(mutex_);
-  // Asked at every begin: without waiting fetchers the fetcher's host is not looked up.
-  if (delayedFetchersByHost_.empty()) return false;
-  const auto host = fetcher->requestHostKey(false);
-  if (!host) return false;
-  const auto it = delayedFetchersByHost_.find(*host);
-  return it != delayedFetchersByHost_.end() && contains(it->second, fetcher);
+  if (!mayBeDelayingFetcher(*fetcher)) return false;
+  // The fetcher is looked for first, its host only checked when it is found.
+  for (const auto& [host, list] : delayedFetchersByHost_) {
+    if (contains(list, fetcher) && fetcher->requestHostKey(false) == host) return true;
+  }
+  return false;
 }
 
 std::shared_ptr<ZSDK_ZTKSessionFetcherSessionDelegateDispatcher>
@@ -435,8 +450,10 @@ ZSDK_ZTKSessionFetcherService::delegateDispatcherForFetcher(const std::shared_pt
   const auto session = fetcher->session();
   if (!session) return nullptr;
   auto delegate = session->delegate();
+  if (!delegate) return nullptr;
   // Mostly a dispatcher itself: no cast through the class hierarchy for it.
-  if (delegate && typeid(*delegate) == typeid(Dispatcher)) return std::static_pointer_cast<Dispatcher>(delegate);
+  const URLSessionDelegate& any = *delegate;
+  if (typeid(any) == typeid(Dispatcher)) return std::static_pointer_cast<Dispatcher>(delegate);
   return std::dynamic_pointer_cast<Dispatcher>(delegate);
 }
 
@@ -454,15 +471,20 @@ void ZSDK_ZTKSessionFetcherService::fetcherDidBeginFetching(const std::shared_pt
   // The dispatcher that is the task's session delegate routes its callbacks, whether or not its
   // session is still the one handed out.
   if (auto dispatcher = delegateDispatcherForFetcher(fetcher))
-    dispatcher->setFetcherForTask(fetcher, fetcher->sessionTask());
+    dispatcher->setFetcherForTask(fetcher, fetcher->taskMappedBy(dispatcher));
 }
 
 void ZSDK_ZTKSessionFetcherService::fetcherDidStop(const std::shared_ptr<Fetcher>& fetcher) {
   // Cleared at once: nothing below reads it, and the fetchers started at the end are others.
-  const auto host = fetcher->takeServiceHost();
+  std::shared_ptr<Dispatcher> dispatcher;
+  const auto host = fetcher->takeServiceHost(dispatcher);
   if (!host) return;
-  if (auto dispatcher = delegateDispatcherForFetcher(fetcher)) dispatcher->removeFetcher(fetcher);
-  FetcherList toStart;
+  // The dispatcher that mapped the task is its session's delegate: it need not be looked up again.
+  if (!dispatcher) dispatcher = delegateDispatcherForFetcher(fetcher);
+  if (dispatcher) dispatcher->removeFetcher(fetcher);
+  // Mostly one at a time: the first is kept apart, so that no list is made for it.
+  std::shared_ptr<Fetcher> startFirst;
+  FetcherList startNext;
   {
     Lock lock(mutex_);
     if (stoppedFetchersToWaitFor_) stoppedFetchersToWaitFor_->push_back(fetcher);
@@ -474,24 +496,34 @@ void ZSDK_ZTKSessionFetcherService::fetcherDidStop(const std::shared_ptr<Fetcher
     }
     const auto delayedEntry = delayedFetchersByHost_.find(*host);
     auto* delayed = delayedEntry == delayedFetchersByHost_.end() ? nullptr : &delayedEntry->second;
-    if (delayed) erase(*delayed, fetcher);
+    // A fetcher that waits nowhere is not looked for among those that wait.
+    if (delayed && mayBeDelayingFetcher(*fetcher)) {
+      const auto before = delayed->size();
+      erase(*delayed, fetcher);
+      fetcher->waitingEntries_.fetch_sub(static_cast<std::int64_t>(before - delayed->size()));
+    }
     FetcherList* running = nullptr;
     while (delayed && !delayed->empty()) {
       if (!running) running = &runningListLocked(*host);
       if (maxRunningFetchersPerHost != 0 && numberOfNonBackgroundSessionFetchers(*running) >= maxRunningFetchersPerHost)
         break;
       auto pick = delayed->begin();
-      auto pickPriority = (*pick)->servicePriority();
+      auto pickPriority = (*pick)->servicePriority_.load();
       for (auto it = std::next(delayed->begin()); it != delayed->end(); ++it) {
         // Only a strictly lower priority wins: ties go to the one that waited longest.
-        const auto priority = (*it)->servicePriority();
+        const auto priority = (*it)->servicePriority_.load();
         if (priority < pickPriority) {
           pick = it;
           pickPriority = priority;
         }
       }
       running->push_back(*pick);
-      toStart.push_back(*pick);
+      (*pick)->waitingEntries_.fetch_sub(1, std::memory_order_release);
+      if (startFirst) {
+        startNext.push_back(std::move(*pick));
+      } else {
+        startFirst = std::move(*pick);
+      }
       delayed->erase(pick);
     }
     if (running && running->empty()) dropRunningEntryLocked(runningFetchersByHost_.find(*host));
@@ -499,7 +531,8 @@ void ZSDK_ZTKSessionFetcherService::fetcherDidStop(const std::shared_ptr<Fetcher
   }
   // Started outside the lock: a start may sign its request, and an authorizer refreshing its
   // token on another thread may be waiting for this service's lock meanwhile.
-  for (const auto& next : toStart) startFetcher(next);
+  if (startFirst) startFetcher(startFirst);
+  for (const auto& next : startNext) startFetcher(next);
 }
 
 void ZSDK_ZTKSessionFetcherService::startFetcher(const std::shared_ptr<Fetcher>& fetcher) {
@@ -515,6 +548,7 @@ void ZSDK_ZTKSessionFetcherService::stopAllFetchers() {
     Lock lock(mutex_);
     delayed.swap(delayedFetchersByHost_);
     running.swap(runningFetchersByHost_);
+    for (const auto& [host, list] : delayed) noteWaiting(list, -1);
   }
   for (const auto& [host, list] : delayed)
     for (const auto& fetcher : list) stopFetcher(fetcher);
@@ -578,7 +612,9 @@ ZSDK_ZTKSessionFetcherService::FetchersByHost ZSDK_ZTKSessionFetcherService::del
 
 void ZSDK_ZTKSessionFetcherService::setDelayedFetchersByHost(FetchersByHost dict) {
   Lock lock(mutex_);
+  for (const auto& [host, list] : delayedFetchersByHost_) noteWaiting(list, -1);
   delayedFetchersByHost_ = std::move(dict);
+  for (const auto& [host, list] : delayedFetchersByHost_) noteWaiting(list, 1);
 }
 
 std::shared_ptr<URLSession> ZSDK_ZTKSessionFetcherService::session() {

@@ -139,6 +139,7 @@ class ZSDK_ZTKSessionFetcherService : public ZTKSessionFetcherServiceProtocol,
   void fetcherDidBeginFetching(const std::shared_ptr<Fetcher>& fetcher) override;
   void fetcherDidStop(const std::shared_ptr<Fetcher>& fetcher) override;
   bool isDelayingFetcher(const std::shared_ptr<Fetcher>& fetcher) override;
+  bool mayBeDelayingFetcher(const Fetcher& fetcher) override;
   std::shared_ptr<URLSession> session() override;
   std::shared_ptr<URLSessionDelegate> sessionDelegate() override;
   std::shared_ptr<DispatchQueue> callbackQueue() override;
@@ -186,6 +187,8 @@ class ZSDK_ZTKSessionFetcherService : public ZTKSessionFetcherServiceProtocol,
   FetcherList& runningListLocked(const std::string& host);
   // Drops the (empty) entry of a host that has nothing running.
   void dropRunningEntryLocked(FetchersByHost::iterator entry);
+  // Every fetcher put in or taken out of a waiting list is counted on the fetcher.
+  static void noteWaiting(const FetcherList& list, int change);
   void abandonDispatcherLocked();
   void detachAuthorizer(const std::shared_ptr<ZTKFetcherAuthorizationProtocol>& authorizer);
 
@@ -199,4 +202,6 @@ class ZSDK_ZTKSessionFetcherService : public ZTKSessionFetcherServiceProtocol,
   std::shared_ptr<ZTKFetcherAuthorizationProtocol> authorizer_;
   long cookieStorageMethod_ = -1;
   std::optional<FetcherList> stoppedFetchersToWaitFor_;
+  // `allowedInsecureSchemes` as last handed to a fetcher.
+  std::shared_ptr<const std::vector<std::string>> sharedInsecureSchemes_;
 };

@@ -22,6 +22,9 @@ class ZTKSessionFetcherServiceProtocol {
   virtual void fetcherDidStop(const std::shared_ptr<ZSDK_ZTKSessionFetcher>& fetcher) = 0;
   virtual std::shared_ptr<ZSDK_ZTKSessionFetcher> fetcherWithRequest(const URLRequest& request) = 0;
   virtual bool isDelayingFetcher(const std::shared_ptr<ZSDK_ZTKSessionFetcher>& fetcher) = 0;
+  // False only when `fetcher` waits nowhere, so that its begin need not ask `isDelayingFetcher`.
+  // Called under the fetcher's lock: it must take no lock.
+  virtual bool mayBeDelayingFetcher(const ZSDK_ZTKSessionFetcher& /*fetcher*/) { return true; }
 
   // The shared session, or nullptr.
   virtual std::shared_ptr<URLSession> session() = 0;

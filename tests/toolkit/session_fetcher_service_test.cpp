@@ -104,6 +104,45 @@ TEST_F(ServiceTest, ServiceHostFollowsAdmission) {
   EXPECT_EQ(service->numberOfFetchers(), 0U);
 }
 
+// A waiting fetcher begun again refuses the newcomer as a running one does, whether or not other
+// fetchers of the service run or wait, and starts for its first caller when promoted.
+TEST_F(ServiceTest, WaitingFetcherRefusesASecondBegin) {
+  service->maxRunningFetchersPerHost = 1;
+  const auto running = begin(kA);
+  const auto waiting = begin(kA);
+  const auto other = begin(kB);
+  int refusals = 0;
+  const auto refuse = [&] {
+    waiting->beginFetchWithCompletionHandler([&](auto data, std::optional<NSError> error) {
+      EXPECT_FALSE(data);
+      EXPECT_EQ(error ? error->code : 0, ZTKSessionFetcherErrorBeginFailed);
+      ++refusals;
+    });
+  };
+  refuse();
+  time.runUntil([&] { return refusals == 1; }, 1);
+  EXPECT_EQ(refusals, 1);
+  EXPECT_TRUE(service->isDelayingFetcher(waiting));
+  other->stopFetching();
+  refuse();
+  time.runUntil([&] { return refusals == 2; }, 1);
+  EXPECT_EQ(refusals, 2);
+  running->stopFetching();
+  ASSERT_EQ(started.size(), 3U);
+  EXPECT_EQ(started.back(), waiting);
+  answers.back()(nullptr, Data::fromString("ok"), std::nullopt);
+  time.runUntil([&] { return completions == 1; }, 1);
+  EXPECT_EQ(completions, 1);
+  // A fetcher put in the waiting lists from outside waits as well, until taken out again.
+  const auto placed = service->fetcherWithURLString(kA.url);
+  service->setDelayedFetchersByHost({{"a.example", {placed}}});
+  EXPECT_TRUE(service->isDelayingFetcher(placed));
+  EXPECT_TRUE(placed->isFetching());
+  service->setDelayedFetchersByHost({});
+  EXPECT_FALSE(service->isDelayingFetcher(placed));
+  EXPECT_FALSE(placed->isFetching());
+}
+
 TEST_F(ServiceTest, AdmissionPerHost) {
   const AdmissionCase cases[] = {
       {"eleventh waits", 10, std::vector<Spec>(11, kA), 10, {}, {3}, false, upTo(11), 0},
@@ -201,6 +240,33 @@ TEST_F(ServiceTest, RunningEntriesFollowTheirHost) {
     fetcher->stopFetching();
     EXPECT_TRUE(service->runningFetchersByHost().empty());
   }
+}
+
+// Each fetcher gets the schemes the service has when the fetcher is made, and keeps them.
+TEST_F(ServiceTest, InsecureSchemesAsOfEachFetcher) {
+  using Schemes = std::vector<std::string>;
+  auto first = service->fetcherWithURLString(kA.url);
+  service->allowedInsecureSchemes = {"http"};
+  auto second = service->fetcherWithURLString(kA.url);
+  auto third = service->fetcherWithURLString(kA.url);
+  third->setAllowedInsecureSchemes({"ftp"});
+  service->allowedInsecureSchemes.clear();
+  auto fourth = service->fetcherWithURLString(kA.url);
+  EXPECT_EQ(first->allowedInsecureSchemes(), (Schemes{"http", "file"}));
+  EXPECT_EQ(second->allowedInsecureSchemes(), Schemes{"http"});
+  EXPECT_EQ(third->allowedInsecureSchemes(), Schemes{"ftp"});
+  EXPECT_TRUE(fourth->allowedInsecureSchemes().empty());
+  // What a fetcher holds decides its begin: the last one may not fetch over http.
+  std::optional<NSError> refusal;
+  fourth->beginFetchWithCompletionHandler([&](auto, std::optional<NSError> error) { refusal = error; });
+  time.runUntil([&] { return refusal.has_value(); }, 1);
+  EXPECT_EQ(refusal ? refusal->code : 0, ZTKSessionFetcherErrorInsecureRequest);
+  refusal.reset();
+  third->beginFetchWithCompletionHandler([&](auto, std::optional<NSError> error) { refusal = error; });
+  time.runUntil([&] { return refusal.has_value(); }, 1);
+  EXPECT_EQ(refusal ? refusal->code : 0, ZTKSessionFetcherErrorInsecureRequest);
+  second->beginFetchWithCompletionHandler([](auto, auto) {});
+  EXPECT_EQ(started, std::vector<std::shared_ptr<Fetcher>>{second});
 }
 
 TEST_F(ServiceTest, UntrackedAndIdleAnswers) {

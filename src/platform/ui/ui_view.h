@@ -18,16 +18,46 @@ class TextCanvas;
 class UIGestureRecognizer;
 class UIWindow;
 
+// A layer's colour, or none; reads and compares like an optional colour. Stored apart: the
+// layers of a list's cells round their corners and clip, and seldom have a colour.
+class CALayerColor {
+ public:
+  CALayerColor() = default;
+  CALayerColor(std::nullopt_t) {}
+  CALayerColor(const UIColor& color) : color_(std::make_unique<UIColor>(color)) {}
+  CALayerColor(const std::optional<UIColor>& color) : color_(color ? std::make_unique<UIColor>(*color) : nullptr) {}
+  CALayerColor(const CALayerColor& other) : CALayerColor(other.optional()) {}
+  CALayerColor(CALayerColor&&) noexcept = default;
+  CALayerColor& operator=(CALayerColor other) noexcept {
+    color_ = std::move(other.color_);
+    return *this;
+  }
+
+  explicit operator bool() const { return color_ != nullptr; }
+  bool has_value() const { return color_ != nullptr; }
+  const UIColor& operator*() const { return *color_; }
+  const UIColor* operator->() const { return color_.get(); }
+  std::optional<UIColor> optional() const { return color_ ? std::optional(*color_) : std::nullopt; }
+
+  friend bool operator==(const CALayerColor& a, const CALayerColor& b) {
+    return a.color_ ? b.color_ && *a.color_ == *b.color_ : !b.color_;
+  }
+  friend bool operator==(const CALayerColor& a, const UIColor& b) { return a.color_ && *a.color_ == b; }
+
+ private:
+  std::unique_ptr<UIColor> color_;
+};
+
 // The drawing layer's appearance values.
 struct CALayer {
   CGFloat cornerRadius = 0;
   CGFloat borderWidth = 0;
-  std::optional<UIColor> borderColor;
-  bool masksToBounds = false;
-  std::optional<UIColor> shadowColor;
+  CALayerColor borderColor;
+  CALayerColor shadowColor;
   CGSize shadowOffset{0, -3};
-  float shadowOpacity = 0;
   CGFloat shadowRadius = 3;
+  float shadowOpacity = 0;
+  bool masksToBounds = false;
 };
 
 enum class UIViewContentMode : std::uint8_t {

@@ -237,6 +237,11 @@ TEST(UIViewTest, RarelySetValuesReadBackAndClearWhateverElseTheViewHolds) {
   plain->setClipsToBounds(true);
   plain->layer().cornerRadius = 3;
   EXPECT_EQ(std::pair(plain->clipsToBounds(), std::as_const(*plain).layer().cornerRadius), std::pair(true, CGFloat{3}));
+  plain->layer().borderColor = UIColor::redColor();
+  const CALayer copy = plain->layer();
+  plain->layer().borderColor = std::nullopt;
+  EXPECT_EQ(std::tuple(copy.borderColor == UIColor::redColor(), copy.shadowColor.has_value(), plain->layer().borderColor),
+            std::tuple(true, false, CALayerColor()));
 
   auto spacing = NSLayoutConstraint::make();
   EXPECT_EQ(spacing->identifier(), "");

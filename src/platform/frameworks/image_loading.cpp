@@ -250,7 +250,8 @@ bool servedWithoutDownload(UIImageView& view, const std::string& key, RequestOpt
 void startRequest(UIImageView& view, const std::string& key, std::optional<URL> url, RequestOptions&& options) {
   const auto id = nextRequestId();
   auto& request = pendingRequests()[&view];
-  request = PendingRequest{id, view.sharedAs<UIImageView>(), nullptr, key, std::move(url), withOptions(std::move(options))};
+  request =
+      PendingRequest{id, view.sharedAs<UIImageView>(), nullptr, key, std::move(url), withOptions(std::move(options))};
   downloads().waiting.emplace_back(id, &view);
   startWaitingDownloads();
 }

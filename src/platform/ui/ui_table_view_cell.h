@@ -12,7 +12,13 @@ class UIImageView;
 class UILabel;
 
 enum class UITableViewCellStyle : std::uint8_t { Default, Value1, Value2, Subtitle };
-enum class UITableViewCellAccessoryType : std::uint8_t { None, DisclosureIndicator, DetailDisclosureButton, Checkmark, DetailButton };
+enum class UITableViewCellAccessoryType : std::uint8_t {
+  None,
+  DisclosureIndicator,
+  DetailDisclosureButton,
+  Checkmark,
+  DetailButton
+};
 enum class UITableViewCellSelectionStyle : std::uint8_t { None, Blue, Gray, Default };
 enum class UITableViewCellEditingStyle { None, Delete, Insert };
 

@@ -160,9 +160,7 @@ void UIView::setClipsToBounds(bool v) {
   if (v || layer_) layer().masksToBounds = v;
 }
 
-const std::optional<UIColor>& UIView::backgroundColor() const {
-  return extras_ ? extras_->backgroundColor : kNoColor;
-}
+const std::optional<UIColor>& UIView::backgroundColor() const { return extras_ ? extras_->backgroundColor : kNoColor; }
 
 void UIView::setBackgroundColor(std::optional<UIColor> color) {
   if (color || extras_) extras().backgroundColor = std::move(color);

@@ -239,7 +239,8 @@ TEST(ImageCacheTest, TheLeastRecentlyUsedImagesGoFirst) {
   cache.setImage(again, "1");
   EXPECT_EQ(std::pair(cache.image("1"), cache.count()), std::pair(again, std::size_t{3}));
   for (const char* key : {"5", "6", "7"}) cache.setImage(UIImage::make(), key);
-  EXPECT_EQ(std::tuple(cache.image("1"), cache.image("4"), cache.count()), std::tuple(nullptr, nullptr, std::size_t{3}));
+  EXPECT_EQ(std::tuple(cache.image("1"), cache.image("4"), cache.count()),
+            std::tuple(nullptr, nullptr, std::size_t{3}));
   EXPECT_NE(cache.image("7"), nullptr);
 }
 

@@ -341,7 +341,8 @@ TEST(UITableViewCellTest, StandardPartsAreMadeInTheirPlacesWhenFirstAskedFor) {
   auto image = cell->imageView();
   const std::vector<std::shared_ptr<UIView>> order{image, title, detail};
   EXPECT_EQ(cell->contentView()->subviews(), order);
-  EXPECT_EQ(std::tuple(cell->textLabel(), cell->detailTextLabel(), cell->imageView()), std::tuple(title, detail, image));
+  EXPECT_EQ(std::tuple(cell->textLabel(), cell->detailTextLabel(), cell->imageView()),
+            std::tuple(title, detail, image));
 
   auto first = UIView::make();
   auto second = UIView::make();

@@ -240,8 +240,9 @@ TEST(UIViewTest, RarelySetValuesReadBackAndClearWhateverElseTheViewHolds) {
   plain->layer().borderColor = UIColor::redColor();
   const CALayer copy = plain->layer();
   plain->layer().borderColor = std::nullopt;
-  EXPECT_EQ(std::tuple(copy.borderColor == UIColor::redColor(), copy.shadowColor.has_value(), plain->layer().borderColor),
-            std::tuple(true, false, CALayerColor()));
+  EXPECT_EQ(
+      std::tuple(copy.borderColor == UIColor::redColor(), copy.shadowColor.has_value(), plain->layer().borderColor),
+      std::tuple(true, false, CALayerColor()));
 
   auto spacing = NSLayoutConstraint::make();
   EXPECT_EQ(spacing->identifier(), "");

@@ -70,9 +70,9 @@ class UILabel : public UIView {
   void renderSelf(TextCanvas& canvas) const override;
 
  private:
-  // Applies `change` to a copy of the style; the result is shared with a label styled the same
-  // a moment ago when there is one (the cells of a list are styled alike, one after the other).
-  // Whether the layout reads what changed is the caller's to say.
+  // Applies `change` to a copy of the style; the result is shared with every label that has the
+  // same (the cells of a list are styled alike). Whether the layout reads what changed is the
+  // caller's to say.
   template <class F>
   void restyle(F&& change, bool affectsLayout);
 

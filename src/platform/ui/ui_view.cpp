@@ -110,8 +110,7 @@ struct UIView::PinIndex {
   }
 };
 
-// What a cell's views set now and then (a bar's colour, a separator's height), and, one step
-// further, what almost only the screens' own views have.
+// What almost only the screens' own views set, one step further away than the extras.
 struct UIView::RareExtras {
   std::optional<UIColor> tintColor;
   std::weak_ptr<UIResponder> owner;
@@ -121,6 +120,7 @@ struct UIView::RareExtras {
   std::string accessibilityLabel;
 };
 
+// What a cell's views set now and then: a bar's colour, a separator's height.
 struct UIView::Extras {
   std::optional<UIColor> backgroundColor;
   std::vector<std::shared_ptr<NSLayoutConstraint>> constraints;

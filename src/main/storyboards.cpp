@@ -309,6 +309,16 @@ void buildAudioQuestionScene(UIStoryboardSceneBuilder& b) {
   vc.timeLabel = b.add<UILabel>(controls, "timeLabel", CGRectMake(width - 72, 8, 64, 44));
 }
 
+// A view of a prototype cell, made from the archive and added to `content`: the cell's content
+// view, or the cell itself for a grid's cells, where a content view would only hold the others
+// (the collection neither sizes them by their content nor looks into them).
+template <class V>
+std::shared_ptr<V> addToContent(const std::shared_ptr<UIView>& content) {
+  auto view = std::make_shared<V>(NSCoder{});
+  content->addSubview(view);
+  return view;
+}
+
 // Both lecture grids: the search bar above the grid of tiles.
 void buildLecturesScene(UIStoryboardSceneBuilder& b) {
   auto vc = b.controllerAs<LectureGridViewController>().sharedAs<LectureGridViewController>();
@@ -325,16 +335,10 @@ void buildLecturesScene(UIStoryboardSceneBuilder& b) {
         {NSLayoutConstraint::constraintWithItem(grid, edge, NSLayoutRelation::Equal, b.view(), edge, 1, 0)});
   grid->registerPrototype(LecturesCollectionViewCell::kReuseIdentifier, [] {
     auto cell = std::make_shared<LecturesCollectionViewCell>(NSCoder{});
-    auto content = cell->contentView();
-    auto image = std::make_shared<UIImageView>(NSCoder{});
-    content->addSubview(image);
-    cell->lectureImageView = image;
-    auto bar = std::make_shared<UIView>(NSCoder{});
-    content->addSubview(bar);
+    cell->lectureImageView = addToContent<UIImageView>(cell);
+    auto bar = addToContent<UIView>(cell);
     cell->bottomView = bar;
-    auto label = std::make_shared<UILabel>(NSCoder{});
-    bar->addSubview(label);
-    cell->lectureLabel = label;
+    cell->lectureLabel = addToContent<UILabel>(bar);
     return cell;
   });
   grid->setDataSource(std::static_pointer_cast<UICollectionViewDataSource>(vc));
@@ -354,14 +358,6 @@ std::shared_ptr<UITableView> addScreenTable(UIStoryboardSceneBuilder& b) {
   table->setDelegate(std::static_pointer_cast<UITableViewDelegate>(vc));
   vc->tableView = table;
   return table;
-}
-
-// A view of a prototype cell, made from the archive and added to the cell's content view.
-template <class V>
-std::shared_ptr<V> addToContent(const std::shared_ptr<UIView>& content) {
-  auto view = std::make_shared<V>(NSCoder{});
-  content->addSubview(view);
-  return view;
 }
 
 // A cell's separator-height constraint, owned by its content view.
@@ -413,11 +409,10 @@ void buildAchievementScene(UIStoryboardSceneBuilder& b) {
       ->setItemSize({b.view()->bounds().size.width - 12, kAchievementHeight});
   grid->registerPrototype(AchievementCell::kReuseIdentifier, [] {
     auto cell = std::make_shared<AchievementCell>(NSCoder{});
-    auto content = cell->contentView();
     // The question screens' picture view, which shows its address on the console.
-    cell->achievementImageView = addToContent<QuestionImageView>(content);
-    cell->achievementNameLabel = addToContent<UILabel>(content);
-    auto description = addToContent<UILabel>(content);
+    cell->achievementImageView = addToContent<QuestionImageView>(cell);
+    cell->achievementNameLabel = addToContent<UILabel>(cell);
+    auto description = addToContent<UILabel>(cell);
     description->setNumberOfLines(0);
     cell->achievementDescriptionLabel = description;
     return cell;

@@ -5,8 +5,7 @@
 #include "platform/ui/render.h"
 
 void QuestionImageView::renderSelf(TextCanvas& canvas) const {
-  if (image() && sourceURL_)
-    canvas.line("(image " + sourceURL_->absoluteString() + ": " + image()->description() + ")");
+  if (image() && sourceAddress_) canvas.line("(image " + *sourceAddress_ + ": " + image()->description() + ")");
 }
 
 void ImageQuestionViewController::viewDidLoad() {

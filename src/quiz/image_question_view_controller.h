@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "platform/foundation/url.h"
 #include "platform/ui/ui_image_view.h"
@@ -11,14 +12,17 @@
 class QuestionImageView : public UIImageView {
  public:
   using UIImageView::UIImageView;
-  const std::optional<URL>& sourceURL() const { return sourceURL_; }
-  void setSourceURL(std::optional<URL> url) { sourceURL_ = std::move(url); }
+  std::optional<URL> sourceURL() const { return sourceAddress_ ? URL::URLWithString(*sourceAddress_) : std::nullopt; }
+  void setSourceURL(const std::optional<URL>& url) {
+    sourceAddress_ = url ? std::optional(url->absoluteString()) : std::nullopt;
+  }
 
  protected:
   void renderSelf(TextCanvas& canvas) const override;
 
  private:
-  std::optional<URL> sourceURL_;
+  // The address as text: a grid of achievements shows thousands of these.
+  std::optional<std::string> sourceAddress_;
 };
 
 // A question whose material is a picture loaded from the URL in the question's data.

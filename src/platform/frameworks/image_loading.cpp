@@ -10,16 +10,35 @@
 
 namespace {
 
+// What a call may add to a plain request; a table's rows add nothing.
+struct RequestOptions {
+  ImageFormat format;
+  ImageFailureHandler failure;
+  ImageSuccessHandler success;
+};
+
+// Nothing for options that add nothing to a plain request.
+std::unique_ptr<RequestOptions> withOptions(RequestOptions&& options) {
+  if (options.format.name == "original" && !options.format.transform && !options.failure && !options.success)
+    return nullptr;
+  return std::make_unique<RequestOptions>(std::move(options));
+}
+
 struct PendingRequest {
   std::uint64_t id = 0;
   std::weak_ptr<UIImageView> view;
   std::shared_ptr<URLSessionDataTask> task;  // none while it waits its turn
-  URL url;
+  // The address as text. Thousands of rows wait for their turn at once: one given as text is
+  // parsed again when its download starts rather than kept parsed while it waits.
   std::string key;
+  std::optional<URL> url;  // as given by a caller that had it parsed
   // The latest call's: a view asked again for the address it loads keeps the download.
-  ImageFormat format;
-  ImageFailureHandler failure;
-  ImageSuccessHandler success;
+  std::unique_ptr<RequestOptions> options;
+
+  const std::string& formatName() const {
+    static const ImageFormat plain;
+    return options ? options->format.name : plain.name;
+  }
 };
 
 // The request each view waits for, by view. An entry of a view that died is dropped when its
@@ -106,13 +125,14 @@ void ImageCache::setImage(std::shared_ptr<UIImage> image, const std::string& key
   std::string id = formatName + '\n' + key;
   if (auto it = index_.find(id); it != index_.end()) {
     total_ -= it->second->cost;
-    entries_.erase(it->second);
+    auto entry = it->second;
     index_.erase(it);
+    entries_.erase(entry);
   }
   // Images without bytes still cost something, so their number stays bounded too.
   std::size_t cost = std::max<std::size_t>(image->data() ? image->data()->size() : 0, 1024);
-  entries_.push_front({id, std::move(image), cost});
-  index_[id] = entries_.begin();
+  entries_.push_front({std::move(id), std::move(image), cost});
+  index_[entries_.front().id] = entries_.begin();
   total_ += cost;
   while (total_ > capacity_ && entries_.size() > 1) {
     total_ -= entries_.back().cost;
@@ -150,22 +170,24 @@ void pictureArrived(std::uint64_t id, const UIImageView* address, const URL& url
   requests.erase(it);
   auto target = request.view.lock();
 
+  static const RequestOptions plain;
+  const RequestOptions& options = request.options ? *request.options : plain;
   std::shared_ptr<UIImage> image;
   if (!error) {
     auto* http = dynamic_cast<const HTTPURLResponse*>(response.get());
     if (http && (http->statusCode() < 200 || http->statusCode() > 299)) {
       error = loadingError(ImageLoadingErrorStatusCodeNotOK,
                            "Status code " + std::to_string(http->statusCode()) + " from " + request.key, url);
-    } else if (!(image = prepared(UIImage::imageWithData(data.value_or(Data{})), request.format))) {
+    } else if (!(image = prepared(UIImage::imageWithData(data.value_or(Data{})), options.format))) {
       error = loadingError(ImageLoadingErrorInvalidData, "Failed to load image data from " + request.key, url);
     }
   }
   if (!image) {
-    if (request.failure) request.failure(error);
+    if (options.failure) options.failure(error);
     return;
   }
-  ImageCache::shared().setImage(image, request.key, request.format.name);
-  if (target) deliver(*target, image, request.success);
+  ImageCache::shared().setImage(image, request.key, options.format.name);
+  if (target) deliver(*target, image, options.success);
 }
 
 // Requests cancelled or replaced while they waited are passed over.
@@ -177,7 +199,7 @@ void startWaitingDownloads() {
     state.waiting.pop_front();
     auto it = requests.find(address);
     if (it == requests.end() || it->second.id != id) continue;
-    const URL url = it->second.url;
+    const URL url = it->second.url ? *it->second.url : *URL::URLWithString(it->second.key);
     auto task = imageSession()->dataTaskWithRequest(
         URLRequest(url), [id, address, url](std::optional<Data> data, std::shared_ptr<const URLResponse> response,
                                             std::optional<NSError> error) {
@@ -203,12 +225,11 @@ namespace {
 // The part of a request that needs no parsed address: an image cached under `key` is set at once,
 // and a view already loading `key` keeps its download with the latest call's handlers. False when
 // a download has to start.
-bool servedWithoutDownload(UIImageView& view, const std::string& key, ImageFormat& fmt,
-                           const std::shared_ptr<UIImage>& placeholder, ImageFailureHandler& failure,
-                           ImageSuccessHandler& success) {
-  if (auto cached = ImageCache::shared().image(key, fmt.name)) {
+bool servedWithoutDownload(UIImageView& view, const std::string& key, RequestOptions& options,
+                           const std::shared_ptr<UIImage>& placeholder) {
+  if (auto cached = ImageCache::shared().image(key, options.format.name)) {
     hnk_cancelSetImage(view);
-    deliver(view, cached, success);
+    deliver(view, cached, options.success);
     return true;
   }
   if (placeholder) view.setImage(placeholder);
@@ -216,10 +237,8 @@ bool servedWithoutDownload(UIImageView& view, const std::string& key, ImageForma
   if (auto it = requests.find(&view); it != requests.end()) {
     auto& pending = it->second;
     // A table asks again for every row it reloads: the picture already on its way is the same one.
-    if (pending.key == key && pending.format.name == fmt.name && pending.view.lock().get() == &view) {
-      pending.format = std::move(fmt);
-      pending.failure = std::move(failure);
-      pending.success = std::move(success);
+    if (pending.key == key && pending.formatName() == options.format.name && pending.view.lock().get() == &view) {
+      pending.options = withOptions(std::move(options));
       return true;
     }
     hnk_cancelSetImage(view);
@@ -227,35 +246,38 @@ bool servedWithoutDownload(UIImageView& view, const std::string& key, ImageForma
   return false;
 }
 
+// Queues the download of `key` for `view`; `url` is the parsed address when the caller has it.
+void startRequest(UIImageView& view, const std::string& key, std::optional<URL> url, RequestOptions&& options) {
+  const auto id = nextRequestId();
+  auto& request = pendingRequests()[&view];
+  request =
+      PendingRequest{id, view.sharedAs<UIImageView>(), nullptr, key, std::move(url), withOptions(std::move(options))};
+  downloads().waiting.emplace_back(id, &view);
+  startWaitingDownloads();
+}
+
 }  // namespace
 
 bool hnk_setImageFromURLString(UIImageView& view, const std::string& address) {
-  ImageFormat fmt;
-  ImageFailureHandler failure;
-  ImageSuccessHandler success;
-  if (servedWithoutDownload(view, address, fmt, nullptr, failure, success)) return true;
+  RequestOptions options;
+  if (servedWithoutDownload(view, address, options, nullptr)) return true;
   auto url = URL::URLWithString(address);
-  if (url) hnk_setImageFromURL(view, *url);
-  return url.has_value();
+  if (!url) return false;
+  if (url->absoluteString() == address) {
+    // It parsed once, so it parses again when its turn comes.
+    startRequest(view, address, std::nullopt, std::move(options));
+  } else if (!servedWithoutDownload(view, url->absoluteString(), options, nullptr)) {
+    startRequest(view, url->absoluteString(), url, std::move(options));
+  }
+  return true;
 }
 
 void hnk_setImageFromURL(UIImageView& view, const URL& url, std::shared_ptr<UIImage> placeholder,
                          std::optional<ImageFormat> format, ImageFailureHandler failure, ImageSuccessHandler success) {
-  ImageFormat fmt = format.value_or(ImageFormat{});
+  RequestOptions options{format.value_or(ImageFormat{}), std::move(failure), std::move(success)};
   const std::string& key = url.absoluteString();
-  if (servedWithoutDownload(view, key, fmt, placeholder, failure, success)) return;
-
-  const auto id = nextRequestId();
-  pendingRequests()[&view] = {id,
-                     view.sharedAs<UIImageView>(),
-                     nullptr,
-                     url,
-                     key,
-                     std::move(fmt),
-                     std::move(failure),
-                     std::move(success)};
-  downloads().waiting.emplace_back(id, &view);
-  startWaitingDownloads();
+  if (servedWithoutDownload(view, key, options, placeholder)) return;
+  startRequest(view, key, url, std::move(options));
 }
 
 void hnk_setImage(UIImageView& view, const std::function<std::shared_ptr<UIImage>()>& fetch, const std::string& key,

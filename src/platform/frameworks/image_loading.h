@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 #include "platform/foundation/ns_error.h"
@@ -47,7 +48,8 @@ class ImageCache {
   std::size_t capacity_;
   std::size_t total_ = 0;
   std::list<Entry> entries_;  // most recently used first
-  std::unordered_map<std::string, std::list<Entry>::iterator> index_;
+  // Keyed by the entries' own ids: thousands of pictures, each id kept once.
+  std::unordered_map<std::string_view, std::list<Entry>::iterator> index_;
 };
 
 using ImageFailureHandler = std::function<void(const std::optional<NSError>& error)>;

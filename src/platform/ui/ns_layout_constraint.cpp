@@ -18,6 +18,16 @@ std::shared_ptr<NSLayoutConstraint> NSLayoutConstraint::constraintWithItem(
   return c;
 }
 
+const std::string& NSLayoutConstraint::identifier() const {
+  static const std::string none;
+  return identifier_ ? *identifier_ : none;
+}
+
+void NSLayoutConstraint::setIdentifier(std::string id) {
+  if (id.empty() && !identifier_) return;
+  identifier_ = std::make_unique<std::string>(std::move(id));
+}
+
 void NSLayoutConstraint::setConstant(CGFloat c) {
   if (c != constant_) UIView::layoutInputChanged();
   constant_ = c;

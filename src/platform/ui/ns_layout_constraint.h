@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -8,7 +9,7 @@
 
 class UIView;
 
-enum class NSLayoutAttribute {
+enum class NSLayoutAttribute : std::uint8_t {
   NotAnAttribute = 0,
   Left = 1,
   Right,
@@ -24,7 +25,7 @@ enum class NSLayoutAttribute {
   FirstBaseline,
 };
 
-enum class NSLayoutRelation { LessThanOrEqual = -1, Equal = 0, GreaterThanOrEqual = 1 };
+enum class NSLayoutRelation : std::int8_t { LessThanOrEqual = -1, Equal = 0, GreaterThanOrEqual = 1 };
 
 // A layout relation between two views, kept as values. There is no solver: layout reads only the
 // equal, multiplier-1 relations of a view to its superview and fixed sizes (see UIView).
@@ -54,18 +55,19 @@ class NSLayoutConstraint {
   void setActive(bool a);
   float priority() const { return priority_; }
   void setPriority(float p) { priority_ = p; }
-  const std::string& identifier() const { return identifier_; }
-  void setIdentifier(std::string id) { identifier_ = std::move(id); }
+  const std::string& identifier() const;
+  void setIdentifier(std::string id);
 
  private:
   std::weak_ptr<UIView> firstItem_;
   std::weak_ptr<UIView> secondItem_;
+  CGFloat multiplier_ = 1;
+  CGFloat constant_ = 0;
+  float priority_ = 1000;
   NSLayoutAttribute firstAttribute_ = NSLayoutAttribute::NotAnAttribute;
   NSLayoutAttribute secondAttribute_ = NSLayoutAttribute::NotAnAttribute;
   NSLayoutRelation relation_ = NSLayoutRelation::Equal;
-  CGFloat multiplier_ = 1;
-  CGFloat constant_ = 0;
   bool active_ = false;
-  float priority_ = 1000;
-  std::string identifier_;
+  // Only the screens' named spacings have one; a cell's constraints do not.
+  std::unique_ptr<std::string> identifier_;
 };

@@ -1,5 +1,6 @@
 #include "platform/ui/ui_application_main.h"
 
+#include <malloc.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -11,9 +12,25 @@
 #include "platform/ui/ui_storyboard.h"
 #include "platform/ui/ui_window.h"
 
+namespace {
+
+// Lists of thousands of items pass through large short-lived blocks (a reply, its parse, the
+// screen's text). Once the first such block is freed the allocator raises the size it maps apart,
+// and the later ones are cut from the heap between the cells that outlive them, where their pages
+// stay resident. A fixed threshold gives each one its own mapping, returned when it is freed; set
+// above what a single request or picture needs, so that those stay in the heap.
+void mapLargeBlocksApart() {
+  constexpr int kLargeBlock = 1 << 20;
+  mallopt(M_MMAP_THRESHOLD, kLargeBlock);
+  mallopt(M_TRIM_THRESHOLD, kLargeBlock);
+}
+
+}  // namespace
+
 std::shared_ptr<UIApplication> UIApplicationLaunch(const std::optional<std::string>& principalClassName,
                                                    const std::optional<std::string>& delegateClassName,
                                                    const std::optional<Value::Dictionary>& launchOptions) {
+  mapLargeBlocksApart();
   std::shared_ptr<UIApplication> application;
   if (principalClassName) {
     application = ClassRegistry::shared().make<UIApplication>(*principalClassName);

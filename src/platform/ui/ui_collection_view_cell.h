@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/ui/reuse_identifier.h"
 #include "platform/ui/ui_view.h"
 
 // Base of the views a collection view hands out again by reuse identifier.
@@ -12,13 +13,13 @@ class UICollectionReusableView : public UIView {
   explicit UICollectionReusableView(CGRect frame = {}) : UIView(frame) {}
   explicit UICollectionReusableView(const NSCoder&) : UICollectionReusableView(CGRect{}) {}
 
-  const std::optional<std::string>& reuseIdentifier() const { return reuseIdentifier_; }
-  void setReuseIdentifier(std::optional<std::string> id) { reuseIdentifier_ = std::move(id); }
+  const std::optional<std::string>& reuseIdentifier() const { return *reuseIdentifier_; }
+  void setReuseIdentifier(std::optional<std::string> id) { reuseIdentifier_ = &sharedReuseIdentifier(std::move(id)); }
   // Called by the collection view before it hands the view out again.
   virtual void prepareForReuse() {}
 
  private:
-  std::optional<std::string> reuseIdentifier_;
+  const std::optional<std::string>* reuseIdentifier_ = &sharedReuseIdentifier(std::nullopt);
 };
 
 // An item of a collection. Its content lives in contentView, made on first use.

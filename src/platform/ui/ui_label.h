@@ -10,6 +10,21 @@
 
 enum class NSTextAlignment { Left, Center, Right, Justified, Natural };
 
+// How a label draws its text. Labels with the same look share one (see UILabel::restyle).
+struct UILabelStyle {
+  UIFont font;
+  UIColor textColor = UIColor::blackColor();
+  std::optional<UIColor> shadowColor;
+  CGSize shadowOffset{0, -1};
+  CGFloat preferredMaxLayoutWidth = 0;
+  CGFloat minimumScaleFactor = 0;
+  int numberOfLines = 1;
+  NSTextAlignment textAlignment = NSTextAlignment::Natural;
+  bool adjustsFontSizeToFitWidth = false;
+  bool enabled = true;
+  bool operator==(const UILabelStyle&) const = default;
+};
+
 // A read-only text. Measuring is deterministic (see UIFont): a text wraps at the width limit,
 // up to numberOfLines lines (0: no limit).
 class UILabel : public UIView {
@@ -23,41 +38,26 @@ class UILabel : public UIView {
     text_ = std::move(text);
     layoutInputChanged();
   }
-  const UIFont& font() const { return font_; }
-  void setFont(UIFont font) {
-    font_ = std::move(font);
-    layoutInputChanged();
-  }
-  const UIColor& textColor() const { return textColor_; }
-  void setTextColor(std::optional<UIColor> color) { textColor_ = color.value_or(UIColor::blackColor()); }
-  const std::optional<UIColor>& shadowColor() const { return shadowColor_; }
-  void setShadowColor(std::optional<UIColor> color) { shadowColor_ = std::move(color); }
-  CGSize shadowOffset() const { return shadowOffset_; }
-  void setShadowOffset(CGSize offset) { shadowOffset_ = offset; }
-  int numberOfLines() const { return numberOfLines_; }
-  void setNumberOfLines(int n) {
-    numberOfLines_ = n;
-    layoutInputChanged();
-  }
-  NSTextAlignment textAlignment() const { return textAlignment_; }
-  void setTextAlignment(NSTextAlignment a) { textAlignment_ = a; }
-  CGFloat preferredMaxLayoutWidth() const { return preferredMaxLayoutWidth_; }
-  void setPreferredMaxLayoutWidth(CGFloat w) {
-    preferredMaxLayoutWidth_ = w;
-    layoutInputChanged();
-  }
-  bool adjustsFontSizeToFitWidth() const { return adjustsFontSizeToFitWidth_; }
-  void setAdjustsFontSizeToFitWidth(bool v) {
-    adjustsFontSizeToFitWidth_ = v;
-    layoutInputChanged();
-  }
-  CGFloat minimumScaleFactor() const { return minimumScaleFactor_; }
-  void setMinimumScaleFactor(CGFloat f) {
-    minimumScaleFactor_ = f;
-    layoutInputChanged();
-  }
-  bool isEnabled() const { return enabled_; }
-  void setEnabled(bool e) { enabled_ = e; }
+  const UIFont& font() const { return style_->font; }
+  void setFont(UIFont font);
+  const UIColor& textColor() const { return style_->textColor; }
+  void setTextColor(std::optional<UIColor> color);
+  const std::optional<UIColor>& shadowColor() const { return style_->shadowColor; }
+  void setShadowColor(std::optional<UIColor> color);
+  CGSize shadowOffset() const { return style_->shadowOffset; }
+  void setShadowOffset(CGSize offset);
+  int numberOfLines() const { return style_->numberOfLines; }
+  void setNumberOfLines(int n);
+  NSTextAlignment textAlignment() const { return style_->textAlignment; }
+  void setTextAlignment(NSTextAlignment a);
+  CGFloat preferredMaxLayoutWidth() const { return style_->preferredMaxLayoutWidth; }
+  void setPreferredMaxLayoutWidth(CGFloat w);
+  bool adjustsFontSizeToFitWidth() const { return style_->adjustsFontSizeToFitWidth; }
+  void setAdjustsFontSizeToFitWidth(bool v);
+  CGFloat minimumScaleFactor() const { return style_->minimumScaleFactor; }
+  void setMinimumScaleFactor(CGFloat f);
+  bool isEnabled() const { return style_->enabled; }
+  void setEnabled(bool e);
 
   // Lines the text takes at `width` (0 or less: no limit), capped by numberOfLines.
   int lineCountForWidth(CGFloat width) const;
@@ -70,15 +70,12 @@ class UILabel : public UIView {
   void renderSelf(TextCanvas& canvas) const override;
 
  private:
+  // Applies `change` to a copy of the style; the result is shared with every label that has the
+  // same (the cells of a list are styled alike). Whether the layout reads what changed is the
+  // caller's to say.
+  template <class F>
+  void restyle(F&& change, bool affectsLayout);
+
   std::optional<std::string> text_;
-  UIFont font_;
-  UIColor textColor_ = UIColor::blackColor();
-  std::optional<UIColor> shadowColor_;
-  CGSize shadowOffset_{0, -1};
-  int numberOfLines_ = 1;
-  NSTextAlignment textAlignment_ = NSTextAlignment::Natural;
-  CGFloat preferredMaxLayoutWidth_ = 0;
-  bool adjustsFontSizeToFitWidth_ = false;
-  CGFloat minimumScaleFactor_ = 0;
-  bool enabled_ = true;
+  std::shared_ptr<const UILabelStyle> style_;
 };

@@ -11,8 +11,31 @@ std::shared_ptr<UITableViewCell> UITableViewCell::make(UITableViewCellStyle styl
   return std::make_shared<UITableViewCell>(style, std::move(reuseIdentifier));
 }
 
+namespace {
+
+constexpr UIEdgeInsets kSeparatorInset{0, 15, 0, 0};
+
+}  // namespace
+
+struct UITableViewCell::Parts {
+  std::shared_ptr<UILabel> textLabel;
+  std::shared_ptr<UILabel> detailTextLabel;
+  std::shared_ptr<UIImageView> imageView;
+  std::shared_ptr<UIView> accessoryView;
+  UIEdgeInsets separatorInset = kSeparatorInset;
+};
+
 UITableViewCell::UITableViewCell(UITableViewCellStyle style, std::optional<std::string> reuseIdentifier)
-    : UIView(CGRect{{0, 0}, {320, 44}}), style_(style), reuseIdentifier_(std::move(reuseIdentifier)) {}
+    : UIView(CGRect{{0, 0}, {320, 44}}),
+      reuseIdentifier_(&sharedReuseIdentifier(std::move(reuseIdentifier))),
+      style_(style) {}
+
+UITableViewCell::~UITableViewCell() = default;
+
+UITableViewCell::Parts& UITableViewCell::parts() const {
+  if (!parts_) parts_ = std::make_unique<Parts>();
+  return *parts_;
+}
 
 // Parts join the tree on first use (a constructor cannot hand out the cell as a superview).
 std::shared_ptr<UIView> UITableViewCell::contentView() const {
@@ -24,42 +47,56 @@ std::shared_ptr<UIView> UITableViewCell::contentView() const {
 }
 
 std::shared_ptr<UIImageView> UITableViewCell::imageView() const {
-  if (!imageView_) {
-    imageView_ = UIImageView::make();
-    contentView()->insertSubview(imageView_, 0);
+  auto& p = parts();
+  if (!p.imageView) {
+    p.imageView = UIImageView::make();
+    contentView()->insertSubview(p.imageView, 0);
   }
-  return imageView_;
+  return p.imageView;
 }
 
 std::shared_ptr<UILabel> UITableViewCell::textLabel() const {
-  if (!textLabel_) {
-    textLabel_ = UILabel::make();
+  auto& p = parts();
+  if (!p.textLabel) {
+    p.textLabel = UILabel::make();
     auto content = contentView();
     // Title before the detail label, whatever was asked for first.
     std::size_t at = content->subviews().size();
-    if (detailTextLabel_) {
+    if (p.detailTextLabel) {
       const auto& subs = content->subviews();
-      at = static_cast<std::size_t>(std::find(subs.begin(), subs.end(), detailTextLabel_) - subs.begin());
+      at = static_cast<std::size_t>(std::find(subs.begin(), subs.end(), p.detailTextLabel) - subs.begin());
     }
-    content->insertSubview(textLabel_, at);
+    content->insertSubview(p.textLabel, at);
   }
-  return textLabel_;
+  return p.textLabel;
 }
 
 std::shared_ptr<UILabel> UITableViewCell::detailTextLabel() const {
   if (style_ == UITableViewCellStyle::Default) return nullptr;
-  if (!detailTextLabel_) {
-    detailTextLabel_ = UILabel::make();
-    contentView()->addSubview(detailTextLabel_);
+  auto& p = parts();
+  if (!p.detailTextLabel) {
+    p.detailTextLabel = UILabel::make();
+    contentView()->addSubview(p.detailTextLabel);
   }
-  return detailTextLabel_;
+  return p.detailTextLabel;
+}
+
+const std::shared_ptr<UIView>& UITableViewCell::accessoryView() const {
+  static const std::shared_ptr<UIView> none;
+  return parts_ ? parts_->accessoryView : none;
 }
 
 void UITableViewCell::setAccessoryView(std::shared_ptr<UIView> v) {
-  if (accessoryView_) accessoryView_->removeFromSuperview();
-  accessoryView_ = std::move(v);
-  if (accessoryView_) addSubview(accessoryView_);
+  if (!v && !parts_) return;
+  auto& accessory = parts().accessoryView;
+  if (accessory) accessory->removeFromSuperview();
+  accessory = std::move(v);
+  if (accessory) addSubview(accessory);
 }
+
+UIEdgeInsets UITableViewCell::separatorInset() const { return parts_ ? parts_->separatorInset : kSeparatorInset; }
+
+void UITableViewCell::setSeparatorInset(UIEdgeInsets i) { parts().separatorInset = i; }
 
 void UITableViewCell::setSelected(bool selected, bool) { selected_ = selected; }
 void UITableViewCell::setHighlighted(bool highlighted, bool) { highlighted_ = highlighted; }

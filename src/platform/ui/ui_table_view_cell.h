@@ -1,17 +1,25 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "platform/ui/reuse_identifier.h"
 #include "platform/ui/ui_view.h"
 
 class UIImageView;
 class UILabel;
 
-enum class UITableViewCellStyle { Default, Value1, Value2, Subtitle };
-enum class UITableViewCellAccessoryType { None, DisclosureIndicator, DetailDisclosureButton, Checkmark, DetailButton };
-enum class UITableViewCellSelectionStyle { None, Blue, Gray, Default };
+enum class UITableViewCellStyle : std::uint8_t { Default, Value1, Value2, Subtitle };
+enum class UITableViewCellAccessoryType : std::uint8_t {
+  None,
+  DisclosureIndicator,
+  DetailDisclosureButton,
+  Checkmark,
+  DetailButton
+};
+enum class UITableViewCellSelectionStyle : std::uint8_t { None, Blue, Gray, Default };
 enum class UITableViewCellEditingStyle { None, Delete, Insert };
 
 // A row of a table. Its content lives in contentView (a shared view that may outlive the cell);
@@ -24,10 +32,11 @@ class UITableViewCell : public UIView {
   explicit UITableViewCell(UITableViewCellStyle style = UITableViewCellStyle::Default,
                            std::optional<std::string> reuseIdentifier = std::nullopt);
   explicit UITableViewCell(const NSCoder&) : UITableViewCell() {}
+  ~UITableViewCell() override;
 
   UITableViewCellStyle style() const { return style_; }
-  const std::optional<std::string>& reuseIdentifier() const { return reuseIdentifier_; }
-  void setReuseIdentifier(std::optional<std::string> id) { reuseIdentifier_ = std::move(id); }
+  const std::optional<std::string>& reuseIdentifier() const { return *reuseIdentifier_; }
+  void setReuseIdentifier(std::optional<std::string> id) { reuseIdentifier_ = &sharedReuseIdentifier(std::move(id)); }
 
   std::shared_ptr<UIView> contentView() const;
   std::shared_ptr<UILabel> textLabel() const;
@@ -37,12 +46,12 @@ class UITableViewCell : public UIView {
 
   UITableViewCellAccessoryType accessoryType() const { return accessoryType_; }
   void setAccessoryType(UITableViewCellAccessoryType t) { accessoryType_ = t; }
-  const std::shared_ptr<UIView>& accessoryView() const { return accessoryView_; }
+  const std::shared_ptr<UIView>& accessoryView() const;
   void setAccessoryView(std::shared_ptr<UIView> v);
   UITableViewCellSelectionStyle selectionStyle() const { return selectionStyle_; }
   void setSelectionStyle(UITableViewCellSelectionStyle s) { selectionStyle_ = s; }
-  UIEdgeInsets separatorInset() const { return separatorInset_; }
-  void setSeparatorInset(UIEdgeInsets i) { separatorInset_ = i; }
+  UIEdgeInsets separatorInset() const;
+  void setSeparatorInset(UIEdgeInsets i);
 
   bool isSelected() const { return selected_; }
   virtual void setSelected(bool selected, bool animated = false);
@@ -60,16 +69,16 @@ class UITableViewCell : public UIView {
   void renderSubviews(TextCanvas& canvas) const override;
 
  private:
-  UITableViewCellStyle style_;
-  std::optional<std::string> reuseIdentifier_;
+  // The standard parts, made when first asked for: custom cells have their own.
+  struct Parts;
+  Parts& parts() const;
+
+  const std::optional<std::string>* reuseIdentifier_;
   mutable std::shared_ptr<UIView> contentView_;
-  mutable std::shared_ptr<UILabel> textLabel_;
-  mutable std::shared_ptr<UILabel> detailTextLabel_;
-  mutable std::shared_ptr<UIImageView> imageView_;
+  mutable std::unique_ptr<Parts> parts_;
+  UITableViewCellStyle style_;
   UITableViewCellAccessoryType accessoryType_ = UITableViewCellAccessoryType::None;
-  std::shared_ptr<UIView> accessoryView_;
   UITableViewCellSelectionStyle selectionStyle_ = UITableViewCellSelectionStyle::Default;
-  UIEdgeInsets separatorInset_{0, 15, 0, 0};
   bool selected_ = false;
   bool highlighted_ = false;
   bool editing_ = false;

@@ -110,14 +110,27 @@ struct UIView::PinIndex {
   }
 };
 
-struct UIView::Extras {
-  CALayer layer;
+// What almost only the screens' own views set, one step further away than the extras.
+struct UIView::RareExtras {
   std::optional<UIColor> tintColor;
   std::weak_ptr<UIResponder> owner;
   std::weak_ptr<UIResponder> firstResponder;  // kept by the root of a tree only
   std::vector<std::shared_ptr<UIGestureRecognizer>> gestureRecognizers;
+  std::string accessibilityIdentifier;
+  std::string accessibilityLabel;
+};
+
+// What a cell's views set now and then: a bar's colour, a separator's height.
+struct UIView::Extras {
+  std::optional<UIColor> backgroundColor;
   std::vector<std::shared_ptr<NSLayoutConstraint>> constraints;
   std::unique_ptr<PinIndex> pinIndex;
+  std::unique_ptr<RareExtras> rare;
+
+  RareExtras& rarely() {
+    if (!rare) rare = std::make_unique<RareExtras>();
+    return *rare;
+  }
 };
 
 UIView::Extras& UIView::extras() {
@@ -125,20 +138,57 @@ UIView::Extras& UIView::extras() {
   return *extras_;
 }
 
-CALayer& UIView::layer() { return extras().layer; }
+namespace {
+
+// What an unset optional member of the side records reads as.
+const std::optional<UIColor> kNoColor;
+const std::string kNoName;
+
+}  // namespace
+
+CALayer& UIView::layer() {
+  if (!layer_) layer_ = std::make_unique<CALayer>();
+  return *layer_;
+}
 
 const CALayer& UIView::layer() const {
   static const CALayer plain;
-  return extras_ ? extras_->layer : plain;
+  return layer_ ? *layer_ : plain;
 }
 
 void UIView::setClipsToBounds(bool v) {
-  if (v || extras_) extras().layer.masksToBounds = v;
+  if (v || layer_) layer().masksToBounds = v;
 }
 
+const std::optional<UIColor>& UIView::backgroundColor() const { return extras_ ? extras_->backgroundColor : kNoColor; }
+
+void UIView::setBackgroundColor(std::optional<UIColor> color) {
+  if (color || extras_) extras().backgroundColor = std::move(color);
+}
+
+const UIView::RareExtras* UIView::rare() const { return extras_ ? extras_->rare.get() : nullptr; }
+
 const std::optional<UIColor>& UIView::ownTintColor() const {
-  static const std::optional<UIColor> none;
-  return extras_ ? extras_->tintColor : none;
+  auto r = rare();
+  return r ? r->tintColor : kNoColor;
+}
+
+const std::string& UIView::accessibilityIdentifier() const {
+  auto r = rare();
+  return r ? r->accessibilityIdentifier : kNoName;
+}
+
+void UIView::setAccessibilityIdentifier(std::string id) {
+  if (!id.empty() || rare()) extras().rarely().accessibilityIdentifier = std::move(id);
+}
+
+const std::string& UIView::accessibilityLabel() const {
+  auto r = rare();
+  return r ? r->accessibilityLabel : kNoName;
+}
+
+void UIView::setAccessibilityLabel(std::string label) {
+  if (!label.empty() || rare()) extras().rarely().accessibilityLabel = std::move(label);
 }
 
 const std::vector<std::shared_ptr<NSLayoutConstraint>>& UIView::constraints() const {
@@ -148,17 +198,23 @@ const std::vector<std::shared_ptr<NSLayoutConstraint>>& UIView::constraints() co
 
 const std::vector<std::shared_ptr<UIGestureRecognizer>>& UIView::gestureRecognizers() const {
   static const std::vector<std::shared_ptr<UIGestureRecognizer>> none;
-  return extras_ ? extras_->gestureRecognizers : none;
+  auto r = rare();
+  return r ? r->gestureRecognizers : none;
 }
 
-void UIView::setOwningResponder(std::weak_ptr<UIResponder> owner) { extras().owner = std::move(owner); }
+void UIView::setOwningResponder(std::weak_ptr<UIResponder> owner) { extras().rarely().owner = std::move(owner); }
 
 std::shared_ptr<UIResponder> UIView::storedFirstResponder() const {
-  return extras_ ? extras_->firstResponder.lock() : nullptr;
+  auto r = rare();
+  return r ? r->firstResponder.lock() : nullptr;
+}
+
+void UIView::setStoredFirstResponder(std::weak_ptr<UIResponder> responder) {
+  extras().rarely().firstResponder = std::move(responder);
 }
 
 void UIView::forgetFirstResponder() {
-  if (extras_) extras_->firstResponder.reset();
+  if (auto r = extras_ ? extras_->rare.get() : nullptr) r->firstResponder.reset();
 }
 
 std::shared_ptr<UIView> UIView::make(CGRect frame) { return std::make_shared<UIView>(frame); }
@@ -212,7 +268,7 @@ void UIView::attach(const std::shared_ptr<UIView>& view, std::size_t index) {
     if (current && current != fr) {
       fr->forceResignFirstResponder();
     } else {
-      newRoot->extras().firstResponder = fr;
+      newRoot->setStoredFirstResponder(fr);
     }
     oldRoot->forgetFirstResponder();
   }
@@ -279,7 +335,7 @@ std::shared_ptr<UIView> UIView::viewWithTag(int tag) {
 
 std::shared_ptr<UIView> UIView::viewWithAccessibilityIdentifier(const std::string& name) {
   if (hidden_ || alpha_ < kInvisibleAlpha) return nullptr;
-  if (!name.empty() && (accessibilityIdentifier_ == name || accessibilityLabel_ == name) && isWithinShownContent()) {
+  if (!name.empty() && (accessibilityIdentifier() == name || accessibilityLabel() == name) && isWithinShownContent()) {
     return sharedAs<UIView>();
   }
   for (const auto& s : subviews_) {
@@ -317,7 +373,7 @@ UIColor UIView::tintColor() const {
 }
 
 void UIView::setTintColor(std::optional<UIColor> color) {
-  if (color || extras_) extras().tintColor = std::move(color);
+  if (color || rare()) extras().rarely().tintColor = std::move(color);
   // Descendants that inherit see the change too.
   std::vector<UIView*> pending{this};
   while (!pending.empty()) {
@@ -446,7 +502,7 @@ void UIView::addGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& re
   if (auto previous = recognizer->view(); previous && previous.get() != this) {
     previous->removeGestureRecognizer(recognizer);
   }
-  auto& recognizers = extras().gestureRecognizers;
+  auto& recognizers = extras().rarely().gestureRecognizers;
   if (std::find(recognizers.begin(), recognizers.end(), recognizer) == recognizers.end()) {
     recognizers.push_back(recognizer);
   }
@@ -454,8 +510,8 @@ void UIView::addGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& re
 }
 
 void UIView::removeGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& recognizer) {
-  if (!extras_) return;
-  auto& recognizers = extras_->gestureRecognizers;
+  if (!rare()) return;
+  auto& recognizers = extras_->rare->gestureRecognizers;
   auto it = std::find(recognizers.begin(), recognizers.end(), recognizer);
   if (it == recognizers.end()) return;
   recognizers.erase(it);
@@ -599,7 +655,7 @@ bool UIView::claimFirstResponder() {
   if (current.get() == this) return true;
   if (current && !current->resignFirstResponder()) return false;
   root = rootView();  // the resignation may have moved things
-  root->extras().firstResponder = weak_from_this();
+  root->setStoredFirstResponder(weak_from_this());
   return true;
 }
 
@@ -631,8 +687,8 @@ bool UIView::endEditing(bool force) {
 }
 
 std::shared_ptr<UIResponder> UIView::nextResponder() const {
-  if (extras_) {
-    if (auto owner = extras_->owner.lock()) return owner;
+  if (auto r = rare()) {
+    if (auto owner = r->owner.lock()) return owner;
   }
   return superview_.lock();
 }

@@ -18,19 +18,49 @@ class TextCanvas;
 class UIGestureRecognizer;
 class UIWindow;
 
+// A layer's colour, or none; reads and compares like an optional colour. Stored apart: the
+// layers of a list's cells round their corners and clip, and seldom have a colour.
+class CALayerColor {
+ public:
+  CALayerColor() = default;
+  CALayerColor(std::nullopt_t) {}
+  CALayerColor(const UIColor& color) : color_(std::make_unique<UIColor>(color)) {}
+  CALayerColor(const std::optional<UIColor>& color) : color_(color ? std::make_unique<UIColor>(*color) : nullptr) {}
+  CALayerColor(const CALayerColor& other) : CALayerColor(other.optional()) {}
+  CALayerColor(CALayerColor&&) noexcept = default;
+  CALayerColor& operator=(CALayerColor other) noexcept {
+    color_ = std::move(other.color_);
+    return *this;
+  }
+
+  explicit operator bool() const { return color_ != nullptr; }
+  bool has_value() const { return color_ != nullptr; }
+  const UIColor& operator*() const { return *color_; }
+  const UIColor* operator->() const { return color_.get(); }
+  std::optional<UIColor> optional() const { return color_ ? std::optional(*color_) : std::nullopt; }
+
+  friend bool operator==(const CALayerColor& a, const CALayerColor& b) {
+    return a.color_ ? b.color_ && *a.color_ == *b.color_ : !b.color_;
+  }
+  friend bool operator==(const CALayerColor& a, const UIColor& b) { return a.color_ && *a.color_ == b; }
+
+ private:
+  std::unique_ptr<UIColor> color_;
+};
+
 // The drawing layer's appearance values.
 struct CALayer {
   CGFloat cornerRadius = 0;
   CGFloat borderWidth = 0;
-  std::optional<UIColor> borderColor;
-  bool masksToBounds = false;
-  std::optional<UIColor> shadowColor;
+  CALayerColor borderColor;
+  CALayerColor shadowColor;
   CGSize shadowOffset{0, -3};
-  float shadowOpacity = 0;
   CGFloat shadowRadius = 3;
+  float shadowOpacity = 0;
+  bool masksToBounds = false;
 };
 
-enum class UIViewContentMode {
+enum class UIViewContentMode : std::uint8_t {
   ScaleToFill,
   ScaleAspectFit,
   ScaleAspectFill,
@@ -92,8 +122,8 @@ class UIView : public UIResponder {
   void setCenter(CGPoint center);
 
   // Looks.
-  const std::optional<UIColor>& backgroundColor() const { return backgroundColor_; }
-  void setBackgroundColor(std::optional<UIColor> color) { backgroundColor_ = std::move(color); }
+  const std::optional<UIColor>& backgroundColor() const;
+  void setBackgroundColor(std::optional<UIColor> color);
   // Own tint, else the nearest ancestor's, else the system tint: never empty.
   UIColor tintColor() const;
   void setTintColor(std::optional<UIColor> color);
@@ -136,10 +166,10 @@ class UIView : public UIResponder {
   // Identification.
   int tag() const { return tag_; }
   void setTag(int tag) { tag_ = tag; }
-  const std::string& accessibilityIdentifier() const { return accessibilityIdentifier_; }
-  void setAccessibilityIdentifier(std::string id) { accessibilityIdentifier_ = std::move(id); }
-  const std::string& accessibilityLabel() const { return accessibilityLabel_; }
-  void setAccessibilityLabel(std::string label) { accessibilityLabel_ = std::move(label); }
+  const std::string& accessibilityIdentifier() const;
+  void setAccessibilityIdentifier(std::string id);
+  const std::string& accessibilityLabel() const;
+  void setAccessibilityLabel(std::string label);
 
   // Constraints. There is no solver: layout gives a view the frame that its active, equal,
   // multiplier-1 constraints to its superview (or to a free-standing guide such as a controller's
@@ -243,8 +273,11 @@ class UIView : public UIResponder {
   void forEachConstraintPinning(const UIView& view, F&& f) const;
   void reindexConstraints();
   Extras& extras();
+  struct RareExtras;
+  const RareExtras* rare() const;
   // The first responder the root of a tree keeps.
   std::shared_ptr<UIResponder> storedFirstResponder() const;
+  void setStoredFirstResponder(std::weak_ptr<UIResponder> responder);
   void forgetFirstResponder();
   void notifyWindowChange();
   // The first responder of this view's tree when it is this view or one of its descendants.
@@ -255,19 +288,17 @@ class UIView : public UIResponder {
 
   CGRect frame_;
   CGRect bounds_;
-  std::optional<UIColor> backgroundColor_;
   CGFloat alpha_ = 1;
-  bool opaque_ = true;
+  // What most views never set, each made when first set: a list of thousands of cells holds
+  // thousands of views, and a cell's views touch their layer and little else.
+  std::unique_ptr<Extras> extras_;
+  std::unique_ptr<CALayer> layer_;
+  int tag_ = 0;
+  int setNeedsLayoutCount_ = 0;
   UIViewContentMode contentMode_ = UIViewContentMode::ScaleToFill;
+  bool opaque_ = true;
   bool hidden_ = false;
   bool userInteractionEnabled_ = true;
-  int tag_ = 0;
-  std::string accessibilityIdentifier_;
-  std::string accessibilityLabel_;
   bool translatesAutoresizing_ = true;
-  // What most views never set, made when first set: a list of thousands of cells holds thousands
-  // of views.
-  std::unique_ptr<Extras> extras_;
   bool needsLayout_ = false;
-  int setNeedsLayoutCount_ = 0;
 };

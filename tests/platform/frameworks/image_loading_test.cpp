@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 #include "platform/net/url_error.h"
 #include "platform/net/url_session.h"
@@ -166,6 +169,36 @@ TEST_F(ImageLoadingTest, AGridOfPicturesDownloadsAFewAtATimeAndSkipsTheOnesNoLon
   EXPECT_EQ(views[15]->image(), nullptr);
 }
 
+TEST_F(ImageLoadingTest, AddressesGivenAsTextWaitTheirTurnAndGoOutAsWritten) {
+  server_.reply("GET", "/pic.png", {.body = pngBytes(3, 3), .delay = 0.05});
+  server_.reply("GET", "/gone.png", {.status = 404});
+  std::vector<std::shared_ptr<UIImageView>> views;
+  for (int i = 0; i < 20; ++i) {
+    views.push_back(UIImageView::make());
+    EXPECT_TRUE(hnk_setImageFromURLString(*views.back(), server_.url("pic.png?n=" + std::to_string(i))));
+  }
+  // The last one still waits: a call with handlers joins its download.
+  std::shared_ptr<UIImage> handed;
+  hnk_setImageFromURL(*views[19], url("pic.png?n=19"), nullptr, std::nullopt, {},
+                      [&](const std::shared_ptr<UIImage>& image) { handed = image; });
+  auto missing = UIImageView::make();
+  EXPECT_TRUE(hnk_setImageFromURLString(*missing, server_.url("gone.png")));
+  std::optional<long> failure;
+  hnk_setImageFromURL(*missing, url("gone.png"), nullptr, std::nullopt,
+                      [&](const std::optional<NSError>& e) { failure = e ? e->code : 0; });
+  ASSERT_TRUE(time_.runUntil([&] { return URLSession::transfersInFlight() == 0; }));
+  std::vector<std::string> asked;
+  for (const auto& request : server_.requests()) asked.push_back(request.path + "?" + request.query);
+  std::vector<std::string> expected{"/gone.png?"};
+  for (int i = 0; i < 20; ++i) expected.push_back("/pic.png?n=" + std::to_string(i));
+  std::sort(asked.begin(), asked.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(asked, expected);
+  for (int i = 0; i < 19; ++i) EXPECT_NE(views[static_cast<std::size_t>(i)]->image(), nullptr) << i;
+  EXPECT_EQ(std::pair(views[19]->image(), handed != nullptr), std::pair(std::shared_ptr<UIImage>(), true));
+  EXPECT_EQ(failure, ImageLoadingErrorStatusCodeNotOK);
+}
+
 TEST_F(ImageLoadingTest, APictureBodyPastTheCapFailsWithoutFillingTheMemory) {
   server_.reply("GET", "/huge.png", {.body = pngBytes(1, 1) + std::string(17 * 1024 * 1024, '\0'), .deflate = true});
   auto view = UIImageView::make();
@@ -200,6 +233,15 @@ TEST(ImageCacheTest, TheLeastRecentlyUsedImagesGoFirst) {
   EXPECT_EQ(std::tuple(cache.image("2"), cache.image("1"), cache.image("4"), cache.image("4", "thumbnail")),
             std::tuple(nullptr, one, four, nullptr));
   EXPECT_EQ(cache.count(), 3u);
+
+  // Set again under its key: one entry, the new image, and it goes when its turn comes.
+  auto again = UIImage::make();
+  cache.setImage(again, "1");
+  EXPECT_EQ(std::pair(cache.image("1"), cache.count()), std::pair(again, std::size_t{3}));
+  for (const char* key : {"5", "6", "7"}) cache.setImage(UIImage::make(), key);
+  EXPECT_EQ(std::tuple(cache.image("1"), cache.image("4"), cache.count()),
+            std::tuple(nullptr, nullptr, std::size_t{3}));
+  EXPECT_NE(cache.image("7"), nullptr);
 }
 
 }  // namespace

@@ -3,9 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 #include "platform/ui/render.h"
 #include "platform/ui/ui_gesture_recognizer.h"
+#include "platform/ui/ui_image_view.h"
 #include "platform/ui/ui_label.h"
 #include "platform/ui/ui_refresh_control.h"
 #include "platform/ui/ui_text_field.h"
@@ -323,4 +329,37 @@ TEST(UITableViewTest, RendersHeadersRowsAndStates) {
             "1.1. Geometry (selected)\n"
             "1.2. Locked\n"
             "2 lessons\n");
+}
+
+TEST(UITableViewCellTest, StandardPartsAreMadeInTheirPlacesWhenFirstAskedFor) {
+  auto cell = UITableViewCell::make(UITableViewCellStyle::Subtitle, "row");
+  EXPECT_EQ(cell->separatorInset(), (UIEdgeInsets{0, 15, 0, 0}));
+  EXPECT_EQ(cell->accessoryView(), nullptr);
+  cell->setAccessoryView(nullptr);
+  auto detail = cell->detailTextLabel();
+  auto title = cell->textLabel();
+  auto image = cell->imageView();
+  const std::vector<std::shared_ptr<UIView>> order{image, title, detail};
+  EXPECT_EQ(cell->contentView()->subviews(), order);
+  EXPECT_EQ(std::tuple(cell->textLabel(), cell->detailTextLabel(), cell->imageView()),
+            std::tuple(title, detail, image));
+
+  auto first = UIView::make();
+  auto second = UIView::make();
+  cell->setAccessoryView(first);
+  cell->setAccessoryView(second);
+  EXPECT_EQ(first->superview(), nullptr);
+  EXPECT_EQ(second->superview(), cell);
+  EXPECT_EQ(cell->accessoryView(), second);
+  cell->setSeparatorInset({0, 0, 0, 0});
+  EXPECT_EQ(cell->separatorInset(), (UIEdgeInsets{}));
+
+  // Cells share their identifiers' text without sharing the identifier itself.
+  auto other = UITableViewCell::make(UITableViewCellStyle::Default, "row");
+  EXPECT_EQ(other->detailTextLabel(), nullptr);
+  other->setReuseIdentifier("another");
+  EXPECT_EQ(std::pair(cell->reuseIdentifier(), other->reuseIdentifier()),
+            std::pair(std::optional<std::string>("row"), std::optional<std::string>("another")));
+  other->setReuseIdentifier(std::nullopt);
+  EXPECT_EQ(other->reuseIdentifier(), std::nullopt);
 }

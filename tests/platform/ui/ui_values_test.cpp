@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
+#include <optional>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 #include "platform/ui/ui_activity_indicator_view.h"
 #include "platform/ui/ui_color.h"
@@ -55,6 +60,51 @@ TEST(UILabelTest, MeasuresWrappedLinesDeterministically) {
   cell->addSubview(title);
   cell->addSubview(hidden);
   EXPECT_EQ(cell->systemLayoutSizeFittingSize({80, 0}).height, title->font().lineHeight());
+}
+
+TEST(UILabelTest, LabelsStyledAlikeStayApartWhenOneChanges) {
+  auto styled = [](const UIColor& color) {
+    auto label = UILabel::make();
+    label->setShadowColor(UIColor::darkGrayColor());
+    label->setShadowOffset({0, 1});
+    label->setTextColor(color);
+    return label;
+  };
+  auto first = styled(UIColor::whiteColor());
+  auto second = styled(UIColor::whiteColor());
+  auto third = styled(UIColor::redColor());
+  second->setFont(UIFont::boldSystemFontOfSize(30));
+  second->setNumberOfLines(0);
+  EXPECT_EQ(std::tuple(first->font(), first->numberOfLines(), first->textColor(), *first->shadowColor()),
+            std::tuple(UIFont(), 1, UIColor::whiteColor(), UIColor::darkGrayColor()));
+  EXPECT_EQ(std::tuple(second->font(), second->numberOfLines(), second->shadowOffset()),
+            std::tuple(UIFont::boldSystemFontOfSize(30), 0, CGSize{0, 1}));
+  EXPECT_EQ(third->textColor(), UIColor::redColor());
+
+  // Back to the look it had, and the others keep theirs.
+  second->setFont(UIFont());
+  second->setNumberOfLines(1);
+  first->setShadowColor(std::nullopt);
+  first->setTextColor(std::nullopt);
+  EXPECT_EQ(std::tuple(second->font(), second->numberOfLines(), *second->shadowColor()),
+            std::tuple(UIFont(), 1, UIColor::darkGrayColor()));
+  EXPECT_EQ(std::tuple(first->shadowColor(), first->textColor(), first->shadowOffset()),
+            std::tuple(std::optional<UIColor>(), UIColor::blackColor(), CGSize{0, 1}));
+
+  // Many looks come and go; each label keeps its own.
+  std::vector<std::pair<std::shared_ptr<UILabel>, int>> labels;
+  for (int i = 0; i < 300; ++i) {
+    labels.emplace_back(UILabel::make(), i % 150);
+    labels.back().first->setFont(UIFont::systemFontOfSize(i % 150));
+    if (i % 3 == 0) labels.erase(labels.begin());
+  }
+  for (std::size_t i = 0; i < labels.size(); i += 2) labels[i].first->setMinimumScaleFactor(0.5);
+  for (std::size_t i = 0; i < labels.size(); ++i) {
+    const auto& [label, size] = labels[i];
+    EXPECT_EQ(std::pair(label->font().pointSize(), label->minimumScaleFactor()),
+              std::pair(static_cast<double>(size), i % 2 ? 0.0 : 0.5))
+        << i;
+  }
 }
 
 TEST(UIActivityIndicatorViewTest, HidesWhenStoppedUnlessTold) {

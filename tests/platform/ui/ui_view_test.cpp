@@ -2,8 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+#include <tuple>
+#include <utility>
+
+#include "platform/ui/ns_layout_constraint.h"
 #include "platform/ui/render.h"
 #include "platform/ui/ui_button.h"
+#include "platform/ui/ui_gesture_recognizer.h"
 #include "platform/ui/ui_image_view.h"
 #include "platform/ui/ui_label.h"
 #include "platform/ui/ui_text_field.h"
@@ -202,4 +209,46 @@ TEST(UIViewTest, RenderingWritesVisibleViewsInTreeOrder) {
             "{\u2022\u2022\u2022\u2022|} #password\n"
             "[Sign in] #login (disabled)\n"
             "(image: image 10x10)\n");
+}
+
+TEST(UIViewTest, RarelySetValuesReadBackAndClearWhateverElseTheViewHolds) {
+  auto root = UIView::make();
+  auto view = UIView::make();
+  root->addSubview(view);
+  // A colour gives the view some of its extras, not all of them.
+  view->setBackgroundColor(UIColor::redColor());
+  EXPECT_EQ(std::tuple(view->accessibilityIdentifier(), view->ownTintColor(), view->gestureRecognizers().size()),
+            std::tuple(std::string(), std::optional<UIColor>(), std::size_t{0}));
+  EXPECT_EQ(view->nextResponder(), root);
+  view->removeGestureRecognizer(UITapGestureRecognizer::make());
+  EXPECT_FALSE(view->isFirstResponder());
+
+  view->setAccessibilityIdentifier("card");
+  EXPECT_EQ(root->viewWithAccessibilityIdentifier("card"), view);
+  view->setAccessibilityIdentifier("");
+  view->setBackgroundColor(std::nullopt);
+  EXPECT_EQ(root->viewWithAccessibilityIdentifier("card"), nullptr);
+  EXPECT_EQ(view->backgroundColor(), std::nullopt);
+
+  // The layer reads as the plain one until it is touched.
+  auto plain = UIView::make();
+  plain->setClipsToBounds(false);
+  EXPECT_EQ(std::pair(plain->clipsToBounds(), plain->layer().cornerRadius), std::pair(false, CGFloat{0}));
+  plain->setClipsToBounds(true);
+  plain->layer().cornerRadius = 3;
+  EXPECT_EQ(std::pair(plain->clipsToBounds(), std::as_const(*plain).layer().cornerRadius), std::pair(true, CGFloat{3}));
+  plain->layer().borderColor = UIColor::redColor();
+  const CALayer copy = plain->layer();
+  plain->layer().borderColor = std::nullopt;
+  EXPECT_EQ(
+      std::tuple(copy.borderColor == UIColor::redColor(), copy.shadowColor.has_value(), plain->layer().borderColor),
+      std::tuple(true, false, CALayerColor()));
+
+  auto spacing = NSLayoutConstraint::make();
+  EXPECT_EQ(spacing->identifier(), "");
+  spacing->setIdentifier("topSpace");
+  view->addConstraint(spacing);
+  EXPECT_EQ(view->constraints().front()->identifier(), "topSpace");
+  view->removeConstraint(spacing);
+  EXPECT_TRUE(view->constraints().empty());
 }

@@ -33,7 +33,6 @@
 #include "bench_timing.h"
 #include "main/application_classes.h"
 #include "main/developer_log.h"
-#include "main/heap_setup.h"
 #include "platform/frameworks/image_loading.h"
 #include "platform/ui/console_driver.h"
 #include "platform/ui/ui_application_main.h"
@@ -359,8 +358,6 @@ const std::map<std::string, int (*)()> kFigures = {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  // As the program itself starts.
-  setUpHeap();
   if (argc > 1) {
     auto figure = kFigures.find(argv[1]);
     if (figure == kFigures.end()) {

@@ -3,12 +3,10 @@
 #include "main/application_classes.h"
 #include "main/command_line.h"
 #include "main/developer_log.h"
-#include "main/heap_setup.h"
 #include "main/startup_check.h"
 #include "platform/ui/ui_application_main.h"
 
 int main(int argc, char* argv[]) {
-  setUpHeap();
   CommandLine::set(argc, argv);
   if (auto problem = startupProblem()) {
     std::fprintf(stderr, "dorvale: %s\n", problem->c_str());

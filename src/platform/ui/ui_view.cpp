@@ -197,10 +197,11 @@ void UIView::attach(const std::shared_ptr<UIView>& view, std::size_t index) {
   if (view.get() == this || isDescendantOfView(*view)) return;  // would make a cycle
   auto oldSuper = view->superview_.lock();
   if (oldSuper.get() == this) {
-    // Reordering among siblings only.
-    auto it = std::find(subviews_.begin(), subviews_.end(), view);
-    subviews_.erase(it);
-    subviews_.insert(subviews_.begin() + static_cast<std::ptrdiff_t>(std::min(index, subviews_.size())), view);
+    // Reordering among siblings only. `view` may be one of subviews_ itself, which the erase moves.
+    auto moved = view;
+    subviews_.erase(std::find(subviews_.begin(), subviews_.end(), moved));
+    subviews_.insert(subviews_.begin() + static_cast<std::ptrdiff_t>(std::min(index, subviews_.size())),
+                     std::move(moved));
     return;
   }
   UIView* oldRoot = view->rootView();

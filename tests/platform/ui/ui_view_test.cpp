@@ -40,6 +40,9 @@ TEST(UIViewTest, TreeMovesViewsAndRefusesCycles) {
   EXPECT_EQ(b->subviews(), (Views{second, child}));
   b->bringSubviewToFront(second);
   EXPECT_EQ(b->subviews(), (Views{child, second}));
+  b->bringSubviewToFront(b->subviews().front());  // an element of the list that moves
+  EXPECT_EQ(b->subviews(), (Views{second, child}));
+  b->bringSubviewToFront(b->subviews().front());
 
   child->setTag(7);
   child->setAccessibilityIdentifier("target");

@@ -234,15 +234,18 @@ class CellGrid {
   // The rendering of the item's line: "R." (one section) or "S.R.", the cell on one line, and
   // " (selected)". Empty for an item without a visible cell.
   std::string renderLine(const NSIndexPath& ip) const {
-    auto cell = cellAt(ip);
-    if (!cell || cell->isHidden()) return {};
-    std::string text = numberOfSections() > 1 ? std::to_string(ip.section) + "." + std::to_string(ip.row) + "."
-                                              : std::to_string(ip.row) + ".";
-    std::string content = renderOnOneLine(*cell);
-    if (!content.empty()) text += " " + content;
-    if (isSelected(ip)) text += " (selected)";
-    return text;
+    auto it = visible_.find(ip);
+    return it == visible_.end() ? std::string() : lineFor(ip, *it->second);
   }
+  // Each item's line that is not empty, in item order; the lines are printable.
+  template <class F>
+  void forEachLine(F&& f) const {
+    for (const auto& [ip, cell] : visible_) {
+      if (auto text = lineFor(ip, *cell); !text.empty()) f(ip, std::move(text));
+    }
+  }
+  // Whether `view` is the cell of an item.
+  bool isCell(const UIView* view) const { return shownAt_.count(view) > 0; }
 
   int reloadCount() const { return reloadCount_; }
   int createdCount() const { return createdCount_; }
@@ -265,6 +268,18 @@ class CellGrid {
       if (k < index) ++before;
     }
     return index - before;
+  }
+
+  std::string lineFor(const NSIndexPath& ip, const Cell& cell) const {
+    if (cell.isHidden()) return {};
+    const std::string content = renderOnOneLine(cell);
+    std::string text;
+    text.reserve(content.size() + 24);
+    if (numberOfSections() > 1) (text += std::to_string(ip.section)) += '.';
+    (text += std::to_string(ip.row)) += '.';
+    if (!content.empty()) (text += ' ') += content;
+    if (!selected_.empty() && isSelected(ip)) text += " (selected)";
+    return text;
   }
 
   template <class F>

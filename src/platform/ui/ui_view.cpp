@@ -199,9 +199,12 @@ void UIView::attach(const std::shared_ptr<UIView>& view, std::size_t index) {
   if (oldSuper.get() == this) {
     // Reordering among siblings only. `view` may be one of subviews_ itself, which the erase moves.
     auto moved = view;
-    subviews_.erase(std::find(subviews_.begin(), subviews_.end(), moved));
-    subviews_.insert(subviews_.begin() + static_cast<std::ptrdiff_t>(std::min(index, subviews_.size())),
-                     std::move(moved));
+    auto it = std::find(subviews_.begin(), subviews_.end(), moved);
+    const auto to = static_cast<std::ptrdiff_t>(std::min(index, subviews_.size() - 1));
+    if (it - subviews_.begin() == to) return;
+    subviews_.erase(it);
+    subviews_.insert(subviews_.begin() + to, std::move(moved));
+    renderInputChanged();
     return;
   }
   UIView* oldRoot = view->rootView();
@@ -219,6 +222,7 @@ void UIView::attach(const std::shared_ptr<UIView>& view, std::size_t index) {
   }
   if (oldSuper) oldSuper->dropSubview(*view);
   layoutInputChanged();
+  renderInputChanged();
   view->superview_ = weak_from_this().expired() ? std::weak_ptr<UIView>() : sharedAs<UIView>();
   subviews_.insert(subviews_.begin() + static_cast<std::ptrdiff_t>(std::min(index, subviews_.size())), view);
   view->didMoveToSuperview();
@@ -243,6 +247,7 @@ void UIView::removeFromSuperview() {
 }
 
 void UIView::dropSubview(const UIView& view) {
+  renderInputChanged();
   // From the end: the views added last (a table's rows) are the ones taken out soonest.
   auto it = std::find_if(subviews_.rbegin(), subviews_.rend(), [&](const auto& s) { return s.get() == &view; });
   if (it != subviews_.rend()) subviews_.erase(std::next(it).base());
@@ -450,6 +455,7 @@ void UIView::addGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& re
   auto& recognizers = extras().gestureRecognizers;
   if (std::find(recognizers.begin(), recognizers.end(), recognizer) == recognizers.end()) {
     recognizers.push_back(recognizer);
+    renderInputChanged();
   }
   recognizer->setView(sharedAs<UIView>());
 }
@@ -460,6 +466,7 @@ void UIView::removeGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>&
   auto it = std::find(recognizers.begin(), recognizers.end(), recognizer);
   if (it == recognizers.end()) return;
   recognizers.erase(it);
+  renderInputChanged();
   recognizer->setView(nullptr);
 }
 
@@ -645,6 +652,31 @@ void UIView::render(TextCanvas& canvas) const {
 }
 
 void UIView::renderSelf(TextCanvas&) const {}
+
+namespace {
+
+// The stamp of the changes being made now; it moves on once one of its stamps is kept, so that a
+// change after that carries another.
+std::uint32_t renderEpoch = 1;
+
+}  // namespace
+
+std::uint32_t UIView::stampForKeeping() const {
+  if (renderStamp_ == renderEpoch) ++renderEpoch;
+  return renderStamp_;
+}
+
+bool UIView::drawsOnlyReportedState() const { return typeid(*this) == typeid(UIView); }
+
+// A view marked in this epoch has its ancestors marked too (a view joining a tree marks its new
+// ancestors), so the walk stops at the first one.
+void UIView::renderInputChanged() {
+  std::shared_ptr<UIView> holder;
+  for (UIView* v = this; v && v->renderStamp_ != renderEpoch; v = holder.get()) {
+    v->renderStamp_ = renderEpoch;
+    holder = v->superview_.lock();
+  }
+}
 
 void UIView::renderSubviews(TextCanvas& canvas) const {
   for (const auto& s : subviews_) s->render(canvas);

@@ -100,7 +100,10 @@ class UIView : public UIResponder {
   const std::optional<UIColor>& ownTintColor() const;
   virtual void tintColorDidChange() {}
   CGFloat alpha() const { return alpha_; }
-  void setAlpha(CGFloat alpha) { alpha_ = alpha; }
+  void setAlpha(CGFloat alpha) {
+    if (alpha != alpha_) renderInputChanged();
+    alpha_ = alpha;
+  }
   bool isOpaque() const { return opaque_; }
   void setOpaque(bool v) { opaque_ = v; }
   bool clipsToBounds() const { return layer().masksToBounds; }
@@ -113,9 +116,15 @@ class UIView : public UIResponder {
   // Visibility and interaction.
   bool isHidden() const { return hidden_; }
   bool hidden() const { return hidden_; }
-  void setHidden(bool hidden) { hidden_ = hidden; }
+  void setHidden(bool hidden) {
+    if (hidden != hidden_) renderInputChanged();
+    hidden_ = hidden;
+  }
   bool isUserInteractionEnabled() const { return userInteractionEnabled_; }
-  void setUserInteractionEnabled(bool v) { userInteractionEnabled_ = v; }
+  void setUserInteractionEnabled(bool v) {
+    if (v != userInteractionEnabled_) renderInputChanged();
+    userInteractionEnabled_ = v;
+  }
   // Not hidden (nor transparent) itself or through an ancestor.
   bool isVisibleInTree() const;
   // Inside what its ancestors show: a paged scroll view shows its current page only, so views on
@@ -137,7 +146,10 @@ class UIView : public UIResponder {
   int tag() const { return tag_; }
   void setTag(int tag) { tag_ = tag; }
   const std::string& accessibilityIdentifier() const { return accessibilityIdentifier_; }
-  void setAccessibilityIdentifier(std::string id) { accessibilityIdentifier_ = std::move(id); }
+  void setAccessibilityIdentifier(std::string id) {
+    if (id != accessibilityIdentifier_) renderInputChanged();
+    accessibilityIdentifier_ = std::move(id);
+  }
   const std::string& accessibilityLabel() const { return accessibilityLabel_; }
   void setAccessibilityLabel(std::string label) { accessibilityLabel_ = std::move(label); }
 
@@ -206,6 +218,15 @@ class UIView : public UIResponder {
 
   // Writes the view and its subtree; hidden (or fully transparent) views write nothing.
   virtual void render(TextCanvas& canvas) const;
+  // What the subtree writes can only have changed while this stayed the same if a view in it
+  // answers false to drawsOnlyReportedState. Stamps taken with stampForKeeping() differ from
+  // every stamp of a later change.
+  std::uint32_t renderStamp() const { return renderStamp_; }
+  std::uint32_t stampForKeeping() const;
+  // True when everything this view's own render, renderSelf and renderSubviews read reports its
+  // changes through renderInputChanged. A class answers for itself only (a subclass may draw more),
+  // hence the exact type.
+  virtual bool drawsOnlyReportedState() const;
 
  protected:
   // The view's own lines (none for a plain view).
@@ -219,6 +240,9 @@ class UIView : public UIResponder {
   // The part of this view's content (its bounds coordinates) that its subviews show in; nothing
   // when all of it shows.
   virtual std::optional<CGRect> shownContentRect() const { return std::nullopt; }
+  // Setters of what render reads call this when the value really changes: it moves the stamps
+  // of this view and its ancestors.
+  void renderInputChanged();
   // Non-null on the window class only (lets window() work without knowing that class).
   virtual UIWindow* asWindow() { return nullptr; }
   // Takes the first responder of this view's tree; the previous one (if any and other than this)
@@ -265,6 +289,7 @@ class UIView : public UIResponder {
   std::string accessibilityIdentifier_;
   std::string accessibilityLabel_;
   bool translatesAutoresizing_ = true;
+  std::uint32_t renderStamp_ = 0;
   // What most views never set, made when first set: a list of thousands of cells holds thousands
   // of views.
   std::unique_ptr<Extras> extras_;

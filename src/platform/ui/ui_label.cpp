@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <sstream>
+#include <typeinfo>
 
 #include "platform/ui/render.h"
 
@@ -41,6 +42,8 @@ CGSize UILabel::systemLayoutSizeFittingSize(CGSize targetSize) const {
   CGSize fit = sizeThatFits(CGSize{width, 0});
   return {targetSize.width > 0 ? targetSize.width : fit.width, fit.height};
 }
+
+bool UILabel::drawsOnlyReportedState() const { return typeid(*this) == typeid(UILabel); }
 
 void UILabel::renderSelf(TextCanvas& canvas) const {
   if (!text_ || text_->empty()) return;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -272,7 +273,7 @@ class CellGrid {
 
   std::string lineFor(const NSIndexPath& ip, const Cell& cell) const {
     if (cell.isHidden()) return {};
-    const std::string content = renderOnOneLine(cell);
+    const std::string& content = drawnContent(cell);
     std::string text;
     text.reserve(content.size() + 24);
     if (numberOfSections() > 1) (text += std::to_string(ip.section)) += '.';
@@ -280,6 +281,21 @@ class CellGrid {
     if (!content.empty()) (text += ' ') += content;
     if (!selected_.empty() && isSelected(ip)) text += " (selected)";
     return text;
+  }
+
+  // The cell on one line, drawn again only when something it draws may have changed.
+  const std::string& drawnContent(const Cell& cell) const {
+    auto& drawn = drawn_[&cell];
+    if (drawn.kept && drawn.stamp == cell.renderStamp()) return drawn.text;
+    drawn.text = renderOnOneLine(cell);
+    drawn.kept = drawsOnlyReportedState(cell);
+    drawn.stamp = cell.stampForKeeping();
+    return drawn.text;
+  }
+  static bool drawsOnlyReportedState(const UIView& view) {
+    if (!view.drawsOnlyReportedState()) return false;
+    return std::all_of(view.subviews().begin(), view.subviews().end(),
+                       [](const auto& s) { return drawsOnlyReportedState(*s); });
   }
 
   template <class F>
@@ -372,7 +388,11 @@ class CellGrid {
     // A cell shown at another index path too stays out of the pool.
     if (shownAt_.count(cell.get())) return;
     const auto& id = cell->reuseIdentifier();
-    if (id && pooled_.insert(cell.get()).second) pool_[*id].push_back(cell);
+    if (!id) {
+      drawn_.erase(cell.get());  // the grid lets go of it
+    } else if (pooled_.insert(cell.get()).second) {
+      pool_[*id].push_back(cell);
+    }
   }
 
   // The cell among the host's subviews whose subtree holds the first responder, if any.
@@ -424,6 +444,13 @@ class CellGrid {
   // cell looks at neither list.
   std::unordered_map<const UIView*, int> shownAt_;
   std::unordered_set<const Cell*> pooled_;
+  // What each cell drew: a reload hands most items the cells they had, configured the same.
+  struct Drawn {
+    std::string text;
+    std::uint32_t stamp = 0;
+    bool kept = false;
+  };
+  mutable std::unordered_map<const UIView*, Drawn> drawn_;
   std::set<NSIndexPath> selected_;
   bool loaded_ = false;
   int reloadCount_ = 0;

@@ -88,10 +88,21 @@ std::pair<CGFloat, CGFloat> solveAxis(const AxisPins& p, CGFloat origin, CGFloat
   return {origin, length};
 }
 
+// The views that may block touches are few (the HUD's container): a branch is checked by asking
+// each of them whether it shows in the branch, not by walking the branch (a grid of thousands).
+std::vector<const UIView*>& touchBlockers() {
+  static auto* views = new std::vector<const UIView*>();  // views may outlive static destruction
+  return *views;
+}
+
 bool subtreeBlocksTouches(const UIView& v) {
-  if (v.isHidden() || v.alpha() < kInvisibleAlpha) return false;
-  if (v.blocksTouchesBeneath()) return true;
-  return std::any_of(v.subviews().begin(), v.subviews().end(), [](const auto& s) { return subtreeBlocksTouches(*s); });
+  for (const UIView* blocker : touchBlockers()) {
+    std::shared_ptr<UIView> holder;
+    const UIView* u = blocker;
+    while (u && !u->isHidden() && u->alpha() >= kInvisibleAlpha && u != &v) u = (holder = u->superview()).get();
+    if (u == &v && !v.isHidden() && v.alpha() >= kInvisibleAlpha && blocker->blocksTouchesBeneath()) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -165,7 +176,14 @@ std::shared_ptr<UIView> UIView::make(CGRect frame) { return std::make_shared<UIV
 
 UIView::UIView(CGRect frame) : frame_(frame), bounds_{{0, 0}, frame.size} {}
 
-UIView::~UIView() = default;
+UIView::~UIView() {
+  if (!touchBlockers().empty()) std::erase(touchBlockers(), this);
+}
+
+void UIView::mayBlockTouchesBeneath() {
+  auto& blockers = touchBlockers();
+  if (std::find(blockers.begin(), blockers.end(), this) == blockers.end()) blockers.push_back(this);
+}
 
 UIView* UIView::rootView() const {
   const UIView* v = this;

@@ -139,7 +139,8 @@ class UIView : public UIResponder {
   // Refused (false, nothing sent) when the view cannot receive touches. Controls do their own.
   virtual bool tap();
   // Overlays (the progress HUD) answer true while they keep touches from the views beneath:
-  // views of the same window in branches added before the overlay's.
+  // views of the same window in branches added before the overlay's. Only views that called
+  // mayBlockTouchesBeneath() are asked.
   virtual bool blocksTouchesBeneath() const { return false; }
 
   // Identification.
@@ -240,6 +241,8 @@ class UIView : public UIResponder {
   // The part of this view's content (its bounds coordinates) that its subviews show in; nothing
   // when all of it shows.
   virtual std::optional<CGRect> shownContentRect() const { return std::nullopt; }
+  // A view whose blocksTouchesBeneath may answer true calls this once (in its constructor).
+  void mayBlockTouchesBeneath();
   // Setters of what render reads call this when the value really changes: it moves the stamps
   // of this view and its ancestors.
   void renderInputChanged();

@@ -13,6 +13,7 @@ namespace {
 // Stands in for the progress overlay: covers what was added to the window before it.
 class Overlay : public UIView {
  public:
+  Overlay() { mayBlockTouchesBeneath(); }
   bool blocksTouchesBeneath() const override { return blocking; }
   bool blocking = true;
 };
@@ -106,6 +107,22 @@ TEST(UIViewTest, TouchesNeedAVisibleInteractiveChainAndNoOverlayOnTop) {
   EXPECT_TRUE(target->canReceiveTouches());
   overlay->blocking = true;
   root->bringSubviewToFront(container);  // the branch now lies above the overlay
+  EXPECT_TRUE(target->canReceiveTouches());
+
+  // An overlay deep in a later branch covers too, unless that branch is hidden; one that is gone
+  // covers nothing.
+  auto branch = UIView::make();
+  root->addSubview(branch);
+  branch->addSubview(UIView::make());
+  branch->subviews().front()->addSubview(std::make_shared<Overlay>());
+  EXPECT_FALSE(target->canReceiveTouches());
+  branch->subviews().front()->setHidden(true);
+  EXPECT_TRUE(target->canReceiveTouches());
+  branch->subviews().front()->setHidden(false);
+  branch->removeFromSuperview();
+  overlay->removeFromSuperview();
+  overlay.reset();
+  branch.reset();
   EXPECT_TRUE(target->canReceiveTouches());
 }
 

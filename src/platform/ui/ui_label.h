@@ -27,6 +27,7 @@ class UILabel : public UIView {
   }
   const UIFont& font() const { return font_; }
   void setFont(UIFont font) {
+    if (font == font_) return;
     font_ = std::move(font);
     layoutInputChanged();
   }

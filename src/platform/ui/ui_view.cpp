@@ -1,6 +1,7 @@
 #include "platform/ui/ui_view.h"
 
 #include <algorithm>
+#include <deque>
 #include <tuple>
 #include <typeinfo>
 #include <unordered_map>
@@ -498,6 +499,14 @@ CGSize UIView::intrinsicContentSize() const { return {UIViewNoIntrinsicMetric, U
 
 void UIView::applyEdgeConstraints() {
   auto super = superview_.lock();
+  applyEdgeConstraintsWithin(super.get());
+}
+
+bool UIView::holdsConstraints() const { return extras_ && !extras_->constraints.empty(); }
+
+void UIView::applyEdgeConstraintsWithin(const UIView* super) {
+  // Most views of a big tree (cells and what they hold) have no constraint to look at.
+  if (!holdsConstraints() && (!super || !super->holdsConstraints())) return;
   AxisPins pins[2];
   bool any = false;
   auto consider = [&](const NSLayoutConstraint& c) {
@@ -518,7 +527,7 @@ void UIView::applyEdgeConstraints() {
     if (other.get() == this) return;
     // The superview in its own coordinates; a guide outside the tree in the superview's.
     CGRect reference;
-    if (other == super) {
+    if (other.get() == super) {
       reference = super->bounds_;
     } else if (!other->superview() && !other->asWindow()) {
       reference = other->frame_;
@@ -546,7 +555,7 @@ void UIView::applyEdgeConstraints() {
 
 void UIView::applyEdgeConstraintsInSubtree() {
   for (const auto& s : subviews_) {
-    s->applyEdgeConstraints();
+    s->applyEdgeConstraintsWithin(this);
     s->applyEdgeConstraintsInSubtree();
   }
 }
@@ -556,6 +565,11 @@ namespace {
 // How many layoutSubviews calls have started; main thread only, as layout is.
 std::uint64_t layoutSubviewsRuns = 0;
 std::uint64_t layoutInputChanges = 0;
+
+// The subviews each level of a pass walks, kept alive while a layoutSubviews may change the tree;
+// one list per depth, used again by every view at that depth instead of a copy per view.
+std::deque<std::vector<std::shared_ptr<UIView>>> passLists;
+std::size_t passDepth = 0;
 
 }  // namespace
 
@@ -577,8 +591,19 @@ void UIView::layoutPass(std::optional<std::uint64_t> framesTakenAt) {
     ++layoutSubviewsRuns;
     layoutSubviews();
   }
-  auto keep = subviews_;
-  for (const auto& s : keep) s->layoutPass(framesTakenAt);
+  if (subviews_.empty()) return;
+  if (passLists.size() <= passDepth) passLists.resize(passDepth + 1);
+  auto& keep = passLists[passDepth];
+  keep.assign(subviews_.begin(), subviews_.end());
+  struct Deeper {
+    Deeper() { ++passDepth; }
+    ~Deeper() { --passDepth; }
+  };
+  {
+    Deeper deeper;
+    for (const auto& s : keep) s->layoutPass(framesTakenAt);
+  }
+  keep.clear();
 }
 
 CGSize UIView::sizeThatFits(CGSize) const { return bounds_.size; }

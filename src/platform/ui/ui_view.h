@@ -260,6 +260,8 @@ class UIView : public UIResponder {
  private:
   UIView* rootView() const;
   void applyEdgeConstraintsInSubtree();
+  void applyEdgeConstraintsWithin(const UIView* super);
+  bool holdsConstraints() const;
   void attach(const std::shared_ptr<UIView>& view, std::size_t index);
   void dropSubview(const UIView& view);
   void layoutPass(std::optional<std::uint64_t> framesTakenAt);

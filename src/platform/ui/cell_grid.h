@@ -245,6 +245,11 @@ class CellGrid {
       if (auto text = lineFor(ip, *cell); !text.empty()) f(ip, std::move(text));
     }
   }
+  // f(indexPath, cell) for every item, in item order; f must leave the items as they are.
+  template <class F>
+  void forEachCell(F&& f) const {
+    for (const auto& [ip, cell] : visible_) f(ip, *cell);
+  }
   // Whether `view` is the cell of an item.
   bool isCell(const UIView* view) const { return shownAt_.count(view) > 0; }
 

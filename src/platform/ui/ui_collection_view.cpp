@@ -78,9 +78,9 @@ void UICollectionView::prepareLayoutIfNeeded() {
 }
 
 void UICollectionView::placeCells() {
-  for (const auto& ip : grid_.visiblePaths()) {
-    if (auto frame = layout_->frameForItemAtIndexPath(ip)) grid_.cellAt(ip)->setFrame(*frame);
-  }
+  grid_.forEachCell([this](const NSIndexPath& ip, UICollectionViewCell& cell) {
+    if (auto frame = layout_->frameForItemAtIndexPath(ip)) cell.setFrame(*frame);
+  });
 }
 
 void UICollectionView::registerPrototype(const std::string& reuseIdentifier, CellFactory factory) {

@@ -96,6 +96,37 @@ std::vector<const UIView*>& touchBlockers() {
   return *views;
 }
 
+// The subviews of a view as they were when taken, kept alive while what is called for each may
+// change the tree. Walks of a tree of thousands nest them: one list per depth of nesting serves
+// every view at that depth, instead of a copy per view.
+class SubviewsSnapshot {
+ public:
+  explicit SubviewsSnapshot(const std::vector<std::shared_ptr<UIView>>& views) : views_(take()) {
+    views_.assign(views.begin(), views.end());
+  }
+  ~SubviewsSnapshot() {
+    views_.clear();
+    --depth();
+  }
+  SubviewsSnapshot(const SubviewsSnapshot&) = delete;
+  SubviewsSnapshot& operator=(const SubviewsSnapshot&) = delete;
+  auto begin() const { return views_.cbegin(); }
+  auto end() const { return views_.cend(); }
+
+ private:
+  static std::size_t& depth() {
+    static std::size_t d = 0;
+    return d;
+  }
+  static std::vector<std::shared_ptr<UIView>>& take() {
+    // A deque keeps the lists taken in place; never destroyed, as views may be let go at exit.
+    static auto* lists = new std::deque<std::vector<std::shared_ptr<UIView>>>();
+    if (lists->size() <= depth()) lists->resize(depth() + 1);
+    return (*lists)[depth()++];
+  }
+  std::vector<std::shared_ptr<UIView>>& views_;
+};
+
 bool subtreeBlocksTouches(const UIView& v) {
   for (const UIView* blocker : touchBlockers()) {
     std::shared_ptr<UIView> holder;
@@ -273,7 +304,7 @@ void UIView::dropSubview(const UIView& view) {
 }
 
 void UIView::notifyWindowChange() {
-  auto keep = subviews_;
+  SubviewsSnapshot keep(subviews_);
   didMoveToWindow();
   for (const auto& s : keep) s->notifyWindowChange();
 }
@@ -566,11 +597,6 @@ namespace {
 std::uint64_t layoutSubviewsRuns = 0;
 std::uint64_t layoutInputChanges = 0;
 
-// The subviews each level of a pass walks, kept alive while a layoutSubviews may change the tree;
-// one list per depth, used again by every view at that depth instead of a copy per view.
-std::deque<std::vector<std::shared_ptr<UIView>>> passLists;
-std::size_t passDepth = 0;
-
 }  // namespace
 
 std::uint64_t UIView::layoutGeneration() { return layoutInputChanges; }
@@ -592,18 +618,8 @@ void UIView::layoutPass(std::optional<std::uint64_t> framesTakenAt) {
     layoutSubviews();
   }
   if (subviews_.empty()) return;
-  if (passLists.size() <= passDepth) passLists.resize(passDepth + 1);
-  auto& keep = passLists[passDepth];
-  keep.assign(subviews_.begin(), subviews_.end());
-  struct Deeper {
-    Deeper() { ++passDepth; }
-    ~Deeper() { --passDepth; }
-  };
-  {
-    Deeper deeper;
-    for (const auto& s : keep) s->layoutPass(framesTakenAt);
-  }
-  keep.clear();
+  SubviewsSnapshot keep(subviews_);
+  for (const auto& s : keep) s->layoutPass(framesTakenAt);
 }
 
 CGSize UIView::sizeThatFits(CGSize) const { return bounds_.size; }

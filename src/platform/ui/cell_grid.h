@@ -9,7 +9,6 @@
 #include <set>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "platform/foundation/fatal_error.h"
@@ -49,7 +48,7 @@ class CellGrid {
     if (auto it = pool_.find(id); it != pool_.end() && !it->second.empty()) {
       auto cell = it->second.back();
       it->second.pop_back();
-      pooled_.erase(cell.get());
+      cells_[cell.get()].pooled = false;
       ++reusedCount_;
       cell->prepareForReuse();
       return cell;
@@ -74,7 +73,7 @@ class CellGrid {
   void reloadAll(const Source& source) {
     loaded_ = true;
     ++reloadCount_;
-    shownAt_.clear();
+    unshowAll();
     // Most items show again: their map entries are used again rather than freed and made anew.
     spare_.clear();
     while (!visible_.empty()) spare_.push_back(visible_.extract(visible_.begin()));
@@ -94,7 +93,7 @@ class CellGrid {
     recount(source);
     fill(source, {});
     for (const auto& cell : parked) {
-      if (!shownAt_.count(cell.get()) && cell->superview().get() == &host_) cell->removeFromSuperview();
+      if (!isCell(cell.get()) && cell->superview().get() == &host_) cell->removeFromSuperview();
     }
     spare_.clear();
     keepCellsInItemOrder();
@@ -251,7 +250,10 @@ class CellGrid {
     for (const auto& [ip, cell] : visible_) f(ip, *cell);
   }
   // Whether `view` is the cell of an item.
-  bool isCell(const UIView* view) const { return shownAt_.count(view) > 0; }
+  bool isCell(const UIView* view) const {
+    auto it = cells_.find(view);
+    return it != cells_.end() && it->second.shown > 0;
+  }
 
   int reloadCount() const { return reloadCount_; }
   int createdCount() const { return createdCount_; }
@@ -290,7 +292,7 @@ class CellGrid {
 
   // The cell on one line, drawn again only when something it draws may have changed.
   const std::string& drawnContent(const Cell& cell) const {
-    auto& drawn = drawn_[&cell];
+    auto& drawn = cells_[&cell].drawn;
     if (drawn.kept && drawn.stamp == cell.renderStamp()) return drawn.text;
     drawn.text = renderOnOneLine(cell);
     drawn.kept = drawsOnlyReportedState(cell);
@@ -315,8 +317,8 @@ class CellGrid {
       }
     }
     visible_ = std::move(moved);
-    shownAt_.clear();
-    for (const auto& [ip, cell] : visible_) ++shownAt_[cell.get()];
+    unshowAll();
+    for (const auto& [ip, cell] : visible_) ++cells_[cell.get()].shown;
     for (const auto& cell : gone) hide(cell);
     std::set<NSIndexPath> sel;
     for (const auto& ip : selected_) {
@@ -383,7 +385,7 @@ class CellGrid {
       entry.mapped() = cell;
       if (auto placed = visible_.insert(std::move(entry)); !placed.inserted) placed.position->second = cell;
     }
-    ++shownAt_[cell.get()];
+    ++cells_[cell.get()].shown;
     if (cell->superview().get() != &host_) host_.addSubview(cell);
     cell->setSelected(isSelected(ip));
   }
@@ -391,11 +393,13 @@ class CellGrid {
   void hide(const std::shared_ptr<Cell>& cell, bool detach = true) {
     if (detach && cell->superview().get() == &host_) cell->removeFromSuperview();
     // A cell shown at another index path too stays out of the pool.
-    if (shownAt_.count(cell.get())) return;
+    auto& state = cells_[cell.get()];
+    if (state.shown > 0) return;
     const auto& id = cell->reuseIdentifier();
     if (!id) {
-      drawn_.erase(cell.get());  // the grid lets go of it
-    } else if (pooled_.insert(cell.get()).second) {
+      cells_.erase(cell.get());  // the grid lets go of it
+    } else if (!state.pooled) {
+      state.pooled = true;
       pool_[*id].push_back(cell);
     }
   }
@@ -418,7 +422,7 @@ class CellGrid {
     auto next = visible_.begin();
     bool ordered = true;
     for (const auto& view : host_.subviews()) {
-      if (!shownAt_.count(view.get())) continue;
+      if (!isCell(view.get())) continue;
       if (next == visible_.end() || next->second != view) {
         ordered = false;
         break;
@@ -431,8 +435,14 @@ class CellGrid {
 
   // `cell` left one index path of visible_.
   void unshown(const Cell& cell) {
-    auto it = shownAt_.find(&cell);
-    if (it != shownAt_.end() && --it->second == 0) shownAt_.erase(it);
+    auto it = cells_.find(&cell);
+    if (it != cells_.end() && it->second.shown > 0) --it->second.shown;
+  }
+
+  // Before the items are counted again: the cells keep their entries (most show again), shown
+  // nowhere for now.
+  void unshowAll() {
+    for (auto& [cell, state] : cells_) state.shown = 0;
   }
 
   UIView& host_;
@@ -445,17 +455,20 @@ class CellGrid {
   std::vector<int> counts_;
   std::map<NSIndexPath, std::shared_ptr<Cell>> visible_;
   std::vector<typename std::map<NSIndexPath, std::shared_ptr<Cell>>::node_type> spare_;
-  // How many index paths of visible_ show each cell, and which cells wait in the pool: hiding a
-  // cell looks at neither list.
-  std::unordered_map<const UIView*, int> shownAt_;
-  std::unordered_set<const Cell*> pooled_;
-  // What each cell drew: a reload hands most items the cells they had, configured the same.
+  // What the grid knows of each cell it holds: at how many index paths of visible_ it shows,
+  // whether it waits in the pool, and what it drew (a reload hands most items the cells they had,
+  // configured the same). Hiding a cell looks at no list; a reload makes no entry anew.
   struct Drawn {
     std::string text;
     std::uint32_t stamp = 0;
     bool kept = false;
   };
-  mutable std::unordered_map<const UIView*, Drawn> drawn_;
+  struct CellState {
+    int shown = 0;
+    bool pooled = false;
+    Drawn drawn;
+  };
+  mutable std::unordered_map<const UIView*, CellState> cells_;
   std::set<NSIndexPath> selected_;
   bool loaded_ = false;
   int reloadCount_ = 0;

@@ -237,14 +237,19 @@ void UIView::bringSubviewToFront(const std::shared_ptr<UIView>& view) {
   if (view && view->superview_.lock().get() == this) attach(view, subviews_.size() - 1);
 }
 
-std::shared_ptr<UIView> UIView::firstResponderInSubtree() const {
-  auto fr = std::dynamic_pointer_cast<UIView>(rootView()->storedFirstResponder());
+std::shared_ptr<UIView> UIView::firstResponderInSubtree(const UIView* root) const {
+  auto fr = std::dynamic_pointer_cast<UIView>((root ? root : rootView())->storedFirstResponder());
   if (fr && (fr.get() == this || fr->isDescendantOfView(*this))) return fr;
   return nullptr;
 }
 
 void UIView::attach(const std::shared_ptr<UIView>& view, std::size_t index) {
-  if (view.get() == this || isDescendantOfView(*view)) return;  // would make a cycle
+  // One walk up finds the root and refuses a cycle (`view` on the way, this view included).
+  UIView* newRoot = this;
+  for (std::shared_ptr<UIView> up; newRoot != view.get(); newRoot = up.get()) {
+    if (!(up = newRoot->superview_.lock())) break;
+  }
+  if (newRoot == view.get()) return;
   auto oldSuper = view->superview_.lock();
   if (oldSuper.get() == this) {
     // Reordering among siblings only. `view` may be one of subviews_ itself, which the erase moves.
@@ -258,9 +263,8 @@ void UIView::attach(const std::shared_ptr<UIView>& view, std::size_t index) {
     return;
   }
   UIView* oldRoot = view->rootView();
-  UIView* newRoot = rootView();
   UIWindow* oldWindow = oldRoot->asWindow();
-  if (auto fr = view->firstResponderInSubtree()) {
+  if (auto fr = view->firstResponderInSubtree(oldRoot)) {
     // A first responder moves with its tree only into a tree that has none.
     auto current = newRoot->storedFirstResponder();
     if (current && current != fr) {
@@ -283,8 +287,9 @@ void UIView::removeFromSuperview() {
   auto sup = superview_.lock();
   if (!sup) return;
   auto self = sharedAs<UIView>();  // keeps this alive while its superview lets go
-  UIWindow* oldWindow = rootView()->asWindow();
-  if (auto fr = firstResponderInSubtree()) {
+  UIView* oldRoot = rootView();
+  UIWindow* oldWindow = oldRoot->asWindow();
+  if (auto fr = firstResponderInSubtree(oldRoot)) {
     fr->forceResignFirstResponder();
     auto root = rootView();
     if (root->storedFirstResponder() == fr) root->forgetFirstResponder();

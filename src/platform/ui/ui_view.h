@@ -276,8 +276,9 @@ class UIView : public UIResponder {
   std::shared_ptr<UIResponder> storedFirstResponder() const;
   void forgetFirstResponder();
   void notifyWindowChange();
-  // The first responder of this view's tree when it is this view or one of its descendants.
-  std::shared_ptr<UIView> firstResponderInSubtree() const;
+  // The first responder of this view's tree when it is this view or one of its descendants;
+  // `root`, when given, is the root of this view's tree.
+  std::shared_ptr<UIView> firstResponderInSubtree(const UIView* root = nullptr) const;
 
   std::weak_ptr<UIView> superview_;
   std::vector<std::shared_ptr<UIView>> subviews_;

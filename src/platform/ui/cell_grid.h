@@ -280,7 +280,8 @@ class CellGrid {
 
   std::string lineFor(const NSIndexPath& ip, const Cell& cell) const {
     if (cell.isHidden()) return {};
-    const std::string& content = drawnContent(cell);
+    std::string scratch;
+    const std::string& content = drawnContent(cell, scratch);
     std::string text;
     text.reserve(content.size() + 24);
     if (numberOfSections() > 1) (text += std::to_string(ip.section)) += '.';
@@ -290,12 +291,18 @@ class CellGrid {
     return text;
   }
 
-  // The cell on one line, drawn again only when something it draws may have changed.
-  const std::string& drawnContent(const Cell& cell) const {
+  // The cell on one line, drawn again only when something it draws may have changed; a cell
+  // whose drawing cannot be kept is drawn into `scratch`.
+  const std::string& drawnContent(const Cell& cell, std::string& scratch) const {
     auto& drawn = cells_[&cell].drawn;
     if (drawn.kept && drawn.stamp == cell.renderStamp()) return drawn.text;
-    drawn.text = renderOnOneLine(cell);
+    scratch = renderOnOneLine(cell);
     drawn.kept = drawsOnlyReportedState(cell);
+    if (!drawn.kept) {
+      std::string().swap(drawn.text);
+      return scratch;
+    }
+    drawn.text = std::move(scratch);
     drawn.stamp = cell.stampForKeeping();
     return drawn.text;
   }

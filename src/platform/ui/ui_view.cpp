@@ -161,6 +161,9 @@ struct UIView::Extras {
   std::vector<std::shared_ptr<UIGestureRecognizer>> gestureRecognizers;
   std::vector<std::shared_ptr<NSLayoutConstraint>> constraints;
   std::unique_ptr<PinIndex> pinIndex;
+  // Constraints held in this view's subtree, its own included: a layout pass leaves out branches
+  // without any (the cells of a grid).
+  std::size_t constraintsBelow = 0;
 };
 
 UIView::Extras& UIView::extras() {
@@ -274,7 +277,12 @@ void UIView::attach(const std::shared_ptr<UIView>& view, std::size_t index) {
     }
     oldRoot->forgetFirstResponder();
   }
-  if (oldSuper) oldSuper->dropSubview(*view);
+  const auto moving = static_cast<std::ptrdiff_t>(view->constraintsBelow());
+  if (oldSuper) {
+    oldSuper->dropSubview(*view);
+    oldSuper->countConstraintsBelow(-moving);
+  }
+  countConstraintsBelow(moving);
   layoutInputChanged();
   renderInputChanged();
   view->superview_ = weak_from_this().expired() ? std::weak_ptr<UIView>() : sharedAs<UIView>();
@@ -295,6 +303,7 @@ void UIView::removeFromSuperview() {
     if (root->storedFirstResponder() == fr) root->forgetFirstResponder();
   }
   sup->dropSubview(*this);
+  sup->countConstraintsBelow(-static_cast<std::ptrdiff_t>(constraintsBelow()));
   superview_.reset();
   layoutInputChanged();
   didMoveToSuperview();
@@ -480,6 +489,7 @@ void UIView::addConstraint(const std::shared_ptr<NSLayoutConstraint>& constraint
   if (std::find(x.constraints.begin(), x.constraints.end(), constraint) != x.constraints.end()) return;
   layoutInputChanged();
   x.constraints.push_back(constraint);
+  countConstraintsBelow(1);
   if (x.pinIndex) {
     x.pinIndex->add(*constraint);
   } else if (x.constraints.size() > PinIndex::kScanLimit) {
@@ -499,6 +509,7 @@ void UIView::removeConstraint(const std::shared_ptr<NSLayoutConstraint>& constra
   constraint->setActive(false);
   layoutInputChanged();
   x.constraints.erase(std::remove(x.constraints.begin(), x.constraints.end(), constraint), x.constraints.end());
+  countConstraintsBelow(-1);
   if (x.pinIndex) reindexConstraints();
 }
 
@@ -539,6 +550,17 @@ void UIView::applyEdgeConstraints() {
 }
 
 bool UIView::holdsConstraints() const { return extras_ && !extras_->constraints.empty(); }
+
+std::size_t UIView::constraintsBelow() const { return extras_ ? extras_->constraintsBelow : 0; }
+
+void UIView::countConstraintsBelow(std::ptrdiff_t delta) {
+  if (delta == 0) return;
+  std::shared_ptr<UIView> holder;
+  for (UIView* v = this; v; v = (holder = v->superview_.lock()).get()) {
+    auto& below = v->extras().constraintsBelow;
+    below = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(below) + delta);
+  }
+}
 
 void UIView::applyEdgeConstraintsWithin(const UIView* super) {
   // Most views of a big tree (cells and what they hold) have no constraint to look at.
@@ -590,7 +612,10 @@ void UIView::applyEdgeConstraintsWithin(const UIView* super) {
 }
 
 void UIView::applyEdgeConstraintsInSubtree() {
+  const bool holds = holdsConstraints();
   for (const auto& s : subviews_) {
+    // No frame in a branch without constraints, under a view without any, can move.
+    if (!holds && s->constraintsBelow() == 0) continue;
     s->applyEdgeConstraintsWithin(this);
     s->applyEdgeConstraintsInSubtree();
   }

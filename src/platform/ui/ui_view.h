@@ -262,6 +262,9 @@ class UIView : public UIResponder {
   void applyEdgeConstraintsInSubtree();
   void applyEdgeConstraintsWithin(const UIView* super);
   bool holdsConstraints() const;
+  std::size_t constraintsBelow() const;
+  // Adds `delta` to the constraints below this view and each of its ancestors.
+  void countConstraintsBelow(std::ptrdiff_t delta);
   void attach(const std::shared_ptr<UIView>& view, std::size_t index);
   void dropSubview(const UIView& view);
   void layoutPass(std::optional<std::uint64_t> framesTakenAt);

@@ -287,6 +287,7 @@ void UIView::attach(const std::shared_ptr<UIView>& view, std::size_t index) {
   renderInputChanged();
   view->superview_ = weak_from_this().expired() ? std::weak_ptr<UIView>() : sharedAs<UIView>();
   subviews_.insert(subviews_.begin() + static_cast<std::ptrdiff_t>(std::min(index, subviews_.size())), view);
+  if (view->needsLayout_ || view->layoutBelow_) view->markLayoutAbove();
   view->didMoveToSuperview();
   if (newRoot->asWindow() != oldWindow) view->notifyWindowChange();
 }
@@ -360,14 +361,20 @@ std::shared_ptr<UIView> UIView::viewWithAccessibilityIdentifier(const std::strin
 
 void UIView::setFrame(CGRect frame) {
   if (frame != frame_) layoutInputChanged();
-  if (frame.size != frame_.size) needsLayout_ = true;
+  if (frame.size != frame_.size) {
+    needsLayout_ = true;
+    markLayoutAbove();
+  }
   frame_ = frame;
   bounds_.size = frame.size;
 }
 
 void UIView::setBounds(CGRect bounds) {
   if (bounds != bounds_) layoutInputChanged();
-  if (bounds.size != bounds_.size) needsLayout_ = true;
+  if (bounds.size != bounds_.size) {
+    needsLayout_ = true;
+    markLayoutAbove();
+  }
   CGPoint c = center();
   bounds_ = bounds;
   frame_.size = bounds.size;
@@ -539,6 +546,7 @@ void UIView::removeGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>&
 void UIView::setNeedsLayout() {
   layoutInputChanged();
   needsLayout_ = true;
+  markLayoutAbove();
   ++setNeedsLayoutCount_;
 }
 
@@ -638,6 +646,7 @@ void UIView::layoutIfNeeded() { layoutPass(std::nullopt); }
 // Frames from constraints only change when the frames they read change, and within a pass only a
 // layoutSubviews moves those: a subtree whose frames were taken since the last one keeps them.
 void UIView::layoutPass(std::optional<std::uint64_t> framesTakenAt) {
+  layoutBelow_ = false;  // what is marked from here on is looked at by this pass or the next
   if (framesTakenAt != layoutSubviewsRuns) {
     applyEdgeConstraintsInSubtree();
     framesTakenAt = layoutSubviewsRuns;
@@ -648,8 +657,20 @@ void UIView::layoutPass(std::optional<std::uint64_t> framesTakenAt) {
     layoutSubviews();
   }
   if (subviews_.empty()) return;
+  const bool holds = holdsConstraints();
   SubviewsSnapshot keep(subviews_);
-  for (const auto& s : keep) s->layoutPass(framesTakenAt);
+  for (const auto& s : keep) {
+    // A branch where no view needs layout and no constraint can move a frame: nothing to do.
+    if (!s->needsLayout_ && !s->layoutBelow_ && !holds && s->constraintsBelow() == 0) continue;
+    s->layoutPass(framesTakenAt);
+  }
+}
+
+void UIView::markLayoutAbove() {
+  std::shared_ptr<UIView> holder = superview_.lock();
+  for (UIView* v = holder.get(); v && !v->layoutBelow_; v = (holder = v->superview_.lock()).get()) {
+    v->layoutBelow_ = true;
+  }
 }
 
 CGSize UIView::sizeThatFits(CGSize) const { return bounds_.size; }

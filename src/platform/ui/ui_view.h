@@ -260,6 +260,8 @@ class UIView : public UIResponder {
  private:
   UIView* rootView() const;
   void applyEdgeConstraintsInSubtree();
+  // Marks the ancestors: a view below them needs layout.
+  void markLayoutAbove();
   void applyEdgeConstraintsWithin(const UIView* super);
   bool holdsConstraints() const;
   std::size_t constraintsBelow() const;
@@ -303,5 +305,7 @@ class UIView : public UIResponder {
   // of views.
   std::unique_ptr<Extras> extras_;
   bool needsLayout_ = false;
+  // A view below this one needs layout (set up the tree from it, cleared as a pass goes by).
+  bool layoutBelow_ = false;
   int setNeedsLayoutCount_ = 0;
 };

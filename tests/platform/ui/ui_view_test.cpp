@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "platform/ui/render.h"
 #include "platform/ui/ui_button.h"
 #include "platform/ui/ui_image_view.h"
@@ -165,8 +167,12 @@ TEST(UIViewTest, OneFirstResponderPerTreeAndLeavingTheTreeResigns) {
 
 TEST(UIViewTest, LayoutRunsOnMarkedViewsOnly) {
   struct Counting : UIView {
-    void layoutSubviews() override { ++passes; }
+    void layoutSubviews() override {
+      ++passes;
+      if (then) then();
+    }
     int passes = 0;
+    std::function<void()> then;
   };
   auto root = std::make_shared<Counting>();
   auto child = std::make_shared<Counting>();
@@ -180,6 +186,27 @@ TEST(UIViewTest, LayoutRunsOnMarkedViewsOnly) {
   EXPECT_EQ(root->passes, 0);
   root->layoutIfNeeded();
   EXPECT_EQ(child->passes, 1);
+
+  // Marks deep down reach a pass from the root: made in a branch before it joins the tree, made
+  // by a layoutSubviews on a view the pass has left behind (the next pass runs it), or by a size.
+  auto branch = UIView::make();
+  auto deep = std::make_shared<Counting>();
+  branch->addSubview(UIView::make());
+  branch->subviews().front()->addSubview(deep);
+  deep->setNeedsLayout();
+  child->addSubview(branch);
+  auto later = std::make_shared<Counting>();
+  root->addSubview(later);
+  later->setNeedsLayout();
+  later->then = [&] { deep->setNeedsLayout(); };
+  root->layoutIfNeeded();
+  EXPECT_EQ(std::pair(deep->passes, later->passes), std::pair(1, 1));
+  later->then = nullptr;
+  root->layoutIfNeeded();
+  EXPECT_EQ(deep->passes, 2);
+  deep->setFrame(CGRect{{0, 0}, {5, 5}});
+  root->layoutIfNeeded();
+  EXPECT_EQ(deep->passes, 3);
 
   bool ranInside = true;
   UIView::performWithoutAnimation([&] { ranInside = UIView::areAnimationsEnabled(); });

@@ -319,6 +319,7 @@ void UIView::dropSubview(const UIView& view) {
 }
 
 void UIView::notifyWindowChange() {
+  if (subviews_.empty()) return didMoveToWindow();  // what it adds is not told: it was not there
   SubviewsSnapshot keep(subviews_);
   didMoveToWindow();
   for (const auto& s : keep) s->notifyWindowChange();

@@ -1,6 +1,7 @@
 #include "browse/lectures_collection_view_cell.h"
 
 #include <algorithm>
+#include <typeinfo>
 
 #include "browse/browse_support.h"
 
@@ -25,4 +26,8 @@ void LecturesCollectionViewCell::configure(const Lecture& lecture) {
     offset.height = colors->primaryText == UIColor::whiteColor() ? 1 : 0;
     label->setShadowOffset(offset);
   }
+}
+
+bool LecturesCollectionViewCell::drawsOnlyReportedState() const {
+  return typeid(*this) == typeid(LecturesCollectionViewCell);
 }

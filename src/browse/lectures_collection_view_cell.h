@@ -22,4 +22,6 @@ class LecturesCollectionViewCell : public UICollectionViewCell {
   void awakeFromNib() override;
   // The name scales with the tile; an uncoloured lecture leaves the bar and text as they were.
   void configure(const Lecture& lecture);
+  // The tile draws nothing of its own.
+  bool drawsOnlyReportedState() const override;
 };

@@ -11,7 +11,7 @@ namespace {
 // window's tree: the HUD draws as a screen overlay, above presented controllers too.
 class PKHUDContainerView : public UIView {
  public:
-  explicit PKHUDContainerView(const PKHUD& hud) : hud_(hud) {}
+  explicit PKHUDContainerView(const PKHUD& hud) : hud_(hud) { mayBlockTouchesBeneath(); }
   bool blocksTouchesBeneath() const override { return !hud_.userInteractionOnUnderlyingViewsEnabled(); }
   void render(TextCanvas&) const override {}
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -8,7 +9,6 @@
 #include <set>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "platform/foundation/fatal_error.h"
@@ -48,7 +48,7 @@ class CellGrid {
     if (auto it = pool_.find(id); it != pool_.end() && !it->second.empty()) {
       auto cell = it->second.back();
       it->second.pop_back();
-      pooled_.erase(cell.get());
+      cells_[cell.get()].pooled = false;
       ++reusedCount_;
       cell->prepareForReuse();
       return cell;
@@ -73,7 +73,7 @@ class CellGrid {
   void reloadAll(const Source& source) {
     loaded_ = true;
     ++reloadCount_;
-    shownAt_.clear();
+    unshowAll();
     // Most items show again: their map entries are used again rather than freed and made anew.
     spare_.clear();
     while (!visible_.empty()) spare_.push_back(visible_.extract(visible_.begin()));
@@ -93,7 +93,7 @@ class CellGrid {
     recount(source);
     fill(source, {});
     for (const auto& cell : parked) {
-      if (!shownAt_.count(cell.get()) && cell->superview().get() == &host_) cell->removeFromSuperview();
+      if (!isCell(cell.get()) && cell->superview().get() == &host_) cell->removeFromSuperview();
     }
     spare_.clear();
     keepCellsInItemOrder();
@@ -234,14 +234,25 @@ class CellGrid {
   // The rendering of the item's line: "R." (one section) or "S.R.", the cell on one line, and
   // " (selected)". Empty for an item without a visible cell.
   std::string renderLine(const NSIndexPath& ip) const {
-    auto cell = cellAt(ip);
-    if (!cell || cell->isHidden()) return {};
-    std::string text = numberOfSections() > 1 ? std::to_string(ip.section) + "." + std::to_string(ip.row) + "."
-                                              : std::to_string(ip.row) + ".";
-    std::string content = renderOnOneLine(*cell);
-    if (!content.empty()) text += " " + content;
-    if (isSelected(ip)) text += " (selected)";
-    return text;
+    auto it = visible_.find(ip);
+    return it == visible_.end() ? std::string() : lineFor(ip, *it->second);
+  }
+  // Each item's line that is not empty, in item order; the lines are printable.
+  template <class F>
+  void forEachLine(F&& f) const {
+    for (const auto& [ip, cell] : visible_) {
+      if (auto text = lineFor(ip, *cell); !text.empty()) f(ip, std::move(text));
+    }
+  }
+  // f(indexPath, cell) for every item, in item order; f must leave the items as they are.
+  template <class F>
+  void forEachCell(F&& f) const {
+    for (const auto& [ip, cell] : visible_) f(ip, *cell);
+  }
+  // Whether `view` is the cell of an item.
+  bool isCell(const UIView* view) const {
+    auto it = cells_.find(view);
+    return it != cells_.end() && it->second.shown > 0;
   }
 
   int reloadCount() const { return reloadCount_; }
@@ -267,6 +278,40 @@ class CellGrid {
     return index - before;
   }
 
+  std::string lineFor(const NSIndexPath& ip, const Cell& cell) const {
+    if (cell.isHidden()) return {};
+    std::string scratch;
+    const std::string& content = drawnContent(cell, scratch);
+    std::string text;
+    text.reserve(content.size() + 24);
+    if (numberOfSections() > 1) (text += std::to_string(ip.section)) += '.';
+    (text += std::to_string(ip.row)) += '.';
+    if (!content.empty()) (text += ' ') += content;
+    if (!selected_.empty() && isSelected(ip)) text += " (selected)";
+    return text;
+  }
+
+  // The cell on one line, drawn again only when something it draws may have changed; a cell
+  // whose drawing cannot be kept is drawn into `scratch`.
+  const std::string& drawnContent(const Cell& cell, std::string& scratch) const {
+    auto& drawn = cells_[&cell].drawn;
+    if (drawn.kept && drawn.stamp == cell.renderStamp()) return drawn.text;
+    scratch = renderOnOneLine(cell);
+    drawn.kept = drawsOnlyReportedState(cell);
+    if (!drawn.kept) {
+      std::string().swap(drawn.text);
+      return scratch;
+    }
+    drawn.text = std::move(scratch);
+    drawn.stamp = cell.stampForKeeping();
+    return drawn.text;
+  }
+  static bool drawsOnlyReportedState(const UIView& view) {
+    if (!view.drawsOnlyReportedState()) return false;
+    return std::all_of(view.subviews().begin(), view.subviews().end(),
+                       [](const auto& s) { return drawsOnlyReportedState(*s); });
+  }
+
   template <class F>
   void remap(F&& to) {
     std::map<NSIndexPath, std::shared_ptr<Cell>> moved;
@@ -279,8 +324,8 @@ class CellGrid {
       }
     }
     visible_ = std::move(moved);
-    shownAt_.clear();
-    for (const auto& [ip, cell] : visible_) ++shownAt_[cell.get()];
+    unshowAll();
+    for (const auto& [ip, cell] : visible_) ++cells_[cell.get()].shown;
     for (const auto& cell : gone) hide(cell);
     std::set<NSIndexPath> sel;
     for (const auto& ip : selected_) {
@@ -347,7 +392,7 @@ class CellGrid {
       entry.mapped() = cell;
       if (auto placed = visible_.insert(std::move(entry)); !placed.inserted) placed.position->second = cell;
     }
-    ++shownAt_[cell.get()];
+    ++cells_[cell.get()].shown;
     if (cell->superview().get() != &host_) host_.addSubview(cell);
     cell->setSelected(isSelected(ip));
   }
@@ -355,9 +400,15 @@ class CellGrid {
   void hide(const std::shared_ptr<Cell>& cell, bool detach = true) {
     if (detach && cell->superview().get() == &host_) cell->removeFromSuperview();
     // A cell shown at another index path too stays out of the pool.
-    if (shownAt_.count(cell.get())) return;
+    auto& state = cells_[cell.get()];
+    if (state.shown > 0) return;
     const auto& id = cell->reuseIdentifier();
-    if (id && pooled_.insert(cell.get()).second) pool_[*id].push_back(cell);
+    if (!id) {
+      cells_.erase(cell.get());  // the grid lets go of it
+    } else if (!state.pooled) {
+      state.pooled = true;
+      pool_[*id].push_back(cell);
+    }
   }
 
   // The cell among the host's subviews whose subtree holds the first responder, if any.
@@ -378,7 +429,7 @@ class CellGrid {
     auto next = visible_.begin();
     bool ordered = true;
     for (const auto& view : host_.subviews()) {
-      if (!shownAt_.count(view.get())) continue;
+      if (!isCell(view.get())) continue;
       if (next == visible_.end() || next->second != view) {
         ordered = false;
         break;
@@ -391,8 +442,14 @@ class CellGrid {
 
   // `cell` left one index path of visible_.
   void unshown(const Cell& cell) {
-    auto it = shownAt_.find(&cell);
-    if (it != shownAt_.end() && --it->second == 0) shownAt_.erase(it);
+    auto it = cells_.find(&cell);
+    if (it != cells_.end() && it->second.shown > 0) --it->second.shown;
+  }
+
+  // Before the items are counted again: the cells keep their entries (most show again), shown
+  // nowhere for now.
+  void unshowAll() {
+    for (auto& [cell, state] : cells_) state.shown = 0;
   }
 
   UIView& host_;
@@ -405,10 +462,20 @@ class CellGrid {
   std::vector<int> counts_;
   std::map<NSIndexPath, std::shared_ptr<Cell>> visible_;
   std::vector<typename std::map<NSIndexPath, std::shared_ptr<Cell>>::node_type> spare_;
-  // How many index paths of visible_ show each cell, and which cells wait in the pool: hiding a
-  // cell looks at neither list.
-  std::unordered_map<const UIView*, int> shownAt_;
-  std::unordered_set<const Cell*> pooled_;
+  // What the grid knows of each cell it holds: at how many index paths of visible_ it shows,
+  // whether it waits in the pool, and what it drew (a reload hands most items the cells they had,
+  // configured the same). Hiding a cell looks at no list; a reload makes no entry anew.
+  struct Drawn {
+    std::string text;
+    std::uint32_t stamp = 0;
+    bool kept = false;
+  };
+  struct CellState {
+    int shown = 0;
+    bool pooled = false;
+    Drawn drawn;
+  };
+  mutable std::unordered_map<const UIView*, CellState> cells_;
   std::set<NSIndexPath> selected_;
   bool loaded_ = false;
   int reloadCount_ = 0;

@@ -1,5 +1,7 @@
 #include "platform/ui/render.h"
 
+#include <algorithm>
+
 #include "platform/ui/ui_view.h"
 
 namespace {
@@ -34,10 +36,16 @@ bool isBidiControl(std::string_view s, std::size_t i, std::size_t n) {
 
 }  // namespace
 
-std::string printableText(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size();) {
+namespace {
+
+bool isPlainPrintableAscii(unsigned char b) { return b >= 0x20 && b < 0x7F; }
+
+// Appends printableText(text) to `out`: most texts are plain ASCII and go over in one piece.
+void appendPrintable(std::string& out, std::string_view text) {
+  const auto plain = std::find_if_not(text.begin(), text.end(),
+                                      [](char c) { return isPlainPrintableAscii(static_cast<unsigned char>(c)); });
+  out.append(text.begin(), plain);
+  for (std::size_t i = static_cast<std::size_t>(plain - text.begin()); i < text.size();) {
     auto b = static_cast<unsigned char>(text[i]);
     std::size_t n = wellFormedLength(text, i);
     if (n == 0) {
@@ -55,21 +63,65 @@ std::string printableText(std::string_view text) {
     }
     i += n;
   }
+}
+
+// Calls f with each piece of `text` between line breaks (CR, LF or CR LF).
+template <class F>
+void forEachLineOf(std::string_view text, F&& f) {
+  while (true) {
+    auto cut = text.find_first_of("\r\n");
+    f(text.substr(0, cut));
+    if (cut == std::string_view::npos) return;
+    text.remove_prefix(cut + (text.compare(cut, 2, "\r\n") == 0 ? 2 : 1));
+  }
+}
+
+}  // namespace
+
+std::string printableText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  appendPrintable(out, text);
   return out;
 }
 
-void TextCanvas::line(const std::string& text) {
-  std::string_view rest = text;
-  while (true) {
-    auto cut = rest.find_first_of("\r\n");
-    lines_.push_back(std::string(static_cast<std::size_t>(depth_) * 2, ' ') + printableText(rest.substr(0, cut)));
-    if (cut == std::string_view::npos) return;
-    rest.remove_prefix(cut + (rest.compare(cut, 2, "\r\n") == 0 ? 2 : 1));
+void TextCanvas::line(std::string_view text) {
+  forEachLineOf(text, [this](std::string_view piece) {
+    if (joined_) return joinLine(piece);
+    std::string l;
+    l.reserve(static_cast<std::size_t>(depth_) * 2 + piece.size());
+    l.append(static_cast<std::size_t>(depth_) * 2, ' ');
+    appendPrintable(l, piece);
+    lines_.push_back(std::move(l));
+  });
+}
+
+void TextCanvas::printableLine(std::string text) {
+  if (joined_) return joinLine(text);
+  if (depth_ > 0) text.insert(0, static_cast<std::size_t>(depth_) * 2, ' ');
+  lines_.push_back(std::move(text));
+}
+
+void TextCanvas::joinLine(std::string_view piece) {
+  std::string& out = *joined_;
+  const std::size_t mark = out.size();
+  if (mark > 0) out += separator_;
+  const std::size_t start = out.size();
+  appendPrintable(out, piece);
+  // Without indentation: leading blanks go, and a line of blanks is no line.
+  const auto first = out.find_first_not_of(' ', start);
+  if (first == std::string::npos) {
+    out.resize(mark);
+  } else {
+    out.erase(start, first - start);
   }
 }
 
 std::string TextCanvas::text() const {
   std::string out;
+  std::size_t size = 0;
+  for (const auto& l : lines_) size += l.size() + 1;
+  out.reserve(size);
   for (const auto& l : lines_) {
     out += l;
     out += '\n';
@@ -89,7 +141,8 @@ std::string TextCanvas::joined(const std::string& separator) const {
 }
 
 std::string renderOnOneLine(const UIView& view) {
-  TextCanvas canvas;
+  std::string out;
+  TextCanvas canvas(out, " | ");
   view.render(canvas);
-  return canvas.joined(" | ");
+  return out;
 }

@@ -34,7 +34,17 @@ class UIView;
 // Texts go through printableText, and a text with line breaks gives several lines.
 class TextCanvas {
  public:
-  void line(const std::string& text);
+  TextCanvas() = default;
+  // Keeps no list: every line goes straight onto `out`, without its indentation, after
+  // `separator` unless `out` is still empty (the form of joined()).
+  TextCanvas(std::string& out, std::string_view separator) : joined_(&out), separator_(separator) {}
+  TextCanvas(const TextCanvas&) = delete;
+  TextCanvas& operator=(const TextCanvas&) = delete;
+
+  void line(std::string_view text);
+  // A line whose text is printable already (printableText's output, or a canvas's joined line)
+  // and holds no line break.
+  void printableLine(std::string text);
   void indent() { ++depth_; }
   void outdent() {
     if (depth_ > 0) --depth_;
@@ -59,8 +69,12 @@ class TextCanvas {
   std::string joined(const std::string& separator) const;
 
  private:
+  void joinLine(std::string_view piece);
+
   std::vector<std::string> lines_;
   int depth_ = 0;
+  std::string* joined_ = nullptr;
+  std::string_view separator_;
 };
 
 // `text` safe for a terminal: a tab becomes a space; other control characters (line breaks and

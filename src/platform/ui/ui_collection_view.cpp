@@ -1,7 +1,5 @@
 #include "platform/ui/ui_collection_view.h"
 
-#include <set>
-
 #include <fmt/format.h>
 
 #include "platform/foundation/fatal_error.h"
@@ -80,9 +78,9 @@ void UICollectionView::prepareLayoutIfNeeded() {
 }
 
 void UICollectionView::placeCells() {
-  for (const auto& ip : grid_.visiblePaths()) {
-    if (auto frame = layout_->frameForItemAtIndexPath(ip)) grid_.cellAt(ip)->setFrame(*frame);
-  }
+  grid_.forEachCell([this](const NSIndexPath& ip, UICollectionViewCell& cell) {
+    if (auto frame = layout_->frameForItemAtIndexPath(ip)) cell.setFrame(*frame);
+  });
 }
 
 void UICollectionView::registerPrototype(const std::string& reuseIdentifier, CellFactory factory) {
@@ -234,12 +232,8 @@ void UICollectionView::render(TextCanvas& canvas) const {
 }
 
 void UICollectionView::renderSubviews(TextCanvas& canvas) const {
-  std::set<const UIView*> cells;
-  for (const auto& c : grid_.visibleCells()) cells.insert(c.get());
   for (const auto& v : subviews()) {
-    if (!cells.count(v.get())) v->render(canvas);
+    if (!grid_.isCell(v.get())) v->render(canvas);
   }
-  for (const auto& ip : grid_.visiblePaths()) {
-    if (auto text = grid_.renderLine(ip); !text.empty()) canvas.line(text);
-  }
+  grid_.forEachLine([&canvas](const NSIndexPath&, std::string text) { canvas.printableLine(std::move(text)); });
 }

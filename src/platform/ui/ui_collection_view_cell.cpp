@@ -1,5 +1,7 @@
 #include "platform/ui/ui_collection_view_cell.h"
 
+#include <typeinfo>
+
 std::shared_ptr<UICollectionViewCell> UICollectionViewCell::make(CGRect frame) {
   return std::make_shared<UICollectionViewCell>(frame);
 }
@@ -17,3 +19,6 @@ CGSize UICollectionViewCell::systemLayoutSizeFittingSize(CGSize targetSize) cons
   if (!contentView_) return bounds().size;
   return contentView_->systemLayoutSizeFittingSize(targetSize);
 }
+
+// The selection and the background views are not drawn: the cell draws what its subviews do.
+bool UICollectionViewCell::drawsOnlyReportedState() const { return typeid(*this) == typeid(UICollectionViewCell); }

@@ -41,6 +41,7 @@ class UICollectionViewCell : public UICollectionReusableView {
   virtual void setHighlighted(bool highlighted) { highlighted_ = highlighted; }
 
   CGSize systemLayoutSizeFittingSize(CGSize targetSize) const override;
+  bool drawsOnlyReportedState() const override;
 
  private:
   mutable std::shared_ptr<UIView> contentView_;

@@ -24,15 +24,17 @@ CGSize UICollectionViewFlowLayout::sizeForItemAtIndexPath(const NSIndexPath& ind
 }
 
 std::optional<CGRect> UICollectionViewFlowLayout::frameForItemAtIndexPath(const NSIndexPath& indexPath) const {
-  auto it = frames_.find(indexPath);
-  if (it == frames_.end()) return std::nullopt;
-  return it->second;
+  const auto section = static_cast<std::size_t>(indexPath.section);
+  const auto item = static_cast<std::size_t>(indexPath.row);
+  if (indexPath.section < 0 || indexPath.row < 0 || section >= frames_.size() || item >= frames_[section].size())
+    return std::nullopt;
+  return frames_[section][item];
 }
 
 // Lines along the scroll direction's cross axis: "main" runs across a line, "cross" from line to
 // line. For vertical scrolling main is x; for horizontal it is y.
 void UICollectionViewFlowLayout::prepareLayout() {
-  frames_.clear();
+  for (auto& section : frames_) section.clear();  // their room serves the next reload
   contentSize_ = {};
   auto cv = collectionView();
   if (!cv) return;
@@ -54,6 +56,9 @@ void UICollectionViewFlowLayout::prepareLayout() {
     cross += (vertical ? in.top : in.left) + (vertical ? headerReferenceSize_.height : headerReferenceSize_.width);
     CGFloat main = mainStart, lineDepth = 0;
     int items = cv->numberOfItemsInSection(s);
+    if (frames_.size() <= static_cast<std::size_t>(s)) frames_.resize(static_cast<std::size_t>(s) + 1);
+    auto& frames = frames_[static_cast<std::size_t>(s)];
+    frames.reserve(static_cast<std::size_t>(std::max(0, items)));
     for (int r = 0; r < items; ++r) {
       NSIndexPath ip{s, r};
       CGSize size = sizeForItemAtIndexPath(ip);
@@ -64,7 +69,7 @@ void UICollectionViewFlowLayout::prepareLayout() {
         main = mainStart;
         lineDepth = 0;
       }
-      frames_[ip] = vertical ? CGRect{{main, cross}, size} : CGRect{{cross, main}, size};
+      frames.push_back(vertical ? CGRect{{main, cross}, size} : CGRect{{cross, main}, size});
       main += along + itemSpacing;
       lineDepth = std::max(lineDepth, depth);
     }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <map>
+#include <vector>
 #include <memory>
 #include <optional>
 
@@ -75,6 +75,7 @@ class UICollectionViewFlowLayout : public UICollectionViewLayout {
   UICollectionViewScrollDirection scrollDirection_ = UICollectionViewScrollDirection::Vertical;
   CGSize headerReferenceSize_;
   CGSize footerReferenceSize_;
-  std::map<NSIndexPath, CGRect> frames_;
+  // Per section, per item: a reload of thousands lays them out again without a node each.
+  std::vector<std::vector<CGRect>> frames_;
   CGSize contentSize_;
 };

@@ -1,6 +1,7 @@
 #include "platform/ui/ui_image_view.h"
 
 #include <algorithm>
+#include <typeinfo>
 
 #include "platform/ui/render.h"
 #include "platform/ui/ui_gesture_recognizer.h"
@@ -23,6 +24,10 @@ bool UIImageView::isTappable() const {
   return std::any_of(gestureRecognizers().begin(), gestureRecognizers().end(), [](const auto& recognizer) {
     return recognizer->isEnabled() && dynamic_cast<const UITapGestureRecognizer*>(recognizer.get());
   });
+}
+
+bool UIImageView::drawsOnlyReportedState() const {
+  return typeid(*this) == typeid(UIImageView) && gestureRecognizers().empty();
 }
 
 void UIImageView::renderSelf(TextCanvas& canvas) const {

@@ -15,15 +15,26 @@ class UIImageView : public UIView {
   explicit UIImageView(const NSCoder&) : UIImageView(CGRect{}) {}
 
   const std::shared_ptr<UIImage>& image() const { return image_; }
-  void setImage(std::shared_ptr<UIImage> image) { image_ = std::move(image); }
+  void setImage(std::shared_ptr<UIImage> image) {
+    if (image != image_) renderInputChanged();
+    image_ = std::move(image);
+  }
   const std::shared_ptr<UIImage>& highlightedImage() const { return highlightedImage_; }
-  void setHighlightedImage(std::shared_ptr<UIImage> image) { highlightedImage_ = std::move(image); }
+  void setHighlightedImage(std::shared_ptr<UIImage> image) {
+    if (image != highlightedImage_) renderInputChanged();
+    highlightedImage_ = std::move(image);
+  }
   bool isHighlighted() const { return highlighted_; }
-  void setHighlighted(bool h) { highlighted_ = h; }
+  void setHighlighted(bool h) {
+    if (h != highlighted_) renderInputChanged();
+    highlighted_ = h;
+  }
 
   CGSize sizeThatFits(CGSize size) const override;
   // Touches on, a name, and an enabled tap recogniser: what `tap NAME` reaches.
   bool isTappable() const;
+  // A tap recogniser's own switch is not reported: an image view with one always draws anew.
+  bool drawsOnlyReportedState() const override;
 
  protected:
   void renderSelf(TextCanvas& canvas) const override;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <functional>
 #include <sstream>
+#include <typeinfo>
 #include <unordered_map>
 
 #include "platform/ui/render.h"
@@ -57,12 +58,14 @@ template <class F>
 void UILabel::restyle(F&& change, bool affectsLayout) {
   UILabelStyle next = *style_;
   change(next);
-  if (affectsLayout) layoutInputChanged();
   if (next == *style_) return;
+  if (affectsLayout) layoutInputChanged();
   style_ = sharedStyle(std::move(next));
 }
 
 void UILabel::setFont(UIFont font) {
+  // A reload sets every cell's font again.
+  if (font == style_->font) return;
   restyle([&](UILabelStyle& s) { s.font = std::move(font); }, true);
 }
 
@@ -134,6 +137,8 @@ CGSize UILabel::systemLayoutSizeFittingSize(CGSize targetSize) const {
   CGSize fit = sizeThatFits(CGSize{width, 0});
   return {targetSize.width > 0 ? targetSize.width : fit.width, fit.height};
 }
+
+bool UILabel::drawsOnlyReportedState() const { return typeid(*this) == typeid(UILabel); }
 
 void UILabel::renderSelf(TextCanvas& canvas) const {
   if (!text_ || text_->empty()) return;

@@ -35,8 +35,10 @@ class UILabel : public UIView {
 
   const std::optional<std::string>& text() const { return text_; }
   void setText(std::optional<std::string> text) {
+    if (text == text_) return;
     text_ = std::move(text);
     layoutInputChanged();
+    renderInputChanged();
   }
   const UIFont& font() const { return style_->font; }
   void setFont(UIFont font);
@@ -65,6 +67,7 @@ class UILabel : public UIView {
   // Wrapped at preferredMaxLayoutWidth, else at the current width.
   CGSize intrinsicContentSize() const override;
   CGSize systemLayoutSizeFittingSize(CGSize targetSize) const override;
+  bool drawsOnlyReportedState() const override;
 
  protected:
   void renderSelf(TextCanvas& canvas) const override;

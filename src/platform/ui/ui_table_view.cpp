@@ -333,11 +333,10 @@ void UITableView::render(TextCanvas& canvas) const {
 void UITableView::renderSubviews(TextCanvas& canvas) const {
   // Other subviews (a refresh control) first; the table's own parts follow in table order.
   std::set<const UIView*> parts{tableHeaderView_.get(), tableFooterView_.get()};
-  for (const auto& c : grid_.visibleCells()) parts.insert(c.get());
   for (const auto& v : headerViews_) parts.insert(v.get());
   for (const auto& v : footerViews_) parts.insert(v.get());
   for (const auto& v : subviews()) {
-    if (!parts.count(v.get())) v->render(canvas);
+    if (!grid_.isCell(v.get()) && !parts.count(v.get())) v->render(canvas);
   }
   if (tableHeaderView_) tableHeaderView_->render(canvas);
   auto ds = dataSource_.lock();

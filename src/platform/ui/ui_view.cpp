@@ -1,6 +1,7 @@
 #include "platform/ui/ui_view.h"
 
 #include <algorithm>
+#include <deque>
 #include <tuple>
 #include <typeinfo>
 #include <unordered_map>
@@ -88,10 +89,52 @@ std::pair<CGFloat, CGFloat> solveAxis(const AxisPins& p, CGFloat origin, CGFloat
   return {origin, length};
 }
 
+// The views that may block touches are few (the HUD's container): a branch is checked by asking
+// each of them whether it shows in the branch, not by walking the branch (a grid of thousands).
+std::vector<const UIView*>& touchBlockers() {
+  static auto* views = new std::vector<const UIView*>();  // views may outlive static destruction
+  return *views;
+}
+
+// The subviews of a view as they were when taken, kept alive while what is called for each may
+// change the tree. Walks of a tree of thousands nest them: one list per depth of nesting serves
+// every view at that depth, instead of a copy per view.
+class SubviewsSnapshot {
+ public:
+  explicit SubviewsSnapshot(const std::vector<std::shared_ptr<UIView>>& views) : views_(take()) {
+    views_.assign(views.begin(), views.end());
+  }
+  ~SubviewsSnapshot() {
+    views_.clear();
+    --depth();
+  }
+  SubviewsSnapshot(const SubviewsSnapshot&) = delete;
+  SubviewsSnapshot& operator=(const SubviewsSnapshot&) = delete;
+  auto begin() const { return views_.cbegin(); }
+  auto end() const { return views_.cend(); }
+
+ private:
+  static std::size_t& depth() {
+    static std::size_t d = 0;
+    return d;
+  }
+  static std::vector<std::shared_ptr<UIView>>& take() {
+    // A deque keeps the lists taken in place; never destroyed, as views may be let go at exit.
+    static auto* lists = new std::deque<std::vector<std::shared_ptr<UIView>>>();
+    if (lists->size() <= depth()) lists->resize(depth() + 1);
+    return (*lists)[depth()++];
+  }
+  std::vector<std::shared_ptr<UIView>>& views_;
+};
+
 bool subtreeBlocksTouches(const UIView& v) {
-  if (v.isHidden() || v.alpha() < kInvisibleAlpha) return false;
-  if (v.blocksTouchesBeneath()) return true;
-  return std::any_of(v.subviews().begin(), v.subviews().end(), [](const auto& s) { return subtreeBlocksTouches(*s); });
+  for (const UIView* blocker : touchBlockers()) {
+    std::shared_ptr<UIView> holder;
+    const UIView* u = blocker;
+    while (u && !u->isHidden() && u->alpha() >= kInvisibleAlpha && u != &v) u = (holder = u->superview()).get();
+    if (u == &v && !v.isHidden() && v.alpha() >= kInvisibleAlpha && blocker->blocksTouchesBeneath()) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -125,6 +168,9 @@ struct UIView::Extras {
   std::optional<UIColor> backgroundColor;
   std::vector<std::shared_ptr<NSLayoutConstraint>> constraints;
   std::unique_ptr<PinIndex> pinIndex;
+  // Constraints held in this view's subtree, its own included: a layout pass leaves out branches
+  // without any (the cells of a grid).
+  std::size_t constraintsBelow = 0;
   std::unique_ptr<RareExtras> rare;
 
   RareExtras& rarely() {
@@ -179,7 +225,9 @@ const std::string& UIView::accessibilityIdentifier() const {
 }
 
 void UIView::setAccessibilityIdentifier(std::string id) {
-  if (!id.empty() || rare()) extras().rarely().accessibilityIdentifier = std::move(id);
+  if (id == accessibilityIdentifier()) return;
+  renderInputChanged();
+  extras().rarely().accessibilityIdentifier = std::move(id);
 }
 
 const std::string& UIView::accessibilityLabel() const {
@@ -221,7 +269,14 @@ std::shared_ptr<UIView> UIView::make(CGRect frame) { return std::make_shared<UIV
 
 UIView::UIView(CGRect frame) : frame_(frame), bounds_{{0, 0}, frame.size} {}
 
-UIView::~UIView() = default;
+UIView::~UIView() {
+  if (!touchBlockers().empty()) std::erase(touchBlockers(), this);
+}
+
+void UIView::mayBlockTouchesBeneath() {
+  auto& blockers = touchBlockers();
+  if (std::find(blockers.begin(), blockers.end(), this) == blockers.end()) blockers.push_back(this);
+}
 
 UIView* UIView::rootView() const {
   const UIView* v = this;
@@ -243,26 +298,34 @@ void UIView::bringSubviewToFront(const std::shared_ptr<UIView>& view) {
   if (view && view->superview_.lock().get() == this) attach(view, subviews_.size() - 1);
 }
 
-std::shared_ptr<UIView> UIView::firstResponderInSubtree() const {
-  auto fr = std::dynamic_pointer_cast<UIView>(rootView()->storedFirstResponder());
+std::shared_ptr<UIView> UIView::firstResponderInSubtree(const UIView* root) const {
+  auto fr = std::dynamic_pointer_cast<UIView>((root ? root : rootView())->storedFirstResponder());
   if (fr && (fr.get() == this || fr->isDescendantOfView(*this))) return fr;
   return nullptr;
 }
 
 void UIView::attach(const std::shared_ptr<UIView>& view, std::size_t index) {
-  if (view.get() == this || isDescendantOfView(*view)) return;  // would make a cycle
+  // One walk up finds the root and refuses a cycle (`view` on the way, this view included).
+  UIView* newRoot = this;
+  for (std::shared_ptr<UIView> up; newRoot != view.get(); newRoot = up.get()) {
+    if (!(up = newRoot->superview_.lock())) break;
+  }
+  if (newRoot == view.get()) return;
   auto oldSuper = view->superview_.lock();
   if (oldSuper.get() == this) {
-    // Reordering among siblings only.
-    auto it = std::find(subviews_.begin(), subviews_.end(), view);
+    // Reordering among siblings only. `view` may be one of subviews_ itself, which the erase moves.
+    auto moved = view;
+    auto it = std::find(subviews_.begin(), subviews_.end(), moved);
+    const auto to = static_cast<std::ptrdiff_t>(std::min(index, subviews_.size() - 1));
+    if (it - subviews_.begin() == to) return;
     subviews_.erase(it);
-    subviews_.insert(subviews_.begin() + static_cast<std::ptrdiff_t>(std::min(index, subviews_.size())), view);
+    subviews_.insert(subviews_.begin() + to, std::move(moved));
+    renderInputChanged();
     return;
   }
   UIView* oldRoot = view->rootView();
-  UIView* newRoot = rootView();
   UIWindow* oldWindow = oldRoot->asWindow();
-  if (auto fr = view->firstResponderInSubtree()) {
+  if (auto fr = view->firstResponderInSubtree(oldRoot)) {
     // A first responder moves with its tree only into a tree that has none.
     auto current = newRoot->storedFirstResponder();
     if (current && current != fr) {
@@ -272,10 +335,17 @@ void UIView::attach(const std::shared_ptr<UIView>& view, std::size_t index) {
     }
     oldRoot->forgetFirstResponder();
   }
-  if (oldSuper) oldSuper->dropSubview(*view);
+  const auto moving = static_cast<std::ptrdiff_t>(view->constraintsBelow());
+  if (oldSuper) {
+    oldSuper->dropSubview(*view);
+    oldSuper->countConstraintsBelow(-moving);
+  }
+  countConstraintsBelow(moving);
   layoutInputChanged();
+  renderInputChanged();
   view->superview_ = weak_from_this().expired() ? std::weak_ptr<UIView>() : sharedAs<UIView>();
   subviews_.insert(subviews_.begin() + static_cast<std::ptrdiff_t>(std::min(index, subviews_.size())), view);
+  if (view->needsLayout_ || view->layoutBelow_) view->markLayoutAbove();
   view->didMoveToSuperview();
   if (newRoot->asWindow() != oldWindow) view->notifyWindowChange();
 }
@@ -284,13 +354,15 @@ void UIView::removeFromSuperview() {
   auto sup = superview_.lock();
   if (!sup) return;
   auto self = sharedAs<UIView>();  // keeps this alive while its superview lets go
-  UIWindow* oldWindow = rootView()->asWindow();
-  if (auto fr = firstResponderInSubtree()) {
+  UIView* oldRoot = rootView();
+  UIWindow* oldWindow = oldRoot->asWindow();
+  if (auto fr = firstResponderInSubtree(oldRoot)) {
     fr->forceResignFirstResponder();
     auto root = rootView();
     if (root->storedFirstResponder() == fr) root->forgetFirstResponder();
   }
   sup->dropSubview(*this);
+  sup->countConstraintsBelow(-static_cast<std::ptrdiff_t>(constraintsBelow()));
   superview_.reset();
   layoutInputChanged();
   didMoveToSuperview();
@@ -298,13 +370,15 @@ void UIView::removeFromSuperview() {
 }
 
 void UIView::dropSubview(const UIView& view) {
+  renderInputChanged();
   // From the end: the views added last (a table's rows) are the ones taken out soonest.
   auto it = std::find_if(subviews_.rbegin(), subviews_.rend(), [&](const auto& s) { return s.get() == &view; });
   if (it != subviews_.rend()) subviews_.erase(std::next(it).base());
 }
 
 void UIView::notifyWindowChange() {
-  auto keep = subviews_;
+  if (subviews_.empty()) return didMoveToWindow();  // what it adds is not told: it was not there
+  SubviewsSnapshot keep(subviews_);
   didMoveToWindow();
   for (const auto& s : keep) s->notifyWindowChange();
 }
@@ -346,14 +420,20 @@ std::shared_ptr<UIView> UIView::viewWithAccessibilityIdentifier(const std::strin
 
 void UIView::setFrame(CGRect frame) {
   if (frame != frame_) layoutInputChanged();
-  if (frame.size != frame_.size) needsLayout_ = true;
+  if (frame.size != frame_.size) {
+    needsLayout_ = true;
+    markLayoutAbove();
+  }
   frame_ = frame;
   bounds_.size = frame.size;
 }
 
 void UIView::setBounds(CGRect bounds) {
   if (bounds != bounds_) layoutInputChanged();
-  if (bounds.size != bounds_.size) needsLayout_ = true;
+  if (bounds.size != bounds_.size) {
+    needsLayout_ = true;
+    markLayoutAbove();
+  }
   CGPoint c = center();
   bounds_ = bounds;
   frame_.size = bounds.size;
@@ -475,6 +555,7 @@ void UIView::addConstraint(const std::shared_ptr<NSLayoutConstraint>& constraint
   if (std::find(x.constraints.begin(), x.constraints.end(), constraint) != x.constraints.end()) return;
   layoutInputChanged();
   x.constraints.push_back(constraint);
+  countConstraintsBelow(1);
   if (x.pinIndex) {
     x.pinIndex->add(*constraint);
   } else if (x.constraints.size() > PinIndex::kScanLimit) {
@@ -494,6 +575,7 @@ void UIView::removeConstraint(const std::shared_ptr<NSLayoutConstraint>& constra
   constraint->setActive(false);
   layoutInputChanged();
   x.constraints.erase(std::remove(x.constraints.begin(), x.constraints.end(), constraint), x.constraints.end());
+  countConstraintsBelow(-1);
   if (x.pinIndex) reindexConstraints();
 }
 
@@ -505,6 +587,7 @@ void UIView::addGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& re
   auto& recognizers = extras().rarely().gestureRecognizers;
   if (std::find(recognizers.begin(), recognizers.end(), recognizer) == recognizers.end()) {
     recognizers.push_back(recognizer);
+    renderInputChanged();
   }
   recognizer->setView(sharedAs<UIView>());
 }
@@ -515,12 +598,14 @@ void UIView::removeGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>&
   auto it = std::find(recognizers.begin(), recognizers.end(), recognizer);
   if (it == recognizers.end()) return;
   recognizers.erase(it);
+  renderInputChanged();
   recognizer->setView(nullptr);
 }
 
 void UIView::setNeedsLayout() {
   layoutInputChanged();
   needsLayout_ = true;
+  markLayoutAbove();
   ++setNeedsLayoutCount_;
 }
 
@@ -528,6 +613,25 @@ CGSize UIView::intrinsicContentSize() const { return {UIViewNoIntrinsicMetric, U
 
 void UIView::applyEdgeConstraints() {
   auto super = superview_.lock();
+  applyEdgeConstraintsWithin(super.get());
+}
+
+bool UIView::holdsConstraints() const { return extras_ && !extras_->constraints.empty(); }
+
+std::size_t UIView::constraintsBelow() const { return extras_ ? extras_->constraintsBelow : 0; }
+
+void UIView::countConstraintsBelow(std::ptrdiff_t delta) {
+  if (delta == 0) return;
+  std::shared_ptr<UIView> holder;
+  for (UIView* v = this; v; v = (holder = v->superview_.lock()).get()) {
+    auto& below = v->extras().constraintsBelow;
+    below = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(below) + delta);
+  }
+}
+
+void UIView::applyEdgeConstraintsWithin(const UIView* super) {
+  // Most views of a big tree (cells and what they hold) have no constraint to look at.
+  if (!holdsConstraints() && (!super || !super->holdsConstraints())) return;
   AxisPins pins[2];
   bool any = false;
   auto consider = [&](const NSLayoutConstraint& c) {
@@ -548,7 +652,7 @@ void UIView::applyEdgeConstraints() {
     if (other.get() == this) return;
     // The superview in its own coordinates; a guide outside the tree in the superview's.
     CGRect reference;
-    if (other == super) {
+    if (other.get() == super) {
       reference = super->bounds_;
     } else if (!other->superview() && !other->asWindow()) {
       reference = other->frame_;
@@ -575,8 +679,11 @@ void UIView::applyEdgeConstraints() {
 }
 
 void UIView::applyEdgeConstraintsInSubtree() {
+  const bool holds = holdsConstraints();
   for (const auto& s : subviews_) {
-    s->applyEdgeConstraints();
+    // No frame in a branch without constraints, under a view without any, can move.
+    if (!holds && s->constraintsBelow() == 0) continue;
+    s->applyEdgeConstraintsWithin(this);
     s->applyEdgeConstraintsInSubtree();
   }
 }
@@ -598,6 +705,7 @@ void UIView::layoutIfNeeded() { layoutPass(std::nullopt); }
 // Frames from constraints only change when the frames they read change, and within a pass only a
 // layoutSubviews moves those: a subtree whose frames were taken since the last one keeps them.
 void UIView::layoutPass(std::optional<std::uint64_t> framesTakenAt) {
+  layoutBelow_ = false;  // what is marked from here on is looked at by this pass or the next
   if (framesTakenAt != layoutSubviewsRuns) {
     applyEdgeConstraintsInSubtree();
     framesTakenAt = layoutSubviewsRuns;
@@ -607,8 +715,21 @@ void UIView::layoutPass(std::optional<std::uint64_t> framesTakenAt) {
     ++layoutSubviewsRuns;
     layoutSubviews();
   }
-  auto keep = subviews_;
-  for (const auto& s : keep) s->layoutPass(framesTakenAt);
+  if (subviews_.empty()) return;
+  const bool holds = holdsConstraints();
+  SubviewsSnapshot keep(subviews_);
+  for (const auto& s : keep) {
+    // A branch where no view needs layout and no constraint can move a frame: nothing to do.
+    if (!s->needsLayout_ && !s->layoutBelow_ && !holds && s->constraintsBelow() == 0) continue;
+    s->layoutPass(framesTakenAt);
+  }
+}
+
+void UIView::markLayoutAbove() {
+  std::shared_ptr<UIView> holder = superview_.lock();
+  for (UIView* v = holder.get(); v && !v->layoutBelow_; v = (holder = v->superview_.lock()).get()) {
+    v->layoutBelow_ = true;
+  }
 }
 
 CGSize UIView::sizeThatFits(CGSize) const { return bounds_.size; }
@@ -700,6 +821,31 @@ void UIView::render(TextCanvas& canvas) const {
 }
 
 void UIView::renderSelf(TextCanvas&) const {}
+
+namespace {
+
+// The stamp of the changes being made now; it moves on once one of its stamps is kept, so that a
+// change after that carries another.
+std::uint32_t renderEpoch = 1;
+
+}  // namespace
+
+std::uint32_t UIView::stampForKeeping() const {
+  if (renderStamp_ == renderEpoch) ++renderEpoch;
+  return renderStamp_;
+}
+
+bool UIView::drawsOnlyReportedState() const { return typeid(*this) == typeid(UIView); }
+
+// A view marked in this epoch has its ancestors marked too (a view joining a tree marks its new
+// ancestors), so the walk stops at the first one.
+void UIView::renderInputChanged() {
+  std::shared_ptr<UIView> holder;
+  for (UIView* v = this; v && v->renderStamp_ != renderEpoch; v = holder.get()) {
+    v->renderStamp_ = renderEpoch;
+    holder = v->superview_.lock();
+  }
+}
 
 void UIView::renderSubviews(TextCanvas& canvas) const {
   for (const auto& s : subviews_) s->render(canvas);

@@ -130,7 +130,10 @@ class UIView : public UIResponder {
   const std::optional<UIColor>& ownTintColor() const;
   virtual void tintColorDidChange() {}
   CGFloat alpha() const { return alpha_; }
-  void setAlpha(CGFloat alpha) { alpha_ = alpha; }
+  void setAlpha(CGFloat alpha) {
+    if (alpha != alpha_) renderInputChanged();
+    alpha_ = alpha;
+  }
   bool isOpaque() const { return opaque_; }
   void setOpaque(bool v) { opaque_ = v; }
   bool clipsToBounds() const { return layer().masksToBounds; }
@@ -143,9 +146,15 @@ class UIView : public UIResponder {
   // Visibility and interaction.
   bool isHidden() const { return hidden_; }
   bool hidden() const { return hidden_; }
-  void setHidden(bool hidden) { hidden_ = hidden; }
+  void setHidden(bool hidden) {
+    if (hidden != hidden_) renderInputChanged();
+    hidden_ = hidden;
+  }
   bool isUserInteractionEnabled() const { return userInteractionEnabled_; }
-  void setUserInteractionEnabled(bool v) { userInteractionEnabled_ = v; }
+  void setUserInteractionEnabled(bool v) {
+    if (v != userInteractionEnabled_) renderInputChanged();
+    userInteractionEnabled_ = v;
+  }
   // Not hidden (nor transparent) itself or through an ancestor.
   bool isVisibleInTree() const;
   // Inside what its ancestors show: a paged scroll view shows its current page only, so views on
@@ -160,7 +169,8 @@ class UIView : public UIResponder {
   // Refused (false, nothing sent) when the view cannot receive touches. Controls do their own.
   virtual bool tap();
   // Overlays (the progress HUD) answer true while they keep touches from the views beneath:
-  // views of the same window in branches added before the overlay's.
+  // views of the same window in branches added before the overlay's. Only views that called
+  // mayBlockTouchesBeneath() are asked.
   virtual bool blocksTouchesBeneath() const { return false; }
 
   // Identification.
@@ -236,6 +246,15 @@ class UIView : public UIResponder {
 
   // Writes the view and its subtree; hidden (or fully transparent) views write nothing.
   virtual void render(TextCanvas& canvas) const;
+  // What the subtree writes can only have changed while this stayed the same if a view in it
+  // answers false to drawsOnlyReportedState. Stamps taken with stampForKeeping() differ from
+  // every stamp of a later change.
+  std::uint32_t renderStamp() const { return renderStamp_; }
+  std::uint32_t stampForKeeping() const;
+  // True when everything this view's own render, renderSelf and renderSubviews read reports its
+  // changes through renderInputChanged. A class answers for itself only (a subclass may draw more),
+  // hence the exact type.
+  virtual bool drawsOnlyReportedState() const;
 
  protected:
   // The view's own lines (none for a plain view).
@@ -249,6 +268,11 @@ class UIView : public UIResponder {
   // The part of this view's content (its bounds coordinates) that its subviews show in; nothing
   // when all of it shows.
   virtual std::optional<CGRect> shownContentRect() const { return std::nullopt; }
+  // A view whose blocksTouchesBeneath may answer true calls this once (in its constructor).
+  void mayBlockTouchesBeneath();
+  // Setters of what render reads call this when the value really changes: it moves the stamps
+  // of this view and its ancestors.
+  void renderInputChanged();
   // Non-null on the window class only (lets window() work without knowing that class).
   virtual UIWindow* asWindow() { return nullptr; }
   // Takes the first responder of this view's tree; the previous one (if any and other than this)
@@ -263,6 +287,13 @@ class UIView : public UIResponder {
  private:
   UIView* rootView() const;
   void applyEdgeConstraintsInSubtree();
+  // Marks the ancestors: a view below them needs layout.
+  void markLayoutAbove();
+  void applyEdgeConstraintsWithin(const UIView* super);
+  bool holdsConstraints() const;
+  std::size_t constraintsBelow() const;
+  // Adds `delta` to the constraints below this view and each of its ancestors.
+  void countConstraintsBelow(std::ptrdiff_t delta);
   void attach(const std::shared_ptr<UIView>& view, std::size_t index);
   void dropSubview(const UIView& view);
   void layoutPass(std::optional<std::uint64_t> framesTakenAt);
@@ -280,8 +311,9 @@ class UIView : public UIResponder {
   void setStoredFirstResponder(std::weak_ptr<UIResponder> responder);
   void forgetFirstResponder();
   void notifyWindowChange();
-  // The first responder of this view's tree when it is this view or one of its descendants.
-  std::shared_ptr<UIView> firstResponderInSubtree() const;
+  // The first responder of this view's tree when it is this view or one of its descendants;
+  // `root`, when given, is the root of this view's tree.
+  std::shared_ptr<UIView> firstResponderInSubtree(const UIView* root = nullptr) const;
 
   std::weak_ptr<UIView> superview_;
   std::vector<std::shared_ptr<UIView>> subviews_;
@@ -301,4 +333,7 @@ class UIView : public UIResponder {
   bool userInteractionEnabled_ = true;
   bool translatesAutoresizing_ = true;
   bool needsLayout_ = false;
+  // A view below this one needs layout (set up the tree from it, cleared as a pass goes by).
+  bool layoutBelow_ = false;
+  std::uint32_t renderStamp_ = 0;
 };

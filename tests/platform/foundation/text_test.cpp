@@ -82,6 +82,17 @@ TEST(TextTest, CanonicalEquivalenceAndCaseFolding) {
         {"\xff" + std::string("ABC"), "abc", {1, 3}},
         {"Mathematik", "MATH", {0, 4}}})
     EXPECT_EQ(rangeOfStringCaseInsensitive(text, needle), range) << text << " / " << needle;
+  // Plain ASCII on both sides: CR LF stays one character, and a needle that is not ASCII (the
+  // Kelvin sign folds to k) still finds its ASCII match.
+  for (const auto& [text, needle] :
+       std::initializer_list<std::pair<const char*, const char*>>{{"a\r\nb", "\n"}, {"a\r\nb", "a\r"}, {"ab", "Abc"}})
+    EXPECT_FALSE(rangeOfStringCaseInsensitive(text, needle)) << text << " / " << needle;
+  for (const auto& [text, needle, range] :
+       {std::tuple<std::string, const char*, TextRange>{"a\r\nb", "\r\nB", {1, 3}},
+        {"Lecture 12 of the TERM", "term", {18, 4}},
+        {"x@Y[z", "@y[", {1, 3}},
+        {"Kelvin", "\u212a", {0, 1}}})
+    EXPECT_EQ(rangeOfStringCaseInsensitive(text, needle), range) << text << " / " << needle;
 }
 
 TEST(TextTest, Trimming) {

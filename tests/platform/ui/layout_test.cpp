@@ -162,6 +162,43 @@ TEST(ConstraintLayoutTest, APassTakesEachFrameOnceUnlessALayoutSubviewsRanAboveI
   EXPECT_EQ(rows[1]->frame().origin.y, 10);
 }
 
+TEST(ConstraintLayoutTest, ConstraintsDeepInABranchPinWhereverTheBranchMoves) {
+  auto root = UIView::make(CGRect{{0, 0}, {100, 100}});
+  auto left = UIView::make(CGRect{{0, 0}, {50, 100}});
+  auto right = UIView::make(CGRect{{50, 0}, {50, 100}});
+  root->addSubview(left);
+  root->addSubview(right);
+  auto branch = UIView::make(CGRect{{0, 0}, {40, 40}});
+  auto inner = UIView::make(CGRect{{0, 0}, {30, 30}});
+  auto leaf = UIView::make();
+  branch->addSubview(inner);
+  inner->addSubview(leaf);
+  // Held before the branch joins the tree.
+  inner->addConstraint(NSLayoutConstraint::constraintWithItem(leaf, A::Leading, NSLayoutRelation::Equal, inner,
+                                                              A::Leading, 1, 2));
+  inner->addConstraint(
+      NSLayoutConstraint::constraintWithItem(leaf, A::Width, NSLayoutRelation::Equal, nullptr, A::NotAnAttribute, 1, 10));
+  const CGRect pinned{{2, 0}, {10, 0}};
+  for (const auto& parent : {left, right, left}) {
+    branch->removeFromSuperview();
+    parent->addSubview(branch);
+    leaf->setFrame({});
+    root->layoutIfNeeded();
+    EXPECT_EQ(leaf->frame(), pinned);
+  }
+  right->addSubview(branch);  // moved without leaving the tree
+  leaf->setFrame({});
+  root->layoutIfNeeded();
+  EXPECT_EQ(leaf->frame(), pinned);
+
+  // Once they are gone, nothing pins it.
+  inner->removeConstraint(inner->constraints()[0]);
+  inner->removeConstraint(inner->constraints()[0]);
+  leaf->setFrame(CGRect{{7, 7}, {1, 1}});
+  root->layoutIfNeeded();
+  EXPECT_EQ(leaf->frame(), (CGRect{{7, 7}, {1, 1}}));
+}
+
 TEST(ConstraintLayoutTest, AWindowPassesOverAStillTreeAndSeesEveryKindOfChange) {
   auto window = UIWindow::make();
   window->setFrame(CGRect{{0, 0}, {320, 480}});

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/ui/render.h"
+#include "platform/ui/ui_gesture_recognizer.h"
+#include "platform/ui/ui_image_view.h"
 #include "platform/ui/ui_label.h"
 #include "platform/ui/ui_nib.h"
 
@@ -73,7 +75,113 @@ struct Fixture {
   std::shared_ptr<UICollectionView> cv = UICollectionView::make(CGRectMake(0, 0, 100, 300));
 };
 
+// A label that vouches for what it draws, counting its drawings.
+class CountingLabel : public UILabel {
+ public:
+  bool drawsOnlyReportedState() const override { return true; }
+  void renderSelf(TextCanvas& canvas) const override {
+    ++draws;
+    UILabel::renderSelf(canvas);
+  }
+  mutable int draws = 0;
+};
+
+// Draws a value that reports no change.
+class Gauge : public UIView {
+ public:
+  void renderSelf(TextCanvas& canvas) const override { canvas.line(std::to_string(value)); }
+  int value = 0;
+};
+
+// Plain cells: a picture and a counting label in a bar.
+struct Shelf : UICollectionViewDataSource {
+  int numberOfItemsInSection(UICollectionView&, int) override { return static_cast<int>(names.size()); }
+  std::shared_ptr<UICollectionViewCell> cellForItemAtIndexPath(UICollectionView& cv, const NSIndexPath& ip) override {
+    auto cell = cv.dequeueReusableCellWithReuseIdentifier("plain", ip);
+    picture(*cell).setImage(image);
+    label(*cell).setText(names.at(static_cast<std::size_t>(ip.row)));
+    return cell;
+  }
+  static UIImageView& picture(const UICollectionViewCell& cell) {
+    return static_cast<UIImageView&>(*cell.contentView()->subviews().at(0));
+  }
+  static CountingLabel& label(const UICollectionViewCell& cell) {
+    return static_cast<CountingLabel&>(*cell.contentView()->subviews().at(1)->subviews().at(0));
+  }
+  std::vector<std::string> names{"a", "b", "c"};
+  std::shared_ptr<UIImage> image = UIImage::make(CGSize{4, 4});
+};
+
 }  // namespace
+
+TEST(UICollectionViewTest, KeepsACellsLineUntilSomethingItDrawsChanges) {
+  auto shelf = std::make_shared<Shelf>();
+  auto cv = UICollectionView::make(CGRectMake(0, 0, 100, 300));
+  cv->registerPrototype("plain", [] {
+    auto cell = UICollectionViewCell::make();
+    cell->contentView()->addSubview(std::make_shared<UIImageView>());
+    auto bar = UIView::make();
+    cell->contentView()->addSubview(bar);
+    bar->addSubview(std::make_shared<CountingLabel>());
+    return cell;
+  });
+  cv->setDataSource(shelf);
+  auto screen = [&cv] {
+    TextCanvas canvas;
+    cv->render(canvas);
+    return canvas.text();
+  };
+  auto draws = [&cv] {
+    int n = 0;
+    for (const auto& cell : cv->visibleCells()) n += Shelf::label(*cell).draws;
+    return n;
+  };
+  EXPECT_EQ(screen(), "0. (image: image 4x4) | a\n1. (image: image 4x4) | b\n2. (image: image 4x4) | c\n");
+  EXPECT_EQ(draws(), 3);
+  // Configured the same, through no items and back: nothing is drawn again.
+  cv->reloadData();
+  shelf->names.clear();
+  cv->reloadData();
+  EXPECT_EQ(screen(), "");
+  shelf->names = {"a", "b", "c"};
+  cv->reloadData();
+  EXPECT_EQ(screen(), "0. (image: image 4x4) | a\n1. (image: image 4x4) | b\n2. (image: image 4x4) | c\n");
+  EXPECT_EQ(draws(), 3);
+
+  // Each change shows at once, reload or not.
+  shelf->names[1] = "B";
+  cv->reloadData();
+  auto first = cv->cellForItemAtIndexPath({0, 0});
+  auto second = cv->cellForItemAtIndexPath({0, 1});
+  auto third = cv->cellForItemAtIndexPath({0, 2});
+  Shelf::picture(*first).setHidden(true);
+  Shelf::picture(*third).setImage(nullptr);
+  EXPECT_EQ(screen(), "0. a\n1. (image: image 4x4) | B\n2. c\n");
+  EXPECT_EQ(draws(), 6);
+  auto note = UILabel::make();
+  note->setText("new");
+  second->contentView()->subviews().at(1)->addSubview(note);
+  third->contentView()->subviews().at(1)->setAlpha(0);
+  EXPECT_EQ(screen(), "0. a\n1. (image: image 4x4) | B | new\n2.\n");
+  note->removeFromSuperview();
+  second->contentView()->bringSubviewToFront(second->contentView()->subviews().at(0));
+  EXPECT_EQ(screen(), "0. a\n1. B | (image: image 4x4)\n2.\n");
+
+  // What reports no change is drawn each time: a tap recogniser's switch, a view of another kind.
+  auto& picture = Shelf::picture(*first);
+  picture.setHidden(false);
+  picture.setUserInteractionEnabled(true);
+  picture.setAccessibilityIdentifier("cover");
+  auto tap = UITapGestureRecognizer::make();
+  picture.addGestureRecognizer(tap);
+  EXPECT_EQ(screen().substr(0, 32), "0. (image: image 4x4) #cover | a");
+  tap->setEnabled(false);
+  EXPECT_EQ(screen().substr(0, 24), "0. (image: image 4x4) | ");
+  auto gauge = std::make_shared<Gauge>();
+  second->contentView()->addSubview(gauge);
+  gauge->value = 7;
+  EXPECT_EQ(screen().substr(screen().find("1.")), "1. B | (image: image 4x4) | 7\n2.\n");
+}
 
 TEST(UICollectionViewTest, FlowLayoutSizesItemsBeforeCellsAreAsked) {
   Fixture f;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <tuple>
@@ -20,6 +21,7 @@ namespace {
 // Stands in for the progress overlay: covers what was added to the window before it.
 class Overlay : public UIView {
  public:
+  Overlay() { mayBlockTouchesBeneath(); }
   bool blocksTouchesBeneath() const override { return blocking; }
   bool blocking = true;
 };
@@ -47,6 +49,9 @@ TEST(UIViewTest, TreeMovesViewsAndRefusesCycles) {
   EXPECT_EQ(b->subviews(), (Views{second, child}));
   b->bringSubviewToFront(second);
   EXPECT_EQ(b->subviews(), (Views{child, second}));
+  b->bringSubviewToFront(b->subviews().front());  // an element of the list that moves
+  EXPECT_EQ(b->subviews(), (Views{second, child}));
+  b->bringSubviewToFront(b->subviews().front());
 
   child->setTag(7);
   child->setAccessibilityIdentifier("target");
@@ -111,6 +116,22 @@ TEST(UIViewTest, TouchesNeedAVisibleInteractiveChainAndNoOverlayOnTop) {
   overlay->blocking = true;
   root->bringSubviewToFront(container);  // the branch now lies above the overlay
   EXPECT_TRUE(target->canReceiveTouches());
+
+  // An overlay deep in a later branch covers too, unless that branch is hidden; one that is gone
+  // covers nothing.
+  auto branch = UIView::make();
+  root->addSubview(branch);
+  branch->addSubview(UIView::make());
+  branch->subviews().front()->addSubview(std::make_shared<Overlay>());
+  EXPECT_FALSE(target->canReceiveTouches());
+  branch->subviews().front()->setHidden(true);
+  EXPECT_TRUE(target->canReceiveTouches());
+  branch->subviews().front()->setHidden(false);
+  branch->removeFromSuperview();
+  overlay->removeFromSuperview();
+  overlay.reset();
+  branch.reset();
+  EXPECT_TRUE(target->canReceiveTouches());
 }
 
 TEST(UIViewTest, OneFirstResponderPerTreeAndLeavingTheTreeResigns) {
@@ -152,8 +173,12 @@ TEST(UIViewTest, OneFirstResponderPerTreeAndLeavingTheTreeResigns) {
 
 TEST(UIViewTest, LayoutRunsOnMarkedViewsOnly) {
   struct Counting : UIView {
-    void layoutSubviews() override { ++passes; }
+    void layoutSubviews() override {
+      ++passes;
+      if (then) then();
+    }
     int passes = 0;
+    std::function<void()> then;
   };
   auto root = std::make_shared<Counting>();
   auto child = std::make_shared<Counting>();
@@ -167,6 +192,27 @@ TEST(UIViewTest, LayoutRunsOnMarkedViewsOnly) {
   EXPECT_EQ(root->passes, 0);
   root->layoutIfNeeded();
   EXPECT_EQ(child->passes, 1);
+
+  // Marks deep down reach a pass from the root: made in a branch before it joins the tree, made
+  // by a layoutSubviews on a view the pass has left behind (the next pass runs it), or by a size.
+  auto branch = UIView::make();
+  auto deep = std::make_shared<Counting>();
+  branch->addSubview(UIView::make());
+  branch->subviews().front()->addSubview(deep);
+  deep->setNeedsLayout();
+  child->addSubview(branch);
+  auto later = std::make_shared<Counting>();
+  root->addSubview(later);
+  later->setNeedsLayout();
+  later->then = [&] { deep->setNeedsLayout(); };
+  root->layoutIfNeeded();
+  EXPECT_EQ(std::pair(deep->passes, later->passes), std::pair(1, 1));
+  later->then = nullptr;
+  root->layoutIfNeeded();
+  EXPECT_EQ(deep->passes, 2);
+  deep->setFrame(CGRect{{0, 0}, {5, 5}});
+  root->layoutIfNeeded();
+  EXPECT_EQ(deep->passes, 3);
 
   bool ranInside = true;
   UIView::performWithoutAnimation([&] { ranInside = UIView::areAnimationsEnabled(); });

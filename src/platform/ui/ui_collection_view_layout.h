@@ -1,8 +1,8 @@
 #pragma once
 
-#include <vector>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "platform/ui/geometry.h"
 

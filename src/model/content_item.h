@@ -23,12 +23,20 @@ class ContentItem {
 
   // Nothing without an id, name or description. A picture path is made absolute.
   static std::shared_ptr<Model> init(const Record& record) {
-    if (!record.id || !record.name || !record.description) return nullptr;
-    auto model = std::make_shared<Model>(Key());
-    model->id_ = *record.id;
-    model->name_ = *record.name;
-    model->description_ = *record.description;
-    model->pictureUrl_ = ModelUrlBuilder::buildUrlIfPresent(record.pictureUrl);
+    auto model = withoutTexts(record);
+    if (model) {
+      model->name_ = *record.name;
+      model->description_ = *record.description;
+    }
+    return model;
+  }
+  // The same, taking over the record's texts: a list of thousands leaves no copies behind.
+  static std::shared_ptr<Model> init(Record&& record) {
+    auto model = withoutTexts(record);
+    if (model) {
+      model->name_ = std::move(*record.name);
+      model->description_ = std::move(*record.description);
+    }
     return model;
   }
 
@@ -42,6 +50,14 @@ class ContentItem {
   void setPictureUrl(std::optional<std::string> pictureUrl) { pictureUrl_ = std::move(pictureUrl); }
 
  private:
+  static std::shared_ptr<Model> withoutTexts(const Record& record) {
+    if (!record.id || !record.name || !record.description) return nullptr;
+    auto model = std::make_shared<Model>(Key());
+    model->id_ = *record.id;
+    model->pictureUrl_ = ModelUrlBuilder::buildUrlIfPresent(record.pictureUrl);
+    return model;
+  }
+
   std::int64_t id_ = 0;
   std::string name_;
   std::string description_;

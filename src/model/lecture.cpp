@@ -1,8 +1,10 @@
 #include "model/lecture.h"
 
-std::shared_ptr<Lecture> Lecture::init(const LectureResponse& record) {
+std::shared_ptr<Lecture> Lecture::init(LectureResponse record) {
   if (!record.color) return nullptr;
-  auto lecture = ContentItem::init(record);
-  if (lecture) lecture->colors_ = Color::themeNamed(record.color);
+  const Color* theme = Color::theme(record.color);
+  auto lecture = ContentItem::init(std::move(record));
+  // Not owned: the table outlives every lecture.
+  if (lecture && theme) lecture->colors_ = std::shared_ptr<const Color>(std::shared_ptr<const Color>(), theme);
   return lecture;
 }

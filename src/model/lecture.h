@@ -13,13 +13,16 @@ class Lecture : public ContentItem<Lecture, LectureResponse> {
  public:
   using ContentItem::ContentItem;
 
-  // Nothing without an id, name, description or colour theme name.
-  static std::shared_ptr<Lecture> init(const LectureResponse& record);
+  // Nothing without an id, name, description or colour theme name. The texts are taken over
+  // from the record, and a theme's colours are the theme table's, not a copy.
+  static std::shared_ptr<Lecture> init(LectureResponse record);
 
   // Absent when the theme name is unknown.
-  const std::optional<Color>& colors() const { return colors_; }
-  void setColors(std::optional<Color> colors) { colors_ = std::move(colors); }
+  std::optional<Color> colors() const { return colors_ ? std::optional<Color>(*colors_) : std::nullopt; }
+  void setColors(std::optional<Color> colors) {
+    colors_ = colors ? std::make_shared<const Color>(std::move(*colors)) : nullptr;
+  }
 
  private:
-  std::optional<Color> colors_;
+  std::shared_ptr<const Color> colors_;
 };

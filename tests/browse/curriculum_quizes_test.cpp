@@ -105,7 +105,7 @@ TEST_F(CurriculumQuizesTest, CurriculaComeInReplyOrderWithUncappedCountsAndOpenT
   answer("getBestQuizResults", 30, "[]");
   EXPECT_EQ(std::tuple(rows(), api->held.size()), std::tuple("Genes 0/3,Cells 1/1,Atoms 3/2", 0u));
 
-  const auto& colors = *screen->lecture()->colors();
+  const auto colors = *screen->lecture()->colors();
   EXPECT_EQ(std::tuple(screen->navigationItem()->title().value_or(""), nav->navigationBar()->barTintColor()),
             std::tuple("Biology", std::optional(colors.primary)));
   ASSERT_TRUE(table->tapRowAtIndexPath({0, 2}));

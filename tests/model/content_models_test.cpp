@@ -54,6 +54,16 @@ TEST_F(ContentModelsTest, NewsAndLecturesResolveTheirThemeWhenItExists) {
   EXPECT_EQ(lecture->name(), "Bio");
   EXPECT_EQ(lecture->colors(), Color::themeNamed("indigo_pink"));
   EXPECT_FALSE((made<Lecture, LectureResponse>(R"({"id":1,"name":"B","description":"d","color":"red"})")->colors()));
+  // A record the caller keeps is copied, not emptied; hand-set colours leave the theme alone.
+  const auto record = *LectureResponse::decode(
+      R"({"id":2,"name":"Organic chemistry, part two","description":"Acids, bases and salts","color":"teal_amber"})");
+  auto kept = Lecture::init(record);
+  Color own = *kept->colors();
+  own.primaryText = UIColor::redColor();
+  kept->setColors(own);
+  EXPECT_EQ(std::tuple(kept->name(), kept->description(), kept->colors(), Lecture::init(record)->colors()),
+            std::tuple(*record.name, *record.description, std::optional(own), Color::themeNamed("teal_amber")));
+  EXPECT_EQ(*record.name, "Organic chemistry, part two");
   EXPECT_EQ(urlBuilds, 0);
 }
 

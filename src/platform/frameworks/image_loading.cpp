@@ -1,5 +1,6 @@
 #include "platform/frameworks/image_loading.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -111,40 +112,60 @@ ImageCache& ImageCache::shared() {
 ImageCache::ImageCache(std::size_t capacityBytes) : capacity_(capacityBytes) {}
 
 std::shared_ptr<UIImage> ImageCache::image(const std::string& key, const std::string& formatName) {
-  // Asked once per row of every reload: the id is built where its storage is kept.
-  static std::string id;
-  id.assign(formatName).append(1, '\n').append(key);
-  auto it = index_.find(id);
-  if (it == index_.end()) return nullptr;
-  entries_.splice(entries_.begin(), entries_, it->second);
-  return it->second->image;
+  auto format = formats_.find(formatName);
+  if (format == formats_.end()) return nullptr;
+  auto it = format->second.find(key);
+  if (it == format->second.end()) return nullptr;
+  unlink(it->second);
+  pushNewest(it->second);
+  return it->second.image;
 }
 
 void ImageCache::setImage(std::shared_ptr<UIImage> image, const std::string& key, const std::string& formatName) {
   if (!image) return;
-  std::string id = formatName + '\n' + key;
-  if (auto it = index_.find(id); it != index_.end()) {
-    total_ -= it->second->cost;
-    auto entry = it->second;
-    index_.erase(it);
-    entries_.erase(entry);
+  auto& slots = formats_[formatName];
+  auto [it, fresh] = slots.try_emplace(key);
+  Entry& entry = it->second;
+  if (fresh) {
+    ++count_;
+    entry.slots = &slots;
+    entry.key = &it->first;
+  } else {
+    total_ -= entry.cost;
+    unlink(entry);
   }
   // Images without bytes still cost something, so their number stays bounded too.
-  std::size_t cost = std::max<std::size_t>(image->data() ? image->data()->size() : 0, 1024);
-  entries_.push_front({std::move(id), std::move(image), cost});
-  index_[entries_.front().id] = entries_.begin();
-  total_ += cost;
-  while (total_ > capacity_ && entries_.size() > 1) {
-    total_ -= entries_.back().cost;
-    index_.erase(entries_.back().id);
-    entries_.pop_back();
-  }
+  entry.cost = std::max<std::size_t>(image->data() ? image->data()->size() : 0, 1024);
+  entry.image = std::move(image);
+  total_ += entry.cost;
+  pushNewest(entry);
+  while (total_ > capacity_ && count_ > 1) evictOldest();
 }
 
 void ImageCache::removeAll() {
-  entries_.clear();
-  index_.clear();
-  total_ = 0;
+  formats_.clear();
+  newest_ = oldest_ = nullptr;
+  total_ = count_ = 0;
+}
+
+void ImageCache::unlink(Entry& entry) {
+  (entry.newer ? entry.newer->older : newest_) = entry.older;
+  (entry.older ? entry.older->newer : oldest_) = entry.newer;
+  entry.newer = entry.older = nullptr;
+}
+
+void ImageCache::pushNewest(Entry& entry) {
+  entry.older = newest_;
+  (newest_ ? newest_->newer : oldest_) = &entry;
+  newest_ = &entry;
+}
+
+void ImageCache::evictOldest() {
+  Entry& entry = *oldest_;
+  unlink(entry);
+  total_ -= entry.cost;
+  --count_;
+  entry.slots->erase(entry.slots->find(*entry.key));
 }
 
 void hnk_cancelSetImage(UIImageView& view) {

@@ -2,11 +2,10 @@
 
 #include <cstddef>
 #include <functional>
-#include <list>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <unordered_map>
 
 #include "platform/foundation/ns_error.h"
@@ -33,23 +32,37 @@ class ImageCache {
  public:
   static ImageCache& shared();
   explicit ImageCache(std::size_t capacityBytes = 32u << 20);
+  ImageCache(const ImageCache&) = delete;
+  ImageCache& operator=(const ImageCache&) = delete;
 
   std::shared_ptr<UIImage> image(const std::string& key, const std::string& formatName = "original");
   void setImage(std::shared_ptr<UIImage> image, const std::string& key, const std::string& formatName = "original");
   void removeAll();
-  std::size_t count() const { return entries_.size(); }
+  std::size_t count() const { return count_; }
 
  private:
+  struct Entry;
+  using Slots = std::unordered_map<std::string, Entry>;
+  // Thousands of pictures: each is one node of its format's slots, the key kept once, and the
+  // entries link up in use order themselves.
   struct Entry {
-    std::string id;
     std::shared_ptr<UIImage> image;
     std::size_t cost = 0;
+    Entry* newer = nullptr;
+    Entry* older = nullptr;
+    Slots* slots = nullptr;
+    const std::string* key = nullptr;
   };
+  void unlink(Entry& entry);
+  void pushNewest(Entry& entry);
+  void evictOldest();
+
   std::size_t capacity_;
   std::size_t total_ = 0;
-  std::list<Entry> entries_;  // most recently used first
-  // Keyed by the entries' own ids: thousands of pictures, each id kept once.
-  std::unordered_map<std::string_view, std::list<Entry>::iterator> index_;
+  std::size_t count_ = 0;
+  std::map<std::string, Slots, std::less<>> formats_;
+  Entry* newest_ = nullptr;
+  Entry* oldest_ = nullptr;
 };
 
 using ImageFailureHandler = std::function<void(const std::optional<NSError>& error)>;

@@ -244,4 +244,25 @@ TEST(ImageCacheTest, TheLeastRecentlyUsedImagesGoFirst) {
   EXPECT_NE(cache.image("7"), nullptr);
 }
 
+TEST(ImageCacheTest, FormatsOfOneKeyAreEntriesOfTheirOwnInOneUseOrder) {
+  ImageCache cache(2 * 1024);
+  auto plain = UIImage::make(), thumb = UIImage::make();
+  cache.setImage(plain, "a");
+  cache.setImage(thumb, "a", "thumbnail");
+  EXPECT_EQ(cache.image("a"), plain);
+  EXPECT_EQ(std::pair(cache.image("a", "thumbnail"), cache.count()), std::pair(thumb, std::size_t{2}));
+  // The plain one was used last but one: it goes, the thumbnail stays.
+  cache.setImage(UIImage::make(), "b", "thumbnail");
+  EXPECT_EQ(std::tuple(cache.image("a"), cache.image("a", "thumbnail"), cache.count()),
+            std::tuple(nullptr, thumb, std::size_t{2}));
+  // One entry stays even past the capacity; emptied, the cache fills again.
+  ImageCache small(1);
+  small.setImage(plain, "a");
+  small.setImage(thumb, "b");
+  EXPECT_EQ(std::tuple(small.image("a"), small.image("b"), small.count()), std::tuple(nullptr, thumb, std::size_t{1}));
+  small.removeAll();
+  small.setImage(plain, "a");
+  EXPECT_EQ(std::pair(small.image("a"), small.count()), std::pair(plain, std::size_t{1}));
+}
+
 }  // namespace

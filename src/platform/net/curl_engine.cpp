@@ -21,7 +21,7 @@ constexpr long kIdleConnections = 32;
 // How long a response held for its body may keep the engine from waiting longer: a body written
 // right behind its headers arrives well within it.
 constexpr long kHeldResponseWaitMs = 1;
-thread_local bool onEngineThread = false;
+thread_local bool onThisEngineThread = false;
 }  // namespace
 
 CurlEngine& CurlEngine::shared() {
@@ -118,34 +118,28 @@ void CurlEngine::remove(Transfer& transfer) {
   curl_multi_remove_handle(multi_, transfer.easy_);
 }
 
-void CurlEngine::deliver(const std::shared_ptr<DispatchQueue>& queue, std::function<void()> work) {
-  if (!onEngineThread) {
-    queue->async(std::move(work));
-    return;
-  }
+bool CurlEngine::onEngineThread() { return onThisEngineThread; }
+
+void CurlEngine::addToOutbox(const std::shared_ptr<DispatchQueue>& queue, InlineCall work) {
   auto& outbox = sharedEngine->outbox_;
-  if (outbox.empty() || outbox.back().queue != queue) {
-    outbox.push_back({queue, std::move(work), {}});
-    return;
+  if (outbox.empty() || outbox.back().queue != queue) outbox.push_back({queue, {}});
+  auto& block = outbox.back().block;
+  if (block.count < block.calls.size()) {
+    block.calls[block.count++] = std::move(work);
+  } else {
+    block.more.push_back(std::move(work));
   }
-  auto& rest = outbox.back().rest;
-  // A delegate's body, completion and the in-flight count's release behind its response: one allocation.
-  if (rest.empty()) rest.reserve(3);
-  rest.push_back(std::move(work));
+}
+
+void CurlEngine::DeliveryBlock::operator()() {
+  for (std::size_t i = 0; i < count; ++i)
+    foundation_detail::invokeSafely([&] { calls[i](); }, "URL session delegate queue");
+  for (auto& call : more) foundation_detail::invokeSafely([&] { call(); }, "URL session delegate queue");
 }
 
 void CurlEngine::flushDeliveries() {
-  for (auto& delivery : outbox_) {
-    // Alone, as most completion handlers' answers are, the work goes out as it is.
-    if (delivery.rest.empty()) {
-      delivery.queue->async(std::move(delivery.first));
-      continue;
-    }
-    delivery.queue->async([first = std::move(delivery.first), rest = std::move(delivery.rest)] {
-      foundation_detail::invokeSafely(first, "URL session delegate queue");
-      for (const auto& item : rest) foundation_detail::invokeSafely(item, "URL session delegate queue");
-    });
-  }
+  // One allocation per block, the calls moved into it.
+  for (auto& delivery : outbox_) delivery.queue->async(std::move(delivery.block));
   outbox_.clear();
 }
 
@@ -165,7 +159,7 @@ void CurlEngine::waitForWork(int waitMs) {
 }
 
 void CurlEngine::run() {
-  onEngineThread = true;
+  onThisEngineThread = true;
   for (;;) {
     ++turn_;
     {

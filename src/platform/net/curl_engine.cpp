@@ -120,26 +120,39 @@ void CurlEngine::remove(Transfer& transfer) {
 
 bool CurlEngine::onEngineThread() { return onThisEngineThread; }
 
-void CurlEngine::addToOutbox(const std::shared_ptr<DispatchQueue>& queue, InlineCall work) {
-  auto& outbox = sharedEngine->outbox_;
-  if (outbox.empty() || outbox.back().queue != queue) outbox.push_back({queue, {}});
+InlineCall& CurlEngine::outboxSlot(const std::shared_ptr<DispatchQueue>& queue) {
+  auto& engine = *sharedEngine;
+  auto& outbox = engine.outbox_;
+  if (outbox.empty() || outbox.back().queue != queue) outbox.emplace_back().queue = queue;
   auto& block = outbox.back().block;
-  if (block.count < block.calls.size()) {
-    block.calls[block.count++] = std::move(work);
-  } else {
-    block.more.push_back(std::move(work));
-  }
+  if (block.count < block.calls.size()) return block.calls[block.count++];
+  if (block.more.empty()) block.more.reserve(std::clamp<std::size_t>(engine.lastOverflow_, 4, 1024));
+  return block.more.emplace_back();
 }
 
 void CurlEngine::DeliveryBlock::operator()() {
-  for (std::size_t i = 0; i < count; ++i)
-    foundation_detail::invokeSafely([&] { calls[i](); }, "URL session delegate queue");
-  for (auto& call : more) foundation_detail::invokeSafely([&] { call(); }, "URL session delegate queue");
+  // A place stays empty when making its call threw.
+  for (std::size_t i = 0; i < count; ++i) {
+    if (calls[i]) foundation_detail::invokeSafely([&] { calls[i](); }, "URL session delegate queue");
+  }
+  for (auto& call : more) {
+    if (call) foundation_detail::invokeSafely([&] { call(); }, "URL session delegate queue");
+  }
 }
 
 void CurlEngine::flushDeliveries() {
-  // One allocation per block, the calls moved into it.
-  for (auto& delivery : outbox_) delivery.queue->async(std::move(delivery.block));
+  lastOverflow_ = 0;
+  for (auto& delivery : outbox_) {
+    auto& block = delivery.block;
+    lastOverflow_ = std::max(lastOverflow_, block.more.size());
+    // Alone, as most completion handlers' answers are, a call goes out in a holder its own size;
+    // several go in one allocation.
+    if (block.count == 1) {
+      delivery.queue->async(block.calls[0].release());
+    } else {
+      delivery.queue->async(std::move(block));
+    }
+  }
   outbox_.clear();
 }
 

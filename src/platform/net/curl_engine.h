@@ -62,7 +62,7 @@ class CurlEngine {
       queue->async(std::function<void()>(std::forward<F>(work)));
       return;
     }
-    addToOutbox(queue, InlineCall(std::forward<F>(work)));
+    outboxSlot(queue).emplace(std::forward<F>(work));
   }
 
  private:
@@ -80,7 +80,8 @@ class CurlEngine {
   };
 
   static bool onEngineThread();
-  static void addToOutbox(const std::shared_ptr<DispatchQueue>& queue, InlineCall work);
+  // Engine thread: the next place in this turn's block for `queue`.
+  static InlineCall& outboxSlot(const std::shared_ptr<DispatchQueue>& queue);
 
   CurlEngine();
   void run();
@@ -112,6 +113,9 @@ class CurlEngine {
   std::vector<std::shared_ptr<Transfer>> active_;
   std::vector<std::shared_ptr<Transfer>> expired_;  // engine thread: scratch of the timeout scan
   std::vector<Delivery> outbox_;
+  // The most calls a block held beyond its own places in the last turn: many fetches ending in one
+  // turn come again in the next, and their block's list then grows without moving them.
+  std::size_t lastOverflow_ = 0;
   std::thread thread_;
 };
 

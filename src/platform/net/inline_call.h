@@ -21,9 +21,7 @@ class InlineCall {
   InlineCall() = default;
   template <class F, class = std::enable_if_t<!std::is_same_v<std::decay_t<F>, InlineCall>>>
   explicit InlineCall(F&& f) {
-    using Stored = std::conditional_t<fits<std::decay_t<F>>(), std::decay_t<F>, std::function<void()>>;
-    ::new (static_cast<void*>(space_)) Stored(std::forward<F>(f));
-    ops_ = &opsFor<Stored>;
+    emplace(std::forward<F>(f));
   }
   InlineCall(InlineCall&& other) noexcept { take(other); }
   InlineCall(const InlineCall& other) {
@@ -40,7 +38,26 @@ class InlineCall {
   InlineCall& operator=(const InlineCall&) = delete;
   ~InlineCall() { reset(); }
 
+  // Replaces the call with `f`, built in place.
+  template <class F>
+  void emplace(F&& f) {
+    if constexpr (std::is_same_v<std::decay_t<F>, InlineCall>) {
+      *this = InlineCall(std::forward<F>(f));
+    } else {
+      reset();
+      using Stored = std::conditional_t<fits<std::decay_t<F>>(), std::decay_t<F>, std::function<void()>>;
+      ::new (static_cast<void*>(space_)) Stored(std::forward<F>(f));
+      ops_ = &opsFor<Stored>;
+    }
+  }
   explicit operator bool() const { return ops_ != nullptr; }
+  // The call as a std::function of its own, sized to it; this one is left empty.
+  std::function<void()> release() {
+    if (!ops_) return {};
+    std::function<void()> out = ops_->release(space_);
+    ops_ = nullptr;
+    return out;
+  }
   void operator()() { ops_->call(space_); }
   void reset() {
     if (ops_) ops_->destroy(space_);
@@ -53,6 +70,7 @@ class InlineCall {
     void (*move)(void* to, void* from);  // and destroys `from`
     void (*copy)(void* to, const void* from);
     void (*destroy)(void*);
+    std::function<void()> (*release)(void*);  // and destroys what it moved from
   };
   template <class F>
   static constexpr bool fits() {
@@ -74,6 +92,11 @@ class InlineCall {
         }
       },
       [](void* p) { static_cast<F*>(p)->~F(); },
+      [](void* p) {
+        std::function<void()> out(std::move(*static_cast<F*>(p)));
+        static_cast<F*>(p)->~F();
+        return out;
+      },
   };
 
   void take(InlineCall& other) noexcept {

@@ -15,8 +15,8 @@ namespace net_detail {
 // large for the space is kept as a std::function.
 class InlineCall {
  public:
-  // Room for the largest delegate call a transfer makes (its completion, with its error).
-  static constexpr std::size_t kSpace = 160;
+  // Room for the largest call a transfer makes (a completion handler's answer, with its error).
+  static constexpr std::size_t kSpace = 192;
 
   InlineCall() = default;
   template <class F, class = std::enable_if_t<!std::is_same_v<std::decay_t<F>, InlineCall>>>

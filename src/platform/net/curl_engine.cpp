@@ -21,7 +21,7 @@ constexpr long kIdleConnections = 32;
 // How long a response held for its body may keep the engine from waiting longer: a body written
 // right behind its headers arrives well within it.
 constexpr long kHeldResponseWaitMs = 1;
-thread_local bool onEngineThread = false;
+thread_local bool onThisEngineThread = false;
 }  // namespace
 
 CurlEngine& CurlEngine::shared() {
@@ -118,33 +118,40 @@ void CurlEngine::remove(Transfer& transfer) {
   curl_multi_remove_handle(multi_, transfer.easy_);
 }
 
-void CurlEngine::deliver(const std::shared_ptr<DispatchQueue>& queue, std::function<void()> work) {
-  if (!onEngineThread) {
-    queue->async(std::move(work));
-    return;
+bool CurlEngine::onEngineThread() { return onThisEngineThread; }
+
+InlineCall& CurlEngine::outboxSlot(const std::shared_ptr<DispatchQueue>& queue) {
+  auto& engine = *sharedEngine;
+  auto& outbox = engine.outbox_;
+  if (outbox.empty() || outbox.back().queue != queue) outbox.emplace_back().queue = queue;
+  auto& block = outbox.back().block;
+  if (block.count < block.calls.size()) return block.calls[block.count++];
+  if (block.more.empty()) block.more.reserve(std::clamp<std::size_t>(engine.lastOverflow_, 4, 1024));
+  return block.more.emplace_back();
+}
+
+void CurlEngine::DeliveryBlock::operator()() {
+  // A place stays empty when making its call threw.
+  for (std::size_t i = 0; i < count; ++i) {
+    if (calls[i]) foundation_detail::invokeSafely([&] { calls[i](); }, "URL session delegate queue");
   }
-  auto& outbox = sharedEngine->outbox_;
-  if (outbox.empty() || outbox.back().queue != queue) {
-    outbox.push_back({queue, std::move(work), {}});
-    return;
+  for (auto& call : more) {
+    if (call) foundation_detail::invokeSafely([&] { call(); }, "URL session delegate queue");
   }
-  auto& rest = outbox.back().rest;
-  // A delegate's body, completion and the in-flight count's release behind its response: one allocation.
-  if (rest.empty()) rest.reserve(3);
-  rest.push_back(std::move(work));
 }
 
 void CurlEngine::flushDeliveries() {
+  lastOverflow_ = 0;
   for (auto& delivery : outbox_) {
-    // Alone, as most completion handlers' answers are, the work goes out as it is.
-    if (delivery.rest.empty()) {
-      delivery.queue->async(std::move(delivery.first));
-      continue;
+    auto& block = delivery.block;
+    lastOverflow_ = std::max(lastOverflow_, block.more.size());
+    // Alone, as most completion handlers' answers are, a call goes out in a holder its own size;
+    // several go in one allocation.
+    if (block.count == 1) {
+      delivery.queue->async(block.calls[0].release());
+    } else {
+      delivery.queue->async(std::move(block));
     }
-    delivery.queue->async([first = std::move(delivery.first), rest = std::move(delivery.rest)] {
-      foundation_detail::invokeSafely(first, "URL session delegate queue");
-      for (const auto& item : rest) foundation_detail::invokeSafely(item, "URL session delegate queue");
-    });
   }
   outbox_.clear();
 }
@@ -165,7 +172,7 @@ void CurlEngine::waitForWork(int waitMs) {
 }
 
 void CurlEngine::run() {
-  onEngineThread = true;
+  onThisEngineThread = true;
   for (;;) {
     ++turn_;
     {

@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "platform/foundation/dispatch.h"
+#include "platform/net/inline_call.h"
 
 namespace net_detail {
 
@@ -54,14 +56,32 @@ class CurlEngine {
   // goes out when the turn ends, consecutive work for one queue as one block: a small transfer's
   // response, body and completion then cost its queue a single wake-up. Off the engine thread
   // the work is posted at once.
-  static void deliver(const std::shared_ptr<DispatchQueue>& queue, std::function<void()> work);
+  template <class F>
+  static void deliver(const std::shared_ptr<DispatchQueue>& queue, F&& work) {
+    if (!onEngineThread()) {
+      queue->async(std::function<void()>(std::forward<F>(work)));
+      return;
+    }
+    outboxSlot(queue).emplace(std::forward<F>(work));
+  }
 
  private:
+  // What one turn sends one queue, in order; a fetch's response, body, completion and the release
+  // of its in-flight share fit in place.
+  struct DeliveryBlock {
+    std::array<InlineCall, 4> calls;
+    std::size_t count = 0;
+    std::vector<InlineCall> more;
+    void operator()();
+  };
   struct Delivery {
     std::shared_ptr<DispatchQueue> queue;
-    std::function<void()> first;
-    std::vector<std::function<void()>> rest;  // what followed `first` in the same turn
+    DeliveryBlock block;
   };
+
+  static bool onEngineThread();
+  // Engine thread: the next place in this turn's block for `queue`.
+  static InlineCall& outboxSlot(const std::shared_ptr<DispatchQueue>& queue);
 
   CurlEngine();
   void run();
@@ -93,6 +113,9 @@ class CurlEngine {
   std::vector<std::shared_ptr<Transfer>> active_;
   std::vector<std::shared_ptr<Transfer>> expired_;  // engine thread: scratch of the timeout scan
   std::vector<Delivery> outbox_;
+  // The most calls a block held beyond its own places in the last turn: many fetches ending in one
+  // turn come again in the next, and their block's list then grows without moving them.
+  std::size_t lastOverflow_ = 0;
   std::thread thread_;
 };
 

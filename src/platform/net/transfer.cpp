@@ -69,7 +69,7 @@ void Transfer::touch() { lastActivity_ = engine().turnTime(); }
 
 void Transfer::releaseHeldResponse() {
   if (!heldResponse_) return;
-  CurlEngine::deliver(std::exchange(heldQueue_, nullptr), std::exchange(heldResponse_, nullptr));
+  CurlEngine::deliver(std::exchange(heldQueue_, nullptr), std::exchange(heldResponse_, InlineCall()));
 }
 
 // ---- commands ----

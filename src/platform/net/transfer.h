@@ -12,6 +12,7 @@
 
 #include "platform/foundation/data.h"
 #include "platform/foundation/ns_error.h"
+#include "platform/net/inline_call.h"
 #include "platform/net/input_stream.h"
 #include "platform/net/resume_data.h"
 #include "platform/net/url_authentication.h"
@@ -146,7 +147,7 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   template <class F>
   void deliver(F&& f);
   template <class F>
-  std::function<void()> delegateCall(F&& f) const;
+  auto delegateCall(F&& f) const;
   template <class F>
   void deliverAlways(F&& f);
   bool hasDelegate() const;
@@ -211,7 +212,7 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
 
   // Final response.
   bool responseAccepted_ = false;
-  std::function<void()> heldResponse_;  // see holdsResponse()
+  InlineCall heldResponse_;  // see holdsResponse()
   std::shared_ptr<DispatchQueue> heldQueue_;
   std::uint64_t heldTurn_ = 0;
   bool awaitingDisposition_ = false;

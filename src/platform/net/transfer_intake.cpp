@@ -189,10 +189,11 @@ void Transfer::acceptResponse(const Data& bodySoFar) {
   if (!delegate->wantsResponseDisposition(dataTask())) {
     // Told, not asked: the body flows on without a round trip to the delegate queue.
     releaseHeldResponse();
-    heldResponse_ = delegateCall([task = dataTask(), response = std::shared_ptr<const URLResponse>(hopResponse_)](
-                                     URLSessionDelegate& d, const std::shared_ptr<URLSession>& s) {
-      d.didReceiveResponse(s, task, response, [](URLSessionResponseDisposition) {});
-    });
+    heldResponse_ =
+        InlineCall(delegateCall([task = dataTask(), response = std::shared_ptr<const URLResponse>(hopResponse_)](
+                                    URLSessionDelegate& d, const std::shared_ptr<URLSession>& s) {
+          d.didReceiveResponse(s, task, response, [](URLSessionResponseDisposition) {});
+        }));
     heldQueue_ = session_->delegateQueue();
     heldTurn_ = engine().turn();
     if (!bodySoFar.empty()) deliverBody(reinterpret_cast<const char*>(bodySoFar.data()), bodySoFar.size());

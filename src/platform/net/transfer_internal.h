@@ -25,7 +25,7 @@ std::string hostKey(const URL& url);
 std::optional<std::pair<std::string, std::optional<std::string>>> parseAuthenticate(std::string_view value);
 
 template <class F>
-std::function<void()> Transfer::delegateCall(F&& f) const {
+auto Transfer::delegateCall(F&& f) const {
   return [session = session_, f = std::forward<F>(f)]() mutable {
     if (auto delegate = session->delegateOnQueue()) f(*delegate, session);
   };

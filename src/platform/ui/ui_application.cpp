@@ -76,30 +76,54 @@ UIBackgroundTaskIdentifier UIApplication::beginBackgroundTaskWithExpirationHandl
   std::lock_guard lock(tasksMutex_);
   auto id = nextTask_++;
   tasks_.push_back({id, std::move(handler)});
+  ++openTasks_;
   return id;
+}
+
+std::vector<UIApplication::OpenBackgroundTask>::iterator UIApplication::findTask(
+    UIBackgroundTaskIdentifier identifier) {
+  if (tasks_.empty() || identifier < tasks_.front().identifier) return tasks_.end();
+  // With no gap dropped before it, a task sits at its distance from the first one.
+  const auto guess = identifier - tasks_.front().identifier;
+  if (guess < tasks_.size() && tasks_[guess].identifier == identifier) return tasks_.begin() + guess;
+  auto found =
+      std::lower_bound(tasks_.begin(), tasks_.end(), identifier,
+                       [](const OpenBackgroundTask& t, UIBackgroundTaskIdentifier id) { return t.identifier < id; });
+  return found != tasks_.end() && found->identifier == identifier ? found : tasks_.end();
+}
+
+void UIApplication::dropEndedTasks() {
+  while (!tasks_.empty() && !tasks_.back().open) tasks_.pop_back();
+  const std::size_t ended = tasks_.size() - openTasks_;
+  // Each sweep moves no more tasks than have ended since the last one.
+  if (ended < 16 || ended <= openTasks_) return;
+  std::erase_if(tasks_, [](const OpenBackgroundTask& t) { return !t.open; });
 }
 
 void UIApplication::endBackgroundTask(UIBackgroundTaskIdentifier identifier) {
   std::function<void()> ended;  // its captures go after the lock
   std::lock_guard lock(tasksMutex_);
-  auto found =
-      std::lower_bound(tasks_.begin(), tasks_.end(), identifier,
-                       [](const OpenBackgroundTask& t, UIBackgroundTaskIdentifier id) { return t.identifier < id; });
-  if (found == tasks_.end() || found->identifier != identifier) return;
+  auto found = findTask(identifier);
+  if (found == tasks_.end() || !found->open) return;
   ended = std::move(found->expirationHandler);
-  tasks_.erase(found);
+  found->expirationHandler = nullptr;
+  found->open = false;
+  --openTasks_;
+  dropEndedTasks();
 }
 
 std::size_t UIApplication::openBackgroundTaskCount() const {
   std::lock_guard lock(tasksMutex_);
-  return tasks_.size();
+  return openTasks_;
 }
 
 void UIApplication::expireBackgroundTasks() {
   std::vector<std::function<void()>> handlers;
   {
     std::lock_guard lock(tasksMutex_);
-    for (const auto& task : tasks_) handlers.push_back(task.expirationHandler);
+    for (const auto& task : tasks_) {
+      if (task.open) handlers.push_back(task.expirationHandler);
+    }
   }
   // Outside the lock: handlers end their tasks.
   for (auto& handler : handlers) {

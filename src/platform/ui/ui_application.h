@@ -129,9 +129,15 @@ class UIApplication : public UIResponder {
   struct OpenBackgroundTask {
     UIBackgroundTaskIdentifier identifier;
     std::function<void()> expirationHandler;
+    bool open = true;
   };
-  // In identifier order (they only grow); a vector, since a fetch opens and closes one each time.
+  // In identifier order (they only grow). A fetch opens and closes one each time, many at once in
+  // a busy run: an ended task stays as a gap until the gaps outnumber the open ones, so ending one
+  // never moves the others.
   std::vector<OpenBackgroundTask> tasks_;
+  std::size_t openTasks_ = 0;
+  std::vector<OpenBackgroundTask>::iterator findTask(UIBackgroundTaskIdentifier identifier);
+  void dropEndedTasks();
   UIBackgroundTaskIdentifier nextTask_ = 1;
   bool networkActivityIndicatorVisible_ = false;
   UIStatusBarStyle statusBarStyle_ = UIStatusBarStyle::Default;

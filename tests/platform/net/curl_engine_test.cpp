@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <future>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -58,6 +60,28 @@ TEST(CurlEngineTest, WhatOneTurnDeliversReachesEachQueueInOneHandOverInOrder) {
   EXPECT_EQ(first->handOvers(), 3);
   time.runUntilIdle();
   EXPECT_EQ(ran.back(), "at once");
+}
+
+// More calls than a block keeps in place, one too large for the space, one that throws: all run
+// in order in one hand-over, and what they hold is let go once the block has run.
+TEST(CurlEngineTest, ALongBlockRunsEveryCallInOrderAndLetsGoOfTheirCaptures) {
+  VirtualTime time;
+  auto queue = std::make_shared<CountingQueue>();
+  std::vector<int> ran;
+  auto held = std::make_shared<int>(0);
+  CurlEngine::shared().post([&, held] {
+    for (int i = 0; i < 3; ++i) CurlEngine::deliver(queue, [&ran, held, i] { ran.push_back(i); });
+    std::array<char, 4 * net_detail::InlineCall::kSpace> large{};
+    large[7] = 3;
+    CurlEngine::deliver(queue, [&ran, held, large] { ran.push_back(large[7]); });
+    CurlEngine::deliver(queue, [] { throw std::runtime_error("a delegate failed"); });
+    for (int i = 4; i < 7; ++i) CurlEngine::deliver(queue, [&ran, held, i] { ran.push_back(i); });
+  });
+  ASSERT_TRUE(time.runUntil([&] { return ran.size() == 7; }));
+  EXPECT_EQ(ran, (std::vector<int>{0, 1, 2, 3, 4, 5, 6}));
+  EXPECT_EQ(queue->handOvers(), 1);
+  time.runUntilIdle();
+  EXPECT_EQ(held.use_count(), 1);
 }
 
 // The engine is woken once per sleep: commands posted while it is busy, and the ones that follow

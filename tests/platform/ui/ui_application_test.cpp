@@ -148,6 +148,40 @@ TEST_F(ApplicationTest, BackgroundTasksEndInAnyOrderAndTheRestExpireInTheOrderBe
   EXPECT_EQ(app->openBackgroundTaskCount(), 0u);
 }
 
+TEST_F(ApplicationTest, ManyBackgroundTasksEndingOutOfOrderLeaveTheRightOnesOpen) {
+  // Enough ended tasks to make the list drop its gaps several times, with gaps left inside.
+  auto app = UIApplication::sharedApplication();
+  std::vector<int> expired;
+  std::vector<UIBackgroundTaskIdentifier> ids;
+  std::vector<int> open;
+  for (int round = 0; round < 5; ++round) {
+    for (int i = 0; i < 64; ++i) {
+      const int n = round * 64 + i;
+      ids.push_back(app->beginBackgroundTaskWithExpirationHandler([&expired, n] { expired.push_back(n); }));
+    }
+    // Every task of this round but each seventh ends, latest first, then the oldest still open.
+    for (int i = 63; i >= 0; --i) {
+      const int n = round * 64 + i;
+      if (n % 7 != 0) app->endBackgroundTask(ids[static_cast<std::size_t>(n)]);
+    }
+    if (!open.empty()) {
+      app->endBackgroundTask(ids[static_cast<std::size_t>(open.front())]);
+      open.erase(open.begin());
+    }
+    for (int i = 0; i < 64; ++i) {
+      if ((round * 64 + i) % 7 == 0) open.push_back(round * 64 + i);
+    }
+    ASSERT_EQ(app->openBackgroundTaskCount(), open.size());
+  }
+  for (std::size_t i = 0; i + 1 < ids.size(); i += 2) app->endBackgroundTask(ids[i]);  // again or first time
+  std::erase_if(open, [](int n) { return n % 2 == 0; });
+  EXPECT_EQ(app->openBackgroundTaskCount(), open.size());
+  app->expireBackgroundTasks();
+  EXPECT_EQ(expired, open);
+  for (auto id : ids) app->endBackgroundTask(id);
+  EXPECT_EQ(app->openBackgroundTaskCount(), 0u);
+}
+
 class Subjects : public UITableViewController {
  public:
   int numberOfRowsInSection(UITableView&, int) override { return 2; }

@@ -8,7 +8,6 @@
 #include <optional>
 #include <set>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/foundation/fatal_error.h"
@@ -34,6 +33,12 @@ class CellGrid {
   };
 
   explicit CellGrid(UIView& host) : host_(host) {}
+  ~CellGrid() {
+    // Cells may outlive the list: they stop reading as its own.
+    forEachHeld([](Cell& cell) { cell.gridState_ = GridCellState{}; });
+  }
+  CellGrid(const CellGrid&) = delete;
+  CellGrid& operator=(const CellGrid&) = delete;
 
   // `awakes`: the factory's cells have had awakeFromNib already (nib loading does it).
   void registerFactory(const std::string& id, Factory factory, bool awakes = false) {
@@ -46,9 +51,9 @@ class CellGrid {
   // identifier goes back to the pool when it stops being shown.
   std::shared_ptr<Cell> dequeue(const std::string& id) {
     if (auto it = pool_.find(id); it != pool_.end() && !it->second.empty()) {
-      auto cell = it->second.back();
+      auto cell = std::move(it->second.back());
       it->second.pop_back();
-      cells_[cell.get()].pooled = false;
+      cell->gridState_.pooled = false;
       ++reusedCount_;
       cell->prepareForReuse();
       return cell;
@@ -73,29 +78,25 @@ class CellGrid {
   void reloadAll(const Source& source) {
     loaded_ = true;
     ++reloadCount_;
-    unshowAll();
-    // Most items show again: their map entries are used again rather than freed and made anew.
-    spare_.clear();
-    while (!visible_.empty()) spare_.push_back(visible_.extract(visible_.begin()));
+    auto shown = takeShown();
     // Last item first: the pool hands out the last cell in first, so an item asked for again gets
     // the cell it showed (a picture on its way keeps going). The cells wait in the host, where
     // most of them show again, unless one holds the first responder (leaving ends its editing).
     const UIView* editing = cellHoldingFirstResponder();
     std::vector<std::shared_ptr<Cell>> parked;
-    parked.reserve(spare_.size());
-    for (auto it = spare_.rbegin(); it != spare_.rend(); ++it) {
-      auto cell = std::move(it->mapped());
-      const bool stays = cell.get() != editing && cell->reuseIdentifier();
-      hide(cell, !stays);
-      if (stays) parked.push_back(std::move(cell));
+    parked.reserve(shown.size());
+    for (auto it = shown.rbegin(); it != shown.rend(); ++it) {
+      const bool stays = it->get() != editing && (*it)->reuseIdentifier();
+      hide(*it, !stays);
+      if (stays) parked.push_back(std::move(*it));
     }
+    shown.clear();
     selected_.clear();
     recount(source);
     fill(source, {});
     for (const auto& cell : parked) {
       if (!isCell(cell.get()) && cell->superview().get() == &host_) cell->removeFromSuperview();
     }
-    spare_.clear();
     keepCellsInItemOrder();
   }
 
@@ -171,23 +172,28 @@ class CellGrid {
   bool isValid(const NSIndexPath& ip) const { return ip.row >= 0 && ip.row < numberOfItems(ip.section); }
 
   std::shared_ptr<Cell> cellAt(const NSIndexPath& ip) const {
-    auto it = visible_.find(ip);
-    return it == visible_.end() ? nullptr : it->second;
+    const auto* slot = slotAt(ip);
+    return slot ? *slot : nullptr;
   }
   std::optional<NSIndexPath> indexPathForCell(const UIView& cell) const {
-    for (const auto& [ip, c] : visible_) {
-      if (c.get() == &cell) return ip;
-    }
-    return std::nullopt;
+    std::optional<NSIndexPath> found;
+    forEachShown([&](const NSIndexPath& ip, const Cell& c) {
+      if (!found && &c == &cell) found = ip;
+    });
+    return found;
   }
   std::vector<NSIndexPath> visiblePaths() const {
     std::vector<NSIndexPath> out;
-    for (const auto& [ip, c] : visible_) out.push_back(ip);
+    forEachShown([&](const NSIndexPath& ip, const Cell&) { out.push_back(ip); });
     return out;
   }
   std::vector<std::shared_ptr<Cell>> visibleCells() const {
     std::vector<std::shared_ptr<Cell>> out;
-    for (const auto& [ip, c] : visible_) out.push_back(c);
+    for (const auto& section : items_) {
+      for (const auto& cell : section) {
+        if (cell) out.push_back(cell);
+      }
+    }
     return out;
   }
 
@@ -234,25 +240,26 @@ class CellGrid {
   // The rendering of the item's line: "R." (one section) or "S.R.", the cell on one line, and
   // " (selected)". Empty for an item without a visible cell.
   std::string renderLine(const NSIndexPath& ip) const {
-    auto it = visible_.find(ip);
-    return it == visible_.end() ? std::string() : lineFor(ip, *it->second);
+    const auto* slot = slotAt(ip);
+    return slot && *slot ? lineFor(ip, **slot) : std::string();
   }
   // Each item's line that is not empty, in item order; the lines are printable.
   template <class F>
   void forEachLine(F&& f) const {
-    for (const auto& [ip, cell] : visible_) {
-      if (auto text = lineFor(ip, *cell); !text.empty()) f(ip, std::move(text));
-    }
+    forEachShown([&](const NSIndexPath& ip, const Cell& cell) {
+      if (auto text = lineFor(ip, cell); !text.empty()) f(ip, std::move(text));
+    });
   }
   // f(indexPath, cell) for every item, in item order; f must leave the items as they are.
   template <class F>
   void forEachCell(F&& f) const {
-    for (const auto& [ip, cell] : visible_) f(ip, *cell);
+    forEachShown([&](const NSIndexPath& ip, const Cell& cell) { f(ip, const_cast<Cell&>(cell)); });
   }
   // Whether `view` is the cell of an item.
   bool isCell(const UIView* view) const {
-    auto it = cells_.find(view);
-    return it != cells_.end() && it->second.shown > 0;
+    if (!view || view->gridCellKind() != Cell::kGridCellKind) return false;
+    const auto& state = static_cast<const Cell*>(view)->gridState_;
+    return state.grid == this && state.shown > 0;
   }
 
   int reloadCount() const { return reloadCount_; }
@@ -294,17 +301,17 @@ class CellGrid {
   // The cell on one line, drawn again only when something it draws may have changed; a cell
   // whose drawing cannot be kept is drawn into `scratch`.
   const std::string& drawnContent(const Cell& cell, std::string& scratch) const {
-    auto& drawn = cells_[&cell].drawn;
-    if (drawn.kept && drawn.stamp == cell.renderStamp()) return drawn.text;
+    auto& state = cell.gridState_;
+    if (state.drawnKept && state.stamp == cell.renderStamp()) return state.drawn;
     scratch = renderOnOneLine(cell);
-    drawn.kept = drawsOnlyReportedState(cell);
-    if (!drawn.kept) {
-      std::string().swap(drawn.text);
+    state.drawnKept = drawsOnlyReportedState(cell);
+    if (!state.drawnKept) {
+      std::string().swap(state.drawn);
       return scratch;
     }
-    drawn.text = std::move(scratch);
-    drawn.stamp = cell.stampForKeeping();
-    return drawn.text;
+    state.drawn = std::move(scratch);
+    state.stamp = cell.stampForKeeping();
+    return state.drawn;
   }
   static bool drawsOnlyReportedState(const UIView& view) {
     if (!view.drawsOnlyReportedState()) return false;
@@ -316,16 +323,16 @@ class CellGrid {
   void remap(F&& to) {
     std::map<NSIndexPath, std::shared_ptr<Cell>> moved;
     std::vector<std::shared_ptr<Cell>> gone;
-    for (auto& [ip, cell] : visible_) {
+    forEachShown([&](const NSIndexPath& ip, const Cell&) {
+      auto held = slotAt(ip);
       if (auto n = to(ip)) {
-        moved[*n] = cell;
+        moved[*n] = *held;
       } else {
-        gone.push_back(cell);
+        gone.push_back(*held);
       }
-    }
-    visible_ = std::move(moved);
-    unshowAll();
-    for (const auto& [ip, cell] : visible_) ++cells_[cell.get()].shown;
+    });
+    takeShown();
+    for (auto& [ip, cell] : moved) place(ip, std::move(cell));
     for (const auto& cell : gone) hide(cell);
     std::set<NSIndexPath> sel;
     for (const auto& ip : selected_) {
@@ -351,27 +358,31 @@ class CellGrid {
 
   // Drops what no longer exists, then asks for every item without a cell and for `force`.
   void fill(const Source& source, const std::set<NSIndexPath>& force) {
-    for (auto it = visible_.begin(); it != visible_.end();) {
-      if (isValid(it->first)) {
-        ++it;
-      } else {
-        auto cell = std::move(it->second);
-        it = visible_.erase(it);
-        unshown(*cell);
-        hide(cell);
+    const auto sections = static_cast<std::size_t>(numberOfSections());
+    for (std::size_t s = 0; s < items_.size(); ++s) {
+      auto& section = items_[s];
+      const auto keep = s < sections ? std::min(section.size(), static_cast<std::size_t>(counts_[s])) : 0;
+      for (std::size_t r = keep; r < section.size(); ++r) {
+        if (auto cell = std::move(section[r])) {
+          unshown(*cell);
+          hide(cell);
+        }
       }
+      section.resize(keep);
     }
+    items_.resize(sections);
     for (auto it = selected_.begin(); it != selected_.end();) {
       it = isValid(*it) ? std::next(it) : selected_.erase(it);
     }
-    for (int s = 0; s < numberOfSections(); ++s) {
-      for (int r = 0; r < numberOfItems(s); ++r) {
-        NSIndexPath ip{s, r};
-        auto current = visible_.find(ip);
-        if (current != visible_.end() && !force.count(ip)) continue;
-        if (current != visible_.end()) {
-          auto old = std::move(current->second);
-          visible_.erase(current);
+    for (std::size_t s = 0; s < sections; ++s) {
+      const auto count = static_cast<std::size_t>(counts_[s]);
+      items_[s].reserve(count);
+      for (std::size_t r = 0; r < count; ++r) {
+        const NSIndexPath ip{static_cast<int>(s), static_cast<int>(r)};
+        auto* slot = r < items_[s].size() ? &items_[s][r] : nullptr;
+        if (slot && *slot && !force.count(ip)) continue;
+        if (slot && *slot) {
+          auto old = std::move(*slot);
           unshown(*old);
           hide(old);
         }
@@ -382,17 +393,25 @@ class CellGrid {
     }
   }
 
+  // The item's slot, null for an index path beyond the items held.
+  const std::shared_ptr<Cell>* slotAt(const NSIndexPath& ip) const {
+    if (ip.section < 0 || ip.row < 0 || static_cast<std::size_t>(ip.section) >= items_.size()) return nullptr;
+    const auto& section = items_[static_cast<std::size_t>(ip.section)];
+    return static_cast<std::size_t>(ip.row) < section.size() ? &section[static_cast<std::size_t>(ip.row)] : nullptr;
+  }
+
+  void place(const NSIndexPath& ip, std::shared_ptr<Cell> cell) {
+    auto& state = cell->gridState_;
+    state.grid = this;
+    ++state.shown;
+    if (items_.size() <= static_cast<std::size_t>(ip.section)) items_.resize(static_cast<std::size_t>(ip.section) + 1);
+    auto& section = items_[static_cast<std::size_t>(ip.section)];
+    if (section.size() <= static_cast<std::size_t>(ip.row)) section.resize(static_cast<std::size_t>(ip.row) + 1);
+    section[static_cast<std::size_t>(ip.row)] = std::move(cell);
+  }
+
   void show(const NSIndexPath& ip, const std::shared_ptr<Cell>& cell) {
-    if (spare_.empty()) {
-      visible_[ip] = cell;
-    } else {
-      auto entry = std::move(spare_.back());
-      spare_.pop_back();
-      entry.key() = ip;
-      entry.mapped() = cell;
-      if (auto placed = visible_.insert(std::move(entry)); !placed.inserted) placed.position->second = cell;
-    }
-    ++cells_[cell.get()].shown;
+    place(ip, cell);
     if (cell->superview().get() != &host_) host_.addSubview(cell);
     cell->setSelected(isSelected(ip));
   }
@@ -400,15 +419,52 @@ class CellGrid {
   void hide(const std::shared_ptr<Cell>& cell, bool detach = true) {
     if (detach && cell->superview().get() == &host_) cell->removeFromSuperview();
     // A cell shown at another index path too stays out of the pool.
-    auto& state = cells_[cell.get()];
+    auto& state = cell->gridState_;
     if (state.shown > 0) return;
     const auto& id = cell->reuseIdentifier();
     if (!id) {
-      cells_.erase(cell.get());  // the grid lets go of it
+      state = GridCellState{};  // the grid lets go of it
     } else if (!state.pooled) {
       state.pooled = true;
       pool_[*id].push_back(cell);
     }
+  }
+
+  // f(indexPath, cell) for every item that has a cell, in item order.
+  template <class F>
+  void forEachShown(F&& f) const {
+    for (std::size_t s = 0; s < items_.size(); ++s) {
+      const auto& section = items_[s];
+      for (std::size_t r = 0; r < section.size(); ++r) {
+        if (section[r]) f(NSIndexPath{static_cast<int>(s), static_cast<int>(r)}, *section[r]);
+      }
+    }
+  }
+  // f(cell) for every cell held: shown or pooled.
+  template <class F>
+  void forEachHeld(F&& f) {
+    for (auto& section : items_) {
+      for (auto& cell : section) {
+        if (cell) f(*cell);
+      }
+    }
+    for (auto& [id, cells] : pool_) {
+      for (auto& cell : cells) f(*cell);
+    }
+  }
+
+  // Every shown cell in item order, taken out of the items: each is then shown nowhere.
+  std::vector<std::shared_ptr<Cell>> takeShown() {
+    std::vector<std::shared_ptr<Cell>> shown;
+    for (auto& section : items_) {
+      for (auto& cell : section) {
+        if (!cell) continue;
+        cell->gridState_.shown = 0;
+        shown.push_back(std::move(cell));
+      }
+      section.clear();
+    }
+    return shown;
   }
 
   // The cell among the host's subviews whose subtree holds the first responder, if any.
@@ -426,30 +482,29 @@ class CellGrid {
   // The host's subviews hold the cells in item order, as when each reload added them anew: views
   // are looked up by name in that order.
   void keepCellsInItemOrder() {
-    auto next = visible_.begin();
+    std::vector<const Cell*> order;
+    forEachShown([&](const NSIndexPath&, const Cell& cell) { order.push_back(&cell); });
+    std::size_t next = 0;
     bool ordered = true;
     for (const auto& view : host_.subviews()) {
       if (!isCell(view.get())) continue;
-      if (next == visible_.end() || next->second != view) {
+      if (next == order.size() || order[next] != view.get()) {
         ordered = false;
         break;
       }
       ++next;
     }
-    if (ordered && next == visible_.end()) return;
-    for (const auto& [ip, cell] : visible_) host_.bringSubviewToFront(cell);
+    if (ordered && next == order.size()) return;
+    for (const auto& section : items_) {
+      for (const auto& cell : section) {
+        if (cell) host_.bringSubviewToFront(cell);
+      }
+    }
   }
 
-  // `cell` left one index path of visible_.
-  void unshown(const Cell& cell) {
-    auto it = cells_.find(&cell);
-    if (it != cells_.end() && it->second.shown > 0) --it->second.shown;
-  }
-
-  // Before the items are counted again: the cells keep their entries (most show again), shown
-  // nowhere for now.
-  void unshowAll() {
-    for (auto& [cell, state] : cells_) state.shown = 0;
+  // `cell` left one index path of the items.
+  static void unshown(const Cell& cell) {
+    if (cell.gridState_.shown > 0) --cell.gridState_.shown;
   }
 
   UIView& host_;
@@ -460,22 +515,8 @@ class CellGrid {
   std::map<std::string, Prototype> factories_;
   std::map<std::string, std::vector<std::shared_ptr<Cell>>> pool_;
   std::vector<int> counts_;
-  std::map<NSIndexPath, std::shared_ptr<Cell>> visible_;
-  std::vector<typename std::map<NSIndexPath, std::shared_ptr<Cell>>::node_type> spare_;
-  // What the grid knows of each cell it holds: at how many index paths of visible_ it shows,
-  // whether it waits in the pool, and what it drew (a reload hands most items the cells they had,
-  // configured the same). Hiding a cell looks at no list; a reload makes no entry anew.
-  struct Drawn {
-    std::string text;
-    std::uint32_t stamp = 0;
-    bool kept = false;
-  };
-  struct CellState {
-    int shown = 0;
-    bool pooled = false;
-    Drawn drawn;
-  };
-  mutable std::unordered_map<const UIView*, CellState> cells_;
+  // The cell of each item by section and row; null for an item not asked for yet.
+  std::vector<std::vector<std::shared_ptr<Cell>>> items_;
   std::set<NSIndexPath> selected_;
   bool loaded_ = false;
   int reloadCount_ = 0;

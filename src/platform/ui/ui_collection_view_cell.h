@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/ui/grid_cell_state.h"
 #include "platform/ui/reuse_identifier.h"
 #include "platform/ui/ui_view.h"
 
@@ -26,7 +27,8 @@ class UICollectionReusableView : public UIView {
 class UICollectionViewCell : public UICollectionReusableView {
  public:
   static std::shared_ptr<UICollectionViewCell> make(CGRect frame = {});
-  explicit UICollectionViewCell(CGRect frame = {}) : UICollectionReusableView(frame) {}
+  static constexpr auto kGridCellKind = ui_detail::GridCellKind::CollectionItem;
+  explicit UICollectionViewCell(CGRect frame = {}) : UICollectionReusableView(frame) { setGridCellKind(kGridCellKind); }
   explicit UICollectionViewCell(const NSCoder&) : UICollectionViewCell(CGRect{}) {}
 
   std::shared_ptr<UIView> contentView() const;
@@ -44,6 +46,9 @@ class UICollectionViewCell : public UICollectionReusableView {
   bool drawsOnlyReportedState() const override;
 
  private:
+  template <class>
+  friend class ui_detail::CellGrid;
+  mutable ui_detail::GridCellState gridState_;
   mutable std::shared_ptr<UIView> contentView_;
   std::shared_ptr<UIView> backgroundView_;
   std::shared_ptr<UIView> selectedBackgroundView_;

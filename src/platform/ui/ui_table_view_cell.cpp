@@ -28,7 +28,9 @@ struct UITableViewCell::Parts {
 UITableViewCell::UITableViewCell(UITableViewCellStyle style, std::optional<std::string> reuseIdentifier)
     : UIView(CGRect{{0, 0}, {320, 44}}),
       reuseIdentifier_(&sharedReuseIdentifier(std::move(reuseIdentifier))),
-      style_(style) {}
+      style_(style) {
+  setGridCellKind(kGridCellKind);
+}
 
 UITableViewCell::~UITableViewCell() = default;
 

@@ -29,6 +29,7 @@ class UITableViewCell : public UIView {
  public:
   static std::shared_ptr<UITableViewCell> make(UITableViewCellStyle style = UITableViewCellStyle::Default,
                                                std::optional<std::string> reuseIdentifier = std::nullopt);
+  static constexpr auto kGridCellKind = ui_detail::GridCellKind::TableRow;
   explicit UITableViewCell(UITableViewCellStyle style = UITableViewCellStyle::Default,
                            std::optional<std::string> reuseIdentifier = std::nullopt);
   explicit UITableViewCell(const NSCoder&) : UITableViewCell() {}
@@ -69,6 +70,9 @@ class UITableViewCell : public UIView {
   void renderSubviews(TextCanvas& canvas) const override;
 
  private:
+  template <class>
+  friend class ui_detail::CellGrid;
+  mutable ui_detail::GridCellState gridState_;
   // The standard parts, made when first asked for: custom cells have their own.
   struct Parts;
   Parts& parts() const;

@@ -7,8 +7,6 @@
 #include "platform/ui/render.h"
 #include "platform/ui/ui_view_internals.h"
 
-using ui_view_detail::SubviewsSnapshot;
-
 namespace {
 
 struct AnimationState {
@@ -196,7 +194,6 @@ void UIView::attach(const std::shared_ptr<UIView>& view, std::size_t index) {
     return;
   }
   UIView* oldRoot = view->rootView();
-  UIWindow* oldWindow = oldRoot->asWindow();
   if (auto fr = view->firstResponderInSubtree(oldRoot)) {
     // A first responder moves with its tree only into a tree that has none.
     auto current = newRoot->storedFirstResponder();
@@ -218,8 +215,6 @@ void UIView::attach(const std::shared_ptr<UIView>& view, std::size_t index) {
   view->superview_ = weak_from_this().expired() ? std::weak_ptr<UIView>() : sharedAs<UIView>();
   subviews_.insert(subviews_.begin() + static_cast<std::ptrdiff_t>(std::min(index, subviews_.size())), view);
   if (view->needsLayout_ || view->layoutBelow_) view->markLayoutAbove();
-  view->didMoveToSuperview();
-  if (newRoot->asWindow() != oldWindow) view->notifyWindowChange();
 }
 
 void UIView::removeFromSuperview() {
@@ -227,7 +222,6 @@ void UIView::removeFromSuperview() {
   if (!sup) return;
   auto self = sharedAs<UIView>();  // keeps this alive while its superview lets go
   UIView* oldRoot = rootView();
-  UIWindow* oldWindow = oldRoot->asWindow();
   if (auto fr = firstResponderInSubtree(oldRoot)) {
     fr->forceResignFirstResponder();
     auto root = rootView();
@@ -237,8 +231,6 @@ void UIView::removeFromSuperview() {
   sup->countConstraintsBelow(-static_cast<std::ptrdiff_t>(constraintsBelow()));
   superview_.reset();
   layoutInputChanged();
-  didMoveToSuperview();
-  if (oldWindow) notifyWindowChange();
 }
 
 void UIView::dropSubview(const UIView& view) {
@@ -246,13 +238,6 @@ void UIView::dropSubview(const UIView& view) {
   // From the end: the views added last (a table's rows) are the ones taken out soonest.
   auto it = std::find_if(subviews_.rbegin(), subviews_.rend(), [&](const auto& s) { return s.get() == &view; });
   if (it != subviews_.rend()) subviews_.erase(std::next(it).base());
-}
-
-void UIView::notifyWindowChange() {
-  if (subviews_.empty()) return didMoveToWindow();  // what it adds is not told: it was not there
-  SubviewsSnapshot keep(subviews_);
-  didMoveToWindow();
-  for (const auto& s : keep) s->notifyWindowChange();
 }
 
 std::shared_ptr<UIWindow> UIView::window() const {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/ui/geometry.h"
+#include "platform/ui/grid_cell_state.h"
 #include "platform/ui/ui_color.h"
 #include "platform/ui/ui_responder.h"
 
@@ -106,10 +107,6 @@ class UIView : public UIResponder {
   // this way.
   std::shared_ptr<UIView> viewWithAccessibilityIdentifier(const std::string& name);
 
-  // Called on every view of a subtree after its window changed (added to or removed from a
-  // window's tree).
-  virtual void didMoveToWindow() {}
-  virtual void didMoveToSuperview() {}
   // The platform's storyboard hook; scene builders call it once after making the view.
   virtual void awakeFromNib() {}
 
@@ -255,8 +252,11 @@ class UIView : public UIResponder {
   // changes through renderInputChanged. A class answers for itself only (a subclass may draw more),
   // hence the exact type.
   virtual bool drawsOnlyReportedState() const;
+  // Which list cell class this view is, if any.
+  ui_detail::GridCellKind gridCellKind() const { return gridCellKind_; }
 
  protected:
+  void setGridCellKind(ui_detail::GridCellKind kind) { gridCellKind_ = kind; }
   // The view's own lines (none for a plain view).
   virtual void renderSelf(TextCanvas& canvas) const;
   // The subviews' lines, in order.
@@ -310,7 +310,6 @@ class UIView : public UIResponder {
   std::shared_ptr<UIResponder> storedFirstResponder() const;
   void setStoredFirstResponder(std::weak_ptr<UIResponder> responder);
   void forgetFirstResponder();
-  void notifyWindowChange();
   // The first responder of this view's tree when it is this view or one of its descendants;
   // `root`, when given, is the root of this view's tree.
   std::shared_ptr<UIView> firstResponderInSubtree(const UIView* root = nullptr) const;
@@ -335,5 +334,6 @@ class UIView : public UIResponder {
   bool needsLayout_ = false;
   // A view below this one needs layout (set up the tree from it, cleared as a pass goes by).
   bool layoutBelow_ = false;
+  ui_detail::GridCellKind gridCellKind_ = ui_detail::GridCellKind::None;
   std::uint32_t renderStamp_ = 0;
 };

@@ -238,6 +238,52 @@ TEST(UICollectionViewTest, ReloadingItemsReusesTheirCells) {
   EXPECT_EQ(f.cv->cellsCreated(), 4);
 }
 
+TEST(UICollectionViewTest, EmptyingAndRefillingHandsItemsTheirCellsInItemOrder) {
+  Fixture f;
+  f.cv->reloadData();
+  auto cells = f.cv->visibleCells();
+  ASSERT_EQ(cells.size(), 3u);
+  const auto names = f.grid->names;
+  f.grid->names.clear();
+  f.cv->reloadData();
+  EXPECT_TRUE(f.cv->visibleCells().empty());
+  for (const auto& cell : cells) EXPECT_EQ(cell->superview(), nullptr);
+  TextCanvas empty;
+  f.cv->render(empty);
+  EXPECT_EQ(empty.text(), "");
+
+  f.grid->names = {"x", "y", "z"};
+  f.cv->reloadData();
+  EXPECT_EQ(f.cv->cellsCreated(), 3);
+  EXPECT_EQ(f.cv->visibleCells(), cells);
+  std::vector<std::shared_ptr<UIView>> tiles;
+  for (const auto& view : f.cv->subviews()) {
+    if (std::dynamic_pointer_cast<Tile>(view)) tiles.push_back(view);
+  }
+  EXPECT_EQ(tiles, std::vector<std::shared_ptr<UIView>>(cells.begin(), cells.end()));
+  EXPECT_EQ(f.cv->indexPathForCell(*cells[2]), (NSIndexPath{0, 2}));
+  TextCanvas full;
+  f.cv->render(full);
+  EXPECT_EQ(full.text(), "0. x\n1. y\n2. z\n");
+}
+
+TEST(UICollectionViewTest, ACellThatOutlivesItsCollectionIsAPlainViewElsewhere) {
+  std::shared_ptr<UICollectionViewCell> kept;
+  {
+    Fixture gone;
+    gone.cv->reloadData();
+    kept = gone.cv->cellForItemAtIndexPath({0, 1});
+  }
+  Fixture other;
+  other.grid->names = {"q"};
+  other.cv->reloadData();
+  other.cv->addSubview(kept);
+  EXPECT_EQ(other.cv->indexPathForCell(*kept), std::nullopt);
+  TextCanvas canvas;
+  other.cv->render(canvas);
+  EXPECT_EQ(canvas.text(), "abcd\n0. q\n");
+}
+
 TEST(UICollectionViewTest, TapsSelectAndRender) {
   Fixture f;
   EXPECT_TRUE(f.cv->tapItemAtIndexPath({0, 2}));

@@ -8,16 +8,29 @@ std::shared_ptr<UICollectionViewCell> UICollectionViewCell::make(CGRect frame) {
 
 // Joins the tree on first use (a constructor cannot hand out the cell as a superview).
 std::shared_ptr<UIView> UICollectionViewCell::contentView() const {
-  if (!contentView_) {
-    contentView_ = UIView::make(bounds());
-    const_cast<UICollectionViewCell*>(this)->insertSubview(contentView_, 0);
+  auto& content = views().content;
+  if (!content) {
+    content = UIView::make(bounds());
+    const_cast<UICollectionViewCell*>(this)->insertSubview(content, 0);
   }
-  return contentView_;
+  return content;
+}
+
+namespace {
+const std::shared_ptr<UIView> kNoView;
+}  // namespace
+
+const std::shared_ptr<UIView>& UICollectionViewCell::backgroundView() const {
+  return views_ ? views_->background : kNoView;
+}
+
+const std::shared_ptr<UIView>& UICollectionViewCell::selectedBackgroundView() const {
+  return views_ ? views_->selectedBackground : kNoView;
 }
 
 CGSize UICollectionViewCell::systemLayoutSizeFittingSize(CGSize targetSize) const {
-  if (!contentView_) return bounds().size;
-  return contentView_->systemLayoutSizeFittingSize(targetSize);
+  if (!views_ || !views_->content) return bounds().size;
+  return views_->content->systemLayoutSizeFittingSize(targetSize);
 }
 
 // The selection and the background views are not drawn: the cell draws what its subviews do.

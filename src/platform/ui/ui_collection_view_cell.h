@@ -32,10 +32,10 @@ class UICollectionViewCell : public UICollectionReusableView {
   explicit UICollectionViewCell(const NSCoder&) : UICollectionViewCell(CGRect{}) {}
 
   std::shared_ptr<UIView> contentView() const;
-  const std::shared_ptr<UIView>& backgroundView() const { return backgroundView_; }
-  void setBackgroundView(std::shared_ptr<UIView> v) { backgroundView_ = std::move(v); }
-  const std::shared_ptr<UIView>& selectedBackgroundView() const { return selectedBackgroundView_; }
-  void setSelectedBackgroundView(std::shared_ptr<UIView> v) { selectedBackgroundView_ = std::move(v); }
+  const std::shared_ptr<UIView>& backgroundView() const;
+  void setBackgroundView(std::shared_ptr<UIView> v) { views().background = std::move(v); }
+  const std::shared_ptr<UIView>& selectedBackgroundView() const;
+  void setSelectedBackgroundView(std::shared_ptr<UIView> v) { views().selectedBackground = std::move(v); }
 
   bool isSelected() const { return selected_; }
   virtual void setSelected(bool selected) { selected_ = selected; }
@@ -49,9 +49,15 @@ class UICollectionViewCell : public UICollectionReusableView {
   template <class>
   friend class ui_detail::CellGrid;
   mutable ui_detail::GridCellState gridState_;
-  mutable std::shared_ptr<UIView> contentView_;
-  std::shared_ptr<UIView> backgroundView_;
-  std::shared_ptr<UIView> selectedBackgroundView_;
+  // Made when one of them is first set: the tiles of a long grid hold their views directly.
+  struct Views {
+    std::shared_ptr<UIView> content, background, selectedBackground;
+  };
+  Views& views() const {
+    if (!views_) views_ = std::make_unique<Views>();
+    return *views_;
+  }
+  mutable std::unique_ptr<Views> views_;
   bool selected_ = false;
   bool highlighted_ = false;
 };

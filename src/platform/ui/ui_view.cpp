@@ -137,10 +137,12 @@ void UIView::forgetFirstResponder() {
 
 std::shared_ptr<UIView> UIView::make(CGRect frame) { return std::make_shared<UIView>(frame); }
 
-UIView::UIView(CGRect frame) : frame_(frame), bounds_{{0, 0}, frame.size} {}
+UIView::UIView(CGRect frame) : frame_(frame) {}
 
 UIView::~UIView() {
   if (!touchBlockers().empty()) std::erase(touchBlockers(), this);
+  // Subviews that others keep alive are without a superview from now on.
+  for (const auto& s : subviews_) s->superview_ = nullptr;
 }
 
 void UIView::mayBlockTouchesBeneath() {
@@ -150,13 +152,13 @@ void UIView::mayBlockTouchesBeneath() {
 
 UIView* UIView::rootView() const {
   const UIView* v = this;
-  while (auto s = v->superview_.lock()) v = s.get();
+  while (v->superview_) v = v->superview_;
   return const_cast<UIView*>(v);
 }
 
 void UIView::addSubview(const std::shared_ptr<UIView>& view) {
   if (!view) return;
-  attach(view, subviews_.size() + (view->superview_.lock().get() == this ? 0 : 1) - 1);
+  attach(view, subviews_.size() + (view->superview_ == this ? 0 : 1) - 1);
 }
 
 void UIView::insertSubview(const std::shared_ptr<UIView>& view, std::size_t index) {
@@ -165,7 +167,7 @@ void UIView::insertSubview(const std::shared_ptr<UIView>& view, std::size_t inde
 }
 
 void UIView::bringSubviewToFront(const std::shared_ptr<UIView>& view) {
-  if (view && view->superview_.lock().get() == this) attach(view, subviews_.size() - 1);
+  if (view && view->superview_ == this) attach(view, subviews_.size() - 1);
 }
 
 std::shared_ptr<UIView> UIView::firstResponderInSubtree(const UIView* root) const {
@@ -177,11 +179,9 @@ std::shared_ptr<UIView> UIView::firstResponderInSubtree(const UIView* root) cons
 void UIView::attach(const std::shared_ptr<UIView>& view, std::size_t index) {
   // One walk up finds the root and refuses a cycle (`view` on the way, this view included).
   UIView* newRoot = this;
-  for (std::shared_ptr<UIView> up; newRoot != view.get(); newRoot = up.get()) {
-    if (!(up = newRoot->superview_.lock())) break;
-  }
+  while (newRoot != view.get() && newRoot->superview_) newRoot = newRoot->superview_;
   if (newRoot == view.get()) return;
-  auto oldSuper = view->superview_.lock();
+  auto oldSuper = view->superview();
   if (oldSuper.get() == this) {
     // Reordering among siblings only. `view` may be one of subviews_ itself, which the erase moves.
     auto moved = view;
@@ -212,13 +212,14 @@ void UIView::attach(const std::shared_ptr<UIView>& view, std::size_t index) {
   countConstraintsBelow(moving);
   layoutInputChanged();
   renderInputChanged();
-  view->superview_ = weak_from_this().expired() ? std::weak_ptr<UIView>() : sharedAs<UIView>();
+  // A view no shared pointer owns (one being made) is nobody's superview.
+  view->superview_ = weak_from_this().expired() ? nullptr : this;
   subviews_.insert(subviews_.begin() + static_cast<std::ptrdiff_t>(std::min(index, subviews_.size())), view);
   if (view->needsLayout_ || view->layoutBelow_) view->markLayoutAbove();
 }
 
 void UIView::removeFromSuperview() {
-  auto sup = superview_.lock();
+  auto sup = superview();
   if (!sup) return;
   auto self = sharedAs<UIView>();  // keeps this alive while its superview lets go
   UIView* oldRoot = rootView();
@@ -229,7 +230,7 @@ void UIView::removeFromSuperview() {
   }
   sup->dropSubview(*this);
   sup->countConstraintsBelow(-static_cast<std::ptrdiff_t>(constraintsBelow()));
-  superview_.reset();
+  superview_ = nullptr;
   layoutInputChanged();
 }
 
@@ -238,6 +239,10 @@ void UIView::dropSubview(const UIView& view) {
   // From the end: the views added last (a table's rows) are the ones taken out soonest.
   auto it = std::find_if(subviews_.rbegin(), subviews_.rend(), [&](const auto& s) { return s.get() == &view; });
   if (it != subviews_.rend()) subviews_.erase(std::next(it).base());
+}
+
+std::shared_ptr<UIView> UIView::superview() const {
+  return superview_ ? std::static_pointer_cast<UIView>(superview_->weak_from_this().lock()) : nullptr;
 }
 
 std::shared_ptr<UIWindow> UIView::window() const {
@@ -250,8 +255,8 @@ std::shared_ptr<UIWindow> UIView::window() const {
 }
 
 bool UIView::isDescendantOfView(const UIView& ancestor) const {
-  for (auto v = superview_.lock(); v; v = v->superview_.lock()) {
-    if (v.get() == &ancestor) return true;
+  for (const UIView* v = superview_; v; v = v->superview_) {
+    if (v == &ancestor) return true;
   }
   return false;
 }
@@ -282,17 +287,21 @@ void UIView::setFrame(CGRect frame) {
     markLayoutAbove();
   }
   frame_ = frame;
-  bounds_.size = frame.size;
+}
+
+CGPoint UIView::boundsOrigin() const {
+  auto r = rare();
+  return r ? r->boundsOrigin : CGPoint{};
 }
 
 void UIView::setBounds(CGRect bounds) {
-  if (bounds != bounds_) layoutInputChanged();
-  if (bounds.size != bounds_.size) {
+  if (bounds != this->bounds()) layoutInputChanged();
+  if (bounds.size != frame_.size) {
     needsLayout_ = true;
     markLayoutAbove();
   }
   CGPoint c = center();
-  bounds_ = bounds;
+  if (bounds.origin != boundsOrigin()) extras().rarely().boundsOrigin = bounds.origin;
   frame_.size = bounds.size;
   setCenter(c);
 }
@@ -303,7 +312,7 @@ void UIView::setCenter(CGPoint center) {
 }
 
 UIColor UIView::tintColor() const {
-  for (const UIView* v = this; v; v = v->superview_.lock().get()) {
+  for (const UIView* v = this; v; v = v->superview_) {
     if (const auto& own = v->ownTintColor()) return *own;
   }
   return UIColor::systemTintColor();
@@ -324,7 +333,7 @@ void UIView::setTintColor(std::optional<UIColor> color) {
 }
 
 bool UIView::isVisibleInTree() const {
-  for (const UIView* v = this; v; v = v->superview_.lock().get()) {
+  for (const UIView* v = this; v; v = v->superview_) {
     if (v->hidden_ || v->alpha_ < kInvisibleAlpha) return false;
   }
   return true;
@@ -332,7 +341,7 @@ bool UIView::isVisibleInTree() const {
 
 bool UIView::isWithinShownContent() const {
   std::vector<const UIView*> path{this};
-  for (auto v = superview_.lock(); v; v = v->superview_.lock()) path.push_back(v.get());
+  for (const UIView* v = superview_; v; v = v->superview_) path.push_back(v);
   for (std::size_t i = 1; i < path.size(); ++i) {
     auto shown = path[i]->shownContentRect();
     if (!shown) continue;
@@ -343,26 +352,26 @@ bool UIView::isWithinShownContent() const {
       if (!hasArea(v.frame_)) break;
       if (!intersects(v.frame_, visible)) return false;
       if (!isPlainView(v)) break;
-      visible.origin = {visible.origin.x - v.frame_.origin.x + v.bounds_.origin.x,
-                        visible.origin.y - v.frame_.origin.y + v.bounds_.origin.y};
+      const CGPoint origin = v.boundsOrigin();
+      visible.origin = {visible.origin.x - v.frame_.origin.x + origin.x, visible.origin.y - v.frame_.origin.y + origin.y};
     }
   }
   return true;
 }
 
 bool UIView::canReceiveTouches() const {
-  for (const UIView* v = this; v; v = v->superview_.lock().get()) {
+  for (const UIView* v = this; v; v = v->superview_) {
     if (v->hidden_ || v->alpha_ < kInvisibleAlpha || !v->userInteractionEnabled_) return false;
   }
   // An overlay added later to any ancestor covers this branch.
   const UIView* child = this;
-  for (auto parent = superview_.lock(); parent; parent = parent->superview_.lock()) {
+  for (const UIView* parent = superview_; parent; parent = parent->superview_) {
     const auto& siblings = parent->subviews_;
     auto it = std::find_if(siblings.begin(), siblings.end(), [&](const auto& s) { return s.get() == child; });
     for (++it; it < siblings.end(); ++it) {
       if (subtreeBlocksTouches(**it)) return false;
     }
-    child = parent.get();
+    child = parent;
   }
   return true;
 }
@@ -444,7 +453,7 @@ std::shared_ptr<UIResponder> UIView::nextResponder() const {
   if (auto r = rare()) {
     if (auto owner = r->owner.lock()) return owner;
   }
-  return superview_.lock();
+  return superview();
 }
 
 void UIView::render(TextCanvas& canvas) const {
@@ -473,11 +482,7 @@ bool UIView::drawsOnlyReportedState() const { return typeid(*this) == typeid(UIV
 // A view marked in this epoch has its ancestors marked too (a view joining a tree marks its new
 // ancestors), so the walk stops at the first one.
 void UIView::renderInputChanged() {
-  std::shared_ptr<UIView> holder;
-  for (UIView* v = this; v && v->renderStamp_ != renderEpoch; v = holder.get()) {
-    v->renderStamp_ = renderEpoch;
-    holder = v->superview_.lock();
-  }
+  for (UIView* v = this; v && v->renderStamp_ != renderEpoch; v = v->superview_) v->renderStamp_ = renderEpoch;
 }
 
 void UIView::renderSubviews(TextCanvas& canvas) const {
@@ -497,8 +502,8 @@ void UIView::renderSubviewsWithin(TextCanvas& canvas, CGRect visible) const {
       continue;
     }
     // A plain container (it draws nothing itself): its subviews are cut the same way.
-    CGPoint inside{visible.origin.x - f.origin.x + s->bounds_.origin.x,
-                   visible.origin.y - f.origin.y + s->bounds_.origin.y};
+    const CGPoint origin = s->boundsOrigin();
+    CGPoint inside{visible.origin.x - f.origin.x + origin.x, visible.origin.y - f.origin.y + origin.y};
     s->renderSubviewsWithin(canvas, CGRect{inside, visible.size});
   }
 }

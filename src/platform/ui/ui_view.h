@@ -96,7 +96,7 @@ class UIView : public UIResponder {
   void removeFromSuperview();
   void bringSubviewToFront(const std::shared_ptr<UIView>& view);
   const std::vector<std::shared_ptr<UIView>>& subviews() const { return subviews_; }
-  std::shared_ptr<UIView> superview() const { return superview_.lock(); }
+  std::shared_ptr<UIView> superview() const;
   // The window at the root of the tree, if the tree is in one.
   std::shared_ptr<UIWindow> window() const;
   bool isDescendantOfView(const UIView& ancestor) const;
@@ -113,7 +113,7 @@ class UIView : public UIResponder {
   // Geometry (stored values; bounds follows the frame's size).
   CGRect frame() const { return frame_; }
   void setFrame(CGRect frame);
-  CGRect bounds() const { return bounds_; }
+  CGRect bounds() const { return {boundsOrigin(), frame_.size}; }
   void setBounds(CGRect bounds);
   CGPoint center() const { return {frame_.midX(), frame_.midY()}; }
   void setCenter(CGPoint center);
@@ -286,6 +286,7 @@ class UIView : public UIResponder {
 
  private:
   UIView* rootView() const;
+  CGPoint boundsOrigin() const;
   void applyEdgeConstraintsInSubtree();
   // Marks the ancestors: a view below them needs layout.
   void markLayoutAbove();
@@ -314,11 +315,11 @@ class UIView : public UIResponder {
   // `root`, when given, is the root of this view's tree.
   std::shared_ptr<UIView> firstResponderInSubtree(const UIView* root = nullptr) const;
 
-  std::weak_ptr<UIView> superview_;
+  // It holds this view among its subviews and clears this when it goes.
+  UIView* superview_ = nullptr;
   std::vector<std::shared_ptr<UIView>> subviews_;
 
-  CGRect frame_;
-  CGRect bounds_;
+  CGRect frame_;  // the bounds have its size, and an origin kept apart (scrolled content only)
   CGFloat alpha_ = 1;
   // What most views never set, each made when first set: a list of thousands of cells holds
   // thousands of views, and a cell's views touch their layer and little else.

@@ -71,6 +71,7 @@ struct UIView::RareExtras {
   std::vector<std::shared_ptr<UIGestureRecognizer>> gestureRecognizers;
   std::string accessibilityIdentifier;
   std::string accessibilityLabel;
+  CGPoint boundsOrigin;
 };
 
 // What a cell's views set now and then: a bar's colour, a separator's height.

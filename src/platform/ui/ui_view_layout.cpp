@@ -152,8 +152,7 @@ void UIView::setNeedsLayout() {
 CGSize UIView::intrinsicContentSize() const { return {UIViewNoIntrinsicMetric, UIViewNoIntrinsicMetric}; }
 
 void UIView::applyEdgeConstraints() {
-  auto super = superview_.lock();
-  applyEdgeConstraintsWithin(super.get());
+  applyEdgeConstraintsWithin(superview_);
 }
 
 bool UIView::holdsConstraints() const { return extras_ && !extras_->constraints.empty(); }
@@ -162,8 +161,7 @@ std::size_t UIView::constraintsBelow() const { return extras_ ? extras_->constra
 
 void UIView::countConstraintsBelow(std::ptrdiff_t delta) {
   if (delta == 0) return;
-  std::shared_ptr<UIView> holder;
-  for (UIView* v = this; v; v = (holder = v->superview_.lock()).get()) {
+  for (UIView* v = this; v; v = v->superview_) {
     auto& below = v->extras().constraintsBelow;
     below = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(below) + delta);
   }
@@ -193,7 +191,7 @@ void UIView::applyEdgeConstraintsWithin(const UIView* super) {
     // The superview in its own coordinates; a guide outside the tree in the superview's.
     CGRect reference;
     if (other.get() == super) {
-      reference = super->bounds_;
+      reference = super->bounds();
     } else if (!other->superview() && !other->asWindow()) {
       reference = other->frame_;
     } else {
@@ -266,16 +264,15 @@ void UIView::layoutPass(std::optional<std::uint64_t> framesTakenAt) {
 }
 
 void UIView::markLayoutAbove() {
-  std::shared_ptr<UIView> holder = superview_.lock();
-  for (UIView* v = holder.get(); v && !v->layoutBelow_; v = (holder = v->superview_.lock()).get()) {
+  for (UIView* v = superview_; v && !v->layoutBelow_; v = v->superview_) {
     v->layoutBelow_ = true;
   }
 }
 
-CGSize UIView::sizeThatFits(CGSize) const { return bounds_.size; }
+CGSize UIView::sizeThatFits(CGSize) const { return frame_.size; }
 
 CGSize UIView::systemLayoutSizeFittingSize(CGSize targetSize) const {
-  CGFloat width = targetSize.width > 0 ? targetSize.width : bounds_.size.width;
+  CGFloat width = targetSize.width > 0 ? targetSize.width : frame_.size.width;
   bool any = false;
   CGFloat height = 0;
   for (const auto& s : subviews_) {
@@ -283,10 +280,10 @@ CGSize UIView::systemLayoutSizeFittingSize(CGSize targetSize) const {
     any = true;
     height += s->systemLayoutSizeFittingSize(CGSize{width, 0}).height;
   }
-  return any ? CGSize{width, height} : bounds_.size;
+  return any ? CGSize{width, height} : frame_.size;
 }
 
 void UIView::sizeToFit() {
-  CGSize s = sizeThatFits(bounds_.size);
+  CGSize s = sizeThatFits(frame_.size);
   setFrame(CGRect{frame_.origin, s});
 }

@@ -65,6 +65,39 @@ TEST(UIViewTest, TreeMovesViewsAndRefusesCycles) {
   EXPECT_EQ(b->subviews(), Views{second});
 }
 
+TEST(UIViewTest, ASubviewThatOutlivesItsSuperviewIsFreeToJoinAnother) {
+  auto kept = UIView::make();
+  auto inner = UIView::make();
+  kept->addSubview(inner);
+  {
+    auto parent = UIView::make();
+    parent->addSubview(kept);
+    EXPECT_EQ(kept->superview(), parent);
+  }
+  EXPECT_EQ(kept->superview(), nullptr);
+  EXPECT_EQ(inner->superview(), kept);  // the rest of its tree stays
+  auto other = UIView::make();
+  other->addSubview(kept);
+  EXPECT_TRUE(inner->isDescendantOfView(*other));
+
+  // A view that no shared pointer owns is nobody's superview.
+  UIView unowned;
+  auto loose = UIView::make();
+  unowned.addSubview(loose);
+  EXPECT_EQ(loose->superview(), nullptr);
+}
+
+TEST(UIViewTest, BoundsFollowTheFrameSizeAndKeepTheirOwnOrigin) {
+  auto view = UIView::make(CGRectMake(10, 20, 100, 50));
+  EXPECT_EQ(view->bounds(), CGRectMake(0, 0, 100, 50));
+  view->setBounds(CGRectMake(0, 30, 80, 50));  // the centre stays
+  EXPECT_EQ(view->frame(), CGRectMake(20, 20, 80, 50));
+  view->setFrame(CGRectMake(0, 0, 60, 40));
+  EXPECT_EQ(view->bounds(), CGRectMake(0, 30, 60, 40));
+  view->setBounds(CGRectMake(0, 0, 60, 40));
+  EXPECT_EQ(view->bounds(), CGRectMake(0, 0, 60, 40));
+}
+
 TEST(UIViewTest, TintColorComesFromTheNearestAncestorThatHasOne) {
   auto root = UIView::make();
   auto middle = UIView::make();

@@ -95,7 +95,7 @@ class CellGrid {
     recount(source);
     fill(source, {});
     for (const auto& cell : parked) {
-      if (!isCell(cell.get()) && cell->superview().get() == &host_) cell->removeFromSuperview();
+      if (!isCell(cell.get()) && cell->isSubviewOf(host_)) cell->removeFromSuperview();
     }
     keepCellsInItemOrder();
   }
@@ -310,6 +310,7 @@ class CellGrid {
       return scratch;
     }
     state.drawn = std::move(scratch);
+    state.drawn.shrink_to_fit();  // kept for every row of a long list
     state.stamp = cell.stampForKeeping();
     return state.drawn;
   }
@@ -412,12 +413,12 @@ class CellGrid {
 
   void show(const NSIndexPath& ip, const std::shared_ptr<Cell>& cell) {
     place(ip, cell);
-    if (cell->superview().get() != &host_) host_.addSubview(cell);
+    if (!cell->isSubviewOf(host_)) host_.addSubview(cell);
     cell->setSelected(isSelected(ip));
   }
 
   void hide(const std::shared_ptr<Cell>& cell, bool detach = true) {
-    if (detach && cell->superview().get() == &host_) cell->removeFromSuperview();
+    if (detach && cell->isSubviewOf(host_)) cell->removeFromSuperview();
     // A cell shown at another index path too stays out of the pool.
     auto& state = cell->gridState_;
     if (state.shown > 0) return;

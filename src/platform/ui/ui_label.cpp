@@ -69,15 +69,19 @@ void UILabel::setFont(UIFont font) {
   restyle([&](UILabelStyle& s) { s.font = std::move(font); }, true);
 }
 
+// A list's reload sets every row's looks again: an unchanged one costs a comparison only.
 void UILabel::setTextColor(std::optional<UIColor> color) {
+  if (style_->textColor == color.value_or(UIColor::blackColor())) return;
   restyle([&](UILabelStyle& s) { s.textColor = color.value_or(UIColor::blackColor()); }, false);
 }
 
 void UILabel::setShadowColor(std::optional<UIColor> color) {
+  if (style_->shadowColor == color) return;
   restyle([&](UILabelStyle& s) { s.shadowColor = std::move(color); }, false);
 }
 
 void UILabel::setShadowOffset(CGSize offset) {
+  if (style_->shadowOffset == offset) return;
   restyle([&](UILabelStyle& s) { s.shadowOffset = offset; }, false);
 }
 

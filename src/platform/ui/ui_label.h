@@ -40,6 +40,11 @@ class UILabel : public UIView {
     layoutInputChanged();
     renderInputChanged();
   }
+  // A list's reload sets every row's text again: the same text is not copied first.
+  void setText(const std::string& text) {
+    if (text_ != text) setText(std::optional<std::string>(text));
+  }
+  void setText(const char* text) { setText(std::optional<std::string>(text)); }
   const UIFont& font() const { return style_->font; }
   void setFont(UIFont font);
   const UIColor& textColor() const { return style_->textColor; }

@@ -97,6 +97,7 @@ class UIView : public UIResponder {
   void bringSubviewToFront(const std::shared_ptr<UIView>& view);
   const std::vector<std::shared_ptr<UIView>>& subviews() const { return subviews_; }
   std::shared_ptr<UIView> superview() const;
+  bool isSubviewOf(const UIView& view) const { return superview_ == &view; }
   // The window at the root of the tree, if the tree is in one.
   std::shared_ptr<UIWindow> window() const;
   bool isDescendantOfView(const UIView& ancestor) const;

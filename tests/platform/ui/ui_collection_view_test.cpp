@@ -99,7 +99,11 @@ struct Shelf : UICollectionViewDataSource {
   std::shared_ptr<UICollectionViewCell> cellForItemAtIndexPath(UICollectionView& cv, const NSIndexPath& ip) override {
     auto cell = cv.dequeueReusableCellWithReuseIdentifier("plain", ip);
     picture(*cell).setImage(image);
-    label(*cell).setText(names.at(static_cast<std::size_t>(ip.row)));
+    auto& text = label(*cell);
+    text.setText(names.at(static_cast<std::size_t>(ip.row)));
+    text.setTextColor(UIColor::darkGrayColor());
+    text.setShadowColor(UIColor::whiteColor());
+    text.setShadowOffset({0, 1});
     return cell;
   }
   static UIImageView& picture(const UICollectionViewCell& cell) {

@@ -84,6 +84,17 @@ void UIView::setBackgroundColor(std::optional<UIColor> color) {
 
 const UIView::RareExtras* UIView::rare() const { return extras_ ? extras_->rare.get() : nullptr; }
 
+const UIView::LayoutExtras* UIView::layoutExtras() const { return extras_ ? extras_->layout.get() : nullptr; }
+
+int UIView::tag() const {
+  auto r = rare();
+  return r ? r->tag : 0;
+}
+
+void UIView::setTag(int tag) {
+  if (tag != 0 || rare()) extras().rarely().tag = tag;
+}
+
 const std::optional<UIColor>& UIView::ownTintColor() const {
   auto r = rare();
   return r ? r->tintColor : kNoColor;
@@ -111,7 +122,8 @@ void UIView::setAccessibilityLabel(std::string label) {
 
 const std::vector<std::shared_ptr<NSLayoutConstraint>>& UIView::constraints() const {
   static const std::vector<std::shared_ptr<NSLayoutConstraint>> none;
-  return extras_ ? extras_->constraints : none;
+  auto layout = layoutExtras();
+  return layout ? layout->constraints : none;
 }
 
 const std::vector<std::shared_ptr<UIGestureRecognizer>>& UIView::gestureRecognizers() const {
@@ -262,7 +274,7 @@ bool UIView::isDescendantOfView(const UIView& ancestor) const {
 }
 
 std::shared_ptr<UIView> UIView::viewWithTag(int tag) {
-  if (tag_ == tag) return sharedAs<UIView>();
+  if (this->tag() == tag) return sharedAs<UIView>();
   for (const auto& s : subviews_) {
     if (auto found = s->viewWithTag(tag)) return found;
   }

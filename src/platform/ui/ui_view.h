@@ -172,8 +172,8 @@ class UIView : public UIResponder {
   virtual bool blocksTouchesBeneath() const { return false; }
 
   // Identification.
-  int tag() const { return tag_; }
-  void setTag(int tag) { tag_ = tag; }
+  int tag() const;
+  void setTag(int tag);
   const std::string& accessibilityIdentifier() const;
   void setAccessibilityIdentifier(std::string id);
   const std::string& accessibilityLabel() const;
@@ -211,7 +211,6 @@ class UIView : public UIResponder {
   // label's text or font. A pass over a tree while it stands still would change nothing.
   static std::uint64_t layoutGeneration();
   static void layoutInputChanged();
-  int setNeedsLayoutCount() const { return setNeedsLayoutCount_; }
   void layoutIfNeeded();
   virtual void layoutSubviews() {}
   virtual CGSize sizeThatFits(CGSize size) const;
@@ -308,6 +307,8 @@ class UIView : public UIResponder {
   Extras& extras();
   struct RareExtras;
   const RareExtras* rare() const;
+  struct LayoutExtras;
+  const LayoutExtras* layoutExtras() const;
   // The first responder the root of a tree keeps.
   std::shared_ptr<UIResponder> storedFirstResponder() const;
   void setStoredFirstResponder(std::weak_ptr<UIResponder> responder);
@@ -326,8 +327,6 @@ class UIView : public UIResponder {
   // thousands of views, and a cell's views touch their layer and little else.
   std::unique_ptr<Extras> extras_;
   std::unique_ptr<CALayer> layer_;
-  int tag_ = 0;
-  int setNeedsLayoutCount_ = 0;
   UIViewContentMode contentMode_ = UIViewContentMode::ScaleToFill;
   bool opaque_ = true;
   bool hidden_ = false;

@@ -72,20 +72,30 @@ struct UIView::RareExtras {
   std::string accessibilityIdentifier;
   std::string accessibilityLabel;
   CGPoint boundsOrigin;
+  int tag = 0;
 };
 
-// What a cell's views set now and then: a bar's colour, a separator's height.
-struct UIView::Extras {
-  std::optional<UIColor> backgroundColor;
+// The constraints a view holds, and how many its subtree holds.
+struct UIView::LayoutExtras {
   std::vector<std::shared_ptr<NSLayoutConstraint>> constraints;
   std::unique_ptr<PinIndex> pinIndex;
   // Constraints held in this view's subtree, its own included: a layout pass leaves out branches
   // without any (the cells of a grid).
   std::size_t constraintsBelow = 0;
+};
+
+// What a cell's views set now and then: a bar's colour, a separator's height.
+struct UIView::Extras {
+  std::optional<UIColor> backgroundColor;
+  std::unique_ptr<LayoutExtras> layout;
   std::unique_ptr<RareExtras> rare;
 
   RareExtras& rarely() {
     if (!rare) rare = std::make_unique<RareExtras>();
     return *rare;
+  }
+  LayoutExtras& laidOut() {
+    if (!layout) layout = std::make_unique<LayoutExtras>();
+    return *layout;
   }
 };

@@ -69,10 +69,11 @@ std::pair<CGFloat, CGFloat> solveAxis(const AxisPins& p, CGFloat origin, CGFloat
 
 template <class F>
 void UIView::forEachConstraintPinning(const UIView& view, F&& f) const {
-  if (!extras_) return;
-  const auto& index = extras_->pinIndex;
+  auto layout = layoutExtras();
+  if (!layout) return;
+  const auto& index = layout->pinIndex;
   if (!index) {
-    for (const auto& c : extras_->constraints) f(*c);
+    for (const auto& c : layout->constraints) f(*c);
     return;
   }
   auto it = index->byView.find(&view);
@@ -81,7 +82,7 @@ void UIView::forEachConstraintPinning(const UIView& view, F&& f) const {
 }
 
 void UIView::reindexConstraints() {
-  auto& x = extras();
+  auto& x = extras().laidOut();
   x.pinIndex.reset();
   if (x.constraints.size() <= PinIndex::kScanLimit) return;
   x.pinIndex = std::make_unique<PinIndex>();
@@ -91,7 +92,7 @@ void UIView::reindexConstraints() {
 void UIView::addConstraint(const std::shared_ptr<NSLayoutConstraint>& constraint) {
   if (!constraint) return;
   constraint->setActive(true);
-  auto& x = extras();
+  auto& x = extras().laidOut();
   if (std::find(x.constraints.begin(), x.constraints.end(), constraint) != x.constraints.end()) return;
   layoutInputChanged();
   x.constraints.push_back(constraint);
@@ -108,8 +109,8 @@ void UIView::addConstraints(const std::vector<std::shared_ptr<NSLayoutConstraint
 }
 
 void UIView::removeConstraint(const std::shared_ptr<NSLayoutConstraint>& constraint) {
-  if (!extras_) return;
-  auto& x = *extras_;
+  if (!layoutExtras()) return;
+  auto& x = *extras_->layout;
   auto it = std::find(x.constraints.begin(), x.constraints.end(), constraint);
   if (it == x.constraints.end()) return;
   constraint->setActive(false);
@@ -146,7 +147,6 @@ void UIView::setNeedsLayout() {
   layoutInputChanged();
   needsLayout_ = true;
   markLayoutAbove();
-  ++setNeedsLayoutCount_;
 }
 
 CGSize UIView::intrinsicContentSize() const { return {UIViewNoIntrinsicMetric, UIViewNoIntrinsicMetric}; }
@@ -155,14 +155,20 @@ void UIView::applyEdgeConstraints() {
   applyEdgeConstraintsWithin(superview_);
 }
 
-bool UIView::holdsConstraints() const { return extras_ && !extras_->constraints.empty(); }
+bool UIView::holdsConstraints() const {
+  auto layout = layoutExtras();
+  return layout && !layout->constraints.empty();
+}
 
-std::size_t UIView::constraintsBelow() const { return extras_ ? extras_->constraintsBelow : 0; }
+std::size_t UIView::constraintsBelow() const {
+  auto layout = layoutExtras();
+  return layout ? layout->constraintsBelow : 0;
+}
 
 void UIView::countConstraintsBelow(std::ptrdiff_t delta) {
   if (delta == 0) return;
   for (UIView* v = this; v; v = v->superview_) {
-    auto& below = v->extras().constraintsBelow;
+    auto& below = v->extras().laidOut().constraintsBelow;
     below = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(below) + delta);
   }
 }

@@ -328,13 +328,14 @@ class UIView : public UIResponder {
   std::unique_ptr<Extras> extras_;
   std::unique_ptr<CALayer> layer_;
   UIViewContentMode contentMode_ = UIViewContentMode::ScaleToFill;
-  bool opaque_ = true;
-  bool hidden_ = false;
-  bool userInteractionEnabled_ = true;
-  bool translatesAutoresizing_ = true;
-  bool needsLayout_ = false;
-  // A view below this one needs layout (set up the tree from it, cleared as a pass goes by).
-  bool layoutBelow_ = false;
   ui_detail::GridCellKind gridCellKind_ = ui_detail::GridCellKind::None;
+  // Flags in bits: a list of thousands of cells holds thousands of views.
+  bool opaque_ : 1 = true;
+  bool hidden_ : 1 = false;
+  bool userInteractionEnabled_ : 1 = true;
+  bool translatesAutoresizing_ : 1 = true;
+  bool needsLayout_ : 1 = false;
+  // A view below this one needs layout (set up the tree from it, cleared as a pass goes by).
+  bool layoutBelow_ : 1 = false;
   std::uint32_t renderStamp_ = 0;
 };

@@ -17,6 +17,21 @@ UIImageView::UIImageView(std::shared_ptr<UIImage> image)
   image_ = std::move(image);
 }
 
+const std::shared_ptr<UIImage>& UIImageView::highlightedImage() const {
+  static const std::shared_ptr<UIImage> none;
+  return highlightedImage_ ? *highlightedImage_ : none;
+}
+
+void UIImageView::setHighlightedImage(std::shared_ptr<UIImage> image) {
+  if (image == highlightedImage()) return;
+  renderInputChanged();
+  if (highlightedImage_) {
+    *highlightedImage_ = std::move(image);
+  } else {
+    highlightedImage_ = std::make_unique<std::shared_ptr<UIImage>>(std::move(image));
+  }
+}
+
 CGSize UIImageView::sizeThatFits(CGSize) const { return image_ ? image_->size() : CGSize{}; }
 
 bool UIImageView::isTappable() const {
@@ -31,7 +46,7 @@ bool UIImageView::drawsOnlyReportedState() const {
 }
 
 void UIImageView::renderSelf(TextCanvas& canvas) const {
-  const auto& shown = highlighted_ && highlightedImage_ ? highlightedImage_ : image_;
+  const auto& shown = highlighted_ && highlightedImage() ? highlightedImage() : image_;
   // One that takes taps must be findable, picture or not.
   const bool tappable = isTappable();
   if (!shown && !tappable) return;

@@ -19,11 +19,8 @@ class UIImageView : public UIView {
     if (image != image_) renderInputChanged();
     image_ = std::move(image);
   }
-  const std::shared_ptr<UIImage>& highlightedImage() const { return highlightedImage_; }
-  void setHighlightedImage(std::shared_ptr<UIImage> image) {
-    if (image != highlightedImage_) renderInputChanged();
-    highlightedImage_ = std::move(image);
-  }
+  const std::shared_ptr<UIImage>& highlightedImage() const;
+  void setHighlightedImage(std::shared_ptr<UIImage> image);
   bool isHighlighted() const { return highlighted_; }
   void setHighlighted(bool h) {
     if (h != highlighted_) renderInputChanged();
@@ -41,6 +38,7 @@ class UIImageView : public UIView {
 
  private:
   std::shared_ptr<UIImage> image_;
-  std::shared_ptr<UIImage> highlightedImage_;
+  // Made when first set: the pictures of a long list have none.
+  std::unique_ptr<std::shared_ptr<UIImage>> highlightedImage_;
   bool highlighted_ = false;
 };

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/ui/image_codec.h"
+#include "platform/ui/render.h"
+#include "platform/ui/ui_image_view.h"
 
 namespace {
 
@@ -87,4 +89,23 @@ TEST(ImageCodecTest, AFrameTooLargeIsRefusedBeforeItsScansAreRead) {
        0x00, 0x14, 0x10, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
        0x00, 0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x01, 0x3F, 0x10, 0x7F, 0xFF, 0xD9});
   EXPECT_EQ(decodeJPEG(progressive), std::nullopt);
+}
+
+TEST(UIImageViewTest, AHighlightedViewShowsItsHighlightedImageWhileItHasOne) {
+  auto view = UIImageView::make(UIImage::make(CGSize{4, 4}));
+  auto drawn = [&view] {
+    TextCanvas canvas;
+    view->render(canvas);
+    return canvas.text();
+  };
+  view->setHighlighted(true);
+  EXPECT_EQ(drawn(), "(image: image 4x4)\n");
+  view->setHighlightedImage(UIImage::make(CGSize{8, 8}));
+  EXPECT_EQ(drawn(), "(image: image 8x8)\n");
+  view->setHighlighted(false);
+  EXPECT_EQ(drawn(), "(image: image 4x4)\n");
+  view->setHighlighted(true);
+  view->setHighlightedImage(nullptr);
+  EXPECT_EQ(drawn(), "(image: image 4x4)\n");
+  EXPECT_EQ(view->highlightedImage(), nullptr);
 }

@@ -70,7 +70,7 @@ void LectureGridViewController::loadLectures(bool useCache, const Fetch& fetch) 
       [self](const Lectures& lectures) {
         ProgressIndicatorHelper::instance()->hideProgressIndicator();
         self->lectures_ = lectures;
-        self->filteredLectures_ = lectures;
+        self->showAllLectures();
         requiredOutlet(self->collectionView, "collectionView")->reloadData();
       },
       [self](const std::string& message) {
@@ -118,7 +118,7 @@ void LectureGridViewController::viewWillTransitionToSize(CGSize size,
 }
 
 int LectureGridViewController::numberOfItemsInSection(UICollectionView&, int) {
-  return static_cast<int>(filteredLectures_.size());
+  return static_cast<int>(filteredLectures().size());
 }
 
 std::shared_ptr<UICollectionViewCell> LectureGridViewController::cellForItemAtIndexPath(UICollectionView& grid,
@@ -126,21 +126,27 @@ std::shared_ptr<UICollectionViewCell> LectureGridViewController::cellForItemAtIn
   auto cell = std::dynamic_pointer_cast<LecturesCollectionViewCell>(
       grid.dequeueReusableCellWithReuseIdentifier(LecturesCollectionViewCell::kReuseIdentifier, indexPath));
   if (!cell) fatalError("The lecture grid's cell must be a LecturesCollectionViewCell");
-  cell->configure(*filteredLectures_.at(static_cast<std::size_t>(indexPath.item())));
+  cell->configure(*filteredLectures().at(static_cast<std::size_t>(indexPath.item())));
   return cell;
 }
 
 void LectureGridViewController::didSelectItemAtIndexPath(UICollectionView&, const NSIndexPath& indexPath) {
-  auto next = screenForLecture(filteredLectures_.at(static_cast<std::size_t>(indexPath.item())));
+  auto next = screenForLecture(filteredLectures().at(static_cast<std::size_t>(indexPath.item())));
   auto nav = navigationController();
   if (!nav) fatalError("The lecture grid must sit in a navigation controller");
   nav->pushViewController(next, true);
 }
 
+void LectureGridViewController::showAllLectures() {
+  searching_ = false;
+  Lectures().swap(filteredLectures_);
+}
+
 void LectureGridViewController::textDidChange(UISearchBar&, const std::string& searchText) {
   if (searchText.empty()) {
-    filteredLectures_ = lectures_;
+    showAllLectures();
   } else {
+    searching_ = true;
     filteredLectures_.clear();
     std::copy_if(lectures_.begin(), lectures_.end(), std::back_inserter(filteredLectures_),
                  [&searchText](const auto& lecture) {

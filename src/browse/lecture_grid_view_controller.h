@@ -27,7 +27,9 @@ class LectureGridViewController : public UIViewController,
   std::weak_ptr<UISearchBar> searchBar;
 
   const std::vector<std::shared_ptr<Lecture>>& lectures() const { return lectures_; }
-  const std::vector<std::shared_ptr<Lecture>>& filteredLectures() const { return filteredLectures_; }
+  const std::vector<std::shared_ptr<Lecture>>& filteredLectures() const {
+    return searching_ ? filteredLectures_ : lectures_;
+  }
   const std::shared_ptr<UIRefreshControl>& refreshControl() const { return refreshControl_; }
 
   void viewDidLoad() override;
@@ -63,8 +65,11 @@ class LectureGridViewController : public UIViewController,
   const std::shared_ptr<MainViewControllerFactory> viewControllerFactory_;
 
  private:
+  void showAllLectures();
   Lectures lectures_;
+  // What a search matched. Without one the grid shows lectures_ itself, not a copy of thousands.
   Lectures filteredLectures_;
+  bool searching_ = false;
   std::shared_ptr<UIRefreshControl> refreshControl_;
   CGSize itemSize_;
 };

@@ -53,7 +53,8 @@ Color darkTextPalette(std::string_view primary, std::string_view secondary) {
 }  // namespace
 
 const std::unordered_map<std::string, Color>& Color::themes() {
-  static const std::unordered_map<std::string, Color> table{
+  // Never destroyed: models point into it until the program's very end.
+  static const auto* table = new const std::unordered_map<std::string, Color>{
       {"indigo_pink", palette("3f51b5", "ff4081")},
       {"blue_indigo", palette("5677fc", "536dfe")},
       {"teal_amber", palette("009688", "ffc107")},
@@ -68,7 +69,7 @@ const std::unordered_map<std::string, Color>& Color::themes() {
       {"lime_teal", darkTextPalette("cddc39", "009688")},
       {"orange_deep_orange", darkTextPalette("ff9800", "ff5722")},
   };
-  return table;
+  return *table;
 }
 
 std::optional<Color> Color::themeNamed(const std::optional<std::string>& name) {

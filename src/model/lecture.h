@@ -19,10 +19,13 @@ class Lecture : public ContentItem<Lecture, LectureResponse> {
 
   // Absent when the theme name is unknown.
   std::optional<Color> colors() const { return colors_ ? std::optional<Color>(*colors_) : std::nullopt; }
-  void setColors(std::optional<Color> colors) {
-    colors_ = colors ? std::make_shared<const Color>(std::move(*colors)) : nullptr;
-  }
+  void setColors(std::optional<Color> colors) { colors_.reset(colors ? new Color(std::move(*colors)) : nullptr); }
 
  private:
-  std::shared_ptr<const Color> colors_;
+  // A list holds thousands of lectures: one pointer, to the theme table's entry (which outlives
+  // them all) or to colours set by hand, which are the lecture's own.
+  struct OwnedUnlessTheme {
+    void operator()(const Color* colors) const;
+  };
+  std::unique_ptr<const Color, OwnedUnlessTheme> colors_;
 };

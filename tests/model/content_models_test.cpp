@@ -67,6 +67,26 @@ TEST_F(ContentModelsTest, NewsAndLecturesResolveTheirThemeWhenItExists) {
   EXPECT_EQ(urlBuilds, 0);
 }
 
+// A lecture's colours go from the theme's to its own and back: the theme stays whole and usable
+// by the next lecture, and colours set by hand go with the lecture.
+TEST_F(ContentModelsTest, ALecturesOwnColoursReplaceTheThemesWithoutTouchingIt) {
+  const auto theme = Color::themeNamed("teal_amber");
+  Color own = *theme;
+  own.secondary = UIColor::redColor();
+  for (int round = 0; round < 2; ++round) {
+    auto lecture = made<Lecture, LectureResponse>(R"({"id":1,"name":"B","description":"d","color":"teal_amber"})");
+    lecture->setColors(own);
+    lecture->setColors(*theme);
+    EXPECT_EQ(lecture->colors(), theme);
+    lecture->setColors(std::nullopt);
+    EXPECT_FALSE(lecture->colors());
+    lecture->setColors(own);
+    EXPECT_EQ(lecture->colors(), own);
+  }
+  auto next = made<Lecture, LectureResponse>(R"({"id":2,"name":"C","description":"d","color":"teal_amber"})");
+  EXPECT_EQ(next->colors(), theme);
+}
+
 TEST_F(ContentModelsTest, PicturePathsAskTheBuilderOnlyWhenPresent) {
   auto curriculum =
       made<Curriculum, CurriculumResponse>(R"({"id":2,"name":"C","description":"d","htmlSite":"<p>x</p>"})");

@@ -1,9 +1,12 @@
 #include "platform/frameworks/image_loading.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <map>
+#include <new>
 #include <utility>
 
 #include "platform/foundation/dispatch.h"
@@ -104,6 +107,44 @@ NSError loadingError(long code, const std::string& description, const URL& url) 
 
 }  // namespace
 
+struct ImageCache::Entry {
+  std::shared_ptr<UIImage> image;
+  Entry* newer = nullptr;
+  Entry* older = nullptr;
+  Entry* nextInBucket = nullptr;
+  std::uint32_t keyLength = 0;
+  std::uint32_t format = 0;
+
+  // The key's bytes follow the entry in its block.
+  std::string_view key() const { return {reinterpret_cast<const char*>(this + 1), keyLength}; }
+
+  static Entry* make(std::shared_ptr<UIImage> image, std::string_view key, std::uint32_t format) {
+    void* block = ::operator new(sizeof(Entry) + key.size());
+    auto* entry =
+        new (block) Entry{std::move(image), nullptr, nullptr, nullptr, static_cast<std::uint32_t>(key.size()), format};
+    std::memcpy(static_cast<char*>(block) + sizeof(Entry), key.data(), key.size());
+    return entry;
+  }
+  static void destroy(Entry* entry) {
+    entry->~Entry();
+    ::operator delete(entry);
+  }
+};
+
+namespace {
+
+// Images without bytes still cost something, so their number stays bounded too. An image never
+// changes, so its cost is the same when it leaves.
+std::size_t costOf(const UIImage& image) {
+  return std::max<std::size_t>(image.data() ? image.data()->size() : 0, 1024);
+}
+
+std::size_t hashOf(std::string_view key, std::uint32_t format) {
+  return std::hash<std::string_view>{}(key) + format * std::size_t{0x9E3779B97F4A7C15u};
+}
+
+}  // namespace
+
 ImageCache& ImageCache::shared() {
   static auto* cache = new ImageCache();
   return *cache;
@@ -111,38 +152,72 @@ ImageCache& ImageCache::shared() {
 
 ImageCache::ImageCache(std::size_t capacityBytes) : capacity_(capacityBytes) {}
 
+ImageCache::~ImageCache() { removeAll(); }
+
+std::vector<ImageCache::Entry*>::iterator ImageCache::bucketOf(std::string_view key, std::uint32_t format) {
+  return buckets_.begin() + static_cast<std::ptrdiff_t>(hashOf(key, format) & (buckets_.size() - 1));
+}
+
+ImageCache::Entry* ImageCache::find(std::string_view key, std::uint32_t format) const {
+  if (buckets_.empty()) return nullptr;
+  Entry* entry = buckets_[hashOf(key, format) & (buckets_.size() - 1)];
+  while (entry && (entry->format != format || entry->key() != key)) entry = entry->nextInBucket;
+  return entry;
+}
+
+void ImageCache::insert(Entry& entry) {
+  if (count_ >= buckets_.size() * 2) {
+    // Every entry is in the use order: rehashing walks that rather than the old chains.
+    buckets_.assign(std::max<std::size_t>(16, buckets_.size() * 2), nullptr);
+    for (Entry* e = newest_; e; e = e->older) {
+      auto bucket = bucketOf(e->key(), e->format);
+      e->nextInBucket = *bucket;
+      *bucket = e;
+    }
+  }
+  auto bucket = bucketOf(entry.key(), entry.format);
+  entry.nextInBucket = *bucket;
+  *bucket = &entry;
+  ++count_;
+}
+
 std::shared_ptr<UIImage> ImageCache::image(const std::string& key, const std::string& formatName) {
-  auto format = formats_.find(formatName);
+  auto format = std::find(formats_.begin(), formats_.end(), formatName);
   if (format == formats_.end()) return nullptr;
-  auto it = format->second.find(key);
-  if (it == format->second.end()) return nullptr;
-  unlink(it->second);
-  pushNewest(it->second);
-  return it->second.image;
+  Entry* entry = find(key, static_cast<std::uint32_t>(format - formats_.begin()));
+  if (!entry) return nullptr;
+  unlink(*entry);
+  pushNewest(*entry);
+  return entry->image;
 }
 
 void ImageCache::setImage(std::shared_ptr<UIImage> image, const std::string& key, const std::string& formatName) {
-  if (!image) return;
-  auto& slots = formats_[formatName];
-  auto [it, fresh] = slots.try_emplace(key);
-  Entry& entry = it->second;
-  if (fresh) {
-    ++count_;
-    entry.slots = &slots;
-    entry.key = &it->first;
+  if (!image || key.size() > UINT32_MAX) return;
+  auto found = std::find(formats_.begin(), formats_.end(), formatName);
+  const auto format = static_cast<std::uint32_t>(found - formats_.begin());
+  if (found == formats_.end()) formats_.push_back(formatName);
+  Entry* entry = find(key, format);
+  if (entry) {
+    total_ -= costOf(*entry->image);
+    unlink(*entry);
+    entry->image = std::move(image);
   } else {
-    total_ -= entry.cost;
-    unlink(entry);
+    entry = Entry::make(std::move(image), key, format);
+    // Inserted before it is linked into the use order, so a rehash places it once.
+    insert(*entry);
   }
-  // Images without bytes still cost something, so their number stays bounded too.
-  entry.cost = std::max<std::size_t>(image->data() ? image->data()->size() : 0, 1024);
-  entry.image = std::move(image);
-  total_ += entry.cost;
-  pushNewest(entry);
+  total_ += costOf(*entry->image);
+  pushNewest(*entry);
   while (total_ > capacity_ && count_ > 1) evictOldest();
 }
 
 void ImageCache::removeAll() {
+  for (Entry* entry = newest_; entry;) {
+    Entry* older = entry->older;
+    Entry::destroy(entry);
+    entry = older;
+  }
+  std::vector<Entry*>().swap(buckets_);
   formats_.clear();
   newest_ = oldest_ = nullptr;
   total_ = count_ = 0;
@@ -161,11 +236,14 @@ void ImageCache::pushNewest(Entry& entry) {
 }
 
 void ImageCache::evictOldest() {
-  Entry& entry = *oldest_;
-  unlink(entry);
-  total_ -= entry.cost;
+  Entry* entry = oldest_;
+  unlink(*entry);
+  total_ -= costOf(*entry->image);
   --count_;
-  entry.slots->erase(entry.slots->find(*entry.key));
+  Entry** link = &*bucketOf(entry->key(), entry->format);
+  while (*link != entry) link = &(*link)->nextInBucket;
+  *link = entry->nextInBucket;
+  Entry::destroy(entry);
 }
 
 void hnk_cancelSetImage(UIImageView& view) {

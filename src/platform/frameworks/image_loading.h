@@ -1,12 +1,13 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
-#include <unordered_map>
+#include <string_view>
+#include <vector>
 
 #include "platform/foundation/ns_error.h"
 #include "platform/foundation/url.h"
@@ -34,6 +35,7 @@ class ImageCache {
   explicit ImageCache(std::size_t capacityBytes = 32u << 20);
   ImageCache(const ImageCache&) = delete;
   ImageCache& operator=(const ImageCache&) = delete;
+  ~ImageCache();
 
   std::shared_ptr<UIImage> image(const std::string& key, const std::string& formatName = "original");
   void setImage(std::shared_ptr<UIImage> image, const std::string& key, const std::string& formatName = "original");
@@ -41,18 +43,11 @@ class ImageCache {
   std::size_t count() const { return count_; }
 
  private:
+  // Thousands of pictures: each is one block holding the image, its links and its key.
   struct Entry;
-  using Slots = std::unordered_map<std::string, Entry>;
-  // Thousands of pictures: each is one node of its format's slots, the key kept once, and the
-  // entries link up in use order themselves.
-  struct Entry {
-    std::shared_ptr<UIImage> image;
-    std::size_t cost = 0;
-    Entry* newer = nullptr;
-    Entry* older = nullptr;
-    Slots* slots = nullptr;
-    const std::string* key = nullptr;
-  };
+  Entry* find(std::string_view key, std::uint32_t format) const;
+  std::vector<Entry*>::iterator bucketOf(std::string_view key, std::uint32_t format);
+  void insert(Entry& entry);
   void unlink(Entry& entry);
   void pushNewest(Entry& entry);
   void evictOldest();
@@ -60,7 +55,8 @@ class ImageCache {
   std::size_t capacity_;
   std::size_t total_ = 0;
   std::size_t count_ = 0;
-  std::map<std::string, Slots, std::less<>> formats_;
+  std::vector<std::string> formats_;  // an entry's format is its index here
+  std::vector<Entry*> buckets_;       // chains by hash; a power of two, two entries a bucket at most on average
   Entry* newest_ = nullptr;
   Entry* oldest_ = nullptr;
 };

@@ -138,13 +138,13 @@ std::shared_ptr<UIImage> UIImage::imageNamed(const std::string& name) {
   if (!n.loader) return nullptr;
   auto image = n.loader(name);
   if (!image) return nullptr;
-  image->name_ = name;
+  image->name_ = std::make_unique<const std::optional<std::string>>(name);
   n.registered[name] = image;  // the platform caches named images too
   return image;
 }
 
 void UIImage::registerNamedImage(const std::string& name, std::shared_ptr<UIImage> image) {
-  if (image && !image->name_) image->name_ = name;
+  if (image && !image->name_) image->name_ = std::make_unique<const std::optional<std::string>>(name);
   namedImages().registered[name] = std::move(image);
 }
 
@@ -176,8 +176,21 @@ std::shared_ptr<UIImage> UIImage::imageWithRenderingMode(RenderingMode mode) con
   return copy;
 }
 
+UIImage::UIImage(const UIImage& other)
+    : size_(other.size_),
+      scale_(other.scale_),
+      data_(other.data_),
+      name_(other.name_ ? std::make_unique<const std::optional<std::string>>(*other.name_) : nullptr),
+      renderingMode_(other.renderingMode_),
+      format_(other.format_) {}
+
+const std::optional<std::string>& UIImage::name() const {
+  static const std::optional<std::string> none;
+  return name_ ? *name_ : none;
+}
+
 std::string UIImage::description() const {
-  if (name_) return *name_;
+  if (name_) return **name_;
   return fmt::format("image {}x{}", size_.width, size_.height);
 }
 

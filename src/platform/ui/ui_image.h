@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -13,8 +14,8 @@
 // compared by identity as on the platform.
 class UIImage {
  public:
-  enum class RenderingMode { Automatic, AlwaysOriginal, AlwaysTemplate };
-  enum class Format { None, PNG, JPEG, GIF };
+  enum class RenderingMode : std::uint8_t { Automatic, AlwaysOriginal, AlwaysTemplate };
+  enum class Format : std::uint8_t { None, PNG, JPEG, GIF };
 
   // An empty image (size zero).
   static std::shared_ptr<UIImage> make(CGSize size = {}, double scale = 1);
@@ -38,7 +39,7 @@ class UIImage {
 
   CGSize size() const { return size_; }
   double scale() const { return scale_; }
-  const std::optional<std::string>& name() const { return name_; }
+  const std::optional<std::string>& name() const;
   RenderingMode renderingMode() const { return renderingMode_; }
   Format format() const { return format_; }
   const std::optional<Data>& data() const { return data_; }
@@ -47,16 +48,19 @@ class UIImage {
   std::string description() const;
 
   UIImage() = default;
+  UIImage(const UIImage& other);
+  UIImage& operator=(const UIImage&) = delete;
 
  private:
   friend std::optional<Data> UIImageJPEGRepresentation(const std::shared_ptr<UIImage>&, double);
   friend std::optional<Data> UIImagePNGRepresentation(const std::shared_ptr<UIImage>&);
+  // Thousands of fetched pictures have no name: a name costs them nothing but the pointer.
   CGSize size_;
   double scale_ = 1;
-  std::optional<std::string> name_;
+  std::optional<Data> data_;
+  std::unique_ptr<const std::optional<std::string>> name_;
   RenderingMode renderingMode_ = RenderingMode::Automatic;
   Format format_ = Format::None;
-  std::optional<Data> data_;
 };
 
 // Encoded bytes of the image, or nothing when it cannot be encoded. An image made from data of

@@ -265,4 +265,60 @@ TEST(ImageCacheTest, FormatsOfOneKeyAreEntriesOfTheirOwnInOneUseOrder) {
   EXPECT_EQ(std::pair(small.image("a"), small.count()), std::pair(plain, std::size_t{1}));
 }
 
+// Thousands of keys through a small cache, against a plain list in use order: each image goes
+// exactly when the bytes of the newer ones pass the capacity, whatever its chain or format.
+TEST(ImageCacheTest, EvictionFollowsTheUseOrderAndTheBytesAcrossGrowth) {
+  constexpr std::size_t kCapacity = 40 * 1024;
+  ImageCache cache(kCapacity);
+  std::vector<std::tuple<std::string, std::string, std::shared_ptr<UIImage>>> model;  // newest first
+  auto costOf = [](const std::shared_ptr<UIImage>& image) {
+    return std::max<std::size_t>(image->data() ? image->data()->size() : 0, 1024);
+  };
+  std::uint32_t seed = 7;
+  auto next = [&seed](std::uint32_t bound) { return (seed = seed * 1103515245u + 12345u) / 65536u % bound; };
+  for (int step = 0; step < 6000; ++step) {
+    // Keys that share prefixes, differ only in their format, or hold a zero byte.
+    std::string key = "http://127.0.0.1/p/" + std::to_string(next(60)) + std::string(next(2), '\0');
+    const std::string format = next(4) == 0 ? "thumbnail" : "original";
+    auto found = std::find_if(model.begin(), model.end(),
+                              [&](const auto& e) { return std::get<0>(e) == key && std::get<1>(e) == format; });
+    if (next(3) == 0) {
+      EXPECT_EQ(cache.image(key, format), found == model.end() ? nullptr : std::get<2>(*found)) << step;
+      if (found != model.end()) std::rotate(model.begin(), found, found + 1);
+      continue;
+    }
+    auto image =
+        next(2) ? UIImage::make()
+                : UIImage::imageWithData(Data::fromString(pngBytes(next(9) + 1, 1) + std::string(next(4000), 'x')));
+    if (found != model.end()) model.erase(found);
+    model.emplace(model.begin(), key, format, image);
+    cache.setImage(image, key, format);
+    std::size_t total = 0, kept = 0;
+    while (kept < model.size() && (kept == 0 || total + costOf(std::get<2>(model[kept])) <= kCapacity))
+      total += costOf(std::get<2>(model[kept++]));
+    model.resize(kept);
+    ASSERT_EQ(cache.count(), model.size()) << step;
+  }
+  for (const auto& [key, format, image] : model) EXPECT_EQ(cache.image(key, format), image);
+  cache.setImage(UIImage::make(), "");
+  EXPECT_NE(cache.image(""), nullptr);
+  EXPECT_EQ(cache.image("", "thumbnail"), nullptr);
+}
+
+// The bytes an image was made from are what it costs, and what is sent when it is saved again.
+TEST(ImageCacheTest, APictureCostsItsBytesAndKeepsThemWhole) {
+  const Data png = Data::fromString(pngBytes(4, 4) + std::string(3000, 'x'));
+  auto picture = UIImage::imageWithData(png);
+  ImageCache cache(4 * 1024);
+  cache.setImage(picture, "picture");
+  cache.setImage(UIImage::make(), "small");
+  EXPECT_EQ(cache.count(), 2u);
+  cache.setImage(UIImage::make(), "small too");  // 3029 + 1024 + 1024 bytes pass 4 KB: the picture goes
+  EXPECT_EQ(std::pair(cache.image("picture"), cache.count()), std::pair(std::shared_ptr<UIImage>(), std::size_t{2}));
+  EXPECT_EQ(UIImagePNGRepresentation(picture), png);
+  auto templated = picture->imageWithRenderingMode(UIImage::RenderingMode::AlwaysTemplate);
+  EXPECT_EQ(std::tuple(UIImagePNGRepresentation(templated), templated->format(), templated->name()),
+            std::tuple(std::optional(png), UIImage::Format::PNG, std::optional<std::string>()));
+}
+
 }  // namespace

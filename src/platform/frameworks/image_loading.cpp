@@ -1,7 +1,6 @@
 #include "platform/frameworks/image_loading.h"
 
 #include <algorithm>
-#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <deque>

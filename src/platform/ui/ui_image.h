@@ -54,10 +54,10 @@ class UIImage {
  private:
   friend std::optional<Data> UIImageJPEGRepresentation(const std::shared_ptr<UIImage>&, double);
   friend std::optional<Data> UIImagePNGRepresentation(const std::shared_ptr<UIImage>&);
-  // Thousands of fetched pictures have no name: a name costs them nothing but the pointer.
   CGSize size_;
   double scale_ = 1;
   std::optional<Data> data_;
+  // Thousands of fetched pictures have no name: it costs them the pointer alone.
   std::unique_ptr<const std::optional<std::string>> name_;
   RenderingMode renderingMode_ = RenderingMode::Automatic;
   Format format_ = Format::None;

@@ -177,23 +177,19 @@ class CellGrid {
   }
   std::optional<NSIndexPath> indexPathForCell(const UIView& cell) const {
     std::optional<NSIndexPath> found;
-    forEachShown([&](const NSIndexPath& ip, const Cell& c) {
-      if (!found && &c == &cell) found = ip;
+    forEachShown([&](const NSIndexPath& ip, const std::shared_ptr<Cell>& c) {
+      if (!found && c.get() == &cell) found = ip;
     });
     return found;
   }
   std::vector<NSIndexPath> visiblePaths() const {
     std::vector<NSIndexPath> out;
-    forEachShown([&](const NSIndexPath& ip, const Cell&) { out.push_back(ip); });
+    forEachShown([&](const NSIndexPath& ip, const std::shared_ptr<Cell>&) { out.push_back(ip); });
     return out;
   }
   std::vector<std::shared_ptr<Cell>> visibleCells() const {
     std::vector<std::shared_ptr<Cell>> out;
-    for (const auto& section : items_) {
-      for (const auto& cell : section) {
-        if (cell) out.push_back(cell);
-      }
-    }
+    forEachShown([&](const NSIndexPath&, const std::shared_ptr<Cell>& cell) { out.push_back(cell); });
     return out;
   }
 
@@ -246,14 +242,14 @@ class CellGrid {
   // Each item's line that is not empty, in item order; the lines are printable.
   template <class F>
   void forEachLine(F&& f) const {
-    forEachShown([&](const NSIndexPath& ip, const Cell& cell) {
-      if (auto text = lineFor(ip, cell); !text.empty()) f(ip, std::move(text));
+    forEachShown([&](const NSIndexPath& ip, const std::shared_ptr<Cell>& cell) {
+      if (auto text = lineFor(ip, *cell); !text.empty()) f(ip, std::move(text));
     });
   }
   // f(indexPath, cell) for every item, in item order; f must leave the items as they are.
   template <class F>
   void forEachCell(F&& f) const {
-    forEachShown([&](const NSIndexPath& ip, const Cell& cell) { f(ip, const_cast<Cell&>(cell)); });
+    forEachShown([&](const NSIndexPath& ip, const std::shared_ptr<Cell>& cell) { f(ip, *cell); });
   }
   // Whether `view` is the cell of an item.
   bool isCell(const UIView* view) const {
@@ -324,12 +320,11 @@ class CellGrid {
   void remap(F&& to) {
     std::map<NSIndexPath, std::shared_ptr<Cell>> moved;
     std::vector<std::shared_ptr<Cell>> gone;
-    forEachShown([&](const NSIndexPath& ip, const Cell&) {
-      auto held = slotAt(ip);
+    forEachShown([&](const NSIndexPath& ip, const std::shared_ptr<Cell>& cell) {
       if (auto n = to(ip)) {
-        moved[*n] = *held;
+        moved[*n] = cell;
       } else {
-        gone.push_back(*held);
+        gone.push_back(cell);
       }
     });
     takeShown();
@@ -437,7 +432,7 @@ class CellGrid {
     for (std::size_t s = 0; s < items_.size(); ++s) {
       const auto& section = items_[s];
       for (std::size_t r = 0; r < section.size(); ++r) {
-        if (section[r]) f(NSIndexPath{static_cast<int>(s), static_cast<int>(r)}, *section[r]);
+        if (section[r]) f(NSIndexPath{static_cast<int>(s), static_cast<int>(r)}, section[r]);
       }
     }
   }
@@ -483,24 +478,20 @@ class CellGrid {
   // The host's subviews hold the cells in item order, as when each reload added them anew: views
   // are looked up by name in that order.
   void keepCellsInItemOrder() {
-    std::vector<const Cell*> order;
-    forEachShown([&](const NSIndexPath&, const Cell& cell) { order.push_back(&cell); });
+    std::vector<const std::shared_ptr<Cell>*> order;
+    forEachShown([&](const NSIndexPath&, const std::shared_ptr<Cell>& cell) { order.push_back(&cell); });
     std::size_t next = 0;
     bool ordered = true;
     for (const auto& view : host_.subviews()) {
       if (!isCell(view.get())) continue;
-      if (next == order.size() || order[next] != view.get()) {
+      if (next == order.size() || order[next]->get() != view.get()) {
         ordered = false;
         break;
       }
       ++next;
     }
     if (ordered && next == order.size()) return;
-    for (const auto& section : items_) {
-      for (const auto& cell : section) {
-        if (cell) host_.bringSubviewToFront(cell);
-      }
-    }
+    for (const auto* cell : order) host_.bringSubviewToFront(*cell);
   }
 
   // `cell` left one index path of the items.

@@ -1,10 +1,11 @@
 // Hostile and ordinary pages through a web view's loadHTMLString, each timed from the call until
-// the page is shown, against the target of under one second on one core.
+// the page is shown, against its target on one core (one second unless the page names its own).
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,19 +18,39 @@
 namespace {
 
 constexpr double kTargetSeconds = 1.0;
+// The parser's cost grows with the square of one element's attributes: its cap must keep this.
+constexpr double kManyAttributesTargetSeconds = 0.25;
 constexpr std::size_t kPageBytes = 8 * 1024 * 1024;
 // The parser's nesting limit.
 constexpr int kDepthLimit = 256;
 
-std::vector<std::pair<std::string, std::string>> seedPages() {
-  std::vector<std::pair<std::string, std::string>> pages;
+struct Page {
+  std::string name;
+  std::string html;
+  double target;
+  std::optional<std::string> charset;
+};
+
+std::vector<Page> seedPages() {
+  std::vector<Page> pages;
   for (const auto& entry : std::filesystem::directory_iterator(DORVALE_HTML_SEEDS)) {
     std::ifstream in(entry.path(), std::ios::binary);
-    pages.emplace_back("seed " + entry.path().filename().string(),
-                       std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+    pages.push_back({"seed " + entry.path().filename().string(),
+                     std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), kTargetSeconds,
+                     std::nullopt});
   }
-  std::sort(pages.begin(), pages.end());
+  std::sort(pages.begin(), pages.end(), [](const Page& a, const Page& b) { return a.name < b.name; });
   return pages;
+}
+
+std::string curriculum() {
+  std::string page;
+  for (int n = 1; n <= 20000; ++n) {
+    const std::string number = std::to_string(n);
+    page += "<p class=\"exercise\" style=\"margin:0 0 8px 0\"><span lang=\"en\">Exercise " + number +
+            ": see <a href=\"/answers/" + number + "\">the worked answer</a></span></p>\n";
+  }
+  return page;
 }
 
 std::string manyAttributes() {
@@ -63,25 +84,33 @@ std::string repeated(const std::string& head, const std::string& unit, const std
 int main() {
   const int cpu = pinToOneCpu();
   auto pages = seedPages();
-  pages.emplace_back("60 elements x 9,999 attributes", manyAttributes());
-  pages.emplace_back("nesting at the depth limit", nestedAtTheLimit());
-  pages.emplace_back("one attribute value of 8 MiB", repeated("<p title=\"", "x", "\">text</p>"));
-  pages.emplace_back("8 MiB of entities", repeated("<p>", "&amp;", "</p>"));
-  pages.emplace_back("8 MiB of unclosed tags", repeated("", "<b>", ""));
-  pages.emplace_back("8 MiB of unclosed paragraphs", repeated("", "<p>x", ""));
+  const std::string many = manyAttributes();
+  pages.push_back({"60 elements x 9,999 attributes", many, kManyAttributesTargetSeconds, std::nullopt});
+  pages.push_back({"20,000 linked paragraphs", curriculum(), kTargetSeconds, std::nullopt});
+  pages.push_back({"nesting at the depth limit", nestedAtTheLimit(), kTargetSeconds, std::nullopt});
+  pages.push_back(
+      {"one attribute value of 8 MiB", repeated("<p title=\"", "x", "\">text</p>"), kTargetSeconds, std::nullopt});
+  pages.push_back({"8 MiB of entities", repeated("<p>", "&amp;", "</p>"), kTargetSeconds, std::nullopt});
+  pages.push_back({"8 MiB of unclosed tags", repeated("", "<b>", ""), kTargetSeconds, std::nullopt});
+  pages.push_back({"8 MiB of unclosed paragraphs", repeated("", "<p>x", ""), kTargetSeconds, std::nullopt});
 
   std::printf("html_bench: pages through loadHTMLString, one CPU (%d)\n", cpu);
   auto view = WKWebView::make();
-  for (const auto& [name, html] : pages) {
-    const double time = seconds([&, &html = html] {
-      view->loadHTMLString(html, std::nullopt);
+  for (const auto& page : pages) {
+    WebDocument parsed;
+    const double time = seconds([&] {
+      if (page.charset) {
+        parsed = WebDocument::parse(page.html, page.charset);
+        return;
+      }
+      view->loadHTMLString(page.html, std::nullopt);
       RunLoop::main().runUntil([&] { return !view->isLoading(); }, 600);
     });
-    const auto& lines = view->document().lines;
-    const bool cut = !lines.empty() && (lines.front() == WebDocument::kCutAttributesLine ||
-                                        lines.back() == WebDocument::kCutRestLine);
-    std::printf("  %-34s %9zu bytes %8.3f s (target < %.0f s)%s\n", name.c_str(), html.size(), time, kTargetSeconds,
-                cut ? ", cut" : "");
+    const auto& lines = page.charset ? parsed.lines : view->document().lines;
+    const bool cut = !lines.empty() &&
+                     (lines.front() == WebDocument::kCutAttributesLine || lines.back() == WebDocument::kCutRestLine);
+    std::printf("  %-34s %9zu bytes %8.3f s (target < %.2f s)%s\n", page.name.c_str(), page.html.size(), time,
+                page.target, cut ? ", cut" : "");
   }
   return 0;
 }

@@ -256,13 +256,14 @@ class BudgetScan {
 
   void attributes() {
     std::optional<std::size_t> first;
+    std::size_t count = 0;
     while (i_ < end_) {
       while (i_ < end_ && (isBlank(html_[i_]) || html_[i_] == '/')) ++i_;
       if (i_ >= end_ || html_[i_] == '>') return;
       const std::size_t start = i_;
       if (!first) first = start;
       skipAttribute();
-      if (++attributes_ > budget_.attributes || start - *first > budget_.tagAttributeBytes) {
+      if (++count > budget_.attributes || start - *first > budget_.tagAttributeBytes) {
         out_.append(html_.substr(copied_, start - copied_));
         copied_ = i_;
         page_.attributesCut = true;
@@ -297,8 +298,7 @@ class BudgetScan {
   std::size_t end_;  // where the parser's text ends: the page's end unless the rest was cut
   std::size_t i_ = 0;
   std::size_t structures_ = 0;
-  std::size_t attributes_ = 0;
-  std::string out_;          // the page up to `copied_`, without the attributes left out
+  std::string out_;         // the page up to `copied_`, without the attributes left out
   std::size_t copied_ = 0;  // html_[copied_, i_) is still to be copied
   BudgetedPage page_;
 };

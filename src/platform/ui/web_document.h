@@ -38,7 +38,8 @@ struct WebDocument {
   // says so.
   static WebDocument parse(std::string_view html, const std::optional<std::string>& encoding = std::nullopt);
 
-  static constexpr std::size_t kMaxAttributes = 10000;  // in the whole page
+  // Of one element: the parser's check for repeated attributes is quadratic in their number.
+  static constexpr std::size_t kMaxAttributes = 500;
   static constexpr const char* kCutAttributesLine = "(attributes of an element were cut)";
   static constexpr const char* kCutRestLine = "(the rest of the page was cut)";
 };
@@ -47,9 +48,9 @@ namespace web_document_detail {
 
 // What the parse of one page may cost.
 struct WorkBudget {
-  std::size_t attributes = WebDocument::kMaxAttributes;
-  std::size_t tagAttributeBytes = 64 * 1024;  // of one start tag: attributes that start later are left out
-  std::size_t structures = 250000;            // tags, comments and references in the whole page
+  std::size_t attributes = WebDocument::kMaxAttributes;  // of one element
+  std::size_t tagAttributeBytes = 64 * 1024;             // of one start tag: attributes that start later are left out
+  std::size_t structures = 250000;                       // tags, comments and references in the whole page
 };
 
 struct BudgetedPage {

@@ -101,8 +101,8 @@ TEST(WebDocumentTest, TheParsersWorkIsBoundedAndACutPageSaysSo) {
   const std::tuple<std::string, Budget, std::optional<std::string>, bool> scans[] = {
       {"<p a='x > y' b=1 c>t</p><!-- <i d e f> -->", {.attributes = 2}, "<p a='x > y' b=1 >t</p><!-- <i d e f> -->", false},
       {"<p a b>x < y</p>", {.attributes = 2}, std::nullopt, false},
-      // The attribute budget is the page's, not each element's.
-      {"<p a b><i c d>", {.attributes = 3}, "<p a b><i c >", false},
+      // The attribute budget is each element's, not the page's.
+      {"<p a b><i c d e>", {.attributes = 2}, "<p a b><i c d >", false},
       {"<p a=1 b=2 c=3><i d=4 e=5>", {.tagAttributeBytes = 4}, "<p a=1 b=2 ><i d=4 e=5>", false},
       {"<script>if (a<b && c) x='</p>';</script><p q r s>", {.attributes = 2},
        "<script>if (a<b && c) x='</p>';</script><p q r >", false},
@@ -142,6 +142,21 @@ TEST(WebDocumentTest, TheParsersWorkIsBoundedAndACutPageSaysSo) {
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(std::tuple(lines.front(), lines.back()), std::tuple(first, last)) << html.substr(0, 40);
   }
+}
+
+TEST(WebDocumentTest, ALongPageKeepsEveryLinkUncut) {
+  constexpr int kParagraphs = 20000;
+  std::string html;
+  for (int n = 1; n <= kParagraphs; ++n) {
+    const std::string number = std::to_string(n);
+    html += "<p class=\"exercise\" style=\"margin:0 0 8px 0\"><span lang=\"en\">Exercise " + number +
+            ": see <a href=\"/answers/" + number + "\">the worked answer</a></span></p>\n";
+  }
+  const WebDocument document = WebDocument::parse(html);
+  ASSERT_EQ(document.links.size(), static_cast<std::size_t>(kParagraphs));
+  EXPECT_EQ(document.links.back().href, "/answers/20000");
+  ASSERT_EQ(document.lines.size(), static_cast<std::size_t>(kParagraphs)) << "no cut line";
+  EXPECT_EQ(document.lines.back(), "Exercise 20000: see the worked answer [20000]");
 }
 
 TEST_F(WebViewTest, TheWKDelegateCancelsOrAllowsALinkTap) {

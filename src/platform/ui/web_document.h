@@ -31,11 +31,12 @@ struct WebDocument {
   std::vector<WebForm> forms;
 
   // Parses with a forgiving HTML parser: malformed markup still gives what a browser would show.
-  // `encoding` names the bytes' character set when the server said which (UTF-8 otherwise). The
-  // work is bounded for the whole page (web_document_detail::WorkBudget): attributes over the
-  // budget are left out before parsing, the page past its budget of tags and references is not
-  // parsed, and content past the parser's depth and text limits is lost; a line of the page then
-  // says so.
+  // `encoding` names the bytes' character set when the server said which (UTF-8 otherwise, and
+  // for a character set the parser does not know); bytes not readable in it and NULs read as
+  // U+FFFD. The work is bounded (web_document_detail::WorkBudget, on the page as UTF-8):
+  // attributes over the budget are left out before parsing, the page past its budget of tags and
+  // references is not parsed, and content past the parser's depth and text limits is lost; a line
+  // of the page then says so.
   static WebDocument parse(std::string_view html, const std::optional<std::string>& encoding = std::nullopt);
 
   // Of one element: the parser's check for repeated attributes is quadratic in their number.

@@ -3,14 +3,22 @@
 #include "platform/foundation/ascii.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <set>
+#include <vector>
 
 #include <fmt/format.h>
+#include <iconv.h>
 #include <libxml/HTMLparser.h>
+#include <libxml/encoding.h>
 #include <libxml/tree.h>
+#include <unicode/ucnv.h>
+#include <unicode/ucnv_cb.h>
+#include <unicode/utf8.h>
 
 namespace {
 
@@ -256,13 +264,14 @@ class BudgetScan {
 
   void attributes() {
     std::optional<std::size_t> first;
+    std::size_t count = 0;
     while (i_ < end_) {
       while (i_ < end_ && (isBlank(html_[i_]) || html_[i_] == '/')) ++i_;
       if (i_ >= end_ || html_[i_] == '>') return;
       const std::size_t start = i_;
       if (!first) first = start;
       skipAttribute();
-      if (++attributes_ > budget_.attributes || start - *first > budget_.tagAttributeBytes) {
+      if (++count > budget_.attributes || start - *first > budget_.tagAttributeBytes) {
         out_.append(html_.substr(copied_, start - copied_));
         copied_ = i_;
         page_.attributesCut = true;
@@ -297,8 +306,7 @@ class BudgetScan {
   std::size_t end_;  // where the parser's text ends: the page's end unless the rest was cut
   std::size_t i_ = 0;
   std::size_t structures_ = 0;
-  std::size_t attributes_ = 0;
-  std::string out_;          // the page up to `copied_`, without the attributes left out
+  std::string out_;         // the page up to `copied_`, without the attributes left out
   std::size_t copied_ = 0;  // html_[copied_, i_) is still to be copied
   BudgetedPage page_;
 };
@@ -309,24 +317,189 @@ BudgetedPage withinBudget(std::string_view html, const WorkBudget& budget) { ret
 
 }  // namespace web_document_detail
 
+namespace {
+
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
+constexpr std::size_t kChunk = 64 * 1024;
+// Room for the UTF-8 of a chunk: a character takes at least one byte, and at most four in UTF-8.
+constexpr std::size_t kChunkRoom = 4 * kChunk + 16;
+
+// `text` with U+FFFD for each ill-formed sequence and each U+0000; nothing when it has neither.
+// The parser ends the page at bytes it cannot read, and at a NUL in a tag.
+std::optional<std::string> wellFormed(std::string_view text) {
+  const auto* s = reinterpret_cast<const std::uint8_t*>(text.data());
+  const std::size_t length = text.size();
+  std::optional<std::string> out;
+  std::size_t copied = 0;
+  for (std::size_t i = 0; i < length;) {
+    const std::size_t start = i;
+    UChar32 c = 0;
+    U8_NEXT(s, i, length, c);
+    if (c > 0) continue;
+    // A lone surrogate, as the parser's own UTF-16 converter writes one: one character.
+    if (c < 0 && s[start] == 0xED && length - start >= 3 && s[start + 1] >= 0xA0 && s[start + 1] <= 0xBF &&
+        (s[start + 2] & 0xC0) == 0x80) {
+      i = start + 3;
+    }
+    if (!out) out.emplace().reserve(length + length / 16);
+    out->append(text.substr(copied, start - copied));
+    out->append(kReplacement);
+    copied = i;
+  }
+  if (out) out->append(text.substr(copied));
+  return out;
+}
+
+// Runs `step` over `bytes` chunk by chunk. A step converts what it can of its input and says how
+// much it took and wrote, and whether it stopped at bytes the charset cannot read; those, or a
+// tail too short for a character, become U+FFFD and are stepped over `unit` bytes at a time.
+template <class Step>
+std::string decodedInSteps(std::string_view bytes, std::size_t unit, Step&& step) {
+  std::string out;
+  out.reserve(bytes.size() + bytes.size() / 2);
+  std::vector<char> room(kChunkRoom);
+  while (!bytes.empty()) {
+    std::size_t taken = 0, written = 0;
+    const bool failed = step(bytes.substr(0, kChunk), room.data(), taken, written);
+    taken = std::min(taken, bytes.size());
+    out.append(room.data(), std::min(written, room.size()));
+    bytes.remove_prefix(taken);
+    if (failed || (taken == 0 && written == 0)) {
+      out.append(kReplacement);
+      bytes.remove_prefix(std::min(unit, bytes.size()));
+    }
+  }
+  return out;
+}
+
+std::string decodedWith(xmlCharEncodingInputFunc input, std::string_view name, std::string_view bytes) {
+  const std::size_t unit = name.substr(0, 6) == "UTF-16" ? 2 : 1;
+  return decodedInSteps(bytes, unit, [&](std::string_view in, char* out, std::size_t& taken, std::size_t& written) {
+    int inLength = static_cast<int>(in.size());
+    int outLength = static_cast<int>(kChunkRoom);
+    const int result = input(reinterpret_cast<unsigned char*>(out), &outLength,
+                             reinterpret_cast<const unsigned char*>(in.data()), &inLength);
+    taken = static_cast<std::size_t>(std::max(inLength, 0));
+    written = static_cast<std::size_t>(std::max(outLength, 0));
+    return result < 0;
+  });
+}
+
+// Bytes one more '<' takes in the charset: 1 in most, 2 in UTF-16, 4 in UTF-32.
+std::size_t unitOf(iconv_t toCharset) {
+  auto length = [&](std::string_view text) {
+    char buffer[32];
+    char* in = const_cast<char*>(text.data());
+    std::size_t inLeft = text.size();
+    char* out = buffer;
+    std::size_t outLeft = sizeof buffer;
+    iconv(toCharset, nullptr, nullptr, nullptr, nullptr);
+    iconv(toCharset, &in, &inLeft, &out, &outLeft);
+    iconv(toCharset, nullptr, nullptr, &out, &outLeft);
+    return out - buffer;
+  };
+  const auto unit = length("<<") - length("<");
+  return unit >= 1 && unit <= 4 ? static_cast<std::size_t>(unit) : 1;
+}
+
+std::string decodedWith(iconv_t fromCharset, iconv_t toCharset, std::string_view bytes) {
+  iconv(fromCharset, nullptr, nullptr, nullptr, nullptr);
+  std::string out = decodedInSteps(
+      bytes, unitOf(toCharset), [&](std::string_view in, char* room, std::size_t& taken, std::size_t& written) {
+        char* from = const_cast<char*>(in.data());
+        std::size_t inLeft = in.size();
+        char* to = room;
+        std::size_t outLeft = kChunkRoom;
+        const bool failed =
+            iconv(fromCharset, &from, &inLeft, &to, &outLeft) == static_cast<std::size_t>(-1) && errno == EILSEQ;
+        taken = in.size() - inLeft;
+        written = kChunkRoom - outLeft;
+        return failed;
+      });
+  char room[64];
+  char* to = room;
+  std::size_t outLeft = sizeof room;
+  iconv(fromCharset, nullptr, nullptr, &to, &outLeft);  // a shift state's last characters
+  out.append(room, static_cast<std::size_t>(to - room));
+  return out;
+}
+
+// ICU steps over what it cannot read itself; this writes U+FFFD for it.
+void writeReplacement(const void*, UConverterToUnicodeArgs* args, const char*, int32_t, UConverterCallbackReason reason,
+                      UErrorCode* error) {
+  if (reason > UCNV_IRREGULAR) return;
+  static const UChar replacement = 0xFFFD;
+  *error = U_ZERO_ERROR;
+  ucnv_cbToUWriteUChars(args, &replacement, 1, 0, error);
+}
+
+std::string decodedWith(uconv_t& converters, std::string_view bytes) {
+  UErrorCode status = U_ZERO_ERROR;
+  ucnv_setToUCallBack(converters.uconv, writeReplacement, nullptr, nullptr, nullptr, &status);
+  std::string out;
+  out.reserve(bytes.size() + bytes.size() / 2);
+  std::vector<char> room(kChunkRoom);
+  UChar pivot[1024];
+  UChar* pivotSource = pivot;
+  UChar* pivotTarget = pivot;
+  const char* from = bytes.data();
+  bool reset = true;
+  do {
+    char* to = room.data();
+    status = U_ZERO_ERROR;
+    ucnv_convertEx(converters.utf8, converters.uconv, &to, room.data() + room.size(), &from,
+                   bytes.data() + bytes.size(), pivot, &pivotSource, &pivotTarget, pivot + 1024, reset, true, &status);
+    out.append(room.data(), static_cast<std::size_t>(to - room.data()));
+    reset = false;
+  } while (status == U_BUFFER_OVERFLOW_ERROR);
+  return out;
+}
+
+// Nothing for UTF-8 and for a converter that reads nothing (the parser then reads UTF-8).
+std::optional<std::string> decoded(std::string_view page, xmlCharEncodingHandler& handler) {
+  const std::string_view name = handler.name ? handler.name : "";
+  if (name == "UTF-8") return std::nullopt;
+  if (handler.input) return decodedWith(handler.input, name, page);
+  if (handler.iconv_in && handler.iconv_out) return decodedWith(handler.iconv_in, handler.iconv_out, page);
+  if (handler.uconv_in) return decodedWith(*handler.uconv_in, page);
+  return std::nullopt;
+}
+
+struct HandlerClose {
+  void operator()(xmlCharEncodingHandler* handler) const { xmlCharEncCloseFunc(handler); }
+};
+
+// The page as the UTF-8 the parser is given: decoded from `charset` by the converter the parser
+// itself would take for it (none: read as UTF-8), NUL and unreadable bytes as U+FFFD. Nothing
+// when that is the page as it is.
+std::optional<std::string> asParserText(std::string_view page, const std::optional<std::string>& charset) {
+  std::unique_ptr<xmlCharEncodingHandler, HandlerClose> handler(charset ? xmlFindCharEncodingHandler(charset->c_str())
+                                                                        : nullptr);
+  auto text = handler ? decoded(page, *handler) : std::nullopt;
+  if (!text) return wellFormed(page);
+  if (auto clean = wellFormed(*text)) return clean;
+  return text;
+}
+
+}  // namespace
+
 WebDocument WebDocument::parse(std::string_view page, const std::optional<std::string>& encoding) {
   static std::once_flag once;
   std::call_once(once, [] { xmlInitParser(); });
   WebDocument document;
   if (page.empty()) return document;
+  // Every charset is budgeted alike: the budget reads the UTF-8 the parser is given.
+  const auto text = asParserText(page, encoding);
+  const std::string_view utf8 = text ? std::string_view(*text) : page;
   // The parser checks each attribute against the earlier ones of its element (quadratic), and
   // every tag and reference costs far more than its bytes: the page gets a budget for them.
-  const auto budgeted = web_document_detail::withinBudget(page);
-  const std::string_view html = budgeted.html ? std::string_view(*budgeted.html) : page;
+  const auto budgeted = web_document_detail::withinBudget(utf8);
+  const std::string_view html = budgeted.html ? std::string_view(*budgeted.html) : utf8;
   const int size = html.size() > INT_MAX ? INT_MAX : static_cast<int>(html.size());
   const int options = HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET;
   std::unique_ptr<htmlParserCtxt, decltype(&htmlFreeParserCtxt)> context(htmlNewParserCtxt(), &htmlFreeParserCtxt);
   if (!context) return document;
-  DocPtr doc(
-      htmlCtxtReadMemory(context.get(), html.data(), size, nullptr, encoding ? encoding->c_str() : "UTF-8", options),
-      &xmlFreeDoc);
-  // A character set the parser does not know: read the bytes as UTF-8 rather than show nothing.
-  if (!doc && encoding) doc.reset(htmlCtxtReadMemory(context.get(), html.data(), size, nullptr, "UTF-8", options));
+  DocPtr doc(htmlCtxtReadMemory(context.get(), html.data(), size, nullptr, "UTF-8", options), &xmlFreeDoc);
   if (!doc) return document;
   // Too deep a nesting and too long a text end the parse where they start.
   const int error = context->lastError.code;

@@ -31,14 +31,16 @@ struct WebDocument {
   std::vector<WebForm> forms;
 
   // Parses with a forgiving HTML parser: malformed markup still gives what a browser would show.
-  // `encoding` names the bytes' character set when the server said which (UTF-8 otherwise). The
-  // work is bounded for the whole page (web_document_detail::WorkBudget): attributes over the
-  // budget are left out before parsing, the page past its budget of tags and references is not
-  // parsed, and content past the parser's depth and text limits is lost; a line of the page then
-  // says so.
+  // `encoding` names the bytes' character set when the server said which (UTF-8 otherwise, and
+  // for a character set the parser does not know); bytes not readable in it and NULs read as
+  // U+FFFD. The work is bounded (web_document_detail::WorkBudget, on the page as UTF-8):
+  // attributes over the budget are left out before parsing, the page past its budget of tags and
+  // references is not parsed, and content past the parser's depth and text limits is lost; a line
+  // of the page then says so.
   static WebDocument parse(std::string_view html, const std::optional<std::string>& encoding = std::nullopt);
 
-  static constexpr std::size_t kMaxAttributes = 10000;  // in the whole page
+  // Of one element: the parser's check for repeated attributes is quadratic in their number.
+  static constexpr std::size_t kMaxAttributes = 500;
   static constexpr const char* kCutAttributesLine = "(attributes of an element were cut)";
   static constexpr const char* kCutRestLine = "(the rest of the page was cut)";
 };
@@ -47,9 +49,9 @@ namespace web_document_detail {
 
 // What the parse of one page may cost.
 struct WorkBudget {
-  std::size_t attributes = WebDocument::kMaxAttributes;
-  std::size_t tagAttributeBytes = 64 * 1024;  // of one start tag: attributes that start later are left out
-  std::size_t structures = 250000;            // tags, comments and references in the whole page
+  std::size_t attributes = WebDocument::kMaxAttributes;  // of one element
+  std::size_t tagAttributeBytes = 64 * 1024;             // of one start tag: attributes that start later are left out
+  std::size_t structures = 250000;                       // tags, comments and references in the whole page
 };
 
 struct BudgetedPage {

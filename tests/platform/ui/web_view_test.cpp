@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <iconv.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -21,6 +22,19 @@ ScriptedReply page(std::string html, std::vector<std::pair<std::string, std::str
 }
 
 ScriptedReply redirect(const std::string& to) { return {.status = 302, .headers = {{"Location", to}}}; }
+
+std::string encoded(std::string_view utf8, const char* charset) {
+  iconv_t converter = iconv_open(charset, "UTF-8");
+  EXPECT_NE(converter, reinterpret_cast<iconv_t>(-1)) << charset;
+  std::string out(utf8.size() * 4 + 16, '\0');
+  char* in = const_cast<char*>(utf8.data());
+  std::size_t inLeft = utf8.size(), outLeft = out.size();
+  char* to = out.data();
+  iconv(converter, &in, &inLeft, &to, &outLeft);
+  iconv_close(converter);
+  out.resize(out.size() - outLeft);
+  return out;
+}
 
 // Answers every navigation with the policy of the moment, counting link taps.
 class DecidingNavigationDelegate : public WKNavigationDelegate {
@@ -101,8 +115,8 @@ TEST(WebDocumentTest, TheParsersWorkIsBoundedAndACutPageSaysSo) {
   const std::tuple<std::string, Budget, std::optional<std::string>, bool> scans[] = {
       {"<p a='x > y' b=1 c>t</p><!-- <i d e f> -->", {.attributes = 2}, "<p a='x > y' b=1 >t</p><!-- <i d e f> -->", false},
       {"<p a b>x < y</p>", {.attributes = 2}, std::nullopt, false},
-      // The attribute budget is the page's, not each element's.
-      {"<p a b><i c d>", {.attributes = 3}, "<p a b><i c >", false},
+      // The attribute budget is each element's, not the page's.
+      {"<p a b><i c d e>", {.attributes = 2}, "<p a b><i c d >", false},
       {"<p a=1 b=2 c=3><i d=4 e=5>", {.tagAttributeBytes = 4}, "<p a=1 b=2 ><i d=4 e=5>", false},
       {"<script>if (a<b && c) x='</p>';</script><p q r s>", {.attributes = 2},
        "<script>if (a<b && c) x='</p>';</script><p q r >", false},
@@ -141,6 +155,51 @@ TEST(WebDocumentTest, TheParsersWorkIsBoundedAndACutPageSaysSo) {
     const auto lines = WebDocument::parse(html).lines;
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(std::tuple(lines.front(), lines.back()), std::tuple(first, last)) << html.substr(0, 40);
+  }
+}
+
+TEST(WebDocumentTest, ALongPageKeepsEveryLinkUncut) {
+  constexpr int kParagraphs = 20000;
+  std::string html;
+  for (int n = 1; n <= kParagraphs; ++n) {
+    const std::string number = std::to_string(n);
+    html += "<p class=\"exercise\" style=\"margin:0 0 8px 0\"><span lang=\"en\">Exercise " + number +
+            ": see <a href=\"/answers/" + number + "\">the worked answer</a></span></p>\n";
+  }
+  const WebDocument document = WebDocument::parse(html);
+  ASSERT_EQ(document.links.size(), static_cast<std::size_t>(kParagraphs));
+  EXPECT_EQ(document.links.back().href, "/answers/20000");
+  ASSERT_EQ(document.lines.size(), static_cast<std::size_t>(kParagraphs)) << "no cut line";
+  EXPECT_EQ(document.lines.back(), "Exercise 20000: see the worked answer [20000]");
+}
+
+TEST(WebDocumentTest, EveryCharsetIsReadAsUTF8AndBudgetedAlike) {
+  std::string overBudget = "<p";
+  for (std::size_t i = 0; i <= WebDocument::kMaxAttributes; ++i) overBudget += " a" + std::to_string(i) + "=1";
+  overBudget += ">caf\u00e9</p>";
+  const std::vector<std::string> cut = {WebDocument::kCutAttributesLine, "caf\u00e9"};
+  // Built into the parser, through iconv, through ICU only.
+  for (const auto& [charset, encoder] :
+       {std::pair("UTF-16LE", "UTF-16LE"), std::pair("IBM037", "IBM037"), std::pair("ibm-1047_P100-1995", "IBM1047")}) {
+    EXPECT_EQ(WebDocument::parse(encoded(overBudget, encoder), charset).lines, cut) << charset;
+  }
+
+  // Unreadable bytes and NULs become U+FFFD and the page goes on.
+  const std::string utf16 =
+      encoded("<p>a", "UTF-16LE") + std::string("\x00\xDC", 2) + encoded("z</p><p>more</p>", "UTF-16LE");
+  const std::string utf32 =
+      encoded("<p>a", "UTF-32LE") + std::string("\x00\x00\x11\x00", 4) + encoded("z</p><p>more</p>", "UTF-32LE");
+  const std::vector<std::string> replaced = {"a\uFFFDz", "more"};
+  const std::tuple<std::string, std::optional<std::string>, std::vector<std::string>> pages[] = {
+      {"<p>a\xFFz</p><p>more</p>", std::nullopt, replaced},
+      {"<p>a\x80z</p><p>more</p>", "US-ASCII", replaced},
+      {utf16, "UTF-16LE", replaced},
+      {utf32, "UTF-32LE", replaced},
+      {utf16, "UTF16_PlatformEndian", replaced},
+      {std::string("<\0p>Algebra</p><p>more</p>", 26), std::nullopt, {"\uFFFDp>Algebra", "more"}},
+  };
+  for (const auto& [html, charset, lines] : pages) {
+    EXPECT_EQ(WebDocument::parse(html, charset).lines, lines) << charset.value_or("UTF-8");
   }
 }
 

@@ -73,7 +73,8 @@ class ConnectionFront {
   // How many body bytes a call may bring, told by its head (method, path, headers) on a worker;
   // 0: none, the call is answered without its body.
   using Admit = std::function<std::size_t(const httplib::Request& head)>;
-  // What became of the body of the request being served.
+  // What became of the body of the request being served: it has none; all of it is in; Admit let
+  // none in; it is past what Admit allows; it is past the budget. Only a held body can be read.
   enum class Body { none, held, refused, tooLarge, noRoom };
 
   ConnectionFront(const Limits& limits, Serve serve, Admit admit);

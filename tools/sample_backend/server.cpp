@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
-#include <optional>
 #include <iostream>
+#include <optional>
 #include <regex>
 
 #include "api.h"
@@ -39,7 +39,7 @@ constexpr int kMapThreshold = 128 << 10;
 // A call that held this much hands the memory of its small pieces back too.
 constexpr std::size_t kTrimAfter = 1 << 20;
 
-// Heads and bodies come in before a worker is taken; the workers wait on answers and password hashes.
+// Heads and bodies come in before a worker answers; the workers wait on answers and password hashes.
 ConnectionFront::Limits frontLimits(const SampleServerSettings& settings) {
   ConnectionFront::Limits limits;
   limits.maxBody = kBodyCap;

@@ -22,7 +22,8 @@ enum ErrorCode {
   kExists = 4,
   kNotFound = 5,
   kMustRegister = 6,
-  kInternal = 7
+  kInternal = 7,
+  kBusy = 8
 };
 
 // Ends a call with a status and the backend's error body.

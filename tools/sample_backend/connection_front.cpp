@@ -10,20 +10,93 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <fmt/format.h>
+#include <strings.h>
+
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <optional>
 
+namespace {
+
+// Finds where a chunked body ends, without decoding it: the HTTP library decodes it later.
+class ChunkScanner {
+ public:
+  // How many of the `size` bytes belong to the body; done() once its end is among them. Junk
+  // ends it too: the library then refuses the call.
+  std::size_t scan(const char* data, std::size_t size);
+  bool done() const { return state_ == State::done; }
+
+ private:
+  enum class State { size, extension, data, dataEnd, trailer, done };
+  void lineEnd() { state_ = left_ > 0 ? State::data : State::trailer; }
+
+  State state_ = State::size;
+  std::uint64_t left_ = 0;
+};
+
+std::size_t ChunkScanner::scan(const char* data, std::size_t size) {
+  std::size_t at = 0;
+  while (at < size && state_ != State::done) {
+    const char c = data[at];
+    if (state_ == State::data) {
+      const std::size_t part = std::size_t(std::min<std::uint64_t>(left_, size - at));
+      at += part;
+      if ((left_ -= part) == 0) state_ = State::dataEnd;
+      continue;
+    }
+    ++at;
+    switch (state_) {
+      case State::size:
+        if (std::isxdigit(static_cast<unsigned char>(c)) && left_ < (std::uint64_t(1) << 56))
+          left_ = left_ * 16 + std::uint64_t(std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : (c | 0x20) - 'a' + 10);
+        else if (c == ';' || c == ' ' || c == '\t') state_ = State::extension;
+        else if (c == '\n') lineEnd();
+        else if (c != '\r') state_ = State::done;
+        break;
+      case State::extension:
+        if (c == '\n') lineEnd();
+        break;
+      case State::dataEnd:
+        if (c == '\n') state_ = State::size;
+        break;
+      case State::trailer:
+        // The library takes one line after the last chunk, and fails on any but an empty one.
+        if (c == '\n') state_ = State::done;
+        break;
+      default:
+        break;
+    }
+  }
+  return at;
+}
+
+// Part of a body as it arrived, with what it counts against the budget.
+struct Block {
+  std::string bytes;
+  std::size_t counted = 0;
+};
+
+}  // namespace
+
 struct ConnectionFront::Connection {
-  explicit Connection(int socket) : fd(socket) {}
+  Connection(int socket, ByteBudget& budget) : fd(socket), held(budget) {}
   ~Connection() { ::close(fd); }
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
+  // Gives the held body back to the budget.
+  void dropBody() {
+    blocks.clear();
+    held.shrink(held.size());
+  }
+
   const int fd;
   // Received and not yet taken by a request: a head, or the start of one, and what follows it.
+  // From the end of the head on, the head alone.
   std::string buffer;
   // How far the buffer was searched for the head's end.
   std::size_t scanned = 0;
@@ -32,13 +105,39 @@ struct ConnectionFront::Connection {
   std::size_t served = 0;
   std::size_t drained = 0;
   bool lingering = false;
+  enum class Stage { head, admitting, body, serving } stage = Stage::head;
+
+  // What the head says, for the admission and for finding the end of the body.
+  httplib::Request head;
+  bool chunked = false;
+  std::uint64_t length = 0;
+  bool continueAsked = false;
+  bool continueSent = false;
+  std::size_t limit = 0;
+  std::size_t received = 0;
+  ChunkScanner chunks;
+  Body body = Body::none;
+  // The body as it arrived, given back to the budget as the worker reads it.
+  std::deque<Block> blocks;
+  ByteBudget::Share held;
+  // Received past the request: the start of the next.
+  std::string after;
 };
 
 namespace {
 
 using Clock = ConnectionFront::Clock;
+using Body = ConnectionFront::Body;
+using Stage = ConnectionFront::Connection::Stage;
+
+// A held body's blocks: the first small, for a slow sender, the others above the allocator's mmap
+// threshold, so that each goes back to the system when freed.
+constexpr std::size_t kFirstBlock = 4 << 10;
+constexpr std::size_t kBlock = 256 << 10;
+constexpr char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
 
 thread_local bool closeRequested = false;
+thread_local const ConnectionFront::Connection* serving = nullptr;
 
 bool interrupted() { return errno == EINTR; }
 bool wouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK; }
@@ -68,20 +167,48 @@ void address(int fd, bool peer, std::string& ip, int& port) {
   port = ntohs(where.sin_port);
 }
 
-// One request's bytes: those the front read already, then the socket's, within a budget counted
-// from the start of the head. Reading has `time` from the start; the answer has `time` from its
-// first byte, however long the handler took.
+// Reads the head in the buffer into `connection.head` and what it says of the body.
+void parseHead(ConnectionFront::Connection& connection) {
+  const std::string_view text(connection.buffer.data(), connection.headLength);
+  httplib::Request& head = connection.head = httplib::Request();
+  const auto trimmed = [](std::string_view part) {
+    const auto first = part.find_first_not_of(" \t\r");
+    return first == std::string_view::npos ? std::string_view()
+                                           : part.substr(first, part.find_last_not_of(" \t\r") - first + 1);
+  };
+  std::size_t at = text.find('\n');
+  const std::string_view line = text.substr(0, at);
+  const std::string_view target = line.substr(line.find(' ') + 1);
+  head.method = line.substr(0, line.find(' '));
+  head.path = httplib::detail::decode_url(std::string(target.substr(0, target.find_first_of(" ?"))), false);
+  while (at < text.size()) {
+    const std::size_t next = text.find('\n', at + 1);
+    const std::string_view field = text.substr(at + 1, next - at - 1);
+    at = next;
+    const auto colon = field.find(':');
+    if (colon != std::string_view::npos)
+      head.headers.emplace(std::string(trimmed(field.substr(0, colon))), std::string(trimmed(field.substr(colon + 1))));
+  }
+  // As the HTTP library takes them.
+  connection.chunked = strcasecmp(head.get_header_value("Transfer-Encoding").c_str(), "chunked") == 0;
+  connection.length = std::strtoull(head.get_header_value("Content-Length").c_str(), nullptr, 10);
+  connection.continueAsked = head.get_header_value("Expect") == "100-continue";
+  const bool takesBody = head.method == "POST" || head.method == "PUT" || head.method == "PATCH" ||
+                         head.method == "PRI" || (head.method == "DELETE" && head.has_header("Content-Length"));
+  connection.body = takesBody && (connection.chunked || connection.length > 0) ? Body::held : Body::none;
+}
+
+// One request's bytes, all received already: its head, then its body. The answer has `time` from
+// its first byte, however long the handler took.
 class RequestStream final : public httplib::Stream {
  public:
-  RequestStream(ConnectionFront::Connection& connection, std::chrono::milliseconds time, std::size_t budget,
+  RequestStream(ConnectionFront::Connection& connection, std::chrono::milliseconds time,
                 const std::atomic<bool>& stopping)
-      : connection_(connection),
-        time_(time),
-        readDeadline_(Clock::now() + time),
-        budget_(budget),
-        stopping_(stopping) {}
+      : connection_(connection), time_(time), stopping_(stopping) {}
 
-  bool is_readable() const override { return offset_ < connection_.buffer.size() || ready(POLLIN, readDeadline_); }
+  bool is_readable() const override {
+    return offset_ < connection_.buffer.size() || !connection_.blocks.empty();
+  }
   bool is_writable() const override { return ready(POLLOUT, answerDeadline()); }
   ssize_t read(char* ptr, size_t size) override;
   ssize_t write(const char* ptr, size_t size) override;
@@ -90,15 +217,9 @@ class RequestStream final : public httplib::Stream {
   socket_t socket() const override { return connection_.fd; }
 
   bool failed() const { return failed_; }
-  bool ended() const { return ended_; }
-  bool overBudget() const { return overBudget_; }
-  // Received past this request: the start of the next.
-  std::string unread() const { return connection_.buffer.substr(offset_); }
 
  private:
   bool ready(short events, Clock::time_point deadline) const;
-  // False at the end of the input or when it fails.
-  bool fill();
   Clock::time_point answerDeadline() const {
     if (!answerStart_) answerStart_ = Clock::now();
     return *answerStart_ + time_;
@@ -106,16 +227,12 @@ class RequestStream final : public httplib::Stream {
 
   ConnectionFront::Connection& connection_;
   const std::chrono::milliseconds time_;
-  const Clock::time_point readDeadline_;
-  // Since the first write after the last read: a "100 Continue" before the body does not count.
+  // Since the first write after the last read.
   mutable std::optional<Clock::time_point> answerStart_;
-  const std::size_t budget_;
   const std::atomic<bool>& stopping_;
   std::size_t offset_ = 0;
-  std::size_t consumed_ = 0;
+  std::size_t blockOffset_ = 0;
   bool failed_ = false;
-  bool ended_ = false;
-  bool overBudget_ = false;
 };
 
 bool RequestStream::ready(short events, Clock::time_point deadline) const {
@@ -130,36 +247,34 @@ bool RequestStream::ready(short events, Clock::time_point deadline) const {
   }
 }
 
-bool RequestStream::fill() {
-  char chunk[16384];
-  for (;;) {
-    const ssize_t count = ::recv(connection_.fd, chunk, sizeof chunk, 0);
-    if (count > 0) {
-      connection_.buffer.assign(chunk, std::size_t(count));
-      offset_ = 0;
-      return true;
-    }
-    if (count == 0) return !(ended_ = true);
-    if (interrupted()) continue;
-    if (!wouldBlock() || !ready(POLLIN, readDeadline_)) return !(failed_ = true);
-  }
-}
-
 ssize_t RequestStream::read(char* ptr, size_t size) {
   answerStart_.reset();
-  if (consumed_ >= budget_) {
-    overBudget_ = true;
-    return -1;
+  if (offset_ < connection_.buffer.size()) {
+    const std::size_t count = std::min(size, connection_.buffer.size() - offset_);
+    std::memcpy(ptr, connection_.buffer.data() + offset_, count);
+    offset_ += count;
+    return ssize_t(count);
   }
-  if (offset_ == connection_.buffer.size() && !fill()) return ended_ ? 0 : -1;
-  const std::size_t count = std::min({size, connection_.buffer.size() - offset_, budget_ - consumed_});
-  std::memcpy(ptr, connection_.buffer.data() + offset_, count);
-  offset_ += count;
-  consumed_ += count;
+  // The request ends where the front found its end; what follows is the next one's.
+  if (connection_.blocks.empty()) return 0;
+  Block& block = connection_.blocks.front();
+  const std::size_t count = std::min(size, block.bytes.size() - blockOffset_);
+  std::memcpy(ptr, block.bytes.data() + blockOffset_, count);
+  if ((blockOffset_ += count) == block.bytes.size()) {
+    // Read bodies are not held twice.
+    connection_.held.shrink(block.counted);
+    connection_.blocks.pop_front();
+    blockOffset_ = 0;
+  }
   return ssize_t(count);
 }
 
 ssize_t RequestStream::write(const char* ptr, size_t size) {
+  // The front sent the "100 Continue" when it let the body in.
+  if (connection_.continueSent && std::string_view(ptr, size) == kContinue) {
+    connection_.continueSent = false;
+    return ssize_t(size);
+  }
   if (!answerStart_) answerStart_ = Clock::now();
   for (;;) {
     const ssize_t count = ::send(connection_.fd, ptr, size, MSG_NOSIGNAL);
@@ -181,11 +296,24 @@ class InlineQueue final : public httplib::TaskQueue {
 
 }  // namespace
 
-ConnectionFront::ConnectionFront(const Limits& limits, Serve serve) : limits_(limits), serve_(std::move(serve)) {}
+bool ByteBudget::take(std::size_t bytes) {
+  std::size_t held = held_.load();
+  do {
+    if (bytes > bound_ - std::min(held, bound_)) return false;
+  } while (!held_.compare_exchange_weak(held, held + bytes));
+  return true;
+}
+
+ConnectionFront::ConnectionFront(const Limits& limits, Serve serve, Admit admit)
+    : limits_(limits), serve_(std::move(serve)), admit_(std::move(admit)), budget_(limits.maxHeld) {}
 
 ConnectionFront::~ConnectionFront() { stop(); }
 
 void ConnectionFront::closeAfterAnswer() { closeRequested = true; }
+
+ConnectionFront::Body ConnectionFront::body() { return serving ? serving->body : Body::none; }
+
+std::size_t ConnectionFront::heldBodyBytes() { return serving ? serving->received : 0; }
 
 void ConnectionFront::start() {
   epoll_ = epoll_create1(EPOLL_CLOEXEC);
@@ -222,7 +350,7 @@ void ConnectionFront::adopt(int fd) {
   // An answer goes out in two writes, head and body: without this the second waits for an ack.
   const int on = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-  auto connection = std::make_unique<Connection>(fd);
+  auto connection = std::make_unique<Connection>(fd, budget_);
   connection->deadline = Clock::now() + limits_.headDeadline;
   hand(std::move(connection));
 }
@@ -247,8 +375,10 @@ void ConnectionFront::loop() {
       }
       const auto found = waiting_.find(fd);
       if (found == waiting_.end()) continue;
-      if (found->second->lingering) drain(*found->second);
-      else readHead(*found->second);
+      Connection& connection = *found->second;
+      if (connection.lingering) drain(connection);
+      else if (connection.stage == Stage::body) readBody(connection);
+      else readHead(connection);
     }
     if (Clock::now() >= nextSweep_) sweep();
   }
@@ -272,8 +402,16 @@ void ConnectionFront::wait(std::unique_ptr<Connection> connection) {
   event.events = EPOLLIN | EPOLLRDHUP;
   event.data.fd = fd;
   if (epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event) != 0) return forget(fd);
-  // The client sent its next request with the last one.
-  if (!waiting.lingering && (waiting.headLength = headEnd(waiting.buffer, 0))) dispatch(fd);
+  if (waiting.lingering) return;
+  if (waiting.stage == Stage::body) {
+    // What came with the head.
+    const std::string early = std::move(waiting.after);
+    waiting.after.clear();
+    if (!early.empty()) feedBody(waiting, early.data(), early.size());
+  } else if ((waiting.headLength = headEnd(waiting.buffer, 0))) {
+    // The client sent its next request with the last one.
+    headIn(waiting);
+  }
 }
 
 void ConnectionFront::readHead(Connection& connection) {
@@ -284,16 +422,73 @@ void ConnectionFront::readHead(Connection& connection) {
     if (count < 0 && wouldBlock()) return;
     if (count <= 0) return forget(connection.fd);
     connection.buffer.append(chunk, std::size_t(count));
-    if ((connection.headLength = headEnd(connection.buffer, connection.scanned))) return dispatch(connection.fd);
+    if ((connection.headLength = headEnd(connection.buffer, connection.scanned))) return headIn(connection);
     // A "\n\r" at the end may be completed by the next bytes.
     connection.scanned = connection.buffer.size() - std::min<std::size_t>(connection.buffer.size(), 2);
   }
-  static constexpr char kTooLarge[] =
-      "HTTP/1.1 431 Request Header Fields Too Large\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-  (void)!::send(connection.fd, kTooLarge, sizeof kTooLarge - 1, MSG_NOSIGNAL);
+  refuse(connection, "431 Request Header Fields Too Large");
+}
+
+void ConnectionFront::refuse(Connection& connection, const char* status) {
+  const std::string answer = fmt::format("HTTP/1.1 {}\r\nContent-Length: 0\r\nConnection: close\r\n\r\n", status);
+  (void)!::send(connection.fd, answer.data(), answer.size(), MSG_NOSIGNAL);
   ::shutdown(connection.fd, SHUT_WR);
+  connection.dropBody();
   connection.lingering = true;
   connection.deadline = Clock::now() + limits_.lingerTime;
+}
+
+void ConnectionFront::headIn(Connection& connection) {
+  parseHead(connection);
+  connection.after = connection.buffer.substr(connection.headLength);
+  connection.buffer.resize(connection.headLength);
+  // A body waits for its admission on a worker: the call's token is checked before any of it is read.
+  connection.stage = connection.body == Body::none ? Stage::serving : Stage::admitting;
+  dispatch(connection.fd);
+}
+
+void ConnectionFront::readBody(Connection& connection) {
+  char chunk[16384];
+  // A little at a time, so that one fast sender does not hold up the others.
+  for (int round = 0; round < 16; ++round) {
+    const ssize_t count = ::recv(connection.fd, chunk, sizeof chunk, 0);
+    if (count < 0 && interrupted()) continue;
+    if (count < 0 && wouldBlock()) return;
+    if (count <= 0) return forget(connection.fd);
+    if (feedBody(connection, chunk, std::size_t(count))) return;
+  }
+}
+
+bool ConnectionFront::feedBody(Connection& connection, const char* data, std::size_t size) {
+  const std::size_t part =
+      connection.chunked ? connection.chunks.scan(data, size)
+                         : std::size_t(std::min<std::uint64_t>(size, connection.length - connection.received));
+  const bool whole = connection.chunked ? connection.chunks.done() : connection.received + part == connection.length;
+  connection.after.append(data + part, size - part);
+  const auto decide = [&](Body body) {
+    connection.body = body;
+    if (body != Body::held) connection.dropBody();
+    connection.stage = Stage::serving;
+    dispatch(connection.fd);
+    return true;
+  };
+  // Counted as they arrive: a declared length takes nothing.
+  if ((connection.received += part) > connection.limit) return decide(Body::tooLarge);
+  for (std::size_t taken = 0; taken < part;) {
+    if (connection.blocks.empty() || connection.blocks.back().bytes.size() == kBlock) connection.blocks.emplace_back();
+    Block& block = connection.blocks.back();
+    if (block.bytes.size() == block.counted) {
+      const std::size_t room =
+          std::min(kBlock, std::max({kFirstBlock, 2 * block.counted, block.bytes.size() + part - taken}));
+      if (!connection.held.grow(room - block.counted)) return decide(Body::noRoom);
+      block.bytes.reserve(room);
+      block.counted = room;
+    }
+    const std::size_t count = std::min(part - taken, block.counted - block.bytes.size());
+    block.bytes.append(data + taken, count);
+    taken += count;
+  }
+  return whole && decide(Body::held);
 }
 
 void ConnectionFront::drain(Connection& connection) {
@@ -313,7 +508,11 @@ void ConnectionFront::sweep() {
   std::vector<int> expired;
   for (const auto& [fd, connection] : waiting_)
     if (connection->deadline <= now) expired.push_back(fd);
-  for (int fd : expired) forget(fd);
+  for (int fd : expired) {
+    Connection& connection = *waiting_[fd];
+    if (connection.stage == Stage::body && !connection.lingering) refuse(connection, "408 Request Timeout");
+    else forget(fd);
+  }
 }
 
 void ConnectionFront::forget(int fd) { waiting_.erase(fd); }
@@ -338,28 +537,57 @@ void ConnectionFront::work() {
     auto connection = std::move(work_.front());
     work_.pop_front();
     lock.unlock();
-    serve(std::move(connection));
+    if (connection->stage == Stage::admitting) admit(std::move(connection));
+    else serve(std::move(connection));
   }
+}
+
+void ConnectionFront::admit(std::unique_ptr<Connection> connection) {
+  Connection& call = *connection;
+  call.limit = admit_ ? admit_(call.head) : limits_.maxBody;
+  if (call.limit == 0) call.body = Body::refused;
+  else if (!call.chunked && call.length > call.limit) call.body = Body::tooLarge;
+  if (call.body != Body::held) return serve(std::move(connection));
+  if (call.continueAsked)
+    call.continueSent = ::send(call.fd, kContinue, sizeof kContinue - 1, MSG_NOSIGNAL) == sizeof kContinue - 1;
+  call.stage = Stage::body;
+  call.deadline = Clock::now() + limits_.requestDeadline;
+  hand(std::move(connection));
 }
 
 void ConnectionFront::serve(std::unique_ptr<Connection> connection) {
   const bool last = ++connection->served >= limits_.requestsPerConnection;
   bool closed = false;
-  RequestStream stream(*connection, limits_.requestDeadline, connection->headLength + limits_.maxBody, stopping_);
+  RequestStream stream(*connection, limits_.requestDeadline, stopping_);
   closeRequested = false;
-  if (!serve_(stream, last, closed) || stream.failed()) return;
-  connection->buffer = stream.unread();
+  serving = connection.get();
+  const bool answered = serve_(stream, last, closed);
+  serving = nullptr;
+  if (!answered || stream.failed()) return;
+  // A body that was not read whole is still on its way: the connection can carry no further call.
+  const bool bodyLeft =
+      !connection->blocks.empty() || (connection->body != Body::none && connection->body != Body::held);
+  connection->lingering = closed || last || closeRequested || bodyLeft;
+  connection->dropBody();
+  connection->buffer = connection->lingering ? std::string() : std::move(connection->after);
+  connection->after.clear();
   connection->scanned = 0;
-  connection->lingering = closed || last || closeRequested || stream.overBudget() || stream.ended();
+  connection->received = 0;
+  connection->chunks = ChunkScanner();
+  connection->continueSent = false;
+  connection->stage = Stage::head;
   if (connection->lingering) ::shutdown(connection->fd, SHUT_WR);
   connection->deadline = Clock::now() + (connection->lingering ? limits_.lingerTime : limits_.headDeadline);
   hand(std::move(connection));
 }
 
-FrontedServer::FrontedServer(const ConnectionFront::Limits& limits)
-    : front_(limits, [this](httplib::Stream& stream, bool last, bool& closed) {
-        return process_request(stream, last, closed, nullptr);
-      }) {
+FrontedServer::FrontedServer(const ConnectionFront::Limits& limits, ConnectionFront::Admit admit)
+    : front_(
+          limits,
+          [this](httplib::Stream& stream, bool last, bool& closed) {
+            return process_request(stream, last, closed, nullptr);
+          },
+          std::move(admit)) {
   new_task_queue = [] { return new InlineQueue; };
   set_keep_alive_max_count(limits.requestsPerConnection);
   set_keep_alive_timeout(std::chrono::duration_cast<std::chrono::seconds>(limits.headDeadline).count());

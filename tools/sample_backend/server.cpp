@@ -1,11 +1,14 @@
 #include "server.h"
 
 #include <fmt/format.h>
+#include <malloc.h>
 #include <sys/socket.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <iostream>
+#include <optional>
 #include <regex>
 
 #include "api.h"
@@ -20,16 +23,27 @@ namespace {
 
 constexpr const char* kBase = "/BrevantTest/";
 constexpr std::size_t kBodyCap = 8 << 20;
+// For a call without a token (sign-in, registration, recovery, the providers' forms) or another
+// method: what anybody may send takes little.
+constexpr std::size_t kOpenBodyCap = 8 << 10;
 // What a parsed body may hold, so that a body within the cap cannot take much more memory.
 constexpr std::size_t kMaxJsonValues = 100000;
 constexpr std::size_t kMaxJsonDepth = 64;
+// What a parsed value takes at most beyond its text: the value, its entry in an object or array.
+constexpr std::size_t kValueCost = 128;
 // What a kept multipart part costs beyond its bytes: its entry and the texts of its head.
 constexpr std::size_t kPartCost = 256;
+// Blocks of this size or more are mapped apart, and unmapped when freed, rather than kept in the
+// pools of the thread that freed them.
+constexpr int kMapThreshold = 128 << 10;
+// A call that held this much hands the memory of its small pieces back too.
+constexpr std::size_t kTrimAfter = 1 << 20;
 
-// Heads come in before a worker is taken; the workers wait on bodies, answers and password hashes.
-ConnectionFront::Limits frontLimits() {
+// Heads and bodies come in before a worker answers; the workers wait on answers and password hashes.
+ConnectionFront::Limits frontLimits(const SampleServerSettings& settings) {
   ConnectionFront::Limits limits;
   limits.maxBody = kBodyCap;
+  limits.maxHeld = settings.heldBodies;
   limits.workers = 128;
   return limits;
 }
@@ -41,15 +55,20 @@ void sendJson(httplib::Response& response, int status, const json& body) {
 }
 
 void sendError(httplib::Response& response, const ApiError& error) {
+  if (error.status == 503) response.set_header("Retry-After", "1");
   sendJson(response, error.status, {{"errorMessage", error.message}, {"errorCode", error.code}});
 }
 
-void sendTooLarge(const httplib::Request& request, httplib::Response& response) {
-  const bool picture = request.path.find("UploadProfilePicture") != std::string::npos;
-  sendError(response, {413, kBadRequest,
-                       picture ? "The picture is too large. Please choose one of at most 8 MiB."
-                               : "The request is too large: at most 8 MiB"});
+ApiError tooLarge(const httplib::Request& request, std::size_t cap) {
+  if (request.path.find("UploadProfilePicture") != std::string::npos)
+    return {413, kBadRequest, "The picture is too large. Please choose one of at most 8 MiB."};
+  return {413, kBadRequest,
+          cap < (1 << 20) ? fmt::format("The request is too large: at most {} KiB", cap >> 10)
+                          : fmt::format("The request is too large: at most {} MiB", cap >> 20)};
 }
+
+const ApiError kNoRoom{503, kBusy,
+                     "The sample backend holds as much of other calls' data as it may. Please try again in a moment."};
 
 // Counts what a JSON text holds without building it.
 class JsonBounds : public nlohmann::json_sax<json> {
@@ -69,6 +88,7 @@ class JsonBounds : public nlohmann::json_sax<json> {
   bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
 
   bool exceeded = false;
+  std::size_t values() const { return values_; }
 
  private:
   bool value() { return !(exceeded = exceeded || ++values_ > kMaxJsonValues); }
@@ -81,52 +101,49 @@ class JsonBounds : public nlohmann::json_sax<json> {
   std::size_t depth_ = 0;
 };
 
-json parseBody(const std::string& body) {
+// The parse holds the lexer's copy of the longest text, then the values and their texts.
+json parseBody(const std::string& body, ByteBudget::Share& share) {
+  if (!share.grow(body.size())) throw kNoRoom;
   JsonBounds bounds;
   json::sax_parse(body, &bounds);
   if (bounds.exceeded) throw ApiError{413, kBadRequest, "The request holds too many values or nests too deep"};
+  if (!share.grow(bounds.values() * kValueCost + body.size())) throw kNoRoom;
   json parsed = json::parse(body, nullptr, false);
   if (parsed.is_discarded()) badRequest("The body is not JSON");
   return parsed;
 }
 
-// Reads the body into `whole`, counting what it keeps against the cap: a part's name, file name,
-// type and entry too. False past the cap, or when the body cannot be read.
-bool readBody(const httplib::Request& request, const httplib::ContentReader& reader, httplib::Request& whole) {
+// Reads the body into `whole`, counting what it keeps against `cap` and the budget: a part's
+// name, file name, type and entry too. What the front held goes as it is read. The refusal when
+// it does not fit or cannot be read.
+std::optional<ApiError> readBody(const httplib::Request& request, const httplib::ContentReader& reader,
+                                 httplib::Request& whole, ByteBudget::Share& share, std::size_t cap) {
   std::size_t size = 0;
-  const auto fits = [&size](std::size_t length) { return (size += length) <= kBodyCap; };
-  if (!request.is_multipart_form_data())
-    return reader(
+  std::optional<ApiError> refusal;
+  const auto fits = [&](std::size_t length) {
+    if ((size += length) > cap) refusal = tooLarge(request, cap);
+    else if (!share.grow(length)) refusal = kNoRoom;
+    return !refusal;
+  };
+  bool read = false;
+  if (!request.is_multipart_form_data()) {
+    whole.body.reserve(ConnectionFront::heldBodyBytes());
+    read = reader(
         [&](const char* data, std::size_t length) { return fits(length) && (whole.body.append(data, length), true); });
-  auto part = whole.files.end();
-  return reader(
-      [&](const httplib::MultipartFormData& file) {
-        if (!fits(kPartCost + file.name.size() + file.filename.size() + file.content_type.size())) return false;
-        part = whole.files.emplace(file.name, file);
-        return true;
-      },
-      [&](const char* data, std::size_t length) {
-        return fits(length) && (part->second.content.append(data, length), true);
-      });
-}
-
-// Reads a call's body, once `admit` (when given) lets it in by its head, and hands it on.
-void receive(const httplib::Request& request, httplib::Response& response, const httplib::ContentReader& reader,
-             const httplib::Server::Handler& handler, const std::function<void(const httplib::Request&)>& admit) {
-  try {
-    if (admit) admit(request);
-  } catch (const ApiError& error) {
-    // The body stays unread, so the connection can carry no further call.
-    response.set_header("Connection", "close");
-    return sendError(response, error);
+  } else {
+    auto part = whole.files.end();
+    read = reader(
+        [&](const httplib::MultipartFormData& file) {
+          if (!fits(kPartCost + file.name.size() + file.filename.size() + file.content_type.size())) return false;
+          part = whole.files.emplace(file.name, file);
+          return true;
+        },
+        [&](const char* data, std::size_t length) {
+          return fits(length) && (part->second.content.append(data, length), true);
+        });
   }
-  // Counted as it arrives: a chunked body has no length to refuse it by beforehand.
-  httplib::Request whole = request;
-  if (!readBody(request, reader, whole)) {
-    response.set_header("Connection", "close");
-    return sendTooLarge(request, response);
-  }
-  handler(whole, response);
+  if (!read && !refusal) refusal = ApiError{400, kBadRequest, "The body could not be read"};
+  return refusal;
 }
 
 bool isJson(const std::string& contentType) {
@@ -189,7 +206,8 @@ void facebookPicture(const httplib::Request& request, httplib::Response& respons
 SampleServer::SampleServer(const std::filesystem::path& dataDir, const SampleServerSettings& settings)
     : store_((std::filesystem::create_directories(dataDir), dataDir / "sample_backend.sqlite3"), settings.store),
       zedodo_(settings.zedodoTokenLifetime),
-      http_(frontLimits()) {
+      http_(frontLimits(settings), [this](const httplib::Request& head) { return admittedBody(head); }) {
+  mallopt(M_MMAP_THRESHOLD, kMapThreshold);
   makePrivate(dataDir);
   if (!store_.accountByEmail(kDemoEmail))
     store_.createAccount({0, kDemoEmail, "Alex", "Morgan", true},
@@ -213,15 +231,61 @@ int SampleServer::bind(int port) {
 void SampleServer::post(const char* pattern, httplib::Server::Handler handler,
                         std::function<void(const httplib::Request&)> admit) {
   http_.Post(pattern,
-             [handler = std::move(handler), admit = std::move(admit)](
+             [this, handler = std::move(handler), admit = std::move(admit)](
                  const httplib::Request& request, httplib::Response& response, const httplib::ContentReader& reader) {
                receive(request, response, reader, handler, admit);
              });
 }
 
+void SampleServer::receive(const httplib::Request& request, httplib::Response& response,
+                           const httplib::ContentReader& reader, const httplib::Server::Handler& handler,
+                           const std::function<void(const httplib::Request&)>& admit) {
+  const auto refuse = [&response](const ApiError& error) {
+    // The body stays unread, so the connection can carry no further call.
+    response.set_header("Connection", "close");
+    sendError(response, error);
+  };
+  try {
+    if (admit) admit(request);
+  } catch (const ApiError& error) {
+    return refuse(error);
+  }
+  using Body = ConnectionFront::Body;
+  const Body body = ConnectionFront::body();
+  if (body == Body::noRoom) return refuse(kNoRoom);
+  if (body != Body::none && body != Body::held) return refuse(tooLarge(request, bodyCap(request)));
+  std::size_t held = 0;
+  {
+    ByteBudget::Share share(http_.budget());
+    httplib::Request whole = request;
+    if (auto refusal = readBody(request, reader, whole, share, bodyCap(request))) return refuse(*refusal);
+    handler(whole, response);
+    held = share.size();
+  }
+  if (held >= kTrimAfter) malloc_trim(0);
+}
+
 void SampleServer::admit(const httplib::Request& request) {
   const auto found = api_.find(request.method + " " + std::string(request.matches[1]));
   if (found != api_.end() && found->second->authorized) authorize(request);
+}
+
+std::size_t SampleServer::bodyCap(const httplib::Request& head) const {
+  const std::string_view path = head.path;
+  if (head.method != "POST" || path.substr(0, std::strlen(kBase)) != kBase) return kOpenBodyCap;
+  const auto found = api_.find("POST " + std::string(path.substr(std::strlen(kBase))));
+  return found != api_.end() && found->second->authorized ? kBodyCap : kOpenBodyCap;
+}
+
+std::size_t SampleServer::admittedBody(const httplib::Request& head) {
+  const std::size_t cap = bodyCap(head);
+  if (cap == kOpenBodyCap) return cap;
+  try {
+    authorize(head);
+  } catch (const ApiError&) {
+    return 0;
+  }
+  return cap;
 }
 
 Id SampleServer::authorize(const httplib::Request& request) {
@@ -247,11 +311,12 @@ void SampleServer::dispatch(const httplib::Request& request, httplib::Response& 
     const auto found = api_.find(request.method + " " + path);
     if (found == api_.end()) throw ApiError{404, kNotFound, "There is no call " + request.method + " " + path};
     Call call{request, nullptr, 0, "http://" + request.get_header_value("Host") + kBase};
+    ByteBudget::Share parsed(http_.budget());
     if (!request.body.empty() && !request.is_multipart_form_data()) {
       // Else a web page could post here as a form, which needs no preflight.
       if (!isJson(request.get_header_value("Content-Type")))
         throw ApiError{415, kBadRequest, "Send the body as application/json"};
-      call.body = parseBody(request.body);
+      call.body = parseBody(request.body, parsed);
     }
     if (found->second->authorized) call.accountId = authorize(request);
     Backend backend{store_, catalog_, zedodo_};
@@ -306,9 +371,9 @@ void SampleServer::routes() {
 
   http_.set_payload_max_length(kBodyCap);
   // Whatever no route took (another path, another method) gets an error body too.
-  http_.set_error_handler([](const httplib::Request& request, httplib::Response& response) {
+  http_.set_error_handler([this](const httplib::Request& request, httplib::Response& response) {
     if (!response.body.empty()) return;
-    if (response.status == 413) return sendTooLarge(request, response);
+    if (response.status == 413) return sendError(response, tooLarge(request, bodyCap(request)));
     sendError(response, {response.status, response.status == 404 ? kNotFound : kBadRequest,
                          fmt::format("Cannot {} {}", request.method, request.path)});
   });

@@ -20,6 +20,9 @@ struct SampleServerSettings {
   // How long the fake Zedodo's access tokens live.
   std::chrono::seconds zedodoTokenLifetime{3600};
   Store::Options store;
+  // What the bodies of calls, and what is parsed from them, may hold at once; past it calls are
+  // refused for a moment.
+  std::size_t heldBodies = 256 << 20;
 };
 
 // The backend API under "/BrevantTest/" on 127.0.0.1, over the content of the catalog and the
@@ -43,12 +46,18 @@ class SampleServer {
 
  private:
   void routes();
-  // A POST route whose body is read as it arrives, up to the cap, once `admit` (when given) lets
-  // the call in by its head; what `admit` throws is the answer.
+  // A POST route whose body is read as it arrives, up to the call's cap, once `admit` (when given)
+  // lets the call in by its head; what `admit` throws is the answer.
   void post(const char* pattern, httplib::Server::Handler handler,
             std::function<void(const httplib::Request&)> admit = nullptr);
+  void receive(const httplib::Request& request, httplib::Response& response, const httplib::ContentReader& reader,
+               const httplib::Server::Handler& handler, const std::function<void(const httplib::Request&)>& admit);
   // Refuses a call to an authorized route without a valid token before its body is read.
   void admit(const httplib::Request& request);
+  // The most a call's body may bring, by its head: much for a call with a token, little for others.
+  std::size_t bodyCap(const httplib::Request& head) const;
+  // The same, once the token is checked; 0 when it is not valid.
+  std::size_t admittedBody(const httplib::Request& head);
   void dispatch(const httplib::Request& request, httplib::Response& response);
   // The account a call's bearer token or provider sign-in stands for; throws an ApiError.
   Id authorize(const httplib::Request& request);

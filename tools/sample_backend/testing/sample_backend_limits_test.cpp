@@ -25,8 +25,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include "connection_front.h"
 #include "model/error_response.h"
 #include "sample_backend_process.h"
+#include "server.h"
 #include "store.h"
 #include "support/temp_dir.h"
 
@@ -179,7 +181,8 @@ class SampleBackendLimitsTest : public testing::Test {
 TEST_F(SampleBackendLimitsTest, OverlongFieldsGetA400AndTheBackendLivesOn) {
   start();
   const std::string huge(40000, 'a');
-  auto longName = registration(huge + "@example.com", "secret-1", "secret-1");
+  // Within what a call without a token may bring.
+  auto longName = registration(std::string(4000, 'a') + "@example.com", "secret-1", "secret-1");
   EXPECT_EQ(post("Account/TabletRegister", longName.dump()).status, 400);
   longName["provider"] = "facebook";
   longName["token"] = "some-facebook-token";
@@ -430,6 +433,142 @@ TEST_F(SampleBackendLimitsTest, CanonicallyEqualPasswordsConfirmEachOtherAndTheH
   signIn("kim@example.com", precomposed);
   EXPECT_EQ(post("Account/TabletLogin", json{{"userName", "kim@example.com"}, {"password", decomposed}}.dump()).status,
             401);
+}
+
+TEST_F(SampleBackendLimitsTest, CallsWithoutATokenTakeAFewKiBAndAreRefusedByTheirHead) {
+  start();
+  RawConnection login(backend_->port());
+  ASSERT_TRUE(login.send("POST /BrevantTest/Account/TabletLogin HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                         "Content-Type: application/json\r\nContent-Length: 100000\r\n\r\n"));
+  const std::string answer = login.receiveUntil("}");
+  EXPECT_EQ(answer.substr(0, 12), "HTTP/1.1 413") << answer;
+  EXPECT_NE(answer.find("at most 8 KiB"), std::string::npos) << answer;
+  signIn();
+}
+
+// Past the bound of what bodies hold, parsed copies included, a call is refused for a moment and
+// the memory goes back once the call ends.
+TEST(SampleServerBoundTest, PastTheBoundCallsGetA503ThatSaysWhenToRetry) {
+  TempDir dir("sample-backend-bound");
+  SampleServerSettings settings;
+  settings.store.passwordIterations = 1000;
+  settings.heldBodies = 1 << 20;
+  SampleServer server(dir.path(), settings);
+  const int port = server.bind(0);
+  ASSERT_GT(port, 0);
+  std::thread running([&server] { server.run(); });
+  httplib::Client client("127.0.0.1", port);
+  auto login = client.Post("/BrevantTest/Account/TabletLogin",
+                           json{{"userName", "demo@example.com"}, {"password", "demo-pass"}}.dump(), "application/json");
+  ASSERT_TRUE(login && login->status == 200);
+  const httplib::Headers headers{{"Authorization", "Bearer " + json::parse(login->body)["token"].get<std::string>()},
+                                 {"Authorization-Provider", "basic"}};
+  // Its text fits; its text and what parsing it takes do not.
+  const std::string big = json::array({{{"quizId", 101}, {"date", std::string(600 << 10, '1')}}}).dump();
+  auto refused = client.Post("/BrevantTest/Tablet/SaveQuizResults", headers, big, "application/json");
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(refused->status, 503);
+  EXPECT_EQ(refused->get_header_value("Retry-After"), "1");
+  auto error = ErrorResponse::decode(refused->body);
+  ASSERT_TRUE(error && error->message) << refused->body;
+  EXPECT_NE(error->message->find("try again"), std::string::npos);
+  auto next = client.Post("/BrevantTest/Tablet/GetNews", headers, "{}", "application/json");
+  EXPECT_TRUE(next && next->status == 200);
+  server.stop();
+  running.join();
+}
+
+// The front alone, in this process, with two workers; its route tells what became of the body.
+class ConnectionFrontTest : public testing::Test {
+ protected:
+  ~ConnectionFrontTest() override {
+    if (!server_) return;
+    server_->stop();
+    thread_.join();
+  }
+  void start(ConnectionFront::Limits limits = {}) {
+    limits.workers = 2;
+    server_ = std::make_unique<FrontedServer>(limits);
+    server_->Post("/echo", [](const httplib::Request&, httplib::Response& response,
+                              const httplib::ContentReader& reader) {
+      std::string text;
+      if (ConnectionFront::body() == ConnectionFront::Body::held)
+        reader([&text](const char* data, std::size_t size) { return text.append(data, size), true; });
+      response.set_content(fmt::format("{} {}", int(ConnectionFront::body()), text), "text/plain");
+    });
+    server_->Get("/quick", [](const httplib::Request&, httplib::Response& response) {
+      response.set_content("quick", "text/plain");
+    });
+    port_ = server_->bind_to_any_port("127.0.0.1");
+    thread_ = std::thread([this] { server_->listenAfterBind(); });
+    for (int i = 0; i < 500 && !server_->is_running(); ++i) std::this_thread::sleep_for(10ms);
+  }
+  std::string echo(const std::string& body) {
+    httplib::Client client("127.0.0.1", port_);
+    auto answer = client.Post("/echo", body, "text/plain");
+    return answer ? answer->body : "";
+  }
+  static std::string post(const std::string& fields) { return "POST /echo HTTP/1.1\r\nHost: here\r\n" + fields; }
+
+  std::unique_ptr<FrontedServer> server_;
+  std::thread thread_;
+  int port_ = 0;
+};
+
+TEST_F(ConnectionFrontTest, SlowBodiesWaitInTheFrontAndHoldNoWorker) {
+  start();
+  std::vector<std::unique_ptr<RawConnection>> slow;
+  for (int i = 0; i < 8; ++i) {
+    slow.push_back(std::make_unique<RawConnection>(port_));
+    ASSERT_TRUE(slow.back()->send(post("Content-Length: 6\r\n\r\nabc")));
+  }
+  const auto before = Clock::now();
+  EXPECT_EQ(echo("hello"), "1 hello");
+  EXPECT_LT(Clock::now() - before, 1s);
+  for (auto& connection : slow) {
+    ASSERT_TRUE(connection->send("def"));
+    EXPECT_NE(connection->receiveUntil("1 abcdef").find("1 abcdef"), std::string::npos);
+  }
+}
+
+TEST_F(ConnectionFrontTest, HeldBytesCountAsTheyArriveAndGoBackOnceRead) {
+  ConnectionFront::Limits limits;
+  limits.maxHeld = 64 << 10;
+  start(limits);
+  auto declared = std::make_unique<RawConnection>(port_);
+  ASSERT_TRUE(declared->send(post("Content-Length: 4000000\r\n\r\n0123456789")));
+  const std::string fits(32 << 10, 'f');
+  EXPECT_EQ(echo(fits), "1 " + fits);
+  EXPECT_EQ(echo(std::string(100 << 10, 'x')), fmt::format("{} ", int(ConnectionFront::Body::noRoom)));
+  declared.reset();
+  for (int i = 0; i < 200 && server_->budget().held() > 0; ++i) std::this_thread::sleep_for(10ms);
+  EXPECT_EQ(server_->budget().held(), 0u);
+}
+
+TEST_F(ConnectionFrontTest, AChunkedBodyEndsAtItsLastChunkAndTheNextCallFollowsIt) {
+  start();
+  RawConnection both(port_);
+  ASSERT_TRUE(both.send(post("Transfer-Encoding: chunked\r\n\r\n5;x=1\r\nhello\r\n3\r\nabc\r\n0\r\n"
+                             "\r\nGET /quick HTTP/1.1\r\nHost: here\r\n\r\n")));
+  const std::string answers = both.receiveUntil("quick");
+  EXPECT_NE(answers.find("1 helloabc"), std::string::npos) << answers;
+  EXPECT_NE(answers.find("quick"), std::string::npos) << answers;
+}
+
+TEST_F(ConnectionFrontTest, AContinueIsAnsweredOnceAndABodyPastItsDeadlineGetsA408) {
+  ConnectionFront::Limits limits;
+  limits.requestDeadline = 300ms;
+  start(limits);
+  RawConnection waiting(port_);
+  ASSERT_TRUE(waiting.send(post("Expect: 100-continue\r\nContent-Length: 3\r\n\r\n")));
+  EXPECT_EQ(waiting.receiveHead(), "HTTP/1.1 100 Continue\r\n\r\n");
+  ASSERT_TRUE(waiting.send("abc"));
+  const std::string answer = waiting.receiveUntil("1 abc");
+  EXPECT_EQ(answer.find("100 Continue"), std::string::npos) << answer;
+
+  RawConnection stalled(port_);
+  ASSERT_TRUE(stalled.send(post("Content-Length: 10\r\n\r\nab")));
+  EXPECT_EQ(stalled.receiveHead().substr(0, 12), "HTTP/1.1 408");
 }
 
 }  // namespace

@@ -1,0 +1,182 @@
+// The sample backend under hostile clients, as a separate process with its real password cost:
+// bursts of 128 concurrent 8 MiB bodies (sign-ins, which need no account, then calls with a
+// token), its resident memory at their peak and after, and how long a sign-in takes meanwhile;
+// then 500 connections that send a head and one body byte every half second, and sign-ins beside
+// them. Three runs, each on a fresh backend. Prints figures; the marks are 400 MB and 1 s.
+#include <arpa/inet.h>
+#include <fmt/format.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "sample_backend_process.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr int kBurst = 128;
+constexpr std::size_t kBig = 8 << 20;
+constexpr int kSlow = 500;
+
+int connectTo(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  timeval timeout{10, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
+  close(fd);
+  return -1;
+}
+
+std::string head(const std::string& path, std::size_t length, const std::string& token = "") {
+  return fmt::format("POST /BrevantTest/{} HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n{}"
+                     "Content-Length: {}\r\n\r\n",
+                     path, token.empty() ? "" : "Authorization: Bearer " + token + "\r\nAuthorization-Provider: basic\r\n",
+                     length);
+}
+
+// Sends the whole call, as a hostile client does whatever the answer, and returns the answer's status.
+int call(int port, const std::string& request, const std::string* body = nullptr) {
+  const int fd = connectTo(port);
+  if (fd < 0) return 0;
+  bool sent = send(fd, request.data(), request.size(), MSG_NOSIGNAL) == ssize_t(request.size());
+  for (std::size_t at = 0; sent && body && at < body->size();) {
+    const ssize_t n = send(fd, body->data() + at, body->size() - at, MSG_NOSIGNAL);
+    sent = n > 0;
+    at += std::size_t(std::max<ssize_t>(n, 0));
+  }
+  std::string answer;
+  char buffer[4096];
+  for (ssize_t n; answer.find("\r\n\r\n") == std::string::npos && (n = recv(fd, buffer, sizeof buffer, 0)) > 0;)
+    answer.append(buffer, std::size_t(n));
+  close(fd);
+  return answer.size() > 12 ? std::atoi(answer.c_str() + 9) : 0;
+}
+
+const std::string kSignIn = R"({"userName":"demo@example.com","password":"demo-pass"})";
+
+// How long one sign-in takes, in seconds (negative when it failed).
+double signIn(int port, std::string* token = nullptr) {
+  const auto start = Clock::now();
+  const int fd = connectTo(port);
+  const std::string request = head("Account/TabletLogin", kSignIn.size()) + kSignIn;
+  std::string answer;
+  char buffer[4096];
+  if (fd >= 0 && send(fd, request.data(), request.size(), MSG_NOSIGNAL) == ssize_t(request.size()))
+    for (ssize_t n; answer.find('}') == std::string::npos && (n = recv(fd, buffer, sizeof buffer, 0)) > 0;)
+      answer.append(buffer, std::size_t(n));
+  if (fd >= 0) close(fd);
+  const double took = std::chrono::duration<double>(Clock::now() - start).count();
+  if (answer.rfind("HTTP/1.1 200", 0) != 0) return -took;
+  if (token) *token = nlohmann::json::parse(answer.substr(answer.find("\r\n\r\n") + 4))["token"];
+  return took;
+}
+
+// Resident memory of `pid` in MB: now, or at its peak so far.
+double residentMB(pid_t pid, const char* field) {
+  std::ifstream status(fmt::format("/proc/{}/status", pid));
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind(field, 0) == 0) return std::atof(line.c_str() + std::strlen(field) + 1) / 1024;
+  return 0;
+}
+
+// 128 concurrent callers, each sending `request` and `body`; a sign-in timed amid them.
+void burst(int port, const std::string& request, const std::string& body, std::map<int, int>& statuses,
+           double& worstSignIn) {
+  std::vector<std::future<int>> callers;
+  for (int i = 0; i < kBurst; ++i)
+    callers.push_back(std::async(std::launch::async, [&] { return call(port, request, &body); }));
+  std::this_thread::sleep_for(100ms);
+  worstSignIn = std::max(worstSignIn, std::abs(signIn(port)));
+  for (auto& caller : callers) ++statuses[caller.get()];
+  worstSignIn = std::max(worstSignIn, std::abs(signIn(port)));
+}
+
+void bursts(int port, pid_t pid, const std::string& what, const std::string& request, const std::string& body) {
+  std::map<int, int> statuses;
+  double worst = 0;
+  for (int round = 0; round < 3; ++round) burst(port, request, body, statuses, worst);
+  std::string counts;
+  for (const auto& [status, count] : statuses) counts += fmt::format(" {}x{}", count, status);
+  std::printf("  3 bursts of %d x 8 MiB %s: answers%s; peak resident %.0f MB, after %.0f MB; worst sign-in %.3f s\n",
+              kBurst, what.c_str(), counts.c_str(), residentMB(pid, "VmHWM:"), residentMB(pid, "VmRSS:"), worst);
+}
+
+// Connections that send a head and then a body byte every half second, for 6.5 s; sign-ins beside them.
+void slowBodies(int port, const std::string& what, const std::string& request) {
+  std::vector<int> sockets;
+  for (int i = 0; i < kSlow; ++i)
+    if (const int fd = connectTo(port); fd >= 0 && send(fd, request.data(), request.size(), MSG_NOSIGNAL) > 0)
+      sockets.push_back(fd);
+  std::vector<double> took;
+  int failed = 0;
+  const auto begun = Clock::now();
+  for (auto nextByte = begun; Clock::now() - begun < 6500ms;) {
+    if (Clock::now() >= nextByte) {
+      for (int fd : sockets) send(fd, "1", 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+      nextByte += 500ms;
+    }
+    const double once = signIn(port);
+    failed += once < 0;
+    took.push_back(std::abs(once));
+    std::this_thread::sleep_for(200ms);
+  }
+  for (int fd : sockets) close(fd);
+  std::sort(took.begin(), took.end());
+  std::printf("  %zu slow %s bodies: %zu sign-ins (%d failed), median %.3f s, worst %.3f s\n", sockets.size(),
+              what.c_str(), took.size(), failed, took[took.size() / 2], took.back());
+}
+
+}  // namespace
+
+int main() {
+  rlimit files{};
+  getrlimit(RLIMIT_NOFILE, &files);
+  files.rlim_cur = files.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &files);
+  const std::string junk = nlohmann::json::array({{{"quizId", 1}, {"date", std::string(kBig - 40, '1')}}}).dump();
+  for (int run = 1; run <= 3; ++run) {
+    char dir[] = "/tmp/backend-bench-XXXXXX";
+    if (!mkdtemp(dir)) return 0;
+    // The real password cost: a sign-in takes its hashing time too.
+    SampleBackendProcess backend(dir, {"--pbkdf2-iterations", "600000"});
+    std::printf("run %d:\n", run);
+    std::string token;
+    if (backend.port() <= 0 || signIn(backend.port(), &token) < 0) {
+      std::printf("  the sample backend did not come up\n");
+      return 0;
+    }
+    std::printf("  a sign-in alone: %.3f s\n", signIn(backend.port()));
+    bursts(backend.port(), backend.pid(), "sign-ins", head("Account/TabletLogin", junk.size()), junk);
+    bursts(backend.port(), backend.pid(), "calls with a token", head("Tablet/SaveQuizResults", junk.size(), token),
+           junk);
+    slowBodies(backend.port(), "sign-in", head("Account/TabletLogin", 100000));
+    slowBodies(backend.port(), "token call", head("Tablet/SaveQuizResults", 100000, token));
+    backend.stop();
+    std::filesystem::remove_all(dir);
+  }
+  return 0;
+}

@@ -197,9 +197,16 @@ using FileId = std::pair<dev_t, ino_t>;
 
 FileId idOf(const struct stat& st) { return {st.st_dev, st.st_ino}; }
 
-std::optional<FileId> idOfPath(const std::string& path) {
+// Not through a symbolic link: an item file is never one, though the directory may be.
+std::optional<FileId> idOfItemFile(const std::string& path) {
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
+  return idOf(st);
+}
+
+std::optional<FileId> idOfDirectory(const std::string& directory) {
+  struct stat st {};
+  if (::stat(directory.c_str(), &st) != 0) return std::nullopt;
   return idOf(st);
 }
 
@@ -208,12 +215,6 @@ std::optional<FileId> idOfPath(const std::string& path) {
 // item name -> the file the erase was meant for.
 std::mutex heldMutex;
 std::map<FileId, std::map<std::string, FileId>> heldDirectories;
-
-std::optional<FileId> idOfDirectory(const std::string& directory) {
-  struct stat st {};
-  if (::stat(directory.c_str(), &st) != 0) return std::nullopt;
-  return idOf(st);
-}
 
 std::map<std::string, FileId>* erasesHeldIn(const std::string& directory) {
   if (heldDirectories.empty()) return nullptr;
@@ -332,7 +333,7 @@ OSStatus FileKeychainStore::erase(const std::string& service, const std::string&
   {
     std::lock_guard lock(heldMutex);
     if (auto* erased = erasesHeldIn(directory_)) {
-      const auto file = idOfPath(path);
+      const auto file = idOfItemFile(path);
       if (!file) return errno == ENOENT ? errSecItemNotFound : errSecIO;
       (*erased)[itemName(service, account)] = *file;
       return errSecSuccess;
@@ -358,7 +359,7 @@ void FileKeychainStore::endLockedWrites(const std::string& directory) {
   for (const auto& [name, file] : held->second) {
     const std::string path = directory + "/" + name;
     // Only the file the erase was meant for: another program may have written the item since.
-    if (idOfPath(path) == file) erasedAny = ::unlink(path.c_str()) == 0 || erasedAny;
+    if (idOfItemFile(path) == file) erasedAny = ::unlink(path.c_str()) == 0 || erasedAny;
   }
   heldDirectories.erase(held);
   if (erasedAny) syncDirectory(directory);

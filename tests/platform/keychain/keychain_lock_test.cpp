@@ -10,23 +10,12 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "platform/keychain/file_keychain_store.h"
 #include "platform/keychain/memory_keychain_store.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
-
-namespace {
-
-std::vector<std::string> entries(const std::string& dir) {
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
-  return names;
-}
-
-}  // namespace
 
 TEST(KeychainLockTest, OneHolderAtATimeOnAPrivateLockFileOfItsOwn) {
   TempDir dir;
@@ -66,14 +55,7 @@ TEST(KeychainLockTest, OnlyAKeychainInFilesHasADirectoryToLock) {
 
 namespace {
 
-KeychainQuery oauthQuery() {
-  KeychainQuery q;
-  q.service = "signin";
-  q.account = "OAuth";
-  return q;
-}
-
-KeychainItem oauthItem(const std::string& data) {
+KeychainItem grant(const std::string& data) {
   KeychainItem item;
   item.service = "signin";
   item.account = "OAuth";
@@ -81,63 +63,52 @@ KeychainItem oauthItem(const std::string& data) {
   return item;
 }
 
+const KeychainQuery kGrant{"signin", "OAuth", std::nullopt, std::nullopt};
+
 std::optional<std::string> dataIn(KeychainStore& store) {
   KeychainItem out;
-  if (store.copyMatching(oauthQuery(), &out) != errSecSuccess) return std::nullopt;
+  if (store.copyMatching(kGrant, &out) != errSecSuccess) return std::nullopt;
   return out.data.toString();
 }
 
-// What another program would open: the item's file, whole.
-std::optional<std::string> fileText(const std::string& path) {
+// What another program reads: the item's file as it stands.
+std::string fileText(const std::string& path) {
   std::ifstream in(path);
-  if (!in) return std::nullopt;
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 }  // namespace
 
 TEST(KeychainLockTest, UnderTheLockADeleteThenAddIsOneReplacementForOtherPrograms) {
-  TempDir dir;
-  FileKeychainStore store(dir.str());
-  ASSERT_EQ(store.add(oauthItem("grant-1")), errSecSuccess);
+  TempDir dir, elsewhere;
+  // The lock is taken under another spelling of the same directory.
+  FileKeychainStore store(dir.str() + "/"), other(elsewhere.str());
   const std::string path = store.pathForItem("signin", "OAuth");
+  ASSERT_EQ(store.add(grant("grant-1")), errSecSuccess);
   const auto before = fileText(path);
   {
     auto held = KeychainLock::acquire(dir.str());
-    ASSERT_TRUE(held);
-    // Deleted for this program, twice as a save does; others still read the old item.
-    EXPECT_EQ(store.remove(oauthQuery()), errSecSuccess);
-    EXPECT_EQ(store.remove(oauthQuery()), errSecItemNotFound);
+    // Gone for this program, deleted twice as a save does; others still read the old item.
+    EXPECT_EQ(store.remove(kGrant), errSecSuccess);
+    EXPECT_EQ(store.remove(kGrant), errSecItemNotFound);
     EXPECT_EQ(dataIn(store), std::nullopt);
     EXPECT_EQ(fileText(path), before);
-    ASSERT_EQ(store.add(oauthItem("grant-2")), errSecSuccess);
+    ASSERT_EQ(store.add(grant("grant-2")), errSecSuccess);
     EXPECT_EQ(dataIn(store), "grant-2");
+    // A delete no add follows (a save of what cannot authorize) lands when the lock goes.
+    EXPECT_EQ(store.remove(kGrant), errSecSuccess);
     EXPECT_NE(fileText(path), before);
-    // A delete without an add after it (a save of what cannot authorize) still lands.
-    EXPECT_EQ(store.remove(oauthQuery()), errSecSuccess);
-    EXPECT_TRUE(fs::exists(path));
   }
   EXPECT_FALSE(fs::exists(path));
-  EXPECT_EQ(dataIn(store), std::nullopt);
-  EXPECT_EQ(entries(dir.str()), std::vector<std::string>{KeychainLock::kFileName});
-}
 
-TEST(KeychainLockTest, AnItemAnotherProgramWritesWhileTheLockIsHeldIsNotErased) {
-  TempDir dir, elsewhere;
-  FileKeychainStore store(dir.str() + "/"), other(elsewhere.str());
-  ASSERT_EQ(store.add(oauthItem("grant-1")), errSecSuccess);
-  ASSERT_EQ(other.add(oauthItem("theirs")), errSecSuccess);
+  ASSERT_EQ(store.add(grant("grant-3")), errSecSuccess);
+  ASSERT_EQ(other.add(grant("theirs")), errSecSuccess);
   {
-    // Held under another spelling of the same directory.
     auto held = KeychainLock::acquire(dir.str());
-    ASSERT_TRUE(held);
-    ASSERT_EQ(store.remove(oauthQuery()), errSecSuccess);
-    // A program signing in without the lock renames its new item into place.
-    fs::rename(other.pathForItem("signin", "OAuth"), store.pathForItem("signin", "OAuth"));
+    ASSERT_EQ(store.remove(kGrant), errSecSuccess);
+    // A program signing in without the lock renames its item into place: not ours to erase.
+    fs::rename(other.pathForItem("signin", "OAuth"), path);
     EXPECT_EQ(dataIn(store), "theirs");
   }
   EXPECT_EQ(dataIn(store), "theirs");
-  // Without the lock a delete is at once.
-  EXPECT_EQ(store.remove(oauthQuery()), errSecSuccess);
-  EXPECT_FALSE(fs::exists(store.pathForItem("signin", "OAuth")));
 }

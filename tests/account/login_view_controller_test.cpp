@@ -103,7 +103,9 @@ TEST_F(LoginScreenTest, ASessionTheBackendEndsInsideTheTabBarIsSaidOnTheFormASig
   reply("Tablet/GetCurriculums", 401, "{}");
   const std::string expiredAlert = "Your session has expired. Please sign in again. | -";
   // A 401 inside the tab bar, the sign-out button, a 401 while the form shows: one alert or none.
-  for (const auto& [expired, inTabBar] : {std::pair{true, true}, {false, true}, {true, false}}) {
+  for (const auto& pass : {std::pair{true, true}, {false, true}, {true, false}}) {
+    // Plain copies: clang 14 captures no structured binding in the lambdas below.
+    const bool expired = pass.first, inTabBar = pass.second;
     manager()->setAuthenticationType(AuthenticationType::Basic);
     manager()->setAccessToken("basic-1");
     auto tabs = std::make_shared<UITabBarController>();

@@ -9,7 +9,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <nlohmann/json.hpp>
+#include <utility>
 
 #include "platform/foundation/user_defaults.h"
 
@@ -189,6 +192,38 @@ void syncDirectory(const std::string& dir) {
   ::close(fd);
 }
 
+// Which file a name stood for: a rename over it gives the name another.
+using FileId = std::pair<dev_t, ino_t>;
+
+FileId idOf(const struct stat& st) { return {st.st_dev, st.st_ino}; }
+
+// Not through a symbolic link: an item file is never one, though the directory may be.
+std::optional<FileId> idOfItemFile(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
+  return idOf(st);
+}
+
+std::optional<FileId> idOfDirectory(const std::string& directory) {
+  struct stat st {};
+  if (::stat(directory.c_str(), &st) != 0) return std::nullopt;
+  return idOf(st);
+}
+
+// The keychain directories this process holds the lock on, by the directory's own identity (two
+// spellings of one path are one directory), each with the item files erased while it is held:
+// item name -> the file the erase was meant for.
+std::mutex heldMutex;
+std::map<FileId, std::map<std::string, FileId>> heldDirectories;
+
+std::map<std::string, FileId>* erasesHeldIn(const std::string& directory) {
+  if (heldDirectories.empty()) return nullptr;
+  const auto dir = idOfDirectory(directory);
+  if (!dir) return nullptr;
+  auto found = heldDirectories.find(*dir);
+  return found == heldDirectories.end() ? nullptr : &found->second;
+}
+
 }  // namespace
 
 FileKeychainStore::FileKeychainStore(std::string directory) : directory_(std::move(directory)) {}
@@ -240,15 +275,28 @@ std::optional<KeychainItem> FileKeychainStore::load(const std::string& service, 
     modesChecked_ = true;
     if (auto why = checkModes()) std::fprintf(stderr, "dorvale: keychain not trusted, signed out: %s\n", why->c_str());
   }
-  auto text = readItem(itemName(service, account));
+  const std::string name = itemName(service, account);
+  struct stat st {};
+  auto text = readItem(name, &st);
   if (!text) return std::nullopt;
+  {
+    std::lock_guard lock(heldMutex);
+    if (auto* erased = erasesHeldIn(directory_)) {
+      const auto found = erased->find(name);
+      if (found != erased->end()) {
+        if (found->second == idOf(st)) return std::nullopt;
+        // Another program wrote the item since: that is no longer ours to erase.
+        erased->erase(found);
+      }
+    }
+  }
   auto item = decodeItem(*text);
   // A hash collision or a file copied under another name is not this item.
   if (!item || item->service != service || item->account != account) return std::nullopt;
   return item;
 }
 
-std::optional<std::string> FileKeychainStore::readItem(const std::string& name) const {
+std::optional<std::string> FileKeychainStore::readItem(const std::string& name, struct stat* st) const {
   const Opened dir = openDirectory(directory_);
   if (dir.fd < 0) return std::nullopt;
   const Opened item = openItem(dir.fd, name);
@@ -256,6 +304,7 @@ std::optional<std::string> FileKeychainStore::readItem(const std::string& name) 
   if (item.fd < 0) return std::nullopt;
   auto text = readSmallFile(item.fd, item.st);
   ::close(item.fd);
+  *st = item.st;
   return text;
 }
 
@@ -271,12 +320,47 @@ OSStatus FileKeychainStore::save(const KeychainItem& item) {
     ::unlink(temp.c_str());
     return errSecIO;
   }
+  {
+    std::lock_guard lock(heldMutex);
+    if (auto* erased = erasesHeldIn(directory_)) erased->erase(itemName(item.service, item.account));
+  }
   syncDirectory(directory_);
   return errSecSuccess;
 }
 
 OSStatus FileKeychainStore::erase(const std::string& service, const std::string& account) {
-  if (::unlink(pathForItem(service, account).c_str()) != 0) return errno == ENOENT ? errSecItemNotFound : errSecIO;
+  const std::string path = pathForItem(service, account);
+  {
+    std::lock_guard lock(heldMutex);
+    if (auto* erased = erasesHeldIn(directory_)) {
+      const auto file = idOfItemFile(path);
+      if (!file) return errno == ENOENT ? errSecItemNotFound : errSecIO;
+      (*erased)[itemName(service, account)] = *file;
+      return errSecSuccess;
+    }
+  }
+  if (::unlink(path.c_str()) != 0) return errno == ENOENT ? errSecItemNotFound : errSecIO;
   syncDirectory(directory_);
   return errSecSuccess;
+}
+
+void FileKeychainStore::beginLockedWrites(const std::string& directory) {
+  std::lock_guard lock(heldMutex);
+  if (const auto dir = idOfDirectory(directory)) heldDirectories[*dir].clear();
+}
+
+void FileKeychainStore::endLockedWrites(const std::string& directory) {
+  std::lock_guard lock(heldMutex);
+  const auto dir = idOfDirectory(directory);
+  if (!dir) return;
+  const auto held = heldDirectories.find(*dir);
+  if (held == heldDirectories.end()) return;
+  bool erasedAny = false;
+  for (const auto& [name, file] : held->second) {
+    const std::string path = directory + "/" + name;
+    // Only the file the erase was meant for: another program may have written the item since.
+    if (idOfItemFile(path) == file) erasedAny = ::unlink(path.c_str()) == 0 || erasedAny;
+  }
+  heldDirectories.erase(held);
+  if (erasedAny) syncDirectory(directory);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/stat.h>
+
 #include <string>
 
 #include "platform/keychain/keychain_store.h"
@@ -25,6 +27,14 @@ class FileKeychainStore final : public KeychainStore {
   // line; nothing when all is trusted. Makes private again what others may only read.
   std::optional<std::string> checkModes() const;
 
+  // While this process holds the keychain lock on `directory` (KeychainLock), an erase hides the
+  // item from this process but leaves its file to other programs until the lock goes; a save of
+  // the item meanwhile renames over that file. Other programs thus see a delete followed by an add
+  // (the way a write replaces an item) as the old item or the new one, never none.
+  static void beginLockedWrites(const std::string& directory);
+  // Carries out the erases still hidden, then forgets them.
+  static void endLockedWrites(const std::string& directory);
+
  protected:
   std::optional<KeychainItem> load(const std::string& service, const std::string& account) override;
   OSStatus save(const KeychainItem& item) override;
@@ -33,7 +43,7 @@ class FileKeychainStore final : public KeychainStore {
  private:
   static std::string itemName(const std::string& service, const std::string& account);
   bool ensureDirectory() const;
-  std::optional<std::string> readItem(const std::string& name) const;
+  std::optional<std::string> readItem(const std::string& name, struct stat* st) const;
 
   std::string directory_;
   bool modesChecked_ = false;  // under the store's lock

@@ -48,7 +48,10 @@ std::unique_ptr<KeychainLock> KeychainLock::acquire(const std::string& directory
   const auto deadline = Steady::now() + std::chrono::duration_cast<Steady::duration>(
                                             std::chrono::duration<double>(std::max(timeout, 0.0)));
   while (true) {
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return std::unique_ptr<KeychainLock>(new KeychainLock(fd));
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      FileKeychainStore::beginLockedWrites(directory);
+      return std::unique_ptr<KeychainLock>(new KeychainLock(fd, directory));
+    }
     const auto now = Steady::now();
     if ((errno != EWOULDBLOCK && errno != EINTR) || now >= deadline) break;
     std::this_thread::sleep_for(std::min<Steady::duration>(kPollInterval, deadline - now));
@@ -58,6 +61,8 @@ std::unique_ptr<KeychainLock> KeychainLock::acquire(const std::string& directory
 }
 
 KeychainLock::~KeychainLock() {
+  // Before another program may take the lock and see what is stored.
+  FileKeychainStore::endLockedWrites(directory_);
   ::flock(fd_, LOCK_UN);
   ::close(fd_);
 }

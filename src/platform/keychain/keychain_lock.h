@@ -3,13 +3,16 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "platform/foundation/date.h"
 
 // An advisory lock that every program on one keychain directory shares: an exclusive flock on
 // the file "keychain.lock" (mode 0600) in that directory. It guards read-modify-write sequences
 // that span more than one keychain call, such as renewing a stored grant and saving its rotation.
-// Each holder opens the file anew, so two holders in one process exclude each other too.
+// Each holder opens the file anew, so two holders in one process exclude each other too. While it
+// is held, items this process erases stay in place for other programs until it goes, or until
+// they are written again (FileKeychainStore::beginLockedWrites).
 class KeychainLock {
  public:
   static constexpr const char* kFileName = "keychain.lock";
@@ -26,7 +29,8 @@ class KeychainLock {
   KeychainLock& operator=(const KeychainLock&) = delete;
 
  private:
-  explicit KeychainLock(int fd) : fd_(fd) {}
+  KeychainLock(int fd, std::string directory) : fd_(fd), directory_(std::move(directory)) {}
 
   int fd_;
+  std::string directory_;
 };

@@ -5,7 +5,11 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "platform/keychain/file_keychain_store.h"
 #include "platform/keychain/memory_keychain_store.h"
@@ -47,4 +51,64 @@ TEST(KeychainLockTest, OnlyAKeychainInFilesHasADirectoryToLock) {
   KeychainStore::setCurrent(std::make_shared<MemoryKeychainStore>());
   EXPECT_EQ(KeychainLock::currentDirectory(), std::nullopt);
   KeychainStore::setCurrent(nullptr);
+}
+
+namespace {
+
+KeychainItem grant(const std::string& data) {
+  KeychainItem item;
+  item.service = "signin";
+  item.account = "OAuth";
+  item.data = Data::fromString(data);
+  return item;
+}
+
+const KeychainQuery kGrant{"signin", "OAuth", std::nullopt, std::nullopt};
+
+std::optional<std::string> dataIn(KeychainStore& store) {
+  KeychainItem out;
+  if (store.copyMatching(kGrant, &out) != errSecSuccess) return std::nullopt;
+  return out.data.toString();
+}
+
+// What another program reads: the item's file as it stands.
+std::string fileText(const std::string& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+}  // namespace
+
+TEST(KeychainLockTest, UnderTheLockADeleteThenAddIsOneReplacementForOtherPrograms) {
+  TempDir dir, elsewhere;
+  // The lock is taken under another spelling of the same directory.
+  FileKeychainStore store(dir.str() + "/"), other(elsewhere.str());
+  const std::string path = store.pathForItem("signin", "OAuth");
+  ASSERT_EQ(store.add(grant("grant-1")), errSecSuccess);
+  const auto before = fileText(path);
+  {
+    auto held = KeychainLock::acquire(dir.str());
+    // Gone for this program, deleted twice as a save does; others still read the old item.
+    EXPECT_EQ(store.remove(kGrant), errSecSuccess);
+    EXPECT_EQ(store.remove(kGrant), errSecItemNotFound);
+    EXPECT_EQ(dataIn(store), std::nullopt);
+    EXPECT_EQ(fileText(path), before);
+    ASSERT_EQ(store.add(grant("grant-2")), errSecSuccess);
+    EXPECT_EQ(dataIn(store), "grant-2");
+    // A delete no add follows (a save of what cannot authorize) lands when the lock goes.
+    EXPECT_EQ(store.remove(kGrant), errSecSuccess);
+    EXPECT_NE(fileText(path), before);
+  }
+  EXPECT_FALSE(fs::exists(path));
+
+  ASSERT_EQ(store.add(grant("grant-3")), errSecSuccess);
+  ASSERT_EQ(other.add(grant("theirs")), errSecSuccess);
+  {
+    auto held = KeychainLock::acquire(dir.str());
+    ASSERT_EQ(store.remove(kGrant), errSecSuccess);
+    // A program signing in without the lock renames its item into place: not ours to erase.
+    fs::rename(other.pathForItem("signin", "OAuth"), path);
+    EXPECT_EQ(dataIn(store), "theirs");
+  }
+  EXPECT_EQ(dataIn(store), "theirs");
 }

@@ -17,7 +17,8 @@ std::optional<std::string> routeDeveloperLog() {
   std::error_code error;
   if (std::filesystem::create_directories(directory, error)) ::chmod(directory.c_str(), 0700);
   const auto path = (directory / "dorvale.log").string();
-  if (!XCGLogger::defaultInstance().setConsoleFile(path))
-    return "dorvale: cannot write the developer log to " + path + ": it goes to standard error";
+  std::string why;
+  if (!XCGLogger::defaultInstance().setConsoleFile(path, &why))
+    return "dorvale: cannot write the developer log to " + path + " (" + why + "): it goes to standard error";
   return "dorvale: developer log in " + path + " (DORVALE_LOG=stderr prints it here)";
 }

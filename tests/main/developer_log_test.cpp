@@ -1,7 +1,9 @@
 #include "main/developer_log.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
@@ -46,6 +48,43 @@ TEST(DeveloperLogTest, GoesToAPrivateFileStartedAfreshUnlessAskedForOnStandardEr
   const auto text = contentsOf(log);
   EXPECT_EQ(text.find("last run"), std::string::npos);
   EXPECT_NE(text.find("GET Tablet/GetNews"), std::string::npos);
+}
+
+// What stands at dorvale.log and is not a file of ours is left as it is, and the log stays on
+// standard error, saying why: a link's target is not emptied, a named pipe does not hold start-up.
+TEST(DeveloperLogTest, AnythingButARegularFileOfOursIsLeftAloneAndNamed) {
+  TempDir dir;
+  const auto data = dir.path() / "data";
+  const auto log = data / "dorvale.log", target = dir.path() / "target";
+  ScopedEnv home("DORVALE_DATA_DIR", data.c_str());
+  ScopedEnv choice("DORVALE_LOG", nullptr);
+  UserDefaults::setApplicationDataDirectory(std::nullopt);
+  std::filesystem::create_directories(data);
+  const auto refusal = [&](const std::string& why) {
+    return "dorvale: cannot write the developer log to " + log.string() + " (" + why + "): it goes to standard error";
+  };
+  const auto reset = [&] {
+    std::filesystem::remove(log);
+    std::ofstream(target) << "keep me\n";
+    ::chmod(target.c_str(), 0644);
+  };
+
+  reset();
+  std::filesystem::create_symlink(target, log);
+  EXPECT_EQ(routeDeveloperLog(), refusal("it is a symbolic link"));
+  EXPECT_EQ(std::make_pair(contentsOf(target), modeOf(target)), std::make_pair(std::string("keep me\n"), 0644));
+  reset();
+  std::filesystem::create_hard_link(target, log);
+  EXPECT_EQ(routeDeveloperLog(), refusal("it has other names (hard links) that emptying it would empty too"));
+  EXPECT_EQ(std::make_pair(contentsOf(target), modeOf(target)), std::make_pair(std::string("keep me\n"), 0644));
+
+  reset();
+  ASSERT_EQ(::mkfifo(log.c_str(), 0600), 0);
+  EXPECT_EQ(routeDeveloperLog(), refusal("it is a named pipe"));  // nobody reading: opening would wait
+  const int reader = ::open(log.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  EXPECT_EQ(routeDeveloperLog(), refusal("it is a named pipe"));
+  ::close(reader);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <iostream>
 #include <map>
+#include <mutex>
 #include <random>
 #include <set>
 #include <sstream>
@@ -78,9 +79,27 @@ FBSDKWebLoginDialogPresenter::resultOfRedirect(const std::optional<URL>& redirec
 
 namespace {
 
+using Outcome = std::pair<std::shared_ptr<FBSDKLoginManagerLoginResult>, std::optional<NSError>>;
+
+// The browser's last page says what the program does with the answer: only a token signs in.
+LoopbackRedirectReceiver::Verdict verdictOf(const Outcome& outcome) {
+  if (!outcome.first) return {false, outcome.second ? outcome.second->localizedDescription() : "The sign-in failed."};
+  if (outcome.first->isCancelled()) return {false, "The sign-in was cancelled."};
+  return {true, "You are signed in with Facebook."};
+}
+
+// The answer as the receiver's thread judged it for the page, kept for the program, so the page
+// and the program cannot disagree.
+struct JudgedAnswer {
+  std::mutex mutex;
+  bool settled = false;  // the program has had its outcome: a later answer is not used
+  std::optional<Outcome> outcome;
+};
+
 // One dialog waiting for its answer: done once the completion is gone.
 struct PendingDialog {
   FBSDKLoginDialogPresenter::Completion completion;
+  std::shared_ptr<JudgedAnswer> judged = std::make_shared<JudgedAnswer>();
   std::unique_ptr<LoopbackRedirectReceiver> receiver;
   // The answer counts as a transfer in flight, so whoever waits for the network waits for the
   // browser too; not when no browser came up, or the console would wait on every command.
@@ -88,13 +107,19 @@ struct PendingDialog {
   std::shared_ptr<void> cancellable;
 };
 
-void finish(const std::shared_ptr<PendingDialog>& pending, std::shared_ptr<FBSDKLoginManagerLoginResult> result,
-            std::optional<NSError> error) {
+// Hands the program the judged answer when the page has shown one (a cancel that comes after
+// it included), else `otherwise`.
+void finish(const std::shared_ptr<PendingDialog>& pending, Outcome otherwise) {
   if (!pending->completion) return;
+  {
+    std::lock_guard lock(pending->judged->mutex);
+    pending->judged->settled = true;
+    if (pending->judged->outcome) otherwise = std::move(*pending->judged->outcome);
+  }
   auto completion = std::exchange(pending->completion, nullptr);
   // Not from inside the receiver's own callback: the receiver goes on a later turn.
   RunLoop::main().post([done = std::make_shared<PendingDialog>(std::move(*pending))] {});
-  completion(std::move(result), std::move(error));
+  completion(std::move(otherwise.first), std::move(otherwise.second));
 }
 
 }  // namespace
@@ -108,14 +133,23 @@ void FBSDKWebLoginDialogPresenter::presentLoginDialog(const Request& request, Co
   auto pending = std::make_shared<PendingDialog>();
   pending->completion = std::move(completion);
   const std::string state = randomState();
+  const auto& permissions = request.permissions;
   pending->receiver = LoopbackRedirectReceiver::start(
-      timeout_, [pending, state, permissions = request.permissions](std::optional<URL> redirect) {
-        auto [result, error] = resultOfRedirect(redirect, state, permissions);
-        finish(pending, std::move(result), std::move(error));
+      timeout_,
+      [pending, state, permissions](std::optional<URL> redirect) {
+        finish(pending, resultOfRedirect(redirect, state, permissions));
+      },
+      [judged = pending->judged, state, permissions](const URL& redirect) {
+        std::lock_guard lock(judged->mutex);
+        if (judged->settled)
+          return LoopbackRedirectReceiver::Verdict{
+              false, "The application no longer waits for this sign-in, so the answer was not used."};
+        judged->outcome = resultOfRedirect(redirect, state, permissions);
+        return verdictOf(*judged->outcome);
       });
   if (!pending->receiver) {
-    return finish(pending, nullptr,
-                  loginError(FBSDKLoginErrorCode::DialogUnavailable, "The login dialog cannot listen for its answer."));
+    return finish(pending, {nullptr, loginError(FBSDKLoginErrorCode::DialogUnavailable,
+                                                "The login dialog cannot listen for its answer.")});
   }
 
   const std::vector<URLQueryItem> items{{"client_id", *appID},
@@ -127,12 +161,11 @@ void FBSDKWebLoginDialogPresenter::presentLoginDialog(const Request& request, Co
   auto dialog =
       URL::URLWithString(base + (base.find('?') == std::string::npos ? "?" : "&") + percentEncodedQuery(items));
   if (!dialog) {
-    return finish(
-        pending, nullptr,
-        loginError(FBSDKLoginErrorCode::DialogUnavailable, "The login dialog's address is not valid: " + base));
+    return finish(pending, {nullptr, loginError(FBSDKLoginErrorCode::DialogUnavailable,
+                                                "The login dialog's address is not valid: " + base)});
   }
   pending->cancellable = BrowserSignIns::add([weak = std::weak_ptr(pending)] {
-    if (auto cancelled = weak.lock()) finish(cancelled, FBSDKLoginManagerLoginResult::cancelled(), std::nullopt);
+    if (auto cancelled = weak.lock()) finish(cancelled, {FBSDKLoginManagerLoginResult::cancelled(), std::nullopt});
   });
   // Without a browser the address was printed for the user; the wait goes on without holding the console.
   if (!openInBrowser_(*dialog, std::cout)) pending->inFlight.reset();

@@ -78,6 +78,73 @@ std::string_view lastPathComponent(std::string_view path) {
   return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
+// The length of the well-formed UTF-8 sequence at the start of `s` (its first byte >= 0x80) and
+// its code point; 0 when it is not one (overlong forms and surrogates included).
+std::size_t decodeUTF8(std::string_view s, char32_t& point) {
+  const auto byte = [&s](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+  const unsigned char lead = byte(0);
+  std::size_t length = 0;
+  unsigned char low = 0x80, high = 0xBF;  // the bounds of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2, point = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3, point = lead & 0x0F;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4, point = lead & 0x07;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (s.size() < length || byte(1) < low || byte(1) > high) return 0;
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((byte(i) & 0xC0) != 0x80) return 0;
+    point = (point << 6) | (byte(i) & 0x3F);
+  }
+  return length;
+}
+
+// What a terminal would act on (controls, C1 included) or use to reorder the line it shows.
+bool mustEscape(char32_t point) {
+  return (point < 0x20 && point != '\n' && point != '\t') || (point >= 0x7F && point <= 0x9F) ||
+         (point >= 0x202A && point <= 0x202E) || (point >= 0x2066 && point <= 0x2069);
+}
+
+// Logged text comes from servers and users: it reaches the terminal with those written as
+// \uXXXX, and bytes that are not UTF-8 as \xHH (some terminals read a lone 0x9B as a control).
+std::string escapedForTerminal(std::string text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x80 || mustEscape(c)) break;
+    ++i;
+  }
+  if (i == text.size()) return text;  // the common case: nothing to copy
+  std::string out(text, 0, i);
+  out.reserve(text.size() + 16);
+  char code[8];
+  while (i < text.size()) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    char32_t point = c;
+    std::size_t length = c < 0x80 ? 1 : decodeUTF8(std::string_view(text).substr(i), point);
+    if (length == 0) {
+      std::snprintf(code, sizeof code, "\\x%02X", c);
+      out += code;
+      ++i;
+    } else if (mustEscape(point)) {
+      std::snprintf(code, sizeof code, "\\u%04X", static_cast<unsigned>(point));
+      out += code;
+      i += length;
+    } else {
+      out.append(text, i, length);
+      i += length;
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 XCGLogger::XCGLogger() : config_(std::make_shared<Config>()) {}
@@ -148,6 +215,8 @@ void XCGLogger::log(LogLevel level, const std::function<std::string()>& text, st
     message = "<log text failed>";
   }
 
+  message = escapedForTerminal(std::move(message));
+
   std::string prefix;
   auto field = [&prefix](std::string_view part) {
     if (!prefix.empty()) prefix += ' ';
@@ -165,6 +234,7 @@ void XCGLogger::log(LogLevel level, const std::function<std::string()>& text, st
   }
   if (!location.empty()) field("[" + location + "]");
   if (config->showFunctionName && !functionName.empty()) field(functionName);
+  prefix = escapedForTerminal(std::move(prefix));
   // Made once for every destination: a message can be a whole reply body.
   std::string out;
   out.reserve(prefix.size() + 3 + message.size() + 1);
@@ -186,14 +256,67 @@ void XCGLogger::log(LogLevel level, const std::function<std::string()>& text, st
   }
 }
 
-bool XCGLogger::setConsoleFile(const std::optional<std::string>& path) {
+namespace {
+
+std::string kindOf(mode_t mode) {
+  switch (mode & S_IFMT) {
+    case S_IFLNK: return "a symbolic link";
+    case S_IFIFO: return "a named pipe";
+    case S_IFSOCK: return "a socket";
+    case S_IFDIR: return "a directory";
+    case S_IFCHR:
+    case S_IFBLK: return "a device";
+  }
+  return "not a regular file";
+}
+
+// The log file at `path`, emptied, when it is a regular file of ours or was not there; else -1
+// and `why`. Never follows a link (whose target would be emptied) nor waits for a reader of a
+// named pipe; the file is emptied only once it is known to be ours.
+int openLogFile(const std::string& path, std::string& why) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    const int error = errno;
+    struct stat link {};
+    why = ::lstat(path.c_str(), &link) == 0 && !S_ISREG(link.st_mode) ? "it is " + kindOf(link.st_mode)
+                                                                      : std::strerror(error);
+    return -1;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    why = std::strerror(errno);
+  } else if (!S_ISREG(st.st_mode)) {
+    why = "it is " + kindOf(st.st_mode);
+  } else if (st.st_uid != ::geteuid()) {
+    why = "it belongs to another user";
+  } else if (st.st_nlink > 1) {
+    why = "it has other names (hard links) that emptying it would empty too";
+  } else {
+    // An existing file keeps its mode through open(): tighten it, as the log holds profile data.
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 && ::fchmod(fd, 0600) == 0 &&
+        ::ftruncate(fd, 0) == 0)
+      return fd;
+    why = std::strerror(errno);
+  }
+  ::close(fd);
+  return -1;
+}
+
+}  // namespace
+
+bool XCGLogger::setConsoleFile(const std::optional<std::string>& path, std::string* why) {
   std::shared_ptr<std::FILE> file;
   if (path) {
-    const int fd = ::open(path->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    // An existing file keeps its mode through open(): tighten it.
-    std::FILE* stream = fd >= 0 && ::fchmod(fd, 0600) == 0 ? ::fdopen(fd, "w") : nullptr;
+    std::string reason;
+    const int fd = openLogFile(*path, reason);
+    std::FILE* stream = fd >= 0 ? ::fdopen(fd, "w") : nullptr;
     if (!stream) {
-      if (fd >= 0) ::close(fd);
+      if (fd >= 0) {
+        reason = std::strerror(errno);
+        ::close(fd);
+      }
+      if (why) *why = std::move(reason);
       return false;
     }
     file.reset(stream, [](std::FILE* f) { std::fclose(f); });

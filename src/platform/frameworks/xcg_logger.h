@@ -10,7 +10,8 @@
 
 // The console logging framework: one shared logger with a level filter and a configurable line
 // prefix. Output goes to stderr, to a console file the program names, or to a sink that tests
-// install.
+// install. In every one, control characters but newline and tab, C1 controls and the bidi
+// embeddings, overrides and isolates are written as \uXXXX, bytes that are not UTF-8 as \xHH.
 class XCGLogger {
  public:
   enum class LogLevel { Verbose = 0, Debug, Info, Warning, Error, Severe, None };
@@ -45,9 +46,10 @@ class XCGLogger {
                      std::string_view fileName = "", int lineNumber = 0);
 
   // The console output goes to a file at `path` instead of stderr, started afresh and readable by
-  // its owner only (the log holds profile data); nothing: back to stderr. False, and stderr kept,
-  // when the file cannot be opened.
-  bool setConsoleFile(const std::optional<std::string>& path);
+  // its owner only (the log holds profile data); nothing: back to stderr. False, stderr kept and
+  // `why` said, when the file cannot be opened or is not a regular file of this user's (a link,
+  // a named pipe): such a file is left as it is.
+  bool setConsoleFile(const std::optional<std::string>& path, std::string* why = nullptr);
 
   // Tests: every formatted line (prefix + text) goes to `sink` instead of stderr; nullptr restores.
   // The sink is called without any lock held, so it may log itself.

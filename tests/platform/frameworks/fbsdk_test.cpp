@@ -330,6 +330,89 @@ TEST(WebLoginDialogTest, ItNeedsAnAppIdWaitsOnTheNetworkOnlyWithABrowserAndEndsO
   FBSDKSettings::setLoginDialogURL(std::nullopt);
 }
 
+// The browser's last page and the program act on one result: a token with the dialog's state
+// signs in, a refusal cancels, any other answer fails with what the provider said.
+TEST(WebLoginDialogTest, TheLastPageSaysWhatTheProgramDoesWithTheAnswer) {
+  VirtualTime time;
+  FBSDKSettings::setAppID("sample-app");
+  FBSDKSettings::setLoginDialogURL("http://127.0.0.1:9/dialog");
+  std::optional<URL> dialog;
+  FBSDKLoginDialogPresenter::setCurrent(
+      std::make_shared<FBSDKWebLoginDialogPresenter>(30, [&](const URL& page, std::ostream&) {
+        dialog = page;
+        return true;
+      }));
+  struct Case {
+    std::string answer;  // "STATE" stands for the dialog's state
+    std::string title, message;
+    std::string token;  // the current token afterwards
+    bool cancelled;
+    std::optional<FBSDKLoginErrorCode> error;
+  };
+  const std::vector<Case> cases = {
+      {"state=STATE&access_token=tok-1&user_id=u1", "Signed in", "You are signed in with Facebook.", "tok-1", false,
+       std::nullopt},
+      {"state=STATE&error=access_denied&error_description=Permissions+error", "Sign-in not completed",
+       "The sign-in was cancelled.", "tok-1", true, std::nullopt},
+      {"state=STATE&error=server_error&error_description=Try%20%3Cagain%3E%20later", "Sign-in not completed",
+       "The Facebook login failed: Try &lt;again&gt; later", "tok-1", false, FBSDKLoginErrorCode::DialogFailed},
+      {"state=other&access_token=tok-2", "Sign-in not completed", "The login answer does not match the dialog.",
+       "tok-1", false, FBSDKLoginErrorCode::InvalidRedirect},
+  };
+  FBSDKLoginManager manager;
+  std::optional<std::pair<std::shared_ptr<FBSDKLoginManagerLoginResult>, std::optional<NSError>>> outcome;
+  std::map<std::string, std::string> query;
+  const auto logIn = [&] {
+    dialog.reset();
+    outcome.reset();
+    manager.logInWithReadPermissions({"public_profile"}, nullptr,
+                                     [&](auto result, auto error) { outcome.emplace(result, error); });
+    query.clear();
+    if (dialog)
+      for (const auto& item : dialog->queryItems()) query.emplace(item.name, item.value.value_or(""));
+    return dialog.has_value();
+  };
+  // The page's text, or "" without a page.
+  const auto send = [&](std::string answer) {
+    if (auto at = answer.find("STATE"); at != std::string::npos) answer.replace(at, 5, query["state"]);
+    const auto page = dataWithContentsOfURL(*URL::URLWithString(query["redirect_uri"] + "?" + answer), 10);
+    return page ? page->toString() : std::string();
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.answer);
+    ASSERT_TRUE(logIn());
+    const std::string text = send(c.answer);
+    EXPECT_NE(text.find("<title>" + c.title + "</title>"), std::string::npos) << text;
+    EXPECT_NE(text.find("<p>" + c.message + "</p>"), std::string::npos) << text;
+
+    ASSERT_TRUE(time.runUntil([&] { return outcome.has_value(); }, 10));
+    const auto& [result, error] = *outcome;
+    EXPECT_EQ(result && result->isCancelled(), c.cancelled);
+    EXPECT_EQ(error ? std::optional(static_cast<FBSDKLoginErrorCode>(error->code)) : std::nullopt, c.error);
+    const auto current = FBSDKAccessToken::currentAccessToken();
+    EXPECT_EQ(current ? current->tokenString() : "", c.token);
+  }
+
+  // A cancel typed once the page said "Signed in" signs in all the same; an answer after a cancel
+  // is not used, and its page says so.
+  ASSERT_TRUE(logIn());
+  EXPECT_NE(send("state=STATE&access_token=tok-3").find("<title>Signed in</title>"), std::string::npos);
+  EXPECT_EQ(BrowserSignIns::cancelAll(), 1u);
+  ASSERT_TRUE(time.runUntil([&] { return outcome.has_value(); }, 10));
+  EXPECT_EQ(FBSDKAccessToken::currentAccessToken()->tokenString(), "tok-3");
+  ASSERT_TRUE(logIn());
+  EXPECT_EQ(BrowserSignIns::cancelAll(), 1u);
+  EXPECT_NE(send("state=STATE&access_token=tok-4").find("no longer waits for this sign-in"), std::string::npos);
+  ASSERT_TRUE(time.runUntil([&] { return outcome.has_value(); }, 10));
+  EXPECT_TRUE(outcome->first && outcome->first->isCancelled());
+  EXPECT_EQ(FBSDKAccessToken::currentAccessToken()->tokenString(), "tok-3");
+  FBSDKLoginDialogPresenter::setCurrent(nullptr);
+  FBSDKAccessToken::setCurrentAccessToken(nullptr);
+  FBSDKSettings::setAppID(std::nullopt);
+  FBSDKSettings::setLoginDialogURL(std::nullopt);
+  time.runUntilIdle();
+}
+
 TEST(FBSDKApplicationDelegateTest, LaunchesWithTheKeptTokenAndClaimsOnlyItsOwnURLScheme) {
   // Stays installed: once started, the cache writes to whatever store is current.
   auto previousRun = std::make_shared<MemoryKeychainStore>();

@@ -93,6 +93,41 @@ TEST_F(XCGLoggerTest, PrefixFollowsSwitches) {
                                   "[main] > t", "[worker] > w", "[name.cpp] > f", "[7] > l", "no line"));
 }
 
+// A reply body reaches the terminal: nothing in it may drive the terminal or reorder the line,
+// whichever destination it goes to.
+TEST_F(XCGLoggerTest, ControlsAndBidiMarksAreEscapedInEveryDestination) {
+  TempDir dir("xcglog");
+  const std::string file = dir.str() + "/file", console = dir.str() + "/console";
+  logger().setup(Level::Debug, false, false, false, false, false, false, false, file);
+  const std::string text =
+      "a\x1b[2Jb\x07 tab\tnl\n del\x7f"                         // C0 but tab and newline, DEL
+      "\xc2\x9b[6n \xc2\x80\xc2\x9f \xc2\xa0"                   // C1 (its ends) escaped, U+00A0 not
+      "\xe2\x80\xaa\xe2\x80\xae\xe2\x80\xa9\xe2\x80\xaf"        // U+202A, U+202E escaped; U+2029, U+202F not
+      "\xe2\x81\xa6\xe2\x81\xa9\xe2\x81\xa5\xe2\x81\xaa"        // U+2066, U+2069 escaped; U+2065, U+206A not
+      " \xc3\xa9\xf0\x9f\x99\x82"                               // letters and 4-byte forms stay
+      " \x9b \xc0\x9b \xed\xa0\x80 \xf4\x90\x80\x80 \xe2\x80";  // not UTF-8 (C1 byte, overlong, ...)
+  const std::string escaped =
+      "a\\u001B[2Jb\\u0007 tab\tnl\n del\\u007F"
+      "\\u009B[6n \\u0080\\u009F \xc2\xa0"
+      "\\u202A\\u202E\xe2\x80\xa9\xe2\x80\xaf"
+      "\\u2066\\u2069\xe2\x81\xa5\xe2\x81\xaa"
+      " \xc3\xa9\xf0\x9f\x99\x82"
+      " \\x9B \\xC0\\x9B \\xED\\xA0\\x80 \\xF4\\x90\\x80\\x80 \\xE2\\x80";
+  XCGLogger::info([&] { return text; });
+  logger().setSink(nullptr);
+  ASSERT_TRUE(logger().setConsoleFile(console));
+  XCGLogger::info([&] { return text; });
+  logger().setConsoleFile(std::nullopt);
+  logger().setup();
+
+  EXPECT_THAT(lines_, ElementsAre(escaped));
+  for (const auto& path : {file, console}) {
+    std::stringstream content;
+    content << std::ifstream(path).rdbuf();
+    EXPECT_EQ(content.str(), (path == file ? escaped + "\n" : "") + escaped + "\n") << path;
+  }
+}
+
 TEST_F(XCGLoggerTest, BuilderAndSinkMayLogAcrossThreads) {
   setupBare(Level::Debug);
   // The builder logs and the sink reconfigures: both would deadlock under a held lock.

@@ -608,11 +608,11 @@ struct CountedLines : std::streambuf {
 
 TEST_F(GadgetsTest, InputFasterThanTheCommandsWaitsAndAFailingCommandEndsOnlyItself) {
   std::atomic<int> tapped = 0;
-  for (const auto& [name, action] : std::vector<std::pair<std::string, std::function<void()>>>{
+  for (const auto& named : std::vector<std::pair<std::string, std::function<void()>>>{
            {"counter", [&] { ++tapped; }}, {"thrower", [] { throw std::runtime_error("out of memory"); }}}) {
     auto button = UIButton::make(CGRect{{0, 360}, {100, 40}});
-    button->setAccessibilityIdentifier(name);
-    button->addTarget([action](UIControl&, const UIEvent*) { action(); }, UIControlEvents::TouchUpInside);
+    button->setAccessibilityIdentifier(named.first);
+    button->addTarget([action = named.second](UIControl&, const UIEvent*) { action(); }, UIControlEvents::TouchUpInside);
     gadgets->view()->addSubview(button);
   }
   driver.execute("tap thrower");

@@ -111,7 +111,7 @@ TEST(UITableViewTest, LoadsOnFirstNeedAndReusesCellsOnReload) {
   f.rows->asked.clear();
   f.rows->sections[1][0] = "Calculus";
   f.table->reloadRowsAtIndexPaths({NSIndexPath{1, 0}}, UITableViewRowAnimation::None);
-  EXPECT_EQ(f.rows->asked, std::vector<NSIndexPath>{NSIndexPath(1, 0)});
+  EXPECT_EQ(f.rows->asked, (std::vector<NSIndexPath>{NSIndexPath{1, 0}}));
   EXPECT_EQ(label(f.table->cellForRowAtIndexPath({1, 0})), "Calculus");
   EXPECT_EQ(f.table->cellForRowAtIndexPath({0, 0}), intro);
 
@@ -199,10 +199,10 @@ TEST(UITableViewTest, InsertAndDeleteMoveCellsAndSelection) {
   f.rows->sections[1].insert(f.rows->sections[1].begin(), "Arithmetic");
   f.rows->asked.clear();
   f.table->insertRowsAtIndexPaths({NSIndexPath{1, 0}}, UITableViewRowAnimation::Automatic);
-  EXPECT_EQ(f.rows->asked, std::vector<NSIndexPath>{NSIndexPath(1, 0)});
+  EXPECT_EQ(f.rows->asked, (std::vector<NSIndexPath>{NSIndexPath{1, 0}}));
   EXPECT_EQ(f.table->cellForRowAtIndexPath({1, 1}), algebra);
   EXPECT_EQ(f.table->cellForRowAtIndexPath({1, 2}), geometry);
-  EXPECT_EQ(f.table->indexPathForSelectedRow(), NSIndexPath(1, 2));
+  EXPECT_EQ(f.table->indexPathForSelectedRow(), (NSIndexPath{1, 2}));
   EXPECT_TRUE(geometry->isSelected());
 
   f.rows->sections[1].erase(f.rows->sections[1].begin() + 1);
@@ -215,7 +215,7 @@ TEST(UITableViewTest, InsertAndDeleteMoveCellsAndSelection) {
   f.table->deleteSections({0}, UITableViewRowAnimation::Automatic);
   EXPECT_EQ(f.table->numberOfSections(), 1);
   EXPECT_EQ(f.table->cellForRowAtIndexPath({0, 1}), geometry);
-  EXPECT_EQ(f.table->indexPathForSelectedRow(), NSIndexPath(0, 1));
+  EXPECT_EQ(f.table->indexPathForSelectedRow(), (NSIndexPath{0, 1}));
 }
 
 TEST(UITableViewTest, UserSelectionCallsTheDelegate) {
@@ -261,7 +261,7 @@ TEST(UITableViewTest, SwipedRowsOfferTheDelegatesActions) {
   auto actions = f.table->swipeRowAtIndexPath({1, 1});
   ASSERT_EQ(actions.size(), 2u);
   EXPECT_EQ(actions[0]->backgroundColor(), UIColor::lightGrayColor());
-  EXPECT_EQ(f.table->swipedIndexPath(), NSIndexPath(1, 1));
+  EXPECT_EQ(f.table->swipedIndexPath(), (NSIndexPath{1, 1}));
 
   // A tap on a row while one is open only closes it.
   f.table->tapRowAtIndexPath({1, 0});

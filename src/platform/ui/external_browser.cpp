@@ -50,7 +50,7 @@ std::vector<std::string> ExternalBrowser::commandFor(const URL& url, const Envir
 tl::expected<void, std::string> ExternalBrowser::start(const URL& url, const Environment& environment) {
   auto command = commandFor(url, environment);
   if (command.empty()) {
-    return tl::make_unexpected(std::string("no browser is set (") + kBrowserVariable + ") and there is no display");
+    return tl::make_unexpected(std::string(kBrowserVariable) + " is not set and there is no display");
   }
   if (int error = spawnDetached(command); error != 0) {
     return tl::make_unexpected("cannot start " + printableText(command.front()) + ": " + std::strerror(error));

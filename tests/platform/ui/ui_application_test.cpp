@@ -119,7 +119,7 @@ TEST_F(ApplicationTest, WebAddressesOpenOnlyWhenTheBrowserStarts) {
     };
   };
   EXPECT_EQ(ExternalBrowser::start(web, environment(nullptr)).error(),
-            "no browser is set (DORVALE_BROWSER) and there is no display");
+            "DORVALE_BROWSER is not set and there is no display");
   EXPECT_EQ(ExternalBrowser::start(web, environment("/nonexistent/browser")).error(),
             "cannot start /nonexistent/browser: No such file or directory");
   EXPECT_TRUE(ExternalBrowser::start(web, environment("true")));

@@ -60,10 +60,14 @@ void QuizSelectorButton::setFalse() {
   with<UILabel>(numberLabel, [this](UILabel& l) { l.setTextColor(evaluateTextColor); });
 }
 
-void QuizSelectorButton::renderSelf(TextCanvas& canvas) const {
+std::optional<std::string> QuizSelectorButton::bracketedTitle() const {
   auto number = numberLabel.lock();
+  return number ? number->text().value_or("") : std::string();
+}
+
+void QuizSelectorButton::renderSelf(TextCanvas& canvas) const {
   auto marker = currentImageView.lock();
-  std::string text = "[" + (number ? number->text().value_or("") : std::string()) + "]";
+  std::string text = "[" + bracketedTitle().value_or("") + "]";
   if (marker && !marker->isHidden()) text += " current";
   if (*look_) text += std::string(" ") + look_;
   if (!accessibilityIdentifier().empty()) text += " #" + accessibilityIdentifier();

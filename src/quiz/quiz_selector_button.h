@@ -45,6 +45,9 @@ class QuizSelectorButton : public UIControl {
   void setCorrect();
   void setFalse();
 
+  // The number.
+  std::optional<std::string> bracketedTitle() const override;
+
  protected:
   // "[3] current answered": the number, then the looks.
   void renderSelf(TextCanvas& canvas) const override;

@@ -5,7 +5,10 @@
 // A scripts/NAME.2.txt runs next, in a second client on the same client data and backend, with its
 // own NAME.2.expected: what a user finds on starting the program again. A scripts/NAME.options
 // holds command-line options for that script's backend (a short token lifetime, say). Sound plays
-// into ALSA's null device, so that no transcript depends on the machine's sound.
+// into ALSA's null device, so that no transcript depends on the machine's sound. A script that
+// signs in through a browser has a scripts/NAME.browser: its browser is the test browser, which
+// follows the provider's pages on 127.0.0.1. Every other script's browser starts and fetches
+// nothing, so that the links and documents it opens reach nowhere.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -74,12 +77,13 @@ TEST_P(ConsoleScriptTest, PrintsTheExpectedScreens) {
   SampleBackendProcess backend(backendData, options);
   ASSERT_GT(backend.port(), 0) << readFile(backendData + "/requests.log").value_or("");
   const std::string root = "http://127.0.0.1:" + std::to_string(backend.port()) + "/";
+  const std::string browser = fs::exists(scripts / (GetParam() + ".browser")) ? TEST_BROWSER_PATH : "true";
   // From the scripts' own folder, so a script names its files (a picture to pick) by their plain names.
   auto runScript = [&](const std::string& name) {
     auto run = runCommand(
         "cd '" + scripts.string() + "' && DORVALE_RESOURCES='" DORVALE_SOURCE_RESOURCES "' DORVALE_DATA_DIR='" +
         clientData + "' DORVALE_BACKEND_URL='" + backend.baseUrl() +
-        "' DORVALE_BROWSER='" TEST_BROWSER_PATH
+        "' DORVALE_BROWSER='" + browser +
         "' DORVALE_FACEBOOK_APP_ID=dorvale-sample-app DORVALE_AUDIO_DEVICE=null"
         " DORVALE_FACEBOOK_DIALOG_URL='" +
         root + "facebook/dialog/oauth' DORVALE_FACEBOOK_GRAPH_URL='" + root + "facebook/graph/' DORVALE_ZEDODO_URL='" +

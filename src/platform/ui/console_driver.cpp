@@ -256,9 +256,15 @@ void ConsoleDriver::printOpenedURLs() {
     application_ = application;
     openedPrinted_ = 0;
   }
-  const auto& opened = application->openedURLs();
+  const auto& opened = application->urlOpenings();
   for (; openedPrinted_ < opened.size(); ++openedPrinted_) {
-    out_ << "(opened " << printableText(opened[openedPrinted_].absoluteString()) << ")\n";
+    const auto& opening = opened[openedPrinted_];
+    const auto address = printableText(opening.url.absoluteString());
+    if (opening.failure) {
+      out_ << "(no browser could open " << address << ": " << printableText(*opening.failure) << ")\n";
+    } else {
+      out_ << "(opened " << address << ")\n";
+    }
   }
 }
 
@@ -272,7 +278,7 @@ void ConsoleDriver::printScreen() {
 bool ConsoleDriver::printIfChanged() {
   if (auto w = window()) w->layoutOnScreenIfNeeded();
   auto application = UIApplication::sharedApplication();
-  bool opened = application != application_.lock() || application->openedURLs().size() > openedPrinted_;
+  bool opened = application != application_.lock() || application->urlOpenings().size() > openedPrinted_;
   if (!opened && screen() == lastPrinted_) return false;
   printScreen();
   return true;
@@ -368,6 +374,8 @@ void ConsoleDriver::runCommand(const std::string& command, const std::string& ar
   } else if (command == "link") {
     link(arguments);
   } else if (command == "cancel") {
+    // Giving up presents an alert of its own, which cannot go over an open one.
+    if (openAlert(*window())) return message(kAlertOpen);
     if (BrowserSignIns::cancelAll() == 0) message("No sign-in waits in a browser");
   } else if (command == "help") {
     help();
@@ -401,11 +409,14 @@ void ConsoleDriver::tap(const std::string& name) {
     if (!nav->navigationBar()->canReceiveTouches() || !item->tap()) message("'" + name + "' cannot be tapped now");
     return;
   }
-  // A button as the screen shows it: "[Sign in]" is tapped as "Sign in".
+  // A control as the screen shows it: "[Sign in]" is tapped as "Sign in".
   auto root = searchRoot(*w);
-  if (auto button =
-          root ? findFirst<UIButton>(root, [&name](const UIButton& b) { return b.currentTitle() == name; }) : nullptr) {
-    if (!button->tap()) message("'" + name + "' cannot be tapped now");
+  auto shownAs = [&name](const UIControl& c) {
+    auto title = c.bracketedTitle();
+    return title && printableText(*title) == name;
+  };
+  if (auto control = root ? findFirst<UIControl>(root, shownAs) : nullptr) {
+    if (!control->tap()) message("'" + name + "' cannot be tapped now");
     return;
   }
   message("Nothing named '" + name + "' on screen");

@@ -22,7 +22,8 @@ class UIWindow;
 // Between a command and the screen the run loop settles: by default it runs until no network
 // transfer is in flight and nothing is due (at most settleTimeout seconds of real time), with a
 // layout pass of the screen in between; timers due later wait for `wait`. Each URL the
-// application opened out of itself in the meantime prints as "(opened URL)" before the screen.
+// application opened out of itself in the meantime prints as "(opened URL)" before the screen, or
+// as "(no browser could open URL: REASON)" when the web browser did not start.
 class ConsoleDriver {
  public:
   // `window` is the window to drive; without one, the application's key window at each command.
@@ -97,17 +98,18 @@ class ConsoleDriver {
   bool echo_ = true;
   bool quit_ = false;
   std::string lastPrinted_;
-  // The opened URLs of this application already printed.
+  // The URL openings of this application already printed.
   std::weak_ptr<UIApplication> application_;
   std::size_t openedPrinted_ = 0;
 };
 
-// The commands, one per line as `help` prints them.
+// The commands as `help` prints them, one a line (a long one goes on, indented, on the next).
 inline constexpr const char* kConsoleCommands =
     "tap NAME             taps a button, control, view with a tap recogniser, or bar button item\n"
     "type NAME TEXT       types TEXT (the rest of the line, blanks kept) into a text field or search bar\n"
     "select [SECTION] ROW taps a row (or item) of the first table or collection on screen\n"
-    "swipe [SECTION] ROW ACTION  swipes a row and taps the action with that title\n"
+    "swipe [SECTION] ROW ACTION  swipes a row and taps the action with that title: a row that has\n"
+    "                     actions lists their titles after it, (swipe: TITLE|TITLE)\n"
     "tab N                taps tab N of the tab bar\n"
     "back                 taps the navigation bar's back button\n"
     "alert BUTTON         taps the button with that title on the open alert\n"

@@ -26,6 +26,12 @@ bool UIApplication::canOpenURL(const URL& url) {
 bool UIApplication::openURL(const URL& url) {
   auto scheme = url.scheme();
   if (!scheme || handledSchemes_.count(*scheme) == 0) return false;
+  std::optional<std::string> failure;
+  if (webBrowser_ && (*scheme == "http" || *scheme == "https")) {
+    if (auto started = webBrowser_(url); !started) failure = std::move(started.error());
+  }
+  urlOpenings_.push_back({url, failure});
+  if (failure) return false;
   openedURLs_.push_back(url);
   return true;
 }

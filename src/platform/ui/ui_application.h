@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include <tl/expected.hpp>
+
 #include "platform/foundation/url.h"
 #include "platform/foundation/value.h"
 #include "platform/ui/ui_responder.h"
@@ -79,12 +81,23 @@ class UIApplication : public UIResponder {
   UIApplicationState applicationState() const { return state_; }
 
   // --- URLs opened out of the application (recorded) -------------------------------------------
+  // Starts a web browser on an address, or says why none started.
+  using WebBrowser = std::function<tl::expected<void, std::string>(const URL&)>;
+  // Where http(s) addresses go. Without one (the default) they are only recorded as opened.
+  void setWebBrowser(WebBrowser browser) { webBrowser_ = std::move(browser); }
   // True for the schemes some installed application handles (setHandledURLSchemes).
   bool canOpenURL(const URL& url);
-  // Hands the URL to the handling application: false, and nothing opened, when none handles it.
+  // Hands the URL to the handling application: false, and nothing opened, when none handles it
+  // or the web browser did not start.
   bool openURL(const URL& url);
   void setHandledURLSchemes(std::set<std::string> schemes) { handledSchemes_ = std::move(schemes); }
   const std::vector<URL>& openedURLs() const { return openedURLs_; }
+  // Every URL openURL handed on, in order, with why it did not open when it did not.
+  struct URLOpening {
+    URL url;
+    std::optional<std::string> failure;
+  };
+  const std::vector<URLOpening>& urlOpenings() const { return urlOpenings_; }
   const std::vector<URL>& canOpenURLQueries() const { return canOpenQueries_; }
 
   // --- Events delivered to the application (the system's side; tests and the console driver) ---
@@ -123,7 +136,9 @@ class UIApplication : public UIResponder {
   std::shared_ptr<UIWindow> keyWindow_;
   UIApplicationState state_ = UIApplicationState::Inactive;
   std::set<std::string> handledSchemes_{"http", "https", "mailto", "tel"};
+  WebBrowser webBrowser_;
   std::vector<URL> openedURLs_;
+  std::vector<URLOpening> urlOpenings_;
   std::vector<URL> canOpenQueries_;
   mutable std::mutex tasksMutex_;
   struct OpenBackgroundTask {

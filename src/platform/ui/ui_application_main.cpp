@@ -9,6 +9,7 @@
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/fatal_error.h"
 #include "platform/ui/console_driver.h"
+#include "platform/ui/external_browser.h"
 #include "platform/ui/ui_storyboard.h"
 #include "platform/ui/ui_window.h"
 
@@ -75,6 +76,7 @@ std::shared_ptr<UIApplication> UIApplicationLaunch(const std::optional<std::stri
 int UIApplicationMain(int argc, char* argv[], const std::optional<std::string>& principalClassName,
                       const std::optional<std::string>& delegateClassName) {
   auto application = UIApplicationLaunch(principalClassName, delegateClassName);
+  application->setWebBrowser([](const URL& url) { return ExternalBrowser::start(url); });
   ConsoleDriver driver(std::cout);
   int status = 0;
   if (argc > 1 && argv[1]) {

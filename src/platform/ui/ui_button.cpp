@@ -108,14 +108,14 @@ void UIButton::setHighlighted(bool highlighted) {
   refreshContent();
 }
 
+std::optional<std::string> UIButton::bracketedTitle() const {
+  if (auto t = currentTitle(); t && !t->empty()) return t;
+  if (auto img = currentImage()) return img->description();
+  return std::string();
+}
+
 void UIButton::renderSelf(TextCanvas& canvas) const {
-  std::string shown;
-  if (auto t = currentTitle(); t && !t->empty()) {
-    shown = *t;
-  } else if (auto img = currentImage()) {
-    shown = img->description();
-  }
-  std::string text = "[" + shown + "]";
+  std::string text = "[" + bracketedTitle().value_or("") + "]";
   if (!accessibilityIdentifier().empty()) text += " #" + accessibilityIdentifier();
   if (!isEnabled()) text += " (disabled)";
   if (isSelected()) text += " (selected)";

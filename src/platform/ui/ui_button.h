@@ -51,6 +51,8 @@ class UIButton : public UIControl {
   void setEnabled(bool enabled) override;
   void setSelected(bool selected) override;
   void setHighlighted(bool highlighted) override;
+  // The current title, else the current image's description.
+  std::optional<std::string> bracketedTitle() const override;
 
  protected:
   void renderSelf(TextCanvas& canvas) const override;

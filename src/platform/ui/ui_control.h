@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -105,6 +106,10 @@ class UIControl : public UIView {
 
   // Usable by a user right now: enabled and able to receive touches.
   bool isUsable() const { return enabled_ && canReceiveTouches(); }
+
+  // What the screen prints between brackets for the control ("[Sign in]"), which is also what the
+  // console's `tap TEXT` finds it by; nothing for a control printed otherwise.
+  virtual std::optional<std::string> bracketedTitle() const { return std::nullopt; }
 
  protected:
   // What a tap does once accepted (buttons: TouchUpInside).

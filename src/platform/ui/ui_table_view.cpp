@@ -9,6 +9,21 @@
 #include "platform/ui/render.h"
 #include "platform/ui/ui_gesture_recognizer.h"
 
+namespace {
+
+// As a swipe shows them: "Quiz|Docs".
+std::string joinedTitles(const std::vector<std::shared_ptr<UITableViewRowAction>>& actions) {
+  std::string titles;
+  for (const auto& a : actions) {
+    if (!a) continue;
+    if (!titles.empty()) titles += '|';
+    titles += a->title().value_or("");
+  }
+  return titles;
+}
+
+}  // namespace
+
 std::shared_ptr<UITableView> UITableView::make(CGRect frame, UITableViewStyle style) {
   return std::make_shared<UITableView>(frame, style);
 }
@@ -24,6 +39,8 @@ void UITableView::setDataSource(std::weak_ptr<UITableViewDataSource> dataSource)
 void UITableView::setDelegate(std::weak_ptr<UITableViewDelegate> delegate) {
   UIScrollView::setDelegate(delegate);
   delegate_ = std::move(delegate);
+  // Another delegate offers other actions; the rows learn them at their next reload.
+  swipeTitles_.clear();
 }
 
 UITableView::Grid::Source UITableView::source() {
@@ -43,9 +60,19 @@ UITableView::Grid::Source UITableView::source() {
       fatalError(
           fmt::format("UITableView: the data source returned no cell for row {} of section {}", ip.row, ip.section));
     if (auto d = delegate()) d->willDisplayCell(*this, *cell, ip);
+    noteSwipeTitles(ip, *cell);
     return cell;
   };
   return s;
+}
+
+void UITableView::noteSwipeTitles(const NSIndexPath& indexPath, const UITableViewCell& cell) {
+  swipeTitles_.erase(&cell);
+  auto ds = dataSource();
+  auto d = delegate();
+  if (!ds || !d || !ds->canEditRowAtIndexPath(*this, indexPath)) return;
+  auto titles = joinedTitles(d->editActionsForRowAtIndexPath(*this, indexPath).value_or(std::vector<std::shared_ptr<UITableViewRowAction>>{}));
+  if (!titles.empty()) swipeTitles_.emplace(&cell, std::move(titles));
 }
 
 void UITableView::ensureLoaded() {
@@ -80,6 +107,7 @@ void UITableView::reloadData() {
   auto keep = weak_from_this().lock();
   swiped_.reset();
   swipedActions_.clear();
+  swipeTitles_.clear();
   grid_.reloadAll(source());
   refreshSectionViews(nullptr);
   if (!layingOut_) setNeedsLayout();
@@ -355,9 +383,10 @@ void UITableView::renderSubviews(TextCanvas& canvas) const {
       std::string text = grid_.renderLine(ip);
       if (text.empty()) continue;
       if (swiped_ == ip) {
-        std::string titles;
-        for (const auto& a : swipedActions_) titles += (titles.empty() ? "" : "|") + a->title().value_or("");
-        text += " <" + titles + ">";
+        text += " <" + joinedTitles(swipedActions_) + ">";
+      } else if (!swipeTitles_.empty() && !editing_) {
+        if (auto found = swipeTitles_.find(grid_.cellAt(ip).get()); found != swipeTitles_.end())
+          text += " (swipe: " + found->second + ")";
       }
       canvas.line(text);
     }

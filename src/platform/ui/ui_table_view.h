@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/ui/cell_grid.h"
@@ -149,7 +150,9 @@ class UITableView : public UIScrollView {
   // does not exist or when the table cannot take touches.
   bool tapRowAtIndexPath(const NSIndexPath& indexPath);
   // A swipe on a row: the actions it shows (none when the row cannot be edited). The row stays
-  // open until an action runs or another row is tapped.
+  // open until an action runs or another row is tapped. A row whose swipe would show actions
+  // prints their titles, " (swipe: Quiz|Docs)", and an open row " <Quiz|Docs>"; the titles are
+  // asked for with the row's cell.
   std::vector<std::shared_ptr<UITableViewRowAction>> swipeRowAtIndexPath(const NSIndexPath& indexPath);
   // Swipes the row and taps the action with that title; false when the row shows no such action.
   bool performRowAction(const NSIndexPath& indexPath, const std::string& title);
@@ -173,6 +176,8 @@ class UITableView : public UIScrollView {
   void refreshSectionViews(const NSIndexSet* only);
   void setSectionView(std::vector<std::shared_ptr<UIView>>& views, int section, std::shared_ptr<UIView> view);
   void afterChange();
+  // Notes the titles a swipe on the row would show, for printing; the actions themselves go.
+  void noteSwipeTitles(const NSIndexPath& indexPath, const UITableViewCell& cell);
 
   UITableViewStyle style_;
   std::weak_ptr<UITableViewDataSource> dataSource_;
@@ -182,6 +187,8 @@ class UITableView : public UIScrollView {
   std::vector<std::shared_ptr<UIView>> footerViews_;
   std::optional<NSIndexPath> swiped_;
   std::vector<std::shared_ptr<UITableViewRowAction>> swipedActions_;
+  // The swipe titles of the cells of rows that have actions, "Quiz|Docs"; they move with the cells.
+  std::unordered_map<const UITableViewCell*, std::string> swipeTitles_;
   bool allowsSelection_ = true;
   bool allowsMultipleSelection_ = false;
   bool allowsSelectionDuringEditing_ = false;

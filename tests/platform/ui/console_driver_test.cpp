@@ -132,6 +132,13 @@ void registerDemoStoryboard() {
   UIStoryboard::registerStoryboard("Demo", "root", {root, login, list});
 }
 
+// A numbered control that is no button, as a quiz's question strip has.
+class NumberedControl : public UIControl {
+ public:
+  using UIControl::UIControl;
+  std::optional<std::string> bracketedTitle() const override { return "2"; }
+};
+
 // Two pages side by side with a button of the same name on each, a slider, a refreshable list, a
 // web page whose links open outside, and a label that a fetch fills in.
 class Gadgets : public UIViewController, public WKNavigationDelegate {
@@ -264,7 +271,9 @@ show
   };
   const std::string login = form("Please sign in", "(E-mail)", "(Password)");
   const std::string typed = form("Please sign in", "ada@example.com", "••••••|");
-  const std::string list = "[< Sign in] === Subjects ===\n0. Algebra\n1. Geometry\n2. Physics\n";
+  const std::string list =
+      "[< Sign in] === Subjects ===\n0. Algebra (swipe: Delete)\n1. Geometry (swipe: Delete)\n"
+      "2. Physics (swipe: Delete)\n";
   EXPECT_EQ(drive(script).first,
             login + "> tap loginButton\n" + login + "+++ alert: Missing e-mail\n  [OK]\n" + "> alert OK\n" + login +
                 "> type emailField ada@example.com\n" + form("Please sign in", "ada@example.com|", "(Password)") +
@@ -272,7 +281,7 @@ show
                 "+++ alert: Help\n  Type an e-mail and a password.\n  [OK]\n> alert OK\n" + typed +
                 "> tap loginButton\n" + form("Signing in...", "ada@example.com", "••••••|") + "> wait 1\n" + list +
                 "> swipe 1 0 Delete\n! Row 1.0 has no action 'Delete'\n" + list + "> swipe 0 Delete\n" +
-                "[< Sign in] === Subjects ===\n0. Geometry\n1. Physics\n" + "> back\n" +
+                "[< Sign in] === Subjects ===\n0. Geometry (swipe: Delete)\n1. Physics (swipe: Delete)\n" + "> back\n" +
                 form("Signed in", "ada@example.com", "••••••") + "> quit\n");
 }
 
@@ -301,10 +310,16 @@ TEST_F(ConsoleTest, CancelGivesUpEverySignInWaitingInABrowser) {
   auto first = BrowserSignIns::add([&] { ++cancelled; });
   auto second = BrowserSignIns::add([&] { ++cancelled; });
   BrowserSignIns::add([&] { cancelled += 100; }).reset();
+  // Giving up would present an alert over the open one: refused like any command until it is answered.
+  driver.execute("tap loginButton");
+  driver.execute("cancel");
+  EXPECT_EQ(cancelled, 0);
+  driver.execute("alert OK");
   driver.execute("cancel");
   driver.execute("cancel");
   EXPECT_EQ(cancelled, 2);
-  EXPECT_EQ(errors(), std::vector<std::string>{"! No sign-in waits in a browser"});
+  EXPECT_EQ(errors(), (std::vector<std::string>{"! An alert is open: answer it with 'alert BUTTON'",
+                                                "! No sign-in waits in a browser"}));
 }
 
 // How overlays draw is the renderer's.
@@ -482,6 +497,36 @@ TEST_F(GadgetsTest, TheGesturesReachTheirViewsAndOnlyTheShownPageIsInReach) {
   EXPECT_EQ(app->events, (std::vector<std::string>{"background", "foreground"}));
 }
 
+TEST_F(GadgetsTest, AControlIsTappedByTheTextItPrintsInBrackets) {
+  auto selector = std::make_shared<NumberedControl>(CGRect{{0, 360}, {40, 40}});
+  selector->setAccessibilityIdentifier("selectorButton2");
+  selector->addTarget([&](UIControl&, const UIEvent*) { gadgets->events.push_back("number tapped"); },
+                      UIControlEvents::TouchUpInside);
+  gadgets->view()->addSubview(selector);
+  driver.execute("tap 2");
+  EXPECT_EQ(gadgets->events, std::vector<std::string>{"number tapped"});
+  EXPECT_TRUE(errors().empty());
+}
+
+TEST_F(GadgetsTest, WebAddressesGoToTheBrowserAndTheLineSaysWhetherOneStarted) {
+  std::vector<std::string> handed;
+  UIApplication::sharedApplication()->setWebBrowser([&](const URL& url) -> tl::expected<void, std::string> {
+    handed.push_back(url.absoluteString());
+    if (url.absoluteString().ends_with("/b")) return tl::make_unexpected("no display");
+    return {};
+  });
+  driver.execute("show");  // the page loads
+  driver.execute("link 1");
+  driver.execute("link 2");
+  UIApplication::sharedApplication()->openURL(*URL::URLWithString("mailto:someone@example.com"));
+  driver.execute("show");
+  EXPECT_EQ(handed, (std::vector<std::string>{"https://example.com/a", "https://example.com/b"}));
+  EXPECT_EQ(linesStartingWith(out.str(), "(opened"),
+            (std::vector<std::string>{"(opened https://example.com/a)", "(opened mailto:someone@example.com)"}));
+  EXPECT_EQ(linesStartingWith(out.str(), "(no browser"),
+            std::vector<std::string>{"(no browser could open https://example.com/b: no display)"});
+}
+
 TEST_F(GadgetsTest, APictureThatTakesTapsShowsItsNameWithOrWithoutAnImage) {
   int taps = 0;
   auto avatar = UIImageView::make();
@@ -608,11 +653,11 @@ struct CountedLines : std::streambuf {
 
 TEST_F(GadgetsTest, InputFasterThanTheCommandsWaitsAndAFailingCommandEndsOnlyItself) {
   std::atomic<int> tapped = 0;
-  for (const auto& [name, action] : std::vector<std::pair<std::string, std::function<void()>>>{
+  for (const auto& named : std::vector<std::pair<std::string, std::function<void()>>>{
            {"counter", [&] { ++tapped; }}, {"thrower", [] { throw std::runtime_error("out of memory"); }}}) {
     auto button = UIButton::make(CGRect{{0, 360}, {100, 40}});
-    button->setAccessibilityIdentifier(name);
-    button->addTarget([action](UIControl&, const UIEvent*) { action(); }, UIControlEvents::TouchUpInside);
+    button->setAccessibilityIdentifier(named.first);
+    button->addTarget([action = named.second](UIControl&, const UIEvent*) { action(); }, UIControlEvents::TouchUpInside);
     gadgets->view()->addSubview(button);
   }
   driver.execute("tap thrower");

@@ -4,6 +4,7 @@
 
 #include "controller_test_support.h"
 #include "platform/foundation/bundle.h"
+#include "platform/ui/external_browser.h"
 #include "platform/ui/ui_application_main.h"
 #include "platform/ui/ui_navigation_controller.h"
 #include "platform/ui/ui_storyboard.h"
@@ -105,6 +106,22 @@ TEST_F(ApplicationTest, OutgoingURLsAreRecordedAndOnlyHandledSchemesOpen) {
   EXPECT_EQ(app->openedURLs(), (std::vector<URL>{web}));
   // Without a delegate nothing takes a URL opened into the application.
   EXPECT_FALSE(app->deliverOpenURL(web));
+}
+
+TEST_F(ApplicationTest, AWebAddressOpensOnlyWhenABrowserStarts) {
+  auto web = *URL::URLWithString("https://example.com/doc.pdf");
+  auto environment = [](const char* browser) {
+    return [browser](const char* name) { return std::string(name) == "DORVALE_BROWSER" ? browser : nullptr; };
+  };
+  EXPECT_EQ(ExternalBrowser::start(web, environment(nullptr)).error(),
+            "DORVALE_BROWSER is not set and there is no display");
+  EXPECT_EQ(ExternalBrowser::start(web, environment("/nonexistent/browser")).error(),
+            "cannot start /nonexistent/browser: No such file or directory");
+  EXPECT_TRUE(ExternalBrowser::start(web, environment("true")));
+  auto app = UIApplication::sharedApplication();
+  app->setWebBrowser([](const URL&) -> tl::expected<void, std::string> { return tl::make_unexpected("no display"); });
+  EXPECT_FALSE(app->openURL(web));
+  EXPECT_TRUE(app->openedURLs().empty());
 }
 
 TEST_F(ApplicationTest, BackgroundTasksEndOnceAndExpireThroughTheirHandlers) {

@@ -111,7 +111,7 @@ TEST(UITableViewTest, LoadsOnFirstNeedAndReusesCellsOnReload) {
   f.rows->asked.clear();
   f.rows->sections[1][0] = "Calculus";
   f.table->reloadRowsAtIndexPaths({NSIndexPath{1, 0}}, UITableViewRowAnimation::None);
-  EXPECT_EQ(f.rows->asked, std::vector<NSIndexPath>{NSIndexPath(1, 0)});
+  EXPECT_EQ(f.rows->asked, (std::vector<NSIndexPath>{NSIndexPath{1, 0}}));
   EXPECT_EQ(label(f.table->cellForRowAtIndexPath({1, 0})), "Calculus");
   EXPECT_EQ(f.table->cellForRowAtIndexPath({0, 0}), intro);
 
@@ -199,10 +199,10 @@ TEST(UITableViewTest, InsertAndDeleteMoveCellsAndSelection) {
   f.rows->sections[1].insert(f.rows->sections[1].begin(), "Arithmetic");
   f.rows->asked.clear();
   f.table->insertRowsAtIndexPaths({NSIndexPath{1, 0}}, UITableViewRowAnimation::Automatic);
-  EXPECT_EQ(f.rows->asked, std::vector<NSIndexPath>{NSIndexPath(1, 0)});
+  EXPECT_EQ(f.rows->asked, (std::vector<NSIndexPath>{NSIndexPath{1, 0}}));
   EXPECT_EQ(f.table->cellForRowAtIndexPath({1, 1}), algebra);
   EXPECT_EQ(f.table->cellForRowAtIndexPath({1, 2}), geometry);
-  EXPECT_EQ(f.table->indexPathForSelectedRow(), NSIndexPath(1, 2));
+  EXPECT_EQ(f.table->indexPathForSelectedRow(), (NSIndexPath{1, 2}));
   EXPECT_TRUE(geometry->isSelected());
 
   f.rows->sections[1].erase(f.rows->sections[1].begin() + 1);
@@ -215,7 +215,7 @@ TEST(UITableViewTest, InsertAndDeleteMoveCellsAndSelection) {
   f.table->deleteSections({0}, UITableViewRowAnimation::Automatic);
   EXPECT_EQ(f.table->numberOfSections(), 1);
   EXPECT_EQ(f.table->cellForRowAtIndexPath({0, 1}), geometry);
-  EXPECT_EQ(f.table->indexPathForSelectedRow(), NSIndexPath(0, 1));
+  EXPECT_EQ(f.table->indexPathForSelectedRow(), (NSIndexPath{0, 1}));
 }
 
 TEST(UITableViewTest, UserSelectionCallsTheDelegate) {
@@ -261,7 +261,7 @@ TEST(UITableViewTest, SwipedRowsOfferTheDelegatesActions) {
   auto actions = f.table->swipeRowAtIndexPath({1, 1});
   ASSERT_EQ(actions.size(), 2u);
   EXPECT_EQ(actions[0]->backgroundColor(), UIColor::lightGrayColor());
-  EXPECT_EQ(f.table->swipedIndexPath(), NSIndexPath(1, 1));
+  EXPECT_EQ(f.table->swipedIndexPath(), (NSIndexPath{1, 1}));
 
   // A tap on a row while one is open only closes it.
   f.table->tapRowAtIndexPath({1, 0});
@@ -273,6 +273,45 @@ TEST(UITableViewTest, SwipedRowsOfferTheDelegatesActions) {
   EXPECT_TRUE(f.table->performRowAction({1, 2}, "Docs"));  // no handler: nothing happens, no crash
   EXPECT_FALSE(f.table->performRowAction({1, 2}, "Delete"));
   EXPECT_FALSE(f.table->performRowAction({0, 0}, "Quiz"));
+}
+
+// Actions named after the row as it was when asked, whose handlers hold a "screen"; "Locked" has none.
+struct NamedActions : Rows {
+  std::optional<std::vector<std::shared_ptr<UITableViewRowAction>>> editActionsForRowAtIndexPath(
+      UITableView&, const NSIndexPath& ip) override {
+    const auto& row = sections.at(static_cast<std::size_t>(ip.section)).at(static_cast<std::size_t>(ip.row));
+    asked.push_back(ip);
+    if (row == "Locked") return std::nullopt;
+    auto screen = std::make_shared<int>(0);
+    screens.push_back(screen);
+    return std::vector{UITableViewRowAction::rowActionWithStyle(UITableViewRowActionStyle::Normal, "Open " + row,
+                                                                [screen](UITableViewRowAction&, const NSIndexPath&) {})};
+  }
+  std::vector<std::weak_ptr<int>> screens;
+};
+
+TEST(UITableViewTest, RowsNameTheirSwipeActionsAskedOncePerReloadWithoutKeepingThem) {
+  Fixture<NamedActions> f;
+  auto text = [&] {
+    TextCanvas canvas;
+    f.table->render(canvas);
+    return canvas.text();
+  };
+  text();
+  f.rows->sections[1][1] = "Geometry II";
+  f.table->reloadRowsAtIndexPaths({NSIndexPath{1, 1}}, UITableViewRowAnimation::None);
+  f.rows->sections[1].insert(f.rows->sections[1].begin(), "Arithmetic");
+  f.table->insertRowsAtIndexPaths({NSIndexPath{1, 0}}, UITableViewRowAnimation::None);
+  const std::string shown =
+      "== Section 0 ==\n0.0. Intro\n== Section 1 ==\n1.0. Arithmetic (swipe: Open Arithmetic)\n"
+      "1.1. Algebra (swipe: Open Algebra)\n1.2. Geometry II (swipe: Open Geometry II)\n1.3. Locked\n";
+  EXPECT_EQ(text(), shown);
+  // Cells and actions are asked together, however often the table renders: the first load (4 cells,
+  // 3 editable rows), the reloaded row and the inserted one; the other titles move with their rows.
+  EXPECT_EQ(f.rows->asked.size(), 4 + 3 + 2 + 2u);
+  EXPECT_TRUE(std::all_of(f.rows->screens.begin(), f.rows->screens.end(), [](const auto& s) { return s.expired(); }));
+  f.table->setEditing(true);  // no swipes then
+  EXPECT_EQ(text().find("swipe"), std::string::npos);
 }
 
 TEST(UITableViewTest, SectionHeaderViewsFollowTheSectionsAndRefreshHooksUp) {
@@ -326,8 +365,8 @@ TEST(UITableViewTest, RendersHeadersRowsAndStates) {
             "0.0. Intro\n"
             "== Section 1 ==\n"
             "1.0. Algebra | \u2713 <Quiz|Docs>\n"
-            "1.1. Geometry (selected)\n"
-            "1.2. Locked\n"
+            "1.1. Geometry (selected) (swipe: Quiz|Docs)\n"
+            "1.2. Locked (swipe: Quiz|Docs)\n"
             "2 lessons\n");
 }
 

@@ -199,7 +199,7 @@ void UIView::attach(const std::shared_ptr<UIView>& view, std::size_t index) {
   if (oldSuper.get() == this) {
     // Reordering among siblings only.
     if (subviewHoles_) closeSubviewHoles();
-    const std::size_t from = view->indexInSuperview_;
+    const std::size_t from = subviewIndex(*view);
     const std::size_t to = std::min(index, subviews_.size() - 1);
     if (from == to) return;
     const auto at = [this](std::size_t i) { return subviews_.begin() + static_cast<std::ptrdiff_t>(i); };
@@ -208,7 +208,6 @@ void UIView::attach(const std::shared_ptr<UIView>& view, std::size_t index) {
     } else {
       std::rotate(at(to), at(from), at(from + 1));
     }
-    numberSubviewsFrom(std::min(from, to));
     renderInputChanged();
     return;
   }
@@ -237,7 +236,6 @@ void UIView::attach(const std::shared_ptr<UIView>& view, std::size_t index) {
   if (subviewHoles_ && (index < subviews_.size() || subviews_.size() == subviews_.capacity())) closeSubviewHoles();
   const std::size_t at = std::min(index, subviews_.size());
   subviews_.insert(subviews_.begin() + static_cast<std::ptrdiff_t>(at), view);
-  numberSubviewsFrom(at);
   if (view->needsLayout_ || view->layoutBelow_) view->markLayoutAbove();
 }
 
@@ -257,10 +255,38 @@ void UIView::removeFromSuperview() {
   layoutInputChanged();
 }
 
+namespace {
+
+// Where a subview was last taken out, and of which view. A list's reload takes its cells out one
+// after the other, so the next one stands beside the last: found without a search. Only a hint:
+// what it points at is checked.
+struct LastDrop {
+  const UIView* superview = nullptr;
+  std::size_t at = 0;
+} lastDrop;
+
+}  // namespace
+
+std::size_t UIView::subviewIndex(const UIView& view) const {
+  const std::size_t count = subviews_.size();
+  auto holds = [&](std::size_t i) { return i < count && subviews_[i].get() == &view; };
+  // The views added last (a table's rows) are often the ones taken out soonest.
+  if (holds(count - 1)) return count - 1;
+  if (lastDrop.superview == this) {
+    for (std::size_t i : {lastDrop.at + 1, lastDrop.at - 1}) {
+      if (holds(i)) return i;
+    }
+  }
+  auto it = std::find_if(subviews_.begin(), subviews_.end(), [&](const auto& s) { return s.get() == &view; });
+  return static_cast<std::size_t>(it - subviews_.begin());
+}
+
 void UIView::dropSubview(const UIView& view) {
   renderInputChanged();
-  std::size_t at = view.indexInSuperview_;
-  if (at >= subviews_.size() || subviews_[at].get() != &view) return;
+  const std::size_t at = subviewIndex(view);
+  if (at >= subviews_.size()) return;
+  lastDrop = {this, at};
+  // Emptied, not erased: the views after it stay where they are.
   if (at + 1 < subviews_.size()) {
     subviews_[at].reset();
     subviewHoles_ = true;
@@ -272,18 +298,7 @@ void UIView::dropSubview(const UIView& view) {
 
 void UIView::closeSubviewHoles() const {
   subviewHoles_ = false;
-  auto first = std::find(subviews_.begin(), subviews_.end(), nullptr);
-  if (first == subviews_.end()) return;
-  const auto from = static_cast<std::size_t>(first - subviews_.begin());
-  subviews_.erase(std::remove(first, subviews_.end(), nullptr), subviews_.end());
-  numberSubviewsFrom(from);
-}
-
-void UIView::numberSubviewsFrom(std::size_t index) const {
-  // A view added while this one was being made does not point back here and is never dropped.
-  for (std::size_t i = index; i < subviews_.size(); ++i) {
-    if (subviews_[i]->superview_ == this) subviews_[i]->indexInSuperview_ = static_cast<std::uint32_t>(i);
-  }
+  std::erase(subviews_, nullptr);
 }
 
 std::shared_ptr<UIView> UIView::superview() const {

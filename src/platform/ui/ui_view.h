@@ -300,9 +300,10 @@ class UIView : public UIResponder {
   void countConstraintsBelow(std::ptrdiff_t delta);
   void attach(const std::shared_ptr<UIView>& view, std::size_t index);
   void dropSubview(const UIView& view);
-  // Takes out the slots that dropSubview emptied, keeping the order, and renumbers the rest.
+  // Takes out the slots that dropSubview emptied, keeping the order.
   void closeSubviewHoles() const;
-  void numberSubviewsFrom(std::size_t index) const;
+  // Where `view` stands in subviews_ (its size when it is not there).
+  std::size_t subviewIndex(const UIView& view) const;
   void layoutPass(std::optional<std::uint64_t> framesTakenAt);
   struct PinIndex;
   struct Extras;
@@ -347,6 +348,4 @@ class UIView : public UIResponder {
   bool layoutBelow_ : 1 = false;
   mutable bool subviewHoles_ : 1 = false;
   std::uint32_t renderStamp_ = 0;
-  // Where this view stands in its superview's subviews_, slots emptied there included.
-  std::uint32_t indexInSuperview_ = 0;
 };

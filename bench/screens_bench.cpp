@@ -5,7 +5,8 @@
 // is what the first round added to the resident set once the allocator gave back what it holds
 // free (or the process's peak, where stated).
 //
-// `screens_bench FIGURE` runs one figure alone: quizzes, grid, search, details, achievements, news;
+// `screens_bench FIGURE` runs one figure alone: quizzes, grid, search, details, achievements, news,
+// question;
 // with SCREENS_BENCH_SHOW set, every screen it passes through goes to standard error.
 #include <fmt/format.h>
 #include <httplib.h>
@@ -79,6 +80,7 @@ struct Content {
   int detailCurricula = 4;  // the curricula of lecture 1's details
   int achievements = 3;
   int news = 4;
+  int answers = 0;  // of the one question of curriculum 1's quiz, which it has only with answers
 };
 
 class Backend {
@@ -103,6 +105,7 @@ class Backend {
                          R"("createDate":"2024-09-02 08:00:00","color":"blue_indigo","lectureId":1}})",
                          i, i, i, i);
     });
+    setAnswers(content.answers);
     routes();
     int listening = -1;
     server_.set_socket_options([&listening](socket_t socket) {
@@ -124,6 +127,7 @@ class Backend {
   int pictureGets() const { return pictureGets_.load(); }
   // The list is made for each request: kept here, it would count as the client's memory.
   void setLectures(int count) { lectures_ = count; }
+  void setAnswers(int count) { answers_ = count; }
 
  private:
   void post(const std::string& path, std::function<std::string(const json&)> answer) {
@@ -145,7 +149,12 @@ class Backend {
          [](const json&) { return R"({"token":"bench-token","userName":"demo@example.com","provider":"basic"})"; });
     post("Tablet/GetAvailableLectures", [this](const json&) { return list(lectures_.load(), lectureRecord); });
     post("Tablet/GetLecturesWithQuiz", [this](const json&) { return withQuiz_; });
-    post("Tablet/GetQuizes", [this](const json& body) { return id(body, "curriculumId") ? "[]" : quizes_; });
+    post("Tablet/GetQuizes", [this](const json& body) {
+      const int answers = answers_.load();
+      if (body.value("all", false)) return quizWithQuestion(answers);
+      if (id(body, "curriculumId")) return answers > 0 ? quizWithQuestion(0) : std::string("[]");
+      return quizes_;
+    });
     post("Tablet/GetCurriculums", [this](const json& body) {
       auto curriculum = id(body, "curriculumId");
       return curriculum ? "[" + curriculumRecord(*curriculum, true) + "]" : curricula_;
@@ -172,11 +181,30 @@ class Backend {
     });
   }
 
+  // Quiz 1 alone, with one question of `answers` answers (the first correct), or as a list shows it.
+  static std::string quizWithQuestion(int answers) {
+    if (answers == 0) {
+      return R"([{"id":1,"curriculumId":1,"name":"Quiz 1","isDeleted":false,)"
+             R"("quizLevel":{"id":1,"name":"Standard","two":50,"three":63,"four":75,"five":88}}])";
+    }
+    return fmt::format(
+        R"([{{"id":1,"curriculumId":1,"name":"Quiz 1","isDeleted":false,)"
+        R"("quizLevel":{{"id":1,"name":"Standard","two":50,"three":63,"four":75,"five":88}},"quizQuestion":[)"
+        R"({{"id":1,"quizId":1,"isDeleted":false,"questionDataType":"text","type":"oneCorrect","order":1,)"
+        R"("maxScore":2,"questionText":"Which of these answers is the right one?","questionAnswer":{}}}]}}])",
+        list(answers, [](int i) {
+          return fmt::format(R"({{"id":{},"quizQuestionId":1,"isCorrect":{},"answerText":"Answer {} of the long )"
+                             R"(question, one line","pairText":""}})",
+                             i, i == 1, i);
+        }));
+  }
+
   httplib::Server server_;
   std::thread thread_;
   int port_ = 0;
   std::atomic<int> pictureGets_{0};
   std::atomic<int> lectures_{0};
+  std::atomic<int> answers_{0};
   std::string withQuiz_, quizes_, curricula_, achievements_, news_;
 };
 
@@ -372,9 +400,35 @@ int news() {
   return 0;
 }
 
+// A question of 10,000 and of 100,000 answers: opening the quiz, and choosing an answer (the
+// screen sizes and draws every answer again).
+int question() {
+  constexpr int kSmall = 10000, kLarge = 100000;
+  Client client({.answers = kSmall});
+  client.signIn();
+  client.run("tab 1");
+  client.run("select 0");
+  client.run("select 0");
+  std::map<int, double> open{{kSmall, 1e9}, {kLarge, 1e9}}, choose{{kSmall, 1e9}, {kLarge, 1e9}};
+  for (int round = 0; round < kRounds; ++round) {
+    for (int count : {kSmall, kLarge}) {
+      client.backend().setAnswers(count);
+      open[count] = std::min(open[count], client.run("select 0"));
+      choose[count] = std::min(choose[count], client.run("select 1 " + std::to_string(count / 2)));
+      client.run("back");
+    }
+  }
+  std::printf("  10,000 answers: open %.3f s, choose %.3f s\n", open[kSmall], choose[kSmall]);
+  line("question of 100,000 answers: time to open the quiz", open[kLarge], "s", "<= 2 s");
+  line("question of 100,000 answers: time to choose an answer", choose[kLarge], "s", "<= 0.3 s");
+  line("question: time(100,000) / time(10,000), opening", open[kLarge] / open[kSmall], "", "<= 12");
+  line("question: time(100,000) / time(10,000), choosing", choose[kLarge] / choose[kSmall], "", "<= 12");
+  return 0;
+}
+
 const std::map<std::string, int (*)()> kFigures = {
-    {"quizzes", quizzes},           {"grid", grid}, {"search", search}, {"details", details},
-    {"achievements", achievements}, {"news", news},
+    {"quizzes", quizzes}, {"grid", grid}, {"search", search},     {"details", details},
+    {"achievements", achievements}, {"news", news},  {"question", question},
 };
 
 }  // namespace
@@ -392,7 +446,7 @@ int main(int argc, char* argv[]) {
   std::printf("screens_bench: long lists on the console screens, in-process backend on 127.0.0.1, best of %d rounds\n",
               kRounds);
   int failed = 0;
-  for (const char* name : {"quizzes", "grid", "search", "details", "achievements", "news"}) {
+  for (const char* name : {"quizzes", "grid", "search", "details", "achievements", "news", "question"}) {
     std::fflush(stdout);
     const std::string command = "'/proc/" + std::to_string(getpid()) + "/exe' " + name;
     if (std::system(command.c_str()) != 0) {

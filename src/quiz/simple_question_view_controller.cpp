@@ -311,27 +311,23 @@ std::optional<CGSize> SimpleQuestionViewController::sizeForItemAtIndexPath(UICol
   }
   auto layout = flowLayout();
   auto& rows = cellHeightCache_[width];
-  auto tallest = [&rows]() -> std::optional<CGFloat> {
-    if (rows.empty()) return std::nullopt;
-    return std::max_element(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.second < b.second; })
-        ->second;
-  };
+  CGFloat& tallest = tallestCellHeight_[width];
   if (!rows.empty() && rows.size() == quizQuestion_->answer().size()) {
-    const CGFloat height = *tallest();
-    layout->setItemSize(CGSize{width, height});
-    return CGSize{width, height};
+    layout->setItemSize(CGSize{width, tallest});
+    return CGSize{width, tallest};
   }
   configureAnswerCell(*sizingAnswerCell_, indexPath);
   const CGSize measured = sizingAnswerCell_->preferredLayoutSizeFittingSize(CGSize{width, measuringHeight});
   CGFloat height = measured.height;
-  if (auto most = tallest(); !most) {
+  if (rows.empty()) {
     layout->setItemSize(measured);
-  } else if (*most < measured.height) {
+  } else if (tallest < measured.height) {
     layout->setItemSize(measured);
     layout->invalidateLayout();
   } else {
-    height = *most;
+    height = tallest;
   }
   rows[indexPath.row] = height;
+  tallest = height;
   return CGSize{measured.width, height};
 }

@@ -82,6 +82,9 @@ class SimpleQuestionViewController : public UIViewController,
   std::shared_ptr<AnswerCollectionViewCell> sizingAnswerCell_;
   std::shared_ptr<QuestionCollectionViewHeader> headerView_;
   std::map<CGFloat, std::map<int, CGFloat>> cellHeightCache_;
+  // The largest height stored under each tile width: stored heights never fall, so it is kept as
+  // rows are stored instead of found by a scan per item.
+  std::map<CGFloat, CGFloat> tallestCellHeight_;
   std::map<CGFloat, CGFloat> headerHeightCache_;
   NotificationCenter::ObserverToken orientationObserver_ = 0;
 };

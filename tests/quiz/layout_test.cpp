@@ -57,6 +57,26 @@ TEST_F(QuestionTest, TallerAnswerMeasuredLaterInvalidatesOnce) {
   EXPECT_EQ(layout.itemSize(), longTile);
 }
 
+TEST_F(QuestionTest, TheTallestTileIsKeptForEachWidthApart) {
+  // Two lines on a phone held upright, one on its side.
+  load(question("oneCorrect", {{"A"}, {"Fifty characters of answer, two lines when upright"}, {"B"}}));
+  auto& cv = *collection();
+  auto& layout = dynamic_cast<UICollectionViewFlowLayout&>(*cv.collectionViewLayout());
+  auto size = [&](int row) { return *screen->sizeForItemAtIndexPath(cv, layout, {1, row}); };
+  auto turn = [&](CGSize to) {
+    screen->view()->setFrame(CGRect{{0, 0}, to});
+    cv.setFrame(CGRect{{0, 0}, to});
+  };
+  const CGFloat upright = size(1).height;
+  EXPECT_EQ(std::tuple(size(0).height, size(2).height), std::tuple(upright, upright));
+  turn({667, 375});
+  for (int row : {0, 1, 2}) EXPECT_EQ(size(row), (CGSize{487, 38})) << row;
+  turn({375, 667});
+  EXPECT_GT(upright, 38);
+  EXPECT_EQ(size(0), (CGSize{315, upright}));
+  EXPECT_EQ(layout.itemSize(), (CGSize{315, upright}));
+}
+
 TEST_F(QuestionTest, WordCellFillsTheRestBelowTheQuestion) {
   load(question("getWord", {{"Paris"}}));
   auto& cv = *collection();

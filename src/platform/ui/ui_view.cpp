@@ -154,7 +154,9 @@ UIView::UIView(CGRect frame) : frame_(frame) {}
 UIView::~UIView() {
   if (!touchBlockers().empty()) std::erase(touchBlockers(), this);
   // Subviews that others keep alive are without a superview from now on.
-  for (const auto& s : subviews_) s->superview_ = nullptr;
+  for (const auto& s : subviews_) {
+    if (s) s->superview_ = nullptr;
+  }
 }
 
 void UIView::mayBlockTouchesBeneath() {
@@ -195,13 +197,17 @@ void UIView::attach(const std::shared_ptr<UIView>& view, std::size_t index) {
   if (newRoot == view.get()) return;
   auto oldSuper = view->superview();
   if (oldSuper.get() == this) {
-    // Reordering among siblings only. `view` may be one of subviews_ itself, which the erase moves.
-    auto moved = view;
-    auto it = std::find(subviews_.begin(), subviews_.end(), moved);
-    const auto to = static_cast<std::ptrdiff_t>(std::min(index, subviews_.size() - 1));
-    if (it - subviews_.begin() == to) return;
-    subviews_.erase(it);
-    subviews_.insert(subviews_.begin() + to, std::move(moved));
+    // Reordering among siblings only.
+    if (subviewHoles_) closeSubviewHoles();
+    const std::size_t from = subviewIndex(*view);
+    const std::size_t to = std::min(index, subviews_.size() - 1);
+    if (from == to) return;
+    const auto at = [this](std::size_t i) { return subviews_.begin() + static_cast<std::ptrdiff_t>(i); };
+    if (from < to) {
+      std::rotate(at(from), at(from + 1), at(to + 1));
+    } else {
+      std::rotate(at(to), at(from), at(from + 1));
+    }
     renderInputChanged();
     return;
   }
@@ -226,7 +232,10 @@ void UIView::attach(const std::shared_ptr<UIView>& view, std::size_t index) {
   renderInputChanged();
   // A view no shared pointer owns (one being made) is nobody's superview.
   view->superview_ = weak_from_this().expired() ? nullptr : this;
-  subviews_.insert(subviews_.begin() + static_cast<std::ptrdiff_t>(std::min(index, subviews_.size())), view);
+  // An index among the subviews shown counts no empty slot; a full list closes them up rather than grow.
+  if (subviewHoles_ && (index < subviews_.size() || subviews_.size() == subviews_.capacity())) closeSubviewHoles();
+  const std::size_t at = std::min(index, subviews_.size());
+  subviews_.insert(subviews_.begin() + static_cast<std::ptrdiff_t>(at), view);
   if (view->needsLayout_ || view->layoutBelow_) view->markLayoutAbove();
 }
 
@@ -246,11 +255,50 @@ void UIView::removeFromSuperview() {
   layoutInputChanged();
 }
 
+namespace {
+
+// Where a subview was last taken out, and of which view. A list's reload takes its cells out one
+// after the other, so the next one stands beside the last: found without a search. Only a hint:
+// what it points at is checked.
+struct LastDrop {
+  const UIView* superview = nullptr;
+  std::size_t at = 0;
+} lastDrop;
+
+}  // namespace
+
+std::size_t UIView::subviewIndex(const UIView& view) const {
+  const std::size_t count = subviews_.size();
+  auto holds = [&](std::size_t i) { return i < count && subviews_[i].get() == &view; };
+  // The views added last (a table's rows) are often the ones taken out soonest.
+  if (holds(count - 1)) return count - 1;
+  if (lastDrop.superview == this) {
+    for (std::size_t i : {lastDrop.at + 1, lastDrop.at - 1}) {
+      if (holds(i)) return i;
+    }
+  }
+  auto it = std::find_if(subviews_.begin(), subviews_.end(), [&](const auto& s) { return s.get() == &view; });
+  return static_cast<std::size_t>(it - subviews_.begin());
+}
+
 void UIView::dropSubview(const UIView& view) {
   renderInputChanged();
-  // From the end: the views added last (a table's rows) are the ones taken out soonest.
-  auto it = std::find_if(subviews_.rbegin(), subviews_.rend(), [&](const auto& s) { return s.get() == &view; });
-  if (it != subviews_.rend()) subviews_.erase(std::next(it).base());
+  const std::size_t at = subviewIndex(view);
+  if (at >= subviews_.size()) return;
+  lastDrop = {this, at};
+  // Emptied, not erased: the views after it stay where they are.
+  if (at + 1 < subviews_.size()) {
+    subviews_[at].reset();
+    subviewHoles_ = true;
+    return;
+  }
+  subviews_.pop_back();
+  while (!subviews_.empty() && !subviews_.back()) subviews_.pop_back();
+}
+
+void UIView::closeSubviewHoles() const {
+  subviewHoles_ = false;
+  std::erase(subviews_, nullptr);
 }
 
 std::shared_ptr<UIView> UIView::superview() const {
@@ -275,7 +323,7 @@ bool UIView::isDescendantOfView(const UIView& ancestor) const {
 
 std::shared_ptr<UIView> UIView::viewWithTag(int tag) {
   if (this->tag() == tag) return sharedAs<UIView>();
-  for (const auto& s : subviews_) {
+  for (const auto& s : subviews()) {
     if (auto found = s->viewWithTag(tag)) return found;
   }
   return nullptr;
@@ -286,7 +334,7 @@ std::shared_ptr<UIView> UIView::viewWithAccessibilityIdentifier(const std::strin
   if (!name.empty() && (accessibilityIdentifier() == name || accessibilityLabel() == name) && isWithinShownContent()) {
     return sharedAs<UIView>();
   }
-  for (const auto& s : subviews_) {
+  for (const auto& s : subviews()) {
     if (auto found = s->viewWithAccessibilityIdentifier(name)) return found;
   }
   return nullptr;
@@ -338,7 +386,7 @@ void UIView::setTintColor(std::optional<UIColor> color) {
     UIView* v = pending.back();
     pending.pop_back();
     v->tintColorDidChange();
-    for (const auto& s : v->subviews_) {
+    for (const auto& s : v->subviews()) {
       if (!s->ownTintColor()) pending.push_back(s.get());
     }
   }
@@ -378,7 +426,7 @@ bool UIView::canReceiveTouches() const {
   // An overlay added later to any ancestor covers this branch.
   const UIView* child = this;
   for (const UIView* parent = superview_; parent; parent = parent->superview_) {
-    const auto& siblings = parent->subviews_;
+    const auto& siblings = parent->subviews();
     auto it = std::find_if(siblings.begin(), siblings.end(), [&](const auto& s) { return s.get() == child; });
     for (++it; it < siblings.end(); ++it) {
       if (subtreeBlocksTouches(**it)) return false;
@@ -498,11 +546,11 @@ void UIView::renderInputChanged() {
 }
 
 void UIView::renderSubviews(TextCanvas& canvas) const {
-  for (const auto& s : subviews_) s->render(canvas);
+  for (const auto& s : subviews()) s->render(canvas);
 }
 
 void UIView::renderSubviewsWithin(TextCanvas& canvas, CGRect visible) const {
-  for (const auto& s : subviews_) {
+  for (const auto& s : subviews()) {
     const CGRect f = s->frame_;
     if (!hasArea(f)) {
       s->render(canvas);

@@ -95,7 +95,10 @@ class UIView : public UIResponder {
   void insertSubview(const std::shared_ptr<UIView>& view, std::size_t index);
   void removeFromSuperview();
   void bringSubviewToFront(const std::shared_ptr<UIView>& view);
-  const std::vector<std::shared_ptr<UIView>>& subviews() const { return subviews_; }
+  const std::vector<std::shared_ptr<UIView>>& subviews() const {
+    if (subviewHoles_) closeSubviewHoles();
+    return subviews_;
+  }
   std::shared_ptr<UIView> superview() const;
   bool isSubviewOf(const UIView& view) const { return superview_ == &view; }
   // The window at the root of the tree, if the tree is in one.
@@ -297,6 +300,10 @@ class UIView : public UIResponder {
   void countConstraintsBelow(std::ptrdiff_t delta);
   void attach(const std::shared_ptr<UIView>& view, std::size_t index);
   void dropSubview(const UIView& view);
+  // Takes out the slots that dropSubview emptied, keeping the order.
+  void closeSubviewHoles() const;
+  // Where `view` stands in subviews_ (its size when it is not there).
+  std::size_t subviewIndex(const UIView& view) const;
   void layoutPass(std::optional<std::uint64_t> framesTakenAt);
   struct PinIndex;
   struct Extras;
@@ -319,7 +326,9 @@ class UIView : public UIResponder {
 
   // It holds this view among its subviews and clears this when it goes.
   UIView* superview_ = nullptr;
-  std::vector<std::shared_ptr<UIView>> subviews_;
+  // A subview taken out leaves an empty slot (subviewHoles_) until the list is next read: taking out
+  // thousands of cells one by one then costs no move of the rest each time.
+  mutable std::vector<std::shared_ptr<UIView>> subviews_;
 
   CGRect frame_;  // the bounds have its size, and an origin kept apart (scrolled content only)
   CGFloat alpha_ = 1;
@@ -337,5 +346,6 @@ class UIView : public UIResponder {
   bool needsLayout_ : 1 = false;
   // A view below this one needs layout (set up the tree from it, cleared as a pass goes by).
   bool layoutBelow_ : 1 = false;
+  mutable bool subviewHoles_ : 1 = false;
   std::uint32_t renderStamp_ = 0;
 };

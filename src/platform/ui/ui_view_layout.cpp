@@ -224,7 +224,7 @@ void UIView::applyEdgeConstraintsWithin(const UIView* super) {
 
 void UIView::applyEdgeConstraintsInSubtree() {
   const bool holds = holdsConstraints();
-  for (const auto& s : subviews_) {
+  for (const auto& s : subviews()) {
     // No frame in a branch without constraints, under a view without any, can move.
     if (!holds && s->constraintsBelow() == 0) continue;
     s->applyEdgeConstraintsWithin(this);
@@ -259,7 +259,7 @@ void UIView::layoutPass(std::optional<std::uint64_t> framesTakenAt) {
     ++layoutSubviewsRuns;
     layoutSubviews();
   }
-  if (subviews_.empty()) return;
+  if (subviews().empty()) return;
   const bool holds = holdsConstraints();
   SubviewsSnapshot keep(subviews_);
   for (const auto& s : keep) {
@@ -281,7 +281,7 @@ CGSize UIView::systemLayoutSizeFittingSize(CGSize targetSize) const {
   CGFloat width = targetSize.width > 0 ? targetSize.width : frame_.size.width;
   bool any = false;
   CGFloat height = 0;
-  for (const auto& s : subviews_) {
+  for (const auto& s : subviews()) {
     if (s->hidden_) continue;
     any = true;
     height += s->systemLayoutSizeFittingSize(CGSize{width, 0}).height;

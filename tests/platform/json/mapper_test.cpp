@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -53,6 +54,25 @@ TEST(MapperTest, MapArrayKeepsOrderAndNeverFails) {
   EXPECT_FALSE(Mapper<Item>().mapArrayIfArray(R"([{"id":1}] {"id":2})"));
   const auto none = Mapper<Item>().mapArrayIfArray(" [] ");
   EXPECT_TRUE(none && none->empty());
+}
+
+TEST(MapperTest, ArrayElementsComeWholeWithTheirNestedListsOfObjects) {
+  // A question and its answers: objects in arrays in objects, every kind of value, a key given twice.
+  const std::vector<std::string> elements = {
+      R"({"id":1,"answer":[{"id":11,"ok":true},{"id":12,"ok":false,"text":"b"}],"id":2})",
+      R"({"a":[[],[{"b":[1,{"c":null}]},[true,2.5,-3,18446744073709551615]]],"d":{"e":"x","f":{}},"g":[]})",
+      R"({})"};
+  std::string text = "[7,";
+  for (const auto& element : elements) text += element + ",[{\"skip\":1}],";
+  text += "\"end\"]";
+  std::vector<JsonValue> read;
+  ASSERT_TRUE(json_detail::parseArrayObjects(text, [&read](const JsonValue& object) { read.push_back(object); }));
+  ASSERT_EQ(read.size(), elements.size());
+  for (std::size_t i = 0; i < elements.size(); ++i) EXPECT_EQ(read[i], json_detail::parseJSON(elements[i])) << i;
+
+  // Cut short or followed by more: not an array.
+  for (const std::string& broken : {text.substr(0, text.size() - 1), text + "]", text.substr(0, 40)})
+    EXPECT_FALSE(json_detail::parseArrayObjects(broken, [](const JsonValue&) {})) << broken;
 }
 
 }  // namespace

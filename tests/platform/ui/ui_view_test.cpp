@@ -7,6 +7,7 @@
 #include <string>
 #include <tuple>
 #include <utility>
+#include <vector>
 
 #include "platform/ui/ns_layout_constraint.h"
 #include "platform/ui/render.h"
@@ -85,6 +86,64 @@ TEST(UIViewTest, ASubviewThatOutlivesItsSuperviewIsFreeToJoinAnother) {
   auto loose = UIView::make();
   unowned.addSubview(loose);
   EXPECT_EQ(loose->superview(), nullptr);
+}
+
+TEST(UIViewTest, TakingSubviewsOutKeepsTheRestInOrderWhateverComesNext) {
+  using Views = std::vector<std::shared_ptr<UIView>>;
+  auto make = [](int n) {
+    Views views;
+    for (int i = 0; i < n; ++i) views.push_back(UIView::make());
+    return views;
+  };
+  auto parent = UIView::make();
+  auto v = make(6);
+  for (const auto& view : v) parent->addSubview(view);
+  v[1]->removeFromSuperview();
+  v[3]->removeFromSuperview();
+  v[5]->removeFromSuperview();  // the last, with gaps before it
+  EXPECT_EQ(parent->subviews(), (Views{v[0], v[2], v[4]}));
+
+  // Positions count the views shown, also right after one is taken out.
+  auto x = UIView::make();
+  v[0]->removeFromSuperview();
+  parent->insertSubview(x, 1);
+  EXPECT_EQ(parent->subviews(), (Views{v[2], x, v[4]}));
+  x->removeFromSuperview();
+  parent->bringSubviewToFront(v[2]);
+  EXPECT_EQ(parent->subviews(), (Views{v[4], v[2]}));
+  v[4]->removeFromSuperview();
+  parent->addSubview(v[2]);
+  parent->addSubview(v[0]);
+  EXPECT_EQ(parent->subviews(), (Views{v[2], v[0]}));
+
+  // A list reloaded: each view taken out from the front and added again at the end, many times.
+  auto rows = make(300);
+  auto list = UIView::make();
+  for (const auto& row : rows) list->addSubview(row);
+  for (int pass = 0; pass < 3; ++pass) {
+    for (const auto& row : rows) {
+      row->removeFromSuperview();
+      list->addSubview(row);
+    }
+  }
+  EXPECT_EQ(list->subviews(), rows);
+  // Moved to another view while gaps are open; then taken out of that one.
+  rows[0]->removeFromSuperview();
+  parent->addSubview(rows[1]);
+  rows[299]->removeFromSuperview();
+  EXPECT_EQ(list->subviews(), Views(rows.begin() + 2, rows.end() - 1));
+  rows[1]->removeFromSuperview();
+  EXPECT_EQ(parent->subviews(), (Views{v[2], v[0]}));
+
+  // A view held by one being made (which it does not point back to) and by another: the first's
+  // changes leave the second able to let it go.
+  UIView unowned;
+  auto shared = UIView::make();
+  unowned.addSubview(shared);
+  parent->addSubview(shared);
+  unowned.insertSubview(UIView::make(), 0);
+  shared->removeFromSuperview();
+  EXPECT_EQ(parent->subviews(), (Views{v[2], v[0]}));
 }
 
 TEST(UIViewTest, BoundsFollowTheFrameSizeAndKeepTheirOwnOrigin) {

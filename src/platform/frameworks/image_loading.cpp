@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <deque>
 #include <map>
 #include <new>
 #include <utility>
@@ -30,11 +29,8 @@ std::unique_ptr<RequestOptions> withOptions(RequestOptions&& options) {
 struct PendingRequest {
   std::uint64_t id = 0;
   std::weak_ptr<UIImageView> view;
-  std::shared_ptr<URLSessionDataTask> task;  // none while it waits its turn
-  // The address as text. Thousands of rows wait for their turn at once: one given as text is
-  // parsed again when its download starts rather than kept parsed while it waits.
-  std::string key;
-  std::optional<URL> url;  // as given by a caller that had it parsed
+  std::shared_ptr<URLSessionDataTask> task;
+  std::string key;  // the address as text
   // The latest call's: a view asked again for the address it loads keeps the download.
   std::unique_ptr<RequestOptions> options;
 
@@ -57,22 +53,6 @@ std::uint64_t nextRequestId() {
 }
 
 constexpr std::int64_t kMaxPictureBytes = 16 * 1024 * 1024;
-
-// A grid of thousands of pictures asks for them all at once: each download running holds a
-// connection and its buffers, so a few run at a time and the others wait their turn in order.
-constexpr std::size_t kMaxDownloads = 16;
-
-struct Downloads {
-  std::size_t running = 0;
-  std::deque<std::pair<std::uint64_t, const UIImageView*>> waiting;
-  // Keeps waiters for the network waiting while pictures wait their turn.
-  std::shared_ptr<void> inFlight;
-};
-
-Downloads& downloads() {
-  static auto* state = new Downloads();  // never destroyed, like the session
-  return *state;
-}
 
 std::shared_ptr<URLSession> imageSession() {
   // Never destroyed: answers may still arrive while the process exits.
@@ -98,10 +78,9 @@ void deliver(UIImageView& view, const std::shared_ptr<UIImage>& image, const Ima
   }
 }
 
-NSError loadingError(long code, const std::string& description, const URL& url) {
-  return NSError(
-      ImageLoadingErrorDomain, code,
-      {{NSLocalizedDescriptionKey, description}, {NSURLErrorFailingURLStringErrorKey, url.absoluteString()}});
+NSError loadingError(long code, const std::string& description, const std::string& address) {
+  return NSError(ImageLoadingErrorDomain, code,
+                 {{NSLocalizedDescriptionKey, description}, {NSURLErrorFailingURLStringErrorKey, address}});
 }
 
 }  // namespace
@@ -256,10 +235,8 @@ void hnk_cancelSetImage(UIImageView& view) {
 
 namespace {
 
-void startWaitingDownloads();
-
 // The answer of request `id` for the view at `address`, when it is still the one that view waits for.
-void pictureArrived(std::uint64_t id, const UIImageView* address, const URL& url, std::optional<Data> data,
+void pictureArrived(std::uint64_t id, const UIImageView* address, std::optional<Data> data,
                     const std::shared_ptr<const URLResponse>& response, std::optional<NSError> error) {
   auto& requests = pendingRequests();
   auto it = requests.find(address);
@@ -275,9 +252,9 @@ void pictureArrived(std::uint64_t id, const UIImageView* address, const URL& url
     auto* http = dynamic_cast<const HTTPURLResponse*>(response.get());
     if (http && (http->statusCode() < 200 || http->statusCode() > 299)) {
       error = loadingError(ImageLoadingErrorStatusCodeNotOK,
-                           "Status code " + std::to_string(http->statusCode()) + " from " + request.key, url);
+                           "Status code " + std::to_string(http->statusCode()) + " from " + request.key, request.key);
     } else if (!(image = prepared(UIImage::imageWithData(data.value_or(Data{})), options.format))) {
-      error = loadingError(ImageLoadingErrorInvalidData, "Failed to load image data from " + request.key, url);
+      error = loadingError(ImageLoadingErrorInvalidData, "Failed to load image data from " + request.key, request.key);
     }
   }
   if (!image) {
@@ -287,38 +264,6 @@ void pictureArrived(std::uint64_t id, const UIImageView* address, const URL& url
   ImageCache::shared().setImage(image, request.key, options.format.name);
   if (target) deliver(*target, image, options.success);
 }
-
-// Requests cancelled or replaced while they waited are passed over.
-void startWaitingDownloads() {
-  auto& state = downloads();
-  auto& requests = pendingRequests();
-  while (state.running < kMaxDownloads && !state.waiting.empty()) {
-    const auto [id, address] = state.waiting.front();
-    state.waiting.pop_front();
-    auto it = requests.find(address);
-    if (it == requests.end() || it->second.id != id) continue;
-    const URL url = it->second.url ? *it->second.url : *URL::URLWithString(it->second.key);
-    auto task = imageSession()->dataTaskWithRequest(
-        URLRequest(url), [id, address, url](std::optional<Data> data, std::shared_ptr<const URLResponse> response,
-                                            std::optional<NSError> error) {
-          --downloads().running;
-          pictureArrived(id, address, url, std::move(data), response, std::move(error));
-          startWaitingDownloads();
-        });
-    it->second.task = task;
-    ++state.running;
-    task->resume();
-  }
-  if (state.waiting.empty()) {
-    state.inFlight.reset();
-  } else if (!state.inFlight) {
-    state.inFlight = URLSession::holdTransferInFlight();
-  }
-}
-
-}  // namespace
-
-namespace {
 
 // The part of a request that needs no parsed address: an image cached under `key` is set at once,
 // and a view already loading `key` keeps its download with the latest call's handlers. False when
@@ -344,14 +289,19 @@ bool servedWithoutDownload(UIImageView& view, const std::string& key, RequestOpt
   return false;
 }
 
-// Queues the download of `key` for `view`; `url` is the parsed address when the caller has it.
-void startRequest(UIImageView& view, const std::string& key, std::optional<URL> url, RequestOptions&& options) {
+// Starts the download of `key` for `view`. The session runs a few per host at a time and keeps
+// the others waiting in order: a host that never answers holds back only its own pictures.
+void startRequest(UIImageView& view, const std::string& key, const URL& url, RequestOptions&& options) {
   const auto id = nextRequestId();
-  auto& request = pendingRequests()[&view];
-  request =
-      PendingRequest{id, view.sharedAs<UIImageView>(), nullptr, key, std::move(url), withOptions(std::move(options))};
-  downloads().waiting.emplace_back(id, &view);
-  startWaitingDownloads();
+  const UIImageView* address = &view;
+  auto task = imageSession()->dataTaskWithRequest(
+      URLRequest(url), [id, address](std::optional<Data> data, std::shared_ptr<const URLResponse> response,
+                                     std::optional<NSError> error) {
+        pictureArrived(id, address, std::move(data), response, std::move(error));
+      });
+  pendingRequests()[address] =
+      PendingRequest{id, view.sharedAs<UIImageView>(), task, key, withOptions(std::move(options))};
+  task->resume();
 }
 
 }  // namespace
@@ -362,10 +312,9 @@ bool hnk_setImageFromURLString(UIImageView& view, const std::string& address) {
   auto url = URL::URLWithString(address);
   if (!url) return false;
   if (url->absoluteString() == address) {
-    // It parsed once, so it parses again when its turn comes.
-    startRequest(view, address, std::nullopt, std::move(options));
+    startRequest(view, address, *url, std::move(options));
   } else if (!servedWithoutDownload(view, url->absoluteString(), options, nullptr)) {
-    startRequest(view, url->absoluteString(), url, std::move(options));
+    startRequest(view, url->absoluteString(), *url, std::move(options));
   }
   return true;
 }

@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -160,6 +161,8 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   std::shared_ptr<URLSessionDataTask> dataTask() const;
   std::shared_ptr<URLSessionDownloadTask> downloadTask() const;
   double idleTimeout() const;
+  // The tighter of the session's cap on a response body and the task's own.
+  std::int64_t bodyCap() const;
   const Data& body() const;
 
   Setup setup_;
@@ -212,6 +215,7 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   curl_off_t lastUploaded_ = 0;
   bool writeFailed_ = false;
   bool bodyTooLarge_ = false;
+  std::int64_t bodyCap_ = INT64_MAX;  // bodyCap(), read once the session is known
   std::int64_t answerBytes_ = 0;  // decoded body bytes of the current answer
   int sendsSinceAnswer_ = 0;      // requests curl started in this hop since the last answer
   bool resendRefused_ = false;

@@ -320,7 +320,7 @@ TEST_F(StalledPicturesTest, RedirectsToAHungHostCountForItNotForTheHostThatRedir
   server_.reply("GET", "/moved.png", {.status = 302, .headers = {{"Location", stalled_.url("hung.png")}}});
   server_.reply("GET", "/own.png", {.body = pngBytes(4, 4)});
   for (int i = 0; i < 16; ++i) load(server_.url("moved.png?n=" + std::to_string(i)));
-  ASSERT_TRUE(server_.waitForRequestCount(16));
+  ASSERT_TRUE(time_.runUntil([&] { return server_.requestCount() == 16; }));
   EXPECT_LT(secondsToPicture(load(server_.url("own.png"))), 1.0);
   EXPECT_LE(stalled_.connections(), 6) << "the hung host's own share, however many redirect there";
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstddef>
 #include <list>
 #include <map>
 #include <memory>
@@ -33,8 +32,6 @@ class ConnectionSlots {
   // Ends a running hop's slot or a wait. A freed slot goes straight to the first waiter, which is
   // returned: its hop is to begin again.
   std::shared_ptr<Transfer> release(Ticket& ticket);
-
-  std::size_t hostsTracked() const { return hosts_.size(); }
 
  private:
   using Key = std::pair<const void*, std::string>;

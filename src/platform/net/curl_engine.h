@@ -114,8 +114,8 @@ class CurlEngine {
   std::vector<IdleEasy> idle_;
   // Transfers with a handle on the multi handle; each knows its slot (Transfer::activeSlot_).
   std::vector<std::shared_ptr<Transfer>> active_;
-  std::vector<std::shared_ptr<Transfer>> expired_;
-  ConnectionSlots slots_;  // engine thread: scratch of the timeout scan
+  std::vector<std::shared_ptr<Transfer>> expired_;  // engine thread: scratch of the timeout scan
+  ConnectionSlots slots_;
   std::vector<Delivery> outbox_;
   // The most calls a block held beyond its own places in the last turn: many fetches ending in one
   // turn come again in the next, and their block's list then grows without moving them.

@@ -75,7 +75,7 @@ struct RunningDownload {
 };
 
 struct Downloads {
-  std::map<std::string, HostDownloads> hosts;     // by "host:port"
+  std::map<std::string, HostDownloads> hosts;        // by "host:port"
   std::map<std::uint64_t, RunningDownload> running;  // by request id
   std::size_t waiting = 0;
   // Keeps waiters for the network waiting while pictures wait their turn.
@@ -386,7 +386,8 @@ void startWaitingDownloads(const std::string& host) {
   auto& state = downloads();
   auto queue = state.hosts.find(host);
   if (queue == state.hosts.end()) return;
-  const auto limit = static_cast<std::size_t>(std::max(imageSession()->configuration().httpMaximumConnectionsPerHost, 1));
+  const auto limit =
+      static_cast<std::size_t>(std::max(imageSession()->configuration().httpMaximumConnectionsPerHost, 1));
   auto& requests = pendingRequests();
   while (queue->second.running < limit && !queue->second.waiting.empty()) {
     const std::uint64_t id = queue->second.waiting.front().first;

@@ -27,8 +27,8 @@ class ConnectionSlots {
 
   // True when the hop to `hostKey` may start now, or was handed a slot while it waited.
   // Otherwise the transfer waits its turn (see release).
-  bool take(Ticket& ticket, const std::shared_ptr<Transfer>& transfer, const void* session,
-            const std::string& hostKey, int limit);
+  bool take(Ticket& ticket, const std::shared_ptr<Transfer>& transfer, const void* session, const std::string& hostKey,
+            int limit);
   // Ends a running hop's slot or a wait. A freed slot goes straight to the first waiter, which is
   // returned: its hop is to begin again.
   std::shared_ptr<Transfer> release(Ticket& ticket);

@@ -82,7 +82,8 @@ class StallingHost {
     const ssize_t n = ::read(connection.fd, buffer, sizeof buffer);
     if (n <= 0) return;
     connection.read.append(buffer, static_cast<std::size_t>(n));
-    for (auto end = connection.read.find("\r\n\r\n"); end != std::string::npos; end = connection.read.find("\r\n\r\n")) {
+    for (auto end = connection.read.find("\r\n\r\n"); end != std::string::npos;
+         end = connection.read.find("\r\n\r\n")) {
       const auto path = connection.read.substr(connection.read.find(' ') + 1);
       if (path.starts_with(answered_)) {
         const std::string answer = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 2\r\n\r\nok";
@@ -328,16 +329,16 @@ TEST_F(StalledPicturesTest, RedirectsToAHungHostCountForItNotForTheHostThatRedir
 TEST_F(StalledPicturesTest, ABackendCallToAHostWithAThousandPicturesWaitingStartsAtOnce) {
   for (int i = 0; i < 1000; ++i) load(stalled_.url("Media/" + std::to_string(i) + ".png"));
   ASSERT_TRUE(time_.runUntil([&] { return stalled_.connections() > 0; }));
-  auto backend = URLSession::sessionWithConfiguration(URLSessionConfiguration::ephemeralSessionConfiguration(),
-                                                      nullptr, DispatchQueue::main());
+  auto backend = URLSession::sessionWithConfiguration(URLSessionConfiguration::ephemeralSessionConfiguration(), nullptr,
+                                                      DispatchQueue::main());
   std::optional<int> status;
   backend
-      ->dataTaskWithRequest(URLRequest(*URL::URLWithString(stalled_.url("api/Tablet/GetNews"))),
-                            [&](std::optional<Data>, std::shared_ptr<const URLResponse> response,
-                                std::optional<NSError>) {
-                              auto* http = dynamic_cast<const HTTPURLResponse*>(response.get());
-                              status = http ? http->statusCode() : 0;
-                            })
+      ->dataTaskWithRequest(
+          URLRequest(*URL::URLWithString(stalled_.url("api/Tablet/GetNews"))),
+          [&](std::optional<Data>, std::shared_ptr<const URLResponse> response, std::optional<NSError>) {
+            auto* http = dynamic_cast<const HTTPURLResponse*>(response.get());
+            status = http ? http->statusCode() : 0;
+          })
       ->resume();
   const auto start = std::chrono::steady_clock::now();
   ASSERT_TRUE(time_.runUntil([&] { return status.has_value(); }, 1.0));

@@ -488,10 +488,11 @@ TEST_F(URLSessionTest, ASessionRunsItsConnectionsPerHostAndTheRestWaitInOrder) {
   auto limited = URLSession::sessionWithConfiguration(configuration, nullptr, DispatchQueue::main());
   std::vector<std::string> ended;
   auto start = [&](URLSession& on, const std::string& name) {
-    on.dataTaskWithRequest(requestFor(server.url("slow?" + name)),
-                           [&ended, name](std::optional<Data> data, std::shared_ptr<const URLResponse>,
-                                          std::optional<NSError>) { ended.push_back(data ? name : name + " failed"); })
-        ->resume();
+    on.dataTaskWithRequest(requestFor(server.url("slow?" + name)), [&ended, name](std::optional<Data> data,
+                                                                                  std::shared_ptr<const URLResponse>,
+                                                                                  std::optional<NSError>) {
+        ended.push_back(data ? name : name + " failed");
+      })->resume();
   };
   for (const char* name : {"a0", "a1", "a2", "a3"}) start(*limited, name);
   ASSERT_TRUE(server.waitForRequestCount(2));

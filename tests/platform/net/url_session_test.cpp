@@ -479,9 +479,9 @@ TEST_F(URLSessionTest, RedirectsAreDecidedByTheDelegate) {
   EXPECT_EQ(delegate->error->code, NSURLErrorHTTPTooManyRedirects);
 }
 
-// Past its connections per host a session's tasks wait in order for one of its own to that host;
+// Past its connections per host a session's tasks wait for one of its own to that host to end;
 // another session's task to the same host does not wait for them.
-TEST_F(URLSessionTest, ASessionRunsItsConnectionsPerHostAndTheRestWaitInOrder) {
+TEST_F(URLSessionTest, ASessionRunsItsConnectionsPerHostAndTheRestWait) {
   server.reply("GET", "/slow", {.body = "late", .delay = 0.3});
   auto configuration = URLSessionConfiguration::ephemeralSessionConfiguration();
   configuration.httpMaximumConnectionsPerHost = 2;
@@ -500,7 +500,9 @@ TEST_F(URLSessionTest, ASessionRunsItsConnectionsPerHostAndTheRestWaitInOrder) {
   ASSERT_TRUE(time.runUntil([&] { return ended.size() == 5; }, 10));
   std::vector<std::string> asked;
   for (const auto& request : server.requests()) asked.push_back(request.query);
+  // Two at a time: the order within each pair is the connections' race.
   std::sort(asked.begin(), asked.begin() + 2);
+  if (asked.size() == 5) std::sort(asked.begin() + 3, asked.end());
   EXPECT_EQ(asked, (std::vector<std::string>{"a0", "a1", "b", "a2", "a3"}));
   const auto at = [&](const char* name) { return std::find(ended.begin(), ended.end(), name) - ended.begin(); };
   EXPECT_LT(at("b"), std::min(at("a2"), at("a3")));

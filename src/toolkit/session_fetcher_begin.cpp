@@ -411,6 +411,10 @@ std::shared_ptr<URLSessionTask> ZSDK_ZTKSessionFetcher::makeTaskLocked(const Beg
     task = session.downloadTaskWithRequest(taskRequest);
   }
   if (taskDescription_) task->setTaskDescription(taskDescription_);
+  // The engine stops a body held in memory at the cap, rather than unpacking and handing over all
+  // of it for the fetcher to drop; the session may be shared, so the cap goes on the task.
+  if (maximumResponseBodySize_ && std::dynamic_pointer_cast<URLSessionDataTask>(task))
+    task->setMaximumResponseBodySize(maximumResponseBodySize_);
   return task;
 }
 

@@ -1,11 +1,19 @@
 #include "toolkit/oauth2_authentication.h"
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <zlib.h>
 
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <limits>
 #include <thread>
+#include <vector>
 
 #include "platform/foundation/notification_center.h"
 #include "platform/net/url_error.h"
@@ -22,6 +30,84 @@ namespace {
 const char* const kFreshToken = R"({"access_token":"fresh","expires_in":3600,"token_type":"Bearer"})";
 
 ScriptedReply json(std::string body, int status = 200) { return {status, {}, std::move(body), "application/json"}; }
+
+// A loopback provider whose every answer is gzip that never ends: 2 GiB of zeros once unpacked,
+// made as it is sent. Each connection is served on its own thread until the client closes it.
+class GzipFlood {
+ public:
+  GzipFlood() {
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(listener_, 16) != 0 ||
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+      ADD_FAILURE() << "no loopback port";
+    port_ = ntohs(address.sin_port);
+    acceptor_ = std::thread([this] { acceptConnections(); });
+  }
+  ~GzipFlood() {
+    stopping_ = true;
+    acceptor_.join();
+    for (auto& thread : served_) thread.join();
+    ::close(listener_);
+  }
+  std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + "/" + path; }
+  // Connections that the client closed while the answer went on.
+  int closedByClient() const { return closed_.load(); }
+
+ private:
+  void acceptConnections() {
+    while (!stopping_) {
+      pollfd listening{listener_, POLLIN, 0};
+      if (::poll(&listening, 1, 20) <= 0) continue;
+      const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd >= 0) served_.emplace_back([this, fd] { flood(fd); });
+    }
+  }
+  void flood(int fd) {
+    const timeval patience{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &patience, sizeof patience);
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+    std::string request;
+    char buffer[4096];
+    while (request.find("\r\n\r\n") == std::string::npos) {
+      const ssize_t n = ::read(fd, buffer, sizeof buffer);
+      if (n <= 0) return (void)::close(fd);
+      request.append(buffer, static_cast<std::size_t>(n));
+    }
+    const std::string head =
+        "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Encoding: gzip\r\nConnection: close\r\n\r\n";
+    bool open = ::send(fd, head.data(), head.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(head.size());
+    z_stream zip{};
+    deflateInit2(&zip, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY);
+    const std::vector<unsigned char> zeros(1 << 20, 0);
+    std::vector<unsigned char> packed(64 << 10);
+    for (int mebibyte = 0; open && !stopping_ && mebibyte < 2048; ++mebibyte) {
+      zip.next_in = const_cast<unsigned char*>(zeros.data());
+      zip.avail_in = static_cast<uInt>(zeros.size());
+      while (open && zip.avail_in > 0) {
+        zip.next_out = packed.data();
+        zip.avail_out = static_cast<uInt>(packed.size());
+        deflate(&zip, Z_SYNC_FLUSH);
+        const std::size_t size = packed.size() - zip.avail_out;
+        open = ::send(fd, packed.data(), size, MSG_NOSIGNAL) == static_cast<ssize_t>(size);
+      }
+    }
+    deflateEnd(&zip);
+    // A client that stops reading without closing leaves the send to time out instead.
+    if (!open && (errno == EPIPE || errno == ECONNRESET)) ++closed_;
+    ::close(fd);
+  }
+
+  int listener_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stopping_{false};
+  std::atomic<int> closed_{0};
+  std::vector<std::thread> served_;  // acceptor thread only, until it is joined
+  std::thread acceptor_;
+};
 
 // What one authorization request was answered with.
 struct Signed {
@@ -335,6 +421,50 @@ TEST_F(OAuth2Test, TokenAndUserInfoAnswersAreCappedAtOneMebibyteAfterDecoding) {
   EXPECT_FALSE(error);
   EXPECT_EQ(body ? body->size() : 0, huge.size());
   other.reset();
+}
+
+// The cap stops the transfer itself: an answer that never ends unpacking fails at once, and the
+// revocation, whose answer nobody reads, lets go of its connection too.
+TEST_F(OAuth2Test, AnswersThatUnpackWithoutEndStopAtTheCapWithTheirConnectionClosed) {
+  GzipFlood flood;
+  using Steady = std::chrono::steady_clock;
+  const auto secondsSince = [](Steady::time_point start) {
+    return std::chrono::duration<double>(Steady::now() - start).count();
+  };
+  auth->setTokenURL(URL::URLWithString(flood.url("token")));
+  auth->setRefreshToken("rt-1");
+  auto start = Steady::now();
+  const auto refused = authorize();
+  ASSERT_TRUE(time.runUntil([&] { return refused->calls > 0; }, 30));
+  EXPECT_LT(secondsSince(start), 3.0);
+  EXPECT_EQ(refused->error ? refused->error->code : 0, NSURLErrorDataLengthExceedsMaximum);
+
+  struct SignIn : ZSDK_ZTKOAuth2SignIn {
+    using ZSDK_ZTKOAuth2SignIn::revokeTokenAtURL;
+    using ZSDK_ZTKOAuth2SignIn::userInfoFetcherForURL;
+  };
+  auth->setShouldAuthorizeAllRequests(true);  // plain http on loopback
+  auth->setAccessToken("short");
+  auth->setExpirationDate(time.now().dateByAddingTimeInterval(3600));
+  auto userInfo = SignIn::userInfoFetcherForURL(auth, *URL::URLWithString(flood.url("userinfo")));
+  std::optional<long> code;
+  start = Steady::now();
+  userInfo->beginFetchWithCompletionHandler([&](auto, std::optional<NSError> e) { code = e ? e->code : 0; });
+  ASSERT_TRUE(time.runUntil([&] { return code.has_value(); }, 30));
+  EXPECT_LT(secondsSince(start), 3.0);
+  EXPECT_EQ(*code, NSURLErrorDataLengthExceedsMaximum);
+  userInfo.reset();
+
+  auto zedodo = ZSDK_ZTKOAuth2SignIn::standardZedodoAuthenticationForScope("openid", "client-7", "");
+  zedodo->setFetcherService(service);
+  zedodo->setRefreshToken("rt-2");
+  zedodo->setAccessToken("at-2");
+  const int closedBefore = flood.closedByClient();
+  start = Steady::now();
+  SignIn::revokeTokenAtURL(zedodo, *URL::URLWithString(flood.url("revoke")));
+  ASSERT_TRUE(time.runUntil([&] { return flood.closedByClient() > closedBefore; }, 30));
+  EXPECT_LT(secondsSince(start), 3.0);
+  EXPECT_TRUE(time.runUntil([] { return URLSession::transfersInFlight() == 0; }));
 }
 
 TEST_F(OAuth2Test, StoppingOneOfTwoWaitersKeepsTheRefreshAndStoppingTheLastEndsIt) {

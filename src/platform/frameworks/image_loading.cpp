@@ -8,6 +8,7 @@
 #include <new>
 #include <utility>
 
+#include "platform/foundation/ascii.h"
 #include "platform/foundation/dispatch.h"
 #include "platform/net/url_session.h"
 
@@ -58,13 +59,25 @@ std::uint64_t nextRequestId() {
 
 constexpr std::int64_t kMaxPictureBytes = 16 * 1024 * 1024;
 
-// A grid of thousands of pictures asks for them all at once: each download running holds a
-// connection and its buffers, so a few run at a time and the others wait their turn in order.
-constexpr std::size_t kMaxDownloads = 16;
-
-struct Downloads {
+// A grid of thousands of pictures asks for them all at once. Each host runs as many downloads
+// as the session connects to it and the others wait their turn in order, two words each: a
+// started one holds a task and its request. A download counts for the host it is connected to,
+// so one redirected elsewhere makes room on the host it left, and a host that never answers
+// holds back only its own pictures.
+struct HostDownloads {
   std::size_t running = 0;
   std::deque<std::pair<std::uint64_t, const UIImageView*>> waiting;
+};
+
+struct RunningDownload {
+  unsigned long task = 0;
+  std::string host;
+};
+
+struct Downloads {
+  std::map<std::string, HostDownloads> hosts;        // by "host:port"
+  std::map<std::uint64_t, RunningDownload> running;  // by request id
+  std::size_t waiting = 0;
   // Keeps waiters for the network waiting while pictures wait their turn.
   std::shared_ptr<void> inFlight;
 };
@@ -74,13 +87,31 @@ Downloads& downloads() {
   return *state;
 }
 
+std::string hostOf(const URL& url) {
+  return asciiLowercase(url.host().value_or("")) + ":" + std::to_string(url.effectivePort());
+}
+
+void downloadMoved(unsigned long task, const URL& to);
+
+// Follows the downloads that are redirected to another host.
+class PictureSessionDelegate : public URLSessionDelegate {
+ public:
+  void willPerformHTTPRedirection(const std::shared_ptr<URLSession>&, const std::shared_ptr<URLSessionTask>& task,
+                                  const std::shared_ptr<const HTTPURLResponse>&, const URLRequest& newRequest,
+                                  RedirectCompletion completionHandler) override {
+    completionHandler(newRequest);
+    if (newRequest.url) downloadMoved(task->taskIdentifier(), *newRequest.url);
+  }
+};
+
 std::shared_ptr<URLSession> imageSession() {
   // Never destroyed: answers may still arrive while the process exits.
   static auto* session = new std::shared_ptr<URLSession>([] {
     auto configuration = URLSessionConfiguration::defaultSessionConfiguration();
     // A picture address can come from anyone: a body past this is no picture worth the memory.
     configuration.maximumResponseBodySize = kMaxPictureBytes;
-    return URLSession::sessionWithConfiguration(configuration, nullptr, DispatchQueue::main());
+    return URLSession::sessionWithConfiguration(configuration, std::make_shared<PictureSessionDelegate>(),
+                                                DispatchQueue::main());
   }());
   return *session;
 }
@@ -98,10 +129,9 @@ void deliver(UIImageView& view, const std::shared_ptr<UIImage>& image, const Ima
   }
 }
 
-NSError loadingError(long code, const std::string& description, const URL& url) {
-  return NSError(
-      ImageLoadingErrorDomain, code,
-      {{NSLocalizedDescriptionKey, description}, {NSURLErrorFailingURLStringErrorKey, url.absoluteString()}});
+NSError loadingError(long code, const std::string& description, const std::string& address) {
+  return NSError(ImageLoadingErrorDomain, code,
+                 {{NSLocalizedDescriptionKey, description}, {NSURLErrorFailingURLStringErrorKey, address}});
 }
 
 }  // namespace
@@ -256,10 +286,8 @@ void hnk_cancelSetImage(UIImageView& view) {
 
 namespace {
 
-void startWaitingDownloads();
-
 // The answer of request `id` for the view at `address`, when it is still the one that view waits for.
-void pictureArrived(std::uint64_t id, const UIImageView* address, const URL& url, std::optional<Data> data,
+void pictureArrived(std::uint64_t id, const UIImageView* address, std::optional<Data> data,
                     const std::shared_ptr<const URLResponse>& response, std::optional<NSError> error) {
   auto& requests = pendingRequests();
   auto it = requests.find(address);
@@ -275,9 +303,9 @@ void pictureArrived(std::uint64_t id, const UIImageView* address, const URL& url
     auto* http = dynamic_cast<const HTTPURLResponse*>(response.get());
     if (http && (http->statusCode() < 200 || http->statusCode() > 299)) {
       error = loadingError(ImageLoadingErrorStatusCodeNotOK,
-                           "Status code " + std::to_string(http->statusCode()) + " from " + request.key, url);
+                           "Status code " + std::to_string(http->statusCode()) + " from " + request.key, request.key);
     } else if (!(image = prepared(UIImage::imageWithData(data.value_or(Data{})), options.format))) {
-      error = loadingError(ImageLoadingErrorInvalidData, "Failed to load image data from " + request.key, url);
+      error = loadingError(ImageLoadingErrorInvalidData, "Failed to load image data from " + request.key, request.key);
     }
   }
   if (!image) {
@@ -287,38 +315,6 @@ void pictureArrived(std::uint64_t id, const UIImageView* address, const URL& url
   ImageCache::shared().setImage(image, request.key, options.format.name);
   if (target) deliver(*target, image, options.success);
 }
-
-// Requests cancelled or replaced while they waited are passed over.
-void startWaitingDownloads() {
-  auto& state = downloads();
-  auto& requests = pendingRequests();
-  while (state.running < kMaxDownloads && !state.waiting.empty()) {
-    const auto [id, address] = state.waiting.front();
-    state.waiting.pop_front();
-    auto it = requests.find(address);
-    if (it == requests.end() || it->second.id != id) continue;
-    const URL url = it->second.url ? *it->second.url : *URL::URLWithString(it->second.key);
-    auto task = imageSession()->dataTaskWithRequest(
-        URLRequest(url), [id, address, url](std::optional<Data> data, std::shared_ptr<const URLResponse> response,
-                                            std::optional<NSError> error) {
-          --downloads().running;
-          pictureArrived(id, address, url, std::move(data), response, std::move(error));
-          startWaitingDownloads();
-        });
-    it->second.task = task;
-    ++state.running;
-    task->resume();
-  }
-  if (state.waiting.empty()) {
-    state.inFlight.reset();
-  } else if (!state.inFlight) {
-    state.inFlight = URLSession::holdTransferInFlight();
-  }
-}
-
-}  // namespace
-
-namespace {
 
 // The part of a request that needs no parsed address: an image cached under `key` is set at once,
 // and a view already loading `key` keeps its download with the latest call's handlers. False when
@@ -344,14 +340,88 @@ bool servedWithoutDownload(UIImageView& view, const std::string& key, RequestOpt
   return false;
 }
 
+void startWaitingDownloads(const std::string& host);
+
+void holdInFlightWhileWaiting() {
+  auto& state = downloads();
+  if (state.waiting == 0) {
+    state.inFlight.reset();
+  } else if (!state.inFlight) {
+    state.inFlight = URLSession::holdTransferInFlight();
+  }
+}
+
+// One download fewer on `host`: the next one waiting for it may start.
+void leaveHost(const std::string& host) {
+  auto& state = downloads();
+  auto found = state.hosts.find(host);
+  if (found == state.hosts.end()) return;
+  --found->second.running;
+  startWaitingDownloads(host);
+}
+
+void downloadEnded(std::uint64_t id) {
+  auto& state = downloads();
+  auto found = state.running.find(id);
+  if (found == state.running.end()) return;
+  const std::string host = std::move(found->second.host);
+  state.running.erase(found);
+  leaveHost(host);
+}
+
+void downloadMoved(unsigned long task, const URL& to) {
+  auto& state = downloads();
+  auto found = std::find_if(state.running.begin(), state.running.end(),
+                            [task](const auto& entry) { return entry.second.task == task; });
+  if (found == state.running.end()) return;
+  std::string host = hostOf(to);
+  if (host == found->second.host) return;
+  ++state.hosts[host].running;
+  std::swap(found->second.host, host);
+  leaveHost(host);
+}
+
+// Requests cancelled or replaced while they waited are passed over.
+void startWaitingDownloads(const std::string& host) {
+  auto& state = downloads();
+  auto queue = state.hosts.find(host);
+  if (queue == state.hosts.end()) return;
+  const auto limit =
+      static_cast<std::size_t>(std::max(imageSession()->configuration().httpMaximumConnectionsPerHost, 1));
+  auto& requests = pendingRequests();
+  while (queue->second.running < limit && !queue->second.waiting.empty()) {
+    const std::uint64_t id = queue->second.waiting.front().first;
+    const UIImageView* address = queue->second.waiting.front().second;
+    queue->second.waiting.pop_front();
+    --state.waiting;
+    auto it = requests.find(address);
+    if (it == requests.end() || it->second.id != id) continue;
+    const URL url = it->second.url ? *it->second.url : *URL::URLWithString(it->second.key);
+    auto task = imageSession()->dataTaskWithRequest(
+        URLRequest(url), [id, address](std::optional<Data> data, std::shared_ptr<const URLResponse> response,
+                                       std::optional<NSError> error) {
+          downloadEnded(id);
+          pictureArrived(id, address, std::move(data), response, std::move(error));
+        });
+    it->second.task = task;
+    ++queue->second.running;
+    state.running.emplace(id, RunningDownload{task->taskIdentifier(), host});
+    task->resume();
+  }
+  if (queue->second.running == 0 && queue->second.waiting.empty()) state.hosts.erase(queue);
+  holdInFlightWhileWaiting();
+}
+
 // Queues the download of `key` for `view`; `url` is the parsed address when the caller has it.
-void startRequest(UIImageView& view, const std::string& key, std::optional<URL> url, RequestOptions&& options) {
+void startRequest(UIImageView& view, const std::string& key, const URL& parsed, std::optional<URL> url,
+                  RequestOptions&& options) {
   const auto id = nextRequestId();
-  auto& request = pendingRequests()[&view];
-  request =
+  pendingRequests()[&view] =
       PendingRequest{id, view.sharedAs<UIImageView>(), nullptr, key, std::move(url), withOptions(std::move(options))};
-  downloads().waiting.emplace_back(id, &view);
-  startWaitingDownloads();
+  const std::string host = hostOf(parsed);
+  downloads().hosts[host].waiting.emplace_back(id, &view);
+  ++downloads().waiting;
+  startWaitingDownloads(host);
 }
 
 }  // namespace
@@ -363,9 +433,9 @@ bool hnk_setImageFromURLString(UIImageView& view, const std::string& address) {
   if (!url) return false;
   if (url->absoluteString() == address) {
     // It parsed once, so it parses again when its turn comes.
-    startRequest(view, address, std::nullopt, std::move(options));
+    startRequest(view, address, *url, std::nullopt, std::move(options));
   } else if (!servedWithoutDownload(view, url->absoluteString(), options, nullptr)) {
-    startRequest(view, url->absoluteString(), url, std::move(options));
+    startRequest(view, url->absoluteString(), *url, url, std::move(options));
   }
   return true;
 }
@@ -375,7 +445,7 @@ void hnk_setImageFromURL(UIImageView& view, const URL& url, std::shared_ptr<UIIm
   RequestOptions options{format.value_or(ImageFormat{}), std::move(failure), std::move(success)};
   const std::string& key = url.absoluteString();
   if (servedWithoutDownload(view, key, options, placeholder)) return;
-  startRequest(view, key, url, std::move(options));
+  startRequest(view, key, url, url, std::move(options));
 }
 
 void hnk_setImage(UIImageView& view, const std::function<std::shared_ptr<UIImage>()>& fetch, const std::string& key,

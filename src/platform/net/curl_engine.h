@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/foundation/dispatch.h"
+#include "platform/net/connection_slots.h"
 #include "platform/net/inline_call.h"
 
 namespace net_detail {
@@ -52,6 +53,8 @@ class CurlEngine {
   // Starts the transfer's easy handle; the engine tells the transfer when it is done.
   bool add(CURL* easy, std::shared_ptr<Transfer> transfer);
   void remove(Transfer& transfer);
+  // Engine thread only.
+  ConnectionSlots& connectionSlots() { return slots_; }
   // Runs `work` on `queue` after what the engine handed over before it. Work of one engine turn
   // goes out when the turn ends, consecutive work for one queue as one block: a small transfer's
   // response, body and completion then cost its queue a single wake-up. Off the engine thread
@@ -112,6 +115,7 @@ class CurlEngine {
   // Transfers with a handle on the multi handle; each knows its slot (Transfer::activeSlot_).
   std::vector<std::shared_ptr<Transfer>> active_;
   std::vector<std::shared_ptr<Transfer>> expired_;  // engine thread: scratch of the timeout scan
+  ConnectionSlots slots_;
   std::vector<Delivery> outbox_;
   // The most calls a block held beyond its own places in the last turn: many fetches ending in one
   // turn come again in the next, and their block's list then grows without moving them.

@@ -4,8 +4,10 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 
 #include "platform/net/transfer_internal.h"
 #include "platform/net/url_error.h"
@@ -63,6 +65,12 @@ double Transfer::idleTimeout() const {
   double c = session_ ? session_->configuration().timeoutIntervalForRequest : 0;
   if (c > 0) t = std::min(t, c);
   return t;
+}
+
+std::int64_t Transfer::bodyCap() const {
+  const std::int64_t own = task_->maximumBodySize_.load();
+  const auto& shared = session_->configuration().maximumResponseBodySize;
+  return std::min(own < 0 ? INT64_MAX : own, shared ? *shared : INT64_MAX);
 }
 
 void Transfer::touch() { lastActivity_ = engine().turnTime(); }
@@ -139,6 +147,7 @@ void Transfer::rebind(const std::shared_ptr<URLSessionTask>& task, std::shared_p
   if (finished_) return session->taskEnded(task.get());
   releaseHeldResponse();  // to the delegate it was meant for
   session_ = std::move(session);
+  bodyCap_ = bodyCap();
   // The new session's configuration may cap the wait for data differently.
   hopIdle_ = std::chrono::duration_cast<SteadyClock::duration>(std::chrono::duration<double>(idleTimeout()));
 }
@@ -148,6 +157,7 @@ void Transfer::start(std::shared_ptr<URLSessionTask> task) {
   task_ = std::move(task);
   session_ = task_->session();
   if (task_->originalRequest_) request_ = task_->originalRequest_;
+  bodyCap_ = bodyCap();
   auto resource = session_->configuration().timeoutIntervalForResource;
   resourceDeadline_ = engine().turnTime() + std::chrono::duration_cast<SteadyClock::duration>(
                                                 std::chrono::duration<double>(resource > 0 ? resource : 604800.0));

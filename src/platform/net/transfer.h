@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -12,6 +13,7 @@
 
 #include "platform/foundation/data.h"
 #include "platform/foundation/ns_error.h"
+#include "platform/net/connection_slots.h"
 #include "platform/net/inline_call.h"
 #include "platform/net/input_stream.h"
 #include "platform/net/resume_data.h"
@@ -97,6 +99,10 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
 
   void start(std::shared_ptr<URLSessionTask> task);
   void beginHop();
+  // A connection to the hop's host within the session's limit for it; false: the hop waits, and
+  // begins again once a hop of the session to that host ends.
+  bool takeSlot(const URL& url);
+  void releaseSlot();
   bool sendsBody() const;
   // The plain configuration the hop to `url` uses (see CurlEngine::acquireEasy), else 0.
   unsigned plainKindOf(const URL& url, bool credential) const;
@@ -155,6 +161,8 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   std::shared_ptr<URLSessionDataTask> dataTask() const;
   std::shared_ptr<URLSessionDownloadTask> downloadTask() const;
   double idleTimeout() const;
+  // The tighter of the session's cap on a response body and the task's own.
+  std::int64_t bodyCap() const;
   const Data& body() const;
 
   Setup setup_;
@@ -185,6 +193,7 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   // Current hop.
   CURL* easy_ = nullptr;
   std::size_t activeSlot_ = kNoSlot;  // in the engine's active transfers
+  ConnectionSlots::Ticket slot_;      // the hop's connection to its host, or its wait for one
   unsigned plainKind_ = 0;            // the hop's plain configuration (0: none, or it was paused)
   bool hopSucceeded_ = false;         // curl finished the hop without an error
   // The request's header lines as curl reads them: nodes pointing into one buffer.
@@ -206,6 +215,7 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   curl_off_t lastUploaded_ = 0;
   bool writeFailed_ = false;
   bool bodyTooLarge_ = false;
+  std::int64_t bodyCap_ = INT64_MAX;  // bodyCap(), read once the session is known
   std::int64_t answerBytes_ = 0;  // decoded body bytes of the current answer
   int sendsSinceAnswer_ = 0;      // requests curl started in this hop since the last answer
   bool resendRefused_ = false;

@@ -134,9 +134,9 @@ void Transfer::onHeadersComplete() {
 
 size_t Transfer::onWrite(const char* data, size_t size) {
   touch();
-  // Counted after decoding: a small compressed answer may still unpack into a huge one.
-  const auto& cap = session_->configuration().maximumResponseBodySize;
-  if (cap && answerBytes_ + static_cast<std::int64_t>(size) > *cap) {
+  // Counted after decoding: a small compressed answer may still unpack into a huge one. Passed,
+  // the transfer stops here, before curl unpacks any more of it.
+  if (answerBytes_ + static_cast<std::int64_t>(size) > bodyCap_) {
     bodyTooLarge_ = true;
     return 0;
   }

@@ -37,6 +37,7 @@ bool Transfer::sendsBody() const {
 void Transfer::beginHop() {
   if (finished_) return;
   if (suspended_) {
+    releaseSlot();  // a suspended task holds no connection back from the others
     beginPending_ = true;
     return;
   }
@@ -64,7 +65,8 @@ void Transfer::beginHop() {
     return;
   }
   bool verify = !https || !trustDecisions_.count(key) || trustDecisions_[key];
-  if (!prepareBody()) return;
+  if (!takeSlot(url)) return;
+  if (!prepareBody()) return releaseSlot();  // failed, or waits for a body stream
 
   const bool credential = hopCredential_ && credentialHost_ == hostKey(url);
   const unsigned plainKind = plainKindOf(url, credential);
@@ -79,6 +81,15 @@ void Transfer::beginHop() {
     endHop();
     fail(NSURLErrorUnknown);
   }
+}
+
+bool Transfer::takeSlot(const URL& url) {
+  return engine().connectionSlots().take(slot_, shared_from_this(), session_.get(), hostKey(url),
+                                         session_->configuration().httpMaximumConnectionsPerHost);
+}
+
+void Transfer::releaseSlot() {
+  if (auto next = engine().connectionSlots().release(slot_)) engine().post([next] { next->beginHop(); });
 }
 
 // Plain: a request without credentials of any kind whose body, if any, is in memory. Every hop
@@ -309,6 +320,7 @@ void Transfer::endHop() {
     bodyFd_ = -1;
   }
   if (stream_ && streamUsed_ && stream_->streamStatus() != StreamStatus::Closed) stream_->close();
+  releaseSlot();
 }
 
 void Transfer::updatePause() {

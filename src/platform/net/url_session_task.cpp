@@ -1,5 +1,7 @@
 #include "platform/net/url_session_task.h"
 
+#include <algorithm>
+
 #include "platform/net/curl_engine.h"
 #include "platform/net/transfer.h"
 #include "platform/net/url_session.h"
@@ -51,6 +53,15 @@ std::shared_ptr<const URLResponse> URLSessionTask::response() const {
 std::optional<NSError> URLSessionTask::error() const {
   std::lock_guard lock(mutex_);
   return error_;
+}
+
+std::optional<std::int64_t> URLSessionTask::maximumResponseBodySize() const {
+  const auto size = maximumBodySize_.load();
+  return size < 0 ? std::nullopt : std::optional(size);
+}
+
+void URLSessionTask::setMaximumResponseBodySize(std::optional<std::int64_t> size) {
+  maximumBodySize_ = size ? std::max<std::int64_t>(*size, 0) : -1;
 }
 
 void URLSessionTask::resume() {

@@ -49,6 +49,12 @@ class URLSessionTask : public std::enable_shared_from_this<URLSessionTask> {
   std::int64_t countOfBytesExpectedToSend() const { return bytesExpectedToSend_.load(); }
   std::int64_t countOfBytesExpectedToReceive() const { return bytesExpectedToReceive_.load(); }
 
+  // A response body longer than this (counted after decoding) ends the task with
+  // NSURLErrorDataLengthExceedsMaximum as soon as it is passed, closing its connection: the cap of
+  // one load on a session others share. The session's own cap applies too. Set before resume().
+  std::optional<std::int64_t> maximumResponseBodySize() const;
+  void setMaximumResponseBodySize(std::optional<std::int64_t> size);
+
   void resume();
   void suspend();
   // Ends the task with NSURLErrorCancelled (-999), delivered once; later calls do nothing.
@@ -80,6 +86,7 @@ class URLSessionTask : public std::enable_shared_from_this<URLSessionTask> {
   std::optional<NSError> error_;
 
   std::atomic<URLSessionTaskState> state_{URLSessionTaskState::Suspended};
+  std::atomic<std::int64_t> maximumBodySize_{-1};  // -1: none
   std::atomic<std::int64_t> bytesSent_{0}, bytesReceived_{0}, bytesExpectedToSend_{0},
       bytesExpectedToReceive_{NSURLSessionTransferSizeUnknown};
 };

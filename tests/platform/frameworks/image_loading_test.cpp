@@ -1,10 +1,17 @@
 #include "platform/frameworks/image_loading.h"
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -25,6 +32,75 @@ std::string pngBytes(std::uint32_t width, std::uint32_t height) {
   bytes += std::string("\x08\x06\0\0\0", 5);
   return bytes;
 }
+
+// A loopback host that takes every connection and reads its requests, but answers only those
+// whose path starts with `answered`; the others hang until the server goes.
+class StallingHost {
+ public:
+  explicit StallingHost(std::string answered = "/api/") : answered_(std::move(answered)) {
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(listener_, 4096) != 0 ||
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+      ADD_FAILURE() << "no loopback port";
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] { serve(); });
+  }
+  ~StallingHost() {
+    stopping_ = true;
+    thread_.join();
+    for (const auto& connection : connections_) ::close(connection.fd);
+    ::close(listener_);
+  }
+  std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + "/" + path; }
+  int connections() const { return accepted_.load(); }
+
+ private:
+  struct Connection {
+    int fd;
+    std::string read;
+  };
+  void serve() {
+    while (!stopping_) {
+      std::vector<pollfd> fds{{listener_, POLLIN, 0}};
+      for (const auto& connection : connections_) fds.push_back({connection.fd, POLLIN, 0});
+      if (::poll(fds.data(), fds.size(), 20) <= 0) continue;
+      if (fds[0].revents & POLLIN) {
+        const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd >= 0) connections_.push_back({fd, {}}), ++accepted_;
+      }
+      for (std::size_t i = 1; i < fds.size(); ++i) {
+        if (fds[i].revents & (POLLIN | POLLHUP)) readFrom(connections_[i - 1]);
+      }
+    }
+  }
+  void readFrom(Connection& connection) {
+    char buffer[4096];
+    const ssize_t n = ::read(connection.fd, buffer, sizeof buffer);
+    if (n <= 0) return;
+    connection.read.append(buffer, static_cast<std::size_t>(n));
+    for (auto end = connection.read.find("\r\n\r\n"); end != std::string::npos;
+         end = connection.read.find("\r\n\r\n")) {
+      const auto path = connection.read.substr(connection.read.find(' ') + 1);
+      if (path.starts_with(answered_)) {
+        const std::string answer = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 2\r\n\r\nok";
+        if (::write(connection.fd, answer.data(), answer.size()) < 0) ADD_FAILURE() << "write";
+      }
+      connection.read.erase(0, end + 4);
+    }
+  }
+
+  std::string answered_;
+  int listener_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stopping_{false};
+  std::atomic<int> accepted_{0};
+  std::vector<Connection> connections_;  // server thread only, until it is joined
+  std::thread thread_;
+};
 
 class ImageLoadingTest : public ::testing::Test {
  protected:
@@ -208,6 +284,66 @@ TEST_F(ImageLoadingTest, APictureBodyPastTheCapFailsWithoutFillingTheMemory) {
   ASSERT_TRUE(time_.runUntil([&] { return failure.has_value(); }, 20));
   EXPECT_EQ(*failure, NSURLErrorDataLengthExceedsMaximum);
   EXPECT_EQ(view->image(), nullptr);
+}
+
+// Pictures whose host never answers (directly, or at the end of a redirect) hold back no picture
+// of another host, no picture of the redirecting host itself, and no backend call to their host.
+class StalledPicturesTest : public ImageLoadingTest {
+ protected:
+  std::shared_ptr<UIImageView> load(const std::string& address) {
+    views_.push_back(UIImageView::make());
+    hnk_setImageFromURL(*views_.back(), *URL::URLWithString(address));
+    return views_.back();
+  }
+  // Measured from the call: the time for `view` to show its picture, at most `bound` seconds.
+  double secondsToPicture(const std::shared_ptr<UIImageView>& view, double bound = 1.0) {
+    const auto start = std::chrono::steady_clock::now();
+    time_.runUntil([&] { return view->image() != nullptr; }, bound);
+    return view->image() ? std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() : bound;
+  }
+  void TearDown() override {
+    for (const auto& view : views_) hnk_cancelSetImage(*view);
+    EXPECT_TRUE(time_.runUntil([] { return URLSession::transfersInFlight() == 0; }, 10));
+    ImageLoadingTest::TearDown();
+  }
+  StallingHost stalled_;
+  std::vector<std::shared_ptr<UIImageView>> views_;
+};
+
+TEST_F(StalledPicturesTest, SixteenHungPicturesHoldBackNoPictureOfAnotherHost) {
+  server_.reply("GET", "/pic.png", {.body = pngBytes(4, 4)});
+  for (int i = 0; i < 16; ++i) load(stalled_.url("hung-" + std::to_string(i) + ".png"));
+  ASSERT_TRUE(time_.runUntil([&] { return stalled_.connections() > 0; }));
+  EXPECT_LT(secondsToPicture(load(server_.url("pic.png"))), 1.0);
+}
+
+TEST_F(StalledPicturesTest, RedirectsToAHungHostCountForItNotForTheHostThatRedirected) {
+  server_.reply("GET", "/moved.png", {.status = 302, .headers = {{"Location", stalled_.url("hung.png")}}});
+  server_.reply("GET", "/own.png", {.body = pngBytes(4, 4)});
+  for (int i = 0; i < 16; ++i) load(server_.url("moved.png?n=" + std::to_string(i)));
+  ASSERT_TRUE(time_.runUntil([&] { return server_.requestCount() == 16; }));
+  EXPECT_LT(secondsToPicture(load(server_.url("own.png"))), 1.0);
+  EXPECT_LE(stalled_.connections(), 6) << "the hung host's own share, however many redirect there";
+}
+
+TEST_F(StalledPicturesTest, ABackendCallToAHostWithAThousandPicturesWaitingStartsAtOnce) {
+  for (int i = 0; i < 1000; ++i) load(stalled_.url("Media/" + std::to_string(i) + ".png"));
+  ASSERT_TRUE(time_.runUntil([&] { return stalled_.connections() > 0; }));
+  auto backend = URLSession::sessionWithConfiguration(URLSessionConfiguration::ephemeralSessionConfiguration(), nullptr,
+                                                      DispatchQueue::main());
+  std::optional<int> status;
+  backend
+      ->dataTaskWithRequest(
+          URLRequest(*URL::URLWithString(stalled_.url("api/Tablet/GetNews"))),
+          [&](std::optional<Data>, std::shared_ptr<const URLResponse> response, std::optional<NSError>) {
+            auto* http = dynamic_cast<const HTTPURLResponse*>(response.get());
+            status = http ? http->statusCode() : 0;
+          })
+      ->resume();
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(time_.runUntil([&] { return status.has_value(); }, 1.0));
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 1.0);
+  EXPECT_EQ(*status, 200);
 }
 
 TEST_F(ImageLoadingTest, LocalImagesAreMadeOnceUnderTheirKey) {

@@ -171,7 +171,8 @@ TEST_F(ManagerTest, UploadsSendTheMultipartPartAsBuilt) {
       {Data::fromString(std::string(4096, 'p')), 1024}};
   for (std::size_t i = 0; i < rows.size(); ++i) {
     SCOPED_TRACE(i);
-    const auto& [picture, threshold] = rows[i];
+    const Data& picture = rows[i].first;
+    const std::uint64_t threshold = rows[i].second;
     std::optional<HTTPClient::MultipartFormDataEncodingResult> encoded;
     int encodingCalls = 0;
     StringAnswer answer;

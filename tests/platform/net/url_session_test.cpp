@@ -479,6 +479,35 @@ TEST_F(URLSessionTest, RedirectsAreDecidedByTheDelegate) {
   EXPECT_EQ(delegate->error->code, NSURLErrorHTTPTooManyRedirects);
 }
 
+// Past its connections per host a session's tasks wait for one of its own to that host to end;
+// another session's task to the same host does not wait for them.
+TEST_F(URLSessionTest, ASessionRunsItsConnectionsPerHostAndTheRestWait) {
+  server.reply("GET", "/slow", {.body = "late", .delay = 0.3});
+  auto configuration = URLSessionConfiguration::ephemeralSessionConfiguration();
+  configuration.httpMaximumConnectionsPerHost = 2;
+  auto limited = URLSession::sessionWithConfiguration(configuration, nullptr, DispatchQueue::main());
+  std::vector<std::string> ended;
+  auto start = [&](URLSession& on, const std::string& name) {
+    on.dataTaskWithRequest(requestFor(server.url("slow?" + name)), [&ended, name](std::optional<Data> data,
+                                                                                  std::shared_ptr<const URLResponse>,
+                                                                                  std::optional<NSError>) {
+        ended.push_back(data ? name : name + " failed");
+      })->resume();
+  };
+  for (const char* name : {"a0", "a1", "a2", "a3"}) start(*limited, name);
+  ASSERT_TRUE(server.waitForRequestCount(2));
+  start(*session, "b");
+  ASSERT_TRUE(time.runUntil([&] { return ended.size() == 5; }, 10));
+  std::vector<std::string> asked;
+  for (const auto& request : server.requests()) asked.push_back(request.query);
+  // Two at a time: the order within each pair is the connections' race.
+  std::sort(asked.begin(), asked.begin() + 2);
+  if (asked.size() == 5) std::sort(asked.begin() + 3, asked.end());
+  EXPECT_EQ(asked, (std::vector<std::string>{"a0", "a1", "b", "a2", "a3"}));
+  const auto at = [&](const char* name) { return std::find(ended.begin(), ended.end(), name) - ended.begin(); };
+  EXPECT_LT(at("b"), std::min(at("a2"), at("a3")));
+}
+
 TEST_F(URLSessionTest, CookiesAreStoredAndSentBack) {
   server.reply(
       "GET", "/login",

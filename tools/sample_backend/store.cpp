@@ -182,6 +182,8 @@ void Store::migrate() {
   };
   addColumn("accounts", "iterations");
   addColumn("tokens", "expires");
+  // Null for accounts made before it was kept.
+  addColumn("accounts", "password_changed");
   std::vector<std::string> plain;
   for (Statement query(db_, "SELECT token FROM tokens WHERE expires IS NULL"); query.step();)
     plain.push_back(query.text(0));
@@ -225,8 +227,8 @@ std::optional<std::int64_t> Store::createAccount(const Account& account, const s
                                                  const std::optional<ProviderLink>& link) {
   return transaction([&]() -> std::optional<std::int64_t> {
     if (Statement(db_, "SELECT 1 FROM accounts WHERE email = ?", account.email).step()) return std::nullopt;
-    Statement(db_, "INSERT INTO accounts(email, first_name, last_name) VALUES(?, ?, ?)", account.email,
-              account.firstName, account.lastName)
+    Statement(db_, "INSERT INTO accounts(email, first_name, last_name, password_changed) VALUES(?, ?, ?, 0)",
+              account.email, account.firstName, account.lastName)
         .step();
     const std::int64_t id = sqlite3_last_insert_rowid(db_);
     fault("account inserted");
@@ -248,6 +250,18 @@ std::optional<PasswordHash> Store::password(std::int64_t accountId) {
                       query.isNull(2) ? kLegacyIterations : static_cast<int>(query.integer(2))};
 }
 
+std::optional<bool> Store::passwordChanged(std::int64_t accountId) {
+  std::lock_guard lock(mutex_);
+  Statement query(db_, "SELECT password_changed FROM accounts WHERE id = ?", accountId);
+  if (!query.step() || query.isNull(0)) return std::nullopt;
+  return query.integer(0) != 0;
+}
+
+void Store::recordPasswordChanged(std::int64_t accountId, bool changed) {
+  std::lock_guard lock(mutex_);
+  Statement(db_, "UPDATE accounts SET password_changed = ? WHERE id = ?", changed ? 1 : 0, accountId).step();
+}
+
 void Store::setPassword(std::int64_t accountId, const PasswordHash& password) {
   std::lock_guard lock(mutex_);
   Statement(db_, "UPDATE accounts SET salt = ?, password_hash = ?, iterations = ? WHERE id = ?", password.salt,
@@ -258,6 +272,7 @@ void Store::setPassword(std::int64_t accountId, const PasswordHash& password) {
 std::string Store::changePassword(std::int64_t accountId, const PasswordHash& password) {
   return transaction([&] {
     setPassword(accountId, password);
+    recordPasswordChanged(accountId, true);
     fault("password set");
     Statement(db_, "DELETE FROM tokens WHERE account = ?", accountId).step();
     return issueToken(accountId);

@@ -102,6 +102,10 @@ class Store {
                                             const std::vector<std::int64_t>& schools,
                                             const std::optional<ProviderLink>& link = std::nullopt);
   std::optional<PasswordHash> password(std::int64_t accountId);
+  // Whether the holder changed the password the account was made with; nothing for accounts
+  // recorded before that was kept.
+  std::optional<bool> passwordChanged(std::int64_t accountId);
+  void recordPasswordChanged(std::int64_t accountId, bool changed);
   void setPassword(std::int64_t accountId, const PasswordHash& password);
   // The new password, the end of every token of the account, and a new token for it.
   std::string changePassword(std::int64_t accountId, const PasswordHash& password);

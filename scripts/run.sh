@@ -28,13 +28,25 @@ while read -r word rest <&"${BACKEND[0]}"; do
   esac
 done
 if [ -z "$PORT" ]; then
-  # Its own reason, such as another backend already running on the same state, comes last.
+  STATUS=0
+  wait "$SERVER" || STATUS=$?
+  if [ "$STATUS" -eq 3 ]; then
+    # Its own advice names --data, which this script sets from DORVALE_DATA_DIR.
+    HOLDER=$(cat "$STATE/sample_backend.lock" 2>/dev/null || true)
+    echo "The sample backend did not start: another one (process ${HOLDER:-unknown}) is already running on $STATE;" \
+      "stop it, or give this run other data with DORVALE_DATA_DIR=DIR." >&2
+    exit 1
+  fi
+  # Its own reason comes last.
   REASON=$(grep '^sample_backend: ' "$STATE/requests.log" | tail -n 1 || true)
   echo "The sample backend did not start${REASON:+: ${REASON#sample_backend: }}; see $STATE/requests.log" >&2
   exit 1
 fi
 echo "Sample backend at http://127.0.0.1:$PORT/BrevantTest/ (state in $STATE)." >&2
-echo "Sign in with e-mail ${DEMO% *} and password ${DEMO#* }." >&2
+case $DEMO in
+  *" "*) echo "Sign in with e-mail ${DEMO% *} and password ${DEMO#* }." >&2 ;;
+  *) echo "Sign in with e-mail $DEMO and its password (the demo password was changed)." >&2 ;;
+esac
 echo "The backend's request log is $STATE/requests.log; the client's developer log is $(dirname "$STATE")/dorvale.log." >&2
 # Facebook's dialog and Graph calls and the Zedodo provider go to the sample backend's stand-ins
 # too (Facebook for a sample app id), unless set.

@@ -25,7 +25,7 @@ DataDirLock::DataDirLock(const fs::path& dir) {
     char pid[32] = {};
     const auto size = pread(fd_, pid, sizeof pid - 1, 0);
     close(fd_);
-    throw std::runtime_error(fmt::format(
+    throw DataDirBusy(fmt::format(
         "another sample backend (process {}) is already running on {}; stop it or give this one another --data",
         size > 0 ? std::string(pid, static_cast<std::size_t>(size)) : "unknown", dir.string()));
   }

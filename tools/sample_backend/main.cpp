@@ -3,13 +3,16 @@
 //   sample_backend [--port N] [--data DIR] [--zedodo-token-lifetime SECONDS]
 //                  [--token-lifetime SECONDS] [--pbkdf2-iterations N] [--dump]
 //
-// It prints "DEMO <e-mail> <password>" and then "LISTENING <port>" when it takes calls, and
-// stops on SIGINT, SIGTERM or SIGHUP. --dump prints what DIR holds instead of serving. One
-// backend at a time serves a DIR.
+// It prints "DEMO <e-mail> <password>" ("DEMO <e-mail>" once that password was changed) and then
+// "LISTENING <port>" when it takes calls, and stops on SIGINT, SIGTERM or SIGHUP. --dump prints
+// what DIR holds instead of serving. One backend at a time serves a DIR: a second one exits with
+// status 3.
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -48,6 +51,19 @@ std::optional<long> number(const char* text, long low, long high) {
   const long value = std::strtol(text, &end, 10);
   if (end == text || *end || errno || value < low || value > high) return std::nullopt;
   return value;
+}
+
+constexpr int kDataDirBusyStatus = 3;
+
+// Without a hash: the store records a change. Data recorded before it did is checked once.
+bool demoPasswordChanged(Store& store) {
+  const auto demo = store.accountByEmail(SampleServer::kDemoEmail);
+  if (!demo) return true;
+  if (const auto changed = store.passwordChanged(demo->id)) return *changed;
+  const auto password = store.password(demo->id);
+  const bool changed = !password || !password->verifies(SampleServer::kDemoPassword);
+  store.recordPasswordChanged(demo->id, changed);
+  return changed;
 }
 
 // Every connection takes a descriptor: many slow clients must not leave none for the others.
@@ -113,14 +129,28 @@ int main(int argc, char* argv[]) {
       std::cerr << "sample_backend: cannot listen on 127.0.0.1:" << port << "\n";
       return 1;
     }
-    std::thread([&server, stopSignals] {
+    const bool offerDemoPassword = !demoPasswordChanged(server.store());
+    std::atomic<bool> served{false};
+    std::thread stopper([&server, &served, stopSignals] {
       int signal = 0;
       sigwait(&stopSignals, &signal);
-      server.stop();
-    }).detach();
-    std::cout << "DEMO " << SampleServer::kDemoEmail << ' ' << SampleServer::kDemoPassword << '\n'
-              << "LISTENING " << bound << std::endl;
+      // A stop before run() listens is lost: repeat it until run() returns.
+      while (!served) {
+        server.stop();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+    });
+    std::cout << "DEMO " << SampleServer::kDemoEmail;
+    if (offerDemoPassword) std::cout << ' ' << SampleServer::kDemoPassword;
+    std::cout << "\nLISTENING " << bound << std::endl;
     server.run();
+    served = true;
+    // Wakes it when run() ended by itself.
+    pthread_kill(stopper.native_handle(), SIGTERM);
+    stopper.join();
+  } catch (const DataDirBusy& error) {
+    std::cerr << "sample_backend: " << error.what() << "\n";
+    return kDataDirBusyStatus;
   } catch (const std::exception& error) {
     std::cerr << "sample_backend: " << error.what() << "\n";
     return 1;

@@ -205,7 +205,7 @@ void facebookPicture(const httplib::Request& request, httplib::Response& respons
 
 SampleServer::SampleServer(const std::filesystem::path& dataDir, const SampleServerSettings& settings)
     : store_((std::filesystem::create_directories(dataDir), dataDir / "sample_backend.sqlite3"), settings.store),
-      zedodo_(settings.zedodoTokenLifetime),
+      zedodo_(store_, settings.zedodoTokenLifetime),
       http_(frontLimits(settings), [this](const httplib::Request& head) { return admittedBody(head); }) {
   mallopt(M_MMAP_THRESHOLD, kMapThreshold);
   makePrivate(dataDir);

@@ -32,6 +32,13 @@ CREATE TABLE IF NOT EXISTS pictures(account INTEGER PRIMARY KEY, format TEXT NOT
   bytes BLOB NOT NULL,
   version INTEGER NOT NULL);
 CREATE TABLE IF NOT EXISTS recoveries(id INTEGER PRIMARY KEY, account INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS zedodo_grants(id INTEGER PRIMARY KEY, client_id TEXT NOT NULL,
+  revoked INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE IF NOT EXISTS zedodo_codes(code TEXT PRIMARY KEY, grant_id INTEGER NOT NULL,
+  client_id TEXT NOT NULL, redirect_uri TEXT NOT NULL, challenge TEXT NOT NULL,
+  expires INTEGER NOT NULL, used INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE IF NOT EXISTS zedodo_tokens(token TEXT PRIMARY KEY, kind TEXT NOT NULL,
+  grant_id INTEGER NOT NULL, expires INTEGER, used INTEGER NOT NULL DEFAULT 0);
 )sql";
 
 std::string hex(const unsigned char* bytes, std::size_t size) {
@@ -175,6 +182,8 @@ void Store::migrate() {
   };
   addColumn("accounts", "iterations");
   addColumn("tokens", "expires");
+  // Null for accounts made before it was kept.
+  addColumn("accounts", "password_changed");
   std::vector<std::string> plain;
   for (Statement query(db_, "SELECT token FROM tokens WHERE expires IS NULL"); query.step();)
     plain.push_back(query.text(0));
@@ -218,8 +227,8 @@ std::optional<std::int64_t> Store::createAccount(const Account& account, const s
                                                  const std::optional<ProviderLink>& link) {
   return transaction([&]() -> std::optional<std::int64_t> {
     if (Statement(db_, "SELECT 1 FROM accounts WHERE email = ?", account.email).step()) return std::nullopt;
-    Statement(db_, "INSERT INTO accounts(email, first_name, last_name) VALUES(?, ?, ?)", account.email,
-              account.firstName, account.lastName)
+    Statement(db_, "INSERT INTO accounts(email, first_name, last_name, password_changed) VALUES(?, ?, ?, 0)",
+              account.email, account.firstName, account.lastName)
         .step();
     const std::int64_t id = sqlite3_last_insert_rowid(db_);
     fault("account inserted");
@@ -241,6 +250,18 @@ std::optional<PasswordHash> Store::password(std::int64_t accountId) {
                       query.isNull(2) ? kLegacyIterations : static_cast<int>(query.integer(2))};
 }
 
+std::optional<bool> Store::passwordChanged(std::int64_t accountId) {
+  std::lock_guard lock(mutex_);
+  Statement query(db_, "SELECT password_changed FROM accounts WHERE id = ?", accountId);
+  if (!query.step() || query.isNull(0)) return std::nullopt;
+  return query.integer(0) != 0;
+}
+
+void Store::recordPasswordChanged(std::int64_t accountId, bool changed) {
+  std::lock_guard lock(mutex_);
+  Statement(db_, "UPDATE accounts SET password_changed = ? WHERE id = ?", changed ? 1 : 0, accountId).step();
+}
+
 void Store::setPassword(std::int64_t accountId, const PasswordHash& password) {
   std::lock_guard lock(mutex_);
   Statement(db_, "UPDATE accounts SET salt = ?, password_hash = ?, iterations = ? WHERE id = ?", password.salt,
@@ -251,6 +272,7 @@ void Store::setPassword(std::int64_t accountId, const PasswordHash& password) {
 std::string Store::changePassword(std::int64_t accountId, const PasswordHash& password) {
   return transaction([&] {
     setPassword(accountId, password);
+    recordPasswordChanged(accountId, true);
     fault("password set");
     Statement(db_, "DELETE FROM tokens WHERE account = ?", accountId).step();
     return issueToken(accountId);
@@ -373,6 +395,64 @@ std::optional<Picture> Store::picture(std::int64_t accountId) {
 void Store::recordRecovery(std::int64_t accountId) {
   std::lock_guard lock(mutex_);
   Statement(db_, "INSERT INTO recoveries(account) VALUES(?)", accountId).step();
+}
+
+std::int64_t Store::addZedodoGrant(const std::string& code, const ZedodoCode& record) {
+  return transaction([&] {
+    Statement(db_, "INSERT INTO zedodo_grants(client_id) VALUES(?)", record.clientID).step();
+    const std::int64_t grant = sqlite3_last_insert_rowid(db_);
+    Statement(db_, "INSERT INTO zedodo_codes VALUES(?, ?, ?, ?, ?, ?, 0)", tokenDigest(code), grant, record.clientID,
+              record.redirectURI, record.challenge, record.expires)
+        .step();
+    return grant;
+  });
+}
+
+std::optional<ZedodoCode> Store::useZedodoCode(const std::string& code) {
+  return transaction([&]() -> std::optional<ZedodoCode> {
+    const std::string digest = tokenDigest(code);
+    Statement query(db_,
+                    "SELECT client_id, redirect_uri, challenge, grant_id, expires, used FROM zedodo_codes "
+                    "WHERE code = ? AND expires >= ?",
+                    digest, unixNow());
+    if (!query.step()) return std::nullopt;
+    ZedodoCode found{query.text(0),    query.text(1),    query.text(2),
+                     query.integer(3), query.integer(4), query.integer(5) != 0};
+    Statement(db_, "UPDATE zedodo_codes SET used = 1 WHERE code = ?", digest).step();
+    return found;
+  });
+}
+
+void Store::issueZedodoTokens(std::int64_t grant, const std::string& accessToken, std::int64_t expires,
+                              const std::string& refreshToken, const std::string& spent) {
+  transaction([&] {
+    if (!spent.empty())
+      Statement(db_, "UPDATE zedodo_tokens SET used = 1 WHERE token = ? AND kind = 'refresh'", tokenDigest(spent))
+          .step();
+    Statement(db_, "INSERT INTO zedodo_tokens VALUES(?, 'access', ?, ?, 0)", tokenDigest(accessToken), grant, expires)
+        .step();
+    Statement(db_, "INSERT INTO zedodo_tokens VALUES(?, 'refresh', ?, NULL, 0)", tokenDigest(refreshToken), grant)
+        .step();
+  });
+}
+
+std::optional<ZedodoToken> Store::zedodoAccessToken(const std::string& token) { return zedodoToken("access", token); }
+
+std::optional<ZedodoToken> Store::zedodoRefreshToken(const std::string& token) { return zedodoToken("refresh", token); }
+
+std::optional<ZedodoToken> Store::zedodoToken(const std::string& kind, const std::string& token) {
+  std::lock_guard lock(mutex_);
+  Statement query(db_,
+                  "SELECT t.grant_id, g.client_id, g.revoked, t.expires, t.used FROM zedodo_tokens t "
+                  "JOIN zedodo_grants g ON g.id = t.grant_id WHERE t.token = ? AND t.kind = ?",
+                  tokenDigest(token), kind);
+  if (!query.step()) return std::nullopt;
+  return ZedodoToken{query.integer(0), query.text(1), query.integer(2) != 0, query.integer(3), query.integer(4) != 0};
+}
+
+void Store::revokeZedodoGrant(std::int64_t grant) {
+  std::lock_guard lock(mutex_);
+  Statement(db_, "UPDATE zedodo_grants SET revoked = 1 WHERE id = ?", grant).step();
 }
 
 std::string Store::dump() {

@@ -57,6 +57,22 @@ struct ProviderLink {
   std::string key;
 };
 
+// The fake Zedodo's state, its codes and tokens kept as digests; times are Unix seconds.
+struct ZedodoCode {
+  std::string clientID, redirectURI, challenge;
+  std::int64_t grant = 0;
+  std::int64_t expires = 0;
+  bool used = false;
+};
+
+struct ZedodoToken {
+  std::int64_t grant = 0;
+  std::string clientID;      // the grant's
+  bool revoked = false;      // the grant's
+  std::int64_t expires = 0;  // access tokens only
+  bool used = false;         // refresh tokens only
+};
+
 // Everything the sample learns while it runs (accounts, tokens, provider sign-ins, results,
 // achievements earned, pictures), in one SQLite file. Thread-safe; each write that a call makes
 // is one transaction. Failures of SQLite itself throw std::runtime_error.
@@ -86,6 +102,10 @@ class Store {
                                             const std::vector<std::int64_t>& schools,
                                             const std::optional<ProviderLink>& link = std::nullopt);
   std::optional<PasswordHash> password(std::int64_t accountId);
+  // Whether the holder changed the password the account was made with; nothing for accounts
+  // recorded before that was kept.
+  std::optional<bool> passwordChanged(std::int64_t accountId);
+  void recordPasswordChanged(std::int64_t accountId, bool changed);
   void setPassword(std::int64_t accountId, const PasswordHash& password);
   // The new password, the end of every token of the account, and a new token for it.
   std::string changePassword(std::int64_t accountId, const PasswordHash& password);
@@ -114,12 +134,26 @@ class Store {
 
   void recordRecovery(std::int64_t accountId);
 
+  // A new grant with its first code (`record.grant` is ignored); the grant.
+  std::int64_t addZedodoGrant(const std::string& code, const ZedodoCode& record);
+  // The unexpired code, used from now on; its `used` says whether it was before.
+  std::optional<ZedodoCode> useZedodoCode(const std::string& code);
+  // An access token living until `expires` and a refresh token for `grant`; the refresh token
+  // `spent` (when not empty) is used from now on.
+  void issueZedodoTokens(std::int64_t grant, const std::string& accessToken, std::int64_t expires,
+                         const std::string& refreshToken, const std::string& spent = "");
+  // What is known of an access or refresh token issued, expired or not.
+  std::optional<ZedodoToken> zedodoAccessToken(const std::string& token);
+  std::optional<ZedodoToken> zedodoRefreshToken(const std::string& token);
+  void revokeZedodoGrant(std::int64_t grant);
+
   // What the sample recorded, one line per fact, in a stable order; for tests and the curious.
   std::string dump();
 
  private:
   class Statement;
   void exec(const char* sql);
+  std::optional<ZedodoToken> zedodoToken(const std::string& kind, const std::string& token);
   void migrate();
   // Runs `body` as one transaction under the lock.
   template <class Body>

@@ -4,6 +4,7 @@
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
+#include <ctime>
 #include <nlohmann/json.hpp>
 
 #include "query_text.h"
@@ -17,6 +18,9 @@ constexpr const char* kEmail = "jordan.park@example.com";
 constexpr const char* kGivenName = "Jordan";
 constexpr const char* kFamilyName = "Park";
 constexpr std::chrono::seconds kCodeLifetime{600};
+
+// Wall-clock time, which a restart keeps.
+std::int64_t unixNow() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
 std::string webSafeBase64(std::string_view bytes) {
   static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
@@ -60,6 +64,10 @@ std::string field(const httplib::Params& form, const char* name) {
   return found == form.end() ? std::string() : found->second;
 }
 
+bool liveGrant(const ZedodoToken& token, const std::string& clientID) {
+  return !token.revoked && constantTimeEquals(token.clientID, clientID);
+}
+
 httplib::Params formOf(const httplib::Request& request) {
   httplib::Params form;
   httplib::detail::parse_query_text(request.body, form);
@@ -95,10 +103,7 @@ void ZedodoProvider::authorize(const httplib::Request& request, httplib::Respons
     return answer("error=invalid_request&error_description=" + queryEncoded("PKCE with S256 is required"));
 
   const std::string code = randomToken("code");
-  std::lock_guard lock(mutex_);
-  const int grant = ++nextGrant_;
-  grants_[grant] = {clientID};
-  codes_[sha256(code)] = {clientID, back, challenge, grant, Clock::now() + kCodeLifetime};
+  store_.addZedodoGrant(code, {clientID, back, challenge, 0, unixNow() + kCodeLifetime.count()});
   answer("code=" + queryEncoded(code));
 }
 
@@ -116,42 +121,39 @@ void ZedodoProvider::token(const httplib::Request& request, httplib::Response& r
 
 void ZedodoProvider::exchangeCode(const httplib::Params& form, httplib::Response& response) {
   std::lock_guard lock(mutex_);
-  const auto found = codes_.find(sha256(field(form, "code")));
-  if (found == codes_.end() || found->second.expires < Clock::now())
-    return refuse(response, 400, "invalid_grant", "The code is not valid");
-  Code& code = found->second;
-  if (code.used) {
+  const auto code = store_.useZedodoCode(field(form, "code"));
+  if (!code) return refuse(response, 400, "invalid_grant", "The code is not valid");
+  if (code->used) {
     // A code used twice was seen by someone else: what it gave is withdrawn.
-    grants_[code.grant].revoked = true;
+    store_.revokeZedodoGrant(code->grant);
     return refuse(response, 400, "invalid_grant", "The code was used already");
   }
-  code.used = true;
-  if (!constantTimeEquals(field(form, "client_id"), code.clientID) || field(form, "redirect_uri") != code.redirectURI)
+  if (!constantTimeEquals(field(form, "client_id"), code->clientID) || field(form, "redirect_uri") != code->redirectURI)
     return refuse(response, 400, "invalid_grant", "The code was issued to another client or redirect_uri");
-  if (!constantTimeEquals(webSafeBase64(sha256(field(form, "code_verifier"))), code.challenge))
+  if (!constantTimeEquals(webSafeBase64(sha256(field(form, "code_verifier"))), code->challenge))
     return refuse(response, 400, "invalid_grant", "The code_verifier does not match the code_challenge");
-  issueTokens(code.grant, code.clientID, response);
+  issueTokens(code->grant, code->clientID, response);
 }
 
 void ZedodoProvider::refresh(const httplib::Params& form, httplib::Response& response) {
   std::lock_guard lock(mutex_);
-  const auto found = refreshTokens_.find(sha256(field(form, "refresh_token")));
-  if (found == refreshTokens_.end() || !liveGrant(found->second.grant, field(form, "client_id")))
+  const std::string refreshToken = field(form, "refresh_token");
+  const auto found = store_.zedodoRefreshToken(refreshToken);
+  if (!found || !liveGrant(*found, field(form, "client_id")))
     return refuse(response, 400, "invalid_grant", "The refresh token is not valid");
-  if (found->second.used) {
+  if (found->used) {
     // A rotated token coming back means two holders: end the grant for both.
-    grants_[found->second.grant].revoked = true;
+    store_.revokeZedodoGrant(found->grant);
     return refuse(response, 400, "invalid_grant", "The refresh token was used already");
   }
-  found->second.used = true;
-  issueTokens(found->second.grant, field(form, "client_id"), response);
+  issueTokens(found->grant, field(form, "client_id"), response, refreshToken);
 }
 
-void ZedodoProvider::issueTokens(int grant, const std::string& clientID, httplib::Response& response) {
+void ZedodoProvider::issueTokens(std::int64_t grant, const std::string& clientID, httplib::Response& response,
+                                 const std::string& spent) {
   const std::string access = randomToken("access");
   const std::string refreshToken = randomToken("refresh");
-  accessTokens_[sha256(access)] = {grant, Clock::now() + tokenLifetime_};
-  refreshTokens_[sha256(refreshToken)] = {grant, {}};
+  store_.issueZedodoTokens(grant, access, unixNow() + tokenLifetime_.count(), refreshToken, spent);
   const json claims = {
       {"iss", "zedodo"}, {"aud", clientID}, {"sub", kSubject}, {"email", kEmail}, {"email_verified", true}};
   const std::string idToken =
@@ -164,17 +166,9 @@ void ZedodoProvider::issueTokens(int grant, const std::string& clientID, httplib
             {"id_token", idToken}});
 }
 
-bool ZedodoProvider::liveGrant(int grant, const std::string& clientID) {
-  const auto found = grants_.find(grant);
-  return found != grants_.end() && !found->second.revoked && constantTimeEquals(found->second.clientID, clientID);
-}
-
 std::optional<std::string> ZedodoProvider::subjectOfAccessToken(const std::string& token) {
-  std::lock_guard lock(mutex_);
-  const auto found = accessTokens_.find(sha256(token));
-  if (found == accessTokens_.end() || found->second.expires < Clock::now()) return std::nullopt;
-  const auto grant = grants_.find(found->second.grant);
-  if (grant == grants_.end() || grant->second.revoked) return std::nullopt;
+  const auto found = store_.zedodoAccessToken(token);
+  if (!found || found->expires < unixNow() || found->revoked) return std::nullopt;
   return kSubject;
 }
 
@@ -199,11 +193,8 @@ void ZedodoProvider::revoke(const httplib::Request& request, httplib::Response& 
   // A public client says who it is, or anyone holding a token could end its grant.
   if (field(form, "client_id").empty()) return refuse(response, 400, "invalid_request", "client_id is missing");
   std::lock_guard lock(mutex_);
-  const std::string digest = sha256(field(form, "token"));
-  for (auto* tokens : {&refreshTokens_, &accessTokens_}) {
-    const auto found = tokens->find(digest);
-    if (found != tokens->end() && liveGrant(found->second.grant, field(form, "client_id")))
-      grants_[found->second.grant].revoked = true;
-  }
+  const std::string token = field(form, "token");
+  for (const auto& found : {store_.zedodoRefreshToken(token), store_.zedodoAccessToken(token)})
+    if (found && liveGrant(*found, field(form, "client_id"))) store_.revokeZedodoGrant(found->grant);
   response.status = 200;
 }

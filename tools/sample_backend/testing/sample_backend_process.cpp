@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -38,7 +39,11 @@ SampleBackendProcess::SampleBackendProcess(const std::string& dataDir, const std
   }
   FILE* lines = fdopen(out[0], "r");
   char line[256];
-  while (port_ == 0 && std::fgets(line, sizeof line, lines)) std::sscanf(line, "LISTENING %d", &port_);
+  while (port_ == 0 && std::fgets(line, sizeof line, lines)) {
+    const std::string text(line, std::strcspn(line, "\n"));
+    if (text.rfind("DEMO ", 0) == 0) demo_ = text.substr(5);
+    std::sscanf(line, "LISTENING %d", &port_);
+  }
   std::fclose(lines);
 }
 

@@ -18,6 +18,8 @@ class SampleBackendProcess {
   // 0 when it did not come up.
   int port() const { return port_; }
   pid_t pid() const { return pid_; }
+  // What its DEMO line offered: "<e-mail> <password>", or the e-mail alone.
+  const std::string& demo() const { return demo_; }
   // "http://127.0.0.1:PORT/BrevantTest/"
   std::string baseUrl() const;
   // SIGTERM, then its wait status (-1 when it is not running).
@@ -26,6 +28,7 @@ class SampleBackendProcess {
  private:
   pid_t pid_ = -1;
   int port_ = 0;
+  std::string demo_;
 };
 
 struct CommandResult {

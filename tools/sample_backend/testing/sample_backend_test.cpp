@@ -2,6 +2,8 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
 
 #include <memory>
 #include <set>
@@ -28,6 +30,7 @@
 #include "model/user.h"
 #include "model/user_profile_response.h"
 #include "sample_backend_process.h"
+#include "store.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -202,6 +205,34 @@ TEST_F(SampleBackendTest, APasswordChangeEndsTheOldTokenAndAPasswordCanBeAddedOn
   EXPECT_TRUE(profile(signIn("demo@example.com", "new-pass")));
   EXPECT_EQ(call("POST", "Account/TabletAddPassword", "{\"newPassword\":\"another\"}", Auth{*changed->token}).status,
             409);
+}
+
+TEST_F(SampleBackendTest, TheBannerOffersTheDemoPasswordOnlyWhileItHoldsAndABusyDirectoryHasItsStatus) {
+  EXPECT_EQ(backend_->demo(), "demo@example.com demo-pass");
+  SampleBackendProcess second(dir_.str());
+  EXPECT_EQ(second.port(), 0);
+  const int status = second.stop();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << status;
+
+  post<LoginResponse>("Account/TabletChangePassword", R"({"oldPassword":"demo-pass","newPassword":"new-pass"})",
+                      signIn());
+  restart();
+  EXPECT_EQ(backend_->demo(), "demo@example.com");
+
+  // Data from before changes were recorded: checked once, then known.
+  const TempDir older("sample-backend-older");
+  const PasswordHash changed = PasswordHash::of("changed-1", 10000);
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((older.path() / "sample_backend.sqlite3").c_str(), &db), SQLITE_OK);
+  const std::string sql =
+      "CREATE TABLE accounts(id INTEGER PRIMARY KEY, email TEXT NOT NULL UNIQUE COLLATE NOCASE, "
+      "first_name TEXT NOT NULL, last_name TEXT NOT NULL, salt TEXT, password_hash TEXT);"
+      "INSERT INTO accounts VALUES(1, 'demo@example.com', 'Alex', 'Morgan', '" +
+      changed.salt + "', '" + changed.hash + "');";
+  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+  EXPECT_EQ(SampleBackendProcess(older.str()).demo(), "demo@example.com");
+  EXPECT_EQ(Store(older.path() / "sample_backend.sqlite3").passwordChanged(1), true);
 }
 
 TEST_F(SampleBackendTest, SavedResultsAccountsAndTokensSurviveARestart) {

@@ -37,6 +37,7 @@ TEST_F(StoreTest, AFailedCallLeavesNothingHalfWritten) {
   failAt("password set");
   EXPECT_THROW(store.changePassword(id, PasswordHash::of("secret-2", 1000)), std::runtime_error);
   EXPECT_TRUE(store.password(id)->verifies("secret-1"));
+  EXPECT_EQ(store.passwordChanged(id), false);
   EXPECT_EQ(store.accountForToken("basic", token), id);
 
   QuizResult result;

@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <ctime>
+#include <fstream>
+#include <iterator>
 #include <memory>
 
 #include "platform/foundation/url.h"
@@ -9,6 +12,7 @@
 #include "signin/daz_oauth2_support.h"
 #include "support/temp_dir.h"
 #include "toolkit/oauth2_sign_in.h"
+#include "zedodo_provider.h"
 
 namespace {
 
@@ -20,9 +24,17 @@ struct Reply {
 
 class ZedodoProviderTest : public testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_GT(backend.port(), 0);
-    client.set_follow_location(false);
+  void SetUp() override { start(); }
+  void start() {
+    backend = std::make_unique<SampleBackendProcess>(dir.str());
+    ASSERT_GT(backend->port(), 0);
+    client = std::make_unique<httplib::Client>("127.0.0.1", backend->port());
+    client->set_follow_location(false);
+  }
+  // Another backend process on the same data.
+  void restart() {
+    backend.reset();
+    start();
   }
 
   // The authorization page's redirect for a public client with a PKCE challenge (its method
@@ -32,7 +44,7 @@ class ZedodoProviderTest : public testing::Test {
                         httplib::detail::encode_query_param(redirect) +
                         "&code_challenge=" + daz_oauth2::codeChallengeS256(verifier);
     if (!method.empty()) query += "&code_challenge_method=" + method;
-    auto answer = client.Get(query);
+    auto answer = client->Get(query);
     return {answer->status, answer->body, answer->get_header_value("Location")};
   }
   std::string codeFrom(const Reply& page) {
@@ -41,7 +53,7 @@ class ZedodoProviderTest : public testing::Test {
     return "";
   }
   Reply post(const std::string& path, const std::string& form) {
-    auto answer = client.Post(path, form, "application/x-www-form-urlencoded");
+    auto answer = client->Post(path, form, "application/x-www-form-urlencoded");
     return {answer->status, answer->body, ""};
   }
   Reply exchange(const std::string& code, const std::string& extra = "") {
@@ -61,9 +73,14 @@ class ZedodoProviderTest : public testing::Test {
 
   const std::string kRedirect = "http://127.0.0.1:4711/oauth2callback";
   const std::string verifier = daz_oauth2::randomWebSafeText(32);
+  int status(const std::string& path, const std::string& accessToken) {
+    return client->Get(path, {{"Authorization", "Bearer " + accessToken}, {"Authorization-Provider", "zedodo"}})
+        ->status;
+  }
+
   TempDir dir{"zedodo"};
-  SampleBackendProcess backend{dir.str()};
-  httplib::Client client{"127.0.0.1", backend.port()};
+  std::unique_ptr<SampleBackendProcess> backend;
+  std::unique_ptr<httplib::Client> client;
 };
 
 }  // namespace
@@ -120,12 +137,12 @@ TEST_F(ZedodoProviderTest, RefreshTokensRotateAndAReusedOneOrARevocationEndsTheG
   ASSERT_EQ(second.status, 200);
   EXPECT_NE(field(second, "refresh_token"), field(first, "refresh_token"));
   httplib::Headers bearer{{"Authorization", "Bearer " + field(second, "access_token")}};
-  EXPECT_EQ(client.Get("/zedodo/oauth2/v3/userinfo", bearer)->status, 200);
+  EXPECT_EQ(client->Get("/zedodo/oauth2/v3/userinfo", bearer)->status, 200);
 
   // The old token again: theft is assumed and the newer one ends too.
   EXPECT_EQ(field(refresh(field(first, "refresh_token")), "error"), "invalid_grant");
   EXPECT_EQ(refresh(field(second, "refresh_token")).status, 400);
-  EXPECT_EQ(client.Get("/zedodo/oauth2/v3/userinfo", bearer)->status, 401);
+  EXPECT_EQ(client->Get("/zedodo/oauth2/v3/userinfo", bearer)->status, 401);
 
   // Revocation names the client, or the token lives on.
   const std::string token = field(exchange(codeFrom(authorize(kRedirect))), "refresh_token");
@@ -134,4 +151,59 @@ TEST_F(ZedodoProviderTest, RefreshTokensRotateAndAReusedOneOrARevocationEndsTheG
   ASSERT_FALSE(renewed.empty());
   EXPECT_EQ(post("/zedodo/o/oauth2/revoke", "client_id=client-7&token=" + renewed).status, 200);
   EXPECT_EQ(field(refresh(renewed), "error"), "invalid_grant");
+}
+
+TEST_F(ZedodoProviderTest, GrantsCodesAndTokensOutliveTheBackendWithTheirRotationAndRevocation) {
+  const auto first = exchange(codeFrom(authorize(kRedirect)));
+  ASSERT_EQ(first.status, 200) << first.body;
+  const std::string access = field(first, "access_token");
+  const auto registered = client->Post("/BrevantTest/Account/TabletExternalRegister",
+                                       R"({"userName":"jordan.park@example.com","firstName":"Jordan",)"
+                                       R"("lastName":"Park","provider":"zedodo","token":")" +
+                                           access + R"("})",
+                                       "application/json");
+  ASSERT_EQ(registered->status, 200) << registered->body;
+  const std::string waitingCode = codeFrom(authorize(kRedirect));
+  const std::string revoked = field(exchange(codeFrom(authorize(kRedirect))), "refresh_token");
+  EXPECT_EQ(post("/zedodo/o/oauth2/revoke", "client_id=client-7&token=" + revoked).status, 200);
+
+  restart();
+  EXPECT_EQ(status("/zedodo/oauth2/v3/userinfo", access), 200);
+  EXPECT_EQ(status("/BrevantTest/Tablet/GetUserProfile", access), 200);
+  EXPECT_EQ(exchange(waitingCode).status, 200);
+  EXPECT_EQ(field(refresh(revoked), "error"), "invalid_grant");
+  const auto second = refresh(field(first, "refresh_token"));
+  ASSERT_EQ(second.status, 200) << second.body;
+
+  restart();
+  // The rotated token again: theft is assumed and the newer one ends too.
+  const auto reused = refresh(field(first, "refresh_token"));
+  EXPECT_NE(reused.body.find("used already"), std::string::npos) << reused.body;
+  EXPECT_EQ(refresh(field(second, "refresh_token")).status, 400);
+  EXPECT_EQ(status("/zedodo/oauth2/v3/userinfo", field(second, "access_token")), 401);
+}
+
+TEST(ZedodoProviderStateTest, ExpiryIsWallClockTimeAndOnlyDigestsAreKept) {
+  const TempDir dir("zedodo-state");
+  const auto file = dir.path() / "state.sqlite3";
+  const std::int64_t now = std::time(nullptr);
+  {
+    Store store(file);
+    const auto grant = store.addZedodoGrant("code.live", {"client-7", "http://127.0.0.1:1/cb", "c", 0, now + 600});
+    store.addZedodoGrant("code.old", {"client-7", "http://127.0.0.1:1/cb", "c", 0, now - 1});
+    store.issueZedodoTokens(grant, "access.old", now - 1, "refresh.1");
+    store.issueZedodoTokens(grant, "access.live", now + 60, "refresh.2");
+  }
+  Store store(file);
+  ZedodoProvider provider(store, std::chrono::seconds(30));
+  EXPECT_FALSE(provider.subjectOfAccessToken("access.old"));
+  EXPECT_EQ(provider.subjectOfAccessToken("access.live"), ZedodoProvider::kSubject);
+  EXPECT_FALSE(store.useZedodoCode("code.old"));
+  ASSERT_TRUE(store.useZedodoCode("code.live"));
+  EXPECT_TRUE(store.useZedodoCode("code.live")->used);
+
+  std::ifstream in(file, std::ios::binary);
+  const std::string bytes{std::istreambuf_iterator<char>(in), {}};
+  for (const char* secret : {"code.live", "access.live", "refresh.2"})
+    EXPECT_EQ(bytes.find(secret), std::string::npos) << secret;
 }

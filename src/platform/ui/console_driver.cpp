@@ -142,6 +142,21 @@ std::shared_ptr<T> findFirst(
   return nullptr;
 }
 
+// The list `select` picks, the first table else the first collection, looked for outside the
+// items of lists: a list of 100,000 answers is not walked twice, item by item, for every choice.
+std::shared_ptr<UIView> findList(const std::shared_ptr<UIView>& view, bool wantTable) {
+  if (!view || view->isHidden() || view->gridCellKind() != ui_detail::GridCellKind::None ||
+      !view->isWithinShownContent())
+    return nullptr;
+  if (wantTable ? dynamic_cast<UITableView*>(view.get()) != nullptr
+                : dynamic_cast<UICollectionView*>(view.get()) != nullptr)
+    return view;
+  for (const auto& sub : view->subviews()) {
+    if (auto found = findList(sub, wantTable)) return found;
+  }
+  return nullptr;
+}
+
 std::shared_ptr<UIAlertController> openAlert(const UIWindow& window) {
   return std::dynamic_pointer_cast<UIAlertController>(window.topPresentedViewController());
 }
@@ -455,11 +470,11 @@ void ConsoleDriver::select(const std::vector<std::string>& args) {
   if (touchesBlocked()) return;
   auto root = searchRoot(*w);
   NSIndexPath indexPath{*section, *row};
-  if (auto table = findFirst<UITableView>(root)) {
+  if (auto table = std::static_pointer_cast<UITableView>(findList(root, true))) {
     if (!table->tapRowAtIndexPath(indexPath)) message("Row " + std::to_string(*row) + " cannot be selected");
     return;
   }
-  if (auto collection = findFirst<UICollectionView>(root)) {
+  if (auto collection = std::static_pointer_cast<UICollectionView>(findList(root, false))) {
     if (!collection->tapItemAtIndexPath(indexPath)) message("Item " + std::to_string(*row) + " cannot be selected");
     return;
   }
@@ -481,7 +496,7 @@ void ConsoleDriver::swipe(const std::string& arguments) {
   auto w = window();
   if (openAlert(*w)) return message(kAlertOpen);
   if (touchesBlocked()) return;
-  auto table = findFirst<UITableView>(searchRoot(*w));
+  auto table = std::static_pointer_cast<UITableView>(findList(searchRoot(*w), true));
   if (!table) return message("There is no table on screen");
   if (!table->performRowAction(NSIndexPath{*section, *row}, action)) {
     message("Row " + (*section > 0 ? std::to_string(*section) + "." : "") + std::to_string(*row) + " has no action '" +

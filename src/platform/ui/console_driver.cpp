@@ -142,15 +142,12 @@ std::shared_ptr<T> findFirst(
   return nullptr;
 }
 
-// The list `select` picks, the first table else the first collection, looked for outside the
-// items of lists: a list of 100,000 answers is not walked twice, item by item, for every choice.
+// The list `select` picks, the first table else the first collection. What a list holds (its
+// items, perhaps 100,000 of them) is not looked into: the list is what is addressed.
 std::shared_ptr<UIView> findList(const std::shared_ptr<UIView>& view, bool wantTable) {
-  if (!view || view->isHidden() || view->gridCellKind() != ui_detail::GridCellKind::None ||
-      !view->isWithinShownContent())
-    return nullptr;
-  if (wantTable ? dynamic_cast<UITableView*>(view.get()) != nullptr
-                : dynamic_cast<UICollectionView*>(view.get()) != nullptr)
-    return view;
+  if (!view || view->isHidden() || !view->isWithinShownContent()) return nullptr;
+  const bool table = dynamic_cast<UITableView*>(view.get()) != nullptr;
+  if (table || dynamic_cast<UICollectionView*>(view.get())) return table == wantTable ? view : nullptr;
   for (const auto& sub : view->subviews()) {
     if (auto found = findList(sub, wantTable)) return found;
   }

@@ -104,17 +104,20 @@ class CellGrid {
   void reload(const Source& source, const std::vector<NSIndexPath>& paths) {
     loaded_ = true;
     recount(source);
-    fill(source, std::set<NSIndexPath>(paths.begin(), paths.end()));
+    Forced force(counts_.size());
+    for (const auto& ip : paths) mark(force, ip);
+    fill(source, force);
   }
 
   void reloadSections(const Source& source, const NSIndexSet& sections) {
     loaded_ = true;
     recount(source);
-    std::set<NSIndexPath> paths;
+    Forced force(counts_.size());
     for (int s : sections) {
-      for (int r = 0; r < numberOfItems(s); ++r) paths.insert(NSIndexPath{s, r});
+      if (s >= 0 && s < numberOfSections())
+        force[static_cast<std::size_t>(s)].assign(counts_[static_cast<std::size_t>(s)], true);
     }
-    fill(source, paths);
+    fill(source, force);
   }
 
   // Structural changes: the cells and the selection move with their items, then the counts and
@@ -352,8 +355,21 @@ class CellGrid {
     if (source.counted) source.counted();
   }
 
+  // The items asked for again, by section and row: a flag each, as a reload of every item of a long
+  // list would otherwise build and search a tree of all of them.
+  using Forced = std::vector<std::vector<bool>>;
+  void mark(Forced& force, const NSIndexPath& ip) const {
+    if (!isValid(ip)) return;
+    auto& rows = force[static_cast<std::size_t>(ip.section)];
+    if (rows.empty()) rows.resize(static_cast<std::size_t>(counts_[static_cast<std::size_t>(ip.section)]));
+    rows[static_cast<std::size_t>(ip.row)] = true;
+  }
+  static bool isForced(const Forced& force, std::size_t section, std::size_t row) {
+    return section < force.size() && row < force[section].size() && force[section][row];
+  }
+
   // Drops what no longer exists, then asks for every item without a cell and for `force`.
-  void fill(const Source& source, const std::set<NSIndexPath>& force) {
+  void fill(const Source& source, const Forced& force) {
     const auto sections = static_cast<std::size_t>(numberOfSections());
     for (std::size_t s = 0; s < items_.size(); ++s) {
       auto& section = items_[s];
@@ -376,7 +392,7 @@ class CellGrid {
       for (std::size_t r = 0; r < count; ++r) {
         const NSIndexPath ip{static_cast<int>(s), static_cast<int>(r)};
         auto* slot = r < items_[s].size() ? &items_[s][r] : nullptr;
-        if (slot && *slot && !force.count(ip)) continue;
+        if (slot && *slot && !isForced(force, s, r)) continue;
         if (slot && *slot) {
           auto old = std::move(*slot);
           unshown(*old);

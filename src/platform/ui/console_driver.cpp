@@ -142,6 +142,18 @@ std::shared_ptr<T> findFirst(
   return nullptr;
 }
 
+// The list `select` picks, the first table else the first collection. What a list holds (its
+// items, perhaps 100,000 of them) is not looked into: the list is what is addressed.
+std::shared_ptr<UIView> findList(const std::shared_ptr<UIView>& view, bool wantTable) {
+  if (!view || view->isHidden() || !view->isWithinShownContent()) return nullptr;
+  const bool table = dynamic_cast<UITableView*>(view.get()) != nullptr;
+  if (table || dynamic_cast<UICollectionView*>(view.get())) return table == wantTable ? view : nullptr;
+  for (const auto& sub : view->subviews()) {
+    if (auto found = findList(sub, wantTable)) return found;
+  }
+  return nullptr;
+}
+
 std::shared_ptr<UIAlertController> openAlert(const UIWindow& window) {
   return std::dynamic_pointer_cast<UIAlertController>(window.topPresentedViewController());
 }
@@ -455,11 +467,11 @@ void ConsoleDriver::select(const std::vector<std::string>& args) {
   if (touchesBlocked()) return;
   auto root = searchRoot(*w);
   NSIndexPath indexPath{*section, *row};
-  if (auto table = findFirst<UITableView>(root)) {
+  if (auto table = std::static_pointer_cast<UITableView>(findList(root, true))) {
     if (!table->tapRowAtIndexPath(indexPath)) message("Row " + std::to_string(*row) + " cannot be selected");
     return;
   }
-  if (auto collection = findFirst<UICollectionView>(root)) {
+  if (auto collection = std::static_pointer_cast<UICollectionView>(findList(root, false))) {
     if (!collection->tapItemAtIndexPath(indexPath)) message("Item " + std::to_string(*row) + " cannot be selected");
     return;
   }
@@ -481,7 +493,7 @@ void ConsoleDriver::swipe(const std::string& arguments) {
   auto w = window();
   if (openAlert(*w)) return message(kAlertOpen);
   if (touchesBlocked()) return;
-  auto table = findFirst<UITableView>(searchRoot(*w));
+  auto table = std::static_pointer_cast<UITableView>(findList(searchRoot(*w), true));
   if (!table) return message("There is no table on screen");
   if (!table->performRowAction(NSIndexPath{*section, *row}, action)) {
     message("Row " + (*section > 0 ? std::to_string(*section) + "." : "") + std::to_string(*row) + " has no action '" +

@@ -234,7 +234,7 @@ void UIView::applyEdgeConstraintsInSubtree() {
 
 namespace {
 
-// How many layoutSubviews calls have started; main thread only, as layout is.
+// How many layoutSubviews calls have changed what a pass reads; main thread only, as layout is.
 std::uint64_t layoutSubviewsRuns = 0;
 std::uint64_t layoutInputChanges = 0;
 
@@ -247,7 +247,8 @@ void UIView::layoutInputChanged() { ++layoutInputChanges; }
 void UIView::layoutIfNeeded() { layoutPass(std::nullopt); }
 
 // Frames from constraints only change when the frames they read change, and within a pass only a
-// layoutSubviews moves those: a subtree whose frames were taken since the last one keeps them.
+// layoutSubviews moves those: a subtree whose frames were taken since the last one that changed
+// anything keeps them (a list placing its cells where they already are changes nothing).
 void UIView::layoutPass(std::optional<std::uint64_t> framesTakenAt) {
   layoutBelow_ = false;  // what is marked from here on is looked at by this pass or the next
   if (framesTakenAt != layoutSubviewsRuns) {
@@ -256,8 +257,9 @@ void UIView::layoutPass(std::optional<std::uint64_t> framesTakenAt) {
   }
   if (needsLayout_) {
     needsLayout_ = false;
-    ++layoutSubviewsRuns;
+    const auto before = layoutInputChanges;
     layoutSubviews();
+    if (layoutInputChanges != before) ++layoutSubviewsRuns;
   }
   if (subviews().empty()) return;
   const bool holds = holdsConstraints();

@@ -147,6 +147,14 @@ TEST(ConstraintLayoutTest, APassTakesEachFrameOnceUnlessALayoutSubviewsRanAboveI
   root->layoutIfNeeded();
   for (const auto& view : chain) EXPECT_EQ(view->asked, 2) << "width and height, once";
 
+  // A layoutSubviews that leaves every frame where it is (a list placing its cells again): what
+  // lies under it is not taken a second time, nor in a second pass.
+  chain[5]->resize = [&] { chain[6]->setFrame(chain[6]->frame()); };
+  chain[5]->setNeedsLayout();
+  for (const auto& view : chain) view->asked = 0;
+  root->layoutIfNeeded();
+  for (const auto& view : chain) EXPECT_EQ(view->asked, 2) << "width and height, once";
+
   // A layoutSubviews that resizes a view: what lies under it follows in the same pass.
   chain[5]->resize = [&] { chain[6]->setFrame(CGRect{{0, 0}, {20, 20}}); };
   chain[5]->setNeedsLayout();

@@ -498,7 +498,9 @@ void ConnectionFront::drain(Connection& connection) {
     const ssize_t count = ::recv(connection.fd, chunk, sizeof chunk, 0);
     if (count < 0 && interrupted()) continue;
     if (count < 0 && wouldBlock()) return;
-    if (count <= 0 || (connection.drained += std::size_t(count)) > limits_.maxBody) return forget(connection.fd);
+    // A body refused by its declared length may still come whole: one just over the cap is read
+    // to its end, so that its sender gets to read the refusal rather than a reset.
+    if (count <= 0 || (connection.drained += std::size_t(count)) > 2 * limits_.maxBody) return forget(connection.fd);
   }
 }
 

@@ -74,37 +74,48 @@ void raiseOpenFileLimit() {
   setrlimit(RLIMIT_NOFILE, &limit);
 }
 
-}  // namespace
-
-int main(int argc, char* argv[]) {
+struct Options {
   int port = 0;
   std::filesystem::path dataDir = defaultDataDir();
   bool dump = false;
   SampleServerSettings settings;
+};
+
+// Nothing when an argument is unknown or out of its range.
+std::optional<Options> parseOptions(int argc, char* argv[]) {
+  Options options;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--dump") {
-      dump = true;
+      options.dump = true;
       continue;
     }
-    if (i + 1 == argc) return usage();
+    if (i + 1 == argc) return std::nullopt;
     const char* value = argv[++i];
     std::optional<long> parsed;
     if (arg == "--data") {
-      dataDir = value;
-      continue;
+      options.dataDir = value;
     } else if (arg == "--port" && (parsed = number(value, 0, 65535))) {
-      port = static_cast<int>(*parsed);
+      options.port = static_cast<int>(*parsed);
     } else if (arg == "--zedodo-token-lifetime" && (parsed = number(value, 1, 86400))) {
-      settings.zedodoTokenLifetime = std::chrono::seconds(*parsed);
+      options.settings.zedodoTokenLifetime = std::chrono::seconds(*parsed);
     } else if (arg == "--token-lifetime" && (parsed = number(value, 1, 10L * 365 * 86400))) {
-      settings.store.tokenLifetime = std::chrono::seconds(*parsed);
+      options.settings.store.tokenLifetime = std::chrono::seconds(*parsed);
     } else if (arg == "--pbkdf2-iterations" && (parsed = number(value, 1, 100000000))) {
-      settings.store.passwordIterations = static_cast<int>(*parsed);
+      options.settings.store.passwordIterations = static_cast<int>(*parsed);
     } else {
-      return usage();
+      return std::nullopt;
     }
   }
+  return options;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  const auto options = parseOptions(argc, argv);
+  if (!options) return usage();
+  const auto& [port, dataDir, dump, settings] = *options;
 
   // Signals wait for the thread below; every thread started later inherits the mask.
   sigset_t stopSignals;

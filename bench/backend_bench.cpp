@@ -37,19 +37,7 @@ constexpr int kBurst = 128;
 constexpr std::size_t kBig = 8 << 20;
 constexpr int kSlow = 500;
 
-int connectTo(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  timeval timeout{10, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
-  close(fd);
-  return -1;
-}
+int connectTo(int port) { return connectToLoopback(port, {10, 0}); }
 
 std::string head(const std::string& path, std::size_t length, const std::string& token = "") {
   return fmt::format("POST /BrevantTest/{} HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n{}"

@@ -38,24 +38,10 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using json = nlohmann::json;
 
-// A connected socket to 127.0.0.1:`port` whose reads and writes give up after `timeout`, or -1.
-int connectTo(int port, timeval timeout) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
-  close(fd);
-  return -1;
-}
-
 // A plain TCP connection to the backend, for what an HTTP client library would not send.
 class RawConnection {
  public:
-  explicit RawConnection(int port) : fd_(connectTo(port, {10, 0})), connected_(fd_ >= 0) {}
+  explicit RawConnection(int port) : fd_(connectToLoopback(port, {10, 0})), connected_(fd_ >= 0) {}
   ~RawConnection() { close(fd_); }
   RawConnection(const RawConnection&) = delete;
   RawConnection& operator=(const RawConnection&) = delete;
@@ -112,7 +98,7 @@ class SlowClients {
       for (int& fd : sockets_) {
         if (fd >= 0 && cut(fd)) fd = (close(fd), -1);
         const bool fresh = fd < 0;
-        if (fresh && (fd = connectTo(port_, {1, 0})) < 0) continue;
+        if (fresh && (fd = connectToLoopback(port_, {1, 0})) < 0) continue;
         connections_ += fresh;
         const std::string line =
             fresh ? "GET /BrevantTest/Tablet/GetSchools HTTP/1.1\r\n" : fmt::format("X-Line-{}: slow\r\n", round);

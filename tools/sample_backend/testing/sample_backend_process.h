@@ -1,5 +1,6 @@
 #pragma once
 
+#include <sys/time.h>
 #include <sys/types.h>
 
 #include <string>
@@ -38,3 +39,7 @@ struct CommandResult {
 
 // Runs `command` in the shell and collects its standard output.
 CommandResult runCommand(const std::string& command);
+
+// A plain TCP connection to 127.0.0.1:`port` whose reads and writes give up after `timeout`, or -1:
+// for what an HTTP client library would not send.
+int connectToLoopback(int port, timeval timeout);

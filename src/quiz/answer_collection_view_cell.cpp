@@ -1,5 +1,7 @@
 #include "quiz/answer_collection_view_cell.h"
 
+#include <typeinfo>
+
 #include "model/color.h"
 #include "platform/ui/render.h"
 #include "platform/ui/ui_device.h"
@@ -42,13 +44,25 @@ void AnswerCollectionViewCell::awakeFromNib() {
 }
 
 void AnswerCollectionViewCell::setEvaluate(bool correct) {
-  layer().borderWidth = 3.0;
-  layer().borderColor = correct ? quiz_colors::evaluatedRight() : UIColor::redColor();
+  setBorder(3.0, correct ? quiz_colors::evaluatedRight() : UIColor::redColor());
 }
 
 void AnswerCollectionViewCell::disableEvaluate() {
-  layer().borderWidth = 1.0 / UIScreen::mainScreen()->scale();
-  layer().borderColor = UIColor::darkGrayColor();
+  setBorder(1.0 / UIScreen::mainScreen()->scale(), UIColor::darkGrayColor());
+}
+
+// The border is what render reads: a change of it is reported, so a list keeps the tile's drawing
+// while the screen sets the same look again.
+void AnswerCollectionViewCell::setBorder(CGFloat width, const UIColor& color) {
+  auto& look = layer();
+  if (look.borderWidth == width && look.borderColor == color) return;
+  renderInputChanged();
+  look.borderWidth = width;
+  look.borderColor = color;
+}
+
+bool AnswerCollectionViewCell::drawsOnlyReportedState() const {
+  return typeid(*this) == typeid(AnswerCollectionViewCell);
 }
 
 void AnswerCollectionViewCell::layoutSubviews() {

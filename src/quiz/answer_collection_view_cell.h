@@ -27,9 +27,14 @@ class AnswerCollectionViewCell : public UICollectionViewCell {
 
   void layoutSubviews() override;
   CGSize systemLayoutSizeFittingSize(CGSize targetSize) const override;
-  // The tile's lines, then its look: "(chosen)", "(right)" or "(wrong)".
+  // The tile's lines, then its look: "(chosen)", "(right)" or "(wrong)". The look is set only
+  // through setEvaluate, disableEvaluate and the background color.
   void render(TextCanvas& canvas) const override;
+  bool drawsOnlyReportedState() const override;
 
   // Space left and right of the label (the nib's).
   static constexpr CGFloat kSideSpace = 10;
+
+ private:
+  void setBorder(CGFloat width, const UIColor& color);
 };

@@ -79,7 +79,10 @@ void UIView::setClipsToBounds(bool v) {
 const std::optional<UIColor>& UIView::backgroundColor() const { return extras_ ? extras_->backgroundColor : kNoColor; }
 
 void UIView::setBackgroundColor(std::optional<UIColor> color) {
-  if (color || extras_) extras().backgroundColor = std::move(color);
+  if (color == backgroundColor()) return;
+  // Subclasses may draw it (an answer tile's look).
+  renderInputChanged();
+  extras().backgroundColor = std::move(color);
 }
 
 const UIView::RareExtras* UIView::rare() const { return extras_ ? extras_->rare.get() : nullptr; }

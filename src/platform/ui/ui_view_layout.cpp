@@ -265,8 +265,12 @@ void UIView::layoutPass(std::optional<std::uint64_t> framesTakenAt) {
   const bool holds = holdsConstraints();
   SubviewsSnapshot keep(subviews_);
   for (const auto& s : keep) {
-    // A branch where no view needs layout and no constraint can move a frame: nothing to do.
-    if (!s->needsLayout_ && !s->layoutBelow_ && !holds && s->constraintsBelow() == 0) continue;
+    // A branch where no view needs layout has nothing to do when its frames were taken since the
+    // last layoutSubviews that changed anything, or when no constraint can move one of its frames.
+    // Its views are then not even read: a list of many cells is not walked again.
+    if (!s->needsLayout_ && !s->layoutBelow_ &&
+        (framesTakenAt == layoutSubviewsRuns || (!holds && s->constraintsBelow() == 0)))
+      continue;
     s->layoutPass(framesTakenAt);
   }
 }

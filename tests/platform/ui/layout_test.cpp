@@ -170,6 +170,33 @@ TEST(ConstraintLayoutTest, APassTakesEachFrameOnceUnlessALayoutSubviewsRanAboveI
   EXPECT_EQ(rows[1]->frame().origin.y, 10);
 }
 
+// Branches a pass passes by unread: only while nothing above them changed since their frames were
+// taken. A layoutSubviews that moves a constant in a later branch makes that branch follow at once.
+TEST(ConstraintLayoutTest, ALaterBranchFollowsAConstantMovedByAnEarlierLayoutSubviews) {
+  auto root = UIView::make(CGRect{{0, 0}, {100, 100}});
+  auto first = std::make_shared<CountedView>();
+  auto later = UIView::make(CGRect{{0, 0}, {100, 100}});
+  auto inner = UIView::make(CGRect{{0, 0}, {50, 50}});
+  auto leaf = UIView::make();
+  root->addSubview(first);
+  root->addSubview(later);
+  later->addSubview(inner);
+  inner->addSubview(leaf);
+  auto top = NSLayoutConstraint::constraintWithItem(leaf, A::Top, NSLayoutRelation::Equal, inner, A::Top, 1, 4);
+  inner->addConstraint(top);
+  inner->addConstraint(NSLayoutConstraint::constraintWithItem(leaf, A::Height, NSLayoutRelation::Equal, nullptr,
+                                                              A::NotAnAttribute, 1, 6));
+  root->layoutIfNeeded();
+  EXPECT_EQ(leaf->frame().origin.y, 4);
+  root->layoutIfNeeded();  // a pass with nothing to do
+  EXPECT_EQ(leaf->frame().origin.y, 4);
+
+  first->resize = [&] { top->setConstant(9); };
+  first->setNeedsLayout();
+  root->layoutIfNeeded();
+  EXPECT_EQ(leaf->frame(), (CGRect{{0, 9}, {0, 6}})) << "in the same pass";
+}
+
 TEST(ConstraintLayoutTest, ConstraintsDeepInABranchPinWhereverTheBranchMoves) {
   auto root = UIView::make(CGRect{{0, 0}, {100, 100}});
   auto left = UIView::make(CGRect{{0, 0}, {50, 100}});

@@ -8,6 +8,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/foundation/fatal_error.h"
@@ -242,11 +243,15 @@ class CellGrid {
     const auto* slot = slotAt(ip);
     return slot && *slot ? lineFor(ip, **slot) : std::string();
   }
-  // Each item's line that is not empty, in item order; the lines are printable.
+  // Each item's line that is not empty, in item order; the lines are printable. f gets the line
+  // in a buffer that the next line reuses.
   template <class F>
   void forEachLine(F&& f) const {
+    std::string text;
     forEachShown([&](const NSIndexPath& ip, const std::shared_ptr<Cell>& cell) {
-      if (auto text = lineFor(ip, *cell); !text.empty()) f(ip, std::move(text));
+      text.clear();
+      appendLine(text, ip, *cell);
+      if (!text.empty()) f(ip, std::as_const(text));
     });
   }
   // f(indexPath, cell) for every item, in item order; f must leave the items as they are.
@@ -285,16 +290,18 @@ class CellGrid {
   }
 
   std::string lineFor(const NSIndexPath& ip, const Cell& cell) const {
-    if (cell.isHidden()) return {};
+    std::string text;
+    appendLine(text, ip, cell);
+    return text;
+  }
+  void appendLine(std::string& text, const NSIndexPath& ip, const Cell& cell) const {
+    if (cell.isHidden()) return;
     std::string scratch;
     const std::string& content = drawnContent(cell, scratch);
-    std::string text;
-    text.reserve(content.size() + 24);
     if (numberOfSections() > 1) (text += std::to_string(ip.section)) += '.';
     (text += std::to_string(ip.row)) += '.';
     if (!content.empty()) (text += ' ') += content;
     if (!selected_.empty() && isSelected(ip)) text += " (selected)";
-    return text;
   }
 
   // The cell on one line, drawn again only when something it draws may have changed; a cell

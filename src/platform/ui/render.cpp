@@ -88,18 +88,17 @@ std::string printableText(std::string_view text) {
 void TextCanvas::line(std::string_view text) {
   forEachLineOf(text, [this](std::string_view piece) {
     if (joined_) return joinLine(piece);
-    std::string l;
-    l.reserve(static_cast<std::size_t>(depth_) * 2 + piece.size());
-    l.append(static_cast<std::size_t>(depth_) * 2, ' ');
-    appendPrintable(l, piece);
-    lines_.push_back(std::move(l));
+    text_.append(static_cast<std::size_t>(depth_) * 2, ' ');
+    appendPrintable(text_, piece);
+    text_ += '\n';
   });
 }
 
-void TextCanvas::printableLine(std::string text) {
+void TextCanvas::printableLine(std::string_view text) {
   if (joined_) return joinLine(text);
-  if (depth_ > 0) text.insert(0, static_cast<std::size_t>(depth_) * 2, ' ');
-  lines_.push_back(std::move(text));
+  text_.append(static_cast<std::size_t>(depth_) * 2, ' ');
+  text_ += text;
+  text_ += '\n';
 }
 
 void TextCanvas::joinLine(std::string_view piece) {
@@ -117,23 +116,17 @@ void TextCanvas::joinLine(std::string_view piece) {
   }
 }
 
-std::string TextCanvas::text() const {
-  std::string out;
-  std::size_t size = 0;
-  for (const auto& l : lines_) size += l.size() + 1;
-  out.reserve(size);
-  for (const auto& l : lines_) {
-    out += l;
-    out += '\n';
-  }
-  return out;
-}
+std::string TextCanvas::text() const { return text_; }
 
 std::string TextCanvas::joined(const std::string& separator) const {
   std::string out;
-  for (const auto& l : lines_) {
-    auto start = l.find_first_not_of(' ');
-    if (start == std::string::npos) continue;
+  std::string_view rest = text_;
+  while (!rest.empty()) {
+    const auto end = rest.find('\n');
+    const auto l = rest.substr(0, end);
+    rest.remove_prefix(end + 1);
+    const auto start = l.find_first_not_of(' ');
+    if (start == std::string_view::npos) continue;
     if (!out.empty()) out += separator;
     out += l.substr(start);
   }

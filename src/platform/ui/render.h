@@ -44,7 +44,7 @@ class TextCanvas {
   void line(std::string_view text);
   // A line whose text is printable already (printableText's output, or a canvas's joined line)
   // and holds no line break.
-  void printableLine(std::string text);
+  void printableLine(std::string_view text);
   void indent() { ++depth_; }
   void outdent() {
     if (depth_ > 0) --depth_;
@@ -61,8 +61,7 @@ class TextCanvas {
     TextCanvas& c_;
   };
 
-  const std::vector<std::string>& lines() const { return lines_; }
-  bool empty() const { return lines_.empty(); }
+  bool empty() const { return text_.empty(); }
   // All lines, each ended by "\n".
   std::string text() const;
   // All lines without their indentation, joined by `separator`.
@@ -71,7 +70,8 @@ class TextCanvas {
  private:
   void joinLine(std::string_view piece);
 
-  std::vector<std::string> lines_;
+  // The lines, each ended by "\n", in one piece: a screen of many rows takes no allocation per row.
+  std::string text_;
   int depth_ = 0;
   std::string* joined_ = nullptr;
   std::string_view separator_;

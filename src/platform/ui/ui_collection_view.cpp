@@ -235,5 +235,5 @@ void UICollectionView::renderSubviews(TextCanvas& canvas) const {
   for (const auto& v : subviews()) {
     if (!grid_.isCell(v.get())) v->render(canvas);
   }
-  grid_.forEachLine([&canvas](const NSIndexPath&, std::string text) { canvas.printableLine(std::move(text)); });
+  grid_.forEachLine([&canvas](const NSIndexPath&, const std::string& text) { canvas.printableLine(text); });
 }

@@ -393,6 +393,10 @@ class CellGrid {
     for (auto it = selected_.begin(); it != selected_.end();) {
       it = isValid(*it) ? std::next(it) : selected_.erase(it);
     }
+    // A cell asked for again waits in the host, as in reloadAll: the pool mostly hands it straight
+    // back to the same item, and a reload of every item of a long list then moves no view.
+    const UIView* editing = force.empty() ? nullptr : cellHoldingFirstResponder();
+    std::vector<std::shared_ptr<Cell>> parked;
     for (std::size_t s = 0; s < sections; ++s) {
       const auto count = static_cast<std::size_t>(counts_[s]);
       items_[s].reserve(count);
@@ -403,12 +407,17 @@ class CellGrid {
         if (slot && *slot) {
           auto old = std::move(*slot);
           unshown(*old);
-          hide(old);
+          const bool stays = old.get() != editing && old->reuseIdentifier();
+          hide(old, !stays);
+          if (stays) parked.push_back(std::move(old));
         }
         auto cell = source.cell ? source.cell(ip) : nullptr;
         if (!cell) fatalError("the data source returned no cell");
         show(ip, cell);
       }
+    }
+    for (const auto& cell : parked) {
+      if (!isCell(cell.get()) && cell->isSubviewOf(host_)) cell->removeFromSuperview();
     }
   }
 

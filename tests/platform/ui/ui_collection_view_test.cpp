@@ -36,7 +36,7 @@ class Grid : public UICollectionViewDataSource, public UICollectionViewDelegateF
  public:
   int numberOfItemsInSection(UICollectionView&, int) override { return static_cast<int>(names.size()); }
   std::shared_ptr<UICollectionViewCell> cellForItemAtIndexPath(UICollectionView& cv, const NSIndexPath& ip) override {
-    auto tile = std::static_pointer_cast<Tile>(cv.dequeueReusableCellWithReuseIdentifier("tile", ip));
+    auto tile = std::static_pointer_cast<Tile>(cv.dequeueReusableCellWithReuseIdentifier(identifier, ip));
     tile->label->setText(names.at(static_cast<std::size_t>(ip.row)));
     heightsSeen.push_back(tile->bounds().size.height);
     return tile;
@@ -54,6 +54,7 @@ class Grid : public UICollectionViewDataSource, public UICollectionViewDelegateF
   void didSelectItemAtIndexPath(UICollectionView&, const NSIndexPath& ip) override { selected.push_back(ip.row); }
 
   std::vector<std::string> names{"ab", "abcd", "a"};
+  std::string identifier = "tile";
   bool sized = true;
   bool invalidateOnce = false;
   int sizeQueries = 0;
@@ -240,6 +241,27 @@ TEST(UICollectionViewTest, ReloadingItemsReusesTheirCells) {
   f.cv->insertItemsAtIndexPaths({NSIndexPath{0, 3}});
   EXPECT_EQ(f.cv->indexPathsForVisibleItems().size(), 4u);
   EXPECT_EQ(f.cv->cellsCreated(), 4);
+}
+
+// Cells asked for again stand where they stood when they come back; one no item takes back
+// leaves the list, drawn nowhere.
+TEST(UICollectionViewTest, ReloadingItemsKeepsTheCellsThatComeBackAndDropsTheRest) {
+  Fixture f;
+  f.cv->registerClass<Tile>("other");
+  f.cv->reloadData();
+  const auto cells = f.cv->visibleCells();
+  const auto views = f.cv->subviews();
+  f.cv->reloadItemsAtIndexPaths({NSIndexPath{0, 0}, NSIndexPath{0, 1}, NSIndexPath{0, 2}});
+  EXPECT_EQ(f.cv->subviews(), views);
+  EXPECT_EQ(f.cv->visibleCells(), cells);
+
+  f.grid->identifier = "other";
+  f.cv->reloadItemsAtIndexPaths({NSIndexPath{0, 1}});
+  EXPECT_EQ(cells[1]->superview(), nullptr);
+  EXPECT_NE(f.cv->cellForItemAtIndexPath({0, 1}), cells[1]);
+  TextCanvas canvas;
+  f.cv->render(canvas);
+  EXPECT_EQ(canvas.text(), "0. ab\n1. abcd\n2. a\n");
 }
 
 TEST(UICollectionViewTest, EmptyingAndRefillingHandsItemsTheirCellsInItemOrder) {

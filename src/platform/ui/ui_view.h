@@ -304,7 +304,16 @@ class UIView : public UIResponder {
   void closeSubviewHoles() const;
   // Where `view` stands in subviews_ (its size when it is not there).
   std::size_t subviewIndex(const UIView& view) const;
+  // `framesTakenAt`: the layoutSubviews count when the caller's subtree took its frames; none
+  // for the view a pass starts from.
   void layoutPass(std::optional<std::uint64_t> framesTakenAt);
+  void layoutPassBelow(std::uint64_t framesTakenAt);
+  // A layout request moves the pass's generation but none of the frames' inputs.
+  static void layoutRequested();
+  // The frame inputs' count when a pass started here last left its subtree's frames all taken
+  // (0: never).
+  std::uint64_t framesTakenRootAt() const;
+  void setFramesTakenRootAt(std::uint64_t count);
   struct PinIndex;
   struct Extras;
   // The constraints this view holds that may pin `view` (all of them while there are few).

@@ -73,6 +73,7 @@ struct UIView::RareExtras {
   std::string accessibilityLabel;
   CGPoint boundsOrigin;
   int tag = 0;
+  std::uint64_t framesTakenRootAt = 0;
 };
 
 // The constraints a view holds, and how many its subtree holds.

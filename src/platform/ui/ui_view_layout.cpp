@@ -144,7 +144,7 @@ void UIView::removeGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>&
 }
 
 void UIView::setNeedsLayout() {
-  layoutInputChanged();
+  layoutRequested();
   needsLayout_ = true;
   markLayoutAbove();
 }
@@ -237,12 +237,20 @@ namespace {
 // How many layoutSubviews calls have changed what a pass reads; main thread only, as layout is.
 std::uint64_t layoutSubviewsRuns = 0;
 std::uint64_t layoutInputChanges = 0;
+// What frames from constraints read: every input but a request for layout. Starts past 0, the
+// count a pass root that never took its frames holds.
+std::uint64_t frameInputChanges = 1;
 
 }  // namespace
 
 std::uint64_t UIView::layoutGeneration() { return layoutInputChanges; }
 
-void UIView::layoutInputChanged() { ++layoutInputChanges; }
+void UIView::layoutInputChanged() {
+  ++layoutInputChanges;
+  ++frameInputChanges;
+}
+
+void UIView::layoutRequested() { ++layoutInputChanges; }
 
 void UIView::layoutIfNeeded() { layoutPass(std::nullopt); }
 
@@ -250,17 +258,30 @@ void UIView::layoutIfNeeded() { layoutPass(std::nullopt); }
 // layoutSubviews moves those: a subtree whose frames were taken since the last one that changed
 // anything keeps them (a list placing its cells where they already are changes nothing).
 void UIView::layoutPass(std::optional<std::uint64_t> framesTakenAt) {
+  const bool markedBelow = layoutBelow_;
   layoutBelow_ = false;  // what is marked from here on is looked at by this pass or the next
+  const bool root = !framesTakenAt;
+  const auto runsBefore = layoutSubviewsRuns;
   if (framesTakenAt != layoutSubviewsRuns) {
-    applyEdgeConstraintsInSubtree();
+    // A tree whose frames were all taken, with nothing they read changed since, keeps them.
+    if (!root || framesTakenRootAt() != frameInputChanges) applyEdgeConstraintsInSubtree();
     framesTakenAt = layoutSubviewsRuns;
   }
   if (needsLayout_) {
     needsLayout_ = false;
-    const auto before = layoutInputChanges;
+    const auto before = frameInputChanges;
     layoutSubviews();
-    if (layoutInputChanges != before) ++layoutSubviewsRuns;
+    if (frameInputChanges != before) ++layoutSubviewsRuns;
   }
+  // No view below is marked (a mark made before reached this view, one made since marks it
+  // again) and no frame below is to be taken: the subviews are not even read.
+  if (markedBelow || layoutBelow_ || *framesTakenAt != layoutSubviewsRuns) layoutPassBelow(*framesTakenAt);
+  // Taken top-down with no layoutSubviews changing anything after: every frame of the tree is
+  // where its constraints put it.
+  if (root && layoutSubviewsRuns == runsBefore) setFramesTakenRootAt(frameInputChanges);
+}
+
+void UIView::layoutPassBelow(std::uint64_t framesTakenAt) {
   if (subviews().empty()) return;
   const bool holds = holdsConstraints();
   SubviewsSnapshot keep(subviews_);
@@ -273,6 +294,16 @@ void UIView::layoutPass(std::optional<std::uint64_t> framesTakenAt) {
       continue;
     s->layoutPass(framesTakenAt);
   }
+}
+
+std::uint64_t UIView::framesTakenRootAt() const {
+  auto r = rare();
+  return r ? r->framesTakenRootAt : 0;
+}
+
+void UIView::setFramesTakenRootAt(std::uint64_t count) {
+  // A view without subviews takes no frame: its passes cost nothing to redo.
+  if (!subviews_.empty()) extras().rarely().framesTakenRootAt = count;
 }
 
 void UIView::markLayoutAbove() {

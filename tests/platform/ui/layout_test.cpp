@@ -145,15 +145,18 @@ TEST(ConstraintLayoutTest, APassTakesEachFrameOnceUnlessALayoutSubviewsRanAboveI
   EXPECT_EQ(rows[9]->frame(), (CGRect{{0, 90}, {0, 5}}));
   for (const auto& view : chain) view->asked = 0;
   root->layoutIfNeeded();
+  for (const auto& view : chain) EXPECT_EQ(view->asked, 0) << "nothing changed since";
+  root->setFrame(CGRect{{5, 0}, {100, 100}});
+  root->layoutIfNeeded();
   for (const auto& view : chain) EXPECT_EQ(view->asked, 2) << "width and height, once";
 
-  // A layoutSubviews that leaves every frame where it is (a list placing its cells again): what
-  // lies under it is not taken a second time, nor in a second pass.
+  // A layoutSubviews that leaves every frame where it is (a list placing its cells again), asked
+  // for by a request alone: no frame is taken again.
   chain[5]->resize = [&] { chain[6]->setFrame(chain[6]->frame()); };
   chain[5]->setNeedsLayout();
   for (const auto& view : chain) view->asked = 0;
   root->layoutIfNeeded();
-  for (const auto& view : chain) EXPECT_EQ(view->asked, 2) << "width and height, once";
+  for (const auto& view : chain) EXPECT_EQ(view->asked, 0);
 
   // A layoutSubviews that resizes a view: what lies under it follows in the same pass.
   chain[5]->resize = [&] { chain[6]->setFrame(CGRect{{0, 0}, {20, 20}}); };
@@ -195,6 +198,26 @@ TEST(ConstraintLayoutTest, ALaterBranchFollowsAConstantMovedByAnEarlierLayoutSub
   first->setNeedsLayout();
   root->layoutIfNeeded();
   EXPECT_EQ(leaf->frame(), (CGRect{{0, 9}, {0, 6}})) << "in the same pass";
+}
+
+// A pass that took every frame and changed nothing after lets the next pass skip them; one in
+// which a layoutSubviews moved a pinned view by hand does not.
+TEST(ConstraintLayoutTest, APassAfterAHandMovedPinnedViewPutsItBack) {
+  auto root = std::make_shared<CountedView>();
+  root->setFrame(CGRect{{0, 0}, {100, 100}});
+  auto pinned = UIView::make();
+  root->addSubview(pinned);
+  root->addConstraint(NSLayoutConstraint::constraintWithItem(pinned, A::Top, NSLayoutRelation::Equal, root, A::Top, 1, 7));
+  root->addConstraint(NSLayoutConstraint::constraintWithItem(pinned, A::Height, NSLayoutRelation::Equal, nullptr,
+                                                             A::NotAnAttribute, 1, 3));
+  root->resize = [&] { pinned->setFrame(CGRect{{0, 50}, {0, 3}}); };
+  root->setNeedsLayout();
+  root->layoutIfNeeded();
+  EXPECT_EQ(pinned->frame().origin.y, 50) << "set by hand after its constraints";
+  root->resize = nullptr;
+  root->setNeedsLayout();
+  root->layoutIfNeeded();
+  EXPECT_EQ(pinned->frame().origin.y, 7);
 }
 
 TEST(ConstraintLayoutTest, ConstraintsDeepInABranchPinWhereverTheBranchMoves) {

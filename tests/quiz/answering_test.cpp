@@ -1,7 +1,5 @@
 #include "question_fixture.h"
 
-#include "quiz/quiz_support.h"
-
 namespace {
 
 // The answers after loading, as "text:correct:id" (text "-" when absent).
@@ -150,23 +148,6 @@ TEST_F(QuestionTest, EvaluationShowsChosenTilesRightOrWrongAndResetClearsAll) {
     EXPECT_EQ(cell->layer().borderWidth, cell->reuseIdentifier() == "answerCell" ? 0.5 : 0.0);
   }
   EXPECT_EQ(run("select 1 0"), "0.0. Which city is the capital?\n1.0. Paris | (chosen)\n1.1. Lyon\n");
-}
-
-// The list keeps each tile's drawing until the tile reports a change: every change of its look does.
-TEST_F(QuestionTest, ATileDrawnOnceShowsEachNewLook) {
-  show(question("oneCorrect", {{"Paris", true}, {"Lyon"}}));
-  EXPECT_EQ(run("show"), "0.0. Which city is the capital?\n1.0. Paris\n1.1. Lyon\n");
-  auto tile = std::dynamic_pointer_cast<AnswerCollectionViewCell>(collection()->cellForItemAtIndexPath({1, 1}));
-  ASSERT_TRUE(tile);
-  tile->setEvaluate(true);
-  EXPECT_EQ(run("show"), "0.0. Which city is the capital?\n1.0. Paris\n1.1. Lyon | (right)\n");
-  tile->setEvaluate(false);
-  EXPECT_EQ(run("show"), "0.0. Which city is the capital?\n1.0. Paris\n1.1. Lyon | (wrong)\n");
-  tile->disableEvaluate();
-  tile->setBackgroundColor(quiz_colors::chosen());
-  EXPECT_EQ(run("show"), "0.0. Which city is the capital?\n1.0. Paris\n1.1. Lyon | (chosen)\n");
-  tile->setBackgroundColor(UIColor::whiteColor());
-  EXPECT_EQ(run("show"), "0.0. Which city is the capital?\n1.0. Paris\n1.1. Lyon\n");
 }
 
 TEST_F(QuestionTest, WordFieldKeepsItsWordUntilResetAndLocksInEvaluation) {

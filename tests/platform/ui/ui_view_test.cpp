@@ -349,21 +349,6 @@ TEST(UIViewTest, RenderingWritesVisibleViewsInTreeOrder) {
             "(image: image 10x10)\n");
 }
 
-// The canvas keeps its lines in one piece: each stays whole, indented, and joins without its blanks.
-TEST(TextCanvasTest, LinesKeepTheirIndentationAndJoinWithoutBlankOnes) {
-  TextCanvas canvas;
-  canvas.line("Rivers\nLakes");
-  {
-    TextCanvas::Nested nested(canvas);
-    canvas.line(" ");
-    canvas.printableLine("1. Nile | (chosen)");
-  }
-  canvas.printableLine("end");
-  EXPECT_EQ(canvas.text(), "Rivers\nLakes\n   \n  1. Nile | (chosen)\nend\n");
-  EXPECT_EQ(canvas.joined(" / "), "Rivers / Lakes / 1. Nile | (chosen) / end");
-  EXPECT_TRUE(TextCanvas().empty());
-}
-
 TEST(UIViewTest, RarelySetValuesReadBackAndClearWhateverElseTheViewHolds) {
   auto root = UIView::make();
   auto view = UIView::make();

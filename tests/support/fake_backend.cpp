@@ -519,16 +519,25 @@ void FakeBackend::clearRequests() {
   impl_->requests.clear();
 }
 
-FakeBackend::ClosedPort::ClosedPort() {
-  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+LoopbackSocket bindLoopback(std::optional<int> backlog) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t length = sizeof addr;
-  if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-      ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &length) != 0)
-    std::abort();
-  port_ = ntohs(addr.sin_port);
+  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), length) != 0 ||
+      (backlog && ::listen(fd, *backlog) != 0) || ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
+    if (fd >= 0) ::close(fd);
+    return {};
+  }
+  return {fd, ntohs(addr.sin_port)};
+}
+
+FakeBackend::ClosedPort::ClosedPort() {
+  const auto socket = bindLoopback(std::nullopt);
+  if (socket.fd < 0) std::abort();
+  fd_ = socket.fd;
+  port_ = socket.port;
 }
 
 FakeBackend::ClosedPort::~ClosedPort() { ::close(fd_); }

@@ -80,6 +80,14 @@ struct ResumableUpload {
 inline constexpr std::uint64_t kFNV1aOffset = 14695981039346656037ull;
 std::uint64_t fnv1a(std::uint64_t hash, const void* bytes, std::size_t length);
 
+// A TCP socket on a free loopback port, listening with `backlog` when one is given; fd is -1 when
+// the system refuses.
+struct LoopbackSocket {
+  int fd = -1;
+  int port = 0;
+};
+LoopbackSocket bindLoopback(std::optional<int> backlog);
+
 class FakeBackend {
  public:
   struct TLS {

@@ -1,7 +1,6 @@
 #include "toolkit/oauth2_authentication.h"
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -36,15 +35,10 @@ ScriptedReply json(std::string body, int status = 200) { return {status, {}, std
 class GzipFlood {
  public:
   GzipFlood() {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(listener_, 16) != 0 ||
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-      ADD_FAILURE() << "no loopback port";
-    port_ = ntohs(address.sin_port);
+    const auto socket = bindLoopback(16);
+    if (socket.fd < 0) ADD_FAILURE() << "no loopback port";
+    listener_ = socket.fd;
+    port_ = socket.port;
     acceptor_ = std::thread([this] { acceptConnections(); });
   }
   ~GzipFlood() {

@@ -1,7 +1,6 @@
 #include "platform/frameworks/image_loading.h"
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -38,15 +37,10 @@ std::string pngBytes(std::uint32_t width, std::uint32_t height) {
 class StallingHost {
  public:
   explicit StallingHost(std::string answered = "/api/") : answered_(std::move(answered)) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(listener_, 4096) != 0 ||
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-      ADD_FAILURE() << "no loopback port";
-    port_ = ntohs(address.sin_port);
+    const auto socket = bindLoopback(4096);
+    if (socket.fd < 0) ADD_FAILURE() << "no loopback port";
+    listener_ = socket.fd;
+    port_ = socket.port;
     thread_ = std::thread([this] { serve(); });
   }
   ~StallingHost() {

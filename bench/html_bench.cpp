@@ -167,6 +167,7 @@ Shown show(WKWebView &view, const Page &page) {
   const auto &lines = page.charset ? parsed.lines : view.document().lines;
   shown.cut =
       !lines.empty() && (lines.front() == WebDocument::kCutAttributesLine ||
+                         lines.front() == WebDocument::kCutPageAttributesLine ||
                          lines.back() == WebDocument::kCutRestLine);
   return shown;
 }

@@ -271,12 +271,18 @@ class BudgetScan {
       const std::size_t start = i_;
       if (!first) first = start;
       skipAttribute();
-      if (++count > budget_.attributes || start - *first > budget_.tagAttributeBytes) {
-        out_.append(html_.substr(copied_, start - copied_));
-        copied_ = i_;
-        page_.attributesCut = true;
-      }
+      // Only what the parser is given counts against the page's budget.
+      const bool overElement = ++count > budget_.attributes || start - *first > budget_.tagAttributeBytes;
+      const bool overPage = !overElement && ++pageAttributes_ > budget_.pageAttributes;
+      if (overElement || overPage) leaveOut(start);
+      if (overPage) page_.pageAttributesCut = true;
     }
+  }
+
+  void leaveOut(std::size_t start) {
+    out_.append(html_.substr(copied_, start - copied_));
+    copied_ = i_;
+    page_.attributesCut = true;
   }
 
   void skipAttribute() {
@@ -306,6 +312,7 @@ class BudgetScan {
   std::size_t end_;  // where the parser's text ends: the page's end unless the rest was cut
   std::size_t i_ = 0;
   std::size_t structures_ = 0;
+  std::size_t pageAttributes_ = 0;  // given to the parser so far
   std::string out_;         // the page up to `copied_`, without the attributes left out
   std::size_t copied_ = 0;  // html_[copied_, i_) is still to be copied
   BudgetedPage page_;
@@ -511,7 +518,10 @@ WebDocument WebDocument::parse(std::string_view page, const std::optional<std::s
     walk(root, builder);
     builder.breakLine();
   }
-  if (budgeted.attributesCut) document.lines.insert(document.lines.begin(), kCutAttributesLine);
+  if (budgeted.attributesCut) {
+    document.lines.insert(document.lines.begin(),
+                          budgeted.pageAttributesCut ? kCutPageAttributesLine : kCutAttributesLine);
+  }
   if (restCut) document.lines.push_back(kCutRestLine);
   return document;
 }

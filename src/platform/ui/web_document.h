@@ -41,7 +41,11 @@ struct WebDocument {
 
   // Of one element: the parser's check for repeated attributes is quadratic in their number.
   static constexpr std::size_t kMaxAttributes = 500;
+  // Of the whole page, well above what pages use (twenty thousand linked paragraphs have 80,000):
+  // every one the parser keeps costs time and memory on the main queue.
+  static constexpr std::size_t kMaxPageAttributes = 120000;
   static constexpr const char* kCutAttributesLine = "(attributes of an element were cut)";
+  static constexpr const char* kCutPageAttributesLine = "(attributes of the page were cut)";
   static constexpr const char* kCutRestLine = "(the rest of the page was cut)";
 };
 
@@ -50,18 +54,21 @@ namespace web_document_detail {
 // What the parse of one page may cost.
 struct WorkBudget {
   std::size_t attributes = WebDocument::kMaxAttributes;  // of one element
+  // Of the whole page: only those the parser is given count.
+  std::size_t pageAttributes = WebDocument::kMaxPageAttributes;
   std::size_t tagAttributeBytes = 64 * 1024;             // of one start tag: attributes that start later are left out
   std::size_t structures = 250000;                       // tags, comments and references in the whole page
 };
 
 struct BudgetedPage {
   std::optional<std::string> html;  // what the parser is given, when it is not the page as it is
-  bool attributesCut = false;
+  bool attributesCut = false;       // of some element, or of the page
+  bool pageAttributesCut = false;   // the page's own budget was spent
   bool restCut = false;
 };
 
-// `html` within `budget`: the attributes over it left out, the page cut before the first
-// structure over it.
+// `html` within `budget`: the attributes over it left out (every one past the page's budget), the
+// page cut before the first structure over it.
 BudgetedPage withinBudget(std::string_view html, const WorkBudget& budget = {});
 
 }  // namespace web_document_detail

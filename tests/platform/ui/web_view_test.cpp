@@ -115,8 +115,9 @@ TEST(WebDocumentTest, TheParsersWorkIsBoundedAndACutPageSaysSo) {
   const std::tuple<std::string, Budget, std::optional<std::string>, bool> scans[] = {
       {"<p a='x > y' b=1 c>t</p><!-- <i d e f> -->", {.attributes = 2}, "<p a='x > y' b=1 >t</p><!-- <i d e f> -->", false},
       {"<p a b>x < y</p>", {.attributes = 2}, std::nullopt, false},
-      // The attribute budget is each element's, not the page's.
+      // The attribute budget is each element's; the page's counts what the parser is given.
       {"<p a b><i c d e>", {.attributes = 2}, "<p a b><i c d >", false},
+      {"<p a b c><i d><b e f>", {.attributes = 2, .pageAttributes = 3}, "<p a b ><i d><b  >", false},
       {"<p a=1 b=2 c=3><i d=4 e=5>", {.tagAttributeBytes = 4}, "<p a=1 b=2 ><i d=4 e=5>", false},
       {"<script>if (a<b && c) x='</p>';</script><p q r s>", {.attributes = 2},
        "<script>if (a<b && c) x='</p>';</script><p q r >", false},
@@ -127,6 +128,8 @@ TEST(WebDocumentTest, TheParsersWorkIsBoundedAndACutPageSaysSo) {
   for (const auto& [html, budget, kept, restCut] : scans) {
     const auto page = withinBudget(html, budget);
     EXPECT_EQ(std::pair(page.html, page.restCut), std::pair(kept, restCut)) << html;
+    // Only the case given a page budget spends it.
+    EXPECT_EQ(page.pageAttributesCut, budget.pageAttributes == 3) << html;
   }
 
   std::string manyAttributes = "<p";
@@ -138,6 +141,12 @@ TEST(WebDocumentTest, TheParsersWorkIsBoundedAndACutPageSaysSo) {
     for (int i = 0; i < 6000; ++i) twoElements += " a" + std::to_string(i) + "=1";
     twoElements += ">kept</p>";
   }
+  std::string pageOver;  // no element over its own budget
+  for (std::size_t n = 0; n * 100 <= WebDocument::kMaxPageAttributes; ++n) {
+    pageOver += "<p";
+    for (int i = 0; i < 100; ++i) pageOver += " a" + std::to_string(i);
+    pageOver += ">kept</p>";
+  }
   std::string manyTags = "<p>shown</p>";
   for (int i = 0; i < 300000; ++i) manyTags += "<br>";
   std::string deep;
@@ -147,6 +156,7 @@ TEST(WebDocumentTest, TheParsersWorkIsBoundedAndACutPageSaysSo) {
   const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
       {manyAttributes, WebDocument::kCutAttributesLine, "kept"},
       {twoElements, WebDocument::kCutAttributesLine, "kept"},
+      {pageOver, WebDocument::kCutPageAttributesLine, "kept"},
       {manyTags + "<p>not parsed", "shown", WebDocument::kCutRestLine},
       {"<p>shown</p>" + deep, "shown", WebDocument::kCutRestLine},
       {"<p>shown</p><p>" + std::string(11 * 1024 * 1024, 'a'), "shown", WebDocument::kCutRestLine},

@@ -554,7 +554,9 @@ void ConsoleDriver::wait(const std::string& argument) {
 
 void ConsoleDriver::page(const std::string& arguments) {
   auto [name, number] = splitFirst(arguments);
-  auto index = parseIndex(number);
+  // A page before the first is answered with the range, as one past the last is.
+  const bool negative = number.starts_with('-');
+  auto index = parseIndex(negative ? number.substr(1) : number);
   if (name.empty() || !index) return message("Usage: page NAME N");
   auto w = window();
   if (touchesBlocked()) return;
@@ -562,6 +564,11 @@ void ConsoleDriver::page(const std::string& arguments) {
   if (!view) return message(openAlert(*w) ? kAlertOpen : "Nothing named '" + name + "' on screen");
   auto scroll = std::dynamic_pointer_cast<UIScrollView>(view);
   if (!scroll || !scroll->isPagingEnabled()) return message("'" + name + "' does not page");
+  // A swipe past the end would settle on the last page, which the user did not ask for.
+  if (const int last = scroll->pageCount() - 1; (negative && *index > 0) || *index > last) {
+    return message(fmt::format("'{}' has no page {}{}: {}", name, negative ? "-" : "", *index,
+                               last == 0 ? "its only page is 0" : fmt::format("its pages are 0 to {}", last)));
+  }
   if (!scroll->swipeToPage(*index)) message("'" + name + "' cannot be swiped now");
 }
 

@@ -469,9 +469,11 @@ TEST_F(ConsoleTest, WaitMovesVirtualTimeAndUnreadableScriptsRunNothing) {
 
 TEST_F(GadgetsTest, TheGesturesReachTheirViewsAndOnlyTheShownPageIsInReach) {
   driver.execute("tap choose");
-  EXPECT_NE(driver.screen().find("(page 1/2)\n[Page one] #choose\n<slider"), std::string::npos) << driver.screen();
+  EXPECT_NE(driver.screen().find("(page 1/2) #pages\n[Page one] #choose\n<slider"), std::string::npos)
+      << driver.screen();
   driver.execute("page pages 1");
-  EXPECT_NE(driver.screen().find("(page 2/2)\n[Page two] #choose\n<slider"), std::string::npos) << driver.screen();
+  EXPECT_NE(driver.screen().find("(page 2/2) #pages\n[Page two] #choose\n<slider"), std::string::npos)
+      << driver.screen();
   TempDir dir;
   const std::string photo = dir.str() + "/photo.png";
   std::ofstream(photo, std::ios::binary) << encodePNG(Bitmap{1, 1, {255, 0, 0, 255}})->toString();
@@ -495,6 +497,13 @@ TEST_F(GadgetsTest, TheGesturesReachTheirViewsAndOnlyTheShownPageIsInReach) {
                                                 "! '" + dir.str() + "/missing.png' cannot be read"}));
   EXPECT_TRUE(UIInterfaceOrientationIsLandscape(UIApplication::sharedApplication()->statusBarOrientation()));
   EXPECT_EQ(app->events, (std::vector<std::string>{"background", "foreground"}));
+}
+
+TEST_F(GadgetsTest, APageThatIsNotThereIsRefusedWithTheOnesThatAre) {
+  for (const char* line : {"page pages 2", "page pages -1"}) driver.execute(line);
+  EXPECT_EQ(errors(), (std::vector<std::string>{"! 'pages' has no page 2: its pages are 0 to 1",
+                                                "! 'pages' has no page -1: its pages are 0 to 1"}));
+  EXPECT_EQ(gadgets->pages->currentPage(), 0) << "a page past the last moved to the last";
 }
 
 TEST_F(GadgetsTest, AControlIsTappedByTheTextItPrintsInBrackets) {

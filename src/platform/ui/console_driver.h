@@ -116,7 +116,7 @@ inline constexpr const char* kConsoleCommands =
     "page NAME N          swipes the paged scroll view NAME to page N, counted from 0: the screen's\n"
     "                     \"(page 1/4) #NAME\" is page 0\n"
     "pull                 pulls the first refreshable list on screen down to refresh it\n"
-    "slide NAME VALUE     drags the slider NAME to VALUE\n"
+    "slide NAME VALUE     drags the slider NAME to VALUE, 0-100 as the screen prints it (<slider 50%>)\n"
     "link N|URL           follows the link numbered [N] (or the link to URL) on the web page on screen\n"
     "pick PATH            picks the image file at PATH in the open image picker\n"
     "rotate portrait|landscape  turns the device\n"

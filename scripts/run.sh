@@ -8,14 +8,19 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 bash "$ROOT/scripts/deps.sh" >&2
 BUILD=${BUILD_DIR:-$ROOT/build/release}
 cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DDORVALE_TESTS=OFF -DDORVALE_BENCH=OFF >&2
+# The data directory is private to its owner, as the client would make it (missing parents too);
+# one that an earlier run left readable by everyone is closed as well.
+DATA=${DORVALE_DATA_DIR:-${XDG_DATA_HOME:-$HOME/.local/share}/dorvale}
+(umask 077 && mkdir -p "$DATA")
+chmod 700 "$DATA"
 if [ -n "${DORVALE_BACKEND_URL:-}" ]; then
   cmake --build "$BUILD" -j "${JOBS:-$(nproc)}" --target dorvale >&2
   exec "$BUILD/src/main/dorvale" "$@"
 fi
 cmake --build "$BUILD" -j "${JOBS:-$(nproc)}" --target dorvale sample_backend >&2
 
-STATE=${DORVALE_DATA_DIR:-${XDG_DATA_HOME:-$HOME/.local/share}/dorvale}/sample_backend
-mkdir -p "$STATE"
+STATE=$DATA/sample_backend
+(umask 077 && mkdir -p "$STATE")
 coproc BACKEND { exec "$BUILD/tools/sample_backend/sample_backend" --data "$STATE" 2>>"$STATE/requests.log"; }
 SERVER=$BACKEND_PID
 trap 'kill "$SERVER" 2>/dev/null || true; wait "$SERVER" 2>/dev/null || true' EXIT

@@ -218,6 +218,15 @@ std::optional<double> parseNumber(const std::string& text) {
   return value;
 }
 
+// "Section 5 is not there: the table has sections 0 and 1".
+std::string missingSection(int section, const char* list, int sections) {
+  std::string there = "no sections";
+  if (sections == 1) there = "only section 0";
+  if (sections == 2) there = "sections 0 and 1";
+  if (sections > 2) there = fmt::format("sections 0 to {}", sections - 1);
+  return fmt::format("Section {} is not there: the {} has {}", section, list, there);
+}
+
 constexpr const char* kAlertOpen = "An alert is open: answer it with 'alert BUTTON'";
 
 // Changes seen while nobody types print at most this often (seconds), so a ticking timer cannot
@@ -468,10 +477,16 @@ void ConsoleDriver::select(const std::vector<std::string>& args) {
   auto root = searchRoot(*w);
   NSIndexPath indexPath{*section, *row};
   if (auto table = std::static_pointer_cast<UITableView>(findList(root, true))) {
+    if (const int sections = table->numberOfSections(); *section >= sections) {
+      return message(missingSection(*section, "table", sections));
+    }
     if (!table->tapRowAtIndexPath(indexPath)) message("Row " + std::to_string(*row) + " cannot be selected");
     return;
   }
   if (auto collection = std::static_pointer_cast<UICollectionView>(findList(root, false))) {
+    if (const int sections = collection->numberOfSections(); *section >= sections) {
+      return message(missingSection(*section, "collection", sections));
+    }
     if (!collection->tapItemAtIndexPath(indexPath)) message("Item " + std::to_string(*row) + " cannot be selected");
     return;
   }
@@ -554,7 +569,9 @@ void ConsoleDriver::wait(const std::string& argument) {
 
 void ConsoleDriver::page(const std::string& arguments) {
   auto [name, number] = splitFirst(arguments);
-  auto index = parseIndex(number);
+  // A page before the first is answered with the range, as one past the last is.
+  const bool negative = number.starts_with('-');
+  auto index = parseIndex(negative ? number.substr(1) : number);
   if (name.empty() || !index) return message("Usage: page NAME N");
   auto w = window();
   if (touchesBlocked()) return;
@@ -562,6 +579,11 @@ void ConsoleDriver::page(const std::string& arguments) {
   if (!view) return message(openAlert(*w) ? kAlertOpen : "Nothing named '" + name + "' on screen");
   auto scroll = std::dynamic_pointer_cast<UIScrollView>(view);
   if (!scroll || !scroll->isPagingEnabled()) return message("'" + name + "' does not page");
+  // A swipe past the end would settle on the last page, which the user did not ask for.
+  if (const int last = scroll->pageCount() - 1; (negative && *index > 0) || *index > last) {
+    return message(fmt::format("'{}' has no page {}{}: {}", name, negative ? "-" : "", *index,
+                               last == 0 ? "its only page is 0" : fmt::format("its pages are 0 to {}", last)));
+  }
   if (!scroll->swipeToPage(*index)) message("'" + name + "' cannot be swiped now");
 }
 

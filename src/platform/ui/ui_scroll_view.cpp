@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 
 #include <fmt/format.h>
 
@@ -65,6 +66,18 @@ int UIScrollView::currentPage() const {
   // Offsets are set freely in code: keep absurd ones from overflowing the page number.
   if (std::isnan(page)) return 0;
   return static_cast<int>(std::clamp(page, -1e9, 1e9));
+}
+
+int UIScrollView::pageCount() const {
+  CGSize b = bounds().size;
+  double pages = 1;
+  if (isHorizontalPaging()) {
+    if (b.width > 0) pages = std::ceil(contentSize_.width / b.width);
+  } else if (b.height > 0) {
+    pages = std::ceil(contentSize_.height / b.height);
+  }
+  if (std::isnan(pages)) return 1;
+  return static_cast<int>(std::clamp(pages, 1.0, 1e9));
 }
 
 bool UIScrollView::dragToContentOffset(CGPoint target) {
@@ -139,8 +152,9 @@ bool UIScrollView::pullToRefresh() {
 void UIScrollView::renderSelf(TextCanvas& canvas) const {
   CGSize b = bounds().size;
   if (!pagingEnabled_ || !isHorizontalPaging() || b.width <= 0) return;
-  int pages = static_cast<int>(std::min(std::ceil(contentSize_.width / b.width), 1e9));
-  canvas.line(fmt::format("(page {}/{})", currentPage() + 1, pages));
+  std::string line = fmt::format("(page {}/{})", currentPage() + 1, pageCount());
+  if (!accessibilityIdentifier().empty()) line += " #" + accessibilityIdentifier();
+  canvas.line(line);
 }
 
 std::optional<CGRect> UIScrollView::shownContentRect() const {

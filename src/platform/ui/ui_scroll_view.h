@@ -80,8 +80,11 @@ class UIScrollView : public UIView {
 
   // The page the offset is on (0 when the view has no width).
   int currentPage() const;
+  // The pages the content spans on the axis swipeToPage moves along; at least 1.
+  int pageCount() const;
 
  protected:
+  // With horizontal paging, "(page 3/4) #name": the page counted from 1, and the name commands take.
   void renderSelf(TextCanvas& canvas) const override;
   // With paging on, only what lies in the shown page (pages side by side would all print).
   void renderSubviews(TextCanvas& canvas) const override;

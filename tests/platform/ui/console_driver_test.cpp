@@ -469,9 +469,11 @@ TEST_F(ConsoleTest, WaitMovesVirtualTimeAndUnreadableScriptsRunNothing) {
 
 TEST_F(GadgetsTest, TheGesturesReachTheirViewsAndOnlyTheShownPageIsInReach) {
   driver.execute("tap choose");
-  EXPECT_NE(driver.screen().find("(page 1/2)\n[Page one] #choose\n<slider"), std::string::npos) << driver.screen();
+  EXPECT_NE(driver.screen().find("(page 1/2) #pages\n[Page one] #choose\n<slider"), std::string::npos)
+      << driver.screen();
   driver.execute("page pages 1");
-  EXPECT_NE(driver.screen().find("(page 2/2)\n[Page two] #choose\n<slider"), std::string::npos) << driver.screen();
+  EXPECT_NE(driver.screen().find("(page 2/2) #pages\n[Page two] #choose\n<slider"), std::string::npos)
+      << driver.screen();
   TempDir dir;
   const std::string photo = dir.str() + "/photo.png";
   std::ofstream(photo, std::ios::binary) << encodePNG(Bitmap{1, 1, {255, 0, 0, 255}})->toString();
@@ -495,6 +497,29 @@ TEST_F(GadgetsTest, TheGesturesReachTheirViewsAndOnlyTheShownPageIsInReach) {
                                                 "! '" + dir.str() + "/missing.png' cannot be read"}));
   EXPECT_TRUE(UIInterfaceOrientationIsLandscape(UIApplication::sharedApplication()->statusBarOrientation()));
   EXPECT_EQ(app->events, (std::vector<std::string>{"background", "foreground"}));
+}
+
+// One row in each of two sections.
+struct TwoSections : UITableViewDataSource {
+  int numberOfSectionsInTableView(UITableView&) override { return 2; }
+  int numberOfRowsInSection(UITableView&, int) override { return 1; }
+  std::shared_ptr<UITableViewCell> cellForRowAtIndexPath(UITableView& table, const NSIndexPath& ip) override {
+    return table.dequeueReusableCellWithIdentifier("row", ip);
+  }
+};
+
+TEST_F(GadgetsTest, APageOrSectionThatIsNotThereIsRefusedWithTheOnesThatAre) {
+  auto rows = std::make_shared<TwoSections>();
+  gadgets->list->registerClass<UITableViewCell>("row");
+  gadgets->list->setDataSource(rows);
+  for (const char* line : {"page pages 2", "page pages -1", "select 5 0", "select 1 1", "select 1 0"})
+    driver.execute(line);
+  EXPECT_EQ(errors(), (std::vector<std::string>{"! 'pages' has no page 2: its pages are 0 to 1",
+                                                "! 'pages' has no page -1: its pages are 0 to 1",
+                                                "! Section 5 is not there: the table has sections 0 and 1",
+                                                "! Row 1 cannot be selected"}));
+  EXPECT_EQ(gadgets->pages->currentPage(), 0) << "a page past the last moved to the last";
+  EXPECT_EQ(gadgets->list->indexPathForSelectedRow(), (NSIndexPath{1, 0}));
 }
 
 TEST_F(GadgetsTest, AControlIsTappedByTheTextItPrintsInBrackets) {

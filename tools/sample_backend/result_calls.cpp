@@ -91,7 +91,7 @@ json saveResults(Backend& backend, Call& call) {
   std::vector<QuizResult> results;
   for (const auto& item : call.body) results.push_back(resultOf(backend, item, call.accountId));
   json reply = {{"quizResults", json::array()}, {"achievements", json::array()}};
-  const auto before = backend.store.results(call.accountId).size();
+  const auto before = backend.store.resultCount(call.accountId);
   const auto earned = backend.store.earned(call.accountId);
   const Id lecture = lectureOfQuiz(backend.catalog, results.back().quizId);
   std::vector<std::pair<Id, Id>> earning;

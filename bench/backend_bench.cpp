@@ -1,8 +1,10 @@
 // The sample backend under hostile clients, as a separate process with its real password cost:
 // bursts of 128 concurrent 8 MiB bodies (sign-ins, which need no account, then calls with a
-// token), its resident memory at their peak and after, and how long a sign-in takes meanwhile;
-// then 500 connections that send a head and one body byte every half second, and sign-ins beside
-// them. Three runs, each on a fresh backend. Prints figures; the marks are 400 MB and 1 s.
+// token, then well-formed results of a signed-in client whose score text is 8 MiB), its resident
+// memory at their peak and after, and how long a sign-in takes meanwhile; then 500 connections
+// that send a head and one body byte every half second, and sign-ins beside them; last, the
+// results again on a store that already holds such results. Three runs, each on a fresh backend.
+// Prints figures; the marks are 400 MB (450 MB for the results), 1 s, and 1 MiB of store growth.
 #include <arpa/inet.h>
 #include <fmt/format.h>
 #include <netinet/in.h>
@@ -12,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -27,6 +30,7 @@
 #include <nlohmann/json.hpp>
 
 #include "sample_backend_process.h"
+#include "store.h"
 
 namespace {
 
@@ -36,6 +40,8 @@ using namespace std::chrono_literals;
 constexpr int kBurst = 128;
 constexpr std::size_t kBig = 8 << 20;
 constexpr int kSlow = 500;
+// Results with 8 MiB texts in the store of the last part, as an older backend let a client keep.
+constexpr int kStoredResults = 24;
 
 int connectTo(int port) { return connectToLoopback(port, {10, 0}); }
 
@@ -91,6 +97,16 @@ double residentMB(pid_t pid, const char* field) {
   return 0;
 }
 
+// From now on the peak counts from what `pid` holds now.
+void resetPeak(pid_t pid) { std::ofstream(fmt::format("/proc/{}/clear_refs", pid)) << "5"; }
+
+std::uintmax_t bytesIn(const std::filesystem::path& dir) {
+  std::uintmax_t total = 0;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir))
+    if (entry.is_regular_file()) total += entry.file_size();
+  return total;
+}
+
 // 128 concurrent callers, each sending `request` and `body`; a sign-in timed amid them.
 void burst(int port, const std::string& request, const std::string& body, std::map<int, int>& statuses,
            double& worstSignIn) {
@@ -104,6 +120,7 @@ void burst(int port, const std::string& request, const std::string& body, std::m
 }
 
 void bursts(int port, pid_t pid, const std::string& what, const std::string& request, const std::string& body) {
+  resetPeak(pid);
   std::map<int, int> statuses;
   double worst = 0;
   for (int round = 0; round < 3; ++round) burst(port, request, body, statuses, worst);
@@ -111,6 +128,62 @@ void bursts(int port, pid_t pid, const std::string& what, const std::string& req
   for (const auto& [status, count] : statuses) counts += fmt::format(" {}x{}", count, status);
   std::printf("  3 bursts of %d x 8 MiB %s: answers%s; peak resident %.0f MB, after %.0f MB; worst sign-in %.3f s\n",
               kBurst, what.c_str(), counts.c_str(), residentMB(pid, "VmHWM:"), residentMB(pid, "VmRSS:"), worst);
+}
+
+// A well-formed save of one result of quiz 101 whose score text fills the body to 8 MiB.
+std::string bigResult() {
+  const std::string head = R"([{"quizId":101,"score":1,"maxScore":11,"questionsId":"10101","answersScore":")";
+  const std::string tail = "\"}]";
+  std::string text;
+  while (text.size() < kBig - head.size() - tail.size()) text += "1.0000;";
+  text.resize(kBig - head.size() - tail.size());
+  return head + text + tail;
+}
+
+// Three bursts of 128 `request`s with `body`, sign-ins one after another beside them all; how much
+// the data directory grew.
+void burstsWithSignIns(int port, pid_t pid, const std::filesystem::path& dir, const std::string& what,
+                       const std::string& request, const std::string& body) {
+  resetPeak(pid);
+  const auto before = bytesIn(dir);
+  std::atomic<bool> done{false};
+  std::vector<double> took;
+  std::thread signingIn([&] {
+    while (!done) took.push_back(signIn(port));
+  });
+  std::map<int, int> statuses;
+  for (int round = 0; round < 3; ++round) {
+    std::vector<std::future<int>> callers;
+    for (int i = 0; i < kBurst; ++i)
+      callers.push_back(std::async(std::launch::async, [&] { return call(port, request, &body); }));
+    for (auto& caller : callers) ++statuses[caller.get()];
+  }
+  done = true;
+  signingIn.join();
+  std::string counts;
+  for (const auto& [status, count] : statuses) counts += fmt::format(" {}x{}", count, status);
+  const auto failed = std::count_if(took.begin(), took.end(), [](double t) { return t < 0; });
+  const auto slow = std::count_if(took.begin(), took.end(), [](double t) { return t >= 1; });
+  double worst = 0;
+  for (double t : took) worst = std::max(worst, std::abs(t));
+  std::printf("  3 bursts of %d x 8 MiB %s: answers%s; peak resident %.0f MB, after %.0f MB\n", kBurst, what.c_str(),
+              counts.c_str(), residentMB(pid, "VmHWM:"), residentMB(pid, "VmRSS:"));
+  std::printf(
+      "    %zu sign-ins beside them, %td failed, %td over 1 s, worst %.3f s; the data directory grew by %.1f KiB\n",
+      took.size(), failed, slow, worst, (double(bytesIn(dir)) - double(before)) / 1024);
+}
+
+// Puts `count` results with 8 MiB texts into the demo account's store, as an older backend kept them.
+void storeBigResults(const std::filesystem::path& dir, int count) {
+  Store store(dir / "sample_backend.sqlite3", {1000, std::chrono::hours(1)});
+  QuizResult result;
+  result.accountId = store.accountByEmail("demo@example.com")->id;
+  result.quizId = 101;
+  result.maxScore = 11;
+  result.date = "2024-01-01 00:00:00";
+  result.answersScore = std::string(kBig, '1');
+  result.questionsId = "10101";
+  for (int i = 0; i < count; ++i) store.saveResults({result}, {});
 }
 
 // Connections that send a head and then a body byte every half second, for 6.5 s; sign-ins beside them.
@@ -145,6 +218,7 @@ int main() {
   getrlimit(RLIMIT_NOFILE, &files);
   files.rlim_cur = files.rlim_max;
   setrlimit(RLIMIT_NOFILE, &files);
+  const std::string results = bigResult();
   const std::string junk = nlohmann::json::array({{{"quizId", 1}, {"date", std::string(kBig - 40, '1')}}}).dump();
   for (int run = 1; run <= 3; ++run) {
     char dir[] = "/tmp/backend-bench-XXXXXX";
@@ -159,11 +233,19 @@ int main() {
     }
     std::printf("  a sign-in alone: %.3f s\n", signIn(backend.port()));
     bursts(backend.port(), backend.pid(), "sign-ins", head("Account/TabletLogin", junk.size()), junk);
-    bursts(backend.port(), backend.pid(), "calls with a token", head("Tablet/SaveQuizResults", junk.size(), token),
-           junk);
+    burstsWithSignIns(backend.port(), backend.pid(), dir, "calls with a token",
+                      head("Tablet/SaveQuizResults", junk.size(), token), junk);
+    burstsWithSignIns(backend.port(), backend.pid(), dir, "results with a token",
+                      head("Tablet/SaveQuizResults", results.size(), token), results);
     slowBodies(backend.port(), "sign-in", head("Account/TabletLogin", 100000));
     slowBodies(backend.port(), "token call", head("Tablet/SaveQuizResults", 100000, token));
     backend.stop();
+    storeBigResults(dir, kStoredResults);
+    SampleBackendProcess holding(dir, {"--pbkdf2-iterations", "600000"});
+    burstsWithSignIns(holding.port(), holding.pid(), dir,
+                      fmt::format("results with a token, {} such results stored", kStoredResults),
+                      head("Tablet/SaveQuizResults", results.size(), token), results);
+    holding.stop();
     std::filesystem::remove_all(dir);
   }
   return 0;

@@ -54,6 +54,21 @@ Id grade(double score, Id maxScore, const json& level) {
   return result;
 }
 
+// The longest score text the client writes for one question, such as "100.0000;", with room to
+// spare; a question id with its ";" takes less.
+constexpr std::size_t kTextPerQuestion = 24;
+
+// A text of a result, which the quiz's questions bound; measured before it is copied, since a call
+// may bring megabytes of it.
+std::string questionsText(const json& item, const char* key, Id quizId, std::size_t questions) {
+  const std::size_t most = questions * kTextPerQuestion;
+  const auto found = item.find(key);
+  if (found != item.end() && found->is_string() && found->get_ref<const std::string&>().size() > most)
+    badRequest(fmt::format("\"{}\" is too long: quiz {} has {} questions, which take at most {} characters", key,
+                           quizId, questions, most));
+  return optText(item, key).value_or("");
+}
+
 Id lectureOfQuiz(const Catalog& catalog, Id quizId) {
   return catalog.lectureOfCurriculum((*catalog.quiz(quizId))["curriculumId"]);
 }
@@ -71,9 +86,9 @@ QuizResult resultOf(Backend& backend, const json& item, Id accountId) {
     badRequest("\"score\" must lie between 0 and \"maxScore\", which must be at least 1");
   result.time = optId(item, "time").value_or(0);
   result.mobileId = optId(item, "mobileId").value_or(0);
-  result.answersScore = optText(item, "answersScore").value_or("");
-  result.questionsId = optText(item, "questionsId").value_or("");
   const auto known = backend.catalog.questionIds(*quiz);
+  result.answersScore = questionsText(item, "answersScore", result.quizId, known.size());
+  result.questionsId = questionsText(item, "questionsId", result.quizId, known.size());
   std::stringstream ids(result.questionsId);
   for (std::string id; std::getline(ids, id, ';');)
     if (std::find_if(known.begin(), known.end(), [&id](Id k) { return std::to_string(k) == id; }) == known.end())
@@ -91,7 +106,7 @@ json saveResults(Backend& backend, Call& call) {
   std::vector<QuizResult> results;
   for (const auto& item : call.body) results.push_back(resultOf(backend, item, call.accountId));
   json reply = {{"quizResults", json::array()}, {"achievements", json::array()}};
-  const auto before = backend.store.results(call.accountId).size();
+  const auto before = backend.store.resultCount(call.accountId);
   const auto earned = backend.store.earned(call.accountId);
   const Id lecture = lectureOfQuiz(backend.catalog, results.back().quizId);
   std::vector<std::pair<Id, Id>> earning;

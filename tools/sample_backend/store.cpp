@@ -26,6 +26,7 @@ CREATE TABLE IF NOT EXISTS results(id INTEGER PRIMARY KEY, account INTEGER NOT N
   score REAL NOT NULL, time INTEGER NOT NULL, result INTEGER NOT NULL, date TEXT NOT NULL,
   answers_score TEXT NOT NULL, max_score INTEGER NOT NULL, mobile_id INTEGER NOT NULL,
   questions_id TEXT NOT NULL, quiz_level INTEGER);
+CREATE INDEX IF NOT EXISTS results_by_account ON results(account);
 CREATE TABLE IF NOT EXISTS earned(account INTEGER NOT NULL, achievement INTEGER NOT NULL,
   lecture INTEGER NOT NULL, PRIMARY KEY(account, achievement));
 CREATE TABLE IF NOT EXISTS pictures(account INTEGER PRIMARY KEY, format TEXT NOT NULL,
@@ -366,6 +367,13 @@ std::vector<QuizResult> Store::results(std::int64_t accountId) {
                     query.isNull(11) ? std::nullopt : std::optional(query.integer(11))});
   }
   return list;
+}
+
+std::int64_t Store::resultCount(std::int64_t accountId) {
+  std::lock_guard lock(mutex_);
+  Statement query(db_, "SELECT COUNT(*) FROM results WHERE account = ?", accountId);
+  query.step();
+  return query.integer(0);
 }
 
 std::vector<std::pair<std::int64_t, std::int64_t>> Store::earned(std::int64_t accountId) {

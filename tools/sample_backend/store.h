@@ -125,6 +125,7 @@ class Store {
   std::vector<QuizResult> saveResults(std::vector<QuizResult> results,
                                       const std::vector<std::pair<std::int64_t, std::int64_t>>& achievements);
   std::vector<QuizResult> results(std::int64_t accountId);
+  std::int64_t resultCount(std::int64_t accountId);
 
   // The achievement ids earned, each with the lecture of the quiz that earned it.
   std::vector<std::pair<std::int64_t, std::int64_t>> earned(std::int64_t accountId);

@@ -278,6 +278,37 @@ TEST_F(SampleBackendTest, SavedResultsAccountsAndTokensSurviveARestart) {
   EXPECT_EQ(student->schools()->size(), 2u);
 }
 
+// Quiz 101 has four questions: the texts the client writes for it are kept, far longer ones are
+// refused, and the count of kept results still earns its achievement.
+TEST_F(SampleBackendTest, AResultsTextsAreBoundByItsQuizAndTheFifthResultIsCounted) {
+  const Auth demo = signIn();
+  const auto result = [](const std::string& answersScore, const std::string& questionsId) {
+    return fmt::format(R"({{"quizId":101,"score":1,"maxScore":11,"answersScore":"{}","questionsId":"{}"}})",
+                       answersScore, questionsId);
+  };
+  const std::string full = result("100.0000;100.0000;100.0000;100.0000", "10101;10102;10103;10104");
+  auto saved = post<SaveQuizResultsResponse>("Tablet/SaveQuizResults", fmt::format("[{0},{0},{0},{0}]", full), demo);
+  ASSERT_TRUE(saved && saved->quizResults && saved->achievements);
+  ASSERT_EQ(saved->quizResults->size(), 4u);
+  EXPECT_EQ(saved->quizResults->at(3).answersScore, "100.0000;100.0000;100.0000;100.0000");
+  EXPECT_EQ(saved->achievements->size(), 1u);
+
+  std::string repeated = "10101";
+  for (int i = 0; i < 20; ++i) repeated += ";10101";
+  for (const auto& overlong : {result(std::string(200, '1'), "10101"), result("1.0000", repeated)}) {
+    auto answer = call("POST", "Tablet/SaveQuizResults", "[" + overlong + "]", demo);
+    EXPECT_EQ(answer.status, 400) << overlong;
+    auto error = ErrorResponse::decode(answer.body);
+    ASSERT_TRUE(error && error->message) << answer.body;
+    EXPECT_NE(error->message->find("too long"), std::string::npos) << *error->message;
+  }
+
+  saved = post<SaveQuizResultsResponse>("Tablet/SaveQuizResults", "[" + full + "]", demo);
+  ASSERT_TRUE(saved && saved->achievements);
+  ASSERT_EQ(saved->achievements->size(), 1u);
+  EXPECT_EQ(saved->achievements->at(0).name, "Keen learner");
+}
+
 TEST_F(SampleBackendTest, AProviderSignInMustRegisterOnceAndIsKnownThen) {
   const Auth facebook{"token-from-facebook", "facebook"};
   EXPECT_EQ(call("GET", "Tablet/GetUserProfile", "", facebook).status, 401);

@@ -124,7 +124,7 @@ std::string escapedForTerminal(std::string text) {
   if (i == text.size()) return text;  // the common case: nothing to copy
   std::string out(text, 0, i);
   out.reserve(text.size() + 16);
-  char code[8];
+  char code[16];  // room for any unsigned in hex, so the compiler sees no truncation
   while (i < text.size()) {
     const auto c = static_cast<unsigned char>(text[i]);
     char32_t point = c;

@@ -81,11 +81,12 @@ namespace {
 
 using Outcome = std::pair<std::shared_ptr<FBSDKLoginManagerLoginResult>, std::optional<NSError>>;
 
-// The browser's last page says what the program does with the answer: only a token signs in.
+// The browser's last page says what the program does with the answer. A token is only the first
+// step: the backend has not been asked yet, so the page claims no more than that it arrived.
 LoopbackRedirectReceiver::Verdict verdictOf(const Outcome& outcome) {
   if (!outcome.first) return {false, outcome.second ? outcome.second->localizedDescription() : "The sign-in failed."};
   if (outcome.first->isCancelled()) return {false, "The sign-in was cancelled."};
-  return {true, "You are signed in with Facebook."};
+  return {true, "Facebook answered. Go back to the application to finish signing in."};
 }
 
 // The answer as the receiver's thread judged it for the page, kept for the program, so the page

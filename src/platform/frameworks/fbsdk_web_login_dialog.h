@@ -20,7 +20,8 @@
 // known) or `error`. A refusal (error=access_denied), a dialog left unanswered for `timeout`
 // seconds and one given up through BrowserSignIns::cancelAll() are cancels. Without an app id no
 // dialog opens and the login fails with DialogUnavailable. The browser's last page is worded from
-// the very result the login gets: signed in, cancelled, or that error.
+// the very result the login gets: the answer arrived (the program goes on with the sign-in),
+// cancelled, or that error.
 class FBSDKWebLoginDialogPresenter : public FBSDKLoginDialogPresenter {
  public:
   // Opens the dialog's page, or prints where to open it; whether a browser came up.

@@ -31,6 +31,8 @@ class FBSDKWebLoginDialogPresenter : public FBSDKLoginDialogPresenter {
       : timeout_(timeout), openInBrowser_(std::move(openInBrowser)) {}
 
   void presentLoginDialog(const Request& request, Completion completion) override;
+  // A dialog given up takes its receiver along: the page left in the browser finds nobody there.
+  std::size_t giveUpWaitingDialogs(std::ostream& out) override;
 
   // What one redirect (nothing: time ran out) answers to the dialog sent with `state`.
   static std::pair<std::shared_ptr<FBSDKLoginManagerLoginResult>, std::optional<NSError>> resultOfRedirect(
@@ -39,4 +41,6 @@ class FBSDKWebLoginDialogPresenter : public FBSDKLoginDialogPresenter {
  private:
   TimeInterval timeout_;
   Opener openInBrowser_;
+  // The cancels of the dialogs this presenter opened; gone once a dialog has its answer.
+  std::vector<std::weak_ptr<std::function<bool()>>> waiting_;
 };

@@ -407,53 +407,24 @@ TEST(WebLoginDialogTest, TheLastPageSaysWhatTheProgramDoesWithTheAnswer) {
   ASSERT_TRUE(time.runUntil([&] { return outcome.has_value(); }, 10));
   EXPECT_TRUE(outcome->first && outcome->first->isCancelled());
   EXPECT_EQ(FBSDKAccessToken::currentAccessToken()->tokenString(), "tok-3");
+
+  // Another sign-in starting gives up a waiting dialog and says so; not one whose page took a token.
+  std::ostringstream out;
+  ASSERT_TRUE(logIn());
+  EXPECT_EQ(FBSDKLoginDialogPresenter::current()->giveUpWaitingDialogs(out), 1u);
+  ASSERT_TRUE(time.runUntil([&] { return outcome.has_value(); }, 10));
+  EXPECT_TRUE(outcome->first && outcome->first->isCancelled());
+  ASSERT_TRUE(logIn());
+  send("state=STATE&access_token=tok-5");
+  EXPECT_EQ(FBSDKLoginDialogPresenter::current()->giveUpWaitingDialogs(out), 0u);
+  ASSERT_TRUE(time.runUntil([&] { return outcome.has_value(); }, 10));
+  EXPECT_EQ(FBSDKAccessToken::currentAccessToken()->tokenString(), "tok-5");
+  EXPECT_EQ(out.str(), "The Facebook sign-in that waited in the browser was given up.\n");
   FBSDKLoginDialogPresenter::setCurrent(nullptr);
   FBSDKAccessToken::setCurrentAccessToken(nullptr);
   FBSDKSettings::setAppID(std::nullopt);
   FBSDKSettings::setLoginDialogURL(std::nullopt);
   time.runUntilIdle();
-}
-
-// Another provider's sign-in gives up a dialog still waiting in the browser, and the user is told;
-// one whose page has already taken a token is not given up, nor told of.
-TEST(WebLoginDialogTest, GivingUpTheWaitingDialogsSaysSoAndSparesOneThatHasItsToken) {
-  VirtualTime time;
-  FBSDKSettings::setAppID("sample-app");
-  FBSDKSettings::setLoginDialogURL("http://127.0.0.1:9/dialog");
-  std::vector<std::map<std::string, std::string>> dialogs;
-  FBSDKWebLoginDialogPresenter presenter(30, [&](const URL& page, std::ostream&) {
-    dialogs.emplace_back();
-    for (const auto& item : page.queryItems()) dialogs.back().emplace(item.name, item.value.value_or(""));
-    return false;
-  });
-  std::vector<std::shared_ptr<FBSDKLoginManagerLoginResult>> results;
-  const auto present = [&] {
-    presenter.presentLoginDialog({{"public_profile"}, FBSDKLoginBehavior::Web, nullptr},
-                                 [&](auto result, auto) { results.push_back(result); });
-    return *URL::URLWithString(dialogs.back()["redirect_uri"] + "?state=" + dialogs.back()["state"] +
-                               "&access_token=t");
-  };
-  std::ostringstream out;
-  EXPECT_EQ(presenter.giveUpWaitingDialogs(out), 0u);
-
-  const URL waiting = present();
-  EXPECT_EQ(presenter.giveUpWaitingDialogs(out), 1u);
-  EXPECT_EQ(out.str(), "The Facebook sign-in that waited in the browser was given up.\n");
-  ASSERT_TRUE(results.size() == 1 && results[0] && results[0]->isCancelled());
-  time.runUntilIdle();
-  EXPECT_FALSE(dataWithContentsOfURL(waiting, 5));  // nobody listens any more
-  EXPECT_EQ(BrowserSignIns::cancelAll(), 0u);
-
-  out.str("");
-  const URL answered = present();
-  ASSERT_TRUE(dataWithContentsOfURL(answered, 10));
-  EXPECT_EQ(presenter.giveUpWaitingDialogs(out), 0u);
-  EXPECT_EQ(out.str(), "");
-  ASSERT_TRUE(time.runUntil([&] { return results.size() == 2; }, 10));
-  EXPECT_EQ(results[1] && results[1]->token() ? results[1]->token()->tokenString() : "", "t");
-  time.runUntilIdle();
-  FBSDKSettings::setAppID(std::nullopt);
-  FBSDKSettings::setLoginDialogURL(std::nullopt);
 }
 
 TEST(FBSDKApplicationDelegateTest, LaunchesWithTheKeptTokenAndClaimsOnlyItsOwnURLScheme) {

@@ -140,7 +140,6 @@ TEST_F(XCGLoggerTest, TheConsoleFileStaysTextWhenAnotherRunEmptiesIt) {
   std::ofstream(console, std::ios::trunc) << "other\n";
   XCGLogger::info([] { return "this run, after"; });
   logger().setConsoleFile(std::nullopt);
-
   std::stringstream content;
   content << std::ifstream(console).rdbuf();
   EXPECT_EQ(content.str(), "other\nthis run, after\n");

@@ -1,6 +1,7 @@
 #include "account/login_view_controller.h"
 
 #include <array>
+#include <iostream>
 #include <utility>
 
 #include "account/external_register_view_controller.h"
@@ -13,6 +14,7 @@
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/text.h"
 #include "platform/frameworks/fbsdk_access_token.h"
+#include "platform/frameworks/fbsdk_login_manager.h"
 #include "platform/ui/ui_alert_controller.h"
 #include "platform/ui/ui_device.h"
 #include "platform/ui/ui_gesture_recognizer.h"
@@ -188,7 +190,11 @@ AuthenticationManager::Failure LoginViewController::signInFailed(bool hidesOverl
   };
 }
 
-void LoginViewController::zedodoLoginButtonTap(UIControl&) { DAZSignIn::sharedInstance()->signIn(); }
+void LoginViewController::zedodoLoginButtonTap(UIControl&) {
+  // Either answer would sign in: a Facebook dialog still open in the browser ends here, said aloud.
+  if (auto facebook = FBSDKLoginDialogPresenter::current()) facebook->giveUpWaitingDialogs(std::cout);
+  DAZSignIn::sharedInstance()->signIn();
+}
 
 void LoginViewController::fbLoginButtonTap(UIControl&) {
   auto self = sharedAs<LoginViewController>();

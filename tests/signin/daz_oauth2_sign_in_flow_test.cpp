@@ -189,10 +189,12 @@ TEST_F(OAuth2FlowTest, AnswersThatDoNotCompleteTheSignInAreRefused) {
        "The sign-in did not complete: The user said &lt;no&gt;."},
       {"empty access token", [](const Params& p) { return "code=c-1&state=" + p.at("state"); },
        json(R"({"access_token":"","refresh_token":"rt","expires_in":3600})"),
-       "com.zedodo.ZTKOAuth2 -1001 Zedodo sign-in failed: no access token in the provider's answer", "Done."},
+       "com.zedodo.ZTKOAuth2 -1001 Zedodo sign-in failed: no access token in the provider's answer",
+       "The provider answered. Go back to the application to finish signing in."},
       {"code refused by the token endpoint", [](const Params& p) { return "code=c-1&state=" + p.at("state"); },
        json(R"({"error":"invalid_grant","error_description":"Wrong code verifier."})", 400),
-       "com.zedodo.HTTPStatus 400 Zedodo sign-in failed: Wrong code verifier.", "Done."},
+       "com.zedodo.HTTPStatus 400 Zedodo sign-in failed: Wrong code verifier.",
+       "The provider answered. Go back to the application to finish signing in."},
   };
   for (const auto& c : cases) {
     provider.reply("POST", "/o/oauth2/token", c.token);

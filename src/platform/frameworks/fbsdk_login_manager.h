@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <functional>
+#include <iosfwd>
 #include <memory>
 #include <optional>
 #include <string>
@@ -39,6 +41,9 @@ class FBSDKLoginDialogPresenter {
 
   virtual ~FBSDKLoginDialogPresenter() = default;
   virtual void presentLoginDialog(const Request& request, Completion completion) = 0;
+  // Ends the dialogs still waiting for the user as cancelled ones, telling `out`; how many there
+  // were. Main thread.
+  virtual std::size_t giveUpWaitingDialogs(std::ostream& /*out*/) { return 0; }
 
   // nullptr: no dialog, every login fails with DialogUnavailable.
   static std::shared_ptr<FBSDKLoginDialogPresenter> current();

@@ -81,11 +81,12 @@ namespace {
 
 using Outcome = std::pair<std::shared_ptr<FBSDKLoginManagerLoginResult>, std::optional<NSError>>;
 
-// The browser's last page says what the program does with the answer: only a token signs in.
+// The browser's last page says what the program does with the answer. A token is only the first
+// step: the backend has not been asked yet, so the page claims no more than that it arrived.
 LoopbackRedirectReceiver::Verdict verdictOf(const Outcome& outcome) {
   if (!outcome.first) return {false, outcome.second ? outcome.second->localizedDescription() : "The sign-in failed."};
   if (outcome.first->isCancelled()) return {false, "The sign-in was cancelled."};
-  return {true, "You are signed in with Facebook."};
+  return {true, "Facebook answered. Go back to the application to finish signing in."};
 }
 
 // The answer as the receiver's thread judged it for the page, kept for the program, so the page
@@ -105,21 +106,24 @@ struct PendingDialog {
   // browser too; not when no browser came up, or the console would wait on every command.
   std::shared_ptr<void> inFlight = URLSession::holdTransferInFlight();
   std::shared_ptr<void> cancellable;
+  std::shared_ptr<std::function<bool()>> giveUp;  // what the presenter's list of waiting dialogs sees
 };
 
 // Hands the program the judged answer when the page has shown one (a cancel that comes after
-// it included), else `otherwise`.
-void finish(const std::shared_ptr<PendingDialog>& pending, Outcome otherwise) {
-  if (!pending->completion) return;
+// it included), else `otherwise`; whether that was `otherwise`.
+bool finish(const std::shared_ptr<PendingDialog>& pending, Outcome otherwise) {
+  if (!pending->completion) return false;
+  bool judged = false;
   {
     std::lock_guard lock(pending->judged->mutex);
     pending->judged->settled = true;
-    if (pending->judged->outcome) otherwise = std::move(*pending->judged->outcome);
+    if (pending->judged->outcome) otherwise = std::move(*pending->judged->outcome), judged = true;
   }
   auto completion = std::exchange(pending->completion, nullptr);
   // Not from inside the receiver's own callback: the receiver goes on a later turn.
   RunLoop::main().post([done = std::make_shared<PendingDialog>(std::move(*pending))] {});
   completion(std::move(otherwise.first), std::move(otherwise.second));
+  return !judged;
 }
 
 }  // namespace
@@ -148,8 +152,9 @@ void FBSDKWebLoginDialogPresenter::presentLoginDialog(const Request& request, Co
         return verdictOf(*judged->outcome);
       });
   if (!pending->receiver) {
-    return finish(pending, {nullptr, loginError(FBSDKLoginErrorCode::DialogUnavailable,
-                                                "The login dialog cannot listen for its answer.")});
+    finish(pending, {nullptr, loginError(FBSDKLoginErrorCode::DialogUnavailable,
+                                         "The login dialog cannot listen for its answer.")});
+    return;
   }
 
   const std::vector<URLQueryItem> items{{"client_id", *appID},
@@ -161,12 +166,28 @@ void FBSDKWebLoginDialogPresenter::presentLoginDialog(const Request& request, Co
   auto dialog =
       URL::URLWithString(base + (base.find('?') == std::string::npos ? "?" : "&") + percentEncodedQuery(items));
   if (!dialog) {
-    return finish(pending, {nullptr, loginError(FBSDKLoginErrorCode::DialogUnavailable,
-                                                "The login dialog's address is not valid: " + base)});
+    finish(pending, {nullptr, loginError(FBSDKLoginErrorCode::DialogUnavailable,
+                                         "The login dialog's address is not valid: " + base)});
+    return;
   }
-  pending->cancellable = BrowserSignIns::add([weak = std::weak_ptr(pending)] {
-    if (auto cancelled = weak.lock()) finish(cancelled, {FBSDKLoginManagerLoginResult::cancelled(), std::nullopt});
+  // Whether it ended a dialog that still waited: one whose page took a token goes on with it.
+  auto cancel = std::make_shared<std::function<bool()>>([weak = std::weak_ptr(pending)] {
+    auto cancelled = weak.lock();
+    return cancelled && finish(cancelled, {FBSDKLoginManagerLoginResult::cancelled(), std::nullopt});
   });
+  pending->cancellable = BrowserSignIns::add([cancel] { (*cancel)(); });
+  pending->giveUp = cancel;
+  std::erase_if(waiting_, [](const auto& other) { return other.expired(); });
+  waiting_.push_back(cancel);
   // Without a browser the address was printed for the user; the wait goes on without holding the console.
   if (!openInBrowser_(*dialog, std::cout)) pending->inFlight.reset();
+}
+
+std::size_t FBSDKWebLoginDialogPresenter::giveUpWaitingDialogs(std::ostream& out) {
+  std::size_t givenUp = 0;
+  for (const auto& dialog : std::exchange(waiting_, {}))
+    if (auto cancel = dialog.lock(); cancel && (*cancel)()) ++givenUp;
+  // Its tab in the browser will find nobody listening: the user hears why here.
+  if (givenUp > 0) out << "The Facebook sign-in that waited in the browser was given up.\n" << std::flush;
+  return givenUp;
 }

@@ -20,7 +20,8 @@
 // known) or `error`. A refusal (error=access_denied), a dialog left unanswered for `timeout`
 // seconds and one given up through BrowserSignIns::cancelAll() are cancels. Without an app id no
 // dialog opens and the login fails with DialogUnavailable. The browser's last page is worded from
-// the very result the login gets: signed in, cancelled, or that error.
+// the very result the login gets: the answer arrived (the program goes on with the sign-in),
+// cancelled, or that error.
 class FBSDKWebLoginDialogPresenter : public FBSDKLoginDialogPresenter {
  public:
   // Opens the dialog's page, or prints where to open it; whether a browser came up.
@@ -30,6 +31,8 @@ class FBSDKWebLoginDialogPresenter : public FBSDKLoginDialogPresenter {
       : timeout_(timeout), openInBrowser_(std::move(openInBrowser)) {}
 
   void presentLoginDialog(const Request& request, Completion completion) override;
+  // A dialog given up takes its receiver along: the page left in the browser finds nobody there.
+  std::size_t giveUpWaitingDialogs(std::ostream& out) override;
 
   // What one redirect (nothing: time ran out) answers to the dialog sent with `state`.
   static std::pair<std::shared_ptr<FBSDKLoginManagerLoginResult>, std::optional<NSError>> resultOfRedirect(
@@ -38,4 +41,6 @@ class FBSDKWebLoginDialogPresenter : public FBSDKLoginDialogPresenter {
  private:
   TimeInterval timeout_;
   Opener openInBrowser_;
+  // The cancels of the dialogs this presenter opened; gone once a dialog has its answer.
+  std::vector<std::weak_ptr<std::function<bool()>>> waiting_;
 };

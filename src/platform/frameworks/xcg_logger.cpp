@@ -124,7 +124,7 @@ std::string escapedForTerminal(std::string text) {
   if (i == text.size()) return text;  // the common case: nothing to copy
   std::string out(text, 0, i);
   out.reserve(text.size() + 16);
-  char code[8];
+  char code[16];  // room for any unsigned in hex, so the compiler sees no truncation
   while (i < text.size()) {
     const auto c = static_cast<unsigned char>(text[i]);
     char32_t point = c;
@@ -272,9 +272,11 @@ std::string kindOf(mode_t mode) {
 
 // The log file at `path`, emptied, when it is a regular file of ours or was not there; else -1
 // and `why`. Never follows a link (whose target would be emptied) nor waits for a reader of a
-// named pipe; the file is emptied only once it is known to be ours.
+// named pipe; the file is emptied only once it is known to be ours. Every write goes to the end:
+// another run on the same directory may empty the file, and a write at our old offset would
+// then leave a hole of NUL bytes before it.
 int openLogFile(const std::string& path, std::string& why) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
   if (fd < 0) {
     const int error = errno;
     struct stat link {};
@@ -310,7 +312,7 @@ bool XCGLogger::setConsoleFile(const std::optional<std::string>& path, std::stri
   if (path) {
     std::string reason;
     const int fd = openLogFile(*path, reason);
-    std::FILE* stream = fd >= 0 ? ::fdopen(fd, "w") : nullptr;
+    std::FILE* stream = fd >= 0 ? ::fdopen(fd, "a") : nullptr;
     if (!stream) {
       if (fd >= 0) {
         reason = std::strerror(errno);

@@ -46,7 +46,8 @@ class XCGLogger {
                      std::string_view fileName = "", int lineNumber = 0);
 
   // The console output goes to a file at `path` instead of stderr, started afresh and readable by
-  // its owner only (the log holds profile data); nothing: back to stderr. False, stderr kept and
+  // its owner only (the log holds profile data), each line written at its end whatever another
+  // run on it did; nothing: back to stderr. False, stderr kept and
   // `why` said, when the file cannot be opened or is not a regular file of this user's (a link,
   // a named pipe): such a file is left as it is.
   bool setConsoleFile(const std::optional<std::string>& path, std::string* why = nullptr);

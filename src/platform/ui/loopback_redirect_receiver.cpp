@@ -168,13 +168,16 @@ LoopbackRedirectReceiver::Verdict LoopbackRedirectReceiver::answerVerdict(const 
   }
   if (error || description) return {false, "The sign-in did not complete: " + (description ? *description : *error)};
   if (!code) return {false, "The sign-in did not complete: the answer holds no authorization."};
-  return {true, "Done."};
+  // The sign-in is not over yet: the application still has to redeem the answer.
+  return {true, "The provider answered. Go back to the application to finish signing in."};
 }
 
 std::string LoopbackRedirectReceiver::pageFor(const Verdict& verdict) {
-  return std::string("<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>") +
-         (verdict.completed ? "Signed in" : "Sign-in not completed") + "</title></head><body><p>" +
-         escapedHTML(verdict.message) + "</p><p>You can close this window and go back to the application.</p></body></html>";
+  const char* title = verdict.completed ? "Back to the application" : "Sign-in not completed";
+  const char* closing =
+      verdict.completed ? "You can close this window." : "You can close this window and go back to the application.";
+  return std::string("<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>") + title +
+         "</title></head><body><p>" + escapedHTML(verdict.message) + "</p><p>" + closing + "</p></body></html>";
 }
 
 std::unique_ptr<LoopbackRedirectReceiver> LoopbackRedirectReceiver::start(TimeInterval timeout, Completion completion,

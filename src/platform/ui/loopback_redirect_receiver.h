@@ -23,13 +23,15 @@ class LoopbackRedirectReceiver {
 
   // What the page tells the user of an answer, in plain text.
   struct Verdict {
+    // The browser's part is over. Never a claim that anyone is signed in: when the page is served
+    // the application has not finished with the answer yet.
     bool completed = false;
     std::string message;
   };
   // Runs on the receiver's thread, before the application sees the answer.
   using Judge = std::function<Verdict(const URL& redirect)>;
   // From the answer alone: the provider's "error_description" (else "error") when it refused, an
-  // answer without "code" as incomplete, else done.
+  // answer without "code" as incomplete, else handed on for the application to finish.
   static Verdict answerVerdict(const URL& redirect);
   // The page for a verdict (the message escaped).
   static std::string pageFor(const Verdict& verdict);

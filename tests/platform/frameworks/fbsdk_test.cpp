@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -350,8 +351,8 @@ TEST(WebLoginDialogTest, TheLastPageSaysWhatTheProgramDoesWithTheAnswer) {
     std::optional<FBSDKLoginErrorCode> error;
   };
   const std::vector<Case> cases = {
-      {"state=STATE&access_token=tok-1&user_id=u1", "Signed in", "You are signed in with Facebook.", "tok-1", false,
-       std::nullopt},
+      {"state=STATE&access_token=tok-1&user_id=u1", "Back to the application",
+       "Facebook answered. Go back to the application to finish signing in.", "tok-1", false, std::nullopt},
       {"state=STATE&error=access_denied&error_description=Permissions+error", "Sign-in not completed",
        "The sign-in was cancelled.", "tok-1", true, std::nullopt},
       {"state=STATE&error=server_error&error_description=Try%20%3Cagain%3E%20later", "Sign-in not completed",
@@ -393,10 +394,10 @@ TEST(WebLoginDialogTest, TheLastPageSaysWhatTheProgramDoesWithTheAnswer) {
     EXPECT_EQ(current ? current->tokenString() : "", c.token);
   }
 
-  // A cancel typed once the page said "Signed in" signs in all the same; an answer after a cancel
-  // is not used, and its page says so.
+  // A cancel typed once the page sent the user back signs in all the same; an answer after a
+  // cancel is not used, and its page says so.
   ASSERT_TRUE(logIn());
-  EXPECT_NE(send("state=STATE&access_token=tok-3").find("<title>Signed in</title>"), std::string::npos);
+  EXPECT_NE(send("state=STATE&access_token=tok-3").find("<title>Back to the application</title>"), std::string::npos);
   EXPECT_EQ(BrowserSignIns::cancelAll(), 1u);
   ASSERT_TRUE(time.runUntil([&] { return outcome.has_value(); }, 10));
   EXPECT_EQ(FBSDKAccessToken::currentAccessToken()->tokenString(), "tok-3");
@@ -406,6 +407,19 @@ TEST(WebLoginDialogTest, TheLastPageSaysWhatTheProgramDoesWithTheAnswer) {
   ASSERT_TRUE(time.runUntil([&] { return outcome.has_value(); }, 10));
   EXPECT_TRUE(outcome->first && outcome->first->isCancelled());
   EXPECT_EQ(FBSDKAccessToken::currentAccessToken()->tokenString(), "tok-3");
+
+  // Another sign-in starting gives up a waiting dialog and says so; not one whose page took a token.
+  std::ostringstream out;
+  ASSERT_TRUE(logIn());
+  EXPECT_EQ(FBSDKLoginDialogPresenter::current()->giveUpWaitingDialogs(out), 1u);
+  ASSERT_TRUE(time.runUntil([&] { return outcome.has_value(); }, 10));
+  EXPECT_TRUE(outcome->first && outcome->first->isCancelled());
+  ASSERT_TRUE(logIn());
+  send("state=STATE&access_token=tok-5");
+  EXPECT_EQ(FBSDKLoginDialogPresenter::current()->giveUpWaitingDialogs(out), 0u);
+  ASSERT_TRUE(time.runUntil([&] { return outcome.has_value(); }, 10));
+  EXPECT_EQ(FBSDKAccessToken::currentAccessToken()->tokenString(), "tok-5");
+  EXPECT_EQ(out.str(), "The Facebook sign-in that waited in the browser was given up.\n");
   FBSDKLoginDialogPresenter::setCurrent(nullptr);
   FBSDKAccessToken::setCurrentAccessToken(nullptr);
   FBSDKSettings::setAppID(std::nullopt);

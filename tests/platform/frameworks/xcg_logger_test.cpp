@@ -128,6 +128,23 @@ TEST_F(XCGLoggerTest, ControlsAndBidiMarksAreEscapedInEveryDestination) {
   }
 }
 
+// A second run on the same data directory empties the log while this one still writes to it:
+// what this one writes next must land at the new end, not after a hole of NUL bytes.
+TEST_F(XCGLoggerTest, TheConsoleFileStaysTextWhenAnotherRunEmptiesIt) {
+  TempDir dir("xcglog");
+  const std::string console = dir.str() + "/dorvale.log";
+  setupBare(Level::Debug);
+  logger().setSink(nullptr);
+  ASSERT_TRUE(logger().setConsoleFile(console));
+  XCGLogger::info([] { return "this run, before the other started"; });
+  std::ofstream(console, std::ios::trunc) << "other\n";
+  XCGLogger::info([] { return "this run, after"; });
+  logger().setConsoleFile(std::nullopt);
+  std::stringstream content;
+  content << std::ifstream(console).rdbuf();
+  EXPECT_EQ(content.str(), "other\nthis run, after\n");
+}
+
 TEST_F(XCGLoggerTest, BuilderAndSinkMayLogAcrossThreads) {
   setupBare(Level::Debug);
   // The builder logs and the sink reconfigures: both would deadlock under a held lock.

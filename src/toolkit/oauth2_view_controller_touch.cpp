@@ -5,6 +5,7 @@
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/run_loop.h"
 #include "platform/foundation/value.h"
+#include "platform/keychain/unsaved_sign_in.h"
 #include "platform/net/url_error.h"
 #include "platform/ui/ui_activity_indicator_view.h"
 #include "platform/ui/ui_bar_button_item.h"
@@ -306,7 +307,7 @@ void Controller::signInFinishedWithAuth(const std::shared_ptr<SignIn>&, const st
   hasCalledFinished_ = true;
   if (!error && shouldUseKeychain()) {
     if (auth->canAuthorize()) {
-      saveParamsToKeychainForName(keychainItemName_, keychainItemAccessibility_, auth);
+      if (!saveParamsToKeychainForName(keychainItemName_, keychainItemAccessibility_, auth)) reportUnsavedSignIn();
     } else {
       removeAuthFromKeychainForName(keychainItemName_);
     }

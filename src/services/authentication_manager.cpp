@@ -4,10 +4,12 @@
 #include "backend/error_handler.h"
 #include "model/user.h"
 #include "platform/foundation/bundle.h"
+#include "platform/foundation/localized_format.h"
 #include "platform/foundation/run_loop.h"
 #include "platform/frameworks/fbsdk_graph_request.h"
 #include "platform/frameworks/fbsdk_settings.h"
 #include "platform/keychain/keychain_wrapper.h"
+#include "platform/keychain/unsaved_sign_in.h"
 #include "services/lecture_service.h"
 #include "services/profile_service.h"
 #include "services/reply_models.h"
@@ -19,12 +21,22 @@ namespace {
 std::optional<std::string> readToken(const char* key) { return KeychainWrapper::standard().stringForKey(key); }
 
 void writeToken(const char* key, const std::optional<std::string>& token) {
-  // A refused write shows in the next read; there is nothing better to do about it here.
+  // A refused write shows in the next read; standard error hears why.
   if (token) {
-    KeychainWrapper::standard().setString(*token, key);
+    if (!KeychainWrapper::standard().setString(*token, key)) reportUnsavedSignIn();
   } else {
     KeychainWrapper::standard().removeObjectForKey(key);
   }
+}
+
+// Nothing when the keychain now holds the token a sign-in stored; else the text that ends the
+// sign-in. Without it every later call would go without a token and read as an expired session.
+std::optional<std::string> unsavedSignIn(const std::optional<std::string>& stored,
+                                         const std::optional<std::string>& token) {
+  if (stored == token) return std::nullopt;
+  const KeychainFailure failure = reportUnsavedSignIn();
+  return localizedStringWithFormat(NSLocalizedString(AuthenticationManager::kUnsavedSignInMessageKey),
+                                   {failure.place, failure.reason});
 }
 
 using Reply = std::optional<TransferError<ErrorResponse>>;
@@ -106,9 +118,11 @@ void AuthenticationManager::refreshZedodoToken(std::function<void(std::string to
 
 // E-mail accounts.
 
-void AuthenticationManager::storeBasicToken(const std::optional<std::string>& token) {
+std::optional<std::string> AuthenticationManager::storeBasicToken(const std::optional<std::string>& token) {
   setAccessToken(token);
+  if (auto unsaved = unsavedSignIn(accessToken(), token)) return unsaved;
   authenticationType_ = AuthenticationType::Basic;
+  return std::nullopt;
 }
 
 BackendApi::Completion<LoginResponse> AuthenticationManager::storingBasicToken(FailureRule rule, Success success,
@@ -120,7 +134,7 @@ BackendApi::Completion<LoginResponse> AuthenticationManager::storingBasicToken(F
       if (rule == FailureRule::direct) return failure(directMessage(error));
       return ErrorHandler::handleError(error, failure);
     }
-    self->storeBasicToken(reply->token);
+    if (auto unsaved = self->storeBasicToken(reply->token)) return failure(*unsaved);
     success();
   };
 }
@@ -131,7 +145,7 @@ void AuthenticationManager::login(std::string userName, std::string password, Su
                           std::optional<LoginResponse> reply, Reply error) {
                         auto self = weak.lock();
                         if (!reply || !self) return failure(directMessage(error));
-                        self->storeBasicToken(reply->token);
+                        if (auto unsaved = self->storeBasicToken(reply->token)) return failure(*unsaved);
                         self->signIn(success, failure);
                       });
 }
@@ -198,6 +212,7 @@ void AuthenticationManager::loginWithFacebook(const std::shared_ptr<UIViewContro
         if (!self || !result || !result->token()) return failWithNetworkMessage(failure);
         const std::string token = result->token()->tokenString();
         self->setFbToken(token);
+        if (auto unsaved = unsavedSignIn(self->fbToken(), token)) return failure(*unsaved);
         self->authenticationType_ = AuthenticationType::Facebook;
         self->fetchFacebookUserData(token, success, failure);
       });
@@ -273,7 +288,12 @@ void AuthenticationManager::signIn(const std::shared_ptr<DAZSignIn>&, const std:
       delegate->zedodoSigninError(error ? error->localizedDescription() : ErrorMessages::networkErrorMessage());
     return;
   }
-  setZedodoToken(user->authentication()->accessToken());
+  const auto token = user->authentication()->accessToken();
+  setZedodoToken(token);
+  if (auto unsaved = unsavedSignIn(zedodoToken(), token)) {
+    if (auto delegate = sessionDelegate()) delegate->zedodoSigninError(*unsaved);
+    return;
+  }
   authenticationType_ = AuthenticationType::Zedodo;
   zedodoUserData_ = user->profile();
   if (auto delegate = sessionDelegate()) delegate->userSignedInWithZedodo();

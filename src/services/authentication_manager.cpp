@@ -1,5 +1,7 @@
 #include "services/authentication_manager.h"
 
+#include <utility>
+
 #include "app/progress_indicator_helper.h"
 #include "backend/error_handler.h"
 #include "model/user.h"
@@ -20,23 +22,15 @@ namespace {
 
 std::optional<std::string> readToken(const char* key) { return KeychainWrapper::standard().stringForKey(key); }
 
-void writeToken(const char* key, const std::optional<std::string>& token) {
-  // A refused write shows in the next read; standard error hears why.
-  if (token) {
-    if (!KeychainWrapper::standard().setString(*token, key)) reportUnsavedSignIn();
-  } else {
+// Nothing when stored (or removed); else why the keychain refused the token, which standard error
+// hears too.
+std::optional<KeychainFailure> writeToken(const char* key, const std::optional<std::string>& token) {
+  if (!token) {
     KeychainWrapper::standard().removeObjectForKey(key);
+    return std::nullopt;
   }
-}
-
-// Nothing when the keychain now holds the token a sign-in stored; else the text that ends the
-// sign-in. Without it every later call would go without a token and read as an expired session.
-std::optional<std::string> unsavedSignIn(const std::optional<std::string>& stored,
-                                         const std::optional<std::string>& token) {
-  if (stored == token) return std::nullopt;
-  const KeychainFailure failure = reportUnsavedSignIn();
-  return localizedStringWithFormat(NSLocalizedString(AuthenticationManager::kUnsavedSignInMessageKey),
-                                   {failure.place, failure.reason});
+  if (KeychainWrapper::standard().setString(*token, key)) return std::nullopt;
+  return reportUnsavedSignIn();
 }
 
 using Reply = std::optional<TransferError<ErrorResponse>>;
@@ -70,14 +64,22 @@ AuthenticationManager::AuthenticationManager() : fbLoginManager_(std::make_share
 
 std::optional<std::string> AuthenticationManager::accessToken() const { return readToken(kAccessTokenKey); }
 void AuthenticationManager::setAccessToken(const std::optional<std::string>& token) {
-  writeToken(kAccessTokenKey, token);
+  refusedWrite_ = writeToken(kAccessTokenKey, token);
 }
 std::optional<std::string> AuthenticationManager::zedodoToken() const { return readToken(kZedodoTokenKey); }
 void AuthenticationManager::setZedodoToken(const std::optional<std::string>& token) {
-  writeToken(kZedodoTokenKey, token);
+  refusedWrite_ = writeToken(kZedodoTokenKey, token);
 }
 std::optional<std::string> AuthenticationManager::fbToken() const { return readToken(kFbTokenKey); }
-void AuthenticationManager::setFbToken(const std::optional<std::string>& token) { writeToken(kFbTokenKey, token); }
+void AuthenticationManager::setFbToken(const std::optional<std::string>& token) {
+  refusedWrite_ = writeToken(kFbTokenKey, token);
+}
+
+std::optional<std::string> AuthenticationManager::unsavedSignIn() {
+  const auto refused = std::exchange(refusedWrite_, std::nullopt);
+  if (!refused) return std::nullopt;
+  return localizedStringWithFormat(NSLocalizedString(kUnsavedSignInMessageKey), {refused->place, refused->reason});
+}
 
 void AuthenticationManager::logout(std::function<void()> completion) {
   ProgressIndicatorHelper::instance()->hideProgressIndicator();
@@ -120,7 +122,7 @@ void AuthenticationManager::refreshZedodoToken(std::function<void(std::string to
 
 std::optional<std::string> AuthenticationManager::storeBasicToken(const std::optional<std::string>& token) {
   setAccessToken(token);
-  if (auto unsaved = unsavedSignIn(accessToken(), token)) return unsaved;
+  if (auto unsaved = unsavedSignIn()) return unsaved;
   authenticationType_ = AuthenticationType::Basic;
   return std::nullopt;
 }
@@ -212,7 +214,7 @@ void AuthenticationManager::loginWithFacebook(const std::shared_ptr<UIViewContro
         if (!self || !result || !result->token()) return failWithNetworkMessage(failure);
         const std::string token = result->token()->tokenString();
         self->setFbToken(token);
-        if (auto unsaved = unsavedSignIn(self->fbToken(), token)) return failure(*unsaved);
+        if (auto unsaved = self->unsavedSignIn()) return failure(*unsaved);
         self->authenticationType_ = AuthenticationType::Facebook;
         self->fetchFacebookUserData(token, success, failure);
       });
@@ -288,9 +290,8 @@ void AuthenticationManager::signIn(const std::shared_ptr<DAZSignIn>&, const std:
       delegate->zedodoSigninError(error ? error->localizedDescription() : ErrorMessages::networkErrorMessage());
     return;
   }
-  const auto token = user->authentication()->accessToken();
-  setZedodoToken(token);
-  if (auto unsaved = unsavedSignIn(zedodoToken(), token)) {
+  setZedodoToken(user->authentication()->accessToken());
+  if (auto unsaved = unsavedSignIn()) {
     if (auto delegate = sessionDelegate()) delegate->zedodoSigninError(*unsaved);
     return;
   }

@@ -11,6 +11,7 @@
 #include "backend/backend_api.h"
 #include "backend/transfer_coordinator.h"
 #include "platform/frameworks/fbsdk_login_manager.h"
+#include "platform/keychain/keychain_store.h"
 #include "services/session_delegate.h"
 #include "signin/daz_profile_data.h"
 #include "signin/daz_sign_in.h"
@@ -132,6 +133,9 @@ class AuthenticationManager : public AuthenticationManaging,
   enum class FailureRule { direct, errorHandler };
   // Nothing when stored; else the failure text, the method left as it was.
   std::optional<std::string> storeBasicToken(const std::optional<std::string>& token);
+  // Nothing when the last token written was stored; else the text that ends the sign-in. Without
+  // it every later call would go without a token and read as an expired session.
+  std::optional<std::string> unsavedSignIn();
   // Stores a reply's token under Basic, then success.
   BackendApi::Completion<LoginResponse> storingBasicToken(FailureRule rule, Success success, Failure failure);
   void fetchFacebookUserData(const std::string& token, Success success, Failure failure);
@@ -148,4 +152,6 @@ class AuthenticationManager : public AuthenticationManaging,
   std::optional<AuthenticationType> authenticationType_;
   std::optional<std::map<std::string, std::string>> fbUserData_;
   std::shared_ptr<DAZProfileData> zedodoUserData_;
+  // Why the keychain refused the last token written, if it did.
+  std::optional<KeychainFailure> refusedWrite_;
 };

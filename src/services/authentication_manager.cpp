@@ -1,13 +1,17 @@
 #include "services/authentication_manager.h"
 
+#include <utility>
+
 #include "app/progress_indicator_helper.h"
 #include "backend/error_handler.h"
 #include "model/user.h"
 #include "platform/foundation/bundle.h"
+#include "platform/foundation/localized_format.h"
 #include "platform/foundation/run_loop.h"
 #include "platform/frameworks/fbsdk_graph_request.h"
 #include "platform/frameworks/fbsdk_settings.h"
 #include "platform/keychain/keychain_wrapper.h"
+#include "platform/keychain/unsaved_sign_in.h"
 #include "services/lecture_service.h"
 #include "services/profile_service.h"
 #include "services/reply_models.h"
@@ -18,13 +22,15 @@ namespace {
 
 std::optional<std::string> readToken(const char* key) { return KeychainWrapper::standard().stringForKey(key); }
 
-void writeToken(const char* key, const std::optional<std::string>& token) {
-  // A refused write shows in the next read; there is nothing better to do about it here.
-  if (token) {
-    KeychainWrapper::standard().setString(*token, key);
-  } else {
+// Nothing when stored (or removed); else why the keychain refused the token, which standard error
+// hears too.
+std::optional<KeychainFailure> writeToken(const char* key, const std::optional<std::string>& token) {
+  if (!token) {
     KeychainWrapper::standard().removeObjectForKey(key);
+    return std::nullopt;
   }
+  if (KeychainWrapper::standard().setString(*token, key)) return std::nullopt;
+  return reportUnsavedSignIn();
 }
 
 using Reply = std::optional<TransferError<ErrorResponse>>;
@@ -58,14 +64,22 @@ AuthenticationManager::AuthenticationManager() : fbLoginManager_(std::make_share
 
 std::optional<std::string> AuthenticationManager::accessToken() const { return readToken(kAccessTokenKey); }
 void AuthenticationManager::setAccessToken(const std::optional<std::string>& token) {
-  writeToken(kAccessTokenKey, token);
+  refusedWrite_ = writeToken(kAccessTokenKey, token);
 }
 std::optional<std::string> AuthenticationManager::zedodoToken() const { return readToken(kZedodoTokenKey); }
 void AuthenticationManager::setZedodoToken(const std::optional<std::string>& token) {
-  writeToken(kZedodoTokenKey, token);
+  refusedWrite_ = writeToken(kZedodoTokenKey, token);
 }
 std::optional<std::string> AuthenticationManager::fbToken() const { return readToken(kFbTokenKey); }
-void AuthenticationManager::setFbToken(const std::optional<std::string>& token) { writeToken(kFbTokenKey, token); }
+void AuthenticationManager::setFbToken(const std::optional<std::string>& token) {
+  refusedWrite_ = writeToken(kFbTokenKey, token);
+}
+
+std::optional<std::string> AuthenticationManager::unsavedSignIn() {
+  const auto refused = std::exchange(refusedWrite_, std::nullopt);
+  if (!refused) return std::nullopt;
+  return localizedStringWithFormat(NSLocalizedString(kUnsavedSignInMessageKey), {refused->place, refused->reason});
+}
 
 void AuthenticationManager::logout(std::function<void()> completion) {
   ProgressIndicatorHelper::instance()->hideProgressIndicator();
@@ -106,9 +120,11 @@ void AuthenticationManager::refreshZedodoToken(std::function<void(std::string to
 
 // E-mail accounts.
 
-void AuthenticationManager::storeBasicToken(const std::optional<std::string>& token) {
+std::optional<std::string> AuthenticationManager::storeBasicToken(const std::optional<std::string>& token) {
   setAccessToken(token);
+  if (auto unsaved = unsavedSignIn()) return unsaved;
   authenticationType_ = AuthenticationType::Basic;
+  return std::nullopt;
 }
 
 BackendApi::Completion<LoginResponse> AuthenticationManager::storingBasicToken(FailureRule rule, Success success,
@@ -120,7 +136,7 @@ BackendApi::Completion<LoginResponse> AuthenticationManager::storingBasicToken(F
       if (rule == FailureRule::direct) return failure(directMessage(error));
       return ErrorHandler::handleError(error, failure);
     }
-    self->storeBasicToken(reply->token);
+    if (auto unsaved = self->storeBasicToken(reply->token)) return failure(*unsaved);
     success();
   };
 }
@@ -131,7 +147,7 @@ void AuthenticationManager::login(std::string userName, std::string password, Su
                           std::optional<LoginResponse> reply, Reply error) {
                         auto self = weak.lock();
                         if (!reply || !self) return failure(directMessage(error));
-                        self->storeBasicToken(reply->token);
+                        if (auto unsaved = self->storeBasicToken(reply->token)) return failure(*unsaved);
                         self->signIn(success, failure);
                       });
 }
@@ -198,6 +214,7 @@ void AuthenticationManager::loginWithFacebook(const std::shared_ptr<UIViewContro
         if (!self || !result || !result->token()) return failWithNetworkMessage(failure);
         const std::string token = result->token()->tokenString();
         self->setFbToken(token);
+        if (auto unsaved = self->unsavedSignIn()) return failure(*unsaved);
         self->authenticationType_ = AuthenticationType::Facebook;
         self->fetchFacebookUserData(token, success, failure);
       });
@@ -274,6 +291,10 @@ void AuthenticationManager::signIn(const std::shared_ptr<DAZSignIn>&, const std:
     return;
   }
   setZedodoToken(user->authentication()->accessToken());
+  if (auto unsaved = unsavedSignIn()) {
+    if (auto delegate = sessionDelegate()) delegate->zedodoSigninError(*unsaved);
+    return;
+  }
   authenticationType_ = AuthenticationType::Zedodo;
   zedodoUserData_ = user->profile();
   if (auto delegate = sessionDelegate()) delegate->userSignedInWithZedodo();

@@ -11,6 +11,7 @@
 #include "backend/backend_api.h"
 #include "backend/transfer_coordinator.h"
 #include "platform/frameworks/fbsdk_login_manager.h"
+#include "platform/keychain/keychain_store.h"
 #include "services/session_delegate.h"
 #include "signin/daz_profile_data.h"
 #include "signin/daz_sign_in.h"
@@ -24,6 +25,8 @@ class UIViewController;
 //
 // Every sign-in operation answers once, on the main run loop, except where a provider user without
 // an account is handed to the session delegate, and a cancelled Facebook login, which answer nothing.
+// A sign-in whose token the keychain refuses ends there, its failure (or, for Zedodo, the session
+// delegate's error) saying where and why.
 class AuthenticationManager : public AuthenticationManaging,
                               public DAZSignInDelegate,
                               public std::enable_shared_from_this<AuthenticationManager> {
@@ -34,6 +37,8 @@ class AuthenticationManager : public AuthenticationManaging,
 
   static constexpr const char* kFbNoDataMessageKey = "authmanager_error_fb_nodata";
   static constexpr const char* kZedodoNoDataMessageKey = "authmanager_error_zedodo_nodata";
+  // A sign-in whose token the keychain refused: where, and why.
+  static constexpr const char* kUnsavedSignInMessageKey = "authmanager_error_signin_unsaved";
 
   static constexpr const char* kAccessTokenKey = "accessToken";
   static constexpr const char* kZedodoTokenKey = "zedodoToken";
@@ -62,7 +67,8 @@ class AuthenticationManager : public AuthenticationManaging,
   const std::shared_ptr<DAZProfileData>& zedodoUserData() const { return zedodoUserData_; }
   void setZedodoUserData(std::shared_ptr<DAZProfileData> data) { zedodoUserData_ = std::move(data); }
 
-  // Keychain reads and writes; writing nothing removes the entry.
+  // Keychain reads and writes; writing nothing removes the entry. A refused write is told on
+  // standard error.
   std::optional<std::string> accessToken() const override;
   virtual void setAccessToken(const std::optional<std::string>& token);
   virtual std::optional<std::string> zedodoToken() const;
@@ -125,7 +131,11 @@ class AuthenticationManager : public AuthenticationManaging,
   // Unauthenticated calls report the error body's message directly; authenticated ones go through
   // the error handler.
   enum class FailureRule { direct, errorHandler };
-  void storeBasicToken(const std::optional<std::string>& token);
+  // Nothing when stored; else the failure text, the method left as it was.
+  std::optional<std::string> storeBasicToken(const std::optional<std::string>& token);
+  // Nothing when the last token written was stored; else the text that ends the sign-in. Without
+  // it every later call would go without a token and read as an expired session.
+  std::optional<std::string> unsavedSignIn();
   // Stores a reply's token under Basic, then success.
   BackendApi::Completion<LoginResponse> storingBasicToken(FailureRule rule, Success success, Failure failure);
   void fetchFacebookUserData(const std::string& token, Success success, Failure failure);
@@ -142,4 +152,6 @@ class AuthenticationManager : public AuthenticationManaging,
   std::optional<AuthenticationType> authenticationType_;
   std::optional<std::map<std::string, std::string>> fbUserData_;
   std::shared_ptr<DAZProfileData> zedodoUserData_;
+  // Why the keychain refused the last token written, if it did.
+  std::optional<KeychainFailure> refusedWrite_;
 };

@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "platform/foundation/run_loop.h"
+#include "platform/keychain/unsaved_sign_in.h"
 #include "platform/net/url_session.h"
 #include "platform/ui/browser_sign_ins.h"
 #include "platform/ui/external_browser.h"
@@ -237,7 +238,7 @@ void DAZOAuth2SignInFlow::interactiveFinished(std::uint64_t attempt, const std::
     return;
   }
   const auto profile = pending->flow->userProfile().value_or(Value::Dictionary{});
-  KeychainAuth::saveParamsToKeychainForName(kKeychainItemName, auth);
+  if (!KeychainAuth::saveParamsToKeychainForName(kKeychainItemName, auth)) reportUnsavedSignIn();
   daz_oauth2::storeProfile(profile);
   pending->completion(userFor(auth, profile), std::nullopt);
 }

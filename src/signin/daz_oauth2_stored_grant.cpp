@@ -4,6 +4,7 @@
 
 #include "platform/foundation/run_loop.h"
 #include "platform/keychain/keychain_lock.h"
+#include "platform/keychain/unsaved_sign_in.h"
 #include "platform/net/url_session.h"
 #include "signin/daz_oauth2_support.h"
 #include "signin/daz_sign_in_error.h"
@@ -96,8 +97,9 @@ void DAZOAuth2StoredGrant::answered(const std::shared_ptr<Auth>& auth, const std
   // An answer without a usable refresh token leaves the grant as it was.
   if (!nonEmpty(auth->refreshToken())) auth->setRefreshToken(token);
   // Only over the grant just used: after a sign-out, or a newer sign-in, there is nothing to replace.
-  if (outcome.stillStored && auth->refreshToken() != token)
-    KeychainAuth::saveParamsToKeychainForName(daz_oauth2::kKeychainItemName, auth);
+  if (outcome.stillStored && auth->refreshToken() != token &&
+      !KeychainAuth::saveParamsToKeychainForName(daz_oauth2::kKeychainItemName, auth))
+    reportUnsavedSignIn();
   finish(std::move(outcome));
 }
 

@@ -5,6 +5,7 @@
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/run_loop.h"
 #include "platform/foundation/value.h"
+#include "platform/keychain/unsaved_sign_in.h"
 #include "platform/net/url_error.h"
 #include "platform/ui/ui_activity_indicator_view.h"
 #include "platform/ui/ui_bar_button_item.h"
@@ -30,12 +31,12 @@ std::vector<std::shared_ptr<UIView>> authNibContents(UINibLoader& loader) {
   auto owner = std::static_pointer_cast<Controller>(loader.owner());
   const CGRect screen = UIScreen::mainScreen()->bounds();
   auto root = loader.make<UIView>(nullptr, screen);
-  auto webView = loader.make<UIWebView>(root, CGRect{0, 0, screen.size.width, screen.size.height});
+  auto webView = loader.make<UIWebView>(root, CGRect{{0, 0}, {screen.size.width, screen.size.height}});
   webView->setAccessibilityIdentifier("webView");
   auto spinner = loader.make<UIActivityIndicatorView>(root);
-  auto buttons = loader.make<UIView>(nullptr, CGRect{0, 0, 60, 30});
-  auto back = loader.make<UIButton>(buttons, CGRect{0, 0, 30, 30});
-  auto forward = loader.make<UIButton>(buttons, CGRect{30, 0, 30, 30});
+  auto buttons = loader.make<UIView>(nullptr, CGRect{{0, 0}, {60, 30}});
+  auto back = loader.make<UIButton>(buttons, CGRect{{0, 0}, {30, 30}});
+  auto forward = loader.make<UIButton>(buttons, CGRect{{30, 0}, {30, 30}});
   back->setTitle("<", UIControlState::Normal);
   back->setAccessibilityIdentifier("backButton");
   forward->setTitle(">", UIControlState::Normal);
@@ -191,7 +192,7 @@ void Controller::moveWebViewFromUnderNavigationBar() {
   const CGRect bounds = view()->bounds();
   const double barHeight = navigation->navigationBar()->frame().size.height;
   webView_->setFrame(
-      CGRect{bounds.origin.x, bounds.origin.y + barHeight, bounds.size.width, bounds.size.height - barHeight});
+      CGRect{{bounds.origin.x, bounds.origin.y + barHeight}, {bounds.size.width, bounds.size.height - barHeight}});
 }
 
 void Controller::viewWillAppear(bool animated) {
@@ -306,7 +307,7 @@ void Controller::signInFinishedWithAuth(const std::shared_ptr<SignIn>&, const st
   hasCalledFinished_ = true;
   if (!error && shouldUseKeychain()) {
     if (auth->canAuthorize()) {
-      saveParamsToKeychainForName(keychainItemName_, keychainItemAccessibility_, auth);
+      if (!saveParamsToKeychainForName(keychainItemName_, keychainItemAccessibility_, auth)) reportUnsavedSignIn();
     } else {
       removeAuthFromKeychainForName(keychainItemName_);
     }

@@ -6,6 +6,7 @@
 #include "account_fixture.h"
 #include "app/ui_view_controller_dorvale.h"
 #include "services/lecture_service.h"
+#include "support/refusing_keychain_store.h"
 
 namespace {
 
@@ -123,6 +124,29 @@ TEST_F(LoginScreenTest, ASessionTheBackendEndsInsideTheTabBarIsSaidOnTheFormASig
     EXPECT_EQ(expired ? answerAlert() : "(no alert)", expired ? expiredAlert : "(no alert)");
     EXPECT_EQ(alert(), nullptr) << "one alert at most, " << expired << inTabBar;
   }
+}
+
+TEST_F(LoginScreenTest, ATokenTheKeychainRefusesIsSaidOnTheFormNotAsAnExpiredSession) {
+  const auto keychain = std::make_shared<RefusingKeychainStore>(KeychainFailure{"/ro/keychain", "Read-only file system"});
+  KeychainStore::setCurrent(keychain);
+  keychain->setRefusing(true);
+  auto login = showLogin();
+  reply("Account/TabletLogin", 200, R"({"token":"t1"})");
+  // What the backend answers a profile load without the token.
+  replyProfile({{401, "{}"}});
+  login->emailTextField.lock()->setText("ada@example.com");
+  login->passwordTextField.lock()->setText("secret1");
+  testing::internal::CaptureStderr();
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    login->loginButton.lock()->tap();
+    EXPECT_EQ(answerAlert(), "Your sign-in could not be saved in /ro/keychain (Read-only file system). | -");
+  }
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(std::tuple(tabBarShown(), requestsTo("/api/Tablet/GetUserProfile").size()), std::tuple(false, 0u));
+  const std::string line =
+      "dorvale: cannot save the sign-in in /ro/keychain (Read-only file system): it lasts until the program ends\n";
+  EXPECT_NE(said.find(line), std::string::npos) << said;
+  EXPECT_EQ(said.find(line), said.rfind(line)) << "once per run and cause";
 }
 
 }  // namespace

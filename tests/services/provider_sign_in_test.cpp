@@ -7,9 +7,11 @@
 
 #include "backend_fixture.h"
 #include "platform/foundation/bundle.h"
+#include "platform/foundation/localized_format.h"
 #include "platform/frameworks/fbsdk_access_token.h"
 #include "services/lecture_service.h"
 #include "services/profile_service.h"
+#include "support/refusing_keychain_store.h"
 
 namespace {
 
@@ -192,6 +194,21 @@ TEST_F(ProviderSignInTest, ZedodoPromptWithMissingValuesOrWithoutDelegateThenReg
   reply("Tablet/GetUserProfile", 200, profileJson({{"hasZedodo", true}}), "GET");
   EXPECT_EQ(signIn(kZedodo).successes, 1);
   EXPECT_TRUE(locator().profileService()->user()->hasZedodo());
+}
+
+TEST_F(ProviderSignInTest, AProviderTokenTheKeychainRefusesEndsTheSignInThere) {
+  const auto refusing = std::make_shared<RefusingKeychainStore>(KeychainFailure{"/ro/provider", "Read-only file system"});
+  KeychainStore::setCurrent(refusing);
+  refusing->setRefusing(true);
+  const std::string unsaved = localizedStringWithFormat(
+      NSLocalizedString(AuthenticationManager::kUnsavedSignInMessageKey), {"/ro/provider", "Read-only file system"});
+  answerFacebookLogin("fb1");
+  EXPECT_EQ(std::tuple(loginWithFacebook().failures, signInState(), server.requestCount()),
+            std::tuple(Texts{unsaved}, "- - - -", 0u));
+  // Not the registration a profile load without the token would lead to.
+  zedodoSignsIn(zedodoProfile());
+  EXPECT_EQ(std::tuple(sessionDelegate->calls, signInState()),
+            std::tuple(Texts{"zedodoSigninError " + unsaved}, "- - - -"));
 }
 
 }  // namespace

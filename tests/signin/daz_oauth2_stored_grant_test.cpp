@@ -16,6 +16,7 @@
 #include "signin/daz_oauth2_sign_in_flow.h"
 #include "signin/daz_oauth2_support.h"
 #include "signin/daz_sign_in.h"
+#include "support/refusing_keychain_store.h"
 #include "support/temp_dir.h"
 #include "support/virtual_time.h"
 #include "toolkit/oauth2_keychain_auth.h"
@@ -299,4 +300,25 @@ TEST_F(StoredGrantTest, ALateAnswerAfterASignOutIsDroppedAndRevoked) {
   auto revoked = provider.revoked();
   std::sort(revoked.begin(), revoked.end());
   EXPECT_EQ(revoked, (std::vector<std::string>{"rt-0", "rt-1"}));
+}
+
+TEST_F(StoredGrantTest, ARenewalTheKeychainCannotSaveGoesOnAndIsToldOncePerCause) {
+  auto keychain = std::make_shared<RefusingKeychainStore>(KeychainFailure{directory.str(), "No space left on device"});
+  KeychainStore::setCurrent(keychain);
+  testing::internal::CaptureStderr();
+  for (const char* expected : {"ok at-2", "ok at-4"}) {
+    keychain->setRefusing(false);
+    store(provider.rotate());
+    keychain->setRefusing(true);
+    auto program = start();
+    program.signIn->signInSilently();
+    ASSERT_TRUE(answered(program));
+    // The rotated grant is gone with the old one, as a write that deletes first leaves it.
+    EXPECT_EQ(std::tuple(program.outcomes->said[0], stored()), std::tuple(expected, std::nullopt));
+  }
+  const std::string said = testing::internal::GetCapturedStderr();
+  const std::string line = "dorvale: cannot save the sign-in in " + directory.str() +
+                           " (No space left on device): it lasts until the program ends\n";
+  EXPECT_NE(said.find(line), std::string::npos) << said;
+  EXPECT_EQ(said.find(line), said.rfind(line)) << said;
 }

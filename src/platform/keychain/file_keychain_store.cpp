@@ -2,17 +2,21 @@
 
 #include <fcntl.h>
 #include <openssl/evp.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 #include "platform/foundation/user_defaults.h"
 
@@ -80,13 +84,31 @@ std::string encodeItem(const KeychainItem& item) {
   return j.dump();
 }
 
-std::optional<KeychainItem> decodeItem(const std::string& text) {
+// Whether the JSON ran out before it was whole: a file cut short by a crash or a full disk.
+bool endsEarly(const std::string& text) {
+  try {
+    [[maybe_unused]] const auto parsed = nlohmann::json::parse(text);
+  } catch (const nlohmann::json::parse_error& error) {
+    return error.byte > text.size();
+  }
+  return false;
+}
+
+// The item a file holds; otherwise nothing, and `why` says what is wrong with the file.
+std::optional<KeychainItem> decodeItem(const std::string& text, std::string& why) {
+  why = "is not a keychain item";
   auto j = nlohmann::json::parse(text, nullptr, false);
-  if (!j.is_object()) return std::nullopt;
+  if (!j.is_object()) {
+    if (text.empty()) why = "is empty";
+    else if (j.is_discarded() && endsEarly(text)) why = "is cut short";
+    return std::nullopt;
+  }
   auto version = j.find("version");
   // Compared as 64 bits: a narrower read would wrap 2^32 + 1 to version 1.
-  if (version == j.end() || !version->is_number_integer() || version->get<std::int64_t>() != kFormatVersion)
+  if (version == j.end() || !version->is_number_integer() || version->get<std::int64_t>() != kFormatVersion) {
+    if (version != j.end() && version->is_number()) why = "is of another format version";
     return std::nullopt;
+  }
   auto service = hexField(j, "service");
   auto account = hexField(j, "account");
   auto data = hexField(j, "data");
@@ -122,19 +144,70 @@ bool writeAll(int fd, std::string_view bytes) {
   return true;
 }
 
-// The whole of a small open file; nothing when it is larger or cannot be read.
-std::optional<std::string> readSmallFile(int fd, const struct stat& st) {
-  if (st.st_size > kMaxItemFileSize) return std::nullopt;
+// The whole of a small open file; nothing when it is larger or cannot be read, and `why` says which.
+std::optional<std::string> readSmallFile(int fd, const struct stat& st, std::string& why) {
+  if (st.st_size > kMaxItemFileSize) {
+    why = "is larger than an item can be";
+    return std::nullopt;
+  }
   std::string text(static_cast<std::size_t>(st.st_size), '\0');
   std::size_t got = 0;
   while (got < text.size()) {
     ssize_t n = ::read(fd, text.data() + got, text.size() - got);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return std::nullopt;
+    if (n <= 0) {
+      const int error = errno;
+      why = n < 0 ? std::string("cannot be read: ") + std::strerror(error) : "is cut short";
+      return std::nullopt;
+    }
     got += static_cast<std::size_t>(n);
   }
   return text;
 }
+
+std::string kindOf(mode_t mode) {
+  switch (mode & S_IFMT) {
+    case S_IFREG: return "a regular file";
+    case S_IFDIR: return "a directory";
+    case S_IFLNK: return "a symbolic link";
+    case S_IFIFO: return "a named pipe";
+    case S_IFSOCK: return "a socket";
+    default: return "a device";
+  }
+}
+
+// Names on standard error are shown as they are, but for bytes a terminal would act on.
+std::string printable(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (c >= 0x20 && c != 0x7f && c != '\\') {
+      out.push_back(static_cast<char>(c));
+      continue;
+    }
+    out += "\\x";
+    out.push_back(kHexDigits[c >> 4]);
+    out.push_back(kHexDigits[c & 0xF]);
+  }
+  return out;
+}
+
+class UniqueFd {
+ public:
+  explicit UniqueFd(int fd = -1) : fd_(fd) {}
+  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    std::swap(fd_, other.fd_);
+    return *this;
+  }
+  ~UniqueFd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const { return fd_; }
+  explicit operator bool() const { return fd_ >= 0; }
+
+ private:
+  int fd_;
+};
 
 enum class Trust { Private, ReadableByOthers, NotTrusted };
 
@@ -192,36 +265,227 @@ void syncDirectory(const std::string& dir) {
   ::close(fd);
 }
 
-// Which file a name stood for: a rename over it gives the name another.
-using FileId = std::pair<dev_t, ino_t>;
-
-FileId idOf(const struct stat& st) { return {st.st_dev, st.st_ino}; }
-
-// Not through a symbolic link: an item file is never one, though the directory may be.
-std::optional<FileId> idOfItemFile(const std::string& path) {
+// Why a directory cannot hold the keychain when something stands where it should be; nothing
+// when it is a directory or is not there yet.
+std::optional<std::string> whyNotADirectory(const std::string& directory) {
   struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
-  return idOf(st);
+  if (::stat(directory.c_str(), &st) == 0)
+    return S_ISDIR(st.st_mode) ? std::nullopt : std::optional(directory + " is " + kindOf(st.st_mode));
+  const int error = errno;
+  if (error == ENOENT) return std::nullopt;
+  return directory + " cannot be opened: " + std::strerror(error);
 }
+
+// Which directory a path stands for: two spellings of one path are one directory.
+using FileId = std::pair<dev_t, ino_t>;
 
 std::optional<FileId> idOfDirectory(const std::string& directory) {
   struct stat st {};
   if (::stat(directory.c_str(), &st) != 0) return std::nullopt;
-  return idOf(st);
+  return FileId{st.st_dev, st.st_ino};
 }
 
-// The keychain directories this process holds the lock on, by the directory's own identity (two
-// spellings of one path are one directory), each with the item files erased while it is held:
-// item name -> the file the erase was meant for.
-std::mutex heldMutex;
-std::map<FileId, std::map<std::string, FileId>> heldDirectories;
+// Which file an item's name stood for: a write gives the name another file, and a later file
+// that reuses the number of one gone has another modification time.
+struct ItemStamp {
+  std::uintmax_t device = 0, inode = 0;
+  std::intmax_t seconds = 0, nanoseconds = 0;
+  bool operator==(const ItemStamp&) const = default;
+};
 
-std::map<std::string, FileId>* erasesHeldIn(const std::string& directory) {
+ItemStamp stampOf(const struct stat& st) {
+  return {st.st_dev, st.st_ino, st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+}
+
+// Not through a symbolic link: an item file is never one, though the directory may be.
+std::optional<ItemStamp> stampOfItemFile(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
+  return stampOf(st);
+}
+
+std::string stampText(const ItemStamp& stamp) {
+  char text[96];
+  std::snprintf(text, sizeof text, "%ju %ju %jd %jd\n", stamp.device, stamp.inode, stamp.seconds,
+                stamp.nanoseconds);
+  return text;
+}
+
+// An erase made under the keychain lock leaves the item's file to other programs until the lock
+// goes, and beside it a marker naming that file. The marker stays flocked while its program holds
+// the erase: other programs read the item as before; once that program has ended, however it
+// ended, everyone reads the item as erased.
+constexpr std::string_view kMarkerSuffix = ".erased";
+
+std::string markerName(const std::string& item) { return item + std::string(kMarkerSuffix); }
+
+// Flocked before it has its name and whole when it gets it, so no reader takes it for the marker
+// of an ended program. Invalid when it cannot be written.
+UniqueFd writeEraseMarker(const std::string& directory, const std::string& name, const ItemStamp& file) {
+  const std::string path = directory + "/" + markerName(name);
+  std::string temp = path + "-XXXXXX";
+  UniqueFd marker(::mkostemp(temp.data(), O_CLOEXEC));
+  if (!marker) return marker;
+  if (::flock(marker.get(), LOCK_EX | LOCK_NB) == 0 && ::fchmod(marker.get(), 0600) == 0 &&
+      writeAll(marker.get(), stampText(file)) && ::fsync(marker.get()) == 0 &&
+      ::rename(temp.c_str(), path.c_str()) == 0) {
+    syncDirectory(directory);
+    return marker;
+  }
+  ::unlink(temp.c_str());
+  return UniqueFd();
+}
+
+// Whether an ended program's marker erases `file`.
+bool erasedByEndedProgram(int dir, const std::string& name, const ItemStamp& file) {
+  const Opened marker = openItem(dir, markerName(name));
+  if (marker.fd < 0) return false;
+  const UniqueFd owner(marker.fd);
+  // Still held: for the other programs the item stands until its program is done with it.
+  if (::flock(marker.fd, LOCK_SH | LOCK_NB) != 0) return false;
+  // Let go of since it was opened: its program took it away, having written or erased the item.
+  struct stat there {};
+  if (::fstatat(dir, markerName(name).c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0 ||
+      there.st_dev != marker.st.st_dev || there.st_ino != marker.st.st_ino)
+    return false;
+  std::string why;
+  return readSmallFile(marker.fd, marker.st, why) == stampText(file);
+}
+
+bool isMarkerAt(int fd, const std::string& path) {
+  struct stat mine {}, there {};
+  return ::fstat(fd, &mine) == 0 && ::lstat(path.c_str(), &there) == 0 && mine.st_dev == there.st_dev &&
+         mine.st_ino == there.st_ino;
+}
+
+// After the item was written or unlinked: a marker an ended program left for it is out of date,
+// and the number of the file it names may come back.
+void removeEndedMarker(const std::string& directory, const std::string& name) {
+  const std::string path = directory + "/" + markerName(name);
+  const UniqueFd marker(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  if (marker && ::flock(marker.get(), LOCK_EX | LOCK_NB) == 0 && isMarkerAt(marker.get(), path))
+    ::unlink(path.c_str());
+}
+
+// Carries out the erases of programs that ended holding the lock. The lock is ours now: no marker
+// belongs to a program that still holds its erase.
+void carryOutEndedErases(const std::string& directory) {
+  const Opened dir = openDirectory(directory);
+  if (dir.fd < 0) return;
+  const UniqueFd dirOwner(dir.fd);
+  bool erasedAny = false;
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    if (!name.ends_with(kMarkerSuffix)) continue;
+    const std::string item = name.substr(0, name.size() - kMarkerSuffix.size());
+    if (!isItemName(item)) continue;
+    const Opened marker = openItem(dir.fd, name);
+    if (marker.fd < 0) continue;
+    const UniqueFd owner(marker.fd);
+    if (::flock(marker.fd, LOCK_EX | LOCK_NB) != 0) continue;
+    std::string why;
+    const auto file = stampOfItemFile(directory + "/" + item);
+    if (file && readSmallFile(marker.fd, marker.st, why) == stampText(*file))
+      erasedAny = ::unlinkat(dir.fd, item.c_str(), 0) == 0 || erasedAny;
+    ::unlinkat(dir.fd, name.c_str(), 0);
+  }
+  if (erasedAny) ::fsync(dir.fd);
+}
+
+// An erase this process made under the lock and has not carried out: the file it was meant for,
+// and its marker, held open (and so flocked) until then.
+struct HeldErase {
+  ItemStamp file;
+  UniqueFd marker;
+};
+
+// The keychain directories this process holds the lock on, by the directory's own identity, each
+// with the erases held in it by item name.
+std::mutex heldMutex;
+std::map<FileId, std::map<std::string, HeldErase>> heldDirectories;
+
+std::map<std::string, HeldErase>* erasesHeldIn(const std::string& directory) {
   if (heldDirectories.empty()) return nullptr;
   const auto dir = idOfDirectory(directory);
   if (!dir) return nullptr;
   auto found = heldDirectories.find(*dir);
   return found == heldDirectories.end() ? nullptr : &found->second;
+}
+
+// Before the marker is closed, so no reader finds it unheld while it still names the item.
+void dropMarker(const std::string& directory, const std::string& name, const HeldErase& erase) {
+  const std::string path = directory + "/" + markerName(name);
+  if (erase.marker && isMarkerAt(erase.marker.get(), path)) ::unlink(path.c_str());
+}
+
+// Whether this process erased `file` under the lock it holds.
+bool erasedByThisProcess(const std::string& directory, const std::string& name, const ItemStamp& file) {
+  std::lock_guard lock(heldMutex);
+  auto* erased = erasesHeldIn(directory);
+  if (!erased) return false;
+  const auto found = erased->find(name);
+  if (found == erased->end()) return false;
+  if (found->second.file == file) return true;
+  // Another program wrote the item since: that is no longer ours to erase.
+  dropMarker(directory, name, found->second);
+  erased->erase(found);
+  return false;
+}
+
+// After the item was written: an erase of it is done with.
+void forgetErase(const std::string& directory, const std::string& name) {
+  {
+    std::lock_guard lock(heldMutex);
+    if (auto* erased = erasesHeldIn(directory)) {
+      if (const auto found = erased->find(name); found != erased->end()) {
+        dropMarker(directory, name, found->second);
+        erased->erase(found);
+        return;
+      }
+    }
+  }
+  removeEndedMarker(directory, name);
+}
+
+// What an item's file holds: its text, or why it cannot be used. Nothing when there is no such
+// file, when it is not trusted (the first read says why) or when an ended program erased it.
+struct ItemFile {
+  std::string text;
+  ItemStamp stamp;
+  std::optional<std::string> why;
+};
+
+std::optional<ItemFile> readItemFile(const std::string& directory, const std::string& name) {
+  const Opened dir = openDirectory(directory);
+  if (dir.fd < 0) return std::nullopt;
+  const UniqueFd dirOwner(dir.fd);
+  const Opened item = openItem(dir.fd, name);
+  if (item.fd < 0) {
+    const int error = errno;
+    struct stat st {};
+    if (::fstatat(dir.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        (S_ISREG(st.st_mode) && trustOf(st) == Trust::NotTrusted))
+      return std::nullopt;
+    ItemFile file;
+    file.why = S_ISREG(st.st_mode) ? std::string("cannot be opened: ") + std::strerror(error)
+                                   : "is " + kindOf(st.st_mode);
+    return file;
+  }
+  const UniqueFd itemOwner(item.fd);
+  ItemFile file{"", stampOf(item.st), std::nullopt};
+  if (erasedByEndedProgram(dir.fd, name, file.stamp)) return std::nullopt;
+  std::string why;
+  if (auto text = readSmallFile(item.fd, item.st, why)) file.text = std::move(*text);
+  else file.why = std::move(why);
+  return file;
+}
+
+// Why a rename could not put the item in place.
+std::string whyNotReplaced(const std::string& name, const std::string& path, int error) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return name + " is " + kindOf(st.st_mode);
+  return std::strerror(error);
 }
 
 }  // namespace
@@ -256,95 +520,99 @@ std::optional<std::string> FileKeychainStore::checkModes() const {
   return why;
 }
 
-bool FileKeychainStore::ensureDirectory() const {
+std::optional<std::string> FileKeychainStore::ensureDirectory() const {
   // Missing parents are created private too; existing ones are left alone.
   for (std::size_t pos = directory_.find('/', 1); pos != std::string::npos; pos = directory_.find('/', pos + 1)) {
     std::string parent = directory_.substr(0, pos);
-    if (::mkdir(parent.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    if (::mkdir(parent.c_str(), 0700) != 0 && errno != EEXIST) return std::strerror(errno);
   }
-  if (::mkdir(directory_.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  if (::mkdir(directory_.c_str(), 0700) != 0 && errno != EEXIST) return std::strerror(errno);
   struct stat st {};
+  if (::stat(directory_.c_str(), &st) != 0) return std::strerror(errno);
+  if (!S_ISDIR(st.st_mode)) return "it is " + kindOf(st.st_mode);
   // Another user's directory stays theirs, even where we could take it over.
-  if (::stat(directory_.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) return false;
+  if (st.st_uid != ::geteuid()) return "it belongs to another user";
   // The umask must not widen or narrow what we asked for.
-  return (st.st_mode & 07777) == 0700 || ::chmod(directory_.c_str(), 0700) == 0;
+  if ((st.st_mode & 07777) != 0700 && ::chmod(directory_.c_str(), 0700) != 0) return std::strerror(errno);
+  return std::nullopt;
 }
 
 std::optional<KeychainItem> FileKeychainStore::load(const std::string& service, const std::string& account) {
   if (!modesChecked_) {
     modesChecked_ = true;
-    if (auto why = checkModes()) std::fprintf(stderr, "dorvale: keychain not trusted, signed out: %s\n", why->c_str());
-  }
-  const std::string name = itemName(service, account);
-  struct stat st {};
-  auto text = readItem(name, &st);
-  if (!text) return std::nullopt;
-  {
-    std::lock_guard lock(heldMutex);
-    if (auto* erased = erasesHeldIn(directory_)) {
-      const auto found = erased->find(name);
-      if (found != erased->end()) {
-        if (found->second == idOf(st)) return std::nullopt;
-        // Another program wrote the item since: that is no longer ours to erase.
-        erased->erase(found);
-      }
+    if (auto why = whyNotADirectory(directory_)) {
+      std::fprintf(stderr, "dorvale: keychain not usable, signed out: %s\n", why->c_str());
+    } else if (auto notTrusted = checkModes()) {
+      std::fprintf(stderr, "dorvale: keychain not trusted, signed out: %s\n", notTrusted->c_str());
     }
   }
-  auto item = decodeItem(*text);
+  const std::string name = itemName(service, account);
+  auto file = readItemFile(directory_, name);
+  if (!file || erasedByThisProcess(directory_, name, file->stamp)) return std::nullopt;
+  std::string why = file->why.value_or("");
+  std::optional<KeychainItem> item;
+  if (!file->why) item = decodeItem(file->text, why);
   // A hash collision or a file copied under another name is not this item.
-  if (!item || item->service != service || item->account != account) return std::nullopt;
+  if (item && (item->service != service || item->account != account)) {
+    item.reset();
+    why = "holds another item";
+  }
+  if (!item && toldUnusable_.insert(name).second) {
+    std::fprintf(stderr, "dorvale: keychain item not usable, signed out: %s/%s (%s, %s) %s\n", directory_.c_str(),
+                 name.c_str(), printable(service).c_str(), printable(account).c_str(), why.c_str());
+  }
   return item;
 }
 
-std::optional<std::string> FileKeychainStore::readItem(const std::string& name, struct stat* st) const {
-  const Opened dir = openDirectory(directory_);
-  if (dir.fd < 0) return std::nullopt;
-  const Opened item = openItem(dir.fd, name);
-  ::close(dir.fd);
-  if (item.fd < 0) return std::nullopt;
-  auto text = readSmallFile(item.fd, item.st);
-  ::close(item.fd);
-  *st = item.st;
-  return text;
+OSStatus FileKeychainStore::refuse(std::string reason) const {
+  noteFailure({directory_, std::move(reason)});
+  return errSecIO;
 }
 
 OSStatus FileKeychainStore::save(const KeychainItem& item) {
-  if (!ensureDirectory()) return errSecIO;
-  const std::string path = pathForItem(item.service, item.account);
+  if (auto why = ensureDirectory()) return refuse(std::move(*why));
+  const std::string name = itemName(item.service, item.account);
+  const std::string path = directory_ + "/" + name;
   std::string temp = path + ".tmp-XXXXXX";
-  int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) return errSecIO;
-  bool ok = ::fchmod(fd, 0600) == 0 && writeAll(fd, encodeItem(item)) && ::fsync(fd) == 0;
-  ok = ::close(fd) == 0 && ok;
-  if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
+  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+  if (fd < 0) return refuse(std::strerror(errno));
+  std::optional<std::string> why;
+  if (::fchmod(fd, 0600) != 0 || !writeAll(fd, encodeItem(item)) || ::fsync(fd) != 0) why = std::strerror(errno);
+  if (::close(fd) != 0 && !why) why = std::strerror(errno);
+  if (!why && ::rename(temp.c_str(), path.c_str()) != 0) why = whyNotReplaced(name, path, errno);
+  if (why) {
     ::unlink(temp.c_str());
-    return errSecIO;
+    return refuse(std::move(*why));
   }
-  {
-    std::lock_guard lock(heldMutex);
-    if (auto* erased = erasesHeldIn(directory_)) erased->erase(itemName(item.service, item.account));
-  }
+  forgetErase(directory_, name);
   syncDirectory(directory_);
   return errSecSuccess;
 }
 
 OSStatus FileKeychainStore::erase(const std::string& service, const std::string& account) {
-  const std::string path = pathForItem(service, account);
+  const std::string name = itemName(service, account);
+  const std::string path = directory_ + "/" + name;
   {
     std::lock_guard lock(heldMutex);
     if (auto* erased = erasesHeldIn(directory_)) {
-      const auto file = idOfItemFile(path);
-      if (!file) return errno == ENOENT ? errSecItemNotFound : errSecIO;
-      (*erased)[itemName(service, account)] = *file;
-      return errSecSuccess;
+      const auto file = stampOfItemFile(path);
+      if (!file) return errno == ENOENT ? errSecItemNotFound : refuse(std::strerror(errno));
+      if (UniqueFd marker = writeEraseMarker(directory_, name, *file)) {
+        (*erased)[name] = HeldErase{*file, std::move(marker)};
+        return errSecSuccess;
+      }
+      // Without a marker the erase could not outlast this program: it is done now, and other
+      // programs find no item until the add.
     }
   }
-  if (::unlink(path.c_str()) != 0) return errno == ENOENT ? errSecItemNotFound : errSecIO;
+  if (::unlink(path.c_str()) != 0) return errno == ENOENT ? errSecItemNotFound : refuse(std::strerror(errno));
+  removeEndedMarker(directory_, name);
   syncDirectory(directory_);
   return errSecSuccess;
 }
 
 void FileKeychainStore::beginLockedWrites(const std::string& directory) {
+  carryOutEndedErases(directory);
   std::lock_guard lock(heldMutex);
   if (const auto dir = idOfDirectory(directory)) heldDirectories[*dir].clear();
 }
@@ -356,11 +624,18 @@ void FileKeychainStore::endLockedWrites(const std::string& directory) {
   const auto held = heldDirectories.find(*dir);
   if (held == heldDirectories.end()) return;
   bool erasedAny = false;
-  for (const auto& [name, file] : held->second) {
+  std::vector<std::string> done;
+  for (const auto& [name, erase] : held->second) {
     const std::string path = directory + "/" + name;
     // Only the file the erase was meant for: another program may have written the item since.
-    if (idOfItemFile(path) == file) erasedAny = ::unlink(path.c_str()) == 0 || erasedAny;
+    if (stampOfItemFile(path) == erase.file) {
+      // Its marker, left when this program lets it go, keeps the item erased for everyone.
+      if (::unlink(path.c_str()) != 0) continue;
+      erasedAny = true;
+    }
+    done.push_back(name);
   }
-  heldDirectories.erase(held);
   if (erasedAny) syncDirectory(directory);
+  for (const auto& name : done) dropMarker(directory, name, held->second.at(name));
+  heldDirectories.erase(held);
 }

@@ -1,16 +1,16 @@
 #pragma once
 
-#include <sys/stat.h>
-
+#include <set>
 #include <string>
 
 #include "platform/keychain/keychain_store.h"
 
 // One file per item in a private directory (mode 0700, files 0600). A write goes to a temporary
 // file that is renamed over the item, so a crash leaves either the old item or the new one. A file
-// that cannot be read back as an item counts as absent, and so does every item when the directory
-// or the item belongs to another user or others may write it: they could have swapped it. A
-// directory or item that others may only read is made private again when it is read.
+// that cannot be read back as an item counts as absent (standard error hears once why), and so
+// does every item when the directory or the item belongs to another user or others may write it:
+// they could have swapped it. A directory or item that others may only read is made private again
+// when it is read. A write or erase that fails says why through KeychainStore::lastFailure().
 class FileKeychainStore final : public KeychainStore {
  public:
   explicit FileKeychainStore(std::string directory);
@@ -30,7 +30,9 @@ class FileKeychainStore final : public KeychainStore {
   // While this process holds the keychain lock on `directory` (KeychainLock), an erase hides the
   // item from this process but leaves its file to other programs until the lock goes; a save of
   // the item meanwhile renames over that file. Other programs thus see a delete followed by an add
-  // (the way a write replaces an item) as the old item or the new one, never none.
+  // (the way a write replaces an item) as the old item or the new one, never none. A marker file
+  // beside the item makes the erase hold for everyone once this program ends without carrying it
+  // out; the next holder of the lock does so. Begins by carrying out such erases.
   static void beginLockedWrites(const std::string& directory);
   // Carries out the erases still hidden, then forgets them.
   static void endLockedWrites(const std::string& directory);
@@ -42,9 +44,12 @@ class FileKeychainStore final : public KeychainStore {
 
  private:
   static std::string itemName(const std::string& service, const std::string& account);
-  bool ensureDirectory() const;
-  std::optional<std::string> readItem(const std::string& name, struct stat* st) const;
+  // Why the directory cannot take an item; nothing when it is there and ours, or is made so.
+  std::optional<std::string> ensureDirectory() const;
+  OSStatus refuse(std::string reason) const;
 
   std::string directory_;
-  bool modesChecked_ = false;  // under the store's lock
+  // Under the store's lock.
+  bool modesChecked_ = false;
+  std::set<std::string> toldUnusable_;
 };

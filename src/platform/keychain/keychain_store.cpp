@@ -9,6 +9,9 @@ namespace {
 std::mutex currentMutex;
 std::shared_ptr<KeychainStore> currentStore;
 
+// Each call answers on the thread that made it, so its reason goes with that thread.
+thread_local std::optional<KeychainFailure> failureOfThisThread;
+
 }  // namespace
 
 std::optional<KeychainItem> KeychainStore::find(const KeychainQuery& query) {
@@ -18,6 +21,7 @@ std::optional<KeychainItem> KeychainStore::find(const KeychainQuery& query) {
 }
 
 OSStatus KeychainStore::add(const KeychainItem& item) {
+  failureOfThisThread.reset();
   std::lock_guard lock(mutex_);
   // Service and account alone make the key: an item that differs only in other attributes is
   // still a duplicate.
@@ -34,6 +38,7 @@ OSStatus KeychainStore::copyMatching(const KeychainQuery& query, KeychainItem* r
 }
 
 OSStatus KeychainStore::update(const KeychainQuery& query, const KeychainAttributes& attributes) {
+  failureOfThisThread.reset();
   if (attributes.empty()) return errSecParam;
   std::lock_guard lock(mutex_);
   auto item = find(query);
@@ -43,10 +48,15 @@ OSStatus KeychainStore::update(const KeychainQuery& query, const KeychainAttribu
 }
 
 OSStatus KeychainStore::remove(const KeychainQuery& query) {
+  failureOfThisThread.reset();
   std::lock_guard lock(mutex_);
   if (!find(query)) return errSecItemNotFound;
   return erase(query.service, query.account);
 }
+
+std::optional<KeychainFailure> KeychainStore::lastFailure() { return failureOfThisThread; }
+
+void KeychainStore::noteFailure(KeychainFailure failure) { failureOfThisThread = std::move(failure); }
 
 std::shared_ptr<KeychainStore> KeychainStore::current() {
   std::lock_guard lock(currentMutex);

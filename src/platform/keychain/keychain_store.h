@@ -7,6 +7,12 @@
 
 #include "platform/keychain/sec_item.h"
 
+// Why a store could not write: where it keeps its items, and the reason it was given.
+struct KeychainFailure {
+  std::string place;
+  std::string reason;
+};
+
 // Where keychain items live. The item rules (duplicates, matching, updates) are here, once;
 // subclasses only load, save and erase whole items. Every operation runs under the store's lock.
 class KeychainStore {
@@ -23,7 +29,14 @@ class KeychainStore {
   static std::shared_ptr<KeychainStore> current();
   static void setCurrent(std::shared_ptr<KeychainStore> store);
 
+  // Why the last add, update or remove made on this thread could not write, when its store said.
+  static std::optional<KeychainFailure> lastFailure();
+
  protected:
+  // For save and erase to say why they refuse; kept for this thread until its next add, update or
+  // remove.
+  static void noteFailure(KeychainFailure failure);
+
   // Nothing when the item is absent or cannot be read.
   virtual std::optional<KeychainItem> load(const std::string& service, const std::string& account) = 0;
   // Creates or replaces the item of (service, account).

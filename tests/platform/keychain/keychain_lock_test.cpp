@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -111,4 +112,45 @@ TEST(KeychainLockTest, UnderTheLockADeleteThenAddIsOneReplacementForOtherProgram
     EXPECT_EQ(dataIn(store), "theirs");
   }
   EXPECT_EQ(dataIn(store), "theirs");
+}
+
+TEST(KeychainLockTest, AnEraseUnderTheLockHoldsWhenItsProgramEndsWithoutLettingGo) {
+  TempDir dir;
+  FileKeychainStore store(dir.str());
+  const std::string path = store.pathForItem("signin", "OAuth");
+  ASSERT_EQ(store.add(grant("grant-1")), errSecSuccess);
+  int erased[2], ending[2];
+  ASSERT_EQ(::pipe(erased) | ::pipe(ending), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Another program: it signs out under the lock, then ends without letting the lock go.
+    FileKeychainStore own(dir.str());
+    auto held = KeychainLock::acquire(dir.str());
+    const char said = held && own.remove(kGrant) == errSecSuccess ? 'y' : 'n';
+    char end = 0;
+    if (::write(erased[1], &said, 1) == 1 && ::read(ending[0], &end, 1) == 1) ::_exit(0);
+    ::_exit(1);
+  }
+  char said = 0;
+  ASSERT_EQ(::read(erased[0], &said, 1), 1);
+  EXPECT_EQ(said, 'y');
+  // While it runs, its erase is still to be followed by an add for all others know.
+  FileKeychainStore reader(dir.str());
+  EXPECT_EQ(dataIn(reader), "grant-1");
+  ASSERT_EQ(::write(ending[1], "x", 1), 1);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  for (int fd : {erased[0], erased[1], ending[0], ending[1]}) ::close(fd);
+
+  EXPECT_EQ(std::tuple(dataIn(reader), dataIn(store)), std::tuple(std::nullopt, std::nullopt));
+  {
+    auto held = KeychainLock::acquire(dir.str());
+    ASSERT_TRUE(held);
+    EXPECT_EQ(dataIn(store), std::nullopt);
+  }
+  // The next holder of the lock carried it out: no secret is left on disk, nor its marker.
+  EXPECT_FALSE(fs::exists(path));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.str()), fs::directory_iterator()), 1) << "the lock file only";
 }

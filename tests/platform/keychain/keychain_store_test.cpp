@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -179,6 +180,54 @@ TEST(FileKeychainStore, CorruptFilesReadAsNotFoundAndFailedWritesReport) {
   FileKeychainStore blocked(tmp.str() + "/file/keychain");
   EXPECT_EQ(blocked.add(item("svc", "acct", "secret")), errSecIO);
   EXPECT_EQ(blocked.copyMatching(query("svc", "acct"), nullptr), errSecItemNotFound);
+
+  // A failed write says where and why.
+  const std::string name = fs::path(store.pathForItem("svc", "gone")).filename();
+  fs::create_directory(store.pathForItem("svc", "gone"));
+  EXPECT_EQ(store.add(item("svc", "gone", "secret")), errSecIO);
+  const auto failure = KeychainStore::lastFailure().value_or(KeychainFailure{});
+  EXPECT_EQ(std::pair(failure.place, failure.reason), std::pair(tmp.str() + "/keychain", name + " is a directory"));
+}
+
+TEST(FileKeychainStore, AnItemThatCannotBeUsedIsNamedOnceWithWhy) {
+  TempDir tmp;
+  const std::string dir = tmp.str() + "/keychain";
+  FileKeychainStore writer(dir);
+  ASSERT_EQ(writer.add(item("svc", "kept", "one")), errSecSuccess);
+  ASSERT_EQ(writer.add(item("svc", "other", "two")), errSecSuccess);
+  const std::string path = writer.pathForItem("svc", "acct");
+  std::ifstream in(writer.pathForItem("svc", "other"));
+  const std::string otherItemText((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const auto holding = [&](std::string text) { return [&path, text] { std::ofstream(path) << text; }; };
+  const std::pair<std::function<void()>, std::string> cases[] = {
+      {holding(""), "is empty"},
+      {holding(R"({"version":1,"service":"7376)"), "is cut short"},
+      {holding("[1,2]"), "is not a keychain item"},
+      {holding(R"({"version":2})"), "is of another format version"},
+      {holding(std::string(2 << 20, ' ')), "is larger than an item can be"},
+      {holding(otherItemText), "holds another item"},
+      {[&] { fs::create_directory(path); }, "is a directory"},
+      {[&] { fs::create_symlink(writer.pathForItem("svc", "other"), path); }, "is a symbolic link"},
+  };
+  for (const auto& [make, why] : cases) {
+    fs::remove_all(path);
+    make();
+    FileKeychainStore store(dir);
+    testing::internal::CaptureStderr();
+    const auto data = std::tuple(dataOf(store, query("svc", "acct")), dataOf(store, query("svc", "acct")),
+                                 dataOf(store, query("svc", "kept")));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "dorvale: keychain item not usable, signed out: " + path + " (svc, acct) " + why + "\n");
+    EXPECT_EQ(data, std::tuple("<not found>", "<not found>", "one"));
+  }
+
+  fs::remove_all(dir);
+  std::ofstream(dir) << "not a directory";
+  FileKeychainStore store(dir);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(std::pair(dataOf(store, query("svc", "kept")), dataOf(store, query("svc", "kept"))),
+            std::pair(std::string("<not found>"), std::string("<not found>")));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "dorvale: keychain not usable, signed out: " + dir + " is a regular file\n");
 }
 
 TEST(FileKeychainStore, WhatOthersCouldSwapIsNotTrustedAndWhatTheyCouldReadIsMadePrivate) {

@@ -61,9 +61,10 @@ constexpr std::int64_t kMaxPictureBytes = 16 * 1024 * 1024;
 
 // A grid of thousands of pictures asks for them all at once. Each host runs as many downloads
 // as the session connects to it and the others wait their turn in order, two words each: a
-// started one holds a task and its request. A download counts for the host it is connected to,
-// so one redirected elsewhere makes room on the host it left, and a host that never answers
-// holds back only its own pictures.
+// started one holds a task and its request, which a waiting picture is too many of to afford. A
+// download counts for the host it is connected to, so one redirected elsewhere makes room on the
+// host it left, and a host that never answers holds back only its own pictures. Pictures from many
+// hosts wait in the session instead, for one of its connections in all, by their own timeout.
 struct HostDownloads {
   std::size_t running = 0;
   std::deque<std::pair<std::uint64_t, const UIImageView*>> waiting;

@@ -107,7 +107,7 @@ bool Transfer::checkTimeout(std::chrono::steady_clock::time_point now) {
 }
 
 void Transfer::waitTimedOut() {
-  if (finished_ || easy_) return;
+  if (finished_ || !slot_.host || slot_.running) return;  // no longer waiting
   fail(NSURLErrorTimedOut);
 }
 

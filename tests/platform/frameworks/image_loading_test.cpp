@@ -405,6 +405,19 @@ TEST_F(StalledPicturesTest, ABackendCallToAHostWithAThousandPicturesWaitingStart
   EXPECT_EQ(*status, 200);
 }
 
+TEST_F(StalledPicturesTest, APictureWhoseTimeoutRanOutWhileItWaitedItsTurnFailsUnsent) {
+  server_.reply("GET", "/slow.png", {.body = pngBytes(4, 4), .delay = 0.3});
+  for (int i = 0; i < 6; ++i) load(server_.url("slow.png?n=" + std::to_string(i)));
+  std::optional<NSError> failed;
+  views_.push_back(UIImageView::make());
+  hnk_setImageFromURL(*views_.back(), url("late.png"), nullptr, std::nullopt,
+                      [&](const std::optional<NSError>& error) { failed = error.value_or(NSError("none", 0)); });
+  time_.advance(61);  // while the six hold the host's connections
+  ASSERT_TRUE(time_.runUntil([&] { return failed.has_value(); }));
+  EXPECT_EQ(failed->code, NSURLErrorTimedOut);
+  EXPECT_EQ(server_.requestCount(), 6u);
+}
+
 TEST_F(StalledPicturesTest, PicturesFromHungHostsByTheThousandHoldFewDescriptorsAndNoBackendCall) {
   HungHosts hosts(1500);
   ASSERT_TRUE(hosts.ready());

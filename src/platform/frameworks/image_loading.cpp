@@ -7,9 +7,12 @@
 #include <map>
 #include <new>
 #include <utility>
+#include <vector>
 
 #include "platform/foundation/ascii.h"
+#include "platform/foundation/date.h"
 #include "platform/foundation/dispatch.h"
+#include "platform/net/url_error.h"
 #include "platform/net/url_session.h"
 
 namespace {
@@ -60,13 +63,21 @@ std::uint64_t nextRequestId() {
 constexpr std::int64_t kMaxPictureBytes = 16 * 1024 * 1024;
 
 // A grid of thousands of pictures asks for them all at once. Each host runs as many downloads
-// as the session connects to it and the others wait their turn in order, two words each: a
-// started one holds a task and its request. A download counts for the host it is connected to,
-// so one redirected elsewhere makes room on the host it left, and a host that never answers
-// holds back only its own pictures.
+// as the session connects to it and the others wait their turn in order, three words each: a
+// started one holds a task and its request, which a waiting picture is too many of to afford. A
+// download counts for the host it is connected to, so one redirected elsewhere makes room on the
+// host it left, and a host that never answers holds back only its own pictures. Pictures from many
+// hosts wait in the session instead, for one of its connections in all. Either way a picture's
+// timeout runs while it waits.
+struct WaitingPicture {
+  std::uint64_t id = 0;
+  const UIImageView* view = nullptr;
+  TimeInterval since = 0;  // since the reference date
+};
+
 struct HostDownloads {
   std::size_t running = 0;
-  std::deque<std::pair<std::uint64_t, const UIImageView*>> waiting;
+  std::deque<WaitingPicture> waiting;
 };
 
 struct RunningDownload {
@@ -389,17 +400,29 @@ void startWaitingDownloads(const std::string& host) {
   const auto limit =
       static_cast<std::size_t>(std::max(imageSession()->configuration().httpMaximumConnectionsPerHost, 1));
   auto& requests = pendingRequests();
+  TimeInterval timeout = URLRequest().timeoutInterval;
+  if (const TimeInterval own = imageSession()->configuration().timeoutIntervalForRequest; own > 0)
+    timeout = std::min(timeout, own);
+  const TimeInterval now = Date::now().timeIntervalSinceReferenceDate;
+  std::vector<std::pair<WaitingPicture, URL>> timedOut;  // told once the queue is left alone
   while (queue->second.running < limit && !queue->second.waiting.empty()) {
-    const std::uint64_t id = queue->second.waiting.front().first;
-    const UIImageView* address = queue->second.waiting.front().second;
+    const WaitingPicture waiting = queue->second.waiting.front();
+    const std::uint64_t id = waiting.id;
+    const UIImageView* address = waiting.view;
     queue->second.waiting.pop_front();
     --state.waiting;
     auto it = requests.find(address);
     if (it == requests.end() || it->second.id != id) continue;
     const URL url = it->second.url ? *it->second.url : *URL::URLWithString(it->second.key);
+    // What is left of its timeout once it waited its turn.
+    const TimeInterval left = timeout - (now - waiting.since);
+    if (left <= 0) {
+      timedOut.emplace_back(waiting, url);
+      continue;
+    }
     auto task = imageSession()->dataTaskWithRequest(
-        URLRequest(url), [id, address](std::optional<Data> data, std::shared_ptr<const URLResponse> response,
-                                       std::optional<NSError> error) {
+        URLRequest(url, left), [id, address](std::optional<Data> data, std::shared_ptr<const URLResponse> response,
+                                             std::optional<NSError> error) {
           downloadEnded(id);
           pictureArrived(id, address, std::move(data), response, std::move(error));
         });
@@ -410,6 +433,8 @@ void startWaitingDownloads(const std::string& host) {
   }
   if (queue->second.running == 0 && queue->second.waiting.empty()) state.hosts.erase(queue);
   holdInFlightWhileWaiting();
+  for (const auto& [picture, url] : timedOut)
+    pictureArrived(picture.id, picture.view, std::nullopt, nullptr, URLError(NSURLErrorTimedOut, url));
 }
 
 // Queues the download of `key` for `view`; `url` is the parsed address when the caller has it.
@@ -419,7 +444,7 @@ void startRequest(UIImageView& view, const std::string& key, const URL& parsed, 
   pendingRequests()[&view] =
       PendingRequest{id, view.sharedAs<UIImageView>(), nullptr, key, std::move(url), withOptions(std::move(options))};
   const std::string host = hostOf(parsed);
-  downloads().hosts[host].waiting.emplace_back(id, &view);
+  downloads().hosts[host].waiting.push_back({id, &view, Date::now().timeIntervalSinceReferenceDate});
   ++downloads().waiting;
   startWaitingDownloads(host);
 }

@@ -205,6 +205,15 @@ void CurlEngine::run() {
     // The time curl's step began: activity in it is stamped no later, so none counts as idle.
     const auto now = turnTime_;
     long waitMs = 1000;
+    // Waits for a connection first: a slot that a timed-out hop frees below goes to a hop whose
+    // timeout has not run out too.
+    slots_.expired(now, expired_);
+    for (const auto& transfer : expired_) transfer->waitTimedOut();
+    expired_.clear();
+    if (const auto due = slots_.nextDeadline(); due != Clock::time_point::max()) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count();
+      waitMs = std::min<long>(waitMs, std::max<long>(left + 1, 1));
+    }
     // Timing out ends transfers, which takes them off active_: those go after the scan.
     for (const auto& transfer : active_) {
       if (transfer->holdsResponse()) {

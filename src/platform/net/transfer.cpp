@@ -114,6 +114,11 @@ void Transfer::resume(std::shared_ptr<URLSessionTask> task, std::shared_ptr<void
 void Transfer::suspend() {
   if (!started_ || finished_) return;
   suspended_ = true;
+  if (slot_.host && !slot_.running) {
+    // Out of the wait for a connection, and so out of its timeout, until resumed.
+    releaseSlot();
+    beginPending_ = true;
+  }
   updatePause();
 }
 

@@ -74,6 +74,8 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   // Engine callbacks (engine thread).
   void hopFinished(CURLcode result);
   bool checkTimeout(std::chrono::steady_clock::time_point now);
+  // The wait for a connection outlasted the transfer's timeout.
+  void waitTimedOut();
   std::chrono::steady_clock::time_point deadline() const;
 
   bool isFinished() const { return finished_; }
@@ -99,8 +101,8 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
 
   void start(std::shared_ptr<URLSessionTask> task);
   void beginHop();
-  // A connection to the hop's host within the session's limit for it; false: the hop waits, and
-  // begins again once a hop of the session to that host ends.
+  // A connection to the hop's host within the session's limits; false: the hop waits, and begins
+  // again once a hop of the session ends, or fails when its timeout runs out first.
   bool takeSlot(const URL& url);
   void releaseSlot();
   bool sendsBody() const;
@@ -194,6 +196,7 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   CURL* easy_ = nullptr;
   std::size_t activeSlot_ = kNoSlot;  // in the engine's active transfers
   ConnectionSlots::Ticket slot_;      // the hop's connection to its host, or its wait for one
+  bool waitedForSlot_ = false;        // the hop's idle time runs from the start of its wait
   unsigned plainKind_ = 0;            // the hop's plain configuration (0: none, or it was paused)
   bool hopSucceeded_ = false;         // curl finished the hop without an error
   // The request's header lines as curl reads them: nodes pointing into one buffer.

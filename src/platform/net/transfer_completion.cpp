@@ -106,6 +106,11 @@ bool Transfer::checkTimeout(std::chrono::steady_clock::time_point now) {
   return true;
 }
 
+void Transfer::waitTimedOut() {
+  if (finished_ || !slot_.host || slot_.running) return;  // no longer waiting
+  fail(NSURLErrorTimedOut);
+}
+
 std::chrono::steady_clock::time_point Transfer::deadline() const {
   if (!easy_ || suspended_ || backpressurePaused_) return SteadyClock::time_point::max();
   return std::min(lastActivity_ + hopIdle_, resourceDeadline_);

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string>
+#include <utility>
 
 #include "platform/net/http_cookie.h"
 #include "platform/net/transfer_internal.h"
@@ -66,6 +68,10 @@ void Transfer::beginHop() {
   }
   bool verify = !https || !trustDecisions_.count(key) || trustDecisions_[key];
   if (!takeSlot(url)) return;
+  // A hop that waited for its connection has what is left of its timeout.
+  const bool waited = std::exchange(waitedForSlot_, false);
+  if (waited && engine().turnTime() >= std::min(lastActivity_ + hopIdle_, resourceDeadline_))
+    return fail(NSURLErrorTimedOut);
   if (!prepareBody()) return releaseSlot();  // failed, or waits for a body stream
 
   const bool credential = hopCredential_ && credentialHost_ == hostKey(url);
@@ -76,7 +82,7 @@ void Transfer::beginHop() {
   plainKind_ = plainKind;
   hopSucceeded_ = false;
   configureEasy(easy, primed, url, verify, credential);
-  touch();
+  if (!waited) touch();
   if (!engine().add(easy, shared_from_this())) {
     endHop();
     fail(NSURLErrorUnknown);
@@ -84,8 +90,21 @@ void Transfer::beginHop() {
 }
 
 bool Transfer::takeSlot(const URL& url) {
-  return engine().connectionSlots().take(slot_, shared_from_this(), session_.get(), hostKey(url),
-                                         session_->configuration().httpMaximumConnectionsPerHost);
+  const std::string key = hostKey(url);
+  if (slot_.running && !ConnectionSlots::runsOn(slot_, key)) releaseSlot();
+  if (!slot_.host) {
+    // The wait counts as idle time: a request's timeout runs while no connection is free for it.
+    touch();
+    hopIdle_ = std::chrono::duration_cast<SteadyClock::duration>(std::chrono::duration<double>(idleTimeout()));
+  }
+  const auto& configuration = session_->configuration();
+  const ConnectionSlots::Limits limits{configuration.httpMaximumConnectionsPerHost,
+                                       configuration.httpMaximumConnections};
+  if (engine().connectionSlots().take(slot_, shared_from_this(), session_.get(), key, limits,
+                                      std::min(lastActivity_ + hopIdle_, resourceDeadline_)))
+    return true;
+  waitedForSlot_ = true;
+  return false;
 }
 
 void Transfer::releaseSlot() {

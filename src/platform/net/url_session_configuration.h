@@ -31,6 +31,8 @@ struct URLSessionConfiguration {
   // Sent with every request that does not set the same field.
   HTTPHeaderFields httpAdditionalHeaders;
   int httpMaximumConnectionsPerHost = 6;
+  // Connections open at once to all hosts together: pictures from many hosts hold no more.
+  int httpMaximumConnections = 17;
   bool sessionSendsLaunchEvents = true;
   bool discretionary = false;
 

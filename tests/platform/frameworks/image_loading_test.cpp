@@ -1,14 +1,20 @@
 #include "platform/frameworks/image_loading.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -95,6 +101,65 @@ class StallingHost {
   std::vector<Connection> connections_;  // server thread only, until it is joined
   std::thread thread_;
 };
+
+// Hosts 127.0.K.J (K from 1) on one port, listening in a child process (its descriptors are not
+// the test's) that never accepts: their connections wait in its backlogs, never answered.
+class HungHosts {
+ public:
+  explicit HungHosts(int count) {
+    int ready[2], hold[2];
+    if (::pipe(ready) != 0 || ::pipe(hold) != 0 || (child_ = ::fork()) < 0) return;
+    if (child_ == 0) {
+      ::close(hold[1]);
+      rlimit limit{};
+      ::getrlimit(RLIMIT_NOFILE, &limit);
+      limit.rlim_cur = limit.rlim_max;
+      ::setrlimit(RLIMIT_NOFILE, &limit);
+      sockaddr_in addr{};
+      addr.sin_family = AF_INET;
+      for (int i = 0; i < count && (i == 0 || addr.sin_port != 0); ++i) {
+        addr.sin_addr.s_addr = htonl(address(i));
+        socklen_t length = sizeof addr;
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), length) != 0 || ::listen(fd, 8) != 0 ||
+            ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) != 0)
+          addr.sin_port = 0;
+      }
+      const int port = ntohs(addr.sin_port);
+      char done;
+      if (::write(ready[1], &port, sizeof port) == sizeof port) {
+        while (::read(hold[0], &done, 1) > 0) continue;  // until the parent closes its end
+      }
+      ::_exit(0);
+    }
+    hold_ = hold[1];
+    for (int fd : {ready[1], hold[0]}) ::close(fd);
+    if (::read(ready[0], &port_, sizeof port_) != sizeof port_) port_ = 0;
+    ::close(ready[0]);
+  }
+  ~HungHosts() {
+    ::close(hold_);
+    if (child_ > 0) ::waitpid(child_, nullptr, 0);
+  }
+  bool ready() const { return port_ > 0; }
+  std::string url(int i) const {
+    in_addr addr{htonl(address(i))};
+    return "http://" + std::string(::inet_ntoa(addr)) + ":" + std::to_string(port_) + "/picture.png";
+  }
+
+ private:
+  static std::uint32_t address(int i) {
+    return 0x7F000000u | static_cast<std::uint32_t>((1 + i / 250) << 8 | (1 + i % 250));
+  }
+  pid_t child_ = -1;
+  int hold_ = -1;
+  int port_ = 0;
+};
+
+long openDescriptors() {
+  const auto fds = std::filesystem::directory_iterator("/proc/self/fd");
+  return std::distance(begin(fds), end(fds));
+}
 
 class ImageLoadingTest : public ::testing::Test {
  protected:
@@ -338,6 +403,48 @@ TEST_F(StalledPicturesTest, ABackendCallToAHostWithAThousandPicturesWaitingStart
   ASSERT_TRUE(time_.runUntil([&] { return status.has_value(); }, 1.0));
   EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 1.0);
   EXPECT_EQ(*status, 200);
+}
+
+TEST_F(StalledPicturesTest, APictureWhoseTimeoutRanOutWhileItWaitedItsTurnFailsUnsent) {
+  server_.reply("GET", "/slow.png", {.body = pngBytes(4, 4), .delay = 0.3});
+  for (int i = 0; i < 6; ++i) load(server_.url("slow.png?n=" + std::to_string(i)));
+  std::optional<NSError> failed;
+  views_.push_back(UIImageView::make());
+  hnk_setImageFromURL(*views_.back(), url("late.png"), nullptr, std::nullopt,
+                      [&](const std::optional<NSError>& error) { failed = error.value_or(NSError("none", 0)); });
+  time_.advance(61);  // while the six hold the host's connections
+  ASSERT_TRUE(time_.runUntil([&] { return failed.has_value(); }));
+  EXPECT_EQ(failed->code, NSURLErrorTimedOut);
+  EXPECT_EQ(server_.requestCount(), 6u);
+}
+
+TEST_F(StalledPicturesTest, PicturesFromHungHostsByTheThousandHoldFewDescriptorsAndNoBackendCall) {
+  HungHosts hosts(1500);
+  ASSERT_TRUE(hosts.ready());
+  server_.reply("GET", "/api/Tablet/GetNews", {.body = "[]"});
+  const long before = openDescriptors();
+  rlimit limit{};
+  ::getrlimit(RLIMIT_NOFILE, &limit);
+  const rlimit low{1024, limit.rlim_max};
+  ::setrlimit(RLIMIT_NOFILE, &low);
+  for (int i = 0; i < 1500; ++i) load(hosts.url(i));
+  auto backend = URLSession::sessionWithConfiguration(URLSessionConfiguration::ephemeralSessionConfiguration(), nullptr,
+                                                      DispatchQueue::main());
+  std::optional<long> error;
+  const auto start = std::chrono::steady_clock::now();
+  backend
+      ->dataTaskWithRequest(URLRequest(*URL::URLWithString(server_.url("api/Tablet/GetNews"))),
+                            [&](std::optional<Data>, std::shared_ptr<const URLResponse>, std::optional<NSError> e) {
+                              error = e ? e->code : 0;
+                            })
+      ->resume();
+  time_.runUntil([&] { return error.has_value(); }, 2.0);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const long held = openDescriptors() - before;
+  ::setrlimit(RLIMIT_NOFILE, &limit);
+  EXPECT_EQ(error.value_or(-1), 0);
+  EXPECT_LT(seconds, 1.0);
+  EXPECT_LE(held, 300);
 }
 
 TEST_F(ImageLoadingTest, LocalImagesAreMadeOnceUnderTheirKey) {

@@ -1,10 +1,12 @@
 #include "platform/net/url_session.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -506,6 +508,28 @@ TEST_F(URLSessionTest, ASessionRunsItsConnectionsPerHostAndTheRestWait) {
   EXPECT_EQ(asked, (std::vector<std::string>{"a0", "a1", "b", "a2", "a3"}));
   const auto at = [&](const char* name) { return std::find(ended.begin(), ended.end(), name) - ended.begin(); };
   EXPECT_LT(at("b"), std::min(at("a2"), at("a3")));
+}
+
+TEST_F(URLSessionTest, RequestsWaitingForAConnectionTimeOutAsSoonAsTheRunningOnes) {
+  const auto hung = bindLoopback(64);  // connections wait in its backlog, never answered
+  auto configuration = URLSessionConfiguration::ephemeralSessionConfiguration();
+  configuration.timeoutIntervalForRequest = 1;
+  auto limited = URLSession::sessionWithConfiguration(configuration, nullptr, DispatchQueue::main());
+  std::vector<long> codes;
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 14; ++i) {
+    limited
+        ->dataTaskWithRequest(requestFor("http://127.0.0.1:" + std::to_string(hung.port) + "/"),
+                              [&](std::optional<Data>, std::shared_ptr<const URLResponse>, std::optional<NSError> e) {
+                                codes.push_back(e ? e->code : 0);
+                              })
+        ->resume();
+  }
+  time.runUntil([&] { return codes.size() == 14; }, 5);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  ::close(hung.fd);
+  EXPECT_EQ(codes, std::vector<long>(14, NSURLErrorTimedOut));
+  EXPECT_LT(seconds, 1.5);
 }
 
 TEST_F(URLSessionTest, CookiesAreStoredAndSentBack) {

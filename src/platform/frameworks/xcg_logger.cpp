@@ -14,6 +14,7 @@
 #include <exception>
 
 #include "platform/foundation/date.h"
+#include "platform/foundation/file_kind.h"
 
 struct XCGLogger::Config {
   LogLevel outputLevel = LogLevel::Debug;
@@ -258,18 +259,6 @@ void XCGLogger::log(LogLevel level, const std::function<std::string()>& text, st
 
 namespace {
 
-std::string kindOf(mode_t mode) {
-  switch (mode & S_IFMT) {
-    case S_IFLNK: return "a symbolic link";
-    case S_IFIFO: return "a named pipe";
-    case S_IFSOCK: return "a socket";
-    case S_IFDIR: return "a directory";
-    case S_IFCHR:
-    case S_IFBLK: return "a device";
-  }
-  return "not a regular file";
-}
-
 // The log file at `path`, emptied, when it is a regular file of ours or was not there; else -1
 // and `why`. Never follows a link (whose target would be emptied) nor waits for a reader of a
 // named pipe; the file is emptied only once it is known to be ours. Every write goes to the end:
@@ -280,7 +269,7 @@ int openLogFile(const std::string& path, std::string& why) {
   if (fd < 0) {
     const int error = errno;
     struct stat link {};
-    why = ::lstat(path.c_str(), &link) == 0 && !S_ISREG(link.st_mode) ? "it is " + kindOf(link.st_mode)
+    why = ::lstat(path.c_str(), &link) == 0 && !S_ISREG(link.st_mode) ? "it is " + fileKindText(link.st_mode)
                                                                       : std::strerror(error);
     return -1;
   }
@@ -288,7 +277,7 @@ int openLogFile(const std::string& path, std::string& why) {
   if (::fstat(fd, &st) != 0) {
     why = std::strerror(errno);
   } else if (!S_ISREG(st.st_mode)) {
-    why = "it is " + kindOf(st.st_mode);
+    why = "it is " + fileKindText(st.st_mode);
   } else if (st.st_uid != ::geteuid()) {
     why = "it belongs to another user";
   } else if (st.st_nlink > 1) {

@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/foundation/file_kind.h"
 #include "platform/foundation/user_defaults.h"
 
 namespace {
@@ -165,17 +166,6 @@ std::optional<std::string> readSmallFile(int fd, const struct stat& st, std::str
   return text;
 }
 
-std::string kindOf(mode_t mode) {
-  switch (mode & S_IFMT) {
-    case S_IFREG: return "a regular file";
-    case S_IFDIR: return "a directory";
-    case S_IFLNK: return "a symbolic link";
-    case S_IFIFO: return "a named pipe";
-    case S_IFSOCK: return "a socket";
-    default: return "a device";
-  }
-}
-
 // Names on standard error are shown as they are, but for bytes a terminal would act on.
 std::string printable(const std::string& text) {
   std::string out;
@@ -270,7 +260,7 @@ void syncDirectory(const std::string& dir) {
 std::optional<std::string> whyNotADirectory(const std::string& directory) {
   struct stat st {};
   if (::stat(directory.c_str(), &st) == 0)
-    return S_ISDIR(st.st_mode) ? std::nullopt : std::optional(directory + " is " + kindOf(st.st_mode));
+    return S_ISDIR(st.st_mode) ? std::nullopt : std::optional(directory + " is " + fileKindText(st.st_mode));
   const int error = errno;
   if (error == ENOENT) return std::nullopt;
   return directory + " cannot be opened: " + std::strerror(error);
@@ -469,7 +459,7 @@ std::optional<ItemFile> readItemFile(const std::string& directory, const std::st
       return std::nullopt;
     ItemFile file;
     file.why = S_ISREG(st.st_mode) ? std::string("cannot be opened: ") + std::strerror(error)
-                                   : "is " + kindOf(st.st_mode);
+                                   : "is " + fileKindText(st.st_mode);
     return file;
   }
   const UniqueFd itemOwner(item.fd);
@@ -484,7 +474,7 @@ std::optional<ItemFile> readItemFile(const std::string& directory, const std::st
 // Why a rename could not put the item in place.
 std::string whyNotReplaced(const std::string& name, const std::string& path, int error) {
   struct stat st {};
-  if (::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return name + " is " + kindOf(st.st_mode);
+  if (::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return name + " is " + fileKindText(st.st_mode);
   return std::strerror(error);
 }
 
@@ -529,7 +519,7 @@ std::optional<std::string> FileKeychainStore::ensureDirectory() const {
   if (::mkdir(directory_.c_str(), 0700) != 0 && errno != EEXIST) return std::strerror(errno);
   struct stat st {};
   if (::stat(directory_.c_str(), &st) != 0) return std::strerror(errno);
-  if (!S_ISDIR(st.st_mode)) return "it is " + kindOf(st.st_mode);
+  if (!S_ISDIR(st.st_mode)) return "it is " + fileKindText(st.st_mode);
   // Another user's directory stays theirs, even where we could take it over.
   if (st.st_uid != ::geteuid()) return "it belongs to another user";
   // The umask must not widen or narrow what we asked for.

@@ -77,6 +77,8 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   // The wait for a connection outlasted the transfer's timeout.
   void waitTimedOut();
   std::chrono::steady_clock::time_point deadline() const;
+  // When the hop's timeout runs out, whether it runs or waits for a connection.
+  std::chrono::steady_clock::time_point timeoutAt() const;
 
   bool isFinished() const { return finished_; }
   // A response the delegate is told of without being asked waits for what follows it (its body,

@@ -113,6 +113,10 @@ void Transfer::waitTimedOut() {
 
 std::chrono::steady_clock::time_point Transfer::deadline() const {
   if (!easy_ || suspended_ || backpressurePaused_) return SteadyClock::time_point::max();
+  return timeoutAt();
+}
+
+std::chrono::steady_clock::time_point Transfer::timeoutAt() const {
   return std::min(lastActivity_ + hopIdle_, resourceDeadline_);
 }
 

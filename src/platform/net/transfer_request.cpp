@@ -70,7 +70,7 @@ void Transfer::beginHop() {
   if (!takeSlot(url)) return;
   // A hop that waited for its connection has what is left of its timeout.
   const bool waited = std::exchange(waitedForSlot_, false);
-  if (waited && engine().turnTime() >= std::min(lastActivity_ + hopIdle_, resourceDeadline_))
+  if (waited && engine().turnTime() >= timeoutAt())
     return fail(NSURLErrorTimedOut);
   if (!prepareBody()) return releaseSlot();  // failed, or waits for a body stream
 
@@ -100,9 +100,7 @@ bool Transfer::takeSlot(const URL& url) {
   const auto& configuration = session_->configuration();
   const ConnectionSlots::Limits limits{configuration.httpMaximumConnectionsPerHost,
                                        configuration.httpMaximumConnections};
-  if (engine().connectionSlots().take(slot_, shared_from_this(), session_.get(), key, limits,
-                                      std::min(lastActivity_ + hopIdle_, resourceDeadline_)))
-    return true;
+  if (engine().connectionSlots().take(slot_, shared_from_this(), session_.get(), key, limits, timeoutAt())) return true;
   waitedForSlot_ = true;
   return false;
 }

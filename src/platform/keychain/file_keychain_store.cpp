@@ -85,14 +85,35 @@ std::string encodeItem(const KeychainItem& item) {
   return j.dump();
 }
 
+// Takes in any JSON and keeps where it first went wrong. Without exceptions: nlohmann throws
+// other kinds than parse_error too (a number too large for a double, for one).
+class FirstError final : public nlohmann::json_sax<nlohmann::json> {
+ public:
+  std::optional<std::size_t> position;
+
+  bool null() override { return true; }
+  bool boolean(bool) override { return true; }
+  bool number_integer(number_integer_t) override { return true; }
+  bool number_unsigned(number_unsigned_t) override { return true; }
+  bool number_float(number_float_t, const string_t&) override { return true; }
+  bool string(string_t&) override { return true; }
+  bool binary(binary_t&) override { return true; }
+  bool start_object(std::size_t) override { return true; }
+  bool key(string_t&) override { return true; }
+  bool end_object() override { return true; }
+  bool start_array(std::size_t) override { return true; }
+  bool end_array() override { return true; }
+  bool parse_error(std::size_t at, const std::string&, const nlohmann::detail::exception&) override {
+    position = at;
+    return false;
+  }
+};
+
 // Whether the JSON ran out before it was whole: a file cut short by a crash or a full disk.
 bool endsEarly(const std::string& text) {
-  try {
-    [[maybe_unused]] const auto parsed = nlohmann::json::parse(text);
-  } catch (const nlohmann::json::parse_error& error) {
-    return error.byte > text.size();
-  }
-  return false;
+  FirstError sax;
+  nlohmann::json::sax_parse(text, &sax);
+  return sax.position && *sax.position > text.size();
 }
 
 // The item a file holds; otherwise nothing, and `why` says what is wrong with the file.

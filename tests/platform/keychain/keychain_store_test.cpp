@@ -203,6 +203,9 @@ TEST(FileKeychainStore, AnItemThatCannotBeUsedIsNamedOnceWithWhy) {
       {holding(""), "is empty"},
       {holding(R"({"version":1,"service":"7376)"), "is cut short"},
       {holding("[1,2]"), "is not a keychain item"},
+      // Numbers past a double's range make the JSON library throw, cut short or not.
+      {holding(R"({"version":1e400})"), "is not a keychain item"},
+      {holding(R"({"version":1,"data":-1e999)"), "is not a keychain item"},
       {holding(R"({"version":2})"), "is of another format version"},
       {holding(std::string(2 << 20, ' ')), "is larger than an item can be"},
       {holding(otherItemText), "holds another item"},

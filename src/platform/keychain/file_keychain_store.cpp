@@ -11,9 +11,11 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -152,6 +154,11 @@ std::string sha256Hex(std::string_view bytes) {
   unsigned int length = 0;
   EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr);
   return toHex(std::string_view(reinterpret_cast<const char*>(digest), length));
+}
+
+std::string nameOfItem(const std::string& service, const std::string& account) {
+  // The length prefix keeps ("ab", "c") and ("a", "bc") apart.
+  return sha256Hex(std::to_string(service.size()) + ":" + service + account);
 }
 
 bool writeAll(int fd, std::string_view bytes) {
@@ -325,26 +332,124 @@ std::string stampText(const ItemStamp& stamp) {
 // An erase made under the keychain lock leaves the item's file to other programs until the lock
 // goes, and beside it a marker naming that file. The marker stays flocked while its program holds
 // the erase: other programs read the item as before; once that program has ended, however it
-// ended, everyone reads the item as erased.
+// ended, everyone reads the item as erased, or as the add that followed the erase if that add's
+// file was whole by then.
 constexpr std::string_view kMarkerSuffix = ".erased";
+// Files being written, flocked while their writer runs: a plain save's, and an add that follows an
+// erase held under the lock, which outlasts its program once whole.
+constexpr std::string_view kTempInfix = ".tmp-";
+constexpr std::string_view kAddInfix = ".add-";
+
+constexpr const char* kErasedBySave = "was erased by a program that ended while saving it";
 
 std::string markerName(const std::string& item) { return item + std::string(kMarkerSuffix); }
 
-// Flocked before it has its name and whole when it gets it, so no reader takes it for the marker
-// of an ended program. Invalid when it cannot be written.
+bool lockExclusive(int fd) {
+  while (::flock(fd, LOCK_EX) != 0)
+    if (errno != EINTR) return false;
+  return true;
+}
+
+// A new file from `pathTemplate` (ending in XXXXXX) that this process flocks before writing it. The
+// next holder of the lock removes such files that are not flocked: one removed before this process
+// flocked it is made anew.
+UniqueFd createFlocked(std::string& pathTemplate) {
+  const std::string pattern = pathTemplate;
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    pathTemplate = pattern;
+    UniqueFd fd(::mkostemp(pathTemplate.data(), O_CLOEXEC));
+    if (!fd) return fd;
+    struct stat st {};
+    if (!lockExclusive(fd.get()) || ::fstat(fd.get(), &st) != 0) {
+      const int error = errno;
+      ::unlink(pathTemplate.c_str());
+      errno = error;
+      return UniqueFd();
+    }
+    if (st.st_nlink > 0) return fd;
+  }
+  errno = EAGAIN;
+  return UniqueFd();
+}
+
+// Whole when it gets its name, so no reader takes it for the marker of an ended program. Invalid
+// when it cannot be written.
 UniqueFd writeEraseMarker(const std::string& directory, const std::string& name, const ItemStamp& file) {
   const std::string path = directory + "/" + markerName(name);
   std::string temp = path + "-XXXXXX";
-  UniqueFd marker(::mkostemp(temp.data(), O_CLOEXEC));
+  UniqueFd marker = createFlocked(temp);
   if (!marker) return marker;
-  if (::flock(marker.get(), LOCK_EX | LOCK_NB) == 0 && ::fchmod(marker.get(), 0600) == 0 &&
-      writeAll(marker.get(), stampText(file)) && ::fsync(marker.get()) == 0 &&
+  if (::fchmod(marker.get(), 0600) == 0 && writeAll(marker.get(), stampText(file)) && ::fsync(marker.get()) == 0 &&
       ::rename(temp.c_str(), path.c_str()) == 0) {
     syncDirectory(directory);
     return marker;
   }
   ::unlink(temp.c_str());
   return UniqueFd();
+}
+
+// What an item's file holds: its text, or why it cannot be used.
+struct ItemFile {
+  std::string text;
+  ItemStamp stamp;
+  std::optional<std::string> why;
+  // Erased by a program that ended while saving it, with no whole add in its place.
+  bool erasedBySave = false;
+};
+
+std::vector<std::string> entriesOf(const std::string& directory) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(directory, error), end; !error && it != end; it.increment(error))
+    names.push_back(it->path().filename().string());
+  return names;
+}
+
+bool newer(const ItemStamp& a, const ItemStamp& b) {
+  return std::pair(a.seconds, a.nanoseconds) > std::pair(b.seconds, b.nanoseconds);
+}
+
+// The add that followed an ended program's erase of `name`, when its file is whole: the file's name
+// in the directory and what it holds. A file its writer still flocks, or that is not the item of
+// `name` in full, is not one.
+std::optional<std::pair<std::string, ItemFile>> wholeAdd(int dir, const std::string& directory,
+                                                         const std::string& name) {
+  std::optional<std::pair<std::string, ItemFile>> latest;
+  const std::string prefix = name + std::string(kAddInfix);
+  for (const auto& entry : entriesOf(directory)) {
+    if (!entry.starts_with(prefix)) continue;
+    const Opened add = openItem(dir, entry);
+    if (add.fd < 0) continue;
+    const UniqueFd owner(add.fd);
+    if (::flock(add.fd, LOCK_SH | LOCK_NB) != 0) continue;
+    std::string why;
+    auto text = readSmallFile(add.fd, add.st, why);
+    const auto item = text ? decodeItem(*text, why) : std::nullopt;
+    if (!item || nameOfItem(item->service, item->account) != name) continue;
+    if (latest && !newer(stampOf(add.st), latest->second.stamp)) continue;
+    latest = std::pair(entry, ItemFile{std::move(*text), stampOf(add.st), std::nullopt});
+  }
+  return latest;
+}
+
+// Standard error hears why an item is not used, and whether the user is signed out for it.
+void tellNotUsed(const std::string& path, const std::string& service, const std::string& account,
+                 const std::string& why) {
+  std::fprintf(stderr, "dorvale: keychain item not used: %s (%s, %s) %s%s\n", path.c_str(), printable(service).c_str(),
+               printable(account).c_str(), why.c_str(), KeychainStore::holdsSignIn(service, account) ? ", signed out" : "");
+}
+
+std::mutex toldMutex;
+std::set<std::string> toldErasedBySave;
+
+// Once a process for each file so erased, whether a read or the next holder of the lock finds it first.
+void tellErasedBySave(const std::string& path, const ItemStamp& file, const std::string& service,
+                      const std::string& account) {
+  {
+    std::lock_guard lock(toldMutex);
+    if (!toldErasedBySave.insert(path + " " + stampText(file)).second) return;
+  }
+  tellNotUsed(path, service, account, kErasedBySave);
 }
 
 // Whether an ended program's marker erases `file`.
@@ -378,16 +483,53 @@ void removeEndedMarker(const std::string& directory, const std::string& name) {
     ::unlink(path.c_str());
 }
 
-// Carries out the erases of programs that ended holding the lock. The lock is ours now: no marker
-// belongs to a program that still holds its erase.
-void carryOutEndedErases(const std::string& directory) {
+// Gives the item of `name` the file of a whole add, synced first: its writer may have ended before
+// it synced.
+bool carryThrough(int dir, const std::string& add, const std::string& name) {
+  const Opened file = openItem(dir, add);
+  if (file.fd < 0) return false;
+  const UniqueFd owner(file.fd);
+  return ::fsync(file.fd) == 0 && ::renameat(dir, add.c_str(), dir, name.c_str()) == 0;
+}
+
+// The item the file `name` holds, if any.
+std::optional<KeychainItem> itemIn(int dir, const std::string& name) {
+  const Opened file = openItem(dir, name);
+  if (file.fd < 0) return std::nullopt;
+  const UniqueFd owner(file.fd);
+  std::string why;
+  const auto text = readSmallFile(file.fd, file.st, why);
+  return text ? decodeItem(*text, why) : std::nullopt;
+}
+
+// Files of writes that began and whose writer ended before it gave them their place: marker,
+// plain save or add.
+bool isUnfinishedWrite(const std::string& name) {
+  if (name.size() <= 64 || !isItemName(name.substr(0, 64))) return false;
+  const std::string_view rest = std::string_view(name).substr(64);
+  return rest.starts_with(kTempInfix) || rest.starts_with(kAddInfix) ||
+         rest.starts_with(std::string(kMarkerSuffix) + "-");
+}
+
+bool removeIfWriterEnded(int dir, const std::string& name) {
+  const Opened file = openItem(dir, name);
+  if (file.fd < 0) return false;
+  const UniqueFd owner(file.fd);
+  struct stat there {};
+  return ::flock(file.fd, LOCK_EX | LOCK_NB) == 0 && ::fstatat(dir, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+         there.st_dev == file.st.st_dev && there.st_ino == file.st.st_ino && ::unlinkat(dir, name.c_str(), 0) == 0;
+}
+
+// Carries out what programs that ended holding the lock left: each erase, or the add that followed
+// it once its file was whole, and removes the files of writes cut short. The lock is ours now: no
+// marker belongs to a program that still holds its erase.
+void carryOutEndedSaves(const std::string& directory) {
   const Opened dir = openDirectory(directory);
   if (dir.fd < 0) return;
   const UniqueFd dirOwner(dir.fd);
-  bool erasedAny = false;
-  std::error_code error;
-  for (std::filesystem::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
-    const std::string name = it->path().filename().string();
+  bool changed = false;
+  const auto names = entriesOf(directory);
+  for (const auto& name : names) {
     if (!name.ends_with(kMarkerSuffix)) continue;
     const std::string item = name.substr(0, name.size() - kMarkerSuffix.size());
     if (!isItemName(item)) continue;
@@ -397,11 +539,20 @@ void carryOutEndedErases(const std::string& directory) {
     if (::flock(marker.fd, LOCK_EX | LOCK_NB) != 0) continue;
     std::string why;
     const auto file = stampOfItemFile(directory + "/" + item);
-    if (file && readSmallFile(marker.fd, marker.st, why) == stampText(*file))
-      erasedAny = ::unlinkat(dir.fd, item.c_str(), 0) == 0 || erasedAny;
+    if (file && readSmallFile(marker.fd, marker.st, why) == stampText(*file)) {
+      if (const auto added = wholeAdd(dir.fd, directory, item)) {
+        changed = carryThrough(dir.fd, added->first, item) || changed;
+      } else {
+        if (const auto erased = itemIn(dir.fd, item))
+          tellErasedBySave(directory + "/" + item, *file, erased->service, erased->account);
+        changed = ::unlinkat(dir.fd, item.c_str(), 0) == 0 || changed;
+      }
+    }
     ::unlinkat(dir.fd, name.c_str(), 0);
   }
-  if (erasedAny) ::fsync(dir.fd);
+  for (const auto& name : names)
+    if (isUnfinishedWrite(name)) changed = removeIfWriterEnded(dir.fd, name) || changed;
+  if (changed) ::fsync(dir.fd);
 }
 
 // An erase this process made under the lock and has not carried out: the file it was meant for,
@@ -444,6 +595,21 @@ bool erasedByThisProcess(const std::string& directory, const std::string& name, 
   return false;
 }
 
+bool holdsEraseOf(const std::string& directory, const std::string& name) {
+  std::lock_guard lock(heldMutex);
+  const auto* erased = erasesHeldIn(directory);
+  return erased && erased->count(name) != 0;
+}
+
+std::function<void(std::string_view)>& saveStepHook() {
+  static std::function<void(std::string_view)> hook;
+  return hook;
+}
+
+void saveStep(std::string_view step) {
+  if (saveStepHook()) saveStepHook()(step);
+}
+
 // After the item was written: an erase of it is done with.
 void forgetErase(const std::string& directory, const std::string& name) {
   {
@@ -459,37 +625,43 @@ void forgetErase(const std::string& directory, const std::string& name) {
   removeEndedMarker(directory, name);
 }
 
-// What an item's file holds: its text, or why it cannot be used. Nothing when there is no such
-// file, when it is not trusted (the first read says why) or when an ended program erased it.
-struct ItemFile {
-  std::string text;
-  ItemStamp stamp;
-  std::optional<std::string> why;
-};
-
+// What an item's file holds. Nothing when there is no such file or when it is not trusted (the
+// first read says why).
 std::optional<ItemFile> readItemFile(const std::string& directory, const std::string& name) {
-  const Opened dir = openDirectory(directory);
-  if (dir.fd < 0) return std::nullopt;
-  const UniqueFd dirOwner(dir.fd);
-  const Opened item = openItem(dir.fd, name);
-  if (item.fd < 0) {
-    const int error = errno;
-    struct stat st {};
-    if (::fstatat(dir.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-        (S_ISREG(st.st_mode) && trustOf(st) == Trust::NotTrusted))
-      return std::nullopt;
-    ItemFile file;
-    file.why = S_ISREG(st.st_mode) ? std::string("cannot be opened: ") + std::strerror(error)
-                                   : "is " + fileKindText(st.st_mode);
-    return file;
+  // The next holder of the lock may carry an ended program's add through meanwhile: then the name
+  // has another file, read anew.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const Opened dir = openDirectory(directory);
+    if (dir.fd < 0) return std::nullopt;
+    const UniqueFd dirOwner(dir.fd);
+    const Opened item = openItem(dir.fd, name);
+    if (item.fd < 0) {
+      const int error = errno;
+      struct stat st {};
+      if (::fstatat(dir.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+          (S_ISREG(st.st_mode) && trustOf(st) == Trust::NotTrusted))
+        return std::nullopt;
+      ItemFile file;
+      file.why = S_ISREG(st.st_mode) ? std::string("cannot be opened: ") + std::strerror(error)
+                                     : "is " + fileKindText(st.st_mode);
+      return file;
+    }
+    const UniqueFd itemOwner(item.fd);
+    ItemFile file{"", stampOf(item.st), std::nullopt};
+    if (!erasedByEndedProgram(dir.fd, name, file.stamp)) {
+      std::string why;
+      if (auto text = readSmallFile(item.fd, item.st, why)) file.text = std::move(*text);
+      else file.why = std::move(why);
+      return file;
+    }
+    if (auto added = wholeAdd(dir.fd, directory, name)) return std::move(added->second);
+    if (stampOfItemFile(directory + "/" + name) == file.stamp) {
+      file.why = kErasedBySave;
+      file.erasedBySave = true;
+      return file;
+    }
   }
-  const UniqueFd itemOwner(item.fd);
-  ItemFile file{"", stampOf(item.st), std::nullopt};
-  if (erasedByEndedProgram(dir.fd, name, file.stamp)) return std::nullopt;
-  std::string why;
-  if (auto text = readSmallFile(item.fd, item.st, why)) file.text = std::move(*text);
-  else file.why = std::move(why);
-  return file;
+  return std::nullopt;
 }
 
 // Why a rename could not put the item in place.
@@ -510,8 +682,7 @@ std::string FileKeychainStore::pathForItem(const std::string& service, const std
 }
 
 std::string FileKeychainStore::itemName(const std::string& service, const std::string& account) {
-  // The length prefix keeps ("ab", "c") and ("a", "bc") apart.
-  return sha256Hex(std::to_string(service.size()) + ":" + service + account);
+  return nameOfItem(service, account);
 }
 
 std::optional<std::string> FileKeychainStore::checkModes() const {
@@ -560,6 +731,10 @@ std::optional<KeychainItem> FileKeychainStore::load(const std::string& service, 
   const std::string name = itemName(service, account);
   auto file = readItemFile(directory_, name);
   if (!file || erasedByThisProcess(directory_, name, file->stamp)) return std::nullopt;
+  if (file->erasedBySave) {
+    tellErasedBySave(directory_ + "/" + name, file->stamp, service, account);
+    return std::nullopt;
+  }
   std::string why = file->why.value_or("");
   std::optional<KeychainItem> item;
   if (!file->why) item = decodeItem(file->text, why);
@@ -568,10 +743,7 @@ std::optional<KeychainItem> FileKeychainStore::load(const std::string& service, 
     item.reset();
     why = "holds another item";
   }
-  if (!item && toldUnusable_.insert(name).second) {
-    std::fprintf(stderr, "dorvale: keychain item not usable, signed out: %s/%s (%s, %s) %s\n", directory_.c_str(),
-                 name.c_str(), printable(service).c_str(), printable(account).c_str(), why.c_str());
-  }
+  if (!item && toldUnusable_.insert(name).second) tellNotUsed(directory_ + "/" + name, service, account, why);
   return item;
 }
 
@@ -584,12 +756,16 @@ OSStatus FileKeychainStore::save(const KeychainItem& item) {
   if (auto why = ensureDirectory()) return refuse(std::move(*why));
   const std::string name = itemName(item.service, item.account);
   const std::string path = directory_ + "/" + name;
-  std::string temp = path + ".tmp-XXXXXX";
-  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) return refuse(std::strerror(errno));
+  // Flocked until it has the item's name. An add that follows an erase held under the lock is
+  // carried through by the next holder of the lock should this program end once it is whole.
+  std::string temp = path + std::string(holdsEraseOf(directory_, name) ? kAddInfix : kTempInfix) + "XXXXXX";
+  const UniqueFd fd = createFlocked(temp);
+  if (!fd) return refuse(std::strerror(errno));
   std::optional<std::string> why;
-  if (::fchmod(fd, 0600) != 0 || !writeAll(fd, encodeItem(item)) || ::fsync(fd) != 0) why = std::strerror(errno);
-  if (::close(fd) != 0 && !why) why = std::strerror(errno);
+  if (::fchmod(fd.get(), 0600) != 0 || !writeAll(fd.get(), encodeItem(item)) || ::fsync(fd.get()) != 0)
+    why = std::strerror(errno);
+  if (!why) saveStep("whole");
+  if (!why) saveStep("renaming");
   if (!why && ::rename(temp.c_str(), path.c_str()) != 0) why = whyNotReplaced(name, path, errno);
   if (why) {
     ::unlink(temp.c_str());
@@ -622,8 +798,12 @@ OSStatus FileKeychainStore::erase(const std::string& service, const std::string&
   return errSecSuccess;
 }
 
+void FileKeychainStore::setSaveStepHook(std::function<void(std::string_view step)> hook) {
+  saveStepHook() = std::move(hook);
+}
+
 void FileKeychainStore::beginLockedWrites(const std::string& directory) {
-  carryOutEndedErases(directory);
+  carryOutEndedSaves(directory);
   std::lock_guard lock(heldMutex);
   if (const auto dir = idOfDirectory(directory)) heldDirectories[*dir].clear();
 }

@@ -1,13 +1,16 @@
 #pragma once
 
+#include <functional>
 #include <set>
 #include <string>
+#include <string_view>
 
 #include "platform/keychain/keychain_store.h"
 
 // One file per item in a private directory (mode 0700, files 0600). A write goes to a temporary
 // file that is renamed over the item, so a crash leaves either the old item or the new one. A file
-// that cannot be read back as an item counts as absent (standard error hears once why), and so
+// that cannot be read back as an item counts as absent (standard error hears once why, adding
+// that the user is signed out when the item holds a sign-in: KeychainStore::noteHoldsSignIn), and so
 // does every item when the directory or the item belongs to another user or others may write it:
 // they could have swapped it. A directory or item that others may only read is made private again
 // when it is read. A write or erase that fails says why through KeychainStore::lastFailure().
@@ -32,10 +35,16 @@ class FileKeychainStore final : public KeychainStore {
   // the item meanwhile renames over that file. Other programs thus see a delete followed by an add
   // (the way a write replaces an item) as the old item or the new one, never none. A marker file
   // beside the item makes the erase hold for everyone once this program ends without carrying it
-  // out; the next holder of the lock does so. Begins by carrying out such erases.
+  // out, unless the add's file was whole by then: everyone reads that as the item. The next holder
+  // of the lock carries either through, names an item so erased on standard error, and removes
+  // the files of writes whose program ended before it was done. Begins by doing so.
   static void beginLockedWrites(const std::string& directory);
   // Carries out the erases still hidden, then forgets them.
   static void endLockedWrites(const std::string& directory);
+
+  // For tests that end a program in the middle of a save: called with "whole" once the new item's
+  // file is written and synced, then with "renaming" just before it takes the item's name.
+  static void setSaveStepHook(std::function<void(std::string_view step)> hook);
 
  protected:
   std::optional<KeychainItem> load(const std::string& service, const std::string& account) override;

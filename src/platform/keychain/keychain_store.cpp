@@ -1,5 +1,6 @@
 #include "platform/keychain/keychain_store.h"
 
+#include <set>
 #include <utility>
 
 #include "platform/keychain/file_keychain_store.h"
@@ -8,6 +9,9 @@ namespace {
 
 std::mutex currentMutex;
 std::shared_ptr<KeychainStore> currentStore;
+
+std::mutex signInItemsMutex;
+std::set<std::pair<std::string, std::string>> signInItems;
 
 // Each call answers on the thread that made it, so its reason goes with that thread.
 thread_local std::optional<KeychainFailure> failureOfThisThread;
@@ -67,4 +71,14 @@ std::shared_ptr<KeychainStore> KeychainStore::current() {
 void KeychainStore::setCurrent(std::shared_ptr<KeychainStore> store) {
   std::lock_guard lock(currentMutex);
   currentStore = std::move(store);
+}
+
+void KeychainStore::noteHoldsSignIn(const std::string& service, const std::string& account) {
+  std::lock_guard lock(signInItemsMutex);
+  signInItems.emplace(service, account);
+}
+
+bool KeychainStore::holdsSignIn(const std::string& service, const std::string& account) {
+  std::lock_guard lock(signInItemsMutex);
+  return signInItems.count({service, account}) != 0;
 }

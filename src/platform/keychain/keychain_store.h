@@ -32,6 +32,11 @@ class KeychainStore {
   // Why the last add, update or remove made on this thread could not write, when its store said.
   static std::optional<KeychainFailure> lastFailure();
 
+  // The item of (service, account) holds a sign-in: a store that cannot use it says that the user
+  // is signed out. Its owner notes it before reading it.
+  static void noteHoldsSignIn(const std::string& service, const std::string& account);
+  static bool holdsSignIn(const std::string& service, const std::string& account);
+
  protected:
   // For save and erase to say why they refuse; kept for this thread until its next add, update or
   // remove.

@@ -1,16 +1,22 @@
 #include "platform/keychain/keychain_lock.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <tuple>
+#include <vector>
 
 #include "platform/keychain/file_keychain_store.h"
 #include "platform/keychain/memory_keychain_store.h"
@@ -153,4 +159,145 @@ TEST(KeychainLockTest, AnEraseUnderTheLockHoldsWhenItsProgramEndsWithoutLettingG
   // The next holder of the lock carried it out: no secret is left on disk, nor its marker.
   EXPECT_FALSE(fs::exists(path));
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.str()), fs::directory_iterator()), 1) << "the lock file only";
+}
+
+namespace {
+
+// Another program saving the grant (under the lock as a renewal does: delete, then add; else as an
+// update), stopped at
+// `step` ("erased" or a save step) until the caller writes to `go` or kills it.
+struct StoppedSave {
+  pid_t pid = -1;
+  int go = -1;
+};
+
+StoppedSave saveStoppedAt(const std::string& dir, const std::string& step, bool underTheLock) {
+  int stopped[2], go[2];
+  if (::pipe(stopped) != 0 || ::pipe(go) != 0) return {};
+  const pid_t child = ::fork();
+  if (child == 0) {
+    // Only the parent writes to `go`: its end is what tells this save it is gone.
+    ::close(stopped[0]);
+    ::close(go[1]);
+    const auto stop = [&](std::string_view at) {
+      char byte = 0;
+      if (at == step && (::write(stopped[1], "x", 1) != 1 || ::read(go[0], &byte, 1) != 1)) ::_exit(1);
+    };
+    FileKeychainStore::setSaveStepHook(stop);
+    FileKeychainStore own(dir);
+    auto held = underTheLock ? KeychainLock::acquire(dir) : nullptr;
+    if (underTheLock && (!held || own.remove(kGrant) != errSecSuccess)) ::_exit(1);
+    stop("erased");
+    KeychainAttributes update;
+    update.data = Data::fromString("grant-2");
+    ::_exit((underTheLock ? own.add(grant("grant-2")) : own.update(kGrant, update)) == errSecSuccess ? 0 : 1);
+  }
+  ::close(stopped[1]);
+  ::close(go[0]);
+  char byte = 0;
+  const bool reached = ::read(stopped[0], &byte, 1) == 1;
+  ::close(stopped[0]);
+  if (!reached) ::close(go[1]);
+  return reached ? StoppedSave{child, go[1]} : StoppedSave{};
+}
+
+int endOf(pid_t child, bool kill) {
+  if (kill) ::kill(child, SIGKILL);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return status;
+}
+
+// What a program that is not this one reads, standard error aside.
+std::optional<std::string> readInAnotherProcess(const std::string& dir) {
+  int pipeFds[2];
+  if (::pipe(pipeFds) != 0) return "<no pipe>";
+  const pid_t reader = ::fork();
+  if (reader == 0) {
+    ::close(pipeFds[0]);
+    if (!std::freopen("/dev/null", "w", stderr)) ::_exit(1);
+    FileKeychainStore theirs(dir);
+    const std::string data = dataIn(theirs).value_or("<none>");
+    ::_exit(::write(pipeFds[1], data.data(), data.size()) == static_cast<ssize_t>(data.size()) ? 0 : 1);
+  }
+  ::close(pipeFds[1]);
+  char buffer[64];
+  const ssize_t got = ::read(pipeFds[0], buffer, sizeof buffer);
+  ::close(pipeFds[0]);
+  endOf(reader, false);
+  if (got <= 0) return "<no answer>";
+  const std::string data(buffer, static_cast<std::size_t>(got));
+  return data == "<none>" ? std::nullopt : std::optional(data);
+}
+
+std::vector<std::string> namesIn(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+}  // namespace
+
+TEST(KeychainLockTest, ASaveUnderTheLockEndedAtAnyStepLeavesTheOldItemErasedAndNamedOrTheWholeNewOne) {
+  KeychainStore::noteHoldsSignIn("signin", "OAuth");
+  struct Case {
+    std::string step;
+    std::optional<std::string> after;
+    bool lockFirst;
+  };
+  for (const auto& [step, after, lockFirst] : {Case{"erased", std::nullopt, false}, Case{"erased", std::nullopt, true},
+                                               Case{"whole", "grant-2", false}, Case{"renaming", "grant-2", true}}) {
+    SCOPED_TRACE(step + (lockFirst ? ", the lock taken first" : ""));
+    TempDir dir;
+    FileKeychainStore store(dir.str());
+    const std::string path = store.pathForItem("signin", "OAuth");
+    ASSERT_EQ(store.add(grant("grant-1")), errSecSuccess);
+    const StoppedSave save = saveStoppedAt(dir.str(), step, true);
+    ASSERT_GT(save.pid, 0);
+    EXPECT_TRUE(WIFSIGNALED(endOf(save.pid, true)));
+    ::close(save.go);
+
+    EXPECT_EQ(readInAnotherProcess(dir.str()), after);
+    // The next start reads the grant before or after it takes the lock: one line either way.
+    FileKeychainStore next(dir.str());
+    testing::internal::CaptureStderr();
+    const auto before = lockFirst ? after : dataIn(next);
+    KeychainLock::acquire(dir.str()).reset();
+    const auto said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::pair(before, dataIn(next)), std::pair(after, after));
+    EXPECT_EQ(said, after ? "" : "dorvale: keychain item not used: " + path +
+                                     " (signin, OAuth) was erased by a program that ended while saving it, signed out\n");
+    std::vector<std::string> left{KeychainLock::kFileName};
+    if (after) left.insert(left.begin(), fs::path(path).filename().string());
+    EXPECT_EQ(namesIn(dir.str()), left);
+  }
+}
+
+TEST(KeychainLockTest, TheNextHolderOfTheLockRemovesOnlyTheFilesOfWritesWhoseProgramEnded) {
+  TempDir dir;
+  FileKeychainStore store(dir.str());
+  ASSERT_EQ(store.add(grant("grant-1")), errSecSuccess);
+  const std::string item = fs::path(store.pathForItem("signin", "OAuth")).filename();
+  // Saves without the lock, as a sign-in makes them: one ended whole before its rename, one still writing.
+  const StoppedSave ended = saveStoppedAt(dir.str(), "renaming", false);
+  ASSERT_GT(ended.pid, 0);
+  endOf(ended.pid, true);
+  ::close(ended.go);
+  const StoppedSave running = saveStoppedAt(dir.str(), "whole", false);
+  ASSERT_GT(running.pid, 0);
+  ASSERT_EQ(namesIn(dir.str()).size(), 3u) << "the item and two unfinished writes";
+
+  KeychainLock::acquire(dir.str()).reset();
+  const auto names = namesIn(dir.str());
+  ASSERT_EQ(names.size(), 3u);
+  EXPECT_EQ(names[1].rfind(item + ".tmp-", 0), 0u) << "the running save's file stays";
+  EXPECT_EQ(dataIn(store), "grant-1") << "an ended save without the lock is lost, the item kept";
+
+  ASSERT_EQ(::write(running.go, "x", 1), 1);
+  const int status = endOf(running.pid, false);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  ::close(running.go);
+  EXPECT_EQ(dataIn(store), "grant-2");
+  EXPECT_EQ(namesIn(dir.str()), (std::vector<std::string>{item, KeychainLock::kFileName}));
 }

@@ -220,7 +220,7 @@ TEST(FileKeychainStore, AnItemThatCannotBeUsedIsNamedOnceWithWhy) {
     const auto data = std::tuple(dataOf(store, query("svc", "acct")), dataOf(store, query("svc", "acct")),
                                  dataOf(store, query("svc", "kept")));
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "dorvale: keychain item not usable, signed out: " + path + " (svc, acct) " + why + "\n");
+              "dorvale: keychain item not used: " + path + " (svc, acct) " + why + "\n");
     EXPECT_EQ(data, std::tuple("<not found>", "<not found>", "one"));
   }
 

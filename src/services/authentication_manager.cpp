@@ -20,17 +20,31 @@
 
 namespace {
 
-std::optional<std::string> readToken(const char* key) { return KeychainWrapper::standard().stringForKey(key); }
+// Where the backend's tokens are kept: losing one signs the user out.
+const KeychainWrapper& tokenKeychain() {
+  static const bool noted = [] {
+    for (const char* key : {AuthenticationManager::kAccessTokenKey, AuthenticationManager::kZedodoTokenKey,
+                            AuthenticationManager::kFbTokenKey})
+      KeychainStore::noteHoldsSignIn(KeychainWrapper::kStandardServiceName, key);
+    return true;
+  }();
+  (void)noted;
+  return KeychainWrapper::standard();
+}
+
+std::optional<std::string> readToken(const char* key) { return tokenKeychain().stringForKey(key); }
 
 // Nothing when stored (or removed); else why the keychain refused the token, which standard error
-// hears too.
-std::optional<KeychainFailure> writeToken(const char* key, const std::optional<std::string>& token) {
+// hears too, with how long the sign-in lasts then. A token already stored is not written again: a
+// full disk must not make a restored sign-in read as unsaved.
+std::optional<KeychainFailure> writeToken(const char* key, const std::optional<std::string>& token,
+                                          UnsavedSignIn ending = UnsavedSignIn::LastsUntilTheProgramEnds) {
   if (!token) {
-    KeychainWrapper::standard().removeObjectForKey(key);
+    tokenKeychain().removeObjectForKey(key);
     return std::nullopt;
   }
-  if (KeychainWrapper::standard().setString(*token, key)) return std::nullopt;
-  return reportUnsavedSignIn();
+  if (readToken(key) == token || tokenKeychain().setString(*token, key)) return std::nullopt;
+  return reportUnsavedSignIn(ending);
 }
 
 using Reply = std::optional<TransferError<ErrorResponse>>;
@@ -121,7 +135,7 @@ void AuthenticationManager::refreshZedodoToken(std::function<void(std::string to
 // E-mail accounts.
 
 std::optional<std::string> AuthenticationManager::storeBasicToken(const std::optional<std::string>& token) {
-  setAccessToken(token);
+  refusedWrite_ = writeToken(kAccessTokenKey, token, UnsavedSignIn::NotKept);
   if (auto unsaved = unsavedSignIn()) return unsaved;
   authenticationType_ = AuthenticationType::Basic;
   return std::nullopt;
@@ -213,7 +227,7 @@ void AuthenticationManager::loginWithFacebook(const std::shared_ptr<UIViewContro
         // Neither a token nor an error is not something the SDK does; never leave the screen waiting.
         if (!self || !result || !result->token()) return failWithNetworkMessage(failure);
         const std::string token = result->token()->tokenString();
-        self->setFbToken(token);
+        self->refusedWrite_ = writeToken(kFbTokenKey, token, UnsavedSignIn::NotKept);
         if (auto unsaved = self->unsavedSignIn()) return failure(*unsaved);
         self->authenticationType_ = AuthenticationType::Facebook;
         self->fetchFacebookUserData(token, success, failure);
@@ -290,7 +304,7 @@ void AuthenticationManager::signIn(const std::shared_ptr<DAZSignIn>&, const std:
       delegate->zedodoSigninError(error ? error->localizedDescription() : ErrorMessages::networkErrorMessage());
     return;
   }
-  setZedodoToken(user->authentication()->accessToken());
+  refusedWrite_ = writeToken(kZedodoTokenKey, user->authentication()->accessToken(), UnsavedSignIn::NotKept);
   if (auto unsaved = unsavedSignIn()) {
     if (auto delegate = sessionDelegate()) delegate->zedodoSigninError(*unsaved);
     return;

@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "platform/keychain/keychain_store.h"
 #include "toolkit/oauth2_keychain.h"
 #include "toolkit/oauth2_sign_in.h"
 
@@ -47,6 +48,8 @@ bool ZSDK_ZTKOAuth2KeychainAuth::authorizeFromKeychainForName(const std::string&
                                                               const std::shared_ptr<Auth>& auth,
                                                               std::optional<NSError>* error) {
   auth->setAccessToken(std::nullopt);
+  // A stored authorization is a sign-in: a keychain that cannot use it says the user is signed out.
+  KeychainStore::noteHoldsSignIn(keychainItemName, kAccount);
   const auto stored = ZSDK_ZTKOAuth2Keychain::defaultKeychain()->passwordForService(keychainItemName, kAccount, error);
   if (!stored) return false;
   auth->setKeysForResponseString(*stored);
@@ -57,6 +60,7 @@ bool ZSDK_ZTKOAuth2KeychainAuth::saveParamsToKeychainForName(const std::string& 
                                                              const std::optional<std::string>& accessibility,
                                                              const std::shared_ptr<Auth>& auth,
                                                              std::optional<NSError>* error) {
+  KeychainStore::noteHoldsSignIn(keychainItemName, kAccount);
   removeAuthFromKeychainForName(keychainItemName);
   if (!auth || !auth->canAuthorize()) {
     if (error) *error = NSError(kZTKOAuth2ErrorDomain, ZTKOAuth2ErrorTokenUnavailable);

@@ -144,7 +144,7 @@ TEST_F(LoginScreenTest, ATokenTheKeychainRefusesIsSaidOnTheFormNotAsAnExpiredSes
   const std::string said = testing::internal::GetCapturedStderr();
   EXPECT_EQ(std::tuple(tabBarShown(), requestsTo("/api/Tablet/GetUserProfile").size()), std::tuple(false, 0u));
   const std::string line =
-      "dorvale: cannot save the sign-in in /ro/keychain (Read-only file system): it lasts until the program ends\n";
+      "dorvale: cannot save the sign-in in /ro/keychain (Read-only file system): it was not kept\n";
   EXPECT_NE(said.find(line), std::string::npos) << said;
   EXPECT_EQ(said.find(line), said.rfind(line)) << "once per run and cause";
 }

@@ -5,6 +5,7 @@
 #include "app/progress_indicator_helper.h"
 #include "backend_fixture.h"
 #include "platform/foundation/run_loop.h"
+#include "support/refusing_keychain_store.h"
 
 namespace {
 
@@ -131,4 +132,21 @@ TEST_F(AuthenticationManagerTest, ARefreshedZedodoTokenIsStoredAndAFailureChange
   EXPECT_EQ(
       std::tuple(outcome.failures, outcome.tokens.size(), manager()->zedodoToken(), manager()->authenticationType()),
       std::tuple(2, 1u, "z0", AuthenticationType::Zedodo));
+}
+
+TEST_F(AuthenticationManagerTest, OnAFullDiskOnlyATokenNotStoredAlreadyIsSaidToBeUnsaved) {
+  const auto full = std::make_shared<RefusingKeychainStore>(KeychainFailure{"/full/keychain", "No space left on device"});
+  KeychainStore::setCurrent(full);
+  manager()->setFbToken("f1");
+  full->setRefusing(true);
+  // A restored sign-in sets the token the keychain holds: nothing to save, nothing to say.
+  testing::internal::CaptureStderr();
+  manager()->setFbToken("f1");
+  const std::string restored = testing::internal::GetCapturedStderr();
+  testing::internal::CaptureStderr();
+  manager()->setFbToken("f2");
+  EXPECT_EQ(std::pair(restored, testing::internal::GetCapturedStderr()),
+            std::pair(std::string(), std::string("dorvale: cannot save the sign-in in /full/keychain (No space left on "
+                                                 "device): it lasts until the program ends\n")));
+  EXPECT_EQ(storedTokens(), "- - f1");
 }

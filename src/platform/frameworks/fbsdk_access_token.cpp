@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/keychain/keychain_store.h"
+#include "platform/keychain/unsaved_sign_in.h"
 
 namespace {
 
@@ -26,6 +27,13 @@ bool& cacheStarted() {
 
 const KeychainQuery kCacheItem{"dorvale.facebook.token-cache", "current", std::nullopt, std::nullopt};
 
+// The next launch is signed in with Facebook through the cache alone.
+std::shared_ptr<KeychainStore> cacheStore() {
+  static const bool noted = (KeychainStore::noteHoldsSignIn(kCacheItem.service, kCacheItem.account), true);
+  (void)noted;
+  return KeychainStore::current();
+}
+
 std::string joined(const std::set<std::string>& names) {
   std::string list;
   for (const auto& name : names) list += (list.empty() ? "" : ",") + name;
@@ -43,7 +51,7 @@ std::set<std::string> split(const std::string& list) {
 // One field a line: token, user, app, expiry (seconds since the reference date, or empty),
 // permissions, declined permissions.
 void keep(const std::shared_ptr<FBSDKAccessToken>& token) {
-  auto store = KeychainStore::current();
+  auto store = cacheStore();
   store->remove(kCacheItem);
   if (!token || token->tokenString().find('\n') != std::string::npos) return;
   const auto& expiry = token->expirationDate();
@@ -54,12 +62,12 @@ void keep(const std::shared_ptr<FBSDKAccessToken>& token) {
   item.service = kCacheItem.service;
   item.account = kCacheItem.account;
   item.data = Data::fromString(text);
-  store->add(item);
+  if (store->add(item) != errSecSuccess) reportUnsavedSignIn();
 }
 
 std::shared_ptr<FBSDKAccessToken> kept() {
   KeychainItem item;
-  if (KeychainStore::current()->copyMatching(kCacheItem, &item) != errSecSuccess) return nullptr;
+  if (cacheStore()->copyMatching(kCacheItem, &item) != errSecSuccess) return nullptr;
   std::vector<std::string> fields;
   std::stringstream in(item.data.toString());
   for (std::string field; std::getline(in, field);) fields.push_back(field);

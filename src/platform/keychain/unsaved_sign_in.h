@@ -4,8 +4,12 @@
 
 #include "platform/keychain/keychain_store.h"
 
-// A sign-in the keychain would not store lasts only until the program ends. Tells standard error
-// so, once per run for each place and reason: "dorvale: cannot save the sign-in in PLACE
-// (REASON): it lasts until the program ends". Answers what it told of: this thread's last keychain
+// How long a sign-in the keychain would not store lasts: until the program ends, or not past the
+// alert that ends it.
+enum class UnsavedSignIn { LastsUntilTheProgramEnds, NotKept };
+
+// Tells standard error of a sign-in the keychain would not store, once per run for each place,
+// reason and ending: "dorvale: cannot save the sign-in in PLACE (REASON): it lasts until the
+// program ends" or "...: it was not kept". Answers what it told of: this thread's last keychain
 // failure, or the keychain's refusal when its store gave no reason.
-KeychainFailure reportUnsavedSignIn();
+KeychainFailure reportUnsavedSignIn(UnsavedSignIn ending = UnsavedSignIn::LastsUntilTheProgramEnds);

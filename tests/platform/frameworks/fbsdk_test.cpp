@@ -21,6 +21,7 @@
 #include "platform/ui/browser_sign_ins.h"
 #include "platform/ui/url_contents.h"
 #include "support/fake_backend.h"
+#include "support/refusing_keychain_store.h"
 #include "support/virtual_time.h"
 
 namespace {
@@ -463,4 +464,19 @@ TEST(FBSDKApplicationDelegateTest, LaunchesWithTheKeptTokenAndClaimsOnlyItsOwnUR
        {"fb12345678://authorize", "fb://authorize", "com.dorvale.app:/oauth2callback", "https://example.com/fb1234567"})
     EXPECT_FALSE(opens(other)) << other;
   FBSDKSettings::setAppID(std::nullopt);
+}
+
+TEST(FBSDKAccessTokenTest, ATokenTheCacheCannotKeepIsSaidOnStandardError) {
+  const auto refusing = std::make_shared<RefusingKeychainStore>(KeychainFailure{"/cache/keychain", "Is a directory"});
+  KeychainStore::setCurrent(refusing);
+  FBSDKAccessToken::startTokenCache();
+  refusing->setRefusing(true);
+  testing::internal::CaptureStderr();
+  FBSDKAccessToken::setCurrentAccessToken(
+      std::make_shared<FBSDKAccessToken>("t1", std::set<std::string>{}, std::set<std::string>{}, "123", "u1"));
+  // Signing out stores nothing.
+  FBSDKAccessToken::setCurrentAccessToken(nullptr);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "dorvale: cannot save the sign-in in /cache/keychain (Is a directory): it lasts until the program ends\n");
+  KeychainStore::setCurrent(std::make_shared<MemoryKeychainStore>());
 }

@@ -53,6 +53,7 @@ class DAZOAuth2SignInFlow : public DAZSignInFlow, public std::enable_shared_from
 
  private:
   struct Pending;
+  struct Answer;
   using Auth = ZSDK_ZTKOAuth2Authentication;
 
   void startInteractive(Completion completion);

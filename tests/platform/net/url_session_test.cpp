@@ -1,6 +1,8 @@
 #include "platform/net/url_session.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +13,7 @@
 #include <fstream>
 #include <future>
 #include <thread>
+#include <utility>
 
 #include "platform/foundation/run_loop.h"
 #include "platform/net/url_error.h"
@@ -119,6 +122,83 @@ class RecordingDelegate : public URLSessionDelegate {
     note("resumed " + std::to_string(offset) + " of " + std::to_string(expected));
   }
   std::string downloadedPath;
+};
+
+// Answers every request with 200 and a body of `bytes` bytes, one byte every `every` seconds:
+// never idle that long, however long the whole answer takes.
+class DrippingHost {
+ public:
+  DrippingHost(int bytes, double every) : bytes_(bytes), every_(every) {
+    const auto socket = bindLoopback(64);
+    if (socket.fd < 0) ADD_FAILURE() << "no loopback port";
+    listener_ = socket.fd;
+    port_ = socket.port;
+    thread_ = std::thread([this] { serve(); });
+  }
+  ~DrippingHost() {
+    stopping_ = true;
+    thread_.join();
+    for (const auto& connection : connections_)
+      if (connection.fd >= 0) ::close(connection.fd);
+    ::close(listener_);
+  }
+  std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + "/" + path; }
+  int connections() const { return accepted_.load(); }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  struct Connection {
+    int fd;
+    std::string head;
+    int sent = -1;  // body bytes written; -1 until the request head is in
+    Clock::time_point next{};
+  };
+  void serve() {
+    while (!stopping_) {
+      std::vector<pollfd> fds{{listener_, POLLIN, 0}};
+      for (const auto& connection : connections_) fds.push_back({connection.fd, POLLIN, 0});
+      ::poll(fds.data(), fds.size(), 10);
+      if (fds[0].revents & POLLIN) {
+        const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd >= 0) connections_.push_back({fd, {}}), ++accepted_;
+      }
+      for (std::size_t i = 1; i < fds.size(); ++i) {
+        auto& connection = connections_[i - 1];
+        char buffer[4096];
+        ssize_t n = 0;
+        if ((fds[i].revents & POLLIN) && (n = ::read(connection.fd, buffer, sizeof buffer)) <= 0) {
+          ::close(std::exchange(connection.fd, -1));  // poll passes over it from now on
+          continue;
+        }
+        if (n > 0) connection.head.append(buffer, static_cast<std::size_t>(n));
+        if (connection.sent < 0 && connection.head.find("\r\n\r\n") != std::string::npos) {
+          send(connection, "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(bytes_) + "\r\n\r\n");
+          connection.sent = 0;
+          connection.next = Clock::now() + period();
+        }
+        if (connection.sent >= 0 && connection.sent < bytes_ && Clock::now() >= connection.next) {
+          send(connection, "x");
+          ++connection.sent;
+          connection.next += period();
+        }
+      }
+    }
+  }
+  Clock::duration period() const {
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(every_));
+  }
+  static void send(const Connection& connection, const std::string& bytes) {
+    if (::send(connection.fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) < 0) ADD_FAILURE() << "send";
+  }
+
+  int bytes_;
+  double every_;
+  int listener_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stopping_{false};
+  std::atomic<int> accepted_{0};
+  std::vector<Connection> connections_;  // server thread only, until it is joined
+  std::thread thread_;
 };
 
 class URLSessionTest : public ::testing::Test {
@@ -530,6 +610,35 @@ TEST_F(URLSessionTest, RequestsWaitingForAConnectionTimeOutAsSoonAsTheRunningOne
   ::close(hung.fd);
   EXPECT_EQ(codes, std::vector<long>(14, NSURLErrorTimedOut));
   EXPECT_LT(seconds, 1.5);
+}
+
+// The waiter's own timer ends its wait: the running answers, never idle, end much later.
+TEST_F(URLSessionTest, ARequestWaitingForAConnectionTimesOutWhileTheRunningOnesStillReceive) {
+  DrippingHost host(14, 0.3);  // 4.2 s an answer
+  auto configuration = URLSessionConfiguration::ephemeralSessionConfiguration();
+  configuration.timeoutIntervalForRequest = 1;
+  auto limited = URLSession::sessionWithConfiguration(configuration, nullptr, DispatchQueue::main());
+  std::vector<long> codes;
+  std::optional<long> waiter;
+  double waited = 0;
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 7; ++i) {
+    limited
+        ->dataTaskWithRequest(
+            requestFor(host.url(std::to_string(i))),
+            [&, i](std::optional<Data>, std::shared_ptr<const URLResponse> response, std::optional<NSError> e) {
+              auto* http = dynamic_cast<const HTTPURLResponse*>(response.get());
+              const long code = e ? e->code : http ? http->statusCode() : 0;
+              if (i < 6) return codes.push_back(code);
+              waiter = code;
+              waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            })
+        ->resume();
+  }
+  ASSERT_TRUE(time.runUntil([&] { return codes.size() == 6 && waiter; }, 10));
+  EXPECT_EQ(std::pair(*waiter, codes), std::pair(long{NSURLErrorTimedOut}, std::vector<long>(6, 200)));
+  EXPECT_LT(waited, 2.0);
+  EXPECT_EQ(host.connections(), 6) << "the waiter was never sent";
 }
 
 TEST_F(URLSessionTest, CookiesAreStoredAndSentBack) {

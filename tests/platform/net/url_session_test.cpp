@@ -11,7 +11,9 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <future>
+#include <mutex>
 #include <thread>
 #include <utility>
 
@@ -124,18 +126,21 @@ class RecordingDelegate : public URLSessionDelegate {
   std::string downloadedPath;
 };
 
-// Answers every request with 200 and a body of `bytes` bytes, one byte every `every` seconds:
-// never idle that long, however long the whole answer takes.
-class DrippingHost {
+// A loopback host that answers each request head with `head(n)` (n counts the requests), then
+// `bytes` body bytes, one every `every` seconds (never idle that long, however long the whole
+// answer takes), and keeps every request head. What FakeBackend cannot: drip a body, or read
+// header lines of any length.
+class RawHost {
  public:
-  DrippingHost(int bytes, double every) : bytes_(bytes), every_(every) {
+  explicit RawHost(std::function<std::string(int)> head, int bytes = 0, double every = 0)
+      : head_(std::move(head)), bytes_(bytes), every_(every) {
     const auto socket = bindLoopback(64);
     if (socket.fd < 0) ADD_FAILURE() << "no loopback port";
     listener_ = socket.fd;
     port_ = socket.port;
     thread_ = std::thread([this] { serve(); });
   }
-  ~DrippingHost() {
+  ~RawHost() {
     stopping_ = true;
     thread_.join();
     for (const auto& connection : connections_)
@@ -144,16 +149,21 @@ class DrippingHost {
   }
   std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + "/" + path; }
   int connections() const { return accepted_.load(); }
+  std::vector<std::string> heads() const {
+    std::lock_guard lock(mutex_);
+    return heads_;
+  }
 
  private:
   using Clock = std::chrono::steady_clock;
   struct Connection {
     int fd;
-    std::string head;
-    int sent = -1;  // body bytes written; -1 until the request head is in
+    std::string read;
+    int left = 0;  // body bytes still to write
     Clock::time_point next{};
   };
   void serve() {
+    std::vector<char> buffer(65536);
     while (!stopping_) {
       std::vector<pollfd> fds{{listener_, POLLIN, 0}};
       for (const auto& connection : connections_) fds.push_back({connection.fd, POLLIN, 0});
@@ -164,21 +174,28 @@ class DrippingHost {
       }
       for (std::size_t i = 1; i < fds.size(); ++i) {
         auto& connection = connections_[i - 1];
-        char buffer[4096];
+        if (connection.fd < 0) continue;
         ssize_t n = 0;
-        if ((fds[i].revents & POLLIN) && (n = ::read(connection.fd, buffer, sizeof buffer)) <= 0) {
+        if ((fds[i].revents & POLLIN) && (n = ::read(connection.fd, buffer.data(), buffer.size())) <= 0) {
           ::close(std::exchange(connection.fd, -1));  // poll passes over it from now on
           continue;
         }
-        if (n > 0) connection.head.append(buffer, static_cast<std::size_t>(n));
-        if (connection.sent < 0 && connection.head.find("\r\n\r\n") != std::string::npos) {
-          send(connection, "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(bytes_) + "\r\n\r\n");
-          connection.sent = 0;
+        connection.read.append(buffer.data(), static_cast<std::size_t>(n));
+        if (const auto end = connection.read.find("\r\n\r\n"); connection.left == 0 && end != std::string::npos) {
+          int count = 0;
+          {
+            std::lock_guard lock(mutex_);
+            heads_.push_back(connection.read.substr(0, end + 2));  // each line with its end
+            count = static_cast<int>(heads_.size());
+          }
+          connection.read.erase(0, end + 4);
+          send(connection, head_(count - 1));
+          connection.left = bytes_;
           connection.next = Clock::now() + period();
         }
-        if (connection.sent >= 0 && connection.sent < bytes_ && Clock::now() >= connection.next) {
+        if (connection.left > 0 && Clock::now() >= connection.next) {
           send(connection, "x");
-          ++connection.sent;
+          --connection.left;
           connection.next += period();
         }
       }
@@ -191,12 +208,15 @@ class DrippingHost {
     if (::send(connection.fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) < 0) ADD_FAILURE() << "send";
   }
 
+  std::function<std::string(int)> head_;
   int bytes_;
   double every_;
   int listener_ = -1;
   int port_ = 0;
   std::atomic<bool> stopping_{false};
   std::atomic<int> accepted_{0};
+  mutable std::mutex mutex_;
+  std::vector<std::string> heads_;
   std::vector<Connection> connections_;  // server thread only, until it is joined
   std::thread thread_;
 };
@@ -614,7 +634,7 @@ TEST_F(URLSessionTest, RequestsWaitingForAConnectionTimeOutAsSoonAsTheRunningOne
 
 // The waiter's own timer ends its wait: the running answers, never idle, end much later.
 TEST_F(URLSessionTest, ARequestWaitingForAConnectionTimesOutWhileTheRunningOnesStillReceive) {
-  DrippingHost host(14, 0.3);  // 4.2 s an answer
+  RawHost host([](int) { return "HTTP/1.1 200 OK\r\nContent-Length: 14\r\n\r\n"; }, 14, 0.3);  // 4.2 s
   auto configuration = URLSessionConfiguration::ephemeralSessionConfiguration();
   configuration.timeoutIntervalForRequest = 1;
   auto limited = URLSession::sessionWithConfiguration(configuration, nullptr, DispatchQueue::main());
@@ -654,6 +674,33 @@ TEST_F(URLSessionTest, CookiesAreStoredAndSentBack) {
   noCookies.httpShouldHandleCookies = false;
   fetch(noCookies);
   EXPECT_FALSE(server.lastRequest()->hasHeader("Cookie"));
+}
+
+// One backend that sets new cookies without end: the jar keeps the ones it set last, and a request
+// carries no more than a domain's share.
+TEST_F(URLSessionTest, TheJarKeepsADomainsLatestCookiesAndSendsOnlyThose) {
+  const std::string value(3990, 'v');
+  auto name = [](int answer, int i) { return "c" + std::to_string(answer) + "_" + std::to_string(i); };
+  RawHost host([&](int answer) {
+    std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n";
+    for (int i = 0; i < 60 && answer < 100; ++i) head += "Set-Cookie: " + name(answer, i) + "=" + value + "\r\n";
+    return head + "\r\n";
+  });
+  for (int answer = 0; answer <= 100; ++answer) {
+    const auto response = fetch(requestFor(host.url("set"))).response;
+    ASSERT_EQ(response ? response->statusCode() : 0, 200) << "answer " << answer;
+  }
+  std::vector<std::string> kept, last;
+  for (const auto& cookie : storage->cookies()) kept.push_back(cookie.name);
+  std::string carried;
+  for (int i = 10; i < 60; ++i) {
+    last.push_back(name(99, i));
+    carried += (carried.empty() ? "" : "; ") + name(99, i) + "=" + value;
+  }
+  EXPECT_EQ(kept, last);
+  const auto heads = host.heads();
+  ASSERT_EQ(heads.size(), 101u);
+  EXPECT_NE(heads.back().find("\r\nCookie: " + carried + "\r\n"), std::string::npos);
 }
 
 TEST_F(URLSessionTest, BasicChallengeIsAnsweredByTheDelegate) {

@@ -63,8 +63,8 @@ std::string questionsText(const json& item, const char* key, Id quizId, std::siz
   const std::size_t most = questions * kTextPerQuestion;
   const auto found = item.find(key);
   if (found != item.end() && found->is_string() && found->get_ref<const std::string&>().size() > most)
-    badRequest(fmt::format("\"{}\" is too long: quiz {} has {} questions, which take at most {} bytes", key,
-                           quizId, questions, most));
+    badRequest(fmt::format("\"{}\" is too long: quiz {} has {} questions, which take at most {} bytes", key, quizId,
+                           questions, most));
   return optText(item, key).value_or("");
 }
 
@@ -154,8 +154,8 @@ json bestQuizResults(Backend& backend, Call& call) {
   const auto curriculumId = optId(request, "curriculumId");
   const auto lectureId = optId(request, "lectureId");
   std::vector<Id> quizzes;
-  for (const auto& quiz : backend.catalog.quizzes({.id = quizId, .lectureId = lectureId, .curriculumId = curriculumId},
-                                                  false, ""))
+  for (const auto& quiz :
+       backend.catalog.quizzes({.id = quizId, .lectureId = lectureId, .curriculumId = curriculumId}, false, ""))
     quizzes.push_back(quiz["id"]);
   std::sort(quizzes.begin(), quizzes.end());
   json list = json::array();

@@ -94,9 +94,10 @@ const char* const kResultColumns =
 
 template <class Row>
 QuizResult resultOf(Row& row) {
-  return {row.integer(0), row.integer(1), row.integer(2),  row.real(3),    row.integer(4),
-          row.integer(5), row.text(6),    row.text(7),     row.integer(8), row.integer(9),
-          row.text(10),   row.isNull(11) ? std::nullopt : std::optional(row.integer(11))};
+  return {row.integer(0), row.integer(1), row.integer(2),
+          row.real(3),    row.integer(4), row.integer(5),
+          row.text(6),    row.text(7),    row.integer(8),
+          row.integer(9), row.text(10),   row.isNull(11) ? std::nullopt : std::optional(row.integer(11))};
 }
 
 }  // namespace
@@ -422,8 +423,8 @@ void Store::forEachResult(std::int64_t accountId, const std::function<void(const
 
 std::vector<QuizResult> Store::bestResults(std::int64_t accountId, const std::vector<std::int64_t>& quizzes) {
   // In the order of the index results_best, which finds the row without reading the others.
-  const std::string sql = fmt::format(
-      "{} WHERE account = ? AND quiz = ? ORDER BY score / max_score DESC, id DESC LIMIT 1", kResultColumns);
+  const std::string sql =
+      fmt::format("{} WHERE account = ? AND quiz = ? ORDER BY score / max_score DESC, id DESC LIMIT 1", kResultColumns);
   return read([&](sqlite3* db) {
     std::vector<QuizResult> best;
     for (std::size_t i = 0; i < quizzes.size(); ++i) {

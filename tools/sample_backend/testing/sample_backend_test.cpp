@@ -381,20 +381,23 @@ TEST_F(SampleBackendTest, TheBestResultOfAQuizIsTheLatestOfItsHighestShare) {
             (std::vector<std::int64_t>{*saved[4].id, *saved[5].id, *saved[7].id}));
 
   // Curriculum and lecture of each quiz, as seeded.
-  const std::map<std::int64_t, std::pair<std::int64_t, std::int64_t>> place = {{101, {11, 1}}, {102, {12, 1}}, {201, {21, 2}}, {301, {31, 3}}};
+  const std::map<std::int64_t, std::pair<std::int64_t, std::int64_t>> place = {
+      {101, {11, 1}}, {102, {12, 1}}, {201, {21, 2}}, {301, {31, 3}}};
   for (const char* filter : {"{}", R"({"quizId":101})", R"({"quizId":301})", R"({"quizId":999})",
                              R"({"curriculumId":12})", R"({"curriculumId":21})", R"({"lectureId":1})",
                              R"({"lectureId":2})", R"({"lectureId":3})", R"({"lectureId":1,"quizId":201})"}) {
     const auto request = nlohmann::json::parse(filter);
-    const auto wanted = [&request](const char* key, std::int64_t value) { return !request.contains(key) || request[key] == value; };
+    const auto wanted = [&request](const char* key, std::int64_t value) {
+      return !request.contains(key) || request[key] == value;
+    };
     std::map<std::int64_t, QuizResultResponse> best;
     for (const auto& result : saved) {
       const auto [curriculum, lecture] = place.at(*result.quizId);
       if (!wanted("quizId", *result.quizId) || !wanted("curriculumId", curriculum) || !wanted("lectureId", lecture))
         continue;
       const auto found = best.find(*result.quizId);
-      if (found == best.end() || *result.score / double(*result.maxScore) >=
-                                     *found->second.score / double(*found->second.maxScore))
+      if (found == best.end() ||
+          *result.score / double(*result.maxScore) >= *found->second.score / double(*found->second.maxScore))
         best[*result.quizId] = result;
     }
     std::vector<QuizResultResponse> expected;

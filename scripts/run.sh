@@ -3,25 +3,32 @@
 # DORVALE_BACKEND_URL it runs the client on the sample backend, which it starts first (its state
 # kept beside the client's data) and stops when the client ends. Any arguments (a script file) go
 # to the client and are read from the caller's directory.
+# NO_BUILD=1 runs the binaries already in BUILD_DIR, installing and building nothing (the tests do).
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
-bash "$ROOT/scripts/deps.sh" >&2
 BUILD=${BUILD_DIR:-$ROOT/build/release}
-cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DDORVALE_TESTS=OFF -DDORVALE_BENCH=OFF >&2
+build() {
+  [ "${NO_BUILD:-}" = 1 ] && return
+  bash "$ROOT/scripts/deps.sh" >&2
+  cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DDORVALE_TESTS=OFF -DDORVALE_BENCH=OFF >&2
+  cmake --build "$BUILD" -j "${JOBS:-$(nproc)}" --target "$@" >&2
+}
 # The data directory is private to its owner, as the client would make it (missing parents too);
-# one that an earlier run left readable by everyone is closed as well.
+# the default one is closed also when an earlier run left it readable by everyone. A directory the
+# user named keeps its mode (it may be shared): what the programs write in it is private.
 DATA=${DORVALE_DATA_DIR:-${XDG_DATA_HOME:-$HOME/.local/share}/dorvale}
 (umask 077 && mkdir -p "$DATA")
-chmod 700 "$DATA"
+[ -n "${DORVALE_DATA_DIR:-}" ] || chmod 700 "$DATA"
 if [ -n "${DORVALE_BACKEND_URL:-}" ]; then
-  cmake --build "$BUILD" -j "${JOBS:-$(nproc)}" --target dorvale >&2
+  build dorvale
   exec "$BUILD/src/main/dorvale" "$@"
 fi
-cmake --build "$BUILD" -j "${JOBS:-$(nproc)}" --target dorvale sample_backend >&2
+build dorvale sample_backend
 
 STATE=$DATA/sample_backend
 (umask 077 && mkdir -p "$STATE")
-coproc BACKEND { exec "$BUILD/tools/sample_backend/sample_backend" --data "$STATE" 2>>"$STATE/requests.log"; }
+# Its request log, created by the redirect, is private as well.
+coproc BACKEND { umask 077; exec "$BUILD/tools/sample_backend/sample_backend" --data "$STATE" 2>>"$STATE/requests.log"; }
 SERVER=$BACKEND_PID
 trap 'kill "$SERVER" 2>/dev/null || true; wait "$SERVER" 2>/dev/null || true' EXIT
 trap 'exit 130' INT TERM

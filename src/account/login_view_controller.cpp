@@ -15,6 +15,7 @@
 #include "platform/foundation/text.h"
 #include "platform/frameworks/fbsdk_access_token.h"
 #include "platform/frameworks/fbsdk_login_manager.h"
+#include "platform/ui/browser_sign_ins.h"
 #include "platform/ui/ui_alert_controller.h"
 #include "platform/ui/ui_device.h"
 #include "platform/ui/ui_gesture_recognizer.h"
@@ -153,7 +154,14 @@ void LoginViewController::passwordRecoveryButtonTap(UIControl&) {
 }
 
 void LoginViewController::presentMainTabBar() {
+  // Signed in: a sign-in still waiting in a browser would switch the account when it answered.
+  giveUpBrowserSignIns();
   presentViewController(viewControllerFactory_->getMainTabBarController(), true);
+}
+
+void LoginViewController::giveUpBrowserSignIns(const std::string& keep) {
+  for (const auto& provider : BrowserSignIns::giveUp(std::cout, keep))
+    if (provider == kZedodoSignIn) ++zedodoOutcomesGivenUp_;
 }
 
 void LoginViewController::restorePreviousSignIn() {
@@ -192,11 +200,13 @@ AuthenticationManager::Failure LoginViewController::signInFailed(bool hidesOverl
 
 void LoginViewController::zedodoLoginButtonTap(UIControl&) {
   // Either answer would sign in: a Facebook dialog still open in the browser ends here, said aloud.
-  if (auto facebook = FBSDKLoginDialogPresenter::current()) facebook->giveUpWaitingDialogs(std::cout);
+  giveUpBrowserSignIns(kZedodoSignIn);
   DAZSignIn::sharedInstance()->signIn();
 }
 
 void LoginViewController::fbLoginButtonTap(UIControl&) {
+  // Either answer would sign in: a Zedodo sign-in still waiting in the browser ends here, said aloud.
+  giveUpBrowserSignIns(kFacebookSignIn);
   auto self = sharedAs<LoginViewController>();
   // A cancelled dialog calls neither closure.
   authenticationManager_->loginWithFacebook(
@@ -256,7 +266,14 @@ void LoginViewController::userSignedInWithZedodo() {
   authenticationManager_->signInWithZedodo(signedIn(true), signInFailed(true));
 }
 
-void LoginViewController::zedodoSigninError(const std::string& error) { showAlert(*this, error); }
+void LoginViewController::zedodoSigninError(const std::string& error) {
+  // The user left that sign-in for another: its end is no news.
+  if (zedodoOutcomesGivenUp_ > 0) {
+    --zedodoOutcomesGivenUp_;
+    return;
+  }
+  showAlert(*this, error);
+}
 
 void LoginViewController::shouldSignInWithFacebook() {
   ProgressIndicatorHelper::instance()->showProgressIndicator();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,6 +30,9 @@ class LoginViewController : public UIViewController,
                             public LoginDelegate {
  public:
   static constexpr const char* kRegisterSegue = "showRegister";
+  // The providers' names among the sign-ins waiting in a browser.
+  static constexpr const char* kFacebookSignIn = "Facebook";
+  static constexpr const char* kZedodoSignIn = "Zedodo";
 
   LoginViewController();
   explicit LoginViewController(const NSCoder& coder);
@@ -83,6 +87,8 @@ class LoginViewController : public UIViewController,
   void fitLayoutToScreen();
   void restorePreviousSignIn();
   void presentMainTabBar();
+  // Gives up the sign-ins waiting in a browser but those of `keep`, saying so on the console.
+  void giveUpBrowserSignIns(const std::string& keep = "");
   // The closures of every sign-in: the tab bar, or the failure as an alert; with `hidesOverlay`
   // each first hides the overlay asked for before the call.
   AuthenticationManager::Success signedIn(bool hidesOverlay);
@@ -92,6 +98,8 @@ class LoginViewController : public UIViewController,
   const std::shared_ptr<MainViewControllerFactory> viewControllerFactory_;
   // Why the backend ended the session, until the form can say it.
   std::optional<std::string> expiredMessage_;
+  // Zedodo sign-ins this screen gave up whose end (a cancel) has yet to come back.
+  std::size_t zedodoOutcomesGivenUp_ = 0;
 };
 
 // A Zedodo full name as first and last name: the last name is what follows the last space.

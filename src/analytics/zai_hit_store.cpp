@@ -1,9 +1,12 @@
 #include "analytics/zai_hit_store.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
-#include <system_error>
 
 namespace {
 
@@ -35,12 +38,28 @@ class Statement {
   sqlite3_stmt* stmt_ = nullptr;
 };
 
+// The hits tell what the student looked at: what is created here is the owner's alone. SQLite
+// would create the file under the umask, and gives its journals the file's mode.
+void preparePrivately(const std::string& path) {
+  const auto folder = std::filesystem::path(path).parent_path();
+  std::string prefix;
+  for (const auto& part : folder) {
+    prefix = (std::filesystem::path(prefix) / part).string();
+    if (::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) return;
+  }
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+  if (fd < 0) return;
+  // Earlier versions created it readable by everyone.
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) != 0)
+    ::fchmod(fd, st.st_mode & 0700);
+  ::close(fd);
+}
+
 }  // namespace
 
 std::unique_ptr<ZAIHitStore> ZAIHitStore::open(const std::string& path) {
-  std::error_code ec;
-  auto folder = std::filesystem::path(path).parent_path();
-  if (!folder.empty()) std::filesystem::create_directories(folder, ec);
+  preparePrivately(path);
   sqlite3* db = nullptr;
   if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr) !=
       SQLITE_OK) {

@@ -17,7 +17,8 @@ class ZAIHitStore {
     std::string body;  // the form-encoded request body
   };
 
-  // Opens the database at `path`, creating it and its folder when needed; nothing when that fails.
+  // Opens the database at `path`, creating it and its missing folders private to the owner when
+  // needed; nothing when that fails.
   static std::unique_ptr<ZAIHitStore> open(const std::string& path);
   ~ZAIHitStore();
   ZAIHitStore(const ZAIHitStore&) = delete;

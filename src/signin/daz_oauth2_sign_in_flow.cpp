@@ -37,16 +37,40 @@ std::string stateOf(const URL& answer) {
   return state;
 }
 
-// What the browser's page says of an answer: only one to the sign-in we started can complete it.
-LoopbackRedirectReceiver::Judge pageWording(std::string state) {
-  return [state = std::move(state)](const URL& answer) -> LoopbackRedirectReceiver::Verdict {
-    if (answer.path() != std::string("/") + kRedirectPath || !daz_oauth2::constantTimeEquals(stateOf(answer), state))
-      return {false, "This answer does not belong to the sign-in the application started, so it was not used."};
-    return LoopbackRedirectReceiver::answerVerdict(answer);
-  };
-}
-
 }  // namespace
+
+// What the receiver's thread and the program share of one sign-in's answer.
+struct DAZOAuth2SignInFlow::Answer {
+  std::mutex mutex;
+  // The program no longer waits for it: the sign-in was given up or failed.
+  bool ended = false;
+  // From the page's answer until the program has it: the browser may end before the program
+  // hears, and whoever waits for the network must not stop in between.
+  std::shared_ptr<void> onItsWay;
+
+  void end() {
+    std::lock_guard lock(mutex);
+    ended = true;
+  }
+  std::shared_ptr<void> arrived() {
+    std::lock_guard lock(mutex);
+    return std::move(onItsWay);
+  }
+  // What the browser's page says of an answer: only one to the sign-in we started, while the
+  // program still waits for it, can complete it.
+  static LoopbackRedirectReceiver::Judge pageWording(std::shared_ptr<Answer> shared, std::string state) {
+    return [shared = std::move(shared),
+            state = std::move(state)](const URL& answer) -> LoopbackRedirectReceiver::Verdict {
+      if (answer.path() != std::string("/") + kRedirectPath || !daz_oauth2::constantTimeEquals(stateOf(answer), state))
+        return {false, "This answer does not belong to the sign-in the application started, so it was not used."};
+      std::lock_guard lock(shared->mutex);
+      if (shared->ended)
+        return {false, "The application no longer waits for this sign-in, so the answer was not used."};
+      shared->onItsWay = URLSession::holdTransferInFlight();
+      return LoopbackRedirectReceiver::answerVerdict(answer);
+    };
+  }
+};
 
 // One interactive sign-in waiting for the browser, then for the token exchange.
 struct DAZOAuth2SignInFlow::Pending {
@@ -58,8 +82,9 @@ struct DAZOAuth2SignInFlow::Pending {
   Completion completion;
   // The browser's answer was taken; later ones are not this sign-in's.
   bool answered = false;
-  // Whoever waits for the network waits for the browser too, unless no browser came up.
-  std::shared_ptr<void> inFlight = URLSession::holdTransferInFlight();
+  std::shared_ptr<Answer> answer = std::make_shared<Answer>();
+  // Once the answer is taken, redeeming it is network work until the sign-in ends.
+  std::shared_ptr<void> redeeming;
   // Registered while the page waits for its answer.
   std::shared_ptr<void> cancellable;
 };
@@ -129,10 +154,11 @@ void DAZOAuth2SignInFlow::startInteractive(Completion completion) {
   std::weak_ptr<DAZOAuth2SignInFlow> weak = shared_from_this();
   pending->receiver = LoopbackRedirectReceiver::start(
       browserTimeout_,
-      [weak, attempt](std::optional<URL> redirect) {
+      [weak, attempt, answer = pending->answer](std::optional<URL> redirect) {
+        auto arrived = answer->arrived();
         if (auto self = weak.lock()) self->receiverAnswered(attempt, redirect);
       },
-      pageWording(pending->state));
+      Answer::pageWording(pending->answer, pending->state));
   if (!pending->receiver) {
     pending->completion(
         nullptr, dazSignInError(DAZSignInErrorCode::Unknown, "Zedodo sign-in cannot listen for the browser's answer."));
@@ -146,10 +172,9 @@ void DAZOAuth2SignInFlow::startInteractive(Completion completion) {
   if (daz_oauth2::providerIsLoopback()) auth->setShouldAuthorizeAllRequests(true);
   pending->flow = ZSDK_ZTKOAuth2SignIn::initWithAuthentication(
       auth, ZSDK_ZTKOAuth2SignIn::zedodoAuthorizationURL(), std::make_shared<std::uint64_t>(attempt),
-      [opener = opener_, shown = std::weak_ptr<Pending>(pending)](const auto&,
-                                                                  const std::optional<URLRequest>& request) {
-        if (!request || !request->url || opener(*request->url)) return;
-        if (auto waiting = shown.lock()) waiting->inFlight.reset();
+      // The wait goes on without holding anyone: the user may take minutes in the browser, or none came up.
+      [opener = opener_](const auto&, const std::optional<URLRequest>& request) {
+        if (request && request->url) opener(*request->url);
       },
       [weak, attempt](const auto&, const std::shared_ptr<Auth>& signedIn, const std::optional<NSError>& error) {
         if (auto self = weak.lock()) self->interactiveFinished(attempt, signedIn, error);
@@ -162,10 +187,12 @@ void DAZOAuth2SignInFlow::startInteractive(Completion completion) {
       Auth::Form{{"state", pending->state},
                  {"code_challenge", daz_oauth2::codeChallengeS256(pending->verifier)},
                  {"code_challenge_method", "S256"}});
-  pending->cancellable = BrowserSignIns::add([weak, attempt] {
-    if (auto self = weak.lock())
-      self->failPending(self->takePending(attempt),
-                        dazSignInError(DAZSignInErrorCode::Canceled, "The Zedodo sign-in was cancelled."));
+  pending->cancellable = BrowserSignIns::add("Zedodo", [weak, attempt] {
+    auto self = weak.lock();
+    auto cancelled = self ? self->takePending(attempt) : nullptr;
+    if (!cancelled) return false;
+    self->failPending(cancelled, dazSignInError(DAZSignInErrorCode::Canceled, "The Zedodo sign-in was cancelled."));
+    return true;
   });
   {
     std::lock_guard lock(mutex_);
@@ -185,6 +212,7 @@ bool DAZOAuth2SignInFlow::handleURL(const URL& url, const std::optional<std::str
         url.path() != redirect.path())
       return false;
     pending->answered = true;
+    pending->redeeming = URLSession::holdTransferInFlight();
   }
   // Anything on this machine can reach the loopback port; only the page we opened knows the state.
   if (!daz_oauth2::constantTimeEquals(stateOf(url), pending->state)) {
@@ -220,6 +248,7 @@ std::shared_ptr<DAZOAuth2SignInFlow::Pending> DAZOAuth2SignInFlow::takePending(s
 
 void DAZOAuth2SignInFlow::failPending(const std::shared_ptr<Pending>& pending, NSError error) {
   if (!pending) return;
+  pending->answer->end();
   pending->flow->cancelSigningIn();
   auto completion = std::move(pending->completion);
   releaseLater(pending);

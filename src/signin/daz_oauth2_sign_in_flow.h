@@ -33,8 +33,8 @@ class DAZOAuth2SignInFlow : public DAZSignInFlow, public std::enable_shared_from
   static bool configureProviderFromEnvironment(const Environment& environment = std::getenv);
 
   using ClientID = std::function<std::string()>;
-  // Shows the authorization page (the user's browser unless a test installs another); false when
-  // no browser came up and the address was only printed for the user.
+  // Shows the authorization page (the user's browser unless a test installs another) and tells the
+  // user where the sign-in waits; false when no browser came up.
   using PageOpener = std::function<bool(const URL&)>;
 
   // `clientID` is asked at the start of every sign-in. An interactive sign-in not answered within
@@ -53,6 +53,7 @@ class DAZOAuth2SignInFlow : public DAZSignInFlow, public std::enable_shared_from
 
  private:
   struct Pending;
+  struct Answer;
   using Auth = ZSDK_ZTKOAuth2Authentication;
 
   void startInteractive(Completion completion);

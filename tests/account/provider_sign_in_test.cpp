@@ -8,6 +8,7 @@
 #include "account_fixture.h"
 #include "platform/frameworks/fbsdk_web_login_dialog.h"
 #include "platform/ui/browser_sign_ins.h"
+#include "signin/daz_sign_in_error.h"
 
 namespace {
 
@@ -107,6 +108,64 @@ TEST_F(ProviderSignInTest, TheWebDialogWithoutAnAppIdSaysSoOnceAndACancelledOneS
   time.advance(1);
   EXPECT_EQ(std::tuple(alert(), overlayShown(), server.requestCount(), top<LoginViewController>()),
             std::tuple(nullptr, false, 0u, login));
+}
+
+// A Zedodo sign-in that waits in the browser until it is cancelled or answered.
+struct WaitingZedodoFlow : RecordingZedodoFlow {
+  void signIn(const std::shared_ptr<DAZSignInUIDelegate>&, Completion completion) override {
+    waits = true;
+    handle = BrowserSignIns::add("Zedodo", [this, completion] {
+      waits = false;
+      completion(nullptr, dazSignInError(DAZSignInErrorCode::Canceled, "The Zedodo sign-in was cancelled."));
+      return true;
+    });
+  }
+  bool waits = false;
+  std::shared_ptr<void> handle;
+};
+
+// Either answer would sign in: starting one provider's sign-in gives up the other's that waits in
+// the browser and says so, the given-up one ends without a word on the form, and a sign-in by
+// e-mail gives up whatever still waits, so that no late answer follows it.
+TEST_F(ProviderSignInTest, StartingAnySignInGivesUpTheOthersWaitingInTheBrowser) {
+  auto zedodoWaits = std::make_shared<WaitingZedodoFlow>();
+  DAZSignIn::sharedInstance()->setFlow(zedodoWaits);
+  std::vector<URL> facebookPages;
+  FBSDKLoginDialogPresenter::setCurrent(
+      std::make_shared<FBSDKWebLoginDialogPresenter>(300, [&](const URL& page, std::ostream&) {
+        facebookPages.push_back(page);
+        return true;
+      }));
+  FBSDKSettings::setAppID("sample-app");
+  FBSDKSettings::setLoginDialogURL("http://127.0.0.1:9/dialog");
+  auto login = showLogin();
+  testing::internal::CaptureStdout();
+  const auto tap = [&](void (LoginViewController::*button)(UIControl&)) {
+    ((*login).*button)(*login->loginButton.lock());
+    time.runUntilIdle();
+  };
+  tap(&LoginViewController::zedodoLoginButtonTap);
+  tap(&LoginViewController::fbLoginButtonTap);
+  EXPECT_EQ(std::tuple(zedodoWaits->waits, facebookPages.size(), alert()), std::tuple(false, 1u, nullptr));
+  tap(&LoginViewController::zedodoLoginButtonTap);
+  EXPECT_TRUE(zedodoWaits->waits);
+  tap(&LoginViewController::zedodoLoginButtonTap);
+  EXPECT_TRUE(zedodoWaits->waits) << "a second start of the same provider replaces the first itself";
+
+  reply("Account/TabletLogin", 200, R"({"token":"t1"})");
+  replyProfile({{200, profileJson(true)}});
+  login->emailTextField.lock()->setText("ada@example.com");
+  login->passwordTextField.lock()->setText("secret1");
+  login->loginButton.lock()->tap();
+  ASSERT_TRUE(time.runUntil([&] { return tabBarShown(); }, 10));
+  time.runUntilIdle();
+  EXPECT_EQ(std::tuple(zedodoWaits->waits, alert()), std::tuple(false, nullptr));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "The Zedodo sign-in that waited in the browser was given up.\n"
+            "The Facebook sign-in that waited in the browser was given up.\n"
+            "The Zedodo sign-in that waited in the browser was given up.\n");
+  EXPECT_EQ(manager()->authenticationType(), AuthenticationType::Basic);
+  FBSDKSettings::setLoginDialogURL(std::nullopt);
 }
 
 TEST_F(ProviderSignInTest, AnUnknownFacebookUserRegistersAndIsSignedIn) {

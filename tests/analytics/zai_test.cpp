@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <optional>
+#include <sstream>
 #include <string>
 
 #include "analytics/zai.h"
 #include "analytics/zai_dictionary_builder.h"
 #include "analytics/zai_fields.h"
+#include "analytics/zai_hit_store.h"
 #include "analytics/zai_tracker.h"
 #include "platform/foundation/user_defaults.h"
 #include "support/fake_backend.h"
@@ -107,6 +110,35 @@ TEST_F(ZAITest, AnUnparsableDispatchURLIsReportedAtStart) {
         std::exit(ZAI::sharedInstance()->dispatchURL() ? 1 : 0);
       },
       ::testing::ExitedWithCode(0), "DORVALE_ANALYTICS_URL is not a URL");
+}
+
+// The hits say what the student looked at: the store is private whatever the umask, also when
+// an earlier version left it readable by everyone; a folder it did not create keeps its mode.
+TEST_F(ZAITest, TheHitStoreAndTheFoldersItCreatesArePrivate) {
+  auto mode = [](const std::string& path) {
+    struct stat st {};
+    std::ostringstream octal;
+    if (::stat(path.c_str(), &st) == 0) octal << std::oct << (st.st_mode & 07777);
+    return octal.str();
+  };
+  ASSERT_EQ(::chmod(dir_.str().c_str(), 01777), 0);
+  const mode_t umask = ::umask(022);
+  const std::string folder = dir_.str() + "/data/analytics";
+  auto store = ZAIHitStore::open(folder + "/hits.sqlite");
+  ASSERT_TRUE(store);
+  EXPECT_TRUE(store->add("cd=Login", 10));
+  EXPECT_EQ(mode(dir_.str()), "1777");
+  EXPECT_EQ(mode(dir_.str() + "/data"), "700");
+  EXPECT_EQ(mode(folder), "700");
+  EXPECT_EQ(mode(folder + "/hits.sqlite"), "600");
+  store.reset();
+
+  ASSERT_EQ(::chmod((folder + "/hits.sqlite").c_str(), 0644), 0);
+  store = ZAIHitStore::open(folder + "/hits.sqlite");
+  ::umask(umask);
+  ASSERT_TRUE(store);
+  EXPECT_EQ(store->count(), 1u);
+  EXPECT_EQ(mode(folder + "/hits.sqlite"), "600");
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "platform/net/url_session.h"
 
 #include <map>
+#include <sstream>
 
 #include "platform/keychain/memory_keychain_store.h"
 #include "platform/ui/browser_sign_ins.h"
@@ -215,6 +216,25 @@ TEST_F(OAuth2FlowTest, AnswersThatDoNotCompleteTheSignInAreRefused) {
   EXPECT_FALSE(signIn->handleURL(*URL::URLWithString(paramsOf(opened.back()).at("redirect_uri") +
                                                      "?code=c&state=" + paramsOf(opened.back()).at("state")),
                                  std::nullopt, std::nullopt));
+
+  // Given up for another provider's sign-in, by name: an answer that still reaches its page is
+  // not redeemed, the page says so, and nothing is kept.
+  signIn->signIn();
+  ASSERT_TRUE(time.runUntil([&] { return opened.size() == std::size(cases) + 2; }));
+  std::ostringstream said;
+  EXPECT_EQ(BrowserSignIns::giveUp(said, "Facebook"), std::vector<std::string>{"Zedodo"});
+  EXPECT_EQ(said.str(), "The Zedodo sign-in that waited in the browser was given up.\n");
+  const Params sent = paramsOf(opened.back());
+  const auto late =
+      dataWithContentsOfURL(*URL::URLWithString(sent.at("redirect_uri") + "?code=c&state=" + sent.at("state")), 10);
+  ASSERT_TRUE(late);
+  EXPECT_NE(late->toString().find("no longer waits for this sign-in"), std::string::npos) << late->toString();
+  ASSERT_TRUE(time.runUntil([&] { return outcomes->errors.size() == std::size(cases) + 2; }));
+  time.runUntilIdle();
+  EXPECT_EQ(outcomes->errors.size(), std::size(cases) + 2);
+  EXPECT_EQ(outcomes->errors.back()->code, -5);
+  EXPECT_EQ(formsTo("/o/oauth2/token").size(), 1u) << "the late answer was redeemed";
+  EXPECT_FALSE(signIn->hasAuthInKeychain());
 }
 
 TEST_F(OAuth2FlowTest, ARefusedGrantOnSilentSignInSignsOutAfterOneAttempt) {

@@ -9,6 +9,7 @@
 // status 3.
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <cerrno>
@@ -116,6 +117,8 @@ int main(int argc, char* argv[]) {
   const auto options = parseOptions(argc, argv);
   if (!options) return usage();
   const auto& [port, dataDir, dump, settings] = *options;
+  // All it writes is its data, private from the start: the store, its journals, the lock.
+  ::umask(077);
 
   // Signals wait for the thread below; every thread started later inherits the mask.
   sigset_t stopSignals;

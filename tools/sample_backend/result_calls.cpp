@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cctype>
 #include <ctime>
-#include <map>
 #include <sstream>
 
 #include "api.h"
@@ -58,14 +57,14 @@ Id grade(double score, Id maxScore, const json& level) {
 // spare; a question id with its ";" takes less.
 constexpr std::size_t kTextPerQuestion = 24;
 
-// A text of a result, which the quiz's questions bound; measured before it is copied, since a call
-// may bring megabytes of it.
+// A text of a result, which the quiz's questions bound; measured in bytes before it is copied,
+// since a call may bring megabytes of it.
 std::string questionsText(const json& item, const char* key, Id quizId, std::size_t questions) {
   const std::size_t most = questions * kTextPerQuestion;
   const auto found = item.find(key);
   if (found != item.end() && found->is_string() && found->get_ref<const std::string&>().size() > most)
-    badRequest(fmt::format("\"{}\" is too long: quiz {} has {} questions, which take at most {} characters", key,
-                           quizId, questions, most));
+    badRequest(fmt::format("\"{}\" is too long: quiz {} has {} questions, which take at most {} bytes", key, quizId,
+                           questions, most));
   return optText(item, key).value_or("");
 }
 
@@ -101,8 +100,13 @@ QuizResult resultOf(Backend& backend, const json& item, Id accountId) {
   return result;
 }
 
+// The client sends one result a call; many more in one would keep the store busy for long.
+constexpr std::size_t kMaxResultsPerCall = 100;
+
 json saveResults(Backend& backend, Call& call) {
   if (!call.body.is_array() || call.body.empty()) badRequest("The body must be a JSON array of results");
+  if (call.body.size() > kMaxResultsPerCall)
+    badRequest(fmt::format("A call saves at most {} results; this one has {}", kMaxResultsPerCall, call.body.size()));
   std::vector<QuizResult> results;
   for (const auto& item : call.body) results.push_back(resultOf(backend, item, call.accountId));
   json reply = {{"quizResults", json::array()}, {"achievements", json::array()}};
@@ -135,12 +139,12 @@ json quizResults(Backend& backend, Call& call) {
   const auto since = optText(request, "date");
   if (since && !isDate(*since)) badRequest("\"date\" must read yyyy-MM-dd HH:mm:ss");
   json list = json::array();
-  for (const auto& result : backend.store.results(call.accountId)) {
+  backend.store.forEachResult(call.accountId, [&](const QuizResult& result) {
     if ((quizId && result.quizId != *quizId) ||
         (lectureId && lectureOfQuiz(backend.catalog, result.quizId) != *lectureId))
-      continue;
+      return;
     if (!since || result.date >= *since) list.push_back(wire(result));
-  }
+  });
   return list;
 }
 
@@ -149,19 +153,13 @@ json bestQuizResults(Backend& backend, Call& call) {
   const auto quizId = optId(request, "quizId");
   const auto curriculumId = optId(request, "curriculumId");
   const auto lectureId = optId(request, "lectureId");
-  std::map<Id, QuizResult> best;
-  for (const auto& result : backend.store.results(call.accountId)) {
-    const Id curriculum = (*backend.catalog.quiz(result.quizId))["curriculumId"];
-    if ((quizId && result.quizId != *quizId) || (curriculumId && curriculum != *curriculumId) ||
-        (lectureId && backend.catalog.lectureOfCurriculum(curriculum) != *lectureId))
-      continue;
-    auto found = best.find(result.quizId);
-    if (found == best.end() ||
-        result.score / double(result.maxScore) >= found->second.score / double(found->second.maxScore))
-      best[result.quizId] = result;
-  }
+  std::vector<Id> quizzes;
+  for (const auto& quiz :
+       backend.catalog.quizzes({.id = quizId, .lectureId = lectureId, .curriculumId = curriculumId}, false, ""))
+    quizzes.push_back(quiz["id"]);
+  std::sort(quizzes.begin(), quizzes.end());
   json list = json::array();
-  for (const auto& [quiz, result] : best) list.push_back(wire(result));
+  for (const auto& result : backend.store.bestResults(call.accountId, quizzes)) list.push_back(wire(result));
   return list;
 }
 

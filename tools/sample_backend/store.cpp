@@ -27,6 +27,7 @@ CREATE TABLE IF NOT EXISTS results(id INTEGER PRIMARY KEY, account INTEGER NOT N
   answers_score TEXT NOT NULL, max_score INTEGER NOT NULL, mobile_id INTEGER NOT NULL,
   questions_id TEXT NOT NULL, quiz_level INTEGER);
 CREATE INDEX IF NOT EXISTS results_by_account ON results(account);
+CREATE INDEX IF NOT EXISTS results_best ON results(account, quiz, score / max_score, id);
 CREATE TABLE IF NOT EXISTS earned(account INTEGER NOT NULL, achievement INTEGER NOT NULL,
   lecture INTEGER NOT NULL, PRIMARY KEY(account, achievement));
 CREATE TABLE IF NOT EXISTS pictures(account INTEGER PRIMARY KEY, format TEXT NOT NULL,
@@ -77,6 +78,27 @@ std::string tokenDigest(const std::string& token) {
 constexpr int kLegacyIterations = 10000;
 
 std::int64_t unixNow() { return static_cast<std::int64_t>(std::time(nullptr)); }
+
+void execOn(sqlite3* db, const char* sql) {
+  char* error = nullptr;
+  if (sqlite3_exec(db, sql, nullptr, nullptr, &error) != SQLITE_OK) {
+    std::string message = error ? error : "unknown error";
+    sqlite3_free(error);
+    throw std::runtime_error("sqlite: " + message);
+  }
+}
+
+const char* const kResultColumns =
+    "SELECT id, account, quiz, score, time, result, date, answers_score, max_score, mobile_id, questions_id, "
+    "quiz_level FROM results";
+
+template <class Row>
+QuizResult resultOf(Row& row) {
+  return {row.integer(0), row.integer(1), row.integer(2),
+          row.real(3),    row.integer(4), row.integer(5),
+          row.text(6),    row.text(7),    row.integer(8),
+          row.integer(9), row.text(10),   row.isNull(11) ? std::nullopt : std::optional(row.integer(11))};
+}
 
 }  // namespace
 
@@ -156,13 +178,46 @@ auto Store::transaction(Body body) {
   }
 }
 
-Store::Store(const std::filesystem::path& file, const Options& options) : options_(options) {
-  if (sqlite3_open(file.c_str(), &db_) != SQLITE_OK) {
-    std::string message = sqlite3_errmsg(db_);
-    sqlite3_close(db_);
-    throw std::runtime_error("cannot open " + file.string() + ": " + message);
+template <class Body>
+auto Store::read(Body body) {
+  sqlite3* db = nullptr;
+  {
+    std::lock_guard lock(readersMutex_);
+    if (!readers_.empty()) {
+      db = readers_.back();
+      readers_.pop_back();
+    }
   }
-  sqlite3_busy_timeout(db_, 5000);
+  if (!db) db = open();
+  // Ends the read, whatever `body` did, and gives the connection back.
+  struct Lease {
+    Store& store;
+    sqlite3* db;
+    ~Lease() {
+      if (!sqlite3_get_autocommit(db)) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+      std::lock_guard lock(store.readersMutex_);
+      store.readers_.push_back(db);
+    }
+  } lease{*this, db};
+  execOn(db, "BEGIN");
+  return body(db);
+}
+
+sqlite3* Store::open() {
+  sqlite3* db = nullptr;
+  if (sqlite3_open(file_.c_str(), &db) != SQLITE_OK) {
+    std::string message = sqlite3_errmsg(db);
+    sqlite3_close(db);
+    throw std::runtime_error("cannot open " + file_.string() + ": " + message);
+  }
+  sqlite3_busy_timeout(db, 5000);
+  return db;
+}
+
+Store::Store(const std::filesystem::path& file, const Options& options) : file_(file), options_(options) {
+  db_ = open();
+  // So that a read of results and the writes of sign-ins go on side by side.
+  exec("PRAGMA journal_mode = WAL");
   transaction([this] {
     exec(kSchema);
     migrate();
@@ -194,16 +249,12 @@ void Store::migrate() {
         .step();
 }
 
-Store::~Store() { sqlite3_close(db_); }
-
-void Store::exec(const char* sql) {
-  char* error = nullptr;
-  if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {
-    std::string message = error ? error : "unknown error";
-    sqlite3_free(error);
-    throw std::runtime_error("sqlite: " + message);
-  }
+Store::~Store() {
+  for (sqlite3* reader : readers_) sqlite3_close(reader);
+  sqlite3_close(db_);
 }
+
+void Store::exec(const char* sql) { execOn(db_, sql); }
 
 namespace {
 const char* const kAccountColumns = "SELECT id, email, first_name, last_name, password_hash IS NOT NULL FROM accounts";
@@ -355,25 +406,43 @@ std::vector<QuizResult> Store::saveResults(std::vector<QuizResult> results,
 }
 
 std::vector<QuizResult> Store::results(std::int64_t accountId) {
-  std::lock_guard lock(mutex_);
   std::vector<QuizResult> list;
-  Statement query(db_,
-                  "SELECT id, account, quiz, score, time, result, date, answers_score, max_score, mobile_id, "
-                  "questions_id, quiz_level FROM results WHERE account = ? ORDER BY id",
-                  accountId);
-  while (query.step()) {
-    list.push_back({query.integer(0), query.integer(1), query.integer(2), query.real(3), query.integer(4),
-                    query.integer(5), query.text(6), query.text(7), query.integer(8), query.integer(9), query.text(10),
-                    query.isNull(11) ? std::nullopt : std::optional(query.integer(11))});
-  }
+  forEachResult(accountId, [&list](const QuizResult& result) { list.push_back(result); });
   return list;
 }
 
+void Store::forEachResult(std::int64_t accountId, const std::function<void(const QuizResult&)>& each) {
+  read([&](sqlite3* db) {
+    Statement query(db, fmt::format("{} WHERE account = ? ORDER BY id", kResultColumns).c_str(), accountId);
+    for (bool first = true; query.step(); first = false) {
+      if (first) fault("results read");
+      each(resultOf(query));
+    }
+  });
+}
+
+std::vector<QuizResult> Store::bestResults(std::int64_t accountId, const std::vector<std::int64_t>& quizzes) {
+  // In the order of the index results_best, which finds the row without reading the others.
+  const std::string sql =
+      fmt::format("{} WHERE account = ? AND quiz = ? ORDER BY score / max_score DESC, id DESC LIMIT 1", kResultColumns);
+  return read([&](sqlite3* db) {
+    std::vector<QuizResult> best;
+    for (std::size_t i = 0; i < quizzes.size(); ++i) {
+      Statement query(db, sql.c_str(), accountId, quizzes[i]);
+      if (query.step()) best.push_back(resultOf(query));
+      if (i == 0) fault("results read");
+    }
+    return best;
+  });
+}
+
 std::int64_t Store::resultCount(std::int64_t accountId) {
-  std::lock_guard lock(mutex_);
-  Statement query(db_, "SELECT COUNT(*) FROM results WHERE account = ?", accountId);
-  query.step();
-  return query.integer(0);
+  return read([&](sqlite3* db) {
+    Statement query(db, "SELECT COUNT(*) FROM results WHERE account = ?", accountId);
+    query.step();
+    fault("results read");
+    return query.integer(0);
+  });
 }
 
 std::vector<std::pair<std::int64_t, std::int64_t>> Store::earned(std::int64_t accountId) {

@@ -75,7 +75,8 @@ struct ZedodoToken {
 
 // Everything the sample learns while it runs (accounts, tokens, provider sign-ins, results,
 // achievements earned, pictures), in one SQLite file. Thread-safe; each write that a call makes
-// is one transaction. Failures of SQLite itself throw std::runtime_error.
+// is one transaction. Reads of results, which may be long, take a connection of their own and
+// leave the others' calls free. Failures of SQLite itself throw std::runtime_error.
 class Store {
  public:
   struct Options {
@@ -124,7 +125,12 @@ class Store {
   // Stores `results` (their ids are assigned) and the achievements (id, lecture) they earn.
   std::vector<QuizResult> saveResults(std::vector<QuizResult> results,
                                       const std::vector<std::pair<std::int64_t, std::int64_t>>& achievements);
+  // Every result of the account, oldest first.
   std::vector<QuizResult> results(std::int64_t accountId);
+  void forEachResult(std::int64_t accountId, const std::function<void(const QuizResult&)>& each);
+  // For each of `quizzes` that the account has results of, in that order: the result with the
+  // highest share of its points, the latest of equal shares.
+  std::vector<QuizResult> bestResults(std::int64_t accountId, const std::vector<std::int64_t>& quizzes);
   std::int64_t resultCount(std::int64_t accountId);
 
   // The achievement ids earned, each with the lecture of the quiz that earned it.
@@ -159,9 +165,17 @@ class Store {
   // Runs `body` as one transaction under the lock.
   template <class Body>
   auto transaction(Body body);
+  // Runs `body(db)` as one read transaction on a connection that no other call uses meanwhile.
+  template <class Body>
+  auto read(Body body);
+  sqlite3* open();
   void fault(std::string_view step);
 
+  const std::filesystem::path file_;
   const Options options_;
   std::recursive_mutex mutex_;
   sqlite3* db_ = nullptr;
+  // Idle read connections; one more is opened when all are busy.
+  std::mutex readersMutex_;
+  std::vector<sqlite3*> readers_;
 };

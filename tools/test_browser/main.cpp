@@ -3,9 +3,16 @@
 // after a web sign-in. The one script it runs is that of a page reading `location.hash` (the
 // loopback receiver's): it loads the page's address again with the fragment as the query.
 // Exit status 0 when the last answer is below 400, else 1 with the reason on stderr.
+// With `--first-waits SOCKET`, the first browser started with that SOCKET path waits (at most 60 s)
+// until a later one has followed its own page, then follows its page: a sign-in left open in the
+// browser that the user finishes after another.
 
 #include <curl/curl.h>
+#include <poll.h>
 #include <strings.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <memory>
@@ -98,18 +105,56 @@ int browse(CURL* easy, const char* start) {
   return fail(start, "too many loads");
 }
 
+constexpr int kFirstWaitsMs = 60 * 1000;
+
+struct Socket {
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ~Socket() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+sockaddr_un addressOf(const std::string& path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  path.copy(address.sun_path, sizeof address.sun_path - 1);
+  return address;
+}
+
+// The first browser on `path` holds it and waits for a later one to knock; whether this one was first.
+bool waitIfFirst(const std::string& path) {
+  Socket listener;
+  const auto address = addressOf(path);
+  if (listener.fd < 0 || ::bind(listener.fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(listener.fd, 1) != 0)
+    return false;
+  pollfd knock{listener.fd, POLLIN, 0};
+  ::poll(&knock, 1, kFirstWaitsMs);
+  return true;
+}
+
+// A later browser lets the first one go on.
+void knock(const std::string& path) {
+  Socket knocker;
+  const auto address = addressOf(path);
+  if (knocker.fd >= 0) ::connect(knocker.fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s URL\n", argv[0]);
+  const bool inTurn = argc == 4 && std::string_view(argv[1]) == "--first-waits";
+  if (argc != 2 && !inTurn) {
+    std::fprintf(stderr, "usage: %s [--first-waits SOCKET] URL\n", argv[0]);
     return 1;
   }
+  const bool first = inTurn && waitIfFirst(argv[2]);
   curl_global_init(CURL_GLOBAL_DEFAULT);
   CURL* easy = curl_easy_init();
   if (!easy) return 1;
-  const int status = browse(easy, argv[1]);
+  const int status = browse(easy, argv[argc - 1]);
   curl_easy_cleanup(easy);
   curl_global_cleanup();
+  if (inTurn && !first) knock(argv[2]);
   return status;
 }

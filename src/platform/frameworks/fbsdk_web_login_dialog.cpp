@@ -95,6 +95,9 @@ struct JudgedAnswer {
   std::mutex mutex;
   bool settled = false;  // the program has had its outcome: a later answer is not used
   std::optional<Outcome> outcome;
+  // From the page's answer until the program has it: the browser may end before the program
+  // hears, and whoever waits for the network must not stop in between.
+  std::shared_ptr<void> onItsWay;
 };
 
 // One dialog waiting for its answer: done once the completion is gone.
@@ -102,9 +105,6 @@ struct PendingDialog {
   FBSDKLoginDialogPresenter::Completion completion;
   std::shared_ptr<JudgedAnswer> judged = std::make_shared<JudgedAnswer>();
   std::unique_ptr<LoopbackRedirectReceiver> receiver;
-  // The answer counts as a transfer in flight, so whoever waits for the network waits for the
-  // browser too; not when no browser came up, or the console would wait on every command.
-  std::shared_ptr<void> inFlight = URLSession::holdTransferInFlight();
   std::shared_ptr<void> cancellable;
   std::shared_ptr<std::function<bool()>> giveUp;  // what the presenter's list of waiting dialogs sees
 };
@@ -140,8 +140,15 @@ void FBSDKWebLoginDialogPresenter::presentLoginDialog(const Request& request, Co
   const auto& permissions = request.permissions;
   pending->receiver = LoopbackRedirectReceiver::start(
       timeout_,
-      [pending, state, permissions](std::optional<URL> redirect) {
+      [pending, judged = pending->judged, state, permissions](std::optional<URL> redirect) {
+        std::shared_ptr<void> arrived;
+        {
+          std::lock_guard lock(judged->mutex);
+          arrived = std::move(judged->onItsWay);
+        }
         finish(pending, resultOfRedirect(redirect, state, permissions));
+        // What the answer starts (the Graph API's call) holds the network from now on.
+        RunLoop::main().post([arrived = std::move(arrived)] {});
       },
       [judged = pending->judged, state, permissions](const URL& redirect) {
         std::lock_guard lock(judged->mutex);
@@ -149,6 +156,7 @@ void FBSDKWebLoginDialogPresenter::presentLoginDialog(const Request& request, Co
           return LoopbackRedirectReceiver::Verdict{
               false, "The application no longer waits for this sign-in, so the answer was not used."};
         judged->outcome = resultOfRedirect(redirect, state, permissions);
+        judged->onItsWay = URLSession::holdTransferInFlight();
         return verdictOf(*judged->outcome);
       });
   if (!pending->receiver) {
@@ -175,12 +183,12 @@ void FBSDKWebLoginDialogPresenter::presentLoginDialog(const Request& request, Co
     auto cancelled = weak.lock();
     return cancelled && finish(cancelled, {FBSDKLoginManagerLoginResult::cancelled(), std::nullopt});
   });
-  pending->cancellable = BrowserSignIns::add([cancel] { (*cancel)(); });
+  pending->cancellable = BrowserSignIns::add("Facebook", [cancel] { return (*cancel)(); });
   pending->giveUp = cancel;
   std::erase_if(waiting_, [](const auto& other) { return other.expired(); });
   waiting_.push_back(cancel);
-  // Without a browser the address was printed for the user; the wait goes on without holding the console.
-  if (!openInBrowser_(*dialog, std::cout)) pending->inFlight.reset();
+  // The wait goes on without holding anyone: the user may take minutes in the browser, or none came up.
+  openInBrowser_(*dialog, std::cout);
 }
 
 std::size_t FBSDKWebLoginDialogPresenter::giveUpWaitingDialogs(std::ostream& out) {

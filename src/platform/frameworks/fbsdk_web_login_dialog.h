@@ -24,7 +24,7 @@
 // cancelled, or that error.
 class FBSDKWebLoginDialogPresenter : public FBSDKLoginDialogPresenter {
  public:
-  // Opens the dialog's page, or prints where to open it; whether a browser came up.
+  // Opens the dialog's page and tells the user where the sign-in waits; whether a browser came up.
   using Opener = std::function<bool(const URL& page, std::ostream& out)>;
 
   explicit FBSDKWebLoginDialogPresenter(TimeInterval timeout = 300, Opener openInBrowser = ExternalBrowser::open)

@@ -31,8 +31,10 @@ struct URLSessionConfiguration {
   // Sent with every request that does not set the same field.
   HTTPHeaderFields httpAdditionalHeaders;
   int httpMaximumConnectionsPerHost = 6;
-  // Connections open at once to all hosts together: pictures from many hosts hold no more.
-  int httpMaximumConnections = 17;
+  // Connections open at once to all hosts together, per session: enough that dozens of dead hosts
+  // at their full share leave room for a live one, few enough that pictures from thousands of
+  // hosts hold a bounded number of descriptors.
+  int httpMaximumConnections = 256;
   bool sessionSendsLaunchEvents = true;
   bool discretionary = false;
 

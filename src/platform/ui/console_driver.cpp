@@ -24,6 +24,7 @@
 #include "platform/foundation/url.h"
 #include "platform/net/url_session.h"
 #include "platform/ui/browser_sign_ins.h"
+#include "platform/ui/external_browser.h"
 #include "platform/ui/render.h"
 #include "platform/ui/screen_renderer.h"
 #include "platform/ui/ui_alert_controller.h"
@@ -261,9 +262,13 @@ void ConsoleDriver::settle() {
     loop.runUntilIdle();
     if (auto w = window()) w->layoutOnScreenIfNeeded();
     loop.runUntilIdle();
-    if (URLSession::transfersInFlight() == 0) return;
+    const bool busy = URLSession::transfersInFlight() > 0;
+    // A browser that answers a sign-in at once brings its answer to this screen; one left open
+    // for the user is no reason to hold the console.
+    if (!busy && ExternalBrowser::signInBrowsersRunning(signInBrowserWait_) == 0) return;
     const std::chrono::duration<double> left = deadline - Steady::now();
     if (left.count() <= 0) {
+      if (!busy) return;
       return message(
           fmt::format("The network is still busy after {:g} s: the screen may change later", settleTimeout_));
     }
@@ -397,7 +402,7 @@ void ConsoleDriver::runCommand(const std::string& command, const std::string& ar
   } else if (command == "cancel") {
     // Giving up presents an alert of its own, which cannot go over an open one.
     if (openAlert(*window())) return message(kAlertOpen);
-    if (BrowserSignIns::cancelAll() == 0) message("No sign-in waits in a browser");
+    if (BrowserSignIns::giveUp(out_).empty()) message("No sign-in waits in a browser");
   } else if (command == "help") {
     help();
   } else if (command == "show") {

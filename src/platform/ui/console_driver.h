@@ -21,7 +21,9 @@ class UIWindow;
 //
 // Between a command and the screen the run loop settles: by default it runs until no network
 // transfer is in flight and nothing is due (at most settleTimeout seconds of real time), with a
-// layout pass of the screen in between; timers due later wait for `wait`. Each URL the
+// layout pass of the screen in between; timers due later wait for `wait`. A browser started for a
+// sign-in is waited for too, while it runs and at most signInBrowserWait seconds after it started,
+// so that an answer it brings at once shows on the screen. Each URL the
 // application opened out of itself in the meantime prints as "(opened URL)" before the screen, or
 // as "(no browser could open URL: REASON)" when the web browser did not start.
 class ConsoleDriver {
@@ -52,6 +54,7 @@ class ConsoleDriver {
   // What runs between a command and the screen, in place of the default.
   void setSettle(std::function<void()> settle) { settle_ = std::move(settle); }
   void setSettleTimeout(TimeInterval seconds) { settleTimeout_ = seconds; }
+  void setSignInBrowserWait(TimeInterval seconds) { signInBrowserWait_ = seconds; }
 
   // The longest `wait` takes.
   static constexpr TimeInterval kMaxWait = 600;
@@ -95,6 +98,9 @@ class ConsoleDriver {
   std::shared_ptr<UIWindow> window_;
   std::function<void()> settle_;
   TimeInterval settleTimeout_ = 10;
+  // How long after its start a sign-in's browser holds the screen: the test browser of the
+  // end-to-end scripts answers well within it.
+  TimeInterval signInBrowserWait_ = 2;
   bool echo_ = true;
   bool quit_ = false;
   std::string lastPrinted_;

@@ -4,7 +4,10 @@
 #include <sys/wait.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <ostream>
 #include <sstream>
 #include <thread>
@@ -17,18 +20,40 @@ namespace {
 
 bool isSet(const char* value) { return value && *value; }
 
-// Starts `command` without waiting for it: 0, or the error that kept it from starting.
-int spawnDetached(std::vector<std::string> command) {
+using Steady = std::chrono::steady_clock;
+
+// When each sign-in's browser command that still runs started, by process id.
+struct RunningBrowsers {
+  std::mutex mutex;
+  std::map<pid_t, Steady::time_point> started;
+};
+
+// Never destroyed: a reaper thread may outlive the statics at exit.
+RunningBrowsers& runningBrowsers() {
+  static auto* shared = new RunningBrowsers;
+  return *shared;
+}
+
+// Starts `command` without waiting for it: 0, or the error that kept it from starting. A command
+// for a sign-in is counted among the running browsers until it ends.
+int spawnDetached(std::vector<std::string> command, bool forSignIn = false) {
   std::vector<char*> argv;
   for (auto& word : command) argv.push_back(word.data());
   argv.push_back(nullptr);
   pid_t pid = 0;
   if (int error = posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ); error != 0) return error;
+  // Its id is not given again before the reaper below has waited for it.
+  if (forSignIn) {
+    std::lock_guard lock(runningBrowsers().mutex);
+    runningBrowsers().started.emplace(pid, Steady::now());
+  }
   // Reaped when it ends, however long the browser stays open.
   std::thread([pid] {
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
+    std::lock_guard ended(runningBrowsers().mutex);
+    runningBrowsers().started.erase(pid);
   }).detach();
   return 0;
 }
@@ -60,13 +85,26 @@ tl::expected<void, std::string> ExternalBrowser::start(const URL& url, const Env
 
 bool ExternalBrowser::open(const URL& url, std::ostream& out) {
   auto command = commandFor(url);
-  if (!command.empty()) {
-    int error = spawnDetached(command);
-    if (error == 0) return true;
-    out << "Cannot start " << printableText(command.front()) << ": " << std::strerror(error) << "\n";
+  const int error = command.empty() ? 0 : spawnDetached(command, true);
+  const bool started = !command.empty() && error == 0;
+  if (error != 0) out << "Cannot start " << printableText(command.front()) << ": " << std::strerror(error) << "\n";
+  if (started) {
+    out << "The sign-in waits in the browser: finish it there, or type 'cancel' to give up. If no page came up, "
+           "open this address: ";
+  } else {
+    out << "The sign-in waits in a browser: open this address there, or type 'cancel' to give up: ";
   }
-  out << "The sign-in waits in a browser: open this address there, or type 'cancel' to give up: "
-      << printableText(url.absoluteString()) << "\n";
+  out << printableText(url.absoluteString()) << "\n";
   out.flush();
-  return false;
+  return started;
+}
+
+std::size_t ExternalBrowser::signInBrowsersRunning(TimeInterval seconds) {
+  const auto since =
+      Steady::now() - std::chrono::duration_cast<Steady::duration>(std::chrono::duration<double>(seconds));
+  std::lock_guard lock(runningBrowsers().mutex);
+  std::size_t running = 0;
+  for (const auto& [pid, started] : runningBrowsers().started)
+    if (started > since) ++running;
+  return running;
 }

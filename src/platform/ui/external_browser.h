@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdlib>
 #include <functional>
 #include <iosfwd>
@@ -8,6 +9,7 @@
 
 #include <tl/expected.hpp>
 
+#include "platform/foundation/date.h"
 #include "platform/foundation/url.h"
 
 // The user's web browser, outside the application (web sign-ins open their pages there, and the
@@ -26,8 +28,12 @@ class ExternalBrowser {
   // Starts that command without waiting for it; otherwise why no browser could start.
   static tl::expected<void, std::string> start(const URL& url, const Environment& environment = std::getenv);
 
-  // Starts that command without waiting for it. Without a command, or when it cannot start, `out`
-  // hears once that the sign-in waits in a browser, with the URL for the user to open by hand.
-  // Whether a command started.
+  // Starts that command for a sign-in without waiting for it. `out` hears once that the sign-in
+  // waits in a browser, with the URL for the user to open by hand (the browser may show nothing)
+  // and how to give up; also why no command started. Whether a command started.
   static bool open(const URL& url, std::ostream& out);
+
+  // How many commands that open() started are still running, of those started less than
+  // `seconds` ago: a browser that answers at once is waited for, one left open is not.
+  static std::size_t signInBrowsersRunning(TimeInterval seconds);
 };

@@ -19,6 +19,7 @@
 namespace {
 
 // A browser may open a few connections ahead (and send nothing on them); each gets this much.
+// Beyond it, one that has sent nothing makes room, and every one has kHeadDeadline to send its head.
 constexpr std::size_t kMaxConnections = 8;
 constexpr std::size_t kMaxRequestHead = 16 * 1024;
 
@@ -63,10 +64,23 @@ void answer(int fd, std::string_view status, std::string_view body) {
   sendAll(fd, body);
 }
 
+using Steady = std::chrono::steady_clock;
+
 struct Connection {
   int fd;
   std::string head;
+  Steady::time_point headDue;
 };
+
+Steady::duration after(TimeInterval seconds) {
+  return std::chrono::duration_cast<Steady::duration>(std::chrono::duration<double>(seconds));
+}
+
+// Bytes read or waiting to be read: such a connection may be the browser's, however slow.
+bool sentSomething(const Connection& c) {
+  char byte;
+  return !c.head.empty() || ::recv(c.fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
+}
 
 }  // namespace
 
@@ -74,6 +88,7 @@ struct LoopbackRedirectReceiver::State {
   int listener = -1;
   int wake[2] = {-1, -1};
   int port = 0;
+  TimeInterval headDeadline = LoopbackRedirectReceiver::kHeadDeadline;
   Judge judge;
   std::thread thread;
 
@@ -112,18 +127,33 @@ struct LoopbackRedirectReceiver::State {
 
   // On the thread: the first GET's target, or nothing once the time is up or the owner left.
   std::optional<std::string> wait(TimeInterval timeout) {
-    using Steady = std::chrono::steady_clock;
-    const auto deadline = Steady::now() + std::chrono::duration<double>(timeout);
+    const auto deadline = Steady::now() + after(timeout);
     std::vector<Connection> connections;
     auto closeAll = [&] {
       for (auto& c : connections) ::close(c.fd);
     };
     while (true) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Steady::now()).count();
-      if (left <= 0) break;
-      std::vector<pollfd> fds{{wake[0], POLLIN, 0}, {listener, POLLIN, 0}};
+      const auto now = Steady::now();
+      if (now >= deadline) break;
+      // Silent or slow local clients may not hold the slots the browser's answer needs.
+      auto next = deadline;
+      for (std::size_t i = connections.size(); i-- > 0;) {
+        if (connections[i].headDue <= now) {
+          ::close(connections[i].fd);
+          connections.erase(connections.begin() + static_cast<std::ptrdiff_t>(i));
+        } else {
+          next = std::min(next, connections[i].headDue);
+        }
+      }
+      // With every slot taken by a connection that sent something, a new one waits in the
+      // backlog until a slot frees rather than being turned away.
+      const bool room =
+          connections.size() < kMaxConnections ||
+          std::any_of(connections.begin(), connections.end(), [](const Connection& c) { return !sentSomething(c); });
+      std::vector<pollfd> fds{{wake[0], POLLIN, 0}, {listener, static_cast<short>(room ? POLLIN : 0), 0}};
       for (const auto& c : connections) fds.push_back({c.fd, POLLIN, 0});
-      int ready = ::poll(fds.data(), fds.size(), static_cast<int>(std::min<long long>(left, 1000)));
+      const auto untilNext = std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
+      int ready = ::poll(fds.data(), fds.size(), static_cast<int>(std::min<long long>(untilNext, 1000)));
       if (ready < 0 && errno != EINTR) break;
       if (ready <= 0) continue;
       if (fds[0].revents) break;
@@ -144,17 +174,27 @@ struct LoopbackRedirectReceiver::State {
           connections.erase(connections.begin() + static_cast<std::ptrdiff_t>(i - 2));
         }
       }
-      if (fds[1].revents & POLLIN) {
-        int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd >= 0 && connections.size() < kMaxConnections) {
-          connections.push_back({fd, {}});
-        } else if (fd >= 0) {
-          ::close(fd);
-        }
-      }
+      if (fds[1].revents & POLLIN) admit(connections);
     }
     closeAll();
     return std::nullopt;
+  }
+
+  // All slots taken: the newcomer replaces the oldest connection that has sent nothing, if any.
+  void admit(std::vector<Connection>& connections) const {
+    int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) return;
+    if (connections.size() >= kMaxConnections) {
+      auto idle =
+          std::find_if(connections.begin(), connections.end(), [](const Connection& c) { return !sentSomething(c); });
+      if (idle == connections.end()) {
+        ::close(fd);
+        return;
+      }
+      ::close(idle->fd);
+      connections.erase(idle);
+    }
+    connections.push_back({fd, {}, Steady::now() + after(headDeadline)});
   }
 };
 
@@ -181,9 +221,10 @@ std::string LoopbackRedirectReceiver::pageFor(const Verdict& verdict) {
 }
 
 std::unique_ptr<LoopbackRedirectReceiver> LoopbackRedirectReceiver::start(TimeInterval timeout, Completion completion,
-                                                                           Judge judge) {
+                                                                          Judge judge, TimeInterval headDeadline) {
   auto state = std::make_shared<State>();
   state->judge = std::move(judge);
+  state->headDeadline = headDeadline;
   state->listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (state->listener < 0 || ::pipe2(state->wake, O_CLOEXEC) != 0) return nullptr;
   sockaddr_in address{};

@@ -36,10 +36,13 @@ class LoopbackRedirectReceiver {
   // The page for a verdict (the message escaped).
   static std::string pageFor(const Verdict& verdict);
 
+  // Seconds of real time a connection has to send its request head before it is closed.
+  static constexpr TimeInterval kHeadDeadline = 5;
+
   // Listening; nullptr when no socket could be had. `judge` (answerVerdict by default) words
   // the page.
   static std::unique_ptr<LoopbackRedirectReceiver> start(TimeInterval timeout, Completion completion = {},
-                                                         Judge judge = {});
+                                                         Judge judge = {}, TimeInterval headDeadline = kHeadDeadline);
   ~LoopbackRedirectReceiver();
   LoopbackRedirectReceiver(const LoopbackRedirectReceiver&) = delete;
   LoopbackRedirectReceiver& operator=(const LoopbackRedirectReceiver&) = delete;

@@ -376,6 +376,22 @@ TEST_F(StalledPicturesTest, SixteenHungPicturesHoldBackNoPictureOfAnotherHost) {
   EXPECT_LT(secondsToPicture(load(server_.url("pic.png"))), 1.0);
 }
 
+// A full share on each of thirty dead hosts still leaves the session connections for a live one.
+TEST_F(StalledPicturesTest, SixPicturesOnEachOfThirtyHungHostsHoldBackNoPictureOfALiveHost) {
+  HungHosts hosts(30);
+  ASSERT_TRUE(hosts.ready());
+  server_.reply("GET", "/pic.png", {.body = pngBytes(4, 4)});
+  for (int i = 0; i < 30; ++i)
+    for (int n = 0; n < 6; ++n) load(hosts.url(i) + "?n=" + std::to_string(n));
+  std::vector<std::shared_ptr<UIImageView>> live;
+  for (int n = 0; n < 3; ++n) live.push_back(load(server_.url("pic.png?n=" + std::to_string(n))));
+  const auto start = std::chrono::steady_clock::now();
+  auto shown = [](const auto& view) { return view->image() != nullptr; };
+  time_.runUntil([&] { return std::all_of(live.begin(), live.end(), shown); }, 1.0);
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 1.0);
+  EXPECT_EQ(server_.requestCount(), 3u);
+}
+
 TEST_F(StalledPicturesTest, RedirectsToAHungHostCountForItNotForTheHostThatRedirected) {
   server_.reply("GET", "/moved.png", {.status = 302, .headers = {{"Location", stalled_.url("hung.png")}}});
   server_.reply("GET", "/own.png", {.body = pngBytes(4, 4)});

@@ -152,4 +152,56 @@ TEST(HTTPCookieTest, StorageReplacesExpiresAndAppliesThePolicy) {
   EXPECT_EQ(jar(storage->cookies()), "c=1; e=1; f=1; i=1");
 }
 
+// Past a domain's count the least recently stored or sent of that domain go, not another's; past
+// the jar's count expired ones go first, then the least recently used of all.
+TEST(HTTPCookieTest, StorageBoundsEachCookieEachDomainAndTheWholeJar) {
+  VirtualTime time;
+  auto storage = HTTPCookieStorage::make();
+  auto make = [](std::string name, std::string domain, std::string path = "/") {
+    HTTPCookie cookie;
+    std::tie(cookie.name, cookie.value, cookie.domain, cookie.path) = std::tuple(name, "1", domain, path);
+    return cookie;
+  };
+  auto names = [&] {
+    std::string out;
+    for (const auto& cookie : storage->cookies()) out += cookie.name + " ";
+    return out;
+  };
+
+  // Name and value together at most 4,096 bytes; a longer twin leaves the stored one alone.
+  HTTPCookie large = make("n", "big.test");
+  large.value.assign(4095, 'v');
+  storage->setCookie(large);
+  large.value += 'w';
+  storage->setCookie(large);
+  ASSERT_EQ(storage->cookies().size(), 1u);
+  EXPECT_EQ(storage->cookies()[0].value, std::string(4095, 'v'));
+  storage->deleteCookie(large);
+
+  std::vector<HTTPCookie> batch{make("b", "b.test")};
+  for (int i = 0; i < 50; ++i) batch.push_back(make("a" + std::to_string(i), "a.test", i == 0 ? "/" : "/p"));
+  storage->setCookies(batch, std::nullopt, std::nullopt);
+  EXPECT_TRUE(storage->cookiesForURL(url("http://a.test/")));  // sends a0 alone: now the latest used
+  storage->setCookie(make("a50", ".A.test"));                  // the same domain, however written
+  const std::string kept = names();
+  EXPECT_EQ(storage->cookies().size(), 51u);
+  EXPECT_EQ(kept.substr(0, 8), "b a0 a2 ") << "a1 went: stored before a2, sent no later";
+  EXPECT_TRUE(kept.ends_with(" a49 a50 "));
+
+  storage = HTTPCookieStorage::make();
+  batch = {make("old", "old.test")};
+  HTTPCookie brief = make("brief", "brief.test");
+  brief.expiresDate = time.now().dateByAddingTimeInterval(10);
+  for (int i = 0; i < 2998; ++i) batch.push_back(make("c" + std::to_string(i), "d" + std::to_string(i / 50) + ".test"));
+  batch.push_back(brief);
+  storage->setCookies(batch, std::nullopt, std::nullopt);
+  EXPECT_EQ(storage->cookies().size(), 3000u);
+  time.advance(11);
+  storage->setCookie(make("new", "new.test"));
+  EXPECT_TRUE(names().starts_with("old c0 ")) << "the expired one went first";
+  storage->setCookie(make("newer", "new.test"));
+  EXPECT_TRUE(names().starts_with("c0 c1 "));
+  EXPECT_EQ(storage->cookies().size(), 3000u);
+}
+
 }  // namespace

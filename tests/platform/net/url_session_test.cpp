@@ -1,6 +1,8 @@
 #include "platform/net/url_session.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,8 +11,11 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <future>
+#include <mutex>
 #include <thread>
+#include <utility>
 
 #include "platform/foundation/run_loop.h"
 #include "platform/net/url_error.h"
@@ -119,6 +124,101 @@ class RecordingDelegate : public URLSessionDelegate {
     note("resumed " + std::to_string(offset) + " of " + std::to_string(expected));
   }
   std::string downloadedPath;
+};
+
+// A loopback host that answers each request head with `head(n)` (n counts the requests), then
+// `bytes` body bytes, one every `every` seconds (never idle that long, however long the whole
+// answer takes), and keeps every request head. What FakeBackend cannot: drip a body, or read
+// header lines of any length.
+class RawHost {
+ public:
+  explicit RawHost(std::function<std::string(int)> head, int bytes = 0, double every = 0)
+      : head_(std::move(head)), bytes_(bytes), every_(every) {
+    const auto socket = bindLoopback(64);
+    if (socket.fd < 0) ADD_FAILURE() << "no loopback port";
+    listener_ = socket.fd;
+    port_ = socket.port;
+    thread_ = std::thread([this] { serve(); });
+  }
+  ~RawHost() {
+    stopping_ = true;
+    thread_.join();
+    for (const auto& connection : connections_)
+      if (connection.fd >= 0) ::close(connection.fd);
+    ::close(listener_);
+  }
+  std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + "/" + path; }
+  int connections() const { return accepted_.load(); }
+  std::vector<std::string> heads() const {
+    std::lock_guard lock(mutex_);
+    return heads_;
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  struct Connection {
+    int fd;
+    std::string read;
+    int left = 0;  // body bytes still to write
+    Clock::time_point next{};
+  };
+  void serve() {
+    std::vector<char> buffer(65536);
+    while (!stopping_) {
+      std::vector<pollfd> fds{{listener_, POLLIN, 0}};
+      for (const auto& connection : connections_) fds.push_back({connection.fd, POLLIN, 0});
+      ::poll(fds.data(), fds.size(), 10);
+      if (fds[0].revents & POLLIN) {
+        const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd >= 0) connections_.push_back({fd, {}}), ++accepted_;
+      }
+      for (std::size_t i = 1; i < fds.size(); ++i) {
+        auto& connection = connections_[i - 1];
+        if (connection.fd < 0) continue;
+        ssize_t n = 0;
+        if ((fds[i].revents & POLLIN) && (n = ::read(connection.fd, buffer.data(), buffer.size())) <= 0) {
+          ::close(std::exchange(connection.fd, -1));  // poll passes over it from now on
+          continue;
+        }
+        connection.read.append(buffer.data(), static_cast<std::size_t>(n));
+        if (const auto end = connection.read.find("\r\n\r\n"); connection.left == 0 && end != std::string::npos) {
+          int count = 0;
+          {
+            std::lock_guard lock(mutex_);
+            heads_.push_back(connection.read.substr(0, end + 2));  // each line with its end
+            count = static_cast<int>(heads_.size());
+          }
+          connection.read.erase(0, end + 4);
+          send(connection, head_(count - 1));
+          connection.left = bytes_;
+          connection.next = Clock::now() + period();
+        }
+        if (connection.left > 0 && Clock::now() >= connection.next) {
+          send(connection, "x");
+          --connection.left;
+          connection.next += period();
+        }
+      }
+    }
+  }
+  Clock::duration period() const {
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(every_));
+  }
+  static void send(const Connection& connection, const std::string& bytes) {
+    if (::send(connection.fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) < 0) ADD_FAILURE() << "send";
+  }
+
+  std::function<std::string(int)> head_;
+  int bytes_;
+  double every_;
+  int listener_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stopping_{false};
+  std::atomic<int> accepted_{0};
+  mutable std::mutex mutex_;
+  std::vector<std::string> heads_;
+  std::vector<Connection> connections_;  // server thread only, until it is joined
+  std::thread thread_;
 };
 
 class URLSessionTest : public ::testing::Test {
@@ -532,6 +632,35 @@ TEST_F(URLSessionTest, RequestsWaitingForAConnectionTimeOutAsSoonAsTheRunningOne
   EXPECT_LT(seconds, 1.5);
 }
 
+// The waiter's own timer ends its wait: the running answers, never idle, end much later.
+TEST_F(URLSessionTest, ARequestWaitingForAConnectionTimesOutWhileTheRunningOnesStillReceive) {
+  RawHost host([](int) { return "HTTP/1.1 200 OK\r\nContent-Length: 14\r\n\r\n"; }, 14, 0.3);  // 4.2 s
+  auto configuration = URLSessionConfiguration::ephemeralSessionConfiguration();
+  configuration.timeoutIntervalForRequest = 1;
+  auto limited = URLSession::sessionWithConfiguration(configuration, nullptr, DispatchQueue::main());
+  std::vector<long> codes;
+  std::optional<long> waiter;
+  double waited = 0;
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 7; ++i) {
+    limited
+        ->dataTaskWithRequest(
+            requestFor(host.url(std::to_string(i))),
+            [&, i](std::optional<Data>, std::shared_ptr<const URLResponse> response, std::optional<NSError> e) {
+              auto* http = dynamic_cast<const HTTPURLResponse*>(response.get());
+              const long code = e ? e->code : http ? http->statusCode() : 0;
+              if (i < 6) return codes.push_back(code);
+              waiter = code;
+              waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            })
+        ->resume();
+  }
+  ASSERT_TRUE(time.runUntil([&] { return codes.size() == 6 && waiter; }, 10));
+  EXPECT_EQ(std::pair(*waiter, codes), std::pair(long{NSURLErrorTimedOut}, std::vector<long>(6, 200)));
+  EXPECT_LT(waited, 2.0);
+  EXPECT_EQ(host.connections(), 6) << "the waiter was never sent";
+}
+
 TEST_F(URLSessionTest, CookiesAreStoredAndSentBack) {
   server.reply(
       "GET", "/login",
@@ -545,6 +674,33 @@ TEST_F(URLSessionTest, CookiesAreStoredAndSentBack) {
   noCookies.httpShouldHandleCookies = false;
   fetch(noCookies);
   EXPECT_FALSE(server.lastRequest()->hasHeader("Cookie"));
+}
+
+// One backend that sets new cookies without end: the jar keeps the ones it set last, and a request
+// carries no more than a domain's share.
+TEST_F(URLSessionTest, TheJarKeepsADomainsLatestCookiesAndSendsOnlyThose) {
+  const std::string value(3990, 'v');
+  auto name = [](int answer, int i) { return "c" + std::to_string(answer) + "_" + std::to_string(i); };
+  RawHost host([&](int answer) {
+    std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n";
+    for (int i = 0; i < 60 && answer < 100; ++i) head += "Set-Cookie: " + name(answer, i) + "=" + value + "\r\n";
+    return head + "\r\n";
+  });
+  for (int answer = 0; answer <= 100; ++answer) {
+    const auto response = fetch(requestFor(host.url("set"))).response;
+    ASSERT_EQ(response ? response->statusCode() : 0, 200) << "answer " << answer;
+  }
+  std::vector<std::string> kept, last;
+  for (const auto& cookie : storage->cookies()) kept.push_back(cookie.name);
+  std::string carried;
+  for (int i = 10; i < 60; ++i) {
+    last.push_back(name(99, i));
+    carried += (carried.empty() ? "" : "; ") + name(99, i) + "=" + value;
+  }
+  EXPECT_EQ(kept, last);
+  const auto heads = host.heads();
+  ASSERT_EQ(heads.size(), 101u);
+  EXPECT_NE(heads.back().find("\r\nCookie: " + carried + "\r\n"), std::string::npos);
 }
 
 TEST_F(URLSessionTest, BasicChallengeIsAnsweredByTheDelegate) {

@@ -1,4 +1,9 @@
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <map>
@@ -95,10 +100,15 @@ TEST_F(RedirectTest, TheTestBrowserFollowsTheProvidersRedirectToTheReceiver) {
   FakeBackend provider;
   const auto back = receiver->redirectURL("cb?code=42");
   provider.reply("GET", "/authorize", ScriptedReply{302, {{"Location", back.absoluteString()}}});
-  std::ostringstream out;
-  ASSERT_TRUE(openWith(TEST_BROWSER_PATH, *URL::URLWithString(provider.url("authorize")), out)) << out.str();
+  std::ostringstream started, out;
+  ASSERT_TRUE(openWith(TEST_BROWSER_PATH, *URL::URLWithString(provider.url("authorize")), started)) << started.str();
   ASSERT_TRUE(time.runUntil([&] { return !app->opened.empty(); }, 10));
   EXPECT_EQ(app->opened, std::vector<std::string>{back.absoluteString()});
+  // The page may not come up: the user hears where the sign-in waits all the same.
+  EXPECT_EQ(started.str(),
+            "The sign-in waits in the browser: finish it there, or type 'cancel' to give up. If no page came up, open "
+            "this address: " +
+                provider.url("authorize") + "\n");
 
   EXPECT_FALSE(openWith("/nonexistent/browser", back, out));
   EXPECT_EQ(out.str(),
@@ -119,6 +129,100 @@ TEST_F(RedirectTest, AnAnswerInTheFragmentReachesTheApplicationAsTheQuery) {
   ASSERT_TRUE(openWith(TEST_BROWSER_PATH, *URL::URLWithString(provider.url("authorize")), out)) << out.str();
   ASSERT_TRUE(time.runUntil([&] { return !app->opened.empty(); }, 10));
   EXPECT_EQ(app->opened, std::vector<std::string>{receiver->redirectURL("cb?state=s%201&t=a+b").absoluteString()});
+}
+
+// A local client of the receiver that writes what it is told and reads until the receiver closes.
+class LocalClient {
+ public:
+  explicit LocalClient(int port) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  }
+  ~LocalClient() { ::close(fd_); }
+  LocalClient(const LocalClient&) = delete;
+  LocalClient& operator=(const LocalClient&) = delete;
+
+  bool connected() const { return connected_; }
+  void send(std::string_view text) {
+    ASSERT_EQ(::send(fd_, text.data(), text.size(), MSG_NOSIGNAL), ssize_t(text.size()));
+  }
+  // What came until the receiver closed; nothing when it stays open for `timeout` seconds.
+  std::optional<std::string> readToEnd(double timeout) {
+    std::string got;
+    pollfd ready{fd_, POLLIN, 0};
+    while (::poll(&ready, 1, static_cast<int>(timeout * 1000)) > 0) {
+      char buffer[4096];
+      ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+      if (n <= 0) return got;
+      got.append(buffer, static_cast<std::size_t>(n));
+    }
+    return std::nullopt;
+  }
+
+ private:
+  int fd_;
+  bool connected_ = false;
+};
+
+// Local processes that connect and send nothing may not keep the browser's answer out: a
+// newcomer takes the slot of the oldest of them, never that of a connection that sent something.
+TEST_F(RedirectTest, IdleLocalConnectionsGiveWayToTheBrowsersAnswer) {
+  std::vector<std::optional<URL>> heard;
+  {
+    // Waiting out the head deadline would let every answer in, but only after the fetch gave up.
+    auto receiver = LoopbackRedirectReceiver::start(
+        30, [&](std::optional<URL> url) { heard.push_back(url); }, {}, 60);
+    ASSERT_TRUE(receiver);
+    LocalClient slow(receiver->port());
+    slow.send("GET /cb?code=slow HTTP/1.1\r\n");
+    std::vector<std::unique_ptr<LocalClient>> idle;
+    for (int i = 0; i < 9; ++i) idle.push_back(std::make_unique<LocalClient>(receiver->port()));
+    ASSERT_TRUE(slow.connected() && idle.back()->connected());
+    // The two oldest silent ones made room for the last two.
+    EXPECT_EQ(idle[0]->readToEnd(10), "");
+    EXPECT_EQ(idle[1]->readToEnd(10), "");
+    slow.send("Host: 127.0.0.1\r\n\r\n");
+    auto page = slow.readToEnd(10);
+    ASSERT_TRUE(page);
+    EXPECT_NE(page->find("<title>Back to the application</title>"), std::string::npos);
+    ASSERT_TRUE(time.runUntil([&] { return heard.size() == 1; }, 10));
+    EXPECT_EQ(heard[0], receiver->redirectURL("cb?code=slow"));
+  }
+
+  auto receiver = LoopbackRedirectReceiver::start(
+      30, [&](std::optional<URL> url) { heard.push_back(url); }, {}, 60);
+  ASSERT_TRUE(receiver);
+  std::vector<std::unique_ptr<LocalClient>> idle;
+  for (int i = 0; i < 8; ++i) idle.push_back(std::make_unique<LocalClient>(receiver->port()));
+  const auto redirect = receiver->redirectURL("cb?code=7");
+  std::optional<NSError> error;
+  ASSERT_TRUE(dataWithContentsOfURL(redirect, 10, &error)) << (error ? error->localizedDescription() : "");
+  ASSERT_TRUE(time.runUntil([&] { return heard.size() == 2; }, 10));
+  EXPECT_EQ(heard[1], redirect);
+  EXPECT_EQ(app->opened.back(), redirect.absoluteString());
+}
+
+// Connections that sent part of a head and then stall are closed at the head deadline; the
+// browser's connection waits for a free slot meanwhile instead of being turned away.
+TEST_F(RedirectTest, StalledHeadsAreClosedAndTheAnswerWaitsForTheirSlot) {
+  std::vector<std::optional<URL>> heard;
+  auto receiver = LoopbackRedirectReceiver::start(
+      30, [&](std::optional<URL> url) { heard.push_back(url); }, {}, 0.2);
+  ASSERT_TRUE(receiver);
+  std::vector<std::unique_ptr<LocalClient>> stalled;
+  for (int i = 0; i < 8; ++i) {
+    stalled.push_back(std::make_unique<LocalClient>(receiver->port()));
+    stalled.back()->send("G");
+  }
+  const auto redirect = receiver->redirectURL("cb?code=8");
+  std::optional<NSError> error;
+  ASSERT_TRUE(dataWithContentsOfURL(redirect, 10, &error)) << (error ? error->localizedDescription() : "");
+  for (auto& client : stalled) EXPECT_EQ(client->readToEnd(10), "");
+  ASSERT_TRUE(time.runUntil([&] { return !heard.empty(); }, 10));
+  EXPECT_EQ(heard, std::vector<std::optional<URL>>{redirect});
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <ios>
@@ -17,6 +19,7 @@
 #include "platform/foundation/run_loop.h"
 #include "platform/net/url_session.h"
 #include "platform/ui/browser_sign_ins.h"
+#include "platform/ui/external_browser.h"
 #include "platform/ui/image_codec.h"
 #include "platform/ui/render.h"
 #include "platform/ui/screen_renderer.h"
@@ -305,11 +308,13 @@ TEST_F(ConsoleTest, CommandsThatCannotRunSayWhyAndTheDriverGoesOn) {
   EXPECT_NE(driver.screen().find("{still here|} #emailField"), std::string::npos);
 }
 
-TEST_F(ConsoleTest, CancelGivesUpEverySignInWaitingInABrowser) {
+// Each sign-in it ended is named; one whose answer had already come goes on unnamed.
+TEST_F(ConsoleTest, CancelGivesUpEverySignInWaitingInABrowserAndSaysWhich) {
   int cancelled = 0;
-  auto first = BrowserSignIns::add([&] { ++cancelled; });
-  auto second = BrowserSignIns::add([&] { ++cancelled; });
-  BrowserSignIns::add([&] { cancelled += 100; }).reset();
+  auto first = BrowserSignIns::add("Facebook", [&] { return ++cancelled > 0; });
+  auto second = BrowserSignIns::add("Zedodo", [&] { return ++cancelled > 0; });
+  auto answered = BrowserSignIns::add("Zedodo", [&] { return ++cancelled < 0; });
+  BrowserSignIns::add("Zedodo", [&] { return (cancelled += 100) > 0; }).reset();
   // Giving up would present an alert over the open one: refused like any command until it is answered.
   driver.execute("tap loginButton");
   driver.execute("cancel");
@@ -317,9 +322,38 @@ TEST_F(ConsoleTest, CancelGivesUpEverySignInWaitingInABrowser) {
   driver.execute("alert OK");
   driver.execute("cancel");
   driver.execute("cancel");
-  EXPECT_EQ(cancelled, 2);
+  EXPECT_EQ(cancelled, 3);
   EXPECT_EQ(errors(), (std::vector<std::string>{"! An alert is open: answer it with 'alert BUTTON'",
                                                 "! No sign-in waits in a browser"}));
+  EXPECT_EQ(linesStartingWith(out.str(), "The "),
+            (std::vector<std::string>{"The Facebook sign-in that waited in the browser was given up.",
+                                      "The Zedodo sign-in that waited in the browser was given up."}));
+}
+
+// A browser started for a sign-in holds the screen while it runs, but briefly: one that stays
+// open lets the command end at the limit, and none of it is a busy network.
+TEST_F(ConsoleTest, ASignInBrowserHoldsTheScreenWhileItRunsAndOnlyBriefly) {
+  TempDir dir("browser");
+  const std::string browser = dir.str() + "/browser";
+  std::ofstream(browser) << "#!/bin/sh\nexec sleep 5\n";
+  std::filesystem::permissions(browser, std::filesystem::perms::owner_all);
+  setenv(ExternalBrowser::kBrowserVariable, browser.c_str(), 1);
+  driver.setSignInBrowserWait(0.3);
+  std::ostringstream said;
+  using Steady = std::chrono::steady_clock;
+  const auto started = Steady::now();
+  ASSERT_TRUE(ExternalBrowser::open(*URL::URLWithString("http://127.0.0.1:9/sign-in"), said));
+  driver.execute("show");
+  const std::chrono::duration<double> took = Steady::now() - started;
+  unsetenv(ExternalBrowser::kBrowserVariable);
+  EXPECT_GE(took.count(), 0.3);
+  EXPECT_LT(took.count(), 2.5);
+  EXPECT_GE(ExternalBrowser::signInBrowsersRunning(60), 1u) << "the browser still runs";
+  EXPECT_EQ(ExternalBrowser::signInBrowsersRunning(0.3), 0u);
+  EXPECT_EQ(said.str(),
+            "The sign-in waits in the browser: finish it there, or type 'cancel' to give up. If no page came up, open "
+            "this address: http://127.0.0.1:9/sign-in\n");
+  EXPECT_EQ(errors(), std::vector<std::string>{});
 }
 
 // How overlays draw is the renderer's.
@@ -514,10 +548,10 @@ TEST_F(GadgetsTest, APageOrSectionThatIsNotThereIsRefusedWithTheOnesThatAre) {
   gadgets->list->setDataSource(rows);
   for (const char* line : {"page pages 2", "page pages -1", "select 5 0", "select 1 1", "select 1 0"})
     driver.execute(line);
-  EXPECT_EQ(errors(), (std::vector<std::string>{"! 'pages' has no page 2: its pages are 0 to 1",
-                                                "! 'pages' has no page -1: its pages are 0 to 1",
-                                                "! Section 5 is not there: the table has sections 0 and 1",
-                                                "! Row 1 cannot be selected"}));
+  EXPECT_EQ(errors(),
+            (std::vector<std::string>{
+                "! 'pages' has no page 2: its pages are 0 to 1", "! 'pages' has no page -1: its pages are 0 to 1",
+                "! Section 5 is not there: the table has sections 0 and 1", "! Row 1 cannot be selected"}));
   EXPECT_EQ(gadgets->pages->currentPage(), 0) << "a page past the last moved to the last";
   EXPECT_EQ(gadgets->list->indexPathForSelectedRow(), (NSIndexPath{1, 0}));
 }
@@ -682,7 +716,8 @@ TEST_F(GadgetsTest, InputFasterThanTheCommandsWaitsAndAFailingCommandEndsOnlyIts
            {"counter", [&] { ++tapped; }}, {"thrower", [] { throw std::runtime_error("out of memory"); }}}) {
     auto button = UIButton::make(CGRect{{0, 360}, {100, 40}});
     button->setAccessibilityIdentifier(named.first);
-    button->addTarget([action = named.second](UIControl&, const UIEvent*) { action(); }, UIControlEvents::TouchUpInside);
+    button->addTarget([action = named.second](UIControl&, const UIEvent*) { action(); },
+                      UIControlEvents::TouchUpInside);
     gadgets->view()->addSubview(button);
   }
   driver.execute("tap thrower");

@@ -5,7 +5,9 @@
 #include <sqlite3.h>
 #include <sys/wait.h>
 
+#include <map>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <set>
 
 #include "model/achievement.h"
@@ -307,6 +309,102 @@ TEST_F(SampleBackendTest, AResultsTextsAreBoundByItsQuizAndTheFifthResultIsCount
   ASSERT_TRUE(saved && saved->achievements);
   ASSERT_EQ(saved->achievements->size(), 1u);
   EXPECT_EQ(saved->achievements->at(0).name, "Keen learner");
+}
+
+// The client sends one result a call: a call keeps 100, and one more is refused with the bound.
+TEST_F(SampleBackendTest, ACallSavesAtMostAHundredResults) {
+  const Auth demo = signIn();
+  const auto results = [](int count) {
+    std::string body = "[";
+    for (int i = 0; i < count; ++i) body += std::string(i ? "," : "") + R"({"quizId":102,"score":1,"maxScore":3})";
+    return body + "]";
+  };
+  auto saved = post<SaveQuizResultsResponse>("Tablet/SaveQuizResults", results(100), demo);
+  ASSERT_TRUE(saved && saved->quizResults);
+  EXPECT_EQ(saved->quizResults->size(), 100u);
+
+  auto answer = call("POST", "Tablet/SaveQuizResults", results(101), demo);
+  EXPECT_EQ(answer.status, 400);
+  auto error = ErrorResponse::decode(answer.body);
+  ASSERT_TRUE(error && error->message) << answer.body;
+  EXPECT_NE(error->message->find("at most 100 results"), std::string::npos) << *error->message;
+  EXPECT_EQ(post<MappableArray<QuizResultResponse>>("Tablet/GetQuizResults", "{}", demo).size(), 100u);
+}
+
+// Per quiz, the highest share of the points and the latest of equal shares (1 of 2 is 2 of 4, but
+// 0.3 of 3 falls short of 0.1 of 1 in doubles), in quiz order, under each filter; checked against
+// that rule run over the saved results. Another account's better results stay its own.
+TEST_F(SampleBackendTest, TheBestResultOfAQuizIsTheLatestOfItsHighestShare) {
+  struct Row {
+    std::int64_t quiz;
+    double score;
+    std::int64_t maxScore;
+  };
+  const auto save = [this](const std::vector<Row>& rows, const Auth& auth) {
+    std::string body = "[";
+    for (const auto& row : rows)
+      body += fmt::format(R"({}{{"quizId":{},"score":{},"maxScore":{}}})", body.size() > 1 ? "," : "", row.quiz,
+                          row.score, row.maxScore);
+    auto saved = post<SaveQuizResultsResponse>("Tablet/SaveQuizResults", body + "]", auth);
+    EXPECT_TRUE(saved && saved->quizResults && saved->quizResults->size() == rows.size());
+    return saved && saved->quizResults ? *saved->quizResults : std::vector<QuizResultResponse>();
+  };
+  RegisterRequest registration;
+  registration.userName = "other.student@example.com";
+  registration.firstName = "Robin";
+  registration.lastName = "Vale";
+  registration.password = registration.confirmPassword = "secret-1";
+  registration.schools = std::vector<std::int64_t>{1};
+  ASSERT_EQ(call("POST", "Account/TabletRegister", registration.encode()).status, 200);
+  const Auth other = signIn("other.student@example.com", "secret-1");
+  save({{101, 11, 11}, {301, 1, 1}}, other);
+
+  const Auth demo = signIn();
+  const auto saved = save({{101, 1, 2},
+                           {101, 2, 4},
+                           {101, 3, 11},
+                           {101, 2, 4},
+                           {101, 1, 2},
+                           {102, 3, 3},
+                           {102, 1, 3},
+                           {201, 0.1, 1},
+                           {201, 0.3, 3},
+                           {101, 0, 3}},
+                          demo);
+  ASSERT_EQ(saved.size(), 10u);
+  const auto ids = [](const auto& results) {
+    std::vector<std::int64_t> list;
+    for (const auto& result : results) list.push_back(result.id.value_or(0));
+    return list;
+  };
+  EXPECT_EQ(ids(post<MappableArray<QuizResultResponse>>("Tablet/GetBestQuizResults", "{}", demo)),
+            (std::vector<std::int64_t>{*saved[4].id, *saved[5].id, *saved[7].id}));
+
+  // Curriculum and lecture of each quiz, as seeded.
+  const std::map<std::int64_t, std::pair<std::int64_t, std::int64_t>> place = {
+      {101, {11, 1}}, {102, {12, 1}}, {201, {21, 2}}, {301, {31, 3}}};
+  for (const char* filter : {"{}", R"({"quizId":101})", R"({"quizId":301})", R"({"quizId":999})",
+                             R"({"curriculumId":12})", R"({"curriculumId":21})", R"({"lectureId":1})",
+                             R"({"lectureId":2})", R"({"lectureId":3})", R"({"lectureId":1,"quizId":201})"}) {
+    const auto request = nlohmann::json::parse(filter);
+    const auto wanted = [&request](const char* key, std::int64_t value) {
+      return !request.contains(key) || request[key] == value;
+    };
+    std::map<std::int64_t, QuizResultResponse> best;
+    for (const auto& result : saved) {
+      const auto [curriculum, lecture] = place.at(*result.quizId);
+      if (!wanted("quizId", *result.quizId) || !wanted("curriculumId", curriculum) || !wanted("lectureId", lecture))
+        continue;
+      const auto found = best.find(*result.quizId);
+      if (found == best.end() ||
+          *result.score / double(*result.maxScore) >= *found->second.score / double(*found->second.maxScore))
+        best[*result.quizId] = result;
+    }
+    std::vector<QuizResultResponse> expected;
+    for (const auto& [quiz, result] : best) expected.push_back(result);
+    const auto answer = post<MappableArray<QuizResultResponse>>("Tablet/GetBestQuizResults", filter, demo);
+    EXPECT_EQ(ids(answer), ids(expected)) << filter;
+  }
 }
 
 TEST_F(SampleBackendTest, AProviderSignInMustRegisterOnceAndIsKnownThen) {

@@ -1,8 +1,9 @@
-// Each call's writes land whole or not at all, and internal failures reach clients as a neutral
-// message.
+// Each call's writes land whole or not at all, internal failures reach clients as a neutral
+// message, and a long read of one account's results holds up no sign-in.
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <future>
 #include <stdexcept>
 #include <thread>
 
@@ -49,6 +50,39 @@ TEST_F(StoreTest, AFailedCallLeavesNothingHalfWritten) {
   EXPECT_THROW(store.saveResults({result}, {{1, 1}}), std::runtime_error);
   EXPECT_TRUE(store.results(id).empty());
   EXPECT_TRUE(store.earned(id).empty());
+}
+
+// Each read of results is held open by the hook while another account signs in on another
+// thread: found by e-mail, its password checked, a token issued and looked up.
+TEST_F(StoreTest, ASignInDoesNotWaitForAReadOfResults) {
+  const Id holder = *store.createAccount(kim, std::nullopt, {1});
+  const Id other =
+      *store.createAccount({0, "sam@example.com", "Sam", "Roe", false}, PasswordHash::of("secret-1", 1000), {1});
+  QuizResult result;
+  result.accountId = holder;
+  result.quizId = 101;
+  result.score = 1;
+  result.maxScore = 2;
+  result.date = "2024-01-01 00:00:00";
+  store.saveResults({result, result}, {});
+
+  std::vector<std::future<std::optional<Id>>> signIns;
+  store.faultHook = [this, &signIns](std::string_view step) {
+    if (step != "results read") return;
+    signIns.push_back(std::async(std::launch::async, [this]() -> std::optional<Id> {
+      const auto account = store.accountByEmail("sam@example.com");
+      if (!account || !store.password(account->id)->verifies("secret-1")) return std::nullopt;
+      return store.accountForToken("basic", store.issueToken(account->id));
+    }));
+    // Bounded, so that a sign-in that waits fails the test rather than hanging it.
+    EXPECT_EQ(signIns.back().wait_for(std::chrono::seconds(10)), std::future_status::ready) << "sign-in waited";
+  };
+  EXPECT_EQ(store.results(holder).size(), 2u);
+  EXPECT_EQ(store.bestResults(holder, {101, 102}).size(), 1u);
+  EXPECT_EQ(store.resultCount(holder), 2);
+  store.faultHook = nullptr;
+  ASSERT_EQ(signIns.size(), 3u);
+  for (auto& signIn : signIns) EXPECT_EQ(signIn.get(), other);
 }
 
 TEST_F(StoreTest, AnInternalFailureAnswersANeutralMessageAndLogsTheDetail) {

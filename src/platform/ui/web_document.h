@@ -6,6 +6,9 @@
 #include <utility>
 #include <vector>
 
+struct _xmlDoc;
+struct _xmlParserCtxt;
+
 // A link on a page: its text and its target as written (resolved against the page's URL when
 // followed).
 struct WebLink {
@@ -70,5 +73,20 @@ struct BudgetedPage {
 // `html` within `budget`: the attributes over it left out (every one past the page's budget), the
 // page cut before the first structure over it.
 BudgetedPage withinBudget(std::string_view html, const WorkBudget& budget = {});
+
+// What the parser is given for `page`: read as UTF-8 (see WebDocument::parse), then kept within
+// `budget`.
+struct ParserInput {
+  std::optional<std::string> utf8;  // the page as UTF-8, when that is not the page as it is
+  BudgetedPage budgeted;
+  std::string_view text(std::string_view page) const {
+    return budgeted.html ? std::string_view(*budgeted.html) : utf8 ? std::string_view(*utf8) : page;
+  }
+};
+ParserInput parserInput(std::string_view page, const std::optional<std::string>& encoding,
+                        const WorkBudget& budget = {});
+
+// The tree of `text` read by `context` as WebDocument::parse reads it; the caller frees it.
+_xmlDoc* readTree(_xmlParserCtxt& context, std::string_view text);
 
 }  // namespace web_document_detail

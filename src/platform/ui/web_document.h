@@ -47,6 +47,10 @@ struct WebDocument {
   // Of the whole page, well above what pages use (twenty thousand linked paragraphs have 80,000):
   // every one the parser keeps costs time and memory on the main queue.
   static constexpr std::size_t kMaxPageAttributes = 120000;
+  // Tags, comments and references of the whole page, well above what pages use (twenty thousand
+  // linked paragraphs have 120,000): each element and text the parser keeps takes some 150 bytes
+  // on the main queue.
+  static constexpr std::size_t kMaxStructures = 200000;
   static constexpr const char* kCutAttributesLine = "(attributes of an element were cut)";
   static constexpr const char* kCutPageAttributesLine = "(attributes of the page were cut)";
   static constexpr const char* kCutRestLine = "(the rest of the page was cut)";
@@ -60,7 +64,7 @@ struct WorkBudget {
   // Of the whole page: only those the parser is given count.
   std::size_t pageAttributes = WebDocument::kMaxPageAttributes;
   std::size_t tagAttributeBytes = 64 * 1024;             // of one start tag: attributes that start later are left out
-  std::size_t structures = 250000;                       // tags, comments and references in the whole page
+  std::size_t structures = WebDocument::kMaxStructures;  // tags, comments and references in the whole page
 };
 
 struct BudgetedPage {

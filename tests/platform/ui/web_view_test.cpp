@@ -220,6 +220,22 @@ TEST(WebDocumentTest, AnElementBehindACommentClosedByBangIsBudgeted) {
   }
 }
 
+// Keeps: a page of as many tags as the budget is parsed whole (a curriculum of 20,000 linked
+// paragraphs, below, has 120,000). Stops: a flood of paragraphs at 200,000, whose tree and text
+// take some 85 MB on the main queue.
+TEST(WebDocumentTest, TheBudgetOfStructuresKeepsLongPagesAndStopsAFloodOfParagraphs) {
+  std::string tags;
+  for (std::size_t i = 0; i < WebDocument::kMaxStructures; ++i) tags += "<br>";
+  EXPECT_EQ(web_document_detail::withinBudget(tags).html, std::nullopt);
+  EXPECT_TRUE(web_document_detail::withinBudget(tags + "&amp;").restCut);
+
+  std::string flood;
+  while (flood.size() < 1024 * 1024) flood += "<p>x";
+  const auto lines = WebDocument::parse(flood).lines;
+  ASSERT_EQ(lines.size(), 200000u + 1);
+  EXPECT_EQ(lines.back(), WebDocument::kCutRestLine);
+}
+
 TEST(WebDocumentTest, ALongPageKeepsEveryLinkUncut) {
   constexpr int kParagraphs = 20000;
   std::string html;

@@ -315,13 +315,13 @@ class BudgetScan {
   // A name; "PUBLIC" and up to two quoted strings or "SYSTEM" and one, where a '>' ends nothing;
   // then up to the next '>'.
   void doctype() {
-    std::size_t at = blanksFrom(pastXmlName(blanksFrom(i_ + 9)));
-    if (asciiEqualIgnoringCase(html_.substr(at, 6), "PUBLIC")) {
-      at = pastQuoted(blanksFrom(pastQuoted(blanksFrom(at + 6))));
-    } else if (asciiEqualIgnoringCase(html_.substr(at, 6), "SYSTEM")) {
-      at = pastQuoted(blanksFrom(at + 6));
+    std::size_t next = blanksFrom(pastXmlName(blanksFrom(i_ + 9)));
+    if (asciiEqualIgnoringCase(html_.substr(next, 6), "PUBLIC")) {
+      next = pastQuoted(blanksFrom(pastQuoted(blanksFrom(next + 6))));
+    } else if (asciiEqualIgnoringCase(html_.substr(next, 6), "SYSTEM")) {
+      next = pastQuoted(blanksFrom(next + 6));
     }
-    i_ = past('>', at);
+    i_ = past('>', next);
   }
 
   // With a name, up to the next '>'; without one the parser drops the "<?" and reads on.
@@ -413,10 +413,10 @@ class BudgetScan {
     i_ = html_.size();
   }
 
-  void insertSpace(std::size_t at) {
-    out_.append(html_.substr(copied_, at - copied_));
+  void insertSpace(std::size_t where) {
+    out_.append(html_.substr(copied_, where - copied_));
     out_ += ' ';
-    copied_ = at;
+    copied_ = where;
     changed_ = true;
   }
 
@@ -426,7 +426,7 @@ class BudgetScan {
   std::size_t i_ = 0;
   std::size_t structures_ = 0;
   std::size_t pageAttributes_ = 0;  // given to the parser so far
-  std::string out_;         // the page up to `copied_`, without the attributes left out
+  std::string out_;         // the page up to `copied_`, as the parser is given it
   std::size_t copied_ = 0;  // html_[copied_, i_) is still to be copied
   bool changed_ = false;    // out_ differs from the page
   BudgetedPage page_;

@@ -35,12 +35,15 @@ constexpr double kFloodTargetSeconds = 0.5;
 constexpr double kFloodTargetMegabytes = 100;
 // The parser's nesting limit.
 constexpr int kDepthLimit = 256;
+// A comment the parser ends at "--!>": what follows must be budgeted as any page.
+const std::string kBangComment = "<!-- x --!>";
 
 struct Page {
   std::string name;
   std::string html;
   double target;
   std::optional<std::string> charset;
+  std::size_t links = 0; // the page's links, each of which must be kept
 };
 
 std::vector<Page> seedPages() {
@@ -89,8 +92,8 @@ std::string curriculum() {
   return page;
 }
 
-std::string oneElement(int attributes) {
-  std::string page = "<p";
+std::string oneElement(int attributes, const std::string &prefix = "") {
+  std::string page = prefix + "<p";
   for (int i = 0; i < attributes; ++i)
     page += " at" + std::to_string(i) + "=v";
   return page + ">text</p>";
@@ -129,12 +132,13 @@ std::string repeated(const std::string &head, const std::string &unit,
 }
 
 // Elements of `attributes` attributes each to 8 MiB; a link's href is one.
-std::string attributeFlood(int attributes, bool links) {
+std::string attributeFlood(int attributes, bool links,
+                           const std::string &prefix = "") {
   std::string unit = links ? "<a href=/next" : "<p";
   for (int i = links ? 1 : 0; i < attributes; ++i)
     unit += " a" + std::to_string(i);
   unit += links ? ">next</a>\n" : ">x</p>\n";
-  return repeated("", unit, "");
+  return repeated(prefix, unit, "");
 }
 
 // The process's peak resident size so far (VmHWM); a forked child's starts
@@ -151,6 +155,7 @@ double peakResidentMegabytes() {
 struct Shown {
   double seconds = 0;
   bool cut = false;
+  std::size_t links = 0;
 };
 
 Shown show(WKWebView &view, const Page &page) {
@@ -165,6 +170,8 @@ Shown show(WKWebView &view, const Page &page) {
     RunLoop::main().runUntil([&] { return !view.isLoading(); }, 600);
   });
   const auto &lines = page.charset ? parsed.lines : view.document().lines;
+  shown.links =
+      page.charset ? parsed.links.size() : view.document().links.size();
   shown.cut =
       !lines.empty() && (lines.front() == WebDocument::kCutAttributesLine ||
                          lines.front() == WebDocument::kCutPageAttributesLine ||
@@ -172,10 +179,18 @@ Shown show(WKWebView &view, const Page &page) {
   return shown;
 }
 
+// The links shown of those the page has, when it has any.
+void printLinks(const Page &page, const Shown &shown) {
+  if (page.links)
+    std::printf("  %-34s %9s       %8zu of %zu links kept (target: all)\n", "",
+                "", shown.links, page.links);
+}
+
 void printLine(const Page &page, const Shown &shown) {
   std::printf("  %-34s %9zu bytes %8.3f s (target < %.2f s)%s\n",
               page.name.c_str(), page.html.size(), shown.seconds, page.target,
               shown.cut ? ", cut" : "");
+  printLinks(page, shown);
 }
 
 // `page` shown in a forked child, with the peak resident memory it adds.
@@ -193,6 +208,7 @@ void showMeasured(const Page &page) {
                 page.name.c_str(), page.html.size(), shown.seconds,
                 page.target, shown.cut ? ", cut" : "", "", "", added,
                 kFloodTargetMegabytes);
+    printLinks(page, shown);
     std::fflush(stdout);
     _exit(0);
   }
@@ -214,8 +230,8 @@ int main() {
                    kManyAttributesTargetSeconds, "IBM037"});
   pages.push_back({"one element of 330,000, UTF-16LE",
                    utf16le(oneElement(330000)), kTargetSeconds, "UTF-16LE"});
-  pages.push_back(
-      {"20,000 linked paragraphs", curriculum(), kTargetSeconds, std::nullopt});
+  pages.push_back({"20,000 linked paragraphs", curriculum(), kTargetSeconds,
+                   std::nullopt, 20000});
   pages.push_back({"nesting at the depth limit", nestedAtTheLimit(),
                    kTargetSeconds, std::nullopt});
   pages.push_back({"one attribute value of 8 MiB",
@@ -233,6 +249,15 @@ int main() {
        kFloodTargetSeconds, std::nullopt},
       {"8 MiB of 40-attribute elements", attributeFlood(40, false),
        kFloodTargetSeconds, std::nullopt},
+      // Behind a comment closed by "--!>".
+      {"--!> then one of 100,000 attributes", oneElement(100000, kBangComment),
+       kFloodTargetSeconds, std::nullopt},
+      {"--!> then 499-attribute links", attributeFlood(499, true, kBangComment),
+       kFloodTargetSeconds, std::nullopt},
+      {"--!> then unclosed paragraphs", repeated(kBangComment, "<p>x", ""),
+       kFloodTargetSeconds, std::nullopt},
+      {"--!> then 20,000 linked paragraphs", kBangComment + curriculum(),
+       kTargetSeconds, std::nullopt, 20000},
   };
 
   std::printf("html_bench: pages through loadHTMLString, one CPU (%d)\n", cpu);

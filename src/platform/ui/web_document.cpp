@@ -15,6 +15,7 @@
 #include <iconv.h>
 #include <libxml/HTMLparser.h>
 #include <libxml/encoding.h>
+#include <libxml/parserInternals.h>
 #include <libxml/tree.h>
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_cb.h>
@@ -206,12 +207,20 @@ namespace web_document_detail {
 
 namespace {
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+constexpr auto npos = std::string_view::npos;
+
+// As the parser reads a page: blanks are these four only, and each name of a tag or an attribute
+// is taken kNameLength characters at a time (the rest of a longer one is read as the next).
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool startsHtmlName(char c) { return isLetter(c) || c == '_' || c == ':' || c == '.'; }
+bool inHtmlName(char c) { return startsHtmlName(c) || (c >= '0' && c <= '9') || c == '-'; }
+constexpr std::size_t kNameLength = 100;
 
 // One pass over the page as the parser will read it, counting what it would build and leaving
-// out what is over the budget. Quoted values may hold blanks and '>'; comments, the text of
-// scripts and styles, and a '<' or '&' that starts nothing are not counted.
+// out what is over the budget. What the parser reads as text (comments, declarations, processing
+// instructions, the text of scripts and styles, a '<' or '&' that starts nothing) is not counted;
+// that is safe only as long as this reads each of them exactly as far as the parser does.
 class BudgetScan {
  public:
   BudgetScan(std::string_view html, const WorkBudget& budget) : html_(html), budget_(budget), end_(html.size()) {}
@@ -231,7 +240,7 @@ class BudgetScan {
         markup();
       }
     }
-    if (page_.attributesCut || page_.restCut) {
+    if (changed_ || page_.restCut) {
       out_.append(html_.substr(copied_, end_ - copied_));
       page_.html = std::move(out_);
     }
@@ -246,65 +255,169 @@ class BudgetScan {
     return isLetter(next) || next == '/' || next == '!' || next == '?';
   }
 
-  void skipPast(std::string_view end) {
-    const auto at = html_.find(end, i_);
-    i_ = at == std::string_view::npos ? end_ : std::min(at + end.size(), end_);
+  char at(std::size_t i) const { return i < html_.size() ? html_[i] : '\0'; }
+
+  std::size_t blanksFrom(std::size_t i) const {
+    while (i < html_.size() && isBlank(html_[i])) ++i;
+    return i;
+  }
+
+  std::size_t past(char c, std::size_t from) const {
+    const auto found = html_.find(c, from);
+    return found == npos ? html_.size() : found + 1;
+  }
+
+  // After a quoted string starting at `i`; `i` when none starts there.
+  std::size_t pastQuoted(std::size_t i) const {
+    return at(i) == '"' || at(i) == '\'' ? past(html_[i], i + 1) : i;
+  }
+
+  // After an XML name starting at `i` (letters and digits of any script, as the parser's tables
+  // have them); `i` when none starts there.
+  std::size_t pastXmlName(std::size_t i) const {
+    const auto* s = reinterpret_cast<const std::uint8_t*>(html_.data());
+    const auto length = static_cast<std::int32_t>(std::min<std::size_t>(html_.size(), INT32_MAX));
+    auto next = static_cast<std::int32_t>(std::min<std::size_t>(i, INT32_MAX));
+    for (bool first = true; next < length; first = false) {
+      const std::int32_t start = next;
+      UChar32 c = 0;
+      U8_NEXT(s, next, length, c);
+      const bool letter = c >= 0 && (IS_LETTER(c) || c == '_' || c == ':');
+      const bool other = c >= 0 && (IS_DIGIT(c) || c == '.' || c == '-' || IS_COMBINING(c) || IS_EXTENDER(c));
+      if (!(letter || (!first && other))) return static_cast<std::size_t>(start);
+    }
+    return static_cast<std::size_t>(next);
   }
 
   void markup() {
-    if (html_.substr(i_, 4) == "<!--") return skipPast("-->");
-    if (!isLetter(html_[i_ + 1])) return skipPast(">");
-    const std::size_t nameStart = ++i_;
-    while (i_ < end_ && !isBlank(html_[i_]) && html_[i_] != '>' && html_[i_] != '/') ++i_;
-    const std::string name = asciiLowercase(html_.substr(nameStart, i_ - nameStart));
-    attributes();
-    // The parser takes these as raw text up to their end tag.
-    if (name == "script" || name == "style") skipRawText(name);
+    const char next = html_[i_ + 1];
+    if (next == '!') return declaration();
+    if (next == '?') return processingInstruction();
+    if (next == '/') return endTag();
+    startTag();
   }
 
+  // "<!--" starts a comment and "<!DOCTYPE" (in any case) a declaration; the parser reads any other
+  // "<!" (a CDATA section too) as text, and what follows as markup.
+  void declaration() {
+    if (html_.substr(i_, 4) == "<!--") return comment();
+    if (asciiEqualIgnoringCase(html_.substr(i_ + 2, 7), "DOCTYPE")) return doctype();
+    ++i_;
+  }
+
+  // Up to the first "-->" or "--!>" after the two characters that follow "<!--" (so "<!-->" and
+  // "<!--->" end nothing), or the page's end.
+  void comment() {
+    const auto close = std::min(html_.find("-->", i_ + 4), html_.find("--!>", i_ + 4));
+    i_ = close == npos ? html_.size() : close + (html_[close + 2] == '>' ? 3 : 4);
+  }
+
+  // A name; "PUBLIC" and up to two quoted strings or "SYSTEM" and one, where a '>' ends nothing;
+  // then up to the next '>'.
+  void doctype() {
+    std::size_t next = blanksFrom(pastXmlName(blanksFrom(i_ + 9)));
+    if (asciiEqualIgnoringCase(html_.substr(next, 6), "PUBLIC")) {
+      next = pastQuoted(blanksFrom(pastQuoted(blanksFrom(next + 6))));
+    } else if (asciiEqualIgnoringCase(html_.substr(next, 6), "SYSTEM")) {
+      next = pastQuoted(blanksFrom(next + 6));
+    }
+    i_ = past('>', next);
+  }
+
+  // With a name, up to the next '>'; without one the parser drops the "<?" and reads on.
+  void processingInstruction() { i_ = pastXmlName(i_ + 2) == i_ + 2 ? i_ + 2 : past('>', i_ + 2); }
+
+  // The same for "</".
+  void endTag() { i_ = startsHtmlName(at(i_ + 2)) ? past('>', i_ + 2) : i_ + 2; }
+
+  void startTag() {
+    const std::string name = asciiLowercase(htmlName(++i_));
+    attributes();
+    if (i_ >= html_.size()) return;
+    if (html_[i_] == '/') {  // "/>": an empty element, even a script
+      i_ += 2;
+      return;
+    }
+    ++i_;
+    if (name == "script" || name == "style") rawText(name);
+  }
+
+  // The next name the parser reads from `i_`.
+  std::string_view htmlName(std::size_t start) {
+    while (i_ < html_.size() && i_ - start < kNameLength && inHtmlName(html_[i_])) ++i_;
+    return html_.substr(start, i_ - start);
+  }
+
+  bool endsTag(std::size_t i) const { return i >= html_.size() || html_[i] == '>' || html_.substr(i, 2) == "/>"; }
+
+  // The attributes over the budget and all after them are left out up to the tag's end, so that
+  // what is kept reads as it did.
   void attributes() {
-    std::optional<std::size_t> first;
     std::size_t count = 0;
-    while (i_ < end_) {
-      while (i_ < end_ && (isBlank(html_[i_]) || html_[i_] == '/')) ++i_;
-      if (i_ >= end_ || html_[i_] == '>') return;
+    std::optional<std::size_t> first, cut;
+    for (i_ = blanksFrom(i_); !endsTag(i_); i_ = blanksFrom(i_)) {
+      if (!startsHtmlName(html_[i_])) {  // the parser passes over what starts no name
+        while (!endsTag(i_) && !isBlank(html_[i_])) ++i_;
+        continue;
+      }
       const std::size_t start = i_;
       if (!first) first = start;
-      skipAttribute();
+      attribute();
+      if (cut) continue;
       // Only what the parser is given counts against the page's budget.
       const bool overElement = ++count > budget_.attributes || start - *first > budget_.tagAttributeBytes;
       const bool overPage = !overElement && ++pageAttributes_ > budget_.pageAttributes;
-      if (overElement || overPage) leaveOut(start);
+      if (overElement || overPage) cut = start;
       if (overPage) page_.pageAttributesCut = true;
     }
+    if (cut) {
+      out_.append(html_.substr(copied_, *cut - copied_));
+      copied_ = i_;
+      changed_ = page_.attributesCut = true;
+    }
   }
 
-  void leaveOut(std::size_t start) {
-    out_.append(html_.substr(copied_, start - copied_));
-    copied_ = i_;
-    page_.attributesCut = true;
-  }
-
-  void skipAttribute() {
-    while (i_ < end_ && !isBlank(html_[i_]) && html_[i_] != '=' && html_[i_] != '>') ++i_;
-    std::size_t at = i_;
-    while (at < end_ && isBlank(html_[at])) ++at;
-    if (at >= end_ || html_[at] != '=') return;
-    i_ = at + 1;
-    while (i_ < end_ && isBlank(html_[i_])) ++i_;
-    if (i_ < end_ && (html_[i_] == '"' || html_[i_] == '\'')) {
-      const auto close = html_.find(html_[i_], i_ + 1);
-      i_ = close == std::string_view::npos ? end_ : std::min(close + 1, end_);
+  void attribute() {
+    htmlName(i_);
+    const std::size_t equals = blanksFrom(i_);
+    if (at(equals) != '=') return;
+    i_ = blanksFrom(equals + 1);
+    if (at(i_) == '"' || at(i_) == '\'') {
+      i_ = pastQuoted(i_);
     } else {
-      while (i_ < end_ && !isBlank(html_[i_]) && html_[i_] != '>') ++i_;
+      while (i_ < html_.size() && !isBlank(html_[i_]) && html_[i_] != '>') ++i_;
     }
   }
 
-  void skipRawText(const std::string& name) {
-    while (i_ < end_) {
-      skipPast("</");
-      if (i_ < end_ && asciiEqualIgnoringCase(html_.substr(i_, name.size()), name)) return;
+  // The parser reads a script's or style's text up to "</" and its name in any case, then up to the
+  // next '>'. Where its reading would depend on the elements open around (an end tag at the text's
+  // start, or one whose name only starts with the element's, may close one of them; some start tags
+  // close the element), a space after the '<' keeps that in the text, which is never shown.
+  void rawText(std::string_view name) {
+    const auto closes = [&](std::size_t i) {
+      return asciiEqualIgnoringCase(html_.substr(i + 2, name.size()), name) && !inHtmlName(at(i + 2 + name.size()));
+    };
+    std::size_t from = i_;
+    if (at(i_) == '<' && (at(i_ + 1) == '/' || startsHtmlName(at(i_ + 1))) && !(at(i_ + 1) == '/' && closes(i_))) {
+      insertSpace(++from);
     }
+    for (auto open = html_.find("</", from); open != npos; open = html_.find("</", open + 2)) {
+      if (!asciiEqualIgnoringCase(html_.substr(open + 2, name.size()), name)) continue;
+      if (!closes(open)) {
+        insertSpace(open + 1);
+        continue;
+      }
+      i_ = past('>', open + 2);
+      return;
+    }
+    i_ = html_.size();
+  }
+
+  void insertSpace(std::size_t where) {
+    out_.append(html_.substr(copied_, where - copied_));
+    out_ += ' ';
+    copied_ = where;
+    changed_ = true;
   }
 
   std::string_view html_;
@@ -313,8 +426,9 @@ class BudgetScan {
   std::size_t i_ = 0;
   std::size_t structures_ = 0;
   std::size_t pageAttributes_ = 0;  // given to the parser so far
-  std::string out_;         // the page up to `copied_`, without the attributes left out
+  std::string out_;         // the page up to `copied_`, as the parser is given it
   std::size_t copied_ = 0;  // html_[copied_, i_) is still to be copied
+  bool changed_ = false;    // out_ differs from the page
   BudgetedPage page_;
 };
 
@@ -490,23 +604,36 @@ std::optional<std::string> asParserText(std::string_view page, const std::option
 
 }  // namespace
 
+namespace web_document_detail {
+
+ParserInput parserInput(std::string_view page, const std::optional<std::string>& encoding, const WorkBudget& budget) {
+  ParserInput input;
+  // Every charset is budgeted alike: the budget reads the UTF-8 the parser is given.
+  input.utf8 = asParserText(page, encoding);
+  // The parser checks each attribute against the earlier ones of its element (quadratic), and
+  // every tag and reference costs far more than its bytes: the page gets a budget for them.
+  input.budgeted = withinBudget(input.utf8 ? std::string_view(*input.utf8) : page, budget);
+  return input;
+}
+
+xmlDoc* readTree(xmlParserCtxt& context, std::string_view text) {
+  const int size = text.size() > INT_MAX ? INT_MAX : static_cast<int>(text.size());
+  const int options = HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET;
+  return htmlCtxtReadMemory(&context, text.data(), size, nullptr, "UTF-8", options);
+}
+
+}  // namespace web_document_detail
+
 WebDocument WebDocument::parse(std::string_view page, const std::optional<std::string>& encoding) {
   static std::once_flag once;
   std::call_once(once, [] { xmlInitParser(); });
   WebDocument document;
   if (page.empty()) return document;
-  // Every charset is budgeted alike: the budget reads the UTF-8 the parser is given.
-  const auto text = asParserText(page, encoding);
-  const std::string_view utf8 = text ? std::string_view(*text) : page;
-  // The parser checks each attribute against the earlier ones of its element (quadratic), and
-  // every tag and reference costs far more than its bytes: the page gets a budget for them.
-  const auto budgeted = web_document_detail::withinBudget(utf8);
-  const std::string_view html = budgeted.html ? std::string_view(*budgeted.html) : utf8;
-  const int size = html.size() > INT_MAX ? INT_MAX : static_cast<int>(html.size());
-  const int options = HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET;
+  const auto input = web_document_detail::parserInput(page, encoding);
+  const auto& budgeted = input.budgeted;
   std::unique_ptr<htmlParserCtxt, decltype(&htmlFreeParserCtxt)> context(htmlNewParserCtxt(), &htmlFreeParserCtxt);
   if (!context) return document;
-  DocPtr doc(htmlCtxtReadMemory(context.get(), html.data(), size, nullptr, "UTF-8", options), &xmlFreeDoc);
+  DocPtr doc(web_document_detail::readTree(*context, input.text(page)), &xmlFreeDoc);
   if (!doc) return document;
   // Too deep a nesting and too long a text end the parse where they start.
   const int error = context->lastError.code;

@@ -6,6 +6,9 @@
 #include <utility>
 #include <vector>
 
+struct _xmlDoc;
+struct _xmlParserCtxt;
+
 // A link on a page: its text and its target as written (resolved against the page's URL when
 // followed).
 struct WebLink {
@@ -44,6 +47,10 @@ struct WebDocument {
   // Of the whole page, well above what pages use (twenty thousand linked paragraphs have 80,000):
   // every one the parser keeps costs time and memory on the main queue.
   static constexpr std::size_t kMaxPageAttributes = 120000;
+  // Tags, comments and references of the whole page, well above what pages use (twenty thousand
+  // linked paragraphs have 120,000): each element and text the parser keeps takes some 150 bytes
+  // on the main queue.
+  static constexpr std::size_t kMaxStructures = 200000;
   static constexpr const char* kCutAttributesLine = "(attributes of an element were cut)";
   static constexpr const char* kCutPageAttributesLine = "(attributes of the page were cut)";
   static constexpr const char* kCutRestLine = "(the rest of the page was cut)";
@@ -57,7 +64,7 @@ struct WorkBudget {
   // Of the whole page: only those the parser is given count.
   std::size_t pageAttributes = WebDocument::kMaxPageAttributes;
   std::size_t tagAttributeBytes = 64 * 1024;             // of one start tag: attributes that start later are left out
-  std::size_t structures = 250000;                       // tags, comments and references in the whole page
+  std::size_t structures = WebDocument::kMaxStructures;  // tags, comments and references in the whole page
 };
 
 struct BudgetedPage {
@@ -70,5 +77,20 @@ struct BudgetedPage {
 // `html` within `budget`: the attributes over it left out (every one past the page's budget), the
 // page cut before the first structure over it.
 BudgetedPage withinBudget(std::string_view html, const WorkBudget& budget = {});
+
+// What the parser is given for `page`: read as UTF-8 (see WebDocument::parse), then kept within
+// `budget`.
+struct ParserInput {
+  std::optional<std::string> utf8;  // the page as UTF-8, when that is not the page as it is
+  BudgetedPage budgeted;
+  std::string_view text(std::string_view page) const {
+    return budgeted.html ? std::string_view(*budgeted.html) : utf8 ? std::string_view(*utf8) : page;
+  }
+};
+ParserInput parserInput(std::string_view page, const std::optional<std::string>& encoding,
+                        const WorkBudget& budget = {});
+
+// The tree of `text` read by `context` as WebDocument::parse reads it; the caller frees it.
+_xmlDoc* readTree(_xmlParserCtxt& context, std::string_view text);
 
 }  // namespace web_document_detail

@@ -117,7 +117,7 @@ TEST(WebDocumentTest, TheParsersWorkIsBoundedAndACutPageSaysSo) {
       {"<p a b>x < y</p>", {.attributes = 2}, std::nullopt, false},
       // The attribute budget is each element's; the page's counts what the parser is given.
       {"<p a b><i c d e>", {.attributes = 2}, "<p a b><i c d >", false},
-      {"<p a b c><i d><b e f>", {.attributes = 2, .pageAttributes = 3}, "<p a b ><i d><b  >", false},
+      {"<p a b c><i d><b e f>", {.attributes = 2, .pageAttributes = 3}, "<p a b ><i d><b >", false},
       {"<p a=1 b=2 c=3><i d=4 e=5>", {.tagAttributeBytes = 4}, "<p a=1 b=2 ><i d=4 e=5>", false},
       {"<script>if (a<b && c) x='</p>';</script><p q r s>", {.attributes = 2},
        "<script>if (a<b && c) x='</p>';</script><p q r >", false},
@@ -166,6 +166,74 @@ TEST(WebDocumentTest, TheParsersWorkIsBoundedAndACutPageSaysSo) {
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(std::tuple(lines.front(), lines.back()), std::tuple(first, last)) << html.substr(0, 40);
   }
+}
+
+// Each form the parser reads as text must end for the budget where it ends for the parser: the
+// tag behind it is budgeted exactly when the parser reads it as a tag.
+TEST(WebDocumentTest, TheBudgetReadsEveryTextFormAsFarAsTheParser) {
+  using web_document_detail::withinBudget;
+  const std::string tag = "<p a b c>t</p>";
+  const std::string cut = "<p a b >t</p>";
+  const std::string longName(250, 'n');
+  const std::pair<std::string, std::optional<std::string>> pages[] = {
+      // Comments end at "-->" and at "--!>", not within "<!-->" or "<!--->".
+      {"<!-- x --!>" + tag, "<!-- x --!>" + cut},
+      {"<!-- x ---!>" + tag, "<!-- x ---!>" + cut},
+      {"<!---->" + tag, "<!---->" + cut},
+      {"<!-->" + tag, std::nullopt},
+      {"<!--->" + tag, std::nullopt},
+      // Other "<!", a "<?" or "</" without a name: text, and the tag behind them is read.
+      {"<![CDATA[" + tag + "]]>", "<![CDATA[" + cut + "]]>"},
+      {"<!x " + tag, "<!x " + cut},
+      {"<? " + tag, "<? " + cut},
+      {"</ " + tag, "</ " + cut},
+      {"<?x " + tag, std::nullopt},
+      {"</x " + tag, std::nullopt},
+      // A declaration's quoted strings hold '>'; a quote elsewhere in it does not.
+      {"<!DOCTYPE html PUBLIC \"a>b\" \"c>d\">" + tag, "<!DOCTYPE html PUBLIC \"a>b\" \"c>d\">" + cut},
+      {"<!doctype html system 'a>" + tag + "'>", std::nullopt},
+      {"<!DOCTYPE html \"a>" + tag, "<!DOCTYPE html \"a>" + cut},
+      // A script closed as "/>" has no text; one ends only at its own end tag.
+      {"<script/>" + tag, "<script/>" + cut},
+      {"<script>x</scriptx>" + tag + "</SCRIPT >" + tag, "<script>x< /scriptx>" + tag + "</SCRIPT >" + cut},
+      // At a script's start an end tag could close an element around it: it is kept in the text.
+      {"<div><script></div>" + tag, "<div><script>< /div>" + tag},
+      {"<style><body>" + tag, "<style>< body>" + tag},
+      // Attribute names as the parser reads them: what starts none is passed over up to a blank,
+      // a long one is read a hundred characters at a time, and a form feed is no blank.
+      {"<p =\"a b c d\">", "<p =\"a b c >"},
+      {"<p " + longName + ">", "<p " + longName.substr(0, 200) + ">"},
+      {"<p a\fb\fc>", std::nullopt},
+  };
+  for (const auto& [html, kept] : pages) {
+    EXPECT_EQ(withinBudget(html, {.attributes = 2}).html, kept) << html;
+  }
+}
+
+TEST(WebDocumentTest, AnElementBehindACommentClosedByBangIsBudgeted) {
+  std::string element = "<p";
+  for (std::size_t i = 0; i <= WebDocument::kMaxAttributes; ++i) element += " a" + std::to_string(i);
+  element += ">kept</p><p>THE END</p>";
+  for (const std::string close : {"--!>", "---!>"}) {
+    const auto lines = WebDocument::parse("<!-- x " + close + element).lines;
+    EXPECT_EQ(lines, (std::vector<std::string>{WebDocument::kCutAttributesLine, "kept", "THE END"})) << close;
+  }
+}
+
+// Keeps: a page of as many tags as the budget is parsed whole (a curriculum of 20,000 linked
+// paragraphs, below, has 120,000). Stops: a flood of paragraphs at 200,000, whose tree and text
+// take some 85 MB on the main queue.
+TEST(WebDocumentTest, TheBudgetOfStructuresKeepsLongPagesAndStopsAFloodOfParagraphs) {
+  std::string tags;
+  for (std::size_t i = 0; i < WebDocument::kMaxStructures; ++i) tags += "<br>";
+  EXPECT_EQ(web_document_detail::withinBudget(tags).html, std::nullopt);
+  EXPECT_TRUE(web_document_detail::withinBudget(tags + "&amp;").restCut);
+
+  std::string flood;
+  while (flood.size() < 1024 * 1024) flood += "<p>x";
+  const auto lines = WebDocument::parse(flood).lines;
+  ASSERT_EQ(lines.size(), 200000u + 1);
+  EXPECT_EQ(lines.back(), WebDocument::kCutRestLine);
 }
 
 TEST(WebDocumentTest, ALongPageKeepsEveryLinkUncut) {

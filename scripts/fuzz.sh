@@ -27,13 +27,14 @@ fuzz_one() {
   local target=$1 run="$FUZZ_BUILD/runs/$1"
   rm -rf "$run" && mkdir -p "$run/corpus" "$run/found"
   cp -r "fuzz/corpus/$target/." "$run/corpus/"
-  local dict=() options=()
+  local dict=() asan=${ASAN_OPTIONS:-}
   [ -f "fuzz/$target.dict" ] && dict=("-dict=fuzz/$target.dict")
   # Debian's libvorbis leaks a few KB inside libsndfile on some malformed Ogg headers; that is
-  # outside this project, so leaks are not looked for in the sound target alone.
-  [ "$target" = sound_data ] && options=("-detect_leaks=0")
+  # outside this project, so leaks are not looked for in the sound target alone (in the
+  # sanitizer's options: fork mode does not hand -detect_leaks to its jobs).
+  [ "$target" = sound_data ] && asan="${asan:+$asan:}detect_leaks=0"
   # -fork keeps fuzzing past a failure, so one run finds every kind of failure, not the first.
-  "$FUZZ_BUILD/fuzz/$target" "$run/corpus" "${dict[@]}" "${options[@]}" -max_total_time="$SECONDS_EACH" \
+  ASAN_OPTIONS=$asan "$FUZZ_BUILD/fuzz/$target" "$run/corpus" "${dict[@]}" -max_total_time="$SECONDS_EACH" \
     -fork=1 -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1 -artifact_prefix="$run/found/" \
     >"$run/log" 2>&1 || true
 }

@@ -85,7 +85,7 @@ struct DAZOAuth2SignInFlow::Pending {
   std::shared_ptr<Answer> answer = std::make_shared<Answer>();
   // Once the answer is taken, redeeming it is network work until the sign-in ends.
   std::shared_ptr<void> redeeming;
-  // Registered while the page waits for its answer.
+  // Registered until the sign-in ends.
   std::shared_ptr<void> cancellable;
 };
 
@@ -221,7 +221,8 @@ bool DAZOAuth2SignInFlow::handleURL(const URL& url, const std::optional<std::str
     return true;
   }
   releaseLater(std::move(pending->receiver));
-  pending->cancellable.reset();
+  // Still cancellable while the answer is redeemed: a sign-in by another road meanwhile must end
+  // this one before its token is kept.
   pending->flow->authentication()->setAdditionalTokenRequestParameters(
       Auth::Form{{"code_verifier", pending->verifier}});
   pending->flow->requestRedirectedToRequest(URLRequest(url));

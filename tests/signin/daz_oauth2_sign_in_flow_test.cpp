@@ -235,6 +235,22 @@ TEST_F(OAuth2FlowTest, AnswersThatDoNotCompleteTheSignInAreRefused) {
   EXPECT_EQ(outcomes->errors.back()->code, -5);
   EXPECT_EQ(formsTo("/o/oauth2/token").size(), 1u) << "the late answer was redeemed";
   EXPECT_FALSE(signIn->hasAuthInKeychain());
+
+  // Given up while its answer is redeemed (another road signed in meanwhile): the token the
+  // provider gives afterwards signs nobody in and is not kept.
+  ScriptedReply slow = grant("at-late", "rt-late");
+  slow.delay = 30;
+  provider.reply("POST", "/o/oauth2/token", slow);
+  signIn->signIn();
+  ASSERT_TRUE(time.runUntil([&] { return opened.size() == std::size(cases) + 3; }));
+  const Params redeemed = paramsOf(opened.back());
+  ASSERT_TRUE(dataWithContentsOfURL(
+      *URL::URLWithString(redeemed.at("redirect_uri") + "?code=c&state=" + redeemed.at("state")), 10));
+  ASSERT_TRUE(time.runUntil([&] { return formsTo("/o/oauth2/token").size() == 2; }, 10));
+  EXPECT_EQ(BrowserSignIns::giveUp(said, "Facebook"), std::vector<std::string>{"Zedodo"});
+  ASSERT_TRUE(time.runUntil([&] { return outcomes->errors.size() == std::size(cases) + 3; }, 10));
+  EXPECT_EQ(outcomes->errors.back()->code, -5);
+  EXPECT_FALSE(outcomes->users.back() || signIn->hasAuthInKeychain());
 }
 
 TEST_F(OAuth2FlowTest, ARefusedGrantOnSilentSignInSignsOutAfterOneAttempt) {

@@ -351,8 +351,10 @@ std::string Store::issueToken(std::int64_t accountId) {
 std::optional<std::int64_t> Store::accountForToken(const std::string& provider, const std::string& token) {
   std::lock_guard lock(mutex_);
   auto query =
+      // Expiry is in whole seconds from the second of issue: a token stays good through its last
+      // second, so it never lives less than its lifetime.
       provider == "basic"
-          ? Statement(db_, "SELECT account FROM tokens WHERE token = ? AND expires > ?", tokenDigest(token), unixNow())
+          ? Statement(db_, "SELECT account FROM tokens WHERE token = ? AND expires >= ?", tokenDigest(token), unixNow())
           : Statement(db_, "SELECT account FROM provider_links WHERE provider = ? AND token = ?", provider, token);
   if (!query.step()) return std::nullopt;
   return query.integer(0);

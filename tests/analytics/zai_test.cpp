@@ -74,10 +74,15 @@ TEST_F(ZAITest, HitsWaitWhileTheCollectorIsDownAndSurviveARestart) {
   auto restarted = ZAI::make(dbPath_);
   EXPECT_EQ(restarted->pendingHitCount(), 1u);
   restarted->setDispatchURL(URL::URLWithString(collector.url("collect")));
-  EXPECT_EQ(dispatchAndWait(*restarted), ZAIDispatchResult::Error);
-  // The 503 left the hit stored; the next try delivers it.
-  EXPECT_EQ(restarted->pendingHitCount(), 1u);
-  EXPECT_EQ(dispatchAndWait(*restarted), ZAIDispatchResult::Good);
+  // Setting the address starts a round, which meets the 503. This call joins that round, or,
+  // when this thread comes later than the 503, starts the next one.
+  auto result = dispatchAndWait(*restarted);
+  if (result == ZAIDispatchResult::Error) {
+    EXPECT_EQ(restarted->pendingHitCount(), 1u);
+    result = dispatchAndWait(*restarted);
+  }
+  // The 503 left the hit stored: the next try delivers it.
+  EXPECT_EQ(result, ZAIDispatchResult::Good);
   EXPECT_EQ(restarted->pendingHitCount(), 0u);
 
   auto requests = collector.requests();

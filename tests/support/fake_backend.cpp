@@ -7,6 +7,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
 #include <httplib.h>
 #include <zlib.h>
 
@@ -532,6 +533,16 @@ LoopbackSocket bindLoopback(std::optional<int> backlog) {
   }
   return {fd, ntohs(addr.sin_port)};
 }
+
+LoopbackListener::LoopbackListener(int backlog) : socket_(bindLoopback(backlog)) {
+  if (socket_.fd < 0) ADD_FAILURE() << "no loopback port";
+}
+
+LoopbackListener::~LoopbackListener() {
+  if (socket_.fd >= 0) ::close(socket_.fd);
+}
+
+std::string LoopbackListener::url(std::string_view path) const { return loopbackUrl("http", socket_.port, path); }
 
 FakeBackend::ClosedPort::ClosedPort() {
   const auto socket = bindLoopback(std::nullopt);

@@ -88,6 +88,21 @@ struct LoopbackSocket {
 };
 LoopbackSocket bindLoopback(std::optional<int> backlog);
 
+// A listening loopback socket for servers written by hand, closed with the object.
+class LoopbackListener {
+ public:
+  explicit LoopbackListener(int backlog);
+  ~LoopbackListener();
+  LoopbackListener(const LoopbackListener&) = delete;
+  LoopbackListener& operator=(const LoopbackListener&) = delete;
+  int fd() const { return socket_.fd; }
+  // "http://127.0.0.1:PORT/" + path (a leading "/" of path is dropped).
+  std::string url(std::string_view path) const;
+
+ private:
+  LoopbackSocket socket_;
+};
+
 class FakeBackend {
  public:
   struct TLS {

@@ -35,28 +35,23 @@ ScriptedReply json(std::string body, int status = 200) { return {status, {}, std
 class GzipFlood {
  public:
   GzipFlood() {
-    const auto socket = bindLoopback(16);
-    if (socket.fd < 0) ADD_FAILURE() << "no loopback port";
-    listener_ = socket.fd;
-    port_ = socket.port;
     acceptor_ = std::thread([this] { acceptConnections(); });
   }
   ~GzipFlood() {
     stopping_ = true;
     acceptor_.join();
     for (auto& thread : served_) thread.join();
-    ::close(listener_);
   }
-  std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + "/" + path; }
+  std::string url(const std::string& path) const { return listener_.url(path); }
   // Connections that the client closed while the answer went on.
   int closedByClient() const { return closed_.load(); }
 
  private:
   void acceptConnections() {
     while (!stopping_) {
-      pollfd listening{listener_, POLLIN, 0};
+      pollfd listening{listener_.fd(), POLLIN, 0};
       if (::poll(&listening, 1, 20) <= 0) continue;
-      const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+      const int fd = ::accept4(listener_.fd(), nullptr, nullptr, SOCK_CLOEXEC);
       if (fd >= 0) served_.emplace_back([this, fd] { flood(fd); });
     }
   }
@@ -95,8 +90,7 @@ class GzipFlood {
     ::close(fd);
   }
 
-  int listener_ = -1;
-  int port_ = 0;
+  LoopbackListener listener_{16};
   std::atomic<bool> stopping_{false};
   std::atomic<int> closed_{0};
   std::vector<std::thread> served_;  // acceptor thread only, until it is joined

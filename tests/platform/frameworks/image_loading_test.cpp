@@ -43,19 +43,14 @@ std::string pngBytes(std::uint32_t width, std::uint32_t height) {
 class StallingHost {
  public:
   explicit StallingHost(std::string answered = "/api/") : answered_(std::move(answered)) {
-    const auto socket = bindLoopback(4096);
-    if (socket.fd < 0) ADD_FAILURE() << "no loopback port";
-    listener_ = socket.fd;
-    port_ = socket.port;
     thread_ = std::thread([this] { serve(); });
   }
   ~StallingHost() {
     stopping_ = true;
     thread_.join();
     for (const auto& connection : connections_) ::close(connection.fd);
-    ::close(listener_);
   }
-  std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + "/" + path; }
+  std::string url(const std::string& path) const { return listener_.url(path); }
   int connections() const { return accepted_.load(); }
 
  private:
@@ -65,11 +60,11 @@ class StallingHost {
   };
   void serve() {
     while (!stopping_) {
-      std::vector<pollfd> fds{{listener_, POLLIN, 0}};
+      std::vector<pollfd> fds{{listener_.fd(), POLLIN, 0}};
       for (const auto& connection : connections_) fds.push_back({connection.fd, POLLIN, 0});
       if (::poll(fds.data(), fds.size(), 20) <= 0) continue;
       if (fds[0].revents & POLLIN) {
-        const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        const int fd = ::accept4(listener_.fd(), nullptr, nullptr, SOCK_CLOEXEC);
         if (fd >= 0) connections_.push_back({fd, {}}), ++accepted_;
       }
       for (std::size_t i = 1; i < fds.size(); ++i) {
@@ -94,8 +89,7 @@ class StallingHost {
   }
 
   std::string answered_;
-  int listener_ = -1;
-  int port_ = 0;
+  LoopbackListener listener_{4096};
   std::atomic<bool> stopping_{false};
   std::atomic<int> accepted_{0};
   std::vector<Connection> connections_;  // server thread only, until it is joined

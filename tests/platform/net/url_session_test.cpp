@@ -134,10 +134,6 @@ class RawHost {
  public:
   explicit RawHost(std::function<std::string(int)> head, int bytes = 0, double every = 0)
       : head_(std::move(head)), bytes_(bytes), every_(every) {
-    const auto socket = bindLoopback(64);
-    if (socket.fd < 0) ADD_FAILURE() << "no loopback port";
-    listener_ = socket.fd;
-    port_ = socket.port;
     thread_ = std::thread([this] { serve(); });
   }
   ~RawHost() {
@@ -145,9 +141,8 @@ class RawHost {
     thread_.join();
     for (const auto& connection : connections_)
       if (connection.fd >= 0) ::close(connection.fd);
-    ::close(listener_);
   }
-  std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + "/" + path; }
+  std::string url(const std::string& path) const { return listener_.url(path); }
   int connections() const { return accepted_.load(); }
   std::vector<std::string> heads() const {
     std::lock_guard lock(mutex_);
@@ -165,11 +160,11 @@ class RawHost {
   void serve() {
     std::vector<char> buffer(65536);
     while (!stopping_) {
-      std::vector<pollfd> fds{{listener_, POLLIN, 0}};
+      std::vector<pollfd> fds{{listener_.fd(), POLLIN, 0}};
       for (const auto& connection : connections_) fds.push_back({connection.fd, POLLIN, 0});
       ::poll(fds.data(), fds.size(), 10);
       if (fds[0].revents & POLLIN) {
-        const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        const int fd = ::accept4(listener_.fd(), nullptr, nullptr, SOCK_CLOEXEC);
         if (fd >= 0) connections_.push_back({fd, {}}), ++accepted_;
       }
       for (std::size_t i = 1; i < fds.size(); ++i) {
@@ -211,8 +206,7 @@ class RawHost {
   std::function<std::string(int)> head_;
   int bytes_;
   double every_;
-  int listener_ = -1;
-  int port_ = 0;
+  LoopbackListener listener_{64};
   std::atomic<bool> stopping_{false};
   std::atomic<int> accepted_{0};
   mutable std::mutex mutex_;

@@ -22,6 +22,7 @@
 #include "platform/foundation/file_kind.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/keychain/item_text.h"
+#include "platform/keychain/keychain_lock.h"
 
 namespace {
 
@@ -479,6 +480,18 @@ bool erasedByThisProcess(const std::string& directory, const std::string& name, 
   return false;
 }
 
+// Else the erase would be named again at every start that renews nothing. One try at the lock: a
+// program that holds it carried the erase out when it took it.
+void carryOutNamedErase(const std::string& directory) {
+  bool held = false;
+  {
+    std::lock_guard lock(heldMutex);
+    held = erasesHeldIn(directory) != nullptr;
+  }
+  if (held) carryOutEndedSaves(directory);
+  else KeychainLock::acquire(directory).reset();
+}
+
 bool holdsEraseOf(const std::string& directory, const std::string& name) {
   std::lock_guard lock(heldMutex);
   const auto* erased = erasesHeldIn(directory);
@@ -617,6 +630,7 @@ std::optional<KeychainItem> FileKeychainStore::load(const std::string& service, 
   if (!file || erasedByThisProcess(directory_, name, file->stamp)) return std::nullopt;
   if (file->erasedBySave) {
     tellErasedBySave(directory_ + "/" + name, file->stamp, service, account);
+    carryOutNamedErase(directory_);
     return std::nullopt;
   }
   std::string why = file->why.value_or("");

@@ -37,7 +37,9 @@ class FileKeychainStore final : public KeychainStore {
   // beside the item makes the erase hold for everyone once this program ends without carrying it
   // out, unless the add's file was whole by then: everyone reads that as the item. The next holder
   // of the lock carries either through, names an item so erased on standard error, and removes
-  // the files of writes whose program ended before it was done. Begins by doing so.
+  // the files of writes whose program ended before it was done. Begins by doing so. A read that
+  // names such an item first does so too, taking the lock unless this process holds it; it does
+  // not wait for another program's.
   static void beginLockedWrites(const std::string& directory);
   // Carries out the erases still hidden, then forgets them.
   static void endLockedWrites(const std::string& directory);

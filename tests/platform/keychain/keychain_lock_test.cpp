@@ -1,5 +1,6 @@
 #include "platform/keychain/keychain_lock.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -208,14 +209,15 @@ int endOf(pid_t child, bool kill) {
   return status;
 }
 
-// What a program that is not this one reads, standard error aside.
-std::optional<std::string> readInAnotherProcess(const std::string& dir) {
+// What a program that is not this one reads, its standard error going to `said`.
+std::optional<std::string> readInAnotherProcess(const std::string& dir, const std::string& said = "/dev/null") {
   int pipeFds[2];
   if (::pipe(pipeFds) != 0) return "<no pipe>";
   const pid_t reader = ::fork();
   if (reader == 0) {
     ::close(pipeFds[0]);
-    if (!std::freopen("/dev/null", "w", stderr)) ::_exit(1);
+    const int err = ::open(said.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (err < 0 || ::dup2(err, STDERR_FILENO) < 0) ::_exit(1);
     FileKeychainStore theirs(dir);
     const std::string data = dataIn(theirs).value_or("<none>");
     ::_exit(::write(pipeFds[1], data.data(), data.size()) == static_cast<ssize_t>(data.size()) ? 0 : 1);
@@ -258,7 +260,6 @@ TEST(KeychainLockTest, ASaveUnderTheLockEndedAtAnyStepLeavesTheOldItemErasedAndN
     EXPECT_TRUE(WIFSIGNALED(endOf(save.pid, true)));
     ::close(save.go);
 
-    EXPECT_EQ(readInAnotherProcess(dir.str()), after);
     // The next start reads the grant before or after it takes the lock: one line either way.
     FileKeychainStore next(dir.str());
     testing::internal::CaptureStderr();
@@ -268,6 +269,7 @@ TEST(KeychainLockTest, ASaveUnderTheLockEndedAtAnyStepLeavesTheOldItemErasedAndN
     EXPECT_EQ(std::pair(before, dataIn(next)), std::pair(after, after));
     EXPECT_EQ(said, after ? "" : "dorvale: keychain item not used: " + path +
                                      " (signin, OAuth) was erased by a program that ended while saving it, signed out\n");
+    EXPECT_EQ(readInAnotherProcess(dir.str()), after);
     std::vector<std::string> left{KeychainLock::kFileName};
     if (after) left.insert(left.begin(), fs::path(path).filename().string());
     EXPECT_EQ(namesIn(dir.str()), left);
@@ -300,4 +302,26 @@ TEST(KeychainLockTest, TheNextHolderOfTheLockRemovesOnlyTheFilesOfWritesWhosePro
   ::close(running.go);
   EXPECT_EQ(dataIn(store), "grant-2");
   EXPECT_EQ(namesIn(dir.str()), (std::vector<std::string>{item, KeychainLock::kFileName}));
+}
+
+TEST(KeychainLockTest, AnItemErasedByAKilledSaveIsNamedByTheFirstStartOnlyAndLeavesNoFile) {
+  KeychainStore::noteHoldsSignIn("signin", "OAuth");
+  TempDir dir, out;
+  FileKeychainStore store(dir.str());
+  const std::string path = store.pathForItem("signin", "OAuth");
+  ASSERT_EQ(store.add(grant("grant-1")), errSecSuccess);
+  const StoppedSave save = saveStoppedAt(dir.str(), "erased", true);
+  ASSERT_GT(save.pid, 0);
+  EXPECT_TRUE(WIFSIGNALED(endOf(save.pid, true)));
+  ::close(save.go);
+  // Its add, begun but cut short.
+  std::ofstream(path + ".add-Ab12Cd") << "{\"service\":";
+
+  const std::string first = out.str() + "/first", second = out.str() + "/second";
+  EXPECT_EQ(readInAnotherProcess(dir.str(), first), std::nullopt);
+  EXPECT_EQ(readInAnotherProcess(dir.str(), second), std::nullopt);
+  EXPECT_EQ(fileText(first), "dorvale: keychain item not used: " + path +
+                                 " (signin, OAuth) was erased by a program that ended while saving it, signed out\n");
+  EXPECT_EQ(fileText(second), "");
+  EXPECT_EQ(namesIn(dir.str()), std::vector<std::string>{KeychainLock::kFileName});
 }

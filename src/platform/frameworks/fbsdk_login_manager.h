@@ -63,7 +63,8 @@ class FBSDKLoginManager {
   void setLoginBehavior(FBSDKLoginBehavior behavior) { loginBehavior_ = behavior; }
 
   // Shows the login dialog over `fromViewController`. The handler runs once on the main run loop,
-  // never inside this call. A new token becomes the current access token before it runs.
+  // never inside this call. A new token becomes the current access token before it runs; that the
+  // keychain could not keep it is told after it, as the handler's sign-in went.
   virtual void logInWithReadPermissions(const std::vector<std::string>& permissions,
                                         const std::shared_ptr<UIViewController>& fromViewController,
                                         RequestTokenHandler handler);

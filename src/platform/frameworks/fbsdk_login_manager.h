@@ -22,6 +22,8 @@ enum class FBSDKLoginErrorCode : long {
   DialogFailed = 301,
   // The dialog's answer is not one of ours, or holds no token.
   InvalidRedirect = 302,
+  // The user did not finish the dialog in the time it waits.
+  DialogTimedOut = 303,
 };
 
 enum class FBSDKLoginBehavior { Native = 0, Browser = 1, SystemAccount = 2, Web = 3 };

@@ -259,7 +259,7 @@ TEST(WebLoginDialogTest, TheRedirectGivesATokenOnlyWithTheDialogsState) {
       {"state=s1&error=access_denied", true, std::nullopt, ""},
       {"state=other&error=access_denied", false, kInvalid, ""},
       {"state=s1&error=server_error", false, FBSDKLoginErrorCode::DialogFailed, ""},
-      {std::nullopt, true, std::nullopt, ""},
+      {std::nullopt, false, FBSDKLoginErrorCode::DialogTimedOut, ""},
   };
   for (const auto& c : cases) {
     std::optional<URL> redirect;

@@ -224,13 +224,11 @@ TEST_F(ProviderSignInTest, AZedodoSignInTheKeychainRefusesIsToldOnceAsNotKept) {
   std::vector<URL> opened;
   DAZSignIn::sharedInstance()->setFlow(std::make_shared<DAZOAuth2SignInFlow>(
       [] { return std::string("client-7"); }, [&](const URL& page) { return opened.push_back(page), true; }, 30));
-  const auto grant = [](const std::string& access, const std::string& refresh) {
-    const std::string body =
-        R"({"access_token":")" + access + R"(","refresh_token":")" + refresh + R"(","expires_in":3600})";
-    return ScriptedReply{200, {}, body, "application/json"};
-  };
-  server.reply("GET", "/oauth2/v3/userinfo", {200, {}, R"({"sub":"42","name":"Zed Odo"})", "application/json"});
-  server.replies("POST", "/o/oauth2/token", {grant("at-1", "rt-1"), grant("at-2", "rt-2")});
+  const auto json = [](const char* body) { return ScriptedReply{.body = body, .contentType = "application/json"}; };
+  server.reply("GET", "/oauth2/v3/userinfo", json(R"({"sub":"42","name":"Zed Odo"})"));
+  server.replies("POST", "/o/oauth2/token",
+                 {json(R"({"access_token":"at-1","refresh_token":"rt-1","expires_in":3600})"),
+                  json(R"({"access_token":"at-2","refresh_token":"rt-2","expires_in":3600})")});
 
   using Road = std::function<void(RefusingKeychainStore&)>;
   const Road browse = [&](RefusingKeychainStore& store) {

@@ -268,7 +268,9 @@ void DAZOAuth2SignInFlow::interactiveFinished(std::uint64_t attempt, const std::
     return;
   }
   const auto profile = pending->flow->userProfile().value_or(Value::Dictionary{});
-  if (!KeychainAuth::saveParamsToKeychainForName(kKeychainItemName, auth)) reportUnsavedSignIn();
+  // Whether the sign-in lasts is known once the delegate has kept its token, or not.
+  if (!KeychainAuth::saveParamsToKeychainForName(kKeychainItemName, auth))
+    reportUnsavedSignIn(UnsavedSignIn::Undecided);
   daz_oauth2::storeProfile(profile);
   pending->completion(userFor(auth, profile), std::nullopt);
 }

@@ -97,9 +97,10 @@ void DAZOAuth2StoredGrant::answered(const std::shared_ptr<Auth>& auth, const std
   // An answer without a usable refresh token leaves the grant as it was.
   if (!nonEmpty(auth->refreshToken())) auth->setRefreshToken(token);
   // Only over the grant just used: after a sign-out, or a newer sign-in, there is nothing to replace.
+  // A live session goes on whatever the keychain does; a restore lasts only if its token is kept.
   if (outcome.stillStored && auth->refreshToken() != token &&
       !KeychainAuth::saveParamsToKeychainForName(daz_oauth2::kKeychainItemName, auth))
-    reportUnsavedSignIn();
+    reportUnsavedSignIn(request_.session ? UnsavedSignIn::LastsUntilTheProgramEnds : UnsavedSignIn::Undecided);
   finish(std::move(outcome));
 }
 

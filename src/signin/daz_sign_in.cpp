@@ -1,6 +1,7 @@
 #include "signin/daz_sign_in.h"
 
 #include "platform/foundation/run_loop.h"
+#include "platform/keychain/unsaved_sign_in.h"
 #include "signin/daz_oauth2_sign_in_flow.h"
 #include "signin/daz_sign_in_error.h"
 
@@ -91,6 +92,9 @@ DAZSignInFlow::Completion DAZSignIn::finishOnMain(bool endedBySignOut) {
           if (user) self->currentUser_ = user;
         }
         if (auto delegate = self->delegate()) delegate->signIn(self, user, error);
+        // What the keychain would not save lasts as long as the user the delegate kept.
+        const bool kept = user && self->currentUser() == user;
+        settleUnsavedSignIns(kept ? UnsavedSignIn::LastsUntilTheProgramEnds : UnsavedSignIn::NotKept);
       });
     });
   };

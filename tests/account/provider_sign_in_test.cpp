@@ -110,6 +110,19 @@ TEST_F(ProviderSignInTest, TheWebDialogWithoutAnAppIdSaysSoOnceAndACancelledOneS
             std::tuple(nullptr, false, 0u, login));
 }
 
+TEST_F(ProviderSignInTest, AWebDialogLeftInTheBrowserUntilItsTimeRunsOutSaysSo) {
+  FBSDKLoginDialogPresenter::setCurrent(
+      std::make_shared<FBSDKWebLoginDialogPresenter>(0.05, [](const URL&, std::ostream&) { return true; }));
+  FBSDKSettings::setAppID("sample-app");
+  FBSDKSettings::setLoginDialogURL("http://127.0.0.1:9/dialog");
+  auto login = showLogin();
+  login->fbLoginButtonTap(*login->loginButton.lock());
+  ASSERT_TRUE(time.runUntil([&] { return alert() != nullptr; }, 10));
+  EXPECT_EQ(answerAlert(), "The Facebook sign-in was not completed. | -");
+  EXPECT_EQ(std::tuple(overlayShown(), server.requestCount()), std::tuple(false, 0u));
+  FBSDKSettings::setLoginDialogURL(std::nullopt);
+}
+
 // A Zedodo sign-in that waits in the browser until it is cancelled or answered.
 struct WaitingZedodoFlow : RecordingZedodoFlow {
   void signIn(const std::shared_ptr<DAZSignInUIDelegate>&, Completion completion) override {

@@ -9,9 +9,14 @@
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/localized_format.h"
 #include "platform/frameworks/fbsdk_access_token.h"
+#include "platform/ui/url_contents.h"
 #include "services/lecture_service.h"
 #include "services/profile_service.h"
+#include "signin/daz_oauth2_sign_in_flow.h"
+#include "signin/daz_oauth2_support.h"
 #include "support/refusing_keychain_store.h"
+#include "toolkit/oauth2_keychain_auth.h"
+#include "toolkit/oauth2_sign_in.h"
 
 namespace {
 
@@ -209,6 +214,57 @@ TEST_F(ProviderSignInTest, AProviderTokenTheKeychainRefusesEndsTheSignInThere) {
   zedodoSignsIn(zedodoProfile());
   EXPECT_EQ(std::tuple(sessionDelegate->calls, signInState()),
             std::tuple(Texts{"zedodoSigninError " + unsaved}, "- - - -"));
+}
+
+// The component's own flow, with the fake backend as provider: a sign-in whose token the keychain
+// refuses ends, and standard error says so once, whichever road it came by.
+TEST_F(ProviderSignInTest, AZedodoSignInTheKeychainRefusesIsToldOnceAsNotKept) {
+  const auto origin = server.baseUrl().substr(0, server.baseUrl().size() - 1);
+  ZSDK_ZTKOAuth2SignIn::setProviderHosts({origin, origin, "zedodo.com"});
+  std::vector<URL> opened;
+  DAZSignIn::sharedInstance()->setFlow(std::make_shared<DAZOAuth2SignInFlow>(
+      [] { return std::string("client-7"); }, [&](const URL& page) { return opened.push_back(page), true; }, 30));
+  const auto json = [](const char* body) { return ScriptedReply{.body = body, .contentType = "application/json"}; };
+  server.reply("GET", "/oauth2/v3/userinfo", json(R"({"sub":"42","name":"Zed Odo"})"));
+  server.replies("POST", "/o/oauth2/token",
+                 {json(R"({"access_token":"at-1","refresh_token":"rt-1","expires_in":3600})"),
+                  json(R"({"access_token":"at-2","refresh_token":"rt-2","expires_in":3600})")});
+
+  using Road = std::function<void(RefusingKeychainStore&)>;
+  const Road browse = [&](RefusingKeychainStore& store) {
+    store.setRefusing(true);
+    DAZSignIn::sharedInstance()->signIn();
+    ASSERT_TRUE(time.runUntil([&] { return !opened.empty(); }));
+    std::map<std::string, std::string> sent;
+    for (const auto& item : opened.back().queryItems()) sent[item.name] = item.value.value_or("");
+    EXPECT_TRUE(dataWithContentsOfURL(*URL::URLWithString(sent["redirect_uri"] + "?code=c-1&state=" + sent["state"]),
+                                      10));
+  };
+  const Road restore = [](RefusingKeychainStore& store) {
+    auto saved = ZSDK_ZTKOAuth2SignIn::standardZedodoAuthenticationForScope("openid", "client-7", std::nullopt);
+    saved->setRefreshToken("rt-1");
+    saved->setUserID("42");
+    ASSERT_TRUE(ZSDK_ZTKOAuth2KeychainAuth::saveParamsToKeychainForName(daz_oauth2::kKeychainItemName, saved));
+    store.setRefusing(true);
+    DAZSignIn::sharedInstance()->signInSilently();
+  };
+  for (const auto& [place, road] :
+       std::vector<std::pair<std::string, Road>>{{"/ro/signing-in", browse}, {"/ro/restoring", restore}}) {
+    SCOPED_TRACE(place);
+    const auto refusing = std::make_shared<RefusingKeychainStore>(KeychainFailure{place, "Read-only file system"});
+    KeychainStore::setCurrent(refusing);
+    sessionDelegate->calls.clear();
+    testing::internal::CaptureStderr();
+    road(*refusing);
+    waitFor([&] { return !sessionDelegate->calls.empty(); });
+    time.runUntilIdle();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "dorvale: cannot save the sign-in in " + place + " (Read-only file system): it was not kept\n");
+    EXPECT_EQ(std::tuple(sessionDelegate->calls.size(), signInState()), std::tuple(1u, "- - - -"));
+  }
+  // No sign-out of this flow goes to the provider once it is gone.
+  DAZSignIn::sharedInstance()->setFlow(nullptr);
+  ZSDK_ZTKOAuth2SignIn::setProviderHosts({});
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "platform/foundation/run_loop.h"
+#include "platform/keychain/unsaved_sign_in.h"
 
 namespace {
 
@@ -40,6 +41,8 @@ void FBSDKLoginManager::logInWithReadPermissions(const std::vector<std::string>&
   auto finish = [handler = std::move(handler)](std::shared_ptr<FBSDKLoginManagerLoginResult> result,
                                                std::optional<NSError> error) {
     RunLoop::main().post([handler, result = std::move(result), error = std::move(error)] {
+      // A token the cache cannot keep lasts as long as the handler keeps the sign-in.
+      UndecidedSignIn undecided;
       if (!error && result && !result->isCancelled() && result->token()) {
         FBSDKAccessToken::setCurrentAccessToken(result->token());
       }

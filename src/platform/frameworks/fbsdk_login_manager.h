@@ -22,6 +22,8 @@ enum class FBSDKLoginErrorCode : long {
   DialogFailed = 301,
   // The dialog's answer is not one of ours, or holds no token.
   InvalidRedirect = 302,
+  // The user did not finish the dialog in the time it waits.
+  DialogTimedOut = 303,
 };
 
 enum class FBSDKLoginBehavior { Native = 0, Browser = 1, SystemAccount = 2, Web = 3 };
@@ -63,7 +65,8 @@ class FBSDKLoginManager {
   void setLoginBehavior(FBSDKLoginBehavior behavior) { loginBehavior_ = behavior; }
 
   // Shows the login dialog over `fromViewController`. The handler runs once on the main run loop,
-  // never inside this call. A new token becomes the current access token before it runs.
+  // never inside this call. A new token becomes the current access token before it runs; that the
+  // keychain could not keep it is told after it, as the handler's sign-in went.
   virtual void logInWithReadPermissions(const std::vector<std::string>& permissions,
                                         const std::shared_ptr<UIViewController>& fromViewController,
                                         RequestTokenHandler handler);

@@ -49,7 +49,8 @@ std::string joined(const std::vector<std::string>& names) {
 std::pair<std::shared_ptr<FBSDKLoginManagerLoginResult>, std::optional<NSError>>
 FBSDKWebLoginDialogPresenter::resultOfRedirect(const std::optional<URL>& redirect, const std::string& state,
                                                const std::vector<std::string>& permissions) {
-  if (!redirect) return {FBSDKLoginManagerLoginResult::cancelled(), std::nullopt};
+  if (!redirect)
+    return {nullptr, loginError(FBSDKLoginErrorCode::DialogTimedOut, "The Facebook sign-in was not completed.")};
   std::map<std::string, std::string> query;
   for (const auto& item : redirect->queryItems()) query.emplace(item.name, item.value.value_or(""));
   // Anyone on this machine can reach the loopback port; only the page we opened knows the state.

@@ -17,8 +17,9 @@
 // FBSDKSettings::appID()) in the user's browser. The page sends the user back to a loopback
 // redirect on 127.0.0.1 with the answer in its fragment or query: the `state` it was given and
 // either `access_token` (with `user_id`, `expires_in`, `granted_scopes` and `denied_scopes` when
-// known) or `error`. A refusal (error=access_denied), a dialog left unanswered for `timeout`
-// seconds and one given up through BrowserSignIns::cancelAll() are cancels. Without an app id no
+// known) or `error`. A refusal (error=access_denied) and a dialog given up through
+// BrowserSignIns::cancelAll() are cancels; one left unanswered for `timeout` seconds fails with
+// DialogTimedOut, so that the user hears why nothing came of it. Without an app id no
 // dialog opens and the login fails with DialogUnavailable. The browser's last page is worded from
 // the very result the login gets: the answer arrived (the program goes on with the sign-in),
 // cancelled, or that error.

@@ -17,6 +17,7 @@
 #include "platform/frameworks/fbsdk_settings.h"
 #include "platform/frameworks/fbsdk_web_login_dialog.h"
 #include "platform/keychain/memory_keychain_store.h"
+#include "platform/keychain/unsaved_sign_in.h"
 #include "platform/net/url_session.h"
 #include "platform/ui/browser_sign_ins.h"
 #include "platform/ui/url_contents.h"
@@ -195,6 +196,30 @@ TEST_F(LoginManagerTest, ALoginWithATokenMakesItCurrentBeforeTheHandlerAndLogOut
   EXPECT_FALSE(FBSDKAccessToken::currentAccessToken());
 }
 
+// The cache's line waits for the handler: a sign-in it ends is told once, as not kept; one it keeps
+// is told as lasting.
+TEST_F(LoginManagerTest, ATokenTheCacheCannotKeepIsToldAsTheHandlersSignInWent) {
+  FBSDKAccessToken::startTokenCache();
+  presenter->result = std::make_shared<FBSDKLoginManagerLoginResult>(
+      std::make_shared<FBSDKAccessToken>("tok", std::set<std::string>{}, std::set<std::string>{}, "123", "u1"), false,
+      std::set<std::string>{}, std::set<std::string>{});
+  for (const bool kept : {false, true}) {
+    const std::string place = kept ? "/kept/cache" : "/ended/cache";
+    const auto refusing = std::make_shared<RefusingKeychainStore>(KeychainFailure{place, "Read-only file system"});
+    KeychainStore::setCurrent(refusing);
+    refusing->setRefusing(true);
+    testing::internal::CaptureStderr();
+    manager.logInWithReadPermissions({}, nullptr, [kept](auto, auto) {
+      if (!kept) reportUnsavedSignIn(UnsavedSignIn::NotKept);
+    });
+    time.runUntilIdle();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "dorvale: cannot save the sign-in in " + place + " (Read-only file system): " +
+                  (kept ? "it lasts until the program ends\n" : "it was not kept\n"));
+  }
+  KeychainStore::setCurrent(std::make_shared<MemoryKeychainStore>());
+}
+
 TEST_F(LoginManagerTest, CancelledFailedAndUnavailableLoginsLeaveTheCurrentTokenAlone) {
   auto existing =
       std::make_shared<FBSDKAccessToken>("old", std::set<std::string>{}, std::set<std::string>{}, "123", "u1");
@@ -234,7 +259,7 @@ TEST(WebLoginDialogTest, TheRedirectGivesATokenOnlyWithTheDialogsState) {
       {"state=s1&error=access_denied", true, std::nullopt, ""},
       {"state=other&error=access_denied", false, kInvalid, ""},
       {"state=s1&error=server_error", false, FBSDKLoginErrorCode::DialogFailed, ""},
-      {std::nullopt, true, std::nullopt, ""},
+      {std::nullopt, false, FBSDKLoginErrorCode::DialogTimedOut, ""},
   };
   for (const auto& c : cases) {
     std::optional<URL> redirect;

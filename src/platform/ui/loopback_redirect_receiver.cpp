@@ -127,8 +127,9 @@ struct LoopbackRedirectReceiver::State {
   // its peer, answered (`target` then holds an answer's target) or over-long.
   bool readFrom(Connection& c, std::optional<std::string>& target) const {
     char buffer[4096];
-    ssize_t n;
-    while ((n = ::recv(c.fd, buffer, sizeof buffer, MSG_DONTWAIT)) > 0) {
+    while (true) {
+      const ssize_t n = ::recv(c.fd, buffer, sizeof buffer, MSG_DONTWAIT);
+      if (n <= 0) return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
       const std::size_t searched = c.head.size() < 3 ? 0 : c.head.size() - 3;
       c.head.append(buffer, static_cast<std::size_t>(n));
       if (auto request = takeRequest(c, searched)) {
@@ -136,8 +137,9 @@ struct LoopbackRedirectReceiver::State {
         return false;
       }
       if (c.head.size() > kMaxRequestHead) return false;
+      // A short read took all there was.
+      if (static_cast<std::size_t>(n) < sizeof buffer) return true;
     }
-    return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
   }
 
   // Reads every connection `arrived` picks by index; those done with are closed.

@@ -18,10 +18,13 @@
 
 namespace {
 
-// A browser may open a few connections ahead (and send nothing on them); each gets this much.
-// Beyond it, one that has sent nothing makes room, and every one has kHeadDeadline to send its head.
-constexpr std::size_t kMaxConnections = 8;
+// A browser may open a few connections ahead (and send nothing on them), and local processes may
+// hold many. Beyond this many a newcomer takes the slot of another (makeRoom), and every one has
+// kHeadDeadline to send its head.
+constexpr std::size_t kMaxConnections = 64;
 constexpr std::size_t kMaxRequestHead = 16 * 1024;
+// Without a descriptor to spare and none of ours to give up, the listener rests this long.
+constexpr auto kListenerRest = std::chrono::milliseconds(100);
 
 // Text from the query goes into the page: nothing of it may become markup.
 std::string escapedHTML(std::string_view text) {
@@ -76,12 +79,6 @@ Steady::duration after(TimeInterval seconds) {
   return std::chrono::duration_cast<Steady::duration>(std::chrono::duration<double>(seconds));
 }
 
-// Bytes read or waiting to be read: such a connection may be the browser's, however slow.
-bool sentSomething(const Connection& c) {
-  char byte;
-  return !c.head.empty() || ::recv(c.fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
-}
-
 }  // namespace
 
 struct LoopbackRedirectReceiver::State {
@@ -99,9 +96,10 @@ struct LoopbackRedirectReceiver::State {
   }
 
   // The request target of a complete GET head that carries a query, answered; "" for another
-  // complete request (answered too); nothing until the head is complete.
-  std::optional<std::string> takeRequest(Connection& c) const {
-    auto end = c.head.find("\r\n\r\n");
+  // complete request (answered too); nothing until the head is complete. The head's end is looked
+  // for from `from` on: what came before was searched already.
+  std::optional<std::string> takeRequest(Connection& c, std::size_t from) const {
+    auto end = c.head.find("\r\n\r\n", from);
     if (end == std::string::npos) return std::nullopt;
     auto lineEnd = c.head.find("\r\n");
     std::string line = c.head.substr(0, lineEnd);
@@ -125,14 +123,57 @@ struct LoopbackRedirectReceiver::State {
     return target;
   }
 
+  // Reads what has arrived without waiting. False once the connection is done with: closed by
+  // its peer, answered (`target` then holds an answer's target) or over-long.
+  bool readFrom(Connection& c, std::optional<std::string>& target) const {
+    char buffer[4096];
+    while (true) {
+      const ssize_t n = ::recv(c.fd, buffer, sizeof buffer, MSG_DONTWAIT);
+      if (n <= 0) return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
+      const std::size_t searched = c.head.size() < 3 ? 0 : c.head.size() - 3;
+      c.head.append(buffer, static_cast<std::size_t>(n));
+      if (auto request = takeRequest(c, searched)) {
+        if (!request->empty()) target = std::move(request);
+        return false;
+      }
+      if (c.head.size() > kMaxRequestHead) return false;
+      // A short read took all there was.
+      if (static_cast<std::size_t>(n) < sizeof buffer) return true;
+    }
+  }
+
+  // Reads every connection `arrived` picks by index; those done with are closed.
+  template <class Arrived>
+  void readArrived(std::vector<Connection>& connections, std::optional<std::string>& target, Arrived arrived) const {
+    for (std::size_t i = connections.size(); i-- > 0 && !target;) {
+      if (!arrived(i) || readFrom(connections[i], target)) continue;
+      ::close(connections[i].fd);
+      connections.erase(connections.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+  }
+
+  // Brings the connections below `limit`. What has already arrived is read first, so a head that
+  // came whole is answered; then the oldest connection that has sent nothing goes, else the oldest
+  // whose head is still not whole: a browser sends its head at once.
+  void makeRoom(std::vector<Connection>& connections, std::optional<std::string>& target, std::size_t limit) const {
+    readArrived(connections, target, [](std::size_t) { return true; });
+    while (!target && !connections.empty() && connections.size() >= limit) {
+      auto victim =
+          std::find_if(connections.begin(), connections.end(), [](const Connection& c) { return c.head.empty(); });
+      if (victim == connections.end()) victim = connections.begin();
+      ::close(victim->fd);
+      connections.erase(victim);
+    }
+  }
+
   // On the thread: the first GET's target, or nothing once the time is up or the owner left.
   std::optional<std::string> wait(TimeInterval timeout) {
     const auto deadline = Steady::now() + after(timeout);
     std::vector<Connection> connections;
-    auto closeAll = [&] {
-      for (auto& c : connections) ::close(c.fd);
-    };
-    while (true) {
+    std::optional<std::string> target;
+    Steady::time_point listenerRests{};
+    std::vector<pollfd> fds;
+    while (!target) {
       const auto now = Steady::now();
       if (now >= deadline) break;
       // Silent or slow local clients may not hold the slots the browser's answer needs.
@@ -145,54 +186,43 @@ struct LoopbackRedirectReceiver::State {
           next = std::min(next, connections[i].headDue);
         }
       }
-      // With every slot taken by a connection that sent something, a new one waits in the
-      // backlog until a slot frees rather than being turned away.
-      const bool room =
-          connections.size() < kMaxConnections ||
-          std::any_of(connections.begin(), connections.end(), [](const Connection& c) { return !sentSomething(c); });
-      std::vector<pollfd> fds{{wake[0], POLLIN, 0}, {listener, static_cast<short>(room ? POLLIN : 0), 0}};
+      // The listener is read whatever the slots hold, so the browser's connection never waits
+      // behind local ones for a slot to free.
+      const bool listening = listenerRests <= now;
+      if (!listening) next = std::min(next, listenerRests);
+      fds.assign({{wake[0], POLLIN, 0}, {listener, static_cast<short>(listening ? POLLIN : 0), 0}});
       for (const auto& c : connections) fds.push_back({c.fd, POLLIN, 0});
       const auto untilNext = std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
-      int ready = ::poll(fds.data(), fds.size(), static_cast<int>(std::min<long long>(untilNext, 1000)));
+      int ready = ::poll(fds.data(), fds.size(), static_cast<int>(std::clamp<long long>(untilNext, 0, 1000)));
       if (ready < 0 && errno != EINTR) break;
       if (ready <= 0) continue;
       if (fds[0].revents) break;
-      for (std::size_t i = fds.size(); i-- > 2;) {
-        if (!fds[i].revents) continue;
-        auto& c = connections[i - 2];
-        char buffer[4096];
-        ssize_t n = ::recv(c.fd, buffer, sizeof buffer, 0);
-        if (n > 0) c.head.append(buffer, static_cast<std::size_t>(n));
-        std::optional<std::string> target;
-        if (n > 0) target = takeRequest(c);
-        if (target && !target->empty()) {
-          closeAll();
-          return target;
-        }
-        if (n <= 0 || target || c.head.size() > kMaxRequestHead) {
-          ::close(c.fd);
-          connections.erase(connections.begin() + static_cast<std::ptrdiff_t>(i - 2));
-        }
-      }
-      if (fds[1].revents & POLLIN) admit(connections);
+      readArrived(connections, target, [&](std::size_t i) { return fds[i + 2].revents != 0; });
+      if (!target && (fds[1].revents & POLLIN)) admit(connections, target, listenerRests);
     }
-    closeAll();
-    return std::nullopt;
+    for (auto& c : connections) ::close(c.fd);
+    return target;
   }
 
-  // All slots taken: the newcomer replaces the oldest connection that has sent nothing, if any.
-  void admit(std::vector<Connection>& connections) const {
+  // A newcomer always gets a slot: the browser's connection may come after any number of others.
+  void admit(std::vector<Connection>& connections, std::optional<std::string>& target,
+             Steady::time_point& listenerRests) const {
     int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) return;
-    if (connections.size() >= kMaxConnections) {
-      auto idle =
-          std::find_if(connections.begin(), connections.end(), [](const Connection& c) { return !sentSomething(c); });
-      if (idle == connections.end()) {
-        ::close(fd);
-        return;
+    if (fd < 0) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == ECONNABORTED || errno == EINTR) return;
+      // Out of descriptors, one of ours gives its own up; with none of ours, or another fault, the
+      // listener rests rather than spins.
+      if ((errno == EMFILE || errno == ENFILE) && !connections.empty()) {
+        makeRoom(connections, target, connections.size());
+      } else {
+        listenerRests = Steady::now() + kListenerRest;
       }
-      ::close(idle->fd);
-      connections.erase(idle);
+      return;
+    }
+    if (connections.size() >= kMaxConnections) makeRoom(connections, target, kMaxConnections);
+    if (target) {
+      ::close(fd);
+      return;
     }
     connections.push_back({fd, {}, Steady::now() + after(headDeadline)});
   }
@@ -225,7 +255,7 @@ std::unique_ptr<LoopbackRedirectReceiver> LoopbackRedirectReceiver::start(TimeIn
   auto state = std::make_shared<State>();
   state->judge = std::move(judge);
   state->headDeadline = headDeadline;
-  state->listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  state->listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (state->listener < 0 || ::pipe2(state->wake, O_CLOEXEC) != 0) return nullptr;
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -233,7 +263,7 @@ std::unique_ptr<LoopbackRedirectReceiver> LoopbackRedirectReceiver::start(TimeIn
   address.sin_port = 0;
   socklen_t length = sizeof address;
   if (::bind(state->listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(state->listener, 8) != 0 ||
+      ::listen(state->listener, SOMAXCONN) != 0 ||
       ::getsockname(state->listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     return nullptr;
   }

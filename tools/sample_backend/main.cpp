@@ -6,8 +6,8 @@
 // It prints "DEMO <e-mail> <password>" ("DEMO <e-mail>" once that password was changed) and then
 // "LISTENING <port>" when it takes calls, and stops on SIGINT, SIGTERM or SIGHUP. --dump prints
 // what DIR holds instead of serving. One backend at a time serves a DIR: a second one exits with
-// status 3. Its request log goes to standard error, or with --request-log to DIR/requests.log,
-// where its lines about itself ("sample_backend: ...") go to standard error as well.
+// status 3. Its request log goes to standard error, or with --request-log to DIR/requests.log;
+// its lines about itself ("sample_backend: ...") then go to standard error as well.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -143,7 +143,7 @@ int main(int argc, char* argv[]) {
   const auto options = parseOptions(argc, argv);
   if (!options) return usage();
   const auto& [port, dataDir, dump, requestLog, settings] = *options;
-  // All it writes is its data, private from the start: the store, its journals, the lock.
+  // All it writes is its data, private from the start: the store, its journals, the lock, the log.
   ::umask(077);
 
   // Signals wait for the thread below; every thread started later inherits the mask.

@@ -1,7 +1,6 @@
-// What was planted in the backend's directory of a shared data directory: the backend does not
-// start, its one line names the path and why, and what the plant points at is left as it was.
+// What was planted where the backend keeps its state: it does not start, its one line names the
+// path and why, and what the plant points at is left as it was.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,92 +16,56 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class PlantedDataDirTest : public testing::Test {
- protected:
-  void SetUp() override {
-    fs::create_directory(elsewhere_);
-    std::ofstream(victim_) << "kept\n";
-    fs::permissions(victim_, fs::perms(0644));
-    fs::permissions(elsewhere_, fs::perms(0755));
-  }
-
-  // The backend's terminal output when it refuses to start on `state_`.
-  std::string refusedRun() {
-    const auto run = runCommand("timeout 10 '" SAMPLE_BACKEND_EXECUTABLE "' --request-log --data '" + state_.string() +
-                                "' 2>&1 </dev/null");
-    EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 1) << run.status << ": " << run.output;
-    return run.output;
-  }
-
-  void expectElsewhereKept() {
-    std::ifstream in(victim_);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "kept\n");
-    EXPECT_EQ(fs::status(victim_).permissions(), fs::perms(0644));
-    EXPECT_EQ(fs::status(elsewhere_).permissions(), fs::perms(0755));
-    EXPECT_EQ(std::distance(fs::directory_iterator(elsewhere_), {}), 1);
-  }
-
-  static mode_t mode(const fs::path& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
-  }
-
-  TempDir dir_{"planted"};
-  const fs::path elsewhere_ = dir_.path() / "elsewhere";
-  const fs::path victim_ = elsewhere_ / "file";
-  const fs::path state_ = dir_.path() / "sample_backend";
-};
-
-TEST_F(PlantedDataDirTest, LinksInItsPlaceOrInItAndHardLinkedFilesAreRefused) {
-  struct Plant {
-    const char* name;  // in the backend's directory; empty for the directory itself
-    bool hard;
+TEST(PlantedDataDirTest, LinksHardLinksAndSharedOrForeignDirectoriesAreRefusedAndLeftAsTheyWere) {
+  const TempDir dir("planted");
+  const fs::path elsewhere = dir.path() / "elsewhere", victim = elsewhere / "file", state = dir.path() / "state";
+  fs::create_directory(elsewhere);
+  std::ofstream(victim) << "kept\n";
+  fs::permissions(victim, fs::perms(0644));
+  enum Kind { Link, HardLink, Mode0777, Sticky, Foreign };
+  const struct {
+    const char* name;  // in the state directory; empty for the directory itself
+    Kind kind;
     const char* why;
+  } plants[] = {
+      {"", Link, "it is a symbolic link"},
+      {"sample_backend.lock", Link, "it is a symbolic link"},
+      {"requests.log", Link, "it is a symbolic link"},
+      {"sample_backend.sqlite3", Link, "it is a symbolic link"},
+      {"notes.txt", Link, "it is a symbolic link"},
+      {"sample_backend.lock", HardLink, "it has other names"},
+      {"requests.log", HardLink, "it has other names"},
+      {"sample_backend.sqlite3-wal", HardLink, "it has other names"},
+      {"", Mode0777, "it is shared"},
+      {"", Sticky, "it is shared"},
+      {"", Foreign, "it belongs to another user"},
   };
-  const Plant plants[] = {
-      {"", false, "it is a symbolic link"},
-      {"sample_backend.lock", false, "it is a symbolic link"},
-      {"requests.log", false, "it is a symbolic link"},
-      {"sample_backend.sqlite3", false, "it is a symbolic link"},
-      {"sample_backend.sqlite3-wal", false, "it is a symbolic link"},
-      {"notes.txt", false, "it is a symbolic link"},
-      {"sample_backend.lock", true, "it has other names (hard links)"},
-      {"requests.log", true, "it has other names (hard links)"},
-      {"sample_backend.sqlite3", true, "it has other names (hard links)"},
-  };
-  for (const auto& plant : plants) {
-    SCOPED_TRACE(std::string(plant.name) + (plant.hard ? " (hard)" : ""));
-    fs::remove_all(state_);
-    const fs::path planted = *plant.name ? state_ / plant.name : state_;
-    if (*plant.name) fs::create_directory(state_);
-    if (plant.hard) {
-      fs::create_hard_link(victim_, planted);
-    } else {
-      fs::create_symlink(*plant.name ? victim_ : elsewhere_, planted);
+  for (const auto& [name, kind, why] : plants) {
+    SCOPED_TRACE(std::string(name) + ": " + why);
+    fs::remove_all(state);
+    const fs::path planted = *name ? state / name : state;
+    if (kind == Foreign && ::geteuid() != 0) GTEST_SKIP() << "giving a directory to another user takes root";
+    if (kind != Link || *name) {
+      fs::create_directory(state);
+      fs::permissions(state, fs::perms(kind == Mode0777 || kind == Foreign ? 0777 : kind == Sticky ? 01770 : 0700));
     }
-    EXPECT_NE(refusedRun().find("sample_backend: will not use " + planted.string() + ": " + plant.why),
-              std::string::npos);
-    fs::remove(planted);
-    expectElsewhereKept();
+    if (kind == Link) fs::create_symlink(*name ? victim : elsewhere, planted);
+    if (kind == HardLink) fs::create_hard_link(victim, planted);
+    if (kind == Foreign) {
+      ASSERT_EQ(::chown(state.c_str(), 65534, 65534), 0);
+    }
+    const fs::perms mode = fs::status(state).permissions();
+
+    const auto run = runCommand("timeout 10 '" SAMPLE_BACKEND_EXECUTABLE "' --request-log --data '" + state.string() +
+                                "' 2>&1 </dev/null");
+    EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 1) << run.status;
+    EXPECT_EQ(run.output.rfind("sample_backend: will not use " + planted.string() + ": " + why, 0), 0u) << run.output;
+    std::ifstream in(victim);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "kept\n");
+    EXPECT_EQ(fs::status(victim).permissions(), fs::perms(0644));
+    EXPECT_EQ(fs::status(state).permissions(), mode);
+    EXPECT_EQ(std::distance(fs::directory_iterator(elsewhere), {}), 1);
   }
-}
-
-TEST_F(PlantedDataDirTest, ASharedDirectoryOrOneOfAnotherUserIsRefusedAndKeepsItsMode) {
-  fs::create_directory(state_);
-  ::chmod(state_.c_str(), 01770);
-  EXPECT_NE(refusedRun().find(state_.string() + ": it is shared"), std::string::npos);
-  EXPECT_EQ(mode(state_), 01770u);
-  ::chmod(state_.c_str(), 0777);
-  EXPECT_NE(refusedRun().find(state_.string() + ": it is shared"), std::string::npos);
-  EXPECT_EQ(mode(state_), 0777u);
-  EXPECT_TRUE(fs::is_empty(state_));
-
-  if (::geteuid() != 0) GTEST_SKIP() << "giving a directory to another user takes root";
-  ::chmod(state_.c_str(), 0755);
-  ASSERT_EQ(::chown(state_.c_str(), 65534, 65534), 0);
-  EXPECT_NE(refusedRun().find(state_.string() + ": it belongs to another user"), std::string::npos);
-  EXPECT_EQ(mode(state_), 0755u);
-  EXPECT_TRUE(fs::is_empty(state_));
 }
 
 }  // namespace

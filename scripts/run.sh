@@ -26,17 +26,21 @@ fi
 build dorvale sample_backend
 
 STATE=$DATA/sample_backend
-(umask 077 && mkdir -p "$STATE")
-# Its request log, created by the redirect, is private as well.
-coproc BACKEND { umask 077; exec "$BUILD/tools/sample_backend/sample_backend" --data "$STATE" 2>>"$STATE/requests.log"; }
-SERVER=$BACKEND_PID
+LOG=$STATE/requests.log
+# The backend makes its directory and request log private itself and refuses what it did not make
+# there (a shell redirect would follow a link planted in the log's place). Its lines about itself
+# come here with its banner, so nothing is read back from a file in that directory.
+exec {BACKEND}< <(umask 077; exec "$BUILD/tools/sample_backend/sample_backend" --data "$STATE" --request-log 2>&1 </dev/null)
+SERVER=$!
 trap 'kill "$SERVER" 2>/dev/null || true; wait "$SERVER" 2>/dev/null || true' EXIT
 trap 'exit 130' INT TERM
-PORT="" DEMO=""
-while read -r word rest <&"${BACKEND[0]}"; do
+PORT="" DEMO="" REASON=""
+while read -r word rest <&"$BACKEND"; do
   case $word in
     DEMO) DEMO=$rest ;;
     LISTENING) PORT=$rest; break ;;
+    # Its own reason comes last.
+    sample_backend:) REASON=$rest ;;
   esac
 done
 if [ -z "$PORT" ]; then
@@ -44,22 +48,25 @@ if [ -z "$PORT" ]; then
   wait "$SERVER" || STATUS=$?
   if [ "$STATUS" -eq 3 ]; then
     # Its own advice names --data, which this script sets from DORVALE_DATA_DIR.
-    HOLDER=$(cat "$STATE/sample_backend.lock" 2>/dev/null || true)
-    echo "The sample backend did not start: another one (process ${HOLDER:-unknown}) is already running on $STATE;" \
+    HOLDER=unknown
+    [[ $REASON =~ \(process\ ([0-9]+)\) ]] && HOLDER=${BASH_REMATCH[1]}
+    echo "The sample backend did not start: another one (process $HOLDER) is already running on $STATE;" \
       "stop it, or give this run other data with DORVALE_DATA_DIR=DIR." >&2
     exit 1
   fi
-  # Its own reason comes last.
-  REASON=$(grep '^sample_backend: ' "$STATE/requests.log" | tail -n 1 || true)
-  echo "The sample backend did not start${REASON:+: ${REASON#sample_backend: }}; see $STATE/requests.log" >&2
+  # The log is named only when it is the user's own file, not a link planted in its place.
+  SEE=""
+  if [ -f "$LOG" ] && [ ! -L "$LOG" ] && [ -O "$LOG" ]; then SEE="; see $LOG"; fi
+  echo "The sample backend did not start${REASON:+: $REASON}$SEE" >&2
   exit 1
 fi
+exec {BACKEND}<&-
 echo "Sample backend at http://127.0.0.1:$PORT/BrevantTest/ (state in $STATE)." >&2
 case $DEMO in
   *" "*) echo "Sign in with e-mail ${DEMO% *} and password ${DEMO#* }." >&2 ;;
   *) echo "Sign in with e-mail $DEMO and its password (the demo password was changed)." >&2 ;;
 esac
-echo "The backend's request log is $STATE/requests.log; the client's developer log is $(dirname "$STATE")/dorvale.log." >&2
+echo "The backend's request log is $LOG; the client's developer log is $(dirname "$STATE")/dorvale.log." >&2
 # Facebook's dialog and Graph calls and the Zedodo provider go to the sample backend's stand-ins
 # too (Facebook for a sample app id), unless set.
 export DORVALE_FACEBOOK_DIALOG_URL=${DORVALE_FACEBOOK_DIALOG_URL:-http://127.0.0.1:$PORT/facebook/dialog/oauth}

@@ -98,7 +98,9 @@ struct ZAI::Impl : std::enable_shared_from_this<ZAI::Impl> {
   ZAIHitStore* openStore() {
     if (!storeTried) {
       storeTried = true;
-      store = ZAIHitStore::open(databasePath);
+      std::string refused;
+      store = ZAIHitStore::open(databasePath, &refused);
+      if (!refused.empty()) std::fprintf(stderr, "dorvale: no analytics this run: %s\n", refused.c_str());
       if (store) {
         auto stored = store->property(kClientIdProperty);
         clientId = stored ? *stored : makeClientId();

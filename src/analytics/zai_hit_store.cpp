@@ -6,7 +6,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <system_error>
+#include <tl/expected.hpp>
+
+#include "platform/foundation/file_kind.h"
 
 namespace {
 
@@ -38,31 +43,77 @@ class Statement {
   sqlite3_stmt* stmt_ = nullptr;
 };
 
-// The hits tell what the student looked at: what is created here is the owner's alone. SQLite
-// would create the file under the umask, and gives its journals the file's mode.
-void preparePrivately(const std::string& path) {
-  const auto folder = std::filesystem::path(path).parent_path();
+// Opens `path` without following a link, and only when it is `kind` and this user's: the data
+// directory above may be shared, and the hits tell what the student looked at. A mode an
+// earlier version left open is closed; a shared folder is refused instead, as closing it would
+// lock its other users out.
+tl::expected<void, std::string> checkOwn(const std::string& path, int flags, mode_t kind) {
+  // Non-blocking, so that a named pipe in its place is refused rather than waited on.
+  const int fd = ::open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+  struct stat st {};
+  if (fd < 0) {
+    const int error = errno;
+    const bool otherKind = ::lstat(path.c_str(), &st) == 0 && (st.st_mode & S_IFMT) != kind;
+    return tl::unexpected(path + ": " + (otherKind ? "it is " + fileKindText(st.st_mode) : std::strerror(error)));
+  }
+  const mode_t privateMode = kind == S_IFDIR ? 0700 : 0600;
+  std::string why;
+  if (::fstat(fd, &st) != 0) {
+    why = std::strerror(errno);
+  } else if ((st.st_mode & S_IFMT) != kind) {
+    why = "it is " + fileKindText(st.st_mode);
+  } else if (st.st_uid != ::geteuid()) {
+    why = "it belongs to another user";
+  } else if (kind == S_IFDIR && (st.st_mode & (S_IWOTH | S_ISVTX))) {
+    why = "it is shared (writable by everyone, or sticky)";
+  } else if (kind != S_IFDIR && st.st_nlink > 1) {
+    why = "it has other names (hard links), which writing it would change too";
+  } else if ((st.st_mode & 07777) != privateMode && ::fchmod(fd, privateMode) != 0) {
+    why = std::strerror(errno);
+  }
+  ::close(fd);
+  if (why.empty()) return {};
+  return tl::unexpected(path + ": " + why);
+}
+
+// The path to give SQLite once the folder, the store (made when missing: SQLite would create it
+// under the umask, and gives its journals the file's mode) and its journals are checked; SQLite
+// refuses links anywhere on it, so those above the folder, which the user chose, are resolved.
+tl::expected<std::string, std::string> preparePrivately(const std::string& path) {
+  const std::filesystem::path file(path);
+  const auto folder = file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
   std::string prefix;
   for (const auto& part : folder) {
     prefix = (std::filesystem::path(prefix) / part).string();
-    if (::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) return;
+    if (::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) break;
   }
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
-  if (fd < 0) return;
-  // Earlier versions created it readable by everyone.
-  struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) != 0)
-    ::fchmod(fd, st.st_mode & 0700);
-  ::close(fd);
+  auto checked = checkOwn(folder.string(), O_RDONLY | O_DIRECTORY, S_IFDIR).and_then([&] {
+    return checkOwn(path, O_RDWR | O_CREAT, S_IFREG);
+  });
+  for (const char* journal : {"-journal", "-wal", "-shm"}) {
+    const std::string name = path + journal;
+    struct stat st {};
+    // SQLite makes and removes them as it goes.
+    if (checked && ::lstat(name.c_str(), &st) == 0) checked = checkOwn(name, O_RDONLY, S_IFREG);
+  }
+  if (!checked) return tl::unexpected(checked.error());
+  std::error_code error;
+  const auto resolved = std::filesystem::canonical(folder, error);
+  return error ? path : (resolved / file.filename()).string();
 }
 
 }  // namespace
 
-std::unique_ptr<ZAIHitStore> ZAIHitStore::open(const std::string& path) {
-  preparePrivately(path);
+std::unique_ptr<ZAIHitStore> ZAIHitStore::open(const std::string& path, std::string* refused) {
+  const auto prepared = preparePrivately(path);
+  if (!prepared) {
+    if (refused) *refused = prepared.error();
+    return nullptr;
+  }
   sqlite3* db = nullptr;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr) !=
-      SQLITE_OK) {
+  if (sqlite3_open_v2(prepared->c_str(), &db,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX | SQLITE_OPEN_NOFOLLOW,
+                      nullptr) != SQLITE_OK) {
     sqlite3_close(db);
     return nullptr;
   }

@@ -18,8 +18,9 @@ class ZAIHitStore {
   };
 
   // Opens the database at `path`, creating it and its missing folders private to the owner when
-  // needed; nothing when that fails.
-  static std::unique_ptr<ZAIHitStore> open(const std::string& path);
+  // needed; nothing when that fails. Its folder, the database and its journals are refused when
+  // they are links, another user's, shared or hard-linked; `refused` then names the path and why.
+  static std::unique_ptr<ZAIHitStore> open(const std::string& path, std::string* refused = nullptr);
   ~ZAIHitStore();
   ZAIHitStore(const ZAIHitStore&) = delete;
   ZAIHitStore& operator=(const ZAIHitStore&) = delete;

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -144,6 +148,55 @@ TEST_F(ZAITest, TheHitStoreAndTheFoldersItCreatesArePrivate) {
   ASSERT_TRUE(store);
   EXPECT_EQ(store->count(), 1u);
   EXPECT_EQ(mode(folder + "/hits.sqlite"), "600");
+}
+
+// What was planted where the hits are kept is refused, naming the path and why; what a plant
+// points at is left as it was.
+TEST_F(ZAITest, APlantedFolderStoreOrJournalIsRefusedAndLeftAsItWas) {
+  namespace fs = std::filesystem;
+  const fs::path elsewhere = dir_.path() / "elsewhere", victim = elsewhere / "file";
+  const fs::path folder = dir_.path() / "analytics", store = folder / "hits.sqlite";
+  fs::create_directory(elsewhere);
+  std::ofstream(victim) << "kept\n";
+  fs::permissions(victim, fs::perms(0644));
+  enum Kind { Link, HardLink, Mode0777, Sticky, Foreign };
+  const struct {
+    fs::path planted;
+    Kind kind;
+    const char* why;
+  } plants[] = {
+      {folder, Link, "it is a symbolic link"},
+      {store, Link, "it is a symbolic link"},
+      {store.string() + "-journal", Link, "it is a symbolic link"},
+      {store, HardLink, "it has other names"},
+      {folder, Mode0777, "it is shared"},
+      {folder, Sticky, "it is shared"},
+      {store, Foreign, "it belongs to another user"},
+      {folder, Foreign, "it belongs to another user"},
+  };
+  for (const auto& [planted, kind, why] : plants) {
+    SCOPED_TRACE(planted.string() + ": " + why);
+    fs::remove_all(folder);
+    if (kind == Foreign && ::geteuid() != 0) GTEST_SKIP() << "giving a file to another user takes root";
+    if (kind != Link || planted != folder) {
+      fs::create_directory(folder);
+      fs::permissions(folder, fs::perms(kind == Mode0777 ? 0777 : kind == Sticky ? 01700 : 0700));
+    }
+    if (kind == Link) fs::create_symlink(planted == folder ? elsewhere : victim, planted);
+    if (kind == HardLink) fs::create_hard_link(victim, planted);
+    if (kind == Foreign) {
+      std::ofstream(store) << "";
+      ASSERT_EQ(::chown(planted.c_str(), 65534, 65534), 0);
+    }
+    const fs::perms mode = fs::status(folder).permissions();
+    std::string refused;
+    EXPECT_FALSE(ZAIHitStore::open(store.string(), &refused));
+    EXPECT_EQ(refused.rfind(planted.string() + ": " + why, 0), 0u) << refused;
+    std::ifstream in(victim);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "kept\n");
+    EXPECT_EQ(fs::status(victim).permissions(), fs::perms(0644));
+    EXPECT_EQ(fs::status(folder).permissions(), mode);
+  }
 }
 
 }  // namespace

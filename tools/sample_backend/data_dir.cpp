@@ -1,26 +1,124 @@
 #include "data_dir.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <fmt/format.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+#include <memory>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 
 namespace fs = std::filesystem;
 
-void makePrivate(const fs::path& dir) {
-  fs::create_directories(dir);
-  fs::permissions(dir, fs::perms::owner_all);
-  for (const auto& entry : fs::directory_iterator(dir))
-    if (entry.is_regular_file()) fs::permissions(entry.path(), fs::perms::owner_read | fs::perms::owner_write);
+namespace {
+
+std::string kindOf(mode_t mode) {
+  switch (mode & S_IFMT) {
+    case S_IFREG: return "a regular file";
+    case S_IFDIR: return "a directory";
+    case S_IFLNK: return "a symbolic link";
+    case S_IFIFO: return "a named pipe";
+    case S_IFSOCK: return "a socket";
+    case S_IFCHR:
+    case S_IFBLK: return "a device";
+  }
+  return "not a regular file";
+}
+
+[[noreturn]] void refuse(const fs::path& path, const std::string& why) {
+  throw std::runtime_error(fmt::format("will not use {}: {}", path.string(), why));
+}
+
+// Why an open with O_NOFOLLOW failed: a link or other kind says more than the error number.
+[[noreturn]] void refuseUnopened(const fs::path& path, mode_t expected, int error) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0 && (st.st_mode & S_IFMT) != expected) refuse(path, "it is " + kindOf(st.st_mode));
+  refuse(path, std::strerror(error));
+}
+
+// Closes the descriptor whatever way the scope is left.
+struct Descriptor {
+  int fd;
+  ~Descriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+void refuseEveryLinkIn(int dirFd, const fs::path& dir) {
+  const std::unique_ptr<DIR, int (*)(DIR*)> stream(::fdopendir(::fcntl(dirFd, F_DUPFD_CLOEXEC, 0)), ::closedir);
+  if (!stream) refuse(dir, std::strerror(errno));
+  while (const dirent* entry = ::readdir(stream.get())) {
+    struct stat st {};
+    if (entry->d_type == DT_LNK ||
+        (entry->d_type == DT_UNKNOWN && ::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+         S_ISLNK(st.st_mode)))
+      refuse(dir / entry->d_name, "it is a symbolic link");
+  }
+}
+
+}  // namespace
+
+void makePrivate(const fs::path& given) {
+  const fs::path dir = given.has_filename() ? given : given.parent_path();
+  // Links above it are the user's own choice (a named data directory may be one).
+  if (dir.has_parent_path()) fs::create_directories(dir.parent_path());
+  if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) refuse(dir, std::strerror(errno));
+  const Descriptor opened{::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)};
+  if (opened.fd < 0) refuseUnopened(dir, S_IFDIR, errno);
+  struct stat st {};
+  if (::fstat(opened.fd, &st) != 0) refuse(dir, std::strerror(errno));
+  if (st.st_uid != ::geteuid()) refuse(dir, "it belongs to another user");
+  // Closing a shared directory would lock its other users out.
+  if (st.st_mode & (S_IWOTH | S_ISVTX)) refuse(dir, "it is shared (writable by everyone, or sticky)");
+  if ((st.st_mode & 07777) != 0700 && ::fchmod(opened.fd, 0700) != 0) refuse(dir, std::strerror(errno));
+  refuseEveryLinkIn(opened.fd, dir);
+}
+
+int openOwnFile(const fs::path& file, int flags) {
+  // Non-blocking, so that a named pipe in its place is refused rather than waited on.
+  const int fd = ::open(file.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+  if (fd < 0) refuseUnopened(file, S_IFREG, errno);
+  struct stat st {};
+  std::string why;
+  if (::fstat(fd, &st) != 0) {
+    why = std::strerror(errno);
+  } else if (!S_ISREG(st.st_mode)) {
+    why = "it is " + kindOf(st.st_mode);
+  } else if (st.st_uid != ::geteuid()) {
+    why = "it belongs to another user";
+  } else if (st.st_nlink > 1) {
+    why = "it has other names (hard links), which writing it would change too";
+  } else if (((st.st_mode & 07777) != 0600 && ::fchmod(fd, 0600) != 0) ||
+             ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    why = std::strerror(errno);
+  }
+  if (why.empty()) return fd;
+  ::close(fd);
+  refuse(file, why);
+}
+
+std::string checkedStorePath(const fs::path& file) {
+  ::close(openOwnFile(file, O_RDWR | O_CREAT));
+  for (const char* journal : {"-journal", "-wal", "-shm"}) {
+    const fs::path path = file.string() + journal;
+    struct stat st {};
+    // SQLite makes and removes them as it goes.
+    if (::lstat(path.c_str(), &st) == 0) ::close(openOwnFile(path, O_RDONLY));
+  }
+  std::error_code error;
+  const fs::path dir = fs::canonical(file.has_parent_path() ? file.parent_path() : fs::path("."), error);
+  return error ? file.string() : (dir / file.filename()).string();
 }
 
 DataDirLock::DataDirLock(const fs::path& dir) {
   const fs::path file = dir / "sample_backend.lock";
-  fd_ = open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd_ < 0) throw std::runtime_error("cannot open " + file.string());
+  fd_ = openOwnFile(file, O_RDWR | O_CREAT);
   if (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
     char pid[32] = {};
     const auto size = pread(fd_, pid, sizeof pid - 1, 0);

@@ -2,10 +2,25 @@
 
 #include <filesystem>
 #include <stdexcept>
+#include <string>
 
-// Leaves `dir` (made if missing) and the files in it to their owner alone: they hold password
-// hashes and sign-in tokens.
+// The backend's state holds password hashes and sign-in tokens, and its directory may sit in a
+// data directory other users share: nothing found in it is taken as it stands. A refusal throws
+// std::runtime_error naming the path and why.
+
+// Makes `dir` (and missing parents) private when it is missing. An existing one is refused when it
+// is a link, another user's, shared (writable by everyone, or sticky) or holds a link of any name;
+// else it is closed to its owner.
 void makePrivate(const std::filesystem::path& dir);
+
+// One of the backend's own files in its directory, opened with `flags` (O_CREAT makes it private).
+// Refused when it is a link, has other names (hard links), is not a regular file or is another
+// user's; a mode an earlier version left open is closed to the owner.
+int openOwnFile(const std::filesystem::path& file, int flags);
+
+// The store at `file` (made private when missing) and its journals checked as openOwnFile does,
+// and the path to give SQLite, which refuses links anywhere on it: the ones above are resolved.
+std::string checkedStorePath(const std::filesystem::path& file);
 
 // Holds the data directory for this process while it lives: a second backend on the same state
 // would fight the first over the database. Throws DataDirBusy naming the holder's process, or

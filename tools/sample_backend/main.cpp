@@ -1,15 +1,18 @@
 // A stateful stand-in for the backend, for running and testing the client on one machine:
 //
 //   sample_backend [--port N] [--data DIR] [--zedodo-token-lifetime SECONDS]
-//                  [--token-lifetime SECONDS] [--pbkdf2-iterations N] [--dump]
+//                  [--token-lifetime SECONDS] [--pbkdf2-iterations N] [--request-log] [--dump]
 //
 // It prints "DEMO <e-mail> <password>" ("DEMO <e-mail>" once that password was changed) and then
 // "LISTENING <port>" when it takes calls, and stops on SIGINT, SIGTERM or SIGHUP. --dump prints
 // what DIR holds instead of serving. One backend at a time serves a DIR: a second one exits with
-// status 3.
+// status 3. Its request log goes to standard error, or with --request-log to DIR/requests.log;
+// its lines about itself ("sample_backend: ...") then go to standard error as well.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -41,7 +44,7 @@ std::filesystem::path defaultDataDir() {
 
 int usage() {
   std::cerr << "usage: sample_backend [--port N] [--data DIR] [--zedodo-token-lifetime SECONDS]\n"
-               "                      [--token-lifetime SECONDS] [--pbkdf2-iterations N] [--dump]\n";
+               "                      [--token-lifetime SECONDS] [--pbkdf2-iterations N] [--request-log] [--dump]\n";
   return 2;
 }
 
@@ -79,6 +82,7 @@ struct Options {
   int port = 0;
   std::filesystem::path dataDir = defaultDataDir();
   bool dump = false;
+  bool requestLog = false;
   SampleServerSettings settings;
 };
 
@@ -89,6 +93,10 @@ std::optional<Options> parseOptions(int argc, char* argv[]) {
     const std::string arg = argv[i];
     if (arg == "--dump") {
       options.dump = true;
+      continue;
+    }
+    if (arg == "--request-log") {
+      options.requestLog = true;
       continue;
     }
     if (i + 1 == argc) return std::nullopt;
@@ -111,13 +119,31 @@ std::optional<Options> parseOptions(int argc, char* argv[]) {
   return options;
 }
 
+// Where standard error went before the request log took its place, or -1.
+int gTerminal = -1;
+
+// A line about the backend itself: in the request log, and also before whoever started it.
+void tell(const std::string& text) {
+  const std::string line = "sample_backend: " + text + "\n";
+  std::cerr << line << std::flush;
+  if (gTerminal >= 0 && ::write(gTerminal, line.data(), line.size()) < 0) gTerminal = -1;
+}
+
+// A redirect by the shell would follow a link planted in the log's place.
+void appendRequestLogTo(const std::filesystem::path& dir) {
+  const int log = openOwnFile(dir / "requests.log", O_WRONLY | O_APPEND | O_CREAT);
+  gTerminal = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+  ::dup2(log, STDERR_FILENO);
+  ::close(log);
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
   const auto options = parseOptions(argc, argv);
   if (!options) return usage();
-  const auto& [port, dataDir, dump, settings] = *options;
-  // All it writes is its data, private from the start: the store, its journals, the lock.
+  const auto& [port, dataDir, dump, requestLog, settings] = *options;
+  // All it writes is its data, private from the start: the store, its journals, the lock, the log.
   ::umask(077);
 
   // Signals wait for the thread below; every thread started later inherits the mask.
@@ -135,12 +161,13 @@ int main(int argc, char* argv[]) {
       return 0;
     }
     makePrivate(dataDir);
+    if (requestLog) appendRequestLogTo(dataDir);
     const DataDirLock lock(dataDir);
     raiseOpenFileLimit();
     SampleServer server(dataDir, settings);
     const int bound = server.bind(port);
     if (bound < 0) {
-      std::cerr << "sample_backend: cannot listen on 127.0.0.1:" << port << "\n";
+      tell("cannot listen on 127.0.0.1:" + std::to_string(port));
       return 1;
     }
     const bool offerDemoPassword = !demoPasswordChanged(server.store());
@@ -163,10 +190,10 @@ int main(int argc, char* argv[]) {
     pthread_kill(stopper.native_handle(), SIGTERM);
     stopper.join();
   } catch (const DataDirBusy& error) {
-    std::cerr << "sample_backend: " << error.what() << "\n";
+    tell(error.what());
     return kDataDirBusyStatus;
   } catch (const std::exception& error) {
-    std::cerr << "sample_backend: " << error.what() << "\n";
+    tell(error.what());
     return 1;
   }
   return 0;

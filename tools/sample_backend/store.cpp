@@ -8,6 +8,8 @@
 #include <ctime>
 #include <stdexcept>
 
+#include "data_dir.h"
+
 namespace {
 
 const char* const kSchema = R"sql(
@@ -205,7 +207,8 @@ auto Store::read(Body body) {
 
 sqlite3* Store::open() {
   sqlite3* db = nullptr;
-  if (sqlite3_open(file_.c_str(), &db) != SQLITE_OK) {
+  if (sqlite3_open_v2(checkedStorePath(file_).c_str(), &db,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW, nullptr) != SQLITE_OK) {
     std::string message = sqlite3_errmsg(db);
     sqlite3_close(db);
     throw std::runtime_error("cannot open " + file_.string() + ": " + message);

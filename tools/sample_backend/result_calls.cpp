@@ -147,7 +147,7 @@ class ResultList {
   std::optional<json> operator()() {
     for (;;) {
       if (next_ == batch_.size()) {
-        batch_ = store_.resultsAfter(accountId_, after_);
+        store_.resultsAfter(accountId_, after_, batch_);
         next_ = 0;
         if (batch_.empty()) return std::nullopt;
         after_ = batch_.back().id;

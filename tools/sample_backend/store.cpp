@@ -92,7 +92,7 @@ void execOn(sqlite3* db, const char* sql) {
 // another connection of the process holds a lock on the file, so the pool is bounded, not trimmed.
 constexpr std::size_t kMaxReaders = 8;
 // A batch of results: few enough rows, and of texts, that a read is short and its copy small.
-constexpr int kBatchRows = 512;
+constexpr int kBatchRows = 2048;
 constexpr std::size_t kBatchText = 1 << 20;
 
 const char* const kResultColumns =
@@ -434,24 +434,23 @@ std::vector<QuizResult> Store::saveResults(std::vector<QuizResult> results,
 }
 
 std::vector<QuizResult> Store::results(std::int64_t accountId) {
-  std::vector<QuizResult> list;
-  for (auto batch = resultsAfter(accountId, 0); !batch.empty(); batch = resultsAfter(accountId, list.back().id))
+  std::vector<QuizResult> list, batch;
+  for (resultsAfter(accountId, 0, batch); !batch.empty(); resultsAfter(accountId, list.back().id, batch))
     list.insert(list.end(), std::make_move_iterator(batch.begin()), std::make_move_iterator(batch.end()));
   return list;
 }
 
-std::vector<QuizResult> Store::resultsAfter(std::int64_t accountId, std::int64_t afterId) {
-  return read([&](sqlite3* db) {
+void Store::resultsAfter(std::int64_t accountId, std::int64_t afterId, std::vector<QuizResult>& batch) {
+  batch.clear();
+  read([&](sqlite3* db) {
     Statement query(db, fmt::format("{} WHERE account = ? AND id > ? ORDER BY id LIMIT ?", kResultColumns).c_str(),
                     accountId, afterId, kBatchRows);
-    std::vector<QuizResult> batch;
     // Rows of a backend that kept texts of megabytes make a batch of a few.
     for (std::size_t text = 0; text < kBatchText && query.step();) {
       if (batch.empty()) fault("results read");
       batch.push_back(resultOf(query));
       text += batch.back().answersScore.size() + batch.back().questionsId.size() + batch.back().date.size();
     }
-    return batch;
   });
 }
 

@@ -128,9 +128,10 @@ class Store {
                                       const std::vector<std::pair<std::int64_t, std::int64_t>>& achievements);
   // Every result of the account, oldest first.
   std::vector<QuizResult> results(std::int64_t accountId);
-  // The account's next results after the one with id `afterId`, oldest first, in one short read:
-  // a batch of bounded size, empty past the last.
-  std::vector<QuizResult> resultsAfter(std::int64_t accountId, std::int64_t afterId);
+  // Replaces `batch` with the account's next results after the one with id `afterId`, oldest
+  // first, read in one short read: a batch of bounded size, empty past the last. Its room is kept
+  // for the next batch.
+  void resultsAfter(std::int64_t accountId, std::int64_t afterId, std::vector<QuizResult>& batch);
   // For each of `quizzes` that the account has results of, in that order: the result with the
   // highest share of its points, the latest of equal shares.
   std::vector<QuizResult> bestResults(std::int64_t accountId, const std::vector<std::int64_t>& quizzes);

@@ -201,7 +201,7 @@ TEST_F(StoreTest, AnAccountsResultsGoOutAsTheyAreReadWithTheTextOfTheWholeList) 
   auto early = results("{}");
   EXPECT_TRUE(early && early->status == 500);
   reads = 0;
-  failing = 4;
+  failing = 2;
   EXPECT_FALSE(results("{}"));
   held.faultHook = nullptr;
   server.stop();

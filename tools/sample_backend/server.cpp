@@ -54,7 +54,8 @@ constexpr const char* kJsonType = "application/json; charset=utf-8";
 constexpr std::size_t kPiece = 64 << 10;
 
 std::string jsonText(const json& value) {
-  // A path or header of invalid UTF-8 quoted in an error message must not end the answer.
+  // Invalid UTF-8, in a path or header quoted in an error message or in a stored text, must not end
+  // the answer.
   return value.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 

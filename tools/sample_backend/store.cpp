@@ -6,6 +6,7 @@
 #include <openssl/rand.h>
 
 #include <ctime>
+#include <iterator>
 #include <stdexcept>
 
 namespace {

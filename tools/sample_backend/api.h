@@ -4,6 +4,7 @@
 // the error that ends it. Internal to the sample backend.
 #include <httplib.h>
 
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -49,12 +50,18 @@ struct Backend {
   ZedodoProvider& zedodo;
 };
 
+// A list answer that may be long, made as it goes out: each call gives its next element, nothing
+// past the last.
+using ListSource = std::function<std::optional<json>()>;
+
 // One call of the API: "METHOD path" below the base path. A handler's null answer is an empty body.
+// A call whose answer may grow with what the account holds has a `list` in place of a handler.
 struct Route {
   const char* method;
   const char* path;
   bool authorized;
   json (*handler)(Backend&, Call&);
+  ListSource (*list)(Backend&, Call&) = nullptr;
 };
 
 std::span<const Route> accountRoutes();

@@ -217,6 +217,7 @@ class RequestStream final : public httplib::Stream {
   socket_t socket() const override { return connection_.fd; }
 
   bool failed() const { return failed_; }
+  void progressed() { answerStart_.reset(); }
 
  private:
   bool ready(short events, Clock::time_point deadline) const;
@@ -287,6 +288,8 @@ ssize_t RequestStream::write(const char* ptr, size_t size) {
   }
 }
 
+thread_local RequestStream* answering = nullptr;
+
 // Hands an accepted connection over on the accept thread itself, which is all the hand-over takes.
 class InlineQueue final : public httplib::TaskQueue {
  public:
@@ -310,6 +313,10 @@ ConnectionFront::ConnectionFront(const Limits& limits, Serve serve, Admit admit)
 ConnectionFront::~ConnectionFront() { stop(); }
 
 void ConnectionFront::closeAfterAnswer() { closeRequested = true; }
+
+void ConnectionFront::answerProgressed() {
+  if (answering) answering->progressed();
+}
 
 ConnectionFront::Body ConnectionFront::body() { return serving ? serving->body : Body::none; }
 
@@ -563,8 +570,10 @@ void ConnectionFront::serve(std::unique_ptr<Connection> connection) {
   RequestStream stream(*connection, limits_.requestDeadline, stopping_);
   closeRequested = false;
   serving = connection.get();
+  answering = &stream;
   const bool answered = serve_(stream, last, closed);
   serving = nullptr;
+  answering = nullptr;
   if (!answered || stream.failed()) return;
   // A body that was not read whole is still on its way: the connection can carry no further call.
   const bool bodyLeft =

@@ -46,8 +46,9 @@ class ByteBudget {
 
 // Waits for every connection's request head on one thread, then for its body (once a worker let
 // it in by its head), and gives a connection to a worker to answer only once the whole request is
-// in, so slow or silent clients hold no worker. The answer has a deadline from its first byte;
-// between requests the connection goes back to waiting. A connection that ends after an answer is
+// in, so slow or silent clients hold no worker. The answer has a deadline from its first byte, or
+// from its last piece when it is written in pieces; between requests the connection goes back to
+// waiting. A connection that ends after an answer is
 // drained for a moment first, so that the answer is not lost to a reset while the client is still
 // sending.
 class ConnectionFront {
@@ -57,7 +58,8 @@ class ConnectionFront {
     // From the start of a wait (the connection's first, or the end of its last answer) to the end
     // of the next head.
     std::chrono::milliseconds headDeadline{5000};
-    // For the body, from the call's admission; and to write the answer, from its first byte.
+    // For the body, from the call's admission; and to write the answer, from its first byte or
+    // the answer's last piece.
     std::chrono::milliseconds requestDeadline{5000};
     std::chrono::milliseconds lingerTime{2000};
     std::size_t maxHead = 64 << 10;
@@ -89,6 +91,9 @@ class ConnectionFront {
   void adopt(int fd);
   // From within Serve: the connection ends once this answer is out.
   static void closeAfterAnswer();
+  // From within Serve: a piece of the answer is out, so a long answer that keeps flowing is not
+  // cut; the deadline counts from now.
+  static void answerProgressed();
   // From within Serve: the request's body, and how many bytes of it the front holds.
   static Body body();
   static std::size_t heldBodyBytes();

@@ -132,21 +132,49 @@ json saveResults(Backend& backend, Call& call) {
   return reply;
 }
 
-json quizResults(Backend& backend, Call& call) {
-  const auto& request = object(call);
-  const auto quizId = optId(request, "quizId");
-  const auto lectureId = optId(request, "lectureId");
-  const auto since = optText(request, "date");
-  if (since && !isDate(*since)) badRequest("\"date\" must read yyyy-MM-dd HH:mm:ss");
-  json list = json::array();
-  backend.store.forEachResult(call.accountId, [&](const QuizResult& result) {
-    if ((quizId && result.quizId != *quizId) ||
-        (lectureId && lectureOfQuiz(backend.catalog, result.quizId) != *lectureId))
-      return;
-    if (!since || result.date >= *since) list.push_back(wire(result));
-  });
-  return list;
-}
+// The results a request asks for, read a batch at a time as the answer goes out.
+class ResultList {
+ public:
+  ResultList(Backend& backend, const Call& call)
+      : store_(backend.store), catalog_(backend.catalog), accountId_(call.accountId) {
+    const auto& request = object(call);
+    quizId_ = optId(request, "quizId");
+    lectureId_ = optId(request, "lectureId");
+    since_ = optText(request, "date");
+    if (since_ && !isDate(*since_)) badRequest("\"date\" must read yyyy-MM-dd HH:mm:ss");
+  }
+
+  std::optional<json> operator()() {
+    for (;;) {
+      if (next_ == batch_.size()) {
+        store_.resultsAfter(accountId_, after_, batch_);
+        next_ = 0;
+        if (batch_.empty()) return std::nullopt;
+        after_ = batch_.back().id;
+      }
+      const QuizResult& result = batch_[next_++];
+      if (wanted(result)) return wire(result);
+    }
+  }
+
+ private:
+  bool wanted(const QuizResult& result) const {
+    if ((quizId_ && result.quizId != *quizId_) || (lectureId_ && lectureOfQuiz(catalog_, result.quizId) != *lectureId_))
+      return false;
+    return !since_ || result.date >= *since_;
+  }
+
+  Store& store_;
+  const Catalog& catalog_;
+  const Id accountId_;
+  std::optional<Id> quizId_, lectureId_;
+  std::optional<std::string> since_;
+  std::vector<QuizResult> batch_;
+  std::size_t next_ = 0;
+  Id after_ = 0;
+};
+
+ListSource quizResults(Backend& backend, Call& call) { return ResultList(backend, call); }
 
 json bestQuizResults(Backend& backend, Call& call) {
   const auto& request = object(call);
@@ -187,7 +215,7 @@ json studentAchievements(Backend& backend, Call& call) {
 
 const Route kRoutes[] = {
     {"POST", "Tablet/SaveQuizResults", true, saveResults},
-    {"POST", "Tablet/GetQuizResults", true, quizResults},
+    {"POST", "Tablet/GetQuizResults", true, nullptr, quizResults},
     {"POST", "Tablet/GetBestQuizResults", true, bestQuizResults},
     {"POST", "Tablet/GetAchievements", true, achievements},
     {"POST", "Tablet/GetStudentAchievements", true, studentAchievements},

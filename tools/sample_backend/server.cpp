@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <regex>
 
@@ -48,11 +49,70 @@ ConnectionFront::Limits frontLimits(const SampleServerSettings& settings) {
   return limits;
 }
 
+constexpr const char* kJsonType = "application/json; charset=utf-8";
+// The most of a list answer that is made before it is written.
+constexpr std::size_t kPiece = 64 << 10;
+
+std::string jsonText(const json& value) {
+  // Invalid UTF-8, in a path or header quoted in an error message or in a stored text, must not end
+  // the answer.
+  return value.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
 void sendJson(httplib::Response& response, int status, const json& body) {
   response.status = status;
-  // A path or header of invalid UTF-8 quoted in an error message must not end the answer.
-  response.set_content(body.dump(-1, ' ', false, json::error_handler_t::replace), "application/json; charset=utf-8");
+  response.set_content(jsonText(body), kJsonType);
 }
+
+// A list answer made as it goes out, in pieces, with the text of the whole list as one value would
+// have it; what it holds does not grow with the list.
+class ListAnswer {
+ public:
+  explicit ListAnswer(ListSource source) : source_(std::move(source)) {}
+
+  // Makes text until a piece of it is ready or the list is complete.
+  void fill() {
+    if (complete_ || text_.size() - sent_ >= kPiece) return;
+    // Less than a piece is left to move.
+    text_.erase(0, sent_);
+    sent_ = 0;
+    while (!complete_ && text_.size() < kPiece) {
+      auto element = source_();
+      if (!element) {
+        text_ += started_ ? "]" : "[]";
+        complete_ = true;
+      } else {
+        text_ += started_ ? ',' : '[';
+        text_ += jsonText(*element);
+      }
+      started_ = true;
+    }
+  }
+  // Writes the next piece; false when the client cannot take it.
+  bool write(httplib::DataSink& sink) {
+    fill();
+    const std::size_t size = std::min(kPiece, text_.size() - sent_);
+    if (size > 0 && !sink.write(text_.data() + sent_, size)) return false;
+    sent_ += size;
+    written_ += size;
+    ConnectionFront::answerProgressed();
+    if (complete_ && sent_ == text_.size()) sink.done();
+    return true;
+  }
+  std::size_t written() const { return written_; }
+  void release() {
+    source_ = nullptr;
+    std::string().swap(text_);
+  }
+
+ private:
+  ListSource source_;
+  std::string text_;
+  std::size_t sent_ = 0;
+  std::size_t written_ = 0;
+  bool started_ = false;
+  bool complete_ = false;
+};
 
 void sendError(httplib::Response& response, const ApiError& error) {
   if (error.status == 503) response.set_header("Retry-After", "1");
@@ -65,6 +125,28 @@ ApiError tooLarge(const httplib::Request& request, std::size_t cap) {
   return {413, kBadRequest,
           cap < (1 << 20) ? fmt::format("The request is too large: at most {} KiB", cap >> 10)
                           : fmt::format("The request is too large: at most {} MiB", cap >> 20)};
+}
+
+// Once the first piece is out a failure can no longer be told: the connection ends without the
+// last chunk, so the client sees a failed transfer rather than a shorter list.
+void sendList(httplib::Response& response, std::shared_ptr<ListAnswer> answer, std::string call) {
+  response.status = 200;
+  response.set_chunked_content_provider(
+      kJsonType,
+      [answer, call = std::move(call)](std::size_t, httplib::DataSink& sink) {
+        try {
+          return answer->write(sink);
+        } catch (const std::exception& error) {
+          std::cerr << call << " failed: " << error.what() << std::endl;
+        } catch (...) {
+          std::cerr << call << " failed" << std::endl;
+        }
+        return false;
+      },
+      [answer](bool) {
+        answer->release();
+        if (answer->written() >= kTrimAfter) malloc_trim(0);
+      });
 }
 
 const ApiError kNoRoom{503, kBusy,
@@ -320,6 +402,12 @@ void SampleServer::dispatch(const httplib::Request& request, httplib::Response& 
     }
     if (found->second->authorized) call.accountId = authorize(request);
     Backend backend{store_, catalog_, zedodo_};
+    if (found->second->list) {
+      auto answer = std::make_shared<ListAnswer>(found->second->list(backend, call));
+      // Before the first byte, a failure is still an error answer.
+      answer->fill();
+      return sendList(response, std::move(answer), request.method + " " + request.path);
+    }
     json reply = found->second->handler(backend, call);
     response.status = 200;
     if (!reply.is_null()) sendJson(response, 200, reply);

@@ -6,6 +6,7 @@
 #include <openssl/rand.h>
 
 #include <ctime>
+#include <iterator>
 #include <stdexcept>
 
 #include "data_dir.h"
@@ -89,6 +90,13 @@ void execOn(sqlite3* db, const char* sql) {
     throw std::runtime_error("sqlite: " + message);
   }
 }
+
+// Read connections open at once. SQLite keeps each one's descriptors, and a closed one's too while
+// another connection of the process holds a lock on the file, so the pool is bounded, not trimmed.
+constexpr std::size_t kMaxReaders = 8;
+// A batch of results: few enough rows, and of texts, that a read is short and its copy small.
+constexpr int kBatchRows = 2048;
+constexpr std::size_t kBatchText = 1 << 20;
 
 const char* const kResultColumns =
     "SELECT id, account, quiz, score, time, result, date, answers_score, max_score, mobile_id, questions_id, "
@@ -182,27 +190,46 @@ auto Store::transaction(Body body) {
 
 template <class Body>
 auto Store::read(Body body) {
-  sqlite3* db = nullptr;
-  {
-    std::lock_guard lock(readersMutex_);
-    if (!readers_.empty()) {
-      db = readers_.back();
-      readers_.pop_back();
-    }
-  }
-  if (!db) db = open();
   // Ends the read, whatever `body` did, and gives the connection back.
   struct Lease {
     Store& store;
     sqlite3* db;
     ~Lease() {
       if (!sqlite3_get_autocommit(db)) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-      std::lock_guard lock(store.readersMutex_);
-      store.readers_.push_back(db);
+      store.returnReader(db);
     }
-  } lease{*this, db};
-  execOn(db, "BEGIN");
-  return body(db);
+  } lease{*this, takeReader()};
+  execOn(lease.db, "BEGIN");
+  return body(lease.db);
+}
+
+sqlite3* Store::takeReader() {
+  std::unique_lock lock(readersMutex_);
+  readerFree_.wait(lock, [this] { return !readers_.empty() || openReaders_ < kMaxReaders; });
+  if (!readers_.empty()) {
+    sqlite3* db = readers_.back();
+    readers_.pop_back();
+    return db;
+  }
+  ++openReaders_;
+  lock.unlock();
+  try {
+    return open();
+  } catch (...) {
+    lock.lock();
+    --openReaders_;
+    lock.unlock();
+    readerFree_.notify_one();
+    throw;
+  }
+}
+
+void Store::returnReader(sqlite3* db) {
+  {
+    std::lock_guard lock(readersMutex_);
+    readers_.push_back(db);
+  }
+  readerFree_.notify_one();
 }
 
 sqlite3* Store::open() {
@@ -411,17 +438,22 @@ std::vector<QuizResult> Store::saveResults(std::vector<QuizResult> results,
 }
 
 std::vector<QuizResult> Store::results(std::int64_t accountId) {
-  std::vector<QuizResult> list;
-  forEachResult(accountId, [&list](const QuizResult& result) { list.push_back(result); });
+  std::vector<QuizResult> list, batch;
+  for (resultsAfter(accountId, 0, batch); !batch.empty(); resultsAfter(accountId, list.back().id, batch))
+    list.insert(list.end(), std::make_move_iterator(batch.begin()), std::make_move_iterator(batch.end()));
   return list;
 }
 
-void Store::forEachResult(std::int64_t accountId, const std::function<void(const QuizResult&)>& each) {
+void Store::resultsAfter(std::int64_t accountId, std::int64_t afterId, std::vector<QuizResult>& batch) {
+  batch.clear();
   read([&](sqlite3* db) {
-    Statement query(db, fmt::format("{} WHERE account = ? ORDER BY id", kResultColumns).c_str(), accountId);
-    for (bool first = true; query.step(); first = false) {
-      if (first) fault("results read");
-      each(resultOf(query));
+    Statement query(db, fmt::format("{} WHERE account = ? AND id > ? ORDER BY id LIMIT ?", kResultColumns).c_str(),
+                    accountId, afterId, kBatchRows);
+    // Rows of a backend that kept texts of megabytes make a batch of a few.
+    for (std::size_t text = 0; text < kBatchText && query.step();) {
+      if (batch.empty()) fault("results read");
+      batch.push_back(resultOf(query));
+      text += batch.back().answersScore.size() + batch.back().questionsId.size() + batch.back().date.size();
     }
   });
 }

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -75,8 +76,8 @@ struct ZedodoToken {
 
 // Everything the sample learns while it runs (accounts, tokens, provider sign-ins, results,
 // achievements earned, pictures), in one SQLite file. Thread-safe; each write that a call makes
-// is one transaction. Reads of results, which may be long, take a connection of their own and
-// leave the others' calls free. Failures of SQLite itself throw std::runtime_error.
+// is one transaction. Reads of results take one of a few connections of their own and leave the
+// others' calls free. Failures of SQLite itself throw std::runtime_error.
 class Store {
  public:
   struct Options {
@@ -127,7 +128,10 @@ class Store {
                                       const std::vector<std::pair<std::int64_t, std::int64_t>>& achievements);
   // Every result of the account, oldest first.
   std::vector<QuizResult> results(std::int64_t accountId);
-  void forEachResult(std::int64_t accountId, const std::function<void(const QuizResult&)>& each);
+  // Replaces `batch` with the account's next results after the one with id `afterId`, oldest
+  // first, read in one short read: a batch of bounded size, empty past the last. Its room is kept
+  // for the next batch.
+  void resultsAfter(std::int64_t accountId, std::int64_t afterId, std::vector<QuizResult>& batch);
   // For each of `quizzes` that the account has results of, in that order: the result with the
   // highest share of its points, the latest of equal shares.
   std::vector<QuizResult> bestResults(std::int64_t accountId, const std::vector<std::int64_t>& quizzes);
@@ -165,9 +169,12 @@ class Store {
   // Runs `body` as one transaction under the lock.
   template <class Body>
   auto transaction(Body body);
-  // Runs `body(db)` as one read transaction on a connection that no other call uses meanwhile.
+  // Runs `body(db)` as one read transaction on a connection that no other call uses meanwhile;
+  // waits for one while all are busy.
   template <class Body>
   auto read(Body body);
+  sqlite3* takeReader();
+  void returnReader(sqlite3* db);
   sqlite3* open();
   void fault(std::string_view step);
 
@@ -175,7 +182,9 @@ class Store {
   const Options options_;
   std::recursive_mutex mutex_;
   sqlite3* db_ = nullptr;
-  // Idle read connections; one more is opened when all are busy.
+  // Idle read connections; one more is opened when all are busy, up to a few.
   std::mutex readersMutex_;
+  std::condition_variable readerFree_;
   std::vector<sqlite3*> readers_;
+  std::size_t openReaders_ = 0;
 };

@@ -485,6 +485,17 @@ class ConnectionFrontTest : public testing::Test {
     server_->Get("/quick", [](const httplib::Request&, httplib::Response& response) {
       response.set_content("quick", "text/plain");
     });
+    // Four pieces, each more than a socket takes at once, a quarter of a second apart.
+    server_->Get("/pieces", [](const httplib::Request&, httplib::Response& response) {
+      response.set_chunked_content_provider("text/plain", [left = 4](std::size_t, httplib::DataSink& sink) mutable {
+        std::this_thread::sleep_for(250ms);
+        const std::string piece(8 << 20, char('0' + left));
+        sink.write(piece.data(), piece.size());
+        ConnectionFront::answerProgressed();
+        if (--left == 0) sink.done();
+        return true;
+      });
+    });
     port_ = server_->bind_to_any_port("127.0.0.1");
     thread_ = std::thread([this] { server_->listenAfterBind(); });
     for (int i = 0; i < 500 && !server_->is_running(); ++i) std::this_thread::sleep_for(10ms);
@@ -555,6 +566,30 @@ TEST_F(ConnectionFrontTest, AContinueIsAnsweredOnceAndABodyPastItsDeadlineGetsA4
   RawConnection stalled(port_);
   ASSERT_TRUE(stalled.send(post("Content-Length: 10\r\n\r\nab")));
   EXPECT_EQ(stalled.receiveHead().substr(0, 12), "HTTP/1.1 408");
+}
+
+TEST_F(ConnectionFrontTest, AnAnswerThatKeepsFlowingOutlastsItsDeadline) {
+  ConnectionFront::Limits limits;
+  limits.requestDeadline = 500ms;
+  start(limits);
+  // A small window, so that every piece waits on the reader.
+  const int fd = connectToLoopback(port_, {10, 0});
+  const int window = 64 << 10;
+  ASSERT_EQ(setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &window, sizeof window), 0);
+  const std::string request = "GET /pieces HTTP/1.1\r\nHost: here\r\n\r\n";
+  ASSERT_EQ(send(fd, request.data(), request.size(), MSG_NOSIGNAL), ssize_t(request.size()));
+  std::size_t received = 0;
+  std::string tail;
+  char buffer[65536];
+  for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) > 0;) {
+    received += std::size_t(n);
+    tail.append(buffer, std::size_t(n));
+    tail.erase(0, tail.size() - std::min<std::size_t>(tail.size(), 7));
+    if (tail == "\r\n0\r\n\r\n") break;
+  }
+  close(fd);
+  EXPECT_EQ(tail, "\r\n0\r\n\r\n");
+  EXPECT_GT(received, std::size_t(32 << 20));
 }
 
 }  // namespace

@@ -1,8 +1,12 @@
 // Each call's writes land whole or not at all, internal failures reach clients as a neutral
-// message, and a long read of one account's results holds up no sign-in.
+// message, a long read of one account's results holds up no sign-in and goes out as it is read.
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <atomic>
+#include <condition_variable>
+#include <filesystem>
 #include <future>
 #include <stdexcept>
 #include <thread>
@@ -11,6 +15,18 @@
 #include "support/temp_dir.h"
 
 namespace {
+
+using namespace std::chrono_literals;
+
+// The results as the answer of one JSON value writes them.
+std::string wholeList(const std::vector<QuizResult>& results) {
+  json list = json::array();
+  for (const auto& r : results)
+    list.push_back({{"id", r.id}, {"score", r.score}, {"time", r.time}, {"result", r.result}, {"dateString", r.date},
+                    {"answersScore", r.answersScore}, {"maxScore", r.maxScore}, {"quizId", r.quizId},
+                    {"studentId", std::to_string(r.accountId)}, {"mobileId", r.mobileId}});
+  return list.dump(-1, ' ', false, json::error_handler_t::replace);
+}
 
 class StoreTest : public testing::Test {
  protected:
@@ -107,6 +123,89 @@ TEST_F(StoreTest, AnInternalFailureAnswersANeutralMessageAndLogsTheDetail) {
   EXPECT_EQ(answer->status, 500);
   EXPECT_EQ(answer->body.find("sqlite"), std::string::npos) << answer->body;
   EXPECT_NE(log.find("database is locked"), std::string::npos) << log;
+}
+
+// Held open together, reads share a few connections rather than opening one each.
+TEST_F(StoreTest, ManyReadsAtOnceOpenOnlyAFewConnections) {
+  const Id holder = *store.createAccount(kim, std::nullopt, {1});
+  const auto descriptors = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
+  EXPECT_EQ(store.resultCount(holder), 0);
+  const auto before = descriptors();
+  std::mutex mutex;
+  std::condition_variable entered;
+  int inside = 0;
+  store.faultHook = [&](std::string_view) {
+    std::unique_lock lock(mutex);
+    ++inside;
+    entered.notify_all();
+    entered.wait_for(lock, 50ms, [&] { return inside > 16; });
+    --inside;
+  };
+  std::vector<std::future<std::int64_t>> reads;
+  for (int i = 0; i < 64; ++i) reads.push_back(std::async(std::launch::async, [&] { return store.resultCount(holder); }));
+  for (auto& read : reads) EXPECT_EQ(read.get(), 0);
+  EXPECT_LE(descriptors() - before, 16);
+}
+
+// Thousands of results go out in pieces, read a batch at a time; decoded, the answer is the text
+// of the whole list, invalid UTF-8 replaced. A failed read before the first piece is an error
+// answer; after it, the transfer fails rather than ending in a shorter list.
+TEST_F(StoreTest, AnAccountsResultsGoOutAsTheyAreReadWithTheTextOfTheWholeList) {
+  SampleServerSettings settings;
+  settings.store.passwordIterations = 1000;
+  SampleServer server(dir.path() / "server", settings);
+  const int port = server.bind(0);
+  ASSERT_GT(port, 0);
+  std::thread serving([&server] { server.run(); });
+  Store& held = server.store();
+  std::vector<QuizResult> saved, ofQuiz102;
+  for (int i = 0; i < 3000; i += 100) {
+    std::vector<QuizResult> batch(100);
+    for (int k = 0; k < 100; ++k) {
+      QuizResult& r = batch[std::size_t(k)];
+      r.accountId = held.accountByEmail(SampleServer::kDemoEmail)->id;
+      r.quizId = (i + k) % 3 ? 101 : 102;
+      r.score = (i + k) % 7 * 0.5;
+      r.maxScore = 3;
+      r.date = fmt::format("2024-01-{:02} 10:00:00", 1 + (i + k) % 28);
+      r.answersScore = i + k == 1234 ? "1.0\xff\xfe;0.5" : fmt::format("\"{}\"\\\n\t\x01 \u00fc \u20ac", i + k);
+    }
+    for (const auto& r : held.saveResults(batch, {})) {
+      saved.push_back(r);
+      if (r.quizId == 102) ofQuiz102.push_back(r);
+    }
+  }
+  httplib::Client client("127.0.0.1", port);
+  auto login = client.Post("/BrevantTest/Account/TabletLogin",
+                           json{{"userName", SampleServer::kDemoEmail}, {"password", SampleServer::kDemoPassword}}.dump(),
+                           "application/json");
+  ASSERT_TRUE(login && login->status == 200);
+  const httplib::Headers headers{{"Authorization", "Bearer " + json::parse(login->body)["token"].get<std::string>()},
+                                 {"Authorization-Provider", "basic"}};
+  const auto results = [&](const std::string& request) {
+    return client.Post("/BrevantTest/Tablet/GetQuizResults", headers, request, "application/json");
+  };
+  auto all = results("{}");
+  ASSERT_TRUE(all);
+  EXPECT_EQ(all->get_header_value("Transfer-Encoding"), "chunked");
+  EXPECT_TRUE(all->body == wholeList(saved)) << all->body.size() << " bytes";
+  auto some = results(R"({"quizId":102})");
+  EXPECT_TRUE(some && some->body == wholeList(ofQuiz102));
+  auto none = results(R"({"quizId":999})");
+  EXPECT_TRUE(none && none->body == "[]");
+
+  std::atomic<int> reads{0}, failing{1};
+  held.faultHook = [&](std::string_view step) {
+    if (step == "results read" && ++reads == failing) throw std::runtime_error("disk I/O error");
+  };
+  auto early = results("{}");
+  EXPECT_TRUE(early && early->status == 500);
+  reads = 0;
+  failing = 2;
+  EXPECT_FALSE(results("{}"));
+  held.faultHook = nullptr;
+  server.stop();
+  serving.join();
 }
 
 }  // namespace

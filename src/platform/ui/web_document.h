@@ -72,6 +72,8 @@ struct BudgetedPage {
   bool attributesCut = false;       // of some element, or of the page
   bool pageAttributesCut = false;   // the page's own budget was spent
   bool restCut = false;
+  // Bytes of the page the scan read, a byte read twice counted twice: the scan's cost.
+  std::size_t bytesRead = 0;
 };
 
 // `html` within `budget`: the attributes over it left out (every one past the page's budget), the

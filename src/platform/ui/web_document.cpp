@@ -221,7 +221,7 @@ constexpr std::size_t kNameLength = 100;
 // out what is over the budget. What the parser reads as text (comments, declarations, processing
 // instructions, the text of scripts and styles, a '<' or '&' that starts nothing) is not counted;
 // that is safe only as long as this reads each of them exactly as far as the parser does. Every
-// read of the page goes through at(), read(), find() or findFirstOf(), which count its bytes.
+// read of the page goes through at(), find() or findFirstOf(), which count its bytes.
 class BudgetScan {
  public:
   BudgetScan(std::string_view html, const WorkBudget& budget) : html_(html), budget_(budget), end_(html.size()) {}
@@ -262,10 +262,12 @@ class BudgetScan {
     return i < html_.size() ? html_[i] : '\0';
   }
 
-  std::string_view read(std::size_t from, std::size_t length) {
-    const auto text = html_.substr(std::min(from, html_.size()), length);
-    read_ += text.size();
-    return text;
+  // Whether `text` stands at `i`, letters in either case; read up to the first difference.
+  bool standsAt(std::size_t i, std::string_view text) {
+    for (const char c : text) {
+      if (asciiLower(at(i++)) != asciiLower(c)) return false;
+    }
+    return true;
   }
 
   // Where `text` next starts at or after `from`, or npos.
@@ -333,26 +335,43 @@ class BudgetScan {
   // "<!--" starts a comment and "<!DOCTYPE" (in any case) a declaration; the parser reads any other
   // "<!" (a CDATA section too) as text, and what follows as markup.
   void declaration() {
-    if (read(i_, 4) == "<!--") return comment();
-    if (asciiEqualIgnoringCase(read(i_ + 2, 7), "DOCTYPE")) return doctype();
+    if (standsAt(i_ + 2, "--")) return comment();
+    if (standsAt(i_ + 2, "DOCTYPE")) return doctype();
     ++i_;
   }
 
   // Up to the first "-->" or "--!>" after the two characters that follow "<!--" (so "<!-->" and
   // "<!--->" end nothing), or the page's end.
   void comment() {
-    const auto close = std::min(find("-->", i_ + 4), find("--!>", i_ + 4));
+    const auto close = std::min(next(closes_, i_ + 4), next(bangCloses_, i_ + 4));
     i_ = close == npos ? html_.size() : close + (at(close + 2) == '>' ? 3 : 4);
+  }
+
+  // The next of a text searched for again and again, remembered: most pages never write one of
+  // the two ends of a comment, and searching for it from every comment would read the rest of the
+  // page each time.
+  struct Mark {
+    std::string_view text;
+    std::size_t from = npos;  // where the last search started; none yet
+    std::size_t found = npos;
+  };
+
+  // As find(), for a `from` that never goes back.
+  std::size_t next(Mark& mark, std::size_t from) {
+    if (mark.from > from || (mark.found != npos && mark.found < from)) {
+      mark.from = from;
+      mark.found = find(mark.text, from);
+    }
+    return mark.found;
   }
 
   // A name; "PUBLIC" and up to two quoted strings or "SYSTEM" and one, where a '>' ends nothing;
   // then up to the next '>'.
   void doctype() {
     std::size_t next = blanksFrom(pastXmlName(blanksFrom(i_ + 9)));
-    const auto keyword = read(next, 6);
-    if (asciiEqualIgnoringCase(keyword, "PUBLIC")) {
+    if (standsAt(next, "PUBLIC")) {
       next = pastQuoted(blanksFrom(pastQuoted(blanksFrom(next + 6))));
-    } else if (asciiEqualIgnoringCase(keyword, "SYSTEM")) {
+    } else if (standsAt(next, "SYSTEM")) {
       next = pastQuoted(blanksFrom(next + 6));
     }
     i_ = past('>', next);
@@ -382,7 +401,10 @@ class BudgetScan {
     return html_.substr(start, i_ - start);
   }
 
-  bool endsTag(std::size_t i) { return i >= html_.size() || at(i) == '>' || read(i, 2) == "/>"; }
+  bool endsTag(std::size_t i) {
+    const char c = at(i);
+    return i >= html_.size() || c == '>' || (c == '/' && at(i + 1) == '>');
+  }
 
   // The attributes over the budget and all after them are left out up to the tag's end, so that
   // what is kept reads as it did.
@@ -429,14 +451,14 @@ class BudgetScan {
   // close the element), a space after the '<' keeps that in the text, which is never shown.
   void rawText(std::string_view name) {
     const auto closes = [&](std::size_t i) {
-      return asciiEqualIgnoringCase(read(i + 2, name.size()), name) && !inHtmlName(at(i + 2 + name.size()));
+      return standsAt(i + 2, name) && !inHtmlName(at(i + 2 + name.size()));
     };
     std::size_t from = i_;
     if (at(i_) == '<' && (at(i_ + 1) == '/' || startsHtmlName(at(i_ + 1))) && !(at(i_ + 1) == '/' && closes(i_))) {
       insertSpace(++from);
     }
     for (auto open = find("</", from); open != npos; open = find("</", open + 2)) {
-      if (!asciiEqualIgnoringCase(read(open + 2, name.size()), name)) continue;
+      if (!standsAt(open + 2, name)) continue;
       if (!closes(open)) {
         insertSpace(open + 1);
         continue;
@@ -454,7 +476,8 @@ class BudgetScan {
   }
 
   void copyTo(std::size_t where) {
-    out_.append(read(copied_, where - copied_));
+    countUpTo(copied_, where);
+    out_.append(html_.substr(copied_, where - copied_));
     copied_ = where;
   }
 
@@ -465,6 +488,8 @@ class BudgetScan {
   std::size_t structures_ = 0;
   std::size_t pageAttributes_ = 0;  // given to the parser so far
   std::size_t read_ = 0;            // bytes of the page read, each time they were read
+  Mark closes_{"-->"};
+  Mark bangCloses_{"--!>"};
   std::string out_;         // the page up to `copied_`, as the parser is given it
   std::size_t copied_ = 0;  // html_[copied_, i_) is still to be copied
   bool changed_ = false;    // out_ differs from the page

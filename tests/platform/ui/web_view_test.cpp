@@ -180,6 +180,7 @@ TEST(WebDocumentTest, TheBudgetReadsEveryTextFormAsFarAsTheParser) {
       {"<!-- x --!>" + tag, "<!-- x --!>" + cut},
       {"<!-- x ---!>" + tag, "<!-- x ---!>" + cut},
       {"<!---->" + tag, "<!---->" + cut},
+      {"<!-- a --!><!-- b -->" + tag + "<!-- c --!>" + tag, "<!-- a --!><!-- b -->" + cut + "<!-- c --!>" + cut},
       {"<!-->" + tag, std::nullopt},
       {"<!--->" + tag, std::nullopt},
       // Other "<!", a "<?" or "</" without a name: text, and the tag behind them is read.
@@ -207,6 +208,16 @@ TEST(WebDocumentTest, TheBudgetReadsEveryTextFormAsFarAsTheParser) {
   };
   for (const auto& [html, kept] : pages) {
     EXPECT_EQ(withinBudget(html, {.attributes = 2}).html, kept) << html;
+  }
+}
+
+// Most pages never write one of the two ends of a comment: a scan that looked for it from each
+// comment would read the rest of the page every time.
+TEST(WebDocumentTest, TheBudgetReadsAPageOfCommentsAFewTimesOver) {
+  for (const std::string unit : {"<!---->", "<!--x--!>", "<p>x</p><!-- note -->"}) {
+    std::string page;
+    while (page.size() < 16 * 1024) page += unit;
+    EXPECT_LE(web_document_detail::withinBudget(page).bytesRead, 8 * page.size() + 64) << unit;
   }
 }
 

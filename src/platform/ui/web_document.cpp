@@ -143,7 +143,7 @@ class TextBuilder {
   void input(const xmlNode* node) {
     const std::string type = asciiLowercase(attribute(node, "type").value_or("text"));
     const bool button = type == "submit" || type == "button" || type == "reset" || type == "image";
-    if (type == "submit") word("[" + attribute(node, "value").value_or("Submit") + "]");
+    if (type == "submit") word("[" + collapsed(attribute(node, "value").value_or("Submit")) + "]");
     auto field = attribute(node, "name");
     if (button || type == "file" || !field || forms_.empty()) return;
     if ((type == "checkbox" || type == "radio") && !attribute(node, "checked")) return;

@@ -95,6 +95,8 @@ TEST(WebDocumentTest, ExtractsTitleTextAndLinksFromRealAndMalformedPages) {
        std::nullopt,
        {"no title", "second line", "anchor [1]"},
        {"/empty"}},
+      // A button's text is on one line, as any text.
+      {"<form><input type=submit value=\"Send\n  now\"></form>", std::nullopt, {"[Send now]"}, {}},
       {"", std::nullopt, {}, {}},
   };
   for (const auto& c : cases) {

@@ -220,8 +220,8 @@ constexpr std::size_t kNameLength = 100;
 // One pass over the page as the parser will read it, counting what it would build and leaving
 // out what is over the budget. What the parser reads as text (comments, declarations, processing
 // instructions, the text of scripts and styles, a '<' or '&' that starts nothing) is not counted;
-// that is safe only as long as this reads each of them exactly as far as the parser does. Every
-// read of the page goes through at(), find() or findFirstOf(), which count its bytes.
+// that is safe only as long as this reads each of them exactly as far as the parser does. Each
+// byte read is counted (at(), find() and the others below), so that the scan's cost shows.
 class BudgetScan {
  public:
   BudgetScan(std::string_view html, const WorkBudget& budget) : html_(html), budget_(budget), end_(html.size()) {}
@@ -343,7 +343,7 @@ class BudgetScan {
   // Up to the first "-->" or "--!>" after the two characters that follow "<!--" (so "<!-->" and
   // "<!--->" end nothing), or the page's end.
   void comment() {
-    const auto close = std::min(next(closes_, i_ + 4), next(bangCloses_, i_ + 4));
+    const auto close = std::min(nextOf(closes_, i_ + 4), nextOf(bangCloses_, i_ + 4));
     i_ = close == npos ? html_.size() : close + (at(close + 2) == '>' ? 3 : 4);
   }
 
@@ -357,7 +357,7 @@ class BudgetScan {
   };
 
   // As find(), for a `from` that never goes back.
-  std::size_t next(Mark& mark, std::size_t from) {
+  std::size_t nextOf(Mark& mark, std::size_t from) {
     if (mark.from > from || (mark.found != npos && mark.found < from)) {
       mark.from = from;
       mark.found = find(mark.text, from);

@@ -235,7 +235,7 @@ TEST(WebDocumentTest, AnElementBehindACommentClosedByBangIsBudgeted) {
 
 // Keeps: a page of 250,000 tags is parsed whole (a curriculum of 20,000 linked paragraphs, below,
 // has 120,000; a table of 18,000 rows 234,000). Stops: a flood of paragraphs at the budget, whose
-// tree and text take some 100 MB on the main queue.
+// tree and text take some 105 MB on the main queue.
 TEST(WebDocumentTest, TheBudgetOfStructuresKeepsLongPagesAndStopsAFloodOfParagraphs) {
   std::string tags;
   for (int i = 0; i < 250000; ++i) tags += "<br>";

@@ -2,8 +2,10 @@
 // from the call until the page is shown, against its target on one core (one
 // second unless the page names its own). Pages in another character set go
 // through the parse that a server's charset takes. The pages that flood the
-// parser with attributes also print the peak resident memory they add, each
-// shown in a child process of its own so that the peak is theirs.
+// parser with attributes or comments also print the peak resident memory they
+// add, each shown in a child process of its own so that the peak is theirs.
+// Pages of comments are also shown at 1 MiB and at 128 KiB: the time must grow
+// with the page, not with its square.
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -33,10 +35,22 @@ constexpr std::size_t kPageBytes = 8 * 1024 * 1024;
 // while one parses.
 constexpr double kFloodTargetSeconds = 0.5;
 constexpr double kFloodTargetMegabytes = 100;
+// Unclosed paragraphs up to the whole budget of structures.
+constexpr double kParagraphFloodTargetMegabytes = 128;
+// Eight times the page, and time for a little more than eight times the work.
+constexpr std::size_t kLargeBytes = 1024 * 1024;
+constexpr std::size_t kSmallBytes = 128 * 1024;
+constexpr double kGrowthTarget = 10;
+constexpr int kGrowthRuns = 11;
 // The parser's nesting limit.
 constexpr int kDepthLimit = 256;
 // A comment the parser ends at "--!>": what follows must be budgeted as any page.
 const std::string kBangComment = "<!-- x --!>";
+// Pages of comments that never write the other end of a comment.
+const std::string kEmptyComment = "<!---->";
+const std::string kBangClosedComment = "<!--x--!>";
+const std::string kNotedParagraph =
+    "<p>A paragraph of the lesson, and its note.</p><!-- note -->\n";
 
 struct Page {
   std::string name;
@@ -44,6 +58,7 @@ struct Page {
   double target;
   std::optional<std::string> charset;
   std::size_t links = 0; // the page's links, each of which must be kept
+  double megabytes = kFloodTargetMegabytes; // added at the peak, when measured
 };
 
 std::vector<Page> seedPages() {
@@ -92,6 +107,31 @@ std::string curriculum() {
   return page;
 }
 
+// Paragraphs each with a link, a conditional comment and a note comment.
+std::string lessonPage() {
+  std::string page;
+  for (int n = 1; n <= 24000; ++n) {
+    const std::string number = std::to_string(n);
+    page += "<p class=\"item\">Step " + number +
+            ": read <a href=\"/lessons/" + number +
+            "\">the notes of this step</a> and try the exercise before "
+            "class.<!--[if x]><b>x</b><![endif]--></p><!-- /.item -->\n";
+  }
+  return page;
+}
+
+// 18,000 rows of 13 structures each, then a last line.
+std::string longTable() {
+  std::string page = "<table>\n";
+  for (int n = 1; n <= 18000; ++n) {
+    const std::string number = std::to_string(n);
+    page += "<tr><td>" + number + "</td><td>Word&nbsp;" + number +
+            "</td><td><a href=\"/w/" + number +
+            "\">entry</a></td><td>x</td></tr>\n";
+  }
+  return page + "</table>\n<p>END <a href=\"/end\">end</a></p>\n";
+}
+
 std::string oneElement(int attributes, const std::string &prefix = "") {
   std::string page = prefix + "<p";
   for (int i = 0; i < attributes; ++i)
@@ -124,9 +164,9 @@ std::string nestedAtTheLimit() {
 }
 
 std::string repeated(const std::string &head, const std::string &unit,
-                     const std::string &tail) {
+                     const std::string &tail, std::size_t bytes = kPageBytes) {
   std::string page = head;
-  while (page.size() + unit.size() + tail.size() <= kPageBytes)
+  while (page.size() + unit.size() + tail.size() <= bytes)
     page += unit;
   return page + tail;
 }
@@ -207,13 +247,33 @@ void showMeasured(const Page &page) {
                 "%.0f MB)\n",
                 page.name.c_str(), page.html.size(), shown.seconds,
                 page.target, shown.cut ? ", cut" : "", "", "", added,
-                kFloodTargetMegabytes);
+                page.megabytes);
     printLinks(page, shown);
     std::fflush(stdout);
     _exit(0);
   }
   if (child > 0)
     waitpid(child, nullptr, 0);
+}
+
+// A page of `unit` repeated: its median time shown at 1 MiB over that at
+// 128 KiB, the two taken in turn so that a busy moment falls on both.
+void printGrowth(WKWebView &view, const std::string &name,
+                 const std::string &unit) {
+  const Page smallPage{name, repeated("", unit, "", kSmallBytes),
+                       kTargetSeconds, std::nullopt};
+  const Page largePage{name, repeated("", unit, "", kLargeBytes),
+                       kTargetSeconds, std::nullopt};
+  std::vector<double> smallTimes, largeTimes;
+  for (int run = 0; run < kGrowthRuns; ++run) {
+    smallTimes.push_back(show(view, smallPage).seconds);
+    largeTimes.push_back(show(view, largePage).seconds);
+  }
+  const double small = median(smallTimes);
+  const double large = median(largeTimes);
+  std::printf("  %-34s 1 MiB %.4f s / 128 KiB %.4f s = %5.2f (target <= "
+              "%.0f)\n",
+              name.c_str(), large, small, large / small, kGrowthTarget);
 }
 
 } // namespace
@@ -243,6 +303,8 @@ int main() {
                    kTargetSeconds, std::nullopt});
   pages.push_back({"8 MiB of unclosed paragraphs", repeated("", "<p>x", ""),
                    kTargetSeconds, std::nullopt});
+  pages.push_back({"a table of 18,000 rows", longTable(), kFloodTargetSeconds,
+                   std::nullopt, 18001});
 
   const Page floods[] = {
       {"8 MiB of 499-attribute links", attributeFlood(499, true),
@@ -255,9 +317,19 @@ int main() {
       {"--!> then 499-attribute links", attributeFlood(499, true, kBangComment),
        kFloodTargetSeconds, std::nullopt},
       {"--!> then unclosed paragraphs", repeated(kBangComment, "<p>x", ""),
-       kFloodTargetSeconds, std::nullopt},
+       kFloodTargetSeconds, std::nullopt, 0, kParagraphFloodTargetMegabytes},
       {"--!> then 20,000 linked paragraphs", kBangComment + curriculum(),
        kTargetSeconds, std::nullopt, 20000},
+      // Each comment's end is searched for from the comment on: a page that
+      // never writes one of the two ends must not be read to its end each time.
+      {"8 MiB of <!---->", repeated("", kEmptyComment, ""), kFloodTargetSeconds,
+       std::nullopt},
+      {"8 MiB of <!--x--!>", repeated("", kBangClosedComment, ""),
+       kFloodTargetSeconds, std::nullopt},
+      {"8 MiB of paragraphs and notes", repeated("", kNotedParagraph, ""),
+       kFloodTargetSeconds, std::nullopt},
+      {"24,000 paragraphs of a lesson", lessonPage(), kFloodTargetSeconds,
+       std::nullopt, 24000},
   };
 
   std::printf("html_bench: pages through loadHTMLString, one CPU (%d)\n", cpu);
@@ -267,5 +339,10 @@ int main() {
   auto view = WKWebView::make();
   for (const auto &page : pages)
     printLine(page, show(*view, page));
+  for (const auto &[name, unit] :
+       {std::pair("<!----> growth", kEmptyComment),
+        std::pair("<!--x--!> growth", kBangClosedComment),
+        std::pair("paragraphs and notes growth", kNotedParagraph)})
+    printGrowth(*view, name, unit);
   return 0;
 }

@@ -3,7 +3,9 @@
 // given it (within a small budget, so that small inputs reach it) must make the parser build no
 // more than the budget let through: no element with more attributes than its budget, no more
 // attributes in all than the page's, no more start tags that stand in the page than the budget of
-// structures (the elements the parser adds by itself are not counted).
+// structures (the elements the parser adds by itself are not counted). The budget's scan of the
+// page, with the budget WebDocument::parse gives it, reads each byte a bounded number of times, so
+// that a scan growing with the square of the page shows on a page of a few KB.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -21,6 +23,9 @@ namespace {
 
 constexpr web_document_detail::WorkBudget kBudget{
     .attributes = 4, .pageAttributes = 12, .tagAttributeBytes = 48, .structures = 24};
+
+constexpr std::size_t kScanReadsPerByte = 8;
+constexpr std::size_t kScanReadsSlack = 64;
 
 struct Built {
   std::size_t attributes = 0;
@@ -61,6 +66,12 @@ void checkTree(const xmlNode* node) {
   if (total > kBudget.pageAttributes) std::abort();
 }
 
+void checkScanCost(std::string_view page) {
+  const auto input = web_document_detail::parserInput(page, std::nullopt);
+  const std::size_t scanned = input.utf8 ? input.utf8->size() : page.size();
+  if (input.budgeted.bytesRead > kScanReadsPerByte * scanned + kScanReadsSlack) std::abort();
+}
+
 void checkBudget(std::string_view page) {
   const auto input = web_document_detail::parserInput(page, std::nullopt, kBudget);
   std::unique_ptr<htmlParserCtxt, decltype(&htmlFreeParserCtxt)> context(htmlNewParserCtxt(), &htmlFreeParserCtxt);
@@ -81,6 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (line.empty() || line.find('\n') != std::string::npos) std::abort();
   }
   if (document.title && document.title->find('\n') != std::string::npos) std::abort();
+  checkScanCost(html);
   if (!html.empty()) checkBudget(html);
   return 0;
 }

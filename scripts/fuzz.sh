@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Fuzzes each target for SECONDS (120 by default) from a copy of its corpus, JOBS targets at once
-# (every core by default), then names every input that made a target fail.
+# (every core by default), then names every input that made a target fail: a crash, or a run of
+# more than 10 seconds.
 #   scripts/fuzz.sh [SECONDS] [TARGET...]
 # A target's new inputs are kept in build/fuzz/runs/TARGET/corpus; copy those worth keeping, and
 # every failing input with its mend, into fuzz/corpus/TARGET.
@@ -33,9 +34,10 @@ fuzz_one() {
   # outside this project, so leaks are not looked for in the sound target alone (in the
   # sanitizer's options: fork mode does not hand -detect_leaks to its jobs).
   [ "$target" = sound_data ] && asan="${asan:+$asan:}detect_leaks=0"
-  # -fork keeps fuzzing past a failure, so one run finds every kind of failure, not the first.
+  # -fork keeps fuzzing past a failure, so one run finds every kind of failure, not the first; a
+  # slow input is written to found/ as a crash is.
   ASAN_OPTIONS=$asan "$FUZZ_BUILD/fuzz/$target" "$run/corpus" "${dict[@]}" -max_total_time="$SECONDS_EACH" \
-    -fork=1 -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1 -artifact_prefix="$run/found/" \
+    -timeout=10 -fork=1 -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1 -artifact_prefix="$run/found/" \
     >"$run/log" 2>&1 || true
 }
 export -f fuzz_one

@@ -143,7 +143,7 @@ class TextBuilder {
   void input(const xmlNode* node) {
     const std::string type = asciiLowercase(attribute(node, "type").value_or("text"));
     const bool button = type == "submit" || type == "button" || type == "reset" || type == "image";
-    if (type == "submit") word("[" + attribute(node, "value").value_or("Submit") + "]");
+    if (type == "submit") word("[" + collapsed(attribute(node, "value").value_or("Submit")) + "]");
     auto field = attribute(node, "name");
     if (button || type == "file" || !field || forms_.empty()) return;
     if ((type == "checkbox" || type == "radio") && !attribute(node, "checked")) return;
@@ -220,61 +220,92 @@ constexpr std::size_t kNameLength = 100;
 // One pass over the page as the parser will read it, counting what it would build and leaving
 // out what is over the budget. What the parser reads as text (comments, declarations, processing
 // instructions, the text of scripts and styles, a '<' or '&' that starts nothing) is not counted;
-// that is safe only as long as this reads each of them exactly as far as the parser does.
+// that is safe only as long as this reads each of them exactly as far as the parser does. Each
+// byte read is counted (at(), find() and the others below), so that the scan's cost shows.
 class BudgetScan {
  public:
   BudgetScan(std::string_view html, const WorkBudget& budget) : html_(html), budget_(budget), end_(html.size()) {}
 
   BudgetedPage run() {
     while (i_ < end_) {
-      i_ = std::min(html_.find_first_of("<&", i_), end_);
+      i_ = std::min(findFirstOf("<&", i_), end_);
       if (i_ == end_) break;
       if (!startsStructure()) {
         ++i_;
       } else if (++structures_ > budget_.structures) {
         end_ = i_;
         page_.restCut = true;
-      } else if (html_[i_] == '&') {
+      } else if (at(i_) == '&') {
         ++i_;
       } else {
         markup();
       }
     }
     if (changed_ || page_.restCut) {
-      out_.append(html_.substr(copied_, end_ - copied_));
+      copyTo(end_);
       page_.html = std::move(out_);
     }
+    page_.bytesRead = read_;
     return std::move(page_);
   }
 
  private:
-  bool startsStructure() const {
+  bool startsStructure() {
     if (i_ + 1 >= end_) return false;
-    const char next = html_[i_ + 1];
-    if (html_[i_] == '&') return isLetter(next) || next == '#';
+    const char next = at(i_ + 1);
+    if (at(i_) == '&') return isLetter(next) || next == '#';
     return isLetter(next) || next == '/' || next == '!' || next == '?';
   }
 
-  char at(std::size_t i) const { return i < html_.size() ? html_[i] : '\0'; }
+  char at(std::size_t i) {
+    ++read_;
+    return i < html_.size() ? html_[i] : '\0';
+  }
 
-  std::size_t blanksFrom(std::size_t i) const {
-    while (i < html_.size() && isBlank(html_[i])) ++i;
+  // Whether `text` stands at `i`, letters in either case; read up to the first difference.
+  bool standsAt(std::size_t i, std::string_view text) {
+    for (const char c : text) {
+      if (asciiLower(at(i++)) != asciiLower(c)) return false;
+    }
+    return true;
+  }
+
+  // Where `text` next starts at or after `from`, or npos.
+  std::size_t find(std::string_view text, std::size_t from) {
+    const auto found = html_.find(text, from);
+    countUpTo(from, found == npos ? html_.size() : found + text.size());
+    return found;
+  }
+
+  std::size_t findFirstOf(std::string_view characters, std::size_t from) {
+    const auto found = html_.find_first_of(characters, from);
+    countUpTo(from, found == npos ? html_.size() : found + 1);
+    return found;
+  }
+
+  void countUpTo(std::size_t from, std::size_t to) {
+    if (to > from) read_ += to - from;
+  }
+
+  std::size_t blanksFrom(std::size_t i) {
+    while (isBlank(at(i))) ++i;
     return i;
   }
 
-  std::size_t past(char c, std::size_t from) const {
-    const auto found = html_.find(c, from);
+  std::size_t past(char c, std::size_t from) {
+    const auto found = find(std::string_view(&c, 1), from);
     return found == npos ? html_.size() : found + 1;
   }
 
   // After a quoted string starting at `i`; `i` when none starts there.
-  std::size_t pastQuoted(std::size_t i) const {
-    return at(i) == '"' || at(i) == '\'' ? past(html_[i], i + 1) : i;
+  std::size_t pastQuoted(std::size_t i) {
+    const char quote = at(i);
+    return quote == '"' || quote == '\'' ? past(quote, i + 1) : i;
   }
 
   // After an XML name starting at `i` (letters and digits of any script, as the parser's tables
   // have them); `i` when none starts there.
-  std::size_t pastXmlName(std::size_t i) const {
+  std::size_t pastXmlName(std::size_t i) {
     const auto* s = reinterpret_cast<const std::uint8_t*>(html_.data());
     const auto length = static_cast<std::int32_t>(std::min<std::size_t>(html_.size(), INT32_MAX));
     auto next = static_cast<std::int32_t>(std::min<std::size_t>(i, INT32_MAX));
@@ -284,13 +315,17 @@ class BudgetScan {
       U8_NEXT(s, next, length, c);
       const bool letter = c >= 0 && (IS_LETTER(c) || c == '_' || c == ':');
       const bool other = c >= 0 && (IS_DIGIT(c) || c == '.' || c == '-' || IS_COMBINING(c) || IS_EXTENDER(c));
-      if (!(letter || (!first && other))) return static_cast<std::size_t>(start);
+      if (!(letter || (!first && other))) {
+        countUpTo(i, static_cast<std::size_t>(next));
+        return static_cast<std::size_t>(start);
+      }
     }
+    countUpTo(i, static_cast<std::size_t>(next));
     return static_cast<std::size_t>(next);
   }
 
   void markup() {
-    const char next = html_[i_ + 1];
+    const char next = at(i_ + 1);
     if (next == '!') return declaration();
     if (next == '?') return processingInstruction();
     if (next == '/') return endTag();
@@ -300,25 +335,43 @@ class BudgetScan {
   // "<!--" starts a comment and "<!DOCTYPE" (in any case) a declaration; the parser reads any other
   // "<!" (a CDATA section too) as text, and what follows as markup.
   void declaration() {
-    if (html_.substr(i_, 4) == "<!--") return comment();
-    if (asciiEqualIgnoringCase(html_.substr(i_ + 2, 7), "DOCTYPE")) return doctype();
+    if (standsAt(i_ + 2, "--")) return comment();
+    if (standsAt(i_ + 2, "DOCTYPE")) return doctype();
     ++i_;
   }
 
   // Up to the first "-->" or "--!>" after the two characters that follow "<!--" (so "<!-->" and
   // "<!--->" end nothing), or the page's end.
   void comment() {
-    const auto close = std::min(html_.find("-->", i_ + 4), html_.find("--!>", i_ + 4));
-    i_ = close == npos ? html_.size() : close + (html_[close + 2] == '>' ? 3 : 4);
+    const auto close = std::min(nextOf(closes_, i_ + 4), nextOf(bangCloses_, i_ + 4));
+    i_ = close == npos ? html_.size() : close + (at(close + 2) == '>' ? 3 : 4);
+  }
+
+  // The next of a text searched for again and again, remembered: most pages never write one of
+  // the two ends of a comment, and searching for it from every comment would read the rest of the
+  // page each time.
+  struct Mark {
+    std::string_view text;
+    std::size_t from = npos;  // where the last search started; none yet
+    std::size_t found = npos;
+  };
+
+  // As find(), for a `from` that never goes back.
+  std::size_t nextOf(Mark& mark, std::size_t from) {
+    if (mark.from > from || (mark.found != npos && mark.found < from)) {
+      mark.from = from;
+      mark.found = find(mark.text, from);
+    }
+    return mark.found;
   }
 
   // A name; "PUBLIC" and up to two quoted strings or "SYSTEM" and one, where a '>' ends nothing;
   // then up to the next '>'.
   void doctype() {
     std::size_t next = blanksFrom(pastXmlName(blanksFrom(i_ + 9)));
-    if (asciiEqualIgnoringCase(html_.substr(next, 6), "PUBLIC")) {
+    if (standsAt(next, "PUBLIC")) {
       next = pastQuoted(blanksFrom(pastQuoted(blanksFrom(next + 6))));
-    } else if (asciiEqualIgnoringCase(html_.substr(next, 6), "SYSTEM")) {
+    } else if (standsAt(next, "SYSTEM")) {
       next = pastQuoted(blanksFrom(next + 6));
     }
     i_ = past('>', next);
@@ -334,7 +387,7 @@ class BudgetScan {
     const std::string name = asciiLowercase(htmlName(++i_));
     attributes();
     if (i_ >= html_.size()) return;
-    if (html_[i_] == '/') {  // "/>": an empty element, even a script
+    if (at(i_) == '/') {  // "/>": an empty element, even a script
       i_ += 2;
       return;
     }
@@ -344,11 +397,14 @@ class BudgetScan {
 
   // The next name the parser reads from `i_`.
   std::string_view htmlName(std::size_t start) {
-    while (i_ < html_.size() && i_ - start < kNameLength && inHtmlName(html_[i_])) ++i_;
+    while (i_ < html_.size() && i_ - start < kNameLength && inHtmlName(at(i_))) ++i_;
     return html_.substr(start, i_ - start);
   }
 
-  bool endsTag(std::size_t i) const { return i >= html_.size() || html_[i] == '>' || html_.substr(i, 2) == "/>"; }
+  bool endsTag(std::size_t i) {
+    const char c = at(i);
+    return i >= html_.size() || c == '>' || (c == '/' && at(i + 1) == '>');
+  }
 
   // The attributes over the budget and all after them are left out up to the tag's end, so that
   // what is kept reads as it did.
@@ -356,8 +412,8 @@ class BudgetScan {
     std::size_t count = 0;
     std::optional<std::size_t> first, cut;
     for (i_ = blanksFrom(i_); !endsTag(i_); i_ = blanksFrom(i_)) {
-      if (!startsHtmlName(html_[i_])) {  // the parser passes over what starts no name
-        while (!endsTag(i_) && !isBlank(html_[i_])) ++i_;
+      if (!startsHtmlName(at(i_))) {  // the parser passes over what starts no name
+        while (!endsTag(i_) && !isBlank(at(i_))) ++i_;
         continue;
       }
       const std::size_t start = i_;
@@ -371,7 +427,7 @@ class BudgetScan {
       if (overPage) page_.pageAttributesCut = true;
     }
     if (cut) {
-      out_.append(html_.substr(copied_, *cut - copied_));
+      copyTo(*cut);
       copied_ = i_;
       changed_ = page_.attributesCut = true;
     }
@@ -382,10 +438,10 @@ class BudgetScan {
     const std::size_t equals = blanksFrom(i_);
     if (at(equals) != '=') return;
     i_ = blanksFrom(equals + 1);
-    if (at(i_) == '"' || at(i_) == '\'') {
-      i_ = pastQuoted(i_);
+    if (const auto quoted = pastQuoted(i_); quoted != i_) {
+      i_ = quoted;
     } else {
-      while (i_ < html_.size() && !isBlank(html_[i_]) && html_[i_] != '>') ++i_;
+      while (i_ < html_.size() && !isBlank(at(i_)) && at(i_) != '>') ++i_;
     }
   }
 
@@ -395,14 +451,14 @@ class BudgetScan {
   // close the element), a space after the '<' keeps that in the text, which is never shown.
   void rawText(std::string_view name) {
     const auto closes = [&](std::size_t i) {
-      return asciiEqualIgnoringCase(html_.substr(i + 2, name.size()), name) && !inHtmlName(at(i + 2 + name.size()));
+      return standsAt(i + 2, name) && !inHtmlName(at(i + 2 + name.size()));
     };
     std::size_t from = i_;
     if (at(i_) == '<' && (at(i_ + 1) == '/' || startsHtmlName(at(i_ + 1))) && !(at(i_ + 1) == '/' && closes(i_))) {
       insertSpace(++from);
     }
-    for (auto open = html_.find("</", from); open != npos; open = html_.find("</", open + 2)) {
-      if (!asciiEqualIgnoringCase(html_.substr(open + 2, name.size()), name)) continue;
+    for (auto open = find("</", from); open != npos; open = find("</", open + 2)) {
+      if (!standsAt(open + 2, name)) continue;
       if (!closes(open)) {
         insertSpace(open + 1);
         continue;
@@ -414,10 +470,15 @@ class BudgetScan {
   }
 
   void insertSpace(std::size_t where) {
-    out_.append(html_.substr(copied_, where - copied_));
+    copyTo(where);
     out_ += ' ';
-    copied_ = where;
     changed_ = true;
+  }
+
+  void copyTo(std::size_t where) {
+    countUpTo(copied_, where);
+    out_.append(html_.substr(copied_, where - copied_));
+    copied_ = where;
   }
 
   std::string_view html_;
@@ -426,6 +487,9 @@ class BudgetScan {
   std::size_t i_ = 0;
   std::size_t structures_ = 0;
   std::size_t pageAttributes_ = 0;  // given to the parser so far
+  std::size_t read_ = 0;            // bytes of the page read, each time they were read
+  Mark closes_{"-->"};
+  Mark bangCloses_{"--!>"};
   std::string out_;         // the page up to `copied_`, as the parser is given it
   std::size_t copied_ = 0;  // html_[copied_, i_) is still to be copied
   bool changed_ = false;    // out_ differs from the page

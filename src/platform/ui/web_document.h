@@ -47,10 +47,10 @@ struct WebDocument {
   // Of the whole page, well above what pages use (twenty thousand linked paragraphs have 80,000):
   // every one the parser keeps costs time and memory on the main queue.
   static constexpr std::size_t kMaxPageAttributes = 120000;
-  // Tags, comments and references of the whole page, well above what pages use (twenty thousand
-  // linked paragraphs have 120,000): each element and text the parser keeps takes some 150 bytes
-  // on the main queue.
-  static constexpr std::size_t kMaxStructures = 200000;
+  // Tags, comments and references of the whole page, above what pages use (twenty thousand linked
+  // paragraphs have 120,000, a table of 18,000 rows 234,000): each element and text the parser
+  // keeps takes some 150 bytes on the main queue.
+  static constexpr std::size_t kMaxStructures = 250000;
   static constexpr const char* kCutAttributesLine = "(attributes of an element were cut)";
   static constexpr const char* kCutPageAttributesLine = "(attributes of the page were cut)";
   static constexpr const char* kCutRestLine = "(the rest of the page was cut)";
@@ -72,6 +72,8 @@ struct BudgetedPage {
   bool attributesCut = false;       // of some element, or of the page
   bool pageAttributesCut = false;   // the page's own budget was spent
   bool restCut = false;
+  // Bytes of the page the scan read, a byte read twice counted twice: the scan's cost.
+  std::size_t bytesRead = 0;
 };
 
 // `html` within `budget`: the attributes over it left out (every one past the page's budget), the

@@ -231,6 +231,29 @@ TEST_F(RedirectTest, StalledHeadsAreClosedAndTheAnswerStillGetsIn) {
   EXPECT_EQ(heard, std::vector<std::optional<URL>>{redirect});
 }
 
+// A few connections, silent or with a head begun, leave the answer's way open at once.
+TEST_F(RedirectTest, AFewSilentOrSlowConnectionsLetTheAnswerInAtOnce) {
+  using Steady = std::chrono::steady_clock;
+  for (const std::string begun : {"", "GET /cb?code=slow HT"}) {
+    SCOPED_TRACE(begun);
+    std::vector<std::optional<URL>> heard;
+    auto receiver = LoopbackRedirectReceiver::start(
+        30, [&](std::optional<URL> url) { heard.push_back(url); }, {}, 60);
+    ASSERT_TRUE(receiver);
+    std::vector<std::unique_ptr<LocalClient>> others;
+    for (int i = 0; i < 8; ++i) {
+      others.push_back(std::make_unique<LocalClient>(receiver->port()));
+      if (!begun.empty()) others.back()->send(begun);
+    }
+    const auto redirect = receiver->redirectURL("cb?code=10");
+    const auto sent = Steady::now();
+    ASSERT_TRUE(dataWithContentsOfURL(redirect, 10));
+    ASSERT_TRUE(time.runUntil([&] { return !heard.empty(); }, 10));
+    EXPECT_LT(Steady::now() - sent, std::chrono::seconds(2));
+    EXPECT_EQ(heard, std::vector<std::optional<URL>>{redirect});
+  }
+}
+
 // Local processes that send a byte and reconnect as soon as they are closed may not hold the
 // port in turn: the answer takes the slot of the oldest head that is not whole.
 TEST_F(RedirectTest, OneByteSendersThatReconnectGiveWayToTheBrowsersAnswer) {

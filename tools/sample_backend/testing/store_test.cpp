@@ -42,6 +42,30 @@ class StoreTest : public testing::Test {
   const Account kim{0, "kim@example.com", "Kim", "Lee", false};
 };
 
+// A server on its own thread, on a data directory of its own, stopped at the latest with this.
+class ServingTest : public StoreTest {
+ protected:
+  void SetUp() override {
+    port = server.bind(0);
+    ASSERT_GT(port, 0);
+    serving = std::thread([this] { server.run(); });
+  }
+  void TearDown() override { stop(); }
+  void stop() {
+    if (!serving.joinable()) return;
+    server.stop();
+    serving.join();
+  }
+
+  SampleServer server{dir.path() / "server", [] {
+                        SampleServerSettings settings;
+                        settings.store.passwordIterations = 1000;
+                        return settings;
+                      }()};
+  int port = 0;
+  std::thread serving;
+};
+
 TEST_F(StoreTest, AFailedCallLeavesNothingHalfWritten) {
   failAt("account inserted");
   EXPECT_THROW(store.createAccount(kim, PasswordHash::of("secret-1", 1000), {1}), std::runtime_error);
@@ -101,13 +125,7 @@ TEST_F(StoreTest, ASignInDoesNotWaitForAReadOfResults) {
   for (auto& signIn : signIns) EXPECT_EQ(signIn.get(), other);
 }
 
-TEST_F(StoreTest, AnInternalFailureAnswersANeutralMessageAndLogsTheDetail) {
-  SampleServerSettings settings;
-  settings.store.passwordIterations = 1000;
-  SampleServer server(dir.path() / "server", settings);
-  const int port = server.bind(0);
-  ASSERT_GT(port, 0);
-  std::thread serving([&server] { server.run(); });
+TEST_F(ServingTest, AnInternalFailureAnswersANeutralMessageAndLogsTheDetail) {
   server.store().faultHook = [](std::string_view) { throw std::runtime_error("sqlite: database is locked"); };
 
   testing::internal::CaptureStderr();
@@ -116,8 +134,7 @@ TEST_F(StoreTest, AnInternalFailureAnswersANeutralMessageAndLogsTheDetail) {
                             R"({"userName":"kim@example.com","firstName":"Kim","lastName":"Lee",)"
                             R"("password":"secret-1","confirmPassword":"secret-1"})",
                             "application/json");
-  server.stop();
-  serving.join();
+  stop();
   const std::string log = testing::internal::GetCapturedStderr();
   ASSERT_TRUE(answer);
   EXPECT_EQ(answer->status, 500);
@@ -150,13 +167,7 @@ TEST_F(StoreTest, ManyReadsAtOnceOpenOnlyAFewConnections) {
 // Thousands of results go out in pieces, read a batch at a time; decoded, the answer is the text
 // of the whole list, invalid UTF-8 replaced. A failed read before the first piece is an error
 // answer; after it, the transfer fails rather than ending in a shorter list.
-TEST_F(StoreTest, AnAccountsResultsGoOutAsTheyAreReadWithTheTextOfTheWholeList) {
-  SampleServerSettings settings;
-  settings.store.passwordIterations = 1000;
-  SampleServer server(dir.path() / "server", settings);
-  const int port = server.bind(0);
-  ASSERT_GT(port, 0);
-  std::thread serving([&server] { server.run(); });
+TEST_F(ServingTest, AnAccountsResultsGoOutAsTheyAreReadWithTheTextOfTheWholeList) {
   Store& held = server.store();
   std::vector<QuizResult> saved, ofQuiz102;
   for (int i = 0; i < 3000; i += 100) {
@@ -204,8 +215,6 @@ TEST_F(StoreTest, AnAccountsResultsGoOutAsTheyAreReadWithTheTextOfTheWholeList) 
   failing = 2;
   EXPECT_FALSE(results("{}"));
   held.faultHook = nullptr;
-  server.stop();
-  serving.join();
 }
 
 }  // namespace

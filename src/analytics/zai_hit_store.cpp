@@ -12,6 +12,7 @@
 #include <tl/expected.hpp>
 
 #include "platform/foundation/file_kind.h"
+#include "platform/foundation/swap_guard.h"
 
 namespace {
 
@@ -79,17 +80,22 @@ tl::expected<void, std::string> checkOwn(const std::string& path, int flags, mod
 // The path to give SQLite once the folder, the store (made when missing: SQLite would create it
 // under the umask, and gives its journals the file's mode) and its journals are checked; SQLite
 // refuses links anywhere on it, so those above the folder, which the user chose, are resolved.
-tl::expected<std::string, std::string> preparePrivately(const std::string& path) {
-  const std::filesystem::path file(path);
+tl::expected<std::string, std::string> preparePrivately(const std::string& given) {
+  const std::filesystem::path file(given);
   const auto folder = file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
   std::string prefix;
   for (const auto& part : folder) {
     prefix = (std::filesystem::path(prefix) / part).string();
     if (::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) break;
   }
-  auto checked = checkOwn(folder.string(), O_RDONLY | O_DIRECTORY, S_IFDIR).and_then([&] {
-    return checkOwn(path, O_RDWR | O_CREAT, S_IFREG);
-  });
+  // SQLite opens by path, so what holds the folder must not let others swap it for a link once
+  // it is checked. That path, with the links the user chose resolved, is the one used from here.
+  std::string above;
+  if (auto why = whyOthersMaySwapIn(std::filesystem::absolute(folder).parent_path().string(), &above))
+    return tl::unexpected(*why);
+  const std::string path = (std::filesystem::path(above) / folder.filename() / file.filename()).string();
+  auto checked = checkOwn((std::filesystem::path(above) / folder.filename()).string(), O_RDONLY | O_DIRECTORY, S_IFDIR)
+                     .and_then([&] { return checkOwn(path, O_RDWR | O_CREAT, S_IFREG); });
   for (const char* journal : {"-journal", "-wal", "-shm"}) {
     const std::string name = path + journal;
     struct stat st {};
@@ -97,9 +103,7 @@ tl::expected<std::string, std::string> preparePrivately(const std::string& path)
     if (checked && ::lstat(name.c_str(), &st) == 0) checked = checkOwn(name, O_RDONLY, S_IFREG);
   }
   if (!checked) return tl::unexpected(checked.error());
-  std::error_code error;
-  const auto resolved = std::filesystem::canonical(folder, error);
-  return error ? path : (resolved / file.filename()).string();
+  return path;
 }
 
 }  // namespace

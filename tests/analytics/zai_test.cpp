@@ -17,6 +17,7 @@
 #include "analytics/zai_tracker.h"
 #include "platform/foundation/user_defaults.h"
 #include "support/fake_backend.h"
+#include "support/swapper.h"
 #include "support/temp_dir.h"
 #include "support/virtual_time.h"
 
@@ -197,6 +198,27 @@ TEST_F(ZAITest, APlantedFolderStoreOrJournalIsRefusedAndLeftAsItWas) {
     EXPECT_EQ(fs::status(victim).permissions(), fs::perms(0644));
     EXPECT_EQ(fs::status(folder).permissions(), mode);
   }
+}
+
+// SQLite opens the store by path: in a folder others may rename in, a checked folder could be a link
+// by then, so the store is not kept there at all.
+TEST_F(ZAITest, AFolderSwappedWhileTheStoreOpensLeadsNowhereElse) {
+  namespace fs = std::filesystem;
+  const fs::path shared = dir_.path() / "shared", elsewhere = dir_.path() / "elsewhere";
+  fs::create_directories(shared / "analytics");
+  fs::create_directory(elsewhere);
+  ::chmod(shared.c_str(), 0777);
+  const std::string before = snapshotOf(elsewhere);
+  {
+    DirectorySwapper swapper(shared / "analytics", elsewhere);
+    for (int start = 0; start < 200; ++start) {
+      std::string refused;
+      EXPECT_FALSE(ZAIHitStore::open((shared / "analytics/hits.sqlite").string(), &refused));
+      ASSERT_EQ(refused.rfind(shared.string() + " may be written by others and is not sticky", 0), 0u) << refused;
+    }
+    EXPECT_GT(swapper.swaps(), 0);
+  }
+  EXPECT_EQ(snapshotOf(elsewhere), before);
 }
 
 }  // namespace

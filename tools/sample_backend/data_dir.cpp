@@ -103,17 +103,27 @@ int openOwnFile(const fs::path& file, int flags) {
   refuse(file, why);
 }
 
-std::string checkedStorePath(const fs::path& file) {
-  ::close(openOwnFile(file, O_RDWR | O_CREAT));
-  for (const char* journal : {"-journal", "-wal", "-shm"}) {
-    const fs::path path = file.string() + journal;
-    struct stat st {};
-    // SQLite makes and removes them as it goes.
-    if (::lstat(path.c_str(), &st) == 0) ::close(openOwnFile(path, O_RDONLY));
+CheckedStore::CheckedStore(const fs::path& file) {
+  fds_.reserve(4);
+  try {
+    fds_.push_back(openOwnFile(file, O_RDWR | O_CREAT));
+    for (const char* journal : {"-journal", "-wal", "-shm"}) {
+      const fs::path path = file.string() + journal;
+      struct stat st {};
+      // SQLite makes and removes them as it goes.
+      if (::lstat(path.c_str(), &st) == 0) fds_.push_back(openOwnFile(path, O_RDONLY));
+    }
+  } catch (...) {
+    for (const int fd : fds_) ::close(fd);
+    throw;
   }
   std::error_code error;
   const fs::path dir = fs::canonical(file.has_parent_path() ? file.parent_path() : fs::path("."), error);
-  return error ? file.string() : (dir / file.filename()).string();
+  path_ = error ? file.string() : (dir / file.filename()).string();
+}
+
+CheckedStore::~CheckedStore() {
+  for (const int fd : fds_) ::close(fd);
 }
 
 DataDirLock::DataDirLock(const fs::path& dir) {

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 // The backend's state holds password hashes and sign-in tokens, and its directory may sit in a
 // data directory other users share: nothing found in it is taken as it stands. A refusal throws
@@ -19,8 +20,23 @@ void makePrivate(const std::filesystem::path& dir);
 int openOwnFile(const std::filesystem::path& file, int flags);
 
 // The store at `file` (made private when missing) and its journals checked as openOwnFile does,
-// and the path to give SQLite, which refuses links anywhere on it: the ones above are resolved.
-std::string checkedStorePath(const std::filesystem::path& file);
+// once, before SQLite opens it. What the checks opened stays open while this lives: closing any
+// descriptor of a file drops every lock the process holds on it, SQLite's among them, so this
+// must outlive every connection to the store.
+class CheckedStore {
+ public:
+  explicit CheckedStore(const std::filesystem::path& file);
+  ~CheckedStore();
+  CheckedStore(const CheckedStore&) = delete;
+  CheckedStore& operator=(const CheckedStore&) = delete;
+
+  // The path to give SQLite, which refuses links anywhere on it: the ones above are resolved.
+  const std::string& path() const { return path_; }
+
+ private:
+  std::vector<int> fds_;
+  std::string path_;
+};
 
 // Holds the data directory for this process while it lives: a second backend on the same state
 // would fight the first over the database. Throws DataDirBusy naming the holder's process, or

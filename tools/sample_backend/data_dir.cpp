@@ -13,6 +13,9 @@
 #include <stdexcept>
 #include <string>
 #include <system_error>
+#include <utility>
+
+#include "platform/foundation/swap_guard.h"
 
 namespace fs = std::filesystem;
 
@@ -35,11 +38,13 @@ std::string kindOf(mode_t mode) {
   throw std::runtime_error(fmt::format("will not use {}: {}", path.string(), why));
 }
 
-// Why an open with O_NOFOLLOW failed: a link or other kind says more than the error number.
-[[noreturn]] void refuseUnopened(const fs::path& path, mode_t expected, int error) {
+// Why an open of `name` in `at` (a directory's descriptor, or AT_FDCWD) with O_NOFOLLOW failed: a
+// link or other kind says more than the error number. `shown` names it.
+[[noreturn]] void refuseUnopened(int at, const fs::path& name, const fs::path& shown, mode_t expected, int error) {
   struct stat st {};
-  if (::lstat(path.c_str(), &st) == 0 && (st.st_mode & S_IFMT) != expected) refuse(path, "it is " + kindOf(st.st_mode));
-  refuse(path, std::strerror(error));
+  if (::fstatat(at, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && (st.st_mode & S_IFMT) != expected)
+    refuse(shown, "it is " + kindOf(st.st_mode));
+  refuse(shown, std::strerror(error));
 }
 
 // Closes the descriptor whatever way the scope is left.
@@ -62,28 +67,11 @@ void refuseEveryLinkIn(int dirFd, const fs::path& dir) {
   }
 }
 
-}  // namespace
-
-void makePrivate(const fs::path& given) {
-  const fs::path dir = given.has_filename() ? given : given.parent_path();
-  // Links above it are the user's own choice (a named data directory may be one).
-  if (dir.has_parent_path()) fs::create_directories(dir.parent_path());
-  if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) refuse(dir, std::strerror(errno));
-  const Descriptor opened{::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)};
-  if (opened.fd < 0) refuseUnopened(dir, S_IFDIR, errno);
-  struct stat st {};
-  if (::fstat(opened.fd, &st) != 0) refuse(dir, std::strerror(errno));
-  if (st.st_uid != ::geteuid()) refuse(dir, "it belongs to another user");
-  // Closing a shared directory would lock its other users out.
-  if (st.st_mode & (S_IWOTH | S_ISVTX)) refuse(dir, "it is shared (writable by everyone, or sticky)");
-  if ((st.st_mode & 07777) != 0700 && ::fchmod(opened.fd, 0700) != 0) refuse(dir, std::strerror(errno));
-  refuseEveryLinkIn(opened.fd, dir);
-}
-
-int openOwnFile(const fs::path& file, int flags) {
+// `name` in `at` (a directory's descriptor, or AT_FDCWD), checked on the descriptor returned.
+int openOwnFileAt(int at, const fs::path& name, const fs::path& shown, int flags) {
   // Non-blocking, so that a named pipe in its place is refused rather than waited on.
-  const int fd = ::open(file.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
-  if (fd < 0) refuseUnopened(file, S_IFREG, errno);
+  const int fd = ::openat(at, name.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+  if (fd < 0) refuseUnopened(at, name, shown, S_IFREG, errno);
   struct stat st {};
   std::string why;
   if (::fstat(fd, &st) != 0) {
@@ -100,32 +88,75 @@ int openOwnFile(const fs::path& file, int flags) {
   }
   if (why.empty()) return fd;
   ::close(fd);
-  refuse(file, why);
+  refuse(shown, why);
 }
 
-std::string checkedStorePath(const fs::path& file) {
-  ::close(openOwnFile(file, O_RDWR | O_CREAT));
-  for (const char* journal : {"-journal", "-wal", "-shm"}) {
-    const fs::path path = file.string() + journal;
-    struct stat st {};
-    // SQLite makes and removes them as it goes.
-    if (::lstat(path.c_str(), &st) == 0) ::close(openOwnFile(path, O_RDONLY));
+}  // namespace
+
+fs::path unswappable(const fs::path& dir) {
+  std::string parent;
+  if (const auto why = whyOthersMaySwapIn(dir.parent_path().string(), &parent)) refuse(dir, *why);
+  return fs::path(parent) / dir.filename();
+}
+
+PrivateDir::PrivateDir(const fs::path& given) {
+  const fs::path named = given.has_filename() ? given : given.parent_path();
+  // Links above it are the user's own choice (a named data directory may be one).
+  if (named.has_parent_path()) fs::create_directories(named.parent_path());
+  path_ = unswappable(named);
+  const fs::path& dir = path_;
+  if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) refuse(dir, std::strerror(errno));
+  Descriptor opened{::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)};
+  if (opened.fd < 0) refuseUnopened(AT_FDCWD, dir, dir, S_IFDIR, errno);
+  struct stat st {};
+  if (::fstat(opened.fd, &st) != 0) refuse(dir, std::strerror(errno));
+  if (st.st_uid != ::geteuid()) refuse(dir, "it belongs to another user");
+  // Closing a shared directory would lock its other users out.
+  if (st.st_mode & (S_IWOTH | S_ISVTX)) refuse(dir, "it is shared (writable by everyone, or sticky)");
+  if ((st.st_mode & 07777) != 0700 && ::fchmod(opened.fd, 0700) != 0) refuse(dir, std::strerror(errno));
+  refuseEveryLinkIn(opened.fd, dir);
+  fd_ = std::exchange(opened.fd, -1);
+}
+
+PrivateDir::~PrivateDir() { ::close(fd_); }
+
+int PrivateDir::openOwnFile(const std::string& name, int flags) const {
+  return openOwnFileAt(fd_, name, path_ / name, flags);
+}
+
+CheckedStore::CheckedStore(const fs::path& file) {
+  fds_.reserve(4);
+  try {
+    fds_.push_back(openOwnFileAt(AT_FDCWD, file, file, O_RDWR | O_CREAT));
+    for (const char* journal : {"-journal", "-wal", "-shm"}) {
+      const fs::path path = file.string() + journal;
+      struct stat st {};
+      // SQLite makes and removes them as it goes.
+      if (::lstat(path.c_str(), &st) == 0) fds_.push_back(openOwnFileAt(AT_FDCWD, path, path, O_RDONLY));
+    }
+  } catch (...) {
+    for (const int fd : fds_) ::close(fd);
+    throw;
   }
   std::error_code error;
   const fs::path dir = fs::canonical(file.has_parent_path() ? file.parent_path() : fs::path("."), error);
-  return error ? file.string() : (dir / file.filename()).string();
+  path_ = error ? file.string() : (dir / file.filename()).string();
 }
 
-DataDirLock::DataDirLock(const fs::path& dir) {
-  const fs::path file = dir / "sample_backend.lock";
-  fd_ = openOwnFile(file, O_RDWR | O_CREAT);
+CheckedStore::~CheckedStore() {
+  for (const int fd : fds_) ::close(fd);
+}
+
+DataDirLock::DataDirLock(const PrivateDir& dir) {
+  const fs::path file = dir.path() / "sample_backend.lock";
+  fd_ = dir.openOwnFile("sample_backend.lock", O_RDWR | O_CREAT);
   if (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
     char pid[32] = {};
     const auto size = pread(fd_, pid, sizeof pid - 1, 0);
     close(fd_);
     throw DataDirBusy(fmt::format(
         "another sample backend (process {}) is already running on {}; stop it or give this one another --data",
-        size > 0 ? std::string(pid, static_cast<std::size_t>(size)) : "unknown", dir.string()));
+        size > 0 ? std::string(pid, static_cast<std::size_t>(size)) : "unknown", dir.path().string()));
   }
   const std::string pid = std::to_string(getpid());
   if (ftruncate(fd_, 0) != 0 || pwrite(fd_, pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size())) {

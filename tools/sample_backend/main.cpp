@@ -130,8 +130,8 @@ void tell(const std::string& text) {
 }
 
 // A redirect by the shell would follow a link planted in the log's place.
-void appendRequestLogTo(const std::filesystem::path& dir) {
-  const int log = openOwnFile(dir / "requests.log", O_WRONLY | O_APPEND | O_CREAT);
+void appendRequestLogTo(const PrivateDir& dir) {
+  const int log = dir.openOwnFile("requests.log", O_WRONLY | O_APPEND | O_CREAT);
   gTerminal = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
   ::dup2(log, STDERR_FILENO);
   ::close(log);
@@ -157,14 +157,14 @@ int main(int argc, char* argv[]) {
 
   try {
     if (dump) {
-      std::cout << Store(dataDir / "sample_backend.sqlite3").dump();
+      std::cout << Store(unswappable(dataDir) / "sample_backend.sqlite3").dump();
       return 0;
     }
-    makePrivate(dataDir);
-    if (requestLog) appendRequestLogTo(dataDir);
-    const DataDirLock lock(dataDir);
+    const PrivateDir dir(dataDir);
+    if (requestLog) appendRequestLogTo(dir);
+    const DataDirLock lock(dir);
     raiseOpenFileLimit();
-    SampleServer server(dataDir, settings);
+    SampleServer server(dir.path(), settings);
     const int bound = server.bind(port);
     if (bound < 0) {
       tell("cannot listen on 127.0.0.1:" + std::to_string(port));

@@ -13,7 +13,6 @@
 #include <regex>
 
 #include "api.h"
-#include "data_dir.h"
 #include "media.h"
 #include "query_text.h"
 #include "request_checks.h"
@@ -286,11 +285,11 @@ void facebookPicture(const httplib::Request& request, httplib::Response& respons
 }  // namespace
 
 SampleServer::SampleServer(const std::filesystem::path& dataDir, const SampleServerSettings& settings)
-    : store_((std::filesystem::create_directories(dataDir), dataDir / "sample_backend.sqlite3"), settings.store),
+    : dir_(dataDir),
+      store_(dir_.path() / "sample_backend.sqlite3", settings.store),
       zedodo_(store_, settings.zedodoTokenLifetime),
       http_(frontLimits(settings), [this](const httplib::Request& head) { return admittedBody(head); }) {
   mallopt(M_MMAP_THRESHOLD, kMapThreshold);
-  makePrivate(dataDir);
   if (!store_.accountByEmail(kDemoEmail))
     store_.createAccount({0, kDemoEmail, "Alex", "Morgan", true},
                          PasswordHash::of(kDemoPassword, settings.store.passwordIterations), {1});

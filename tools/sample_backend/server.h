@@ -9,6 +9,7 @@
 
 #include "catalog.h"
 #include "connection_front.h"
+#include "data_dir.h"
 #include "store.h"
 #include "zedodo_provider.h"
 
@@ -64,6 +65,8 @@ class SampleServer {
   void document(const httplib::Request& request, httplib::Response& response);
   void profilePicture(const httplib::Request& request, httplib::Response& response);
 
+  // Checked before the store is opened in it.
+  const PrivateDir dir_;
   Store store_;
   Catalog catalog_;
   ZedodoProvider zedodo_;

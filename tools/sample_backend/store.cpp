@@ -9,8 +9,6 @@
 #include <iterator>
 #include <stdexcept>
 
-#include "data_dir.h"
-
 namespace {
 
 const char* const kSchema = R"sql(
@@ -234,7 +232,7 @@ void Store::returnReader(sqlite3* db) {
 
 sqlite3* Store::open() {
   sqlite3* db = nullptr;
-  if (sqlite3_open_v2(checkedStorePath(file_).c_str(), &db,
+  if (sqlite3_open_v2(checked_.path().c_str(), &db,
                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW, nullptr) != SQLITE_OK) {
     std::string message = sqlite3_errmsg(db);
     sqlite3_close(db);
@@ -244,7 +242,7 @@ sqlite3* Store::open() {
   return db;
 }
 
-Store::Store(const std::filesystem::path& file, const Options& options) : file_(file), options_(options) {
+Store::Store(const std::filesystem::path& file, const Options& options) : file_(file), checked_(file), options_(options) {
   db_ = open();
   // So that a read of results and the writes of sign-ins go on side by side.
   exec("PRAGMA journal_mode = WAL");

@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "data_dir.h"
+
 struct Account {
   std::int64_t id = 0;
   std::string email;
@@ -179,6 +181,8 @@ class Store {
   void fault(std::string_view step);
 
   const std::filesystem::path file_;
+  // Closed after every connection below.
+  const CheckedStore checked_;
   const Options options_;
   std::recursive_mutex mutex_;
   sqlite3* db_ = nullptr;

@@ -1,13 +1,21 @@
 // What was planted where the backend keeps its state: it does not start, its one line names the
 // path and why, and what the plant points at is left as it was.
+#include <fcntl.h>
+#include <fmt/format.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
+#include <thread>
 
 #include "sample_backend_process.h"
 #include "support/temp_dir.h"
@@ -66,6 +74,64 @@ TEST(PlantedDataDirTest, LinksHardLinksAndSharedOrForeignDirectoriesAreRefusedAn
     EXPECT_EQ(fs::status(state).permissions(), mode);
     EXPECT_EQ(std::distance(fs::directory_iterator(elsewhere), {}), 1);
   }
+}
+
+// Others may rename what a data directory writable by everyone without the sticky bit holds: one
+// who keeps exchanging the backend's directory with a link to another of the user's directories
+// finds every start refused before anything is made, written or closed in there.
+TEST(PlantedDataDirTest, AStartInADirectoryOthersMaySwapIsRefusedAndWritesNothingThroughASwap) {
+  const TempDir dir("swapped");
+  const fs::path shared = dir.path() / "shared", state = shared / "sample_backend", decoy = shared / "decoy",
+                 elsewhere = dir.path() / "elsewhere";
+  fs::create_directories(state);
+  fs::permissions(shared, fs::perms(0777));
+  fs::create_directory(elsewhere);
+  for (const char* name : {"sample_backend.lock", "requests.log", "sample_backend.sqlite3"}) {
+    std::ofstream(elsewhere / name) << "kept\n";
+    fs::permissions(elsewhere / name, fs::perms(0644));
+  }
+  fs::create_directory_symlink(elsewhere, decoy);
+  const auto entries = [&elsewhere] {
+    std::set<std::string> found;
+    for (const auto& entry : fs::directory_iterator(elsewhere)) {
+      struct stat st {};
+      ::lstat(entry.path().c_str(), &st);
+      found.insert(fmt::format("{} {} {:o} {}.{}", entry.path().filename().string(), st.st_size, st.st_mode,
+                               st.st_mtim.tv_sec, st.st_mtim.tv_nsec));
+    }
+    return found;
+  };
+  const auto before = entries();
+  // A port held here: a start that got past its checks stops once it has opened all it keeps.
+  const int held = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  ASSERT_EQ(::bind(held, reinterpret_cast<sockaddr*>(&address), size), 0);
+  ASSERT_EQ(::listen(held, 1), 0);
+  ASSERT_EQ(::getsockname(held, reinterpret_cast<sockaddr*>(&address), &size), 0);
+
+  std::atomic<bool> done{false};
+  std::thread swapper([&] {
+    for (long i = 0; i < 100'000'000 && !done; ++i)
+      ::renameat2(AT_FDCWD, state.c_str(), AT_FDCWD, decoy.c_str(), RENAME_EXCHANGE);
+  });
+  const std::string line = fmt::format(
+      "sample_backend: will not use {}: {} may be written by others and is not sticky, so they could swap what is "
+      "in it: choose another directory, or run chmod +t {}\n",
+      state.string(), shared.string(), shared.string());
+  for (int start = 0; start < 40; ++start) {
+    const auto run = runCommand(fmt::format("timeout 10 '" SAMPLE_BACKEND_EXECUTABLE
+                                            "' --request-log --port {} --data '{}' 2>&1 </dev/null",
+                                            ntohs(address.sin_port), state.string()));
+    EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 1) << run.status;
+    EXPECT_EQ(run.output, line);
+  }
+  done = true;
+  swapper.join();
+  ::close(held);
+  EXPECT_EQ(entries(), before);
 }
 
 }  // namespace

@@ -2,13 +2,18 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <signal.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <sstream>
 
 #include "model/achievement.h"
 #include "model/attachment.h"
@@ -278,6 +283,58 @@ TEST_F(SampleBackendTest, SavedResultsAccountsAndTokensSurviveARestart) {
   auto student = profile(signIn("New.Student@example.com", "secret-1"));
   ASSERT_TRUE(student);
   EXPECT_EQ(student->schools()->size(), 2u);
+}
+
+// A read of the store from another process while the backend serves (the README offers --dump)
+// must find the backend's locks: taking itself for the last user, it would checkpoint and delete
+// the journals the backend still writes to, and saves answered 200 would be lost or corrupt.
+TEST_F(SampleBackendTest, AnOutsideReadOfTheStoreLeavesTheServingBackendItsLocksJournalsAndSaves) {
+  const Auth demo = signIn();
+  const std::string store = dir_.str() + "/sample_backend.sqlite3";
+  int saves = 0, answered = 0;
+  const auto save = [&] {
+    ++saves;
+    const auto body = fmt::format(R"([{{"quizId":102,"score":{},"maxScore":1000}}])", saves);
+    answered += call("POST", "Tablet/SaveQuizResults", body, demo).status == 200;
+  };
+  for (int i = 0; i < 5; ++i) save();
+  EXPECT_EQ(post<MappableArray<QuizResultResponse>>("Tablet/GetQuizResults", "{}", demo).size(), 5u);
+  struct stat st {};
+  ASSERT_EQ(::stat(store.c_str(), &st), 0);
+  // "1: POSIX  ADVISORY  READ 4242 08:01:123456 1073741826 1073741826"
+  int held = 0;
+  std::ifstream locks("/proc/locks");
+  for (std::string line; std::getline(locks, line);) {
+    std::istringstream words(line);
+    std::vector<std::string> fields{std::istream_iterator<std::string>(words), {}};
+    for (std::size_t i = 1; i < fields.size(); ++i) {
+      const std::string inode = ":" + std::to_string(st.st_ino);
+      held += fields[i - 1] == std::to_string(backend_->pid()) && fields[i].size() > inode.size() &&
+              fields[i].ends_with(inode);
+    }
+  }
+  EXPECT_GT(held, 0) << "the backend holds no lock on its store";
+
+  const auto dump = runCommand("'" SAMPLE_BACKEND_EXECUTABLE "' --dump --data '" + dir_.str() + "' 2>&1");
+  EXPECT_EQ(dump.status, 0) << dump.output;
+  EXPECT_TRUE(std::filesystem::exists(store + "-wal") && std::filesystem::exists(store + "-shm"));
+  for (int i = 0; i < 20; ++i) save();
+  EXPECT_EQ(answered, saves);
+  ::kill(backend_->pid(), SIGKILL);
+  backend_->stop();
+
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(store.c_str(), &db), SQLITE_OK);
+  std::string integrity, kept;
+  const auto text = [](void* into, int, char** values, char**) {
+    *static_cast<std::string*>(into) = values[0] ? values[0] : "";
+    return 0;
+  };
+  sqlite3_exec(db, "PRAGMA integrity_check", text, &integrity, nullptr);
+  sqlite3_exec(db, "SELECT count(*) || ' ' || sum(score) FROM results", text, &kept, nullptr);
+  sqlite3_close(db);
+  EXPECT_EQ(integrity, "ok");
+  EXPECT_EQ(kept, fmt::format("{} {}.0", saves, saves * (saves + 1) / 2));
 }
 
 // Quiz 101 has four questions: the texts the client writes for it are kept, far longer ones are

@@ -8,16 +8,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <set>
+#include <optional>
 #include <string>
-#include <thread>
 
 #include "sample_backend_process.h"
+#include "support/swapper.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -81,8 +80,7 @@ TEST(PlantedDataDirTest, LinksHardLinksAndSharedOrForeignDirectoriesAreRefusedAn
 // finds every start refused before anything is made, written or closed in there.
 TEST(PlantedDataDirTest, AStartInADirectoryOthersMaySwapIsRefusedAndWritesNothingThroughASwap) {
   const TempDir dir("swapped");
-  const fs::path shared = dir.path() / "shared", state = shared / "sample_backend", decoy = shared / "decoy",
-                 elsewhere = dir.path() / "elsewhere";
+  const fs::path shared = dir.path() / "shared", state = shared / "sample_backend", elsewhere = dir.path() / "elsewhere";
   fs::create_directories(state);
   fs::permissions(shared, fs::perms(0777));
   fs::create_directory(elsewhere);
@@ -90,18 +88,7 @@ TEST(PlantedDataDirTest, AStartInADirectoryOthersMaySwapIsRefusedAndWritesNothin
     std::ofstream(elsewhere / name) << "kept\n";
     fs::permissions(elsewhere / name, fs::perms(0644));
   }
-  fs::create_directory_symlink(elsewhere, decoy);
-  const auto entries = [&elsewhere] {
-    std::set<std::string> found;
-    for (const auto& entry : fs::directory_iterator(elsewhere)) {
-      struct stat st {};
-      ::lstat(entry.path().c_str(), &st);
-      found.insert(fmt::format("{} {} {:o} {}.{}", entry.path().filename().string(), st.st_size, st.st_mode,
-                               st.st_mtim.tv_sec, st.st_mtim.tv_nsec));
-    }
-    return found;
-  };
-  const auto before = entries();
+  const auto before = snapshotOf(elsewhere);
   // A port held here: a start that got past its checks stops once it has opened all it keeps.
   const int held = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};
@@ -112,11 +99,7 @@ TEST(PlantedDataDirTest, AStartInADirectoryOthersMaySwapIsRefusedAndWritesNothin
   ASSERT_EQ(::listen(held, 1), 0);
   ASSERT_EQ(::getsockname(held, reinterpret_cast<sockaddr*>(&address), &size), 0);
 
-  std::atomic<bool> done{false};
-  std::thread swapper([&] {
-    for (long i = 0; i < 100'000'000 && !done; ++i)
-      ::renameat2(AT_FDCWD, state.c_str(), AT_FDCWD, decoy.c_str(), RENAME_EXCHANGE);
-  });
+  std::optional<DirectorySwapper> swapper(std::in_place, state, elsewhere);
   const std::string line = fmt::format(
       "sample_backend: will not use {}: {} may be written by others and is not sticky, so they could swap what is "
       "in it: choose another directory, or run chmod +t {}\n",
@@ -128,10 +111,10 @@ TEST(PlantedDataDirTest, AStartInADirectoryOthersMaySwapIsRefusedAndWritesNothin
     EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 1) << run.status;
     EXPECT_EQ(run.output, line);
   }
-  done = true;
-  swapper.join();
+  EXPECT_GT(swapper->swaps(), 0);
+  swapper.reset();
   ::close(held);
-  EXPECT_EQ(entries(), before);
+  EXPECT_EQ(snapshotOf(elsewhere), before);
 }
 
 }  // namespace

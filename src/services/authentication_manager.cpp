@@ -16,7 +16,9 @@
 #include "services/profile_service.h"
 #include "services/reply_models.h"
 #include "services/service_locator.h"
+#include "signin/daz_oauth2_support.h"
 #include "signin/daz_sign_in.h"
+#include "signin/daz_sign_in_error.h"
 
 namespace {
 
@@ -57,6 +59,15 @@ std::string directMessage(const Reply& error) {
 }
 
 bool isUnauthorized(const Reply& error) { return error && error->statusCode == 401; }
+
+// The sign-in ends only when there is no grant to renew or the provider refused it; any other
+// failure (no answer, a busy or broken provider) leaves it for a later call to renew.
+NSError renewalFailure(NSError error) {
+  const bool noGrant =
+      error.domain == DAZSignInErrorDomain && error.code == static_cast<long>(DAZSignInErrorCode::HasNoAuthInKeychain);
+  if (noGrant || daz_oauth2::grantWasRefused(error)) return TransferCoordinator::notSignedInError();
+  return error;
+}
 
 const std::vector<std::string> kFacebookReadPermissions = {"public_profile", "email"};
 const char* const kFacebookUserDataKeys[] = {"email", "first_name", "last_name", "id"};
@@ -113,18 +124,19 @@ void AuthenticationManager::expireSession(const std::string& message) {
 }
 
 void AuthenticationManager::refreshZedodoToken(std::function<void(std::string token)> success,
-                                               std::function<void()> failure) {
+                                               std::function<void(NSError error)> failure) {
   auto user = DAZSignIn::sharedInstance()->currentUser();
   if (!user) {
     RunLoop::main().post([failure] {
-      if (failure) failure();
+      if (failure) failure(TransferCoordinator::notSignedInError());
     });
     return;
   }
   user->authentication()->getAccessTokenWithHandler(
       [weak = weak_from_this(), success, failure](std::optional<std::string> token, std::optional<NSError> error) {
         if (error || !token) {
-          if (failure) failure();
+          if (failure)
+            failure(renewalFailure(error.value_or(dazSignInError(DAZSignInErrorCode::Unknown, "No token renewed."))));
           return;
         }
         if (auto self = weak.lock()) self->setZedodoToken(token);

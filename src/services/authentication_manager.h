@@ -82,9 +82,11 @@ class AuthenticationManager : public AuthenticationManaging,
   void logout(std::function<void()> completion = {}) override;
   // The logout of a session the backend refused (401): the session delegate hears why first.
   void expireSession(const std::string& message);
-  // A Zedodo token valid for at least a minute, stored before `success` gets it; `failure` when the
-  // Zedodo component has no user or cannot refresh. Both run on the main run loop.
-  void refreshZedodoToken(std::function<void(std::string token)> success, std::function<void()> failure) override;
+  // A Zedodo token valid for at least a minute, stored before `success` gets it. `failure` gets
+  // NotSignedIn when the Zedodo component has no user or no grant, or the provider refused the
+  // grant; else the refresh's error, the sign-in left as it was. Both run on the main run loop.
+  void refreshZedodoToken(std::function<void(std::string token)> success,
+                          std::function<void(NSError error)> failure) override;
 
   // E-mail accounts. The unauthenticated calls (login, register_, recoverPassword) report the error
   // body's message, else the network message, and never log out; the others go through the error

@@ -22,7 +22,7 @@ class AuthenticationManagerTest : public BackendFixture {
 
   struct Refresh {
     std::vector<std::string> tokens;
-    int failures = 0;
+    Texts failures;  // "<domain> <code>"
   };
   void refresh(Refresh& outcome) {
     manager()->refreshZedodoToken(
@@ -30,7 +30,7 @@ class AuthenticationManagerTest : public BackendFixture {
           EXPECT_TRUE(RunLoop::isMainThread());
           outcome.tokens.push_back(token);
         },
-        [&] { ++outcome.failures; });
+        [&](const NSError& error) { outcome.failures.push_back(error.domain + " " + std::to_string(error.code)); });
   }
 };
 
@@ -107,12 +107,12 @@ TEST_F(AuthenticationManagerTest, LogoutClearsTheWholeSignInAndTellsTheDelegateA
 
 TEST_F(AuthenticationManagerTest, ARefreshedZedodoTokenIsStoredAndAFailureChangesNothing) {
   manager()->setAuthenticationType(AuthenticationType::Zedodo);
-  // Nobody signed in to Zedodo: a failure, later.
+  // Nobody signed in to Zedodo: a failure that ends the sign-in, later.
   Refresh outcome;
   refresh(outcome);
-  EXPECT_EQ(outcome.failures, 0);
+  EXPECT_TRUE(outcome.failures.empty());
   time.runUntilIdle();
-  EXPECT_EQ(outcome.failures, 1);
+  EXPECT_EQ(outcome.failures, Texts{"com.dorvale.transfer -1"});
 
   // Still valid for a minute: the same token, written again.
   zedodoSignsIn(nullptr, 60);
@@ -122,7 +122,7 @@ TEST_F(AuthenticationManagerTest, ARefreshedZedodoTokenIsStoredAndAFailureChange
   EXPECT_EQ(std::tuple(outcome.tokens, manager()->zedodoToken(), refresher->pending.size()),
             std::tuple(Texts{"z1"}, "z1", 0u));
 
-  // About to expire and the refresh fails: nothing stored, the method stays.
+  // About to expire and the refresh fails: its error, nothing stored, the method stays.
   time.advance(1);
   keychainWrapper().setString("z0", "zedodoToken");
   refresh(outcome);
@@ -131,7 +131,7 @@ TEST_F(AuthenticationManagerTest, ARefreshedZedodoTokenIsStoredAndAFailureChange
   time.runUntilIdle();
   EXPECT_EQ(
       std::tuple(outcome.failures, outcome.tokens.size(), manager()->zedodoToken(), manager()->authenticationType()),
-      std::tuple(2, 1u, "z0", AuthenticationType::Zedodo));
+      std::tuple(Texts{"com.dorvale.transfer -1", "net 1"}, 1u, "z0", AuthenticationType::Zedodo));
 }
 
 TEST_F(AuthenticationManagerTest, OnAFullDiskOnlyATokenNotStoredAlreadyIsSaidToBeUnsaved) {

@@ -36,6 +36,14 @@ const KeychainWrapper& tokenKeychain() {
 
 std::optional<std::string> readToken(const char* key) { return tokenKeychain().stringForKey(key); }
 
+// The method a start restores from the keychain (see the constructor).
+std::optional<AuthenticationType> storedMethod() {
+  if (readToken(AuthenticationManager::kAccessTokenKey)) return AuthenticationType::Basic;
+  if (readToken(AuthenticationManager::kZedodoTokenKey)) return AuthenticationType::Zedodo;
+  if (readToken(AuthenticationManager::kFbTokenKey)) return AuthenticationType::Facebook;
+  return std::nullopt;
+}
+
 // Nothing when stored (or removed); else why the keychain refused the token, which standard error
 // hears too, with how long the sign-in lasts then. A token already stored is not written again: a
 // full disk must not make a restored sign-in read as unsaved.
@@ -76,14 +84,8 @@ std::string valueOrEmpty(const std::optional<std::string>& text) { return text.v
 
 }  // namespace
 
-AuthenticationManager::AuthenticationManager() : fbLoginManager_(std::make_shared<FBSDKLoginManager>()) {
-  if (readToken(kAccessTokenKey)) {
-    authenticationType_ = AuthenticationType::Basic;
-  } else if (readToken(kZedodoTokenKey)) {
-    authenticationType_ = AuthenticationType::Zedodo;
-  } else if (readToken(kFbTokenKey)) {
-    authenticationType_ = AuthenticationType::Facebook;
-  }
+AuthenticationManager::AuthenticationManager()
+    : fbLoginManager_(std::make_shared<FBSDKLoginManager>()), authenticationType_(storedMethod()) {
   fbLoginManager_->setLoginBehavior(FBSDKLoginBehavior::Web);
 }
 
@@ -107,20 +109,37 @@ std::optional<std::string> AuthenticationManager::unsavedSignIn() {
 }
 
 void AuthenticationManager::logout(std::function<void()> completion) {
-  ProgressIndicatorHelper::instance()->hideProgressIndicator();
   setAccessToken(std::nullopt);
   setFbToken(std::nullopt);
   setZedodoToken(std::nullopt);
-  authenticationType_.reset();
   if (fbLoginManager_) fbLoginManager_->logOut();
   DAZSignIn::sharedInstance()->signOut();
+  endSignIn(std::move(completion));
+}
+
+void AuthenticationManager::endSignIn(std::function<void()> completion) {
+  ProgressIndicatorHelper::instance()->hideProgressIndicator();
+  authenticationType_.reset();
   if (completion) completion();
   if (auto delegate = sessionDelegate()) delegate->userDidLogout();
 }
 
 void AuthenticationManager::expireSession(const std::string& message) {
   if (auto delegate = sessionDelegate()) delegate->sessionWillExpire(message);
+  // Another program on the same keychain signed in meanwhile: its sign-in is not ours to end.
+  if (keychainHoldsAnotherSignIn()) return endSignIn();
   logout();
+}
+
+bool AuthenticationManager::keychainHoldsAnotherSignIn() const {
+  const auto stored = storedMethod();
+  if (!stored) return false;
+  if (stored != authenticationType_) return true;
+  // E-mail and Facebook calls carry whatever token the keychain holds; a Zedodo session its own,
+  // and without a session nothing tells the stored token ours.
+  if (*stored != AuthenticationType::Zedodo) return false;
+  const auto user = DAZSignIn::sharedInstance()->currentUser();
+  return !user || user->authentication()->accessToken() != zedodoToken();
 }
 
 void AuthenticationManager::refreshZedodoToken(std::function<void(std::string token)> success,

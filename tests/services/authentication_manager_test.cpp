@@ -5,6 +5,8 @@
 #include "app/progress_indicator_helper.h"
 #include "backend_fixture.h"
 #include "platform/foundation/run_loop.h"
+#include "services/news_service.h"
+#include "toolkit/session_fetcher_constants.h"
 #include "support/refusing_keychain_store.h"
 
 namespace {
@@ -103,6 +105,34 @@ TEST_F(AuthenticationManagerTest, LogoutClearsTheWholeSignInAndTellsTheDelegateA
   manager()->logout([&] { ++completions; });
   manager()->logout();
   EXPECT_EQ(std::tuple(completions, zedodoFlow->signOuts, sessionDelegate->calls.size()), std::tuple(1, 3, 2u));
+}
+
+// Another program on the same keychain signed out, then in again, before this one's next call.
+TEST_F(AuthenticationManagerTest, ARefusedCallEndsOnlyThisProgramsSignInWhenTheKeychainHoldsAnother) {
+  Outcome news;
+  const auto getNews = [&] { locator().newsService()->getNews([&](const auto&) { ++news.successes; }, fail(news)); };
+  // By e-mail, while this one was signed in through Facebook: the call goes unsent.
+  signInFacebook("f1");
+  keychainWrapper().removeObjectForKey("fbToken");
+  keychainWrapper().setString("mail", "accessToken");
+  getNews();
+  waitForAnswer(news);
+  EXPECT_EQ(std::tuple(news.failures, storedTokens(), manager()->authenticationType(), sessionDelegate->calls),
+            std::tuple(Texts{unauthorizedMessage()}, "mail - -", std::nullopt, Texts{"userDidLogout"}));
+
+  // Through Zedodo as another user, while this one's renewal is refused.
+  keychainWrapper().removeObjectForKey("accessToken");
+  zedodoSignsIn(nullptr, 30);
+  manager()->setAuthenticationType(AuthenticationType::Zedodo);
+  keychainWrapper().setString("z-other", "zedodoToken");
+  getNews();
+  waitFor([&] { return refresher->pending.size() == 1; });
+  refresher->pending[0](tl::unexpected(NSError(kZTKSessionFetcherStatusDomain, 400)));
+  waitFor([&] { return news.failures.size() == 2; });
+  time.runUntilIdle();
+  EXPECT_EQ(std::tuple(news.answers(), storedTokens(), manager()->authenticationType(), zedodoFlow->signOuts,
+                       server.requestCount()),
+            std::tuple(2, "- z-other -", std::nullopt, 0, 0u));
 }
 
 TEST_F(AuthenticationManagerTest, ARefreshedZedodoTokenIsStoredAndAFailureChangesNothing) {

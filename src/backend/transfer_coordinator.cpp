@@ -16,6 +16,10 @@ void failUnsent(const TransferCoordinator::AnswerHandler& answer, NSError error)
   });
 }
 
+std::function<void(NSError)> failingUnsent(TransferCoordinator::AnswerHandler answer) {
+  return [answer = std::move(answer)](NSError error) { failUnsent(answer, std::move(error)); };
+}
+
 // A token that is empty, or that would break the header line it goes on, authorizes nothing.
 bool usable(const std::optional<std::string>& token) {
   return token && !token->empty() && token->find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos;
@@ -23,6 +27,11 @@ bool usable(const std::optional<std::string>& token) {
 
 HTTPHeaderFields authorizationHeaders(const std::string& token, const std::string& provider) {
   return {{HTTPHeader::authorization(), HTTPHeader::bearer() + token}, {HTTPHeader::authorizationProvider(), provider}};
+}
+
+NSError unusableTokenError() {
+  return NSError(TransferErrorDomain, static_cast<long>(TransferErrorCode::UnusableToken),
+                 {{NSLocalizedDescriptionKey, "The renewed token cannot authorize a request"}});
 }
 
 std::shared_ptr<AuthenticationManaging> requireManager(const TransferCoordinator& coordinator) {
@@ -45,33 +54,30 @@ NSError TransferCoordinator::notSignedInError() {
 }
 
 void TransferCoordinator::authorize(const std::shared_ptr<AuthenticationManaging>& manager,
-                                    std::function<void(HTTPHeaderFields)> proceed, std::function<void()> missingToken) {
+                                    std::function<void(HTTPHeaderFields)> proceed, std::function<void(NSError)> fail) {
   const auto type = manager->authenticationType();
   if (!type) {
     proceed({});
     return;
   }
   if (*type == AuthenticationType::Zedodo) {
-    // A fresh token for every request; without one the sign-in is over.
-    std::weak_ptr<AuthenticationManaging> weakManager = manager;
+    // A fresh token for every request; a refresh that fails says itself whether the sign-in is over.
     manager->refreshZedodoToken(
-        [proceed, missingToken](const std::string& token) {
-          if (!usable(token)) return missingToken();
+        [proceed, fail](const std::string& token) {
+          if (!usable(token)) return fail(unusableTokenError());
           proceed(authorizationHeaders(token, HTTPHeader::zedodoProvider()));
         },
-        [weakManager] {
-          if (auto m = weakManager.lock()) m->logout();
-        });
+        fail);
     return;
   }
   if (auto fbToken = manager->fbToken(); fbToken && *type == AuthenticationType::Facebook) {
-    if (!usable(fbToken)) return missingToken();
+    if (!usable(fbToken)) return fail(notSignedInError());
     proceed(authorizationHeaders(*fbToken, HTTPHeader::facebookProvider()));
   } else if (auto accessToken = manager->accessToken(); accessToken && *type == AuthenticationType::Basic) {
-    if (!usable(accessToken)) return missingToken();
+    if (!usable(accessToken)) return fail(notSignedInError());
     proceed(authorizationHeaders(*accessToken, HTTPHeader::basicProvider()));
   } else {
-    missingToken();
+    fail(notSignedInError());
   }
 }
 
@@ -98,7 +104,7 @@ void TransferCoordinator::sendRequest(Method method, std::string_view url, std::
         for (const auto& [name, value] : headers) authorized.setValue(value, name);
         self->processRequest(method, authorized, answer);
       },
-      [answer] { failUnsent(answer, notSignedInError()); });
+      failingUnsent(answer));
 }
 
 void TransferCoordinator::processRequest(Method method, const URLRequest& request, AnswerHandler answer) {
@@ -160,5 +166,5 @@ void TransferCoordinator::uploadImage(std::string_view url, Data imageData, std:
                             encoding.request->validate()->responseString(std::nullopt, answered);
                           });
   };
-  authorize(manager, std::move(upload), [failure] { failUnsent(failure, notSignedInError()); });
+  authorize(manager, std::move(upload), failingUnsent(std::move(failure)));
 }

@@ -31,8 +31,10 @@ class AuthenticationManaging {
   virtual std::optional<AuthenticationType> authenticationType() const = 0;
   virtual std::optional<std::string> accessToken() const = 0;
   virtual std::optional<std::string> fbToken() const = 0;
-  // A fresh Zedodo token, or failure; either continuation runs once, on the main run loop.
-  virtual void refreshZedodoToken(std::function<void(std::string token)> success, std::function<void()> failure) = 0;
+  // A fresh Zedodo token, or failure with why; either continuation runs once, on the main run loop.
+  // The failure is TransferCoordinator::notSignedInError() when the sign-in is over.
+  virtual void refreshZedodoToken(std::function<void(std::string token)> success,
+                                  std::function<void(NSError error)> failure) = 0;
   virtual void logout(std::function<void()> completion = {}) = 0;
 };
 
@@ -43,6 +45,9 @@ enum class TransferErrorCode : long {
   // The signed-in method has no usable token (none stored, empty, or with a line break): the
   // request was not sent. It answers like the server's 401, so the sign-in ends.
   NotSignedIn = -1,
+  // A renewed Zedodo token that cannot go on a header line: the request was not sent, the sign-in
+  // stays.
+  UnusableToken = -2,
 };
 
 // The one network road to the backend: JSON requests with the signed-in method's authorization,
@@ -75,8 +80,8 @@ class TransferCoordinator : public std::enable_shared_from_this<TransferCoordina
   // or the failure with the error body decoded as E, to `completion` (which may be empty). A 2xx
   // text that T refuses, or that is not a JSON array for a list, gives neither reply nor error.
   // With `authenticate`, the signed-in method's authorization goes along; a method without a
-  // usable token fails with NotSignedIn and status 401, unsent; a failed Zedodo refresh logs out
-  // and answers nothing.
+  // usable token fails with NotSignedIn and status 401, unsent; a failed Zedodo refresh fails it
+  // unsent with the refresh's error.
   template <TransferEncodable P, TransferDecodable T, TransferDecodable E>
   void sendRequest(Method method, std::string_view url, const std::optional<P>& payload, bool authenticate,
                    ReplyCompletion<T, E> completion = {}) {
@@ -98,7 +103,8 @@ class TransferCoordinator : public std::enable_shared_from_this<TransferCoordina
 
   // Uploads the picture as the multipart part "file" ("profilePic." + format, "image/" + format) with
   // the signed-in method's authorization. Nobody signed in: logs out, nothing else. A missing token:
-  // failure with NotSignedIn. An answer outside 200-299: failure with the decoded error body.
+  // failure with NotSignedIn; a failed Zedodo refresh: failure with its error. An answer outside
+  // 200-299: failure with the decoded error body.
   template <TransferDecodable E>
   void uploadImage(std::string_view url, Data imageData, std::string pictureFormat, std::function<void()> success,
                    std::function<void(std::optional<TransferError<E>>)> failure,
@@ -178,9 +184,10 @@ class TransferCoordinator : public std::enable_shared_from_this<TransferCoordina
   }
 
   // Calls `proceed` with the headers that authorize a request under the signed-in method, or
-  // `missingToken` when its token is not stored. Nobody signed in counts as no headers.
+  // `fail` with why it cannot go: NotSignedIn when its token is not stored. Nobody signed in counts
+  // as no headers.
   void authorize(const std::shared_ptr<AuthenticationManaging>& manager, std::function<void(HTTPHeaderFields)> proceed,
-                 std::function<void()> missingToken);
+                 std::function<void(NSError)> fail);
 
   std::shared_ptr<HTTPClient> client_;
   std::weak_ptr<AuthenticationManaging> authenticationManager_;

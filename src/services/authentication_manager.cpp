@@ -16,7 +16,9 @@
 #include "services/profile_service.h"
 #include "services/reply_models.h"
 #include "services/service_locator.h"
+#include "signin/daz_oauth2_support.h"
 #include "signin/daz_sign_in.h"
+#include "signin/daz_sign_in_error.h"
 
 namespace {
 
@@ -33,6 +35,14 @@ const KeychainWrapper& tokenKeychain() {
 }
 
 std::optional<std::string> readToken(const char* key) { return tokenKeychain().stringForKey(key); }
+
+// The method a start restores from the keychain (see the constructor).
+std::optional<AuthenticationType> storedMethod() {
+  if (readToken(AuthenticationManager::kAccessTokenKey)) return AuthenticationType::Basic;
+  if (readToken(AuthenticationManager::kZedodoTokenKey)) return AuthenticationType::Zedodo;
+  if (readToken(AuthenticationManager::kFbTokenKey)) return AuthenticationType::Facebook;
+  return std::nullopt;
+}
 
 // Nothing when stored (or removed); else why the keychain refused the token, which standard error
 // hears too, with how long the sign-in lasts then. A token already stored is not written again: a
@@ -58,6 +68,15 @@ std::string directMessage(const Reply& error) {
 
 bool isUnauthorized(const Reply& error) { return error && error->statusCode == 401; }
 
+// The sign-in ends only when there is no grant to renew or the provider refused it; any other
+// failure (no answer, a busy or broken provider) leaves it for a later call to renew.
+NSError renewalFailure(NSError error) {
+  const bool noGrant =
+      error.domain == DAZSignInErrorDomain && error.code == static_cast<long>(DAZSignInErrorCode::HasNoAuthInKeychain);
+  if (noGrant || daz_oauth2::grantWasRefused(error)) return TransferCoordinator::notSignedInError();
+  return error;
+}
+
 const std::vector<std::string> kFacebookReadPermissions = {"public_profile", "email"};
 const char* const kFacebookUserDataKeys[] = {"email", "first_name", "last_name", "id"};
 
@@ -65,14 +84,8 @@ std::string valueOrEmpty(const std::optional<std::string>& text) { return text.v
 
 }  // namespace
 
-AuthenticationManager::AuthenticationManager() : fbLoginManager_(std::make_shared<FBSDKLoginManager>()) {
-  if (readToken(kAccessTokenKey)) {
-    authenticationType_ = AuthenticationType::Basic;
-  } else if (readToken(kZedodoTokenKey)) {
-    authenticationType_ = AuthenticationType::Zedodo;
-  } else if (readToken(kFbTokenKey)) {
-    authenticationType_ = AuthenticationType::Facebook;
-  }
+AuthenticationManager::AuthenticationManager()
+    : fbLoginManager_(std::make_shared<FBSDKLoginManager>()), authenticationType_(storedMethod()) {
   fbLoginManager_->setLoginBehavior(FBSDKLoginBehavior::Web);
 }
 
@@ -96,35 +109,53 @@ std::optional<std::string> AuthenticationManager::unsavedSignIn() {
 }
 
 void AuthenticationManager::logout(std::function<void()> completion) {
-  ProgressIndicatorHelper::instance()->hideProgressIndicator();
   setAccessToken(std::nullopt);
   setFbToken(std::nullopt);
   setZedodoToken(std::nullopt);
-  authenticationType_.reset();
   if (fbLoginManager_) fbLoginManager_->logOut();
   DAZSignIn::sharedInstance()->signOut();
+  endSignIn(std::move(completion));
+}
+
+void AuthenticationManager::endSignIn(std::function<void()> completion) {
+  ProgressIndicatorHelper::instance()->hideProgressIndicator();
+  authenticationType_.reset();
   if (completion) completion();
   if (auto delegate = sessionDelegate()) delegate->userDidLogout();
 }
 
 void AuthenticationManager::expireSession(const std::string& message) {
   if (auto delegate = sessionDelegate()) delegate->sessionWillExpire(message);
+  // Another program on the same keychain signed in meanwhile: its sign-in is not ours to end.
+  if (keychainHoldsAnotherSignIn()) return endSignIn();
   logout();
 }
 
+bool AuthenticationManager::keychainHoldsAnotherSignIn() const {
+  const auto stored = storedMethod();
+  if (!stored) return false;
+  if (stored != authenticationType_) return true;
+  // E-mail and Facebook calls carry whatever token the keychain holds; a Zedodo session its own,
+  // and without a session nothing tells the stored token ours.
+  if (*stored != AuthenticationType::Zedodo) return false;
+  const auto user = DAZSignIn::sharedInstance()->currentUser();
+  return !user || user->authentication()->accessToken() != zedodoToken();
+}
+
 void AuthenticationManager::refreshZedodoToken(std::function<void(std::string token)> success,
-                                               std::function<void()> failure) {
+                                               std::function<void(NSError error)> failure) {
   auto user = DAZSignIn::sharedInstance()->currentUser();
   if (!user) {
     RunLoop::main().post([failure] {
-      if (failure) failure();
+      if (failure) failure(TransferCoordinator::notSignedInError());
     });
     return;
   }
   user->authentication()->getAccessTokenWithHandler(
       [weak = weak_from_this(), success, failure](std::optional<std::string> token, std::optional<NSError> error) {
         if (error || !token) {
-          if (failure) failure();
+          if (failure)
+            failure(renewalFailure(error.value_or(dazSignInError(DAZSignInErrorCode::Unknown, "No token renewed."))));
           return;
         }
         if (auto self = weak.lock()) self->setZedodoToken(token);

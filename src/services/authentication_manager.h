@@ -80,11 +80,15 @@ class AuthenticationManager : public AuthenticationManaging,
   // Facebook and Zedodo, runs `completion`, then tells the session delegate. Provider profile data
   // stays.
   void logout(std::function<void()> completion = {}) override;
-  // The logout of a session the backend refused (401): the session delegate hears why first.
+  // The logout of a session the backend refused (401): the session delegate hears why first. When
+  // the keychain holds by then another program's sign-in, only this program's ends: nothing is
+  // cleared, signed out of or revoked.
   void expireSession(const std::string& message);
-  // A Zedodo token valid for at least a minute, stored before `success` gets it; `failure` when the
-  // Zedodo component has no user or cannot refresh. Both run on the main run loop.
-  void refreshZedodoToken(std::function<void(std::string token)> success, std::function<void()> failure) override;
+  // A Zedodo token valid for at least a minute, stored before `success` gets it. `failure` gets
+  // NotSignedIn when the Zedodo component has no user or no grant, or the provider refused the
+  // grant; else the refresh's error, the sign-in left as it was. Both run on the main run loop.
+  void refreshZedodoToken(std::function<void(std::string token)> success,
+                          std::function<void(NSError error)> failure) override;
 
   // E-mail accounts. The unauthenticated calls (login, register_, recoverPassword) report the error
   // body's message, else the network message, and never log out; the others go through the error
@@ -127,6 +131,9 @@ class AuthenticationManager : public AuthenticationManaging,
   static std::optional<URL> facebookPictureUrl(const std::string& userId);
 
  private:
+  // The end of this program's sign-in, the keychain left as it is.
+  void endSignIn(std::function<void()> completion = {});
+  bool keychainHoldsAnotherSignIn() const;
   void finishSignIn(const UserProfileResponse& profile, const Success& success, const Failure& failure);
   // Unauthenticated calls report the error body's message directly; authenticated ones go through
   // the error handler.

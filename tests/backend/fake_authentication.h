@@ -20,9 +20,10 @@ class FakeAuthentication : public AuthenticationManaging {
   std::optional<AuthenticationType> authenticationType() const override { return type; }
   std::optional<std::string> accessToken() const override { return access; }
   std::optional<std::string> fbToken() const override { return fb; }
-  void refreshZedodoToken(std::function<void(std::string)> success, std::function<void()> failure) override {
+  void refreshZedodoToken(std::function<void(std::string)> success, std::function<void(NSError)> failure) override {
     ++refreshes;
-    RunLoop::main().post([token = zedodo, success, failure] { token ? success(*token) : failure(); });
+    RunLoop::main().post(
+        [token = zedodo, error = refreshError, success, failure] { token ? success(*token) : failure(error); });
   }
   void logout(std::function<void()> completion) override {
     ++logouts;
@@ -33,7 +34,8 @@ class FakeAuthentication : public AuthenticationManaging {
   std::optional<AuthenticationType> type;
   std::optional<std::string> access;
   std::optional<std::string> fb;
-  std::optional<std::string> zedodo;  // what a refresh gives; nothing makes it fail
+  std::optional<std::string> zedodo;  // what a refresh gives; nothing makes it fail with refreshError
+  NSError refreshError = TransferCoordinator::notSignedInError();
   int refreshes = 0;
   int logouts = 0;
 };

@@ -92,11 +92,8 @@ TEST_F(TransferCoordinatorTest, AMissingTokenSendsNothingAndAnswersNotSignedInWi
   auth->type = AuthenticationType::Basic;
   auth->access = "";
   auto emptyBasic = sendTo("x");
-  auth->type = AuthenticationType::Zedodo;
-  auth->zedodo = "z\n";
-  auto brokenZedodo = sendTo("x");
   // Unsent for want of a token reads as the server's 401, so that the error handler signs out.
-  for (const auto* reply : {&basic, &facebook, &brokenFacebook, &emptyBasic, &brokenZedodo}) {
+  for (const auto* reply : {&basic, &facebook, &brokenFacebook, &emptyBasic}) {
     EXPECT_EQ(reply->outcome(), "error 401 - com.dorvale.transfer -1");
     EXPECT_EQ(reply->error->error, NSError("com.dorvale.transfer", -1, {{NSLocalizedDescriptionKey, "Not signed in"}}));
   }
@@ -105,15 +102,19 @@ TEST_F(TransferCoordinatorTest, AMissingTokenSendsNothingAndAnswersNotSignedInWi
   EXPECT_EQ(server.requestCount(), 1u);
 }
 
-TEST_F(TransferCoordinatorTest, AFailedZedodoRefreshLogsOutAndDropsTheRequest) {
+TEST_F(TransferCoordinatorTest, AFailedZedodoRefreshFailsTheRequestUnsentWithItsErrorAndNoLogout) {
   auth->type = AuthenticationType::Zedodo;
-  int calls = 0;
-  coordinator->sendRequest<LoginRequest, LoginResponse, ErrorResponse>(Method::POST, server.url("x"), LoginRequest(),
-                                                                       true, [&](auto, auto) { ++calls; });
-  time.runUntilIdle();
-  EXPECT_EQ(auth->logouts, 1);
+  // A sign-in the manager says is over reads as the server's 401, as a missing token does.
+  auto over = sendTo("x");
+  auth->refreshError = NSError("NSURLErrorDomain", -1004);
+  auto unreachable = sendTo("x");
+  auth->zedodo = "z\n";
+  auto unusable = sendTo("x");
+  EXPECT_EQ((Texts{over.outcome(), unreachable.outcome(), unusable.outcome()}),
+            (Texts{"error 401 - com.dorvale.transfer -1", "error - - NSURLErrorDomain -1004",
+                   "error - - com.dorvale.transfer -2"}));
+  EXPECT_EQ(std::tuple(auth->refreshes, auth->logouts), std::tuple(3, 0));
   settle();
-  EXPECT_EQ(calls, 0);
   EXPECT_EQ(server.requestCount(), 1u);
 }
 
@@ -189,19 +190,24 @@ TEST_F(TransferCoordinatorTest, TheProfilePictureGoesAsOneAuthorizedPartAndItsSt
   EXPECT_EQ(std::tie(part.name, part.filename, part.contentType, part.content),
             std::tuple("file", "profilePic.JPEG", "image/JPEG", "\x89PNG bytes"));
 
-  // An error status is a failure, with its body; a missing token fails without sending.
+  // An error status is a failure, with its body; a missing token, or a failed Zedodo refresh, fails
+  // without sending.
   upload("broken");
   auth->access.reset();
   upload("pic");
+  auth->type = AuthenticationType::Zedodo;
+  auth->refreshError = NSError("NSURLErrorDomain", -1004);
+  upload("pic");
   EXPECT_EQ(std::tuple(successes, auth->logouts), std::tuple(1, 0));
-  EXPECT_EQ(failures, (Texts{"error 500 disk full/- HTTPErrorDomain -6003", "error 401 - com.dorvale.transfer -1"}));
+  EXPECT_EQ(failures, (Texts{"error 500 disk full/- HTTPErrorDomain -6003", "error 401 - com.dorvale.transfer -1",
+                             "error - - NSURLErrorDomain -1004"}));
 
   // Nobody signed in: a logout, nothing sent, nobody called.
   auth->type.reset();
   upload("pic", false);
   EXPECT_EQ(auth->logouts, 1);
   settle();
-  EXPECT_EQ(successes + failures.size(), 3u);
+  EXPECT_EQ(successes + failures.size(), 4u);
   EXPECT_EQ(encodeErrors, 0);
   EXPECT_EQ(server.requestCount(), 3u);
 }

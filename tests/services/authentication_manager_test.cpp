@@ -5,6 +5,8 @@
 #include "app/progress_indicator_helper.h"
 #include "backend_fixture.h"
 #include "platform/foundation/run_loop.h"
+#include "services/news_service.h"
+#include "toolkit/session_fetcher_constants.h"
 #include "support/refusing_keychain_store.h"
 
 namespace {
@@ -22,7 +24,7 @@ class AuthenticationManagerTest : public BackendFixture {
 
   struct Refresh {
     std::vector<std::string> tokens;
-    int failures = 0;
+    Texts failures;  // "<domain> <code>"
   };
   void refresh(Refresh& outcome) {
     manager()->refreshZedodoToken(
@@ -30,7 +32,7 @@ class AuthenticationManagerTest : public BackendFixture {
           EXPECT_TRUE(RunLoop::isMainThread());
           outcome.tokens.push_back(token);
         },
-        [&] { ++outcome.failures; });
+        [&](const NSError& error) { outcome.failures.push_back(error.domain + " " + std::to_string(error.code)); });
   }
 };
 
@@ -105,14 +107,42 @@ TEST_F(AuthenticationManagerTest, LogoutClearsTheWholeSignInAndTellsTheDelegateA
   EXPECT_EQ(std::tuple(completions, zedodoFlow->signOuts, sessionDelegate->calls.size()), std::tuple(1, 3, 2u));
 }
 
+// Another program on the same keychain signed out, then in again, before this one's next call.
+TEST_F(AuthenticationManagerTest, ARefusedCallEndsOnlyThisProgramsSignInWhenTheKeychainHoldsAnother) {
+  Outcome news;
+  const auto getNews = [&] { locator().newsService()->getNews([&](const auto&) { ++news.successes; }, fail(news)); };
+  // By e-mail, while this one was signed in through Facebook: the call goes unsent.
+  signInFacebook("f1");
+  keychainWrapper().removeObjectForKey("fbToken");
+  keychainWrapper().setString("mail", "accessToken");
+  getNews();
+  waitForAnswer(news);
+  EXPECT_EQ(std::tuple(news.failures, storedTokens(), manager()->authenticationType(), sessionDelegate->calls),
+            std::tuple(Texts{unauthorizedMessage()}, "mail - -", std::nullopt, Texts{"userDidLogout"}));
+
+  // Through Zedodo as another user, while this one's renewal is refused.
+  keychainWrapper().removeObjectForKey("accessToken");
+  zedodoSignsIn(nullptr, 30);
+  manager()->setAuthenticationType(AuthenticationType::Zedodo);
+  keychainWrapper().setString("z-other", "zedodoToken");
+  getNews();
+  waitFor([&] { return refresher->pending.size() == 1; });
+  refresher->pending[0](tl::unexpected(NSError(kZTKSessionFetcherStatusDomain, 400)));
+  waitFor([&] { return news.failures.size() == 2; });
+  time.runUntilIdle();
+  EXPECT_EQ(std::tuple(news.answers(), storedTokens(), manager()->authenticationType(), zedodoFlow->signOuts,
+                       server.requestCount()),
+            std::tuple(2, "- z-other -", std::nullopt, 0, 0u));
+}
+
 TEST_F(AuthenticationManagerTest, ARefreshedZedodoTokenIsStoredAndAFailureChangesNothing) {
   manager()->setAuthenticationType(AuthenticationType::Zedodo);
-  // Nobody signed in to Zedodo: a failure, later.
+  // Nobody signed in to Zedodo: a failure that ends the sign-in, later.
   Refresh outcome;
   refresh(outcome);
-  EXPECT_EQ(outcome.failures, 0);
+  EXPECT_TRUE(outcome.failures.empty());
   time.runUntilIdle();
-  EXPECT_EQ(outcome.failures, 1);
+  EXPECT_EQ(outcome.failures, Texts{"com.dorvale.transfer -1"});
 
   // Still valid for a minute: the same token, written again.
   zedodoSignsIn(nullptr, 60);
@@ -122,7 +152,7 @@ TEST_F(AuthenticationManagerTest, ARefreshedZedodoTokenIsStoredAndAFailureChange
   EXPECT_EQ(std::tuple(outcome.tokens, manager()->zedodoToken(), refresher->pending.size()),
             std::tuple(Texts{"z1"}, "z1", 0u));
 
-  // About to expire and the refresh fails: nothing stored, the method stays.
+  // About to expire and the refresh fails: its error, nothing stored, the method stays.
   time.advance(1);
   keychainWrapper().setString("z0", "zedodoToken");
   refresh(outcome);
@@ -131,7 +161,7 @@ TEST_F(AuthenticationManagerTest, ARefreshedZedodoTokenIsStoredAndAFailureChange
   time.runUntilIdle();
   EXPECT_EQ(
       std::tuple(outcome.failures, outcome.tokens.size(), manager()->zedodoToken(), manager()->authenticationType()),
-      std::tuple(2, 1u, "z0", AuthenticationType::Zedodo));
+      std::tuple(Texts{"com.dorvale.transfer -1", "net 1"}, 1u, "z0", AuthenticationType::Zedodo));
 }
 
 TEST_F(AuthenticationManagerTest, OnAFullDiskOnlyATokenNotStoredAlreadyIsSaidToBeUnsaved) {

@@ -9,8 +9,10 @@
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/localized_format.h"
 #include "platform/frameworks/fbsdk_access_token.h"
+#include "platform/net/url_session.h"
 #include "platform/ui/url_contents.h"
 #include "services/lecture_service.h"
+#include "services/news_service.h"
 #include "services/profile_service.h"
 #include "signin/daz_oauth2_sign_in_flow.h"
 #include "signin/daz_oauth2_support.h"
@@ -51,6 +53,32 @@ class ProviderSignInTest : public BackendFixture {
   static std::shared_ptr<DAZProfileData> zedodoProfile() {
     return std::make_shared<DAZProfileData>("z@x.test", "Zed Odo", std::nullopt, std::nullopt,
                                             URL::URLWithString("https://images.zedodo.com/p.png"));
+  }
+
+  // The component's own flow, with the provider at `origin` (the fake backend's unless given).
+  void useOwnZedodoFlow(DAZOAuth2SignInFlow::PageOpener opener) {
+    provideZedodoAt(serverOrigin());
+    DAZSignIn::sharedInstance()->setFlow(
+        std::make_shared<DAZOAuth2SignInFlow>([] { return std::string("client-7"); }, std::move(opener), 30));
+  }
+  static void provideZedodoAt(const std::string& origin) {
+    ZSDK_ZTKOAuth2SignIn::setProviderHosts({origin, origin, "zedodo.com"});
+  }
+  std::string serverOrigin() const { return server.url("").substr(0, server.url("").size() - 1); }
+  // What an earlier sign-in left in the keychain for a restore.
+  static void storeZedodoGrant() {
+    auto saved = ZSDK_ZTKOAuth2SignIn::standardZedodoAuthenticationForScope("openid", "client-7", std::nullopt);
+    saved->setRefreshToken("rt-1");
+    saved->setUserID("42");
+    ASSERT_TRUE(ZSDK_ZTKOAuth2KeychainAuth::saveParamsToKeychainForName(daz_oauth2::kKeychainItemName, saved));
+  }
+  static std::optional<std::string> storedZedodoGrant() {
+    return ZSDK_ZTKOAuth2KeychainAuth::authForZedodoFromKeychainForName(daz_oauth2::kKeychainItemName, "client-7",
+                                                                        std::nullopt)
+        ->refreshToken();
+  }
+  static ScriptedReply json(const char* body, int status = 200) {
+    return {.status = status, .body = body, .contentType = "application/json"};
   }
 
   // A sign-in that must prompt for registration and answer neither closure.
@@ -219,12 +247,8 @@ TEST_F(ProviderSignInTest, AProviderTokenTheKeychainRefusesEndsTheSignInThere) {
 // The component's own flow, with the fake backend as provider: a sign-in whose token the keychain
 // refuses ends, and standard error says so once, whichever road it came by.
 TEST_F(ProviderSignInTest, AZedodoSignInTheKeychainRefusesIsToldOnceAsNotKept) {
-  const auto origin = server.baseUrl().substr(0, server.baseUrl().size() - 1);
-  ZSDK_ZTKOAuth2SignIn::setProviderHosts({origin, origin, "zedodo.com"});
   std::vector<URL> opened;
-  DAZSignIn::sharedInstance()->setFlow(std::make_shared<DAZOAuth2SignInFlow>(
-      [] { return std::string("client-7"); }, [&](const URL& page) { return opened.push_back(page), true; }, 30));
-  const auto json = [](const char* body) { return ScriptedReply{.body = body, .contentType = "application/json"}; };
+  useOwnZedodoFlow([&](const URL& page) { return opened.push_back(page), true; });
   server.reply("GET", "/oauth2/v3/userinfo", json(R"({"sub":"42","name":"Zed Odo"})"));
   server.replies("POST", "/o/oauth2/token",
                  {json(R"({"access_token":"at-1","refresh_token":"rt-1","expires_in":3600})"),
@@ -240,11 +264,8 @@ TEST_F(ProviderSignInTest, AZedodoSignInTheKeychainRefusesIsToldOnceAsNotKept) {
     EXPECT_TRUE(dataWithContentsOfURL(*URL::URLWithString(sent["redirect_uri"] + "?code=c-1&state=" + sent["state"]),
                                       10));
   };
-  const Road restore = [](RefusingKeychainStore& store) {
-    auto saved = ZSDK_ZTKOAuth2SignIn::standardZedodoAuthenticationForScope("openid", "client-7", std::nullopt);
-    saved->setRefreshToken("rt-1");
-    saved->setUserID("42");
-    ASSERT_TRUE(ZSDK_ZTKOAuth2KeychainAuth::saveParamsToKeychainForName(daz_oauth2::kKeychainItemName, saved));
+  const Road restore = [this](RefusingKeychainStore& store) {
+    storeZedodoGrant();
     store.setRefusing(true);
     DAZSignIn::sharedInstance()->signInSilently();
   };
@@ -263,6 +284,42 @@ TEST_F(ProviderSignInTest, AZedodoSignInTheKeychainRefusesIsToldOnceAsNotKept) {
     EXPECT_EQ(std::tuple(sessionDelegate->calls.size(), signInState()), std::tuple(1u, "- - - -"));
   }
   // No sign-out of this flow goes to the provider once it is gone.
+  DAZSignIn::sharedInstance()->setFlow(nullptr);
+  ZSDK_ZTKOAuth2SignIn::setProviderHosts({});
+}
+
+// The same flow: a renewal that gets no answer leaves the sign-in to the next call; only the
+// provider's refusal of the grant ends it.
+TEST_F(ProviderSignInTest, AZedodoRenewalWithoutAnAnswerKeepsTheSignInAndARefusedOneEndsIt) {
+  useOwnZedodoFlow([](const URL&) { return true; });
+  // Tokens that never last the minute a call needs: every call renews.
+  server.replies("POST", "/o/oauth2/token",
+                 {json(R"({"access_token":"at-1","expires_in":30})"), json(R"({"access_token":"at-2","expires_in":30})"),
+                  json(R"({"error":"invalid_grant"})", 400)});
+  reply("Tablet/GetNews", 200, "[]");
+  storeZedodoGrant();
+  DAZSignIn::sharedInstance()->signInSilently();
+  waitFor([&] { return !sessionDelegate->calls.empty(); });
+  ASSERT_EQ(std::tuple(sessionDelegate->calls, signInState()),
+            std::tuple(Texts{"userSignedInWithZedodo"}, "Zedodo - - at-1"));
+  std::vector<std::shared_ptr<News>> news;
+  const auto getNews = [&](auto keep, auto ko) { locator().newsService()->getNews(keep, ko); };
+
+  FakeBackend::ClosedPort closed;
+  provideZedodoAt(closed.url("").substr(0, closed.url("").size() - 1));
+  EXPECT_EQ(answerInto(news, getNews).failures, Texts{networkMessage()});
+  EXPECT_EQ(std::tuple(signInState(), storedZedodoGrant(), sessionDelegate->calls.size(), server.requestCount()),
+            std::tuple("Zedodo - - at-1", "rt-1", 1u, 1u));
+
+  provideZedodoAt(serverOrigin());
+  EXPECT_EQ(answerInto(news, getNews).successes, 1);
+  EXPECT_EQ(std::tuple(server.lastRequest()->header("Authorization"), signInState()),
+            std::tuple("Bearer at-2", "Zedodo - - at-2"));
+
+  EXPECT_EQ(answerInto(news, getNews).failures, Texts{unauthorizedMessage()});
+  EXPECT_EQ(std::tuple(signInState(), storedZedodoGrant(), sessionDelegate->calls.back()),
+            std::tuple("- - - -", std::nullopt, "userDidLogout"));
+  waitFor([] { return URLSession::transfersInFlight() == 0; });
   DAZSignIn::sharedInstance()->setFlow(nullptr);
   ZSDK_ZTKOAuth2SignIn::setProviderHosts({});
 }

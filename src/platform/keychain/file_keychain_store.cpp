@@ -1,5 +1,6 @@
 #include "platform/keychain/file_keychain_store.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <openssl/evp.h>
 #include <sys/file.h>
@@ -10,16 +11,17 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <functional>
 #include <map>
 #include <mutex>
+#include <random>
 #include <set>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "platform/foundation/file_kind.h"
+#include "platform/foundation/swap_guard.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/keychain/item_text.h"
 #include "platform/keychain/keychain_lock.h"
@@ -106,6 +108,7 @@ class UniqueFd {
     if (fd_ >= 0) ::close(fd_);
   }
   int get() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
   explicit operator bool() const { return fd_ >= 0; }
 
  private:
@@ -120,25 +123,28 @@ Trust trustOf(const struct stat& st) {
   return (st.st_mode & 077) != 0 ? Trust::ReadableByOthers : Trust::Private;
 }
 
+std::string whyNotTrusted(const struct stat& st) {
+  return st.st_uid != ::geteuid() ? "belongs to another user" : "is writable by others";
+}
+
 struct Opened {
   int fd = -1;
   struct stat st {};
 };
 
-// Opens `name` (relative to the directory `at`) when it is of `type` and trusted, setting it back
-// to `mode` when others may only read it; otherwise -1, and `why` says what is not trusted. Never
+// Opens the item file `name` in the directory `dir` when it is a regular file and trusted, making
+// it private when others may only read it; otherwise -1, and `why` says what is not trusted. Never
 // waits for a writer, as a named pipe in its place would have it do.
-Opened openTrusted(int at, const std::string& name, int flags, mode_t type, mode_t mode,
-                   std::optional<std::string>* why) {
-  Opened file{::openat(at, name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | flags)};
+Opened openItem(int dir, const std::string& name, std::optional<std::string>* why = nullptr) {
+  Opened file{::openat(dir, name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW)};
   if (file.fd < 0) return file;
-  bool usable = ::fstat(file.fd, &file.st) == 0 && (file.st.st_mode & S_IFMT) == type;
+  bool usable = ::fstat(file.fd, &file.st) == 0 && S_ISREG(file.st.st_mode);
   const Trust trust = usable ? trustOf(file.st) : Trust::Private;
   if (trust == Trust::NotTrusted) {
     usable = false;
-    if (why && !*why) *why = name + (file.st.st_uid != ::geteuid() ? " belongs to another user" : " is writable by others");
+    if (why && !*why) *why = name + " " + whyNotTrusted(file.st);
   } else if (trust == Trust::ReadableByOthers) {
-    usable = ::fchmod(file.fd, mode) == 0;
+    usable = ::fchmod(file.fd, 0600) == 0;
   }
   if (!usable) {
     ::close(file.fd);
@@ -147,12 +153,66 @@ Opened openTrusted(int at, const std::string& name, int flags, mode_t type, mode
   return file;
 }
 
-Opened openDirectory(const std::string& dir, std::optional<std::string>* why = nullptr) {
-  return openTrusted(AT_FDCWD, dir, O_DIRECTORY, S_IFDIR, 0700, why);
+// Why the keychain directory is not used: `line` names it for standard error, `reason` tells a
+// save that names it already.
+struct Refusal {
+  bool untrusted = false;
+  std::string line, reason;
+};
+
+// What `directory` (the keychain directory as named) opens to once checked: no descriptor and no
+// refusal when it is not there.
+struct KeychainDirectory {
+  UniqueFd fd;
+  std::optional<Refusal> refusal;
+};
+
+KeychainDirectory refused(const std::string& directory, const std::string& what, bool untrusted = false) {
+  return {UniqueFd(), Refusal{untrusted, directory + " " + what, "it " + what}};
 }
 
-Opened openItem(int dir, const std::string& name, std::optional<std::string>* why = nullptr) {
-  return openTrusted(dir, name, O_NOFOLLOW, S_IFREG, 0600, why);
+KeychainDirectory refusedWith(const std::string& line) { return {UniqueFd(), Refusal{false, line, line}}; }
+
+KeychainDirectory unopened(const std::string& directory, int error) {
+  return {UniqueFd(), Refusal{false, directory + " cannot be opened: " + std::strerror(error), std::strerror(error)}};
+}
+
+// Opens the keychain directory without following a link in its place, in a parent in which no one
+// but this user and root could swap it meanwhile, when it is trusted; makes it private when others
+// may only read it. `create`: missing parents and the directory itself are made private first.
+KeychainDirectory openKeychainDirectory(const std::string& directory, bool create) {
+  std::string path = directory;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  const std::size_t slash = path.rfind('/');
+  const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const std::string name = path == "/" ? "." : path.substr(slash + 1);
+  if (create) {
+    // Missing parents are created private too; existing ones are left alone.
+    for (std::size_t pos = path.find('/', 1); pos != std::string::npos; pos = path.find('/', pos + 1))
+      if (::mkdir(path.substr(0, pos).c_str(), 0700) != 0 && errno != EEXIST) return refusedWith(std::strerror(errno));
+  }
+  std::string resolved;
+  if (auto why = whyOthersMaySwapIn(parent, &resolved)) return refusedWith(*why);
+  const UniqueFd above(::open(resolved.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!above) return errno == ENOENT && !create ? KeychainDirectory() : unopened(directory, errno);
+  if (create && ::mkdirat(above.get(), name.c_str(), 0700) != 0 && errno != EEXIST)
+    return refusedWith(std::strerror(errno));
+  UniqueFd fd(::openat(above.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+  struct stat st {};
+  if (!fd) {
+    const int error = errno;
+    if (::fstatat(above.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode))
+      return refused(directory, "is " + fileKindText(st.st_mode));
+    return error == ENOENT && !create ? KeychainDirectory() : unopened(directory, error);
+  }
+  if (::fstat(fd.get(), &st) != 0) return unopened(directory, errno);
+  if (trustOf(st) == Trust::NotTrusted) return refused(directory, whyNotTrusted(st), true);
+  // Others could not rename what is ours in it, but it is theirs to share.
+  if ((st.st_mode & S_ISVTX) != 0) return refused(directory, "is sticky", true);
+  // The umask must not widen or narrow what a save asked for.
+  if (((st.st_mode & 077) != 0 || (create && (st.st_mode & 07777) != 0700)) && ::fchmod(fd.get(), 0700) != 0)
+    return refused(directory, std::string("cannot be made private: ") + std::strerror(errno));
+  return {std::move(fd), std::nullopt};
 }
 
 // Item files are named by a SHA-256 in hex; anything else in the directory (a lock file, an
@@ -161,30 +221,29 @@ bool isItemName(const std::string& name) {
   return name.size() == 64 && name.find_first_not_of(kHexDigits) == std::string::npos;
 }
 
-void syncDirectory(const std::string& dir) {
-  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
+std::vector<std::string> entriesOf(int dir) {
+  std::vector<std::string> names;
+  // A descriptor of its own, so that reading it moves no other's offset.
+  const int own = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* stream = own < 0 ? nullptr : ::fdopendir(own);
+  if (!stream) {
+    if (own >= 0) ::close(own);
+    return names;
+  }
+  while (const dirent* entry = ::readdir(stream)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  ::closedir(stream);
+  return names;
 }
 
-// Why a directory cannot hold the keychain when something stands where it should be; nothing
-// when it is a directory or is not there yet.
-std::optional<std::string> whyNotADirectory(const std::string& directory) {
-  struct stat st {};
-  if (::stat(directory.c_str(), &st) == 0)
-    return S_ISDIR(st.st_mode) ? std::nullopt : std::optional(directory + " is " + fileKindText(st.st_mode));
-  const int error = errno;
-  if (error == ENOENT) return std::nullopt;
-  return directory + " cannot be opened: " + std::strerror(error);
-}
-
-// Which directory a path stands for: two spellings of one path are one directory.
+// Which directory a descriptor stands for: two spellings of one path are one directory.
 using FileId = std::pair<dev_t, ino_t>;
 
-std::optional<FileId> idOfDirectory(const std::string& directory) {
+std::optional<FileId> idOfDirectory(int dir) {
   struct stat st {};
-  if (::stat(directory.c_str(), &st) != 0) return std::nullopt;
+  if (::fstat(dir, &st) != 0) return std::nullopt;
   return FileId{st.st_dev, st.st_ino};
 }
 
@@ -200,10 +259,9 @@ ItemStamp stampOf(const struct stat& st) {
   return {st.st_dev, st.st_ino, st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
 }
 
-// Not through a symbolic link: an item file is never one, though the directory may be.
-std::optional<ItemStamp> stampOfItemFile(const std::string& path) {
+std::optional<ItemStamp> stampOfItemFile(int dir, const std::string& name) {
   struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
+  if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
   return stampOf(st);
 }
 
@@ -235,19 +293,27 @@ bool lockExclusive(int fd) {
   return true;
 }
 
-// A new file from `pathTemplate` (ending in XXXXXX) that this process flocks before writing it. The
-// next holder of the lock removes such files that are not flocked: one removed before this process
-// flocked it is made anew.
-UniqueFd createFlocked(std::string& pathTemplate) {
-  const std::string pattern = pathTemplate;
+std::string randomSuffix() {
+  static constexpr std::string_view kLetters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  thread_local std::mt19937_64 random{std::random_device{}()};
+  std::string suffix(6, ' ');
+  for (char& c : suffix) c = kLetters[random() % kLetters.size()];
+  return suffix;
+}
+
+// A new private file in `dir`, named `prefix` and six random letters (set in `name`), that this
+// process flocks before writing it. The next holder of the lock removes such files that are not
+// flocked: one removed before this process flocked it is made anew.
+UniqueFd createFlocked(int dir, const std::string& prefix, std::string& name) {
   for (int attempt = 0; attempt < 8; ++attempt) {
-    pathTemplate = pattern;
-    UniqueFd fd(::mkostemp(pathTemplate.data(), O_CLOEXEC));
+    name = prefix + randomSuffix();
+    UniqueFd fd(::openat(dir, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd && errno == EEXIST) continue;
     if (!fd) return fd;
     struct stat st {};
     if (!lockExclusive(fd.get()) || ::fstat(fd.get(), &st) != 0) {
       const int error = errno;
-      ::unlink(pathTemplate.c_str());
+      ::unlinkat(dir, name.c_str(), 0);
       errno = error;
       return UniqueFd();
     }
@@ -259,17 +325,16 @@ UniqueFd createFlocked(std::string& pathTemplate) {
 
 // Whole when it gets its name, so no reader takes it for the marker of an ended program. Invalid
 // when it cannot be written.
-UniqueFd writeEraseMarker(const std::string& directory, const std::string& name, const ItemStamp& file) {
-  const std::string path = directory + "/" + markerName(name);
-  std::string temp = path + "-XXXXXX";
-  UniqueFd marker = createFlocked(temp);
+UniqueFd writeEraseMarker(int dir, const std::string& name, const ItemStamp& file) {
+  std::string temp;
+  UniqueFd marker = createFlocked(dir, markerName(name) + "-", temp);
   if (!marker) return marker;
   if (::fchmod(marker.get(), 0600) == 0 && writeAll(marker.get(), stampText(file)) && ::fsync(marker.get()) == 0 &&
-      ::rename(temp.c_str(), path.c_str()) == 0) {
-    syncDirectory(directory);
+      ::renameat(dir, temp.c_str(), dir, markerName(name).c_str()) == 0) {
+    ::fsync(dir);
     return marker;
   }
-  ::unlink(temp.c_str());
+  ::unlinkat(dir, temp.c_str(), 0);
   return UniqueFd();
 }
 
@@ -282,14 +347,6 @@ struct ItemFile {
   bool erasedBySave = false;
 };
 
-std::vector<std::string> entriesOf(const std::string& directory) {
-  std::vector<std::string> names;
-  std::error_code error;
-  for (std::filesystem::directory_iterator it(directory, error), end; !error && it != end; it.increment(error))
-    names.push_back(it->path().filename().string());
-  return names;
-}
-
 bool newer(const ItemStamp& a, const ItemStamp& b) {
   return std::pair(a.seconds, a.nanoseconds) > std::pair(b.seconds, b.nanoseconds);
 }
@@ -297,11 +354,10 @@ bool newer(const ItemStamp& a, const ItemStamp& b) {
 // The add that followed an ended program's erase of `name`, when its file is whole: the file's name
 // in the directory and what it holds. A file its writer still flocks, or that is not the item of
 // `name` in full, is not one.
-std::optional<std::pair<std::string, ItemFile>> wholeAdd(int dir, const std::string& directory,
-                                                         const std::string& name) {
+std::optional<std::pair<std::string, ItemFile>> wholeAdd(int dir, const std::string& name) {
   std::optional<std::pair<std::string, ItemFile>> latest;
   const std::string prefix = name + std::string(kAddInfix);
-  for (const auto& entry : entriesOf(directory)) {
+  for (const auto& entry : entriesOf(dir)) {
     if (!entry.starts_with(prefix)) continue;
     const Opened add = openItem(dir, entry);
     if (add.fd < 0) continue;
@@ -353,19 +409,18 @@ bool erasedByEndedProgram(int dir, const std::string& name, const ItemStamp& fil
   return readSmallFile(marker.fd, marker.st, why) == stampText(file);
 }
 
-bool isMarkerAt(int fd, const std::string& path) {
+bool isMarkerAt(int fd, int dir, const std::string& name) {
   struct stat mine {}, there {};
-  return ::fstat(fd, &mine) == 0 && ::lstat(path.c_str(), &there) == 0 && mine.st_dev == there.st_dev &&
-         mine.st_ino == there.st_ino;
+  return ::fstat(fd, &mine) == 0 && ::fstatat(dir, markerName(name).c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+         mine.st_dev == there.st_dev && mine.st_ino == there.st_ino;
 }
 
 // After the item was written or unlinked: a marker an ended program left for it is out of date,
 // and the number of the file it names may come back.
-void removeEndedMarker(const std::string& directory, const std::string& name) {
-  const std::string path = directory + "/" + markerName(name);
-  const UniqueFd marker(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-  if (marker && ::flock(marker.get(), LOCK_EX | LOCK_NB) == 0 && isMarkerAt(marker.get(), path))
-    ::unlink(path.c_str());
+void removeEndedMarker(int dir, const std::string& name) {
+  const UniqueFd marker(::openat(dir, markerName(name).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  if (marker && ::flock(marker.get(), LOCK_EX | LOCK_NB) == 0 && isMarkerAt(marker.get(), dir, name))
+    ::unlinkat(dir, markerName(name).c_str(), 0);
 }
 
 // Gives the item of `name` the file of a whole add, synced first: its writer may have ended before
@@ -408,36 +463,33 @@ bool removeIfWriterEnded(int dir, const std::string& name) {
 // Carries out what programs that ended holding the lock left: each erase, or the add that followed
 // it once its file was whole, and removes the files of writes cut short. The lock is ours now: no
 // marker belongs to a program that still holds its erase.
-void carryOutEndedSaves(const std::string& directory) {
-  const Opened dir = openDirectory(directory);
-  if (dir.fd < 0) return;
-  const UniqueFd dirOwner(dir.fd);
+void carryOutEndedSaves(int dir, const std::string& directory) {
   bool changed = false;
-  const auto names = entriesOf(directory);
+  const auto names = entriesOf(dir);
   for (const auto& name : names) {
     if (!name.ends_with(kMarkerSuffix)) continue;
     const std::string item = name.substr(0, name.size() - kMarkerSuffix.size());
     if (!isItemName(item)) continue;
-    const Opened marker = openItem(dir.fd, name);
+    const Opened marker = openItem(dir, name);
     if (marker.fd < 0) continue;
     const UniqueFd owner(marker.fd);
     if (::flock(marker.fd, LOCK_EX | LOCK_NB) != 0) continue;
     std::string why;
-    const auto file = stampOfItemFile(directory + "/" + item);
+    const auto file = stampOfItemFile(dir, item);
     if (file && readSmallFile(marker.fd, marker.st, why) == stampText(*file)) {
-      if (const auto added = wholeAdd(dir.fd, directory, item)) {
-        changed = carryThrough(dir.fd, added->first, item) || changed;
+      if (const auto added = wholeAdd(dir, item)) {
+        changed = carryThrough(dir, added->first, item) || changed;
       } else {
-        if (const auto erased = itemIn(dir.fd, item))
+        if (const auto erased = itemIn(dir, item))
           tellErasedBySave(directory + "/" + item, *file, erased->service, erased->account);
-        changed = ::unlinkat(dir.fd, item.c_str(), 0) == 0 || changed;
+        changed = ::unlinkat(dir, item.c_str(), 0) == 0 || changed;
       }
     }
-    ::unlinkat(dir.fd, name.c_str(), 0);
+    ::unlinkat(dir, name.c_str(), 0);
   }
   for (const auto& name : names)
-    if (isUnfinishedWrite(name)) changed = removeIfWriterEnded(dir.fd, name) || changed;
-  if (changed) ::fsync(dir.fd);
+    if (isUnfinishedWrite(name)) changed = removeIfWriterEnded(dir, name) || changed;
+  if (changed) ::fsync(dir);
 }
 
 // An erase this process made under the lock and has not carried out: the file it was meant for,
@@ -452,49 +504,48 @@ struct HeldErase {
 std::mutex heldMutex;
 std::map<FileId, std::map<std::string, HeldErase>> heldDirectories;
 
-std::map<std::string, HeldErase>* erasesHeldIn(const std::string& directory) {
+std::map<std::string, HeldErase>* erasesHeldIn(int dir) {
   if (heldDirectories.empty()) return nullptr;
-  const auto dir = idOfDirectory(directory);
-  if (!dir) return nullptr;
-  auto found = heldDirectories.find(*dir);
+  const auto id = idOfDirectory(dir);
+  if (!id) return nullptr;
+  auto found = heldDirectories.find(*id);
   return found == heldDirectories.end() ? nullptr : &found->second;
 }
 
 // Before the marker is closed, so no reader finds it unheld while it still names the item.
-void dropMarker(const std::string& directory, const std::string& name, const HeldErase& erase) {
-  const std::string path = directory + "/" + markerName(name);
-  if (erase.marker && isMarkerAt(erase.marker.get(), path)) ::unlink(path.c_str());
+void dropMarker(int dir, const std::string& name, const HeldErase& erase) {
+  if (erase.marker && isMarkerAt(erase.marker.get(), dir, name)) ::unlinkat(dir, markerName(name).c_str(), 0);
 }
 
 // Whether this process erased `file` under the lock it holds.
-bool erasedByThisProcess(const std::string& directory, const std::string& name, const ItemStamp& file) {
+bool erasedByThisProcess(int dir, const std::string& name, const ItemStamp& file) {
   std::lock_guard lock(heldMutex);
-  auto* erased = erasesHeldIn(directory);
+  auto* erased = erasesHeldIn(dir);
   if (!erased) return false;
   const auto found = erased->find(name);
   if (found == erased->end()) return false;
   if (found->second.file == file) return true;
   // Another program wrote the item since: that is no longer ours to erase.
-  dropMarker(directory, name, found->second);
+  dropMarker(dir, name, found->second);
   erased->erase(found);
   return false;
 }
 
 // Else the erase would be named again at every start that renews nothing. One try at the lock: a
 // program that holds it carried the erase out when it took it.
-void carryOutNamedErase(const std::string& directory) {
+void carryOutNamedErase(int dir, const std::string& directory) {
   bool held = false;
   {
     std::lock_guard lock(heldMutex);
-    held = erasesHeldIn(directory) != nullptr;
+    held = erasesHeldIn(dir) != nullptr;
   }
-  if (held) carryOutEndedSaves(directory);
+  if (held) carryOutEndedSaves(dir, directory);
   else KeychainLock::acquire(directory).reset();
 }
 
-bool holdsEraseOf(const std::string& directory, const std::string& name) {
+bool holdsEraseOf(int dir, const std::string& name) {
   std::lock_guard lock(heldMutex);
-  const auto* erased = erasesHeldIn(directory);
+  const auto* erased = erasesHeldIn(dir);
   return erased && erased->count(name) != 0;
 }
 
@@ -508,34 +559,31 @@ void saveStep(std::string_view step) {
 }
 
 // After the item was written: an erase of it is done with.
-void forgetErase(const std::string& directory, const std::string& name) {
+void forgetErase(int dir, const std::string& name) {
   {
     std::lock_guard lock(heldMutex);
-    if (auto* erased = erasesHeldIn(directory)) {
+    if (auto* erased = erasesHeldIn(dir)) {
       if (const auto found = erased->find(name); found != erased->end()) {
-        dropMarker(directory, name, found->second);
+        dropMarker(dir, name, found->second);
         erased->erase(found);
         return;
       }
     }
   }
-  removeEndedMarker(directory, name);
+  removeEndedMarker(dir, name);
 }
 
 // What an item's file holds. Nothing when there is no such file or when it is not trusted (the
 // first read says why).
-std::optional<ItemFile> readItemFile(const std::string& directory, const std::string& name) {
+std::optional<ItemFile> readItemFile(int dir, const std::string& name) {
   // The next holder of the lock may carry an ended program's add through meanwhile: then the name
   // has another file, read anew.
   for (int attempt = 0; attempt < 3; ++attempt) {
-    const Opened dir = openDirectory(directory);
-    if (dir.fd < 0) return std::nullopt;
-    const UniqueFd dirOwner(dir.fd);
-    const Opened item = openItem(dir.fd, name);
+    const Opened item = openItem(dir, name);
     if (item.fd < 0) {
       const int error = errno;
       struct stat st {};
-      if (::fstatat(dir.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+      if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
           (S_ISREG(st.st_mode) && trustOf(st) == Trust::NotTrusted))
         return std::nullopt;
       ItemFile file;
@@ -545,14 +593,14 @@ std::optional<ItemFile> readItemFile(const std::string& directory, const std::st
     }
     const UniqueFd itemOwner(item.fd);
     ItemFile file{"", stampOf(item.st), std::nullopt};
-    if (!erasedByEndedProgram(dir.fd, name, file.stamp)) {
+    if (!erasedByEndedProgram(dir, name, file.stamp)) {
       std::string why;
       if (auto text = readSmallFile(item.fd, item.st, why)) file.text = std::move(*text);
       else file.why = std::move(why);
       return file;
     }
-    if (auto added = wholeAdd(dir.fd, directory, name)) return std::move(added->second);
-    if (stampOfItemFile(directory + "/" + name) == file.stamp) {
+    if (auto added = wholeAdd(dir, name)) return std::move(added->second);
+    if (stampOfItemFile(dir, name) == file.stamp) {
       file.why = kErasedBySave;
       file.erasedBySave = true;
       return file;
@@ -562,9 +610,10 @@ std::optional<ItemFile> readItemFile(const std::string& directory, const std::st
 }
 
 // Why a rename could not put the item in place.
-std::string whyNotReplaced(const std::string& name, const std::string& path, int error) {
+std::string whyNotReplaced(int dir, const std::string& name, int error) {
   struct stat st {};
-  if (::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return name + " is " + fileKindText(st.st_mode);
+  if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(st.st_mode))
+    return name + " is " + fileKindText(st.st_mode);
   return std::strerror(error);
 }
 
@@ -582,55 +631,49 @@ std::string FileKeychainStore::itemName(const std::string& service, const std::s
   return nameOfItem(service, account);
 }
 
-std::optional<std::string> FileKeychainStore::checkModes() const {
+namespace {
+
+// Why the keychain, or one of its items, is not used, looking over every item; makes private what
+// others may only read.
+std::optional<Refusal> refusalOf(const std::string& directory) {
+  const KeychainDirectory dir = openKeychainDirectory(directory, false);
+  if (!dir.fd) return dir.refusal;
   std::optional<std::string> why;
-  const Opened dir = openDirectory(directory_, &why);
-  if (dir.fd < 0) return why;
-  std::error_code error;
-  for (std::filesystem::directory_iterator it(directory_, error), end; !error && it != end; it.increment(error)) {
-    const std::string name = it->path().filename().string();
+  for (const auto& name : entriesOf(dir.fd.get())) {
     if (!isItemName(name)) continue;
-    std::optional<std::string> itemWhy;
-    const Opened item = openItem(dir.fd, name, &itemWhy);
+    const Opened item = openItem(dir.fd.get(), name, &why);
     if (item.fd >= 0) ::close(item.fd);
-    if (itemWhy && !why) why = directory_ + "/" + *itemWhy;
   }
-  ::close(dir.fd);
-  return why;
+  if (!why) return std::nullopt;
+  return Refusal{true, directory + "/" + *why, *why};
 }
 
-std::optional<std::string> FileKeychainStore::ensureDirectory() const {
-  // Missing parents are created private too; existing ones are left alone.
-  for (std::size_t pos = directory_.find('/', 1); pos != std::string::npos; pos = directory_.find('/', pos + 1)) {
-    std::string parent = directory_.substr(0, pos);
-    if (::mkdir(parent.c_str(), 0700) != 0 && errno != EEXIST) return std::strerror(errno);
-  }
-  if (::mkdir(directory_.c_str(), 0700) != 0 && errno != EEXIST) return std::strerror(errno);
-  struct stat st {};
-  if (::stat(directory_.c_str(), &st) != 0) return std::strerror(errno);
-  if (!S_ISDIR(st.st_mode)) return "it is " + fileKindText(st.st_mode);
-  // Another user's directory stays theirs, even where we could take it over.
-  if (st.st_uid != ::geteuid()) return "it belongs to another user";
-  // The umask must not widen or narrow what we asked for.
-  if ((st.st_mode & 07777) != 0700 && ::chmod(directory_.c_str(), 0700) != 0) return std::strerror(errno);
-  return std::nullopt;
+}  // namespace
+
+std::optional<std::string> FileKeychainStore::checkModes() const {
+  const auto refusal = refusalOf(directory_);
+  return refusal ? std::optional(refusal->line) : std::nullopt;
+}
+
+int FileKeychainStore::openDirectory(const std::string& directory) {
+  return openKeychainDirectory(directory, false).fd.release();
 }
 
 std::optional<KeychainItem> FileKeychainStore::load(const std::string& service, const std::string& account) {
   if (!modesChecked_) {
     modesChecked_ = true;
-    if (auto why = whyNotADirectory(directory_)) {
-      std::fprintf(stderr, "dorvale: keychain not usable, signed out: %s\n", why->c_str());
-    } else if (auto notTrusted = checkModes()) {
-      std::fprintf(stderr, "dorvale: keychain not trusted, signed out: %s\n", notTrusted->c_str());
-    }
+    if (const auto refusal = refusalOf(directory_))
+      std::fprintf(stderr, "dorvale: keychain not %s, signed out: %s\n", refusal->untrusted ? "trusted" : "usable",
+                   refusal->line.c_str());
   }
+  const KeychainDirectory dir = openKeychainDirectory(directory_, false);
+  if (!dir.fd) return std::nullopt;
   const std::string name = itemName(service, account);
-  auto file = readItemFile(directory_, name);
-  if (!file || erasedByThisProcess(directory_, name, file->stamp)) return std::nullopt;
+  auto file = readItemFile(dir.fd.get(), name);
+  if (!file || erasedByThisProcess(dir.fd.get(), name, file->stamp)) return std::nullopt;
   if (file->erasedBySave) {
     tellErasedBySave(directory_ + "/" + name, file->stamp, service, account);
-    carryOutNamedErase(directory_);
+    carryOutNamedErase(dir.fd.get(), directory_);
     return std::nullopt;
   }
   std::string why = file->why.value_or("");
@@ -651,38 +694,41 @@ OSStatus FileKeychainStore::refuse(std::string reason) const {
 }
 
 OSStatus FileKeychainStore::save(const KeychainItem& item) {
-  if (auto why = ensureDirectory()) return refuse(std::move(*why));
+  const KeychainDirectory dir = openKeychainDirectory(directory_, true);
+  if (!dir.fd) return refuse(dir.refusal ? dir.refusal->reason : std::strerror(ENOENT));
+  const int at = dir.fd.get();
   const std::string name = itemName(item.service, item.account);
-  const std::string path = directory_ + "/" + name;
   // Flocked until it has the item's name. An add that follows an erase held under the lock is
   // carried through by the next holder of the lock should this program end once it is whole.
-  std::string temp = path + std::string(holdsEraseOf(directory_, name) ? kAddInfix : kTempInfix) + "XXXXXX";
-  const UniqueFd fd = createFlocked(temp);
+  std::string temp;
+  const UniqueFd fd = createFlocked(at, name + std::string(holdsEraseOf(at, name) ? kAddInfix : kTempInfix), temp);
   if (!fd) return refuse(std::strerror(errno));
   std::optional<std::string> why;
   if (::fchmod(fd.get(), 0600) != 0 || !writeAll(fd.get(), encodeItem(item)) || ::fsync(fd.get()) != 0)
     why = std::strerror(errno);
   if (!why) saveStep("whole");
   if (!why) saveStep("renaming");
-  if (!why && ::rename(temp.c_str(), path.c_str()) != 0) why = whyNotReplaced(name, path, errno);
+  if (!why && ::renameat(at, temp.c_str(), at, name.c_str()) != 0) why = whyNotReplaced(at, name, errno);
   if (why) {
-    ::unlink(temp.c_str());
+    ::unlinkat(at, temp.c_str(), 0);
     return refuse(std::move(*why));
   }
-  forgetErase(directory_, name);
-  syncDirectory(directory_);
+  forgetErase(at, name);
+  ::fsync(at);
   return errSecSuccess;
 }
 
 OSStatus FileKeychainStore::erase(const std::string& service, const std::string& account) {
+  const KeychainDirectory dir = openKeychainDirectory(directory_, false);
+  if (!dir.fd) return dir.refusal ? refuse(dir.refusal->reason) : errSecItemNotFound;
+  const int at = dir.fd.get();
   const std::string name = itemName(service, account);
-  const std::string path = directory_ + "/" + name;
   {
     std::lock_guard lock(heldMutex);
-    if (auto* erased = erasesHeldIn(directory_)) {
-      const auto file = stampOfItemFile(path);
+    if (auto* erased = erasesHeldIn(at)) {
+      const auto file = stampOfItemFile(at, name);
       if (!file) return errno == ENOENT ? errSecItemNotFound : refuse(std::strerror(errno));
-      if (UniqueFd marker = writeEraseMarker(directory_, name, *file)) {
+      if (UniqueFd marker = writeEraseMarker(at, name, *file)) {
         (*erased)[name] = HeldErase{*file, std::move(marker)};
         return errSecSuccess;
       }
@@ -690,9 +736,9 @@ OSStatus FileKeychainStore::erase(const std::string& service, const std::string&
       // programs find no item until the add.
     }
   }
-  if (::unlink(path.c_str()) != 0) return errno == ENOENT ? errSecItemNotFound : refuse(std::strerror(errno));
-  removeEndedMarker(directory_, name);
-  syncDirectory(directory_);
+  if (::unlinkat(at, name.c_str(), 0) != 0) return errno == ENOENT ? errSecItemNotFound : refuse(std::strerror(errno));
+  removeEndedMarker(at, name);
+  ::fsync(at);
   return errSecSuccess;
 }
 
@@ -700,31 +746,30 @@ void FileKeychainStore::setSaveStepHook(std::function<void(std::string_view step
   saveStepHook() = std::move(hook);
 }
 
-void FileKeychainStore::beginLockedWrites(const std::string& directory) {
-  carryOutEndedSaves(directory);
+void FileKeychainStore::beginLockedWrites(int dir, const std::string& directory) {
+  carryOutEndedSaves(dir, directory);
   std::lock_guard lock(heldMutex);
-  if (const auto dir = idOfDirectory(directory)) heldDirectories[*dir].clear();
+  if (const auto id = idOfDirectory(dir)) heldDirectories[*id].clear();
 }
 
-void FileKeychainStore::endLockedWrites(const std::string& directory) {
+void FileKeychainStore::endLockedWrites(int dir) {
   std::lock_guard lock(heldMutex);
-  const auto dir = idOfDirectory(directory);
-  if (!dir) return;
-  const auto held = heldDirectories.find(*dir);
+  const auto id = idOfDirectory(dir);
+  if (!id) return;
+  const auto held = heldDirectories.find(*id);
   if (held == heldDirectories.end()) return;
   bool erasedAny = false;
   std::vector<std::string> done;
   for (const auto& [name, erase] : held->second) {
-    const std::string path = directory + "/" + name;
     // Only the file the erase was meant for: another program may have written the item since.
-    if (stampOfItemFile(path) == erase.file) {
+    if (stampOfItemFile(dir, name) == erase.file) {
       // Its marker, left when this program lets it go, keeps the item erased for everyone.
-      if (::unlink(path.c_str()) != 0) continue;
+      if (::unlinkat(dir, name.c_str(), 0) != 0) continue;
       erasedAny = true;
     }
     done.push_back(name);
   }
-  if (erasedAny) syncDirectory(directory);
-  for (const auto& name : done) dropMarker(directory, name, held->second.at(name));
+  if (erasedAny) ::fsync(dir);
+  for (const auto& name : done) dropMarker(dir, name, held->second.at(name));
   heldDirectories.erase(held);
 }

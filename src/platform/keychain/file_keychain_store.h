@@ -12,8 +12,11 @@
 // that cannot be read back as an item counts as absent (standard error hears once why, adding
 // that the user is signed out when the item holds a sign-in: KeychainStore::noteHoldsSignIn), and so
 // does every item when the directory or the item belongs to another user or others may write it:
-// they could have swapped it. A directory or item that others may only read is made private again
-// when it is read. A write or erase that fails says why through KeychainStore::lastFailure().
+// they could have swapped it. So does a link, or a sticky directory, in the directory's place, and
+// a parent in which others could swap it (whyOthersMaySwapIn); a save there is refused. A directory
+// or item that others may only read is made private again when it is read. Files are opened
+// relative to the checked directory, never through a link. A write or erase that fails says why
+// through KeychainStore::lastFailure().
 class FileKeychainStore final : public KeychainStore {
  public:
   explicit FileKeychainStore(std::string directory);
@@ -24,6 +27,10 @@ class FileKeychainStore final : public KeychainStore {
   const std::string& directory() const { return directory_; }
   // The file that holds the item of (service, account).
   std::string pathForItem(const std::string& service, const std::string& account) const;
+
+  // The keychain directory at `directory`, opened and checked as a read does; -1 when it is not
+  // there or not used.
+  static int openDirectory(const std::string& directory);
 
   // Looks over the directory and every item in it (the first read does this and prints the
   // answer on standard error): why the keychain, or one of its items, is not trusted, as one
@@ -40,9 +47,10 @@ class FileKeychainStore final : public KeychainStore {
   // the files of writes whose program ended before it was done. Begins by doing so. A read that
   // names such an item first does so too, taking the lock unless this process holds it; it does
   // not wait for another program's.
-  static void beginLockedWrites(const std::string& directory);
+  // `dir` is the directory's descriptor (openDirectory), `directory` its name for what is said.
+  static void beginLockedWrites(int dir, const std::string& directory);
   // Carries out the erases still hidden, then forgets them.
-  static void endLockedWrites(const std::string& directory);
+  static void endLockedWrites(int dir);
 
   // For tests that end a program in the middle of a save: called with "whole" once the new item's
   // file is written and synced, then with "renaming" just before it takes the item's name.
@@ -55,8 +63,6 @@ class FileKeychainStore final : public KeychainStore {
 
  private:
   static std::string itemName(const std::string& service, const std::string& account);
-  // Why the directory cannot take an item; nothing when it is there and ours, or is made so.
-  std::optional<std::string> ensureDirectory() const;
   OSStatus refuse(std::string reason) const;
 
   std::string directory_;

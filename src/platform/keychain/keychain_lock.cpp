@@ -18,10 +18,10 @@ namespace {
 // Short enough that a waiter follows the holder closely, long enough to cost nothing.
 constexpr auto kPollInterval = std::chrono::milliseconds(10);
 
-// The lock file, created private; nothing when it is no regular file of ours.
-int openLockFile(const std::string& directory) {
-  const std::string path = directory + "/" + KeychainLock::kFileName;
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+// The lock file, created private in the checked directory `dir`; nothing when it is no regular
+// file of ours.
+int openLockFile(int dir) {
+  const int fd = ::openat(dir, KeychainLock::kFileName, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
   if (fd < 0) return -1;
   struct stat st {};
   const bool ours = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
@@ -42,27 +42,34 @@ std::optional<std::string> KeychainLock::currentDirectory() {
 }
 
 std::unique_ptr<KeychainLock> KeychainLock::acquire(const std::string& directory, TimeInterval timeout) {
-  const int fd = openLockFile(directory);
-  if (fd < 0) return nullptr;
+  const int dir = FileKeychainStore::openDirectory(directory);
+  if (dir < 0) return nullptr;
+  const int fd = openLockFile(dir);
+  if (fd < 0) {
+    ::close(dir);
+    return nullptr;
+  }
   using Steady = std::chrono::steady_clock;
   const auto deadline = Steady::now() + std::chrono::duration_cast<Steady::duration>(
                                             std::chrono::duration<double>(std::max(timeout, 0.0)));
   while (true) {
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-      FileKeychainStore::beginLockedWrites(directory);
-      return std::unique_ptr<KeychainLock>(new KeychainLock(fd, directory));
+      FileKeychainStore::beginLockedWrites(dir, directory);
+      return std::unique_ptr<KeychainLock>(new KeychainLock(fd, dir));
     }
     const auto now = Steady::now();
     if ((errno != EWOULDBLOCK && errno != EINTR) || now >= deadline) break;
     std::this_thread::sleep_for(std::min<Steady::duration>(kPollInterval, deadline - now));
   }
   ::close(fd);
+  ::close(dir);
   return nullptr;
 }
 
 KeychainLock::~KeychainLock() {
   // Before another program may take the lock and see what is stored.
-  FileKeychainStore::endLockedWrites(directory_);
+  FileKeychainStore::endLockedWrites(dir_);
   ::flock(fd_, LOCK_UN);
   ::close(fd_);
+  ::close(dir_);
 }

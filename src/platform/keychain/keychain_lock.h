@@ -3,7 +3,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <utility>
 
 #include "platform/foundation/date.h"
 
@@ -29,8 +28,9 @@ class KeychainLock {
   KeychainLock& operator=(const KeychainLock&) = delete;
 
  private:
-  KeychainLock(int fd, std::string directory) : fd_(fd), directory_(std::move(directory)) {}
+  KeychainLock(int fd, int dir) : fd_(fd), dir_(dir) {}
 
   int fd_;
-  std::string directory_;
+  // The keychain directory as checked when the lock was taken.
+  int dir_;
 };

@@ -126,22 +126,24 @@ INSTANTIATE_TEST_SUITE_P(Stores, KeychainStoreRules, ::testing::Values("file", "
 TEST(FileKeychainStore, PrivateModesAtomicReplaceAndPersistence) {
   const OpenUmask openUmask;
   TempDir tmp;
-  // A pre-existing directory that is too open is tightened.
+  // A pre-existing directory that everyone may write is not taken over: others could swap it.
   std::string loose = tmp.str() + "/loose";
   ASSERT_EQ(::mkdir(loose.c_str(), 0777), 0);
-  for (const std::string& dir : {tmp.str() + "/data/keychain", loose}) {
-    FileKeychainStore store(dir);
-    ASSERT_EQ(store.add(item("svc", "acct", "one")), errSecSuccess);
-    EXPECT_EQ(std::pair(modeOf(dir), modeOf(store.pathForItem("svc", "acct"))), std::pair(0700u, 0600u)) << dir;
-    ASSERT_EQ(store.update(query("svc", "acct"), newData("two")), errSecSuccess);
-    EXPECT_EQ(modeOf(store.pathForItem("svc", "acct")), 0600u);
-    // Only the item file: no temporary left behind, and no secret in the file name.
-    EXPECT_EQ(entries(dir), std::vector<std::string>{fs::path(store.pathForItem("svc", "acct")).filename()});
-    EXPECT_EQ(entries(dir)[0].find("acct"), std::string::npos);
-    EXPECT_EQ(dataOf(*std::make_shared<FileKeychainStore>(dir), query("svc", "acct")), "two");
-    ASSERT_EQ(store.remove(query("svc", "acct")), errSecSuccess);
-    EXPECT_TRUE(entries(dir).empty());
-  }
+  EXPECT_EQ(FileKeychainStore(loose).add(item("svc", "acct", "one")), errSecIO);
+  EXPECT_EQ(std::pair(modeOf(loose), entries(loose).size()), std::pair(0777u, std::size_t{0}));
+
+  const std::string dir = tmp.str() + "/data/keychain";
+  FileKeychainStore store(dir);
+  ASSERT_EQ(store.add(item("svc", "acct", "one")), errSecSuccess);
+  EXPECT_EQ(std::pair(modeOf(dir), modeOf(store.pathForItem("svc", "acct"))), std::pair(0700u, 0600u));
+  ASSERT_EQ(store.update(query("svc", "acct"), newData("two")), errSecSuccess);
+  EXPECT_EQ(modeOf(store.pathForItem("svc", "acct")), 0600u);
+  // Only the item file: no temporary left behind, and no secret in the file name.
+  EXPECT_EQ(entries(dir), std::vector<std::string>{fs::path(store.pathForItem("svc", "acct")).filename()});
+  EXPECT_EQ(entries(dir)[0].find("acct"), std::string::npos);
+  EXPECT_EQ(dataOf(*std::make_shared<FileKeychainStore>(dir), query("svc", "acct")), "two");
+  ASSERT_EQ(store.remove(query("svc", "acct")), errSecSuccess);
+  EXPECT_TRUE(entries(dir).empty());
   EXPECT_EQ(modeOf(tmp.str() + "/data"), 0700u);
 
   // The default directory sits in the application data directory, override included.

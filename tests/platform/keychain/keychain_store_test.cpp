@@ -11,10 +11,13 @@
 #include <tuple>
 #include <vector>
 
+#include "platform/foundation/swap_guard.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/keychain/file_keychain_store.h"
 #include "platform/keychain/keychain_wrapper.h"
 #include "platform/keychain/memory_keychain_store.h"
+#include "platform/keychain/unsaved_sign_in.h"
+#include "support/swapper.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -289,6 +292,71 @@ TEST(FileKeychainStore, WhatOthersCouldSwapIsNotTrustedAndWhatTheyCouldReadIsMad
   FileKeychainStore foreignStore(foreign);
   EXPECT_EQ(foreignStore.checkModes(), foreign + " belongs to another user");
   EXPECT_EQ(foreignStore.add(item("svc", "acct", "secret")), errSecIO);
+}
+
+TEST(FileKeychainStore, ALinkOrASharedFolderInTheKeychainsPlaceIsRefusedAndLeftAsItWas) {
+  const OpenUmask openUmask;
+  struct Case {
+    bool link;
+    mode_t mode;
+    std::string line, reason;
+  };
+  const Case cases[] = {
+      {true, 0755, "not usable, signed out: DIR is a symbolic link", "it is a symbolic link"},
+      {false, 0777, "not trusted, signed out: DIR is writable by others", "it is writable by others"},
+      {false, 01700, "not trusted, signed out: DIR is sticky", "it is sticky"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << std::oct << c.mode << (c.link ? " through a link" : ""));
+    TempDir tmp;
+    const std::string dir = tmp.str() + "/keychain", held = c.link ? tmp.str() + "/elsewhere" : dir;
+    ASSERT_EQ(FileKeychainStore(held).add(item("svc", "acct", "theirs")), errSecSuccess);
+    ASSERT_EQ(::chmod(held.c_str(), c.mode) | ::chmod(FileKeychainStore(held).pathForItem("svc", "acct").c_str(), 0644),
+              0);
+    if (c.link) fs::create_directory_symlink(held, dir);
+    const std::string before = snapshotOf(held);
+
+    FileKeychainStore store(dir);
+    testing::internal::CaptureStderr();
+    const auto read = dataOf(store, query("svc", "acct"));
+    const auto added = store.add(item("svc", "other", "mine"));
+    reportUnsavedSignIn(UnsavedSignIn::NotKept);
+    std::string line = "dorvale: keychain " + c.line + "\n";
+    line.replace(line.find("DIR"), 3, dir);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              line + "dorvale: cannot save the sign-in in " + dir + " (" + c.reason + "): it was not kept\n");
+    EXPECT_EQ(std::pair(read, added), std::pair(std::string("<not found>"), errSecIO));
+    EXPECT_EQ(snapshotOf(held), before);
+  }
+}
+
+TEST(FileKeychainStore, AKeychainSwappedForALinkInADirectoryOthersMayWriteIsNeverFollowed) {
+  const OpenUmask openUmask;
+  TempDir tmp;
+  const std::string data = tmp.str() + "/data", dir = data + "/keychain", second = tmp.str() + "/second";
+  ASSERT_EQ(FileKeychainStore(dir).add(item("svc", "acct", "mine")), errSecSuccess);
+  ASSERT_EQ(FileKeychainStore(second).add(item("svc", "acct", "theirs")), errSecSuccess);
+  ASSERT_EQ(::chmod(data.c_str(), 0777), 0);
+  const auto why = whyOthersMaySwapIn(data);
+  ASSERT_TRUE(why);
+  const std::string before = snapshotOf(second);
+
+  {
+    // Another user, who may rename what is in the data directory.
+    DirectorySwapper swapper(dir, second);
+    for (int start = 0; start < 50; ++start) {
+      FileKeychainStore store(dir);
+      testing::internal::CaptureStderr();
+      EXPECT_EQ(dataOf(store, query("svc", "acct")), "<not found>");
+      EXPECT_EQ(testing::internal::GetCapturedStderr(), "dorvale: keychain not usable, signed out: " + *why + "\n");
+      for (int save = 0; save < 4; ++save) {
+        EXPECT_EQ(store.add(item("svc", "new" + std::to_string(save), "x")), errSecIO);
+        EXPECT_EQ(KeychainStore::lastFailure().value_or(KeychainFailure{}).reason, *why);
+      }
+    }
+    EXPECT_GT(swapper.swaps(), 0);
+  }
+  EXPECT_EQ(snapshotOf(second), before);
 }
 
 TEST(FileKeychainStore, ANamedPipeInPlaceOfAnItemReadsAsAbsentWithoutWaiting) {

@@ -187,6 +187,8 @@ KeychainDirectory openKeychainDirectory(const std::string& directory, bool creat
   const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
   const std::string name = path == "/" ? "." : path.substr(slash + 1);
   if (create) {
+    // Not even a missing parent is made where others could swap it before the keychain is.
+    if (auto why = whyOthersMaySwapIn(parent)) return refusedWith(*why);
     // Missing parents are created private too; existing ones are left alone.
     for (std::size_t pos = path.find('/', 1); pos != std::string::npos; pos = path.find('/', pos + 1))
       if (::mkdir(path.substr(0, pos).c_str(), 0700) != 0 && errno != EEXIST) return refusedWith(std::strerror(errno));
@@ -207,7 +209,7 @@ KeychainDirectory openKeychainDirectory(const std::string& directory, bool creat
   }
   if (::fstat(fd.get(), &st) != 0) return unopened(directory, errno);
   if (trustOf(st) == Trust::NotTrusted) return refused(directory, whyNotTrusted(st), true);
-  // Others could not rename what is ours in it, but it is theirs to share.
+  // Sticky: made to be shared, so not ours to close.
   if ((st.st_mode & S_ISVTX) != 0) return refused(directory, "is sticky", true);
   // The umask must not widen or narrow what a save asked for.
   if (((st.st_mode & 077) != 0 || (create && (st.st_mode & 07777) != 0700)) && ::fchmod(fd.get(), 0700) != 0)
@@ -617,22 +619,6 @@ std::string whyNotReplaced(int dir, const std::string& name, int error) {
   return std::strerror(error);
 }
 
-}  // namespace
-
-FileKeychainStore::FileKeychainStore(std::string directory) : directory_(std::move(directory)) {}
-
-std::string FileKeychainStore::defaultDirectory() { return UserDefaults::applicationDataDirectory() + "/keychain"; }
-
-std::string FileKeychainStore::pathForItem(const std::string& service, const std::string& account) const {
-  return directory_ + "/" + itemName(service, account);
-}
-
-std::string FileKeychainStore::itemName(const std::string& service, const std::string& account) {
-  return nameOfItem(service, account);
-}
-
-namespace {
-
 // Why the keychain, or one of its items, is not used, looking over every item; makes private what
 // others may only read.
 std::optional<Refusal> refusalOf(const std::string& directory) {
@@ -649,6 +635,18 @@ std::optional<Refusal> refusalOf(const std::string& directory) {
 }
 
 }  // namespace
+
+FileKeychainStore::FileKeychainStore(std::string directory) : directory_(std::move(directory)) {}
+
+std::string FileKeychainStore::defaultDirectory() { return UserDefaults::applicationDataDirectory() + "/keychain"; }
+
+std::string FileKeychainStore::pathForItem(const std::string& service, const std::string& account) const {
+  return directory_ + "/" + itemName(service, account);
+}
+
+std::string FileKeychainStore::itemName(const std::string& service, const std::string& account) {
+  return nameOfItem(service, account);
+}
 
 std::optional<std::string> FileKeychainStore::checkModes() const {
   const auto refusal = refusalOf(directory_);

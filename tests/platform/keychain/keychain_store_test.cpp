@@ -340,6 +340,9 @@ TEST(FileKeychainStore, AKeychainSwappedForALinkInADirectoryOthersMayWriteIsNeve
   const auto why = whyOthersMaySwapIn(data);
   ASSERT_TRUE(why);
   const std::string before = snapshotOf(second);
+  // Nor is a missing parent made there first, where it could be swapped before the keychain is.
+  EXPECT_EQ(FileKeychainStore(data + "/missing/keychain").add(item("svc", "acct", "x")), errSecIO);
+  EXPECT_FALSE(fs::exists(data + "/missing"));
 
   {
     // Another user, who may rename what is in the data directory.

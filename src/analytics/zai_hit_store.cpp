@@ -83,6 +83,9 @@ tl::expected<void, std::string> checkOwn(const std::string& path, int flags, mod
 tl::expected<std::string, std::string> preparePrivately(const std::string& given) {
   const std::filesystem::path file(given);
   const auto folder = file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
+  const std::string above = std::filesystem::absolute(folder).parent_path().string();
+  // Not even a missing parent is made where others could swap it.
+  if (auto why = whyOthersMaySwapIn(above)) return tl::unexpected(*why);
   std::string prefix;
   for (const auto& part : folder) {
     prefix = (std::filesystem::path(prefix) / part).string();
@@ -90,11 +93,10 @@ tl::expected<std::string, std::string> preparePrivately(const std::string& given
   }
   // SQLite opens by path, so what holds the folder must not let others swap it for a link once
   // it is checked. That path, with the links the user chose resolved, is the one used from here.
-  std::string above;
-  if (auto why = whyOthersMaySwapIn(std::filesystem::absolute(folder).parent_path().string(), &above))
-    return tl::unexpected(*why);
-  const std::string path = (std::filesystem::path(above) / folder.filename() / file.filename()).string();
-  auto checked = checkOwn((std::filesystem::path(above) / folder.filename()).string(), O_RDONLY | O_DIRECTORY, S_IFDIR)
+  std::string resolved;
+  if (auto why = whyOthersMaySwapIn(above, &resolved)) return tl::unexpected(*why);
+  const std::string path = (std::filesystem::path(resolved) / folder.filename() / file.filename()).string();
+  auto checked = checkOwn((std::filesystem::path(resolved) / folder.filename()).string(), O_RDONLY | O_DIRECTORY, S_IFDIR)
                      .and_then([&] { return checkOwn(path, O_RDWR | O_CREAT, S_IFREG); });
   for (const char* journal : {"-journal", "-wal", "-shm"}) {
     const std::string name = path + journal;

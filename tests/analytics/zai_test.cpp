@@ -219,6 +219,9 @@ TEST_F(ZAITest, AFolderSwappedWhileTheStoreOpensLeadsNowhereElse) {
     EXPECT_GT(swapper.swaps(), 0);
   }
   EXPECT_EQ(snapshotOf(elsewhere), before);
+  // Nor is a missing folder made there first.
+  EXPECT_FALSE(ZAIHitStore::open((shared / "new/analytics/hits.sqlite").string()));
+  EXPECT_FALSE(fs::exists(shared / "new"));
 }
 
 }  // namespace

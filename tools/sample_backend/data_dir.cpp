@@ -102,6 +102,8 @@ fs::path unswappable(const fs::path& dir) {
 PrivateDir::PrivateDir(const fs::path& given) {
   const fs::path named = given.has_filename() ? given : given.parent_path();
   // Links above it are the user's own choice (a named data directory may be one).
+  // Not even a missing parent is made where others could swap it.
+  unswappable(named);
   if (named.has_parent_path()) fs::create_directories(named.parent_path());
   path_ = unswappable(named);
   const fs::path& dir = path_;

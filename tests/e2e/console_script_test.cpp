@@ -1,7 +1,8 @@
 // Each scripts/NAME.txt is typed into the real client, which runs on a fresh sample backend; what
-// the client prints must equal scripts/NAME.expected, and when scripts/NAME.backend exists, what
-// the backend recorded (sample_backend --dump) must equal it. The backend's address prints as
-// BACKEND/. To write the expected files from a run, set DORVALE_E2E_UPDATE=1.
+// the client prints must equal scripts/NAME.expected (it ends with 1 when that holds a "! " line,
+// else 0), and when scripts/NAME.backend exists, what the backend recorded (sample_backend --dump)
+// must equal it. The backend's address prints as BACKEND/. To write the expected files from a
+// run, set DORVALE_E2E_UPDATE=1.
 // A scripts/NAME.2.txt runs next, in a second client on the same client data and backend, with its
 // own NAME.2.expected: what a user finds on starting the program again. A scripts/NAME.options
 // holds command-line options for that script's backend (a short token lifetime, say). Sound plays
@@ -102,7 +103,10 @@ TEST_P(ConsoleScriptTest, PrintsTheExpectedScreens) {
         root + "zedodo' timeout 120 '" DORVALE_EXECUTABLE "' '" + (scripts / (name + ".txt")).string() + "' 2>>'" +
         dir.str() + "/client.log'");
     const std::string log = readFile(dir.str() + "/client.log").value_or("");
-    EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << name << ":\n" << log;
+    // A script whose commands failed (printed a "! " line) ends with 1.
+    const auto transcript = "\n" + readFile(scripts / (name + ".expected")).value_or(run.output);
+    const int status = transcript.find("\n! ") == std::string::npos ? 0 : 1;
+    EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == status) << name << ":\n" << log;
     expectFile(scripts / (name + ".expected"),
                withoutRandomParts(replaceAll(run.output, backend.baseUrl(), "BACKEND/")));
   };

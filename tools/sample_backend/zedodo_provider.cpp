@@ -4,6 +4,7 @@
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
+#include <algorithm>
 #include <ctime>
 #include <nlohmann/json.hpp>
 
@@ -76,6 +77,9 @@ httplib::Params formOf(const httplib::Request& request) {
 
 }  // namespace
 
+ZedodoProvider::ZedodoProvider(Store& store, std::chrono::seconds tokenLifetime, std::function<std::int64_t()> now)
+    : store_(store), tokenLifetime_(tokenLifetime), now_(now ? std::move(now) : unixNow) {}
+
 void ZedodoProvider::addRoutes(httplib::Server& http, const PostRoute& post) {
   http.Get("/zedodo/o/oauth2/auth", [this](const auto& request, auto& response) { authorize(request, response); });
   post("/zedodo/o/oauth2/token", [this](const auto& request, auto& response) { token(request, response); });
@@ -103,7 +107,7 @@ void ZedodoProvider::authorize(const httplib::Request& request, httplib::Respons
     return answer("error=invalid_request&error_description=" + queryEncoded("PKCE with S256 is required"));
 
   const std::string code = randomToken("code");
-  store_.addZedodoGrant(code, {clientID, back, challenge, 0, unixNow() + kCodeLifetime.count()});
+  store_.addZedodoGrant(code, {clientID, back, challenge, 0, now_() + kCodeLifetime.count()});
   answer("code=" + queryEncoded(code));
 }
 
@@ -142,7 +146,14 @@ void ZedodoProvider::refresh(const httplib::Params& form, httplib::Response& res
   if (!found || !liveGrant(*found, field(form, "client_id")))
     return refuse(response, 400, "invalid_grant", "The refresh token is not valid");
   if (found->used) {
-    // A rotated token coming back means two holders: end the grant for both.
+    // A renewal retried after its answer was lost gets that answer again.
+    const auto rotation = rotations_.find(sha256(refreshToken));
+    if (rotation != rotations_.end() && now_() - rotation->second.at <= kReuseInterval.count()) {
+      auto answer = rotation->second.answer;
+      answer["expires_in"] = std::max<std::int64_t>(0, rotation->second.expires - now_());
+      return sendJson(response, 200, answer);
+    }
+    // Later, a rotated token coming back means two holders: end the grant for both.
     store_.revokeZedodoGrant(found->grant);
     return refuse(response, 400, "invalid_grant", "The refresh token was used already");
   }
@@ -153,22 +164,28 @@ void ZedodoProvider::issueTokens(std::int64_t grant, const std::string& clientID
                                  const std::string& spent) {
   const std::string access = randomToken("access");
   const std::string refreshToken = randomToken("refresh");
-  store_.issueZedodoTokens(grant, access, unixNow() + tokenLifetime_.count(), refreshToken, spent);
+  const std::int64_t issued = now_();
+  const std::int64_t expires = issued + tokenLifetime_.count();
+  store_.issueZedodoTokens(grant, access, expires, refreshToken, spent);
   const json claims = {
       {"iss", "zedodo"}, {"aud", clientID}, {"sub", kSubject}, {"email", kEmail}, {"email_verified", true}};
   const std::string idToken =
       webSafeBase64(R"({"alg":"none"})") + "." + webSafeBase64(claims.dump()) + "." + webSafeBase64("unsigned");
-  sendJson(response, 200,
-           {{"access_token", access},
-            {"refresh_token", refreshToken},
-            {"expires_in", tokenLifetime_.count()},
-            {"token_type", "Bearer"},
-            {"id_token", idToken}});
+  const json answer = {{"access_token", access},
+                       {"refresh_token", refreshToken},
+                       {"expires_in", tokenLifetime_.count()},
+                       {"token_type", "Bearer"},
+                       {"id_token", idToken}};
+  if (!spent.empty()) {
+    std::erase_if(rotations_, [&](const auto& each) { return issued - each.second.at > kReuseInterval.count(); });
+    rotations_[sha256(spent)] = {issued, expires, answer};
+  }
+  sendJson(response, 200, answer);
 }
 
 std::optional<std::string> ZedodoProvider::subjectOfAccessToken(const std::string& token) {
   const auto found = store_.zedodoAccessToken(token);
-  if (!found || found->expires < unixNow() || found->revoked) return std::nullopt;
+  if (!found || found->expires < now_() || found->revoked) return std::nullopt;
   return kSubject;
 }
 

@@ -251,7 +251,20 @@ std::string ConsoleDriver::screen() const {
   return ScreenRenderer::render(*w);
 }
 
-void ConsoleDriver::message(const std::string& text) { out_ << "! " << text << "\n"; }
+void ConsoleDriver::message(const std::string& text) {
+  out_ << "! " << text << "\n";
+  if (!firstMessage_) firstMessage_ = text;
+}
+
+void ConsoleDriver::noteFailure(const std::string& command) {
+  if (!firstMessage_) return;
+  if (++failures_.count == 1) {
+    failures_.line = line_;
+    failures_.command = command;
+    failures_.message = *firstMessage_;
+  }
+  firstMessage_.reset();
+}
 
 void ConsoleDriver::settle() {
   if (settle_) return settle_();
@@ -312,6 +325,7 @@ bool ConsoleDriver::printIfChanged() {
 
 bool ConsoleDriver::execute(const std::string& line) {
   if (quit_) return false;
+  ++line_;
   // Only the line end goes: what `type` types keeps its blanks.
   std::string_view raw = line;
   if (raw.ends_with('\n')) raw.remove_suffix(1);
@@ -323,8 +337,10 @@ bool ConsoleDriver::execute(const std::string& line) {
   auto [command, arguments] = splitFirst(trimmed);
   if (command == "type")
     arguments = std::string(withoutLeadingBlanks(withoutLeadingBlanks(text).substr(command.size())));
-  if (echo_) out_ << "> " << echoed(std::string(withoutLeadingBlanks(text)), command, arguments) << "\n";
+  const auto shown = echoed(std::string(withoutLeadingBlanks(text)), command, arguments);
+  if (echo_) out_ << "> " << shown << "\n";
   // One command's failure is that command's: the session goes on.
+  firstMessage_.reset();
   try {
     runCommand(command, arguments);
   } catch (const std::exception& error) {
@@ -335,6 +351,7 @@ bool ConsoleDriver::execute(const std::string& line) {
     return false;
   }
   settle();
+  noteFailure(shown);
   printScreen();
   return true;
 }
@@ -655,7 +672,10 @@ void ConsoleDriver::link(const std::string& argument) {
 void ConsoleDriver::help() { out_ << kConsoleCommands; }
 
 void ConsoleDriver::lineTooLong() {
+  ++line_;
+  firstMessage_.reset();
   message("Line too long (more than " + std::to_string(kMaxLineLength) + " bytes): skipped");
+  noteFailure("");
   out_.flush();
 }
 

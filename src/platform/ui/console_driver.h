@@ -4,6 +4,7 @@
 #include <functional>
 #include <iosfwd>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,18 @@ class ConsoleDriver {
   bool runInteractive(std::istream& in);
 
   bool hasQuit() const { return quit_; }
+
+  // The commands that printed a "! " line (a line too long counts as one), and the first of them:
+  // its line, counted from 1 over the lines given to the driver, as echoed (empty for a line too
+  // long), and its first "! " line without the "! ".
+  struct Failures {
+    std::size_t count = 0;
+    std::size_t line = 0;
+    std::string command;
+    std::string message;
+  };
+  const Failures& failures() const { return failures_; }
+
   // Whether each command is printed ("> tap login") before its output; on by default. Text typed
   // into a secure field prints as dots.
   void setEchoCommands(bool echo) { echo_ = echo; }
@@ -68,6 +81,8 @@ class ConsoleDriver {
   // The command as echoed.
   std::string echoed(const std::string& line, const std::string& command, const std::string& arguments) const;
   void message(const std::string& text);
+  // Counts the line that just ran as failed when it printed a "! " line.
+  void noteFailure(const std::string& command);
   void lineTooLong();
   void settle();
   void printScreen();
@@ -104,6 +119,10 @@ class ConsoleDriver {
   bool echo_ = true;
   bool quit_ = false;
   std::string lastPrinted_;
+  std::size_t line_ = 0;
+  // The first "! " line of the line running.
+  std::optional<std::string> firstMessage_;
+  Failures failures_;
   // The URL openings of this application already printed.
   std::weak_ptr<UIApplication> application_;
   std::size_t openedPrinted_ = 0;

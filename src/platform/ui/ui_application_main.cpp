@@ -5,6 +5,9 @@
 
 #include <cstdio>
 #include <iostream>
+#include <string>
+
+#include <fmt/format.h>
 
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/fatal_error.h"
@@ -24,6 +27,15 @@ void mapLargeBlocksApart() {
   constexpr int kLargeBlock = 1 << 20;
   mallopt(M_MMAP_THRESHOLD, kLargeBlock);
   mallopt(M_TRIM_THRESHOLD, kLargeBlock);
+}
+
+// "dorvale: 2 commands of quiz.txt failed; the first, line 14 "tpa Evaluate": Unknown command ...".
+std::string scriptFailures(const std::string& script, const ConsoleDriver::Failures& failed) {
+  const auto command = failed.command.empty() ? "" : fmt::format(" \"{}\"", failed.command);
+  if (failed.count == 1)
+    return fmt::format("dorvale: 1 command of {} failed; line {}{}: {}\n", script, failed.line, command, failed.message);
+  return fmt::format("dorvale: {} commands of {} failed; the first, line {}{}: {}\n", failed.count, script,
+                     failed.line, command, failed.message);
 }
 
 }  // namespace
@@ -82,6 +94,10 @@ int UIApplicationMain(int argc, char* argv[], const std::optional<std::string>& 
   if (argc > 1 && argv[1]) {
     if (!driver.runScriptFile(argv[1])) {
       std::fprintf(stderr, "Cannot read the script file %s\n", argv[1]);
+      status = 1;
+    } else if (const auto& failed = driver.failures(); failed.count > 0) {
+      // A script runs unattended: what it could not do must show in its status, not only on screen.
+      std::fputs(scriptFailures(argv[1], failed).c_str(), stderr);
       status = 1;
     }
   } else {

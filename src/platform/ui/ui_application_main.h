@@ -38,6 +38,7 @@ std::shared_ptr<UIApplication> UIApplicationLaunch(
 // The program's user interface: the start-up above, then the console driver over the script
 // file named by the first argument, or standard input, until quit or the end of the input. The
 // application then hears that it terminates. Returns 0, or 1 when the script file or standard
-// input cannot be read.
+// input cannot be read, or when a command of the script file printed a "! " line (the script
+// still runs to its end; one line on standard error counts them and names the first).
 int UIApplicationMain(int argc, char* argv[], const std::optional<std::string>& principalClassName,
                       const std::optional<std::string>& delegateClassName);

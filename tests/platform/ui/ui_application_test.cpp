@@ -2,15 +2,22 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <tuple>
+
 #include "controller_test_support.h"
 #include "platform/foundation/bundle.h"
 #include "platform/ui/external_browser.h"
+#include "platform/ui/screen_renderer.h"
 #include "platform/ui/ui_application_main.h"
 #include "platform/ui/ui_navigation_controller.h"
 #include "platform/ui/ui_storyboard.h"
 #include "platform/ui/ui_table_view_cell.h"
 #include "platform/ui/ui_table_view_controller.h"
 #include "platform/ui/ui_window.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -91,6 +98,32 @@ TEST_F(ApplicationTest, LaunchOptionsReachTheDelegateAndUnknownClassesStop) {
   EXPECT_EQ(take().at(1), "app.didFinishLaunching with options");
   EXPECT_DEATH(UIApplicationLaunch(std::nullopt, "NoSuchDelegate"), "NoSuchDelegate");
   EXPECT_DEATH(UIApplicationLaunch("NoSuchApplication", "RecordingDelegate"), "NoSuchApplication");
+}
+
+// A script runs to its end either way; one whose command printed a "! " line ends with 1 and says
+// which on standard error.
+TEST_F(ApplicationTest, AScriptEndsWithStatusOneWhenACommandOfItFailed) {
+  TempDir dir;
+  auto run = [&](const std::string& script) {
+    const auto path = dir.str() + "/script.txt";
+    std::ofstream(path) << script;
+    std::string program = "dorvale";
+    std::string argument = path;
+    char* argv[] = {program.data(), argument.data(), nullptr};
+    std::ostringstream printed;
+    auto* console = std::cout.rdbuf(printed.rdbuf());
+    testing::internal::CaptureStderr();
+    const int status = UIApplicationMain(2, argv, std::nullopt, "RecordingDelegate");
+    std::cout.rdbuf(console);
+    return std::tuple{status, printed.str(), testing::internal::GetCapturedStderr()};
+  };
+  const auto [status, printed, errors] = run("# unknown, then good\ntpa Evaluate\nshow\n");
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(errors, "dorvale: 1 command of " + dir.str() +
+                        "/script.txt failed; line 2 \"tpa Evaluate\": Unknown command 'tpa': 'help' lists the commands\n");
+  const auto screen = ScreenRenderer::render(*UIApplication::sharedApplication()->keyWindow());
+  EXPECT_TRUE(printed.ends_with("> show\n" + screen)) << printed;
+  EXPECT_EQ(run("show\nquit\n"), std::tuple(0, screen + "> show\n" + screen + "> quit\n", std::string()));
 }
 
 TEST_F(ApplicationTest, OutgoingURLsAreRecordedAndOnlyHandledSchemesOpen) {

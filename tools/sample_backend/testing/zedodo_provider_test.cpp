@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <atomic>
 #include <ctime>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <thread>
 
 #include "platform/foundation/url.h"
 #include "sample_backend_process.h"
@@ -83,6 +85,33 @@ class ZedodoProviderTest : public testing::Test {
   std::unique_ptr<httplib::Client> client;
 };
 
+// The provider served in this process, on a clock the test sets.
+class ZedodoProviderClockTest : public ZedodoProviderTest {
+ protected:
+  void SetUp() override {
+    provider.addRoutes(http, [this](const char* pattern, httplib::Server::Handler handler) {
+      http.Post(pattern, std::move(handler));
+    });
+    const int port = http.bind_to_any_port("127.0.0.1");
+    ASSERT_GT(port, 0);
+    serving = std::thread([this] { http.listen_after_bind(); });
+    while (!http.is_running()) std::this_thread::yield();
+    client = std::make_unique<httplib::Client>("127.0.0.1", port);
+    client->set_follow_location(false);
+  }
+  void TearDown() override {
+    http.stop();
+    if (serving.joinable()) serving.join();
+  }
+
+  // From the wall clock, which the store reads for codes.
+  std::atomic<std::int64_t> now{std::time(nullptr)};
+  Store store{dir.path() / "state.sqlite3"};
+  ZedodoProvider provider{store, std::chrono::seconds(3600), [this] { return now.load(); }};
+  httplib::Server http;
+  std::thread serving;
+};
+
 }  // namespace
 
 TEST_F(ZedodoProviderTest, TheCodeIsExchangedOnceWithItsVerifierAndRedirect) {
@@ -131,17 +160,28 @@ TEST_F(ZedodoProviderTest, TheCodeIsExchangedOnceWithItsVerifierAndRedirect) {
   EXPECT_NE(claims->toString().find(R"("sub":"2002")"), std::string::npos);
 }
 
-TEST_F(ZedodoProviderTest, RefreshTokensRotateAndAReusedOneOrARevocationEndsTheGrant) {
+TEST_F(ZedodoProviderClockTest, RefreshTokensRotateAndAReusedOneOrARevocationEndsTheGrant) {
   const auto first = exchange(codeFrom(authorize(kRedirect)));
   const auto second = refresh(field(first, "refresh_token"));
   ASSERT_EQ(second.status, 200);
   EXPECT_NE(field(second, "refresh_token"), field(first, "refresh_token"));
-  httplib::Headers bearer{{"Authorization", "Bearer " + field(second, "access_token")}};
+
+  // The renewal retried, its answer lost: the same tokens, the access token's expiry unmoved.
+  now += 10;
+  const auto again = refresh(field(first, "refresh_token"));
+  ASSERT_EQ(again.status, 200) << again.body;
+  EXPECT_EQ(field(again, "access_token"), field(second, "access_token"));
+  EXPECT_EQ(field(again, "refresh_token"), field(second, "refresh_token"));
+  EXPECT_NE(again.body.find("\"expires_in\":3590"), std::string::npos) << again.body;
+  const auto third = refresh(field(again, "refresh_token"));
+  ASSERT_EQ(third.status, 200) << third.body;
+  httplib::Headers bearer{{"Authorization", "Bearer " + field(third, "access_token")}};
   EXPECT_EQ(client->Get("/zedodo/oauth2/v3/userinfo", bearer)->status, 200);
 
-  // The old token again: theft is assumed and the newer one ends too.
+  // The old token again past the reuse interval: theft is assumed and the newer ones end too.
+  now += ZedodoProvider::kReuseInterval.count();
   EXPECT_EQ(field(refresh(field(first, "refresh_token")), "error"), "invalid_grant");
-  EXPECT_EQ(refresh(field(second, "refresh_token")).status, 400);
+  EXPECT_EQ(refresh(field(third, "refresh_token")).status, 400);
   EXPECT_EQ(client->Get("/zedodo/oauth2/v3/userinfo", bearer)->status, 401);
 
   // Revocation names the client, or the token lives on.

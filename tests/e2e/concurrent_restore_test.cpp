@@ -1,7 +1,7 @@
 // Several programs started at once on one client data directory, after a kept Zedodo sign-in.
 // Each renewal rotates the refresh token, and the provider ends the whole grant when a used one
-// comes back, so a program that reads the keychain between another's delete and add, or presents
-// a token that another has already rotated, starts signed out.
+// comes back later than a retry would, so a program that reads the keychain between another's
+// delete and add, or presents a token that another rotated long before, starts signed out.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 

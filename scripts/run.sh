@@ -31,8 +31,9 @@ LOG=$STATE/requests.log
 # there (a shell redirect would follow a link planted in the log's place). Its lines about itself
 # come here with its banner, so nothing is read back from a file in that directory.
 exec {BACKEND}< <(umask 077; exec "$BUILD/tools/sample_backend/sample_backend" --data "$STATE" --request-log 2>&1 </dev/null)
-SERVER=$!
-trap 'kill "$SERVER" 2>/dev/null || true; wait "$SERVER" 2>/dev/null || true' EXIT
+SERVER=$! RELAY=""
+trap 'kill "$SERVER" 2>/dev/null || true; wait "$SERVER" 2>/dev/null || true
+  [ -z "$RELAY" ] || wait "$RELAY" 2>/dev/null || true' EXIT
 trap 'exit 130' INT TERM
 PORT="" DEMO="" REASON=""
 while read -r word rest <&"$BACKEND"; do
@@ -60,6 +61,9 @@ if [ -z "$PORT" ]; then
   echo "The sample backend did not start${REASON:+: $REASON}$SEE" >&2
   exit 1
 fi
+# What it says later (why it stopped) comes here as it comes; read on, it never waits on a full pipe.
+cat <&"$BACKEND" >&2 &
+RELAY=$!
 exec {BACKEND}<&-
 echo "Sample backend at http://127.0.0.1:$PORT/BrevantTest/ (state in $STATE)." >&2
 case $DEMO in

@@ -126,6 +126,16 @@ int PrivateDir::openOwnFile(const std::string& name, int flags) const {
   return openOwnFileAt(fd_, name, path_ / name, flags);
 }
 
+std::optional<std::string> PrivateDir::whyGone() const {
+  struct stat kept {}, named {};
+  if (::fstat(fd_, &kept) != 0) return std::string(std::strerror(errno));
+  if (kept.st_nlink == 0) return "it was removed";
+  // SQLite makes its journals by the path, and a pooled connection opens the store by it.
+  if (::stat(path_.c_str(), &named) != 0) return fmt::format("its path leads to nothing ({})", std::strerror(errno));
+  if (named.st_dev != kept.st_dev || named.st_ino != kept.st_ino) return "its path leads to another directory";
+  return std::nullopt;
+}
+
 CheckedStore::CheckedStore(const fs::path& file) {
   fds_.reserve(4);
   try {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -32,6 +33,9 @@ class PrivateDir {
   // when it is a link, has other names (hard links), is not a regular file or is another user's; a
   // mode an earlier version left open is closed to the owner.
   int openOwnFile(const std::string& name, int flags) const;
+  // Why what was saved in it from now on would be lost: the directory was removed, or its path
+  // leads to nothing or to another directory. Nothing while it stands.
+  std::optional<std::string> whyGone() const;
 
  private:
   std::filesystem::path path_;

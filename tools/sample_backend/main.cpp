@@ -6,8 +6,9 @@
 // It prints "DEMO <e-mail> <password>" ("DEMO <e-mail>" once that password was changed) and then
 // "LISTENING <port>" when it takes calls, and stops on SIGINT, SIGTERM or SIGHUP. --dump prints
 // what DIR holds instead of serving. One backend at a time serves a DIR: a second one exits with
-// status 3. Its request log goes to standard error, or with --request-log to DIR/requests.log;
-// its lines about itself ("sample_backend: ...") then go to standard error as well.
+// status 3. A call that finds DIR removed is answered 503, and the backend stops with status 1.
+// Its request log goes to standard error, or with --request-log to DIR/requests.log; its lines
+// about itself ("sample_backend: ...") then go to standard error as well.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -189,6 +190,11 @@ int main(int argc, char* argv[]) {
     // Wakes it when run() ended by itself.
     pthread_kill(stopper.native_handle(), SIGTERM);
     stopper.join();
+    if (const auto why = server.dataDirGone()) {
+      tell("stopped, since the data directory " + dir.path().string() + " is gone (" + *why +
+           ") and nothing saved would be kept; start the backend again to serve from a new one");
+      return 1;
+    }
   } catch (const DataDirBusy& error) {
     tell(error.what());
     return kDataDirBusyStatus;

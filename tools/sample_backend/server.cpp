@@ -114,7 +114,7 @@ class ListAnswer {
 };
 
 void sendError(httplib::Response& response, const ApiError& error) {
-  if (error.status == 503) response.set_header("Retry-After", "1");
+  if (error.code == kBusy) response.set_header("Retry-After", "1");
   sendJson(response, error.status, {{"errorMessage", error.message}, {"errorCode", error.code}});
 }
 
@@ -150,6 +150,20 @@ void sendList(httplib::Response& response, std::shared_ptr<ListAnswer> answer, s
 
 const ApiError kNoRoom{503, kBusy,
                      "The sample backend holds as much of other calls' data as it may. Please try again in a moment."};
+
+// Not busy: no retry can be answered, the backend stops.
+const ApiError kDirGone{503, kInternal,
+                        "The sample backend's data directory was removed, so nothing was saved. Start the sample "
+                        "backend again."};
+
+// After routing the library has made the answer's head from what the handler set (its length, or
+// chunks for a list): the whole answer is made anew.
+void answerGone(httplib::Response& response) {
+  response = httplib::Response();
+  sendError(response, kDirGone);
+  response.set_header("Content-Length", std::to_string(response.body.size()));
+  response.set_header("Connection", "close");
+}
 
 // Counts what a JSON text holds without building it.
 class JsonBounds : public nlohmann::json_sax<json> {
@@ -420,6 +434,21 @@ void SampleServer::dispatch(const httplib::Request& request, httplib::Response& 
   }
 }
 
+bool SampleServer::dirGone() {
+  if (gone_) return true;
+  auto why = dir_.whyGone();
+  if (!why) return false;
+  std::lock_guard lock(goneMutex_);
+  if (!whyGone_) whyGone_ = std::move(why);
+  gone_ = true;
+  return true;
+}
+
+std::optional<std::string> SampleServer::dataDirGone() const {
+  std::lock_guard lock(goneMutex_);
+  return whyGone_;
+}
+
 void SampleServer::document(const httplib::Request& request, httplib::Response& response) {
   static const std::regex reference(R"(~(\d{1,9}))");
   std::smatch match;
@@ -456,6 +485,17 @@ void SampleServer::routes() {
   zedodo_.addRoutes(
       http_, [this](const char* pattern, httplib::Server::Handler handler) { post(pattern, std::move(handler)); });
 
+  // Every call passes both: before it is routed, since a pooled connection would open the store by
+  // its path in whatever now stands there; and once what it saved committed, before it is answered.
+  http_.set_pre_routing_handler([this](const httplib::Request&, httplib::Response& response) {
+    if (!dirGone()) return httplib::Server::HandlerResponse::Unhandled;
+    // Answered after routing.
+    response.status = kDirGone.status;
+    return httplib::Server::HandlerResponse::Handled;
+  });
+  http_.set_post_routing_handler([this](const httplib::Request&, httplib::Response& response) {
+    if (dirGone()) answerGone(response);
+  });
   http_.set_payload_max_length(kBodyCap);
   // Whatever no route took (another path, another method) gets an error body too.
   http_.set_error_handler([this](const httplib::Request& request, httplib::Response& response) {
@@ -464,8 +504,10 @@ void SampleServer::routes() {
     sendError(response, {response.status, response.status == 404 ? kNotFound : kBadRequest,
                          fmt::format("Cannot {} {}", request.method, request.path)});
   });
-  http_.set_logger([](const httplib::Request& request, const httplib::Response& response) {
+  http_.set_logger([this](const httplib::Request& request, const httplib::Response& response) {
     if (response.get_header_value("Connection") == "close") ConnectionFront::closeAfterAnswer();
     std::cerr << request.method << ' ' << request.path << " -> " << response.status << std::endl;
+    // Once its answer is out; stop() does not wait for the workers.
+    if (gone_) http_.stop();
   });
 }

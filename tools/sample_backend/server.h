@@ -2,10 +2,14 @@
 
 #include <httplib.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <mutex>
+#include <optional>
+#include <string>
 
 #include "catalog.h"
 #include "connection_front.h"
@@ -39,9 +43,12 @@ class SampleServer {
 
   // Binds 127.0.0.1:`port` (0: any free port); the port, or -1.
   int bind(int port);
-  // Serves until stop().
+  // Serves until stop(), or until a call finds its data directory gone: that call and any after it
+  // are answered 503, and run() returns.
   void run() { http_.listenAfterBind(); }
   void stop() { http_.stop(); }
+  // Why it stopped by itself: what PrivateDir::whyGone() told.
+  std::optional<std::string> dataDirGone() const;
 
   Store& store() { return store_; }
 
@@ -64,6 +71,8 @@ class SampleServer {
   Id authorize(const httplib::Request& request);
   void document(const httplib::Request& request, httplib::Response& response);
   void profilePicture(const httplib::Request& request, httplib::Response& response);
+  // Looks at the data directory until it is found gone, and tells that from then on.
+  bool dirGone();
 
   // Checked before the store is opened in it.
   const PrivateDir dir_;
@@ -73,4 +82,7 @@ class SampleServer {
   FrontedServer http_;
   // "METHOD path" below the base path.
   std::map<std::string, const sample_api::Route*> api_;
+  std::atomic<bool> gone_{false};
+  mutable std::mutex goneMutex_;
+  std::optional<std::string> whyGone_;
 };

@@ -2,9 +2,11 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,7 +16,8 @@
 #include <string>
 #include <vector>
 
-SampleBackendProcess::SampleBackendProcess(const std::string& dataDir, const std::vector<std::string>& options) {
+SampleBackendProcess::SampleBackendProcess(const std::string& dataDir, const std::vector<std::string>& options,
+                                           const std::string& errors) {
   // Zedodo access tokens live less than the client's renewal margin, so every authorised call
   // renews one and rotates the refresh token. Few hashing iterations keep the tests fast.
   std::vector<std::string> arguments = {SAMPLE_BACKEND_EXECUTABLE, "--data", dataDir, "--zedodo-token-lifetime", "30",
@@ -23,6 +26,8 @@ SampleBackendProcess::SampleBackendProcess(const std::string& dataDir, const std
   std::vector<char*> argv;
   for (auto& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
+  // Its request log goes beside its state, for reading after a failure.
+  const std::string errorFile = errors.empty() ? dataDir + "/requests.log" : errors;
   int out[2];
   if (pipe(out) != 0) return;
   pid_ = fork();
@@ -31,8 +36,7 @@ SampleBackendProcess::SampleBackendProcess(const std::string& dataDir, const std
     dup2(out[1], STDOUT_FILENO);
     close(out[0]);
     close(out[1]);
-    // Its request log goes beside its state, for reading after a failure.
-    if (std::freopen((dataDir + "/requests.log").c_str(), "w", stderr) == nullptr) _exit(126);
+    if (std::freopen(errorFile.c_str(), "w", stderr) == nullptr) _exit(126);
     execv(SAMPLE_BACKEND_EXECUTABLE, argv.data());
     _exit(127);
   }
@@ -60,6 +64,19 @@ int SampleBackendProcess::stop() {
   kill(pid_, SIGTERM);
   int status = -1;
   waitpid(pid_, &status, 0);
+  pid_ = -1;
+  return status;
+}
+
+int SampleBackendProcess::wait(std::chrono::milliseconds timeout) {
+  if (pid_ <= 0) return -1;
+  const int exited = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
+  if (exited < 0) return -1;
+  pollfd ended{exited, POLLIN, 0};
+  const bool done = poll(&ended, 1, static_cast<int>(timeout.count())) == 1;
+  close(exited);
+  int status = -1;
+  if (!done || waitpid(pid_, &status, 0) != pid_) return -1;
   pid_ = -1;
   return status;
 }

@@ -3,15 +3,18 @@
 #include <sys/time.h>
 #include <sys/types.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
 // The sample backend as a child process on an ephemeral port of 127.0.0.1, keeping its state in
-// `dataDir`, with a lowered password hashing cost and any `options` of its command line. It is
-// stopped when the object goes, and also when the test process dies.
+// `dataDir`, with a lowered password hashing cost and any `options` of its command line; its
+// standard error goes to the file `errors`, by default requests.log in `dataDir`. It is stopped
+// when the object goes, and also when the test process dies.
 class SampleBackendProcess {
  public:
-  explicit SampleBackendProcess(const std::string& dataDir, const std::vector<std::string>& options = {});
+  explicit SampleBackendProcess(const std::string& dataDir, const std::vector<std::string>& options = {},
+                                const std::string& errors = "");
   ~SampleBackendProcess() { stop(); }
   SampleBackendProcess(const SampleBackendProcess&) = delete;
   SampleBackendProcess& operator=(const SampleBackendProcess&) = delete;
@@ -25,6 +28,8 @@ class SampleBackendProcess {
   std::string baseUrl() const;
   // SIGTERM, then its wait status (-1 when it is not running).
   int stop();
+  // Its wait status once it ends by itself within `timeout`, else -1 (and it runs on).
+  int wait(std::chrono::milliseconds timeout);
 
  private:
   pid_t pid_ = -1;

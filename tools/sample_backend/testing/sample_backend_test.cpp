@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -335,6 +336,34 @@ TEST_F(SampleBackendTest, AnOutsideReadOfTheStoreLeavesTheServingBackendItsLocks
   sqlite3_close(db);
   EXPECT_EQ(integrity, "ok");
   EXPECT_EQ(kept, fmt::format("{} {}.0", saves, saves * (saves + 1) / 2));
+}
+
+// Saves into a data directory removed while the backend serves would be answered and then lost:
+// it answers none, says why, and stops; started again it makes the directory afresh.
+TEST_F(SampleBackendTest, ARemovedDataDirectoryGetsNoSaveAnsweredAndStopsTheBackend) {
+  const TempDir logs("sample-backend-errors");
+  const std::string errors = (logs.path() / "errors.log").string();
+  backend_.reset();
+  backend_ = std::make_unique<SampleBackendProcess>(dir_.str(), std::vector<std::string>{}, errors);
+  ASSERT_GT(backend_->port(), 0);
+  const std::string save = R"([{"quizId":102,"score":1,"maxScore":3}])";
+  const Auth demo = signIn();
+  EXPECT_EQ(call("POST", "Tablet/SaveQuizResults", save, demo).status, 200);
+
+  const std::string path = std::filesystem::canonical(dir_.path()).string();
+  std::filesystem::remove_all(dir_.path());
+  const Answer refused = call("POST", "Tablet/SaveQuizResults", save, demo);
+  EXPECT_EQ(refused.status, 503) << refused.body;
+  const int status = backend_->wait(std::chrono::seconds(10));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << status;
+  std::ifstream log(errors);
+  int naming = 0;
+  for (std::string line; std::getline(log, line);) naming += line.find(path) != std::string::npos;
+  EXPECT_EQ(naming, 1) << "lines naming " << path;
+
+  backend_ = std::make_unique<SampleBackendProcess>(dir_.str(), std::vector<std::string>{}, errors);
+  ASSERT_GT(backend_->port(), 0);
+  EXPECT_EQ(call("POST", "Tablet/SaveQuizResults", save, signIn()).status, 200);
 }
 
 // Quiz 101 has four questions: the texts the client writes for it are kept, far longer ones are

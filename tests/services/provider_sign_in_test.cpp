@@ -288,13 +288,14 @@ TEST_F(ProviderSignInTest, AZedodoSignInTheKeychainRefusesIsToldOnceAsNotKept) {
   ZSDK_ZTKOAuth2SignIn::setProviderHosts({});
 }
 
-// The same flow: a renewal that gets no answer leaves the sign-in to the next call; only the
-// provider's refusal of the grant ends it.
+// The same flow: a renewal that gets no answer, or a busy or broken provider's, leaves the sign-in
+// to the next call; only the provider's refusal of the grant ends it.
 TEST_F(ProviderSignInTest, AZedodoRenewalWithoutAnAnswerKeepsTheSignInAndARefusedOneEndsIt) {
   useOwnZedodoFlow([](const URL&) { return true; });
   // Tokens that never last the minute a call needs: every call renews.
   server.replies("POST", "/o/oauth2/token",
-                 {json(R"({"access_token":"at-1","expires_in":30})"), json(R"({"access_token":"at-2","expires_in":30})"),
+                 {json(R"({"access_token":"at-1","expires_in":30})"), json(R"({"error":"backend_error"})", 500),
+                  json(R"({"error":"rate_limited"})", 429), json(R"({"access_token":"at-2","expires_in":30})"),
                   json(R"({"error":"invalid_grant"})", 400)});
   reply("Tablet/GetNews", 200, "[]");
   storeZedodoGrant();
@@ -312,6 +313,12 @@ TEST_F(ProviderSignInTest, AZedodoRenewalWithoutAnAnswerKeepsTheSignInAndARefuse
             std::tuple("Zedodo - - at-1", "rt-1", 1u, 1u));
 
   provideZedodoAt(serverOrigin());
+  for (const char* answered : {"500", "429"}) {
+    SCOPED_TRACE(answered);
+    EXPECT_EQ(answerInto(news, getNews).failures, Texts{networkMessage()});
+    EXPECT_EQ(std::tuple(signInState(), storedZedodoGrant(), sessionDelegate->calls.size()),
+              std::tuple("Zedodo - - at-1", "rt-1", 1u));
+  }
   EXPECT_EQ(answerInto(news, getNews).successes, 1);
   EXPECT_EQ(std::tuple(server.lastRequest()->header("Authorization"), signInState()),
             std::tuple("Bearer at-2", "Zedodo - - at-2"));

@@ -171,7 +171,9 @@ void LoginViewController::restorePreviousSignIn() {
     case AuthenticationType::Zedodo: {
       auto signIn = DAZSignIn::sharedInstance();
       // The outcome comes back through userSignedInWithZedodo or zedodoSigninError.
-      if (signIn->hasAuthInKeychain()) signIn->signInSilently();
+      if (signIn->hasAuthInKeychain()) return signIn->signInSilently();
+      // Without its grant the token can never be renewed: the next start must not take it up again.
+      authenticationManager_->setZedodoToken(std::nullopt);
       return;
     }
     case AuthenticationType::Facebook: {

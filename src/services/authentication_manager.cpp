@@ -8,6 +8,7 @@
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/localized_format.h"
 #include "platform/foundation/run_loop.h"
+#include "platform/frameworks/fbsdk_access_token.h"
 #include "platform/frameworks/fbsdk_graph_request.h"
 #include "platform/frameworks/fbsdk_settings.h"
 #include "platform/keychain/keychain_wrapper.h"
@@ -22,12 +23,21 @@
 
 namespace {
 
+struct TokenKey {
+  AuthenticationType method;
+  const char* key;
+};
+// The order that settles which of two tokens written at the same time (or at unknown times) a start
+// restores.
+constexpr TokenKey kTokenKeys[] = {{AuthenticationType::Basic, AuthenticationManager::kAccessTokenKey},
+                                   {AuthenticationType::Zedodo, AuthenticationManager::kZedodoTokenKey},
+                                   {AuthenticationType::Facebook, AuthenticationManager::kFbTokenKey}};
+
 // Where the backend's tokens are kept: losing one signs the user out.
 const KeychainWrapper& tokenKeychain() {
   static const bool noted = [] {
-    for (const char* key : {AuthenticationManager::kAccessTokenKey, AuthenticationManager::kZedodoTokenKey,
-                            AuthenticationManager::kFbTokenKey})
-      KeychainStore::noteHoldsSignIn(KeychainWrapper::kStandardServiceName, key);
+    for (const auto& token : kTokenKeys)
+      KeychainStore::noteHoldsSignIn(KeychainWrapper::kStandardServiceName, token.key);
     return true;
   }();
   (void)noted;
@@ -36,12 +46,19 @@ const KeychainWrapper& tokenKeychain() {
 
 std::optional<std::string> readToken(const char* key) { return tokenKeychain().stringForKey(key); }
 
-// The method a start restores from the keychain (see the constructor).
+// The method a start restores from the keychain: the one whose token was written last. A sign-in
+// ends the other methods' tokens, but earlier versions left them, and a password change keeps them.
 std::optional<AuthenticationType> storedMethod() {
-  if (readToken(AuthenticationManager::kAccessTokenKey)) return AuthenticationType::Basic;
-  if (readToken(AuthenticationManager::kZedodoTokenKey)) return AuthenticationType::Zedodo;
-  if (readToken(AuthenticationManager::kFbTokenKey)) return AuthenticationType::Facebook;
-  return std::nullopt;
+  std::optional<AuthenticationType> method;
+  std::optional<KeychainStamp> newest;
+  for (const auto& token : kTokenKeys) {
+    if (!readToken(token.key)) continue;
+    const auto written = tokenKeychain().modificationStampForKey(token.key);
+    if (method && !(written && newest && *written > *newest)) continue;
+    method = token.method;
+    newest = written;
+  }
+  return method;
 }
 
 // Nothing when stored (or removed); else why the keychain refused the token, which standard error
@@ -68,12 +85,16 @@ std::string directMessage(const Reply& error) {
 
 bool isUnauthorized(const Reply& error) { return error && error->statusCode == 401; }
 
-// The sign-in ends only when there is no grant to renew or the provider refused it; any other
-// failure (no answer, a busy or broken provider) leaves it for a later call to renew.
-NSError renewalFailure(NSError error) {
+// There was no Zedodo grant to renew, or the provider refused it. Any other failure (no answer, a
+// busy or broken provider) leaves the grant for a later call to renew.
+bool zedodoGrantEnded(const NSError& error) {
   const bool noGrant =
       error.domain == DAZSignInErrorDomain && error.code == static_cast<long>(DAZSignInErrorCode::HasNoAuthInKeychain);
-  if (noGrant || daz_oauth2::grantWasRefused(error)) return TransferCoordinator::notSignedInError();
+  return noGrant || daz_oauth2::grantWasRefused(error);
+}
+
+NSError renewalFailure(NSError error) {
+  if (zedodoGrantEnded(error)) return TransferCoordinator::notSignedInError();
   return error;
 }
 
@@ -211,9 +232,26 @@ void AuthenticationManager::finishSignIn(const UserProfileResponse& profile, con
   auto user = User::init(profile);
   // A profile without a needed value must not become the signed-in user.
   if (!user) return failWithNetworkMessage(failure);
+  endOtherSignIns();
   if (auto service = profileService()) service->setUser(std::move(user));
   ServiceLocator::shared().lectureService()->clearCache();
   success();
+}
+
+void AuthenticationManager::endOtherSignIns() {
+  if (!authenticationType_) return;
+  const auto method = *authenticationType_;
+  if (method != AuthenticationType::Basic && accessToken()) writeToken(kAccessTokenKey, std::nullopt);
+  if (method != AuthenticationType::Facebook && (fbToken() || FBSDKAccessToken::currentAccessToken())) {
+    writeToken(kFbTokenKey, std::nullopt);
+    if (fbLoginManager_) fbLoginManager_->logOut();
+  }
+  const auto& zedodo = DAZSignIn::sharedInstance();
+  if (method != AuthenticationType::Zedodo && (zedodoToken() || zedodo->currentUser() || zedodo->hasAuthInKeychain())) {
+    writeToken(kZedodoTokenKey, std::nullopt);
+    // Revoked at the provider as far as it can be reached; the grant is forgotten here either way.
+    zedodo->signOut();
+  }
 }
 
 void AuthenticationManager::register_(std::string userName, std::string firstName, std::string lastName,
@@ -328,9 +366,12 @@ void AuthenticationManager::registerWithFacebook(std::string firstName, std::str
 
 // Zedodo.
 
-void AuthenticationManager::signIn(const std::shared_ptr<DAZSignIn>&, const std::shared_ptr<DAZZedodoUser>& user,
-                                   const std::optional<NSError>& error) {
+void AuthenticationManager::signIn(const std::shared_ptr<DAZSignIn>& component,
+                                   const std::shared_ptr<DAZZedodoUser>& user, const std::optional<NSError>& error) {
   if (error || !user) {
+    // A token whose grant is gone can never be renewed: the next start must not take it up.
+    if (error && zedodoGrantEnded(*error) && !component->hasAuthInKeychain() && zedodoToken())
+      writeToken(kZedodoTokenKey, std::nullopt);
     if (auto delegate = sessionDelegate())
       delegate->zedodoSigninError(error ? error->localizedDescription() : ErrorMessages::networkErrorMessage());
     return;

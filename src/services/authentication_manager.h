@@ -44,8 +44,9 @@ class AuthenticationManager : public AuthenticationManaging,
   static constexpr const char* kZedodoTokenKey = "zedodoToken";
   static constexpr const char* kFbTokenKey = "fbToken";
 
-  // Restores the method from which tokens the keychain holds: an access token means Basic, else a
-  // Zedodo token Zedodo, else a Facebook token Facebook.
+  // Restores the method whose token the keychain holds, the one written last where it holds several;
+  // of tokens written at the same or unknown times an access token means Basic, else a Zedodo token
+  // Zedodo, else a Facebook token Facebook.
   AuthenticationManager();
   ~AuthenticationManager() override = default;
 
@@ -96,13 +97,14 @@ class AuthenticationManager : public AuthenticationManaging,
 
   // Stores the token under Basic, then loads the profile as signIn does.
   virtual void login(std::string userName, std::string password, Success success, Failure failure);
-  // Loads the profile with the stored token and finishes the sign-in: the new user goes to the
-  // profile service and the lecture caches are emptied before success.
+  // Loads the profile with the stored token and finishes the sign-in: the other methods' sign-ins
+  // end, the new user goes to the profile service and the lecture caches are emptied before success.
   virtual void signIn(Success success, Failure failure);
   // Stores the token under Basic; the profile is loaded by a later signIn.
   virtual void register_(std::string userName, std::string firstName, std::string lastName, std::string password,
                          std::string confirmPassword, Schools schools, Success success, Failure failure);
-  // Both move the user to Basic with the returned token; provider tokens stay stored.
+  // Both move the user to Basic with the returned token; provider tokens stay stored (no sign-in
+  // ends here).
   virtual void changePassword(std::string oldPassword, std::string newPassword, Success success, Failure failure);
   virtual void addPassword(std::string newPassword, Success success, Failure failure);
   virtual void recoverPassword(std::string userName, Success success, Failure failure);
@@ -124,6 +126,7 @@ class AuthenticationManager : public AuthenticationManaging,
                                   Success success, Failure failure);
 
   // The Zedodo component's report: stores token, method and profile and tells the session delegate.
+  // A report that the grant was refused or is gone removes the Zedodo token first.
   void signIn(const std::shared_ptr<DAZSignIn>& signIn, const std::shared_ptr<DAZZedodoUser>& didSignInForUser,
               const std::optional<NSError>& withError) override;
 
@@ -135,6 +138,10 @@ class AuthenticationManager : public AuthenticationManaging,
   void endSignIn(std::function<void()> completion = {});
   bool keychainHoldsAnotherSignIn() const;
   void finishSignIn(const UserProfileResponse& profile, const Success& success, const Failure& failure);
+  // A sign-in by the method in force ends what the other methods stored where they hold something:
+  // their tokens, the Facebook token cache, the Zedodo grant (revoked as a sign-out does). So the
+  // next start restores the sign-in made last.
+  void endOtherSignIns();
   // Unauthenticated calls report the error body's message directly; authenticated ones go through
   // the error handler.
   enum class FailureRule { direct, errorHandler };

@@ -61,6 +61,18 @@ TEST_F(ProviderSignInTest, TheRestoreFollowsTheStoredSignInTypeWithoutOverlay) {
   }
 }
 
+// Its grant erased (as damaged), a Zedodo token can never be renewed: the start drops it without a
+// word, and no later start takes it up.
+TEST_F(ProviderSignInTest, AZedodoTokenWithoutItsGrantIsDroppedAtTheStartWithoutAWord) {
+  manager()->setZedodoToken("z-old");
+  manager()->setAuthenticationType(AuthenticationType::Zedodo);
+  showLogin();
+  time.runUntilIdle();
+  EXPECT_EQ(std::tuple(manager()->zedodoToken(), zedodo->calls.size(), alert(), server.requestCount()),
+            std::tuple(std::nullopt, 0u, nullptr, 0u));
+  EXPECT_EQ(std::make_shared<AuthenticationManager>()->authenticationType(), std::nullopt);
+}
+
 TEST_F(ProviderSignInTest, AnUnauthorisedRestoreKeepsItsAlertOverTheForm) {
   replyProfile({{401, R"({"errorMessage":"expired"})"}});
   manager()->setAuthenticationType(AuthenticationType::Basic);

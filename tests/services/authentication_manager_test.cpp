@@ -1,13 +1,17 @@
 #include "services/authentication_manager.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "app/progress_indicator_helper.h"
 #include "backend_fixture.h"
 #include "platform/foundation/run_loop.h"
+#include "platform/keychain/file_keychain_store.h"
 #include "services/news_service.h"
 #include "toolkit/session_fetcher_constants.h"
 #include "support/refusing_keychain_store.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -40,28 +44,46 @@ class AuthenticationManagerTest : public BackendFixture {
 
 TEST_F(AuthenticationManagerTest, TheMethodIsRestoredFromWhichTokensTheKeychainHolds) {
   struct Case {
-    std::vector<const char*> keys;
+    bool inFiles;
+    std::vector<std::pair<std::string, long>> written;  // in order, with the file's second
     std::optional<AuthenticationType> type;
   };
   const std::vector<Case> cases = {
-      {{"accessToken", "fbToken"}, AuthenticationType::Basic},
-      {{"fbToken"}, AuthenticationType::Facebook},
-      {{"zedodoToken", "fbToken"}, AuthenticationType::Zedodo},
-      {{"accessToken", "zedodoToken"}, AuthenticationType::Basic},
-      {{}, std::nullopt},
+      // The token written last decides: the memory store keeps the order of writes.
+      {false, {{"accessToken", 0}, {"fbToken", 0}}, AuthenticationType::Facebook},
+      {false, {{"fbToken", 0}}, AuthenticationType::Facebook},
+      {false, {{"fbToken", 0}, {"zedodoToken", 0}}, AuthenticationType::Zedodo},
+      {false, {{"accessToken", 0}, {"zedodoToken", 0}}, AuthenticationType::Zedodo},
+      {false, {{"zedodoToken", 0}, {"accessToken", 0}}, AuthenticationType::Basic},
+      {false, {}, std::nullopt},
       // Existence counts, not the value.
-      {{"zedodoToken:"}, AuthenticationType::Zedodo},
+      {false, {{"zedodoToken:", 0}}, AuthenticationType::Zedodo},
+      // The file store goes by the files' times; equal times by e-mail, Zedodo, Facebook.
+      {true, {{"accessToken", 10}, {"fbToken", 11}}, AuthenticationType::Facebook},
+      {true, {{"fbToken", 11}, {"accessToken", 10}}, AuthenticationType::Facebook},
+      {true, {{"accessToken", 10}, {"fbToken", 10}}, AuthenticationType::Basic},
+      {true, {{"fbToken", 10}, {"zedodoToken", 10}}, AuthenticationType::Zedodo},
   };
   for (const auto& c : cases) {
-    KeychainStore::setCurrent(std::make_shared<MemoryKeychainStore>());
-    for (std::string key : c.keys) {
+    SCOPED_TRACE(&c - cases.data());
+    const TempDir tmp;
+    const auto files = std::make_shared<FileKeychainStore>(tmp.str() + "/keychain");
+    KeychainStore::setCurrent(c.inFiles ? std::shared_ptr<KeychainStore>(files)
+                                        : std::make_shared<MemoryKeychainStore>());
+    for (auto [key, second] : c.written) {
       const bool empty = key.ends_with(':');
       if (empty) key.pop_back();
-      keychainWrapper().setString(empty ? "" : "t", key);
+      ASSERT_TRUE(keychainWrapper().setString(empty ? "" : "t", key));
+      const timespec times[2] = {{0, UTIME_OMIT}, {1700000000 + second, 0}};
+      const auto path = files->pathForItem(KeychainWrapper::kStandardServiceName, key);
+      if (c.inFiles) {
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+      }
     }
     auto restored = std::make_shared<AuthenticationManager>();
-    EXPECT_EQ(restored->authenticationType(), c.type) << c.keys.size();
+    EXPECT_EQ(restored->authenticationType(), c.type);
     EXPECT_EQ(restored->fbLoginManager()->loginBehavior(), FBSDKLoginBehavior::Web);
+    KeychainStore::setCurrent(keychain);
   }
 }
 

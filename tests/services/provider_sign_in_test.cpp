@@ -244,6 +244,82 @@ TEST_F(ProviderSignInTest, AProviderTokenTheKeychainRefusesEndsTheSignInThere) {
             std::tuple(Texts{"zedodoSigninError " + unsaved}, "- - - -"));
 }
 
+// What a new start would restore.
+std::optional<AuthenticationType> nextStart() {
+  return std::make_shared<AuthenticationManager>()->authenticationType();
+}
+
+// A sign-in ends what the other methods stored, so the next start takes it up and not an older one.
+TEST_F(ProviderSignInTest, ASignInEndsWhatTheOtherMethodsStoredAndIsTheOneTheNextStartTakes) {
+  reply("Tablet/GetUserProfile", 200, profileJson(), "GET");
+  graphReplies(R"({"id":"12345"})");
+  const auto signInThroughFacebook = [&](const std::string& token) {
+    answerFacebookLogin(token);
+    ASSERT_EQ(loginWithFacebook().successes, 1);
+    ASSERT_EQ(signIn(kFacebook).successes, 1);
+  };
+  // An e-mail sign-in a start could not restore.
+  manager()->setAccessToken("mail-1");
+  signInThroughFacebook("fb1");
+  EXPECT_EQ(std::tuple(signInState(), nextStart()), std::tuple("Facebook - fb1 -", AuthenticationType::Facebook));
+
+  // A Zedodo one: its grant is revoked at the provider and forgotten here, without a word.
+  manager()->logout();
+  useOwnZedodoFlow([](const URL&) { return true; });
+  server.reply("POST", "/o/oauth2/revoke", {});
+  storeZedodoGrant();
+  manager()->setZedodoToken("z-old");
+  sessionDelegate->calls.clear();
+  signInThroughFacebook("fb2");
+  std::vector<std::string> revoked;
+  waitFor([&] {
+    revoked.clear();
+    for (const auto& request : server.requests())
+      if (request.path == "/o/oauth2/revoke") revoked.push_back(request.body);
+    return !revoked.empty();
+  });
+  EXPECT_EQ(std::tuple(signInState(), storedZedodoGrant(), nextStart(), sessionDelegate->calls),
+            std::tuple("Facebook - fb2 -", std::nullopt, AuthenticationType::Facebook, Texts{}));
+  EXPECT_EQ(revoked, Texts{"token=rt-1&client_id=client-7"});
+
+  // An e-mail sign-in ends the Facebook one, the SDK's token with it.
+  reply("Account/TabletLogin", 200, R"({"token":"mail-2"})");
+  EXPECT_EQ(answer([](auto ok, auto ko) { manager()->login("ada@x.test", "pw", ok, ko); }).successes, 1);
+  EXPECT_EQ(std::tuple(signInState(), FBSDKAccessToken::currentAccessToken(), nextStart()),
+            std::tuple("Basic mail-2 - -", nullptr, AuthenticationType::Basic));
+  waitFor([] { return URLSession::transfersInFlight() == 0; });
+  DAZSignIn::sharedInstance()->setFlow(nullptr);
+  ZSDK_ZTKOAuth2SignIn::setProviderHosts({});
+}
+
+// A restore whose grant the provider refuses leaves no Zedodo token to be taken up again.
+TEST_F(ProviderSignInTest, AZedodoGrantRefusedAtStartTakesItsTokenBeforeTheAlertShows) {
+  struct TokenAtAlert : RecordingSessionDelegate {
+    void zedodoSigninError(const std::string&) override { tokens.push_back(manager()->zedodoToken().value_or("-")); }
+    Texts tokens;
+  };
+  const auto delegate = std::make_shared<TokenAtAlert>();
+  manager()->setSessionDelegate(delegate);
+  useOwnZedodoFlow([](const URL&) { return true; });
+  server.reply("POST", "/o/oauth2/token", json(R"({"error":"invalid_grant"})", 400));
+  storeZedodoGrant();
+  manager()->setZedodoToken("z-old");
+  manager()->setAuthenticationType(AuthenticationType::Zedodo);
+  DAZSignIn::sharedInstance()->signInSilently();
+  waitFor([&] { return !delegate->tokens.empty(); });
+  EXPECT_EQ(std::tuple(delegate->tokens, storedZedodoGrant()), std::tuple(Texts{"-"}, std::nullopt));
+
+  reply("Tablet/GetUserProfile", 200, profileJson(), "GET");
+  graphReplies(R"({"id":"12345"})");
+  answerFacebookLogin("fb1");
+  loginWithFacebook();
+  EXPECT_EQ(signIn(kFacebook).successes, 1);
+  EXPECT_EQ(nextStart(), AuthenticationType::Facebook);
+  waitFor([] { return URLSession::transfersInFlight() == 0; });
+  DAZSignIn::sharedInstance()->setFlow(nullptr);
+  ZSDK_ZTKOAuth2SignIn::setProviderHosts({});
+}
+
 // The component's own flow, with the fake backend as provider: a sign-in whose token the keychain
 // refuses ends, and standard error says so once, whichever road it came by.
 TEST_F(ProviderSignInTest, AZedodoSignInTheKeychainRefusesIsToldOnceAsNotKept) {
@@ -288,13 +364,14 @@ TEST_F(ProviderSignInTest, AZedodoSignInTheKeychainRefusesIsToldOnceAsNotKept) {
   ZSDK_ZTKOAuth2SignIn::setProviderHosts({});
 }
 
-// The same flow: a renewal that gets no answer leaves the sign-in to the next call; only the
-// provider's refusal of the grant ends it.
+// The same flow: a renewal that gets no answer, or a busy or broken provider's, leaves the sign-in
+// to the next call; only the provider's refusal of the grant ends it.
 TEST_F(ProviderSignInTest, AZedodoRenewalWithoutAnAnswerKeepsTheSignInAndARefusedOneEndsIt) {
   useOwnZedodoFlow([](const URL&) { return true; });
   // Tokens that never last the minute a call needs: every call renews.
   server.replies("POST", "/o/oauth2/token",
-                 {json(R"({"access_token":"at-1","expires_in":30})"), json(R"({"access_token":"at-2","expires_in":30})"),
+                 {json(R"({"access_token":"at-1","expires_in":30})"), json(R"({"error":"backend_error"})", 500),
+                  json(R"({"error":"rate_limited"})", 429), json(R"({"access_token":"at-2","expires_in":30})"),
                   json(R"({"error":"invalid_grant"})", 400)});
   reply("Tablet/GetNews", 200, "[]");
   storeZedodoGrant();
@@ -312,6 +389,12 @@ TEST_F(ProviderSignInTest, AZedodoRenewalWithoutAnAnswerKeepsTheSignInAndARefuse
             std::tuple("Zedodo - - at-1", "rt-1", 1u, 1u));
 
   provideZedodoAt(serverOrigin());
+  for (const char* answered : {"500", "429"}) {
+    SCOPED_TRACE(answered);
+    EXPECT_EQ(answerInto(news, getNews).failures, Texts{networkMessage()});
+    EXPECT_EQ(std::tuple(signInState(), storedZedodoGrant(), sessionDelegate->calls.size()),
+              std::tuple("Zedodo - - at-1", "rt-1", 1u));
+  }
   EXPECT_EQ(answerInto(news, getNews).successes, 1);
   EXPECT_EQ(std::tuple(server.lastRequest()->header("Authorization"), signInState()),
             std::tuple("Bearer at-2", "Zedodo - - at-2"));

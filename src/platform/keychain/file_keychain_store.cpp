@@ -683,6 +683,7 @@ std::optional<KeychainItem> FileKeychainStore::load(const std::string& service, 
     why = "holds another item";
   }
   if (!item && toldUnusable_.insert(name).second) tellNotUsed(directory_ + "/" + name, service, account, why);
+  if (item) item->modified = KeychainStamp{file->stamp.seconds, file->stamp.nanoseconds};
   return item;
 }
 

@@ -16,7 +16,7 @@
 // a parent in which others could swap it (whyOthersMaySwapIn); a save there is refused. A directory
 // or item that others may only read is made private again when it is read. Files are opened
 // relative to the checked directory, never through a link. A write or erase that fails says why
-// through KeychainStore::lastFailure().
+// through KeychainStore::lastFailure(). A read stamps the item with its file's modification time.
 class FileKeychainStore final : public KeychainStore {
  public:
   explicit FileKeychainStore(std::string directory);

@@ -26,6 +26,12 @@ std::optional<std::string> KeychainWrapper::stringForKey(const std::string& key)
   return text;
 }
 
+std::optional<KeychainStamp> KeychainWrapper::modificationStampForKey(const std::string& key) const {
+  KeychainItem item;
+  if (SecItemCopyMatching(queryForKey(key), &item) != errSecSuccess) return std::nullopt;
+  return item.modified;
+}
+
 bool KeychainWrapper::setString(const std::string& value, const std::string& forKey) const {
   KeychainAttributes change;
   change.data = Data::fromString(value);

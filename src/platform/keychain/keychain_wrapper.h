@@ -23,6 +23,8 @@ class KeychainWrapper {
   std::optional<std::string> stringForKey(const std::string& key) const;
   // Creates or replaces the entry; false when the store refused.
   bool setString(const std::string& value, const std::string& forKey) const;
+  // When the key's entry was last written; nothing when it has none or its store cannot tell.
+  std::optional<KeychainStamp> modificationStampForKey(const std::string& key) const;
   // False when there was no entry or it could not be removed.
   bool removeObjectForKey(const std::string& key) const;
 

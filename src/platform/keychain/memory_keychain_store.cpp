@@ -14,7 +14,8 @@ std::optional<KeychainItem> MemoryKeychainStore::load(const std::string& service
 
 OSStatus MemoryKeychainStore::save(const KeychainItem& item) {
   std::lock_guard lock(itemsMutex_);
-  items_[{item.service, item.account}] = item;
+  auto& saved = items_[{item.service, item.account}] = item;
+  saved.modified = KeychainStamp{++writes_, 0};
   return errSecSuccess;
 }
 

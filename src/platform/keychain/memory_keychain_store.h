@@ -1,11 +1,12 @@
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <utility>
 
 #include "platform/keychain/keychain_store.h"
 
-// Keeps items in memory only; for tests.
+// Keeps items in memory only; for tests. An item's stamp counts the writes before it.
 class MemoryKeychainStore final : public KeychainStore {
  public:
   std::size_t count();
@@ -18,4 +19,5 @@ class MemoryKeychainStore final : public KeychainStore {
  private:
   std::mutex itemsMutex_;
   std::map<std::pair<std::string, std::string>, KeychainItem> items_;
+  std::int64_t writes_ = 0;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <compare>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -28,6 +29,14 @@ inline constexpr std::string_view kSecAttrAccessibleWhenUnlockedThisDeviceOnly =
 inline constexpr std::string_view kSecAttrAccessibleAfterFirstUnlockThisDeviceOnly = "AfterFirstUnlockThisDeviceOnly";
 inline constexpr std::string_view kSecAttrAccessibleAlwaysThisDeviceOnly = "AlwaysThisDeviceOnly";
 
+// When an item was last written, as its store tells: the file's modification time, or the order of
+// writes in memory. Stamps of one store order its writes; equal ones do not say which came first.
+struct KeychainStamp {
+  std::int64_t seconds = 0;
+  std::int64_t nanoseconds = 0;
+  auto operator<=>(const KeychainStamp&) const = default;
+};
+
 // One generic password. Service and account together identify it.
 struct KeychainItem {
   std::string service;
@@ -37,6 +46,8 @@ struct KeychainItem {
   std::optional<std::string> label;
   std::optional<std::string> accessGroup;
   std::optional<std::string> generic;  // free-form attribute; queries may require a value
+  // Set by the store on a read; absent when it cannot tell. Writes ignore it.
+  std::optional<KeychainStamp> modified;
 };
 
 // Finds the item of (service, account); the optional attributes must match too when given.

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -121,6 +122,34 @@ TEST_P(KeychainStoreRules, StatusCodesMatchingAndOddBytes) {
   KeychainItem odd = item(std::string("s\xc3\x28/..", 6), std::string("a\0b", 3), bytes);
   ASSERT_EQ(store_->add(odd), errSecSuccess);
   EXPECT_EQ(dataOf(*store_, query(odd.service, odd.account)), bytes);
+}
+
+// A read tells when the item was written last, so that of two items the newer one is known.
+TEST_P(KeychainStoreRules, AReadTellsWhenTheItemWasWrittenLast) {
+  const auto stamp = [&](const char* account) {
+    KeychainItem out;
+    EXPECT_EQ(store_->copyMatching(query("svc", account), &out), errSecSuccess);
+    return out.modified.value_or(KeychainStamp{-1, -1});
+  };
+  // Writes this close may share a file time: the file store's times are set.
+  auto* files = dynamic_cast<FileKeychainStore*>(store_.get());
+  const auto written = [&](const char* account, KeychainStamp when) {
+    if (!files) return;
+    const timespec times[2] = {{0, UTIME_OMIT}, {when.seconds, when.nanoseconds}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, files->pathForItem("svc", account).c_str(), times, 0), 0);
+  };
+  ASSERT_EQ(store_->add(item("svc", "a", "1")), errSecSuccess);
+  written("a", {1700000000, 5});
+  ASSERT_EQ(store_->add(item("svc", "b", "2")), errSecSuccess);
+  written("b", {1700000000, 7});
+  EXPECT_LT(stamp("a"), stamp("b"));
+  if (files) {
+    EXPECT_EQ(stamp("b"), (KeychainStamp{1700000000, 7}));
+  }
+
+  ASSERT_EQ(store_->update(query("svc", "a"), newData("3")), errSecSuccess);
+  written("a", {1700000001, 0});
+  EXPECT_GT(stamp("a"), stamp("b"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, KeychainStoreRules, ::testing::Values("file", "memory"),

@@ -44,20 +44,13 @@ class Statement {
   sqlite3_stmt* stmt_ = nullptr;
 };
 
-// Opens `path` without following a link, and only when it is `kind` and this user's: the data
-// directory above may be shared, and the hits tell what the student looked at. A mode an
-// earlier version left open is closed; a shared folder is refused instead, as closing it would
-// lock its other users out.
-tl::expected<void, std::string> checkOwn(const std::string& path, int flags, mode_t kind) {
-  // Non-blocking, so that a named pipe in its place is refused rather than waited on.
-  const int fd = ::open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
-  struct stat st {};
-  if (fd < 0) {
-    const int error = errno;
-    const bool otherKind = ::lstat(path.c_str(), &st) == 0 && (st.st_mode & S_IFMT) != kind;
-    return tl::unexpected(path + ": " + (otherKind ? "it is " + fileKindText(st.st_mode) : std::strerror(error)));
-  }
+// Checks `fd` (`path`, opened without following a link) is `kind` and this user's: the data
+// directory above may be shared, and the hits tell what the student looked at. A mode an earlier
+// version left open is closed; a shared folder is refused instead, as closing it would lock its
+// other users out. Closes `fd`.
+tl::expected<void, std::string> checkOwn(const std::string& path, int fd, mode_t kind) {
   const mode_t privateMode = kind == S_IFDIR ? 0700 : 0600;
+  struct stat st {};
   std::string why;
   if (::fstat(fd, &st) != 0) {
     why = std::strerror(errno);
@@ -77,32 +70,39 @@ tl::expected<void, std::string> checkOwn(const std::string& path, int flags, mod
   return tl::unexpected(path + ": " + why);
 }
 
+// A file at `path`, opened without following a link, checked as checkOwn does.
+tl::expected<void, std::string> checkOwnFile(const std::string& path, int flags) {
+  // Non-blocking, so that a named pipe in its place is refused rather than waited on.
+  const int fd = ::open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+  if (fd >= 0) return checkOwn(path, fd, S_IFREG);
+  const int error = errno;
+  struct stat st {};
+  const bool otherKind = ::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+  return tl::unexpected(path + ": " + (otherKind ? "it is " + fileKindText(st.st_mode) : std::strerror(error)));
+}
+
 // The path to give SQLite once the folder, the store (made when missing: SQLite would create it
 // under the umask, and gives its journals the file's mode) and its journals are checked; SQLite
 // refuses links anywhere on it, so those above the folder, which the user chose, are resolved.
 tl::expected<std::string, std::string> preparePrivately(const std::string& given) {
   const std::filesystem::path file(given);
-  const auto folder = file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
-  const std::string above = std::filesystem::absolute(folder).parent_path().string();
-  // Not even a missing parent is made where others could swap it.
-  if (auto why = whyOthersMaySwapIn(above)) return tl::unexpected(*why);
-  std::string prefix;
-  for (const auto& part : folder) {
-    prefix = (std::filesystem::path(prefix) / part).string();
-    if (::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) break;
-  }
   // SQLite opens by path, so what holds the folder must not let others swap it for a link once
-  // it is checked. That path, with the links the user chose resolved, is the one used from here.
-  std::string resolved;
-  if (auto why = whyOthersMaySwapIn(above, &resolved)) return tl::unexpected(*why);
-  const std::string path = (std::filesystem::path(resolved) / folder.filename() / file.filename()).string();
-  auto checked = checkOwn((std::filesystem::path(resolved) / folder.filename()).string(), O_RDONLY | O_DIRECTORY, S_IFDIR)
-                     .and_then([&] { return checkOwn(path, O_RDWR | O_CREAT, S_IFREG); });
+  // it is checked.
+  const std::string named = file.has_parent_path() ? file.parent_path().string() : ".";
+  const GuardedDirectory folder = openGuardedDirectory(named, true);
+  if (folder.swappable) return tl::unexpected(*folder.swappable);
+  if (folder.fd < 0) {
+    const std::string why = folder.kind ? "it is " + fileKindText(folder.kind) : std::strerror(folder.error);
+    return tl::unexpected((folder.path.empty() ? named : folder.path) + ": " + why);
+  }
+  const std::string path = (std::filesystem::path(folder.path) / file.filename()).string();
+  auto checked =
+      checkOwn(folder.path, folder.fd, S_IFDIR).and_then([&] { return checkOwnFile(path, O_RDWR | O_CREAT); });
   for (const char* journal : {"-journal", "-wal", "-shm"}) {
     const std::string name = path + journal;
     struct stat st {};
     // SQLite makes and removes them as it goes.
-    if (checked && ::lstat(name.c_str(), &st) == 0) checked = checkOwn(name, O_RDONLY, S_IFREG);
+    if (checked && ::lstat(name.c_str(), &st) == 0) checked = checkOwnFile(name, O_RDONLY);
   }
   if (!checked) return tl::unexpected(checked.error());
   return path;

@@ -50,6 +50,22 @@ TEST(DeveloperLogTest, GoesToAPrivateFileStartedAfreshUnlessAskedForOnStandardEr
   EXPECT_NE(text.find("GET Tablet/GetNews"), std::string::npos);
 }
 
+// Under a umask that lets the group write, what it makes would else be refused by the keychain.
+TEST(DeveloperLogTest, EveryDirectoryItMakesIsPrivate) {
+  TempDir dir;
+  ScopedEnv home("DORVALE_DATA_DIR", nullptr);
+  ScopedEnv xdg("XDG_DATA_HOME", (dir.path() / "home/.local/share").c_str());
+  ScopedEnv choice("DORVALE_LOG", nullptr);
+  UserDefaults::setApplicationDataDirectory(std::nullopt);
+  const mode_t umask = ::umask(002);
+  const auto said = routeDeveloperLog();
+  ::umask(umask);
+  XCGLogger::defaultInstance().setConsoleFile(std::nullopt);
+  ASSERT_TRUE(said && said->find("developer log in") != std::string::npos) << said.value_or("");
+  for (const char* made : {"home", "home/.local", "home/.local/share", "home/.local/share/dorvale"})
+    EXPECT_EQ(modeOf(dir.path() / made), 0700) << made;
+}
+
 // What stands at dorvale.log and is not a file of ours is left as it is, and the log stays on
 // standard error, saying why: a link's target is not emptied, a named pipe does not hold start-up.
 TEST(DeveloperLogTest, AnythingButARegularFileOfOursIsLeftAloneAndNamed) {

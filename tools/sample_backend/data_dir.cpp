@@ -102,14 +102,12 @@ fs::path unswappable(const fs::path& dir) {
 PrivateDir::PrivateDir(const fs::path& given) {
   const fs::path named = given.has_filename() ? given : given.parent_path();
   // Links above it are the user's own choice (a named data directory may be one).
-  // Not even a missing parent is made where others could swap it.
-  unswappable(named);
-  if (named.has_parent_path()) fs::create_directories(named.parent_path());
-  path_ = unswappable(named);
+  const GuardedDirectory guarded = openGuardedDirectory(named.string(), true);
+  if (guarded.swappable) refuse(named, *guarded.swappable);
+  path_ = guarded.path.empty() ? named : fs::path(guarded.path);
   const fs::path& dir = path_;
-  if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) refuse(dir, std::strerror(errno));
-  Descriptor opened{::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)};
-  if (opened.fd < 0) refuseUnopened(AT_FDCWD, dir, dir, S_IFDIR, errno);
+  Descriptor opened{guarded.fd};
+  if (opened.fd < 0) refuse(dir, guarded.kind ? "it is " + kindOf(guarded.kind) : std::strerror(guarded.error));
   struct stat st {};
   if (::fstat(opened.fd, &st) != 0) refuse(dir, std::strerror(errno));
   if (st.st_uid != ::geteuid()) refuse(dir, "it belongs to another user");

@@ -181,32 +181,14 @@ KeychainDirectory unopened(const std::string& directory, int error) {
 // but this user and root could swap it meanwhile, when it is trusted; makes it private when others
 // may only read it. `create`: missing parents and the directory itself are made private first.
 KeychainDirectory openKeychainDirectory(const std::string& directory, bool create) {
-  std::string path = directory;
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  const std::size_t slash = path.rfind('/');
-  const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  const std::string name = path == "/" ? "." : path.substr(slash + 1);
-  if (create) {
-    // Not even a missing parent is made where others could swap it before the keychain is.
-    if (auto why = whyOthersMaySwapIn(parent)) return refusedWith(*why);
-    // Missing parents are created private too; existing ones are left alone.
-    for (std::size_t pos = path.find('/', 1); pos != std::string::npos; pos = path.find('/', pos + 1))
-      if (::mkdir(path.substr(0, pos).c_str(), 0700) != 0 && errno != EEXIST) return refusedWith(std::strerror(errno));
-  }
-  std::string resolved;
-  if (auto why = whyOthersMaySwapIn(parent, &resolved)) return refusedWith(*why);
-  const UniqueFd above(::open(resolved.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!above) return errno == ENOENT && !create ? KeychainDirectory() : unopened(directory, errno);
-  if (create && ::mkdirat(above.get(), name.c_str(), 0700) != 0 && errno != EEXIST)
-    return refusedWith(std::strerror(errno));
-  UniqueFd fd(::openat(above.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
-  struct stat st {};
+  const GuardedDirectory opened = openGuardedDirectory(directory, create);
+  if (opened.swappable) return refusedWith(*opened.swappable);
+  UniqueFd fd(opened.fd);
   if (!fd) {
-    const int error = errno;
-    if (::fstatat(above.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode))
-      return refused(directory, "is " + fileKindText(st.st_mode));
-    return error == ENOENT && !create ? KeychainDirectory() : unopened(directory, error);
+    if (opened.kind != 0) return refused(directory, "is " + fileKindText(opened.kind));
+    return opened.error == ENOENT && !create ? KeychainDirectory() : unopened(directory, opened.error);
   }
+  struct stat st {};
   if (::fstat(fd.get(), &st) != 0) return unopened(directory, errno);
   if (trustOf(st) == Trust::NotTrusted) return refused(directory, whyNotTrusted(st), true);
   // Sticky: made to be shared, so not ours to close.

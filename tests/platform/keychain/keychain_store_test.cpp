@@ -362,20 +362,22 @@ TEST(FileKeychainStore, ALinkOrASharedFolderInTheKeychainsPlaceIsRefusedAndLeftA
 TEST(FileKeychainStore, AKeychainSwappedForALinkInADirectoryOthersMayWriteIsNeverFollowed) {
   const OpenUmask openUmask;
   TempDir tmp;
-  const std::string data = tmp.str() + "/data", dir = data + "/keychain", second = tmp.str() + "/second";
+  // The data directory above the keychain sits in a directory others may write.
+  const std::string shared = tmp.str() + "/shared", data = shared + "/data", dir = data + "/keychain";
+  const std::string second = tmp.str() + "/second";
   ASSERT_EQ(FileKeychainStore(dir).add(item("svc", "acct", "mine")), errSecSuccess);
-  ASSERT_EQ(FileKeychainStore(second).add(item("svc", "acct", "theirs")), errSecSuccess);
-  ASSERT_EQ(::chmod(data.c_str(), 0777), 0);
+  ASSERT_EQ(FileKeychainStore(second + "/keychain").add(item("svc", "acct", "theirs")), errSecSuccess);
+  ASSERT_EQ(::chmod(shared.c_str(), 0777), 0);
   const auto why = whyOthersMaySwapIn(data);
   ASSERT_TRUE(why);
   const std::string before = snapshotOf(second);
   // Nor is a missing parent made there first, where it could be swapped before the keychain is.
-  EXPECT_EQ(FileKeychainStore(data + "/missing/keychain").add(item("svc", "acct", "x")), errSecIO);
-  EXPECT_FALSE(fs::exists(data + "/missing"));
+  EXPECT_EQ(FileKeychainStore(shared + "/missing/keychain").add(item("svc", "acct", "x")), errSecIO);
+  EXPECT_FALSE(fs::exists(shared + "/missing"));
 
   {
-    // Another user, who may rename what is in the data directory.
-    DirectorySwapper swapper(dir, second);
+    // Another user, who may rename what is in the shared directory, swaps the data directory.
+    DirectorySwapper swapper(data, second);
     for (int start = 0; start < 50; ++start) {
       FileKeychainStore store(dir);
       testing::internal::CaptureStderr();
@@ -389,6 +391,31 @@ TEST(FileKeychainStore, AKeychainSwappedForALinkInADirectoryOthersMayWriteIsNeve
     EXPECT_GT(swapper.swaps(), 0);
   }
   EXPECT_EQ(snapshotOf(second), before);
+}
+
+// The sign-in's alert says what to change on the whole way, not one directory a run.
+TEST(FileKeychainStore, ARefusedSaveNamesEveryDirectoryOthersMaySwapIn) {
+  TempDir tmp;
+  const std::string shared = tmp.str() + "/shared", team = shared + "/team", dir = team + "/data/keychain";
+  fs::create_directories(team);
+  ASSERT_EQ(::chmod(shared.c_str(), 0777) | ::chmod(team.c_str(), 02775), 0);
+  struct stat st {};
+  ASSERT_EQ(::stat(team.c_str(), &st), 0);
+  // The team directory's group has another member.
+  SwapGuardFacts facts = systemSwapGuardFacts();
+  facts.user = [gid = st.st_gid] { return SwapGuardFacts::Account{"me", gid}; };
+  facts.group = [](gid_t) { return SwapGuardFacts::Group{"crew", {"me", "ada"}}; };
+  setSwapGuardFacts(facts);
+  FileKeychainStore store(dir);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(store.add(item("svc", "acct", "x")), errSecIO);
+  const KeychainFailure failure = reportUnsavedSignIn(UnsavedSignIn::NotKept);
+  testing::internal::GetCapturedStderr();
+  setSwapGuardFacts(std::nullopt);
+  EXPECT_EQ(failure.place, dir);
+  EXPECT_NE(failure.reason.find(team + " is not sticky and may be written by group crew,"), std::string::npos);
+  EXPECT_NE(failure.reason.find(shared + " is not sticky and may be written by group crew and everyone,"),
+            std::string::npos);
 }
 
 TEST(FileKeychainStore, ANamedPipeInPlaceOfAnItemReadsAsAbsentWithoutWaiting) {

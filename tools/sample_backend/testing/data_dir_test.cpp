@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/foundation/swap_guard.h"
 #include "sample_backend_process.h"
 #include "support/swapper.h"
 #include "support/temp_dir.h"
@@ -100,10 +101,10 @@ TEST(PlantedDataDirTest, AStartInADirectoryOthersMaySwapIsRefusedAndWritesNothin
   ASSERT_EQ(::getsockname(held, reinterpret_cast<sockaddr*>(&address), &size), 0);
 
   std::optional<DirectorySwapper> swapper(std::in_place, state, elsewhere);
-  const std::string line = fmt::format(
-      "sample_backend: will not use {}: {} may be written by others and is not sticky, so they could swap what is "
-      "in it: choose another directory, or run chmod +t {}\n",
-      state.string(), shared.string(), shared.string());
+  const auto why = whyOthersMaySwapIn(shared.string());
+  ASSERT_TRUE(why);
+  ASSERT_EQ(why->rfind(shared.string() + " is not sticky and may be written by ", 0), 0u) << *why;
+  const std::string line = "sample_backend: will not use " + state.string() + ": " + *why + "\n";
   for (int start = 0; start < 40; ++start) {
     const auto run = runCommand(fmt::format("timeout 10 '" SAMPLE_BACKEND_EXECUTABLE
                                             "' --request-log --port {} --data '{}' 2>&1 </dev/null",
@@ -115,6 +116,24 @@ TEST(PlantedDataDirTest, AStartInADirectoryOthersMaySwapIsRefusedAndWritesNothin
   swapper.reset();
   ::close(held);
   EXPECT_EQ(snapshotOf(elsewhere), before);
+}
+
+// Every directory on the way is named at once, with the group that could write.
+TEST(PlantedDataDirTest, ARefusalNamesEveryDirectoryOthersMaySwapIn) {
+  if (::geteuid() != 0) GTEST_SKIP() << "giving a directory to another group takes root";
+  const TempDir dir("team");
+  const fs::path shared = dir.path() / "shared", team = shared / "team", state = team / "state";
+  fs::create_directories(team);
+  fs::permissions(shared, fs::perms(0777));
+  ASSERT_EQ(::chown(team.c_str(), 0, 4000) | ::chmod(team.c_str(), 02775), 0);
+  const auto why = whyOthersMaySwapIn(team.string());
+  ASSERT_TRUE(why);
+  EXPECT_NE(why->find(team.string() + " is not sticky and may be written by group "), std::string::npos) << *why;
+  EXPECT_NE(why->find(shared.string() + " is not sticky and may be written by everyone"), std::string::npos) << *why;
+  const auto run =
+      runCommand("timeout 10 '" SAMPLE_BACKEND_EXECUTABLE "' --data '" + state.string() + "' 2>&1 </dev/null");
+  EXPECT_EQ(run.output, "sample_backend: will not use " + state.string() + ": " + *why + "\n");
+  EXPECT_FALSE(fs::exists(state));
 }
 
 }  // namespace

@@ -22,6 +22,7 @@
 
 #include "platform/foundation/file_kind.h"
 #include "platform/foundation/swap_guard.h"
+#include "platform/foundation/unique_fd.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/keychain/item_text.h"
 #include "platform/keychain/keychain_lock.h"
@@ -95,25 +96,6 @@ std::string printable(const std::string& text) {
   }
   return out;
 }
-
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd = -1) : fd_(fd) {}
-  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept {
-    std::swap(fd_, other.fd_);
-    return *this;
-  }
-  ~UniqueFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-  int release() { return std::exchange(fd_, -1); }
-  explicit operator bool() const { return fd_ >= 0; }
-
- private:
-  int fd_;
-};
 
 enum class Trust { Private, ReadableByOthers, NotTrusted };
 

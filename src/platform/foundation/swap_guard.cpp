@@ -16,8 +16,11 @@
 #include <iterator>
 #include <map>
 #include <mutex>
+#include <set>
 #include <sstream>
 #include <system_error>
+
+#include "platform/foundation/unique_fd.h"
 
 namespace fs = std::filesystem;
 
@@ -188,15 +191,30 @@ std::optional<std::string> whyOthersMaySwapIn(const std::string& directory, std:
   if (error) return directory + " cannot be resolved: " + error.message();
   // Walked as the kernel walks it: a link found in a directory others may rename in is theirs to
   // point, so every directory a name is looked up in counts, not only those of where it leads.
-  // Each is judged as the walk found it.
-  std::vector<std::pair<fs::path, struct stat>> lookedIn;
-  fs::path path = "/";
-  struct stat st {};
-  bool made = ::lstat("/", &st) == 0;
+  // Each is judged as the walk found it, by a descriptor, so that the walk stays linear in depth.
+  Accounts accounts(currentFacts());
+  std::vector<std::string> refusals;
+  std::set<std::pair<dev_t, ino_t>> lookedIn;
+  std::string path = "/";
+  // The directory walked, and what the walk found of it.
+  struct stat here {};
+  UniqueFd at(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+  bool made = at && ::fstat(at.get(), &here) == 0;
   const auto lookIn = [&] {
-    const auto seen = [&](const auto& dir) { return dir.first == path; };
-    if (made && std::none_of(lookedIn.begin(), lookedIn.end(), seen)) lookedIn.emplace_back(path, st);
+    if (!made || !lookedIn.emplace(here.st_dev, here.st_ino).second) return;
+    if (auto why = whyOthersMaySwapInOne(path, here, accounts)) refusals.push_back(std::move(*why));
   };
+  // Enters `name` of the directory walked, or "/"; false when it cannot be.
+  const auto enter = [&](const char* name) {
+    UniqueFd next(::openat(at.get(), name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat entered {};
+    if (!next || ::fstat(next.get(), &entered) != 0) return false;
+    at = std::move(next);
+    here = entered;
+    return true;
+  };
+  const auto append = [&](const std::string& name) { path += (path == "/" ? "" : "/") + name; };
+  const auto up = [&] { path.resize(std::max<std::size_t>(path.rfind('/'), 1)); };
   std::deque<std::string> names;
   for (const auto& name : absolute.relative_path()) names.push_back(name.string());
   std::optional<std::string> unresolved;
@@ -205,25 +223,37 @@ std::optional<std::string> whyOthersMaySwapIn(const std::string& directory, std:
     names.pop_front();
     if (name.empty() || name == ".") continue;
     if (name == "..") {
-      path = path.parent_path();
+      up();
+      if (made && !enter("..")) unresolved = std::strerror(errno);
       continue;
     }
     lookIn();
-    path /= name;
+    struct stat st {};
     // Not made yet: the rest is taken as it is written.
-    if (!made || ::lstat(path.c_str(), &st) != 0) {
+    if (!made || ::fstatat(at.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
       if (made && errno != ENOENT && errno != ENOTDIR) unresolved = std::strerror(errno);
       made = false;
+      append(name);
       continue;
     }
-    if (!S_ISLNK(st.st_mode)) continue;
-    path = path.parent_path();
+    if (S_ISDIR(st.st_mode)) {
+      // Replaced since it was looked at: looked up again.
+      if (!enter(name.c_str())) names.push_front(std::move(name));
+      else append(name);
+      continue;
+    }
+    if (!S_ISLNK(st.st_mode)) {
+      // Nothing can be below a file.
+      made = false;
+      append(name);
+      continue;
+    }
     if (++links > 40) {
       unresolved = std::strerror(ELOOP);
       continue;
     }
     std::string target(PATH_MAX, '\0');
-    const ssize_t size = ::readlink((path / name).c_str(), target.data(), target.size());
+    const ssize_t size = ::readlinkat(at.get(), name.c_str(), target.data(), target.size());
     if (size < 0 && errno != EINVAL) unresolved = std::strerror(errno);
     if (size <= 0) {
       // No longer a link: looked up again.
@@ -231,19 +261,19 @@ std::optional<std::string> whyOthersMaySwapIn(const std::string& directory, std:
       continue;
     }
     target.resize(static_cast<std::size_t>(size));
-    if (target.front() == '/') path = "/";
+    if (target.front() == '/') {
+      path = "/";
+      if (!enter("/")) unresolved = std::strerror(errno);
+    }
     const fs::path to(target);
     for (auto part = to.end(); part != to.begin();)
       if (--part; !part->empty() && *part != "/") names.push_front(part->string());
   }
   lookIn();
-  if (resolved) *resolved = path.string();
-  Accounts accounts(currentFacts());
-  std::string why;
+  if (resolved) *resolved = path;
   // Innermost first: the directory named first is then most often the one the user chose.
-  for (auto dir = lookedIn.rbegin(); dir != lookedIn.rend(); ++dir)
-    if (const auto one = whyOthersMaySwapInOne(dir->first.string(), dir->second, accounts))
-      why += (why.empty() ? "" : "; ") + *one;
+  std::string why;
+  for (auto one = refusals.rbegin(); one != refusals.rend(); ++one) why += (why.empty() ? "" : "; ") + *one;
   // Whatever stopped the walk, what others may swap on the way is what to change.
   if (!why.empty()) return why;
   if (unresolved) return directory + " cannot be resolved: " + *unresolved;
